@@ -1,0 +1,30 @@
+// BMP file decoding into a packed DIB. Internal to the image core; the public
+// entry is DibImage::LoadBmp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace inkbrite {
+
+// Turns the bytes of a whole BMP file into a packed DIB that DibImage::Attach
+// accepts:
+// - uncompressed files keep their depth and colour table; a 12-byte core
+//   header is kept, every other info header (16 to 124 bytes) is rewritten
+//   as a 40-byte header; top-down rows are put bottom-up; rows are taken from
+//   the file header's pixel offset when it is sound, else right after the
+//   colour table;
+// - RLE8, RLE4 and bit-field files are decoded to 24 bits. Pixels that RLE
+//   delta and end codes skip stay black. Bit-field channels of 8 bits are
+//   taken as they are, narrower ones scaled to 0..255, wider ones cut to
+//   their top 8 bits.
+// False, with `dib` untouched, for anything that is not a sound BMP: no "BM",
+// unknown header size or depth, dimensions of 0, negative width or above
+// 65535, a colour table or pixel rows beyond the end of the file, RLE runs
+// past a row, the picture or the data, a top-down RLE file, an empty
+// bit-field mask, compression other than 0 to 3, or more than 2^31 bytes of
+// pixels. *fileBitCount receives the depth given in the file.
+bool DecodeBmp(const uint8_t* data, size_t size, std::vector<uint8_t>& dib, int* fileBitCount);
+
+}  // namespace inkbrite

@@ -1,0 +1,76 @@
+// Tone tables of Inkbrite.
+//
+// Brightness, contrast, gamma and the gain of the highlight step map each
+// channel byte through one of three fixed tables, computed once, so that a
+// page of several million pixels costs one table lookup per byte. Each table
+// has 256 rows (the input byte v) by 201 columns (the parameter p, 0 to 200),
+// stored row after row: the entry for (v, p) is at v * 201 + p.
+//
+//   Gamma       e = p * 0.01; min(255, trunc(v^e / (255^e / 255) + 0.5))
+//               (p = 0 gives 255 everywhere, black included: 0^0 is 1)
+//   Brightness  min(255, v * p / 100)
+//   Contrast    clamp(128 + (v - 128) * p / 100, 0, 255), the division
+//               truncating toward zero
+//
+// The tone curve builds its own 256-entry table on every call.
+//
+// The operations themselves are members of DibImage (Brightness, Contrast,
+// Gamma, Highlight, Curve); see core/dib_image.h.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace inkbrite {
+
+inline constexpr int kToneLevels = 256;        // rows: input byte 0 to 255
+inline constexpr int kToneParamMax = 200;      // largest parameter column
+inline constexpr int kToneParamCount = kToneParamMax + 1;
+inline constexpr size_t kToneTableSize =
+    static_cast<size_t>(kToneLevels) * static_cast<size_t>(kToneParamCount);
+
+// Position of the entry for byte v and parameter p (both in range).
+constexpr size_t ToneIndex(int v, int p) {
+  return static_cast<size_t>(v) * kToneParamCount + static_cast<size_t>(p);
+}
+
+// Fills the three tables (gamma, then brightness, then contrast). Called at
+// start-up; safe to call again and from several threads: the tables are
+// built exactly once. Every tone operation and every accessor below calls it
+// first, so nothing ever reads an unbuilt table.
+void BuildToneTables();
+
+using ToneTable = std::span<const uint8_t, kToneTableSize>;
+ToneTable GammaTable();
+ToneTable BrightnessTable();
+ToneTable ContrastTable();
+
+// The operations run vector loops when the processor has them (x86-64 with
+// AVX-512 VBMI, detected at run time) and portable loops otherwise; both give
+// the same bytes. SetToneVectorKernels(false) forces the portable loops, for
+// tests that compare the two; it returns the previous setting.
+bool ToneVectorKernelsAvailable();
+bool SetToneVectorKernels(bool allowed);
+
+// Table of the tone curve: a cubic Bezier curve over the control values
+// 0, y1, y2, 255, evaluated at t = i / 256 for entry i (so entry 255 uses
+// t = 255/256, not 1), rounded half up by trunc(value + 0.5) and clamped to
+// 0 to 255. y1 and y2 may lie outside 0 to 255; only the entries are clamped.
+//
+//
+//   255 |                          *******     . y1 = 85,  y2 = 170: the line
+//       |                       *** ...oo      o y1 = 0,   y2 = 0:   255 t^3
+//       |                    ***....  o        * y1 = -39, y2 = 293: S-curve
+//       |                  **..     oo
+//       |              .***.      oo
+//       |           ..**       ooo
+//       |      ....***      ooo
+//       |   ... ***   oooooo
+//     0 |*******oooooo
+//       +---------------------------------
+//       0                               255
+std::array<uint8_t, 256> BuildCurveTable(int y1, int y2);
+
+}  // namespace inkbrite

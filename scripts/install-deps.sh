@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package Inkbrite needs to build, test, benchmark and
+# run. Does nothing when all of them are present. Uses sudo when not root.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake pkg-config
+  # codecs
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
+  libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
+  # user interface
+  qt6-base-dev fonts-wqy-microhei xvfb xauth
+  # tests, benchmarks, fuzzing
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,169 @@
+#include "tests/test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "core/byte_io.h"
+
+namespace inkbrite::test {
+
+std::filesystem::path CorpusDir() { return std::filesystem::path(INKBRITE_CORPUS_DIR); }
+
+std::vector<ManifestRow> ReadManifest(const std::string& prefix) {
+  std::ifstream in(CorpusDir() / "MANIFEST.tsv");
+  std::vector<ManifestRow> rows;
+  std::string line;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> cols;
+    std::stringstream ss(line);
+    std::string col;
+    while (std::getline(ss, col, '\t')) cols.push_back(col);
+    if (cols.size() < 5 || cols[0].rfind(prefix, 0) != 0) continue;
+    ManifestRow row;
+    row.path = cols[0];
+    row.formatCode = std::atoi(cols[1].c_str());
+    row.expect = cols[2];
+    row.greySource = cols[3] == "-" ? -1 : std::atoi(cols[3].c_str());
+    row.tolerance = cols[4] == "-" ? -1 : std::atoi(cols[4].c_str());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+bool ReadPpm(const std::filesystem::path& path, Ppm& ppm) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int maxval = 0;
+  if (!(in >> magic >> ppm.width >> ppm.height >> maxval) || magic != "P6" || maxval != 255) {
+    return false;
+  }
+  in.get();  // the single blank after maxval
+  ppm.rgb.resize(static_cast<size_t>(ppm.width) * static_cast<size_t>(ppm.height) * 3);
+  return static_cast<bool>(in.read(reinterpret_cast<char*>(ppm.rgb.data()),
+                                   static_cast<std::streamsize>(ppm.rgb.size())));
+}
+
+std::string CompareWithPpm(const DibImage& image, const Ppm& ppm, int tolerance) {
+  std::ostringstream msg;
+  if (!image.Is24Bit()) return "image is not 24-bit";
+  if (image.Width() != ppm.width || image.Height() != ppm.height) {
+    msg << "size " << image.Width() << "x" << image.Height() << ", expected " << ppm.width << "x"
+        << ppm.height;
+    return msg.str();
+  }
+  for (int y = 0; y < ppm.height; ++y) {
+    const uint8_t* row = image.Row(y);
+    for (int x = 0; x < ppm.width; ++x) {
+      const uint8_t* e = &ppm.rgb[(static_cast<size_t>(y) * ppm.width + x) * 3];
+      const uint8_t* p = row + static_cast<size_t>(x) * 3;
+      const int d = std::max({std::abs(p[2] - e[0]), std::abs(p[1] - e[1]), std::abs(p[0] - e[2])});
+      if (d > tolerance) {
+        msg << "pixel (" << x << ", " << y << ") is rgb(" << int{p[2]} << "," << int{p[1]} << ","
+            << int{p[0]} << "), expected rgb(" << int{e[0]} << "," << int{e[1]} << "," << int{e[2]}
+            << ")";
+        return msg.str();
+      }
+    }
+  }
+  return {};
+}
+
+std::vector<uint8_t> MakeDib(int32_t width, int32_t height, int32_t bits,
+                             const std::vector<RgbQuad>& table,
+                             const std::vector<std::vector<uint8_t>>& rowsTopFirst, bool core) {
+  const size_t rowBytes = static_cast<size_t>(DibImage::RowBytesFor(width, bits));
+  if (rowsTopFirst.size() != static_cast<size_t>(height)) throw std::logic_error("row count");
+  const size_t headerSize = core ? 12 : 40;
+  const size_t entrySize = core ? 3 : 4;
+  std::vector<uint8_t> dib(headerSize + table.size() * entrySize + rowBytes * height, 0);
+  uint8_t* p = dib.data();
+  if (core) {
+    WriteLE32(p, 12);
+    WriteLE16(p + 4, static_cast<uint16_t>(width));
+    WriteLE16(p + 6, static_cast<uint16_t>(height));
+    WriteLE16(p + 8, 1);
+    WriteLE16(p + 10, static_cast<uint16_t>(bits));
+  } else {
+    WriteLE32(p, 40);
+    WriteLE32(p + 4, static_cast<uint32_t>(width));
+    WriteLE32(p + 8, static_cast<uint32_t>(height));
+    WriteLE16(p + 12, 1);
+    WriteLE16(p + 14, static_cast<uint16_t>(bits));
+    WriteLE32(p + 32, static_cast<uint32_t>(table.size()));
+  }
+  uint8_t* t = p + headerSize;
+  for (const RgbQuad& e : table) {
+    t[0] = e.blue;
+    t[1] = e.green;
+    t[2] = e.red;
+    t += entrySize;
+  }
+  for (int32_t y = 0; y < height; ++y) {
+    const auto& row = rowsTopFirst[static_cast<size_t>(y)];
+    if (row.size() != rowBytes) throw std::logic_error("row size");
+    std::memcpy(t + (static_cast<size_t>(height - 1 - y)) * rowBytes, row.data(), rowBytes);
+  }
+  return dib;
+}
+
+DibImage MakePattern(int32_t width, int32_t height) {
+  DibImage image;
+  if (!image.Create(width, height, 24)) throw std::runtime_error("Create failed");
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* p = image.Row(y);
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) *p++ = static_cast<uint8_t>((x * 7 + y * 13 + c * 50) & 0xFF);
+    }
+  }
+  return image;
+}
+
+Bgr PixelAt(const DibImage& image, int32_t x, int32_t y) {
+  const uint8_t* p = image.Row(y) + static_cast<size_t>(x) * 3;
+  return Bgr{p[0], p[1], p[2]};
+}
+
+void SetPixel(DibImage& image, int32_t x, int32_t y, Bgr c) {
+  uint8_t* p = image.Row(y) + static_cast<size_t>(x) * 3;
+  p[0] = c.b;
+  p[1] = c.g;
+  p[2] = c.r;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  const auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    m_path = base / ("inkbrite-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(m_path)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace inkbrite::test

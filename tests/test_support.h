@@ -1,0 +1,77 @@
+// Helpers shared by the tests: the conformance corpus, PPM reference images,
+// hand-made DIB blocks and temporary folders.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/dib_image.h"
+
+namespace inkbrite::test {
+
+// The conformance corpus folder (../shared/corpus beside the repository).
+std::filesystem::path CorpusDir();
+
+struct ManifestRow {
+  std::string path;    // relative to the corpus folder
+  int formatCode = 0;
+  std::string expect;  // "ok", "load-only" or "fail"
+  int greySource = -1; // -1 when the manifest gives no requirement
+  int tolerance = -1;
+};
+
+// Rows of MANIFEST.tsv whose path starts with `prefix`.
+std::vector<ManifestRow> ReadManifest(const std::string& prefix);
+
+// Binary PPM (P6, maxval 255), top row first, red-green-blue.
+struct Ppm {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+bool ReadPpm(const std::filesystem::path& path, Ppm& ppm);
+
+// Empty string when the 24-bit image equals the reference within
+// `tolerance` in every channel, else a description of the first difference.
+std::string CompareWithPpm(const DibImage& image, const Ppm& ppm, int tolerance);
+
+// A packed DIB with a 40-byte header (or a core header when `core`), the
+// given colour table (blue, green, red per entry) and rows given top row
+// first, each exactly RowBytesFor(width, bits) bytes long.
+std::vector<uint8_t> MakeDib(int32_t width, int32_t height, int32_t bits,
+                             const std::vector<RgbQuad>& table,
+                             const std::vector<std::vector<uint8_t>>& rowsTopFirst,
+                             bool core = false);
+
+// 24-bit image whose pixel (x, y) is (x * 7 + y * 13 + c * 50) & 0xFF for
+// channel c (0 blue, 1 green, 2 red).
+DibImage MakePattern(int32_t width, int32_t height);
+
+// The pixel (blue, green, red) at column x of row y counted from the top.
+struct Bgr {
+  uint8_t b, g, r;
+  friend bool operator==(const Bgr&, const Bgr&) = default;
+};
+Bgr PixelAt(const DibImage& image, int32_t x, int32_t y);
+void SetPixel(DibImage& image, int32_t x, int32_t y, Bgr c);
+
+// A fresh empty folder removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return m_path; }
+  std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace inkbrite::test
