@@ -34,6 +34,8 @@
 
 namespace inkbrite {
 
+class CxImage;
+
 // Limits of an in-memory picture. A file that claims more is refused.
 inline constexpr int32_t kMaxDibDimension = 65535;
 inline constexpr uint64_t kMaxDibBytes = uint64_t{1} << 31;
@@ -123,6 +125,31 @@ class DibImage {
   bool Gamma(int gammaTimes100);
   bool Highlight(int gainPercent, int threshold);
   bool Curve(int x1, int y1, int x2, int y2);
+
+  // Colour modes (colour.cpp). Greyscale makes every pixel
+  // (54 blue + 183 green + 19 red) >> 8. ReduceColours reduces the picture to
+  // `colours` entries of a `bits`-deep palette (grey first when `grey`) and
+  // expands it back to 24 bits. ToContainer copies the picture into a 24-bit
+  // codec container, greyed to an 8-bit grey-ramp container when `grey`.
+  bool Greyscale();
+  bool ReduceColours(bool grey, int bits, int colours);
+  bool ToContainer(bool grey, CxImage& container) const;
+
+  // 3 x 3 filters (filter3x3.cpp): sharpen levels 1 to 9, soften 1 (normal)
+  // or 2 (strong).
+  bool Sharpen(int level);
+  bool Soften(int strength);
+
+  // Resampling and cropping (resample.cpp). The filter is 0 bilinear, 1
+  // bicubic, 2 nearest; the forms without it read slot 23 of the
+  // application-wide parameter block.
+  bool ResizeTo(int32_t width, int32_t height);
+  bool ResizeTo(int32_t width, int32_t height, int filter);
+  bool ResizePercent(int percent);
+  bool ResizePercent(int percent, int filter);
+  bool Crop(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  // The size at which the picture fits a rectangle (never enlarged).
+  void FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width, int32_t& height) const;
 
   // Accessors.
   bool IsEmpty() const { return m_dib.empty(); }

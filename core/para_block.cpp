@@ -83,4 +83,9 @@ bool CParaBlock::Assign(const CParaBlock& other) {
   return equal;
 }
 
+CParaBlock& AppParams() {
+  static CParaBlock block;
+  return block;
+}
+
 }  // namespace inkbrite

@@ -124,4 +124,9 @@ class CParaBlock {
   mutable std::mutex m_cs;
 };
 
+// The application-wide block: one for the whole run, starting from the
+// defaults. The dialogs, the parameter bar, the named settings and the batch
+// job work on it; the resamplers read their filter (slot 23) from it.
+CParaBlock& AppParams();
+
 }  // namespace inkbrite

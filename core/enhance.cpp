@@ -1,0 +1,127 @@
+#include "core/enhance.h"
+
+namespace inkbrite {
+
+bool ReductionForColourMode(int mode, ColourReduction& reduction) {
+  switch (mode) {
+    case 3: reduction = {false, 8, 256}; return true;  // 256 colours
+    case 4: reduction = {true, 4, 16}; return true;    // 16 greys
+    case 5: reduction = {true, 4, 8}; return true;     // 8 greys
+    case 6: reduction = {true, 2, 4}; return true;     // 4 greys
+    case 7: reduction = {true, 1, 2}; return true;     // black and white
+    default: return false;
+  }
+}
+
+namespace {
+
+bool IsGreyMode(int mode) { return mode == 1 || (mode >= 4 && mode <= 7); }
+
+// The hooks of one run, with the empty ones doing nothing.
+class Run {
+ public:
+  explicit Run(const EnhanceHooks& hooks) : m_hooks(hooks) {}
+  bool BatchMode() const { return static_cast<bool>(m_hooks.status); }
+  void Status(std::string_view text) const {
+    if (m_hooks.status) m_hooks.status(text);
+  }
+  void Progress() const {
+    if (m_hooks.progress) m_hooks.progress();
+  }
+  int Abort() const { return m_hooks.abortCheck ? m_hooks.abortCheck() : 0; }
+
+ private:
+  const EnhanceHooks& m_hooks;
+};
+
+}  // namespace
+
+int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks,
+                 bool skipResize) {
+  const Run run(hooks);
+
+  // 1. Grey first in the viewer, so every later step sees the grey page.
+  if (!run.BatchMode() && IsGreyMode(params.GetValue(kGreyScale))) image.Greyscale();
+
+  // 2. Enlarge.
+  const int resize = params.GetValue(kResize);
+  if (!skipResize && resize >= 100) {
+    run.Status(kStageEnlarge);
+    image.ResizePercent(resize);
+    run.Progress();
+  }
+  if (int stop = run.Abort()) return stop;
+
+  // 3. Crop: margins in pixels of the (enlarged) page.
+  const int left = params.GetValue(kCroppingLeft);
+  const int top = params.GetValue(kCroppingTop);
+  const int right = params.GetValue(kCroppingRight);
+  const int bottom = params.GetValue(kCroppingBottom);
+  if (left != 0 || top != 0 || right != 0 || bottom != 0) {
+    run.Status(kStageCrop);
+    image.Crop(left, top, right, bottom);
+  }
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  // 4. Sharpen.
+  const int sharpen = params.GetValue(kSharpen);
+  if (sharpen != 0) {
+    run.Status(kStageSharpen);
+    if (sharpen >= 1 && sharpen <= 9) image.Sharpen(sharpen);
+  }
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  // 5 to 9. Tone: each returns at once for its neutral value.
+  run.Status(kStageCurve);
+  image.Curve(params.GetValue(kCurveX1), params.GetValue(kCurveY1), params.GetValue(kCurveX2),
+              params.GetValue(kCurveY2));
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  run.Status(kStageBrightness);
+  image.Brightness(params.GetValue(kBrightness));
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  run.Status(kStageHighlight);
+  image.Highlight(params.GetValue(kHighlight), params.GetValue(kThreshold));
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  run.Status(kStageContrast);
+  image.Contrast(params.GetValue(kContrast));
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  run.Status(kStageGamma);
+  image.Gamma(params.GetValue(kGamma));
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  // 10. Soften.
+  const int blur = params.GetValue(kBlur);
+  if (blur == 1 || blur == 2) {
+    run.Status(kStageSoften);
+    image.Soften(blur);
+  }
+  run.Progress();
+  if (int stop = run.Abort()) return stop;
+
+  // 11. Reduce, last, so that every filter worked on the larger size.
+  if (!skipResize && resize < 100) {
+    run.Status(kStageReduce);
+    image.ResizePercent(resize);
+    run.Progress();
+  }
+
+  // 12. Colour reduction in the viewer; the batch job reduces when it saves.
+  ColourReduction reduction{};
+  if (!run.BatchMode() && ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
+    image.ReduceColours(reduction.grey, reduction.bits, reduction.colours);
+  }
+  return 0;
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,74 @@
+// The enhancement pipeline: one parameter block applied to one page.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "core/dib_image.h"
+#include "core/para_block.h"
+
+namespace inkbrite {
+
+// Optional hooks of a run. All may be empty.
+struct EnhanceHooks {
+  // Advances a progress display by one unit.
+  std::function<void()> progress;
+  // Asked after most steps; a nonzero answer ends the run at once and is
+  // returned by EnhanceImage.
+  std::function<int()> abortCheck;
+  // Receives the name of each step before it runs. Giving it also switches
+  // the run into batch mode: no greyscale at the start and no colour
+  // reduction at the end (the batch job does both when it saves).
+  std::function<void(std::string_view)> status;
+};
+
+// Applies `params` to the 24-bit `image` in place, in this order:
+//
+//    1  greyscale                (viewer mode, colour modes 1 and 4 to 7)
+//    2  enlarge       "放大"       Resize >= 100 (100 changes nothing)
+//    3  crop          "切边"       any margin set
+//    4  sharpen       "锐化"       level 1 to 9
+//    5  tone curve    "曲线调节"
+//    6  brightness    "调节亮度"
+//    7  highlight     "调节高亮度"
+//    8  contrast      "调节对比度"
+//    9  gamma         "Gamma校正"
+//   10  soften        "柔化"       normal or strong
+//   11  reduce        "缩小"       Resize < 100
+//   12  colour reduction         (viewer mode, colour modes 3 to 7)
+//
+// Enlarging first and reducing last lets every filter work on the larger
+// size, and puts crop margins in pixels of the enlarged page. With
+// skipResize neither resize step runs (the viewer has fitted the page
+// already). Progress advances once for the resize step that applies and once
+// for each of steps 3 to 10, so 9 units a run, 8 with skipResize. The abort
+// check is asked after steps 2 to 10. Each slot is read when its step comes,
+// so a change made during a run reaches the later steps. No step's failure
+// stops the run: an operation that cannot run leaves the page as it was.
+//
+// Returns the abort check's nonzero answer, or 0 after a complete run.
+int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks = {},
+                 bool skipResize = false);
+
+// Stage names shown by the batch job, in pipeline order.
+inline constexpr std::string_view kStageEnlarge = "放大";
+inline constexpr std::string_view kStageCrop = "切边";
+inline constexpr std::string_view kStageSharpen = "锐化";
+inline constexpr std::string_view kStageCurve = "曲线调节";
+inline constexpr std::string_view kStageBrightness = "调节亮度";
+inline constexpr std::string_view kStageHighlight = "调节高亮度";
+inline constexpr std::string_view kStageContrast = "调节对比度";
+inline constexpr std::string_view kStageGamma = "Gamma校正";
+inline constexpr std::string_view kStageSoften = "柔化";
+inline constexpr std::string_view kStageReduce = "缩小";
+
+// The (grey, bits, colours) reduction of colour modes 3 to 7; false for the
+// modes that keep full colour or grey (0, 1, 2) and for unknown modes.
+struct ColourReduction {
+  bool grey;
+  int bits;
+  int colours;
+};
+bool ReductionForColourMode(int mode, ColourReduction& reduction);
+
+}  // namespace inkbrite

@@ -1,0 +1,50 @@
+#include "formats/container_save.h"
+
+#include "platform/file_io.h"
+
+namespace inkbrite {
+
+namespace {
+
+using Encoder = bool (*)(CxImage&, std::FILE*);
+
+bool EncodeBmpFile(CxImage& image, std::FILE* file) { return image.EncodeBmp(file); }
+
+// The encoder of a container type; null when there is none.
+Encoder EncoderFor(int type) {
+  switch (type) {
+    case kCxImageBmp: return EncodeBmpFile;
+    // kCxImagePng and kCxImageTiff: their encoders are not written yet.
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+bool SaveContainer(CxImage& image, const std::filesystem::path& path, int type) {
+  if (!image.IsValid()) {
+    image.SetLastError("Encode: no picture");
+    return false;
+  }
+  const Encoder encode = EncoderFor(type);
+  if (encode == nullptr) {
+    image.SetLastError("Encode: Unknown format");
+    return false;
+  }
+  SafeFileWriter writer(path);
+  if (!writer.Open()) {
+    image.SetLastError("Encode: cannot create the file");
+    return false;
+  }
+  if (!encode(image, writer.Stream())) {
+    writer.Discard();
+    return false;
+  }
+  if (!writer.Commit()) {
+    image.SetLastError("Encode: cannot write the file");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace inkbrite

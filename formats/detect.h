@@ -1,0 +1,29 @@
+// What kind of image a file holds.
+#pragma once
+
+#include <filesystem>
+
+namespace inkbrite {
+
+enum ImageFormat : int {
+  kFormatUnknown = 0,
+  kFormatJpeg = 1,
+  kFormatUfo = 2,
+  kFormatGif = 3,
+  kFormatBmp = 4,
+  kFormatPng = 5,
+  kFormatTiff = 6,
+  kFormatMetafile = 7,    // Windows or enhanced metafile
+  kFormatJ2kStream = 8,   // bare JPEG 2000 code stream
+  kFormatJp2 = 9,
+};
+
+// With probeContent, the first 16 bytes of the file are tested against the
+// signature table first (a file shorter than 16 bytes, or one that cannot be
+// opened, is judged by its name). Otherwise, and when no signature matches,
+// the text from the last "." of the path decides, compared without regard to
+// case: .jpg .jpeg 1, .gif 3, .ufo 2, .bmp .dib 4, .png 5, .tif .tiff 6,
+// .wmf .emf 7, .jp2 9, .j2k .jpc 8, anything else 0.
+ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent);
+
+}  // namespace inkbrite

@@ -1,0 +1,37 @@
+#include "formats/reduce_save.h"
+
+#include "core/colour.h"
+#include "core/ximage.h"
+#include "formats/container_save.h"
+#include "formats/detect.h"
+
+namespace inkbrite {
+
+namespace {
+
+// The container type a reduced page is saved with, from the file's name.
+int ReducedSaveType(const std::filesystem::path& path) {
+  switch (DetectImageFormat(path, false)) {
+    case kFormatBmp: return kCxImageBmp;
+    case kFormatPng: return kCxImagePng;
+    case kFormatTiff: return kCxImageTiff;
+    default: return kCxImageUnknown;
+  }
+}
+
+}  // namespace
+
+bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
+                          const std::filesystem::path& path) {
+  const int type = ReducedSaveType(path);
+  if (type == kCxImageUnknown) return false;
+  CxImage reduced;
+  if (!ReduceToContainer(image, grey, bits, colours, reduced)) return false;
+  if (!SaveContainer(reduced, path, type)) return false;
+  // The reduction greyed a copy of the pixels; the page follows only now
+  // that the file is written, so a failure leaves it as it was.
+  if (grey) image.Greyscale();
+  return true;
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,196 @@
+// The enhancement pipeline: order of steps, modes, hooks.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/enhance.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+using test::MakePattern;
+
+// A colourful page: channels vary independently, so a large page holds far
+// more than 256 colours.
+DibImage ColourPage(int w = 41, int h = 29) {
+  DibImage page = MakePattern(w, h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      test::SetPixel(page, x, y,
+                     {static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3 + x / 2),
+                      static_cast<uint8_t>((x * y) ^ (x + 3 * y))});
+    }
+  }
+  return page;
+}
+
+std::set<uint32_t> Colours(const DibImage& image) {
+  std::set<uint32_t> colours;
+  for (int y = 0; y < image.Height(); ++y) {
+    const uint8_t* p = image.Row(y);
+    for (int x = 0; x < image.Width(); ++x, p += 3) colours.insert(p[0] | p[1] << 8 | p[2] << 16);
+  }
+  return colours;
+}
+
+struct Recorder {
+  std::vector<std::string> stages;
+  int progress = 0;
+  EnhanceHooks Hooks(bool batch) {
+    EnhanceHooks hooks;
+    hooks.progress = [this] { ++progress; };
+    if (batch) hooks.status = [this](std::string_view s) { stages.emplace_back(s); };
+    return hooks;
+  }
+};
+
+TEST(EnhanceImage, DefaultParametersChangeNoPixel) {
+  CParaBlock params;
+  DibImage page = ColourPage();
+  const auto before = page.PackedDib();
+  EXPECT_EQ(EnhanceImage(params, page), 0);
+  EXPECT_EQ(page.PackedDib(), before);
+}
+
+TEST(EnhanceImage, BatchModeNamesEveryStageAndCountsNineOrEight) {
+  CParaBlock params;
+  params.SetValue(kResize, 150);
+  params.SetValue(kCroppingLeft, 2);
+  params.SetValue(kSharpen, 3);
+  params.SetValue(kBlur, 2);
+  DibImage page = ColourPage();
+  Recorder rec;
+  EXPECT_EQ(EnhanceImage(params, page, rec.Hooks(true)), 0);
+  const std::vector<std::string> all = {"放大", "切边", "锐化", "曲线调节", "调节亮度",
+                                        "调节高亮度", "调节对比度", "Gamma校正", "柔化"};
+  EXPECT_EQ(rec.stages, all);
+  EXPECT_EQ(rec.progress, 9);
+
+  // Skipping the resize, and leaving out crop, sharpen and soften: their
+  // progress units still count, their names are not shown.
+  params.ResetDefaults();
+  params.SetValue(kResize, 50);
+  Recorder skip;
+  EnhanceImage(params, page, skip.Hooks(true), /*skipResize=*/true);
+  EXPECT_EQ(skip.progress, 8);
+  EXPECT_EQ(skip.stages, (std::vector<std::string>{"曲线调节", "调节亮度", "调节高亮度",
+                                                   "调节对比度", "Gamma校正"}));
+  Recorder reduce;
+  EnhanceImage(params, page, reduce.Hooks(true));
+  EXPECT_EQ(reduce.progress, 9);
+  EXPECT_EQ(reduce.stages.back(), "缩小");
+}
+
+TEST(EnhanceImage, EnlargeComesBeforeCropAndReduceAfterIt) {
+  for (int resize : {50, 150}) {
+    SCOPED_TRACE(resize);
+    CParaBlock params;
+    params.SetValue(kResize, resize);
+    params.SetValue(kCroppingLeft, 10);
+    DibImage page = ColourPage(60, 40);
+    DibImage expected = page;
+    if (resize > 100) {
+      ASSERT_TRUE(expected.ResizePercent(resize));
+      ASSERT_TRUE(expected.Crop(10, 0, 0, 0));
+    } else {
+      ASSERT_TRUE(expected.Crop(10, 0, 0, 0));
+      ASSERT_TRUE(expected.ResizePercent(resize));
+    }
+    EnhanceImage(params, page);
+    EXPECT_EQ(page.Width(), resize > 100 ? 80 : 25);
+    EXPECT_EQ(page.PackedDib(), expected.PackedDib());
+  }
+}
+
+TEST(EnhanceImage, AbortAfterTheCropStopsBeforeSharpening) {
+  CParaBlock params;
+  params.SetValue(kCroppingTop, 3);
+  params.SetValue(kSharpen, 9);
+  DibImage page = ColourPage();
+  DibImage cropped = page;
+  ASSERT_TRUE(cropped.Crop(0, 3, 0, 0));
+  Recorder rec;
+  EnhanceHooks hooks = rec.Hooks(true);
+  int checks = 0;
+  hooks.abortCheck = [&] { return ++checks == 2 ? 5 : 0; };  // 1: enlarge, 2: crop
+  EXPECT_EQ(EnhanceImage(params, page, hooks), 5);
+  EXPECT_EQ(rec.stages, (std::vector<std::string>{"放大", "切边"}));
+  EXPECT_EQ(page.PackedDib(), cropped.PackedDib());
+}
+
+TEST(EnhanceImage, ColourModesActInTheViewerOnly) {
+  CParaBlock params;
+  params.SetValue(kGreyScale, 3);
+  DibImage big = ColourPage(200, 150);
+  ASSERT_GT(Colours(big).size(), 256u);
+  DibImage viewer = big;
+  EnhanceImage(params, viewer);
+  EXPECT_EQ(viewer.BitCount(), 24);
+  EXPECT_LE(Colours(viewer).size(), 256u);
+  DibImage batch = big;
+  Recorder rec;
+  EnhanceImage(params, batch, rec.Hooks(true));
+  EXPECT_EQ(batch.PackedDib(), big.PackedDib());
+
+  // Black-and-white comic: grey in the viewer, untouched in batch mode.
+  params.SetValue(kGreyScale, 1);
+  DibImage grey = big;
+  EnhanceImage(params, grey);
+  EXPECT_TRUE(grey.IsGrey());
+  DibImage greyBatch = big;
+  EnhanceImage(params, greyBatch, rec.Hooks(true));
+  EXPECT_FALSE(greyBatch.IsGrey());
+
+  // Monochrome: two levels, black and white.
+  params.SetValue(kGreyScale, 7);
+  DibImage mono = big;
+  EnhanceImage(params, mono);
+  for (uint32_t c : Colours(mono)) EXPECT_TRUE(c == 0 || c == 0xFFFFFF) << std::hex << c;
+}
+
+TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
+  // Curve, brightness, highlight, contrast, gamma: the same operations by
+  // hand in that order give the same page.
+  CParaBlock params;
+  params.SetValue(kCurveX1, 195);
+  params.SetValue(kCurveY1, -39);
+  params.SetValue(kCurveX2, 60);
+  params.SetValue(kCurveY2, 293);
+  params.SetValue(kBrightness, 110);
+  params.SetValue(kHighlight, 150);
+  params.SetValue(kContrast, 120);
+  params.SetValue(kGamma, 90);
+  DibImage page = ColourPage();
+  DibImage expected = page;
+  expected.Curve(195, -39, 60, 293);
+  expected.Brightness(110);
+  expected.Highlight(150, 190);
+  expected.Contrast(120);
+  expected.Gamma(90);
+  EnhanceImage(params, page);
+  EXPECT_EQ(page.PackedDib(), expected.PackedDib());
+}
+
+TEST(EnhanceImage, NothingLeftOfThePageCrashesNoStep) {
+  CParaBlock params;
+  params.SetValue(kResize, 0);
+  params.SetValue(kSharpen, 9);
+  params.SetValue(kBlur, 2);
+  params.SetValue(kGreyScale, 3);
+  DibImage page = ColourPage();
+  EXPECT_EQ(EnhanceImage(params, page), 0);
+  EXPECT_FALSE(page.IsEmpty());
+  params.SetValue(kResize, 100);
+  params.SetValue(kCroppingLeft, 500);
+  EXPECT_EQ(EnhanceImage(params, page), 0);
+  EXPECT_FALSE(page.IsEmpty());
+  DibImage empty;
+  EXPECT_EQ(EnhanceImage(params, empty), 0);
+  EXPECT_TRUE(empty.IsEmpty());
+}
+
+}  // namespace
+}  // namespace inkbrite
