@@ -587,6 +587,22 @@ bool DibImage::ResizeTo(int32_t width, int32_t height, int filter) {
     return false;
   }
   BuildKernelTables();
+  // With the bilinear setting, one side shrinking and the other growing
+  // would go to the area-average reducer, which only shrinks: the growing
+  // side would reach one destination row or column per source one and leave
+  // the rest black. Shrink that side first, then enlarge the other.
+  const bool widthShrinks = width < m_nWidth;
+  const bool heightShrinks = height < m_nHeight;
+  if (filter == 0 && width != 2 * m_nWidth &&
+      ((widthShrinks && height > m_nHeight) || (heightShrinks && width > m_nWidth))) {
+    DibImage step = *this;
+    if (!step.ResizeTo(std::min(width, m_nWidth), std::min(height, m_nHeight), 0) ||
+        !step.ResizeTo(width, height, 0)) {
+      return false;
+    }
+    *this = std::move(step);
+    return true;
+  }
   try {
     DibImage result;
     if (!result.Create(width, height, 24)) return false;
