@@ -1,0 +1,43 @@
+// The one entry to reading and writing image files.
+//
+// Every reader delivers a 24-bit DibImage and a grey-source flag: 1 when the
+// file holds a grey or bilevel picture, from which the colour mode "keep as
+// is" is resolved when saving. Every writer writes through a SafeFileWriter:
+// a failed write leaves any previous file whole and no temporary file behind.
+// Readers return 0 for any file they cannot read, whatever it claims, and
+// never read outside their buffers; pictures above 65535 pixels per side or
+// 2^31 bytes are refused.
+#pragma once
+
+#include <filesystem>
+
+#include "core/dib_image.h"
+#include "formats/detect.h"
+
+namespace inkbrite {
+
+// Reads any supported file, chosen by DetectImageFormat with content
+// probing. 1 on success (the image replaced, *greySource set), 0 on failure
+// (the image may have been cleared).
+int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+
+// Why SaveImageFile failed, for the caller's message.
+enum class SaveError {
+  kNone,
+  kEmptyImage,
+  kUnsupportedExtension,  // the name's extension has no writer
+  kWriteFailed,           // the writer could not write the file
+};
+
+// The caller's message for an unsupported extension.
+inline constexpr const char* kUnsupportedSaveExtensionMessage =
+    "抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。";
+
+// Writes `image` in the format its name's extension gives (no content
+// probing): JPEG with `quality` (0 to 100), BMP, PNG, TIFF or JP2.
+// `colourMode` is 0 (colour) or 1 (grey: a one-component JPEG, a grey PNG
+// or TIFF). 1 on success, 0 on failure with the reason in *error.
+int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                  int quality, SaveError* error = nullptr);
+
+}  // namespace inkbrite
