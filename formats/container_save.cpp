@@ -1,5 +1,6 @@
 #include "formats/container_save.h"
 
+#include "formats/png/png_codec.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -14,7 +15,8 @@ bool EncodeBmpFile(CxImage& image, std::FILE* file) { return image.EncodeBmp(fil
 Encoder EncoderFor(int type) {
   switch (type) {
     case kCxImageBmp: return EncodeBmpFile;
-    // kCxImagePng and kCxImageTiff: their encoders are not written yet.
+    case kCxImagePng: return EncodePng;
+    // kCxImageTiff: its encoder is not written yet.
     default: return nullptr;
   }
 }

@@ -6,10 +6,10 @@
 // reached the disk. A failure leaves any previous file untouched and no
 // temporary file behind.
 //
-// Encoders present: BMP (kCxImageBmp). PNG and TIFF are added here when
-// their encoders exist; until then those types fail like any type without
-// an encoder, with the error text "Encode: Unknown format", and write
-// nothing.
+// Encoders present: BMP (kCxImageBmp) and PNG (kCxImagePng). TIFF and JP2
+// are added here with their encoders; until then those types fail like any
+// type without an encoder, with the error text "Encode: Unknown format", and
+// write nothing.
 #pragma once
 
 #include <filesystem>

@@ -1,0 +1,67 @@
+// JPEG files over libjpeg (the 6b interface, library version 62, as
+// libjpeg-turbo provides it), and UFO files: JPEG files whose first ten bytes
+// were replaced.
+//
+// Readers deliver a 24-bit DibImage and set *greySource (when given) to 1 for
+// a one-component (greyscale) file, else 0. They return 1 on success and 0 on
+// any failure; no exception leaves them. Truncated data decodes as far as it
+// goes and counts as success. Pictures above the DibImage limits are refused
+// before any pixel memory is taken.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "core/dib_image.h"
+
+namespace inkbrite {
+
+// An error reported by libjpeg: its message code and formatted text.
+class CJPEGException : public std::exception {
+ public:
+  CJPEGException(int32_t code, std::string message)
+      : m_nCode(code), m_strMessage(std::move(message)) {}
+
+  int32_t Code() const noexcept { return m_nCode; }
+  const std::string& Message() const noexcept { return m_strMessage; }
+  const char* what() const noexcept override { return m_strMessage.c_str(); }
+
+  // Copies the text into `buffer`, cut to `length` - 1 characters and
+  // terminated. True unless the buffer is null or of length 0.
+  bool GetErrorMessage(char* buffer, size_t length) const noexcept;
+
+ private:
+  int32_t m_nCode;
+  std::string m_strMessage;
+};
+
+// Decodes a JPEG file. 0 when the file cannot be opened or decoded.
+int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+
+// Decodes JPEG data held in memory (for instance inside a TIFF file). The
+// caller keeps the buffer. 0 at once for a null buffer or one shorter than 10
+// bytes.
+int ReadJpegMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+
+// Writes a 24-bit image as a baseline-or-extended sequential JPEG with
+// optimised Huffman tables and the floating-point DCT. `quality` goes to the
+// library's quality scaling (0 acts as 1, above 100 as 100). A nonzero
+// `grey` writes one luminance component. The file is written through a
+// SafeFileWriter: a failure leaves any previous file whole.
+//
+// Returns 0 when the image is not 24-bit or the file cannot be created or
+// committed, 1 on success. A library error during compression (a picture
+// wider or taller than 65500, a failed write) throws CJPEGException carrying
+// the library's message; the partial output is discarded first.
+int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int quality, int grey);
+
+// Decodes a UFO file: its first ten bytes are replaced by the JFIF start
+// (FF D8 FF E0 00 10 "JFIF") and the rest is read as JPEG data. Files shorter
+// than 11 bytes give 0.
+int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+
+}  // namespace inkbrite

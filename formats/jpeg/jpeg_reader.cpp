@@ -1,0 +1,263 @@
+// JPEG decoding: the error and source managers and the scanline loop.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "formats/jpeg/jpeg_codec.h"
+#include "formats/jpeg/jpeg_pvt.h"
+
+namespace inkbrite {
+
+bool CJPEGException::GetErrorMessage(char* buffer, size_t length) const noexcept {
+  if (buffer == nullptr || length == 0) return false;
+  const size_t count = std::min(length - 1, m_strMessage.size());
+  std::memcpy(buffer, m_strMessage.data(), count);
+  buffer[count] = '\0';
+  return true;
+}
+
+namespace jpeg_detail {
+namespace {
+
+// A progressive file may repeat scans without end, each one a pass over the
+// whole picture: a few kilobytes could then keep the decoder busy for hours.
+// Real files have about ten scans.
+constexpr int kMaxScans = 500;
+// Message code of that refusal (libjpeg's own codes are all positive).
+constexpr int32_t kTooManyScansCode = -1;
+
+[[noreturn]] void ThrowLibraryError(j_common_ptr cinfo) {
+  char text[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, text);
+  throw CJPEGException(cinfo->err->msg_code, text);
+}
+
+// Warnings ("Premature end of JPEG file", "Corrupt JPEG data") and trace
+// messages are never shown.
+void DropMessage(j_common_ptr) {}
+
+void LimitScans(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    throw CJPEGException(kTooManyScansCode, "Too many scans in the JPEG file");
+  }
+}
+
+struct SourceManager {
+  jpeg_source_mgr pub;  // first, so the library's pointer is ours
+  JpegInput* input;
+  JOCTET* buffer;
+  bool startOfFile;
+};
+
+SourceManager* Source(j_decompress_ptr cinfo) {
+  return reinterpret_cast<SourceManager*>(cinfo->src);
+}
+
+void InitSource(j_decompress_ptr cinfo) { Source(cinfo)->startOfFile = true; }
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  SourceManager* src = Source(cinfo);
+  size_t count = src->input->Read(src->buffer, kSourceBufferSize);
+  if (count == 0) {
+    if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    // An end-of-image marker lets the decoder finish the picture.
+    src->buffer[0] = 0xFF;
+    src->buffer[1] = JPEG_EOI;
+    count = 2;
+  }
+  src->pub.next_input_byte = src->buffer;
+  src->pub.bytes_in_buffer = count;
+  src->startOfFile = false;
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  SourceManager* src = Source(cinfo);
+  while (count > static_cast<long>(src->pub.bytes_in_buffer)) {
+    count -= static_cast<long>(src->pub.bytes_in_buffer);
+    FillInputBuffer(cinfo);
+  }
+  src->pub.next_input_byte += count;
+  src->pub.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+class FileInput final : public JpegInput {
+ public:
+  explicit FileInput(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {}
+  bool IsOpen() const { return m_stream.is_open(); }
+
+  size_t Read(uint8_t* buffer, size_t size) override {
+    try {
+      if (!m_stream) return 0;
+      m_stream.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
+      return static_cast<size_t>(m_stream.gcount());
+    } catch (...) {  // a read error counts as the end of the file
+      return 0;
+    }
+  }
+
+ private:
+  std::ifstream m_stream;
+};
+
+class MemoryInput final : public JpegInput {
+ public:
+  MemoryInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+  size_t Read(uint8_t* buffer, size_t size) override {
+    const size_t count = std::min(size, m_size - m_pos);
+    std::memcpy(buffer, m_data + m_pos, count);
+    m_pos += count;
+    return count;
+  }
+
+ private:
+  const uint8_t* m_data;
+  size_t m_size;
+  size_t m_pos = 0;
+};
+
+// Blue-green-red pixels from a row of `components` samples per pixel that the
+// library could not deliver as blue-green-red itself.
+void ConvertRow(const JSAMPLE* in, uint8_t* out, JDIMENSION width, int components) {
+  if (components == 4) {
+    // CMYK (or YCCK delivered as CMYK). Adobe applications store the samples
+    // inverted, so c, m, y are already the red, green, blue coverage and k
+    // scales them: k = 0 is black, all 255 is white.
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+      const int k = in[3];
+      out[0] = static_cast<uint8_t>(in[2] * k / 255);
+      out[1] = static_cast<uint8_t>(in[1] * k / 255);
+      out[2] = static_cast<uint8_t>(in[0] * k / 255);
+    }
+  } else if (components == 3) {
+    // Three components of no known colour space: taken as red, green, blue.
+    for (JDIMENSION x = 0; x < width; ++x, in += 3, out += 3) {
+      out[0] = in[2];
+      out[1] = in[1];
+      out[2] = in[0];
+    }
+  } else {
+    // Two or more than four components: the first one shown as grey.
+    for (JDIMENSION x = 0; x < width; ++x, in += components, out += 3) {
+      out[0] = out[1] = out[2] = in[0];
+    }
+  }
+}
+
+// The decoding steps; library errors leave as CJPEGException. False when the
+// picture is too large for a DibImage.
+bool Decode(jpeg_decompress_struct& cinfo, DibImage& image, int* greySource) {
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.dct_method = JDCT_FLOAT;
+  // Refused here, before the library sizes its buffers for the picture.
+  if (!image.Create(static_cast<int32_t>(cinfo.image_width),
+                    static_cast<int32_t>(cinfo.image_height), 24)) {
+    return false;
+  }
+  // Colour pictures are decoded straight into the rows as blue-green-red.
+  if (cinfo.out_color_space == JCS_RGB) cinfo.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&cinfo);
+  if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height) {
+    return false;
+  }
+  const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
+  if (greySource != nullptr) *greySource = grey ? 1 : 0;
+
+  const JDIMENSION width = cinfo.output_width;
+  const int components = cinfo.output_components;
+  const bool direct = grey || cinfo.out_color_space == JCS_EXT_BGR;
+  std::vector<JSAMPLE> buffer;
+  if (!direct) buffer.resize(static_cast<size_t>(width) * static_cast<size_t>(components));
+
+  while (cinfo.output_scanline < cinfo.output_height) {
+    uint8_t* row = image.Row(static_cast<int32_t>(cinfo.output_scanline));
+    JSAMPROW target = direct ? row : buffer.data();
+    // Only a suspending source returns 0 lines; ours never suspends.
+    if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) return false;
+    if (grey) {
+      // Spread the grey samples in place, from the right so none is
+      // overwritten before it is read.
+      for (JDIMENSION x = width; x-- > 0;) {
+        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+      }
+    } else if (!direct) {
+      ConvertRow(buffer.data(), row, width, components);
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  return true;
+}
+
+}  // namespace
+
+jpeg_error_mgr* InitErrorManager(jpeg_error_mgr& err) {
+  jpeg_std_error(&err);
+  err.error_exit = ThrowLibraryError;
+  err.output_message = DropMessage;
+  return &err;
+}
+
+void AttachSource(j_decompress_ptr cinfo, JpegInput& input) {
+  if (cinfo->src == nullptr) {
+    auto* src = static_cast<SourceManager*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(SourceManager)));
+    src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kSourceBufferSize));
+    cinfo->src = &src->pub;
+  }
+  SourceManager* src = Source(cinfo);
+  src->pub.init_source = InitSource;
+  src->pub.fill_input_buffer = FillInputBuffer;
+  src->pub.skip_input_data = SkipInputData;
+  src->pub.resync_to_restart = jpeg_resync_to_restart;
+  src->pub.term_source = TermSource;
+  src->pub.bytes_in_buffer = 0;
+  src->pub.next_input_byte = nullptr;
+  src->input = &input;
+  src->startOfFile = true;
+}
+
+int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource) {
+  if (greySource != nullptr) *greySource = 0;
+  // Zeroed, so destroying it is safe even when creation itself failed.
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr err{};
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = LimitScans;
+  cinfo.err = InitErrorManager(err);
+  bool ok = false;
+  try {
+    jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
+    AttachSource(&cinfo, input);
+    ok = Decode(cinfo, image, greySource);
+  } catch (const std::exception&) {
+    ok = false;  // CJPEGException, or no memory for the row buffer
+  }
+  jpeg_destroy_decompress(&cinfo);
+  if (!ok) image.Clear();  // a half-decoded picture is of no use to anyone
+  return ok ? 1 : 0;
+}
+
+}  // namespace jpeg_detail
+
+int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  jpeg_detail::FileInput input(path);
+  if (!input.IsOpen()) return 0;
+  return jpeg_detail::ReadJpegStream(input, image, greySource);
+}
+
+int ReadJpegMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  if (data == nullptr || size < 10) return 0;
+  jpeg_detail::MemoryInput input(data, size);
+  return jpeg_detail::ReadJpegStream(input, image, greySource);
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,26 @@
+// UFO files: JPEG files whose first ten bytes were overwritten. Putting the
+// JFIF start back makes them ordinary JPEG data again.
+#include <algorithm>
+#include <vector>
+
+#include "formats/jpeg/jpeg_codec.h"
+#include "platform/file_io.h"
+
+namespace inkbrite {
+
+namespace {
+
+// Start of image, APP0 marker, segment length 16, "JFIF" without its zero.
+constexpr uint8_t kJfifStart[10] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
+
+}  // namespace
+
+int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  std::vector<uint8_t> bytes;
+  // Compressed data larger than the largest picture accepted is not read.
+  if (!ReadFileBytes(path, kMaxDibBytes, bytes) || bytes.size() < 11) return 0;
+  std::copy(std::begin(kJfifStart), std::end(kJfifStart), bytes.begin());
+  return ReadJpegMemory(bytes.data(), bytes.size(), image, greySource);
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,176 @@
+// Reading PNG files into 24-bit pictures.
+//
+// The whole file is read into memory and decoded from there in two guarded
+// steps: the header with the transformations, then (after the picture has
+// been allocated outside libpng's error path) the rows.
+#include <cstring>
+#include <vector>
+
+#include "formats/png/png_codec.h"
+#include "formats/png/png_pvt.h"
+#include "platform/file_io.h"
+
+namespace inkbrite {
+
+namespace {
+
+using png_detail::PngReadHandle;
+using png_detail::RunGuarded;
+
+// The largest file read into memory: the bound of a picture's pixels.
+constexpr uint64_t kMaxPngFileBytes = kMaxDibBytes;
+
+struct MemorySource {
+  const uint8_t* data;
+  size_t size;
+  size_t position;
+};
+
+// libpng asks for exact byte counts; a truncated or lying file makes it ask
+// for more than is left, which is refused as a library error.
+void ReadFromMemory(png_structp png, png_bytep out, size_t count) {
+  auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+  if (count > source->size - source->position) png_error(png, "Unexpected end of file");
+  std::memcpy(out, source->data + source->position, count);
+  source->position += count;
+}
+
+uint32_t ReadBe32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// True unless a chunk before IEND claims more bytes than the file has left.
+// Such a file is truncated and would fail anyway, but only after libpng had
+// allocated and cleared a buffer of the claimed size for a text or profile
+// chunk: up to 2 GB for a file of 57 bytes. The walk costs a few reads per
+// chunk.
+bool ChunksFitTheFile(const uint8_t* data, size_t size) {
+  size_t at = 8;  // past the signature, which libpng checks
+  while (at <= size && size - at >= 8) {
+    const size_t length = ReadBe32(data + at);
+    const size_t left = size - at - 8;  // after the length and type
+    if (length > left || left - length < 4) return false;  // data and CRC
+    if (std::memcmp(data + at + 4, "IEND", 4) == 0) break;
+    at += 12 + length;
+  }
+  return true;  // a shorter tail is left to libpng to report
+}
+
+struct PngLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int greySource = 0;
+  int passes = 1;
+  size_t rowBytes = 0;  // of a transformed row
+  int channels = 0;
+  int bitDepth = 0;
+};
+
+// Reads the header and asks for the transformations that deliver 8-bit
+// blue-green-red rows.
+void ReadHeader(png_structp png, png_infop info, PngLayout& layout) {
+  // Beyond these sizes IHDR itself is refused, before any row memory.
+  png_set_user_limits(png, kMaxDibDimension, kMaxDibDimension);
+  png_read_info(png, info);
+  const int colourType = png_get_color_type(png, info);
+  const int bitDepth = png_get_bit_depth(png, info);
+  layout.width = png_get_image_width(png, info);
+  layout.height = png_get_image_height(png, info);
+  // A palette of 1, 2 or 4 bits is taken for a bilevel or grey scan, whatever
+  // its colours.
+  layout.greySource = colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA ||
+                      (colourType == PNG_COLOR_TYPE_PALETTE && bitDepth < 8);
+
+  // Transparent pixels are composited over black. libpng 1.6 composites
+  // before it strips the alpha channel, and tRNS colour keys become alpha
+  // first, so keyed pixels come out black. With no screen gamma set, files
+  // of gamma 1.0 (or none) are composited without gamma correction.
+  png_color_16 black{};
+  png_set_background(png, &black, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
+  if (bitDepth == 16) png_set_strip_16(png);
+  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (bitDepth < 8) png_set_expand(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+    png_set_gray_to_rgb(png);
+  }
+  png_set_strip_alpha(png);
+  png_set_bgr(png);
+  layout.passes = png_set_interlace_handling(png);  // 7 for Adam7, else 1
+  png_read_update_info(png, info);
+  layout.rowBytes = png_get_rowbytes(png, info);
+  layout.channels = png_get_channels(png, info);
+  layout.bitDepth = png_get_bit_depth(png, info);
+}
+
+// Reads every pass top row first into the picture's stored rows, then the
+// chunks after the image data.
+void ReadRows(png_structp png, uint8_t* topRow, ptrdiff_t stride, uint32_t height, int passes) {
+  for (int pass = 0; pass < passes; ++pass) {
+    for (uint32_t y = 0; y < height; ++y) {
+      png_read_row(png, topRow + static_cast<ptrdiff_t>(y) * stride, nullptr);
+    }
+  }
+  png_read_end(png, nullptr);
+}
+
+int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  if (!ChunksFitTheFile(data, size)) return 0;
+  PngReadHandle handle;
+  if (handle.png == nullptr || handle.info == nullptr) return 0;
+  png_structp png = handle.png;
+  png_infop info = handle.info;
+  MemorySource source{data, size, 0};
+  png_set_read_fn(png, &source, ReadFromMemory);
+
+  PngLayout layout;
+  if (!RunGuarded(png, [&] { ReadHeader(png, info, layout); })) return 0;
+  // The transformations must have given 3 bytes per pixel: anything else
+  // would make libpng write past the picture's rows.
+  if (layout.channels != 3 || layout.bitDepth != 8 ||
+      layout.rowBytes != static_cast<size_t>(layout.width) * 3) {
+    return 0;
+  }
+  // Create refuses sizes beyond the limits before allocating.
+  if (!image.Create(static_cast<int32_t>(layout.width), static_cast<int32_t>(layout.height), 24)) {
+    return 0;
+  }
+  uint8_t* top = image.Row(0);
+  const ptrdiff_t stride = -static_cast<ptrdiff_t>(image.RowBytes());
+  if (!RunGuarded(png, [&] { ReadRows(png, top, stride, layout.height, layout.passes); })) {
+    image.Clear();
+    return 0;
+  }
+  if (greySource != nullptr) *greySource = layout.greySource;
+  return 1;
+}
+
+}  // namespace
+
+int DecodePngBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  image.Clear();
+  if (data == nullptr || size == 0) return 0;
+  try {
+    return Decode(data, size, image, greySource);
+  } catch (...) {  // nothing in the decoder throws; keep it that way for callers
+    image.Clear();
+    return 0;
+  }
+}
+
+int ReadPngFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  std::vector<uint8_t> bytes;
+  bool read = false;
+  try {
+    read = ReadFileBytes(path, kMaxPngFileBytes, bytes);
+  } catch (...) {
+    read = false;
+  }
+  if (!read || bytes.empty()) {
+    image.Clear();
+    return 0;
+  }
+  return DecodePngBytes(bytes.data(), bytes.size(), image, greySource);
+}
+
+}  // namespace inkbrite

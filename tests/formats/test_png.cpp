@@ -1,0 +1,288 @@
+// PNG reading, writing and the container's PNG encoder.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/ximage.h"
+#include "formats/png/png_codec.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+uint32_t Be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// The chunks of a PNG file in order, as (type, data).
+std::vector<std::pair<std::string, std::vector<uint8_t>>> Chunks(const std::vector<uint8_t>& file) {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> chunks;
+  for (size_t at = 8; at + 12 <= file.size();) {
+    const uint32_t length = Be32(&file[at]);
+    if (length > file.size() - at - 12) break;
+    chunks.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8),
+                        std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + length));
+    at += 12 + length;
+  }
+  return chunks;
+}
+
+std::vector<uint8_t> ChunkData(const std::vector<uint8_t>& file, const std::string& type) {
+  for (auto& [name, data] : Chunks(file)) {
+    if (name == type) return data;
+  }
+  return {};
+}
+
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())));
+  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(length >> s));
+  out.insert(out.end(), body.begin(), body.end());
+  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(crc >> s));
+}
+
+TEST(ReadPngFile, EveryCorpusPngAsTheManifestSays) {
+  const auto rows = test::ReadManifest("");
+  if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
+  int checked = 0;
+  for (const auto& row : rows) {
+    if (row.formatCode != 5) continue;  // routed by content, whatever the folder or name
+    ++checked;
+    DibImage image;
+    int grey = -1;
+    const int result = ReadPngFile(test::CorpusDir() / row.path, image, &grey);
+    if (row.expect == "fail") {
+      EXPECT_EQ(result, 0) << row.path;
+      EXPECT_TRUE(image.IsEmpty()) << row.path;
+      continue;
+    }
+    ASSERT_EQ(result, 1) << row.path;
+    EXPECT_TRUE(image.Is24Bit()) << row.path;
+    if (row.greySource >= 0) {
+      EXPECT_EQ(grey, row.greySource) << row.path;
+    }
+    if (row.expect == "ok") {
+      test::Ppm ppm;
+      ASSERT_TRUE(test::ReadPpm(test::CorpusDir() / "expected" / (row.path + ".ppm"), ppm));
+      EXPECT_EQ(test::CompareWithPpm(image, ppm, row.tolerance), "") << row.path;
+    }
+  }
+  EXPECT_GE(checked, 223);
+}
+
+TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
+  if (test::ReadManifest("png/").empty()) GTEST_SKIP() << "corpus not found";
+  // Every proper prefix of these files misses at least the end chunk.
+  for (const char* name : {"pngsuite/basi2c16.png", "pngsuite/basn3p02.png",
+                           "pngsuite/basn6a08.png", "libpng/palette-8-tRNS.png"}) {
+    const std::vector<uint8_t> file = test::ReadAll(test::CorpusDir() / "png" / name);
+    ASSERT_FALSE(file.empty()) << name;
+    for (size_t size = 0; size < file.size(); ++size) {
+      const std::vector<uint8_t> prefix(file.begin(), file.begin() + size);
+      DibImage image;
+      int grey = -1;
+      ASSERT_EQ(DecodePngBytes(prefix.data(), prefix.size(), image, &grey), 0) << name << size;
+      EXPECT_EQ(grey, -1);
+      EXPECT_TRUE(image.IsEmpty());
+    }
+  }
+
+  // Tiny files claiming huge pictures, beyond 65535 per side or within it
+  // but beyond 2^31 bytes, or a huge text chunk, are refused before libpng
+  // allocates for them.
+  struct Claim {
+    uint32_t side;
+    uint32_t textLength;  // 0: no text chunk
+  };
+  for (const Claim claim : {Claim{100000, 0}, Claim{65535, 0}, Claim{1, 0x7FFFFFFF}}) {
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::vector<uint8_t> ihdr(13, 0);
+    for (int i = 0; i < 2; ++i) {
+      for (int s = 0; s < 4; ++s) ihdr[4 * i + s] = static_cast<uint8_t>(claim.side >> (24 - 8 * s));
+    }
+    ihdr[8] = 8;  // bit depth
+    ihdr[9] = 2;  // RGB
+    AppendChunk(png, "IHDR", ihdr);
+    if (claim.textLength != 0) {
+      for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(claim.textLength >> s));
+      png.insert(png.end(), {'t', 'E', 'X', 't', 'a', 0, 'b', 0, 0, 0, 0});
+    }
+    AppendChunk(png, "IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+    AppendChunk(png, "IEND", {});
+    test::TempDir dir;
+    test::WriteAll(dir / "huge.png", png);
+    const auto start = std::chrono::steady_clock::now();
+    DibImage image;
+    int grey = -1;
+    EXPECT_EQ(ReadPngFile(dir / "huge.png", image, &grey), 0) << claim.side;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200))
+        << claim.side;
+  }
+  DibImage image;
+  EXPECT_EQ(ReadPngFile("/nonexistent/page.png", image, nullptr), 0);
+}
+
+TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
+  test::TempDir dir;
+  const DibImage colour = test::MakePattern(37, 11);
+  ASSERT_EQ(WritePngFile(dir / "colour.png", colour, 0), 1);
+  DibImage loaded;
+  int grey = -1;
+  ASSERT_EQ(ReadPngFile(dir / "colour.png", loaded, &grey), 1);
+  EXPECT_EQ(grey, 0);
+  EXPECT_EQ(loaded.PackedDib(), colour.PackedDib());
+  std::vector<uint8_t> file = test::ReadAll(dir / "colour.png");
+  std::vector<std::string> types;
+  for (const auto& chunk : Chunks(file)) types.push_back(chunk.first);
+  EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+  EXPECT_EQ(ChunkData(file, "IHDR")[8], 8);  // bit depth
+  EXPECT_EQ(ChunkData(file, "IHDR")[9], 2);  // RGB
+  EXPECT_EQ(ChunkData(file, "IHDR")[12], 0);  // not interlaced
+
+  // Grey mode writes each pixel's blue byte as a grey sample: a grey page
+  // comes back whole, any other page as (blue, blue, blue).
+  DibImage greyPage = colour;
+  ASSERT_TRUE(greyPage.Greyscale());
+  for (const DibImage* page : std::initializer_list<const DibImage*>{&greyPage, &colour}) {
+    ASSERT_EQ(WritePngFile(dir / "grey.png", *page, 1), 1);
+    file = test::ReadAll(dir / "grey.png");
+    EXPECT_EQ(ChunkData(file, "IHDR")[8], 8);
+    EXPECT_EQ(ChunkData(file, "IHDR")[9], 0);
+    ASSERT_EQ(ReadPngFile(dir / "grey.png", loaded, &grey), 1);
+    EXPECT_EQ(grey, 1);
+    for (int y = 0; y < page->Height(); ++y) {
+      for (int x = 0; x < page->Width(); ++x) {
+        const uint8_t b = test::PixelAt(*page, x, y).b;
+        ASSERT_EQ(test::PixelAt(loaded, x, y), (test::Bgr{b, b, b})) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(WritePngFile, FailuresGiveZeroAndKeepThePreviousFile) {
+  test::TempDir dir;
+  DibImage page = test::MakePattern(300, 200);
+  uint32_t state = 2463534242u;  // noise, so the file is far above 4096 bytes
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int i = 0; i < 3 * page.Width(); ++i) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      page.Row(y)[i] = static_cast<uint8_t>(state >> 24);
+    }
+  }
+  EXPECT_EQ(WritePngFile(dir / "missing" / "page.png", page, 0), 0);
+  EXPECT_EQ(WritePngFile(dir / "empty.png", DibImage(), 0), 0);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+
+  // A disk that refuses the bytes part-way: libpng reports the failed write,
+  // and the writer must give 0 (not 1 with a cut file under the name).
+  const std::vector<uint8_t> previous = {1, 2, 3};
+  test::WriteAll(dir / "page.png", previous);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(WritePngFile(dir / "page.png", page, 0) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as written";
+  EXPECT_EQ(test::ReadAll(dir / "page.png"), previous);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A 4-bit, 16-grey container of w x h whose pixel indices run 0 .. 9.
+CxImage TenGreys(int32_t width, int32_t height) {
+  CxImage image;
+  EXPECT_TRUE(image.Create(width, height, 4, kCxImagePng));
+  std::vector<RgbQuad> greys(16);
+  for (int i = 0; i < 16; ++i) {
+    const auto v = static_cast<uint8_t>(i * 17);
+    greys[i] = RgbQuad{v, v, v, 0};
+  }
+  image.SetPalette(greys.data(), greys.size());
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) image.SetPixelIndex(x, y, static_cast<uint8_t>((x + y) % 10));
+  }
+  return image;
+}
+
+std::vector<uint8_t> Encode(CxImage& image, const fs::path& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  EXPECT_NE(file, nullptr);
+  EXPECT_TRUE(EncodePng(image, file)) << image.LastError();
+  std::fclose(file);
+  return test::ReadAll(path);
+}
+
+TEST(EncodePng, PaletteCutBackgroundAndResolution) {
+  test::TempDir dir;
+  struct Case {
+    int32_t width, height;
+    size_t paletteEntries;  // cut only below 65536 pixels
+  };
+  for (const Case c : {Case{100, 100, 10}, Case{256, 256, 16}}) {
+    CxImage image = TenGreys(c.width, c.height);
+    const std::vector<uint8_t> file = Encode(image, dir / "grey.png");
+    const std::vector<uint8_t> ihdr = ChunkData(file, "IHDR");
+    ASSERT_EQ(ihdr.size(), 13u);
+    EXPECT_EQ(ihdr[8], 4);
+    EXPECT_EQ(ihdr[9], 3);
+    EXPECT_EQ(ChunkData(file, "PLTE").size(), 3 * c.paletteEntries) << c.width;
+    // White is not among the ten entries in use: the nearest is the lightest.
+    EXPECT_EQ(ChunkData(file, "bKGD"), (std::vector<uint8_t>{static_cast<uint8_t>(c.paletteEntries - 1)}));
+    EXPECT_EQ(ChunkData(file, "pHYs"),
+              (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));  // 3780, metre
+    DibImage loaded;
+    int grey = -1;
+    ASSERT_EQ(ReadPngFile(dir / "grey.png", loaded, &grey), 1);
+    EXPECT_EQ(grey, 1);
+    for (int32_t y = 0; y < c.height; y += 7) {
+      for (int32_t x = 0; x < c.width; x += 3) {
+        const auto v = static_cast<uint8_t>(((x + c.height - 1 - y) % 10) * 17);
+        ASSERT_EQ(test::PixelAt(loaded, x, y), (test::Bgr{v, v, v}));
+      }
+    }
+  }
+
+  // 24-bit containers: RGB with a white bKGD; Adam7 on request.
+  DibImage page = test::MakePattern(23, 17);
+  CxImage colour;
+  ASSERT_TRUE(page.ToContainer(false, colour));
+  for (const uint32_t option : {0u, 1u}) {
+    colour.SetCodecOption(kCxImagePng, option);
+    const std::vector<uint8_t> file = Encode(colour, dir / "colour.png");
+    EXPECT_EQ(ChunkData(file, "IHDR")[9], 2);
+    EXPECT_EQ(ChunkData(file, "IHDR")[12], option);
+    EXPECT_EQ(ChunkData(file, "bKGD"), (std::vector<uint8_t>{0, 255, 0, 255, 0, 255}));
+    DibImage loaded;
+    int grey = -1;
+    ASSERT_EQ(ReadPngFile(dir / "colour.png", loaded, &grey), 1);
+    EXPECT_EQ(grey, 0);
+    EXPECT_EQ(loaded.PackedDib(), page.PackedDib());
+  }
+
+  CxImage empty;
+  EXPECT_FALSE(EncodePng(empty, nullptr));
+}
+
+}  // namespace
+}  // namespace inkbrite
