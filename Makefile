@@ -39,6 +39,7 @@ asan: deps
 	  -DINKBRITE_BUILD_BENCH=OFF >/dev/null
 	@$(CMAKE) --build $(ASAN_DIR) -j$(JOBS)
 	@cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
 clean:

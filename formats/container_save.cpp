@@ -1,5 +1,6 @@
 #include "formats/container_save.h"
 
+#include "formats/jpeg2000/jp2_codec.h"
 #include "formats/png/png_codec.h"
 #include "platform/file_io.h"
 
@@ -16,6 +17,7 @@ Encoder EncoderFor(int type) {
   switch (type) {
     case kCxImageBmp: return EncodeBmpFile;
     case kCxImagePng: return EncodePng;
+    case kCxImageJp2: return [](CxImage& image, std::FILE* file) { return EncodeJp2(image, file); };
     // kCxImageTiff: its encoder is not written yet.
     default: return nullptr;
   }

@@ -2,6 +2,8 @@
 
 #include "formats/gif/gif_codec.h"
 #include "formats/jpeg/jpeg_codec.h"
+#include "formats/jpeg2000/jp2_codec.h"
+#include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
 
 namespace inkbrite {
@@ -14,6 +16,9 @@ int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greyS
     case kFormatUfo: result = ReadUfoFile(path, image, &grey); break;
     case kFormatGif: result = ReadGifFile(path, image, &grey); break;
     case kFormatPng: result = ReadPngFile(path, image, &grey); break;
+    case kFormatMetafile: result = ReadPictureFile(path, image, &grey); break;
+    case kFormatJ2kStream:
+    case kFormatJp2: result = ReadJpeg2000File(path, image, &grey); break;
     case kFormatBmp: {
       // Grey when the file is bilevel, measured before the conversion to 24
       // bits that LoadBmp ends with.
@@ -23,7 +28,7 @@ int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greyS
       break;
     }
     default:
-      // TIFF, metafiles and JPEG 2000 are not read yet; unknown files never.
+      // TIFF is not read yet; unknown files never.
       return 0;
   }
   if (result == 0) return 0;
@@ -51,9 +56,9 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
       break;
     case kFormatBmp: result = image.SaveBmp(path) ? 1 : 0; break;
     case kFormatPng: result = WritePngFile(path, image, colourMode); break;
+    case kFormatJp2: result = WriteJp2File(path, image, colourMode, quality); break;
     case kFormatTiff:
-    case kFormatJp2:
-      // Their writers are not there yet: nothing is written.
+      // Its writer is not there yet: nothing is written.
       return fail(SaveError::kWriteFailed);
     default:
       return fail(SaveError::kUnsupportedExtension);

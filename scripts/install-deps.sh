@@ -6,11 +6,11 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake pkg-config
-  # codecs
+  # codecs (DejaVu: the fonts that metafile text is drawn with)
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
   # user interface
-  qt6-base-dev fonts-wqy-microhei xvfb xauth
+  qt6-base-dev fonts-wqy-microhei fonts-dejavu-core xvfb xauth
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -40,6 +40,23 @@ std::vector<ManifestRow> ReadManifest(const std::string& prefix) {
   return rows;
 }
 
+bool EitherResultAccepted(const std::string& path) {
+  static const std::vector<std::string> files = [] {
+    std::vector<std::string> list;
+    std::ifstream in(CorpusDir() / "README.md");
+    std::string line;
+    bool inSection = false;
+    while (std::getline(in, line)) {
+      if (line.rfind("## ", 0) == 0) inSection = line == "## Either result accepted";
+      if (!inSection || line.rfind("- `", 0) != 0) continue;
+      const size_t end = line.find('`', 3);
+      if (end != std::string::npos) list.push_back(line.substr(3, end - 3));
+    }
+    return list;
+  }();
+  return std::find(files.begin(), files.end(), path) != files.end();
+}
+
 bool ReadPpm(const std::filesystem::path& path, Ppm& ppm) {
   std::ifstream in(path, std::ios::binary);
   std::string magic;

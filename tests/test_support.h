@@ -25,6 +25,10 @@ struct ManifestRow {
 // Rows of MANIFEST.tsv whose path starts with `prefix`.
 std::vector<ManifestRow> ReadManifest(const std::string& prefix);
 
+// Files the corpus marks as failing that a reader may also decode (the
+// README's "Either result accepted" list).
+bool EitherResultAccepted(const std::string& path);
+
 // Binary PPM (P6, maxval 255), top row first, red-green-blue.
 struct Ppm {
   int width = 0;

@@ -1,0 +1,250 @@
+// Reading JP2 files and JPEG 2000 code streams with OpenJPEG.
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "formats/jpeg2000/jp2_codec.h"
+#include "platform/file_io.h"
+
+namespace inkbrite {
+
+namespace {
+
+// A compressed file larger than this is not read at all.
+constexpr uint64_t kMaxFileBytes = uint64_t{1} << 31;
+
+// The library holds every decoded sample as a 32-bit integer, for every
+// component. The header's sample count (all components) is held to the
+// same bound as the picture's bytes, so a file with many components cannot
+// make the decoder take many times the memory of the picture it delivers.
+constexpr uint64_t kMaxDecodedSamples = kMaxDibBytes;
+
+constexpr uint8_t kJp2Signature[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
+                                       0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+constexpr uint8_t kCodeStreamSignature[4] = {0xFF, 0x4F, 0xFF, 0x51};
+
+void Silent(const char* /*message*/, void* /*clientData*/) {}
+
+struct CodecDeleter {
+  void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
+};
+struct StreamDeleter {
+  void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
+};
+struct ImageDeleter {
+  void operator()(opj_image_t* image) const { opj_image_destroy(image); }
+};
+using CodecPtr = std::unique_ptr<opj_codec_t, CodecDeleter>;
+using StreamPtr = std::unique_ptr<opj_stream_t, StreamDeleter>;
+using ImagePtr = std::unique_ptr<opj_image_t, ImageDeleter>;
+
+// The library's input: the whole file in memory. Reads, skips and seeks are
+// bounded by the buffer, so a damaged length field can only make a read come
+// up short, never reach past the end.
+struct MemorySource {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t pos = 0;
+};
+
+OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user) {
+  auto* source = static_cast<MemorySource*>(user);
+  if (source->pos >= source->size) return static_cast<OPJ_SIZE_T>(-1);
+  const size_t n = std::min<size_t>(count, source->size - source->pos);
+  std::memcpy(buffer, source->data + source->pos, n);
+  source->pos += n;
+  return n;
+}
+
+OPJ_OFF_T SkipSource(OPJ_OFF_T count, void* user) {
+  auto* source = static_cast<MemorySource*>(user);
+  if (count < 0) {
+    if (static_cast<uint64_t>(-count) > source->pos) return -1;
+  } else if (static_cast<uint64_t>(count) > source->size - source->pos) {
+    source->pos = source->size;
+    return -1;
+  }
+  source->pos = static_cast<size_t>(static_cast<OPJ_OFF_T>(source->pos) + count);
+  return count;
+}
+
+OPJ_BOOL SeekSource(OPJ_OFF_T offset, void* user) {
+  auto* source = static_cast<MemorySource*>(user);
+  if (offset < 0 || static_cast<uint64_t>(offset) > source->size) return OPJ_FALSE;
+  source->pos = static_cast<size_t>(offset);
+  return OPJ_TRUE;
+}
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+
+// Component sizes from the header's image area, as the decoder will make
+// them; false when a size or the memory they need is beyond the limits.
+bool HeaderWithinLimits(const opj_image_t& header) {
+  if (header.numcomps == 0 || header.comps == nullptr) return false;
+  if (header.x1 <= header.x0 || header.y1 <= header.y0) return false;
+  uint64_t samples = 0;
+  for (uint32_t c = 0; c < header.numcomps; ++c) {
+    const opj_image_comp_t& comp = header.comps[c];
+    if (comp.dx == 0 || comp.dy == 0) return false;
+    const uint64_t w = CeilDiv(header.x1, comp.dx) - CeilDiv(header.x0, comp.dx);
+    const uint64_t h = CeilDiv(header.y1, comp.dy) - CeilDiv(header.y0, comp.dy);
+    if (c == 0) {
+      if (w == 0 || h == 0 || w > kMaxDibDimension || h > kMaxDibDimension) return false;
+      if (static_cast<uint64_t>(DibImage::RowBytesFor(static_cast<int64_t>(w), 24)) * h >
+          kMaxDibBytes) {
+        return false;
+      }
+    }
+    samples += w * h;
+    if (samples > kMaxDecodedSamples) return false;
+  }
+  return true;
+}
+
+// Deliberate rule: samples of more than 8 bits are scaled to 8 bits by their
+// precision (signed ones offset to unsigned first) rather than cut to their
+// low byte, which would turn smooth 12- or 16-bit data into noise. Samples
+// of up to 8 bits are taken as their low byte, unscaled.
+class SampleTo8 {
+ public:
+  explicit SampleTo8(const opj_image_comp_t& comp) {
+    const uint32_t prec = std::min<uint32_t>(comp.prec, 32);
+    if (prec > 8) {
+      m_scale = true;
+      m_shift = static_cast<int>(prec - 8);
+      m_max = (int64_t{1} << prec) - 1;
+      m_offset = comp.sgnd ? int64_t{1} << (prec - 1) : 0;
+    }
+  }
+  uint8_t operator()(OPJ_INT32 sample) const {
+    if (!m_scale) return static_cast<uint8_t>(sample);
+    const int64_t v = std::clamp<int64_t>(int64_t{sample} + m_offset, 0, m_max);
+    return static_cast<uint8_t>(v >> m_shift);
+  }
+
+ private:
+  bool m_scale = false;
+  int m_shift = 0;
+  int64_t m_max = 0;
+  int64_t m_offset = 0;
+};
+
+// True when component c holds at least a w x h block of samples.
+bool Covers(const opj_image_comp_t& comp, uint32_t w, uint32_t h) {
+  return comp.data != nullptr && comp.w >= w && comp.h >= h;
+}
+
+// Fills `image` from the decoded components. 0 when the picture is empty,
+// beyond the limits, or its components do not hold the samples read.
+int ToDib(const opj_image_t& decoded, DibImage& image, int& grey) {
+  if (decoded.numcomps == 0 || decoded.comps == nullptr) return 0;
+  const opj_image_comp_t& c0 = decoded.comps[0];
+  const uint32_t w = c0.w;
+  const uint32_t h = c0.h;
+  if (w == 0 || h == 0 || w > kMaxDibDimension || h > kMaxDibDimension) return 0;
+  if (!Covers(c0, w, h)) return 0;
+  const bool colour = decoded.numcomps == 3 &&
+                      decoded.comps[1].dx == c0.dx && decoded.comps[2].dx == c0.dx &&
+                      decoded.comps[1].dy == c0.dy && decoded.comps[2].dy == c0.dy &&
+                      decoded.comps[1].prec == c0.prec && decoded.comps[2].prec == c0.prec;
+  // Equal sampling gives equal sizes; a decoder that still delivers smaller
+  // green or blue planes is refused rather than read beyond them.
+  if (colour && (!Covers(decoded.comps[1], w, h) || !Covers(decoded.comps[2], w, h))) return 0;
+  if (!image.Create(static_cast<int32_t>(w), static_cast<int32_t>(h), 24)) return 0;
+
+  const SampleTo8 red(c0);
+  const SampleTo8 green(colour ? decoded.comps[1] : c0);
+  const SampleTo8 blue(colour ? decoded.comps[2] : c0);
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* out = image.Row(static_cast<int32_t>(y));
+    const OPJ_INT32* r = c0.data + static_cast<size_t>(y) * c0.w;
+    if (colour) {
+      const OPJ_INT32* g = decoded.comps[1].data + static_cast<size_t>(y) * decoded.comps[1].w;
+      const OPJ_INT32* b = decoded.comps[2].data + static_cast<size_t>(y) * decoded.comps[2].w;
+      for (uint32_t x = 0; x < w; ++x, out += 3) {
+        out[0] = blue(b[x]);
+        out[1] = green(g[x]);
+        out[2] = red(r[x]);
+      }
+    } else {
+      for (uint32_t x = 0; x < w; ++x, out += 3) {
+        out[0] = out[1] = out[2] = red(r[x]);
+      }
+    }
+  }
+  grey = colour ? 0 : 1;
+  return 1;
+}
+
+int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  OPJ_CODEC_FORMAT format;
+  if (size >= sizeof kJp2Signature && std::memcmp(data, kJp2Signature, sizeof kJp2Signature) == 0) {
+    format = OPJ_CODEC_JP2;
+  } else if (size >= sizeof kCodeStreamSignature &&
+             std::memcmp(data, kCodeStreamSignature, sizeof kCodeStreamSignature) == 0) {
+    format = OPJ_CODEC_J2K;
+  } else {
+    return 0;
+  }
+
+  CodecPtr codec(opj_create_decompress(format));
+  if (!codec) return 0;
+  opj_set_info_handler(codec.get(), Silent, nullptr);
+  opj_set_warning_handler(codec.get(), Silent, nullptr);
+  opj_set_error_handler(codec.get(), Silent, nullptr);
+  opj_dparameters_t parameters;
+  opj_set_default_decoder_parameters(&parameters);
+  if (!opj_setup_decoder(codec.get(), &parameters)) return 0;
+
+  MemorySource source{data, size, 0};
+  StreamPtr stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+  if (!stream) return 0;
+  opj_stream_set_read_function(stream.get(), ReadSource);
+  opj_stream_set_skip_function(stream.get(), SkipSource);
+  opj_stream_set_seek_function(stream.get(), SeekSource);
+  opj_stream_set_user_data(stream.get(), &source, nullptr);
+  opj_stream_set_user_data_length(stream.get(), size);
+
+  opj_image_t* raw = nullptr;
+  const bool headerRead = opj_read_header(stream.get(), codec.get(), &raw) != OPJ_FALSE;
+  ImagePtr decoded(raw);
+  if (!headerRead || !decoded || !HeaderWithinLimits(*decoded)) return 0;
+  if (!opj_decode(codec.get(), stream.get(), decoded.get())) return 0;
+
+  int grey = 0;
+  if (!ToDib(*decoded, image, grey)) {
+    image.Clear();
+    return 0;
+  }
+  if (greySource != nullptr) *greySource = grey;
+  return 1;
+}
+
+}  // namespace
+
+int DecodeJpeg2000Bytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  image.Clear();
+  if (data == nullptr || size == 0) return 0;
+  try {
+    return Decode(data, size, image, greySource);
+  } catch (...) {
+    image.Clear();
+    return 0;
+  }
+}
+
+int ReadJpeg2000File(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  image.Clear();
+  std::vector<uint8_t> bytes;
+  try {
+    if (!ReadFileBytes(path, kMaxFileBytes, bytes)) return 0;
+  } catch (...) {
+    return 0;
+  }
+  return DecodeJpeg2000Bytes(bytes.data(), bytes.size(), image, greySource);
+}
+
+}  // namespace inkbrite

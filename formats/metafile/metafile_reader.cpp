@@ -1,0 +1,161 @@
+// The metafile reader: header checks, picture size, and the choice of
+// converter. See metafile_codec.h for the size rules.
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "formats/metafile/metafile_codec.h"
+#include "formats/metafile/metafile_pvt.h"
+#include "platform/file_io.h"
+
+namespace inkbrite {
+namespace metafile {
+
+namespace {
+
+// A metafile is a list of small drawing records; anything near this size is
+// not one we can draw in reasonable time.
+constexpr uint64_t kMaxMetafileBytes = uint64_t{256} << 20;
+
+// Placeable WMF header: key, handle, bounding box (four signed 16-bit
+// values), units per inch, reserved, checksum; the WMF header follows.
+constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
+constexpr size_t kPlaceableHeaderBytes = 22;
+constexpr size_t kWmfHeaderBytes = 18;
+
+// EMF header: record type 1, record size, bounds (device pixels), frame
+// (0.01 mm), then the signature " EMF" at byte 40.
+constexpr uint32_t kEmfSignature = 0x464D4520u;
+constexpr size_t kEmfMinHeaderBytes = 88;
+
+constexpr int64_t kHimetricPerInch = 2540;
+constexpr int64_t kScreenDpi = 96;
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t U32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+int32_t S32(const uint8_t* p) { return static_cast<int32_t>(U32(p)); }
+
+bool IsPlaceableWmf(const uint8_t* data, size_t size) {
+  return size >= kPlaceableHeaderBytes + kWmfHeaderBytes && U32(data) == kPlaceableKey;
+}
+
+// A plain WMF starts with its file type (1 memory, 2 disk) and a header size
+// of 9 words.
+bool IsPlainWmf(const uint8_t* data, size_t size) {
+  return size >= kWmfHeaderBytes && (U16(data) == 1 || U16(data) == 2) && U16(data + 2) == 9;
+}
+
+bool IsEmf(const uint8_t* data, size_t size) {
+  return size >= kEmfMinHeaderBytes && U32(data) == 1 && U32(data + 40) == kEmfSignature;
+}
+
+// HIMETRIC extent to pixels at the screen's 96 dots per inch.
+bool HimetricToPixels(int64_t himetricWidth, int64_t himetricHeight, PictureSize& size) {
+  const int64_t w = MulDiv(himetricWidth, kScreenDpi, kHimetricPerInch);
+  const int64_t h = MulDiv(himetricHeight, kScreenDpi, kHimetricPerInch);
+  if (w <= 0 || h <= 0 || !SizeFits(w, h)) return false;
+  size.width = static_cast<int32_t>(w);
+  size.height = static_cast<int32_t>(h);
+  return true;
+}
+
+bool HeaderSize(const uint8_t* data, size_t size, PictureSize& pictureSize) {
+  if (IsPlaceableWmf(data, size)) {
+    const int64_t left = static_cast<int16_t>(U16(data + 6));
+    const int64_t top = static_cast<int16_t>(U16(data + 8));
+    const int64_t right = static_cast<int16_t>(U16(data + 10));
+    const int64_t bottom = static_cast<int16_t>(U16(data + 12));
+    const int64_t inch = U16(data + 14);
+    if (inch == 0) return false;
+    // The box may be given right to left or bottom to top.
+    const int64_t himetricWidth = MulDiv(std::llabs(right - left), kHimetricPerInch, inch);
+    const int64_t himetricHeight = MulDiv(std::llabs(bottom - top), kHimetricPerInch, inch);
+    return HimetricToPixels(himetricWidth, himetricHeight, pictureSize);
+  }
+  if (IsEmf(data, size)) {
+    const int64_t left = S32(data + 24);
+    const int64_t top = S32(data + 28);
+    const int64_t right = S32(data + 32);
+    const int64_t bottom = S32(data + 36);
+    return HimetricToPixels(right - left, bottom - top, pictureSize);
+  }
+  return false;
+}
+
+}  // namespace
+
+int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
+  // Operands up to 2^31 in magnitude keep the product within 63 bits.
+  constexpr int64_t kMaxOperand = int64_t{1} << 31;
+  if (c == 0 || a > kMaxOperand || a < -kMaxOperand || b > kMaxOperand || b < -kMaxOperand ||
+      c > kMaxOperand || c < -kMaxOperand)
+    return -1;
+  const bool negative = ((a < 0) != (b < 0)) != (c < 0);
+  const int64_t num = (a < 0 ? -a : a) * (b < 0 ? -b : b);
+  const int64_t den = c < 0 ? -c : c;
+  const int64_t q = (num + den / 2) / den;
+  if (q > INT32_MAX) return -1;
+  return negative ? -q : q;
+}
+
+bool SizeFits(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxDibDimension || height > kMaxDibDimension)
+    return false;
+  const uint64_t bytes = 40 + static_cast<uint64_t>(DibImage::RowBytesFor(width, 24)) *
+                                  static_cast<uint64_t>(height);
+  return bytes <= kMaxDibBytes;
+}
+
+}  // namespace metafile
+
+bool MetafileHeaderSize(const uint8_t* data, size_t size, int32_t& width, int32_t& height) {
+  metafile::PictureSize pictureSize;
+  if (data == nullptr || !metafile::HeaderSize(data, size, pictureSize)) return false;
+  width = pictureSize.width;
+  height = pictureSize.height;
+  return true;
+}
+
+int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  using namespace metafile;
+  try {
+    if (data == nullptr) return 0;
+    PictureSize pictureSize;
+    std::string svg;
+    if (IsPlaceableWmf(data, size)) {
+      if (!HeaderSize(data, size, pictureSize) || !WmfToSvg(data, size, pictureSize, svg))
+        return 0;
+    } else if (IsPlainWmf(data, size)) {
+      if (!WmfToSvg(data, size, pictureSize, svg)) return 0;
+    } else if (IsEmf(data, size)) {
+      if (!HeaderSize(data, size, pictureSize) || !EmfToSvg(data, size, pictureSize, svg))
+        return 0;
+    } else {
+      return 0;
+    }
+    DibImage picture;
+    if (!RasteriseSvg(svg, pictureSize, picture)) return 0;
+    image = std::move(picture);
+    if (greySource != nullptr) *greySource = 0;
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  try {
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(path, metafile::kMaxMetafileBytes, bytes) || bytes.empty()) return 0;
+    return ReadPictureMemory(bytes.data(), bytes.size(), image, greySource);
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+}  // namespace inkbrite

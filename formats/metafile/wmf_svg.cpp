@@ -1,0 +1,231 @@
+// WMF to SVG with libwmf's SVG device.
+//
+// libwmf needs outline fonts for text records and by default looks for the
+// URW Type 1 fonts of Ghostscript; the 13 standard PostScript names are
+// mapped here onto the DejaVu TrueType fonts instead. Each name needs its own
+// file: libwmf caches a loaded face by path, and a second name on the same
+// path would never be found in the cache ("failed to load any font").
+//
+// Guards around the library:
+// - its error and debug output is switched off;
+// - a status callback, which libwmf calls as it advances through the file
+//   (about once per byte read while scanning), stops a pass that runs past a
+//   budget of calls (twice the file size plus some slack: a sound file reads
+//   each byte once per pass) or past a time limit;
+// - its SVG device writes the metafile's text bytes as they are: ANSI
+//   (Windows-1252) bytes that are not UTF-8, and '&' or '<' unescaped, which
+//   make the document unreadable for any XML parser. Text content is
+//   escaped and every byte above 0x7F becomes a character reference;
+// - all its memory lives in the API object and goes with wmf_api_destroy,
+//   so the SVG text is copied out before that.
+#include <libwmf/api.h>
+#include <libwmf/svg.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "formats/metafile/metafile_pvt.h"
+
+namespace inkbrite::metafile {
+
+namespace {
+
+constexpr double kScreenDpi = 96.0;
+// libwmf's device coordinates are points.
+constexpr double kPointsPerInch = 72.0;
+constexpr auto kPlayTimeLimit = std::chrono::seconds(20);
+
+char kDejaVuDir[] = "/usr/share/fonts/truetype/dejavu";
+char* kFontDirs[] = {kDejaVuDir, nullptr};
+
+// PostScript name -> font file in kFontDirs.
+struct FontPair {
+  char name[24];
+  char file[36];
+};
+FontPair kFontPairs[] = {
+    {"Times-Roman", "DejaVuSerif.ttf"},
+    {"Times-Italic", "DejaVuSerif-Italic.ttf"},
+    {"Times-Bold", "DejaVuSerif-Bold.ttf"},
+    {"Times-BoldItalic", "DejaVuSerif-BoldItalic.ttf"},
+    {"Helvetica", "DejaVuSans.ttf"},
+    {"Helvetica-Oblique", "DejaVuSans-Oblique.ttf"},
+    {"Helvetica-Bold", "DejaVuSans-Bold.ttf"},
+    {"Helvetica-BoldOblique", "DejaVuSans-BoldOblique.ttf"},
+    {"Courier", "DejaVuSansMono.ttf"},
+    {"Courier-Oblique", "DejaVuSansMono-Oblique.ttf"},
+    {"Courier-Bold", "DejaVuSansMono-Bold.ttf"},
+    {"Courier-BoldOblique", "DejaVuSansMono-BoldOblique.ttf"},
+    {"Symbol", "DejaVuSansCondensed.ttf"},
+};
+
+struct PlayBudget {
+  uint64_t calls = 0;
+  uint64_t maxCalls = 0;
+  std::chrono::steady_clock::time_point deadline;
+};
+
+// Returns nonzero to make libwmf stop (wmf_E_UserExit).
+int StatusCallback(void* context, float /*fraction*/) {
+  auto* budget = static_cast<PlayBudget*>(context);
+  if (++budget->calls > budget->maxCalls) return 1;
+  if ((budget->calls & 0xFF) == 0 && std::chrono::steady_clock::now() > budget->deadline)
+    return 1;
+  return 0;
+}
+
+// Owns the API object; libwmf frees everything it allocated on destroy.
+class WmfApi {
+ public:
+  WmfApi() = default;
+  ~WmfApi() {
+    if (m_api != nullptr) wmf_api_destroy(m_api);
+  }
+  WmfApi(const WmfApi&) = delete;
+  WmfApi& operator=(const WmfApi&) = delete;
+  wmfAPI** Out() { return &m_api; }
+  wmfAPI* Get() const { return m_api; }
+
+ private:
+  wmfAPI* m_api = nullptr;
+};
+
+// Unicode code points of Windows-1252 bytes 0x80 to 0x9F (the rest of the
+// upper half equals Latin-1); unassigned bytes show as '?'.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x003F, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x003F, 0x017D, 0x003F, 0x003F, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x003F, 0x017E, 0x0178};
+
+void AppendEscaped(std::string& out, unsigned char c, bool inText) {
+  if (c >= 0x80) {
+    const unsigned code = c < 0xA0 ? kCp1252High[c - 0x80] : c;
+    out += "&#" + std::to_string(code) + ';';
+  } else if (inText && c == '&') {
+    out += "&amp;";
+  } else if (inText && c == '<') {
+    out += "&lt;";
+  } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+    out += ' ';  // not allowed in XML at all
+  } else {
+    out += static_cast<char>(c);
+  }
+}
+
+// Makes the device's output well-formed XML. Its text elements are written
+// as `<text ...\n\t>CONTENT</text>\n`.
+std::string CleanSvg(const char* text, size_t length) {
+  static constexpr std::string_view kOpen = "\n\t>";
+  static constexpr std::string_view kClose = "</text>\n";
+  const std::string_view svg(text, length);
+  std::string out;
+  out.reserve(length + length / 8);
+  size_t at = 0;
+  size_t from = 0;
+  while (at < svg.size()) {
+    size_t open = svg.find(kOpen, from);
+    // Only the content of a text element is escaped.
+    if (open != std::string_view::npos) {
+      const size_t tag = svg.rfind('<', open);
+      if (tag == std::string_view::npos || svg.compare(tag, 5, "<text") != 0) {
+        from = open + kOpen.size();
+        continue;
+      }
+    }
+    const size_t close = open == std::string_view::npos ? open : svg.find(kClose, open);
+    const size_t markupEnd = close == std::string_view::npos ? svg.size() : open + kOpen.size();
+    for (; at < markupEnd; ++at) AppendEscaped(out, static_cast<unsigned char>(svg[at]), false);
+    if (close == std::string_view::npos) break;
+    for (; at < close; ++at) AppendEscaped(out, static_cast<unsigned char>(svg[at]), true);
+    from = at;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool WmfToSvg(const uint8_t* data, size_t size, PictureSize& pictureSize, std::string& svg) {
+  if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
+
+  wmfMapping mappings[sizeof(kFontPairs) / sizeof(kFontPairs[0]) + 1] = {};
+  for (size_t i = 0; i < sizeof(kFontPairs) / sizeof(kFontPairs[0]); ++i) {
+    mappings[i].name = kFontPairs[i].name;
+    mappings[i].mapping = kFontPairs[i].file;
+    mappings[i].encoding = FT_ENCODING_NONE;
+  }
+  wmfAPI_Options options = {};
+  options.function = wmf_svg_function;
+  options.fontdirs = kFontDirs;
+  options.font.ps = mappings;
+  const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_FONTDIRS | WMF_OPT_FONTMAP |
+                              WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
+
+  WmfApi api;
+  if (wmf_api_create(api.Out(), flags, &options) != wmf_E_None || api.Get() == nullptr)
+    return false;
+  wmfAPI* const API = api.Get();
+
+  PlayBudget budget;
+  budget.maxCalls = 2 * static_cast<uint64_t>(size) + 1024;
+  budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
+  wmf_status_function(API, &budget, StatusCallback);
+
+  // libwmf reads the buffer only.
+  if (wmf_mem_open(API, const_cast<unsigned char*>(data), static_cast<long>(size)) != wmf_E_None)
+    return false;
+  wmfD_Rect box = {};
+  if (wmf_scan(API, 0, &box) != wmf_E_None) return false;
+  if (!(box.BR.x > box.TL.x) || !(box.BR.y > box.TL.y) || !std::isfinite(box.TL.x) ||
+      !std::isfinite(box.TL.y) || !std::isfinite(box.BR.x) || !std::isfinite(box.BR.y))
+    return false;
+
+  if (pictureSize.width == 0) {
+    // No physical size in the file: libwmf's display size at 96 dpi.
+    unsigned int width = 0;
+    unsigned int height = 0;
+    if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None)
+      return false;
+    if (!SizeFits(width, height)) return false;
+    pictureSize.width = static_cast<int32_t>(width);
+    pictureSize.height = static_cast<int32_t>(height);
+  } else {
+    // Placeable file: libwmf puts the top-left corner of the header's box at
+    // the origin, in points. When the drawing lies on that page, the page is
+    // what is shown (with its margins); files whose own window mapping
+    // libwmf reads differently draw elsewhere, and then their drawn extent
+    // is stretched over the picture instead of showing a blank page.
+    const double pageWidth = pictureSize.width * kPointsPerInch / kScreenDpi;
+    const double pageHeight = pictureSize.height * kPointsPerInch / kScreenDpi;
+    const double slackX = pageWidth * 0.05 + 1.0;
+    const double slackY = pageHeight * 0.05 + 1.0;
+    if (box.TL.x >= -slackX && box.TL.y >= -slackY && box.BR.x <= pageWidth + slackX &&
+        box.BR.y <= pageHeight + slackY) {
+      box.TL.x = 0;
+      box.TL.y = 0;
+      box.BR.x = static_cast<float>(pageWidth);
+      box.BR.y = static_cast<float>(pageHeight);
+    }
+  }
+
+  wmf_svg_t* device = WMF_SVG_GetData(API);
+  device->out = wmf_stream_create(API, nullptr);
+  if (device->out == nullptr) return false;
+  device->bbox = box;
+  device->width = static_cast<unsigned int>(pictureSize.width);
+  device->height = static_cast<unsigned int>(pictureSize.height);
+  device->flags |= WMF_SVG_INLINE_IMAGES;
+
+  budget.calls = 0;
+  const wmf_error_t played = wmf_play(API, 0, &box);
+  char* text = nullptr;
+  unsigned long length = 0;
+  wmf_stream_destroy(API, device->out, &text, &length);
+  device->out = nullptr;
+  if (played != wmf_E_None || text == nullptr || length == 0) return false;
+  svg = CleanSvg(text, length);
+  return true;
+}
+
+}  // namespace inkbrite::metafile
