@@ -2,6 +2,7 @@
 
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/png/png_codec.h"
+#include "formats/tiff/tiff_codec.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -18,7 +19,7 @@ Encoder EncoderFor(int type) {
     case kCxImageBmp: return EncodeBmpFile;
     case kCxImagePng: return EncodePng;
     case kCxImageJp2: return [](CxImage& image, std::FILE* file) { return EncodeJp2(image, file); };
-    // kCxImageTiff: its encoder is not written yet.
+    case kCxImageTiff: return EncodeTiff;
     default: return nullptr;
   }
 }

@@ -6,10 +6,8 @@
 // reached the disk. A failure leaves any previous file untouched and no
 // temporary file behind.
 //
-// Encoders present: BMP (kCxImageBmp) and PNG (kCxImagePng). TIFF and JP2
-// are added here with their encoders; until then those types fail like any
-// type without an encoder, with the error text "Encode: Unknown format", and
-// write nothing.
+// Encoders: BMP, PNG, TIFF and JP2. A type without an encoder fails with the
+// error text "Encode: Unknown format" and writes nothing.
 #pragma once
 
 #include <filesystem>

@@ -5,6 +5,7 @@
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
+#include "formats/tiff/tiff_codec.h"
 
 namespace inkbrite {
 
@@ -16,6 +17,7 @@ int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greyS
     case kFormatUfo: result = ReadUfoFile(path, image, &grey); break;
     case kFormatGif: result = ReadGifFile(path, image, &grey); break;
     case kFormatPng: result = ReadPngFile(path, image, &grey); break;
+    case kFormatTiff: result = ReadTiffFile(path, image, &grey); break;
     case kFormatMetafile: result = ReadPictureFile(path, image, &grey); break;
     case kFormatJ2kStream:
     case kFormatJp2: result = ReadJpeg2000File(path, image, &grey); break;
@@ -28,7 +30,7 @@ int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greyS
       break;
     }
     default:
-      // TIFF is not read yet; unknown files never.
+      // Unknown files are never read.
       return 0;
   }
   if (result == 0) return 0;
@@ -57,9 +59,7 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
     case kFormatBmp: result = image.SaveBmp(path) ? 1 : 0; break;
     case kFormatPng: result = WritePngFile(path, image, colourMode); break;
     case kFormatJp2: result = WriteJp2File(path, image, colourMode, quality); break;
-    case kFormatTiff:
-      // Its writer is not there yet: nothing is written.
-      return fail(SaveError::kWriteFailed);
+    case kFormatTiff: result = WriteTiffFile(path, image, colourMode, quality); break;
     default:
       return fail(SaveError::kUnsupportedExtension);
   }

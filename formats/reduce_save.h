@@ -17,8 +17,7 @@ namespace inkbrite {
 // greyed (DibImage::Greyscale), and only once the file is written. False,
 // with the page unchanged and nothing written, for any other file name, a
 // refused combination or a page that is not 24 bits, and when the reduction
-// or the write fails. TIFF fails until its container encoder exists
-// (formats/container_save.h).
+// or the write fails.
 bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
                           const std::filesystem::path& path);
 

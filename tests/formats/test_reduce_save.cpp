@@ -150,12 +150,14 @@ TEST(ReduceColoursAndSave, WritesPngAtTheReducedDepth) {
 TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   const DibImage source = test::MakePattern(9, 5);
   test::TempDir dir;
-  // JPEG has no reduced-colour writer; TIFF has none yet; a name without a
-  // known extension is no format at all. A folder in the way of the BMP or
-  // PNG makes the final rename fail.
+  // JPEG and JP2 have no reduced-colour writer; a name without a known
+  // extension is no format at all. A folder in the way of the BMP, PNG or
+  // TIFF makes the final rename fail.
   fs::create_directory(dir / "taken.bmp");
   fs::create_directory(dir / "taken.png");
-  for (const char* name : {"page.jpg", "page.tif", "page", "taken.bmp", "taken.png"}) {
+  fs::create_directory(dir / "taken.tif");
+  for (const char* name :
+       {"page.jpg", "page.jp2", "page", "taken.bmp", "taken.png", "taken.tif"}) {
     DibImage image = source;
     EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 16, dir / name)) << name;
     EXPECT_EQ(image.PackedDib(), source.PackedDib()) << name;
@@ -164,7 +166,7 @@ TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 12, dir / "page.bmp"));
   std::vector<fs::path> left = Listing(dir.path());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<fs::path>{"taken.bmp", "taken.png"}));
+  EXPECT_EQ(left, (std::vector<fs::path>{"taken.bmp", "taken.png", "taken.tif"}));
   EXPECT_TRUE(fs::is_empty(dir / "taken.bmp"));
   EXPECT_TRUE(fs::is_empty(dir / "taken.png"));
 }
