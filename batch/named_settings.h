@@ -1,0 +1,90 @@
+// Named settings: the enhancement parameters stored under a name, one
+// section per name in the settings file (Inkbrite.ini, see
+// platform/program_paths.h), one "Key=value" line per parameter.
+//
+// Names are trimmed of white space at both ends and matched without regard
+// to ASCII case. Every write goes through SafeFileWriter: a failed save or
+// delete leaves the previous file whole and reports false.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/para_block.h"
+
+namespace inkbrite {
+
+struct NamedSettingKey {
+  std::string_view key;  // the key in the file
+  int slot;              // the CParaBlock slot (ParaSlot) it holds
+  int readDefault;       // the value read when the key is missing
+};
+
+// The keys in the order they are written into a new section. The defaults
+// are those of reading only: GreyScale reads as 1 (black-and-white comic)
+// and CroppingBottom as 1, unlike the block's reset values. Slots 7, 11, 16
+// and 24 belong to no named setting.
+inline constexpr std::array<NamedSettingKey, 21> kNamedSettingKeys = {{
+    {"Brightness", kBrightness, 100},
+    {"Contrast", kContrast, 100},
+    {"Highlight", kHighlight, 100},
+    {"Threshold", kThreshold, 190},
+    {"Gamma", kGamma, 100},
+    {"Resize", kResize, 100},
+    {"JpegQuality", kJpegQuality, 70},
+    {"X1", kCurveX1, 0},
+    {"X2", kCurveX2, 0},
+    {"Y1", kCurveY1, 0},
+    {"Y2", kCurveY2, 0},
+    {"GreyScale", kGreyScale, 1},
+    {"Sharpen", kSharpen, 0},
+    {"Blur", kBlur, 0},
+    {"ResizeType", kResizeType, 0},
+    {"SourceFiles", kSourceFiles, 0},
+    {"TargetFiles", kTargetFiles, 0},
+    {"CroppingLeft", kCroppingLeft, 0},
+    {"CroppingRight", kCroppingRight, 0},
+    {"CroppingTop", kCroppingTop, 0},
+    {"CroppingBottom", kCroppingBottom, 1},
+}};
+
+// The slot of a key of the table, the key's case ignored ("jpegquality" ->
+// kJpegQuality); -1 for any other text. For the command line's --set KEY=VALUE.
+int NamedSettingSlot(std::string_view key);
+
+// The 21 values of setting `name` by slot: the slots of the table are filled
+// (missing keys with their read defaults), the others are left as they are.
+// False, and `slots` unchanged, when the file cannot be read or holds no
+// such setting.
+bool ReadNamedSetting(const std::filesystem::path& iniPath, std::string_view name,
+                      std::array<int, kParaSlotCount>& slots);
+
+// Stores the block's values under `name` (keys already in the section are
+// replaced in place, the others appended in table order), then gives the
+// block that name (shortened to kParaNameMaxChars; the file keeps it whole).
+// False when the name is empty or holds a line break, or the file cannot be
+// read or written; the file and the block's name are then unchanged.
+bool SaveNamedSetting(CParaBlock& block, std::string_view name,
+                      const std::filesystem::path& iniPath);
+
+// Sets the block's name and the 21 slots of the table from setting `name`.
+// False, and the block unchanged, when there is no such setting.
+bool LoadNamedSetting(CParaBlock& block, std::string_view name,
+                      const std::filesystem::path& iniPath);
+
+// Removes setting `name` from the file. False when there was none or the
+// file could not be written (it is then unchanged).
+bool DeleteNamedSetting(std::string_view name, const std::filesystem::path& iniPath);
+
+// The names stored in the file, in file order; empty for a missing file.
+std::vector<std::string> ListNamedSettings(const std::filesystem::path& iniPath);
+
+// True when setting `name` exists and holds a Sharpen key: saving under that
+// name then asks before overwriting (a section without one is overwritten
+// silently).
+bool NamedSettingNeedsOverwriteConfirm(std::string_view name, const std::filesystem::path& iniPath);
+
+}  // namespace inkbrite
