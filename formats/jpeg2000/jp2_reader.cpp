@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/jpeg2000/jp2_codec.h"
+#include "formats/jpeg2000/jp2_pvt.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -26,20 +27,10 @@ constexpr uint8_t kJp2Signature[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
                                        0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
 constexpr uint8_t kCodeStreamSignature[4] = {0xFF, 0x4F, 0xFF, 0x51};
 
-void Silent(const char* /*message*/, void* /*clientData*/) {}
-
-struct CodecDeleter {
-  void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamDeleter {
-  void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-struct ImageDeleter {
-  void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
-using CodecPtr = std::unique_ptr<opj_codec_t, CodecDeleter>;
-using StreamPtr = std::unique_ptr<opj_stream_t, StreamDeleter>;
-using ImagePtr = std::unique_ptr<opj_image_t, ImageDeleter>;
+using jp2::CodecPtr;
+using jp2::ImagePtr;
+using jp2::Silent;
+using jp2::StreamPtr;
 
 // The library's input: the whole file in memory. Reads, skips and seeks are
 // bounded by the buffer, so a damaged length field can only make a read come

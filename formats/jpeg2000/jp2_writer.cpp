@@ -9,7 +9,9 @@
 #include <new>
 #include <vector>
 
+#include "formats/container_bytes.h"
 #include "formats/jpeg2000/jp2_codec.h"
+#include "formats/jpeg2000/jp2_pvt.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -20,20 +22,10 @@ constexpr double kMinRate = 0.001;
 // The library's default number of resolution levels.
 constexpr int kMaxResolutions = 6;
 
-void Silent(const char* /*message*/, void* /*clientData*/) {}
-
-struct CodecDeleter {
-  void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamDeleter {
-  void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-struct ImageDeleter {
-  void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
-using CodecPtr = std::unique_ptr<opj_codec_t, CodecDeleter>;
-using StreamPtr = std::unique_ptr<opj_stream_t, StreamDeleter>;
-using ImagePtr = std::unique_ptr<opj_image_t, ImageDeleter>;
+using jp2::CodecPtr;
+using jp2::ImagePtr;
+using jp2::Silent;
+using jp2::StreamPtr;
 
 // The library's output: a growing buffer. The JP2 writer seeks back to fill
 // in box lengths, so writes land at the current position and extend the
@@ -203,17 +195,9 @@ bool EncodeJp2(CxImage& image, std::vector<uint8_t>& out) {
 }
 
 bool EncodeJp2(CxImage& image, std::FILE* file) {
-  if (file == nullptr) {
-    image.SetLastError("Encode: no file");
-    return false;
-  }
-  std::vector<uint8_t> bytes;
-  if (!EncodeJp2(image, bytes)) return false;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-    image.SetLastError("Encode: write failed");
-    return false;
-  }
-  return true;
+  return WriteEncodedContainer(
+      image, file, [](CxImage& c, std::vector<uint8_t>& out) { return EncodeJp2(c, out); },
+      "Encode: write failed");
 }
 
 // Deliberate rule: an encoder failure is reported (0) instead of being
@@ -221,17 +205,8 @@ bool EncodeJp2(CxImage& image, std::FILE* file) {
 // stream exists, so a failure never leaves a partial file.
 int WriteJp2File(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int quality) {
-  try {
-    if (!image.Is24Bit()) return 0;
-    CxImage container;
-    if (!image.ToContainer(colourMode != 0, container)) return 0;
-    container.SetJpegQuality(quality);
-    std::vector<uint8_t> bytes;
-    if (!EncodeJp2(container, bytes)) return 0;
-    return WriteFileBytesSafely(path, bytes.data(), bytes.size()) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  return WriteThroughContainer(path, image, colourMode, quality,
+                               [](CxImage& c, std::vector<uint8_t>& out) { return EncodeJp2(c, out); });
 }
 
 }  // namespace inkbrite

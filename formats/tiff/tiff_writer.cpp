@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/container_bytes.h"
 #include "formats/tiff/tiff_codec.h"
 #include "formats/tiff/tiff_pvt.h"
 #include "platform/file_io.h"
@@ -163,34 +164,14 @@ bool EncodeTiffBytes(CxImage& image, std::vector<uint8_t>& out) {
 }
 
 bool EncodeTiff(CxImage& image, std::FILE* file) {
-  if (file == nullptr) {
-    image.SetLastError("null file handler");
-    return false;
-  }
-  std::vector<uint8_t> bytes;
-  if (!EncodeTiffBytes(image, bytes)) return false;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-    image.SetLastError("Error saving TIFF file");
-    return false;
-  }
-  return true;
+  return WriteEncodedContainer(image, file, EncodeTiffBytes, "Error saving TIFF file");
 }
 
+// The encoder's result counts: a failed encode returns 0 and writes nothing,
+// where reporting success would leave a damaged or missing file.
 int WriteTiffFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality) {
-  try {
-    if (!image.Is24Bit()) return 0;
-    CxImage container;
-    if (!image.ToContainer(colourMode != 0, container)) return 0;
-    container.SetJpegQuality(quality);
-    // The encoder's result counts: a failed encode returns 0 and writes
-    // nothing, where reporting success would leave a damaged or missing file.
-    std::vector<uint8_t> bytes;
-    if (!EncodeTiffBytes(container, bytes)) return 0;
-    return WriteFileBytesSafely(path, bytes.data(), bytes.size()) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  return WriteThroughContainer(path, image, colourMode, quality, EncodeTiffBytes);
 }
 
 }  // namespace inkbrite
