@@ -1,0 +1,167 @@
+// CBatchJob: converts a folder of pages (or a set of picked files) into
+// enhanced copies in a target folder.
+//
+// Each file is read, run through the enhancement pipeline with one parameter
+// block, and written with a new extension that picks the output format. The
+// job runs on the thread of its host (the batch dialog or the command-line
+// converter), keeps the host alive through BatchHost::PumpAndCheckStop,
+// reports progress through the host, writes a record of the failed files and
+// ends with a summary message.
+//
+// Progress: the range is (files + 1) x steps per file, where a file takes 12
+// units, or 13 when the resize percentage is not 100. A converted file
+// advances 1 (read) + 9 (pipeline) + 1 (reduction) + 1 (save); a copied
+// colour file 1 + 11; an unreadable one the full steps per file at once. A
+// run that was not stopped ends with the bar at the end of its range.
+//
+// Rules beyond the plain steps, kept on purpose:
+// - Source and target are the same folder when they name the same folder on
+//   disk (device and inode), not only when their texts are equal; the user is
+//   asked before anything is overwritten.
+// - Every file is written through a temporary file renamed over the target,
+//   so a failed conversion in same-folder mode leaves the source page whole.
+// - A colour file skipped under "skip colour" is copied to a free name
+//   ("name (2).ext", ...) and never overwrites anything; a failed copy is a
+//   write failure, not a success.
+// - With colour mode 1 (black-and-white comic) the page is greyed before it
+//   is saved, so every output format holds grey pixels.
+// - A target path longer than the system allows fails that file as a write
+//   failure; an exception raised while converting one file fails that file
+//   (recorded) and the run goes on.
+//
+// The record file is UTF-8 text, one line per failure in the order they
+// happen: "文件读取失败：" + source path, or "文件写入失败：" + target path.
+//
+// Threads: a job is a short-lived local of the host's thread.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/srch_dir.h"
+#include "core/dib_image.h"
+#include "core/para_block.h"
+
+namespace inkbrite {
+
+class SafeFileWriter;
+
+enum class MessageKind { kOk, kYesNo };
+enum class MessageAnswer { kOk, kYes, kNo };
+
+// The two status lines of the host.
+enum class StatusLine : int { kOperation = 0, kCurrentFile = 1 };
+
+// What the job needs from whoever runs it. All calls come from the job's
+// thread.
+class BatchHost {
+ public:
+  virtual ~BatchHost() = default;
+  // A modal message; kYesNo answers kYes or kNo, kOk answers kOk.
+  virtual MessageAnswer ShowMessage(std::string_view text, MessageKind kind) = 0;
+  virtual void SetStatus(StatusLine line, std::string_view text) = 0;
+  // Sets the range 0 .. upper and the position to 0.
+  virtual void SetProgressRange(int upper) = 0;
+  virtual void SetProgressPosition(int position) = 0;
+  virtual void AdvanceProgress(int units) = 0;
+  // Handles pending user-interface events, then answers true when the user
+  // asked the run to stop.
+  virtual bool PumpAndCheckStop() = 0;
+  // Opens a file with the desktop's default application.
+  virtual bool OpenWithShell(const std::filesystem::path& path) = 0;
+};
+
+// Files picked by the user instead of a whole folder.
+struct BatchSelection {
+  std::filesystem::path folder;             // the folder the files were picked in
+  std::vector<std::filesystem::path> files; // full paths, converted in this order
+};
+
+// A run's settings, as the host's controls give them.
+struct BatchSettings {
+  std::filesystem::path sourceDir;  // as typed; ignored with a selection
+  std::filesystem::path targetDir;  // as typed
+  std::string patterns;             // e.g. "*.jpg;*.jpeg"
+  std::string newExtension;         // ".jpg", ".bmp", ".png", ".tif" or ".jp2"
+  bool includeSubdirs = true;
+  bool skipColour = false;          // copy colour pages instead of converting them
+  // Colour mode 0 to 7, resize percentage and JPEG quality, as the slider
+  // positions give them (the host also stores them in the block's slots 10,
+  // 5 and 6, from which the pipeline reads the resize).
+  int colourMode = 2;
+  int resizePercent = 100;
+  int jpegQuality = 70;
+  // The block the pipeline reads; none: AppParams().
+  const CParaBlock* params = nullptr;
+  // The result record; empty: ProgramFilePath("_Rcd.txt").
+  std::filesystem::path recordPath;
+};
+
+// Messages of the job, shown through BatchHost::ShowMessage.
+inline constexpr std::string_view kBatchNoSourceMessage = "请先选择存放源文件的目录。";
+inline constexpr std::string_view kBatchNoTargetMessage = "请先选择存放新文件的目录。";
+inline constexpr std::string_view kBatchReducedNeedsPngMessage =
+    "抱歉，减色后的图像只能保存为PNG格式，请重新选择。";
+inline constexpr std::string_view kBatchSameFolderQuestion =
+    "源目录与目标目录相同，源文件将被转换后的文件所覆盖。要继续吗？";
+inline constexpr std::string_view kBatchNoFilesMessage = "抱歉，在源目录下没有可供转换的文件。";
+inline constexpr std::string_view kBatchStoppedSuffix = "\n您选择了中途停止。";
+inline constexpr std::string_view kBatchShowRecordQuestion = "\n您想看结果记录吗？";
+inline constexpr std::string_view kBatchReadFailed = "文件读取失败：";
+inline constexpr std::string_view kBatchWriteFailed = "文件写入失败：";
+
+// Operation-line texts of the job (the pipeline adds its stage names).
+inline constexpr std::string_view kBatchCounting = "统计文件数";
+inline constexpr std::string_view kBatchReading = "读取";
+inline constexpr std::string_view kBatchCopying = "复制";
+inline constexpr std::string_view kBatchReducing = "减色";
+inline constexpr std::string_view kBatchSaving = "存盘";
+
+// "%d个文件需要转换，\n%d个文件转换成功。"
+std::string BatchSummaryText(int total, int converted);
+
+class CBatchJob : public CSrchDir {
+ public:
+  CBatchJob();
+  ~CBatchJob() override;
+
+  // The whole run: checks, count, conversion, summary. With a selection its
+  // files are converted instead of the source folder's.
+  void Run(BatchHost& host, const BatchSettings& settings,
+           const BatchSelection* selection = nullptr);
+
+  // Results of the last run, for the command-line converter and the tests.
+  int Total() const { return m_total; }
+  int SuccessCount() const { return m_success; }
+  int StepsPerFile() const { return m_steps; }
+  bool SameFolderMode() const { return m_sameFolder; }
+
+ protected:
+  // Converts one file; the find record is not used.
+  void OnFileFound(const std::filesystem::path& fullPath, const FindData& find) override;
+
+ private:
+  bool StopCheck();
+  void ConvertFile(const std::filesystem::path& source);
+  void CopyColourFile(const std::filesystem::path& source, const std::filesystem::path& target);
+  std::filesystem::path TargetPathFor(const std::filesystem::path& source) const;
+  void RecordLine(std::string_view prefix, const std::filesystem::path& path);
+
+  BatchHost* m_host = nullptr;
+  const BatchSettings* m_settings = nullptr;
+  const CParaBlock* m_params = nullptr;
+  std::filesystem::path m_source;
+  std::filesystem::path m_target;
+  int m_total = 0;
+  int m_success = 0;
+  int m_steps = 12;
+  int m_effectiveMode = 0;
+  bool m_sameFolder = false;
+  std::unique_ptr<SafeFileWriter> m_record;
+};
+
+}  // namespace inkbrite

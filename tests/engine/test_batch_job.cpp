@@ -1,0 +1,318 @@
+#include "batch/batch_job.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "formats/image_file.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records what the job shows; answers questions with `answer`, and asks the
+// run to stop once `stopAtFile` files have been started (0: never).
+class FakeHost : public BatchHost {
+ public:
+  MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override {
+    messages.emplace_back(text);
+    kinds.push_back(kind);
+    return kind == MessageKind::kOk ? MessageAnswer::kOk : answer;
+  }
+  void SetStatus(StatusLine line, std::string_view text) override {
+    if (line == StatusLine::kOperation) {
+      operations.emplace_back(text);
+    } else if (!text.empty()) {
+      ++filesStarted;
+    }
+  }
+  void SetProgressRange(int upper) override { range = upper; }
+  void SetProgressPosition(int position) override { positions.push_back(position); }
+  void AdvanceProgress(int units) override { advanced += units; }
+  bool PumpAndCheckStop() override {
+    ++pumps;
+    return stopAtFile > 0 && filesStarted >= stopAtFile;
+  }
+  bool OpenWithShell(const fs::path& path) override {
+    opened.push_back(path);
+    return true;
+  }
+
+  MessageAnswer answer = MessageAnswer::kYes;
+  int stopAtFile = 0;
+  int filesStarted = 0;
+  int pumps = 0;
+  int range = -1;
+  int advanced = 0;
+  std::vector<int> positions;
+  std::vector<std::string> messages;
+  std::vector<MessageKind> kinds;
+  std::vector<std::string> operations;
+  std::vector<fs::path> opened;
+};
+
+DibImage ColourPage() { return test::MakePattern(8, 6); }
+DibImage GreyPage() {
+  DibImage page = test::MakePattern(8, 6);
+  page.Greyscale();
+  return page;
+}
+
+// Grey pages are written as grey files, so the reader reports them grey.
+void WritePage(const fs::path& path, const DibImage& page) {
+  fs::create_directories(path.parent_path());
+  ASSERT_EQ(SaveImageFile(path, page, page.IsGrey() ? 1 : 0, 90), 1) << path;
+}
+
+void WriteBytes(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  test::WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+DibImage LoadPage(const fs::path& path, int* grey = nullptr) {
+  DibImage page;
+  int g = 0;
+  EXPECT_EQ(LoadImageFile(path, page, &g), 1) << path;
+  if (grey) *grey = g;
+  return page;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BatchJobTest : public ::testing::Test {
+ protected:
+  BatchJobTest() {
+    settings.sourceDir = dir / "src";
+    settings.targetDir = dir / "tgt";
+    settings.patterns = "*.bmp;*.png;*.jpg";
+    settings.newExtension = ".png";
+    settings.colourMode = 0;
+    settings.params = &params;
+    settings.recordPath = dir / "rec.txt";
+  }
+  void Run(const BatchSelection* selection = nullptr) {
+    host = FakeHost{};
+    job.Run(host, settings, selection);
+  }
+
+  test::TempDir dir;
+  CParaBlock params;
+  BatchSettings settings;
+  FakeHost host;
+  CBatchJob job;
+};
+
+TEST_F(BatchJobTest, MirrorsTreeWithNewExtensionAndCountsProgress) {
+  WritePage(dir / "src/a.bmp", ColourPage());
+  WritePage(dir / "src/sub/b.png", ColourPage());
+  WritePage(dir / "src/sub/deeper/c.bmp", GreyPage());
+  WriteBytes(dir / "src/notes.txt", "x");
+
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"3个文件需要转换，\n3个文件转换成功。"});
+  for (const char* name : {"tgt/a.png", "tgt/sub/b.png", "tgt/sub/deeper/c.png"}) {
+    EXPECT_EQ(LoadPage(dir / name).Width(), 8) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "tgt/notes.png"));
+  EXPECT_EQ(host.range, 4 * 12);
+  EXPECT_EQ(host.advanced, 3 * 12);
+  EXPECT_EQ(host.positions, (std::vector<int>{48, 0}));
+  EXPECT_EQ(host.operations.front(), "统计文件数");
+  EXPECT_EQ(host.operations.back(), "");
+  EXPECT_TRUE(fs::exists(settings.recordPath));
+  EXPECT_EQ(ReadText(settings.recordPath), "");
+
+  // Resized: 13 units reserved a file, 12 used; a read-only target is
+  // overwritten.
+  fs::permissions(dir / "tgt/a.png", fs::perms::owner_read);
+  params.SetValue(kResize, 50);
+  settings.resizePercent = 50;
+  Run();
+  EXPECT_EQ(job.StepsPerFile(), 13);
+  EXPECT_EQ(host.range, 4 * 13);
+  EXPECT_EQ(host.advanced, 3 * 12);
+  EXPECT_EQ(host.positions, (std::vector<int>{52, 0}));
+  EXPECT_EQ(LoadPage(dir / "tgt/a.png").Width(), 4);
+}
+
+TEST_F(BatchJobTest, TargetInsideSourceIsNeverWalked) {
+  WritePage(dir / "src/a.bmp", ColourPage());
+  WritePage(dir / "src/sub/b.bmp", ColourPage());
+  settings.targetDir = dir / "src/out";
+  settings.newExtension = ".bmp";
+  Run();
+  Run();  // the converted files are not converted again
+  EXPECT_EQ(job.Total(), 2);
+  EXPECT_EQ(job.SuccessCount(), 2);
+  EXPECT_TRUE(fs::exists(dir / "src/out/a.bmp"));
+  EXPECT_TRUE(fs::exists(dir / "src/out/sub/b.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "src/out/out"));
+}
+
+TEST_F(BatchJobTest, RefusesBeforeCounting) {
+  WritePage(dir / "src/a.png", ColourPage());
+
+  settings.colourMode = 3;
+  settings.newExtension = ".JPG";
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{std::string(kBatchReducedNeedsPngMessage)});
+  EXPECT_EQ(host.messages[0], "抱歉，减色后的图像只能保存为PNG格式，请重新选择。");
+  EXPECT_TRUE(host.operations.empty());
+  EXPECT_FALSE(fs::exists(settings.recordPath));
+
+  // .bmp and .tif take reduced pages.
+  settings.newExtension = ".BMP";
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_TRUE(fs::exists(dir / "tgt/a.BMP"));
+
+  settings.colourMode = 0;
+  settings.sourceDir.clear();
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"请先选择存放源文件的目录。"});
+  settings.sourceDir = dir / "src";
+  settings.targetDir.clear();
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"请先选择存放新文件的目录。"});
+
+  // The same folder, written differently, is still the same folder; No ends
+  // the run before counting.
+  fs::remove(settings.recordPath);
+  settings.targetDir = dir / "src/";
+  FakeHost no;
+  no.answer = MessageAnswer::kNo;
+  job.Run(no, settings);
+  EXPECT_EQ(no.messages, std::vector<std::string>{
+                             "源目录与目标目录相同，源文件将被转换后的文件所覆盖。要继续吗？"});
+  EXPECT_EQ(no.kinds.back(), MessageKind::kYesNo);
+  EXPECT_TRUE(no.operations.empty());
+  EXPECT_TRUE(job.SameFolderMode());
+  EXPECT_EQ(job.Total(), 0);
+  EXPECT_FALSE(fs::exists(settings.recordPath));
+
+  // An empty folder.
+  fs::create_directories(dir / "empty");
+  settings.sourceDir = dir / "empty";
+  settings.targetDir = dir / "tgt";
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"抱歉，在源目录下没有可供转换的文件。"});
+}
+
+TEST_F(BatchJobTest, SameFolderReplacesSourceAndLeavesSkippedColourPages) {
+  WritePage(dir / "src/grey.png", GreyPage());
+  WritePage(dir / "src/colour.png", ColourPage());
+  const std::vector<uint8_t> colourBytes = test::ReadAll(dir / "src/colour.png");
+  settings.targetDir = dir / "src";
+  settings.skipColour = true;
+  settings.colourMode = 2;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 2);
+  EXPECT_EQ(test::ReadAll(dir / "src/colour.png"), colourBytes);
+  EXPECT_FALSE(fs::exists(dir / "src/colour (2).png"));
+  int grey = 0;
+  EXPECT_TRUE(LoadPage(dir / "src/grey.png", &grey).IsGrey());
+  EXPECT_EQ(grey, 1);
+}
+
+TEST_F(BatchJobTest, KeepAsIsJudgesEachPageAndSkipColourCopiesToFreeName) {
+  WritePage(dir / "src/grey.png", GreyPage());
+  WritePage(dir / "src/colour.png", ColourPage());
+  settings.colourMode = 2;
+  Run();
+  int grey = 0;
+  EXPECT_TRUE(LoadPage(dir / "tgt/grey.png", &grey).IsGrey());
+  EXPECT_EQ(grey, 1);  // written as a grey file
+  EXPECT_FALSE(LoadPage(dir / "tgt/colour.png", &grey).IsGrey());
+  EXPECT_EQ(grey, 0);
+
+  // Black-and-white comic: grey in every format, BMP included.
+  settings.colourMode = 1;
+  settings.newExtension = ".bmp";
+  Run();
+  EXPECT_TRUE(LoadPage(dir / "tgt/colour.bmp").IsGrey());
+  EXPECT_FALSE(LoadPage(dir / "src/colour.png").IsGrey());
+
+  // Skip colour: the colour page is copied, never over an existing file.
+  WritePage(dir / "tgt/colour.png", GreyPage());
+  settings.colourMode = 2;
+  settings.newExtension = ".png";
+  settings.skipColour = true;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 2);
+  EXPECT_TRUE(LoadPage(dir / "tgt/colour.png").IsGrey());  // kept
+  EXPECT_EQ(test::ReadAll(dir / "tgt/colour (2).png"), test::ReadAll(dir / "src/colour.png"));
+  EXPECT_EQ(host.advanced, 2 * 12);
+}
+
+TEST_F(BatchJobTest, RecordsReadAndWriteFailures) {
+  WriteBytes(dir / "src/bad.jpg", "not a JPEG");
+  WritePage(dir / "src/good.png", ColourPage());
+  WritePage(dir / "src/sub/x.bmp", ColourPage());
+  WritePage(dir / "src/sub/y.png", ColourPage());
+  WriteBytes(dir / "tgt/sub", "x");  // a file where the folder should be
+  settings.skipColour = false;
+
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(host.advanced, 4 * 12);
+  EXPECT_EQ(ReadText(settings.recordPath),
+            "文件读取失败：" + (dir / "src/bad.jpg").string() + "\n" +
+                "文件写入失败：" + (dir / "tgt/sub/x.png").string() + "\n" +
+                "文件写入失败：" + (dir / "tgt/sub/y.png").string() + "\n");
+  EXPECT_EQ(host.messages,
+            std::vector<std::string>{"4个文件需要转换，\n1个文件转换成功。\n您想看结果记录吗？"});
+  EXPECT_EQ(host.opened, std::vector<fs::path>{settings.recordPath});
+
+  // A colour page that cannot be copied is a write failure, not a success.
+  settings.skipColour = true;
+  settings.patterns = "*.png";
+  fs::remove(dir / "tgt/good.png");
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(ReadText(settings.recordPath),
+            "文件写入失败：" + (dir / "tgt/sub/y.png").string() + "\n");
+}
+
+TEST_F(BatchJobTest, StopsDuringConversionAndCounting) {
+  WritePage(dir / "src/a.png", ColourPage());
+  WritePage(dir / "src/b.png", ColourPage());
+  WritePage(dir / "src/c.png", ColourPage());
+  FakeHost stopping;
+  stopping.stopAtFile = 2;
+  job.Run(stopping, settings);
+  EXPECT_EQ(stopping.messages,
+            std::vector<std::string>{"3个文件需要转换，\n1个文件转换成功。\n您选择了中途停止。"});
+  EXPECT_EQ(stopping.positions, std::vector<int>{0});  // never filled
+  EXPECT_TRUE(fs::exists(dir / "tgt/a.png"));
+  EXPECT_FALSE(fs::exists(dir / "tgt/c.png"));
+
+  // Picked files: the same stop rule, and only those files.
+  BatchSelection picked{dir / "src", {dir / "src/c.png", dir / "src/a.png"}};
+  Run(&picked);
+  EXPECT_EQ(job.Total(), 2);
+  EXPECT_EQ(job.SuccessCount(), 2);
+  EXPECT_TRUE(fs::exists(dir / "tgt/c.png"));
+  EXPECT_FALSE(fs::exists(dir / "tgt/b.png"));
+
+  // Stopped while counting: no message at all, no record.
+  fs::remove(settings.recordPath);
+  struct StopAlways : FakeHost {
+    bool PumpAndCheckStop() override { return true; }
+  } always;
+  job.Run(always, settings);
+  EXPECT_TRUE(always.messages.empty());
+  EXPECT_FALSE(fs::exists(settings.recordPath));
+}
+
+}  // namespace
+}  // namespace inkbrite
