@@ -1,0 +1,32 @@
+// inkbrite-batch: the headless converter over the batch job. See
+// batch/cli_host.h for the options and the exit status.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/cli_host.h"
+
+#ifndef INKBRITE_VERSION
+#define INKBRITE_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+  inkbrite::CliOptions options;
+  std::string error;
+  if (!inkbrite::ParseCliOptions(args, options, error)) {
+    std::fprintf(stderr, "inkbrite-batch: %s\nTry 'inkbrite-batch --help'.\n", error.c_str());
+    return inkbrite::kCliRefused;
+  }
+  if (options.help) {
+    std::fputs(inkbrite::CliUsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
+    return 0;
+  }
+  inkbrite::InstallCliInterruptHandler();
+  return inkbrite::RunCli(options, stdout, stderr);
+}

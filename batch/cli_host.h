@@ -1,0 +1,131 @@
+// The command-line converter's side of the batch job: the option parser and
+// a terminal BatchHost. main() in app/batch_main.cpp only parses and runs.
+//
+//   inkbrite-batch [options] SOURCE_DIR TARGET_DIR
+//   inkbrite-batch [options] --target TARGET_DIR FILE...
+//
+// Exit status (CliExit): 0 every file converted, 1 some failed (the record
+// lists them), 2 refused (bad option, value outside its range, unknown named
+// setting, nothing to convert, or one of the job's own refusals), 130 stopped
+// by Ctrl-C.
+//
+// Threads: everything runs on the caller's thread; the only shared state is
+// the interrupt flag, set from the SIGINT handler.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/batch_job.h"
+#include "core/para_block.h"
+
+namespace inkbrite {
+
+enum CliExit : int {
+  kCliAllConverted = 0,
+  kCliSomeFailed = 1,
+  kCliRefused = 2,
+  kCliStopped = 130,
+};
+
+inline constexpr std::string_view kCliDefaultPatterns =
+    "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc";
+
+// One change of the parameter block, applied in command-line order so that
+// later options win: a named setting (--load) or one slot (--set).
+struct CliParamChange {
+  bool load = false;
+  std::string name;  // --load
+  int slot = -1;     // --set
+  int value = 0;
+};
+
+struct CliOptions {
+  // Folders, patterns, extension, subfolders, skip colour and record; the
+  // colour mode, resize and quality are filled from the block by
+  // BuildParams, and `params` is set by RunCli.
+  BatchSettings settings;
+  bool pickedFiles = false;                 // --target with FILE...
+  std::vector<std::filesystem::path> files; // the picked files
+  std::filesystem::path settingsFile;       // --settings; empty: ProgramFilePath(".ini")
+  std::vector<CliParamChange> changes;
+  bool overwriteSource = false;
+  bool dryRun = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The range a slot's value may take on the command line, as the parameter
+// table offers it. The curve points have none (the curve editor's presets go
+// beyond 0 to 255), so any integer passes for them.
+bool CliValueInRange(int slot, int value);
+
+// Parses the arguments after the program name. False with a one-line
+// `error` for an unknown option, a missing or malformed value, a value out
+// of range or the wrong number of paths. --help and --version need no paths.
+bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
+                     std::string& error);
+
+// Applies the changes to `block` in order and copies the colour mode, resize
+// and JPEG quality into options.settings. False with `error` when a named
+// setting does not exist (the block is then partly changed).
+bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error);
+
+std::string CliUsageText();
+
+// SIGINT sets the flag PumpAndCheckStop answers; a second Ctrl-C ends the
+// program the ordinary way.
+void InstallCliInterruptHandler();
+bool CliInterrupted();
+void ResetCliInterrupt();
+
+// The terminal host: a progress bar with the current file on a terminal,
+// plain lines ("file: PATH") otherwise, nothing of either with `quiet`.
+// The job's texts are printed as they stand: refusals on `err`, the summary
+// on `out`.
+class CliHost : public BatchHost {
+ public:
+  CliHost(std::FILE* out, std::FILE* err, bool quiet, bool overwriteSource,
+          std::filesystem::path recordPath);
+
+  MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override;
+  void SetStatus(StatusLine line, std::string_view text) override;
+  void SetProgressRange(int upper) override;
+  void SetProgressPosition(int position) override;
+  void AdvanceProgress(int units) override;
+  bool PumpAndCheckStop() override;
+  bool OpenWithShell(const std::filesystem::path& path) override;
+
+  // True once the job refused to run (one of its refusal messages, or the
+  // same-folder question answered No).
+  bool Refused() const { return m_refused; }
+
+ private:
+  void DrawBar();
+  void ClearBar();
+
+  std::FILE* m_out;
+  std::FILE* m_err;
+  bool m_quiet;
+  bool m_overwriteSource;
+  bool m_terminal;
+  bool m_barShown = false;
+  bool m_refused = false;
+  std::filesystem::path m_recordPath;
+  std::string m_file;
+  int m_upper = 0;
+  int m_position = 0;
+  int m_drawnPercent = -1;
+};
+
+// Builds the application-wide block (AppParams(): the resamplers read their
+// filter from it) from the options, runs the job (or lists it with --dry-run) and returns
+// the exit status.
+int RunCli(CliOptions& options, std::FILE* out, std::FILE* err);
+
+}  // namespace inkbrite
