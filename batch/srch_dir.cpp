@@ -1,16 +1,11 @@
 #include "batch/srch_dir.h"
 
 #include <algorithm>
-#include <chrono>
-#include <limits>
 #include <set>
 #include <system_error>
 #include <utility>
 
-#ifdef __linux__
-#include <fcntl.h>
-#include <sys/stat.h>
-#endif
+#include "platform/file_stamp.h"
 
 namespace inkbrite {
 
@@ -106,41 +101,13 @@ std::string Utf8(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
-// Seconds and nanoseconds since 1970 to 100 ns units since 1601, clamped.
-uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds) {
-  constexpr int64_t kEpochShift = 11644473600;  // seconds from 1601 to 1970
-  constexpr int64_t kMaxSeconds =
-      static_cast<int64_t>(std::numeric_limits<uint64_t>::max() / 10000000) - kEpochShift - 1;
-  if (seconds < -kEpochShift) return 0;
-  if (seconds > kMaxSeconds) return std::numeric_limits<uint64_t>::max();
-  return static_cast<uint64_t>(seconds + kEpochShift) * 10000000 + nanoseconds / 100;
-}
-
 FindData ReadFindData(const fs::path& full, const fs::path& name) {
   FindData data;
   data.name = name;
-#ifdef __linux__
-  // statx gives the birth time on file systems that keep one (ext4, btrfs,
-  // xfs, tmpfs); elsewhere the modification time stands in for it.
-  struct statx stx {};
-  if (statx(AT_FDCWD, full.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
-            &stx) == 0) {
-    const statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
-    data.creationTime = ToFileTime(t.tv_sec, t.tv_nsec);
-    data.size = stx.stx_size;
-    return data;
-  }
-#endif
-  std::error_code ec;
-  const uintmax_t size = fs::file_size(full, ec);
-  if (!ec) data.size = size;
-  const fs::file_time_type written = fs::last_write_time(full, ec);
-  if (!ec) {
-    const auto sys = std::chrono::file_clock::to_sys(written);
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch());
-    const auto s = std::chrono::floor<std::chrono::seconds>(ns);
-    data.creationTime =
-        ToFileTime(s.count(), static_cast<uint32_t>((ns - s).count()));
+  FileStamp stamp;
+  if (ReadFileStamp(full, stamp)) {
+    data.creationTime = stamp.creationTime;
+    data.size = stamp.size;
   }
   return data;
 }
