@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "core/byte_io.h"
 
 namespace inkbrite::test {
@@ -55,6 +57,19 @@ bool EitherResultAccepted(const std::string& path) {
     return list;
   }();
   return std::find(files.begin(), files.end(), path) != files.end();
+}
+
+void ExpectLoadedAsListed(const ManifestRow& row, int result, const DibImage& image, int grey) {
+  ASSERT_EQ(result, 1) << row.path;
+  EXPECT_TRUE(image.Is24Bit()) << row.path;
+  if (row.greySource >= 0) {
+    EXPECT_EQ(grey, row.greySource) << row.path;
+  }
+  if (row.expect == "ok") {
+    Ppm ppm;
+    ASSERT_TRUE(ReadPpm(CorpusDir() / "expected" / (row.path + ".ppm"), ppm)) << row.path;
+    EXPECT_EQ(CompareWithPpm(image, ppm, row.tolerance), "") << row.path;
+  }
 }
 
 bool ReadPpm(const std::filesystem::path& path, Ppm& ppm) {

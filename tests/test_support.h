@@ -29,6 +29,11 @@ std::vector<ManifestRow> ReadManifest(const std::string& prefix);
 // README's "Either result accepted" list).
 bool EitherResultAccepted(const std::string& path);
 
+// For a file the manifest lists as loading: the reader succeeded, gave 24
+// bits and the listed grey-source flag, and for "ok" rows the expected
+// picture within the listed tolerance.
+void ExpectLoadedAsListed(const ManifestRow& row, int result, const DibImage& image, int grey);
+
 // Binary PPM (P6, maxval 255), top row first, red-green-blue.
 struct Ppm {
   int width = 0;

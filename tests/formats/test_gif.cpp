@@ -124,15 +124,7 @@ TEST(ReadGifFile, EveryCorpusGifAsTheManifestSays) {
       }
       continue;
     }
-    ASSERT_EQ(result, 1) << row.path;
-    if (row.greySource >= 0) {
-      EXPECT_EQ(grey, row.greySource) << row.path;
-    }
-    if (row.expect == "ok") {
-      test::Ppm ppm;
-      ASSERT_TRUE(test::ReadPpm(test::CorpusDir() / "expected" / (row.path + ".ppm"), ppm));
-      EXPECT_EQ(test::CompareWithPpm(image, ppm, row.tolerance), "") << row.path;
-    }
+    test::ExpectLoadedAsListed(row, result, image, grey);
   }
 }
 

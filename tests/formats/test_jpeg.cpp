@@ -104,15 +104,7 @@ TEST(JpegReader, EveryCorpusFileAsTheManifestSays) {
       EXPECT_EQ(result, 0) << row.path;
       continue;
     }
-    ASSERT_EQ(result, 1) << row.path;
-    if (row.greySource >= 0) {
-      EXPECT_EQ(grey, row.greySource) << row.path;
-    }
-    if (row.expect == "ok") {
-      test::Ppm ppm;
-      ASSERT_TRUE(test::ReadPpm(test::CorpusDir() / "expected" / (row.path + ".ppm"), ppm));
-      EXPECT_EQ(test::CompareWithPpm(image, ppm, row.tolerance), "") << row.path;
-    }
+    test::ExpectLoadedAsListed(row, result, image, grey);
     if (row.formatCode == kFormatJpeg) {
       // The memory reader decodes the same bytes to the same picture.
       const std::vector<uint8_t> bytes = test::ReadAll(path);

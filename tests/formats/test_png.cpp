@@ -70,16 +70,7 @@ TEST(ReadPngFile, EveryCorpusPngAsTheManifestSays) {
       EXPECT_TRUE(image.IsEmpty()) << row.path;
       continue;
     }
-    ASSERT_EQ(result, 1) << row.path;
-    EXPECT_TRUE(image.Is24Bit()) << row.path;
-    if (row.greySource >= 0) {
-      EXPECT_EQ(grey, row.greySource) << row.path;
-    }
-    if (row.expect == "ok") {
-      test::Ppm ppm;
-      ASSERT_TRUE(test::ReadPpm(test::CorpusDir() / "expected" / (row.path + ".ppm"), ppm));
-      EXPECT_EQ(test::CompareWithPpm(image, ppm, row.tolerance), "") << row.path;
-    }
+    test::ExpectLoadedAsListed(row, result, image, grey);
   }
   EXPECT_GE(checked, 223);
 }
