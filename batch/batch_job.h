@@ -32,7 +32,18 @@
 // The record file is UTF-8 text, one line per failure in the order they
 // happen: "文件读取失败：" + source path, or "文件写入失败：" + target path.
 //
-// Threads: a job is a short-lived local of the host's thread.
+// Several files at once (BatchSettings::jobs > 1): the file list is walked
+// first, in the order the one-at-a-time run would take, and split into
+// chains of files that touch the same names (a source, its target, a copy's
+// " (2)" names); chains run on worker threads, the files of a chain in walk
+// order. Files with no name in common cannot see each other's effects, so
+// the written files are byte for byte those of a one-at-a-time run, and the
+// record, kept per file and written at the end, lists the failures in walk
+// order. The host's thread pumps events and reads the stop request while
+// the workers run; the host is only ever called from that thread.
+//
+// Threads: a job is a short-lived local of the host's thread; it starts and
+// joins its own workers inside Run.
 #pragma once
 
 #include <cstdio>
@@ -99,7 +110,11 @@ struct BatchSettings {
   const CParaBlock* params = nullptr;
   // The result record; empty: ProgramFilePath("_Rcd.txt").
   std::filesystem::path recordPath;
+  // Files converted at once (1 to kMaxBatchJobs).
+  int jobs = 1;
 };
+
+inline constexpr int kMaxBatchJobs = 64;
 
 // Messages of the job, shown through BatchHost::ShowMessage.
 inline constexpr std::string_view kBatchNoSourceMessage = "请先选择存放源文件的目录。";
@@ -124,6 +139,18 @@ inline constexpr std::string_view kBatchSaving = "存盘";
 // "%d个文件需要转换，\n%d个文件转换成功。"
 std::string BatchSummaryText(int total, int converted);
 
+// Where a source file is written: its path below `sourceDir` (a file outside
+// it keeps only its name) under `targetDir`, with the new extension in place
+// of the name's own (a dot in a folder name is not cut).
+std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
+                                      const std::filesystem::path& sourceDir,
+                                      const std::filesystem::path& targetDir,
+                                      std::string_view newExtension);
+
+// Same folder on disk: equal texts, or the same device and inode, so "dir",
+// "dir/" and a link to it are one folder.
+bool IsSameBatchFolder(const std::filesystem::path& a, const std::filesystem::path& b);
+
 class CBatchJob : public CSrchDir {
  public:
   CBatchJob();
@@ -145,10 +172,24 @@ class CBatchJob : public CSrchDir {
   void OnFileFound(const std::filesystem::path& fullPath, const FindData& find) override;
 
  private:
+  // How one file ended.
+  struct FileOutcome {
+    enum Kind { kConverted, kReadFailed, kWriteFailed, kStopped } kind = kStopped;
+    std::filesystem::path path;  // the failed source or target
+  };
+  // What converting one file reports as it goes: the host itself in a
+  // one-at-a-time run, shared counters in a run with workers.
+  class FileProgress;
+  class HostProgress;
+  class WorkerProgress;
+
   bool StopCheck();
   void ConvertFile(const std::filesystem::path& source);
-  void CopyColourFile(const std::filesystem::path& source, const std::filesystem::path& target);
-  std::filesystem::path TargetPathFor(const std::filesystem::path& source) const;
+  FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress) const;
+  FileOutcome CopyColourFile(const std::filesystem::path& source,
+                             const std::filesystem::path& target) const;
+  void ConvertWithWorkers(const std::vector<std::filesystem::path>& files, int jobs);
+  void ApplyOutcome(const FileOutcome& outcome);
   void RecordLine(std::string_view prefix, const std::filesystem::path& path);
 
   BatchHost* m_host = nullptr;
@@ -159,7 +200,6 @@ class CBatchJob : public CSrchDir {
   int m_total = 0;
   int m_success = 0;
   int m_steps = 12;
-  int m_effectiveMode = 0;
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;
 };

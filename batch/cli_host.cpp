@@ -2,14 +2,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <csignal>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "batch/named_settings.h"
 #include "batch/srch_dir.h"
 #include "platform/program_paths.h"
+#include "platform/shell_open.h"
 
 namespace inkbrite {
 
@@ -31,23 +35,16 @@ bool ParseInt(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
 bool ReducedPagesFit(std::string_view ext) {
-  return ext == ".png" || ext == ".bmp" || ext == ".tif";
-}
-
-bool SameFolder(const fs::path& a, const fs::path& b) {
-  if (a.native() == b.native()) return true;
-  std::error_code ec;
-  return fs::equivalent(a, b, ec) && !ec;
-}
-
-fs::path TargetFor(const fs::path& source, const fs::path& sourceDir, const fs::path& targetDir,
-                   std::string_view ext) {
-  fs::path relative = source.lexically_relative(sourceDir);
-  if (relative.empty() || *relative.begin() == "..") relative = source.filename();
-  fs::path target = targetDir / relative;
-  target.replace_extension(ext);
-  return target;
+  return EqualsNoCase(ext, ".png") || EqualsNoCase(ext, ".bmp") || EqualsNoCase(ext, ".tif");
 }
 
 // Lists the files a folder run would convert, in the job's walk order.
@@ -68,7 +65,7 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
                  kBatchReducedNeedsPngMessage.data());
     return kCliRefused;
   }
-  const bool same = SameFolder(s.sourceDir, s.targetDir);
+  const bool same = IsSameBatchFolder(s.sourceDir, s.targetDir);
   if (same && !options.overwriteSource) {
     std::fprintf(err, "%.*s\n(refused: add --overwrite-source to overwrite the sources)\n",
                  static_cast<int>(kBatchSameFolderQuestion.size()),
@@ -90,13 +87,18 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
     return kCliRefused;
   }
   for (const fs::path& source : sources) {
-    const fs::path target = TargetFor(source, s.sourceDir, s.targetDir, s.newExtension);
+    const fs::path target = BatchTargetPath(source, s.sourceDir, s.targetDir, s.newExtension);
     std::fprintf(out, "%s -> %s\n", source.c_str(), target.c_str());
   }
   return kCliAllConverted;
 }
 
 }  // namespace
+
+int DefaultCliJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(cores == 0 ? 1 : static_cast<int>(cores), 1, kMaxBatchJobs);
+}
 
 bool CliValueInRange(int slot, int value) {
   auto within = [value](int lo, int hi) { return value >= lo && value <= hi; };
@@ -143,6 +145,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
   options.settings.patterns = std::string(kCliDefaultPatterns);
   options.settings.newExtension = ".jpg";
   options.settings.includeSubdirs = true;
+  options.settings.jobs = DefaultCliJobs();
   std::vector<std::string_view> paths;
   fs::path target;
   bool haveTarget = false;
@@ -220,7 +223,8 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
     } else if (name == "--ext") {
       if (!value(v)) return false;
       bool known = false;
-      for (std::string_view ext : kExtensions) known = known || v == ext;
+      // Any case, as on Windows; the name is written as typed (".JPG").
+      for (std::string_view ext : kExtensions) known = known || EqualsNoCase(v, ext);
       if (!known) {
         error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
         return false;
@@ -256,6 +260,15 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
         return false;
       }
       options.changes.push_back(std::move(change));
+    } else if (name == "--jobs") {
+      if (!value(v)) return false;
+      int jobs = 0;
+      if (!ParseInt(v, jobs) || jobs < 1 || jobs > kMaxBatchJobs) {
+        error = "--jobs must be 1 to " + std::to_string(kMaxBatchJobs) + ", not \"" +
+                std::string(v) + "\"";
+        return false;
+      }
+      options.settings.jobs = jobs;
     } else if (name == "--record") {
       if (!value(v)) return false;
       options.settings.recordPath = fs::path(v);
@@ -339,6 +352,8 @@ std::string CliUsageText() {
          "  --skip-colour        copy colour pages instead of converting them\n"
          "  --overwrite-source   allow TARGET_DIR to be the source folder\n"
          "  --record FILE        record of failed files (default: Inkbrite_Rcd.txt)\n"
+         "  --jobs N             files converted at once (default: the number of cores);\n"
+         "                       the written files are the same for every N\n"
          "  --dry-run            list what would be read and written; write nothing\n"
          "  --quiet              no progress and no summary of a clean run\n"
          "  --help               this text\n"
@@ -431,7 +446,7 @@ void CliHost::AdvanceProgress(int units) {
 
 bool CliHost::PumpAndCheckStop() { return CliInterrupted(); }
 
-bool CliHost::OpenWithShell(const fs::path& /*path*/) { return false; }
+bool CliHost::OpenWithShell(const fs::path& path) { return inkbrite::OpenWithShell(path); }
 
 void CliHost::DrawBar() {
   constexpr int kWidth = 30;

@@ -60,6 +60,9 @@ struct CliOptions {
   bool version = false;
 };
 
+// --jobs when not given: the number of cores.
+int DefaultCliJobs();
+
 // The range a slot's value may take on the command line, as the parameter
 // table offers it. The curve points have none (the curve editor's presets go
 // beyond 0 to 255), so any integer passes for them.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ constexpr size_t kWmfHeaderBytes = 18;
 // (0.01 mm), then the signature " EMF" at byte 40.
 constexpr uint32_t kEmfSignature = 0x464D4520u;
 constexpr size_t kEmfMinHeaderBytes = 88;
+
+// libwmf and libemf2svg make no promise about threads: one conversion at a
+// time (the batch job reads files on several threads).
+std::mutex g_converterMutex;
 
 constexpr int64_t kHimetricPerInch = 2540;
 constexpr int64_t kScreenDpi = 96;
@@ -127,6 +132,7 @@ int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* gr
     if (data == nullptr) return 0;
     PictureSize pictureSize;
     std::string svg;
+    std::unique_lock converterLock(g_converterMutex);
     if (IsPlaceableWmf(data, size)) {
       if (!HeaderSize(data, size, pictureSize) || !WmfToSvg(data, size, pictureSize, svg))
         return 0;
@@ -138,6 +144,7 @@ int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* gr
     } else {
       return 0;
     }
+    converterLock.unlock();
     DibImage picture;
     if (!RasteriseSvg(svg, pictureSize, picture)) return 0;
     image = std::move(picture);

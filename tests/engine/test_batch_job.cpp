@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -312,6 +314,93 @@ TEST_F(BatchJobTest, StopsDuringConversionAndCounting) {
   job.Run(always, settings);
   EXPECT_TRUE(always.messages.empty());
   EXPECT_FALSE(fs::exists(settings.recordPath));
+}
+
+// Every file below `root` by relative path, with its bytes.
+std::map<std::string, std::vector<uint8_t>> TreeBytes(const fs::path& root) {
+  std::map<std::string, std::vector<uint8_t>> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) {
+      tree[entry.path().lexically_relative(root).string()] = test::ReadAll(entry.path());
+    }
+  }
+  return tree;
+}
+
+// A folder whose files touch each other's names: in same-folder mode the
+// BMP's output replaces the colour PNG before the PNG pattern reads it; the
+// skip-colour copies need free names; one file is unreadable.
+void WriteTangledTree(const fs::path& root) {
+  WritePage(root / "a.bmp", GreyPage());
+  WritePage(root / "a.png", ColourPage());
+  WritePage(root / "b.png", ColourPage());
+  WritePage(root / "b (2).png", GreyPage());
+  WritePage(root / "c.jpg", ColourPage());
+  WriteBytes(root / "d.png", "broken");
+  for (int i = 0; i < 6; ++i) WritePage(root / "sub" / ("p" + std::to_string(i) + ".bmp"), GreyPage());
+  WritePage(root / "sub/p0.png", ColourPage());
+}
+
+TEST_F(BatchJobTest, WorkersWriteWhatOneAtATimeWrites) {
+  WriteTangledTree(dir / "src");
+  params.SetValue(kSharpen, 2);
+  settings.colourMode = 2;
+  settings.skipColour = true;
+  WritePage(dir / "tgt1/b.png", GreyPage());  // taken names for the copies
+  WritePage(dir / "tgt4/b.png", GreyPage());
+
+  // Into another folder, and over the sources themselves.
+  for (bool sameFolder : {false, true}) {
+    std::vector<std::string> records;
+    for (int jobs : {1, 4}) {
+      const std::string n = std::to_string(jobs);
+      if (sameFolder) fs::copy(dir / "src", dir / ("same" + n), fs::copy_options::recursive);
+      settings.sourceDir = dir / (sameFolder ? "same" + n : "src");
+      settings.targetDir = dir / (sameFolder ? "same" + n : "tgt" + n);
+      settings.jobs = jobs;
+      Run();
+      EXPECT_EQ(job.Total(), 13);
+      EXPECT_EQ(job.SuccessCount(), 12) << jobs;
+      EXPECT_EQ(host.advanced, 13 * 12);
+      EXPECT_EQ(host.filesStarted, 13);
+      std::string record = ReadText(settings.recordPath);
+      const std::string folder = settings.targetDir.string();
+      for (size_t at; (at = record.find(folder)) != std::string::npos;) record.erase(at, folder.size());
+      records.push_back(record);
+    }
+    const std::string a = sameFolder ? "same1" : "tgt1", b = sameFolder ? "same4" : "tgt4";
+    EXPECT_EQ(TreeBytes(dir / a), TreeBytes(dir / b)) << sameFolder;
+    EXPECT_EQ(records[0], records[1]);
+    EXPECT_NE(records[0].find("d.png"), std::string::npos);
+  }
+  // The copies went to free names, and nothing was left half-written.
+  EXPECT_TRUE(fs::exists(dir / "tgt4/b (3).png"));
+  for (const auto& [name, bytes] : TreeBytes(dir.path())) {
+    EXPECT_EQ(name.find("inkbrite-tmp"), std::string::npos) << name;
+  }
+}
+
+TEST_F(BatchJobTest, WorkersStopOnRequest) {
+  // Links to one large page, so the run is still going when the stop comes.
+  WritePage(dir / "page.bmp", test::MakePattern(900, 900));
+  fs::create_directories(dir / "src");
+  for (int i = 0; i < 30; ++i) fs::create_symlink(dir / "page.bmp", dir / "src" / ("p" + std::to_string(i) + ".bmp"));
+  params.SetValue(kSharpen, 5);
+  settings.jobs = 3;
+  FakeHost stopping;
+  stopping.stopAtFile = 4;
+  job.Run(stopping, settings);
+  ASSERT_EQ(stopping.messages.size(), 1u);
+  EXPECT_TRUE(stopping.messages[0].ends_with("\n您选择了中途停止。"));
+  EXPECT_LT(job.SuccessCount(), 30);
+  // The summary counts exactly the pages written.
+  size_t written = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir / "tgt", ec)) {
+    written += entry.path().extension() == ".png";
+  }
+  EXPECT_EQ(written, static_cast<size_t>(job.SuccessCount()));
+  EXPECT_EQ(ReadText(settings.recordPath), "");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "batch/cli_host.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <initializer_list>
@@ -60,12 +62,20 @@ TEST(CliOptionsTest, GoodOptions) {
   EXPECT_EQ(picked.settings.sourceDir, "pages");
   EXPECT_EQ(picked.files.size(), 2u);
 
+  CliOptions jobs;
+  ASSERT_TRUE(Parse({"--jobs", "3", "--ext", ".JPG", "i", "o"}, jobs));
+  EXPECT_EQ(jobs.settings.jobs, 3);
+  EXPECT_EQ(jobs.settings.newExtension, ".JPG");  // written as typed
+  EXPECT_EQ(o.settings.jobs, DefaultCliJobs());
+
   CliOptions help;
   EXPECT_TRUE(Parse({"--help"}, help) && help.help);  // no paths needed
 }
 
 TEST(CliOptionsTest, BadOptionsAreRefused) {
-  EXPECT_TRUE(Rejects({"--jobs", "2", "in", "out"}));
+  EXPECT_TRUE(Rejects({"--jobs", "0", "in", "out"}));
+  EXPECT_TRUE(Rejects({"--jobs", "many", "in", "out"}));
+  EXPECT_TRUE(Rejects({"--jobs", "65", "in", "out"}));
   EXPECT_TRUE(Rejects({"-q", "in", "out"}));
   EXPECT_TRUE(Rejects({"in"}));
   EXPECT_TRUE(Rejects({"in", "out", "more"}));
@@ -202,6 +212,80 @@ TEST_F(CliRunTest, UnreadablePageIsRecorded) {
 
   EXPECT_EQ(Run("--record " + Quoted("rec.txt") + " " + Quoted("src") + " " + Quoted("dst")), 1);
   EXPECT_NE(Text(dir / "rec.txt").find("bad.bmp"), std::string::npos);
+}
+
+TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
+  for (int i = 0; i < 8; ++i) {
+    const fs::path page = dir / "src" / ("sub" + std::to_string(i % 3)) / ("p" + std::to_string(i) + ".bmp");
+    fs::create_directories(page.parent_path());
+    ASSERT_EQ(SaveImageFile(page, test::MakePattern(64 + i, 40), 0, 90), 1);
+  }
+  test::WriteAll(dir / "src/sub1/bad.bmp", {'B', 'M'});
+  const std::string common = "--set Sharpen=3 --set Resize=70 --set Gamma=120 " + Quoted("src") + " ";
+  EXPECT_EQ(Run("--jobs 1 --record " + Quoted("r1.txt") + " " + common + Quoted("one")), 1);
+  EXPECT_EQ(Run("--jobs 3 --record " + Quoted("r3.txt") + " " + common + Quoted("three")), 1);
+  size_t compared = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir / "one")) {
+    if (!entry.is_regular_file()) continue;
+    const fs::path other = dir / "three" / entry.path().lexically_relative(dir / "one");
+    EXPECT_EQ(test::ReadAll(entry.path()), test::ReadAll(other)) << other;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 10u);
+  EXPECT_EQ(Text(dir / "r1.txt"), Text(dir / "r3.txt"));
+}
+
+// Ctrl-C in the middle of a run: exit 130, the summary says so, and no page
+// is left half-written.
+TEST_F(CliRunTest, InterruptStopsTheRun) {
+  ASSERT_EQ(SaveImageFile(dir / "page.bmp", test::MakePattern(1200, 1200), 0, 90), 1);
+  fs::create_directories(dir / "many");
+  for (int i = 0; i < 200; ++i) {
+    fs::create_symlink(dir / "page.bmp", dir / "many" / ("p" + std::to_string(i) + ".bmp"));
+  }
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  const std::string out = (dir / "out.txt").string();
+  const std::string many = (dir / "many").string(), dst = (dir / "dst").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(errPipe[1], 2);
+    freopen(out.c_str(), "w", stdout);
+    close(errPipe[0]);
+    setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
+    execl(INKBRITE_BATCH_EXE, INKBRITE_BATCH_EXE, "--jobs", "2", "--set", "Sharpen=9",
+          many.c_str(), dst.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(errPipe[1]);
+  // Interrupt once the first file has been started.
+  std::string err;
+  char buffer[256];
+  while (err.find("file: ") == std::string::npos) {
+    const ssize_t got = read(errPipe[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    err.append(buffer, static_cast<size_t>(got));
+  }
+  kill(child, SIGINT);
+  while (read(errPipe[0], buffer, sizeof buffer) > 0) {
+  }
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  const std::string summary = Text(dir / "out.txt");
+  EXPECT_NE(summary.find(kBatchStoppedSuffix), std::string::npos) << summary;
+  size_t written = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "dst")) {
+    EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path();  // no temporary left
+    ++written;
+  }
+  EXPECT_LT(written, 200u);
+  EXPECT_NE(summary.find("200个文件需要转换，\n" + std::to_string(written) + "个文件转换成功。"),
+            std::string::npos)
+      << summary;
 }
 
 #endif  // INKBRITE_BATCH_EXE
