@@ -6,7 +6,9 @@ ASAN_DIR  ?= build-asan
 JOBS      ?= 2
 CMAKE     ?= cmake
 
-.PHONY: all deps build run test bench asan clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build run test bench bench-peers fuzz asan clean
 
 all: build
 
@@ -32,6 +34,16 @@ bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do \
 	  [ -x "$$b" ] && echo "== $$b" && "$$b" || exit 1; \
 	done
+
+# inkbrite-batch against libjpeg-turbo alone, ImageMagick, GraphicsMagick and
+# libvips on a synthetic corpus of comic pages (installs the peer tools).
+bench-peers: build
+	@bash scripts/install-deps.sh --bench
+	@bash bench/peers/run.sh $(BUILD_DIR)
+
+# Every reader under libFuzzer (clang, ASan, UBSan), FUZZ_SECONDS each.
+fuzz: deps
+	@bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer build running every test.
 asan: deps

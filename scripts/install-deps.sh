@@ -15,6 +15,10 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
 )
+# The peer tools of `make bench-peers` (not needed to build or test).
+if [ "${1:-}" = "--bench" ]; then
+  PACKAGES=(imagemagick graphicsmagick libvips-tools time)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
