@@ -8,7 +8,10 @@ CMAKE     ?= cmake
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench bench-peers fuzz asan clean
+TSAN_DIR  ?= build-tsan
+SHOTS_DIR ?= $(BUILD_DIR)/screenshots
+
+.PHONY: all deps build run test bench bench-peers fuzz asan tsan screenshots clean
 
 all: build
 
@@ -20,12 +23,7 @@ build: deps
 	@$(CMAKE) --build $(BUILD_DIR) -j$(JOBS)
 
 run: build
-	@if [ -x $(BUILD_DIR)/app/inkbrite ]; then \
-	  $(BUILD_DIR)/app/inkbrite; \
-	else \
-	  echo "The viewer is not built yet: this version has the image core only."; \
-	  echo "Run 'make test' to check it, 'make bench' to measure it."; \
-	fi
+	@$(BUILD_DIR)/app/inkbrite
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
@@ -54,5 +52,19 @@ asan: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
+# ThreadSanitizer build of the threaded parts: the viewer's background
+# rendering and the batch job's workers.
+tsan: deps
+	@$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DINKBRITE_TSAN=ON \
+	  -DINKBRITE_BUILD_BENCH=OFF >/dev/null
+	@$(CMAKE) --build $(TSAN_DIR) -j$(JOBS) --target browse_tests engine_tests
+	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
+	  QT_QPA_PLATFORM=offscreen ./tests/browse_tests --gtest_filter='ViewerTest.*Render*:ViewerTest.*Turn*:ViewerTest.*Space*'
+	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ./tests/engine_tests --gtest_filter='*Worker*'
+
+# Screenshots of the viewer (offscreen) to look at: build/screenshots/*.png.
+screenshots: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/cli_host.h"
+#include "platform/page_memory.h"
 
 #ifndef INKBRITE_VERSION
 #define INKBRITE_VERSION "unknown"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;
   }
+  inkbrite::TunePageMemory();
   inkbrite::InstallCliInterruptHandler();
   return inkbrite::RunCli(options, stdout, stderr);
 }

@@ -335,6 +335,7 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
   }
 
   // 13, 14. Convert.
+  m_found = 0;
   Init(settings.patterns, settings.includeSubdirs, excluded);
   const int jobs = std::clamp(settings.jobs, 1, kMaxBatchJobs);
   if (jobs > 1) {
@@ -348,6 +349,7 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
       lister.Search(m_source);
       files = std::move(lister.files);
     }
+    m_found = static_cast<int>(files.size());
     ConvertWithWorkers(files, jobs);
   } else if (selection) {
     for (const fs::path& file : selection->files) {
@@ -360,6 +362,13 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
 
   // 15, 16.
   const bool stopped = Stopped();
+  // The total the summary and the record answer for is the files the
+  // conversion was handed. A page removed between the count and the walk
+  // would otherwise be reported as a failure that the record cannot name
+  // ("8 to convert, 6 converted" with an empty record), and one added would
+  // give more successes than files. A stopped run keeps the count: the files
+  // it never reached are still to be converted.
+  if (!stopped) m_total = m_found;
   if (!stopped) host.SetProgressPosition(range);
   if (m_record) {
     m_record->Commit();
@@ -387,6 +396,7 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
 }
 
 void CBatchJob::OnFileFound(const fs::path& fullPath, const FindData& /*find*/) {
+  ++m_found;
   ConvertFile(fullPath);
 }
 

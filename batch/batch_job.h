@@ -28,6 +28,10 @@
 // - A target path longer than the system allows fails that file as a write
 //   failure; an exception raised while converting one file fails that file
 //   (recorded) and the run goes on.
+// - A run that was not stopped reports as its total the files the conversion
+//   was handed, not the earlier count: a page removed or added between the
+//   two is neither a failure the record cannot name nor a success beyond the
+//   total.
 //
 // The record file is UTF-8 text, one line per failure in the order they
 // happen: "文件读取失败：" + source path, or "文件写入失败：" + target path.
@@ -199,6 +203,7 @@ class CBatchJob : public CSrchDir {
   std::filesystem::path m_target;
   int m_total = 0;
   int m_success = 0;
+  int m_found = 0;  // files handed to the conversion (see Run)
   int m_steps = 12;
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;

@@ -1,0 +1,87 @@
+// Writes screenshots of the viewer for a developer to look at: the main
+// window with a page, the same page fitted to the window, and the
+// display-order dialog. Usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]
+// (default pages: the first two sample pages).
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "browse/commands.h"
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/order_dialog.h"
+
+namespace fs = std::filesystem;
+using namespace inkbrite;
+
+namespace {
+
+bool Save(QWidget* widget, const QString& folder, const char* name) {
+  QApplication::processEvents();
+  const QString file = folder + QLatin1Char('/') + QLatin1String(name);
+  if (!widget->grab().save(file)) {
+    std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", file.toUtf8().constData());
+  return true;
+}
+
+// Lets the background thread and queued repaints finish.
+void Settle(int ms) {
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.start(ms);
+  while (timer.isActive()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+  std::vector<fs::path> pages;
+  for (int i = 2; i < argc; ++i) pages.emplace_back(argv[i]);
+  if (pages.empty()) {
+    std::vector<fs::path> samples;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(CInkbriteApp::SampleFolder(), ec)) {
+      samples.push_back(e.path());
+    }
+    std::sort(samples.begin(), samples.end());
+    for (size_t i = 0; i < samples.size() && i < 2; ++i) pages.push_back(samples[i]);
+  }
+
+  CInkbriteApp app;
+  if (!app.InitInstance(false)) return 1;
+  CMainFrame* frame = app.MainFrame();
+  frame->resize(1280, 900);
+  frame->show();
+  Save(frame, out, "00-empty.png");
+  for (const fs::path& page : pages) {
+    if (!app.OpenDocumentFile(page)) std::fprintf(stderr, "cannot open %s\n", page.c_str());
+  }
+  Settle(300);
+  bool ok = Save(frame, out, "01-page.png");
+  frame->OnCommand(kCmdFitWindow);
+  Settle(300);
+  ok = Save(frame, out, "02-fitted.png") && ok;
+  frame->OnCommand(kCmdTileVertical);
+  Settle(300);
+  ok = Save(frame, out, "03-tiled.png") && ok;
+  COrderDialog dialog(frame);
+  dialog.show();
+  ok = Save(&dialog, out, "04-display-order.png") && ok;
+  dialog.close();
+  return ok ? 0 : 1;
+}

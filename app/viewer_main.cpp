@@ -1,0 +1,13 @@
+// The viewer: start-up and the event loop; everything else is in browse/.
+#include <QApplication>
+
+#include "browse/inkbrite_app.h"
+#include "platform/page_memory.h"
+
+int main(int argc, char** argv) {
+  inkbrite::TunePageMemory();
+  QApplication application(argc, argv);
+  inkbrite::CInkbriteApp app;
+  if (!app.InitInstance()) return 1;
+  return QApplication::exec();
+}

@@ -1,0 +1,50 @@
+#include "browse/child_frame.h"
+
+#include <QCloseEvent>
+#include <algorithm>
+
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/toolbar_icons.h"
+
+namespace inkbrite {
+
+CChildFrame::CChildFrame(CInkbriteView* view, QWidget* parent)
+    : QMdiSubWindow(parent), m_view(view) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWidget(view);
+  setWindowIcon(AppIcon());
+  OnUpdateFrameTitle();
+}
+
+CChildFrame::~CChildFrame() = default;
+
+void CChildFrame::OnUpdateFrameTitle() {
+  CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
+  QString title = doc ? doc->Title() : QString();
+  if (doc && doc->Views().size() > 1) {
+    const auto& views = doc->Views();
+    const auto at = std::find(views.begin(), views.end(), m_view);
+    title += QStringLiteral(":%1").arg(at - views.begin() + 1);
+  }
+  m_title = title;
+  setWindowTitle(title);
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event) {
+  // Nothing is ever modified: the window closes without a question.
+  CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
+  CInkbriteView* view = m_view;
+  m_view = nullptr;
+  QMdiSubWindow::closeEvent(event);
+  if (view) {
+    setWidget(nullptr);
+    delete view;  // stops its background thread, leaves the document
+  }
+  if (doc && doc->Views().empty() && TheApp()) TheApp()->CloseDocument(doc);
+  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->UpdateMenus();
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,53 @@
+// Command ids of the viewer's menus, toolbar and keys, and their texts.
+#pragma once
+
+#include <QString>
+
+namespace inkbrite {
+
+enum CommandId : int {
+  kCmdParaBar = 32771,
+  kCmdFirstPage = 32773,
+  kCmdLastPage = 32774,
+  kCmdFullScreen = 32777,
+  kCmdAutoPlay = 32778,
+  kCmdBatch = 32779,
+  kCmdCloseAll = 32780,
+  kCmdNextWindow = 32781,
+  kCmdRefresh = 32786,
+  kCmdNextPage = 32787,
+  kCmdPreviousPage = 32788,
+  kCmdAutoPlaySettings = 32789,
+  kPaneCounter = 32790,
+  kCmdDisplayOrder = 32791,
+  kCmdFitWindow = 32798,
+  kCmdTopLeft = 32806,
+  kCmdBottomLeft = 32807,
+  kCmdTopRight = 32813,
+  kCmdBottomRight = 32814,
+  kCmdSingleKey = 32816,
+  kCmdOpen = 57601,
+  kCmdClose = 57602,
+  kCmdSave = 57603,
+  kCmdSaveAs = 57604,
+  kCmdRecentFile = 57616,  // 57616 to 57619
+  kCmdNewWindow = 57648,
+  kCmdCascade = 57650,
+  kCmdTileHorizontal = 57651,
+  kCmdTileVertical = 57652,
+  kCmdAbout = 57664,
+  kCmdExit = 57665,
+  kCmdHelp = 57670,
+  kCmdNextPane = 57680,
+  kCmdPreviousPane = 57681,
+  kCmdToolbar = 59392,
+  kCmdStatusBar = 59393,
+};
+
+// The menu text of a command ("&" marks the access key, "\t" the key
+// shown), empty for commands without a menu item of their own.
+QString CommandMenuText(int id);
+// The status-bar prompt and the tooltip of a command ("prompt\ntip").
+QString CommandPrompt(int id);
+
+}  // namespace inkbrite

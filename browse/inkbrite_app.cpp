@@ -1,0 +1,174 @@
+#include "browse/inkbrite_app.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <system_error>
+
+#include "browse/child_frame.h"
+#include "browse/dir_manager.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/toolbar_icons.h"
+#include "core/resample.h"
+#include "core/tone.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+CInkbriteApp* g_app = nullptr;
+
+constexpr const char* kRecentGroup = "Recent File List";
+
+// The same file on disk (links and relative paths included).
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  const bool same = fs::equivalent(a, b, ec);
+  return !ec && same;
+}
+
+}  // namespace
+
+CInkbriteApp* TheApp() { return g_app; }
+
+CInkbriteApp::CInkbriteApp() { g_app = this; }
+
+CInkbriteApp::~CInkbriteApp() {
+  ExitInstance();
+  g_app = nullptr;
+}
+
+bool CInkbriteApp::InitInstance(bool show) {
+  QCoreApplication::setOrganizationName(QStringLiteral("Quillmark's Tools"));
+  QCoreApplication::setApplicationName(QStringLiteral("Inkbrite"));
+  LoadRecentFiles();
+  CDirManager::LoadOrder();
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  BuildToneTables();
+  BuildKernelTables();
+
+  QApplication::setWindowIcon(AppIcon());
+  m_mainFrame = std::make_unique<CMainFrame>();
+  m_mainFrame->UpdateMenus();
+  // No document at start-up, not even a file named on the command line.
+  if (show) {
+    m_mainFrame->showMaximized();
+    m_mainFrame->repaint();
+  }
+  return true;
+}
+
+void CInkbriteApp::ExitInstance() {
+  if (m_mainFrame) {
+    for (CChildFrame* child : m_mainFrame->Children()) child->close();
+    SaveRecentFiles();
+    m_mainFrame.reset();
+  }
+  m_documents.clear();
+}
+
+CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path) {
+  if (path.empty() || !m_mainFrame) return nullptr;
+  std::error_code ec;
+  const fs::path full = fs::absolute(path, ec).lexically_normal();
+  // An open file only activates its window.
+  for (const auto& doc : m_documents) {
+    if (!doc->Views().empty() && SameFile(doc->PathName(), full)) {
+      for (CChildFrame* child : m_mainFrame->Children()) {
+        if (child->View()->Document() == doc.get()) {
+          m_mainFrame->ActivateChild(child);
+          break;
+        }
+      }
+      doc->DirList().SetCurrentFile(doc->PathName());
+      m_mainFrame->UpdatePageCounter();
+      return doc.get();
+    }
+  }
+  auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
+  if (!doc->OnOpenDocument(full)) return nullptr;  // no window for an unreadable file
+  CInkbriteDoc* result = doc.get();
+  m_documents.push_back(std::move(doc));
+  auto* view = new CInkbriteView(result);
+  auto* child = new CChildFrame(view);
+  m_mainFrame->AddChild(child);
+  view->OnInitialUpdate();
+  result->DirList().SetCurrentFile(full);
+  OnDocumentPathChanged(result);
+  return result;
+}
+
+CInkbriteView* CInkbriteApp::NewWindow(CInkbriteView* view) {
+  if (!view || !view->Document() || !m_mainFrame) return nullptr;
+  CInkbriteDoc* doc = view->Document();
+  auto* second = new CInkbriteView(doc);
+  auto* child = new CChildFrame(second);
+  m_mainFrame->AddChild(child);
+  second->OnInitialUpdate();
+  OnDocumentPathChanged(doc);
+  return second;
+}
+
+void CInkbriteApp::CloseDocument(CInkbriteDoc* doc) {
+  std::erase_if(m_documents, [doc](const auto& d) { return d.get() == doc; });
+  if (m_mainFrame) m_mainFrame->UpdatePageCounter();
+}
+
+void CInkbriteApp::AddToRecentFileList(const fs::path& path) {
+  const QString entry = QString::fromStdString(path.string());
+  m_recentFiles.removeAll(entry);
+  m_recentFiles.prepend(entry);
+  while (m_recentFiles.size() > kRecentFileCount) m_recentFiles.removeLast();
+  SaveRecentFiles();
+  if (m_mainFrame) m_mainFrame->UpdateRecentFileMenu();
+}
+
+void CInkbriteApp::OnDocumentPathChanged(CInkbriteDoc* doc) {
+  if (!m_mainFrame) return;
+  for (CChildFrame* child : m_mainFrame->Children()) {
+    if (child->View()->Document() == doc) child->OnUpdateFrameTitle();
+  }
+  m_mainFrame->UpdatePageCounter();
+}
+
+void CInkbriteApp::LoadRecentFiles() {
+  QSettings settings;
+  settings.beginGroup(QString::fromUtf8(kRecentGroup));
+  m_recentFiles.clear();
+  for (int i = 1; i <= kRecentFileCount; ++i) {
+    const QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
+    if (!file.isEmpty()) m_recentFiles << file;
+  }
+}
+
+void CInkbriteApp::SaveRecentFiles() const {
+  QSettings settings;
+  settings.beginGroup(QString::fromUtf8(kRecentGroup));
+  for (int i = 1; i <= kRecentFileCount; ++i) {
+    const QString key = QStringLiteral("File%1").arg(i);
+    if (i <= m_recentFiles.size()) {
+      settings.setValue(key, m_recentFiles[i - 1]);
+    } else {
+      settings.remove(key);
+    }
+  }
+}
+
+fs::path CInkbriteApp::SampleFolder() {
+  std::error_code ec;
+  const fs::path beside = fs::path(QCoreApplication::applicationDirPath().toStdString()) / "samples";
+  if (fs::is_directory(beside, ec)) return beside;
+  // Installed: <prefix>/bin/inkbrite and <prefix>/share/inkbrite/samples.
+  const fs::path shared = fs::path(QCoreApplication::applicationDirPath().toStdString()) /
+                          "../share/inkbrite/samples";
+  if (fs::is_directory(shared, ec)) return shared.lexically_normal();
+  return {};
+}
+
+}  // namespace inkbrite

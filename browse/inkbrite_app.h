@@ -1,0 +1,71 @@
+// CInkbriteApp: start-up, the open documents and the recent-file list.
+//
+// Start-up, in order: settings under "Quillmark's Tools"/"Inkbrite" with 4
+// recent files, the display order, the random seed, the tone and kernel
+// tables, the main window (maximised). No document is opened at start-up,
+// not even one named on the command line.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QStringList>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace inkbrite {
+
+class CInkbriteDoc;
+class CInkbriteView;
+class CMainFrame;
+
+inline constexpr int kRecentFileCount = 4;
+
+class CInkbriteApp {
+ public:
+  CInkbriteApp();
+  ~CInkbriteApp();
+  CInkbriteApp(const CInkbriteApp&) = delete;
+  CInkbriteApp& operator=(const CInkbriteApp&) = delete;
+
+  // Start-up; false when the main window cannot be made. `show` false keeps
+  // the main window hidden (tests).
+  bool InitInstance(bool show = true);
+  // Writes the settings; closes every window.
+  void ExitInstance();
+
+  // Opens `path` in a new window, or activates the window already showing
+  // it; in both cases its directory list is rebuilt. Null when the file
+  // cannot be read (no window is left).
+  CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path);
+  // A second window on the document of `view`.
+  CInkbriteView* NewWindow(CInkbriteView* view);
+
+  CMainFrame* MainFrame() const { return m_mainFrame.get(); }
+  const std::vector<std::unique_ptr<CInkbriteDoc>>& Documents() const { return m_documents; }
+  // Called by a frame when its last view goes: the document is deleted.
+  void CloseDocument(CInkbriteDoc* doc);
+
+  // The recent-file list, most recent first (at most 4 entries).
+  const QStringList& RecentFiles() const { return m_recentFiles; }
+  void AddToRecentFileList(const std::filesystem::path& path);
+  // Called by a document whose path changed (a page turn).
+  void OnDocumentPathChanged(CInkbriteDoc* doc);
+
+  // The folder of the sample pages shipped with the program (empty when
+  // there is none).
+  static std::filesystem::path SampleFolder();
+
+ private:
+  void LoadRecentFiles();
+  void SaveRecentFiles() const;
+
+  std::unique_ptr<CMainFrame> m_mainFrame;
+  std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
+  QStringList m_recentFiles;
+};
+
+// The one application object (null before it is made and after it goes).
+CInkbriteApp* TheApp();
+
+}  // namespace inkbrite

@@ -1,0 +1,483 @@
+#include "browse/inkbrite_view.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+
+#include "browse/commands.h"
+#include "browse/dib_paint.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/ui_services.h"
+#include "core/enhance.h"
+
+namespace inkbrite {
+
+namespace {
+
+constexpr int kKeyScrollStep = 10;
+constexpr int kKeyScrollTickMs = 5;
+
+// Corner-state bits of single-key browsing.
+constexpr int kCornerTaller = 1;
+constexpr int kCornerWider = 2;
+constexpr int kCornerBoth = 4;
+
+bool IsArrowKey(int key) {
+  return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+}
+
+}  // namespace
+
+void CInkbriteView::Worker::OnStopRequest() {
+  {
+    std::lock_guard lock(m_view.m_wakeMutex);
+    m_view.m_wake = true;
+  }
+  m_view.m_wakeSignal.notify_one();
+}
+
+CInkbriteView::CInkbriteView(CInkbriteDoc* doc, QWidget* parent)
+    : QAbstractScrollArea(parent), m_doc(doc) {
+  setFrameShape(QFrame::NoFrame);
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setMouseTracking(true);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  m_keyScrollTimer.setTimerType(Qt::PreciseTimer);
+  m_keyScrollTimer.setInterval(kKeyScrollTickMs);
+  connect(&m_keyScrollTimer, &QTimer::timeout, this, [this] { KeyScrollTick(); });
+  if (m_doc) m_doc->AddView(this);
+}
+
+CInkbriteView::~CInkbriteView() {
+  m_keyScrollTimer.stop();
+  m_worker.Stop();
+  if (m_doc) m_doc->RemoveView(this);
+}
+
+// ---- pages ----
+
+void CInkbriteView::OnInitialUpdate() {
+  m_worker.Stop();
+  m_initialised = true;
+  StopKeyScroll();
+
+  // The working set starts from the shared set, or from the defaults in
+  // per-window mode; the background thread has nothing to do until it
+  // changes.
+  if (PerWindowMode()) {
+    m_working.ResetDefaults();
+  } else {
+    m_working.Assign(AppParams());
+  }
+  m_rendered.Assign(m_working);
+  m_window.ResetDefaults();
+
+  m_source.Clear();
+  DibImage displayed;
+  if (m_doc && !m_doc->Page().IsEmpty()) {
+    m_source = m_doc->Page();
+    if (!m_source.Is24Bit() && !m_source.ConvertTo24Bit()) m_source.Clear();
+  }
+  bool fitted = false;
+  if (!m_source.IsEmpty()) {
+    displayed = m_source;
+    if (m_fit) {
+      int32_t w = 0, h = 0;
+      displayed.FitSize(viewport()->width(), viewport()->height(), w, h);
+      if (w != displayed.Width() || h != displayed.Height()) displayed.ResizeTo(w, h);
+      fitted = true;
+    }
+    EnhanceImage(AppParams(), displayed, {}, fitted);
+  }
+  SetDisplayed(std::move(displayed));
+  UpdateScrollSizes();
+  ScrollTo({0, 0});
+  viewport()->update();
+
+  if (m_source.IsEmpty()) {
+    m_cornerState = 0;
+    return;
+  }
+  ArmCornerState();
+  StartWorker();
+}
+
+void CInkbriteView::SetDisplayed(DibImage page) {
+  std::lock_guard lock(m_displayMutex);
+  m_displayed = std::move(page);
+}
+
+DibImage CInkbriteView::DisplayedPage() const {
+  std::lock_guard lock(m_displayMutex);
+  return m_displayed;
+}
+
+QSize CInkbriteView::DisplayedSize() const {
+  std::lock_guard lock(m_displayMutex);
+  return {m_displayed.Width(), m_displayed.Height()};
+}
+
+void CInkbriteView::StartWorker() {
+  m_worker.SetRoutine([this] { return PrepareRoutine(); });
+  m_worker.Start();
+}
+
+int CInkbriteView::PrepareRoutine() {
+  // A polling interval of 100 to 200 ms, fixed for the life of the thread.
+  const int interval = 100 + static_cast<int>(int64_t{std::rand()} * 100 / RAND_MAX);
+  EnhanceHooks hooks;
+  hooks.abortCheck = [this] { return m_worker.IsStopRequested() ? 1 : 0; };
+  while (!m_worker.IsStopRequested()) {
+    {
+      std::unique_lock lock(m_wakeMutex);
+      m_wakeSignal.wait_for(lock, std::chrono::milliseconds(interval), [this] { return m_wake; });
+      m_wake = false;
+    }
+    if (m_worker.IsStopRequested()) break;
+    if (m_rendered.Assign(m_working)) continue;  // nothing changed
+    ++m_renderStarts;
+
+    // Rendered into an image of its own; the page on screen stays whole
+    // until the finished one replaces it.
+    DibImage page = m_source;
+    if (m_worker.IsStopRequested()) break;
+    if (EnhanceImage(m_working, page, hooks) != 0 || m_worker.IsStopRequested()) break;
+    SetDisplayed(std::move(page));
+    ++m_renderCount;
+    // The repaint is posted, never waited for, so a Stop from the
+    // user-interface thread cannot wait on this thread waiting on it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          UpdateScrollSizes();
+          viewport()->update();
+        },
+        Qt::QueuedConnection);
+  }
+  return 0;
+}
+
+void CInkbriteView::UpdateScrollSizes() {
+  const QSize page = DisplayedSize();
+  const QSize client = viewport()->size();
+  // Page step a tenth of the page, line step a tenth of that.
+  horizontalScrollBar()->setRange(0, std::max(0, page.width() - client.width()));
+  verticalScrollBar()->setRange(0, std::max(0, page.height() - client.height()));
+  horizontalScrollBar()->setPageStep(std::max(1, page.width() / 10));
+  verticalScrollBar()->setPageStep(std::max(1, page.height() / 10));
+  horizontalScrollBar()->setSingleStep(std::max(1, page.width() / 100));
+  verticalScrollBar()->setSingleStep(std::max(1, page.height() / 100));
+}
+
+QPoint CInkbriteView::ScrollPosition() const {
+  return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void CInkbriteView::ScrollTo(QPoint position) {
+  horizontalScrollBar()->setValue(position.x());
+  verticalScrollBar()->setValue(position.y());
+}
+
+bool CInkbriteView::PageFitsClient() const {
+  const QSize page = DisplayedSize();
+  return page.width() <= viewport()->width() && page.height() <= viewport()->height();
+}
+
+// ---- painting ----
+
+void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(viewport());
+  const QRect client = viewport()->rect();
+  const QPoint scroll = ScrollPosition();
+  std::lock_guard lock(m_displayMutex);
+  const QRect page(-scroll, QSize(m_displayed.Width(), m_displayed.Height()));
+  // Black around the page.
+  const QRegion outside = QRegion(client).subtracted(page);
+  for (const QRect& r : outside) painter.fillRect(r, Qt::black);
+  if (m_displayed.IsEmpty()) return;
+  const QRect visible = client.translated(scroll);
+  PaintDib(painter, QPoint(0, 0), m_displayed, visible);
+}
+
+void CInkbriteView::scrollContentsBy(int /*dx*/, int /*dy*/) { viewport()->update(); }
+
+void CInkbriteView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollSizes();
+  if (m_fit && m_initialised && viewport()->width() > 0 && viewport()->height() > 0) Fit(true);
+}
+
+// ---- commands ----
+
+bool CInkbriteView::OnCommand(int id) {
+  switch (id) {
+    case kCmdNextPage:
+    case kCmdPreviousPage:
+    case kCmdFirstPage:
+    case kCmdLastPage:
+      TurnPage(id);
+      return true;
+    case kCmdTopLeft:
+    case kCmdBottomLeft:
+    case kCmdTopRight:
+    case kCmdBottomRight:
+      JumpToCorner(id);
+      return true;
+    case kCmdSingleKey:
+      SingleKey();
+      return true;
+    case kCmdFitWindow:
+      Fit(!m_fit);
+      m_fit = !m_fit;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CInkbriteView::TurnPage(int id) {
+  if (!m_doc) return;
+  int index = 0;
+  CDirManager& list = m_doc->DirList();
+  const std::filesystem::path path = id == kCmdNextPage       ? list.Next(index)
+                                     : id == kCmdPreviousPage ? list.Previous(index)
+                                     : id == kCmdFirstPage    ? list.First(index)
+                                                              : list.Last(index);
+  if (!path.empty()) m_doc->OnOpenDocument(path);
+}
+
+void CInkbriteView::JumpToCorner(int id) {
+  const QSize page = DisplayedSize();
+  const int cw = viewport()->width(), ch = viewport()->height();
+  if (id == kCmdTopLeft) {
+    ScrollTo({0, 0});
+    return;
+  }
+  if (!(cw < page.width() || ch < page.height())) return;
+  const int right = std::max(0, page.width() - cw), bottom = std::max(0, page.height() - ch);
+  if (id == kCmdBottomLeft) ScrollTo({0, bottom});
+  if (id == kCmdTopRight) ScrollTo({right, 0});
+  if (id == kCmdBottomRight) ScrollTo({right, bottom});
+}
+
+void CInkbriteView::ArmCornerState() {
+  const QSize page = DisplayedSize();
+  m_cornerState = 0;
+  if (viewport()->height() < page.height()) m_cornerState |= kCornerTaller;
+  if (viewport()->width() < page.width()) m_cornerState |= kCornerWider;
+  if (m_cornerState == (kCornerTaller | kCornerWider)) m_cornerState = 7;
+}
+
+void CInkbriteView::SingleKey() {
+  const QSize page = DisplayedSize();
+  if (page.isEmpty()) {
+    Beep();
+    return;
+  }
+  if (m_cornerState != 0) {
+    const int cw = viewport()->width(), ch = viewport()->height();
+    const int right = std::max(0, page.width() - cw), bottom = std::max(0, page.height() - ch);
+    if (m_cornerState & kCornerTaller) {
+      m_cornerState &= ~kCornerTaller;
+      ScrollTo({0, bottom});
+    } else if (m_cornerState & kCornerWider) {
+      m_cornerState &= ~kCornerWider;
+      ScrollTo({right, 0});
+    } else if (m_cornerState & kCornerBoth) {
+      m_cornerState &= ~kCornerBoth;
+      ScrollTo({right, bottom});
+    }
+    return;
+  }
+  if (!m_doc) return;
+  int index = 0;
+  const std::filesystem::path path = m_doc->DirList().Next(index);
+  if (path.empty()) return;
+  // A page that cannot be read shows no message while browsing with one key.
+  m_doc->SetShowReadError(false);
+  m_doc->OnOpenDocument(path);
+  m_doc->SetShowReadError(true);
+  ArmCornerState();
+}
+
+void CInkbriteView::Fit(bool fit) {
+  if (m_fitBusy || !m_doc) return;
+  m_fitBusy = true;
+  // The page is rebuilt here; the background thread must not render it at
+  // the same time, so it is stopped and started again as a page change does.
+  m_worker.Stop();
+  DibImage page;
+  if (!m_doc->Page().IsEmpty()) {
+    page = m_doc->Page();
+    if (!page.Is24Bit()) page.ConvertTo24Bit();
+  }
+  if (fit) {
+    SetDisplayed(DibImage());
+    UpdateScrollSizes();  // no scroll bars: the client area at full size
+    if (!page.IsEmpty()) {
+      int32_t w = 0, h = 0;
+      page.FitSize(viewport()->width(), viewport()->height(), w, h);
+      if (w != page.Width() || h != page.Height()) page.ResizeTo(w, h);
+    }
+  }
+  if (!page.IsEmpty()) EnhanceImage(AppParams(), page, {}, fit);
+  SetDisplayed(std::move(page));
+  m_rendered.Assign(m_working);
+  UpdateScrollSizes();
+  ScrollTo({0, 0});
+  viewport()->update();
+  if (!m_source.IsEmpty()) StartWorker();
+  m_fitBusy = false;
+}
+
+void CInkbriteView::OnActivateView(bool active) {
+  if (!m_doc) return;
+  if (active) {
+    m_doc->SetSavingView(this);
+    if (PerWindowMode()) AppParams().Assign(m_working);
+  } else if (m_doc->SavingView() == this) {
+    m_doc->SetSavingView(nullptr);
+  }
+}
+
+// ---- parameter events ----
+
+bool CInkbriteView::event(QEvent* event) {
+  if (event->type() == ParamChangeEvent::kType) {
+    const auto* change = static_cast<ParamChangeEvent*>(event);
+    if (PerWindowMode()) m_window.SetValue(change->Slot(), change->Value());
+    m_working.SetValue(change->Slot(), change->Value());
+    return true;
+  }
+  if (event->type() == ParamResetEvent::kType) {
+    m_working.Assign(PerWindowMode() ? m_window : AppParams());
+    return true;
+  }
+  return QAbstractScrollArea::event(event);
+}
+
+// ---- scrolling by keys and mouse ----
+
+bool CInkbriteView::ScrollStep(int dx, int dy) {
+  if (dx == 0 && dy == 0) return false;
+  const QPoint from = ScrollPosition();
+  const QSize page = DisplayedSize();
+  const int cw = viewport()->width(), ch = viewport()->height();
+  int x = std::max(0, from.x() + dx);
+  if (x + cw > page.width()) x = page.width() - cw;
+  int y = std::max(0, from.y() + dy);
+  if (y + ch > page.height()) y = page.height() - ch;
+  ScrollTo({x, y});  // the scroll bars limit a negative target to 0
+  return ScrollPosition() != from;
+}
+
+void CInkbriteView::keyPressEvent(QKeyEvent* event) {
+  if (IsArrowKey(event->key())) {
+    m_heldArrows.insert(event->key());
+    if (!m_keyScrollTimer.isActive()) {
+      KeyScrollTick();  // the first step at once
+      if (!m_heldArrows.empty()) m_keyScrollTimer.start();
+    }
+    event->accept();
+    return;
+  }
+  QAbstractScrollArea::keyPressEvent(event);
+}
+
+void CInkbriteView::keyReleaseEvent(QKeyEvent* event) {
+  if (IsArrowKey(event->key()) && !event->isAutoRepeat()) {
+    m_heldArrows.erase(event->key());
+    if (m_heldArrows.empty()) StopKeyScroll();
+    event->accept();
+    return;
+  }
+  QAbstractScrollArea::keyReleaseEvent(event);
+}
+
+void CInkbriteView::KeyScrollTick() {
+  if (!m_hasFocus && !hasFocus()) {
+    StopKeyScroll();
+    return;
+  }
+  const bool left = m_heldArrows.count(Qt::Key_Left), right = m_heldArrows.count(Qt::Key_Right);
+  const bool up = m_heldArrows.count(Qt::Key_Up), down = m_heldArrows.count(Qt::Key_Down);
+  const int dx = (left == right) ? 0 : (left ? -kKeyScrollStep : kKeyScrollStep);
+  const int dy = (up == down) ? 0 : (up ? -kKeyScrollStep : kKeyScrollStep);
+  if (!ScrollStep(dx, dy)) StopKeyScroll();
+}
+
+void CInkbriteView::StopKeyScroll() {
+  m_keyScrollTimer.stop();
+  m_heldArrows.clear();
+}
+
+void CInkbriteView::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  m_hasFocus = true;
+}
+
+void CInkbriteView::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  m_hasFocus = false;
+  StopKeyScroll();
+}
+
+void CInkbriteView::UpdateCursor(QPoint point) {
+  const QSize page = DisplayedSize();
+  Qt::CursorShape shape = Qt::ArrowCursor;
+  if (!PageFitsClient()) {
+    if (m_dragging) {
+      shape = Qt::ClosedHandCursor;
+    } else if (point.x() <= page.width() && point.y() <= page.height()) {
+      shape = Qt::OpenHandCursor;
+    }
+  }
+  viewport()->setCursor(shape);
+}
+
+void CInkbriteView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && (event->buttons() & Qt::LeftButton)) {
+    // Right button while the left is held: previous page, posted.
+    QMetaObject::invokeMethod(this, [this] { OnCommand(kCmdPreviousPage); }, Qt::QueuedConnection);
+    return;
+  }
+  if (event->button() == Qt::LeftButton) {
+    m_dragging = true;
+    m_dragAnchor = event->position().toPoint();
+    UpdateCursor(m_dragAnchor);
+  }
+  QAbstractScrollArea::mousePressEvent(event);
+}
+
+void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    m_dragging = false;
+    UpdateCursor(event->position().toPoint());
+  }
+  QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    QMetaObject::invokeMethod(this, [this] { OnCommand(kCmdNextPage); }, Qt::QueuedConnection);
+    return;
+  }
+  QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void CInkbriteView::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint point = event->position().toPoint();
+  UpdateCursor(point);
+  if (m_dragging && (event->buttons() & Qt::LeftButton)) {
+    ScrollStep(m_dragAnchor.x() - point.x(), m_dragAnchor.y() - point.y());
+    m_dragAnchor = point;
+  }
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,173 @@
+// CInkbriteView: the view of a document window. Shows one page at a time,
+// enhanced, one screen pixel per page pixel, with black around it; turns
+// pages through the document's directory list; moves over a large page by
+// dragging, arrow keys, corner jumps and Space (single-key browsing); can
+// fit each page to the window.
+//
+// Rendering: a page is enhanced on the user-interface thread when it is
+// opened. Afterwards a background thread keeps the displayed page in step
+// with the view's working parameter set: it polls every 100 to 200 ms, and
+// when the set changed renders the unprocessed source page into an image of
+// its own, swaps it in under a lock and posts the repaint. It never waits
+// for the user-interface thread, so stopping it cannot deadlock, and a paint
+// never reads a page being written.
+//
+// Parameter events (posted by the parameter bar): ParamChangeEvent (1035,
+// slot and value) and ParamResetEvent (1036).
+//
+// Threads: everything but the preparation routine runs on the
+// user-interface thread.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QEvent>
+#include <QPoint>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+#include "browse/worker_thread.h"
+#include "core/dib_image.h"
+#include "core/para_block.h"
+
+namespace inkbrite {
+
+class CInkbriteDoc;
+
+// Event 1035: set one slot of the working set (and of the window set in
+// per-window mode).
+class ParamChangeEvent : public QEvent {
+ public:
+  static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 35);
+  ParamChangeEvent(int slot, int value) : QEvent(kType), m_slot(slot), m_value(value) {}
+  int Slot() const { return m_slot; }
+  int Value() const { return m_value; }
+
+ private:
+  int m_slot;
+  int m_value;
+};
+
+// Event 1036: working set := window set (per-window mode) or the shared set.
+class ParamResetEvent : public QEvent {
+ public:
+  static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 36);
+  ParamResetEvent() : QEvent(kType) {}
+};
+
+class CInkbriteView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit CInkbriteView(CInkbriteDoc* doc, QWidget* parent = nullptr);
+  ~CInkbriteView() override;
+
+  CInkbriteDoc* Document() const { return m_doc; }
+
+  // Shows the document's page: fresh copy, fit, enhance, scroll to (0, 0),
+  // start the background thread.
+  void OnInitialUpdate();
+  bool HasShownPage() const { return m_initialised; }
+
+  // Runs one of the view's commands (page, corner, fit, single key); false
+  // for a command the view does not handle.
+  bool OnCommand(int id);
+  bool IsFitToWindow() const { return m_fit; }
+
+  // Activation by the frame: the document saves this view's page; in
+  // per-window mode the shared set takes this window's working set.
+  void OnActivateView(bool active);
+
+  // The scroll position (the page pixel at the client's top-left corner).
+  QPoint ScrollPosition() const;
+  void ScrollTo(QPoint position);
+
+  // A copy of the page as painted, and of the source page.
+  DibImage DisplayedPage() const;
+  const DibImage& SourcePage() const { return m_source; }
+  QSize DisplayedSize() const;
+  int CornerState() const { return m_cornerState; }
+  // Background renderings begun and finished since the view was made.
+  int RenderStarts() const { return m_renderStarts.load(); }
+  int RenderCount() const { return m_renderCount.load(); }
+
+  const CParaBlock& WorkingSet() const { return m_working; }
+  const CParaBlock& WindowSet() const { return m_window; }
+
+ protected:
+  bool event(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  // The worker whose stop request wakes the preparation routine.
+  class Worker : public CWorkerThread {
+   public:
+    explicit Worker(CInkbriteView& view) : m_view(view) {}
+    ~Worker() override { Stop(); }
+
+   protected:
+    void OnStopRequest() override;
+
+   private:
+    CInkbriteView& m_view;
+  };
+
+  int PrepareRoutine();
+  void StartWorker();
+  void SetDisplayed(DibImage page);
+  void UpdateScrollSizes();
+  void TurnPage(int id);
+  void JumpToCorner(int id);
+  void SingleKey();
+  void ArmCornerState();
+  void Fit(bool fit);
+  bool ScrollStep(int dx, int dy);
+  void KeyScrollTick();
+  void StopKeyScroll();
+  void UpdateCursor(QPoint point);
+  bool PageFitsClient() const;
+
+  CInkbriteDoc* m_doc;
+  Worker m_worker{*this};
+  // The wake event: auto-reset, signalled by the worker's stop request.
+  std::mutex m_wakeMutex;
+  std::condition_variable m_wakeSignal;
+  bool m_wake = false;
+
+  CParaBlock m_working;
+  CParaBlock m_rendered;
+  CParaBlock m_window;
+  DibImage m_source;  // written only while the worker is stopped
+  mutable std::mutex m_displayMutex;
+  DibImage m_displayed;  // guarded by m_displayMutex
+  std::atomic<int> m_renderStarts{0};
+  std::atomic<int> m_renderCount{0};
+
+  bool m_initialised = false;
+  bool m_fit = false;
+  bool m_fitBusy = false;
+  int m_cornerState = 0;
+  bool m_hasFocus = false;
+
+  // Dragging.
+  bool m_dragging = false;
+  QPoint m_dragAnchor;
+
+  // Arrow-key scrolling: 10 pixels a 5 ms tick while keys are held.
+  QTimer m_keyScrollTimer;
+  std::set<int> m_heldArrows;
+};
+
+}  // namespace inkbrite

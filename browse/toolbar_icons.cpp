@@ -1,0 +1,182 @@
+#include "browse/toolbar_icons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPolygonF>
+
+#include "browse/commands.h"
+
+namespace inkbrite {
+
+namespace {
+
+constexpr int kSize = 32;  // drawn at 32 pixels, shown at the toolbar's size
+
+void Triangle(QPainter& p, bool right, qreal x, qreal w) {
+  QPolygonF t;
+  if (right) {
+    t << QPointF(x, 8) << QPointF(x + w, 16) << QPointF(x, 24);
+  } else {
+    t << QPointF(x + w, 8) << QPointF(x, 16) << QPointF(x + w, 24);
+  }
+  p.drawPolygon(t);
+}
+
+void Page(QPainter& p, QRectF r) {
+  p.setBrush(Qt::white);
+  p.drawRect(r);
+  p.setPen(QPen(QColor(90, 90, 90), 1.5));
+  for (qreal y = r.top() + 5; y < r.bottom() - 3; y += 4) {
+    p.drawLine(QPointF(r.left() + 4, y), QPointF(r.right() - 4, y));
+  }
+  p.setPen(QPen(Qt::black, 2));
+}
+
+}  // namespace
+
+QIcon CommandIcon(int id) {
+  QPixmap pixmap(kSize, kSize);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(Qt::black, 2));
+  const QColor accent(30, 90, 180);
+  switch (id) {
+    case kCmdOpen: {  // a folder
+      p.setBrush(QColor(240, 200, 80));
+      QPolygonF folder;
+      folder << QPointF(3, 9) << QPointF(12, 9) << QPointF(15, 12) << QPointF(29, 12)
+             << QPointF(29, 27) << QPointF(3, 27);
+      p.drawPolygon(folder);
+      break;
+    }
+    case kCmdSaveAs: {  // a disk
+      p.setBrush(accent);
+      p.drawRect(QRectF(5, 5, 22, 22));
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(10, 5, 12, 8));
+      p.drawRect(QRectF(9, 18, 14, 9));
+      break;
+    }
+    case kCmdBatch: {  // a stack of pages
+      Page(p, QRectF(11, 3, 16, 20));
+      Page(p, QRectF(7, 7, 16, 20));
+      Page(p, QRectF(3, 11, 16, 18));
+      break;
+    }
+    case kCmdFirstPage:
+      p.setBrush(accent);
+      p.drawRect(QRectF(6, 8, 3, 16));
+      Triangle(p, false, 10, 14);
+      break;
+    case kCmdPreviousPage:
+      p.setBrush(accent);
+      Triangle(p, false, 9, 14);
+      break;
+    case kCmdNextPage:
+      p.setBrush(accent);
+      Triangle(p, true, 9, 14);
+      break;
+    case kCmdLastPage:
+      p.setBrush(accent);
+      Triangle(p, true, 8, 14);
+      p.drawRect(QRectF(23, 8, 3, 16));
+      break;
+    case kCmdFullScreen: {  // four corners pointing out
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(4, 6, 24, 20));
+      p.setPen(QPen(accent, 3));
+      p.drawLine(QPointF(9, 11), QPointF(14, 14));
+      p.drawLine(QPointF(23, 11), QPointF(18, 14));
+      p.drawLine(QPointF(9, 21), QPointF(14, 18));
+      p.drawLine(QPointF(23, 21), QPointF(18, 18));
+      break;
+    }
+    case kCmdFitWindow: {  // a page shrinking into a frame
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(3, 3, 26, 26));
+      Page(p, QRectF(9, 9, 14, 14));
+      break;
+    }
+    case kCmdAutoPlay: {  // play
+      p.setBrush(QColor(40, 150, 60));
+      p.drawEllipse(QRectF(3, 3, 26, 26));
+      p.setBrush(Qt::white);
+      Triangle(p, true, 12, 11);
+      break;
+    }
+    case kCmdParaBar: {  // sliders
+      p.drawLine(QPointF(4, 10), QPointF(28, 10));
+      p.drawLine(QPointF(4, 22), QPointF(28, 22));
+      p.setBrush(accent);
+      p.drawRect(QRectF(9, 6, 5, 8));
+      p.drawRect(QRectF(19, 18, 5, 8));
+      break;
+    }
+    case kCmdAutoPlaySettings: {  // a clock
+      p.setBrush(Qt::white);
+      p.drawEllipse(QRectF(4, 4, 24, 24));
+      p.drawLine(QPointF(16, 16), QPointF(16, 8));
+      p.drawLine(QPointF(16, 16), QPointF(22, 19));
+      break;
+    }
+    case kCmdDisplayOrder: {  // sorted bars
+      p.setBrush(accent);
+      p.drawRect(QRectF(4, 5, 8, 4));
+      p.drawRect(QRectF(4, 14, 15, 4));
+      p.drawRect(QRectF(4, 23, 22, 4));
+      break;
+    }
+    case kCmdAbout: {
+      p.setBrush(accent);
+      p.drawEllipse(QRectF(4, 4, 24, 24));
+      p.setPen(QPen(Qt::white, 3));
+      p.drawLine(QPointF(16, 14), QPointF(16, 23));
+      p.drawPoint(QPointF(16, 9));
+      break;
+    }
+    case kCmdHelp: {
+      p.setBrush(QColor(230, 120, 30));
+      p.drawEllipse(QRectF(4, 4, 24, 24));
+      p.setPen(Qt::white);
+      QFont font = p.font();
+      font.setPixelSize(18);
+      font.setBold(true);
+      p.setFont(font);
+      p.drawText(QRectF(4, 4, 24, 24), Qt::AlignCenter, QStringLiteral("?"));
+      break;
+    }
+    default:
+      return {};
+  }
+  p.end();
+  return QIcon(pixmap);
+}
+
+QIcon AppIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 64}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+    // A page with a drop of ink on it.
+    p.setPen(QPen(Qt::black, 1.5));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(5, 2, 20, 27));
+    QPainterPath drop;
+    drop.moveTo(20, 10);
+    drop.cubicTo(20, 10, 29, 21, 23.5, 26);
+    drop.cubicTo(20, 29.5, 14, 27, 15, 22);
+    drop.cubicTo(15.5, 18, 20, 10, 20, 10);
+    p.setBrush(QColor(20, 60, 160));
+    p.drawPath(drop);
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,14 @@
+// The toolbar's pictures, drawn by the program itself (no image files).
+#pragma once
+
+#include <QIcon>
+
+namespace inkbrite {
+
+// The 16 x 16 picture of a toolbar command; a null icon for others.
+QIcon CommandIcon(int id);
+
+// The program's own picture: windows, the desktop entry.
+QIcon AppIcon();
+
+}  // namespace inkbrite

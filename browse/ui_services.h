@@ -1,0 +1,43 @@
+// Small services the viewer's classes share: message boxes, the program-wide
+// viewing state, and the folders the batch dialog remembers.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <filesystem>
+#include <functional>
+
+class QWidget;
+
+namespace inkbrite {
+
+// A modal message titled "Inkbrite". Tests replace the handler so that no
+// message blocks them; the default shows a QMessageBox.
+using MessageHandler = std::function<QMessageBox::StandardButton(
+    QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons)>;
+QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+// Installs `handler` (empty: the default) and returns the previous one.
+MessageHandler SetMessageHandler(MessageHandler handler);
+
+// The system's simple beep (ends of the file list, Space without a page).
+// Tests replace the handler to count beeps; empty: QApplication::beep().
+void Beep();
+std::function<void()> SetBeepHandler(std::function<void()> handler);
+
+// The parameter bar's "these parameters apply to this window only" box.
+bool PerWindowMode();
+void SetPerWindowMode(bool on);
+
+// The source and target folders the batch dialog starts with; they live
+// only while the program runs. Opening a page sets them.
+struct BatchFolders {
+  std::filesystem::path source;
+  std::filesystem::path target;
+};
+BatchFolders& RememberedBatchFolders();
+
+// Text of the message shown when a page cannot be read.
+inline const char* const kReadFailedMessage = "文件读取失败。";
+
+}  // namespace inkbrite

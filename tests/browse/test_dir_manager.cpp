@@ -1,0 +1,301 @@
+// The directory file list (order, cursor moves, lazy rebuild), its folder
+// watch, the stored display order and the display-order dialog.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browse/dir_manager.h"
+#include "browse/order_dialog.h"
+#include "platform/dir_watch.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+void Touch(const fs::path& path, size_t size = 1) {
+  test::WriteAll(path, std::vector<uint8_t>(size, 0x55));
+}
+
+std::vector<std::string> Names(const CDirManager& list) {
+  std::vector<std::string> names;
+  for (const FileRecord& r : list.Records()) names.push_back(r.path.filename().string());
+  return names;
+}
+
+std::string CurrentName(const CDirManager& list) {
+  const int i = list.GetCurrentIndex();
+  return i == 0 ? std::string() : list.Records()[static_cast<size_t>(i - 1)].path.filename().string();
+}
+
+template <class W>
+W* FindByText(QWidget& parent, const char* text) {
+  for (W* w : parent.findChildren<W*>()) {
+    if (w->text() == QString::fromUtf8(text)) return w;
+  }
+  ADD_FAILURE() << "no control " << text;
+  return nullptr;
+}
+
+class DirManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CDirManager::SaveOrder(0, 0); }
+  void TearDown() override { CDirManager::SaveOrder(0, 0); }
+  TempDir dir;
+};
+
+TEST_F(DirManagerTest, OrdersByFoldedNameSizeAndCreationTime) {
+  // Created c, a, B in that order, sizes 20, 30, 10; x.txt and a folder
+  // named like a picture are not listed.
+  Touch(dir / "c.jpg", 20);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Touch(dir / "a.jpg", 30);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Touch(dir / "B.jpg", 10);
+  Touch(dir / "x.txt");
+  fs::create_directory(dir / "d.jpg");
+
+  CDirManager list;
+  list.SetCurrentFile(dir / "B.jpg");
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"a.jpg", "B.jpg", "c.jpg"}));
+  EXPECT_EQ(list.GetCurrentIndex(), 2);
+  EXPECT_EQ(list.Directory(), dir.path());
+  list.SetCurrentFile(dir.path().string() + "//c.jpg");
+  EXPECT_EQ(list.GetCurrentIndex(), 3);
+  list.BuildList(dir.path() / "");
+  EXPECT_EQ(list.Directory(), dir.path());
+  list.BuildList("/");
+  EXPECT_EQ(list.Directory(), fs::path("/"));
+
+  const struct {
+    int type, dir;
+    std::vector<std::string> names;
+  } cases[] = {
+      {0, 1, {"c.jpg", "B.jpg", "a.jpg"}},
+      {2, 0, {"B.jpg", "c.jpg", "a.jpg"}},
+      {2, 1, {"a.jpg", "c.jpg", "B.jpg"}},
+      {1, 0, {"c.jpg", "a.jpg", "B.jpg"}},
+      {7, 5, {"c.jpg", "a.jpg", "B.jpg"}},  // unknown values: time, ascending
+      {1, 1, {"B.jpg", "a.jpg", "c.jpg"}},
+  };
+  for (const auto& c : cases) {
+    CDirManager::SaveOrder(c.type, c.dir);
+    list.SetCurrentFile(dir / "B.jpg");
+    EXPECT_EQ(Names(list), c.names) << "type " << c.type << " dir " << c.dir;
+    EXPECT_EQ(CurrentName(list), "B.jpg");
+  }
+}
+
+TEST_F(DirManagerTest, MovesStopAtTheEnds) {
+  for (const char* name : {"a.jpg", "b.png", "c.gif"}) Touch(dir / name);
+  CDirManager list;
+  list.SetCurrentFile(dir / "b.png");
+  int index = -1;
+  EXPECT_EQ(list.Previous(index), dir / "a.jpg");
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(list.Previous(index), dir / "a.jpg");  // beeps, stays
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(list.Last(index), dir / "c.gif");
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(list.Next(index), dir / "c.gif");  // beeps, stays
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(list.First(index), dir / "a.jpg");
+  EXPECT_EQ(list.Next(index), dir / "b.png");
+  EXPECT_EQ(index, 2);
+
+  // A folder without pictures: every move gives nothing.
+  TempDir empty;
+  CDirManager none;
+  none.SetCurrentFile(empty / "gone.jpg");
+  EXPECT_EQ(none.GetCount(), 0);
+  EXPECT_TRUE(none.Next(index).empty());
+  EXPECT_EQ(index, 0);
+  EXPECT_TRUE(none.Last(index).empty());
+  EXPECT_EQ(none.GetCurrentIndex(), 0);
+}
+
+TEST_F(DirManagerTest, LocatesMissingFileOnlyInNameOrder) {
+  for (const char* name : {"a.jpg", "c.jpg", "e.jpg"}) Touch(dir / name);
+  CDirManager list;
+  const struct {
+    int type, dir;
+    const char* key;
+    std::string expected;  // empty: no cursor
+  } cases[] = {
+      {0, 0, "b.jpg", "c.jpg"}, {0, 0, "0.jpg", "a.jpg"}, {0, 0, "z.jpg", "e.jpg"},
+      {0, 0, "C.JPG", "c.jpg"}, {0, 1, "b.jpg", "a.jpg"}, {0, 1, "z.jpg", "e.jpg"},
+      {0, 1, "d.jpg", "c.jpg"}, {2, 0, "E.JPG", "e.jpg"}, {2, 0, "b.jpg", ""},
+      {1, 1, "b.jpg", ""},  // the last case leaves no cursor
+  };
+  for (const auto& c : cases) {
+    CDirManager::SaveOrder(c.type, c.dir);
+    list.SetCurrentFile(dir / c.key);
+    EXPECT_EQ(CurrentName(list), c.expected) << c.key << " type " << c.type << " dir " << c.dir;
+  }
+  // Without a cursor the moves do nothing.
+  int index = -1;
+  EXPECT_TRUE(list.Next(index).empty());
+  EXPECT_EQ(index, 3);
+  EXPECT_TRUE(list.Previous(index).empty());
+  EXPECT_EQ(index, 0);
+}
+
+TEST_F(DirManagerTest, RebuildsAtTheNextMoveAfterNamesChange) {
+  Touch(dir / "a.jpg");
+  Touch(dir / "c.jpg");
+  CDirManager list;
+  list.SetCurrentFile(dir / "a.jpg");
+  ASSERT_EQ(list.GetCount(), 2);
+
+  Touch(dir / "b.jpg");
+  EXPECT_EQ(list.GetCount(), 2);  // nothing happens until a move
+  int index = 0;
+  EXPECT_EQ(list.Next(index), dir / "b.jpg");
+  EXPECT_EQ(index, 2);
+  EXPECT_EQ(list.GetCount(), 3);
+
+  // Rename the next file: the move starts again from b.jpg.
+  fs::rename(dir / "c.jpg", dir / "d.jpg");
+  EXPECT_EQ(list.Next(index), dir / "d.jpg");
+  EXPECT_EQ(index, 3);
+
+  // Content changes do not rebuild: the size recorded stays.
+  Touch(dir / "a.jpg", 100);
+  list.First(index);
+  EXPECT_EQ(list.Records()[0].Size(), 1u);
+
+  // A folder that was empty picks up its first picture.
+  TempDir other;
+  CDirManager later;
+  later.SetCurrentFile(other / "new.jpg");
+  EXPECT_EQ(later.GetCount(), 0);
+  Touch(other / "new.jpg");
+  EXPECT_EQ(later.First(index), other / "new.jpg");
+  EXPECT_EQ(index, 1);
+}
+
+TEST(DirectoryWatchTest, SignalsNameChangesOnly) {
+  TempDir dir;
+  Touch(dir / "old.jpg");
+  DirectoryWatch watch;
+  ASSERT_TRUE(watch.Open(dir.path()));
+  EXPECT_FALSE(watch.TakeSignal());
+  Touch(dir / "old.jpg", 50);  // content only
+  EXPECT_FALSE(watch.TakeSignal());
+  Touch(dir / "one.jpg");
+  Touch(dir / "two.jpg");
+  EXPECT_TRUE(watch.TakeSignal());
+  EXPECT_FALSE(watch.TakeSignal());  // drained
+  fs::rename(dir / "one.jpg", dir / "three.jpg");
+  EXPECT_TRUE(watch.TakeSignal());
+  fs::create_directory(dir / "sub");
+  EXPECT_TRUE(watch.TakeSignal());
+  Touch(dir / "sub" / "deep.jpg");  // not recursive
+  EXPECT_FALSE(watch.TakeSignal());
+  fs::remove(dir / "two.jpg");
+  EXPECT_TRUE(watch.TakeSignal());
+
+  DirectoryWatch missing;
+  EXPECT_FALSE(missing.Open(dir / "nowhere"));
+  EXPECT_FALSE(missing.Open(dir / "old.jpg"));  // not a folder
+  EXPECT_FALSE(missing.TakeSignal());
+}
+
+TEST_F(DirManagerTest, SetOrderKeepsTheCurrentFile) {
+  // f0..f9, sizes 1, 4, 7, 10, 3, 6, 9, 2, 5, 8.
+  for (int i = 0; i < 10; ++i) {
+    Touch(dir / ("f" + std::to_string(i) + ".jpg"), static_cast<size_t>((i * 3) % 10 + 1));
+  }
+  CDirManager list;
+  list.SetCurrentFile(dir / "f4.jpg");
+  ASSERT_EQ(list.GetCurrentIndex(), 5);
+  list.SetOrder(2, 0);
+  EXPECT_EQ(CDirManager::SortType(), 2);
+  EXPECT_EQ(CurrentName(list), "f4.jpg");
+  EXPECT_EQ(list.GetCurrentIndex(), 3);
+  list.SetOrder(0, 1);
+  EXPECT_EQ(CurrentName(list), "f4.jpg");
+  EXPECT_EQ(list.GetCurrentIndex(), 6);
+  int index = 0;
+  EXPECT_EQ(list.Next(index), dir / "f3.jpg");
+}
+
+TEST_F(DirManagerTest, OrderIsKeptInTheSettings) {
+  CDirManager::SaveOrder(2, 1);
+  {
+    QSettings settings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"));
+    EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortType")).toInt(), 2);
+    EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortDir")).toInt(), 1);
+    settings.setValue(QStringLiteral("ShowOrder/SortType"), 1);
+  }
+  CDirManager::LoadOrder();
+  EXPECT_EQ(CDirManager::SortType(), 1);
+  EXPECT_EQ(CDirManager::SortDir(), 1);
+  QSettings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"))
+      .remove(QStringLiteral("ShowOrder"));
+  CDirManager::LoadOrder();  // nothing stored: by name, ascending
+  EXPECT_EQ(CDirManager::SortType(), 0);
+  EXPECT_EQ(CDirManager::SortDir(), 0);
+}
+
+TEST_F(DirManagerTest, OrderDialogShowsRestoresAndApplies) {
+  CDirManager::SaveOrder(2, 1);
+  {
+    COrderDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("设置文件显示顺序"));
+    EXPECT_TRUE(FindByText<QRadioButton>(dialog, "按文件长度顺序")->isChecked());
+    EXPECT_TRUE(FindByText<QRadioButton>(dialog, "按从大到小的顺序")->isChecked());
+    EXPECT_FALSE(dialog.Changed());
+    FindByText<QRadioButton>(dialog, "按文件创建时间顺序")->click();
+    EXPECT_EQ(dialog.Type(), 1);
+    EXPECT_TRUE(dialog.Changed());
+    FindByText<QPushButton>(dialog, "复原")->click();
+    EXPECT_TRUE(FindByText<QRadioButton>(dialog, "按文件名字母顺序")->isChecked());
+    EXPECT_TRUE(FindByText<QRadioButton>(dialog, "按从小到大的顺序")->isChecked());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);  // not closed
+    EXPECT_EQ(CDirManager::SortType(), 2);          // nothing applied
+    FindByText<QPushButton>(dialog, "确定")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.Changed());
+    EXPECT_EQ(dialog.Type(), 0);
+    EXPECT_EQ(dialog.Direction(), 0);
+  }
+
+  // Through the command: the open list is re-sorted around its file.
+  Touch(dir / "a.jpg", 1);
+  Touch(dir / "b.jpg", 2);
+  Touch(dir / "c.jpg", 3);
+  CDirManager list;
+  list.SetCurrentFile(dir / "a.jpg");
+  ASSERT_EQ(list.GetCurrentIndex(), 3);
+  auto clickLater = [](std::vector<const char*> buttons) {
+    QTimer::singleShot(0, [buttons] {
+      QWidget* modal = QApplication::activeModalWidget();
+      ASSERT_NE(modal, nullptr);
+      for (const char* text : buttons) FindByText<QPushButton>(*modal, text)->click();
+    });
+  };
+  clickLater({"复原", "取消"});
+  ApplyDisplayOrder(nullptr, {&list});
+  EXPECT_EQ(CDirManager::SortType(), 2);
+  clickLater({"复原", "确定"});
+  ApplyDisplayOrder(nullptr, {&list});
+  EXPECT_EQ(CDirManager::SortType(), 0);
+  EXPECT_EQ(CDirManager::SortDir(), 0);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
+  EXPECT_EQ(list.GetCurrentIndex(), 1);
+}
+
+}  // namespace
+}  // namespace inkbrite

@@ -1,0 +1,382 @@
+// The viewer end to end on real files: paging, single-key browsing, fitting,
+// background rendering, opening and saving through the application object.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QSettings>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browse/child_frame.h"
+#include "browse/commands.h"
+#include "browse/dir_manager.h"
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/ui_services.h"
+#include "core/enhance.h"
+#include "formats/image_file.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WritePage(const fs::path& path, int width, int height, bool grey = false) {
+  DibImage page = test::MakePattern(width, height);
+  if (grey) page.Greyscale();
+  ASSERT_EQ(SaveImageFile(path, page, grey ? 1 : 0, 90), 1) << path;
+}
+
+// Processes events until `done` or `ms` pass; returns done().
+bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+void Settle(int ms) { WaitFor([] { return false; }, ms); }
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings().clear();
+    CDirManager::SaveOrder(0, 0);
+    AppParams().ResetDefaults();
+    SetPerWindowMode(false);
+    SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons) {
+      messages.push_back(text.toStdString());
+      return answer;
+    });
+    SetBeepHandler([this] { ++beeps; });
+    app = std::make_unique<CInkbriteApp>();
+    ASSERT_TRUE(app->InitInstance(false));
+    // The main window stays hidden: the page tests use views of their own,
+    // and nothing else needs painting.
+    app->MainFrame()->resize(1200, 900);
+  }
+  void TearDown() override {
+    app.reset();
+    SetMessageHandler({});
+    SetBeepHandler({});
+    AppParams().ResetDefaults();
+    CDirManager::SaveOrder(0, 0);
+  }
+
+  CMainFrame* Frame() { return app->MainFrame(); }
+  std::string Shown() {
+    CInkbriteDoc* doc = Frame()->ActiveDocument();
+    return doc ? doc->PathName().filename().string() : std::string();
+  }
+  std::string Counter() { return Frame()->PageCounterText().toStdString(); }
+
+  // A view of its own with a client area of exactly width x height.
+  struct LoneView {
+    explicit LoneView(int width, int height) : doc(nullptr), view(&doc) {
+      view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      view.resize(width, height);
+      view.show();
+    }
+    void Open(const fs::path& path) {
+      doc.DirList().SetCurrentFile(path);
+      ASSERT_EQ(doc.OnOpenDocument(path), 1);
+      view.OnInitialUpdate();
+    }
+    CInkbriteDoc doc;
+    CInkbriteView view;
+  };
+
+  test::TempDir dir;
+  std::unique_ptr<CInkbriteApp> app;
+  std::vector<std::string> messages;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
+  int beeps = 0;
+};
+
+TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
+  WritePage(dir / "a.bmp", 30, 20);
+  WritePage(dir / "B.bmp", 10, 10);
+  WritePage(dir / "c.bmp", 20, 20);
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  EXPECT_EQ(Counter(), "1/3");
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Shown(), "B.bmp");
+  Frame()->OnCommand(kCmdLastPage);
+  EXPECT_EQ(Shown(), "c.bmp");
+  EXPECT_EQ(beeps, 0);
+  Frame()->OnCommand(kCmdNextPage);  // past the end: the last page again
+  EXPECT_EQ(Shown(), "c.bmp");
+  EXPECT_EQ(beeps, 1);
+  EXPECT_EQ(Counter(), "3/3");
+
+  // By size, large to small: a (30x20), c, B; the page shown stays.
+  Frame()->ActiveDocument()->DirList().SetOrder(2, 1);
+  Frame()->UpdatePageCounter();
+  EXPECT_EQ(Counter(), "2/3");
+  Frame()->OnCommand(kCmdFirstPage);
+  EXPECT_EQ(Shown(), "a.bmp");
+  Frame()->OnCommand(kCmdPreviousPage);
+  EXPECT_EQ(beeps, 2);
+  Frame()->OnCommand(kCmdNextPage);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Shown(), "B.bmp");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewerTest, FileAddedToTheFolderAppearsAtTheNextPageCommand) {
+  WritePage(dir / "a.bmp", 8, 8);
+  WritePage(dir / "c.bmp", 8, 8);
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  EXPECT_EQ(Counter(), "1/2");
+  WritePage(dir / "b.bmp", 8, 8);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Shown(), "b.bmp");
+  EXPECT_EQ(Counter(), "2/3");
+}
+
+TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {
+  WritePage(dir / "1.bmp", 2000, 3000);
+  WritePage(dir / "2.bmp", 800, 3000);
+  WritePage(dir / "3.bmp", 500, 400);
+  LoneView lone(1000, 700);
+  lone.Open(dir / "1.bmp");
+  CInkbriteView& view = lone.view;
+  EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
+  std::vector<QPoint> visited;
+  for (int i = 0; i < 3; ++i) {
+    view.OnCommand(kCmdSingleKey);
+    visited.push_back(view.ScrollPosition());
+  }
+  EXPECT_EQ(visited, (std::vector<QPoint>{{0, 2300}, {1000, 0}, {1000, 2300}}));
+  view.OnCommand(kCmdSingleKey);
+  EXPECT_EQ(lone.doc.PathName().filename(), "2.bmp");
+  EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
+
+  // Taller only: bottom-left, then the next page; the corner jumps that
+  // need a larger page do nothing on a small one.
+  view.OnCommand(kCmdSingleKey);
+  EXPECT_EQ(view.ScrollPosition(), QPoint(0, 2300));
+  view.OnCommand(kCmdSingleKey);
+  EXPECT_EQ(lone.doc.PathName().filename(), "3.bmp");
+  view.OnCommand(kCmdBottomRight);
+  EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
+  EXPECT_EQ(view.CornerState(), 0);
+}
+
+TEST_F(ViewerTest, ArrowKeysAndDraggingScrollThePage) {
+  WritePage(dir / "big.bmp", 2000, 3000);
+  LoneView lone(1000, 700);
+  lone.Open(dir / "big.bmp");
+  CInkbriteView& view = lone.view;
+  QApplication::setActiveWindow(&view);
+  view.setFocus();
+  ASSERT_TRUE(WaitFor([&] { return view.hasFocus(); }));
+  QWidget* port = view.viewport();
+  auto drag = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent event(type, at, port->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(port, &event);
+  };
+  drag(QEvent::MouseButtonPress, {500, 500}, Qt::LeftButton);
+  EXPECT_EQ(port->cursor().shape(), Qt::ClosedHandCursor);
+  drag(QEvent::MouseMove, {400, 300}, Qt::LeftButton);
+  drag(QEvent::MouseButtonRelease, {400, 300}, Qt::NoButton);
+  EXPECT_EQ(view.ScrollPosition(), QPoint(100, 200));  // the page follows the mouse
+  EXPECT_EQ(port->cursor().shape(), Qt::OpenHandCursor);
+
+  // Right and Down held together: diagonal steps of 10 pixels.
+  view.ScrollTo({0, 0});
+  QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+  QApplication::sendEvent(&view, &right);
+  QApplication::sendEvent(&view, &down);
+  ASSERT_TRUE(WaitFor([&] { return view.ScrollPosition().x() >= 200; }));
+  QKeyEvent upRight(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
+  QKeyEvent upDown(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier);
+  QApplication::sendEvent(&view, &upRight);
+  QApplication::sendEvent(&view, &upDown);
+  const QPoint stopped = view.ScrollPosition();
+  EXPECT_EQ(stopped.x() % 10, 0);
+  EXPECT_LE(std::abs(stopped.x() - stopped.y()), 10);
+  Settle(50);
+  EXPECT_EQ(view.ScrollPosition(), stopped);  // released: no more steps
+}
+
+TEST_F(ViewerTest, FitToWindowShrinksButNeverEnlarges) {
+  WritePage(dir / "tall.bmp", 1500, 3000);
+  WritePage(dir / "small.bmp", 400, 300);
+  LoneView lone(1000, 700);
+  lone.Open(dir / "tall.bmp");
+  lone.view.OnCommand(kCmdFitWindow);
+  EXPECT_TRUE(lone.view.IsFitToWindow());
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(350, 700));
+  lone.view.resize(1000, 350);  // resizing fits again
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(175, 350));
+  lone.Open(dir / "small.bmp");
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(400, 300));
+  lone.view.OnCommand(kCmdFitWindow);
+  lone.Open(dir / "tall.bmp");
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(1500, 3000));
+}
+
+// A parameter change renders the page once; a change arriving during a
+// rendering causes exactly one more; the page shown is the enhanced one.
+TEST_F(ViewerTest, ParameterChangesRenderInTheBackground) {
+  WritePage(dir / "big.bmp", 2000, 2600);
+  LoneView lone(800, 600);
+  lone.Open(dir / "big.bmp");
+  CInkbriteView& view = lone.view;
+  Settle(450);
+  EXPECT_EQ(view.RenderStarts(), 0);  // nothing changed yet
+
+  QApplication::postEvent(&view, new ParamChangeEvent(kSharpen, 9));
+  ASSERT_TRUE(WaitFor([&] { return view.RenderStarts() == 1; }));
+  QApplication::postEvent(&view, new ParamChangeEvent(kBrightness, 130));
+  ASSERT_TRUE(WaitFor([&] { return view.RenderCount() == 2; }, 60000));
+  Settle(500);
+  EXPECT_EQ(view.RenderStarts(), 2);
+  EXPECT_EQ(view.RenderCount(), 2);
+
+  DibImage expected = lone.doc.Page();
+  CParaBlock params;
+  params.SetValue(kSharpen, 9);
+  params.SetValue(kBrightness, 130);
+  EnhanceImage(params, expected);
+  EXPECT_TRUE(view.DisplayedPage().PackedDib() == expected.PackedDib());
+
+  // Equal values cause no rendering.
+  QApplication::postEvent(&view, new ParamChangeEvent(kBrightness, 130));
+  Settle(450);
+  EXPECT_EQ(view.RenderStarts(), 2);
+}
+
+TEST_F(ViewerTest, TurningThePageDuringARenderingShowsTheNewPageProcessed) {
+  WritePage(dir / "a.bmp", 2000, 2600);
+  WritePage(dir / "b.bmp", 300, 200);
+  LoneView lone(800, 600);
+  lone.Open(dir / "a.bmp");
+  AppParams().SetValue(kGamma, 150);
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kSharpen, 9));
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderStarts() == 1; }));
+  lone.view.OnCommand(kCmdNextPage);  // stops the rendering first
+  EXPECT_EQ(lone.doc.PathName().filename(), "b.bmp");
+  Settle(300);
+  DibImage expected = lone.doc.Page();
+  EnhanceImage(AppParams(), expected);
+  EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == expected.PackedDib());
+}
+
+// Run under ThreadSanitizer by `make tsan`: parameters change, pages turn
+// and the page is fitted and unfitted while the background thread renders.
+TEST_F(ViewerTest, ParametersMoveWhilePagesTurn) {
+  for (int i = 0; i < 4; ++i) WritePage(dir / ("p" + std::to_string(i) + ".bmp"), 700, 900);
+  LoneView lone(500, 400);
+  lone.Open(dir / "p0.bmp");
+  CInkbriteView& view = lone.view;
+  for (int i = 0; i < 60; ++i) {
+    QApplication::postEvent(&view, new ParamChangeEvent(kBrightness, 80 + i));
+    if (i % 3 == 0) QApplication::postEvent(&view, new ParamChangeEvent(kSharpen, i % 10));
+    Settle(i % 4 == 0 ? 30 : 5);
+    if (i % 7 == 0) view.OnCommand(i % 14 ? kCmdNextPage : kCmdFirstPage);
+    if (i % 11 == 0) view.OnCommand(kCmdFitWindow);
+    (void)view.DisplayedPage();
+  }
+  // The last change is rendered from the unprocessed page.
+  const int rendered = view.RenderCount();
+  QApplication::postEvent(&view, new ParamChangeEvent(kContrast, 150));
+  ASSERT_TRUE(WaitFor([&] { return view.RenderCount() > rendered; }));
+  Settle(300);
+  DibImage expected = lone.doc.Page();
+  CParaBlock params;
+  params.Assign(view.WorkingSet());
+  EnhanceImage(params, expected);
+  EXPECT_TRUE(view.DisplayedPage().PackedDib() == expected.PackedDib());
+}
+
+TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
+  WritePage(dir / "a.bmp", 20, 10);
+  WritePage(dir / "b.bmp", 20, 10);
+  test::WriteAll(dir / "bad.jpg", {0xFF, 0xD8, 0xFF});
+  EXPECT_EQ(app->OpenDocumentFile(dir / "bad.jpg"), nullptr);
+  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。"});
+  EXPECT_TRUE(Frame()->Children().empty());
+
+  CInkbriteDoc* a = app->OpenDocumentFile(dir / "a.bmp");
+  ASSERT_NE(app->OpenDocumentFile(dir / "b.bmp"), nullptr);
+  EXPECT_EQ(app->OpenDocumentFile(dir / "a.bmp"), a);  // activated, not reopened
+  EXPECT_EQ(Frame()->Children().size(), 2u);
+  EXPECT_EQ(Frame()->ActiveDocument(), a);
+  EXPECT_EQ(app->RecentFiles().front().toStdString(), (dir / "b.bmp").string());
+  EXPECT_EQ(app->RecentFiles().size(), 3);  // the unreadable file too
+
+  Frame()->OnCommand(kCmdCloseAll);
+  Settle(50);
+  EXPECT_TRUE(Frame()->Children().empty());
+  EXPECT_EQ(Counter(), "");
+  EXPECT_TRUE(app->Documents().empty());
+
+  // The display order and the recent files survive a restart.
+  CDirManager::SaveOrder(2, 1);
+  app.reset();
+  CDirManager::SaveOrder(0, 0);
+  QSettings().setValue(QStringLiteral("ShowOrder/SortType"), 2);
+  QSettings().setValue(QStringLiteral("ShowOrder/SortDir"), 1);
+  app = std::make_unique<CInkbriteApp>();
+  ASSERT_TRUE(app->InitInstance(false));
+  EXPECT_EQ(CDirManager::SortType(), 2);
+  EXPECT_EQ(CDirManager::SortDir(), 1);
+  EXPECT_EQ(app->RecentFiles().size(), 3);
+}
+
+TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
+  WritePage(dir / "colour.bmp", 40, 30);
+  WritePage(dir / "grey.png", 40, 30, true);
+  fs::copy_file(test::CorpusDir() / "gif/giflib/treescap.gif", dir / "anim.gif");
+
+  // A GIF page is saved as name.gif.jpg after the question; the window
+  // keeps its path.
+  CInkbriteDoc* gif = app->OpenDocumentFile(dir / "anim.gif");
+  ASSERT_NE(gif, nullptr);
+  Frame()->OnCommand(kCmdSave);
+  EXPECT_EQ(messages, std::vector<std::string>{"图像文件只能保存为Jpeg格式，要继续吗？"});
+  EXPECT_TRUE(fs::exists(dir / "anim.gif.jpg"));
+  EXPECT_EQ(gif->PathName().filename(), "anim.gif");
+
+  // Keep as is: a grey source is written grey, a colour one in colour.
+  AppParams().SetValue(kGreyScale, 2);
+  for (const char* name : {"grey.png", "colour.bmp"}) {
+    CInkbriteDoc* doc = app->OpenDocumentFile(dir / name);
+    ASSERT_NE(doc, nullptr);
+    const fs::path out = dir / (std::string("saved-") + name + ".png");
+    EXPECT_EQ(doc->SaveAs(out), 1);
+    DibImage saved;
+    int grey = -1;
+    ASSERT_EQ(LoadImageFile(out, saved, &grey), 1);
+    EXPECT_EQ(grey, std::string(name) == "grey.png" ? 1 : 0) << name;
+  }
+
+  // A reduced colour mode refuses JPEG and writes nothing.
+  messages.clear();
+  AppParams().SetValue(kGreyScale, 4);
+  CInkbriteDoc* doc = app->OpenDocumentFile(dir / "colour.bmp");
+  QApplication::postEvent(Frame()->ActiveView(), new ParamResetEvent);
+  Settle(10);
+  EXPECT_EQ(doc->SaveAs(dir / "reduced.jpg"), 0);
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。"});
+  EXPECT_FALSE(fs::exists(dir / "reduced.jpg"));
+}
+
+}  // namespace
+}  // namespace inkbrite
