@@ -10,8 +10,9 @@ FUZZ_SECONDS ?= 60
 
 TSAN_DIR  ?= build-tsan
 SHOTS_DIR ?= $(BUILD_DIR)/screenshots
+PREFIX    ?= /usr/local
 
-.PHONY: all deps build run test bench bench-peers fuzz asan tsan screenshots clean
+.PHONY: all deps build run test bench bench-peers fuzz asan tsan screenshots install clean
 
 all: build
 
@@ -65,6 +66,10 @@ tsan: deps
 # Screenshots of the viewer (offscreen) to look at: build/screenshots/*.png.
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
+
+# The programs, help page, icon, desktop entry and sample pages under PREFIX.
+install: build
+	@$(CMAKE) --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

@@ -14,7 +14,17 @@
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
+#include "batch/batch_dialog.h"
+#include "browse/about_dialog.h"
+#include "browse/auto_play_dialog.h"
+#include "browse/curve_dialog.h"
+#include "browse/image_file_dialog.h"
 #include "browse/order_dialog.h"
+#include "browse/para_bar.h"
+#include "browse/settings_dialog.h"
+#include "browse/window_tab_bar.h"
+#include "core/para_block.h"
+#include "platform/program_paths.h"
 
 namespace fs = std::filesystem;
 using namespace inkbrite;
@@ -79,9 +89,52 @@ int main(int argc, char** argv) {
   frame->OnCommand(kCmdTileVertical);
   Settle(300);
   ok = Save(frame, out, "03-tiled.png") && ok;
-  COrderDialog dialog(frame);
-  dialog.show();
-  ok = Save(&dialog, out, "04-display-order.png") && ok;
-  dialog.close();
+  {
+    COrderDialog dialog(frame);
+    dialog.show();
+    ok = Save(&dialog, out, "04-display-order.png") && ok;
+  }
+  // The parameter bar on each of its pages.
+  CParaBar* bar = frame->ParaBar();
+  for (int page = 0; page < kParaBarPageCount; ++page) {
+    bar->SelectPage(page);
+    const std::string name = "05-parameter-bar-" + std::to_string(page) + ".png";
+    ok = Save(bar, out, name.c_str()) && ok;
+  }
+  {
+    CCurveDialog dialog(AppParams(), {}, frame);
+    dialog.show();
+    ok = Save(&dialog, out, "06-curve-editor.png") && ok;
+  }
+  {
+    CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), frame);
+    dialog.show();
+    ok = Save(&dialog, out, "07-settings-manager.png") && ok;
+  }
+  {
+    CBatchDlg dialog(frame);
+    dialog.show();
+    ok = Save(&dialog, out, "08-batch-dialog.png") && ok;
+  }
+  {
+    CImageFileMultSel dialog(frame, QStringLiteral("选择文件"),
+                             QString::fromStdString(CInkbriteApp::SampleFolder().string()),
+                             CMainFrame::OpenDialogFilters(), QString());
+    dialog.show();
+    if (!pages.empty()) dialog.SetCurrentFile(QString::fromStdString(pages.front().string()));
+    Settle(300);
+    ok = Save(&dialog, out, "09-open-dialog.png") && ok;
+  }
+  ok = Save(frame->TabBar(), out, "10-window-tabs.png") && ok;
+  {
+    CAboutDialog dialog(frame);
+    dialog.show();
+    ok = Save(&dialog, out, "11-about.png") && ok;
+  }
+  {
+    CAutoPlayDialog dialog(frame);
+    dialog.show();
+    ok = Save(&dialog, out, "12-auto-play-settings.png") && ok;
+  }
   return ok ? 0 : 1;
 }

@@ -7,7 +7,7 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
-#include "browse/toolbar_icons.h"
+#include "browse/about_dialog.h"
 
 namespace inkbrite {
 
@@ -15,7 +15,7 @@ CChildFrame::CChildFrame(CInkbriteView* view, QWidget* parent)
     : QMdiSubWindow(parent), m_view(view) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWidget(view);
-  setWindowIcon(AppIcon());
+  setWindowIcon(InkbriteIcon());
   OnUpdateFrameTitle();
 }
 
@@ -31,6 +31,7 @@ void CChildFrame::OnUpdateFrameTitle() {
   }
   m_title = title;
   setWindowTitle(title);
+  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildTitleChanged(this);
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event) {
@@ -38,6 +39,7 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
   CInkbriteView* view = m_view;
   m_view = nullptr;
+  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildClosed(this);
   QMdiSubWindow::closeEvent(event);
   if (view) {
     setWidget(nullptr);

@@ -1,6 +1,7 @@
 #include "browse/inkbrite_app.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QSettings>
 #include <algorithm>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
-#include "browse/toolbar_icons.h"
+#include "browse/about_dialog.h"
 #include "core/resample.h"
 #include "core/tone.h"
 
@@ -53,7 +54,13 @@ bool CInkbriteApp::InitInstance(bool show) {
   BuildToneTables();
   BuildKernelTables();
 
-  QApplication::setWindowIcon(AppIcon());
+  QApplication::setWindowIcon(InkbriteIcon());
+  // The standard dialogs' own texts (file dialog, message box buttons) in
+  // the interface's language.
+  if (m_qtTranslator.load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&m_qtTranslator);
+  }
   m_mainFrame = std::make_unique<CMainFrame>();
   m_mainFrame->UpdateMenus();
   // No document at start-up, not even a file named on the command line.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QStringList>
+#include <QTranslator>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -63,6 +64,7 @@ class CInkbriteApp {
   std::unique_ptr<CMainFrame> m_mainFrame;
   std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
   QStringList m_recentFiles;
+  QTranslator m_qtTranslator;  // Qt's own dialogs in Chinese
 };
 
 // The one application object (null before it is made and after it goes).

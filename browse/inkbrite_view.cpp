@@ -12,7 +12,9 @@
 
 #include "browse/commands.h"
 #include "browse/dib_paint.h"
+#include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
+#include "browse/main_frame.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
 
@@ -51,10 +53,12 @@ CInkbriteView::CInkbriteView(CInkbriteDoc* doc, QWidget* parent)
   m_keyScrollTimer.setTimerType(Qt::PreciseTimer);
   m_keyScrollTimer.setInterval(kKeyScrollTickMs);
   connect(&m_keyScrollTimer, &QTimer::timeout, this, [this] { KeyScrollTick(); });
+  connect(&m_autoPlay, &QTimer::timeout, this, [this] { AutoPlayTick(); });
   if (m_doc) m_doc->AddView(this);
 }
 
 CInkbriteView::~CInkbriteView() {
+  m_autoPlay.stop();
   m_keyScrollTimer.stop();
   m_worker.Stop();
   if (m_doc) m_doc->RemoveView(this);
@@ -66,6 +70,11 @@ void CInkbriteView::OnInitialUpdate() {
   m_worker.Stop();
   m_initialised = true;
   StopKeyScroll();
+  // A running auto-play restarts its interval once the new page is shown.
+  if (m_autoPlay.isActive()) {
+    m_autoPlay.stop();
+    m_autoPlayPaused = true;
+  }
 
   // The working set starts from the shared set, or from the defaults in
   // per-window mode; the background thread has nothing to do until it
@@ -100,12 +109,46 @@ void CInkbriteView::OnInitialUpdate() {
   ScrollTo({0, 0});
   viewport()->update();
 
-  if (m_source.IsEmpty()) {
+  if (!m_source.IsEmpty()) {
+    ArmCornerState();
+    StartWorker();
+  } else {
     m_cornerState = 0;
+  }
+  // An unreadable page leaves the window blank for one interval; playing
+  // goes on.
+  if (m_autoPlayPaused) {
+    m_autoPlayPaused = false;
+    m_autoPlay.start(m_autoPlayInterval);
+  }
+}
+
+void CInkbriteView::ToggleAutoPlay() {
+  if (IsAutoPlaying()) {
+    m_autoPlay.stop();
+    m_autoPlayPaused = false;
     return;
   }
-  ArmCornerState();
-  StartWorker();
+  m_autoPlayInterval = AppParams().GetValue(kAutoPlaySeconds) * 1000;
+  m_autoPlay.start(m_autoPlayInterval);
+}
+
+void CInkbriteView::AutoPlayTick() {
+  if (!m_doc) return;
+  int index = 0;
+  CDirManager& list = m_doc->DirList();
+  const std::filesystem::path path = list.Next(index);
+  if (!path.empty()) {
+    // No message for a bad page while playing.
+    m_doc->SetShowReadError(false);
+    m_doc->OnOpenDocument(path);
+    m_doc->SetShowReadError(true);
+  }
+  if (index == list.GetCount()) {
+    m_autoPlay.stop();
+    m_autoPlayPaused = false;
+    if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateMenus();
+  }
 }
 
 void CInkbriteView::SetDisplayed(DibImage page) {
@@ -235,6 +278,9 @@ bool CInkbriteView::OnCommand(int id) {
     case kCmdFitWindow:
       Fit(!m_fit);
       m_fit = !m_fit;
+      return true;
+    case kCmdAutoPlay:
+      ToggleAutoPlay();
       return true;
     default:
       return false;

@@ -75,6 +75,10 @@ class CInkbriteView : public QAbstractScrollArea {
   // for a command the view does not handle.
   bool OnCommand(int id);
   bool IsFitToWindow() const { return m_fit; }
+  // Auto-play: pages turn by themselves every AutoPlaySeconds of the shared
+  // set, stopping at the last file of the folder.
+  bool IsAutoPlaying() const { return m_autoPlay.isActive() || m_autoPlayPaused; }
+  int AutoPlayInterval() const { return m_autoPlayInterval; }
 
   // Activation by the frame: the document saves this view's page; in
   // per-window mode the shared set takes this window's working set.
@@ -137,6 +141,8 @@ class CInkbriteView : public QAbstractScrollArea {
   void KeyScrollTick();
   void StopKeyScroll();
   void UpdateCursor(QPoint point);
+  void ToggleAutoPlay();
+  void AutoPlayTick();
   bool PageFitsClient() const;
 
   CInkbriteDoc* m_doc;
@@ -164,6 +170,12 @@ class CInkbriteView : public QAbstractScrollArea {
   // Dragging.
   bool m_dragging = false;
   QPoint m_dragAnchor;
+
+  // Auto-play: the timer, its interval, and whether a page change stopped it
+  // to start it again once the new page is shown.
+  QTimer m_autoPlay;
+  int m_autoPlayInterval = 1000;
+  bool m_autoPlayPaused = false;
 
   // Arrow-key scrolling: 10 pixels a 5 ms tick while keys are held.
   QTimer m_keyScrollTimer;

@@ -11,14 +11,20 @@
 #include <QToolBar>
 #include <algorithm>
 
+#include "batch/batch_dialog.h"
+#include "browse/about_dialog.h"
+#include "browse/auto_play_dialog.h"
 #include "browse/child_frame.h"
 #include "browse/commands.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
+#include "browse/image_file_dialog.h"
 #include "browse/inkbrite_view.h"
 #include "browse/order_dialog.h"
+#include "browse/para_bar.h"
 #include "browse/toolbar_icons.h"
 #include "browse/ui_services.h"
+#include "browse/window_tab_bar.h"
 
 namespace inkbrite {
 
@@ -37,15 +43,13 @@ constexpr int kToolBarButtons[] = {kCmdOpen,         kCmdSaveAs,      0,
 
 // Commands whose windows come with the parameter-editing work; their menu
 // items are shown but disabled until then.
-constexpr int kLaterCommands[] = {kCmdBatch,    kCmdParaBar, kCmdFullScreen, kCmdAutoPlay,
-                                  kCmdAutoPlaySettings, kCmdAbout, kCmdHelp};
-
 // Commands that need a document window.
 constexpr int kDocumentCommands[] = {
     kCmdClose,       kCmdSave,       kCmdSaveAs,      kCmdFirstPage,    kCmdLastPage,
     kCmdPreviousPage, kCmdNextPage,  kCmdRefresh,     kCmdTopLeft,      kCmdBottomLeft,
     kCmdTopRight,    kCmdBottomRight, kCmdSingleKey,  kCmdFitWindow,    kCmdNewWindow,
-    kCmdCascade,     kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll};
+    kCmdCascade,     kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
+    kCmdAutoPlay};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
 // as file names are matched on Windows.
@@ -83,7 +87,80 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   CreateActions();
   CreateToolBar();
   CreateStatusBar();
+  CParaBar::Views views;
+  views.all = [] {
+    std::vector<QObject*> all;
+    if (TheApp()) {
+      for (const auto& doc : TheApp()->Documents()) {
+        for (CInkbriteView* view : doc->Views()) all.push_back(view);
+      }
+    }
+    return all;
+  };
+  views.active = [this]() -> QObject* { return ActiveView(); };
+  m_paraBar = new CParaBar(std::move(views), this);
   UpdateMenus();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!m_paraBarPlaced) {
+    m_paraBarPlaced = true;
+    PlaceParaBar();
+    m_paraBar->show();
+    UpdateChecks();
+  }
+}
+
+void CMainFrame::PlaceParaBar() {
+  // Bottom edge on the bottom of the workspace, centred across it.
+  const QRect client = m_mdi->geometry();
+  const QSize bar = m_paraBar->frameGeometry().size();
+  const QPoint topLeft(client.left() + (client.width() - bar.width()) / 2,
+                       client.bottom() + 1 - bar.height());
+  m_paraBar->move(mapToGlobal(topLeft));
+}
+
+void CMainFrame::UpdateChecks() {
+  m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
+  m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
+  CInkbriteView* view = ActiveView();
+  m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
+  m_actions[kCmdFitWindow]->setChecked(view && view->IsFitToWindow());
+}
+
+void CMainFrame::ToggleFullScreen() {
+  setUpdatesEnabled(false);
+  CChildFrame* child = ActiveChild();
+  if (!m_fullScreen) {
+    m_wasMaximised = isMaximized();
+    m_savedGeometry = saveGeometry();
+    m_statusBarWasVisible = statusBar()->isVisible();
+    statusBar()->hide();
+    // Menu bar, toolbar and parameter bar stay.
+    showFullScreen();
+    if (child) {
+      m_childWasMaximised = child->isMaximized();
+      child->showMaximized();
+    }
+    m_fullScreen = true;
+  } else {
+    if (m_statusBarWasVisible) statusBar()->show();
+    showNormal();
+    restoreGeometry(m_savedGeometry);
+    if (m_wasMaximised) showMaximized();
+    if (child) {
+      if (m_childWasMaximised) {
+        child->showMaximized();
+      } else {
+        child->showNormal();
+      }
+    }
+    m_fullScreen = false;
+  }
+  setUpdatesEnabled(true);
+  m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
+  UpdateChecks();
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -146,7 +223,6 @@ void CMainFrame::CreateActions() {
   make(kCmdAbout);
   m_actions[kCmdToolbar]->setChecked(true);
   m_actions[kCmdStatusBar]->setChecked(true);
-  for (int id : kLaterCommands) m_actions[id]->setEnabled(false);
 
   for (int i = 0; i < kRecentFileCount; ++i) {
     auto* action = new QAction(this);
@@ -229,9 +305,16 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
   QStatusBar* bar = statusBar();
-  m_tabPane = new QWidget(bar);
-  m_tabPane->setObjectName(QStringLiteral("windowTabPane"));
-  bar->addPermanentWidget(m_tabPane);
+  // The window tabs, one per document window; picking one activates it.
+  m_tabBar = new CWindowTabBar(0x400C, bar);
+  m_tabBar->setObjectName(QStringLiteral("ctl101"));
+  bar->addPermanentWidget(m_tabBar);
+  connect(m_tabBar, &CWindowTabBar::SelectionChanged, this, [this](int index) {
+    auto* owner = static_cast<CChildFrame*>(m_tabBar->TabOwner(index));
+    for (CChildFrame* child : Children()) {
+      if (child == owner) ActivateChild(child);
+    }
+  });
   m_counter = new QLabel(bar);
   m_counter->setObjectName(QStringLiteral("pageCounter"));
   m_counter->setAlignment(Qt::AlignCenter);
@@ -275,6 +358,9 @@ void CMainFrame::AddChild(CChildFrame* child) {
   CChildFrame* active = ActiveChild();
   const bool maximised = active == nullptr || active->isMaximized();
   m_mdi->addSubWindow(child);
+  if (m_tabBar->FindTab(child) < 0) {
+    m_tabBar->InsertTab(m_tabBar->GetTabCount(), child->TitleText(), child);
+  }
   if (maximised) {
     child->showMaximized();
   } else {
@@ -301,15 +387,32 @@ void CMainFrame::OnSubWindowActivated(QMdiSubWindow* window) {
     m_lastActive->View()->OnActivateView(false);
   }
   m_lastActive = child;
+  if (child) m_tabBar->SelectTab(m_tabBar->FindTab(child));
   if (child) {
     child->View()->OnActivateView(true);
+    // In per-window mode the bar shows the values of the window activated.
+    if (PerWindowMode()) m_paraBar->ShowPage();
     child->View()->setFocus();
-    m_actions[kCmdFitWindow]->setChecked(child->View()->IsFitToWindow());
     setWindowTitle(child->TitleText() + QStringLiteral(" - Inkbrite"));
   } else {
     setWindowTitle(QStringLiteral("Inkbrite"));
   }
   UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::OnChildTitleChanged(CChildFrame* child) {
+  const int tab = m_tabBar->FindTab(child);
+  if (tab >= 0) m_tabBar->SetTabText(tab, child->TitleText());
+  if (CChildFrame* active = ActiveChild()) m_tabBar->SelectTab(m_tabBar->FindTab(active));
+  UpdatePageCounter();
+}
+
+void CMainFrame::OnChildClosed(CChildFrame* child) {
+  const int tab = m_tabBar->FindTab(child);
+  if (tab >= 0) m_tabBar->DeleteTab(tab);
+  if (m_lastActive == child) m_lastActive = nullptr;
+  if (m_tabBar->GetTabCount() == 0) m_counter->clear();
 }
 
 void CMainFrame::UpdatePageCounter() {
@@ -348,6 +451,7 @@ void CMainFrame::UpdateMenus() {
   UpdateRecentFileMenu();
   if (!TheApp()) CreateMenus();
   UpdatePageCounter();
+  if (m_paraBar) UpdateChecks();
 }
 
 void CMainFrame::TileWindows(bool sideBySide) {
@@ -417,6 +521,39 @@ void CMainFrame::OnCommand(int id) {
       statusBar()->setVisible(!statusBar()->isVisible());
       m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
       return;
+    case kCmdParaBar:
+      if (m_paraBar->isVisible()) {
+        m_paraBar->hide();
+      } else {
+        m_paraBar->show();
+        m_paraBar->repaint();
+      }
+      UpdateChecks();
+      return;
+    case kCmdFullScreen:
+      ToggleFullScreen();
+      return;
+    case kCmdBatch: {
+      // Parameters the batch dialog changed reach the bar and the views.
+      m_paraBar->TakeSnapshot();
+      CBatchDlg dialog(this);
+      dialog.exec();
+      m_paraBar->Refresh();
+      return;
+    }
+    case kCmdAbout: {
+      CAboutDialog dialog(this);
+      dialog.exec();
+      return;
+    }
+    case kCmdHelp:
+      ShowHelp(this);
+      return;
+    case kCmdAutoPlaySettings: {
+      CAutoPlayDialog dialog(this);
+      dialog.exec();
+      return;
+    }
     case kCmdDisplayOrder: {
       std::vector<CDirManager*> lists;
       if (TheApp()) {
@@ -430,8 +567,8 @@ void CMainFrame::OnCommand(int id) {
       break;
   }
   if (view && view->OnCommand(id)) {
-    if (id == kCmdFitWindow) m_actions[kCmdFitWindow]->setChecked(view->IsFitToWindow());
     UpdatePageCounter();
+    UpdateChecks();
   }
 }
 
@@ -477,24 +614,18 @@ void CMainFrame::OpenDialogStart(QString& folder, QString& presetName) const {
 void CMainFrame::RunOpenDialog() {
   QString folder, preset;
   OpenDialogStart(folder, preset);
-  QFileDialog dialog(this, QString::fromUtf8(kOpenDialogTitle), folder);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-  dialog.setOption(QFileDialog::ReadOnly, true);
-  dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters(OpenDialogFilters());
-  if (!preset.isEmpty()) dialog.selectFile(preset);
+  CImageFileMultSel dialog(this, QString::fromUtf8(kOpenDialogTitle), folder, OpenDialogFilters(),
+                           preset);
   if (dialog.exec() != QDialog::Accepted) return;
-  for (const QString& file : dialog.selectedFiles()) {
-    if (TheApp()) TheApp()->OpenDocumentFile(file.toStdString());
+  for (const fs::path& file : dialog.SelectedPaths()) {
+    if (TheApp()) TheApp()->OpenDocumentFile(file);
   }
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   // The window tabs take three fifths of the status bar.
-  m_tabPane->setFixedWidth(event->size().width() * 3 / 5);
+  m_tabBar->setFixedWidth(event->size().width() * 3 / 5);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

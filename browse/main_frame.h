@@ -24,6 +24,8 @@ class QToolBar;
 namespace inkbrite {
 
 class CChildFrame;
+class CParaBar;
+class CWindowTabBar;
 class CInkbriteDoc;
 class CInkbriteView;
 
@@ -60,6 +62,13 @@ class CMainFrame : public QMainWindow {
   // Menus, checks and enabled states after windows came or went.
   void UpdateMenus();
 
+  CParaBar* ParaBar() const { return m_paraBar; }
+  CWindowTabBar* TabBar() const { return m_tabBar; }
+  // A window's title changed, or the window goes: its tab follows.
+  void OnChildTitleChanged(CChildFrame* child);
+  void OnChildClosed(CChildFrame* child);
+  bool IsFullScreen() const { return m_fullScreen; }
+
   // The open dialog's starting folder and preset name, as the rules give
   // them; the dialog itself is RunOpenDialog.
   void OpenDialogStart(QString& folder, QString& presetName) const;
@@ -67,6 +76,7 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
@@ -77,6 +87,9 @@ class CMainFrame : public QMainWindow {
   void RunOpenDialog();
   void OnSubWindowActivated(QMdiSubWindow* window);
   void TileWindows(bool sideBySide);
+  void PlaceParaBar();
+  void ToggleFullScreen();
+  void UpdateChecks();
 
   QMdiArea* m_mdi;
   std::map<int, QAction*> m_actions;
@@ -86,11 +99,19 @@ class CMainFrame : public QMainWindow {
   QMenu* m_windowMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QToolBar* m_toolBar = nullptr;
-  QWidget* m_tabPane = nullptr;
+  CWindowTabBar* m_tabBar = nullptr;
   QLabel* m_counter = nullptr;
   std::vector<QAction*> m_recentActions;
   CChildFrame* m_lastActive = nullptr;
   bool m_documentMenus = false;
+  CParaBar* m_paraBar = nullptr;
+  bool m_paraBarPlaced = false;
+  // Full screen: the state to go back to.
+  bool m_fullScreen = false;
+  bool m_wasMaximised = false;
+  bool m_statusBarWasVisible = true;
+  bool m_childWasMaximised = false;
+  QByteArray m_savedGeometry;
 };
 
 }  // namespace inkbrite

@@ -154,29 +154,4 @@ QIcon CommandIcon(int id) {
   return QIcon(pixmap);
 }
 
-QIcon AppIcon() {
-  QIcon icon;
-  for (int size : {16, 32, 64}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);
-    // A page with a drop of ink on it.
-    p.setPen(QPen(Qt::black, 1.5));
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(5, 2, 20, 27));
-    QPainterPath drop;
-    drop.moveTo(20, 10);
-    drop.cubicTo(20, 10, 29, 21, 23.5, 26);
-    drop.cubicTo(20, 29.5, 14, 27, 15, 22);
-    drop.cubicTo(15.5, 18, 20, 10, 20, 10);
-    p.setBrush(QColor(20, 60, 160));
-    p.drawPath(drop);
-    p.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
-
 }  // namespace inkbrite

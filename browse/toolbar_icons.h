@@ -8,7 +8,4 @@ namespace inkbrite {
 // The 16 x 16 picture of a toolbar command; a null icon for others.
 QIcon CommandIcon(int id);
 
-// The program's own picture: windows, the desktop entry.
-QIcon AppIcon();
-
 }  // namespace inkbrite

@@ -11,6 +11,7 @@ PACKAGES=(
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
   # user interface
   qt6-base-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
+  qt6-translations-l10n
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

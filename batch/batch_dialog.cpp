@@ -1,0 +1,846 @@
+#include "batch/batch_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "batch/batch_job.h"
+#include "batch/srch_dir.h"
+#include "browse/about_dialog.h"
+#include "browse/curve_dialog.h"
+#include "browse/image_file_dialog.h"
+#include "browse/main_frame.h"
+#include "browse/settings_dialog.h"
+#include "browse/ui_services.h"
+#include "core/para_block.h"
+#include "platform/program_paths.h"
+#include "platform/shell_open.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString FromPath(const fs::path& path) { return QString::fromStdString(path.string()); }
+fs::path ToPath(const QString& text) { return fs::path(text.toStdString()); }
+
+// Entries of list 1005 by index.
+enum ExtensionIndex : int { kExtJpg = 0, kExtBmp = 1, kExtPng = 2, kExtTif = 3, kExtJp2 = 4 };
+
+const QStringList& SharpenEntries() {
+  static const QStringList entries = {
+      QStringLiteral("无"),   QStringLiteral("01级"), QStringLiteral("02级"), QStringLiteral("03级"),
+      QStringLiteral("04级"), QStringLiteral("05级"), QStringLiteral("06级"), QStringLiteral("07级"),
+      QStringLiteral("08级"), QStringLiteral("09级")};
+  return entries;
+}
+const QStringList& SoftenEntries() {
+  static const QStringList entries = {QStringLiteral("无"), QStringLiteral("一般"),
+                                      QStringLiteral("强")};
+  return entries;
+}
+const QStringList& ColourEntries() {
+  static const QStringList entries = {
+      QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"), QStringLiteral("保持原样"),
+      QStringLiteral("256色"),    QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
+      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
+  return entries;
+}
+const QStringList& FilterEntries() {
+  static const QStringList entries = {QStringLiteral("bilinear"), QStringLiteral("bicubic"),
+                                      QStringLiteral("nearest")};
+  return entries;
+}
+
+// A list's index from a slot. A value outside the list selects the first
+// entry: a run must never start with no pattern or no extension selected.
+void SelectIndex(QComboBox* list, int value) {
+  list->setCurrentIndex(value >= 0 && value < list->count() ? value : 0);
+}
+
+QComboBox* MakeList(QWidget* parent, const QStringList& entries, int id) {
+  auto* list = new QComboBox(parent);
+  list->addItems(entries);
+  list->setEditable(false);
+  list->setObjectName(QStringLiteral("ctl%1").arg(id));
+  return list;
+}
+
+QSpinBox* MakeSpin(QWidget* parent, int min, int max, int id) {
+  auto* spin = new QSpinBox(parent);
+  spin->setRange(min, max);
+  spin->setObjectName(QStringLiteral("ctl%1").arg(id));
+  return spin;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& text, int id) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QStringLiteral("ctl%1").arg(id));
+  button->setAutoDefault(false);
+  return button;
+}
+
+// Draws frame `frame` of the animation: a page whose upper part has already
+// passed under a light bar and shows crisp dark lines on white paper, the
+// rest still dull and grey; the bar sweeps down and starts over.
+QPixmap DrawAnimationFrame(int frame, int count, QSize size, qreal ratio) {
+  QPixmap pixmap(size * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF page(size.width() * 0.2, size.height() * 0.08, size.width() * 0.6,
+                    size.height() * 0.84);
+  const qreal sweep = page.top() + page.height() * frame / (count - 1);
+  // Paper: grey below the bar, white above it.
+  p.setPen(QPen(QColor(90, 90, 90), 1));
+  p.setBrush(QColor(175, 170, 160));
+  p.drawRect(page);
+  p.fillRect(QRectF(page.left() + 0.5, page.top() + 0.5, page.width() - 1, sweep - page.top()),
+             Qt::white);
+  // Ink: lines of text and a panel frame.
+  const int lines = 7;
+  for (int i = 0; i < lines; ++i) {
+    const qreal y = page.top() + page.height() * (i + 1) / (lines + 1);
+    const qreal right = page.right() - page.width() * (i % 3 == 2 ? 0.35 : 0.15);
+    const bool done = y < sweep;
+    p.setPen(QPen(done ? QColor(20, 20, 20) : QColor(120, 115, 110), done ? 2.0 : 1.5));
+    p.drawLine(QPointF(page.left() + page.width() * 0.15, y), QPointF(right, y));
+  }
+  // The light bar with a soft glow.
+  QLinearGradient glow(0, sweep - 6, 0, sweep + 2);
+  glow.setColorAt(0, QColor(255, 220, 80, 0));
+  glow.setColorAt(1, QColor(255, 200, 40, 200));
+  p.fillRect(QRectF(page.left() - 4, sweep - 6, page.width() + 8, 8), glow);
+  p.setPen(QPen(QColor(230, 140, 20), 2));
+  p.drawLine(QPointF(page.left() - 4, sweep), QPointF(page.right() + 4, sweep));
+  return pixmap;
+}
+
+}  // namespace
+
+const QStringList& BatchSourcePatterns() {
+  static const QStringList patterns = {
+      QStringLiteral("*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc"),
+      QStringLiteral("*.jpg;*.jpeg"),
+      QStringLiteral("*.gif"),
+      QStringLiteral("*.ufo"),
+      QStringLiteral("*.bmp;*.dib"),
+      QStringLiteral("*.png"),
+      QStringLiteral("*.tif;*.tiff"),
+      QStringLiteral("*.wmf;*.emf"),
+      QStringLiteral("*.jp2;*.j2k;*.jpc")};
+  return patterns;
+}
+
+const QStringList& BatchNewExtensions() {
+  static const QStringList extensions = {QStringLiteral(".jpg"), QStringLiteral(".bmp"),
+                                         QStringLiteral(".png"), QStringLiteral(".tif"),
+                                         QStringLiteral(".jp2")};
+  return extensions;
+}
+
+// ---- path display ----
+
+CPathDisplay::CPathDisplay(QWidget* parent) : QFrame(parent) {
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void CPathDisplay::SetText(const QString& text) {
+  if (text == m_text) return;
+  m_text = text;
+  setToolTip(text);
+  update();
+}
+
+QString CPathDisplay::ShownText() const {
+  return fontMetrics().elidedText(m_text, Qt::ElideMiddle, contentsRect().width() - 4);
+}
+
+QSize CPathDisplay::sizeHint() const {
+  return QSize(200, fontMetrics().height() + 2 * frameWidth() + 4);
+}
+
+QSize CPathDisplay::minimumSizeHint() const {
+  return QSize(40, fontMetrics().height() + 2 * frameWidth() + 4);
+}
+
+void CPathDisplay::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  QPainter p(this);
+  p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                           QPalette::WindowText));
+  const QRect text = contentsRect().adjusted(2, 0, -2, 0);
+  // Drawn as plain text: "&" in a path is never a mnemonic.
+  p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
+}
+
+// ---- animation ----
+
+CBatchAnimation::CBatchAnimation(QWidget* parent) : QLabel(parent), m_timer(new QTimer(this)) {
+  const QSize size(56, 56);
+  const qreal ratio = devicePixelRatioF();
+  for (int i = 0; i < kFrameCount; ++i) {
+    m_frames.push_back(DrawAnimationFrame(i, kFrameCount, size, ratio));
+  }
+  setFixedSize(size);
+  setAlignment(Qt::AlignCenter);
+  m_timer->setInterval(kFrameMs);
+  connect(m_timer, &QTimer::timeout, this, [this] { ShowFrame((m_frame + 1) % kFrameCount); });
+  ShowFrame(0);
+}
+
+void CBatchAnimation::Play() {
+  ShowFrame(0);
+  m_timer->start();
+}
+
+void CBatchAnimation::Stop() {
+  m_timer->stop();
+  ShowFrame(0);
+}
+
+bool CBatchAnimation::IsPlaying() const { return m_timer->isActive(); }
+
+void CBatchAnimation::ShowFrame(int frame) {
+  m_frame = frame;
+  setPixmap(m_frames[static_cast<size_t>(frame)]);
+}
+
+// ---- folder chooser ----
+
+CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
+                               const QString& start)
+    : QDialog(parent), m_edit(new QLineEdit(this)), m_ok(new QPushButton(QStringLiteral("确定"), this)) {
+  setWindowTitle(caption);
+  auto* model = new QFileSystemModel(this);
+  model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  model->setRootPath(QStringLiteral("/"));
+  auto* tree = new QTreeView(this);
+  tree->setModel(model);
+  for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
+  tree->header()->hide();
+  auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+  m_ok->setDefault(true);
+  m_ok->setEnabled(false);
+  connect(m_ok, &QPushButton::clicked, this, &CFolderChooser::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_edit, &QLineEdit::textChanged, this,
+          [this](const QString& text) { m_ok->setEnabled(!text.isEmpty()); });
+  connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this, model](const QModelIndex& index) {
+            if (index.isValid()) m_edit->setText(model->filePath(index));
+          });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(m_ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(prompt, this));
+  layout->addWidget(m_edit);
+  layout->addWidget(tree, 1);
+  layout->addLayout(buttons);
+
+  // One and a half times the size a plain folder dialog would take.
+  resize(QSize(360, 320) * 3 / 2);
+  const QFileInfo info(start);
+  if (!start.isEmpty() && info.isDir()) {
+    const QModelIndex index = model->index(info.absoluteFilePath());
+    tree->setCurrentIndex(index);
+    // The tree fills in the background: bring the start folder into view
+    // once its parent has been read, and only then.
+    const QPersistentModelIndex shown(index);
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(model, &QFileSystemModel::directoryLoaded, tree,
+                    [tree, shown, once, parentPath = info.absolutePath()](const QString& loaded) {
+                      if (loaded != parentPath) return;
+                      QObject::disconnect(*once);
+                      // The rows of the loaded folder are laid out later.
+                      QTimer::singleShot(0, tree, [tree, shown] {
+                        tree->scrollTo(shown, QAbstractItemView::PositionAtCenter);
+                      });
+                    });
+  }
+  m_edit->setText(start);
+  m_edit->setFocus();
+}
+
+bool CFolderChooser::IsValidFolder(const QString& path) {
+  if (path.isEmpty() || !QDir::isAbsolutePath(path)) return false;
+  const QFileInfo info(path);
+  return info.exists() && info.isDir();
+}
+
+void CFolderChooser::accept() {
+  const QString typed = m_edit->text();
+  if (!IsValidFolder(typed)) {
+    ShowMessage(this, QString::fromUtf8(kInvalidFolderMessage).arg(typed));
+    m_edit->setFocus();
+    m_edit->selectAll();
+    return;
+  }
+  // "/a/b/../c/" is shown and remembered as "/a/c".
+  m_folder = QDir::cleanPath(typed);
+  QDialog::accept();
+}
+
+// ---- the job's host ----
+
+class CBatchDialogHost : public BatchHost {
+ public:
+  explicit CBatchDialogHost(CBatchDlg& dialog) : m_dialog(dialog) {}
+
+  MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override {
+    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (kind == MessageKind::kOk) {
+      inkbrite::ShowMessage(&m_dialog, message, QMessageBox::Ok);
+      return MessageAnswer::kOk;
+    }
+    const auto answer =
+        inkbrite::ShowMessage(&m_dialog, message, QMessageBox::Yes | QMessageBox::No);
+    return answer == QMessageBox::Yes ? MessageAnswer::kYes : MessageAnswer::kNo;
+  }
+
+  void SetStatus(StatusLine line, std::string_view text) override {
+    const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (line == StatusLine::kOperation) {
+      m_dialog.m_operation->setText(shown);
+    } else {
+      m_dialog.m_currentFile->SetText(shown);
+    }
+  }
+
+  void SetProgressRange(int upper) override {
+    m_dialog.m_progress->setRange(0, std::max(upper, 0));
+    m_dialog.m_progress->setValue(0);
+  }
+  void SetProgressPosition(int position) override { m_dialog.m_progress->setValue(position); }
+  void AdvanceProgress(int units) override {
+    QProgressBar* bar = m_dialog.m_progress;
+    bar->setValue(std::min(bar->value() + units, bar->maximum()));
+  }
+
+  bool PumpAndCheckStop() override {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return m_dialog.m_stopRequest;
+  }
+
+  bool OpenWithShell(const fs::path& path) override { return m_dialog.Open(path); }
+
+ private:
+  CBatchDlg& m_dialog;
+};
+
+// ---- the dialog ----
+
+CBatchDlg::CBatchDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QString::fromUtf8(kBatchDialogTitle));
+  BuildControls();
+  LoadControls();
+  ApplyColourRule(true);
+  m_animation->Stop();
+}
+
+CBatchDlg::~CBatchDlg() = default;
+
+QSlider* CBatchDlg::AddSlider(int sliderId, int valueId, int min, int max, QLineEdit** value) {
+  auto* slider = new QSlider(Qt::Horizontal, m_options);
+  slider->setObjectName(QStringLiteral("ctl%1").arg(sliderId));
+  slider->setRange(min, max);
+  slider->setPageStep(5);
+  slider->setTickInterval(10);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setMinimumWidth(150);
+  auto* field = new QLineEdit(m_options);
+  field->setObjectName(QStringLiteral("ctl%1").arg(valueId));
+  field->setReadOnly(true);
+  field->setAlignment(Qt::AlignRight);
+  field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-0000")) + 12);
+  connect(slider, &QSlider::valueChanged, field,
+          [field](int position) { field->setText(QString::number(position)); });
+  *value = field;
+  m_controls.push_back(slider);
+  return slider;
+}
+
+void CBatchDlg::BuildControls() {
+  auto label = [](const QString& text, QWidget* parent) { return new QLabel(text, parent); };
+
+  // Comics to enhance.
+  auto* sourceBox = new QGroupBox(QStringLiteral("需增强的漫画"), this);
+  m_source = new CPathDisplay(sourceBox);
+  m_source->setObjectName(QStringLiteral("ctl1011"));
+  m_source->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  auto* chooseSource = MakeButton(sourceBox, QStringLiteral("选择"), 1000);
+  m_patterns = MakeList(sourceBox, BatchSourcePatterns(), 1001);
+  m_patterns->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_patterns->setMinimumContentsLength(16);
+  auto* viewSource = MakeButton(sourceBox, QStringLiteral("查看文件"), 1019);
+  m_subdirs = new QCheckBox(QStringLiteral("包括子目录"), sourceBox);
+  m_subdirs->setObjectName(QStringLiteral("ctl1021"));
+  auto* sourceGrid = new QGridLayout(sourceBox);
+  sourceGrid->addWidget(label(QStringLiteral("存放源文件的目录:"), sourceBox), 0, 0);
+  sourceGrid->addWidget(m_source, 0, 1, 1, 2);
+  sourceGrid->addWidget(chooseSource, 0, 3);
+  sourceGrid->addWidget(label(QStringLiteral("源文件:"), sourceBox), 1, 0);
+  sourceGrid->addWidget(m_patterns, 1, 1);
+  sourceGrid->addWidget(m_subdirs, 1, 2);
+  sourceGrid->addWidget(viewSource, 1, 3);
+  sourceGrid->setColumnStretch(1, 1);
+
+  // Enhanced comics.
+  auto* targetBox = new QGroupBox(QStringLiteral("增强后的漫画"), this);
+  m_target = new CPathDisplay(targetBox);
+  m_target->setObjectName(QStringLiteral("ctl1004"));
+  m_target->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  auto* chooseTarget = MakeButton(targetBox, QStringLiteral("选择"), 1003);
+  m_extension = MakeList(targetBox, BatchNewExtensions(), 1005);
+  auto* viewTarget = MakeButton(targetBox, QStringLiteral("查看文件"), 1020);
+  auto* targetGrid = new QGridLayout(targetBox);
+  targetGrid->addWidget(label(QStringLiteral("存放新文件的目录:"), targetBox), 0, 0);
+  targetGrid->addWidget(m_target, 0, 1, 1, 2);
+  targetGrid->addWidget(chooseTarget, 0, 3);
+  targetGrid->addWidget(label(QStringLiteral("新文件扩展名:"), targetBox), 1, 0);
+  targetGrid->addWidget(m_extension, 1, 1);
+  targetGrid->addWidget(viewTarget, 1, 3);
+  targetGrid->setColumnStretch(2, 1);
+
+  // Options: sliders on the left, the other values on the right.
+  m_options = new QGroupBox(this);
+  m_brightness = AddSlider(1009, 1010, 0, 200, &m_values[0]);
+  m_contrast = AddSlider(1013, 1015, 0, 200, &m_values[1]);
+  m_highlight = AddSlider(1014, 1016, 100, 200, &m_values[2]);
+  m_gamma = AddSlider(1025, 1032, 0, 200, &m_values[3]);
+  m_resize = AddSlider(1017, 1018, 0, 200, &m_values[4]);
+  m_quality = AddSlider(1022, 1024, 0, 100, &m_values[5]);
+  m_filter = MakeList(m_options, FilterEntries(), 1061);
+  auto* sliders = new QGridLayout;
+  const std::pair<const char*, QSlider*> rows[] = {
+      {"亮度:", m_brightness}, {"对比度:", m_contrast},    {"高亮度:", m_highlight},
+      {"Gamma校正:", m_gamma}, {"尺寸缩放:", m_resize}, {"JPG压缩比:", m_quality}};
+  for (int row = 0; row < 6; ++row) {
+    sliders->addWidget(label(QString::fromUtf8(rows[row].first), m_options), row, 0);
+    sliders->addWidget(rows[row].second, row, 1);
+    sliders->addWidget(m_values[row], row, 2);
+  }
+  sliders->addWidget(m_filter, 4, 3);
+  sliders->setColumnStretch(1, 1);
+
+  auto* values = new QGridLayout;
+  m_threshold = MakeSpin(m_options, 170, 255, 1026);
+  values->addWidget(label(QStringLiteral("高亮值:"), m_options), 0, 0);
+  values->addWidget(m_threshold, 0, 1);
+
+  auto* curveRow = new QHBoxLayout;
+  const int curveIds[4] = {1036, 1038, 1045, 1047};
+  for (int i = 0; i < 4; ++i) {
+    m_curve[i] = new QLineEdit(m_options);
+    m_curve[i]->setObjectName(QStringLiteral("ctl%1").arg(curveIds[i]));
+    m_curve[i]->setReadOnly(true);
+    m_curve[i]->setAlignment(Qt::AlignRight);
+    m_curve[i]->setFixedWidth(m_curve[i]->fontMetrics().horizontalAdvance(QStringLiteral("-0000")) +
+                              12);
+    curveRow->addWidget(m_curve[i]);
+  }
+  auto* curveButton = MakeButton(m_options, QStringLiteral("设置"), 1048);
+  curveRow->addWidget(curveButton);
+  curveRow->addStretch();
+  values->addWidget(label(QStringLiteral("曲线:"), m_options), 1, 0);
+  values->addLayout(curveRow, 1, 1, 1, 3);
+
+  m_cropTop = MakeSpin(m_options, 0, 500, 1049);
+  m_cropBottom = MakeSpin(m_options, 0, 500, 1052);
+  m_cropLeft = MakeSpin(m_options, 0, 500, 1046);
+  m_cropRight = MakeSpin(m_options, 0, 500, 1054);
+  values->addWidget(label(QStringLiteral("上:"), m_options), 2, 0);
+  values->addWidget(m_cropTop, 2, 1);
+  values->addWidget(label(QStringLiteral("下:"), m_options), 2, 2);
+  values->addWidget(m_cropBottom, 2, 3);
+  values->addWidget(label(QStringLiteral("左:"), m_options), 3, 0);
+  values->addWidget(m_cropLeft, 3, 1);
+  values->addWidget(label(QStringLiteral("右:"), m_options), 3, 2);
+  values->addWidget(m_cropRight, 3, 3);
+
+  m_sharpen = MakeList(m_options, SharpenEntries(), 1030);
+  m_soften = MakeList(m_options, SoftenEntries(), 1031);
+  m_colour = MakeList(m_options, ColourEntries(), 1043);
+  values->addWidget(label(QStringLiteral("锐化:"), m_options), 4, 0);
+  values->addWidget(m_sharpen, 4, 1);
+  values->addWidget(label(QStringLiteral("柔化:"), m_options), 4, 2);
+  values->addWidget(m_soften, 4, 3);
+  values->addWidget(label(QStringLiteral("色彩:"), m_options), 5, 0);
+  values->addWidget(m_colour, 5, 1);
+  m_skipColour = new QCheckBox(QStringLiteral("不处理彩色图像文件"), m_options);
+  m_skipColour->setObjectName(QStringLiteral("ctl1060"));
+  values->addWidget(m_skipColour, 5, 2, 1, 2);
+  values->setColumnStretch(1, 1);
+  values->setColumnStretch(3, 1);
+
+  auto* save = MakeButton(m_options, QStringLiteral("保存"), 1033);
+  auto* load = MakeButton(m_options, QStringLiteral("调入"), 1034);
+  auto* restore = MakeButton(m_options, QStringLiteral("恢复"), 1035);
+  auto* settingRow = new QHBoxLayout;
+  settingRow->addStretch();
+  settingRow->addWidget(save);
+  settingRow->addWidget(load);
+  settingRow->addWidget(restore);
+  values->addLayout(settingRow, 6, 0, 1, 4);
+
+  auto* optionsLayout = new QHBoxLayout(m_options);
+  optionsLayout->addLayout(sliders, 1);
+  optionsLayout->addSpacing(12);
+  optionsLayout->addLayout(values);
+
+  // Right column.
+  m_convertAll = MakeButton(this, QString::fromUtf8(kConvertAllText), 1);
+  m_convertAll->setDefault(true);
+  m_convertPicked = MakeButton(this, QString::fromUtf8(kConvertPickedText), 1044);
+  auto* close = MakeButton(this, QStringLiteral("关闭"), 2);
+  auto* help = MakeButton(this, QStringLiteral("帮助"), 1023);
+  m_animation = new CBatchAnimation(this);
+  m_animation->setObjectName(QStringLiteral("ctl1028"));
+  // Both run buttons keep one width, wide enough for "停止转换" too.
+  const int buttonWidth = std::max(m_convertAll->sizeHint().width(), 96);
+  for (QPushButton* button : {m_convertAll, m_convertPicked, close, help}) {
+    button->setMinimumWidth(buttonWidth);
+  }
+  auto* right = new QVBoxLayout;
+  right->addWidget(m_convertAll);
+  right->addWidget(m_convertPicked);
+  right->addWidget(close);
+  right->addWidget(help);
+  right->addSpacing(12);
+  right->addWidget(m_animation, 0, Qt::AlignHCenter);
+  right->addStretch();
+
+  // Bottom: the two status lines and the progress bar.
+  m_operation = new QLabel(this);
+  m_operation->setObjectName(QStringLiteral("ctl1040"));
+  m_operation->setTextFormat(Qt::PlainText);
+  m_currentFile = new CPathDisplay(this);
+  m_currentFile->setObjectName(QStringLiteral("ctl1041"));
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName(QStringLiteral("ctl1002"));
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  auto* status = new QHBoxLayout;
+  m_operation->setMinimumWidth(m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) +
+                               8);
+  status->addWidget(m_operation);
+  status->addWidget(m_currentFile, 1);
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(sourceBox);
+  left->addWidget(targetBox);
+  left->addWidget(m_options);
+  auto* top = new QHBoxLayout;
+  top->addLayout(left, 1);
+  top->addLayout(right);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(status);
+  layout->addWidget(m_progress);
+
+  m_controls.insert(m_controls.end(),
+                    {chooseSource, m_patterns, viewSource, m_subdirs, chooseTarget, m_extension,
+                     viewTarget, m_values[0], m_values[1], m_values[2], m_values[3], m_values[4],
+                     m_values[5], m_threshold, m_curve[0], m_curve[1], m_curve[2], m_curve[3],
+                     curveButton, m_filter, m_cropTop, m_cropBottom, m_cropLeft, m_cropRight,
+                     m_sharpen, m_soften, m_colour, m_skipColour, save, load, restore,
+                     m_convertAll, m_convertPicked, close, help, m_source, m_target});
+
+  connect(chooseSource, &QPushButton::clicked, this, [this] { OnChooseFolder(false); });
+  connect(chooseTarget, &QPushButton::clicked, this, [this] { OnChooseFolder(true); });
+  connect(viewSource, &QPushButton::clicked, this, [this] { OnViewFiles(false); });
+  connect(viewTarget, &QPushButton::clicked, this, [this] { OnViewFiles(true); });
+  connect(m_colour, &QComboBox::currentIndexChanged, this, [this] { ApplyColourRule(true); });
+  connect(m_convertAll, &QPushButton::clicked, this, &CBatchDlg::OnConvertAll);
+  connect(m_convertPicked, &QPushButton::clicked, this, &CBatchDlg::OnConvertPicked);
+  connect(close, &QPushButton::clicked, this, &CBatchDlg::reject);
+  connect(help, &QPushButton::clicked, this, &CBatchDlg::OnHelp);
+  connect(curveButton, &QPushButton::clicked, this, &CBatchDlg::OnCurve);
+  connect(save, &QPushButton::clicked, this, &CBatchDlg::OnSaveSetting);
+  connect(load, &QPushButton::clicked, this, &CBatchDlg::OnLoadSetting);
+  connect(restore, &QPushButton::clicked, this, &CBatchDlg::OnRestore);
+}
+
+void CBatchDlg::UpdateCaption() {
+  m_options->setTitle(QStringLiteral("选项：") + QString::fromStdString(AppParams().GetName()));
+}
+
+void CBatchDlg::LoadControls() {
+  const CParaBlock& block = AppParams();
+  UpdateCaption();
+  SelectIndex(m_patterns, block.GetValue(kSourceFiles));
+  SelectIndex(m_extension, block.GetValue(kTargetFiles));
+  m_threshold->setValue(block.GetValue(kThreshold));
+  m_cropLeft->setValue(block.GetValue(kCroppingLeft));
+  m_cropTop->setValue(block.GetValue(kCroppingTop));
+  m_cropRight->setValue(block.GetValue(kCroppingRight));
+  m_cropBottom->setValue(block.GetValue(kCroppingBottom));
+  SelectIndex(m_filter, block.GetValue(kResizeType));
+  QSlider* const sliders[6] = {m_brightness, m_contrast, m_highlight, m_gamma, m_resize, m_quality};
+  const int slotIds[6] = {kBrightness, kContrast, kHighlight, kGamma, kResize, kJpegQuality};
+  for (int i = 0; i < 6; ++i) {
+    sliders[i]->setValue(block.GetValue(slotIds[i]));
+    m_values[i]->setText(QString::number(sliders[i]->value()));
+  }
+  // The colour list is set without its rule; the caller applies it.
+  {
+    const QSignalBlocker quiet(m_colour);
+    SelectIndex(m_colour, block.GetValue(kGreyScale));
+  }
+  m_subdirs->setChecked(block.GetValue(kIncludeSubdirs) != 0);
+  SelectIndex(m_sharpen, block.GetValue(kSharpen));
+  SelectIndex(m_soften, block.GetValue(kBlur));
+  const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
+  for (int i = 0; i < 4; ++i) m_curve[i]->setText(QString::number(block.GetValue(curveSlots[i])));
+  const BatchFolders& folders = RememberedBatchFolders();
+  m_source->SetText(FromPath(folders.source));
+  m_target->SetText(FromPath(folders.target));
+}
+
+void CBatchDlg::StoreControls() {
+  CParaBlock& block = AppParams();
+  const int slotIds[6] = {kBrightness, kContrast, kHighlight, kGamma, kResize, kJpegQuality};
+  for (int i = 0; i < 6; ++i) block.SetValue(slotIds[i], m_values[i]->text().toInt());
+  block.SetValue(kThreshold, m_threshold->value());
+  block.SetValue(kResizeType, m_filter->currentIndex());
+  block.SetValue(kCroppingLeft, m_cropLeft->value());
+  block.SetValue(kCroppingTop, m_cropTop->value());
+  block.SetValue(kCroppingRight, m_cropRight->value());
+  block.SetValue(kCroppingBottom, m_cropBottom->value());
+  block.SetValue(kGreyScale, m_colour->currentIndex());
+  block.SetValue(kSharpen, m_sharpen->currentIndex());
+  block.SetValue(kBlur, m_soften->currentIndex());
+  block.SetValue(kIncludeSubdirs, m_subdirs->isChecked() ? 1 : 0);
+  const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
+  for (int i = 0; i < 4; ++i) block.SetValue(curveSlots[i], m_curve[i]->text().trimmed().toInt());
+  block.SetValue(kSourceFiles, m_patterns->currentIndex());
+  block.SetValue(kTargetFiles, m_extension->currentIndex());
+  BatchFolders& folders = RememberedBatchFolders();
+  folders.source = ToPath(m_source->Text());
+  folders.target = ToPath(m_target->Text());
+}
+
+int CBatchDlg::ExtensionForColourMode(int mode, int current) {
+  if (mode == 7) return kExtTif;
+  if (mode >= 3 && mode <= 6) {
+    return (current == kExtPng || current == kExtTif || current == kExtBmp) ? current : kExtPng;
+  }
+  return (current == kExtPng || current == kExtBmp || current == kExtJpg) ? current : kExtJpg;
+}
+
+void CBatchDlg::ApplyColourRule(bool adjustExtension) {
+  const int mode = m_colour->currentIndex();
+  if (mode == 0 || mode == 2) {
+    m_skipColour->setChecked(false);
+    m_skipColour->setEnabled(false);
+  } else {
+    m_skipColour->setEnabled(true);
+  }
+  if (adjustExtension) {
+    m_extension->setCurrentIndex(ExtensionForColourMode(mode, m_extension->currentIndex()));
+  }
+}
+
+// ---- folders and files ----
+
+void CBatchDlg::OnChooseFolder(bool target) {
+  CPathDisplay* field = target ? m_target : m_source;
+  QString start = field->Text();
+  if (target && start.isEmpty()) start = m_source->Text();
+  QString chosen;
+  if (m_folderPicker) {
+    chosen = m_folderPicker(start);
+  } else {
+    CFolderChooser chooser(this, QStringLiteral("打开目录"), QStringLiteral("请选择希望打开的目录"),
+                           start);
+    if (chooser.exec() == QDialog::Accepted) chosen = chooser.Folder();
+  }
+  if (!chosen.isEmpty()) field->SetText(chosen);
+}
+
+void CBatchDlg::OnViewFiles(bool target) {
+  const QString folder = (target ? m_target : m_source)->Text();
+  if (folder.isEmpty()) {
+    ShowMessage(this, target ? QStringLiteral("请先选择目标目录。") : QStringLiteral("请先选择源目录。"));
+    return;
+  }
+  const std::string patterns = target ? "*" + m_extension->currentText().toStdString()
+                                      : m_patterns->currentText().toStdString();
+  CSrchDirFirst search;
+  const fs::path first = search.FindFirst(ToPath(folder), patterns, m_subdirs->isChecked());
+  if (first.empty()) {
+    ShowMessage(this, target ? QStringLiteral("抱歉，在目标目录中找不到可查看的文件。")
+                             : QStringLiteral("抱歉，在源目录中找不到可查看的文件。"));
+    return;
+  }
+  Open(first);
+}
+
+bool CBatchDlg::Open(const fs::path& path) {
+  return m_open ? m_open(path) : OpenWithShell(path);
+}
+
+// ---- runs ----
+
+void CBatchDlg::OnConvertAll() {
+  if (m_running) {
+    m_stopRequest = true;
+    return;
+  }
+  RunJob(m_convertAll, nullptr);
+}
+
+void CBatchDlg::OnConvertPicked() {
+  if (m_running) {
+    m_stopRequest = true;
+    return;
+  }
+  if (m_target->Text().isEmpty()) {
+    ShowMessage(this, QString::fromUtf8(kBatchNoTargetMessage.data(),
+                                        static_cast<qsizetype>(kBatchNoTargetMessage.size())));
+    return;
+  }
+  const QString start = m_source->Text().isEmpty() ? QStringLiteral("/") : m_source->Text();
+  std::vector<fs::path> files;
+  if (m_picker) {
+    files = m_picker(start);
+  } else {
+    CImageFileMultSel picker(this, QStringLiteral("选择欲转换的文件"), start,
+                             CMainFrame::OpenDialogFilters(), QString());
+    if (picker.exec() == QDialog::Accepted) files = picker.SelectedPaths();
+  }
+  if (files.empty()) return;
+  BatchSelection selection;
+  selection.folder = files.front().parent_path();
+  selection.files = std::move(files);
+  if (m_source->Text().isEmpty()) m_source->SetText(FromPath(selection.folder));
+  RunJob(m_convertPicked, &selection);
+}
+
+void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
+  StoreControls();
+  BatchSettings settings;
+  settings.sourceDir = ToPath(m_source->Text());
+  settings.targetDir = ToPath(m_target->Text());
+  settings.patterns = m_patterns->currentText().toStdString();
+  settings.newExtension = m_extension->currentText().toStdString();
+  settings.includeSubdirs = m_subdirs->isChecked();
+  settings.skipColour = m_skipColour->isChecked();
+  settings.colourMode = m_colour->currentIndex();
+  settings.resizePercent = m_resize->value();
+  settings.jpegQuality = m_quality->value();
+  settings.params = &AppParams();
+  settings.jobs = 1;
+
+  m_running = true;
+  m_stopRequest = false;
+  std::vector<QWidget*> disabled;
+  for (QWidget* control : m_controls) {
+    if (control != button && control->isEnabled()) {
+      control->setEnabled(false);
+      disabled.push_back(control);
+    }
+  }
+  const QString idleText = button->text();
+  button->setText(QString::fromUtf8(kStopConversionText));
+  m_animation->Play();
+
+  // The dialog leaves the running state however the job ends: an exception
+  // escaping it is reported and never leaves the controls disabled.
+  CBatchDialogHost host(*this);
+  try {
+    CBatchJob job;
+    job.Run(host, settings, selection);
+  } catch (const std::exception& error) {
+    m_operation->clear();
+    m_currentFile->SetText(QString());
+    m_progress->setValue(0);
+    ShowMessage(this, QString::fromUtf8(error.what()));
+  }
+
+  m_running = false;
+  m_stopRequest = false;
+  for (QWidget* control : disabled) control->setEnabled(true);
+  ApplyColourRule(false);
+  button->setText(idleText);
+  m_animation->Stop();
+}
+
+// A run goes on inside a button's click, so the dialog must not close under
+// it: Esc and the window's close box (QDialog::closeEvent comes here) then
+// ask the run to stop, and the dialog stays open.
+void CBatchDlg::reject() {
+  if (m_running) {
+    m_stopRequest = true;
+    return;
+  }
+  QDialog::reject();
+}
+
+// ---- parameters ----
+
+void CBatchDlg::OnSaveSetting() {
+  StoreControls();
+  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), ProgramFilePath(".ini"), this);
+  if (dialog.exec() == QDialog::Accepted) UpdateCaption();
+}
+
+void CBatchDlg::OnLoadSetting() {
+  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), this);
+  if (dialog.exec() == QDialog::Accepted) {
+    LoadControls();
+    ApplyColourRule(true);
+  }
+}
+
+void CBatchDlg::OnRestore() {
+  if (m_restore) {
+    m_restore();
+  } else {
+    AppParams().ResetDefaults();
+  }
+  LoadControls();
+  ApplyColourRule(true);
+}
+
+void CBatchDlg::OnCurve() {
+  // No announcer: the editor writes straight into the program-wide block.
+  CCurveDialog dialog(AppParams(), {}, this);
+  dialog.exec();
+  const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
+  for (int i = 0; i < 4; ++i) {
+    m_curve[i]->setText(QString::number(AppParams().GetValue(curveSlots[i])));
+  }
+}
+
+void CBatchDlg::OnHelp() { ShowHelp(this); }
+
+}  // namespace inkbrite

@@ -1,0 +1,232 @@
+// CBatchDlg: the batch conversion dialog "批量Inkbrite". It holds the source
+// and target folders, the source patterns, the new extension and a full copy
+// of the enhancement parameters, runs CBatchJob inside itself (on the
+// user-interface thread, events pumped between steps), shows the progress and
+// lets the user stop the run.
+//
+// The dialog works on the program-wide block (AppParams()): its controls are
+// loaded from it on opening and stored back before every run and before a
+// named setting is saved; closing stores nothing. The remembered folders
+// (RememberedBatchFolders()) give the two path fields and take them back the
+// same way.
+//
+// Every control carries the object name "ctl<id>" (ctl1 "全部转换", ctl1044
+// "选择转换", ctl2 "关闭", ctl1011 the source path, ...), so tests and the
+// screenshots find them. The threshold edit and its spin (1026, 1027) are one
+// QSpinBox named ctl1026; the crop edits with their spins likewise (ctl1049
+// top, ctl1052 bottom, ctl1046 left, ctl1054 right).
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+
+namespace inkbrite {
+
+struct BatchSelection;
+class CBatchDialogHost;
+
+// Source patterns of list 1001, in order (slot 17 indexes it).
+const QStringList& BatchSourcePatterns();
+// New extensions of list 1005, in order (slot 18 indexes it).
+const QStringList& BatchNewExtensions();
+
+inline const char* const kBatchDialogTitle = "批量Inkbrite";
+inline const char* const kStopConversionText = "停止转换";
+inline const char* const kConvertAllText = "全部转换";
+inline const char* const kConvertPickedText = "选择转换";
+// "%1" stands for the refused path.
+inline const char* const kInvalidFolderMessage = "您所指定的目录\n\n%1\n\n无效。请重新指定。";
+
+// A one-line path display: the text in the widget's font on the window
+// background, vertically centred, no mnemonics, shortened in the middle with
+// an ellipsis when it does not fit. Setting the text repaints it.
+class CPathDisplay : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit CPathDisplay(QWidget* parent = nullptr);
+  void SetText(const QString& text);
+  QString Text() const { return m_text; }
+  // The text as painted at the current width.
+  QString ShownText() const;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString m_text;
+};
+
+// The dialog's animation: a short loop of frames drawn by the program (a
+// page passing under a brightening light). Stopped, it shows its first frame.
+class CBatchAnimation : public QLabel {
+  Q_OBJECT
+
+ public:
+  static constexpr int kFrameCount = 12;
+  static constexpr int kFrameMs = 90;
+
+  explicit CBatchAnimation(QWidget* parent = nullptr);
+  void Play();  // from the first frame, looping without end
+  void Stop();  // back to the first frame
+  bool IsPlaying() const;
+  int CurrentFrame() const { return m_frame; }
+
+ private:
+  void ShowFrame(int frame);
+
+  std::vector<QPixmap> m_frames;
+  QTimer* m_timer;
+  int m_frame = 0;
+};
+
+// The folder chooser of the two "选择" buttons: a prompt, an edit line above
+// a folder tree, OK and Cancel. Picking a folder in the tree puts its path
+// into the edit line; OK is enabled only while the line is not empty and
+// accepts only a valid folder (IsValidFolder), otherwise it shows
+// kInvalidFolderMessage and keeps the focus on the edit line.
+class CFolderChooser : public QDialog {
+  Q_OBJECT
+
+ public:
+  CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
+                 const QString& start);
+  // The chosen folder after exec() == Accepted: normalised, without a
+  // trailing "/" (except for the root itself).
+  QString Folder() const { return m_folder; }
+  QLineEdit* EditLine() const { return m_edit; }
+  QPushButton* OkButton() const { return m_ok; }
+
+  // An absolute path naming an existing folder.
+  static bool IsValidFolder(const QString& path);
+
+  void accept() override;
+
+ private:
+  QLineEdit* m_edit;
+  QPushButton* m_ok;
+  QString m_folder;
+};
+
+class CBatchDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CBatchDlg(QWidget* parent = nullptr);
+  ~CBatchDlg() override;
+
+  // True while a run is going on (inside a click of "全部转换" or "选择转换").
+  bool IsRunning() const { return m_running; }
+  bool StopRequested() const { return m_stopRequest; }
+
+  // "恢复": what resets the program-wide block. The main frame passes the
+  // parameter bar's restore (which also tells the views); none: the block is
+  // reset here and the main frame's comparison after the dialog tells them.
+  void SetRestoreHandler(std::function<void()> restore) { m_restore = std::move(restore); }
+
+  // How files are opened for "查看文件" and the result record; none:
+  // OpenWithShell. Tests count the calls instead.
+  void SetOpenHandler(std::function<bool(const std::filesystem::path&)> open) {
+    m_open = std::move(open);
+  }
+  // How "选择转换" picks its files (folder to start in); none: the
+  // multi-selection open dialog. An empty answer is a cancel.
+  using FilePicker = std::function<std::vector<std::filesystem::path>(const QString& folder)>;
+  void SetFilePicker(FilePicker picker) { m_picker = std::move(picker); }
+  // How the two "选择" buttons pick a folder (start folder); none: the
+  // folder chooser. An empty answer is a cancel.
+  using FolderPicker = std::function<QString(const QString& start)>;
+  void SetFolderPicker(FolderPicker picker) { m_folderPicker = std::move(picker); }
+
+  // The colour-mode rule: which entry of the new-extension list goes with
+  // colour mode `mode` when `current` is selected.
+  static int ExtensionForColourMode(int mode, int current);
+
+  // While running: asks the run to stop instead of closing.
+  void reject() override;
+
+ private:
+  friend class CBatchDialogHost;
+
+  void BuildControls();
+  QSlider* AddSlider(int sliderId, int valueId, int min, int max, QLineEdit** value);
+  void LoadControls();
+  void StoreControls();
+  void ApplyColourRule(bool adjustExtension);
+  void UpdateCaption();
+
+  void OnChooseFolder(bool target);
+  void OnViewFiles(bool target);
+  void OnConvertAll();
+  void OnConvertPicked();
+  void RunJob(QPushButton* button, const BatchSelection* selection);
+  void OnSaveSetting();
+  void OnLoadSetting();
+  void OnRestore();
+  void OnCurve();
+  void OnHelp();
+  bool Open(const std::filesystem::path& path);
+
+  QGroupBox* m_options = nullptr;
+  CPathDisplay* m_source = nullptr;
+  CPathDisplay* m_target = nullptr;
+  QComboBox* m_patterns = nullptr;
+  QComboBox* m_extension = nullptr;
+  QCheckBox* m_subdirs = nullptr;
+  QSlider* m_brightness = nullptr;
+  QSlider* m_contrast = nullptr;
+  QSlider* m_highlight = nullptr;
+  QSlider* m_gamma = nullptr;
+  QSlider* m_resize = nullptr;
+  QSlider* m_quality = nullptr;
+  // Value fields of the six sliders, in slot order 0, 1, 2, 3, 5, 6.
+  QLineEdit* m_values[6] = {};
+  QSpinBox* m_threshold = nullptr;
+  QLineEdit* m_curve[4] = {};  // X1, Y1, X2, Y2
+  QComboBox* m_filter = nullptr;
+  QSpinBox* m_cropTop = nullptr;
+  QSpinBox* m_cropBottom = nullptr;
+  QSpinBox* m_cropLeft = nullptr;
+  QSpinBox* m_cropRight = nullptr;
+  QComboBox* m_sharpen = nullptr;
+  QComboBox* m_soften = nullptr;
+  QComboBox* m_colour = nullptr;
+  QCheckBox* m_skipColour = nullptr;
+  QPushButton* m_convertAll = nullptr;
+  QPushButton* m_convertPicked = nullptr;
+  CBatchAnimation* m_animation = nullptr;
+  QLabel* m_operation = nullptr;
+  CPathDisplay* m_currentFile = nullptr;
+  QProgressBar* m_progress = nullptr;
+  // Everything a run disables (the buttons, lists, sliders, edits).
+  std::vector<QWidget*> m_controls;
+
+  bool m_running = false;
+  bool m_stopRequest = false;
+  std::function<void()> m_restore;
+  std::function<bool(const std::filesystem::path&)> m_open;
+  FilePicker m_picker;
+  FolderPicker m_folderPicker;
+};
+
+}  // namespace inkbrite

@@ -1,0 +1,359 @@
+#include "browse/para_bar.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <array>
+
+#include "browse/curve_dialog.h"
+#include "browse/inkbrite_view.h"
+#include "browse/settings_dialog.h"
+#include "browse/ui_services.h"
+#include "platform/program_paths.h"
+
+namespace inkbrite {
+
+namespace {
+
+constexpr const char* kTabTexts[kParaBarPageCount] = {
+    "亮度", "对比度", "高亮度", "Gamma校正", "曲线调节", "缩放", "Jpg质量", "切边", "其它"};
+constexpr int kCurveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
+// The crop spins as shown (上, 下, 左, 右) and their slots.
+constexpr int kCropSlots[4] = {kCroppingTop, kCroppingBottom, kCroppingLeft, kCroppingRight};
+constexpr const char* kCropLabels[4] = {"上:", "下:", "左:", "右:"};
+
+constexpr int kPageWidth = 560;
+constexpr int kPageHeight = 34;
+constexpr int kValueWidth = 44;
+
+bool IsSliderPage(int page) {
+  return page == kPageBrightness || page == kPageContrast || page == kPageHighlight ||
+         page == kPageGamma || page == kPageResize || page == kPageJpegQuality;
+}
+
+QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+CParaBar::CParaBar(Views views, QWidget* parent) : QDialog(parent), m_views(std::move(views)) {
+  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  BuildControls();
+  // Creation: page 0, the caption, the spins and the slider at their
+  // starting positions, the filter of slot 23.
+  m_loading = true;
+  m_threshold->setValue(190);
+  for (QSpinBox* spin : m_crop) spin->setValue(0);
+  m_slider->setValue(100);
+  m_value->setText(QStringLiteral("100"));
+  m_filter->setCurrentIndex(AppParams().GetValue(kResizeType));
+  m_loading = false;
+  m_current = 0;
+  LayoutPage(0);
+  LoadPage(0);
+  UpdateCaption();
+}
+
+CParaBar::~CParaBar() = default;
+
+void CParaBar::BuildControls() {
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(6, 6, 6, 6);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(4);
+
+  m_tabs = new QTabBar(this);
+  m_tabs->setObjectName(QStringLiteral("ctl1000"));
+  m_tabs->setDrawBase(true);
+  m_tabs->setExpanding(false);
+  m_tabs->setUsesScrollButtons(false);
+  for (const char* text : kTabTexts) m_tabs->addTab(Qs(text));
+  connect(m_tabs, &QTabBar::currentChanged, this, [this](int) { ShowPage(); });
+  grid->addWidget(m_tabs, 0, 0);
+
+  m_page = new QWidget(this);
+  m_page->setFixedSize(kPageWidth, kPageHeight);
+  grid->addWidget(m_page, 1, 0);
+
+  m_windowOnly = new QCheckBox(Qs("以上参数仅适用于当前窗口"), this);
+  connect(m_windowOnly, &QCheckBox::clicked, this, [this] { OnWindowOnlyClicked(); });
+  grid->addWidget(m_windowOnly, 2, 0);
+
+  auto* buttons = new QVBoxLayout;
+  buttons->setSpacing(4);
+  const std::array<std::pair<const char*, void (CParaBar::*)()>, 3> commands = {
+      {{"保存", &CParaBar::OnSave}, {"调入", &CParaBar::OnLoad}, {"恢复", &CParaBar::OnRestore}}};
+  for (const auto& [text, handler] : commands) {
+    auto* button = new QPushButton(Qs(text), this);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, handler);
+    buttons->addWidget(button);
+  }
+  buttons->addStretch();
+  grid->addLayout(buttons, 0, 1, 3, 1);
+
+  // The shared slider with its value field, the highlight threshold, the
+  // resampling filter.
+  m_slider = new QSlider(Qt::Horizontal, m_page);
+  m_slider->setRange(0, 200);
+  m_slider->setPageStep(5);
+  m_slider->setTickInterval(10);
+  m_slider->setTickPosition(QSlider::TicksBelow);
+  connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
+    m_value->setText(QString::number(value));
+    if (!m_loading && IsSliderPage(m_current)) Announce(m_current, value);
+  });
+  m_value = new QLineEdit(m_page);
+  m_value->setReadOnly(true);
+  m_value->setAlignment(Qt::AlignRight);
+  m_thresholdLabel = new QLabel(Qs("高亮值:"), m_page);
+  m_threshold = new QSpinBox(m_page);
+  m_threshold->setRange(170, 255);
+  connect(m_threshold, &QSpinBox::valueChanged, this, [this](int value) {
+    if (!m_loading) Announce(kThreshold, value);
+  });
+  m_filter = new QComboBox(m_page);
+  m_filter->addItems({QStringLiteral("bilinear"), QStringLiteral("bicubic"), QStringLiteral("nearest")});
+  connect(m_filter, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (!m_loading && index >= 0) Announce(kResizeType, index);
+  });
+
+  // The curve page.
+  const char* curveLabels[4] = {"X1:", "Y1:", "X2:", "Y2:"};
+  int x = 0;
+  for (int i = 0; i < 4; ++i) {
+    auto* label = new QLabel(Qs(curveLabels[i]), m_page);
+    label->setGeometry(x, 6, 26, 22);
+    m_curveTexts[i] = new QLineEdit(m_page);
+    m_curveTexts[i]->setReadOnly(true);
+    m_curveTexts[i]->setGeometry(x + 26, 6, 60, 22);
+    m_curveWidgets.push_back(label);
+    m_curveWidgets.push_back(m_curveTexts[i]);
+    x += 100;
+  }
+  m_curveButton = new QPushButton(Qs("设置"), m_page);
+  m_curveButton->setAutoDefault(false);
+  m_curveButton->setGeometry(x + 10, 4, 80, 26);
+  connect(m_curveButton, &QPushButton::clicked, this, [this] { OnCurveButton(); });
+  m_curveWidgets.push_back(m_curveButton);
+
+  // The crop page.
+  x = 0;
+  for (int i = 0; i < 4; ++i) {
+    auto* label = new QLabel(Qs(kCropLabels[i]), m_page);
+    label->setGeometry(x, 6, 24, 22);
+    m_crop[i] = new QSpinBox(m_page);
+    m_crop[i]->setRange(0, 500);
+    m_crop[i]->setGeometry(x + 24, 5, 80, 24);
+    const int slot = kCropSlots[i];
+    connect(m_crop[i], &QSpinBox::valueChanged, this, [this, slot](int value) {
+      if (!m_loading) Announce(slot, value);
+    });
+    m_cropWidgets.push_back(label);
+    m_cropWidgets.push_back(m_crop[i]);
+    x += 130;
+  }
+
+  // The other page.
+  auto addList = [this](int left, const char* label, const QStringList& items, int slot) {
+    auto* text = new QLabel(Qs(label), m_page);
+    text->setGeometry(left, 6, 40, 22);
+    auto* list = new QComboBox(m_page);
+    list->addItems(items);
+    list->setGeometry(left + 40, 5, 120, 24);
+    connect(list, &QComboBox::currentIndexChanged, this, [this, slot](int index) {
+      if (!m_loading && index >= 0) Announce(slot, index);
+    });
+    m_otherWidgets.push_back(text);
+    m_otherWidgets.push_back(list);
+    return list;
+  };
+  QStringList levels{Qs("无")};
+  for (int i = 1; i <= 9; ++i) levels << QStringLiteral("%1级").arg(i, 2, 10, QLatin1Char('0'));
+  m_sharpen = addList(0, "锐化:", levels, kSharpen);
+  m_soften = addList(180, "柔化:", {Qs("无"), Qs("一般"), Qs("强")}, kBlur);
+  m_colour = addList(360, "色彩:",
+                     {Qs("彩色漫画"), Qs("黑白漫画"), Qs("保持原样"), Qs("256色"), Qs("16级灰度"),
+                      Qs("8级灰度"), Qs("4级灰度"), Qs("单色")},
+                     kGreyScale);
+  setFixedSize(sizeHint());
+}
+
+// ---- pages ----
+
+void CParaBar::SelectPage(int page) { m_tabs->setCurrentIndex(page); }
+
+void CParaBar::ShowPage() {
+  const int selected = m_tabs->currentIndex();
+  if (selected != m_current) StorePage(m_current);
+  LayoutPage(selected);
+  m_current = selected;
+  LoadPage(selected);
+}
+
+void CParaBar::StorePage(int page) {
+  CParaBlock& block = AppParams();
+  if (page == kPageCurve) {
+    for (int i = 0; i < 4; ++i) block.SetValue(kCurveSlots[i], m_curveTexts[i]->text().toInt());
+  } else if (page == kPageCrop) {
+    for (int i = 0; i < 4; ++i) block.SetValue(kCropSlots[i], m_crop[i]->value());
+  } else if (page == kPageOther) {
+    block.SetValue(kSharpen, m_sharpen->currentIndex());
+    block.SetValue(kBlur, m_soften->currentIndex());
+    block.SetValue(kGreyScale, m_colour->currentIndex());
+  } else if (IsSliderPage(page)) {
+    block.SetValue(page, m_slider->value());
+    if (page == kPageHighlight) block.SetValue(kThreshold, m_threshold->value());
+    if (page == kPageResize) block.SetValue(kResizeType, m_filter->currentIndex());
+  }
+}
+
+void CParaBar::LayoutPage(int page) {
+  const bool slider = IsSliderPage(page);
+  m_slider->setVisible(slider);
+  m_value->setVisible(slider);
+  m_thresholdLabel->setVisible(page == kPageHighlight);
+  m_threshold->setVisible(page == kPageHighlight);
+  m_filter->setVisible(page == kPageResize);
+  for (QWidget* w : m_curveWidgets) w->setVisible(page == kPageCurve);
+  for (QWidget* w : m_cropWidgets) w->setVisible(page == kPageCrop);
+  for (QWidget* w : m_otherWidgets) w->setVisible(page == kPageOther);
+  if (!slider) return;
+
+  const int valueLeft = kPageWidth - kValueWidth;
+  m_value->setGeometry(valueLeft, 6, kValueWidth, 22);
+  int sliderRight = valueLeft - 6;
+  if (page == kPageHighlight) {
+    m_threshold->setGeometry(valueLeft - 76, 5, 68, 24);
+    m_thresholdLabel->setGeometry(valueLeft - 130, 6, 52, 22);
+    sliderRight = valueLeft - 136;
+  } else if (page == kPageResize) {
+    m_filter->setGeometry(valueLeft - 106, 5, 98, 24);
+    sliderRight = valueLeft - 112;
+  }
+  m_slider->setGeometry(0, 2, sliderRight, kPageHeight - 4);
+  m_loading = true;
+  if (page == kPageHighlight) {
+    m_slider->setRange(100, 200);
+  } else if (page == kPageJpegQuality) {
+    m_slider->setRange(0, 100);
+  } else {
+    m_slider->setRange(0, 200);
+  }
+  m_loading = false;
+}
+
+void CParaBar::LoadPage(int page) {
+  const CParaBlock& block = AppParams();
+  m_loading = true;
+  if (IsSliderPage(page)) {
+    const int value = block.GetValue(page);
+    // Set twice so that the value field is rewritten even when the
+    // position does not change.
+    m_slider->setValue(value + 1);
+    m_slider->setValue(value);
+    m_value->setText(QString::number(m_slider->value()));
+    if (page == kPageHighlight) m_threshold->setValue(block.GetValue(kThreshold));
+    if (page == kPageResize) m_filter->setCurrentIndex(block.GetValue(kResizeType));
+  } else if (page == kPageCurve) {
+    for (int i = 0; i < 4; ++i) m_curveTexts[i]->setText(QString::number(block.GetValue(kCurveSlots[i])));
+  } else if (page == kPageCrop) {
+    for (int i = 0; i < 4; ++i) m_crop[i]->setValue(block.GetValue(kCropSlots[i]));
+  } else if (page == kPageOther) {
+    m_sharpen->setCurrentIndex(block.GetValue(kSharpen));
+    m_soften->setCurrentIndex(block.GetValue(kBlur));
+    m_colour->setCurrentIndex(block.GetValue(kGreyScale));
+  }
+  m_loading = false;
+}
+
+// ---- announcing ----
+
+void CParaBar::Announce(int slot, int value) {
+  AppParams().SetValue(slot, value);
+  SetPerWindowMode(m_windowOnly->isChecked());
+  if (PerWindowMode()) {
+    if (QObject* view = m_views.active ? m_views.active() : nullptr) {
+      QApplication::postEvent(view, new ParamChangeEvent(slot, value));
+    }
+    return;
+  }
+  if (!m_views.all) return;
+  for (QObject* view : m_views.all()) QApplication::postEvent(view, new ParamChangeEvent(slot, value));
+}
+
+void CParaBar::OnWindowOnlyClicked() {
+  const bool before = PerWindowMode();
+  SetPerWindowMode(m_windowOnly->isChecked());
+  if (before == PerWindowMode() || !m_views.all) return;
+  QObject* active = m_views.active ? m_views.active() : nullptr;
+  for (QObject* view : m_views.all()) {
+    if (view != active) QApplication::postEvent(view, new ParamResetEvent);
+  }
+}
+
+void CParaBar::AnnounceDifferences(const CParaBlock& before) {
+  for (int slot = 0; slot < kParaSlotCount; ++slot) {
+    const int value = AppParams().GetValue(slot);
+    if (value != before.GetValue(slot)) Announce(slot, value);
+  }
+}
+
+void CParaBar::TakeSnapshot() { m_snapshot.Assign(AppParams()); }
+
+void CParaBar::Refresh() {
+  LayoutPage(m_current);
+  LoadPage(m_current);
+  UpdateCaption();
+  AnnounceDifferences(m_snapshot);
+}
+
+void CParaBar::OnRestore() {
+  CParaBlock before;
+  before.Assign(AppParams());
+  AppParams().ResetDefaults();
+  LayoutPage(m_current);
+  LoadPage(m_current);
+  UpdateCaption();
+  AnnounceDifferences(before);
+}
+
+void CParaBar::OnLoad() {
+  StorePage(m_current);
+  CParaBlock before;
+  before.Assign(AppParams());
+  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  UpdateCaption();
+  LayoutPage(m_current);
+  LoadPage(m_current);
+  AnnounceDifferences(before);
+}
+
+void CParaBar::OnSave() {
+  StorePage(m_current);
+  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), ProgramFilePath(".ini"), this);
+  dialog.exec();
+  UpdateCaption();
+}
+
+void CParaBar::OnCurveButton() {
+  CCurveDialog dialog(AppParams(), [this](int slot, int value) { Announce(slot, value); }, this);
+  dialog.exec();
+  LoadPage(kPageCurve);
+}
+
+QString CParaBar::CaptionText() const {
+  return Qs("参数：") + QString::fromStdString(AppParams().GetName());
+}
+
+void CParaBar::UpdateCaption() { setWindowTitle(CaptionText()); }
+
+}  // namespace inkbrite

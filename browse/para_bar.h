@@ -1,0 +1,112 @@
+// CParaBar: the floating parameter bar. Nine pages of controls over the
+// program-wide parameter block (AppParams()); every change is written into
+// the block at once and announced to the views (ParamChangeEvent), or only
+// to the active view when "以上参数仅适用于当前窗口" is checked. "保存",
+// "调入" and "恢复" save, load and restore whole parameter sets.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <vector>
+
+#include "core/para_block.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabBar;
+
+namespace inkbrite {
+
+// The pages of the bar, in tab order (pages 0 to 3, 5 and 6 show the slot of
+// the same number on the shared slider).
+enum ParaBarPage : int {
+  kPageBrightness = 0,
+  kPageContrast = 1,
+  kPageHighlight = 2,
+  kPageGamma = 3,
+  kPageCurve = 4,
+  kPageResize = 5,
+  kPageJpegQuality = 6,
+  kPageCrop = 7,
+  kPageOther = 8,
+  kParaBarPageCount = 9
+};
+
+class CParaBar : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Where announcements go: every open view, and the active one (null when
+  // none).
+  struct Views {
+    std::function<std::vector<QObject*>()> all;
+    std::function<QObject*()> active;
+  };
+
+  CParaBar(Views views, QWidget* parent = nullptr);
+  ~CParaBar() override;
+
+  // Writes `value` into the program-wide block and posts it to the views.
+  void Announce(int slot, int value);
+  // Shows the selected page with its values from the program-wide block.
+  void ShowPage();
+  // After the batch dialog: reload, refresh the caption, and announce every
+  // slot that differs from the snapshot.
+  void TakeSnapshot();
+  void Refresh();
+  // "恢复", "调入", "保存".
+  void OnRestore();
+  void OnLoad();
+  void OnSave();
+
+  int CurrentPage() const { return m_current; }
+  void SelectPage(int page);
+  QString CaptionText() const;
+
+  // The controls, for the main frame's placement and for tests.
+  QSlider* Slider() const { return m_slider; }
+  QCheckBox* WindowOnlyBox() const { return m_windowOnly; }
+  QSpinBox* ThresholdSpin() const { return m_threshold; }
+  QComboBox* FilterList() const { return m_filter; }
+
+ private:
+  void BuildControls();
+  void StorePage(int page);
+  void LoadPage(int page);
+  void LayoutPage(int page);
+  void UpdateCaption();
+  void AnnounceDifferences(const CParaBlock& before);
+  void OnWindowOnlyClicked();
+  void OnCurveButton();
+
+  Views m_views;
+  CParaBlock m_snapshot;
+  QTabBar* m_tabs = nullptr;
+  QWidget* m_page = nullptr;
+  QSlider* m_slider = nullptr;
+  QLineEdit* m_value = nullptr;
+  QLabel* m_thresholdLabel = nullptr;
+  QSpinBox* m_threshold = nullptr;
+  QComboBox* m_filter = nullptr;
+  std::vector<QWidget*> m_curveWidgets;
+  QLineEdit* m_curveTexts[4] = {};
+  QPushButton* m_curveButton = nullptr;
+  std::vector<QWidget*> m_cropWidgets;
+  QSpinBox* m_crop[4] = {};  // top, bottom, left, right as shown
+  std::vector<QWidget*> m_otherWidgets;
+  QComboBox* m_sharpen = nullptr;
+  QComboBox* m_soften = nullptr;
+  QComboBox* m_colour = nullptr;
+  QCheckBox* m_windowOnly = nullptr;
+  int m_current = 0;
+  bool m_loading = false;  // controls are being set from the block
+};
+
+}  // namespace inkbrite

@@ -1,0 +1,330 @@
+// The batch dialog on real folders: the colour-mode rule, the folder
+// chooser's check, whole runs with their record, picked files, and stopping.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "batch/batch_dialog.h"
+#include "browse/ui_services.h"
+#include "core/para_block.h"
+#include "formats/image_file.h"
+#include "platform/program_paths.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WritePage(const fs::path& path, int width, int height) {
+  ASSERT_EQ(SaveImageFile(path, test::MakePattern(width, height), 0, 90), 1) << path;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class BatchDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppParams().ResetDefaults();
+    RememberedBatchFolders() = {};
+    SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons buttons) {
+      messages.push_back(text.toStdString());
+      return (buttons & QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+    });
+    fs::create_directories(source());
+    fs::create_directories(target());
+  }
+  void TearDown() override {
+    SetMessageHandler({});
+    AppParams().ResetDefaults();
+    RememberedBatchFolders() = {};
+  }
+
+  fs::path source() const { return dir / "src"; }
+  fs::path target() const { return dir / "out"; }
+
+  template <typename T>
+  static T* Ctl(CBatchDlg& dialog, int id) {
+    T* control = dialog.findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    EXPECT_NE(control, nullptr) << id;
+    return control;
+  }
+
+  test::TempDir dir;
+  std::vector<std::string> messages;
+};
+
+TEST_F(BatchDialogTest, ColourModeRuleFitsTheExtensionAndSkipBox) {
+  // Opening applies the rule: monochrome saved as ".jpg" becomes ".tif".
+  AppParams().SetValue(kGreyScale, 7);
+  AppParams().SetValue(kTargetFiles, 0);
+  CBatchDlg dialog;
+  auto* colour = Ctl<QComboBox>(dialog, 1043);
+  auto* extension = Ctl<QComboBox>(dialog, 1005);
+  auto* skip = Ctl<QCheckBox>(dialog, 1060);
+  EXPECT_EQ(extension->currentText(), ".tif");
+  EXPECT_TRUE(skip->isEnabled());
+
+  struct Case {
+    int mode;
+    const char* before;
+    const char* after;
+  };
+  const Case cases[] = {
+      {3, ".jpg", ".png"}, {4, ".bmp", ".bmp"}, {6, ".tif", ".tif"}, {5, ".jp2", ".png"},
+      {1, ".tif", ".jpg"}, {1, ".png", ".png"}, {7, ".bmp", ".tif"}, {0, ".jp2", ".jpg"},
+      {2, ".bmp", ".bmp"}, {0, ".tif", ".jpg"},
+  };
+  for (const Case& c : cases) {
+    colour->setCurrentIndex(c.mode == 1 ? 0 : 1);  // so that the next change is a change
+    skip->setChecked(skip->isEnabled());
+    extension->setCurrentText(QString::fromUtf8(c.before));
+    colour->setCurrentIndex(c.mode);
+    EXPECT_EQ(extension->currentText().toStdString(), c.after) << c.mode << " " << c.before;
+    const bool keepsColour = c.mode == 0 || c.mode == 2;
+    EXPECT_EQ(skip->isEnabled(), !keepsColour) << c.mode;
+    if (keepsColour) {
+      EXPECT_FALSE(skip->isChecked()) << c.mode;
+    }
+  }
+  // The user may pick another extension afterwards; the rule waits for the
+  // next colour change.
+  extension->setCurrentText(".jp2");
+  EXPECT_EQ(extension->currentText(), ".jp2");
+}
+
+TEST_F(BatchDialogTest, FolderChooserAcceptsOnlyAnExistingAbsoluteFolder) {
+  WritePage(source() / "page.png", 8, 8);
+  CFolderChooser chooser(nullptr, "打开目录", "请选择希望打开的目录", QString());
+  EXPECT_FALSE(chooser.OkButton()->isEnabled());  // empty edit line
+
+  const QString bad[] = {QStringLiteral("relative/src"),
+                         QString::fromStdString((dir / "missing").string()),
+                         QString::fromStdString((source() / "page.png").string())};
+  for (const QString& path : bad) {
+    messages.clear();
+    chooser.EditLine()->setText(path);
+    EXPECT_TRUE(chooser.OkButton()->isEnabled());
+    chooser.setResult(QDialog::Rejected);
+    chooser.accept();
+    ASSERT_EQ(messages.size(), 1u) << path.toStdString();
+    EXPECT_EQ(messages[0], "您所指定的目录\n\n" + path.toStdString() + "\n\n无效。请重新指定。");
+    EXPECT_NE(chooser.result(), QDialog::Accepted);
+  }
+
+  messages.clear();
+  chooser.EditLine()->setText(QString::fromStdString((dir.path() / "out" / ".." / "src").string()) +
+                              "/");
+  chooser.accept();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(chooser.result(), QDialog::Accepted);
+  EXPECT_EQ(chooser.Folder().toStdString(), source().string());
+}
+
+TEST_F(BatchDialogTest, ViewFileOpensTheFirstMatchOrExplains) {
+  std::ofstream(target() / "a.jpg") << "x";
+  std::ofstream(target() / "b.jp2") << "x";
+  std::ofstream(source() / "notes.txt") << "x";
+  CBatchDlg dialog;
+  std::vector<fs::path> opened;
+  dialog.SetOpenHandler([&](const fs::path& path) {
+    opened.push_back(path);
+    return true;
+  });
+  Ctl<QPushButton>(dialog, 1019)->click();
+  Ctl<QPushButton>(dialog, 1020)->click();
+  EXPECT_EQ(messages, (std::vector<std::string>{"请先选择源目录。", "请先选择目标目录。"}));
+
+  messages.clear();
+  RememberedBatchFolders() = {source(), target()};
+  CBatchDlg filled;
+  filled.SetOpenHandler([&](const fs::path& path) {
+    opened.push_back(path);
+    return true;
+  });
+  Ctl<QComboBox>(filled, 1005)->setCurrentText(".jp2");
+  Ctl<QPushButton>(filled, 1020)->click();
+  Ctl<QPushButton>(filled, 1019)->click();
+  EXPECT_EQ(opened, std::vector<fs::path>{target() / "b.jp2"});
+  EXPECT_EQ(messages, std::vector<std::string>{"抱歉，在源目录中找不到可查看的文件。"});
+}
+
+TEST_F(BatchDialogTest, ChooseButtonsAndRestore) {
+  RememberedBatchFolders().source = source();
+  CBatchDlg dialog;
+  QStringList starts;
+  dialog.SetFolderPicker([&](const QString& start) {
+    starts << start;
+    return starts.size() == 1 ? QString::fromStdString(target().string()) : QString();
+  });
+  Ctl<QPushButton>(dialog, 1003)->click();  // the empty target starts at the source
+  Ctl<QPushButton>(dialog, 1000)->click();  // cancelled: the field keeps its path
+  const QString src = QString::fromStdString(source().string());
+  EXPECT_EQ(starts, QStringList({src, src}));
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1004)->Text().toStdString(), target().string());
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1011)->Text(), src);
+  // Nothing is stored until a run or a save.
+  EXPECT_TRUE(RememberedBatchFolders().target.empty());
+
+  AppParams().SetValue(kBrightness, 150);
+  Ctl<QSlider>(dialog, 1009)->setValue(150);
+  Ctl<QComboBox>(dialog, 1043)->setCurrentIndex(7);
+  Ctl<QPushButton>(dialog, 1035)->click();  // "恢复"
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 100);
+  EXPECT_EQ(Ctl<QLineEdit>(dialog, 1010)->text(), "100");
+  EXPECT_EQ(Ctl<QComboBox>(dialog, 1043)->currentIndex(), 2);
+  EXPECT_FALSE(Ctl<QCheckBox>(dialog, 1060)->isEnabled());
+}
+
+TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
+  for (const char* name : {"a.png", "b.png", "sub/c.png"}) {
+    fs::create_directories((source() / name).parent_path());
+    WritePage(source() / name, 40, 30);
+  }
+  std::ofstream(source() / "broken.jpg") << "not a picture";
+  RememberedBatchFolders() = {source(), target()};
+  CBatchDlg dialog;
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1011)->Text().toStdString(), source().string());
+  Ctl<QSlider>(dialog, 1009)->setValue(120);
+  EXPECT_EQ(Ctl<QLineEdit>(dialog, 1010)->text(), "120");
+  Ctl<QComboBox>(dialog, 1005)->setCurrentText(".png");
+
+  Ctl<QPushButton>(dialog, 1)->click();
+
+  for (const char* name : {"a.png", "b.png", "sub/c.png"}) {
+    DibImage page;
+    EXPECT_EQ(LoadImageFile(target() / name, page, nullptr), 1) << name;
+  }
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "4个文件需要转换，\n3个文件转换成功。\n您想看结果记录吗？");
+  const std::string record = ReadText(ProgramFilePath("_Rcd.txt"));
+  EXPECT_NE(record.find("文件读取失败：" + (source() / "broken.jpg").string()), std::string::npos)
+      << record;
+  // The run stored the controls into the program-wide block first.
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 120);
+  EXPECT_EQ(AppParams().GetValue(kTargetFiles), 2);
+  EXPECT_FALSE(dialog.IsRunning());
+  EXPECT_EQ(Ctl<QProgressBar>(dialog, 1002)->value(), 0);
+  EXPECT_TRUE(Ctl<CPathDisplay>(dialog, 1041)->Text().isEmpty());
+}
+
+TEST_F(BatchDialogTest, PickedFilesFillAnEmptySourceField) {
+  WritePage(source() / "one.png", 20, 20);
+  WritePage(source() / "two.png", 20, 20);
+  WritePage(source() / "three.png", 20, 20);
+  RememberedBatchFolders().target = target();
+  CBatchDlg dialog;
+  QString pickerStart;
+  dialog.SetFilePicker([&](const QString& start) {
+    pickerStart = start;
+    return std::vector<fs::path>{source() / "two.png", source() / "one.png"};
+  });
+  Ctl<QPushButton>(dialog, 1044)->click();
+  EXPECT_EQ(pickerStart, "/");
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1011)->Text().toStdString(), source().string());
+  EXPECT_TRUE(fs::exists(target() / "one.jpg"));
+  EXPECT_TRUE(fs::exists(target() / "two.jpg"));
+  EXPECT_FALSE(fs::exists(target() / "three.jpg"));
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "2个文件需要转换，\n2个文件转换成功。");
+
+  // Without a target the picker is not even opened.
+  RememberedBatchFolders().target.clear();
+  CBatchDlg second;
+  second.SetFilePicker([&](const QString&) {
+    ADD_FAILURE() << "picker opened";
+    return std::vector<fs::path>{};
+  });
+  messages.clear();
+  Ctl<QPushButton>(second, 1044)->click();
+  EXPECT_EQ(messages, std::vector<std::string>{"请先选择存放新文件的目录。"});
+}
+
+TEST_F(BatchDialogTest, StopButtonEndsARunMidway) {
+  const int pages = 24;
+  for (int i = 0; i < pages; ++i) {
+    WritePage(source() / ("p" + std::to_string(100 + i) + ".png"), 600, 450);
+  }
+  RememberedBatchFolders() = {source(), target()};
+  CBatchDlg dialog;
+  dialog.show();
+  auto* all = Ctl<QPushButton>(dialog, 1);
+  auto* picked = Ctl<QPushButton>(dialog, 1044);
+  auto* close = Ctl<QPushButton>(dialog, 2);
+  auto* animation = Ctl<CBatchAnimation>(dialog, 1028);
+  auto* progress = Ctl<QProgressBar>(dialog, 1002);
+
+  struct Seen {
+    bool pressed = false;
+    QString allText, pickedText;
+    bool pickedEnabled = true, closeEnabled = true, playing = false, visibleAfterClose = false;
+    bool stopAfterClose = false;
+  } seen;
+  QTimer poll;
+  poll.setInterval(0);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    // Two pages converted: the run is well inside the conversion.
+    if (seen.pressed || !dialog.IsRunning() || progress->value() < 24) return;
+    seen.pressed = true;
+    seen.allText = all->text();
+    seen.pickedText = picked->text();
+    seen.pickedEnabled = picked->isEnabled();
+    seen.closeEnabled = close->isEnabled();
+    seen.playing = animation->IsPlaying();
+    // Closing the window asks the run to stop and keeps the dialog open.
+    dialog.close();
+    seen.visibleAfterClose = dialog.isVisible();
+    seen.stopAfterClose = dialog.StopRequested();
+    all->click();  // "停止转换"
+  });
+  poll.start();
+  all->click();
+  poll.stop();
+
+  ASSERT_TRUE(seen.pressed);
+  EXPECT_EQ(seen.allText, "停止转换");
+  EXPECT_EQ(seen.pickedText, "选择转换");
+  EXPECT_FALSE(seen.pickedEnabled);
+  EXPECT_FALSE(seen.closeEnabled);
+  EXPECT_TRUE(seen.playing);
+  EXPECT_TRUE(seen.visibleAfterClose);
+  EXPECT_TRUE(seen.stopAfterClose);
+
+  ASSERT_FALSE(messages.empty());
+  EXPECT_NE(messages.back().find("\n您选择了中途停止。"), std::string::npos) << messages.back();
+  EXPECT_EQ(messages.back().find("您想看结果记录吗"), std::string::npos);
+  int written = 0;
+  for (const auto& entry : fs::directory_iterator(target())) written += entry.is_regular_file();
+  EXPECT_GE(written, 2);
+  EXPECT_LT(written, pages);
+
+  // Idle again.
+  EXPECT_FALSE(dialog.IsRunning());
+  EXPECT_EQ(all->text(), "全部转换");
+  EXPECT_TRUE(picked->isEnabled());
+  EXPECT_TRUE(close->isEnabled());
+  EXPECT_FALSE(animation->IsPlaying());
+  EXPECT_EQ(animation->CurrentFrame(), 0);
+  // Colour mode 2 (the default) keeps the skip box disabled after the run.
+  EXPECT_FALSE(Ctl<QCheckBox>(dialog, 1060)->isEnabled());
+}
+
+}  // namespace
+}  // namespace inkbrite

@@ -1,0 +1,181 @@
+// The open dialog (full paths of the chosen files, the preview box and pane),
+// the help command and the About box's links.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "browse/about_dialog.h"
+#include "browse/image_file_dialog.h"
+#include "browse/ui_services.h"
+#include "core/para_block.h"
+#include "formats/image_file.h"
+#include "platform/program_paths.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+class OpenDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppParams().ResetDefaults();
+    // a.jpg is wider than any preview pane (4:1), b.jpg smaller than it.
+    ASSERT_EQ(SaveImageFile(dir.path() / "a.jpg", test::MakePattern(2000, 500), 0, 90), 1);
+    ASSERT_EQ(SaveImageFile(dir.path() / "b.jpg", test::MakePattern(60, 100), 0, 90), 1);
+    std::ofstream(dir.path() / "broken.jpg") << "not a picture";
+    SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons) {
+      messages.push_back(text);
+      return QMessageBox::Ok;
+    });
+  }
+  void TearDown() override {
+    SetMessageHandler({});
+    AppParams().ResetDefaults();
+  }
+  // Chooses `typed` (as typed into the name field) and presses Open.
+  std::vector<fs::path> Choose(const QString& typed) {
+    CImageFileMultSel dialog(nullptr, "选择文件", Folder(), {"Supported Files (*.jpg)"}, {});
+    dialog.show();
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!edit) return {{"no name field"}};
+    edit->setText(typed);
+    static_cast<QDialog&>(dialog).accept();  // QFileDialog::accept, as the Open button
+    return dialog.SelectedPaths();
+  }
+  QString Folder() const { return QString::fromStdString(dir.path().string()); }
+
+  test::TempDir dir;
+  std::vector<QString> messages;
+};
+
+TEST_F(OpenDialogTest, ReturnsFullPathsOfTheChosenFiles) {
+  EXPECT_EQ(Choose("\"a.jpg\" \"b.jpg\""), (std::vector<fs::path>{dir.path() / "a.jpg", dir.path() / "b.jpg"}));
+  EXPECT_EQ(Choose("b.jpg"), std::vector<fs::path>{dir.path() / "b.jpg"});
+
+  // A preset name is selected in the list once the folder is listed.
+  CImageFileMultSel cancelled(nullptr, "选择文件", Folder(), {}, "b.jpg");
+  cancelled.show();
+  auto* list = cancelled.findChild<QAbstractItemView*>(QStringLiteral("listView"));
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(WaitFor([&] {
+    const QModelIndexList rows = list->selectionModel()->selectedRows();
+    return rows.size() == 1 && rows[0].data().toString() == "b.jpg";
+  }));
+  cancelled.reject();
+  EXPECT_TRUE(cancelled.SelectedPaths().empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(OpenDialogTest, PreviewFollowsTheBoxAndIsRemembered) {
+  AppParams().SetValue(kShowPreview, 1);
+  {
+    CImageFileMultSel dialog(nullptr, "选择文件", Folder(), {}, {});
+    dialog.show();
+    ASSERT_TRUE(dialog.PreviewBox()->isChecked());
+    EXPECT_EQ(dialog.PreviewBox()->text(), QString::fromUtf8("预览"));
+    dialog.SetCurrentFile(QString::fromStdString((dir.path() / "a.jpg").string()));
+    EXPECT_EQ(dialog.PreviewImage().Width(), 2000);
+    EXPECT_TRUE(dialog.PreviewPane()->isVisible());
+    // Wide image: fitted to the pane's width, aspect kept, centred.
+    const QRect shown = dialog.PreviewPane()->ImageRect();
+    const QRect area = dialog.PreviewPane()->contentsRect();
+    EXPECT_EQ(shown.width(), area.width());
+    EXPECT_NEAR(shown.height(), area.width() / 4, 1);
+    EXPECT_NEAR(shown.center().y(), area.center().y(), 1);
+
+    dialog.SetCurrentFile(QString::fromStdString((dir.path() / "broken.jpg").string()));
+    EXPECT_TRUE(dialog.PreviewImage().IsEmpty());
+    dialog.SetCurrentFile(QString::fromStdString((dir.path() / "b.jpg").string()));
+    // Smaller than the pane: centred, unscaled.
+    EXPECT_EQ(dialog.PreviewPane()->ImageRect().size(), QSize(60, 100));
+
+    dialog.PreviewBox()->setChecked(false);
+    EXPECT_TRUE(dialog.PreviewPane()->isVisible());  // until the next tick
+    EXPECT_TRUE(WaitFor([&] { return !dialog.PreviewPane()->isVisible(); }, 1000));
+    EXPECT_EQ(AppParams().GetValue(kShowPreview), 0);
+    EXPECT_TRUE(dialog.PreviewImage().IsEmpty());
+    dialog.reject();
+  }
+  CImageFileMultSel next(nullptr, "选择文件", Folder(), {}, {});
+  next.show();
+  EXPECT_FALSE(next.PreviewBox()->isChecked());
+  EXPECT_FALSE(next.PreviewPane()->isVisible());
+  next.SetCurrentFile(QString::fromStdString((dir.path() / "a.jpg").string()));
+  EXPECT_TRUE(next.PreviewImage().IsEmpty());
+  next.PreviewBox()->setChecked(true);
+  next.SyncPreview();
+  EXPECT_TRUE(next.PreviewPane()->isVisible());
+  EXPECT_EQ(next.PreviewImage().Width(), 2000);
+  EXPECT_EQ(AppParams().GetValue(kShowPreview), 1);
+  next.reject();
+}
+
+TEST_F(OpenDialogTest, HelpPageAndLinks) {
+  std::vector<QUrl> opened;
+  bool openWorks = true;
+  SetUrlOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return openWorks;
+  });
+  int beeps = 0;
+  SetBeepHandler([&] { ++beeps; });
+
+  // The tests' data folder (INKBRITE_DATA_DIR) and the test program's folder
+  // hold no help page.
+  const fs::path page = ProgramFilePath(".htm");
+  ASSERT_FALSE(page.empty());
+  fs::remove(page);
+  EXPECT_FALSE(ShowHelp(nullptr));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], QString::fromUtf8("抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。"));
+  EXPECT_TRUE(opened.empty());
+  std::ofstream(page) << "<html></html>";
+  EXPECT_TRUE(ShowHelp(nullptr));
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(fs::path(opened[0].toLocalFile().toStdString()), page);
+  fs::remove(page);
+
+  CAboutDialog about;
+  CLinkLabel* mail = about.EmailLink();
+  EXPECT_EQ(mail->LinkTarget(), QStringLiteral("mailto:") + kAuthorEmail);
+  EXPECT_EQ(mail->CurrentColour(), CLinkLabel::kLinkColour);
+  opened.clear();
+  EXPECT_TRUE(mail->OpenTarget());
+  EXPECT_EQ(opened, std::vector<QUrl>{QUrl(mail->LinkTarget())});
+  EXPECT_EQ(mail->CurrentColour(), CLinkLabel::kVisitedColour);
+
+  openWorks = false;
+  EXPECT_FALSE(about.HomepageLink()->OpenTarget());
+  EXPECT_FALSE(about.HomepageLink()->Visited());
+  EXPECT_EQ(messages.back(), "Unable to open hyperlink:\n\n" + OpenErrorText(31));
+  CLinkLabel missing(QString::fromStdString((dir.path() / "gone.txt").string()));
+  EXPECT_FALSE(missing.OpenTarget());
+  EXPECT_EQ(messages.back(), "Unable to open hyperlink:\n\nThe specified file was not found.");
+  EXPECT_EQ(beeps, 2);
+  EXPECT_EQ(OpenErrorText(26), "A sharing violation occurred. ");
+  EXPECT_EQ(OpenErrorText(99), "Unknown Error (99) occurred.");
+
+  SetBeepHandler({});
+  SetUrlOpener({});
+}
+
+}  // namespace
+}  // namespace inkbrite

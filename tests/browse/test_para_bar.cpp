@@ -1,0 +1,202 @@
+// The parameter bar's announcements, auto-play and full screen, through the
+// application object on real files.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "browse/commands.h"
+#include "browse/dir_manager.h"
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/para_bar.h"
+#include "browse/ui_services.h"
+#include "formats/image_file.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+// Records the parameter events a view receives.
+class EventLog : public QObject {
+ public:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (event->type() == ParamChangeEvent::kType) {
+      const auto* change = static_cast<ParamChangeEvent*>(event);
+      changes[target].emplace_back(change->Slot(), change->Value());
+    } else if (event->type() == ParamResetEvent::kType) {
+      ++resets[target];
+    }
+    return false;
+  }
+  std::map<QObject*, std::vector<std::pair<int, int>>> changes;
+  std::map<QObject*, int> resets;
+};
+
+class ParaBarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings().clear();
+    CDirManager::SaveOrder(0, 0);
+    AppParams().ResetDefaults();
+    SetPerWindowMode(false);
+    SetMessageHandler([](QWidget*, const QString&, QMessageBox::StandardButtons) {
+      return QMessageBox::Ok;
+    });
+    SetBeepHandler([this] { ++beeps; });
+    app = std::make_unique<CInkbriteApp>();
+    ASSERT_TRUE(app->InitInstance(false));
+    Frame()->resize(1000, 800);
+    for (int i = 1; i <= 5; ++i) {
+      DibImage page = test::MakePattern(40 + i, 30);
+      ASSERT_EQ(SaveImageFile(dir / ("p" + std::to_string(i) + ".bmp"), page, 0, 90), 1);
+    }
+  }
+  void TearDown() override {
+    app.reset();
+    SetMessageHandler({});
+    SetBeepHandler({});
+    AppParams().ResetDefaults();
+    SetPerWindowMode(false);
+  }
+  CMainFrame* Frame() { return app->MainFrame(); }
+  CParaBar* Bar() { return Frame()->ParaBar(); }
+  CInkbriteView* Open(const char* name) {
+    EXPECT_NE(app->OpenDocumentFile(dir / name), nullptr);
+    CInkbriteView* view = Frame()->ActiveView();
+    view->installEventFilter(&log);
+    return view;
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<CInkbriteApp> app;
+  EventLog log;
+  int beeps = 0;
+};
+
+TEST_F(ParaBarTest, SliderAnnouncesEveryPositionToEveryView) {
+  CInkbriteView* a = Open("p1.bmp");
+  CInkbriteView* b = Open("p2.bmp");
+  Bar()->SelectPage(kPageBrightness);
+  for (int v = 101; v <= 104; ++v) Bar()->Slider()->setValue(v);
+  QApplication::processEvents();
+  const std::vector<std::pair<int, int>> expected{{0, 101}, {0, 102}, {0, 103}, {0, 104}};
+  EXPECT_EQ(log.changes[a], expected);
+  EXPECT_EQ(log.changes[b], expected);
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 104);
+  EXPECT_EQ(b->WorkingSet().GetValue(kBrightness), 104);
+  EXPECT_TRUE(WaitFor([&] { return b->RenderCount() >= 1; }));  // the page follows
+
+  // Highlight to contrast: slots 2 and 12 are stored, the range changes.
+  Bar()->SelectPage(kPageHighlight);
+  EXPECT_EQ(Bar()->Slider()->minimum(), 100);
+  Bar()->ThresholdSpin()->setValue(200);
+  Bar()->SelectPage(kPageContrast);
+  EXPECT_EQ(Bar()->Slider()->minimum(), 0);
+  EXPECT_EQ(AppParams().GetValue(kThreshold), 200);
+  EXPECT_EQ(Bar()->Slider()->value(), AppParams().GetValue(kContrast));
+}
+
+TEST_F(ParaBarTest, WindowOnlyModeReachesTheActiveViewButTheSharedSetTakesTheValue) {
+  CInkbriteView* a = Open("p1.bmp");
+  CInkbriteView* b = Open("p2.bmp");  // active
+  Bar()->WindowOnlyBox()->click();
+  QApplication::processEvents();
+  EXPECT_EQ(log.resets[a], 1);  // every view but the active one is told
+  EXPECT_EQ(log.resets[b], 0);
+  Bar()->SelectPage(kPageGamma);
+  Bar()->Slider()->setValue(150);
+  QApplication::processEvents();
+  EXPECT_TRUE(log.changes[a].empty());
+  EXPECT_EQ(log.changes[b], (std::vector<std::pair<int, int>>{{3, 150}}));
+  EXPECT_EQ(AppParams().GetValue(kGamma), 150);
+  EXPECT_EQ(b->WindowSet().GetValue(kGamma), 150);
+  EXPECT_EQ(a->WorkingSet().GetValue(kGamma), 100);
+}
+
+TEST_F(ParaBarTest, RestoreAndRefreshAnnounceOnlyWhatChanged) {
+  CInkbriteView* view = Open("p1.bmp");
+  Bar()->OnRestore();  // at the defaults already
+  QApplication::processEvents();
+  EXPECT_TRUE(log.changes[view].empty());
+  EXPECT_EQ(Bar()->CaptionText(), QStringLiteral("参数："));
+
+  // As after the batch dialog: only the changed slots reach the views.
+  Bar()->TakeSnapshot();
+  AppParams().SetValue(kSharpen, 4);
+  AppParams().SetValue(kJpegQuality, AppParams().GetValue(kJpegQuality));
+  AppParams().SetName("漫画");
+  Bar()->Refresh();
+  QApplication::processEvents();
+  EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kSharpen, 4}}));
+  EXPECT_EQ(Bar()->CaptionText(), QStringLiteral("参数：漫画"));
+
+  log.changes.clear();
+  Bar()->OnRestore();
+  QApplication::processEvents();
+  EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kSharpen, 0}}));
+}
+
+TEST_F(ParaBarTest, AutoPlayStopsAtTheLastFileWithTheMenuUnchecked) {
+  AppParams().SetValue(kAutoPlaySeconds, 1);
+  CInkbriteView* view = Open("p3.bmp");
+  QAction* item = Frame()->Action(kCmdAutoPlay);
+  Frame()->OnCommand(kCmdAutoPlay);
+  EXPECT_TRUE(view->IsAutoPlaying());
+  EXPECT_TRUE(item->isChecked());
+  ASSERT_TRUE(WaitFor([&] { return !view->IsAutoPlaying(); }, 6000));
+  EXPECT_EQ(view->Document()->PathName().filename(), "p5.bmp");
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_EQ(beeps, 0);  // stopped on reaching the last file, not by running past it
+}
+
+TEST_F(ParaBarTest, FullScreenGivesBackTheWindowState) {
+  Frame()->show();
+  Frame()->showMaximized();
+  ASSERT_TRUE(WaitFor([&] { return Frame()->isMaximized(); }));
+  Frame()->statusBar()->hide();
+  Frame()->OnCommand(kCmdFullScreen);
+  EXPECT_TRUE(Frame()->IsFullScreen());
+  EXPECT_TRUE(Frame()->isFullScreen());
+  EXPECT_TRUE(Frame()->Action(kCmdFullScreen)->isChecked());
+  Frame()->OnCommand(kCmdFullScreen);
+  EXPECT_TRUE(WaitFor([&] { return Frame()->isMaximized(); }));
+  EXPECT_FALSE(Frame()->statusBar()->isVisible());  // hidden before: stays hidden
+
+  Frame()->statusBar()->show();
+  Frame()->showNormal();
+  Frame()->setGeometry(50, 60, 700, 500);
+  QApplication::processEvents();
+  const QRect normal = Frame()->geometry();
+  Frame()->OnCommand(kCmdFullScreen);
+  EXPECT_FALSE(Frame()->statusBar()->isVisible());
+  Frame()->OnCommand(kCmdFullScreen);
+  QApplication::processEvents();
+  EXPECT_FALSE(Frame()->isMaximized() || Frame()->isFullScreen());
+  EXPECT_EQ(Frame()->geometry(), normal);
+  EXPECT_TRUE(Frame()->statusBar()->isVisible());
+}
+
+}  // namespace
+}  // namespace inkbrite

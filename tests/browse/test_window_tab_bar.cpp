@@ -1,0 +1,155 @@
+// The window tab bar: tab geometry, the scroll buttons' states, selection by
+// click with the changing notification able to cancel, finding and deleting.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QTest>
+#include <vector>
+
+#include "browse/window_tab_bar.h"
+
+namespace inkbrite {
+namespace {
+
+constexpr int kHeight = 20;
+const QString kLongTitle = QStringLiteral("A very long window title that never fits in one tab - page_0001.jpg");
+
+void Fill(CWindowTabBar& bar, std::vector<int>& owners) {
+  for (size_t i = 0; i < owners.size(); ++i) {
+    ASSERT_EQ(bar.InsertTab(static_cast<int>(i), kLongTitle + QString::number(i), &owners[i]),
+              static_cast<int>(i));
+  }
+}
+
+QPoint Middle(const CWindowTabBar& bar, int index) {
+  return {bar.TabLeft(index) + bar.TabWidth(index) / 2, kHeight / 2};
+}
+
+TEST(WindowTabBarTest, LongTitlesAreCappedAndButtonsFollowTheFit) {
+  CWindowTabBar bar;
+  bar.resize(600, kHeight);
+  bar.show();
+  std::vector<int> owners(3);
+  Fill(bar, owners);
+  EXPECT_EQ(bar.ButtonAreaWidth(), 65);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(bar.TabWidth(i), 150 + kHeight * 3 / 2);
+  // 2 + 3 tabs - two overlaps of h/2.
+  EXPECT_EQ(bar.TotalWidth(), 2 + 3 * 180 - 2 * 10);
+  EXPECT_EQ(bar.ToolTipAt(Middle(bar, 1)), kLongTitle + "1");
+  EXPECT_EQ(bar.ToolTipAt(QPoint(10, 5)), QString());  // over a button
+
+  // 65 + 522 + 1 <= 600: everything fits, nothing to scroll.
+  for (int id : {CWindowTabBar::kButtonFirst, CWindowTabBar::kButtonPrevious, CWindowTabBar::kButtonNext,
+                 CWindowTabBar::kButtonLast}) {
+    EXPECT_FALSE(bar.IsButtonEnabled(id)) << id;
+  }
+
+  bar.resize(400, kHeight);
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonFirst));
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonPrevious));
+  EXPECT_TRUE(bar.IsButtonEnabled(CWindowTabBar::kButtonNext));
+  EXPECT_TRUE(bar.IsButtonEnabled(CWindowTabBar::kButtonLast));
+
+  bar.Button(CWindowTabBar::kButtonLast)->click();
+  EXPECT_EQ(bar.ScrollOffset(), 65 + 522 - 400 + 1);
+  EXPECT_TRUE(bar.IsButtonEnabled(CWindowTabBar::kButtonFirst));
+  EXPECT_TRUE(bar.IsButtonEnabled(CWindowTabBar::kButtonPrevious));
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonNext));
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonLast));
+
+  // Previous brings the partly hidden tab 1 to the strip's left edge.
+  bar.Button(CWindowTabBar::kButtonPrevious)->click();
+  EXPECT_EQ(bar.TabLeft(1), 65);
+  EXPECT_TRUE(bar.IsButtonEnabled(CWindowTabBar::kButtonNext));
+  bar.Button(CWindowTabBar::kButtonPrevious)->click();
+  EXPECT_EQ(bar.ScrollOffset(), 0);
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonPrevious));
+  bar.Button(CWindowTabBar::kButtonNext)->click();
+  EXPECT_EQ(bar.TabLeft(1), 65);
+  bar.Button(CWindowTabBar::kButtonFirst)->click();
+  EXPECT_EQ(bar.ScrollOffset(), 0);
+
+  // Deleting tabs while scrolled never leaves the strip scrolled past its end.
+  bar.Button(CWindowTabBar::kButtonLast)->click();
+  ASSERT_TRUE(bar.DeleteTab(2));
+  ASSERT_TRUE(bar.DeleteTab(1));
+  EXPECT_EQ(bar.ScrollOffset(), 0);
+  EXPECT_FALSE(bar.IsButtonEnabled(CWindowTabBar::kButtonLast));
+
+  CWindowTabBar plain(0);
+  EXPECT_EQ(plain.ButtonAreaWidth(), 1);
+  EXPECT_EQ(plain.Button(CWindowTabBar::kButtonNext), nullptr);
+  EXPECT_EQ(CWindowTabBar(0x4).ButtonAreaWidth(), 33);
+}
+
+TEST(WindowTabBarTest, ClickSelectsUnlessTheChangeIsCancelled) {
+  CWindowTabBar bar;
+  bar.resize(800, kHeight);
+  bar.show();
+  std::vector<int> owners(3);
+  Fill(bar, owners);
+  EXPECT_EQ(bar.SelectTab(0), -1);
+  bool cancel = true;
+  std::vector<int> changing, changed;
+  QObject::connect(&bar, &CWindowTabBar::SelectionChanging, [&](int index, bool* c) {
+    changing.push_back(index);
+    *c = cancel;
+  });
+  QObject::connect(&bar, &CWindowTabBar::SelectionChanged, [&](int index) { changed.push_back(index); });
+
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, Middle(bar, 2));
+  EXPECT_EQ(changing, std::vector<int>{2});
+  EXPECT_TRUE(changed.empty());
+  EXPECT_EQ(bar.GetSelected(), 0);
+
+  cancel = false;
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, Middle(bar, 2));
+  EXPECT_EQ(bar.GetSelected(), 2);
+  EXPECT_EQ(changed, std::vector<int>{2});
+  // The selected tab again, or the empty area right of the tabs: nothing.
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, Middle(bar, 2));
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(790, kHeight / 2));
+  EXPECT_EQ(changing.size(), 2u);
+  // Where tabs 0 and 1 overlap near the base, the later tab (drawn over)
+  // takes the click; between their slanted sides near the top, neither does.
+  EXPECT_EQ(bar.TabAt(QPoint(bar.TabLeft(1) + 1, kHeight - 2)), 1);
+  EXPECT_EQ(bar.TabAt(QPoint(bar.TabLeft(1) - 1, 1)), 0);
+  EXPECT_EQ(bar.TabAt(QPoint(bar.TabLeft(1) + 4, 1)), -1);
+}
+
+TEST(WindowTabBarTest, FindDeleteAndSelectKeepIndicesStraight) {
+  CWindowTabBar bar;
+  bar.resize(800, kHeight);
+  bar.show();
+  int a = 0, b = 0, c = 0, d = 0;
+  EXPECT_EQ(bar.InsertTab(1, "x", &a), -1);
+  EXPECT_EQ(bar.InsertTab(0, "a", &a), 0);
+  EXPECT_EQ(bar.InsertTab(1, "c", &c), 1);
+  EXPECT_EQ(bar.InsertTab(1, "b", &b), 1);
+  EXPECT_EQ(bar.FindTab(&b), 1);
+  EXPECT_EQ(bar.FindTab(&c), 2);
+  EXPECT_EQ(bar.FindTab(&d), -1);
+  EXPECT_EQ(bar.SelectTab(3), -1);
+  EXPECT_EQ(bar.GetSelected(), -1);
+  EXPECT_EQ(bar.SelectTab(2), -1);
+  EXPECT_EQ(bar.SelectTab(2), 2);
+  // Inserting before the selection moves it along with its tab.
+  EXPECT_EQ(bar.InsertTab(0, "d", &d), 0);
+  EXPECT_EQ(bar.GetSelected(), 3);
+  EXPECT_TRUE(bar.DeleteTab(1));  // "a"
+  EXPECT_EQ(bar.GetSelected(), 2);
+  EXPECT_EQ(bar.TabOwner(2), &c);
+  EXPECT_TRUE(bar.SetTabText(2, "cc"));
+  EXPECT_EQ(bar.TabText(2), "cc");
+  EXPECT_TRUE(bar.DeleteTab(2));  // the selected one
+  EXPECT_EQ(bar.GetSelected(), -1);
+  EXPECT_FALSE(bar.DeleteTab(2));
+  EXPECT_FALSE(bar.SetTabText(5, "x"));
+  EXPECT_EQ(bar.GetTabCount(), 2);
+  EXPECT_TRUE(bar.DeleteTab(0));
+  EXPECT_TRUE(bar.DeleteTab(0));
+  EXPECT_EQ(bar.TotalWidth(), 2);
+}
+
+}  // namespace
+}  // namespace inkbrite
