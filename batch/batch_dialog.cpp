@@ -32,6 +32,7 @@
 #include "browse/curve_dialog.h"
 #include "browse/image_file_dialog.h"
 #include "browse/main_frame.h"
+#include "browse/param_lists.h"
 #include "browse/settings_dialog.h"
 #include "browse/ui_services.h"
 #include "core/para_block.h"
@@ -49,31 +50,6 @@ fs::path ToPath(const QString& text) { return fs::path(text.toStdString()); }
 
 // Entries of list 1005 by index.
 enum ExtensionIndex : int { kExtJpg = 0, kExtBmp = 1, kExtPng = 2, kExtTif = 3, kExtJp2 = 4 };
-
-const QStringList& SharpenEntries() {
-  static const QStringList entries = {
-      QStringLiteral("无"),   QStringLiteral("01级"), QStringLiteral("02级"), QStringLiteral("03级"),
-      QStringLiteral("04级"), QStringLiteral("05级"), QStringLiteral("06级"), QStringLiteral("07级"),
-      QStringLiteral("08级"), QStringLiteral("09级")};
-  return entries;
-}
-const QStringList& SoftenEntries() {
-  static const QStringList entries = {QStringLiteral("无"), QStringLiteral("一般"),
-                                      QStringLiteral("强")};
-  return entries;
-}
-const QStringList& ColourEntries() {
-  static const QStringList entries = {
-      QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"), QStringLiteral("保持原样"),
-      QStringLiteral("256色"),    QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
-      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
-  return entries;
-}
-const QStringList& FilterEntries() {
-  static const QStringList entries = {QStringLiteral("bilinear"), QStringLiteral("bicubic"),
-                                      QStringLiteral("nearest")};
-  return entries;
-}
 
 // A list's index from a slot. A value outside the list selects the first
 // entry: a run must never start with no pattern or no extension selected.
@@ -142,26 +118,9 @@ QPixmap DrawAnimationFrame(int frame, int count, QSize size, qreal ratio) {
 
 }  // namespace
 
-const QStringList& BatchSourcePatterns() {
-  static const QStringList patterns = {
-      QStringLiteral("*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc"),
-      QStringLiteral("*.jpg;*.jpeg"),
-      QStringLiteral("*.gif"),
-      QStringLiteral("*.ufo"),
-      QStringLiteral("*.bmp;*.dib"),
-      QStringLiteral("*.png"),
-      QStringLiteral("*.tif;*.tiff"),
-      QStringLiteral("*.wmf;*.emf"),
-      QStringLiteral("*.jp2;*.j2k;*.jpc")};
-  return patterns;
-}
+const QStringList& BatchSourcePatterns() { return SourcePatternEntries(); }
 
-const QStringList& BatchNewExtensions() {
-  static const QStringList extensions = {QStringLiteral(".jpg"), QStringLiteral(".bmp"),
-                                         QStringLiteral(".png"), QStringLiteral(".tif"),
-                                         QStringLiteral(".jp2")};
-  return extensions;
-}
+const QStringList& BatchNewExtensions() { return NewExtensionEntries(); }
 
 // ---- path display ----
 

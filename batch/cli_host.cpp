@@ -25,8 +25,6 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void OnInterrupt(int /*signal*/) { g_interrupted = 1; }
 
-constexpr std::string_view kExtensions[] = {".jpg", ".bmp", ".png", ".tif", ".jp2"};
-
 bool ParseInt(std::string_view text, int& value) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return false;
@@ -224,7 +222,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
       if (!value(v)) return false;
       bool known = false;
       // Any case, as on Windows; the name is written as typed (".JPG").
-      for (std::string_view ext : kExtensions) known = known || EqualsNoCase(v, ext);
+      for (std::string_view ext : kCliExtensions) known = known || EqualsNoCase(v, ext);
       if (!known) {
         error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
         return false;

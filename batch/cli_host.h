@@ -32,6 +32,9 @@ enum CliExit : int {
   kCliStopped = 130,
 };
 
+// The output extensions, in the batch dialog's order.
+inline constexpr std::string_view kCliExtensions[] = {".jpg", ".bmp", ".png", ".tif", ".jp2"};
+
 inline constexpr std::string_view kCliDefaultPatterns =
     "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc";
 

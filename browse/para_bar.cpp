@@ -15,6 +15,7 @@
 
 #include "browse/curve_dialog.h"
 #include "browse/inkbrite_view.h"
+#include "browse/param_lists.h"
 #include "browse/settings_dialog.h"
 #include "browse/ui_services.h"
 #include "platform/program_paths.h"
@@ -120,7 +121,7 @@ void CParaBar::BuildControls() {
     if (!m_loading) Announce(kThreshold, value);
   });
   m_filter = new QComboBox(m_page);
-  m_filter->addItems({QStringLiteral("bilinear"), QStringLiteral("bicubic"), QStringLiteral("nearest")});
+  m_filter->addItems(FilterEntries());
   connect(m_filter, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (!m_loading && index >= 0) Announce(kResizeType, index);
   });
@@ -175,14 +176,9 @@ void CParaBar::BuildControls() {
     m_otherWidgets.push_back(list);
     return list;
   };
-  QStringList levels{Qs("无")};
-  for (int i = 1; i <= 9; ++i) levels << QStringLiteral("%1级").arg(i, 2, 10, QLatin1Char('0'));
-  m_sharpen = addList(0, "锐化:", levels, kSharpen);
-  m_soften = addList(180, "柔化:", {Qs("无"), Qs("一般"), Qs("强")}, kBlur);
-  m_colour = addList(360, "色彩:",
-                     {Qs("彩色漫画"), Qs("黑白漫画"), Qs("保持原样"), Qs("256色"), Qs("16级灰度"),
-                      Qs("8级灰度"), Qs("4级灰度"), Qs("单色")},
-                     kGreyScale);
+  m_sharpen = addList(0, "锐化:", SharpenEntries(), kSharpen);
+  m_soften = addList(180, "柔化:", SoftenEntries(), kBlur);
+  m_colour = addList(360, "色彩:", ColourEntries(), kGreyScale);
   setFixedSize(sizeHint());
 }
 

@@ -11,41 +11,14 @@
 #include <utility>
 
 #include "batch/named_settings.h"
+#include "browse/param_lists.h"
 #include "browse/ui_services.h"
 
 namespace inkbrite {
 
 namespace {
 
-// The entries of the drop-down lists, as the batch dialog shows them.
-QStringList SharpenEntries() {
-  QStringList entries{QStringLiteral("无")};
-  for (int level = 1; level <= 9; ++level)
-    entries << QStringLiteral("%1级").arg(level, 2, 10, QChar('0'));
-  return entries;
-}
 
-const QStringList kBlurEntries = {QStringLiteral("无"), QStringLiteral("一般"),
-                                  QStringLiteral("强")};
-const QStringList kColourEntries = {QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"),
-                                    QStringLiteral("保持原样"), QStringLiteral("256色"),
-                                    QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
-                                    QStringLiteral("4级灰度"),  QStringLiteral("单色")};
-const QStringList kFilterEntries = {QStringLiteral("bilinear"), QStringLiteral("bicubic"),
-                                    QStringLiteral("nearest")};
-const QStringList kSourceEntries = {
-    QStringLiteral("*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc"),
-    QStringLiteral("*.jpg;*.jpeg"),
-    QStringLiteral("*.gif"),
-    QStringLiteral("*.ufo"),
-    QStringLiteral("*.bmp;*.dib"),
-    QStringLiteral("*.png"),
-    QStringLiteral("*.tif;*.tiff"),
-    QStringLiteral("*.wmf;*.emf"),
-    QStringLiteral("*.jp2;*.j2k;*.jpc")};
-const QStringList kTargetEntries = {QStringLiteral(".jpg"), QStringLiteral(".bmp"),
-                                    QStringLiteral(".png"), QStringLiteral(".tif"),
-                                    QStringLiteral(".jp2")};
 
 // Margins show a number even when nothing is selected; the other number
 // fields are then empty.
@@ -117,7 +90,7 @@ CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::
   pair(1, 0, "Gamma校正:", number(kGamma));
   pair(1, 1, "JPG压缩比:", number(kJpegQuality));
   pair(1, 2, "尺寸缩放:", number(kResize));
-  grid->addWidget(list(kResizeType, kFilterEntries), 1, 6, 1, 2);
+  grid->addWidget(list(kResizeType, FilterEntries()), 1, 6, 1, 2);
 
   auto* curve = new QHBoxLayout;
   curve->setSpacing(8);
@@ -131,10 +104,10 @@ CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::
   pair(3, 2, "左:", number(kCroppingLeft));
   pair(3, 3, "右:", number(kCroppingRight));
   pair(4, 0, "锐化:", list(kSharpen, SharpenEntries()));
-  pair(4, 1, "柔化:", list(kBlur, kBlurEntries));
-  pair(4, 2, "色彩:", list(kGreyScale, kColourEntries), 3);
-  pair(5, 0, "源文件:", list(kSourceFiles, kSourceEntries), 7);
-  pair(6, 0, "新文件扩展名:", list(kTargetFiles, kTargetEntries));
+  pair(4, 1, "柔化:", list(kBlur, SoftenEntries()));
+  pair(4, 2, "色彩:", list(kGreyScale, ColourEntries()), 3);
+  pair(5, 0, "源文件:", list(kSourceFiles, SourcePatternEntries()), 7);
+  pair(6, 0, "新文件扩展名:", list(kTargetFiles, NewExtensionEntries()));
   grid->setColumnStretch(8, 1);
 
   auto* left = new QVBoxLayout;

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QSlider>
@@ -23,6 +26,8 @@
 #include "browse/main_frame.h"
 #include "browse/para_bar.h"
 #include "browse/ui_services.h"
+#include "batch/named_settings.h"
+#include "platform/program_paths.h"
 #include "formats/image_file.h"
 #include "tests/test_support.h"
 
@@ -156,6 +161,26 @@ TEST_F(ParaBarTest, RestoreAndRefreshAnnounceOnlyWhatChanged) {
   Bar()->OnRestore();
   QApplication::processEvents();
   EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kSharpen, 0}}));
+}
+
+TEST_F(ParaBarTest, LoadingANamedSettingAnnouncesOnlyWhatItChanged) {
+  CInkbriteView* view = Open("p1.bmp");
+  CParaBlock soft;
+  soft.Assign(AppParams());
+  soft.SetValue(kGamma, 150);
+  soft.SetValue(kSharpen, 2);
+  ASSERT_TRUE(SaveNamedSetting(soft, "Soft", ProgramFilePath(".ini")));
+  // Pick "Soft" in the settings manager once it is up.
+  QTimer::singleShot(0, [] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QComboBox*>(QStringLiteral("name"))->setCurrentText(QStringLiteral("Soft"));
+    dialog->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+  });
+  Bar()->OnLoad();
+  QApplication::processEvents();
+  EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kGamma, 150}, {kSharpen, 2}}));
+  EXPECT_EQ(Bar()->CaptionText(), QStringLiteral("参数：Soft"));
 }
 
 TEST_F(ParaBarTest, AutoPlayStopsAtTheLastFileWithTheMenuUnchecked) {

@@ -1,0 +1,65 @@
+#include "browse/param_lists.h"
+
+#include <string_view>
+
+#include "batch/cli_host.h"
+
+namespace inkbrite {
+
+const QStringList& SharpenEntries() {
+  static const QStringList entries = [] {
+    QStringList list{QStringLiteral("无")};
+    for (int level = 1; level <= 9; ++level) {
+      list << QStringLiteral("%1级").arg(level, 2, 10, QLatin1Char('0'));
+    }
+    return list;
+  }();
+  return entries;
+}
+
+const QStringList& SoftenEntries() {
+  static const QStringList entries = {QStringLiteral("无"), QStringLiteral("一般"),
+                                      QStringLiteral("强")};
+  return entries;
+}
+
+const QStringList& ColourEntries() {
+  static const QStringList entries = {
+      QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"), QStringLiteral("保持原样"),
+      QStringLiteral("256色"),    QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
+      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
+  return entries;
+}
+
+const QStringList& FilterEntries() {
+  static const QStringList entries = {QStringLiteral("bilinear"), QStringLiteral("bicubic"),
+                                      QStringLiteral("nearest")};
+  return entries;
+}
+
+const QStringList& SourcePatternEntries() {
+  static const QStringList entries = {
+      QString::fromUtf8(kCliDefaultPatterns.data(), static_cast<qsizetype>(kCliDefaultPatterns.size())),
+      QStringLiteral("*.jpg;*.jpeg"),
+      QStringLiteral("*.gif"),
+      QStringLiteral("*.ufo"),
+      QStringLiteral("*.bmp;*.dib"),
+      QStringLiteral("*.png"),
+      QStringLiteral("*.tif;*.tiff"),
+      QStringLiteral("*.wmf;*.emf"),
+      QStringLiteral("*.jp2;*.j2k;*.jpc")};
+  return entries;
+}
+
+const QStringList& NewExtensionEntries() {
+  static const QStringList entries = [] {
+    QStringList list;
+    for (std::string_view ext : kCliExtensions) {
+      list << QString::fromLatin1(ext.data(), static_cast<qsizetype>(ext.size()));
+    }
+    return list;
+  }();
+  return entries;
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,24 @@
+// The entries of the parameter drop-down lists, shared by the parameter bar,
+// the batch dialog and the settings manager. A list's index is the value of
+// its slot.
+#pragma once
+
+#include <QStringList>
+
+namespace inkbrite {
+
+// Sharpen (slot Sharpen): "无", "01级" ... "09级".
+const QStringList& SharpenEntries();
+// Soften (slot Blur): "无", "一般", "强".
+const QStringList& SoftenEntries();
+// Colour mode (slot GreyScale): "彩色漫画" ... "单色".
+const QStringList& ColourEntries();
+// Resampling filter (slot ResizeType): "bilinear", "bicubic", "nearest".
+const QStringList& FilterEntries();
+// The batch job's source patterns (slot SourceFiles); the first is the
+// command-line converter's default.
+const QStringList& SourcePatternEntries();
+// The batch job's new extensions (slot TargetFiles).
+const QStringList& NewExtensionEntries();
+
+}  // namespace inkbrite
