@@ -9,6 +9,7 @@
 #include "core/byte_io.h"
 #include "core/dib_image.h"
 #include "core/dib_layout.h"
+#include "core/limits.h"
 
 namespace inkbrite {
 namespace {
@@ -86,6 +87,10 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
     return false;
   }
   info.height = static_cast<int32_t>(height);
+  // Pixel count and the file's size: an RLE file can claim a huge picture
+  // in a few bytes (its deltas and end codes skip pixels), and the whole
+  // picture would be allocated before that shows.
+  if (!DecodeWithinLimits(info.width, info.height, size)) return false;
 
   switch (info.compression) {
     case kRgb:

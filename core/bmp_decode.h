@@ -23,8 +23,9 @@ namespace inkbrite {
 // unknown header size or depth, dimensions of 0, negative width or above
 // 65535, a colour table or pixel rows beyond the end of the file, RLE runs
 // past a row, the picture or the data, a top-down RLE file, an empty
-// bit-field mask, compression other than 0 to 3, or more than 2^31 bytes of
-// pixels. *fileBitCount receives the depth given in the file.
+// bit-field mask, compression other than 0 to 3, or a picture beyond the
+// readers' limits (core/limits.h: pixel count, bytes, pixels per byte of
+// the file). *fileBitCount receives the depth given in the file.
 bool DecodeBmp(const uint8_t* data, size_t size, std::vector<uint8_t>& dib, int* fileBitCount);
 
 }  // namespace inkbrite

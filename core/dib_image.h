@@ -32,13 +32,14 @@
 #include <filesystem>
 #include <vector>
 
+#include "core/limits.h"
+
 namespace inkbrite {
 
 class CxImage;
 
-// Limits of an in-memory picture. A file that claims more is refused.
-inline constexpr int32_t kMaxDibDimension = 65535;
-inline constexpr uint64_t kMaxDibBytes = uint64_t{1} << 31;
+// Limits of an in-memory picture (kMaxDibDimension per side, kMaxDibBytes
+// for the block) live with the readers' limits in core/limits.h.
 
 // One colour table entry as it is stored in a DIB.
 struct RgbQuad {

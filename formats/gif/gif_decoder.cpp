@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/limits.h"
 #include "formats/gif/gif_codec.h"
 #include "platform/file_io.h"
 
@@ -107,11 +108,11 @@ bool NextImage(GifFileType* gif, int* transparent) {
   }
 }
 
-bool FitsAs24Bit(int64_t width, int64_t height) {
-  return width <= kMaxDibDimension && height <= kMaxDibDimension &&
-         40 + static_cast<uint64_t>(DibImage::RowBytesFor(width, 24)) *
-                  static_cast<uint64_t>(height) <=
-             kMaxDibBytes;
+// Within the readers' limits, and no more pixels than LZW data of the file's
+// size can give (a 12-bit code yields at most 4096 pixels); a truncated
+// file fails only when its data runs out, after the picture was allocated.
+bool FitsAs24Bit(int64_t width, int64_t height, size_t fileSize) {
+  return DecodeWithinLimits(width, height, fileSize);
 }
 
 // The colour table entries of the file, the table size that gives the
@@ -253,7 +254,7 @@ bool DecodeFirstImage(const uint8_t* data, size_t size, CxImage& out) {
     return false;
   }
   const GifImageDesc desc = gif->Image;  // the next descriptor overwrites it
-  if (!FitsAs24Bit(desc.Width, desc.Height)) {
+  if (!FitsAs24Bit(desc.Width, desc.Height, size)) {
     out.SetLastError("GIF: picture too large");
     return false;
   }
@@ -280,7 +281,7 @@ bool DecodeFirstImage(const uint8_t* data, size_t size, CxImage& out) {
   if (gif->SColorMap == nullptr && desc.Width != gif->SWidth && desc.Height != gif->SHeight) {
     int ignored = -1;
     if (NextImage(gif.get(), &ignored)) {
-      if (!FitsAs24Bit(gif->SWidth, gif->SHeight) ||
+      if (!FitsAs24Bit(gif->SWidth, gif->SHeight, size) ||
           !DrawOnCanvas(gif->SWidth, gif->SHeight, desc.Left, desc.Top, out)) {
         out.Destroy();
         out.SetLastError("GIF: canvas too large");

@@ -64,4 +64,7 @@ int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int 
 // than 11 bytes give 0.
 int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
+// ReadUfoFile on bytes already in memory (copied: the caller's are kept).
+int DecodeUfoBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+
 }  // namespace inkbrite

@@ -33,6 +33,8 @@ class JpegInput {
   // Reads up to `size` bytes; returns the count read, 0 at the end or on a
   // read error.
   virtual size_t Read(uint8_t* buffer, size_t size) = 0;
+  // The size of the whole input in bytes, for the limits of core/limits.h.
+  virtual uint64_t Size() const = 0;
 };
 
 // Sets `err` up as the library's standard error manager with two entries

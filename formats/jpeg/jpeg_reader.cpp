@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/jpeg/jpeg_codec.h"
+#include "core/limits.h"
 #include "formats/jpeg/jpeg_pvt.h"
 
 namespace inkbrite {
@@ -22,8 +23,7 @@ namespace {
 
 // A progressive file may repeat scans without end, each one a pass over the
 // whole picture: a few kilobytes could then keep the decoder busy for hours.
-// Real files have about ten scans.
-constexpr int kMaxScans = 500;
+// Real files have about ten scans; the bound is kMaxJpegScans.
 // Message code of that refusal (libjpeg's own codes are all positive).
 constexpr int32_t kTooManyScansCode = -1;
 
@@ -39,7 +39,7 @@ void DropMessage(j_common_ptr) {}
 
 void LimitScans(j_common_ptr cinfo) {
   if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
     throw CJPEGException(kTooManyScansCode, "Too many scans in the JPEG file");
   }
 }
@@ -89,8 +89,13 @@ void TermSource(j_decompress_ptr) {}
 
 class FileInput final : public JpegInput {
  public:
-  explicit FileInput(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {}
+  explicit FileInput(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    m_size = ec ? 0 : static_cast<uint64_t>(size);
+  }
   bool IsOpen() const { return m_stream.is_open(); }
+  uint64_t Size() const override { return m_size; }
 
   size_t Read(uint8_t* buffer, size_t size) override {
     try {
@@ -104,6 +109,7 @@ class FileInput final : public JpegInput {
 
  private:
   std::ifstream m_stream;
+  uint64_t m_size = 0;
 };
 
 class MemoryInput final : public JpegInput {
@@ -116,6 +122,7 @@ class MemoryInput final : public JpegInput {
     m_pos += count;
     return count;
   }
+  uint64_t Size() const override { return m_size; }
 
  private:
   const uint8_t* m_data;
@@ -153,10 +160,25 @@ void ConvertRow(const JSAMPLE* in, uint8_t* out, JDIMENSION width, int component
 
 // The decoding steps; library errors leave as CJPEGException. False when the
 // picture is too large for a DibImage.
-bool Decode(jpeg_decompress_struct& cinfo, DibImage& image, int* greySource) {
+bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
+            int* greySource) {
   jpeg_read_header(&cinfo, TRUE);
   cinfo.dct_method = JDCT_FLOAT;
-  // Refused here, before the library sizes its buffers for the picture.
+  // Refused here, before the library sizes its buffers for the picture. A
+  // progressive or multi-scan file keeps every DCT coefficient of the
+  // picture (2 bytes per sample of each component); truncated data counts
+  // as success, so only the pixels-per-byte bound stops a header that claims
+  // a huge picture.
+  const uint64_t pixels = uint64_t{cinfo.image_width} * cinfo.image_height;
+  const uint64_t coefficients =
+      cinfo.progressive_mode || jpeg_has_multiple_scans(&cinfo)
+          ? 2 * pixels * static_cast<uint64_t>(std::max(cinfo.num_components, 1))
+          : 0;
+  if (!DecodeWithinLimits(cinfo.image_width, cinfo.image_height, inputBytes, coefficients)) {
+    return false;
+  }
+  // The library's own allocations are held to the same bound.
+  cinfo.mem->max_memory_to_use = static_cast<long>(kMaxDecoderBytes);
   if (!image.Create(static_cast<int32_t>(cinfo.image_width),
                     static_cast<int32_t>(cinfo.image_height), 24)) {
     return false;
@@ -237,7 +259,7 @@ int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource) {
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
     AttachSource(&cinfo, input);
-    ok = Decode(cinfo, image, greySource);
+    ok = Decode(cinfo, input.Size(), image, greySource);
   } catch (const std::exception&) {
     ok = false;  // CJPEGException, or no memory for the row buffer
   }

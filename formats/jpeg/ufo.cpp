@@ -1,6 +1,7 @@
 // UFO files: JPEG files whose first ten bytes were overwritten. Putting the
 // JFIF start back makes them ordinary JPEG data again.
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "formats/jpeg/jpeg_codec.h"
@@ -19,6 +20,18 @@ int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySou
   std::vector<uint8_t> bytes;
   // Compressed data larger than the largest picture accepted is not read.
   if (!ReadFileBytes(path, kMaxDibBytes, bytes) || bytes.size() < 11) return 0;
+  std::copy(std::begin(kJfifStart), std::end(kJfifStart), bytes.begin());
+  return ReadJpegMemory(bytes.data(), bytes.size(), image, greySource);
+}
+
+int DecodeUfoBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  if (data == nullptr || size < 11) return 0;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.assign(data, data + size);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   std::copy(std::begin(kJfifStart), std::end(kJfifStart), bytes.begin());
   return ReadJpegMemory(bytes.data(), bytes.size(), image, greySource);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/limits.h"
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/jpeg2000/jp2_pvt.h"
 #include "platform/file_io.h"
@@ -18,10 +19,15 @@ namespace {
 constexpr uint64_t kMaxFileBytes = uint64_t{1} << 31;
 
 // The library holds every decoded sample as a 32-bit integer, for every
-// component. The header's sample count (all components) is held to the
-// same bound as the picture's bytes, so a file with many components cannot
-// make the decoder take many times the memory of the picture it delivers.
-constexpr uint64_t kMaxDecodedSamples = kMaxDibBytes;
+// component: the header's samples (all components) times 4 are held to
+// kMaxDecoderBytes, so a file with many components cannot make the decoder
+// take many times the memory of the picture it delivers.
+constexpr uint64_t kBytesPerDecodedSample = 4;
+
+// Every tile of a complete code stream has a tile-part header of at least
+// 14 bytes (SOT and SOD markers); the library keeps a record of some
+// kilobytes for every tile the header announces.
+constexpr uint64_t kMinTileBytes = 14;
 
 constexpr uint8_t kJp2Signature[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
                                        0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
@@ -73,7 +79,7 @@ uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
 // Component sizes from the header's image area, as the decoder will make
 // them; false when a size or the memory they need is beyond the limits.
-bool HeaderWithinLimits(const opj_image_t& header) {
+bool HeaderWithinLimits(const opj_image_t& header, size_t fileSize) {
   if (header.numcomps == 0 || header.comps == nullptr) return false;
   if (header.x1 <= header.x0 || header.y1 <= header.y0) return false;
   uint64_t samples = 0;
@@ -82,17 +88,27 @@ bool HeaderWithinLimits(const opj_image_t& header) {
     if (comp.dx == 0 || comp.dy == 0) return false;
     const uint64_t w = CeilDiv(header.x1, comp.dx) - CeilDiv(header.x0, comp.dx);
     const uint64_t h = CeilDiv(header.y1, comp.dy) - CeilDiv(header.y0, comp.dy);
-    if (c == 0) {
-      if (w == 0 || h == 0 || w > kMaxDibDimension || h > kMaxDibDimension) return false;
-      if (static_cast<uint64_t>(DibImage::RowBytesFor(static_cast<int64_t>(w), 24)) * h >
-          kMaxDibBytes) {
-        return false;
-      }
+    if (c == 0 && !ImageSizeWithinLimits(static_cast<int64_t>(std::min<uint64_t>(w, INT32_MAX)),
+                                         static_cast<int64_t>(std::min<uint64_t>(h, INT32_MAX)))) {
+      return false;
     }
     samples += w * h;
-    if (samples > kMaxDecodedSamples) return false;
+    if (samples * kBytesPerDecodedSample > kMaxDecoderBytes) return false;
   }
-  return true;
+  // All samples against the file's size, as pixels are: empty packets let a
+  // few bytes stand for a whole picture, and truncated streams are decoded
+  // as far as they go, so without this a tiny file could claim gigabytes.
+  return samples / kMaxPixelsPerInputByte <= fileSize;
+}
+
+// The tile grid against the file's size: no more tiles than the file could
+// hold tile-part headers for.
+bool TilesWithinLimits(opj_codec_t* codec, size_t fileSize) {
+  opj_codestream_info_v2_t* info = opj_get_cstr_info(codec);
+  if (info == nullptr) return false;
+  const uint64_t tiles = uint64_t{info->tw} * info->th;
+  opj_destroy_cstr_info(&info);
+  return tiles >= 1 && tiles <= std::max<uint64_t>(1, fileSize / kMinTileBytes);
 }
 
 // Deliberate rule: samples of more than 8 bits are scaled to 8 bits by their
@@ -135,8 +151,7 @@ int ToDib(const opj_image_t& decoded, DibImage& image, int& grey) {
   const opj_image_comp_t& c0 = decoded.comps[0];
   const uint32_t w = c0.w;
   const uint32_t h = c0.h;
-  if (w == 0 || h == 0 || w > kMaxDibDimension || h > kMaxDibDimension) return 0;
-  if (!Covers(c0, w, h)) return 0;
+  if (!ImageSizeWithinLimits(w, h) || !Covers(c0, w, h)) return 0;
   const bool colour = decoded.numcomps == 3 &&
                       decoded.comps[1].dx == c0.dx && decoded.comps[2].dx == c0.dx &&
                       decoded.comps[1].dy == c0.dy && decoded.comps[2].dy == c0.dy &&
@@ -202,7 +217,10 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   opj_image_t* raw = nullptr;
   const bool headerRead = opj_read_header(stream.get(), codec.get(), &raw) != OPJ_FALSE;
   ImagePtr decoded(raw);
-  if (!headerRead || !decoded || !HeaderWithinLimits(*decoded)) return 0;
+  if (!headerRead || !decoded || !HeaderWithinLimits(*decoded, size) ||
+      !TilesWithinLimits(codec.get(), size)) {
+    return 0;
+  }
   if (!opj_decode(codec.get(), stream.get(), decoded.get())) return 0;
 
   int grey = 0;

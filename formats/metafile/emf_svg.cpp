@@ -3,6 +3,7 @@
 // The converter's SVG namespace prefix stays unset: with a prefix the
 // library leaks a copy of it on every call. Its output buffer is ours to
 // free, also when it reports a failure after writing part of a document.
+#include <dlfcn.h>
 #include <emf2svg.h>
 
 #include <climits>
@@ -12,8 +13,73 @@
 
 namespace inkbrite::metafile {
 
+namespace {
+
+constexpr uint32_t kEmrHeader = 1;
+constexpr uint32_t kEmrEof = 14;
+constexpr size_t kHeaderDescriptionAt = 60;  // nDescription, then offDescription
+
+uint32_t U32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// libemf2svg draws each record from the fields it holds without checking
+// them against the record's size: a header whose description lies past the
+// end of the file, or any record whose counts reach beyond it, is read out
+// of bounds. libUEMF, which it is built on, exports the check for each
+// record type (U_emf_record_safe, declared in its uemf_safe.h, which Debian
+// does not ship); it is looked up in the already loaded library.
+using RecordCheck = int (*)(const char* record);
+RecordCheck FindRecordCheck() {
+  static const RecordCheck check =
+      reinterpret_cast<RecordCheck>(dlsym(RTLD_DEFAULT, "U_emf_record_safe"));
+  return check;
+}
+
+// Record types libUEMF has no check for: it would print a warning for each
+// (and pass it), so they are not handed to it.
+bool HasRecordCheck(uint32_t type) {
+  switch (type) {
+    case 69: case 96: case 97: case 102: case 103: case 105: case 106: case 107: case 109:
+    case 110: case 111: case 112: case 113: case 117: case 119: case 120: case 121:
+      return false;
+    default:
+      return type >= 1 && type <= 122;
+  }
+}
+
+// True when the records, from the header to the end-of-file record, each
+// lie inside the file and pass libUEMF's check of their fields. The
+// converter then reads nothing outside the buffer.
+bool RecordsAreSound(const uint8_t* data, size_t size) {
+  const RecordCheck check = FindRecordCheck();
+  size_t at = 0;
+  for (;;) {
+    if (size - at < 8) return false;  // no end-of-file record
+    const uint8_t* record = data + at;
+    const uint32_t type = U32(record);
+    const uint32_t length = U32(record + 4);
+    if (length < 8 || length % 4 != 0 || length > size - at) return false;
+    if ((at == 0) != (type == kEmrHeader)) return false;
+    if (type == kEmrHeader && length >= kHeaderDescriptionAt + 8) {
+      const uint64_t characters = U32(record + kHeaderDescriptionAt);
+      const uint64_t offset = U32(record + kHeaderDescriptionAt + 4);
+      if (characters != 0 && (offset > length || (length - offset) / 2 < characters)) return false;
+    }
+    if (check != nullptr && HasRecordCheck(type) &&
+        check(reinterpret_cast<const char*>(record)) == 0) {
+      return false;
+    }
+    if (type == kEmrEof) return true;
+    at += length;
+  }
+}
+
+}  // namespace
+
 bool EmfToSvg(const uint8_t* data, size_t size, PictureSize pictureSize, std::string& svg) {
   if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
+  if (!RecordsAreSound(data, size)) return false;
   generatorOptions options = {};
   options.nameSpace = nullptr;
   options.verbose = false;

@@ -13,8 +13,8 @@
 // - EMF: the header's frame rectangle, which is already in HIMETRIC.
 // - WMF without the placeable header carries no physical size: libwmf's
 //   display size at 96 dots per inch is used (the extent of what it draws).
-// Pictures above kMaxDibDimension per side or kMaxDibBytes are refused
-// before anything is drawn.
+// Pictures beyond the readers' limits (core/limits.h), including more pixels
+// than the file's size can stand for, are refused before anything is drawn.
 //
 // Nothing is printed; any failure gives 0 and leaves the image unchanged. The
 // grey-source flag is always 0 (a drawing has no grey source).

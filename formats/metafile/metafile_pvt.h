@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/dib_image.h"
+#include "core/limits.h"
 
 namespace inkbrite::metafile {
 
@@ -21,7 +22,8 @@ struct PictureSize {
 // in 32 bits.
 int64_t MulDiv(int64_t a, int64_t b, int64_t c);
 
-// True when a 24-bit picture of this size stays within the image limits.
+// True when a 24-bit picture of this size stays within the readers' limits
+// (ImageSizeWithinLimits of core/limits.h).
 bool SizeFits(int64_t width, int64_t height);
 
 // WMF (placeable or not) to SVG with libwmf. `pictureSize` holds the size

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/limits.h"
 #include "formats/metafile/metafile_codec.h"
 #include "formats/metafile/metafile_pvt.h"
 #include "platform/file_io.h"
@@ -108,13 +109,7 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
   return negative ? -q : q;
 }
 
-bool SizeFits(int64_t width, int64_t height) {
-  if (width <= 0 || height <= 0 || width > kMaxDibDimension || height > kMaxDibDimension)
-    return false;
-  const uint64_t bytes = 40 + static_cast<uint64_t>(DibImage::RowBytesFor(width, 24)) *
-                                  static_cast<uint64_t>(height);
-  return bytes <= kMaxDibBytes;
-}
+bool SizeFits(int64_t width, int64_t height) { return ImageSizeWithinLimits(width, height); }
 
 }  // namespace metafile
 
@@ -134,17 +129,31 @@ int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* gr
     std::string svg;
     std::unique_lock converterLock(g_converterMutex);
     if (IsPlaceableWmf(data, size)) {
-      if (!HeaderSize(data, size, pictureSize) || !WmfToSvg(data, size, pictureSize, svg))
+      if (!HeaderSize(data, size, pictureSize) ||
+          !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
+                              kMaxMetafilePixelsPerByte) ||
+          !WmfToSvg(data, size, pictureSize, svg))
         return 0;
     } else if (IsPlainWmf(data, size)) {
       if (!WmfToSvg(data, size, pictureSize, svg)) return 0;
     } else if (IsEmf(data, size)) {
-      if (!HeaderSize(data, size, pictureSize) || !EmfToSvg(data, size, pictureSize, svg))
+      if (!HeaderSize(data, size, pictureSize) ||
+          !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
+                              kMaxMetafilePixelsPerByte) ||
+          !EmfToSvg(data, size, pictureSize, svg))
         return 0;
     } else {
       return 0;
     }
     converterLock.unlock();
+    // A drawing's size is whatever its header says: a file of a few hundred
+    // bytes claiming a picture of tens of millions of pixels only costs time
+    // to draw (every tile draws the whole document), and is refused by the
+    // metafiles' pixels-per-byte bound.
+    if (!DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
+                            kMaxMetafilePixelsPerByte)) {
+      return 0;
+    }
     DibImage picture;
     if (!RasteriseSvg(svg, pictureSize, picture)) return 0;
     image = std::move(picture);

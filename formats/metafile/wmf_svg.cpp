@@ -12,6 +12,9 @@
 //   (about once per byte read while scanning), stops a pass that runs past a
 //   budget of calls (twice the file size plus some slack: a sound file reads
 //   each byte once per pass) or past a time limit;
+// - the header's largest record size, which sizes a buffer before anything
+//   is read, is held to the file's size, and embedded bitmaps are held to
+//   the readers' limits (PrepareForLibwmf);
 // - its SVG device writes the metafile's text bytes as they are: ANSI
 //   (Windows-1252) bytes that are not UTF-8, and '&' or '<' unescaped, which
 //   make the document unreadable for any XML parser. Text content is
@@ -21,10 +24,14 @@
 #include <libwmf/api.h>
 #include <libwmf/svg.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/metafile/metafile_pvt.h"
 
@@ -35,7 +42,7 @@ namespace {
 constexpr double kScreenDpi = 96.0;
 // libwmf's device coordinates are points.
 constexpr double kPointsPerInch = 72.0;
-constexpr auto kPlayTimeLimit = std::chrono::seconds(20);
+constexpr auto kPlayTimeLimit = std::chrono::seconds(kMaxMetafilePlaySeconds);
 
 char kDejaVuDir[] = "/usr/share/fonts/truetype/dejavu";
 char* kFontDirs[] = {kDejaVuDir, nullptr};
@@ -144,10 +151,91 @@ std::string CleanSvg(const char* text, size_t length) {
   return out;
 }
 
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+
+// Where the device-independent bitmap starts in a record that carries one
+// (bytes after the 6-byte record header), 0 for other records.
+size_t BitmapOffset(uint32_t function, uint32_t recordWords) {
+  switch (function) {
+    case 0x0940: return recordWords > 12 ? 16 : 0;  // DIBBITBLT with a bitmap
+    case 0x0B41: return recordWords > 13 ? 20 : 0;  // DIBSTRETCHBLT with a bitmap
+    case 0x0F43: return 22;                         // STRETCHDIB
+    case 0x0142: return 4;                          // DIBCREATEPATTERNBRUSH
+    case 0x0D33: return 18;                         // SETDIBTODEV
+    default: return 0;
+  }
+}
+
+// Makes a WMF safe for libwmf, in the copy handed to it:
+// - the header's largest record size (in 16-bit words) sizes libwmf's
+//   parameter buffer before any record is read, so a header of 40 bytes
+//   could make it ask for gigabytes; no record is larger than the file, so
+//   it is held to the file's word count;
+// - libwmf allocates the pixels and the colour table of every embedded
+//   bitmap at the sizes its header claims before reading them; a bitmap
+//   beyond the readers' limits, or one claiming more pixels (8 per byte uncompressed) or
+//   colours than its record's bytes can stand for, refuses the whole file.
+// False when there is no complete WMF header or a bitmap is refused.
+bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
+  constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
+  constexpr size_t kPlaceableBytes = 22;
+  constexpr size_t kHeaderBytes = 18;
+  constexpr size_t kMaxRecordAt = 12;
+  const size_t size = wmf.size();
+  const size_t header = size >= 4 && Le32(wmf.data()) == kPlaceableKey ? kPlaceableBytes : 0;
+  if (size < header + kHeaderBytes) return false;
+  uint8_t* maxRecord = wmf.data() + header + kMaxRecordAt;
+  const uint32_t words = static_cast<uint32_t>(std::min<size_t>((size - header) / 2, UINT32_MAX));
+  if (Le32(maxRecord) > words) {
+    for (int i = 0; i < 4; ++i) maxRecord[i] = static_cast<uint8_t>(words >> (8 * i));
+  }
+
+  size_t at = header + 2 * static_cast<size_t>(Le16(wmf.data() + header + 2));
+  while (at <= size && size - at >= 6) {
+    const uint8_t* record = wmf.data() + at;
+    const uint64_t bytes = 2 * uint64_t{Le32(record)};
+    const uint32_t function = Le16(record + 4);
+    if (bytes < 6 || bytes > size - at || function == 0) break;  // libwmf stops there too
+    const size_t offset = BitmapOffset(function, static_cast<uint32_t>(bytes / 2));
+    if (offset != 0 && 6 + offset + 16 <= bytes) {
+      const uint8_t* dib = record + 6 + offset;
+      const uint32_t infoSize = Le32(dib);
+      int64_t width = 0;
+      int64_t height = 0;
+      bool compressed = false;
+      if (infoSize == 12) {
+        width = Le16(dib + 4);
+        height = Le16(dib + 6);
+      } else {
+        width = static_cast<int32_t>(Le32(dib + 4));
+        height = static_cast<int32_t>(Le32(dib + 8));
+        compressed = 6 + offset + 20 <= bytes && Le32(dib + 16) != 0;
+        // libwmf allocates the colour table the header claims: it must be
+        // in the record.
+        if (6 + offset + 36 <= bytes && uint64_t{Le32(dib + 32)} * 4 > bytes) return false;
+      }
+      // Uncompressed rows must all be in the record: at least one bit per
+      // pixel.
+      if (!DecodeWithinLimits(width, height < 0 ? -height : height, bytes, 0,
+                              compressed ? kMaxPixelsPerInputByte : 8)) {
+        return false;
+      }
+    }
+    at += static_cast<size_t>(bytes);
+  }
+  return true;
+}
+
 }  // namespace
 
-bool WmfToSvg(const uint8_t* data, size_t size, PictureSize& pictureSize, std::string& svg) {
-  if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
+bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::string& svg) {
+  if (bytes == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
+  std::vector<uint8_t> wmf(bytes, bytes + size);
+  if (!PrepareForLibwmf(wmf)) return false;
+  unsigned char* const data = wmf.data();
 
   wmfMapping mappings[sizeof(kFontPairs) / sizeof(kFontPairs[0]) + 1] = {};
   for (size_t i = 0; i < sizeof(kFontPairs) / sizeof(kFontPairs[0]); ++i) {
@@ -172,8 +260,7 @@ bool WmfToSvg(const uint8_t* data, size_t size, PictureSize& pictureSize, std::s
   budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
   wmf_status_function(API, &budget, StatusCallback);
 
-  // libwmf reads the buffer only.
-  if (wmf_mem_open(API, const_cast<unsigned char*>(data), static_cast<long>(size)) != wmf_E_None)
+  if (wmf_mem_open(API, data, static_cast<long>(size)) != wmf_E_None)
     return false;
   wmfD_Rect box = {};
   if (wmf_scan(API, 0, &box) != wmf_E_None) return false;
@@ -187,7 +274,10 @@ bool WmfToSvg(const uint8_t* data, size_t size, PictureSize& pictureSize, std::s
     unsigned int height = 0;
     if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None)
       return false;
-    if (!SizeFits(width, height)) return false;
+    if (!SizeFits(width, height) ||
+        !DecodeWithinLimits(width, height, size, 0, kMaxMetafilePixelsPerByte)) {
+      return false;
+    }
     pictureSize.width = static_cast<int32_t>(width);
     pictureSize.height = static_cast<int32_t>(height);
   } else {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/limits.h"
 #include "formats/png/png_codec.h"
 #include "formats/png/png_pvt.h"
 #include "platform/file_io.h"
@@ -39,21 +40,55 @@ uint32_t ReadBe32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-// True unless a chunk before IEND claims more bytes than the file has left.
-// Such a file is truncated and would fail anyway, but only after libpng had
-// allocated and cleared a buffer of the claimed size for a text or profile
-// chunk: up to 2 GB for a file of 57 bytes. The walk costs a few reads per
-// chunk.
-bool ChunksFitTheFile(const uint8_t* data, size_t size) {
+// What the chunk walk finds before libpng reads anything.
+struct ChunkSummary {
+  bool fits = true;         // no chunk before IEND claims more than the file has
+  uint64_t rawBytes = 0;    // filtered image data IHDR calls for (0: no IHDR seen)
+  uint64_t idatBytes = 0;   // compressed image data present
+};
+
+// Bytes of filtered (not yet decompressed) image data a non-interlaced
+// picture needs: a filter byte and the packed samples of every row.
+// Interlaced pictures need a little more. 0 for an unknown colour type.
+uint64_t RawImageBytes(uint32_t width, uint32_t height, int bitDepth, int colourType) {
+  int channels = 0;
+  switch (colourType) {
+    case 0: case 3: channels = 1; break;
+    case 2: channels = 3; break;
+    case 4: channels = 2; break;
+    case 6: channels = 4; break;
+    default: return 0;
+  }
+  const uint64_t rowBits = uint64_t{width} * static_cast<uint64_t>(channels * bitDepth);
+  return uint64_t{height} * (1 + (rowBits + 7) / 8);
+}
+
+// Walks the chunks up to IEND. A chunk before IEND that claims more bytes
+// than the file has left marks a truncated file that would fail anyway, but
+// only after libpng had allocated and cleared a buffer of the claimed size
+// for a text or profile chunk: up to 2 GB for a file of 57 bytes. The walk
+// costs a few reads per chunk.
+ChunkSummary SummariseChunks(const uint8_t* data, size_t size) {
+  ChunkSummary summary;
   size_t at = 8;  // past the signature, which libpng checks
   while (at <= size && size - at >= 8) {
     const size_t length = ReadBe32(data + at);
     const size_t left = size - at - 8;  // after the length and type
-    if (length > left || left - length < 4) return false;  // data and CRC
-    if (std::memcmp(data + at + 4, "IEND", 4) == 0) break;
+    if (length > left || left - length < 4) {  // data and CRC
+      summary.fits = false;
+      break;
+    }
+    const uint8_t* type = data + at + 4;
+    if (std::memcmp(type, "IEND", 4) == 0) break;
+    if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13 && summary.rawBytes == 0) {
+      const uint8_t* h = type + 4;
+      summary.rawBytes = RawImageBytes(ReadBe32(h), ReadBe32(h + 4), h[8], h[9]);
+    } else if (std::memcmp(type, "IDAT", 4) == 0) {
+      summary.idatBytes += length;
+    }
     at += 12 + length;
   }
-  return true;  // a shorter tail is left to libpng to report
+  return summary;  // a shorter tail is left to libpng to report
 }
 
 struct PngLayout {
@@ -115,7 +150,8 @@ void ReadRows(png_structp png, uint8_t* topRow, ptrdiff_t stride, uint32_t heigh
 }
 
 int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
-  if (!ChunksFitTheFile(data, size)) return 0;
+  const ChunkSummary chunks = SummariseChunks(data, size);
+  if (!chunks.fits) return 0;
   PngReadHandle handle;
   if (handle.png == nullptr || handle.info == nullptr) return 0;
   png_structp png = handle.png;
@@ -131,7 +167,14 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
       layout.rowBytes != static_cast<size_t>(layout.width) * 3) {
     return 0;
   }
-  // Create refuses sizes beyond the limits before allocating.
+  // Beyond the limits, or more image data than the compressed data present
+  // can inflate to (deflate gives at most kMaxDeflateRatio bytes per byte):
+  // such a file fails when its data runs out, and is refused before the
+  // picture is allocated instead.
+  if (!DecodeWithinLimits(layout.width, layout.height, size) ||
+      (chunks.rawBytes + kMaxDeflateRatio - 1) / kMaxDeflateRatio > chunks.idatBytes) {
+    return 0;
+  }
   if (!image.Create(static_cast<int32_t>(layout.width), static_cast<int32_t>(layout.height), 24)) {
     return 0;
   }

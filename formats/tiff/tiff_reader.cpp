@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "core/limits.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/tiff/tiff_codec.h"
 #include "formats/tiff/tiff_pvt.h"
@@ -390,6 +391,44 @@ bool ApplyOrientation(DibImage& image, uint16_t orientation) {
   }
 }
 
+// The compressed bytes the file's strips or tiles hold, each count taken
+// only as far as the file reaches. Old-style JPEG may keep its data behind
+// its own offset and files without byte counts have them estimated, so
+// those count the whole file.
+uint64_t CompressedBytes(TIFF* tif, uint16_t compression, size_t fileSize) {
+  if (compression == COMPRESSION_OJPEG) return fileSize;
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  uint64_t* counts = nullptr;
+  if (!TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) ||
+      counts == nullptr) {
+    return fileSize;
+  }
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count && total < fileSize; ++i) {
+    total += std::min<uint64_t>(counts[i], fileSize);
+  }
+  return std::min<uint64_t>(total, fileSize);
+}
+
+// The most pixels one compressed byte can give with a compression, at one
+// bit per pixel: a bound for complete data that lets the reader refuse a
+// file claiming a picture far larger than its data. Fax codes spend as
+// little as one bit on a blank row, so for them (and codecs not listed) only
+// the row count is bounded.
+uint64_t MaxPixelsPerByte(uint16_t compression, uint32_t width) {
+  switch (compression) {
+    case COMPRESSION_NONE: return 8;
+    case COMPRESSION_PACKBITS: return 8 * 64;           // 2 bytes give 128
+    case COMPRESSION_LZW: return 8 * 4096;              // a 12-bit code gives 4096 at most
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 8 * kMaxDeflateRatio;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return kMaxPixelsPerInputByte;
+    default: return std::max<uint64_t>(kMaxPixelsPerInputByte, uint64_t{8} * width);
+  }
+}
+
 int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   if (data == nullptr || size < 8) return 0;
   TiffMemoryStream input = TiffMemoryStream::Input(data, size);
@@ -402,14 +441,19 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
   if (width == 0 || height == 0) return 0;
-  if (width > kMaxDibDimension || height > kMaxDibDimension ||
-      uint64_t{width} * height * 4 > kMaxDibBytes)
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+  // The limits, with libtiff's 32-bit RGBA raster as the decoder's memory,
+  // checked against the strip or tile data the file really holds: a file of
+  // a few hundred bytes claiming a page of 16000 x 16000 would otherwise get
+  // its raster of 1 GiB before the first strip fails to read.
+  if (!DecodeWithinLimits(width, height, CompressedBytes(tif.get(), compression, size),
+                          uint64_t{width} * height * 4, MaxPixelsPerByte(compression, width))) {
     return 0;
+  }
   float xRes = 0, yRes = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &xRes) || !(xRes >= 20)) xRes = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yRes) || !(yRes >= 20)) yRes = 0;
-  uint16_t compression = COMPRESSION_NONE;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
 
   // A JPEG fast path counts only when it gives the picture the tags
   // describe; anything else falls back on libtiff's decoder.
@@ -474,8 +518,9 @@ void CorrectPixelAspect(DibImage& image, double xResolution, double yResolution)
     newHeight = height;
     newWidth = std::trunc(width / c);
   }
-  if (newWidth < 10 || newHeight < 10 || newWidth > kMaxDibDimension ||
-      newHeight > kMaxDibDimension)
+  // A stretched picture beyond the readers' limits is left as it is.
+  if (newWidth < 10 || newHeight < 10 ||
+      !ImageSizeWithinLimits(static_cast<int64_t>(newWidth), static_cast<int64_t>(newHeight)))
     return;
   image.ResizeTo(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight));
 }

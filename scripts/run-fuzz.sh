@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Fuzzes every image reader with libFuzzer (clang, AddressSanitizer,
+# UndefinedBehaviorSanitizer):
+#   bash scripts/run-fuzz.sh SECONDS [TARGET...]
+# SECONDS per target (default 60); all targets when none is named. FUZZ_JOBS=2
+# runs two targets at once. Builds in build-fuzz/, seeds each target from the
+# shared corpus, from files our own writers make and from fuzz/regressions/,
+# keeps the growing corpus in build-fuzz/corpus/<target>/ and whatever is
+# found (crash-*, timeout-*, oom-*, leak-*) in build-fuzz/artifacts/<target>/.
+# A target that stops on a finding is started again until its time is used.
+# Prints per target: executions, coverage, and findings.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+SECONDS_PER_TARGET=${1:-60}
+shift || true
+ALL_TARGETS=(bmp jpeg ufo png gif tiff jp2 j2k wmf emf load)
+TARGETS=("$@")
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL_TARGETS[@]}")
+JOBS=${FUZZ_JOBS:-1}
+BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+CORPUS=${INKBRITE_CORPUS_DIR:-$ROOT/../shared/corpus}
+
+CC=${CC:-clang} CXX=${CXX:-clang++}
+export CC CXX
+SAN="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DINKBRITE_FUZZ=ON \
+  -DINKBRITE_BUILD_TESTS=OFF -DINKBRITE_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS="$SAN" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+build_targets=(fuzz_make_seeds)
+for t in "${TARGETS[@]}"; do build_targets+=("fuzz_$t"); done
+cmake --build "$BUILD" -j2 --target "${build_targets[@]}" >"$BUILD/build.log" 2>&1 ||
+  { tail -40 "$BUILD/build.log"; exit 1; }
+
+# Seeds: our writers' files, the corpus by format (files up to 256 KiB: big
+# ones slow every run down and add little), and every reproducer.
+SEEDS=$BUILD/seeds
+rm -rf "$SEEDS"
+mkdir -p "$SEEDS"
+"$BUILD/fuzz/fuzz_make_seeds" "$SEEDS" >/dev/null
+copy_corpus() {  # target, find arguments
+  local t=$1
+  shift
+  mkdir -p "$SEEDS/$t"
+  [ -d "$CORPUS" ] || return 0
+  find "$CORPUS" -type f -size -256k \( "$@" \) -exec cp -t "$SEEDS/$t" {} + 2>/dev/null || true
+}
+copy_corpus bmp -iname '*.bmp'
+copy_corpus jpeg -iname '*.jpg' -o -iname '*.jpeg'
+copy_corpus ufo -iname '*.ufo'
+copy_corpus png -iname '*.png'
+copy_corpus gif -iname '*.gif'
+copy_corpus tiff -iname '*.tif' -o -iname '*.tiff'
+copy_corpus jp2 -iname '*.jp2'
+copy_corpus j2k -iname '*.j2k' -o -iname '*.j2c' -o -iname '*.jpc'
+copy_corpus wmf -iname '*.wmf'
+copy_corpus emf -iname '*.emf'
+copy_corpus load -size -16k \( -iname '*.bmp' -o -iname '*.gif' -o -iname '*.ufo' -o -iname '*.wmf' \
+  -o -iname '*.emf' -o -iname '*.j2k' -o -iname '*.tif' \)
+for t in "${ALL_TARGETS[@]}"; do
+  if [ -d "$ROOT/fuzz/regressions/$t" ]; then
+    mkdir -p "$SEEDS/$t"
+    cp -t "$SEEDS/$t" "$ROOT"/fuzz/regressions/"$t"/* 2>/dev/null || true
+  fi
+done
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+fuzz_one() {
+  local t=$1
+  local corpus=$BUILD/corpus/$t artifacts=$BUILD/artifacts/$t log=$BUILD/logs/$t.log
+  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+  : >"$log"
+  local start now left
+  start=$(date +%s)
+  while :; do
+    now=$(date +%s)
+    left=$((SECONDS_PER_TARGET - (now - start)))
+    [ "$left" -gt 0 ] || break
+    "$BUILD/fuzz/fuzz_$t" -max_total_time="$left" -rss_limit_mb=2048 -timeout=10 \
+      -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$SEEDS/$t" >>"$log" 2>&1 || true
+  done
+  local execs cov found
+  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{s += $2} END {print s + 0}')
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | awk '{print $2}')
+  found=$(find "$artifacts" -type f \( -name 'crash-*' -o -name 'timeout-*' -o -name 'oom-*' \
+    -o -name 'leak-*' \) | wc -l)
+  printf '%-5s executions %10s  cov %6s  crashes %s timeouts %s ooms %s leaks %s  (%s)\n' "$t" "$execs" \
+    "${cov:-?}" "$(find "$artifacts" -name 'crash-*' | wc -l)" \
+    "$(find "$artifacts" -name 'timeout-*' | wc -l)" "$(find "$artifacts" -name 'oom-*' | wc -l)" \
+    "$(find "$artifacts" -name 'leak-*' | wc -l)" "$found found, artifacts in $artifacts"
+}
+
+running=0
+for t in "${TARGETS[@]}"; do
+  fuzz_one "$t" &
+  running=$((running + 1))
+  if [ "$running" -ge "$JOBS" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait
