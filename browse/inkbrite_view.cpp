@@ -194,16 +194,16 @@ int CInkbriteView::PrepareRoutine() {
     SetDisplayed(std::move(page));
     ++m_renderCount;
     // The repaint is posted, never waited for, so a Stop from the
-    // user-interface thread cannot wait on this thread waiting on it.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          UpdateScrollSizes();
-          viewport()->update();
-        },
-        Qt::QueuedConnection);
+    // user-interface thread cannot wait on this thread waiting on it. (By
+    // name: the posted call then carries nothing made by this thread.)
+    QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
   }
   return 0;
+}
+
+void CInkbriteView::OnPageRendered() {
+  UpdateScrollSizes();
+  viewport()->update();
 }
 
 void CInkbriteView::UpdateScrollSizes() {

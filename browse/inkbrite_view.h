@@ -114,6 +114,10 @@ class CInkbriteView : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
 
+ private slots:
+  // Posted by the preparation thread when a rendering is in place.
+  void OnPageRendered();
+
  private:
   // The worker whose stop request wakes the preparation routine.
   class Worker : public CWorkerThread {
