@@ -65,6 +65,15 @@ bool RecordsAreSound(const uint8_t* data, size_t size) {
       const uint64_t characters = U32(record + kHeaderDescriptionAt);
       const uint64_t offset = U32(record + kHeaderDescriptionAt + 4);
       if (characters != 0 && (offset > length || (length - offset) / 2 < characters)) return false;
+      // With no length the converter reads up to a zero character: it must
+      // find one inside the header.
+      if (characters == 0 && offset != 0) {
+        bool terminated = false;
+        for (uint64_t i = offset; i + 1 < length && !terminated; i += 2) {
+          terminated = record[i] == 0 && record[i + 1] == 0;
+        }
+        if (!terminated) return false;
+      }
     }
     if (check != nullptr && HasRecordCheck(type) &&
         check(reinterpret_cast<const char*>(record)) == 0) {
