@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/limits.h"
@@ -25,9 +26,19 @@ constexpr uint64_t kMaxFileBytes = uint64_t{1} << 31;
 constexpr uint64_t kBytesPerDecodedSample = 4;
 
 // Every tile of a complete code stream has a tile-part header of at least
-// 14 bytes (SOT and SOD markers); the library keeps a record of some
-// kilobytes for every tile the header announces.
+// 14 bytes (SOT and SOD markers), and every component of a tile at least
+// one byte of packets.
 constexpr uint64_t kMinTileBytes = 14;
+
+// While it reads the main header the library keeps a record of every tile
+// the header announces (about 6 KiB, mostly progression-order changes) and
+// one for every component of every tile (about 1 KiB, mostly quantiser step
+// sizes): estimates with room to spare. Those records, which the header
+// alone makes the library allocate, take at most a quarter of
+// kMaxDecoderBytes.
+constexpr uint64_t kTileRecordBytes = 8192;
+constexpr uint64_t kTileComponentRecordBytes = 1536;
+constexpr uint64_t kMaxTileRecordBytes = kMaxDecoderBytes / 4;
 
 constexpr uint8_t kJp2Signature[12] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
                                        0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
@@ -101,14 +112,61 @@ bool HeaderWithinLimits(const opj_image_t& header, size_t fileSize) {
   return samples / kMaxPixelsPerInputByte <= fileSize;
 }
 
-// The tile grid against the file's size: no more tiles than the file could
-// hold tile-part headers for.
-bool TilesWithinLimits(opj_codec_t* codec, size_t fileSize) {
-  opj_codestream_info_v2_t* info = opj_get_cstr_info(codec);
-  if (info == nullptr) return false;
-  const uint64_t tiles = uint64_t{info->tw} * info->th;
-  opj_destroy_cstr_info(&info);
-  return tiles >= 1 && tiles <= std::max<uint64_t>(1, fileSize / kMinTileBytes);
+uint32_t Be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
+
+// The code stream of a JP2 file: the contents of its first top-level
+// "jp2c" box (up to the end of the file when the box claims more). Empty
+// when there is none or a box length before it is broken.
+std::pair<const uint8_t*, size_t> Jp2CodeStream(const uint8_t* data, size_t size) {
+  size_t pos = 0;
+  while (size - pos >= 8) {
+    uint64_t length = Be32(data + pos);
+    size_t header = 8;
+    if (length == 1) {
+      if (size - pos < 16) break;
+      length = Be64(data + pos + 8);
+      header = 16;
+    } else if (length == 0) {
+      length = size - pos;  // the last box, to the end of the file
+    }
+    if (length < header) break;
+    const bool codeStream = std::memcmp(data + pos + 4, "jp2c", 4) == 0;
+    const size_t available = std::min<uint64_t>(length, size - pos);
+    if (codeStream) return {data + pos + header, available - header};
+    if (length >= size - pos) break;
+    pos += static_cast<size_t>(length);
+  }
+  return {nullptr, 0};
+}
+
+// The tile grid of the code stream's SIZ marker, checked before the library
+// reads the header, since reading it already allocates the records of every
+// tile and component. The grid must fit the file: no more tiles and
+// components than a complete file of `fileSize` bytes could hold the headers
+// and packets of, and their records within kMaxTileRecordBytes. False also
+// for a stream without SIZ or an empty grid (which the library refuses too).
+bool TilesWithinLimits(const uint8_t* stream, size_t streamSize, size_t fileSize) {
+  // SOC, then SIZ: Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz,
+  // XTOsiz, YTOsiz, Csiz.
+  if (stream == nullptr || streamSize < 42 ||
+      std::memcmp(stream, kCodeStreamSignature, sizeof kCodeStreamSignature) != 0) {
+    return false;
+  }
+  const uint64_t x1 = Be32(stream + 8);
+  const uint64_t y1 = Be32(stream + 12);
+  const uint64_t tileW = Be32(stream + 24);
+  const uint64_t tileH = Be32(stream + 28);
+  const uint64_t tileX0 = Be32(stream + 32);
+  const uint64_t tileY0 = Be32(stream + 36);
+  const uint64_t components = uint64_t{stream[40]} << 8 | stream[41];
+  if (tileW == 0 || tileH == 0 || x1 <= tileX0 || y1 <= tileY0 || components == 0) return false;
+  const uint64_t tiles = CeilDiv(x1 - tileX0, tileW) * CeilDiv(y1 - tileY0, tileH);
+  if (tiles > fileSize / (kMinTileBytes + components)) return false;
+  return tiles * (kTileRecordBytes + components * kTileComponentRecordBytes) <=
+         kMaxTileRecordBytes;
 }
 
 // Deliberate rule: samples of more than 8 bits are scaled to 8 bits by their
@@ -196,6 +254,10 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
     return 0;
   }
 
+  const auto [stream, streamSize] =
+      format == OPJ_CODEC_JP2 ? Jp2CodeStream(data, size) : std::pair{data, size};
+  if (!TilesWithinLimits(stream, streamSize, size)) return 0;
+
   CodecPtr codec(opj_create_decompress(format));
   if (!codec) return 0;
   opj_set_info_handler(codec.get(), Silent, nullptr);
@@ -206,22 +268,19 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   if (!opj_setup_decoder(codec.get(), &parameters)) return 0;
 
   MemorySource source{data, size, 0};
-  StreamPtr stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
-  if (!stream) return 0;
-  opj_stream_set_read_function(stream.get(), ReadSource);
-  opj_stream_set_skip_function(stream.get(), SkipSource);
-  opj_stream_set_seek_function(stream.get(), SeekSource);
-  opj_stream_set_user_data(stream.get(), &source, nullptr);
-  opj_stream_set_user_data_length(stream.get(), size);
+  StreamPtr input(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+  if (!input) return 0;
+  opj_stream_set_read_function(input.get(), ReadSource);
+  opj_stream_set_skip_function(input.get(), SkipSource);
+  opj_stream_set_seek_function(input.get(), SeekSource);
+  opj_stream_set_user_data(input.get(), &source, nullptr);
+  opj_stream_set_user_data_length(input.get(), size);
 
   opj_image_t* raw = nullptr;
-  const bool headerRead = opj_read_header(stream.get(), codec.get(), &raw) != OPJ_FALSE;
+  const bool headerRead = opj_read_header(input.get(), codec.get(), &raw) != OPJ_FALSE;
   ImagePtr decoded(raw);
-  if (!headerRead || !decoded || !HeaderWithinLimits(*decoded, size) ||
-      !TilesWithinLimits(codec.get(), size)) {
-    return 0;
-  }
-  if (!opj_decode(codec.get(), stream.get(), decoded.get())) return 0;
+  if (!headerRead || !decoded || !HeaderWithinLimits(*decoded, size)) return 0;
+  if (!opj_decode(codec.get(), input.get(), decoded.get())) return 0;
 
   int grey = 0;
   if (!ToDib(*decoded, image, grey)) {

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 // signedness, sample(c, x, y) for their values.
 std::vector<uint8_t> MakeCodeStream(int comps, int prec, bool sgnd, int w, int h,
                                     const std::function<int(int, int, int)>& sample,
-                                    OPJ_CODEC_FORMAT format = OPJ_CODEC_J2K) {
+                                    OPJ_CODEC_FORMAT format = OPJ_CODEC_J2K, int tile = 0) {
   std::vector<opj_image_cmptparm_t> parts(comps);
   for (auto& p : parts) {
     std::memset(&p, 0, sizeof p);
@@ -46,6 +46,10 @@ std::vector<uint8_t> MakeCodeStream(int comps, int prec, bool sgnd, int w, int h
   opj_cparameters_t parameters;
   opj_set_default_encoder_parameters(&parameters);
   parameters.numresolution = 2;
+  if (tile > 0) {
+    parameters.tile_size_on = OPJ_TRUE;
+    parameters.cp_tdx = parameters.cp_tdy = tile;
+  }
   opj_codec_t* codec = opj_create_compress(format);
   opj_setup_encoder(codec, &parameters, image);
   const test::TempDir dir;
@@ -150,6 +154,32 @@ TEST(DecodeJpeg2000Bytes, RefusesPicturesBeyondTheLimitsFromTheHeader) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << w;
     EXPECT_TRUE(image.IsEmpty());
     EXPECT_EQ(grey, -1);
+  }
+}
+
+// The header's tile grid is held to what the file could hold: every tile
+// needs a tile-part header and every component of it packets. A tiled file
+// reads; the same file announcing a tile per pixel is refused before the
+// library allocates the records of thousands of tiles.
+TEST(DecodeJpeg2000Bytes, TileGridsBeyondTheFileAreRefused) {
+  auto noise = [](int c, int x, int y) { return (c * 53 + x * 97 + y * 71 + x * y) & 0xFF; };
+  for (const OPJ_CODEC_FORMAT format : {OPJ_CODEC_J2K, OPJ_CODEC_JP2}) {
+    auto bytes = MakeCodeStream(3, 8, false, 64, 64, noise, format, 16);
+    ASSERT_FALSE(bytes.empty());
+    DibImage image;
+    int grey = -1;
+    ASSERT_EQ(DecodeJpeg2000Bytes(bytes.data(), bytes.size(), image, &grey), 1) << format;
+    EXPECT_EQ(test::PixelAt(image, 37, 50), (test::Bgr{static_cast<uint8_t>(noise(2, 37, 50)),
+                                                        static_cast<uint8_t>(noise(1, 37, 50)),
+                                                        static_cast<uint8_t>(noise(0, 37, 50))}));
+    // The code stream's SIZ marker: XTsiz and YTsiz at 24 and 28.
+    const uint8_t soc[4] = {0xFF, 0x4F, 0xFF, 0x51};
+    const auto siz = std::search(bytes.begin(), bytes.end(), soc, soc + 4) - bytes.begin();
+    ASSERT_LT(siz + 32, static_cast<long>(bytes.size()));
+    Put32(bytes, static_cast<size_t>(siz) + 24, 1);
+    Put32(bytes, static_cast<size_t>(siz) + 28, 1);
+    EXPECT_EQ(DecodeJpeg2000Bytes(bytes.data(), bytes.size(), image, &grey), 0) << format;
+    EXPECT_TRUE(image.IsEmpty());
   }
 }
 
