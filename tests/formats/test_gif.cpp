@@ -108,26 +108,6 @@ std::vector<test::Bgr> Pixels(const DibImage& image) {
   return pixels;
 }
 
-TEST(ReadGifFile, EveryCorpusGifAsTheManifestSays) {
-  const auto rows = test::ReadManifest("gif/");
-  if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
-  // Damaged files for which a partial picture is acceptable too.
-  const std::set<std::string> either{"gif/pillow/test_extents_transparency.gif",
-                                     "gif/derived/hopper-cut-half.gif"};
-  for (const auto& row : rows) {
-    DibImage image;
-    int grey = -1;
-    const int result = ReadGifFile(test::CorpusDir() / row.path, image, &grey);
-    if (row.expect == "fail") {
-      if (!either.count(row.path)) {
-        EXPECT_EQ(result, 0) << row.path;
-      }
-      continue;
-    }
-    test::ExpectLoadedAsListed(row, result, image, grey);
-  }
-}
-
 TEST(ReadGifFile, TwoColourGifDeliversItsTwoColoursAndGreyOnlyWhenNeutral) {
   const std::vector<uint8_t> indices{0, 1, 0, 1, 1, 0};
   const auto colour = GifBuilder(3, 2, {kRed, kBlue}).Image(0, 0, 3, 2, indices).End();

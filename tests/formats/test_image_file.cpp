@@ -31,6 +31,9 @@ TEST(LoadImageFile, EveryCorpusFileOfTheReadFormatsLoadsAsListed) {
       if (!test::EitherResultAccepted(row.path)) {
         EXPECT_EQ(result, 0);
       }
+      if (result == 0) {
+        EXPECT_TRUE(image.IsEmpty());
+      }
       continue;
     }
     ASSERT_EQ(result, 1);

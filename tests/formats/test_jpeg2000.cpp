@@ -63,32 +63,6 @@ std::vector<uint8_t> MakeCodeStream(int comps, int prec, bool sgnd, int w, int h
   return ok ? test::ReadAll(path) : std::vector<uint8_t>{};
 }
 
-TEST(ReadJpeg2000File, EveryCorpusFileAsTheManifestSays) {
-  const auto rows = test::ReadManifest("");
-  if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
-  const std::set<std::string> either{"jpeg2000/derived/relax-cut-half.jp2",
-                                     "jpeg2000/derived/p0_01-cut-half.j2k"};
-  int checked = 0;
-  for (const auto& row : rows) {
-    if (row.formatCode != 8 && row.formatCode != 9) continue;
-    ++checked;
-    DibImage image;
-    int grey = -1;
-    const int result = ReadJpeg2000File(test::CorpusDir() / row.path, image, &grey);
-    if (row.expect == "fail") {
-      if (!either.count(row.path)) {
-        EXPECT_EQ(result, 0) << row.path;
-      }
-      if (result == 0) {
-        EXPECT_TRUE(image.IsEmpty()) << row.path;
-      }
-      continue;
-    }
-    test::ExpectLoadedAsListed(row, result, image, grey);
-  }
-  EXPECT_EQ(checked, 44);
-}
-
 TEST(DecodeJpeg2000Bytes, WideSamplesAreScaledByTheirPrecisionNotCutToTheLowByte) {
   // 16-bit unsigned grey: the high byte.
   const auto grey16 = MakeCodeStream(1, 16, false, 16, 4, [](int, int x, int y) {

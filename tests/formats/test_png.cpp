@@ -55,26 +55,6 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const std::vector<
   for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(crc >> s));
 }
 
-TEST(ReadPngFile, EveryCorpusPngAsTheManifestSays) {
-  const auto rows = test::ReadManifest("");
-  if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
-  int checked = 0;
-  for (const auto& row : rows) {
-    if (row.formatCode != 5) continue;  // routed by content, whatever the folder or name
-    ++checked;
-    DibImage image;
-    int grey = -1;
-    const int result = ReadPngFile(test::CorpusDir() / row.path, image, &grey);
-    if (row.expect == "fail") {
-      EXPECT_EQ(result, 0) << row.path;
-      EXPECT_TRUE(image.IsEmpty()) << row.path;
-      continue;
-    }
-    test::ExpectLoadedAsListed(row, result, image, grey);
-  }
-  EXPECT_GE(checked, 223);
-}
-
 TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
   if (test::ReadManifest("png/").empty()) GTEST_SKIP() << "corpus not found";
   // Every proper prefix of these files misses at least the end chunk.
