@@ -1,6 +1,7 @@
 // The readers' limits (core/limits.h): a tiny file that claims a huge
 // picture is refused without the picture being allocated first.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -70,21 +71,12 @@ void Append(Bytes& b, std::initializer_list<int> bytes) {
   for (int v : bytes) b.push_back(static_cast<uint8_t>(v));
 }
 
-uint32_t Crc32(const uint8_t* p, size_t n) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-  }
-  return ~c;
-}
-
 void PngChunk(Bytes& b, const char* type, const Bytes& data) {
   Be32(b, static_cast<uint32_t>(data.size()));
   const size_t start = b.size();
   b.insert(b.end(), type, type + 4);
   b.insert(b.end(), data.begin(), data.end());
-  Be32(b, Crc32(b.data() + start, b.size() - start));
+  Be32(b, static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start))));
 }
 
 // RLE8 picture that ends at once: legal, all black.
