@@ -198,7 +198,10 @@ bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
     const uint8_t* record = wmf.data() + at;
     const uint64_t bytes = 2 * uint64_t{Le32(record)};
     const uint32_t function = Le16(record + 4);
-    if (bytes < 6 || bytes > size - at || function == 0) break;  // libwmf stops there too
+    // libwmf stops at a record that does not fit the file, and at the
+    // end-of-file record only when it is exactly 3 words: a function 0 of
+    // another size is played past.
+    if (bytes < 6 || bytes > size - at || (bytes == 6 && function == 0)) break;
     const size_t offset = BitmapOffset(function, static_cast<uint32_t>(bytes / 2));
     if (offset != 0 && 6 + offset + 16 <= bytes) {
       const uint8_t* dib = record + 6 + offset;
