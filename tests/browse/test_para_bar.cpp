@@ -1,47 +1,24 @@
 // The parameter bar's announcements, auto-play and full screen, through the
 // application object on real files.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
-#include <QTimer>
-#include <QElapsedTimer>
-#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <filesystem>
-#include <memory>
-#include <string>
+#include <QTimer>
+#include <map>
 #include <utility>
-#include <vector>
 
-#include "browse/commands.h"
-#include "browse/dir_manager.h"
-#include "browse/inkbrite_app.h"
-#include "browse/inkbrite_doc.h"
-#include "browse/inkbrite_view.h"
-#include "browse/main_frame.h"
-#include "browse/para_bar.h"
-#include "browse/ui_services.h"
 #include "batch/named_settings.h"
+#include "browse/para_bar.h"
 #include "platform/program_paths.h"
-#include "formats/image_file.h"
-#include "tests/test_support.h"
+#include "tests/browse/browse_support.h"
 
 namespace inkbrite {
 namespace {
 
-namespace fs = std::filesystem;
-
-bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
-}
+using ui_test::WaitFor;
 
 // Records the parameter events a view receives.
 class EventLog : public QObject {
@@ -59,33 +36,15 @@ class EventLog : public QObject {
   std::map<QObject*, int> resets;
 };
 
-class ParaBarTest : public ::testing::Test {
+class ParaBarTest : public ui_test::AppTest {
  protected:
   void SetUp() override {
-    QSettings().clear();
-    CDirManager::SaveOrder(0, 0);
-    AppParams().ResetDefaults();
-    SetPerWindowMode(false);
-    SetMessageHandler([](QWidget*, const QString&, QMessageBox::StandardButtons) {
-      return QMessageBox::Ok;
-    });
-    SetBeepHandler([this] { ++beeps; });
-    app = std::make_unique<CInkbriteApp>();
-    ASSERT_TRUE(app->InitInstance(false));
-    Frame()->resize(1000, 800);
+    answer = QMessageBox::Ok;
+    AppTest::SetUp();
     for (int i = 1; i <= 5; ++i) {
-      DibImage page = test::MakePattern(40 + i, 30);
-      ASSERT_EQ(SaveImageFile(dir / ("p" + std::to_string(i) + ".bmp"), page, 0, 90), 1);
+      ui_test::WritePage(dir / ("p" + std::to_string(i) + ".bmp"), 40 + i, 30);
     }
   }
-  void TearDown() override {
-    app.reset();
-    SetMessageHandler({});
-    SetBeepHandler({});
-    AppParams().ResetDefaults();
-    SetPerWindowMode(false);
-  }
-  CMainFrame* Frame() { return app->MainFrame(); }
   CParaBar* Bar() { return Frame()->ParaBar(); }
   CInkbriteView* Open(const char* name) {
     EXPECT_NE(app->OpenDocumentFile(dir / name), nullptr);
@@ -94,10 +53,7 @@ class ParaBarTest : public ::testing::Test {
     return view;
   }
 
-  test::TempDir dir;
-  std::unique_ptr<CInkbriteApp> app;
   EventLog log;
-  int beeps = 0;
 };
 
 TEST_F(ParaBarTest, SliderAnnouncesEveryPositionToEveryView) {

@@ -145,7 +145,6 @@ TEST_F(SettingsDialogTest, LoadSelectsTheBlocksNameAndAppliesDefaultsForMissingK
   EXPECT_EQ(block.GetValue(kContrast), 80);
   EXPECT_EQ(block.GetValue(kSharpen), 3);
   EXPECT_EQ(block.GetValue(kGreyScale), 1);
-  EXPECT_EQ(block.GetValue(kCroppingBottom), 1);
   EXPECT_EQ(block.GetValue(kIncludeSubdirs), 0);
   EXPECT_TRUE(messages.empty());
 }

@@ -1,80 +1,21 @@
 // The viewer end to end on real files: paging, single-key browsing, fitting,
 // background rendering, opening and saving through the application object.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QElapsedTimer>
-#include <QScrollBar>
-#include <QSettings>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "browse/child_frame.h"
-#include "browse/commands.h"
-#include "browse/dir_manager.h"
-#include "browse/inkbrite_app.h"
-#include "browse/inkbrite_doc.h"
-#include "browse/inkbrite_view.h"
-#include "browse/main_frame.h"
-#include "browse/ui_services.h"
 #include "core/enhance.h"
-#include "formats/image_file.h"
-#include "tests/test_support.h"
+#include "tests/browse/browse_support.h"
 
 namespace inkbrite {
 namespace {
 
 namespace fs = std::filesystem;
+using ui_test::Settle;
+using ui_test::WaitFor;
+using ui_test::WritePage;
 
-void WritePage(const fs::path& path, int width, int height, bool grey = false) {
-  DibImage page = test::MakePattern(width, height);
-  if (grey) page.Greyscale();
-  ASSERT_EQ(SaveImageFile(path, page, grey ? 1 : 0, 90), 1) << path;
-}
-
-// Processes events until `done` or `ms` pass; returns done().
-bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
-}
-
-void Settle(int ms) { WaitFor([] { return false; }, ms); }
-
-class ViewerTest : public ::testing::Test {
+class ViewerTest : public ui_test::AppTest {
  protected:
-  void SetUp() override {
-    QSettings().clear();
-    CDirManager::SaveOrder(0, 0);
-    AppParams().ResetDefaults();
-    SetPerWindowMode(false);
-    SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons) {
-      messages.push_back(text.toStdString());
-      return answer;
-    });
-    SetBeepHandler([this] { ++beeps; });
-    app = std::make_unique<CInkbriteApp>();
-    ASSERT_TRUE(app->InitInstance(false));
-    // The main window stays hidden: the page tests use views of their own,
-    // and nothing else needs painting.
-    app->MainFrame()->resize(1200, 900);
-  }
-  void TearDown() override {
-    app.reset();
-    SetMessageHandler({});
-    SetBeepHandler({});
-    AppParams().ResetDefaults();
-    CDirManager::SaveOrder(0, 0);
-  }
-
-  CMainFrame* Frame() { return app->MainFrame(); }
   std::string Shown() {
     CInkbriteDoc* doc = Frame()->ActiveDocument();
     return doc ? doc->PathName().filename().string() : std::string();
@@ -97,12 +38,6 @@ class ViewerTest : public ::testing::Test {
     CInkbriteDoc doc;
     CInkbriteView view;
   };
-
-  test::TempDir dir;
-  std::unique_ptr<CInkbriteApp> app;
-  std::vector<std::string> messages;
-  QMessageBox::StandardButton answer = QMessageBox::Yes;
-  int beeps = 0;
 };
 
 TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
@@ -111,20 +46,24 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
   WritePage(dir / "c.bmp", 20, 20);
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
   EXPECT_EQ(Counter(), "1/3");
+  // A page added to the folder appears at the next page command.
+  WritePage(dir / "a2.bmp", 8, 8);
   Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(Shown(), "B.bmp");
+  EXPECT_EQ(Shown(), "a2.bmp");
+  EXPECT_EQ(Counter(), "2/4");
   Frame()->OnCommand(kCmdLastPage);
   EXPECT_EQ(Shown(), "c.bmp");
   EXPECT_EQ(beeps, 0);
   Frame()->OnCommand(kCmdNextPage);  // past the end: the last page again
   EXPECT_EQ(Shown(), "c.bmp");
   EXPECT_EQ(beeps, 1);
-  EXPECT_EQ(Counter(), "3/3");
+  EXPECT_EQ(Counter(), "4/4");
 
-  // By size, large to small: a (30x20), c, B; the page shown stays.
+  // By size, large to small: a (30x20), c, B, a2; the page shown stays.
   Frame()->ActiveDocument()->DirList().SetOrder(2, 1);
   Frame()->UpdatePageCounter();
-  EXPECT_EQ(Counter(), "2/3");
+  EXPECT_EQ(Counter(), "2/4");
+  EXPECT_EQ(CDirManager::SortType(), 2);  // for the next list too
   Frame()->OnCommand(kCmdFirstPage);
   EXPECT_EQ(Shown(), "a.bmp");
   Frame()->OnCommand(kCmdPreviousPage);
@@ -133,17 +72,6 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
   Frame()->OnCommand(kCmdNextPage);
   EXPECT_EQ(Shown(), "B.bmp");
   EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(ViewerTest, FileAddedToTheFolderAppearsAtTheNextPageCommand) {
-  WritePage(dir / "a.bmp", 8, 8);
-  WritePage(dir / "c.bmp", 8, 8);
-  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
-  EXPECT_EQ(Counter(), "1/2");
-  WritePage(dir / "b.bmp", 8, 8);
-  Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(Shown(), "b.bmp");
-  EXPECT_EQ(Counter(), "2/3");
 }
 
 TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {
@@ -197,15 +125,15 @@ TEST_F(ViewerTest, ArrowKeysAndDraggingScrollThePage) {
 
   // Right and Down held together: diagonal steps of 10 pixels.
   view.ScrollTo({0, 0});
-  QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-  QApplication::sendEvent(&view, &right);
-  QApplication::sendEvent(&view, &down);
+  auto keys = [&](QEvent::Type type) {
+    for (int key : {Qt::Key_Right, Qt::Key_Down}) {
+      QKeyEvent event(type, key, Qt::NoModifier);
+      QApplication::sendEvent(&view, &event);
+    }
+  };
+  keys(QEvent::KeyPress);
   ASSERT_TRUE(WaitFor([&] { return view.ScrollPosition().x() >= 200; }));
-  QKeyEvent upRight(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
-  QKeyEvent upDown(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier);
-  QApplication::sendEvent(&view, &upRight);
-  QApplication::sendEvent(&view, &upDown);
+  keys(QEvent::KeyRelease);
   const QPoint stopped = view.ScrollPosition();
   EXPECT_EQ(stopped.x() % 10, 0);
   EXPECT_LE(std::abs(stopped.x() - stopped.y()), 10);
@@ -327,7 +255,6 @@ TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
   EXPECT_TRUE(app->Documents().empty());
 
   // The display order and the recent files survive a restart.
-  CDirManager::SaveOrder(2, 1);
   app.reset();
   CDirManager::SaveOrder(0, 0);
   QSettings().setValue(QStringLiteral("ShowOrder/SortType"), 2);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,31 +17,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool Parse(std::initializer_list<std::string_view> args, CliOptions& options,
-           std::string* error = nullptr) {
-  std::vector<std::string_view> list(args);
+// Parses; a refusal comes with a reason, an acceptance without one.
+bool Parse(std::vector<std::string_view> args, CliOptions& options) {
   std::string e;
-  const bool ok = ParseCliOptions(list, options, e);
-  if (error) *error = e;
+  const bool ok = ParseCliOptions(args, options, e);
   EXPECT_EQ(ok, e.empty()) << e;
   return ok;
 }
 
-bool Rejects(std::initializer_list<std::string_view> args) {
+bool Rejects(std::vector<std::string_view> args) {
   CliOptions options;
   return !Parse(args, options);
 }
 
+// Defaults, picked files and the options the runs below use are checked by
+// those runs; here the rest, and what a run cannot tell apart.
 TEST(CliOptionsTest, GoodOptions) {
-  CliOptions o;
-  ASSERT_TRUE(Parse({"in", "out"}, o));
-  EXPECT_EQ(o.settings.sourceDir, "in");
-  EXPECT_EQ(o.settings.targetDir, "out");
-  EXPECT_EQ(o.settings.patterns, kCliDefaultPatterns);
-  EXPECT_EQ(o.settings.newExtension, ".jpg");
-  EXPECT_TRUE(o.settings.includeSubdirs);
-  EXPECT_FALSE(o.pickedFiles || o.overwriteSource || o.dryRun || o.quiet);
-
   CliOptions all;
   ASSERT_TRUE(Parse({"--pattern", "*.bmp", "--ext=.png", "--no-subdirs", "--skip-colour",
                      "--overwrite-source", "--record", "r.txt", "--dry-run", "--quiet",
@@ -56,83 +46,54 @@ TEST(CliOptionsTest, GoodOptions) {
   EXPECT_EQ(all.settingsFile, "s.ini");
   EXPECT_EQ(all.settings.sourceDir, "-in");  // after "--" a dash is a path
 
-  CliOptions picked;
-  ASSERT_TRUE(Parse({"--target", "out", "pages/a.bmp", "b.bmp"}, picked));
-  EXPECT_TRUE(picked.pickedFiles);
-  EXPECT_EQ(picked.settings.sourceDir, "pages");
-  EXPECT_EQ(picked.files.size(), 2u);
-
   CliOptions jobs;
   ASSERT_TRUE(Parse({"--jobs", "3", "--ext", ".JPG", "i", "o"}, jobs));
-  EXPECT_EQ(jobs.settings.jobs, 3);
+  EXPECT_EQ(jobs.settings.jobs, 3);  // the output alone cannot show it
   EXPECT_EQ(jobs.settings.newExtension, ".JPG");  // written as typed
-  EXPECT_EQ(o.settings.jobs, DefaultCliJobs());
-
   CliOptions help;
   EXPECT_TRUE(Parse({"--help"}, help) && help.help);  // no paths needed
 }
 
 TEST(CliOptionsTest, BadOptionsAreRefused) {
-  EXPECT_TRUE(Rejects({"--jobs", "0", "in", "out"}));
-  EXPECT_TRUE(Rejects({"--jobs", "many", "in", "out"}));
-  EXPECT_TRUE(Rejects({"--jobs", "65", "in", "out"}));
-  EXPECT_TRUE(Rejects({"-q", "in", "out"}));
-  EXPECT_TRUE(Rejects({"in"}));
-  EXPECT_TRUE(Rejects({"in", "out", "more"}));
-  EXPECT_TRUE(Rejects({"--target", "out"}));
-  EXPECT_TRUE(Rejects({"in", "out", "--ext", ".gif"}));
-  EXPECT_TRUE(Rejects({"in", "out", "--ext"}));
-  EXPECT_TRUE(Rejects({"in", "out", "--quiet=yes"}));
-  EXPECT_TRUE(Rejects({"in", "out", "--pattern", ""}));
-}
-
-TEST(CliOptionsTest, SetChecksKeyAndRange) {
-  EXPECT_FALSE(Rejects(
-      {"--set", "Gamma=200", "--set", "y1=-39", "--set", "Threshold=+170", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Gamma=201", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Highlight=99", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Threshold=256", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "GreyScale=8", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "CroppingTop=-1", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Gamma=1x", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Gamma=99999999999", "i", "o"}));
-  EXPECT_TRUE(Rejects({"--set", "Spare=1", "i", "o"}));  // no settings key
-  EXPECT_TRUE(Rejects({"--set", "Gamma", "i", "o"}));
+  const std::vector<std::vector<std::string_view>> bad = {
+      {"--jobs", "0", "i", "o"}, {"--jobs", "many", "i", "o"}, {"--jobs", "65", "i", "o"},
+      {"-q", "i", "o"}, {"i"}, {"i", "o", "more"}, {"--target", "o"}, {"i", "o", "--ext", ".gif"},
+      {"i", "o", "--ext"}, {"i", "o", "--quiet=yes"}, {"i", "o", "--pattern", ""}};
+  for (const auto& args : bad) EXPECT_TRUE(Rejects(args)) << args[0] << " " << args.back();
+  // --set: a settings key (not any slot) and a value in its range.
+  EXPECT_FALSE(
+      Rejects({"--set", "Gamma=200", "--set", "y1=-39", "--set", "Threshold=+170", "i", "o"}));
+  for (const char* set : {"Gamma=201", "Highlight=99", "Threshold=256", "GreyScale=8",
+                          "CroppingTop=-1", "Gamma=1x", "Gamma=99999999999", "Spare=1", "Gamma"}) {
+    EXPECT_TRUE(Rejects({"--set", set, "i", "o"})) << set;
+  }
 }
 
 TEST(CliOptionsTest, LaterChangesWin) {
   test::TempDir dir;
-  const fs::path ini = dir / "s.ini";
   const std::string text = "[Soft]\nGamma=150\nJpegQuality=40\n";
-  test::WriteAll(ini, std::vector<uint8_t>(text.begin(), text.end()));
-
-  auto gamma = [&](std::initializer_list<std::string_view> args) {
-    CliOptions o;
-    EXPECT_TRUE(Parse(args, o));
-    o.settingsFile = ini;
-    CParaBlock block;
-    std::string error;
-    EXPECT_TRUE(BuildParams(o, block, error)) << error;
-    return block.GetValue(kGamma);
-  };
-  EXPECT_EQ(gamma({"--set", "Gamma=120", "--set", "gamma=80", "i", "o"}), 80);
-  EXPECT_EQ(gamma({"--set", "Gamma=90", "--load", "soft", "i", "o"}), 150);
-  EXPECT_EQ(gamma({"--load", "Soft", "--set", "Gamma=90", "i", "o"}), 90);
-
-  CliOptions o;
-  ASSERT_TRUE(Parse({"--load", "Soft", "--set", "Resize=50", "i", "o"}, o));
-  o.settingsFile = ini;
+  test::WriteAll(dir / "s.ini", std::vector<uint8_t>(text.begin(), text.end()));
   CParaBlock block;
-  std::string error;
-  ASSERT_TRUE(BuildParams(o, block, error));
+  CliOptions o;
+  auto build = [&](std::vector<std::string_view> args) {
+    o = CliOptions{};
+    block.ResetDefaults();
+    EXPECT_TRUE(Parse(args, o));
+    o.settingsFile = dir / "s.ini";
+    std::string error;
+    return BuildParams(o, block, error);
+  };
+  ASSERT_TRUE(build({"--set", "Gamma=120", "--set", "gamma=80", "i", "o"}));
+  EXPECT_EQ(block.GetValue(kGamma), 80);
+  ASSERT_TRUE(build({"--set", "Gamma=90", "--load", "soft", "i", "o"}));
+  EXPECT_EQ(block.GetValue(kGamma), 150);
+  ASSERT_TRUE(build({"--load", "Soft", "--set", "Gamma=90", "i", "o"}));
+  EXPECT_EQ(block.GetValue(kGamma), 90);
+  ASSERT_TRUE(build({"--load", "Soft", "--set", "Resize=50", "i", "o"}));
   EXPECT_EQ(o.settings.jpegQuality, 40);
   EXPECT_EQ(o.settings.resizePercent, 50);
   EXPECT_EQ(o.settings.colourMode, 1);  // a loaded setting reads GreyScale as 1
-
-  CliOptions missing;
-  ASSERT_TRUE(Parse({"--load", "Nope", "i", "o"}, missing));
-  missing.settingsFile = ini;
-  EXPECT_FALSE(BuildParams(missing, block, error));
+  EXPECT_FALSE(build({"--load", "Nope", "i", "o"}));
 }
 
 #ifdef INKBRITE_BATCH_EXE
@@ -143,10 +104,8 @@ class CliRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(dir / "data");
-    for (const char* name : {"a.bmp", "b.bmp"}) {
-      fs::create_directories(dir / "src");
-      ASSERT_EQ(SaveImageFile(dir / "src" / name, test::MakePattern(8, 6), 0, 90), 1);
-    }
+    fs::create_directories(dir / "src");
+    for (const char* name : {"a.bmp", "b.bmp"}) Page(dir / "src" / name, 8, 6);
   }
 
   int Run(const std::string& args) {
@@ -158,6 +117,9 @@ class CliRunTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string Quoted(const std::string& name) { return "'" + (dir / name).string() + "'"; }
+  static void Page(const fs::path& path, int width, int height) {
+    ASSERT_EQ(SaveImageFile(path, test::MakePattern(width, height), 0, 90), 1) << path;
+  }
   std::string Text(const fs::path& path) {
     const std::vector<uint8_t> bytes = test::ReadAll(path);
     return std::string(bytes.begin(), bytes.end());
@@ -216,9 +178,9 @@ TEST_F(CliRunTest, UnreadablePageIsRecorded) {
 
 TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
   for (int i = 0; i < 8; ++i) {
-    const fs::path page = dir / "src" / ("sub" + std::to_string(i % 3)) / ("p" + std::to_string(i) + ".bmp");
-    fs::create_directories(page.parent_path());
-    ASSERT_EQ(SaveImageFile(page, test::MakePattern(64 + i, 40), 0, 90), 1);
+    const fs::path sub = dir / "src" / ("sub" + std::to_string(i % 3));
+    fs::create_directories(sub);
+    Page(sub / ("p" + std::to_string(i) + ".bmp"), 64 + i, 40);
   }
   test::WriteAll(dir / "src/sub1/bad.bmp", {'B', 'M'});
   const std::string common = "--set Sharpen=3 --set Resize=70 --set Gamma=120 " + Quoted("src") + " ";
@@ -238,7 +200,7 @@ TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
 // Ctrl-C in the middle of a run: exit 130, the summary says so, and no page
 // is left half-written.
 TEST_F(CliRunTest, InterruptStopsTheRun) {
-  ASSERT_EQ(SaveImageFile(dir / "page.bmp", test::MakePattern(1200, 1200), 0, 90), 1);
+  Page(dir / "page.bmp", 1200, 1200);
   fs::create_directories(dir / "many");
   for (int i = 0; i < 200; ++i) {
     fs::create_symlink(dir / "page.bmp", dir / "many" / ("p" + std::to_string(i) + ".bmp"));

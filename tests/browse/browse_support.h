@@ -1,0 +1,84 @@
+// Helpers shared by the user-interface tests: waiting on the event loop,
+// writing pages, and the application object on a clean slate.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browse/commands.h"
+#include "browse/dir_manager.h"
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/inkbrite_view.h"
+#include "browse/main_frame.h"
+#include "browse/ui_services.h"
+#include "formats/image_file.h"
+#include "tests/test_support.h"
+
+namespace inkbrite::ui_test {
+
+// Processes events until `done` or `ms` pass; returns done().
+inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+inline void Settle(int ms) { WaitFor([] { return false; }, ms); }
+
+inline void WritePage(const std::filesystem::path& path, int width, int height, bool grey = false) {
+  DibImage page = test::MakePattern(width, height);
+  if (grey) page.Greyscale();
+  ASSERT_EQ(SaveImageFile(path, page, grey ? 1 : 0, 90), 1) << path;
+}
+
+inline std::string ReadText(const std::filesystem::path& path) {
+  const std::vector<uint8_t> bytes = test::ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The application with no stored settings, the default parameters and
+// display order; message boxes are recorded and answered with `answer`,
+// beeps counted. The main window stays hidden unless a test shows it.
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings().clear();
+    CDirManager::SaveOrder(0, 0);
+    AppParams().ResetDefaults();
+    SetPerWindowMode(false);
+    SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons) {
+      messages.push_back(text.toStdString());
+      return answer;
+    });
+    SetBeepHandler([this] { ++beeps; });
+    app = std::make_unique<CInkbriteApp>();
+    ASSERT_TRUE(app->InitInstance(false));
+    Frame()->resize(1200, 900);
+  }
+  void TearDown() override {
+    app.reset();
+    SetMessageHandler({});
+    SetBeepHandler({});
+    AppParams().ResetDefaults();
+    CDirManager::SaveOrder(0, 0);
+    SetPerWindowMode(false);
+  }
+  CMainFrame* Frame() { return app->MainFrame(); }
+
+  test::TempDir dir;
+  std::unique_ptr<CInkbriteApp> app;
+  std::vector<std::string> messages;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
+  int beeps = 0;
+};
+
+}  // namespace inkbrite::ui_test
