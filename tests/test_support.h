@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/dib_image.h"
@@ -33,6 +36,10 @@ bool EitherResultAccepted(const std::string& path);
 // bits and the listed grey-source flag, and for "ok" rows the expected
 // picture within the listed tolerance.
 void ExpectLoadedAsListed(const ManifestRow& row, int result, const DibImage& image, int grey);
+
+// Any row: a "fail" row gives 0 and no picture (unless the README accepts
+// either result), any other as ExpectLoadedAsListed.
+void ExpectAsListed(const ManifestRow& row, int result, const DibImage& image, int grey);
 
 // Binary PPM (P6, maxval 255), top row first, red-green-blue.
 struct Ppm {
@@ -65,6 +72,22 @@ struct Bgr {
 };
 Bgr PixelAt(const DibImage& image, int32_t x, int32_t y);
 void SetPixel(DibImage& image, int32_t x, int32_t y, Bgr c);
+// Every pixel, row by row from the top.
+std::vector<Bgr> Pixels(const DibImage& image);
+
+// 24-bit image whose pixel (x, y) is colour(x, y).
+DibImage MakeImage(int32_t width, int32_t height, const std::function<Bgr(int32_t, int32_t)>& colour);
+// 24-bit image of pseudo-random bytes: noise that no encoder compresses.
+DibImage MakeNoise(int32_t width, int32_t height, uint32_t seed = 12345);
+
+// Appends each value as a little- or big-endian word of `bytes` bytes.
+void PutLE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t> values);
+void PutBE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t> values);
+
+// The chunks of a PNG file in order as (type, data), and the data of the
+// first chunk of `type` (empty when absent).
+std::vector<std::pair<std::string, std::vector<uint8_t>>> PngChunks(const std::vector<uint8_t>& file);
+std::vector<uint8_t> PngChunk(const std::vector<uint8_t>& file, const std::string& type);
 
 // A fresh empty folder removed with everything in it on destruction.
 class TempDir {
@@ -79,6 +102,9 @@ class TempDir {
  private:
   std::filesystem::path m_path;
 };
+
+// The names in a folder, sorted.
+std::vector<std::string> Listing(const std::filesystem::path& dir);
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

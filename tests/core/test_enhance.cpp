@@ -11,20 +11,13 @@
 namespace inkbrite {
 namespace {
 
-using test::MakePattern;
-
 // A colourful page: channels vary independently, so a large page holds far
 // more than 256 colours.
 DibImage ColourPage(int w = 41, int h = 29) {
-  DibImage page = MakePattern(w, h);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      test::SetPixel(page, x, y,
-                     {static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3 + x / 2),
-                      static_cast<uint8_t>((x * y) ^ (x + 3 * y))});
-    }
-  }
-  return page;
+  return test::MakeImage(w, h, [](int x, int y) {
+    return test::Bgr{static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3 + x / 2),
+                     static_cast<uint8_t>((x * y) ^ (x + 3 * y))};
+  });
 }
 
 std::set<uint32_t> Colours(const DibImage& image) {
@@ -57,10 +50,10 @@ TEST(EnhanceImage, DefaultParametersChangeNoPixel) {
 
 TEST(EnhanceImage, BatchModeNamesEveryStageAndCountsNineOrEight) {
   CParaBlock params;
-  params.SetValue(kResize, 150);
-  params.SetValue(kCroppingLeft, 2);
-  params.SetValue(kSharpen, 3);
-  params.SetValue(kBlur, 2);
+  for (const auto& [slot, value] :
+       {std::pair{kResize, 150}, {kCroppingLeft, 2}, {kSharpen, 3}, {kBlur, 2}}) {
+    params.SetValue(slot, value);
+  }
   DibImage page = ColourPage();
   Recorder rec;
   EXPECT_EQ(EnhanceImage(params, page, rec.Hooks(true)), 0);
@@ -155,14 +148,11 @@ TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
   // Curve, brightness, highlight, contrast, gamma: the same operations by
   // hand in that order give the same page.
   CParaBlock params;
-  params.SetValue(kCurveX1, 195);
-  params.SetValue(kCurveY1, -39);
-  params.SetValue(kCurveX2, 60);
-  params.SetValue(kCurveY2, 293);
-  params.SetValue(kBrightness, 110);
-  params.SetValue(kHighlight, 150);
-  params.SetValue(kContrast, 120);
-  params.SetValue(kGamma, 90);
+  for (const auto& [slot, value] : {std::pair{kCurveX1, 195}, {kCurveY1, -39}, {kCurveX2, 60},
+                                    {kCurveY2, 293}, {kBrightness, 110}, {kHighlight, 150},
+                                    {kContrast, 120}, {kGamma, 90}}) {
+    params.SetValue(slot, value);
+  }
   DibImage page = ColourPage();
   DibImage expected = page;
   expected.Curve(195, -39, 60, 293);

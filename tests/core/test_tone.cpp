@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "core/dib_image.h"

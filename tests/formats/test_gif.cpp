@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,11 +24,8 @@ class GifBuilder {
  public:
   GifBuilder(int width, int height, const Table& global = {})
       : m_bytes{'G', 'I', 'F', '8', '9', 'a'} {
-    Word(width);
-    Word(height);
-    m_bytes.push_back(global.empty() ? 0 : static_cast<uint8_t>(0x80 | TableBits(global)));
-    m_bytes.push_back(0);
-    m_bytes.push_back(0);
+    test::PutLE(m_bytes, 2, {uint32_t(width), uint32_t(height)});
+    test::PutLE(m_bytes, 1, {global.empty() ? 0u : 0x80u | TableBits(global), 0, 0});
     Colours(global);
   }
   GifBuilder& Transparent(int index) {
@@ -40,7 +36,7 @@ class GifBuilder {
   GifBuilder& Image(int left, int top, int width, int height, const std::vector<uint8_t>& indices,
                     const Table& local = {}, int codeSize = 2) {
     m_bytes.push_back(0x2C);
-    for (int v : {left, top, width, height}) Word(v);
+    test::PutLE(m_bytes, 2, {uint32_t(left), uint32_t(top), uint32_t(width), uint32_t(height)});
     m_bytes.push_back(local.empty() ? 0 : static_cast<uint8_t>(0x80 | TableBits(local)));
     Colours(local);
     m_bytes.push_back(static_cast<uint8_t>(codeSize));
@@ -73,13 +69,9 @@ class GifBuilder {
   }
 
  private:
-  void Word(int v) {
-    m_bytes.push_back(static_cast<uint8_t>(v));
-    m_bytes.push_back(static_cast<uint8_t>(v >> 8));
-  }
   // Tables here have 2, 4, ... 256 entries: size field n for 2^(n+1).
-  static int TableBits(const Table& table) {
-    int n = 0;
+  static uint32_t TableBits(const Table& table) {
+    uint32_t n = 0;
     while ((2u << n) < table.size()) ++n;
     return n;
   }
@@ -100,13 +92,7 @@ int ReadBytes(const std::vector<uint8_t>& bytes, DibImage& image, int& grey) {
   return ReadGifFile(dir / "file.gif", image, &grey);
 }
 
-std::vector<test::Bgr> Pixels(const DibImage& image) {
-  std::vector<test::Bgr> pixels;
-  for (int32_t y = 0; y < image.Height(); ++y) {
-    for (int32_t x = 0; x < image.Width(); ++x) pixels.push_back(test::PixelAt(image, x, y));
-  }
-  return pixels;
-}
+using test::Pixels;
 
 TEST(ReadGifFile, TwoColourGifDeliversItsTwoColoursAndGreyOnlyWhenNeutral) {
   const std::vector<uint8_t> indices{0, 1, 0, 1, 1, 0};

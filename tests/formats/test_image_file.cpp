@@ -5,9 +5,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "core/enhance.h"
 #include "formats/image_file.h"
-#include "formats/reduce_save.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -20,37 +18,18 @@ TEST(LoadImageFile, EveryCorpusFileOfTheReadFormatsLoadsAsListed) {
   const auto rows = test::ReadManifest("");
   if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
   int checked = 0;
-  for (const auto& row : rows) {
+  for (auto row : rows) {
     if (row.formatCode < kFormatJpeg) continue;
-    SCOPED_TRACE(row.path);
     ++checked;
     DibImage image;
     int grey = -1;
     const int result = LoadImageFile(test::CorpusDir() / row.path, image, &grey);
-    if (row.expect == "fail") {
-      if (!test::EitherResultAccepted(row.path)) {
-        EXPECT_EQ(result, 0);
-      }
-      if (result == 0) {
-        EXPECT_TRUE(image.IsEmpty());
-      }
-      continue;
-    }
-    ASSERT_EQ(result, 1);
-    EXPECT_EQ(image.BitCount(), 24);
-    if (row.greySource >= 0) {
-      EXPECT_EQ(grey, row.greySource);
-    }
     // TIFF orientations 5, 7 and 8 are turned upright here; their
     // references keep them on their side (tested in test_tiff.cpp).
-    const bool turned = row.path.find("g4_orientation_5") != std::string::npos ||
-                        row.path.find("g4_orientation_7") != std::string::npos ||
-                        row.path.find("g4_orientation_8") != std::string::npos;
-    if (row.expect == "ok" && !turned) {
-      test::Ppm ppm;
-      ASSERT_TRUE(test::ReadPpm(test::CorpusDir() / "expected" / (row.path + ".ppm"), ppm));
-      EXPECT_EQ(test::CompareWithPpm(image, ppm, row.tolerance), "");
+    for (const char* turned : {"g4_orientation_5", "g4_orientation_7", "g4_orientation_8"}) {
+      if (row.path.find(turned) != std::string::npos) row.expect = "load-only";
     }
+    test::ExpectAsListed(row, result, image, grey);
   }
   EXPECT_GT(checked, 300);
 }
@@ -87,35 +66,6 @@ TEST(SaveImageFile, LosslessFormatsRoundTripAndGreyJpegReadsBackGrey) {
     ASSERT_EQ(LoadImageFile(dir / name, back, &grey), 1);
     EXPECT_EQ(grey, 1);
     EXPECT_TRUE(back.IsGrey());
-  }
-}
-
-// Every colour-reducing mode into every palette format reads back as the
-// viewer shows the reduced page.
-TEST(ReduceColoursAndSave, EveryModeReadsBackFromEveryPaletteFormat) {
-  test::TempDir dir;
-  DibImage page = test::MakePattern(61, 37);
-  for (int y = 0; y < 37; ++y) {
-    for (int x = 0; x < 61; ++x) {
-      test::SetPixel(page, x, y, {static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 6),
-                                  static_cast<uint8_t>((x * y) & 0xFF)});
-    }
-  }
-  for (int mode = 3; mode <= 7; ++mode) {
-    ColourReduction r{};
-    ASSERT_TRUE(ReductionForColourMode(mode, r));
-    DibImage expected = page;
-    ASSERT_TRUE(expected.ReduceColours(r.grey, r.bits, r.colours));
-    for (const char* ext : {".bmp", ".png", ".tif"}) {
-      SCOPED_TRACE(std::to_string(mode) + ext);
-      const fs::path path = dir / ("mode" + std::to_string(mode) + ext);
-      DibImage work = page;
-      ASSERT_TRUE(ReduceColoursAndSave(work, r.grey, r.bits, r.colours, path));
-      DibImage back;
-      int grey = -1;
-      ASSERT_EQ(LoadImageFile(path, back, &grey), 1);
-      EXPECT_EQ(back.PackedDib(), expected.PackedDib());
-    }
   }
 }
 
@@ -161,17 +111,9 @@ TEST(SaveImageFile, FullOrReadOnlyDiskLeavesTheEarlierFileWhole) {
   SmallDisk disk(dir / "disk");
   if (!disk.mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
   const DibImage small = test::MakePattern(10, 10);
-  // Noise compresses badly: every format needs far more than the disk.
-  DibImage big = test::MakePattern(300, 300);
-  uint32_t state = 12345;
-  for (int y = 0; y < big.Height(); ++y) {
-    uint8_t* row = big.Row(y);
-    for (int i = 0; i < big.Width() * 3; ++i) {
-      state = state * 1664525u + 1013904223u;
-      row[i] = static_cast<uint8_t>(state >> 24);
-    }
-  }
-  for (const char* name : {"page.bmp", "page.png", "page.jpg", "page.tif", "page.jp2"}) {
+  const DibImage big = test::MakeNoise(300, 300);  // every format needs far more than the disk
+  const char* const names[] = {"page.bmp", "page.jp2", "page.jpg", "page.png", "page.tif"};
+  for (const char* name : names) {
     SCOPED_TRACE(name);
     const fs::path target = dir / "disk" / name;
     ASSERT_EQ(SaveImageFile(target, small, 0, 70), 1);
@@ -180,10 +122,10 @@ TEST(SaveImageFile, FullOrReadOnlyDiskLeavesTheEarlierFileWhole) {
     EXPECT_EQ(test::ReadAll(target), before);
   }
   // Nothing but the five earlier files: no temporary file is left.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "disk"), fs::directory_iterator{}), 5);
+  EXPECT_EQ(test::Listing(dir / "disk"), std::vector<std::string>(std::begin(names), std::end(names)));
 
   ASSERT_TRUE(disk.MakeReadOnly());
-  for (const char* name : {"page.bmp", "page.png", "page.jpg", "page.tif", "page.jp2"}) {
+  for (const char* name : names) {
     const fs::path target = dir / "disk" / name;
     const auto before = test::ReadAll(target);
     EXPECT_EQ(SaveImageFile(target, small, 0, 70), 0) << name;

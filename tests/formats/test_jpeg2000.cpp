@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -177,11 +176,10 @@ TEST(DecodeJpeg2000Bytes, TruncatedPrefixesOfRealFilesNeverCrash) {
 }
 
 TEST(Jp2RateForQuality, CubeOfTheQualityWithAFloor) {
-  EXPECT_DOUBLE_EQ(Jp2RateForQuality(70), 0.343);
-  EXPECT_DOUBLE_EQ(Jp2RateForQuality(100), 1.0);
-  EXPECT_DOUBLE_EQ(Jp2RateForQuality(50), 0.125);
-  EXPECT_DOUBLE_EQ(Jp2RateForQuality(5), 0.001);
-  EXPECT_DOUBLE_EQ(Jp2RateForQuality(0), 0.001);
+  for (const auto& [quality, rate] :
+       {std::pair{70, 0.343}, {100, 1.0}, {50, 0.125}, {5, 0.001}, {0, 0.001}}) {
+    EXPECT_DOUBLE_EQ(Jp2RateForQuality(quality), rate) << quality;
+  }
 }
 
 TEST(WriteJp2File, LosslessAtQuality100AndSizedByTheRateBelow) {

@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <new>
-#include <string>
 #include <vector>
 
 #include "core/bmp_decode.h"
@@ -50,50 +48,25 @@ constexpr uint32_t kHuge = 16000;  // 256 million pixels: within every per-side 
 constexpr size_t kSmallAllocation = size_t{64} << 20;
 
 using Bytes = std::vector<uint8_t>;
-
-void Le16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Le32(Bytes& b, uint32_t v) {
-  Le16(b, v & 0xFFFF);
-  Le16(b, v >> 16);
-}
-void Be16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v >> 8));
-  b.push_back(static_cast<uint8_t>(v));
-}
-void Be32(Bytes& b, uint32_t v) {
-  Be16(b, v >> 16);
-  Be16(b, v & 0xFFFF);
-}
-void Append(Bytes& b, std::initializer_list<int> bytes) {
-  for (int v : bytes) b.push_back(static_cast<uint8_t>(v));
-}
+using test::PutBE;
+using test::PutLE;
 
 void PngChunk(Bytes& b, const char* type, const Bytes& data) {
-  Be32(b, static_cast<uint32_t>(data.size()));
+  PutBE(b, 4, {static_cast<uint32_t>(data.size())});
   const size_t start = b.size();
   b.insert(b.end(), type, type + 4);
   b.insert(b.end(), data.begin(), data.end());
-  Be32(b, static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start))));
+  PutBE(b, 4, {static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start)))});
 }
 
 // RLE8 picture that ends at once: legal, all black.
 Bytes HugeRleBmp(uint32_t width, uint32_t height) {
   Bytes b = {'B', 'M'};
-  Le32(b, 0);
-  Le32(b, 0);
-  Le32(b, 14 + 40 + 1024);
-  Le32(b, 40);
-  Le32(b, width);
-  Le32(b, height);
-  Le16(b, 1);
-  Le16(b, 8);
-  Le32(b, 1);  // RLE8
-  for (int i = 0; i < 5; ++i) Le32(b, 0);
+  PutLE(b, 4, {0, 0, 14 + 40 + 1024, 40, width, height});
+  PutLE(b, 2, {1, 8});
+  PutLE(b, 4, {1, 0, 0, 0, 0, 0});  // RLE8
   b.resize(b.size() + 1024, 0x40);  // colour table
-  Append(b, {0, 1});                // end of bitmap
+  PutLE(b, 1, {0, 1});              // end of bitmap
   return b;
 }
 
@@ -101,28 +74,25 @@ Bytes HugeRleBmp(uint32_t width, uint32_t height) {
 // tables, then a scan that stops after a few bytes (accepted as truncated).
 Bytes HugeJpeg() {
   Bytes b;
-  Append(b, {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
-  Append(b, {0xFF, 0xDB, 0, 67, 0});
+  PutBE(b, 1, {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+  PutBE(b, 1, {0xFF, 0xDB, 0, 67, 0});
   b.resize(b.size() + 64, 1);
-  Append(b, {0xFF, 0xC0, 0, 11, 8});
-  Be16(b, kHuge);
-  Be16(b, kHuge);
-  Append(b, {1, 1, 0x11, 0});
-  for (int tableClass = 0; tableClass < 2; ++tableClass) {
-    Append(b, {0xFF, 0xC4, 0, 20, tableClass << 4, 1});
-    b.resize(b.size() + 15, 0);
-    b.push_back(0);
+  PutBE(b, 1, {0xFF, 0xC0, 0, 11, 8});
+  PutBE(b, 2, {kHuge, kHuge});
+  PutBE(b, 1, {1, 1, 0x11, 0});
+  for (uint32_t tableClass = 0; tableClass < 2; ++tableClass) {
+    PutBE(b, 1, {0xFF, 0xC4, 0, 20, tableClass << 4, 1});
+    b.resize(b.size() + 16, 0);
   }
-  Append(b, {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0, 0, 0, 0, 0xFF, 0xD9});
+  PutBE(b, 1, {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0, 0, 0, 0, 0xFF, 0xD9});
   return b;
 }
 
 Bytes HugePng() {
   Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Bytes ihdr;
-  Be32(ihdr, kHuge);
-  Be32(ihdr, kHuge);
-  Append(ihdr, {8, 2, 0, 0, 0});
+  PutBE(ihdr, 4, {kHuge, kHuge});
+  PutBE(ihdr, 1, {8, 2, 0, 0, 0});
   PngChunk(b, "IHDR", ihdr);
   PngChunk(b, "IDAT", {0x78, 0x9C, 0x63, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01});
   PngChunk(b, "IEND", {});
@@ -131,38 +101,28 @@ Bytes HugePng() {
 
 Bytes HugeGif() {
   Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
-  Le16(b, kHuge);
-  Le16(b, kHuge);
-  Append(b, {0x87, 0, 0});  // 256-entry global table
+  PutLE(b, 2, {kHuge, kHuge});
+  PutLE(b, 1, {0x87, 0, 0});  // 256-entry global table
   b.resize(b.size() + 768, 0x80);
-  b.push_back(',');
-  Le32(b, 0);
-  Le16(b, kHuge);
-  Le16(b, kHuge);
-  Append(b, {0, 8, 2, 0x00, 0x01, 0, ';'});
+  PutLE(b, 1, {','});
+  PutLE(b, 2, {0, 0, kHuge, kHuge});
+  PutLE(b, 1, {0, 8, 2, 0x00, 0x01, 0, ';'});
   return b;
 }
 
 // Uncompressed grey TIFF whose only strip holds 100 bytes.
 Bytes HugeTiff() {
   Bytes b = {'I', 'I', 42, 0};
-  Le32(b, 8);
+  PutLE(b, 4, {8});
+  PutLE(b, 2, {9});
   const uint32_t entries[][3] = {{256, 4, kHuge}, {257, 4, kHuge}, {258, 3, 8}, {259, 3, 1},
                                  {262, 3, 1},     {273, 4, 200},   {277, 3, 1}, {278, 4, kHuge},
                                  {279, 4, 100}};
-  Le16(b, 9);
-  for (const auto& e : entries) {
-    Le16(b, e[0]);
-    Le16(b, e[1]);
-    Le32(b, 1);
-    if (e[1] == 3) {
-      Le16(b, e[2]);
-      Le16(b, 0);
-    } else {
-      Le32(b, e[2]);
-    }
+  for (const auto& [tag, type, value] : entries) {
+    PutLE(b, 2, {tag, type});
+    PutLE(b, 4, {1, value});  // a short value sits in the low half of the field
   }
-  Le32(b, 0);
+  PutLE(b, 4, {0});
   b.resize(300, 0x55);
   return b;
 }
@@ -171,20 +131,13 @@ Bytes HugeTiff() {
 // 5/3 transform, and a tile with no data (decoded as blank).
 Bytes HugeJ2k() {
   Bytes b;
-  Append(b, {0xFF, 0x4F, 0xFF, 0x51, 0, 41, 0, 0});
-  Be32(b, kHuge);
-  Be32(b, kHuge);
-  Be32(b, 0);
-  Be32(b, 0);
-  Be32(b, kHuge);
-  Be32(b, kHuge);
-  Be32(b, 0);
-  Be32(b, 0);
-  Append(b, {0, 1, 7, 1, 1});
-  Append(b, {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 5, 4, 4, 0, 1});
-  Append(b, {0xFF, 0x5C, 0, 19, 0x40});
+  PutBE(b, 1, {0xFF, 0x4F, 0xFF, 0x51, 0, 41, 0, 0});
+  PutBE(b, 4, {kHuge, kHuge, 0, 0, kHuge, kHuge, 0, 0});
+  PutBE(b, 1, {0, 1, 7, 1, 1});
+  PutBE(b, 1, {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 5, 4, 4, 0, 1});
+  PutBE(b, 1, {0xFF, 0x5C, 0, 19, 0x40});
   b.resize(b.size() + 16, 0x40);
-  Append(b, {0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0x93, 0xFF, 0xD9});
+  PutBE(b, 1, {0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0x93, 0xFF, 0xD9});
   return b;
 }
 
@@ -192,45 +145,19 @@ Bytes HugeJ2k() {
 // empty record list.
 Bytes HugeWmf() {
   Bytes b;
-  Le32(b, 0x9AC6CDD7u);
-  Le16(b, 0);
-  Le16(b, 0);
-  Le16(b, 0);
-  Le16(b, 20000);
-  Le16(b, 20000);
-  Le16(b, 96);
-  Le32(b, 0);
-  Le16(b, 0);
-  Append(b, {1, 0, 9, 0, 0, 3});
-  Le32(b, 12);  // size in words
-  Le16(b, 0);
-  Le32(b, 3);
-  Le16(b, 0);
-  Le32(b, 3);  // end-of-file record
-  Le16(b, 0);
+  PutLE(b, 4, {0x9AC6CDD7u});
+  PutLE(b, 2, {0, 0, 0, 20000, 20000, 96, 0, 0, 0});
+  PutLE(b, 1, {1, 0, 9, 0, 0, 3});
+  PutLE(b, 2, {12, 0, 0, 3, 0, 0, 3, 0, 0});  // size in words; end-of-file record
   return b;
 }
 
 // EMF whose frame is 20000 x 20000 pixels (in 0.01 mm).
 Bytes HugeEmf() {
   Bytes b;
-  Le32(b, 1);
-  Le32(b, 88);
-  for (int i = 0; i < 4; ++i) Le32(b, 0);  // bounds
-  Le32(b, 0);
-  Le32(b, 0);
-  Le32(b, 529167);
-  Le32(b, 529167);
-  Le32(b, 0x464D4520u);
-  Le32(b, 0x10000);
-  Le32(b, 88 + 20);
-  Le32(b, 2);
+  PutLE(b, 4, {1, 88, 0, 0, 0, 0, 0, 0, 529167, 529167, 0x464D4520u, 0x10000, 88 + 20, 2});
   b.resize(88, 0);
-  Le32(b, 14);  // end of file
-  Le32(b, 20);
-  Le32(b, 0);
-  Le32(b, 0);
-  Le32(b, 20);
+  PutLE(b, 4, {14, 20, 0, 0, 20});  // end of file
   return b;
 }
 
@@ -298,9 +225,7 @@ TEST(ReaderLimits, TinyFilesClaimingHugePicturesAreRefusedUpFront) {
 // The same RLE file at a size its bytes can stand for decodes, through
 // LoadImageFile as a whole.
 TEST(ReaderLimits, SmallClaimsStillLoad) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("inkbrite-limits-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  std::filesystem::create_directories(dir);
+  const test::TempDir dir;
   test::WriteAll(dir / "small.bmp", HugeRleBmp(300, 200));
   test::WriteAll(dir / "huge.bmp", HugeRleBmp(kHuge, kHuge));
   DibImage image;
@@ -311,7 +236,6 @@ TEST(ReaderLimits, SmallClaimsStillLoad) {
   g_largestNew = 0;
   EXPECT_EQ(LoadImageFile(dir / "huge.bmp", image, &grey), 0);
   EXPECT_LT(g_largestNew.load(), kSmallAllocation);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

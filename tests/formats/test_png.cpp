@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,38 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t Be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-// The chunks of a PNG file in order, as (type, data).
-std::vector<std::pair<std::string, std::vector<uint8_t>>> Chunks(const std::vector<uint8_t>& file) {
-  std::vector<std::pair<std::string, std::vector<uint8_t>>> chunks;
-  for (size_t at = 8; at + 12 <= file.size();) {
-    const uint32_t length = Be32(&file[at]);
-    if (length > file.size() - at - 12) break;
-    chunks.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8),
-                        std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + length));
-    at += 12 + length;
-  }
-  return chunks;
-}
-
-std::vector<uint8_t> ChunkData(const std::vector<uint8_t>& file, const std::string& type) {
-  for (auto& [name, data] : Chunks(file)) {
-    if (name == type) return data;
-  }
-  return {};
-}
+using test::PngChunk;
 
 void AppendChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> body(type, type + 4);
   body.insert(body.end(), data.begin(), data.end());
-  const uint32_t length = static_cast<uint32_t>(data.size());
-  const uint32_t crc = static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())));
-  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(length >> s));
+  test::PutBE(out, 4, {static_cast<uint32_t>(data.size())});
   out.insert(out.end(), body.begin(), body.end());
-  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(crc >> s));
+  test::PutBE(out, 4, {static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())))});
 }
 
 TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
@@ -80,16 +55,12 @@ TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
     uint32_t textLength;  // 0: no text chunk
   };
   for (const Claim claim : {Claim{100000, 0}, Claim{65535, 0}, Claim{1, 0x7FFFFFFF}}) {
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    std::vector<uint8_t> ihdr(13, 0);
-    for (int i = 0; i < 2; ++i) {
-      for (int s = 0; s < 4; ++s) ihdr[4 * i + s] = static_cast<uint8_t>(claim.side >> (24 - 8 * s));
-    }
-    ihdr[8] = 8;  // bit depth
-    ihdr[9] = 2;  // RGB
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, ihdr;
+    test::PutBE(ihdr, 4, {claim.side, claim.side});
+    test::PutBE(ihdr, 1, {8, 2, 0, 0, 0});  // 8-bit RGB
     AppendChunk(png, "IHDR", ihdr);
     if (claim.textLength != 0) {
-      for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(claim.textLength >> s));
+      test::PutBE(png, 4, {claim.textLength});
       png.insert(png.end(), {'t', 'E', 'X', 't', 'a', 0, 'b', 0, 0, 0, 0});
     }
     AppendChunk(png, "IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
@@ -118,11 +89,10 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
   EXPECT_EQ(loaded.PackedDib(), colour.PackedDib());
   std::vector<uint8_t> file = test::ReadAll(dir / "colour.png");
   std::vector<std::string> types;
-  for (const auto& chunk : Chunks(file)) types.push_back(chunk.first);
+  for (const auto& chunk : test::PngChunks(file)) types.push_back(chunk.first);
   EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
-  EXPECT_EQ(ChunkData(file, "IHDR")[8], 8);  // bit depth
-  EXPECT_EQ(ChunkData(file, "IHDR")[9], 2);  // RGB
-  EXPECT_EQ(ChunkData(file, "IHDR")[12], 0);  // not interlaced
+  // 8-bit RGB, not interlaced.
+  EXPECT_EQ(PngChunk(file, "IHDR"), (std::vector<uint8_t>{0, 0, 0, 37, 0, 0, 0, 11, 8, 2, 0, 0, 0}));
 
   // Grey mode writes each pixel's blue byte as a grey sample: a grey page
   // comes back whole, any other page as (blue, blue, blue).
@@ -131,8 +101,8 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
   for (const DibImage* page : std::initializer_list<const DibImage*>{&greyPage, &colour}) {
     ASSERT_EQ(WritePngFile(dir / "grey.png", *page, 1), 1);
     file = test::ReadAll(dir / "grey.png");
-    EXPECT_EQ(ChunkData(file, "IHDR")[8], 8);
-    EXPECT_EQ(ChunkData(file, "IHDR")[9], 0);
+    EXPECT_EQ(PngChunk(file, "IHDR")[8], 8);
+    EXPECT_EQ(PngChunk(file, "IHDR")[9], 0);
     ASSERT_EQ(ReadPngFile(dir / "grey.png", loaded, &grey), 1);
     EXPECT_EQ(grey, 1);
     for (int y = 0; y < page->Height(); ++y) {
@@ -146,16 +116,7 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
 
 TEST(WritePngFile, FailuresGiveZeroAndKeepThePreviousFile) {
   test::TempDir dir;
-  DibImage page = test::MakePattern(300, 200);
-  uint32_t state = 2463534242u;  // noise, so the file is far above 4096 bytes
-  for (int y = 0; y < page.Height(); ++y) {
-    for (int i = 0; i < 3 * page.Width(); ++i) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      page.Row(y)[i] = static_cast<uint8_t>(state >> 24);
-    }
-  }
+  const DibImage page = test::MakeNoise(300, 200);  // far above 4096 bytes as a file
   EXPECT_EQ(WritePngFile(dir / "missing" / "page.png", page, 0), 0);
   EXPECT_EQ(WritePngFile(dir / "empty.png", DibImage(), 0), 0);
   EXPECT_TRUE(fs::is_empty(dir.path()));
@@ -177,7 +138,7 @@ TEST(WritePngFile, FailuresGiveZeroAndKeepThePreviousFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as written";
   EXPECT_EQ(test::ReadAll(dir / "page.png"), previous);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"page.png"});
 }
 
 // A 4-bit, 16-grey container of w x h whose pixel indices run 0 .. 9.
@@ -213,14 +174,14 @@ TEST(EncodePng, PaletteCutBackgroundAndResolution) {
   for (const Case c : {Case{100, 100, 10}, Case{256, 256, 16}}) {
     CxImage image = TenGreys(c.width, c.height);
     const std::vector<uint8_t> file = Encode(image, dir / "grey.png");
-    const std::vector<uint8_t> ihdr = ChunkData(file, "IHDR");
+    const std::vector<uint8_t> ihdr = PngChunk(file, "IHDR");
     ASSERT_EQ(ihdr.size(), 13u);
     EXPECT_EQ(ihdr[8], 4);
     EXPECT_EQ(ihdr[9], 3);
-    EXPECT_EQ(ChunkData(file, "PLTE").size(), 3 * c.paletteEntries) << c.width;
+    EXPECT_EQ(PngChunk(file, "PLTE").size(), 3 * c.paletteEntries) << c.width;
     // White is not among the ten entries in use: the nearest is the lightest.
-    EXPECT_EQ(ChunkData(file, "bKGD"), (std::vector<uint8_t>{static_cast<uint8_t>(c.paletteEntries - 1)}));
-    EXPECT_EQ(ChunkData(file, "pHYs"),
+    EXPECT_EQ(PngChunk(file, "bKGD"), (std::vector<uint8_t>{static_cast<uint8_t>(c.paletteEntries - 1)}));
+    EXPECT_EQ(PngChunk(file, "pHYs"),
               (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));  // 3780, metre
     DibImage loaded;
     int grey = -1;
@@ -241,9 +202,9 @@ TEST(EncodePng, PaletteCutBackgroundAndResolution) {
   for (const uint32_t option : {0u, 1u}) {
     colour.SetCodecOption(kCxImagePng, option);
     const std::vector<uint8_t> file = Encode(colour, dir / "colour.png");
-    EXPECT_EQ(ChunkData(file, "IHDR")[9], 2);
-    EXPECT_EQ(ChunkData(file, "IHDR")[12], option);
-    EXPECT_EQ(ChunkData(file, "bKGD"), (std::vector<uint8_t>{0, 255, 0, 255, 0, 255}));
+    EXPECT_EQ(PngChunk(file, "IHDR")[9], 2);
+    EXPECT_EQ(PngChunk(file, "IHDR")[12], option);
+    EXPECT_EQ(PngChunk(file, "bKGD"), (std::vector<uint8_t>{0, 255, 0, 255, 0, 255}));
     DibImage loaded;
     int grey = -1;
     ASSERT_EQ(ReadPngFile(dir / "colour.png", loaded, &grey), 1);

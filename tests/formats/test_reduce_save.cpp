@@ -1,17 +1,19 @@
-// Saving reduced-colour pages: the container BMP and PNG encoders and the
-// dispatch by file name.
+// Saving reduced-colour pages: the container BMP, PNG and TIFF encoders and
+// the dispatch by file name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/byte_io.h"
 #include "core/colour.h"
 #include "core/dib_image.h"
 #include "core/ximage.h"
-#include "formats/png/png_codec.h"
+#include "core/enhance.h"
+#include "formats/image_file.h"
 #include "formats/reduce_save.h"
 #include "tests/test_support.h"
 
@@ -20,12 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> Listing(const fs::path& dir) {
-  std::vector<fs::path> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-  return names;
-}
-
+// Colour modes 3 to 7 in order: the reduction each stands for, and the depth
+// and table size of the BMP written for it.
 struct Mode {
   bool grey;
   int bits, colours, fileBits, clrUsed;
@@ -33,118 +31,88 @@ struct Mode {
 const Mode kModes[] = {{false, 8, 256, 8, 256}, {true, 4, 16, 4, 16}, {true, 4, 8, 4, 16},
                        {true, 2, 4, 4, 16},     {true, 1, 2, 1, 2}};
 
-// The data of the first chunk of `type` in a PNG file; empty when absent.
-std::vector<uint8_t> PngChunk(const std::vector<uint8_t>& file, const std::string& type) {
-  const auto be32 = [&](size_t at) {
-    return uint32_t{file[at]} << 24 | uint32_t{file[at + 1]} << 16 | uint32_t{file[at + 2]} << 8 |
-           file[at + 3];
-  };
-  for (size_t at = 8; at + 12 <= file.size() && be32(at) <= file.size() - at - 12;
-       at += 12 + be32(at)) {
-    if (std::string(file.begin() + at + 4, file.begin() + at + 8) == type) {
-      return std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + be32(at));
+// The BMP header and PNG chunks written for each mode, and every mode in every
+// palette format read back through the dispatch as the viewer shows the
+// reduced page.
+TEST(ReduceColoursAndSave, EveryModeInEveryPaletteFormat) {
+  constexpr int W = 61, H = 37;  // 2257 pixels: below 65536, so PNG palettes are cut
+  const DibImage source = test::MakeImage(W, H, [](int x, int y) {
+    return test::Bgr{uint8_t(x * 4), uint8_t(y * 6), uint8_t((x * y) & 0xFF)};
+  });
+  test::TempDir dir;
+  for (int mode = 3; mode <= 7; ++mode) {
+    const Mode& m = kModes[mode - 3];
+    ColourReduction r{};
+    ASSERT_TRUE(ReductionForColourMode(mode, r));
+    ASSERT_EQ(std::tuple(r.grey, r.bits, r.colours), std::tuple(m.grey, m.bits, m.colours)) << mode;
+    DibImage expected = source, greyed = source;
+    ASSERT_TRUE(expected.ReduceColours(m.grey, m.bits, m.colours));
+    ASSERT_TRUE(!m.grey || greyed.Greyscale());
+    const std::string page = "page" + std::to_string(mode);
+    for (const char* ext : {".BMP", ".Png", ".tif"}) {
+      SCOPED_TRACE(page + ext);
+      DibImage image = source;
+      ASSERT_TRUE(ReduceColoursAndSave(image, m.grey, m.bits, m.colours, dir / (page + ext)));
+      EXPECT_EQ(image.PackedDib(), greyed.PackedDib());  // the page itself is only greyed
+      DibImage loaded;
+      int grey = -1;
+      ASSERT_EQ(LoadImageFile(dir / (page + ext), loaded, &grey), 1);
+      EXPECT_EQ(loaded.PackedDib(), expected.PackedDib());
+      if (ext[1] == 'P') {
+        EXPECT_EQ(grey, m.fileBits < 8 ? 1 : 0);
+      }
     }
-  }
-  return {};
-}
+    SCOPED_TRACE(page);
 
-TEST(ReduceColoursAndSave, WritesBmpAtTheReducedDepth) {
-  const auto& modes = kModes;
-  const DibImage source = test::MakePattern(37, 11);
-  test::TempDir dir;
-  for (const Mode& m : modes) {
-    const std::string what = std::to_string(m.colours) + " colours";
-    const fs::path path = dir / ("page" + std::to_string(m.colours) + ".BMP");
-    DibImage image = source;
-    ASSERT_TRUE(ReduceColoursAndSave(image, m.grey, m.bits, m.colours, path)) << what;
+    const std::vector<uint8_t> bmp = test::ReadAll(dir / (page + ".BMP"));
+    const uint32_t rowBytes = ((W * m.fileBits + 31) / 32) * 4, table = 4u * m.clrUsed;
+    ASSERT_EQ(bmp.size(), 14u + 40u + table + rowBytes * H);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    // File size, reserved, pixel offset; depth, image size, 96 dpi, colours
+    // in the table and important.
+    const std::vector<uint32_t> fields = {
+        ReadLE32(&bmp[2]),       ReadLE32(&bmp[6]),       ReadLE32(&bmp[10]),
+        ReadLE16(&bmp[14 + 14]), ReadLE32(&bmp[14 + 20]), ReadLE32(&bmp[14 + 24]),
+        ReadLE32(&bmp[14 + 28]), ReadLE32(&bmp[14 + 32]), ReadLE32(&bmp[14 + 36])};
+    EXPECT_EQ(fields, (std::vector<uint32_t>{uint32_t(bmp.size()), 0, 54 + table, uint32_t(m.fileBits),
+                                             rowBytes * H, 3780, 3780, uint32_t(m.clrUsed),
+                                             uint32_t(m.colours)}));
 
-    // The page itself is only greyed.
-    DibImage greyed = source;
-    ASSERT_TRUE(!m.grey || greyed.Greyscale());
-    EXPECT_EQ(image.PackedDib(), greyed.PackedDib()) << what;
-
-    const std::vector<uint8_t> file = test::ReadAll(path);
-    const uint32_t rowBytes = ((37u * m.fileBits + 31) / 32) * 4;
-    const uint32_t table = 4u * m.clrUsed;
-    ASSERT_EQ(file.size(), 14u + 40u + table + rowBytes * 11) << what;
-    EXPECT_EQ(file[0], 'B');
-    EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(ReadLE32(&file[2]), file.size());
-    EXPECT_EQ(ReadLE32(&file[6]), 0u);
-    EXPECT_EQ(ReadLE32(&file[10]), 54u + table);
-    EXPECT_EQ(ReadLE16(&file[14 + 14]), m.fileBits) << what;
-    EXPECT_EQ(ReadLE32(&file[14 + 20]), rowBytes * 11);
-    EXPECT_EQ(ReadLE32(&file[14 + 24]), 3780u);
-    EXPECT_EQ(ReadLE32(&file[14 + 28]), 3780u);
-    EXPECT_EQ(ReadLE32(&file[14 + 32]), static_cast<uint32_t>(m.clrUsed)) << what;
-    EXPECT_EQ(ReadLE32(&file[14 + 36]), static_cast<uint32_t>(m.colours)) << what;
-
-    DibImage reduced = source;
-    ASSERT_TRUE(reduced.ReduceColours(m.grey, m.bits, m.colours));
-    DibImage loaded;
-    int fileBits = 0;
-    ASSERT_TRUE(loaded.LoadBmp(path, &fileBits)) << what;
-    EXPECT_EQ(fileBits, m.fileBits);
-    EXPECT_EQ(loaded.PackedDib(), reduced.PackedDib()) << what;
-  }
-  EXPECT_EQ(Listing(dir.path()).size(), 5u);  // no temporary files left
-}
-
-TEST(ReduceColoursAndSave, WritesPngAtTheReducedDepth) {
-  // 407 pixels: below 65536, so the palette is cut to the highest index used.
-  const DibImage source = test::MakePattern(37, 11);
-  test::TempDir dir;
-  for (const Mode& m : kModes) {
-    const std::string what = std::to_string(m.colours) + " colours";
-    const fs::path path = dir / ("page" + std::to_string(m.colours) + ".Png");
-    DibImage image = source;
-    ASSERT_TRUE(ReduceColoursAndSave(image, m.grey, m.bits, m.colours, path)) << what;
-    DibImage greyed = source;
-    ASSERT_TRUE(!m.grey || greyed.Greyscale());
-    EXPECT_EQ(image.PackedDib(), greyed.PackedDib()) << what;
-
+    const std::vector<uint8_t> png = test::ReadAll(dir / (page + ".Png"));
+    const std::vector<uint8_t> ihdr = test::PngChunk(png, "IHDR");
+    ASSERT_EQ(ihdr.size(), 13u);
+    EXPECT_EQ(ihdr[8], m.fileBits);
+    EXPECT_EQ(ihdr[9], 3);  // palette
     CxImage reduced;
     ASSERT_TRUE(ReduceToContainer(source, m.grey, m.bits, m.colours, reduced));
     int used = 0;
-    for (int32_t y = 0; y < 11; ++y) {
-      for (int32_t x = 0; x < 37; ++x) used = std::max(used, reduced.GetPixelIndex(x, y) + 1);
+    for (int32_t y = 0; y < H; ++y) {
+      for (int32_t x = 0; x < W; ++x) used = std::max(used, reduced.GetPixelIndex(x, y) + 1);
     }
-    const std::vector<uint8_t> file = test::ReadAll(path);
-    const std::vector<uint8_t> ihdr = PngChunk(file, "IHDR");
-    ASSERT_EQ(ihdr.size(), 13u) << what;
-    EXPECT_EQ(ihdr[8], m.fileBits) << what;
-    EXPECT_EQ(ihdr[9], 3) << what;  // palette
     std::vector<uint8_t> plte;
     for (int i = 0; i < used; ++i) {
       const RgbQuad c = reduced.GetPaletteColor(i);
       plte.insert(plte.end(), {c.red, c.green, c.blue});
     }
-    EXPECT_EQ(PngChunk(file, "PLTE"), plte) << what;
+    EXPECT_EQ(test::PngChunk(png, "PLTE"), plte);
     // bKGD: the palette entry nearest to white; the grey modes of fewer than
     // 16 colours made their lightest entry pure white.
-    const std::vector<uint8_t> bkgd = PngChunk(file, "bKGD");
-    ASSERT_EQ(bkgd.size(), 1u) << what;
+    const std::vector<uint8_t> bkgd = test::PngChunk(png, "bKGD");
+    ASSERT_EQ(bkgd.size(), 1u);
     ASSERT_LT(bkgd[0], used);
     const auto distance = [&](int i) {
       int d = 0;
       for (int c = 0; c < 3; ++c) d += (255 - plte[3 * i + c]) * (255 - plte[3 * i + c]);
       return d;
     };
-    for (int i = 0; i < used; ++i) EXPECT_LE(distance(bkgd[0]), distance(i)) << what;
+    for (int i = 0; i < used; ++i) EXPECT_LE(distance(bkgd[0]), distance(i));
     if (m.grey && m.colours < 16) {
-      EXPECT_EQ(distance(bkgd[0]), 0) << what;
+      EXPECT_EQ(distance(bkgd[0]), 0);
     }
-    EXPECT_EQ(PngChunk(file, "pHYs"), (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));
-
-    DibImage expected = source;
-    ASSERT_TRUE(expected.ReduceColours(m.grey, m.bits, m.colours));
-    DibImage loaded;
-    int greySource = -1;
-    ASSERT_EQ(ReadPngFile(path, loaded, &greySource), 1) << what;
-    EXPECT_EQ(greySource, m.fileBits < 8 ? 1 : 0) << what;
-    EXPECT_EQ(loaded.PackedDib(), expected.PackedDib()) << what;
+    EXPECT_EQ(test::PngChunk(png, "pHYs"), (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));
   }
-  EXPECT_EQ(Listing(dir.path()).size(), 5u);
+  EXPECT_EQ(test::Listing(dir.path()).size(), 15u);  // no temporary files left
 }
 
 TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
@@ -164,9 +132,7 @@ TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   }
   DibImage image = source;
   EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 12, dir / "page.bmp"));
-  std::vector<fs::path> left = Listing(dir.path());
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<fs::path>{"taken.bmp", "taken.png", "taken.tif"}));
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"taken.bmp", "taken.png", "taken.tif"}));
   EXPECT_TRUE(fs::is_empty(dir / "taken.bmp"));
   EXPECT_TRUE(fs::is_empty(dir / "taken.png"));
 }
