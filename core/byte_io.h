@@ -1,5 +1,6 @@
-// Little-endian field access for file and DIB headers, independent of the
-// host's byte order and alignment.
+// Field access for file and DIB headers, little-endian (BMP, metafiles) and
+// big-endian (PNG, JPEG 2000), independent of the host's byte order and
+// alignment.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,14 @@ inline uint32_t ReadLE32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 inline int32_t ReadLE32s(const uint8_t* p) { return static_cast<int32_t>(ReadLE32(p)); }
+
+inline uint32_t ReadBE32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+inline uint64_t ReadBE64(const uint8_t* p) {
+  return (static_cast<uint64_t>(ReadBE32(p)) << 32) | ReadBE32(p + 4);
+}
 
 inline void WriteLE16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);

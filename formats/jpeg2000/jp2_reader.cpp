@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/byte_io.h"
 #include "core/limits.h"
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/jpeg2000/jp2_pvt.h"
@@ -112,22 +113,17 @@ bool HeaderWithinLimits(const opj_image_t& header, size_t fileSize) {
   return samples / kMaxPixelsPerInputByte <= fileSize;
 }
 
-uint32_t Be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
-
 // The code stream of a JP2 file: the contents of its first top-level
 // "jp2c" box (up to the end of the file when the box claims more). Empty
 // when there is none or a box length before it is broken.
 std::pair<const uint8_t*, size_t> Jp2CodeStream(const uint8_t* data, size_t size) {
   size_t pos = 0;
   while (size - pos >= 8) {
-    uint64_t length = Be32(data + pos);
+    uint64_t length = ReadBE32(data + pos);
     size_t header = 8;
     if (length == 1) {
       if (size - pos < 16) break;
-      length = Be64(data + pos + 8);
+      length = ReadBE64(data + pos + 8);
       header = 16;
     } else if (length == 0) {
       length = size - pos;  // the last box, to the end of the file
@@ -155,12 +151,12 @@ bool TilesWithinLimits(const uint8_t* stream, size_t streamSize, size_t fileSize
       std::memcmp(stream, kCodeStreamSignature, sizeof kCodeStreamSignature) != 0) {
     return false;
   }
-  const uint64_t x1 = Be32(stream + 8);
-  const uint64_t y1 = Be32(stream + 12);
-  const uint64_t tileW = Be32(stream + 24);
-  const uint64_t tileH = Be32(stream + 28);
-  const uint64_t tileX0 = Be32(stream + 32);
-  const uint64_t tileY0 = Be32(stream + 36);
+  const uint64_t x1 = ReadBE32(stream + 8);
+  const uint64_t y1 = ReadBE32(stream + 12);
+  const uint64_t tileW = ReadBE32(stream + 24);
+  const uint64_t tileH = ReadBE32(stream + 28);
+  const uint64_t tileX0 = ReadBE32(stream + 32);
+  const uint64_t tileY0 = ReadBE32(stream + 36);
   const uint64_t components = uint64_t{stream[40]} << 8 | stream[41];
   if (tileW == 0 || tileH == 0 || x1 <= tileX0 || y1 <= tileY0 || components == 0) return false;
   const uint64_t tiles = CeilDiv(x1 - tileX0, tileW) * CeilDiv(y1 - tileY0, tileH);

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/byte_io.h"
 #include "formats/metafile/metafile_pvt.h"
 
 namespace inkbrite::metafile {
@@ -151,11 +152,6 @@ std::string CleanSvg(const char* text, size_t length) {
   return out;
 }
 
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-
 // Where the device-independent bitmap starts in a record that carries one
 // (bytes after the 6-byte record header), 0 for other records.
 size_t BitmapOffset(uint32_t function, uint32_t recordWords) {
@@ -185,19 +181,19 @@ bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
   constexpr size_t kHeaderBytes = 18;
   constexpr size_t kMaxRecordAt = 12;
   const size_t size = wmf.size();
-  const size_t header = size >= 4 && Le32(wmf.data()) == kPlaceableKey ? kPlaceableBytes : 0;
+  const size_t header = size >= 4 && ReadLE32(wmf.data()) == kPlaceableKey ? kPlaceableBytes : 0;
   if (size < header + kHeaderBytes) return false;
   uint8_t* maxRecord = wmf.data() + header + kMaxRecordAt;
   const uint32_t words = static_cast<uint32_t>(std::min<size_t>((size - header) / 2, UINT32_MAX));
-  if (Le32(maxRecord) > words) {
+  if (ReadLE32(maxRecord) > words) {
     for (int i = 0; i < 4; ++i) maxRecord[i] = static_cast<uint8_t>(words >> (8 * i));
   }
 
-  size_t at = header + 2 * static_cast<size_t>(Le16(wmf.data() + header + 2));
+  size_t at = header + 2 * static_cast<size_t>(ReadLE16(wmf.data() + header + 2));
   while (at <= size && size - at >= 6) {
     const uint8_t* record = wmf.data() + at;
-    const uint64_t bytes = 2 * uint64_t{Le32(record)};
-    const uint32_t function = Le16(record + 4);
+    const uint64_t bytes = 2 * uint64_t{ReadLE32(record)};
+    const uint32_t function = ReadLE16(record + 4);
     // libwmf stops at a record that does not fit the file, and at the
     // end-of-file record only when it is exactly 3 words: a function 0 of
     // another size is played past.
@@ -205,20 +201,20 @@ bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
     const size_t offset = BitmapOffset(function, static_cast<uint32_t>(bytes / 2));
     if (offset != 0 && 6 + offset + 16 <= bytes) {
       const uint8_t* dib = record + 6 + offset;
-      const uint32_t infoSize = Le32(dib);
+      const uint32_t infoSize = ReadLE32(dib);
       int64_t width = 0;
       int64_t height = 0;
       bool compressed = false;
       if (infoSize == 12) {
-        width = Le16(dib + 4);
-        height = Le16(dib + 6);
+        width = ReadLE16(dib + 4);
+        height = ReadLE16(dib + 6);
       } else {
-        width = static_cast<int32_t>(Le32(dib + 4));
-        height = static_cast<int32_t>(Le32(dib + 8));
-        compressed = 6 + offset + 20 <= bytes && Le32(dib + 16) != 0;
+        width = static_cast<int32_t>(ReadLE32(dib + 4));
+        height = static_cast<int32_t>(ReadLE32(dib + 8));
+        compressed = 6 + offset + 20 <= bytes && ReadLE32(dib + 16) != 0;
         // libwmf allocates the colour table the header claims: it must be
         // in the record.
-        if (6 + offset + 36 <= bytes && uint64_t{Le32(dib + 32)} * 4 > bytes) return false;
+        if (6 + offset + 36 <= bytes && uint64_t{ReadLE32(dib + 32)} * 4 > bytes) return false;
       }
       // Uncompressed rows must all be in the record: at least one bit per
       // pixel.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/byte_io.h"
 #include "core/limits.h"
 #include "formats/png/png_codec.h"
 #include "formats/png/png_pvt.h"
@@ -34,10 +35,6 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count) {
   if (count > source->size - source->position) png_error(png, "Unexpected end of file");
   std::memcpy(out, source->data + source->position, count);
   source->position += count;
-}
-
-uint32_t ReadBe32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
 // What the chunk walk finds before libpng reads anything.
@@ -72,7 +69,7 @@ ChunkSummary SummariseChunks(const uint8_t* data, size_t size) {
   ChunkSummary summary;
   size_t at = 8;  // past the signature, which libpng checks
   while (at <= size && size - at >= 8) {
-    const size_t length = ReadBe32(data + at);
+    const size_t length = ReadBE32(data + at);
     const size_t left = size - at - 8;  // after the length and type
     if (length > left || left - length < 4) {  // data and CRC
       summary.fits = false;
@@ -82,7 +79,7 @@ ChunkSummary SummariseChunks(const uint8_t* data, size_t size) {
     if (std::memcmp(type, "IEND", 4) == 0) break;
     if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13 && summary.rawBytes == 0) {
       const uint8_t* h = type + 4;
-      summary.rawBytes = RawImageBytes(ReadBe32(h), ReadBe32(h + 4), h[8], h[9]);
+      summary.rawBytes = RawImageBytes(ReadBE32(h), ReadBE32(h + 4), h[8], h[9]);
     } else if (std::memcmp(type, "IDAT", 4) == 0) {
       summary.idatBytes += length;
     }
