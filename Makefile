@@ -12,7 +12,8 @@ TSAN_DIR  ?= build-tsan
 SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
-.PHONY: all deps build run test bench bench-peers fuzz asan tsan screenshots install clean
+.PHONY: all deps build run test test-no-corpus bench bench-peers fuzz asan tsan screenshots install \
+        format format-check clean
 
 all: build
 
@@ -28,6 +29,20 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# The suite as a fresh clone runs it, with no corpus beside the repository:
+# every test that needs the corpus must skip, none may fail.
+test-no-corpus: build
+	@empty=$$(mktemp -d) && cd $(BUILD_DIR) && \
+	  INKBRITE_CORPUS_DIR=$$empty ctest --output-on-failure -j$(JOBS); \
+	  status=$$?; rmdir $$empty; exit $$status
+
+# The code style of .clang-format: rewrite every file, or only check.
+FORMAT_FILES = git ls-files '*.cpp' '*.h'
+format:
+	@$(FORMAT_FILES) | xargs clang-format -i
+format-check:
+	@$(FORMAT_FILES) | xargs clang-format --dry-run --Werror
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do \

@@ -10,15 +10,15 @@
 #include <filesystem>
 #include <vector>
 
+#include "browse/about_dialog.h"
+#include "browse/auto_play_dialog.h"
+#include "browse/batch_dialog.h"
 #include "browse/commands.h"
+#include "browse/curve_dialog.h"
+#include "browse/image_file_dialog.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
-#include "batch/batch_dialog.h"
-#include "browse/about_dialog.h"
-#include "browse/auto_play_dialog.h"
-#include "browse/curve_dialog.h"
-#include "browse/image_file_dialog.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
 #include "browse/settings_dialog.h"
@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     ok = Save(&dialog, out, "06-curve-editor.png") && ok;
   }
   {
-    CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), frame);
+    CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"),
+                           frame);
     dialog.show();
     ok = Save(&dialog, out, "07-settings-manager.png") && ok;
   }

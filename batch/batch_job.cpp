@@ -307,8 +307,9 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
     m_total = static_cast<int>(selection->files.size());
   } else {
     CSrchDirCounter counter;
-    m_total = static_cast<int>(counter.Count(m_source, settings.patterns, settings.includeSubdirs,
-                                             excluded, [this] { return m_host->PumpAndCheckStop(); }));
+    m_total =
+        static_cast<int>(counter.Count(m_source, settings.patterns, settings.includeSubdirs,
+                                       excluded, [this] { return m_host->PumpAndCheckStop(); }));
     countStopped = counter.Stopped();
   }
   if (m_total == 0) {
@@ -407,22 +408,14 @@ void CBatchJob::ConvertFile(const fs::path& source) {
 
 void CBatchJob::ApplyOutcome(const FileOutcome& outcome) {
   switch (outcome.kind) {
-    case FileOutcome::kConverted:
-      ++m_success;
-      break;
-    case FileOutcome::kReadFailed:
-      RecordLine(kBatchReadFailed, outcome.path);
-      break;
-    case FileOutcome::kWriteFailed:
-      RecordLine(kBatchWriteFailed, outcome.path);
-      break;
-    case FileOutcome::kStopped:
-      break;
+    case FileOutcome::kConverted: ++m_success; break;
+    case FileOutcome::kReadFailed: RecordLine(kBatchReadFailed, outcome.path); break;
+    case FileOutcome::kWriteFailed: RecordLine(kBatchWriteFailed, outcome.path); break;
+    case FileOutcome::kStopped: break;
   }
 }
 
-CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source,
-                                             FileProgress& progress) const {
+CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) const {
   using Outcome = FileOutcome;
   // 1, 2.
   if (progress.Stop()) return {Outcome::kStopped, {}};

@@ -92,8 +92,8 @@ class BatchHost {
 
 // Files picked by the user instead of a whole folder.
 struct BatchSelection {
-  std::filesystem::path folder;             // the folder the files were picked in
-  std::vector<std::filesystem::path> files; // full paths, converted in this order
+  std::filesystem::path folder;              // the folder the files were picked in
+  std::vector<std::filesystem::path> files;  // full paths, converted in this order
 };
 
 // A run's settings, as the host's controls give them.
@@ -103,7 +103,7 @@ struct BatchSettings {
   std::string patterns;             // e.g. "*.jpg;*.jpeg"
   std::string newExtension;         // ".jpg", ".bmp", ".png", ".tif" or ".jp2"
   bool includeSubdirs = true;
-  bool skipColour = false;          // copy colour pages instead of converting them
+  bool skipColour = false;  // copy colour pages instead of converting them
   // Colour mode 0 to 7, resize percentage and JPEG quality, as the slider
   // positions give them (the host also stores them in the block's slots 10,
   // 5 and 6, from which the pipeline reads the resize).

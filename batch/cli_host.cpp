@@ -34,8 +34,7 @@ bool ParseInt(std::string_view text, int& value) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -104,37 +103,25 @@ bool CliValueInRange(int slot, int value) {
     case kBrightness:
     case kContrast:
     case kGamma:
-    case kResize:
-      return within(0, 200);
-    case kHighlight:
-      return within(100, 200);
-    case kJpegQuality:
-      return within(0, 100);
-    case kSharpen:
-      return within(0, 9);
+    case kResize: return within(0, 200);
+    case kHighlight: return within(100, 200);
+    case kJpegQuality: return within(0, 100);
+    case kSharpen: return within(0, 9);
     case kBlur:
-    case kResizeType:
-      return within(0, 2);
-    case kGreyScale:
-      return within(0, 7);
-    case kThreshold:
-      return within(170, 255);
-    case kSourceFiles:
-      return within(0, 8);
-    case kTargetFiles:
-      return within(0, 4);
+    case kResizeType: return within(0, 2);
+    case kGreyScale: return within(0, 7);
+    case kThreshold: return within(170, 255);
+    case kSourceFiles: return within(0, 8);
+    case kTargetFiles: return within(0, 4);
     case kCroppingLeft:
     case kCroppingTop:
     case kCroppingRight:
-    case kCroppingBottom:
-      return within(0, 500);
+    case kCroppingBottom: return within(0, 500);
     case kCurveX1:
     case kCurveY1:
     case kCurveX2:
-    case kCurveY2:
-      return true;
-    default:
-      return false;
+    case kCurveY2: return true;
+    default: return false;
   }
 }
 
@@ -320,8 +307,8 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
   options.settings.resizePercent = block.GetValue(kResize);
   options.settings.jpegQuality = block.GetValue(kJpegQuality);
   // A stored setting may hold values the command line would refuse.
-  for (int slot : {static_cast<int>(kGreyScale), static_cast<int>(kResize),
-                   static_cast<int>(kJpegQuality)}) {
+  for (int slot :
+       {static_cast<int>(kGreyScale), static_cast<int>(kResize), static_cast<int>(kJpegQuality)}) {
     if (!CliValueInRange(slot, block.GetValue(slot))) {
       error = "setting value out of range in slot " + std::to_string(slot) + ": " +
               std::to_string(block.GetValue(slot));
@@ -339,7 +326,9 @@ std::string CliUsageText() {
          "\n"
          "Options:\n"
          "  --pattern LIST       source patterns, ';'-separated\n"
-         "                       (default: " + std::string(kCliDefaultPatterns) + ")\n"
+         "                       (default: " +
+         std::string(kCliDefaultPatterns) +
+         ")\n"
          "  --ext EXT            output format: .jpg (default), .bmp, .png, .tif, .jp2\n"
          "  --subdirs            search subfolders too (default)\n"
          "  --no-subdirs         the source folder only\n"

@@ -52,9 +52,9 @@ struct CliOptions {
   // colour mode, resize and quality are filled from the block by
   // BuildParams, and `params` is set by RunCli.
   BatchSettings settings;
-  bool pickedFiles = false;                 // --target with FILE...
-  std::vector<std::filesystem::path> files; // the picked files
-  std::filesystem::path settingsFile;       // --settings; empty: ProgramFilePath(".ini")
+  bool pickedFiles = false;                  // --target with FILE...
+  std::vector<std::filesystem::path> files;  // the picked files
+  std::filesystem::path settingsFile;        // --settings; empty: ProgramFilePath(".ini")
   std::vector<CliParamChange> changes;
   bool overwriteSource = false;
   bool dryRun = false;

@@ -116,10 +116,10 @@ FindData ReadFindData(const fs::path& full, const fs::path& name) {
 
 struct CSrchDir::Entry {
   fs::path name;
-  std::string key;          // UTF-8 name: the sort key
-  std::u32string folded;    // for matching
+  std::string key;        // UTF-8 name: the sort key
+  std::u32string folded;  // for matching
   bool isDirectory = false;
-  bool isFile = false;      // regular file, links followed
+  bool isFile = false;  // regular file, links followed
 };
 
 namespace {

@@ -144,9 +144,8 @@ class CSrchDirCounter : public CSrchDir {
 class CSrchDirFirst : public CSrchDir {
  public:
   // The first file's full path, or an empty path when none matched.
-  std::filesystem::path FindFirst(const std::filesystem::path& directory,
-                                  std::string_view patterns, bool includeSubdirs,
-                                  const std::filesystem::path& excluded = {});
+  std::filesystem::path FindFirst(const std::filesystem::path& directory, std::string_view patterns,
+                                  bool includeSubdirs, const std::filesystem::path& excluded = {});
 
  protected:
   void OnFileFound(const std::filesystem::path& fullPath, const FindData& find) override;

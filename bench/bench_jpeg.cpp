@@ -207,8 +207,8 @@ class PairReporter : public benchmark::ConsoleReporter {
       const auto l = m_ms.find(library);
       if (o == m_ms.end() || l == m_ms.end() || l->second <= 0.0) continue;
       const double ratio = o->second / l->second;
-      std::printf("%-14s %9.2f  %-30s %9.2f %7.3f %7.2f%s\n", ours, o->second, library,
-                  l->second, ratio, 1.15, ratio <= 1.15 ? "" : "  (over)");
+      std::printf("%-14s %9.2f  %-30s %9.2f %7.3f %7.2f%s\n", ours, o->second, library, l->second,
+                  ratio, 1.15, ratio <= 1.15 ? "" : "  (over)");
     }
   }
 

@@ -179,8 +179,8 @@ class PairReporter : public benchmark::ConsoleReporter {
   void PrintSummary() const {
     std::printf("\n%-14s %9s %-18s %9s %7s %10s %7s\n", "operation", "real ms", "libpng loop",
                 "real ms", "ratio", "cpu ratio", "target");
-    for (const auto& [ours, theirs] : {std::pair{kReadName, kLibpngReadName},
-                                       std::pair{kWriteName, kLibpngWriteName}}) {
+    for (const auto& [ours, theirs] :
+         {std::pair{kReadName, kLibpngReadName}, std::pair{kWriteName, kLibpngWriteName}}) {
       const auto a = m_ms.find(ours);
       const auto c = m_ms.find(theirs);
       if (a == m_ms.end() || c == m_ms.end() || c->second.real <= 0.0 || c->second.cpu <= 0.0) {

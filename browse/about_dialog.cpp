@@ -85,16 +85,21 @@ QString OpenErrorText(int code) {
     case 3: return QStringLiteral("The specified path was not found.");
     case 5: return QStringLiteral("The operating system denied\naccess to the specified file.");
     case 8: return QStringLiteral("There was not enough memory to complete the operation.");
-    case 11: return QStringLiteral("The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
+    case 11:
+      return QStringLiteral("The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
     case 26: return QStringLiteral("A sharing violation occurred. ");
     case 27: return QStringLiteral("The filename association is\nincomplete or invalid.");
     case 28:
-      return QStringLiteral("The DDE transaction could not\nbe completed because the request timed out.");
+      return QStringLiteral(
+          "The DDE transaction could not\nbe completed because the request timed out.");
     case 29: return QStringLiteral("The DDE transaction failed.");
     case 30:
       return QStringLiteral(
-          "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed.");
-    case 31: return QStringLiteral("There is no application associated\nwith the given filename extension.");
+          "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
+          "processed.");
+    case 31:
+      return QStringLiteral(
+          "There is no application associated\nwith the given filename extension.");
     case 32: return QStringLiteral("The specified dynamic-link library was not found.");
     default: return QStringLiteral("Unknown Error (%1) occurred.").arg(code);
   }
@@ -106,7 +111,8 @@ QIcon InkbriteIcon() {
   return icon;
 }
 
-CLinkLabel::CLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent), m_target(text) {
+CLinkLabel::CLinkLabel(const QString& text, QWidget* parent)
+    : QLabel(text, parent), m_target(text) {
   setTextFormat(Qt::PlainText);
   setCursor(Qt::PointingHandCursor);
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -148,7 +154,8 @@ void CLinkLabel::leaveEvent(QEvent* event) {
 }
 
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) OpenTarget();
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    OpenTarget();
   QLabel::mouseReleaseEvent(event);
 }
 
@@ -183,7 +190,8 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(DrawIcon(48));
   icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-  auto* name = new QLabel(QString::fromUtf8("Inkbrite %1 版").arg(QString::fromUtf8(kProgramVersion)), this);
+  auto* name =
+      new QLabel(QString::fromUtf8("Inkbrite %1 版").arg(QString::fromUtf8(kProgramVersion)), this);
   QFont bold = name->font();
   bold.setBold(true);
   name->setFont(bold);
@@ -203,7 +211,8 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
   text->addWidget(name);
   text->addLayout(grid);
   text->addSpacing(8);
-  text->addWidget(new QLabel(QString::fromUtf8("如果希望了解本软件的最新信息，请访问作者主页:"), this));
+  text->addWidget(
+      new QLabel(QString::fromUtf8("如果希望了解本软件的最新信息，请访问作者主页:"), this));
   text->addWidget(m_homepage, 0, Qt::AlignLeft);
 
   auto* top = new QHBoxLayout;

@@ -20,7 +20,8 @@ inline const char* const kProgramVersion = "2.39";
 inline const char* const kAuthorName = "Quillmark";
 inline const char* const kAuthorEmail = "inkbrite@quillmark.example.org";
 inline const char* const kHomepageUrl = "https://quillmark.example.org/inkbrite/";
-inline const char* const kHelpMissingMessage = "抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。";
+inline const char* const kHelpMissingMessage =
+    "抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。";
 
 // Opens a URL with the desktop; true when it was handed over.
 using UrlOpener = std::function<bool(const QUrl& url)>;

@@ -3,11 +3,11 @@
 #include <QCloseEvent>
 #include <algorithm>
 
+#include "browse/about_dialog.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
-#include "browse/about_dialog.h"
 
 namespace inkbrite {
 

@@ -1,5 +1,4 @@
 #include "browse/dir_manager.h"
-#include "browse/ui_services.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -9,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "browse/ui_services.h"
 #include "platform/dir_watch.h"
 
 namespace inkbrite {
@@ -228,12 +228,8 @@ fs::path CDirManager::MoveCursor(Move move, int& index) {
         --m_current;
       }
       break;
-    case Move::kFirst:
-      m_current = 0;
-      break;
-    case Move::kLast:
-      m_current = count - 1;
-      break;
+    case Move::kFirst: m_current = 0; break;
+    case Move::kLast: m_current = count - 1; break;
   }
   index = m_current + 1;
   m_currentPath = m_records[static_cast<size_t>(m_current)].path;

@@ -33,8 +33,9 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QFrame(parent) {
 
 void CPreviewPane::SetImage(const DibImage& image) {
   m_image = image;
-  m_shown = m_image.IsEmpty() ? QImage()
-                              : DibRegionToImage(m_image, QRect(0, 0, m_image.Width(), m_image.Height()));
+  m_shown = m_image.IsEmpty()
+                ? QImage()
+                : DibRegionToImage(m_image, QRect(0, 0, m_image.Width(), m_image.Height()));
   update();
 }
 
@@ -89,7 +90,8 @@ CImageFileMultSel::CImageFileMultSel(QWidget* parent, const QString& title, cons
   }
   m_pane->setVisible(preview);
 
-  connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) { ShowPreviewOf(path); });
+  connect(this, &QFileDialog::currentChanged, this,
+          [this](const QString& path) { ShowPreviewOf(path); });
   // Qt's dialog selects the preset file and scrolls it into view once the
   // folder has been listed in the background.
   if (!presetName.isEmpty()) selectFile(presetName);

@@ -83,8 +83,8 @@ class CImageFileMultSel : public QFileDialog {
   QCheckBox* m_box = nullptr;
   CPreviewPane* m_pane = nullptr;
   QTimer* m_timer = nullptr;
-  QString m_current;     // the file whose preview is wanted
-  QSize m_lastSize;      // the dialog's size at the last tick
+  QString m_current;  // the file whose preview is wanted
+  QSize m_lastSize;   // the dialog's size at the last tick
   bool m_widened = false;
 };
 

@@ -8,12 +8,12 @@
 #include <ctime>
 #include <system_error>
 
+#include "browse/about_dialog.h"
 #include "browse/child_frame.h"
 #include "browse/dir_manager.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
-#include "browse/about_dialog.h"
 #include "core/resample.h"
 #include "core/tone.h"
 
@@ -169,11 +169,12 @@ void CInkbriteApp::SaveRecentFiles() const {
 
 fs::path CInkbriteApp::SampleFolder() {
   std::error_code ec;
-  const fs::path beside = fs::path(QCoreApplication::applicationDirPath().toStdString()) / "samples";
+  const fs::path beside =
+      fs::path(QCoreApplication::applicationDirPath().toStdString()) / "samples";
   if (fs::is_directory(beside, ec)) return beside;
   // Installed: <prefix>/bin/inkbrite and <prefix>/share/inkbrite/samples.
-  const fs::path shared = fs::path(QCoreApplication::applicationDirPath().toStdString()) /
-                          "../share/inkbrite/samples";
+  const fs::path shared =
+      fs::path(QCoreApplication::applicationDirPath().toStdString()) / "../share/inkbrite/samples";
   if (fs::is_directory(shared, ec)) return shared.lexically_normal();
   return {};
 }

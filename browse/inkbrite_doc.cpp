@@ -84,22 +84,22 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
     // A codec library's error is a failed save like any other: it must not
     // leave the command handler as an exception.
     try {
-    if (mode <= 2) {
-      ok = SaveImageFile(path, page, mode, m_savingView->WorkingSet().GetValue(kJpegQuality));
-    } else {
-      const ImageFormat format = DetectImageFormat(path, false);
-      ColourReduction reduction{};
-      if (format != kFormatBmp && format != kFormatPng && format != kFormatTiff) {
-        ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
-        return 0;
+      if (mode <= 2) {
+        ok = SaveImageFile(path, page, mode, m_savingView->WorkingSet().GetValue(kJpegQuality));
+      } else {
+        const ImageFormat format = DetectImageFormat(path, false);
+        ColourReduction reduction{};
+        if (format != kFormatBmp && format != kFormatPng && format != kFormatTiff) {
+          ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
+          return 0;
+        }
+        DibImage copy = page;
+        ok = ReductionForColourMode(mode, reduction) &&
+                     ReduceColoursAndSave(copy, reduction.grey, reduction.bits, reduction.colours,
+                                          path)
+                 ? 1
+                 : 0;
       }
-      DibImage copy = page;
-      ok = ReductionForColourMode(mode, reduction) &&
-                   ReduceColoursAndSave(copy, reduction.grey, reduction.bits, reduction.colours,
-                                        path)
-               ? 1
-               : 0;
-    }
     } catch (const std::exception&) {
       ok = 0;
     }
@@ -115,11 +115,8 @@ void CInkbriteDoc::OnFileSave() {
     case kFormatBmp:
     case kFormatPng:
     case kFormatTiff:
-    case kFormatJp2:
-      OnSaveDocument(m_path);
-      return;
-    default:
-      break;
+    case kFormatJp2: OnSaveDocument(m_path); return;
+    default: break;
   }
   if (ShowMessage(m_messageParent, QString::fromUtf8(kSaveAsJpegQuestion),
                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {

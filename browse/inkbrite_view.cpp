@@ -263,27 +263,18 @@ bool CInkbriteView::OnCommand(int id) {
     case kCmdNextPage:
     case kCmdPreviousPage:
     case kCmdFirstPage:
-    case kCmdLastPage:
-      TurnPage(id);
-      return true;
+    case kCmdLastPage: TurnPage(id); return true;
     case kCmdTopLeft:
     case kCmdBottomLeft:
     case kCmdTopRight:
-    case kCmdBottomRight:
-      JumpToCorner(id);
-      return true;
-    case kCmdSingleKey:
-      SingleKey();
-      return true;
+    case kCmdBottomRight: JumpToCorner(id); return true;
+    case kCmdSingleKey: SingleKey(); return true;
     case kCmdFitWindow:
       Fit(!m_fit);
       m_fit = !m_fit;
       return true;
-    case kCmdAutoPlay:
-      ToggleAutoPlay();
-      return true;
-    default:
-      return false;
+    case kCmdAutoPlay: ToggleAutoPlay(); return true;
+    default: return false;
   }
 }
 
@@ -490,7 +481,8 @@ void CInkbriteView::UpdateCursor(QPoint point) {
 void CInkbriteView::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && (event->buttons() & Qt::LeftButton)) {
     // Right button while the left is held: previous page, posted.
-    QMetaObject::invokeMethod(this, [this] { OnCommand(kCmdPreviousPage); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnCommand(kCmdPreviousPage); }, Qt::QueuedConnection);
     return;
   }
   if (event->button() == Qt::LeftButton) {
@@ -511,7 +503,8 @@ void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
 
 void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
-    QMetaObject::invokeMethod(this, [this] { OnCommand(kCmdNextPage); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnCommand(kCmdNextPage); }, Qt::QueuedConnection);
     return;
   }
   QAbstractScrollArea::mouseDoubleClickEvent(event);

@@ -11,14 +11,14 @@
 #include <QToolBar>
 #include <algorithm>
 
-#include "batch/batch_dialog.h"
 #include "browse/about_dialog.h"
 #include "browse/auto_play_dialog.h"
+#include "browse/batch_dialog.h"
 #include "browse/child_frame.h"
 #include "browse/commands.h"
+#include "browse/image_file_dialog.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
-#include "browse/image_file_dialog.h"
 #include "browse/inkbrite_view.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
@@ -33,22 +33,35 @@ namespace fs = std::filesystem;
 namespace {
 
 // The toolbar's buttons in order; 0 is a separator.
-constexpr int kToolBarButtons[] = {kCmdOpen,         kCmdSaveAs,      0,
-                                   kCmdBatch,        0,               kCmdFirstPage,
-                                   kCmdPreviousPage, kCmdNextPage,    kCmdLastPage,
-                                   0,                kCmdFullScreen,  kCmdFitWindow,
-                                   kCmdAutoPlay,     0,               kCmdParaBar,
-                                   kCmdAutoPlaySettings, kCmdDisplayOrder, 0,
-                                   kCmdAbout,        kCmdHelp};
+constexpr int kToolBarButtons[] = {kCmdOpen,
+                                   kCmdSaveAs,
+                                   0,
+                                   kCmdBatch,
+                                   0,
+                                   kCmdFirstPage,
+                                   kCmdPreviousPage,
+                                   kCmdNextPage,
+                                   kCmdLastPage,
+                                   0,
+                                   kCmdFullScreen,
+                                   kCmdFitWindow,
+                                   kCmdAutoPlay,
+                                   0,
+                                   kCmdParaBar,
+                                   kCmdAutoPlaySettings,
+                                   kCmdDisplayOrder,
+                                   0,
+                                   kCmdAbout,
+                                   kCmdHelp};
 
 // Commands whose windows come with the parameter-editing work; their menu
 // items are shown but disabled until then.
 // Commands that need a document window.
 constexpr int kDocumentCommands[] = {
-    kCmdClose,       kCmdSave,       kCmdSaveAs,      kCmdFirstPage,    kCmdLastPage,
-    kCmdPreviousPage, kCmdNextPage,  kCmdRefresh,     kCmdTopLeft,      kCmdBottomLeft,
-    kCmdTopRight,    kCmdBottomRight, kCmdSingleKey,  kCmdFitWindow,    kCmdNewWindow,
-    kCmdCascade,     kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
+    kCmdClose,        kCmdSave,           kCmdSaveAs,       kCmdFirstPage,  kCmdLastPage,
+    kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,    kCmdBottomLeft,
+    kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,  kCmdNewWindow,
+    kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
     kCmdAutoPlay};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
@@ -195,7 +208,8 @@ void CMainFrame::CreateActions() {
   make(kCmdDisplayOrder);
   make(kCmdFullScreen, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_Escape)})
       ->setCheckable(true);
-  make(kCmdFitWindow, {QKeySequence(Qt::ControlModifier | keypad | Qt::Key_Minus)})->setCheckable(true);
+  make(kCmdFitWindow, {QKeySequence(Qt::ControlModifier | keypad | Qt::Key_Minus)})
+      ->setCheckable(true);
   make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
   make(kCmdAutoPlaySettings);
   make(kCmdFirstPage, {QKeySequence(Qt::CTRL | Qt::Key_Home)});
@@ -249,7 +263,8 @@ void CMainFrame::CreateMenus() {
         menu->addSeparator();
       } else if (id == kCmdRecentFile) {
         if (TheApp() && !TheApp()->RecentFiles().isEmpty()) {
-          for (int i = 0; i < TheApp()->RecentFiles().size(); ++i) menu->addAction(m_recentActions[i]);
+          for (int i = 0; i < TheApp()->RecentFiles().size(); ++i)
+            menu->addAction(m_recentActions[i]);
         } else {
           QAction* none = menu->addAction(CommandMenuText(kCmdRecentFile));
           none->setEnabled(false);
@@ -262,8 +277,8 @@ void CMainFrame::CreateMenus() {
   const bool doc = m_documentMenus;
   m_fileMenu = bar->addMenu(QStringLiteral("文件(&F)"));
   if (doc) {
-    add(m_fileMenu, {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, 0, kCmdBatch, 0, kCmdRecentFile, 0,
-                     kCmdExit});
+    add(m_fileMenu,
+        {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit});
   } else {
     add(m_fileMenu, {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit});
   }
@@ -272,16 +287,15 @@ void CMainFrame::CreateMenus() {
     add(m_viewMenu, {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0});
     m_pageMenu = m_viewMenu->addMenu(QStringLiteral("页面浏览"));
     add(m_pageMenu, {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
-                     kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0,
-                     kCmdSingleKey});
+                     kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
     add(m_viewMenu, {kCmdDisplayOrder, 0, kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay,
                      kCmdAutoPlaySettings});
     m_windowMenu = bar->addMenu(QStringLiteral("窗口(&W)"));
     add(m_windowMenu, {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
                        kCmdNextWindow, 0, kCmdCloseAll});
   } else {
-    add(m_viewMenu, {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0,
-                     kCmdFullScreen});
+    add(m_viewMenu,
+        {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen});
     m_pageMenu = nullptr;
     m_windowMenu = nullptr;
   }
@@ -318,7 +332,8 @@ void CMainFrame::CreateStatusBar() {
   m_counter = new QLabel(bar);
   m_counter->setObjectName(QStringLiteral("pageCounter"));
   m_counter->setAlignment(Qt::AlignCenter);
-  m_counter->setMinimumWidth(m_counter->fontMetrics().horizontalAdvance(QStringLiteral("1024/1024")) + 8);
+  m_counter->setMinimumWidth(
+      m_counter->fontMetrics().horizontalAdvance(QStringLiteral("1024/1024")) + 8);
   bar->addPermanentWidget(m_counter);
   for (const char* text : {"大写", "数字"}) {
     auto* label = new QLabel(QString::fromUtf8(text), bar);
@@ -421,9 +436,8 @@ void CMainFrame::UpdatePageCounter() {
     m_counter->clear();
     return;
   }
-  m_counter->setText(QStringLiteral("%1/%2")
-                         .arg(doc->DirList().GetCurrentIndex())
-                         .arg(doc->DirList().GetCount()));
+  m_counter->setText(
+      QStringLiteral("%1/%2").arg(doc->DirList().GetCurrentIndex()).arg(doc->DirList().GetCount()));
   if (CChildFrame* child = ActiveChild()) {
     setWindowTitle(child->TitleText() + QStringLiteral(" - Inkbrite"));
   }
@@ -477,12 +491,8 @@ void CMainFrame::OnCommand(int id) {
   CInkbriteView* view = ActiveView();
   CInkbriteDoc* doc = ActiveDocument();
   switch (id) {
-    case kCmdOpen:
-      RunOpenDialog();
-      return;
-    case kCmdExit:
-      close();
-      return;
+    case kCmdOpen: RunOpenDialog(); return;
+    case kCmdExit: close(); return;
     case kCmdSave:
       if (doc) doc->OnFileSave();
       return;
@@ -498,18 +508,10 @@ void CMainFrame::OnCommand(int id) {
     case kCmdCloseAll:
       for (CChildFrame* child : Children()) child->close();
       return;
-    case kCmdNextWindow:
-      m_mdi->activateNextSubWindow();
-      return;
-    case kCmdCascade:
-      m_mdi->cascadeSubWindows();
-      return;
-    case kCmdTileHorizontal:
-      TileWindows(false);
-      return;
-    case kCmdTileVertical:
-      TileWindows(true);
-      return;
+    case kCmdNextWindow: m_mdi->activateNextSubWindow(); return;
+    case kCmdCascade: m_mdi->cascadeSubWindows(); return;
+    case kCmdTileHorizontal: TileWindows(false); return;
+    case kCmdTileVertical: TileWindows(true); return;
     case kCmdNewWindow:
       if (view && TheApp()) TheApp()->NewWindow(view);
       return;
@@ -530,9 +532,7 @@ void CMainFrame::OnCommand(int id) {
       }
       UpdateChecks();
       return;
-    case kCmdFullScreen:
-      ToggleFullScreen();
-      return;
+    case kCmdFullScreen: ToggleFullScreen(); return;
     case kCmdBatch: {
       // Parameters the batch dialog changed reach the bar and the views.
       m_paraBar->TakeSnapshot();
@@ -546,9 +546,7 @@ void CMainFrame::OnCommand(int id) {
       dialog.exec();
       return;
     }
-    case kCmdHelp:
-      ShowHelp(this);
-      return;
+    case kCmdHelp: ShowHelp(this); return;
     case kCmdAutoPlaySettings: {
       CAutoPlayDialog dialog(this);
       dialog.exec();
@@ -563,8 +561,7 @@ void CMainFrame::OnCommand(int id) {
       UpdatePageCounter();
       return;
     }
-    default:
-      break;
+    default: break;
   }
   if (view && view->OnCommand(id)) {
     UpdatePageCounter();

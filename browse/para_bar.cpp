@@ -259,7 +259,8 @@ void CParaBar::LoadPage(int page) {
     if (page == kPageHighlight) m_threshold->setValue(block.GetValue(kThreshold));
     if (page == kPageResize) m_filter->setCurrentIndex(block.GetValue(kResizeType));
   } else if (page == kPageCurve) {
-    for (int i = 0; i < 4; ++i) m_curveTexts[i]->setText(QString::number(block.GetValue(kCurveSlots[i])));
+    for (int i = 0; i < 4; ++i)
+      m_curveTexts[i]->setText(QString::number(block.GetValue(kCurveSlots[i])));
   } else if (page == kPageCrop) {
     for (int i = 0; i < 4; ++i) m_crop[i]->setValue(block.GetValue(kCropSlots[i]));
   } else if (page == kPageOther) {
@@ -282,7 +283,8 @@ void CParaBar::Announce(int slot, int value) {
     return;
   }
   if (!m_views.all) return;
-  for (QObject* view : m_views.all()) QApplication::postEvent(view, new ParamChangeEvent(slot, value));
+  for (QObject* view : m_views.all())
+    QApplication::postEvent(view, new ParamChangeEvent(slot, value));
 }
 
 void CParaBar::OnWindowOnlyClicked() {
@@ -341,7 +343,8 @@ void CParaBar::OnSave() {
 }
 
 void CParaBar::OnCurveButton() {
-  CCurveDialog dialog(AppParams(), [this](int slot, int value) { Announce(slot, value); }, this);
+  CCurveDialog dialog(
+      AppParams(), [this](int slot, int value) { Announce(slot, value); }, this);
   dialog.exec();
   LoadPage(kPageCurve);
 }

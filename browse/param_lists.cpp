@@ -24,10 +24,10 @@ const QStringList& SoftenEntries() {
 }
 
 const QStringList& ColourEntries() {
-  static const QStringList entries = {
-      QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"), QStringLiteral("保持原样"),
-      QStringLiteral("256色"),    QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
-      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
+  static const QStringList entries = {QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"),
+                                      QStringLiteral("保持原样"), QStringLiteral("256色"),
+                                      QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
+                                      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
   return entries;
 }
 
@@ -39,7 +39,8 @@ const QStringList& FilterEntries() {
 
 const QStringList& SourcePatternEntries() {
   static const QStringList entries = {
-      QString::fromUtf8(kCliDefaultPatterns.data(), static_cast<qsizetype>(kCliDefaultPatterns.size())),
+      QString::fromUtf8(kCliDefaultPatterns.data(),
+                        static_cast<qsizetype>(kCliDefaultPatterns.size())),
       QStringLiteral("*.jpg;*.jpeg"),
       QStringLiteral("*.gif"),
       QStringLiteral("*.ufo"),

@@ -18,8 +18,6 @@ namespace inkbrite {
 
 namespace {
 
-
-
 // Margins show a number even when nothing is selected; the other number
 // fields are then empty.
 bool IsMargin(int slot) {

@@ -147,8 +147,7 @@ QIcon CommandIcon(int id) {
       p.drawText(QRectF(4, 4, 24, 24), Qt::AlignCenter, QStringLiteral("?"));
       break;
     }
-    default:
-      return {};
+    default: return {};
   }
   p.end();
   return QIcon(pixmap);

@@ -1,5 +1,7 @@
 #include "browse/window_tab_bar.h"
 
+#include <qdrawutil.h>
+
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QHelpEvent>
@@ -9,7 +11,6 @@
 #include <QPolygon>
 #include <QToolTip>
 #include <algorithm>
-#include <qdrawutil.h>
 
 namespace inkbrite {
 
@@ -46,9 +47,11 @@ class CTabArrowButton : public QAbstractButton {
       p.setBrush(ink);
       QPolygon arrow;
       if (m_kind == kFirst || m_kind == kPrevious) {
-        arrow << QPoint(x + side, y) << QPoint(x + side, y + 2 * (side / 2)) << QPoint(x + 1, y + side / 2);
+        arrow << QPoint(x + side, y) << QPoint(x + side, y + 2 * (side / 2))
+              << QPoint(x + 1, y + side / 2);
       } else {
-        arrow << QPoint(x, y) << QPoint(x, y + 2 * (side / 2)) << QPoint(x + side - 1, y + side / 2);
+        arrow << QPoint(x, y) << QPoint(x, y + 2 * (side / 2))
+              << QPoint(x + side - 1, y + side / 2);
       }
       p.drawPolygon(arrow);
       if (m_kind == kFirst) p.drawRect(x - 1, y, 0, 2 * (side / 2));
@@ -80,12 +83,15 @@ CWindowTabBar::CWindowTabBar(int style, QWidget* parent) : QWidget(parent), m_st
     m_buttons[kPrevious] = new CTabArrowButton(kPrevious, this);
     m_buttons[kNext] = new CTabArrowButton(kNext, this);
   }
-  if (m_buttons[kFirst]) connect(m_buttons[kFirst], &QAbstractButton::clicked, this, [this] { ScrollFirst(); });
+  if (m_buttons[kFirst])
+    connect(m_buttons[kFirst], &QAbstractButton::clicked, this, [this] { ScrollFirst(); });
   if (m_buttons[kPrevious]) {
     connect(m_buttons[kPrevious], &QAbstractButton::clicked, this, [this] { ScrollPrevious(); });
   }
-  if (m_buttons[kNext]) connect(m_buttons[kNext], &QAbstractButton::clicked, this, [this] { ScrollNext(); });
-  if (m_buttons[kLast]) connect(m_buttons[kLast], &QAbstractButton::clicked, this, [this] { ScrollLast(); });
+  if (m_buttons[kNext])
+    connect(m_buttons[kNext], &QAbstractButton::clicked, this, [this] { ScrollNext(); });
+  if (m_buttons[kLast])
+    connect(m_buttons[kLast], &QAbstractButton::clicked, this, [this] { ScrollLast(); });
   MakeFonts();
   Recalculate();
 }
@@ -217,7 +223,8 @@ QPolygon CWindowTabBar::TabPolygon(int index) const {
   const int base = upsideDown ? 0 : h - 1;
   const int top = upsideDown ? h - 1 : 0;
   QPolygon polygon;
-  polygon << QPoint(x, base) << QPoint(x + h / 2, top) << QPoint(x + w - h / 2, top) << QPoint(x + w, base);
+  polygon << QPoint(x, base) << QPoint(x + h / 2, top) << QPoint(x + w - h / 2, top)
+          << QPoint(x + w, base);
   return polygon;
 }
 
@@ -225,7 +232,8 @@ int CWindowTabBar::TabAt(QPoint point) const {
   const int area = ButtonAreaWidth();
   if (point.x() < area || point.y() < 0 || point.y() >= m_barHeight) return -1;
   const QPoint strip(point.x() - area + m_scrollOffset, point.y());
-  if (m_selected >= 0 && TabPolygon(m_selected).containsPoint(strip, Qt::OddEvenFill)) return m_selected;
+  if (m_selected >= 0 && TabPolygon(m_selected).containsPoint(strip, Qt::OddEvenFill))
+    return m_selected;
   // Later tabs are drawn over earlier ones.
   for (int i = GetTabCount() - 1; i >= 0; --i) {
     if (TabPolygon(i).containsPoint(strip, Qt::OddEvenFill)) return i;
@@ -291,7 +299,8 @@ void CWindowTabBar::resizeEvent(QResizeEvent* event) {
   m_barHeight = height();
   // Buttons in the order first, previous, next, last from x = 1.
   int x = 1;
-  for (QAbstractButton* button : {m_buttons[kFirst], m_buttons[kPrevious], m_buttons[kNext], m_buttons[kLast]}) {
+  for (QAbstractButton* button :
+       {m_buttons[kFirst], m_buttons[kPrevious], m_buttons[kNext], m_buttons[kLast]}) {
     if (!button) continue;
     button->setGeometry(x, 0, kButtonWidth, m_barHeight);
     x += kButtonWidth;

@@ -29,10 +29,10 @@ class CWindowTabBar : public QWidget {
 
  public:
   // Style bits.
-  static constexpr int kUpsideDown = 0x2;     // tabs hang from the top edge
-  static constexpr int kArrowButtons = 0x4;   // previous and next buttons
+  static constexpr int kUpsideDown = 0x2;        // tabs hang from the top edge
+  static constexpr int kArrowButtons = 0x4;      // previous and next buttons
   static constexpr int kFirstLastButtons = 0x8;  // first and last buttons as well
-  static constexpr int kToolTips = 0x4000;    // the full title over each tab
+  static constexpr int kToolTips = 0x4000;       // the full title over each tab
   // Button ids.
   static constexpr int kButtonPrevious = 5031;
   static constexpr int kButtonNext = 5032;
@@ -100,7 +100,7 @@ class CWindowTabBar : public QWidget {
   };
 
   void MakeFonts();
-  void Recalculate();  // tab widths, total width, offset limit, buttons
+  void Recalculate();               // tab widths, total width, offset limit, buttons
   int StripStart(int index) const;  // left edge of a tab in strip coordinates
   int MaxScrollOffset() const;
   QPolygon TabPolygon(int index) const;  // in strip coordinates

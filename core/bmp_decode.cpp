@@ -29,8 +29,8 @@ struct BmpInfo {
   uint32_t masks[3] = {0, 0, 0};  // red, green, blue
   size_t tableStart = 0;          // file offset of the colour table
   uint32_t entrySize = 4;
-  uint32_t usedEntries = 0;       // colour table entries present before the rows
-  size_t rowsStart = 0;           // file offset of the pixel data
+  uint32_t usedEntries = 0;  // colour table entries present before the rows
+  size_t rowsStart = 0;      // file offset of the pixel data
 };
 
 bool IsKnownHeaderSize(uint32_t hs) {
@@ -44,17 +44,20 @@ bool IsKnownHeaderSize(uint32_t hs) {
     case 108:  // version 4
     case 124:  // version 5
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
 bool IsFileBitCount(int32_t bits) {
   switch (bits) {
-    case 1: case 2: case 4: case 8: case 16: case 24: case 32:
-      return true;
-    default:
-      return false;
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32: return true;
+    default: return false;
   }
 }
 
@@ -93,8 +96,7 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
   if (!DecodeWithinLimits(info.width, info.height, size)) return false;
 
   switch (info.compression) {
-    case kRgb:
-      break;
+    case kRgb: break;
     case kRle8:
       if (info.bitCount != 8 || info.topDown) return false;
       break;
@@ -104,8 +106,7 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
     case kBitFields:
       if (info.bitCount != 16 && info.bitCount != 32) return false;
       break;
-    default:
-      return false;  // embedded JPEG or PNG, alpha bit fields, OS/2 RLE24
+    default: return false;  // embedded JPEG or PNG, alpha bit fields, OS/2 RLE24
   }
 
   info.tableStart = kFileHeaderSize + info.headerSize;
@@ -135,11 +136,10 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
   // The pixel data starts at the file header's offset when that is sound,
   // otherwise right after the colour table.
   const bool compressed = info.compression == kRle8 || info.compression == kRle4;
-  const uint64_t rowsBytes = static_cast<uint64_t>(DibImage::RowBytesFor(info.width, info.bitCount)) *
-                             static_cast<uint64_t>(info.height);
-  auto fits = [&](uint64_t start) {
-    return compressed ? start < size : start + rowsBytes <= size;
-  };
+  const uint64_t rowsBytes =
+      static_cast<uint64_t>(DibImage::RowBytesFor(info.width, info.bitCount)) *
+      static_cast<uint64_t>(info.height);
+  auto fits = [&](uint64_t start) { return compressed ? start < size : start + rowsBytes <= size; };
   if (pixelOffset >= info.tableStart && fits(pixelOffset)) {
     info.rowsStart = pixelOffset;
   } else if (fits(tableEnd)) {
@@ -214,7 +214,8 @@ bool CopyUncompressed(const uint8_t* d, const BmpInfo& info, std::vector<uint8_t
 
 bool Allocate24(const BmpInfo& info, std::vector<uint8_t>& out, int64_t& rowBytes) {
   rowBytes = DibImage::RowBytesFor(info.width, 24);
-  const uint64_t bytes = kInfoHeaderSize + static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(info.height);
+  const uint64_t bytes =
+      kInfoHeaderSize + static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(info.height);
   if (!AllocateDib(out, bytes)) return false;
   WriteInfoHeader(out.data(), info.width, info.height, 24, 0, 0);
   return true;
@@ -236,7 +237,8 @@ bool DecodeRle(const uint8_t* d, size_t size, const BmpInfo& info, std::vector<u
   int32_t x = 0;
   int32_t y = 0;
   auto put = [&](unsigned index) {
-    uint8_t* p = bits + static_cast<size_t>(y) * static_cast<size_t>(rowBytes) + static_cast<size_t>(x) * 3;
+    uint8_t* p =
+        bits + static_cast<size_t>(y) * static_cast<size_t>(rowBytes) + static_cast<size_t>(x) * 3;
     const RgbQuad& c = lut[index];
     p[0] = c.blue;
     p[1] = c.green;
@@ -313,7 +315,8 @@ bool DecodeBitFields(const uint8_t* d, const BmpInfo& info, std::vector<uint8_t>
   const bool wide = info.bitCount == 32;
   uint8_t* bits = dib.data() + kInfoHeaderSize;
   for (int32_t i = 0; i < info.height; ++i) {
-    const uint8_t* src = d + info.rowsStart + static_cast<size_t>(i) * static_cast<size_t>(srcRowBytes);
+    const uint8_t* src =
+        d + info.rowsStart + static_cast<size_t>(i) * static_cast<size_t>(srcRowBytes);
     const int32_t stored = info.topDown ? info.height - 1 - i : i;
     uint8_t* dst = bits + static_cast<size_t>(stored) * static_cast<size_t>(rowBytes);
     for (int32_t x = 0; x < info.width; ++x) {

@@ -38,7 +38,8 @@ bool DibImage::SaveBmp(const std::filesystem::path& path) const {
   // File header, then the info header with its image size filled in, the
   // colour table and the rows, all in one piece.
   const uint32_t tableBytes = static_cast<uint32_t>(layout.bitsOffset - kInfoHeaderSize);
-  const uint32_t imageBytes = static_cast<uint32_t>(layout.rowBytes) * static_cast<uint32_t>(m_nHeight);
+  const uint32_t imageBytes =
+      static_cast<uint32_t>(layout.rowBytes) * static_cast<uint32_t>(m_nHeight);
   const uint32_t offset = 14 + kInfoHeaderSize + tableBytes;
   std::vector<uint8_t> out;
   try {

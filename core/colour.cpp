@@ -36,11 +36,8 @@ struct Reduction {
   int colourBits;
 };
 constexpr Reduction kReductions[] = {
-    {8, 256, 7},
-    {4, 16, 8},
-    {4, 8, 8},
-    {2, 4, 8},
-    {1, 2, 0},  // fixed black and white palette, no quantiser
+    {8, 256, 7}, {4, 16, 8}, {4, 8, 8},
+    {2, 4, 8},   {1, 2, 0},  // fixed black and white palette, no quantiser
 };
 
 const Reduction* FindReduction(int bits, int colours) {
@@ -78,8 +75,8 @@ bool IsValidReduction(int bits, int colours) { return FindReduction(bits, colour
 
 void GreyscaleRow(const uint8_t* src, uint8_t* dst, int32_t width) {
   for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
-    const uint8_t v =
-        static_cast<uint8_t>((kBlueWeight[src[0]] + kGreenWeight[src[1]] + kRedWeight[src[2]]) >> 8);
+    const uint8_t v = static_cast<uint8_t>(
+        (kBlueWeight[src[0]] + kGreenWeight[src[1]] + kRedWeight[src[2]]) >> 8);
     dst[0] = v;
     dst[1] = v;
     dst[2] = v;

@@ -81,7 +81,8 @@ bool DibImage::Create(int32_t width, int32_t height, int32_t bitCount) {
     return false;
   }
   const int64_t rowBytes = RowBytesFor(width, bitCount);
-  const uint64_t total = kInfoHeaderSize + static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
+  const uint64_t total =
+      kInfoHeaderSize + static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
   if (total > kMaxDibBytes) return false;
   std::vector<uint8_t> block;
   try {

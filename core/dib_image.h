@@ -167,9 +167,7 @@ class DibImage {
   uint32_t HeaderSize() const;
   // Start of the pixel rows (bottom row first); null when empty.
   uint8_t* Bits() { return m_dib.empty() ? nullptr : m_dib.data() + m_nBitsOffset; }
-  const uint8_t* Bits() const {
-    return m_dib.empty() ? nullptr : m_dib.data() + m_nBitsOffset;
-  }
+  const uint8_t* Bits() const { return m_dib.empty() ? nullptr : m_dib.data() + m_nBitsOffset; }
   // Row y counted from the top of the picture.
   uint8_t* Row(int32_t y) { return Bits() + StoredRowOffset(y); }
   const uint8_t* Row(int32_t y) const { return Bits() + StoredRowOffset(y); }

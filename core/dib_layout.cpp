@@ -13,10 +13,15 @@ namespace {
 
 bool IsSupportedBitCount(int32_t bits) {
   switch (bits) {
-    case 1: case 2: case 4: case 8: case 15: case 16: case 24: case 32:
-      return true;
-    default:
-      return false;
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 15:
+    case 16:
+    case 24:
+    case 32: return true;
+    default: return false;
   }
 }
 
@@ -43,8 +48,8 @@ bool ParseDibLayout(const uint8_t* data, size_t size, DibLayout& layout) {
   } else {
     return false;
   }
-  if (l.width <= 0 || l.height <= 0 || l.width > kMaxDibDimension ||
-      l.height > kMaxDibDimension || !IsSupportedBitCount(l.bitCount)) {
+  if (l.width <= 0 || l.height <= 0 || l.width > kMaxDibDimension || l.height > kMaxDibDimension ||
+      !IsSupportedBitCount(l.bitCount)) {
     return false;
   }
   l.colourEntries = clrUsed != 0 ? clrUsed : DefaultColourEntries(l.bitCount);

@@ -11,16 +11,16 @@ inline constexpr uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER
 inline constexpr uint32_t kCoreHeaderSize = 12;  // BITMAPCOREHEADER
 
 struct DibLayout {
-  uint32_t headerSize = 0;    // 40 or 12
+  uint32_t headerSize = 0;  // 40 or 12
   int32_t width = 0;
-  int32_t height = 0;         // always positive: rows are stored bottom-up
+  int32_t height = 0;  // always positive: rows are stored bottom-up
   int32_t bitCount = 0;
-  uint32_t colourEntries = 0; // entries in the colour table
-  uint32_t entrySize = 0;     // 4 after a 40-byte header, 3 after a core header
-  size_t tableOffset = 0;     // = headerSize
-  size_t bitsOffset = 0;      // first byte of the bottom row
+  uint32_t colourEntries = 0;  // entries in the colour table
+  uint32_t entrySize = 0;      // 4 after a 40-byte header, 3 after a core header
+  size_t tableOffset = 0;      // = headerSize
+  size_t bitsOffset = 0;       // first byte of the bottom row
   int64_t rowBytes = 0;
-  uint64_t totalBytes = 0;    // header + table + rows
+  uint64_t totalBytes = 0;  // header + table + rows
 };
 
 // Number of colour table entries the header implies: biClrUsed, or 2, 4, 16,

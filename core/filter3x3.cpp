@@ -119,8 +119,8 @@ constexpr bool Checked(Kernel3x3 k) {
   const bool sameLoop = (r.corner == 0) == (k.corner == 0) && (r.corner == 1) == (k.corner == 1);
   const bool fits16Bits = positive * 255 <= INT16_MAX && negative * 255 >= INT16_MIN;
   const unsigned d = static_cast<unsigned>(r.divisor);
-  const bool divides = std::has_single_bit(d) || (Reciprocal(r.divisor) <= UINT16_MAX &&
-                                                  ReciprocalIsExact(r.divisor));
+  const bool divides = std::has_single_bit(d) ||
+                       (Reciprocal(r.divisor) <= UINT16_MAX && ReciprocalIsExact(r.divisor));
   return flatStaysFlat && sameLoop && fits16Bits && divides;
 }
 
@@ -209,11 +209,9 @@ template <Kernel3x3 K>
 }
 
 template <Kernel3x3 K>
-[[gnu::noinline, gnu::target(INKBRITE_FILTER_AVX512)]] void RowAvx512(const uint8_t* __restrict above,
-                                                               const uint8_t* __restrict row,
-                                                               const uint8_t* __restrict below,
-                                                               uint8_t* __restrict out,
-                                                               size_t count) {
+[[gnu::noinline, gnu::target(INKBRITE_FILTER_AVX512)]] void RowAvx512(
+    const uint8_t* __restrict above, const uint8_t* __restrict row, const uint8_t* __restrict below,
+    uint8_t* __restrict out, size_t count) {
   FilterRow<K, 64>(above, row, below, out, count);
 }
 

@@ -47,8 +47,8 @@ void OctreeQuantiser::AddColour(uint8_t red, uint8_t green, uint8_t blue) {
     id = m_root;
     for (int level = 0; !m_nodes[static_cast<size_t>(id)].leaf; ++level) {
       const int shift = 7 - level;
-      const int child = (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) |
-                        ((blue >> shift) & 1);
+      const int child =
+          (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) | ((blue >> shift) & 1);
       int32_t next = m_nodes[static_cast<size_t>(id)].children[child];
       if (next == kNone) {
         next = NewNode(level + 1);  // may move the pool: index again below
@@ -111,10 +111,10 @@ void OctreeQuantiser::CollectLeaves(int32_t id, std::vector<Leaf>& leaves) const
   const Node& node = m_nodes[static_cast<size_t>(id)];
   if (node.leaf) {
     const uint64_t n = std::max<uint64_t>(node.count, 1);
-    leaves.push_back(Leaf{RgbQuad{static_cast<uint8_t>(node.sumBlue / n),
-                                  static_cast<uint8_t>(node.sumGreen / n),
-                                  static_cast<uint8_t>(node.sumRed / n), 0},
-                          node.count});
+    leaves.push_back(Leaf{
+        RgbQuad{static_cast<uint8_t>(node.sumBlue / n), static_cast<uint8_t>(node.sumGreen / n),
+                static_cast<uint8_t>(node.sumRed / n), 0},
+        node.count});
     return;
   }
   for (int32_t child : node.children) {

@@ -26,8 +26,8 @@ std::string_view Utf8Prefix(std::string_view text, size_t maxChars) {
     const size_t length = SequenceLength(static_cast<unsigned char>(text[pos]));
     ++pos;
     // A sequence cut short by a non-continuation byte ends where it stops.
-    for (size_t i = 1; i < length && pos < text.size() &&
-                       IsContinuation(static_cast<unsigned char>(text[pos]));
+    for (size_t i = 1;
+         i < length && pos < text.size() && IsContinuation(static_cast<unsigned char>(text[pos]));
          ++i) {
       ++pos;
     }

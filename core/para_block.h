@@ -28,21 +28,21 @@ namespace inkbrite {
 // Slot indices. The numbering is shared with the named-settings file and the
 // messages of the parameter bar, so it must never change.
 enum ParaSlot : int {
-  kBrightness = 0,        // percent, 0 to 200
-  kContrast = 1,          // percent, 0 to 200
-  kHighlight = 2,         // gain for light pixels, percent, 100 to 200
-  kGamma = 3,             // exponent x 100, 0 to 200
-  kCurveX1 = 4,           // tone curve, first control point
-  kResize = 5,            // percent of width and height, 0 to 200
-  kJpegQuality = 6,       // 0 to 100
-  kSpare = 7,             // read by no operation
-  kSharpen = 8,           // 0 = off, 1 to 9
-  kBlur = 9,              // 0 = off, 1 = normal, 2 = strong
-  kGreyScale = 10,        // colour mode 0 to 7 (2 = keep as is)
-  kIncludeSubdirs = 11,   // batch job searches subdirectories: 0 or 1
-  kThreshold = 12,        // lightness threshold of the highlight step, 170 to 255
+  kBrightness = 0,       // percent, 0 to 200
+  kContrast = 1,         // percent, 0 to 200
+  kHighlight = 2,        // gain for light pixels, percent, 100 to 200
+  kGamma = 3,            // exponent x 100, 0 to 200
+  kCurveX1 = 4,          // tone curve, first control point
+  kResize = 5,           // percent of width and height, 0 to 200
+  kJpegQuality = 6,      // 0 to 100
+  kSpare = 7,            // read by no operation
+  kSharpen = 8,          // 0 = off, 1 to 9
+  kBlur = 9,             // 0 = off, 1 = normal, 2 = strong
+  kGreyScale = 10,       // colour mode 0 to 7 (2 = keep as is)
+  kIncludeSubdirs = 11,  // batch job searches subdirectories: 0 or 1
+  kThreshold = 12,       // lightness threshold of the highlight step, 170 to 255
   kCurveY1 = 13,
-  kCurveX2 = 14,          // tone curve, second control point
+  kCurveX2 = 14,  // tone curve, second control point
   kCurveY2 = 15,
   kAutoPlaySeconds = 16,  // 1 to 10
   kSourceFiles = 17,      // batch job: index into the source filter list
@@ -51,8 +51,8 @@ enum ParaSlot : int {
   kCroppingTop = 20,
   kCroppingRight = 21,
   kCroppingBottom = 22,
-  kResizeType = 23,       // 0 bilinear, 1 bicubic, 2 nearest
-  kShowPreview = 24,      // preview box of the open-file dialog: 0 or 1
+  kResizeType = 23,   // 0 bilinear, 1 bicubic, 2 nearest
+  kShowPreview = 24,  // preview box of the open-file dialog: 0 or 1
   kParaSlotCount = 25
 };
 

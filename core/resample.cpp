@@ -535,9 +535,7 @@ void ScaleTwoPass(const Pixels& src, const Pixels& dst) {
     const auto n = static_cast<size_t>(i);
     uint8_t* out = dst.FromTop(i);
     switch (v.kind[n]) {
-      case TapKind::kCopy:
-        std::memcpy(out, row(v.first[n]), rowBytes);
-        break;
+      case TapKind::kCopy: std::memcpy(out, row(v.first[n]), rowBytes); break;
       case TapKind::kHalf: {
         const uint8_t* a = row(v.first[n]);
         const uint8_t* b = row(v.first[n] + 1);
@@ -609,21 +607,11 @@ bool DibImage::ResizeTo(int32_t width, int32_t height, int filter) {
     const Pixels src = PixelsOf(*this);
     const Pixels dst = PixelsOf(result);
     switch (Choose(filter, m_nWidth, m_nHeight, width, height)) {
-      case Resampler::kTwoPass:
-        ScaleTwoPass(src, dst);
-        break;
-      case Resampler::kAreaReduce:
-        AreaReduce(src, dst);
-        break;
-      case Resampler::kBilinear:
-        EnlargeBilinear(src, dst);
-        break;
-      case Resampler::kBicubic:
-        ResampleBicubic(src, dst);
-        break;
-      case Resampler::kNearest:
-        ResampleNearest(src, dst);
-        break;
+      case Resampler::kTwoPass: ScaleTwoPass(src, dst); break;
+      case Resampler::kAreaReduce: AreaReduce(src, dst); break;
+      case Resampler::kBilinear: EnlargeBilinear(src, dst); break;
+      case Resampler::kBicubic: ResampleBicubic(src, dst); break;
+      case Resampler::kNearest: ResampleNearest(src, dst); break;
     }
     *this = std::move(result);
   } catch (const std::bad_alloc&) {

@@ -48,8 +48,8 @@ void FillGamma() {
       const double e = p * 0.01;
       // 255 * (v / 255)^e, evaluated in exactly this order so that every
       // entry rounds the same on every build.
-      const double value = std::pow(static_cast<double>(v), e) /
-                           (std::pow(255.0, e) * (1.0 / 255.0));
+      const double value =
+          std::pow(static_cast<double>(v), e) / (std::pow(255.0, e) * (1.0 / 255.0));
       const int entry = std::min(255, static_cast<int>(std::trunc(value + 0.5)));
       g_gammaTable[ToneIndex(v, p)] = static_cast<uint8_t>(entry);
     }
@@ -59,8 +59,7 @@ void FillGamma() {
 void FillBrightness() {
   for (int v = 0; v < kToneLevels; ++v) {
     for (int p = 0; p < kToneParamCount; ++p) {
-      g_brightnessTable[ToneIndex(v, p)] =
-          static_cast<uint8_t>(std::min(255, v * p / 100));
+      g_brightnessTable[ToneIndex(v, p)] = static_cast<uint8_t>(std::min(255, v * p / 100));
     }
   }
 }
@@ -70,8 +69,7 @@ void FillContrast() {
     for (int p = 0; p < kToneParamCount; ++p) {
       // Integer division truncates toward zero: (127 - 128) * 50 / 100 is 0.
       const int entry = (v - 128) * p / 100 + 128;
-      g_contrastTable[ToneIndex(v, p)] =
-          static_cast<uint8_t>(std::clamp(entry, 0, 255));
+      g_contrastTable[ToneIndex(v, p)] = static_cast<uint8_t>(std::clamp(entry, 0, 255));
     }
   }
 }
@@ -198,10 +196,10 @@ INKBRITE_VBMI inline __m512i WidenHalf(__m512i v) {
 
 // Bit n set when b[n] + g[n] + r[n] > limit, for the 64 byte lanes.
 INKBRITE_VBMI inline __mmask64 SumAbove(__m512i b, __m512i g, __m512i r, __m512i limits) {
-  const __m512i low = _mm512_add_epi16(_mm512_add_epi16(WidenHalf<0>(b), WidenHalf<0>(g)),
-                                       WidenHalf<0>(r));
-  const __m512i high = _mm512_add_epi16(_mm512_add_epi16(WidenHalf<1>(b), WidenHalf<1>(g)),
-                                        WidenHalf<1>(r));
+  const __m512i low =
+      _mm512_add_epi16(_mm512_add_epi16(WidenHalf<0>(b), WidenHalf<0>(g)), WidenHalf<0>(r));
+  const __m512i high =
+      _mm512_add_epi16(_mm512_add_epi16(WidenHalf<1>(b), WidenHalf<1>(g)), WidenHalf<1>(r));
   return static_cast<__mmask64>(_mm512_cmpgt_epi16_mask(low, limits)) |
          static_cast<__mmask64>(_mm512_cmpgt_epi16_mask(high, limits)) << 32;
 }
@@ -262,12 +260,10 @@ INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const Highli
                           _mm512_loadu_si512(bytes + i + 128)};
     __m512i colour[3];
     for (int c = 0; c < 3; ++c) {
-      colour[c] = _mm512_mask_blend_epi8(second[c],
-                                         _mm512_permutex2var_epi8(v[0], plane[c], v[1]),
+      colour[c] = _mm512_mask_blend_epi8(second[c], _mm512_permutex2var_epi8(v[0], plane[c], v[1]),
                                          _mm512_permutex2var_epi8(v[1], plane[c], v[2]));
     }
-    const __m512i lightPixels =
-        _mm512_movm_epi8(SumAbove(colour[0], colour[1], colour[2], limits));
+    const __m512i lightPixels = _mm512_movm_epi8(SumAbove(colour[0], colour[1], colour[2], limits));
     for (int k = 0; k < 3; ++k) {
       const __mmask64 light =
           _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, spread[k], lightPixels));
@@ -278,8 +274,7 @@ INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const Highli
 }
 
 bool HasVectorKernels() {
-  static const bool has = __builtin_cpu_supports("avx512f") &&
-                          __builtin_cpu_supports("avx512bw") &&
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                           __builtin_cpu_supports("avx512vbmi");
   return has;
 }
@@ -386,13 +381,11 @@ bool DibImage::Highlight(int gainPercent, int threshold) {
   if (!CanTone(*this)) return false;
   if (gainPercent == 100) return true;
 
-  const HighlightLut lut =
-      MakeHighlightLut(Column(BrightnessTable(), ClampToneParam(gainPercent)));
+  const HighlightLut lut = MakeHighlightLut(Column(BrightnessTable(), ClampToneParam(gainPercent)));
   // A pixel is light when b + g + r > 3 * threshold (strictly). The sum lies
   // in 0 to 765, so the limit is clamped into -1 to 765 without changing a
   // single answer, and any threshold is safe.
-  const int limit =
-      static_cast<int>(std::clamp<int64_t>(int64_t{3} * threshold, -1, 765));
+  const int limit = static_cast<int>(std::clamp<int64_t>(int64_t{3} * threshold, -1, 765));
   // Rows hold whole pixels, so a run never splits one.
 #ifdef INKBRITE_TONE_VECTOR
   if (UseVector()) {

@@ -25,8 +25,8 @@
 
 namespace inkbrite {
 
-inline constexpr int kToneLevels = 256;        // rows: input byte 0 to 255
-inline constexpr int kToneParamMax = 200;      // largest parameter column
+inline constexpr int kToneLevels = 256;    // rows: input byte 0 to 255
+inline constexpr int kToneParamMax = 200;  // largest parameter column
 inline constexpr int kToneParamCount = kToneParamMax + 1;
 inline constexpr size_t kToneTableSize =
     static_cast<size_t>(kToneLevels) * static_cast<size_t>(kToneParamCount);

@@ -46,12 +46,11 @@ int32_t RoundDepth(int32_t depth) {
 // blocks; a colour scan touches only the blocks of the colours it holds.
 class NearestEntrySearch {
  public:
-  NearestEntrySearch(const RgbQuad* table, size_t count)
-      : m_blockOf(kTopBlocks, kNoBlock) {
+  NearestEntrySearch(const RgbQuad* table, size_t count) : m_blockOf(kTopBlocks, kNoBlock) {
     m_entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-      m_entries.push_back(Entry{table[i].red, table[i].green, table[i].blue,
-                                static_cast<int32_t>(i)});
+      m_entries.push_back(
+          Entry{table[i].red, table[i].green, table[i].blue, static_cast<int32_t>(i)});
     }
     std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
       if (a.g != b.g) return a.g < b.g;
@@ -103,8 +102,8 @@ class NearestEntrySearch {
         bestIndex = e.index;
       }
     };
-    const size_t start = static_cast<size_t>(
-        std::lower_bound(m_greens.begin(), m_greens.end(), g) - m_greens.begin());
+    const size_t start = static_cast<size_t>(std::lower_bound(m_greens.begin(), m_greens.end(), g) -
+                                             m_greens.begin());
     // Upward, then downward; a side ends when its green difference squared
     // is greater than the best distance (equal may still tie on index).
     for (size_t i = start; i < m_entries.size(); ++i) {

@@ -19,8 +19,8 @@ bool WriteEncodedContainer(CxImage& image, std::FILE* file, ContainerByteEncoder
   return true;
 }
 
-int WriteThroughContainer(const std::filesystem::path& path, const DibImage& image,
-                          int colourMode, int quality, ContainerByteEncoder encode) {
+int WriteThroughContainer(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                          int quality, ContainerByteEncoder encode) {
   try {
     if (!image.Is24Bit()) return 0;
     CxImage container;

@@ -25,7 +25,7 @@ bool WriteEncodedContainer(CxImage& image, std::FILE* file, ContainerByteEncoder
 // nonzero) with `quality`, encodes it in memory and writes it safely to
 // `path`. 1 on success; 0, with nothing written, when the page is not 24
 // bits, the container cannot be made, the encoder fails or the write fails.
-int WriteThroughContainer(const std::filesystem::path& path, const DibImage& image,
-                          int colourMode, int quality, ContainerByteEncoder encode);
+int WriteThroughContainer(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                          int quality, ContainerByteEncoder encode);
 
 }  // namespace inkbrite

@@ -37,10 +37,10 @@ struct Extension {
 };
 
 constexpr Extension kExtensions[] = {
-    {".jpg", kFormatJpeg},     {".jpeg", kFormatJpeg},    {".gif", kFormatGif},
-    {".ufo", kFormatUfo},      {".bmp", kFormatBmp},      {".dib", kFormatBmp},
-    {".png", kFormatPng},      {".tif", kFormatTiff},     {".tiff", kFormatTiff},
-    {".wmf", kFormatMetafile}, {".emf", kFormatMetafile}, {".jp2", kFormatJp2},
+    {".jpg", kFormatJpeg},      {".jpeg", kFormatJpeg},     {".gif", kFormatGif},
+    {".ufo", kFormatUfo},       {".bmp", kFormatBmp},       {".dib", kFormatBmp},
+    {".png", kFormatPng},       {".tif", kFormatTiff},      {".tiff", kFormatTiff},
+    {".wmf", kFormatMetafile},  {".emf", kFormatMetafile},  {".jp2", kFormatJp2},
     {".j2k", kFormatJ2kStream}, {".jpc", kFormatJ2kStream},
 };
 

@@ -13,8 +13,8 @@ enum ImageFormat : int {
   kFormatBmp = 4,
   kFormatPng = 5,
   kFormatTiff = 6,
-  kFormatMetafile = 7,    // Windows or enhanced metafile
-  kFormatJ2kStream = 8,   // bare JPEG 2000 code stream
+  kFormatMetafile = 7,   // Windows or enhanced metafile
+  kFormatJ2kStream = 8,  // bare JPEG 2000 code stream
   kFormatJp2 = 9,
 };
 

@@ -60,8 +60,7 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
     case kFormatPng: result = WritePngFile(path, image, colourMode); break;
     case kFormatJp2: result = WriteJp2File(path, image, colourMode, quality); break;
     case kFormatTiff: result = WriteTiffFile(path, image, colourMode, quality); break;
-    default:
-      return fail(SaveError::kUnsupportedExtension);
+    default: return fail(SaveError::kUnsupportedExtension);
   }
   if (result == 0) return fail(SaveError::kWriteFailed);
   if (error != nullptr) *error = SaveError::kNone;

@@ -87,12 +87,12 @@ int FuzzGif(const uint8_t* data, size_t size) {
 // Files without a signature (UFO, EMF, a plain WMF) are recognised by their
 // extension, which the last byte of the input chooses.
 int FuzzLoad(const uint8_t* data, size_t size) {
-  static const char* const kExtensions[] = {".ufo", ".emf", ".wmf", ".jpg", ".bmp",
-                                            ".png", ".gif", ".tif", ".jp2", ".j2k", ".dat"};
+  static const char* const kExtensions[] = {".ufo", ".emf", ".wmf", ".jpg", ".bmp", ".png",
+                                            ".gif", ".tif", ".jp2", ".j2k", ".dat"};
   constexpr size_t kCount = sizeof kExtensions / sizeof kExtensions[0];
   const char* ext = kExtensions[size == 0 ? 0 : data[size - 1] % kCount];
-  const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("inkbrite-fuzz-" + std::to_string(getpid()) + ext);
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("inkbrite-fuzz-" + std::to_string(getpid()) + ext);
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
   const bool written = std::fwrite(data, 1, size, f) == size;

@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
       const struct {
         const char* target;
         const char* ext;
-      } kinds[] = {{"bmp", ".bmp"}, {"jpeg", ".jpg"}, {"png", ".png"}, {"tiff", ".tif"},
-                   {"jp2", ".jp2"}};
+      } kinds[] = {
+          {"bmp", ".bmp"}, {"jpeg", ".jpg"}, {"png", ".png"}, {"tiff", ".tif"}, {"jp2", ".jp2"}};
       for (const auto& k : kinds) {
         const fs::path file = out / k.target / (stem + k.ext);
         if (!inkbrite::SaveImageFile(file, page, mode, 60)) ++failures;
@@ -83,11 +83,12 @@ int main(int argc, char** argv) {
       }
       const fs::path jpg = out / "jpeg" / (stem + ".jpg");
       fs::copy_file(jpg, out / "ufo" / (stem + ".ufo"), fs::copy_options::overwrite_existing);
-      if (!WriteCodeStream(out / "jp2" / (stem + ".jp2"), out / "j2k" / (stem + ".j2k"))) ++failures;
+      if (!WriteCodeStream(out / "jp2" / (stem + ".jp2"), out / "j2k" / (stem + ".j2k")))
+        ++failures;
       // Reduced pages at their own depth.
       for (const auto& [bits, colours] : {std::pair{1, 2}, std::pair{4, 16}, std::pair{8, 256}}) {
-        for (const auto& [target, ext] : {std::pair{"bmp", ".bmp"}, std::pair{"png", ".png"},
-                                          std::pair{"tiff", ".tif"}}) {
+        for (const auto& [target, ext] :
+             {std::pair{"bmp", ".bmp"}, std::pair{"png", ".png"}, std::pair{"tiff", ".tif"}}) {
           DibImage copy = page;
           const fs::path file = out / target / (stem + "_r" + std::to_string(bits) + ext);
           if (!inkbrite::ReduceColoursAndSave(copy, mode == 1, bits, colours, file)) ++failures;

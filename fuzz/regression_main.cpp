@@ -92,9 +92,7 @@ void free(void* p) {
   Uncounted(p);
   __libc_free(p);
 }
-void* memalign(size_t alignment, size_t size) {
-  return Counted(__libc_memalign(alignment, size));
-}
+void* memalign(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
 void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
 int posix_memalign(void** out, size_t alignment, size_t size) {
   if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;

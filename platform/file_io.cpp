@@ -56,8 +56,8 @@ bool SafeFileWriter::Open() {
   if (m_target.empty() || !m_target.has_filename()) return false;
   const std::filesystem::path folder = m_target.parent_path();
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::filesystem::path temp = folder / ("." + m_target.filename().string() + "." +
-                                           RandomSuffix() + ".inkbrite-tmp");
+    std::filesystem::path temp =
+        folder / ("." + m_target.filename().string() + "." + RandomSuffix() + ".inkbrite-tmp");
 #ifdef _WIN32
     std::FILE* f = _wfopen(temp.c_str(), L"wbx");
     if (f == nullptr) {

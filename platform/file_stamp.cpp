@@ -23,8 +23,8 @@ uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds) {
 bool ReadFileStamp(const std::filesystem::path& path, FileStamp& stamp) {
 #ifdef __linux__
   struct statx stx {};
-  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
-            &stx) == 0) {
+  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) ==
+      0) {
     const statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
     stamp.creationTime = ToFileTime(t.tv_sec, t.tv_nsec);
     stamp.size = stx.stx_size;

@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-translations-l10n
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
 )
 # The peer tools of `make bench-peers` (not needed to build or test).
 if [ "${1:-}" = "--bench" ]; then

@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,13 +10,20 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <gtest/gtest.h>
-
 #include "core/byte_io.h"
 
 namespace inkbrite::test {
 
-std::filesystem::path CorpusDir() { return std::filesystem::path(INKBRITE_CORPUS_DIR); }
+std::filesystem::path CorpusDir() {
+  const char* fromEnvironment = std::getenv("INKBRITE_CORPUS_DIR");
+  if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+  return std::filesystem::path(INKBRITE_CORPUS_DIR);
+}
+
+bool HaveCorpus() {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(CorpusDir() / "MANIFEST.tsv", ec);
+}
 
 std::vector<ManifestRow> ReadManifest(const std::string& prefix) {
   std::ifstream in(CorpusDir() / "MANIFEST.tsv");
@@ -188,7 +197,8 @@ std::vector<Bgr> Pixels(const DibImage& image) {
   return pixels;
 }
 
-DibImage MakeImage(int32_t width, int32_t height, const std::function<Bgr(int32_t, int32_t)>& colour) {
+DibImage MakeImage(int32_t width, int32_t height,
+                   const std::function<Bgr(int32_t, int32_t)>& colour) {
   DibImage image;
   if (!image.Create(width, height, 24)) throw std::runtime_error("Create failed");
   for (int32_t y = 0; y < height; ++y) {
@@ -220,14 +230,16 @@ void PutBE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t>
   }
 }
 
-std::vector<std::pair<std::string, std::vector<uint8_t>>> PngChunks(const std::vector<uint8_t>& file) {
+std::vector<std::pair<std::string, std::vector<uint8_t>>> PngChunks(
+    const std::vector<uint8_t>& file) {
   std::vector<std::pair<std::string, std::vector<uint8_t>>> chunks;
   for (size_t at = 8; at + 12 <= file.size();) {
     const uint32_t length = uint32_t{file[at]} << 24 | uint32_t{file[at + 1]} << 16 |
                             uint32_t{file[at + 2]} << 8 | file[at + 3];
     if (length > file.size() - at - 12) break;
-    chunks.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8),
-                        std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + length));
+    chunks.emplace_back(
+        std::string(file.begin() + at + 4, file.begin() + at + 8),
+        std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + length));
     at += 12 + length;
   }
   return chunks;
@@ -272,7 +284,8 @@ std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
 
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace inkbrite::test

@@ -14,14 +14,26 @@
 
 namespace inkbrite::test {
 
-// The conformance corpus folder (../shared/corpus beside the repository).
+// The conformance corpus folder: $INKBRITE_CORPUS_DIR when set, else the
+// folder configured at build time (../shared/corpus beside the repository).
 std::filesystem::path CorpusDir();
 
+// True when the corpus folder holds its manifest. Tests that read corpus files
+// start with INKBRITE_NEED_CORPUS(), which skips them with one clear message
+// otherwise, so a fresh clone with nothing beside it passes.
+bool HaveCorpus();
+#define INKBRITE_NEED_CORPUS()                                                         \
+  do {                                                                                 \
+    if (!::inkbrite::test::HaveCorpus())                                               \
+      GTEST_SKIP() << "corpus not found at " << ::inkbrite::test::CorpusDir().string() \
+                   << " (set INKBRITE_CORPUS_DIR)";                                    \
+  } while (0)
+
 struct ManifestRow {
-  std::string path;    // relative to the corpus folder
+  std::string path;  // relative to the corpus folder
   int formatCode = 0;
-  std::string expect;  // "ok", "load-only" or "fail"
-  int greySource = -1; // -1 when the manifest gives no requirement
+  std::string expect;   // "ok", "load-only" or "fail"
+  int greySource = -1;  // -1 when the manifest gives no requirement
   int tolerance = -1;
 };
 
@@ -76,7 +88,8 @@ void SetPixel(DibImage& image, int32_t x, int32_t y, Bgr c);
 std::vector<Bgr> Pixels(const DibImage& image);
 
 // 24-bit image whose pixel (x, y) is colour(x, y).
-DibImage MakeImage(int32_t width, int32_t height, const std::function<Bgr(int32_t, int32_t)>& colour);
+DibImage MakeImage(int32_t width, int32_t height,
+                   const std::function<Bgr(int32_t, int32_t)>& colour);
 // 24-bit image of pseudo-random bytes: noise that no encoder compresses.
 DibImage MakeNoise(int32_t width, int32_t height, uint32_t seed = 12345);
 
@@ -86,7 +99,8 @@ void PutBE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t>
 
 // The chunks of a PNG file in order as (type, data), and the data of the
 // first chunk of `type` (empty when absent).
-std::vector<std::pair<std::string, std::vector<uint8_t>>> PngChunks(const std::vector<uint8_t>& file);
+std::vector<std::pair<std::string, std::vector<uint8_t>>> PngChunks(
+    const std::vector<uint8_t>& file);
 std::vector<uint8_t> PngChunk(const std::vector<uint8_t>& file, const std::string& type);
 
 // A fresh empty folder removed with everything in it on destruction.

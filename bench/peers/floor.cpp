@@ -58,7 +58,8 @@ bool Decode(const std::filesystem::path& path, Page& page) {
     JSAMPROW row = page.pixels.data() + stride * cinfo.output_scanline;
     jpeg_read_scanlines(&cinfo, &row, 1);
     if (page.grey) {
-      for (JDIMENSION x = page.width; x-- > 0;) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+      for (JDIMENSION x = page.width; x-- > 0;)
+        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
     }
   }
   jpeg_finish_decompress(&cinfo);

@@ -61,7 +61,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD_DIR="$(cd "${1:-$ROOT/build}" && pwd)"
 INK="$BUILD_DIR/app/inkbrite-batch"
-GEN="$BUILD_DIR/bench/make_comic_pages"
+GEN="$BUILD_DIR/app/make_comic_pages"
 FLOOR="$BUILD_DIR/bench/jpeg_floor"
 PAGES="${PEERS_PAGES:-12}"
 LARGE="${PEERS_LARGE:-1}"

@@ -158,8 +158,7 @@ void PackRow(const uint8_t* indices, int32_t width, int32_t bpp, uint8_t* dst) {
 // indices, so that an entry beyond a full 2- or 16-entry table exists.
 bool Widen(CxImage& picture, const GifPalette& palette) {
   CxImage narrow = std::move(picture);
-  if (!picture.Create(narrow.Width(), narrow.Height(), narrow.Bpp() == 1 ? 4 : 8,
-                      kCxImageGif)) {
+  if (!picture.Create(narrow.Width(), narrow.Height(), narrow.Bpp() == 1 ? 4 : 8, kCxImageGif)) {
     return false;
   }
   ApplyPalette(palette, picture);

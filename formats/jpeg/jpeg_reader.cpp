@@ -4,8 +4,8 @@
 #include <fstream>
 #include <vector>
 
-#include "formats/jpeg/jpeg_codec.h"
 #include "core/limits.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg/jpeg_pvt.h"
 
 namespace inkbrite {
@@ -160,8 +160,7 @@ void ConvertRow(const JSAMPLE* in, uint8_t* out, JDIMENSION width, int component
 
 // The decoding steps; library errors leave as CJPEGException. False when the
 // picture is too large for a DibImage.
-bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
-            int* greySource) {
+bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image, int* greySource) {
   jpeg_read_header(&cinfo, TRUE);
   cinfo.dct_method = JDCT_FLOAT;
   // Refused here, before the library sizes its buffers for the picture. A

@@ -161,8 +161,7 @@ bool TilesWithinLimits(const uint8_t* stream, size_t streamSize, size_t fileSize
   if (tileW == 0 || tileH == 0 || x1 <= tileX0 || y1 <= tileY0 || components == 0) return false;
   const uint64_t tiles = CeilDiv(x1 - tileX0, tileW) * CeilDiv(y1 - tileY0, tileH);
   if (tiles > fileSize / (kMinTileBytes + components)) return false;
-  return tiles * (kTileRecordBytes + components * kTileComponentRecordBytes) <=
-         kMaxTileRecordBytes;
+  return tiles * (kTileRecordBytes + components * kTileComponentRecordBytes) <= kMaxTileRecordBytes;
 }
 
 // Deliberate rule: samples of more than 8 bits are scaled to 8 bits by their
@@ -206,10 +205,10 @@ int ToDib(const opj_image_t& decoded, DibImage& image, int& grey) {
   const uint32_t w = c0.w;
   const uint32_t h = c0.h;
   if (!ImageSizeWithinLimits(w, h) || !Covers(c0, w, h)) return 0;
-  const bool colour = decoded.numcomps == 3 &&
-                      decoded.comps[1].dx == c0.dx && decoded.comps[2].dx == c0.dx &&
-                      decoded.comps[1].dy == c0.dy && decoded.comps[2].dy == c0.dy &&
-                      decoded.comps[1].prec == c0.prec && decoded.comps[2].prec == c0.prec;
+  const bool colour = decoded.numcomps == 3 && decoded.comps[1].dx == c0.dx &&
+                      decoded.comps[2].dx == c0.dx && decoded.comps[1].dy == c0.dy &&
+                      decoded.comps[2].dy == c0.dy && decoded.comps[1].prec == c0.prec &&
+                      decoded.comps[2].prec == c0.prec;
   // Equal sampling gives equal sizes; a decoder that still delivers smaller
   // green or blue planes is refused rather than read beyond them.
   if (colour && (!Covers(decoded.comps[1], w, h) || !Covers(decoded.comps[2], w, h))) return 0;

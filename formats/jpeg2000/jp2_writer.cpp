@@ -205,8 +205,9 @@ bool EncodeJp2(CxImage& image, std::FILE* file) {
 // stream exists, so a failure never leaves a partial file.
 int WriteJp2File(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int quality) {
-  return WriteThroughContainer(path, image, colourMode, quality,
-                               [](CxImage& c, std::vector<uint8_t>& out) { return EncodeJp2(c, out); });
+  return WriteThroughContainer(
+      path, image, colourMode, quality,
+      [](CxImage& c, std::vector<uint8_t>& out) { return EncodeJp2(c, out); });
 }
 
 }  // namespace inkbrite

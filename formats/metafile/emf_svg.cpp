@@ -40,11 +40,24 @@ RecordCheck FindRecordCheck() {
 // (and pass it), so they are not handed to it.
 bool HasRecordCheck(uint32_t type) {
   switch (type) {
-    case 69: case 96: case 97: case 102: case 103: case 105: case 106: case 107: case 109:
-    case 110: case 111: case 112: case 113: case 117: case 119: case 120: case 121:
-      return false;
-    default:
-      return type >= 1 && type <= 122;
+    case 69:
+    case 96:
+    case 97:
+    case 102:
+    case 103:
+    case 105:
+    case 106:
+    case 107:
+    case 109:
+    case 110:
+    case 111:
+    case 112:
+    case 113:
+    case 117:
+    case 119:
+    case 120:
+    case 121: return false;
+    default: return type >= 1 && type <= 122;
   }
 }
 

@@ -28,8 +28,8 @@ bool SizeFits(int64_t width, int64_t height);
 
 // WMF (placeable or not) to SVG with libwmf. `pictureSize` holds the size
 // computed from a placeable header, or 0 x 0 for a plain WMF, in which case
-// libwmf's display size at 96 dots per inch is used and returned in it. False, with nothing printed, for a damaged file, a size
-// beyond the limits or a drawing that runs too long.
+// libwmf's display size at 96 dots per inch is used and returned in it. False, with nothing
+// printed, for a damaged file, a size beyond the limits or a drawing that runs too long.
 bool WmfToSvg(const uint8_t* data, size_t size, PictureSize& pictureSize, std::string& svg);
 
 // EMF to SVG with libemf2svg, drawn at `pictureSize`.

@@ -30,8 +30,8 @@ struct RsvgResources {
   }
 };
 
-bool DrawTile(RsvgHandle* handle, GError** error, PictureSize pictureSize, int32_t x0,
-              int32_t y0, int32_t width, int32_t height, DibImage& image) {
+bool DrawTile(RsvgHandle* handle, GError** error, PictureSize pictureSize, int32_t x0, int32_t y0,
+              int32_t width, int32_t height, DibImage& image) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
@@ -76,16 +76,15 @@ bool RasteriseSvg(const std::string& svg, PictureSize pictureSize, DibImage& ima
   if (!picture.Create(pictureSize.width, pictureSize.height, 24)) return false;
 
   RsvgResources rsvg;
-  rsvg.handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()),
-                                          svg.size(), &rsvg.error);
+  rsvg.handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(),
+                                          &rsvg.error);
   if (rsvg.handle == nullptr) return false;
 
   for (int32_t y0 = 0; y0 < pictureSize.height; y0 += kTile) {
     const int32_t tileHeight = std::min(kTile, pictureSize.height - y0);
     for (int32_t x0 = 0; x0 < pictureSize.width; x0 += kTile) {
       const int32_t tileWidth = std::min(kTile, pictureSize.width - x0);
-      if (!DrawTile(rsvg.handle, &rsvg.error, pictureSize, x0, y0, tileWidth, tileHeight,
-                    picture))
+      if (!DrawTile(rsvg.handle, &rsvg.error, pictureSize, x0, y0, tileWidth, tileHeight, picture))
         return false;
     }
   }

@@ -27,8 +27,8 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,8 +79,7 @@ struct PlayBudget {
 int StatusCallback(void* context, float /*fraction*/) {
   auto* budget = static_cast<PlayBudget*>(context);
   if (++budget->calls > budget->maxCalls) return 1;
-  if ((budget->calls & 0xFF) == 0 && std::chrono::steady_clock::now() > budget->deadline)
-    return 1;
+  if ((budget->calls & 0xFF) == 0 && std::chrono::steady_clock::now() > budget->deadline) return 1;
   return 0;
 }
 
@@ -259,8 +258,7 @@ bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::
   budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
   wmf_status_function(API, &budget, StatusCallback);
 
-  if (wmf_mem_open(API, data, static_cast<long>(size)) != wmf_E_None)
-    return false;
+  if (wmf_mem_open(API, data, static_cast<long>(size)) != wmf_E_None) return false;
   wmfD_Rect box = {};
   if (wmf_scan(API, 0, &box) != wmf_E_None) return false;
   if (!(box.BR.x > box.TL.x) || !(box.BR.y > box.TL.y) || !std::isfinite(box.TL.x) ||
@@ -271,8 +269,7 @@ bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::
     // No physical size in the file: libwmf's display size at 96 dpi.
     unsigned int width = 0;
     unsigned int height = 0;
-    if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None)
-      return false;
+    if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None) return false;
     if (!SizeFits(width, height) ||
         !DecodeWithinLimits(width, height, size, 0, kMaxMetafilePixelsPerByte)) {
       return false;

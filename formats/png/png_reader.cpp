@@ -39,9 +39,9 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count) {
 
 // What the chunk walk finds before libpng reads anything.
 struct ChunkSummary {
-  bool fits = true;         // no chunk before IEND claims more than the file has
-  uint64_t rawBytes = 0;    // filtered image data IHDR calls for (0: no IHDR seen)
-  uint64_t idatBytes = 0;   // compressed image data present
+  bool fits = true;        // no chunk before IEND claims more than the file has
+  uint64_t rawBytes = 0;   // filtered image data IHDR calls for (0: no IHDR seen)
+  uint64_t idatBytes = 0;  // compressed image data present
 };
 
 // Bytes of filtered (not yet decompressed) image data a non-interlaced
@@ -50,7 +50,8 @@ struct ChunkSummary {
 uint64_t RawImageBytes(uint32_t width, uint32_t height, int bitDepth, int colourType) {
   int channels = 0;
   switch (colourType) {
-    case 0: case 3: channels = 1; break;
+    case 0:
+    case 3: channels = 1; break;
     case 2: channels = 3; break;
     case 4: channels = 2; break;
     case 6: channels = 4; break;
@@ -70,7 +71,7 @@ ChunkSummary SummariseChunks(const uint8_t* data, size_t size) {
   size_t at = 8;  // past the signature, which libpng checks
   while (at <= size && size - at >= 8) {
     const size_t length = ReadBE32(data + at);
-    const size_t left = size - at - 8;  // after the length and type
+    const size_t left = size - at - 8;         // after the length and type
     if (length > left || left - length < 4) {  // data and CRC
       summary.fits = false;
       break;
@@ -110,7 +111,8 @@ void ReadHeader(png_structp png, png_infop info, PngLayout& layout) {
   layout.height = png_get_image_height(png, info);
   // A palette of 1, 2 or 4 bits is taken for a bilevel or grey scan, whatever
   // its colours.
-  layout.greySource = colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA ||
+  layout.greySource = colourType == PNG_COLOR_TYPE_GRAY ||
+                      colourType == PNG_COLOR_TYPE_GRAY_ALPHA ||
                       (colourType == PNG_COLOR_TYPE_PALETTE && bitDepth < 8);
 
   // Transparent pixels are composited over black. libpng 1.6 composites

@@ -372,22 +372,15 @@ bool ReadRgba(TIFF* tif, uint32_t width, uint32_t height, DibImage& image) {
 // Puts a picture stored with TIFF orientation 2 to 8 upright.
 bool ApplyOrientation(DibImage& image, uint16_t orientation) {
   switch (orientation) {
-    case ORIENTATION_TOPRIGHT:
-      return image.MirrorHorizontal();
-    case ORIENTATION_BOTRIGHT:
-      return image.Rotate90(true) && image.Rotate90(true);
+    case ORIENTATION_TOPRIGHT: return image.MirrorHorizontal();
+    case ORIENTATION_BOTRIGHT: return image.Rotate90(true) && image.Rotate90(true);
     case ORIENTATION_BOTLEFT:
       return image.Rotate90(true) && image.Rotate90(true) && image.MirrorHorizontal();
-    case ORIENTATION_LEFTTOP:
-      return image.Rotate90(true) && image.MirrorHorizontal();
-    case ORIENTATION_RIGHTTOP:
-      return image.Rotate90(true);
-    case ORIENTATION_RIGHTBOT:
-      return image.Rotate90(false) && image.MirrorHorizontal();
-    case ORIENTATION_LEFTBOT:
-      return image.Rotate90(false);
-    default:
-      return true;
+    case ORIENTATION_LEFTTOP: return image.Rotate90(true) && image.MirrorHorizontal();
+    case ORIENTATION_RIGHTTOP: return image.Rotate90(true);
+    case ORIENTATION_RIGHTBOT: return image.Rotate90(false) && image.MirrorHorizontal();
+    case ORIENTATION_LEFTBOT: return image.Rotate90(false);
+    default: return true;
   }
 }
 
@@ -419,8 +412,8 @@ uint64_t CompressedBytes(TIFF* tif, uint16_t compression, size_t fileSize) {
 uint64_t MaxPixelsPerByte(uint16_t compression, uint32_t width) {
   switch (compression) {
     case COMPRESSION_NONE: return 8;
-    case COMPRESSION_PACKBITS: return 8 * 64;           // 2 bytes give 128
-    case COMPRESSION_LZW: return 8 * 4096;              // a 12-bit code gives 4096 at most
+    case COMPRESSION_PACKBITS: return 8 * 64;  // 2 bytes give 128
+    case COMPRESSION_LZW: return 8 * 4096;     // a 12-bit code gives 4096 at most
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE: return 8 * kMaxDeflateRatio;
     case COMPRESSION_JPEG:

@@ -53,17 +53,10 @@ toff_t StreamSeek(thandle_t handle, toff_t offset, int whence) {
   int64_t target = 0;
   const auto signedOffset = static_cast<int64_t>(offset);
   switch (whence) {
-    case SEEK_SET:
-      target = offset > kMaxStreamBytes ? int64_t{s.size} + 1 : signedOffset;
-      break;
-    case SEEK_CUR:
-      target = int64_t{s.position} + signedOffset;
-      break;
-    case SEEK_END:
-      target = int64_t{s.size} + signedOffset;
-      break;
-    default:
-      return static_cast<toff_t>(-1);
+    case SEEK_SET: target = offset > kMaxStreamBytes ? int64_t{s.size} + 1 : signedOffset; break;
+    case SEEK_CUR: target = int64_t{s.position} + signedOffset; break;
+    case SEEK_END: target = int64_t{s.size} + signedOffset; break;
+    default: return static_cast<toff_t>(-1);
   }
   if (target < 0) target = 0;
   // An input stream clamps to its size. An output stream may be placed past

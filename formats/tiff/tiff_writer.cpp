@@ -78,9 +78,7 @@ bool Encode(CxImage& image, std::vector<uint8_t>& out) {
       photometric = PHOTOMETRIC_YCBCR;
       compression = COMPRESSION_JPEG;
       break;
-    default:
-      image.SetLastError("Error saving TIFF file");
-      return false;
+    default: image.SetLastError("Error saving TIFF file"); return false;
   }
 
   tiff::TiffMemoryStream stream = tiff::TiffMemoryStream::Output();

@@ -32,7 +32,9 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
   while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
   return done();
 }
-inline void Settle(int ms) { WaitFor([] { return false; }, ms); }
+inline void Settle(int ms) {
+  WaitFor([] { return false; }, ms);
+}
 
 inline void WritePage(const std::filesystem::path& path, int width, int height, bool grey = false) {
   DibImage page = test::MakePattern(width, height);

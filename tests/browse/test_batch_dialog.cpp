@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <fstream>
 
-#include "batch/batch_dialog.h"
+#include "browse/batch_dialog.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 

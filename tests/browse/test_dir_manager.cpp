@@ -37,7 +37,8 @@ std::vector<std::string> Names(const CDirManager& list) {
 
 std::string CurrentName(const CDirManager& list) {
   const int i = list.GetCurrentIndex();
-  return i == 0 ? std::string() : list.Records()[static_cast<size_t>(i - 1)].path.filename().string();
+  return i == 0 ? std::string()
+                : list.Records()[static_cast<size_t>(i - 1)].path.filename().string();
 }
 
 template <class W>
@@ -83,10 +84,8 @@ TEST_F(DirManagerTest, OrdersByFoldedNameSizeAndCreationTime) {
     int type, dir;
     std::vector<std::string> names;
   } cases[] = {
-      {0, 1, {"c.jpg", "B.jpg", "a.jpg"}},
-      {2, 0, {"B.jpg", "c.jpg", "a.jpg"}},
-      {2, 1, {"a.jpg", "c.jpg", "B.jpg"}},
-      {1, 0, {"c.jpg", "a.jpg", "B.jpg"}},
+      {0, 1, {"c.jpg", "B.jpg", "a.jpg"}}, {2, 0, {"B.jpg", "c.jpg", "a.jpg"}},
+      {2, 1, {"a.jpg", "c.jpg", "B.jpg"}}, {1, 0, {"c.jpg", "a.jpg", "B.jpg"}},
       {7, 5, {"c.jpg", "a.jpg", "B.jpg"}},  // unknown values: time, ascending
       {1, 1, {"B.jpg", "a.jpg", "c.jpg"}},
   };

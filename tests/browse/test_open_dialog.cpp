@@ -51,7 +51,8 @@ class OpenDialogTest : public ::testing::Test {
 };
 
 TEST_F(OpenDialogTest, ReturnsFullPathsOfTheChosenFiles) {
-  EXPECT_EQ(Choose("\"a.jpg\" \"b.jpg\""), (std::vector<fs::path>{dir.path() / "a.jpg", dir.path() / "b.jpg"}));
+  EXPECT_EQ(Choose("\"a.jpg\" \"b.jpg\""),
+            (std::vector<fs::path>{dir.path() / "a.jpg", dir.path() / "b.jpg"}));
   EXPECT_EQ(Choose("b.jpg"), std::vector<fs::path>{dir.path() / "b.jpg"});
 
   // A preset name is selected in the list once the folder is listed.
@@ -129,7 +130,8 @@ TEST_F(OpenDialogTest, HelpPageAndLinks) {
   fs::remove(page);
   EXPECT_FALSE(ShowHelp(nullptr));
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], QString::fromUtf8("抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。"));
+  EXPECT_EQ(messages[0],
+            QString::fromUtf8("抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。"));
   EXPECT_TRUE(opened.empty());
   std::ofstream(page) << "<html></html>";
   EXPECT_TRUE(ShowHelp(nullptr));

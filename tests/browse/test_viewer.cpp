@@ -266,9 +266,8 @@ TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
   EXPECT_EQ(app->RecentFiles().size(), 3);
 }
 
-TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
-  WritePage(dir / "colour.bmp", 40, 30);
-  WritePage(dir / "grey.png", 40, 30, true);
+TEST_F(ViewerTest, SavingAGifPageAsksAndWritesAJpegBesideIt) {
+  INKBRITE_NEED_CORPUS();
   fs::copy_file(test::CorpusDir() / "gif/giflib/treescap.gif", dir / "anim.gif");
 
   // A GIF page is saved as name.gif.jpg after the question; the window
@@ -279,6 +278,11 @@ TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
   EXPECT_EQ(messages, std::vector<std::string>{"图像文件只能保存为Jpeg格式，要继续吗？"});
   EXPECT_TRUE(fs::exists(dir / "anim.gif.jpg"));
   EXPECT_EQ(gif->PathName().filename(), "anim.gif");
+}
+
+TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
+  WritePage(dir / "colour.bmp", 40, 30);
+  WritePage(dir / "grey.png", 40, 30, true);
 
   // Keep as is: a grey source is written grey, a colour one in colour.
   AppParams().SetValue(kGreyScale, 2);
@@ -300,8 +304,8 @@ TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
   QApplication::postEvent(Frame()->ActiveView(), new ParamResetEvent);
   Settle(10);
   EXPECT_EQ(doc->SaveAs(dir / "reduced.jpg"), 0);
-  EXPECT_EQ(messages,
-            std::vector<std::string>{"抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。"});
+  EXPECT_EQ(messages, std::vector<std::string>{
+                          "抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。"});
   EXPECT_FALSE(fs::exists(dir / "reduced.jpg"));
 }
 

@@ -13,7 +13,8 @@ namespace inkbrite {
 namespace {
 
 constexpr int kHeight = 20;
-const QString kLongTitle = QStringLiteral("A very long window title that never fits in one tab - page_0001.jpg");
+const QString kLongTitle =
+    QStringLiteral("A very long window title that never fits in one tab - page_0001.jpg");
 
 void Fill(CWindowTabBar& bar, std::vector<int>& owners) {
   for (size_t i = 0; i < owners.size(); ++i) {
@@ -94,7 +95,8 @@ TEST(WindowTabBarTest, ClickSelectsUnlessTheChangeIsCancelled) {
     changing.push_back(index);
     *c = cancel;
   });
-  QObject::connect(&bar, &CWindowTabBar::SelectionChanged, [&](int index) { changed.push_back(index); });
+  QObject::connect(&bar, &CWindowTabBar::SelectionChanged,
+                   [&](int index) { changed.push_back(index); });
 
   QTest::mouseClick(&bar, Qt::LeftButton, {}, Middle(bar, 2));
   EXPECT_EQ(changing, std::vector<int>{2});

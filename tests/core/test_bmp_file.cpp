@@ -18,8 +18,8 @@ using test::Bgr;
 using test::PixelAt;
 
 TEST(BmpCorpus, EveryFileGivesItsExpectedResult) {
+  INKBRITE_NEED_CORPUS();
   const auto rows = test::ReadManifest("bmp/");
-  if (rows.empty()) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
   EXPECT_EQ(rows.size(), 106u);
   for (const auto& row : rows) {
     DibImage image;
@@ -30,7 +30,7 @@ TEST(BmpCorpus, EveryFileGivesItsExpectedResult) {
 }
 
 TEST(BmpCorpus, LoadOnlyFilesDecodeSensibly) {
-  if (test::ReadManifest("bmp/").empty()) GTEST_SKIP() << "corpus not found";
+  INKBRITE_NEED_CORPUS();
   const fs::path suite = test::CorpusDir() / "bmp/bmpsuite";
   DibImage reference;
   ASSERT_TRUE(reference.LoadBmp(suite / "g/pal8.bmp"));
@@ -66,7 +66,8 @@ std::vector<uint8_t> MakeBmpFile(int32_t width, int32_t height, int bits, uint32
                                  const std::vector<uint8_t>& pixels) {
   const auto offset = static_cast<uint32_t>(14 + 40 + extra.size() + table.size() * 4);
   std::vector<uint8_t> f = {'B', 'M'};
-  test::PutLE(f, 4, {offset + uint32_t(pixels.size()), 0, offset, 40, uint32_t(width), uint32_t(height)});
+  test::PutLE(f, 4,
+              {offset + uint32_t(pixels.size()), 0, offset, 40, uint32_t(width), uint32_t(height)});
   test::PutLE(f, 2, {1, uint32_t(bits)});
   test::PutLE(f, 4, {compression, 0, 0, 0, uint32_t(table.size()), 0});
   f.insert(f.end(), extra.begin(), extra.end());
@@ -89,13 +90,13 @@ TEST(BmpRle, Rle8RunsLiteralsDeltasAndLineEnds) {
   //   bottom: run of 3 index 1, runs of 1 of index 2 and 3, end of line
   //   middle: delta (+2, +0), run of 2 index 3, end of line
   //   top:    literal of 3 (1, 2, 1) padded to 4 bytes, end of bitmap
-  const std::vector<uint8_t> rle = {3, 1, 1, 2, 1, 3, 0, 0,        // bottom
-                                    0, 2, 2, 0, 2, 3, 0, 0,        // middle
-                                    0, 3, 1, 2, 1, 0, 0, 1};       // top
+  const std::vector<uint8_t> rle = {3, 1, 1, 2, 1, 3, 0, 0,   // bottom
+                                    0, 2, 2, 0, 2, 3, 0, 0,   // middle
+                                    0, 3, 1, 2, 1, 0, 0, 1};  // top
   DibImage image;
   ASSERT_TRUE(Decode(MakeBmpFile(5, 3, 8, 1, kFour, {}, rle), image));
-  EXPECT_EQ(test::Pixels(image), (std::vector<Bgr>{kBlue, kGreen, kBlue, kBlack, kBlack,    // top
-                                                   kBlack, kBlack, kRed, kRed, kBlack,      // delta
+  EXPECT_EQ(test::Pixels(image), (std::vector<Bgr>{kBlue, kGreen, kBlue, kBlack, kBlack,  // top
+                                                   kBlack, kBlack, kRed, kRed, kBlack,    // delta
                                                    kBlue, kBlue, kBlue, kGreen, kRed}));
 }
 
@@ -154,10 +155,12 @@ TEST(BmpBitFields, ChannelsOfAnyPositionAndWidth) {
   // top): values are taken as they are. 10-bit channels keep their top 8.
   std::vector<uint8_t> px(4);
   WriteLE32(px.data(), 0x11223344);
-  ASSERT_TRUE(Decode(MakeBmpFile(1, 1, 32, 3, {}, Masks(0x000000FF, 0x0000FF00, 0x00FF0000), px), image));
+  ASSERT_TRUE(
+      Decode(MakeBmpFile(1, 1, 32, 3, {}, Masks(0x000000FF, 0x0000FF00, 0x00FF0000), px), image));
   EXPECT_EQ(PixelAt(image, 0, 0), (Bgr{0x22, 0x33, 0x44}));
   WriteLE32(px.data(), (1023u << 20) | (512u << 10) | 3u);
-  ASSERT_TRUE(Decode(MakeBmpFile(1, 1, 32, 3, {}, Masks(0x3FF00000, 0x000FFC00, 0x000003FF), px), image));
+  ASSERT_TRUE(
+      Decode(MakeBmpFile(1, 1, 32, 3, {}, Masks(0x3FF00000, 0x000FFC00, 0x000003FF), px), image));
   EXPECT_EQ(PixelAt(image, 0, 0), (Bgr{0, 128, 255}));
 
   // Top-down bit-field rows are put back bottom-up.
@@ -186,8 +189,10 @@ TEST(BmpHeaders, LyingOrImpossibleHeadersAreRefused) {
 
   auto with = [&](size_t at, uint32_t value, int size = 4) {
     auto f = good;
-    if (size == 4) WriteLE32(&f[at], value);
-    else WriteLE16(&f[at], static_cast<uint16_t>(value));
+    if (size == 4)
+      WriteLE32(&f[at], value);
+    else
+      WriteLE16(&f[at], static_cast<uint16_t>(value));
     return f;
   };
   EXPECT_FALSE(Decode(with(0, 0x4142, 2), image)) << "not BM";
@@ -227,7 +232,7 @@ TEST(BmpHeaders, ColourTableShorterThanTheDepthGivesBlackForMissingEntries) {
 // must refuse or decode, never touch memory outside its buffers (run under
 // AddressSanitizer by `make asan`).
 TEST(BmpHeaders, TruncatedAndMutatedFilesNeverCrash) {
-  if (test::ReadManifest("bmp/").empty()) GTEST_SKIP() << "corpus not found";
+  INKBRITE_NEED_CORPUS();
   std::mt19937 rng(1234);
   for (const char* name : {"g/pal1.bmp", "g/pal4rle.bmp", "g/pal8rle.bmp", "g/pal8os2.bmp",
                            "g/rgb16-565pal.bmp", "g/rgb32bf.bmp", "q/rgba32h56.bmp"}) {
@@ -317,7 +322,8 @@ TEST(BmpSave, FailuresLeaveNoFileAndNoDebris) {
 TEST(BmpSave, ReplacesAnExistingFileWhole) {
   test::TempDir dir;
   test::WriteAll(dir / "page.bmp", std::vector<uint8_t>(5000, 0x55));
-  fs::permissions(dir / "page.bmp", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::permissions(dir / "page.bmp",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const DibImage image = test::MakePattern(2, 2);
   ASSERT_TRUE(image.SaveBmp(dir / "page.bmp"));
   EXPECT_EQ(fs::file_size(dir / "page.bmp"), 14u + 40u + 16u);

@@ -151,7 +151,8 @@ std::pair<std::vector<RgbQuad>, std::vector<int>> RefReduce(const DibImage& imag
 }
 
 DibImage Filled(int w, int h, const std::vector<Bgr>& colours) {
-  return test::MakeImage(w, h, [&](int x, int y) { return colours[size_t(y * w + x) % colours.size()]; });
+  return test::MakeImage(w, h,
+                         [&](int x, int y) { return colours[size_t(y * w + x) % colours.size()]; });
 }
 
 // Pixels around `clusters` random centres (+-spread), or uniformly random.
@@ -174,7 +175,8 @@ TEST(Greyscale, WeighsBlue54Green183Red19AndKeepsGrey) {
   DibImage image =
       Filled(5, 1, {{255, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 255, 255}, {77, 77, 77}});
   ASSERT_TRUE(image.Greyscale());
-  EXPECT_EQ(test::Pixels(image), (std::vector<Bgr>{Grey(53), Grey(18), Grey(182), Grey(255), Grey(77)}));
+  EXPECT_EQ(test::Pixels(image),
+            (std::vector<Bgr>{Grey(53), Grey(18), Grey(182), Grey(255), Grey(77)}));
   DibImage empty;
   EXPECT_FALSE(empty.Greyscale());
 }
@@ -193,8 +195,8 @@ TEST(CxImageContainer, CreateRoundsTheDepthAndFillsTheHeader) {
                                           ReadLE32(h + 20), ReadLE32(h + 24), ReadLE32(h + 28),
                                           ReadLE32(h + 32)};
     // header size, planes, depth, image size, 96 dpi as pixels a metre, entries
-    EXPECT_EQ(fields, (std::vector<uint32_t>{40, 1, uint32_t(depth), rows, 3780, 3780,
-                                             uint32_t(entries)}));
+    EXPECT_EQ(fields,
+              (std::vector<uint32_t>{40, 1, uint32_t(depth), rows, 3780, 3780, uint32_t(entries)}));
   }
   CxImage image;
   image.SetYDpi(300);

@@ -71,8 +71,8 @@ TEST(DibImageAttach, RefusesBlocksThatDoNotHoldTheirPicture) {
 }
 
 TEST(DibImageConvert, IndexedDepthsTakeTheMostSignificantBitsFirst) {
-  const std::vector<RgbQuad> table = {{0, 0, 0, 0},    {255, 0, 0, 0}, {0, 255, 0, 0},
-                                      {0, 0, 255, 0},  {9, 8, 7, 0}};
+  const std::vector<RgbQuad> table = {
+      {0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {9, 8, 7, 0}};
   const Bgr k{0, 0, 0}, b{255, 0, 0}, g{0, 255, 0}, r{0, 0, 255}, other{9, 8, 7};
   auto converted = [&](int32_t w, int32_t bits, size_t entries,
                        const std::vector<std::vector<uint8_t>>& rows) {
@@ -105,8 +105,8 @@ TEST(DibImageConvert, CoreHeaderBlocksUseThreeByteEntries) {
   EXPECT_EQ(test::Pixels(image), (std::vector<Bgr>{{10, 20, 30}, {1, 2, 3}}));
 
   DibImage mono;
-  ASSERT_TRUE(mono.Attach(MakeDib(9, 1, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}},
-                                  {{0x80, 0x80, 0, 0}}, true)));
+  ASSERT_TRUE(mono.Attach(
+      MakeDib(9, 1, 1, {{0, 0, 0, 0}, {255, 255, 255, 0}}, {{0x80, 0x80, 0, 0}}, true)));
   ASSERT_TRUE(mono.ConvertTo24Bit());
   std::vector<Bgr> expected(9, Bgr{0, 0, 0});
   expected[0] = expected[8] = Bgr{255, 255, 255};
@@ -118,11 +118,12 @@ TEST(DibImageConvert, SixteenAndFifteenBitsAreFiveFiveFive) {
     // 0x7FFF is white at 248; 0x8000 (top bit) is ignored; 0x7C00 red,
     // 0x03E0 green, 0x001F blue.
     DibImage image;
-    ASSERT_TRUE(image.Attach(
-        MakeDib(5, 1, bits, {}, {{0xFF, 0x7F, 0x00, 0x80, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0, 0}})));
+    ASSERT_TRUE(image.Attach(MakeDib(
+        5, 1, bits, {}, {{0xFF, 0x7F, 0x00, 0x80, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0, 0}})));
     ASSERT_TRUE(image.ConvertTo24Bit()) << bits;
-    EXPECT_EQ(test::Pixels(image), (std::vector<Bgr>{{248, 248, 248}, {0, 0, 0}, {0, 0, 248},
-                                                     {0, 248, 0}, {248, 0, 0}}));
+    EXPECT_EQ(
+        test::Pixels(image),
+        (std::vector<Bgr>{{248, 248, 248}, {0, 0, 0}, {0, 0, 248}, {0, 248, 0}, {248, 0, 0}}));
   }
 }
 

@@ -57,8 +57,9 @@ TEST(EnhanceImage, BatchModeNamesEveryStageAndCountsNineOrEight) {
   DibImage page = ColourPage();
   Recorder rec;
   EXPECT_EQ(EnhanceImage(params, page, rec.Hooks(true)), 0);
-  const std::vector<std::string> all = {"放大", "切边", "锐化", "曲线调节", "调节亮度",
-                                        "调节高亮度", "调节对比度", "Gamma校正", "柔化"};
+  const std::vector<std::string> all = {"放大",       "切边",      "锐化",
+                                        "曲线调节",   "调节亮度",  "调节高亮度",
+                                        "调节对比度", "Gamma校正", "柔化"};
   EXPECT_EQ(rec.stages, all);
   EXPECT_EQ(rec.progress, 9);
 
@@ -148,9 +149,14 @@ TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
   // Curve, brightness, highlight, contrast, gamma: the same operations by
   // hand in that order give the same page.
   CParaBlock params;
-  for (const auto& [slot, value] : {std::pair{kCurveX1, 195}, {kCurveY1, -39}, {kCurveX2, 60},
-                                    {kCurveY2, 293}, {kBrightness, 110}, {kHighlight, 150},
-                                    {kContrast, 120}, {kGamma, 90}}) {
+  for (const auto& [slot, value] : {std::pair{kCurveX1, 195},
+                                    {kCurveY1, -39},
+                                    {kCurveX2, 60},
+                                    {kCurveY2, 293},
+                                    {kBrightness, 110},
+                                    {kHighlight, 150},
+                                    {kContrast, 120},
+                                    {kGamma, 90}}) {
     params.SetValue(slot, value);
   }
   DibImage page = ColourPage();

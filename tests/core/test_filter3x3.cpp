@@ -27,16 +27,15 @@ using test::SetPixel;
 struct Weights {
   int corner, edge, centre, divisor;
 };
-const Weights kSharpen[9] = {{0, -20, 180, 100},   {0, -40, 260, 100},    {0, -60, 340, 100},
-                             {0, -80, 420, 100},   {0, -1, 5, 1},         {-30, -100, 620, 100},
+const Weights kSharpen[9] = {{0, -20, 180, 100},    {0, -40, 260, 100},    {0, -60, 340, 100},
+                             {0, -80, 420, 100},    {0, -1, 5, 1},         {-30, -100, 620, 100},
                              {-50, -100, 700, 100}, {-70, -100, 780, 100}, {-1, -1, 9, 1}};
 const Weights kSoften[2] = {{0, 1, 2, 6}, {1, 2, 4, 16}};
 
 DibImage Reference(const DibImage& source, const Weights& k) {
   DibImage out = source;
-  const int w[3][3] = {{k.corner, k.edge, k.corner},
-                       {k.edge, k.centre, k.edge},
-                       {k.corner, k.edge, k.corner}};
+  const int w[3][3] = {
+      {k.corner, k.edge, k.corner}, {k.edge, k.centre, k.edge}, {k.corner, k.edge, k.corner}};
   for (int y = 1; y < source.Height() - 1; ++y) {
     for (int x = 1; x < source.Width() - 1; ++x) {
       for (int c = 0; c < 3; ++c) {

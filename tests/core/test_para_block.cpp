@@ -13,9 +13,8 @@ namespace inkbrite {
 namespace {
 
 // The defaults by index, written out here rather than taken from the header.
-constexpr int kExpectedDefaults[25] = {100, 100, 100, 100, 0,   100, 70, 100, 0,
-                                       0,   2,   1,   190, 0,   0,   0,  1,   0,
-                                       0,   0,   0,   0,   0,   0,   0};
+constexpr int kExpectedDefaults[25] = {100, 100, 100, 100, 0, 100, 70, 100, 0, 0, 2, 1, 190,
+                                       0,   0,   0,   1,   0, 0,   0,  0,   0, 0, 0, 0};
 
 void ExpectDefaults(const CParaBlock& block) {
   for (int i = 0; i < 25; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
@@ -74,7 +73,12 @@ TEST(ParaBlock, MalformedUtf8CountsByteByByteAndIsNeverCutMidSequence) {
   const std::string stray(100, '\x80');
   EXPECT_EQ(Utf8Prefix(stray, 63).size(), 63u);
   // A lead byte whose sequence is cut short ends where the next lead starts.
-  EXPECT_EQ(Utf8Prefix("\xE6" "a" "\xE6\xBC\xAB", 2), "\xE6" "a");
+  EXPECT_EQ(Utf8Prefix("\xE6"
+                       "a"
+                       "\xE6\xBC\xAB",
+                       2),
+            "\xE6"
+            "a");
   // The last character is kept whole or not at all.
   EXPECT_EQ(Utf8Prefix("ab\xE6\xBC\xAB", 2), "ab");
   EXPECT_EQ(Utf8Prefix("ab\xE6\xBC\xAB", 3), "ab\xE6\xBC\xAB");

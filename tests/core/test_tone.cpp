@@ -118,9 +118,9 @@ TEST(ToneTables, EveryEntryMatchesItsReference) {
 }
 
 TEST(ToneTables, CurveTableMatchesExactBezierSums) {
-  const int controls[][2] = {{0, 0},     {85, 170},  {0, 255},      {255, 0},
-                             {-39, 293}, {300, -300}, {128, 128},   {-1000, 1000},
-                             {17, 240},  {INT_MAX, INT_MAX},        {INT_MIN, INT_MIN}};
+  const int controls[][2] = {{0, 0},     {85, 170},          {0, 255},          {255, 0},
+                             {-39, 293}, {300, -300},        {128, 128},        {-1000, 1000},
+                             {17, 240},  {INT_MAX, INT_MAX}, {INT_MIN, INT_MIN}};
   for (const auto& [y1, y2] : controls) {
     const std::array<uint8_t, 256> table = BuildCurveTable(y1, y2);
     for (int i = 0; i < 256; ++i) {
@@ -159,10 +159,12 @@ TEST_P(ToneOperations, HandWorkedValues) {
       {{'C', 50}, {127, 0, 255, 129, 126, 128}, {128, 64, 191, 128, 127, 128}},
       {{'G', 0}, {0, 1, 127, 128, 254, 255}, {255, 255, 255, 255, 255, 255}},
       {{'G', 200}, {128, 0, 255}, {64, 0, 255}},  // 255 * (128 / 255)^2 = 64.25
-      {{'H', 150, 190}, {200, 200, 200, 190, 190, 190, 100, 150, 250},
+      {{'H', 150, 190},
+       {200, 200, 200, 190, 190, 190, 100, 150, 250},
        {255, 255, 255, 190, 190, 190, 100, 150, 250}},
       // The sum decides: 255 + 255 + 60 = 3 * 190 stays, one more passes.
-      {{'H', 120, 190}, {255, 255, 60, 255, 255, 61, 61, 255, 255},
+      {{'H', 120, 190},
+       {255, 255, 60, 255, 255, 61, 61, 255, 255},
        {255, 255, 60, 255, 255, 73, 73, 255, 255}},
       // The pixel is tested before any of its bytes changes.
       {{'H', 50, 190}, {200, 190, 190, 190, 200, 190}, {100, 95, 95, 95, 100, 95}},
@@ -208,8 +210,8 @@ TEST_P(ToneOperations, WholeImagesFollowTheReferences) {
                       {200, 0, 3, 255, false},   {0, 0, 0, 255, false},     {10, 0, 0, 0, false},
                       {85, 85, 170, 170, false}, {195, -39, 60, 293, false}};
   for (const auto& k : curves) {
-    SCOPED_TRACE(testing::Message() << "curve " << k.x1 << "," << k.y1 << "," << k.x2 << ","
-                                    << k.y2);
+    SCOPED_TRACE(testing::Message()
+                 << "curve " << k.x1 << "," << k.y1 << "," << k.x2 << "," << k.y2);
     DibImage image = original;
     ASSERT_TRUE(image.Curve(k.x1, k.y1, k.x2, k.y2));
     ExpectMapped(original, image, [&](int v) { return k.neutral ? v : RefCurve(v, k.y1, k.y2); });
@@ -261,7 +263,7 @@ TEST_P(ToneOperations, RefuseEmptyAndNonTwentyFourBitImages) {
 // tails that the vector loops finish with masked loads and stores.
 TEST(ToneKernelsAgree, EveryOperationOnEveryRowLength) {
   if (!ToneVectorKernelsAvailable()) GTEST_SKIP() << "no vector loops here";
-  const Op ops[] = {{'B', 173},     {'C', 31},      {'G', 47},      {'K', 195, -39, 60, 293},
+  const Op ops[] = {{'B', 173},      {'C', 31},      {'G', 47},     {'K', 195, -39, 60, 293},
                     {'H', 170, 100}, {'H', 40, 128}, {'H', 200, -1}};
   const bool previous = SetToneVectorKernels(true);
   std::vector<int> widths = {127, 128, 129, 191, 250, 256};

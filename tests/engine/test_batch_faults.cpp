@@ -39,10 +39,17 @@ class FaultHost : public BatchHost {
     if (line == StatusLine::kCurrentFile && !text.empty()) ++filesStarted;
     Hook();
   }
-  void SetProgressRange(int /*upper*/) override { counted = true; Hook(); }
+  void SetProgressRange(int /*upper*/) override {
+    counted = true;
+    Hook();
+  }
   void SetProgressPosition(int /*position*/) override {}
   void AdvanceProgress(int /*units*/) override {}
-  bool PumpAndCheckStop() override { ++pumps; Hook(); return StopRequested(); }
+  bool PumpAndCheckStop() override {
+    ++pumps;
+    Hook();
+    return StopRequested();
+  }
   bool OpenWithShell(const fs::path& /*path*/) override { return true; }
   bool StopRequested() const { return stopAtPump > 0 && pumps >= stopAtPump; }
 
@@ -54,7 +61,9 @@ class FaultHost : public BatchHost {
   std::vector<std::string> messages;
 
  private:
-  void Hook() { if (hook) hook(*this); }
+  void Hook() {
+    if (hook) hook(*this);
+  }
 };
 
 // A tmpfs mounted over a folder for one run, unmounted however the test ends.
@@ -167,7 +176,8 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
       const auto space = fs::space(run.tgt);
       std::ofstream filler(run.tgt / "filler.dat", std::ios::binary);
       const std::string block(4096, '\x5a');
-      for (uintmax_t left = space.available - 100 * 1024; left >= 4096; left -= 4096) filler << block;
+      for (uintmax_t left = space.available - 100 * 1024; left >= 4096; left -= 4096)
+        filler << block;
     }
     if (fault == Fault::kUnreadableSource) {
       // A page cut short, as an interrupted copy leaves it: fails for anyone.
@@ -243,7 +253,8 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
       DibImage page;
       EXPECT_EQ(LoadImageFile(e.path(), page, nullptr), 1) << "not whole: " << e.path();
       const fs::path below = original.lexically_relative(run.src);
-      EXPECT_TRUE(run.same || below.empty() || *below.begin() == "..") << "source replaced: " << e.path();
+      EXPECT_TRUE(run.same || below.empty() || *below.begin() == "..")
+          << "source replaced: " << e.path();
     }
     for (const auto& [path, state] : run.before) {
       EXPECT_TRUE(present.count(path)) << "lost: " << path;
@@ -251,7 +262,8 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
 
     // The record names failed files only, each once, none of them written.
     std::map<fs::path, fs::path> targetOf;
-    for (const fs::path& s : run.sources) targetOf[s] = BatchTargetPath(s, run.src, run.tgt, ".bmp");
+    for (const fs::path& s : run.sources)
+      targetOf[s] = BatchTargetPath(s, run.src, run.tgt, ".bmp");
     std::ifstream in(run.record, std::ios::binary);
     std::set<fs::path> failed;
     size_t lines = 0;
@@ -344,7 +356,7 @@ TEST_P(BatchFaultTest, KeepsSourcesRecordAndCountsTrue) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<Fault, bool, int>>& info) {
-  static const char* const names[] = {"ReadOnlyTarget", "DiskFull", "UnreadableSource",
+  static const char* const names[] = {"ReadOnlyTarget",    "DiskFull",           "UnreadableSource",
                                       "DeletedAfterCount", "DeletedAtFirstFile", "Stop"};
   return std::string(names[static_cast<int>(std::get<0>(info.param))]) +
          (std::get<1>(info.param) ? "_SameFolder" : "_OtherFolder") + "_Jobs" +

@@ -1,11 +1,10 @@
-#include "batch/batch_job.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "batch/batch_job.h"
 #include "formats/image_file.h"
 #include "tests/test_support.h"
 
@@ -161,7 +160,8 @@ TEST_F(BatchJobTest, RefusesBeforeCounting) {
   settings.colourMode = 3;
   settings.newExtension = ".JPG";
   Run();
-  EXPECT_EQ(host.messages, std::vector<std::string>{"抱歉，减色后的图像只能保存为PNG格式，请重新选择。"});
+  EXPECT_EQ(host.messages,
+            std::vector<std::string>{"抱歉，减色后的图像只能保存为PNG格式，请重新选择。"});
   EXPECT_TRUE(host.operations.empty());
   EXPECT_FALSE(fs::exists(settings.recordPath));
 
@@ -255,9 +255,9 @@ TEST_F(BatchJobTest, RecordsReadAndWriteFailures) {
   EXPECT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(host.advanced, 4 * 12);
   EXPECT_EQ(ReadText(settings.recordPath),
-            "文件读取失败：" + (dir / "src/bad.jpg").string() + "\n" +
-                "文件写入失败：" + (dir / "tgt/sub/x.png").string() + "\n" +
-                "文件写入失败：" + (dir / "tgt/sub/y.png").string() + "\n");
+            "文件读取失败：" + (dir / "src/bad.jpg").string() + "\n" + "文件写入失败：" +
+                (dir / "tgt/sub/x.png").string() + "\n" + "文件写入失败：" +
+                (dir / "tgt/sub/y.png").string() + "\n");
   EXPECT_EQ(host.messages,
             std::vector<std::string>{"4个文件需要转换，\n1个文件转换成功。\n您想看结果记录吗？"});
   EXPECT_EQ(host.opened, std::vector<fs::path>{settings.recordPath});
@@ -324,7 +324,8 @@ void WriteTangledTree(const fs::path& root) {
   WritePage(root / "b (2).png", GreyPage());
   WritePage(root / "c.jpg", ColourPage());
   WriteBytes(root / "d.png", "broken");
-  for (int i = 0; i < 6; ++i) WritePage(root / "sub" / ("p" + std::to_string(i) + ".bmp"), GreyPage());
+  for (int i = 0; i < 6; ++i)
+    WritePage(root / "sub" / ("p" + std::to_string(i) + ".bmp"), GreyPage());
   WritePage(root / "sub/p0.png", ColourPage());
 }
 
@@ -352,7 +353,8 @@ TEST_F(BatchJobTest, WorkersWriteWhatOneAtATimeWrites) {
       EXPECT_EQ(host.filesStarted, 13);
       std::string record = ReadText(settings.recordPath);
       const std::string folder = settings.targetDir.string();
-      for (size_t at; (at = record.find(folder)) != std::string::npos;) record.erase(at, folder.size());
+      for (size_t at; (at = record.find(folder)) != std::string::npos;)
+        record.erase(at, folder.size());
       records.push_back(record);
     }
     const std::string a = sameFolder ? "same1" : "tgt1", b = sameFolder ? "same4" : "tgt4";
@@ -371,7 +373,8 @@ TEST_F(BatchJobTest, WorkersStopOnRequest) {
   // Links to one large page, so the run is still going when the stop comes.
   WritePage(dir / "page.bmp", test::MakePattern(900, 900));
   fs::create_directories(dir / "src");
-  for (int i = 0; i < 30; ++i) fs::create_symlink(dir / "page.bmp", dir / "src" / ("p" + std::to_string(i) + ".bmp"));
+  for (int i = 0; i < 30; ++i)
+    fs::create_symlink(dir / "page.bmp", dir / "src" / ("p" + std::to_string(i) + ".bmp"));
   params.SetValue(kSharpen, 5);
   settings.jobs = 3;
   FakeHost stopping;

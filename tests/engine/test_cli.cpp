@@ -1,5 +1,3 @@
-#include "batch/cli_host.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/cli_host.h"
 #include "formats/image_file.h"
 #include "tests/test_support.h"
 
@@ -34,10 +33,10 @@ bool Rejects(std::vector<std::string_view> args) {
 // those runs; here the rest, and what a run cannot tell apart.
 TEST(CliOptionsTest, GoodOptions) {
   CliOptions all;
-  ASSERT_TRUE(Parse({"--pattern", "*.bmp", "--ext=.png", "--no-subdirs", "--skip-colour",
-                     "--overwrite-source", "--record", "r.txt", "--dry-run", "--quiet",
-                     "--settings", "s.ini", "--", "-in", "out"},
-                    all));
+  ASSERT_TRUE(Parse(
+      {"--pattern", "*.bmp", "--ext=.png", "--no-subdirs", "--skip-colour", "--overwrite-source",
+       "--record", "r.txt", "--dry-run", "--quiet", "--settings", "s.ini", "--", "-in", "out"},
+      all));
   EXPECT_EQ(all.settings.patterns, "*.bmp");
   EXPECT_EQ(all.settings.newExtension, ".png");
   EXPECT_FALSE(all.settings.includeSubdirs);
@@ -48,17 +47,24 @@ TEST(CliOptionsTest, GoodOptions) {
 
   CliOptions jobs;
   ASSERT_TRUE(Parse({"--jobs", "3", "--ext", ".JPG", "i", "o"}, jobs));
-  EXPECT_EQ(jobs.settings.jobs, 3);  // the output alone cannot show it
+  EXPECT_EQ(jobs.settings.jobs, 3);               // the output alone cannot show it
   EXPECT_EQ(jobs.settings.newExtension, ".JPG");  // written as typed
   CliOptions help;
   EXPECT_TRUE(Parse({"--help"}, help) && help.help);  // no paths needed
 }
 
 TEST(CliOptionsTest, BadOptionsAreRefused) {
-  const std::vector<std::vector<std::string_view>> bad = {
-      {"--jobs", "0", "i", "o"}, {"--jobs", "many", "i", "o"}, {"--jobs", "65", "i", "o"},
-      {"-q", "i", "o"}, {"i"}, {"i", "o", "more"}, {"--target", "o"}, {"i", "o", "--ext", ".gif"},
-      {"i", "o", "--ext"}, {"i", "o", "--quiet=yes"}, {"i", "o", "--pattern", ""}};
+  const std::vector<std::vector<std::string_view>> bad = {{"--jobs", "0", "i", "o"},
+                                                          {"--jobs", "many", "i", "o"},
+                                                          {"--jobs", "65", "i", "o"},
+                                                          {"-q", "i", "o"},
+                                                          {"i"},
+                                                          {"i", "o", "more"},
+                                                          {"--target", "o"},
+                                                          {"i", "o", "--ext", ".gif"},
+                                                          {"i", "o", "--ext"},
+                                                          {"i", "o", "--quiet=yes"},
+                                                          {"i", "o", "--pattern", ""}};
   for (const auto& args : bad) EXPECT_TRUE(Rejects(args)) << args[0] << " " << args.back();
   // --set: a settings key (not any slot) and a value in its range.
   EXPECT_FALSE(
@@ -109,10 +115,9 @@ class CliRunTest : public ::testing::Test {
   }
 
   int Run(const std::string& args) {
-    const std::string command = "INKBRITE_DATA_DIR='" + (dir / "data").string() + "' '" +
-                                INKBRITE_BATCH_EXE + "' " + args + " >'" +
-                                (dir / "out.txt").string() + "' 2>'" +
-                                (dir / "err.txt").string() + "' </dev/null";
+    const std::string command =
+        "INKBRITE_DATA_DIR='" + (dir / "data").string() + "' '" + INKBRITE_BATCH_EXE + "' " + args +
+        " >'" + (dir / "out.txt").string() + "' 2>'" + (dir / "err.txt").string() + "' </dev/null";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -183,7 +188,8 @@ TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
     Page(sub / ("p" + std::to_string(i) + ".bmp"), 64 + i, 40);
   }
   test::WriteAll(dir / "src/sub1/bad.bmp", {'B', 'M'});
-  const std::string common = "--set Sharpen=3 --set Resize=70 --set Gamma=120 " + Quoted("src") + " ";
+  const std::string common =
+      "--set Sharpen=3 --set Resize=70 --set Gamma=120 " + Quoted("src") + " ";
   EXPECT_EQ(Run("--jobs 1 --record " + Quoted("r1.txt") + " " + common + Quoted("one")), 1);
   EXPECT_EQ(Run("--jobs 3 --record " + Quoted("r3.txt") + " " + common + Quoted("three")), 1);
   size_t compared = 0;
@@ -216,8 +222,8 @@ TEST_F(CliRunTest, InterruptStopsTheRun) {
     freopen(out.c_str(), "w", stdout);
     close(errPipe[0]);
     setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
-    execl(INKBRITE_BATCH_EXE, INKBRITE_BATCH_EXE, "--jobs", "2", "--set", "Sharpen=9",
-          many.c_str(), dst.c_str(), static_cast<char*>(nullptr));
+    execl(INKBRITE_BATCH_EXE, INKBRITE_BATCH_EXE, "--jobs", "2", "--set", "Sharpen=9", many.c_str(),
+          dst.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(errPipe[1]);

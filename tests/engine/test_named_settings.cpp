@@ -61,8 +61,8 @@ TEST(IniFile, ReadsAnyLineEndsAndProfileRules) {
   EXPECT_EQ(ini.SectionNames(), (std::vector<std::string>{"One", "a]b"}));
   EXPECT_EQ(ini.GetInt("one", "ALPHA", -1), 42);
   EXPECT_EQ(ini.GetString("One", "Beta"), std::optional<std::string>("7"));
-  const std::pair<const char*, int> ints[] = {{"Empty", 55}, {"Missing", 55}, {"Text", 12},
-                                              {"Word", 0},    {"Neg", -3},      {"Plus", 5},
+  const std::pair<const char*, int> ints[] = {{"Empty", 55},     {"Missing", 55},  {"Text", 12},
+                                              {"Word", 0},       {"Neg", -3},      {"Plus", 5},
                                               {"Huge", INT_MAX}, {"Tiny", INT_MIN}};
   for (const auto& [key, value] : ints) EXPECT_EQ(ini.GetInt("One", key, 55), value) << key;
   EXPECT_EQ(ini.GetInt("A]B", "k", 0), 1);

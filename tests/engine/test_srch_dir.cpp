@@ -1,5 +1,3 @@
-#include "batch/srch_dir.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "batch/srch_dir.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -68,11 +67,12 @@ class SrchDirTest : public ::testing::Test {
 
 TEST(WildcardTest, MatchesLikeWindowsIgnoringCase) {
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {"*.JPG", "a.jpg", true},          {"*.tif", "a.tiff", false},  {"*.tiff", "a.tif", false},
-      {"?.jpg", "a.jpg", true},          {"?.jpg", "ab.jpg", false},
-      {"页?.jpg", "页码.JPG", true},      // ? is one character
-      {"a*b*c", "aXbYbZc", true},        {"a*b*c", "aXbYcZ", false},  {"*.*", "README", true},
-      {"CAFÉ.*", "café.png", true},      {"*", "\xff\xfe.jpg", true},  // not UTF-8: still safe
+      {"*.JPG", "a.jpg", true},        {"*.tif", "a.tiff", false},
+      {"*.tiff", "a.tif", false},      {"?.jpg", "a.jpg", true},
+      {"?.jpg", "ab.jpg", false},      {"页?.jpg", "页码.JPG", true},  // ? is one character
+      {"a*b*c", "aXbYbZc", true},      {"a*b*c", "aXbYcZ", false},
+      {"*.*", "README", true},         {"CAFÉ.*", "café.png", true},
+      {"*", "\xff\xfe.jpg", true},  // not UTF-8: still safe
       {"*.jpg", "\xff\xfe.jpe", false}};
   for (const auto& [pattern, name, match] : cases) {
     EXPECT_EQ(MatchesWildcard(pattern, name), match) << pattern << " " << name;
@@ -99,8 +99,8 @@ TEST_F(SrchDirTest, ExcludedFolderIsNeverEntered) {
   fs::create_directory_symlink(root / "out", tmp.path() / "link");
   const fs::path cwd = fs::current_path();
   fs::current_path(tmp.path());
-  for (const fs::path& ex : {root / "out", root / "out/", fs::path("root/out"),
-                             tmp.path() / "link", root / "sub/../out"})
+  for (const fs::path& ex : {root / "out", root / "out/", fs::path("root/out"), tmp.path() / "link",
+                             root / "sub/../out"})
     EXPECT_EQ(walker.Walk(root, "*.jpg", true, ex), without) << ex;
   fs::current_path(cwd);
   EXPECT_TRUE(walker.Walk(root, "*.jpg", true, root / "").empty());

@@ -56,7 +56,8 @@ void PngChunk(Bytes& b, const char* type, const Bytes& data) {
   const size_t start = b.size();
   b.insert(b.end(), type, type + 4);
   b.insert(b.end(), data.begin(), data.end());
-  PutBE(b, 4, {static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start)))});
+  PutBE(b, 4,
+        {static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start)))});
 }
 
 // RLE8 picture that ends at once: legal, all black.
@@ -115,9 +116,9 @@ Bytes HugeTiff() {
   Bytes b = {'I', 'I', 42, 0};
   PutLE(b, 4, {8});
   PutLE(b, 2, {9});
-  const uint32_t entries[][3] = {{256, 4, kHuge}, {257, 4, kHuge}, {258, 3, 8}, {259, 3, 1},
-                                 {262, 3, 1},     {273, 4, 200},   {277, 3, 1}, {278, 4, kHuge},
-                                 {279, 4, 100}};
+  const uint32_t entries[][3] = {{256, 4, kHuge}, {257, 4, kHuge}, {258, 3, 8},
+                                 {259, 3, 1},     {262, 3, 1},     {273, 4, 200},
+                                 {277, 3, 1},     {278, 4, kHuge}, {279, 4, 100}};
   for (const auto& [tag, type, value] : entries) {
     PutLE(b, 2, {tag, type});
     PutLE(b, 4, {1, value});  // a short value sits in the low half of the field
@@ -208,9 +209,13 @@ TEST(ReaderLimits, TinyFilesClaimingHugePicturesAreRefusedUpFront) {
          return DecodeJpeg2000Bytes(b.data(), b.size(), i, nullptr);
        }},
       {"wmf", HugeWmf(),
-       [](const Bytes& b, DibImage& i) { return ReadPictureMemory(b.data(), b.size(), i, nullptr); }},
+       [](const Bytes& b, DibImage& i) {
+         return ReadPictureMemory(b.data(), b.size(), i, nullptr);
+       }},
       {"emf", HugeEmf(),
-       [](const Bytes& b, DibImage& i) { return ReadPictureMemory(b.data(), b.size(), i, nullptr); }},
+       [](const Bytes& b, DibImage& i) {
+         return ReadPictureMemory(b.data(), b.size(), i, nullptr);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,9 +2,9 @@
 // corpus files and damaged data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
-#include <algorithm>
 #include <vector>
 
 #include "formats/metafile/metafile_codec.h"
@@ -23,7 +23,8 @@ std::vector<uint8_t> PlaceableWmf(int left, int top, int right, int bottom, int 
                                   const std::vector<std::vector<uint16_t>>& records) {
   std::vector<uint8_t> out;
   PutLE(out, 4, {0x9AC6CDD7u});
-  PutLE(out, 2, {0, uint16_t(left), uint16_t(top), uint16_t(right), uint16_t(bottom), uint16_t(inch)});
+  PutLE(out, 2,
+        {0, uint16_t(left), uint16_t(top), uint16_t(right), uint16_t(bottom), uint16_t(inch)});
   PutLE(out, 4, {0});
   uint16_t checksum = 0;
   for (size_t i = 0; i < 20; i += 2) checksum ^= static_cast<uint16_t>(out[i] | (out[i + 1] << 8));
@@ -50,8 +51,9 @@ std::vector<uint8_t> PlaceableWmf(int left, int top, int right, int bottom, int 
 // An EMF header record only, with the given frame in 0.01 mm.
 std::vector<uint8_t> EmfHeader(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   std::vector<uint8_t> out;
-  PutLE(out, 4, {1, 88, 0, 0, 0, 0, uint32_t(left), uint32_t(top), uint32_t(right), uint32_t(bottom),
-                 0x464D4520u});
+  PutLE(out, 4,
+        {1, 88, 0, 0, 0, 0, uint32_t(left), uint32_t(top), uint32_t(right), uint32_t(bottom),
+         0x464D4520u});
   out.resize(88, 0);
   return out;
 }
@@ -60,9 +62,9 @@ TEST(Metafile, SizeFromHeadersAtScreenResolution) {
   int32_t w = 0;
   int32_t h = 0;
   // 21.0 x 29.7 cm: 8268 x 11693 units at 1000 per inch, either way round.
-  for (const auto& a4 : {PlaceableWmf(10866, 9154, 19134, 20847, 1000, {}),
-                         PlaceableWmf(19134, 20847, 10866, 9154, 1000, {}),
-                         EmfHeader(0, 0, 21000, 29700)}) {
+  for (const auto& a4 :
+       {PlaceableWmf(10866, 9154, 19134, 20847, 1000, {}),
+        PlaceableWmf(19134, 20847, 10866, 9154, 1000, {}), EmfHeader(0, 0, 21000, 29700)}) {
     ASSERT_TRUE(MetafileHeaderSize(a4.data(), a4.size(), w, h));
     EXPECT_EQ(std::pair(w, h), std::pair(794, 1123));
   }
@@ -94,11 +96,11 @@ TEST(Metafile, RefusesHugePicturesBeforeDrawing) {
 // One inch square page with a black rectangle over its bottom-right quarter.
 TEST(Metafile, DrawsPlaceablePageOverWhite) {
   const std::vector<std::vector<uint16_t>> records = {
-      {0x020B, 0, 0},                    // SetWindowOrg
-      {0x020C, 1000, 1000},              // SetWindowExt
-      {0x02FC, 0, 0, 0, 0},              // CreateBrushIndirect: solid black
-      {0x012D, 0},                       // SelectObject
-      {0x041B, 1000, 1000, 500, 500},    // Rectangle(500, 500, 1000, 1000)
+      {0x020B, 0, 0},                  // SetWindowOrg
+      {0x020C, 1000, 1000},            // SetWindowExt
+      {0x02FC, 0, 0, 0, 0},            // CreateBrushIndirect: solid black
+      {0x012D, 0},                     // SelectObject
+      {0x041B, 1000, 1000, 500, 500},  // Rectangle(500, 500, 1000, 1000)
   };
   auto wmf = PlaceableWmf(0, 0, 1000, 1000, 1000, records);
   DibImage image;
@@ -108,7 +110,8 @@ TEST(Metafile, DrawsPlaceablePageOverWhite) {
   ASSERT_TRUE(image.Is24Bit());
   ASSERT_EQ(std::pair(image.Width(), image.Height()), std::pair(96, 96));
   const test::Bgr white{255, 255, 255};
-  for (auto [x, y] : {std::pair{10, 10}, {80, 10}, {10, 80}}) EXPECT_EQ(white, test::PixelAt(image, x, y));
+  for (auto [x, y] : {std::pair{10, 10}, {80, 10}, {10, 80}})
+    EXPECT_EQ(white, test::PixelAt(image, x, y));
   EXPECT_EQ((test::Bgr{0, 0, 0}), test::PixelAt(image, 75, 75));
 }
 
@@ -125,6 +128,7 @@ TEST(Metafile, TextWithMarkupAndAnsiBytesLoads) {
 }
 
 TEST(Metafile, A4PlaceableFileKeepsItsPageAndMargins) {
+  INKBRITE_NEED_CORPUS();
   DibImage image;
   int grey = -1;
   ASSERT_EQ(1, ReadPictureFile(test::CorpusDir() / "metafile/libwmf/fjftest.wmf", image, &grey));
@@ -141,9 +145,10 @@ TEST(Metafile, A4PlaceableFileKeepsItsPageAndMargins) {
 // Every prefix of the valid files (in steps) and a few corrupted copies are
 // read without crashing; a result of 1 always comes with a picture.
 TEST(Metafile, DamagedDataNeverCrashes) {
-  for (const char* name : {"metafile/libwmf/fjftest.wmf", "metafile/libwmf/text.wmf",
-                           "metafile/libwmf/p0000016.wmf", "metafile/pillow/drawing.emf",
-                           "metafile/libemf2svg/test-012.emf"}) {
+  INKBRITE_NEED_CORPUS();
+  for (const char* name :
+       {"metafile/libwmf/fjftest.wmf", "metafile/libwmf/text.wmf", "metafile/libwmf/p0000016.wmf",
+        "metafile/pillow/drawing.emf", "metafile/libemf2svg/test-012.emf"}) {
     SCOPED_TRACE(name);
     const auto bytes = test::ReadAll(test::CorpusDir() / name);
     ASSERT_FALSE(bytes.empty());

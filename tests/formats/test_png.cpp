@@ -27,11 +27,12 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const std::vector<
   body.insert(body.end(), data.begin(), data.end());
   test::PutBE(out, 4, {static_cast<uint32_t>(data.size())});
   out.insert(out.end(), body.begin(), body.end());
-  test::PutBE(out, 4, {static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())))});
+  test::PutBE(out, 4,
+              {static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())))});
 }
 
 TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
-  if (test::ReadManifest("png/").empty()) GTEST_SKIP() << "corpus not found";
+  INKBRITE_NEED_CORPUS();
   // Every proper prefix of these files misses at least the end chunk.
   for (const char* name : {"pngsuite/basi2c16.png", "pngsuite/basn3p02.png",
                            "pngsuite/basn6a08.png", "libpng/palette-8-tRNS.png"}) {
@@ -92,7 +93,8 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
   for (const auto& chunk : test::PngChunks(file)) types.push_back(chunk.first);
   EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
   // 8-bit RGB, not interlaced.
-  EXPECT_EQ(PngChunk(file, "IHDR"), (std::vector<uint8_t>{0, 0, 0, 37, 0, 0, 0, 11, 8, 2, 0, 0, 0}));
+  EXPECT_EQ(PngChunk(file, "IHDR"),
+            (std::vector<uint8_t>{0, 0, 0, 37, 0, 0, 0, 11, 8, 2, 0, 0, 0}));
 
   // Grey mode writes each pixel's blue byte as a grey sample: a grey page
   // comes back whole, any other page as (blue, blue, blue).
@@ -152,7 +154,8 @@ CxImage TenGreys(int32_t width, int32_t height) {
   }
   image.SetPalette(greys.data(), greys.size());
   for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) image.SetPixelIndex(x, y, static_cast<uint8_t>((x + y) % 10));
+    for (int32_t x = 0; x < width; ++x)
+      image.SetPixelIndex(x, y, static_cast<uint8_t>((x + y) % 10));
   }
   return image;
 }
@@ -180,7 +183,8 @@ TEST(EncodePng, PaletteCutBackgroundAndResolution) {
     EXPECT_EQ(ihdr[9], 3);
     EXPECT_EQ(PngChunk(file, "PLTE").size(), 3 * c.paletteEntries) << c.width;
     // White is not among the ten entries in use: the nearest is the lightest.
-    EXPECT_EQ(PngChunk(file, "bKGD"), (std::vector<uint8_t>{static_cast<uint8_t>(c.paletteEntries - 1)}));
+    EXPECT_EQ(PngChunk(file, "bKGD"),
+              (std::vector<uint8_t>{static_cast<uint8_t>(c.paletteEntries - 1)}));
     EXPECT_EQ(PngChunk(file, "pHYs"),
               (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));  // 3780, metre
     DibImage loaded;

@@ -11,8 +11,8 @@
 #include "core/byte_io.h"
 #include "core/colour.h"
 #include "core/dib_image.h"
-#include "core/ximage.h"
 #include "core/enhance.h"
+#include "core/ximage.h"
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
 #include "tests/test_support.h"
@@ -28,8 +28,11 @@ struct Mode {
   bool grey;
   int bits, colours, fileBits, clrUsed;
 };
-const Mode kModes[] = {{false, 8, 256, 8, 256}, {true, 4, 16, 4, 16}, {true, 4, 8, 4, 16},
-                       {true, 2, 4, 4, 16},     {true, 1, 2, 1, 2}};
+const Mode kModes[] = {{false, 8, 256, 8, 256},
+                       {true, 4, 16, 4, 16},
+                       {true, 4, 8, 4, 16},
+                       {true, 2, 4, 4, 16},
+                       {true, 1, 2, 1, 2}};
 
 // The BMP header and PNG chunks written for each mode, and every mode in every
 // palette format read back through the dispatch as the viewer shows the
@@ -75,9 +78,9 @@ TEST(ReduceColoursAndSave, EveryModeInEveryPaletteFormat) {
         ReadLE32(&bmp[2]),       ReadLE32(&bmp[6]),       ReadLE32(&bmp[10]),
         ReadLE16(&bmp[14 + 14]), ReadLE32(&bmp[14 + 20]), ReadLE32(&bmp[14 + 24]),
         ReadLE32(&bmp[14 + 28]), ReadLE32(&bmp[14 + 32]), ReadLE32(&bmp[14 + 36])};
-    EXPECT_EQ(fields, (std::vector<uint32_t>{uint32_t(bmp.size()), 0, 54 + table, uint32_t(m.fileBits),
-                                             rowBytes * H, 3780, 3780, uint32_t(m.clrUsed),
-                                             uint32_t(m.colours)}));
+    EXPECT_EQ(fields, (std::vector<uint32_t>{uint32_t(bmp.size()), 0, 54 + table,
+                                             uint32_t(m.fileBits), rowBytes * H, 3780, 3780,
+                                             uint32_t(m.clrUsed), uint32_t(m.colours)}));
 
     const std::vector<uint8_t> png = test::ReadAll(dir / (page + ".Png"));
     const std::vector<uint8_t> ihdr = test::PngChunk(png, "IHDR");
@@ -110,7 +113,8 @@ TEST(ReduceColoursAndSave, EveryModeInEveryPaletteFormat) {
     if (m.grey && m.colours < 16) {
       EXPECT_EQ(distance(bkgd[0]), 0);
     }
-    EXPECT_EQ(test::PngChunk(png, "pHYs"), (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));
+    EXPECT_EQ(test::PngChunk(png, "pHYs"),
+              (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));
   }
   EXPECT_EQ(test::Listing(dir.path()).size(), 15u);  // no temporary files left
 }
@@ -124,15 +128,15 @@ TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   fs::create_directory(dir / "taken.bmp");
   fs::create_directory(dir / "taken.png");
   fs::create_directory(dir / "taken.tif");
-  for (const char* name :
-       {"page.jpg", "page.jp2", "page", "taken.bmp", "taken.png", "taken.tif"}) {
+  for (const char* name : {"page.jpg", "page.jp2", "page", "taken.bmp", "taken.png", "taken.tif"}) {
     DibImage image = source;
     EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 16, dir / name)) << name;
     EXPECT_EQ(image.PackedDib(), source.PackedDib()) << name;
   }
   DibImage image = source;
   EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 12, dir / "page.bmp"));
-  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"taken.bmp", "taken.png", "taken.tif"}));
+  EXPECT_EQ(test::Listing(dir.path()),
+            (std::vector<std::string>{"taken.bmp", "taken.png", "taken.tif"}));
   EXPECT_TRUE(fs::is_empty(dir / "taken.bmp"));
   EXPECT_TRUE(fs::is_empty(dir / "taken.png"));
 }

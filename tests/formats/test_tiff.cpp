@@ -58,9 +58,11 @@ void MakeTiff(const fs::path& path, const Layout& l,
       for (uint32_t x = 0; x < w; ++x) {
         if (l.bits == 1) {  // one sample a pixel, packed from the high bit
           const auto bit = static_cast<uint8_t>(0x80 >> (x % 8));
-          line[x / 8] = static_cast<uint8_t>(value(x, y, 0) ? line[x / 8] | bit : line[x / 8] & ~bit);
+          line[x / 8] =
+              static_cast<uint8_t>(value(x, y, 0) ? line[x / 8] | bit : line[x / 8] & ~bit);
         }
-        for (uint32_t c = 0; c < l.samples && l.bits == 8; ++c) line[x * l.samples + c] = value(x, y, c);
+        for (uint32_t c = 0; c < l.samples && l.bits == 8; ++c)
+          line[x * l.samples + c] = value(x, y, c);
       }
       ASSERT_GE(TIFFWriteScanline(tif, line.data(), y, 0), 0);
     }
@@ -104,17 +106,19 @@ Tags ReadTags(const fs::path& path) {
 // here (every other corpus file is checked through LoadImageFile). The source
 // files differ from it in about 100 pixels; a wrong turn differs in thousands.
 TEST(ReadTiffFile, CorpusOrientationsFiveSevenAndEightAreTurnedUpright) {
+  INKBRITE_NEED_CORPUS();
   const fs::path dir = test::CorpusDir() / "tiff/pillow";
-  if (!fs::exists(dir)) GTEST_SKIP() << "corpus not found at " << test::CorpusDir();
   DibImage upright;
   ASSERT_EQ(ReadTiffFile(dir / "g4_orientation_1.tif", upright, nullptr), 1);
-  for (const char* name : {"g4_orientation_5.tif", "g4_orientation_7.tif", "g4_orientation_8.tif"}) {
+  for (const char* name :
+       {"g4_orientation_5.tif", "g4_orientation_7.tif", "g4_orientation_8.tif"}) {
     DibImage image;
     ASSERT_EQ(ReadTiffFile(dir / name, image, nullptr), 1) << name;
     ASSERT_EQ(std::pair(image.Width(), image.Height()), std::pair(590, 88)) << name;
     int differing = 0;
     for (int y = 0; y < 88; ++y)
-      for (int x = 0; x < 590; ++x) differing += test::PixelAt(image, x, y) != test::PixelAt(upright, x, y);
+      for (int x = 0; x < 590; ++x)
+        differing += test::PixelAt(image, x, y) != test::PixelAt(upright, x, y);
     EXPECT_LT(differing, 200) << name;
   }
 }
@@ -215,12 +219,13 @@ TEST(ReadTiffFile, JpegFastPathHonoursOrientation) {
 
 TEST(ReadTiffFile, OversizedDamagedAndTruncatedFilesNeverCrash) {
   test::TempDir dir;
-  MakeTiff(dir / "wide.tif", Layout{70000, 1, 1, 1, PHOTOMETRIC_MINISBLACK}, [](uint32_t, uint32_t, uint32_t) { return 0; });
+  MakeTiff(dir / "wide.tif", Layout{70000, 1, 1, 1, PHOTOMETRIC_MINISBLACK},
+           [](uint32_t, uint32_t, uint32_t) { return 0; });
   DibImage image;
   EXPECT_EQ(ReadTiffFile(dir / "wide.tif", image, nullptr), 0);
   EXPECT_EQ(ReadTiffFile(dir / "missing.tif", image, nullptr), 0);
 
-  if (test::ReadManifest("tiff/").empty()) GTEST_SKIP() << "corpus not found";
+  INKBRITE_NEED_CORPUS();
   std::mt19937 random(7);
   for (const char* name :
        {"libtiff/rgb-3c-8b.tiff", "pillow/hopper_jpg.tif", "pillow/child_ifd.tiff",

@@ -1,4 +1,4 @@
-#include "batch/batch_dialog.h"
+#include "browse/batch_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -150,8 +150,8 @@ QSize CPathDisplay::minimumSizeHint() const {
 void CPathDisplay::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
   QPainter p(this);
-  p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                           QPalette::WindowText));
+  p.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
   const QRect text = contentsRect().adjusted(2, 0, -2, 0);
   // Drawn as plain text: "&" in a path is never a mnemonic.
   p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
@@ -193,7 +193,9 @@ void CBatchAnimation::ShowFrame(int frame) {
 
 CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
                                const QString& start)
-    : QDialog(parent), m_edit(new QLineEdit(this)), m_ok(new QPushButton(QStringLiteral("确定"), this)) {
+    : QDialog(parent),
+      m_edit(new QLineEdit(this)),
+      m_ok(new QPushButton(QStringLiteral("确定"), this)) {
   setWindowTitle(caption);
   auto* model = new QFileSystemModel(this);
   model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
@@ -399,7 +401,7 @@ void CBatchDlg::BuildControls() {
   m_filter = MakeList(m_options, FilterEntries(), 1061);
   auto* sliders = new QGridLayout;
   const std::pair<const char*, QSlider*> rows[] = {
-      {"亮度:", m_brightness}, {"对比度:", m_contrast},    {"高亮度:", m_highlight},
+      {"亮度:", m_brightness}, {"对比度:", m_contrast}, {"高亮度:", m_highlight},
       {"Gamma校正:", m_gamma}, {"尺寸缩放:", m_resize}, {"JPG压缩比:", m_quality}};
   for (int row = 0; row < 6; ++row) {
     sliders->addWidget(label(QString::fromUtf8(rows[row].first), m_options), row, 0);
@@ -508,8 +510,8 @@ void CBatchDlg::BuildControls() {
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
   auto* status = new QHBoxLayout;
-  m_operation->setMinimumWidth(m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) +
-                               8);
+  m_operation->setMinimumWidth(
+      m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) + 8);
   status->addWidget(m_operation);
   status->addWidget(m_currentFile, 1);
 
@@ -525,13 +527,15 @@ void CBatchDlg::BuildControls() {
   layout->addLayout(status);
   layout->addWidget(m_progress);
 
-  m_controls.insert(m_controls.end(),
-                    {chooseSource, m_patterns, viewSource, m_subdirs, chooseTarget, m_extension,
-                     viewTarget, m_values[0], m_values[1], m_values[2], m_values[3], m_values[4],
-                     m_values[5], m_threshold, m_curve[0], m_curve[1], m_curve[2], m_curve[3],
-                     curveButton, m_filter, m_cropTop, m_cropBottom, m_cropLeft, m_cropRight,
-                     m_sharpen, m_soften, m_colour, m_skipColour, save, load, restore,
-                     m_convertAll, m_convertPicked, close, help, m_source, m_target});
+  m_controls.insert(
+      m_controls.end(),
+      {chooseSource, m_patterns,   viewSource,      m_subdirs,    chooseTarget, m_extension,
+       viewTarget,   m_values[0],  m_values[1],     m_values[2],  m_values[3],  m_values[4],
+       m_values[5],  m_threshold,  m_curve[0],      m_curve[1],   m_curve[2],   m_curve[3],
+       curveButton,  m_filter,     m_cropTop,       m_cropBottom, m_cropLeft,   m_cropRight,
+       m_sharpen,    m_soften,     m_colour,        m_skipColour, save,         load,
+       restore,      m_convertAll, m_convertPicked, close,        help,         m_source,
+       m_target});
 
   connect(chooseSource, &QPushButton::clicked, this, [this] { OnChooseFolder(false); });
   connect(chooseTarget, &QPushButton::clicked, this, [this] { OnChooseFolder(true); });
@@ -648,7 +652,8 @@ void CBatchDlg::OnChooseFolder(bool target) {
 void CBatchDlg::OnViewFiles(bool target) {
   const QString folder = (target ? m_target : m_source)->Text();
   if (folder.isEmpty()) {
-    ShowMessage(this, target ? QStringLiteral("请先选择目标目录。") : QStringLiteral("请先选择源目录。"));
+    ShowMessage(this,
+                target ? QStringLiteral("请先选择目标目录。") : QStringLiteral("请先选择源目录。"));
     return;
   }
   const std::string patterns = target ? "*" + m_extension->currentText().toStdString()
@@ -663,9 +668,7 @@ void CBatchDlg::OnViewFiles(bool target) {
   Open(first);
 }
 
-bool CBatchDlg::Open(const fs::path& path) {
-  return m_open ? m_open(path) : OpenWithShell(path);
-}
+bool CBatchDlg::Open(const fs::path& path) { return m_open ? m_open(path) : OpenWithShell(path); }
 
 // ---- runs ----
 

@@ -89,8 +89,8 @@ class Canvas {
   // as a brush stroke does.
   void Stroke(float x0, float y0, float x1, float y1, float x2, float y2, float x3, float y3,
               float w, const Rgb& c, bool taper = true) {
-    const float len = std::hypot(x3 - x0, y3 - y0) + std::hypot(x1 - x0, y1 - y0) +
-                      std::hypot(x2 - x3, y2 - y3);
+    const float len =
+        std::hypot(x3 - x0, y3 - y0) + std::hypot(x1 - x0, y1 - y0) + std::hypot(x2 - x3, y2 - y3);
     const int n = std::max(4, static_cast<int>(len / (2.0f * m_scale)));
     float px = x0, py = y0;
     for (int i = 1; i <= n; ++i) {
@@ -107,8 +107,10 @@ class Canvas {
   // A filled ellipse, optionally outlined.
   void Ellipse(float cx, float cy, float rx, float ry, const Rgb* fill, float outline,
                const Rgb& line) {
-    const int x0 = static_cast<int>(cx - rx - outline - 2), x1 = static_cast<int>(cx + rx + outline + 2);
-    const int y0 = static_cast<int>(cy - ry - outline - 2), y1 = static_cast<int>(cy + ry + outline + 2);
+    const int x0 = static_cast<int>(cx - rx - outline - 2),
+              x1 = static_cast<int>(cx + rx + outline + 2);
+    const int y0 = static_cast<int>(cy - ry - outline - 2),
+              y1 = static_cast<int>(cy + ry + outline + 2);
     const float rm = std::min(rx, ry);
     for (int y = std::max(y0, m_clipY0); y <= std::min(y1, m_clipY1); ++y) {
       for (int x = std::max(x0, m_clipX0); x <= std::min(x1, m_clipX1); ++x) {
@@ -123,8 +125,10 @@ class Canvas {
   }
 
   void FillRect(float x0, float y0, float x1, float y1, const Rgb& c) {
-    for (int y = std::max(static_cast<int>(y0), m_clipY0); y < std::min(static_cast<int>(y1), m_clipY1 + 1); ++y) {
-      for (int x = std::max(static_cast<int>(x0), m_clipX0); x < std::min(static_cast<int>(x1), m_clipX1 + 1); ++x) {
+    for (int y = std::max(static_cast<int>(y0), m_clipY0);
+         y < std::min(static_cast<int>(y1), m_clipY1 + 1); ++y) {
+      for (int x = std::max(static_cast<int>(x0), m_clipX0);
+           x < std::min(static_cast<int>(x1), m_clipX1 + 1); ++x) {
         Blend(x, y, c, 1.0f);
       }
     }
@@ -143,8 +147,10 @@ class Canvas {
   void Tone(float x0, float y0, float x1, float y1, float period, float tone0, float tone1,
             const Rgb& c) {
     const float inv = 1.0f / period;
-    const int iy0 = std::max(static_cast<int>(y0), m_clipY0), iy1 = std::min(static_cast<int>(y1), m_clipY1);
-    const int ix0 = std::max(static_cast<int>(x0), m_clipX0), ix1 = std::min(static_cast<int>(x1), m_clipX1);
+    const int iy0 = std::max(static_cast<int>(y0), m_clipY0),
+              iy1 = std::min(static_cast<int>(y1), m_clipY1);
+    const int ix0 = std::max(static_cast<int>(x0), m_clipX0),
+              ix1 = std::min(static_cast<int>(x1), m_clipX1);
     for (int y = iy0; y <= iy1; ++y) {
       const float t = (static_cast<float>(y) - y0) / std::max(1.0f, y1 - y0);
       const float tone = tone0 + (tone1 - tone0) * t;
@@ -240,16 +246,16 @@ class Painter {
     for (float k = -1; k <= 1; k += 0.1f) {
       m_c.Segment(hx + k * h * 0.08f, neckY + h * 0.03f, x + k * h * 0.11f, hipY, w * 3, coat);
     }
-    m_c.Stroke(hx - h * 0.08f, neckY + h * 0.03f, hx - h * 0.11f, neckY + h * 0.15f,
-               x - h * 0.12f, hipY - h * 0.1f, x - h * 0.11f, hipY, w, kInk);
-    m_c.Stroke(hx + h * 0.08f, neckY + h * 0.03f, hx + h * 0.11f, neckY + h * 0.15f,
-               x + h * 0.12f, hipY - h * 0.1f, x + h * 0.11f, hipY, w, kInk);
+    m_c.Stroke(hx - h * 0.08f, neckY + h * 0.03f, hx - h * 0.11f, neckY + h * 0.15f, x - h * 0.12f,
+               hipY - h * 0.1f, x - h * 0.11f, hipY, w, kInk);
+    m_c.Stroke(hx + h * 0.08f, neckY + h * 0.03f, hx + h * 0.11f, neckY + h * 0.15f, x + h * 0.12f,
+               hipY - h * 0.1f, x + h * 0.11f, hipY, w, kInk);
     m_c.Segment(x - h * 0.11f, hipY, x + h * 0.11f, hipY, w, kInk);
     // Legs.
     for (int side = -1; side <= 1; side += 2) {
       const float fx = x + static_cast<float>(side) * h * U(0.05f, 0.16f);
-      m_c.Stroke(x + static_cast<float>(side) * h * 0.06f, hipY, fx, hipY + h * 0.2f, fx, y - h * 0.15f,
-                 fx, y, w * 1.3f, kInk);
+      m_c.Stroke(x + static_cast<float>(side) * h * 0.06f, hipY, fx, hipY + h * 0.2f, fx,
+                 y - h * 0.15f, fx, y, w * 1.3f, kInk);
       m_c.Segment(fx, y, fx + static_cast<float>(side) * h * 0.06f, y, w * 1.6f, kInk);
     }
     // Arms, one raised now and then.
@@ -302,7 +308,8 @@ class Painter {
   void Panel(float x0, float y0, float x1, float y1) {
     const float border = 6 * m_s;
     const float w = x1 - x0, h = y1 - y0;
-    m_c.Clip(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1), static_cast<int>(y1));
+    m_c.Clip(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
+             static_cast<int>(y1));
     if (m_colour) m_c.FillRect(x0, y0, x1, y1, Pastel());
     const int kind = I(0, 3);
     const float ground = y0 + h * U(0.7f, 0.9f);
@@ -360,7 +367,8 @@ class Painter {
     const float margin = W * 0.06f, gutter = W * 0.022f;
     const int rows = I(3, 4);
     float y = margin;
-    const float rowH = (H - 2 * margin - gutter * static_cast<float>(rows - 1)) / static_cast<float>(rows);
+    const float rowH =
+        (H - 2 * margin - gutter * static_cast<float>(rows - 1)) / static_cast<float>(rows);
     for (int r = 0; r < rows; ++r) {
       const int cols = I(1, 3);
       float x = margin;
@@ -424,18 +432,22 @@ void AddNoise(DibImage& image, uint32_t seed, bool colour) {
     for (int x = 0; x < w; ++x) {
       const uint32_t r = next();
       // Sum of four bytes: roughly normal, sigma about 2.5 levels.
-      const float n = (static_cast<float>((r & 255) + ((r >> 8) & 255) + ((r >> 16) & 255) + (r >> 24)) - 510.0f) /
-                      60.0f + streak[static_cast<size_t>(x)];
+      const float n =
+          (static_cast<float>((r & 255) + ((r >> 8) & 255) + ((r >> 16) & 255) + (r >> 24)) -
+           510.0f) /
+              60.0f +
+          streak[static_cast<size_t>(x)];
       for (int c = 0; c < 3; ++c) {
-        const float extra = colour ? static_cast<float>(static_cast<int>(next() & 3) - 1) * 0.5f : 0.0f;
+        const float extra =
+            colour ? static_cast<float>(static_cast<int>(next() & 3) - 1) * 0.5f : 0.0f;
         row[3 * x + c] = static_cast<uint8_t>(std::clamp(row[3 * x + c] + n + extra, 0.0f, 255.0f));
       }
     }
   }
 }
 
-bool MakePage(const std::filesystem::path& path, int width, int height, int quality,
-              uint32_t seed, bool colour, bool oneComponent) {
+bool MakePage(const std::filesystem::path& path, int width, int height, int quality, uint32_t seed,
+              bool colour, bool oneComponent) {
   DibImage image;
   if (!image.Create(width, height, 24)) return false;
   std::mt19937 rng(seed);
