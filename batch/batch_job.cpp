@@ -286,7 +286,7 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
   }
 
   // 5. Reduced pages need a palette format.
-  if (!ExtensionTakesReducedPages(settings.newExtension) && settings.colourMode > 2) {
+  if (!ExtensionTakesReducedPages(settings.newExtension) && IsReducedMode(settings.colourMode)) {
     host.ShowMessage(kBatchReducedNeedsPngMessage, MessageKind::kOk);
     return;
   }
@@ -437,8 +437,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   }
 
   // 4. "Keep as is" is judged for each file.
-  const int chosen = m_settings->colourMode;
-  const int effectiveMode = chosen == 2 ? (greySource ? 1 : 0) : chosen;
+  const int effectiveMode = ResolveKeepAsIs(m_settings->colourMode, greySource != 0);
 
   // 5.
   progress.Advance(1);
@@ -489,7 +488,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
     // 12, 13. Reduced modes.
     Outcome outcome{Outcome::kWriteFailed, target};
     progress.Status(StatusLine::kOperation, kBatchReducing);
-    if (effectiveMode > 2) {
+    if (IsReducedMode(effectiveMode)) {
       const ImageFormat format = DetectImageFormat(target, false);
       ColourReduction reduction{};
       if ((format == kFormatBmp || format == kFormatPng || format == kFormatTiff) &&
@@ -501,12 +500,13 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
     progress.Advance(1);
 
     // 14, 15. Colour, black-and-white.
-    if (effectiveMode <= 2) {
+    if (!IsReducedMode(effectiveMode)) {
       progress.Status(StatusLine::kOperation, kBatchSaving);
       // Black-and-white pages are written grey in every format, not only in
       // those whose writer greys by itself.
-      if (effectiveMode == 1) image.Greyscale();
-      if (SaveImageFile(target, image, effectiveMode == 1 ? 1 : 0, m_settings->jpegQuality)) {
+      if (effectiveMode == kGreyComic) image.Greyscale();
+      if (SaveImageFile(target, image, effectiveMode == kGreyComic ? 1 : 0,
+                        m_settings->jpegQuality)) {
         outcome = {Outcome::kConverted, {}};
       }
     }

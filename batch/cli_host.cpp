@@ -57,7 +57,7 @@ class DryRunLister : public CSrchDir {
 
 int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const BatchSettings& s = options.settings;
-  if (s.colourMode > 2 && !ReducedPagesFit(s.newExtension)) {
+  if (IsReducedMode(s.colourMode) && !ReducedPagesFit(s.newExtension)) {
     std::fprintf(err, "%.*s\n", static_cast<int>(kBatchReducedNeedsPngMessage.size()),
                  kBatchReducedNeedsPngMessage.data());
     return kCliRefused;

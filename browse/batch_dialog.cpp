@@ -612,8 +612,8 @@ void CBatchDlg::StoreControls() {
 }
 
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
-  if (mode == 7) return kExtTif;
-  if (mode >= 3 && mode <= 6) {
+  if (mode == kBlackWhite) return kExtTif;
+  if (IsReducedMode(mode)) {
     return (current == kExtPng || current == kExtTif || current == kExtBmp) ? current : kExtPng;
   }
   return (current == kExtPng || current == kExtBmp || current == kExtJpg) ? current : kExtJpg;
@@ -621,7 +621,7 @@ int CBatchDlg::ExtensionForColourMode(int mode, int current) {
 
 void CBatchDlg::ApplyColourRule(bool adjustExtension) {
   const int mode = m_colour->currentIndex();
-  if (mode == 0 || mode == 2) {
+  if (mode == kColourComic || mode == kKeepAsIs) {
     m_skipColour->setChecked(false);
     m_skipColour->setEnabled(false);
   } else {

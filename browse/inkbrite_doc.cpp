@@ -78,13 +78,13 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
   {
     WaitCursor wait;
     if (m_savingView == nullptr) return 1;
-    int mode = m_savingView->WorkingSet().GetValue(kGreyScale);
-    if (mode == 2) mode = m_greySource ? 1 : 0;
+    const int mode =
+        ResolveKeepAsIs(m_savingView->WorkingSet().GetValue(kGreyScale), m_greySource != 0);
     const DibImage page = m_savingView->DisplayedPage();
     // A codec library's error is a failed save like any other: it must not
     // leave the command handler as an exception.
     try {
-      if (mode <= 2) {
+      if (!IsReducedMode(mode)) {
         ok = SaveImageFile(path, page, mode, m_savingView->WorkingSet().GetValue(kJpegQuality));
       } else {
         const ImageFormat format = DetectImageFormat(path, false);

@@ -4,18 +4,16 @@ namespace inkbrite {
 
 bool ReductionForColourMode(int mode, ColourReduction& reduction) {
   switch (mode) {
-    case 3: reduction = {false, 8, 256}; return true;  // 256 colours
-    case 4: reduction = {true, 4, 16}; return true;    // 16 greys
-    case 5: reduction = {true, 4, 8}; return true;     // 8 greys
-    case 6: reduction = {true, 2, 4}; return true;     // 4 greys
-    case 7: reduction = {true, 1, 2}; return true;     // black and white
+    case kColours256: reduction = {false, 8, 256}; return true;
+    case kGreys16: reduction = {true, 4, 16}; return true;
+    case kGreys8: reduction = {true, 4, 8}; return true;
+    case kGreys4: reduction = {true, 2, 4}; return true;
+    case kBlackWhite: reduction = {true, 1, 2}; return true;
     default: return false;
   }
 }
 
 namespace {
-
-bool IsGreyMode(int mode) { return mode == 1 || (mode >= 4 && mode <= 7); }
 
 // The hooks of one run, with the empty ones doing nothing.
 class Run {

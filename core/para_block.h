@@ -56,6 +56,31 @@ enum ParaSlot : int {
   kParaSlotCount = 25
 };
 
+// The values of slot kGreyScale, as stored in settings files.
+enum ColourMode : int {
+  kColourComic = 0,  // "彩色漫画": kept in colour
+  kGreyComic = 1,    // "黑白漫画": greyed
+  kKeepAsIs = 2,     // "保持原样": colour or grey as the source file was
+  kColours256 = 3,   // reduced to 256 colours
+  kGreys16 = 4,      // greyed and reduced to 16, 8 or 4 greys
+  kGreys8 = 5,
+  kGreys4 = 6,
+  kBlackWhite = 7,  // greyed and reduced to black and white
+};
+
+// Modes that grey the page (1 and 4 to 7).
+constexpr bool IsGreyMode(int mode) {
+  return mode == kGreyComic || (mode >= kGreys16 && mode <= kBlackWhite);
+}
+// Modes that reduce the page to a palette (3 to 7): only formats that can
+// hold a palette picture take them.
+constexpr bool IsReducedMode(int mode) { return mode >= kColours256 && mode <= kBlackWhite; }
+// "Keep as is" resolved for one source: grey for a grey source, else colour;
+// any other mode unchanged.
+constexpr int ResolveKeepAsIs(int mode, bool greySource) {
+  return mode == kKeepAsIs ? (greySource ? kGreyComic : kColourComic) : mode;
+}
+
 // Values set by CParaBlock::ResetDefaults, by slot index.
 inline constexpr std::array<int32_t, kParaSlotCount> kParaDefaults = {
     100,  // kBrightness
