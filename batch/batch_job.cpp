@@ -18,6 +18,7 @@
 #include "formats/detect.h"
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
+#include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
 
@@ -31,20 +32,10 @@ namespace {
 // reduction step and the save step.
 constexpr int kUnitsAfterRead = 11;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Colour-reduced pages can only be written as BMP, PNG or TIFF.
 bool ExtensionTakesReducedPages(std::string_view ext) {
-  return EqualsNoCase(ext, ".png") || EqualsNoCase(ext, ".bmp") || EqualsNoCase(ext, ".tif");
+  return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
+         EqualsIgnoringAsciiCase(ext, ".tif");
 }
 
 // A folder path with a trailing separator, as the relative paths below it

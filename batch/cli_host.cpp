@@ -12,6 +12,7 @@
 
 #include "batch/named_settings.h"
 #include "batch/srch_dir.h"
+#include "platform/ascii_case.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
 
@@ -33,15 +34,9 @@ bool ParseInt(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 bool ReducedPagesFit(std::string_view ext) {
-  return EqualsNoCase(ext, ".png") || EqualsNoCase(ext, ".bmp") || EqualsNoCase(ext, ".tif");
+  return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
+         EqualsIgnoringAsciiCase(ext, ".tif");
 }
 
 // Lists the files a folder run would convert, in the job's walk order.
@@ -209,7 +204,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
       if (!value(v)) return false;
       bool known = false;
       // Any case, as on Windows; the name is written as typed (".JPG").
-      for (std::string_view ext : kCliExtensions) known = known || EqualsNoCase(v, ext);
+      for (std::string_view ext : kCliExtensions) known = known || EqualsIgnoringAsciiCase(v, ext);
       if (!known) {
         error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
         return false;

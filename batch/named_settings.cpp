@@ -1,5 +1,6 @@
 #include "batch/named_settings.h"
 
+#include "platform/ascii_case.h"
 #include "platform/ini_file.h"
 
 namespace inkbrite {
@@ -13,17 +14,11 @@ std::string_view TrimName(std::string_view name) {
   return name.substr(first, name.find_last_not_of(kBlanks) - first + 1);
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 int NamedSettingSlot(std::string_view key) {
   for (const NamedSettingKey& entry : kNamedSettingKeys) {
-    if (entry.key.size() != key.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < key.size() && same; ++i)
-      same = AsciiLower(entry.key[i]) == AsciiLower(key[i]);
-    if (same) return entry.slot;
+    if (EqualsIgnoringAsciiCase(entry.key, key)) return entry.slot;
   }
   return -1;
 }

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "browse/ui_services.h"
+#include "platform/ascii_case.h"
 #include "platform/dir_watch.h"
 
 namespace inkbrite {
@@ -50,10 +51,6 @@ QString ToQString(const Path& p) {
   }
 }
 
-unsigned char FoldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Byte by byte, ASCII letters folded to lower case, every other byte (those
 // of multi-byte characters included) compared as an unsigned value.
 int CompareNames(const fs::path& a, const fs::path& b) {
@@ -62,8 +59,8 @@ int CompareNames(const fs::path& a, const fs::path& b) {
   const std::string_view y = Utf8Bytes(b, sb);
   const size_t n = std::min(x.size(), y.size());
   for (size_t i = 0; i < n; ++i) {
-    const unsigned char cx = FoldAscii(static_cast<unsigned char>(x[i]));
-    const unsigned char cy = FoldAscii(static_cast<unsigned char>(y[i]));
+    const auto cx = static_cast<unsigned char>(AsciiLower(x[i]));
+    const auto cy = static_cast<unsigned char>(AsciiLower(y[i]));
     if (cx != cy) return cx < cy ? -1 : 1;
   }
   return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);

@@ -1,4 +1,5 @@
 #include "formats/detect.h"
+#include "platform/ascii_case.h"
 
 #include <array>
 #include <cstdint>
@@ -43,17 +44,6 @@ constexpr Extension kExtensions[] = {
     {".wmf", kFormatMetafile},  {".emf", kFormatMetafile},  {".jp2", kFormatJp2},
     {".j2k", kFormatJ2kStream}, {".jpc", kFormatJ2kStream},
 };
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = a[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != b[i]) return false;
-  }
-  return true;
-}
 
 ImageFormat FromSignature(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

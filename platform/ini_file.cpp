@@ -3,6 +3,7 @@
 #include <climits>
 #include <system_error>
 
+#include "platform/ascii_case.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -19,15 +20,7 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != npos; }
 
