@@ -1,12 +1,18 @@
 #include "platform/file_io.h"
 
+#include <cerrno>
+#include <charconv>
 #include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -34,30 +40,116 @@ bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
   return true;
 }
 
-SafeFileWriter::SafeFileWriter(std::filesystem::path target) : m_target(std::move(target)) {}
-
-SafeFileWriter::~SafeFileWriter() { Discard(); }
-
 namespace {
+
+constexpr std::string_view kTempMarker = ".inkbrite-tmp";
+constexpr size_t kRandomChars = 8;
 
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s(8, 'x');
+  std::string s(kRandomChars, 'x');
   for (char& c : s) c = kDigits[rng() % (sizeof(kDigits) - 1)];
   return s;
 }
 
+int64_t CurrentProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return ::getpid();
+#endif
+}
+
+// The first `limit` bytes of `name` or fewer, never ending inside a UTF-8
+// sequence (a cut before a continuation byte moves back to its lead byte).
+std::string_view Utf8Prefix(std::string_view name, size_t limit) {
+  if (name.size() <= limit) return name;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
+}
+
+bool IsRandomPart(std::string_view s) {
+  if (s.size() != kRandomChars) return false;
+  for (char c : s) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random) {
+  const std::string tail = "." + std::to_string(pid) + "." + std::string(random);
+  const size_t fixed = 1 + tail.size() + kTempMarker.size();
+  const size_t room = kMaxFileNameBytes > fixed ? kMaxFileNameBytes - fixed : 0;
+  return "." + std::string(Utf8Prefix(targetName, room)) + tail + std::string(kTempMarker);
+}
+
+std::optional<int64_t> TempFileOwner(std::string_view fileName) {
+  if (fileName.size() < kTempMarker.size() || fileName.front() != '.' ||
+      fileName.substr(fileName.size() - kTempMarker.size()) != kTempMarker) {
+    return std::nullopt;
+  }
+  std::string_view rest = fileName.substr(1, fileName.size() - 1 - kTempMarker.size());
+  const size_t randomDot = rest.rfind('.');
+  if (randomDot == std::string_view::npos || !IsRandomPart(rest.substr(randomDot + 1))) {
+    return std::nullopt;
+  }
+  rest = rest.substr(0, randomDot);
+  const size_t pidDot = rest.rfind('.');
+  if (pidDot == std::string_view::npos) return std::nullopt;
+  const std::string_view digits = rest.substr(pidDot + 1);
+  int64_t pid = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || pid <= 0) {
+    return std::nullopt;
+  }
+  return pid;
+}
+
+bool ProcessIsRunning(int64_t pid) {
+  if (pid <= 0) return false;
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+#else
+  if (pid > INT32_MAX) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+std::optional<std::filesystem::path> ResolveLinks(const std::filesystem::path& path) {
+  std::filesystem::path current = path;
+  for (int hops = 0; hops <= 40; ++hops) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(current, ec)) return current;
+    const std::filesystem::path next = std::filesystem::read_symlink(current, ec);
+    if (ec) return std::nullopt;
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  return std::nullopt;
+}
+
+SafeFileWriter::SafeFileWriter(std::filesystem::path target) : m_target(std::move(target)) {}
+
+SafeFileWriter::~SafeFileWriter() { Discard(); }
 
 bool SafeFileWriter::Open() {
   Discard();
   m_failed = false;
   if (m_target.empty() || !m_target.has_filename()) return false;
-  const std::filesystem::path folder = m_target.parent_path();
+  const std::optional<std::filesystem::path> real = ResolveLinks(m_target);
+  if (!real || !real->has_filename()) return false;
+  m_real = *real;
+  const std::filesystem::path folder = m_real.parent_path();
+  const std::string name = m_real.filename().string();
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::filesystem::path temp =
-        folder / ("." + m_target.filename().string() + "." + RandomSuffix() + ".inkbrite-tmp");
+    std::filesystem::path temp = folder / TempFileName(name, CurrentProcessId(), RandomSuffix());
 #ifdef _WIN32
     std::FILE* f = _wfopen(temp.c_str(), L"wbx");
     if (f == nullptr) {
@@ -72,7 +164,7 @@ bool SafeFileWriter::Open() {
     }
     // Keep the permissions of a file that is being replaced.
     struct stat st {};
-    if (::stat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::stat(m_real.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       (void)::fchmod(fd, st.st_mode & 07777);
     }
     std::FILE* f = ::fdopen(fd, "wb");
@@ -106,7 +198,7 @@ bool SafeFileWriter::Commit() {
   m_file = nullptr;
   if (ok) {
     std::error_code ec;
-    std::filesystem::rename(m_temp, m_target, ec);
+    std::filesystem::rename(m_temp, m_real, ec);
     ok = !ec;
   }
   if (!ok) {

@@ -5,12 +5,33 @@
 // when every byte was written and flushed to disk; a failed or interrupted
 // write leaves the previous file (possibly the source page itself) intact and
 // never leaves a half-written file under the target's name.
+//
+// A target that is a symbolic link is written through the link: the
+// temporary file goes in the folder of the file the link (or chain of links)
+// finally names, and is renamed over that file, so the link stays a link and
+// the file it points to gets the new contents.
+//
+// Temporary file names. The temporary file of a target named NAME is
+//
+//   "." + NAME' + "." + PID + "." + RANDOM + ".inkbrite-tmp"
+//
+// where PID is the decimal id of the writing process, RANDOM is 8 characters
+// of [a-z0-9], and NAME' is NAME shortened at the end (never inside a UTF-8
+// sequence) so that the whole name stays within kMaxFileNameBytes: every
+// target name the file system accepts can be written. A name ending in
+// ".inkbrite-tmp" whose two fields before it are a process id and 8 random
+// characters is one of ours (TempFileOwner); when that process no longer
+// runs (ProcessIsRunning), it is a stale file left by a killed writer and may
+// be removed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace inkbrite {
@@ -20,6 +41,26 @@ namespace inkbrite {
 bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
                    std::vector<uint8_t>& bytes);
 
+// The longest file name (one path component) in bytes that the file systems
+// we write to accept.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// The temporary file name SafeFileWriter uses for a target named
+// `targetName`, for process `pid` and the 8-character `random` part.
+std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random);
+
+// When `fileName` (a name, not a path) is a temporary file name made by
+// TempFileName, the id of the process that made it; otherwise nothing.
+std::optional<int64_t> TempFileOwner(std::string_view fileName);
+
+// True while a process with this id exists (also one of another user).
+bool ProcessIsRunning(int64_t pid);
+
+// The file a path finally names: `path` itself unless it is a symbolic link,
+// else the end of its chain of links (which need not exist). Nothing when the
+// chain loops or is longer than 40 links.
+std::optional<std::filesystem::path> ResolveLinks(const std::filesystem::path& path);
+
 class SafeFileWriter {
  public:
   explicit SafeFileWriter(std::filesystem::path target);
@@ -27,8 +68,9 @@ class SafeFileWriter {
   SafeFileWriter(const SafeFileWriter&) = delete;
   SafeFileWriter& operator=(const SafeFileWriter&) = delete;
 
-  // Creates the temporary file beside the target. False when the folder is
-  // missing or not writable.
+  // Creates the temporary file beside the target (beside the file it links
+  // to, when the target is a symbolic link). False when the folder is missing
+  // or not writable, or the target is a looping link.
   bool Open();
   // Appends bytes; false (and the writer is failed) on any error.
   bool Write(const void* data, size_t size);
@@ -46,6 +88,7 @@ class SafeFileWriter {
 
  private:
   std::filesystem::path m_target;
+  std::filesystem::path m_real;  // the target with its links followed
   std::filesystem::path m_temp;
   std::FILE* m_file = nullptr;
   bool m_failed = false;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -277,6 +280,23 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ec);
 }
 
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  m_oldSoft = limit.rlim_cur;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(m_oldSoft);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, m_oldHandler);
+}
+
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -286,6 +306,15 @@ void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& byt
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteText(const std::filesystem::path& path, std::string_view text) {
+  WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 }  // namespace inkbrite::test

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -117,10 +118,27 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
+// While it lives, no file of this process can grow past `bytes` (the
+// resource limit binds root too): writes beyond it fail with EFBIG instead of
+// raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t m_oldSoft = 0;
+  void (*m_oldHandler)(int) = nullptr;
+};
+
 // The names in a folder, sorted.
 std::vector<std::string> Listing(const std::filesystem::path& dir);
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::string ReadText(const std::filesystem::path& path);
+void WriteText(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace inkbrite::test

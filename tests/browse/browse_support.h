@@ -42,10 +42,7 @@ inline void WritePage(const std::filesystem::path& path, int width, int height, 
   ASSERT_EQ(SaveImageFile(path, page, grey ? 1 : 0, 90), 1) << path;
 }
 
-inline std::string ReadText(const std::filesystem::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return std::string(bytes.begin(), bytes.end());
-}
+using test::ReadText;
 
 // The application with no stored settings, the default parameters and
 // display order; message boxes are recorded and answered with `answer`,

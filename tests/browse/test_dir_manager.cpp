@@ -16,7 +16,6 @@
 
 #include "browse/dir_manager.h"
 #include "browse/order_dialog.h"
-#include "platform/dir_watch.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -180,33 +179,6 @@ TEST_F(DirManagerTest, RebuildsAtTheNextMoveAfterNamesChange) {
   Touch(other / "new.jpg");
   EXPECT_EQ(later.First(index), other / "new.jpg");
   EXPECT_EQ(index, 1);
-}
-
-TEST(DirectoryWatchTest, SignalsNameChangesOnly) {
-  TempDir dir;
-  Touch(dir / "old.jpg");
-  DirectoryWatch watch;
-  ASSERT_TRUE(watch.Open(dir.path()));
-  EXPECT_FALSE(watch.TakeSignal());
-  Touch(dir / "old.jpg", 50);  // content only
-  EXPECT_FALSE(watch.TakeSignal());
-  Touch(dir / "one.jpg");
-  Touch(dir / "two.jpg");
-  EXPECT_TRUE(watch.TakeSignal());
-  EXPECT_FALSE(watch.TakeSignal());  // drained
-  fs::rename(dir / "one.jpg", dir / "three.jpg");
-  EXPECT_TRUE(watch.TakeSignal());
-  fs::create_directory(dir / "sub");
-  EXPECT_TRUE(watch.TakeSignal());
-  Touch(dir / "sub" / "deep.jpg");  // not recursive
-  EXPECT_FALSE(watch.TakeSignal());
-  fs::remove(dir / "two.jpg");
-  EXPECT_TRUE(watch.TakeSignal());
-
-  DirectoryWatch missing;
-  EXPECT_FALSE(missing.Open(dir / "nowhere"));
-  EXPECT_FALSE(missing.Open(dir / "old.jpg"));  // not a folder
-  EXPECT_FALSE(missing.TakeSignal());
 }
 
 // Stored under the program's own key (read back at start: see the viewer).

@@ -80,10 +80,7 @@ DibImage LoadPage(const fs::path& path, int* grey = nullptr) {
   return page;
 }
 
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return std::string(bytes.begin(), bytes.end());
-}
+using test::ReadText;
 
 class BatchJobTest : public ::testing::Test {
  protected:
