@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Inkbrite: the commands a developer and CI use. Every target that builds
 # first installs whatever Debian packages are missing.
 

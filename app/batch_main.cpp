@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // inkbrite-batch: the headless converter over the batch job. See
 // batch/cli_host.h for the options and the exit status.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // make_comic_pages: a synthetic corpus of scanned comic pages, for the peer
 // benchmark (bench/peers/run.sh) and for the viewer's sample pages.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes screenshots of the viewer for a developer to look at: the main
 // window with a page, the same page fitted to the window, and the
 // display-order dialog. Usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer: start-up and the event loop; everything else is in browse/.
 #include <QApplication>
 

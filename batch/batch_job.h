@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CBatchJob: converts a folder of pages (or a set of picked files) into
 // enhanced copies in a target folder.
 //

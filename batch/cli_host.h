@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command-line converter's side of the batch job: the option parser and
 // a terminal BatchHost. main() in app/batch_main.cpp only parses and runs.
 //

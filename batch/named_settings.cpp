@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "batch/named_settings.h"
 
 #include "platform/ascii_case.h"

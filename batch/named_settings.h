@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Named settings: the enhancement parameters stored under a name, one
 // section per name in the settings file (Inkbrite.ini, see
 // platform/program_paths.h), one "Key=value" line per parameter.

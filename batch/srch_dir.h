@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CSrchDir: the one file-system walker of Inkbrite.
 //
 // A walker visits one folder, and on request every folder below it, and hands

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the colour modes on a full comic page, measured against a plain
 // copy of the same pixel bytes: Greyscale, and ReduceColours for 256 colours
 // and for 16 greys (quantiser, nearest-entry search and the expansion back to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the whole enhancement pipeline on a comic page with a typical
 // set of parameters, against a plain copy of the page's bytes. Target: within
 // 25 times the copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the 3 x 3 filters (sharpen, soften) on a full comic page,
 // measured against a plain copy of the same pixel bytes. Target: each filter
 // within 8 times the copy.

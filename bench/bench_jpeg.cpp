@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the JPEG reader and writer on a full comic page (1700 x 2400,
 // colour, quality 70), beside libjpeg-turbo's own minimal loops doing the
 // same work with the same settings in the same run:

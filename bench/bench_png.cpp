@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of PNG reading and writing on a full comic page, measured against
 // libpng's own minimal loop doing the same work with the same settings in the
 // same run. Target: each within 1.15 times its libpng loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the resamplers on a full comic page, measured against a plain
 // copy of the same pixel bytes.
 //

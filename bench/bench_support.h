@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the benchmark programs: the standard 1700 x 2400 test page, a
 // plain copy of its bytes as the yardstick, and a summary that gives every
 // benchmark's time as a multiple of the copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the tone operations on a full comic page, measured against a
 // plain copy of the same pixel bytes. Target: each operation within 4 times
 // the copy, i.e. one table lookup per byte at close to memory speed.

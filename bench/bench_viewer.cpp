@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer's two waits a reader feels, measured with QElapsedTimer:
 // opening a 1700 x 2400 JPEG page until it is painted, and the background
 // re-rendering after one parameter change with a typical comic set

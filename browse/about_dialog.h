@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The About box, the help page and the link label they use.
 //
 // Links and the help page open through a replaceable opener (the default is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "自动播放设置": the auto-play interval in seconds (1 to 10), slot
 // AutoPlaySeconds of the shared parameter set.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CBatchDlg: the batch conversion dialog "批量Inkbrite". It holds the source
 // and target folders, the source patterns, the new extension and a full copy
 // of the enhancement parameters, runs CBatchJob inside itself (on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CChildFrame: the frame of one document window inside the main window's
 // workspace. Holds the view, keeps the window title in step with the
 // document's file, and tells the main frame when it comes and goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Command ids of the viewer's menus, toolbar and keys, and their texts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tone-curve editor "曲线调节": two control points dragged in a plot, four
 // presets, and the points' values shown read-only. Every change is written at
 // once; the dialog has no OK and no undo.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Drawing a page (a 24-bit DibImage) with QPainter.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CDirManager: the list of the picture files in the folder of a document's
 // file, in the user's display order, with a cursor on the file shown.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CImageFileMultSel: the open-file dialog of the viewer and of the batch
 // dialog's picked files. A non-native QFileDialog (open mode, several files,
 // existing files only) with a "预览" (preview) box and, right of the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CInkbriteApp: start-up, the open documents and the recent-file list.
 //
 // Start-up, in order: settings under "Quillmark's Tools"/"Inkbrite" with 4

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CInkbriteDoc: one picture file on screen. Decodes the file into a page,
 // owns the directory list of its folder, and writes the enhanced page of its
 // active view on Save and Save As. Turning a page opens the next file in the

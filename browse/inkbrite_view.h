@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CInkbriteView: the view of a document window. Shows one page at a time,
 // enhanced, one screen pixel per page pixel, with black around it; turns
 // pages through the document's directory list; moves over a large page by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CMainFrame: the main window. A workspace of document windows (black
 // behind them), the two menu sets (one while no document window is open, one
 // while any is), the toolbar, and the status bar with its message pane, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The display-order dialog "设置文件显示顺序": sort by file name, creation
 // time or length, small to large or large to small. The order is one setting
 // for the whole program (CDirManager::SortType / SortDir).

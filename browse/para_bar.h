@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBar: the floating parameter bar. Nine pages of controls over the
 // program-wide parameter block (AppParams()); every change is written into
 // the block at once and announced to the views (ParamChangeEvent), or only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entries of the parameter drop-down lists, shared by the parameter bar,
 // the batch dialog and the settings manager. A list's index is the value of
 // its slot.

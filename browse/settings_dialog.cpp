@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/settings_dialog.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings manager "设置管理": saves the enhancement parameters under a
 // name in the settings file, or loads and deletes named settings. The values
 // are only shown in the dialog; the block changes on OK alone.

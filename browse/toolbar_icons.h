@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The toolbar's pictures, drawn by the program itself (no image files).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small services the viewer's classes share: message boxes, the program-wide
 // viewing state, and the folders the batch dialog remembers.
 #pragma once

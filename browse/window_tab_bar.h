@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CWindowTabBar: the strip of tabs in the status bar, one tab per open
 // document window, with arrow buttons that scroll the strip when the tabs do
 // not fit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CWorkerThread: runs one routine on one thread, with a stop request.
 //
 // Start runs the routine on a new thread; Stop asks it to end (OnStopRequest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // BMP file decoding into a packed DIB. Internal to the image core; the public
 // entry is DibImage::LoadBmp.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // BMP files: DibImage::LoadBmp and DibImage::SaveBmp.
 #include <cstring>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Field access for file and DIB headers, little-endian (BMP, metafiles) and
 // big-endian (PNG, JPEG 2000), independent of the host's byte order and
 // alignment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Colour modes: DibImage::Greyscale, DibImage::ToContainer,
 // DibImage::ReduceColours and the reduction they share.
 #include "core/colour.h"

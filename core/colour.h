@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Colour modes: greyscale and colour reduction.
 //
 // The page's colour mode either keeps it, greys it, or reduces it to a small

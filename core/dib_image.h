@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DibImage: the one in-memory picture of Inkbrite.
 //
 // The pixels live in one block laid out as a packed device-independent bitmap:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/dib_layout.h"
 
 #include "core/byte_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where things are in a packed DIB block, checked against the block's size.
 // Internal to the image core.
 #pragma once

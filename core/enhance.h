@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The enhancement pipeline: one parameter block applied to one page.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sharpen and soften of DibImage: one 3 x 3 integer convolution with a
 // divisor, nine sharpening and two softening kernels.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Row loops of the 3 x 3 filters (DibImage::Sharpen and DibImage::Soften,
 // core/filter3x3.cpp).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The limits every image reader holds a file to, in one place.
 //
 // A file says how large its picture is before any pixel is decoded, and a

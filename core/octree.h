@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Octree colour quantiser (Gervautz and Purgathofer), as the colour modes use
 // it.
 //

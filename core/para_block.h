@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBlock: the enhancement settings of Inkbrite.
 //
 // A block is 25 integer slots plus the name of the named setting last loaded

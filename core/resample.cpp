@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resampling and cropping of DibImage: ResizeTo, ResizePercent, Crop and
 // FitSize, plus the kernel tables of the bicubic resampler.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resampling kernels of Inkbrite.
 //
 // The resize operations themselves are members of DibImage (ResizeTo,

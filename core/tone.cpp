@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tone adjustments of DibImage: Brightness, Contrast, Gamma, Highlight and
 // Curve, plus the tables they read.
 //

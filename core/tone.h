@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tone tables of Inkbrite.
 //
 // Brightness, contrast, gamma and the gain of the highlight step map each

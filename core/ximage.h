@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CxImage: the codec container.
 //
 // A small image with a packed DIB of its own, used as a bridge between a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the container encoders that encode into memory first (TIFF,
 // JP2): a failed encode then writes nothing at all.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/container_save.h"
 
 #include "formats/jpeg2000/jp2_codec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing a codec container to a file: the one place that picks the
 // container's encoder for a type.
 //

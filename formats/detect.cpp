@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/detect.h"
 #include "platform/ascii_case.h"
 

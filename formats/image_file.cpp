@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/image_file.h"
 
 #include "formats/gif/gif_codec.h"

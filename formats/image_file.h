@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one entry to reading and writing image files.
 //
 // Every reader delivers a 24-bit DibImage and a grey-source flag: 1 when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/reduce_save.h"
 
 #include "core/colour.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Saving a page reduced to a small palette, at the palette's depth.
 #pragma once
 

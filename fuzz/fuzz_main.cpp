@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The libFuzzer entry of one target, chosen when compiling by
 // INKBRITE_FUZZ_TARGET (its name as a string).
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "fuzz/fuzz_targets.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The readers under test: one entry per fuzz target, each taking the bytes
 // of a whole file. Shared by the libFuzzer programs (fuzz_main.cpp) and the
 // regression runner that CI builds with the ordinary compiler

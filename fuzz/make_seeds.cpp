@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes seed files for the fuzz targets with Inkbrite's own writers:
 //   fuzz_make_seeds OUT_DIR
 // makes OUT_DIR/<target>/ files: small pages in colour and grey through

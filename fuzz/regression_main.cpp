@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds files to a fuzz target without libFuzzer:
 //   fuzz_regressions TARGET PATH...
 // Every PATH is a file or a folder whose files (not recursively) are fed in

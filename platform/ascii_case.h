@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ASCII case folding for names and keys that compare without regard to case
 // (extensions, settings keys, file names as the display order sorts them).
 // Only A-Z fold; every other byte, those of multi-byte characters included,

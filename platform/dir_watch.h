@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DirectoryWatch: tells whether names in one folder changed.
 //
 // Watches a single folder, not its subfolders, for entries created, deleted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File reading and crash-safe file writing.
 //
 // Nothing in Inkbrite writes a file in place. SafeFileWriter writes to a new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // When a file was created and how large it is, as the directory list and the
 // batch job record them.
 #pragma once

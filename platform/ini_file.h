@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IniFile: one private profile (.ini) file, read and written the way the
 // Windows profile service does it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/page_memory.h"
 
 #if defined(__GLIBC__)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Allocator settings for programs that handle one large page after another.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the files that live "beside the program" are kept: the settings file
 // (Inkbrite.ini), the batch job's result record (Inkbrite_Rcd.txt) and the
 // help page (Inkbrite.htm).

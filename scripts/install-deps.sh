@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs every Debian 12 package Inkbrite needs to build, test, benchmark and
 # run. Does nothing when all of them are present. Uses sudo when not root.
 set -euo pipefail

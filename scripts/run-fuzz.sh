@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Fuzzes every image reader with libFuzzer (clang, AddressSanitizer,
 # UndefinedBehaviorSanitizer):
 #   bash scripts/run-fuzz.sh SECONDS [TARGET...]

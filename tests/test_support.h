@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the tests: the conformance corpus, PPM reference images,
 // hand-made DIB blocks and temporary folders.
 #pragma once

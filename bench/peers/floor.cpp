@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // jpeg_floor: the cost of a bare JPEG decode and re-encode, the floor under
 // any converter that reads and writes JPEG pages.
 //

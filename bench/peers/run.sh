@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Peer benchmark of inkbrite-batch: the same three workloads run by
 # inkbrite-batch, a bare libjpeg-turbo decode-and-encode (the floor),
 # ImageMagick, GraphicsMagick and libvips, on a synthetic corpus of scanned

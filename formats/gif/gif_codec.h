@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GIF files over giflib 5: the container's GIF decoder and the file reader
 // built on it.
 //

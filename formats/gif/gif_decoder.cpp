@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The container's GIF decoder over giflib, and the GIF file reader.
 //
 // giflib reads the blocks and decodes the LZW data; the rules of what is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG files over libjpeg (the 6b interface, library version 62, as
 // libjpeg-turbo provides it), and UFO files: JPEG files whose first ten bytes
 // were replaced.

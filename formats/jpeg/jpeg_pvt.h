@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the JPEG reader and writer share: the error manager that turns
 // libjpeg errors into CJPEGException, and the source manager that feeds the
 // decoder from a file or a memory buffer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG decoding: the error and source managers and the scanline loop.
 #include <algorithm>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG encoding of a 24-bit image, colour or one-component grey.
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg/jpeg_pvt.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UFO files: JPEG files whose first ten bytes were overwritten. Putting the
 // JFIF start back makes them ordinary JPEG data again.
 #include <algorithm>

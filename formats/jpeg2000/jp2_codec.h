@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG 2000 over OpenJPEG 2: JP2 files and bare code streams are read, JP2
 // files are written through the codec container.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the JPEG 2000 reader and writer: OpenJPEG objects owned by
 // smart pointers, and the message handler that keeps the library silent.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading JP2 files and JPEG 2000 code streams with OpenJPEG.
 #include <openjpeg.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing JP2 files with OpenJPEG: the container's encoder and the page
 // writer built on it.
 #include <openjpeg.h>

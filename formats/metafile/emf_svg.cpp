@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EMF to SVG with libemf2svg.
 //
 // The converter's SVG namespace prefix stays unset: with a prefix the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windows metafiles (WMF, placeable WMF) and enhanced metafiles (EMF).
 //
 // A metafile is a list of drawing calls, not pixels: the reader draws it at

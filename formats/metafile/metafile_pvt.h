@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the metafile reader's parts: each converter turns a metafile into
 // an SVG document of a given pixel size, and one rasteriser draws that.
 #pragma once

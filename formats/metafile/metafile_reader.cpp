@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The metafile reader: header checks, picture size, and the choice of
 // converter. See metafile_codec.h for the size rules.
 #include <cstdint>

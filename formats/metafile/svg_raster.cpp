@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SVG to a 24-bit picture with librsvg and cairo.
 //
 // The picture is drawn in tiles of at most kTile x kTile pixels: cairo image

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // WMF to SVG with libwmf's SVG device.
 //
 // libwmf needs outline fonts for text records and by default looks for the

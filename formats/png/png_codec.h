@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PNG files over libpng 1.6.
 //
 // Reading turns any PNG into a 24-bit DibImage: palettes and depths below 8

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The container's PNG encoder: reduced-colour pages at their own depth.
 #include <algorithm>
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the PNG reader, writer and container encoder share: ownership of the
 // libpng structures, the silent error handlers, the FILE* output callbacks
 // and the one place where libpng's longjmp error path is caught.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading PNG files into 24-bit pictures.
 //
 // The whole file is read into memory and decoded from there in two guarded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing 24-bit pictures as 8-bit RGB or grey PNG files.
 #include <vector>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIFF files over libtiff 4.
 //
 // Reading works on the whole file held in memory and delivers the first

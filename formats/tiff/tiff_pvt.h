@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the TIFF reader and writer share: the memory stream libtiff reads
 // from and writes to, and opening a libtiff handle on it with every library
 // message silenced.

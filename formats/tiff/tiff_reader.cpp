@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIFF reading: the JPEG fast paths, the general RGBA path, square pixels
 // and orientation.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory stream handed to libtiff, and opening libtiff on it.
 
 #include <algorithm>

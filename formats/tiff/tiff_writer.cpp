@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIFF writing: the container's encoder and WriteTiffFile.
 //
 // The page is encoded into a memory stream and reaches the file only when

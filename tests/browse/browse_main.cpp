@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // main() of the user-interface tests: an offscreen QApplication whose
 // settings (QSettings, the registry stand-in) live in a fresh folder, so no
 // test reads or writes the developer's own settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the user-interface tests: waiting on the event loop,
 // writing pages, and the application object on a clean slate.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The batch dialog on real folders: the colour-mode rule, the folder
 // chooser's check, whole runs with their record, picked files, and stopping.
 #include <QCheckBox>

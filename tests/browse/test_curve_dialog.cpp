@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The curve editor: the plot's pixel arithmetic, the presets, and dragging
 // the points with the mouse, written live through an announce function or
 // straight into the block.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The directory file list (order, cursor moves, lazy rebuild), its folder
 // watch, the stored display order and the display-order dialog.
 #include <gtest/gtest.h>

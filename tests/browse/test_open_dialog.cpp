@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The open dialog (full paths of the chosen files, the preview box and pane),
 // the help command and the About box's links.
 #include <QAbstractItemView>

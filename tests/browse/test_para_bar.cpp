@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The parameter bar's announcements, auto-play and full screen, through the
 // application object on real files.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings manager against a real settings file: saving under a name
 // (empty, new, existing, unwritable), loading, and deleting.
 #include <gtest/gtest.h>

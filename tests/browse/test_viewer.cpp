@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer end to end on real files: paging, single-key browsing, fitting,
 // background rendering, opening and saving through the application object.
 #include <QKeyEvent>

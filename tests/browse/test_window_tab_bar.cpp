@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window tab bar: tab geometry, the scroll buttons' states, selection by
 // click with the changing notification able to cancel, finding and deleting.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // BMP files: the conformance corpus, hand-made RLE and bit-field files,
 // damaged files, and safe saving.
 #include <gtest/gtest.h>

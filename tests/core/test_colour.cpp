@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Colour modes: greyscale, the codec container, the octree quantiser and the
 // colour reductions. The quantiser and the whole reduction are checked against
 // a slow reference written independently: nodes in a std::map keyed by their

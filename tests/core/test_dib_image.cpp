@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DibImage: block layout, attaching, depth conversion, rotation, mirroring.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The enhancement pipeline: order of steps, modes, hooks.
 #include <gtest/gtest.h>
 

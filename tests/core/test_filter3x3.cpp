@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of DibImage::Sharpen and DibImage::Soften.
 //
 // Expected images come from a slow reference: the full nine weights of each

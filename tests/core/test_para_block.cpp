@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of CParaBlock: defaults, slot access, names and Assign, including
 // two threads working on the same blocks.
 

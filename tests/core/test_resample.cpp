@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of resizing, cropping and fitting.
 //
 // Every resampler is compared byte for byte (header and row padding

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tone tables and the five tone operations of DibImage, against slow
 // references written differently from the code (long double powers,
 // floating-point rounding, exact integer Bernstein sums) and hand-worked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fault injection for CBatchJob against real folders: a target that turns
 // read-only mid-run, a full disk, unreadable and vanishing sources, and a
 // stop request at every check. Each run, one at a time and with workers, into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Format detection: signatures first, then the name.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GIF reading: the container's decoder rules and damaged files.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading and writing through the dispatch: the whole corpus, round trips,
 // and writes that cannot succeed.
 #include <gtest/gtest.h>

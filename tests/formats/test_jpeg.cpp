@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG and UFO files: the corpus, writing and reading back, damaged data.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG 2000 reading and JP2 writing.
 #include <gtest/gtest.h>
 #include <openjpeg-2.5/openjpeg.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The readers' limits (core/limits.h): a tiny file that claims a huge
 // picture is refused without the picture being allocated first.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Metafile reading: picture size from the headers, drawing over white, the
 // corpus files and damaged data.
 #include <gtest/gtest.h>

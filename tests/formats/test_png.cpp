@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PNG reading, writing and the container's PNG encoder.
 #include <gtest/gtest.h>
 #include <sys/resource.h>

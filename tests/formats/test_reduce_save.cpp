@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Saving reduced-colour pages: the container BMP, PNG and TIFF encoders and
 // the dispatch by file name.
 #include <gtest/gtest.h>

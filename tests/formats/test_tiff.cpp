@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIFF reading, writing and the container's TIFF encoder.
 #include <gtest/gtest.h>
 #include <tiffio.h>
