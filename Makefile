@@ -38,11 +38,15 @@ test-no-corpus: build
 	  INKBRITE_CORPUS_DIR=$$empty ctest --output-on-failure -j$(JOBS); \
 	  status=$$?; rmdir $$empty; exit $$status
 
-# The code style of .clang-format: rewrite every file, or only check.
+# The code style of .clang-format: rewrite every file, or only check. Both
+# also see that every source file carries its SPDX licence line (format adds
+# a missing one).
 FORMAT_FILES = git ls-files '*.cpp' '*.h'
 format:
+	@bash scripts/spdx.sh --fix
 	@$(FORMAT_FILES) | xargs clang-format -i
 format-check:
+	@bash scripts/spdx.sh
 	@$(FORMAT_FILES) | xargs clang-format --dry-run --Werror
 
 bench: build
