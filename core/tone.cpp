@@ -325,6 +325,12 @@ ToneTable ContrastTable() {
   return ToneTable(g_contrastTable);
 }
 
+bool MapPixelBytes(DibImage& image, const std::array<uint8_t, 256>& lut) {
+  if (!CanTone(image)) return false;
+  MapBytes(image, lut);
+  return true;
+}
+
 bool ToneVectorKernelsAvailable() { return HasVectorKernels(); }
 
 bool SetToneVectorKernels(bool allowed) { return g_vectorAllowed.exchange(allowed); }

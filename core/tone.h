@@ -26,6 +26,8 @@
 
 namespace inkbrite {
 
+class DibImage;
+
 inline constexpr int kToneLevels = 256;    // rows: input byte 0 to 255
 inline constexpr int kToneParamMax = 200;  // largest parameter column
 inline constexpr int kToneParamCount = kToneParamMax + 1;
@@ -73,5 +75,10 @@ bool SetToneVectorKernels(bool allowed);
 //       +---------------------------------
 //       0                               255
 std::array<uint8_t, 256> BuildCurveTable(int y1, int y2);
+
+// Replaces every pixel byte v of a 24-bit image by lut[v], with the same
+// loops as the tone operations (padding untouched). False for an empty or
+// non-24-bit image.
+bool MapPixelBytes(DibImage& image, const std::array<uint8_t, 256>& lut);
 
 }  // namespace inkbrite
