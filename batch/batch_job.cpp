@@ -10,6 +10,7 @@
 #include <exception>
 #include <mutex>
 #include <numeric>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -37,6 +38,15 @@ constexpr int kUnitsAfterRead = 11;
 bool ExtensionTakesReducedPages(std::string_view ext) {
   return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
          EqualsIgnoringAsciiCase(ext, ".tif");
+}
+
+// Writes a reduced page; only BMP, PNG and TIFF hold its palette.
+bool SaveReduced(DibImage& image, int mode, const fs::path& target) {
+  const ImageFormat format = DetectImageFormat(target, false);
+  ColourReduction reduction{};
+  return (format == kFormatBmp || format == kFormatPng || format == kFormatTiff) &&
+         ReductionForColourMode(mode, reduction) &&
+         ReduceColoursAndSave(image, reduction.grey, reduction.bits, reduction.colours, target);
 }
 
 // A folder path with a trailing separator, as the relative paths below it
@@ -140,16 +150,37 @@ std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<fs::path>& so
   return chains;
 }
 
-// Lists the matching files in walk order.
+// Lists the matching files in walk order; the stop check (if any) is asked
+// after each file.
 class FileLister : public CSrchDir {
  public:
+  explicit FileLister(const BatchStopCheck& stop) : m_stop(stop) {}
   std::vector<fs::path> files;
 
  protected:
   void OnFileFound(const fs::path& fullPath, const FindData& /*find*/) override {
     files.push_back(fullPath);
+    if (m_stop && m_stop()) RequestStop();
   }
+
+ private:
+  const BatchStopCheck& m_stop;
 };
+
+// The folder a run takes its files from.
+fs::path SourceFolder(const BatchSettings& settings, const BatchSelection* selection) {
+  return selection ? selection->folder : settings.sourceDir;
+}
+
+// A path as the run's name sets hold it.
+fs::path NameKey(const fs::path& path) { return path.lexically_normal(); }
+
+// True when `target` is `source` itself: a page converted in place.
+bool IsSameFile(const fs::path& source, const fs::path& target) {
+  if (NameKey(source) == NameKey(target)) return true;
+  std::error_code ec;
+  return fs::equivalent(source, target, ec) && !ec;
+}
 
 }  // namespace
 
@@ -167,6 +198,34 @@ bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
   if (a.native() == b.native()) return true;
   std::error_code ec;
   return fs::equivalent(a, b, ec) && !ec;
+}
+
+std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchSelection* selection,
+                                     const BatchStopCheck& stop) {
+  if (selection) return selection->files;
+  const fs::path source = SourceFolder(settings, selection);
+  if (source.empty()) return {};
+  const bool same = IsSameBatchFolder(source, settings.targetDir);
+  FileLister lister(stop);
+  lister.Init(settings.patterns, settings.includeSubdirs, same ? fs::path() : settings.targetDir);
+  lister.Search(source);
+  return std::move(lister.files);
+}
+
+int CountExistingTargets(const BatchSettings& settings, const BatchSelection* selection,
+                         const BatchStopCheck& stop) {
+  const fs::path source = SourceFolder(settings, selection);
+  std::set<fs::path> seen;
+  int existing = 0;
+  for (const fs::path& file : ListBatchFiles(settings, selection, stop)) {
+    const fs::path target =
+        NameKey(BatchTargetPath(file, source, settings.targetDir, settings.newExtension));
+    if (!seen.insert(target).second) continue;
+    if (settings.ownFiles && settings.ownFiles->count(target)) continue;
+    std::error_code ec;
+    if (fs::exists(target, ec) && !IsSameFile(file, target)) ++existing;
+  }
+  return existing;
 }
 
 // ---- progress of one file ----
@@ -194,19 +253,29 @@ class CBatchJob::HostProgress : public FileProgress {
 };
 
 // Shared between the workers and the host's thread of a run with workers.
+// Shared between the workers and the host's thread of a run with workers.
+struct CBatchJob::WorkerShared {
+  std::atomic<int> units{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;  // guards the texts below and `finished`
+  std::condition_variable changed;
+  std::vector<std::string> files;  // files started since the host last looked
+  std::string operation;
+  bool operationChanged = false;
+  size_t finished = 0;  // files done (any outcome)
+
+  void FileDone() {
+    {
+      std::lock_guard lock(mutex);
+      ++finished;
+    }
+    changed.notify_one();
+  }
+};
+
 class CBatchJob::WorkerProgress : public FileProgress {
  public:
-  struct Shared {
-    std::atomic<int> units{0};
-    std::atomic<bool> stop{false};
-    std::mutex mutex;  // guards the texts below and `finished`
-    std::condition_variable changed;
-    std::vector<std::string> files;  // files started since the host last looked
-    std::string operation;
-    bool operationChanged = false;
-    size_t finished = 0;  // files done (any outcome)
-  };
-  explicit WorkerProgress(Shared& shared) : m_shared(shared) {}
+  explicit WorkerProgress(WorkerShared& shared) : m_shared(shared) {}
   void Advance(int units) override { m_shared.units.fetch_add(units, std::memory_order_relaxed); }
   void Status(StatusLine line, std::string_view text) override {
     std::lock_guard lock(m_shared.mutex);
@@ -220,12 +289,17 @@ class CBatchJob::WorkerProgress : public FileProgress {
   bool Stop() override { return m_shared.stop.load(std::memory_order_relaxed); }
 
  private:
-  Shared& m_shared;
+  WorkerShared& m_shared;
 };
 
 std::string BatchSummaryText(int total, int converted) {
   return std::to_string(total) + "个文件需要转换，\n" + std::to_string(converted) +
          "个文件转换成功。";
+}
+
+std::string BatchReplaceQuestion(int existing) {
+  return "目标目录中已有" + std::to_string(existing) +
+         "个同名文件，它们将被转换后的文件所覆盖。要继续吗？";
 }
 
 CBatchJob::CBatchJob() = default;
@@ -243,105 +317,142 @@ bool CBatchJob::StopCheck() {
   return false;
 }
 
-void CBatchJob::RecordLine(std::string_view prefix, const fs::path& path) {
+void CBatchJob::RecordLine(std::string_view prefix, const fs::path& path, const fs::path& target) {
   if (!m_record) return;
   // A line that cannot be written is lost; the run goes on.
   std::string line(prefix);
   line += path.native();
+  if (!target.empty()) {
+    line += " → ";
+    line += target.native();
+  }
   line += '\n';
   m_record->Write(line.data(), line.size());
 }
 
+bool CBatchJob::WrittenByThisRun(const fs::path& path) {
+  std::lock_guard lock(m_namesMutex);
+  return m_written.count(NameKey(path)) != 0;
+}
+
+void CBatchJob::MarkWritten(const fs::path& path) {
+  std::lock_guard lock(m_namesMutex);
+  m_written.insert(NameKey(path));
+}
+
+// ---- the run ----
+
 void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
                     const BatchSelection* selection) {
-  // 1. A fresh run.
+  StartRun(host, settings);
+  if (!CheckSettings(selection)) return;
+  const fs::path excluded = m_sameFolder ? fs::path() : m_target;
+  if (!CountFiles(selection, excluded) || !ConfirmReplacing(selection)) return;
+  const fs::path recordPath = StartConversion();
+  ConvertFiles(selection, excluded);
+  Finish(recordPath);
+}
+
+void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_host = &host;
   m_settings = &settings;
   m_params = settings.params ? settings.params : &AppParams();
   m_success = 0;
   m_total = 0;
+  m_found = 0;
   m_source.clear();
   m_target.clear();
   m_sameFolder = false;
   m_record.reset();
+  m_written.clear();
+  m_preparedFolders.clear();
+}
 
-  // 2 to 4. Folders and lists.
-  m_source = selection ? selection->folder : settings.sourceDir;
+// The refusals that end a run before anything is counted: no source or
+// target folder, reduced colours into a format without a palette, and the
+// same folder when the user does not want the sources overwritten.
+bool CBatchJob::CheckSettings(const BatchSelection* selection) {
+  m_source = SourceFolder(*m_settings, selection);
   if (m_source.empty()) {
-    host.ShowMessage(kBatchNoSourceMessage, MessageKind::kOk);
-    return;
+    m_host->ShowMessage(kBatchNoSourceMessage, MessageKind::kOk);
+    return false;
   }
-  m_target = settings.targetDir;
+  m_target = m_settings->targetDir;
   if (m_target.empty()) {
-    host.ShowMessage(kBatchNoTargetMessage, MessageKind::kOk);
-    return;
+    m_host->ShowMessage(kBatchNoTargetMessage, MessageKind::kOk);
+    return false;
   }
-
-  // 5. Reduced pages need a palette format.
-  if (!ExtensionTakesReducedPages(settings.newExtension) && IsReducedMode(settings.colourMode)) {
-    host.ShowMessage(kBatchReducedNeedsPngMessage, MessageKind::kOk);
-    return;
+  if (!ExtensionTakesReducedPages(m_settings->newExtension) &&
+      IsReducedMode(m_settings->colourMode)) {
+    m_host->ShowMessage(kBatchReducedNeedsPngMessage, MessageKind::kOk);
+    return false;
   }
-
-  // 6. Same folder, judged by identity (see the header).
   if (IsSameBatchFolder(m_source, m_target)) {
     m_sameFolder = true;
-    if (host.ShowMessage(kBatchSameFolderQuestion, MessageKind::kYesNo) != MessageAnswer::kYes) {
-      return;
-    }
+    return m_host->ShowMessage(kBatchSameFolderQuestion, MessageKind::kYesNo) ==
+           MessageAnswer::kYes;
   }
-  const fs::path excluded = m_sameFolder ? fs::path() : m_target;
+  return true;
+}
 
-  // 7, 8. Count.
-  host.SetStatus(StatusLine::kOperation, kBatchCounting);
+// The total: the picked files, or a count of the walk (stoppable). False,
+// after saying so unless the count was stopped, when there is nothing to do.
+bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excluded) {
+  m_host->SetStatus(StatusLine::kOperation, kBatchCounting);
   bool countStopped = false;
   if (selection) {
     m_total = static_cast<int>(selection->files.size());
   } else {
     CSrchDirCounter counter;
     m_total =
-        static_cast<int>(counter.Count(m_source, settings.patterns, settings.includeSubdirs,
+        static_cast<int>(counter.Count(m_source, m_settings->patterns, m_settings->includeSubdirs,
                                        excluded, [this] { return m_host->PumpAndCheckStop(); }));
     countStopped = counter.Stopped();
   }
-  if (m_total == 0) {
-    host.SetStatus(StatusLine::kOperation, "");
-    if (!countStopped) host.ShowMessage(kBatchNoFilesMessage, MessageKind::kOk);
-    return;
-  }
+  if (m_total > 0) return true;
+  m_host->SetStatus(StatusLine::kOperation, "");
+  if (!countStopped) m_host->ShowMessage(kBatchNoFilesMessage, MessageKind::kOk);
+  return false;
+}
 
-  // 9, 10. Settings of the conversion.
+// The one question before replacing files the host did not write.
+bool CBatchJob::ConfirmReplacing(const BatchSelection* selection) {
+  if (!m_settings->askBeforeReplacing || m_sameFolder) return true;
+  bool stopped = false;
+  const int existing = CountExistingTargets(*m_settings, selection, [this, &stopped] {
+    return stopped = stopped || m_host->PumpAndCheckStop();
+  });
+  if (!stopped && existing == 0) return true;
+  if (!stopped && m_host->ShowMessage(BatchReplaceQuestion(existing), MessageKind::kYesNo) ==
+                      MessageAnswer::kYes) {
+    return true;
+  }
+  m_host->SetStatus(StatusLine::kOperation, "");
+  return false;
+}
+
+// Folders with their separators, the progress range and the record; returns
+// the record's path. Without a record the run goes on unrecorded.
+fs::path CBatchJob::StartConversion() {
   m_source = WithTrailingSeparator(m_source);
   m_target = WithTrailingSeparator(m_target);
-  m_steps = settings.resizePercent != 100 ? 13 : 12;
-
-  // 11. Progress range.
-  const int range = (m_total + 1) * m_steps;
-  host.SetProgressRange(range);
-
-  // 12. The record; without it the run goes on unrecorded.
+  m_steps = m_settings->resizePercent != 100 ? 13 : 12;
+  m_host->SetProgressRange((m_total + 1) * m_steps);
   const fs::path recordPath =
-      settings.recordPath.empty() ? ProgramFilePath("_Rcd.txt") : settings.recordPath;
+      m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
   if (!recordPath.empty()) {
     m_record = std::make_unique<SafeFileWriter>(recordPath);
     if (!m_record->Open()) m_record.reset();
   }
+  return recordPath;
+}
 
-  // 13, 14. Convert.
-  m_found = 0;
-  Init(settings.patterns, settings.includeSubdirs, excluded);
-  const int jobs = std::clamp(settings.jobs, 1, kMaxBatchJobs);
+// One file at a time in walk order, or the same list on workers.
+void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& excluded) {
+  Init(m_settings->patterns, m_settings->includeSubdirs, excluded);
+  const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
   if (jobs > 1) {
-    // The same walk, taken as a list first (see the header).
-    std::vector<fs::path> files;
-    if (selection) {
-      files = selection->files;
-    } else {
-      FileLister lister;
-      lister.Init(settings.patterns, settings.includeSubdirs, excluded);
-      lister.Search(m_source);
-      files = std::move(lister.files);
-    }
+    const std::vector<fs::path> files = ListBatchFiles(*m_settings, selection);
     m_found = static_cast<int>(files.size());
     ConvertWithWorkers(files, jobs);
   } else if (selection) {
@@ -352,8 +463,11 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
   } else {
     Search(m_source);
   }
+}
 
-  // 15, 16.
+// The record closed, the summary shown (with the record offered after
+// failures) and the host's lines cleared.
+void CBatchJob::Finish(const fs::path& recordPath) {
   const bool stopped = Stopped();
   // The total the summary and the record answer for is the files the
   // conversion was handed. A page removed between the count and the walk
@@ -361,32 +475,34 @@ void CBatchJob::Run(BatchHost& host, const BatchSettings& settings,
   // ("8 to convert, 6 converted" with an empty record), and one added would
   // give more successes than files. A stopped run keeps the count: the files
   // it never reached are still to be converted.
-  if (!stopped) m_total = m_found;
-  if (!stopped) host.SetProgressPosition(range);
+  if (!stopped) {
+    m_host->SetProgressPosition((m_total + 1) * m_steps);  // the end of the range set
+    m_total = m_found;
+  }
   if (m_record) {
     m_record->Commit();
     m_record.reset();
   }
 
-  // 17. Summary.
   std::string summary = BatchSummaryText(m_total, m_success);
   if (stopped) {
     summary += kBatchStoppedSuffix;
-    host.ShowMessage(summary, MessageKind::kOk);
+    m_host->ShowMessage(summary, MessageKind::kOk);
   } else if (m_success == m_total) {
-    host.ShowMessage(summary, MessageKind::kOk);
+    m_host->ShowMessage(summary, MessageKind::kOk);
   } else {
     summary += kBatchShowRecordQuestion;
-    if (host.ShowMessage(summary, MessageKind::kYesNo) == MessageAnswer::kYes) {
-      host.OpenWithShell(recordPath);
+    if (m_host->ShowMessage(summary, MessageKind::kYesNo) == MessageAnswer::kYes) {
+      m_host->OpenWithShell(recordPath);
     }
   }
 
-  // 18.
-  host.SetStatus(StatusLine::kCurrentFile, "");
-  host.SetStatus(StatusLine::kOperation, "");
-  host.SetProgressPosition(0);
+  m_host->SetStatus(StatusLine::kCurrentFile, "");
+  m_host->SetStatus(StatusLine::kOperation, "");
+  m_host->SetProgressPosition(0);
 }
+
+// ---- one file ----
 
 void CBatchJob::OnFileFound(const fs::path& fullPath, const FindData& /*find*/) {
   ++m_found;
@@ -403,18 +519,18 @@ void CBatchJob::ApplyOutcome(const FileOutcome& outcome) {
     case FileOutcome::kConverted: ++m_success; break;
     case FileOutcome::kReadFailed: RecordLine(kBatchReadFailed, outcome.path); break;
     case FileOutcome::kWriteFailed: RecordLine(kBatchWriteFailed, outcome.path); break;
+    case FileOutcome::kNameTaken: RecordLine(kBatchNameTaken, outcome.path, outcome.target); break;
     case FileOutcome::kStopped: break;
   }
 }
 
-CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) const {
+CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) {
   using Outcome = FileOutcome;
-  // 1, 2.
   if (progress.Stop()) return {Outcome::kStopped, {}};
   progress.Status(StatusLine::kCurrentFile, source.native());
   progress.Status(StatusLine::kOperation, kBatchReading);
 
-  // 3. Read. A reader that throws (out of memory) fails the file alone.
+  // A reader that throws (out of memory) fails the file alone.
   DibImage image;
   int greySource = 0;
   int loaded = 0;
@@ -427,32 +543,18 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
     progress.Advance(m_steps);
     return {Outcome::kReadFailed, source};
   }
-
-  // 4. "Keep as is" is judged for each file.
+  // "Keep as is" is judged for each file.
   const int effectiveMode = ResolveKeepAsIs(m_settings->colourMode, greySource != 0);
-
-  // 5.
   progress.Advance(1);
   if (progress.Stop()) return {Outcome::kStopped, {}};
 
-  // 6. A target path the file system cannot take fails this file.
   const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
   if (!PathFits(target)) {
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kWriteFailed, target};
   }
-
   try {
-    // 7. Missing folders; a failure shows when the file is written.
-    std::error_code ec;
-    if (!m_sameFolder) fs::create_directories(target.parent_path(), ec);
-
-    // 8, 9. An existing read-only target is overwritten all the same.
-    if (fs::exists(target, ec)) {
-      fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
-    }
-
-    // 10. Colour pages under "skip colour" are copied unchanged.
+    PrepareFolder(target.parent_path());
     if (m_settings->skipColour && !image.IsGrey()) {
       image.Clear();
       Outcome outcome{Outcome::kConverted, {}};  // same folder: left untouched, as asked
@@ -465,45 +567,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
       progress.Advance(kUnitsAfterRead);
       return outcome;
     }
-
-    // 11. The pipeline in batch mode: one unit and one stop check a stage.
-    EnhanceHooks hooks;
-    hooks.progress = [&progress] { progress.Advance(1); };
-    hooks.abortCheck = [&progress] { return progress.Stop() ? 1 : 0; };
-    hooks.status = [&progress](std::string_view stage) {
-      progress.Status(StatusLine::kOperation, stage);
-    };
-    if (EnhanceImage(*m_params, image, hooks) != 0 || progress.Stop()) {
-      return {Outcome::kStopped, {}};
-    }
-
-    // 12, 13. Reduced modes.
-    Outcome outcome{Outcome::kWriteFailed, target};
-    progress.Status(StatusLine::kOperation, kBatchReducing);
-    if (IsReducedMode(effectiveMode)) {
-      const ImageFormat format = DetectImageFormat(target, false);
-      ColourReduction reduction{};
-      if ((format == kFormatBmp || format == kFormatPng || format == kFormatTiff) &&
-          ReductionForColourMode(effectiveMode, reduction) &&
-          ReduceColoursAndSave(image, reduction.grey, reduction.bits, reduction.colours, target)) {
-        outcome = {Outcome::kConverted, {}};
-      }
-    }
-    progress.Advance(1);
-
-    // 14, 15. Colour, black-and-white.
-    if (!IsReducedMode(effectiveMode)) {
-      progress.Status(StatusLine::kOperation, kBatchSaving);
-      // Black-and-white pages are written grey in every format, not only in
-      // those whose writer greys by itself.
-      if (effectiveMode == kGreyComic) image.Greyscale();
-      if (SaveImageFile(target, image, effectiveMode == kGreyComic ? 1 : 0,
-                        m_settings->jpegQuality)) {
-        outcome = {Outcome::kConverted, {}};
-      }
-    }
-    progress.Advance(1);
-    return outcome;
+    return WriteEnhanced(image, effectiveMode, source, target, progress);
   } catch (const std::exception&) {
     // A writer's library error (or lack of memory) fails this file only; the
     // written-through-a-temporary rule has left any previous file whole.
@@ -511,16 +575,70 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   }
 }
 
-CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source,
-                                                 const fs::path& wanted) const {
+// The pipeline, then the reduced or the plain save; a target this run has
+// written already is left as it is.
+CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const fs::path& source,
+                                                const fs::path& target, FileProgress& progress) {
+  using Outcome = FileOutcome;
+  if (WrittenByThisRun(target) && !IsSameFile(source, target)) {
+    progress.Advance(kUnitsAfterRead);
+    return {Outcome::kNameTaken, source, target};
+  }
+  // An existing read-only target is overwritten all the same.
+  std::error_code ec;
+  if (fs::exists(target, ec)) {
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+
+  // The pipeline in batch mode: one unit and one stop check a stage.
+  EnhanceHooks hooks;
+  hooks.progress = [&progress] { progress.Advance(1); };
+  hooks.abortCheck = [&progress] { return progress.Stop() ? 1 : 0; };
+  hooks.status = [&progress](std::string_view stage) {
+    progress.Status(StatusLine::kOperation, stage);
+  };
+  if (EnhanceImage(*m_params, image, hooks) != 0 || progress.Stop()) {
+    return {Outcome::kStopped, {}};
+  }
+
+  bool saved = false;
+  progress.Status(StatusLine::kOperation, kBatchReducing);
+  if (IsReducedMode(mode)) saved = SaveReduced(image, mode, target);
+  progress.Advance(1);
+  if (!IsReducedMode(mode)) {
+    progress.Status(StatusLine::kOperation, kBatchSaving);
+    // Black-and-white pages are written grey in every format, not only in
+    // those whose writer greys by itself.
+    if (mode == kGreyComic) image.Greyscale();
+    saved = SaveImageFile(target, image, mode == kGreyComic ? 1 : 0, m_settings->jpegQuality) != 0;
+  }
+  progress.Advance(1);
+  if (!saved) return {Outcome::kWriteFailed, target};
+  MarkWritten(target);
+  return {Outcome::kConverted, {}};
+}
+
+CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const fs::path& wanted) {
   // The copy never replaces a file: a taken name gets " (2)", " (3)", ...
   const fs::path copyTarget = FreeName(wanted);
   // A failed copy is a failed file, not a success.
   if (!copyTarget.empty() && PathFits(copyTarget) && CopyFileSafely(source, copyTarget)) {
+    MarkWritten(copyTarget);
     return {FileOutcome::kConverted, {}};
   }
   return {FileOutcome::kWriteFailed, copyTarget.empty() ? wanted : copyTarget};
 }
+
+// Creates the target's folder (a failure shows when the file is written);
+// in same-folder mode every folder exists already.
+void CBatchJob::PrepareFolder(const fs::path& folder) {
+  std::error_code ec;
+  if (!m_sameFolder) fs::create_directories(folder, ec);
+  std::lock_guard lock(m_namesMutex);
+  m_preparedFolders.insert(NameKey(folder));
+}
+
+// ---- several files at once ----
 
 void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs) {
   std::vector<fs::path> targets;
@@ -531,7 +649,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
   const std::vector<std::vector<size_t>> chains = SplitIntoChains(files, targets);
   std::vector<FileOutcome> outcomes(files.size());
 
-  WorkerProgress::Shared shared;
+  WorkerShared shared;
   std::atomic<size_t> nextChain{0};
   auto work = [&] {
     WorkerProgress progress(shared);
@@ -544,11 +662,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
           outcome = {FileOutcome::kWriteFailed, targets[i]};
         }
         outcomes[i] = std::move(outcome);
-        {
-          std::lock_guard lock(shared.mutex);
-          ++shared.finished;
-        }
-        shared.changed.notify_one();
+        shared.FileDone();
       }
     }
   };
@@ -563,8 +677,16 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
     // thread does it all.
     if (workers.empty()) work();
   }
+  WatchWorkers(shared, files.size());
+  for (std::thread& t : workers) t.join();
 
-  // The host's thread: pump events, read the stop request, pass progress on.
+  // Successes and the record, in walk order.
+  for (const FileOutcome& outcome : outcomes) ApplyOutcome(outcome);
+}
+
+// The host's thread while the workers run: pumps events, reads the stop
+// request and passes the workers' progress on, until `files` are done.
+void CBatchJob::WatchWorkers(WorkerShared& shared, size_t files) {
   int reported = 0;
   std::vector<std::string> started;
   std::string operation;
@@ -573,7 +695,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
     {
       std::unique_lock lock(shared.mutex);
       shared.changed.wait_for(lock, std::chrono::milliseconds(50));
-      done = shared.finished == files.size();
+      done = shared.finished == files;
       started.swap(shared.files);
       if (shared.operationChanged) {
         operation = shared.operation;
@@ -595,10 +717,6 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
       shared.stop.store(true);
     }
   }
-  for (std::thread& t : workers) t.join();
-
-  // Successes and the record, in walk order.
-  for (const FileOutcome& outcome : outcomes) ApplyOutcome(outcome);
 }
 
 }  // namespace inkbrite

@@ -33,9 +33,19 @@
 //   was handed, not the earlier count: a page removed or added between the
 //   two is neither a failure the record cannot name nor a success beyond the
 //   total.
+// - A file whose target was already written by this run (page.jpg and
+//   page.png both into ".bmp", or the same name in two picked folders) is not
+//   converted over it: it fails with its own record line, so the counts and
+//   the exit status tell the truth. A file converted in place (its target is
+//   the source itself, in same-folder mode) is not such a clash.
+// - With BatchSettings::askBeforeReplacing (the dialog) the job asks once,
+//   after counting, before it replaces files that exist and that the host
+//   did not write itself (BatchReplaceQuestion); No ends the run unrecorded.
+//   Same-folder mode has asked its own question instead.
 //
 // The record file is UTF-8 text, one line per failure in the order they
-// happen: "文件读取失败：" + source path, or "文件写入失败：" + target path.
+// happen: "文件读取失败：" + source path, "文件写入失败：" + target path, or
+// "文件重名未转换：" + source path + " → " + target path.
 //
 // Several files at once (BatchSettings::jobs > 1): the file list is walked
 // first, in the order the one-at-a-time run would take, and split into
@@ -44,7 +54,9 @@
 // order. Files with no name in common cannot see each other's effects, so
 // the written files are byte for byte those of a one-at-a-time run, and the
 // record, kept per file and written at the end, lists the failures in walk
-// order. The host's thread pumps events and reads the stop request while
+// order; two files with one target always share a chain, so the clash rule
+// above fails the same file for any number of workers. The host's thread
+// pumps events and reads the stop request while
 // the workers run; the host is only ever called from that thread.
 //
 // Threads: a job is a short-lived local of the host's thread; it starts and
@@ -53,7 +65,10 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,6 +132,11 @@ struct BatchSettings {
   std::filesystem::path recordPath;
   // Files converted at once (1 to kMaxBatchJobs).
   int jobs = 1;
+  // Ask once before replacing existing files (see the header's rules);
+  // files in `ownFiles` (what the host's earlier runs wrote) are not asked
+  // about.
+  bool askBeforeReplacing = false;
+  const std::set<std::filesystem::path>* ownFiles = nullptr;
 };
 
 inline constexpr int kMaxBatchJobs = 64;
@@ -133,6 +153,7 @@ inline constexpr std::string_view kBatchStoppedSuffix = "\n您选择了中途停
 inline constexpr std::string_view kBatchShowRecordQuestion = "\n您想看结果记录吗？";
 inline constexpr std::string_view kBatchReadFailed = "文件读取失败：";
 inline constexpr std::string_view kBatchWriteFailed = "文件写入失败：";
+inline constexpr std::string_view kBatchNameTaken = "文件重名未转换：";
 
 // Operation-line texts of the job (the pipeline adds its stage names).
 inline constexpr std::string_view kBatchCounting = "统计文件数";
@@ -143,6 +164,9 @@ inline constexpr std::string_view kBatchSaving = "存盘";
 
 // "%d个文件需要转换，\n%d个文件转换成功。"
 std::string BatchSummaryText(int total, int converted);
+
+// "目标目录中已有%d个同名文件，它们将被转换后的文件所覆盖。要继续吗？"
+std::string BatchReplaceQuestion(int existing);
 
 // Where a source file is written: its path below `sourceDir` (a file outside
 // it keeps only its name) under `targetDir`, with the new extension in place
@@ -155,6 +179,23 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
 // Same folder on disk: equal texts, or the same device and inode, so "dir",
 // "dir/" and a link to it are one folder.
 bool IsSameBatchFolder(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Answers true when the caller wants a walk to stop.
+using BatchStopCheck = std::function<bool()>;
+
+// The files a run with these settings converts, in its order: the picked
+// files, or the matching files below the source folder with the target
+// folder left out (unless it is the source folder). A stop cuts the list
+// short.
+std::vector<std::filesystem::path> ListBatchFiles(const BatchSettings& settings,
+                                                  const BatchSelection* selection,
+                                                  const BatchStopCheck& stop = {});
+
+// How many files a run would replace that exist now: the targets of the
+// listed files (each once), without a file's own source (converted in
+// place) and without those in settings.ownFiles.
+int CountExistingTargets(const BatchSettings& settings, const BatchSelection* selection,
+                         const BatchStopCheck& stop = {});
 
 class CBatchJob : public CSrchDir {
  public:
@@ -169,8 +210,9 @@ class CBatchJob : public CSrchDir {
   // Results of the last run, for the command-line converter and the tests.
   int Total() const { return m_total; }
   int SuccessCount() const { return m_success; }
-  int StepsPerFile() const { return m_steps; }
   bool SameFolderMode() const { return m_sameFolder; }
+  // Every file the last run wrote (converted pages and colour copies).
+  const std::set<std::filesystem::path>& WrittenFiles() const { return m_written; }
 
  protected:
   // Converts one file; the find record is not used.
@@ -179,23 +221,43 @@ class CBatchJob : public CSrchDir {
  private:
   // How one file ended.
   struct FileOutcome {
-    enum Kind { kConverted, kReadFailed, kWriteFailed, kStopped } kind = kStopped;
-    std::filesystem::path path;  // the failed source or target
+    enum Kind { kConverted, kReadFailed, kWriteFailed, kNameTaken, kStopped } kind = kStopped;
+    std::filesystem::path path;      // the failed source or target
+    std::filesystem::path target{};  // kNameTaken: the target written before
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
   class FileProgress;
   class HostProgress;
   class WorkerProgress;
+  struct WorkerShared;
+
+  // The steps of Run.
+  void StartRun(BatchHost& host, const BatchSettings& settings);
+  bool CheckSettings(const BatchSelection* selection);
+  bool CountFiles(const BatchSelection* selection, const std::filesystem::path& excluded);
+  bool ConfirmReplacing(const BatchSelection* selection);
+  std::filesystem::path StartConversion();
+  void ConvertFiles(const BatchSelection* selection, const std::filesystem::path& excluded);
+  void Finish(const std::filesystem::path& recordPath);
 
   bool StopCheck();
   void ConvertFile(const std::filesystem::path& source);
-  FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress) const;
+  FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress);
+  FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
+                            const std::filesystem::path& target, FileProgress& progress);
   FileOutcome CopyColourFile(const std::filesystem::path& source,
-                             const std::filesystem::path& target) const;
+                             const std::filesystem::path& target);
+  void PrepareFolder(const std::filesystem::path& folder);
   void ConvertWithWorkers(const std::vector<std::filesystem::path>& files, int jobs);
+  void WatchWorkers(WorkerShared& shared, size_t files);
   void ApplyOutcome(const FileOutcome& outcome);
-  void RecordLine(std::string_view prefix, const std::filesystem::path& path);
+  void RecordLine(std::string_view prefix, const std::filesystem::path& path,
+                  const std::filesystem::path& target = {});
+
+  // Names written by this run; workers share them (m_namesMutex).
+  bool WrittenByThisRun(const std::filesystem::path& path);
+  void MarkWritten(const std::filesystem::path& path);
 
   BatchHost* m_host = nullptr;
   const BatchSettings* m_settings = nullptr;
@@ -204,10 +266,13 @@ class CBatchJob : public CSrchDir {
   std::filesystem::path m_target;
   int m_total = 0;
   int m_success = 0;
-  int m_found = 0;  // files handed to the conversion (see Run)
+  int m_found = 0;  // files handed to the conversion (see Finish)
   int m_steps = 12;
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;
+  std::mutex m_namesMutex;
+  std::set<std::filesystem::path> m_written;
+  std::set<std::filesystem::path> m_preparedFolders;
 };
 
 }  // namespace inkbrite

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <csignal>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -23,9 +24,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The first stop signal received; 0: none.
+volatile std::sig_atomic_t g_stopSignal = 0;
 
-extern "C" void OnInterrupt(int /*signal*/) { g_interrupted = 1; }
+extern "C" void OnStopSignal(int signal) {
+  if (g_stopSignal == 0) g_stopSignal = signal;
+}
 
 bool ParseInt(std::string_view text, int& value) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
@@ -39,17 +43,6 @@ bool ReducedPagesFit(std::string_view ext) {
   return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
          EqualsIgnoringAsciiCase(ext, ".tif");
 }
-
-// Lists the files a folder run would convert, in the job's walk order.
-class DryRunLister : public CSrchDir {
- public:
-  std::vector<fs::path> found;
-
- protected:
-  void OnFileFound(const fs::path& fullPath, const FindData& /*find*/) override {
-    found.push_back(fullPath);
-  }
-};
 
 int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const BatchSettings& s = options.settings;
@@ -65,23 +58,23 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
                  kBatchSameFolderQuestion.data());
     return kCliRefused;
   }
-  std::vector<fs::path> sources;
-  if (options.pickedFiles) {
-    sources = options.files;
-  } else {
-    DryRunLister lister;
-    lister.Init(s.patterns, s.includeSubdirs, same ? fs::path() : s.targetDir);
-    lister.Search(s.sourceDir);
-    sources = std::move(lister.found);
-  }
+  BatchSelection selection;
+  if (options.pickedFiles) selection = {s.sourceDir, options.files};
+  const std::vector<fs::path> sources =
+      ListBatchFiles(s, options.pickedFiles ? &selection : nullptr);
   if (sources.empty()) {
     std::fprintf(err, "%.*s\n", static_cast<int>(kBatchNoFilesMessage.size()),
                  kBatchNoFilesMessage.data());
     return kCliRefused;
   }
+  // A second file for a target the run writes first is not converted.
+  std::set<fs::path> targets;
   for (const fs::path& source : sources) {
     const fs::path target = BatchTargetPath(source, s.sourceDir, s.targetDir, s.newExtension);
-    std::fprintf(out, "%s -> %s\n", source.c_str(), target.c_str());
+    const fs::path key = target.lexically_normal();
+    const bool clash = !targets.insert(key).second && key != source.lexically_normal();
+    std::fprintf(out, "%s -> %s%s\n", source.c_str(), target.c_str(),
+                 clash ? " (not converted: an earlier file has this target)" : "");
   }
   return kCliAllConverted;
 }
@@ -121,169 +114,259 @@ bool CliValueInRange(int slot, int value) {
   }
 }
 
-bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
-                     std::string& error) {
+namespace {
+
+// What the parser collects besides the options themselves.
+struct CliParse {
+  CliOptions& options;
+  std::vector<std::string_view> paths;
+  fs::path target;
+  bool haveTarget = false;
+};
+
+// One option: its name, the name of its value (empty: a flag), its help text
+// (lines separated by "\n") and what it does with its value.
+struct CliOption {
+  std::string_view name;
+  std::string_view argument;
+  std::string help;
+  bool (*apply)(CliParse& parse, std::string_view value, std::string& error);
+};
+
+bool SetPatterns(CliParse& p, std::string_view v, std::string& error) {
+  if (v.empty()) {
+    error = "--pattern needs at least one pattern";
+    return false;
+  }
+  p.options.settings.patterns = std::string(v);
+  return true;
+}
+
+bool SetExtension(CliParse& p, std::string_view v, std::string& error) {
+  bool known = false;
+  // Any case, as on Windows; the name is written as typed (".JPG").
+  for (std::string_view ext : kCliExtensions) known = known || EqualsIgnoringAsciiCase(v, ext);
+  if (!known) {
+    error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
+    return false;
+  }
+  p.options.settings.newExtension = std::string(v);
+  return true;
+}
+
+bool AddLoad(CliParse& p, std::string_view v, std::string& /*error*/) {
+  CliParamChange change;
+  change.load = true;
+  change.name = std::string(v);
+  p.options.changes.push_back(std::move(change));
+  return true;
+}
+
+bool AddSet(CliParse& p, std::string_view v, std::string& error) {
+  const size_t eq = v.find('=');
+  if (eq == std::string_view::npos) {
+    error = "--set needs KEY=VALUE, not \"" + std::string(v) + "\"";
+    return false;
+  }
+  const std::string_view key = v.substr(0, eq);
+  CliParamChange change;
+  change.slot = NamedSettingSlot(key);
+  if (change.slot < 0) {
+    error = "--set: unknown key \"" + std::string(key) + "\"";
+    return false;
+  }
+  if (!ParseInt(v.substr(eq + 1), change.value) || !CliValueInRange(change.slot, change.value)) {
+    error = "--set: value of " + std::string(key) + " out of range: \"" +
+            std::string(v.substr(eq + 1)) + "\"";
+    return false;
+  }
+  p.options.changes.push_back(std::move(change));
+  return true;
+}
+
+bool SetJobs(CliParse& p, std::string_view v, std::string& error) {
+  int jobs = 0;
+  if (!ParseInt(v, jobs) || jobs < 1 || jobs > kMaxBatchJobs) {
+    error =
+        "--jobs must be 1 to " + std::to_string(kMaxBatchJobs) + ", not \"" + std::string(v) + "\"";
+    return false;
+  }
+  p.options.settings.jobs = jobs;
+  return true;
+}
+
+// Every option, in the order --help lists them.
+const std::vector<CliOption>& CliOptionTable() {
+  using P = CliParse;
+  using V = std::string_view;
+  using E = std::string;
+  static const std::vector<CliOption> table = {
+      {"--pattern", "LIST",
+       "source patterns, ';'-separated\n(default: " + std::string(kCliDefaultPatterns) + ")",
+       SetPatterns},
+      {"--ext", "EXT", "output format: .jpg (default), .bmp, .png, .tif, .jp2", SetExtension},
+      {"--subdirs", "", "search subfolders too (default)",
+       [](P& p, V, E&) {
+         p.options.settings.includeSubdirs = true;
+         return true;
+       }},
+      {"--no-subdirs", "", "the source folder only",
+       [](P& p, V, E&) {
+         p.options.settings.includeSubdirs = false;
+         return true;
+       }},
+      {"--load", "NAME", "start from the named setting NAME", AddLoad},
+      {"--settings", "FILE", "settings file for --load (default: Inkbrite.ini)",
+       [](P& p, V v, E&) {
+         p.options.settingsFile = fs::path(v);
+         return true;
+       }},
+      {"--set", "KEY=VALUE",
+       "one setting, e.g. Brightness=120 (repeatable;\n--load and --set apply in order, later "
+       "ones win)",
+       AddSet},
+      {"--skip-colour", "", "copy colour pages instead of converting them",
+       [](P& p, V, E&) {
+         p.options.settings.skipColour = true;
+         return true;
+       }},
+      {"--overwrite-source", "", "allow TARGET_DIR to be the source folder",
+       [](P& p, V, E&) {
+         p.options.overwriteSource = true;
+         return true;
+       }},
+      {"--record", "FILE", "record of failed files (default: Inkbrite_Rcd.txt)",
+       [](P& p, V v, E&) {
+         p.options.settings.recordPath = fs::path(v);
+         return true;
+       }},
+      {"--jobs", "N",
+       "files converted at once (default: the number of cores);\nthe written files are the "
+       "same for every N",
+       SetJobs},
+      {"--dry-run", "", "list what would be read and written; write nothing",
+       [](P& p, V, E&) {
+         p.options.dryRun = true;
+         return true;
+       }},
+      {"--quiet", "", "no progress and no summary of a clean run",
+       [](P& p, V, E&) {
+         p.options.quiet = true;
+         return true;
+       }},
+      {"--target", "TARGET_DIR", "convert the FILEs named instead of a folder, into TARGET_DIR",
+       [](P& p, V v, E&) {
+         p.target = fs::path(v);
+         p.haveTarget = true;
+         return true;
+       }},
+      {"--help", "", "this text",
+       [](P& p, V, E&) {
+         p.options.help = true;
+         return true;
+       }},
+      {"--version", "", "the program's version",
+       [](P& p, V, E&) {
+         p.options.version = true;
+         return true;
+       }},
+  };
+  return table;
+}
+
+const CliOption* FindOption(std::string_view name) {
+  for (const CliOption& option : CliOptionTable()) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+void SetCliDefaults(CliOptions& options) {
   options.settings.patterns = std::string(kCliDefaultPatterns);
   options.settings.newExtension = ".jpg";
   options.settings.includeSubdirs = true;
   options.settings.jobs = DefaultCliJobs();
-  std::vector<std::string_view> paths;
-  fs::path target;
-  bool haveTarget = false;
-  bool optionsEnded = false;
+}
 
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg.substr(0, 2) != "--") {
-      // "-" alone and other single-dash words are refused, not taken as paths.
-      if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
-        error = "unknown option: " + std::string(arg);
-        return false;
-      }
-      paths.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    // "--name VALUE" or "--name=VALUE".
-    std::string_view name = arg;
-    std::string_view inlineValue;
-    bool hasInline = false;
-    if (const size_t eq = arg.find('='); eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      inlineValue = arg.substr(eq + 1);
-      hasInline = true;
-    }
-    auto flag = [&](bool& field, bool value) {
-      if (hasInline) {
-        error = "option " + std::string(name) + " takes no value";
-        return false;
-      }
-      field = value;
-      return true;
-    };
-    auto value = [&](std::string_view& out) {
-      if (hasInline) {
-        out = inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = "option " + std::string(name) + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-
-    std::string_view v;
-    if (name == "--help") {
-      if (!flag(options.help, true)) return false;
-    } else if (name == "--version") {
-      if (!flag(options.version, true)) return false;
-    } else if (name == "--subdirs") {
-      if (!flag(options.settings.includeSubdirs, true)) return false;
-    } else if (name == "--no-subdirs") {
-      if (!flag(options.settings.includeSubdirs, false)) return false;
-    } else if (name == "--skip-colour") {
-      if (!flag(options.settings.skipColour, true)) return false;
-    } else if (name == "--overwrite-source") {
-      if (!flag(options.overwriteSource, true)) return false;
-    } else if (name == "--dry-run") {
-      if (!flag(options.dryRun, true)) return false;
-    } else if (name == "--quiet") {
-      if (!flag(options.quiet, true)) return false;
-    } else if (name == "--pattern") {
-      if (!value(v)) return false;
-      if (v.empty()) {
-        error = "--pattern needs at least one pattern";
-        return false;
-      }
-      options.settings.patterns = std::string(v);
-    } else if (name == "--ext") {
-      if (!value(v)) return false;
-      bool known = false;
-      // Any case, as on Windows; the name is written as typed (".JPG").
-      for (std::string_view ext : kCliExtensions) known = known || EqualsIgnoringAsciiCase(v, ext);
-      if (!known) {
-        error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
-        return false;
-      }
-      options.settings.newExtension = std::string(v);
-    } else if (name == "--load") {
-      if (!value(v)) return false;
-      CliParamChange change;
-      change.load = true;
-      change.name = std::string(v);
-      options.changes.push_back(std::move(change));
-    } else if (name == "--settings") {
-      if (!value(v)) return false;
-      options.settingsFile = fs::path(v);
-    } else if (name == "--set") {
-      if (!value(v)) return false;
-      const size_t eq = v.find('=');
-      if (eq == std::string_view::npos) {
-        error = "--set needs KEY=VALUE, not \"" + std::string(v) + "\"";
-        return false;
-      }
-      const std::string_view key = v.substr(0, eq);
-      CliParamChange change;
-      change.slot = NamedSettingSlot(key);
-      if (change.slot < 0) {
-        error = "--set: unknown key \"" + std::string(key) + "\"";
-        return false;
-      }
-      if (!ParseInt(v.substr(eq + 1), change.value) ||
-          !CliValueInRange(change.slot, change.value)) {
-        error = "--set: value of " + std::string(key) + " out of range: \"" +
-                std::string(v.substr(eq + 1)) + "\"";
-        return false;
-      }
-      options.changes.push_back(std::move(change));
-    } else if (name == "--jobs") {
-      if (!value(v)) return false;
-      int jobs = 0;
-      if (!ParseInt(v, jobs) || jobs < 1 || jobs > kMaxBatchJobs) {
-        error = "--jobs must be 1 to " + std::to_string(kMaxBatchJobs) + ", not \"" +
-                std::string(v) + "\"";
-        return false;
-      }
-      options.settings.jobs = jobs;
-    } else if (name == "--record") {
-      if (!value(v)) return false;
-      options.settings.recordPath = fs::path(v);
-    } else if (name == "--target") {
-      if (!value(v)) return false;
-      target = fs::path(v);
-      haveTarget = true;
-    } else {
-      error = "unknown option: " + std::string(name);
+// One "--name", "--name=VALUE" or "--name VALUE" at args[i]; `i` moves past
+// a separate value.
+bool ParseOption(std::span<const std::string_view> args, size_t& i, CliParse& parse,
+                 std::string& error) {
+  const std::string_view arg = args[i];
+  const size_t eq = arg.find('=');
+  const std::string_view name = arg.substr(0, eq);
+  const CliOption* option = FindOption(name);
+  if (option == nullptr) {
+    error = "unknown option: " + std::string(name);
+    return false;
+  }
+  std::string_view value;
+  if (option->argument.empty()) {
+    if (eq != std::string_view::npos) {
+      error = "option " + std::string(name) + " takes no value";
       return false;
     }
+  } else if (eq != std::string_view::npos) {
+    value = arg.substr(eq + 1);
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  } else {
+    error = "option " + std::string(name) + " needs a value";
+    return false;
   }
+  return option->apply(parse, value, error);
+}
 
-  if (options.help || options.version) return true;
-  if (haveTarget) {
-    if (target.empty() || paths.empty()) {
+// The paths after the options: SOURCE_DIR TARGET_DIR, or the FILEs of
+// --target, whose first file's folder is the source folder.
+bool TakePaths(CliParse& parse, std::string& error) {
+  CliOptions& options = parse.options;
+  if (parse.haveTarget) {
+    if (parse.target.empty() || parse.paths.empty()) {
       error = "--target needs a folder and at least one FILE";
       return false;
     }
     options.pickedFiles = true;
-    options.settings.targetDir = target;
-    for (std::string_view p : paths) options.files.emplace_back(p);
-    // The picked files' folder is the source folder; a bare name lies in ".".
+    options.settings.targetDir = parse.target;
+    for (std::string_view p : parse.paths) options.files.emplace_back(p);
+    // A bare name lies in ".".
     fs::path folder = options.files.front().parent_path();
     options.settings.sourceDir = folder.empty() ? fs::path(".") : folder;
     return true;
   }
-  if (paths.size() != 2 || paths[0].empty() || paths[1].empty()) {
+  if (parse.paths.size() != 2 || parse.paths[0].empty() || parse.paths[1].empty()) {
     error = "expected SOURCE_DIR TARGET_DIR (or --target TARGET_DIR FILE...)";
     return false;
   }
-  options.settings.sourceDir = fs::path(paths[0]);
-  options.settings.targetDir = fs::path(paths[1]);
+  options.settings.sourceDir = fs::path(parse.paths[0]);
+  options.settings.targetDir = fs::path(parse.paths[1]);
   return true;
+}
+
+}  // namespace
+
+bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
+                     std::string& error) {
+  SetCliDefaults(options);
+  CliParse parse{options, {}, {}, false};
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.starts_with("--")) {
+      if (!ParseOption(args, i, parse, error)) return false;
+    } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
+      // Single-dash words ("-q") are refused, not taken as paths; "-" alone
+      // is a path.
+      error = "unknown option: " + std::string(arg);
+      return false;
+    } else {
+      parse.paths.push_back(arg);
+    }
+  }
+  if (options.help || options.version) return true;
+  return TakePaths(parse, error);
 }
 
 bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
@@ -315,46 +398,46 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
 }
 
 std::string CliUsageText() {
-  return "Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR\n"
-         "       inkbrite-batch [options] --target TARGET_DIR FILE...\n"
-         "\n"
-         "Converts a folder of pages (or the picked files) into enhanced copies.\n"
-         "\n"
-         "Options:\n"
-         "  --pattern LIST       source patterns, ';'-separated\n"
-         "                       (default: " +
-         std::string(kCliDefaultPatterns) +
-         ")\n"
-         "  --ext EXT            output format: .jpg (default), .bmp, .png, .tif, .jp2\n"
-         "  --subdirs            search subfolders too (default)\n"
-         "  --no-subdirs         the source folder only\n"
-         "  --load NAME          start from the named setting NAME\n"
-         "  --settings FILE      settings file for --load (default: Inkbrite.ini)\n"
-         "  --set KEY=VALUE      one setting, e.g. Brightness=120 (repeatable;\n"
-         "                       --load and --set apply in order, later ones win)\n"
-         "  --skip-colour        copy colour pages instead of converting them\n"
-         "  --overwrite-source   allow TARGET_DIR to be the source folder\n"
-         "  --record FILE        record of failed files (default: Inkbrite_Rcd.txt)\n"
-         "  --jobs N             files converted at once (default: the number of cores);\n"
-         "                       the written files are the same for every N\n"
-         "  --dry-run            list what would be read and written; write nothing\n"
-         "  --quiet              no progress and no summary of a clean run\n"
-         "  --help               this text\n"
-         "  --version            the program's version\n"
-         "\n"
-         "Exit status: 0 all converted, 1 some failed, 2 refused, 130 stopped.\n";
+  // Each option's name and value in a column of this width, its help after.
+  constexpr size_t kColumn = 21;
+  std::string text =
+      "Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR\n"
+      "       inkbrite-batch [options] --target TARGET_DIR FILE...\n"
+      "\n"
+      "Converts a folder of pages (or the picked files) into enhanced copies.\n"
+      "\n"
+      "Options:\n";
+  for (const CliOption& option : CliOptionTable()) {
+    std::string head(option.name);
+    if (!option.argument.empty()) head += " " + std::string(option.argument);
+    head.resize(std::max(head.size() + 1, kColumn), ' ');
+    text += "  " + head;
+    for (size_t start = 0, end = 0; start <= option.help.size(); start = end + 1) {
+      end = std::min(option.help.find('\n', start), option.help.size());
+      if (start > 0) text += std::string(2 + kColumn, ' ');
+      text += option.help.substr(start, end - start) + "\n";
+    }
+  }
+  text +=
+      "\n"
+      "Exit status: 0 all converted, 1 some failed, 2 refused; stopped by a signal:\n"
+      "130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP).\n";
+  return text;
 }
 
 void InstallCliInterruptHandler() {
   struct sigaction action = {};
-  action.sa_handler = OnInterrupt;
+  action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program
-  sigaction(SIGINT, &action, nullptr);
+  // Interrupted system calls resume: a signal never fails a file. Every
+  // signal after the first asks for the same stop again.
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-bool CliInterrupted() { return g_interrupted != 0; }
-void ResetCliInterrupt() { g_interrupted = 0; }
+bool CliInterrupted() { return g_stopSignal != 0; }
+int CliStopExit() { return 128 + g_stopSignal; }
+void ResetCliInterrupt() { g_stopSignal = 0; }
 
 CliHost::CliHost(std::FILE* out, std::FILE* err, bool quiet, bool overwriteSource,
                  fs::path recordPath)
@@ -478,7 +561,7 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   }
   job.Run(host, options.settings, options.pickedFiles ? &selection : nullptr);
 
-  if (CliInterrupted()) return kCliStopped;
+  if (CliInterrupted()) return CliStopExit();
   if (host.Refused() || job.Total() == 0) return kCliRefused;
   return job.SuccessCount() == job.Total() ? kCliAllConverted : kCliSomeFailed;
 }

@@ -7,11 +7,14 @@
 //
 // Exit status (CliExit): 0 every file converted, 1 some failed (the record
 // lists them), 2 refused (bad option, value outside its range, unknown named
-// setting, nothing to convert, or one of the job's own refusals), 130 stopped
-// by Ctrl-C.
+// setting, nothing to convert, or one of the job's own refusals); stopped by
+// a signal, 128 + its number: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.
+// A stop, by any of the three and however often sent, ends the files in
+// progress cleanly (a file is finished or abandoned, never left
+// half-written), writes the record and prints the summary.
 //
-// Threads: everything runs on the caller's thread; the only shared state is
-// the interrupt flag, set from the SIGINT handler.
+// Threads: everything runs on the caller's thread (and the job's workers);
+// the only shared state is the stop flag, set from the signal handler.
 #pragma once
 
 #include <cstdio>
@@ -30,7 +33,7 @@ enum CliExit : int {
   kCliAllConverted = 0,
   kCliSomeFailed = 1,
   kCliRefused = 2,
-  kCliStopped = 130,
+  kCliStopped = 130,  // SIGINT; SIGTERM and SIGHUP give 143 and 129
 };
 
 // The output extensions, in the batch dialog's order.
@@ -83,12 +86,14 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
 // setting does not exist (the block is then partly changed).
 bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error);
 
+// The usage line and every option with its help text.
 std::string CliUsageText();
 
-// SIGINT sets the flag PumpAndCheckStop answers; a second Ctrl-C ends the
-// program the ordinary way.
+// SIGINT, SIGTERM and SIGHUP set the flag PumpAndCheckStop answers.
 void InstallCliInterruptHandler();
 bool CliInterrupted();
+// 128 + the first stop signal's number.
+int CliStopExit();
 void ResetCliInterrupt();
 
 // The terminal host: a progress bar with the current file on a terminal,

@@ -131,8 +131,6 @@ class CSrchDirCounter : public CSrchDir {
                     bool includeSubdirs, const std::filesystem::path& excluded = {},
                     StopCheck stopCheck = {});
 
-  std::size_t Counted() const { return m_count; }
-
  protected:
   void OnFileFound(const std::filesystem::path& fullPath, const FindData& find) override;
 

@@ -19,6 +19,7 @@
 
 #include "batch/batch_job.h"
 #include "formats/image_file.h"
+#include "tests/engine/recording_host.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -26,46 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Answers Yes to the same-folder question and No to everything else; asks
-// the run to stop from the `stopAtPump`-th check on (0: never); calls `hook`
-// after every call, where a test injects its fault.
-class FaultHost : public BatchHost {
- public:
-  MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override {
-    if (text == kBatchSameFolderQuestion) return MessageAnswer::kYes;
-    messages.emplace_back(text);
-    return kind == MessageKind::kOk ? MessageAnswer::kOk : MessageAnswer::kNo;
-  }
-  void SetStatus(StatusLine line, std::string_view text) override {
-    if (line == StatusLine::kCurrentFile && !text.empty()) ++filesStarted;
-    Hook();
-  }
-  void SetProgressRange(int /*upper*/) override {
-    counted = true;
-    Hook();
-  }
-  void SetProgressPosition(int /*position*/) override {}
-  void AdvanceProgress(int /*units*/) override {}
-  bool PumpAndCheckStop() override {
-    ++pumps;
-    Hook();
-    return StopRequested();
-  }
-  bool OpenWithShell(const fs::path& /*path*/) override { return true; }
-  bool StopRequested() const { return stopAtPump > 0 && pumps >= stopAtPump; }
-
-  std::function<void(FaultHost&)> hook;
-  int stopAtPump = 0;
-  int pumps = 0;
-  int filesStarted = 0;
-  bool counted = false;  // the progress range is set: counting is over
-  std::vector<std::string> messages;
-
- private:
-  void Hook() {
-    if (hook) hook(*this);
-  }
-};
+using test::RecordingHost;
 
 // A tmpfs mounted over a folder for one run, unmounted however the test ends.
 class TmpfsMount {
@@ -119,7 +81,7 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
     std::map<fs::path, fs::path> moved;    // grave path -> original path
     std::vector<fs::path> sources;
     TmpfsMount mount;
-    FaultHost host;
+    RecordingHost host;
     CBatchJob job;
   };
 
@@ -193,7 +155,7 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
     settings.sourceDir = run.src;
     settings.targetDir = run.tgt;
     settings.recordPath = run.record;
-    run.host.hook = [this, fault, &run](FaultHost& host) {
+    run.host.hook = [this, fault, &run](RecordingHost& host) {
       if (fault == Fault::kReadOnlyTarget && host.filesStarted >= 2 && !readOnly) {
         // A remount is refused while a file is open for writing (a worker
         // saving): it is tried again at the next call.
@@ -206,7 +168,7 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
             fs::permissions(d, fs::perms::owner_read | fs::perms::owner_exec, ec);
         }
       }
-      const bool vanishNow = (fault == Fault::kDeletedAfterCount && host.counted) ||
+      const bool vanishNow = (fault == Fault::kDeletedAfterCount && host.Counted()) ||
                              (fault == Fault::kDeletedAtFirstFile && host.filesStarted >= 1);
       if (vanishNow && !vanished) {
         vanished = true;
@@ -285,14 +247,16 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
     // The counts are true.
     const CBatchJob& job = run.job;
     EXPECT_EQ(static_cast<size_t>(job.SuccessCount()), written.size());
-    if (run.host.messages.empty()) {  // stopped while counting: nothing done
+    // The same-folder question is answered Yes; the summary is what is left.
+    const std::vector<std::string> messages = run.host.MessagesOtherThan(kBatchSameFolderQuestion);
+    if (messages.empty()) {  // stopped while counting: nothing done
       EXPECT_TRUE(run.host.StopRequested());
       EXPECT_TRUE(written.empty());
       EXPECT_FALSE(fs::exists(run.record));
       return 0;
     }
-    EXPECT_EQ(run.host.messages.size(), 1u);
-    const std::string& summary = run.host.messages.back();
+    EXPECT_EQ(messages.size(), 1u);
+    const std::string& summary = messages.back();
     EXPECT_TRUE(summary.starts_with(BatchSummaryText(job.Total(), job.SuccessCount()))) << summary;
     EXPECT_EQ(summary.find(kBatchStoppedSuffix) != std::string::npos, run.host.StopRequested());
     if (run.host.StopRequested()) {

@@ -7,6 +7,7 @@
 
 #include "batch/batch_job.h"
 #include "formats/image_file.h"
+#include "tests/engine/recording_host.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -14,46 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records what the job shows; answers questions with `answer`, and asks the
-// run to stop once `stopAtFile` files have been started (0: never).
-class FakeHost : public BatchHost {
- public:
-  MessageAnswer ShowMessage(std::string_view text, MessageKind kind) override {
-    messages.emplace_back(text);
-    kinds.push_back(kind);
-    return kind == MessageKind::kOk ? MessageAnswer::kOk : answer;
-  }
-  void SetStatus(StatusLine line, std::string_view text) override {
-    if (line == StatusLine::kOperation) {
-      operations.emplace_back(text);
-    } else if (!text.empty()) {
-      ++filesStarted;
-    }
-  }
-  void SetProgressRange(int upper) override { range = upper; }
-  void SetProgressPosition(int position) override { positions.push_back(position); }
-  void AdvanceProgress(int units) override { advanced += units; }
-  bool PumpAndCheckStop() override {
-    ++pumps;
-    return stopAtFile > 0 && filesStarted >= stopAtFile;
-  }
-  bool OpenWithShell(const fs::path& path) override {
-    opened.push_back(path);
-    return true;
-  }
-
-  MessageAnswer answer = MessageAnswer::kYes;
-  int stopAtFile = 0;
-  int filesStarted = 0;
-  int pumps = 0;
-  int range = -1;
-  int advanced = 0;
-  std::vector<int> positions;
-  std::vector<std::string> messages;
-  std::vector<MessageKind> kinds;
-  std::vector<std::string> operations;
-  std::vector<fs::path> opened;
-};
+using test::RecordingHost;
 
 DibImage ColourPage() { return test::MakePattern(8, 6); }
 DibImage GreyPage() {
@@ -95,14 +57,14 @@ class BatchJobTest : public ::testing::Test {
     settings.recordPath = dir / "rec.txt";
   }
   void Run(const BatchSelection* selection = nullptr) {
-    host = FakeHost{};
+    host = RecordingHost{};
     job.Run(host, settings, selection);
   }
 
   test::TempDir dir;
   CParaBlock params;
   BatchSettings settings;
-  FakeHost host;
+  RecordingHost host;
   CBatchJob job;
 };
 
@@ -182,7 +144,7 @@ TEST_F(BatchJobTest, RefusesBeforeCounting) {
   // the run before counting.
   fs::remove(settings.recordPath);
   settings.targetDir = dir / "src/";
-  FakeHost no;
+  RecordingHost no;
   no.answer = MessageAnswer::kNo;
   job.Run(no, settings);
   EXPECT_EQ(no.messages, std::vector<std::string>{
@@ -274,7 +236,7 @@ TEST_F(BatchJobTest, StopsDuringConversionAndCounting) {
   WritePage(dir / "src/a.png", ColourPage());
   WritePage(dir / "src/b.png", ColourPage());
   WritePage(dir / "src/c.png", ColourPage());
-  FakeHost stopping;
+  RecordingHost stopping;
   stopping.stopAtFile = 2;
   job.Run(stopping, settings);
   EXPECT_EQ(stopping.messages,
@@ -293,9 +255,8 @@ TEST_F(BatchJobTest, StopsDuringConversionAndCounting) {
 
   // Stopped while counting: no message at all, no record.
   fs::remove(settings.recordPath);
-  struct StopAlways : FakeHost {
-    bool PumpAndCheckStop() override { return true; }
-  } always;
+  RecordingHost always;
+  always.stopAtPump = 1;
   job.Run(always, settings);
   EXPECT_TRUE(always.messages.empty());
   EXPECT_FALSE(fs::exists(settings.recordPath));
@@ -325,6 +286,56 @@ void WriteTangledTree(const fs::path& root) {
   for (int i = 0; i < 6; ++i)
     WritePage(root / "sub" / ("p" + std::to_string(i) + ".bmp"), GreyPage());
   WritePage(root / "sub/p0.png", ColourPage());
+}
+
+// Two sources with one target: page.png and page.jpg into ".bmp", the same
+// name in two picked folders, and a.jpg and a.bmp over the sources into
+// ".png". The first in walk order is written, the second fails with its own
+// record line, and the counts say so; workers choose the same file.
+TEST_F(BatchJobTest, ASecondFileForOneTargetFailsInsteadOfReplacingTheFirst) {
+  WritePage(dir / "src/page.png", test::MakePattern(10, 6));
+  WritePage(dir / "src/page.jpg", test::MakePattern(12, 6));
+  WritePage(dir / "src/other.png", ColourPage());
+  settings.newExtension = ".bmp";
+  std::vector<std::string> records;
+  for (int jobs : {1, 4}) {
+    settings.jobs = jobs;
+    settings.targetDir = dir / ("tgt" + std::to_string(jobs));
+    Run();
+    EXPECT_EQ(job.Total(), 3);
+    EXPECT_EQ(job.SuccessCount(), 2);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"3个文件需要转换，\n2个文件转换成功。\n"
+                                                      "您想看结果记录吗？"});
+    EXPECT_EQ(LoadPage(settings.targetDir / "page.bmp").Width(), 10);  // "*.png" comes first
+    EXPECT_EQ(ReadText(settings.recordPath), "文件重名未转换：" + (dir / "src/page.jpg").string() +
+                                                 " → " +
+                                                 (settings.targetDir / "page.bmp").string() + "\n");
+    records.push_back(ReadText(settings.recordPath));
+  }
+  EXPECT_EQ(TreeBytes(dir / "tgt1"), TreeBytes(dir / "tgt4"));
+
+  // Picked in two folders: both would be "tgt/p.png".
+  WritePage(dir / "a/p.png", ColourPage());
+  WritePage(dir / "b/p.png", GreyPage());
+  BatchSelection picked{dir / "a", {dir / "a/p.png", dir / "b/p.png"}};
+  settings.newExtension = ".png";
+  for (int jobs : {1, 4}) {
+    settings.jobs = jobs;
+    Run(&picked);
+    EXPECT_EQ(job.SuccessCount(), 1) << jobs;
+    EXPECT_FALSE(LoadPage(settings.targetDir / "p.png").IsGrey()) << jobs;
+  }
+
+  // Over the sources: a.jpg and a.bmp both become a.png.
+  WritePage(dir / "same/a.jpg", ColourPage());
+  WritePage(dir / "same/a.bmp", GreyPage());
+  settings.sourceDir = settings.targetDir = dir / "same";
+  settings.patterns = "*.bmp;*.jpg";
+  settings.jobs = 1;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_TRUE(LoadPage(dir / "same/a.png").IsGrey());
+  EXPECT_TRUE(fs::exists(dir / "same/a.jpg"));
 }
 
 TEST_F(BatchJobTest, WorkersWriteWhatOneAtATimeWrites) {
@@ -375,7 +386,7 @@ TEST_F(BatchJobTest, WorkersStopOnRequest) {
     fs::create_symlink(dir / "page.bmp", dir / "src" / ("p" + std::to_string(i) + ".bmp"));
   params.SetValue(kSharpen, 5);
   settings.jobs = 3;
-  FakeHost stopping;
+  RecordingHost stopping;
   stopping.stopAtFile = 4;
   job.Run(stopping, settings);
   ASSERT_EQ(stopping.messages.size(), 1u);

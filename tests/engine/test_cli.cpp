@@ -182,6 +182,29 @@ TEST_F(CliRunTest, UnreadablePageIsRecorded) {
   EXPECT_NE(Text(dir / "rec.txt").find("bad.bmp"), std::string::npos);
 }
 
+// page.bmp and page.png into ".jpg", and over the sources a.jpg and a.bmp
+// into ".png": one file each time is not converted, and the exit status and
+// the summary say so; the dry run marks it.
+TEST_F(CliRunTest, TwoFilesForOneTargetAreNotAllConverted) {
+  Page(dir / "src/a.png", 8, 6);
+  EXPECT_EQ(Run("--dry-run " + Quoted("src") + " " + Quoted("dst")), 0);
+  EXPECT_NE(
+      Text(dir / "out.txt").find("a.png -> " + (dir / "dst/a.jpg").string() + " (not converted"),
+      std::string::npos)
+      << Text(dir / "out.txt");
+  for (const char* jobs : {"1", "3"}) {
+    EXPECT_EQ(Run(std::string("--jobs ") + jobs + " " + Quoted("src") + " " + Quoted("dst")), 1);
+    EXPECT_NE(Text(dir / "out.txt").find(BatchSummaryText(3, 2)), std::string::npos) << jobs;
+  }
+  fs::create_directories(dir / "same");
+  Page(dir / "same/a.jpg", 8, 6);
+  Page(dir / "same/a.bmp", 8, 6);
+  EXPECT_EQ(Run("--overwrite-source --ext .png --pattern '*.jpg;*.bmp' " + Quoted("same") + " " +
+                Quoted("same")),
+            1);
+  EXPECT_NE(Text(dir / "out.txt").find(BatchSummaryText(2, 1)), std::string::npos);
+}
+
 TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
   for (int i = 0; i < 8; ++i) {
     const fs::path sub = dir / "src" / ("sub" + std::to_string(i % 3));
@@ -204,44 +227,81 @@ TEST_F(CliRunTest, SeveralJobsWriteTheSameFiles) {
   EXPECT_EQ(Text(dir / "r1.txt"), Text(dir / "r3.txt"));
 }
 
+// A converter over 200 links to one large page, started in a child process
+// with `args` (the folders last); its standard output goes to out.txt and
+// its error output to a pipe read until the first file has been started.
+class RunningConverter {
+ public:
+  RunningConverter(const test::TempDir& dir, std::vector<std::string> args) {
+    if (!fs::exists(dir / "page.bmp")) {
+      EXPECT_EQ(SaveImageFile(dir / "page.bmp", test::MakePattern(1200, 1200), 0, 90), 1);
+    }
+    fs::create_directories(dir / "many");
+    for (int i = 0; i < 200; ++i) {
+      const fs::path link = dir / "many" / ("p" + std::to_string(i) + ".bmp");
+      if (!fs::is_symlink(link)) fs::create_symlink(dir / "page.bmp", link);
+    }
+    int errPipe[2];
+    EXPECT_EQ(pipe(errPipe), 0);
+    const std::string out = (dir / "out.txt").string();
+    args.insert(args.begin(), INKBRITE_BATCH_EXE);
+    args.push_back((dir / "many").string());
+    args.push_back((dir / "dst").string());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    m_pid = fork();
+    EXPECT_GE(m_pid, 0);
+    if (m_pid == 0) {
+      dup2(errPipe[1], 2);
+      freopen(out.c_str(), "w", stdout);
+      close(errPipe[0]);
+      setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
+      execv(INKBRITE_BATCH_EXE, argv.data());
+      _exit(127);
+    }
+    close(errPipe[1]);
+    m_err = errPipe[0];
+    std::string err;
+    char buffer[256];
+    while (err.find("file: ") == std::string::npos) {
+      const ssize_t got = read(m_err, buffer, sizeof buffer);
+      if (got <= 0) break;
+      err.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  // Sends the signals one after another, then waits for the end.
+  int StopWith(std::vector<int> signals) {
+    for (int signal : signals) kill(m_pid, signal);
+    char buffer[256];
+    while (read(m_err, buffer, sizeof buffer) > 0) {
+    }
+    close(m_err);
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    return status;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_err = -1;
+};
+
+// Files of ours still being written: hidden names ending in ".inkbrite-tmp".
+std::vector<fs::path> TemporaryFiles(const fs::path& folder) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    if (entry.path().native().ends_with(".inkbrite-tmp")) found.push_back(entry.path());
+  }
+  return found;
+}
+
 // Ctrl-C in the middle of a run: exit 130, the summary says so, and no page
 // is left half-written.
 TEST_F(CliRunTest, InterruptStopsTheRun) {
-  Page(dir / "page.bmp", 1200, 1200);
-  fs::create_directories(dir / "many");
-  for (int i = 0; i < 200; ++i) {
-    fs::create_symlink(dir / "page.bmp", dir / "many" / ("p" + std::to_string(i) + ".bmp"));
-  }
-  int errPipe[2];
-  ASSERT_EQ(pipe(errPipe), 0);
-  const std::string out = (dir / "out.txt").string();
-  const std::string many = (dir / "many").string(), dst = (dir / "dst").string();
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(errPipe[1], 2);
-    freopen(out.c_str(), "w", stdout);
-    close(errPipe[0]);
-    setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
-    execl(INKBRITE_BATCH_EXE, INKBRITE_BATCH_EXE, "--jobs", "2", "--set", "Sharpen=9", many.c_str(),
-          dst.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(errPipe[1]);
-  // Interrupt once the first file has been started.
-  std::string err;
-  char buffer[256];
-  while (err.find("file: ") == std::string::npos) {
-    const ssize_t got = read(errPipe[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    err.append(buffer, static_cast<size_t>(got));
-  }
-  kill(child, SIGINT);
-  while (read(errPipe[0], buffer, sizeof buffer) > 0) {
-  }
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+  RunningConverter run(dir, {"--jobs", "2", "--set", "Sharpen=9"});
+  const int status = run.StopWith({SIGINT});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 130);
   const std::string summary = Text(dir / "out.txt");
@@ -256,6 +316,31 @@ TEST_F(CliRunTest, InterruptStopsTheRun) {
   EXPECT_NE(summary.find("200个文件需要转换，\n" + std::to_string(written) + "个文件转换成功。"),
             std::string::npos)
       << summary;
+}
+
+// SIGTERM, SIGHUP and a second Ctrl-C are a stop like the first Ctrl-C: the
+// files in progress end cleanly, the record is written, the summary printed,
+// and the exit status names the signal.
+TEST_F(CliRunTest, EveryStopSignalEndsTheRunCleanly) {
+  const struct {
+    std::vector<int> signals;
+    int exit;
+  } cases[] = {
+      {{SIGTERM}, 143}, {{SIGHUP}, 129}, {{SIGINT, SIGINT}, 130}, {{SIGTERM, SIGINT}, 143}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exit);
+    fs::remove_all(dir / "dst");
+    fs::remove_all(dir / "rec");
+    fs::create_directories(dir / "rec");
+    RunningConverter run(
+        dir, {"--jobs", "2", "--set", "Sharpen=9", "--record", (dir / "rec/record.txt").string()});
+    const int status = run.StopWith(c.signals);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), c.exit);
+    EXPECT_NE(Text(dir / "out.txt").find(kBatchStoppedSuffix), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "rec/record.txt"));
+    EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<fs::path>{});
+  }
 }
 
 #endif  // INKBRITE_BATCH_EXE
