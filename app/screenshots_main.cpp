@@ -5,7 +5,9 @@
 // (default pages: the first two sample pages).
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -117,6 +119,14 @@ int main(int argc, char** argv) {
     CBatchDlg dialog(frame);
     dialog.show();
     ok = Save(&dialog, out, "08-batch-dialog.png") && ok;
+    // The status lines and the progress bar as a run shows them.
+    dialog.findChild<QLabel*>(BatchControlName(kBatchIdOperation))->setText("读取");
+    if (!pages.empty()) {
+      dialog.findChild<CPathDisplay*>(BatchControlName(kBatchIdCurrentFile))
+          ->SetText(QString::fromStdString(pages.front().string()));
+    }
+    dialog.findChild<QProgressBar*>(BatchControlName(kBatchIdProgress))->setValue(40);
+    ok = Save(&dialog, out, "08-batch-dialog-status.png") && ok;
   }
   {
     CImageFileMultSel dialog(frame, QStringLiteral("选择文件"),

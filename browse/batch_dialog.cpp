@@ -62,20 +62,20 @@ QComboBox* MakeList(QWidget* parent, const QStringList& entries, int id) {
   auto* list = new QComboBox(parent);
   list->addItems(entries);
   list->setEditable(false);
-  list->setObjectName(QStringLiteral("ctl%1").arg(id));
+  list->setObjectName(BatchControlName(id));
   return list;
 }
 
 QSpinBox* MakeSpin(QWidget* parent, int min, int max, int id) {
   auto* spin = new QSpinBox(parent);
   spin->setRange(min, max);
-  spin->setObjectName(QStringLiteral("ctl%1").arg(id));
+  spin->setObjectName(BatchControlName(id));
   return spin;
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& text, int id) {
   auto* button = new QPushButton(text, parent);
-  button->setObjectName(QStringLiteral("ctl%1").arg(id));
+  button->setObjectName(BatchControlName(id));
   button->setAutoDefault(false);
   return button;
 }
@@ -118,6 +118,8 @@ QPixmap DrawAnimationFrame(int frame, int count, QSize size, qreal ratio) {
 }
 
 }  // namespace
+
+QString BatchControlName(int id) { return QStringLiteral("ctl%1").arg(id); }
 
 const QStringList& BatchSourcePatterns() { return SourcePatternEntries(); }
 
@@ -331,14 +333,14 @@ CBatchDlg::~CBatchDlg() = default;
 
 QSlider* CBatchDlg::AddSlider(int sliderId, int valueId, int min, int max, QLineEdit** value) {
   auto* slider = new QSlider(Qt::Horizontal, m_options);
-  slider->setObjectName(QStringLiteral("ctl%1").arg(sliderId));
+  slider->setObjectName(BatchControlName(sliderId));
   slider->setRange(min, max);
   slider->setPageStep(5);
   slider->setTickInterval(10);
   slider->setTickPosition(QSlider::TicksBelow);
   slider->setMinimumWidth(150);
   auto* field = new QLineEdit(m_options);
-  field->setObjectName(QStringLiteral("ctl%1").arg(valueId));
+  field->setObjectName(BatchControlName(valueId));
   field->setReadOnly(true);
   field->setAlignment(Qt::AlignRight);
   field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-0000")) + 12);
@@ -349,208 +351,227 @@ QSlider* CBatchDlg::AddSlider(int sliderId, int valueId, int min, int max, QLine
   return slider;
 }
 
-void CBatchDlg::BuildControls() {
-  auto label = [](const QString& text, QWidget* parent) { return new QLabel(text, parent); };
+QPushButton* CBatchDlg::AddButton(QWidget* parent, const QString& text, int id,
+                                  void (CBatchDlg::*handler)()) {
+  QPushButton* button = MakeButton(parent, text, id);
+  connect(button, &QPushButton::clicked, this, handler);
+  m_controls.push_back(button);
+  return button;
+}
 
-  // Comics to enhance.
-  auto* sourceBox = new QGroupBox(QStringLiteral("需增强的漫画"), this);
-  m_source = new CPathDisplay(sourceBox);
-  m_source->setObjectName(QStringLiteral("ctl1011"));
+void CBatchDlg::BuildControls() {
+  auto* left = new QVBoxLayout;
+  left->addWidget(BuildSourceBox());
+  left->addWidget(BuildTargetBox());
+  left->addWidget(BuildOptionsBox());
+  auto* top = new QHBoxLayout;
+  top->addLayout(left, 1);
+  top->addLayout(BuildRunColumn());
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(BuildStatusLines());
+  layout->addWidget(m_progress);
+}
+
+// "需增强的漫画": the source folder, its patterns and the subfolder box.
+QGroupBox* CBatchDlg::BuildSourceBox() {
+  auto* box = new QGroupBox(QStringLiteral("需增强的漫画"), this);
+  m_source = new CPathDisplay(box);
+  m_source->setObjectName(BatchControlName(kBatchIdSource));
   m_source->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  auto* chooseSource = MakeButton(sourceBox, QStringLiteral("选择"), 1000);
-  m_patterns = MakeList(sourceBox, BatchSourcePatterns(), 1001);
+  auto* choose =
+      AddButton(box, QStringLiteral("选择"), kBatchIdChooseSource, &CBatchDlg::OnChooseSource);
+  m_patterns = MakeList(box, BatchSourcePatterns(), kBatchIdSourcePatterns);
   m_patterns->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   m_patterns->setMinimumContentsLength(16);
-  auto* viewSource = MakeButton(sourceBox, QStringLiteral("查看文件"), 1019);
-  m_subdirs = new QCheckBox(QStringLiteral("包括子目录"), sourceBox);
-  m_subdirs->setObjectName(QStringLiteral("ctl1021"));
-  auto* sourceGrid = new QGridLayout(sourceBox);
-  sourceGrid->addWidget(label(QStringLiteral("存放源文件的目录:"), sourceBox), 0, 0);
-  sourceGrid->addWidget(m_source, 0, 1, 1, 2);
-  sourceGrid->addWidget(chooseSource, 0, 3);
-  sourceGrid->addWidget(label(QStringLiteral("源文件:"), sourceBox), 1, 0);
-  sourceGrid->addWidget(m_patterns, 1, 1);
-  sourceGrid->addWidget(m_subdirs, 1, 2);
-  sourceGrid->addWidget(viewSource, 1, 3);
-  sourceGrid->setColumnStretch(1, 1);
+  auto* view =
+      AddButton(box, QStringLiteral("查看文件"), kBatchIdViewSource, &CBatchDlg::OnViewSource);
+  m_subdirs = new QCheckBox(QStringLiteral("包括子目录"), box);
+  m_subdirs->setObjectName(BatchControlName(kBatchIdSubdirs));
+  m_controls.insert(m_controls.end(), {m_source, m_patterns, m_subdirs});
 
-  // Enhanced comics.
-  auto* targetBox = new QGroupBox(QStringLiteral("增强后的漫画"), this);
-  m_target = new CPathDisplay(targetBox);
-  m_target->setObjectName(QStringLiteral("ctl1004"));
+  auto* grid = new QGridLayout(box);
+  grid->addWidget(new QLabel(QStringLiteral("存放源文件的目录:"), box), 0, 0);
+  grid->addWidget(m_source, 0, 1, 1, 2);
+  grid->addWidget(choose, 0, 3);
+  grid->addWidget(new QLabel(QStringLiteral("源文件:"), box), 1, 0);
+  grid->addWidget(m_patterns, 1, 1);
+  grid->addWidget(m_subdirs, 1, 2);
+  grid->addWidget(view, 1, 3);
+  grid->setColumnStretch(1, 1);
+  return box;
+}
+
+// "增强后的漫画": the target folder and the new extension.
+QGroupBox* CBatchDlg::BuildTargetBox() {
+  auto* box = new QGroupBox(QStringLiteral("增强后的漫画"), this);
+  m_target = new CPathDisplay(box);
+  m_target->setObjectName(BatchControlName(kBatchIdTarget));
   m_target->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  auto* chooseTarget = MakeButton(targetBox, QStringLiteral("选择"), 1003);
-  m_extension = MakeList(targetBox, BatchNewExtensions(), 1005);
-  auto* viewTarget = MakeButton(targetBox, QStringLiteral("查看文件"), 1020);
-  auto* targetGrid = new QGridLayout(targetBox);
-  targetGrid->addWidget(label(QStringLiteral("存放新文件的目录:"), targetBox), 0, 0);
-  targetGrid->addWidget(m_target, 0, 1, 1, 2);
-  targetGrid->addWidget(chooseTarget, 0, 3);
-  targetGrid->addWidget(label(QStringLiteral("新文件扩展名:"), targetBox), 1, 0);
-  targetGrid->addWidget(m_extension, 1, 1);
-  targetGrid->addWidget(viewTarget, 1, 3);
-  targetGrid->setColumnStretch(2, 1);
+  auto* choose =
+      AddButton(box, QStringLiteral("选择"), kBatchIdChooseTarget, &CBatchDlg::OnChooseTarget);
+  m_extension = MakeList(box, BatchNewExtensions(), kBatchIdNewExtension);
+  auto* view =
+      AddButton(box, QStringLiteral("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
+  m_controls.insert(m_controls.end(), {m_target, m_extension});
 
-  // Options: sliders on the left, the other values on the right.
+  auto* grid = new QGridLayout(box);
+  grid->addWidget(new QLabel(QStringLiteral("存放新文件的目录:"), box), 0, 0);
+  grid->addWidget(m_target, 0, 1, 1, 2);
+  grid->addWidget(choose, 0, 3);
+  grid->addWidget(new QLabel(QStringLiteral("新文件扩展名:"), box), 1, 0);
+  grid->addWidget(m_extension, 1, 1);
+  grid->addWidget(view, 1, 3);
+  grid->setColumnStretch(2, 1);
+  return box;
+}
+
+// The options: the sliders on the left, the other values on the right.
+QGroupBox* CBatchDlg::BuildOptionsBox() {
   m_options = new QGroupBox(this);
-  m_brightness = AddSlider(1009, 1010, 0, 200, &m_values[0]);
-  m_contrast = AddSlider(1013, 1015, 0, 200, &m_values[1]);
-  m_highlight = AddSlider(1014, 1016, 100, 200, &m_values[2]);
-  m_gamma = AddSlider(1025, 1032, 0, 200, &m_values[3]);
-  m_resize = AddSlider(1017, 1018, 0, 200, &m_values[4]);
-  m_quality = AddSlider(1022, 1024, 0, 100, &m_values[5]);
-  m_filter = MakeList(m_options, FilterEntries(), 1061);
-  auto* sliders = new QGridLayout;
+  auto* layout = new QHBoxLayout(m_options);
+  layout->addLayout(BuildSliders(), 1);
+  layout->addSpacing(12);
+  layout->addLayout(BuildValues());
+  return m_options;
+}
+
+// The six sliders with their value fields, and the resampling filter beside
+// the resize slider.
+QGridLayout* CBatchDlg::BuildSliders() {
+  m_brightness = AddSlider(kBatchIdBrightness, kBatchIdBrightnessValue, 0, 200, &m_values[0]);
+  m_contrast = AddSlider(kBatchIdContrast, kBatchIdContrastValue, 0, 200, &m_values[1]);
+  m_highlight = AddSlider(kBatchIdHighlight, kBatchIdHighlightValue, 100, 200, &m_values[2]);
+  m_gamma = AddSlider(kBatchIdGamma, kBatchIdGammaValue, 0, 200, &m_values[3]);
+  m_resize = AddSlider(kBatchIdResize, kBatchIdResizeValue, 0, 200, &m_values[4]);
+  m_quality = AddSlider(kBatchIdQuality, kBatchIdQualityValue, 0, 100, &m_values[5]);
+  m_filter = MakeList(m_options, FilterEntries(), kBatchIdFilter);
+  m_controls.insert(m_controls.end(), std::begin(m_values), std::end(m_values));
+  m_controls.push_back(m_filter);
+
+  auto* grid = new QGridLayout;
   const std::pair<const char*, QSlider*> rows[] = {
       {"亮度:", m_brightness}, {"对比度:", m_contrast}, {"高亮度:", m_highlight},
       {"Gamma校正:", m_gamma}, {"尺寸缩放:", m_resize}, {"JPG压缩比:", m_quality}};
   for (int row = 0; row < 6; ++row) {
-    sliders->addWidget(label(QString::fromUtf8(rows[row].first), m_options), row, 0);
-    sliders->addWidget(rows[row].second, row, 1);
-    sliders->addWidget(m_values[row], row, 2);
+    grid->addWidget(new QLabel(QString::fromUtf8(rows[row].first), m_options), row, 0);
+    grid->addWidget(rows[row].second, row, 1);
+    grid->addWidget(m_values[row], row, 2);
   }
-  sliders->addWidget(m_filter, 4, 3);
-  sliders->setColumnStretch(1, 1);
+  grid->addWidget(m_filter, 4, 3);
+  grid->setColumnStretch(1, 1);
+  return grid;
+}
 
-  auto* values = new QGridLayout;
-  m_threshold = MakeSpin(m_options, 170, 255, 1026);
-  values->addWidget(label(QStringLiteral("高亮值:"), m_options), 0, 0);
-  values->addWidget(m_threshold, 0, 1);
+// The threshold, the curve, the crop, sharpen, soften, the colour mode with
+// its skip box, and the named-setting buttons.
+QGridLayout* CBatchDlg::BuildValues() {
+  auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), m_options); };
+  m_threshold = MakeSpin(m_options, 170, 255, kBatchIdThreshold);
+  m_cropTop = MakeSpin(m_options, 0, 500, kBatchIdCropTop);
+  m_cropBottom = MakeSpin(m_options, 0, 500, kBatchIdCropBottom);
+  m_cropLeft = MakeSpin(m_options, 0, 500, kBatchIdCropLeft);
+  m_cropRight = MakeSpin(m_options, 0, 500, kBatchIdCropRight);
+  m_sharpen = MakeList(m_options, SharpenEntries(), kBatchIdSharpen);
+  m_soften = MakeList(m_options, SoftenEntries(), kBatchIdSoften);
+  m_colour = MakeList(m_options, ColourEntries(), kBatchIdColour);
+  connect(m_colour, &QComboBox::currentIndexChanged, this, [this] { ApplyColourRule(true); });
+  m_skipColour = new QCheckBox(QStringLiteral("不处理彩色图像文件"), m_options);
+  m_skipColour->setObjectName(BatchControlName(kBatchIdSkipColour));
+  m_controls.insert(m_controls.end(), {m_threshold, m_cropTop, m_cropBottom, m_cropLeft,
+                                       m_cropRight, m_sharpen, m_soften, m_colour, m_skipColour});
 
-  auto* curveRow = new QHBoxLayout;
-  const int curveIds[4] = {1036, 1038, 1045, 1047};
+  auto* grid = new QGridLayout;
+  grid->addWidget(label("高亮值:"), 0, 0);
+  grid->addWidget(m_threshold, 0, 1);
+  grid->addWidget(label("曲线:"), 1, 0);
+  grid->addLayout(BuildCurveRow(), 1, 1, 1, 3);
+  const std::pair<const char*, QWidget*> cells[] = {{"上:", m_cropTop},   {"下:", m_cropBottom},
+                                                    {"左:", m_cropLeft},  {"右:", m_cropRight},
+                                                    {"锐化:", m_sharpen}, {"柔化:", m_soften}};
+  for (int i = 0; i < 6; ++i) {
+    grid->addWidget(label(cells[i].first), 2 + i / 2, 2 * (i % 2));
+    grid->addWidget(cells[i].second, 2 + i / 2, 2 * (i % 2) + 1);
+  }
+  grid->addWidget(label("色彩:"), 5, 0);
+  grid->addWidget(m_colour, 5, 1);
+  grid->addWidget(m_skipColour, 5, 2, 1, 2);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+
+  auto* settingRow = new QHBoxLayout;
+  settingRow->addStretch();
+  settingRow->addWidget(
+      AddButton(m_options, QStringLiteral("保存"), kBatchIdSaveSetting, &CBatchDlg::OnSaveSetting));
+  settingRow->addWidget(
+      AddButton(m_options, QStringLiteral("调入"), kBatchIdLoadSetting, &CBatchDlg::OnLoadSetting));
+  settingRow->addWidget(
+      AddButton(m_options, QStringLiteral("恢复"), kBatchIdRestore, &CBatchDlg::OnRestore));
+  grid->addLayout(settingRow, 6, 0, 1, 4);
+  return grid;
+}
+
+// The four read-only curve values and "设置".
+QHBoxLayout* CBatchDlg::BuildCurveRow() {
+  auto* row = new QHBoxLayout;
+  const int ids[4] = {kBatchIdCurveX1, kBatchIdCurveY1, kBatchIdCurveX2, kBatchIdCurveY2};
   for (int i = 0; i < 4; ++i) {
     m_curve[i] = new QLineEdit(m_options);
-    m_curve[i]->setObjectName(QStringLiteral("ctl%1").arg(curveIds[i]));
+    m_curve[i]->setObjectName(BatchControlName(ids[i]));
     m_curve[i]->setReadOnly(true);
     m_curve[i]->setAlignment(Qt::AlignRight);
     m_curve[i]->setFixedWidth(m_curve[i]->fontMetrics().horizontalAdvance(QStringLiteral("-0000")) +
                               12);
-    curveRow->addWidget(m_curve[i]);
+    m_controls.push_back(m_curve[i]);
+    row->addWidget(m_curve[i]);
   }
-  auto* curveButton = MakeButton(m_options, QStringLiteral("设置"), 1048);
-  curveRow->addWidget(curveButton);
-  curveRow->addStretch();
-  values->addWidget(label(QStringLiteral("曲线:"), m_options), 1, 0);
-  values->addLayout(curveRow, 1, 1, 1, 3);
+  row->addWidget(AddButton(m_options, QStringLiteral("设置"), kBatchIdCurve, &CBatchDlg::OnCurve));
+  row->addStretch();
+  return row;
+}
 
-  m_cropTop = MakeSpin(m_options, 0, 500, 1049);
-  m_cropBottom = MakeSpin(m_options, 0, 500, 1052);
-  m_cropLeft = MakeSpin(m_options, 0, 500, 1046);
-  m_cropRight = MakeSpin(m_options, 0, 500, 1054);
-  values->addWidget(label(QStringLiteral("上:"), m_options), 2, 0);
-  values->addWidget(m_cropTop, 2, 1);
-  values->addWidget(label(QStringLiteral("下:"), m_options), 2, 2);
-  values->addWidget(m_cropBottom, 2, 3);
-  values->addWidget(label(QStringLiteral("左:"), m_options), 3, 0);
-  values->addWidget(m_cropLeft, 3, 1);
-  values->addWidget(label(QStringLiteral("右:"), m_options), 3, 2);
-  values->addWidget(m_cropRight, 3, 3);
-
-  m_sharpen = MakeList(m_options, SharpenEntries(), 1030);
-  m_soften = MakeList(m_options, SoftenEntries(), 1031);
-  m_colour = MakeList(m_options, ColourEntries(), 1043);
-  values->addWidget(label(QStringLiteral("锐化:"), m_options), 4, 0);
-  values->addWidget(m_sharpen, 4, 1);
-  values->addWidget(label(QStringLiteral("柔化:"), m_options), 4, 2);
-  values->addWidget(m_soften, 4, 3);
-  values->addWidget(label(QStringLiteral("色彩:"), m_options), 5, 0);
-  values->addWidget(m_colour, 5, 1);
-  m_skipColour = new QCheckBox(QStringLiteral("不处理彩色图像文件"), m_options);
-  m_skipColour->setObjectName(QStringLiteral("ctl1060"));
-  values->addWidget(m_skipColour, 5, 2, 1, 2);
-  values->setColumnStretch(1, 1);
-  values->setColumnStretch(3, 1);
-
-  auto* save = MakeButton(m_options, QStringLiteral("保存"), 1033);
-  auto* load = MakeButton(m_options, QStringLiteral("调入"), 1034);
-  auto* restore = MakeButton(m_options, QStringLiteral("恢复"), 1035);
-  auto* settingRow = new QHBoxLayout;
-  settingRow->addStretch();
-  settingRow->addWidget(save);
-  settingRow->addWidget(load);
-  settingRow->addWidget(restore);
-  values->addLayout(settingRow, 6, 0, 1, 4);
-
-  auto* optionsLayout = new QHBoxLayout(m_options);
-  optionsLayout->addLayout(sliders, 1);
-  optionsLayout->addSpacing(12);
-  optionsLayout->addLayout(values);
-
-  // Right column.
-  m_convertAll = MakeButton(this, QString::fromUtf8(kConvertAllText), 1);
+// The right column: the two run buttons, "关闭", "帮助" and the animation.
+QVBoxLayout* CBatchDlg::BuildRunColumn() {
+  m_convertAll = AddButton(this, QString::fromUtf8(kConvertAllText), kBatchIdConvertAll,
+                           &CBatchDlg::OnConvertAll);
   m_convertAll->setDefault(true);
-  m_convertPicked = MakeButton(this, QString::fromUtf8(kConvertPickedText), 1044);
-  auto* close = MakeButton(this, QStringLiteral("关闭"), 2);
-  auto* help = MakeButton(this, QStringLiteral("帮助"), 1023);
+  m_convertPicked = AddButton(this, QString::fromUtf8(kConvertPickedText), kBatchIdConvertPicked,
+                              &CBatchDlg::OnConvertPicked);
+  auto* close = AddButton(this, QStringLiteral("关闭"), kBatchIdClose, &CBatchDlg::reject);
+  auto* help = AddButton(this, QStringLiteral("帮助"), kBatchIdHelp, &CBatchDlg::OnHelp);
   m_animation = new CBatchAnimation(this);
-  m_animation->setObjectName(QStringLiteral("ctl1028"));
+  m_animation->setObjectName(BatchControlName(kBatchIdAnimation));
   // Both run buttons keep one width, wide enough for "停止转换" too.
   const int buttonWidth = std::max(m_convertAll->sizeHint().width(), 96);
+  auto* column = new QVBoxLayout;
   for (QPushButton* button : {m_convertAll, m_convertPicked, close, help}) {
     button->setMinimumWidth(buttonWidth);
+    column->addWidget(button);
   }
-  auto* right = new QVBoxLayout;
-  right->addWidget(m_convertAll);
-  right->addWidget(m_convertPicked);
-  right->addWidget(close);
-  right->addWidget(help);
-  right->addSpacing(12);
-  right->addWidget(m_animation, 0, Qt::AlignHCenter);
-  right->addStretch();
+  column->addSpacing(12);
+  column->addWidget(m_animation, 0, Qt::AlignHCenter);
+  column->addStretch();
+  return column;
+}
 
-  // Bottom: the two status lines and the progress bar.
+// The operation line and the current file above the progress bar.
+QHBoxLayout* CBatchDlg::BuildStatusLines() {
   m_operation = new QLabel(this);
-  m_operation->setObjectName(QStringLiteral("ctl1040"));
+  m_operation->setObjectName(BatchControlName(kBatchIdOperation));
   m_operation->setTextFormat(Qt::PlainText);
+  m_operation->setMinimumWidth(
+      m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) + 8);
   m_currentFile = new CPathDisplay(this);
-  m_currentFile->setObjectName(QStringLiteral("ctl1041"));
+  m_currentFile->setObjectName(BatchControlName(kBatchIdCurrentFile));
   m_progress = new QProgressBar(this);
-  m_progress->setObjectName(QStringLiteral("ctl1002"));
+  m_progress->setObjectName(BatchControlName(kBatchIdProgress));
   m_progress->setRange(0, 100);
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
   auto* status = new QHBoxLayout;
-  m_operation->setMinimumWidth(
-      m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) + 8);
   status->addWidget(m_operation);
   status->addWidget(m_currentFile, 1);
-
-  auto* left = new QVBoxLayout;
-  left->addWidget(sourceBox);
-  left->addWidget(targetBox);
-  left->addWidget(m_options);
-  auto* top = new QHBoxLayout;
-  top->addLayout(left, 1);
-  top->addLayout(right);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(top);
-  layout->addLayout(status);
-  layout->addWidget(m_progress);
-
-  m_controls.insert(
-      m_controls.end(),
-      {chooseSource, m_patterns,   viewSource,      m_subdirs,    chooseTarget, m_extension,
-       viewTarget,   m_values[0],  m_values[1],     m_values[2],  m_values[3],  m_values[4],
-       m_values[5],  m_threshold,  m_curve[0],      m_curve[1],   m_curve[2],   m_curve[3],
-       curveButton,  m_filter,     m_cropTop,       m_cropBottom, m_cropLeft,   m_cropRight,
-       m_sharpen,    m_soften,     m_colour,        m_skipColour, save,         load,
-       restore,      m_convertAll, m_convertPicked, close,        help,         m_source,
-       m_target});
-
-  connect(chooseSource, &QPushButton::clicked, this, [this] { OnChooseFolder(false); });
-  connect(chooseTarget, &QPushButton::clicked, this, [this] { OnChooseFolder(true); });
-  connect(viewSource, &QPushButton::clicked, this, [this] { OnViewFiles(false); });
-  connect(viewTarget, &QPushButton::clicked, this, [this] { OnViewFiles(true); });
-  connect(m_colour, &QComboBox::currentIndexChanged, this, [this] { ApplyColourRule(true); });
-  connect(m_convertAll, &QPushButton::clicked, this, &CBatchDlg::OnConvertAll);
-  connect(m_convertPicked, &QPushButton::clicked, this, &CBatchDlg::OnConvertPicked);
-  connect(close, &QPushButton::clicked, this, &CBatchDlg::reject);
-  connect(help, &QPushButton::clicked, this, &CBatchDlg::OnHelp);
-  connect(curveButton, &QPushButton::clicked, this, &CBatchDlg::OnCurve);
-  connect(save, &QPushButton::clicked, this, &CBatchDlg::OnSaveSetting);
-  connect(load, &QPushButton::clicked, this, &CBatchDlg::OnLoadSetting);
-  connect(restore, &QPushButton::clicked, this, &CBatchDlg::OnRestore);
+  return status;
 }
 
 void CBatchDlg::UpdateCaption() {
@@ -634,6 +655,11 @@ void CBatchDlg::ApplyColourRule(bool adjustExtension) {
 }
 
 // ---- folders and files ----
+
+void CBatchDlg::OnChooseSource() { OnChooseFolder(false); }
+void CBatchDlg::OnChooseTarget() { OnChooseFolder(true); }
+void CBatchDlg::OnViewSource() { OnViewFiles(false); }
+void CBatchDlg::OnViewTarget() { OnViewFiles(true); }
 
 void CBatchDlg::OnChooseFolder(bool target) {
   CPathDisplay* field = target ? m_target : m_source;
@@ -722,6 +748,8 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.jpegQuality = m_quality->value();
   settings.params = &AppParams();
   settings.jobs = 1;
+  settings.askBeforeReplacing = true;
+  settings.ownFiles = &m_written;
 
   m_running = true;
   m_stopRequest = false;
@@ -742,6 +770,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   try {
     CBatchJob job;
     job.Run(host, settings, selection);
+    m_written.insert(job.WrittenFiles().begin(), job.WrittenFiles().end());
   } catch (const std::exception& error) {
     m_operation->clear();
     m_currentFile->SetText(QString());
@@ -795,8 +824,8 @@ void CBatchDlg::OnRestore() {
 }
 
 void CBatchDlg::OnCurve() {
-  // No announcer: the editor writes straight into the program-wide block.
-  CCurveDialog dialog(AppParams(), {}, this);
+  // Without an announcer the editor writes straight into the block.
+  CCurveDialog dialog(AppParams(), m_announce, this);
   dialog.exec();
   const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
   for (int i = 0; i < 4; ++i) {

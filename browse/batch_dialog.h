@@ -11,11 +11,14 @@
 // (RememberedBatchFolders()) give the two path fields and take them back the
 // same way.
 //
-// Every control carries the object name "ctl<id>" (ctl1 "全部转换", ctl1044
-// "选择转换", ctl2 "关闭", ctl1011 the source path, ...), so tests and the
-// screenshots find them. The threshold edit and its spin (1026, 1027) are one
-// QSpinBox named ctl1026; the crop edits with their spins likewise (ctl1049
-// top, ctl1052 bottom, ctl1046 left, ctl1054 right).
+// Every control carries the object name "ctl<id>" (BatchControlName) with
+// its id from BatchControlId, so tests and the screenshots find them. The
+// threshold edit and its spin (1026, 1027) are one QSpinBox with the edit's
+// id; the crop edits with their spins likewise.
+//
+// Before a run that would replace files the dialog did not write itself
+// (the target field starts at the folder of the page being read), it says
+// how many and asks once (BatchSettings::askBeforeReplacing).
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -27,22 +30,80 @@
 #include <QStringList>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTimer;
+class QVBoxLayout;
 
 namespace inkbrite {
 
 struct BatchSelection;
 class CBatchDialogHost;
+
+// The dialog's control ids.
+enum BatchControlId : int {
+  kBatchIdConvertAll = 1,  // "全部转换"
+  kBatchIdClose = 2,       // "关闭"
+  kBatchIdChooseSource = 1000,
+  kBatchIdSourcePatterns = 1001,
+  kBatchIdProgress = 1002,
+  kBatchIdChooseTarget = 1003,
+  kBatchIdTarget = 1004,  // the target path
+  kBatchIdNewExtension = 1005,
+  kBatchIdBrightness = 1009,
+  kBatchIdBrightnessValue = 1010,
+  kBatchIdSource = 1011,  // the source path
+  kBatchIdContrast = 1013,
+  kBatchIdHighlight = 1014,
+  kBatchIdContrastValue = 1015,
+  kBatchIdHighlightValue = 1016,
+  kBatchIdResize = 1017,
+  kBatchIdResizeValue = 1018,
+  kBatchIdViewSource = 1019,
+  kBatchIdViewTarget = 1020,
+  kBatchIdSubdirs = 1021,
+  kBatchIdQuality = 1022,
+  kBatchIdHelp = 1023,
+  kBatchIdQualityValue = 1024,
+  kBatchIdGamma = 1025,
+  kBatchIdThreshold = 1026,
+  kBatchIdAnimation = 1028,
+  kBatchIdSharpen = 1030,
+  kBatchIdSoften = 1031,
+  kBatchIdGammaValue = 1032,
+  kBatchIdSaveSetting = 1033,  // "保存"
+  kBatchIdLoadSetting = 1034,  // "调入"
+  kBatchIdRestore = 1035,      // "恢复"
+  kBatchIdCurveX1 = 1036,
+  kBatchIdCurveY1 = 1038,
+  kBatchIdOperation = 1040,
+  kBatchIdCurrentFile = 1041,
+  kBatchIdColour = 1043,
+  kBatchIdConvertPicked = 1044,  // "选择转换"
+  kBatchIdCurveX2 = 1045,
+  kBatchIdCropLeft = 1046,
+  kBatchIdCurveY2 = 1047,
+  kBatchIdCurve = 1048,  // "设置"
+  kBatchIdCropTop = 1049,
+  kBatchIdCropBottom = 1052,
+  kBatchIdCropRight = 1054,
+  kBatchIdSkipColour = 1060,
+  kBatchIdFilter = 1061,
+};
+
+// The object name of the control with this id: "ctl" + id.
+QString BatchControlName(int id);
 
 // Source patterns of list 1001, in order (slot 17 indexes it).
 const QStringList& BatchSourcePatterns();
@@ -144,6 +205,14 @@ class CBatchDlg : public QDialog {
   // parameter bar's restore (which also tells the views); none: the block is
   // reset here and the main frame's comparison after the dialog tells them.
   void SetRestoreHandler(std::function<void()> restore) { m_restore = std::move(restore); }
+  // Where the curve editor ("设置") sends each change as (slot, value). The
+  // main frame passes the parameter bar's announcement, which writes the
+  // program-wide block and tells the bar's page and the views at once; none:
+  // the editor writes the block, and the views learn of it when the dialog
+  // closes.
+  void SetAnnouncer(std::function<void(int slot, int value)> announce) {
+    m_announce = std::move(announce);
+  }
 
   // How files are opened for "查看文件" and the result record; none:
   // OpenWithShell. Tests count the calls instead.
@@ -170,12 +239,27 @@ class CBatchDlg : public QDialog {
   friend class CBatchDialogHost;
 
   void BuildControls();
+  QGroupBox* BuildSourceBox();
+  QGroupBox* BuildTargetBox();
+  QGroupBox* BuildOptionsBox();
+  QGridLayout* BuildSliders();
+  QGridLayout* BuildValues();
+  QHBoxLayout* BuildCurveRow();
+  QVBoxLayout* BuildRunColumn();
+  QHBoxLayout* BuildStatusLines();
+  // Each adds its control to m_controls.
   QSlider* AddSlider(int sliderId, int valueId, int min, int max, QLineEdit** value);
+  QPushButton* AddButton(QWidget* parent, const QString& text, int id,
+                         void (CBatchDlg::*handler)());
   void LoadControls();
   void StoreControls();
   void ApplyColourRule(bool adjustExtension);
   void UpdateCaption();
 
+  void OnChooseSource();
+  void OnChooseTarget();
+  void OnViewSource();
+  void OnViewTarget();
   void OnChooseFolder(bool target);
   void OnViewFiles(bool target);
   void OnConvertAll();
@@ -224,7 +308,10 @@ class CBatchDlg : public QDialog {
 
   bool m_running = false;
   bool m_stopRequest = false;
+  // Every file the dialog's runs wrote: replacing them asks nothing.
+  std::set<std::filesystem::path> m_written;
   std::function<void()> m_restore;
+  std::function<void(int, int)> m_announce;
   std::function<bool(const std::filesystem::path&)> m_open;
   FilePicker m_picker;
   FolderPicker m_folderPicker;

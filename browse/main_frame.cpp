@@ -535,9 +535,16 @@ void CMainFrame::OnCommand(int id) {
       return;
     case kCmdFullScreen: ToggleFullScreen(); return;
     case kCmdBatch: {
-      // Parameters the batch dialog changed reach the bar and the views.
+      // "恢复" and the curve editor go through the bar, so the bar and the
+      // views follow at once; whatever else the dialog changed reaches them
+      // when it closes.
       m_paraBar->TakeSnapshot();
       CBatchDlg dialog(this);
+      dialog.SetRestoreHandler([this] { m_paraBar->OnRestore(); });
+      dialog.SetAnnouncer([this](int slot, int value) {
+        m_paraBar->Announce(slot, value);
+        m_paraBar->ShowPage();
+      });
       dialog.exec();
       m_paraBar->Refresh();
       return;

@@ -11,6 +11,8 @@
 #include <fstream>
 
 #include "browse/batch_dialog.h"
+#include "browse/curve_dialog.h"
+#include "browse/para_bar.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 
@@ -43,7 +45,7 @@ class BatchDialogTest : public ::testing::Test {
 
   template <typename T>
   static T* Ctl(CBatchDlg& dialog, int id) {
-    T* control = dialog.findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    T* control = dialog.findChild<T*>(BatchControlName(id));
     EXPECT_NE(control, nullptr) << id;
     return control;
   }
@@ -57,9 +59,9 @@ TEST_F(BatchDialogTest, ColourModeRuleFitsTheExtensionAndSkipBox) {
   AppParams().SetValue(kGreyScale, 7);
   AppParams().SetValue(kTargetFiles, 0);
   CBatchDlg dialog;
-  auto* colour = Ctl<QComboBox>(dialog, 1043);
-  auto* extension = Ctl<QComboBox>(dialog, 1005);
-  auto* skip = Ctl<QCheckBox>(dialog, 1060);
+  auto* colour = Ctl<QComboBox>(dialog, kBatchIdColour);
+  auto* extension = Ctl<QComboBox>(dialog, kBatchIdNewExtension);
+  auto* skip = Ctl<QCheckBox>(dialog, kBatchIdSkipColour);
   EXPECT_EQ(extension->currentText(), ".tif");
   EXPECT_TRUE(skip->isEnabled());
 
@@ -130,17 +132,17 @@ TEST_F(BatchDialogTest, ViewFileOpensTheFirstMatchOrExplains) {
   };
   CBatchDlg dialog;
   dialog.SetOpenHandler(open);
-  Ctl<QPushButton>(dialog, 1019)->click();
-  Ctl<QPushButton>(dialog, 1020)->click();
+  Ctl<QPushButton>(dialog, kBatchIdViewSource)->click();
+  Ctl<QPushButton>(dialog, kBatchIdViewTarget)->click();
   EXPECT_EQ(messages, (std::vector<std::string>{"请先选择源目录。", "请先选择目标目录。"}));
 
   messages.clear();
   RememberedBatchFolders() = {source(), target()};
   CBatchDlg filled;
   filled.SetOpenHandler(open);
-  Ctl<QComboBox>(filled, 1005)->setCurrentText(".jp2");
-  Ctl<QPushButton>(filled, 1020)->click();
-  Ctl<QPushButton>(filled, 1019)->click();
+  Ctl<QComboBox>(filled, kBatchIdNewExtension)->setCurrentText(".jp2");
+  Ctl<QPushButton>(filled, kBatchIdViewTarget)->click();
+  Ctl<QPushButton>(filled, kBatchIdViewSource)->click();
   EXPECT_EQ(opened, std::vector<fs::path>{target() / "b.jp2"});
   EXPECT_EQ(messages, std::vector<std::string>{"抱歉，在源目录中找不到可查看的文件。"});
 }
@@ -153,23 +155,23 @@ TEST_F(BatchDialogTest, ChooseButtonsAndRestore) {
     starts << start;
     return starts.size() == 1 ? QString::fromStdString(target().string()) : QString();
   });
-  Ctl<QPushButton>(dialog, 1003)->click();  // the empty target starts at the source
-  Ctl<QPushButton>(dialog, 1000)->click();  // cancelled: the field keeps its path
+  Ctl<QPushButton>(dialog, kBatchIdChooseTarget)->click();  // the empty target starts at the source
+  Ctl<QPushButton>(dialog, kBatchIdChooseSource)->click();  // cancelled: the field keeps its path
   const QString src = QString::fromStdString(source().string());
   EXPECT_EQ(starts, QStringList({src, src}));
-  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1004)->Text().toStdString(), target().string());
-  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1011)->Text(), src);
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, kBatchIdTarget)->Text().toStdString(), target().string());
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, kBatchIdSource)->Text(), src);
   // Nothing is stored until a run or a save.
   EXPECT_TRUE(RememberedBatchFolders().target.empty());
 
   AppParams().SetValue(kBrightness, 150);
-  Ctl<QSlider>(dialog, 1009)->setValue(150);
-  Ctl<QComboBox>(dialog, 1043)->setCurrentIndex(7);
-  Ctl<QPushButton>(dialog, 1035)->click();  // "恢复"
+  Ctl<QSlider>(dialog, kBatchIdBrightness)->setValue(150);
+  Ctl<QComboBox>(dialog, kBatchIdColour)->setCurrentIndex(7);
+  Ctl<QPushButton>(dialog, kBatchIdRestore)->click();  // "恢复"
   EXPECT_EQ(AppParams().GetValue(kBrightness), 100);
-  EXPECT_EQ(Ctl<QLineEdit>(dialog, 1010)->text(), "100");
-  EXPECT_EQ(Ctl<QComboBox>(dialog, 1043)->currentIndex(), 2);
-  EXPECT_FALSE(Ctl<QCheckBox>(dialog, 1060)->isEnabled());
+  EXPECT_EQ(Ctl<QLineEdit>(dialog, kBatchIdBrightnessValue)->text(), "100");
+  EXPECT_EQ(Ctl<QComboBox>(dialog, kBatchIdColour)->currentIndex(), 2);
+  EXPECT_FALSE(Ctl<QCheckBox>(dialog, kBatchIdSkipColour)->isEnabled());
 }
 
 TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
@@ -178,11 +180,11 @@ TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
   std::ofstream(source() / "broken.jpg") << "not a picture";
   RememberedBatchFolders() = {source(), target()};
   CBatchDlg dialog;
-  Ctl<QSlider>(dialog, 1009)->setValue(120);
-  EXPECT_EQ(Ctl<QLineEdit>(dialog, 1010)->text(), "120");
-  Ctl<QComboBox>(dialog, 1005)->setCurrentText(".png");
+  Ctl<QSlider>(dialog, kBatchIdBrightness)->setValue(120);
+  EXPECT_EQ(Ctl<QLineEdit>(dialog, kBatchIdBrightnessValue)->text(), "120");
+  Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
 
-  Ctl<QPushButton>(dialog, 1)->click();
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
 
   for (const char* name : {"a.png", "b.png", "sub/c.png"}) {
     DibImage page;
@@ -197,8 +199,43 @@ TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
   EXPECT_EQ(AppParams().GetValue(kBrightness), 120);
   EXPECT_EQ(AppParams().GetValue(kTargetFiles), 2);
   EXPECT_FALSE(dialog.IsRunning());
-  EXPECT_EQ(Ctl<QProgressBar>(dialog, 1002)->value(), 0);
-  EXPECT_TRUE(Ctl<CPathDisplay>(dialog, 1041)->Text().isEmpty());
+  EXPECT_EQ(Ctl<QProgressBar>(dialog, kBatchIdProgress)->value(), 0);
+  EXPECT_TRUE(Ctl<CPathDisplay>(dialog, kBatchIdCurrentFile)->Text().isEmpty());
+}
+
+// The target left at the folder being read, and a source folder with pages
+// of the same names: "全部转换" says how many pages it would replace and asks
+// once; No leaves them, Yes converts. Pages the dialog wrote itself are
+// replaced without asking.
+TEST_F(BatchDialogTest, AsksOnceBeforeReplacingPagesItDidNotWrite) {
+  for (const char* name : {"p1.jpg", "p2.jpg", "p3.jpg"}) WritePage(source() / name, 30, 20);
+  for (const char* name : {"p1.jpg", "p2.jpg"}) WritePage(target() / name, 10, 10);
+  const std::vector<uint8_t> reading = test::ReadAll(target() / "p1.jpg");
+  RememberedBatchFolders() = {source(), target()};
+  CBatchDlg dialog;
+  auto* convert = Ctl<QPushButton>(dialog, kBatchIdConvertAll);
+
+  convert->click();  // answered No
+  const std::string question = "目标目录中已有2个同名文件，它们将被转换后的文件所覆盖。要继续吗？";
+  EXPECT_EQ(messages, std::vector<std::string>{question});
+  EXPECT_EQ(test::ReadAll(target() / "p1.jpg"), reading);
+  EXPECT_FALSE(fs::exists(target() / "p3.jpg"));
+  EXPECT_FALSE(dialog.IsRunning());
+
+  SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons buttons) {
+    messages.push_back(text.toStdString());
+    return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+  messages.clear();
+  convert->click();
+  EXPECT_EQ(messages, (std::vector<std::string>{question, "3个文件需要转换，\n3个文件转换成功。"}));
+  DibImage page;
+  ASSERT_EQ(LoadImageFile(target() / "p1.jpg", page, nullptr), 1);
+  EXPECT_EQ(page.Width(), 30);
+
+  messages.clear();
+  convert->click();  // again, over its own pages
+  EXPECT_EQ(messages, std::vector<std::string>{"3个文件需要转换，\n3个文件转换成功。"});
 }
 
 TEST_F(BatchDialogTest, PickedFilesFillAnEmptySourceField) {
@@ -210,9 +247,9 @@ TEST_F(BatchDialogTest, PickedFilesFillAnEmptySourceField) {
     pickerStart = start;
     return std::vector<fs::path>{source() / "two.png", source() / "one.png"};
   });
-  Ctl<QPushButton>(dialog, 1044)->click();
+  Ctl<QPushButton>(dialog, kBatchIdConvertPicked)->click();
   EXPECT_EQ(pickerStart, "/");
-  EXPECT_EQ(Ctl<CPathDisplay>(dialog, 1011)->Text().toStdString(), source().string());
+  EXPECT_EQ(Ctl<CPathDisplay>(dialog, kBatchIdSource)->Text().toStdString(), source().string());
   EXPECT_TRUE(fs::exists(target() / "one.jpg") && fs::exists(target() / "two.jpg"));
   EXPECT_FALSE(fs::exists(target() / "three.jpg"));
   ASSERT_FALSE(messages.empty());
@@ -226,7 +263,7 @@ TEST_F(BatchDialogTest, PickedFilesFillAnEmptySourceField) {
     return std::vector<fs::path>{};
   });
   messages.clear();
-  Ctl<QPushButton>(second, 1044)->click();
+  Ctl<QPushButton>(second, kBatchIdConvertPicked)->click();
   EXPECT_EQ(messages, std::vector<std::string>{"请先选择存放新文件的目录。"});
 }
 
@@ -238,11 +275,11 @@ TEST_F(BatchDialogTest, StopButtonEndsARunMidway) {
   RememberedBatchFolders() = {source(), target()};
   CBatchDlg dialog;
   dialog.show();
-  auto* all = Ctl<QPushButton>(dialog, 1);
-  auto* picked = Ctl<QPushButton>(dialog, 1044);
-  auto* close = Ctl<QPushButton>(dialog, 2);
-  auto* animation = Ctl<CBatchAnimation>(dialog, 1028);
-  auto* progress = Ctl<QProgressBar>(dialog, 1002);
+  auto* all = Ctl<QPushButton>(dialog, kBatchIdConvertAll);
+  auto* picked = Ctl<QPushButton>(dialog, kBatchIdConvertPicked);
+  auto* close = Ctl<QPushButton>(dialog, kBatchIdClose);
+  auto* animation = Ctl<CBatchAnimation>(dialog, kBatchIdAnimation);
+  auto* progress = Ctl<QProgressBar>(dialog, kBatchIdProgress);
 
   bool pressed = false;
   QTimer poll;
@@ -283,7 +320,64 @@ TEST_F(BatchDialogTest, StopButtonEndsARunMidway) {
   EXPECT_FALSE(animation->IsPlaying());
   EXPECT_EQ(animation->CurrentFrame(), 0);
   // Colour mode 2 (the default) keeps the skip box disabled after the run.
-  EXPECT_FALSE(Ctl<QCheckBox>(dialog, 1060)->isEnabled());
+  EXPECT_FALSE(Ctl<QCheckBox>(dialog, kBatchIdSkipColour)->isEnabled());
+}
+
+// The dialog opened from the main frame, with a page open: "恢复" and the
+// curve editor reach the parameter bar and the view while the dialog is
+// still open.
+class BatchFromFrameTest : public ui_test::AppTest {};
+
+TEST_F(BatchFromFrameTest, RestoreAndCurveReachTheBarAndTheViewsAtOnce) {
+  ui_test::WritePage(dir / "p1.bmp", 40, 30);
+  ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  CParaBar* bar = Frame()->ParaBar();
+  bar->SelectPage(kPageBrightness);
+  bar->Slider()->setValue(150);
+  QApplication::processEvents();
+  ASSERT_EQ(view->WorkingSet().GetValue(kBrightness), 150);
+
+  // The four curve values the bar's curve page shows, in its order.
+  auto barCurveTexts = [bar] {
+    QStringList texts;
+    for (QLineEdit* edit : bar->findChildren<QLineEdit*>()) texts << edit->text();
+    return texts.join(QLatin1Char(','));
+  };
+  bool ran = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CBatchDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QPushButton*>(BatchControlName(kBatchIdRestore))->click();
+    QApplication::processEvents();
+    EXPECT_EQ(bar->Slider()->value(), 100);
+    EXPECT_EQ(view->WorkingSet().GetValue(kBrightness), 100);
+
+    bar->SelectPage(kPageCurve);
+    QTimer::singleShot(0, [] {
+      auto* curve = qobject_cast<CCurveDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(curve, nullptr);
+      curve->ChoosePreset(2);
+      curve->accept();
+    });
+    dialog->findChild<QPushButton*>(BatchControlName(kBatchIdCurve))->click();
+    QApplication::processEvents();
+    const auto& preset = CCurveDialog::kPresets[2];
+    const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
+    QStringList shown;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(view->WorkingSet().GetValue(curveSlots[i]), preset[i]) << i;
+      shown << QString::number(preset[i]);
+    }
+    EXPECT_TRUE(barCurveTexts().contains(shown.join(QLatin1Char(','))))
+        << barCurveTexts().toStdString();
+    EXPECT_EQ(dialog->findChild<QLineEdit*>(BatchControlName(kBatchIdCurveX1))->text(),
+              shown.front());
+    ran = true;
+    dialog->reject();
+  });
+  Frame()->OnCommand(kCmdBatch);
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one BatchHost of the engine tests: it records everything the job shows
 // and reports, answers every question with `answer`, asks the run to stop
 // once `stopAtFile` files have been started or from the `stopAtPump`-th stop

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,46 @@ TEST_F(BatchJobTest, RefusesBeforeCounting) {
   settings.targetDir = dir / "tgt";
   Run();
   EXPECT_EQ(host.messages, std::vector<std::string>{"抱歉，在源目录下没有可供转换的文件。"});
+}
+
+// The dialog's question before replacing files: asked once with the number
+// of files that exist and that the host did not write; No writes nothing.
+TEST_F(BatchJobTest, AsksOnceBeforeReplacingFilesTheHostDidNotWrite) {
+  for (const char* name : {"a.png", "b.png", "c.png"}) WritePage(dir / "src" / name, ColourPage());
+  WriteBytes(dir / "tgt/a.png", "mine");
+  WriteBytes(dir / "tgt/b.png", "mine too");
+  settings.askBeforeReplacing = true;
+  EXPECT_EQ(CountExistingTargets(settings, nullptr), 2);
+
+  RecordingHost no;
+  no.answer = MessageAnswer::kNo;
+  job.Run(no, settings);
+  EXPECT_EQ(no.messages, std::vector<std::string>{
+                             "目标目录中已有2个同名文件，它们将被转换后的文件所覆盖。要继续吗？"});
+  EXPECT_EQ(ReadText(dir / "tgt/a.png"), "mine");
+  EXPECT_FALSE(fs::exists(dir / "tgt/c.png"));
+  EXPECT_FALSE(fs::exists(settings.recordPath));
+
+  Run();
+  EXPECT_EQ(host.messages.size(), 2u);  // the question, answered Yes, and the summary
+  EXPECT_EQ(job.SuccessCount(), 3);
+  EXPECT_EQ(job.WrittenFiles().size(), 3u);
+
+  // What the host wrote itself is not asked about again.
+  const std::set<fs::path> written = job.WrittenFiles();
+  settings.ownFiles = &written;
+  WritePage(dir / "src/d.png", ColourPage());
+  Run();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"4个文件需要转换，\n4个文件转换成功。"});
+  WriteBytes(dir / "tgt/e.png", "other");
+  WritePage(dir / "src/e.png", ColourPage());
+  EXPECT_EQ(CountExistingTargets(settings, nullptr), 2);  // d.png and e.png
+
+  // Over the sources the same-folder question is the only one.
+  settings.targetDir = dir / "src";
+  Run();
+  EXPECT_EQ(host.messages.front(), std::string(kBatchSameFolderQuestion));
+  EXPECT_EQ(host.messages.size(), 2u);
 }
 
 TEST_F(BatchJobTest, KeepAsIsJudgesEachPageAndSkippedColourPagesAreCopiedOrLeft) {
