@@ -10,6 +10,7 @@
 #include <exception>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -212,6 +213,22 @@ std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchS
   return std::move(lister.files);
 }
 
+int RemoveStaleTemporaries(const fs::path& folder) {
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::optional<int64_t> owner = TempFileOwner(it->path().filename().native());
+    std::error_code typeError;
+    if (!owner || ProcessIsRunning(*owner) || !it->is_regular_file(typeError) ||
+        it->is_symlink(typeError)) {
+      continue;
+    }
+    std::error_code removeError;
+    removed += fs::remove(it->path(), removeError) ? 1 : 0;
+  }
+  return removed;
+}
+
 int CountExistingTargets(const BatchSettings& settings, const BatchSelection* selection,
                          const BatchStopCheck& stop) {
   const fs::path source = SourceFolder(settings, selection);
@@ -365,7 +382,7 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_sameFolder = false;
   m_record.reset();
   m_written.clear();
-  m_preparedFolders.clear();
+  m_sweptFolders.clear();
 }
 
 // The refusals that end a run before anything is counted: no source or
@@ -431,16 +448,20 @@ bool CBatchJob::ConfirmReplacing(const BatchSelection* selection) {
   return false;
 }
 
-// Folders with their separators, the progress range and the record; returns
-// the record's path. Without a record the run goes on unrecorded.
+// Folders with their separators, the progress range and the record (the
+// target's and the record's folders cleared of what killed runs left);
+// returns the record's path. Without a record the run goes on unrecorded.
 fs::path CBatchJob::StartConversion() {
   m_source = WithTrailingSeparator(m_source);
   m_target = WithTrailingSeparator(m_target);
   m_steps = m_settings->resizePercent != 100 ? 13 : 12;
   m_host->SetProgressRange((m_total + 1) * m_steps);
+  SweepOnce(m_target);
   const fs::path recordPath =
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
   if (!recordPath.empty()) {
+    RemoveStaleTemporaries(recordPath.parent_path().empty() ? fs::path(".")
+                                                            : recordPath.parent_path());
     m_record = std::make_unique<SafeFileWriter>(recordPath);
     if (!m_record->Open()) m_record.reset();
   }
@@ -629,13 +650,21 @@ CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const f
   return {FileOutcome::kWriteFailed, copyTarget.empty() ? wanted : copyTarget};
 }
 
-// Creates the target's folder (a failure shows when the file is written);
-// in same-folder mode every folder exists already.
+// Creates a folder the run writes into (a failure shows when the file is
+// written; in same-folder mode every folder exists already).
 void CBatchJob::PrepareFolder(const fs::path& folder) {
   std::error_code ec;
   if (!m_sameFolder) fs::create_directories(folder, ec);
-  std::lock_guard lock(m_namesMutex);
-  m_preparedFolders.insert(NameKey(folder));
+  SweepOnce(folder);
+}
+
+// Removes what killed runs left in a folder, the first time this run meets it.
+void CBatchJob::SweepOnce(const fs::path& folder) {
+  {
+    std::lock_guard lock(m_namesMutex);
+    if (!m_sweptFolders.insert((folder / "").lexically_normal()).second) return;
+  }
+  RemoveStaleTemporaries(folder);
 }
 
 // ---- several files at once ----

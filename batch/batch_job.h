@@ -26,6 +26,9 @@
 //   write failure, not a success.
 // - With colour mode 1 (black-and-white comic) the page is greyed before it
 //   is saved, so every output format holds grey pixels.
+// - Temporary files of ours that a killed run left (their writing process
+//   no longer runs) are removed from the target folder, the record's folder
+//   and each folder the run writes into, the first time it does.
 // - A target path longer than the system allows fails that file as a write
 //   failure; an exception raised while converting one file fails that file
 //   (recorded) and the run goes on.
@@ -191,6 +194,11 @@ std::vector<std::filesystem::path> ListBatchFiles(const BatchSettings& settings,
                                                   const BatchSelection* selection,
                                                   const BatchStopCheck& stop = {});
 
+// Removes the temporary files of our writers in `folder` (not below it)
+// whose writing process no longer runs: what a killed run left behind.
+// Returns how many it removed.
+int RemoveStaleTemporaries(const std::filesystem::path& folder);
+
 // How many files a run would replace that exist now: the targets of the
 // listed files (each once), without a file's own source (converted in
 // place) and without those in settings.ownFiles.
@@ -249,13 +257,15 @@ class CBatchJob : public CSrchDir {
   FileOutcome CopyColourFile(const std::filesystem::path& source,
                              const std::filesystem::path& target);
   void PrepareFolder(const std::filesystem::path& folder);
+  void SweepOnce(const std::filesystem::path& folder);
   void ConvertWithWorkers(const std::vector<std::filesystem::path>& files, int jobs);
   void WatchWorkers(WorkerShared& shared, size_t files);
   void ApplyOutcome(const FileOutcome& outcome);
   void RecordLine(std::string_view prefix, const std::filesystem::path& path,
                   const std::filesystem::path& target = {});
 
-  // Names written by this run; workers share them (m_namesMutex).
+  // Names written by this run and folders swept; workers share them
+  // (m_namesMutex).
   bool WrittenByThisRun(const std::filesystem::path& path);
   void MarkWritten(const std::filesystem::path& path);
 
@@ -272,7 +282,7 @@ class CBatchJob : public CSrchDir {
   std::unique_ptr<SafeFileWriter> m_record;
   std::mutex m_namesMutex;
   std::set<std::filesystem::path> m_written;
-  std::set<std::filesystem::path> m_preparedFolders;
+  std::set<std::filesystem::path> m_sweptFolders;
 };
 
 }  // namespace inkbrite

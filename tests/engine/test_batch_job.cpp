@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 #include <set>
@@ -8,6 +10,7 @@
 
 #include "batch/batch_job.h"
 #include "formats/image_file.h"
+#include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
 #include "tests/test_support.h"
 
@@ -271,6 +274,33 @@ TEST_F(BatchJobTest, RecordsReadAndWriteFailures) {
   EXPECT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(ReadText(settings.recordPath),
             "文件写入失败：" + (dir / "tgt/sub/y.png").string() + "\n");
+}
+
+// What killed runs left: temporary files of ours whose writer is gone are
+// removed from the folders a run writes into and from the record's folder;
+// those of a running process, in folders the run does not write into, and
+// names that only look like ours stay.
+TEST_F(BatchJobTest, TemporariesLeftByKilledRunsAreRemoved) {
+  const pid_t gone = fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  WritePage(dir / "src/a.png", ColourPage());
+  WritePage(dir / "src/sub/b.png", ColourPage());
+  const fs::path stale[] = {dir / "tgt" / TempFileName("a.png", gone, "abcdefgh"),
+                            dir / "tgt/sub" / TempFileName("b.png", gone, "k2k2k2k2"),
+                            dir / TempFileName("rec.txt", gone, "abcdefgh")};
+  const fs::path kept[] = {dir / "tgt" / TempFileName("c.png", getpid(), "abcdefgh"),
+                           dir / "tgt" / (".c.png." + std::to_string(gone) + ".short.inkbrite-tmp"),
+                           dir / "tgt/elsewhere" / TempFileName("d.png", gone, "abcdefgh")};
+  for (const fs::path& path : stale) WriteBytes(path, "half a page");
+  for (const fs::path& path : kept) WriteBytes(path, "x");
+  settings.jobs = 2;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 2);
+  for (const fs::path& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const fs::path& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_EQ(RemoveStaleTemporaries(dir / "tgt/elsewhere"), 1);
 }
 
 TEST_F(BatchJobTest, StopsDuringConversionAndCounting) {

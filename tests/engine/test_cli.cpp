@@ -10,6 +10,7 @@
 
 #include "batch/cli_host.h"
 #include "formats/image_file.h"
+#include "platform/file_io.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -270,6 +271,7 @@ class RunningConverter {
       err.append(buffer, static_cast<size_t>(got));
     }
   }
+  pid_t Pid() const { return m_pid; }
   // Sends the signals one after another, then waits for the end.
   int StopWith(std::vector<int> signals) {
     for (int signal : signals) kill(m_pid, signal);
@@ -341,6 +343,27 @@ TEST_F(CliRunTest, EveryStopSignalEndsTheRunCleanly) {
     EXPECT_TRUE(fs::exists(dir / "rec/record.txt"));
     EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<fs::path>{});
   }
+}
+
+// SIGKILL leaves temporary files behind (the record's, open all through the
+// run, and the pages' being written); the next run into the same folders
+// removes every one of them.
+TEST_F(CliRunTest, TheNextRunRemovesWhatAKilledRunLeft) {
+  fs::create_directories(dir / "rec");
+  const std::string record = (dir / "rec/record.txt").string();
+  RunningConverter run(dir, {"--jobs", "2", "--set", "Sharpen=9", "--record", record});
+  const pid_t killed = run.Pid();
+  ASSERT_TRUE(WIFSIGNALED(run.StopWith({SIGKILL})));
+  EXPECT_FALSE(TemporaryFiles(dir / "rec").empty());
+  // A page being written when the kill came, whether or not this one was.
+  fs::create_directories(dir / "dst");
+  test::WriteAll(dir / "dst" / TempFileName("p9.jpg", killed, "abcdefgh"), {1, 2, 3});
+
+  EXPECT_EQ(Run("--record " + Quoted("rec/record.txt") + " --target " + Quoted("dst") + " " +
+                Quoted("src/a.bmp")),
+            0);
+  EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<fs::path>{});
+  EXPECT_TRUE(fs::exists(dir / "dst/a.jpg"));
 }
 
 #endif  // INKBRITE_BATCH_EXE
