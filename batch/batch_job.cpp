@@ -18,7 +18,7 @@
 #include <unordered_map>
 
 #include "core/enhance.h"
-#include "formats/detect.h"
+#include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
 #include "platform/ascii_case.h"
@@ -35,18 +35,10 @@ namespace {
 // reduction step and the save step.
 constexpr int kUnitsAfterRead = 11;
 
-// Colour-reduced pages can only be written as BMP, PNG or TIFF.
-bool ExtensionTakesReducedPages(std::string_view ext) {
-  return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
-         EqualsIgnoringAsciiCase(ext, ".tif");
-}
-
-// Writes a reduced page; only BMP, PNG and TIFF hold its palette.
+// Writes a reduced page, in a format that holds its palette.
 bool SaveReduced(DibImage& image, int mode, const fs::path& target) {
-  const ImageFormat format = DetectImageFormat(target, false);
   ColourReduction reduction{};
-  return (format == kFormatBmp || format == kFormatPng || format == kFormatTiff) &&
-         ReductionForColourMode(mode, reduction) &&
+  return TakesReducedPages(target) && ReductionForColourMode(mode, reduction) &&
          ReduceColoursAndSave(image, reduction.grey, reduction.bits, reduction.colours, target);
 }
 
@@ -399,8 +391,7 @@ bool CBatchJob::CheckSettings(const BatchSelection* selection) {
     m_host->ShowMessage(kBatchNoTargetMessage, MessageKind::kOk);
     return false;
   }
-  if (!ExtensionTakesReducedPages(m_settings->newExtension) &&
-      IsReducedMode(m_settings->colourMode)) {
+  if (!TakesReducedPages(m_settings->newExtension) && IsReducedMode(m_settings->colourMode)) {
     m_host->ShowMessage(kBatchReducedNeedsPngMessage, MessageKind::kOk);
     return false;
   }

@@ -120,7 +120,7 @@ struct BatchSettings {
   std::filesystem::path sourceDir;  // as typed; ignored with a selection
   std::filesystem::path targetDir;  // as typed
   std::string patterns;             // e.g. "*.jpg;*.jpeg"
-  std::string newExtension;         // ".jpg", ".bmp", ".png", ".tif" or ".jp2"
+  std::string newExtension;         // one of SaveExtensions() (formats/format_table.h)
   bool includeSubdirs = true;
   bool skipColour = false;  // copy colour pages instead of converting them
   // Colour mode 0 to 7, resize percentage and JPEG quality, as the slider

@@ -14,6 +14,7 @@
 
 #include "batch/named_settings.h"
 #include "batch/srch_dir.h"
+#include "formats/format_table.h"
 #include "platform/ascii_case.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
@@ -39,14 +40,9 @@ bool ParseInt(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end;
 }
 
-bool ReducedPagesFit(std::string_view ext) {
-  return EqualsIgnoringAsciiCase(ext, ".png") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
-         EqualsIgnoringAsciiCase(ext, ".tif");
-}
-
 int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const BatchSettings& s = options.settings;
-  if (IsReducedMode(s.colourMode) && !ReducedPagesFit(s.newExtension)) {
+  if (IsReducedMode(s.colourMode) && !TakesReducedPages(s.newExtension)) {
     std::fprintf(err, "%.*s\n", static_cast<int>(kBatchReducedNeedsPngMessage.size()),
                  kBatchReducedNeedsPngMessage.data());
     return kCliRefused;
@@ -145,9 +141,9 @@ bool SetPatterns(CliParse& p, std::string_view v, std::string& error) {
 bool SetExtension(CliParse& p, std::string_view v, std::string& error) {
   bool known = false;
   // Any case, as on Windows; the name is written as typed (".JPG").
-  for (std::string_view ext : kCliExtensions) known = known || EqualsIgnoringAsciiCase(v, ext);
+  for (const std::string& ext : SaveExtensions()) known = known || EqualsIgnoringAsciiCase(v, ext);
   if (!known) {
-    error = "--ext must be .jpg, .bmp, .png, .tif or .jp2, not \"" + std::string(v) + "\"";
+    error = "--ext must be " + JoinedForText(SaveExtensions()) + ", not \"" + std::string(v) + "\"";
     return false;
   }
   p.options.settings.newExtension = std::string(v);
@@ -202,9 +198,11 @@ const std::vector<CliOption>& CliOptionTable() {
   using E = std::string;
   static const std::vector<CliOption> table = {
       {"--pattern", "LIST",
-       "source patterns, ';'-separated\n(default: " + std::string(kCliDefaultPatterns) + ")",
-       SetPatterns},
-      {"--ext", "EXT", "output format: .jpg (default), .bmp, .png, .tif, .jp2", SetExtension},
+       "source patterns, ';'-separated\n(default: " + DefaultSourcePatterns() + ")", SetPatterns},
+      {"--ext", "EXT",
+       "output format: " + JoinedForText(SaveExtensions()) + " (default " +
+           SaveExtensions().front() + ")",
+       SetExtension},
       {"--subdirs", "", "search subfolders too (default)",
        [](P& p, V, E&) {
          p.options.settings.includeSubdirs = true;
@@ -282,8 +280,8 @@ const CliOption* FindOption(std::string_view name) {
 }
 
 void SetCliDefaults(CliOptions& options) {
-  options.settings.patterns = std::string(kCliDefaultPatterns);
-  options.settings.newExtension = ".jpg";
+  options.settings.patterns = DefaultSourcePatterns();
+  options.settings.newExtension = SaveExtensions().front();
   options.settings.includeSubdirs = true;
   options.settings.jobs = DefaultCliJobs();
 }

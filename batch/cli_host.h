@@ -36,12 +36,6 @@ enum CliExit : int {
   kCliStopped = 130,  // SIGINT; SIGTERM and SIGHUP give 143 and 129
 };
 
-// The output extensions, in the batch dialog's order.
-inline constexpr std::string_view kCliExtensions[] = {".jpg", ".bmp", ".png", ".tif", ".jp2"};
-
-inline constexpr std::string_view kCliDefaultPatterns =
-    "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc";
-
 // One change of the parameter block, applied in command-line order so that
 // later options win: a named setting (--load) or one slot (--set).
 struct CliParamChange {

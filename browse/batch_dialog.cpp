@@ -26,6 +26,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "batch/batch_job.h"
 #include "batch/srch_dir.h"
@@ -37,6 +38,7 @@
 #include "browse/settings_dialog.h"
 #include "browse/ui_services.h"
 #include "core/para_block.h"
+#include "formats/format_table.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
 
@@ -636,7 +638,10 @@ void CBatchDlg::StoreControls() {
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
   if (mode == kBlackWhite) return kExtTif;
   if (IsReducedMode(mode)) {
-    return (current == kExtPng || current == kExtTif || current == kExtBmp) ? current : kExtPng;
+    const std::vector<std::string>& extensions = SaveExtensions();
+    const bool fits = current >= 0 && current < static_cast<int>(extensions.size()) &&
+                      TakesReducedPages(extensions[static_cast<size_t>(current)]);
+    return fits ? current : kExtPng;
   }
   return (current == kExtPng || current == kExtBmp || current == kExtJpg) ? current : kExtJpg;
 }

@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "browse/ui_services.h"
+#include "formats/format_table.h"
 #include "platform/ascii_case.h"
 #include "platform/dir_watch.h"
 
@@ -134,14 +135,14 @@ void CDirManager::BuildList(const fs::path& directory) {
   }
 
   CSrchDirCounter counter;
-  const size_t count = counter.Count(m_directory, kDirListPatterns, false);
+  const size_t count = counter.Count(m_directory, ReadablePatterns(), false);
   if (count == 0) return;
   m_records.resize(count);
   CSrchDirCollector collector;
   // Files that vanished since the count leave records unfilled, files that
   // appeared since are left out: keep exactly what was filled.
   const size_t filled =
-      collector.Collect(m_directory, kDirListPatterns, false, fs::path(), m_records);
+      collector.Collect(m_directory, ReadablePatterns(), false, fs::path(), m_records);
   m_records.resize(filled);
   if (m_records.empty()) return;
   Sort();

@@ -28,10 +28,6 @@ namespace inkbrite {
 
 class DirectoryWatch;
 
-// The picture patterns the list shows.
-inline constexpr const char* kDirListPatterns =
-    "*.jpg;*.jpeg;*.jpe;*.gif;*.ufo;*.bmp;*.dib;*.png;*.tif;*.tiff;*.wmf;*.emf;*.jp2;*.j2k;*.jpc";
-
 class CDirManager {
  public:
   CDirManager();

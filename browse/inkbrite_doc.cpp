@@ -9,7 +9,7 @@
 #include "browse/inkbrite_view.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
-#include "formats/detect.h"
+#include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
 
@@ -29,6 +29,19 @@ class WaitCursor {
 };
 
 QString Qs(const fs::path& p) { return QString::fromStdString(p.string()); }
+
+// The Save As dialog's filters, "label (pattern)", in the format table's
+// order.
+QStringList SaveAsFilters() {
+  QStringList filters;
+  for (const FileFilter& f : SaveFileFilters()) {
+    const QString pattern =
+        f.patterns == "*.*" ? QStringLiteral("*") : QString::fromStdString(f.patterns);
+    filters << QString::fromUtf8(f.label.c_str()) + QStringLiteral(" (") + pattern +
+                   QLatin1Char(')');
+  }
+  return filters;
+}
 
 }  // namespace
 
@@ -88,9 +101,8 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
       if (!IsReducedMode(mode)) {
         ok = SaveImageFile(path, page, mode, m_savingView->WorkingSet().GetValue(kJpegQuality));
       } else {
-        const ImageFormat format = DetectImageFormat(path, false);
         ColourReduction reduction{};
-        if (format != kFormatBmp && format != kFormatPng && format != kFormatTiff) {
+        if (!TakesReducedPages(path)) {
           ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
           return 0;
         }
@@ -111,18 +123,14 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
 
 void CInkbriteDoc::OnFileSave() {
   if (m_path.empty()) return;
-  switch (DetectImageFormat(m_path, false)) {
-    case kFormatJpeg:
-    case kFormatBmp:
-    case kFormatPng:
-    case kFormatTiff:
-    case kFormatJp2: OnSaveDocument(m_path); return;
-    default: break;
+  if (HasWriter(m_path)) {
+    OnSaveDocument(m_path);
+    return;
   }
   if (ShowMessage(m_messageParent, QString::fromUtf8(kSaveAsJpegQuestion),
                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
     fs::path jpeg = m_path;
-    jpeg += ".jpg";  // a.gif becomes a.gif.jpg; the document keeps its path
+    jpeg += PrimaryExtension(kFormatJpeg);  // a.gif becomes a.gif.jpg; the document keeps its path
     OnSaveDocument(jpeg);
   }
 }
@@ -132,8 +140,8 @@ void CInkbriteDoc::OnFileSaveAs() {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-  dialog.setDefaultSuffix(QStringLiteral("jpg"));
-  dialog.setNameFilters(QString::fromUtf8(kSaveAsFilters).split(QStringLiteral(";;")));
+  dialog.setDefaultSuffix(QString::fromLatin1(PrimaryExtension(kFormatJpeg) + 1));
+  dialog.setNameFilters(SaveAsFilters());
   dialog.selectFile(Qs(m_path.stem()));  // name without folder and last extension
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   SaveAs(dialog.selectedFiles().front().toStdString());

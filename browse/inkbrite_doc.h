@@ -25,10 +25,6 @@ inline const char* const kSaveFailedMessage = "文件存盘失败。";
 inline const char* const kSaveAsJpegQuestion = "图像文件只能保存为Jpeg格式，要继续吗？";
 inline const char* const kReducedSaveMessage =
     "抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。";
-// The Save As dialog's filters, in order.
-inline const char* const kSaveAsFilters =
-    "Jpeg Files(*.jpg) (*.jpg);;BMP Files(*.bmp) (*.bmp);;PNG Files(*.png) (*.png);;"
-    "Tiff Files(*.tif) (*.tif);;Jpeg 2000 Files(*.jp2) (*.jp2);;All Files(*.*) (*)";
 
 class CInkbriteDoc {
  public:

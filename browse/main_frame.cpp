@@ -26,6 +26,7 @@
 #include "browse/toolbar_icons.h"
 #include "browse/ui_services.h"
 #include "browse/window_tab_bar.h"
+#include "formats/format_table.h"
 
 namespace inkbrite {
 
@@ -580,20 +581,11 @@ void CMainFrame::OnCommand(int id) {
 // ---- the open dialog ----
 
 QStringList CMainFrame::OpenDialogFilters() {
-  return {
-      Filter("Supported Files",
-             "*.jpg;*.jpeg;*.jpe;*.gif;*.ufo;*.bmp;*.dib;*.png;*.tif;*.tiff;*.wmf;*.emf;*.jp2;"
-             "*.j2k;*.jpc"),
-      Filter("Jpeg Files(*.jpg;*.jpeg;*.jpe)", "*.jpg;*.jpeg;*.jpe"),
-      Filter("Gif Files(*.gif)", "*.gif"),
-      Filter("Ufo Files(*.ufo)", "*.ufo"),
-      Filter("Bmp Files(*.bmp;*.dib)", "*.bmp;*.dib"),
-      Filter("Png Files(*.png)", "*.png"),
-      Filter("Tiff Files(*.tif;*.tiff)", "*.tif;*.tiff"),
-      Filter("Wmf Files(*.wmf)", "*.wmf;*.emf"),
-      Filter("Jpeg 2000 Files(*.j2p;*.j2k;*.jpc)", "*.jp2;*.j2k;*.jpc"),
-      Filter("All Files(*.*)", "*.*"),
-  };
+  QStringList filters;
+  for (const FileFilter& f : OpenFileFilters()) {
+    filters << Filter(f.label.c_str(), f.patterns.c_str());
+  }
+  return filters;
 }
 
 void CMainFrame::OpenDialogStart(QString& folder, QString& presetName) const {

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/param_lists.h"
 
-#include <string_view>
+#include <string>
 
-#include "batch/cli_host.h"
+#include "formats/format_table.h"
 
 namespace inkbrite {
 
@@ -39,26 +39,20 @@ const QStringList& FilterEntries() {
 }
 
 const QStringList& SourcePatternEntries() {
-  static const QStringList entries = {
-      QString::fromUtf8(kCliDefaultPatterns.data(),
-                        static_cast<qsizetype>(kCliDefaultPatterns.size())),
-      QStringLiteral("*.jpg;*.jpeg"),
-      QStringLiteral("*.gif"),
-      QStringLiteral("*.ufo"),
-      QStringLiteral("*.bmp;*.dib"),
-      QStringLiteral("*.png"),
-      QStringLiteral("*.tif;*.tiff"),
-      QStringLiteral("*.wmf;*.emf"),
-      QStringLiteral("*.jp2;*.j2k;*.jpc")};
+  static const QStringList entries = [] {
+    QStringList list;
+    for (const std::string& patterns : SourcePatternLists()) {
+      list << QString::fromStdString(patterns);
+    }
+    return list;
+  }();
   return entries;
 }
 
 const QStringList& NewExtensionEntries() {
   static const QStringList entries = [] {
     QStringList list;
-    for (std::string_view ext : kCliExtensions) {
-      list << QString::fromLatin1(ext.data(), static_cast<qsizetype>(ext.size()));
-    }
+    for (const std::string& ext : SaveExtensions()) list << QString::fromStdString(ext);
     return list;
   }();
   return entries;

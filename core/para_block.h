@@ -46,8 +46,8 @@ enum ParaSlot : int {
   kCurveX2 = 14,  // tone curve, second control point
   kCurveY2 = 15,
   kAutoPlaySeconds = 16,  // 1 to 10
-  kSourceFiles = 17,      // batch job: index into the source filter list
-  kTargetFiles = 18,      // batch job: .jpg, .bmp, .png, .tif, .jp2
+  kSourceFiles = 17,      // batch job: index into SourcePatternLists() (formats/format_table.h)
+  kTargetFiles = 18,      // batch job: index into SaveExtensions() (formats/format_table.h)
   kCroppingLeft = 19,     // pixels cut from each edge, 0 to 500
   kCroppingTop = 20,
   kCroppingRight = 21,

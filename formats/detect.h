@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// What kind of image a file holds.
+// What kind of image a file holds. The codes are stored numbers: never
+// renumbered.
 #pragma once
 
 #include <filesystem>
@@ -20,11 +21,11 @@ enum ImageFormat : int {
 };
 
 // With probeContent, the first 16 bytes of the file are tested against the
-// signature table first (a file shorter than 16 bytes, or one that cannot be
-// opened, is judged by its name). Otherwise, and when no signature matches,
-// the text from the last "." of the path decides, compared without regard to
-// case: .jpg .jpeg 1, .gif 3, .ufo 2, .bmp .dib 4, .png 5, .tif .tiff 6,
-// .wmf .emf 7, .jp2 9, .j2k .jpc 8, anything else 0.
+// signatures of the format table (formats/format_table.h), in its order (a
+// file shorter than 16 bytes, or one that cannot be opened, is judged by its
+// name). Otherwise, and when no signature matches, the text from the last
+// "." of the path decides, compared without regard to case with the
+// extensions the table knows by name, in its order; anything else gives 0.
 ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent);
 
 }  // namespace inkbrite

@@ -17,9 +17,9 @@
 
 namespace inkbrite {
 
-// Reads any supported file, chosen by DetectImageFormat with content
-// probing. 1 on success (the image replaced, *greySource set), 0 on failure
-// (the image may have been cleared).
+// Reads any supported file with the reader of its row in the format table,
+// chosen by DetectImageFormat with content probing. 1 on success (the image replaced, *greySource
+// set), 0 on failure (the image may have been cleared).
 int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // Why SaveImageFile failed, for the caller's message.
@@ -34,8 +34,9 @@ enum class SaveError {
 inline constexpr const char* kUnsupportedSaveExtensionMessage =
     "抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。";
 
-// Writes `image` in the format its name's extension gives (no content
-// probing): JPEG with `quality` (0 to 100), BMP, PNG, TIFF or JP2.
+// Writes `image` with the writer of the format its name's extension gives
+// (no content probing; the format table's rows with a writer: JPEG with
+// `quality` (0 to 100), BMP, PNG, TIFF, JP2).
 // `colourMode` is 0 (colour) or 1 (grey: a one-component JPEG, a grey PNG
 // or TIFF). 1 on success, 0 on failure with the reason in *error.
 int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int colourMode,

@@ -4,7 +4,7 @@
 #include "core/colour.h"
 #include "core/ximage.h"
 #include "formats/container_save.h"
-#include "formats/detect.h"
+#include "formats/format_table.h"
 
 namespace inkbrite {
 
@@ -12,12 +12,8 @@ namespace {
 
 // The container type a reduced page is saved with, from the file's name.
 int ReducedSaveType(const std::filesystem::path& path) {
-  switch (DetectImageFormat(path, false)) {
-    case kFormatBmp: return kCxImageBmp;
-    case kFormatPng: return kCxImagePng;
-    case kFormatTiff: return kCxImageTiff;
-    default: return kCxImageUnknown;
-  }
+  const FileFormat* format = FindFileFormat(DetectImageFormat(path, false));
+  return format == nullptr ? kCxImageUnknown : format->reducedPages;
 }
 
 }  // namespace

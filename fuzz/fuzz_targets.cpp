@@ -9,16 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/bmp_decode.h"
 #include "core/dib_image.h"
-#include "core/ximage.h"
-#include "formats/gif/gif_codec.h"
 #include "formats/image_file.h"
-#include "formats/jpeg/jpeg_codec.h"
-#include "formats/jpeg2000/jp2_codec.h"
-#include "formats/metafile/metafile_codec.h"
-#include "formats/png/png_codec.h"
-#include "formats/tiff/tiff_codec.h"
 
 namespace inkbrite::fuzz {
 namespace {
@@ -36,27 +28,9 @@ int Check(int result, const DibImage& image) {
   return 0;
 }
 
-// A reader of the common shape: bytes in, picture and grey flag out.
-template <int (*Decode)(const uint8_t*, size_t, DibImage&, int*)>
-int FuzzDecoder(const uint8_t* data, size_t size) {
-  DibImage image;
-  int grey = 0;
-  return Check(Decode(data, size, image, &grey), image);
-}
-
-int FuzzBmp(const uint8_t* data, size_t size) {
-  // The steps of DibImage::LoadBmp after the file is read.
-  std::vector<uint8_t> block;
-  int bits = 0;
-  if (!DecodeBmp(data, size, block, &bits)) return 0;
-  DibImage image;
-  const int ok = image.Attach(std::move(block)) && image.ConvertTo24Bit() ? 1 : 0;
-  return Check(ok, image);
-}
-
 // Mutated chunks almost never keep a valid CRC, and libpng rejects them
 // before anything of ours runs: the CRCs are put right in a copy first.
-int FuzzPng(const uint8_t* data, size_t size) {
+std::vector<uint8_t> WithPngCrcs(const uint8_t* data, size_t size) {
   std::vector<uint8_t> png(data, data + size);
   size_t at = 8;
   while (at <= png.size() && png.size() - at >= 12) {
@@ -71,27 +45,37 @@ int FuzzPng(const uint8_t* data, size_t size) {
     out[3] = static_cast<uint8_t>(crc);
     at += 12 + length;
   }
-  DibImage image;
-  int grey = 0;
-  return Check(DecodePngBytes(png.data(), png.size(), image, &grey), image);
+  return png;
 }
 
-int FuzzGif(const uint8_t* data, size_t size) {
-  // The steps of ReadGifFile after the file is read.
-  CxImage picture;
-  if (!DecodeGif(data, size, picture)) return 0;
+int FuzzReader(const FileFormat& format, const uint8_t* data, size_t size) {
   DibImage image;
-  return Check(image.FromPackedDib(picture.Dib(), picture.DibSize()) ? 1 : 0, image);
+  int grey = 0;
+  if (format.code == kFormatPng) {
+    const std::vector<uint8_t> png = WithPngCrcs(data, size);
+    return Check(format.readBytes(png.data(), png.size(), image, &grey), image);
+  }
+  return Check(format.readBytes(data, size, image, &grey), image);
+}
+
+// Every extension the table names, and one it does not.
+std::vector<std::string> LoadExtensions() {
+  std::vector<std::string> list;
+  for (const FileFormat& f : FileFormats()) {
+    for (const FormatExtension& e : f.extensions) {
+      if (e.text != nullptr) list.emplace_back(e.text);
+    }
+  }
+  list.emplace_back(".dat");
+  return list;
 }
 
 // LoadImageFile reads from a file: the bytes go to a file of this process.
 // Files without a signature (UFO, EMF, a plain WMF) are recognised by their
 // extension, which the last byte of the input chooses.
 int FuzzLoad(const uint8_t* data, size_t size) {
-  static const char* const kExtensions[] = {".ufo", ".emf", ".wmf", ".jpg", ".bmp", ".png",
-                                            ".gif", ".tif", ".jp2", ".j2k", ".dat"};
-  constexpr size_t kCount = sizeof kExtensions / sizeof kExtensions[0];
-  const char* ext = kExtensions[size == 0 ? 0 : data[size - 1] % kCount];
+  static const std::vector<std::string> extensions = LoadExtensions();
+  const std::string& ext = extensions[size == 0 ? 0 : data[size - 1] % extensions.size()];
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / ("inkbrite-fuzz-" + std::to_string(getpid()) + ext);
   std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -108,26 +92,29 @@ int FuzzLoad(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-const Target kTargets[] = {
-    {"bmp", FuzzBmp},
-    {"jpeg", FuzzDecoder<ReadJpegMemory>},
-    {"ufo", FuzzDecoder<DecodeUfoBytes>},
-    {"png", FuzzPng},
-    {"gif", FuzzGif},
-    {"tiff", FuzzDecoder<DecodeTiffBytes>},
-    {"jp2", FuzzDecoder<DecodeJpeg2000Bytes>},
-    {"j2k", FuzzDecoder<DecodeJpeg2000Bytes>},
-    {"wmf", FuzzDecoder<ReadPictureMemory>},
-    {"emf", FuzzDecoder<ReadPictureMemory>},
-    {"load", FuzzLoad},
-};
-const size_t kTargetCount = sizeof kTargets / sizeof kTargets[0];
+const std::vector<Target>& Targets() {
+  static const std::vector<Target> targets = [] {
+    std::vector<Target> list;
+    for (const FileFormat& f : FileFormats()) {
+      for (const char* name : f.fuzzTargets) {
+        if (name != nullptr) list.push_back({name, &f});
+      }
+    }
+    list.push_back({"load", nullptr});
+    return list;
+  }();
+  return targets;
+}
 
-TargetFunction FindTarget(std::string_view name) {
-  for (const Target& t : kTargets) {
-    if (name == t.name) return t.run;
+const Target* FindTarget(std::string_view name) {
+  for (const Target& t : Targets()) {
+    if (name == t.name) return &t;
   }
   return nullptr;
+}
+
+int RunTarget(const Target& target, const uint8_t* data, size_t size) {
+  return target.format == nullptr ? FuzzLoad(data, size) : FuzzReader(*target.format, data, size);
 }
 
 }  // namespace inkbrite::fuzz

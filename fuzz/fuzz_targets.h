@@ -1,29 +1,36 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The readers under test: one entry per fuzz target, each taking the bytes
-// of a whole file. Shared by the libFuzzer programs (fuzz_main.cpp) and the
+// The readers under test: one target per fuzz target name of the format
+// table (formats/format_table.h), each feeding the bytes of a whole file to
+// its format's memory reader, and "load", which feeds them to LoadImageFile
+// through a file. Shared by the libFuzzer program (fuzz_main.cpp), the
 // regression runner that CI builds with the ordinary compiler
-// (regression_main.cpp).
+// (regression_main.cpp) and the seed maker (make_seeds.cpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "formats/format_table.h"
 
 namespace inkbrite::fuzz {
 
-using TargetFunction = int (*)(const uint8_t* data, size_t size);
-
 struct Target {
-  const char* name;
-  TargetFunction run;
+  std::string name;
+  const FileFormat* format;  // null for "load"
 };
 
-// Every target, by name (bmp, jpeg, ufo, png, gif, tiff, jp2, j2k, wmf, emf,
-// load).
-extern const Target kTargets[];
-extern const size_t kTargetCount;
+// Every target: the format table's fuzz targets in row order, then "load".
+const std::vector<Target>& Targets();
 
 // The target of that name; null when there is none.
-TargetFunction FindTarget(std::string_view name);
+const Target* FindTarget(std::string_view name);
+
+// Runs one input through a target. Always 0 (libFuzzer's "keep going");
+// a reader that breaks its promises ends the process.
+int RunTarget(const Target& target, const uint8_t* data, size_t size);
 
 }  // namespace inkbrite::fuzz

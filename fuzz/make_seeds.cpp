@@ -1,22 +1,29 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Writes seed files for the fuzz targets with Inkbrite's own writers:
-//   fuzz_make_seeds OUT_DIR
-// makes OUT_DIR/<target>/ files: small pages in colour and grey through
-// every writer, reduced palette pages (1, 4 and 8 bits) as BMP, PNG and
-// TIFF, and the bare code stream of each JP2 file.
+// Seeds for the fuzz targets, made with Inkbrite's own writers, and the list
+// of targets:
+//   fuzz_make_seeds OUT_DIR   makes OUT_DIR/<target>/ files
+//   fuzz_make_seeds --list    prints one line per target: its name and the
+//                             extensions of its files ("load": every one)
+// Seeds: small pages in colour and grey through every writer of the format
+// table, reduced palette pages (1, 4 and 8 bits) for every format that holds
+// them, the JPEG pages as UFO files, the bare code stream of each JP2 file,
+// and a bit of everything for "load".
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/dib_image.h"
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
+#include "fuzz/fuzz_targets.h"
 
 namespace fs = std::filesystem;
 using inkbrite::DibImage;
+using inkbrite::FileFormat;
 
 namespace {
 
@@ -55,53 +62,81 @@ bool WriteCodeStream(const fs::path& jp2, const fs::path& out) {
   return false;
 }
 
+const FileFormat& Format(inkbrite::ImageFormat code) { return *inkbrite::FindFileFormat(code); }
+fs::path TargetDir(const fs::path& out, const FileFormat& f) { return out / f.fuzzTargets[0]; }
+
+void ListTargets() {
+  for (const auto& t : inkbrite::fuzz::Targets()) {
+    std::printf("%s", t.name.c_str());
+    for (const FileFormat& f : inkbrite::FileFormats()) {
+      if (t.format != nullptr && t.format != &f) continue;
+      for (const auto& e : f.extensions) {
+        if (e.text != nullptr) std::printf(" %s", e.text);
+      }
+    }
+    std::printf("\n");
+  }
+}
+
+// Pages through every writer (and the reduced pages of the formats that
+// hold them), into the folder of the format's first target.
+int WritePages(const fs::path& out, const std::string& stem, const DibImage& page, int mode,
+               int& n) {
+  int failures = 0;
+  for (const FileFormat& f : inkbrite::FileFormats()) {
+    if (f.write == nullptr) continue;
+    const std::string ext = f.extensions[0].text;
+    if (!inkbrite::SaveImageFile(TargetDir(out, f) / (stem + ext), page, mode, 60)) ++failures;
+    ++n;
+    if (f.reducedPages == inkbrite::kCxImageUnknown) continue;
+    for (const auto& [bits, colours] : {std::pair{1, 2}, std::pair{4, 16}, std::pair{8, 256}}) {
+      DibImage copy = page;
+      const fs::path file = TargetDir(out, f) / (stem + "_r" + std::to_string(bits) + ext);
+      if (!inkbrite::ReduceColoursAndSave(copy, mode == 1, bits, colours, file)) ++failures;
+      ++n;
+    }
+  }
+  // Formats without a writer, from the files of one that has: a UFO file is
+  // a JPEG file with its start replaced, a code stream is inside a JP2 file.
+  const std::string jpegExt = Format(inkbrite::kFormatJpeg).extensions[0].text;
+  const fs::path jpeg = TargetDir(out, Format(inkbrite::kFormatJpeg)) / (stem + jpegExt);
+  const FileFormat& ufo = Format(inkbrite::kFormatUfo);
+  fs::copy_file(jpeg, TargetDir(out, ufo) / (stem + ufo.extensions[0].text),
+                fs::copy_options::overwrite_existing);
+  const FileFormat& jp2 = Format(inkbrite::kFormatJp2);
+  const FileFormat& j2k = Format(inkbrite::kFormatJ2kStream);
+  if (!WriteCodeStream(TargetDir(out, jp2) / (stem + jp2.extensions[0].text),
+                       TargetDir(out, j2k) / (stem + j2k.extensions[0].text)))
+    ++failures;
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--list") {
+    ListTargets();
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s OUT_DIR | --list\n", argv[0]);
     return 2;
   }
   const fs::path out = argv[1];
-  for (const char* t : {"bmp", "jpeg", "ufo", "png", "tiff", "jp2", "j2k", "load"}) {
-    fs::create_directories(out / t);
-  }
+  for (const auto& t : inkbrite::fuzz::Targets()) fs::create_directories(out / t.name);
   int failures = 0;
   int n = 0;
   for (const auto& [w, h] : {std::pair{17, 11}, std::pair{40, 23}}) {
     for (int mode = 0; mode < 2; ++mode) {
       const std::string stem = "w" + std::to_string(w) + "_m" + std::to_string(mode);
-      const DibImage page = Page(w, h);
-      const struct {
-        const char* target;
-        const char* ext;
-      } kinds[] = {
-          {"bmp", ".bmp"}, {"jpeg", ".jpg"}, {"png", ".png"}, {"tiff", ".tif"}, {"jp2", ".jp2"}};
-      for (const auto& k : kinds) {
-        const fs::path file = out / k.target / (stem + k.ext);
-        if (!inkbrite::SaveImageFile(file, page, mode, 60)) ++failures;
-        ++n;
-      }
-      const fs::path jpg = out / "jpeg" / (stem + ".jpg");
-      fs::copy_file(jpg, out / "ufo" / (stem + ".ufo"), fs::copy_options::overwrite_existing);
-      if (!WriteCodeStream(out / "jp2" / (stem + ".jp2"), out / "j2k" / (stem + ".j2k")))
-        ++failures;
-      // Reduced pages at their own depth.
-      for (const auto& [bits, colours] : {std::pair{1, 2}, std::pair{4, 16}, std::pair{8, 256}}) {
-        for (const auto& [target, ext] :
-             {std::pair{"bmp", ".bmp"}, std::pair{"png", ".png"}, std::pair{"tiff", ".tif"}}) {
-          DibImage copy = page;
-          const fs::path file = out / target / (stem + "_r" + std::to_string(bits) + ext);
-          if (!inkbrite::ReduceColoursAndSave(copy, mode == 1, bits, colours, file)) ++failures;
-          ++n;
-        }
-      }
+      failures += WritePages(out, stem, Page(w, h), mode, n);
     }
   }
   // LoadImageFile gets a bit of everything.
-  for (const char* t : {"bmp", "jpeg", "png", "tiff", "jp2", "j2k", "ufo"}) {
-    for (const auto& e : fs::directory_iterator(out / t)) {
-      fs::copy_file(e.path(), out / "load" / (std::string(t) + "_" + e.path().filename().string()),
+  for (const auto& t : inkbrite::fuzz::Targets()) {
+    if (t.format == nullptr) continue;
+    for (const auto& e : fs::directory_iterator(out / t.name)) {
+      fs::copy_file(e.path(), out / "load" / (t.name + "_" + e.path().filename().string()),
                     fs::copy_options::overwrite_existing);
     }
   }

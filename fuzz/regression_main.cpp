@@ -129,8 +129,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s TARGET PATH...\n", argv[0]);
     return 2;
   }
-  const inkbrite::fuzz::TargetFunction run = inkbrite::fuzz::FindTarget(argv[1]);
-  if (run == nullptr) {
+  const inkbrite::fuzz::Target* target = inkbrite::fuzz::FindTarget(argv[1]);
+  if (target == nullptr) {
+    // A folder of reproducers for a target the format table does not name.
     std::fprintf(stderr, "unknown target %s\n", argv[1]);
     return 2;
   }
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", file.c_str());
       g_peakBytes.store(g_liveBytes.load());
       const int64_t before = g_liveBytes.load();
-      run(bytes.data(), bytes.size());
+      inkbrite::fuzz::RunTarget(*target, bytes.data(), bytes.size());
       const int64_t peak = g_peakBytes.load() - before;
       if (peak > kHeapLimitBytes) {
         std::fprintf(stderr, "%s: the heap reached %lld MiB (limit %lld MiB)\n", file.c_str(),

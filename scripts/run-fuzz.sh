@@ -3,7 +3,8 @@
 # Fuzzes every image reader with libFuzzer (clang, AddressSanitizer,
 # UndefinedBehaviorSanitizer):
 #   bash scripts/run-fuzz.sh SECONDS [TARGET...]
-# SECONDS per target (default 60); all targets when none is named. FUZZ_JOBS=2
+# SECONDS per target (default 60); all targets when none is named (the
+# targets are the format table's, listed by fuzz_make_seeds --list). FUZZ_JOBS=2
 # runs two targets at once. Builds in build-fuzz/, seeds each target from the
 # shared corpus, from files our own writers make and from fuzz/regressions/,
 # keeps the growing corpus in build-fuzz/corpus/<target>/ and whatever is
@@ -15,9 +16,7 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 SECONDS_PER_TARGET=${1:-60}
 shift || true
-ALL_TARGETS=(bmp jpeg ufo png gif tiff jp2 j2k wmf emf load)
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL_TARGETS[@]}")
 JOBS=${FUZZ_JOBS:-1}
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 CORPUS=${INKBRITE_CORPUS_DIR:-$ROOT/../shared/corpus}
@@ -28,39 +27,39 @@ SAN="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DINKBRITE_FUZZ=ON \
   -DINKBRITE_BUILD_TESTS=OFF -DINKBRITE_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$SAN" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-build_targets=(fuzz_make_seeds)
-for t in "${TARGETS[@]}"; do build_targets+=("fuzz_$t"); done
-cmake --build "$BUILD" -j2 --target "${build_targets[@]}" >"$BUILD/build.log" 2>&1 ||
+cmake --build "$BUILD" -j2 --target fuzz_make_seeds fuzz_readers >"$BUILD/build.log" 2>&1 ||
   { tail -40 "$BUILD/build.log"; exit 1; }
 
-# Seeds: our writers' files, the corpus by format (files up to 256 KiB: big
-# ones slow every run down and add little), and every reproducer.
+# The targets and the extensions of their files, from the format table.
+declare -A EXTENSIONS
+ALL_TARGETS=()
+while read -r name exts; do
+  ALL_TARGETS+=("$name")
+  EXTENSIONS[$name]=$exts
+done < <("$BUILD/fuzz/fuzz_make_seeds" --list)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL_TARGETS[@]}")
+for t in "${TARGETS[@]}"; do
+  [ -n "${EXTENSIONS[$t]+x}" ] || { echo "unknown target $t (targets: ${ALL_TARGETS[*]})" >&2; exit 2; }
+done
+
+# Seeds: our writers' files, the corpus by extension (files up to 256 KiB:
+# big ones slow every run down and add little; "load" only under 16 KiB), and
+# every reproducer.
 SEEDS=$BUILD/seeds
 rm -rf "$SEEDS"
 mkdir -p "$SEEDS"
 "$BUILD/fuzz/fuzz_make_seeds" "$SEEDS" >/dev/null
-copy_corpus() {  # target, find arguments
-  local t=$1
-  shift
-  mkdir -p "$SEEDS/$t"
-  [ -d "$CORPUS" ] || return 0
-  find "$CORPUS" -type f -size -256k \( "$@" \) -exec cp -t "$SEEDS/$t" {} + 2>/dev/null || true
-}
-copy_corpus bmp -iname '*.bmp'
-copy_corpus jpeg -iname '*.jpg' -o -iname '*.jpeg'
-copy_corpus ufo -iname '*.ufo'
-copy_corpus png -iname '*.png'
-copy_corpus gif -iname '*.gif'
-copy_corpus tiff -iname '*.tif' -o -iname '*.tiff'
-copy_corpus jp2 -iname '*.jp2'
-copy_corpus j2k -iname '*.j2k' -o -iname '*.j2c' -o -iname '*.jpc'
-copy_corpus wmf -iname '*.wmf'
-copy_corpus emf -iname '*.emf'
-copy_corpus load -size -16k \( -iname '*.bmp' -o -iname '*.gif' -o -iname '*.ufo' -o -iname '*.wmf' \
-  -o -iname '*.emf' -o -iname '*.j2k' -o -iname '*.tif' \)
 for t in "${ALL_TARGETS[@]}"; do
+  mkdir -p "$SEEDS/$t"
+  if [ -d "$CORPUS" ]; then
+    size=-256k
+    [ "$t" = load ] && size=-16k
+    names=()
+    for e in ${EXTENSIONS[$t]}; do names+=(-o -iname "*$e"); done
+    find "$CORPUS" -type f -size "$size" \( "${names[@]:1}" \) -exec cp -t "$SEEDS/$t" {} + \
+      2>/dev/null || true
+  fi
   if [ -d "$ROOT/fuzz/regressions/$t" ]; then
-    mkdir -p "$SEEDS/$t"
     cp -t "$SEEDS/$t" "$ROOT"/fuzz/regressions/"$t"/* 2>/dev/null || true
   fi
 done
@@ -80,7 +79,7 @@ fuzz_one() {
     now=$(date +%s)
     left=$((SECONDS_PER_TARGET - (now - start)))
     [ "$left" -gt 0 ] || break
-    "$BUILD/fuzz/fuzz_$t" -max_total_time="$left" -rss_limit_mb=2048 -timeout=10 \
+    INKBRITE_FUZZ_TARGET=$t "$BUILD/fuzz/fuzz_readers" -max_total_time="$left" -rss_limit_mb=2048 -timeout=10 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$SEEDS/$t" >>"$log" 2>&1 || true
   done
   local execs cov found

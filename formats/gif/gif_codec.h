@@ -54,4 +54,7 @@ bool DecodeGif(const uint8_t* data, size_t size, CxImage& out);
 // 1 on success, 0 on any failure (the image cleared); never throws.
 int ReadGifFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
+// ReadGifFile on the bytes of a whole file held in memory.
+int DecodeGifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+
 }  // namespace inkbrite

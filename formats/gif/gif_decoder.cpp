@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "core/limits.h"
+#include "formats/decode_guard.h"
 #include "formats/gif/gif_codec.h"
-#include "platform/file_io.h"
 
 namespace inkbrite {
 
@@ -305,30 +305,23 @@ bool DecodeGif(const uint8_t* data, size_t size, CxImage& out) {
   }
 }
 
-int ReadGifFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  try {
-    image.Clear();
+int DecodeGifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  return GuardedDecode(image, [&] {
     CxImage picture;
-    {
-      std::vector<uint8_t> bytes;
-      if (!ReadFileBytes(path, kMaxGifFileBytes, bytes)) return 0;
-      if (!DecodeGif(bytes.data(), bytes.size(), picture)) return 0;
-    }
+    if (!DecodeGif(data, size, picture)) return 0;
     // Measured on the container, before the expansion to 24 bits.
     bool neutralBilevel = picture.Bpp() == 1;
     for (const RgbQuad& c : picture.GetPalette()) {
       neutralBilevel = neutralBilevel && c.red == c.green && c.green == c.blue;
     }
-    if (!image.FromPackedDib(picture.Dib(), picture.DibSize())) {
-      image.Clear();
-      return 0;
-    }
+    if (!image.FromPackedDib(picture.Dib(), picture.DibSize())) return 0;
     if (greySource != nullptr) *greySource = neutralBilevel ? 1 : 0;
     return 1;
-  } catch (...) {
-    image.Clear();
-    return 0;
-  }
+  });
+}
+
+int ReadGifFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(path, kMaxGifFileBytes, DecodeGifBytes, image, greySource);
 }
 
 }  // namespace inkbrite

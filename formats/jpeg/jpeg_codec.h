@@ -60,6 +60,11 @@ int ReadJpegMemory(const uint8_t* data, size_t size, DibImage& image, int* greyS
 // the library's message; the partial output is discarded first.
 int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int quality, int grey);
 
+// WriteJpegFile with the writers' common arguments (`colourMode` nonzero
+// writes grey); a library error gives 0 instead of an exception.
+int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                  int quality);
+
 // Decodes a UFO file: its first ten bytes are replaced by the JFIF start
 // (FF D8 FF E0 00 10 "JFIF") and the rest is read as JPEG data. Files shorter
 // than 11 bytes give 0.

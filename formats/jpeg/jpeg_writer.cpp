@@ -50,4 +50,13 @@ int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int 
   return writer.Commit() ? 1 : 0;
 }
 
+int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                  int quality) {
+  try {
+    return WriteJpegFile(path, image, quality, colourMode);
+  } catch (const CJPEGException&) {
+    return 0;
+  }
+}
+
 }  // namespace inkbrite

@@ -10,9 +10,9 @@
 
 #include "core/byte_io.h"
 #include "core/limits.h"
+#include "formats/decode_guard.h"
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/jpeg2000/jp2_pvt.h"
-#include "platform/file_io.h"
 
 namespace inkbrite {
 
@@ -290,25 +290,13 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
 }  // namespace
 
 int DecodeJpeg2000Bytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
-  image.Clear();
-  if (data == nullptr || size == 0) return 0;
-  try {
-    return Decode(data, size, image, greySource);
-  } catch (...) {
-    image.Clear();
-    return 0;
-  }
+  return GuardedDecode(image, [&] {
+    return data == nullptr || size == 0 ? 0 : Decode(data, size, image, greySource);
+  });
 }
 
 int ReadJpeg2000File(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  image.Clear();
-  std::vector<uint8_t> bytes;
-  try {
-    if (!ReadFileBytes(path, kMaxFileBytes, bytes)) return 0;
-  } catch (...) {
-    return 0;
-  }
-  return DecodeJpeg2000Bytes(bytes.data(), bytes.size(), image, greySource);
+  return ReadFileAndDecode(path, kMaxFileBytes, DecodeJpeg2000Bytes, image, greySource);
 }
 
 }  // namespace inkbrite

@@ -9,9 +9,9 @@
 
 #include "core/byte_io.h"
 #include "core/limits.h"
+#include "formats/decode_guard.h"
 #include "formats/png/png_codec.h"
 #include "formats/png/png_pvt.h"
-#include "platform/file_io.h"
 
 namespace inkbrite {
 
@@ -191,29 +191,13 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
 }  // namespace
 
 int DecodePngBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
-  image.Clear();
-  if (data == nullptr || size == 0) return 0;
-  try {
-    return Decode(data, size, image, greySource);
-  } catch (...) {  // nothing in the decoder throws; keep it that way for callers
-    image.Clear();
-    return 0;
-  }
+  return GuardedDecode(image, [&] {
+    return data == nullptr || size == 0 ? 0 : Decode(data, size, image, greySource);
+  });
 }
 
 int ReadPngFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  std::vector<uint8_t> bytes;
-  bool read = false;
-  try {
-    read = ReadFileBytes(path, kMaxPngFileBytes, bytes);
-  } catch (...) {
-    read = false;
-  }
-  if (!read || bytes.empty()) {
-    image.Clear();
-    return 0;
-  }
-  return DecodePngBytes(bytes.data(), bytes.size(), image, greySource);
+  return ReadFileAndDecode(path, kMaxPngFileBytes, DecodePngBytes, image, greySource);
 }
 
 }  // namespace inkbrite

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/limits.h"
+#include "formats/decode_guard.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/tiff/tiff_codec.h"
 #include "formats/tiff/tiff_pvt.h"
-#include "platform/file_io.h"
 
 namespace inkbrite {
 namespace tiff {
@@ -520,28 +520,11 @@ void CorrectPixelAspect(DibImage& image, double xResolution, double yResolution)
 }
 
 int DecodeTiffBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
-  int result = 0;
-  try {
-    result = tiff::Decode(data, size, image, greySource);
-  } catch (...) {
-    result = 0;
-  }
-  if (result == 0) image.Clear();
-  return result;
+  return GuardedDecode(image, [&] { return tiff::Decode(data, size, image, greySource); });
 }
 
 int ReadTiffFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  std::vector<uint8_t> bytes;
-  try {
-    if (!ReadFileBytes(path, tiff::kMaxStreamBytes, bytes)) bytes.clear();
-  } catch (...) {
-    bytes.clear();
-  }
-  if (bytes.empty()) {
-    image.Clear();
-    return 0;
-  }
-  return DecodeTiffBytes(bytes.data(), bytes.size(), image, greySource);
+  return ReadFileAndDecode(path, tiff::kMaxStreamBytes, DecodeTiffBytes, image, greySource);
 }
 
 }  // namespace inkbrite

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "formats/bmp/bmp_codec.h"
+
+#include <vector>
+
+#include "core/bmp_decode.h"
+#include "formats/decode_guard.h"
+
+namespace inkbrite {
+
+namespace {
+
+int GreyFromBits(int bits) { return bits < 2 ? 1 : 0; }
+
+}  // namespace
+
+int ReadBmpFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  int bits = 0;
+  if (!image.LoadBmp(path, &bits)) return 0;
+  if (greySource != nullptr) *greySource = GreyFromBits(bits);
+  return 1;
+}
+
+int DecodeBmpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  return GuardedDecode(image, [&] {
+    std::vector<uint8_t> block;
+    int bits = 0;
+    if (data == nullptr || !DecodeBmp(data, size, block, &bits)) return 0;
+    DibImage loaded;
+    if (!loaded.Attach(std::move(block)) || !loaded.ConvertTo24Bit()) return 0;
+    image = std::move(loaded);
+    if (greySource != nullptr) *greySource = GreyFromBits(bits);
+    return 1;
+  });
+}
+
+int WriteBmpFile(const std::filesystem::path& path, const DibImage& image, int /*colourMode*/,
+                 int /*quality*/) {
+  return image.SaveBmp(path) ? 1 : 0;
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The one description of every file format the program knows.
+//
+// Each row of FileFormats() gives a format's code, the extensions it is
+// known by, the bytes it starts with, its reader and writer, and the texts
+// the dialogs show for it. Everything else that depends on the set of
+// formats is derived from these rows: detection (both of its tables, in row
+// order), LoadImageFile and SaveImageFile, the open and Save As dialogs'
+// filters, the viewer's folder list, the batch dialog's and the command
+// line's pattern and extension lists, the rule for colour-reduced pages,
+// and the fuzz targets. docs/ADDING_A_FORMAT.md says how to add a row.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/dib_image.h"
+#include "core/ximage.h"
+#include "formats/detect.h"
+
+namespace inkbrite {
+
+// A reader of a file: 1 with the image replaced by a 24-bit picture and
+// *greySource (when given) set, 0 on any failure. Never throws.
+using FileReader = int (*)(const std::filesystem::path& path, DibImage& image, int* greySource);
+// The same reader on the bytes of a whole file held in memory.
+using BytesReader = int (*)(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+// A writer of a 24-bit page: `colourMode` 0 (colour) or 1 (grey), `quality`
+// 0 to 100 (for the formats that use it). 1 on success; 0 with any previous
+// file left whole. Never throws.
+using FileWriter = int (*)(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                           int quality);
+
+// How a file's name leads to a format.
+enum class NameUse : uint8_t {
+  kNone = 0,      // (an unused slot)
+  kByContent,     // offered by the open dialog, but such a file is known by its content only
+  kByName,        // DetectImageFormat knows the format by this extension
+  kByNameInBatch  // ... and the batch dialog's first pattern entry names it
+};
+
+struct FormatExtension {
+  const char* text = nullptr;  // ".jpg"
+  NameUse use = NameUse::kNone;
+};
+
+// Bytes a file starts with, compared from `offset`.
+struct FormatSignature {
+  uint8_t offset = 0;
+  uint8_t length = 0;  // 0: an unused slot
+  std::array<uint8_t, 12> bytes{};
+};
+
+struct FileFormat {
+  ImageFormat code;  // the stored number (never renumbered)
+  const char* name;  // "JPEG", for messages and tests
+  // In detection order; unused slots at the end.
+  std::array<FormatExtension, 4> extensions;
+  std::array<FormatSignature, 2> signatures;
+  // The open dialog's entry for the format; null when its extensions join
+  // the entry of the row before it.
+  const char* openFilter;
+  // The Save As dialog's entry, for a format with a writer (saved under its
+  // first extension).
+  const char* saveFilter;
+  FileReader read;
+  BytesReader readBytes;
+  FileWriter write;  // null: pages cannot be saved in this format
+  // The container encoder (a CxImageType) that writes a colour-reduced page
+  // at its palette depth; kCxImageUnknown when the format holds no such page.
+  int reducedPages;
+  // When the reader reports a grey source ("keep as is" then saves grey).
+  const char* greySource;
+  // The fuzz targets that feed readBytes (fuzz/, scripts/run-fuzz.sh).
+  std::array<const char*, 2> fuzzTargets;
+  // The reader's own bounds beyond the common limits of core/limits.h.
+  const char* limits;
+};
+
+// Every format, in the order the dialogs list them and detection tries them.
+std::span<const FileFormat> FileFormats();
+
+// The row of a code; null for kFormatUnknown or a code without a row.
+const FileFormat* FindFileFormat(ImageFormat code);
+// The first extension of a format's row (".jpg"); "" without a row.
+const char* PrimaryExtension(ImageFormat code);
+
+// ---- lists derived from the rows ----
+
+// One entry of a file dialog: the text shown and its patterns ("*.a;*.b").
+struct FileFilter {
+  std::string label;
+  std::string patterns;
+};
+
+// The open dialog: "Supported Files" with every extension offered, one entry
+// per format, then "All Files(*.*)".
+const std::vector<FileFilter>& OpenFileFilters();
+// Every extension the open dialog offers, as patterns: the viewer's folder
+// list shows these files.
+const std::string& ReadablePatterns();
+// The batch dialog's source list: the default patterns first, then one entry
+// per format.
+const std::vector<std::string>& SourcePatternLists();
+// The batch dialog's first entry, inkbrite-batch's default --pattern.
+const std::string& DefaultSourcePatterns();
+// The extension of every format with a writer, in row order: the batch
+// dialog's new-extension list and inkbrite-batch's --ext values.
+const std::vector<std::string>& SaveExtensions();
+// The Save As dialog: one entry per format with a writer, then
+// "All Files(*.*)".
+const std::vector<FileFilter>& SaveFileFilters();
+// The extensions of a list joined for a message: ".jpg, .bmp, .png, .tif or
+// .jp2".
+std::string JoinedForText(std::span<const std::string> extensions);
+
+// True when a page named `name` (by its extension alone) is written by a
+// format that holds colour-reduced pages.
+bool TakesReducedPages(const std::filesystem::path& name);
+// True when a page named `name` (by its extension alone) can be saved.
+bool HasWriter(const std::filesystem::path& name);
+
+}  // namespace inkbrite
