@@ -46,76 +46,100 @@ CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::
                                  QWidget* parent)
     : QDialog(parent), m_mode(mode), m_block(block), m_iniPath(std::move(iniPath)) {
   setWindowTitle(QStringLiteral("设置管理"));
+  auto* left = new QVBoxLayout;
+  left->addWidget(new QLabel(Prompt(mode), this));
+  left->addWidget(BuildNameField());
+  left->addSpacing(6);
+  left->addLayout(BuildValueGrid());
+  left->addStretch();
 
-  auto* prompt = new QLabel(Prompt(mode), this);
+  auto* layout = new QHBoxLayout(this);
+  layout->addLayout(left);
+  layout->addLayout(BuildButtons());
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  FillList();
+  if (mode == Mode::kSave) {
+    ShowBlockToSave();
+  } else {
+    SelectBlocksSetting();
+  }
+  // Typing a stored name or choosing one from the list shows its values
+  // (load mode; in save mode a choice only fills the name field).
+  connect(m_name, &QComboBox::editTextChanged, this, &CSettingsDialog::OnNameChosen);
+}
+
+// ---- building ----
+
+QComboBox* CSettingsDialog::BuildNameField() {
   m_name = new QComboBox(this);
   m_name->setObjectName(QStringLiteral("name"));
   m_name->setEditable(true);
   m_name->setInsertPolicy(QComboBox::NoInsert);
   m_name->setMinimumContentsLength(24);
   m_name->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  return m_name;
+}
 
-  auto number = [this](int slot) {
-    auto* field = new QLineEdit(this);
-    field->setObjectName(KeyName(slot));
-    field->setReadOnly(true);
-    field->setFocusPolicy(Qt::NoFocus);
-    field->setAlignment(Qt::AlignRight);
-    field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-00000")) + 12);
-    m_numbers[static_cast<size_t>(slot)] = field;
-    return field;
-  };
-  auto list = [this](int slot, const QStringList& entries) {
-    auto* box = new QComboBox(this);
-    box->setObjectName(KeyName(slot));
-    box->addItems(entries);
-    box->setEnabled(false);
-    m_lists[static_cast<size_t>(slot)] = box;
-    return box;
-  };
-  auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), this); };
+QLineEdit* CSettingsDialog::NumberField(int slot) {
+  auto* field = new QLineEdit(this);
+  field->setObjectName(KeyName(slot));
+  field->setReadOnly(true);
+  field->setFocusPolicy(Qt::NoFocus);
+  field->setAlignment(Qt::AlignRight);
+  field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-00000")) + 12);
+  m_numbers[static_cast<size_t>(slot)] = field;
+  return field;
+}
 
+QComboBox* CSettingsDialog::ListField(int slot, const QStringList& entries) {
+  auto* box = new QComboBox(this);
+  box->setObjectName(KeyName(slot));
+  box->addItems(entries);
+  box->setEnabled(false);
+  m_lists[static_cast<size_t>(slot)] = box;
+  return box;
+}
+
+QGridLayout* CSettingsDialog::BuildValueGrid() {
   // Four label-value pairs to a row.
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
-  auto pair = [&](int row, int column, const char* text, QWidget* value, int span = 1) {
+  const auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), this); };
+  const auto pair = [&](int row, int column, const char* text, QWidget* value, int span = 1) {
     grid->addWidget(label(text), row, column * 2, Qt::AlignRight);
     grid->addWidget(value, row, column * 2 + 1, 1, span);
   };
-  pair(0, 0, "亮度:", number(kBrightness));
-  pair(0, 1, "对比度:", number(kContrast));
-  pair(0, 2, "高亮度:", number(kHighlight));
-  pair(0, 3, "高亮值:", number(kThreshold));
-  pair(1, 0, "Gamma校正:", number(kGamma));
-  pair(1, 1, "JPG压缩比:", number(kJpegQuality));
-  pair(1, 2, "尺寸缩放:", number(kResize));
-  grid->addWidget(list(kResizeType, FilterEntries()), 1, 6, 1, 2);
+  pair(0, 0, "亮度:", NumberField(kBrightness));
+  pair(0, 1, "对比度:", NumberField(kContrast));
+  pair(0, 2, "高亮度:", NumberField(kHighlight));
+  pair(0, 3, "高亮值:", NumberField(kThreshold));
+  pair(1, 0, "Gamma校正:", NumberField(kGamma));
+  pair(1, 1, "JPG压缩比:", NumberField(kJpegQuality));
+  pair(1, 2, "尺寸缩放:", NumberField(kResize));
+  grid->addWidget(ListField(kResizeType, FilterEntries()), 1, 6, 1, 2);
 
   auto* curve = new QHBoxLayout;
   curve->setSpacing(8);
-  for (int slot : {kCurveX1, kCurveY1, kCurveX2, kCurveY2}) curve->addWidget(number(slot));
+  for (int slot : {kCurveX1, kCurveY1, kCurveX2, kCurveY2}) curve->addWidget(NumberField(slot));
   curve->addStretch();
   grid->addWidget(label("曲线:"), 2, 0, Qt::AlignRight);
   grid->addLayout(curve, 2, 1, 1, 7);
 
-  pair(3, 0, "上:", number(kCroppingTop));
-  pair(3, 1, "下:", number(kCroppingBottom));
-  pair(3, 2, "左:", number(kCroppingLeft));
-  pair(3, 3, "右:", number(kCroppingRight));
-  pair(4, 0, "锐化:", list(kSharpen, SharpenEntries()));
-  pair(4, 1, "柔化:", list(kBlur, SoftenEntries()));
-  pair(4, 2, "色彩:", list(kGreyScale, ColourEntries()), 3);
-  pair(5, 0, "源文件:", list(kSourceFiles, SourcePatternEntries()), 7);
-  pair(6, 0, "新文件扩展名:", list(kTargetFiles, NewExtensionEntries()));
+  pair(3, 0, "上:", NumberField(kCroppingTop));
+  pair(3, 1, "下:", NumberField(kCroppingBottom));
+  pair(3, 2, "左:", NumberField(kCroppingLeft));
+  pair(3, 3, "右:", NumberField(kCroppingRight));
+  pair(4, 0, "锐化:", ListField(kSharpen, SharpenEntries()));
+  pair(4, 1, "柔化:", ListField(kBlur, SoftenEntries()));
+  pair(4, 2, "色彩:", ListField(kGreyScale, ColourEntries()), 3);
+  pair(5, 0, "源文件:", ListField(kSourceFiles, SourcePatternEntries()), 7);
+  pair(6, 0, "新文件扩展名:", ListField(kTargetFiles, NewExtensionEntries()));
   grid->setColumnStretch(8, 1);
+  return grid;
+}
 
-  auto* left = new QVBoxLayout;
-  left->addWidget(prompt);
-  left->addWidget(m_name);
-  left->addSpacing(6);
-  left->addLayout(grid);
-  left->addStretch();
-
+QVBoxLayout* CSettingsDialog::BuildButtons() {
   auto* ok = new QPushButton(QStringLiteral("确定"), this);
   auto* cancel = new QPushButton(QStringLiteral("取消"), this);
   m_delete = new QPushButton(QStringLiteral("删除"), this);
@@ -130,38 +154,34 @@ CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::
   buttons->addWidget(cancel);
   buttons->addWidget(m_delete);
   buttons->addStretch();
+  return buttons;
+}
 
-  auto* layout = new QHBoxLayout(this);
-  layout->addLayout(left);
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+// ---- what the dialog starts with ----
 
-  FillList();
-  if (mode == Mode::kSave) {
-    m_delete->hide();
-    m_name->setCurrentIndex(-1);
-    m_name->setEditText(QString::fromStdString(block.GetName()));
-    std::array<int, kParaSlotCount> values{};
-    for (int slot = 0; slot < kParaSlotCount; ++slot)
-      values[static_cast<size_t>(slot)] = block.GetValue(slot);
-    ShowValues(values);
+void CSettingsDialog::ShowBlockToSave() {
+  m_delete->hide();
+  m_name->setCurrentIndex(-1);
+  m_name->setEditText(QString::fromStdString(m_block.GetName()));
+  std::array<int, kParaSlotCount> values{};
+  for (int slot = 0; slot < kParaSlotCount; ++slot)
+    values[static_cast<size_t>(slot)] = m_block.GetValue(slot);
+  ShowValues(values);
+}
+
+void CSettingsDialog::SelectBlocksSetting() {
+  ClearValues(false);
+  const std::string current = m_block.GetName();
+  const int index = current.empty()
+                        ? -1
+                        : m_name->findText(QString::fromStdString(current), Qt::MatchFixedString);
+  if (index >= 0) {
+    m_name->setCurrentIndex(index);
   } else {
-    ClearValues(false);
-    const std::string current = block.GetName();
-    const int index = current.empty()
-                          ? -1
-                          : m_name->findText(QString::fromStdString(current), Qt::MatchFixedString);
-    if (index >= 0) {
-      m_name->setCurrentIndex(index);
-    } else {
-      m_name->setCurrentIndex(-1);
-      m_name->setEditText(QString());
-    }
-    OnNameChosen();
+    m_name->setCurrentIndex(-1);
+    m_name->setEditText(QString());
   }
-  // Typing a stored name or choosing one from the list shows its values
-  // (load mode; in save mode a choice only fills the name field).
-  connect(m_name, &QComboBox::editTextChanged, this, &CSettingsDialog::OnNameChosen);
+  OnNameChosen();
 }
 
 void CSettingsDialog::FillList() {

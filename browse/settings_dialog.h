@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <array>
 #include <filesystem>
 #include <string>
@@ -15,9 +16,10 @@
 #include "core/para_block.h"
 
 class QComboBox;
-class QLabel;
+class QGridLayout;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace inkbrite {
 
@@ -44,6 +46,17 @@ class CSettingsDialog : public QDialog {
   void Delete();
 
  private:
+  QComboBox* BuildNameField();
+  QGridLayout* BuildValueGrid();
+  QVBoxLayout* BuildButtons();
+  // A read-only field or a disabled list showing `slot`, named after its key
+  // in the settings file.
+  QLineEdit* NumberField(int slot);
+  QComboBox* ListField(int slot, const QStringList& entries);
+  // Save mode starts with the block's name and values; load mode with the
+  // block's own setting selected when the file holds it.
+  void ShowBlockToSave();
+  void SelectBlocksSetting();
   // Index of the list entry the name field holds (white space at both ends
   // and case ignored), -1 when the text names no entry.
   int SelectedIndex() const;
@@ -62,8 +75,8 @@ class CSettingsDialog : public QDialog {
   Mode m_mode;
   CParaBlock& m_block;
   std::filesystem::path m_iniPath;
-  QComboBox* m_name;
-  QPushButton* m_delete;
+  QComboBox* m_name = nullptr;
+  QPushButton* m_delete = nullptr;
   // By slot; null for slots that are not shown. Number slots use a
   // read-only field, list slots a disabled drop-down list.
   std::array<QLineEdit*, kParaSlotCount> m_numbers{};
