@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Writes screenshots of the viewer for a developer to look at: the main
-// window with a page, the same page fitted to the window, and the
-// display-order dialog. Usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]
-// (default pages: the first two sample pages).
+// window with a page, the same page fitted to the window, the dialogs, and
+// the frame with the parameter bar where it first appears.
+// Usage: inkbrite-screenshots OUTPUT_DIR [PAGE...] (default pages: the first
+// two sample pages).
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QTabBar>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -38,6 +41,23 @@ bool Save(QWidget* widget, const QString& folder, const char* name) {
   QApplication::processEvents();
   const QString file = folder + QLatin1Char('/') + QLatin1String(name);
   if (!widget->grab().save(file)) {
+    std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", file.toUtf8().constData());
+  return true;
+}
+
+// The frame with the floating parameter bar drawn where it stands over it.
+bool SaveWithBar(QWidget* frame, QWidget* bar, const QString& folder, const char* name) {
+  QApplication::processEvents();
+  QPixmap shot = frame->grab();
+  {
+    QPainter painter(&shot);
+    painter.drawPixmap(frame->mapFromGlobal(bar->geometry().topLeft()), bar->grab());
+  }
+  const QString file = folder + QLatin1Char('/') + QLatin1String(name);
+  if (!shot.save(file)) {
     std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
     return false;
   }
@@ -76,7 +96,7 @@ int main(int argc, char** argv) {
   }
 
   CInkbriteApp app;
-  if (!app.InitInstance(false)) return 1;
+  app.InitInstance(false);
   CMainFrame* frame = app.MainFrame();
   frame->resize(1280, 900);
   frame->show();
@@ -97,13 +117,15 @@ int main(int argc, char** argv) {
     dialog.show();
     ok = Save(&dialog, out, "04-display-order.png") && ok;
   }
-  // The parameter bar on each of its pages.
+  // The parameter bar on each of its pages, picked on its tab strip.
   CParaBar* bar = frame->ParaBar();
   for (int page = 0; page < kParaBarPageCount; ++page) {
-    bar->SelectPage(page);
+    bar->Control<QTabBar>(kParaTabs)->setCurrentIndex(page);
     const std::string name = "05-parameter-bar-" + std::to_string(page) + ".png";
     ok = Save(bar, out, name.c_str()) && ok;
   }
+  bar->Control<QTabBar>(kParaTabs)->setCurrentIndex(kPageBrightness);
+  ok = SaveWithBar(frame, bar, out, "13-frame-with-parameter-bar.png") && ok;
   {
     CCurveDialog dialog(AppParams(), {}, frame);
     dialog.show();
@@ -129,13 +151,16 @@ int main(int argc, char** argv) {
     ok = Save(&dialog, out, "08-batch-dialog-status.png") && ok;
   }
   {
-    CImageFileMultSel dialog(frame, QStringLiteral("选择文件"),
-                             QString::fromStdString(CInkbriteApp::SampleFolder().string()),
-                             CMainFrame::OpenDialogFilters(), QString());
+    // As opened over a page: its folder, its name preset, the preview on.
+    AppParams().SetValue(kShowPreview, 1);
+    const fs::path first = pages.empty() ? fs::path() : pages.front();
+    CImageFileMultSel dialog(
+        frame, QStringLiteral("选择文件"), QString::fromStdString(first.parent_path().string()),
+        CMainFrame::OpenDialogFilters(), QString::fromStdString(first.filename().string()));
     dialog.show();
-    if (!pages.empty()) dialog.SetCurrentFile(QString::fromStdString(pages.front().string()));
-    Settle(300);
+    Settle(500);
     ok = Save(&dialog, out, "09-open-dialog.png") && ok;
+    AppParams().SetValue(kShowPreview, 0);
   }
   ok = Save(frame->TabBar(), out, "10-window-tabs.png") && ok;
   {

@@ -9,6 +9,6 @@ int main(int argc, char** argv) {
   inkbrite::TunePageMemory();
   QApplication application(argc, argv);
   inkbrite::CInkbriteApp app;
-  if (!app.InitInstance()) return 1;
+  app.InitInstance();
   return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/about_dialog.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QEnterEvent>
@@ -11,6 +12,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <system_error>
@@ -66,6 +70,34 @@ QPixmap DrawIcon(int side) {
   return pixmap;
 }
 
+// The desktop's opener. xdg-open runs as a child process so that its end
+// is seen: a non-zero exit status means nothing could show the URL (it
+// answers 3 when no browser or program is found). Its output goes nowhere,
+// and a browser it starts outlives it.
+bool DesktopOpen(const QUrl& url, const std::function<void()>& failed) {
+  const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (xdgOpen.isEmpty()) return QDesktopServices::openUrl(url);
+  auto* process = new QProcess(qApp);
+  process->setProgram(xdgOpen);
+  process->setArguments({url.isLocalFile() ? url.toLocalFile() : url.toString()});
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, failed](int code, QProcess::ExitStatus status) {
+                     if (status != QProcess::NormalExit || code != 0) failed();
+                     process->deleteLater();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, failed](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     failed();
+                     process->deleteLater();
+                   });
+  process->start();
+  return true;
+}
+
 }  // namespace
 
 UrlOpener SetUrlOpener(UrlOpener opener) {
@@ -74,9 +106,13 @@ UrlOpener SetUrlOpener(UrlOpener opener) {
   return previous;
 }
 
-bool OpenUrl(const QUrl& url) {
-  if (Opener()) return Opener()(url);
-  return QDesktopServices::openUrl(url);
+bool OpenUrl(const QUrl& url, std::function<void()> failed) {
+  // A failure always arrives through the event loop, after the caller has
+  // dealt with the answer.
+  const auto later = [failed = std::move(failed)] {
+    if (failed) QMetaObject::invokeMethod(qApp, failed, Qt::QueuedConnection);
+  };
+  return Opener() ? Opener()(url, later) : DesktopOpen(url, later);
 }
 
 QString OpenErrorText(int code) {
@@ -165,24 +201,34 @@ bool CLinkLabel::OpenTarget() {
   // local file, which must exist.
   const QUrl asUrl(m_target, QUrl::StrictMode);
   const bool isUrl = asUrl.isValid() && asUrl.scheme().size() > 1;
-  int code = 31;  // no application for it
+  constexpr int kNoApplication = 31;
+  const auto failedLater = [self = QPointer<CLinkLabel>(this)] {
+    if (self) self->ReportOpenFailure(kNoApplication);
+  };
+  int code = kNoApplication;
   bool opened = false;
   if (isUrl) {
-    opened = OpenUrl(asUrl);
+    opened = OpenUrl(asUrl, failedLater);
   } else if (!QFileInfo::exists(m_target)) {
     code = 2;
   } else {
-    opened = OpenUrl(QUrl::fromLocalFile(m_target));
+    opened = OpenUrl(QUrl::fromLocalFile(m_target), failedLater);
   }
   if (opened) {
     m_visited = true;
     Restyle();
     return true;
   }
+  ReportOpenFailure(code);
+  return false;
+}
+
+void CLinkLabel::ReportOpenFailure(int code) {
+  m_visited = false;
+  Restyle();
   Beep();
   ShowMessage(this, QStringLiteral("Unable to open hyperlink:\n\n") + OpenErrorText(code),
               QMessageBox::Ok);
-  return false;
 }
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
@@ -241,8 +287,11 @@ bool ShowHelp(QWidget* parent) {
     ShowMessage(parent, QString::fromUtf8(kHelpMissingMessage), QMessageBox::Ok);
     return false;
   }
-  // Like the shell's open: a failure to start the browser stays silent.
-  OpenUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
+  const QString path = QString::fromStdString(page.string());
+  const auto notShown = [parent = QPointer<QWidget>(parent), path] {
+    ShowMessage(parent, QString::fromUtf8(kHelpNotShownMessage).arg(path), QMessageBox::Ok);
+  };
+  if (!OpenUrl(QUrl::fromLocalFile(path), notShown)) notShown();
   return true;
 }
 

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The About box, the help page and the link label they use.
 //
-// Links and the help page open through a replaceable opener (the default is
-// QDesktopServices::openUrl, i.e. xdg-open), so tests can watch what would be
-// opened without starting a browser.
+// Links and the help page open through a replaceable opener (the default
+// runs the desktop's xdg-open, or QDesktopServices::openUrl where there is
+// none), so tests can watch what would be opened without starting a browser.
+// A page that cannot be shown is always reported: at once when nothing can
+// be started, or when xdg-open ends in failure (no browser, no program for
+// the type).
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -23,13 +26,19 @@ inline const char* const kAuthorEmail = "inkbrite@quillmark.example.org";
 inline const char* const kHomepageUrl = "https://quillmark.example.org/inkbrite/";
 inline const char* const kHelpMissingMessage =
     "抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。";
+// %1: the help page's path.
+inline const char* const kHelpNotShownMessage =
+    "抱歉，无法打开帮助文件\n%1\n找不到可以显示它的浏览器。";
 
-// Opens a URL with the desktop; true when it was handed over.
-using UrlOpener = std::function<bool(const QUrl& url)>;
-// Installs `opener` (empty: QDesktopServices::openUrl) and returns the
-// previous one.
+// Opens a URL with the desktop. False when it cannot be handed to anything;
+// when a hand-over fails later (the program the desktop started ends in
+// failure), `failed` is called then. An opener may call `failed` at any
+// time; OpenUrl passes the call on from the event loop, never from within
+// itself.
+using UrlOpener = std::function<bool(const QUrl& url, const std::function<void()>& failed)>;
+// Installs `opener` (empty: the desktop's) and returns the previous one.
 UrlOpener SetUrlOpener(UrlOpener opener);
-bool OpenUrl(const QUrl& url);
+bool OpenUrl(const QUrl& url, std::function<void()> failed);
 
 // Text for a failed open by result code: 2 file not found, 3 path not
 // found, 5 access denied, 26 sharing violation, 31 no associated
@@ -70,6 +79,8 @@ class CLinkLabel : public QLabel {
 
  private:
   void Restyle();
+  // The beep and "Unable to open hyperlink:" with the text for `code`.
+  void ReportOpenFailure(int code);
 
   QString m_target;
   bool m_visited = false;
@@ -96,8 +107,8 @@ class CAboutDialog : public QDialog {
 // the program (ProgramFilePath(".htm")), or from the executable's own folder
 // when that differs (an installed program whose folder is not writable keeps
 // its data in the per-user folder, but its help page beside the program).
-// With no page: the message kHelpMissingMessage. Returns true when the page
-// was found.
+// With no page: the message kHelpMissingMessage; a page no browser can show
+// gives kHelpNotShownMessage. Returns true when the page was found.
 bool ShowHelp(QWidget* parent);
 
 }  // namespace inkbrite

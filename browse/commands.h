@@ -19,7 +19,6 @@ enum CommandId : int {
   kCmdNextPage = 32787,
   kCmdPreviousPage = 32788,
   kCmdAutoPlaySettings = 32789,
-  kPaneCounter = 32790,
   kCmdDisplayOrder = 32791,
   kCmdFitWindow = 32798,
   kCmdTopLeft = 32806,
@@ -39,8 +38,6 @@ enum CommandId : int {
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdHelp = 57670,
-  kCmdNextPane = 57680,
-  kCmdPreviousPane = 57681,
   kCmdToolbar = 59392,
   kCmdStatusBar = 59393,
 };

@@ -2,11 +2,17 @@
 #include "browse/image_file_dialog.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QListView>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <system_error>
 
@@ -66,7 +72,7 @@ void CPreviewPane::paintEvent(QPaintEvent* event) {
 
 CImageFileMultSel::CImageFileMultSel(QWidget* parent, const QString& title, const QString& folder,
                                      const QStringList& nameFilters, const QString& presetName)
-    : QFileDialog(parent, title, folder) {
+    : QFileDialog(parent, title, folder), m_folder(folder), m_preset(presetName) {
   setOption(QFileDialog::DontUseNativeDialog, true);
   setOption(QFileDialog::HideNameFilterDetails, true);
   setOption(QFileDialog::ReadOnly, true);
@@ -93,9 +99,19 @@ CImageFileMultSel::CImageFileMultSel(QWidget* parent, const QString& title, cons
 
   connect(this, &QFileDialog::currentChanged, this,
           [this](const QString& path) { ShowPreviewOf(path); });
-  // Qt's dialog selects the preset file and scrolls it into view once the
-  // folder has been listed in the background.
-  if (!presetName.isEmpty()) selectFile(presetName);
+  // Qt's dialog selects the preset file once the folder has been listed in
+  // the background; the list is sorted, and its columns measured, later.
+  if (!presetName.isEmpty()) {
+    selectFile(presetName);
+    ShowPreviewOf(QDir(folder).filePath(presetName));
+  }
+  m_fitTimer = new QTimer(this);
+  m_fitTimer->setSingleShot(true);
+  connect(m_fitTimer, &QTimer::timeout, this, &CImageFileMultSel::FitList);
+  if (auto* model = findChild<QFileSystemModel*>()) {
+    connect(model, &QFileSystemModel::directoryLoaded, m_fitTimer, qOverload<>(&QTimer::start));
+    connect(model, &QAbstractItemModel::layoutChanged, m_fitTimer, qOverload<>(&QTimer::start));
+  }
 
   m_timer = new QTimer(this);
   m_timer->setInterval(kSyncIntervalMs);
@@ -109,17 +125,60 @@ void CImageFileMultSel::showEvent(QShowEvent* event) {
   QFileDialog::showEvent(event);
   if (m_widened) return;
   m_widened = true;
-  // Make room for the pane: the dialog grows, and the list keeps about two
-  // thirds of the width it had, the pane the rest.
+  // Room for the pane: the dialog grows by the pane's width and the list
+  // keeps the width it had.
   auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter"));
   if (!splitter || splitter->count() < 3) return;
-  resize(width() + kPreviewExtraWidth, height());
   QList<int> sizes = splitter->sizes();
-  const int list = sizes.value(1);
-  const int shared = list + kPreviewExtraWidth;
-  sizes[1] = shared * 3 / 5;
-  sizes[2] = shared - sizes[1];
+  resize(width() + kPreviewExtraWidth, height());
+  sizes[2] = kPreviewExtraWidth;
   splitter->setSizes(sizes);
+  m_fitTimer->start();
+}
+
+void CImageFileMultSel::FitList() {
+  auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"));
+  auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter"));
+  if (tree && splitter && splitter->count() >= 3 && isVisible()) {
+    QHeaderView* header = tree->header();
+    const QAbstractItemView* view = tree;  // sizeHintForColumn is public there
+    for (int column = 0; column < header->count(); ++column) {
+      if (header->isSectionHidden(column)) continue;
+      const int wanted = std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column));
+      header->resizeSection(column, wanted);
+    }
+    // The dialog grows as far as the screen allows to show them whole.
+    const int missing = header->length() - tree->viewport()->width();
+    const QScreen* shown = screen();
+    const int room = shown ? shown->availableGeometry().width() - frameGeometry().width() : 0;
+    const int grow = std::min(missing, room);
+    if (grow > 0) {
+      QList<int> sizes = splitter->sizes();
+      resize(width() + grow, height());
+      sizes[1] += grow;
+      splitter->setSizes(sizes);
+    }
+  }
+  // Once the list has taken its new width.
+  QTimer::singleShot(0, this, &CImageFileMultSel::ShowPreset);
+}
+
+void CImageFileMultSel::ShowPreset() {
+  if (m_preset.isEmpty()) return;
+  auto* model = findChild<QFileSystemModel*>();
+  if (!model) return;
+  const QModelIndex preset = model->index(QDir(m_folder).filePath(m_preset));
+  if (!preset.isValid()) return;
+  for (auto* view :
+       {static_cast<QAbstractItemView*>(findChild<QTreeView*>(QStringLiteral("treeView"))),
+        static_cast<QAbstractItemView*>(findChild<QListView*>(QStringLiteral("listView")))}) {
+    if (!view || view->model() != model) continue;
+    // Only while the preset is still the current file: a file the user
+    // went to stays where it is.
+    const QModelIndex current = view->currentIndex();
+    if (current.isValid() && current.sibling(current.row(), 0) != preset) continue;
+    view->scrollTo(preset, QAbstractItemView::PositionAtCenter);
+  }
 }
 
 std::vector<fs::path> CImageFileMultSel::SelectedPaths() const {

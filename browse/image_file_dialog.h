@@ -80,10 +80,19 @@ class CImageFileMultSel : public QFileDialog {
 
  private:
   void ShowPreviewOf(const QString& path);
+  // Once the folder is listed (and again whenever the list is sorted anew):
+  // the columns of the detailed list as wide as their contents, the dialog
+  // wider when they need it, and the preset file scrolled into view while
+  // it is still the current one.
+  void FitList();
+  void ShowPreset();
 
   QCheckBox* m_box = nullptr;
   CPreviewPane* m_pane = nullptr;
   QTimer* m_timer = nullptr;
+  QTimer* m_fitTimer = nullptr;
+  QString m_folder;
+  QString m_preset;   // the file name preset, empty for none
   QString m_current;  // the file whose preview is wanted
   QSize m_lastSize;   // the dialog's size at the last tick
   bool m_widened = false;

@@ -15,6 +15,7 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
+#include "browse/ui_services.h"
 #include "core/resample.h"
 #include "core/tone.h"
 
@@ -46,7 +47,7 @@ CInkbriteApp::~CInkbriteApp() {
   g_app = nullptr;
 }
 
-bool CInkbriteApp::InitInstance(bool show) {
+void CInkbriteApp::InitInstance(bool show) {
   QCoreApplication::setOrganizationName(QStringLiteral("Quillmark's Tools"));
   QCoreApplication::setApplicationName(QStringLiteral("Inkbrite"));
   LoadRecentFiles();
@@ -69,7 +70,6 @@ bool CInkbriteApp::InitInstance(bool show) {
     m_mainFrame->showMaximized();
     m_mainFrame->repaint();
   }
-  return true;
 }
 
 void CInkbriteApp::ExitInstance() {
@@ -81,7 +81,7 @@ void CInkbriteApp::ExitInstance() {
   m_documents.clear();
 }
 
-CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path) {
+CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportReadError) {
   if (path.empty() || !m_mainFrame) return nullptr;
   std::error_code ec;
   const fs::path full = fs::absolute(path, ec).lexically_normal();
@@ -100,7 +100,9 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path) {
     }
   }
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
+  doc->SetShowReadError(reportReadError);
   if (!doc->OnOpenDocument(full)) return nullptr;  // no window for an unreadable file
+  doc->SetShowReadError(true);  // the pages turned later report their own failures
   CInkbriteDoc* result = doc.get();
   m_documents.push_back(std::move(doc));
   auto* view = new CInkbriteView(result);
@@ -128,12 +130,49 @@ void CInkbriteApp::CloseDocument(CInkbriteDoc* doc) {
   if (m_mainFrame) m_mainFrame->UpdatePageCounter();
 }
 
+void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
+  QStringList failed;
+  for (const fs::path& path : paths) {
+    if (!OpenDocumentFile(path, false)) failed << QString::fromStdString(path.filename().string());
+  }
+  if (failed.isEmpty()) return;
+  QString text = QString::fromUtf8(kReadFailedMessage);
+  if (paths.size() > 1) {
+    // Several files chosen together: which ones failed, in one message.
+    constexpr int kNamesShown = 20;
+    text +=
+        QStringLiteral("\n\n") + QStringList(failed.mid(0, kNamesShown)).join(QLatin1Char('\n'));
+    if (failed.size() > kNamesShown) {
+      text += QString::fromUtf8("\n……（共%1个文件）").arg(failed.size());
+    }
+  }
+  ShowMessage(m_mainFrame.get(), text);
+}
+
+void CInkbriteApp::OpenRecentFile(int index) {
+  if (index < 0 || index >= m_recentFiles.size()) return;
+  const fs::path path = m_recentFiles[index].toStdString();
+  if (!OpenDocumentFile(path)) RemoveFromRecentFileList(path);
+}
+
 void CInkbriteApp::AddToRecentFileList(const fs::path& path) {
   const QString entry = QString::fromStdString(path.string());
-  m_recentFiles.removeAll(entry);
-  m_recentFiles.prepend(entry);
-  while (m_recentFiles.size() > kRecentFileCount) m_recentFiles.removeLast();
-  SaveRecentFiles();
+  QStringList files = m_recentFiles;
+  files.removeAll(entry);
+  files.prepend(entry);
+  while (files.size() > kRecentFileCount) files.removeLast();
+  SetRecentFiles(std::move(files));
+}
+
+void CInkbriteApp::RemoveFromRecentFileList(const fs::path& path) {
+  QStringList files = m_recentFiles;
+  files.removeAll(QString::fromStdString(path.string()));
+  SetRecentFiles(std::move(files));
+}
+
+void CInkbriteApp::SetRecentFiles(QStringList files) {
+  if (files == m_recentFiles) return;
+  m_recentFiles = std::move(files);
   if (m_mainFrame) m_mainFrame->UpdateRecentFileMenu();
 }
 
@@ -153,9 +192,12 @@ void CInkbriteApp::LoadRecentFiles() {
     const QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
     if (!file.isEmpty()) m_recentFiles << file;
   }
+  m_storedRecentFiles = m_recentFiles;
 }
 
-void CInkbriteApp::SaveRecentFiles() const {
+void CInkbriteApp::SaveRecentFiles() {
+  if (m_recentFiles == m_storedRecentFiles) return;
+  m_storedRecentFiles = m_recentFiles;
   QSettings settings;
   settings.beginGroup(QString::fromUtf8(kRecentGroup));
   for (int i = 1; i <= kRecentFileCount; ++i) {

@@ -30,16 +30,22 @@ class CInkbriteApp {
   CInkbriteApp(const CInkbriteApp&) = delete;
   CInkbriteApp& operator=(const CInkbriteApp&) = delete;
 
-  // Start-up; false when the main window cannot be made. `show` false keeps
-  // the main window hidden (tests).
-  bool InitInstance(bool show = true);
+  // Start-up. `show` false keeps the main window hidden (tests).
+  void InitInstance(bool show = true);
   // Writes the settings; closes every window.
   void ExitInstance();
 
   // Opens `path` in a new window, or activates the window already showing
   // it; in both cases its directory list is rebuilt. Null when the file
-  // cannot be read (no window is left).
-  CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path);
+  // cannot be read (no window is left; "文件读取失败。" unless
+  // `reportReadError` is false).
+  CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path, bool reportReadError = true);
+  // Opens each file in its own window, in order; the files that cannot be
+  // read are named together in one message afterwards.
+  void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);
+  // Opens entry `index` of the recent-file list; an entry that no longer
+  // opens leaves the list.
+  void OpenRecentFile(int index);
   // A second window on the document of `view`.
   CInkbriteView* NewWindow(CInkbriteView* view);
 
@@ -48,9 +54,11 @@ class CInkbriteApp {
   // Called by a frame when its last view goes: the document is deleted.
   void CloseDocument(CInkbriteDoc* doc);
 
-  // The recent-file list, most recent first (at most 4 entries).
+  // The recent-file list, most recent first (at most 4 entries). It is read
+  // at start-up and written at exit, and only when it changed.
   const QStringList& RecentFiles() const { return m_recentFiles; }
   void AddToRecentFileList(const std::filesystem::path& path);
+  void RemoveFromRecentFileList(const std::filesystem::path& path);
   // Called by a document whose path changed (a page turn).
   void OnDocumentPathChanged(CInkbriteDoc* doc);
 
@@ -60,12 +68,14 @@ class CInkbriteApp {
 
  private:
   void LoadRecentFiles();
-  void SaveRecentFiles() const;
+  void SaveRecentFiles();
+  void SetRecentFiles(QStringList files);
 
   std::unique_ptr<CMainFrame> m_mainFrame;
   std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
   QStringList m_recentFiles;
-  QTranslator m_qtTranslator;  // Qt's own dialogs in Chinese
+  QStringList m_storedRecentFiles;  // as the settings file holds them
+  QTranslator m_qtTranslator;       // Qt's own dialogs in Chinese
 };
 
 // The one application object (null before it is made and after it goes).

@@ -314,7 +314,9 @@ void CInkbriteView::ArmCornerState() {
 
 void CInkbriteView::SingleKey() {
   const QSize page = DisplayedSize();
-  if (page.isEmpty()) {
+  // A window left blank by a page that could not be read goes on to the
+  // next page, as auto-play does.
+  if (page.isEmpty() && !m_doc) {
     Beep();
     return;
   }

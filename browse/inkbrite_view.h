@@ -79,7 +79,6 @@ class CInkbriteView : public QAbstractScrollArea {
   // Auto-play: pages turn by themselves every AutoPlaySeconds of the shared
   // set, stopping at the last file of the folder.
   bool IsAutoPlaying() const { return m_autoPlay.isActive() || m_autoPlayPaused; }
-  int AutoPlayInterval() const { return m_autoPlayInterval; }
 
   // Activation by the frame: the document saves this view's page; in
   // per-window mode the shared set takes this window's working set.

@@ -8,8 +8,10 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QWindow>
 #include <algorithm>
 
 #include "browse/about_dialog.h"
@@ -21,6 +23,7 @@
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
+#include "browse/key_locks.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
 #include "browse/toolbar_icons.h"
@@ -56,8 +59,6 @@ constexpr int kToolBarButtons[] = {kCmdOpen,
                                    kCmdAbout,
                                    kCmdHelp};
 
-// Commands whose windows come with the parameter-editing work; their menu
-// items are shown but disabled until then.
 // Commands that need a document window.
 constexpr int kDocumentCommands[] = {
     kCmdClose,        kCmdSave,           kCmdSaveAs,       kCmdFirstPage,  kCmdLastPage,
@@ -80,6 +81,14 @@ QString AnyCase(const QString& pattern) {
   return out;
 }
 
+// In a menu's list of commands: the place of its submenu.
+constexpr int kSubmenu = -1;
+
+// How long the frame keeps its size and place before the parameter bar is
+// first shown over it, and how often the key-lock panes are read.
+constexpr int kFrameSettleMs = 150;
+constexpr int kLockPollMs = 250;
+
 QString Filter(const char* label, const char* patterns) {
   QStringList list;
   for (const QString& p : QString::fromLatin1(patterns).split(QLatin1Char(';'))) {
@@ -92,7 +101,7 @@ QString Filter(const char* label, const char* patterns) {
 }  // namespace
 
 CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
-  setWindowTitle(QStringLiteral("Inkbrite"));
+  SetFrameTitle(QStringLiteral("Inkbrite"));
   m_mdi->setBackground(Qt::black);
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -114,26 +123,102 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   };
   views.active = [this]() -> QObject* { return ActiveView(); };
   m_paraBar = new CParaBar(std::move(views), this);
+  // However the bar is hidden (its command, Escape, its close button), the
+  // menu item and the toolbar button follow.
+  connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] { UpdateChecks(); });
+  m_paraBarTimer.setSingleShot(true);
+  m_paraBarTimer.setInterval(kFrameSettleMs);
+  connect(&m_paraBarTimer, &QTimer::timeout, this, [this] { ShowParaBarAtStart(); });
+  m_lockTimer.setInterval(kLockPollMs);
+  connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
+  CreateMenus();
   UpdateMenus();
+}
+
+bool CMainFrame::event(QEvent* event) {
+  // The workspace appends " - [name]" to the frame's title while a document
+  // window is maximised; the frame's title already names the page.
+  if (event->type() == QEvent::WindowTitleChange && !m_fixingTitle && windowTitle() != m_title) {
+    m_fixingTitle = true;
+    setWindowTitle(m_title);
+    m_fixingTitle = false;
+  }
+  return QMainWindow::event(event);
+}
+
+void CMainFrame::SetFrameTitle(const QString& title) {
+  m_title = title;
+  setWindowTitle(title);
+}
+
+void CMainFrame::UpdateFrameTitle() {
+  CChildFrame* child = ActiveChild();
+  SetFrameTitle(child ? child->TitleText() + QStringLiteral(" - Inkbrite")
+                      : QStringLiteral("Inkbrite"));
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!m_paraBarPlaced) m_paraBarTimer.start();
+  UpdateLockPanes();
+  m_lockTimer.start();
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  m_lockTimer.stop();
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
+}
+
+void CMainFrame::ShowParaBarAtStart() {
+  if (m_paraBarPlaced || !isVisible()) return;
+  if (windowHandle() && !windowHandle()->isExposed()) {
+    m_paraBarTimer.start();
+    return;
+  }
+  m_paraBarPlaced = true;
+  PlaceParaBar();
+  m_paraBar->show();
+  m_paraBar->raise();
+  // Its window frame is known once it is shown: the bottom edge goes on the
+  // frame's again.
+  QTimer::singleShot(kFrameSettleMs, this, [this] {
+    if (m_paraBar->isVisible()) PlaceParaBar();
+  });
+}
+
+void CMainFrame::ToggleParaBar() {
+  m_paraBarTimer.stop();
+  if (m_paraBar->isVisible()) {
+    m_paraBar->hide();
+    return;
+  }
   if (!m_paraBarPlaced) {
     m_paraBarPlaced = true;
     PlaceParaBar();
-    m_paraBar->show();
-    UpdateChecks();
   }
+  m_paraBar->show();
+  m_paraBar->raise();
+  m_paraBar->repaint();
 }
 
 void CMainFrame::PlaceParaBar() {
   // Bottom edge on the bottom of the workspace, centred across it.
   const QRect client = m_mdi->geometry();
-  const QSize bar = m_paraBar->frameGeometry().size();
-  const QPoint topLeft(client.left() + (client.width() - bar.width()) / 2,
-                       client.bottom() + 1 - bar.height());
+  const QRect frame = m_paraBar->frameGeometry();
+  const QPoint topLeft(client.left() + (client.width() - frame.width()) / 2,
+                       client.bottom() + 1 - frame.height());
   m_paraBar->move(mapToGlobal(topLeft));
+}
+
+void CMainFrame::UpdateLockPanes() {
+  const std::optional<KeyLocks> locks = ReadKeyLocks();
+  m_capsPane->setText(locks && locks->caps ? QString::fromUtf8("大写") : QString());
+  m_numPane->setText(locks && locks->num ? QString::fromUtf8("数字") : QString());
 }
 
 void CMainFrame::UpdateChecks() {
@@ -152,14 +237,16 @@ void CMainFrame::ToggleFullScreen() {
     m_savedGeometry = saveGeometry();
     m_statusBarWasVisible = statusBar()->isVisible();
     statusBar()->hide();
-    // Menu bar, toolbar and parameter bar stay.
+    // Menu bar, toolbar and parameter bar stay; the views' scroll bars go.
     showFullScreen();
     if (child) {
       m_childWasMaximised = child->isMaximized();
       child->showMaximized();
     }
     m_fullScreen = true;
+    ShowViewScrollBars(false);
   } else {
+    ShowViewScrollBars(true);
     if (m_statusBarWasVisible) statusBar()->show();
     showNormal();
     restoreGeometry(m_savedGeometry);
@@ -176,6 +263,14 @@ void CMainFrame::ToggleFullScreen() {
   setUpdatesEnabled(true);
   m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
   UpdateChecks();
+}
+
+void CMainFrame::ShowViewScrollBars(bool shown) {
+  const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  for (CChildFrame* child : Children()) {
+    child->View()->setHorizontalScrollBarPolicy(policy);
+    child->View()->setVerticalScrollBarPolicy(policy);
+  }
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -196,7 +291,8 @@ void CMainFrame::CreateActions() {
     m_actions[id] = action;
     return action;
   };
-  const Qt::KeyboardModifier keypad = Qt::KeypadModifier;
+  // Keys carry no keypad modifier: shortcuts are matched without it on X11,
+  // so the keypad's +, - and Enter are the same keys as the main ones.
   make(kCmdOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
   make(kCmdClose);
   make(kCmdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)});
@@ -210,19 +306,15 @@ void CMainFrame::CreateActions() {
   make(kCmdDisplayOrder);
   make(kCmdFullScreen, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_Escape)})
       ->setCheckable(true);
-  make(kCmdFitWindow, {QKeySequence(Qt::ControlModifier | keypad | Qt::Key_Minus)})
-      ->setCheckable(true);
+  make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
   make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
   make(kCmdAutoPlaySettings);
   make(kCmdFirstPage, {QKeySequence(Qt::CTRL | Qt::Key_Home)});
   make(kCmdLastPage, {QKeySequence(Qt::CTRL | Qt::Key_End)});
-  // The characters + and . and Enter turn forward, , and - back (from the
-  // main keys and the keypad alike).
-  make(kCmdNextPage, {QKeySequence(Qt::Key_Plus), QKeySequence(keypad | Qt::Key_Plus),
-                      QKeySequence(Qt::Key_Period), QKeySequence(Qt::Key_Return),
-                      QKeySequence(keypad | Qt::Key_Enter)});
-  make(kCmdPreviousPage, {QKeySequence(Qt::Key_Comma), QKeySequence(Qt::Key_Minus),
-                          QKeySequence(keypad | Qt::Key_Minus)});
+  // The characters + and . and Enter turn forward, , and - back.
+  make(kCmdNextPage, {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Period),
+                      QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  make(kCmdPreviousPage, {QKeySequence(Qt::Key_Comma), QKeySequence(Qt::Key_Minus)});
   make(kCmdRefresh, {QKeySequence(Qt::Key_F5)});
   make(kCmdTopLeft, {QKeySequence(Qt::Key_Home)});
   make(kCmdBottomLeft, {QKeySequence(Qt::Key_End)});
@@ -240,15 +332,18 @@ void CMainFrame::CreateActions() {
   m_actions[kCmdToolbar]->setChecked(true);
   m_actions[kCmdStatusBar]->setChecked(true);
 
+  // The recent files, and the disabled item standing for an empty list.
   for (int i = 0; i < kRecentFileCount; ++i) {
     auto* action = new QAction(this);
-    connect(action, &QAction::triggered, this, [this, i] {
-      if (TheApp() && i < TheApp()->RecentFiles().size()) {
-        TheApp()->OpenDocumentFile(TheApp()->RecentFiles()[i].toStdString());
-      }
+    action->setVisible(false);
+    action->setStatusTip(CommandPrompt(kCmdRecentFile));
+    connect(action, &QAction::triggered, this, [i] {
+      if (TheApp()) TheApp()->OpenRecentFile(i);
     });
     m_recentActions.push_back(action);
   }
+  m_noRecentFiles = new QAction(CommandMenuText(kCmdRecentFile), this);
+  m_noRecentFiles->setEnabled(false);
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -256,53 +351,64 @@ QAction* CMainFrame::Action(int id) const {
   return it == m_actions.end() ? nullptr : it->second;
 }
 
-void CMainFrame::CreateMenus() {
-  QMenuBar* bar = menuBar();
-  bar->clear();
-  auto add = [this](QMenu* menu, std::initializer_list<int> ids) {
-    for (int id : ids) {
-      if (id == 0) {
-        menu->addSeparator();
-      } else if (id == kCmdRecentFile) {
-        if (TheApp() && !TheApp()->RecentFiles().isEmpty()) {
-          for (int i = 0; i < TheApp()->RecentFiles().size(); ++i)
-            menu->addAction(m_recentActions[i]);
-        } else {
-          QAction* none = menu->addAction(CommandMenuText(kCmdRecentFile));
-          none->setEnabled(false);
-        }
-      } else {
-        menu->addAction(m_actions.at(id));
-      }
+QMenu* CMainFrame::CreateMenu(const QString& title, std::initializer_list<int> ids,
+                              QMenu* submenu) {
+  auto* menu = new QMenu(title, this);
+  for (int id : ids) {
+    if (id == 0) {
+      menu->addSeparator();
+    } else if (id == kSubmenu) {
+      menu->addMenu(submenu);
+    } else if (id == kCmdRecentFile) {
+      menu->addAction(m_noRecentFiles);
+      for (QAction* recent : m_recentActions) menu->addAction(recent);
+    } else {
+      menu->addAction(m_actions.at(id));
     }
-  };
-  const bool doc = m_documentMenus;
-  m_fileMenu = bar->addMenu(QStringLiteral("文件(&F)"));
-  if (doc) {
-    add(m_fileMenu,
-        {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit});
-  } else {
-    add(m_fileMenu, {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit});
   }
-  m_viewMenu = bar->addMenu(QStringLiteral("查看(&V)"));
-  if (doc) {
-    add(m_viewMenu, {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0});
-    m_pageMenu = m_viewMenu->addMenu(QStringLiteral("页面浏览"));
-    add(m_pageMenu, {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
-                     kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
-    add(m_viewMenu, {kCmdDisplayOrder, 0, kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay,
-                     kCmdAutoPlaySettings});
-    m_windowMenu = bar->addMenu(QStringLiteral("窗口(&W)"));
-    add(m_windowMenu, {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
-                       kCmdNextWindow, 0, kCmdCloseAll});
-  } else {
-    add(m_viewMenu,
-        {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen});
-    m_pageMenu = nullptr;
-    m_windowMenu = nullptr;
+  return menu;
+}
+
+void CMainFrame::CreateMenus() {
+  const auto title = [](const char* text) { return QString::fromUtf8(text); };
+  m_menuSets[0] = {
+      CreateMenu(title("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(title("查看(&V)"),
+                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen}),
+      CreateMenu(title("帮助(&H)"), {kCmdHelp, kCmdAbout})};
+
+  QMenu* pages =
+      CreateMenu(title("页面浏览"),
+                 {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
+                  kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
+  m_menuSets[1] = {
+      CreateMenu(title("文件(&F)"), {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, 0, kCmdBatch, 0,
+                                     kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(title("查看(&V)"),
+                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
+                  kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
+                 pages),
+      CreateMenu(title("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
+                                     kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
+      CreateMenu(title("帮助(&H)"), {kCmdHelp, kCmdAbout})};
+}
+
+void CMainFrame::ShowMenuSet(bool documentMenus) {
+  const int set = documentMenus ? 1 : 0;
+  if (set == m_shownMenuSet) return;
+  m_shownMenuSet = set;
+  QMenuBar* bar = menuBar();
+  // The menus stay the frame's; only their places on the bar change.
+  for (QAction* action : bar->actions()) bar->removeAction(action);
+  for (QMenu* menu : m_menuSets[static_cast<size_t>(set)]) bar->addMenu(menu);
+}
+
+QList<QMenu*> CMainFrame::MenuBarMenus() const {
+  QList<QMenu*> menus;
+  for (QAction* action : menuBar()->actions()) {
+    if (action->menu()) menus << action->menu();
   }
-  m_helpMenu = bar->addMenu(QStringLiteral("帮助(&H)"));
-  add(m_helpMenu, {kCmdHelp, kCmdAbout});
+  return menus;
 }
 
 void CMainFrame::CreateToolBar() {
@@ -337,11 +443,16 @@ void CMainFrame::CreateStatusBar() {
   m_counter->setMinimumWidth(
       m_counter->fontMetrics().horizontalAdvance(QStringLiteral("1024/1024")) + 8);
   bar->addPermanentWidget(m_counter);
-  for (const char* text : {"大写", "数字"}) {
-    auto* label = new QLabel(QString::fromUtf8(text), bar);
-    label->setAlignment(Qt::AlignCenter);
-    bar->addPermanentWidget(label);
+  // The lock panes keep the width of their texts while empty.
+  for (QLabel** pane : {&m_capsPane, &m_numPane}) {
+    *pane = new QLabel(bar);
+    (*pane)->setAlignment(Qt::AlignCenter);
+    (*pane)->setMinimumWidth((*pane)->fontMetrics().horizontalAdvance(QString::fromUtf8("大写")) +
+                             8);
+    bar->addPermanentWidget(*pane);
   }
+  m_capsPane->setObjectName(QStringLiteral("capsLockPane"));
+  m_numPane->setObjectName(QStringLiteral("numLockPane"));
   m_counter->clear();
 }
 
@@ -375,6 +486,10 @@ void CMainFrame::AddChild(CChildFrame* child) {
   CChildFrame* active = ActiveChild();
   const bool maximised = active == nullptr || active->isMaximized();
   m_mdi->addSubWindow(child);
+  if (m_fullScreen) {
+    child->View()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    child->View()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
   if (m_tabBar->FindTab(child) < 0) {
     m_tabBar->InsertTab(m_tabBar->GetTabCount(), child->TitleText(), child);
   }
@@ -410,10 +525,8 @@ void CMainFrame::OnSubWindowActivated(QMdiSubWindow* window) {
     // In per-window mode the bar shows the values of the window activated.
     if (PerWindowMode()) m_paraBar->ShowPage();
     child->View()->setFocus();
-    setWindowTitle(child->TitleText() + QStringLiteral(" - Inkbrite"));
-  } else {
-    setWindowTitle(QStringLiteral("Inkbrite"));
   }
+  UpdateFrameTitle();
   UpdatePageCounter();
   UpdateChecks();
 }
@@ -440,34 +553,29 @@ void CMainFrame::UpdatePageCounter() {
   }
   m_counter->setText(
       QStringLiteral("%1/%2").arg(doc->DirList().GetCurrentIndex()).arg(doc->DirList().GetCount()));
-  if (CChildFrame* child = ActiveChild()) {
-    setWindowTitle(child->TitleText() + QStringLiteral(" - Inkbrite"));
-  }
+  UpdateFrameTitle();
 }
 
 void CMainFrame::UpdateRecentFileMenu() {
-  if (!TheApp()) return;
-  const QStringList& files = TheApp()->RecentFiles();
+  const QStringList files = TheApp() ? TheApp()->RecentFiles() : QStringList();
   for (int i = 0; i < static_cast<int>(m_recentActions.size()); ++i) {
-    if (i < files.size()) {
-      m_recentActions[i]->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(files[i]));
-    }
+    QAction* action = m_recentActions[static_cast<size_t>(i)];
+    action->setVisible(i < files.size());
+    action->setText(i < files.size() ? QStringLiteral("&%1 %2").arg(i + 1).arg(files[i])
+                                     : QString());
   }
-  CreateMenus();
+  m_noRecentFiles->setVisible(files.isEmpty());
 }
 
 void CMainFrame::UpdateMenus() {
   const bool hasDocument = !Children().empty();
-  m_documentMenus = hasDocument;
   for (int id : kDocumentCommands) m_actions[id]->setEnabled(hasDocument);
-  if (!hasDocument) {
-    m_lastActive = nullptr;
-    setWindowTitle(QStringLiteral("Inkbrite"));
-  }
+  if (!hasDocument) m_lastActive = nullptr;
+  ShowMenuSet(hasDocument);
   UpdateRecentFileMenu();
-  if (!TheApp()) CreateMenus();
+  UpdateFrameTitle();
   UpdatePageCounter();
-  if (m_paraBar) UpdateChecks();
+  UpdateChecks();
 }
 
 void CMainFrame::TileWindows(bool sideBySide) {
@@ -526,12 +634,7 @@ void CMainFrame::OnCommand(int id) {
       m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
       return;
     case kCmdParaBar:
-      if (m_paraBar->isVisible()) {
-        m_paraBar->hide();
-      } else {
-        m_paraBar->show();
-        m_paraBar->repaint();
-      }
+      ToggleParaBar();
       UpdateChecks();
       return;
     case kCmdFullScreen: ToggleFullScreen(); return;
@@ -614,13 +717,12 @@ void CMainFrame::RunOpenDialog() {
   CImageFileMultSel dialog(this, QString::fromUtf8(kOpenDialogTitle), folder, OpenDialogFilters(),
                            preset);
   if (dialog.exec() != QDialog::Accepted) return;
-  for (const fs::path& file : dialog.SelectedPaths()) {
-    if (TheApp()) TheApp()->OpenDocumentFile(file);
-  }
+  if (TheApp()) TheApp()->OpenDocumentFiles(dialog.SelectedPaths());
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
   // The window tabs take three fifths of the status bar.
   m_tabBar->setFixedWidth(event->size().width() * 3 / 5);
 }

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QTimer>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <vector>
@@ -58,10 +60,20 @@ class CMainFrame : public QMainWindow {
   void UpdatePageCounter();
   QString PageCounterText() const { return m_counter->text(); }
 
-  // Rebuilds the recent-file items of the File menu.
+  // The recent-file items of the File menus follow the application's list.
   void UpdateRecentFileMenu();
-  // Menus, checks and enabled states after windows came or went.
+  QAction* RecentFileAction(int index) const { return m_recentActions.at(index); }
+  // Menus, checks and enabled states after windows came or went: the
+  // document menus while any document window is open, the short ones
+  // otherwise. Both sets are built once.
   void UpdateMenus();
+  // The menus of the menu bar as shown now.
+  QList<QMenu*> MenuBarMenus() const;
+
+  // The Caps Lock and Num Lock panes: "大写" and "数字" while the lock is
+  // on, empty while it is off or where the platform cannot tell.
+  QString CapsLockPaneText() const { return m_capsPane->text(); }
+  QString NumLockPaneText() const { return m_numPane->text(); }
 
   CParaBar* ParaBar() const { return m_paraBar; }
   CWindowTabBar* TabBar() const { return m_tabBar; }
@@ -76,36 +88,55 @@ class CMainFrame : public QMainWindow {
   static QStringList OpenDialogFilters();
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CreateActions();
   void CreateMenus();
+  QMenu* CreateMenu(const QString& title, std::initializer_list<int> ids, QMenu* submenu = nullptr);
+  void ShowMenuSet(bool documentMenus);
   void CreateToolBar();
   void CreateStatusBar();
   void RunOpenDialog();
   void OnSubWindowActivated(QMdiSubWindow* window);
   void TileWindows(bool sideBySide);
+  void SetFrameTitle(const QString& title);
+  void UpdateFrameTitle();
   void PlaceParaBar();
+  void ShowParaBarAtStart();
+  void ToggleParaBar();
   void ToggleFullScreen();
+  void ShowViewScrollBars(bool shown);
   void UpdateChecks();
+  void UpdateLockPanes();
 
   QMdiArea* m_mdi;
   std::map<int, QAction*> m_actions;
-  QMenu* m_fileMenu = nullptr;
-  QMenu* m_viewMenu = nullptr;
-  QMenu* m_pageMenu = nullptr;
-  QMenu* m_windowMenu = nullptr;
-  QMenu* m_helpMenu = nullptr;
+  // The menus while no document window is open [0] and while any is [1].
+  std::array<std::vector<QMenu*>, 2> m_menuSets;
+  int m_shownMenuSet = -1;
   QToolBar* m_toolBar = nullptr;
   CWindowTabBar* m_tabBar = nullptr;
   QLabel* m_counter = nullptr;
+  QLabel* m_capsPane = nullptr;
+  QLabel* m_numPane = nullptr;
+  QTimer m_lockTimer;
   std::vector<QAction*> m_recentActions;
+  QAction* m_noRecentFiles = nullptr;
   CChildFrame* m_lastActive = nullptr;
-  bool m_documentMenus = false;
+  // The title the frame shows; the workspace may not add to it.
+  QString m_title;
+  bool m_fixingTitle = false;
   CParaBar* m_paraBar = nullptr;
+  // The bar is first shown once the frame has been shown and has kept its
+  // size and place for a moment (a window manager maximises it only after
+  // it appears).
+  QTimer m_paraBarTimer;
   bool m_paraBarPlaced = false;
   // Full screen: the state to go back to.
   bool m_fullScreen = false;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,7 +13,6 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
-#include <array>
 
 #include "browse/curve_dialog.h"
 #include "browse/inkbrite_view.h"
@@ -31,6 +31,7 @@ constexpr int kCurveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
 // The crop spins as shown (上, 下, 左, 右) and their slots.
 constexpr int kCropSlots[4] = {kCroppingTop, kCroppingBottom, kCroppingLeft, kCroppingRight};
 constexpr const char* kCropLabels[4] = {"上:", "下:", "左:", "右:"};
+constexpr int kCropIds[4] = {kParaCropTop, kParaCropBottom, kParaCropLeft, kParaCropRight};
 
 constexpr int kPageWidth = 560;
 constexpr int kPageHeight = 34;
@@ -61,9 +62,13 @@ CParaBar::CParaBar(Views views, QWidget* parent) : QDialog(parent), m_views(std:
   LayoutPage(0);
   LoadPage(0);
   UpdateCaption();
+  // Keys typed into the bar's controls stay there (eventFilter).
+  qApp->installEventFilter(this);
 }
 
 CParaBar::~CParaBar() = default;
+
+// ---- controls ----
 
 void CParaBar::BuildControls() {
   auto* grid = new QGridLayout(this);
@@ -72,7 +77,7 @@ void CParaBar::BuildControls() {
   grid->setVerticalSpacing(4);
 
   m_tabs = new QTabBar(this);
-  m_tabs->setObjectName(QStringLiteral("ctl1000"));
+  m_tabs->setObjectName(ControlName(kParaTabs));
   m_tabs->setDrawBase(true);
   m_tabs->setExpanding(false);
   m_tabs->setUsesScrollButtons(false);
@@ -85,25 +90,42 @@ void CParaBar::BuildControls() {
   grid->addWidget(m_page, 1, 0);
 
   m_windowOnly = new QCheckBox(Qs("以上参数仅适用于当前窗口"), this);
+  m_windowOnly->setObjectName(ControlName(kParaWindowOnly));
   connect(m_windowOnly, &QCheckBox::clicked, this, [this] { OnWindowOnlyClicked(); });
   grid->addWidget(m_windowOnly, 2, 0);
 
   auto* buttons = new QVBoxLayout;
   buttons->setSpacing(4);
-  const std::array<std::pair<const char*, void (CParaBar::*)()>, 3> commands = {
-      {{"保存", &CParaBar::OnSave}, {"调入", &CParaBar::OnLoad}, {"恢复", &CParaBar::OnRestore}}};
-  for (const auto& [text, handler] : commands) {
-    auto* button = new QPushButton(Qs(text), this);
+  struct Command {
+    int id;
+    const char* text;
+    void (CParaBar::*handler)();
+  };
+  constexpr Command kCommands[] = {{kParaSave, "保存", &CParaBar::OnSave},
+                                   {kParaLoad, "调入", &CParaBar::OnLoad},
+                                   {kParaRestore, "恢复", &CParaBar::OnRestore}};
+  for (const Command& command : kCommands) {
+    auto* button = new QPushButton(Qs(command.text), this);
+    button->setObjectName(ControlName(command.id));
     button->setAutoDefault(false);
-    connect(button, &QPushButton::clicked, this, handler);
+    connect(button, &QPushButton::clicked, this, command.handler);
     buttons->addWidget(button);
   }
   buttons->addStretch();
   grid->addLayout(buttons, 0, 1, 3, 1);
 
+  BuildSliderPage();
+  BuildCurvePage();
+  BuildCropPage();
+  BuildOtherPage();
+  setFixedSize(sizeHint());
+}
+
+void CParaBar::BuildSliderPage() {
   // The shared slider with its value field, the highlight threshold, the
   // resampling filter.
   m_slider = new QSlider(Qt::Horizontal, m_page);
+  m_slider->setObjectName(ControlName(kParaSlider));
   m_slider->setRange(0, 200);
   m_slider->setPageStep(5);
   m_slider->setTickInterval(10);
@@ -113,27 +135,33 @@ void CParaBar::BuildControls() {
     if (!m_loading && IsSliderPage(m_current)) Announce(m_current, value);
   });
   m_value = new QLineEdit(m_page);
+  m_value->setObjectName(ControlName(kParaValue));
   m_value->setReadOnly(true);
   m_value->setAlignment(Qt::AlignRight);
   m_thresholdLabel = new QLabel(Qs("高亮值:"), m_page);
   m_threshold = new QSpinBox(m_page);
+  m_threshold->setObjectName(ControlName(kParaThreshold));
   m_threshold->setRange(170, 255);
   connect(m_threshold, &QSpinBox::valueChanged, this, [this](int value) {
     if (!m_loading) Announce(kThreshold, value);
   });
   m_filter = new QComboBox(m_page);
+  m_filter->setObjectName(ControlName(kParaFilter));
   m_filter->addItems(FilterEntries());
   connect(m_filter, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (!m_loading && index >= 0) Announce(kResizeType, index);
   });
+}
 
-  // The curve page.
-  const char* curveLabels[4] = {"X1:", "Y1:", "X2:", "Y2:"};
+void CParaBar::BuildCurvePage() {
+  constexpr const char* kLabels[4] = {"X1:", "Y1:", "X2:", "Y2:"};
+  constexpr int kIds[4] = {kParaCurveX1, kParaCurveY1, kParaCurveX2, kParaCurveY2};
   int x = 0;
   for (int i = 0; i < 4; ++i) {
-    auto* label = new QLabel(Qs(curveLabels[i]), m_page);
+    auto* label = new QLabel(Qs(kLabels[i]), m_page);
     label->setGeometry(x, 6, 26, 22);
     m_curveTexts[i] = new QLineEdit(m_page);
+    m_curveTexts[i]->setObjectName(ControlName(kIds[i]));
     m_curveTexts[i]->setReadOnly(true);
     m_curveTexts[i]->setGeometry(x + 26, 6, 60, 22);
     m_curveWidgets.push_back(label);
@@ -141,17 +169,20 @@ void CParaBar::BuildControls() {
     x += 100;
   }
   m_curveButton = new QPushButton(Qs("设置"), m_page);
+  m_curveButton->setObjectName(ControlName(kParaCurveButton));
   m_curveButton->setAutoDefault(false);
   m_curveButton->setGeometry(x + 10, 4, 80, 26);
   connect(m_curveButton, &QPushButton::clicked, this, [this] { OnCurveButton(); });
   m_curveWidgets.push_back(m_curveButton);
+}
 
-  // The crop page.
-  x = 0;
+void CParaBar::BuildCropPage() {
+  int x = 0;
   for (int i = 0; i < 4; ++i) {
     auto* label = new QLabel(Qs(kCropLabels[i]), m_page);
     label->setGeometry(x, 6, 24, 22);
     m_crop[i] = new QSpinBox(m_page);
+    m_crop[i]->setObjectName(ControlName(kCropIds[i]));
     m_crop[i]->setRange(0, 500);
     m_crop[i]->setGeometry(x + 24, 5, 80, 24);
     const int slot = kCropSlots[i];
@@ -162,12 +193,14 @@ void CParaBar::BuildControls() {
     m_cropWidgets.push_back(m_crop[i]);
     x += 130;
   }
+}
 
-  // The other page.
-  auto addList = [this](int left, const char* label, const QStringList& items, int slot) {
+void CParaBar::BuildOtherPage() {
+  auto addList = [this](int left, int id, const char* label, const QStringList& items, int slot) {
     auto* text = new QLabel(Qs(label), m_page);
     text->setGeometry(left, 6, 40, 22);
     auto* list = new QComboBox(m_page);
+    list->setObjectName(ControlName(id));
     list->addItems(items);
     list->setGeometry(left + 40, 5, 120, 24);
     connect(list, &QComboBox::currentIndexChanged, this, [this, slot](int index) {
@@ -177,10 +210,42 @@ void CParaBar::BuildControls() {
     m_otherWidgets.push_back(list);
     return list;
   };
-  m_sharpen = addList(0, "锐化:", SharpenEntries(), kSharpen);
-  m_soften = addList(180, "柔化:", SoftenEntries(), kBlur);
-  m_colour = addList(360, "色彩:", ColourEntries(), kGreyScale);
-  setFixedSize(sizeHint());
+  m_sharpen = addList(0, kParaSharpen, "锐化:", SharpenEntries(), kSharpen);
+  m_soften = addList(180, kParaSoften, "柔化:", SoftenEntries(), kBlur);
+  m_colour = addList(360, kParaColour, "色彩:", ColourEntries(), kGreyScale);
+}
+
+// ---- keys and visibility ----
+
+bool CParaBar::Holds(QObject* object) const {
+  // Across windows: a list's pop-up belongs to the bar too.
+  for (auto* w = qobject_cast<QWidget*>(object); w != nullptr; w = w->parentWidget()) {
+    if (w == this) return true;
+  }
+  return false;
+}
+
+bool CParaBar::eventFilter(QObject* watched, QEvent* event) {
+  // A shortcut override accepted here makes the key a key press for the
+  // control with the focus instead of one of the viewer's shortcuts.
+  if (event->type() == QEvent::ShortcutOverride && Holds(watched)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool commandKey =
+        (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
+    const bool functionKey = key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35;
+    if (!commandKey && !functionKey) key->accept();
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void CParaBar::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  emit VisibilityChanged(true);
+}
+
+void CParaBar::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  emit VisibilityChanged(false);
 }
 
 // ---- pages ----

@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+#include "browse/ui_services.h"
 #include "core/para_block.h"
 
 class QCheckBox;
@@ -40,6 +41,37 @@ enum ParaBarPage : int {
   kParaBarPageCount = 9
 };
 
+// The bar's controls by id; each control's object name is ControlName(id)
+// ("ctl1000" for the tab strip).
+enum ParaBarControl : int {
+  kParaTabs = 1000,
+  kParaSlider = 1001,  // the slider the six slider pages share
+  kParaValue = 1002,   // its value field
+  kParaThreshold = 1003,
+  kParaFilter = 1004,
+  kParaCurveX1 = 1005,
+  kParaCurveY1 = 1006,
+  kParaCurveX2 = 1007,
+  kParaCurveY2 = 1008,
+  kParaCurveButton = 1009,  // "设置"
+  kParaCropTop = 1010,
+  kParaCropBottom = 1011,
+  kParaCropLeft = 1012,
+  kParaCropRight = 1013,
+  kParaSharpen = 1014,
+  kParaSoften = 1015,
+  kParaColour = 1016,
+  kParaWindowOnly = 1017,  // "以上参数仅适用于当前窗口"
+  kParaSave = 1018,        // "保存"
+  kParaLoad = 1019,        // "调入"
+  kParaRestore = 1020,     // "恢复"
+};
+
+// Keys: while the keyboard focus is in the bar (or in a list it opened),
+// keys without Ctrl or Alt stay there, as in any dialog: Enter, Escape
+// (which hides the bar), Tab, Space, Home, End, the arrows and the
+// characters typed into a field never reach the viewer's shortcuts. Ctrl
+// combinations (Ctrl+P hides the bar) and the function keys still do.
 class CParaBar : public QDialog {
   Q_OBJECT
 
@@ -71,14 +103,28 @@ class CParaBar : public QDialog {
   void SelectPage(int page);
   QString CaptionText() const;
 
-  // The controls, for the main frame's placement and for tests.
-  QSlider* Slider() const { return m_slider; }
-  QCheckBox* WindowOnlyBox() const { return m_windowOnly; }
-  QSpinBox* ThresholdSpin() const { return m_threshold; }
-  QComboBox* FilterList() const { return m_filter; }
+  // A control by its id (ParaBarControl), null for an id the bar lacks.
+  template <class T>
+  T* Control(int id) const {
+    return findChild<T*>(ControlName(id));
+  }
+
+ signals:
+  // The bar was shown or hidden, however that happened.
+  void VisibilityChanged(bool visible);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void BuildControls();
+  void BuildSliderPage();
+  void BuildCurvePage();
+  void BuildCropPage();
+  void BuildOtherPage();
+  bool Holds(QObject* object) const;
   void StorePage(int page);
   void LoadPage(int page);
   void LayoutPage(int page);

@@ -49,6 +49,8 @@ std::function<void()> SetBeepHandler(std::function<void()> handler) {
 bool PerWindowMode() { return g_perWindowMode; }
 void SetPerWindowMode(bool on) { g_perWindowMode = on; }
 
+QString ControlName(int id) { return QStringLiteral("ctl%1").arg(id); }
+
 BatchFolders& RememberedBatchFolders() {
   static BatchFolders folders;
   return folders;

@@ -38,6 +38,10 @@ struct BatchFolders {
 };
 BatchFolders& RememberedBatchFolders();
 
+// The object name of a dialog's control with id `id`: "ctl<id>". Tests and
+// the screenshot tool find controls by it.
+QString ControlName(int id);
+
 // Text of the message shown when a page cannot be read.
 inline const char* const kReadFailedMessage = "文件读取失败。";
 

