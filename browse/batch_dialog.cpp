@@ -121,7 +121,7 @@ QPixmap DrawAnimationFrame(int frame, int count, QSize size, qreal ratio) {
 
 }  // namespace
 
-QString BatchControlName(int id) { return QStringLiteral("ctl%1").arg(id); }
+QString BatchControlName(int id) { return ControlName(id); }
 
 const QStringList& BatchSourcePatterns() { return SourcePatternEntries(); }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/key_locks.h"
 
 #include <QGuiApplication>

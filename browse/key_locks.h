@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The state of the Caps Lock and Num Lock keys, for the status bar's two
 // lock panes. Read from the X server's keyboard state when the viewer runs
 // on X11; other platforms (and the offscreen platform of the tests) cannot

@@ -334,7 +334,7 @@ TEST_F(BatchFromFrameTest, RestoreAndCurveReachTheBarAndTheViewsAtOnce) {
   CInkbriteView* view = Frame()->ActiveView();
   CParaBar* bar = Frame()->ParaBar();
   bar->SelectPage(kPageBrightness);
-  bar->Slider()->setValue(150);
+  bar->Control<QSlider>(kParaSlider)->setValue(150);
   QApplication::processEvents();
   ASSERT_EQ(view->WorkingSet().GetValue(kBrightness), 150);
 
@@ -350,7 +350,7 @@ TEST_F(BatchFromFrameTest, RestoreAndCurveReachTheBarAndTheViewsAtOnce) {
     ASSERT_NE(dialog, nullptr);
     dialog->findChild<QPushButton*>(BatchControlName(kBatchIdRestore))->click();
     QApplication::processEvents();
-    EXPECT_EQ(bar->Slider()->value(), 100);
+    EXPECT_EQ(bar->Control<QSlider>(kParaSlider)->value(), 100);
     EXPECT_EQ(view->WorkingSet().GetValue(kBrightness), 100);
 
     bar->SelectPage(kPageCurve);

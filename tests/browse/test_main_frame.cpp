@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: its menus and recent files, its title, the status bar's
 // lock panes, the keys, opening several files and recent entries, full
 // screen, and where and when the parameter bar appears.
