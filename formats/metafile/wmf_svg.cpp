@@ -228,14 +228,8 @@ bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
   return true;
 }
 
-}  // namespace
-
-bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::string& svg) {
-  if (bytes == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
-  std::vector<uint8_t> wmf(bytes, bytes + size);
-  if (!PrepareForLibwmf(wmf)) return false;
-  unsigned char* const data = wmf.data();
-
+// libwmf's SVG device with our font directories and font names.
+bool CreateApi(WmfApi& api) {
   wmfMapping mappings[sizeof(kFontPairs) / sizeof(kFontPairs[0]) + 1] = {};
   for (size_t i = 0; i < sizeof(kFontPairs) / sizeof(kFontPairs[0]); ++i) {
     mappings[i].name = kFontPairs[i].name;
@@ -248,54 +242,55 @@ bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::
   options.font.ps = mappings;
   const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_FONTDIRS | WMF_OPT_FONTMAP |
                               WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
+  return wmf_api_create(api.Out(), flags, &options) == wmf_E_None && api.Get() != nullptr;
+}
 
-  WmfApi api;
-  if (wmf_api_create(api.Out(), flags, &options) != wmf_E_None || api.Get() == nullptr)
-    return false;
-  wmfAPI* const API = api.Get();
-
-  PlayBudget budget;
-  budget.maxCalls = 2 * static_cast<uint64_t>(size) + 1024;
-  budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
-  wmf_status_function(API, &budget, StatusCallback);
-
-  if (wmf_mem_open(API, data, static_cast<long>(size)) != wmf_E_None) return false;
-  wmfD_Rect box = {};
+// The extent of what the file draws, in points; false when it is empty or
+// not finite.
+bool ScanBox(wmfAPI* API, wmfD_Rect& box) {
+  box = {};
   if (wmf_scan(API, 0, &box) != wmf_E_None) return false;
-  if (!(box.BR.x > box.TL.x) || !(box.BR.y > box.TL.y) || !std::isfinite(box.TL.x) ||
-      !std::isfinite(box.TL.y) || !std::isfinite(box.BR.x) || !std::isfinite(box.BR.y))
-    return false;
+  return box.BR.x > box.TL.x && box.BR.y > box.TL.y && std::isfinite(box.TL.x) &&
+         std::isfinite(box.TL.y) && std::isfinite(box.BR.x) && std::isfinite(box.BR.y);
+}
 
+// The picture's size and the box drawn into it.
+bool FitPicture(wmfAPI* API, size_t fileSize, PictureSize& pictureSize, wmfD_Rect& box) {
   if (pictureSize.width == 0) {
     // No physical size in the file: libwmf's display size at 96 dpi.
     unsigned int width = 0;
     unsigned int height = 0;
     if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None) return false;
     if (!SizeFits(width, height) ||
-        !DecodeWithinLimits(width, height, size, 0, kMaxMetafilePixelsPerByte)) {
+        !DecodeWithinLimits(width, height, fileSize, 0, kMaxMetafilePixelsPerByte)) {
       return false;
     }
     pictureSize.width = static_cast<int32_t>(width);
     pictureSize.height = static_cast<int32_t>(height);
-  } else {
-    // Placeable file: libwmf puts the top-left corner of the header's box at
-    // the origin, in points. When the drawing lies on that page, the page is
-    // what is shown (with its margins); files whose own window mapping
-    // libwmf reads differently draw elsewhere, and then their drawn extent
-    // is stretched over the picture instead of showing a blank page.
-    const double pageWidth = pictureSize.width * kPointsPerInch / kScreenDpi;
-    const double pageHeight = pictureSize.height * kPointsPerInch / kScreenDpi;
-    const double slackX = pageWidth * 0.05 + 1.0;
-    const double slackY = pageHeight * 0.05 + 1.0;
-    if (box.TL.x >= -slackX && box.TL.y >= -slackY && box.BR.x <= pageWidth + slackX &&
-        box.BR.y <= pageHeight + slackY) {
-      box.TL.x = 0;
-      box.TL.y = 0;
-      box.BR.x = static_cast<float>(pageWidth);
-      box.BR.y = static_cast<float>(pageHeight);
-    }
+    return true;
   }
+  // Placeable file: libwmf puts the top-left corner of the header's box at
+  // the origin, in points. When the drawing lies on that page, the page is
+  // what is shown (with its margins); files whose own window mapping libwmf
+  // reads differently draw elsewhere, and then their drawn extent is
+  // stretched over the picture instead of showing a blank page.
+  const double pageWidth = pictureSize.width * kPointsPerInch / kScreenDpi;
+  const double pageHeight = pictureSize.height * kPointsPerInch / kScreenDpi;
+  const double slackX = pageWidth * 0.05 + 1.0;
+  const double slackY = pageHeight * 0.05 + 1.0;
+  if (box.TL.x >= -slackX && box.TL.y >= -slackY && box.BR.x <= pageWidth + slackX &&
+      box.BR.y <= pageHeight + slackY) {
+    box.TL.x = 0;
+    box.TL.y = 0;
+    box.BR.x = static_cast<float>(pageWidth);
+    box.BR.y = static_cast<float>(pageHeight);
+  }
+  return true;
+}
 
+// Plays the file into the SVG device; the document in `svg`.
+bool PlayToSvg(wmfAPI* API, const PictureSize& pictureSize, wmfD_Rect& box, PlayBudget& budget,
+               std::string& svg) {
   wmf_svg_t* device = WMF_SVG_GetData(API);
   device->out = wmf_stream_create(API, nullptr);
   if (device->out == nullptr) return false;
@@ -313,6 +308,28 @@ bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::
   if (played != wmf_E_None || text == nullptr || length == 0) return false;
   svg = CleanSvg(text, length);
   return true;
+}
+
+}  // namespace
+
+bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::string& svg) {
+  if (bytes == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
+  std::vector<uint8_t> wmf(bytes, bytes + size);
+  if (!PrepareForLibwmf(wmf)) return false;
+
+  WmfApi api;
+  if (!CreateApi(api)) return false;
+  wmfAPI* const API = api.Get();
+
+  PlayBudget budget;
+  budget.maxCalls = 2 * static_cast<uint64_t>(size) + 1024;
+  budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
+  wmf_status_function(API, &budget, StatusCallback);
+
+  if (wmf_mem_open(API, wmf.data(), static_cast<long>(size)) != wmf_E_None) return false;
+  wmfD_Rect box = {};
+  return ScanBox(API, box) && FitPicture(API, size, pictureSize, box) &&
+         PlayToSvg(API, pictureSize, box, budget, svg);
 }
 
 }  // namespace inkbrite::metafile

@@ -41,7 +41,8 @@ int DecodeTiffBytes(const uint8_t* data, size_t size, DibImage& image, int* grey
 
 // Writes a 24-bit image as a JPEG-compressed TIFF at `quality` (1 .. 100):
 // YCbCr colour, or 8-bit black-is-zero grey when `colourMode` is nonzero.
-// 96 dpi. 0 when the image is not 24-bit, the encoder fails or the file
+// 96 dpi. Pages wider than JPEG's 65500 pixels are written losslessly (see
+// EncodeTiff). 0 when the image is not 24-bit, the encoder fails or the file
 // cannot be written (the target is then unchanged).
 int WriteTiffFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);
@@ -52,8 +53,11 @@ int WriteTiffFile(const std::filesystem::path& path, const DibImage& image, int 
 // bits are inverted when palette entry 0 is the darker one). 4 bits, and
 // 8-bit palettes that are not the grey ramp: LZW with a colour map
 // (photometric 3), or photometric 1 for a grey-ramp 4-bit palette. 8-bit grey
-// ramp: JPEG, photometric 1. 24 bits: JPEG, photometric 6 (YCbCr). False,
-// with the container's error text set, on failure.
+// ramp: JPEG, photometric 1. 24 bits: JPEG, photometric 6 (YCbCr). JPEG
+// codes at most 65500 pixels per side: a JPEG page is one strip up to that
+// height and strips of 65488 rows beyond it, and a page wider than that is
+// written with LZW instead (photometric 1 or 2). False, with the container's
+// error text set, on failure.
 bool EncodeTiff(CxImage& image, std::FILE* file);
 
 // EncodeTiff into a byte buffer (replaced).

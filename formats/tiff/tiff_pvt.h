@@ -38,9 +38,10 @@ struct TiffMemoryStream {
 inline constexpr uint64_t kMaxStreamBytes = uint64_t{1} << 31;
 
 // Opens libtiff on `stream` under `name` ("(FakeInput)", "(FakeOutput)")
-// with `mode` ("r", "w"). Warnings and errors are swallowed; single
-// allocations are capped so that a damaged header cannot make libtiff take
-// gigabytes. Null on failure.
+// with `mode` ("r", "w"). Warnings and errors are swallowed by the handle's
+// own handlers; libtiff's process-wide ones are set to none once, at the
+// first open, and never touched again. Single allocations are capped so that a damaged header
+// cannot make libtiff take gigabytes. Null on failure.
 TIFF* OpenStream(TiffMemoryStream& stream, const char* name, const char* mode);
 
 // Builds a JPEG interchange stream from an old-style JPEG TIFF (compression

@@ -37,7 +37,7 @@ class FirstDirectory {
     } else {
       return false;
     }
-    if (U16(2) != 42) return false;  // BigTIFF (43) is left to libtiff
+    if (U16(2) != TIFF_VERSION_CLASSIC) return false;  // BigTIFF is left to libtiff
     const uint64_t ifd = U32(4);
     if (ifd > size || size - ifd < 2) return false;
     const uint64_t count = U16(ifd);
@@ -57,7 +57,10 @@ class FirstDirectory {
     values.clear();
     const Entry* e = Find(tag);
     if (e == nullptr) return false;
-    const uint64_t unit = e->type == 1 ? 1 : e->type == 3 ? 2 : e->type == 4 ? 4 : 0;
+    const uint64_t unit = e->type == TIFF_BYTE    ? 1
+                          : e->type == TIFF_SHORT ? 2
+                          : e->type == TIFF_LONG  ? 4
+                                                  : 0;
     if (unit == 0 || e->count == 0) return false;
     const uint64_t bytes = unit * e->count;
     uint64_t at = e->valueAt;
@@ -160,15 +163,17 @@ bool PutHuffmanTable(const FirstDirectory& dir, uint64_t offset, int tableClass,
 bool BuildHeader(const FirstDirectory& dir, uint32_t width, uint32_t height, uint32_t spp,
                  uint32_t h, uint32_t v, bool restart, uint32_t restartInterval,
                  HeaderBuffer& header) {
-  const uint64_t proc = dir.Value(512, 0);
-  if (proc != 1 && proc != 14) return false;
-  const bool baseline = proc == 1;
+  const uint64_t proc = dir.Value(TIFFTAG_JPEGPROC, 0);
+  if (proc != JPEGPROC_BASELINE && proc != JPEGPROC_LOSSLESS) return false;
+  const bool baseline = proc == JPEGPROC_BASELINE;
   std::vector<uint64_t> q, dc, ac, predictors;
-  if (!dir.Values(519, q)) return false;
-  dir.Values(520, dc);
-  if (baseline) dir.Values(521, ac);
-  if (!baseline && (!dir.Values(517, predictors) || !dir.Has(518))) return false;
-  const uint32_t bits = static_cast<uint32_t>(dir.Value(258, 8));
+  if (!dir.Values(TIFFTAG_JPEGQTABLES, q)) return false;
+  dir.Values(TIFFTAG_JPEGDCTABLES, dc);
+  if (baseline) dir.Values(TIFFTAG_JPEGACTABLES, ac);
+  if (!baseline && (!dir.Values(TIFFTAG_JPEGLOSSLESSPREDICTORS, predictors) ||
+                    !dir.Has(TIFFTAG_JPEGPOINTTRANSFORM)))
+    return false;
+  const uint32_t bits = static_cast<uint32_t>(dir.Value(TIFFTAG_BITSPERSAMPLE, 8));
   const uint32_t tables = baseline && spp > 2 ? 2 : spp;
 
   header.Word(0xFFD8);
@@ -220,7 +225,7 @@ bool BuildHeader(const FirstDirectory& dir, uint32_t width, uint32_t height, uin
   } else {
     header.Byte(static_cast<uint32_t>(predictors[0]));
     header.Byte(0);
-    header.Byte(static_cast<uint32_t>(dir.Value(518, 0)) & 0x0F);
+    header.Byte(static_cast<uint32_t>(dir.Value(TIFFTAG_JPEGPOINTTRANSFORM, 0)) & 0x0F);
   }
   return header.Ok();
 }
@@ -236,85 +241,112 @@ size_t FindScanHeader(const uint8_t* p, size_t length) {
   return length;
 }
 
+// What the tags of an old-style JPEG page say about its data.
+struct OJpegPage {
+  uint64_t width = 0, height = 0, spp = 1, rowsPerStrip = 0;
+  uint32_t h = 1, v = 1;  // YCbCr subsampling
+  std::vector<uint64_t> counts, offsets;
+  uint64_t total = 0;  // bytes in all strips
+  bool restart = false;
+  uint64_t restartInterval = 0;
+};
+
+// False for a page this extraction does not handle: tiled, a size beyond the
+// limits, strips outside the file, odd sampling.
+bool ReadOJpegPage(const FirstDirectory& dir, OJpegPage& p) {
+  // Tiled old-style JPEG is left to libtiff's own decoder.
+  if (dir.Has(TIFFTAG_TILEWIDTH) || dir.Has(TIFFTAG_TILEOFFSETS)) return false;
+  p.width = dir.Value(TIFFTAG_IMAGEWIDTH, 0);
+  p.height = dir.Value(TIFFTAG_IMAGELENGTH, 0);
+  p.spp = dir.Value(TIFFTAG_SAMPLESPERPIXEL, 1);
+  if (p.width == 0 || p.height == 0 || p.width > kMaxDibDimension || p.height > kMaxDibDimension)
+    return false;
+  if (p.spp < 1 || p.spp > 4) return false;  // a JPEG scan holds at most 4 components
+  p.rowsPerStrip = std::min(dir.Value(TIFFTAG_ROWSPERSTRIP, p.height), p.height);
+  if (p.rowsPerStrip == 0) return false;
+  if (!dir.Values(TIFFTAG_STRIPBYTECOUNTS, p.counts) ||
+      !dir.Values(TIFFTAG_STRIPOFFSETS, p.offsets) || p.offsets.size() != p.counts.size())
+    return false;
+  for (size_t i = 0; i < p.counts.size(); ++i) {
+    if (dir.Bytes(p.offsets[i], p.counts[i]) == nullptr) return false;
+    p.total += p.counts[i];
+  }
+  std::vector<uint64_t> sampling;
+  if (dir.Values(TIFFTAG_YCBCRSUBSAMPLING, sampling) && sampling.size() >= 2) {
+    p.h = static_cast<uint32_t>(sampling[0]);
+    p.v = static_cast<uint32_t>(sampling[1]);
+  }
+  if ((p.h != 1 && p.h != 2 && p.h != 4) || (p.v != 1 && p.v != 2 && p.v != 4)) return false;
+  if (p.spp == 1) p.h = p.v = 1;
+  p.restartInterval =
+      ((p.width + 8 * p.h - 1) / (8 * p.h)) * ((p.rowsPerStrip + 8 * p.v - 1) / (8 * p.v));
+  p.restart = p.counts.size() > 1;
+  return !(p.restart && p.restartInterval > 0xFFFF);
+}
+
+// The stream the JPEGInterchangeFormat tags point at. A complete one is
+// copied as it is (*complete set); a short one covers only the header, and
+// the restart interval goes in front of its scan header (a marker placed
+// after it would land in the entropy-coded data).
+bool AppendInterchange(const FirstDirectory& dir, uint64_t interchange, const OJpegPage& p,
+                       TiffMemoryStream& out, bool& complete) {
+  if (!dir.Has(TIFFTAG_JPEGIFBYTECOUNT)) return false;
+  const uint64_t length = dir.Value(TIFFTAG_JPEGIFBYTECOUNT, 0);
+  const uint8_t* stream = dir.Bytes(interchange, length);
+  if (stream == nullptr || length < 4) return false;
+  complete = length >= p.total;
+  if (complete) return out.Append(stream, length);
+  const size_t sos = FindScanHeader(stream, length);
+  const uint8_t dri[] = {0xFF,
+                         0xDD,
+                         0x00,
+                         0x04,
+                         static_cast<uint8_t>(p.restartInterval >> 8),
+                         static_cast<uint8_t>(p.restartInterval & 0xFF)};
+  return out.Append(stream, sos) && (!p.restart || out.Append(dri, sizeof dri)) &&
+         out.Append(stream + sos, length - sos);
+}
+
+// The strips, each after the first behind its restart marker, and an end
+// marker when the header was built here and the data lacks one.
+bool AppendStrips(const uint8_t* file, const OJpegPage& p, bool builtHeader,
+                  TiffMemoryStream& out) {
+  for (size_t i = 0; i < p.counts.size(); ++i) {
+    if (i > 0) {
+      const uint8_t marker[] = {0xFF, static_cast<uint8_t>(0xD0 + (i - 1) % 8)};
+      if (!out.Append(marker, 2)) return false;
+    }
+    if (!out.Append(file + p.offsets[i], p.counts[i])) return false;
+  }
+  const bool ended =
+      out.size >= 2 && out.data[out.size - 2] == 0xFF && out.data[out.size - 1] == 0xD9;
+  const uint8_t eoi[] = {0xFF, 0xD9};
+  return !builtHeader || ended || out.Append(eoi, 2);
+}
+
 }  // namespace
 
 int ExtractOJpegStream(const uint8_t* file, size_t fileSize, TiffMemoryStream& out) {
   FirstDirectory dir;
-  if (file == nullptr || !dir.Parse(file, fileSize)) return 1;
-  // Tiled old-style JPEG is left to libtiff's own decoder.
-  if (dir.Has(322) || dir.Has(324)) return 1;
-  const uint64_t width = dir.Value(256, 0);
-  const uint64_t height = dir.Value(257, 0);
-  const uint64_t spp = dir.Value(277, 1);
-  if (width == 0 || height == 0 || width > kMaxDibDimension || height > kMaxDibDimension) return 1;
-  if (spp < 1 || spp > 4) return 1;  // a JPEG scan holds at most 4 components
-  const uint64_t rowsPerStrip = std::min(dir.Value(278, height), height);
-  if (rowsPerStrip == 0) return 1;
-  std::vector<uint64_t> counts, offsets, sampling;
-  if (!dir.Values(279, counts) || !dir.Values(273, offsets) || offsets.size() != counts.size())
-    return 1;
-  uint64_t total = 0;
-  for (size_t i = 0; i < counts.size(); ++i) {
-    if (dir.Bytes(offsets[i], counts[i]) == nullptr) return 1;
-    total += counts[i];
-  }
-  uint32_t h = 1, v = 1;
-  if (dir.Values(530, sampling) && sampling.size() >= 2) {
-    h = static_cast<uint32_t>(sampling[0]);
-    v = static_cast<uint32_t>(sampling[1]);
-  }
-  if ((h != 1 && h != 2 && h != 4) || (v != 1 && v != 2 && v != 4)) return 1;
-  if (spp == 1) h = v = 1;
-  const uint64_t restartInterval =
-      ((width + 8 * h - 1) / (8 * h)) * ((rowsPerStrip + 8 * v - 1) / (8 * v));
-  const bool restart = counts.size() > 1;
-  if (restart && restartInterval > 0xFFFF) return 1;
-
+  OJpegPage page;
+  if (file == nullptr || !dir.Parse(file, fileSize) || !ReadOJpegPage(dir, page)) return 1;
   out.storage.clear();
   out.size = out.position = 0;
-  bool built = false;
-  const uint64_t interchange = dir.Has(513) ? dir.Value(513, 0) : 0;
+  const uint64_t interchange =
+      dir.Has(TIFFTAG_JPEGIFOFFSET) ? dir.Value(TIFFTAG_JPEGIFOFFSET, 0) : 0;
   if (interchange != 0) {
-    if (!dir.Has(514)) return 1;
-    const uint64_t length = dir.Value(514, 0);
-    const uint8_t* stream = dir.Bytes(interchange, length);
-    if (stream == nullptr || length < 4) return 1;
-    if (length >= total) return out.Append(stream, length) ? 0 : 1;
-    // A short interchange length covers only the header. The restart
-    // interval goes in front of its scan header (a marker placed after it
-    // would land in the entropy-coded data).
-    const size_t sos = FindScanHeader(stream, length);
-    const uint8_t dri[] = {0xFF,
-                           0xDD,
-                           0x00,
-                           0x04,
-                           static_cast<uint8_t>(restartInterval >> 8),
-                           static_cast<uint8_t>(restartInterval & 0xFF)};
-    if (!out.Append(stream, sos)) return 1;
-    if (restart && !out.Append(dri, sizeof dri)) return 1;
-    if (!out.Append(stream + sos, length - sos)) return 1;
-  } else {
-    HeaderBuffer header;
-    if (!BuildHeader(dir, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                     static_cast<uint32_t>(spp), h, v, restart,
-                     static_cast<uint32_t>(restartInterval), header))
-      return 1;
-    if (!out.Append(header.Data(), header.Length())) return 1;
-    built = true;
+    bool complete = false;
+    if (!AppendInterchange(dir, interchange, page, out, complete)) return 1;
+    if (complete) return 0;
+    return AppendStrips(file, page, false, out) ? 0 : 1;
   }
-  for (size_t i = 0; i < counts.size(); ++i) {
-    if (i > 0) {
-      const uint8_t marker[] = {0xFF, static_cast<uint8_t>(0xD0 + (i - 1) % 8)};
-      if (!out.Append(marker, 2)) return 1;
-    }
-    if (!out.Append(file + offsets[i], counts[i])) return 1;
-  }
-  if (built &&
-      !(out.size >= 2 && out.data[out.size - 2] == 0xFF && out.data[out.size - 1] == 0xD9)) {
-    const uint8_t eoi[] = {0xFF, 0xD9};
-    if (!out.Append(eoi, 2)) return 1;
-  }
-  return 0;
+  HeaderBuffer header;
+  if (!BuildHeader(dir, static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
+                   static_cast<uint32_t>(page.spp), page.h, page.v, page.restart,
+                   static_cast<uint32_t>(page.restartInterval), header))
+    return 1;
+  if (!out.Append(header.Data(), header.Length())) return 1;
+  return AppendStrips(file, page, true, out) ? 0 : 1;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #include "formats/tiff/tiff_pvt.h"
@@ -109,8 +110,13 @@ bool TiffMemoryStream::Append(const uint8_t* bytes, size_t count) {
 
 TIFF* OpenStream(TiffMemoryStream& stream, const char* name, const char* mode) {
   // Messages raised before a handle exists go to the process-wide handlers.
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
+  // They are silenced once for the whole process: setting them at every
+  // open, from several batch workers at once, was a data race.
+  static std::once_flag silenced;
+  std::call_once(silenced, [] {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+  });
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (options == nullptr) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options, Swallow, nullptr);

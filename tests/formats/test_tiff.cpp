@@ -299,21 +299,76 @@ TEST(WriteTiffFile, ColourAndGreyAreJpegAt96DpiAndReadBack) {
   EXPECT_EQ(std::pair(back.Width(), back.Height()), std::pair(33, 17));
 }
 
-TEST(WriteTiffFile, EncoderFailureReturnsZeroAndKeepsTheOldFile) {
+// JPEG codes at most 65500 pixels per side. A page taller than that is
+// written in several JPEG strips, one wider is written losslessly (LZW), so
+// every page of up to 65535 pixels per side that BMP and PNG write is
+// written here too.
+TEST(WriteTiffFile, SidesUpTo65535AreWrittenAndReadBack) {
   test::TempDir dir;
-  const fs::path target = dir / "page.tif";
-  test::WriteAll(target, {1, 2, 3});
-  // libjpeg takes at most 65500 pixels per side: the encoder fails.
-  DibImage wide;
-  ASSERT_TRUE(wide.Create(65535, 1, 24));
-  EXPECT_EQ(WriteTiffFile(target, wide, 0, 70), 0);
-  EXPECT_EQ(test::ReadAll(target), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"page.tif"});
+  const auto smooth = [](int32_t x, int32_t y) {
+    return test::Bgr{uint8_t(x / 300), uint8_t(y / 300), uint8_t(100 + (x + y) % 7)};
+  };
+  struct Case {
+    int32_t width, height;
+    int colourMode;
+    uint16_t compression;
+    uint32_t strips;
+  };
+  for (const Case c :
+       {Case{100, 65534, 0, COMPRESSION_JPEG, 2}, Case{100, 65535, 1, COMPRESSION_JPEG, 2},
+        Case{65534, 100, 0, COMPRESSION_LZW, 1}, Case{65535, 1, 1, COMPRESSION_LZW, 1}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    const DibImage page = test::MakeImage(c.width, c.height, smooth);
+    const fs::path file = dir / "page.tif";
+    ASSERT_EQ(WriteTiffFile(file, page, c.colourMode, 90), 1);
+    const Tags t = ReadTags(file);
+    EXPECT_EQ(t.compression, c.compression);
+    EXPECT_EQ(t.strips, c.strips);
+    DibImage back;
+    int grey = -1;
+    ASSERT_EQ(ReadTiffFile(file, back, &grey), 1);
+    EXPECT_EQ(grey, c.colourMode);
+    ASSERT_EQ(std::pair(back.Width(), back.Height()), std::pair(c.width, c.height));
+    // Across the strips' joins and at the far corner as well as the start.
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{c.width - 1, c.height - 1},
+                               std::pair{c.width / 2, std::min(c.height - 1, 65490)}}) {
+      test::Bgr want = smooth(x, y);
+      if (c.colourMode != 0) want.b = want.g = want.r = uint8_t((want.b + want.g + want.r) / 3);
+      const test::Bgr got = test::PixelAt(back, x, y);
+      EXPECT_LE(
+          std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}),
+          c.compression == COMPRESSION_LZW ? 1 : 8)
+          << x << ", " << y;
+    }
+  }
+}
+
+TEST(WriteTiffFile, FailureReturnsZeroAndWritesNothing) {
+  test::TempDir dir;
   EXPECT_EQ(WriteTiffFile(dir / "no" / "page.tif", test::MakePattern(8, 8), 0, 70), 0);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
   CxImage empty;
   std::vector<uint8_t> bytes;
   EXPECT_FALSE(EncodeTiffBytes(empty, bytes));
   EXPECT_FALSE(EncodeTiff(empty, nullptr));
+}
+
+// libtiff's process-wide handlers are set once; reading and writing never
+// set them again (from several batch workers at once that was a data race).
+void NoMessage(const char*, const char*, va_list) {}
+
+TEST(ReadTiffFile, LeavesLibtiffsProcessWideHandlersAlone) {
+  test::TempDir dir;
+  ASSERT_EQ(WriteTiffFile(dir / "page.tif", test::MakePattern(16, 8), 0, 70), 1);
+  const std::vector<uint8_t> file = test::ReadAll(dir / "page.tif");
+  DibImage image;
+  ASSERT_EQ(DecodeTiffBytes(file.data(), file.size(), image, nullptr), 1);
+  const TIFFErrorHandler oldError = TIFFSetErrorHandler(NoMessage);
+  const TIFFErrorHandler oldWarning = TIFFSetWarningHandler(NoMessage);
+  EXPECT_EQ(DecodeTiffBytes(file.data(), file.size(), image, nullptr), 1);
+  EXPECT_EQ(WriteTiffFile(dir / "again.tif", image, 1, 70), 1);
+  EXPECT_EQ(TIFFSetErrorHandler(oldError), &NoMessage);
+  EXPECT_EQ(TIFFSetWarningHandler(oldWarning), &NoMessage);
 }
 
 TEST(EncodeTiff, DepthChoosesCompressionAndPhotometric) {
