@@ -6,6 +6,9 @@
 // The reader's extra work is reading the file into memory first, checking
 // its chunk lengths and clearing the new picture; the writer's is the
 // crash-safe write (a temporary file, fsync and rename).
+//
+// At start-up the libpng read loop must decode the pixels ReadPngFile
+// decodes (bench/floor_check.h); --check runs only that.
 #include <png.h>
 
 #include <unistd.h>
@@ -15,10 +18,13 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/floor_check.h"
 #include "formats/png/png_codec.h"
+#include "formats/reduce_save.h"
 
 namespace {
 
@@ -49,8 +55,10 @@ const DibImage& ScanPage() {
 [[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnWarning(png_structp, png_const_charp) {}
 
-// The reader's transformations, straight on a FILE*, into one buffer.
-bool LibpngRead(std::FILE* file, std::vector<uint8_t>& pixels) {
+// The reader's transformations, straight on a FILE*, into one buffer of
+// blue-green-red rows, top row first.
+bool LibpngRead(std::FILE* file, std::vector<uint8_t>& pixels, uint32_t* outWidth = nullptr,
+                uint32_t* outHeight = nullptr) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
@@ -81,6 +89,8 @@ bool LibpngRead(std::FILE* file, std::vector<uint8_t>& pixels) {
     for (uint32_t y = 0; y < height; ++y) png_read_row(png, pixels.data() + y * rowBytes, nullptr);
   }
   png_read_end(png, nullptr);
+  if (outWidth != nullptr) *outWidth = png_get_image_width(png, info);
+  if (outHeight != nullptr) *outHeight = height;
   png_destroy_read_struct(&png, &info, nullptr);
   return true;
 }
@@ -112,6 +122,32 @@ const fs::path& SourceFile() {
     return p;
   }();
   return path;
+}
+
+// The libpng loop decodes what ReadPngFile decodes, for the colour page, a
+// grey page and a page of a reduced palette.
+void CheckFloor() {
+  DibImage grey = ScanPage();
+  grey.Greyscale();
+  const fs::path greyFile = BenchFolder() / "grey.png";
+  const fs::path paletteFile = BenchFolder() / "palette.png";
+  DibImage copy = ScanPage();  // a corner of it: the quantiser takes its time
+  if (!copy.Crop(0, 0, b::kPageWidth - 400, b::kPageHeight - 300) ||
+      inkbrite::WritePngFile(greyFile, grey, 1) != 1 ||
+      !inkbrite::ReduceColoursAndSave(copy, true, 4, 16, paletteFile))
+    std::abort();
+  for (const fs::path& file : {SourceFile(), greyFile, paletteFile}) {
+    DibImage ours;
+    if (inkbrite::ReadPngFile(file, ours, nullptr) != 1) std::abort();
+    b::FloorPixels floor;
+    uint32_t width = 0, height = 0;
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (f == nullptr || !LibpngRead(f, floor.bytes, &width, &height)) std::abort();
+    std::fclose(f);
+    floor.width = static_cast<int>(width);
+    floor.height = static_cast<int>(height);
+    b::RequireSamePixels("bench_png", ours, floor);
+  }
 }
 
 void BenchRead(benchmark::State& state) {
@@ -206,6 +242,12 @@ class PairReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   SourceFile();  // the page and its file are made before any timing
+  CheckFloor();
+  if (argc == 2 && std::string_view(argv[1]) == "--check") {
+    std::error_code ec;
+    fs::remove_all(BenchFolder(), ec);
+    return 0;
+  }
   b::Register(kReadName, BenchRead);
   b::Register(kLibpngReadName, BenchLibpngRead);
   b::Register(kWriteName, BenchWrite);

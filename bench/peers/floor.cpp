@@ -13,15 +13,24 @@
 // "keep as is" mode writes). Each output goes through SafeFileWriter, like
 // every file the converter writes, so the sync and rename are in the floor too.
 // No enhancement of any kind: this is what a converter cannot go below.
+//
+//   jpeg_floor --check [FILE...]
+// checks that the floor's decoder gives exactly the pixels of Inkbrite's
+// JPEG reader, for the files given or for a colour and a grey page of its
+// own (bench/floor_check.h); bench/peers/run.sh runs it before timing.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include <jpeglib.h>
+#include <unistd.h>
 
+#include "bench/floor_check.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -97,9 +106,60 @@ bool Encode(const std::filesystem::path& path, const Page& page, int quality) {
   return writer.Commit();
 }
 
+// A colour page with gradients and strokes, and its grey copy, written by
+// Inkbrite's JPEG writer into `dir`.
+std::vector<std::filesystem::path> OwnPages(const std::filesystem::path& dir) {
+  inkbrite::DibImage page;
+  page.Create(301, 203, 24);
+  for (int y = 0; y < page.Height(); ++y) {
+    uint8_t* row = page.Row(y);
+    for (int x = 0; x < page.Width(); ++x) {
+      const bool ink = (x / 5 + y / 7) % 17 == 0;
+      row[3 * x] = static_cast<uint8_t>(ink ? 20 : x);
+      row[3 * x + 1] = static_cast<uint8_t>(ink ? 20 : y);
+      row[3 * x + 2] = static_cast<uint8_t>(ink ? 20 : 150 + (x + y) % 90);
+    }
+  }
+  inkbrite::DibImage grey = page;
+  grey.Greyscale();
+  std::filesystem::create_directories(dir);
+  const std::vector<std::filesystem::path> files = {dir / "colour.jpg", dir / "grey.jpg"};
+  if (inkbrite::WriteJpegFile(files[0], page, 70, 0) != 1 ||
+      inkbrite::WriteJpegFile(files[1], grey, 70, 1) != 1)
+    std::exit(2);
+  return files;
+}
+
+// Every file decoded by the floor and by the reader: the same pixels, or the
+// program ends with status 1.
+int Check(std::vector<std::filesystem::path> files) {
+  const std::filesystem::path own =
+      std::filesystem::temp_directory_path() / ("jpeg_floor_check_" + std::to_string(::getpid()));
+  if (files.empty()) files = OwnPages(own);
+  for (const std::filesystem::path& file : files) {
+    Page page;
+    inkbrite::DibImage ours;
+    if (!Decode(file, page) || inkbrite::ReadJpegFile(file, ours, nullptr) != 1) {
+      std::fprintf(stderr, "jpeg_floor: cannot decode %s\n", file.c_str());
+      return 1;
+    }
+    inkbrite::bench::FloorPixels floor;
+    floor.width = static_cast<int>(page.width);
+    floor.height = static_cast<int>(page.height);
+    floor.bytes = std::move(page.pixels);
+    inkbrite::bench::RequireSamePixels(file.c_str(), ours, floor);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(own, ec);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string_view(argv[1]) == "--check") {
+    return Check(std::vector<std::filesystem::path>(argv + 2, argv + argc));
+  }
   int quality = 70;
   int first = 1;
   if (argc > 2 && std::string_view(argv[1]) == "--quality") {

@@ -153,6 +153,8 @@ run_tool() {
         die "inkbrite-batch failed on $w (record: $WORK/record.txt)"
       ;;
     floor)
+      (cd "$CORPUS" && "$FLOOR" --check "${FILES[@]}") ||
+        die "jpeg_floor no longer decodes as Inkbrite's reader does"
       (cd "$CORPUS" && "$TIME" -f %M -o "$m" "$FLOOR" --quality 70 "$out" "${FILES[@]}") ||
         die "jpeg_floor failed"
       ;;
