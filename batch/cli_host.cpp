@@ -435,7 +435,6 @@ void InstallCliInterruptHandler() {
 
 bool CliInterrupted() { return g_stopSignal != 0; }
 int CliStopExit() { return 128 + g_stopSignal; }
-void ResetCliInterrupt() { g_stopSignal = 0; }
 
 CliHost::CliHost(std::FILE* out, std::FILE* err, bool quiet, bool overwriteSource,
                  fs::path recordPath)

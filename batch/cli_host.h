@@ -88,7 +88,6 @@ void InstallCliInterruptHandler();
 bool CliInterrupted();
 // 128 + the first stop signal's number.
 int CliStopExit();
-void ResetCliInterrupt();
 
 // The terminal host: a progress bar with the current file on a terminal,
 // plain lines ("file: PATH") otherwise, nothing of either with `quiet`.

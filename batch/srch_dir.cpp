@@ -156,7 +156,6 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
 }
 
 void CSrchDir::Init(std::string_view patterns, bool includeSubdirs, const fs::path& excluded) {
-  m_patterns.clear();
   m_compiled.clear();
   size_t pos = 0;
   while (pos < patterns.size()) {
@@ -164,8 +163,7 @@ void CSrchDir::Init(std::string_view patterns, bool includeSubdirs, const fs::pa
     if (start == std::string_view::npos) break;
     size_t stop = patterns.find_first_of(" ;", start);
     if (stop == std::string_view::npos) stop = patterns.size();
-    m_patterns.emplace_back(patterns.substr(start, stop - start));
-    m_compiled.push_back(DecodeFolded(m_patterns.back()));
+    m_compiled.push_back(DecodeFolded(patterns.substr(start, stop - start)));
     pos = stop;
   }
   m_includeSubdirs = includeSubdirs;

@@ -98,9 +98,6 @@ class CSrchDir {
   void RequestStop() { m_stop = true; }
   bool Stopped() const { return m_stop; }
 
-  // The split pattern list, as the walk uses it.
-  const std::vector<std::string>& Patterns() const { return m_patterns; }
-
  protected:
   // Called once per matching file (and per matching pattern).
   virtual void OnFileFound(const std::filesystem::path& fullPath, const FindData& find);
@@ -111,7 +108,6 @@ class CSrchDir {
   bool IsExcluded(const std::filesystem::path& dir) const;
   void WalkFiles(const std::filesystem::path& dir, const std::vector<Entry>& entries);
 
-  std::vector<std::string> m_patterns;
   std::vector<std::u32string> m_compiled;  // folded code points
   std::filesystem::path m_excluded;
   bool m_includeSubdirs = false;
