@@ -598,71 +598,78 @@ void CMainFrame::TileWindows(bool sideBySide) {
 // ---- commands ----
 
 void CMainFrame::OnCommand(int id) {
+  if (RunDocumentCommand(id) || RunFrameCommand(id) || RunDialogCommand(id)) return;
+  CInkbriteView* view = ActiveView();
+  if (view && view->OnCommand(id)) {
+    UpdatePageCounter();
+    UpdateChecks();
+  }
+}
+
+bool CMainFrame::RunDocumentCommand(int id) {
   CInkbriteView* view = ActiveView();
   CInkbriteDoc* doc = ActiveDocument();
   switch (id) {
-    case kCmdOpen: RunOpenDialog(); return;
-    case kCmdExit: close(); return;
+    case kCmdOpen: RunOpenDialog(); return true;
+    case kCmdExit: close(); return true;
     case kCmdSave:
       if (doc) doc->OnFileSave();
-      return;
+      return true;
     case kCmdSaveAs:
       if (doc) doc->OnFileSaveAs();
-      return;
+      return true;
     case kCmdRefresh:
       if (doc) doc->OnRefresh();
-      return;
+      return true;
     case kCmdClose:
       if (CChildFrame* child = ActiveChild()) child->close();
-      return;
+      return true;
     case kCmdCloseAll:
       for (CChildFrame* child : Children()) child->close();
-      return;
-    case kCmdNextWindow: m_mdi->activateNextSubWindow(); return;
-    case kCmdCascade: m_mdi->cascadeSubWindows(); return;
-    case kCmdTileHorizontal: TileWindows(false); return;
-    case kCmdTileVertical: TileWindows(true); return;
+      return true;
     case kCmdNewWindow:
       if (view && TheApp()) TheApp()->NewWindow(view);
-      return;
+      return true;
+    default: return false;
+  }
+}
+
+bool CMainFrame::RunFrameCommand(int id) {
+  switch (id) {
+    case kCmdNextWindow: m_mdi->activateNextSubWindow(); return true;
+    case kCmdCascade: m_mdi->cascadeSubWindows(); return true;
+    case kCmdTileHorizontal: TileWindows(false); return true;
+    case kCmdTileVertical: TileWindows(true); return true;
     case kCmdToolbar:
       m_toolBar->setVisible(!m_toolBar->isVisible());
       m_actions[kCmdToolbar]->setChecked(m_toolBar->isVisible());
-      return;
+      return true;
     case kCmdStatusBar:
       statusBar()->setVisible(!statusBar()->isVisible());
       m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
-      return;
+      return true;
     case kCmdParaBar:
       ToggleParaBar();
       UpdateChecks();
-      return;
-    case kCmdFullScreen: ToggleFullScreen(); return;
-    case kCmdBatch: {
-      // "恢复" and the curve editor go through the bar, so the bar and the
-      // views follow at once; whatever else the dialog changed reaches them
-      // when it closes.
-      m_paraBar->TakeSnapshot();
-      CBatchDlg dialog(this);
-      dialog.SetRestoreHandler([this] { m_paraBar->OnRestore(); });
-      dialog.SetAnnouncer([this](int slot, int value) {
-        m_paraBar->Announce(slot, value);
-        m_paraBar->ShowPage();
-      });
-      dialog.exec();
-      m_paraBar->Refresh();
-      return;
-    }
+      return true;
+    case kCmdFullScreen: ToggleFullScreen(); return true;
+    default: return false;
+  }
+}
+
+bool CMainFrame::RunDialogCommand(int id) {
+  switch (id) {
+    case kCmdBatch: RunBatchDialog(); return true;
     case kCmdAbout: {
       CAboutDialog dialog(this);
       dialog.exec();
-      return;
+      return true;
     }
-    case kCmdHelp: ShowHelp(this); return;
+    case kCmdHelp: ShowHelp(this); return true;
     case kCmdAutoPlaySettings: {
       CAutoPlayDialog dialog(this);
       dialog.exec();
-      return;
+      return true;
     }
     case kCmdDisplayOrder: {
       std::vector<CDirManager*> lists;
@@ -671,14 +678,25 @@ void CMainFrame::OnCommand(int id) {
       }
       ApplyDisplayOrder(this, lists);
       UpdatePageCounter();
-      return;
+      return true;
     }
-    default: break;
+    default: return false;
   }
-  if (view && view->OnCommand(id)) {
-    UpdatePageCounter();
-    UpdateChecks();
-  }
+}
+
+void CMainFrame::RunBatchDialog() {
+  // "恢复" and the curve editor go through the bar, so the bar and the
+  // views follow at once; whatever else the dialog changed reaches them
+  // when it closes.
+  m_paraBar->TakeSnapshot();
+  CBatchDlg dialog(this);
+  dialog.SetRestoreHandler([this] { m_paraBar->OnRestore(); });
+  dialog.SetAnnouncer([this](int slot, int value) {
+    m_paraBar->Announce(slot, value);
+    m_paraBar->ShowPage();
+  });
+  dialog.exec();
+  m_paraBar->Refresh();
 }
 
 // ---- the open dialog ----

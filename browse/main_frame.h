@@ -102,6 +102,11 @@ class CMainFrame : public QMainWindow {
   void ShowMenuSet(bool documentMenus);
   void CreateToolBar();
   void CreateStatusBar();
+  // The commands of OnCommand by kind; false for an id of another kind.
+  bool RunDocumentCommand(int id);
+  bool RunFrameCommand(int id);
+  bool RunDialogCommand(int id);
+  void RunBatchDialog();
   void RunOpenDialog();
   void OnSubWindowActivated(QMdiSubWindow* window);
   void TileWindows(bool sideBySide);
