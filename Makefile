@@ -14,7 +14,7 @@ SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
 .PHONY: all deps build run test test-no-corpus bench bench-peers fuzz asan tsan screenshots install \
-        format format-check clean
+        package package-test format format-check clean
 
 all: build
 
@@ -87,9 +87,23 @@ tsan: deps
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
 
-# The programs, help page, icon, desktop entry and sample pages under PREFIX.
+# The programs, help page, sample pages, icons, desktop entry, AppStream
+# metadata, manual pages and bash completion under PREFIX.
 install: build
 	@$(CMAKE) --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package build/inkbrite_<version>_<arch>.deb (CPack; its
+# dependencies computed by dpkg-shlibdeps). Install it with
+# sudo apt install ./build/inkbrite_*.deb
+package: build
+	@rm -f $(BUILD_DIR)/inkbrite_*.deb
+	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null
+	@ls $(BUILD_DIR)/inkbrite_*.deb
+
+# The package checked (lintian, appstreamcli, desktop-file-validate) and run
+# from a scratch root: both programs, a conversion, the completion.
+package-test: package
+	@bash scripts/package-test.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

@@ -1,14 +1,76 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer: start-up and the event loop; everything else is in browse/.
+//
+// `inkbrite --version` and `inkbrite --help` answer before Qt starts (no
+// display needed). With INKBRITE_QUIT_AFTER_START=1 in the environment the
+// viewer quits as soon as its main window is shown on the screen, with
+// status 0, or with 1 when the window has not appeared within ten seconds:
+// a smoke test of an installed viewer (QT_QPA_PLATFORM=offscreen works).
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "browse/inkbrite_app.h"
+#include "browse/main_frame.h"
 #include "platform/page_memory.h"
 
+#ifndef INKBRITE_VERSION
+#define INKBRITE_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: inkbrite [Qt options]\n"
+    "\n"
+    "Reads scanned comic pages and cleans them up; pages are opened from the\n"
+    "File menu. See inkbrite(1) and the help page (Help menu).\n"
+    "\n"
+    "Options:\n"
+    "  --help       this text\n"
+    "  --version    the program's version\n";
+
+bool QuitAfterStart() {
+  const char* value = std::getenv("INKBRITE_QUIT_AFTER_START");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("inkbrite %s\n", INKBRITE_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   inkbrite::TunePageMemory();
   QApplication application(argc, argv);
   inkbrite::CInkbriteApp app;
   app.InitInstance();
+  if (QuitAfterStart()) {
+    QElapsedTimer waited;
+    waited.start();
+    auto* poll = new QTimer(&application);
+    QObject::connect(poll, &QTimer::timeout, [&app, &waited] {
+      const QWidget* frame = app.MainFrame();
+      const QWindow* window = frame != nullptr ? frame->windowHandle() : nullptr;
+      if (window != nullptr && frame->isVisible() && window->isExposed()) {
+        QApplication::exit(0);
+      } else if (waited.elapsed() > 10000) {
+        std::fputs("inkbrite: the main window did not appear\n", stderr);
+        QApplication::exit(1);
+      }
+    });
+    poll->start(20);
+  }
   return QApplication::exec();
 }

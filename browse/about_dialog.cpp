@@ -280,8 +280,7 @@ bool ShowHelp(QWidget* parent) {
   std::error_code ec;
   fs::path page = ProgramFilePath(".htm");
   if (page.empty() || !fs::is_regular_file(page, ec)) {
-    const fs::path folder = ExecutableFolder();
-    page = folder.empty() ? fs::path() : folder / (std::string(kProgramFileBase) + ".htm");
+    page = ShippedFilePath(std::string(kProgramFileBase) + ".htm");
   }
   if (page.empty() || !fs::is_regular_file(page, ec)) {
     ShowMessage(parent, QString::fromUtf8(kHelpMissingMessage), QMessageBox::Ok);

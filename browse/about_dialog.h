@@ -104,9 +104,9 @@ class CAboutDialog : public QDialog {
 };
 
 // The help command: opens Inkbrite.htm from the folder of the files beside
-// the program (ProgramFilePath(".htm")), or from the executable's own folder
-// when that differs (an installed program whose folder is not writable keeps
-// its data in the per-user folder, but its help page beside the program).
+// the program (ProgramFilePath(".htm")), or else the page shipped with the
+// program (ShippedFilePath: beside the executable in a build tree,
+// <prefix>/share/inkbrite when installed).
 // With no page: the message kHelpMissingMessage; a page no browser can show
 // gives kHelpNotShownMessage. Returns true when the page was found.
 bool ShowHelp(QWidget* parent);

@@ -18,6 +18,7 @@
 #include "browse/ui_services.h"
 #include "core/resample.h"
 #include "core/tone.h"
+#include "platform/program_paths.h"
 
 namespace inkbrite {
 
@@ -212,14 +213,8 @@ void CInkbriteApp::SaveRecentFiles() {
 
 fs::path CInkbriteApp::SampleFolder() {
   std::error_code ec;
-  const fs::path beside =
-      fs::path(QCoreApplication::applicationDirPath().toStdString()) / "samples";
-  if (fs::is_directory(beside, ec)) return beside;
-  // Installed: <prefix>/bin/inkbrite and <prefix>/share/inkbrite/samples.
-  const fs::path shared =
-      fs::path(QCoreApplication::applicationDirPath().toStdString()) / "../share/inkbrite/samples";
-  if (fs::is_directory(shared, ec)) return shared.lexically_normal();
-  return {};
+  const fs::path samples = ShippedFilePath("samples");
+  return fs::is_directory(samples, ec) ? samples : fs::path();
 }
 
 }  // namespace inkbrite

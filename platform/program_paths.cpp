@@ -76,16 +76,40 @@ std::filesystem::path UserDataFolder() {
 #endif
 }
 
-std::filesystem::path ProgramDataFolder() {
+std::filesystem::path InstalledDataFolder(const std::filesystem::path& exeFolder) {
+  if (exeFolder.empty()) return {};
+  const std::filesystem::path shared = (exeFolder / ".." / "share" / "inkbrite").lexically_normal();
+  std::error_code ec;
+  return std::filesystem::is_directory(shared, ec) ? shared : std::filesystem::path();
+}
+
+std::filesystem::path ShippedFilePath(std::string_view name,
+                                      const std::filesystem::path& exeFolder) {
+  if (exeFolder.empty() || name.empty()) return {};
+  std::error_code ec;
+  const std::filesystem::path beside = exeFolder / name;
+  if (std::filesystem::exists(beside, ec)) return beside;
+  const std::filesystem::path installed = InstalledDataFolder(exeFolder);
+  if (installed.empty()) return {};
+  const std::filesystem::path shared = installed / name;
+  return std::filesystem::exists(shared, ec) ? shared : std::filesystem::path();
+}
+
+std::filesystem::path ShippedFilePath(std::string_view name) {
+  return ShippedFilePath(name, ExecutableFolder());
+}
+
+std::filesystem::path ProgramDataFolder(const std::filesystem::path& exeFolder) {
   if (std::filesystem::path forced = EnvPath("INKBRITE_DATA_DIR"); !forced.empty()) return forced;
-  const std::filesystem::path exeFolder = ExecutableFolder();
-  if (IsWritableFolder(exeFolder)) return exeFolder;
+  if (IsWritableFolder(exeFolder) && InstalledDataFolder(exeFolder).empty()) return exeFolder;
   const std::filesystem::path user = UserDataFolder();
   if (user.empty()) return exeFolder;
   std::error_code ec;
   std::filesystem::create_directories(user, ec);  // a failure shows when writing
   return user;
 }
+
+std::filesystem::path ProgramDataFolder() { return ProgramDataFolder(ExecutableFolder()); }
 
 std::filesystem::path ProgramFilePath(std::string_view suffix) {
   const std::filesystem::path folder = ProgramDataFolder();

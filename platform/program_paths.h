@@ -1,17 +1,24 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Where the files that live "beside the program" are kept: the settings file
-// (Inkbrite.ini), the batch job's result record (Inkbrite_Rcd.txt) and the
-// help page (Inkbrite.htm).
+// Where the program's files are kept.
 //
-// The folder is, in order of precedence:
+// The files it writes and reads again, "beside the program": the settings
+// file (Inkbrite.ini) and the batch job's result record (Inkbrite_Rcd.txt).
+// Their folder is, in order of precedence:
 //   1. $INKBRITE_DATA_DIR when set and not empty (tests and portable set-ups);
-//   2. the folder of the running executable, when it is writable;
+//   2. the folder of the running executable, when it is writable and is not
+//      the bin folder of an installation (one with ../share/inkbrite beside
+//      it: an installed program never writes into /usr/bin, not even when
+//      run as root);
 //   3. the per-user data folder: $XDG_DATA_HOME/Inkbrite, or
 //      ~/.local/share/Inkbrite when XDG_DATA_HOME is unset or not absolute;
 //      it is created when missing.
 // The folder chosen serves reading and writing alike, so a setting saved in
 // the per-user folder is found there again. It is worked out on every call,
 // so a change of the environment takes effect at once.
+//
+// The files shipped with the program and only read (help pages, sample
+// pages, translations) lie beside the executable in a build tree and in
+// <prefix>/share/inkbrite when installed as <prefix>/bin/<program>.
 #pragma once
 
 #include <filesystem>
@@ -32,14 +39,26 @@ std::filesystem::path ExecutableFolder();
 // ~/.local/share/Inkbrite), not created; empty when no home is known.
 std::filesystem::path UserDataFolder();
 
-// The folder of the files beside the program (see the rules above). Empty
-// when none can be found.
+// The folder of the files beside the program (see the rules above), for a
+// program whose executable lies in `exeFolder`. Empty when none can be found.
+std::filesystem::path ProgramDataFolder(const std::filesystem::path& exeFolder);
 std::filesystem::path ProgramDataFolder();
+
+// <exeFolder>/../share/inkbrite, normalised, when that folder exists (the
+// program is installed); empty otherwise (a build tree).
+std::filesystem::path InstalledDataFolder(const std::filesystem::path& exeFolder);
+
+// A file or folder shipped with the program, named relative to the shipped
+// data ("Inkbrite.htm", "samples", "translations/x.qm"): beside the
+// executable in `exeFolder` when it is there, else in the installed data
+// folder. Empty when neither holds it.
+std::filesystem::path ShippedFilePath(std::string_view name,
+                                      const std::filesystem::path& exeFolder);
+std::filesystem::path ShippedFilePath(std::string_view name);
 
 // kProgramFileBase followed by `suffix` in ProgramDataFolder():
 // ProgramFilePath(".ini") is .../Inkbrite.ini, ProgramFilePath("_Rcd.txt")
-// .../Inkbrite_Rcd.txt, ProgramFilePath(".htm") .../Inkbrite.htm. Empty
-// when ProgramDataFolder() is.
+// .../Inkbrite_Rcd.txt. Empty when ProgramDataFolder() is.
 std::filesystem::path ProgramFilePath(std::string_view suffix);
 
 }  // namespace inkbrite

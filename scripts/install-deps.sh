@@ -16,6 +16,9 @@ PACKAGES=(
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
+  # the Debian package (make package, make package-test): icons drawn from
+  # the SVG, dpkg-shlibdeps, and the checkers
+  librsvg2-bin dpkg-dev lintian appstream desktop-file-utils
 )
 # The peer tools of `make bench-peers` (not needed to build or test).
 if [ "${1:-}" = "--bench" ]; then

@@ -255,7 +255,7 @@ class RunningConverter {
     EXPECT_GE(m_pid, 0);
     if (m_pid == 0) {
       dup2(errPipe[1], 2);
-      freopen(out.c_str(), "w", stdout);
+      if (freopen(out.c_str(), "w", stdout) == nullptr) _exit(126);
       close(errPipe[0]);
       setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
       execv(INKBRITE_BATCH_EXE, argv.data());

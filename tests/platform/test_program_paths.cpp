@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -47,6 +48,40 @@ TEST(ProgramPaths, OverrideExecutableFolderAndUserFolder) {
     ScopedEnv home("HOME", "/home/someone");
     EXPECT_EQ(UserDataFolder(), std::filesystem::path("/home/someone/.local/share/Inkbrite"));
   }
+}
+
+// An installed program finds its shipped files in <prefix>/share/inkbrite and
+// keeps the files it writes out of <prefix>/bin even where bin is writable
+// (as for root); in a build tree both lie beside the executable.
+TEST(ProgramPaths, InstalledLayoutAndBuildTree) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  ScopedEnv data("INKBRITE_DATA_DIR", nullptr);
+  ScopedEnv xdg("XDG_DATA_HOME", (dir / "home").c_str());
+
+  const fs::path bin = dir / "usr/bin";
+  const fs::path share = dir / "usr/share/inkbrite";
+  fs::create_directories(bin);
+  fs::create_directories(share / "samples");
+  std::ofstream(share / "Inkbrite.htm") << "<html></html>";
+  EXPECT_EQ(InstalledDataFolder(bin), share);
+  EXPECT_EQ(ShippedFilePath("Inkbrite.htm", bin), share / "Inkbrite.htm");
+  EXPECT_EQ(ShippedFilePath("samples", bin), share / "samples");
+  EXPECT_TRUE(ShippedFilePath("translations/inkbrite_en.qm", bin).empty());
+  EXPECT_EQ(ProgramDataFolder(bin), dir / "home/Inkbrite");
+  EXPECT_TRUE(fs::is_directory(dir / "home/Inkbrite"));
+
+  // A build tree: the page beside the program wins, nothing is installed.
+  const fs::path app = dir / "build/app";
+  fs::create_directories(app);
+  std::ofstream(app / "Inkbrite.htm") << "<html></html>";
+  EXPECT_TRUE(InstalledDataFolder(app).empty());
+  EXPECT_EQ(ShippedFilePath("Inkbrite.htm", app), app / "Inkbrite.htm");
+  EXPECT_TRUE(ShippedFilePath("samples", app).empty());
+  EXPECT_EQ(ProgramDataFolder(app), app);
+  // A page beside an installed program (a hand-made copy) comes first.
+  std::ofstream(bin / "Inkbrite.htm") << "<html></html>";
+  EXPECT_EQ(ShippedFilePath("Inkbrite.htm", bin), bin / "Inkbrite.htm");
 }
 
 }  // namespace
