@@ -70,7 +70,7 @@ fs::path FreeName(const fs::path& wanted) {
 
 // Copies `source` byte for byte to `target` through a SafeFileWriter.
 bool CopyFileSafely(const fs::path& source, const fs::path& target) {
-  std::FILE* in = std::fopen(source.c_str(), "rb");
+  std::FILE* in = OpenRegularFile(source);
   if (in == nullptr) return false;
   SafeFileWriter writer(target);
   bool ok = writer.Open();

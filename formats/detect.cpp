@@ -3,22 +3,26 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <string>
 
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
+#include "platform/file_io.h"
 
 namespace inkbrite {
 namespace {
 
 // The signatures of the format table, row by row, against the first 16
 // bytes; the first match wins.
+// Only a regular file is probed: opening a FIFO could wait forever.
 ImageFormat FromSignature(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return kFormatUnknown;
+  std::FILE* file = OpenRegularFile(path);
+  if (file == nullptr) return kFormatUnknown;
   uint8_t head[16];
-  if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return kFormatUnknown;
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  if (got != sizeof head) return kFormatUnknown;
   for (const FileFormat& f : FileFormats()) {
     for (const FormatSignature& s : f.signatures) {
       if (s.length > 0 && s.offset + s.length <= sizeof head &&
@@ -33,11 +37,8 @@ ImageFormat FromSignature(const std::filesystem::path& path) {
 
 ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent) {
   if (probeContent) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) {
-      const ImageFormat f = FromSignature(path);
-      if (f != kFormatUnknown) return f;
-    }
+    const ImageFormat f = FromSignature(path);
+    if (f != kFormatUnknown) return f;
   }
   // The text from the last "." of the whole path to its end, against the
   // extensions the table knows by name, row by row.

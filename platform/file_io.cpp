@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
@@ -20,23 +19,45 @@
 
 namespace inkbrite {
 
+std::FILE* OpenRegularFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
+  return _wfopen(path.c_str(), L"rb");
+#else
+  // Non-blocking, so that a FIFO is refused rather than waited on; a regular
+  // file reads the same either way, but the flag is cleared all the same.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+#endif
+}
+
 bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
                    std::vector<uint8_t>& bytes) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  if (end < 0 || static_cast<uint64_t>(end) > maxBytes) return false;
-  in.seekg(0, std::ios::beg);
+  std::FILE* file = OpenRegularFile(path);
+  if (file == nullptr) return false;
   std::vector<uint8_t> data;
+  bool ok = std::fseek(file, 0, SEEK_END) == 0;
+  const long end = ok ? std::ftell(file) : -1;
+  ok = end >= 0 && static_cast<uint64_t>(end) <= maxBytes && std::fseek(file, 0, SEEK_SET) == 0;
   try {
-    data.resize(static_cast<size_t>(end));
+    if (ok) data.resize(static_cast<size_t>(end));
   } catch (const std::bad_alloc&) {
-    return false;
+    ok = false;
   }
-  if (end > 0 && !in.read(reinterpret_cast<char*>(data.data()), end)) return false;
+  if (ok && end > 0) ok = std::fread(data.data(), 1, data.size(), file) == data.size();
+  std::fclose(file);
+  if (!ok) return false;
   bytes = std::move(data);
   return true;
 }

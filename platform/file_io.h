@@ -37,8 +37,14 @@
 
 namespace inkbrite {
 
-// Reads a whole file. False when it cannot be opened or read, or when it is
-// larger than maxBytes (nothing is read then).
+// Opens a regular file for reading in binary mode; nullptr for anything else.
+// A FIFO, socket or device is refused without blocking: opening a FIFO that
+// no process writes to would otherwise wait forever. Every reader opens its
+// file through this.
+std::FILE* OpenRegularFile(const std::filesystem::path& path);
+
+// Reads a whole regular file. False when it cannot be opened or read, is not
+// a regular file, or is larger than maxBytes (nothing is read then).
 bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
                    std::vector<uint8_t>& bytes);
 

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG decoding: the error and source managers and the scanline loop.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "core/limits.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg/jpeg_pvt.h"
+#include "platform/file_io.h"
 
 namespace inkbrite {
 
@@ -88,28 +89,29 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
+// A regular file read through stdio (OpenRegularFile refuses a FIFO or a
+// device, which could block forever).
 class FileInput final : public JpegInput {
  public:
-  explicit FileInput(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {
+  explicit FileInput(const std::filesystem::path& path) : m_file(OpenRegularFile(path)) {
+    if (m_file == nullptr) return;
     std::error_code ec;
     const uintmax_t size = std::filesystem::file_size(path, ec);
     m_size = ec ? 0 : static_cast<uint64_t>(size);
   }
-  bool IsOpen() const { return m_stream.is_open(); }
+  ~FileInput() override {
+    if (m_file != nullptr) std::fclose(m_file);
+  }
+  FileInput(const FileInput&) = delete;
+  FileInput& operator=(const FileInput&) = delete;
+  bool IsOpen() const { return m_file != nullptr; }
   uint64_t Size() const override { return m_size; }
 
-  size_t Read(uint8_t* buffer, size_t size) override {
-    try {
-      if (!m_stream) return 0;
-      m_stream.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
-      return static_cast<size_t>(m_stream.gcount());
-    } catch (...) {  // a read error counts as the end of the file
-      return 0;
-    }
-  }
+  // A read error counts as the end of the file.
+  size_t Read(uint8_t* buffer, size_t size) override { return std::fread(buffer, 1, size, m_file); }
 
  private:
-  std::ifstream m_stream;
+  std::FILE* m_file;
   uint64_t m_size = 0;
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,10 +117,12 @@ class CliRunTest : public ::testing::Test {
     for (const char* name : {"a.bmp", "b.bmp"}) Page(dir / "src" / name, 8, 6);
   }
 
-  int Run(const std::string& args) {
-    const std::string command =
-        "INKBRITE_DATA_DIR='" + (dir / "data").string() + "' '" + INKBRITE_BATCH_EXE + "' " + args +
-        " >'" + (dir / "out.txt").string() + "' 2>'" + (dir / "err.txt").string() + "' </dev/null";
+  // `wrapper` runs the converter under another command (such as a timeout).
+  int Run(const std::string& args, const std::string& wrapper = "") {
+    const std::string command = "INKBRITE_DATA_DIR='" + (dir / "data").string() + "' " + wrapper +
+                                "'" + INKBRITE_BATCH_EXE + "' " + args + " >'" +
+                                (dir / "out.txt").string() + "' 2>'" + (dir / "err.txt").string() +
+                                "' </dev/null";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -297,6 +300,19 @@ std::vector<fs::path> TemporaryFiles(const fs::path& folder) {
     if (entry.path().native().ends_with(".inkbrite-tmp")) found.push_back(entry.path());
   }
   return found;
+}
+
+// A FIFO among the picked files is recorded as unreadable at once: the run
+// neither waits on it nor stops.
+TEST_F(CliRunTest, PickedFifoIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo((dir / "src/x.jpg").c_str(), 0600), 0);
+  const int status =
+      Run("--target " + Quoted("dst") + " " + Quoted("src/x.jpg") + " " + Quoted("src/a.bmp"),
+          "timeout -s KILL 60 ");
+  EXPECT_EQ(status, 1) << Text(dir / "err.txt");
+  EXPECT_TRUE(fs::exists(dir / "dst/a.jpg"));
+  EXPECT_EQ(Text(dir / "data/Inkbrite_Rcd.txt"),
+            std::string(kBatchReadFailed) + (dir / "src/x.jpg").string() + "\n");
 }
 
 // Ctrl-C in the middle of a run: exit 130, the summary says so, and no page

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Reading and writing through the dispatch: the whole corpus, round trips,
 // and writes that cannot succeed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <set>
 
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -50,6 +56,36 @@ TEST(LoadImageFile, UnknownAndMissingFilesGiveZero) {
   test::WriteAll(dir / "notes.txt", std::vector<uint8_t>(64, 'a'));
   EXPECT_EQ(LoadImageFile(dir / "notes.txt", image, &grey), 0);
   EXPECT_EQ(grey, 7);
+}
+
+// A FIFO with a picture's name is refused at once, whatever reader its name
+// picks: opening it to read would wait for a writer that never comes. When a
+// reader does wait, the test opens the writing end itself so that it fails
+// instead of hanging.
+TEST(LoadImageFile, AFifoIsRefusedWithoutWaiting) {
+  test::TempDir dir;
+  std::set<std::string> names;
+  for (const FileFormat& format : FileFormats()) {
+    for (const FormatExtension& e : format.extensions) {
+      if (e.text != nullptr) names.insert(std::string("x") + e.text);
+    }
+  }
+  ASSERT_GE(names.size(), 14u);
+  for (const std::string& name : names) {
+    const fs::path fifo = dir / name;
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << name;
+    auto load = std::async(std::launch::async, [fifo] {
+      DibImage image;
+      int grey = 0;
+      return LoadImageFile(fifo, image, &grey);
+    });
+    if (load.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+      ADD_FAILURE() << name << ": the reader waits on the FIFO";
+      const int writer = ::open(fifo.c_str(), O_WRONLY);  // lets the blocked open return
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_EQ(load.get(), 0) << name;
+  }
 }
 
 TEST(SaveImageFile, LosslessFormatsRoundTripAndGreyJpegReadsBackGrey) {

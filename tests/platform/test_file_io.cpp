@@ -2,6 +2,7 @@
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,29 @@ std::vector<std::string> LongNames() {
     names.push_back(std::string(bytes - 4 - wide.size(), 'b') + wide + ".jpg");
   }
   return names;
+}
+
+// Only regular files are opened; a FIFO no process writes to is refused at
+// once (the call would otherwise never return).
+TEST(ReadFileBytes, OpensOnlyRegularFiles) {
+  TempDir dir;
+  test::WriteAll(dir / "page.jpg", kOld);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadFileBytes(dir / "page.jpg", 100, bytes));
+  EXPECT_EQ(bytes, kOld);
+  EXPECT_FALSE(ReadFileBytes(dir / "page.jpg", 3, bytes)) << "larger than allowed";
+  fs::create_symlink("page.jpg", dir / "link.jpg");
+  EXPECT_TRUE(ReadFileBytes(dir / "link.jpg", 100, bytes));
+
+  ASSERT_EQ(::mkfifo((dir / "x.jpg").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder.jpg");
+  for (const fs::path& path :
+       {dir / "x.jpg", dir / "folder.jpg", fs::path("/dev/null"), dir / "missing.jpg"}) {
+    bytes = {1};
+    EXPECT_FALSE(ReadFileBytes(path, 100, bytes)) << path;
+    EXPECT_EQ(bytes, std::vector<uint8_t>{1}) << path;
+    EXPECT_EQ(OpenRegularFile(path), nullptr) << path;
+  }
 }
 
 TEST(TempFileName, StaysWithinTheNameLimitAndNamesItsOwner) {
