@@ -150,7 +150,8 @@ class DibImage {
   bool ResizePercent(int percent);
   bool ResizePercent(int percent, int filter);
   bool Crop(int32_t left, int32_t top, int32_t right, int32_t bottom);
-  // The size at which the picture fits a rectangle (never enlarged).
+  // The size at which the picture fits a rectangle (never enlarged, no side
+  // below 1).
   void FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width, int32_t& height) const;
 
   // Accessors.

@@ -667,8 +667,9 @@ void DibImage::FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width,
   const int64_t h = m_nHeight;
   const int64_t rw = rectWidth;
   const int64_t rh = rectHeight;
+  // A very thin page keeps at least one pixel across, so it can be resized.
   const auto narrow = [](int64_t v) {
-    return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX));
+    return static_cast<int32_t>(std::clamp<int64_t>(v, 1, INT32_MAX));
   };
   if (w * 100 / rw < h * 100 / rh) {  // the height limits
     width = narrow((w * rh * 10 / h + 5) / 10);
