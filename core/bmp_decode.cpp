@@ -126,16 +126,22 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
     }
   }
 
-  // Declared colour table; it must lie inside the file.
+  // Declared colour table. Up to 8 bits the pixels index it, so it must lie
+  // inside the file; above that it is only a display hint, and a count with
+  // no table behind it is ignored.
   uint64_t entries = clrUsed;
   if (info.bitCount <= 8 && (entries == 0 || info.headerSize == kCoreHeaderSize)) {
     entries = uint64_t{1} << info.bitCount;
   }
-  const uint64_t tableEnd = info.tableStart + entries * info.entrySize;
-  if (tableEnd > size) return false;
+  uint64_t tableEnd = info.tableStart + entries * info.entrySize;
+  if (tableEnd > size) {
+    if (info.bitCount <= 8) return false;
+    tableEnd = info.tableStart;
+  }
 
   // The pixel data starts at the file header's offset when that is sound,
-  // otherwise right after the colour table.
+  // otherwise right after the colour table (or, above 8 bits, right after
+  // the headers when a hinted table leaves no room for the rows).
   const bool compressed = info.compression == kRle8 || info.compression == kRle4;
   const uint64_t rowsBytes =
       static_cast<uint64_t>(DibImage::RowBytesFor(info.width, info.bitCount)) *
@@ -145,6 +151,8 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
     info.rowsStart = pixelOffset;
   } else if (fits(tableEnd)) {
     info.rowsStart = static_cast<size_t>(tableEnd);
+  } else if (info.bitCount > 8 && fits(info.tableStart)) {
+    info.rowsStart = info.tableStart;
   } else {
     return false;
   }

@@ -22,7 +22,9 @@ namespace inkbrite {
 //   their top 8 bits.
 // False, with `dib` untouched, for anything that is not a sound BMP: no "BM",
 // unknown header size or depth, dimensions of 0, negative width or above
-// 65535, a colour table or pixel rows beyond the end of the file, RLE runs
+// 65535, a colour table (at 8 bits or fewer; deeper pictures need none, and
+// a colour count with no table is ignored) or pixel rows beyond the end of
+// the file, RLE runs
 // past a row, the picture or the data, a top-down RLE file, an empty
 // bit-field mask, compression other than 0 to 3, or a picture beyond the
 // readers' limits (core/limits.h: pixel count, bytes, pixels per byte of

@@ -207,7 +207,11 @@ TEST(BmpHeaders, LyingOrImpossibleHeadersAreRefused) {
   EXPECT_FALSE(Decode(with(28, 7, 2), image)) << "bit count 7";
   EXPECT_FALSE(Decode(with(28, 64, 2), image)) << "bit count 64";
   EXPECT_FALSE(Decode(with(30, 9), image)) << "unknown compression";
-  EXPECT_FALSE(Decode(with(46, 0x10000000), image)) << "colour table past the end";
+  const auto indexed = MakeBmpFile(2, 1, 8, 0, kFour, {}, {3, 1, 0, 0});
+  ASSERT_TRUE(Decode(indexed, image));
+  auto tableCut = indexed;
+  WriteLE32(&tableCut[46], 200);
+  EXPECT_FALSE(Decode(tableCut, image)) << "colour table past the end at 8 bits";
   EXPECT_FALSE(Decode(with(22, 3), image)) << "rows past the end";
   auto cut = good;
   cut.resize(cut.size() - 1);
@@ -220,6 +224,27 @@ TEST(BmpHeaders, LyingOrImpossibleHeadersAreRefused) {
   // right after the colour table.
   EXPECT_TRUE(Decode(with(10, 0xFFFFFFF0u), image));
   EXPECT_EQ(PixelAt(image, 4, 1), (Bgr{0x40, 0x40, 0x40}));
+}
+
+// Above 8 bits a colour table is only a display hint: a colour count with no
+// table behind it changes nothing, wherever the pixel offset points.
+TEST(BmpHeaders, DeepPicturesNeedNoColourTable) {
+  const std::vector<uint8_t> rows(16 * 2, 0x40);
+  const auto plain = MakeBmpFile(5, 2, 24, 0, {}, {}, rows);
+  DibImage reference;
+  ASSERT_TRUE(Decode(plain, reference));
+  for (const uint32_t count : {1u, 256u, 0x10000000u, 0xFFFFFFFFu}) {
+    for (const uint32_t offset : {54u, 0xFFFFFFF0u}) {
+      auto f = plain;
+      WriteLE32(&f[46], count);
+      WriteLE32(&f[10], offset);
+      DibImage image;
+      int bits = 0;
+      ASSERT_TRUE(Decode(f, image, &bits)) << count << " colours, offset " << offset;
+      EXPECT_EQ(bits, 24);
+      EXPECT_EQ(image.PackedDib(), reference.PackedDib());
+    }
+  }
 }
 
 TEST(BmpHeaders, ColourTableShorterThanTheDepthGivesBlackForMissingEntries) {

@@ -360,8 +360,8 @@ TEST(ResampleFitSize, ShrinksToTheLimitingSide) {
 // A thin strip keeps one pixel across instead of none, so the fitted size can
 // be applied.
 TEST(ResampleFitSize, NoSideBelowOne) {
-  const int fits[][6] = {{1, 10000, 400, 400, 1, 400}, {10000, 1, 400, 400, 400, 1},
-                         {3, 10000, 400, 400, 1, 400}};
+  const int fits[][6] = {
+      {1, 10000, 400, 400, 1, 400}, {10000, 1, 400, 400, 400, 1}, {3, 10000, 400, 400, 1, 400}};
   for (const auto& [W, H, rw, rh, w, h] : fits) {
     DibImage page = Uniform(W, H, 0x80);
     int32_t width = -1;
