@@ -342,6 +342,33 @@ bool DecodeBitFields(const uint8_t* d, const BmpInfo& info, std::vector<uint8_t>
 
 }  // namespace
 
+bool DecodeBmpInPlace(std::vector<uint8_t>& file, int* fileBitCount) {
+  BmpInfo info;
+  if (!ParseBmpHeaders(file.data(), file.size(), info)) return false;
+  const uint32_t entries = DefaultColourEntries(info.bitCount);
+  const bool packed = info.headerSize == kInfoHeaderSize && info.compression == kRgb &&
+                      !info.topDown && info.usedEntries == entries &&
+                      info.rowsStart == info.tableStart + size_t{entries} * 4;
+  if (!packed) {
+    std::vector<uint8_t> dib;
+    if (!DecodeBmp(file.data(), file.size(), dib, fileBitCount)) return false;
+    file = std::move(dib);
+    return true;
+  }
+  // Already a packed bitmap after the file header: the header is rewritten
+  // as DecodeBmp writes it, and the block moved down over the file header.
+  const uint64_t rowsBytes =
+      static_cast<uint64_t>(DibImage::RowBytesFor(info.width, info.bitCount)) *
+      static_cast<uint64_t>(info.height);
+  const uint64_t blockBytes = kInfoHeaderSize + uint64_t{entries} * 4 + rowsBytes;
+  if (blockBytes > kMaxDibBytes) return false;
+  WriteInfoHeader(file.data() + kFileHeaderSize, info.width, info.height, info.bitCount, 0, 0);
+  std::memmove(file.data(), file.data() + kFileHeaderSize, static_cast<size_t>(blockBytes));
+  file.resize(static_cast<size_t>(blockBytes));
+  if (fileBitCount != nullptr) *fileBitCount = info.bitCount;
+  return true;
+}
+
 bool DecodeBmp(const uint8_t* data, size_t size, std::vector<uint8_t>& dib, int* fileBitCount) {
   if (data == nullptr) return false;
   BmpInfo info;

@@ -31,4 +31,12 @@ namespace inkbrite {
 // the file). *fileBitCount receives the depth given in the file.
 bool DecodeBmp(const uint8_t* data, size_t size, std::vector<uint8_t>& dib, int* fileBitCount);
 
+// DecodeBmp over the bytes of a whole file, which are replaced by the packed
+// DIB (the same block DecodeBmp gives). A file that already holds a packed
+// bitmap after its file header (40-byte header, uncompressed, bottom-up, full
+// colour table right before the rows) becomes the block in place, without a
+// second copy of the picture. False, with `file` untouched, where DecodeBmp
+// refuses.
+bool DecodeBmpInPlace(std::vector<uint8_t>& file, int* fileBitCount);
+
 }  // namespace inkbrite

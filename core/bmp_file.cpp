@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // BMP files: DibImage::LoadBmp and DibImage::SaveBmp.
 #include <cstring>
-#include <new>
 
 #include "core/bmp_decode.h"
 #include "core/byte_io.h"
@@ -15,15 +14,16 @@ namespace {
 // No sound BMP is larger than its largest picture plus headers and a full
 // colour table; a bigger file is refused without being read.
 constexpr uint64_t kMaxBmpFileBytes = kMaxDibBytes + (uint64_t{1} << 20);
+constexpr size_t kBmpFileHeaderSize = 14;
 }  // namespace
 
 bool DibImage::LoadBmp(const std::filesystem::path& path, int* fileBitCount) {
-  std::vector<uint8_t> file;
-  if (!ReadFileBytes(path, kMaxBmpFileBytes, file)) return false;
+  // The file's bytes become the block: most files are a packed bitmap behind
+  // a 14-byte file header, and are taken over without a second copy.
   std::vector<uint8_t> block;
+  if (!ReadFileBytes(path, kMaxBmpFileBytes, block)) return false;
   int bits = 0;
-  if (!DecodeBmp(file.data(), file.size(), block, &bits)) return false;
-  file = {};
+  if (!DecodeBmpInPlace(block, &bits)) return false;
   DibImage loaded;
   if (!loaded.Attach(std::move(block)) || !loaded.ConvertTo24Bit()) return false;
   *this = std::move(loaded);
@@ -36,26 +36,24 @@ bool DibImage::SaveBmp(const std::filesystem::path& path) const {
   DibLayout layout;
   if (!ParseDibLayout(m_dib.data(), m_dib.size(), layout)) return false;
 
-  // File header, then the info header with its image size filled in, the
-  // colour table and the rows, all in one piece.
+  // File header, then the info header with its image size filled in, then
+  // the colour table and the rows straight from the block: the page is
+  // never copied.
   const uint32_t tableBytes = static_cast<uint32_t>(layout.bitsOffset - kInfoHeaderSize);
   const uint32_t imageBytes =
       static_cast<uint32_t>(layout.rowBytes) * static_cast<uint32_t>(m_nHeight);
-  const uint32_t offset = 14 + kInfoHeaderSize + tableBytes;
-  std::vector<uint8_t> out;
-  try {
-    out.resize(static_cast<size_t>(offset) + imageBytes);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  out[0] = 'B';
-  out[1] = 'M';
-  WriteLE32(out.data() + 2, offset + imageBytes);
-  WriteLE32(out.data() + 6, 0);
-  WriteLE32(out.data() + 10, offset);
-  std::memcpy(out.data() + 14, m_dib.data(), static_cast<size_t>(layout.totalBytes));
-  WriteLE32(out.data() + 14 + 20, imageBytes);
-  return WriteFileBytesSafely(path, out.data(), out.size());
+  const uint32_t offset = kBmpFileHeaderSize + kInfoHeaderSize + tableBytes;
+  uint8_t headers[kBmpFileHeaderSize + kInfoHeaderSize] = {'B', 'M'};
+  WriteLE32(headers + 2, offset + imageBytes);
+  WriteLE32(headers + 6, 0);
+  WriteLE32(headers + 10, offset);
+  std::memcpy(headers + kBmpFileHeaderSize, m_dib.data(), kInfoHeaderSize);
+  WriteLE32(headers + kBmpFileHeaderSize + 20, imageBytes);
+  SafeFileWriter writer(path);
+  return writer.Open() && writer.Write(headers, sizeof headers) &&
+         writer.Write(m_dib.data() + kInfoHeaderSize,
+                      static_cast<size_t>(layout.totalBytes) - kInfoHeaderSize) &&
+         writer.Commit();
 }
 
 }  // namespace inkbrite

@@ -298,6 +298,38 @@ FileSizeLimit::~FileSizeLimit() {
   std::signal(SIGXFSZ, m_oldHandler);
 }
 
+namespace {
+
+// A "VmRSS:"-style field of /proc/self/status in bytes, -1 when absent.
+int64_t StatusBytes(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::atoll(line.c_str() + field.size() + 1) * 1024;
+  }
+  return -1;
+}
+
+bool ResetPeak() {
+  std::ofstream out("/proc/self/clear_refs");
+  out << "5";
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
+PeakMemory::PeakMemory() {
+  ResetPeak();
+  m_baseline = StatusBytes("VmRSS");
+}
+
+bool PeakMemory::Available() {
+  return StatusBytes("VmHWM") >= 0 && StatusBytes("VmRSS") >= 0 && ResetPeak();
+}
+
+int64_t PeakMemory::GrowthBytes() const { return StatusBytes("VmHWM") - m_baseline; }
+
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

@@ -134,6 +134,19 @@ class FileSizeLimit {
   void (*m_oldHandler)(int) = nullptr;
 };
 
+// The growth of this process's peak resident memory since construction
+// (Linux: the peak is reset through /proc/self/clear_refs). Available() is
+// false where the peak cannot be reset; tests then skip.
+class PeakMemory {
+ public:
+  PeakMemory();
+  static bool Available();
+  int64_t GrowthBytes() const;
+
+ private:
+  int64_t m_baseline = 0;
+};
+
 // The names in a folder, sorted.
 std::vector<std::string> Listing(const std::filesystem::path& dir);
 

@@ -358,6 +358,72 @@ TEST(BmpSave, ReplacesAnExistingFileWhole) {
   EXPECT_EQ(test::Listing(dir.path()), std::vector<std::string>{"page.bmp"});
 }
 
+// In place or copied, the block is the one DecodeBmp makes; a packed file's
+// own buffer becomes the block.
+TEST(BmpLoad, InPlaceDecodingGivesTheSameBlock) {
+  const std::vector<uint8_t> rows24(16 * 2, 0x40);
+  std::vector<RgbQuad> full(256);
+  for (int i = 0; i < 256; ++i) full[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 0};
+  const auto packed8 = MakeBmpFile(3, 2, 8, 0, full, {}, {1, 2, 3, 0, 200, 100, 50, 0});
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool inPlace;
+  };
+  std::vector<Case> cases = {
+      {"24 bits", MakeBmpFile(5, 2, 24, 0, {}, {}, rows24), true},
+      {"8 bits, full table", packed8, true},
+      {"8 bits, short table", MakeBmpFile(2, 1, 8, 0, kFour, {}, {3, 1, 0, 0}), false},
+      {"24 bits, colour hint", MakeBmpFile(5, 2, 24, 0, kFour, {}, rows24), false},
+      {"RLE8", MakeBmpFile(2, 1, 8, 1, kFour, {}, {2, 3, 0, 1}), false},
+  };
+  auto topDown = cases[0].file;
+  WriteLE32(&topDown[22], static_cast<uint32_t>(-2));
+  cases.push_back({"top-down", topDown, false});
+  auto gap = packed8;
+  gap.insert(gap.begin() + 14 + 40 + 1024, {9, 9, 9, 9});
+  WriteLE32(&gap[10], 14 + 40 + 1024 + 4);
+  cases.push_back({"gap before the rows", gap, false});
+  auto trailing = cases[0].file;
+  trailing.resize(trailing.size() + 7, 0xEE);
+  cases.push_back({"bytes after the rows", trailing, true});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> expected;
+    int expectedBits = 0;
+    ASSERT_TRUE(DecodeBmp(c.file.data(), c.file.size(), expected, &expectedBits));
+    const uint8_t* buffer = c.file.data();
+    int bits = 0;
+    ASSERT_TRUE(DecodeBmpInPlace(c.file, &bits));
+    EXPECT_EQ(c.file, expected);
+    EXPECT_EQ(bits, expectedBits);
+    EXPECT_EQ(c.file.data() == buffer, c.inPlace);
+  }
+  std::vector<uint8_t> bad = {'B', 'M', 1, 2, 3};
+  EXPECT_FALSE(DecodeBmpInPlace(bad, nullptr));
+  EXPECT_EQ(bad, (std::vector<uint8_t>{'B', 'M', 1, 2, 3}));
+}
+
+// Loading or saving a page holds it once: the file's bytes become the page,
+// and the writer sends the page's own rows (a second copy would double the
+// peak of a large page).
+TEST(BmpLoad, LoadAndSaveHoldOneCopyOfThePage) {
+  if (!test::PeakMemory::Available()) GTEST_SKIP() << "the peak memory cannot be measured here";
+  test::TempDir dir;
+  const int64_t pageBytes = int64_t{3000} * 9000;
+  {
+    const DibImage page = test::MakeNoise(3000, 3000);
+    const test::PeakMemory peak;
+    ASSERT_TRUE(page.SaveBmp(dir / "page.bmp"));
+    EXPECT_LT(peak.GrowthBytes(), pageBytes / 4) << "save";
+  }
+  DibImage loaded;
+  const test::PeakMemory peak;
+  ASSERT_TRUE(loaded.LoadBmp(dir / "page.bmp"));
+  EXPECT_LT(peak.GrowthBytes(), pageBytes * 5 / 4) << "load";
+  EXPECT_EQ(loaded.Width(), 3000);
+}
+
 TEST(BmpLoad, MissingUnreadableAndNonBmpFilesGiveFalseAndKeepTheImage) {
   test::TempDir dir;
   DibImage image = test::MakePattern(2, 2);
