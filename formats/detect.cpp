@@ -2,8 +2,8 @@
 #include "formats/detect.h"
 
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "formats/format_table.h"
