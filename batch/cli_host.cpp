@@ -14,6 +14,7 @@
 
 #include "batch/named_settings.h"
 #include "batch/srch_dir.h"
+#include "core/auto_steps.h"
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
 #include "platform/program_paths.h"
@@ -106,7 +107,10 @@ bool CliValueInRange(int slot, int value) {
     case kCurveY1:
     case kCurveX2:
     case kCurveY2: return true;
-    default: return false;
+    default: {
+      const SlotRange* range = AutoSlotRange(slot);  // the automatic clean-up steps
+      return range != nullptr && within(range->min, range->max);
+    }
   }
 }
 

@@ -24,11 +24,17 @@ struct NamedSettingKey {
   int readDefault;       // the value read when the key is missing
 };
 
-// The keys in the order they are written into a new section. The defaults
-// are those of reading only: GreyScale reads as 1 (black-and-white comic)
-// and CroppingBottom as 1, unlike the block's reset values. Slots 7, 11, 16
-// and 24 belong to no named setting.
-inline constexpr std::array<NamedSettingKey, 21> kNamedSettingKeys = {{
+// The keys in the order they are written into a new section: the 21 keys of
+// the original layout, then those of the automatic clean-up steps. The
+// defaults are those of reading only: GreyScale reads as 1 (black-and-white
+// comic) and CroppingBottom as 1, unlike the block's reset values; the
+// automatic steps read as off with their reset settings, so a file written
+// before they existed loads exactly as it did. A program that knows only
+// the first 21 keys reads a newer file's section all the same (it looks its
+// keys up by name and passes over the others). Slots 7, 11, 16 and 24
+// belong to no named setting.
+inline constexpr size_t kBaseNamedSettingKeys = 21;
+inline constexpr std::array<NamedSettingKey, 34> kNamedSettingKeys = {{
     {"Brightness", kBrightness, 100},
     {"Contrast", kContrast, 100},
     {"Highlight", kHighlight, 100},
@@ -50,13 +56,26 @@ inline constexpr std::array<NamedSettingKey, 21> kNamedSettingKeys = {{
     {"CroppingRight", kCroppingRight, 0},
     {"CroppingTop", kCroppingTop, 0},
     {"CroppingBottom", kCroppingBottom, 1},
+    {"AutoLevels", kAutoLevels, 0},
+    {"AutoLevelsClip", kAutoLevelsClip, kParaDefaults[kAutoLevelsClip]},
+    {"AutoLevelsLimit", kAutoLevelsLimit, kParaDefaults[kAutoLevelsLimit]},
+    {"AutoLevelsNeutral", kAutoLevelsNeutral, 0},
+    {"AutoCrop", kAutoCrop, 0},
+    {"AutoCropBorder", kAutoCropBorder, kParaDefaults[kAutoCropBorder]},
+    {"AutoCropTolerance", kAutoCropTolerance, kParaDefaults[kAutoCropTolerance]},
+    {"AutoCropMinShare", kAutoCropMinShare, kParaDefaults[kAutoCropMinShare]},
+    {"AutoCropFacing", kAutoCropFacing, 0},
+    {"SplitSpreads", kSplitSpreads, 0},
+    {"SplitRightToLeft", kSplitRightToLeft, 0},
+    {"Deskew", kDeskew, 0},
+    {"DeskewRange", kDeskewRange, kParaDefaults[kDeskewRange]},
 }};
 
 // The slot of a key of the table, the key's case ignored ("jpegquality" ->
 // kJpegQuality); -1 for any other text. For the command line's --set KEY=VALUE.
 int NamedSettingSlot(std::string_view key);
 
-// The 21 values of setting `name` by slot: the slots of the table are filled
+// The values of setting `name` by slot: the slots of the table are filled
 // (missing keys with their read defaults), the others are left as they are.
 // False, and `slots` unchanged, when the file cannot be read or holds no
 // such setting.
@@ -71,7 +90,7 @@ bool ReadNamedSetting(const std::filesystem::path& iniPath, std::string_view nam
 bool SaveNamedSetting(CParaBlock& block, std::string_view name,
                       const std::filesystem::path& iniPath);
 
-// Sets the block's name and the 21 slots of the table from setting `name`.
+// Sets the block's name and the slots of the table from setting `name`.
 // False, and the block unchanged, when there is no such setting.
 bool LoadNamedSetting(CParaBlock& block, std::string_view name,
                       const std::filesystem::path& iniPath);

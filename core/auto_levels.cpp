@@ -103,13 +103,13 @@ LevelsFound FindAutoLevels(const DibImage& image, const AutoLevelsSettings& sett
 
   const int maxShift = std::clamp(settings.maxShift, 0, 255);
   found.black = std::min(black, maxShift);
-  bool wide = true;
+  bool wide = found.black <= kWideLevelsEnd;
   for (size_t c = 0; c < 3; ++c) {
     const int white = settings.neutralise ? high[c] : sharedWhite;
     // The limit keeps white above black too: a channel without paper (a
     // red cover's blue) is lifted no more than maxShift.
     found.white[c] = std::max({white, 255 - maxShift, found.black + 1});
-    wide = wide && found.white[c] - found.black >= kWideLevelsRange;
+    wide = wide && found.white[c] >= 255 - kWideLevelsEnd;
   }
   found.applied = !wide;
   return found;

@@ -19,8 +19,9 @@
 //   - a narrow range (w - b below kMinLevelsRange): a blank page, a page that
 //     is one dark panel, a low-contrast picture; stretching such a page
 //     only blows up its noise;
-//   - a range already wide (w - b of kWideLevelsRange or more in every
-//     channel): the change would move no level by more than a few steps.
+//   - a range already wide: b at most kWideLevelsEnd and every w at least
+//     255 - kWideLevelsEnd, as a clean scan has; such a stretch would
+//     change little, and pages people were happy with should not shift.
 // No point moves by more than `maxShift` levels: b is at most maxShift and
 // w at least 255 - maxShift, whatever the histogram says.
 #pragma once
@@ -32,7 +33,7 @@
 namespace inkbrite {
 
 inline constexpr int kMinLevelsRange = 64;
-inline constexpr int kWideLevelsRange = 249;
+inline constexpr int kWideLevelsEnd = 10;
 
 struct AutoLevelsSettings {
   int clipTenths = 5;       // share of darkest and of brightest bytes ignored, in 0.1 %, 0 to 50

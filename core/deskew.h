@@ -33,6 +33,7 @@
 #pragma once
 
 #include "core/dib_image.h"
+#include "core/rotate.h"
 #include "core/scan_analysis.h"
 
 namespace inkbrite {
@@ -53,12 +54,6 @@ struct SkewFound {
 };
 
 SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings);
-
-// Turns the picture anticlockwise by `degrees` about its centre, keeping its
-// size, with bilinear interpolation; what comes in from outside the picture
-// is `fill`. False (image unchanged) for an empty or non-24-bit image or
-// when memory runs out.
-bool RotateImage(DibImage& image, double degrees, Bgr8 fill);
 
 // Finds the skew and, when applied, turns the page back over its paper
 // colour.

@@ -63,6 +63,18 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   run.Progress();
   if (int stop = run.Abort()) return stop;
 
+  // Auto levels, off by default: on the cropped page, before sharpening
+  // and the tone steps stretch it further.
+  if (params.GetValue(kAutoLevels) != 0) {
+    run.Status(kStageAutoLevels);
+    const LevelsFound found = AutoLevels(image, ReadAutoLevelsSettings(params));
+    if (hooks.findings) {
+      hooks.findings->levelsRan = true;
+      hooks.findings->levels = found;
+    }
+    if (int stop = run.Abort()) return stop;
+  }
+
   // 4. Sharpen.
   const int sharpen = params.GetValue(kSharpen);
   if (sharpen != 0) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string_view>
 
+#include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
 
@@ -21,6 +22,8 @@ struct EnhanceHooks {
   // the run into batch mode: no greyscale at the start and no colour
   // reduction at the end (the batch job does both when it saves).
   std::function<void(std::string_view)> status;
+  // Receives what auto levels found, when it runs.
+  PageFindings* findings = nullptr;
 };
 
 // Applies `params` to the 24-bit `image` in place, in this order:
@@ -28,6 +31,8 @@ struct EnhanceHooks {
 //    1  greyscale                (viewer mode, colour modes 1 and 4 to 7)
 //    2  enlarge       "放大"       Resize >= 100 (100 changes nothing)
 //    3  crop          "切边"       any margin set
+//       auto levels   "自动色阶"   AutoLevels on (off by default; see
+//                                  core/auto_steps.h for the other steps)
 //    4  sharpen       "锐化"       level 1 to 9
 //    5  tone curve    "曲线调节"
 //    6  brightness    "调节亮度"
@@ -43,7 +48,8 @@ struct EnhanceHooks {
 // skipResize neither resize step runs (the viewer has fitted the page
 // already). Progress advances once for the resize step that applies and once
 // for each of steps 3 to 10, so 9 units a run, 8 with skipResize. The abort
-// check is asked after steps 2 to 10. Each slot is read when its step comes,
+// check is asked after steps 2 to 10, and after auto levels when it runs
+// (it counts no progress). Each slot is read when its step comes,
 // so a change made during a run reaches the later steps. No step's failure
 // stops the run: an operation that cannot run leaves the page as it was.
 //

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBlock: the enhancement settings of Inkbrite.
 //
-// A block is 25 integer slots plus the name of the named setting last loaded
+// A block is 38 integer slots (25 of the original layout, then those of the
+// automatic clean-up steps) plus the name of the named setting last loaded
 // into it. There is one application-wide block, and each view keeps blocks of
 // its own for the page it shows; the enhancement pipeline reads a block one
 // slot at a time.
@@ -54,8 +55,27 @@ enum ParaSlot : int {
   kCroppingBottom = 22,
   kResizeType = 23,   // 0 bilinear, 1 bicubic, 2 nearest
   kShowPreview = 24,  // preview box of the open-file dialog: 0 or 1
-  kParaSlotCount = 25
+  // The automatic clean-up steps (core/auto_steps.h), after the 25 slots of
+  // the original layout. Each step is off (0) by default, and with all four
+  // off every result is what it was before they existed.
+  kAutoLevels = 25,         // 0 off, 1 on
+  kAutoLevelsClip = 26,     // share of darkest and brightest bytes ignored, 0.1 %, 0 to 50
+  kAutoLevelsLimit = 27,    // most a point moves, levels, 0 to 128
+  kAutoLevelsNeutral = 28,  // 1: a white point per channel (neutralises paper tint)
+  kAutoCrop = 29,           // 0 off, 1 on
+  kAutoCropBorder = 30,     // paper kept around the content, pixels, 0 to 200
+  kAutoCropTolerance = 31,  // difference from the paper that is ink, levels, 8 to 128
+  kAutoCropMinShare = 32,   // least share of each side kept, percent, 10 to 100
+  kAutoCropFacing = 33,     // 1: the two pages of a spread share one box
+  kSplitSpreads = 34,       // 0 off, 1 on
+  kSplitRightToLeft = 35,   // 0: left page first, 1: right page first (manga)
+  kDeskew = 36,             // 0 off, 1 on
+  kDeskewRange = 37,        // largest skew looked for, 0.1 degree, 1 to 50
+  kParaSlotCount = 38
 };
+
+// Slots of the original layout (0 to 24); the automatic steps follow them.
+inline constexpr int kBaseSlotCount = kAutoLevels;
 
 // The values of slot kGreyScale, as stored in settings files.
 enum ColourMode : int {
@@ -109,6 +129,19 @@ inline constexpr std::array<int32_t, kParaSlotCount> kParaDefaults = {
     0,    // kCroppingBottom
     0,    // kResizeType
     0,    // kShowPreview
+    0,    // kAutoLevels
+    5,    // kAutoLevelsClip: 0.5 %
+    64,   // kAutoLevelsLimit
+    0,    // kAutoLevelsNeutral
+    0,    // kAutoCrop
+    8,    // kAutoCropBorder
+    48,   // kAutoCropTolerance
+    60,   // kAutoCropMinShare
+    0,    // kAutoCropFacing
+    0,    // kSplitSpreads
+    0,    // kSplitRightToLeft
+    0,    // kDeskew
+    50,   // kDeskewRange: 5 degrees
 };
 
 // Longest name a block keeps, in Unicode code points of its UTF-8 text.
@@ -125,9 +158,9 @@ class CParaBlock {
   CParaBlock(const CParaBlock&) = delete;
   CParaBlock& operator=(const CParaBlock&) = delete;
 
-  // Value of slot `index`; 0 for an index outside 0 to 24.
+  // Value of slot `index`; 0 for an index outside 0 to kParaSlotCount - 1.
   int GetValue(int index) const;
-  // Sets slot `index`; an index outside 0 to 24 is ignored.
+  // Sets slot `index`; an index outside 0 to kParaSlotCount - 1 is ignored.
   void SetValue(int index, int value);
 
   // Empties the name and sets every slot to kParaDefaults.

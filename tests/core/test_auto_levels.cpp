@@ -100,7 +100,7 @@ TEST(AutoLevels, LeavesAlonePagesItWouldHarm) {
        test::MakeImage(120, 90, [](int32_t x, int32_t y) { return Grey(20 + (x + y) % 9); })},
       {"low contrast", PointsPage(110, 160)},
       {"already full range", PointsPage(0, 255)},
-      {"nearly full range", PointsPage(3, 252)},
+      {"nearly full range", PointsPage(9, 246)},
       {"colour noise", test::MakeNoise(120, 90)},
   };
   for (const auto& c : cases) {
@@ -158,7 +158,8 @@ TEST(AutoLevels, PropertyOnGeneratedPages) {
 
     const int b = std::min(black, limit);
     const int wp = std::max(white, 255 - limit);
-    const bool expectApplied = white - black >= kMinLevelsRange && wp - b < kWideLevelsRange;
+    const bool expectApplied =
+        white - black >= kMinLevelsRange && (b > kWideLevelsEnd || wp < 255 - kWideLevelsEnd);
     ASSERT_EQ(found.applied, expectApplied);
     if (!found.applied) {
       EXPECT_EQ(page.PackedDib(), before.PackedDib());

@@ -77,29 +77,6 @@ TEST(Deskew, SearchesOnlyWithinTheRangeAsked) {
   EXPECT_NEAR(FindSkew(page, {.maxTenths = 50}).angle, 3.0, 0.1);
 }
 
-TEST(RotateImage, QuarterTurnMatchesRotate90AndCornersTakeTheFill) {
-  const DibImage square = test::MakePattern(40, 40);
-  DibImage turned = square;
-  ASSERT_TRUE(RotateImage(turned, 90.0, {}));
-  DibImage reference = square;
-  ASSERT_TRUE(reference.Rotate90(/*clockwise=*/false));
-  EXPECT_EQ(turned.PackedDib(), reference.PackedDib());
-
-  DibImage same = square;
-  ASSERT_TRUE(RotateImage(same, 0.0, {}));
-  EXPECT_EQ(same.PackedDib(), square.PackedDib());
-
-  const DibImage dark = test::MakeImage(60, 40, [](int32_t, int32_t) { return Bgr{0, 0, 0}; });
-  DibImage page = dark;
-  ASSERT_TRUE(RotateImage(page, 10.0, {10, 20, 30}));
-  EXPECT_EQ(test::PixelAt(page, 0, 0), (Bgr{10, 20, 30}));
-  EXPECT_EQ(test::PixelAt(page, 59, 39), (Bgr{10, 20, 30}));
-  EXPECT_EQ(test::PixelAt(page, 30, 20), (Bgr{0, 0, 0}));
-
-  DibImage empty;
-  EXPECT_FALSE(RotateImage(empty, 3.0, {}));
-}
-
 // Property: over many generated pages of different sizes, layouts and
 // angles, the skew is found within 0.1 degree.
 TEST(Deskew, PropertyFindsTheSkewOfGeneratedPages) {

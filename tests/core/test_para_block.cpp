@@ -13,12 +13,15 @@
 namespace inkbrite {
 namespace {
 
-// The defaults by index, written out here rather than taken from the header.
-constexpr int kExpectedDefaults[25] = {100, 100, 100, 100, 0, 100, 70, 100, 0, 0, 2, 1, 190,
-                                       0,   0,   0,   1,   0, 0,   0,  0,   0, 0, 0, 0};
+// The defaults by index, written out here rather than taken from the header:
+// the 25 slots of the original layout, then the automatic steps (all off,
+// their settings at 0.5 %, 64 levels, 8 pixels, 48 levels, 60 %, 5 degrees).
+constexpr int kExpectedDefaults[38] = {100, 100, 100, 100, 0, 100, 70, 100, 0, 0, 2, 1, 190,
+                                       0,   0,   0,   1,   0, 0,   0,  0,   0, 0, 0, 0, 0,
+                                       5,   64,  0,   0,   8, 48,  60, 0,   0, 0, 0, 50};
 
 void ExpectDefaults(const CParaBlock& block) {
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
+  for (int i = 0; i < 38; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
   EXPECT_EQ(block.GetName(), "");
 }
 
@@ -26,7 +29,7 @@ TEST(ParaBlock, NewAndResetBlocksHoldTheDefaults) {
   CParaBlock block;
   ExpectDefaults(block);
 
-  for (int i = 0; i < 25; ++i) block.SetValue(i, -1000 - i);
+  for (int i = 0; i < 38; ++i) block.SetValue(i, -1000 - i);
   block.SetName("Night scans");
   block.ResetDefaults();
   ExpectDefaults(block);
@@ -37,10 +40,10 @@ TEST(ParaBlock, SlotsHoldAnyIntegerAndIgnoreBadIndices) {
   block.SetValue(kShowPreview, INT32_MAX);  // the block itself checks no range
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
   block.SetValue(-1, 7);
-  block.SetValue(25, 7);
+  block.SetValue(38, 7);
   block.SetValue(INT32_MAX, 7);
   EXPECT_EQ(block.GetValue(-1), 0);
-  EXPECT_EQ(block.GetValue(25), 0);
+  EXPECT_EQ(block.GetValue(38), 0);
   EXPECT_EQ(block.GetValue(INT32_MIN), 0);
   EXPECT_EQ(block.GetValue(kBrightness), 100);
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
@@ -103,9 +106,14 @@ TEST(ParaBlock, AssignReportsWhetherAnythingDiffered) {
   EXPECT_TRUE(target.Assign(source));
 
   // Every slot is copied, not only the first that differs.
-  for (int i = 0; i < 25; ++i) source.SetValue(i, i * 11 - 50);
+  for (int i = 0; i < 38; ++i) source.SetValue(i, i * 11 - 50);
   EXPECT_FALSE(target.Assign(source));
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
+  for (int i = 0; i < 38; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
+  EXPECT_TRUE(target.Assign(source));
+
+  // A change to an automatic step alone counts too (the viewer renders again).
+  source.SetValue(kDeskew, 1);
+  EXPECT_FALSE(target.Assign(source));
   EXPECT_TRUE(target.Assign(source));
 
   // Assigning a block to itself neither blocks nor changes it.

@@ -76,6 +76,14 @@ TEST(CliOptionsTest, BadOptionsAreRefused) {
                           "CroppingTop=-1", "Gamma=1x", "Gamma=99999999999", "Spare=1", "Gamma"}) {
     EXPECT_TRUE(Rejects({"--set", set, "i", "o"})) << set;
   }
+  // The automatic clean-up steps, by their keys and within their ranges.
+  EXPECT_FALSE(Rejects({"--set", "AutoLevels=1", "--set", "autocrop=1", "--set", "SplitSpreads=1",
+                        "--set", "Deskew=1", "--set", "AutoCropBorder=200", "--set",
+                        "DeskewRange=1", "--set", "SplitRightToLeft=1", "i", "o"}));
+  for (const char* set : {"AutoLevels=2", "Deskew=-1", "AutoCropBorder=201", "DeskewRange=0",
+                          "AutoCropTolerance=7", "AutoLevelsClip=51", "AutoCropMinShare=101"}) {
+    EXPECT_TRUE(Rejects({"--set", set, "i", "o"})) << set;
+  }
 }
 
 TEST(CliOptionsTest, LaterChangesWin) {

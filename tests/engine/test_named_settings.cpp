@@ -29,7 +29,10 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
   static const char* const kKeys[] = {
       "Brightness", "Contrast", "Highlight", "Threshold", "Gamma", "Resize", "JpegQuality",
       "X1", "X2", "Y1", "Y2", "GreyScale", "Sharpen", "Blur", "ResizeType", "SourceFiles",
-      "TargetFiles", "CroppingLeft", "CroppingRight", "CroppingTop", "CroppingBottom"};
+      "TargetFiles", "CroppingLeft", "CroppingRight", "CroppingTop", "CroppingBottom",
+      "AutoLevels", "AutoLevelsClip", "AutoLevelsLimit", "AutoLevelsNeutral", "AutoCrop",
+      "AutoCropBorder", "AutoCropTolerance", "AutoCropMinShare", "AutoCropFacing",
+      "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange"};
   // clang-format on
   std::string text = "[" + name + "]\r\n";
   for (size_t i = 0; i < v.size(); ++i)
@@ -37,8 +40,10 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
   return text;
 }
 
-const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0, 0, 0, 0,
-                                           2,   0,   0,   0,   0,   0,   0,  0, 0, 0};
+// The 21 keys of the original layout, then the automatic steps after them.
+const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0, 0, 0, 0, 2,
+                                           0,   0,   0,   0,   0,   0,   0,  0, 0, 0, 5, 64,
+                                           0,   0,   8,   48,  60,  0,   0,  0, 0, 50};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;
@@ -95,6 +100,51 @@ TEST(NamedSettings, LoadUsesReadDefaultsAndTouchesOnlyItsSlots) {
   EXPECT_TRUE(NamedSettingNeedsOverwriteConfirm("PARTIAL", ini));
   EXPECT_FALSE(NamedSettingNeedsOverwriteConfirm("Other", ini));  // no Sharpen key
   EXPECT_FALSE(NamedSettingNeedsOverwriteConfirm("absent", ini));
+}
+
+TEST(NamedSettings, AutomaticStepsAfterTheOriginalKeys) {
+  TempDir dir;
+  const auto ini = dir / "Inkbrite.ini";
+  // A setting written before the automatic steps existed reads as it did:
+  // every step off, with its reset settings.
+  WriteText(ini, "[old]\r\nBrightness=120\r\nCroppingBottom=4\r\n");
+  CParaBlock block;
+  for (const int slot : {kAutoLevels, kAutoCrop, kSplitSpreads, kDeskew}) block.SetValue(slot, 1);
+  block.SetValue(kAutoCropBorder, 99);
+  ASSERT_TRUE(LoadNamedSetting(block, "old", ini));
+  EXPECT_EQ(block.GetValue(kBrightness), 120);
+  EXPECT_EQ(block.GetValue(kCroppingBottom), 4);
+  CParaBlock reset;
+  for (int slot = kBaseSlotCount; slot < kParaSlotCount; ++slot) {
+    EXPECT_EQ(block.GetValue(slot), reset.GetValue(slot)) << "slot " << slot;
+  }
+
+  // Saved with steps on, the new keys follow the 21 original ones, so the
+  // original part of the section is exactly what a file without them holds.
+  block.SetValue(kAutoCrop, 1);
+  block.SetValue(kAutoCropBorder, 20);
+  block.SetValue(kSplitRightToLeft, 1);
+  ASSERT_TRUE(SaveNamedSetting(block, "new", ini));
+  const std::string text = ReadText(ini);
+  const std::string section = text.substr(text.find("[new]"));
+  std::vector<int> values = kDefaultsWritten;
+  values[0] = 120;
+  values[11] = 1;  // GreyScale, as the old setting read
+  values[20] = 4;
+  values[25] = 1;   // AutoCrop
+  values[26] = 20;  // AutoCropBorder
+  values[31] = 1;   // SplitRightToLeft
+  EXPECT_EQ(section, Section("new", values));
+  std::vector<int> original(values.begin(), values.begin() + kBaseNamedSettingKeys);
+  EXPECT_EQ(section.substr(0, Section("new", original).size()), Section("new", original));
+
+  CParaBlock loaded;
+  ASSERT_TRUE(LoadNamedSetting(loaded, "new", ini));
+  EXPECT_EQ(loaded.GetValue(kAutoCrop), 1);
+  EXPECT_EQ(loaded.GetValue(kAutoCropBorder), 20);
+  EXPECT_EQ(loaded.GetValue(kSplitRightToLeft), 1);
+  EXPECT_EQ(loaded.GetValue(kBrightness), 120);
+  EXPECT_EQ(NamedSettingSlot("deskewrange"), kDeskewRange);
 }
 
 TEST(NamedSettings, DeleteAndUnicodeNames) {

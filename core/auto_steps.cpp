@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "core/auto_steps.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace inkbrite {
+
+namespace {
+
+int Read(const CParaBlock& params, int slot) {
+  const int value = params.GetValue(slot);
+  const SlotRange* range = AutoSlotRange(slot);
+  return range ? std::clamp(value, range->min, range->max) : value;
+}
+
+bool On(const CParaBlock& params, int slot) { return Read(params, slot) != 0; }
+
+std::string Printf(const char* format, auto... values) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+}  // namespace
+
+const SlotRange* AutoSlotRange(int slot) {
+  for (const SlotRange& range : kAutoSlotRanges) {
+    if (range.slot == slot) return &range;
+  }
+  return nullptr;
+}
+
+AutoLevelsSettings ReadAutoLevelsSettings(const CParaBlock& params) {
+  return {Read(params, kAutoLevelsClip), Read(params, kAutoLevelsLimit),
+          On(params, kAutoLevelsNeutral)};
+}
+
+AutoSteps ReadAutoSteps(const CParaBlock& params) {
+  AutoSteps steps;
+  steps.deskew = On(params, kDeskew);
+  steps.deskewSettings.maxTenths = Read(params, kDeskewRange);
+  steps.split = On(params, kSplitSpreads);
+  steps.rightToLeft = On(params, kSplitRightToLeft);
+  steps.crop = On(params, kAutoCrop);
+  steps.cropSettings = {Read(params, kAutoCropBorder), Read(params, kAutoCropTolerance),
+                        Read(params, kAutoCropMinShare)};
+  steps.facing = On(params, kAutoCropFacing);
+  steps.levels = On(params, kAutoLevels);
+  steps.levelsSettings = ReadAutoLevelsSettings(params);
+  return steps;
+}
+
+SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImage& second,
+                               PageFindings findings[2],
+                               const std::function<void(std::string_view)>& status,
+                               const std::function<int()>& abortCheck) {
+  SourceStage stage;
+  findings[0] = {};
+  findings[1] = {};
+  second.Clear();
+  // Only the three switches are read while every step is off.
+  if (!On(params, kDeskew) && !On(params, kSplitSpreads) && !On(params, kAutoCrop)) return stage;
+  if (!page.Is24Bit()) return stage;
+  const AutoSteps steps = ReadAutoSteps(params);
+  const auto say = [&](std::string_view text) {
+    if (status) status(text);
+  };
+  const auto stop = [&] { return abortCheck ? abortCheck() : 0; };
+
+  if (steps.deskew) {
+    say(kStageDeskew);
+    findings[0].deskewRan = true;
+    findings[0].skew = Deskew(page, steps.deskewSettings);
+    if ((stage.stopped = stop()) != 0) return stage;
+  }
+
+  if (steps.split) {
+    say(kStageSplit);
+    findings[0].splitRan = true;
+    findings[0].spread = FindSpread(page);
+    DibImage first;
+    if (findings[0].spread.split &&
+        SplitSpread(page, findings[0].spread, steps.rightToLeft, first, second)) {
+      page = std::move(first);
+      stage.pages = 2;
+      findings[0].part = 1;
+      findings[1] = findings[0];
+      findings[1].part = 2;
+    } else {
+      findings[0].spread.split = false;  // not a spread, or no memory to split it
+    }
+    if ((stage.stopped = stop()) != 0) return stage;
+  }
+
+  if (steps.crop) {
+    say(kStageAutoCrop);
+    DibImage* pages[2] = {&page, &second};
+    for (int i = 0; i < stage.pages; ++i) {
+      findings[i].cropRan = true;
+      findings[i].crop = FindMarginCrop(*pages[i], steps.cropSettings);
+    }
+    if (stage.pages == 2 && steps.facing) ShareFacingCrop(findings[0].crop, findings[1].crop);
+    for (int i = 0; i < stage.pages; ++i) {
+      if (findings[i].crop.applied && !ApplyMarginCrop(*pages[i], findings[i].crop)) {
+        findings[i].crop.applied = false;
+      }
+    }
+    if ((stage.stopped = stop()) != 0) return stage;
+  }
+  return stage;
+}
+
+std::string DescribeFindings(const PageFindings& f) {
+  std::string text;
+  const auto add = [&text](const std::string& part) {
+    if (!text.empty()) text += "  ";
+    text += part;
+  };
+  const std::string same = "不变";
+  if (f.deskewRan) add("纠斜 " + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same));
+  if (f.splitRan) {
+    add("分页 " + (f.spread.split ? Printf("第%d列 %d/2", f.spread.column, f.part) : same));
+  }
+  if (f.cropRan) {
+    const DibRect& b = f.crop.box;
+    add("切边 " +
+        (f.crop.applied ? Printf("%d,%d-%d,%d", b.left, b.top, b.right, b.bottom) : same));
+  }
+  if (f.levelsRan) {
+    const LevelsFound& l = f.levels;
+    std::string levels = same;
+    if (l.applied && l.white[0] == l.white[1] && l.white[1] == l.white[2]) {
+      levels = Printf("%d-%d", l.black, l.white[0]);
+    } else if (l.applied) {
+      levels = Printf("%d-%d/%d/%d", l.black, l.white[2], l.white[1], l.white[0]);  // red first
+    }
+    add("色阶 " + levels);
+  }
+  return text;
+}
+
+std::string FindingsFields(const PageFindings& f) {
+  std::string skew;
+  if (f.deskewRan) skew = f.skew.applied ? Printf("%.2f", f.skew.angle) : "-";
+  std::string split;
+  if (f.splitRan) split = f.spread.split ? Printf("%d/%d", f.spread.column, f.part) : "-";
+  std::string crop;
+  if (f.cropRan) {
+    const DibRect& b = f.crop.box;
+    crop = f.crop.applied ? Printf("%d,%d,%d,%d", b.left, b.top, b.right, b.bottom) : "-";
+  }
+  std::string levels;
+  if (f.levelsRan) {
+    const LevelsFound& l = f.levels;
+    levels = l.applied ? Printf("%d,%d,%d,%d", l.black, l.white[2], l.white[1], l.white[0]) : "-";
+  }
+  return "skew=" + skew + "\tsplit=" + split + "\tcrop=" + crop + "\tlevels=" + levels;
+}
+
+}  // namespace inkbrite

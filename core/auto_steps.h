@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The automatic clean-up steps in the enhancement pipeline: where each runs,
+// how their settings are read from a parameter block, and how what they
+// found is reported.
+//
+//   decoded page
+//     |  source stage (PrepareSourcePages), before any resizing:
+//     |    deskew          "纠斜"      (kDeskew)
+//     |    spread split    "分页"      (kSplitSpreads): one page or two
+//     |    margin crop     "自动切边"  (kAutoCrop), each page
+//     v
+//   the host resizes (the viewer fits the page to its window) and runs
+//   EnhanceImage on each page, which runs
+//          auto levels     "自动色阶"  (kAutoLevels) after the fixed crop and
+//                                     before sharpening and the tone steps
+//
+// Deskew and spread detection look at the page as scanned; margin crop at
+// each page of it, before enlarging or fitting, so its box is in pixels of
+// the scan and the fitted page fills the window; auto levels at the page the
+// tone steps then work on. With every step off (the reset values) neither
+// stage changes a pixel, reads a pixel, or calls a hook: the results are
+// those of the pipeline without the steps, byte for byte.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/auto_levels.h"
+#include "core/deskew.h"
+#include "core/dib_image.h"
+#include "core/margin_crop.h"
+#include "core/para_block.h"
+#include "core/spread_split.h"
+
+namespace inkbrite {
+
+// The range of each slot of the automatic steps, as the parameter bar, the
+// batch dialog and --set offer them. Values from elsewhere (a hand-edited
+// settings file) are clamped into it when the steps read them.
+struct SlotRange {
+  int slot;
+  int min;
+  int max;
+};
+inline constexpr SlotRange kAutoSlotRanges[] = {
+    {kAutoLevels, 0, 1},
+    {kAutoLevelsClip, 0, 50},
+    {kAutoLevelsLimit, 0, 128},
+    {kAutoLevelsNeutral, 0, 1},
+    {kAutoCrop, 0, 1},
+    {kAutoCropBorder, 0, 200},
+    {kAutoCropTolerance, 8, 128},
+    {kAutoCropMinShare, 10, 100},
+    {kAutoCropFacing, 0, 1},
+    {kSplitSpreads, 0, 1},
+    {kSplitRightToLeft, 0, 1},
+    {kDeskew, 0, 1},
+    {kDeskewRange, 1, 50},
+};
+// The range of `slot` when it is one of the automatic steps' slots.
+const SlotRange* AutoSlotRange(int slot);
+
+// Stage names shown by the batch job.
+inline constexpr std::string_view kStageDeskew = "纠斜";
+inline constexpr std::string_view kStageSplit = "分页";
+inline constexpr std::string_view kStageAutoCrop = "自动切边";
+inline constexpr std::string_view kStageAutoLevels = "自动色阶";
+
+// The steps' settings as read from a block (each slot once, clamped).
+struct AutoSteps {
+  bool deskew = false;
+  DeskewSettings deskewSettings;
+  bool split = false;
+  bool rightToLeft = false;
+  bool crop = false;
+  MarginCropSettings cropSettings;
+  bool facing = false;
+  bool levels = false;
+  AutoLevelsSettings levelsSettings;
+
+  bool AnySourceStep() const { return deskew || split || crop; }
+};
+AutoSteps ReadAutoSteps(const CParaBlock& params);
+// Only the settings of auto levels (for the pipeline's own step).
+AutoLevelsSettings ReadAutoLevelsSettings(const CParaBlock& params);
+
+// What the steps found on one page that the pipeline puts out.
+struct PageFindings {
+  bool deskewRan = false;
+  SkewFound skew;  // of the scanned page
+  bool splitRan = false;
+  SpreadFound spread;  // of the scanned page
+  int part = 0;        // 0: the whole scanned page; 1, 2: its first or second page in reading order
+  bool cropRan = false;
+  CropFound crop;
+  bool levelsRan = false;
+  LevelsFound levels;
+};
+
+// The outcome of the source stage.
+struct SourceStage {
+  int pages = 1;    // 1, or 2 for a split spread
+  int stopped = 0;  // the abort check's nonzero answer, when it ended the stage
+};
+
+// The source stage: deskews `page`, splits it when it is a spread (then
+// `page` becomes the first page in reading order and `second` the second),
+// and crops the margins of each page; with the facing option the two pages
+// of a split spread share one box. What was found goes to `findings`, one
+// entry per page. The status hook receives each step's name before it runs;
+// the abort check is asked after each step that ran, and a nonzero answer
+// ends the stage at once. A page that is not 24 bits is left alone.
+SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImage& second,
+                               PageFindings findings[2],
+                               const std::function<void(std::string_view)>& status = {},
+                               const std::function<int()>& abortCheck = {});
+
+// One line of what the steps found, for a status bar or a record, e.g.
+//   纠斜 1.25°  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243
+// Steps that did not run are left out; a step that ran and left the page
+// alone says so ("纠斜 不需要"). Empty when no step ran.
+std::string DescribeFindings(const PageFindings& findings);
+
+// The same as fields for a machine, separated by tabs:
+//   skew=1.25  split=851/2  crop=91,91,1609,2363  levels=12,243,243,243
+// with "-" for a step that ran and changed nothing, and "" for one that did
+// not run.
+std::string FindingsFields(const PageFindings& findings);
+
+}  // namespace inkbrite
