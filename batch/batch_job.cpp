@@ -20,7 +20,6 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
-#include "formats/reduce_save.h"
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
@@ -34,13 +33,6 @@ namespace {
 // Units of a converted file besides the read: 9 pipeline stages, the
 // reduction step and the save step.
 constexpr int kUnitsAfterRead = 11;
-
-// Writes a reduced page, in a format that holds its palette.
-bool SaveReduced(DibImage& image, int mode, const fs::path& target) {
-  ColourReduction reduction{};
-  return TakesReducedPages(target) && ReductionForColourMode(mode, reduction) &&
-         ReduceColoursAndSave(image, reduction.grey, reduction.bits, reduction.colours, target);
-}
 
 // A folder path with a trailing separator, as the relative paths below it
 // are cut from it.
@@ -615,14 +607,12 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
 
   bool saved = false;
   progress.Status(StatusLine::kOperation, kBatchReducing);
-  if (IsReducedMode(mode)) saved = SaveReduced(image, mode, target);
+  // The viewer's Save writes a page through the same call.
+  if (IsReducedMode(mode)) saved = SavePageInColourMode(target, image, mode, false, 0) != 0;
   progress.Advance(1);
   if (!IsReducedMode(mode)) {
     progress.Status(StatusLine::kOperation, kBatchSaving);
-    // Black-and-white pages are written grey in every format, not only in
-    // those whose writer greys by itself.
-    if (mode == kGreyComic) image.Greyscale();
-    saved = SaveImageFile(target, image, mode == kGreyComic ? 1 : 0, m_settings->jpegQuality) != 0;
+    saved = SavePageInColourMode(target, image, mode, false, m_settings->jpegQuality) != 0;
   }
   progress.Advance(1);
   if (!saved) return {Outcome::kWriteFailed, target};

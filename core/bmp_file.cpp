@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // BMP files: DibImage::LoadBmp and DibImage::SaveBmp.
 #include <cstring>
+#include <vector>
 
 #include "core/bmp_decode.h"
 #include "core/byte_io.h"
+#include "core/colour.h"
 #include "core/dib_image.h"
 #include "core/dib_layout.h"
 #include "platform/file_io.h"
@@ -31,14 +33,15 @@ bool DibImage::LoadBmp(const std::filesystem::path& path, int* fileBitCount) {
   return true;
 }
 
-bool DibImage::SaveBmp(const std::filesystem::path& path) const {
+bool DibImage::SaveBmp(const std::filesystem::path& path, bool grey) const {
   if (IsEmpty() || HeaderSize() != kInfoHeaderSize) return false;
   DibLayout layout;
   if (!ParseDibLayout(m_dib.data(), m_dib.size(), layout)) return false;
+  grey = grey && Is24Bit();
 
   // File header, then the info header with its image size filled in, then
-  // the colour table and the rows straight from the block: the page is
-  // never copied.
+  // the colour table and the rows straight from the block (greyed a row at
+  // a time when asked): the page is never copied.
   const uint32_t tableBytes = static_cast<uint32_t>(layout.bitsOffset - kInfoHeaderSize);
   const uint32_t imageBytes =
       static_cast<uint32_t>(layout.rowBytes) * static_cast<uint32_t>(m_nHeight);
@@ -50,10 +53,19 @@ bool DibImage::SaveBmp(const std::filesystem::path& path) const {
   std::memcpy(headers + kBmpFileHeaderSize, m_dib.data(), kInfoHeaderSize);
   WriteLE32(headers + kBmpFileHeaderSize + 20, imageBytes);
   SafeFileWriter writer(path);
-  return writer.Open() && writer.Write(headers, sizeof headers) &&
-         writer.Write(m_dib.data() + kInfoHeaderSize,
-                      static_cast<size_t>(layout.totalBytes) - kInfoHeaderSize) &&
-         writer.Commit();
+  if (!writer.Open() || !writer.Write(headers, sizeof headers)) return false;
+  if (!grey) {
+    return writer.Write(m_dib.data() + kInfoHeaderSize,
+                        static_cast<size_t>(layout.totalBytes) - kInfoHeaderSize) &&
+           writer.Commit();
+  }
+  // Stored order, bottom row first; the padding stays zero.
+  std::vector<uint8_t> row(static_cast<size_t>(layout.rowBytes), 0);
+  for (int32_t y = m_nHeight - 1; y >= 0; --y) {
+    GreyscaleRow(Row(y), row.data(), m_nWidth);
+    if (!writer.Write(row.data(), row.size())) return false;
+  }
+  return writer.Commit();
 }
 
 }  // namespace inkbrite

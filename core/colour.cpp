@@ -74,14 +74,26 @@ void LightestToWhite(CxImage& image, int colours) {
 
 bool IsValidReduction(int bits, int colours) { return FindReduction(bits, colours) != nullptr; }
 
+namespace {
+
+uint8_t GreyLevel(const uint8_t* bgr) {
+  return static_cast<uint8_t>((kBlueWeight[bgr[0]] + kGreenWeight[bgr[1]] + kRedWeight[bgr[2]]) >>
+                              8);
+}
+
+}  // namespace
+
 void GreyscaleRow(const uint8_t* src, uint8_t* dst, int32_t width) {
   for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
-    const uint8_t v = static_cast<uint8_t>(
-        (kBlueWeight[src[0]] + kGreenWeight[src[1]] + kRedWeight[src[2]]) >> 8);
+    const uint8_t v = GreyLevel(src);
     dst[0] = v;
     dst[1] = v;
     dst[2] = v;
   }
+}
+
+void GreyLevelsRow(const uint8_t* src, uint8_t* dst, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, src += 3) dst[x] = GreyLevel(src);
 }
 
 bool DibImage::Greyscale() {
@@ -92,14 +104,25 @@ bool DibImage::Greyscale() {
 
 bool DibImage::ToContainer(bool grey, CxImage& container) const {
   if (!Is24Bit()) return false;
-  if (!container.Create(m_nWidth, m_nHeight, 24, container.Type())) return false;
-  // Same byte order and the same bottom-up rows (stored row y is row
-  // height - 1 - y from the top); the row padding stays zero.
+  // The same bottom-up rows (stored row y is row height - 1 - y from the
+  // top); the row padding stays zero. A grey container gets the levels
+  // Greyscale gives, straight from the page's rows, under a grey ramp.
+  if (!container.Create(m_nWidth, m_nHeight, grey ? 8 : 24, container.Type())) return false;
+  if (grey) {
+    for (size_t i = 0; i < 256; ++i) {
+      const uint8_t v = static_cast<uint8_t>(i);
+      container.SetPaletteColor(i, RgbQuad{v, v, v, 0});
+    }
+    for (int32_t y = 0; y < m_nHeight; ++y) {
+      GreyLevelsRow(Row(m_nHeight - 1 - y), container.StoredRow(y), m_nWidth);
+    }
+    return true;
+  }
   const size_t pixelBytes = static_cast<size_t>(m_nWidth) * 3;
   for (int32_t y = 0; y < m_nHeight; ++y) {
     std::memcpy(container.StoredRow(y), Row(m_nHeight - 1 - y), pixelBytes);
   }
-  return !grey || container.GrayScale();
+  return true;
 }
 
 bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, CxImage& out) {

@@ -37,6 +37,9 @@ bool IsValidReduction(int bits, int colours);
 // Greys `width` pixels of blue, green, red: every byte of a pixel becomes
 // (54 blue + 183 green + 19 red) >> 8. `src` may equal `dst`.
 void GreyscaleRow(const uint8_t* src, uint8_t* dst, int32_t width);
+// The same grey levels, one byte per pixel: what a one-component grey
+// encoding of the page writes.
+void GreyLevelsRow(const uint8_t* src, uint8_t* dst, int32_t width);
 
 // The reduction shared by DibImage::ReduceColours and ReduceColoursAndSave:
 // fills `out` with the reduced palette picture of a 24-bit image. The image

@@ -108,10 +108,12 @@ class DibImage {
   // *fileBitCount receives the bit count of the file (1 for a bilevel file).
   bool LoadBmp(const std::filesystem::path& path, int* fileBitCount = nullptr);
 
-  // Writes the image as a BMP file with a 40-byte header. The file is written
-  // to a temporary name beside the target and renamed over it only when all
-  // bytes were written: a failed save leaves any previous file untouched.
-  bool SaveBmp(const std::filesystem::path& path) const;
+  // Writes the image as a BMP file with a 40-byte header; with `grey` a
+  // 24-bit image is written as Greyscale would leave it (the image itself
+  // is not changed). The file is written to a temporary name beside the
+  // target and renamed over it only when all bytes were written: a failed
+  // save leaves any previous file untouched.
+  bool SaveBmp(const std::filesystem::path& path, bool grey = false) const;
 
   // Quarter turn: clockwise when `clockwise` is true, else anticlockwise.
   bool Rotate90(bool clockwise);
@@ -132,7 +134,8 @@ class DibImage {
   // (54 blue + 183 green + 19 red) >> 8. ReduceColours reduces the picture to
   // `colours` entries of a `bits`-deep palette (grey first when `grey`) and
   // expands it back to 24 bits. ToContainer copies the picture into a 24-bit
-  // codec container, greyed to an 8-bit grey-ramp container when `grey`.
+  // codec container, or with `grey` into an 8-bit grey-ramp container of the
+  // levels Greyscale gives.
   bool Greyscale();
   bool ReduceColours(bool grey, int bits, int colours);
   bool ToContainer(bool grey, CxImage& container) const;

@@ -3,7 +3,10 @@
 
 #include <exception>
 
+#include "core/enhance.h"
+#include "core/para_block.h"
 #include "formats/format_table.h"
+#include "formats/reduce_save.h"
 
 namespace inkbrite {
 
@@ -37,6 +40,32 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
     result = 0;
   }
   if (result == 0) return fail(SaveError::kWriteFailed);
+  if (error != nullptr) *error = SaveError::kNone;
+  return 1;
+}
+
+int SavePageInColourMode(const std::filesystem::path& path, const DibImage& page, int colourMode,
+                         bool greySource, int quality, SaveError* error) {
+  const int mode = ResolveKeepAsIs(colourMode, greySource);
+  if (!IsReducedMode(mode)) {
+    return SaveImageFile(path, page, mode == kGreyComic ? 1 : 0, quality, error);
+  }
+  auto fail = [error](SaveError why) {
+    if (error != nullptr) *error = why;
+    return 0;
+  };
+  if (page.IsEmpty()) return fail(SaveError::kEmptyImage);
+  if (!HasWriter(path)) return fail(SaveError::kUnsupportedExtension);
+  if (!TakesReducedPages(path)) return fail(SaveError::kNoReducedPages);
+  ColourReduction reduction{};
+  bool saved = false;
+  try {
+    saved = ReductionForColourMode(mode, reduction) &&
+            SaveReducedPage(page, reduction.grey, reduction.bits, reduction.colours, path);
+  } catch (const std::exception&) {
+    saved = false;
+  }
+  if (!saved) return fail(SaveError::kWriteFailed);
   if (error != nullptr) *error = SaveError::kNone;
   return 1;
 }

@@ -28,6 +28,7 @@ enum class SaveError {
   kEmptyImage,
   kUnsupportedExtension,  // the name's extension has no writer
   kWriteFailed,           // the writer could not write the file
+  kNoReducedPages,        // a colour-reducing mode into a format without palette pages
 };
 
 // The caller's message for an unsupported extension.
@@ -37,9 +38,22 @@ inline constexpr const char* kUnsupportedSaveExtensionMessage =
 // Writes `image` with the writer of the format its name's extension gives
 // (no content probing; the format table's rows with a writer: JPEG with
 // `quality` (0 to 100), BMP, PNG, TIFF, JP2).
-// `colourMode` is 0 (colour) or 1 (grey: a one-component JPEG, a grey PNG
-// or TIFF). 1 on success, 0 on failure with the reason in *error.
+// `colourMode` is 0 (colour) or 1 (grey). Grey is one rule for every writer:
+// the page is written exactly as DibImage::Greyscale would grey it (a
+// one-component JPEG, a grey PNG, TIFF or JP2, a 24-bit BMP of grey pixels),
+// so a coloured page saved grey gives the same bytes as the greyed page
+// saved grey; `image` itself is never changed. 1 on success, 0 on failure
+// with the reason in *error.
 int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality, SaveError* error = nullptr);
+
+// Saves an enhanced page in a colour mode of the parameter block, as the
+// viewer's Save and the batch job both do, so the two write the same bytes:
+// "keep as is" follows `greySource`; the colour-reducing modes write the
+// palette picture (ReduceColoursAndSave's rules) in a format that holds one
+// (kNoReducedPages otherwise); grey and colour go to SaveImageFile.
+// `page` is never changed. 1 on success, 0 with the reason in *error.
+int SavePageInColourMode(const std::filesystem::path& path, const DibImage& page, int colourMode,
+                         bool greySource, int quality, SaveError* error = nullptr);
 
 }  // namespace inkbrite

@@ -18,13 +18,18 @@ int ReducedSaveType(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
-                          const std::filesystem::path& path) {
+bool SaveReducedPage(const DibImage& image, bool grey, int bits, int colours,
+                     const std::filesystem::path& path) {
   const int type = ReducedSaveType(path);
   if (type == kCxImageUnknown) return false;
   CxImage reduced;
-  if (!ReduceToContainer(image, grey, bits, colours, reduced)) return false;
-  if (!SaveContainer(reduced, path, type)) return false;
+  return ReduceToContainer(image, grey, bits, colours, reduced) &&
+         SaveContainer(reduced, path, type);
+}
+
+bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
+                          const std::filesystem::path& path) {
+  if (!SaveReducedPage(image, grey, bits, colours, path)) return false;
   // The reduction greyed a copy of the pixels; the page follows only now
   // that the file is written, so a failure leaves it as it was.
   if (grey) image.Greyscale();

@@ -22,4 +22,8 @@ namespace inkbrite {
 bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
                           const std::filesystem::path& path);
 
+// The same file, with the page never changed.
+bool SaveReducedPage(const DibImage& image, bool grey, int bits, int colours,
+                     const std::filesystem::path& path);
+
 }  // namespace inkbrite

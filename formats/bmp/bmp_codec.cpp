@@ -34,9 +34,9 @@ int DecodeBmpBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
   });
 }
 
-int WriteBmpFile(const std::filesystem::path& path, const DibImage& image, int /*colourMode*/,
+int WriteBmpFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int /*quality*/) {
-  return image.SaveBmp(path) ? 1 : 0;
+  return image.SaveBmp(path, colourMode != 0) ? 1 : 0;
 }
 
 }  // namespace inkbrite

@@ -23,8 +23,8 @@ int ReadBmpFile(const std::filesystem::path& path, DibImage& image, int* greySou
 // image is cleared.
 int DecodeBmpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
-// Writes the page as a BMP file (SaveBmp); colour mode and quality are not
-// used. 1 on success, 0 with any previous file left whole.
+// Writes the page as a 24-bit BMP file (SaveBmp), greyed in colour mode 1;
+// quality is not used. 1 on success, 0 with any previous file left whole.
 int WriteBmpFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int quality);
 

@@ -51,7 +51,8 @@ int ReadJpegMemory(const uint8_t* data, size_t size, DibImage& image, int* greyS
 // Writes a 24-bit image as a baseline-or-extended sequential JPEG with
 // optimised Huffman tables and the floating-point DCT. `quality` goes to the
 // library's quality scaling (0 acts as 1, above 100 as 100). A nonzero
-// `grey` writes one luminance component. The file is written through a
+// `grey` writes one component of the levels DibImage::Greyscale gives. The
+// file is written through a
 // SafeFileWriter: a failure leaves any previous file whole.
 //
 // Returns 0 when the image is not 24-bit or the file cannot be created or

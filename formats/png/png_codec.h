@@ -5,7 +5,7 @@
 // bits are expanded, 16-bit samples keep their high byte, grey becomes
 // (v, v, v), and transparency (an alpha channel or a tRNS chunk) is
 // composited over black. Writing makes an 8-bit RGB PNG, or an 8-bit grey one
-// from the blue bytes of a grey page; the container encoder writes reduced
+// of the levels Greyscale gives; the container encoder writes reduced
 // pages as palette PNGs at their own depth.
 //
 // Rules shared by every function here:
@@ -39,7 +39,8 @@ int DecodePngBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
 
 // Writes a 24-bit image as a non-interlaced 8-bit PNG with the default
 // deflate settings and no chunk besides IHDR, IDAT and IEND. `colourMode` 1
-// writes grey (colour type 0) from each pixel's blue byte; any other value
+// writes grey (colour type 0) of the levels DibImage::Greyscale gives, the
+// page itself unchanged; any other value
 // writes RGB (colour type 2). 0 for an image that is not 24 bits, an output
 // that cannot be created, or any library or write error (the target is then
 // left as it was).

@@ -2,6 +2,7 @@
 // Writing 24-bit pictures as 8-bit RGB or grey PNG files.
 #include <vector>
 
+#include "core/colour.h"
 #include "formats/png/png_codec.h"
 #include "formats/png/png_pvt.h"
 #include "platform/file_io.h"
@@ -13,9 +14,9 @@ namespace {
 using png_detail::PngWriteHandle;
 using png_detail::RunGuarded;
 
-// Encodes the picture, top row first. Grey rows take each pixel's blue
-// byte (a grey page has blue = green = red) through `greyRow`, which holds
-// at least `width` bytes.
+// Encodes the picture, top row first. Grey rows are the levels Greyscale
+// gives (GreyLevelsRow), made in `greyRow`, which holds at least `width`
+// bytes.
 void EncodeRows(png_structp png, png_infop info, const DibImage& image, bool grey,
                 uint8_t* greyRow) {
   const uint32_t width = static_cast<uint32_t>(image.Width());
@@ -28,7 +29,7 @@ void EncodeRows(png_structp png, png_infop info, const DibImage& image, bool gre
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* row = image.Row(static_cast<int32_t>(y));
     if (grey) {
-      for (uint32_t x = 0; x < width; ++x) greyRow[x] = row[3 * x];
+      GreyLevelsRow(row, greyRow, static_cast<int32_t>(width));
       png_write_row(png, greyRow);
     } else {
       png_write_row(png, row);

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "batch/batch_job.h"
+#include "core/enhance.h"
+#include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
@@ -245,6 +247,45 @@ TEST_F(BatchJobTest, KeepAsIsJudgesEachPageAndSkippedColourPagesAreCopiedOrLeft)
   EXPECT_FALSE(fs::exists(dir / "src/colour (2).png"));
   EXPECT_TRUE(LoadPage(dir / "src/grey.png", &grey).IsGrey());
   EXPECT_EQ(grey, 1);
+}
+
+// A coloured bilevel page (red and yellow) reads as a grey source, so "keep
+// as is" writes it grey: in every format the batch job writes the bytes the
+// viewer's Save writes for that page (SavePageInColourMode), the page greyed
+// as Greyscale greys it rather than, say, its blue bytes (all black).
+TEST_F(BatchJobTest, KeepAsIsWritesWhatTheViewerSavesInEveryFormat) {
+  const RgbQuad red{0, 0, 255, 0}, yellow{0, 255, 255, 0};
+  std::vector<uint8_t> file = {'B', 'M'};
+  const std::vector<uint8_t> dib =
+      test::MakeDib(8, 2, 1, {red, yellow}, {{0x5A, 0, 0, 0}, {0xF0, 0, 0, 0}});
+  test::PutLE(file, 4, {uint32_t(14 + dib.size()), 0, 14 + 40 + 8});
+  file.insert(file.end(), dib.begin(), dib.end());
+  fs::create_directories(dir / "src");
+  test::WriteAll(dir / "src/page.bmp", file);
+  int greySource = 0;
+  DibImage page = LoadPage(dir / "src/page.bmp", &greySource);
+  ASSERT_EQ(greySource, 1);
+  ASSERT_FALSE(page.IsGrey());
+  EnhanceHooks batchMode;
+  batchMode.status = [](std::string_view) {};
+  ASSERT_EQ(EnhanceImage(params, page, batchMode), 0);
+  DibImage greyed = page;
+  ASSERT_TRUE(greyed.Greyscale());
+
+  settings.patterns = "*.bmp";
+  settings.colourMode = kKeepAsIs;
+  for (const std::string& ext : SaveExtensions()) {
+    SCOPED_TRACE(ext);
+    settings.newExtension = ext;
+    Run();
+    ASSERT_EQ(job.SuccessCount(), 1);
+    const fs::path viewer = dir / ("viewer" + ext);
+    ASSERT_EQ(SavePageInColourMode(viewer, page, kKeepAsIs, true, settings.jpegQuality), 1);
+    EXPECT_EQ(test::ReadAll(dir / ("tgt/page" + ext)), test::ReadAll(viewer));
+    if (ext == ".png") {
+      EXPECT_EQ(LoadPage(dir / "tgt/page.png").PackedDib(), greyed.PackedDib());
+    }
+  }
 }
 
 TEST_F(BatchJobTest, RecordsReadAndWriteFailures) {

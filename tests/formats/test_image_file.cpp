@@ -11,8 +11,11 @@
 #include <future>
 #include <set>
 
+#include "core/enhance.h"
+#include "core/para_block.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/reduce_save.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -110,6 +113,87 @@ TEST(SaveImageFile, LosslessFormatsRoundTripAndGreyJpegReadsBackGrey) {
     ASSERT_EQ(LoadImageFile(dir / name, back, &grey), 1);
     EXPECT_EQ(grey, 1);
     EXPECT_TRUE(back.IsGrey());
+  }
+}
+
+// A red and yellow page (grey mode once saved it all black as PNG) and a
+// page of every colour.
+std::vector<DibImage> ColouredPages() {
+  return {test::MakeImage(16, 9,
+                          [](int32_t x, int32_t y) {
+                            return (x + y) % 3 ? test::Bgr{0, 255, 255} : test::Bgr{0, 0, 255};
+                          }),
+          test::MakeNoise(33, 17)};
+}
+
+// One rule for every writer: grey writes the page as Greyscale greys it,
+// byte for byte what the greyed page gives, and never changes the page.
+TEST(SaveImageFile, GreyIsTheGreyscaledPageInEveryWriter) {
+  test::TempDir dir;
+  for (const DibImage& page : ColouredPages()) {
+    DibImage greyed = page;
+    ASSERT_TRUE(greyed.Greyscale());
+    const std::vector<uint8_t> before = page.PackedDib();
+    for (const std::string& ext : SaveExtensions()) {
+      SCOPED_TRACE(ext + " " + std::to_string(page.Width()));
+      ASSERT_EQ(SaveImageFile(dir / ("colour" + ext), page, 1, 80), 1);
+      ASSERT_EQ(SaveImageFile(dir / ("greyed" + ext), greyed, 1, 80), 1);
+      EXPECT_EQ(test::ReadAll(dir / ("colour" + ext)), test::ReadAll(dir / ("greyed" + ext)));
+      EXPECT_EQ(page.PackedDib(), before);
+      // Read back: grey, and exactly the greyed page where the format keeps
+      // a colour page exactly.
+      DibImage back;
+      int grey = -1;
+      ASSERT_EQ(LoadImageFile(dir / ("colour" + ext), back, &grey), 1);
+      EXPECT_TRUE(back.IsGrey());
+      DibImage colourBack;
+      ASSERT_EQ(SaveImageFile(dir / ("plain" + ext), page, 0, 80), 1);
+      ASSERT_EQ(LoadImageFile(dir / ("plain" + ext), colourBack, &grey), 1);
+      if (colourBack.PackedDib() == page.PackedDib()) {
+        EXPECT_EQ(back.PackedDib(), greyed.PackedDib());
+      }
+    }
+  }
+}
+
+// The one call both the viewer's Save and the batch job make: "keep as is"
+// follows the source, and every mode writes what its own path gives.
+TEST(SavePageInColourMode, EveryModeWritesWhatItsPathGives) {
+  test::TempDir dir;
+  const DibImage page = ColouredPages().front();
+  DibImage greyed = page;
+  ASSERT_TRUE(greyed.Greyscale());
+  const auto expect = [&](const std::string& name, int mode, bool greySource,
+                          const std::vector<uint8_t>& wanted) {
+    SaveError why = SaveError::kWriteFailed;
+    ASSERT_EQ(SavePageInColourMode(dir / name, page, mode, greySource, 80, &why), 1) << name;
+    EXPECT_EQ(why, SaveError::kNone);
+    EXPECT_EQ(test::ReadAll(dir / name), wanted) << name << " mode " << mode;
+  };
+  for (const std::string& ext : SaveExtensions()) {
+    ASSERT_EQ(SaveImageFile(dir / ("grey" + ext), greyed, 1, 80), 1);
+    ASSERT_EQ(SaveImageFile(dir / ("colour" + ext), page, 0, 80), 1);
+    const auto grey = test::ReadAll(dir / ("grey" + ext));
+    const auto colour = test::ReadAll(dir / ("colour" + ext));
+    expect("keep-grey" + ext, kKeepAsIs, true, grey);
+    expect("keep-colour" + ext, kKeepAsIs, false, colour);
+    expect("grey-comic" + ext, kGreyComic, false, grey);
+    expect("colour-comic" + ext, kColourComic, true, colour);
+    for (const int mode : {kColours256, kGreys16, kGreys8, kGreys4, kBlackWhite}) {
+      const fs::path reducedName = dir / ("reduced" + std::to_string(mode) + ext);
+      if (!TakesReducedPages(reducedName)) {
+        SaveError why = SaveError::kNone;
+        EXPECT_EQ(SavePageInColourMode(reducedName, page, mode, false, 80, &why), 0);
+        EXPECT_EQ(why, SaveError::kNoReducedPages);
+        EXPECT_FALSE(fs::exists(reducedName));
+        continue;
+      }
+      ColourReduction r{};
+      ASSERT_TRUE(ReductionForColourMode(mode, r));
+      DibImage copy = page;
+      ASSERT_TRUE(ReduceColoursAndSave(copy, r.grey, r.bits, r.colours, reducedName));
+      expect("mode" + std::to_string(mode) + ext, mode, false, test::ReadAll(reducedName));
+    }
   }
 }
 
