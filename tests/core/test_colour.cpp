@@ -244,7 +244,7 @@ TEST(CxImageContainer, DecreaseBppTakesTheFirstNearestAllowedEntry) {
   EXPECT_EQ(bad.Bpp(), 24);
 }
 
-TEST(CxImageContainer, ToContainerCopiesStoredRowsAndGreysByTheMean) {
+TEST(CxImageContainer, ToContainerCopiesStoredRowsAndGreysAsGreyscaleDoes) {
   DibImage image = Filled(2, 2, {{1, 2, 3}, {4, 5, 6}, {30, 60, 90}, {255, 255, 254}});
   CxImage container;
   ASSERT_TRUE(image.ToContainer(false, container));
@@ -255,8 +255,10 @@ TEST(CxImageContainer, ToContainerCopiesStoredRowsAndGreysByTheMean) {
   ASSERT_TRUE(image.ToContainer(true, container));
   EXPECT_EQ(container.Bpp(), 8);
   EXPECT_TRUE(container.IsGrayScale());
-  EXPECT_EQ(container.GetPixelIndex(0, 0), 60);
-  EXPECT_EQ(container.GetPixelIndex(1, 0), 254);  // 764 / 3, truncated
+  // (54 blue + 183 green + 19 red) >> 8, as Greyscale
+  EXPECT_EQ(container.GetPixelIndex(0, 0), 55);   // 14310 >> 8
+  EXPECT_EQ(container.GetPixelIndex(1, 0), 254);  // 65261 >> 8
+  EXPECT_EQ(container.GetPixelIndex(0, 1), 1);    // 477 >> 8
   container.SetPaletteColor(7, RgbQuad{7, 8, 7, 0});
   EXPECT_FALSE(container.IsGrayScale());
 }

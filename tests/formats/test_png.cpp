@@ -97,8 +97,8 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
   EXPECT_EQ(PngChunk(file, "IHDR"),
             (std::vector<uint8_t>{0, 0, 0, 37, 0, 0, 0, 11, 8, 2, 0, 0, 0}));
 
-  // Grey mode writes each pixel's blue byte as a grey sample: a grey page
-  // comes back whole, any other page as (blue, blue, blue).
+  // Grey mode writes the levels Greyscale gives: a grey page comes back
+  // whole, a colour page as the greyed page.
   DibImage greyPage = colour;
   ASSERT_TRUE(greyPage.Greyscale());
   for (const DibImage* page : std::initializer_list<const DibImage*>{&greyPage, &colour}) {
@@ -110,8 +110,8 @@ TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
     EXPECT_EQ(grey, 1);
     for (int y = 0; y < page->Height(); ++y) {
       for (int x = 0; x < page->Width(); ++x) {
-        const uint8_t b = test::PixelAt(*page, x, y).b;
-        ASSERT_EQ(test::PixelAt(loaded, x, y), (test::Bgr{b, b, b})) << x << "," << y;
+        const uint8_t v = test::PixelAt(greyPage, x, y).b;
+        ASSERT_EQ(test::PixelAt(loaded, x, y), (test::Bgr{v, v, v})) << x << "," << y;
       }
     }
   }

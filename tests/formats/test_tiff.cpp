@@ -290,7 +290,7 @@ TEST(WriteTiffFile, ColourAndGreyAreJpegAt96DpiAndReadBack) {
   EXPECT_EQ(t.samples, 1);
   ASSERT_EQ(ReadTiffFile(dir / "grey.tif", back, &grey), 1);
   EXPECT_EQ(grey, 1);
-  EXPECT_NEAR(test::PixelAt(back, 32, 24).g, (96 + 96 + 200) / 3, 6);
+  EXPECT_NEAR(test::PixelAt(back, 32, 24).g, (54 * 96 + 183 * 96 + 19 * 200) >> 8, 6);
 
   // Odd sizes: one strip of the height rounded up to a multiple of 8.
   ASSERT_EQ(WriteTiffFile(dir / "odd.tif", test::MakePattern(33, 17), 0, 70), 1);
@@ -333,7 +333,9 @@ TEST(WriteTiffFile, SidesUpTo65535AreWrittenAndReadBack) {
     for (const auto& [x, y] : {std::pair{0, 0}, std::pair{c.width - 1, c.height - 1},
                                std::pair{c.width / 2, std::min(c.height - 1, 65490)}}) {
       test::Bgr want = smooth(x, y);
-      if (c.colourMode != 0) want.b = want.g = want.r = uint8_t((want.b + want.g + want.r) / 3);
+      if (c.colourMode != 0) {  // greyed as Greyscale greys
+        want.b = want.g = want.r = uint8_t((54 * want.b + 183 * want.g + 19 * want.r) >> 8);
+      }
       const test::Bgr got = test::PixelAt(back, x, y);
       EXPECT_LE(
           std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}),
