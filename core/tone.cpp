@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Tone adjustments of DibImage: Brightness, Contrast, Gamma, Highlight and
-// Curve, plus the tables they read.
+// Curve, the tables they read, and TonePass, which makes all five one pass.
 //
 // Each operation checks its image (24 bits, not empty), returns true at once
-// for its neutral value, takes a 256-entry lookup (one column of a table, or
-// the curve), and then makes one pass over the rows touching only the width * 3 pixel bytes
-// of each row, never the padding. Every pixel is mapped on its own, so the
+// for its neutral value, and then runs a TonePass with only its own step
+// set: one pass over the rows touching only the width * 3 pixel bytes of
+// each row, never the padding. Every pixel is mapped on its own, so the
 // order in which rows are visited does not matter.
 //
 // Parameter ranges: the dialogs keep every percent within 0 to 200, the
 // columns of the tables. A value from anywhere else (a hand-edited settings
-// file, a caller's bug) must not read outside a table, so each operation
-// clamps its parameter into 0 to 200 before picking the column: 250 acts as
-// 200 and -7 as 0. Brightness keeps its own rule for a negative percent: it
-// fails and leaves the image alone.
+// file, a caller's bug) must not read outside a table, so each step clamps
+// its parameter into 0 to 200 before picking the column: 250 acts as 200
+// and -7 as 0. Brightness keeps its own rule for a negative percent: the
+// operation fails and leaves the image alone, and in a TonePass the step
+// does nothing.
 
 #include "core/tone.h"
 
@@ -116,29 +117,35 @@ void MapRunPortable(uint8_t* bytes, size_t count, const uint8_t* lut) {
   for (size_t i = 0; i < count; ++i) bytes[i] = table[bytes[i]];
 }
 
-// Row 0 leaves a byte as it is, row 1 applies the highlight gain. The
-// pixel's test picks the row, so the highlight loop has no branch to
-// mispredict.
-using HighlightLut = std::array<std::array<uint8_t, 256>, 2>;
+// The tables of a TonePass as its loops read them.
+struct PassTables {
+  const uint8_t* first;  // curve then brightness: what the highlight test sums
+  const uint8_t* plain;  // the whole chain for a pixel that is not light
+  const uint8_t* light;  // the whole chain for a light pixel
+  int limit;             // light: the sum of the three `first` values exceeds it
+  bool firstIdentity;
+  bool plainIdentity;
+};
 
-HighlightLut MakeHighlightLut(const Lut& gain) {
-  HighlightLut lut;
-  for (size_t v = 0; v < 256; ++v) lut[0][v] = static_cast<uint8_t>(v);
-  lut[1] = gain;
-  return lut;
-}
-
-// Maps the three bytes of each pixel whose sum exceeds `limit` through
-// lut[1], and the others through the identity lut[0].
-void HighlightRunPortable(uint8_t* bytes, size_t count, const HighlightLut& lut, int limit) {
+// The highlight pass: each pixel's three bytes go through t.light when the
+// sum of their `first` values exceeds the limit, else through t.plain. The
+// pixel's test picks the table, so the loop has no branch to mispredict.
+void HighlightRunPortable(uint8_t* bytes, size_t count, const PassTables& t) {
+  // Private copies the stores below provably cannot alias.
+  uint8_t first[256];
+  uint8_t out[2][256];
+  std::memcpy(first, t.first, sizeof first);
+  std::memcpy(out[0], t.plain, sizeof out[0]);
+  std::memcpy(out[1], t.light, sizeof out[1]);
+  const int limit = t.limit;
   for (uint8_t* p = bytes; p < bytes + count; p += 3) {
     const uint8_t b = p[0];
     const uint8_t g = p[1];
     const uint8_t r = p[2];
-    const std::array<uint8_t, 256>& t = lut[(b + g + r) > limit];
-    p[0] = t[b];
-    p[1] = t[g];
-    p[2] = t[r];
+    const uint8_t* o = out[(first[b] + first[g] + first[r]) > limit];
+    p[0] = o[b];
+    p[1] = o[g];
+    p[2] = o[r];
   }
 }
 
@@ -187,22 +194,23 @@ INKBRITE_VBMI void MapRunVector(uint8_t* bytes, size_t count, const uint8_t* lut
   }
 }
 
-// Byte lanes 0-31 (kHalf 0) or 32-63 (kHalf 1) of v as 16-bit lanes. The
-// zero-masking extract: GCC 12 warns about the undefined filler of the plain
-// one.
-template <int kHalf>
-INKBRITE_VBMI inline __m512i WidenHalf(__m512i v) {
-  return _mm512_cvtepu8_epi16(_mm512_maskz_extracti64x4_epi64(0xF, v, kHalf));
-}
-
-// Bit n set when b[n] + g[n] + r[n] > limit, for the 64 byte lanes.
-INKBRITE_VBMI inline __mmask64 SumAbove(__m512i b, __m512i g, __m512i r, __m512i limits) {
-  const __m512i low =
-      _mm512_add_epi16(_mm512_add_epi16(WidenHalf<0>(b), WidenHalf<0>(g)), WidenHalf<0>(r));
-  const __m512i high =
-      _mm512_add_epi16(_mm512_add_epi16(WidenHalf<1>(b), WidenHalf<1>(g)), WidenHalf<1>(r));
-  return static_cast<__mmask64>(_mm512_cmpgt_epi16_mask(low, limits)) |
-         static_cast<__mmask64>(_mm512_cmpgt_epi16_mask(high, limits)) << 32;
+// Byte n all ones when b[n] + g[n] + r[n] > limit, else zero, for the 64
+// byte lanes. The sums are taken in 16-bit lanes, the even bytes masked out
+// and the odd ones shifted down, and the sign of limit - sum (which cannot
+// overflow: sums are at most 765, the limit at least -1) is spread over the
+// lane; the even lanes give the even bytes of the answer, the odd lanes the
+// odd bytes. Shifts, masks and adds only: no lane-crossing instruction.
+INKBRITE_VBMI inline __m512i SumAbove(__m512i b, __m512i g, __m512i r, __m512i limits) {
+  const __m512i lowBytes = _mm512_set1_epi16(0x00FF);
+  const __m512i even = _mm512_add_epi16(
+      _mm512_add_epi16(_mm512_and_si512(b, lowBytes), _mm512_and_si512(g, lowBytes)),
+      _mm512_and_si512(r, lowBytes));
+  const __m512i odd = _mm512_add_epi16(
+      _mm512_add_epi16(_mm512_srli_epi16(b, 8), _mm512_srli_epi16(g, 8)), _mm512_srli_epi16(r, 8));
+  const __m512i evenAbove = _mm512_srai_epi16(_mm512_sub_epi16(limits, even), 15);
+  const __m512i oddAbove = _mm512_srai_epi16(_mm512_sub_epi16(limits, odd), 15);
+  // Bits from evenAbove where lowBytes has them, from oddAbove elsewhere.
+  return _mm512_ternarylogic_epi32(evenAbove, oddAbove, lowBytes, 0xE4);
 }
 
 // Permute indices of the highlight step, which works on 64 pixels (192 bytes,
@@ -238,40 +246,90 @@ constexpr __mmask64 SecondPairPixels(int c) {
   return m;
 }
 
-// Whole groups of 64 pixels: gather the three colour planes, compare the
-// pixel sums, spread each pixel's answer over its three bytes, and store the
-// looked-up byte where the answer is yes. The remaining pixels (fewer than
-// 64) go through the portable loop.
-INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const HighlightLut& lut,
-                                      int limit) {
+// One colour plane of a group of 64 pixels (v0 v1 v2), through `first`
+// when kFirst.
+template <bool kFirst>
+INKBRITE_VBMI inline __m512i GroupPlane(__m512i v0, __m512i v1, __m512i v2, __m512i index,
+                                        __mmask64 second, const VectorLut& first) {
+  const __m512i c = _mm512_mask_blend_epi8(second, _mm512_permutex2var_epi8(v0, index, v1),
+                                           _mm512_permutex2var_epi8(v1, index, v2));
+  return kFirst ? Lookup(first, c) : c;
+}
+
+// The output bytes of one vector v of a group: from `light` where the pixel
+// of the byte is light (lightPixels, in pixel order, moved to the bytes by
+// `spread`), else from `plain` (v itself unless kPlain). Paper and ink come
+// in runs: a group whose pixels are all light, or all not (`any`), needs one
+// table only.
+template <bool kPlain>
+INKBRITE_VBMI inline __m512i GroupOutput(__m512i v, __m512i lightPixels, __mmask64 any,
+                                         __m512i spread, const VectorLut& plain,
+                                         const VectorLut& light) {
+  if (any == ~__mmask64{0}) return Lookup(light, v);
+  const __m512i plainBytes = kPlain ? Lookup(plain, v) : v;
+  if (any == 0) return plainBytes;
+  const __mmask64 isLight = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(
+      ~__mmask64{0}, spread, lightPixels));  // GCC 12 warns of the plain one
+  return _mm512_mask_blend_epi8(isLight, plainBytes, Lookup(light, v));
+}
+
+// Whole groups of 64 pixels: gather the three colour planes, map them
+// through `first` and compare the pixel sums, spread each pixel's answer over
+// its three bytes, and store each byte from the light or the plain table by
+// that answer. The remaining pixels (fewer than 64) go through the portable
+// loop. kFirst and kPlain: `first` and `plain` are not the identity (the
+// loop is made for each case, so no such test is left inside it).
+constexpr size_t kPrefetchAhead = 1024;  // bytes
+
+template <bool kFirst, bool kPlain>
+INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const PassTables& t) {
   static constexpr HighlightIndices kIndices = MakeHighlightIndices();
-  __m512i plane[3];
-  __m512i spread[3];
-  for (int i = 0; i < 3; ++i) {
-    plane[i] = _mm512_loadu_si512(kIndices.plane[i]);
-    spread[i] = _mm512_loadu_si512(kIndices.spread[i]);
-  }
-  const __mmask64 second[3] = {SecondPairPixels(0), SecondPairPixels(1), SecondPairPixels(2)};
-  const __m512i limits = _mm512_set1_epi16(static_cast<int16_t>(limit));  // -1 to 765
-  const VectorLut t = LoadLut(lut[1].data());
+  const __m512i plane0 = _mm512_loadu_si512(kIndices.plane[0]);
+  const __m512i plane1 = _mm512_loadu_si512(kIndices.plane[1]);
+  const __m512i plane2 = _mm512_loadu_si512(kIndices.plane[2]);
+  const __m512i spread0 = _mm512_loadu_si512(kIndices.spread[0]);
+  const __m512i spread1 = _mm512_loadu_si512(kIndices.spread[1]);
+  const __m512i spread2 = _mm512_loadu_si512(kIndices.spread[2]);
+  constexpr __mmask64 kSecond0 = SecondPairPixels(0);
+  constexpr __mmask64 kSecond1 = SecondPairPixels(1);
+  constexpr __mmask64 kSecond2 = SecondPairPixels(2);
+  const __m512i limits = _mm512_set1_epi16(static_cast<int16_t>(t.limit));  // -1 to 765
+  const VectorLut first = LoadLut(t.first);
+  const VectorLut plain = LoadLut(t.plain);
+  const VectorLut light = LoadLut(t.light);
 
   size_t i = 0;
   for (; i + 192 <= count; i += 192) {
-    const __m512i v[3] = {_mm512_loadu_si512(bytes + i), _mm512_loadu_si512(bytes + i + 64),
-                          _mm512_loadu_si512(bytes + i + 128)};
-    __m512i colour[3];
-    for (int c = 0; c < 3; ++c) {
-      colour[c] = _mm512_mask_blend_epi8(second[c], _mm512_permutex2var_epi8(v[0], plane[c], v[1]),
-                                         _mm512_permutex2var_epi8(v[1], plane[c], v[2]));
+    uint8_t* p = bytes + i;
+    // The loop does enough work a byte for the hardware's own prefetch to
+    // fall behind: ask for the group five ahead.
+    for (int line = 0; line < 192; line += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchAhead + line), _MM_HINT_T0);
     }
-    const __m512i lightPixels = _mm512_movm_epi8(SumAbove(colour[0], colour[1], colour[2], limits));
-    for (int k = 0; k < 3; ++k) {
-      const __mmask64 light =
-          _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, spread[k], lightPixels));
-      _mm512_storeu_si512(bytes + i + 64 * k, _mm512_mask_blend_epi8(light, v[k], Lookup(t, v[k])));
-    }
+    const __m512i v0 = _mm512_loadu_si512(p);
+    const __m512i v1 = _mm512_loadu_si512(p + 64);
+    const __m512i v2 = _mm512_loadu_si512(p + 128);
+    const __m512i lightPixels =
+        SumAbove(GroupPlane<kFirst>(v0, v1, v2, plane0, kSecond0, first),
+                 GroupPlane<kFirst>(v0, v1, v2, plane1, kSecond1, first),
+                 GroupPlane<kFirst>(v0, v1, v2, plane2, kSecond2, first), limits);
+    const __mmask64 any = _mm512_movepi8_mask(lightPixels);
+    _mm512_storeu_si512(p, GroupOutput<kPlain>(v0, lightPixels, any, spread0, plain, light));
+    _mm512_storeu_si512(p + 64, GroupOutput<kPlain>(v1, lightPixels, any, spread1, plain, light));
+    _mm512_storeu_si512(p + 128, GroupOutput<kPlain>(v2, lightPixels, any, spread2, plain, light));
   }
-  if (i < count) HighlightRunPortable(bytes + i, count - i, lut, limit);
+  if (i < count) HighlightRunPortable(bytes + i, count - i, t);
+}
+
+// The loop made for the tables at hand.
+INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const PassTables& t) {
+  if (t.firstIdentity) {
+    t.plainIdentity ? HighlightRunVector<false, false>(bytes, count, t)
+                    : HighlightRunVector<false, true>(bytes, count, t);
+  } else {
+    t.plainIdentity ? HighlightRunVector<true, false>(bytes, count, t)
+                    : HighlightRunVector<true, true>(bytes, count, t);
+  }
 }
 
 bool HasVectorKernels() {
@@ -362,57 +420,126 @@ std::array<uint8_t, 256> BuildCurveTable(int y1, int y2) {
   return table;
 }
 
+namespace {
+
+Lut IdentityLut() {
+  Lut lut;
+  for (size_t v = 0; v < lut.size(); ++v) lut[v] = static_cast<uint8_t>(v);
+  return lut;
+}
+
+// after(before(v)) for every byte v.
+Lut Compose(const Lut& after, const Lut& before) {
+  Lut lut;
+  for (size_t v = 0; v < lut.size(); ++v) lut[v] = after[before[v]];
+  return lut;
+}
+
+// The curve editor's untouched states: both points at (0, 0), or one at
+// (0, 0) and one at (255, 255). This is the only place x1 and x2 matter.
+bool CurveIsNeutral(const ToneSettings& s) {
+  return s.curveX1 == 0 && s.curveY1 == 0 &&
+         ((s.curveX2 == 0 && s.curveY2 == 0) || (s.curveX2 == 255 && s.curveY2 == 255));
+}
+
+}  // namespace
+
+TonePass::TonePass(const ToneSettings& s) {
+  const Lut identity = IdentityLut();
+  // Curve, then brightness (a negative brightness is no step at all).
+  m_first = CurveIsNeutral(s) ? identity : BuildCurveTable(s.curveY1, s.curveY2);
+  if (s.brightness != 100 && s.brightness >= 0) {
+    m_first = Compose(Column(BrightnessTable(), ClampToneParam(s.brightness)), m_first);
+  }
+  // Contrast, then gamma.
+  Lut after = identity;
+  if (s.contrast != 100) after = Column(ContrastTable(), ClampToneParam(s.contrast));
+  if (s.gamma != 100) after = Compose(Column(GammaTable(), ClampToneParam(s.gamma)), after);
+
+  m_plain = Compose(after, m_first);
+  // A pixel is light when b + g + r > 3 * threshold (strictly). The sum lies
+  // in 0 to 765, so the limit is clamped into -1 to 765 without changing a
+  // single answer, and any threshold is safe.
+  m_limit = static_cast<int>(std::clamp<int64_t>(int64_t{3} * s.highlightThreshold, -1, 765));
+  if (s.highlightGain != 100) {
+    const Lut gain = Column(BrightnessTable(), ClampToneParam(s.highlightGain));
+    m_light = Compose(after, Compose(gain, m_first));
+    // Every pixel light: the light table is the plain one. No pixel light, or
+    // a gain that changes nothing after the steps before it: no test at all.
+    if (m_limit < 0) m_plain = m_light;
+    m_highlight = m_limit >= 0 && m_limit < 765 && m_light != m_plain;
+  }
+  m_firstIdentity = m_first == identity;
+  m_plainIdentity = m_plain == identity;
+  m_identity = !m_highlight && m_plainIdentity;
+}
+
+void TonePass::MapPixels(uint8_t* pixels, size_t count) const {
+  if (m_identity || count == 0) return;
+  const size_t bytes = count * 3;
+  if (!m_highlight) {
+#ifdef INKBRITE_TONE_VECTOR
+    if (UseVector()) {
+      MapRunVector(pixels, bytes, m_plain.data());
+      return;
+    }
+#endif
+    MapRunPortable(pixels, bytes, m_plain.data());
+    return;
+  }
+  const PassTables tables{m_first.data(), m_plain.data(),  m_light.data(),
+                          m_limit,        m_firstIdentity, m_plainIdentity};
+#ifdef INKBRITE_TONE_VECTOR
+  if (UseVector()) {
+    HighlightRunVector(pixels, bytes, tables);
+    return;
+  }
+#endif
+  HighlightRunPortable(pixels, bytes, tables);
+}
+
+bool TonePass::Apply(DibImage& image) const {
+  if (!CanTone(image)) return false;
+  // Rows hold whole pixels, so a run never splits one.
+  if (!m_identity) ForEachRun(image, [this](uint8_t* p, size_t n) { MapPixels(p, n / 3); });
+  return true;
+}
+
 bool DibImage::Brightness(int percent) {
   if (!CanTone(*this)) return false;
   if (percent == 100) return true;
   if (percent < 0) return false;
-  MapBytes(*this, Column(BrightnessTable(), ClampToneParam(percent)));
-  return true;
+  ToneSettings s;
+  s.brightness = percent;
+  return TonePass(s).Apply(*this);
 }
 
 bool DibImage::Contrast(int percent) {
-  if (!CanTone(*this)) return false;
-  if (percent == 100) return true;
-  MapBytes(*this, Column(ContrastTable(), ClampToneParam(percent)));
-  return true;
+  ToneSettings s;
+  s.contrast = percent;
+  return TonePass(s).Apply(*this);
 }
 
 bool DibImage::Gamma(int gammaTimes100) {
-  if (!CanTone(*this)) return false;
-  if (gammaTimes100 == 100) return true;
-  MapBytes(*this, Column(GammaTable(), ClampToneParam(gammaTimes100)));
-  return true;
+  ToneSettings s;
+  s.gamma = gammaTimes100;
+  return TonePass(s).Apply(*this);
 }
 
 bool DibImage::Highlight(int gainPercent, int threshold) {
-  if (!CanTone(*this)) return false;
-  if (gainPercent == 100) return true;
-
-  const HighlightLut lut = MakeHighlightLut(Column(BrightnessTable(), ClampToneParam(gainPercent)));
-  // A pixel is light when b + g + r > 3 * threshold (strictly). The sum lies
-  // in 0 to 765, so the limit is clamped into -1 to 765 without changing a
-  // single answer, and any threshold is safe.
-  const int limit = static_cast<int>(std::clamp<int64_t>(int64_t{3} * threshold, -1, 765));
-  // Rows hold whole pixels, so a run never splits one.
-#ifdef INKBRITE_TONE_VECTOR
-  if (UseVector()) {
-    ForEachRun(*this, [&](uint8_t* p, size_t n) { HighlightRunVector(p, n, lut, limit); });
-    return true;
-  }
-#endif
-  ForEachRun(*this, [&](uint8_t* p, size_t n) { HighlightRunPortable(p, n, lut, limit); });
-  return true;
+  ToneSettings s;
+  s.highlightGain = gainPercent;
+  s.highlightThreshold = threshold;
+  return TonePass(s).Apply(*this);
 }
 
 bool DibImage::Curve(int x1, int y1, int x2, int y2) {
-  if (!CanTone(*this)) return false;
-  // The curve editor's untouched states: both points at (0, 0), or one at
-  // (0, 0) and one at (255, 255). This is the only place x1 and x2 matter.
-  if (x1 == 0 && y1 == 0 && ((x2 == 0 && y2 == 0) || (x2 == 255 && y2 == 255))) {
-    return true;
-  }
-  MapBytes(*this, BuildCurveTable(y1, y2));
-  return true;
+  ToneSettings s;
+  s.curveX1 = x1;
+  s.curveY1 = y1;
+  s.curveX2 = x2;
+  s.curveY2 = y2;
+  return TonePass(s).Apply(*this);
 }
 
 }  // namespace inkbrite

@@ -16,7 +16,8 @@
 // The tone curve builds its own 256-entry table on every call.
 //
 // The operations themselves are members of DibImage (Brightness, Contrast,
-// Gamma, Highlight, Curve); see core/dib_image.h.
+// Gamma, Highlight, Curve); see core/dib_image.h. The pipeline runs all five
+// as one TonePass (below).
 #pragma once
 
 #include <array>
@@ -80,5 +81,56 @@ std::array<uint8_t, 256> BuildCurveTable(int y1, int y2);
 // loops as the tone operations (padding untouched). False for an empty or
 // non-24-bit image.
 bool MapPixelBytes(DibImage& image, const std::array<uint8_t, 256>& lut);
+
+// The parameters of the pipeline's five tone steps, which run in this order:
+// curve, brightness, highlight, contrast, gamma. The defaults leave every
+// byte as it is.
+struct ToneSettings {
+  int curveX1 = 0, curveY1 = 0, curveX2 = 0, curveY2 = 0;
+  int brightness = 100;
+  int highlightGain = 100, highlightThreshold = 190;
+  int contrast = 100;
+  int gamma = 100;
+};
+
+// The five steps made one pass over the pixels, with the same bytes as the
+// five operations one after the other (each with its own neutral value and
+// parameter rules: a negative brightness does nothing, other parameters
+// clamp into 0 to 200).
+//
+// Composing byte tables is exact: curve then brightness become one table
+// `first`; highlight tests each pixel's sum of `first` values and picks one
+// of two tables for its three bytes, contrast then gamma composed after
+// `first` (an ordinary pixel) or after the gain of `first` (a light pixel):
+//
+//   v --first--> u ---------------------------> contrast --> gamma   plain
+//                u --gain (sum of u > 3 t)-----> contrast --> gamma   light
+//
+// so each byte costs one lookup (three more per pixel for the test when the
+// highlight is on), whatever the number of steps.
+class TonePass {
+ public:
+  explicit TonePass(const ToneSettings& settings);
+
+  // True when the pass changes no byte at all (every step neutral).
+  bool IsIdentity() const { return m_identity; }
+
+  // Maps `count` whole pixels (3 bytes each, blue-green-red) in place.
+  void MapPixels(uint8_t* pixels, size_t count) const;
+
+  // The pass over every row of a 24-bit image (padding untouched); false,
+  // changing nothing, for an empty or non-24-bit image.
+  bool Apply(DibImage& image) const;
+
+ private:
+  std::array<uint8_t, 256> m_first;  // curve then brightness
+  std::array<uint8_t, 256> m_plain;  // the whole chain, pixel not light
+  std::array<uint8_t, 256> m_light;  // the whole chain, light pixel
+  int m_limit = 765;                 // a pixel is light when its sum exceeds this
+  bool m_highlight = false;
+  bool m_firstIdentity = true;
+  bool m_plainIdentity = true;
+  bool m_identity = true;
+};
 
 }  // namespace inkbrite

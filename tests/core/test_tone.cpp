@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "core/dib_image.h"
@@ -260,6 +262,125 @@ TEST_P(ToneOperations, RefuseEmptyAndNonTwentyFourBitImages) {
   }
 }
 
+// The five steps one after the other by the slow references: curve,
+// brightness, highlight, contrast, gamma on the pixel (b, g, r) in place.
+void RefToneChain(const ToneSettings& s, uint8_t* pixel) {
+  const bool curve =
+      !(s.curveX1 == 0 && s.curveY1 == 0 &&
+        ((s.curveX2 == 0 && s.curveY2 == 0) || (s.curveX2 == 255 && s.curveY2 == 255)));
+  int v[3];
+  for (int c = 0; c < 3; ++c) {
+    v[c] = pixel[c];
+    if (curve) v[c] = RefCurve(v[c], s.curveY1, s.curveY2);
+    if (s.brightness >= 0) v[c] = RefBrightness(v[c], std::clamp(s.brightness, 0, 200));
+  }
+  if (int64_t{v[0]} + v[1] + v[2] > int64_t{3} * s.highlightThreshold) {
+    for (int& x : v) x = RefBrightness(x, std::clamp(s.highlightGain, 0, 200));
+  }
+  for (int c = 0; c < 3; ++c) {
+    v[c] = RefContrast(v[c], std::clamp(s.contrast, 0, 200));
+    v[c] = RefGamma(v[c], std::clamp(s.gamma, 0, 200));
+    pixel[c] = static_cast<uint8_t>(v[c]);
+  }
+}
+
+// Settings as a user, a settings file or a careless caller may give them:
+// each step neutral about half the time, otherwise anywhere in its range,
+// sometimes far outside it.
+ToneSettings RandomSettings(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto percent = [&] {
+    const int roll = pick(0, 9);
+    return roll < 5 ? 100 : roll < 9 ? pick(0, 200) : pick(-300, 600);
+  };
+  ToneSettings s;
+  if (pick(0, 1) == 1) {
+    s.curveX1 = pick(0, 255);
+    s.curveY1 = pick(-80, 330);
+    s.curveX2 = pick(0, 255);
+    s.curveY2 = pick(-80, 330);
+  }
+  s.brightness = percent();
+  s.highlightGain = percent();
+  // Mostly the slider's range; sometimes an edge of the sum's range or beyond.
+  const int edges[] = {-100, -1, 0, 1, 254, 255, 256, 400};
+  s.highlightThreshold = pick(0, 4) == 0 ? edges[pick(0, 7)] : pick(100, 255);
+  s.contrast = percent();
+  s.gamma = percent();
+  return s;
+}
+
+std::string Describe(const ToneSettings& s) {
+  return testing::PrintToString(std::vector<int>{s.curveX1, s.curveY1, s.curveX2, s.curveY2,
+                                                 s.brightness, s.highlightGain,
+                                                 s.highlightThreshold, s.contrast, s.gamma});
+}
+
+// The one-pass tone gives the bytes of the five operations run one after the
+// other, and of the slow references, on random pages (dark, light and mixed,
+// every row length) with random parameters.
+TEST_P(ToneOperations, OnePassMatchesTheFiveStepsOnRandomPages) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 400; ++round) {
+    const ToneSettings s = RandomSettings(rng);
+    const int width = std::uniform_int_distribution<int>(1, 150)(rng);
+    const int height = std::uniform_int_distribution<int>(1, 4)(rng);
+    const int low = std::uniform_int_distribution<int>(0, 200)(rng);
+    std::uniform_int_distribution<int> byte(low, 255);
+    const DibImage original =
+        MakeImage(width, height, [&](int, int, int) { return static_cast<uint8_t>(byte(rng)); });
+    SCOPED_TRACE(testing::Message() << "round " << round << " settings " << Describe(s) << " "
+                                    << width << " x " << height);
+
+    DibImage fused = original;
+    ASSERT_TRUE(TonePass(s).Apply(fused));
+    DibImage steps = original;
+    steps.Curve(s.curveX1, s.curveY1, s.curveX2, s.curveY2);
+    steps.Brightness(s.brightness);
+    steps.Highlight(s.highlightGain, s.highlightThreshold);
+    steps.Contrast(s.contrast);
+    steps.Gamma(s.gamma);
+    ASSERT_EQ(fused.PackedDib(), steps.PackedDib());
+
+    DibImage reference = original;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) RefToneChain(s, reference.Row(y) + 3 * x);
+    }
+    ASSERT_EQ(fused.PackedDib(), reference.PackedDib());
+    if (TonePass(s).IsIdentity()) {
+      EXPECT_EQ(fused.PackedDib(), original.PackedDib());
+    }
+  }
+}
+
+// A pass over pixels in pieces (the rows of a band, a part of a row) gives
+// what the pass over the whole page gives.
+TEST_P(ToneOperations, OnePassOverPiecesEqualsThePassOverThePage) {
+  ToneSettings s;
+  s.curveY1 = -39;
+  s.curveY2 = 293;
+  s.curveX1 = 195;
+  s.brightness = 110;
+  s.highlightGain = 150;
+  s.contrast = 120;
+  s.gamma = 90;
+  const DibImage original = NoiseImage(333, 7);
+  DibImage whole = original;
+  const TonePass pass(s);
+  ASSERT_TRUE(pass.Apply(whole));
+  DibImage pieces = original;
+  for (int y = 0; y < pieces.Height(); ++y) {
+    size_t done = 0;
+    for (size_t piece : {1, 64, 65, 100, 103}) {  // 333 pixels
+      pass.MapPixels(pieces.Row(y) + 3 * done, piece);
+      done += piece;
+    }
+  }
+  EXPECT_EQ(pieces.PackedDib(), whole.PackedDib());
+  DibImage empty;
+  EXPECT_FALSE(pass.Apply(empty));
+}
+
 // Vector and portable loops agree on every row length, including the short
 // tails that the vector loops finish with masked loads and stores.
 TEST(ToneKernelsAgree, EveryOperationOnEveryRowLength) {
@@ -280,6 +401,24 @@ TEST(ToneKernelsAgree, EveryOperationOnEveryRowLength) {
         ASSERT_TRUE(Apply(portable, op));
         ASSERT_EQ(vector.PackedDib(), portable.PackedDib())
             << op.kind << " " << op.a << ", " << width << " x " << height;
+      }
+      // The one pass with every step on, with and without the curve.
+      for (int y1 : {0, -39}) {
+        ToneSettings all;
+        all.curveY1 = y1;
+        all.curveY2 = 293;
+        all.brightness = 90;
+        all.highlightGain = 170;
+        all.highlightThreshold = 120;
+        all.contrast = 130;
+        all.gamma = 80;
+        DibImage vector = original, portable = original;
+        SetToneVectorKernels(true);
+        ASSERT_TRUE(TonePass(all).Apply(vector));
+        SetToneVectorKernels(false);
+        ASSERT_TRUE(TonePass(all).Apply(portable));
+        ASSERT_EQ(vector.PackedDib(), portable.PackedDib())
+            << "one pass, " << width << " x " << height;
       }
     }
   }
