@@ -1,7 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/enhance.h"
 
+#include <iterator>
+
 namespace inkbrite {
+
+ToneSettings ReadToneSettings(const CParaBlock& params) {
+  ToneSettings s;
+  s.curveX1 = params.GetValue(kCurveX1);
+  s.curveY1 = params.GetValue(kCurveY1);
+  s.curveX2 = params.GetValue(kCurveX2);
+  s.curveY2 = params.GetValue(kCurveY2);
+  s.brightness = params.GetValue(kBrightness);
+  s.highlightGain = params.GetValue(kHighlight);
+  s.highlightThreshold = params.GetValue(kThreshold);
+  s.contrast = params.GetValue(kContrast);
+  s.gamma = params.GetValue(kGamma);
+  return s;
+}
 
 bool ReductionForColourMode(int mode, ColourReduction& reduction) {
   switch (mode) {
@@ -84,32 +100,17 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   run.Progress();
   if (int stop = run.Abort()) return stop;
 
-  // 5 to 9. Tone: each returns at once for its neutral value.
-  run.Status(kStageCurve);
-  image.Curve(params.GetValue(kCurveX1), params.GetValue(kCurveY1), params.GetValue(kCurveX2),
-              params.GetValue(kCurveY2));
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  run.Status(kStageBrightness);
-  image.Brightness(params.GetValue(kBrightness));
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  run.Status(kStageHighlight);
-  image.Highlight(params.GetValue(kHighlight), params.GetValue(kThreshold));
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  run.Status(kStageContrast);
-  image.Contrast(params.GetValue(kContrast));
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  run.Status(kStageGamma);
-  image.Gamma(params.GetValue(kGamma));
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
+  // 5 to 9. Tone: the five steps as one pass over the page, which gives the
+  // bytes of the five one after the other. Each step still shows its name,
+  // counts its unit and is followed by the abort check; the pass runs at the
+  // first of them, where the five steps' slots are read together.
+  const TonePass tone(ReadToneSettings(params));
+  for (size_t step = 0; step < std::size(kToneStages); ++step) {
+    run.Status(kToneStages[step]);
+    if (step == 0) tone.Apply(image);
+    run.Progress();
+    if (int stop = run.Abort()) return stop;
+  }
 
   // 10. Soften.
   const int blur = params.GetValue(kBlur);

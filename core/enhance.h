@@ -8,6 +8,7 @@
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
+#include "core/tone.h"
 
 namespace inkbrite {
 
@@ -49,9 +50,11 @@ struct EnhanceHooks {
 // already). Progress advances once for the resize step that applies and once
 // for each of steps 3 to 10, so 9 units a run, 8 with skipResize. The abort
 // check is asked after steps 2 to 10, and after auto levels when it runs
-// (it counts no progress). Each slot is read when its step comes,
-// so a change made during a run reaches the later steps. No step's failure
-// stops the run: an operation that cannot run leaves the page as it was.
+// (it counts no progress). Each slot is read when its step comes, so a
+// change made during a run reaches the later steps; the five tone steps run
+// as one pass (TonePass) at step 5 and read their slots there. No step's
+// failure stops the run: an operation that cannot run leaves the page as it
+// was.
 //
 // Returns the abort check's nonzero answer, or 0 after a complete run.
 int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks = {},
@@ -68,6 +71,14 @@ inline constexpr std::string_view kStageContrast = "调节对比度";
 inline constexpr std::string_view kStageGamma = "Gamma校正";
 inline constexpr std::string_view kStageSoften = "柔化";
 inline constexpr std::string_view kStageReduce = "缩小";
+
+// The five tone steps, in their order.
+inline constexpr std::string_view kToneStages[] = {kStageCurve, kStageBrightness, kStageHighlight,
+                                                   kStageContrast, kStageGamma};
+
+// The settings of the five tone steps in a block (slots 4, 13, 14, 15, 0, 2,
+// 12, 1, 3), for one TonePass.
+ToneSettings ReadToneSettings(const CParaBlock& params);
 
 // The (grey, bits, colours) reduction of colour modes 3 to 7; false for the
 // modes that keep full colour or grey (0, 1, 2) and for unknown modes.

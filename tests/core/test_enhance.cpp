@@ -148,7 +148,8 @@ TEST(EnhanceImage, ColourModesActInTheViewerOnly) {
 
 TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
   // Curve, brightness, highlight, contrast, gamma: the same operations by
-  // hand in that order give the same page.
+  // hand in that order give the same page (the pipeline runs them as one
+  // pass), every slot read from its own place.
   CParaBlock params;
   for (const auto& [slot, value] : {std::pair{kCurveX1, 195},
                                     {kCurveY1, -39},
@@ -156,6 +157,7 @@ TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
                                     {kCurveY2, 293},
                                     {kBrightness, 110},
                                     {kHighlight, 150},
+                                    {kThreshold, 170},
                                     {kContrast, 120},
                                     {kGamma, 90}}) {
     params.SetValue(slot, value);
@@ -164,7 +166,7 @@ TEST(EnhanceImage, ToneStepsRunInTheirOrder) {
   DibImage expected = page;
   expected.Curve(195, -39, 60, 293);
   expected.Brightness(110);
-  expected.Highlight(150, 190);
+  expected.Highlight(150, 170);
   expected.Contrast(120);
   expected.Gamma(90);
   EnhanceImage(params, page);
