@@ -17,6 +17,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "batch/work_list.h"
+
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -60,6 +62,41 @@ fs::path FreeName(const fs::path& wanted) {
   return {};
 }
 
+// True when the two files hold the same bytes.
+bool SameBytes(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(a, ec);
+  if (ec || fs::file_size(b, ec) != size || ec) return false;
+  std::FILE* fa = std::fopen(a.c_str(), "rb");
+  std::FILE* fb = fa ? std::fopen(b.c_str(), "rb") : nullptr;
+  bool same = fa != nullptr && fb != nullptr;
+  char bufferA[65536], bufferB[65536];
+  while (same) {
+    const size_t got = std::fread(bufferA, 1, sizeof bufferA, fa);
+    same = std::fread(bufferB, 1, sizeof bufferB, fb) == got &&
+           std::equal(bufferA, bufferA + got, bufferB) && !std::ferror(fa) && !std::ferror(fb);
+    if (got < sizeof bufferA) break;
+  }
+  if (fa) std::fclose(fa);
+  if (fb) std::fclose(fb);
+  return same;
+}
+
+// The failure words of a record line, without the colon.
+std::string Reason(std::string_view prefix) {
+  constexpr std::string_view kColon = "：";
+  if (prefix.ends_with(kColon)) prefix.remove_suffix(kColon.size());
+  return std::string(prefix);
+}
+
+// The modification time, or nothing.
+std::optional<fs::file_time_type> WriteTime(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_time_type time = fs::last_write_time(path, ec);
+  if (ec) return std::nullopt;
+  return time;
+}
+
 // Copies `source` byte for byte to `target` through a SafeFileWriter.
 bool CopyFileSafely(const fs::path& source, const fs::path& target) {
   std::FILE* in = OpenRegularFile(source);
@@ -88,16 +125,9 @@ bool CopyFileSafely(const fs::path& source, const fs::path& target) {
 // target, the colour copy's free names "name (2).ext", ... and any source
 // one of those would overwrite all map to one key.
 std::string ChainKey(const fs::path& path) {
-  std::string stem = path.stem().native();
-  if (stem.size() > 3 && stem.back() == ')') {
-    const size_t open = stem.rfind(" (");
-    if (open != std::string::npos && open + 3 < stem.size() &&
-        std::all_of(stem.begin() + static_cast<std::ptrdiff_t>(open) + 2, stem.end() - 1,
-                    [](char c) { return c >= '0' && c <= '9'; })) {
-      stem.resize(open);
-    }
-  }
-  return (path.parent_path() / stem).lexically_normal().native();
+  return (path.parent_path() / StemWithoutCopyNumber(path.stem().native()))
+      .lexically_normal()
+      .native();
 }
 
 // Splits the files into chains of files sharing a key (union-find over the
@@ -169,11 +199,15 @@ bool IsSameFile(const fs::path& source, const fs::path& target) {
 
 }  // namespace
 
-fs::path BatchTargetPath(const fs::path& source, const fs::path& sourceDir,
-                         const fs::path& targetDir, std::string_view newExtension) {
+fs::path BatchRelativePath(const fs::path& source, const fs::path& sourceDir) {
   fs::path relative = source.lexically_relative(sourceDir);
   if (relative.empty() || *relative.begin() == "..") relative = source.filename();
-  fs::path target = targetDir / relative;
+  return relative;
+}
+
+fs::path BatchTargetPath(const fs::path& source, const fs::path& sourceDir,
+                         const fs::path& targetDir, std::string_view newExtension) {
+  fs::path target = targetDir / BatchRelativePath(source, sourceDir);
   target.replace_extension(newExtension);
   return target;
 }
@@ -197,16 +231,67 @@ std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchS
   return std::move(lister.files);
 }
 
+std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
+                                         const BatchSelection* selection,
+                                         const BatchStopCheck& stop, size_t* wholeJob) {
+  const fs::path source = SourceFolder(settings, selection);
+  const std::vector<fs::path> files = ListBatchFiles(settings, selection, stop);
+  if (wholeJob) *wholeJob = files.size();
+  std::vector<BatchWorkItem> items;
+  items.reserve(settings.shard.Given() ? files.size() / settings.shard.count + 1 : files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!settings.shard.Given() || ShardOfFile(BatchRelativePath(files[i], source),
+                                               settings.shard.count) == settings.shard.index) {
+      items.push_back({i, files[i]});
+    }
+  }
+  return items;
+}
+
+std::string BatchSettingsFingerprint(const BatchSettings& settings, const CParaBlock& params) {
+  std::string text;
+  for (int slot = 0; slot < kParaSlotCount; ++slot)
+    text += std::to_string(params.GetValue(slot)) + ",";
+  text += settings.newExtension + "," + std::to_string(settings.colourMode) + "," +
+          std::to_string(settings.resizePercent) + "," + std::to_string(settings.jpegQuality) +
+          "," + (settings.skipColour ? "1" : "0");
+  static constexpr char kHex[] = "0123456789abcdef";
+  const uint64_t hash = Fnv1a64(text);
+  std::string hex(16, '0');
+  for (int i = 0; i < 16; ++i) hex[static_cast<size_t>(i)] = kHex[(hash >> (60 - 4 * i)) & 0xF];
+  return hex;
+}
+
+fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
+                          const fs::path& sourceDir, const fs::path& targetDir,
+                          const std::string& fingerprint) {
+  const RecordEntry* entry = earlier.Find(BatchRelativePath(source, sourceDir).native());
+  if (entry == nullptr || entry->settings != fingerprint || entry->target.empty() ||
+      (entry->result != kResultConverted && entry->result != kResultCopied &&
+       entry->result != kResultSkipped)) {
+    return {};
+  }
+  const fs::path relative(entry->target);
+  if (relative.is_absolute() ||
+      std::any_of(relative.begin(), relative.end(), [](const fs::path& p) { return p == ".."; })) {
+    return {};
+  }
+  const fs::path written = targetDir / relative;
+  std::error_code ec;
+  const std::optional<fs::file_time_type> writtenTime = WriteTime(written);
+  const std::optional<fs::file_time_type> sourceTime = WriteTime(source);
+  if (!fs::is_regular_file(written, ec) || !writtenTime || !sourceTime ||
+      *writtenTime <= *sourceTime) {
+    return {};
+  }
+  return written;
+}
+
 int RemoveStaleTemporaries(const fs::path& folder) {
   int removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::optional<int64_t> owner = TempFileOwner(it->path().filename().native());
-    std::error_code typeError;
-    if (!owner || ProcessIsRunning(*owner) || !it->is_regular_file(typeError) ||
-        it->is_symlink(typeError)) {
-      continue;
-    }
+    if (!IsStaleTempFile(it->path())) continue;
     std::error_code removeError;
     removed += fs::remove(it->path(), removeError) ? 1 : 0;
   }
@@ -254,20 +339,21 @@ class CBatchJob::HostProgress : public FileProgress {
 };
 
 // Shared between the workers and the host's thread of a run with workers.
-// Shared between the workers and the host's thread of a run with workers.
 struct CBatchJob::WorkerShared {
   std::atomic<int> units{0};
   std::atomic<bool> stop{false};
-  std::mutex mutex;  // guards the texts below and `finished`
+  std::mutex mutex;  // guards the texts below, `done` and `finished`
   std::condition_variable changed;
   std::vector<std::string> files;  // files started since the host last looked
   std::string operation;
   bool operationChanged = false;
-  size_t finished = 0;  // files done (any outcome)
+  std::vector<char> done;  // per file: its outcome is there
+  size_t finished = 0;     // files done (any outcome)
 
-  void FileDone() {
+  void FileDone(size_t i) {
     {
       std::lock_guard lock(mutex);
+      done[i] = 1;
       ++finished;
     }
     changed.notify_one();
@@ -318,10 +404,13 @@ bool CBatchJob::StopCheck() {
   return false;
 }
 
-void CBatchJob::RecordLine(std::string_view prefix, const fs::path& path, const fs::path& target) {
-  if (!m_record) return;
+void CBatchJob::RecordLine(size_t index, std::string_view prefix, const fs::path& path,
+                           const fs::path& target) {
+  if (!m_record || m_settings->recordFormat != RecordFormat::kText) return;
   // A line that cannot be written is lost; the run goes on.
-  std::string line(prefix);
+  std::string line;
+  if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
+  line += prefix;
   line += path.native();
   if (!target.empty()) {
     line += " → ";
@@ -329,6 +418,51 @@ void CBatchJob::RecordLine(std::string_view prefix, const fs::path& path, const 
   }
   line += '\n';
   m_record->Write(line.data(), line.size());
+  // On disk at once: a killed run's temporary record tells what it did.
+  std::fflush(m_record->Stream());
+}
+
+void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutcome& outcome) {
+  if (!m_record || m_settings->recordFormat != RecordFormat::kJsonLines) return;
+  using Outcome = FileOutcome;
+  auto belowTarget = [this](const fs::path& p) {
+    const fs::path relative = p.lexically_relative(m_target);
+    return (relative.empty() || *relative.begin() == "..") ? p.native() : relative.native();
+  };
+  RecordEntry entry;
+  entry.index = static_cast<int64_t>(index);
+  entry.source = BatchRelativePath(source, m_source).native();
+  entry.bytesRead = outcome.bytesRead;
+  entry.bytesWritten = outcome.bytesWritten;
+  entry.ms = outcome.ms;
+  entry.settings = m_fingerprint;
+  switch (outcome.kind) {
+    case Outcome::kConverted: entry.result = kResultConverted; break;
+    case Outcome::kCopied: entry.result = kResultCopied; break;
+    case Outcome::kSkipped: entry.result = kResultSkipped; break;
+    case Outcome::kReadFailed:
+      entry.result = kResultReadFailed;
+      entry.reason = Reason(kBatchReadFailed);
+      break;
+    case Outcome::kWriteFailed:
+      entry.result = kResultWriteFailed;
+      entry.reason = Reason(kBatchWriteFailed);
+      break;
+    case Outcome::kNameTaken:
+      entry.result = kResultNameTaken;
+      entry.reason = Reason(kBatchNameTaken);
+      break;
+    case Outcome::kStopped: return;
+  }
+  if (outcome.kind == Outcome::kReadFailed) {
+    entry.target =
+        belowTarget(BatchTargetPath(source, m_source, m_target, m_settings->newExtension));
+  } else {
+    entry.target = belowTarget(outcome.kind == Outcome::kNameTaken ? outcome.target : outcome.path);
+  }
+  const std::string line = JsonRecordLine(entry);
+  m_record->Write(line.data(), line.size());
+  std::fflush(m_record->Stream());
 }
 
 bool CBatchJob::WrittenByThisRun(const fs::path& path) {
@@ -361,6 +495,12 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_success = 0;
   m_total = 0;
   m_found = 0;
+  m_skipped = 0;
+  m_failed = 0;
+  m_work.reset();
+  m_skipExisting = false;
+  m_earlier = EarlierRecords();
+  m_fingerprint.clear();
   m_source.clear();
   m_target.clear();
   m_sameFolder = false;
@@ -400,7 +540,17 @@ bool CBatchJob::CheckSettings(const BatchSelection* selection) {
 bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excluded) {
   m_host->SetStatus(StatusLine::kOperation, kBatchCounting);
   bool countStopped = false;
-  if (selection) {
+  if (m_settings->shard.Given()) {
+    // A part: the whole job is listed, and the part's files are the total.
+    size_t wholeJob = 0;
+    m_work = BatchWorkList(
+        *m_settings, selection,
+        [this, &countStopped] { return countStopped = countStopped || m_host->PumpAndCheckStop(); },
+        &wholeJob);
+    if (countStopped) m_work.reset();
+    m_total = m_work ? static_cast<int>(m_work->size()) : 0;
+    if (m_work && wholeJob > 0) return true;
+  } else if (selection) {
     m_total = static_cast<int>(selection->files.size());
   } else {
     CSrchDirCounter counter;
@@ -442,6 +592,10 @@ fs::path CBatchJob::StartConversion() {
   SweepOnce(m_target);
   const fs::path recordPath =
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
+  m_fingerprint = BatchSettingsFingerprint(*m_settings, *m_params);
+  // What earlier runs did, read before their temporary records are swept.
+  m_skipExisting = m_settings->skipExisting && !m_sameFolder && !recordPath.empty();
+  if (m_skipExisting) m_earlier.Read(recordPath);
   if (!recordPath.empty()) {
     RemoveStaleTemporaries(recordPath.parent_path().empty() ? fs::path(".")
                                                             : recordPath.parent_path());
@@ -455,10 +609,23 @@ fs::path CBatchJob::StartConversion() {
 void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& excluded) {
   Init(m_settings->patterns, m_settings->includeSubdirs, excluded);
   const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
-  if (jobs > 1) {
-    const std::vector<fs::path> files = ListBatchFiles(*m_settings, selection);
-    m_found = static_cast<int>(files.size());
-    ConvertWithWorkers(files, jobs);
+  if (m_work) {
+    m_found = static_cast<int>(m_work->size());
+    if (jobs > 1) {
+      ConvertWithWorkers(*m_work, jobs);
+    } else {
+      for (const BatchWorkItem& item : *m_work) {
+        if (Stopped()) break;
+        ConvertFile(item.index, item.source);
+      }
+    }
+  } else if (jobs > 1) {
+    std::vector<BatchWorkItem> items;
+    for (fs::path& file : ListBatchFiles(*m_settings, selection)) {
+      items.push_back({items.size(), std::move(file)});
+    }
+    m_found = static_cast<int>(items.size());
+    ConvertWithWorkers(items, jobs);
   } else if (selection) {
     for (const fs::path& file : selection->files) {
       if (Stopped()) break;
@@ -510,22 +677,67 @@ void CBatchJob::Finish(const fs::path& recordPath) {
 
 void CBatchJob::OnFileFound(const fs::path& fullPath, const FindData& /*find*/) {
   ++m_found;
-  ConvertFile(fullPath);
+  ConvertFile(static_cast<size_t>(m_found - 1), fullPath);
 }
 
-void CBatchJob::ConvertFile(const fs::path& source) {
+void CBatchJob::ConvertFile(size_t index, const fs::path& source) {
   HostProgress progress(*this);
-  ApplyOutcome(ConvertOne(source, progress));
+  ApplyOutcome(index, source, ConvertMeasured(source, progress));
 }
 
-void CBatchJob::ApplyOutcome(const FileOutcome& outcome) {
+void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOutcome& outcome) {
   switch (outcome.kind) {
-    case FileOutcome::kConverted: ++m_success; break;
-    case FileOutcome::kReadFailed: RecordLine(kBatchReadFailed, outcome.path); break;
-    case FileOutcome::kWriteFailed: RecordLine(kBatchWriteFailed, outcome.path); break;
-    case FileOutcome::kNameTaken: RecordLine(kBatchNameTaken, outcome.path, outcome.target); break;
+    case FileOutcome::kSkipped: ++m_skipped; [[fallthrough]];
+    case FileOutcome::kConverted:
+    case FileOutcome::kCopied: ++m_success; break;
+    case FileOutcome::kReadFailed:
+      ++m_failed;
+      RecordLine(index, kBatchReadFailed, outcome.path);
+      break;
+    case FileOutcome::kWriteFailed:
+      ++m_failed;
+      RecordLine(index, kBatchWriteFailed, outcome.path);
+      break;
+    case FileOutcome::kNameTaken:
+      ++m_failed;
+      RecordLine(index, kBatchNameTaken, outcome.path, outcome.target);
+      break;
     case FileOutcome::kStopped: break;
   }
+  RecordJson(index, source, outcome);
+}
+
+// One file with what the record tells about it: skipped when an earlier run
+// did it (--skip-existing), else converted; its sizes and time.
+CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FileProgress& progress) {
+  const auto start = std::chrono::steady_clock::now();
+  FileOutcome outcome;
+  fs::path done;
+  if (m_skipExisting) {
+    if (progress.Stop()) return {FileOutcome::kStopped, {}};
+    done = DoneByEarlierRun(m_earlier, source, m_source, m_target, m_fingerprint);
+  }
+  if (!done.empty()) {
+    // Written for this run: a later file with the same target is refused as
+    // it would be in one uninterrupted run.
+    MarkWritten(done);
+    SweepOnce(done.parent_path());
+    progress.Advance(m_steps);
+    return {FileOutcome::kSkipped, done};
+  }
+  outcome = ConvertOne(source, progress);
+  if (outcome.kind == FileOutcome::kStopped) return outcome;
+  std::error_code ec;
+  const uintmax_t read = fs::file_size(source, ec);
+  outcome.bytesRead = ec ? 0 : read;
+  if (outcome.kind == FileOutcome::kConverted || outcome.kind == FileOutcome::kCopied) {
+    const uintmax_t written = fs::file_size(outcome.path, ec);
+    outcome.bytesWritten = ec ? 0 : written;
+  }
+  outcome.ms = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+  return outcome;
 }
 
 CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) {
@@ -561,7 +773,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
     PrepareFolder(target.parent_path());
     if (m_settings->skipColour && !image.IsGrey()) {
       image.Clear();
-      Outcome outcome{Outcome::kConverted, {}};  // same folder: left untouched, as asked
+      Outcome outcome{Outcome::kCopied, source};  // same folder: left untouched, as asked
       if (!m_sameFolder) {
         progress.Status(StatusLine::kOperation, kBatchCopying);
         fs::path copyTarget = target;
@@ -617,16 +829,30 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
   progress.Advance(1);
   if (!saved) return {Outcome::kWriteFailed, target};
   MarkWritten(target);
-  return {Outcome::kConverted, {}};
+  return {Outcome::kConverted, target};
 }
 
 CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const fs::path& wanted) {
+  // A resumed run finds the copy an earlier run made (and could not record
+  // before it was killed) under one of the names it would have taken.
+  if (m_skipExisting) {
+    fs::path candidate = wanted;
+    std::error_code ec;
+    for (int n = 2; n < 10000 && fs::exists(candidate, ec); ++n) {
+      if (SameBytes(source, candidate)) {
+        MarkWritten(candidate);
+        return {FileOutcome::kSkipped, candidate};
+      }
+      candidate = wanted.parent_path() / (wanted.stem().native() + " (" + std::to_string(n) + ")" +
+                                          wanted.extension().native());
+    }
+  }
   // The copy never replaces a file: a taken name gets " (2)", " (3)", ...
   const fs::path copyTarget = FreeName(wanted);
   // A failed copy is a failed file, not a success.
   if (!copyTarget.empty() && PathFits(copyTarget) && CopyFileSafely(source, copyTarget)) {
     MarkWritten(copyTarget);
-    return {FileOutcome::kConverted, {}};
+    return {FileOutcome::kCopied, copyTarget};
   }
   return {FileOutcome::kWriteFailed, copyTarget.empty() ? wanted : copyTarget};
 }
@@ -650,16 +876,19 @@ void CBatchJob::SweepOnce(const fs::path& folder) {
 
 // ---- several files at once ----
 
-void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs) {
-  std::vector<fs::path> targets;
+void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int jobs) {
+  std::vector<fs::path> sources, targets;
+  sources.reserve(files.size());
   targets.reserve(files.size());
-  for (const fs::path& f : files) {
-    targets.push_back(BatchTargetPath(f, m_source, m_target, m_settings->newExtension));
+  for (const BatchWorkItem& f : files) {
+    sources.push_back(f.source);
+    targets.push_back(BatchTargetPath(f.source, m_source, m_target, m_settings->newExtension));
   }
-  const std::vector<std::vector<size_t>> chains = SplitIntoChains(files, targets);
+  const std::vector<std::vector<size_t>> chains = SplitIntoChains(sources, targets);
   std::vector<FileOutcome> outcomes(files.size());
 
   WorkerShared shared;
+  shared.done.assign(files.size(), 0);
   std::atomic<size_t> nextChain{0};
   auto work = [&] {
     WorkerProgress progress(shared);
@@ -667,12 +896,12 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
       for (size_t i : chains[c]) {
         FileOutcome outcome;
         try {
-          outcome = ConvertOne(files[i], progress);
+          outcome = ConvertMeasured(sources[i], progress);
         } catch (const std::exception&) {
           outcome = {FileOutcome::kWriteFailed, targets[i]};
         }
         outcomes[i] = std::move(outcome);
-        shared.FileDone();
+        shared.FileDone(i);
       }
     }
   };
@@ -687,25 +916,28 @@ void CBatchJob::ConvertWithWorkers(const std::vector<fs::path>& files, int jobs)
     // thread does it all.
     if (workers.empty()) work();
   }
-  WatchWorkers(shared, files.size());
+  WatchWorkers(shared, files, outcomes);
   for (std::thread& t : workers) t.join();
-
-  // Successes and the record, in walk order.
-  for (const FileOutcome& outcome : outcomes) ApplyOutcome(outcome);
 }
 
 // The host's thread while the workers run: pumps events, reads the stop
-// request and passes the workers' progress on, until `files` are done.
-void CBatchJob::WatchWorkers(WorkerShared& shared, size_t files) {
+// request, passes the workers' progress on and applies the outcomes (counts
+// and record lines) in walk order as soon as every earlier file is done,
+// until all files are done.
+void CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
+                             const std::vector<FileOutcome>& outcomes) {
   int reported = 0;
+  size_t applied = 0;
   std::vector<std::string> started;
   std::string operation;
   for (;;) {
     bool done = false, operationChanged = false;
+    size_t ready = applied;
     {
       std::unique_lock lock(shared.mutex);
       shared.changed.wait_for(lock, std::chrono::milliseconds(50));
-      done = shared.finished == files;
+      done = shared.finished == files.size();
+      while (ready < files.size() && shared.done[ready]) ++ready;
       started.swap(shared.files);
       if (shared.operationChanged) {
         operation = shared.operation;
@@ -716,6 +948,9 @@ void CBatchJob::WatchWorkers(WorkerShared& shared, size_t files) {
     for (const std::string& file : started) m_host->SetStatus(StatusLine::kCurrentFile, file);
     started.clear();
     if (operationChanged) m_host->SetStatus(StatusLine::kOperation, operation);
+    for (; applied < ready; ++applied) {
+      ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied]);
+    }
     const int units = shared.units.load(std::memory_order_relaxed);
     if (units != reported) {
       m_host->AdvanceProgress(units - reported);

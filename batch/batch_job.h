@@ -32,6 +32,8 @@
 // - A target path longer than the system allows fails that file as a write
 //   failure; an exception raised while converting one file fails that file
 //   (recorded) and the run goes on.
+// - A part of a job (BatchSettings::shard) with no files, of a job that has
+//   some, is not refused: it runs, writes its (empty) record and reports 0.
 // - A run that was not stopped reports as its total the files the conversion
 //   was handed, not the earlier count: a page removed or added between the
 //   two is neither a failure the record cannot name nor a success beyond the
@@ -46,9 +48,20 @@
 //   did not write itself (BatchReplaceQuestion); No ends the run unrecorded.
 //   Same-folder mode has asked its own question instead.
 //
-// The record file is UTF-8 text, one line per failure in the order they
-// happen: "文件读取失败：" + source path, "文件写入失败：" + target path, or
-// "文件重名未转换：" + source path + " → " + target path.
+// The record file is UTF-8 text, one line per failure in walk order:
+// "文件读取失败：" + source path, "文件写入失败：" + target path, or
+// "文件重名未转换：" + source path + " → " + target path; in a shard run each
+// line starts with the file's walk index and a TAB. Or, with
+// RecordFormat::kJsonLines, one JSON object per finished file (see
+// run_record.h). Lines are flushed as files finish, so the temporary file of
+// a killed run's record holds what the run did; with BatchSettings::
+// skipExisting a later run reads it (and the committed record) and skips a
+// file whose target exists, is newer than the source and was written, with
+// the same settings, by an earlier run.
+//
+// Parts of a job (BatchSettings::shard, see work_list.h): every run lists the
+// whole job and converts the files of its part; a file's walk index is its
+// place in the whole list.
 //
 // Several files at once (BatchSettings::jobs > 1): the file list is walked
 // first, in the order the one-at-a-time run would take, and split into
@@ -71,12 +84,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "batch/run_record.h"
 #include "batch/srch_dir.h"
+#include "batch/work_list.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
 
@@ -140,6 +156,18 @@ struct BatchSettings {
   // about.
   bool askBeforeReplacing = false;
   const std::set<std::filesystem::path>* ownFiles = nullptr;
+  // Only this part of the job (none: all of it).
+  ShardSpec shard;
+  // Skip files an earlier run into the same record converted (see above);
+  // off in same-folder mode.
+  bool skipExisting = false;
+  RecordFormat recordFormat = RecordFormat::kText;
+};
+
+// One file of a run: its place in the whole job's list and its path.
+struct BatchWorkItem {
+  size_t index = 0;
+  std::filesystem::path source;
 };
 
 inline constexpr int kMaxBatchJobs = 64;
@@ -171,9 +199,14 @@ std::string BatchSummaryText(int total, int converted);
 // "目标目录中已有%d个同名文件，它们将被转换后的文件所覆盖。要继续吗？"
 std::string BatchReplaceQuestion(int existing);
 
-// Where a source file is written: its path below `sourceDir` (a file outside
-// it keeps only its name) under `targetDir`, with the new extension in place
-// of the name's own (a dot in a folder name is not cut).
+// A source file's path below `sourceDir`; a file outside it keeps only its
+// name.
+std::filesystem::path BatchRelativePath(const std::filesystem::path& source,
+                                        const std::filesystem::path& sourceDir);
+
+// Where a source file is written: its relative path (BatchRelativePath)
+// under `targetDir`, with the new extension in place of the name's own (a dot
+// in a folder name is not cut).
 std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
                                       const std::filesystem::path& sourceDir,
                                       const std::filesystem::path& targetDir,
@@ -194,9 +227,30 @@ std::vector<std::filesystem::path> ListBatchFiles(const BatchSettings& settings,
                                                   const BatchSelection* selection,
                                                   const BatchStopCheck& stop = {});
 
+// The files of the run's part (settings.shard), in its order, each with its
+// index in the whole list; `wholeJob` (if given) gets the whole list's size.
+std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
+                                         const BatchSelection* selection,
+                                         const BatchStopCheck& stop = {},
+                                         size_t* wholeJob = nullptr);
+
+// A fingerprint of the settings that decide the written bytes: the block's
+// values, the extension, colour mode, resize, JPEG quality and skip-colour.
+std::string BatchSettingsFingerprint(const BatchSettings& settings, const CParaBlock& params);
+
+// With --skip-existing: the file an earlier run wrote for `source` when the
+// earlier record says it converted (or copied) it with these settings, and
+// that file exists and is newer than the source; else an empty path.
+std::filesystem::path DoneByEarlierRun(const EarlierRecords& earlier,
+                                       const std::filesystem::path& source,
+                                       const std::filesystem::path& sourceDir,
+                                       const std::filesystem::path& targetDir,
+                                       const std::string& fingerprint);
+
 // Removes the temporary files of our writers in `folder` (not below it)
-// whose writing process no longer runs: what a killed run left behind.
-// Returns how many it removed.
+// whose writer is gone (IsStaleTempFile: its process no longer runs here, or
+// a file of another host or container left alone for a day): what a killed
+// run left behind. Returns how many it removed.
 int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // How many files a run would replace that exist now: the targets of the
@@ -217,7 +271,9 @@ class CBatchJob : public CSrchDir {
 
   // Results of the last run, for the command-line converter and the tests.
   int Total() const { return m_total; }
-  int SuccessCount() const { return m_success; }
+  int SuccessCount() const { return m_success; }  // converted, copied or skipped
+  int SkippedCount() const { return m_skipped; }
+  int FailedCount() const { return m_failed; }
   bool SameFolderMode() const { return m_sameFolder; }
   // Every file the last run wrote (converted pages and colour copies).
   const std::set<std::filesystem::path>& WrittenFiles() const { return m_written; }
@@ -229,9 +285,20 @@ class CBatchJob : public CSrchDir {
  private:
   // How one file ended.
   struct FileOutcome {
-    enum Kind { kConverted, kReadFailed, kWriteFailed, kNameTaken, kStopped } kind = kStopped;
-    std::filesystem::path path;      // the failed source or target
+    enum Kind {
+      kConverted,
+      kCopied,
+      kSkipped,
+      kReadFailed,
+      kWriteFailed,
+      kNameTaken,
+      kStopped
+    } kind = kStopped;
+    std::filesystem::path path;      // the failed source or target; the file written
     std::filesystem::path target{};  // kNameTaken: the target written before
+    uint64_t bytesRead = 0;
+    uint64_t bytesWritten = 0;
+    uint64_t ms = 0;
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
@@ -250,7 +317,8 @@ class CBatchJob : public CSrchDir {
   void Finish(const std::filesystem::path& recordPath);
 
   bool StopCheck();
-  void ConvertFile(const std::filesystem::path& source);
+  void ConvertFile(size_t index, const std::filesystem::path& source);
+  FileOutcome ConvertMeasured(const std::filesystem::path& source, FileProgress& progress);
   FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress);
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                             const std::filesystem::path& target, FileProgress& progress);
@@ -258,11 +326,13 @@ class CBatchJob : public CSrchDir {
                              const std::filesystem::path& target);
   void PrepareFolder(const std::filesystem::path& folder);
   void SweepOnce(const std::filesystem::path& folder);
-  void ConvertWithWorkers(const std::vector<std::filesystem::path>& files, int jobs);
-  void WatchWorkers(WorkerShared& shared, size_t files);
-  void ApplyOutcome(const FileOutcome& outcome);
-  void RecordLine(std::string_view prefix, const std::filesystem::path& path,
+  void ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int jobs);
+  void WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
+                    const std::vector<FileOutcome>& outcomes);
+  void ApplyOutcome(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
+  void RecordLine(size_t index, std::string_view prefix, const std::filesystem::path& path,
                   const std::filesystem::path& target = {});
+  void RecordJson(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
 
   // Names written by this run and folders swept; workers share them
   // (m_namesMutex).
@@ -277,6 +347,13 @@ class CBatchJob : public CSrchDir {
   int m_total = 0;
   int m_success = 0;
   int m_found = 0;  // files handed to the conversion (see Finish)
+  int m_skipped = 0;
+  int m_failed = 0;
+  // The part's files, listed while counting when the run is a part.
+  std::optional<std::vector<BatchWorkItem>> m_work;
+  bool m_skipExisting = false;
+  EarlierRecords m_earlier;
+  std::string m_fingerprint;
   int m_steps = 12;
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;

@@ -7,16 +7,20 @@
 #include <cctype>
 #include <charconv>
 #include <csignal>
+#include <cstdlib>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "batch/named_settings.h"
+#include "batch/run_record.h"
 #include "batch/srch_dir.h"
+#include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
+#include "platform/file_io.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
 
@@ -41,25 +45,37 @@ bool ParseInt(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end;
 }
 
-int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+// The job's refusals that a run which only lists can tell before it starts;
+// false after printing the refusal.
+bool CheckBeforeListing(const CliOptions& options, std::FILE* err) {
   const BatchSettings& s = options.settings;
   if (IsReducedMode(s.colourMode) && !TakesReducedPages(s.newExtension)) {
     std::fprintf(err, "%.*s\n", static_cast<int>(kBatchReducedNeedsPngMessage.size()),
                  kBatchReducedNeedsPngMessage.data());
-    return kCliRefused;
+    return false;
   }
   const bool same = IsSameBatchFolder(s.sourceDir, s.targetDir);
   if (same && !options.overwriteSource) {
     std::fprintf(err, "%.*s\n(refused: add --overwrite-source to overwrite the sources)\n",
                  static_cast<int>(kBatchSameFolderQuestion.size()),
                  kBatchSameFolderQuestion.data());
-    return kCliRefused;
+    return false;
   }
+  return true;
+}
+
+int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const BatchSettings& s = options.settings;
+  if (!CheckBeforeListing(options, err)) return kCliRefused;
   BatchSelection selection;
   if (options.pickedFiles) selection = {s.sourceDir, options.files};
-  const std::vector<fs::path> sources =
-      ListBatchFiles(s, options.pickedFiles ? &selection : nullptr);
-  if (sources.empty()) {
+  std::vector<fs::path> sources;
+  size_t wholeJob = 0;
+  for (BatchWorkItem& item :
+       BatchWorkList(s, options.pickedFiles ? &selection : nullptr, {}, &wholeJob)) {
+    sources.push_back(std::move(item.source));
+  }
+  if (wholeJob == 0) {
     std::fprintf(err, "%.*s\n", static_cast<int>(kBatchNoFilesMessage.size()),
                  kBatchNoFilesMessage.data());
     return kCliRefused;
@@ -76,7 +92,118 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   return kCliAllConverted;
 }
 
+// --list, --list0: the files a run with these options would convert (its
+// part, without what --skip-existing would skip), "SOURCE<TAB>TARGET" each.
+int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const BatchSettings& s = options.settings;
+  if (!CheckBeforeListing(options, err)) return kCliRefused;
+  BatchSelection selection;
+  if (options.pickedFiles) selection = {s.sourceDir, options.files};
+  EarlierRecords earlier;
+  const bool skipDone = s.skipExisting && !IsSameBatchFolder(s.sourceDir, s.targetDir);
+  if (skipDone) earlier.Read(s.recordPath);
+  const std::string fingerprint = BatchSettingsFingerprint(s, *s.params);
+  const char end = options.list == CliList::kNul ? '\0' : '\n';
+  for (const BatchWorkItem& item : BatchWorkList(s, options.pickedFiles ? &selection : nullptr)) {
+    if (skipDone &&
+        !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, fingerprint).empty()) {
+      continue;
+    }
+    const fs::path target = BatchTargetPath(item.source, s.sourceDir, s.targetDir, s.newExtension);
+    std::string record = QuoteListField(BatchRelativePath(item.source, s.sourceDir).native());
+    record += '\t';
+    record += QuoteListField(target.native());
+    record += end;
+    std::fwrite(record.data(), 1, record.size(), out);
+  }
+  return std::fflush(out) == 0 ? kCliAllConverted : kCliRefused;
+}
+
+// --files-from: the listed files below the source folder, as picked files.
+bool ReadListedFiles(CliOptions& options, std::FILE* err) {
+  std::string text;
+  if (options.filesFrom == "-") {
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, got);
+  } else {
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(options.filesFrom, uint64_t{1} << 34, bytes)) {
+      std::fprintf(err, "inkbrite-batch: --files-from: cannot read %s\n",
+                   options.filesFrom.c_str());
+      return false;
+    }
+    text.assign(bytes.begin(), bytes.end());
+  }
+  std::vector<fs::path> relative;
+  std::string error;
+  if (!ParseFileList(text, relative, error)) {
+    std::fprintf(err, "inkbrite-batch: --files-from %s: %s\n", options.filesFrom.c_str(),
+                 error.c_str());
+    return false;
+  }
+  if (relative.empty()) {
+    std::fprintf(err, "inkbrite-batch: --files-from %s lists no file\n", options.filesFrom.c_str());
+    return false;
+  }
+  options.pickedFiles = true;
+  for (const fs::path& r : relative) options.files.push_back(options.settings.sourceDir / r);
+  return true;
+}
+
+// --merge-records: the records in walk order, to --record or standard output.
+int MergeRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  std::string merged, error;
+  std::vector<int64_t> gaps;
+  if (!MergeRecords(options.records, merged, gaps, error)) {
+    std::fprintf(err, "inkbrite-batch: --merge-records: %s\n", error.c_str());
+    return kCliRefused;
+  }
+  if (!gaps.empty()) {
+    std::fprintf(err,
+                 "inkbrite-batch: --merge-records: %zu walk indexes missing (first %lld): a part "
+                 "did not finish or was not given\n",
+                 gaps.size(), static_cast<long long>(gaps.front()));
+  }
+  const fs::path& to = options.settings.recordPath;
+  if (to.empty()) {
+    return std::fwrite(merged.data(), 1, merged.size(), out) == merged.size() &&
+                   std::fflush(out) == 0
+               ? kCliAllConverted
+               : kCliRefused;
+  }
+  if (!WriteFileBytesSafely(to, merged.data(), merged.size())) {
+    std::fprintf(err, "inkbrite-batch: --merge-records: cannot write %s\n", to.c_str());
+    return kCliRefused;
+  }
+  return kCliAllConverted;
+}
+
 }  // namespace
+
+fs::path DefaultCliRecordPath(const BatchSettings& settings) {
+  std::string suffix = "_Rcd";
+  if (settings.shard.Given()) {
+    suffix += ".shard-" + std::to_string(settings.shard.index) + "-of-" +
+              std::to_string(settings.shard.count);
+  }
+  suffix += settings.recordFormat == RecordFormat::kJsonLines ? ".jsonl" : ".txt";
+  return ProgramFilePath(suffix);
+}
+
+std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, bool stopped) {
+  std::string line = "inkbrite-batch: ";
+  if (settings.shard.Given()) {
+    line += "shard " + std::to_string(settings.shard.index) + "/" +
+            std::to_string(settings.shard.count) + ": ";
+  }
+  line += std::to_string(job.SuccessCount() - job.SkippedCount()) + " converted, " +
+          std::to_string(job.FailedCount()) + " failed, " + std::to_string(job.SkippedCount()) +
+          " skipped";
+  const int left = job.Total() - job.SuccessCount() - job.FailedCount();
+  if (stopped && left > 0) line += ", " + std::to_string(left) + " not converted (stopped)";
+  return line;
+}
 
 int DefaultCliJobs() {
   const unsigned cores = std::thread::hardware_concurrency();
@@ -119,6 +246,7 @@ namespace {
 // What the parser collects besides the options themselves.
 struct CliParse {
   CliOptions& options;
+  const EnvLookup& env;
   std::vector<std::string_view> paths;
   fs::path target;
   bool haveTarget = false;
@@ -195,6 +323,22 @@ bool SetJobs(CliParse& p, std::string_view v, std::string& error) {
   return true;
 }
 
+bool SetShard(CliParse& p, std::string_view v, std::string& error) {
+  return ParseShard(v, p.env, p.options.settings.shard, error);
+}
+
+bool SetRecordFormat(CliParse& p, std::string_view v, std::string& error) {
+  if (v == "text") {
+    p.options.settings.recordFormat = RecordFormat::kText;
+  } else if (v == "jsonl") {
+    p.options.settings.recordFormat = RecordFormat::kJsonLines;
+  } else {
+    error = "--record-format must be text or jsonl, not \"" + std::string(v) + "\"";
+    return false;
+  }
+  return true;
+}
+
 // Every option, in the order --help lists them.
 const std::vector<CliOption>& CliOptionTable() {
   using P = CliParse;
@@ -237,15 +381,57 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.overwriteSource = true;
          return true;
        }},
-      {"--record", "FILE", "record of failed files (default: Inkbrite_Rcd.txt)",
+      {"--record", "FILE",
+       "the result record (default: Inkbrite_Rcd.txt; of a part:\n"
+       "Inkbrite_Rcd.shard-K-of-N.txt; .jsonl for JSON lines)",
        [](P& p, V v, E&) {
          p.options.settings.recordPath = fs::path(v);
          return true;
        }},
+      {"--record-format", "FMT",
+       "text (default: the failures) or jsonl (one JSON object\nper file: source, target, "
+       "result, reason, sizes, ms)",
+       SetRecordFormat},
       {"--jobs", "N",
        "files converted at once (default: the number of cores);\nthe written files are the "
        "same for every N",
        SetJobs},
+      {"--shard", "K/N",
+       "convert only part K of N (K from 0), chosen by a hash of\neach path; auto or auto/N: "
+       "the part from a Slurm job\narray or a Kubernetes Indexed Job",
+       SetShard},
+      {"--skip-existing", "",
+       "skip files that the earlier run into the same record\nconverted (their target newer "
+       "than the source);\nneeds --record-format jsonl",
+       [](P& p, V, E&) {
+         p.options.settings.skipExisting = true;
+         return true;
+       }},
+      {"--files-from", "FILE",
+       "convert the files FILE lists ('-': standard input),\nrelative to SOURCE_DIR, one a "
+       "line or NUL-separated",
+       [](P& p, V v, E& e) {
+         p.options.filesFrom = fs::path(v);
+         if (v.empty()) e = "--files-from needs a file";
+         return e.empty();
+       }},
+      {"--list", "", "print the work list (SOURCE<TAB>TARGET lines); convert\nnothing",
+       [](P& p, V, E&) {
+         p.options.list = CliList::kLines;
+         return true;
+       }},
+      {"--list0", "", "the same, each record ended by a NUL",
+       [](P& p, V, E&) {
+         p.options.list = CliList::kNul;
+         return true;
+       }},
+      {"--merge-records", "",
+       "merge the records named (of --shard runs) in walk order,\ninto --record FILE or "
+       "standard output",
+       [](P& p, V, E&) {
+         p.options.mergeRecords = true;
+         return true;
+       }},
       {"--dry-run", "", "list what would be read and written; write nothing",
        [](P& p, V, E&) {
          p.options.dryRun = true;
@@ -323,6 +509,18 @@ bool ParseOption(std::span<const std::string_view> args, size_t& i, CliParse& pa
 // --target, whose first file's folder is the source folder.
 bool TakePaths(CliParse& parse, std::string& error) {
   CliOptions& options = parse.options;
+  if (options.mergeRecords) {
+    if (parse.paths.empty()) {
+      error = "--merge-records needs at least one RECORD";
+      return false;
+    }
+    for (std::string_view p : parse.paths) options.records.emplace_back(p);
+    return true;
+  }
+  if (parse.haveTarget && !options.filesFrom.empty()) {
+    error = "--files-from lists files below SOURCE_DIR; it does not go with --target";
+    return false;
+  }
   if (parse.haveTarget) {
     if (parse.target.empty() || parse.paths.empty()) {
       error = "--target needs a folder and at least one FILE";
@@ -347,10 +545,22 @@ bool TakePaths(CliParse& parse, std::string& error) {
 
 }  // namespace
 
+// Options that do not go together.
+bool CheckCombination(const CliOptions& options, std::string& error) {
+  if (options.settings.skipExisting && options.settings.recordFormat != RecordFormat::kJsonLines) {
+    error = "--skip-existing needs --record-format jsonl (the record that says what was converted)";
+  } else if (options.dryRun && options.list != CliList::kNone) {
+    error = "--dry-run and --list do not go together";
+  }
+  return error.empty();
+}
+
 bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
-                     std::string& error) {
+                     std::string& error, const EnvLookup& env) {
   SetCliDefaults(options);
-  CliParse parse{options, {}, {}, false};
+  const EnvLookup lookup =
+      env ? env : EnvLookup([](const char* name) { return std::getenv(name); });
+  CliParse parse{options, lookup, {}, {}, false};
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
@@ -368,7 +578,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
     }
   }
   if (options.help || options.version) return true;
-  return TakePaths(parse, error);
+  return TakePaths(parse, error) && CheckCombination(options, error);
 }
 
 bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
@@ -405,6 +615,7 @@ std::string CliUsageText() {
   std::string text =
       "Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR\n"
       "       inkbrite-batch [options] --target TARGET_DIR FILE...\n"
+      "       inkbrite-batch [--record FILE] --merge-records RECORD...\n"
       "\n"
       "Converts a folder of pages (or the picked files) into enhanced copies.\n"
       "\n"
@@ -423,7 +634,8 @@ std::string CliUsageText() {
   text +=
       "\n"
       "Exit status: 0 all converted, 1 some failed, 2 refused; stopped by a signal:\n"
-      "130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP).\n";
+      "130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP). A part (--shard) exits\n"
+      "for its own files.\n";
   return text;
 }
 
@@ -540,6 +752,7 @@ void CliHost::ClearBar() {
 }
 
 int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
+  if (options.mergeRecords) return MergeRun(options, out, err);
   // The application-wide block, not a local one: the resamplers read their
   // filter (ResizeType) from it, so a local block would lose --set ResizeType.
   CParaBlock& block = AppParams();
@@ -549,10 +762,21 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
     return kCliRefused;
   }
   options.settings.params = &block;
+  if (!options.filesFrom.empty() && !ReadListedFiles(options, err)) return kCliRefused;
+  if (options.settings.recordPath.empty()) {
+    options.settings.recordPath = DefaultCliRecordPath(options.settings);
+  }
   if (options.dryRun) return DryRun(options, out, err);
+  if (options.list != CliList::kNone) return ListRun(options, out, err);
+  if (options.settings.skipExisting &&
+      IsSameBatchFolder(options.settings.sourceDir, options.settings.targetDir)) {
+    std::fprintf(err,
+                 "inkbrite-batch: --skip-existing cannot resume a conversion into the source "
+                 "folder itself\n");
+    return kCliRefused;
+  }
 
-  const fs::path record = options.settings.recordPath.empty() ? ProgramFilePath("_Rcd.txt")
-                                                              : options.settings.recordPath;
+  const fs::path record = options.settings.recordPath;
   CliHost host(out, err, options.quiet, options.overwriteSource, record);
   CBatchJob job;
   BatchSelection selection;
@@ -562,8 +786,15 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   }
   job.Run(host, options.settings, options.pickedFiles ? &selection : nullptr);
 
+  // A part with no files of a job that has some ran (and counts nothing).
+  const bool ran = !host.Refused() && (job.Total() > 0 || options.settings.shard.Given());
+  const bool clean = !CliInterrupted() && job.SuccessCount() == job.Total();
+  if (ran && !(options.quiet && clean)) {
+    std::fprintf(out, "%s\n", CliSummaryLine(options.settings, job, CliInterrupted()).c_str());
+    std::fflush(out);
+  }
   if (CliInterrupted()) return CliStopExit();
-  if (host.Refused() || job.Total() == 0) return kCliRefused;
+  if (!ran) return kCliRefused;
   return job.SuccessCount() == job.Total() ? kCliAllConverted : kCliSomeFailed;
 }
 

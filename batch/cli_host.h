@@ -4,11 +4,17 @@
 //
 //   inkbrite-batch [options] SOURCE_DIR TARGET_DIR
 //   inkbrite-batch [options] --target TARGET_DIR FILE...
+//   inkbrite-batch [--record FILE] --merge-records RECORD...
 //
-// Exit status (CliExit): 0 every file converted, 1 some failed (the record
-// lists them), 2 refused (bad option, value outside its range, unknown named
-// setting, nothing to convert, or one of the job's own refusals); stopped by
-// a signal, 128 + its number: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.
+// Exit status (CliExit): 0 every file converted (or skipped as done), 1 some
+// failed (the record lists them), 2 refused (bad option, value outside its
+// range, unknown named setting, nothing to convert, or one of the job's own
+// refusals); stopped by a signal, 128 + its number: 130 Ctrl-C (SIGINT), 143
+// SIGTERM, 129 SIGHUP. A run of a part (--shard) exits the same way for its
+// own files. After the job's summary a run prints one line for logs:
+// "inkbrite-batch: shard 2/4: 120 converted, 0 failed, 3 skipped" (without
+// "shard K/N: " when the run is the whole job; ", N not converted (stopped)"
+// added after a stop).
 // A stop, by any of the three and however often sent, ends the files in
 // progress cleanly (a file is finished or abandoned, never left
 // half-written), writes the record and prints the summary.
@@ -45,6 +51,9 @@ struct CliParamChange {
   int value = 0;
 };
 
+// --list and --list0: print the work list instead of converting.
+enum class CliList { kNone, kLines, kNul };
+
 struct CliOptions {
   // Folders, patterns, extension, subfolders, skip colour and record; the
   // colour mode, resize and quality are filled from the block by
@@ -56,6 +65,10 @@ struct CliOptions {
   std::vector<CliParamChange> changes;
   bool overwriteSource = false;
   bool dryRun = false;
+  CliList list = CliList::kNone;
+  std::filesystem::path filesFrom;  // --files-from ("-": standard input)
+  bool mergeRecords = false;        // --merge-records: the paths are records
+  std::vector<std::filesystem::path> records;
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -71,9 +84,19 @@ bool CliValueInRange(int slot, int value);
 
 // Parses the arguments after the program name. False with a one-line
 // `error` for an unknown option, a missing or malformed value, a value out
-// of range or the wrong number of paths. --help and --version need no paths.
+// of range, options that do not go together or the wrong number of paths.
+// --help and --version need no paths. `env` answers --shard auto (default:
+// the process's environment).
 bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
-                     std::string& error);
+                     std::string& error, const EnvLookup& env = {});
+
+// The record's default path: Inkbrite_Rcd.txt (.jsonl for JSON lines) in the
+// data folder; a part's record is Inkbrite_Rcd.shard-K-of-N.txt, so parts
+// sharing the data folder do not overwrite each other's.
+std::filesystem::path DefaultCliRecordPath(const BatchSettings& settings);
+
+// "inkbrite-batch: shard 2/4: 120 converted, 0 failed, 3 skipped".
+std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, bool stopped);
 
 // Applies the changes to `block` in order and copies the colour mode, resize
 // and JPEG quality into options.settings. False with `error` when a named

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
@@ -66,6 +68,7 @@ namespace {
 
 constexpr std::string_view kTempMarker = ".inkbrite-tmp";
 constexpr size_t kRandomChars = 8;
+constexpr size_t kMachineChars = 8;
 
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -92,6 +95,14 @@ std::string_view Utf8Prefix(std::string_view name, size_t limit) {
   return name.substr(0, cut);
 }
 
+bool IsMachinePart(std::string_view s) {
+  if (s.size() != kMachineChars) return false;
+  for (char c : s) {
+    if (!((c >= 'a' && c <= 'f') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
 bool IsRandomPart(std::string_view s) {
   if (s.size() != kRandomChars) return false;
   for (char c : s) {
@@ -102,14 +113,42 @@ bool IsRandomPart(std::string_view s) {
 
 }  // namespace
 
-std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random) {
-  const std::string tail = "." + std::to_string(pid) + "." + std::string(random);
+const std::string& ThisMachineTag() {
+  static const std::string tag = [] {
+    std::string identity;
+#ifndef _WIN32
+    std::ifstream boot("/proc/sys/kernel/random/boot_id");
+    std::string bootId;
+    if (boot && std::getline(boot, bootId)) identity += bootId;
+    char ns[128];
+    const ssize_t got = ::readlink("/proc/self/ns/pid", ns, sizeof ns);
+    if (got > 0) identity += "|" + std::string(ns, static_cast<size_t>(got));
+#endif
+    if (identity.empty()) return std::string();
+    uint32_t hash = 2166136261u;  // FNV-1a, 32 bits
+    for (const char c : identity) {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 16777619u;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text(kMachineChars, '0');
+    for (size_t i = 0; i < kMachineChars; ++i) text[i] = kHex[(hash >> (28 - 4 * i)) & 0xF];
+    return text;
+  }();
+  return tag;
+}
+
+std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random,
+                         std::string_view machine) {
+  std::string tail = "." + std::to_string(pid);
+  if (!machine.empty()) tail += "@" + std::string(machine);
+  tail += "." + std::string(random);
   const size_t fixed = 1 + tail.size() + kTempMarker.size();
   const size_t room = kMaxFileNameBytes > fixed ? kMaxFileNameBytes - fixed : 0;
   return "." + std::string(Utf8Prefix(targetName, room)) + tail + std::string(kTempMarker);
 }
 
-std::optional<int64_t> TempFileOwner(std::string_view fileName) {
+std::optional<TempFileOrigin> TempFileOriginOf(std::string_view fileName) {
   if (fileName.size() < kTempMarker.size() || fileName.front() != '.' ||
       fileName.substr(fileName.size() - kTempMarker.size()) != kTempMarker) {
     return std::nullopt;
@@ -122,13 +161,41 @@ std::optional<int64_t> TempFileOwner(std::string_view fileName) {
   rest = rest.substr(0, randomDot);
   const size_t pidDot = rest.rfind('.');
   if (pidDot == std::string_view::npos) return std::nullopt;
-  const std::string_view digits = rest.substr(pidDot + 1);
-  int64_t pid = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || pid <= 0) {
+  std::string_view digits = rest.substr(pidDot + 1);
+  TempFileOrigin origin;
+  if (const size_t at = digits.find('@'); at != std::string_view::npos) {
+    if (!IsMachinePart(digits.substr(at + 1))) return std::nullopt;
+    origin.machine = std::string(digits.substr(at + 1));
+    digits = digits.substr(0, at);
+  }
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), origin.pid);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+      origin.pid <= 0) {
     return std::nullopt;
   }
-  return pid;
+  return origin;
+}
+
+std::optional<int64_t> TempFileOwner(std::string_view fileName) {
+  const std::optional<TempFileOrigin> origin = TempFileOriginOf(fileName);
+  if (!origin) return std::nullopt;
+  return origin->pid;
+}
+
+bool IsStaleTempFile(const std::filesystem::path& path) {
+  const std::optional<TempFileOrigin> origin = TempFileOriginOf(path.filename().native());
+  std::error_code ec;
+  if (!origin || std::filesystem::is_symlink(path, ec) ||
+      !std::filesystem::is_regular_file(path, ec)) {
+    return false;
+  }
+  if (origin->machine.empty() || origin->machine == ThisMachineTag()) {
+    return !ProcessIsRunning(origin->pid);
+  }
+  const auto written = std::filesystem::last_write_time(path, ec);
+  if (ec) return false;
+  const auto age = std::filesystem::file_time_type::clock::now() - written;
+  return age > std::chrono::seconds(kForeignTempFileAgeSeconds);
 }
 
 bool ProcessIsRunning(int64_t pid) {
@@ -171,7 +238,8 @@ bool SafeFileWriter::Open() {
   const std::filesystem::path folder = m_real.parent_path();
   const std::string name = m_real.filename().string();
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::filesystem::path temp = folder / TempFileName(name, CurrentProcessId(), RandomSuffix());
+    std::filesystem::path temp =
+        folder / TempFileName(name, CurrentProcessId(), RandomSuffix(), ThisMachineTag());
 #ifdef _WIN32
     std::FILE* f = _wfopen(temp.c_str(), L"wbx");
     if (f == nullptr) {

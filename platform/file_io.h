@@ -14,16 +14,24 @@
 //
 // Temporary file names. The temporary file of a target named NAME is
 //
-//   "." + NAME' + "." + PID + "." + RANDOM + ".inkbrite-tmp"
+//   "." + NAME' + "." + PID + "@" + MACHINE + "." + RANDOM + ".inkbrite-tmp"
 //
-// where PID is the decimal id of the writing process, RANDOM is 8 characters
-// of [a-z0-9], and NAME' is NAME shortened at the end (never inside a UTF-8
-// sequence) so that the whole name stays within kMaxFileNameBytes: every
-// target name the file system accepts can be written. A name ending in
-// ".inkbrite-tmp" whose two fields before it are a process id and 8 random
-// characters is one of ours (TempFileOwner); when that process no longer
-// runs (ProcessIsRunning), it is a stale file left by a killed writer and may
-// be removed.
+// where PID is the decimal id of the writing process, MACHINE the writer's
+// machine tag (8 characters of [0-9a-f], see ThisMachineTag; "@" + MACHINE is
+// left out where the tag cannot be read), RANDOM is 8 characters of [a-z0-9],
+// and NAME' is NAME shortened at the end (never inside a UTF-8 sequence) so
+// that the whole name stays within kMaxFileNameBytes: every target name the
+// file system accepts can be written. A name ending in ".inkbrite-tmp" whose
+// two fields before it are a process id (with or without its machine) and 8
+// random characters is one of ours (TempFileOrigin).
+//
+// A process id only names a process on the machine that made it: shards of
+// one job on several hosts, or in several containers, may write into one
+// shared folder, and a pid that no process has here may be a live writer
+// there. IsStaleTempFile therefore asks ProcessIsRunning only about files
+// of this machine (and about those without a machine, written by older
+// versions); a file of another machine is stale once nothing has written to
+// it for kForeignTempFileAge.
 #pragma once
 
 #include <cstddef>
@@ -52,16 +60,42 @@ bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
 // we write to accept.
 inline constexpr size_t kMaxFileNameBytes = 255;
 
+// The tag of the set of processes in which a process id names one process:
+// this kernel's boot and this process's pid namespace (a container has its
+// own), hashed to 8 characters of [0-9a-f]. Empty where neither can be read.
+const std::string& ThisMachineTag();
+
 // The temporary file name SafeFileWriter uses for a target named
-// `targetName`, for process `pid` and the 8-character `random` part.
-std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random);
+// `targetName`, for process `pid` of machine `machine` (empty: none) and the
+// 8-character `random` part.
+std::string TempFileName(std::string_view targetName, int64_t pid, std::string_view random,
+                         std::string_view machine = {});
+
+// Who wrote a temporary file: its process id and machine tag (empty for a
+// name without one).
+struct TempFileOrigin {
+  int64_t pid = 0;
+  std::string machine;
+};
 
 // When `fileName` (a name, not a path) is a temporary file name made by
-// TempFileName, the id of the process that made it; otherwise nothing.
+// TempFileName, who made it; otherwise nothing.
+std::optional<TempFileOrigin> TempFileOriginOf(std::string_view fileName);
+// The process id alone.
 std::optional<int64_t> TempFileOwner(std::string_view fileName);
 
 // True while a process with this id exists (also one of another user).
 bool ProcessIsRunning(int64_t pid);
+
+// How long a temporary file of another machine must have been left alone
+// before IsStaleTempFile calls it stale.
+inline constexpr int64_t kForeignTempFileAgeSeconds = 24 * 60 * 60;
+
+// True when `path` is a regular file (not a link) with one of our temporary
+// names whose writer is gone: of this machine (or of none) and its process
+// no longer runs, or of another machine and unchanged for
+// kForeignTempFileAgeSeconds.
+bool IsStaleTempFile(const std::filesystem::path& path);
 
 // The file a path finally names: `path` itself unless it is a symbolic link,
 // else the end of its chain of links (which need not exist). Nothing when the

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,58 @@ TEST(TempFileName, TheWriterUsesThePatternWithItsOwnProcessId) {
   EXPECT_EQ(TempFileOwner(writer.TempPath().filename().string()), int64_t{::getpid()});
   writer.Discard();
   EXPECT_TRUE(test::Listing(dir.path()).empty());
+}
+
+// The writer's machine goes into the name beside its process id; names of
+// older writers (no machine) still have an owner.
+TEST(TempFileName, NamesTheMachineOfItsProcess) {
+  const std::string tagged = TempFileName("page.jpg", 42, "x1y2z3w4", "0123abcd");
+  EXPECT_EQ(tagged, ".page.jpg.42@0123abcd.x1y2z3w4.inkbrite-tmp");
+  const std::optional<TempFileOrigin> origin = TempFileOriginOf(tagged);
+  ASSERT_TRUE(origin.has_value());
+  EXPECT_EQ(origin->pid, 42);
+  EXPECT_EQ(origin->machine, "0123abcd");
+  EXPECT_EQ(TempFileOriginOf(".page.jpg.42.x1y2z3w4.inkbrite-tmp")->machine, "");
+  for (const char* name :
+       {".page.jpg.42@.x1y2z3w4.inkbrite-tmp", ".page.jpg.42@0123ABCD.x1y2z3w4.inkbrite-tmp",
+        ".page.jpg.42@0123abc.x1y2z3w4.inkbrite-tmp", ".page.jpg.@0123abcd.x1y2z3w4.inkbrite-tmp",
+        ".page.jpg.42@0123abcd0.x1y2z3w4.inkbrite-tmp"}) {
+    EXPECT_EQ(TempFileOriginOf(name), std::nullopt) << name;
+  }
+  ASSERT_EQ(ThisMachineTag().size(), 8u);  // boot id and pid namespace are readable here
+  TempDir dir;
+  SafeFileWriter writer(dir / "page.png");
+  ASSERT_TRUE(writer.Open());
+  EXPECT_EQ(TempFileOriginOf(writer.TempPath().filename().string())->machine, ThisMachineTag());
+}
+
+// A pid says nothing about another host's or container's processes: such a
+// file is stale only after a day untouched, never because no process here
+// has its pid.
+TEST(IsStaleTempFile, AsksAboutProcessesOnlyOnTheirOwnMachine) {
+  const pid_t gone = ::fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  std::string other = ThisMachineTag();
+  other[0] = other[0] == 'a' ? 'b' : 'a';
+  TempDir dir;
+  auto make = [&](const std::string& name) {
+    test::WriteAll(dir / name, kOld);
+    return dir / name;
+  };
+  EXPECT_TRUE(IsStaleTempFile(make(TempFileName("a", gone, "aaaaaaaa", ThisMachineTag()))));
+  EXPECT_TRUE(IsStaleTempFile(make(TempFileName("b", gone, "bbbbbbbb"))));
+  EXPECT_FALSE(IsStaleTempFile(make(TempFileName("c", ::getpid(), "cccccccc", ThisMachineTag()))));
+  const fs::path foreign = make(TempFileName("d", gone, "dddddddd", other));
+  EXPECT_FALSE(IsStaleTempFile(foreign));
+  fs::last_write_time(foreign, fs::file_time_type::clock::now() -
+                                   std::chrono::seconds(kForeignTempFileAgeSeconds + 60));
+  EXPECT_TRUE(IsStaleTempFile(foreign));
+  const fs::path link = dir / TempFileName("e", gone, "eeeeeeee");
+  fs::create_symlink(dir / "a-target", link);
+  EXPECT_FALSE(IsStaleTempFile(link));
+  EXPECT_FALSE(IsStaleTempFile(make("f.42.ffffffff.inkbrite-tmp")));
 }
 
 TEST(ProcessIsRunning, TellsALiveProcessFromAnEndedOne) {

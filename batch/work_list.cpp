@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "batch/work_list.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ParseCount(std::string_view text, int64_t& value) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// An environment variable holding a whole number; false when unset, with
+// `error` set when it is set but not a number.
+bool EnvNumber(const EnvLookup& env, const char* name, int64_t& value, std::string& error) {
+  const char* text = env ? env(name) : nullptr;
+  if (text == nullptr) return false;
+  if (!ParseCount(text, value)) error = std::string(name) + " is not a number: \"" + text + "\"";
+  return error.empty();
+}
+
+bool FromScheduler(const EnvLookup& env, int explicitCount, ShardSpec& shard, std::string& error) {
+  int64_t id = 0, count = 0;
+  if (EnvNumber(env, "SLURM_ARRAY_TASK_ID", id, error)) {
+    int64_t min = 0, step = 1;
+    EnvNumber(env, "SLURM_ARRAY_TASK_MIN", min, error);
+    EnvNumber(env, "SLURM_ARRAY_TASK_STEP", step, error);
+    const bool haveCount = EnvNumber(env, "SLURM_ARRAY_TASK_COUNT", count, error);
+    if (!error.empty()) return false;
+    if (step <= 0 || id < min || (id - min) % step != 0) {
+      error = "--shard auto: SLURM_ARRAY_TASK_ID " + std::to_string(id) +
+              " is not in the array's range (min " + std::to_string(min) + ", step " +
+              std::to_string(step) + ")";
+      return false;
+    }
+    if (explicitCount > 0 && haveCount && count != explicitCount) {
+      error = "--shard auto/" + std::to_string(explicitCount) + ": the array has " +
+              std::to_string(count) + " tasks (SLURM_ARRAY_TASK_COUNT)";
+      return false;
+    }
+    if (explicitCount == 0 && !haveCount) {
+      error = "--shard auto: SLURM_ARRAY_TASK_COUNT is not set; give the count: --shard auto/N";
+      return false;
+    }
+    id = (id - min) / step;
+    count = explicitCount > 0 ? explicitCount : count;
+  } else if (!error.empty()) {
+    return false;
+  } else if (EnvNumber(env, "JOB_COMPLETION_INDEX", id, error)) {
+    if (explicitCount == 0) {
+      error = "--shard auto: JOB_COMPLETION_INDEX gives no count; give it: --shard auto/N";
+      return false;
+    }
+    count = explicitCount;
+  } else {
+    if (error.empty()) {
+      error = "--shard auto: neither SLURM_ARRAY_TASK_ID nor JOB_COMPLETION_INDEX is set";
+    }
+    return false;
+  }
+  if (count < 1 || count > kMaxShards || id < 0 || id >= count) {
+    error = "--shard auto: task " + std::to_string(id) + " of " + std::to_string(count) +
+            " is not a part of the job";
+    return false;
+  }
+  shard.index = static_cast<int>(id);
+  shard.count = static_cast<int>(count);
+  return true;
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+}  // namespace
+
+bool ParseShard(std::string_view text, const EnvLookup& env, ShardSpec& shard, std::string& error) {
+  const size_t slash = text.find('/');
+  const std::string_view first = text.substr(0, slash);
+  int64_t count = 0;
+  if (slash != std::string_view::npos &&
+      (!ParseCount(text.substr(slash + 1), count) || count < 1 || count > kMaxShards)) {
+    error = "--shard needs K/N, auto or auto/N with 1 <= N <= " + std::to_string(kMaxShards) +
+            ", not \"" + std::string(text) + "\"";
+    return false;
+  }
+  if (first == "auto") return FromScheduler(env, static_cast<int>(count), shard, error);
+  int64_t index = 0;
+  if (slash == std::string_view::npos || !ParseCount(first, index) || index < 0 || index >= count) {
+    error =
+        "--shard needs K/N with 0 <= K < N (or auto, auto/N), not \"" + std::string(text) + "\"";
+    return false;
+  }
+  shard.index = static_cast<int>(index);
+  shard.count = static_cast<int>(count);
+  return true;
+}
+
+std::string StemWithoutCopyNumber(std::string stem) {
+  if (stem.size() > 3 && stem.back() == ')') {
+    const size_t open = stem.rfind(" (");
+    if (open != std::string::npos && open + 3 < stem.size() &&
+        std::all_of(stem.begin() + static_cast<std::ptrdiff_t>(open) + 2, stem.end() - 1,
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+      stem.resize(open);
+    }
+  }
+  return stem;
+}
+
+std::string WorkUnitKey(const fs::path& relative) {
+  const fs::path normal = relative.lexically_normal();
+  return (normal.parent_path() / StemWithoutCopyNumber(normal.stem().native())).native();
+}
+
+uint64_t Fnv1a64(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+int ShardOfFile(const fs::path& relative, int count) {
+  if (count <= 1) return 0;
+  return static_cast<int>(Fnv1a64(WorkUnitKey(relative)) % static_cast<uint64_t>(count));
+}
+
+std::string QuoteListField(std::string_view field) {
+  const bool plain = (field.empty() || field.front() != '"') &&
+                     std::none_of(field.begin(), field.end(),
+                                  [](char c) { return IsControl(static_cast<unsigned char>(c)); });
+  if (plain) return std::string(field);
+  std::string out = "\"";
+  for (const char c : field) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (IsControl(u)) {
+          out += '\\';
+          out += static_cast<char>('0' + (u >> 6));
+          out += static_cast<char>('0' + ((u >> 3) & 7));
+          out += static_cast<char>('0' + (u & 7));
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+namespace {
+
+// The path at the start of one record; false with `error` for a bad quote.
+bool RecordPath(std::string_view record, std::string& path, std::string& error) {
+  if (record.empty() || record.front() != '"') {
+    path = std::string(record.substr(0, record.find('\t')));
+    return true;
+  }
+  path.clear();
+  size_t i = 1;
+  for (; i < record.size() && record[i] != '"'; ++i) {
+    if (record[i] != '\\') {
+      path += record[i];
+      continue;
+    }
+    if (++i == record.size()) break;
+    switch (record[i]) {
+      case '\\': path += '\\'; break;
+      case '"': path += '"'; break;
+      case 't': path += '\t'; break;
+      case 'n': path += '\n'; break;
+      case 'r': path += '\r'; break;
+      default: {
+        const std::string_view digits = record.substr(i, 3);
+        if (digits.size() != 3 || digits[0] < '0' || digits[0] > '3' ||
+            std::any_of(digits.begin(), digits.end(), [](char d) { return d < '0' || d > '7'; })) {
+          error = "unknown escape \"\\" + std::string(record.substr(i, 1)) + "\"";
+          return false;
+        }
+        path += static_cast<char>(((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) |
+                                  (digits[2] - '0'));
+        i += 2;
+      }
+    }
+  }
+  if (i >= record.size()) {
+    error = "no closing quote";
+    return false;
+  }
+  if (i + 1 < record.size() && record[i + 1] != '\t') {
+    error = "text after the closing quote";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseFileList(std::string_view text, std::vector<fs::path>& paths, std::string& error) {
+  const char end = text.find('\0') != std::string_view::npos ? '\0' : '\n';
+  size_t number = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t stop = text.find(end, start);
+    if (stop == std::string_view::npos) stop = text.size();
+    std::string_view record = text.substr(start, stop - start);
+    start = stop + 1;
+    ++number;
+    if (end == '\n' && !record.empty() && record.back() == '\r') record.remove_suffix(1);
+    if (record.empty()) continue;
+    std::string path;
+    std::string why;
+    if (!RecordPath(record, path, why)) {
+      error = "record " + std::to_string(number) + ": " + why;
+      return false;
+    }
+    const fs::path relative(path);
+    const bool leaves = std::any_of(relative.begin(), relative.end(),
+                                    [](const fs::path& part) { return part == ".."; });
+    if (path.empty() || relative.is_absolute() || leaves) {
+      error = "record " + std::to_string(number) + ": \"" + path +
+              "\" is not a path below the source folder";
+      return false;
+    }
+    paths.push_back(relative.lexically_normal());
+  }
+  return true;
+}
+
+}  // namespace inkbrite
