@@ -91,10 +91,10 @@
 #include <vector>
 
 #include "batch/run_record.h"
-#include "batch/srch_dir.h"
 #include "batch/work_list.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
+#include "sources/srch_dir.h"
 
 namespace inkbrite {
 

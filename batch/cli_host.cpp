@@ -15,7 +15,6 @@
 
 #include "batch/named_settings.h"
 #include "batch/run_record.h"
-#include "batch/srch_dir.h"
 #include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "formats/format_table.h"
@@ -23,6 +22,7 @@
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
+#include "sources/srch_dir.h"
 
 namespace inkbrite {
 

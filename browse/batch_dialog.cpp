@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "batch/batch_job.h"
-#include "batch/srch_dir.h"
 #include "browse/about_dialog.h"
 #include "browse/curve_dialog.h"
 #include "browse/image_file_dialog.h"
@@ -41,6 +40,7 @@
 #include "formats/format_table.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
+#include "sources/srch_dir.h"
 
 namespace inkbrite {
 

@@ -22,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-#include "batch/srch_dir.h"
+#include "sources/srch_dir.h"
 
 namespace inkbrite {
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/detect.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,21 +14,45 @@
 namespace inkbrite {
 namespace {
 
-// The signatures of the format table, row by row, against the first 16
-// bytes; the first match wins.
-// Only a regular file is probed: opening a FIFO could wait forever.
+// The bytes of the signatures: every signature lies within them.
+constexpr size_t kHeadBytes = 16;
+
+// The signatures of the format table, row by row, against the first `size`
+// bytes (those that do not fit are not compared); the first match wins.
+ImageFormat FromHead(const uint8_t* head, size_t size) {
+  for (const FileFormat& f : FileFormats()) {
+    for (const FormatSignature& s : f.signatures) {
+      if (s.length > 0 && s.offset + s.length <= size &&
+          std::memcmp(head + s.offset, s.bytes.data(), s.length) == 0)
+        return f.code;
+    }
+  }
+  return kFormatUnknown;
+}
+
+// The signatures against the first 16 bytes of a file (a shorter file is
+// judged by its name). Only a regular file is probed: opening a FIFO could
+// wait forever.
 ImageFormat FromSignature(const std::filesystem::path& path) {
   std::FILE* file = OpenRegularFile(path);
   if (file == nullptr) return kFormatUnknown;
-  uint8_t head[16];
+  uint8_t head[kHeadBytes];
   const size_t got = std::fread(head, 1, sizeof head, file);
   std::fclose(file);
   if (got != sizeof head) return kFormatUnknown;
+  return FromHead(head, sizeof head);
+}
+
+// The text from the last "." to its end, against the extensions the table
+// knows by name, row by row.
+ImageFormat FromName(std::string_view text) {
+  const size_t dot = text.rfind('.');
+  if (dot == std::string_view::npos) return kFormatUnknown;
+  const std::string_view ext = text.substr(dot);
   for (const FileFormat& f : FileFormats()) {
-    for (const FormatSignature& s : f.signatures) {
-      if (s.length > 0 && s.offset + s.length <= sizeof head &&
-          std::memcmp(head + s.offset, s.bytes.data(), s.length) == 0)
-        return f.code;
+    for (const FormatExtension& e : f.extensions) {
+      const bool named = e.use == NameUse::kByName || e.use == NameUse::kByNameInBatch;
+      if (named && EqualsIgnoringAsciiCase(ext, e.text)) return f.code;
     }
   }
   return kFormatUnknown;
@@ -40,19 +65,17 @@ ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeConte
     const ImageFormat f = FromSignature(path);
     if (f != kFormatUnknown) return f;
   }
-  // The text from the last "." of the whole path to its end, against the
-  // extensions the table knows by name, row by row.
-  const std::string text = path.string();
-  const size_t dot = text.rfind('.');
-  if (dot == std::string::npos) return kFormatUnknown;
-  const std::string ext = text.substr(dot);
-  for (const FileFormat& f : FileFormats()) {
-    for (const FormatExtension& e : f.extensions) {
-      const bool named = e.use == NameUse::kByName || e.use == NameUse::kByNameInBatch;
-      if (named && EqualsIgnoringAsciiCase(ext, e.text)) return f.code;
-    }
+  // The whole path's text: a dot in a folder name counts as in the name.
+  return FromName(path.native());
+}
+
+ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size,
+                                      std::string_view nameHint) {
+  if (data != nullptr) {
+    const ImageFormat f = FromHead(data, std::min(size, kHeadBytes));
+    if (f != kFormatUnknown) return f;
   }
-  return kFormatUnknown;
+  return FromName(nameHint);
 }
 
 }  // namespace inkbrite

@@ -3,7 +3,10 @@
 // renumbered.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 namespace inkbrite {
 
@@ -18,6 +21,13 @@ enum ImageFormat : int {
   kFormatMetafile = 7,   // Windows or enhanced metafile
   kFormatJ2kStream = 8,  // bare JPEG 2000 code stream
   kFormatJp2 = 9,
+  // Books: archives and PDF files whose pages are pictures (role kBook in the
+  // format table). Their own range keeps the picture codes contiguous.
+  kFormatZipBook = 64,
+  kFormatRarBook = 65,
+  kFormat7zBook = 66,
+  kFormatTarBook = 67,
+  kFormatPdfBook = 68,
 };
 
 // With probeContent, the first 16 bytes of the file are tested against the
@@ -27,5 +37,10 @@ enum ImageFormat : int {
 // "." of the path decides, compared without regard to case with the
 // extensions the table knows by name, in its order; anything else gives 0.
 ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent);
+
+// The same for bytes held in memory (a page inside a book): the signatures
+// against the first bytes (those that fit), then the extension of
+// `nameHint`.
+ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size, std::string_view nameHint);
 
 }  // namespace inkbrite

@@ -8,6 +8,7 @@
 #include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
+#include "platform/ascii_case.h"
 
 namespace inkbrite {
 
@@ -147,6 +148,81 @@ constexpr FileFormat kFileFormats[] = {
      .greySource = "as JP2",
      .fuzzTargets = {"j2k"},
      .limits = "as JP2"},
+    // Books: their pages are read by sources/ (archive_reader, pdf_reader);
+    // no reader, writer or reduced pages of their own here. The fuzz
+    // targets feed the book reader.
+    {.code = kFormatZipBook,
+     .name = "ZIP book",
+     .extensions = {{{".cbz", kByNameInBatch}, {".zip", kByName}}},
+     .signatures = {{{0, 4, {'P', 'K', 0x03, 0x04}}, {0, 4, {'P', 'K', 0x05, 0x06}}}},
+     .openFilter = "Comic Books(*.cbz;*.cbr;*.cb7;*.cbt;*.zip;*.rar;*.7z;*.tar)",
+     .saveFilter = nullptr,
+     .read = nullptr,
+     .readBytes = nullptr,
+     .write = nullptr,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "per page",
+     .fuzzTargets = {"zip"},
+     .limits = "book limits (sources/book_limits.h)",
+     .role = FormatRole::kBook},
+    {.code = kFormatRarBook,
+     .name = "RAR book",
+     .extensions = {{{".cbr", kByNameInBatch}, {".rar", kByName}}},
+     .signatures = {{{0, 6, {'R', 'a', 'r', '!', 0x1A, 0x07}}}},
+     .openFilter = nullptr,  // in the comic books' entry
+     .saveFilter = nullptr,
+     .read = nullptr,
+     .readBytes = nullptr,
+     .write = nullptr,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "per page",
+     .fuzzTargets = {"rar"},
+     .limits = "book limits; RAR volumes refused",
+     .role = FormatRole::kBook},
+    {.code = kFormat7zBook,
+     .name = "7z book",
+     .extensions = {{{".cb7", kByNameInBatch}, {".7z", kByName}}},
+     .signatures = {{{0, 6, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}}}},
+     .openFilter = nullptr,  // in the comic books' entry
+     .saveFilter = nullptr,
+     .read = nullptr,
+     .readBytes = nullptr,
+     .write = nullptr,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "per page",
+     .fuzzTargets = {"7z"},
+     .limits = "book limits",
+     .role = FormatRole::kBook},
+    {.code = kFormatTarBook,
+     .name = "tar book",
+     // A tar file's mark ("ustar" at byte 257) lies beyond the signatures'
+     // 16 bytes: sources/ tests it itself.
+     .extensions = {{{".cbt", kByNameInBatch}, {".tar", kByName}}},
+     .signatures = {},
+     .openFilter = nullptr,  // in the comic books' entry
+     .saveFilter = nullptr,
+     .read = nullptr,
+     .readBytes = nullptr,
+     .write = nullptr,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "per page",
+     .fuzzTargets = {"tar"},
+     .limits = "book limits",
+     .role = FormatRole::kBook},
+    {.code = kFormatPdfBook,
+     .name = "PDF book",
+     .extensions = {{{".pdf", kByNameInBatch}}},
+     .signatures = {{{0, 5, {'%', 'P', 'D', 'F', '-'}}}},
+     .openFilter = "Pdf Files(*.pdf)",
+     .saveFilter = nullptr,
+     .read = nullptr,
+     .readBytes = nullptr,
+     .write = nullptr,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "per page",
+     .fuzzTargets = {"pdf"},
+     .limits = "book limits; images within the picture limits; rendering within the pixel limits",
+     .role = FormatRole::kBook},
 };
 // clang-format on
 
@@ -204,18 +280,33 @@ const char* PrimaryExtension(ImageFormat code) {
   return f == nullptr ? "" : f->extensions[0].text;
 }
 
+namespace {
+
+std::string OfferedPatternsOf(FormatRole role) {
+  std::string list;
+  for (const FileFormat& f : kFileFormats) {
+    if (f.role == role) AddPatterns(list, f, Offered);
+  }
+  return list;
+}
+
+}  // namespace
+
 const std::string& ReadablePatterns() {
-  static const std::string patterns = [] {
-    std::string list;
-    for (const FileFormat& f : kFileFormats) AddPatterns(list, f, Offered);
-    return list;
-  }();
+  static const std::string patterns = OfferedPatternsOf(FormatRole::kImage);
+  return patterns;
+}
+
+const std::string& BookPatterns() {
+  static const std::string patterns = OfferedPatternsOf(FormatRole::kBook);
   return patterns;
 }
 
 const std::vector<FileFilter>& OpenFileFilters() {
   static const std::vector<FileFilter> filters = [] {
-    std::vector<FileFilter> list{{kSupportedFilesLabel, ReadablePatterns()}};
+    std::string supported = ReadablePatterns();
+    if (!BookPatterns().empty()) supported += ";" + BookPatterns();
+    std::vector<FileFilter> list{{kSupportedFilesLabel, supported}};
     ForEachEntry(Offered, [&](const char* label, const std::string& patterns) {
       list.push_back({label, patterns});
     });
@@ -287,6 +378,32 @@ bool TakesReducedPages(const std::filesystem::path& name) {
 bool HasWriter(const std::filesystem::path& name) {
   const FileFormat* f = FindFileFormat(DetectImageFormat(name, false));
   return f != nullptr && f->write != nullptr;
+}
+
+namespace {
+
+// The row of role `role` one of whose extensions `name` ends in.
+const FileFormat* RowOfNameEnding(std::string_view name, FormatRole role) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return nullptr;
+  const std::string_view ext = name.substr(dot);
+  for (const FileFormat& f : kFileFormats) {
+    if (f.role != role) continue;
+    for (const FormatExtension& e : f.extensions) {
+      if (e.text != nullptr && EqualsIgnoringAsciiCase(ext, e.text)) return &f;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool HasPictureExtension(std::string_view name) {
+  return RowOfNameEnding(name, FormatRole::kImage) != nullptr;
+}
+
+const FileFormat* BookRowOfName(std::string_view name) {
+  return RowOfNameEnding(name, FormatRole::kBook);
 }
 
 }  // namespace inkbrite

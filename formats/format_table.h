@@ -37,6 +37,11 @@ using BytesReader = int (*)(const uint8_t* data, size_t size, DibImage& image, i
 using FileWriter = int (*)(const std::filesystem::path& path, const DibImage& image, int colourMode,
                            int quality);
 
+// What a row describes: a picture format, or a kind of book (an archive or a
+// PDF whose pages are pictures, read by sources/; such a row has no reader,
+// writer or reduced pages of its own).
+enum class FormatRole : uint8_t { kImage = 0, kBook };
+
 // How a file's name leads to a format.
 enum class NameUse : uint8_t {
   kNone = 0,      // (an unused slot)
@@ -81,6 +86,7 @@ struct FileFormat {
   std::array<const char*, 2> fuzzTargets;
   // The reader's own bounds beyond the common limits of core/limits.h.
   const char* limits;
+  FormatRole role = FormatRole::kImage;
 };
 
 // Every format, in the order the dialogs list them and detection tries them.
@@ -99,12 +105,14 @@ struct FileFilter {
   std::string patterns;
 };
 
-// The open dialog: "Supported Files" with every extension offered, one entry
-// per format, then "All Files(*.*)".
+// The open dialog: "Supported Files" with every extension offered (pictures,
+// then books), one entry per format, then "All Files(*.*)".
 const std::vector<FileFilter>& OpenFileFilters();
-// Every extension the open dialog offers, as patterns: the viewer's folder
-// list shows these files.
+// Every picture extension the open dialog offers, as patterns: the viewer's
+// folder list shows these files.
 const std::string& ReadablePatterns();
+// Every book extension (the rows of role kBook), as patterns.
+const std::string& BookPatterns();
 // The batch dialog's source list: the default patterns first, then one entry
 // per format.
 const std::vector<std::string>& SourcePatternLists();
@@ -125,5 +133,11 @@ std::string JoinedForText(std::span<const std::string> extensions);
 bool TakesReducedPages(const std::filesystem::path& name);
 // True when a page named `name` (by its extension alone) can be saved.
 bool HasWriter(const std::filesystem::path& name);
+// True when an entry or file named `name` is a picture by its extension alone
+// (compared without regard to ASCII case with every picture row's
+// extensions, those known by content included): a book's page rule.
+bool HasPictureExtension(std::string_view name);
+// The book row whose extension `name` has (by name alone), or null.
+const FileFormat* BookRowOfName(std::string_view name);
 
 }  // namespace inkbrite

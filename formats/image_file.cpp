@@ -20,6 +20,16 @@ int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greyS
   return 1;
 }
 
+int LoadImageMemory(const uint8_t* data, size_t size, std::string_view nameHint, DibImage& image,
+                    int* greySource) {
+  const FileFormat* format = FindFileFormat(DetectImageFormatInMemory(data, size, nameHint));
+  if (format == nullptr || format->readBytes == nullptr || data == nullptr || size == 0) return 0;
+  int grey = 0;
+  if (format->readBytes(data, size, image, &grey) == 0) return 0;
+  if (greySource != nullptr) *greySource = grey;
+  return 1;
+}
+
 int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality, SaveError* error) {
   auto fail = [error](SaveError why) {

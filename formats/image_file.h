@@ -10,7 +10,10 @@
 // 2^31 bytes are refused.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "core/dib_image.h"
 #include "formats/detect.h"
@@ -21,6 +24,14 @@ namespace inkbrite {
 // chosen by DetectImageFormat with content probing. 1 on success (the image replaced, *greySource
 // set), 0 on failure (the image may have been cleared).
 int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+
+// Reads a file held in memory (a page inside a book) with the memory reader
+// of its row, chosen by DetectImageFormatInMemory: the bytes' signature, else
+// the extension of `nameHint` (the entry's name). 1 on success (the image
+// replaced, *greySource set), 0 on failure (the image may have been cleared;
+// a book's row, or no row, is never read).
+int LoadImageMemory(const uint8_t* data, size_t size, std::string_view nameHint, DibImage& image,
+                    int* greySource);
 
 // Why SaveImageFile failed, for the caller's message.
 enum class SaveError {

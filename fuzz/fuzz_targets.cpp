@@ -11,6 +11,9 @@
 
 #include "core/dib_image.h"
 #include "formats/image_file.h"
+#include "sources/book_limits.h"
+#include "sources/book_source.h"
+#include "sources/comic_info.h"
 
 namespace inkbrite::fuzz {
 namespace {
@@ -90,17 +93,51 @@ int FuzzLoad(const uint8_t* data, size_t size) {
   return Check(ok, image);
 }
 
+// A book in memory: listed, its ComicInfo.xml parsed, its first pages
+// decoded and its other entries read, as the viewer and the batch job do.
+int FuzzBook(const uint8_t* data, size_t size) {
+  SourceError error = SourceError::kNone;
+  std::unique_ptr<BookSource> book = BookSource::OpenMemory(data, size, error);
+  if (!book) return 0;
+  const ComicInfo info = book->Info();
+  (void)info;
+  constexpr size_t kPages = 16;
+  for (size_t i = 0; i < book->PageCount() && i < kPages; ++i) {
+    DibImage image;
+    int grey = 0;
+    Check(book->LoadPage(i, image, &grey) == SourceError::kNone ? 1 : 0, image);
+  }
+  for (size_t i = 0; i < book->Entries().size() && i < kPages; ++i) {
+    if (book->Entries()[i].page) continue;
+    std::vector<uint8_t> bytes;
+    book->ReadEntry(i, kMaxOtherEntryBytes, bytes);
+  }
+  return 0;
+}
+
+int FuzzComicInfo(const uint8_t* data, size_t size) {
+  ComicInfo info;
+  ParseComicInfo(data, size, info);
+  // Whatever came in, every field is valid UTF-8 of bounded length.
+  for (const std::string* field : {&info.title, &info.series, &info.number, &info.writer}) {
+    if (field->size() > kMaxComicInfoText) __builtin_trap();
+  }
+  return 0;
+}
+
 }  // namespace
 
 const std::vector<Target>& Targets() {
   static const std::vector<Target> targets = [] {
     std::vector<Target> list;
     for (const FileFormat& f : FileFormats()) {
+      const Feed feed = f.role == FormatRole::kBook ? Feed::kBook : Feed::kReader;
       for (const char* name : f.fuzzTargets) {
-        if (name != nullptr) list.push_back({name, &f});
+        if (name != nullptr) list.push_back({name, &f, feed});
       }
     }
-    list.push_back({"load", nullptr});
+    list.push_back({"comicinfo", nullptr, Feed::kComicInfo});
+    list.push_back({"load", nullptr, Feed::kLoad});
     return list;
   }();
   return targets;
@@ -114,7 +151,13 @@ const Target* FindTarget(std::string_view name) {
 }
 
 int RunTarget(const Target& target, const uint8_t* data, size_t size) {
-  return target.format == nullptr ? FuzzLoad(data, size) : FuzzReader(*target.format, data, size);
+  switch (target.feed) {
+    case Feed::kReader: return FuzzReader(*target.format, data, size);
+    case Feed::kBook: return FuzzBook(data, size);
+    case Feed::kComicInfo: return FuzzComicInfo(data, size);
+    case Feed::kLoad: return FuzzLoad(data, size);
+  }
+  return 0;
 }
 
 }  // namespace inkbrite::fuzz

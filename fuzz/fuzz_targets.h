@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The readers under test: one target per fuzz target name of the format
 // table (formats/format_table.h), each feeding the bytes of a whole file to
-// its format's memory reader, and "load", which feeds them to LoadImageFile
-// through a file. Shared by the libFuzzer program (fuzz_main.cpp), the
+// its format's memory reader (a book row's to the book reader, which lists
+// the book, reads its entries and decodes its pages), "comicinfo", which
+// feeds them to the ComicInfo.xml parser, and "load", which feeds them to
+// LoadImageFile through a file. Shared by the libFuzzer program (fuzz_main.cpp), the
 // regression runner that CI builds with the ordinary compiler
 // (regression_main.cpp) and the seed maker (make_seeds.cpp).
 #pragma once
@@ -18,12 +20,22 @@
 
 namespace inkbrite::fuzz {
 
-struct Target {
-  std::string name;
-  const FileFormat* format;  // null for "load"
+// What a target feeds its bytes to.
+enum class Feed {
+  kReader,     // a picture row's memory reader
+  kBook,       // the book reader (a book row: zip, rar, 7z, tar, pdf)
+  kComicInfo,  // the ComicInfo.xml parser
+  kLoad,       // LoadImageFile, through a file
 };
 
-// Every target: the format table's fuzz targets in row order, then "load".
+struct Target {
+  std::string name;
+  const FileFormat* format;  // the row; null for "comicinfo" and "load"
+  Feed feed;
+};
+
+// Every target: the format table's fuzz targets in row order, then
+// "comicinfo" and "load".
 const std::vector<Target>& Targets();
 
 // The target of that name; null when there is none.

@@ -68,6 +68,10 @@ fs::path TargetDir(const fs::path& out, const FileFormat& f) { return out / f.fu
 void ListTargets() {
   for (const auto& t : inkbrite::fuzz::Targets()) {
     std::printf("%s", t.name.c_str());
+    if (t.feed == inkbrite::fuzz::Feed::kComicInfo) {
+      std::printf(" .xml\n");
+      continue;
+    }
     for (const FileFormat& f : inkbrite::FileFormats()) {
       if (t.format != nullptr && t.format != &f) continue;
       for (const auto& e : f.extensions) {
@@ -132,9 +136,25 @@ int main(int argc, char** argv) {
       failures += WritePages(out, stem, Page(w, h), mode, n);
     }
   }
+  // ComicInfo.xml as comic tools write it, with the parser's harder parts.
+  const char* comicInfo[] = {
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ComicInfo "
+      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n  <Title>The &amp; "
+      "Title</Title>\n  <Series>Series</Series>\n  <Number>3</Number>\n  "
+      "<Writer>A. Writer</Writer>\n  <PageCount>24</PageCount>\n  "
+      "<Manga>YesAndRightToLeft</Manga>\n  <Pages><Page Image=\"0\" Type=\"FrontCover\"/></Pages>\n"
+      "</ComicInfo>\n",
+      "\xEF\xBB\xBF<!DOCTYPE ComicInfo><ComicInfo><!-- c --><Title><![CDATA[a<b]]> &#x4E2D;&#25991;"
+      "</Title><Manga>No</Manga></ComicInfo>",
+  };
+  for (size_t i = 0; i < std::size(comicInfo); ++i) {
+    std::ofstream(out / "comicinfo" / ("ComicInfo" + std::to_string(i) + ".xml")) << comicInfo[i];
+    ++n;
+  }
+
   // LoadImageFile gets a bit of everything.
   for (const auto& t : inkbrite::fuzz::Targets()) {
-    if (t.format == nullptr) continue;
+    if (t.feed != inkbrite::fuzz::Feed::kReader) continue;
     for (const auto& e : fs::directory_iterator(out / t.name)) {
       fs::copy_file(e.path(), out / "load" / (t.name + "_" + e.path().filename().string()),
                     fs::copy_options::overwrite_existing);

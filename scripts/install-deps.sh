@@ -10,6 +10,8 @@ PACKAGES=(
   # codecs (DejaVu: the fonts that metafile text is drawn with)
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
+  # books: comic archives and PDF files
+  libarchive-dev libpoppler-glib-dev
   # user interface
   qt6-base-dev libx11-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
   qt6-translations-l10n

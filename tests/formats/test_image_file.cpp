@@ -30,6 +30,7 @@ TEST(LoadImageFile, EveryCorpusFileOfEveryFormatLoadsAsListed) {
   const auto rows = test::ReadManifest("");
   int checked = 0;
   for (const FileFormat& format : FileFormats()) {
+    if (format.role == FormatRole::kBook) continue;  // books: tests/sources/
     SCOPED_TRACE(format.name);
     int files = 0;
     for (auto row : rows) {
@@ -49,6 +50,42 @@ TEST(LoadImageFile, EveryCorpusFileOfEveryFormatLoadsAsListed) {
     checked += files;
   }
   EXPECT_GT(checked, 300);
+}
+
+// A page inside a book is read from memory: the same picture as from its
+// file, the name telling the formats without a signature (UFO, EMF).
+TEST(LoadImageMemory, EveryCorpusFileReadsAsFromItsFile) {
+  INKBRITE_NEED_CORPUS();
+  int checked = 0;
+  for (const auto& row : test::ReadManifest("")) {
+    if (row.expect == "fail") continue;
+    SCOPED_TRACE(row.path);
+    const fs::path path = test::CorpusDir() / row.path;
+    const std::vector<uint8_t> bytes = test::ReadAll(path);
+    DibImage fromFile, fromMemory;
+    int greyFile = -1, greyMemory = -1;
+    const int file = LoadImageFile(path, fromFile, &greyFile);
+    const int memory = LoadImageMemory(bytes.data(), bytes.size(), path.filename().string(),
+                                       fromMemory, &greyMemory);
+    ASSERT_EQ(memory, file);
+    EXPECT_EQ(greyMemory, greyFile);
+    EXPECT_EQ(fromMemory.PackedDib(), fromFile.PackedDib());
+    ++checked;
+  }
+  EXPECT_GT(checked, 200);
+}
+
+TEST(LoadImageMemory, BooksUnknownBytesAndNothingGiveZero) {
+  DibImage image;
+  int grey = 7;
+  const std::vector<uint8_t> zip = {'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(LoadImageMemory(zip.data(), zip.size(), "page.jpg", image, &grey), 0);
+  const std::vector<uint8_t> text(64, 'a');
+  EXPECT_EQ(LoadImageMemory(text.data(), text.size(), "notes.txt", image, &grey), 0);
+  EXPECT_EQ(LoadImageMemory(nullptr, 0, "page.jpg", image, &grey), 0);
+  EXPECT_EQ(grey, 7);
+  EXPECT_EQ(DetectImageFormatInMemory(zip.data(), zip.size(), "page.jpg"), kFormatZipBook);
+  EXPECT_EQ(DetectImageFormatInMemory(text.data(), 2, "a.UFO"), kFormatUfo);
 }
 
 TEST(LoadImageFile, UnknownAndMissingFilesGiveZero) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "batch/srch_dir.h"
+#include "sources/srch_dir.h"
 
 #include <algorithm>
 #include <set>

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "batch/srch_dir.h"
+#include "sources/srch_dir.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {

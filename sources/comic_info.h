@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// ComicInfo.xml, the metadata entry many comic books carry:
+//
+//   <ComicInfo><Title>..</Title><Series>..</Series><Number>3</Number>
+//     <Writer>..</Writer><PageCount>24</PageCount>
+//     <Manga>YesAndRightToLeft</Manga>...</ComicInfo>
+//
+// Only these fields are read, each from a child element of the root (nested
+// elements such as <Pages> are passed over). The parser is our own and
+// small: UTF-8 (a UTF-16 file with its byte-order mark is converted first),
+// the five named entities and numeric character references, CDATA,
+// comments, processing instructions and a DOCTYPE without an internal
+// subset. It reads at most kMaxComicInfoBytes and keeps at most
+// kMaxComicInfoText bytes of each field; text that is not valid UTF-8 has
+// its bad bytes replaced by U+FFFD. Anything it cannot follow ends the
+// parse with the fields found so far.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace inkbrite {
+
+inline constexpr size_t kMaxComicInfoText = 1024;
+
+struct ComicInfo {
+  bool present = false;  // a ComicInfo root element was found
+  std::string title;
+  std::string series;
+  std::string number;
+  std::string writer;
+  int pageCount = 0;         // 0 when absent or not a number
+  bool rightToLeft = false;  // <Manga>YesAndRightToLeft</Manga>: read right to left
+};
+
+// Parses the bytes of a ComicInfo.xml entry. False (with `info` cleared)
+// when there is no ComicInfo root element.
+bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info);
+
+}  // namespace inkbrite

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "sources/page_source.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "formats/format_table.h"
+#include "formats/image_file.h"
+#include "platform/file_io.h"
+#include "sources/book_limits.h"
+#include "sources/book_source.h"
+#include "sources/srch_dir.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The picture files of one folder, as the walk hands them out.
+class FolderLister : public CSrchDir {
+ public:
+  std::vector<PageEntry> pages;
+
+ protected:
+  void OnFileFound(const fs::path& fullPath, const FindData& find) override {
+    PageEntry page;
+    const std::u8string name = find.name.u8string();
+    page.name.assign(name.begin(), name.end());
+    page.size = find.size;
+    page.time = find.creationTime;
+    page.path = fullPath;
+    pages.push_back(std::move(page));
+  }
+};
+
+class FolderSource : public PageSource {
+ public:
+  FolderSource(const fs::path& folder, std::string_view patterns)
+      : PageSource(SourceKind::kFolder, folder) {
+    FolderLister lister;
+    lister.Init(patterns.empty() ? std::string_view(ReadablePatterns()) : patterns, false);
+    lister.Search(folder);
+    m_pages = std::move(lister.pages);
+  }
+
+  SourceError ReadPage(size_t index, std::vector<uint8_t>& bytes) override {
+    bytes.clear();
+    if (index >= m_pages.size()) return SourceError::kPageUnreadable;
+    return ReadFileBytes(m_pages[index].path, kMaxPageFileBytes, bytes) ? SourceError::kNone
+                                                                        : SourceError::kOpenFailed;
+  }
+
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource) override {
+    if (index >= m_pages.size()) return SourceError::kPageUnreadable;
+    int loaded = 0;
+    try {
+      loaded = LoadImageFile(m_pages[index].path, image, greySource);
+    } catch (...) {
+      loaded = 0;
+    }
+    return loaded ? SourceError::kNone : SourceError::kPageUnreadable;
+  }
+};
+
+// A tar file: "ustar" at byte 257 (POSIX and GNU tar).
+bool HasTarMark(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char mark[5];
+  in.seekg(257);
+  return in.read(mark, sizeof mark) && std::memcmp(mark, "ustar", sizeof mark) == 0;
+}
+
+}  // namespace
+
+size_t PageSource::FindPage(std::string_view name) const {
+  for (size_t i = 0; i < m_pages.size(); ++i) {
+    if (m_pages[i].name == name) return i;
+  }
+  return static_cast<size_t>(-1);
+}
+
+std::unique_ptr<PageSource> OpenFolderSource(const fs::path& folder, std::string_view patterns) {
+  return std::make_unique<FolderSource>(folder, patterns);
+}
+
+std::unique_ptr<PageSource> OpenPageSource(const fs::path& path, SourceError& error) {
+  error = SourceError::kNone;
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return OpenFolderSource(path);
+  if (IsBookFile(path)) return BookSource::Open(path, error);
+  const fs::path parent = path.parent_path();
+  return OpenFolderSource(parent.empty() ? fs::path(".") : parent);
+}
+
+ImageFormat BookKindOf(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return kFormatUnknown;
+  uint8_t head[16];
+  size_t got = 0;
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    got = static_cast<size_t>(in.gcount());
+  }
+  // The signatures alone (no name given).
+  const FileFormat* byContent = FindFileFormat(DetectImageFormatInMemory(head, got, ""));
+  if (byContent != nullptr && byContent->role == FormatRole::kBook) return byContent->code;
+  if (HasTarMark(path)) return kFormatTarBook;
+  // A picture's content wins over a book's name, as it wins over another
+  // picture's name.
+  if (byContent != nullptr) return kFormatUnknown;
+  const FileFormat* named = BookRowOfName(path.filename().native());
+  return named != nullptr ? named->code : kFormatUnknown;
+}
+
+uint64_t WindowsFileTime(int64_t unixSeconds) {
+  if (unixSeconds == 0) return 0;
+  // 369 years from 1601 to 1970, in 100 ns units.
+  constexpr int64_t kEpochDifference = 11644473600;
+  const int64_t seconds = unixSeconds + kEpochDifference;
+  return seconds <= 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000u;
+}
+
+}  // namespace inkbrite

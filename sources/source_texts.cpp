@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "sources/source_texts.h"
+
+namespace inkbrite {
+
+std::string_view SourceErrorText(SourceError error, bool pdf) {
+  switch (error) {
+    case SourceError::kNone: return "";
+    case SourceError::kOpenFailed: return "文件无法打开。";
+    case SourceError::kNotABook: return "无法识别的压缩包格式。";
+    case SourceError::kEncrypted: return pdf ? "加密的PDF文件无法读取。" : "加密的压缩包无法读取。";
+    case SourceError::kDamaged:
+      return pdf ? "PDF文件已损坏，无法读取。" : "压缩包已损坏，无法读取。";
+    case SourceError::kNoPages: return pdf ? "PDF文件中没有页面。" : "压缩包中没有可显示的图像。";
+    case SourceError::kMultiVolume: return "分卷压缩包的一部分无法单独读取。";
+    case SourceError::kTooManyEntries: return "压缩包中的文件过多，无法读取。";
+    case SourceError::kTooLarge: return "压缩包中的文件过大，无法读取。";
+    case SourceError::kTimedOut: return "读取压缩包超时，文件可能已损坏。";
+    case SourceError::kPageUnreadable: return "文件读取失败。";
+    case SourceError::kUnsafeName: return "压缩包中的文件名指向包外，已拒绝。";
+  }
+  return "文件读取失败。";
+}
+
+std::string_view SourceErrorName(SourceError error) {
+  switch (error) {
+    case SourceError::kNone: return "none";
+    case SourceError::kOpenFailed: return "open failed";
+    case SourceError::kNotABook: return "not a book";
+    case SourceError::kEncrypted: return "encrypted";
+    case SourceError::kDamaged: return "damaged";
+    case SourceError::kNoPages: return "no pages";
+    case SourceError::kMultiVolume: return "multi-volume part";
+    case SourceError::kTooManyEntries: return "too many entries";
+    case SourceError::kTooLarge: return "too large";
+    case SourceError::kTimedOut: return "timed out";
+    case SourceError::kPageUnreadable: return "page unreadable";
+    case SourceError::kUnsafeName: return "unsafe name";
+  }
+  return "?";
+}
+
+}  // namespace inkbrite
