@@ -69,8 +69,7 @@ ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeConte
   return FromName(path.native());
 }
 
-ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size,
-                                      std::string_view nameHint) {
+ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size, std::string_view nameHint) {
   if (data != nullptr) {
     const ImageFormat f = FromHead(data, std::min(size, kHeadBytes));
     if (f != kFormatUnknown) return f;

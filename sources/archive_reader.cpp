@@ -6,9 +6,10 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 
+#include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/natural_order.h"
 
@@ -114,9 +115,11 @@ bool IsZipVolume(const ArchiveBytes& read, uint64_t size) {
 
 struct ArchiveReader::Handle {
   archive* a = nullptr;
-  size_t next = 0;  // the entry the next header read gives
+  std::FILE* file = nullptr;  // the archive's file (none in memory)
+  size_t next = 0;            // the entry the next header read gives
   ~Handle() {
     if (a != nullptr) archive_read_free(a);
+    if (file != nullptr) std::fclose(file);
   }
 };
 
@@ -157,14 +160,21 @@ SourceError ArchiveReader::Start() {
   archive_read_support_format_rar5(a);
   archive_read_support_format_7zip(a);
   archive_read_support_format_tar(a);
-  const int r = m_memory != nullptr || m_path.empty()
-                    ? archive_read_open_memory(a, m_memory, static_cast<size_t>(m_size))
-                    : archive_read_open_filename(a, m_path.c_str(), 1 << 16);
+  int r = ARCHIVE_FATAL;
+  if (m_memory != nullptr || m_path.empty()) {
+    r = archive_read_open_memory(a, m_memory, static_cast<size_t>(m_size));
+  } else {
+    // Only a regular file: opening a FIFO could wait forever.
+    m_handle->file = OpenRegularFile(m_path);
+    if (m_handle->file == nullptr) {
+      m_handle.reset();
+      return SourceError::kOpenFailed;
+    }
+    r = archive_read_open_fd(a, fileno(m_handle->file), 1 << 16);
+  }
   if (r != ARCHIVE_OK) {
-    const int error = archive_errno(a);
     m_handle.reset();
-    // A file we could not open at all, or bytes in no format we read.
-    return error == ENOENT || error == EACCES ? SourceError::kOpenFailed : SourceError::kDamaged;
+    return SourceError::kDamaged;  // bytes in no format we read
   }
   return SourceError::kNone;
 }
@@ -176,20 +186,26 @@ SourceError ArchiveReader::List() {
   m_kind = kFormatUnknown;
 
   // What libarchive does not tell: volumes, and RAR 5's encryption.
-  const ArchiveBytes read = [this](uint64_t offset, uint8_t* buffer, size_t length) -> size_t {
+  std::FILE* file = nullptr;
+  if (m_memory == nullptr && !m_path.empty()) {
+    file = OpenRegularFile(m_path);
+    if (file == nullptr) return SourceError::kOpenFailed;
+  }
+  const ArchiveBytes read = [this, file](uint64_t offset, uint8_t* buffer,
+                                         size_t length) -> size_t {
     if (offset >= m_size) return 0;
     length = static_cast<size_t>(std::min<uint64_t>(length, m_size - offset));
-    if (m_memory != nullptr) {
+    if (file == nullptr) {
       std::memcpy(buffer, m_memory + offset, length);
       return length;
     }
-    std::ifstream in(m_path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(length));
-    return static_cast<size_t>(in.gcount());
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, length, file);
   };
   m_rar = ProbeRar(read, m_size);
-  if (m_rar.volume || IsZipVolume(read, m_size)) return SourceError::kMultiVolume;
+  const bool volume = m_rar.volume || IsZipVolume(read, m_size);
+  if (file != nullptr) std::fclose(file);
+  if (volume) return SourceError::kMultiVolume;
   if (m_rar.headersEncrypted) return SourceError::kEncrypted;
 
   if (const SourceError e = Start(); e != SourceError::kNone) return e;

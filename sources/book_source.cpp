@@ -40,7 +40,7 @@ std::unique_ptr<BookSource> BookSource::Open(const fs::path& path, SourceError& 
   std::unique_ptr<BookSource> book(new BookSource(path));
   const ImageFormat kind = BookKindOf(path);
   std::error_code ec;
-  if (!fs::exists(path, ec)) {
+  if (!fs::is_regular_file(path, ec)) {
     error = SourceError::kOpenFailed;
   } else if (kind == kFormatUnknown) {
     error = SourceError::kNotABook;
@@ -253,6 +253,18 @@ void BookSource::ReadAhead(size_t index) {
     TrimKept();
   }
   const size_t last = std::min(m_pages.size() - 1, index + m_aheadPages);
+  {
+    // Refilled once half the pages ahead are used up, not at every page:
+    // where the archive stores the pages back to front, each refill starts
+    // it again from its start, and a refill keeps every page it passes.
+    std::lock_guard lock(m_mutex);
+    const size_t half = std::min(last, index + std::max<size_t>(1, m_aheadPages / 2));
+    bool needed = false;
+    for (size_t page = index + 1; page <= half && !needed; ++page) {
+      needed = m_kept.count(page) == 0;
+    }
+    if (!needed) return;
+  }
   std::vector<uint8_t> bytes;
   // One page a time under the lock, so a page asked for meanwhile waits for
   // one read at most.

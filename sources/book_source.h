@@ -16,7 +16,8 @@
 // Reading: a page is read into memory straight from the archive. The book
 // keeps what the next page turns need: ReadAhead reads the pages after the
 // one shown into memory (at most kReadAheadPages pages and kReadAheadBytes
-// bytes, keeping the page before too), and every page entry that a read
+// bytes, keeping the page before too; refilled when half of them are used
+// up), and every page entry that a read
 // passes on its way to another is kept if it is one of those pages. So
 // paging forward through a solid RAR or a 7z book never unpacks it from the
 // start again, whatever order the archive stores its pages in; jumping back

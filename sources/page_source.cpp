@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/page_source.h"
 
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -63,12 +63,14 @@ class FolderSource : public PageSource {
   }
 };
 
-// A tar file: "ustar" at byte 257 (POSIX and GNU tar).
-bool HasTarMark(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  char mark[5];
-  in.seekg(257);
-  return in.read(mark, sizeof mark) && std::memcmp(mark, "ustar", sizeof mark) == 0;
+// The first bytes of a regular file: enough for the signatures and a tar
+// file's "ustar" mark at byte 257 (POSIX and GNU tar).
+size_t ReadHead(const fs::path& path, uint8_t (&head)[262]) {
+  std::FILE* file = OpenRegularFile(path);
+  if (file == nullptr) return 0;
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got;
 }
 
 }  // namespace
@@ -87,6 +89,10 @@ std::unique_ptr<PageSource> OpenFolderSource(const fs::path& folder, std::string
 std::unique_ptr<PageSource> OpenPageSource(const fs::path& path, SourceError& error) {
   error = SourceError::kNone;
   std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    error = SourceError::kOpenFailed;
+    return nullptr;
+  }
   if (fs::is_directory(path, ec)) return OpenFolderSource(path);
   if (IsBookFile(path)) return BookSource::Open(path, error);
   const fs::path parent = path.parent_path();
@@ -94,19 +100,13 @@ std::unique_ptr<PageSource> OpenPageSource(const fs::path& path, SourceError& er
 }
 
 ImageFormat BookKindOf(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return kFormatUnknown;
-  uint8_t head[16];
-  size_t got = 0;
-  {
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    got = static_cast<size_t>(in.gcount());
-  }
+  uint8_t head[262];
+  const size_t got = ReadHead(path, head);
+  if (got == 0) return kFormatUnknown;
   // The signatures alone (no name given).
   const FileFormat* byContent = FindFileFormat(DetectImageFormatInMemory(head, got, ""));
   if (byContent != nullptr && byContent->role == FormatRole::kBook) return byContent->code;
-  if (HasTarMark(path)) return kFormatTarBook;
+  if (got == sizeof head && std::memcmp(head + 257, "ustar", 5) == 0) return kFormatTarBook;
   // A picture's content wins over a book's name, as it wins over another
   // picture's name.
   if (byContent != nullptr) return kFormatUnknown;

@@ -108,7 +108,7 @@ std::unique_ptr<PageSource> OpenFolderSource(const std::filesystem::path& folder
 
 // A folder (as OpenFolderSource), or a book file (as OpenBookSource in
 // sources/book_source.h). A picture file gives its folder. Null with
-// `error` set when a book cannot be opened.
+// `error` set when nothing is there or a book cannot be opened.
 std::unique_ptr<PageSource> OpenPageSource(const std::filesystem::path& path, SourceError& error);
 
 // The book row (kFormatZipBook, ...) of a file: by its content (the

@@ -3,15 +3,18 @@
 
 #include <cairo.h>
 #include <poppler.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string_view>
 #include <vector>
 
 #include "core/limits.h"
+#include "platform/file_io.h"
 #include "sources/book_limits.h"
 
 namespace inkbrite {
@@ -98,9 +101,7 @@ bool ImagesWithinLimits(std::string_view text, size_t begin, size_t end) {
 }
 
 // The same over a file, a piece at a time with room around each piece.
-bool FileImagesWithinLimits(const fs::path& path, uint64_t size) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+bool FileImagesWithinLimits(std::FILE* file, uint64_t size) {
   constexpr uint64_t kStep = uint64_t{4} << 20;
   constexpr uint64_t kMargin = kDictionaryReach + 16;
   std::string buffer;
@@ -108,9 +109,10 @@ bool FileImagesWithinLimits(const fs::path& path, uint64_t size) {
     const uint64_t start = offset > kMargin ? offset - kMargin : 0;
     const uint64_t stop = std::min(size, offset + kStep + kMargin);
     buffer.resize(static_cast<size_t>(stop - start));
-    in.clear();
-    in.seekg(static_cast<std::streamoff>(start));
-    if (!in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()))) return false;
+    if (fseeko(file, static_cast<off_t>(start), SEEK_SET) != 0 ||
+        std::fread(buffer.data(), 1, buffer.size(), file) != buffer.size()) {
+      return false;
+    }
     const size_t begin = static_cast<size_t>(offset - start);
     const size_t end = static_cast<size_t>(std::min(size, offset + kStep) - start);
     if (!ImagesWithinLimits(buffer, begin, end)) return false;
@@ -222,19 +224,20 @@ PdfReader::~PdfReader() = default;
 SourceError PdfReader::Open(const fs::path& path) {
   m_doc.reset();
   m_pages = 0;
-  std::error_code ec;
-  const uint64_t size = fs::file_size(path, ec);
-  if (ec) return SourceError::kOpenFailed;
-  if (!FileImagesWithinLimits(path, size)) return SourceError::kTooLarge;
-  GError* error = nullptr;
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
-  if (uri == nullptr) {
-    g_clear_error(&error);
-    return SourceError::kOpenFailed;
-  }
+  // Only a regular file: opening a FIFO could wait forever.
+  std::FILE* file = OpenRegularFile(path);
+  if (file == nullptr) return SourceError::kOpenFailed;
+  struct stat st = {};
+  const bool sized = fstat(fileno(file), &st) == 0;
+  const bool within = sized && FileImagesWithinLimits(file, static_cast<uint64_t>(st.st_size));
+  // Poppler takes the descriptor it is given (and closes it, also on
+  // failure).
+  const int fd = within ? dup(fileno(file)) : -1;
+  std::fclose(file);
+  if (!sized || fd < 0) return sized && !within ? SourceError::kTooLarge : SourceError::kOpenFailed;
   m_doc = std::make_unique<Document>();
-  m_doc->doc = poppler_document_new_from_file(uri, nullptr, &error);
-  g_free(uri);
+  GError* error = nullptr;
+  m_doc->doc = poppler_document_new_from_fd(fd, nullptr, &error);
   return Finish(m_doc->doc, error);
 }
 

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Archives made for the tests with libarchive's writers: books of any
+// shape, with the faults the readers must refuse.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace inkbrite::test {
+
+struct MadeEntry {
+  MadeEntry() = default;
+  MadeEntry(std::string entryName, std::vector<uint8_t> bytes)
+      : name(std::move(entryName)), data(std::move(bytes)) {}
+
+  std::string name;
+  std::vector<uint8_t> data;
+  enum Kind { kFile, kFolder, kSymlink } kind = kFile;
+  std::string linkTarget;
+  int64_t mtime = 1577836800;  // 2020-01-01 00:00:00 UTC
+};
+
+enum class MadeFormat { kZipStored, kZipDeflated, kSevenZip, kTar };
+
+// The archive's bytes; with a passphrase (zip only) every file is encrypted.
+std::vector<uint8_t> MakeArchive(MadeFormat format, const std::vector<MadeEntry>& entries,
+                                 const char* passphrase = nullptr);
+void WriteArchive(const std::filesystem::path& path, MadeFormat format,
+                  const std::vector<MadeEntry>& entries, const char* passphrase = nullptr);
+
+// The entries of a zip or other archive, in its order, read back with
+// libarchive alone (name, bytes, modification time).
+std::vector<MadeEntry> ReadArchive(const std::filesystem::path& path);
+
+}  // namespace inkbrite::test
