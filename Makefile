@@ -14,7 +14,7 @@ SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
 .PHONY: all deps build run test test-no-corpus bench bench-peers fuzz asan tsan screenshots install \
-        package package-test format format-check clean
+        package package-test cluster-test format format-check clean
 
 all: build
 
@@ -104,6 +104,14 @@ package: build
 # from a scratch root: both programs, a conversion, the completion.
 package-test: package
 	@bash scripts/package-test.sh $(BUILD_DIR)
+
+# The recipes of docs/CLUSTER.md run here and compared with one process:
+# GNU parallel (4 parts at once, and over two stand-in hosts), the Kubernetes
+# manifests' pod command, and a single-node Slurm (as root: installs
+# slurm-wlm and munge, starts and stops its daemons) running an array of 4.
+cluster-test: build
+	@bash scripts/install-deps.sh --cluster
+	@bash scripts/cluster-test.sh $(BUILD_DIR) all
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

@@ -21,10 +21,17 @@ PACKAGES=(
   # the Debian package (make package, make package-test): icons drawn from
   # the SVG, dpkg-shlibdeps, and the checkers
   librsvg2-bin dpkg-dev lintian appstream desktop-file-utils
+  # the cluster recipes' test (make cluster-test, CI): GNU parallel, Python
+  # with YAML for the manifests and an independent JSON reader of records
+  parallel python3-yaml
 )
 # The peer tools of `make bench-peers` (not needed to build or test).
 if [ "${1:-}" = "--bench" ]; then
   PACKAGES=(imagemagick graphicsmagick libvips-tools time)
+fi
+# The single-node Slurm of `make cluster-test` (not needed to build or test).
+if [ "${1:-}" = "--cluster" ]; then
+  PACKAGES=(slurm-wlm munge)
 fi
 
 missing=()
