@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
     ok = Save(&dialog, out, "06-curve-editor.png") && ok;
   }
   {
-    CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"),
-                           frame);
+    CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), NamedSettingsFile(), frame);
     dialog.show();
     ok = Save(&dialog, out, "07-settings-manager.png") && ok;
   }

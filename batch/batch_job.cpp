@@ -18,7 +18,7 @@
 #include <unordered_map>
 
 #include "batch/work_list.h"
-
+#include "core/auto_steps.h"
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -131,11 +131,11 @@ std::string ChainKey(const fs::path& path) {
 }
 
 // Splits the files into chains of files sharing a key (union-find over the
-// keys of each file's source and target). Each chain lists its files in walk
-// order; chains are ordered by their first file.
-std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<fs::path>& sources,
-                                                 const std::vector<fs::path>& targets) {
-  const size_t n = sources.size();
+// keys of the names each file touches: its source, its target and, when
+// spreads are split, the target's two page names). Each chain lists its
+// files in walk order; chains are ordered by their first file.
+std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<std::vector<fs::path>>& names) {
+  const size_t n = names.size();
   std::vector<size_t> parent(n);
   std::iota(parent.begin(), parent.end(), size_t{0});
   auto find = [&parent](size_t i) {
@@ -144,8 +144,8 @@ std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<fs::path>& so
   };
   std::unordered_map<std::string, size_t> owner;
   for (size_t i = 0; i < n; ++i) {
-    for (const fs::path* p : {&sources[i], &targets[i]}) {
-      auto [it, fresh] = owner.try_emplace(ChainKey(*p), i);
+    for (const fs::path& name : names[i]) {
+      auto [it, fresh] = owner.try_emplace(ChainKey(name), i);
       if (!fresh) {
         const size_t a = find(it->second), b = find(i);
         parent[std::max(a, b)] = std::min(a, b);  // the root is the earliest file
@@ -198,6 +198,13 @@ bool IsSameFile(const fs::path& source, const fs::path& target) {
 }
 
 }  // namespace
+
+fs::path BatchPageTargetPath(const fs::path& target, int page) {
+  fs::path name = target.stem();
+  name += "_" + std::to_string(page);
+  name += target.extension();
+  return target.parent_path() / name;
+}
 
 fs::path BatchRelativePath(const fs::path& source, const fs::path& sourceDir) {
   fs::path relative = source.lexically_relative(sourceDir);
@@ -460,8 +467,29 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
   } else {
     entry.target = belowTarget(outcome.kind == Outcome::kNameTaken ? outcome.target : outcome.path);
   }
+  for (const auto& [page, fields] : outcome.report) {
+    if (!entry.findings.empty()) entry.findings += '\n';
+    entry.findings += belowTarget(page) + "\t" + fields;
+  }
   const std::string line = JsonRecordLine(entry);
   m_record->Write(line.data(), line.size());
+  std::fflush(m_record->Stream());
+}
+
+// With --report, a text record's "自动处理：" lines for the pages a file wrote
+// (a JSON record carries them in its "findings" member).
+void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
+  if (!m_record || m_settings->recordFormat != RecordFormat::kText) return;
+  for (const auto& [page, fields] : outcome.report) {
+    std::string line;
+    if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
+    line += kBatchFindings;
+    line += page.native();
+    line += '\t';
+    line += fields;
+    line += '\n';
+    m_record->Write(line.data(), line.size());
+  }
   std::fflush(m_record->Stream());
 }
 
@@ -686,6 +714,7 @@ void CBatchJob::ConvertFile(size_t index, const fs::path& source) {
 }
 
 void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOutcome& outcome) {
+  RecordFindings(index, outcome);
   switch (outcome.kind) {
     case FileOutcome::kSkipped: ++m_skipped; [[fallthrough]];
     case FileOutcome::kConverted:
@@ -792,18 +821,15 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
 }
 
 // The pipeline, then the reduced or the plain save; a target this run has
-// written already is left as it is.
+// written already is left as it is. The automatic source steps come first
+// (all off by default): a spread they split is written as two pages,
+// name_1 and name_2 in reading order, from one file's units of progress.
 CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const fs::path& source,
                                                 const fs::path& target, FileProgress& progress) {
   using Outcome = FileOutcome;
   if (WrittenByThisRun(target) && !IsSameFile(source, target)) {
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kNameTaken, source, target};
-  }
-  // An existing read-only target is overwritten all the same.
-  std::error_code ec;
-  if (fs::exists(target, ec)) {
-    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
   }
 
   // The pipeline in batch mode: one unit and one stop check a stage.
@@ -813,23 +839,61 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
   hooks.status = [&progress](std::string_view stage) {
     progress.Status(StatusLine::kOperation, stage);
   };
-  if (EnhanceImage(*m_params, image, hooks) != 0 || progress.Stop()) {
-    return {Outcome::kStopped, {}};
+  DibImage second;
+  PageFindings findings[2];
+  const SourceStage stage =
+      PrepareSourcePages(*m_params, image, second, findings, hooks.status, hooks.abortCheck);
+  if (stage.stopped != 0 || progress.Stop()) return {Outcome::kStopped, {}};
+  const int pages = stage.pages;
+  const fs::path targets[2] = {pages == 2 ? BatchPageTargetPath(target, 1) : target,
+                               BatchPageTargetPath(target, 2)};
+  for (int i = 0; i < pages; ++i) {
+    if (pages == 2 && !PathFits(targets[i])) {
+      progress.Advance(kUnitsAfterRead);
+      return {Outcome::kWriteFailed, targets[i]};
+    }
+    if (pages == 2 && WrittenByThisRun(targets[i]) && !IsSameFile(source, targets[i])) {
+      progress.Advance(kUnitsAfterRead);
+      return {Outcome::kNameTaken, source, targets[i]};
+    }
   }
 
-  bool saved = false;
-  progress.Status(StatusLine::kOperation, kBatchReducing);
-  // The viewer's Save writes a page through the same call.
-  if (IsReducedMode(mode)) saved = SavePageInColourMode(target, image, mode, false, 0) != 0;
-  progress.Advance(1);
-  if (!IsReducedMode(mode)) {
-    progress.Status(StatusLine::kOperation, kBatchSaving);
-    saved = SavePageInColourMode(target, image, mode, false, m_settings->jpegQuality) != 0;
+  Outcome outcome{Outcome::kConverted, targets[0]};
+  DibImage* page[2] = {&image, &second};
+  for (int i = 0; i < pages; ++i) {
+    const bool last = i + 1 == pages;
+    // An existing read-only target is overwritten all the same.
+    std::error_code ec;
+    if (fs::exists(targets[i], ec)) {
+      fs::permissions(targets[i], fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+    EnhanceHooks pageHooks = hooks;
+    if (i > 0) pageHooks.progress = nullptr;  // the first page's units stand for both
+    pageHooks.findings = &findings[i];
+    if (EnhanceImage(*m_params, *page[i], pageHooks) != 0 || progress.Stop()) {
+      return {Outcome::kStopped, {}};
+    }
+    bool saved = false;
+    progress.Status(StatusLine::kOperation, kBatchReducing);
+    // The viewer's Save writes a page through the same call.
+    if (IsReducedMode(mode))
+      saved = SavePageInColourMode(targets[i], *page[i], mode, false, 0) != 0;
+    if (last) progress.Advance(1);
+    if (!IsReducedMode(mode)) {
+      progress.Status(StatusLine::kOperation, kBatchSaving);
+      saved = SavePageInColourMode(targets[i], *page[i], mode, false, m_settings->jpegQuality) != 0;
+    }
+    if (last) progress.Advance(1);
+    page[i]->Clear();
+    if (!saved) {
+      if (outcome.kind == Outcome::kConverted) outcome = {Outcome::kWriteFailed, targets[i]};
+      continue;
+    }
+    MarkWritten(targets[i]);
+    if (m_settings->reportFindings)
+      outcome.report.emplace_back(targets[i], FindingsFields(findings[i]));
   }
-  progress.Advance(1);
-  if (!saved) return {Outcome::kWriteFailed, target};
-  MarkWritten(target);
-  return {Outcome::kConverted, target};
+  return outcome;
 }
 
 CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const fs::path& wanted) {
@@ -880,11 +944,19 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
   std::vector<fs::path> sources, targets;
   sources.reserve(files.size());
   targets.reserve(files.size());
+  std::vector<std::vector<fs::path>> names;
+  names.reserve(files.size());
+  const bool split = m_params->GetValue(kSplitSpreads) != 0;
   for (const BatchWorkItem& f : files) {
     sources.push_back(f.source);
     targets.push_back(BatchTargetPath(f.source, m_source, m_target, m_settings->newExtension));
+    names.push_back({f.source, targets.back()});
+    if (split) {
+      names.back().push_back(BatchPageTargetPath(targets.back(), 1));
+      names.back().push_back(BatchPageTargetPath(targets.back(), 2));
+    }
   }
-  const std::vector<std::vector<size_t>> chains = SplitIntoChains(sources, targets);
+  const std::vector<std::vector<size_t>> chains = SplitIntoChains(names);
   std::vector<FileOutcome> outcomes(files.size());
 
   WorkerShared shared;

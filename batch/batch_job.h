@@ -63,6 +63,18 @@
 // whole job and converts the files of its part; a file's walk index is its
 // place in the whole list.
 //
+// With BatchSettings::reportFindings, every page written adds a line
+// "自动处理：" + target path + TAB + what the automatic steps found
+// (FindingsFields, core/auto_steps.h) to a text record, before the file's
+// failure line if it has one, and a "findings" member to a JSON record.
+//
+// The automatic steps (core/auto_steps.h) run after reading, before the
+// pipeline. A spread they split is written as two pages, "name_1.ext" and
+// "name_2.ext" (BatchPageTargetPath) in reading order; both count as one
+// converted file and take one file's units of progress. The clash rule
+// above holds for those names too, and with splitting on they join the
+// names a file touches when the files are shared out among workers.
+//
 // Several files at once (BatchSettings::jobs > 1): the file list is walked
 // first, in the order the one-at-a-time run would take, and split into
 // chains of files that touch the same names (a source, its target, a copy's
@@ -162,6 +174,9 @@ struct BatchSettings {
   // off in same-folder mode.
   bool skipExisting = false;
   RecordFormat recordFormat = RecordFormat::kText;
+  // Record, for every page written, what the automatic clean-up steps found
+  // (see the header).
+  bool reportFindings = false;
 };
 
 // One file of a run: its place in the whole job's list and its path.
@@ -185,6 +200,7 @@ inline constexpr std::string_view kBatchShowRecordQuestion = "\n您想看结果�
 inline constexpr std::string_view kBatchReadFailed = "文件读取失败：";
 inline constexpr std::string_view kBatchWriteFailed = "文件写入失败：";
 inline constexpr std::string_view kBatchNameTaken = "文件重名未转换：";
+inline constexpr std::string_view kBatchFindings = "自动处理：";
 
 // Operation-line texts of the job (the pipeline adds its stage names).
 inline constexpr std::string_view kBatchCounting = "统计文件数";
@@ -211,6 +227,10 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
                                       const std::filesystem::path& sourceDir,
                                       const std::filesystem::path& targetDir,
                                       std::string_view newExtension);
+
+// The target of page 1 or 2 of a split spread: "name_1.ext", "name_2.ext"
+// beside `target`.
+std::filesystem::path BatchPageTargetPath(const std::filesystem::path& target, int page);
 
 // Same folder on disk: equal texts, or the same device and inode, so "dir",
 // "dir/" and a link to it are one folder.
@@ -299,6 +319,8 @@ class CBatchJob : public CSrchDir {
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;
     uint64_t ms = 0;
+    // Per page written, with --report: its path and what the automatic steps found.
+    std::vector<std::pair<std::filesystem::path, std::string>> report{};
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
@@ -333,6 +355,7 @@ class CBatchJob : public CSrchDir {
   void RecordLine(size_t index, std::string_view prefix, const std::filesystem::path& path,
                   const std::filesystem::path& target = {});
   void RecordJson(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
+  void RecordFindings(size_t index, const FileOutcome& outcome);
 
   // Names written by this run and folders swept; workers share them
   // (m_namesMutex).

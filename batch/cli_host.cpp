@@ -279,6 +279,7 @@ bool SetExtension(CliParse& p, std::string_view v, std::string& error) {
     return false;
   }
   p.options.settings.newExtension = std::string(v);
+  p.options.extensionGiven = true;
   return true;
 }
 
@@ -361,7 +362,11 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.settings.includeSubdirs = false;
          return true;
        }},
-      {"--load", "NAME", "start from the named setting NAME", AddLoad},
+      {"--load", "NAME",
+       "start from the named setting NAME (with no --ext, its\nformat too); the ready-made "
+       "eink-6-1072x1448,\neink-7-1264x1680 and tablet-10-1600x2560 are added\nto the "
+       "settings file when it lacks them",
+       AddLoad},
       {"--settings", "FILE", "settings file for --load (default: Inkbrite.ini)",
        [](P& p, V v, E&) {
          p.options.settingsFile = fs::path(v);
@@ -392,6 +397,13 @@ const std::vector<CliOption>& CliOptionTable() {
        "text (default: the failures) or jsonl (one JSON object\nper file: source, target, "
        "result, reason, sizes, ms)",
        SetRecordFormat},
+      {"--report", "",
+       "also record what the automatic steps found on each\nwritten page (deskew, split, "
+       "crop, levels, fit)",
+       [](P& p, V, E&) {
+         p.options.settings.reportFindings = true;
+         return true;
+       }},
       {"--jobs", "N",
        "files converted at once (default: the number of cores);\nthe written files are the "
        "same for every N",
@@ -584,8 +596,12 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
 bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
   const fs::path ini =
       options.settingsFile.empty() ? ProgramFilePath(".ini") : options.settingsFile;
+  bool loaded = false;
   for (const CliParamChange& change : options.changes) {
     if (change.load) {
+      // First use of the settings file: the ready-made sets join it.
+      if (!loaded && !ini.empty()) AddDeviceSettings(ini);
+      loaded = true;
       if (ini.empty() || !LoadNamedSetting(block, change.name, ini)) {
         error = "no named setting \"" + change.name + "\" in " + ini.string();
         return false;
@@ -593,6 +609,12 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
     } else {
       block.SetValue(change.slot, change.value);
     }
+  }
+  // A loaded setting brings its output format unless --ext named one.
+  const int format = block.GetValue(kTargetFiles);
+  if (loaded && !options.extensionGiven && format >= 0 &&
+      format < static_cast<int>(SaveExtensions().size())) {
+    options.settings.newExtension = SaveExtensions()[static_cast<size_t>(format)];
   }
   options.settings.colourMode = block.GetValue(kGreyScale);
   options.settings.resizePercent = block.GetValue(kResize);

@@ -63,6 +63,7 @@ struct CliOptions {
   std::vector<std::filesystem::path> files;  // the picked files
   std::filesystem::path settingsFile;        // --settings; empty: ProgramFilePath(".ini")
   std::vector<CliParamChange> changes;
+  bool extensionGiven = false;  // --ext; else a loaded setting's TargetFiles picks the format
   bool overwriteSource = false;
   bool dryRun = false;
   CliList list = CliList::kNone;

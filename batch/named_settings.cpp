@@ -70,6 +70,30 @@ bool DeleteNamedSetting(std::string_view name, const std::filesystem::path& iniP
   return ini.Save();
 }
 
+void ApplyDeviceSetting(const DeviceSetting& setting, CParaBlock& block) {
+  block.ResetDefaults();
+  for (const auto& [slot, value] : setting.values) block.SetValue(slot, value);
+  block.SetName(setting.name);
+}
+
+bool AddDeviceSettings(const std::filesystem::path& iniPath) {
+  IniFile ini(iniPath);
+  if (!ini.Load()) return false;
+  bool added = false;
+  for (const DeviceSetting& setting : kDeviceSettings) {
+    if (ini.HasSection(setting.name)) continue;
+    CParaBlock block;
+    ApplyDeviceSetting(setting, block);
+    for (const NamedSettingKey& entry : kNamedSettingKeys) {
+      if (!ini.SetString(setting.name, entry.key, std::to_string(block.GetValue(entry.slot)))) {
+        return false;
+      }
+    }
+    added = true;
+  }
+  return !added || ini.Save();
+}
+
 std::vector<std::string> ListNamedSettings(const std::filesystem::path& iniPath) {
   IniFile ini(iniPath);
   if (!ini.Load()) return {};

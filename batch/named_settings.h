@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/para_block.h"
@@ -34,7 +35,7 @@ struct NamedSettingKey {
 // keys up by name and passes over the others). Slots 7, 11, 16 and 24
 // belong to no named setting.
 inline constexpr size_t kBaseNamedSettingKeys = 21;
-inline constexpr std::array<NamedSettingKey, 34> kNamedSettingKeys = {{
+inline constexpr std::array<NamedSettingKey, 36> kNamedSettingKeys = {{
     {"Brightness", kBrightness, 100},
     {"Contrast", kContrast, 100},
     {"Highlight", kHighlight, 100},
@@ -69,6 +70,8 @@ inline constexpr std::array<NamedSettingKey, 34> kNamedSettingKeys = {{
     {"SplitRightToLeft", kSplitRightToLeft, 0},
     {"Deskew", kDeskew, 0},
     {"DeskewRange", kDeskewRange, kParaDefaults[kDeskewRange]},
+    {"FitWidth", kFitWidth, 0},
+    {"FitHeight", kFitHeight, 0},
 }};
 
 // The slot of a key of the table, the key's case ignored ("jpegquality" ->
@@ -98,6 +101,61 @@ bool LoadNamedSetting(CParaBlock& block, std::string_view name,
 // Removes setting `name` from the file. False when there was none or the
 // file could not be written (it is then unchanged).
 bool DeleteNamedSetting(std::string_view name, const std::filesystem::path& iniPath);
+
+// Ready-made settings for reading devices, shipped with the program: the
+// reset values with these slots changed. Each crops the margins, sets the
+// levels and splits spreads, and reduces the pages to the device's screen:
+//   eink-6-1072x1448     6-inch e-ink reader, 300 ppi: 16 greys, PNG
+//   eink-7-1264x1680     7-inch e-ink reader, 300 ppi: 16 greys, PNG
+//   tablet-10-1600x2560  10-inch colour tablet: colour kept, JPEG quality 85
+struct DeviceSetting {
+  std::string_view name;
+  std::array<std::pair<int, int>, 9> values;  // slot, value
+};
+inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
+    {"eink-6-1072x1448",
+     {{{kAutoCrop, 1},
+       {kAutoLevels, 1},
+       {kSplitSpreads, 1},
+       {kFitWidth, 1072},
+       {kFitHeight, 1448},
+       {kGreyScale, kGreys16},
+       {kTargetFiles, 2},  // .png: 16 greys need a palette format
+       {kJpegQuality, 70},
+       {kResizeType, 0}}}},
+    {"eink-7-1264x1680",
+     {{{kAutoCrop, 1},
+       {kAutoLevels, 1},
+       {kSplitSpreads, 1},
+       {kFitWidth, 1264},
+       {kFitHeight, 1680},
+       {kGreyScale, kGreys16},
+       {kTargetFiles, 2},
+       {kJpegQuality, 70},
+       {kResizeType, 0}}}},
+    {"tablet-10-1600x2560",
+     {{{kAutoCrop, 1},
+       {kAutoLevels, 1},
+       {kSplitSpreads, 1},
+       {kFitWidth, 1600},
+       {kFitHeight, 2560},
+       {kGreyScale, kKeepAsIs},
+       {kTargetFiles, 0},  // .jpg
+       {kJpegQuality, 85},
+       {kResizeType, 0}}}},
+}};
+
+// Fills `block` with a ready-made setting (reset values, then its slots)
+// and gives it the setting's name.
+void ApplyDeviceSetting(const DeviceSetting& setting, CParaBlock& block);
+
+// Adds to the file each ready-made setting whose name it does not hold,
+// after the user's own; a setting of the same name (in any case) is never
+// touched. Called when the settings file is first used in a run (the
+// settings dialog, --load), so the sets appear on first use and come back
+// when deleted. False when the file could not be read or written (it is
+// then unchanged).
+bool AddDeviceSettings(const std::filesystem::path& iniPath);
 
 // The names stored in the file, in file order; empty for a missing file.
 std::vector<std::string> ListNamedSettings(const std::filesystem::path& iniPath);

@@ -145,6 +145,7 @@ class JsonReader {
                         : key == "result"   ? &entry.result
                         : key == "reason"   ? &entry.reason
                         : key == "settings" ? &entry.settings
+                        : key == "findings" ? &entry.findings
                                             : nullptr;
     if (text != nullptr) {
       if (Peek() != '"') return Fail("\"" + key + "\" is not a string");
@@ -389,6 +390,10 @@ std::string JsonRecordLine(const RecordEntry& e) {
           ",\"bytes_written\":" + std::to_string(e.bytesWritten) +
           ",\"ms\":" + std::to_string(e.ms) + ",\"settings\":";
   AppendJsonString(line, e.settings);
+  if (!e.findings.empty()) {
+    line += ",\"findings\":";
+    AppendJsonString(line, e.findings);
+  }
   line += "}\n";
   return line;
 }

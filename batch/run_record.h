@@ -60,6 +60,10 @@ struct RecordEntry {
   uint64_t bytesWritten = 0;
   uint64_t ms = 0;
   std::string settings;
+  // With --report: per page written, its path below the target folder, a
+  // TAB and what the automatic steps found (FindingsFields), pages joined by
+  // a line feed; written only when not empty.
+  std::string findings;
 };
 
 inline constexpr std::string_view kResultConverted = "converted";

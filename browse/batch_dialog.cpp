@@ -806,12 +806,12 @@ void CBatchDlg::reject() {
 
 void CBatchDlg::OnSaveSetting() {
   StoreControls();
-  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), ProgramFilePath(".ini"), this);
+  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), NamedSettingsFile(), this);
   if (dialog.exec() == QDialog::Accepted) UpdateCaption();
 }
 
 void CBatchDlg::OnLoadSetting() {
-  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), this);
+  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), NamedSettingsFile(), this);
   if (dialog.exec() == QDialog::Accepted) {
     LoadControls();
     ApplyColourRule(true);

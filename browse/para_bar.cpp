@@ -393,7 +393,7 @@ void CParaBar::OnLoad() {
   StorePage(m_current);
   CParaBlock before;
   before.Assign(AppParams());
-  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), ProgramFilePath(".ini"), this);
+  CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), NamedSettingsFile(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   UpdateCaption();
   LayoutPage(m_current);
@@ -403,7 +403,7 @@ void CParaBar::OnLoad() {
 
 void CParaBar::OnSave() {
   StorePage(m_current);
-  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), ProgramFilePath(".ini"), this);
+  CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), NamedSettingsFile(), this);
   dialog.exec();
   UpdateCaption();
 }

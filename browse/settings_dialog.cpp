@@ -14,6 +14,7 @@
 #include "batch/named_settings.h"
 #include "browse/param_lists.h"
 #include "browse/ui_services.h"
+#include "platform/program_paths.h"
 
 namespace inkbrite {
 
@@ -36,6 +37,15 @@ QString KeyName(int slot) {
 }
 
 }  // namespace
+
+std::filesystem::path NamedSettingsFile() {
+  static const std::filesystem::path path = [] {
+    std::filesystem::path ini = ProgramFilePath(".ini");
+    if (!ini.empty()) AddDeviceSettings(ini);  // a failure leaves the file as it was
+    return ini;
+  }();
+  return path;
+}
 
 QString CSettingsDialog::Prompt(Mode mode) {
   return mode == Mode::kSave ? QStringLiteral("请输入新设置的名称：")

@@ -23,6 +23,12 @@ class QVBoxLayout;
 
 namespace inkbrite {
 
+// The settings file of the program, ProgramFilePath(".ini"). The first call
+// in a run adds the ready-made settings for reading devices that the file
+// does not hold yet (AddDeviceSettings), so they are there when the user
+// first opens the settings manager.
+std::filesystem::path NamedSettingsFile();
+
 class CSettingsDialog : public QDialog {
   Q_OBJECT
 
@@ -32,7 +38,7 @@ class CSettingsDialog : public QDialog {
   // Save mode shows `block`'s name and values and asks for a name; load mode
   // lists the stored names (the block's own name selected when it is among
   // them, in any case), shows the selected one's values and can delete it.
-  // `iniPath` is the settings file (callers pass ProgramFilePath(".ini")).
+  // `iniPath` is the settings file (callers pass NamedSettingsFile()).
   // After exec() == Accepted the block holds the saved or loaded values and
   // the setting's name.
   CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::path iniPath,

@@ -49,6 +49,9 @@ AutoSteps ReadAutoSteps(const CParaBlock& params) {
   steps.facing = On(params, kAutoCropFacing);
   steps.levels = On(params, kAutoLevels);
   steps.levelsSettings = ReadAutoLevelsSettings(params);
+  steps.fitWidth = Read(params, kFitWidth);
+  steps.fitHeight = Read(params, kFitHeight);
+  steps.filter = params.GetValue(kResizeType);
   return steps;
 }
 
@@ -60,10 +63,14 @@ SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImag
   findings[0] = {};
   findings[1] = {};
   second.Clear();
-  // Only the three switches are read while every step is off.
-  if (!On(params, kDeskew) && !On(params, kSplitSpreads) && !On(params, kAutoCrop)) return stage;
+  // Only the switches are read while every step is off.
+  if (!On(params, kDeskew) && !On(params, kSplitSpreads) && !On(params, kAutoCrop) &&
+      (!On(params, kFitWidth) || !On(params, kFitHeight))) {
+    return stage;
+  }
   if (!page.Is24Bit()) return stage;
   const AutoSteps steps = ReadAutoSteps(params);
+  DibImage* pages[2] = {&page, &second};
   const auto say = [&](std::string_view text) {
     if (status) status(text);
   };
@@ -96,7 +103,6 @@ SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImag
 
   if (steps.crop) {
     say(kStageAutoCrop);
-    DibImage* pages[2] = {&page, &second};
     for (int i = 0; i < stage.pages; ++i) {
       findings[i].cropRan = true;
       findings[i].crop = FindMarginCrop(*pages[i], steps.cropSettings);
@@ -105,6 +111,22 @@ SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImag
     for (int i = 0; i < stage.pages; ++i) {
       if (findings[i].crop.applied && !ApplyMarginCrop(*pages[i], findings[i].crop)) {
         findings[i].crop.applied = false;
+      }
+    }
+    if ((stage.stopped = stop()) != 0) return stage;
+  }
+
+  if (steps.Fit()) {
+    say(kStageFit);
+    for (int i = 0; i < stage.pages; ++i) {
+      DibImage& p = *pages[i];
+      int32_t w = 0;
+      int32_t h = 0;
+      p.FitSize(steps.fitWidth, steps.fitHeight, w, h);
+      if ((w != p.Width() || h != p.Height()) && p.ResizeTo(w, h, steps.filter)) {
+        findings[i].fitRan = true;
+        findings[i].fitWidth = w;
+        findings[i].fitHeight = h;
       }
     }
     if ((stage.stopped = stop()) != 0) return stage;
@@ -138,6 +160,7 @@ std::string DescribeFindings(const PageFindings& f) {
     }
     add("色阶 " + levels);
   }
+  if (f.fitRan) add(Printf("缩至 %d×%d", f.fitWidth, f.fitHeight));
   return text;
 }
 
@@ -156,7 +179,9 @@ std::string FindingsFields(const PageFindings& f) {
     const LevelsFound& l = f.levels;
     levels = l.applied ? Printf("%d,%d,%d,%d", l.black, l.white[2], l.white[1], l.white[0]) : "-";
   }
-  return "skew=" + skew + "\tsplit=" + split + "\tcrop=" + crop + "\tlevels=" + levels;
+  const std::string fit = f.fitRan ? Printf("%dx%d", f.fitWidth, f.fitHeight) : "";
+  return "skew=" + skew + "\tsplit=" + split + "\tcrop=" + crop + "\tlevels=" + levels +
+         "\tfit=" + fit;
 }
 
 }  // namespace inkbrite

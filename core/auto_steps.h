@@ -8,6 +8,8 @@
 //     |    deskew          "纠斜"      (kDeskew)
 //     |    spread split    "分页"      (kSplitSpreads): one page or two
 //     |    margin crop     "自动切边"  (kAutoCrop), each page
+//     |    screen fit      "适应屏幕"  (kFitWidth and kFitHeight both set): each
+//     |                               page reduced (never enlarged) to fit
 //     v
 //   the host resizes (the viewer fits the page to its window) and runs
 //   EnhanceImage on each page, which runs
@@ -57,6 +59,8 @@ inline constexpr SlotRange kAutoSlotRanges[] = {
     {kSplitRightToLeft, 0, 1},
     {kDeskew, 0, 1},
     {kDeskewRange, 1, 50},
+    {kFitWidth, 0, 10000},
+    {kFitHeight, 0, 10000},
 };
 // The range of `slot` when it is one of the automatic steps' slots.
 const SlotRange* AutoSlotRange(int slot);
@@ -66,6 +70,7 @@ inline constexpr std::string_view kStageDeskew = "纠斜";
 inline constexpr std::string_view kStageSplit = "分页";
 inline constexpr std::string_view kStageAutoCrop = "自动切边";
 inline constexpr std::string_view kStageAutoLevels = "自动色阶";
+inline constexpr std::string_view kStageFit = "适应屏幕";
 
 // The steps' settings as read from a block (each slot once, clamped).
 struct AutoSteps {
@@ -78,8 +83,12 @@ struct AutoSteps {
   bool facing = false;
   bool levels = false;
   AutoLevelsSettings levelsSettings;
+  int fitWidth = 0;  // both nonzero: reduce to fit
+  int fitHeight = 0;
+  int filter = 0;  // resampling filter of the fit (kResizeType)
 
-  bool AnySourceStep() const { return deskew || split || crop; }
+  bool Fit() const { return fitWidth > 0 && fitHeight > 0; }
+  bool AnySourceStep() const { return deskew || split || crop || Fit(); }
 };
 AutoSteps ReadAutoSteps(const CParaBlock& params);
 // Only the settings of auto levels (for the pipeline's own step).
@@ -96,6 +105,9 @@ struct PageFindings {
   CropFound crop;
   bool levelsRan = false;
   LevelsFound levels;
+  bool fitRan = false;  // the page was larger than the screen and was reduced
+  int32_t fitWidth = 0;
+  int32_t fitHeight = 0;
 };
 
 // The outcome of the source stage.
@@ -106,8 +118,9 @@ struct SourceStage {
 
 // The source stage: deskews `page`, splits it when it is a spread (then
 // `page` becomes the first page in reading order and `second` the second),
-// and crops the margins of each page; with the facing option the two pages
-// of a split spread share one box. What was found goes to `findings`, one
+// crops the margins of each page (with the facing option the two pages of
+// a split spread share one box), and reduces each page that is larger than
+// the screen size to fit it. What was found goes to `findings`, one
 // entry per page. The status hook receives each step's name before it runs;
 // the abort check is asked after each step that ran, and a nonzero answer
 // ends the stage at once. A page that is not 24 bits is left alone.
@@ -117,15 +130,17 @@ SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImag
                                const std::function<int()>& abortCheck = {});
 
 // One line of what the steps found, for a status bar or a record, e.g.
-//   纠斜 1.25°  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243
+//   纠斜 1.25°  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243  缩至 1072×1448
 // Steps that did not run are left out; a step that ran and left the page
 // alone says so ("纠斜 不需要"). Empty when no step ran.
 std::string DescribeFindings(const PageFindings& findings);
 
 // The same as fields for a machine, separated by tabs:
-//   skew=1.25  split=851/2  crop=91,91,1609,2363  levels=12,243,243,243
-// with "-" for a step that ran and changed nothing, and "" for one that did
-// not run.
+//   skew=1.25  split=851/2  crop=91,91,1609,2363  levels=12,243,243,243  fit=1072x1448
+// (split: the column and which page; crop: left, top, right, bottom;
+// levels: black, then the white of red, green and blue), with "-" for a
+// step that ran and changed nothing and nothing after "=" for one that did
+// not run (fit: for a page that was not reduced).
 std::string FindingsFields(const PageFindings& findings);
 
 }  // namespace inkbrite

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBlock: the enhancement settings of Inkbrite.
 //
-// A block is 38 integer slots (25 of the original layout, then those of the
+// A block is 40 integer slots (25 of the original layout, then those of the
 // automatic clean-up steps) plus the name of the named setting last loaded
 // into it. There is one application-wide block, and each view keeps blocks of
 // its own for the page it shows; the enhancement pipeline reads a block one
@@ -71,7 +71,9 @@ enum ParaSlot : int {
   kSplitRightToLeft = 35,   // 0: left page first, 1: right page first (manga)
   kDeskew = 36,             // 0 off, 1 on
   kDeskewRange = 37,        // largest skew looked for, 0.1 degree, 1 to 50
-  kParaSlotCount = 38
+  kFitWidth = 38,           // pages reduced to fit a screen of this size, pixels;
+  kFitHeight = 39,          //   0 (either): not reduced
+  kParaSlotCount = 40
 };
 
 // Slots of the original layout (0 to 24); the automatic steps follow them.
@@ -142,6 +144,8 @@ inline constexpr std::array<int32_t, kParaSlotCount> kParaDefaults = {
     0,    // kSplitRightToLeft
     0,    // kDeskew
     50,   // kDeskewRange: 5 degrees
+    0,    // kFitWidth
+    0,    // kFitHeight
 };
 
 // Longest name a block keeps, in Unicode code points of its UTF-8 text.

@@ -55,7 +55,7 @@ TEST(AutoSteps, OffByDefaultTheyTouchNothing) {
   EXPECT_TRUE(stages.empty());
   EXPECT_EQ(findings[0].part, 0);
   EXPECT_EQ(DescribeFindings(findings[0]), "");
-  EXPECT_EQ(FindingsFields(findings[0]), "skew=\tsplit=\tcrop=\tlevels=");
+  EXPECT_EQ(FindingsFields(findings[0]), "skew=\tsplit=\tcrop=\tlevels=\tfit=");
 }
 
 TEST(AutoSteps, SourceStageDeskewsSplitsAndCropsInThatOrder) {
@@ -131,6 +131,34 @@ TEST(AutoSteps, RightToLeftOrderAndFacingPagesSharingOneBox) {
   EXPECT_EQ(page.PackedDib(), expected.PackedDib());
   ASSERT_TRUE(CopyRegion(spread, {box.left, box.top, box.right, box.bottom}, expected));
   EXPECT_EQ(second.PackedDib(), expected.PackedDib());
+}
+
+TEST(AutoSteps, PagesLargerThanTheScreenAreReducedToFitIt) {
+  CParaBlock params;
+  params.SetValue(kFitWidth, 300);
+  params.SetValue(kFitHeight, 400);
+  DibImage page = test::MakePattern(900, 600);  // width limits: 300 x 200
+  DibImage second;
+  PageFindings findings[2];
+  std::vector<std::string> stages;
+  PrepareSourcePages(params, page, second, findings,
+                     [&](std::string_view s) { stages.emplace_back(s); });
+  EXPECT_EQ(stages, (std::vector<std::string>{"适应屏幕"}));
+  EXPECT_EQ(page.Width(), 300);
+  EXPECT_EQ(page.Height(), 200);
+  EXPECT_TRUE(findings[0].fitRan);
+  EXPECT_EQ(DescribeFindings(findings[0]), "缩至 300×200");
+
+  // Never enlarged; one side alone does nothing.
+  DibImage small = test::MakePattern(100, 80);
+  const DibImage before = small;
+  PrepareSourcePages(params, small, second, findings);
+  EXPECT_EQ(small.PackedDib(), before.PackedDib());
+  EXPECT_FALSE(findings[0].fitRan);
+  params.SetValue(kFitHeight, 0);
+  DibImage big = test::MakePattern(900, 600);
+  PrepareSourcePages(params, big, second, findings);
+  EXPECT_EQ(big.Width(), 900);
 }
 
 TEST(AutoSteps, AbortEndsTheStageAfterTheStepThatRan) {

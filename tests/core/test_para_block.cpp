@@ -21,7 +21,7 @@ constexpr int kExpectedDefaults[38] = {100, 100, 100, 100, 0, 100, 70, 100, 0, 0
                                        5,   64,  0,   0,   8, 48,  60, 0,   0, 0, 0, 50};
 
 void ExpectDefaults(const CParaBlock& block) {
-  for (int i = 0; i < 38; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
   EXPECT_EQ(block.GetName(), "");
 }
 
@@ -29,7 +29,7 @@ TEST(ParaBlock, NewAndResetBlocksHoldTheDefaults) {
   CParaBlock block;
   ExpectDefaults(block);
 
-  for (int i = 0; i < 38; ++i) block.SetValue(i, -1000 - i);
+  for (int i = 0; i < 40; ++i) block.SetValue(i, -1000 - i);
   block.SetName("Night scans");
   block.ResetDefaults();
   ExpectDefaults(block);
@@ -40,10 +40,10 @@ TEST(ParaBlock, SlotsHoldAnyIntegerAndIgnoreBadIndices) {
   block.SetValue(kShowPreview, INT32_MAX);  // the block itself checks no range
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
   block.SetValue(-1, 7);
-  block.SetValue(38, 7);
+  block.SetValue(40, 7);
   block.SetValue(INT32_MAX, 7);
   EXPECT_EQ(block.GetValue(-1), 0);
-  EXPECT_EQ(block.GetValue(38), 0);
+  EXPECT_EQ(block.GetValue(40), 0);
   EXPECT_EQ(block.GetValue(INT32_MIN), 0);
   EXPECT_EQ(block.GetValue(kBrightness), 100);
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
@@ -106,9 +106,9 @@ TEST(ParaBlock, AssignReportsWhetherAnythingDiffered) {
   EXPECT_TRUE(target.Assign(source));
 
   // Every slot is copied, not only the first that differs.
-  for (int i = 0; i < 38; ++i) source.SetValue(i, i * 11 - 50);
+  for (int i = 0; i < 40; ++i) source.SetValue(i, i * 11 - 50);
   EXPECT_FALSE(target.Assign(source));
-  for (int i = 0; i < 38; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
   EXPECT_TRUE(target.Assign(source));
 
   // A change to an automatic step alone counts too (the viewer renders again).

@@ -450,6 +450,81 @@ TEST_F(BatchJobTest, ASecondFileForOneTargetFailsInsteadOfReplacingTheFirst) {
   EXPECT_TRUE(fs::exists(dir / "same/a.jpg"));
 }
 
+// A two-page spread (left page dark blue, right page dark red, white
+// gutter at 90 to 110) and its pages as the split gives them.
+DibImage Spread() {
+  return test::MakeImage(200, 120, [](int32_t x, int32_t y) {
+    if (x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110)) {
+      return test::Bgr{255, 255, 255};
+    }
+    return x < 100 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
+  });
+}
+
+TEST_F(BatchJobTest, SpreadsAreWrittenAsTwoPagesInReadingOrderAndReported) {
+  WritePage(dir / "src/spread.png", Spread());
+  WritePage(dir / "src/single.png", test::MakePattern(6, 8));  // taller than wide
+  params.SetValue(kSplitSpreads, 1);
+  settings.reportFindings = true;
+  std::vector<std::map<std::string, std::vector<uint8_t>>> trees;
+  for (int jobs : {1, 4}) {
+    settings.jobs = jobs;
+    settings.targetDir = dir / ("tgt" + std::to_string(jobs));
+    Run();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"2个文件需要转换，\n2个文件转换成功。"});
+    EXPECT_EQ(host.advanced, 2 * 12);  // a split file takes one file's units
+    const DibImage first = LoadPage(settings.targetDir / "spread_1.png");
+    const DibImage second = LoadPage(settings.targetDir / "spread_2.png");
+    EXPECT_EQ(first.Width() + second.Width(), 200);
+    EXPECT_EQ(test::PixelAt(first, 40, 60), (test::Bgr{120, 20, 20}));  // left page first
+    EXPECT_EQ(test::PixelAt(second, 40, 60), (test::Bgr{20, 20, 120}));
+    EXPECT_FALSE(fs::exists(settings.targetDir / "spread.png"));
+    EXPECT_EQ(LoadPage(settings.targetDir / "single.png").Width(), 6);  // not a spread
+    const std::string record = ReadText(settings.recordPath);
+    const std::string column = std::to_string(first.Width());
+    for (const std::string& line : {"自动处理：" + (settings.targetDir / "spread_1.png").string() +
+                                        "\tskew=\tsplit=" + column + "/1\tcrop=\tlevels=\tfit=\n",
+                                    "自动处理：" + (settings.targetDir / "spread_2.png").string() +
+                                        "\tskew=\tsplit=" + column + "/2\tcrop=\tlevels=\tfit=\n",
+                                    "自动处理：" + (settings.targetDir / "single.png").string() +
+                                        "\tskew=\tsplit=-\tcrop=\tlevels=\tfit=\n"}) {
+      EXPECT_NE(record.find(line), std::string::npos) << record;
+    }
+    trees.push_back(TreeBytes(settings.targetDir));
+  }
+  EXPECT_EQ(trees[0], trees[1]);
+
+  // A JSON record carries the findings as a member of the file's object.
+  settings.recordFormat = RecordFormat::kJsonLines;
+  settings.targetDir = dir / "json";
+  Run();
+  const std::string json = ReadText(settings.recordPath);
+  EXPECT_NE(json.find("\"findings\":\"spread_1.png\\tskew=\\tsplit="), std::string::npos) << json;
+  EXPECT_NE(json.find("\\nspread_2.png\\tskew="), std::string::npos) << json;
+  settings.recordFormat = RecordFormat::kText;
+
+  // Right to left (manga): the right page comes first; no report asked.
+  params.SetValue(kSplitRightToLeft, 1);
+  settings.reportFindings = false;
+  settings.jobs = 1;
+  Run();
+  EXPECT_EQ(test::PixelAt(LoadPage(settings.targetDir / "spread_1.png"), 40, 60),
+            (test::Bgr{20, 20, 120}));
+  EXPECT_EQ(ReadText(settings.recordPath), "");
+
+  // A source named like a page of the split fails instead of replacing it,
+  // for any number of workers.
+  WritePage(dir / "src/spread_2.png", test::MakePattern(6, 8));
+  for (int jobs : {1, 4}) {
+    settings.jobs = jobs;
+    settings.targetDir = dir / ("clash" + std::to_string(jobs));
+    Run();
+    EXPECT_EQ(job.SuccessCount(), 2) << jobs;
+    EXPECT_EQ(LoadPage(settings.targetDir / "spread_2.png").Width(), 100) << jobs;
+    EXPECT_NE(ReadText(settings.recordPath).find("文件重名未转换："), std::string::npos);
+  }
+}
+
 TEST_F(BatchJobTest, WorkersWriteWhatOneAtATimeWrites) {
   WriteTangledTree(dir / "src");
   params.SetValue(kSharpen, 2);

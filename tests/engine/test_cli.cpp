@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/cli_host.h"
+#include "batch/named_settings.h"
 #include "formats/image_file.h"
 #include "platform/file_io.h"
 #include "tests/test_support.h"
@@ -111,6 +112,44 @@ TEST(CliOptionsTest, LaterChangesWin) {
   EXPECT_EQ(o.settings.resizePercent, 50);
   EXPECT_EQ(o.settings.colourMode, 1);  // a loaded setting reads GreyScale as 1
   EXPECT_FALSE(build({"--load", "Nope", "i", "o"}));
+}
+
+TEST(CliOptionsTest, ReadyMadeDeviceSettingsJoinTheFileOnFirstLoad) {
+  test::TempDir dir;
+  const fs::path ini = dir / "s.ini";
+  // The user's own set of one of the ready-made names is never replaced.
+  const std::string mine = "[Tablet-10-1600x2560]\r\nGamma=150\r\n";
+  test::WriteAll(ini, std::vector<uint8_t>(mine.begin(), mine.end()));
+  CParaBlock block;
+  CliOptions o;
+  auto build = [&](std::vector<std::string_view> args) {
+    o = CliOptions{};
+    block.ResetDefaults();
+    EXPECT_TRUE(Parse(args, o));
+    o.settingsFile = ini;
+    std::string error;
+    return BuildParams(o, block, error);
+  };
+  ASSERT_TRUE(build({"--load", "eink-6-1072x1448", "--report", "i", "o"}));
+  EXPECT_EQ(
+      ListNamedSettings(ini),
+      (std::vector<std::string>{"Tablet-10-1600x2560", "eink-6-1072x1448", "eink-7-1264x1680"}));
+  EXPECT_EQ(block.GetValue(kFitWidth), 1072);
+  EXPECT_EQ(block.GetValue(kFitHeight), 1448);
+  for (const int slot : {kAutoCrop, kAutoLevels, kSplitSpreads}) EXPECT_EQ(block.GetValue(slot), 1);
+  EXPECT_EQ(o.settings.colourMode, kGreys16);
+  EXPECT_EQ(o.settings.newExtension, ".png");  // the setting's format
+  EXPECT_TRUE(o.settings.reportFindings);
+  ASSERT_TRUE(build({"--load", "tablet-10-1600x2560", "i", "o"}));
+  EXPECT_EQ(block.GetValue(kGamma), 150);  // the user's own
+  EXPECT_EQ(block.GetValue(kFitWidth), 0);
+  ASSERT_TRUE(build({"--ext", ".tif", "--load", "eink-7-1264x1680", "i", "o"}));
+  EXPECT_EQ(o.settings.newExtension, ".tif");  // --ext wins
+  EXPECT_FALSE(o.settings.reportFindings);
+  // Without --load the file is not touched.
+  fs::remove(ini);
+  ASSERT_TRUE(build({"--set", "Deskew=1", "i", "o"}));
+  EXPECT_FALSE(fs::exists(ini));
 }
 
 #ifdef INKBRITE_BATCH_EXE
