@@ -47,8 +47,10 @@ enum CxImageType : int {
   kCxImagePng = 3,
   kCxImageTiff = 4,
   kCxImageJp2 = 5,
+  kCxImageWebp = 6,  // lossless WebP (colour-reduced pages)
+  kCxImageJxl = 7,   // lossless JPEG XL (colour-reduced pages)
 };
-inline constexpr int kCxImageTypeCount = 6;
+inline constexpr int kCxImageTypeCount = 8;
 
 inline constexpr int kCxDefaultQuality = 90;
 inline constexpr int kCxDefaultDpi = 96;

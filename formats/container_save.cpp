@@ -2,8 +2,10 @@
 #include "formats/container_save.h"
 
 #include "formats/jpeg2000/jp2_codec.h"
+#include "formats/jxl/jxl_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
+#include "formats/webp/webp_codec.h"
 #include "platform/file_io.h"
 
 namespace inkbrite {
@@ -21,6 +23,8 @@ Encoder EncoderFor(int type) {
     case kCxImagePng: return EncodePng;
     case kCxImageJp2: return [](CxImage& image, std::FILE* file) { return EncodeJp2(image, file); };
     case kCxImageTiff: return EncodeTiff;
+    case kCxImageWebp: return EncodeWebp;
+    case kCxImageJxl: return EncodeJxl;
     default: return nullptr;
   }
 }

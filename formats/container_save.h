@@ -7,8 +7,8 @@
 // reached the disk. A failure leaves any previous file untouched and no
 // temporary file behind.
 //
-// Encoders: BMP, PNG, TIFF and JP2. A type without an encoder fails with the
-// error text "Encode: Unknown format" and writes nothing.
+// Encoders: BMP, PNG, TIFF, JP2, and lossless WebP and JPEG XL. A type without an encoder fails
+// with the error text "Encode: Unknown format" and writes nothing.
 #pragma once
 
 #include <filesystem>

@@ -17,30 +17,36 @@ namespace {
 // The bytes of the signatures: every signature lies within them.
 constexpr size_t kHeadBytes = 16;
 
-// The signatures of the format table, row by row, against the first `size`
-// bytes (those that do not fit are not compared); the first match wins.
+// The signatures (within the first kHeadBytes) and the content tests
+// (given every byte there is, from kHeadBytes on) of the format table, row
+// by row, against the first `size` bytes; signatures that do not fit are not
+// compared. The first match wins.
 ImageFormat FromHead(const uint8_t* head, size_t size) {
+  const size_t signatureBytes = std::min(size, kHeadBytes);
   for (const FileFormat& f : FileFormats()) {
     for (const FormatSignature& s : f.signatures) {
-      if (s.length > 0 && s.offset + s.length <= size &&
+      if (s.length > 0 && s.offset + s.length <= signatureBytes &&
           std::memcmp(head + s.offset, s.bytes.data(), s.length) == 0)
         return f.code;
+    }
+    if (f.contentTest != nullptr && size >= kHeadBytes && f.contentTest(head, size)) {
+      return f.code;
     }
   }
   return kFormatUnknown;
 }
 
-// The signatures against the first 16 bytes of a file (a shorter file is
-// judged by its name). Only a regular file is probed: opening a FIFO could
-// wait forever.
+// The signatures and content tests against the first bytes of a file (a
+// file shorter than 16 bytes is judged by its name). Only a regular file is
+// probed: opening a FIFO could wait forever.
 ImageFormat FromSignature(const std::filesystem::path& path) {
   std::FILE* file = OpenRegularFile(path);
   if (file == nullptr) return kFormatUnknown;
-  uint8_t head[kHeadBytes];
+  uint8_t head[kContentTestBytes];
   const size_t got = std::fread(head, 1, sizeof head, file);
   std::fclose(file);
-  if (got != sizeof head) return kFormatUnknown;
-  return FromHead(head, sizeof head);
+  if (got < kHeadBytes) return kFormatUnknown;
+  return FromHead(head, got);
 }
 
 // The text from the last "." to its end, against the extensions the table
@@ -71,7 +77,7 @@ ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeConte
 
 ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size, std::string_view nameHint) {
   if (data != nullptr) {
-    const ImageFormat f = FromHead(data, std::min(size, kHeadBytes));
+    const ImageFormat f = FromHead(data, std::min(size, kContentTestBytes));
     if (f != kFormatUnknown) return f;
   }
   return FromName(nameHint);

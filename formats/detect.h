@@ -21,6 +21,9 @@ enum ImageFormat : int {
   kFormatMetafile = 7,   // Windows or enhanced metafile
   kFormatJ2kStream = 8,  // bare JPEG 2000 code stream
   kFormatJp2 = 9,
+  kFormatWebp = 10,
+  kFormatAvif = 11,
+  kFormatJxl = 12,
   // Books: archives and PDF files whose pages are pictures (role kBook in the
   // format table). Their own range keeps the picture codes contiguous.
   kFormatZipBook = 64,
@@ -31,7 +34,8 @@ enum ImageFormat : int {
 };
 
 // With probeContent, the first 16 bytes of the file are tested against the
-// signatures of the format table (formats/format_table.h), in its order (a
+// signatures of the format table (formats/format_table.h), and its first
+// bytes against the content tests of the rows that have one, in its order (a
 // file shorter than 16 bytes, or one that cannot be opened, is judged by its
 // name). Otherwise, and when no signature matches, the text from the last
 // "." of the path decides, compared without regard to case with the

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/format_table.h"
 
+#include "formats/avif/avif_codec.h"
 #include "formats/bmp/bmp_codec.h"
 #include "formats/gif/gif_codec.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg2000/jp2_codec.h"
+#include "formats/jxl/jxl_codec.h"
 #include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
 #include "platform/ascii_case.h"
+#include "formats/webp/webp_codec.h"
 
 namespace inkbrite {
 
@@ -223,6 +226,49 @@ constexpr FileFormat kFileFormats[] = {
      .fuzzTargets = {"pdf"},
      .limits = "book limits; images within the picture limits; rendering within the pixel limits",
      .role = FormatRole::kBook},
+    {.code = kFormatWebp,
+     .name = "WebP",
+     .extensions = {{{".webp", kByNameInBatch}}},
+     .signatures = {},  // RIFF....WEBP: the content test
+     .openFilter = "WebP Files(*.webp)",
+     .saveFilter = "WebP Files(*.webp)",
+     .read = ReadWebpFile,
+     .readBytes = DecodeWebpBytes,
+     .write = WriteWebpFile,
+     .reducedPages = kCxImageWebp,
+     .greySource = "every pixel neutral within one level (WebP has no grey picture type)",
+     .fuzzTargets = {"webp"},
+     .limits = "the canvas from the header; the first frame of an animation only",
+     .contentTest = IsWebpHead},
+    {.code = kFormatAvif,
+     .name = "AVIF",
+     .extensions = {{{".avif", kByNameInBatch}}},
+     .signatures = {},  // the ftyp brands: the content test
+     .openFilter = "Avif Files(*.avif)",
+     .saveFilter = "Avif Files(*.avif)",
+     .read = ReadAvifFile,
+     .readBytes = DecodeAvifBytes,
+     .write = WriteAvifFile,
+     .reducedPages = kCxImageUnknown,
+     .greySource = "a monochrome (4:0:0) picture",
+     .fuzzTargets = {"avif"},
+     .limits = "libavif's image size and dimension limits set to the common ones; "
+               "the first frame of a sequence only",
+     .contentTest = IsAvifHead},
+    {.code = kFormatJxl,
+     .name = "JPEG XL",
+     .extensions = {{{".jxl", kByNameInBatch}}},
+     .signatures = {{{0, 2, {0xFF, 0x0A}},
+                     {0, 12, {0x00, 0x00, 0x00, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A}}}},
+     .openFilter = "Jpeg XL Files(*.jxl)",
+     .saveFilter = "Jpeg XL Files(*.jxl)",
+     .read = ReadJxlFile,
+     .readBytes = DecodeJxlBytes,
+     .write = WriteJxlFile,
+     .reducedPages = kCxImageJxl,
+     .greySource = "one colour channel",
+     .fuzzTargets = {"jxl"},
+     .limits = "libjxl's allocations within the decoder memory limit; the first frame only"},
 };
 // clang-format on
 

@@ -87,7 +87,15 @@ struct FileFormat {
   // The reader's own bounds beyond the common limits of core/limits.h.
   const char* limits;
   FormatRole role = FormatRole::kImage;
+  // For a format whose mark is not a fixed byte string (RIFF....WEBP, the
+  // brands of an ISO-BMFF ftyp box): true when the first `size` bytes of a
+  // file (at least 16, at most kContentTestBytes) are of this format. Tried
+  // after the row's signatures, in row order.
+  bool (*contentTest)(const uint8_t* head, size_t size) = nullptr;
 };
+
+// The most bytes detection reads for the content tests.
+inline constexpr size_t kContentTestBytes = 64;
 
 // Every format, in the order the dialogs list them and detection tries them.
 std::span<const FileFormat> FileFormats();

@@ -10,6 +10,7 @@ PACKAGES=(
   # codecs (DejaVu: the fonts that metafile text is drawn with)
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
+  libwebp-dev libavif-dev libjxl-dev liblcms2-dev
   # books: comic archives and PDF files
   libarchive-dev libpoppler-glib-dev
   # user interface
@@ -27,7 +28,7 @@ PACKAGES=(
 )
 # The peer tools of `make bench-peers` (not needed to build or test).
 if [ "${1:-}" = "--bench" ]; then
-  PACKAGES=(imagemagick graphicsmagick libvips-tools time)
+  PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools)
 fi
 # The single-node Slurm of `make cluster-test` (not needed to build or test).
 if [ "${1:-}" = "--cluster" ]; then

@@ -39,11 +39,15 @@ struct ManifestRow {
   int tolerance = -1;
 };
 
-// Rows of MANIFEST.tsv whose path starts with `prefix`.
+// Rows of MANIFEST.tsv and MANIFEST-modern.tsv whose path starts with
+// `prefix`. The modern formats' rows (WebP, AVIF, JPEG XL) carry no format
+// code or grey-source column: the code is that of the folder's name as an
+// extension, the grey source -1.
 std::vector<ManifestRow> ReadManifest(const std::string& prefix);
 
-// Files the corpus marks as failing that a reader may also decode (the
-// README's "Either result accepted" list).
+// Files for which the corpus accepts two answers (the README's "Either
+// result accepted" and "Two answers accepted" lists): a "fail" row that a
+// reader may also decode, an "ok" row that a reader may also refuse.
 bool EitherResultAccepted(const std::string& path);
 
 // For a file the manifest lists as loading: the reader succeeded, gave 24
@@ -54,6 +58,10 @@ void ExpectLoadedAsListed(const ManifestRow& row, int result, const DibImage& im
 // Any row: a "fail" row gives 0 and no picture (unless the README accepts
 // either result), any other as ExpectLoadedAsListed.
 void ExpectAsListed(const ManifestRow& row, int result, const DibImage& image, int grey);
+
+// The peak signal-to-noise ratio of two 24-bit pictures of one size over
+// every channel, in dB (1000 for equal pictures, 0 for different sizes).
+double Psnr(const DibImage& a, const DibImage& b);
 
 // Binary PPM (P6, maxval 255), top row first, red-green-blue.
 struct Ppm {

@@ -63,20 +63,22 @@ TEST(FormatTable, CodesAndBothDetectionOrdersAreTheStoredOnes) {
       }
     }
   }
-  EXPECT_EQ(codes, (std::vector<int>{1, 3, 2, 4, 5, 6, 7, 9, 8, 64, 65, 66, 67, 68}));
+  EXPECT_EQ(codes, (std::vector<int>{1, 3, 2, 4, 5, 6, 7, 9, 8, 64, 65, 66, 67, 68, 10, 11, 12}));
   EXPECT_EQ(signatures, (std::vector<std::string>{
                             "0:255 216 -> 1", "0:71 73 70 -> 3", "0:66 77 -> 4", "1:80 78 71 -> 5",
                             "0:73 73 -> 6", "0:77 77 -> 6", "0:215 205 -> 7",
                             "0:0 0 0 12 106 80 32 32 13 10 135 10 -> 9", "0:255 79 255 81 -> 8",
                             "0:80 75 3 4 -> 64", "0:80 75 5 6 -> 64", "0:82 97 114 33 26 7 -> 65",
-                            "0:55 122 188 175 39 28 -> 66", "0:37 80 68 70 45 -> 68"}));
+                            "0:55 122 188 175 39 28 -> 66", "0:37 80 68 70 45 -> 68",
+                            "0:255 10 -> 12", "0:0 0 0 12 74 88 76 32 13 10 135 10 -> 12"}));
   EXPECT_EQ(names,
             (std::vector<std::pair<std::string, int>>{
                 {".jpg", 1},  {".jpeg", 1}, {".gif", 3},  {".ufo", 2},  {".bmp", 4},  {".dib", 4},
                 {".png", 5},  {".tif", 6},  {".tiff", 6}, {".wmf", 7},  {".emf", 7},  {".jp2", 9},
                 {".j2k", 8},  {".jpc", 8},  {".cbz", 64}, {".zip", 64}, {".cbr", 65}, {".rar", 65},
-                {".cb7", 66}, {".7z", 66},  {".cbt", 67}, {".tar", 67}, {".pdf", 68}}));
-  for (ImageFormat code : {kFormatUnknown, static_cast<ImageFormat>(10)}) {
+                {".cb7", 66}, {".7z", 66},  {".cbt", 67}, {".tar", 67}, {".pdf", 68}, {".webp", 10},
+                {".avif", 11}, {".jxl", 12}}));
+  for (ImageFormat code : {kFormatUnknown, static_cast<ImageFormat>(13)}) {
     EXPECT_EQ(FindFileFormat(code), nullptr);
   }
 }
@@ -85,7 +87,8 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
   std::vector<std::string> open;
   for (const FileFilter& f : OpenFileFilters()) open.push_back(f.label + "|" + f.patterns);
   const std::string all =
-      "*.jpg;*.jpeg;*.jpe;*.gif;*.ufo;*.bmp;*.dib;*.png;*.tif;*.tiff;*.wmf;*.emf;*.jp2;*.j2k;*.jpc";
+      "*.jpg;*.jpeg;*.jpe;*.gif;*.ufo;*.bmp;*.dib;*.png;*.tif;*.tiff;*.wmf;*.emf;*.jp2;*.j2k;*.jpc;"
+      "*.webp;*.avif;*.jxl";
   const std::string books = "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar;*.pdf";
   EXPECT_EQ(open, (std::vector<std::string>{
                       "Supported Files|" + all + ";" + books,
@@ -100,25 +103,32 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
                       "Comic Books(*.cbz;*.cbr;*.cb7;*.cbt;*.zip;*.rar;*.7z;*.tar)|"
                       "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar",
                       "Pdf Files(*.pdf)|*.pdf",
+                      "WebP Files(*.webp)|*.webp",
+                      "Avif Files(*.avif)|*.avif",
+                      "Jpeg XL Files(*.jxl)|*.jxl",
                       "All Files(*.*)|*.*",
                   }));
   EXPECT_EQ(ReadablePatterns(), all);
   EXPECT_EQ(BookPatterns(), books);
   EXPECT_EQ(DefaultSourcePatterns(),
             "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc;*.cbz;*.cbr;*.cb7;"
-            "*.cbt;*.pdf");
+            "*.cbt;*.pdf;*.webp;*.avif;*.jxl");
   EXPECT_EQ(SourcePatternLists(),
             (std::vector<std::string>{DefaultSourcePatterns(), "*.jpg;*.jpeg", "*.gif", "*.ufo",
                                       "*.bmp;*.dib", "*.png", "*.tif;*.tiff", "*.wmf;*.emf",
                                       "*.jp2;*.j2k;*.jpc",
-                                      "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar", "*.pdf"}));
-  EXPECT_EQ(SaveExtensions(), (std::vector<std::string>{".jpg", ".bmp", ".png", ".tif", ".jp2"}));
-  EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg, .bmp, .png, .tif or .jp2");
+                                      "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar", "*.pdf",
+                                      "*.webp", "*.avif", "*.jxl"}));
+  EXPECT_EQ(SaveExtensions(), (std::vector<std::string>{".jpg", ".bmp", ".png", ".tif", ".jp2",
+                                                        ".webp", ".avif", ".jxl"}));
+  EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg, .bmp, .png, .tif, .jp2, .webp, .avif or .jxl");
   std::vector<std::string> save;
   for (const FileFilter& f : SaveFileFilters()) save.push_back(f.label + "|" + f.patterns);
-  EXPECT_EQ(save, (std::vector<std::string>{"Jpeg Files(*.jpg)|*.jpg", "BMP Files(*.bmp)|*.bmp",
-                                            "PNG Files(*.png)|*.png", "Tiff Files(*.tif)|*.tif",
-                                            "Jpeg 2000 Files(*.jp2)|*.jp2", "All Files(*.*)|*.*"}));
+  EXPECT_EQ(save, (std::vector<std::string>{
+                      "Jpeg Files(*.jpg)|*.jpg", "BMP Files(*.bmp)|*.bmp", "PNG Files(*.png)|*.png",
+                      "Tiff Files(*.tif)|*.tif", "Jpeg 2000 Files(*.jp2)|*.jp2",
+                      "WebP Files(*.webp)|*.webp", "Avif Files(*.avif)|*.avif",
+                      "Jpeg XL Files(*.jxl)|*.jxl", "All Files(*.*)|*.*"}));
   EXPECT_STREQ(PrimaryExtension(kFormatJpeg), ".jpg");
 }
 
@@ -142,7 +152,7 @@ std::vector<std::pair<std::string, const FileFormat*>> OfferedExtensions() {
 
 TEST(FormatTable, EveryOfferedExtensionIsRecognisedAndReachesAReader) {
   const auto offered = OfferedExtensions();
-  EXPECT_EQ(offered.size(), 24u);
+  EXPECT_EQ(offered.size(), 27u);
   for (const auto& [ext, row] : offered) {
     SCOPED_TRACE(ext);
     ASSERT_NE(row, nullptr) << "no row of the table knows the extension";
@@ -216,11 +226,13 @@ TEST(FormatTable, EverySaveExtensionReachesAWriterAndReadsBack) {
 }
 
 // One rule for the viewer's Save, the batch job and the command line.
-TEST(FormatTable, OnlyBmpPngAndTiffTakeReducedPages) {
-  for (const char* name : {"a.png", "a.BMP", "a.dib", "a.tif", "a.TIFF", ".png"}) {
+TEST(FormatTable, LosslessPaletteFormatsTakeReducedPages) {
+  for (const char* name :
+       {"a.png", "a.BMP", "a.dib", "a.tif", "a.TIFF", ".png", "a.webp", "a.JXL"}) {
     EXPECT_TRUE(TakesReducedPages(name)) << name;
   }
-  for (const char* name : {"a.jpg", "a.jp2", "a.gif", "a.j2k", "a.wmf", "a.png.txt", "png"}) {
+  for (const char* name :
+       {"a.jpg", "a.jp2", "a.gif", "a.j2k", "a.wmf", "a.png.txt", "png", "a.avif"}) {
     EXPECT_FALSE(TakesReducedPages(name)) << name;
   }
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Saving reduced-colour pages: the container BMP, PNG and TIFF encoders and
+// Saving reduced-colour pages: the container BMP, PNG, TIFF, lossless WebP
+// and JPEG XL encoders and
 // the dispatch by file name.
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ TEST(ReduceColoursAndSave, EveryModeInEveryPaletteFormat) {
     ASSERT_TRUE(expected.ReduceColours(m.grey, m.bits, m.colours));
     ASSERT_TRUE(!m.grey || greyed.Greyscale());
     const std::string page = "page" + std::to_string(mode);
-    for (const char* ext : {".BMP", ".Png", ".tif"}) {
+    for (const char* ext : {".BMP", ".Png", ".tif", ".webp", ".JXL"}) {
       SCOPED_TRACE(page + ext);
       DibImage image = source;
       ASSERT_TRUE(ReduceColoursAndSave(image, m.grey, m.bits, m.colours, dir / (page + ext)));
@@ -117,19 +118,20 @@ TEST(ReduceColoursAndSave, EveryModeInEveryPaletteFormat) {
     EXPECT_EQ(test::PngChunk(png, "pHYs"),
               (std::vector<uint8_t>{0, 0, 0x0E, 0xC4, 0, 0, 0x0E, 0xC4, 1}));
   }
-  EXPECT_EQ(test::Listing(dir.path()).size(), 15u);  // no temporary files left
+  EXPECT_EQ(test::Listing(dir.path()).size(), 25u);  // no temporary files left
 }
 
 TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   const DibImage source = test::MakePattern(9, 5);
   test::TempDir dir;
-  // JPEG and JP2 have no reduced-colour writer; a name without a known
+  // JPEG, JP2 and AVIF have no reduced-colour writer; a name without a known
   // extension is no format at all. A folder in the way of the BMP, PNG or
   // TIFF makes the final rename fail.
   fs::create_directory(dir / "taken.bmp");
   fs::create_directory(dir / "taken.png");
   fs::create_directory(dir / "taken.tif");
-  for (const char* name : {"page.jpg", "page.jp2", "page", "taken.bmp", "taken.png", "taken.tif"}) {
+  for (const char* name :
+       {"page.jpg", "page.jp2", "page.avif", "page", "taken.bmp", "taken.png", "taken.tif"}) {
     DibImage image = source;
     EXPECT_FALSE(ReduceColoursAndSave(image, true, 4, 16, dir / name)) << name;
     EXPECT_EQ(image.PackedDib(), source.PackedDib()) << name;

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "formats/plain_pixels.h"
+
+namespace inkbrite {
+
+bool PagePixels(const DibImage& page, bool grey, PlainPixels& out) {
+  if (!page.Is24Bit()) return false;
+  out.width = page.Width();
+  out.height = page.Height();
+  out.channels = grey ? 1 : 3;
+  out.bytes.resize(out.RowBytes() * static_cast<size_t>(out.height));
+  for (int32_t y = 0; y < out.height; ++y) {
+    const uint8_t* in = page.Row(y);
+    uint8_t* row = out.bytes.data() + out.RowBytes() * static_cast<size_t>(y);
+    for (int32_t x = 0; x < out.width; ++x) {
+      if (grey) {
+        row[x] = in[3 * x];
+      } else {
+        row[3 * x] = in[3 * x + 2];
+        row[3 * x + 1] = in[3 * x + 1];
+        row[3 * x + 2] = in[3 * x];
+      }
+    }
+  }
+  return true;
+}
+
+bool ContainerPixels(const CxImage& image, PlainPixels& out) {
+  if (!image.IsValid() || image.Bpp() > 8) return false;
+  const std::vector<RgbQuad> palette = image.GetPalette();
+  bool grey = true;
+  for (const RgbQuad& c : palette) grey = grey && c.red == c.green && c.green == c.blue;
+  out.width = image.Width();
+  out.height = image.Height();
+  out.channels = grey ? 1 : 3;
+  out.bytes.resize(out.RowBytes() * static_cast<size_t>(out.height));
+  for (int32_t y = 0; y < out.height; ++y) {
+    uint8_t* row = out.bytes.data() + out.RowBytes() * static_cast<size_t>(y);
+    const int32_t stored = out.height - 1 - y;
+    for (int32_t x = 0; x < out.width; ++x) {
+      const RgbQuad c = image.GetPixelColor(x, stored);
+      if (grey) {
+        row[x] = c.blue;
+      } else {
+        row[3 * x] = c.red;
+        row[3 * x + 1] = c.green;
+        row[3 * x + 2] = c.blue;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace inkbrite

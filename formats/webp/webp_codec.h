@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// WebP files over libwebp (decode, encode) and libwebpdemux (animations).
+//
+// Reading gives the first frame of an animation (composed on its canvas as
+// libwebp's animation decoder shows it), lossy data with libwebp's default
+// ("fancy") chroma upsampling, and alpha composited over white. WebP has no
+// grey picture type: the grey-source flag is set when every pixel of the
+// decoded picture is neutral within one level (lossy grey pages decode with
+// green up to one level off red and blue).
+//
+// Writing: lossy VP8 at the page quality (0 to 100, libwebp's own quality
+// scale), grey pages from their blue bytes (neutral chroma); colour-reduced
+// pages losslessly (VP8L, which keeps a palette of up to 256 colours). No
+// metadata chunk is written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+#include "core/dib_image.h"
+#include "core/ximage.h"
+
+namespace inkbrite {
+
+// Reads a WebP file into a 24-bit picture. 1 on success with *greySource
+// (when given) set; 0 for any file that is not a whole WebP picture within
+// the limits, the image cleared.
+int ReadWebpFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+
+// ReadWebpFile on the bytes of a whole file.
+int DecodeWebpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+
+// Writes a 24-bit page as a lossy WebP file (`colourMode` 1: grey from the
+// blue bytes). 1 on success; 0 with any previous file left whole.
+int WriteWebpFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
+                  int quality);
+
+// True when the bytes start a WebP file: "RIFF", a size, "WEBP".
+bool IsWebpHead(const uint8_t* head, size_t size);
+
+// The container's WebP encoder (kCxImageWebp): a palette picture written
+// losslessly, so that it reads back with exactly its colours. False with the
+// container's error text set on failure.
+bool EncodeWebp(CxImage& image, std::FILE* file);
+
+// The encoder settings, for the benchmarks and their documentation.
+inline constexpr int kWebpLossyMethod = 4;      // libwebp's speed/size trade-off, 0-6
+inline constexpr int kWebpLosslessMethod = 4;   // the same for lossless pages
+inline constexpr int kWebpLosslessEffort = 50;  // lossless "quality": effort, 0-100
+
+}  // namespace inkbrite

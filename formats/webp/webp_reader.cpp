@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Reading WebP files: still pictures with WebPDecode, animations with the
+// animation decoder (first frame only).
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/limits.h"
+#include "formats/decode_guard.h"
+#include "formats/decoded_samples.h"
+#include "formats/webp/webp_codec.h"
+
+namespace inkbrite {
+
+namespace {
+
+// The largest file read into memory: the bound of a picture's pixels.
+constexpr uint64_t kMaxWebpFileBytes = kMaxDibBytes;
+
+struct AnimDecoderDeleter {
+  void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+};
+
+// The first frame of an animation, composed on the canvas.
+bool DecodeFirstFrame(const uint8_t* data, size_t size, DibImage& image) {
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) return false;
+  options.color_mode = MODE_RGBA;
+  options.use_threads = 0;
+  const WebPData bytes{data, size};
+  std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(
+      WebPAnimDecoderNew(&bytes, &options));
+  WebPAnimInfo info;
+  if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info)) return false;
+  uint8_t* canvas = nullptr;
+  int timestamp = 0;
+  if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) {
+    return false;
+  }
+  const DecodedSamples samples{canvas, static_cast<size_t>(info.canvas_width) * 4,
+                               static_cast<int32_t>(info.canvas_width),
+                               static_cast<int32_t>(info.canvas_height), 4};
+  return PageFromSamples(samples, image);
+}
+
+struct DecBufferFree {
+  WebPDecBuffer* buffer;
+  ~DecBufferFree() { WebPFreeDecBuffer(buffer); }
+};
+
+bool DecodeStill(const uint8_t* data, size_t size, bool alpha, DibImage& image) {
+  WebPDecoderConfig config;
+  if (!WebPInitDecoderConfig(&config)) return false;
+  config.output.colorspace = alpha ? MODE_RGBA : MODE_RGB;
+  const DecBufferFree release{&config.output};
+  if (WebPDecode(data, size, &config) != VP8_STATUS_OK) return false;
+  const WebPRGBABuffer& rgba = config.output.u.RGBA;
+  const DecodedSamples samples{rgba.rgba, static_cast<size_t>(rgba.stride), config.output.width,
+                               config.output.height, alpha ? 4 : 3};
+  return PageFromSamples(samples, image);
+}
+
+int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  if (data == nullptr || size == 0 || size > kMaxWebpFileBytes) return 0;
+  WebPBitstreamFeatures features;
+  if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK) return 0;
+  // The canvas (the picture's size for a still file) against the limits
+  // before anything of its size is taken: the RGBA output, and for an
+  // animation the decoder's two canvases besides.
+  const uint64_t pixels = static_cast<uint64_t>(features.width) * features.height;
+  const uint64_t working = pixels * (features.has_animation ? 12 : 6);
+  if (!DecodeWithinLimits(features.width, features.height, size, working)) return 0;
+  // Lossless data may carry alpha values even when its header's hint says
+  // it uses none (pixels beyond a palette are transparent black): such
+  // pixels are composited like any others.
+  const bool alpha = features.has_alpha != 0 || features.format == 2;
+  const bool ok = features.has_animation ? DecodeFirstFrame(data, size, image)
+                                         : DecodeStill(data, size, alpha, image);
+  if (!ok) return 0;
+  if (greySource != nullptr) *greySource = PageIsNeutral(image, 1) ? 1 : 0;
+  return 1;
+}
+
+}  // namespace
+
+bool IsWebpHead(const uint8_t* head, size_t size) {
+  return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+}
+
+int DecodeWebpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  return GuardedDecode(image, [&] { return Decode(data, size, image, greySource); });
+}
+
+int ReadWebpFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(path, kMaxWebpFileBytes, DecodeWebpBytes, image, greySource);
+}
+
+}  // namespace inkbrite
