@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/container_save.h"
 
+#include "formats/apart_codecs.h"
 #include "formats/jpeg2000/jp2_codec.h"
-#include "formats/jxl/jxl_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
 #include "formats/webp/webp_codec.h"
@@ -24,7 +24,7 @@ Encoder EncoderFor(int type) {
     case kCxImageJp2: return [](CxImage& image, std::FILE* file) { return EncodeJp2(image, file); };
     case kCxImageTiff: return EncodeTiff;
     case kCxImageWebp: return EncodeWebp;
-    case kCxImageJxl: return EncodeJxl;
+    case kCxImageJxl: return EncodeJxlApart;
     default: return nullptr;
   }
 }

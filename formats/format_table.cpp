@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/format_table.h"
 
-#include "formats/avif/avif_codec.h"
+#include "formats/apart_codecs.h"
 #include "formats/bmp/bmp_codec.h"
 #include "formats/gif/gif_codec.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg2000/jp2_codec.h"
-#include "formats/jxl/jxl_codec.h"
 #include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
@@ -246,9 +245,9 @@ constexpr FileFormat kFileFormats[] = {
      .signatures = {},  // the ftyp brands: the content test
      .openFilter = "Avif Files(*.avif)",
      .saveFilter = "Avif Files(*.avif)",
-     .read = ReadAvifFile,
-     .readBytes = DecodeAvifBytes,
-     .write = WriteAvifFile,
+     .read = ReadAvifApart,  // in the helper program inkbrite-codec
+     .readBytes = DecodeAvifApart,
+     .write = WriteAvifApart,
      .reducedPages = kCxImageUnknown,
      .greySource = "a monochrome (4:0:0) picture",
      .fuzzTargets = {"avif"},
@@ -262,9 +261,9 @@ constexpr FileFormat kFileFormats[] = {
                      {0, 12, {0x00, 0x00, 0x00, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A}}}},
      .openFilter = "Jpeg XL Files(*.jxl)",
      .saveFilter = "Jpeg XL Files(*.jxl)",
-     .read = ReadJxlFile,
-     .readBytes = DecodeJxlBytes,
-     .write = WriteJxlFile,
+     .read = ReadJxlApart,  // in the helper program inkbrite-codec
+     .readBytes = DecodeJxlApart,
+     .write = WriteJxlApart,
      .reducedPages = kCxImageJxl,
      .greySource = "one colour channel",
      .fuzzTargets = {"jxl"},

@@ -20,6 +20,17 @@
 
 namespace inkbrite::test {
 
+namespace {
+
+// The test programs run the codec helper of this build tree (they do not
+// lie beside it), unless the environment names another.
+const bool kCodecHelperSet = [] {
+  setenv("INKBRITE_CODEC_HELPER", INKBRITE_BUILT_CODEC_HELPER, 0);
+  return true;
+}();
+
+}  // namespace
+
 std::filesystem::path CorpusDir() {
   const char* fromEnvironment = std::getenv("INKBRITE_CORPUS_DIR");
   if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;

@@ -23,8 +23,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "core/dib_image.h"
+#include "formats/plain_pixels.h"
 
 namespace inkbrite {
 
@@ -35,15 +37,13 @@ int ReadAvifFile(const std::filesystem::path& path, DibImage& image, int* greySo
 // ReadAvifFile on the bytes of a whole file.
 int DecodeAvifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
-// True when the bytes start an ISO-BMFF file whose ftyp box names "avif"
-// or "avis" as its major brand or one of its compatible brands (those within
-// the bytes given).
-bool IsAvifHead(const uint8_t* head, size_t size);
-
 // Writes a 24-bit page as an AVIF file (`colourMode` 1: monochrome from the
 // blue bytes). 1 on success; 0 with any previous file left whole.
 int WriteAvifFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);
+
+// Encodes plain pixels (grey or red-green-blue) as an AVIF file in memory.
+bool EncodeAvifPixels(const PlainPixels& pixels, int quality, std::vector<uint8_t>& file);
 
 // The AV1 quantizer (0 to 63) of a page quality (0 to 100).
 int AvifQuantizerForQuality(int quality);

@@ -114,25 +114,7 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   return 1;
 }
 
-bool IsAvifBrand(const uint8_t* brand) {
-  return std::memcmp(brand, "avif", 4) == 0 || std::memcmp(brand, "avis", 4) == 0;
-}
-
 }  // namespace
-
-bool IsAvifHead(const uint8_t* head, size_t size) {
-  // size, "ftyp", major brand, minor version, compatible brands.
-  if (size < 16 || std::memcmp(head + 4, "ftyp", 4) != 0) return false;
-  const uint32_t boxSize =
-      uint32_t{head[0]} << 24 | uint32_t{head[1]} << 16 | uint32_t{head[2]} << 8 | head[3];
-  if (boxSize < 16) return false;
-  if (IsAvifBrand(head + 8)) return true;
-  const size_t end = std::min<size_t>(boxSize, size);
-  for (size_t at = 16; at + 4 <= end; at += 4) {
-    if (IsAvifBrand(head + at)) return true;
-  }
-  return false;
-}
 
 int DecodeAvifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   return GuardedDecode(image, [&] { return Decode(data, size, image, greySource); });

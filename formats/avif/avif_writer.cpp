@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "formats/avif/avif_codec.h"
 #include "formats/plain_pixels.h"
@@ -70,23 +71,30 @@ int AvifQuantizerForQuality(int quality) {
   return ((100 - quality) * 63 + 50) / 100;
 }
 
+bool EncodeAvifPixels(const PlainPixels& pixels, int quality, std::vector<uint8_t>& file) {
+  const std::unique_ptr<avifImage, ImageDeleter> yuv = ToYuv(pixels);
+  if (!yuv) return false;
+  std::unique_ptr<avifEncoder, EncoderDeleter> encoder(avifEncoderCreate());
+  if (!encoder) return false;
+  encoder->codecChoice = kAvifEncoderChoice;
+  encoder->maxThreads = 1;
+  encoder->speed = kAvifSpeed;
+  encoder->minQuantizer = encoder->maxQuantizer = AvifQuantizerForQuality(quality);
+  Output output;
+  if (avifEncoderWrite(encoder.get(), yuv.get(), &output.data) != AVIF_RESULT_OK) return false;
+  file.assign(output.data.data, output.data.data + output.data.size);
+  return true;
+}
+
 int WriteAvifFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality) {
   try {
     PlainPixels pixels;
-    if (!PagePixels(image, colourMode == 1, pixels)) return 0;
-    const std::unique_ptr<avifImage, ImageDeleter> yuv = ToYuv(pixels);
-    if (!yuv) return 0;
-    pixels.bytes = {};
-    std::unique_ptr<avifEncoder, EncoderDeleter> encoder(avifEncoderCreate());
-    if (!encoder) return 0;
-    encoder->codecChoice = kAvifEncoderChoice;
-    encoder->maxThreads = 1;
-    encoder->speed = kAvifSpeed;
-    encoder->minQuantizer = encoder->maxQuantizer = AvifQuantizerForQuality(quality);
-    Output output;
-    if (avifEncoderWrite(encoder.get(), yuv.get(), &output.data) != AVIF_RESULT_OK) return 0;
-    return WriteFileBytesSafely(path, output.data.data, output.data.size) ? 1 : 0;
+    std::vector<uint8_t> file;
+    if (!PagePixels(image, colourMode == 1, pixels) || !EncodeAvifPixels(pixels, quality, file)) {
+      return 0;
+    }
+    return WriteFileBytesSafely(path, file.data(), file.size()) ? 1 : 0;
   } catch (...) {  // no memory for the pixels
     return 0;
   }

@@ -23,9 +23,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/plain_pixels.h"
 
 namespace inkbrite {
 
@@ -45,6 +47,11 @@ int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int c
 // The container's JPEG XL encoder (kCxImageJxl): a palette picture written
 // losslessly. False with the container's error text set on failure.
 bool EncodeJxl(CxImage& image, std::FILE* file);
+
+// Encodes plain pixels (grey or red-green-blue) as a JPEG XL file in
+// memory: lossless, or lossy at the distance of `quality`.
+bool EncodeJxlPixels(const PlainPixels& pixels, int quality, bool lossless,
+                     std::vector<uint8_t>& file);
 
 // The Butteraugli distance of a page quality (0 to 100).
 float JxlDistanceForQuality(int quality);

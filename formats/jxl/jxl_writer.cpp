@@ -80,6 +80,12 @@ float JxlDistanceForQuality(int quality) {
   return 6.4f + static_cast<float>(std::pow(2.5, (30 - quality) / 5.0)) / 6.25f;
 }
 
+bool EncodeJxlPixels(const PlainPixels& pixels, int quality, bool lossless,
+                     std::vector<uint8_t>& file) {
+  return lossless ? Encode(pixels, -1, kJxlLosslessEffort, file)
+                  : Encode(pixels, JxlDistanceForQuality(quality), kJxlEffort, file);
+}
+
 int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int quality) {
   try {

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "formats/apart_codecs.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/limits.h"
+#include "formats/apart_protocol.h"
+#include "formats/decode_guard.h"
+#include "formats/plain_pixels.h"
+#include "platform/child_process.h"
+#include "platform/file_io.h"
+#include "platform/program_paths.h"
+
+namespace inkbrite {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The largest file read into memory: the bound of a picture's pixels.
+constexpr uint64_t kMaxApartFileBytes = kMaxDibBytes;
+
+bool IsExecutable(const fs::path& p) {
+  std::error_code ec;
+  return !p.empty() && fs::is_regular_file(p, ec);
+}
+
+bool Run(const char* operation, std::span<const uint8_t> input, uint64_t maxOutput,
+         std::vector<uint8_t>& output) {
+  const fs::path helper = CodecHelperPath();
+  if (helper.empty()) return false;
+  const ChildLimits limits{maxOutput, apart::kHelperCpuSeconds};
+  return RunChildProgram(helper, {operation}, input, limits, output);
+}
+
+// A decode request: the helper's answer checked and copied into the page.
+int Decode(const char* operation, const uint8_t* data, size_t size, DibImage& image,
+           int* greySource) {
+  if (data == nullptr || size == 0 || size > kMaxApartFileBytes) return 0;
+  std::vector<uint8_t> answer;
+  if (!Run(operation, {data, size}, sizeof(apart::DecodedHeader) + kMaxDibBytes, answer) ||
+      answer.size() < sizeof(apart::DecodedHeader)) {
+    return 0;
+  }
+  apart::DecodedHeader header;
+  std::memcpy(&header, answer.data(), sizeof header);
+  if (header.magic != apart::kDecodedMagic || !ImageSizeWithinLimits(header.width, header.height)) {
+    return 0;
+  }
+  const size_t rowBytes = static_cast<size_t>(header.width) * 3;
+  if (answer.size() - sizeof header != rowBytes * header.height) return 0;
+  if (!image.Create(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height), 24)) {
+    return 0;
+  }
+  for (uint32_t y = 0; y < header.height; ++y) {
+    std::memcpy(image.Row(static_cast<int32_t>(y)), answer.data() + sizeof header + rowBytes * y,
+                rowBytes);
+  }
+  if (greySource != nullptr) *greySource = header.greySource != 0 ? 1 : 0;
+  return 1;
+}
+
+// An encode request for plain pixels; the encoded file in `file`.
+bool Encode(const char* operation, const PlainPixels& pixels, int colourMode, int quality,
+            std::vector<uint8_t>& file) {
+  apart::EncodeHeader header;
+  header.width = static_cast<uint32_t>(pixels.width);
+  header.height = static_cast<uint32_t>(pixels.height);
+  header.channels = static_cast<uint32_t>(pixels.channels);
+  header.colourMode = static_cast<uint32_t>(colourMode);
+  header.quality = static_cast<uint32_t>(std::clamp(quality, 0, 100));
+  std::vector<uint8_t> request(sizeof header + pixels.bytes.size());
+  std::memcpy(request.data(), &header, sizeof header);
+  std::copy(pixels.bytes.begin(), pixels.bytes.end(), request.begin() + sizeof header);
+  return Run(operation, request, kMaxDibBytes, file) && !file.empty();
+}
+
+int WritePage(const char* operation, const fs::path& path, const DibImage& image, int colourMode,
+              int quality) {
+  try {
+    PlainPixels pixels;
+    std::vector<uint8_t> file;
+    if (!PagePixels(image, colourMode == 1, pixels) ||
+        !Encode(operation, pixels, colourMode, quality, file)) {
+      return 0;
+    }
+    return WriteFileBytesSafely(path, file.data(), file.size()) ? 1 : 0;
+  } catch (...) {  // no memory for the pixels
+    return 0;
+  }
+}
+
+bool IsAvifBrand(const uint8_t* brand) {
+  return std::memcmp(brand, "avif", 4) == 0 || std::memcmp(brand, "avis", 4) == 0;
+}
+
+}  // namespace
+
+fs::path CodecHelperPath() {
+  const char* fromEnvironment = std::getenv("INKBRITE_CODEC_HELPER");
+  if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+  const fs::path exeFolder = ExecutableFolder();
+  if (exeFolder.empty()) return {};
+  for (const fs::path& candidate :
+       {exeFolder / apart::kHelperName,
+        (exeFolder / ".." / "libexec" / "inkbrite" / apart::kHelperName).lexically_normal()}) {
+    if (IsExecutable(candidate)) return candidate;
+  }
+  return {};
+}
+
+int DecodeAvifApart(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  return GuardedDecode(image,
+                       [&] { return Decode(apart::kDecodeAvif, data, size, image, greySource); });
+}
+
+int ReadAvifApart(const fs::path& path, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(path, kMaxApartFileBytes, DecodeAvifApart, image, greySource);
+}
+
+int WriteAvifApart(const fs::path& path, const DibImage& image, int colourMode, int quality) {
+  return WritePage(apart::kEncodeAvif, path, image, colourMode, quality);
+}
+
+int DecodeJxlApart(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
+  return GuardedDecode(image,
+                       [&] { return Decode(apart::kDecodeJxl, data, size, image, greySource); });
+}
+
+int ReadJxlApart(const fs::path& path, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(path, kMaxApartFileBytes, DecodeJxlApart, image, greySource);
+}
+
+int WriteJxlApart(const fs::path& path, const DibImage& image, int colourMode, int quality) {
+  return WritePage(apart::kEncodeJxl, path, image, colourMode, quality);
+}
+
+bool EncodeJxlApart(CxImage& image, std::FILE* file) {
+  try {
+    PlainPixels pixels;
+    if (!ContainerPixels(image, pixels)) {
+      image.SetLastError("Encode: JPEG XL needs a palette picture");
+      return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!Encode(apart::kEncodeJxlLossless, pixels, 0, 100, bytes)) {
+      image.SetLastError("Encode: JPEG XL encoder error");
+      return false;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+      image.SetLastError("Encode: cannot write the file");
+      return false;
+    }
+    return true;
+  } catch (...) {
+    image.SetLastError("Encode: out of memory");
+    return false;
+  }
+}
+
+bool IsAvifHead(const uint8_t* head, size_t size) {
+  // size, "ftyp", major brand, minor version, compatible brands.
+  if (size < 16 || std::memcmp(head + 4, "ftyp", 4) != 0) return false;
+  const uint32_t boxSize =
+      uint32_t{head[0]} << 24 | uint32_t{head[1]} << 16 | uint32_t{head[2]} << 8 | head[3];
+  if (boxSize < 16) return false;
+  if (IsAvifBrand(head + 8)) return true;
+  const size_t end = std::min<size_t>(boxSize, size);
+  for (size_t at = 16; at + 4 <= end; at += 4) {
+    if (IsAvifBrand(head + at)) return true;
+  }
+  return false;
+}
+
+}  // namespace inkbrite
