@@ -82,6 +82,14 @@ bool PageIsNeutral(const DibImage& page, int slack) {
   return true;
 }
 
+void GreyFromRed(DibImage& page) {
+  if (!page.Is24Bit()) return;
+  for (int32_t y = 0; y < page.Height(); ++y) {
+    uint8_t* row = page.Row(y);
+    for (int32_t x = 0; x < page.Width(); ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2];
+  }
+}
+
 void MirrorVertical(DibImage& page) {
   if (page.IsEmpty()) return;
   const size_t bytes = static_cast<size_t>(page.RowBytes());

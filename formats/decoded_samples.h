@@ -38,6 +38,9 @@ bool PageFromSamples(const DecodedSamples& samples, DibImage& page);
 // most `slack` apart.
 bool PageIsNeutral(const DibImage& page, int slack);
 
+// Makes every pixel of a 24-bit page (r, r, r) from its red value.
+void GreyFromRed(DibImage& page);
+
 // Exchanges the page's top and bottom rows (a mirror about the horizontal
 // axis).
 void MirrorVertical(DibImage& page);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/plain_pixels.h"
 
+#include "core/colour.h"
+
 namespace inkbrite {
 
 bool PagePixels(const DibImage& page, bool grey, PlainPixels& out) {
@@ -12,14 +14,14 @@ bool PagePixels(const DibImage& page, bool grey, PlainPixels& out) {
   for (int32_t y = 0; y < out.height; ++y) {
     const uint8_t* in = page.Row(y);
     uint8_t* row = out.bytes.data() + out.RowBytes() * static_cast<size_t>(y);
+    if (grey) {
+      GreyLevelsRow(in, row, out.width);
+      continue;
+    }
     for (int32_t x = 0; x < out.width; ++x) {
-      if (grey) {
-        row[x] = in[3 * x];
-      } else {
-        row[3 * x] = in[3 * x + 2];
-        row[3 * x + 1] = in[3 * x + 1];
-        row[3 * x + 2] = in[3 * x];
-      }
+      row[3 * x] = in[3 * x + 2];
+      row[3 * x + 1] = in[3 * x + 1];
+      row[3 * x + 2] = in[3 * x];
     }
   }
   return true;

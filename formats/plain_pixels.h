@@ -19,8 +19,8 @@ struct PlainPixels {
   size_t RowBytes() const { return static_cast<size_t>(width) * channels; }
 };
 
-// The pixels of a 24-bit page: with `grey`, each pixel's blue byte (a grey
-// page has blue = green = red), else red, green, blue. False for a page
+// The pixels of a 24-bit page: with `grey`, the levels Greyscale gives the
+// page (GreyLevelsRow, one byte a pixel), else red, green, blue. False for a page
 // that is not 24 bits; std::bad_alloc when there is no memory.
 bool PagePixels(const DibImage& page, bool grey, PlainPixels& out);
 

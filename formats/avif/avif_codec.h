@@ -37,8 +37,8 @@ int ReadAvifFile(const std::filesystem::path& path, DibImage& image, int* greySo
 // ReadAvifFile on the bytes of a whole file.
 int DecodeAvifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
-// Writes a 24-bit page as an AVIF file (`colourMode` 1: monochrome from the
-// blue bytes). 1 on success; 0 with any previous file left whole.
+// Writes a 24-bit page as an AVIF file (`colourMode` 1: monochrome as Greyscale
+// greys it). 1 on success; 0 with any previous file left whole.
 int WriteAvifFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);
 

@@ -39,7 +39,7 @@ int ReadJxlFile(const std::filesystem::path& path, DibImage& image, int* greySou
 int DecodeJxlBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
 // Writes a 24-bit page as a lossy JPEG XL file (`colourMode` 1: one grey
-// channel from the blue bytes). 1 on success; 0 with any previous file left
+// channel as Greyscale greys it). 1 on success; 0 with any previous file left
 // whole.
 int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                  int quality);

@@ -5,11 +5,12 @@
 // libwebp's animation decoder shows it), lossy data with libwebp's default
 // ("fancy") chroma upsampling, and alpha composited over white. WebP has no
 // grey picture type: the grey-source flag is set when every pixel of the
-// decoded picture is neutral within one level (lossy grey pages decode with
-// green up to one level off red and blue).
+// decoded picture is neutral within one level, and such a picture is
+// delivered exactly grey from its red values (lossy grey pages decode with
+// red = blue and green up to one level off).
 //
 // Writing: lossy VP8 at the page quality (0 to 100, libwebp's own quality
-// scale), grey pages from their blue bytes (neutral chroma); colour-reduced
+// scale), grey pages as Greyscale greys them (neutral chroma); colour-reduced
 // pages losslessly (VP8L, which keeps a palette of up to 256 colours). No
 // metadata chunk is written.
 #pragma once
@@ -32,8 +33,8 @@ int ReadWebpFile(const std::filesystem::path& path, DibImage& image, int* greySo
 // ReadWebpFile on the bytes of a whole file.
 int DecodeWebpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
-// Writes a 24-bit page as a lossy WebP file (`colourMode` 1: grey from the
-// blue bytes). 1 on success; 0 with any previous file left whole.
+// Writes a 24-bit page as a lossy WebP file (`colourMode` 1: grey as Greyscale
+// greys it). 1 on success; 0 with any previous file left whole.
 int WriteWebpFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);
 

@@ -79,7 +79,11 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   const bool ok = features.has_animation ? DecodeFirstFrame(data, size, image)
                                          : DecodeStill(data, size, alpha, image);
   if (!ok) return 0;
-  if (greySource != nullptr) *greySource = PageIsNeutral(image, 1) ? 1 : 0;
+  // A grey page comes back as grey as it went in: lossy data of neutral
+  // chroma decodes with red = blue and green up to one level below.
+  const bool grey = PageIsNeutral(image, 1);
+  if (grey) GreyFromRed(image);
+  if (greySource != nullptr) *greySource = grey ? 1 : 0;
   return 1;
 }
 
