@@ -9,8 +9,8 @@
 #include "formats/metafile/metafile_codec.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
-#include "platform/ascii_case.h"
 #include "formats/webp/webp_codec.h"
+#include "platform/ascii_case.h"
 
 namespace inkbrite {
 

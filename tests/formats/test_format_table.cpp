@@ -71,13 +71,13 @@ TEST(FormatTable, CodesAndBothDetectionOrdersAreTheStoredOnes) {
                             "0:80 75 3 4 -> 64", "0:80 75 5 6 -> 64", "0:82 97 114 33 26 7 -> 65",
                             "0:55 122 188 175 39 28 -> 66", "0:37 80 68 70 45 -> 68",
                             "0:255 10 -> 12", "0:0 0 0 12 74 88 76 32 13 10 135 10 -> 12"}));
-  EXPECT_EQ(names,
-            (std::vector<std::pair<std::string, int>>{
-                {".jpg", 1},  {".jpeg", 1}, {".gif", 3},  {".ufo", 2},  {".bmp", 4},  {".dib", 4},
-                {".png", 5},  {".tif", 6},  {".tiff", 6}, {".wmf", 7},  {".emf", 7},  {".jp2", 9},
-                {".j2k", 8},  {".jpc", 8},  {".cbz", 64}, {".zip", 64}, {".cbr", 65}, {".rar", 65},
-                {".cb7", 66}, {".7z", 66},  {".cbt", 67}, {".tar", 67}, {".pdf", 68}, {".webp", 10},
-                {".avif", 11}, {".jxl", 12}}));
+  EXPECT_EQ(names, (std::vector<std::pair<std::string, int>>{
+                       {".jpg", 1},  {".jpeg", 1}, {".gif", 3},  {".ufo", 2},   {".bmp", 4},
+                       {".dib", 4},  {".png", 5},  {".tif", 6},  {".tiff", 6},  {".wmf", 7},
+                       {".emf", 7},  {".jp2", 9},  {".j2k", 8},  {".jpc", 8},   {".cbz", 64},
+                       {".zip", 64}, {".cbr", 65}, {".rar", 65}, {".cb7", 66},  {".7z", 66},
+                       {".cbt", 67}, {".tar", 67}, {".pdf", 68}, {".webp", 10}, {".avif", 11},
+                       {".jxl", 12}}));
   for (ImageFormat code : {kFormatUnknown, static_cast<ImageFormat>(13)}) {
     EXPECT_EQ(FindFileFormat(code), nullptr);
   }
@@ -113,12 +113,12 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
   EXPECT_EQ(DefaultSourcePatterns(),
             "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc;*.cbz;*.cbr;*.cb7;"
             "*.cbt;*.pdf;*.webp;*.avif;*.jxl");
-  EXPECT_EQ(SourcePatternLists(),
-            (std::vector<std::string>{DefaultSourcePatterns(), "*.jpg;*.jpeg", "*.gif", "*.ufo",
-                                      "*.bmp;*.dib", "*.png", "*.tif;*.tiff", "*.wmf;*.emf",
-                                      "*.jp2;*.j2k;*.jpc",
-                                      "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar", "*.pdf",
-                                      "*.webp", "*.avif", "*.jxl"}));
+  EXPECT_EQ(
+      SourcePatternLists(),
+      (std::vector<std::string>{
+          DefaultSourcePatterns(), "*.jpg;*.jpeg", "*.gif", "*.ufo", "*.bmp;*.dib", "*.png",
+          "*.tif;*.tiff", "*.wmf;*.emf", "*.jp2;*.j2k;*.jpc",
+          "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar", "*.pdf", "*.webp", "*.avif", "*.jxl"}));
   EXPECT_EQ(SaveExtensions(), (std::vector<std::string>{".jpg", ".bmp", ".png", ".tif", ".jp2",
                                                         ".webp", ".avif", ".jxl"}));
   EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg, .bmp, .png, .tif, .jp2, .webp, .avif or .jxl");
