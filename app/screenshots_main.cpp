@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -23,11 +24,14 @@
 #include "browse/curve_dialog.h"
 #include "browse/image_file_dialog.h"
 #include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
+#include "browse/save_as_dialog.h"
 #include "browse/settings_dialog.h"
+#include "browse/ui_services.h"
 #include "browse/window_tab_bar.h"
 #include "core/para_block.h"
 #include "platform/program_paths.h"
@@ -171,6 +175,29 @@ int main(int argc, char** argv) {
     CAutoPlayDialog dialog(frame);
     dialog.show();
     ok = Save(&dialog, out, "12-auto-play-settings.png") && ok;
+  }
+  {
+    // Save's question before it replaces the file a page was read from.
+    const auto box = CreateMessageBox(frame, QString::fromUtf8(kOverwriteSourceQuestion),
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
+    box->show();
+    ok = Save(box.get(), out, "14-save-question.png") && ok;
+  }
+  {
+    CSaveAsDialog dialog(frame, CSaveAsDialog::Filters(), QStringLiteral("page_001"));
+    dialog.selectNameFilter(CSaveAsDialog::Filters().value(2));
+    dialog.show();
+    Settle(300);
+    ok = Save(&dialog, out, "15-save-as.png") && ok;
+  }
+  {
+    QMenu* file = frame->MenuBarMenus().value(0);
+    if (file) {
+      file->popup(frame->mapToGlobal(QPoint(0, 0)));
+      Settle(100);
+      ok = Save(file, out, "16-file-menu.png") && ok;
+      file->hide();
+    }
   }
   return ok ? 0 : 1;
 }

@@ -18,6 +18,7 @@ constexpr CommandText kCommandTexts[] = {
     {kCmdClose, "关闭(&C)", "关闭当前图像窗口\n关闭"},
     {kCmdSave, "保存(&S)\tCtrl+S", "把处理后的图像存入原文件\n保存"},
     {kCmdSaveAs, "另存为(&A)...", "把处理后的图像存为新文件\n另存为"},
+    {kCmdAskBeforeOverwrite, "保存前确认替换原文件", "保存到原文件之前先询问\n保存前确认"},
     {kCmdBatch, "批量转换(&A)", "批量转换目录中的图像文件\n批量转换"},
     {kCmdRecentFile, "最近文件", "打开这个文件"},
     {kCmdExit, "退出(&X)", "退出程序\n退出"},

@@ -26,6 +26,7 @@ enum CommandId : int {
   kCmdTopRight = 32813,
   kCmdBottomRight = 32814,
   kCmdSingleKey = 32816,
+  kCmdAskBeforeOverwrite = 32830,  // Save asks before replacing the source file
   kCmdOpen = 57601,
   kCmdClose = 57602,
   kCmdSave = 57603,

@@ -2,16 +2,17 @@
 #include "browse/inkbrite_doc.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <algorithm>
+#include <new>
+#include <string_view>
 
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
+#include "browse/save_as_dialog.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
-#include "formats/reduce_save.h"
 
 namespace inkbrite {
 
@@ -30,27 +31,19 @@ class WaitCursor {
 
 QString Qs(const fs::path& p) { return QString::fromStdString(p.string()); }
 
-// The Save As dialog's filters, "label (pattern)", in the format table's
-// order.
-QStringList SaveAsFilters() {
-  QStringList filters;
-  for (const FileFilter& f : SaveFileFilters()) {
-    const QString pattern =
-        f.patterns == "*.*" ? QStringLiteral("*") : QString::fromStdString(f.patterns);
-    filters << QString::fromUtf8(f.label.c_str()) + QStringLiteral(" (") + pattern +
-                   QLatin1Char(')');
-  }
-  return filters;
-}
-
 }  // namespace
 
 CInkbriteDoc::CInkbriteDoc(QWidget* messageParent) : m_messageParent(messageParent) {}
 
 CInkbriteDoc::~CInkbriteDoc() = default;
 
+const DibImage& CInkbriteDoc::Page() const {
+  static const DibImage kNoPage;
+  return m_page ? *m_page : kNoPage;
+}
+
 void CInkbriteDoc::DeleteContents() {
-  m_page.Clear();
+  m_page.reset();
   m_greySource = 0;
 }
 
@@ -60,11 +53,12 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
     WaitCursor wait;
     DeleteContents();
     try {
-      ok = LoadImageFile(path, m_page, &m_greySource);
+      auto page = std::make_shared<DibImage>();
+      ok = LoadImageFile(path, *page, &m_greySource);
+      if (ok) m_page = std::move(page);
     } catch (const std::exception&) {
       ok = 0;
     }
-    if (!ok) m_page.Clear();
   }
   if (!ok && m_showReadError) {
     ShowMessage(m_messageParent, QString::fromUtf8(kReadFailedMessage));
@@ -88,43 +82,80 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
 }
 
 int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
-  int ok = 1;
+  if (m_savingView == nullptr) return 1;
+  CParaBlock params;
+  params.Assign(m_savingView->WorkingSet());
+  SaveResult result = SaveResult::kFailed;
   {
     WaitCursor wait;
-    if (m_savingView == nullptr) return 1;
-    const int mode =
-        ResolveKeepAsIs(m_savingView->WorkingSet().GetValue(kGreyScale), m_greySource != 0);
-    const DibImage page = m_savingView->DisplayedPage();
+    result = WriteEnhancedPage(path, params);
+  }
+  // The reason first, then the failure itself.
+  switch (result) {
+    case SaveResult::kSaved: return 1;
+    case SaveResult::kReducedFormat:
+      ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
+      return 0;
+    case SaveResult::kUnsupportedExtension:
+      ShowMessage(m_messageParent, QString::fromUtf8(kUnsupportedSaveExtensionMessage));
+      break;
+    case SaveResult::kNoMemory:
+      ShowMessage(m_messageParent, QString::fromUtf8(kOutOfMemoryMessage));
+      break;
+    case SaveResult::kFailed: break;
+  }
+  ShowMessage(m_messageParent, QString::fromUtf8(kSaveFailedMessage));
+  return 0;
+}
+
+CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
+                                                         const CParaBlock& params) {
+  const int mode = params.GetValue(kGreyScale);
+  // Refused before the page is enhanced for nothing.
+  if (IsReducedMode(ResolveKeepAsIs(mode, m_greySource != 0)) && !TakesReducedPages(path)) {
+    return SaveResult::kReducedFormat;
+  }
+  try {
+    // The full page from the file, enhanced and written exactly as the
+    // batch job does (batch mode: greying and colour reduction happen in the
+    // writing).
+    DibImage page = Page();
+    EnhanceHooks batchMode;
+    batchMode.status = [](std::string_view) {};
+    EnhanceImage(params, page, batchMode);
+    SaveError error = SaveError::kNone;
+    if (SavePageInColourMode(path, page, mode, m_greySource != 0, params.GetValue(kJpegQuality),
+                             &error)) {
+      return SaveResult::kSaved;
+    }
+    switch (error) {
+      case SaveError::kUnsupportedExtension: return SaveResult::kUnsupportedExtension;
+      case SaveError::kNoReducedPages: return SaveResult::kReducedFormat;
+      default: return SaveResult::kFailed;
+    }
+  } catch (const std::bad_alloc&) {
+    return SaveResult::kNoMemory;
+  } catch (const std::exception&) {
     // A codec library's error is a failed save like any other: it must not
     // leave the command handler as an exception.
-    try {
-      if (!IsReducedMode(mode)) {
-        ok = SaveImageFile(path, page, mode, m_savingView->WorkingSet().GetValue(kJpegQuality));
-      } else {
-        ColourReduction reduction{};
-        if (!TakesReducedPages(path)) {
-          ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
-          return 0;
-        }
-        DibImage copy = page;
-        ok = ReductionForColourMode(mode, reduction) &&
-                     ReduceColoursAndSave(copy, reduction.grey, reduction.bits, reduction.colours,
-                                          path)
-                 ? 1
-                 : 0;
-      }
-    } catch (const std::exception&) {
-      ok = 0;
-    }
+    return SaveResult::kFailed;
   }
-  if (!ok) ShowMessage(m_messageParent, QString::fromUtf8(kSaveFailedMessage));
-  return ok;
+}
+
+bool CInkbriteDoc::ConfirmOverwritingSource() {
+  if (!AskBeforeOverwritingSource()) return true;
+  const QMessageBox::StandardButton answer =
+      ShowMessage(m_messageParent, QString::fromUtf8(kOverwriteSourceQuestion),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
+  if (answer == QMessageBox::YesToAll) SetAskBeforeOverwritingSource(false);
+  return answer == QMessageBox::Yes || answer == QMessageBox::YesToAll;
 }
 
 void CInkbriteDoc::OnFileSave() {
   if (m_path.empty()) return;
   if (HasWriter(m_path)) {
-    OnSaveDocument(m_path);
+    // The file the page was read from is replaced only when the user agrees.
+    if (ConfirmOverwritingSource()) OnSaveDocument(m_path);
     return;
   }
   if (ShowMessage(m_messageParent, QString::fromUtf8(kSaveAsJpegQuestion),
@@ -136,13 +167,8 @@ void CInkbriteDoc::OnFileSave() {
 }
 
 void CInkbriteDoc::OnFileSaveAs() {
-  QFileDialog dialog(m_messageParent);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-  dialog.setDefaultSuffix(QString::fromLatin1(PrimaryExtension(kFormatJpeg) + 1));
-  dialog.setNameFilters(SaveAsFilters());
-  dialog.selectFile(Qs(m_path.stem()));  // name without folder and last extension
+  // The name without folder and last extension; the chosen type adds its own.
+  CSaveAsDialog dialog(m_messageParent, CSaveAsDialog::Filters(), Qs(m_path.stem()));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   SaveAs(dialog.selectedFiles().front().toStdString());
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #include "browse/commands.h"
 #include "browse/dib_paint.h"
@@ -77,40 +78,11 @@ void CInkbriteView::OnInitialUpdate() {
     m_autoPlayPaused = true;
   }
 
-  // The working set starts from the shared set, or from the defaults in
-  // per-window mode; the background thread has nothing to do until it
-  // changes.
-  if (PerWindowMode()) {
-    m_working.ResetDefaults();
-  } else {
-    m_working.Assign(AppParams());
-  }
-  m_rendered.Assign(m_working);
-  m_window.ResetDefaults();
-
-  m_source.Clear();
-  DibImage displayed;
-  if (m_doc && !m_doc->Page().IsEmpty()) {
-    m_source = m_doc->Page();
-    if (!m_source.Is24Bit() && !m_source.ConvertTo24Bit()) m_source.Clear();
-  }
-  bool fitted = false;
-  if (!m_source.IsEmpty()) {
-    displayed = m_source;
-    if (m_fit) {
-      int32_t w = 0, h = 0;
-      displayed.FitSize(viewport()->width(), viewport()->height(), w, h);
-      if (w != displayed.Width() || h != displayed.Height()) displayed.ResizeTo(w, h);
-      fitted = true;
-    }
-    EnhanceImage(AppParams(), displayed, {}, fitted);
-  }
-  SetDisplayed(std::move(displayed));
-  UpdateScrollSizes();
+  TakeParameters();
+  m_source = m_doc ? m_doc->SharedPage() : nullptr;
+  ShowSource(m_fit);
   ScrollTo({0, 0});
-  viewport()->update();
-
-  if (!m_source.IsEmpty()) {
+  if (m_source) {
     ArmCornerState();
     StartWorker();
   } else {
@@ -122,6 +94,75 @@ void CInkbriteView::OnInitialUpdate() {
     m_autoPlayPaused = false;
     m_autoPlay.start(m_autoPlayInterval);
   }
+}
+
+void CInkbriteView::TakeParameters() {
+  // Without per-window mode every window draws with the shared set. In
+  // per-window mode the window keeps its own set from page to page (a new
+  // window starts at the defaults).
+  if (!PerWindowMode()) m_working.Assign(AppParams());
+  // The background thread has nothing to do until the set changes.
+  m_rendered.Assign(m_working);
+}
+
+bool CInkbriteView::ShowSource(bool fit) {
+  m_base.reset();
+  m_fitted = fit;
+  if (fit) {
+    SetDisplayed(DibImage());
+    UpdateScrollSizes();  // no scroll bars: the client area at full size
+  }
+  DibImage page;
+  const bool held =
+      !m_source || (MakeBase(fit) && Prepare(page, m_working, {}) == Rendering::kDone);
+  if (!held) {
+    page.Clear();
+    m_source.reset();
+    m_base.reset();
+  }
+  SetDisplayed(std::move(page));
+  UpdateScrollSizes();
+  viewport()->update();
+  if (!held) ShowOutOfMemory();
+  return held;
+}
+
+bool CInkbriteView::MakeBase(bool fit) {
+  m_base = m_source;
+  if (!fit) return true;
+  int32_t w = 0, h = 0;
+  m_source->FitSize(viewport()->width(), viewport()->height(), w, h);
+  if (w <= 0 || h <= 0 || (w == m_source->Width() && h == m_source->Height())) return true;
+  // A fitted copy that cannot be made is a page that cannot be held.
+  try {
+    auto fitted = std::make_shared<DibImage>(*m_source);
+    if (!fitted->ResizeTo(w, h)) return false;
+    m_base = std::move(fitted);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+CInkbriteView::Rendering CInkbriteView::Prepare(DibImage& page, const CParaBlock& params,
+                                                const EnhanceHooks& hooks) const {
+  try {
+    page = *m_base;
+    // A fitted page is not scaled again by the parameters.
+    if (EnhanceImage(params, page, hooks, m_fitted) != 0) return Rendering::kStopped;
+  } catch (const std::bad_alloc&) {
+    return Rendering::kNoMemory;
+  }
+  return Rendering::kDone;
+}
+
+void CInkbriteView::ShowOutOfMemory() {
+  // One message at a time: renderings that fail while it is open add none.
+  // Like an unreadable page, none while pages turn by themselves.
+  if (m_showingMemoryMessage || (m_doc && !m_doc->ShowsReadErrors())) return;
+  m_showingMemoryMessage = true;
+  ShowMessage(this, QString::fromUtf8(kOutOfMemoryMessage));
+  m_showingMemoryMessage = false;
 }
 
 void CInkbriteView::ToggleAutoPlay() {
@@ -155,6 +196,12 @@ void CInkbriteView::AutoPlayTick() {
 void CInkbriteView::SetDisplayed(DibImage page) {
   std::lock_guard lock(m_displayMutex);
   m_displayed = std::move(page);
+  ++m_displayGeneration;
+}
+
+uint64_t CInkbriteView::DisplayGeneration() const {
+  std::lock_guard lock(m_displayMutex);
+  return m_displayGeneration;
 }
 
 DibImage CInkbriteView::DisplayedPage() const {
@@ -186,26 +233,42 @@ int CInkbriteView::PrepareRoutine() {
     if (m_worker.IsStopRequested()) break;
     if (m_rendered.Assign(m_working)) continue;  // nothing changed
     ++m_renderStarts;
-
-    // Rendered into an image of its own; the page on screen stays whole
-    // until the finished one replaces it.
-    DibImage page = m_source;
-    if (m_worker.IsStopRequested()) break;
-    if (EnhanceImage(m_working, page, hooks) != 0 || m_worker.IsStopRequested()) break;
-    SetDisplayed(std::move(page));
-    ++m_renderCount;
-    // The repaint is posted, never waited for, so a Stop from the
-    // user-interface thread cannot wait on this thread waiting on it. (By
-    // name: the posted call then carries nothing made by this thread.)
-    QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
+    const Rendering result = RenderOnce(hooks);
+    if (result == Rendering::kStopped) break;
+    // The repaint or the message is posted, never waited for, so a Stop
+    // from the user-interface thread cannot wait on this thread waiting on
+    // it. (By name: the posted call then carries nothing made by this
+    // thread.) A rendering that found no memory is not tried again until the
+    // parameters change.
+    if (result == Rendering::kNoMemory) {
+      ++m_renderFailures;
+      QMetaObject::invokeMethod(this, "OnRenderFailed", Qt::QueuedConnection);
+    } else {
+      ++m_renderCount;
+      QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
+    }
   }
   return 0;
+}
+
+CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
+  // Rendered into an image of its own with the set just taken, fitted when
+  // the window fits pages; the page on screen stays whole until the
+  // finished one replaces it.
+  DibImage page;
+  const Rendering result = Prepare(page, m_rendered, hooks);
+  if (result != Rendering::kDone) return result;
+  if (m_worker.IsStopRequested()) return Rendering::kStopped;
+  SetDisplayed(std::move(page));
+  return Rendering::kDone;
 }
 
 void CInkbriteView::OnPageRendered() {
   UpdateScrollSizes();
   viewport()->update();
 }
+
+void CInkbriteView::OnRenderFailed() { ShowOutOfMemory(); }
 
 void CInkbriteView::UpdateScrollSizes() {
   const QSize page = DisplayedSize();
@@ -240,6 +303,7 @@ void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   const QRect client = viewport()->rect();
   const QPoint scroll = ScrollPosition();
   std::lock_guard lock(m_displayMutex);
+  m_paintedGeneration = m_displayGeneration;
   const QRect page(-scroll, QSize(m_displayed.Width(), m_displayed.Height()));
   // Black around the page.
   const QRegion outside = QRegion(client).subtracted(page);
@@ -349,30 +413,14 @@ void CInkbriteView::SingleKey() {
 void CInkbriteView::Fit(bool fit) {
   if (m_fitBusy || !m_doc) return;
   m_fitBusy = true;
-  // The page is rebuilt here; the background thread must not render it at
-  // the same time, so it is stopped and started again as a page change does.
+  // The page is rebuilt here from the document's; the background thread
+  // must not render it at the same time, so it is stopped and started again
+  // as a page change does.
   m_worker.Stop();
-  DibImage page;
-  if (!m_doc->Page().IsEmpty()) {
-    page = m_doc->Page();
-    if (!page.Is24Bit()) page.ConvertTo24Bit();
-  }
-  if (fit) {
-    SetDisplayed(DibImage());
-    UpdateScrollSizes();  // no scroll bars: the client area at full size
-    if (!page.IsEmpty()) {
-      int32_t w = 0, h = 0;
-      page.FitSize(viewport()->width(), viewport()->height(), w, h);
-      if (w != page.Width() || h != page.Height()) page.ResizeTo(w, h);
-    }
-  }
-  if (!page.IsEmpty()) EnhanceImage(AppParams(), page, {}, fit);
-  SetDisplayed(std::move(page));
-  m_rendered.Assign(m_working);
-  UpdateScrollSizes();
+  m_source = m_doc->SharedPage();
+  ShowSource(fit);
   ScrollTo({0, 0});
-  viewport()->update();
-  if (!m_source.IsEmpty()) StartWorker();
+  if (m_source) StartWorker();
   m_fitBusy = false;
 }
 

@@ -6,12 +6,23 @@
 // fit each page to the window.
 //
 // Rendering: a page is enhanced on the user-interface thread when it is
-// opened. Afterwards a background thread keeps the displayed page in step
-// with the view's working parameter set: it polls every 100 to 200 ms, and
-// when the set changed renders the unprocessed source page into an image of
-// its own, swaps it in under a lock and posts the repaint. It never waits
-// for the user-interface thread, so stopping it cannot deadlock, and a paint
-// never reads a page being written.
+// opened, with the view's working parameter set. Afterwards a background
+// thread keeps the displayed page in step with that set: it polls every 100
+// to 200 ms, and when the set changed renders the unprocessed source page
+// (fitted to the window when the window fits pages, as opening does) into an
+// image of its own, swaps it in under a lock and posts the repaint.
+// It never waits for the user-interface thread, so stopping it cannot
+// deadlock, and a paint never reads a page being written.
+//
+// Parameter sets: the working set is what the page is drawn with, and what
+// Save writes with. Without per-window mode it follows the shared set; in
+// per-window mode it is this window's own and stays with the window as its
+// pages turn (the window set keeps the changes made in that mode, for when
+// the mode is turned on again).
+//
+// A page that cannot be held in memory (opening, fitting, a background
+// rendering) leaves the window blank or as it was, with kOutOfMemoryMessage;
+// the viewer goes on.
 //
 // Parameter events (posted by the parameter bar): ParamChangeEvent (1035,
 // slot and value) and ParamResetEvent (1036).
@@ -26,16 +37,23 @@
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 
 #include "browse/worker_thread.h"
 #include "core/dib_image.h"
+#include "core/enhance.h"
 #include "core/para_block.h"
 
 namespace inkbrite {
 
 class CInkbriteDoc;
+
+// Shown when a page, or a copy of it that showing or saving needs, does not
+// fit in memory.
+inline const char* const kOutOfMemoryMessage = "内存不足，无法处理这一页。";
 
 // Event 1035: set one slot of the working set (and of the window set in
 // per-window mode).
@@ -88,14 +106,21 @@ class CInkbriteView : public QAbstractScrollArea {
   QPoint ScrollPosition() const;
   void ScrollTo(QPoint position);
 
-  // A copy of the page as painted, and of the source page.
+  // A copy of the page as painted (enhanced, and fitted when the view fits
+  // pages to the window).
   DibImage DisplayedPage() const;
-  const DibImage& SourcePage() const { return m_source; }
   QSize DisplayedSize() const;
   int CornerState() const { return m_cornerState; }
-  // Background renderings begun and finished since the view was made.
+  // Background renderings begun, finished, and given up for lack of memory
+  // since the view was made.
   int RenderStarts() const { return m_renderStarts.load(); }
   int RenderCount() const { return m_renderCount.load(); }
+  int RenderFailures() const { return m_renderFailures.load(); }
+  // Pages put on screen so far (each opening, fitting and rendering counts
+  // one), and the number of the latest one painted: a change is on screen
+  // once PaintedGeneration passes the DisplayGeneration taken before it.
+  uint64_t DisplayGeneration() const;
+  uint64_t PaintedGeneration() const { return m_paintedGeneration; }
 
   const CParaBlock& WorkingSet() const { return m_working; }
   const CParaBlock& WindowSet() const { return m_window; }
@@ -115,8 +140,10 @@ class CInkbriteView : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private slots:
-  // Posted by the preparation thread when a rendering is in place.
+  // Posted by the preparation thread when a rendering is in place, or when
+  // one was given up for lack of memory.
   void OnPageRendered();
+  void OnRenderFailed();
 
  private:
   // The worker whose stop request wakes the preparation routine.
@@ -132,9 +159,21 @@ class CInkbriteView : public QAbstractScrollArea {
     CInkbriteView& m_view;
   };
 
+  // How one background rendering ended.
+  enum class Rendering { kDone, kStopped, kNoMemory };
+
   int PrepareRoutine();
+  Rendering RenderOnce(const EnhanceHooks& hooks);
+  // The base page: the source page, or its copy fitted to the window; false
+  // when the fitted copy does not fit in memory.
+  bool MakeBase(bool fit);
+  // A fresh copy of the base page enhanced with `params`.
+  Rendering Prepare(DibImage& page, const CParaBlock& params, const EnhanceHooks& hooks) const;
   void StartWorker();
+  void TakeParameters();
+  bool ShowSource(bool fit);
   void SetDisplayed(DibImage page);
+  void ShowOutOfMemory();
   void UpdateScrollSizes();
   void TurnPage(int id);
   void JumpToCorner(int id);
@@ -159,11 +198,23 @@ class CInkbriteView : public QAbstractScrollArea {
   CParaBlock m_working;
   CParaBlock m_rendered;
   CParaBlock m_window;
-  DibImage m_source;  // written only while the worker is stopped
+  // The document's page, shared rather than copied; replaced only while the
+  // worker is stopped. Null when no page is shown.
+  std::shared_ptr<const DibImage> m_source;
+  // What the page on screen is rendered from: the source page, or its copy
+  // fitted to the window once (so a change never scales the full page
+  // again), and whether it is fitted; likewise written only while the
+  // worker is stopped.
+  std::shared_ptr<const DibImage> m_base;
+  bool m_fitted = false;
   mutable std::mutex m_displayMutex;
-  DibImage m_displayed;  // guarded by m_displayMutex
+  DibImage m_displayed;              // guarded by m_displayMutex
+  uint64_t m_displayGeneration = 0;  // likewise
+  uint64_t m_paintedGeneration = 0;
   std::atomic<int> m_renderStarts{0};
   std::atomic<int> m_renderCount{0};
+  std::atomic<int> m_renderFailures{0};
+  bool m_showingMemoryMessage = false;
 
   bool m_initialised = false;
   bool m_fit = false;

@@ -223,6 +223,7 @@ void CMainFrame::UpdateLockPanes() {
 
 void CMainFrame::UpdateChecks() {
   m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
+  m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
   m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
   CInkbriteView* view = ActiveView();
   m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
@@ -297,6 +298,7 @@ void CMainFrame::CreateActions() {
   make(kCmdClose);
   make(kCmdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)});
   make(kCmdSaveAs);
+  make(kCmdAskBeforeOverwrite)->setCheckable(true);
   make(kCmdBatch);
   make(kCmdExit);
   make(kCmdToolbar)->setCheckable(true);
@@ -382,8 +384,9 @@ void CMainFrame::CreateMenus() {
                  {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
                   kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
   m_menuSets[1] = {
-      CreateMenu(title("文件(&F)"), {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, 0, kCmdBatch, 0,
-                                     kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(title("文件(&F)"),
+                 {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite, 0, kCmdBatch,
+                  0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(title("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
                   kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
@@ -614,9 +617,14 @@ bool CMainFrame::RunDocumentCommand(int id) {
     case kCmdExit: close(); return true;
     case kCmdSave:
       if (doc) doc->OnFileSave();
+      UpdateChecks();  // the question may have been turned off
       return true;
     case kCmdSaveAs:
       if (doc) doc->OnFileSaveAs();
+      return true;
+    case kCmdAskBeforeOverwrite:
+      SetAskBeforeOverwritingSource(!AskBeforeOverwritingSource());
+      UpdateChecks();
       return true;
     case kCmdRefresh:
       if (doc) doc->OnRefresh();

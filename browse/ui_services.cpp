@@ -2,6 +2,8 @@
 #include "browse/ui_services.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QSettings>
 #include <utility>
 
 namespace inkbrite {
@@ -22,12 +24,26 @@ std::function<void()>& BeepHandler() {
 
 }  // namespace
 
+std::unique_ptr<QMessageBox> CreateMessageBox(QWidget* parent, const QString& text,
+                                              QMessageBox::StandardButtons buttons) {
+  const bool dontAskBox = buttons.testFlag(QMessageBox::YesToAll);
+  if (dontAskBox) buttons = QMessageBox::Yes | QMessageBox::No;
+  auto box = std::make_unique<QMessageBox>(
+      buttons & QMessageBox::Yes ? QMessageBox::Question : QMessageBox::Information,
+      QStringLiteral("Inkbrite"), text, buttons, parent);
+  if (dontAskBox) box->setCheckBox(new QCheckBox(QString::fromUtf8(kDontAskAgainText), box.get()));
+  return box;
+}
+
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         QMessageBox::StandardButtons buttons) {
   if (Handler()) return Handler()(parent, text, buttons);
-  QMessageBox box(buttons & QMessageBox::Yes ? QMessageBox::Question : QMessageBox::Information,
-                  QStringLiteral("Inkbrite"), text, buttons, parent);
-  return static_cast<QMessageBox::StandardButton>(box.exec());
+  const std::unique_ptr<QMessageBox> box = CreateMessageBox(parent, text, buttons);
+  const auto answer = static_cast<QMessageBox::StandardButton>(box->exec());
+  if (answer == QMessageBox::Yes && box->checkBox() && box->checkBox()->isChecked()) {
+    return QMessageBox::YesToAll;
+  }
+  return answer;
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler) {
@@ -44,6 +60,14 @@ void Beep() {
 
 std::function<void()> SetBeepHandler(std::function<void()> handler) {
   return std::exchange(BeepHandler(), std::move(handler));
+}
+
+bool AskBeforeOverwritingSource() {
+  return QSettings().value(QStringLiteral("Save/AskBeforeOverwritingSource"), true).toBool();
+}
+
+void SetAskBeforeOverwritingSource(bool ask) {
+  QSettings().setValue(QStringLiteral("Save/AskBeforeOverwritingSource"), ask);
 }
 
 bool PerWindowMode() { return g_perWindowMode; }

@@ -7,17 +7,23 @@
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 class QWidget;
 
 namespace inkbrite {
 
 // A modal message titled "Inkbrite". Tests replace the handler so that no
-// message blocks them; the default shows a QMessageBox.
+// message blocks them; the default shows a QMessageBox. A question whose
+// buttons include YesToAll is shown with Yes and No and a check box
+// kDontAskAgainText: Yes with the box ticked answers YesToAll.
 using MessageHandler = std::function<QMessageBox::StandardButton(
     QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons)>;
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+// The box the default handler shows (not yet shown).
+std::unique_ptr<QMessageBox> CreateMessageBox(QWidget* parent, const QString& text,
+                                              QMessageBox::StandardButtons buttons);
 // Installs `handler` (empty: the default) and returns the previous one.
 MessageHandler SetMessageHandler(MessageHandler handler);
 
@@ -25,6 +31,13 @@ MessageHandler SetMessageHandler(MessageHandler handler);
 // Tests replace the handler to count beeps; empty: QApplication::beep().
 void Beep();
 std::function<void()> SetBeepHandler(std::function<void()> handler);
+
+inline const char* const kDontAskAgainText = "以后不再询问";
+
+// Whether Save asks before it writes over the file the page was read from
+// (kept in the settings; on until the user turns it off).
+bool AskBeforeOverwritingSource();
+void SetAskBeforeOverwritingSource(bool ask);
 
 // The parameter bar's "these parameters apply to this window only" box.
 bool PerWindowMode();

@@ -16,8 +16,15 @@ void CWorkerThread::SetRoutine(Routine routine) {
 bool CWorkerThread::Start() {
   if (!m_routine) return false;
   Stop();
+  m_failed.store(false, std::memory_order_release);
   try {
-    m_thread = std::thread([this] { m_routine(); });
+    m_thread = std::thread([this] {
+      try {
+        m_routine();
+      } catch (...) {
+        m_failed.store(true, std::memory_order_release);
+      }
+    });
   } catch (const std::system_error&) {
     return false;
   }

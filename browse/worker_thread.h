@@ -4,7 +4,9 @@
 // Start runs the routine on a new thread; Stop asks it to end (OnStopRequest
 // first, so a subclass can wake a routine that waits on something of its
 // own) and waits until it has returned. The routine must watch
-// IsStopRequested and return once it is true.
+// IsStopRequested and return once it is true. An exception that leaves the
+// routine ends it on its thread (it is never let out of the thread, which
+// would end the program) and is reported by RoutineFailed.
 //
 // Threads: Start, Stop and SetRoutine are called from one owning thread;
 // IsStopRequested from any. A subclass that overrides OnStopRequest must call
@@ -37,6 +39,8 @@ class CWorkerThread {
   void Stop();
   bool IsStopRequested() const { return m_stop.load(std::memory_order_acquire); }
   bool IsRunning() const { return m_thread.joinable(); }
+  // True when the last run's routine ended by an exception.
+  bool RoutineFailed() const { return m_failed.load(std::memory_order_acquire); }
 
  protected:
   virtual void OnStopRequest() {}
@@ -44,6 +48,7 @@ class CWorkerThread {
  private:
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_failed{false};
   Routine m_routine;
 };
 

@@ -170,6 +170,15 @@ TEST_F(ViewerTest, FitToWindowShrinksButNeverEnlarges) {
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(350, 700));
   lone.view.resize(1000, 350);  // resizing fits again
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(175, 350));
+  // A parameter change renders the page fitted again, as opening does.
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kContrast, 140));
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == 1; }));
+  DibImage expected = lone.doc.Page();
+  ASSERT_TRUE(expected.ResizeTo(175, 350));
+  CParaBlock params;
+  params.SetValue(kContrast, 140);
+  EnhanceImage(params, expected, {}, true);
+  EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == expected.PackedDib());
   lone.Open(dir / "small.bmp");
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(400, 300));
   lone.view.OnCommand(kCmdFitWindow);

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// CWorkerThread: a stop request reaches a waiting routine, and an exception
+// from the routine stays on its thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+
+#include "browse/worker_thread.h"
+
+namespace inkbrite {
+namespace {
+
+// A routine that sleeps on a condition until the stop request wakes it.
+class WakingWorker : public CWorkerThread {
+ public:
+  ~WakingWorker() override { Stop(); }
+  int Routine() {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return IsStopRequested(); });
+    return 0;
+  }
+
+ protected:
+  void OnStopRequest() override {
+    std::lock_guard lock(m_mutex);
+    m_wake.notify_all();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+};
+
+TEST(WorkerThreadTest, StopWakesTheRoutineAndAnExceptionNeverLeavesTheThread) {
+  WakingWorker worker;
+  EXPECT_FALSE(worker.Start());  // no routine yet
+  worker.SetRoutine([&] { return worker.Routine(); });
+  ASSERT_TRUE(worker.Start());
+  EXPECT_TRUE(worker.IsRunning());
+  worker.Stop();  // returns only once the routine has
+  EXPECT_FALSE(worker.IsRunning());
+  EXPECT_FALSE(worker.RoutineFailed());
+
+  // Out of memory on the thread: the routine ends there, the program goes
+  // on, and the worker runs again.
+  std::atomic<int> runs{0};
+  worker.SetRoutine([&]() -> int {
+    ++runs;
+    throw std::bad_alloc();
+  });
+  ASSERT_TRUE(worker.Start());
+  worker.Stop();
+  EXPECT_EQ(runs.load(), 1);
+  EXPECT_TRUE(worker.RoutineFailed());
+  worker.SetRoutine([&] { return worker.Routine(); });
+  ASSERT_TRUE(worker.Start());
+  worker.Stop();
+  EXPECT_FALSE(worker.RoutineFailed());
+}
+
+}  // namespace
+}  // namespace inkbrite
