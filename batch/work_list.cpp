@@ -126,9 +126,18 @@ uint64_t Fnv1a64(std::string_view bytes) {
   return hash;
 }
 
+uint64_t MixBits(uint64_t k) {
+  k ^= k >> 33;
+  k *= 0xff51afd7ed558ccdull;
+  k ^= k >> 33;
+  k *= 0xc4ceb9fe1a85ec53ull;
+  k ^= k >> 33;
+  return k;
+}
+
 int ShardOfFile(const fs::path& relative, int count) {
   if (count <= 1) return 0;
-  return static_cast<int>(Fnv1a64(WorkUnitKey(relative)) % static_cast<uint64_t>(count));
+  return static_cast<int>(MixBits(Fnv1a64(WorkUnitKey(relative))) % static_cast<uint64_t>(count));
 }
 
 std::string QuoteListField(std::string_view field) {

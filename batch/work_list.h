@@ -8,8 +8,14 @@
 //
 //   key   = the file's path relative to the source folder (BatchRelativePath),
 //           without the name's extension and without a trailing " (N)"
-//   part  = FNV-1a 64 (offset basis 14695981039346656037, prime
-//           1099511628211) of the key's bytes, modulo N
+//   hash  = FNV-1a 64 (offset basis 14695981039346656037, prime
+//           1099511628211) of the key's bytes
+//   part  = MixBits(hash) modulo N
+//
+// MixBits is MurmurHash3's 64-bit finaliser. FNV-1a alone mixes badly at
+// both ends: its low k bits depend only on the low k bits of each byte
+// ("p1.jpg", "p5.jpg" and "p9.jpg" would share one of 4 parts), and a
+// change in the last bytes barely reaches its high bits.
 //
 // The key is the one the --jobs splitter forms its chains with, relative
 // instead of full: a source, its target (the same relative path with the new
@@ -71,6 +77,10 @@ std::string StemWithoutCopyNumber(std::string stem);
 std::string WorkUnitKey(const std::filesystem::path& relative);
 
 uint64_t Fnv1a64(std::string_view bytes);
+
+// MurmurHash3's fmix64: x ^= x >> 33; x *= 0xff51afd7ed558ccd;
+// x ^= x >> 33; x *= 0xc4ceb9fe1a85ec53; x ^= x >> 33.
+uint64_t MixBits(uint64_t x);
 
 // The part (0 .. count - 1) of the file at `relative`.
 int ShardOfFile(const std::filesystem::path& relative, int count);
