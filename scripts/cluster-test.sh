@@ -156,6 +156,9 @@ done
 echo "$1" >>"$HOSTS_SEEN"
 shift
 [ "${1:-}" = "--" ] && shift
+# A login by ssh sets SHELL from the account; GNU parallel's remote worker
+# runs the job with $SHELL and does nothing without it.
+export SHELL=/bin/bash
 exec /bin/bash -c "$*"
 SH
   chmod +x "$work/bin/ssh-here"
