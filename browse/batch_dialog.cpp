@@ -366,6 +366,7 @@ void CBatchDlg::BuildControls() {
   left->addWidget(BuildSourceBox());
   left->addWidget(BuildTargetBox());
   left->addWidget(BuildOptionsBox());
+  left->addWidget(BuildAutoBox());
   auto* top = new QHBoxLayout;
   top->addLayout(left, 1);
   top->addLayout(BuildRunColumn());
@@ -373,6 +374,31 @@ void CBatchDlg::BuildControls() {
   layout->addLayout(top);
   layout->addLayout(BuildStatusLines());
   layout->addWidget(m_progress);
+}
+
+// "自动处理": the automatic clean-up steps' switches; their settings come from
+// the parameter bar's page "自动" or a named setting.
+QGroupBox* CBatchDlg::BuildAutoBox() {
+  auto* box = new QGroupBox(QStringLiteral("自动处理"), this);
+  auto* row = new QHBoxLayout(box);
+  const struct {
+    int slot;
+    int id;
+    const char* text;
+  } switches[] = {{kAutoLevels, kBatchIdAutoLevels, "自动色阶"},
+                  {kAutoCrop, kBatchIdAutoCrop, "自动切边"},
+                  {kSplitSpreads, kBatchIdSplitSpreads, "拆分跨页"},
+                  {kSplitRightToLeft, kBatchIdSplitRightToLeft, "从右到左"},
+                  {kDeskew, kBatchIdDeskew, "纠斜"}};
+  for (const auto& s : switches) {
+    auto* check = new QCheckBox(QString::fromUtf8(s.text), box);
+    check->setObjectName(BatchControlName(s.id));
+    row->addWidget(check);
+    m_autoSwitches.emplace_back(s.slot, check);
+    m_controls.push_back(check);
+  }
+  row->addStretch();
+  return box;
 }
 
 // "需增强的漫画": the source folder, its patterns and the subfolder box.
@@ -607,6 +633,7 @@ void CBatchDlg::LoadControls() {
   SelectIndex(m_soften, block.GetValue(kBlur));
   const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
   for (int i = 0; i < 4; ++i) m_curve[i]->setText(QString::number(block.GetValue(curveSlots[i])));
+  for (const auto& [slot, check] : m_autoSwitches) check->setChecked(block.GetValue(slot) != 0);
   const BatchFolders& folders = RememberedBatchFolders();
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
@@ -630,6 +657,7 @@ void CBatchDlg::StoreControls() {
   for (int i = 0; i < 4; ++i) block.SetValue(curveSlots[i], m_curve[i]->text().trimmed().toInt());
   block.SetValue(kSourceFiles, m_patterns->currentIndex());
   block.SetValue(kTargetFiles, m_extension->currentIndex());
+  for (const auto& [slot, check] : m_autoSwitches) block.SetValue(slot, check->isChecked() ? 1 : 0);
   BatchFolders& folders = RememberedBatchFolders();
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());

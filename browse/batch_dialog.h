@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -100,6 +101,12 @@ enum BatchControlId : int {
   kBatchIdCropRight = 1054,
   kBatchIdSkipColour = 1060,
   kBatchIdFilter = 1061,
+  // "自动处理": the switches of the automatic clean-up steps.
+  kBatchIdAutoLevels = 1070,
+  kBatchIdAutoCrop = 1071,
+  kBatchIdSplitSpreads = 1072,
+  kBatchIdSplitRightToLeft = 1073,
+  kBatchIdDeskew = 1074,
 };
 
 // The object name of the control with this id: "ctl" + id.
@@ -242,6 +249,7 @@ class CBatchDlg : public QDialog {
   QGroupBox* BuildSourceBox();
   QGroupBox* BuildTargetBox();
   QGroupBox* BuildOptionsBox();
+  QGroupBox* BuildAutoBox();
   QGridLayout* BuildSliders();
   QGridLayout* BuildValues();
   QHBoxLayout* BuildCurveRow();
@@ -278,6 +286,7 @@ class CBatchDlg : public QDialog {
   QComboBox* m_patterns = nullptr;
   QComboBox* m_extension = nullptr;
   QCheckBox* m_subdirs = nullptr;
+  std::vector<std::pair<int, QCheckBox*>> m_autoSwitches;  // slot, its box
   QSlider* m_brightness = nullptr;
   QSlider* m_contrast = nullptr;
   QSlider* m_highlight = nullptr;

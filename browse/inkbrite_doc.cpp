@@ -88,7 +88,7 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
   SaveResult result = SaveResult::kFailed;
   {
     WaitCursor wait;
-    result = WriteEnhancedPage(path, params);
+    result = WriteEnhancedPage(path, params, m_savingView->SpreadPart());
   }
   // The reason first, then the failure itself.
   switch (result) {
@@ -109,7 +109,7 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
 }
 
 CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
-                                                         const CParaBlock& params) {
+                                                         const CParaBlock& params, int part) {
   const int mode = params.GetValue(kGreyScale);
   // Refused before the page is enhanced for nothing.
   if (IsReducedMode(ResolveKeepAsIs(mode, m_greySource != 0)) && !TakesReducedPages(path)) {
@@ -120,6 +120,13 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
     // batch job does (batch mode: greying and colour reduction happen in the
     // writing).
     DibImage page = Page();
+    // The automatic source steps first, as the batch job runs them; of a
+    // split spread, the page the window shows.
+    DibImage second;
+    PageFindings findings[2];
+    if (PrepareSourcePages(params, page, second, findings).pages == 2 && part == 1) {
+      page = std::move(second);
+    }
     EnhanceHooks batchMode;
     batchMode.status = [](std::string_view) {};
     EnhanceImage(params, page, batchMode);

@@ -83,7 +83,10 @@ class CInkbriteDoc {
  private:
   // How writing one page ended, for the messages.
   enum class SaveResult { kSaved, kFailed, kUnsupportedExtension, kReducedFormat, kNoMemory };
-  SaveResult WriteEnhancedPage(const std::filesystem::path& path, const CParaBlock& params);
+  // `part`: the page of a spread the automatic steps split that is written
+  // (0 or 1, in reading order).
+  SaveResult WriteEnhancedPage(const std::filesystem::path& path, const CParaBlock& params,
+                               int part);
   bool ConfirmOverwritingSource();
 
   QWidget* m_messageParent;

@@ -80,6 +80,9 @@ void CInkbriteView::OnInitialUpdate() {
 
   TakeParameters();
   m_source = m_doc ? m_doc->SharedPage() : nullptr;
+  // Which page of a spread: the one asked for (-1: the last), else the first.
+  m_part = m_nextPart;
+  m_nextPart = 0;
   ShowSource(m_fit);
   ScrollTo({0, 0});
   if (m_source) {
@@ -108,18 +111,22 @@ void CInkbriteView::TakeParameters() {
 bool CInkbriteView::ShowSource(bool fit) {
   m_base.reset();
   m_fitted = fit;
+  m_fitSize = viewport()->size();
   if (fit) {
     SetDisplayed(DibImage());
     UpdateScrollSizes();  // no scroll bars: the client area at full size
   }
   DibImage page;
-  const bool held =
-      !m_source || (MakeBase(fit) && Prepare(page, m_working, {}) == Rendering::kDone);
+  PageFindings findings;
+  const bool held = !m_source || (MakeBase(fit, m_working) &&
+                                  Prepare(page, m_working, {}, findings) == Rendering::kDone);
   if (!held) {
     page.Clear();
     m_source.reset();
     m_base.reset();
   }
+  m_part = std::max(0, m_baseFindings.part - 1);
+  SetFindings(findings);
   SetDisplayed(std::move(page));
   UpdateScrollSizes();
   viewport()->update();
@@ -127,15 +134,34 @@ bool CInkbriteView::ShowSource(bool fit) {
   return held;
 }
 
-bool CInkbriteView::MakeBase(bool fit) {
-  m_base = m_source;
-  if (!fit) return true;
-  int32_t w = 0, h = 0;
-  m_source->FitSize(viewport()->width(), viewport()->height(), w, h);
-  if (w <= 0 || h <= 0 || (w == m_source->Width() && h == m_source->Height())) return true;
-  // A fitted copy that cannot be made is a page that cannot be held.
+bool CInkbriteView::MakeBase(bool fit, const CParaBlock& params) {
+  m_base.reset();
+  m_baseFindings = {};
+  for (size_t i = 0; i < m_baseAuto.size(); ++i) {
+    m_baseAuto[i] = params.GetValue(kBaseSlotCount + static_cast<int>(i));
+  }
+  // A copy that cannot be made is a page that cannot be held.
   try {
-    auto fitted = std::make_shared<DibImage>(*m_source);
+    std::shared_ptr<const DibImage> staged = m_source;
+    if (ReadAutoSteps(params).AnySourceStep()) {
+      auto page = std::make_shared<DibImage>(*m_source);
+      DibImage second;
+      PageFindings found[2];
+      const int parts = PrepareSourcePages(params, *page, second, found).pages;
+      m_parts = parts;
+      const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
+      if (shown == 1) *page = std::move(second);
+      m_baseFindings = found[shown];
+      staged = std::move(page);
+    } else {
+      m_parts = 1;  // every step off: the source itself, shared
+    }
+    m_base = staged;
+    if (!fit) return true;
+    int32_t w = 0, h = 0;
+    staged->FitSize(m_fitSize.width(), m_fitSize.height(), w, h);
+    if (w <= 0 || h <= 0 || (w == staged->Width() && h == staged->Height())) return true;
+    auto fitted = std::make_shared<DibImage>(*staged);
     if (!fitted->ResizeTo(w, h)) return false;
     m_base = std::move(fitted);
   } catch (const std::bad_alloc&) {
@@ -145,11 +171,15 @@ bool CInkbriteView::MakeBase(bool fit) {
 }
 
 CInkbriteView::Rendering CInkbriteView::Prepare(DibImage& page, const CParaBlock& params,
-                                                const EnhanceHooks& hooks) const {
+                                                const EnhanceHooks& hooks,
+                                                PageFindings& findings) const {
   try {
     page = *m_base;
+    findings = m_baseFindings;
+    EnhanceHooks withFindings = hooks;
+    withFindings.findings = &findings;
     // A fitted page is not scaled again by the parameters.
-    if (EnhanceImage(params, page, hooks, m_fitted) != 0) return Rendering::kStopped;
+    if (EnhanceImage(params, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
   } catch (const std::bad_alloc&) {
     return Rendering::kNoMemory;
   }
@@ -177,6 +207,7 @@ void CInkbriteView::ToggleAutoPlay() {
 
 void CInkbriteView::AutoPlayTick() {
   if (!m_doc) return;
+  if (ShowSpreadPart(m_part + 1)) return;
   int index = 0;
   CDirManager& list = m_doc->DirList();
   const std::filesystem::path path = list.Next(index);
@@ -255,10 +286,20 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
   // Rendered into an image of its own with the set just taken, fitted when
   // the window fits pages; the page on screen stays whole until the
   // finished one replaces it.
+  // The automatic steps' slots changed: the base is made again from the
+  // source (the user-interface thread leaves it alone while this runs).
+  for (size_t i = 0; i < m_baseAuto.size(); ++i) {
+    if (m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i]) {
+      if (!MakeBase(m_fitted, m_rendered)) return Rendering::kNoMemory;
+      break;
+    }
+  }
   DibImage page;
-  const Rendering result = Prepare(page, m_rendered, hooks);
+  PageFindings findings;
+  const Rendering result = Prepare(page, m_rendered, hooks, findings);
   if (result != Rendering::kDone) return result;
   if (m_worker.IsStopRequested()) return Rendering::kStopped;
+  SetFindings(findings);
   SetDisplayed(std::move(page));
   return Rendering::kDone;
 }
@@ -266,6 +307,25 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
 void CInkbriteView::OnPageRendered() {
   UpdateScrollSizes();
   viewport()->update();
+  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateFindingsPane();
+}
+
+void CInkbriteView::SetFindings(const PageFindings& findings) {
+  std::lock_guard lock(m_displayMutex);
+  m_findings = DescribeFindings(findings);
+}
+
+std::string CInkbriteView::FindingsText() const {
+  std::lock_guard lock(m_displayMutex);
+  return m_findings;
+}
+
+bool CInkbriteView::ShowSpreadPart(int part) {
+  if (!m_source || part < 0 || part >= m_parts.load() || part == m_part) return false;
+  m_nextPart = part;
+  OnInitialUpdate();
+  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateFindingsPane();
+  return true;
 }
 
 void CInkbriteView::OnRenderFailed() { ShowOutOfMemory(); }
@@ -345,6 +405,10 @@ bool CInkbriteView::OnCommand(int id) {
 
 void CInkbriteView::TurnPage(int id) {
   if (!m_doc) return;
+  // Within a split spread first.
+  if (id == kCmdNextPage && ShowSpreadPart(m_part + 1)) return;
+  if (id == kCmdPreviousPage && ShowSpreadPart(m_part - 1)) return;
+  if (id == kCmdPreviousPage || id == kCmdLastPage) m_nextPart = -1;  // the spread's last page
   int index = 0;
   CDirManager& list = m_doc->DirList();
   const std::filesystem::path path = id == kCmdNextPage       ? list.Next(index)
@@ -352,6 +416,7 @@ void CInkbriteView::TurnPage(int id) {
                                      : id == kCmdFirstPage    ? list.First(index)
                                                               : list.Last(index);
   if (!path.empty()) m_doc->OnOpenDocument(path);
+  m_nextPart = 0;
 }
 
 void CInkbriteView::JumpToCorner(int id) {
@@ -400,6 +465,10 @@ void CInkbriteView::SingleKey() {
     return;
   }
   if (!m_doc) return;
+  if (ShowSpreadPart(m_part + 1)) {
+    ArmCornerState();
+    return;
+  }
   int index = 0;
   const std::filesystem::path path = m_doc->DirList().Next(index);
   if (path.empty()) return;

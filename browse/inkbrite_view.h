@@ -35,6 +35,7 @@
 #include <QEvent>
 #include <QPoint>
 #include <QTimer>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -43,6 +44,7 @@
 #include <set>
 
 #include "browse/worker_thread.h"
+#include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/enhance.h"
 #include "core/para_block.h"
@@ -125,6 +127,17 @@ class CInkbriteView : public QAbstractScrollArea {
   const CParaBlock& WorkingSet() const { return m_working; }
   const CParaBlock& WindowSet() const { return m_window; }
 
+  // The automatic steps: what they found on the page shown (a line for the
+  // status bar, empty when every step is off), and which page of a split
+  // spread is shown (0 or 1, in reading order) of how many the source gave.
+  // The pages of a spread show one after the other: the next-page command,
+  // single-key browsing and auto-play go to the second before the next file,
+  // the previous-page command back to the first, and paging back into a
+  // spread starts at its second page.
+  std::string FindingsText() const;
+  int SpreadPart() const { return m_part; }
+  int SpreadParts() const { return m_parts.load(); }
+
  protected:
   bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
@@ -164,11 +177,17 @@ class CInkbriteView : public QAbstractScrollArea {
 
   int PrepareRoutine();
   Rendering RenderOnce(const EnhanceHooks& hooks);
-  // The base page: the source page, or its copy fitted to the window; false
-  // when the fitted copy does not fit in memory.
-  bool MakeBase(bool fit);
-  // A fresh copy of the base page enhanced with `params`.
-  Rendering Prepare(DibImage& page, const CParaBlock& params, const EnhanceHooks& hooks) const;
+  // The base page: the source page after the automatic source steps of
+  // `params` (page m_part of a split spread), or its copy fitted to the
+  // window; false when a copy does not fit in memory.
+  bool MakeBase(bool fit, const CParaBlock& params);
+  // A fresh copy of the base page enhanced with `params`; `findings` gets
+  // what the automatic steps found.
+  Rendering Prepare(DibImage& page, const CParaBlock& params, const EnhanceHooks& hooks,
+                    PageFindings& findings) const;
+  // Shows page `part` of the spread in place of the other (false: none).
+  bool ShowSpreadPart(int part);
+  void SetFindings(const PageFindings& findings);
   void StartWorker();
   void TakeParameters();
   bool ShowSource(bool fit);
@@ -207,8 +226,20 @@ class CInkbriteView : public QAbstractScrollArea {
   // worker is stopped.
   std::shared_ptr<const DibImage> m_base;
   bool m_fitted = false;
+  QSize m_fitSize;  // the client size the base was fitted to
+  // What the automatic source steps found on the base, and the values of
+  // their slots it was made with: a rendering whose values differ makes the
+  // base again (on the preparation thread, which then owns it).
+  PageFindings m_baseFindings;
+  std::array<int, kParaSlotCount - kBaseSlotCount> m_baseAuto{};
+  // The page of a split spread shown, changed only while the worker is
+  // stopped, and the page OnInitialUpdate shows next (-1: the last).
+  int m_part = 0;
+  int m_nextPart = 0;
+  std::atomic<int> m_parts{1};
   mutable std::mutex m_displayMutex;
   DibImage m_displayed;              // guarded by m_displayMutex
+  std::string m_findings;            // likewise
   uint64_t m_displayGeneration = 0;  // likewise
   uint64_t m_paintedGeneration = 0;
   std::atomic<int> m_renderStarts{0};

@@ -430,6 +430,11 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
   QStatusBar* bar = statusBar();
+  // Left: what the automatic steps found on the active page (a menu's
+  // prompt covers it while shown).
+  m_findings = new QLabel(bar);
+  m_findings->setObjectName(QStringLiteral("findingsPane"));
+  bar->addWidget(m_findings, 1);
   // The window tabs, one per document window; picking one activates it.
   m_tabBar = new CWindowTabBar(0x400C, bar);
   m_tabBar->setObjectName(QStringLiteral("ctl101"));
@@ -548,7 +553,16 @@ void CMainFrame::OnChildClosed(CChildFrame* child) {
   if (m_tabBar->GetTabCount() == 0) m_counter->clear();
 }
 
+void CMainFrame::UpdateFindingsPane() {
+  CChildFrame* child = ActiveChild();
+  const CInkbriteView* view = child ? child->View() : nullptr;
+  m_findings->setText(view ? QString::fromStdString(view->FindingsText()) : QString());
+}
+
+QString CMainFrame::FindingsPaneText() const { return m_findings->text(); }
+
 void CMainFrame::UpdatePageCounter() {
+  UpdateFindingsPane();
   CInkbriteDoc* doc = ActiveDocument();
   if (!doc) {
     m_counter->clear();

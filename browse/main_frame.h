@@ -58,6 +58,9 @@ class CMainFrame : public QMainWindow {
   // The page counter pane: "%d/%d" of the active document's list, empty
   // with no window.
   void UpdatePageCounter();
+  // Shows what the automatic steps found on the active window's page.
+  void UpdateFindingsPane();
+  QString FindingsPaneText() const;
   QString PageCounterText() const { return m_counter->text(); }
 
   // The recent-file items of the File menus follow the application's list.
@@ -128,6 +131,7 @@ class CMainFrame : public QMainWindow {
   QToolBar* m_toolBar = nullptr;
   CWindowTabBar* m_tabBar = nullptr;
   QLabel* m_counter = nullptr;
+  QLabel* m_findings = nullptr;  // what the automatic steps found
   QLabel* m_capsPane = nullptr;
   QLabel* m_numPane = nullptr;
   QTimer m_lockTimer;

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,12 +15,14 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "browse/curve_dialog.h"
 #include "browse/inkbrite_view.h"
 #include "browse/param_lists.h"
 #include "browse/settings_dialog.h"
 #include "browse/ui_services.h"
+#include "core/auto_steps.h"
 #include "platform/program_paths.h"
 
 namespace inkbrite {
@@ -26,7 +30,7 @@ namespace inkbrite {
 namespace {
 
 constexpr const char* kTabTexts[kParaBarPageCount] = {
-    "亮度", "对比度", "高亮度", "Gamma校正", "曲线调节", "缩放", "Jpg质量", "切边", "其它"};
+    "亮度", "对比度", "高亮度", "Gamma校正", "曲线调节", "缩放", "Jpg质量", "切边", "其它", "自动"};
 constexpr int kCurveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
 // The crop spins as shown (上, 下, 左, 右) and their slots.
 constexpr int kCropSlots[4] = {kCroppingTop, kCroppingBottom, kCroppingLeft, kCroppingRight};
@@ -35,6 +39,46 @@ constexpr int kCropIds[4] = {kParaCropTop, kParaCropBottom, kParaCropLeft, kPara
 
 constexpr int kPageWidth = 560;
 constexpr int kPageHeight = 34;
+constexpr int kAutoPageHeight = 128;  // four rows
+
+// The page "自动": per row, its controls in order. A switch is a check box
+// (0 or 1); a setting is a label and a spin box over the slot's range, enabled
+// while its step's switch is on.
+struct AutoControl {
+  int slot;
+  int id;
+  const char* text;    // the check box's text, or the label before the spin box
+  const char* suffix;  // after the spin box's number
+  int step;            // the switch the setting belongs to; -1: none
+};
+constexpr AutoControl kAutoRows[4][5] = {
+    {{kAutoLevels, kParaAutoLevels, "自动色阶", "", -1},
+     {kAutoLevelsClip, kParaAutoLevelsClip, "两端忽略:", " ‰", kAutoLevels},
+     {kAutoLevelsLimit, kParaAutoLevelsLimit, "最多移动:", "", kAutoLevels},
+     {kAutoLevelsNeutral, kParaAutoLevelsNeutral, "去除纸色", "", kAutoLevels},
+     {}},
+    {{kAutoCrop, kParaAutoCrop, "自动切边", "", -1},
+     {kAutoCropBorder, kParaAutoCropBorder, "留边:", "", kAutoCrop},
+     {kAutoCropTolerance, kParaAutoCropTolerance, "容差:", "", kAutoCrop},
+     {kAutoCropMinShare, kParaAutoCropMinShare, "最少保留:", " %", kAutoCrop},
+     {kAutoCropFacing, kParaAutoCropFacing, "对页同框", "", kAutoCrop}},
+    {{kSplitSpreads, kParaSplitSpreads, "拆分跨页", "", -1},
+     {kSplitRightToLeft, kParaSplitRightToLeft, "从右到左", "", kSplitSpreads},
+     {kDeskew, kParaDeskew, "纠斜", "", -1},
+     {kDeskewRange, kParaDeskewRange, "范围:", "°", kDeskew},
+     {}},
+    {{kFitWidth, kParaFitWidth, "缩小到屏幕 宽:", "", -1},
+     {kFitHeight, kParaFitHeight, "高:", "", -1},
+     {},
+     {},
+     {}},
+};
+
+// Switches and the facing and order options are check boxes.
+bool IsAutoCheck(int slot) {
+  const SlotRange* range = AutoSlotRange(slot);
+  return range != nullptr && range->min == 0 && range->max == 1;
+}
 constexpr int kValueWidth = 44;
 
 bool IsSliderPage(int page) {
@@ -118,6 +162,7 @@ void CParaBar::BuildControls() {
   BuildCurvePage();
   BuildCropPage();
   BuildOtherPage();
+  BuildAutoPage();
   setFixedSize(sizeHint());
 }
 
@@ -215,6 +260,70 @@ void CParaBar::BuildOtherPage() {
   m_colour = addList(360, kParaColour, "色彩:", ColourEntries(), kGreyScale);
 }
 
+void CParaBar::BuildAutoPage() {
+  auto* page = new QWidget(m_page);
+  page->setGeometry(0, 0, kPageWidth, kAutoPageHeight);
+  auto* rows = new QVBoxLayout(page);
+  rows->setContentsMargins(0, 2, 0, 2);
+  rows->setSpacing(4);
+  for (const auto& row : kAutoRows) {
+    auto* line = new QHBoxLayout;
+    line->setSpacing(6);
+    for (const AutoControl& c : row) {
+      if (c.text == nullptr) break;
+      QWidget* control = nullptr;
+      if (IsAutoCheck(c.slot)) {
+        auto* box = new QCheckBox(Qs(c.text), page);
+        connect(box, &QCheckBox::toggled, this, [this, slot = c.slot](bool on) {
+          if (m_loading) return;
+          Announce(slot, on ? 1 : 0);
+          EnableAutoSettings();
+        });
+        control = box;
+      } else {
+        line->addWidget(new QLabel(Qs(c.text), page));
+        const SlotRange* range = AutoSlotRange(c.slot);
+        if (c.slot == kDeskewRange) {  // tenths of a degree, shown in degrees
+          auto* spin = new QDoubleSpinBox(page);
+          spin->setDecimals(1);
+          spin->setSingleStep(0.1);
+          spin->setRange(range->min / 10.0, range->max / 10.0);
+          spin->setSuffix(Qs(c.suffix));
+          connect(spin, &QDoubleSpinBox::valueChanged, this, [this, slot = c.slot](double v) {
+            if (!m_loading) Announce(slot, static_cast<int>(std::lround(v * 10)));
+          });
+          control = spin;
+        } else {
+          auto* spin = new QSpinBox(page);
+          spin->setRange(range->min, range->max);
+          spin->setSuffix(Qs(c.suffix));
+          connect(spin, &QSpinBox::valueChanged, this, [this, slot = c.slot](int v) {
+            if (!m_loading) Announce(slot, v);
+          });
+          control = spin;
+        }
+      }
+      control->setObjectName(ControlName(c.id));
+      line->addWidget(control);
+      m_autoControls.emplace_back(c.slot, control);
+      line->addSpacing(8);
+    }
+    line->addStretch();
+    rows->addLayout(line);
+  }
+  m_autoWidgets.push_back(page);
+}
+
+void CParaBar::EnableAutoSettings() {
+  for (const auto& row : kAutoRows) {
+    for (const AutoControl& c : row) {
+      if (c.text == nullptr || c.step < 0) continue;
+      const bool on = AppParams().GetValue(c.step) != 0;
+      if (QWidget* control = Control<QWidget>(c.id)) control->setEnabled(on);
+    }
+  }
+}
+
 // ---- keys and visibility ----
 
 bool CParaBar::Holds(QObject* object) const {
@@ -270,6 +379,16 @@ void CParaBar::StorePage(int page) {
     block.SetValue(kSharpen, m_sharpen->currentIndex());
     block.SetValue(kBlur, m_soften->currentIndex());
     block.SetValue(kGreyScale, m_colour->currentIndex());
+  } else if (page == kPageAuto) {
+    for (const auto& [slot, control] : m_autoControls) {
+      if (auto* box = qobject_cast<QCheckBox*>(control)) {
+        block.SetValue(slot, box->isChecked() ? 1 : 0);
+      } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+        block.SetValue(slot, spin->value());
+      } else if (auto* tenths = qobject_cast<QDoubleSpinBox*>(control)) {
+        block.SetValue(slot, static_cast<int>(std::lround(tenths->value() * 10)));
+      }
+    }
   } else if (IsSliderPage(page)) {
     block.SetValue(page, m_slider->value());
     if (page == kPageHighlight) block.SetValue(kThreshold, m_threshold->value());
@@ -287,6 +406,14 @@ void CParaBar::LayoutPage(int page) {
   for (QWidget* w : m_curveWidgets) w->setVisible(page == kPageCurve);
   for (QWidget* w : m_cropWidgets) w->setVisible(page == kPageCrop);
   for (QWidget* w : m_otherWidgets) w->setVisible(page == kPageOther);
+  for (QWidget* w : m_autoWidgets) w->setVisible(page == kPageAuto);
+  // The page "自动" has four rows; the bar grows for it and shrinks back.
+  const int height = page == kPageAuto ? kAutoPageHeight : kPageHeight;
+  if (m_page->height() != height) {
+    m_page->setFixedSize(kPageWidth, height);
+    layout()->activate();
+    setFixedSize(sizeHint());
+  }
   if (!slider) return;
 
   const int valueLeft = kPageWidth - kValueWidth;
@@ -333,6 +460,18 @@ void CParaBar::LoadPage(int page) {
     m_sharpen->setCurrentIndex(block.GetValue(kSharpen));
     m_soften->setCurrentIndex(block.GetValue(kBlur));
     m_colour->setCurrentIndex(block.GetValue(kGreyScale));
+  } else if (page == kPageAuto) {
+    for (const auto& [slot, control] : m_autoControls) {
+      const int value = block.GetValue(slot);
+      if (auto* box = qobject_cast<QCheckBox*>(control)) {
+        box->setChecked(value != 0);
+      } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+        spin->setValue(value);  // clamped into the range the steps read
+      } else if (auto* tenths = qobject_cast<QDoubleSpinBox*>(control)) {
+        tenths->setValue(value / 10.0);
+      }
+    }
+    EnableAutoSettings();
   }
   m_loading = false;
 }

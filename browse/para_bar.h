@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// CParaBar: the floating parameter bar. Nine pages of controls over the
+// CParaBar: the floating parameter bar. Ten pages of controls over the
 // program-wide parameter block (AppParams()); every change is written into
 // the block at once and announced to the views (ParamChangeEvent), or only
 // to the active view when "以上参数仅适用于当前窗口" is checked. "保存",
@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "browse/ui_services.h"
@@ -38,7 +39,8 @@ enum ParaBarPage : int {
   kPageJpegQuality = 6,
   kPageCrop = 7,
   kPageOther = 8,
-  kParaBarPageCount = 9
+  kPageAuto = 9,  // "自动": the automatic clean-up steps (a taller page)
+  kParaBarPageCount = 10
 };
 
 // The bar's controls by id; each control's object name is ControlName(id)
@@ -65,6 +67,22 @@ enum ParaBarControl : int {
   kParaSave = 1018,        // "保存"
   kParaLoad = 1019,        // "调入"
   kParaRestore = 1020,     // "恢复"
+  // The page "自动", one control per slot of the automatic steps.
+  kParaAutoLevels = 1021,
+  kParaAutoLevelsClip = 1022,
+  kParaAutoLevelsLimit = 1023,
+  kParaAutoLevelsNeutral = 1024,
+  kParaAutoCrop = 1025,
+  kParaAutoCropBorder = 1026,
+  kParaAutoCropTolerance = 1027,
+  kParaAutoCropMinShare = 1028,
+  kParaAutoCropFacing = 1029,
+  kParaSplitSpreads = 1030,
+  kParaSplitRightToLeft = 1031,
+  kParaDeskew = 1032,
+  kParaDeskewRange = 1033,
+  kParaFitWidth = 1034,
+  kParaFitHeight = 1035,
 };
 
 // Keys: while the keyboard focus is in the bar (or in a list it opened),
@@ -124,6 +142,8 @@ class CParaBar : public QDialog {
   void BuildCurvePage();
   void BuildCropPage();
   void BuildOtherPage();
+  void BuildAutoPage();
+  void EnableAutoSettings();
   bool Holds(QObject* object) const;
   void StorePage(int page);
   void LoadPage(int page);
@@ -151,6 +171,8 @@ class CParaBar : public QDialog {
   QComboBox* m_sharpen = nullptr;
   QComboBox* m_soften = nullptr;
   QComboBox* m_colour = nullptr;
+  std::vector<QWidget*> m_autoWidgets;
+  std::vector<std::pair<int, QWidget*>> m_autoControls;  // slot, its check box or spin box
   QCheckBox* m_windowOnly = nullptr;
   int m_current = 0;
   bool m_loading = false;  // controls are being set from the block

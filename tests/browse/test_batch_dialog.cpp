@@ -203,6 +203,32 @@ TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
   EXPECT_TRUE(Ctl<CPathDisplay>(dialog, kBatchIdCurrentFile)->Text().isEmpty());
 }
 
+// The automatic steps' switches show the block's values and a run takes
+// them: a spread is written as its two pages.
+TEST_F(BatchDialogTest, AutomaticStepsAreShownAndTakenByARun) {
+  const DibImage spread = test::MakeImage(200, 120, [](int32_t x, int32_t y) {
+    const bool paper = x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110);
+    return paper ? test::Bgr{255, 255, 255} : test::Bgr{40, 40, 40};
+  });
+  ASSERT_EQ(SaveImageFile(source() / "spread.png", spread, 0, 90), 1);
+  RememberedBatchFolders() = {source(), target()};
+  AppParams().SetValue(kDeskew, 1);
+  CBatchDlg dialog;
+  EXPECT_TRUE(Ctl<QCheckBox>(dialog, kBatchIdDeskew)->isChecked());
+  EXPECT_FALSE(Ctl<QCheckBox>(dialog, kBatchIdSplitSpreads)->isChecked());
+  Ctl<QCheckBox>(dialog, kBatchIdDeskew)->setChecked(false);
+  Ctl<QCheckBox>(dialog, kBatchIdSplitSpreads)->setChecked(true);
+  Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_EQ(AppParams().GetValue(kSplitSpreads), 1);
+  EXPECT_EQ(AppParams().GetValue(kDeskew), 0);
+  DibImage page;
+  EXPECT_EQ(LoadImageFile(target() / "spread_1.png", page, nullptr), 1);
+  EXPECT_EQ(page.Width(), 100);
+  EXPECT_EQ(LoadImageFile(target() / "spread_2.png", page, nullptr), 1);
+  EXPECT_FALSE(fs::exists(target() / "spread.png"));
+}
+
 // The target left at the folder being read, and a source folder with pages
 // of the same names: "全部转换" says how many pages it would replace and asks
 // once; No leaves them, Yes converts. Pages the dialog wrote itself are

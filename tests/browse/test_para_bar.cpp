@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -122,6 +123,48 @@ TEST_F(ParaBarTest, RestoreAndRefreshAnnounceOnlyWhatChanged) {
   Bar()->OnRestore();
   QApplication::processEvents();
   EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kSharpen, 0}}));
+}
+
+TEST_F(ParaBarTest, AutomaticPageSwitchesStepsAndTheirSettings) {
+  CInkbriteView* view = Open("p1.bmp");
+  const int shortHeight = Bar()->height();
+  Bar()->SelectPage(kPageAuto);
+  EXPECT_GT(Bar()->height(), shortHeight + 60);  // four rows
+  auto* crop = Bar()->Control<QCheckBox>(kParaAutoCrop);
+  auto* border = Bar()->Control<QSpinBox>(kParaAutoCropBorder);
+  auto* range = Bar()->Control<QDoubleSpinBox>(kParaDeskewRange);
+  ASSERT_NE(crop, nullptr);
+  ASSERT_NE(border, nullptr);
+  ASSERT_NE(range, nullptr);
+  EXPECT_FALSE(crop->isChecked());
+  EXPECT_EQ(border->value(), 8);
+  EXPECT_FALSE(border->isEnabled());  // its step is off
+  EXPECT_EQ(border->maximum(), 200);
+
+  crop->click();
+  EXPECT_TRUE(border->isEnabled());
+  border->setValue(20);
+  Bar()->Control<QCheckBox>(kParaDeskew)->click();
+  range->setValue(2.5);
+  Bar()->Control<QSpinBox>(kParaFitWidth)->setValue(1072);
+  QApplication::processEvents();
+  EXPECT_EQ(log.changes[view], (std::vector<std::pair<int, int>>{{kAutoCrop, 1},
+                                                                 {kAutoCropBorder, 20},
+                                                                 {kDeskew, 1},
+                                                                 {kDeskewRange, 25},
+                                                                 {kFitWidth, 1072}}));
+  EXPECT_EQ(view->WorkingSet().GetValue(kDeskewRange), 25);
+  EXPECT_TRUE(WaitFor([&] { return view->RenderCount() >= 1; }));  // the page follows
+
+  // Back on another page the bar is as short as before; "恢复" turns the
+  // steps off again and the page shows them off.
+  Bar()->SelectPage(kPageOther);
+  EXPECT_EQ(Bar()->height(), shortHeight);
+  Bar()->OnRestore();
+  Bar()->SelectPage(kPageAuto);
+  EXPECT_FALSE(crop->isChecked());
+  EXPECT_EQ(border->value(), 8);
+  EXPECT_EQ(range->value(), 5.0);
 }
 
 TEST_F(ParaBarTest, LoadingANamedSettingAnnouncesOnlyWhatItChanged) {

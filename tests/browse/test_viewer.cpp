@@ -75,6 +75,68 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
   EXPECT_TRUE(messages.empty());
 }
 
+// A two-page spread: left page dark blue, right page dark red, a white
+// gutter at 90 to 110.
+void WriteSpread(const fs::path& path) {
+  const DibImage spread = test::MakeImage(200, 120, [](int32_t x, int32_t y) {
+    if (x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110)) {
+      return test::Bgr{255, 255, 255};
+    }
+    return x < 100 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
+  });
+  ASSERT_EQ(SaveImageFile(path, spread, 0, 90), 1);
+}
+
+TEST_F(ViewerTest, PagesOfASplitSpreadShowOneAfterTheOtherWithWhatWasFound) {
+  WritePage(dir / "a.bmp", 20, 30);
+  WriteSpread(dir / "b.bmp");
+  WritePage(dir / "c.bmp", 20, 30);
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  EXPECT_EQ(view->FindingsText(), "");  // every step off: nothing to say
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(view->DisplayedSize(), QSize(200, 120));  // off, the spread shows whole
+  EXPECT_EQ(Frame()->FindingsPaneText(), "");
+
+  AppParams().SetValue(kSplitSpreads, 1);
+  Frame()->OnCommand(kCmdFirstPage);
+  const auto page = [&] {
+    return Shown() + " " + std::to_string(view->SpreadPart() + 1) + "/" +
+           std::to_string(view->SpreadParts());
+  };
+  const std::vector<std::string> forward = {"b.bmp 1/2", "b.bmp 2/2", "c.bmp 1/1"};
+  for (const std::string& expected : forward) {
+    Frame()->OnCommand(kCmdNextPage);
+    EXPECT_EQ(page(), expected);
+  }
+  for (const char* expected : {"b.bmp 2/2", "b.bmp 1/2", "a.bmp 1/1"}) {
+    Frame()->OnCommand(kCmdPreviousPage);
+    EXPECT_EQ(page(), expected);
+  }
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(view->DisplayedSize(), QSize(100, 120));
+  EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{120, 20, 20}));
+  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第100列 1/2"));
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{20, 20, 120}));
+  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第100列 2/2"));
+  // Save writes the page shown, as the batch job would write it.
+  ASSERT_EQ(Frame()->ActiveDocument()->SaveAs(dir / "half.png"), 1);
+  DibImage saved;
+  ASSERT_EQ(LoadImageFile(dir / "half.png", saved, nullptr), 1);
+  EXPECT_EQ(saved.Width(), 100);
+  EXPECT_EQ(test::PixelAt(saved, 50, 60), (test::Bgr{20, 20, 120}));
+
+  // Right to left, changed while the page shows: rendered again in the
+  // background, the second page is now the left one.
+  const int before = view->RenderCount();
+  QApplication::postEvent(view, new ParamChangeEvent(kSplitRightToLeft, 1));
+  ASSERT_TRUE(WaitFor([&] { return view->RenderCount() > before; }, 20000));
+  EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{120, 20, 20}));
+  EXPECT_TRUE(
+      WaitFor([&] { return Frame()->FindingsPaneText() == QStringLiteral("分页 第100列 2/2"); }));
+}
+
 TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {
   WritePage(dir / "1.bmp", 2000, 3000);
   WritePage(dir / "2.bmp", 800, 3000);
