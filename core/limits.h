@@ -33,8 +33,8 @@
 //   still allows a 4 KiB file to claim a full-sized picture.
 // - Per-codec work bounds: kMaxJpegScans scans of a progressive JPEG (each a
 //   pass over the whole picture; real files have about ten), the deflate
-//   ratio of PNG image data, kMaxMetafilePlaySeconds for drawing a
-//   metafile and kMaxMetafilePixelsPerByte for its picture size.
+//   ratio of PNG image data, kMaxMetafilePlaySeconds for reading and drawing
+//   a metafile and kMaxMetafilePixelsPerByte for its picture size.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +53,7 @@ inline constexpr int kMaxJpegScans = 500;
 // The most output bytes one byte of deflate data can give (a 258-byte match
 // in 2 bits).
 inline constexpr uint64_t kMaxDeflateRatio = 1032;
-// Drawing one metafile, beyond which it is given up.
+// Reading one metafile, its drawing included, beyond which it is given up.
 inline constexpr int kMaxMetafilePlaySeconds = 20;
 // A metafile's picture size is only a number in its header, and drawing
 // costs time for every pixel (each 2048 x 2048 tile draws the whole

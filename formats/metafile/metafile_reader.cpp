@@ -123,20 +123,27 @@ bool MetafileHeaderSize(const uint8_t* data, size_t size, int32_t& width, int32_
 }
 
 int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
-  using namespace metafile;
+  return metafile::ReadPictureWithin(data, size, image, greySource,
+                                     std::chrono::seconds(kMaxMetafilePlaySeconds));
+}
+
+int metafile::ReadPictureWithin(const uint8_t* data, size_t size, DibImage& image, int* greySource,
+                                std::chrono::milliseconds budget) {
   try {
     if (data == nullptr) return 0;
     PictureSize pictureSize;
     std::string svg;
     std::unique_lock converterLock(g_converterMutex);
+    // One budget for the whole reading, the drawing of the picture included.
+    const Deadline deadline = std::chrono::steady_clock::now() + budget;
     if (IsPlaceableWmf(data, size)) {
       if (!HeaderSize(data, size, pictureSize) ||
           !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
                               kMaxMetafilePixelsPerByte) ||
-          !WmfToSvg(data, size, pictureSize, svg))
+          !WmfToSvg(data, size, pictureSize, svg, deadline))
         return 0;
     } else if (IsPlainWmf(data, size)) {
-      if (!WmfToSvg(data, size, pictureSize, svg)) return 0;
+      if (!WmfToSvg(data, size, pictureSize, svg, deadline)) return 0;
     } else if (IsEmf(data, size)) {
       if (!HeaderSize(data, size, pictureSize) ||
           !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
@@ -156,7 +163,7 @@ int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* gr
       return 0;
     }
     DibImage picture;
-    if (!RasteriseSvg(svg, pictureSize, picture)) return 0;
+    if (!RasteriseSvg(svg, pictureSize, picture, deadline, LayerBytesFor(svg.size()))) return 0;
     image = std::move(picture);
     if (greySource != nullptr) *greySource = 0;
     return 1;

@@ -16,13 +16,16 @@
 // - the header's largest record size, which sizes a buffer before anything
 //   is read, is held to the file's size, and embedded bitmaps are held to
 //   the readers' limits (PrepareForLibwmf);
-// - its SVG device writes the metafile's text bytes as they are: ANSI
-//   (Windows-1252) bytes that are not UTF-8, and '&' or '<' unescaped, which
-//   make the document unreadable for any XML parser. Text content is
-//   escaped and every byte above 0x7F becomes a character reference;
+// - its SVG device writes the metafile's text bytes as they are: bytes of
+//   the font's code page (Windows-1252, GBK, ...) that are not UTF-8, and
+//   '&' or '<' unescaped, which make the document unreadable for any XML
+//   parser. Each text is turned into UTF-8 by its font's character set
+//   before the device writes it (DrawTextAsUtf8), text content is escaped,
+//   and any other byte above 0x7F becomes a character reference;
 // - all its memory lives in the API object and goes with wmf_api_destroy,
 //   so the SVG text is copied out before that.
 #include <libwmf/api.h>
+#include <libwmf/ipa.h>
 #include <libwmf/svg.h>
 
 #include <algorithm>
@@ -44,7 +47,6 @@ namespace {
 constexpr double kScreenDpi = 96.0;
 // libwmf's device coordinates are points.
 constexpr double kPointsPerInch = 72.0;
-constexpr auto kPlayTimeLimit = std::chrono::seconds(kMaxMetafilePlaySeconds);
 
 char kDejaVuDir[] = "/usr/share/fonts/truetype/dejavu";
 char* kFontDirs[] = {kDejaVuDir, nullptr};
@@ -107,8 +109,33 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x003F, 0x017D, 0x003F, 0x003F, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x003F, 0x017E, 0x0178};
 
-void AppendEscaped(std::string& out, unsigned char c, bool inText) {
+// The length of the well-formed UTF-8 sequence at the start of `s`, 0 when
+// there is none.
+size_t Utf8SequenceLength(std::string_view s) {
+  const auto lead = static_cast<unsigned char>(s[0]);
+  const size_t n = lead < 0x80                   ? 1
+                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                   : lead >= 0xE0 && lead < 0xF0 ? 3
+                   : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                 : 0;
+  if (n == 0 || n > s.size()) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+// Appends the character at the start of `s` escaped for the document;
+// returns the bytes used. Text content arrives as UTF-8 (DrawTextAsUtf8);
+// any other byte above 0x7F is read as Windows-1252.
+size_t AppendEscaped(std::string& out, std::string_view s, bool inText) {
+  const auto c = static_cast<unsigned char>(s[0]);
   if (c >= 0x80) {
+    const size_t n = inText ? Utf8SequenceLength(s) : 0;
+    if (n > 1) {
+      out.append(s.substr(0, n));
+      return n;
+    }
     const unsigned code = c < 0xA0 ? kCp1252High[c - 0x80] : c;
     out += "&#" + std::to_string(code) + ';';
   } else if (inText && c == '&') {
@@ -120,6 +147,24 @@ void AppendEscaped(std::string& out, unsigned char c, bool inText) {
   } else {
     out += static_cast<char>(c);
   }
+  return 1;
+}
+
+// The SVG device's own text drawing, while DrawTextAsUtf8 stands in for it.
+thread_local void (*t_deviceDrawText)(wmfAPI*, wmfDrawText_t*) = nullptr;
+
+// Hands the device the text in UTF-8, read in the code page of the font's
+// character set, instead of the metafile's bytes.
+void DrawTextAsUtf8(wmfAPI* API, wmfDrawText_t* text) {
+  if (text->str == nullptr || text->dc == nullptr || text->dc->font == nullptr) {
+    t_deviceDrawText(API, text);
+    return;
+  }
+  std::string utf8 = TextToUtf8(text->str, text->dc->font->lfCharSet);
+  char* const bytes = text->str;
+  text->str = utf8.data();
+  t_deviceDrawText(API, text);
+  text->str = bytes;
 }
 
 // Makes the device's output well-formed XML. Its text elements are written
@@ -144,9 +189,9 @@ std::string CleanSvg(const char* text, size_t length) {
     }
     const size_t close = open == std::string_view::npos ? open : svg.find(kClose, open);
     const size_t markupEnd = close == std::string_view::npos ? svg.size() : open + kOpen.size();
-    for (; at < markupEnd; ++at) AppendEscaped(out, static_cast<unsigned char>(svg[at]), false);
+    while (at < markupEnd) at += AppendEscaped(out, svg.substr(at, markupEnd - at), false);
     if (close == std::string_view::npos) break;
-    for (; at < close; ++at) AppendEscaped(out, static_cast<unsigned char>(svg[at]), true);
+    while (at < close) at += AppendEscaped(out, svg.substr(at, close - at), true);
     from = at;
   }
   return out;
@@ -245,19 +290,24 @@ bool CreateApi(WmfApi& api) {
   return wmf_api_create(api.Out(), flags, &options) == wmf_E_None && api.Get() != nullptr;
 }
 
-// The extent of what the file draws, in points; false when it is empty or
-// not finite.
+// The extent of what the file draws, in points; false when it is not
+// finite. It may be empty (a drawing of text in a code page whose bytes have
+// no glyph in the fonts is measured as zero wide): FitPicture decides.
 bool ScanBox(wmfAPI* API, wmfD_Rect& box) {
   box = {};
   if (wmf_scan(API, 0, &box) != wmf_E_None) return false;
-  return box.BR.x > box.TL.x && box.BR.y > box.TL.y && std::isfinite(box.TL.x) &&
-         std::isfinite(box.TL.y) && std::isfinite(box.BR.x) && std::isfinite(box.BR.y);
+  return std::isfinite(box.TL.x) && std::isfinite(box.TL.y) && std::isfinite(box.BR.x) &&
+         std::isfinite(box.BR.y) && box.BR.x >= box.TL.x && box.BR.y >= box.TL.y;
 }
+
+bool IsEmpty(const wmfD_Rect& box) { return !(box.BR.x > box.TL.x) || !(box.BR.y > box.TL.y); }
 
 // The picture's size and the box drawn into it.
 bool FitPicture(wmfAPI* API, size_t fileSize, PictureSize& pictureSize, wmfD_Rect& box) {
   if (pictureSize.width == 0) {
-    // No physical size in the file: libwmf's display size at 96 dpi.
+    // No physical size in the file: libwmf's display size at 96 dpi, which
+    // needs a drawing of some extent.
+    if (IsEmpty(box)) return false;
     unsigned int width = 0;
     unsigned int height = 0;
     if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None) return false;
@@ -285,7 +335,7 @@ bool FitPicture(wmfAPI* API, size_t fileSize, PictureSize& pictureSize, wmfD_Rec
     box.BR.x = static_cast<float>(pageWidth);
     box.BR.y = static_cast<float>(pageHeight);
   }
-  return true;
+  return !IsEmpty(box);
 }
 
 // Plays the file into the SVG device; the document in `svg`.
@@ -299,8 +349,13 @@ bool PlayToSvg(wmfAPI* API, const PictureSize& pictureSize, wmfD_Rect& box, Play
   device->height = static_cast<unsigned int>(pictureSize.height);
   device->flags |= WMF_SVG_INLINE_IMAGES;
 
+  // Text goes to the device as UTF-8.
+  auto* functions = static_cast<wmfFunctionReference*>(API->function_reference);
+  t_deviceDrawText = functions->draw_text;
+  functions->draw_text = DrawTextAsUtf8;
   budget.calls = 0;
   const wmf_error_t played = wmf_play(API, 0, &box);
+  functions->draw_text = t_deviceDrawText;
   char* text = nullptr;
   unsigned long length = 0;
   wmf_stream_destroy(API, device->out, &text, &length);
@@ -312,7 +367,8 @@ bool PlayToSvg(wmfAPI* API, const PictureSize& pictureSize, wmfD_Rect& box, Play
 
 }  // namespace
 
-bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::string& svg) {
+bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::string& svg,
+              Deadline deadline) {
   if (bytes == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
   std::vector<uint8_t> wmf(bytes, bytes + size);
   if (!PrepareForLibwmf(wmf)) return false;
@@ -323,7 +379,7 @@ bool WmfToSvg(const uint8_t* bytes, size_t size, PictureSize& pictureSize, std::
 
   PlayBudget budget;
   budget.maxCalls = 2 * static_cast<uint64_t>(size) + 1024;
-  budget.deadline = std::chrono::steady_clock::now() + kPlayTimeLimit;
+  budget.deadline = deadline;
   wmf_status_function(API, &budget, StatusCallback);
 
   if (wmf_mem_open(API, wmf.data(), static_cast<long>(size)) != wmf_E_None) return false;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -128,6 +130,51 @@ TEST(Metafile, TextWithMarkupAndAnsiBytesLoads) {
   EXPECT_EQ(96, image.Width());
 }
 
+// CreateFontIndirect (height 40, face "Arial") in `charset`, selected, and
+// TextOut(100, 500) of `bytes` (an even count).
+std::vector<std::vector<uint16_t>> TextInCharset(uint8_t charset,
+                                                 const std::vector<uint8_t>& bytes) {
+  std::vector<uint16_t> font = {
+      0x02FB,           40, 0, 0, 0, 400, 0, uint16_t(charset << 8), 0, 0, 'A' | ('r' << 8),
+      'i' | ('a' << 8), 'l'};
+  std::vector<uint16_t> textOut = {0x0521, uint16_t(bytes.size())};
+  for (size_t i = 0; i < bytes.size(); i += 2) {
+    textOut.push_back(uint16_t(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  textOut.push_back(500);
+  textOut.push_back(100);
+  return {{0x020B, 0, 0}, {0x020C, 1000, 1000}, font, {0x012D, 0}, textOut};
+}
+
+// Text comes out in the code page of its font's character set: GB2312 text
+// is GBK, not Windows-1252 (which turned it into Latin letters).
+TEST(Metafile, TextIsReadInItsFontsCharacterSet) {
+  const std::vector<uint8_t> gbk = {0xD6, 0xD0, 0xCE, 0xC4};  // "中文"
+  struct Case {
+    uint8_t charset;
+    std::vector<uint8_t> bytes;
+    const char* utf8;
+  };
+  for (const Case& c :
+       {Case{134, gbk, "中文"}, Case{0, {'c', 0xE9, 0x80, 'x'}, "cé€x"},
+        Case{136, {0xA4, 0xA4, 0xA4, 0xE5}, "中文"}, Case{204, {0xC4, 0xE0, 'm', 'x'}, "Даmx"},
+        Case{134, {'a', 0xD6, 0xFF, 'b'}, "a??b"}}) {
+    const auto wmf = PlaceableWmf(0, 0, 1000, 1000, 1000, TextInCharset(c.charset, c.bytes));
+    metafile::PictureSize size{96, 96};
+    std::string svg;
+    ASSERT_TRUE(metafile::WmfToSvg(wmf.data(), wmf.size(), size, svg,
+                                   std::chrono::steady_clock::now() + std::chrono::seconds(20)))
+        << int{c.charset};
+    EXPECT_NE(svg.find(std::string(">") + c.utf8 + "</text>"), std::string::npos)
+        << int{c.charset} << "\n"
+        << svg;
+    DibImage image;
+    EXPECT_EQ(1, ReadPictureMemory(wmf.data(), wmf.size(), image, nullptr));
+  }
+  EXPECT_EQ(metafile::TextToUtf8("\xD6\xD0\xCE", 134), "中?");  // cut at the end
+  EXPECT_EQ(metafile::TextToUtf8("\x81\xA0", 0), "?\u00A0");
+}
+
 TEST(Metafile, A4PlaceableFileKeepsItsPageAndMargins) {
   INKBRITE_NEED_CORPUS();
   DibImage image;
@@ -172,6 +219,124 @@ TEST(Metafile, DamagedDataNeverCrashes) {
   EXPECT_EQ(0, ReadPictureMemory(junk.data(), junk.size(), kept, nullptr));
   EXPECT_EQ(3, kept.Width());  // a failed read leaves the image as it was
   EXPECT_EQ(0, ReadPictureFile(test::CorpusDir() / "metafile/missing.wmf", kept, nullptr));
+}
+
+// A document cut into layers: runs of elements of the root and of plain
+// groups, groups with a group-wide effect kept whole, markup that only looks
+// like a tag left alone.
+TEST(SvgLayers, RunsOfElementsAreWrappedInPlainGroups) {
+  std::string svg =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [<!ENTITY a \"b\">]>\n<!-- <rect/> -->\n"
+      "<svg width=\"9\"><defs><clipPath id=\"c\"><rect/></clipPath></defs>"
+      "<rect title=\"a>b\"/><text>x &gt; <![CDATA[</text>]]></text>"
+      "<g transform=\"scale(2)\"><path/><path/></g>"
+      "<g style=\"opacity:0.5\"><path/><path/></g></svg>\n";
+  std::vector<std::string> ids;
+  std::string cut = svg;
+  ASSERT_TRUE(metafile::CutIntoLayers(cut, 1, ids));
+  EXPECT_EQ(ids, (std::vector<std::string>{"#inkbrite-layer-0", "#inkbrite-layer-1",
+                                           "#inkbrite-layer-2", "#inkbrite-layer-3",
+                                           "#inkbrite-layer-4", "#inkbrite-layer-5"}));
+  EXPECT_NE(cut.find("<g id=\"inkbrite-layer-2\"><text>x &gt; <![CDATA[</text>]]></text></g>"),
+            std::string::npos)
+      << cut;
+  EXPECT_NE(cut.find("<g transform=\"scale(2)\"><g id=\"inkbrite-layer-3\"><path/></g>"
+                     "<g id=\"inkbrite-layer-4\"><path/></g></g>"),
+            std::string::npos)
+      << cut;
+  EXPECT_NE(cut.find("<g id=\"inkbrite-layer-5\"><g style=\"opacity:0.5\"><path/><path/></g></g>"),
+            std::string::npos)
+      << cut;
+
+  // Large layers: everything in one.
+  cut = svg;
+  ASSERT_TRUE(metafile::CutIntoLayers(cut, size_t{1} << 20, ids));
+  EXPECT_EQ(ids.size(), 3u);  // before, inside and after the plain group
+
+  for (const char* bad : {"<svg><rect></svg", "<svg><rect>", "<rect/>", "no markup", ""}) {
+    std::string text = bad;
+    EXPECT_FALSE(metafile::CutIntoLayers(text, 1, ids)) << bad;
+  }
+  // Groups nested far deeper than they are cut stay one layer, without
+  // recursion.
+  std::string deep = "<svg>" + std::string(1, ' ');
+  for (int i = 0; i < 200000; ++i) deep += "<g>";
+  deep += "<path/>";
+  for (int i = 0; i < 200000; ++i) deep += "</g>";
+  deep += "</svg>";
+  ASSERT_TRUE(metafile::CutIntoLayers(deep, 1, ids));
+  EXPECT_EQ(ids.size(), 1u);
+}
+
+// Drawn a layer at a time, every corpus drawing gives exactly the picture it
+// gives drawn at once.
+TEST(SvgLayers, DrawingInLayersGivesTheSamePicture) {
+  INKBRITE_NEED_CORPUS();
+  const auto far = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  int compared = 0;
+  for (const auto& row : test::ReadManifest("metafile/")) {
+    if (row.expect == "fail") continue;
+    const auto bytes = test::ReadAll(test::CorpusDir() / row.path);
+    metafile::PictureSize size{0, 0};
+    int32_t w = 0;
+    int32_t h = 0;
+    if (MetafileHeaderSize(bytes.data(), bytes.size(), w, h)) size = {w, h};
+    std::string svg;
+    const bool emf = row.path.ends_with(".emf");
+    ASSERT_TRUE(emf ? metafile::EmfToSvg(bytes.data(), bytes.size(), size, svg)
+                    : metafile::WmfToSvg(bytes.data(), bytes.size(), size, svg, far))
+        << row.path;
+    DibImage whole;
+    DibImage layered;
+    ASSERT_TRUE(metafile::RasteriseSvg(svg, size, whole, far, size_t{1} << 40)) << row.path;
+    ASSERT_TRUE(metafile::RasteriseSvg(svg, size, layered, far, 1)) << row.path;
+    EXPECT_EQ(whole.PackedDib(), layered.PackedDib()) << row.path;
+    ++compared;
+  }
+  EXPECT_GE(compared, 10);
+}
+
+// A page of thick, self-crossing polylines: hours of drawing. 96 units per
+// inch, so the box is `side` pixels.
+std::vector<uint8_t> HeavyDrawing(int side, int lines, int points) {
+  std::vector<std::vector<uint16_t>> records = {
+      {0x020B, 0, 0},
+      {0x020C, uint16_t(side), uint16_t(side)},
+      {0x02FA, 0, 30, 0, 0x00FF, 0},  // CreatePenIndirect: solid, 30 wide, red
+      {0x012D, 0}};
+  uint32_t seed = 7;
+  for (int i = 0; i < lines; ++i) {
+    std::vector<uint16_t> polyline = {0x0325, uint16_t(points)};
+    for (int k = 0; k < 2 * points; ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      polyline.push_back(uint16_t((seed >> 8) % uint32_t(side)));
+    }
+    records.push_back(polyline);
+  }
+  return PlaceableWmf(0, 0, side, side, 96, records);
+}
+
+// The whole reading has one budget, the drawing of the picture included:
+// when it is spent the file fails, the image as it was.
+TEST(Metafile, DrawingStopsWhenTheBudgetIsSpent) {
+  const auto heavy = HeavyDrawing(1024, 40, 1500);
+  const auto far = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  metafile::PictureSize size{1024, 1024};
+  std::string svg;
+  ASSERT_TRUE(metafile::WmfToSvg(heavy.data(), heavy.size(), size, svg, far));
+  DibImage image = test::MakePattern(3, 2);
+  const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  EXPECT_FALSE(metafile::RasteriseSvg(svg, size, image, soon, metafile::LayerBytesFor(svg.size())));
+  EXPECT_EQ(image.Width(), 3);
+
+  EXPECT_EQ(0, metafile::ReadPictureWithin(heavy.data(), heavy.size(), image, nullptr,
+                                           std::chrono::milliseconds(100)));
+  EXPECT_EQ(image.Width(), 3);
+  // A light drawing of the same kind is read within the same budget.
+  const auto light = HeavyDrawing(256, 1, 4);
+  EXPECT_EQ(1, metafile::ReadPictureWithin(light.data(), light.size(), image, nullptr,
+                                           std::chrono::seconds(60)));
+  EXPECT_EQ(image.Width(), 256);
 }
 
 }  // namespace
