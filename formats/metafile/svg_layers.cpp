@@ -189,8 +189,8 @@ class LayerCutter {
   std::string_view m_text;
   size_t m_layerBytes;
   size_t m_at = 0;
-  std::vector<Open> m_open;     // the open elements, the root first
-  std::vector<size_t> m_begins;  // where each of them starts
+  std::vector<Open> m_open;                       // the open elements, the root first
+  std::vector<size_t> m_begins;                   // where each of them starts
   std::vector<std::pair<size_t, size_t>> m_cuts;  // in document order
 };
 
