@@ -9,7 +9,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ximage.h"
@@ -78,6 +80,82 @@ TEST(ReadPngFile, TruncatedAndLyingFilesGiveZeroQuickly) {
   }
   DibImage image;
   EXPECT_EQ(ReadPngFile("/nonexistent/page.png", image, nullptr), 0);
+}
+
+// One colour over the whole picture, RGBA, deflated as tightly as zlib can
+// (about 1030 bytes of image data per compressed byte), Adam7 interlaced or
+// not: the most image data a small file can honestly hold.
+std::vector<uint8_t> EvenRgbaPng(uint32_t width, uint32_t height, bool interlaced) {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, ihdr;
+  test::PutBE(ihdr, 4, {width, height});
+  test::PutBE(ihdr, 1, {8, 6, 0, 0, interlaced ? 1u : 0u});
+  AppendChunk(png, "IHDR", ihdr);
+  z_stream z{};
+  EXPECT_EQ(deflateInit(&z, 9), Z_OK);
+  std::vector<uint8_t> idat(1 << 20), row;
+  auto feed = [&](uint32_t w, uint32_t h) {
+    row.assign(1 + size_t{w} * 4, 0);
+    for (size_t x = 0; x < w; ++x) {
+      const uint8_t rgba[4] = {200, 120, 40, 255};
+      std::copy(rgba, rgba + 4, row.begin() + 1 + x * 4);
+    }
+    for (uint32_t y = 0; y < h; ++y) {
+      z.next_in = row.data();
+      z.avail_in = static_cast<uInt>(row.size());
+      while (z.avail_in != 0) {
+        if (z.total_out + 65536 > idat.size()) idat.resize(idat.size() * 2);
+        z.next_out = idat.data() + z.total_out;
+        z.avail_out = static_cast<uInt>(idat.size() - z.total_out);
+        deflate(&z, Z_NO_FLUSH);
+      }
+    }
+  };
+  if (interlaced) {
+    const uint32_t pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    for (const auto& p : pass) {
+      if (width > p[0] && height > p[1]) {
+        feed((width - p[0] + p[2] - 1) / p[2], (height - p[1] + p[3] - 1) / p[3]);
+      }
+    }
+  } else {
+    feed(width, height);
+  }
+  int status = Z_OK;
+  while (status == Z_OK) {
+    if (z.total_out + 65536 > idat.size()) idat.resize(idat.size() * 2);
+    z.next_out = idat.data() + z.total_out;
+    z.avail_out = static_cast<uInt>(idat.size() - z.total_out);
+    status = deflate(&z, Z_FINISH);
+  }
+  EXPECT_EQ(status, Z_STREAM_END);
+  idat.resize(z.total_out);
+  deflateEnd(&z);
+  AppendChunk(png, "IDAT", idat);
+  AppendChunk(png, "IEND", {});
+  return png;
+}
+
+// Interlaced pictures carry more image data than plain ones (a filter byte
+// for each row of each of the seven passes): the limit on image data per
+// compressed byte must let the tightest honest file through either way.
+TEST(ReadPngFile, InterlacedPicturesAtTheTightestCompressionLoadAsPlainOnes) {
+  for (const auto& [width, height] :
+       {std::pair<uint32_t, uint32_t>{16384, 512}, {9, 4096}, {4097, 3}, {1, 1}}) {
+    const std::vector<uint8_t> plain = EvenRgbaPng(width, height, false);
+    const std::vector<uint8_t> interlaced = EvenRgbaPng(width, height, true);
+    DibImage a, b;
+    ASSERT_EQ(DecodePngBytes(plain.data(), plain.size(), a, nullptr), 1) << width;
+    ASSERT_EQ(DecodePngBytes(interlaced.data(), interlaced.size(), b, nullptr), 1)
+        << width << "x" << height << ", " << interlaced.size() << " bytes";
+    ASSERT_EQ(b.Width(), int32_t(width));
+    ASSERT_EQ(b.Height(), int32_t(height));
+    for (int32_t y : {0, int32_t(height) - 1}) {
+      EXPECT_EQ(0, std::memcmp(a.Row(y), b.Row(y), size_t{width} * 3)) << y;
+      EXPECT_EQ(b.Row(y)[0], 40);
+      EXPECT_EQ(b.Row(y)[2], 200);
+    }
+  }
 }
 
 TEST(WritePngFile, ColourAndGreyRoundTripsAreLossless) {
