@@ -180,6 +180,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // The processor time of benchmark `name` in milliseconds (the median of
+  // its repetitions), or a negative value when it was not measured.
+  double CpuMs(const std::string& name) const {
+    const auto it = m_times.find(name);
+    return it == m_times.end() ? -1.0 : it->second;
+  }
+
   // Prints the table; returns the number of targets missed.
   int PrintSummary() const {
     const auto copy = m_times.find(kCopyName);
