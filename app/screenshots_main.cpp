@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -67,6 +68,47 @@ bool SaveWithBar(QWidget* frame, QWidget* bar, const QString& folder, const char
   }
   std::printf("%s\n", file.toUtf8().constData());
   return true;
+}
+
+// A tar book (.cbt) of `pages`, named 001.ext, 002.ext, ... in it.
+bool WriteTarBook(const fs::path& book, const std::vector<fs::path>& pages) {
+  std::FILE* out = std::fopen(book.c_str(), "wb");
+  if (!out) return false;
+  bool ok = true;
+  int number = 0;
+  for (const fs::path& page : pages) {
+    std::FILE* in = std::fopen(page.c_str(), "rb");
+    if (!in) continue;
+    std::vector<char> data;
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+      data.insert(data.end(), chunk, chunk + n);
+    }
+    std::fclose(in);
+    char header[512] = {};
+    char name[32];
+    std::snprintf(name, sizeof name, "%03d%s", ++number, page.extension().c_str());
+    std::snprintf(header, 100, "%s", name);
+    std::snprintf(header + 100, 8, "%07o", 0644);
+    std::snprintf(header + 108, 8, "%07o", 0);
+    std::snprintf(header + 116, 8, "%07o", 0);
+    std::snprintf(header + 124, 12, "%011llo", static_cast<unsigned long long>(data.size()));
+    std::snprintf(header + 136, 12, "%011o", 1577836800);
+    header[156] = '0';
+    std::memcpy(header + 257, "ustar", 6);
+    std::memcpy(header + 263, "00", 2);
+    std::memset(header + 148, ' ', 8);
+    unsigned sum = 0;
+    for (char c : header) sum += static_cast<unsigned char>(c);
+    std::snprintf(header + 148, 8, "%06o", sum);
+    const size_t padding = (512 - data.size() % 512) % 512;
+    data.resize(data.size() + padding, 0);
+    ok = std::fwrite(header, 1, sizeof header, out) == sizeof header && ok;
+    ok = std::fwrite(data.data(), 1, data.size(), out) == data.size() && ok;
+  }
+  static const char kEnd[1024] = {};
+  ok = std::fwrite(kEnd, 1, sizeof kEnd, out) == sizeof kEnd && ok;
+  return std::fclose(out) == 0 && ok && number > 0;
 }
 
 // Lets the background thread and queued repaints finish.
@@ -198,6 +240,34 @@ int main(int argc, char** argv) {
       ok = Save(file, out, "16-file-menu.png") && ok;
       file->hide();
     }
+  }
+  {
+    // A book open at its second page: the title names the book and the page.
+    frame->OnCommand(kCmdCloseAll);
+    const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::path book = folder / "sample.cbt";
+    if (WriteTarBook(book, pages) && app.OpenDocumentFile(book)) {
+      frame->OnCommand(kCmdNextPage);
+      frame->OnCommand(kCmdFitWindow);
+      Settle(300);
+      ok = Save(frame, out, "17-book.png") && ok;
+      // The open dialog's preview of a book: its first page.
+      AppParams().SetValue(kShowPreview, 1);
+      CImageFileMultSel dialog(
+          frame, QStringLiteral("选择文件"), QString::fromStdString(book.parent_path().string()),
+          CMainFrame::OpenDialogFilters(), QString::fromStdString(book.filename().string()));
+      dialog.show();
+      Settle(500);
+      ok = Save(&dialog, out, "18-open-dialog-book.png") && ok;
+      AppParams().SetValue(kShowPreview, 0);
+    } else {
+      std::fprintf(stderr, "cannot open the book %s\n", book.c_str());
+      ok = false;
+    }
+    frame->OnCommand(kCmdCloseAll);
+    fs::remove_all(folder, ec);
   }
   return ok ? 0 : 1;
 }

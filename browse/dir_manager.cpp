@@ -13,6 +13,7 @@
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
 #include "platform/dir_watch.h"
+#include "sources/page_source.h"
 
 namespace inkbrite {
 
@@ -84,15 +85,18 @@ fs::path StripTrailingSeparator(fs::path dir) {
 
 }  // namespace
 
-int CompareFileRecords(const FileRecord& a, const FileRecord& b) {
+int CDirManager::Compare(size_t a, size_t b) const {
+  const PageEntry& x = m_source->Pages()[a];
+  const PageEntry& y = m_source->Pages()[b];
   int result;
   if (g_sortType == 0) {
-    result = CompareNames(a.path, b.path);
+    // A folder's files by their full paths; a book's pages in its reading
+    // order.
+    result = m_book ? CompareUnsigned(a, b) : CompareNames(x.path, y.path);
   } else if (g_sortType == 2) {
-    result = CompareUnsigned(a.sizeHigh, b.sizeHigh);
-    if (result == 0) result = CompareUnsigned(a.sizeLow, b.sizeLow);
+    result = CompareUnsigned(x.size, y.size);
   } else {
-    result = CompareUnsigned(a.creationTime, b.creationTime);
+    result = CompareUnsigned(x.time, y.time);
   }
   return ApplyDirection(result);
 }
@@ -112,9 +116,27 @@ void CDirManager::SetCurrentFile(const fs::path& path) {
   Locate(m_currentPath);
 }
 
-void CDirManager::BuildList(const fs::path& directory) {
-  m_records.clear();
+void CDirManager::SetBook(std::shared_ptr<PageSource> book, std::string_view entry) {
+  m_watch.reset();
+  m_currentPath.clear();
+  m_order.clear();
   m_current = -1;
+  m_source = std::move(book);
+  m_book = m_source != nullptr;
+  m_directory = m_source ? m_source->Path() : fs::path();
+  if (!m_source || m_source->PageCount() == 0) return;
+  m_order.resize(m_source->PageCount());
+  for (size_t i = 0; i < m_order.size(); ++i) m_order[i] = i;
+  Sort();
+  m_current = 0;
+  if (!entry.empty()) LocateEntry(entry);
+}
+
+void CDirManager::BuildList(const fs::path& directory) {
+  m_order.clear();
+  m_current = -1;
+  m_book = false;
+  m_source.reset();
   if (directory.empty()) {
     m_watch.reset();
     m_directory.clear();
@@ -134,42 +156,62 @@ void CDirManager::BuildList(const fs::path& directory) {
     m_watch.reset();  // never rebuilt by itself; the refresh command still works
   }
 
-  CSrchDirCounter counter;
-  const size_t count = counter.Count(m_directory, ReadablePatterns(), false);
-  if (count == 0) return;
-  m_records.resize(count);
-  CSrchDirCollector collector;
-  // Files that vanished since the count leave records unfilled, files that
-  // appeared since are left out: keep exactly what was filled.
-  const size_t filled =
-      collector.Collect(m_directory, ReadablePatterns(), false, fs::path(), m_records);
-  m_records.resize(filled);
-  if (m_records.empty()) return;
+  // The folder's picture files (the walker of the batch job, this folder
+  // only, the readable patterns).
+  m_source = OpenFolderSource(m_directory, ReadablePatterns());
+  if (m_source->PageCount() == 0) return;
+  m_order.resize(m_source->PageCount());
+  for (size_t i = 0; i < m_order.size(); ++i) m_order[i] = i;
   Sort();
   m_current = 0;
 }
 
 void CDirManager::Sort() {
-  std::sort(m_records.begin(), m_records.end(),
-            [](const FileRecord& a, const FileRecord& b) { return CompareFileRecords(a, b) < 0; });
+  // Pages with equal keys keep no particular order in a folder; a book's
+  // keep their reading order.
+  if (m_book) {
+    std::stable_sort(m_order.begin(), m_order.end(),
+                     [this](size_t a, size_t b) { return Compare(a, b) < 0; });
+  } else {
+    std::sort(m_order.begin(), m_order.end(),
+              [this](size_t a, size_t b) { return Compare(a, b) < 0; });
+  }
+}
+
+const PageEntry& CDirManager::Entry(size_t position) const {
+  return m_source->Pages()[m_order[position]];
+}
+
+ListedPage CDirManager::Listed(size_t position) const {
+  ListedPage page;
+  if (position >= m_order.size()) return page;
+  const PageEntry& entry = Entry(position);
+  page.index = m_order[position];
+  if (m_book) {
+    page.file = m_source->Path();
+    page.entry = entry.name;
+  } else {
+    page.file = entry.path;
+  }
+  return page;
 }
 
 void CDirManager::Locate(const fs::path& path) {
-  if (m_records.empty()) {
+  if (m_order.empty()) {
     m_current = -1;
     return;
   }
-  if (path.empty()) return;
+  if (path.empty() || m_book) return;
 
   if (g_sortType == 0) {
     // Binary search in name order. Without a match the cursor goes to the
     // first record sorting after the path, or to the last record when the
     // path sorts after all of them.
     ptrdiff_t low = 0;
-    ptrdiff_t high = static_cast<ptrdiff_t>(m_records.size()) - 1;
+    ptrdiff_t high = static_cast<ptrdiff_t>(m_order.size()) - 1;
     while (low <= high) {
       const ptrdiff_t middle = low + (high - low) / 2;
-      const int c = ApplyDirection(CompareNames(path, m_records[static_cast<size_t>(middle)].path));
+      const int c = ApplyDirection(CompareNames(path, Entry(static_cast<size_t>(middle)).path));
       if (c < 0) {
         high = middle - 1;
       } else if (c > 0) {
@@ -179,7 +221,7 @@ void CDirManager::Locate(const fs::path& path) {
         return;
       }
     }
-    const ptrdiff_t last = static_cast<ptrdiff_t>(m_records.size()) - 1;
+    const ptrdiff_t last = static_cast<ptrdiff_t>(m_order.size()) - 1;
     m_current = static_cast<int>(std::min(low, last));
     return;
   }
@@ -188,27 +230,37 @@ void CDirManager::Locate(const fs::path& path) {
   // case; none leaves no cursor.
   const QString key = ToQString(path);
   m_current = -1;
-  for (size_t i = 0; i < m_records.size(); ++i) {
-    if (QString::compare(ToQString(m_records[i].path), key, Qt::CaseInsensitive) == 0) {
+  for (size_t i = 0; i < m_order.size(); ++i) {
+    if (QString::compare(ToQString(Entry(i).path), key, Qt::CaseInsensitive) == 0) {
       m_current = static_cast<int>(i);
       return;
     }
   }
 }
 
+bool CDirManager::LocateEntry(std::string_view entry) {
+  for (size_t i = 0; i < m_order.size(); ++i) {
+    if (Entry(i).name == entry) {
+      m_current = static_cast<int>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 void CDirManager::CheckForChanges() {
-  if (!m_watch || !m_watch->TakeSignal()) return;
+  if (m_book || !m_watch || !m_watch->TakeSignal()) return;
   const fs::path directory = m_directory;  // BuildList replaces the member
   BuildList(directory);
   if (!m_currentPath.empty()) Locate(m_currentPath);
 }
 
-fs::path CDirManager::MoveCursor(Move move, int& index) {
+ListedPage CDirManager::MoveCursor(Move move, int& index) {
   CheckForChanges();
   m_currentPath.clear();
   const int count = GetCount();
   index = (move == Move::kNext || move == Move::kLast) ? count : 0;
-  if (m_current < 0 || m_records.empty()) return {};
+  if (m_current < 0 || m_order.empty()) return {};
 
   switch (move) {
     case Move::kNext:
@@ -231,30 +283,56 @@ fs::path CDirManager::MoveCursor(Move move, int& index) {
     case Move::kLast: m_current = count - 1; break;
   }
   index = m_current + 1;
-  m_currentPath = m_records[static_cast<size_t>(m_current)].path;
-  return m_currentPath;
+  ListedPage page = Listed(static_cast<size_t>(m_current));
+  if (!m_book) m_currentPath = page.file;
+  return page;
 }
 
-fs::path CDirManager::Next(int& index) { return MoveCursor(Move::kNext, index); }
-fs::path CDirManager::Previous(int& index) { return MoveCursor(Move::kPrevious, index); }
-fs::path CDirManager::First(int& index) { return MoveCursor(Move::kFirst, index); }
-fs::path CDirManager::Last(int& index) { return MoveCursor(Move::kLast, index); }
+ListedPage CDirManager::Next(int& index) { return MoveCursor(Move::kNext, index); }
+ListedPage CDirManager::Previous(int& index) { return MoveCursor(Move::kPrevious, index); }
+ListedPage CDirManager::First(int& index) { return MoveCursor(Move::kFirst, index); }
+ListedPage CDirManager::Last(int& index) { return MoveCursor(Move::kLast, index); }
+
+ListedPage CDirManager::MoveTo(int index) {
+  CheckForChanges();
+  if (index < 1 || index > GetCount()) return {};
+  m_current = index - 1;
+  ListedPage page = Listed(static_cast<size_t>(m_current));
+  m_currentPath = m_book ? fs::path() : page.file;
+  return page;
+}
+
+ListedPage CDirManager::PageAt(int index) const {
+  if (index < 1 || index > GetCount()) return {};
+  return Listed(static_cast<size_t>(index - 1));
+}
+
+const PageEntry& CDirManager::EntryAt(int index) const {
+  static const PageEntry kNone;
+  if (index < 1 || index > GetCount()) return kNone;
+  return Entry(static_cast<size_t>(index - 1));
+}
 
 int CDirManager::GetCurrentIndex() const {
-  if (m_records.empty() || m_current < 0) return 0;
+  if (m_order.empty() || m_current < 0) return 0;
   return m_current + 1;
 }
 
-int CDirManager::GetCount() const { return static_cast<int>(m_records.size()); }
+int CDirManager::GetCount() const { return static_cast<int>(m_order.size()); }
 
 void CDirManager::SetOrder(int type, int direction) {
-  const fs::path remembered =
-      m_current >= 0 ? m_records[static_cast<size_t>(m_current)].path : fs::path();
+  const ListedPage remembered =
+      m_current >= 0 ? Listed(static_cast<size_t>(m_current)) : ListedPage();
   SaveOrder(type, direction);
+  if (!m_source) return;
   Sort();
-  if (!remembered.empty()) Locate(remembered);
+  if (remembered.empty()) return;
+  if (m_book) {
+    LocateEntry(remembered.entry);
+  } else {
+    Locate(remembered.file);
+  }
 }
-
 void CDirManager::LoadOrder() {
   QSettings settings(QStringLiteral("Quillmark's Tools"), QStringLiteral("Inkbrite"));
   settings.beginGroup(QLatin1String(kOrderGroup));

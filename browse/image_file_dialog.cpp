@@ -19,6 +19,7 @@
 #include "browse/dib_paint.h"
 #include "core/para_block.h"
 #include "formats/image_file.h"
+#include "sources/book_source.h"
 
 namespace inkbrite {
 
@@ -202,8 +203,15 @@ void CImageFileMultSel::ShowPreviewOf(const QString& path) {
   const fs::path file(path.toStdString());
   if (AppParams().GetValue(kShowPreview) != 0 && !path.isEmpty() && fs::is_regular_file(file, ec)) {
     int grey = 0;
-    // A file that cannot be decoded leaves the pane empty.
-    if (LoadImageFile(file, image, &grey) != 1) image.Clear();
+    // A book shows its first page. A file that cannot be decoded leaves the
+    // pane empty.
+    if (IsBookFile(file)) {
+      SourceError error = SourceError::kNone;
+      const std::unique_ptr<BookSource> book = OpenBookSource(file, error);
+      if (!book || book->LoadPage(0, image, &grey) != SourceError::kNone) image.Clear();
+    } else if (LoadImageFile(file, image, &grey) != 1) {
+      image.Clear();
+    }
   }
   m_pane->SetImage(image);
 }

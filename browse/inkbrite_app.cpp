@@ -82,7 +82,8 @@ void CInkbriteApp::ExitInstance() {
   m_documents.clear();
 }
 
-CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportReadError) {
+CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportReadError,
+                                             QString* error) {
   if (path.empty() || !m_mainFrame) return nullptr;
   std::error_code ec;
   const fs::path full = fs::absolute(path, ec).lexically_normal();
@@ -95,14 +96,17 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
           break;
         }
       }
-      doc->DirList().SetCurrentFile(doc->PathName());
+      if (!doc->IsBook()) doc->DirList().SetCurrentFile(doc->PathName());
       m_mainFrame->UpdatePageCounter();
       return doc.get();
     }
   }
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
   doc->SetShowReadError(reportReadError);
-  if (!doc->OnOpenDocument(full)) return nullptr;  // no window for an unreadable file
+  if (!doc->OnOpenDocument(full)) {
+    if (error) *error = doc->LastError();
+    return nullptr;  // no window for an unreadable file or book
+  }
   doc->SetShowReadError(true);  // the pages turned later report their own failures
   CInkbriteDoc* result = doc.get();
   m_documents.push_back(std::move(doc));
@@ -110,7 +114,10 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   auto* child = new CChildFrame(view);
   m_mainFrame->AddChild(child);
   view->OnInitialUpdate();
-  result->DirList().SetCurrentFile(full);
+  if (!result->IsBook()) {
+    result->DirList().SetCurrentFile(full);
+    result->PrefetchNext();
+  }
   OnDocumentPathChanged(result);
   return result;
 }
@@ -133,11 +140,21 @@ void CInkbriteApp::CloseDocument(CInkbriteDoc* doc) {
 
 void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
   QStringList failed;
+  QStringList reasons;
   for (const fs::path& path : paths) {
-    if (!OpenDocumentFile(path, false)) failed << QString::fromStdString(path.filename().string());
+    QString reason;
+    if (OpenDocumentFile(path, false, &reason)) continue;
+    if (reason.isEmpty()) reason = QString::fromUtf8(kReadFailedMessage);
+    // A book refused for a reason of its own says why.
+    const QString name = QString::fromStdString(path.filename().string());
+    failed << (reason == QString::fromUtf8(kReadFailedMessage)
+                   ? name
+                   : name + QStringLiteral("：") + reason);
+    reasons << reason;
   }
   if (failed.isEmpty()) return;
-  QString text = QString::fromUtf8(kReadFailedMessage);
+  // One file: its reason; several: which ones failed, and why.
+  QString text = paths.size() == 1 ? reasons.front() : QString::fromUtf8(kReadFailedMessage);
   if (paths.size() > 1) {
     // Several files chosen together: which ones failed, in one message.
     constexpr int kNamesShown = 20;

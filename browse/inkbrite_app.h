@@ -9,6 +9,7 @@
 // Threads: user-interface thread only.
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <QTranslator>
 #include <filesystem>
@@ -35,11 +36,13 @@ class CInkbriteApp {
   // Writes the settings; closes every window.
   void ExitInstance();
 
-  // Opens `path` in a new window, or activates the window already showing
-  // it; in both cases its directory list is rebuilt. Null when the file
-  // cannot be read (no window is left; "文件读取失败。" unless
-  // `reportReadError` is false).
-  CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path, bool reportReadError = true);
+  // Opens `path` (a picture file or a book) in a new window, or activates
+  // the window already showing it; in both cases a folder's list is
+  // rebuilt. Null when the file cannot be read (no window is left;
+  // "文件读取失败。", or a book's reason, unless `reportReadError` is false;
+  // the text goes to `error` when given).
+  CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path, bool reportReadError = true,
+                                 QString* error = nullptr);
   // Opens each file in its own window, in order; the files that cannot be
   // read are named together in one message afterwards.
   void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);

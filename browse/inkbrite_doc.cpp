@@ -13,6 +13,7 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "sources/book_source.h"
 
 namespace inkbrite {
 
@@ -47,7 +48,13 @@ void CInkbriteDoc::DeleteContents() {
   m_greySource = 0;
 }
 
+void CInkbriteDoc::TakePage(DecodedPage page) {
+  m_page = std::move(page.image);
+  m_greySource = m_page ? page.grey : 0;
+}
+
 int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
+  if (IsBookFile(path)) return OpenBook(path);
   int ok = 0;
   {
     WaitCursor wait;
@@ -60,10 +67,65 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
       ok = 0;
     }
   }
+  m_entry.clear();
+  return FinishOpening(ok != 0, QString::fromUtf8(kReadFailedMessage), path);
+}
+
+int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
+  SourceError error = SourceError::kNone;
+  std::shared_ptr<PageSource> book;
+  {
+    WaitCursor wait;
+    book = OpenBookSource(path, error);
+  }
+  if (!book) {
+    // Nothing of the document changes: the book is refused as a whole.
+    const std::string_view text = SourceErrorText(error, BookKindOf(path) == kFormatPdfBook);
+    m_lastError = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (m_showReadError) ShowMessage(m_messageParent, m_lastError);
+    return 0;
+  }
+  m_prefetch.Clear();
+  m_dirList.SetBook(std::move(book), entry);
+  return OpenPage(m_dirList.PageAt(m_dirList.GetCurrentIndex()));
+}
+
+int CInkbriteDoc::OpenPage(const ListedPage& page) {
+  if (page.empty()) return 0;
+  const std::shared_ptr<PageSource> source = m_dirList.Source();
+  if (!page.InBook() && (!source || source->IsBook())) return OnOpenDocument(page.file);
+  DecodedPage decoded;
+  {
+    WaitCursor wait;
+    DeleteContents();
+    decoded = m_prefetch.Take(source, page.index);
+  }
+  QString error = QString::fromUtf8(kReadFailedMessage);
+  if (decoded.noMemory) error = QString::fromUtf8(kOutOfMemoryMessage);
+  const bool ok = decoded.image != nullptr;
+  TakePage(std::move(decoded));
+  m_entry = page.entry;
+  return FinishOpening(ok, error, page.file);
+}
+
+void CInkbriteDoc::PrefetchNext(int count) {
+  const std::shared_ptr<PageSource> source = m_dirList.Source();
+  const int current = m_dirList.GetCurrentIndex();
+  if (!source || current == 0) return;
+  std::vector<size_t> pages;
+  for (int i = 1; i <= count; ++i) {
+    const ListedPage next = m_dirList.PageAt(current + i);
+    if (!next.empty()) pages.push_back(next.index);
+  }
+  m_prefetch.Want(source, m_dirList.PageAt(current).index, std::move(pages));
+}
+
+int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& path) {
+  m_lastError = ok ? QString() : error;
   if (!ok && m_showReadError) {
-    ShowMessage(m_messageParent, QString::fromUtf8(kReadFailedMessage));
+    ShowMessage(m_messageParent, error);
   } else {
-    // The batch dialog starts in this page's folder.
+    // The batch dialog starts in this page's folder (a book's folder).
     BatchFolders& folders = RememberedBatchFolders();
     folders.source = path.parent_path().empty() ? fs::path("/") : path.parent_path();
     if (folders.target.empty()) folders.target = folders.source;
@@ -78,7 +140,8 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
   for (CInkbriteView* view : m_views) {
     if (view->HasShownPage()) view->OnInitialUpdate();
   }
-  return ok;
+  PrefetchNext();
+  return ok ? 1 : 0;
 }
 
 int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
@@ -160,6 +223,11 @@ bool CInkbriteDoc::ConfirmOverwritingSource() {
 
 void CInkbriteDoc::OnFileSave() {
   if (m_path.empty()) return;
+  // A book is never written: its page goes to a file of its own.
+  if (IsBook()) {
+    OnFileSaveAs();
+    return;
+  }
   if (HasWriter(m_path)) {
     // The file the page was read from is replaced only when the user agrees.
     if (ConfirmOverwritingSource()) OnSaveDocument(m_path);
@@ -175,7 +243,10 @@ void CInkbriteDoc::OnFileSave() {
 
 void CInkbriteDoc::OnFileSaveAs() {
   // The name without folder and last extension; the chosen type adds its own.
-  CSaveAsDialog dialog(m_messageParent, CSaveAsDialog::Filters(), Qs(m_path.stem()));
+  // A book's page is offered under its own name, beside the book.
+  const QString name = IsBook() ? Qs(fs::path(m_entry).stem()) : Qs(m_path.stem());
+  CSaveAsDialog dialog(m_messageParent, CSaveAsDialog::Filters(), name);
+  if (IsBook()) dialog.setDirectory(Qs(m_path.parent_path()));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   SaveAs(dialog.selectedFiles().front().toStdString());
 }
@@ -183,11 +254,25 @@ void CInkbriteDoc::OnFileSaveAs() {
 int CInkbriteDoc::SaveAs(const fs::path& path) { return OnSaveDocument(path); }
 
 void CInkbriteDoc::OnRefresh() {
-  if (!m_path.empty()) m_dirList.SetCurrentFile(m_path);
+  if (IsBook()) {
+    // The book read again, the cursor on the page shown.
+    SourceError error = SourceError::kNone;
+    if (std::shared_ptr<PageSource> book = OpenBookSource(m_path, error)) {
+      m_prefetch.Clear();
+      m_dirList.SetBook(std::move(book), m_entry);
+    }
+  } else if (!m_path.empty()) {
+    m_dirList.SetCurrentFile(m_path);
+  }
   if (CInkbriteApp* app = TheApp()) app->OnDocumentPathChanged(this);
 }
 
-QString CInkbriteDoc::Title() const { return Qs(m_path.filename()); }
+QString CInkbriteDoc::Title() const {
+  if (!IsBook() || m_entry.empty()) return Qs(m_path.filename());
+  // "book.cbz — 012.jpg (12/180)"
+  return Qs(m_path.filename()) + QStringLiteral(" — ") + QString::fromStdString(m_entry) +
+         QStringLiteral(" (%1/%2)").arg(m_dirList.GetCurrentIndex()).arg(m_dirList.GetCount());
+}
 
 void CInkbriteDoc::AddView(CInkbriteView* view) { m_views.push_back(view); }
 

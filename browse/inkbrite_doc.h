@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// CInkbriteDoc: one picture file on screen. Decodes the file into a page,
-// owns the directory list of its folder, and writes the enhanced page on Save
-// and Save As. Turning a page opens the next file in the same document. A
-// document is never marked modified: closing never asks to save.
+// CInkbriteDoc: one page on screen, from a picture file or from a book (an
+// archive or a PDF file). Decodes the page, owns the page list of its folder
+// or book, and writes the enhanced page on Save and Save As. Turning a page
+// opens the next page in the same document. A document is never marked
+// modified: closing never asks to save.
+//
+// A book is only ever read: Save of one of its pages asks for a file name
+// as Save As does, and writes an ordinary picture file.
 //
 // Saving writes the page at its full size, enhanced with the parameters its
 // active view draws it with, exactly as the batch job converts a file with
@@ -16,9 +20,12 @@
 #include <QString>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "browse/dir_manager.h"
+#include "browse/page_prefetch.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
 
@@ -46,7 +53,17 @@ class CInkbriteDoc {
   // Decodes `path` into this document: 1 on success, 0 when unreadable
   // (with "文件读取失败。" unless read errors are suppressed). The path
   // becomes the document's either way, and joins the recent-file list.
+  // A book opens at its first page in the display order.
   int OnOpenDocument(const std::filesystem::path& path);
+  // Opens the book `path` at the page named `entry` (its first page when
+  // `entry` names none): 1 on success; 0 with the reason shown (an
+  // encrypted, damaged or empty book, ...) unless read errors are
+  // suppressed, the document left as it was.
+  int OpenBook(const std::filesystem::path& path, std::string_view entry = {});
+  // Opens a page of the list (the page commands): 1 on success, 0 when it
+  // cannot be read, as OnOpenDocument. Pages decoded ahead are taken from
+  // the prefetch.
+  int OpenPage(const ListedPage& page);
   // Writes the page, enhanced with the saving view's working set, to
   // `path`; 1 on success (and when no view is saving: nothing is written).
   // A failure shows its reason (the writers' extension message, the
@@ -64,8 +81,20 @@ class CInkbriteDoc {
   int SaveAs(const std::filesystem::path& path);
   void OnRefresh();
 
+  // The picture file, or the book.
   const std::filesystem::path& PathName() const { return m_path; }
+  bool IsBook() const { return m_dirList.IsBook(); }
+  // The page's name in its book (empty for a picture file).
+  const std::string& EntryName() const { return m_entry; }
+  // The file name; in a book "book.cbz — 012.jpg (12/180)".
   QString Title() const;
+  // Why the last open failed ("文件读取失败。", "加密的压缩包无法读取。", ...).
+  const QString& LastError() const { return m_lastError; }
+  // The pages after the one shown, decoded ahead.
+  CPagePrefetch& Prefetch() { return m_prefetch; }
+  // Asks the prefetch for the `count` pages after the current one in the
+  // display order.
+  void PrefetchNext(int count = 1);
   // The decoded page; empty (or null) when the file could not be read.
   const DibImage& Page() const;
   std::shared_ptr<const DibImage> SharedPage() const { return m_page; }
@@ -88,6 +117,10 @@ class CInkbriteDoc {
   SaveResult WriteEnhancedPage(const std::filesystem::path& path, const CParaBlock& params,
                                int part);
   bool ConfirmOverwritingSource();
+  // The steps after a page was read (or was not): messages, the batch
+  // dialog's folders, the path, the recent files, the views.
+  int FinishOpening(bool ok, const QString& error, const std::filesystem::path& path);
+  void TakePage(DecodedPage page);
 
   QWidget* m_messageParent;
   // Shared with the views that show it, which never change it.
@@ -95,8 +128,11 @@ class CInkbriteDoc {
   CInkbriteView* m_savingView = nullptr;
   int m_greySource = 0;
   CDirManager m_dirList;
+  CPagePrefetch m_prefetch;
   bool m_showReadError = true;
   std::filesystem::path m_path;
+  std::string m_entry;
+  QString m_lastError;
   std::vector<CInkbriteView*> m_views;
 };
 

@@ -210,11 +210,11 @@ void CInkbriteView::AutoPlayTick() {
   if (ShowSpreadPart(m_part + 1)) return;
   int index = 0;
   CDirManager& list = m_doc->DirList();
-  const std::filesystem::path path = list.Next(index);
-  if (!path.empty()) {
+  const ListedPage page = list.Next(index);
+  if (!page.empty()) {
     // No message for a bad page while playing.
     m_doc->SetShowReadError(false);
-    m_doc->OnOpenDocument(path);
+    m_doc->OpenPage(page);
     m_doc->SetShowReadError(true);
   }
   if (index == list.GetCount()) {
@@ -411,11 +411,11 @@ void CInkbriteView::TurnPage(int id) {
   if (id == kCmdPreviousPage || id == kCmdLastPage) m_nextPart = -1;  // the spread's last page
   int index = 0;
   CDirManager& list = m_doc->DirList();
-  const std::filesystem::path path = id == kCmdNextPage       ? list.Next(index)
-                                     : id == kCmdPreviousPage ? list.Previous(index)
-                                     : id == kCmdFirstPage    ? list.First(index)
-                                                              : list.Last(index);
-  if (!path.empty()) m_doc->OnOpenDocument(path);
+  const ListedPage page = id == kCmdNextPage       ? list.Next(index)
+                          : id == kCmdPreviousPage ? list.Previous(index)
+                          : id == kCmdFirstPage    ? list.First(index)
+                                                   : list.Last(index);
+  if (!page.empty()) m_doc->OpenPage(page);
   m_nextPart = 0;
 }
 
@@ -470,11 +470,11 @@ void CInkbriteView::SingleKey() {
     return;
   }
   int index = 0;
-  const std::filesystem::path path = m_doc->DirList().Next(index);
-  if (path.empty()) return;
+  const ListedPage next = m_doc->DirList().Next(index);
+  if (next.empty()) return;
   // A page that cannot be read shows no message while browsing with one key.
   m_doc->SetShowReadError(false);
-  m_doc->OnOpenDocument(path);
+  m_doc->OpenPage(next);
   m_doc->SetShowReadError(true);
   ArmCornerState();
 }

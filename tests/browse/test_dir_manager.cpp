@@ -31,14 +31,14 @@ void Touch(const fs::path& path, size_t size = 1) {
 
 std::vector<std::string> Names(const CDirManager& list) {
   std::vector<std::string> names;
-  for (const FileRecord& r : list.Records()) names.push_back(r.path.filename().string());
+  for (int i = 1; i <= list.GetCount(); ++i)
+    names.push_back(list.PageAt(i).file.filename().string());
   return names;
 }
 
 std::string CurrentName(const CDirManager& list) {
   const int i = list.GetCurrentIndex();
-  return i == 0 ? std::string()
-                : list.Records()[static_cast<size_t>(i - 1)].path.filename().string();
+  return i == 0 ? std::string() : list.PageAt(i).file.filename().string();
 }
 
 template <class W>
@@ -98,10 +98,10 @@ TEST_F(DirManagerTest, OrdersByFoldedNameSizeAndCreationTime) {
 }
 
 // One move of the cursor: "name index" of where it lands.
-using MoveFn = fs::path (CDirManager::*)(int&);
+using MoveFn = ListedPage (CDirManager::*)(int&);
 std::string Step(CDirManager& list, MoveFn move) {
   int index = -1;
-  const fs::path to = (list.*move)(index);
+  const fs::path to = (list.*move)(index).file;
   return to.filename().string() + " " + std::to_string(index);
 }
 
@@ -158,19 +158,19 @@ TEST_F(DirManagerTest, RebuildsAtTheNextMoveAfterNamesChange) {
   Touch(dir / "b.jpg");
   EXPECT_EQ(list.GetCount(), 2);  // nothing happens until a move
   int index = 0;
-  EXPECT_EQ(list.Next(index), dir / "b.jpg");
+  EXPECT_EQ(list.Next(index).file, dir / "b.jpg");
   EXPECT_EQ(index, 2);
   EXPECT_EQ(list.GetCount(), 3);
 
   // Rename the next file: the move starts again from b.jpg.
   fs::rename(dir / "c.jpg", dir / "d.jpg");
-  EXPECT_EQ(list.Next(index), dir / "d.jpg");
+  EXPECT_EQ(list.Next(index).file, dir / "d.jpg");
   EXPECT_EQ(index, 3);
 
   // Content changes do not rebuild: the size recorded stays.
   Touch(dir / "a.jpg", 100);
   list.First(index);
-  EXPECT_EQ(list.Records()[0].Size(), 1u);
+  EXPECT_EQ(list.EntryAt(1).size, 1u);
 
   // A folder that was empty picks up its first picture.
   TempDir other;
@@ -178,7 +178,7 @@ TEST_F(DirManagerTest, RebuildsAtTheNextMoveAfterNamesChange) {
   later.SetCurrentFile(other / "new.jpg");
   EXPECT_EQ(later.GetCount(), 0);
   Touch(other / "new.jpg");
-  EXPECT_EQ(later.First(index), other / "new.jpg");
+  EXPECT_EQ(later.First(index).file, other / "new.jpg");
   EXPECT_EQ(index, 1);
 }
 

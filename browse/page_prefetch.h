@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// CPagePrefetch: decodes the pages a reader is about to turn to, on a thread
+// of its own, so that the next page shows without waiting for its decoder.
+//
+// The document says which pages come next in reading order (Want); the
+// thread first lets a book read its next pages' bytes ahead
+// (PageSource::ReadAhead), then decodes the wanted pages one after the
+// other and keeps them. Opening a page takes it from here (Take) when it is
+// ready, waits for it when it is being decoded right now, and otherwise
+// decodes it itself. Pages no longer wanted are dropped, so at most the
+// wanted pages are held; a page of more than kMaxPrefetchPixels is not
+// decoded ahead (its bytes are still read ahead in a book).
+//
+// Threads: Want, Take and Clear from the user-interface thread; the
+// decoding on the prefetch thread. The sources are shared, never changed.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/dib_image.h"
+#include "sources/page_source.h"
+
+namespace inkbrite {
+
+// Pages larger than this (in pixels) are not decoded ahead: holding one
+// more of them would more than double the memory a big page needs.
+inline constexpr uint64_t kMaxPrefetchPixels = uint64_t{40} << 20;
+
+// A decoded page and its grey-source flag.
+struct DecodedPage {
+  std::shared_ptr<const DibImage> image;  // null when the page could not be read
+  int grey = 0;
+  SourceError error = SourceError::kNone;
+  bool noMemory = false;  // the picture did not fit in memory
+};
+
+class CPagePrefetch {
+ public:
+  CPagePrefetch();
+  ~CPagePrefetch();
+  CPagePrefetch(const CPagePrefetch&) = delete;
+  CPagePrefetch& operator=(const CPagePrefetch&) = delete;
+
+  // The pages of `source` (indexes into its Pages()) to have ready, nearest
+  // first; `readAheadFrom` is the page shown (a book reads ahead after it).
+  // Replaces what was wanted before; pages decoded earlier and still wanted
+  // are kept.
+  void Want(std::shared_ptr<PageSource> source, size_t readAheadFrom, std::vector<size_t> pages);
+  // Page `index` of `source`: from the pages decoded ahead (waiting while it
+  // is being decoded), else decoded here and now.
+  DecodedPage Take(const std::shared_ptr<PageSource>& source, size_t index);
+  // Forgets everything wanted and kept (the thread finishes the page it is
+  // decoding).
+  void Clear();
+
+  // Pages handed out by Take that were decoded ahead, for tests and the
+  // benchmark.
+  int Hits() const;
+  // Whether page `index` of `source` is decoded and kept, ready for Take.
+  bool Holds(const std::shared_ptr<PageSource>& source, size_t index) const;
+  // Stops the thread (the destructor does it too).
+  void Stop();
+
+ private:
+  struct Kept {
+    size_t index = 0;
+    DecodedPage page;
+  };
+  void Run();
+  bool IsWantedLocked(size_t index) const;
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::shared_ptr<PageSource> m_source;
+  std::vector<size_t> m_wanted;
+  bool m_readAheadDue = false;
+  size_t m_readAheadFrom = 0;
+  std::vector<Kept> m_kept;
+  bool m_busy = false;  // the thread is decoding m_busyIndex of m_source
+  size_t m_busyIndex = 0;
+  bool m_stop = false;
+  int m_hits = 0;
+  std::thread m_thread;
+};
+
+// Decodes page `index` of `source` (no read-ahead).
+DecodedPage DecodePage(PageSource& source, size_t index);
+
+}  // namespace inkbrite

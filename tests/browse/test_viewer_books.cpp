@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Books in the viewer: opening one as a window, paging through its pages in
+// the display order, the title naming the book and the page, saving a page
+// as an ordinary file (the book untouched), refusals with their reasons,
+// pages decoded ahead, and every book of the corpus through the viewer.
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "browse/child_frame.h"
+#include "browse/save_as_dialog.h"
+#include "sources/source_texts.h"
+#include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
+#include "tests/sources/book_corpus.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MadeEntry;
+using test::MadeFormat;
+using ui_test::Settle;
+using ui_test::WaitFor;
+
+class ViewerBookTest : public ui_test::AppTest {
+ protected:
+  // A BMP page of width x height as bytes.
+  std::vector<uint8_t> PageBytes(int width, int height) {
+    const fs::path file = dir / "page.bmp";
+    ui_test::WritePage(file, width, height);
+    std::vector<uint8_t> bytes = test::ReadAll(file);
+    fs::remove(file);
+    return bytes;
+  }
+  // A book whose pages are `names`, page i (0-based) 10 + i pixels wide.
+  fs::path MakeBook(const std::string& name, const std::vector<std::string>& names,
+                    MadeFormat format = MadeFormat::kZipDeflated) {
+    std::vector<MadeEntry> entries;
+    for (size_t i = 0; i < names.size(); ++i) {
+      entries.emplace_back(names[i], PageBytes(10 + static_cast<int>(i), 8));
+    }
+    const fs::path path = dir / name;
+    test::WriteArchive(path, format, entries);
+    return path;
+  }
+  CInkbriteDoc* Doc() { return Frame()->ActiveDocument(); }
+  std::string Title() { return Doc() ? Doc()->Title().toStdString() : std::string(); }
+  std::string Counter() { return Frame()->PageCounterText().toStdString(); }
+  int Width() { return Doc() && Doc()->SharedPage() ? Doc()->Page().Width() : -1; }
+};
+
+TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTitle) {
+  // Stored in another order; natural order puts 2 before 10, and the text
+  // file is no page.
+  std::vector<MadeEntry> entries;
+  entries.emplace_back("10.bmp", PageBytes(30, 8));
+  entries.emplace_back("notes.txt", std::vector<uint8_t>{'h', 'i'});
+  entries.emplace_back("2.bmp", PageBytes(20, 8));
+  entries.emplace_back("1.bmp", PageBytes(10, 8));
+  test::WriteArchive(dir / "book.cbz", MadeFormat::kZipStored, entries);
+  ui_test::WritePage(dir / "loose.bmp", 5, 5);  // beside the book: not one of its pages
+
+  ASSERT_NE(app->OpenDocumentFile(dir / "book.cbz"), nullptr);
+  EXPECT_TRUE(Doc()->IsBook());
+  EXPECT_EQ(Title(), "book.cbz — 1.bmp (1/3)");
+  EXPECT_EQ(Counter(), "1/3");
+  EXPECT_EQ(Width(), 10);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Title(), "book.cbz — 2.bmp (2/3)");
+  EXPECT_EQ(Width(), 20);
+  Frame()->OnCommand(kCmdLastPage);
+  EXPECT_EQ(Title(), "book.cbz — 10.bmp (3/3)");
+  EXPECT_EQ(Counter(), "3/3");
+  EXPECT_EQ(beeps, 0);
+  Frame()->OnCommand(kCmdNextPage);  // past the end: the beep, the same page
+  EXPECT_EQ(beeps, 1);
+  EXPECT_EQ(Width(), 30);
+  // The window is named after the book and the page; the frame too.
+  EXPECT_EQ(Frame()->ActiveChild()->TitleText().toStdString(), "book.cbz — 10.bmp (3/3)");
+
+  // By size, large to small: the pages follow the display order, the page
+  // shown stays.
+  Doc()->DirList().SetOrder(2, 1);
+  Frame()->UpdatePageCounter();
+  EXPECT_EQ(Counter(), "1/3");
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Width(), 20);
+
+  // The book (not a page) is the recent file, and reopening it from there
+  // activates the same window.
+  ASSERT_FALSE(app->RecentFiles().isEmpty());
+  EXPECT_EQ(app->RecentFiles().front().toStdString(), (dir / "book.cbz").string());
+  app->OpenRecentFile(0);
+  EXPECT_EQ(Frame()->Children().size(), 1u);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {
+  const fs::path book = MakeBook("story.cbz", {"001.bmp", "002.bmp"});
+  const std::vector<uint8_t> before = test::ReadAll(book);
+  ASSERT_NE(app->OpenDocumentFile(book), nullptr);
+  Frame()->OnCommand(kCmdNextPage);
+
+  // Save asks for a name as Save As does, offering the page's own name
+  // beside the book; cancelled, nothing is written.
+  QString offered;
+  QString folder;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CSaveAsDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    offered = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+    folder = dialog->directory().absolutePath();
+    dialog->reject();
+  });
+  Frame()->OnCommand(kCmdSave);
+  EXPECT_EQ(offered.toStdString(), "002");
+  EXPECT_EQ(fs::path(folder.toStdString()), fs::path(dir.path()));
+  EXPECT_EQ(test::ReadAll(book), before);
+  EXPECT_EQ(test::Listing(dir.path()), (std::vector<std::string>{"story.cbz"}));
+
+  // Saved under a name: an ordinary picture file of the page shown.
+  ASSERT_EQ(Doc()->SaveAs(dir / "002.png"), 1);
+  DibImage saved;
+  int grey = 0;
+  ASSERT_EQ(LoadImageFile(dir / "002.png", saved, &grey), 1);
+  EXPECT_EQ(saved.Width(), 11);
+  EXPECT_EQ(test::ReadAll(book), before);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewerBookTest, BadBooksAreRefusedWithTheirReasonAndNoWindow) {
+  std::vector<MadeEntry> secret;
+  secret.emplace_back("1.bmp", PageBytes(10, 8));
+  test::WriteArchive(dir / "secret.cbz", MadeFormat::kZipDeflated, secret, "password");
+  std::vector<MadeEntry> text;
+  text.emplace_back("readme.txt", std::vector<uint8_t>{'x'});
+  test::WriteArchive(dir / "empty.cbz", MadeFormat::kZipStored, text);
+  std::vector<uint8_t> broken = test::MakeArchive(MadeFormat::kZipDeflated, secret);
+  broken.resize(broken.size() / 2);
+  broken[0] = 'P';
+  test::WriteAll(dir / "broken.cbz", broken);
+
+  const std::pair<const char*, SourceError> bad[] = {{"secret.cbz", SourceError::kEncrypted},
+                                                     {"empty.cbz", SourceError::kNoPages},
+                                                     {"broken.cbz", SourceError::kDamaged}};
+  for (const auto& [name, error] : bad) {
+    SCOPED_TRACE(name);
+    messages.clear();
+    EXPECT_EQ(app->OpenDocumentFile(dir / name), nullptr);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], std::string(SourceErrorText(error)));
+    EXPECT_TRUE(Frame()->Children().empty());
+  }
+
+  // Chosen together in the open dialog: one message naming each book with
+  // its reason; a readable book among them opens.
+  MakeBook("fine.cbz", {"a.bmp"});
+  messages.clear();
+  app->OpenDocumentFiles({dir / "secret.cbz", dir / "fine.cbz", dir / "empty.cbz"});
+  EXPECT_EQ(Frame()->Children().size(), 1u);
+  ASSERT_EQ(messages.size(), 1u);
+  const std::string encrypted(SourceErrorText(SourceError::kEncrypted));
+  const std::string empty(SourceErrorText(SourceError::kNoPages));
+  EXPECT_NE(messages[0].find("secret.cbz：" + encrypted), std::string::npos) << messages[0];
+  EXPECT_NE(messages[0].find("empty.cbz：" + empty), std::string::npos) << messages[0];
+}
+
+TEST_F(ViewerBookTest, AnUnreadablePageSaysSoAndTheNextPageStillOpens) {
+  std::vector<MadeEntry> entries;
+  entries.emplace_back("1.bmp", PageBytes(10, 8));
+  entries.emplace_back("2.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0, 0});
+  entries.emplace_back("3.bmp", PageBytes(30, 8));
+  test::WriteArchive(dir / "torn.cbz", MadeFormat::kZipStored, entries);
+  ASSERT_NE(app->OpenDocumentFile(dir / "torn.cbz"), nullptr);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。"});
+  EXPECT_EQ(Title(), "torn.cbz — 2.jpg (2/3)");
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Width(), 30);
+  EXPECT_EQ(Title(), "torn.cbz — 3.bmp (3/3)");
+}
+
+// The page after the one shown is decoded in the background, and the next
+// page command takes it from there with the same pixels a decode gives.
+TEST_F(ViewerBookTest, TheNextPageIsDecodedAheadInABookAndInAFolder) {
+  for (MadeFormat format : {MadeFormat::kZipDeflated, MadeFormat::kSevenZip}) {
+    const fs::path book = MakeBook(format == MadeFormat::kSevenZip ? "b.cb7" : "b.cbz",
+                                   {"1.bmp", "2.bmp", "3.bmp"}, format);
+    ASSERT_NE(app->OpenDocumentFile(book), nullptr);
+    CInkbriteDoc* doc = Doc();
+    const std::shared_ptr<PageSource> source = doc->DirList().Source();
+    ASSERT_TRUE(WaitFor([&] { return doc->Prefetch().Holds(source, 1); }));
+    const int hits = doc->Prefetch().Hits();
+    Frame()->OnCommand(kCmdNextPage);
+    EXPECT_EQ(doc->Prefetch().Hits(), hits + 1);
+    EXPECT_EQ(Width(), 11);
+    DibImage direct;
+    int grey = 0;
+    ASSERT_EQ(source->LoadPage(1, direct, &grey), SourceError::kNone);
+    EXPECT_EQ(test::Pixels(doc->Page()), test::Pixels(direct));
+    // Only the pages ahead are held: the one shown is let go.
+    ASSERT_TRUE(WaitFor([&] { return doc->Prefetch().Holds(source, 2); }));
+    EXPECT_FALSE(doc->Prefetch().Holds(source, 1));
+    Frame()->OnCommand(kCmdClose);
+  }
+
+  ui_test::WritePage(dir / "p1.bmp", 12, 8);
+  ui_test::WritePage(dir / "p2.bmp", 14, 8);
+  ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
+  CInkbriteDoc* doc = Doc();
+  const std::shared_ptr<PageSource> folder = doc->DirList().Source();
+  ASSERT_TRUE(WaitFor([&] {
+    const ListedPage next = doc->DirList().PageAt(2);
+    return doc->Prefetch().Holds(folder, next.index);
+  }));
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(doc->Prefetch().Hits(), 1);
+  EXPECT_EQ(Width(), 14);
+  EXPECT_EQ(doc->PathName().filename(), "p2.bmp");
+}
+
+// Every book of the corpus opens in the viewer with its listed pages in the
+// listed order and the expected pixels; every other archive is refused with
+// a message and no window.
+TEST_F(ViewerBookTest, EveryCorpusBookPagesAsListedAndTheOthersAreRefused) {
+  INKBRITE_NEED_CORPUS();
+  int books = 0, refused = 0;
+  for (const test::BookRow& row : test::ReadBookRows()) {
+    SCOPED_TRACE(row.path + " (" + row.expect + ")");
+    const fs::path path = test::CorpusDir() / row.path;
+    messages.clear();
+    CInkbriteDoc* doc = app->OpenDocumentFile(path);
+    if (row.expect != "book") {
+      if (row.expect == "unsafe") {
+        // Unsafe entries are refused one by one; a book of other pages opens.
+        if (doc) Frame()->OnCommand(kCmdClose);
+        continue;
+      }
+      EXPECT_EQ(doc, nullptr);
+      EXPECT_EQ(messages.size(), 1u);
+      EXPECT_TRUE(Frame()->Children().empty());
+      ++refused;
+      continue;
+    }
+    ASSERT_NE(doc, nullptr);
+    ++books;
+    ASSERT_EQ(doc->DirList().GetCount(), static_cast<int>(row.pages.size()));
+    for (size_t i = 0; i < row.pages.size(); ++i) {
+      SCOPED_TRACE(row.pages[i]);
+      if (i > 0) Frame()->OnCommand(kCmdNextPage);
+      EXPECT_EQ(doc->EntryName(), row.pages[i]);
+      EXPECT_EQ(doc->Title().toStdString(), path.filename().string() + " — " + row.pages[i] + " (" +
+                                                std::to_string(i + 1) + "/" +
+                                                std::to_string(row.pages.size()) + ")");
+      if (row.sources.empty()) {
+        EXPECT_FALSE(doc->Page().IsEmpty());
+        continue;
+      }
+      if (!test::ExpectationOf(row.sources[i]).loads) {
+        EXPECT_TRUE(!doc->SharedPage() || doc->Page().IsEmpty());
+        continue;
+      }
+      ASSERT_TRUE(doc->SharedPage());
+      EXPECT_EQ(test::CompareWithExpected(doc->Page(), row.sources[i]), "") << row.sources[i];
+    }
+    Frame()->OnCommand(kCmdClose);
+  }
+  EXPECT_GE(books, 16);
+  EXPECT_GT(refused, 90);
+}
+
+}  // namespace
+}  // namespace inkbrite
