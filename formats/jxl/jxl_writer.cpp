@@ -2,6 +2,7 @@
 // Writing JPEG XL files with libjxl's encoder into memory, then through a
 // SafeFileWriter.
 #include <jxl/encode.h>
+#include <jxl/thread_parallel_runner.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,13 +20,26 @@ namespace {
 struct EncoderDeleter {
   void operator()(JxlEncoder* e) const { JxlEncoderDestroy(e); }
 };
+struct RunnerDeleter {
+  void operator()(void* r) const { JxlThreadParallelRunnerDestroy(r); }
+};
 
 // Encodes the pixels (8-bit sRGB, grey or colour) as one frame: lossless
-// (distance < 0) or at a distance, with `effort`.
-bool Encode(const PlainPixels& pixels, float distance, int effort, std::vector<uint8_t>& out) {
+// (distance < 0) or at a distance, with `effort`, on `threads` threads (the
+// file is the same for any number).
+bool Encode(const PlainPixels& pixels, float distance, int effort, int threads,
+            std::vector<uint8_t>& out) {
   std::unique_ptr<JxlEncoder, EncoderDeleter> owner(JxlEncoderCreate(nullptr));
   JxlEncoder* encoder = owner.get();
   if (encoder == nullptr) return false;
+  std::unique_ptr<void, RunnerDeleter> runner;
+  if (threads > 1) {
+    runner.reset(JxlThreadParallelRunnerCreate(nullptr, static_cast<size_t>(threads)));
+    if (!runner || JxlEncoderSetParallelRunner(encoder, JxlThreadParallelRunner, runner.get()) !=
+                       JXL_ENC_SUCCESS) {
+      return false;
+    }
+  }
   const bool lossless = distance < 0;
   const bool grey = pixels.channels == 1;
   JxlBasicInfo info;
@@ -80,10 +94,15 @@ float JxlDistanceForQuality(int quality) {
   return 6.4f + static_cast<float>(std::pow(2.5, (30 - quality) / 5.0)) / 6.25f;
 }
 
+bool EncodeJxlPixelsWithEffort(const PlainPixels& pixels, int quality, bool lossless, int effort,
+                               int threads, std::vector<uint8_t>& file) {
+  return Encode(pixels, lossless ? -1 : JxlDistanceForQuality(quality), effort, threads, file);
+}
+
 bool EncodeJxlPixels(const PlainPixels& pixels, int quality, bool lossless,
                      std::vector<uint8_t>& file) {
-  return lossless ? Encode(pixels, -1, kJxlLosslessEffort, file)
-                  : Encode(pixels, JxlDistanceForQuality(quality), kJxlEffort, file);
+  return lossless ? Encode(pixels, -1, kJxlLosslessEffort, 1, file)
+                  : Encode(pixels, JxlDistanceForQuality(quality), kJxlEffort, 1, file);
 }
 
 int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
@@ -92,7 +111,7 @@ int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int c
     PlainPixels pixels;
     if (!PagePixels(image, colourMode == 1, pixels)) return 0;
     std::vector<uint8_t> file;
-    if (!Encode(pixels, JxlDistanceForQuality(quality), kJxlEffort, file)) return 0;
+    if (!Encode(pixels, JxlDistanceForQuality(quality), kJxlEffort, 1, file)) return 0;
     return WriteFileBytesSafely(path, file.data(), file.size()) ? 1 : 0;
   } catch (...) {  // no memory for the pixels or the output
     return 0;
@@ -107,7 +126,7 @@ bool EncodeJxl(CxImage& image, std::FILE* file) {
       return false;
     }
     std::vector<uint8_t> bytes;
-    if (!Encode(pixels, -1, kJxlLosslessEffort, bytes)) {
+    if (!Encode(pixels, -1, kJxlLosslessEffort, 1, bytes)) {
       image.SetLastError("Encode: JPEG XL encoder error");
       return false;
     }
