@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -12,17 +14,23 @@
 #include "core/bmp_decode.h"
 #include "core/limits.h"
 #include "core/ximage.h"
+#include "formats/apart_codecs.h"
+#include "formats/avif/avif_codec.h"
 #include "formats/gif/gif_codec.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg2000/jp2_codec.h"
+#include "formats/jxl/jxl_codec.h"
 #include "formats/metafile/metafile_codec.h"
+#include "formats/plain_pixels.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
+#include "formats/webp/webp_codec.h"
 #include "tests/test_support.h"
 
-// The largest single operator new request since the last reset: the pixel
-// blocks and libtiff's raster are all made through it, so a reader that
+// The largest single allocation request since the last reset: the pixel
+// blocks and libtiff's raster are made through operator new, libwebp,
+// libavif, dav1d and libjxl through the malloc family, so a reader that
 // allocates the claimed picture before it fails shows up here.
 // malloc and free are called through these pointers: GCC otherwise takes
 // the replaced operators for the standard ones and warns about the pairing.
@@ -30,17 +38,64 @@ namespace {
 std::atomic<size_t> g_largestNew{0};
 void* (*volatile g_malloc)(size_t) = std::malloc;
 void (*volatile g_free)(void*) = std::free;
-}  // namespace
 
-void* operator new(size_t n) {
+void NoteRequest(size_t n) {
   size_t seen = g_largestNew.load(std::memory_order_relaxed);
   while (n > seen && !g_largestNew.compare_exchange_weak(seen, n)) {
   }
+}
+}  // namespace
+
+void* operator new(size_t n) {
+  NoteRequest(n);
   if (void* p = g_malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept { g_free(p); }
 void operator delete(void* p, size_t) noexcept { g_free(p); }
+
+// The C libraries' requests: this program's malloc family notes each size
+// and hands it to glibc's own allocator (a replacement glibc supports), so
+// every block, whoever frees it, belongs to the one heap. Sanitizer builds
+// keep their own allocator and see only the operator new requests.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSeesMallocRequests = false;
+#else
+constexpr bool kSeesMallocRequests = true;
+extern "C" {
+void* __libc_malloc(size_t n);
+void* __libc_calloc(size_t count, size_t n);
+void* __libc_realloc(void* p, size_t n);
+void* __libc_memalign(size_t alignment, size_t n);
+void __libc_free(void* p);
+
+void* malloc(size_t n) noexcept {
+  NoteRequest(n);
+  return __libc_malloc(n);
+}
+void* calloc(size_t count, size_t n) noexcept {
+  NoteRequest(n != 0 && count > SIZE_MAX / n ? SIZE_MAX : count * n);
+  return __libc_calloc(count, n);
+}
+void* realloc(void* p, size_t n) noexcept {
+  NoteRequest(n);
+  return __libc_realloc(p, n);
+}
+void free(void* p) noexcept { __libc_free(p); }
+void* memalign(size_t alignment, size_t n) noexcept {
+  NoteRequest(n);
+  return __libc_memalign(alignment, n);
+}
+void* aligned_alloc(size_t alignment, size_t n) noexcept { return memalign(alignment, n); }
+int posix_memalign(void** out, size_t alignment, size_t n) noexcept {
+  if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
+  void* p = memalign(alignment, n);
+  if (p == nullptr) return ENOMEM;
+  *out = p;
+  return 0;
+}
+}
+#endif
 
 namespace inkbrite {
 namespace {
@@ -163,6 +218,109 @@ Bytes HugeEmf() {
   return b;
 }
 
+// Plain grey pixels of a small page.
+PlainPixels SmallPixels(int channels) {
+  PlainPixels pixels;
+  pixels.width = pixels.height = 16;
+  pixels.channels = channels;
+  pixels.bytes.assign(pixels.RowBytes() * 16, 0x80);
+  return pixels;
+}
+
+// A real 16 x 16 lossy WebP (our writer's) whose frame header claims
+// kHuge x kHuge.
+Bytes HugeWebp() {
+  const test::TempDir dir;
+  DibImage page;
+  EXPECT_TRUE(page.Create(16, 16, 24));
+  EXPECT_EQ(WriteWebpFile(dir / "small.webp", page, 0, 75), 1);
+  Bytes b = test::ReadAll(dir / "small.webp");
+  const uint8_t startCode[] = {0x9D, 0x01, 0x2A};
+  const auto at = std::search(b.begin(), b.end(), startCode, startCode + 3);
+  EXPECT_NE(at, b.end());
+  if (at == b.end()) return b;
+  Bytes size;
+  PutLE(size, 2, {kHuge, kHuge});  // 14 bits each, no scaling
+  std::copy(size.begin(), size.end(), at + 3);
+  return b;
+}
+
+// A real 16 x 16 AVIF (our encoder's) whose image size property claims
+// kHuge x kHuge: the container says one size, the AV1 data another.
+Bytes HugeAvif(Bytes& small) {
+  EXPECT_TRUE(EncodeAvifPixels(SmallPixels(3), 75, small));
+  Bytes b = small;
+  const char* ispe = "ispe";
+  const auto at = std::search(b.begin(), b.end(), ispe, ispe + 4);
+  EXPECT_NE(at, b.end());
+  if (at == b.end()) return b;
+  Bytes size;
+  PutBE(size, 4, {kHuge, kHuge});
+  std::copy(size.begin(), size.end(), at + 8);  // after version and flags
+  return b;
+}
+
+// The bits of a JPEG XL code stream, least significant first.
+class Bits {
+ public:
+  explicit Bits(const Bytes& bytes = {}) : bytes_(bytes) {}
+  uint32_t Get(int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count; ++i, ++used_) {
+      const uint32_t bit = used_ / 8 < bytes_.size() ? (bytes_[used_ / 8] >> (used_ % 8)) & 1 : 0;
+      value |= bit << i;
+    }
+    return value;
+  }
+  void Put(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i, ++used_) {
+      if (used_ % 8 == 0) bytes_.push_back(0);
+      bytes_.back() |= static_cast<uint8_t>(((value >> i) & 1) << (used_ % 8));
+    }
+  }
+  size_t Used() const { return used_; }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  size_t used_ = 0;
+};
+
+// A real 16 x 16 JPEG XL code stream (our encoder's, 8-bit sRGB: the
+// default image metadata and transforms) whose size header is rewritten to claim
+// side x side; its frame follows at the next whole byte as before.
+Bytes JxlClaiming(uint32_t side) {
+  Bytes small;
+  EXPECT_TRUE(EncodeJxlPixels(SmallPixels(3), 75, false, small));
+  EXPECT_TRUE(small.size() > 2 && small[0] == 0xFF && small[1] == 0x0A);
+  Bits in(small);
+  in.Get(16);
+  // The size header: a small flag, the height, a ratio, the width.
+  const auto skipSize = [&in](bool small8) {
+    if (small8) {
+      in.Get(5);
+    } else {
+      const int widths[] = {9, 13, 18, 30};
+      in.Get(widths[in.Get(2)]);
+    }
+  };
+  const bool small8 = in.Get(1) != 0;
+  skipSize(small8);
+  if (in.Get(3) == 0) skipSize(small8);
+  EXPECT_EQ(in.Get(2), 3u);  // default metadata and transforms: the frame starts at the next byte
+  Bits out;
+  out.Put(0xFF, 8);
+  out.Put(0x0A, 8);
+  out.Put(0, 1);  // not small
+  out.Put(2, 2);  // height - 1 in 18 bits
+  out.Put(side - 1, 18);
+  out.Put(1, 3);  // width = height
+  out.Put(3, 2);  // default metadata and transforms
+  Bytes b = out.bytes();
+  b.insert(b.end(), small.begin() + static_cast<std::ptrdiff_t>((in.Used() + 7) / 8), small.end());
+  return b;
+}
+
 TEST(ReaderLimits, SizeRules) {
   // Per side, pixel count, and pixels per byte of the file.
   EXPECT_TRUE(ImageSizeWithinLimits(10000, 14000));
@@ -225,6 +383,46 @@ TEST(ReaderLimits, TinyFilesClaimingHugePicturesAreRefusedUpFront) {
     EXPECT_EQ(c.read(c.bytes, image), 0);
     EXPECT_LT(g_largestNew.load(), kSmallAllocation);
     EXPECT_TRUE(image.IsEmpty());
+  }
+}
+
+// The WebP, AVIF and JPEG XL readers the same way, in this process; and the
+// AVIF and JPEG XL readers through the helper program, which refuses the
+// files while this side never makes room for the claimed picture.
+TEST(ReaderLimits, ModernFilesClaimingHugePicturesAreRefusedUpFront) {
+  Bytes smallAvif;
+  const Bytes avif = HugeAvif(smallAvif);
+  const Bytes jxl = JxlClaiming(kHuge);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int (*read)(const uint8_t*, size_t, DibImage&, int*);
+  };
+  const Case cases[] = {
+      {"webp", HugeWebp(), DecodeWebpBytes}, {"avif", avif, DecodeAvifBytes},
+      {"jxl", jxl, DecodeJxlBytes},          {"avif apart", avif, DecodeAvifApart},
+      {"jxl apart", jxl, DecodeJxlApart},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DibImage image;
+    g_largestNew = 0;
+    EXPECT_EQ(c.read(c.bytes.data(), c.bytes.size(), image, nullptr), 0);
+    if (kSeesMallocRequests) {
+      EXPECT_LT(g_largestNew.load(), kSmallAllocation);
+    }
+    EXPECT_TRUE(image.IsEmpty());
+  }
+  // The same AVIF before its size was changed, and the JPEG XL rewritten
+  // with its true size, read in both places.
+  ASSERT_FALSE(CodecHelperPath().empty());
+  const Bytes smallJxl = JxlClaiming(16);
+  for (const auto read : {DecodeAvifBytes, DecodeAvifApart, DecodeJxlBytes, DecodeJxlApart}) {
+    const bool avifReader = read == DecodeAvifBytes || read == DecodeAvifApart;
+    const Bytes& file = avifReader ? smallAvif : smallJxl;
+    DibImage image;
+    EXPECT_EQ(read(file.data(), file.size(), image, nullptr), 1);
+    EXPECT_EQ(image.Width(), 16);
   }
 }
 
