@@ -17,6 +17,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "batch/batch_job_pvt.h"
 #include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "core/enhance.h"
@@ -29,6 +30,9 @@
 namespace inkbrite {
 
 namespace fs = std::filesystem;
+using batch_detail::IsSameFile;
+using batch_detail::NameKey;
+using batch_detail::PathFits;
 
 namespace {
 
@@ -41,11 +45,6 @@ constexpr int kUnitsAfterRead = 11;
 fs::path WithTrailingSeparator(fs::path dir) {
   if (!dir.native().empty() && dir.native().back() != '/') dir += "/";
   return dir;
-}
-
-// Longest path and name the file system takes.
-bool PathFits(const fs::path& p) {
-  return p.native().size() < PATH_MAX && p.filename().native().size() <= NAME_MAX;
 }
 
 // "name.ext", "name (2).ext", "name (3).ext", ...: the first name not taken
@@ -187,16 +186,6 @@ fs::path SourceFolder(const BatchSettings& settings, const BatchSelection* selec
   return selection ? selection->folder : settings.sourceDir;
 }
 
-// A path as the run's name sets hold it.
-fs::path NameKey(const fs::path& path) { return path.lexically_normal(); }
-
-// True when `target` is `source` itself: a page converted in place.
-bool IsSameFile(const fs::path& source, const fs::path& target) {
-  if (NameKey(source) == NameKey(target)) return true;
-  std::error_code ec;
-  return fs::equivalent(source, target, ec) && !ec;
-}
-
 }  // namespace
 
 fs::path BatchPageTargetPath(const fs::path& target, int page) {
@@ -322,15 +311,6 @@ int CountExistingTargets(const BatchSettings& settings, const BatchSelection* se
 }
 
 // ---- progress of one file ----
-
-class CBatchJob::FileProgress {
- public:
-  virtual ~FileProgress() = default;
-  virtual void Advance(int units) = 0;
-  virtual void Status(StatusLine line, std::string_view text) = 0;
-  // True when the run is to stop.
-  virtual bool Stop() = 0;
-};
 
 class CBatchJob::HostProgress : public FileProgress {
  public:
@@ -774,6 +754,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   if (progress.Stop()) return {Outcome::kStopped, {}};
   progress.Status(StatusLine::kCurrentFile, source.native());
   progress.Status(StatusLine::kOperation, kBatchReading);
+  // Converted a band of rows at a time when nothing needs the whole page.
+  if (std::optional<FileOutcome> outcome = ConvertByRows(source, progress)) return *outcome;
 
   // A reader that throws (out of memory) fails the file alone.
   DibImage image;

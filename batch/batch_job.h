@@ -43,6 +43,9 @@
 //   converted over it: it fails with its own record line, so the counts and
 //   the exit status tell the truth. A file converted in place (its target is
 //   the source itself, in same-folder mode) is not such a clash.
+// - A page that no step needs whole, in formats that stream, is converted a
+//   band of rows at a time (batch_rows.cpp, BatchSettings::rowByRow): the
+//   same file, record and progress as the whole-page way.
 // - With BatchSettings::askBeforeReplacing (the dialog) the job asks once,
 //   after counting, before it replaces files that exist and that the host
 //   did not write itself (BatchReplaceQuestion); No ends the run unrecorded.
@@ -177,6 +180,9 @@ struct BatchSettings {
   // Record, for every page written, what the automatic clean-up steps found
   // (see the header).
   bool reportFindings = false;
+  // Convert a page a band of rows at a time where no step needs the whole
+  // page (see ConvertByRows); the files written are the same either way.
+  bool rowByRow = true;
 };
 
 // One file of a run: its place in the whole job's list and its path.
@@ -342,6 +348,8 @@ class CBatchJob : public CSrchDir {
   void ConvertFile(size_t index, const std::filesystem::path& source);
   FileOutcome ConvertMeasured(const std::filesystem::path& source, FileProgress& progress);
   FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress);
+  std::optional<FileOutcome> ConvertByRows(const std::filesystem::path& source,
+                                           FileProgress& progress);
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                             const std::filesystem::path& target, FileProgress& progress);
   FileOutcome CopyColourFile(const std::filesystem::path& source,

@@ -294,6 +294,16 @@ FilterLoops FastestFilterLoops() {
 
 FilterLoops LimitFilterLoops(FilterLoops widest) { return g_loopLimit.exchange(widest); }
 
+FilterRowLoop SharpenRowLoop(int level) {
+  if (level < 1 || level > kMaxSharpenLevel) return nullptr;
+  return Pick(kSharpenLoops[static_cast<size_t>(level - 1)]);
+}
+
+FilterRowLoop SoftenRowLoop(int strength) {
+  if (strength < 1 || strength > kMaxSoftenStrength) return nullptr;
+  return Pick(kSoftenLoops[static_cast<size_t>(strength - 1)]);
+}
+
 bool DibImage::Sharpen(int level) {
   if (level < 1 || level > kMaxSharpenLevel) return false;
   return ApplyFilter(*this, kSharpenLoops[static_cast<size_t>(level - 1)]);

@@ -8,6 +8,9 @@
 // same bytes; tests and benchmarks lower the limit to compare them.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 namespace inkbrite {
 
 enum class FilterLoops { kPortable = 0, kAvx2 = 1, kAvx512 = 2 };
@@ -18,5 +21,17 @@ FilterLoops FastestFilterLoops();
 // Caps the loops the filters may use at `widest` (the fastest available one
 // below it is taken) and returns the previous cap. The cap is process-wide.
 FilterLoops LimitFilterLoops(FilterLoops widest);
+
+// The row loop of Sharpen(level) or Soften(strength), for a caller that holds
+// the rows itself (the row-by-row pipeline, core/enhance_rows.h): writes
+// bytes 3 to count - 4 of `out` from the original rows above, row and below
+// (count = width * 3 >= 9; all four distinct; the first and last pixel of
+// `out` are the caller's, which DibImage's filters keep as they were). The
+// loop is chosen as the filters choose it. Null for a level or strength the
+// filters do nothing with.
+using FilterRowLoop = void (*)(const uint8_t* above, const uint8_t* row, const uint8_t* below,
+                               uint8_t* out, size_t count);
+FilterRowLoop SharpenRowLoop(int level);
+FilterRowLoop SoftenRowLoop(int strength);
 
 }  // namespace inkbrite

@@ -23,6 +23,7 @@
 #include "core/dib_image.h"
 #include "core/ximage.h"
 #include "formats/detect.h"
+#include "formats/page_rows.h"
 
 namespace inkbrite {
 
@@ -92,6 +93,10 @@ struct FileFormat {
   // file (at least 16, at most kContentTestBytes) are of this format. Tried
   // after the row's signatures, in row order.
   bool (*contentTest)(const uint8_t* head, size_t size) = nullptr;
+  // Reading and writing a band of rows at a time (formats/page_rows.h);
+  // null: the page is read or written whole.
+  RowReaderOpener openRowReader = nullptr;
+  RowWriterOpener openRowWriter = nullptr;
 };
 
 // The most bytes detection reads for the content tests.

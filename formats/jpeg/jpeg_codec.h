@@ -14,10 +14,12 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "core/dib_image.h"
+#include "formats/page_rows.h"
 
 namespace inkbrite {
 
@@ -65,6 +67,14 @@ int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int 
 // writes grey); a library error gives 0 instead of an exception.
 int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);
+
+// Row by row (formats/page_rows.h): the rows of ReadJpegFile, and the bytes
+// of WriteJpegPage. Null where those would fail at the start (a header that
+// does not read or claims too large a picture; a file that cannot be
+// created).
+std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path);
+std::unique_ptr<PageRowWriter> OpenJpegRowWriter(const std::filesystem::path& path, int32_t width,
+                                                 int32_t height, int colourMode, int quality);
 
 // Decodes a UFO file: its first ten bytes are replaced by the JFIF start
 // (FF D8 FF E0 00 10 "JFIF") and the rest is read as JPEG data. Files shorter

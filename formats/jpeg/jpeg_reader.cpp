@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/limits.h"
@@ -161,13 +163,12 @@ void ConvertRow(const JSAMPLE* in, uint8_t* out, JDIMENSION width, int component
   }
 }
 
-// The decoding steps; library errors leave as CJPEGException. False when the
-// picture is too large for a DibImage.
-bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image, int* greySource) {
+// The header: refuses a picture above the limits, before the library sizes
+// its buffers for it. Library errors leave as CJPEGException.
+bool ReadHeader(jpeg_decompress_struct& cinfo, uint64_t inputBytes) {
   jpeg_read_header(&cinfo, TRUE);
   cinfo.dct_method = JDCT_FLOAT;
-  // Refused here, before the library sizes its buffers for the picture. A
-  // progressive or multi-scan file keeps every DCT coefficient of the
+  // A progressive or multi-scan file keeps every DCT coefficient of the
   // picture (2 bytes per sample of each component); truncated data counts
   // as success, so only the pixels-per-byte bound stops a header that claims
   // a huge picture.
@@ -181,43 +182,138 @@ bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
   }
   // The library's own allocations are held to the same bound.
   cinfo.mem->max_memory_to_use = static_cast<long>(kMaxDecoderBytes);
+  return true;
+}
+
+// After the header: starts decompressing, colour pictures straight into
+// blue-green-red rows. False when the output size is not the picture's.
+bool StartDecompress(jpeg_decompress_struct& cinfo) {
+  if (cinfo.out_color_space == JCS_RGB) cinfo.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&cinfo);
+  return cinfo.output_width == cinfo.image_width && cinfo.output_height == cinfo.image_height;
+}
+
+// The rows of a started decompressor as 24-bit blue-green-red rows.
+class RowDecoder {
+ public:
+  explicit RowDecoder(const jpeg_decompress_struct& cinfo)
+      : m_width(cinfo.output_width),
+        m_components(cinfo.output_components),
+        m_grey(cinfo.out_color_space == JCS_GRAYSCALE),
+        m_direct(m_grey || cinfo.out_color_space == JCS_EXT_BGR) {
+    if (!m_direct)
+      m_buffer.resize(static_cast<size_t>(m_width) * static_cast<size_t>(m_components));
+  }
+  bool Grey() const { return m_grey; }
+
+  // Decodes the next row into `row` (width * 3 bytes). False when the
+  // library delivers no row.
+  bool ReadRow(jpeg_decompress_struct& cinfo, uint8_t* row) {
+    JSAMPROW target = m_direct ? row : m_buffer.data();
+    // Only a suspending source returns 0 lines; ours never suspends.
+    if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) return false;
+    if (m_grey) {
+      // Spread the grey samples in place, from the right so none is
+      // overwritten before it is read.
+      for (JDIMENSION x = m_width; x-- > 0;) {
+        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+      }
+    } else if (!m_direct) {
+      ConvertRow(m_buffer.data(), row, m_width, m_components);
+    }
+    return true;
+  }
+
+ private:
+  JDIMENSION m_width;
+  int m_components;
+  bool m_grey;
+  bool m_direct;
+  std::vector<JSAMPLE> m_buffer;
+};
+
+// The decoding steps; library errors leave as CJPEGException. False when the
+// picture is too large for a DibImage.
+bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image, int* greySource) {
+  if (!ReadHeader(cinfo, inputBytes)) return false;
   if (!image.Create(static_cast<int32_t>(cinfo.image_width),
                     static_cast<int32_t>(cinfo.image_height), 24)) {
     return false;
   }
-  // Colour pictures are decoded straight into the rows as blue-green-red.
-  if (cinfo.out_color_space == JCS_RGB) cinfo.out_color_space = JCS_EXT_BGR;
-  jpeg_start_decompress(&cinfo);
-  if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height) {
-    return false;
-  }
-  const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
-  if (greySource != nullptr) *greySource = grey ? 1 : 0;
-
-  const JDIMENSION width = cinfo.output_width;
-  const int components = cinfo.output_components;
-  const bool direct = grey || cinfo.out_color_space == JCS_EXT_BGR;
-  std::vector<JSAMPLE> buffer;
-  if (!direct) buffer.resize(static_cast<size_t>(width) * static_cast<size_t>(components));
-
+  if (!StartDecompress(cinfo)) return false;
+  RowDecoder rows(cinfo);
+  if (greySource != nullptr) *greySource = rows.Grey() ? 1 : 0;
   while (cinfo.output_scanline < cinfo.output_height) {
-    uint8_t* row = image.Row(static_cast<int32_t>(cinfo.output_scanline));
-    JSAMPROW target = direct ? row : buffer.data();
-    // Only a suspending source returns 0 lines; ours never suspends.
-    if (jpeg_read_scanlines(&cinfo, &target, 1) != 1) return false;
-    if (grey) {
-      // Spread the grey samples in place, from the right so none is
-      // overwritten before it is read.
-      for (JDIMENSION x = width; x-- > 0;) {
-        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
-      }
-    } else if (!direct) {
-      ConvertRow(buffer.data(), row, width, components);
-    }
+    if (!rows.ReadRow(cinfo, image.Row(static_cast<int32_t>(cinfo.output_scanline)))) return false;
   }
   jpeg_finish_decompress(&cinfo);
   return true;
 }
+
+// The same decoding a band of rows at a time.
+class JpegRowReader final : public PageRowReader {
+ public:
+  explicit JpegRowReader(const std::filesystem::path& path) : m_input(path) {}
+  ~JpegRowReader() override { jpeg_destroy_decompress(&m_cinfo); }
+  JpegRowReader(const JpegRowReader&) = delete;
+  JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+  // The header, up to the first row. False when the whole-page reader would
+  // fail there already (or could not even start).
+  bool Open() {
+    if (!m_input.IsOpen()) return false;
+    m_progress.progress_monitor = LimitScans;
+    m_cinfo.err = InitErrorManager(m_err);
+    try {
+      jpeg_create_decompress(&m_cinfo);
+      m_cinfo.progress = &m_progress;
+      AttachSource(&m_cinfo, m_input);
+      if (!ReadHeader(m_cinfo, m_input.Size()) || !StartDecompress(m_cinfo)) return false;
+      m_rows.emplace(m_cinfo);
+    } catch (const std::exception&) {
+      return false;
+    }
+    m_width = static_cast<int32_t>(m_cinfo.output_width);
+    m_height = static_cast<int32_t>(m_cinfo.output_height);
+    m_greySource = m_rows->Grey();
+    return true;
+  }
+
+  bool ReadRows(uint8_t* rows, size_t stride, int32_t count) override {
+    if (m_failed) return false;
+    try {
+      for (int32_t i = 0; i < count; ++i) {
+        if (m_cinfo.output_scanline >= m_cinfo.output_height ||
+            !m_rows->ReadRow(m_cinfo, rows + stride * static_cast<size_t>(i))) {
+          m_failed = true;
+        }
+        if (m_failed) return false;
+      }
+    } catch (const std::exception&) {
+      m_failed = true;  // CJPEGException, or no memory
+    }
+    return !m_failed;
+  }
+
+  bool Finish() override {
+    if (m_failed || m_cinfo.output_scanline != m_cinfo.output_height) return false;
+    try {
+      jpeg_finish_decompress(&m_cinfo);
+    } catch (const std::exception&) {
+      m_failed = true;
+    }
+    return !m_failed;
+  }
+
+ private:
+  FileInput m_input;
+  // Zeroed, so destroying it is safe even when creation itself failed.
+  jpeg_decompress_struct m_cinfo{};
+  jpeg_error_mgr m_err{};
+  jpeg_progress_mgr m_progress{};
+  std::optional<RowDecoder> m_rows;
+  bool m_failed = false;
+};
 
 }  // namespace
 
@@ -276,6 +372,12 @@ int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySo
   jpeg_detail::FileInput input(path);
   if (!input.IsOpen()) return 0;
   return jpeg_detail::ReadJpegStream(input, image, greySource);
+}
+
+std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {
+  auto reader = std::make_unique<jpeg_detail::JpegRowReader>(path);
+  if (!reader->Open()) return nullptr;
+  return reader;
 }
 
 int ReadJpegMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource) {

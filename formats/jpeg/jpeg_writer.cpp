@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// JPEG encoding of a 24-bit image, colour or one-component grey.
+// JPEG encoding of a 24-bit image, colour or one-component grey: the whole
+// page, or a band of rows at a time, through the same encoder.
+#include <memory>
 #include <vector>
 
 #include "core/colour.h"
@@ -9,55 +11,144 @@
 
 namespace inkbrite {
 
-int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int quality, int grey) {
-  if (!image.Is24Bit()) return 0;
-  // A grey file is one component of the levels Greyscale gives, made a row
-  // at a time.
-  std::vector<uint8_t> greyRow(grey != 0 ? static_cast<size_t>(image.Width()) : 0);
-  SafeFileWriter writer(path);
-  if (!writer.Open()) return 0;
+namespace {
 
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_detail::InitErrorManager(err);
-  try {
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, writer.Stream());
-    cinfo.image_width = static_cast<JDIMENSION>(image.Width());
-    cinfo.image_height = static_cast<JDIMENSION>(image.Height());
+// One file being encoded. Library errors leave as CJPEGException; the owner
+// then calls Abandon.
+class JpegEncoder {
+ public:
+  explicit JpegEncoder(const std::filesystem::path& path) : m_writer(path) {}
+  ~JpegEncoder() { jpeg_destroy_compress(&m_cinfo); }
+  JpegEncoder(const JpegEncoder&) = delete;
+  JpegEncoder& operator=(const JpegEncoder&) = delete;
+
+  bool OpenFile() { return m_writer.Open(); }
+
+  void Start(int32_t width, int32_t height, int quality, bool grey) {
+    // A grey file is one component of the levels Greyscale gives, made a
+    // row at a time.
+    if (grey) m_greyRow.resize(static_cast<size_t>(width));
+    m_width = width;
+    m_cinfo.err = jpeg_detail::InitErrorManager(m_err);
+    jpeg_create_compress(&m_cinfo);
+    jpeg_stdio_dest(&m_cinfo, m_writer.Stream());
+    m_cinfo.image_width = static_cast<JDIMENSION>(width);
+    m_cinfo.image_height = static_cast<JDIMENSION>(height);
     // Colour rows go to the library as they are stored: blue-green-red.
-    cinfo.input_components = grey != 0 ? 1 : 3;
-    cinfo.in_color_space = grey != 0 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    m_cinfo.input_components = grey ? 1 : 3;
+    m_cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     // Defaults: JFIF 1.01 header with density 1 x 1 and no unit, YCbCr,
     // 4:2:0 chroma, no restart interval, sequential.
-    jpeg_set_defaults(&cinfo);
-    cinfo.optimize_coding = TRUE;
-    cinfo.dct_method = JDCT_FLOAT;
+    jpeg_set_defaults(&m_cinfo);
+    m_cinfo.optimize_coding = TRUE;
+    m_cinfo.dct_method = JDCT_FLOAT;
     // Quality 0 acts as 1, above 100 as 100. Baseline is not forced: below
     // quality 25 some quantisers exceed 255 and the file is extended
     // sequential.
-    jpeg_set_quality(&cinfo, quality, FALSE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-      const uint8_t* pixels = image.Row(static_cast<int32_t>(cinfo.next_scanline));
-      if (grey != 0) {
-        GreyLevelsRow(pixels, greyRow.data(), image.Width());
-        pixels = greyRow.data();
-      }
-      // The library only reads the row.
-      JSAMPROW row = const_cast<JSAMPROW>(pixels);
-      jpeg_write_scanlines(&cinfo, &row, 1);
+    jpeg_set_quality(&m_cinfo, quality, FALSE);
+    jpeg_start_compress(&m_cinfo, TRUE);
+  }
+
+  // The next row, width * 3 bytes of blue-green-red.
+  void WriteRow(const uint8_t* pixels) {
+    if (!m_greyRow.empty()) {
+      GreyLevelsRow(pixels, m_greyRow.data(), m_width);
+      pixels = m_greyRow.data();
     }
-    jpeg_finish_compress(&cinfo);
+    // The library only reads the row.
+    JSAMPROW row = const_cast<JSAMPROW>(pixels);
+    jpeg_write_scanlines(&m_cinfo, &row, 1);
+  }
+
+  bool AllRowsWritten() const { return m_cinfo.next_scanline >= m_cinfo.image_height; }
+
+  bool Finish() {
+    jpeg_finish_compress(&m_cinfo);
+    return m_writer.Commit();
+  }
+
+  // After an error: the half-written file goes, any previous file stays.
+  void Abandon() {
+    jpeg_abort_compress(&m_cinfo);
+    m_writer.Discard();
+  }
+
+ private:
+  SafeFileWriter m_writer;
+  // Zeroed, so destroying it is safe even when creation never happened.
+  jpeg_compress_struct m_cinfo{};
+  jpeg_error_mgr m_err{};
+  std::vector<uint8_t> m_greyRow;
+  int32_t m_width = 0;
+};
+
+class JpegRowWriter final : public PageRowWriter {
+ public:
+  explicit JpegRowWriter(const std::filesystem::path& path) : m_encoder(path) {}
+  ~JpegRowWriter() override {
+    if (!m_done) m_encoder.Abandon();
+  }
+  JpegRowWriter(const JpegRowWriter&) = delete;
+  JpegRowWriter& operator=(const JpegRowWriter&) = delete;
+
+  bool Open(int32_t width, int32_t height, int colourMode, int quality) {
+    if (!m_encoder.OpenFile()) return false;
+    return Guarded([&] { m_encoder.Start(width, height, quality, colourMode != 0); });
+  }
+
+  bool WriteRows(const uint8_t* rows, size_t stride, int32_t count) override {
+    return Guarded([&] {
+      for (int32_t i = 0; i < count && !m_encoder.AllRowsWritten(); ++i) {
+        m_encoder.WriteRow(rows + stride * static_cast<size_t>(i));
+      }
+    });
+  }
+
+  bool Commit() override {
+    bool committed = false;
+    if (!m_failed && m_encoder.AllRowsWritten() &&
+        Guarded([&] { committed = m_encoder.Finish(); })) {
+      m_done = true;
+    }
+    return committed;
+  }
+
+ private:
+  // Runs `step`; a library error (or no memory) fails the file for good.
+  template <typename Step>
+  bool Guarded(Step step) {
+    if (m_failed) return false;
+    try {
+      step();
+    } catch (const std::exception&) {
+      m_failed = true;
+    }
+    return !m_failed;
+  }
+
+  JpegEncoder m_encoder;
+  bool m_failed = false;
+  bool m_done = false;
+};
+
+}  // namespace
+
+int WriteJpegFile(const std::filesystem::path& path, const DibImage& image, int quality, int grey) {
+  if (!image.Is24Bit()) return 0;
+  JpegEncoder encoder(path);
+  if (!encoder.OpenFile()) return 0;
+  bool committed = false;
+  try {
+    encoder.Start(image.Width(), image.Height(), quality, grey != 0);
+    for (int32_t y = 0; y < image.Height(); ++y) encoder.WriteRow(image.Row(y));
+    committed = encoder.Finish();
   } catch (...) {
     // The caller gets the library's error; the half-written file goes and
     // any previous file stays as it was.
-    jpeg_destroy_compress(&cinfo);
-    writer.Discard();
+    encoder.Abandon();
     throw;
   }
-  jpeg_destroy_compress(&cinfo);
-  return writer.Commit() ? 1 : 0;
+  return committed ? 1 : 0;
 }
 
 int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int colourMode,
@@ -67,6 +158,13 @@ int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int 
   } catch (const CJPEGException&) {
     return 0;
   }
+}
+
+std::unique_ptr<PageRowWriter> OpenJpegRowWriter(const std::filesystem::path& path, int32_t width,
+                                                 int32_t height, int colourMode, int quality) {
+  auto writer = std::make_unique<JpegRowWriter>(path);
+  if (!writer->Open(width, height, colourMode, quality)) return nullptr;
+  return writer;
 }
 
 }  // namespace inkbrite

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The batch job's row-by-row conversion: a page whose steps all work on a
+// window of rows (core/enhance_rows.h), read and written by formats that
+// stream (formats/page_rows.h), goes from the decoder to the encoder a band
+// of rows at a time and never waits whole in memory.
+//
+// The file written is the one the whole-page conversion writes, byte for
+// byte, and the host sees the same status lines, progress units and stop
+// checks in the same order: they are those of EnhanceImage's own run on an
+// empty page (every operation leaves an empty page alone), with the page's
+// rows converted in as many parts as that run makes stop checks, one part
+// before each. Where the outcome could differ, the file goes the whole-page
+// way instead, before anything is written:
+// - a format without a row reader or writer, a file whose header does not
+//   read, a colour-reducing mode (the quantiser needs the whole page), the
+//   skip-colour option (it looks at every pixel first), a run that reports
+//   what the automatic steps found;
+// - a target folder still to be made (an unreadable page must leave no new
+//   folder behind) or a target name this run has written (the whole-page way
+//   tells a read failure from a name clash);
+// - a target file that cannot be started.
+// Once rows flow, a decoding error fails the file as unreadable, whatever the
+// encoder did: a failed encoder only stops writing, the decoding goes on to
+// the end so that a file that is also damaged is still reported unreadable.
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "batch/batch_job.h"
+#include "batch/batch_job_pvt.h"
+#include "core/enhance.h"
+#include "core/enhance_rows.h"
+#include "formats/page_rows.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Rows decoded at a time: a band of the JPEG decoder's largest unit.
+constexpr int32_t kBandRows = 16;
+
+// The page's rows from the reader, through the pipeline, to the writer.
+class RowStream {
+ public:
+  RowStream(PageRowReader& reader, PageRowWriter& writer, const CParaBlock& params)
+      : m_reader(reader),
+        m_writer(writer),
+        m_rowBytes(static_cast<size_t>(reader.Width()) * 3),
+        m_band(m_rowBytes * kBandRows),
+        m_pipeline(params, reader.Width(), reader.Height(),
+                   [this](const uint8_t* row) { Write(row); }) {}
+
+  // Decodes and converts the rows up to `rows` (not included). False on a
+  // decoding error.
+  bool ReadUntil(int64_t rows) {
+    while (m_read < rows) {
+      const auto count = static_cast<int32_t>(std::min<int64_t>(kBandRows, rows - m_read));
+      if (!m_reader.ReadRows(m_band.data(), m_rowBytes, count)) return false;
+      for (int32_t i = 0; i < count; ++i) m_pipeline.Push(m_band.data() + m_rowBytes * i);
+      m_read += count;
+    }
+    if (m_read == m_reader.Height() && !m_flushed) {
+      m_pipeline.Finish();
+      m_flushed = true;
+    }
+    return true;
+  }
+
+  // Every row decoded and the end of the file read without an error.
+  bool ReadWhole() { return m_flushed && m_reader.Finish(); }
+  // Every row encoded.
+  bool Written() const { return m_writing; }
+
+ private:
+  void Write(const uint8_t* row) {
+    if (m_writing && !m_writer.WriteRows(row, m_rowBytes, 1)) m_writing = false;
+  }
+
+  PageRowReader& m_reader;
+  PageRowWriter& m_writer;
+  size_t m_rowBytes;
+  std::vector<uint8_t> m_band;
+  RowEnhancer m_pipeline;
+  int64_t m_read = 0;
+  bool m_flushed = false;
+  bool m_writing = true;
+};
+
+// The stop checks of EnhanceImage's batch-mode run with these parameters.
+int CountStopChecks(const CParaBlock& params) {
+  int checks = 0;
+  EnhanceHooks hooks;
+  hooks.status = [](std::string_view) {};
+  hooks.abortCheck = [&checks] {
+    ++checks;
+    return 0;
+  };
+  DibImage none;
+  EnhanceImage(params, none, hooks);
+  return checks;
+}
+
+// An existing target is made writable for its owner, as the whole-page
+// conversion does before it saves; Restore puts the permissions back when
+// the file then turns out unreadable, or the run stops, and nothing was
+// written.
+class TargetPermissions {
+ public:
+  explicit TargetPermissions(const fs::path& target) : m_target(target) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    if (ec || !fs::is_regular_file(status)) return;
+    m_old = status.permissions();
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  void Restore() {
+    if (!m_old) return;
+    std::error_code ec;
+    fs::permissions(m_target, *m_old, fs::perm_options::replace, ec);
+  }
+
+ private:
+  fs::path m_target;
+  std::optional<fs::perms> m_old;
+};
+
+}  // namespace
+
+std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& source,
+                                                               FileProgress& progress) {
+  using Outcome = FileOutcome;
+  if (!m_settings->rowByRow || m_settings->skipColour || m_settings->reportFindings ||
+      !EnhancesRowByRow(*m_params)) {
+    return std::nullopt;
+  }
+  const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
+  std::error_code ec;
+  if (!batch_detail::PathFits(target) || !fs::is_directory(target.parent_path(), ec) ||
+      (WrittenByThisRun(target) && !batch_detail::IsSameFile(source, target))) {
+    return std::nullopt;
+  }
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(source);
+  if (reader == nullptr) return std::nullopt;
+  // "Keep as is" is judged for each file.
+  const int mode = ResolveKeepAsIs(m_settings->colourMode, reader->GreySource());
+  if (IsReducedMode(mode)) return std::nullopt;
+
+  PrepareFolder(target.parent_path());
+  TargetPermissions permissions(target);
+  std::unique_ptr<PageRowWriter> writer =
+      OpenPageRowWriter(target, reader->Width(), reader->Height(), mode == kGreyComic ? 1 : 0,
+                        m_settings->jpegQuality);
+  if (writer == nullptr) {
+    permissions.Restore();
+    return std::nullopt;
+  }
+
+  // From here on the file is converted row by row. Units as the whole-page
+  // conversion counts them: the read, the pipeline's, reduction and save.
+  int units = 0;
+  auto advance = [&](int count) {
+    units += count;
+    progress.Advance(count);
+  };
+  advance(1);
+  // The whole-page way checks after the read and after its source stage
+  // (which does nothing here: every automatic step is off).
+  if (progress.Stop() || progress.Stop()) {
+    permissions.Restore();
+    return Outcome{Outcome::kStopped, {}};
+  }
+  try {
+    RowStream stream(*reader, *writer, *m_params);
+    const int64_t height = reader->Height();
+    const int parts = std::max(1, CountStopChecks(*m_params));
+    int part = 0;
+    bool unreadable = false;
+    EnhanceHooks hooks;
+    hooks.status = [&progress](std::string_view stage) {
+      progress.Status(StatusLine::kOperation, stage);
+    };
+    hooks.progress = [&advance] { advance(1); };
+    hooks.abortCheck = [&]() -> int {
+      part = std::min(part + 1, parts);
+      if (!stream.ReadUntil(height * part / parts)) {
+        unreadable = true;
+        return 1;
+      }
+      return progress.Stop() ? 1 : 0;
+    };
+    DibImage none;
+    const int stopped = EnhanceImage(*m_params, none, hooks);
+    if (unreadable || (stopped == 0 && (!stream.ReadUntil(height) || !stream.ReadWhole()))) {
+      permissions.Restore();
+      progress.Advance(m_steps - units);
+      return Outcome{Outcome::kReadFailed, source};
+    }
+    if (stopped != 0 || progress.Stop()) {
+      permissions.Restore();
+      return Outcome{Outcome::kStopped, {}};
+    }
+    progress.Status(StatusLine::kOperation, kBatchReducing);
+    advance(1);
+    progress.Status(StatusLine::kOperation, kBatchSaving);
+    const bool saved = stream.Written() && writer->Commit();
+    advance(1);
+    if (!saved) return Outcome{Outcome::kWriteFailed, target};
+  } catch (const std::exception&) {
+    // No memory for the rows: this file fails, the run goes on.
+    return Outcome{Outcome::kWriteFailed, target};
+  }
+  MarkWritten(target);
+  return Outcome{Outcome::kConverted, target};
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "core/enhance_rows.h"
+
+#include <cstring>
+#include <utility>
+
+#include "core/auto_steps.h"
+#include "core/enhance.h"
+#include "core/filter3x3.h"
+#include "core/tone.h"
+
+namespace inkbrite {
+
+bool EnhancesRowByRow(const CParaBlock& params) {
+  const AutoSteps automatic = ReadAutoSteps(params);
+  return params.GetValue(kResize) == 100 && params.GetValue(kCroppingLeft) == 0 &&
+         params.GetValue(kCroppingTop) == 0 && params.GetValue(kCroppingRight) == 0 &&
+         params.GetValue(kCroppingBottom) == 0 && !automatic.AnySourceStep() && !automatic.levels;
+}
+
+// One step of the pipeline: takes rows in order and passes its rows on to
+// the next stage (or to the caller's Emit after the last).
+class RowEnhancer::Stage {
+ public:
+  virtual ~Stage() = default;
+  virtual void Push(uint8_t* row) = 0;
+  virtual void Finish() = 0;
+  virtual int Delay() const { return 0; }
+  void SetNext(Stage* next, const Emit* emit) {
+    m_next = next;
+    m_emit = emit;
+  }
+
+ protected:
+  void Pass(uint8_t* row) {
+    if (m_next != nullptr) {
+      m_next->Push(row);
+    } else {
+      (*m_emit)(row);
+    }
+  }
+  void PassFinish() {
+    if (m_next != nullptr) m_next->Finish();
+  }
+
+ private:
+  Stage* m_next = nullptr;
+  const Emit* m_emit = nullptr;
+};
+
+namespace {
+
+// A 3 x 3 filter over the rows as they come: row y leaves when row y + 1
+// has arrived, computed from copies of the original rows y - 1 and y.
+class FilterStage final : public RowEnhancer::Stage {
+ public:
+  FilterStage(FilterRowLoop loop, int32_t width)
+      : m_loop(loop),
+        m_count(static_cast<size_t>(width) * 3),
+        m_above(m_count),
+        m_row(m_count),
+        m_out(m_count) {}
+
+  void Push(uint8_t* row) override {
+    if (m_rows >= 2) {
+      // The row before this one, filtered; its first and last pixel kept.
+      std::memcpy(m_out.data(), m_row.data(), 3);
+      std::memcpy(m_out.data() + m_count - 3, m_row.data() + m_count - 3, 3);
+      m_loop(m_above.data(), m_row.data(), row, m_out.data(), m_count);
+      m_above.swap(m_row);
+      std::memcpy(m_row.data(), row, m_count);
+      Pass(m_out.data());
+    } else if (m_rows == 1) {
+      m_above.swap(m_row);
+      std::memcpy(m_row.data(), row, m_count);
+    } else {
+      // The first row keeps its bytes.
+      std::memcpy(m_row.data(), row, m_count);
+      std::memcpy(m_out.data(), row, m_count);
+      Pass(m_out.data());
+    }
+    ++m_rows;
+  }
+
+  void Finish() override {
+    // The last row keeps its bytes.
+    if (m_rows >= 2) {
+      std::memcpy(m_out.data(), m_row.data(), m_count);
+      Pass(m_out.data());
+    }
+    PassFinish();
+  }
+
+  int Delay() const override { return 1; }
+
+ private:
+  FilterRowLoop m_loop;
+  size_t m_count;
+  std::vector<uint8_t> m_above;  // original of the row before m_row
+  std::vector<uint8_t> m_row;    // original of the row waiting for its row below
+  std::vector<uint8_t> m_out;
+  int64_t m_rows = 0;
+};
+
+class ToneStage final : public RowEnhancer::Stage {
+ public:
+  ToneStage(const ToneSettings& settings, int32_t width)
+      : m_pass(settings), m_pixels(static_cast<size_t>(width)) {}
+  bool Changes() const { return !m_pass.IsIdentity(); }
+  void Push(uint8_t* row) override {
+    m_pass.MapPixels(row, m_pixels);
+    Pass(row);
+  }
+  void Finish() override { PassFinish(); }
+
+ private:
+  TonePass m_pass;
+  size_t m_pixels;
+};
+
+}  // namespace
+
+RowEnhancer::RowEnhancer(const CParaBlock& params, int32_t width, int32_t height, Emit emit)
+    : m_emit(std::move(emit)) {
+  // DibImage's filters leave a page narrower or lower than 3 pixels alone.
+  const bool filters = width >= 3 && height >= 3;
+  // The slot values EnhanceImage acts on (sharpen 1 to 9, soften 1 or 2)
+  // are those for which there is a loop.
+  if (FilterRowLoop sharpen = SharpenRowLoop(params.GetValue(kSharpen)); filters && sharpen) {
+    m_stages.push_back(std::make_unique<FilterStage>(sharpen, width));
+  }
+  auto tone = std::make_unique<ToneStage>(ReadToneSettings(params), width);
+  if (tone->Changes()) m_stages.push_back(std::move(tone));
+  if (FilterRowLoop soften = SoftenRowLoop(params.GetValue(kBlur)); filters && soften) {
+    m_stages.push_back(std::make_unique<FilterStage>(soften, width));
+  }
+  for (size_t i = 0; i < m_stages.size(); ++i) {
+    m_stages[i]->SetNext(i + 1 < m_stages.size() ? m_stages[i + 1].get() : nullptr, &m_emit);
+  }
+}
+
+RowEnhancer::~RowEnhancer() = default;
+
+void RowEnhancer::Push(uint8_t* row) {
+  if (m_stages.empty()) {
+    m_emit(row);
+  } else {
+    m_stages.front()->Push(row);
+  }
+}
+
+void RowEnhancer::Finish() {
+  if (!m_stages.empty()) m_stages.front()->Finish();
+}
+
+int RowEnhancer::Delay() const {
+  int delay = 0;
+  for (const auto& stage : m_stages) delay += stage->Delay();
+  return delay;
+}
+
+}  // namespace inkbrite

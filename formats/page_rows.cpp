@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "formats/page_rows.h"
+
+#include <exception>
+
+#include "formats/detect.h"
+#include "formats/format_table.h"
+
+namespace inkbrite {
+
+std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& path) {
+  // The format LoadImageFile would read the file with.
+  const FileFormat* format = FindFileFormat(DetectImageFormat(path, true));
+  if (format == nullptr || format->openRowReader == nullptr) return nullptr;
+  try {
+    return format->openRowReader(path);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<PageRowWriter> OpenPageRowWriter(const std::filesystem::path& path, int32_t width,
+                                                 int32_t height, int colourMode, int quality) {
+  // The format SaveImageFile would write the file with.
+  const FileFormat* format = FindFileFormat(DetectImageFormat(path, false));
+  if (format == nullptr || format->write == nullptr || format->openRowWriter == nullptr) {
+    return nullptr;
+  }
+  try {
+    return format->openRowWriter(path, width, height, colourMode, quality);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Reading and writing a page a band of rows at a time, so that a converted
+// page never waits whole in memory between its decoder and its encoder (the
+// batch converter's streaming path, batch/stream_convert.h).
+//
+// A row reader gives the rows of the whole-page reader of its format, byte
+// for byte, and fails where that reader fails; a row writer writes the bytes
+// of SaveImageFile for the same rows, colour mode and quality, through a
+// SafeFileWriter (nothing is left behind unless it commits). The formats
+// that stream have both in their row of the format table (JPEG today); any
+// other file is read and written whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace inkbrite {
+
+class PageRowReader {
+ public:
+  virtual ~PageRowReader() = default;
+  int32_t Width() const { return m_width; }
+  int32_t Height() const { return m_height; }
+  // The whole-page reader's grey-source flag.
+  bool GreySource() const { return m_greySource; }
+
+  // Decodes the next `count` rows, top first, as 24-bit blue-green-red rows
+  // of Width() * 3 bytes, `stride` bytes apart. False when the data cannot
+  // be decoded: the file is unreadable (its whole-page reader fails too).
+  virtual bool ReadRows(uint8_t* rows, size_t stride, int32_t count) = 0;
+  // After the last row: false when the end of the file holds an error the
+  // whole-page reader fails on.
+  virtual bool Finish() = 0;
+
+ protected:
+  int32_t m_width = 0;
+  int32_t m_height = 0;
+  bool m_greySource = false;
+};
+
+class PageRowWriter {
+ public:
+  // Without a successful Commit, nothing of the file is left.
+  virtual ~PageRowWriter() = default;
+  // Encodes the next `count` rows (top first, Width() * 3 bytes of
+  // blue-green-red each, `stride` bytes apart). False on a failure (a
+  // library error, a full disk): the file is then not written.
+  virtual bool WriteRows(const uint8_t* rows, size_t stride, int32_t count) = 0;
+  // After the last row: finishes the file and puts it in place.
+  virtual bool Commit() = 0;
+};
+
+using RowReaderOpener = std::unique_ptr<PageRowReader> (*)(const std::filesystem::path& path);
+using RowWriterOpener = std::unique_ptr<PageRowWriter> (*)(const std::filesystem::path& path,
+                                                           int32_t width, int32_t height,
+                                                           int colourMode, int quality);
+
+// A row reader of the file, when LoadImageFile would read it with a format
+// that streams and its header reads; null otherwise (the caller reads the
+// page whole, and meets any failure there).
+std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& path);
+
+// A row writer of `path` for a width x height page, when SaveImageFile
+// would write it with a format that streams (by the name's extension) and
+// the file can be started; null otherwise. `colourMode` 0 writes colour, 1
+// grey (SaveImageFile's one grey rule); `quality` as SaveImageFile takes it.
+std::unique_ptr<PageRowWriter> OpenPageRowWriter(const std::filesystem::path& path, int32_t width,
+                                                 int32_t height, int colourMode, int quality);
+
+}  // namespace inkbrite

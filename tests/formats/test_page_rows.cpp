@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Reading and writing pages a band of rows at a time: the rows and the files
+// of the whole-page reader and writer, byte for byte, and the same failures.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/image_file.h"
+#include "formats/page_rows.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The page a row reader gives, read in bands of `band` rows; empty when the
+// reader fails anywhere.
+DibImage ReadByRows(PageRowReader& reader, int32_t band) {
+  DibImage page;
+  if (!page.Create(reader.Width(), reader.Height(), 24)) return {};
+  const size_t count = static_cast<size_t>(reader.Width()) * 3;
+  std::vector<uint8_t> rows(count * static_cast<size_t>(band), 0xEE);
+  for (int32_t y = 0; y < reader.Height(); y += band) {
+    const int32_t n = std::min(band, reader.Height() - y);
+    if (!reader.ReadRows(rows.data(), count, n)) return {};
+    for (int32_t i = 0; i < n; ++i) std::memcpy(page.Row(y + i), rows.data() + count * i, count);
+  }
+  if (!reader.Finish()) return {};
+  return page;
+}
+
+// What the streaming path makes of a file against what LoadImageFile makes
+// of it: the same page and grey-source flag, or a failure where it fails (a
+// file without a row reader is read whole, so it cannot differ).
+void ExpectRowsOfWholeReader(const fs::path& path, int32_t band) {
+  SCOPED_TRACE(path.string() + ", band " + std::to_string(band));
+  DibImage whole;
+  int grey = -1;
+  const int loaded = LoadImageFile(path, whole, &grey);
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(path);
+  if (reader == nullptr) return;
+  const DibImage rows = ReadByRows(*reader, band);
+  if (loaded == 0) {
+    EXPECT_TRUE(rows.IsEmpty()) << "the row reader read what the whole-page reader cannot";
+    return;
+  }
+  ASSERT_FALSE(rows.IsEmpty()) << "the row reader failed where the whole-page reader reads";
+  EXPECT_EQ(rows.PackedDib(), whole.PackedDib());
+  EXPECT_EQ(reader->GreySource(), grey == 1);
+}
+
+TEST(PageRowReader, GivesTheRowsOfTheWholePageReaderForTheCorpus) {
+  INKBRITE_NEED_CORPUS();
+  int streamed = 0;
+  for (const test::ManifestRow& row : test::ReadManifest("")) {
+    const fs::path path = test::CorpusDir() / row.path;
+    if (OpenPageRowReader(path) != nullptr) ++streamed;
+    ExpectRowsOfWholeReader(path, 1);
+    ExpectRowsOfWholeReader(path, 16);
+  }
+  EXPECT_GT(streamed, 20) << "the corpus's JPEG files stream";
+}
+
+// Cut and damaged files: the row reader fails exactly where the whole-page
+// reader does (a file cut inside its data still decodes, as far as it goes).
+TEST(PageRowReader, FailsWhereTheWholePageReaderFails) {
+  test::TempDir dir;
+  const fs::path source = dir / "page.jpg";
+  ASSERT_EQ(SaveImageFile(source, test::MakeNoise(61, 45), 0, 80), 1);
+  const std::vector<uint8_t> file = test::ReadAll(source);
+  int cases = 0;
+  for (size_t cut = 0; cut < file.size(); cut += 1 + file.size() / 40) {
+    const fs::path path = dir / ("cut" + std::to_string(cut) + ".jpg");
+    test::WriteAll(path, std::vector<uint8_t>(file.begin(), file.begin() + cut));
+    ExpectRowsOfWholeReader(path, 7);
+    ++cases;
+  }
+  for (size_t at = 2; at < file.size(); at += 1 + file.size() / 60) {
+    std::vector<uint8_t> damaged = file;
+    damaged[at] ^= 0x5A;
+    const fs::path path = dir / ("damaged" + std::to_string(at) + ".jpg");
+    test::WriteAll(path, damaged);
+    ExpectRowsOfWholeReader(path, 3);
+    ++cases;
+  }
+  EXPECT_GT(cases, 80);
+  EXPECT_EQ(OpenPageRowReader(dir / "missing.jpg"), nullptr);
+  EXPECT_EQ(OpenPageRowReader(dir.path()), nullptr);
+}
+
+// A page written by a row writer in bands of `band` rows.
+bool WriteByRows(const fs::path& path, const DibImage& page, int colourMode, int quality,
+                 int32_t band) {
+  std::unique_ptr<PageRowWriter> writer =
+      OpenPageRowWriter(path, page.Width(), page.Height(), colourMode, quality);
+  if (writer == nullptr) return false;
+  for (int32_t y = 0; y < page.Height(); y += band) {
+    const int32_t n = std::min(band, page.Height() - y);
+    // Rows are stored bottom up: a band is copied top row first.
+    std::vector<uint8_t> rows;
+    for (int32_t i = 0; i < n; ++i) {
+      rows.insert(rows.end(), page.Row(y + i), page.Row(y + i) + page.Width() * 3);
+    }
+    if (!writer->WriteRows(rows.data(), static_cast<size_t>(page.Width()) * 3, n)) return false;
+  }
+  return writer->Commit();
+}
+
+TEST(PageRowWriter, WritesTheBytesOfSaveImageFile) {
+  test::TempDir dir;
+  const DibImage pages[] = {test::MakeNoise(1, 1), test::MakeNoise(17, 9), test::MakeNoise(64, 48),
+                            test::MakePattern(203, 111)};
+  for (const DibImage& page : pages) {
+    for (int mode : {0, 1}) {
+      for (int quality : {0, 30, 70, 100}) {
+        SCOPED_TRACE(testing::Message() << page.Width() << " x " << page.Height() << " mode "
+                                        << mode << " quality " << quality);
+        ASSERT_EQ(SaveImageFile(dir / "whole.jpg", page, mode, quality), 1);
+        ASSERT_TRUE(WriteByRows(dir / "rows.jpeg", page, mode, quality, 5));
+        EXPECT_EQ(test::ReadAll(dir / "rows.jpeg"), test::ReadAll(dir / "whole.jpg"));
+      }
+    }
+  }
+}
+
+TEST(PageRowWriter, LeavesNothingUnlessEveryRowIsWrittenAndCommitted) {
+  test::TempDir dir;
+  const DibImage page = test::MakeNoise(40, 30);
+  ASSERT_EQ(SaveImageFile(dir / "old.jpg", page, 0, 50), 1);
+  const std::vector<uint8_t> old = test::ReadAll(dir / "old.jpg");
+  {
+    // Given up half way: the previous file stays as it was.
+    std::unique_ptr<PageRowWriter> writer = OpenPageRowWriter(dir / "old.jpg", 40, 30, 0, 90);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_TRUE(writer->WriteRows(page.Row(0), 1, 1));
+  }
+  {
+    std::unique_ptr<PageRowWriter> writer = OpenPageRowWriter(dir / "short.jpg", 40, 30, 0, 90);
+    ASSERT_NE(writer, nullptr);
+    EXPECT_FALSE(writer->Commit()) << "a page with rows missing";
+  }
+  EXPECT_EQ(test::ReadAll(dir / "old.jpg"), old);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"old.jpg"});
+  // No folder to write in, and formats written whole.
+  EXPECT_EQ(OpenPageRowWriter(dir / "no" / "page.jpg", 40, 30, 0, 90), nullptr);
+  EXPECT_EQ(OpenPageRowWriter(dir / "page.png", 40, 30, 0, 90), nullptr);
+  EXPECT_EQ(OpenPageRowWriter(dir / "page.bmp", 40, 30, 0, 90), nullptr);
+}
+
+}  // namespace
+}  // namespace inkbrite
