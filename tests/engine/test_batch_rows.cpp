@@ -181,6 +181,35 @@ TEST_F(BatchRowsTest, WritesWhatTheWholePageConversionWrites) {
   }
 }
 
+// An automatic step needs the whole page (auto levels measures it, the fit
+// resamples it): with one on, the files are those of the whole-page way and
+// not those the tone alone would give.
+TEST_F(BatchRowsTest, AutomaticStepsTakeTheWholePage) {
+  WriteSources(dir / "src", false, false);
+  // A dull page (levels 60 to 187) that auto levels stretches.
+  DibImage dull = test::MakeNoise(90, 60, 8);
+  for (int y = 0; y < dull.Height(); ++y) {
+    for (int x = 0; x < dull.Width() * 3; ++x) dull.Row(y)[x] = 60 + dull.Row(y)[x] / 2;
+  }
+  WritePage(dir / "src/dull.jpg", dull, 0);
+  params.SetValue(kContrast, 115);
+  settings.colourMode = kKeepAsIs;
+  const Result plain = Run("plain", false);
+  for (const auto& [slot, value] :
+       std::vector<std::pair<int, int>>{{kAutoLevels, 1}, {kFitWidth, 40}}) {
+    SCOPED_TRACE(slot);
+    params.SetValue(slot, value);
+    if (slot == kFitWidth) params.SetValue(kFitHeight, 20);
+    const std::string n = std::to_string(slot);
+    Run("rows" + n, true);  // makes the folders: the second run could stream
+    const Result rows = Run("rows" + n, true);
+    const Result whole = Run("whole" + n, false);
+    ExpectSame(rows, whole);
+    EXPECT_NE(rows.files.at("dull.jpg"), plain.files.at("dull.jpg"));
+    params.SetValue(slot, 0);
+  }
+}
+
 // A stop at each of the run's stop checks ends both conversions at the same
 // file and step, with the same files written and nothing half-written.
 TEST_F(BatchRowsTest, StopsWhereTheWholePageConversionStops) {
