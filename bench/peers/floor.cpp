@@ -2,7 +2,7 @@
 // jpeg_floor: the cost of a bare JPEG decode and re-encode, the floor under
 // any converter that reads and writes JPEG pages.
 //
-//   jpeg_floor [--quality Q] OUT_DIR FILE...
+//   jpeg_floor [--quality Q] [--half | --png4] OUT_DIR FILE...
 //
 // One file after another on one thread, with the settings of Inkbrite's own
 // JPEG codec (formats/jpeg/): decoding with the floating-point DCT into
@@ -13,6 +13,17 @@
 // "keep as is" mode writes). Each output goes through SafeFileWriter, like
 // every file the converter writes, so the sync and rename are in the floor too.
 // No enhancement of any kind: this is what a converter cannot go below.
+//
+// Each workload of the peer benchmark has its own floor, the codec work its
+// output cannot do without:
+//   (default)  decode the page, encode the page (tone only);
+//   --half     decode the page, encode a page of half its width and height
+//              (every second pixel of every second row: the reduction
+//              itself is the converter's work, not the codec's);
+//   --png4     decode the page, write it as a 4-bit palette PNG of 16 grey
+//              levels (level = green / 16, no greying or quantising: those
+//              are the converter's), with the PNG writer's settings (zlib's
+//              default level, no row filter for palette rows), named .png.
 //
 //   jpeg_floor --check [FILE...]
 // checks that the floor's decoder gives exactly the pixels of Inkbrite's
@@ -27,6 +38,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
 #include <unistd.h>
 
 #include "bench/floor_check.h"
@@ -106,6 +118,64 @@ bool Encode(const std::filesystem::path& path, const Page& page, int quality) {
   return writer.Commit();
 }
 
+// The page of half the width and height: every second pixel of every
+// second row, the first one kept (an odd last row or column dropped).
+Page Half(const Page& page) {
+  Page half;
+  half.width = page.width / 2;
+  half.height = page.height / 2;
+  half.grey = page.grey;
+  const size_t stride = static_cast<size_t>(page.width) * 3;
+  half.pixels.resize(static_cast<size_t>(half.width) * 3 * half.height);
+  JSAMPLE* out = half.pixels.data();
+  for (JDIMENSION y = 0; y < half.height; ++y) {
+    const JSAMPLE* row = page.pixels.data() + stride * (2 * y);
+    for (JDIMENSION x = 0; x < half.width; ++x, out += 3) {
+      out[0] = row[6 * x];
+      out[1] = row[6 * x + 1];
+      out[2] = row[6 * x + 2];
+    }
+  }
+  return half;
+}
+
+// The page as a 4-bit palette PNG of 16 greys, pixel level green / 16.
+bool EncodePng4(const std::filesystem::path& path, const Page& page) {
+  inkbrite::SafeFileWriter writer(path);
+  if (!writer.Open()) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  std::vector<png_byte> packed((page.width + 1) / 2);
+  if (setjmp(png_jmpbuf(png))) {  // errors: a full disk
+    png_destroy_write_struct(&png, &info);
+    writer.Discard();
+    return false;
+  }
+  png_init_io(png, writer.Stream());
+  png_set_compression_level(png, -1);
+  png_set_IHDR(png, info, page.width, page.height, 4, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_color palette[16];
+  for (int i = 0; i < 16; ++i) {
+    palette[i].red = palette[i].green = palette[i].blue = static_cast<png_byte>(i * 17);
+  }
+  png_set_PLTE(png, info, palette, 16);
+  png_write_info(png, info);
+  const size_t stride = static_cast<size_t>(page.width) * 3;
+  for (JDIMENSION y = 0; y < page.height; ++y) {
+    const JSAMPLE* row = page.pixels.data() + stride * y;
+    for (JDIMENSION x = 0; x < page.width; x += 2) {
+      const int high = row[3 * x + 1] >> 4;
+      const int low = x + 1 < page.width ? row[3 * x + 4] >> 4 : 0;
+      packed[x / 2] = static_cast<png_byte>(high << 4 | low);
+    }
+    png_write_row(png, packed.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return writer.Commit();
+}
+
 // A colour page with gradients and strokes, and its grey copy, written by
 // Inkbrite's JPEG writer into `dir`.
 std::vector<std::filesystem::path> OwnPages(const std::filesystem::path& dir) {
@@ -166,8 +236,16 @@ int main(int argc, char** argv) {
     quality = std::atoi(argv[2]);
     first = 3;
   }
+  enum class Output { kPage, kHalf, kPng4 } output = Output::kPage;
+  if (argc > first && std::string_view(argv[first]) == "--half") {
+    output = Output::kHalf;
+    ++first;
+  } else if (argc > first && std::string_view(argv[first]) == "--png4") {
+    output = Output::kPng4;
+    ++first;
+  }
   if (argc - first < 2) {
-    std::fprintf(stderr, "usage: jpeg_floor [--quality Q] OUT_DIR FILE...\n");
+    std::fprintf(stderr, "usage: jpeg_floor [--quality Q] [--half | --png4] OUT_DIR FILE...\n");
     return 2;
   }
   const std::filesystem::path out = argv[first];
@@ -175,8 +253,12 @@ int main(int argc, char** argv) {
   for (int i = first + 1; i < argc; ++i) {
     const std::filesystem::path source = argv[i];
     Page page;
-    const std::filesystem::path target = out / source.filename();
-    if (!Decode(source, page) || !Encode(target, page, quality)) {
+    std::filesystem::path target = out / source.filename();
+    bool done = Decode(source, page);
+    if (done && output == Output::kPage) done = Encode(target, page, quality);
+    if (done && output == Output::kHalf) done = Encode(target, Half(page), quality);
+    if (done && output == Output::kPng4) done = EncodePng4(target.replace_extension(".png"), page);
+    if (!done) {
       std::fprintf(stderr, "jpeg_floor: failed on %s\n", source.c_str());
       ++failed;
     }
