@@ -149,7 +149,26 @@ bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, 
       palette = {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}};
     } else {
       OctreeQuantiser quantiser(std::max(colours, 16), reduction->colourBits);
-      for (int32_t y = 0; y < height; ++y) quantiser.AddRow(rows(y), width);
+      if (grey) {
+        // A grey page has at most 256 colours: their counts, and the order
+        // in which each first appears, give the quantiser its tree.
+        std::array<uint64_t, 256> count{};
+        std::array<uint8_t, 256> order{};
+        size_t seen = 0;
+        std::vector<uint8_t> levels(static_cast<size_t>(width));
+        for (int32_t y = 0; y < height; ++y) {
+          GreyLevelsRow(image.Row(height - 1 - y), levels.data(), width);
+          for (const uint8_t v : levels) {
+            if (count[v]++ == 0) order[seen++] = v;
+          }
+        }
+        for (size_t i = 0; i < seen; ++i) {
+          const uint8_t v = order[i];
+          quantiser.AddColour(v, v, v, count[v]);
+        }
+      } else {
+        for (int32_t y = 0; y < height; ++y) quantiser.AddRow(rows(y), width);
+      }
       palette = quantiser.ColourTable(colours);
       palette.resize(PaletteBufferEntries(bits));  // the zeroed buffer
     }

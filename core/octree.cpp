@@ -38,6 +38,14 @@ int32_t OctreeQuantiser::NewNode(int level) {
 void OctreeQuantiser::FreeNode(int32_t node) { m_free.push_back(node); }
 
 void OctreeQuantiser::AddColour(uint8_t red, uint8_t green, uint8_t blue) {
+  AddColour(red, green, blue, 1);
+}
+
+// The walk creates the nodes the first pixel of the colour needs; the other
+// pixels would reach the leaf it reached, or an ancestor a merge made a leaf
+// since (a node is only ever made for a colour's first pixel, and a merge
+// only pools sums): their sums end in the same final leaf either way.
+void OctreeQuantiser::AddColour(uint8_t red, uint8_t green, uint8_t blue, uint64_t count) {
   const uint32_t colour = ((uint32_t{red} << 16) | (uint32_t{green} << 8) | blue) & m_keyMask;
   MemoEntry& memo = m_memo[(colour * 2654435761u) >> (32 - kMemoBits)];
   int32_t id;
@@ -60,10 +68,10 @@ void OctreeQuantiser::AddColour(uint8_t red, uint8_t green, uint8_t blue) {
     memo = MemoEntry{colour, m_generation, id};
   }
   Node& leaf = m_nodes[static_cast<size_t>(id)];
-  ++leaf.count;
-  leaf.sumRed += red;
-  leaf.sumGreen += green;
-  leaf.sumBlue += blue;
+  leaf.count += count;
+  leaf.sumRed += count * red;
+  leaf.sumGreen += count * green;
+  leaf.sumBlue += count * blue;
 
   while (m_leafCount > m_maxColours && ReduceOnce()) {
   }

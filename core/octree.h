@@ -42,6 +42,12 @@ class OctreeQuantiser {
   OctreeQuantiser(int maxColours, int colourBits);
 
   void AddColour(uint8_t red, uint8_t green, uint8_t blue);
+  // `count` pixels of one colour at once. The tree (its nodes, merges, sums
+  // and table) depends only on the order in which colours first appear and
+  // on how many pixels each has: a page's distinct colours added with their
+  // counts, in the order of their first pixels, give the tree of the page
+  // added pixel by pixel.
+  void AddColour(uint8_t red, uint8_t green, uint8_t blue, uint64_t count);
   // Adds `width` pixels stored as blue, green, red, left to right.
   void AddRow(const uint8_t* bgr, int32_t width);
 

@@ -2,6 +2,7 @@
 #include "core/ximage.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -353,11 +354,20 @@ bool CxImage::CreateReduced(int32_t width, int32_t height, const RowSource& rowA
     std::vector<RgbQuad> candidates = reduced.GetPalette();
     candidates.resize(static_cast<size_t>(colours));
     NearestEntrySearch nearest(candidates.data(), candidates.size());
+    std::array<int16_t, 256> greyEntry;
+    greyEntry.fill(-1);
     for (int32_t y = 0; y < height; ++y) {
       const uint8_t* src = rowAt(y);
       uint8_t* dst = reduced.StoredRow(y);
       for (int32_t x = 0; x < width; ++x, src += 3) {
-        const uint8_t index = nearest.Find(src[2], src[1], src[0]);
+        uint8_t index;
+        if (src[0] == src[1] && src[1] == src[2]) {  // a grey pixel: one entry per level
+          int16_t& entry = greyEntry[src[0]];
+          if (entry < 0) entry = nearest.Find(src[0], src[0], src[0]);
+          index = static_cast<uint8_t>(entry);
+        } else {
+          index = nearest.Find(src[2], src[1], src[0]);
+        }
         switch (bpp) {
           case 8: dst[x] = index; break;
           case 4: dst[x >> 1] |= static_cast<uint8_t>(index << ((x & 1) ? 0 : 4)); break;

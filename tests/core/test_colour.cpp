@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -281,6 +282,41 @@ TEST(OctreeQuantiser, MatchesTheReferenceTreeAndGrouping) {
     EXPECT_EQ(quantiser.LeafCount(), ref.leaves);
     EXPECT_EQ(quantiser.ColourTable(outputColours), ref.Table(size_t(outputColours)))
         << "max " << maxColours << " out " << outputColours;
+  }
+}
+
+// A page's distinct colours added with their counts, in the order of their
+// first pixels (what the grey reduction does), give the tree of the pixels
+// one by one: its leaves, merges (also in the middle of the page) and table.
+TEST(OctreeQuantiser, ColoursWithTheirCountsGiveTheTreeOfSinglePixels) {
+  std::mt19937 random(7);
+  for (const auto& [maxColours, colourBits, grey] :
+       {std::tuple{16, 8, true}, std::tuple{16, 8, false}, std::tuple{256, 7, false}}) {
+    OctreeQuantiser counted(maxColours, colourBits);
+    RefOctree ref(static_cast<size_t>(maxColours), static_cast<size_t>(colourBits));
+    std::map<uint32_t, uint64_t> count;
+    std::vector<uint32_t> order;
+    for (int i = 0; i < 20000; ++i) {
+      // Few colours at first, so that they come back; then new ones now and
+      // then, so that merges happen all along.
+      const uint32_t spread = i < 5000 ? 4 : i % 50 == 0 ? 256 : 16;
+      const uint32_t r = random() % spread * (256 / spread);
+      const uint32_t g = grey ? r : random() % spread * (256 / spread);
+      const uint32_t b = grey ? r : random() % spread * (256 / spread);
+      ref.Add(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+      const uint32_t colour = r << 16 | g << 8 | b;
+      if (count[colour]++ == 0) order.push_back(colour);
+    }
+    for (const uint32_t c : order) {
+      counted.AddColour(static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                        static_cast<uint8_t>(c), count[c]);
+    }
+    SCOPED_TRACE(testing::Message() << maxColours << (grey ? " grey" : " colour"));
+    EXPECT_GT(order.size(), static_cast<size_t>(maxColours));  // merges happened
+    EXPECT_EQ(counted.LeafCount(), ref.leaves);
+    for (const int out : {maxColours, 8, 3}) {
+      EXPECT_EQ(counted.ColourTable(out), ref.Table(static_cast<size_t>(out))) << out;
+    }
   }
 }
 
