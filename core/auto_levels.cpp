@@ -135,6 +135,15 @@ bool ApplyLevels(DibImage& image, const LevelsFound& levels) {
   return true;
 }
 
+bool SharedLevelsTable(const LevelsFound& levels, std::array<uint8_t, 256>& table) {
+  if (!levels.applied || levels.white[0] != levels.white[1] || levels.white[1] != levels.white[2]) {
+    return false;
+  }
+  const int black = std::clamp(levels.black, 0, 254);
+  table = LevelsLut(black, std::clamp(levels.white[0], black + 1, 255));
+  return true;
+}
+
 LevelsFound AutoLevels(DibImage& image, const AutoLevelsSettings& settings) {
   const LevelsFound found = FindAutoLevels(image, settings);
   ApplyLevels(image, found);

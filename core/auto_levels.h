@@ -58,6 +58,11 @@ LevelsFound FindAutoLevels(const DibImage& image, const AutoLevelsSettings& sett
 // `levels` is not applied or the image cannot be changed.
 bool ApplyLevels(DibImage& image, const LevelsFound& levels);
 
+// The one table ApplyLevels would map every channel byte through, when
+// `levels` is applied with the same white point for all three channels
+// (so the pipeline can join it to its tone table); false otherwise.
+bool SharedLevelsTable(const LevelsFound& levels, std::array<uint8_t, 256>& table);
+
 // Both: finds, then applies what was found.
 LevelsFound AutoLevels(DibImage& image, const AutoLevelsSettings& settings);
 

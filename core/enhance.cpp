@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/enhance.h"
 
+#include <array>
 #include <iterator>
 
 namespace inkbrite {
@@ -80,10 +81,17 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   if (int stop = run.Abort()) return stop;
 
   // Auto levels, off by default: on the cropped page, before sharpening
-  // and the tone steps stretch it further.
+  // and the tone steps stretch it further. With no sharpening between, a
+  // table shared by the three channels joins the tone pass (the same bytes,
+  // one pass over the page fewer).
+  const int sharpen = params.GetValue(kSharpen);
+  std::array<uint8_t, 256> levelsTable{};
+  bool levelsInTone = false;
   if (params.GetValue(kAutoLevels) != 0) {
     run.Status(kStageAutoLevels);
-    const LevelsFound found = AutoLevels(image, ReadAutoLevelsSettings(params));
+    const LevelsFound found = FindAutoLevels(image, ReadAutoLevelsSettings(params));
+    levelsInTone = !(sharpen >= 1 && sharpen <= 9) && SharedLevelsTable(found, levelsTable);
+    if (!levelsInTone) ApplyLevels(image, found);
     if (hooks.findings) {
       hooks.findings->levelsRan = true;
       hooks.findings->levels = found;
@@ -92,7 +100,6 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   }
 
   // 4. Sharpen.
-  const int sharpen = params.GetValue(kSharpen);
   if (sharpen != 0) {
     run.Status(kStageSharpen);
     if (sharpen >= 1 && sharpen <= 9) image.Sharpen(sharpen);
@@ -104,7 +111,8 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   // bytes of the five one after the other. Each step still shows its name,
   // counts its unit and is followed by the abort check; the pass runs at the
   // first of them, where the five steps' slots are read together.
-  const TonePass tone(ReadToneSettings(params));
+  const TonePass tone = levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
+                                     : TonePass(ReadToneSettings(params));
   for (size_t step = 0; step < std::size(kToneStages); ++step) {
     run.Status(kToneStages[step]);
     if (step == 0) tone.Apply(image);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/dib_layout.h"
 #include "core/para_block.h"
 
 namespace inkbrite {
@@ -667,14 +668,35 @@ bool DibImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   const int64_t width = int64_t{m_nWidth} - left - right;
   const int64_t height = int64_t{m_nHeight} - top - bottom;
   if (width < 1 || height < 1) return false;
-  DibImage result;
-  if (!result.Create(static_cast<int32_t>(width), static_cast<int32_t>(height), 24)) return false;
   const auto bytes = static_cast<size_t>(width) * 3;
-  for (int32_t y = 0; y < result.Height(); ++y) {
-    std::memcpy(result.Row(y), Row(top + y) + static_cast<size_t>(left) * 3, bytes);
+  if (m_nBitsOffset < kInfoHeaderSize) {  // a short header: the rows could overtake each other
+    DibImage result;
+    if (!result.Create(static_cast<int32_t>(width), static_cast<int32_t>(height), 24)) return false;
+    for (int32_t y = 0; y < result.Height(); ++y) {
+      std::memcpy(result.Row(y), Row(top + y) + static_cast<size_t>(left) * 3, bytes);
+    }
+    *this = std::move(result);
+    return true;
   }
-  *this = std::move(result);
-  return true;
+  // In place: the kept rows move towards the start of the block (stored
+  // bottom row first), each to where it was or before, behind a fresh
+  // header, so no second page-sized block is made and cleared. A row and
+  // its zeroed padding end before the next kept row begins.
+  const auto oldRowBytes = static_cast<size_t>(m_nRowBytes);
+  const auto rowBytes = static_cast<size_t>(RowBytesFor(width, 24));
+  const size_t bitsOffset = m_nBitsOffset;
+  std::vector<uint8_t> block = Detach();
+  const uint8_t* from = block.data() + bitsOffset;
+  from += static_cast<size_t>(bottom) * oldRowBytes + static_cast<size_t>(left) * 3;
+  uint8_t* to = block.data() + kInfoHeaderSize;
+  for (int64_t y = 0; y < height; ++y, from += oldRowBytes, to += rowBytes) {
+    std::memmove(to, from, bytes);
+    std::memset(to + bytes, 0, rowBytes - bytes);
+  }
+  block.resize(kInfoHeaderSize + rowBytes * static_cast<size_t>(height));
+  WriteInfoHeader(block.data(), static_cast<int32_t>(width), static_cast<int32_t>(height), 24, 0,
+                  0);
+  return Attach(std::move(block));
 }
 
 // The limiting side is found from integer percentages; the other side is

@@ -444,10 +444,13 @@ bool CurveIsNeutral(const ToneSettings& s) {
 
 }  // namespace
 
-TonePass::TonePass(const ToneSettings& s) {
+TonePass::TonePass(const ToneSettings& s) : TonePass(s, IdentityLut()) {}
+
+TonePass::TonePass(const ToneSettings& s, const Lut& before) {
   const Lut identity = IdentityLut();
-  // Curve, then brightness (a negative brightness is no step at all).
-  m_first = CurveIsNeutral(s) ? identity : BuildCurveTable(s.curveY1, s.curveY2);
+  // The table before, the curve, then brightness (a negative brightness is
+  // no step at all). The highlight test looks at the bytes after these.
+  m_first = CurveIsNeutral(s) ? before : Compose(BuildCurveTable(s.curveY1, s.curveY2), before);
   if (s.brightness != 100 && s.brightness >= 0) {
     m_first = Compose(Column(BrightnessTable(), ClampToneParam(s.brightness)), m_first);
   }

@@ -111,6 +111,10 @@ struct ToneSettings {
 class TonePass {
  public:
   explicit TonePass(const ToneSettings& settings);
+  // The same pass with every byte first mapped through `before` (a table
+  // the pipeline runs just ahead of the tone steps): the bytes of mapping
+  // through `before` and then the pass, in one pass.
+  TonePass(const ToneSettings& settings, const std::array<uint8_t, 256>& before);
 
   // True when the pass changes no byte at all (every step neutral).
   bool IsIdentity() const { return m_identity; }

@@ -217,5 +217,47 @@ TEST(AutoSteps, AutoLevelsIsNamedInBatchModeAndCountsNoProgress) {
   EXPECT_EQ(progress, 9);
 }
 
+// The pipeline may join auto levels to its tone pass; the bytes must be
+// those of the levels applied first and the tone steps after, with the
+// highlight step's light test on, tinted paper with and without a white
+// point per channel, and with sharpening between the two; the curve comes
+// after the levels.
+TEST(AutoSteps, AutoLevelsGivesTheBytesOfTheLevelsThenTheToneSteps) {
+  std::mt19937 rng(21);
+  DibImage page = test::ComicPage(300, 200, {20, 15, 280, 185}, rng, {200, 214, 222}, {52, 48, 45});
+  test::AddDust(page, {20, 15, 280, 185}, 40, rng);
+  for (const bool neutralise : {false, true}) {
+    for (const int sharpen : {0, 3}) {
+      SCOPED_TRACE(testing::Message() << "neutralise " << neutralise << " sharpen " << sharpen);
+      CParaBlock params;
+      params.SetValue(kBrightness, 110);
+      params.SetValue(kContrast, 120);
+      params.SetValue(kGamma, 90);
+      params.SetValue(kHighlight, 150);
+      params.SetValue(kThreshold, 200);
+      params.SetValue(kCurveX1, 64);
+      params.SetValue(kCurveY1, 90);
+      params.SetValue(kCurveX2, 192);
+      params.SetValue(kCurveY2, 180);
+      params.SetValue(kSharpen, sharpen);
+      params.SetValue(kAutoLevelsNeutral, neutralise ? 1 : 0);
+      DibImage expected = page;
+      const LevelsFound found = AutoLevels(expected, ReadAutoLevelsSettings(params));
+      ASSERT_TRUE(found.applied);
+      EXPECT_EQ(found.white[0] != found.white[2], neutralise);
+      ASSERT_EQ(EnhanceImage(params, expected), 0);
+
+      params.SetValue(kAutoLevels, 1);
+      DibImage joined = page;
+      PageFindings findings;
+      EnhanceHooks hooks;
+      hooks.findings = &findings;
+      ASSERT_EQ(EnhanceImage(params, joined, hooks), 0);
+      EXPECT_EQ(findings.levels, found);
+      EXPECT_EQ(joined.PackedDib(), expected.PackedDib());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace inkbrite

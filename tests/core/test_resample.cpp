@@ -362,6 +362,28 @@ TEST(ResampleCrop, KeepsTheInnerRectangle) {
   for (int x = 0; x < 7; ++x) ASSERT_EQ(PixelAt(im, x, 0), PixelAt(src, 3 + x, 5));
   EXPECT_EQ(im.PackedDib().size(), 40u + 24u);
   EXPECT_EQ(im.PackedDib().back(), 0);
+
+  // Every side at once, rows of several widths: each kept pixel where it
+  // belongs, every padding byte zero, the block exactly as long as a new one.
+  for (const auto& [l, t, r, b] : {std::array{5, 7, 3, 2}, std::array{0, 0, 1, 0},
+                                   std::array{1, 0, 0, 49}, std::array{99, 3, 0, 3}}) {
+    SCOPED_TRACE(testing::Message() << l << "," << t << "," << r << "," << b);
+    DibImage cut = src;
+    ASSERT_TRUE(cut.Crop(l, t, r, b));
+    const int w = 100 - l - r;
+    const int h = 50 - t - b;
+    ASSERT_EQ(std::pair(cut.Width(), cut.Height()), std::pair(w, h));
+    const auto rowBytes = static_cast<size_t>(DibImage::RowBytesFor(w, 24));
+    EXPECT_EQ(cut.PackedDib().size(), 40u + rowBytes * static_cast<size_t>(h));
+    DibImage fresh;
+    ASSERT_TRUE(fresh.Create(w, h, 24));
+    EXPECT_TRUE(std::equal(cut.PackedDib().begin(), cut.PackedDib().begin() + 40,
+                           fresh.PackedDib().begin()));  // the header of a new picture
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) ASSERT_EQ(PixelAt(cut, x, y), PixelAt(src, l + x, t + y));
+      for (size_t i = static_cast<size_t>(w) * 3; i < rowBytes; ++i) ASSERT_EQ(cut.Row(y)[i], 0);
+    }
+  }
 }
 
 TEST(ResampleFitSize, ShrinksToTheLimitingSide) {
