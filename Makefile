@@ -59,6 +59,7 @@ bench: build
 bench-peers: build
 	@bash scripts/install-deps.sh --bench
 	@bash bench/peers/run.sh $(BUILD_DIR)
+	@bash bench/peers/modern.sh $(BUILD_DIR)
 
 # Every reader under libFuzzer (clang, ASan, UBSan), FUZZ_SECONDS each.
 fuzz: deps
