@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -15,13 +16,16 @@ namespace {
 
 // The defaults by index, written out here rather than taken from the header:
 // the 25 slots of the original layout, then the automatic steps (all off,
-// their settings at 0.5 %, 64 levels, 8 pixels, 48 levels, 60 %, 5 degrees).
-constexpr int kExpectedDefaults[38] = {100, 100, 100, 100, 0, 100, 70, 100, 0, 0, 2, 1, 190,
-                                       0,   0,   0,   1,   0, 0,   0,  0,   0, 0, 0, 0, 0,
-                                       5,   64,  0,   0,   8, 48,  60, 0,   0, 0, 0, 50};
+// their settings at 0.5 %, 64 levels, 8 pixels, 48 levels, 60 %, 5 degrees;
+// no screen to fit).
+constexpr int kExpectedDefaults[] = {100, 100, 100, 100, 0,  100, 70, 100, 0, 0,  2, 1, 190, 0,
+                                     0,   0,   1,   0,   0,  0,   0,  0,   0, 0,  0, 0, 5,   64,
+                                     0,   0,   8,   48,  60, 0,   0,  0,   0, 50, 0, 0};
+static_assert(std::size(kExpectedDefaults) == kParaSlotCount);
 
 void ExpectDefaults(const CParaBlock& block) {
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
+  for (int i = 0; i < kParaSlotCount; ++i)
+    EXPECT_EQ(block.GetValue(i), kExpectedDefaults[i]) << "slot " << i;
   EXPECT_EQ(block.GetName(), "");
 }
 
@@ -29,7 +33,7 @@ TEST(ParaBlock, NewAndResetBlocksHoldTheDefaults) {
   CParaBlock block;
   ExpectDefaults(block);
 
-  for (int i = 0; i < 40; ++i) block.SetValue(i, -1000 - i);
+  for (int i = 0; i < kParaSlotCount; ++i) block.SetValue(i, -1000 - i);
   block.SetName("Night scans");
   block.ResetDefaults();
   ExpectDefaults(block);
@@ -108,7 +112,7 @@ TEST(ParaBlock, AssignReportsWhetherAnythingDiffered) {
   // Every slot is copied, not only the first that differs.
   for (int i = 0; i < 40; ++i) source.SetValue(i, i * 11 - 50);
   EXPECT_FALSE(target.Assign(source));
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
+  for (int i = 0; i < kParaSlotCount; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
   EXPECT_TRUE(target.Assign(source));
 
   // A change to an automatic step alone counts too (the viewer renders again).
