@@ -84,9 +84,11 @@ tsan: deps
 	  QT_QPA_PLATFORM=offscreen QT_NO_GLIB=1 ./tests/browse_tests --gtest_filter='ViewerTest.*Render*:ViewerTest.*Turn*:ViewerTest.*Space*:ViewerTest.*Fit*:WorkerThread*'
 	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ./tests/engine_tests --gtest_filter='*Worker*:BatchPartsTest.*'
 
-# Screenshots of the viewer (offscreen) to look at: build/screenshots/*.png.
+# Screenshots of the viewer (offscreen) to look at, in Chinese
+# (build/screenshots/*.png) and in English (build/screenshots/en/*.png).
 screenshots: build
-	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
+	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=zh $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
+	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=en $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)/en
 
 # The programs, help page, sample pages, icons, desktop entry, AppStream
 # metadata, manual pages and bash completion under PREFIX.

@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
     AppParams().SetValue(kShowPreview, 1);
     const fs::path first = pages.empty() ? fs::path() : pages.front();
     CImageFileMultSel dialog(
-        frame, QStringLiteral("选择文件"), QString::fromStdString(first.parent_path().string()),
+        frame, UiText(kOpenDialogTitle), QString::fromStdString(first.parent_path().string()),
         CMainFrame::OpenDialogFilters(), QString::fromStdString(first.filename().string()));
     dialog.show();
     Settle(500);
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
   }
   {
     // Save's question before it replaces the file a page was read from.
-    const auto box = CreateMessageBox(frame, QString::fromUtf8(kOverwriteSourceQuestion),
+    const auto box = CreateMessageBox(frame, UiText(kOverwriteSourceQuestion),
                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
     box->show();
     ok = Save(box.get(), out, "14-save-question.png") && ok;

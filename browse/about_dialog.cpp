@@ -17,8 +17,11 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
+#include "browse/language.h"
 #include "browse/ui_services.h"
 #include "platform/program_paths.h"
 
@@ -232,13 +235,12 @@ void CLinkLabel::ReportOpenFailure(int code) {
 }
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8("关于 Inkbrite"));
+  setWindowTitle(tr("关于 Inkbrite"));
   auto* icon = new QLabel(this);
   icon->setPixmap(DrawIcon(48));
   icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-  auto* name =
-      new QLabel(QString::fromUtf8("Inkbrite %1 版").arg(QString::fromUtf8(kProgramVersion)), this);
+  auto* name = new QLabel(tr("Inkbrite %1 版").arg(QString::fromUtf8(kProgramVersion)), this);
   QFont bold = name->font();
   bold.setBold(true);
   name->setFont(bold);
@@ -248,9 +250,9 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
   m_homepage = new CLinkLabel(QString::fromUtf8(kHomepageUrl), this);
 
   auto* grid = new QGridLayout;
-  grid->addWidget(new QLabel(QString::fromUtf8("作者："), this), 0, 0);
+  grid->addWidget(new QLabel(tr("作者："), this), 0, 0);
   grid->addWidget(new QLabel(QString::fromUtf8(kAuthorName), this), 0, 1);
-  grid->addWidget(new QLabel(QString::fromUtf8("电邮："), this), 1, 0);
+  grid->addWidget(new QLabel(tr("电邮："), this), 1, 0);
   grid->addWidget(m_email, 1, 1, Qt::AlignLeft);
   grid->setColumnStretch(1, 1);
 
@@ -258,8 +260,7 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
   text->addWidget(name);
   text->addLayout(grid);
   text->addSpacing(8);
-  text->addWidget(
-      new QLabel(QString::fromUtf8("如果希望了解本软件的最新信息，请访问作者主页:"), this));
+  text->addWidget(new QLabel(tr("如果希望了解本软件的最新信息，请访问作者主页:"), this));
   text->addWidget(m_homepage, 0, Qt::AlignLeft);
 
   auto* top = new QHBoxLayout;
@@ -278,17 +279,25 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
 
 bool ShowHelp(QWidget* parent) {
   std::error_code ec;
-  fs::path page = ProgramFilePath(".htm");
-  if (page.empty() || !fs::is_regular_file(page, ec)) {
-    page = ShippedFilePath(std::string(kProgramFileBase) + ".htm");
+  // The page of the interface's language; the Chinese page where the
+  // English one is missing.
+  fs::path page;
+  std::vector<std::string> suffixes = {".htm"};
+  if (CurrentUiLanguage() == UiLanguage::kEnglish) suffixes.insert(suffixes.begin(), "_en.htm");
+  for (const std::string& suffix : suffixes) {
+    page = ProgramFilePath(suffix);
+    if (page.empty() || !fs::is_regular_file(page, ec)) {
+      page = ShippedFilePath(std::string(kProgramFileBase) + suffix);
+    }
+    if (!page.empty() && fs::is_regular_file(page, ec)) break;
   }
   if (page.empty() || !fs::is_regular_file(page, ec)) {
-    ShowMessage(parent, QString::fromUtf8(kHelpMissingMessage), QMessageBox::Ok);
+    ShowMessage(parent, UiText(kHelpMissingMessage), QMessageBox::Ok);
     return false;
   }
   const QString path = QString::fromStdString(page.string());
   const auto notShown = [parent = QPointer<QWidget>(parent), path] {
-    ShowMessage(parent, QString::fromUtf8(kHelpNotShownMessage).arg(path), QMessageBox::Ok);
+    ShowMessage(parent, UiText(kHelpNotShownMessage).arg(path), QMessageBox::Ok);
   };
   if (!OpenUrl(QUrl::fromLocalFile(path), notShown)) notShown();
   return true;

@@ -25,10 +25,10 @@ inline const char* const kAuthorName = "Quillmark";
 inline const char* const kAuthorEmail = "inkbrite@quillmark.example.org";
 inline const char* const kHomepageUrl = "https://quillmark.example.org/inkbrite/";
 inline const char* const kHelpMissingMessage =
-    "抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。";
+    QT_TRANSLATE_NOOP("Messages", "抱歉，找不到帮助文件Inkbrite.htm。\n请下载完整的ZIP文件。");
 // %1: the help page's path.
 inline const char* const kHelpNotShownMessage =
-    "抱歉，无法打开帮助文件\n%1\n找不到可以显示它的浏览器。";
+    QT_TRANSLATE_NOOP("Messages", "抱歉，无法打开帮助文件\n%1\n找不到可以显示它的浏览器。");
 
 // Opens a URL with the desktop. False when it cannot be handed to anything;
 // when a hand-over fails later (the program the desktop started ends in
@@ -106,7 +106,8 @@ class CAboutDialog : public QDialog {
 // The help command: opens Inkbrite.htm from the folder of the files beside
 // the program (ProgramFilePath(".htm")), or else the page shipped with the
 // program (ShippedFilePath: beside the executable in a build tree,
-// <prefix>/share/inkbrite when installed).
+// <prefix>/share/inkbrite when installed). In English the English page
+// Inkbrite_en.htm is looked for first in the same places.
 // With no page: the message kHelpMissingMessage; a page no browser can show
 // gives kHelpNotShownMessage. Returns true when the page was found.
 bool ShowHelp(QWidget* parent);

@@ -13,18 +13,18 @@
 namespace inkbrite {
 
 CAutoPlayDialog::CAutoPlayDialog(QWidget* parent) : QDialog(parent), m_spin(new QSpinBox(this)) {
-  setWindowTitle(QStringLiteral("自动播放设置"));
+  setWindowTitle(tr("自动播放设置"));
   m_spin->setObjectName(QStringLiteral("ctl1050"));
   // A typed value outside the range is brought back into it by the spin.
   m_spin->setRange(1, 10);
   m_spin->setValue(AppParams().GetValue(kAutoPlaySeconds));
   auto* row = new QHBoxLayout;
-  row->addWidget(new QLabel(QStringLiteral("自动播放时间间隔:"), this));
+  row->addWidget(new QLabel(tr("自动播放时间间隔:"), this));
   row->addWidget(m_spin);
-  row->addWidget(new QLabel(QStringLiteral("秒"), this));
+  row->addWidget(new QLabel(tr("秒"), this));
   auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);

@@ -198,9 +198,7 @@ void CBatchAnimation::ShowFrame(int frame) {
 
 CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
                                const QString& start)
-    : QDialog(parent),
-      m_edit(new QLineEdit(this)),
-      m_ok(new QPushButton(QStringLiteral("确定"), this)) {
+    : QDialog(parent), m_edit(new QLineEdit(this)), m_ok(new QPushButton(tr("确定"), this)) {
   setWindowTitle(caption);
   auto* model = new QFileSystemModel(this);
   model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
@@ -209,7 +207,7 @@ CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QS
   tree->setModel(model);
   for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
   tree->header()->hide();
-  auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+  auto* cancel = new QPushButton(tr("取消"), this);
   m_ok->setDefault(true);
   m_ok->setEnabled(false);
   connect(m_ok, &QPushButton::clicked, this, &CFolderChooser::accept);
@@ -264,7 +262,7 @@ bool CFolderChooser::IsValidFolder(const QString& path) {
 void CFolderChooser::accept() {
   const QString typed = m_edit->text();
   if (!IsValidFolder(typed)) {
-    ShowMessage(this, QString::fromUtf8(kInvalidFolderMessage).arg(typed));
+    ShowMessage(this, UiText(kInvalidFolderMessage).arg(typed));
     m_edit->setFocus();
     m_edit->selectAll();
     return;
@@ -324,7 +322,7 @@ class CBatchDialogHost : public BatchHost {
 // ---- the dialog ----
 
 CBatchDlg::CBatchDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8(kBatchDialogTitle));
+  setWindowTitle(UiText(kBatchDialogTitle));
   BuildControls();
   LoadControls();
   ApplyColourRule(true);
@@ -379,19 +377,19 @@ void CBatchDlg::BuildControls() {
 // "自动处理": the automatic clean-up steps' switches; their settings come from
 // the parameter bar's page "自动" or a named setting.
 QGroupBox* CBatchDlg::BuildAutoBox() {
-  auto* box = new QGroupBox(QStringLiteral("自动处理"), this);
+  auto* box = new QGroupBox(tr("自动处理"), this);
   auto* row = new QHBoxLayout(box);
   const struct {
     int slot;
     int id;
     const char* text;
-  } switches[] = {{kAutoLevels, kBatchIdAutoLevels, "自动色阶"},
-                  {kAutoCrop, kBatchIdAutoCrop, "自动切边"},
-                  {kSplitSpreads, kBatchIdSplitSpreads, "拆分跨页"},
-                  {kSplitRightToLeft, kBatchIdSplitRightToLeft, "从右到左"},
-                  {kDeskew, kBatchIdDeskew, "纠斜"}};
+  } switches[] = {{kAutoLevels, kBatchIdAutoLevels, QT_TR_NOOP("自动色阶")},
+                  {kAutoCrop, kBatchIdAutoCrop, QT_TR_NOOP("自动切边")},
+                  {kSplitSpreads, kBatchIdSplitSpreads, QT_TR_NOOP("拆分跨页")},
+                  {kSplitRightToLeft, kBatchIdSplitRightToLeft, QT_TR_NOOP("从右到左")},
+                  {kDeskew, kBatchIdDeskew, QT_TR_NOOP("纠斜")}};
   for (const auto& s : switches) {
-    auto* check = new QCheckBox(QString::fromUtf8(s.text), box);
+    auto* check = new QCheckBox(tr(s.text), box);
     check->setObjectName(BatchControlName(s.id));
     row->addWidget(check);
     m_autoSwitches.emplace_back(s.slot, check);
@@ -403,26 +401,24 @@ QGroupBox* CBatchDlg::BuildAutoBox() {
 
 // "需增强的漫画": the source folder, its patterns and the subfolder box.
 QGroupBox* CBatchDlg::BuildSourceBox() {
-  auto* box = new QGroupBox(QStringLiteral("需增强的漫画"), this);
+  auto* box = new QGroupBox(tr("需增强的漫画"), this);
   m_source = new CPathDisplay(box);
   m_source->setObjectName(BatchControlName(kBatchIdSource));
   m_source->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  auto* choose =
-      AddButton(box, QStringLiteral("选择"), kBatchIdChooseSource, &CBatchDlg::OnChooseSource);
+  auto* choose = AddButton(box, tr("选择"), kBatchIdChooseSource, &CBatchDlg::OnChooseSource);
   m_patterns = MakeList(box, BatchSourcePatterns(), kBatchIdSourcePatterns);
   m_patterns->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   m_patterns->setMinimumContentsLength(16);
-  auto* view =
-      AddButton(box, QStringLiteral("查看文件"), kBatchIdViewSource, &CBatchDlg::OnViewSource);
-  m_subdirs = new QCheckBox(QStringLiteral("包括子目录"), box);
+  auto* view = AddButton(box, tr("查看文件"), kBatchIdViewSource, &CBatchDlg::OnViewSource);
+  m_subdirs = new QCheckBox(tr("包括子目录"), box);
   m_subdirs->setObjectName(BatchControlName(kBatchIdSubdirs));
   m_controls.insert(m_controls.end(), {m_source, m_patterns, m_subdirs});
 
   auto* grid = new QGridLayout(box);
-  grid->addWidget(new QLabel(QStringLiteral("存放源文件的目录:"), box), 0, 0);
+  grid->addWidget(new QLabel(tr("存放源文件的目录:"), box), 0, 0);
   grid->addWidget(m_source, 0, 1, 1, 2);
   grid->addWidget(choose, 0, 3);
-  grid->addWidget(new QLabel(QStringLiteral("源文件:"), box), 1, 0);
+  grid->addWidget(new QLabel(tr("源文件:"), box), 1, 0);
   grid->addWidget(m_patterns, 1, 1);
   grid->addWidget(m_subdirs, 1, 2);
   grid->addWidget(view, 1, 3);
@@ -432,22 +428,20 @@ QGroupBox* CBatchDlg::BuildSourceBox() {
 
 // "增强后的漫画": the target folder and the new extension.
 QGroupBox* CBatchDlg::BuildTargetBox() {
-  auto* box = new QGroupBox(QStringLiteral("增强后的漫画"), this);
+  auto* box = new QGroupBox(tr("增强后的漫画"), this);
   m_target = new CPathDisplay(box);
   m_target->setObjectName(BatchControlName(kBatchIdTarget));
   m_target->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  auto* choose =
-      AddButton(box, QStringLiteral("选择"), kBatchIdChooseTarget, &CBatchDlg::OnChooseTarget);
+  auto* choose = AddButton(box, tr("选择"), kBatchIdChooseTarget, &CBatchDlg::OnChooseTarget);
   m_extension = MakeList(box, BatchNewExtensions(), kBatchIdNewExtension);
-  auto* view =
-      AddButton(box, QStringLiteral("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
+  auto* view = AddButton(box, tr("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
   m_controls.insert(m_controls.end(), {m_target, m_extension});
 
   auto* grid = new QGridLayout(box);
-  grid->addWidget(new QLabel(QStringLiteral("存放新文件的目录:"), box), 0, 0);
+  grid->addWidget(new QLabel(tr("存放新文件的目录:"), box), 0, 0);
   grid->addWidget(m_target, 0, 1, 1, 2);
   grid->addWidget(choose, 0, 3);
-  grid->addWidget(new QLabel(QStringLiteral("新文件扩展名:"), box), 1, 0);
+  grid->addWidget(new QLabel(tr("新文件扩展名:"), box), 1, 0);
   grid->addWidget(m_extension, 1, 1);
   grid->addWidget(view, 1, 3);
   grid->setColumnStretch(2, 1);
@@ -479,10 +473,11 @@ QGridLayout* CBatchDlg::BuildSliders() {
 
   auto* grid = new QGridLayout;
   const std::pair<const char*, QSlider*> rows[] = {
-      {"亮度:", m_brightness}, {"对比度:", m_contrast}, {"高亮度:", m_highlight},
-      {"Gamma校正:", m_gamma}, {"尺寸缩放:", m_resize}, {"JPG压缩比:", m_quality}};
+      {QT_TR_NOOP("亮度:"), m_brightness},  {QT_TR_NOOP("对比度:"), m_contrast},
+      {QT_TR_NOOP("高亮度:"), m_highlight}, {QT_TR_NOOP("Gamma校正:"), m_gamma},
+      {QT_TR_NOOP("尺寸缩放:"), m_resize},  {QT_TR_NOOP("JPG压缩比:"), m_quality}};
   for (int row = 0; row < 6; ++row) {
-    grid->addWidget(new QLabel(QString::fromUtf8(rows[row].first), m_options), row, 0);
+    grid->addWidget(new QLabel(tr(rows[row].first), m_options), row, 0);
     grid->addWidget(rows[row].second, row, 1);
     grid->addWidget(m_values[row], row, 2);
   }
@@ -494,7 +489,7 @@ QGridLayout* CBatchDlg::BuildSliders() {
 // The threshold, the curve, the crop, sharpen, soften, the colour mode with
 // its skip box, and the named-setting buttons.
 QGridLayout* CBatchDlg::BuildValues() {
-  auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), m_options); };
+  auto label = [this](const char* text) { return new QLabel(tr(text), m_options); };
   m_threshold = MakeSpin(m_options, 170, 255, kBatchIdThreshold);
   m_cropTop = MakeSpin(m_options, 0, 500, kBatchIdCropTop);
   m_cropBottom = MakeSpin(m_options, 0, 500, kBatchIdCropBottom);
@@ -504,24 +499,25 @@ QGridLayout* CBatchDlg::BuildValues() {
   m_soften = MakeList(m_options, SoftenEntries(), kBatchIdSoften);
   m_colour = MakeList(m_options, ColourEntries(), kBatchIdColour);
   connect(m_colour, &QComboBox::currentIndexChanged, this, [this] { ApplyColourRule(true); });
-  m_skipColour = new QCheckBox(QStringLiteral("不处理彩色图像文件"), m_options);
+  m_skipColour = new QCheckBox(tr("不处理彩色图像文件"), m_options);
   m_skipColour->setObjectName(BatchControlName(kBatchIdSkipColour));
   m_controls.insert(m_controls.end(), {m_threshold, m_cropTop, m_cropBottom, m_cropLeft,
                                        m_cropRight, m_sharpen, m_soften, m_colour, m_skipColour});
 
   auto* grid = new QGridLayout;
-  grid->addWidget(label("高亮值:"), 0, 0);
+  grid->addWidget(label(QT_TR_NOOP("高亮值:")), 0, 0);
   grid->addWidget(m_threshold, 0, 1);
-  grid->addWidget(label("曲线:"), 1, 0);
+  grid->addWidget(label(QT_TR_NOOP("曲线:")), 1, 0);
   grid->addLayout(BuildCurveRow(), 1, 1, 1, 3);
-  const std::pair<const char*, QWidget*> cells[] = {{"上:", m_cropTop},   {"下:", m_cropBottom},
-                                                    {"左:", m_cropLeft},  {"右:", m_cropRight},
-                                                    {"锐化:", m_sharpen}, {"柔化:", m_soften}};
+  const std::pair<const char*, QWidget*> cells[] = {
+      {QT_TR_NOOP("上:"), m_cropTop},   {QT_TR_NOOP("下:"), m_cropBottom},
+      {QT_TR_NOOP("左:"), m_cropLeft},  {QT_TR_NOOP("右:"), m_cropRight},
+      {QT_TR_NOOP("锐化:"), m_sharpen}, {QT_TR_NOOP("柔化:"), m_soften}};
   for (int i = 0; i < 6; ++i) {
     grid->addWidget(label(cells[i].first), 2 + i / 2, 2 * (i % 2));
     grid->addWidget(cells[i].second, 2 + i / 2, 2 * (i % 2) + 1);
   }
-  grid->addWidget(label("色彩:"), 5, 0);
+  grid->addWidget(label(QT_TR_NOOP("色彩:")), 5, 0);
   grid->addWidget(m_colour, 5, 1);
   grid->addWidget(m_skipColour, 5, 2, 1, 2);
   grid->setColumnStretch(1, 1);
@@ -530,11 +526,10 @@ QGridLayout* CBatchDlg::BuildValues() {
   auto* settingRow = new QHBoxLayout;
   settingRow->addStretch();
   settingRow->addWidget(
-      AddButton(m_options, QStringLiteral("保存"), kBatchIdSaveSetting, &CBatchDlg::OnSaveSetting));
+      AddButton(m_options, tr("保存"), kBatchIdSaveSetting, &CBatchDlg::OnSaveSetting));
   settingRow->addWidget(
-      AddButton(m_options, QStringLiteral("调入"), kBatchIdLoadSetting, &CBatchDlg::OnLoadSetting));
-  settingRow->addWidget(
-      AddButton(m_options, QStringLiteral("恢复"), kBatchIdRestore, &CBatchDlg::OnRestore));
+      AddButton(m_options, tr("调入"), kBatchIdLoadSetting, &CBatchDlg::OnLoadSetting));
+  settingRow->addWidget(AddButton(m_options, tr("恢复"), kBatchIdRestore, &CBatchDlg::OnRestore));
   grid->addLayout(settingRow, 6, 0, 1, 4);
   return grid;
 }
@@ -553,20 +548,20 @@ QHBoxLayout* CBatchDlg::BuildCurveRow() {
     m_controls.push_back(m_curve[i]);
     row->addWidget(m_curve[i]);
   }
-  row->addWidget(AddButton(m_options, QStringLiteral("设置"), kBatchIdCurve, &CBatchDlg::OnCurve));
+  row->addWidget(AddButton(m_options, tr("设置"), kBatchIdCurve, &CBatchDlg::OnCurve));
   row->addStretch();
   return row;
 }
 
 // The right column: the two run buttons, "关闭", "帮助" and the animation.
 QVBoxLayout* CBatchDlg::BuildRunColumn() {
-  m_convertAll = AddButton(this, QString::fromUtf8(kConvertAllText), kBatchIdConvertAll,
-                           &CBatchDlg::OnConvertAll);
+  m_convertAll =
+      AddButton(this, UiText(kConvertAllText), kBatchIdConvertAll, &CBatchDlg::OnConvertAll);
   m_convertAll->setDefault(true);
-  m_convertPicked = AddButton(this, QString::fromUtf8(kConvertPickedText), kBatchIdConvertPicked,
+  m_convertPicked = AddButton(this, UiText(kConvertPickedText), kBatchIdConvertPicked,
                               &CBatchDlg::OnConvertPicked);
-  auto* close = AddButton(this, QStringLiteral("关闭"), kBatchIdClose, &CBatchDlg::reject);
-  auto* help = AddButton(this, QStringLiteral("帮助"), kBatchIdHelp, &CBatchDlg::OnHelp);
+  auto* close = AddButton(this, tr("关闭"), kBatchIdClose, &CBatchDlg::reject);
+  auto* help = AddButton(this, tr("帮助"), kBatchIdHelp, &CBatchDlg::OnHelp);
   m_animation = new CBatchAnimation(this);
   m_animation->setObjectName(BatchControlName(kBatchIdAnimation));
   // Both run buttons keep one width, wide enough for "停止转换" too.
@@ -587,8 +582,7 @@ QHBoxLayout* CBatchDlg::BuildStatusLines() {
   m_operation = new QLabel(this);
   m_operation->setObjectName(BatchControlName(kBatchIdOperation));
   m_operation->setTextFormat(Qt::PlainText);
-  m_operation->setMinimumWidth(
-      m_operation->fontMetrics().horizontalAdvance(QStringLiteral("统计文件数")) + 8);
+  m_operation->setMinimumWidth(m_operation->fontMetrics().horizontalAdvance(tr("统计文件数")) + 8);
   m_currentFile = new CPathDisplay(this);
   m_currentFile->setObjectName(BatchControlName(kBatchIdCurrentFile));
   m_progress = new QProgressBar(this);
@@ -603,7 +597,7 @@ QHBoxLayout* CBatchDlg::BuildStatusLines() {
 }
 
 void CBatchDlg::UpdateCaption() {
-  m_options->setTitle(QStringLiteral("选项：") + QString::fromStdString(AppParams().GetName()));
+  m_options->setTitle(tr("选项：") + QString::fromStdString(AppParams().GetName()));
 }
 
 void CBatchDlg::LoadControls() {
@@ -702,8 +696,7 @@ void CBatchDlg::OnChooseFolder(bool target) {
   if (m_folderPicker) {
     chosen = m_folderPicker(start);
   } else {
-    CFolderChooser chooser(this, QStringLiteral("打开目录"), QStringLiteral("请选择希望打开的目录"),
-                           start);
+    CFolderChooser chooser(this, tr("打开目录"), tr("请选择希望打开的目录"), start);
     if (chooser.exec() == QDialog::Accepted) chosen = chooser.Folder();
   }
   if (!chosen.isEmpty()) field->SetText(chosen);
@@ -712,8 +705,7 @@ void CBatchDlg::OnChooseFolder(bool target) {
 void CBatchDlg::OnViewFiles(bool target) {
   const QString folder = (target ? m_target : m_source)->Text();
   if (folder.isEmpty()) {
-    ShowMessage(this,
-                target ? QStringLiteral("请先选择目标目录。") : QStringLiteral("请先选择源目录。"));
+    ShowMessage(this, target ? tr("请先选择目标目录。") : tr("请先选择源目录。"));
     return;
   }
   const std::string patterns = target ? "*" + m_extension->currentText().toStdString()
@@ -721,8 +713,8 @@ void CBatchDlg::OnViewFiles(bool target) {
   CSrchDirFirst search;
   const fs::path first = search.FindFirst(ToPath(folder), patterns, m_subdirs->isChecked());
   if (first.empty()) {
-    ShowMessage(this, target ? QStringLiteral("抱歉，在目标目录中找不到可查看的文件。")
-                             : QStringLiteral("抱歉，在源目录中找不到可查看的文件。"));
+    ShowMessage(this, target ? tr("抱歉，在目标目录中找不到可查看的文件。")
+                             : tr("抱歉，在源目录中找不到可查看的文件。"));
     return;
   }
   Open(first);
@@ -755,8 +747,8 @@ void CBatchDlg::OnConvertPicked() {
   if (m_picker) {
     files = m_picker(start);
   } else {
-    CImageFileMultSel picker(this, QStringLiteral("选择欲转换的文件"), start,
-                             CMainFrame::OpenDialogFilters(), QString());
+    CImageFileMultSel picker(this, tr("选择欲转换的文件"), start, CMainFrame::OpenDialogFilters(),
+                             QString());
     if (picker.exec() == QDialog::Accepted) files = picker.SelectedPaths();
   }
   if (files.empty()) return;
@@ -794,7 +786,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
     }
   }
   const QString idleText = button->text();
-  button->setText(QString::fromUtf8(kStopConversionText));
+  button->setText(UiText(kStopConversionText));
   m_animation->Play();
 
   // The dialog leaves the running state however the job ends: an exception

@@ -52,8 +52,10 @@ namespace inkbrite {
 struct BatchSelection;
 class CBatchDialogHost;
 
-// The dialog's control ids.
-enum BatchControlId : int {
+// The dialog's control ids. (No fixed underlying type: Qt's lupdate loses
+// the namespace of every class after an "enum X : int" in this header, and
+// then files the dialog's texts under a context the program never asks for.)
+enum BatchControlId {
   kBatchIdConvertAll = 1,  // "全部转换"
   kBatchIdClose = 2,       // "关闭"
   kBatchIdChooseSource = 1000,
@@ -117,12 +119,13 @@ const QStringList& BatchSourcePatterns();
 // New extensions of list 1005, in order (slot 18 indexes it).
 const QStringList& BatchNewExtensions();
 
-inline const char* const kBatchDialogTitle = "批量Inkbrite";
-inline const char* const kStopConversionText = "停止转换";
-inline const char* const kConvertAllText = "全部转换";
-inline const char* const kConvertPickedText = "选择转换";
+inline const char* const kBatchDialogTitle = QT_TRANSLATE_NOOP("Messages", "批量Inkbrite");
+inline const char* const kStopConversionText = QT_TRANSLATE_NOOP("Messages", "停止转换");
+inline const char* const kConvertAllText = QT_TRANSLATE_NOOP("Messages", "全部转换");
+inline const char* const kConvertPickedText = QT_TRANSLATE_NOOP("Messages", "选择转换");
 // "%1" stands for the refused path.
-inline const char* const kInvalidFolderMessage = "您所指定的目录\n\n%1\n\n无效。请重新指定。";
+inline const char* const kInvalidFolderMessage =
+    QT_TRANSLATE_NOOP("Messages", "您所指定的目录\n\n%1\n\n无效。请重新指定。");
 
 // A one-line path display: the text in the widget's font on the window
 // background, vertically centred, no mnemonics, shortened in the middle with

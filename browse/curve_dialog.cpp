@@ -167,7 +167,7 @@ void CCurveCtrl::mouseReleaseEvent(QMouseEvent* event) {
 CCurveDialog::CCurveDialog(CParaBlock& block, std::function<void(int, int)> announce,
                            QWidget* parent)
     : QDialog(parent), m_block(block), m_announce(std::move(announce)) {
-  setWindowTitle(QStringLiteral("曲线调节"));
+  setWindowTitle(tr("曲线调节"));
 
   m_curve = new CCurveCtrl(this);
   m_curve->setObjectName(QStringLiteral("curve"));
@@ -176,11 +176,11 @@ CCurveDialog::CCurveDialog(CParaBlock& block, std::function<void(int, int)> anno
     Announce(point);
   });
 
-  auto* presetBox = new QGroupBox(QStringLiteral("预设模式"), this);
+  auto* presetBox = new QGroupBox(tr("预设模式"), this);
   auto* presetLayout = new QVBoxLayout(presetBox);
   m_presets = new QButtonGroup(this);
-  const QString texts[] = {QStringLiteral("原画面保持不变"), QStringLiteral("原画面背景杂乱"),
-                           QStringLiteral("原画面整体发白"), QStringLiteral("原画面整体发暗")};
+  const QString texts[] = {tr("原画面保持不变"), tr("原画面背景杂乱"), tr("原画面整体发白"),
+                           tr("原画面整体发暗")};
   for (int i = 0; i < 4; ++i) {
     auto* button = new QRadioButton(texts[i], presetBox);
     button->setObjectName(QStringLiteral("preset%1").arg(i));

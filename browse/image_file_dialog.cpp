@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "browse/dib_paint.h"
+#include "browse/ui_services.h"
 #include "core/para_block.h"
 #include "formats/image_file.h"
 #include "sources/book_source.h"
@@ -82,7 +83,7 @@ CImageFileMultSel::CImageFileMultSel(QWidget* parent, const QString& title, cons
   if (!nameFilters.isEmpty()) setNameFilters(nameFilters);
 
   const bool preview = AppParams().GetValue(kShowPreview) != 0;
-  m_box = new QCheckBox(QString::fromUtf8(kPreviewBoxText), this);
+  m_box = new QCheckBox(UiText(kPreviewBoxText), this);
   m_box->setObjectName(QStringLiteral("previewBox"));
   m_box->setChecked(preview);
   if (auto* grid = qobject_cast<QGridLayout*>(layout())) {

@@ -49,7 +49,7 @@ class CPreviewPane : public QFrame {
 };
 
 // Text of the preview box.
-inline const char* const kPreviewBoxText = "预览";
+inline const char* const kPreviewBoxText = QT_TRANSLATE_NOOP("Messages", "预览");
 
 class CImageFileMultSel : public QFileDialog {
   Q_OBJECT

@@ -2,9 +2,9 @@
 #include "browse/inkbrite_app.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QSettings>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
@@ -14,6 +14,7 @@
 #include "browse/dir_manager.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
+#include "browse/language.h"
 #include "browse/main_frame.h"
 #include "browse/ui_services.h"
 #include "core/resample.h"
@@ -58,11 +59,12 @@ void CInkbriteApp::InitInstance(bool show) {
   BuildKernelTables();
 
   QApplication::setWindowIcon(InkbriteIcon());
-  // The standard dialogs' own texts (file dialog, message box buttons) in
-  // the interface's language.
-  if (m_qtTranslator.load(QStringLiteral("qtbase_zh_CN"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QCoreApplication::installTranslator(&m_qtTranslator);
+  // The interface's language, before any window or text is made.
+  if (!m_language.Apply(StartupLanguage())) {
+    std::fputs(
+        "inkbrite: the English translation (translations/inkbrite_en.qm) was not found; "
+        "the interface stays in Chinese\n",
+        stderr);
   }
   m_mainFrame = std::make_unique<CMainFrame>();
   m_mainFrame->UpdateMenus();
@@ -144,24 +146,24 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
   for (const fs::path& path : paths) {
     QString reason;
     if (OpenDocumentFile(path, false, &reason)) continue;
-    if (reason.isEmpty()) reason = QString::fromUtf8(kReadFailedMessage);
+    if (reason.isEmpty()) reason = UiText(kReadFailedMessage);
     // A book refused for a reason of its own says why.
     const QString name = QString::fromStdString(path.filename().string());
-    failed << (reason == QString::fromUtf8(kReadFailedMessage)
+    failed << (reason == UiText(kReadFailedMessage)
                    ? name
-                   : name + QStringLiteral("：") + reason);
+                   : QCoreApplication::translate("CInkbriteApp", "%1：%2").arg(name, reason));
     reasons << reason;
   }
   if (failed.isEmpty()) return;
   // One file: its reason; several: which ones failed, and why.
-  QString text = paths.size() == 1 ? reasons.front() : QString::fromUtf8(kReadFailedMessage);
+  QString text = paths.size() == 1 ? reasons.front() : UiText(kReadFailedMessage);
   if (paths.size() > 1) {
     // Several files chosen together: which ones failed, in one message.
     constexpr int kNamesShown = 20;
     text +=
         QStringLiteral("\n\n") + QStringList(failed.mid(0, kNamesShown)).join(QLatin1Char('\n'));
     if (failed.size() > kNamesShown) {
-      text += QString::fromUtf8("\n……（共%1个文件）").arg(failed.size());
+      text += QCoreApplication::translate("CInkbriteApp", "\n……（共%1个文件）").arg(failed.size());
     }
   }
   ShowMessage(m_mainFrame.get(), text);

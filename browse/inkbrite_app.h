@@ -3,18 +3,20 @@
 //
 // Start-up, in order: settings under "Quillmark's Tools"/"Inkbrite" with 4
 // recent files, the display order, the random seed, the tone and kernel
-// tables, the main window (maximised). No document is opened at start-up,
-// not even one named on the command line.
+// tables, the interface language (browse/language.h), the main window
+// (maximised). No document is opened at start-up, not even one named on the
+// command line.
 //
 // Threads: user-interface thread only.
 #pragma once
 
 #include <QString>
 #include <QStringList>
-#include <QTranslator>
 #include <filesystem>
 #include <memory>
 #include <vector>
+
+#include "browse/language.h"
 
 namespace inkbrite {
 
@@ -78,7 +80,7 @@ class CInkbriteApp {
   std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
   QStringList m_recentFiles;
   QStringList m_storedRecentFiles;  // as the settings file holds them
-  QTranslator m_qtTranslator;       // Qt's own dialogs in Chinese
+  CInterfaceLanguage m_language;    // the translators of the chosen language
 };
 
 // The one application object (null before it is made and after it goes).

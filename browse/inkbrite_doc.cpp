@@ -68,7 +68,7 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
     }
   }
   m_entry.clear();
-  return FinishOpening(ok != 0, QString::fromUtf8(kReadFailedMessage), path);
+  return FinishOpening(ok != 0, UiText(kReadFailedMessage), path);
 }
 
 int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
@@ -100,8 +100,8 @@ int CInkbriteDoc::OpenPage(const ListedPage& page) {
     DeleteContents();
     decoded = m_prefetch.Take(source, page.index);
   }
-  QString error = QString::fromUtf8(kReadFailedMessage);
-  if (decoded.noMemory) error = QString::fromUtf8(kOutOfMemoryMessage);
+  QString error = UiText(kReadFailedMessage);
+  if (decoded.noMemory) error = UiText(kOutOfMemoryMessage);
   const bool ok = decoded.image != nullptr;
   TakePage(std::move(decoded));
   m_entry = page.entry;
@@ -157,17 +157,15 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
   switch (result) {
     case SaveResult::kSaved: return 1;
     case SaveResult::kReducedFormat:
-      ShowMessage(m_messageParent, QString::fromUtf8(kReducedSaveMessage));
+      ShowMessage(m_messageParent, UiText(kReducedSaveMessage));
       return 0;
     case SaveResult::kUnsupportedExtension:
       ShowMessage(m_messageParent, QString::fromUtf8(kUnsupportedSaveExtensionMessage));
       break;
-    case SaveResult::kNoMemory:
-      ShowMessage(m_messageParent, QString::fromUtf8(kOutOfMemoryMessage));
-      break;
+    case SaveResult::kNoMemory: ShowMessage(m_messageParent, UiText(kOutOfMemoryMessage)); break;
     case SaveResult::kFailed: break;
   }
-  ShowMessage(m_messageParent, QString::fromUtf8(kSaveFailedMessage));
+  ShowMessage(m_messageParent, UiText(kSaveFailedMessage));
   return 0;
 }
 
@@ -215,7 +213,7 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
 bool CInkbriteDoc::ConfirmOverwritingSource() {
   if (!AskBeforeOverwritingSource()) return true;
   const QMessageBox::StandardButton answer =
-      ShowMessage(m_messageParent, QString::fromUtf8(kOverwriteSourceQuestion),
+      ShowMessage(m_messageParent, UiText(kOverwriteSourceQuestion),
                   QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
   if (answer == QMessageBox::YesToAll) SetAskBeforeOverwritingSource(false);
   return answer == QMessageBox::Yes || answer == QMessageBox::YesToAll;
@@ -233,7 +231,7 @@ void CInkbriteDoc::OnFileSave() {
     if (ConfirmOverwritingSource()) OnSaveDocument(m_path);
     return;
   }
-  if (ShowMessage(m_messageParent, QString::fromUtf8(kSaveAsJpegQuestion),
+  if (ShowMessage(m_messageParent, UiText(kSaveAsJpegQuestion),
                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
     fs::path jpeg = m_path;
     jpeg += PrimaryExtension(kFormatJpeg);  // a.gif becomes a.gif.jpg; the document keeps its path

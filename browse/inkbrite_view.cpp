@@ -191,7 +191,7 @@ void CInkbriteView::ShowOutOfMemory() {
   // Like an unreadable page, none while pages turn by themselves.
   if (m_showingMemoryMessage || (m_doc && !m_doc->ShowsReadErrors())) return;
   m_showingMemoryMessage = true;
-  ShowMessage(this, QString::fromUtf8(kOutOfMemoryMessage));
+  ShowMessage(this, UiText(kOutOfMemoryMessage));
   m_showingMemoryMessage = false;
 }
 

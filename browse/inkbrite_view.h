@@ -55,7 +55,8 @@ class CInkbriteDoc;
 
 // Shown when a page, or a copy of it that showing or saving needs, does not
 // fit in memory.
-inline const char* const kOutOfMemoryMessage = "内存不足，无法处理这一页。";
+inline const char* const kOutOfMemoryMessage =
+    QT_TRANSLATE_NOOP("Messages", "内存不足，无法处理这一页。");
 
 // Event 1035: set one slot of the working set (and of the window set in
 // per-window mode).

@@ -2,6 +2,7 @@
 #include "browse/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -24,6 +25,7 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/inkbrite_view.h"
 #include "browse/key_locks.h"
+#include "browse/language.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
 #include "browse/toolbar_icons.h"
@@ -131,6 +133,7 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   connect(&m_paraBarTimer, &QTimer::timeout, this, [this] { ShowParaBarAtStart(); });
   m_lockTimer.setInterval(kLockPollMs);
   connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
+  CreateLanguageMenu();
   CreateMenus();
   UpdateMenus();
 }
@@ -217,8 +220,8 @@ void CMainFrame::PlaceParaBar() {
 
 void CMainFrame::UpdateLockPanes() {
   const std::optional<KeyLocks> locks = ReadKeyLocks();
-  m_capsPane->setText(locks && locks->caps ? QString::fromUtf8("大写") : QString());
-  m_numPane->setText(locks && locks->num ? QString::fromUtf8("数字") : QString());
+  m_capsPane->setText(locks && locks->caps ? tr("大写") : QString());
+  m_numPane->setText(locks && locks->num ? tr("数字") : QString());
 }
 
 void CMainFrame::UpdateChecks() {
@@ -372,28 +375,51 @@ QMenu* CMainFrame::CreateMenu(const QString& title, std::initializer_list<int> i
 }
 
 void CMainFrame::CreateMenus() {
-  const auto title = [](const char* text) { return QString::fromUtf8(text); };
   m_menuSets[0] = {
-      CreateMenu(title("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
-      CreateMenu(title("查看(&V)"),
+      CreateMenu(tr("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(tr("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen}),
-      CreateMenu(title("帮助(&H)"), {kCmdHelp, kCmdAbout})};
+      CreateMenu(tr("帮助(&H)"), {kCmdHelp, 0, kSubmenu, 0, kCmdAbout}, m_languageMenu)};
 
   QMenu* pages =
-      CreateMenu(title("页面浏览"),
+      CreateMenu(tr("页面浏览"),
                  {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
                   kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
   m_menuSets[1] = {
-      CreateMenu(title("文件(&F)"),
-                 {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite, 0, kCmdBatch,
-                  0, kCmdRecentFile, 0, kCmdExit}),
-      CreateMenu(title("查看(&V)"),
+      CreateMenu(tr("文件(&F)"), {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite,
+                                  0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(tr("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
                   kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
                  pages),
-      CreateMenu(title("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
-                                     kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
-      CreateMenu(title("帮助(&H)"), {kCmdHelp, kCmdAbout})};
+      CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
+                                  kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
+      CreateMenu(tr("帮助(&H)"), {kCmdHelp, 0, kSubmenu, 0, kCmdAbout}, m_languageMenu)};
+}
+
+void CMainFrame::CreateLanguageMenu() {
+  // Each language under its own name; the stored choice is checked.
+  m_languageMenu = new QMenu(tr("语言"), this);
+  m_languageMenu->setObjectName(QStringLiteral("languageMenu"));
+  auto* group = new QActionGroup(m_languageMenu);
+  const QString stored = StoredLanguageChoice();
+  const std::pair<QString, QString> choices[] = {{QStringLiteral("zh"), QStringLiteral("中文")},
+                                                 {QStringLiteral("en"), QStringLiteral("English")},
+                                                 {QString(), tr("跟随系统")}};
+  for (const auto& [code, text] : choices) {
+    QAction* action = m_languageMenu->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(code == stored);
+    action->setData(code);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, code = code] { OnLanguageChosen(code); });
+  }
+}
+
+void CMainFrame::OnLanguageChosen(const QString& code) {
+  if (code == StoredLanguageChoice()) return;
+  StoreLanguageChoice(code);
+  ShowMessage(this, tr("新的界面语言将在下次启动 Inkbrite 时生效。"), QMessageBox::Ok);
 }
 
 void CMainFrame::ShowMenuSet(bool documentMenus) {
@@ -415,7 +441,7 @@ QList<QMenu*> CMainFrame::MenuBarMenus() const {
 }
 
 void CMainFrame::CreateToolBar() {
-  m_toolBar = addToolBar(QStringLiteral("工具栏"));
+  m_toolBar = addToolBar(tr("工具栏"));
   m_toolBar->setObjectName(QStringLiteral("toolbar128"));
   m_toolBar->setIconSize(QSize(16, 16));
   m_toolBar->setMovable(true);
@@ -455,8 +481,9 @@ void CMainFrame::CreateStatusBar() {
   for (QLabel** pane : {&m_capsPane, &m_numPane}) {
     *pane = new QLabel(bar);
     (*pane)->setAlignment(Qt::AlignCenter);
-    (*pane)->setMinimumWidth((*pane)->fontMetrics().horizontalAdvance(QString::fromUtf8("大写")) +
-                             8);
+    const QFontMetrics metrics = (*pane)->fontMetrics();
+    (*pane)->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(tr("大写")), metrics.horizontalAdvance(tr("数字"))) + 8);
     bar->addPermanentWidget(*pane);
   }
   m_capsPane->setObjectName(QStringLiteral("capsLockPane"));
@@ -754,8 +781,7 @@ void CMainFrame::OpenDialogStart(QString& folder, QString& presetName) const {
 void CMainFrame::RunOpenDialog() {
   QString folder, preset;
   OpenDialogStart(folder, preset);
-  CImageFileMultSel dialog(this, QString::fromUtf8(kOpenDialogTitle), folder, OpenDialogFilters(),
-                           preset);
+  CImageFileMultSel dialog(this, UiText(kOpenDialogTitle), folder, OpenDialogFilters(), preset);
   if (dialog.exec() != QDialog::Accepted) return;
   if (TheApp()) TheApp()->OpenDocumentFiles(dialog.SelectedPaths());
 }

@@ -33,7 +33,7 @@ class CInkbriteDoc;
 class CInkbriteView;
 
 // The open dialog's filters (label shown, patterns).
-inline const char* const kOpenDialogTitle = "选择文件";
+inline const char* const kOpenDialogTitle = QT_TRANSLATE_NOOP("Messages", "选择文件");
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -72,6 +72,10 @@ class CMainFrame : public QMainWindow {
   void UpdateMenus();
   // The menus of the menu bar as shown now.
   QList<QMenu*> MenuBarMenus() const;
+  // The Help menu's language submenu ("中文", "English", follow the
+  // system): a choice is kept in the settings and applies from the next
+  // start, which a message says.
+  QMenu* LanguageMenu() const { return m_languageMenu; }
 
   // The Caps Lock and Num Lock panes: "大写" and "数字" while the lock is
   // on, empty while it is off or where the platform cannot tell.
@@ -101,6 +105,8 @@ class CMainFrame : public QMainWindow {
  private:
   void CreateActions();
   void CreateMenus();
+  void CreateLanguageMenu();
+  void OnLanguageChosen(const QString& code);
   QMenu* CreateMenu(const QString& title, std::initializer_list<int> ids, QMenu* submenu = nullptr);
   void ShowMenuSet(bool documentMenus);
   void CreateToolBar();
@@ -137,6 +143,7 @@ class CMainFrame : public QMainWindow {
   QTimer m_lockTimer;
   std::vector<QAction*> m_recentActions;
   QAction* m_noRecentFiles = nullptr;
+  QMenu* m_languageMenu = nullptr;
   CChildFrame* m_lastActive = nullptr;
   // The title the frame shows; the workspace may not add to it.
   QString m_title;

@@ -12,29 +12,29 @@
 namespace inkbrite {
 
 COrderDialog::COrderDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("设置文件显示顺序"));
+  setWindowTitle(tr("设置文件显示顺序"));
 
-  auto* sortBox = new QGroupBox(QStringLiteral("排序"), this);
-  m_byName = new QRadioButton(QStringLiteral("按文件名字母顺序"), sortBox);
-  m_byTime = new QRadioButton(QStringLiteral("按文件创建时间顺序"), sortBox);
-  m_bySize = new QRadioButton(QStringLiteral("按文件长度顺序"), sortBox);
+  auto* sortBox = new QGroupBox(tr("排序"), this);
+  m_byName = new QRadioButton(tr("按文件名字母顺序"), sortBox);
+  m_byTime = new QRadioButton(tr("按文件创建时间顺序"), sortBox);
+  m_bySize = new QRadioButton(tr("按文件长度顺序"), sortBox);
   auto* sortLayout = new QVBoxLayout(sortBox);
   sortLayout->addWidget(m_byName);
   sortLayout->addWidget(m_byTime);
   sortLayout->addWidget(m_bySize);
   sortLayout->addStretch();
 
-  auto* dirBox = new QGroupBox(QStringLiteral("顺序"), this);
-  m_ascending = new QRadioButton(QStringLiteral("按从小到大的顺序"), dirBox);
-  m_descending = new QRadioButton(QStringLiteral("按从大到小的顺序"), dirBox);
+  auto* dirBox = new QGroupBox(tr("顺序"), this);
+  m_ascending = new QRadioButton(tr("按从小到大的顺序"), dirBox);
+  m_descending = new QRadioButton(tr("按从大到小的顺序"), dirBox);
   auto* dirLayout = new QVBoxLayout(dirBox);
   dirLayout->addWidget(m_ascending);
   dirLayout->addWidget(m_descending);
   dirLayout->addStretch();
 
-  auto* ok = new QPushButton(QStringLiteral("确定"), this);
-  auto* cancel = new QPushButton(QStringLiteral("取消"), this);
-  auto* restore = new QPushButton(QStringLiteral("复原"), this);
+  auto* ok = new QPushButton(tr("确定"), this);
+  auto* cancel = new QPushButton(tr("取消"), this);
+  auto* restore = new QPushButton(tr("复原"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -30,11 +30,22 @@ namespace inkbrite {
 namespace {
 
 constexpr const char* kTabTexts[kParaBarPageCount] = {
-    "亮度", "对比度", "高亮度", "Gamma校正", "曲线调节", "缩放", "Jpg质量", "切边", "其它", "自动"};
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "亮度"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "对比度"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "高亮度"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Gamma校正"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "曲线调节"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "缩放"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Jpg质量"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "切边"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "其它"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动")};
 constexpr int kCurveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
 // The crop spins as shown (上, 下, 左, 右) and their slots.
 constexpr int kCropSlots[4] = {kCroppingTop, kCroppingBottom, kCroppingLeft, kCroppingRight};
-constexpr const char* kCropLabels[4] = {"上:", "下:", "左:", "右:"};
+constexpr const char* kCropLabels[4] = {
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "上:"), QT_TRANSLATE_NOOP("inkbrite::CParaBar", "下:"),
+    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "左:"), QT_TRANSLATE_NOOP("inkbrite::CParaBar", "右:")};
 constexpr int kCropIds[4] = {kParaCropTop, kParaCropBottom, kParaCropLeft, kParaCropRight};
 
 constexpr int kPageWidth = 560;
@@ -52,23 +63,33 @@ struct AutoControl {
   int step;            // the switch the setting belongs to; -1: none
 };
 constexpr AutoControl kAutoRows[4][5] = {
-    {{kAutoLevels, kParaAutoLevels, "自动色阶", "", -1},
-     {kAutoLevelsClip, kParaAutoLevelsClip, "两端忽略:", " ‰", kAutoLevels},
-     {kAutoLevelsLimit, kParaAutoLevelsLimit, "最多移动:", "", kAutoLevels},
-     {kAutoLevelsNeutral, kParaAutoLevelsNeutral, "去除纸色", "", kAutoLevels},
+    {{kAutoLevels, kParaAutoLevels, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动色阶"), "", -1},
+     {kAutoLevelsClip, kParaAutoLevelsClip, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "两端忽略:"),
+      " ‰", kAutoLevels},
+     {kAutoLevelsLimit, kParaAutoLevelsLimit, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "最多移动:"),
+      "", kAutoLevels},
+     {kAutoLevelsNeutral, kParaAutoLevelsNeutral,
+      QT_TRANSLATE_NOOP("inkbrite::CParaBar", "去除纸色"), "", kAutoLevels},
      {}},
-    {{kAutoCrop, kParaAutoCrop, "自动切边", "", -1},
-     {kAutoCropBorder, kParaAutoCropBorder, "留边:", "", kAutoCrop},
-     {kAutoCropTolerance, kParaAutoCropTolerance, "容差:", "", kAutoCrop},
-     {kAutoCropMinShare, kParaAutoCropMinShare, "最少保留:", " %", kAutoCrop},
-     {kAutoCropFacing, kParaAutoCropFacing, "对页同框", "", kAutoCrop}},
-    {{kSplitSpreads, kParaSplitSpreads, "拆分跨页", "", -1},
-     {kSplitRightToLeft, kParaSplitRightToLeft, "从右到左", "", kSplitSpreads},
-     {kDeskew, kParaDeskew, "纠斜", "", -1},
-     {kDeskewRange, kParaDeskewRange, "范围:", "°", kDeskew},
+    {{kAutoCrop, kParaAutoCrop, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动切边"), "", -1},
+     {kAutoCropBorder, kParaAutoCropBorder, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "留边:"), "",
+      kAutoCrop},
+     {kAutoCropTolerance, kParaAutoCropTolerance, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "容差:"),
+      "", kAutoCrop},
+     {kAutoCropMinShare, kParaAutoCropMinShare,
+      QT_TRANSLATE_NOOP("inkbrite::CParaBar", "最少保留:"), " %", kAutoCrop},
+     {kAutoCropFacing, kParaAutoCropFacing, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "对页同框"), "",
+      kAutoCrop}},
+    {{kSplitSpreads, kParaSplitSpreads, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "拆分跨页"), "",
+      -1},
+     {kSplitRightToLeft, kParaSplitRightToLeft, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "从右到左"),
+      "", kSplitSpreads},
+     {kDeskew, kParaDeskew, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "纠斜"), "", -1},
+     {kDeskewRange, kParaDeskewRange, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "范围:"), "°",
+      kDeskew},
      {}},
-    {{kFitWidth, kParaFitWidth, "缩小到屏幕 宽:", "", -1},
-     {kFitHeight, kParaFitHeight, "高:", "", -1},
+    {{kFitWidth, kParaFitWidth, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "缩小到屏幕 宽:"), "", -1},
+     {kFitHeight, kParaFitHeight, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "高:"), "", -1},
      {},
      {},
      {}},
@@ -85,8 +106,6 @@ bool IsSliderPage(int page) {
   return page == kPageBrightness || page == kPageContrast || page == kPageHighlight ||
          page == kPageGamma || page == kPageResize || page == kPageJpegQuality;
 }
-
-QString Qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 
@@ -125,7 +144,7 @@ void CParaBar::BuildControls() {
   m_tabs->setDrawBase(true);
   m_tabs->setExpanding(false);
   m_tabs->setUsesScrollButtons(false);
-  for (const char* text : kTabTexts) m_tabs->addTab(Qs(text));
+  for (const char* text : kTabTexts) m_tabs->addTab(tr(text));
   connect(m_tabs, &QTabBar::currentChanged, this, [this](int) { ShowPage(); });
   grid->addWidget(m_tabs, 0, 0);
 
@@ -133,7 +152,7 @@ void CParaBar::BuildControls() {
   m_page->setFixedSize(kPageWidth, kPageHeight);
   grid->addWidget(m_page, 1, 0);
 
-  m_windowOnly = new QCheckBox(Qs("以上参数仅适用于当前窗口"), this);
+  m_windowOnly = new QCheckBox(tr("以上参数仅适用于当前窗口"), this);
   m_windowOnly->setObjectName(ControlName(kParaWindowOnly));
   connect(m_windowOnly, &QCheckBox::clicked, this, [this] { OnWindowOnlyClicked(); });
   grid->addWidget(m_windowOnly, 2, 0);
@@ -145,11 +164,11 @@ void CParaBar::BuildControls() {
     const char* text;
     void (CParaBar::*handler)();
   };
-  constexpr Command kCommands[] = {{kParaSave, "保存", &CParaBar::OnSave},
-                                   {kParaLoad, "调入", &CParaBar::OnLoad},
-                                   {kParaRestore, "恢复", &CParaBar::OnRestore}};
+  constexpr Command kCommands[] = {{kParaSave, QT_TR_NOOP("保存"), &CParaBar::OnSave},
+                                   {kParaLoad, QT_TR_NOOP("调入"), &CParaBar::OnLoad},
+                                   {kParaRestore, QT_TR_NOOP("恢复"), &CParaBar::OnRestore}};
   for (const Command& command : kCommands) {
-    auto* button = new QPushButton(Qs(command.text), this);
+    auto* button = new QPushButton(tr(command.text), this);
     button->setObjectName(ControlName(command.id));
     button->setAutoDefault(false);
     connect(button, &QPushButton::clicked, this, command.handler);
@@ -183,7 +202,7 @@ void CParaBar::BuildSliderPage() {
   m_value->setObjectName(ControlName(kParaValue));
   m_value->setReadOnly(true);
   m_value->setAlignment(Qt::AlignRight);
-  m_thresholdLabel = new QLabel(Qs("高亮值:"), m_page);
+  m_thresholdLabel = new QLabel(tr("高亮值:"), m_page);
   m_threshold = new QSpinBox(m_page);
   m_threshold->setObjectName(ControlName(kParaThreshold));
   m_threshold->setRange(170, 255);
@@ -203,7 +222,7 @@ void CParaBar::BuildCurvePage() {
   constexpr int kIds[4] = {kParaCurveX1, kParaCurveY1, kParaCurveX2, kParaCurveY2};
   int x = 0;
   for (int i = 0; i < 4; ++i) {
-    auto* label = new QLabel(Qs(kLabels[i]), m_page);
+    auto* label = new QLabel(QString::fromLatin1(kLabels[i]), m_page);
     label->setGeometry(x, 6, 26, 22);
     m_curveTexts[i] = new QLineEdit(m_page);
     m_curveTexts[i]->setObjectName(ControlName(kIds[i]));
@@ -213,7 +232,7 @@ void CParaBar::BuildCurvePage() {
     m_curveWidgets.push_back(m_curveTexts[i]);
     x += 100;
   }
-  m_curveButton = new QPushButton(Qs("设置"), m_page);
+  m_curveButton = new QPushButton(tr("设置"), m_page);
   m_curveButton->setObjectName(ControlName(kParaCurveButton));
   m_curveButton->setAutoDefault(false);
   m_curveButton->setGeometry(x + 10, 4, 80, 26);
@@ -224,7 +243,7 @@ void CParaBar::BuildCurvePage() {
 void CParaBar::BuildCropPage() {
   int x = 0;
   for (int i = 0; i < 4; ++i) {
-    auto* label = new QLabel(Qs(kCropLabels[i]), m_page);
+    auto* label = new QLabel(tr(kCropLabels[i]), m_page);
     label->setGeometry(x, 6, 24, 22);
     m_crop[i] = new QSpinBox(m_page);
     m_crop[i]->setObjectName(ControlName(kCropIds[i]));
@@ -242,7 +261,7 @@ void CParaBar::BuildCropPage() {
 
 void CParaBar::BuildOtherPage() {
   auto addList = [this](int left, int id, const char* label, const QStringList& items, int slot) {
-    auto* text = new QLabel(Qs(label), m_page);
+    auto* text = new QLabel(tr(label), m_page);
     text->setGeometry(left, 6, 40, 22);
     auto* list = new QComboBox(m_page);
     list->setObjectName(ControlName(id));
@@ -255,9 +274,9 @@ void CParaBar::BuildOtherPage() {
     m_otherWidgets.push_back(list);
     return list;
   };
-  m_sharpen = addList(0, kParaSharpen, "锐化:", SharpenEntries(), kSharpen);
-  m_soften = addList(180, kParaSoften, "柔化:", SoftenEntries(), kBlur);
-  m_colour = addList(360, kParaColour, "色彩:", ColourEntries(), kGreyScale);
+  m_sharpen = addList(0, kParaSharpen, QT_TR_NOOP("锐化:"), SharpenEntries(), kSharpen);
+  m_soften = addList(180, kParaSoften, QT_TR_NOOP("柔化:"), SoftenEntries(), kBlur);
+  m_colour = addList(360, kParaColour, QT_TR_NOOP("色彩:"), ColourEntries(), kGreyScale);
 }
 
 void CParaBar::BuildAutoPage() {
@@ -273,7 +292,7 @@ void CParaBar::BuildAutoPage() {
       if (c.text == nullptr) break;
       QWidget* control = nullptr;
       if (IsAutoCheck(c.slot)) {
-        auto* box = new QCheckBox(Qs(c.text), page);
+        auto* box = new QCheckBox(tr(c.text), page);
         connect(box, &QCheckBox::toggled, this, [this, slot = c.slot](bool on) {
           if (m_loading) return;
           Announce(slot, on ? 1 : 0);
@@ -281,14 +300,14 @@ void CParaBar::BuildAutoPage() {
         });
         control = box;
       } else {
-        line->addWidget(new QLabel(Qs(c.text), page));
+        line->addWidget(new QLabel(tr(c.text), page));
         const SlotRange* range = AutoSlotRange(c.slot);
         if (c.slot == kDeskewRange) {  // tenths of a degree, shown in degrees
           auto* spin = new QDoubleSpinBox(page);
           spin->setDecimals(1);
           spin->setSingleStep(0.1);
           spin->setRange(range->min / 10.0, range->max / 10.0);
-          spin->setSuffix(Qs(c.suffix));
+          spin->setSuffix(QString::fromUtf8(c.suffix));
           connect(spin, &QDoubleSpinBox::valueChanged, this, [this, slot = c.slot](double v) {
             if (!m_loading) Announce(slot, static_cast<int>(std::lround(v * 10)));
           });
@@ -296,7 +315,7 @@ void CParaBar::BuildAutoPage() {
         } else {
           auto* spin = new QSpinBox(page);
           spin->setRange(range->min, range->max);
-          spin->setSuffix(Qs(c.suffix));
+          spin->setSuffix(QString::fromUtf8(c.suffix));
           connect(spin, &QSpinBox::valueChanged, this, [this, slot = c.slot](int v) {
             if (!m_loading) Announce(slot, v);
           });
@@ -555,7 +574,7 @@ void CParaBar::OnCurveButton() {
 }
 
 QString CParaBar::CaptionText() const {
-  return Qs("参数：") + QString::fromStdString(AppParams().GetName());
+  return tr("参数：") + QString::fromStdString(AppParams().GetName());
 }
 
 void CParaBar::UpdateCaption() { setWindowTitle(CaptionText()); }

@@ -1,35 +1,39 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/param_lists.h"
 
+#include <QCoreApplication>
 #include <string>
 
 #include "formats/format_table.h"
 
 namespace inkbrite {
 
-const QStringList& SharpenEntries() {
-  static const QStringList entries = [] {
-    QStringList list{QStringLiteral("无")};
-    for (int level = 1; level <= 9; ++level) {
-      list << QStringLiteral("%1级").arg(level, 2, 10, QLatin1Char('0'));
-    }
-    return list;
-  }();
-  return entries;
+// The texts in the interface's language, made at each call.
+QString ListText(const char* text) { return QCoreApplication::translate("ParamLists", text); }
+
+QStringList SharpenEntries() {
+  QStringList list{ListText(QT_TRANSLATE_NOOP("ParamLists", "无"))};
+  for (int level = 1; level <= 9; ++level) {
+    list << ListText(QT_TRANSLATE_NOOP("ParamLists", "%1级")).arg(level, 2, 10, QLatin1Char('0'));
+  }
+  return list;
 }
 
-const QStringList& SoftenEntries() {
-  static const QStringList entries = {QStringLiteral("无"), QStringLiteral("一般"),
-                                      QStringLiteral("强")};
-  return entries;
+QStringList SoftenEntries() {
+  return {ListText(QT_TRANSLATE_NOOP("ParamLists", "无")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "一般")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "强"))};
 }
 
-const QStringList& ColourEntries() {
-  static const QStringList entries = {QStringLiteral("彩色漫画"), QStringLiteral("黑白漫画"),
-                                      QStringLiteral("保持原样"), QStringLiteral("256色"),
-                                      QStringLiteral("16级灰度"), QStringLiteral("8级灰度"),
-                                      QStringLiteral("4级灰度"),  QStringLiteral("单色")};
-  return entries;
+QStringList ColourEntries() {
+  static const char* const kTexts[] = {
+      QT_TRANSLATE_NOOP("ParamLists", "彩色漫画"), QT_TRANSLATE_NOOP("ParamLists", "黑白漫画"),
+      QT_TRANSLATE_NOOP("ParamLists", "保持原样"), QT_TRANSLATE_NOOP("ParamLists", "256色"),
+      QT_TRANSLATE_NOOP("ParamLists", "16级灰度"), QT_TRANSLATE_NOOP("ParamLists", "8级灰度"),
+      QT_TRANSLATE_NOOP("ParamLists", "4级灰度"),  QT_TRANSLATE_NOOP("ParamLists", "单色")};
+  QStringList list;
+  for (const char* text : kTexts) list << ListText(text);
+  return list;
 }
 
 const QStringList& FilterEntries() {

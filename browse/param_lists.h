@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The entries of the parameter drop-down lists, shared by the parameter bar,
 // the batch dialog and the settings manager. A list's index is the value of
-// its slot.
+// its slot. The texts are in the interface's language.
 #pragma once
 
 #include <QStringList>
@@ -9,11 +9,11 @@
 namespace inkbrite {
 
 // Sharpen (slot Sharpen): "无", "01级" ... "09级".
-const QStringList& SharpenEntries();
+QStringList SharpenEntries();
 // Soften (slot Blur): "无", "一般", "强".
-const QStringList& SoftenEntries();
+QStringList SoftenEntries();
 // Colour mode (slot GreyScale): "彩色漫画" ... "单色".
-const QStringList& ColourEntries();
+QStringList ColourEntries();
 // Resampling filter (slot ResizeType): "bilinear", "bicubic", "nearest".
 const QStringList& FilterEntries();
 // The batch job's source patterns (slot SourceFiles); the first is the

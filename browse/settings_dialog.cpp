@@ -48,14 +48,13 @@ std::filesystem::path NamedSettingsFile() {
 }
 
 QString CSettingsDialog::Prompt(Mode mode) {
-  return mode == Mode::kSave ? QStringLiteral("请输入新设置的名称：")
-                             : QStringLiteral("请选择欲读取的设置：");
+  return mode == Mode::kSave ? tr("请输入新设置的名称：") : tr("请选择欲读取的设置：");
 }
 
 CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::path iniPath,
                                  QWidget* parent)
     : QDialog(parent), m_mode(mode), m_block(block), m_iniPath(std::move(iniPath)) {
-  setWindowTitle(QStringLiteral("设置管理"));
+  setWindowTitle(tr("设置管理"));
   auto* left = new QVBoxLayout;
   left->addWidget(new QLabel(Prompt(mode), this));
   left->addWidget(BuildNameField());
@@ -115,44 +114,44 @@ QGridLayout* CSettingsDialog::BuildValueGrid() {
   // Four label-value pairs to a row.
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
-  const auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), this); };
+  const auto label = [this](const char* text) { return new QLabel(tr(text), this); };
   const auto pair = [&](int row, int column, const char* text, QWidget* value, int span = 1) {
     grid->addWidget(label(text), row, column * 2, Qt::AlignRight);
     grid->addWidget(value, row, column * 2 + 1, 1, span);
   };
-  pair(0, 0, "亮度:", NumberField(kBrightness));
-  pair(0, 1, "对比度:", NumberField(kContrast));
-  pair(0, 2, "高亮度:", NumberField(kHighlight));
-  pair(0, 3, "高亮值:", NumberField(kThreshold));
-  pair(1, 0, "Gamma校正:", NumberField(kGamma));
-  pair(1, 1, "JPG压缩比:", NumberField(kJpegQuality));
-  pair(1, 2, "尺寸缩放:", NumberField(kResize));
+  pair(0, 0, QT_TR_NOOP("亮度:"), NumberField(kBrightness));
+  pair(0, 1, QT_TR_NOOP("对比度:"), NumberField(kContrast));
+  pair(0, 2, QT_TR_NOOP("高亮度:"), NumberField(kHighlight));
+  pair(0, 3, QT_TR_NOOP("高亮值:"), NumberField(kThreshold));
+  pair(1, 0, QT_TR_NOOP("Gamma校正:"), NumberField(kGamma));
+  pair(1, 1, QT_TR_NOOP("JPG压缩比:"), NumberField(kJpegQuality));
+  pair(1, 2, QT_TR_NOOP("尺寸缩放:"), NumberField(kResize));
   grid->addWidget(ListField(kResizeType, FilterEntries()), 1, 6, 1, 2);
 
   auto* curve = new QHBoxLayout;
   curve->setSpacing(8);
   for (int slot : {kCurveX1, kCurveY1, kCurveX2, kCurveY2}) curve->addWidget(NumberField(slot));
   curve->addStretch();
-  grid->addWidget(label("曲线:"), 2, 0, Qt::AlignRight);
+  grid->addWidget(label(QT_TR_NOOP("曲线:")), 2, 0, Qt::AlignRight);
   grid->addLayout(curve, 2, 1, 1, 7);
 
-  pair(3, 0, "上:", NumberField(kCroppingTop));
-  pair(3, 1, "下:", NumberField(kCroppingBottom));
-  pair(3, 2, "左:", NumberField(kCroppingLeft));
-  pair(3, 3, "右:", NumberField(kCroppingRight));
-  pair(4, 0, "锐化:", ListField(kSharpen, SharpenEntries()));
-  pair(4, 1, "柔化:", ListField(kBlur, SoftenEntries()));
-  pair(4, 2, "色彩:", ListField(kGreyScale, ColourEntries()), 3);
-  pair(5, 0, "源文件:", ListField(kSourceFiles, SourcePatternEntries()), 7);
-  pair(6, 0, "新文件扩展名:", ListField(kTargetFiles, NewExtensionEntries()));
+  pair(3, 0, QT_TR_NOOP("上:"), NumberField(kCroppingTop));
+  pair(3, 1, QT_TR_NOOP("下:"), NumberField(kCroppingBottom));
+  pair(3, 2, QT_TR_NOOP("左:"), NumberField(kCroppingLeft));
+  pair(3, 3, QT_TR_NOOP("右:"), NumberField(kCroppingRight));
+  pair(4, 0, QT_TR_NOOP("锐化:"), ListField(kSharpen, SharpenEntries()));
+  pair(4, 1, QT_TR_NOOP("柔化:"), ListField(kBlur, SoftenEntries()));
+  pair(4, 2, QT_TR_NOOP("色彩:"), ListField(kGreyScale, ColourEntries()), 3);
+  pair(5, 0, QT_TR_NOOP("源文件:"), ListField(kSourceFiles, SourcePatternEntries()), 7);
+  pair(6, 0, QT_TR_NOOP("新文件扩展名:"), ListField(kTargetFiles, NewExtensionEntries()));
   grid->setColumnStretch(8, 1);
   return grid;
 }
 
 QVBoxLayout* CSettingsDialog::BuildButtons() {
-  auto* ok = new QPushButton(QStringLiteral("确定"), this);
-  auto* cancel = new QPushButton(QStringLiteral("取消"), this);
-  m_delete = new QPushButton(QStringLiteral("删除"), this);
+  auto* ok = new QPushButton(tr("确定"), this);
+  auto* cancel = new QPushButton(tr("取消"), this);
+  m_delete = new QPushButton(tr("删除"), this);
   ok->setObjectName(QStringLiteral("ok"));
   m_delete->setObjectName(QStringLiteral("delete"));
   ok->setDefault(true);
@@ -257,11 +256,11 @@ void CSettingsDialog::accept() {
   if (m_mode == Mode::kSave) {
     const std::string name = TrimmedName();
     if (name.empty()) {
-      ShowMessage(this, QStringLiteral("请输入有效的设置名称。"));
+      ShowMessage(this, tr("请输入有效的设置名称。"));
       return;
     }
     if (NamedSettingNeedsOverwriteConfirm(name, m_iniPath) &&
-        ShowMessage(this, QStringLiteral("在磁盘中有同名的设置存在，您想覆盖吗？"),
+        ShowMessage(this, tr("在磁盘中有同名的设置存在，您想覆盖吗？"),
                     QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
       return;
     }
@@ -270,7 +269,7 @@ void CSettingsDialog::accept() {
     // write is reported rather than closing as if the setting were saved.
     if (!SaveNamedSetting(m_block, name, m_iniPath)) {
       ShowMessage(
-          this, QStringLiteral("无法保存设置“%1”：设置文件\n%2\n无法写入。")
+          this, tr("无法保存设置“%1”：设置文件\n%2\n无法写入。")
                     .arg(QString::fromStdString(name), QString::fromStdString(m_iniPath.string())));
       return;
     }
@@ -280,7 +279,7 @@ void CSettingsDialog::accept() {
 
   const int index = SelectedIndex();
   if (index < 0) {
-    ShowMessage(this, QStringLiteral("抱歉，请先从列表中选择您希望读取的设置。"));
+    ShowMessage(this, tr("抱歉，请先从列表中选择您希望读取的设置。"));
     return;
   }
   // Read again rather than trusting the fields: the name may have been typed
@@ -290,7 +289,7 @@ void CSettingsDialog::accept() {
     // The setting vanished from the file since the list was filled.
     FillList();
     ClearValues(false);
-    ShowMessage(this, QStringLiteral("抱歉，请先从列表中选择您希望读取的设置。"));
+    ShowMessage(this, tr("抱歉，请先从列表中选择您希望读取的设置。"));
     return;
   }
   QDialog::accept();
@@ -300,7 +299,7 @@ void CSettingsDialog::Delete() {
   if (m_mode != Mode::kLoad) return;
   const int index = SelectedIndex();
   if (index < 0) {
-    ShowMessage(this, QStringLiteral("抱歉，请先从列表中选择您希望删除的设置。"));
+    ShowMessage(this, tr("抱歉，请先从列表中选择您希望删除的设置。"));
     return;
   }
   const std::string name = m_name->itemText(index).trimmed().toStdString();
@@ -308,7 +307,7 @@ void CSettingsDialog::Delete() {
     Beep();
     return;
   }
-  if (ShowMessage(this, QStringLiteral("您真的想从磁盘记录中删除当前设置吗？"),
+  if (ShowMessage(this, tr("您真的想从磁盘记录中删除当前设置吗？"),
                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
     return;
   }
@@ -317,7 +316,7 @@ void CSettingsDialog::Delete() {
     std::array<int, kParaSlotCount> unused{};
     if (ReadNamedSetting(m_iniPath, name, unused)) {
       ShowMessage(
-          this, QStringLiteral("无法删除设置“%1”：设置文件\n%2\n无法写入。")
+          this, tr("无法删除设置“%1”：设置文件\n%2\n无法写入。")
                     .arg(QString::fromStdString(name), QString::fromStdString(m_iniPath.string())));
       return;
     }

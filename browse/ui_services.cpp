@@ -31,7 +31,7 @@ std::unique_ptr<QMessageBox> CreateMessageBox(QWidget* parent, const QString& te
   auto box = std::make_unique<QMessageBox>(
       buttons & QMessageBox::Yes ? QMessageBox::Question : QMessageBox::Information,
       QStringLiteral("Inkbrite"), text, buttons, parent);
-  if (dontAskBox) box->setCheckBox(new QCheckBox(QString::fromUtf8(kDontAskAgainText), box.get()));
+  if (dontAskBox) box->setCheckBox(new QCheckBox(UiText(kDontAskAgainText), box.get()));
   return box;
 }
 

@@ -3,6 +3,7 @@
 // viewing state, and the folders the batch dialog remembers.
 #pragma once
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 #include <filesystem>
@@ -12,6 +13,11 @@
 class QWidget;
 
 namespace inkbrite {
+
+// A text shared by several classes (the constants marked
+// QT_TRANSLATE_NOOP("Messages", ...) in the viewer's headers) in the
+// interface's language.
+inline QString UiText(const char* text) { return QCoreApplication::translate("Messages", text); }
 
 // A modal message titled "Inkbrite". Tests replace the handler so that no
 // message blocks them; the default shows a QMessageBox. A question whose
@@ -32,7 +38,7 @@ MessageHandler SetMessageHandler(MessageHandler handler);
 void Beep();
 std::function<void()> SetBeepHandler(std::function<void()> handler);
 
-inline const char* const kDontAskAgainText = "以后不再询问";
+inline const char* const kDontAskAgainText = QT_TRANSLATE_NOOP("Messages", "以后不再询问");
 
 // Whether Save asks before it writes over the file the page was read from
 // (kept in the settings; on until the user turns it off).
@@ -56,6 +62,6 @@ BatchFolders& RememberedBatchFolders();
 QString ControlName(int id);
 
 // Text of the message shown when a page cannot be read.
-inline const char* const kReadFailedMessage = "文件读取失败。";
+inline const char* const kReadFailedMessage = QT_TRANSLATE_NOOP("Messages", "文件读取失败。");
 
 }  // namespace inkbrite

@@ -16,6 +16,8 @@ PACKAGES=(
   # user interface
   qt6-base-dev libx11-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
   qt6-translations-l10n
+  # translations: lupdate and lrelease, and CMake's Qt6LinguistTools
+  qt6-l10n-tools qt6-tools-dev
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy

@@ -40,6 +40,8 @@ for size in 16 22 24 32 48 64 128 256; do
   test -s "$usr/share/icons/hicolor/${size}x${size}/apps/inkbrite.png"
 done
 test -s "$usr/share/inkbrite/Inkbrite.htm"
+test -s "$usr/share/inkbrite/Inkbrite_en.htm"
+test -s "$usr/share/inkbrite/translations/inkbrite_en.qm"
 test -s "$usr/share/man/man1/inkbrite.1.gz"
 test -s "$usr/share/man/man1/inkbrite-batch.1.gz"
 
@@ -66,6 +68,14 @@ step "the installed viewer, offscreen, until its window shows"
 out=$("$usr/bin/inkbrite" --version)
 [ "$out" = "inkbrite $version" ] || { echo "unexpected: $out" >&2; exit 1; }
 QT_QPA_PLATFORM=offscreen INKBRITE_QUIT_AFTER_START=1 timeout 60 "$usr/bin/inkbrite"
+
+step "the installed viewer in English and in Chinese"
+for lang in en zh; do
+  QT_QPA_PLATFORM=offscreen INKBRITE_QUIT_AFTER_START=1 INKBRITE_LANG=$lang timeout 60 \
+    "$usr/bin/inkbrite" 2>"$work/viewer-$lang.log"
+  ! grep -q "translation" "$work/viewer-$lang.log" ||
+    { cat "$work/viewer-$lang.log" >&2; exit 1; }
+done
 
 step "bash completion"
 completions=$(bash -c 'source "$1"; COMP_WORDS=(inkbrite-batch --no); COMP_CWORD=1

@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
   inkbrite::test::TempDir config;
   setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
   setenv("INKBRITE_DATA_DIR", config.path().c_str(), 1);
+  // The interface in its source language (Chinese) whatever the machine's
+  // locale; the language tests set their own.
+  setenv("INKBRITE_LANG", "zh", 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

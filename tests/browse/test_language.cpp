@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The interface language: the choice from the environment, the Help menu's
+// setting and the locale; the viewer started in English and in Chinese; every
+// window's texts translated; the language submenu; the help page by language.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTabBar>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browse/about_dialog.h"
+#include "browse/auto_play_dialog.h"
+#include "browse/batch_dialog.h"
+#include "browse/curve_dialog.h"
+#include "browse/language.h"
+#include "browse/order_dialog.h"
+#include "browse/para_bar.h"
+#include "browse/settings_dialog.h"
+#include "tests/browse/browse_support.h"
+
+namespace inkbrite {
+namespace {
+
+using ui_test::AppTest;
+
+TEST(LanguageChoice, EnvironmentThenSettingThenLocale) {
+  const auto zh = UiLanguage::kChinese;
+  const auto en = UiLanguage::kEnglish;
+  // The locale alone: Chinese locales only.
+  EXPECT_EQ(ChooseLanguage("", "", "zh_CN.UTF-8"), zh);
+  EXPECT_EQ(ChooseLanguage("", "", "zh_TW"), zh);
+  EXPECT_EQ(ChooseLanguage("", "", "zh"), zh);
+  EXPECT_EQ(ChooseLanguage("", "", "en_GB.UTF-8"), en);
+  EXPECT_EQ(ChooseLanguage("", "", "de_DE"), en);
+  EXPECT_EQ(ChooseLanguage("", "", "C"), en);
+  EXPECT_EQ(ChooseLanguage("", "", ""), en);
+  // The stored choice beats the locale, the environment beats both.
+  EXPECT_EQ(ChooseLanguage("", "en", "zh_CN.UTF-8"), en);
+  EXPECT_EQ(ChooseLanguage("", "zh", "en_US.UTF-8"), zh);
+  EXPECT_EQ(ChooseLanguage("en", "zh", "zh_CN.UTF-8"), en);
+  EXPECT_EQ(ChooseLanguage("zh", "en", "en_US"), zh);
+  EXPECT_EQ(ChooseLanguage(" ZH ", "", "C"), zh);
+  // An unusable value is passed over, never taken for English.
+  EXPECT_EQ(ChooseLanguage("fr", "", "zh_CN"), zh);
+  EXPECT_EQ(ChooseLanguage("", "klingon", "zh_CN"), zh);
+  EXPECT_EQ(ChooseLanguage("chinese", "zh", "C"), zh);
+}
+
+TEST(LanguageChoice, LocaleFromTheEnvironmentInOrder) {
+  const std::vector<const char*> names = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::vector<std::string> saved;
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    saved.push_back(value ? value : "");
+  }
+  setenv("LC_ALL", "", 1);
+  setenv("LC_MESSAGES", "zh_CN.UTF-8", 1);
+  setenv("LANG", "en_US.UTF-8", 1);
+  EXPECT_EQ(SystemLocaleName(), "zh_CN.UTF-8");
+  setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(SystemLocaleName(), "C");
+  for (size_t i = 0; i < names.size(); ++i) setenv(names[i], saved[i].c_str(), 1);
+}
+
+TEST(LanguageChoice, StoredChoiceKeepsOnlyKnownCodes) {
+  QSettings().clear();
+  EXPECT_EQ(StoredLanguageChoice(), "");
+  StoreLanguageChoice("en");
+  EXPECT_EQ(StoredLanguageChoice(), "en");
+  EXPECT_EQ(QSettings().value(kLanguageKey).toString(), "en");
+  StoreLanguageChoice("");
+  EXPECT_FALSE(QSettings().contains(kLanguageKey));
+  QSettings().setValue(kLanguageKey, "xx");
+  EXPECT_EQ(StoredLanguageChoice(), "");
+  QSettings().clear();
+}
+
+// Texts with Chinese characters among `texts` (the language submenu's
+// "中文" is that language's own name and is allowed).
+std::vector<std::string> ChineseTexts(const QStringList& texts) {
+  static const QRegularExpression han(QStringLiteral("\\p{Han}"));
+  std::vector<std::string> found;
+  for (const QString& text : texts) {
+    if (text != QStringLiteral("中文") && text.contains(han)) found.push_back(text.toStdString());
+  }
+  return found;
+}
+
+// Every text a window shows: its title, labels, buttons, group titles,
+// list entries, tabs, and its menus' items with their tips.
+QStringList ShownTexts(QWidget* window) {
+  QStringList texts{window->windowTitle()};
+  for (auto* label : window->findChildren<QLabel*>()) texts << label->text();
+  for (auto* button : window->findChildren<QAbstractButton*>()) texts << button->text();
+  for (auto* group : window->findChildren<QGroupBox*>()) texts << group->title();
+  for (auto* list : window->findChildren<QComboBox*>()) {
+    for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+  }
+  for (auto* tabs : window->findChildren<QTabBar*>()) {
+    for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+  }
+  std::function<void(QMenu*)> menu = [&](QMenu* m) {
+    texts << m->title();
+    for (QAction* action : m->actions()) {
+      texts << action->text() << action->statusTip() << action->toolTip();
+      if (action->menu()) menu(action->menu());
+    }
+  };
+  for (auto* m : window->findChildren<QMenu*>()) menu(m);
+  return texts;
+}
+
+// The application started with INKBRITE_LANG set to `code`.
+class StartLanguageTest : public AppTest {
+ protected:
+  void Start(const char* code) {
+    setenv("INKBRITE_LANG", code, 1);
+    app.reset();
+    app = std::make_unique<CInkbriteApp>();
+    app->InitInstance(false);
+  }
+  void TearDown() override {
+    AppTest::TearDown();
+    setenv("INKBRITE_LANG", "zh", 1);
+  }
+  QStringList MenuTitles() {
+    QStringList titles;
+    for (QMenu* menu : Frame()->MenuBarMenus()) titles << menu->title();
+    return titles;
+  }
+};
+
+TEST_F(StartLanguageTest, EnglishStartShowsEnglishMenusAndChineseStartChinese) {
+  ASSERT_EQ(ChineseTexts({"&File", "文件(&F)", "中文"}), std::vector<std::string>{"文件(&F)"});
+  Start("en");
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kEnglish);
+  EXPECT_EQ(MenuTitles(), QStringList({"&File", "&View", "&Help"}));
+  EXPECT_EQ(Frame()->Action(kCmdOpen)->text(), "&Open...\tCtrl+O");
+  EXPECT_EQ(Frame()->Action(kCmdOpen)->toolTip(), "Open");
+  EXPECT_EQ(ChineseTexts(ShownTexts(Frame())), std::vector<std::string>{});
+
+  Start("zh");
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+  EXPECT_EQ(MenuTitles(), QStringList({"文件(&F)", "查看(&V)", "帮助(&H)"}));
+  EXPECT_EQ(Frame()->Action(kCmdOpen)->text(), "打开(&O)...\tCtrl+O");
+}
+
+TEST_F(StartLanguageTest, EveryWindowIsInEnglish) {
+  Start("en");
+  std::vector<std::unique_ptr<QWidget>> windows;
+  windows.push_back(std::make_unique<CAboutDialog>());
+  windows.push_back(std::make_unique<CAutoPlayDialog>());
+  windows.push_back(std::make_unique<CBatchDlg>());
+  windows.push_back(std::make_unique<COrderDialog>());
+  CParaBlock block;
+  windows.push_back(std::make_unique<CCurveDialog>(block, nullptr));
+  const std::filesystem::path ini = dir.path() / "Inkbrite.ini";
+  windows.push_back(std::make_unique<CSettingsDialog>(CSettingsDialog::Mode::kSave, block, ini));
+  windows.push_back(std::make_unique<CSettingsDialog>(CSettingsDialog::Mode::kLoad, block, ini));
+  windows.push_back(std::make_unique<CFolderChooser>(nullptr, "", "", ""));
+  for (const auto& window : windows) {
+    EXPECT_EQ(ChineseTexts(ShownTexts(window.get())), std::vector<std::string>{})
+        << window->metaObject()->className();
+  }
+  // The parameter bar belongs to the frame.
+  EXPECT_EQ(ChineseTexts(ShownTexts(Frame()->ParaBar())), std::vector<std::string>{});
+  EXPECT_EQ(UiText(kReadFailedMessage), "The file could not be read.");
+}
+
+TEST_F(StartLanguageTest, LanguageMenuKeepsTheChoiceForTheNextStart) {
+  Start("zh");
+  QMenu* languages = Frame()->LanguageMenu();
+  ASSERT_NE(languages, nullptr);
+  // In the Help menu of both menu sets.
+  for (QMenu* help : {Frame()->MenuBarMenus().back()}) {
+    EXPECT_TRUE(help->actions().contains(languages->menuAction()));
+  }
+  const QList<QAction*> items = languages->actions();
+  ASSERT_EQ(items.size(), 3);
+  EXPECT_EQ(items[0]->text(), "中文");
+  EXPECT_EQ(items[1]->text(), "English");
+  EXPECT_TRUE(items[2]->isChecked());  // nothing stored: the system's
+
+  items[1]->trigger();
+  EXPECT_EQ(QSettings().value(kLanguageKey).toString(), "en");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "新的界面语言将在下次启动 Inkbrite 时生效。");
+  // The interface stays as it is until the next start...
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+
+  // ...which follows the stored choice when INKBRITE_LANG is not set.
+  unsetenv("INKBRITE_LANG");
+  app.reset();
+  app = std::make_unique<CInkbriteApp>();
+  app->InitInstance(false);
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kEnglish);
+  EXPECT_TRUE(Frame()->LanguageMenu()->actions()[1]->isChecked());
+  EXPECT_EQ(Frame()->MenuBarMenus().front()->title(), "&File");
+
+  // Following the system again removes the key.
+  Frame()->LanguageMenu()->actions()[2]->trigger();
+  EXPECT_FALSE(QSettings().contains(kLanguageKey));
+  EXPECT_EQ(messages.size(), 2u);
+}
+
+TEST_F(StartLanguageTest, HelpPageFollowsTheLanguage) {
+  std::vector<QUrl> opened;
+  const UrlOpener previous = SetUrlOpener([&](const QUrl& url, const std::function<void()>&) {
+    opened.push_back(url);
+    return true;
+  });
+  const std::filesystem::path data = std::getenv("INKBRITE_DATA_DIR");
+  std::ofstream(data / "Inkbrite.htm") << "<html></html>";
+  std::ofstream(data / "Inkbrite_en.htm") << "<html></html>";
+  Start("en");
+  EXPECT_TRUE(ShowHelp(Frame()));
+  Start("zh");
+  EXPECT_TRUE(ShowHelp(Frame()));
+  // An English start without the English page shows the Chinese one.
+  std::filesystem::remove(data / "Inkbrite_en.htm");
+  Start("en");
+  EXPECT_TRUE(ShowHelp(Frame()));
+  std::filesystem::remove(data / "Inkbrite.htm");
+  SetUrlOpener(previous);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_TRUE(opened[0].toLocalFile().endsWith("/Inkbrite_en.htm"));
+  EXPECT_TRUE(opened[1].toLocalFile().endsWith("/Inkbrite.htm"));
+  EXPECT_TRUE(opened[2].toLocalFile().endsWith("/Inkbrite.htm"));
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace inkbrite

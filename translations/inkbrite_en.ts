@@ -1,0 +1,1145 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>CInkbriteApp</name>
+    <message>
+        <source>
+……（共%1个文件）</source>
+        <translation>
+… (%1 files in all)</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>Commands</name>
+    <message>
+        <source>打开(&amp;O)...	Ctrl+O</source>
+        <translation>&amp;Open...	Ctrl+O</translation>
+    </message>
+    <message>
+        <source>打开一个或多个图像文件
+打开</source>
+        <translation>Open one or more picture files
+Open</translation>
+    </message>
+    <message>
+        <source>关闭(&amp;C)</source>
+        <translation>&amp;Close</translation>
+    </message>
+    <message>
+        <source>关闭当前图像窗口
+关闭</source>
+        <translation>Close the current picture window
+Close</translation>
+    </message>
+    <message>
+        <source>保存(&amp;S)	Ctrl+S</source>
+        <translation>&amp;Save	Ctrl+S</translation>
+    </message>
+    <message>
+        <source>把处理后的图像存入原文件
+保存</source>
+        <translation>Save the enhanced picture over its file
+Save</translation>
+    </message>
+    <message>
+        <source>另存为(&amp;A)...</source>
+        <translation>Save &amp;As...</translation>
+    </message>
+    <message>
+        <source>把处理后的图像存为新文件
+另存为</source>
+        <translation>Save the enhanced picture as a new file
+Save As</translation>
+    </message>
+    <message>
+        <source>保存前确认替换原文件</source>
+        <translation>Ask Before Replacing the Original</translation>
+    </message>
+    <message>
+        <source>保存到原文件之前先询问
+保存前确认</source>
+        <translation>Ask before saving over the original file
+Ask before replacing</translation>
+    </message>
+    <message>
+        <source>批量转换(&amp;A)</source>
+        <translation>&amp;Batch Convert...</translation>
+    </message>
+    <message>
+        <source>批量转换目录中的图像文件
+批量转换</source>
+        <translation>Convert the picture files of a folder in one go
+Batch convert</translation>
+    </message>
+    <message>
+        <source>最近文件</source>
+        <translation>Recent File</translation>
+    </message>
+    <message>
+        <source>打开这个文件</source>
+        <translation>Open this file</translation>
+    </message>
+    <message>
+        <source>退出(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>退出程序
+退出</source>
+        <translation>Quit the program
+Exit</translation>
+    </message>
+    <message>
+        <source>工具栏(&amp;T)</source>
+        <translation>&amp;Toolbar</translation>
+    </message>
+    <message>
+        <source>显示或隐藏工具栏
+工具栏</source>
+        <translation>Show or hide the toolbar
+Toolbar</translation>
+    </message>
+    <message>
+        <source>状态栏(&amp;S)</source>
+        <translation>&amp;Status Bar</translation>
+    </message>
+    <message>
+        <source>显示或隐藏状态栏
+状态栏</source>
+        <translation>Show or hide the status bar
+Status bar</translation>
+    </message>
+    <message>
+        <source>参数栏(&amp;P)	Ctrl+A/P</source>
+        <translation>&amp;Parameter Bar	Ctrl+A/P</translation>
+    </message>
+    <message>
+        <source>显示或隐藏参数栏
+参数栏</source>
+        <translation>Show or hide the parameter bar
+Parameter bar</translation>
+    </message>
+    <message>
+        <source>文件显示顺序(&amp;O)...</source>
+        <translation>File &amp;Order...</translation>
+    </message>
+    <message>
+        <source>设置目录中文件的显示顺序
+文件显示顺序</source>
+        <translation>Set the order in which a folder&apos;s files are shown
+File order</translation>
+    </message>
+    <message>
+        <source>全屏浏览	Ctrl+F</source>
+        <translation>Full Screen	Ctrl+F</translation>
+    </message>
+    <message>
+        <source>全屏显示当前图像
+全屏浏览</source>
+        <translation>Show the current picture on the full screen
+Full screen</translation>
+    </message>
+    <message>
+        <source>自动缩小到窗口大小	Ctrl+-</source>
+        <translation>Shrink to Window	Ctrl+-</translation>
+    </message>
+    <message>
+        <source>把大于窗口的图像缩小到窗口大小
+缩小到窗口大小</source>
+        <translation>Shrink pictures larger than the window to fit it
+Shrink to window</translation>
+    </message>
+    <message>
+        <source>自动播放	Ctrl+L</source>
+        <translation>Slide Show	Ctrl+L</translation>
+    </message>
+    <message>
+        <source>按幻灯片方式逐一播放图像
+自动播放</source>
+        <translation>Show the pages one after another as a slide show
+Slide show</translation>
+    </message>
+    <message>
+        <source>自动播放设置(&amp;A)...</source>
+        <translation>Slide Show &amp;Settings...</translation>
+    </message>
+    <message>
+        <source>设置自动播放参数
+自动播放设置</source>
+        <translation>Set up the slide show
+Slide show settings</translation>
+    </message>
+    <message>
+        <source>当前目录首页	Ctrl+Home</source>
+        <translation>First Page	Ctrl+Home</translation>
+    </message>
+    <message>
+        <source>翻到当前目录的第一页
+首页</source>
+        <translation>Go to the first page of the folder
+First page</translation>
+    </message>
+    <message>
+        <source>当前目录尾页	Ctrl+End</source>
+        <translation>Last Page	Ctrl+End</translation>
+    </message>
+    <message>
+        <source>翻到当前目录的最后一页
+尾页</source>
+        <translation>Go to the last page of the folder
+Last page</translation>
+    </message>
+    <message>
+        <source>上一页	-</source>
+        <translation>Previous Page	-</translation>
+    </message>
+    <message>
+        <source>翻到上一页
+上一页</source>
+        <translation>Go to the previous page
+Previous page</translation>
+    </message>
+    <message>
+        <source>下一页	+</source>
+        <translation>Next Page	+</translation>
+    </message>
+    <message>
+        <source>翻到下一页
+下一页</source>
+        <translation>Go to the next page
+Next page</translation>
+    </message>
+    <message>
+        <source>刷新目录	F5</source>
+        <translation>Refresh Folder	F5</translation>
+    </message>
+    <message>
+        <source>刷新目录缓存
+刷新目录</source>
+        <translation>Read the folder&apos;s file list again
+Refresh folder</translation>
+    </message>
+    <message>
+        <source>当前页左上角	Home</source>
+        <translation>Top Left of Page	Home</translation>
+    </message>
+    <message>
+        <source>显示当前页的左上角
+左上角</source>
+        <translation>Show the top left corner of the page
+Top left</translation>
+    </message>
+    <message>
+        <source>当前页左下角	End</source>
+        <translation>Bottom Left of Page	End</translation>
+    </message>
+    <message>
+        <source>显示当前页的左下角
+左下角</source>
+        <translation>Show the bottom left corner of the page
+Bottom left</translation>
+    </message>
+    <message>
+        <source>当前页右上角	PgUp</source>
+        <translation>Top Right of Page	PgUp</translation>
+    </message>
+    <message>
+        <source>显示当前页的右上角
+右上角</source>
+        <translation>Show the top right corner of the page
+Top right</translation>
+    </message>
+    <message>
+        <source>当前页右下角	PgDn</source>
+        <translation>Bottom Right of Page	PgDn</translation>
+    </message>
+    <message>
+        <source>显示当前页的右下角
+右下角</source>
+        <translation>Show the bottom right corner of the page
+Bottom right</translation>
+    </message>
+    <message>
+        <source>单键向后浏览	Space</source>
+        <translation>Read On With One Key	Space</translation>
+    </message>
+    <message>
+        <source>依次显示当前页的各角，然后翻到下一页
+单键浏览</source>
+        <translation>Show each corner of the page in turn, then go to the next page
+Read on</translation>
+    </message>
+    <message>
+        <source>新建窗口(&amp;N)</source>
+        <translation>&amp;New Window</translation>
+    </message>
+    <message>
+        <source>为当前图像再开一个窗口
+新建窗口</source>
+        <translation>Open another window on the current picture
+New window</translation>
+    </message>
+    <message>
+        <source>层叠(&amp;C)</source>
+        <translation>&amp;Cascade</translation>
+    </message>
+    <message>
+        <source>层叠排列窗口
+层叠</source>
+        <translation>Arrange the windows overlapping
+Cascade</translation>
+    </message>
+    <message>
+        <source>平铺(&amp;T)</source>
+        <translation>&amp;Tile</translation>
+    </message>
+    <message>
+        <source>上下平铺窗口
+平铺</source>
+        <translation>Tile the windows one above the other
+Tile</translation>
+    </message>
+    <message>
+        <source>纵铺(&amp;V)</source>
+        <translation>Tile &amp;Side by Side</translation>
+    </message>
+    <message>
+        <source>左右平铺窗口
+纵铺</source>
+        <translation>Tile the windows side by side
+Tile side by side</translation>
+    </message>
+    <message>
+        <source>下一个窗口(&amp;N)	Tab</source>
+        <translation>&amp;Next Window	Tab</translation>
+    </message>
+    <message>
+        <source>激活下一个窗口
+下一个窗口</source>
+        <translation>Switch to the next window
+Next window</translation>
+    </message>
+    <message>
+        <source>关闭所有窗口(&amp;L)</source>
+        <translation>C&amp;lose All Windows</translation>
+    </message>
+    <message>
+        <source>关闭所有图像窗口
+关闭所有窗口</source>
+        <translation>Close every picture window
+Close all windows</translation>
+    </message>
+    <message>
+        <source>使用说明(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>显示使用说明
+使用说明</source>
+        <translation>Show the help page
+Help</translation>
+    </message>
+    <message>
+        <source>关于 Inkbrite(&amp;A)...</source>
+        <translation>&amp;About Inkbrite...</translation>
+    </message>
+    <message>
+        <source>显示程序信息和版本
+关于</source>
+        <translation>Show the program&apos;s information and version
+About</translation>
+    </message>
+</context>
+<context>
+    <name>Messages</name>
+    <message>
+        <source>抱歉，找不到帮助文件Inkbrite.htm。
+请下载完整的ZIP文件。</source>
+        <translation>Sorry, the help file Inkbrite.htm cannot be found.
+Please install the complete program again.</translation>
+    </message>
+    <message>
+        <source>抱歉，无法打开帮助文件
+%1
+找不到可以显示它的浏览器。</source>
+        <translation>Sorry, the help file
+%1
+cannot be opened: no browser was found to show it.</translation>
+    </message>
+    <message>
+        <source>批量Inkbrite</source>
+        <translation>Batch Inkbrite</translation>
+    </message>
+    <message>
+        <source>停止转换</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>全部转换</source>
+        <translation>Convert All</translation>
+    </message>
+    <message>
+        <source>选择转换</source>
+        <translation>Convert Selected...</translation>
+    </message>
+    <message>
+        <source>您所指定的目录
+
+%1
+
+无效。请重新指定。</source>
+        <translation>The folder you gave,
+
+%1
+
+is not valid. Please choose another.</translation>
+    </message>
+    <message>
+        <source>预览</source>
+        <translation>Preview</translation>
+    </message>
+    <message>
+        <source>文件存盘失败。</source>
+        <translation>The file could not be saved.</translation>
+    </message>
+    <message>
+        <source>图像文件只能保存为Jpeg格式，要继续吗？</source>
+        <translation>The picture can only be saved as JPEG. Continue?</translation>
+    </message>
+    <message>
+        <source>抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。</source>
+        <translation>Sorry, a picture with reduced colours can only be saved as PNG, BMP or TIFF. Please choose again.</translation>
+    </message>
+    <message>
+        <source>保存会用处理后的图像替换原文件，原图将无法恢复。要继续吗？</source>
+        <translation>Saving replaces the original file with the enhanced picture; the original cannot be restored. Continue?</translation>
+    </message>
+    <message>
+        <source>内存不足，无法处理这一页。</source>
+        <translation>Not enough memory to process this page.</translation>
+    </message>
+    <message>
+        <source>选择文件</source>
+        <translation>Choose Files</translation>
+    </message>
+    <message>
+        <source>以后不再询问</source>
+        <translation>Do not ask again</translation>
+    </message>
+    <message>
+        <source>文件读取失败。</source>
+        <translation>The file could not be read.</translation>
+    </message>
+</context>
+<context>
+    <name>ParamLists</name>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>%1级</source>
+        <translation>Level %1</translation>
+    </message>
+    <message>
+        <source>一般</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>强</source>
+        <translation>Strong</translation>
+    </message>
+    <message>
+        <source>彩色漫画</source>
+        <translation>Colour comic</translation>
+    </message>
+    <message>
+        <source>黑白漫画</source>
+        <translation>Black and white comic</translation>
+    </message>
+    <message>
+        <source>保持原样</source>
+        <translation>Keep as is</translation>
+    </message>
+    <message>
+        <source>256色</source>
+        <translation>256 colours</translation>
+    </message>
+    <message>
+        <source>16级灰度</source>
+        <translation>16 greys</translation>
+    </message>
+    <message>
+        <source>8级灰度</source>
+        <translation>8 greys</translation>
+    </message>
+    <message>
+        <source>4级灰度</source>
+        <translation>4 greys</translation>
+    </message>
+    <message>
+        <source>单色</source>
+        <translation>Black and white</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CAboutDialog</name>
+    <message>
+        <source>关于 Inkbrite</source>
+        <translation>About Inkbrite</translation>
+    </message>
+    <message>
+        <source>Inkbrite %1 版</source>
+        <translation>Inkbrite version %1</translation>
+    </message>
+    <message>
+        <source>作者：</source>
+        <translation>Author:</translation>
+    </message>
+    <message>
+        <source>电邮：</source>
+        <translation>E-mail:</translation>
+    </message>
+    <message>
+        <source>如果希望了解本软件的最新信息，请访问作者主页:</source>
+        <translation>For the latest news about this program, visit the author&apos;s home page:</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CAutoPlayDialog</name>
+    <message>
+        <source>自动播放设置</source>
+        <translation>Slide Show Settings</translation>
+    </message>
+    <message>
+        <source>自动播放时间间隔:</source>
+        <translation>Time between pages:</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>seconds</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CBatchDlg</name>
+    <message>
+        <source>需增强的漫画</source>
+        <translation>Comics to enhance</translation>
+    </message>
+    <message>
+        <source>选择</source>
+        <translation>Choose...</translation>
+    </message>
+    <message>
+        <source>查看文件</source>
+        <translation>View Files</translation>
+    </message>
+    <message>
+        <source>包括子目录</source>
+        <translation>Include subfolders</translation>
+    </message>
+    <message>
+        <source>存放源文件的目录:</source>
+        <translation>Source folder:</translation>
+    </message>
+    <message>
+        <source>源文件:</source>
+        <translation>Source files:</translation>
+    </message>
+    <message>
+        <source>增强后的漫画</source>
+        <translation>Enhanced comics</translation>
+    </message>
+    <message>
+        <source>存放新文件的目录:</source>
+        <translation>Target folder:</translation>
+    </message>
+    <message>
+        <source>新文件扩展名:</source>
+        <translation>New extension:</translation>
+    </message>
+    <message>
+        <source>亮度:</source>
+        <translation>Brightness:</translation>
+    </message>
+    <message>
+        <source>对比度:</source>
+        <translation>Contrast:</translation>
+    </message>
+    <message>
+        <source>高亮度:</source>
+        <translation>Highlight:</translation>
+    </message>
+    <message>
+        <source>Gamma校正:</source>
+        <translation>Gamma:</translation>
+    </message>
+    <message>
+        <source>尺寸缩放:</source>
+        <translation>Resize:</translation>
+    </message>
+    <message>
+        <source>JPG压缩比:</source>
+        <translation>JPEG quality:</translation>
+    </message>
+    <message>
+        <source>高亮值:</source>
+        <translation>Threshold:</translation>
+    </message>
+    <message>
+        <source>曲线:</source>
+        <translation>Curve:</translation>
+    </message>
+    <message>
+        <source>上:</source>
+        <translation>Top:</translation>
+    </message>
+    <message>
+        <source>下:</source>
+        <translation>Bottom:</translation>
+    </message>
+    <message>
+        <source>左:</source>
+        <translation>Left:</translation>
+    </message>
+    <message>
+        <source>右:</source>
+        <translation>Right:</translation>
+    </message>
+    <message>
+        <source>锐化:</source>
+        <translation>Sharpen:</translation>
+    </message>
+    <message>
+        <source>柔化:</source>
+        <translation>Soften:</translation>
+    </message>
+    <message>
+        <source>色彩:</source>
+        <translation>Colours:</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>调入</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Set...</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>统计文件数</source>
+        <translation>Counting files</translation>
+    </message>
+    <message>
+        <source>选项：</source>
+        <translation>Options: </translation>
+    </message>
+    <message>
+        <source>打开目录</source>
+        <translation>Open Folder</translation>
+    </message>
+    <message>
+        <source>请选择希望打开的目录</source>
+        <translation>Choose the folder to open</translation>
+    </message>
+    <message>
+        <source>请先选择目标目录。</source>
+        <translation>Please choose the target folder first.</translation>
+    </message>
+    <message>
+        <source>请先选择源目录。</source>
+        <translation>Please choose the source folder first.</translation>
+    </message>
+    <message>
+        <source>抱歉，在目标目录中找不到可查看的文件。</source>
+        <translation>Sorry, the target folder holds no file that can be viewed.</translation>
+    </message>
+    <message>
+        <source>抱歉，在源目录中找不到可查看的文件。</source>
+        <translation>Sorry, the source folder holds no file that can be viewed.</translation>
+    </message>
+    <message>
+        <source>选择欲转换的文件</source>
+        <translation>Choose the Files to Convert</translation>
+    </message>
+    <message>
+        <source>不处理彩色图像文件</source>
+        <translation>Do not convert colour pictures</translation>
+    </message>
+    <message>
+        <source>自动处理</source>
+        <translation>Automatic steps</translation>
+    </message>
+    <message>
+        <source>自动色阶</source>
+        <translation>Auto levels</translation>
+    </message>
+    <message>
+        <source>自动切边</source>
+        <translation>Auto crop</translation>
+    </message>
+    <message>
+        <source>拆分跨页</source>
+        <translation>Split spreads</translation>
+    </message>
+    <message>
+        <source>从右到左</source>
+        <translation>Right to left</translation>
+    </message>
+    <message>
+        <source>纠斜</source>
+        <translation>Deskew</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CCurveDialog</name>
+    <message>
+        <source>曲线调节</source>
+        <translation>Curve Adjustment</translation>
+    </message>
+    <message>
+        <source>预设模式</source>
+        <translation>Presets</translation>
+    </message>
+    <message>
+        <source>原画面保持不变</source>
+        <translation>Leave the picture as it is</translation>
+    </message>
+    <message>
+        <source>原画面背景杂乱</source>
+        <translation>Cluttered background</translation>
+    </message>
+    <message>
+        <source>原画面整体发白</source>
+        <translation>Too light overall</translation>
+    </message>
+    <message>
+        <source>原画面整体发暗</source>
+        <translation>Too dark overall</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CFolderChooser</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CMainFrame</name>
+    <message>
+        <source>大写</source>
+        <translation>CAP</translation>
+    </message>
+    <message>
+        <source>数字</source>
+        <translation>NUM</translation>
+    </message>
+    <message>
+        <source>文件(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>查看(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>帮助(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>页面浏览</source>
+        <translation>Pages</translation>
+    </message>
+    <message>
+        <source>窗口(&amp;W)</source>
+        <translation>&amp;Window</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>Follow the system</translation>
+    </message>
+    <message>
+        <source>新的界面语言将在下次启动 Inkbrite 时生效。</source>
+        <translation>The new language takes effect the next time Inkbrite starts.</translation>
+    </message>
+    <message>
+        <source>工具栏</source>
+        <translation>Toolbar</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::COrderDialog</name>
+    <message>
+        <source>设置文件显示顺序</source>
+        <translation>File Order</translation>
+    </message>
+    <message>
+        <source>排序</source>
+        <translation>Sort</translation>
+    </message>
+    <message>
+        <source>按文件名字母顺序</source>
+        <translation>By file name</translation>
+    </message>
+    <message>
+        <source>按文件创建时间顺序</source>
+        <translation>By file creation time</translation>
+    </message>
+    <message>
+        <source>按文件长度顺序</source>
+        <translation>By file size</translation>
+    </message>
+    <message>
+        <source>顺序</source>
+        <translation>Order</translation>
+    </message>
+    <message>
+        <source>按从小到大的顺序</source>
+        <translation>Ascending</translation>
+    </message>
+    <message>
+        <source>按从大到小的顺序</source>
+        <translation>Descending</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>复原</source>
+        <translation>Defaults</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CParaBar</name>
+    <message>
+        <source>亮度</source>
+        <translation>Brightness</translation>
+    </message>
+    <message>
+        <source>对比度</source>
+        <translation>Contrast</translation>
+    </message>
+    <message>
+        <source>高亮度</source>
+        <translation>Highlight</translation>
+    </message>
+    <message>
+        <source>Gamma校正</source>
+        <translation>Gamma</translation>
+    </message>
+    <message>
+        <source>曲线调节</source>
+        <translation>Curve</translation>
+    </message>
+    <message>
+        <source>缩放</source>
+        <translation>Resize</translation>
+    </message>
+    <message>
+        <source>Jpg质量</source>
+        <translation>JPEG Quality</translation>
+    </message>
+    <message>
+        <source>切边</source>
+        <translation>Crop</translation>
+    </message>
+    <message>
+        <source>其它</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>上:</source>
+        <translation>Top:</translation>
+    </message>
+    <message>
+        <source>下:</source>
+        <translation>Bottom:</translation>
+    </message>
+    <message>
+        <source>左:</source>
+        <translation>Left:</translation>
+    </message>
+    <message>
+        <source>右:</source>
+        <translation>Right:</translation>
+    </message>
+    <message>
+        <source>以上参数仅适用于当前窗口</source>
+        <translation>These settings apply to this window only</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>调入</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>高亮值:</source>
+        <translation>Threshold:</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Set...</translation>
+    </message>
+    <message>
+        <source>锐化:</source>
+        <translation>Sharpen:</translation>
+    </message>
+    <message>
+        <source>柔化:</source>
+        <translation>Soften:</translation>
+    </message>
+    <message>
+        <source>色彩:</source>
+        <translation>Colours:</translation>
+    </message>
+    <message>
+        <source>参数：</source>
+        <translation>Parameters: </translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>自动色阶</source>
+        <translation>Auto levels</translation>
+    </message>
+    <message>
+        <source>两端忽略:</source>
+        <translation>Clip ends:</translation>
+    </message>
+    <message>
+        <source>最多移动:</source>
+        <translation>Move at most:</translation>
+    </message>
+    <message>
+        <source>去除纸色</source>
+        <translation>Remove paper tint</translation>
+    </message>
+    <message>
+        <source>自动切边</source>
+        <translation>Auto crop</translation>
+    </message>
+    <message>
+        <source>留边:</source>
+        <translation>Margin:</translation>
+    </message>
+    <message>
+        <source>容差:</source>
+        <translation>Tolerance:</translation>
+    </message>
+    <message>
+        <source>最少保留:</source>
+        <translation>Keep at least:</translation>
+    </message>
+    <message>
+        <source>对页同框</source>
+        <translation>Same box for facing pages</translation>
+    </message>
+    <message>
+        <source>拆分跨页</source>
+        <translation>Split spreads</translation>
+    </message>
+    <message>
+        <source>从右到左</source>
+        <translation>Right to left</translation>
+    </message>
+    <message>
+        <source>纠斜</source>
+        <translation>Deskew</translation>
+    </message>
+    <message>
+        <source>范围:</source>
+        <translation>Range:</translation>
+    </message>
+    <message>
+        <source>缩小到屏幕 宽:</source>
+        <translation>Fit to screen W:</translation>
+    </message>
+    <message>
+        <source>高:</source>
+        <translation>H:</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CSettingsDialog</name>
+    <message>
+        <source>请输入新设置的名称：</source>
+        <translation>Name of the new setting:</translation>
+    </message>
+    <message>
+        <source>请选择欲读取的设置：</source>
+        <translation>Choose the setting to load:</translation>
+    </message>
+    <message>
+        <source>设置管理</source>
+        <translation>Named Settings</translation>
+    </message>
+    <message>
+        <source>亮度:</source>
+        <translation>Brightness:</translation>
+    </message>
+    <message>
+        <source>对比度:</source>
+        <translation>Contrast:</translation>
+    </message>
+    <message>
+        <source>高亮度:</source>
+        <translation>Highlight:</translation>
+    </message>
+    <message>
+        <source>高亮值:</source>
+        <translation>Threshold:</translation>
+    </message>
+    <message>
+        <source>Gamma校正:</source>
+        <translation>Gamma:</translation>
+    </message>
+    <message>
+        <source>JPG压缩比:</source>
+        <translation>JPEG quality:</translation>
+    </message>
+    <message>
+        <source>尺寸缩放:</source>
+        <translation>Resize:</translation>
+    </message>
+    <message>
+        <source>曲线:</source>
+        <translation>Curve:</translation>
+    </message>
+    <message>
+        <source>上:</source>
+        <translation>Top:</translation>
+    </message>
+    <message>
+        <source>下:</source>
+        <translation>Bottom:</translation>
+    </message>
+    <message>
+        <source>左:</source>
+        <translation>Left:</translation>
+    </message>
+    <message>
+        <source>右:</source>
+        <translation>Right:</translation>
+    </message>
+    <message>
+        <source>锐化:</source>
+        <translation>Sharpen:</translation>
+    </message>
+    <message>
+        <source>柔化:</source>
+        <translation>Soften:</translation>
+    </message>
+    <message>
+        <source>色彩:</source>
+        <translation>Colours:</translation>
+    </message>
+    <message>
+        <source>源文件:</source>
+        <translation>Source files:</translation>
+    </message>
+    <message>
+        <source>新文件扩展名:</source>
+        <translation>New extension:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>请输入有效的设置名称。</source>
+        <translation>Please enter a valid name for the setting.</translation>
+    </message>
+    <message>
+        <source>在磁盘中有同名的设置存在，您想覆盖吗？</source>
+        <translation>A setting of this name is already stored. Replace it?</translation>
+    </message>
+    <message>
+        <source>无法保存设置“%1”：设置文件
+%2
+无法写入。</source>
+        <translation>The setting &quot;%1&quot; cannot be saved: the settings file
+%2
+cannot be written.</translation>
+    </message>
+    <message>
+        <source>抱歉，请先从列表中选择您希望读取的设置。</source>
+        <translation>Sorry, please first choose the setting to load from the list.</translation>
+    </message>
+    <message>
+        <source>抱歉，请先从列表中选择您希望删除的设置。</source>
+        <translation>Sorry, please first choose the setting to delete from the list.</translation>
+    </message>
+    <message>
+        <source>您真的想从磁盘记录中删除当前设置吗？</source>
+        <translation>Do you really want to delete this setting from the stored settings?</translation>
+    </message>
+    <message>
+        <source>无法删除设置“%1”：设置文件
+%2
+无法写入。</source>
+        <translation>The setting &quot;%1&quot; cannot be deleted: the settings file
+%2
+cannot be written.</translation>
+    </message>
+</context>
+</TS>
