@@ -564,8 +564,17 @@ QVBoxLayout* CBatchDlg::BuildRunColumn() {
   auto* help = AddButton(this, tr("帮助"), kBatchIdHelp, &CBatchDlg::OnHelp);
   m_animation = new CBatchAnimation(this);
   m_animation->setObjectName(BatchControlName(kBatchIdAnimation));
-  // Both run buttons keep one width, wide enough for "停止转换" too.
-  const int buttonWidth = std::max(m_convertAll->sizeHint().width(), 96);
+  // The buttons keep one width, wide enough for every one's text and for
+  // "停止转换" too (the run buttons' text while a run goes on).
+  int buttonWidth = 96;
+  for (QPushButton* button : {m_convertAll, m_convertPicked, close, help}) {
+    buttonWidth = std::max(buttonWidth, button->sizeHint().width());
+  }
+  const QString stop = UiText(kStopConversionText);
+  buttonWidth = std::max(buttonWidth,
+                         m_convertAll->sizeHint().width() -
+                             m_convertAll->fontMetrics().horizontalAdvance(m_convertAll->text()) +
+                             m_convertAll->fontMetrics().horizontalAdvance(stop));
   auto* column = new QVBoxLayout;
   for (QPushButton* button : {m_convertAll, m_convertPicked, close, help}) {
     button->setMinimumWidth(buttonWidth);

@@ -15,6 +15,7 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "browse/curve_dialog.h"
@@ -182,6 +183,12 @@ void CParaBar::BuildControls() {
   BuildCropPage();
   BuildOtherPage();
   BuildAutoPage();
+  // The pages are as wide as the tabs above them and the page "自动" need
+  // (wider in English than in Chinese), and never narrower than kPageWidth.
+  m_pageWidth =
+      std::max({kPageWidth, m_tabs->sizeHint().width(), m_autoWidgets.front()->sizeHint().width()});
+  m_page->setFixedSize(m_pageWidth, kPageHeight);
+  m_autoWidgets.front()->setGeometry(0, 0, m_pageWidth, kAutoPageHeight);
   setFixedSize(sizeHint());
 }
 
@@ -241,32 +248,49 @@ void CParaBar::BuildCurvePage() {
 }
 
 void CParaBar::BuildCropPage() {
+  // The labels as wide as the widest text needs (longer in English); the
+  // spins narrower when four groups would not fit otherwise.
+  int labelWidth = 24;
+  for (const char* text : kCropLabels) {
+    labelWidth = std::max(labelWidth, fontMetrics().horizontalAdvance(tr(text)) + 4);
+  }
+  const int spinWidth = std::min(80, kPageWidth / 4 - labelWidth - 6);
+  const int step = std::max(130, labelWidth + spinWidth + 6);
   int x = 0;
   for (int i = 0; i < 4; ++i) {
     auto* label = new QLabel(tr(kCropLabels[i]), m_page);
-    label->setGeometry(x, 6, 24, 22);
+    label->setGeometry(x, 6, labelWidth, 22);
     m_crop[i] = new QSpinBox(m_page);
     m_crop[i]->setObjectName(ControlName(kCropIds[i]));
     m_crop[i]->setRange(0, 500);
-    m_crop[i]->setGeometry(x + 24, 5, 80, 24);
+    m_crop[i]->setGeometry(x + labelWidth, 5, spinWidth, 24);
     const int slot = kCropSlots[i];
     connect(m_crop[i], &QSpinBox::valueChanged, this, [this, slot](int value) {
       if (!m_loading) Announce(slot, value);
     });
     m_cropWidgets.push_back(label);
     m_cropWidgets.push_back(m_crop[i]);
-    x += 130;
+    x += step;
   }
 }
 
 void CParaBar::BuildOtherPage() {
-  auto addList = [this](int left, int id, const char* label, const QStringList& items, int slot) {
+  // Three label and list groups; the labels as wide as the widest text needs.
+  const char* const labels[3] = {QT_TR_NOOP("锐化:"), QT_TR_NOOP("柔化:"), QT_TR_NOOP("色彩:")};
+  constexpr int kListWidth = 120;
+  int labelWidth = 40;
+  for (const char* text : labels) {
+    labelWidth = std::max(labelWidth, fontMetrics().horizontalAdvance(tr(text)) + 4);
+  }
+  const int gap = std::clamp((kPageWidth - 3 * (labelWidth + kListWidth)) / 2, 4, 20);
+  const int step = labelWidth + kListWidth + gap;
+  auto addList = [&](int left, int id, const char* label, const QStringList& items, int slot) {
     auto* text = new QLabel(tr(label), m_page);
-    text->setGeometry(left, 6, 40, 22);
+    text->setGeometry(left, 6, labelWidth, 22);
     auto* list = new QComboBox(m_page);
     list->setObjectName(ControlName(id));
     list->addItems(items);
-    list->setGeometry(left + 40, 5, 120, 24);
+    list->setGeometry(left + labelWidth, 5, kListWidth, 24);
     connect(list, &QComboBox::currentIndexChanged, this, [this, slot](int index) {
       if (!m_loading && index >= 0) Announce(slot, index);
     });
@@ -274,9 +298,9 @@ void CParaBar::BuildOtherPage() {
     m_otherWidgets.push_back(list);
     return list;
   };
-  m_sharpen = addList(0, kParaSharpen, QT_TR_NOOP("锐化:"), SharpenEntries(), kSharpen);
-  m_soften = addList(180, kParaSoften, QT_TR_NOOP("柔化:"), SoftenEntries(), kBlur);
-  m_colour = addList(360, kParaColour, QT_TR_NOOP("色彩:"), ColourEntries(), kGreyScale);
+  m_sharpen = addList(0, kParaSharpen, labels[0], SharpenEntries(), kSharpen);
+  m_soften = addList(step, kParaSoften, labels[1], SoftenEntries(), kBlur);
+  m_colour = addList(2 * step, kParaColour, labels[2], ColourEntries(), kGreyScale);
 }
 
 void CParaBar::BuildAutoPage() {
@@ -429,19 +453,22 @@ void CParaBar::LayoutPage(int page) {
   // The page "自动" has four rows; the bar grows for it and shrinks back.
   const int height = page == kPageAuto ? kAutoPageHeight : kPageHeight;
   if (m_page->height() != height) {
-    m_page->setFixedSize(kPageWidth, height);
+    m_page->setFixedSize(m_pageWidth, height);
     layout()->activate();
     setFixedSize(sizeHint());
   }
   if (!slider) return;
 
-  const int valueLeft = kPageWidth - kValueWidth;
+  const int valueLeft = m_pageWidth - kValueWidth;
   m_value->setGeometry(valueLeft, 6, kValueWidth, 22);
   int sliderRight = valueLeft - 6;
   if (page == kPageHighlight) {
+    // The label as wide as its text needs (longer in English).
+    const int labelWidth = std::max(
+        52, m_thresholdLabel->fontMetrics().horizontalAdvance(m_thresholdLabel->text()) + 4);
     m_threshold->setGeometry(valueLeft - 76, 5, 68, 24);
-    m_thresholdLabel->setGeometry(valueLeft - 130, 6, 52, 22);
-    sliderRight = valueLeft - 136;
+    m_thresholdLabel->setGeometry(valueLeft - 78 - labelWidth, 6, labelWidth, 22);
+    sliderRight = valueLeft - 84 - labelWidth;
   } else if (page == kPageResize) {
     m_filter->setGeometry(valueLeft - 106, 5, 98, 24);
     sliderRight = valueLeft - 112;

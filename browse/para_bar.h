@@ -157,6 +157,7 @@ class CParaBar : public QDialog {
   CParaBlock m_snapshot;
   QTabBar* m_tabs = nullptr;
   QWidget* m_page = nullptr;
+  int m_pageWidth = 0;  // the pages' width (BuildControls)
   QSlider* m_slider = nullptr;
   QLineEdit* m_value = nullptr;
   QLabel* m_thresholdLabel = nullptr;

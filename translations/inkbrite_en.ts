@@ -460,7 +460,7 @@ is not valid. Please choose another.</translation>
     </message>
     <message>
         <source>黑白漫画</source>
-        <translation>Black and white comic</translation>
+        <translation>Greyscale comic</translation>
     </message>
     <message>
         <source>保持原样</source>
@@ -984,7 +984,7 @@ is not valid. Please choose another.</translation>
     </message>
     <message>
         <source>对页同框</source>
-        <translation>Same box for facing pages</translation>
+        <translation>Facing pages alike</translation>
     </message>
     <message>
         <source>拆分跨页</source>
