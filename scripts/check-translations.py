@@ -12,6 +12,8 @@ sources no longer use are listed as a warning.
   check-translations.py --lupdate PATH --include ROOT --ts FILE DIR...  check
   check-translations.py --lupdate PATH --include ROOT --ts FILE --update DIR...
       brings FILE up to date with the sources (new texts come in unfinished)
+  check-translations.py --lupdate PATH --self-test
+      checks the check on a probe with known faults
 """
 import argparse
 import os
@@ -69,14 +71,75 @@ def problems(source, translation):
     return found
 
 
+SELF_TEST_SOURCE = """#include <QDialog>
+namespace inkbrite {
+class CProbe : public QDialog {
+  Q_OBJECT
+  void Texts();
+};
+void CProbe::Texts() {
+  tr("打开(&O)...\\tCtrl+O");
+  tr("共%1个文件");
+  tr("关闭(&C)");
+  tr("新的文字");
+}
+}  // namespace inkbrite
+"""
+
+SELF_TEST_TS = """<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>inkbrite::CProbe</name>
+    <message><source>打开(&amp;O)...	Ctrl+O</source><translation>&amp;Open...	Ctrl+O</translation></message>
+    <message><source>共%1个文件</source><translation>files in all</translation></message>
+    <message><source>关闭(&amp;C)</source><translation>Close</translation></message>
+</context>
+</TS>
+"""
+
+
+def self_test(lupdate):
+    """The check itself: a probe class whose texts are translated well, with a
+    lost placeholder, with a lost access key, and not at all."""
+    with tempfile.TemporaryDirectory() as folder:
+        os.makedirs(os.path.join(folder, "src"))
+        with open(os.path.join(folder, "src", "probe.cpp"), "w", encoding="utf-8") as f:
+            f.write(SELF_TEST_SOURCE)
+        ts = os.path.join(folder, "probe_en.ts")
+        with open(ts, "w", encoding="utf-8") as f:
+            f.write(SELF_TEST_TS)
+        result = subprocess.run(
+            [sys.executable, __file__, "--lupdate", lupdate, "--include", folder, "--ts", ts,
+             os.path.join(folder, "src")], capture_output=True, text=True)
+    report = result.stdout
+    expected = ["'共%1个文件' -> 'files in all': placeholders differ",
+                "'关闭(&C)' -> 'Close': access key (&) differs",
+                "'新的文字': no English translation",
+                "3 problem(s)"]
+    missing = [line for line in expected if line not in report]
+    if result.returncode != 1 or missing or "打开" in report:
+        print(report + result.stderr)
+        print("self-test failed; expected lines missing: %s" % missing)
+        return 1
+    print("self-test passed")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--lupdate", required=True)
-    parser.add_argument("--ts", required=True)
-    parser.add_argument("--include", required=True, help="the folder #include paths start from")
+    parser.add_argument("--ts")
+    parser.add_argument("--include", help="the folder #include paths start from")
     parser.add_argument("--update", action="store_true")
-    parser.add_argument("dirs", nargs="+")
+    parser.add_argument("--self-test", action="store_true")
+    parser.add_argument("dirs", nargs="*")
     args = parser.parse_args()
+
+    if args.self_test:
+        return self_test(args.lupdate)
+    if not args.ts or not args.include or not args.dirs:
+        parser.error("--ts, --include and the source folders are needed")
 
     if args.update:
         run_lupdate(args.lupdate, args.include, args.dirs, args.ts)
