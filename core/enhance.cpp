@@ -2,7 +2,12 @@
 #include "core/enhance.h"
 
 #include <array>
+#include <cstring>
 #include <iterator>
+#include <new>
+#include <vector>
+
+#include "core/filter3x3.h"
 
 namespace inkbrite {
 
@@ -32,6 +37,39 @@ bool ReductionForColourMode(int mode, ColourReduction& reduction) {
 }
 
 namespace {
+
+// Sharpen(level) and then the tone pass in one walk over the page: a row is
+// toned as soon as it is sharpened, while it is still in cache. No row's
+// sharpening reads a toned row: it reads copies of the original rows above
+// and at it, and the row below before that one's turn. The bytes are those
+// of Sharpen then TonePass::Apply; false, with the page untouched, for a
+// page the filter leaves alone (a side of 2 pixels or less) or no memory.
+bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
+  const FilterRowLoop loop = SharpenRowLoop(level);
+  const int32_t height = image.Height();
+  if (loop == nullptr || !image.Is24Bit() || image.Width() <= 2 || height <= 2) return false;
+  const auto pixels = static_cast<size_t>(image.Width());
+  const size_t count = pixels * 3;
+  std::vector<uint8_t> above;
+  std::vector<uint8_t> current;
+  try {
+    above.resize(count);
+    current.resize(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::memcpy(above.data(), image.Row(0), count);
+  tone.MapPixels(image.Row(0), pixels);
+  for (int32_t y = 1; y < height - 1; ++y) {
+    uint8_t* row = image.Row(y);
+    std::memcpy(current.data(), row, count);
+    loop(above.data(), current.data(), image.Row(y + 1), row, count);
+    tone.MapPixels(row, pixels);
+    above.swap(current);
+  }
+  tone.MapPixels(image.Row(height - 1), pixels);
+  return true;
+}
 
 // The hooks of one run, with the empty ones doing nothing.
 class Run {
@@ -99,10 +137,18 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
     if (int stop = run.Abort()) return stop;
   }
 
-  // 4. Sharpen.
+  // 4. Sharpen. In the batch, where a stopped page is dropped, the tone
+  // pass (steps 5 to 9) runs in the same walk over the page (the same
+  // bytes; auto levels never joins the tone pass when sharpening).
+  const TonePass tone = levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
+                                     : TonePass(ReadToneSettings(params));
+  bool toned = false;
   if (sharpen != 0) {
     run.Status(kStageSharpen);
-    if (sharpen >= 1 && sharpen <= 9) image.Sharpen(sharpen);
+    if (sharpen >= 1 && sharpen <= 9) {
+      toned = run.BatchMode() && !tone.IsIdentity() && SharpenAndTone(image, sharpen, tone);
+      if (!toned) image.Sharpen(sharpen);
+    }
   }
   run.Progress();
   if (int stop = run.Abort()) return stop;
@@ -111,11 +157,9 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
   // bytes of the five one after the other. Each step still shows its name,
   // counts its unit and is followed by the abort check; the pass runs at the
   // first of them, where the five steps' slots are read together.
-  const TonePass tone = levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
-                                     : TonePass(ReadToneSettings(params));
   for (size_t step = 0; step < std::size(kToneStages); ++step) {
     run.Status(kToneStages[step]);
-    if (step == 0) tone.Apply(image);
+    if (step == 0 && !toned) tone.Apply(image);
     run.Progress();
     if (int stop = run.Abort()) return stop;
   }
