@@ -51,8 +51,15 @@ void* operator new(size_t n) {
   if (void* p = g_malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
+// libjxl allocates with new (std::nothrow) and frees with plain delete: the
+// sanitizer builds would otherwise pair their own allocation with g_free.
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  NoteRequest(n);
+  return g_malloc(n == 0 ? 1 : n);
+}
 void operator delete(void* p) noexcept { g_free(p); }
 void operator delete(void* p, size_t) noexcept { g_free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { g_free(p); }
 
 // The C libraries' requests: this program's malloc family notes each size
 // and hands it to glibc's own allocator (a replacement glibc supports), so
