@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <numbers>
+#include <vector>
 
 // The vector loop needs GCC or Clang on x86-64; INKBRITE_NO_VECTOR_LOOPS
 // leaves it out (for tools that cannot follow AVX-512 code).
@@ -258,8 +261,6 @@ bool RotateImage(DibImage& image, double degrees, Bgr8 fill) {
   if (!image.Is24Bit() || image.Width() < 1) return false;
   const int32_t w = image.Width();
   const int32_t h = image.Height();
-  DibImage out;
-  if (!out.Create(w, h, 24)) return false;
   const uint8_t paper[3] = {fill.blue, fill.green, fill.red};
   const Source source{image.Bits(), w, h, image.RowBytes(), paper};
   const double c = std::cos(Radians(degrees));
@@ -271,24 +272,61 @@ bool RotateImage(DibImage& image, double degrees, Bgr8 fill) {
   const auto dv = static_cast<int64_t>(std::llround(s * kOne));
   [[maybe_unused]] const bool vector =
       du >= 0 && g_vectorAllowed.load(std::memory_order_relaxed) && HasVectorKernels();
-
-  for (int32_t y = 0; y < h; ++y) {
-    // The centre of output pixel (0, y) turned back by `degrees` about the
-    // centre, in pixel indices.
+  // Where the pixels of output row y come from: the centre of output pixel
+  // (0, y) turned back by `degrees` about the centre, in pixel indices.
+  const auto walkOf = [&](int32_t y) {
     const double dx = 0.5 - cx;
     const double dy = y + 0.5 - cy;
-    const RowWalk walk{static_cast<int64_t>(std::llround((cx + dx * c - dy * s - 0.5) * kOne)),
-                       static_cast<int64_t>(std::llround((cy + dx * s + dy * c - 0.5) * kOne)), du,
-                       dv};
+    return RowWalk{static_cast<int64_t>(std::llround((cx + dx * c - dy * s - 0.5) * kOne)),
+                   static_cast<int64_t>(std::llround((cy + dx * s + dy * c - 0.5) * kOne)), du, dv};
+  };
+  const auto turnRow = [&](int32_t y, uint8_t* out) {
 #ifdef INKBRITE_ROTATE_VECTOR
     if (vector) {
-      RotateRowVector(source, walk, out.Row(y));
-      continue;
+      RotateRowVector(source, walkOf(y), out);
+      return;
     }
 #endif
-    RotateSpanPortable(source, walk, out.Row(y), 0, w);
+    RotateSpanPortable(source, walkOf(y), out, 0, w);
+  };
+
+  // Output row y reads no source row above (before) the first row of its
+  // taps, the lower of its two ends'. `lowest[y]`: the first source row any
+  // output row from y on still reads. Once it has passed row k, output row
+  // k can be written over source row k. For a turn of a few degrees that is
+  // a few dozen rows after it was made, so the rows wait in a small ring
+  // and the page is turned within its own block.
+  std::vector<int64_t> lowest(static_cast<size_t>(h) + 1, INT64_MAX);
+  for (int32_t y = h - 1; y >= 0; --y) {
+    const RowWalk walk = walkOf(y);
+    const int64_t first = std::min(walk.v, walk.v + (w - 1) * walk.dv) >> 32;
+    lowest[static_cast<size_t>(y)] = std::min(first, lowest[static_cast<size_t>(y) + 1]);
   }
-  image = std::move(out);
+  // Rows made but not yet written back, at most.
+  int64_t waiting = 1;
+  for (int32_t y = 0; y < h; ++y) {
+    const int64_t written = std::clamp<int64_t>(lowest[static_cast<size_t>(y)], 0, y);
+    waiting = std::max(waiting, y + 1 - written);
+  }
+  const auto rowBytes = static_cast<size_t>(image.RowBytes());
+  std::vector<uint8_t> ring;
+  try {
+    ring.resize(static_cast<size_t>(waiting) * rowBytes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const auto slot = [&](int64_t y) {
+    return ring.data() + static_cast<size_t>(y % waiting) * rowBytes;
+  };
+  const auto bytes = static_cast<size_t>(w) * 3;
+  int32_t written = 0;
+  for (int32_t y = 0; y < h; ++y) {
+    turnRow(y, slot(y));
+    const int64_t free = y + 1 < h ? lowest[static_cast<size_t>(y) + 1] : h;
+    for (; written < free && written <= y; ++written) {
+      std::memcpy(image.Row(written), slot(written), bytes);
+    }
+  }
   return true;
 }
 

@@ -21,6 +21,8 @@ namespace inkbrite {
 
 // Turns the picture anticlockwise (as seen) by `degrees` about its centre,
 // keeping its size; what comes in from outside the picture is `fill`.
+// The page is turned within its own block: each output row waits in a small
+// ring until no later row reads the source row it replaces.
 // False (image unchanged) for an empty or non-24-bit image or when memory
 // runs out.
 bool RotateImage(DibImage& image, double degrees, Bgr8 fill);
