@@ -694,6 +694,8 @@ bool DibImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom) {
     std::memset(to + bytes, 0, rowBytes - bytes);
   }
   block.resize(kInfoHeaderSize + rowBytes * static_cast<size_t>(height));
+  // A small part of a large page gives the rest of the memory back.
+  if (block.size() < block.capacity() / 2) block.shrink_to_fit();
   WriteInfoHeader(block.data(), static_cast<int32_t>(width), static_cast<int32_t>(height), 24, 0,
                   0);
   return Attach(std::move(block));

@@ -383,6 +383,8 @@ TEST(ResampleCrop, KeepsTheInnerRectangle) {
       for (int x = 0; x < w; ++x) ASSERT_EQ(PixelAt(cut, x, y), PixelAt(src, l + x, t + y));
       for (size_t i = static_cast<size_t>(w) * 3; i < rowBytes; ++i) ASSERT_EQ(cut.Row(y)[i], 0);
     }
+    // A picture cut to less than half keeps no more than twice its memory.
+    EXPECT_LT(cut.PackedDib().capacity(), 2 * cut.PackedDib().size());
   }
 }
 
