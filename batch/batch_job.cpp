@@ -26,19 +26,17 @@
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
+#include "sources/page_source.h"
 
 namespace inkbrite {
 
 namespace fs = std::filesystem;
 using batch_detail::IsSameFile;
+using batch_detail::kUnitsAfterRead;
 using batch_detail::NameKey;
 using batch_detail::PathFits;
 
 namespace {
-
-// Units of a converted file besides the read: 9 pipeline stages, the
-// reduction step and the save step.
-constexpr int kUnitsAfterRead = 11;
 
 // A folder path with a trailing separator, as the relative paths below it
 // are cut from it.
@@ -164,21 +162,62 @@ std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<std::vector<f
   return chains;
 }
 
+// The files a run with workers leaves to its own thread: the books, and the
+// files whose source or target lies in the folder a book is unpacked into
+// (--books folder), which must meet the book's pages in walk order.
+std::vector<char> BooksAndTheirNeighbours(const std::vector<fs::path>& sources,
+                                          const std::vector<fs::path>& targets) {
+  std::vector<char> deferred(sources.size(), 0);
+  std::set<fs::path> bookFolders;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (!IsBatchBook(sources[i])) continue;
+    deferred[i] = 1;
+    bookFolders.insert(targets[i].lexically_normal());
+  }
+  if (bookFolders.empty()) return deferred;
+  auto inBookFolder = [&bookFolders](const fs::path& path) {
+    for (fs::path p = path.lexically_normal().parent_path(); !p.empty() && p != p.root_path();
+         p = p.parent_path()) {
+      if (bookFolders.count(p) != 0) return true;
+    }
+    return false;
+  };
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (!deferred[i] && (inBookFolder(sources[i]) || inBookFolder(targets[i]))) deferred[i] = 1;
+  }
+  return deferred;
+}
+
 // Lists the matching files in walk order; the stop check (if any) is asked
 // after each file.
 class FileLister : public CSrchDir {
  public:
-  explicit FileLister(const BatchStopCheck& stop) : m_stop(stop) {}
+  FileLister(const BatchStopCheck& stop, bool skipBooks) : m_stop(stop), m_skipBooks(skipBooks) {}
   std::vector<fs::path> files;
 
  protected:
   void OnFileFound(const fs::path& fullPath, const FindData& /*find*/) override {
-    files.push_back(fullPath);
+    if (!m_skipBooks || !IsBatchBook(fullPath)) files.push_back(fullPath);
     if (m_stop && m_stop()) RequestStop();
   }
 
  private:
   const BatchStopCheck& m_stop;
+  bool m_skipBooks;
+};
+
+// Counts the matching files, without the books when they are skipped.
+class FileCounter : public CSrchDirCounter {
+ public:
+  explicit FileCounter(bool skipBooks) : m_skipBooks(skipBooks) {}
+
+ protected:
+  void OnFileFound(const fs::path& fullPath, const FindData& find) override {
+    if (!m_skipBooks || !IsBatchBook(fullPath)) CSrchDirCounter::OnFileFound(fullPath, find);
+  }
+
+ private:
+  bool m_skipBooks;
 };
 
 // The folder a run takes its files from.
@@ -208,6 +247,21 @@ fs::path BatchTargetPath(const fs::path& source, const fs::path& sourceDir,
   return target;
 }
 
+fs::path BookTargetPath(const fs::path& source, const fs::path& sourceDir,
+                        const fs::path& targetDir, BookOutput output) {
+  fs::path target = targetDir / BatchRelativePath(source, sourceDir);
+  target.replace_extension(output == BookOutput::kFolder ? "" : ".cbz");
+  return target;
+}
+
+bool IsBatchBook(const fs::path& source) { return IsBookFile(source); }
+
+fs::path BatchOutputPath(const fs::path& source, const fs::path& sourceDir,
+                         const fs::path& targetDir, const BatchSettings& settings) {
+  return IsBatchBook(source) ? BookTargetPath(source, sourceDir, targetDir, settings.books)
+                             : BatchTargetPath(source, sourceDir, targetDir, settings.newExtension);
+}
+
 bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
   // Equal texts count as the same folder even when it is missing.
   if (a.native() == b.native()) return true;
@@ -217,11 +271,18 @@ bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
 
 std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchSelection* selection,
                                      const BatchStopCheck& stop) {
-  if (selection) return selection->files;
+  const bool skipBooks = settings.books == BookOutput::kSkip;
+  if (selection) {
+    std::vector<fs::path> files;
+    for (const fs::path& file : selection->files) {
+      if (!skipBooks || !IsBatchBook(file)) files.push_back(file);
+    }
+    return files;
+  }
   const fs::path source = SourceFolder(settings, selection);
   if (source.empty()) return {};
   const bool same = IsSameBatchFolder(source, settings.targetDir);
-  FileLister lister(stop);
+  FileLister lister(stop, skipBooks);
   lister.Init(settings.patterns, settings.includeSubdirs, same ? fs::path() : settings.targetDir);
   lister.Search(source);
   return std::move(lister.files);
@@ -283,13 +344,35 @@ fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
   return written;
 }
 
+namespace {
+
+// A folder (not a link) named as our temporary files are, whose writer is
+// gone by IsStaleTempFile's rule: a book being converted when its run was
+// killed (its pages, or its folder being filled).
+bool IsStaleTempFolder(const fs::path& path) {
+  const std::optional<TempFileOrigin> origin = TempFileOriginOf(path.filename().native());
+  std::error_code ec;
+  if (!origin || fs::is_symlink(path, ec) || !fs::is_directory(path, ec)) return false;
+  if (origin->machine.empty() || origin->machine == ThisMachineTag()) {
+    return !ProcessIsRunning(origin->pid);
+  }
+  const auto written = fs::last_write_time(path, ec);
+  return !ec && fs::file_time_type::clock::now() - written >
+                    std::chrono::seconds(kForeignTempFileAgeSeconds);
+}
+
+}  // namespace
+
 int RemoveStaleTemporaries(const fs::path& folder) {
   int removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!IsStaleTempFile(it->path())) continue;
     std::error_code removeError;
-    removed += fs::remove(it->path(), removeError) ? 1 : 0;
+    if (IsStaleTempFile(it->path())) {
+      removed += fs::remove(it->path(), removeError) ? 1 : 0;
+    } else if (IsStaleTempFolder(it->path())) {
+      removed += fs::remove_all(it->path(), removeError) > 0 ? 1 : 0;
+    }
   }
   return removed;
 }
@@ -300,8 +383,7 @@ int CountExistingTargets(const BatchSettings& settings, const BatchSelection* se
   std::set<fs::path> seen;
   int existing = 0;
   for (const fs::path& file : ListBatchFiles(settings, selection, stop)) {
-    const fs::path target =
-        NameKey(BatchTargetPath(file, source, settings.targetDir, settings.newExtension));
+    const fs::path target = NameKey(BatchOutputPath(file, source, settings.targetDir, settings));
     if (!seen.insert(target).second) continue;
     if (settings.ownFiles && settings.ownFiles->count(target)) continue;
     std::error_code ec;
@@ -309,62 +391,6 @@ int CountExistingTargets(const BatchSettings& settings, const BatchSelection* se
   }
   return existing;
 }
-
-// ---- progress of one file ----
-
-class CBatchJob::HostProgress : public FileProgress {
- public:
-  explicit HostProgress(CBatchJob& job) : m_job(job) {}
-  void Advance(int units) override { m_job.m_host->AdvanceProgress(units); }
-  void Status(StatusLine line, std::string_view text) override {
-    m_job.m_host->SetStatus(line, text);
-  }
-  bool Stop() override { return m_job.StopCheck(); }
-
- private:
-  CBatchJob& m_job;
-};
-
-// Shared between the workers and the host's thread of a run with workers.
-struct CBatchJob::WorkerShared {
-  std::atomic<int> units{0};
-  std::atomic<bool> stop{false};
-  std::mutex mutex;  // guards the texts below, `done` and `finished`
-  std::condition_variable changed;
-  std::vector<std::string> files;  // files started since the host last looked
-  std::string operation;
-  bool operationChanged = false;
-  std::vector<char> done;  // per file: its outcome is there
-  size_t finished = 0;     // files done (any outcome)
-
-  void FileDone(size_t i) {
-    {
-      std::lock_guard lock(mutex);
-      done[i] = 1;
-      ++finished;
-    }
-    changed.notify_one();
-  }
-};
-
-class CBatchJob::WorkerProgress : public FileProgress {
- public:
-  explicit WorkerProgress(WorkerShared& shared) : m_shared(shared) {}
-  void Advance(int units) override { m_shared.units.fetch_add(units, std::memory_order_relaxed); }
-  void Status(StatusLine line, std::string_view text) override {
-    std::lock_guard lock(m_shared.mutex);
-    if (line == StatusLine::kCurrentFile) {
-      m_shared.files.emplace_back(text);
-    } else {
-      m_shared.operation = text;
-      m_shared.operationChanged = true;
-    }
-  }
-  bool Stop() override { return m_shared.stop.load(std::memory_order_relaxed); }
-
- private:
-  WorkerShared& m_shared;
-};
 
 std::string BatchSummaryText(int total, int converted) {
   return std::to_string(total) + "个文件需要转换，\n" + std::to_string(converted) +
@@ -381,6 +407,11 @@ CBatchJob::CBatchJob() = default;
 CBatchJob::~CBatchJob() {
   // A run unwound by an exception keeps the failures recorded so far.
   if (m_record) m_record->Commit();
+}
+
+void CBatchJob::HostAdvance(int units) {
+  m_progressDone += units;
+  m_host->AdvanceProgress(units);
 }
 
 bool CBatchJob::StopCheck() {
@@ -441,9 +472,15 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
       break;
     case Outcome::kStopped: return;
   }
+  if (!outcome.lines.empty()) {
+    // A book: the first line's words, and every page (or reason) it names.
+    entry.reason = Reason(outcome.lines.front().prefix);
+    for (size_t i = 0; i < outcome.lines.size(); ++i) {
+      entry.reason += (i == 0 ? ": " : ", ") + outcome.lines[i].what;
+    }
+  }
   if (outcome.kind == Outcome::kReadFailed) {
-    entry.target =
-        belowTarget(BatchTargetPath(source, m_source, m_target, m_settings->newExtension));
+    entry.target = belowTarget(BatchOutputPath(source, m_source, m_target, *m_settings));
   } else {
     entry.target = belowTarget(outcome.kind == Outcome::kNameTaken ? outcome.target : outcome.path);
   }
@@ -559,9 +596,9 @@ bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excl
     m_total = m_work ? static_cast<int>(m_work->size()) : 0;
     if (m_work && wholeJob > 0) return true;
   } else if (selection) {
-    m_total = static_cast<int>(selection->files.size());
+    m_total = static_cast<int>(ListBatchFiles(*m_settings, selection).size());
   } else {
-    CSrchDirCounter counter;
+    FileCounter counter(m_settings->books == BookOutput::kSkip);
     m_total =
         static_cast<int>(counter.Count(m_source, m_settings->patterns, m_settings->includeSubdirs,
                                        excluded, [this] { return m_host->PumpAndCheckStop(); }));
@@ -596,7 +633,9 @@ fs::path CBatchJob::StartConversion() {
   m_source = WithTrailingSeparator(m_source);
   m_target = WithTrailingSeparator(m_target);
   m_steps = m_settings->resizePercent != 100 ? 13 : 12;
-  m_host->SetProgressRange((m_total + 1) * m_steps);
+  m_progressUpper = (m_total + 1) * m_steps;
+  m_progressDone = 0;
+  m_host->SetProgressRange(m_progressUpper);
   SweepOnce(m_target);
   const fs::path recordPath =
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
@@ -635,7 +674,7 @@ void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& ex
     m_found = static_cast<int>(items.size());
     ConvertWithWorkers(items, jobs);
   } else if (selection) {
-    for (const fs::path& file : selection->files) {
+    for (const fs::path& file : ListBatchFiles(*m_settings, selection)) {
       if (Stopped()) break;
       OnFileFound(file, FindData{});
     }
@@ -655,7 +694,7 @@ void CBatchJob::Finish(const fs::path& recordPath) {
   // give more successes than files. A stopped run keeps the count: the files
   // it never reached are still to be converted.
   if (!stopped) {
-    m_host->SetProgressPosition((m_total + 1) * m_steps);  // the end of the range set
+    m_host->SetProgressPosition(m_progressUpper);  // the end of the range set
     m_total = m_found;
   }
   if (m_record) {
@@ -684,6 +723,7 @@ void CBatchJob::Finish(const fs::path& recordPath) {
 // ---- one file ----
 
 void CBatchJob::OnFileFound(const fs::path& fullPath, const FindData& /*find*/) {
+  if (m_settings->books == BookOutput::kSkip && IsBatchBook(fullPath)) return;
   ++m_found;
   ConvertFile(static_cast<size_t>(m_found - 1), fullPath);
 }
@@ -695,21 +735,27 @@ void CBatchJob::ConvertFile(size_t index, const fs::path& source) {
 
 void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOutcome& outcome) {
   RecordFindings(index, outcome);
+  // A book's own lines (a failed page each, the reason it was refused, or a
+  // note on a book written) stand for the file's one line.
+  const bool ownLines = !outcome.lines.empty();
+  for (const FileOutcome::Line& line : outcome.lines) {
+    RecordLine(index, line.prefix, line.path.native() + ": " + line.what);
+  }
   switch (outcome.kind) {
     case FileOutcome::kSkipped: ++m_skipped; [[fallthrough]];
     case FileOutcome::kConverted:
     case FileOutcome::kCopied: ++m_success; break;
     case FileOutcome::kReadFailed:
       ++m_failed;
-      RecordLine(index, kBatchReadFailed, outcome.path);
+      if (!ownLines) RecordLine(index, kBatchReadFailed, outcome.path);
       break;
     case FileOutcome::kWriteFailed:
       ++m_failed;
-      RecordLine(index, kBatchWriteFailed, outcome.path);
+      if (!ownLines) RecordLine(index, kBatchWriteFailed, outcome.path);
       break;
     case FileOutcome::kNameTaken:
       ++m_failed;
-      RecordLine(index, kBatchNameTaken, outcome.path, outcome.target);
+      if (!ownLines) RecordLine(index, kBatchNameTaken, outcome.path, outcome.target);
       break;
     case FileOutcome::kStopped: break;
   }
@@ -752,6 +798,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
 CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) {
   using Outcome = FileOutcome;
   if (progress.Stop()) return {Outcome::kStopped, {}};
+  if (IsBatchBook(source)) return ConvertBook(source, progress);
   progress.Status(StatusLine::kCurrentFile, source.native());
   progress.Status(StatusLine::kOperation, kBatchReading);
   // Converted a band of rows at a time when nothing needs the whole page.
@@ -813,7 +860,18 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kNameTaken, source, target};
   }
+  return SaveEnhanced(image, mode, source, target, progress, true);
+}
 
+// The source stage (which may split a spread into two pages), the pipeline,
+// then the reduced or the plain save of each page. With `ownNames` the
+// targets are the run's names (a second page's name already written is a
+// clash, each page written is marked); a book's pages, saved into its
+// temporary folder, keep their own names. `written` lists the files saved.
+CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const fs::path& source,
+                                               const fs::path& target, FileProgress& progress,
+                                               bool ownNames) {
+  using Outcome = FileOutcome;
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
   hooks.progress = [&progress] { progress.Advance(1); };
@@ -834,7 +892,7 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
       progress.Advance(kUnitsAfterRead);
       return {Outcome::kWriteFailed, targets[i]};
     }
-    if (pages == 2 && WrittenByThisRun(targets[i]) && !IsSameFile(source, targets[i])) {
+    if (ownNames && pages == 2 && WrittenByThisRun(targets[i]) && !IsSameFile(source, targets[i])) {
       progress.Advance(kUnitsAfterRead);
       return {Outcome::kNameTaken, source, targets[i]};
     }
@@ -871,7 +929,8 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
       if (outcome.kind == Outcome::kConverted) outcome = {Outcome::kWriteFailed, targets[i]};
       continue;
     }
-    MarkWritten(targets[i]);
+    if (ownNames) MarkWritten(targets[i]);
+    outcome.written.push_back(targets[i]);
     if (m_settings->reportFindings)
       outcome.report.emplace_back(targets[i], FindingsFields(findings[i]));
   }
@@ -931,14 +990,25 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
   const bool split = m_params->GetValue(kSplitSpreads) != 0;
   for (const BatchWorkItem& f : files) {
     sources.push_back(f.source);
-    targets.push_back(BatchTargetPath(f.source, m_source, m_target, m_settings->newExtension));
-    names.push_back({f.source, targets.back()});
+    targets.push_back(BatchOutputPath(f.source, m_source, m_target, *m_settings));
+  }
+  // Books are converted on this thread afterwards, one at a time with their
+  // pages on the workers, in walk order among the files they may touch.
+  const std::vector<char> deferred = BooksAndTheirNeighbours(sources, targets);
+  std::vector<size_t> loneIndex;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (deferred[i]) continue;
+    loneIndex.push_back(i);
+    names.push_back({sources[i], targets[i]});
     if (split) {
-      names.back().push_back(BatchPageTargetPath(targets.back(), 1));
-      names.back().push_back(BatchPageTargetPath(targets.back(), 2));
+      names.back().push_back(BatchPageTargetPath(targets[i], 1));
+      names.back().push_back(BatchPageTargetPath(targets[i], 2));
     }
   }
-  const std::vector<std::vector<size_t>> chains = SplitIntoChains(names);
+  std::vector<std::vector<size_t>> chains = SplitIntoChains(names);
+  for (std::vector<size_t>& chain : chains) {
+    for (size_t& i : chain) i = loneIndex[i];
+  }
   std::vector<FileOutcome> outcomes(files.size());
 
   WorkerShared shared;
@@ -970,16 +1040,30 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
     // thread does it all.
     if (workers.empty()) work();
   }
-  WatchWorkers(shared, files, outcomes);
+  size_t applied = WatchWorkers(shared, files, outcomes, loneIndex.size());
   for (std::thread& t : workers) t.join();
+
+  HostProgress progress(*this);
+  for (; applied < files.size(); ++applied) {
+    if (deferred[applied]) {
+      try {
+        outcomes[applied] = ConvertMeasured(sources[applied], progress);
+      } catch (const std::exception&) {
+        outcomes[applied] = {FileOutcome::kWriteFailed, targets[applied]};
+      }
+    }
+    ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied]);
+  }
 }
 
 // The host's thread while the workers run: pumps events, reads the stop
 // request, passes the workers' progress on and applies the outcomes (counts
 // and record lines) in walk order as soon as every earlier file is done,
-// until all files are done.
-void CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
-                             const std::vector<FileOutcome>& outcomes) {
+// until the `expected` files handed to the workers are done. Returns how
+// many outcomes it applied (it stops before the first file left to this
+// thread).
+size_t CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
+                               const std::vector<FileOutcome>& outcomes, size_t expected) {
   int reported = 0;
   size_t applied = 0;
   std::vector<std::string> started;
@@ -990,7 +1074,7 @@ void CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkIt
     {
       std::unique_lock lock(shared.mutex);
       shared.changed.wait_for(lock, std::chrono::milliseconds(50));
-      done = shared.finished == files.size();
+      done = shared.finished == expected;
       while (ready < files.size() && shared.done[ready]) ++ready;
       started.swap(shared.files);
       if (shared.operationChanged) {
@@ -1007,7 +1091,7 @@ void CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkIt
     }
     const int units = shared.units.load(std::memory_order_relaxed);
     if (units != reported) {
-      m_host->AdvanceProgress(units - reported);
+      HostAdvance(units - reported);
       reported = units;
     }
     if (done) break;
@@ -1016,6 +1100,7 @@ void CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkIt
       shared.stop.store(true);
     }
   }
+  return applied;
 }
 
 }  // namespace inkbrite

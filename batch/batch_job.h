@@ -62,6 +62,31 @@
 // file whose target exists, is newer than the source and was written, with
 // the same settings, by an earlier run.
 //
+// Books (BatchSettings::books; book_job.cpp): a source that is a comic book
+// (sources/page_source.h IsBookFile: a zip, RAR, 7z or tar archive or a PDF
+// file, told by its content) is converted as one file of the run:
+// - kCbz: into a .cbz at its mirrored path (BookTargetPath) holding every
+//   page converted with the settings under its own name with the new
+//   extension, every other entry (ComicInfo.xml, ...) copied unchanged, in
+//   the book's own entry order with the entries' times; pages in a format
+//   deflate cannot shrink (the format table's storedInBooks) are stored,
+//   the rest deflated; links, names outside the book and the file managers'
+//   litter (__MACOSX/, hidden files, Thumbs.db) are left out.
+// - kFolder: the same entries as files in a folder named after the book.
+// - kSkip: books are not listed, counted or converted.
+// The book is written into a temporary file or folder beside its target
+// and moved into place only when every page converted; a book with a
+// failed page is not written, and the record has a line for each failed
+// page ("文件读取失败：/src/book.cbz: 012.jpg"). A book that cannot be read at
+// all is one line with the reason (sources/source_texts.h). In same-folder
+// mode a book is replaced in place only by a CBZ of its own kind (a .cbz
+// holding a RAR archive is refused and left as it is), and never written
+// over another book. Progress counts pages: a book's pages widen the range
+// when it is opened. With several jobs, books are converted after the
+// loose files' workers, one at a time on the host's thread with their pages
+// on the workers (the reading and the writing stay in order on the host's
+// thread), so a book's bytes are those of a one-at-a-time run.
+//
 // Parts of a job (BatchSettings::shard, see work_list.h): every run lists the
 // whole job and converts the files of its part; a file's walk index is its
 // place in the whole list.
@@ -109,6 +134,7 @@
 #include "batch/work_list.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
+#include "formats/detect.h"
 #include "sources/srch_dir.h"
 
 namespace inkbrite {
@@ -144,6 +170,15 @@ class BatchHost {
 struct BatchSelection {
   std::filesystem::path folder;              // the folder the files were picked in
   std::vector<std::filesystem::path> files;  // full paths, converted in this order
+};
+
+// What a run does with a book (a comic archive or PDF file among the
+// sources, sources/book_source.h). The numbers are stored (the dialog's
+// choice): never renumbered.
+enum class BookOutput : int {
+  kCbz = 0,     // a .cbz of the converted pages at the book's mirrored path
+  kFolder = 1,  // the converted pages in a folder named after the book
+  kSkip = 2,    // books are left out of the run
 };
 
 // A run's settings, as the host's controls give them.
@@ -183,6 +218,7 @@ struct BatchSettings {
   // Convert a page a band of rows at a time where no step needs the whole
   // page (see ConvertByRows); the files written are the same either way.
   bool rowByRow = true;
+  BookOutput books = BookOutput::kCbz;
 };
 
 // One file of a run: its place in the whole job's list and its path.
@@ -207,6 +243,12 @@ inline constexpr std::string_view kBatchReadFailed = "文件读取失败：";
 inline constexpr std::string_view kBatchWriteFailed = "文件写入失败：";
 inline constexpr std::string_view kBatchNameTaken = "文件重名未转换：";
 inline constexpr std::string_view kBatchFindings = "自动处理：";
+
+// Books: a record line names the book and the page ("book.cbz: 012.jpg")
+// or the reason the book was refused (sources/source_texts.h); a book in
+// same-folder mode is only ever replaced by a book of its own kind.
+inline constexpr std::string_view kBatchBookKindKept = "原书不是ZIP格式，不会被替换";
+inline constexpr std::string_view kBatchBookLeftOut = "项已略去（链接或指向包外的文件名）";
 
 // Operation-line texts of the job (the pipeline adds its stage names).
 inline constexpr std::string_view kBatchCounting = "统计文件数";
@@ -237,6 +279,24 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
 // The target of page 1 or 2 of a split spread: "name_1.ext", "name_2.ext"
 // beside `target`.
 std::filesystem::path BatchPageTargetPath(const std::filesystem::path& target, int page);
+
+// Where a book is written: its relative path under `targetDir` with ".cbz"
+// in place of its extension, or without the extension (a folder named after
+// the book).
+std::filesystem::path BookTargetPath(const std::filesystem::path& source,
+                                     const std::filesystem::path& sourceDir,
+                                     const std::filesystem::path& targetDir, BookOutput output);
+
+// True when the run converts `source` as a book: its content (or, failing
+// that, its name) is a book's (sources/page_source.h BookKindOf).
+bool IsBatchBook(const std::filesystem::path& source);
+
+// Where the run writes `source`: a book's BookTargetPath (settings.books),
+// anything else's BatchTargetPath.
+std::filesystem::path BatchOutputPath(const std::filesystem::path& source,
+                                      const std::filesystem::path& sourceDir,
+                                      const std::filesystem::path& targetDir,
+                                      const BatchSettings& settings);
 
 // Same folder on disk: equal texts, or the same device and inode, so "dir",
 // "dir/" and a link to it are one folder.
@@ -275,8 +335,9 @@ std::filesystem::path DoneByEarlierRun(const EarlierRecords& earlier,
 
 // Removes the temporary files of our writers in `folder` (not below it)
 // whose writer is gone (IsStaleTempFile: its process no longer runs here, or
-// a file of another host or container left alone for a day): what a killed
-// run left behind. Returns how many it removed.
+// a file of another host or container left alone for a day), and our
+// temporary folders of a book (so named) by the same rule: what a killed run
+// left behind. Returns how many it removed.
 int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // How many files a run would replace that exist now: the targets of the
@@ -327,6 +388,16 @@ class CBatchJob : public CSrchDir {
     uint64_t ms = 0;
     // Per page written, with --report: its path and what the automatic steps found.
     std::vector<std::pair<std::filesystem::path, std::string>> report{};
+    // A book's record lines instead of the one of `path`: each failed page
+    // (or the reason the book was refused) after the book's path.
+    struct Line {
+      std::string_view prefix;     // kBatchReadFailed, ...
+      std::filesystem::path path;  // the book
+      std::string what;            // "012.jpg", or why
+    };
+    std::vector<Line> lines{};
+    // The files saved (SaveEnhanced: one page, or the two of a split spread).
+    std::vector<std::filesystem::path> written{};
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
@@ -352,13 +423,30 @@ class CBatchJob : public CSrchDir {
                                            FileProgress& progress);
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                             const std::filesystem::path& target, FileProgress& progress);
+  FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
+                           const std::filesystem::path& target, FileProgress& progress,
+                           bool ownNames);
   FileOutcome CopyColourFile(const std::filesystem::path& source,
                              const std::filesystem::path& target);
+
+  // Books (book_job.cpp).
+  struct BookRun;
+  struct PageTask;
+  class PagePool;
+  FileOutcome ConvertBook(const std::filesystem::path& source, FileProgress& progress);
+  FileOutcome BookSameFolderCheck(const std::filesystem::path& source,
+                                  const std::filesystem::path& target, ImageFormat container);
+  void GrowForBook(size_t pages, FileProgress& progress);
+  bool ConvertBookPages(BookRun& run, FileProgress& progress);
+  void ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress);
+  void WriteReadySlots(BookRun& run);
+  FileOutcome FinishBook(BookRun& run);
   void PrepareFolder(const std::filesystem::path& folder);
   void SweepOnce(const std::filesystem::path& folder);
   void ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int jobs);
-  void WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
-                    const std::vector<FileOutcome>& outcomes);
+  size_t WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
+                      const std::vector<FileOutcome>& outcomes, size_t expected);
+  void HostAdvance(int units);
   void ApplyOutcome(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
   void RecordLine(size_t index, std::string_view prefix, const std::filesystem::path& path,
                   const std::filesystem::path& target = {});
@@ -386,6 +474,8 @@ class CBatchJob : public CSrchDir {
   EarlierRecords m_earlier;
   std::string m_fingerprint;
   int m_steps = 12;
+  int m_progressUpper = 0;  // the range set, grown by the pages of books
+  int m_progressDone = 0;   // units advanced on the host
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;
   std::mutex m_namesMutex;

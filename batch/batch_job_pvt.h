@@ -1,28 +1,26 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// What the batch job's source files share (batch_job.cpp, batch_rows.cpp).
+// What the batch job's source files share (batch_job.cpp: loose pages;
+// batch_rows.cpp: pages a band of rows at a time; book_job.cpp: books) and
+// no one else needs.
 #pragma once
 
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "batch/batch_job.h"
 
-namespace inkbrite {
+namespace inkbrite::batch_detail {
 
-// What converting one file reports as it goes: the host itself in a
-// one-at-a-time run, shared counters in a run with workers.
-class CBatchJob::FileProgress {
- public:
-  virtual ~FileProgress() = default;
-  virtual void Advance(int units) = 0;
-  virtual void Status(StatusLine line, std::string_view text) = 0;
-  // True when the run is to stop.
-  virtual bool Stop() = 0;
-};
-
-namespace batch_detail {
+// Units of a converted file besides the read: 9 pipeline stages, the
+// reduction step and the save step.
+inline constexpr int kUnitsAfterRead = 11;
 
 // Longest path and name the file system takes.
 inline bool PathFits(const std::filesystem::path& p) {
@@ -41,5 +39,81 @@ inline bool IsSameFile(const std::filesystem::path& source, const std::filesyste
   return std::filesystem::equivalent(source, target, ec) && !ec;
 }
 
-}  // namespace batch_detail
+}  // namespace inkbrite::batch_detail
+
+namespace inkbrite {
+
+// What converting one file reports as it goes: the host itself in a
+// one-at-a-time run, shared counters in a run with workers.
+class CBatchJob::FileProgress {
+ public:
+  virtual ~FileProgress() = default;
+  virtual void Advance(int units) = 0;
+  // Widens the range by `units` (a book's pages beyond the one file it was
+  // counted as); only a run's own thread can.
+  virtual void Grow(int /*units*/) {}
+  virtual void Status(StatusLine line, std::string_view text) = 0;
+  // True when the run is to stop.
+  virtual bool Stop() = 0;
+};
+
+class CBatchJob::HostProgress : public FileProgress {
+ public:
+  explicit HostProgress(CBatchJob& job) : m_job(job) {}
+  void Advance(int units) override { m_job.HostAdvance(units); }
+  void Grow(int units) override {
+    m_job.m_progressUpper += units;
+    m_job.m_host->SetProgressRange(m_job.m_progressUpper);
+    m_job.m_host->SetProgressPosition(m_job.m_progressDone);
+  }
+  void Status(StatusLine line, std::string_view text) override {
+    m_job.m_host->SetStatus(line, text);
+  }
+  bool Stop() override { return m_job.StopCheck(); }
+
+ private:
+  CBatchJob& m_job;
+};
+
+// Shared between the workers and the host's thread of a run with workers.
+struct CBatchJob::WorkerShared {
+  std::atomic<int> units{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;  // guards the texts below, `done` and `finished`
+  std::condition_variable changed;
+  std::vector<std::string> files;  // files started since the host last looked
+  std::string operation;
+  bool operationChanged = false;
+  std::vector<char> done;  // per file: its outcome is there
+  size_t finished = 0;     // files done (any outcome)
+
+  void FileDone(size_t i) {
+    {
+      std::lock_guard lock(mutex);
+      done[i] = 1;
+      ++finished;
+    }
+    changed.notify_one();
+  }
+};
+
+class CBatchJob::WorkerProgress : public FileProgress {
+ public:
+  explicit WorkerProgress(WorkerShared& shared) : m_shared(shared) {}
+  void Advance(int units) override { m_shared.units.fetch_add(units, std::memory_order_relaxed); }
+  void Status(StatusLine line, std::string_view text) override {
+    std::lock_guard lock(m_shared.mutex);
+    if (line == StatusLine::kCurrentFile) {
+      m_shared.files.emplace_back(text);
+    } else {
+      m_shared.operation = text;
+      m_shared.operationChanged = true;
+    }
+  }
+  bool Stop() override { return m_shared.stop.load(std::memory_order_relaxed); }
+
+ private:
+  WorkerShared& m_shared;
+};
+
 }  // namespace inkbrite

@@ -83,10 +83,12 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   // A second file for a target the run writes first is not converted.
   std::set<fs::path> targets;
   for (const fs::path& source : sources) {
-    const fs::path target = BatchTargetPath(source, s.sourceDir, s.targetDir, s.newExtension);
+    const fs::path target = BatchOutputPath(source, s.sourceDir, s.targetDir, s);
     const fs::path key = target.lexically_normal();
     const bool clash = !targets.insert(key).second && key != source.lexically_normal();
-    std::fprintf(out, "%s -> %s%s\n", source.c_str(), target.c_str(),
+    const bool book = IsBatchBook(source);
+    std::fprintf(out, "%s -> %s%s%s\n", source.c_str(), target.c_str(),
+                 book ? (s.books == BookOutput::kFolder ? "/ (book: its pages)" : " (book)") : "",
                  clash ? " (not converted: an earlier file has this target)" : "");
   }
   return kCliAllConverted;
@@ -109,7 +111,7 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
         !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, fingerprint).empty()) {
       continue;
     }
-    const fs::path target = BatchTargetPath(item.source, s.sourceDir, s.targetDir, s.newExtension);
+    const fs::path target = BatchOutputPath(item.source, s.sourceDir, s.targetDir, s);
     std::string record = QuoteListField(BatchRelativePath(item.source, s.sourceDir).native());
     record += '\t';
     record += QuoteListField(target.native());
@@ -224,8 +226,9 @@ bool CliValueInRange(int slot, int value) {
     case kResizeType: return within(0, 2);
     case kGreyScale: return within(0, 7);
     case kThreshold: return within(170, 255);
-    case kSourceFiles: return within(0, 8);
-    case kTargetFiles: return within(0, 4);
+    // Positions in the lists the format table gives.
+    case kSourceFiles: return within(0, static_cast<int>(SourcePatternLists().size()) - 1);
+    case kTargetFiles: return within(0, static_cast<int>(SaveExtensions().size()) - 1);
     case kCroppingLeft:
     case kCroppingTop:
     case kCroppingRight:
@@ -310,6 +313,20 @@ bool AddSet(CliParse& p, std::string_view v, std::string& error) {
     return false;
   }
   p.options.changes.push_back(std::move(change));
+  return true;
+}
+
+bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
+  if (v == "cbz") {
+    p.options.settings.books = BookOutput::kCbz;
+  } else if (v == "folder") {
+    p.options.settings.books = BookOutput::kFolder;
+  } else if (v == "skip") {
+    p.options.settings.books = BookOutput::kSkip;
+  } else {
+    error = "--books must be cbz, folder or skip, not \"" + std::string(v) + "\"";
+    return false;
+  }
   return true;
 }
 
@@ -404,9 +421,15 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.settings.reportFindings = true;
          return true;
        }},
+      {"--books", "MODE",
+       "comic books (" + BookPatterns() +
+           ") among the sources:\n"
+           "cbz: each into a .cbz of its converted pages (default);\nfolder: into a folder named "
+           "after the book; skip: left out",
+       SetBooks},
       {"--jobs", "N",
-       "files converted at once (default: the number of cores);\nthe written files are the "
-       "same for every N",
+       "files (and a book's pages) converted at once (default: the\nnumber of cores); the "
+       "written files are the same for every N",
        SetJobs},
       {"--shard", "K/N",
        "convert only part K of N (K from 0), chosen by a hash of\neach path; auto or auto/N: "

@@ -435,7 +435,10 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   auto* choose = AddButton(box, tr("选择"), kBatchIdChooseTarget, &CBatchDlg::OnChooseTarget);
   m_extension = MakeList(box, BatchNewExtensions(), kBatchIdNewExtension);
   auto* view = AddButton(box, tr("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
-  m_controls.insert(m_controls.end(), {m_target, m_extension});
+  // In the order of BookOutput's numbers.
+  m_books = MakeList(box, {tr("每本转为一个CBZ文件"), tr("每本转为一个文件夹"), tr("跳过漫画书")},
+                     kBatchIdBooks);
+  m_controls.insert(m_controls.end(), {m_target, m_extension, m_books});
 
   auto* grid = new QGridLayout(box);
   grid->addWidget(new QLabel(tr("存放新文件的目录:"), box), 0, 0);
@@ -444,6 +447,8 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   grid->addWidget(new QLabel(tr("新文件扩展名:"), box), 1, 0);
   grid->addWidget(m_extension, 1, 1);
   grid->addWidget(view, 1, 3);
+  grid->addWidget(new QLabel(tr("漫画书(CBZ、CBR、PDF等):"), box), 2, 0);
+  grid->addWidget(m_books, 2, 1, 1, 2);
   grid->setColumnStretch(2, 1);
   return box;
 }
@@ -640,6 +645,7 @@ void CBatchDlg::LoadControls() {
   const BatchFolders& folders = RememberedBatchFolders();
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
+  SelectIndex(m_books, folders.books);
 }
 
 void CBatchDlg::StoreControls() {
@@ -664,6 +670,7 @@ void CBatchDlg::StoreControls() {
   BatchFolders& folders = RememberedBatchFolders();
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());
+  folders.books = m_books->currentIndex();
 }
 
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
@@ -781,6 +788,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.resizePercent = m_resize->value();
   settings.jpegQuality = m_quality->value();
   settings.params = &AppParams();
+  settings.books = static_cast<BookOutput>(m_books->currentIndex());
   settings.jobs = 1;
   settings.askBeforeReplacing = true;
   settings.ownFiles = &m_written;

@@ -103,6 +103,7 @@ enum BatchControlId {
   kBatchIdCropRight = 1054,
   kBatchIdSkipColour = 1060,
   kBatchIdFilter = 1061,
+  kBatchIdBooks = 1062,  // what becomes of a comic book (BookOutput)
   // "自动处理": the switches of the automatic clean-up steps.
   kBatchIdAutoLevels = 1070,
   kBatchIdAutoCrop = 1071,
@@ -288,6 +289,7 @@ class CBatchDlg : public QDialog {
   CPathDisplay* m_target = nullptr;
   QComboBox* m_patterns = nullptr;
   QComboBox* m_extension = nullptr;
+  QComboBox* m_books = nullptr;
   QCheckBox* m_subdirs = nullptr;
   std::vector<std::pair<int, QCheckBox*>> m_autoSwitches;  // slot, its box
   QSlider* m_brightness = nullptr;

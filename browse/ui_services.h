@@ -54,6 +54,7 @@ void SetPerWindowMode(bool on);
 struct BatchFolders {
   std::filesystem::path source;
   std::filesystem::path target;
+  int books = 0;  // the dialog's book choice (a BookOutput)
 };
 BatchFolders& RememberedBatchFolders();
 

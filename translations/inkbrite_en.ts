@@ -572,6 +572,22 @@ is not valid. Please choose another.</translation>
         <translation>New extension:</translation>
     </message>
     <message>
+        <source>漫画书(CBZ、CBR、PDF等):</source>
+        <translation>Comic books (CBZ, CBR, PDF...):</translation>
+    </message>
+    <message>
+        <source>每本转为一个CBZ文件</source>
+        <translation>Each into a CBZ file</translation>
+    </message>
+    <message>
+        <source>每本转为一个文件夹</source>
+        <translation>Each into a folder</translation>
+    </message>
+    <message>
+        <source>跳过漫画书</source>
+        <translation>Skip comic books</translation>
+    </message>
+    <message>
         <source>亮度:</source>
         <translation>Brightness:</translation>
     </message>

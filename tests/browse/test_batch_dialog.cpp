@@ -10,11 +10,14 @@
 #include <QTimer>
 #include <fstream>
 
+#include "batch/batch_job.h"
 #include "browse/batch_dialog.h"
 #include "browse/curve_dialog.h"
 #include "browse/para_bar.h"
+#include "formats/image_file.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
 
 namespace inkbrite {
 namespace {
@@ -227,6 +230,39 @@ TEST_F(BatchDialogTest, AutomaticStepsAreShownAndTakenByARun) {
   EXPECT_EQ(page.Width(), 100);
   EXPECT_EQ(LoadImageFile(target() / "spread_2.png", page, nullptr), 1);
   EXPECT_FALSE(fs::exists(target() / "spread.png"));
+}
+
+// The book choice reaches the run: a CBZ among the pages becomes a folder of
+// its converted pages, or is left out; the choice is remembered.
+TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
+  WritePage(source() / "loose.png", 40, 30);
+  ASSERT_EQ(SaveImageFile(dir / "p.jpg", test::MakePattern(20, 10), 0, 90), 1);
+  const std::vector<uint8_t> page = test::ReadAll(dir / "p.jpg");
+  test::WriteArchive(source() / "book.cbz", test::MadeFormat::kZipStored,
+                     {{"01.jpg", page}, {"02.jpg", page}});
+  RememberedBatchFolders() = {source(), target()};
+  {
+    CBatchDlg dialog;
+    auto* books = Ctl<QComboBox>(dialog, kBatchIdBooks);
+    EXPECT_EQ(books->currentIndex(), static_cast<int>(BookOutput::kCbz));
+    EXPECT_EQ(books->count(), 3);
+    books->setCurrentIndex(static_cast<int>(BookOutput::kFolder));
+    Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
+    Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  }
+  EXPECT_TRUE(fs::is_regular_file(target() / "book/01.png"));
+  EXPECT_TRUE(fs::is_regular_file(target() / "book/02.png"));
+  EXPECT_FALSE(fs::exists(target() / "book.cbz"));
+  EXPECT_EQ(RememberedBatchFolders().books, static_cast<int>(BookOutput::kFolder));
+
+  fs::remove_all(target());
+  CBatchDlg dialog;
+  auto* books = Ctl<QComboBox>(dialog, kBatchIdBooks);
+  EXPECT_EQ(books->currentIndex(), static_cast<int>(BookOutput::kFolder));
+  books->setCurrentIndex(static_cast<int>(BookOutput::kSkip));
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_FALSE(fs::exists(target() / "book"));
+  EXPECT_EQ(messages.back(), "1个文件需要转换，\n1个文件转换成功。");
 }
 
 // The target left at the folder being read, and a source folder with pages

@@ -90,9 +90,12 @@ std::vector<MadeEntry> ReadArchive(const std::filesystem::path& path) {
     return entries;
   }
   archive_entry* e = nullptr;
-  while (archive_read_next_header(a, &e) >= ARCHIVE_WARN) {
+  for (int r = archive_read_next_header(a, &e); r == ARCHIVE_OK || r == ARCHIVE_WARN;
+       r = archive_read_next_header(a, &e)) {
     MadeEntry made;
-    made.name = archive_entry_pathname(e);
+    const char* utf8 = archive_entry_pathname_utf8(e);
+    const char* raw = archive_entry_pathname(e);
+    made.name = utf8 != nullptr ? utf8 : raw != nullptr ? raw : "";
     made.mtime = archive_entry_mtime(e);
     if (archive_entry_filetype(e) == AE_IFDIR) made.kind = MadeEntry::kFolder;
     uint8_t buffer[65536];

@@ -1,0 +1,649 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The batch job's books: a comic archive or PDF file among the sources is
+// converted as a book (see batch_job.h, "Books").
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/batch_job.h"
+#include "batch/batch_job_pvt.h"
+#include "batch/cbz_writer.h"
+#include "core/enhance.h"
+#include "formats/format_table.h"
+#include "formats/image_file.h"
+#include "platform/file_io.h"
+#include "sources/book_limits.h"
+#include "sources/book_source.h"
+#include "sources/natural_order.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+using batch_detail::IsSameFile;
+using batch_detail::kUnitsAfterRead;
+using batch_detail::PathFits;
+
+namespace {
+
+// 8 characters of [a-z0-9] for a temporary folder's name.
+std::string RandomPart() {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::string text(8, 'a');
+  for (char& c : text) c = kChars[device() % (sizeof kChars - 1)];
+  return text;
+}
+
+// A temporary folder beside `final` for what becomes it (or the pages of
+// the CBZ written there), named as our temporary files are, so a sweep
+// finds it when the run is killed.
+fs::path MakeWorkFolder(const fs::path& final) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const fs::path work = final.parent_path() / TempFileName(final.filename().native(), getpid(),
+                                                             RandomPart(), ThisMachineTag());
+    std::error_code ec;
+    if (fs::create_directory(work, ec) && !ec) return work;
+  }
+  return {};
+}
+
+// `name` with the extension of its last component replaced by `extension`.
+std::string WithExtension(const std::string& name, const std::string& extension) {
+  const size_t slash = name.rfind('/');
+  const size_t dot = name.rfind('.');
+  const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasDot ? name.substr(0, dot) : name) + extension;
+}
+
+// A PDF page's entry: its number padded to the width of the page count
+// (at least three digits), so any reader's order is the book's.
+std::string PdfPageName(size_t page, size_t pages) {
+  std::string number = std::to_string(page + 1);
+  const size_t width = std::max<size_t>(3, std::to_string(pages).size());
+  if (number.size() < width) number.insert(0, width - number.size(), '0');
+  return number;
+}
+
+// Whether the pages of this extension are stored in the CBZ rather than
+// deflated: formats that deflate cannot shrink.
+bool StoredInBook(const std::string& extension) {
+  const FileFormat* f = FindFileFormat(DetectImageFormat(fs::path("p" + extension), false));
+  return f != nullptr && f->storedInBooks;
+}
+
+// The modification time of a file in seconds since 1970, or 0.
+int64_t FileTime(const fs::path& path) {
+  struct stat st = {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : 0;
+}
+
+// True when every component of `path` below `root` that exists is a real
+// folder or file, not a symbolic link: writing there stays inside `root`.
+bool NoLinksBelow(const fs::path& root, const fs::path& path) {
+  fs::path at = root;
+  for (const fs::path& part : path.lexically_relative(root)) {
+    at /= part;
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(at, ec);
+    if (ec || st.type() == fs::file_type::not_found) return true;
+    if (st.type() == fs::file_type::symlink) return false;
+  }
+  return true;
+}
+
+// Moves the files of `from` into the existing folder `into`, replacing
+// files of the same names (each by one rename), then removes `from`.
+bool MergeFolder(const fs::path& from, const fs::path& into) {
+  std::error_code ec;
+  bool ok = true;
+  std::vector<fs::path> files;
+  for (fs::recursive_directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file(ec) && !it->is_symlink(ec)) files.push_back(it->path());
+  }
+  if (ec) return false;
+  for (const fs::path& file : files) {
+    const fs::path target = into / file.lexically_relative(from);
+    if (!NoLinksBelow(into, target)) {
+      ok = false;
+      continue;
+    }
+    fs::create_directories(target.parent_path(), ec);
+    std::error_code renameError;
+    fs::rename(file, target, renameError);
+    ok = ok && !renameError;
+  }
+  fs::remove_all(from, ec);
+  return ok;
+}
+
+}  // namespace
+
+// ---- the pages of one book on workers ----
+
+// Runs a book's page tasks on `jobs` threads (none with one job: the
+// caller runs each task when it hands it in).
+class CBatchJob::PagePool {
+ public:
+  explicit PagePool(int jobs) {
+    for (int i = 0; jobs > 1 && i < jobs; ++i) {
+      try {
+        m_threads.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads; none: the caller runs the tasks
+      }
+    }
+  }
+  ~PagePool() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_closing = true;
+    }
+    m_wake.notify_all();
+    for (std::thread& t : m_threads) t.join();
+  }
+  PagePool(const PagePool&) = delete;
+  PagePool& operator=(const PagePool&) = delete;
+
+  bool Threaded() const { return !m_threads.empty(); }
+
+  void Submit(std::function<void()> task) {
+    if (!Threaded()) {
+      task();
+      return;
+    }
+    {
+      std::lock_guard lock(m_mutex);
+      m_tasks.push_back(std::move(task));
+    }
+    m_wake.notify_one();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_closing || !m_tasks.empty(); });
+        if (m_tasks.empty()) return;
+        task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+      }
+      task();
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<std::function<void()>> m_tasks;
+  bool m_closing = false;
+  std::vector<std::thread> m_threads;
+};
+
+// One book being converted.
+struct CBatchJob::BookRun {
+  // What the book's entries become, in the archive's order.
+  struct Slot {
+    enum Kind { kFolder, kFile } kind = kFile;
+    std::string name;  // in the CBZ or below the book's folder
+    int64_t mtime = 0;
+    bool page = false;  // a page (stored when its format deflates badly)
+    // The files to write (a page may have become two: a split spread); a
+    // converted page of a folder is in place already and has none.
+    struct File {
+      std::string name;
+      std::vector<uint8_t> bytes;
+    };
+    std::vector<File> files;
+    // What the automatic steps found on each page written (--report).
+    std::vector<std::pair<std::string, std::string>> report;
+    bool ready = false;
+    bool failed = false;
+  };
+
+  fs::path source;
+  fs::path target;  // the .cbz, or the book's folder
+  BookOutput output = BookOutput::kCbz;
+  std::unique_ptr<BookSource> book;
+  fs::path work;  // the temporary folder: the CBZ's page files, or the folder being filled
+  std::unique_ptr<SafeFileWriter> file;
+  std::unique_ptr<CbzWriter> cbz;
+  int64_t pdfTime = 0;  // a PDF's pages are dated as its file
+
+  std::mutex mutex;  // the slots, `failures` and `written` below, while pages run
+  std::condition_variable changed;
+  std::deque<Slot> slots;  // from `first` on, not yet written
+  size_t first = 0;
+  size_t inFlight = 0;  // pages handed to the pool, not yet finished
+  std::vector<FileOutcome::Line> failures;
+  std::vector<std::pair<std::filesystem::path, std::string>> report;  // in the book's order
+  bool writeFailed = false;
+  size_t leftOut = 0;
+
+  Slot& At(size_t index) { return slots[index - first]; }
+};
+
+// The page's file bytes (archives) or number (PDF) in, the converted page
+// out: the slot's bytes (CBZ) or its file in the work folder.
+struct CBatchJob::PageTask {
+  size_t slot = 0;
+  size_t page = 0;
+  std::string entryName;  // the page's own name
+  std::string outName;    // the converted page's name
+  std::vector<uint8_t> bytes;
+};
+
+void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
+  if (pages > 1) progress.Grow(static_cast<int>(pages - 1) * m_steps);
+}
+
+CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgress& progress) {
+  using Outcome = FileOutcome;
+  progress.Status(StatusLine::kCurrentFile, source.native());
+  progress.Status(StatusLine::kOperation, kBatchReading);
+  BookRun run;
+  run.source = source;
+  run.output = m_settings->books;
+  run.target = BookTargetPath(source, m_source, m_target, run.output);
+  SourceError error = SourceError::kNone;
+  run.book = BookSource::Open(source, error);
+  if (!run.book) {
+    progress.Advance(m_steps);
+    Outcome refused{Outcome::kReadFailed, source};
+    refused.lines.push_back(
+        {kBatchReadFailed, source,
+         std::string(SourceErrorText(error, BookKindOf(source) == kFormatPdfBook))});
+    return refused;
+  }
+  GrowForBook(run.book->PageCount(), progress);
+  const int units = static_cast<int>(run.book->PageCount()) * m_steps;
+  if (!PathFits(run.target)) {
+    progress.Advance(units);
+    return {Outcome::kWriteFailed, run.target};
+  }
+  if (Outcome refused = BookSameFolderCheck(source, run.target, run.book->Container());
+      refused.kind != Outcome::kConverted) {
+    progress.Advance(units);
+    return refused;
+  }
+  try {
+    PrepareFolder(run.target.parent_path());
+    run.work = MakeWorkFolder(run.target);
+    if (run.work.empty()) {
+      progress.Advance(units);
+      return {Outcome::kWriteFailed, run.target};
+    }
+    if (run.output == BookOutput::kCbz) {
+      run.file = std::make_unique<SafeFileWriter>(run.target);
+      run.cbz = std::make_unique<CbzWriter>(*run.file);
+      if (!run.file->Open() || !run.cbz->Open()) run.writeFailed = true;
+    }
+    run.pdfTime = run.book->IsPdf() ? FileTime(source) : 0;
+    const bool stopped = !run.writeFailed && !ConvertBookPages(run, progress);
+    if (stopped) {
+      if (run.file) run.file->Discard();
+      std::error_code ec;
+      fs::remove_all(run.work, ec);
+      return {Outcome::kStopped, {}};
+    }
+    return FinishBook(run);
+  } catch (const std::exception&) {
+    if (run.file) run.file->Discard();
+    std::error_code ec;
+    if (!run.work.empty()) fs::remove_all(run.work, ec);
+    return {Outcome::kWriteFailed, run.target};
+  }
+}
+
+// The same-folder rules of books: a book is replaced in place only by a
+// CBZ of its own kind, and never writes over another book among the
+// sources; a target this run has written is not written again.
+CBatchJob::FileOutcome CBatchJob::BookSameFolderCheck(const fs::path& source,
+                                                      const fs::path& target,
+                                                      ImageFormat container) {
+  using Outcome = FileOutcome;
+  const bool inPlace = IsSameFile(source, target);
+  if (inPlace && container != kFormatZipBook) {
+    Outcome kept{Outcome::kWriteFailed, target};
+    kept.lines.push_back({kBatchWriteFailed, source, std::string(kBatchBookKindKept)});
+    return kept;
+  }
+  std::error_code ec;
+  if (!inPlace && (WrittenByThisRun(target) ||
+                   (m_sameFolder && fs::exists(target, ec) && IsBookFile(target)))) {
+    return {Outcome::kNameTaken, source, target};
+  }
+  return {Outcome::kConverted, target};
+}
+
+// Reads the book's entries in the archive's order and hands its pages to
+// the workers, writing whatever is ready in order as it goes. False when
+// the run was stopped.
+bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
+  BookSource& book = *run.book;
+  const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
+  WorkerShared shared;
+  WorkerProgress workerProgress(shared);
+  PagePool pool(jobs);
+  FileProgress& pageProgress =
+      pool.Threaded() ? static_cast<FileProgress&>(workerProgress) : progress;
+  // At most this many pages' bytes in flight: the workers' and as many
+  // waiting (what a job holds besides the read-ahead of the book).
+  const size_t limit = static_cast<size_t>(pool.Threaded() ? 2 * jobs : 1);
+  int reported = 0;
+  // On this thread: passes the workers' progress on, reads the stop request
+  // and writes the slots that are ready, in order.
+  auto keepUp = [&](bool wait) {
+    std::unique_lock lock(run.mutex);
+    if (wait) run.changed.wait_for(lock, std::chrono::milliseconds(50));
+    lock.unlock();
+    std::string operation;
+    {
+      std::lock_guard sharedLock(shared.mutex);
+      if (shared.operationChanged) operation.swap(shared.operation);
+      shared.operationChanged = false;
+    }
+    if (!operation.empty()) progress.Status(StatusLine::kOperation, operation);
+    const int units = shared.units.load(std::memory_order_relaxed);
+    if (units != reported) {
+      progress.Advance(units - reported);
+      reported = units;
+    }
+    if (pool.Threaded() && !shared.stop.load() && progress.Stop()) shared.stop = true;
+    WriteReadySlots(run);
+  };
+  auto inFlight = [&run] {
+    std::lock_guard lock(run.mutex);
+    return run.inFlight;
+  };
+  auto hand = [&](PageTask task) {
+    pool.Submit([this, &run, &pageProgress, task = std::move(task)]() mutable {
+      ConvertBookPage(run, task, pageProgress);
+    });
+  };
+
+  const std::string& extension = m_settings->newExtension;
+  std::set<std::string> names;  // the converted book's names so far
+  for (size_t i = 0; i < book.Entries().size(); ++i) {
+    const BookEntry& be = book.Entries()[i];
+    const ArchiveEntry& e = be.entry;
+    if (progress.Stop() || shared.stop.load()) {
+      shared.stop = true;
+      break;
+    }
+    BookRun::Slot slot;
+    slot.mtime = book.IsPdf() ? run.pdfTime : (e.mtimeKnown ? e.mtime : 0);
+    if (e.unsafe || e.type == EntryType::kSymlink || e.type == EntryType::kOther) {
+      ++run.leftOut;  // never written: a link, or a name outside the book
+      continue;
+    }
+    if (e.type == EntryType::kFolder) {
+      if (IsLitterEntryName(e.name)) continue;
+      slot.kind = BookRun::Slot::kFolder;
+      slot.name = e.name;
+      slot.ready = true;
+    } else if (!be.page) {
+      // Everything else that is not litter is copied as it is.
+      if (IsLitterEntryName(e.name)) continue;
+      slot.name = e.name;
+      BookRun::Slot::File copy{e.name, {}};
+      const SourceError read = book.ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
+      slot.files.push_back(std::move(copy));
+      if (read == SourceError::kTooLarge) {
+        ++run.leftOut;
+        continue;
+      }
+      if (read != SourceError::kNone) {
+        std::lock_guard lock(run.mutex);
+        run.failures.push_back({kBatchReadFailed, run.source, e.name});
+        continue;
+      }
+      slot.ready = true;
+    } else {
+      PageTask task;
+      task.page = be.pageIndex;
+      task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : e.name;
+      task.outName = WithExtension(task.entryName, extension);
+      slot.name = task.outName;
+      slot.page = true;
+      if (!names.insert(task.outName).second) {
+        // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
+        std::lock_guard lock(run.mutex);
+        run.failures.push_back({kBatchNameTaken, run.source, task.entryName});
+        progress.Advance(m_steps);
+        continue;
+      }
+      if (!book.IsPdf()) {
+        progress.Status(StatusLine::kOperation, kBatchReading);
+        if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
+          std::lock_guard lock(run.mutex);
+          run.failures.push_back({kBatchReadFailed, run.source, task.entryName});
+          progress.Advance(m_steps);
+          continue;
+        }
+      }
+      while (inFlight() >= limit && !shared.stop.load()) keepUp(true);
+      {
+        std::lock_guard lock(run.mutex);
+        task.slot = run.first + run.slots.size();
+        run.slots.push_back(std::move(slot));
+        ++run.inFlight;
+      }
+      hand(std::move(task));
+      keepUp(false);
+      continue;
+    }
+    names.insert(slot.name);
+    {
+      std::lock_guard lock(run.mutex);
+      run.slots.push_back(std::move(slot));
+    }
+    keepUp(false);
+  }
+  while (inFlight() > 0) keepUp(true);
+  keepUp(false);
+  return !shared.stop.load() && !Stopped();
+}
+
+// One page on a worker (or on the run's thread with one job): decoded,
+// enhanced and saved into the work folder; for a CBZ its bytes go to the
+// slot and the file is removed.
+void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress) {
+  using Outcome = FileOutcome;
+  using File = BookRun::Slot::File;
+  auto finish = [&run, &task](bool failed, std::string_view prefix, std::vector<File> files = {},
+                              std::vector<std::pair<std::string, std::string>> report = {}) {
+    {
+      std::lock_guard lock(run.mutex);
+      BookRun::Slot& slot = run.At(task.slot);
+      slot.ready = true;
+      slot.failed = failed;
+      slot.files = std::move(files);
+      slot.report = std::move(report);
+      if (failed) run.failures.push_back({prefix, run.source, task.entryName});
+      --run.inFlight;
+    }
+    run.changed.notify_one();
+  };
+  if (progress.Stop()) {
+    finish(true, kBatchReadFailed);
+    return;
+  }
+  DibImage image;
+  int grey = 0;
+  bool loaded = false;
+  try {
+    loaded = run.book->IsPdf() ? run.book->LoadPage(task.page, image, &grey) == SourceError::kNone
+                               : LoadImageMemory(task.bytes.data(), task.bytes.size(),
+                                                 task.entryName, image, &grey) != 0;
+  } catch (const std::exception&) {
+    loaded = false;
+  }
+  if (!loaded) {
+    progress.Advance(m_steps);
+    finish(true, kBatchReadFailed);
+    return;
+  }
+  progress.Advance(1);
+  const bool cbz = run.output == BookOutput::kCbz;
+  if (m_settings->skipColour && !image.IsGrey() && !run.book->IsPdf()) {
+    // A colour page is kept as it is, under its own name.
+    progress.Advance(kUnitsAfterRead);
+    bool ok = true;
+    std::vector<File> files;
+    if (cbz) {
+      files.push_back({task.entryName, std::move(task.bytes)});
+    } else {
+      const fs::path copy = run.work / task.entryName;
+      std::error_code ec;
+      fs::create_directories(copy.parent_path(), ec);
+      ok = WriteFileBytesSafely(copy, task.bytes.data(), task.bytes.size());
+    }
+    finish(!ok, kBatchWriteFailed, std::move(files));
+    return;
+  }
+  task.bytes.clear();
+  task.bytes.shrink_to_fit();
+  const int mode = ResolveKeepAsIs(m_settings->colourMode, grey != 0);
+  const fs::path page = cbz ? run.work / (std::to_string(task.slot) + m_settings->newExtension)
+                            : run.work / task.outName;
+  std::error_code ec;
+  if (!cbz) fs::create_directories(page.parent_path(), ec);
+  Outcome saved{Outcome::kWriteFailed, page};
+  try {
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false);
+  } catch (const std::exception&) {
+    saved = {Outcome::kWriteFailed, page};
+  }
+  image.Clear();
+  // The page's name, or the names of the two pages of a split spread.
+  auto nameOf = [&saved, &task](size_t i) {
+    return saved.written.size() < 2
+               ? task.outName
+               : BatchPageTargetPath(fs::path(task.outName), static_cast<int>(i) + 1).string();
+  };
+  std::vector<File> files;
+  bool ok = saved.kind == Outcome::kConverted;
+  for (size_t i = 0; i < saved.written.size(); ++i) {
+    if (!cbz) continue;
+    File file{nameOf(i), {}};
+    ok = ReadFileBytes(saved.written[i], kMaxPageFileBytes * 4, file.bytes) && ok;
+    fs::remove(saved.written[i], ec);
+    files.push_back(std::move(file));
+  }
+  std::vector<std::pair<std::string, std::string>> report;
+  for (size_t i = 0; i < saved.report.size(); ++i) {
+    report.emplace_back(nameOf(i), saved.report[i].second);
+  }
+  finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
+}
+
+// Writes the slots from the first on while they are ready (a CBZ's entries
+// in the archive's order; a folder's entries are in place already, its
+// folders made here).
+void CBatchJob::WriteReadySlots(BookRun& run) {
+  for (;;) {
+    BookRun::Slot slot;
+    {
+      std::lock_guard lock(run.mutex);
+      if (run.slots.empty() || !run.slots.front().ready) return;
+      slot = std::move(run.slots.front());
+      run.slots.pop_front();
+      ++run.first;
+    }
+    if (slot.failed || run.writeFailed) continue;
+    for (auto& [name, fields] : slot.report) {
+      run.report.emplace_back(fs::path(run.target.native() + ": " + name), std::move(fields));
+    }
+    if (slot.kind == BookRun::Slot::kFolder) {
+      std::error_code ec;
+      if (run.output == BookOutput::kCbz) {
+        run.writeFailed = !run.cbz->AddFolder(slot.name, slot.mtime);
+      } else {
+        fs::create_directories(run.work / slot.name, ec);
+      }
+      continue;
+    }
+    for (const BookRun::Slot::File& file : slot.files) {
+      if (run.writeFailed) break;
+      if (run.output == BookOutput::kCbz) {
+        const bool store = slot.page && StoredInBook(fs::path(file.name).extension().native());
+        run.writeFailed =
+            !run.cbz->AddFile(file.name, file.bytes.data(), file.bytes.size(), slot.mtime, store);
+      } else {
+        // A copied entry (a converted page's file is in place already).
+        const fs::path path = run.work / file.name;
+        std::error_code ec;
+        fs::create_directories(path.parent_path(), ec);
+        run.writeFailed = !WriteFileBytesSafely(path, file.bytes.data(), file.bytes.size());
+      }
+    }
+  }
+}
+
+// Every page converted: the CBZ committed, or the folder moved into place;
+// otherwise nothing of the book appears, and the record names each failed
+// page.
+CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
+  using Outcome = FileOutcome;
+  std::error_code ec;
+  auto dropWork = [&run, &ec] { fs::remove_all(run.work, ec); };
+  if (!run.failures.empty()) {
+    if (run.file) run.file->Discard();
+    dropWork();
+    // Read failures first: the book's own, then what could not be written.
+    std::stable_sort(run.failures.begin(), run.failures.end(),
+                     [](const Outcome::Line& a, const Outcome::Line& b) {
+                       return (a.prefix == kBatchReadFailed) > (b.prefix == kBatchReadFailed);
+                     });
+    const bool readFailed = run.failures.front().prefix == kBatchReadFailed;
+    Outcome failed{readFailed ? Outcome::kReadFailed : Outcome::kWriteFailed,
+                   readFailed ? run.source : run.target};
+    for (Outcome::Line& line : run.failures) {
+      if (line.prefix != kBatchReadFailed) line.path = run.target;
+    }
+    failed.lines = std::move(run.failures);
+    return failed;
+  }
+  bool written = !run.writeFailed;
+  if (run.output == BookOutput::kCbz) {
+    written = written && run.cbz->Close() && run.file->Commit();
+    if (!written) run.file->Discard();
+    dropWork();
+  } else if (written) {
+    const fs::file_status st = fs::symlink_status(run.target, ec);
+    if (st.type() == fs::file_type::not_found) {
+      fs::rename(run.work, run.target, ec);
+      written = !ec;
+      if (!written) dropWork();
+    } else {
+      // Never through a link, never over a file.
+      written = st.type() == fs::file_type::directory && MergeFolder(run.work, run.target);
+      dropWork();
+    }
+  } else {
+    dropWork();
+  }
+  if (!written) return {Outcome::kWriteFailed, run.target};
+  MarkWritten(run.target);
+  Outcome converted{Outcome::kConverted, run.target};
+  converted.report = std::move(run.report);
+  if (run.leftOut > 0) {
+    converted.lines.push_back(
+        {"", run.source, std::to_string(run.leftOut) + std::string(kBatchBookLeftOut)});
+  }
+  return converted;
+}
+
+}  // namespace inkbrite

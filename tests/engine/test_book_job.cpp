@@ -1,0 +1,365 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Books in the batch job: a book among the sources becomes a CBZ (or a
+// folder) of its converted pages, whole or not at all; every refusal is a
+// record line and writes nothing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "batch/batch_job.h"
+#include "batch/cli_host.h"
+#include "formats/format_table.h"
+#include "formats/image_file.h"
+#include "platform/file_io.h"
+#include "sources/book_source.h"
+#include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
+#include "tests/sources/book_corpus.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MadeEntry;
+using test::MadeFormat;
+using test::RecordingHost;
+
+// A JPEG page whose pixels tell `n` apart, `w` pixels wide and 30 tall.
+std::vector<uint8_t> JpegPage(int n, int w = 20) {
+  test::TempDir dir;
+  const DibImage page = test::MakeImage(w, 30, [n](int32_t x, int32_t y) {
+    return test::Bgr{static_cast<uint8_t>(n * 17), static_cast<uint8_t>(x * 5 + y),
+                     static_cast<uint8_t>(y * 7)};
+  });
+  EXPECT_EQ(SaveImageFile(dir / "p.jpg", page, 0, 90), 1);
+  return test::ReadAll(dir / "p.jpg");
+}
+
+std::vector<MadeEntry> Book(int pages) {
+  std::vector<MadeEntry> entries;
+  const std::string info = "<ComicInfo><Title>Book</Title></ComicInfo>";
+  entries.push_back({"ComicInfo.xml", {info.begin(), info.end()}});
+  for (int n = 1; n <= pages; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.jpg", n);
+    entries.push_back({name, JpegPage(n)});
+  }
+  return entries;
+}
+
+// Every file below `dir`, relative, sorted.
+std::set<std::string> Tree(const fs::path& dir) {
+  std::set<std::string> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    files.insert(it->path().lexically_relative(dir).string());
+  }
+  return files;
+}
+
+class BookJobTest : public ::testing::Test {
+ protected:
+  BookJobTest() {
+    settings.sourceDir = dir / "src";
+    settings.targetDir = dir / "tgt";
+    settings.patterns = DefaultSourcePatterns();
+    settings.newExtension = ".png";
+    settings.colourMode = 0;
+    settings.params = &params;
+    settings.recordPath = dir / "rec.txt";
+    fs::create_directories(dir / "src");
+  }
+  void Run() {
+    host = RecordingHost{};
+    job.Run(host, settings);
+  }
+  std::vector<std::string> Entries(const fs::path& cbz) {
+    std::vector<std::string> names;
+    for (const MadeEntry& e : test::ReadArchive(cbz)) names.push_back(e.name);
+    return names;
+  }
+
+  test::TempDir dir;
+  CParaBlock params;
+  BatchSettings settings;
+  RecordingHost host;
+  CBatchJob job;
+};
+
+TEST_F(BookJobTest, ABookBecomesACbzOfItsConvertedPagesInItsOwnOrder) {
+  std::vector<MadeEntry> book = Book(3);
+  std::swap(book[1], book[3]);  // stored 003, 002, 001
+  book.push_back({"__MACOSX/._001.jpg", {'x'}});
+  test::WriteArchive(dir / "src/b.cbr", MadeFormat::kZipDeflated, book);  // a zip named .cbr
+  Run();
+  EXPECT_EQ(job.Total(), 1);
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(test::ReadText(settings.recordPath), "");
+  // Names and order kept, the extension changed, litter left out, the
+  // ComicInfo.xml copied unchanged, the entries' times kept.
+  const std::vector<MadeEntry> out = test::ReadArchive(dir / "tgt/b.cbz");
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].name, "ComicInfo.xml");
+  EXPECT_EQ(out[0].data, book[0].data);
+  EXPECT_EQ(out[1].name, "003.png");
+  EXPECT_EQ(out[2].name, "002.png");
+  EXPECT_EQ(out[3].name, "001.png");
+  for (const MadeEntry& e : out) EXPECT_EQ(e.mtime, book[0].mtime) << e.name;
+  // Each page is the page converted: here, with neutral settings, the
+  // decoded JPEG itself.
+  for (int i = 1; i <= 3; ++i) {
+    DibImage page, converted;
+    const std::vector<uint8_t>& source = book[static_cast<size_t>(i)].data;
+    ASSERT_EQ(LoadImageMemory(source.data(), source.size(), "p.jpg", page, nullptr), 1);
+    ASSERT_EQ(LoadImageMemory(out[static_cast<size_t>(i)].data.data(),
+                              out[static_cast<size_t>(i)].data.size(), "p.png", converted, nullptr),
+              1);
+    EXPECT_EQ(converted.PackedDib(), page.PackedDib());
+  }
+  // Nothing else is left in the target: no temporary file or folder.
+  EXPECT_EQ(Tree(dir / "tgt"), (std::set<std::string>{"b.cbz"}));
+}
+
+TEST_F(BookJobTest, PagesConvertedInParallelGiveTheSameBytes) {
+  test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(24));
+  test::WriteArchive(dir / "src/b.cb7", MadeFormat::kSevenZip, Book(9));
+  settings.newExtension = ".jpg";
+  settings.jobs = 1;
+  Run();
+  ASSERT_EQ(job.SuccessCount(), 2);
+  const std::vector<uint8_t> one = test::ReadAll(dir / "tgt/a.cbz");
+  const std::vector<uint8_t> oneB = test::ReadAll(dir / "tgt/b.cbz");
+  // JPEG pages are stored, not deflated again.
+  EXPECT_GT(one.size(), 24 * 500u);
+  for (int jobs : {2, 5}) {
+    fs::remove_all(dir / "tgt");
+    settings.jobs = jobs;
+    Run();
+    EXPECT_EQ(test::ReadAll(dir / "tgt/a.cbz"), one) << jobs;
+    EXPECT_EQ(test::ReadAll(dir / "tgt/b.cbz"), oneB) << jobs;
+  }
+}
+
+// A spread split in two by the automatic steps becomes two entries of the
+// book, side by side where the page was.
+TEST_F(BookJobTest, ASplitSpreadBecomesTwoEntriesInItsPlace) {
+  std::vector<MadeEntry> book = Book(2);
+  book[2].data = JpegPage(2, 80);  // 002.jpg: 80 x 30, wider than tall
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  params.SetValue(kSplitSpreads, 1);
+  for (int jobs : {1, 2}) {
+    settings.jobs = jobs;
+    Run();
+    ASSERT_EQ(job.SuccessCount(), 1);
+    EXPECT_EQ(Entries(dir / "tgt/b.cbz"),
+              (std::vector<std::string>{"ComicInfo.xml", "001.png", "002_1.png", "002_2.png"}))
+        << jobs;
+  }
+}
+
+TEST_F(BookJobTest, ProgressCountsPages) {
+  test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(10));
+  test::WriteAll(dir / "src/loose.jpg", JpegPage(1));
+  for (int jobs : {1, 3}) {
+    settings.jobs = jobs;
+    Run();
+    // Two files counted; the book's ten pages widen the range by nine files.
+    EXPECT_EQ(host.range, (2 + 1 + 9) * 12) << jobs;
+    EXPECT_EQ(host.advanced, 11 * 12) << jobs;
+    // The range widened after the loose page (walked first): the bar kept.
+    EXPECT_EQ(host.positions.front(), 12) << jobs;
+  }
+}
+
+TEST_F(BookJobTest, ABookWithAFailedPageIsRecordedPageByPageAndNotWritten) {
+  std::vector<MadeEntry> book = Book(4);
+  book[2].data.resize(10);         // 002.jpg cut short
+  book[4].data = {'n', 'o', 't'};  // 004.jpg no picture
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  for (int jobs : {1, 3}) {
+    settings.jobs = jobs;
+    Run();
+    EXPECT_EQ(job.SuccessCount(), 0);
+    EXPECT_EQ(test::ReadText(settings.recordPath),
+              "文件读取失败：" + (dir / "src/b.cbz: 002.jpg").string() + "\n文件读取失败：" +
+                  (dir / "src/b.cbz: 004.jpg").string() + "\n");
+    EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{}) << jobs;
+  }
+}
+
+TEST_F(BookJobTest, RefusedBooksAreRecordedWithTheirReason) {
+  test::WriteArchive(dir / "src/secret.cbz", MadeFormat::kZipStored, Book(2), "pass");
+  test::WriteArchive(dir / "src/text.cbz", MadeFormat::kZipStored, {{"a.txt", {'a'}}});
+  test::WriteAll(dir / "src/junk.cbr", std::vector<uint8_t>(100, 'x'));
+  Run();
+  EXPECT_EQ(job.Total(), 3);
+  EXPECT_EQ(job.FailedCount(), 3);
+  const std::string record = test::ReadText(settings.recordPath);
+  EXPECT_NE(record.find("secret.cbz: 加密的压缩包无法读取。"), std::string::npos) << record;
+  EXPECT_NE(record.find("text.cbz: 压缩包中没有可显示的图像。"), std::string::npos) << record;
+  EXPECT_NE(record.find("junk.cbr: 压缩包已损坏，无法读取。"), std::string::npos) << record;
+  EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
+}
+
+TEST_F(BookJobTest, AFolderOfPagesNeverWritesOutsideItOrThroughALink) {
+  std::vector<MadeEntry> book = Book(2);
+  book.push_back({"../evil.jpg", JpegPage(5)});
+  book.push_back({"/abs.jpg", JpegPage(6)});
+  MadeEntry link;
+  link.name = "link.jpg";
+  link.kind = MadeEntry::kSymlink;
+  link.linkTarget = "../../../etc/passwd";
+  book.push_back(link);
+  book.push_back({"Chapter 1/003.jpg", JpegPage(3)});
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  settings.books = BookOutput::kFolder;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(Tree(dir / "tgt"),
+            (std::set<std::string>{"b", "b/ComicInfo.xml", "b/001.png", "b/002.png", "b/Chapter 1",
+                                   "b/Chapter 1/003.png"}));
+  EXPECT_FALSE(fs::exists(dir / "evil.jpg"));
+  EXPECT_FALSE(fs::exists(dir / "evil.png"));
+  EXPECT_NE(test::ReadText(settings.recordPath).find("3项已略去"), std::string::npos);
+
+  // Converting again over a book folder that now holds a link: the link is
+  // left alone and nothing is written where it points.
+  fs::create_directories(dir / "elsewhere");
+  fs::remove_all(dir / "tgt/b/Chapter 1");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "tgt/b/Chapter 1");
+  Run();
+  EXPECT_EQ(Tree(dir / "elsewhere"), std::set<std::string>{});
+  EXPECT_TRUE(fs::is_symlink(dir / "tgt/b/Chapter 1"));
+}
+
+TEST_F(BookJobTest, InTheSameFolderABookIsOnlyReplacedByOneOfItsKind) {
+  settings.targetDir = settings.sourceDir;
+  test::WriteArchive(dir / "src/zip.cbz", MadeFormat::kZipStored, Book(2));
+  const std::vector<uint8_t> seven = test::MakeArchive(MadeFormat::kSevenZip, Book(2));
+  test::WriteAll(dir / "src/seven.cbz", seven);  // a 7z under a .cbz name
+  settings.newExtension = ".jpg";
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(test::ReadAll(dir / "src/seven.cbz"), seven);  // untouched
+  EXPECT_NE(test::ReadText(settings.recordPath).find("seven.cbz: 原书不是ZIP格式，不会被替换"),
+            std::string::npos);
+  EXPECT_EQ(Entries(dir / "src/zip.cbz"),
+            (std::vector<std::string>{"ComicInfo.xml", "001.jpg", "002.jpg"}));
+  EXPECT_EQ(Tree(dir / "src"), (std::set<std::string>{"zip.cbz", "seven.cbz"}));
+}
+
+TEST_F(BookJobTest, SkippedBooksAreNeitherCountedNorConverted) {
+  test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(2));
+  test::WriteAll(dir / "src/loose.jpg", JpegPage(1));
+  settings.books = BookOutput::kSkip;
+  Run();
+  EXPECT_EQ(job.Total(), 1);
+  EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{"loose.png"});
+}
+
+TEST_F(BookJobTest, AStoppedBookLeavesNothingBehind) {
+  test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(12));
+  for (int jobs : {1, 3}) {
+    settings.jobs = jobs;
+    host = RecordingHost{};
+    host.stopAtPump = 20;
+    job.Run(host, settings);
+    EXPECT_EQ(job.SuccessCount(), 0);
+    EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{}) << jobs;
+  }
+}
+
+TEST_F(BookJobTest, WhatAKilledRunLeftOfABookIsSweptAway) {
+  // A temporary folder of a process that no longer runs.
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const fs::path stale = dir / "tgt" / TempFileName("a.cbz", child, "abcdefgh", ThisMachineTag());
+  fs::create_directories(stale / "sub");
+  test::WriteAll(stale / "sub/1.jpg", {'x'});
+  test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(1));
+  Run();
+  EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{"a.cbz"});
+}
+
+// Every book of the corpus converts to a CBZ whose pages, read back as a
+// book, are the listed pages in the listed order with the expected pixels;
+// every other archive is refused with nothing written.
+TEST_F(BookJobTest, EveryCorpusBookConvertsWithItsPagesAndPixels) {
+  INKBRITE_NEED_CORPUS();
+  int books = 0;
+  for (const test::BookRow& row : test::ReadBookRows()) {
+    SCOPED_TRACE(row.path);
+    settings.patterns = BookPatterns();
+    fs::remove_all(dir / "src");
+    fs::remove_all(dir / "tgt");
+    fs::create_directories(dir / "src");
+    // Under the name of its kind (libarchive's test files end in .zipx too).
+    fs::path name = fs::path(row.path).filename();
+    const std::map<std::string, std::string> named = {{"zip", ".cbz"},  {"rar4", ".cbr"},
+                                                      {"rar5", ".cbr"}, {"7z", ".cb7"},
+                                                      {"tar", ".cbt"},  {"pdf", ".pdf"}};
+    name.replace_extension(named.at(row.kind));
+    fs::copy_file(test::CorpusDir() / row.path, dir / "src" / name);
+    Run();
+    const bool corrupt = row.path.find("corrupt-page") != std::string::npos;
+    if (row.expect != "book" || corrupt) {
+      const bool traversal = row.path.find("traversal") != std::string::npos;
+      if (!traversal) {
+        EXPECT_EQ(job.FailedCount(), 1);
+        EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
+        continue;
+      }
+    }
+    ASSERT_EQ(job.SuccessCount(), 1) << test::ReadText(settings.recordPath);
+    SourceError error = SourceError::kNone;
+    fs::path cbz = dir / "tgt" / name;
+    cbz.replace_extension(".cbz");
+    const auto book = BookSource::Open(cbz, error);
+    ASSERT_NE(book, nullptr) << SourceErrorName(error);
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < row.pages.size(); ++i) {
+      const std::string page = row.kind == "pdf"
+                                   ? std::string(3 - row.pages[i].size(), '0') + row.pages[i]
+                                   : row.pages[i];
+      const size_t dot = page.rfind('.');
+      expected.push_back((dot == std::string::npos ? page : page.substr(0, dot)) + ".png");
+    }
+    std::vector<std::string> names;
+    for (const PageEntry& p : book->Pages()) names.push_back(p.name);
+    EXPECT_EQ(names, expected);
+    for (size_t i = 0; i < book->PageCount() && i < row.sources.size(); ++i) {
+      DibImage image;
+      ASSERT_EQ(book->LoadPage(i, image, nullptr), SourceError::kNone);
+      EXPECT_EQ(test::CompareWithExpected(image, row.sources[i]), "") << names[i];
+    }
+    ++books;
+  }
+  EXPECT_EQ(books, 17);
+}
+
+TEST(BookCli, BooksOptionAndItsHelp) {
+  auto parse = [](std::vector<std::string_view> args, CliOptions& options, std::string& error) {
+    return ParseCliOptions(args, options, error);
+  };
+  std::string error;
+  CliOptions folder, skip, plain, bad;
+  ASSERT_TRUE(parse({"--books", "folder", "a", "b"}, folder, error)) << error;
+  EXPECT_EQ(folder.settings.books, BookOutput::kFolder);
+  ASSERT_TRUE(parse({"--books=skip", "a", "b"}, skip, error)) << error;
+  EXPECT_EQ(skip.settings.books, BookOutput::kSkip);
+  ASSERT_TRUE(parse({"a", "b"}, plain, error)) << error;
+  EXPECT_EQ(plain.settings.books, BookOutput::kCbz);
+  EXPECT_FALSE(parse({"--books", "zip", "a", "b"}, bad, error));
+  EXPECT_EQ(error, "--books must be cbz, folder or skip, not \"zip\"");
+  EXPECT_NE(CliUsageText().find("--books MODE"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace inkbrite
