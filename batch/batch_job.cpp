@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -288,6 +290,43 @@ std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchS
   return std::move(lister.files);
 }
 
+namespace {
+
+// The relative paths the files' parts are keyed by: each file's own, except
+// with --books folder, where a file in the folder a book is unpacked into
+// (at any depth, the outermost such book first) takes the book's: the two
+// write into one folder and must meet in one part, in walk order.
+std::vector<fs::path> ShardKeyPaths(const std::vector<fs::path>& files, const fs::path& source,
+                                    const BatchSettings& settings) {
+  std::vector<fs::path> keys;
+  keys.reserve(files.size());
+  for (const fs::path& file : files) keys.push_back(BatchRelativePath(file, source));
+  if (settings.books != BookOutput::kFolder) return keys;
+  std::map<fs::path, fs::path> bookFolders;  // the folder (relative) -> its book
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (IsBatchBook(files[i])) {
+      bookFolders.emplace(fs::path(keys[i]).replace_extension().lexically_normal(), keys[i]);
+    }
+  }
+  if (bookFolders.empty()) return keys;
+  for (fs::path& key : keys) {
+    fs::path folder;
+    const fs::path normal = key.lexically_normal();
+    for (auto part = normal.begin(); part != normal.end(); ++part) {
+      if (std::next(part) == normal.end()) break;  // the name itself
+      folder /= *part;
+      const auto book = bookFolders.find(folder);
+      if (book != bookFolders.end()) {
+        key = book->second;
+        break;
+      }
+    }
+  }
+  return keys;
+}
+
+}  // namespace
+
 std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
                                          const BatchSelection* selection,
                                          const BatchStopCheck& stop, size_t* wholeJob) {
@@ -295,10 +334,15 @@ std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
   const std::vector<fs::path> files = ListBatchFiles(settings, selection, stop);
   if (wholeJob) *wholeJob = files.size();
   std::vector<BatchWorkItem> items;
-  items.reserve(settings.shard.Given() ? files.size() / settings.shard.count + 1 : files.size());
+  if (!settings.shard.Given()) {
+    items.reserve(files.size());
+    for (size_t i = 0; i < files.size(); ++i) items.push_back({i, files[i]});
+    return items;
+  }
+  const std::vector<fs::path> keys = ShardKeyPaths(files, source, settings);
+  items.reserve(files.size() / settings.shard.count + 1);
   for (size_t i = 0; i < files.size(); ++i) {
-    if (!settings.shard.Given() || ShardOfFile(BatchRelativePath(files[i], source),
-                                               settings.shard.count) == settings.shard.index) {
+    if (ShardOfFile(keys[i], settings.shard.count) == settings.shard.index) {
       items.push_back({i, files[i]});
     }
   }
@@ -785,7 +829,9 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   std::error_code ec;
   const uintmax_t read = fs::file_size(source, ec);
   outcome.bytesRead = ec ? 0 : read;
-  if (outcome.kind == FileOutcome::kConverted || outcome.kind == FileOutcome::kCopied) {
+  // (A book's folder has its files' sizes already.)
+  if ((outcome.kind == FileOutcome::kConverted || outcome.kind == FileOutcome::kCopied) &&
+      outcome.bytesWritten == 0) {
     const uintmax_t written = fs::file_size(outcome.path, ec);
     outcome.bytesWritten = ec ? 0 : written;
   }

@@ -617,6 +617,20 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     return failed;
   }
   bool written = !run.writeFailed;
+  // A folder's files, relative: each is marked written, so a loose page
+  // of the same name after the book is refused as a second source of it.
+  std::vector<fs::path> folderFiles;
+  uintmax_t folderBytes = 0;
+  if (run.output != BookOutput::kCbz && written) {
+    for (fs::recursive_directory_iterator it(run.work, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+      folderFiles.push_back(it->path().lexically_relative(run.work));
+      const uintmax_t size = it->file_size(ec);
+      folderBytes += ec ? 0 : size;
+    }
+    ec.clear();
+  }
   if (run.output == BookOutput::kCbz) {
     written = written && run.cbz->Close() && run.file->Commit();
     if (!written) run.file->Discard();
@@ -637,7 +651,9 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   }
   if (!written) return {Outcome::kWriteFailed, run.target};
   MarkWritten(run.target);
+  for (const fs::path& file : folderFiles) MarkWritten(run.target / file);
   Outcome converted{Outcome::kConverted, run.target};
+  converted.bytesWritten = folderBytes;
   converted.report = std::move(run.report);
   if (run.leftOut > 0) {
     converted.lines.push_back(

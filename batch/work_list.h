@@ -23,7 +23,10 @@
 // other source that would write one of those targets share it. So two shards
 // never write one file, and the one-run rule "a second source for a target
 // already written fails" fails the same file in a shard as in one process.
-// A book is one file of the walk and so one unit.
+// A book is one file of the walk and so one unit. With `--books folder` a
+// file in the folder a book is unpacked into ("x/1.jpg" beside the book
+// "x.cbz", at any depth) is keyed by the book's path instead of its own,
+// since both write into that folder (BatchWorkList, batch/batch_job.h).
 //
 // `--shard auto` takes K and N from the scheduler: Slurm job arrays
 // (SLURM_ARRAY_TASK_ID, counted from SLURM_ARRAY_TASK_MIN in steps of

@@ -16,6 +16,7 @@
 #include "formats/image_file.h"
 #include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -182,6 +183,98 @@ TEST_F(BatchPartsTest, PartsWriteWhatOneRunWrites) {
     std::vector<int64_t> gaps;
     ASSERT_TRUE(MergeRecords(records, merged, gaps, error)) << error;
     EXPECT_EQ(WithoutTimes(merged), oneRecord[RecordFormat::kJsonLines]);
+  }
+}
+
+// A JPEG page's bytes, `seed` telling pages apart.
+std::vector<uint8_t> JpegBytes(int seed) {
+  test::TempDir tmp;
+  WritePage(tmp / "p.jpg", seed, false);
+  return test::ReadAll(tmp / "p.jpg");
+}
+
+// Books among loose pages: a book is one unit of a part, as are the loose
+// pages in the folder a book is unpacked into (--books folder), which meet
+// the book's pages in walk order. Parts with one and several workers write
+// what one run writes (a good book, a book with a failed page, an
+// encrypted book, pages named like the book's), and their records merge
+// into the one run's.
+TEST_F(BatchPartsTest, PartsWithBooksWriteWhatOneRunWrites) {
+  settings.patterns = "*.bmp;*.png;*.jpg;*.cbz;*.cbr";
+  int seed = 0;
+  for (const char* name : {"a.bmp", "b.bmp", "sub/c.bmp", "book/001.bmp", "book/extra.bmp",
+                           "book/inner/002.bmp", "z.bmp"}) {
+    WritePage(dir / "src" / name, ++seed, true);
+  }
+  auto book = [&seed](int pages) {
+    std::vector<test::MadeEntry> entries;
+    const std::string info = "<ComicInfo><Title>T</Title></ComicInfo>";
+    entries.push_back({"ComicInfo.xml", {info.begin(), info.end()}});
+    for (int n = 1; n <= pages; ++n) {
+      entries.push_back({"00" + std::to_string(n) + ".jpg", JpegBytes(++seed)});
+    }
+    entries.push_back({"inner/002.jpg", JpegBytes(++seed)});
+    return entries;
+  };
+  test::WriteArchive(dir / "src/book.cbz", test::MadeFormat::kZipDeflated, book(3));
+  test::WriteArchive(dir / "src/sub/other.cbr", test::MadeFormat::kSevenZip, book(2));
+  std::vector<test::MadeEntry> broken = book(3);
+  broken[2].data.resize(12);  // 002.jpg cut short
+  test::WriteArchive(dir / "src/sub/broken.cbz", test::MadeFormat::kZipStored, broken);
+  test::WriteArchive(dir / "src/secret.cbz", test::MadeFormat::kZipStored, book(1), "pass");
+
+  for (const BookOutput output : {BookOutput::kCbz, BookOutput::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(output));
+    settings.books = output;
+    std::map<RecordFormat, std::string> oneRecord;
+    std::map<std::string, std::vector<uint8_t>> one;
+    for (const RecordFormat format : {RecordFormat::kText, RecordFormat::kJsonLines}) {
+      fs::remove_all(dir / "dst");
+      settings.recordFormat = format;
+      settings.shard = {};
+      settings.jobs = 1;
+      Run(dir / "one.rec");
+      EXPECT_EQ(job.Total(), 11);
+      // The broken book and the encrypted one; with folders, the loose
+      // pages named as pages of the book written before them.
+      EXPECT_EQ(job.FailedCount(), output == BookOutput::kCbz ? 2 : 4);
+      oneRecord[format] = WithoutTimes(test::ReadText(dir / "one.rec"));
+      one = Tree(dir / "dst");
+    }
+    EXPECT_EQ(one.count(output == BookOutput::kCbz ? "book.cbz" : "book/002.png"), 1u);
+    EXPECT_EQ(one.count("sub/broken.cbz") + one.count("sub/broken/001.png"), 0u);
+    const std::string& json = oneRecord[RecordFormat::kJsonLines];
+    EXPECT_NE(json.find("\"source\":\"sub/broken.cbz\",\"target\":\"sub/broken" +
+                        std::string(output == BookOutput::kCbz ? ".cbz" : "") +
+                        "\",\"result\":\"read-failed\",\"reason\":\"文件读取失败: 002.jpg\""),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(json.find("\"source\":\"book/001.bmp\",\"target\":\"book/001.png\",\"result\":"
+                        "\"name-taken\"") != std::string::npos,
+              output == BookOutput::kFolder)
+        << json;
+    for (const int jobs : {1, 3}) {
+      for (const RecordFormat format : {RecordFormat::kText, RecordFormat::kJsonLines}) {
+        SCOPED_TRACE(jobs);
+        fs::remove_all(dir / "dst");
+        settings.recordFormat = format;
+        settings.jobs = jobs;
+        std::vector<fs::path> records;
+        int total = 0;
+        for (int k = 0; k < 4; ++k) {
+          settings.shard = {k, 4};
+          records.push_back(dir / ("part" + std::to_string(k) + ".rec"));
+          Run(records.back());
+          total += job.Total();
+        }
+        EXPECT_EQ(total, 11);
+        EXPECT_EQ(Tree(dir / "dst"), one);
+        std::string merged, error;
+        std::vector<int64_t> gaps;
+        ASSERT_TRUE(MergeRecords(records, merged, gaps, error)) << error;
+        EXPECT_EQ(WithoutTimes(merged), oneRecord[format]);
+      }
+    }
   }
 }
 
