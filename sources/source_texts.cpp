@@ -13,9 +13,12 @@ std::string_view SourceErrorText(SourceError error, bool pdf) {
       return pdf ? "PDF文件已损坏，无法读取。" : "压缩包已损坏，无法读取。";
     case SourceError::kNoPages: return pdf ? "PDF文件中没有页面。" : "压缩包中没有可显示的图像。";
     case SourceError::kMultiVolume: return "分卷压缩包的一部分无法单独读取。";
-    case SourceError::kTooManyEntries: return "压缩包中的文件过多，无法读取。";
-    case SourceError::kTooLarge: return "压缩包中的文件过大，无法读取。";
-    case SourceError::kTimedOut: return "读取压缩包超时，文件可能已损坏。";
+    case SourceError::kTooManyEntries:
+      return pdf ? "PDF文件的页数过多，无法读取。" : "压缩包中的文件过多，无法读取。";
+    case SourceError::kTooLarge:
+      return pdf ? "PDF文件中的页面过大，无法读取。" : "压缩包中的文件过大，无法读取。";
+    case SourceError::kTimedOut:
+      return pdf ? "读取PDF文件超时，文件可能已损坏。" : "读取压缩包超时，文件可能已损坏。";
     case SourceError::kPageUnreadable: return "文件读取失败。";
     case SourceError::kUnsafeName: return "压缩包中的文件名指向包外，已拒绝。";
   }

@@ -207,6 +207,49 @@ TEST_F(BookJobTest, RefusedBooksAreRecordedWithTheirReason) {
   EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
 }
 
+// A PDF of the given objects (object 1 the catalogue), with its cross
+// reference table.
+std::string PdfOf(const std::vector<std::string>& objects) {
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+// A PDF refused is named as a PDF in the record, not as an archive: a page
+// whose one picture claims 100000 x 100000 pixels.
+TEST_F(BookJobTest, ARefusedPdfIsCalledAPdf) {
+  const std::string draw = "q 600 0 0 800 0 0 cm /Im0 Do Q";
+  const std::string image(64, '\0');
+  test::WriteText(
+      dir / "src/huge.pdf",
+      PdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
+             "/Resources << /XObject << /Im0 5 0 R >> >> >>",
+             "<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw + "\nendstream",
+             "<< /Type /XObject /Subtype /Image /Width 100000 /Height 100000 /ColorSpace "
+             "/DeviceGray /BitsPerComponent 8 /Length 64 >>\nstream\n" +
+                 image + "\nendstream"}));
+  Run();
+  EXPECT_EQ(job.FailedCount(), 1);
+  EXPECT_EQ(
+      test::ReadText(settings.recordPath),
+      "文件读取失败：" + (dir / "src/huge.pdf").string() + ": PDF文件中的页面过大，无法读取。\n");
+  EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
+}
+
 TEST_F(BookJobTest, AFolderOfPagesNeverWritesOutsideItOrThroughALink) {
   std::vector<MadeEntry> book = Book(2);
   book.push_back({"../evil.jpg", JpegPage(5)});
