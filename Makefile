@@ -13,7 +13,7 @@ TSAN_DIR  ?= build-tsan
 SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
-.PHONY: all deps build run test test-no-corpus bench bench-peers fuzz asan tsan screenshots install \
+.PHONY: all deps build run test test-no-corpus bench bench-peers bench-books fuzz asan tsan screenshots install \
         package package-test cluster-test format format-check clean
 
 all: build
@@ -60,6 +60,12 @@ bench-peers: build
 	@bash scripts/install-deps.sh --bench
 	@bash bench/peers/run.sh $(BUILD_DIR)
 	@bash bench/peers/modern.sh $(BUILD_DIR)
+
+# A comic book (CBZ) against the same pages as a folder: time and memory,
+# and ImageMagick's unzip-convert-zip pipeline (bench/peers/books.sh).
+bench-books: build
+	@bash scripts/install-deps.sh --bench
+	@bash bench/peers/books.sh $(BUILD_DIR)
 
 # Every reader under libFuzzer (clang, ASan, UBSan), FUZZ_SECONDS each.
 fuzz: deps

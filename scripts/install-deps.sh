@@ -28,9 +28,10 @@ PACKAGES=(
   # with YAML for the manifests and an independent JSON reader of records
   parallel python3-yaml
 )
-# The peer tools of `make bench-peers` (not needed to build or test).
+# The peer tools of `make bench-peers` and `make bench-books` (not needed to
+# build or test).
 if [ "${1:-}" = "--bench" ]; then
-  PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools)
+  PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools zip unzip)
 fi
 # The single-node Slurm of `make cluster-test` (not needed to build or test).
 if [ "${1:-}" = "--cluster" ]; then
