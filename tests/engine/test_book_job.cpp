@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <map>
 #include <set>
 #include <string>
@@ -386,6 +387,57 @@ TEST_F(BookJobTest, EveryCorpusBookConvertsWithItsPagesAndPixels) {
   }
   EXPECT_EQ(books, 17);
 }
+
+#ifdef INKBRITE_BATCH_EXE
+// Ctrl-C while inkbrite-batch converts a book: the run ends as a stopped
+// run (exit 130, the record written), and neither the book nor its
+// temporary folder or file is left behind.
+TEST(BookCliRun, InterruptInABookLeavesNothingOfIt) {
+  test::TempDir dir;
+  std::vector<MadeEntry> book;
+  const std::vector<uint8_t> page = JpegPage(1, 600);
+  for (int n = 1; n <= 300; ++n) book.push_back({"p" + std::to_string(n) + ".jpg", page});
+  fs::create_directories(dir / "src");
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  fs::create_directories(dir / "dst");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (freopen((dir / "out.txt").c_str(), "w", stdout) == nullptr) _exit(126);
+    if (freopen((dir / "err.txt").c_str(), "w", stderr) == nullptr) _exit(126);
+    setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
+    const std::string src = (dir / "src").string(), dst = (dir / "dst").string();
+    const std::string record = (dir / "rec.txt").string();
+    execl(INKBRITE_BATCH_EXE, INKBRITE_BATCH_EXE, "--jobs", "2", "--set", "Sharpen=9", "--record",
+          record.c_str(), src.c_str(), dst.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait (generously: the machine may be busy) for the book's temporary
+  // folder, then interrupt.
+  auto temporaries = [&dir] {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir / "dst", ec), end; !ec && it != end;
+         it.increment(ec)) {
+      if (it->path().native().ends_with(".inkbrite-tmp")) found.push_back(it->path());
+    }
+    return found;
+  };
+  for (int i = 0; i < 6000 && temporaries().empty(); ++i) usleep(10000);
+  ASSERT_FALSE(temporaries().empty())
+      << "the book was never started: " << test::ReadText(dir / "err.txt")
+      << test::ReadText(dir / "out.txt");
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130) << test::ReadText(dir / "err.txt");
+  EXPECT_NE(test::ReadText(dir / "out.txt").find(kBatchStoppedSuffix), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir / "rec.txt"));
+  EXPECT_FALSE(fs::exists(dir / "dst/b.cbz"));
+  EXPECT_EQ(temporaries(), std::vector<fs::path>{});
+}
+#endif
 
 TEST(BookCli, BooksOptionAndItsHelp) {
   auto parse = [](std::vector<std::string_view> args, CliOptions& options, std::string& error) {
