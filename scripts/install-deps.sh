@@ -12,7 +12,7 @@ PACKAGES=(
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
   libwebp-dev libavif-dev libjxl-dev liblcms2-dev
   # books: comic archives and PDF files
-  libarchive-dev libpoppler-glib-dev
+  libarchive-dev liblzma-dev libpoppler-glib-dev
   # user interface
   qt6-base-dev libx11-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
   qt6-translations-l10n

@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/natural_order.h"
+#include "sources/seven_zip_probe.h"
 
 namespace inkbrite {
 
@@ -204,8 +205,11 @@ SourceError ArchiveReader::List() {
   };
   m_rar = ProbeRar(read, m_size);
   const bool volume = m_rar.volume || IsZipVolume(read, m_size);
+  // The counts a 7z header announces, before the unpacker allocates for them.
+  const SourceError sevenZip = volume ? SourceError::kNone : CheckSevenZipHeaders(read, m_size);
   if (file != nullptr) std::fclose(file);
   if (volume) return SourceError::kMultiVolume;
+  if (sevenZip != SourceError::kNone) return sevenZip;
   if (m_rar.headersEncrypted) return SourceError::kEncrypted;
 
   if (const SourceError e = Start(); e != SourceError::kNone) return e;

@@ -3,6 +3,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <lzma.h>
 
 #include <fstream>
 #include <stdexcept>
@@ -107,6 +108,73 @@ std::vector<MadeEntry> ReadArchive(const std::filesystem::path& path) {
   }
   archive_read_free(a);
   return entries;
+}
+
+}  // namespace inkbrite::test
+
+namespace inkbrite::test {
+
+std::vector<uint8_t> SevenZipNumber(uint64_t value) {
+  // The first byte's leading 1 bits count the bytes that follow (little
+  // endian); its remaining bits hold the value's highest bits.
+  for (int extra = 0; extra < 8; ++extra) {
+    if (value < (uint64_t{1} << (7 * (extra + 1)))) {
+      std::vector<uint8_t> out{static_cast<uint8_t>((0xFF00 >> extra) & 0xFF)};
+      out[0] = static_cast<uint8_t>(out[0] | (value >> (8 * extra)));
+      for (int i = 0; i < extra; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+      return out;
+    }
+  }
+  std::vector<uint8_t> out{0xFF};
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  return out;
+}
+
+std::vector<uint8_t> SevenZipAround(const std::vector<uint8_t>& header, bool lzma,
+                                    const std::vector<uint8_t>& prefix) {
+  std::vector<uint8_t> packed;
+  std::vector<uint8_t> next = header;
+  if (lzma) {
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, 6)) throw std::runtime_error("lzma preset");
+    options.dict_size = 1 << 20;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    uint8_t properties[5];
+    if (lzma_properties_encode(&filters[0], properties) != LZMA_OK) {
+      throw std::runtime_error("lzma properties");
+    }
+    packed.resize(header.size() * 2 + 1024);
+    size_t length = 0;
+    if (lzma_raw_buffer_encode(filters, nullptr, header.data(), header.size(), packed.data(),
+                               &length, packed.size()) != LZMA_OK) {
+      throw std::runtime_error("lzma");
+    }
+    packed.resize(length);
+    next = {0x17, 0x06, 0x00, 0x01, 0x09};
+    const auto add = [&next](const std::vector<uint8_t>& bytes) {
+      next.insert(next.end(), bytes.begin(), bytes.end());
+    };
+    add(SevenZipNumber(packed.size()));
+    add({0x00, 0x07, 0x0B, 0x01, 0x00, 0x01, 0x23, 0x03, 0x01, 0x01, 0x05});
+    add(std::vector<uint8_t>(properties, properties + 5));
+    add({0x0C});
+    add(SevenZipNumber(header.size()));
+    add({0x00, 0x00});
+  }
+  std::vector<uint8_t> start = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4};
+  start.resize(32);
+  const auto put = [&start](size_t at, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) start[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(12, packed.size(), 8);
+  put(20, next.size(), 8);
+  put(28, lzma_crc32(next.data(), next.size(), 0), 4);
+  put(8, lzma_crc32(start.data() + 12, 20, 0), 4);
+  std::vector<uint8_t> out = prefix;
+  out.insert(out.end(), start.begin(), start.end());
+  out.insert(out.end(), packed.begin(), packed.end());
+  out.insert(out.end(), next.begin(), next.end());
+  return out;
 }
 
 }  // namespace inkbrite::test

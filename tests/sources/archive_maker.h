@@ -31,6 +31,15 @@ std::vector<uint8_t> MakeArchive(MadeFormat format, const std::vector<MadeEntry>
 void WriteArchive(const std::filesystem::path& path, MadeFormat format,
                   const std::vector<MadeEntry>& entries, const char* passphrase = nullptr);
 
+// A 7z archive around the given next header (bytes from kHeader on), stored
+// as it is or compressed with LZMA in a folder of its own (an encoded
+// header, as 7-Zip writes it); `prefix` goes before the archive (a
+// self-extracting program).
+std::vector<uint8_t> SevenZipAround(const std::vector<uint8_t>& header, bool lzma,
+                                    const std::vector<uint8_t>& prefix = {});
+// A number as 7z headers store it.
+std::vector<uint8_t> SevenZipNumber(uint64_t value);
+
 // The entries of a zip or other archive, in its order, read back with
 // libarchive alone (name, bytes, modification time).
 std::vector<MadeEntry> ReadArchive(const std::filesystem::path& path);

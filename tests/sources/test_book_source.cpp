@@ -232,6 +232,70 @@ TEST(BookLimits, HostileListingsAreRefusedBeforeAnyPageIsRead) {
   EXPECT_EQ(error, SourceError::kNoPages);
 }
 
+// 7z headers announce counts the unpacker allocates for before it reads on
+// (libarchive takes up to 100 million files: gigabytes for 78 bytes). They
+// are checked first: the unpacker never starts on such an archive.
+TEST(BookLimits, SevenZipHeadersThatAnnounceMillionsOfThingsAreRefusedBeforeUnpacking) {
+  const auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const std::vector<uint8_t> files =
+      cat({{0x01, 0x05}, test::SevenZipNumber(50'000'000), {0x00, 0x00}});
+  // Main streams: one folder of one LZMA coder, then millions of streams in it.
+  const std::vector<uint8_t> folder = {0x01, 0x23, 0x03, 0x01, 0x01, 0x05, 0x5D, 0, 0, 1, 0};
+  const std::vector<uint8_t> streams =
+      cat({{0x01, 0x04, 0x06, 0x00, 0x01, 0x09, 0x10, 0x00, 0x07, 0x0B, 0x01, 0x00},
+           folder,
+           {0x0C, 0x40, 0x00, 0x08, 0x0D},
+           test::SevenZipNumber(30'000'000),
+           {0x00, 0x00, 0x00}});
+  const std::vector<uint8_t> folders =
+      cat({{0x01, 0x04, 0x07, 0x0B}, test::SevenZipNumber(kMaxBookEntries + 1), {0x00}});
+  std::vector<uint8_t> program = {'M', 'Z'};
+  program.resize(0x27000);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> archive;
+  };
+  const Case cases[] = {
+      {"files", test::SevenZipAround(files, false)},
+      {"files, header compressed", test::SevenZipAround(files, true)},
+      {"files, self-extracting", test::SevenZipAround(files, false, program)},
+      {"streams of a folder", test::SevenZipAround(streams, true)},
+      {"folders", test::SevenZipAround(folders, false)},
+  };
+  for (const Case& c : cases) {
+    ArchiveReader reader;
+    EXPECT_EQ(Name(reader.OpenMemory(c.archive.data(), c.archive.size())),
+              Name(SourceError::kTooManyEntries))
+        << c.what;
+    EXPECT_EQ(reader.Starts(), 0u) << c.what;
+  }
+  SourceError error = SourceError::kNone;
+  const std::vector<uint8_t>& hostile = cases[1].archive;
+  EXPECT_EQ(BookSource::OpenMemory(hostile.data(), hostile.size(), error), nullptr);
+  EXPECT_EQ(SourceErrorText(error), "压缩包中的文件过多，无法读取。");
+
+  // A next header beyond the file, or larger than any book needs.
+  std::vector<uint8_t> beyond = test::SevenZipAround(files, false);
+  beyond[20] = 0xFF;  // its size
+  ArchiveReader reader;
+  EXPECT_EQ(Name(reader.OpenMemory(beyond.data(), beyond.size())), Name(SourceError::kDamaged));
+  EXPECT_EQ(reader.Starts(), 0u);
+
+  // The same shapes within the limits pass the check (and are then read).
+  const std::vector<uint8_t> few = cat({{0x01, 0x05}, test::SevenZipNumber(3), {0x00, 0x00}});
+  for (bool lzma : {false, true}) {
+    const std::vector<uint8_t> archive = test::SevenZipAround(few, lzma);
+    ArchiveReader fine;
+    EXPECT_NE(Name(fine.OpenMemory(archive.data(), archive.size())),
+              Name(SourceError::kTooManyEntries));
+    EXPECT_EQ(fine.Starts(), 1u) << lzma;
+  }
+}
+
 TEST(BookLimits, APassThatTakesTooLongIsGivenUp) {
   test::TempDir dir;
   test::WriteArchive(dir / "a.cbz", MadeFormat::kZipStored, Pages({1, 2, 3}));
