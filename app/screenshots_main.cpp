@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -122,6 +123,9 @@ void Settle(int ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The reading places the screens leave go to a folder of their own.
+  const fs::path state = fs::temp_directory_path() / "inkbrite-screenshots-state";
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
   QApplication application(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]\n");
@@ -242,6 +246,19 @@ int main(int argc, char** argv) {
     }
   }
   {
+    // Two pages side by side, left to right and then right to left.
+    frame->OnCommand(kCmdCloseAll);
+    if (!pages.empty() && app.OpenDocumentFile(pages.front())) {
+      frame->OnCommand(kCmdTwoPages);
+      frame->OnCommand(kCmdFitWindow);
+      Settle(300);
+      ok = Save(frame, out, "19-two-pages.png") && ok;
+      frame->OnCommand(kCmdRightToLeft);
+      Settle(300);
+      ok = Save(frame, out, "20-two-pages-right-to-left.png") && ok;
+    }
+  }
+  {
     // A book open at its second page: the title names the book and the page.
     frame->OnCommand(kCmdCloseAll);
     const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots";
@@ -269,5 +286,7 @@ int main(int argc, char** argv) {
     frame->OnCommand(kCmdCloseAll);
     fs::remove_all(folder, ec);
   }
+  std::error_code ec;
+  fs::remove_all(state, ec);
   return ok ? 0 : 1;
 }

@@ -27,6 +27,10 @@ enum CommandId : int {
   kCmdBottomRight = 32814,
   kCmdSingleKey = 32816,
   kCmdAskBeforeOverwrite = 32830,  // Save asks before replacing the source file
+  kCmdSinglePage = 32840,          // the two-page layout (remembered per folder or book)
+  kCmdTwoPages = 32841,
+  kCmdCoverAlone = 32842,
+  kCmdRightToLeft = 32843,
   kCmdOpen = 57601,
   kCmdClose = 57602,
   kCmdSave = 57603,

@@ -118,6 +118,7 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   view->OnInitialUpdate();
   if (!result->IsBook()) {
     result->DirList().SetCurrentFile(full);
+    result->OnListed();
     result->PrefetchNext();
   }
   OnDocumentPathChanged(result);

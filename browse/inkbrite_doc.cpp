@@ -8,6 +8,7 @@
 
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
+#include "browse/reading_places.h"
 #include "browse/save_as_dialog.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
@@ -40,11 +41,14 @@ CInkbriteDoc::~CInkbriteDoc() = default;
 
 const DibImage& CInkbriteDoc::Page() const {
   static const DibImage kNoPage;
-  return m_page ? *m_page : kNoPage;
+  const std::shared_ptr<const DibImage> shown = SharedPage();
+  return shown ? *shown : kNoPage;
 }
 
 void CInkbriteDoc::DeleteContents() {
   m_page.reset();
+  m_shown.reset();
+  m_partnerName.clear();
   m_greySource = 0;
 }
 
@@ -86,8 +90,183 @@ int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
     return 0;
   }
   m_prefetch.Clear();
-  m_dirList.SetBook(std::move(book), entry);
+  // Where the reader left the book, unless a page is asked for.
+  const std::string left = entry.empty() ? LoadReadingPlace(path).page : std::string();
+  m_dirList.SetBook(std::move(book), entry.empty() ? std::string_view(left) : entry);
+  LoadLayout();
   return OpenPage(m_dirList.PageAt(m_dirList.GetCurrentIndex()));
+}
+
+ListedPage CInkbriteDoc::TurnPage(Turn turn, int& index) {
+  const int count = m_dirList.GetCount();
+  const int current = m_dirList.GetCurrentIndex();
+  if (!m_twoPages || count == 0 || current == 0) {
+    switch (turn) {
+      case Turn::kNext: return m_dirList.Next(index);
+      case Turn::kPrevious: return m_dirList.Previous(index);
+      case Turn::kFirst: return m_dirList.First(index);
+      case Turn::kLast: return m_dirList.Last(index);
+    }
+  }
+  const std::vector<PageShape> shapes = ListedShapes();
+  // The spread shown; worked out again when the cursor moved otherwise.
+  const Facing shown =
+      m_facing.first == current - 1 ? m_facing : FacingAt(shapes, m_coverAlone, current - 1);
+  int target = 0;
+  switch (turn) {
+    case Turn::kNext:
+      if (shown.last() + 1 >= count) {
+        Beep();
+        target = shown.first;
+      } else {
+        target = shown.last() + 1;
+      }
+      break;
+    case Turn::kPrevious:
+      if (shown.first <= 0) {
+        Beep();
+        target = 0;
+      } else {
+        target = FacingAt(shapes, m_coverAlone, shown.first - 1).first;
+      }
+      break;
+    case Turn::kFirst: target = 0; break;
+    case Turn::kLast: target = FacingAt(shapes, m_coverAlone, count - 1).first; break;
+  }
+  ListedPage page = m_dirList.MoveTo(target + 1);
+  const bool forward = turn == Turn::kNext || turn == Turn::kLast;
+  index = forward ? FacingAt(shapes, m_coverAlone, target).last() + 1 : target + 1;
+  return page;
+}
+
+std::vector<PageShape> CInkbriteDoc::ListedShapes() const {
+  std::vector<PageShape> shapes(static_cast<size_t>(m_dirList.GetCount()), PageShape::kUnknown);
+  if (m_shapesSource != m_dirList.Source()) return shapes;
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    const size_t index = m_dirList.PageAt(static_cast<int>(i) + 1).index;
+    if (index < m_shapes.size()) shapes[i] = m_shapes[index];
+  }
+  return shapes;
+}
+
+void CInkbriteDoc::NoteShape(size_t sourceIndex, const DibImage* page) {
+  const std::shared_ptr<PageSource> source = m_dirList.Source();
+  if (!source || !page) return;
+  if (m_shapesSource != source) {
+    m_shapesSource = source;
+    m_shapes.assign(source->PageCount(), PageShape::kUnknown);
+  }
+  if (sourceIndex < m_shapes.size()) m_shapes[sourceIndex] = ShapeOf(*page);
+}
+
+void CInkbriteDoc::ComposeSpread() {
+  m_shown.reset();
+  m_partnerName.clear();
+  const int current = m_dirList.GetCurrentIndex();
+  m_facing = {current > 0 ? current - 1 : 0, 1};
+  const std::shared_ptr<PageSource> source = m_dirList.Source();
+  if (!source || current == 0) return;
+  // Only when the page shown is the one under the cursor.
+  const ListedPage here = m_dirList.PageAt(current);
+  if (here.InBook() ? here.entry != m_entry : here.file != m_path) return;
+  NoteShape(here.index, m_page.get());
+  if (!m_twoPages || !m_page) return;
+  const Facing facing = FacingAt(ListedShapes(), m_coverAlone, current - 1);
+  if (facing.first != current - 1 || facing.count != 2) return;
+  const ListedPage partner = m_dirList.PageAt(current + 1);
+  DecodedPage other = m_prefetch.Take(source, partner.index);
+  NoteShape(partner.index, other.image.get());
+  // An unreadable page is shown alone when it is reached; a wide one
+  // stands alone.
+  if (!other.image || ShapeOf(*other.image) == PageShape::kWide) return;
+  auto both = std::make_shared<DibImage>();
+  if (!ComposeFacing(*m_page, *other.image, m_rightToLeft, *both)) return;
+  m_shown = std::move(both);
+  m_facing = facing;
+  m_partnerName = partner.InBook() ? partner.entry : partner.file.filename().string();
+}
+
+void CInkbriteDoc::LoadLayout() {
+  const fs::path& listed = m_dirList.Directory();
+  if (listed.empty() || listed == m_layoutFor) return;
+  m_layoutFor = listed;
+  const ReadingPlace place = LoadReadingPlace(listed);
+  if (place.layoutKnown) {
+    m_twoPages = place.twoPages;
+    m_coverAlone = place.coverAlone;
+    m_rightToLeft = place.rightToLeft;
+    return;
+  }
+  // One page at a time unless chosen; a manga book reads right to left.
+  m_twoPages = false;
+  m_coverAlone = false;
+  const std::shared_ptr<PageSource> source = m_dirList.Source();
+  m_rightToLeft = source && source->IsBook() && source->Info().rightToLeft;
+}
+
+void CInkbriteDoc::StoreLayout() {
+  if (m_layoutFor.empty()) return;
+  ReadingPlace place;
+  place.page = IsBook() ? m_entry : m_path.filename().string();
+  place.layoutKnown = true;
+  place.twoPages = m_twoPages;
+  place.coverAlone = m_coverAlone;
+  place.rightToLeft = m_rightToLeft;
+  SaveReadingPlace(m_layoutFor, place);
+}
+
+void CInkbriteDoc::OnListed() {
+  const bool wasTwo = m_twoPages, wasRtl = m_rightToLeft;
+  LoadLayout();
+  if (m_twoPages || m_twoPages != wasTwo || m_rightToLeft != wasRtl) {
+    ShowCurrentAgain();
+  } else if (m_page) {
+    RememberPlace();
+  }
+}
+
+void CInkbriteDoc::RememberPlace() {
+  // Where the reader is in this folder or book: the page under the cursor.
+  const ListedPage here = m_dirList.PageAt(m_dirList.GetCurrentIndex());
+  if (here.empty() || (here.InBook() ? here.entry != m_entry : here.file != m_path)) return;
+  ReadingPlace place;
+  place.page = here.InBook() ? here.entry : here.file.filename().string();
+  SaveReadingPlace(m_dirList.Directory(), place);
+}
+
+int CInkbriteDoc::ShowCurrentAgain() {
+  const ListedPage page = m_dirList.PageAt(m_dirList.GetCurrentIndex());
+  if (page.empty()) return 0;
+  return OpenPage(page);
+}
+
+void CInkbriteDoc::SetTwoPages(bool on) {
+  LoadLayout();
+  m_twoPages = on;
+  StoreLayout();
+  ShowCurrentAgain();
+}
+
+void CInkbriteDoc::SetCoverAlone(bool on) {
+  LoadLayout();
+  m_coverAlone = on;
+  StoreLayout();
+  // The spread of the page shown may start a page earlier now.
+  if (m_twoPages) {
+    const int current = m_dirList.GetCurrentIndex();
+    if (current > 0) {
+      const Facing f = FacingAt(ListedShapes(), m_coverAlone, current - 1);
+      m_dirList.MoveTo(f.first + 1);
+    }
+  }
+  ShowCurrentAgain();
+}
+
+void CInkbriteDoc::SetRightToLeft(bool on) {
+  LoadLayout();
+  m_rightToLeft = on;
+  StoreLayout();
+  ShowCurrentAgain();
 }
 
 int CInkbriteDoc::OpenPage(const ListedPage& page) {
@@ -112,9 +291,12 @@ void CInkbriteDoc::PrefetchNext(int count) {
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   const int current = m_dirList.GetCurrentIndex();
   if (!source || current == 0) return;
+  // After the spread shown: the two pages of the next one.
+  const int lastShown = m_twoPages ? std::max(current, m_facing.last() + 1) : current;
+  if (m_twoPages) count = std::max(count, 2);
   std::vector<size_t> pages;
   for (int i = 1; i <= count; ++i) {
-    const ListedPage next = m_dirList.PageAt(current + i);
+    const ListedPage next = m_dirList.PageAt(lastShown + i);
     if (!next.empty()) pages.push_back(next.index);
   }
   m_prefetch.Want(source, m_dirList.PageAt(current).index, std::move(pages));
@@ -133,6 +315,8 @@ int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& p
   // The path names the window and joins the recent files even when the file
   // could not be read.
   m_path = path;
+  ComposeSpread();
+  if (ok) RememberPlace();
   if (CInkbriteApp* app = TheApp()) {
     app->AddToRecentFileList(path);
     app->OnDocumentPathChanged(this);
@@ -180,7 +364,7 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
     // The full page from the file, enhanced and written exactly as the
     // batch job does (batch mode: greying and colour reduction happen in the
     // writing).
-    DibImage page = Page();
+    DibImage page = m_page ? *m_page : DibImage();
     // The automatic source steps first, as the batch job runs them; of a
     // split spread, the page the window shows.
     DibImage second;
@@ -266,10 +450,18 @@ void CInkbriteDoc::OnRefresh() {
 }
 
 QString CInkbriteDoc::Title() const {
-  if (!IsBook() || m_entry.empty()) return Qs(m_path.filename());
-  // "book.cbz — 012.jpg (12/180)"
-  return Qs(m_path.filename()) + QStringLiteral(" — ") + QString::fromStdString(m_entry) +
-         QStringLiteral(" (%1/%2)").arg(m_dirList.GetCurrentIndex()).arg(m_dirList.GetCount());
+  // Two pages shown: both names, "a.jpg, b.jpg".
+  const QString partner = m_partnerName.empty()
+                              ? QString()
+                              : QStringLiteral(", ") + QString::fromStdString(m_partnerName);
+  if (!IsBook() || m_entry.empty()) return Qs(m_path.filename()) + partner;
+  // "book.cbz — 012.jpg (12/180)"; two pages "book.cbz — 012.jpg, 013.jpg (12-13/180)".
+  const int current = m_dirList.GetCurrentIndex();
+  const QString position = m_partnerName.empty()
+                               ? QString::number(current)
+                               : QStringLiteral("%1-%2").arg(current).arg(current + 1);
+  return Qs(m_path.filename()) + QStringLiteral(" — ") + QString::fromStdString(m_entry) + partner +
+         QStringLiteral(" (%1/%2)").arg(position).arg(m_dirList.GetCount());
 }
 
 void CInkbriteDoc::AddView(CInkbriteView* view) { m_views.push_back(view); }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "browse/dir_manager.h"
+#include "browse/facing_pages.h"
 #include "browse/page_prefetch.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
@@ -96,9 +97,34 @@ class CInkbriteDoc {
   // Asks the prefetch for the `count` pages after the current one in the
   // display order.
   void PrefetchNext(int count = 1);
-  // The decoded page; empty (or null) when the file could not be read.
+  // The picture shown: the decoded page, or in the two-page layout the page
+  // and the page facing it side by side; empty (or null) when the file could
+  // not be read.
   const DibImage& Page() const;
-  std::shared_ptr<const DibImage> SharedPage() const { return m_page; }
+  std::shared_ptr<const DibImage> SharedPage() const { return m_shown ? m_shown : m_page; }
+
+  // Page commands: the list's moves, by spreads in the two-page layout (the
+  // cursor stays on a spread's first page). `index` as CDirManager gives it;
+  // in the two-page layout the last page of the spread reached going
+  // forward.
+  enum class Turn { kNext, kPrevious, kFirst, kLast };
+  ListedPage TurnPage(Turn turn, int& index);
+
+  // The two-page layout (remembered per folder or book). Each change shows
+  // the current page again.
+  bool TwoPages() const { return m_twoPages; }
+  bool CoverAlone() const { return m_coverAlone; }
+  bool RightToLeft() const { return m_rightToLeft; }
+  void SetTwoPages(bool on);
+  void SetCoverAlone(bool on);
+  void SetRightToLeft(bool on);
+  // The list positions shown (0-based; one page outside the two-page layout).
+  Facing Shown() const { return m_facing; }
+  // Loads the layout remembered for the listed folder or book (a book's
+  // ComicInfo.xml turns right to left on when nothing is remembered), and
+  // shows the page again when it changes what is shown. The application
+  // calls it once a loose file's folder is listed.
+  void OnListed();
   bool SourceIsGrey() const { return m_greySource != 0; }
   CDirManager& DirList() { return m_dirList; }
   void SetShowReadError(bool show) { m_showReadError = show; }
@@ -122,6 +148,17 @@ class CInkbriteDoc {
   // dialog's folders, the path, the recent files, the views.
   int FinishOpening(bool ok, const QString& error, const std::filesystem::path& path);
   void TakePage(DecodedPage page);
+  // Loads the layout for the listed folder or book when it is not loaded.
+  void LoadLayout();
+  void StoreLayout();
+  // Stores the page under the cursor as the place in its folder or book.
+  void RememberPlace();
+  // The shapes of the listed pages in display order (unknown until decoded).
+  std::vector<PageShape> ListedShapes() const;
+  void NoteShape(size_t sourceIndex, const DibImage* page);
+  // Shows the page facing the cursor page beside it, when the layout has one.
+  void ComposeSpread();
+  int ShowCurrentAgain();
 
   QWidget* m_messageParent;
   // Shared with the views that show it, which never change it.
@@ -134,6 +171,17 @@ class CInkbriteDoc {
   std::filesystem::path m_path;
   std::string m_entry;
   QString m_lastError;
+  // The two pages side by side (null: the page alone is shown).
+  std::shared_ptr<const DibImage> m_shown;
+  Facing m_facing;
+  std::string m_partnerName;  // the facing page's name; empty when alone
+  bool m_twoPages = false;
+  bool m_coverAlone = false;
+  bool m_rightToLeft = false;
+  std::filesystem::path m_layoutFor;  // the folder or book the layout is loaded for
+  // Page shapes by source page index, learned as pages are decoded.
+  std::shared_ptr<PageSource> m_shapesSource;
+  std::vector<PageShape> m_shapes;
   std::vector<CInkbriteView*> m_views;
 };
 

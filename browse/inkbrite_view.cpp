@@ -210,7 +210,7 @@ void CInkbriteView::AutoPlayTick() {
   if (ShowSpreadPart(m_part + 1)) return;
   int index = 0;
   CDirManager& list = m_doc->DirList();
-  const ListedPage page = list.Next(index);
+  const ListedPage page = m_doc->TurnPage(CInkbriteDoc::Turn::kNext, index);
   if (!page.empty()) {
     // No message for a bad page while playing.
     m_doc->SetShowReadError(false);
@@ -410,11 +410,12 @@ void CInkbriteView::TurnPage(int id) {
   if (id == kCmdPreviousPage && ShowSpreadPart(m_part - 1)) return;
   if (id == kCmdPreviousPage || id == kCmdLastPage) m_nextPart = -1;  // the spread's last page
   int index = 0;
-  CDirManager& list = m_doc->DirList();
-  const ListedPage page = id == kCmdNextPage       ? list.Next(index)
-                          : id == kCmdPreviousPage ? list.Previous(index)
-                          : id == kCmdFirstPage    ? list.First(index)
-                                                   : list.Last(index);
+  using Turn = CInkbriteDoc::Turn;
+  const Turn turn = id == kCmdNextPage       ? Turn::kNext
+                    : id == kCmdPreviousPage ? Turn::kPrevious
+                    : id == kCmdFirstPage    ? Turn::kFirst
+                                             : Turn::kLast;
+  const ListedPage page = m_doc->TurnPage(turn, index);
   if (!page.empty()) m_doc->OpenPage(page);
   m_nextPart = 0;
 }
@@ -470,7 +471,7 @@ void CInkbriteView::SingleKey() {
     return;
   }
   int index = 0;
-  const ListedPage next = m_doc->DirList().Next(index);
+  const ListedPage next = m_doc->TurnPage(CInkbriteDoc::Turn::kNext, index);
   if (next.empty()) return;
   // A page that cannot be read shows no message while browsing with one key.
   m_doc->SetShowReadError(false);

@@ -67,7 +67,7 @@ constexpr int kDocumentCommands[] = {
     kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,    kCmdBottomLeft,
     kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,  kCmdNewWindow,
     kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
-    kCmdAutoPlay};
+    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone, kCmdRightToLeft};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
 // as file names are matched on Windows.
@@ -231,6 +231,19 @@ void CMainFrame::UpdateChecks() {
   CInkbriteView* view = ActiveView();
   m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
   m_actions[kCmdFitWindow]->setChecked(view && view->IsFitToWindow());
+  CInkbriteDoc* doc = ActiveDocument();
+  m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
+  m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
+  m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
+  m_actions[kCmdRightToLeft]->setChecked(doc && doc->RightToLeft());
+  // The keys follow the reading direction: right to left, "," (the key
+  // marked "<") turns to the next page, on the left, and "." back.
+  const bool rtl = doc && doc->RightToLeft();
+  m_actions[kCmdNextPage]->setShortcuts(
+      {QKeySequence(Qt::Key_Plus), QKeySequence(rtl ? Qt::Key_Comma : Qt::Key_Period),
+       QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  m_actions[kCmdPreviousPage]->setShortcuts(
+      {QKeySequence(rtl ? Qt::Key_Period : Qt::Key_Comma), QKeySequence(Qt::Key_Minus)});
 }
 
 void CMainFrame::ToggleFullScreen() {
@@ -314,6 +327,10 @@ void CMainFrame::CreateActions() {
   make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
   make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
   make(kCmdAutoPlaySettings);
+  make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
+  make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
+  make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
+  make(kCmdRightToLeft, {QKeySequence(Qt::CTRL | Qt::Key_4)})->setCheckable(true);
   make(kCmdFirstPage, {QKeySequence(Qt::CTRL | Qt::Key_Home)});
   make(kCmdLastPage, {QKeySequence(Qt::CTRL | Qt::Key_End)});
   // The characters + and . and Enter turn forward, , and - back.
@@ -390,7 +407,8 @@ void CMainFrame::CreateMenus() {
                                   0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(tr("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
-                  kCmdFullScreen, kCmdFitWindow, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
+                  kCmdFullScreen, kCmdFitWindow, 0, kCmdSinglePage, kCmdTwoPages, kCmdCoverAlone,
+                  kCmdRightToLeft, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
                  pages),
       CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
                                   kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
@@ -595,8 +613,13 @@ void CMainFrame::UpdatePageCounter() {
     m_counter->clear();
     return;
   }
-  m_counter->setText(
-      QStringLiteral("%1/%2").arg(doc->DirList().GetCurrentIndex()).arg(doc->DirList().GetCount()));
+  // Two pages shown: "12-13/180".
+  const Facing shown = doc->Shown();
+  const int current = doc->DirList().GetCurrentIndex();
+  const QString position = shown.count == 2 && current > 0
+                               ? QStringLiteral("%1-%2").arg(current).arg(current + 1)
+                               : QString::number(current);
+  m_counter->setText(QStringLiteral("%1/%2").arg(position).arg(doc->DirList().GetCount()));
   UpdateFrameTitle();
 }
 
@@ -669,6 +692,18 @@ bool CMainFrame::RunDocumentCommand(int id) {
       return true;
     case kCmdRefresh:
       if (doc) doc->OnRefresh();
+      return true;
+    case kCmdSinglePage:
+    case kCmdTwoPages:
+    case kCmdCoverAlone:
+    case kCmdRightToLeft:
+      if (doc) {
+        if (id == kCmdSinglePage || id == kCmdTwoPages) doc->SetTwoPages(id == kCmdTwoPages);
+        if (id == kCmdCoverAlone) doc->SetCoverAlone(!doc->CoverAlone());
+        if (id == kCmdRightToLeft) doc->SetRightToLeft(!doc->RightToLeft());
+      }
+      UpdatePageCounter();
+      UpdateChecks();
       return true;
     case kCmdClose:
       if (CChildFrame* child = ActiveChild()) child->close();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // main() of the user-interface tests: an offscreen QApplication whose
-// settings (QSettings, the registry stand-in) live in a fresh folder, so no
-// test reads or writes the developer's own settings.
+// settings (QSettings, the registry stand-in) and reading places live in a
+// fresh folder, so no test reads or writes the developer's own settings.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   // The interface in its source language (Chinese) whatever the machine's
   // locale; the language tests set their own.
   setenv("INKBRITE_LANG", "zh", 1);
+  setenv("XDG_STATE_HOME", (config.path() / "state").c_str(), 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
