@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer: start-up and the event loop; everything else is in browse/.
+// The files, books and folders named on the command line open in windows of
+// their own.
 //
 // `inkbrite --version` and `inkbrite --help` answer before Qt starts (no
 // display needed). With INKBRITE_QUIT_AFTER_START=1 in the environment the
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "browse/inkbrite_app.h"
 #include "browse/main_frame.h"
@@ -25,10 +29,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: inkbrite [Qt options]\n"
+    "Usage: inkbrite [Qt options] [--] [FILE|FOLDER|BOOK...]\n"
     "\n"
-    "Reads scanned comic pages and cleans them up; pages are opened from the\n"
-    "File menu. See inkbrite(1) and the help page (Help menu).\n"
+    "Reads scanned comic pages and cleans them up. Each picture file, book\n"
+    "(.cbz .cbr .cb7 .cbt, zip, RAR, 7z, tar, PDF) or folder named opens in\n"
+    "a window of its own (a folder at the page last read there, else at its\n"
+    "first page); without any, pages are opened from the File menu.\n"
+    "See inkbrite(1) and the help page (Help menu).\n"
     "\n"
     "Options:\n"
     "  --help       this text\n"
@@ -43,6 +50,7 @@ bool QuitAfterStart() {
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) break;  // file names follow
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("inkbrite %s\n", INKBRITE_VERSION);
       return 0;
@@ -56,6 +64,13 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   inkbrite::CInkbriteApp app;
   app.InitInstance();
+  // What the command line names opens once the window is up; with nothing
+  // named the viewer starts empty.
+  const std::vector<std::filesystem::path> paths =
+      inkbrite::PathsFromArguments(QApplication::arguments());
+  if (!paths.empty()) {
+    QTimer::singleShot(0, &application, [&app, paths] { app.OpenDocumentFiles(paths); });
+  }
   if (QuitAfterStart()) {
     QElapsedTimer waited;
     waited.start();

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "browse/inkbrite_view.h"
 #include "browse/language.h"
 #include "browse/main_frame.h"
+#include "browse/reading_places.h"
 #include "browse/ui_services.h"
 #include "core/resample.h"
 #include "core/tone.h"
@@ -146,7 +148,15 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
   QStringList reasons;
   for (const fs::path& path : paths) {
     QString reason;
-    if (OpenDocumentFile(path, false, &reason)) continue;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+      // A folder opens at the page left there, else at its first page.
+      const fs::path page = FolderStartPage(path);
+      if (!page.empty() && OpenDocumentFile(page, false, &reason)) continue;
+      if (page.empty()) reason = UiText(kEmptyFolderMessage);
+    } else if (OpenDocumentFile(path, false, &reason)) {
+      continue;
+    }
     if (reason.isEmpty()) reason = UiText(kReadFailedMessage);
     // A book refused for a reason of its own says why.
     const QString name = QString::fromStdString(path.filename().string());
@@ -168,6 +178,37 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
     }
   }
   ShowMessage(m_mainFrame.get(), text);
+}
+
+fs::path CInkbriteApp::FolderStartPage(const fs::path& folder) {
+  std::error_code ec;
+  const fs::path full = fs::absolute(folder, ec).lexically_normal();
+  CDirManager list;
+  list.BuildList(full);
+  const std::string left = LoadReadingPlace(list.Directory()).page;
+  for (int i = 1; !left.empty() && i <= list.GetCount(); ++i) {
+    const ListedPage page = list.PageAt(i);
+    if (page.file.filename() == left) return page.file;
+  }
+  return list.PageAt(1).file;
+}
+
+std::vector<fs::path> PathsFromArguments(const QStringList& arguments) {
+  std::vector<fs::path> paths;
+  bool options = true;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (options && argument == QStringLiteral("--")) {
+      options = false;  // everything after "--" names a file
+      continue;
+    }
+    if (options && argument.startsWith(QLatin1Char('-'))) continue;
+    // A file manager may hand over file URLs.
+    const QString local =
+        argument.startsWith(QStringLiteral("file:")) ? QUrl(argument).toLocalFile() : argument;
+    if (!local.isEmpty()) paths.emplace_back(local.toStdString());
+  }
+  return paths;
 }
 
 void CInkbriteApp::OpenRecentFile(int index) {

@@ -45,8 +45,13 @@ class CInkbriteApp {
   // the text goes to `error` when given).
   CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path, bool reportReadError = true,
                                  QString* error = nullptr);
-  // Opens each file in its own window, in order; the files that cannot be
-  // read are named together in one message afterwards.
+  // The page a folder opens at: the page the reader left there when it is
+  // still there, else its first page in the display order; empty when the
+  // folder holds no page.
+  static std::filesystem::path FolderStartPage(const std::filesystem::path& folder);
+  // Opens each file, book or folder (at FolderStartPage) in its own window,
+  // in order; those that cannot be read are named together in one message
+  // afterwards. The command line and drops come here too.
   void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);
   // Opens entry `index` of the recent-file list; an entry that no longer
   // opens leaves the list.
@@ -85,5 +90,10 @@ class CInkbriteApp {
 
 // The one application object (null before it is made and after it goes).
 CInkbriteApp* TheApp();
+
+// The files, books and folders named on a command line (`arguments` as
+// QApplication leaves them, the program first): options (starting with "-")
+// are skipped up to a "--"; file URLs become paths.
+std::vector<std::filesystem::path> PathsFromArguments(const QStringList& arguments);
 
 }  // namespace inkbrite

@@ -5,13 +5,17 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUrl>
 #include <QWindow>
 #include <algorithm>
 
@@ -108,6 +112,7 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(m_mdi);
+  setAcceptDrops(true);
   connect(m_mdi, &QMdiArea::subWindowActivated, this,
           [this](QMdiSubWindow* w) { OnSubWindowActivated(w); });
   CreateActions();
@@ -826,6 +831,42 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
   if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
   // The window tabs take three fifths of the status bar.
   m_tabBar->setFixedWidth(event->size().width() * 3 / 5);
+}
+
+namespace {
+
+// The local files of a drag; empty when it carries none.
+std::vector<fs::path> DroppedPaths(const QMimeData* data) {
+  std::vector<fs::path> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
+  }
+  return paths;
+}
+
+}  // namespace
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  const std::vector<fs::path> paths = DroppedPaths(event->mimeData());
+  if (paths.empty()) return;
+  event->acceptProposedAction();
+  // Opened after the drop returns, so the source of the drag is not kept
+  // waiting by a message box.
+  QMetaObject::invokeMethod(
+      this,
+      [paths] {
+        if (TheApp()) TheApp()->OpenDocumentFiles(paths);
+      },
+      Qt::QueuedConnection);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -101,6 +101,11 @@ class CMainFrame : public QMainWindow {
   void hideEvent(QHideEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // Files, folders and books dropped on the window open as the command
+  // line's do.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateActions();

@@ -64,5 +64,8 @@ QString ControlName(int id);
 
 // Text of the message shown when a page cannot be read.
 inline const char* const kReadFailedMessage = QT_TRANSLATE_NOOP("Messages", "文件读取失败。");
+// A folder opened (command line, drop) without a single page in it.
+inline const char* const kEmptyFolderMessage =
+    QT_TRANSLATE_NOOP("Messages", "这个文件夹里没有可以打开的图像。");
 
 }  // namespace inkbrite

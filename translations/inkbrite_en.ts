@@ -17,6 +17,46 @@
 <context>
     <name>Commands</name>
     <message>
+        <source>单页	Ctrl+1</source>
+        <translation>Single Page	Ctrl+1</translation>
+    </message>
+    <message>
+        <source>一次显示一页
+单页</source>
+        <translation>Show one page at a time
+Single page</translation>
+    </message>
+    <message>
+        <source>双页	Ctrl+2</source>
+        <translation>Two Pages	Ctrl+2</translation>
+    </message>
+    <message>
+        <source>像翻开的书一样并排显示两页
+双页</source>
+        <translation>Show two pages side by side, as an open book
+Two pages</translation>
+    </message>
+    <message>
+        <source>封面单独显示	Ctrl+3</source>
+        <translation>Cover Alone	Ctrl+3</translation>
+    </message>
+    <message>
+        <source>双页时第一页单独显示
+封面单独显示</source>
+        <translation>Show the first page alone in two-page view
+Cover alone</translation>
+    </message>
+    <message>
+        <source>从右到左（漫画）	Ctrl+4</source>
+        <translation>Right to Left (Manga)	Ctrl+4</translation>
+    </message>
+    <message>
+        <source>按漫画的顺序从右到左阅读
+从右到左</source>
+        <translation>Read right to left, as manga
+Right to left</translation>
+    </message>
+    <message>
         <source>打开(&amp;O)...	Ctrl+O</source>
         <translation>&amp;Open...	Ctrl+O</translation>
     </message>
@@ -357,6 +397,10 @@ About</translation>
 </context>
 <context>
     <name>Messages</name>
+    <message>
+        <source>这个文件夹里没有可以打开的图像。</source>
+        <translation>This folder holds no picture that can be opened.</translation>
+    </message>
     <message>
         <source>抱歉，找不到帮助文件Inkbrite.htm。
 请下载完整的ZIP文件。</source>

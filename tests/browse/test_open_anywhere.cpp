@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Opening from outside the open dialog: the command line's files, books and
+// folders (a folder at the page left there, else at its first page), and
+// drops on the main window.
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "browse/reading_places.h"
+#include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using ui_test::WaitFor;
+using ui_test::WritePage;
+
+class OpenAnywhereTest : public ui_test::AppTest {
+ protected:
+  // The names shown by the windows, in the order they were opened.
+  std::vector<std::string> Shown() {
+    std::vector<std::string> names;
+    for (const auto& doc : app->Documents()) names.push_back(doc->PathName().filename().string());
+    return names;
+  }
+};
+
+TEST(PathsFromArguments, SkipsOptionsUntilDoubleDashAndTakesFileUrls) {
+  const QStringList arguments{QStringLiteral("inkbrite"), QStringLiteral("--unknown"),
+                              QStringLiteral("a.jpg"),    QStringLiteral("file:///tmp/b%20c.cbz"),
+                              QStringLiteral("漫画"),     QStringLiteral("--"),
+                              QStringLiteral("-dash.jpg")};
+  const std::vector<fs::path> paths = PathsFromArguments(arguments);
+  EXPECT_EQ(paths, (std::vector<fs::path>{"a.jpg", "/tmp/b c.cbz", "漫画", "-dash.jpg"}));
+  EXPECT_TRUE(PathsFromArguments({QStringLiteral("inkbrite")}).empty());
+}
+
+TEST_F(OpenAnywhereTest, FilesBooksAndFoldersOpenEachInAWindow) {
+  const fs::path folder = dir / "chapter";
+  fs::create_directories(folder);
+  WritePage(folder / "p2.bmp", 12, 16);
+  WritePage(folder / "p1.bmp", 10, 16);
+  WritePage(dir / "loose.bmp", 8, 8);
+  std::vector<test::MadeEntry> entries;
+  entries.emplace_back("01.bmp", test::ReadAll(dir / "loose.bmp"));
+  test::WriteArchive(dir / "book.cbz", test::MadeFormat::kZipStored, entries);
+
+  // A folder at its first page in the display order.
+  app->OpenDocumentFiles({dir / "loose.bmp", folder, dir / "book.cbz"});
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"loose.bmp", "p1.bmp", "book.cbz"}));
+  EXPECT_TRUE(messages.empty());
+
+  // Where the reader left it when it opens again.
+  Frame()->OnCommand(kCmdCloseAll);
+  ASSERT_NE(app->OpenDocumentFile(folder / "p2.bmp"), nullptr);
+  Frame()->OnCommand(kCmdCloseAll);
+  EXPECT_EQ(LoadReadingPlace(folder).page, "p2.bmp");
+  app->OpenDocumentFiles({folder});
+  EXPECT_EQ(Shown(), std::vector<std::string>{"p2.bmp"});
+  // A page left there that is gone: the first page.
+  Frame()->OnCommand(kCmdCloseAll);
+  fs::remove(folder / "p2.bmp");
+  app->OpenDocumentFiles({folder});
+  EXPECT_EQ(Shown(), std::vector<std::string>{"p1.bmp"});
+
+  // Nothing to open: one message with the reason of each.
+  Frame()->OnCommand(kCmdCloseAll);
+  fs::create_directories(dir / "empty");
+  app->OpenDocumentFiles({dir / "empty"});
+  EXPECT_EQ(messages, std::vector<std::string>{kEmptyFolderMessage});
+  messages.clear();
+  app->OpenDocumentFiles({dir / "empty", dir / "missing.jpg"});
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find(std::string("empty：") + kEmptyFolderMessage), std::string::npos)
+      << messages[0];
+  EXPECT_NE(messages[0].find("missing.jpg"), std::string::npos) << messages[0];
+  EXPECT_TRUE(Frame()->Children().empty());
+}
+
+TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {
+  const fs::path folder = dir / "chapter";
+  fs::create_directories(folder);
+  WritePage(folder / "a.bmp", 10, 16);
+  WritePage(dir / "single.bmp", 8, 8);
+  auto drop = [this](const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Frame(), &enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Frame(), &event);
+    return accepted;
+  };
+  // Something that is no local file is not taken.
+  EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.org/a.jpg"))}));
+  EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString((dir / "single.bmp").string())),
+                    QUrl::fromLocalFile(QString::fromStdString(folder.string()))}));
+  ASSERT_TRUE(WaitFor([this] { return app->Documents().size() == 2; }));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"single.bmp", "a.bmp"}));
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace inkbrite
