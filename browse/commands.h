@@ -31,6 +31,8 @@ enum CommandId : int {
   kCmdTwoPages = 32841,
   kCmdCoverAlone = 32842,
   kCmdRightToLeft = 32843,
+  kCmdThumbnails = 32870,  // the thumbnail strip (shown or hidden, remembered)
+  kCmdShortcutList = 32871,
   kCmdOpen = 57601,
   kCmdClose = 57602,
   kCmdSave = 57603,

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -638,6 +639,38 @@ void CInkbriteView::mouseMoveEvent(QMouseEvent* event) {
     ScrollStep(m_dragAnchor.x() - point.x(), m_dragAnchor.y() - point.y());
     m_dragAnchor = point;
   }
+}
+
+void CInkbriteView::wheelEvent(QWheelEvent* event) {
+  const int delta = event->angleDelta().y();
+  if (event->modifiers() != Qt::NoModifier || delta == 0 || !m_doc) {
+    QAbstractScrollArea::wheelEvent(event);
+    return;
+  }
+  const QScrollBar* bar = verticalScrollBar();
+  const bool atTop = bar->value() <= bar->minimum();
+  const bool atBottom = bar->value() >= bar->maximum();
+  switch (m_wheel.OnWheel(delta, atTop, atBottom)) {
+    case WheelPager::Action::kScroll: QAbstractScrollArea::wheelEvent(event); return;
+    case WheelPager::Action::kWait: event->accept(); return;
+    case WheelPager::Action::kNextPage:
+    case WheelPager::Action::kPreviousPage: break;
+  }
+  event->accept();
+  const bool back = delta > 0;
+  // Through the main window, so the page counter and the strip follow.
+  CMainFrame* frame = TheApp() ? TheApp()->MainFrame() : nullptr;
+  if (frame && frame->ActiveView() == this) {
+    frame->OnCommand(back ? kCmdPreviousPage : kCmdNextPage);
+  } else {
+    OnCommand(back ? kCmdPreviousPage : kCmdNextPage);
+  }
+  // Going back, the previous page shows its bottom, where reading left it.
+  if (back) {
+    const QSize page = DisplayedSize();
+    ScrollTo({0, std::max(0, page.height() - viewport()->height())});
+  }
+  m_wheel.Reset();
 }
 
 }  // namespace inkbrite

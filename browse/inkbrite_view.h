@@ -43,6 +43,7 @@
 #include <mutex>
 #include <set>
 
+#include "browse/wheel_paging.h"
 #include "browse/worker_thread.h"
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
@@ -152,6 +153,8 @@ class CInkbriteView : public QAbstractScrollArea {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  // Scrolls, and at the page's end turns the page (browse/wheel_paging.h).
+  void wheelEvent(QWheelEvent* event) override;
 
  private slots:
   // Posted by the preparation thread when a rendering is in place, or when
@@ -201,6 +204,7 @@ class CInkbriteView : public QAbstractScrollArea {
   void ArmCornerState();
   void Fit(bool fit);
   bool ScrollStep(int dx, int dy);
+  WheelPager m_wheel;
   void KeyScrollTick();
   void StopKeyScroll();
   void UpdateCursor(QPoint point);

@@ -32,6 +32,8 @@
 #include "browse/language.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
+#include "browse/shortcut_list.h"
+#include "browse/thumbnail_strip.h"
 #include "browse/toolbar_icons.h"
 #include "browse/ui_services.h"
 #include "browse/window_tab_bar.h"
@@ -71,7 +73,8 @@ constexpr int kDocumentCommands[] = {
     kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,    kCmdBottomLeft,
     kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,  kCmdNewWindow,
     kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
-    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone, kCmdRightToLeft};
+    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone, kCmdRightToLeft,
+    kCmdThumbnails};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
 // as file names are matched on Windows.
@@ -140,6 +143,7 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
   CreateLanguageMenu();
   CreateMenus();
+  CreateThumbnailStrip();
   UpdateMenus();
 }
 
@@ -233,6 +237,7 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
   m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
   m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
+  m_actions[kCmdThumbnails]->setChecked(ThumbnailStripWanted());
   CInkbriteView* view = ActiveView();
   m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
   m_actions[kCmdFitWindow]->setChecked(view && view->IsFitToWindow());
@@ -332,6 +337,8 @@ void CMainFrame::CreateActions() {
   make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
   make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
   make(kCmdAutoPlaySettings);
+  make(kCmdThumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)})->setCheckable(true);
+  make(kCmdShortcutList, {QKeySequence(Qt::Key_F1)});
   make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
   make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
   make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
@@ -401,7 +408,8 @@ void CMainFrame::CreateMenus() {
       CreateMenu(tr("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(tr("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen}),
-      CreateMenu(tr("帮助(&H)"), {kCmdHelp, 0, kSubmenu, 0, kCmdAbout}, m_languageMenu)};
+      CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+                 m_languageMenu)};
 
   QMenu* pages =
       CreateMenu(tr("页面浏览"),
@@ -412,12 +420,13 @@ void CMainFrame::CreateMenus() {
                                   0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(tr("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
-                  kCmdFullScreen, kCmdFitWindow, 0, kCmdSinglePage, kCmdTwoPages, kCmdCoverAlone,
-                  kCmdRightToLeft, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
+                  kCmdFullScreen, kCmdFitWindow, kCmdThumbnails, 0, kCmdSinglePage, kCmdTwoPages,
+                  kCmdCoverAlone, kCmdRightToLeft, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
                  pages),
       CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
                                   kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
-      CreateMenu(tr("帮助(&H)"), {kCmdHelp, 0, kSubmenu, 0, kCmdAbout}, m_languageMenu)};
+      CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+                 m_languageMenu)};
 }
 
 void CMainFrame::CreateLanguageMenu() {
@@ -614,6 +623,7 @@ QString CMainFrame::FindingsPaneText() const { return m_findings->text(); }
 void CMainFrame::UpdatePageCounter() {
   UpdateFindingsPane();
   CInkbriteDoc* doc = ActiveDocument();
+  if (m_thumbnails) m_thumbnails->ShowDocument(doc);
   if (!doc) {
     m_counter->clear();
     return;
@@ -644,6 +654,7 @@ void CMainFrame::UpdateMenus() {
   for (int id : kDocumentCommands) m_actions[id]->setEnabled(hasDocument);
   if (!hasDocument) m_lastActive = nullptr;
   ShowMenuSet(hasDocument);
+  if (m_thumbnails) m_thumbnails->setVisible(hasDocument && ThumbnailStripWanted());
   UpdateRecentFileMenu();
   UpdateFrameTitle();
   UpdatePageCounter();
@@ -742,6 +753,7 @@ bool CMainFrame::RunFrameCommand(int id) {
       UpdateChecks();
       return true;
     case kCmdFullScreen: ToggleFullScreen(); return true;
+    case kCmdThumbnails: ShowThumbnailStrip(!ThumbnailStripWanted()); return true;
     default: return false;
   }
 }
@@ -755,6 +767,7 @@ bool CMainFrame::RunDialogCommand(int id) {
       return true;
     }
     case kCmdHelp: ShowHelp(this); return true;
+    case kCmdShortcutList: ShowShortcutList(); return true;
     case kCmdAutoPlaySettings: {
       CAutoPlayDialog dialog(this);
       dialog.exec();
@@ -786,6 +799,44 @@ void CMainFrame::RunBatchDialog() {
   });
   dialog.exec();
   m_paraBar->Refresh();
+}
+
+// ---- the thumbnail strip and the shortcut list ----
+
+void CMainFrame::CreateThumbnailStrip() {
+  m_thumbnails = new CThumbnailStrip(this);
+  addDockWidget(Qt::LeftDockWidgetArea, m_thumbnails);
+  m_thumbnails->hide();
+  connect(m_thumbnails, &CThumbnailStrip::PageChosen, this,
+          [this](int position) { OpenListedPage(position); });
+  // Closed by its own button: the choice follows.
+  connect(m_thumbnails, &CThumbnailStrip::Closed, this, [this] {
+    SetThumbnailStripWanted(false);
+    UpdateChecks();
+  });
+}
+
+void CMainFrame::ShowThumbnailStrip(bool shown) {
+  SetThumbnailStripWanted(shown);
+  m_thumbnails->setVisible(shown && !Children().empty());
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::OpenListedPage(int position) {
+  CInkbriteDoc* doc = ActiveDocument();
+  if (!doc) return;
+  const ListedPage page = doc->DirList().MoveTo(position);
+  if (!page.empty()) doc->OpenPage(page);
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::ShowShortcutList() {
+  std::vector<QAction*> actions;
+  for (const auto& [id, action] : m_actions) actions.push_back(action);
+  CShortcutListDialog dialog(actions, this);
+  dialog.exec();
 }
 
 // ---- the open dialog ----

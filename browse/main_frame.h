@@ -28,6 +28,7 @@ namespace inkbrite {
 
 class CChildFrame;
 class CParaBar;
+class CThumbnailStrip;
 class CWindowTabBar;
 class CInkbriteDoc;
 class CInkbriteView;
@@ -83,6 +84,12 @@ class CMainFrame : public QMainWindow {
   QString NumLockPaneText() const { return m_numPane->text(); }
 
   CParaBar* ParaBar() const { return m_paraBar; }
+  // The thumbnail strip of the active window's pages (shown under 查看,
+  // the choice kept in the settings).
+  CThumbnailStrip* ThumbnailStrip() const { return m_thumbnails; }
+  // Opens the page at `position` (1-based in the display order) of the
+  // active window's list, as a click on its thumbnail does.
+  void OpenListedPage(int position);
   CWindowTabBar* TabBar() const { return m_tabBar; }
   // A window's title changed, or the window goes: its tab follows.
   void OnChildTitleChanged(CChildFrame* child);
@@ -130,6 +137,9 @@ class CMainFrame : public QMainWindow {
   void ShowParaBarAtStart();
   void ToggleParaBar();
   void ToggleFullScreen();
+  void CreateThumbnailStrip();
+  void ShowThumbnailStrip(bool shown);
+  void ShowShortcutList();
   void ShowViewScrollBars(bool shown);
   void UpdateChecks();
   void UpdateLockPanes();
@@ -154,6 +164,7 @@ class CMainFrame : public QMainWindow {
   QString m_title;
   bool m_fixingTitle = false;
   CParaBar* m_paraBar = nullptr;
+  CThumbnailStrip* m_thumbnails = nullptr;
   // The bar is first shown once the frame has been shown and has kept its
   // size and place for a moment (a window manager maximises it only after
   // it appears).

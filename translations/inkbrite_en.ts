@@ -394,6 +394,26 @@ Help</translation>
         <translation>Show the program&apos;s information and version
 About</translation>
     </message>
+    <message>
+        <source>缩略图(&amp;U)	Ctrl+T</source>
+        <translation>Th&amp;umbnails	Ctrl+T</translation>
+    </message>
+    <message>
+        <source>显示或隐藏当前目录各页的缩略图
+缩略图</source>
+        <translation>Show or hide the thumbnails of the pages of the folder or book
+Thumbnails</translation>
+    </message>
+    <message>
+        <source>快捷键列表(&amp;K)	F1</source>
+        <translation>&amp;Keyboard Shortcuts	F1</translation>
+    </message>
+    <message>
+        <source>列出窗口的所有快捷键
+快捷键列表</source>
+        <translation>List every key of the window
+Keyboard shortcuts</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -1200,6 +1220,28 @@ cannot be written.</translation>
         <translation>The setting &quot;%1&quot; cannot be deleted: the settings file
 %2
 cannot be written.</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CShortcutListDialog</name>
+    <message>
+        <source>快捷键列表</source>
+        <translation>Keyboard Shortcuts</translation>
+    </message>
+    <message>
+        <source>命令</source>
+        <translation>Command</translation>
+    </message>
+    <message>
+        <source>按键</source>
+        <translation>Keys</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CThumbnailStrip</name>
+    <message>
+        <source>缩略图</source>
+        <translation>Thumbnails</translation>
     </message>
 </context>
 </TS>

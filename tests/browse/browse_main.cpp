@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   // locale; the language tests set their own.
   setenv("INKBRITE_LANG", "zh", 1);
   setenv("XDG_STATE_HOME", (config.path() / "state").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (config.path() / "cache").c_str(), 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
