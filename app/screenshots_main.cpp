@@ -4,8 +4,10 @@
 // the frame with the parameter bar where it first appears.
 // Usage: inkbrite-screenshots OUTPUT_DIR [PAGE...] (default pages: the first
 // two sample pages).
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -33,6 +35,8 @@
 #include "browse/para_bar.h"
 #include "browse/save_as_dialog.h"
 #include "browse/settings_dialog.h"
+#include "browse/shortcut_list.h"
+#include "browse/thumbnail_strip.h"
 #include "browse/ui_services.h"
 #include "browse/window_tab_bar.h"
 #include "core/para_block.h"
@@ -126,6 +130,9 @@ int main(int argc, char** argv) {
   // The reading places the screens leave go to a folder of their own.
   const fs::path state = fs::temp_directory_path() / "inkbrite-screenshots-state";
   setenv("XDG_STATE_HOME", state.c_str(), 1);
+  // So do the thumbnails.
+  const fs::path cache = fs::temp_directory_path() / "inkbrite-screenshots-cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   QApplication application(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]\n");
@@ -286,7 +293,32 @@ int main(int argc, char** argv) {
     frame->OnCommand(kCmdCloseAll);
     fs::remove_all(folder, ec);
   }
+  {
+    // The thumbnail strip beside a page, and the list of keys.
+    frame->OnCommand(kCmdCloseAll);
+    if (!pages.empty() && app.OpenDocumentFile(pages.front())) {
+      frame->OnCommand(kCmdSinglePage);
+      if (frame->ActiveDocument()->RightToLeft()) frame->OnCommand(kCmdRightToLeft);
+      frame->OnCommand(kCmdThumbnails);
+      frame->OnCommand(kCmdNextPage);
+      CThumbnailStrip* strip = frame->ThumbnailStrip();
+      QElapsedTimer waited;
+      waited.start();
+      while (!strip->AllArrived() && waited.elapsed() < 20000) Settle(50);
+      Settle(300);
+      ok = Save(frame, out, "25-thumbnails.png") && ok;
+      frame->OnCommand(kCmdThumbnails);
+      std::vector<QAction*> actions;
+      for (QAction* action : frame->actions()) actions.push_back(action);
+      CShortcutListDialog list(actions, frame);
+      list.show();
+      Settle(200);
+      ok = Save(&list, out, "26-shortcut-list.png") && ok;
+    }
+    frame->OnCommand(kCmdCloseAll);
+  }
   std::error_code ec;
   fs::remove_all(state, ec);
+  fs::remove_all(cache, ec);
   return ok ? 0 : 1;
 }

@@ -32,8 +32,9 @@ std::vector<ShortcutRow> ShortcutRows(const std::vector<QAction*>& actions) {
     for (const QKeySequence& key : action->shortcuts()) {
       if (!key.isEmpty()) keys << key.toString(QKeySequence::NativeText);
     }
+    keys.removeDuplicates();  // Return and Enter may read alike
     if (keys.isEmpty()) continue;
-    rows.push_back({PlainCommandText(action->text()), keys.join(QStringLiteral(", "))});
+    rows.push_back({PlainCommandText(action->text()), keys.join(QStringLiteral("  ·  "))});
   }
   return rows;
 }

@@ -18,7 +18,7 @@ namespace inkbrite {
 
 struct ShortcutRow {
   QString command;  // the menu text without its access key and key hint
-  QString keys;     // the keys as the platform writes them, ", " between
+  QString keys;     // the keys as the platform writes them, " · " between
 };
 
 // The rows for the actions that have keys, in the order given.

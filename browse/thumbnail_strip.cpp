@@ -44,7 +44,9 @@ constexpr const char* kWantedKey = "View/Thumbnails";
 
 }  // namespace
 
-bool ThumbnailStripWanted() { return QSettings().value(QString::fromLatin1(kWantedKey), false).toBool(); }
+bool ThumbnailStripWanted() {
+  return QSettings().value(QString::fromLatin1(kWantedKey), false).toBool();
+}
 
 void SetThumbnailStripWanted(bool wanted) {
   QSettings().setValue(QString::fromLatin1(kWantedKey), wanted);
@@ -146,7 +148,9 @@ void CThumbnailStrip::ShowDocument(CInkbriteDoc* doc) {
   order.reserve(static_cast<size_t>(count));
   for (int i = 1; i <= count; ++i) order.push_back(doc->DirList().PageAt(i).index);
   if (source != m_source || order != m_order) Rebuild(std::move(source), std::move(order));
-  Mark(doc ? doc->DirList().GetCurrentIndex() : 0);
+  // Both pages of a spread.
+  const int current = doc ? doc->DirList().GetCurrentIndex() : 0;
+  Mark(current, doc && current > 0 && doc->Shown().count == 2 ? 2 : 1);
 }
 
 void CThumbnailStrip::showEvent(QShowEvent* event) {
@@ -171,6 +175,7 @@ void CThumbnailStrip::Rebuild(std::shared_ptr<PageSource> source, std::vector<si
   m_source = std::move(source);
   m_order = std::move(order);
   m_marked = 0;
+  m_markedCount = 1;
   m_arrived = 0;
   m_list->clear();
   const QIcon waiting(Placeholder(false));
@@ -219,9 +224,9 @@ void CThumbnailStrip::WorkerLoop(std::shared_ptr<Job> job) {
     DibImage thumbnail;
     const bool made = PageThumbnail(*job->source, job->order[position], kSize, thumbnail) !=
                       ThumbnailOrigin::kFailed;
-    QImage picture = made ? DibRegionToImage(thumbnail, QRect(0, 0, thumbnail.Width(),
-                                                              thumbnail.Height()))
-                          : QImage();
+    QImage picture =
+        made ? DibRegionToImage(thumbnail, QRect(0, 0, thumbnail.Width(), thumbnail.Height()))
+             : QImage();
     const unsigned generation = job->generation;
     const int shown = static_cast<int>(position) + 1;
     QMetaObject::invokeMethod(
@@ -257,26 +262,31 @@ void CThumbnailStrip::UpdateVisibleRange() {
   m_job->lastVisible = static_cast<size_t>(std::max(firstRow, lastRow));
 }
 
-void CThumbnailStrip::Mark(int position) {
-  if (position == m_marked && (position == 0 || m_list->currentRow() == position - 1)) return;
-  if (QListWidgetItem* old = m_list->item(m_marked - 1)) {
-    QFont font = old->font();
-    font.setBold(false);
-    old->setFont(font);
+void CThumbnailStrip::Mark(int position, int count) {
+  if (position == m_marked && count == m_markedCount) return;
+  for (int i = 0; i < m_markedCount; ++i) {
+    if (QListWidgetItem* old = m_list->item(m_marked - 1 + i)) {
+      QFont font = old->font();
+      font.setBold(false);
+      old->setFont(font);
+    }
   }
   m_marked = position;
+  m_markedCount = count;
   QListWidgetItem* item = m_list->item(position - 1);
-  if (!item) {
-    m_list->clearSelection();
-    return;
+  const QSignalBlocker block(m_list);
+  m_list->clearSelection();
+  if (!item) return;
+  for (int i = 0; i < count; ++i) {
+    if (QListWidgetItem* shown = m_list->item(position - 1 + i)) {
+      QFont font = shown->font();
+      font.setBold(true);
+      shown->setFont(font);
+      // Past the single selection the user may make.
+      m_list->selectionModel()->select(m_list->indexFromItem(shown), QItemSelectionModel::Select);
+    }
   }
-  QFont font = item->font();
-  font.setBold(true);
-  item->setFont(font);
-  {
-    const QSignalBlocker block(m_list);
-    m_list->setCurrentItem(item);
-  }
+  m_list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
   m_list->scrollToItem(item, QAbstractItemView::EnsureVisible);
   UpdateVisibleRange();
 }

@@ -55,8 +55,10 @@ class CThumbnailStrip : public QDockWidget {
   QListWidget* List() const { return m_list; }
   int Count() const;
   ItemState StateAt(int position) const;  // 1-based, as the page counter
-  // The page marked as shown (1-based); 0 with none.
+  // The page marked as shown (1-based; the first of a spread, whose two
+  // pages are marked); 0 with none.
   int MarkedPosition() const;
+  int MarkedCount() const { return m_markedCount; }
   // True once every listed page has its picture or its placeholder.
   bool AllArrived() const;
 
@@ -79,13 +81,14 @@ class CThumbnailStrip : public QDockWidget {
   void WorkerLoop(std::shared_ptr<Job> job);
   void OnArrived(unsigned generation, int position, const QImage& picture);
   void UpdateVisibleRange();
-  void Mark(int position);
+  void Mark(int position, int count);
   void FollowDockArea(Qt::DockWidgetArea area);
 
   QListWidget* m_list;
   std::shared_ptr<PageSource> m_source;
   std::vector<size_t> m_order;  // source page indexes in display order
   int m_marked = 0;
+  int m_markedCount = 1;  // two for a spread
   int m_arrived = 0;
   unsigned m_generation = 0;
 

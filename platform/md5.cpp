@@ -19,10 +19,10 @@ constexpr std::array<uint32_t, 64> kSines = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-constexpr std::array<int, 64> kShifts = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                                         5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                                         4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                                         6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr std::array<int, 64> kShifts = {
+    7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+    14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+    4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
 
 uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
@@ -52,7 +52,8 @@ void Block(std::array<uint32_t, 4>& state, const uint8_t* block) {
     const uint32_t next = d;
     d = c;
     c = b;
-    b = b + RotateLeft(a + f + kSines[static_cast<size_t>(i)] + m[g], kShifts[static_cast<size_t>(i)]);
+    b = b +
+        RotateLeft(a + f + kSines[static_cast<size_t>(i)] + m[g], kShifts[static_cast<size_t>(i)]);
     a = next;
   }
   state[0] += a;
@@ -75,7 +76,8 @@ std::string Md5Hex(std::string_view bytes) {
   tail[rest] = 0x80;
   const size_t tailSize = rest < 56 ? 64 : 128;
   const uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
-  for (int i = 0; i < 8; ++i) tail[tailSize - 8 + static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    tail[tailSize - 8 + static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (8 * i));
   Block(state, tail);
   if (tailSize == 128) Block(state, tail + 64);
   static const char kHex[] = "0123456789abcdef";

@@ -172,7 +172,8 @@ bool WriteCacheFile(const fs::path& target, std::string_view bytes) {
 bool IsInThumbnailCache(const fs::path& path) {
   std::error_code ec;
   const fs::path absolute = fs::absolute(path, ec).lexically_normal();
-  for (const fs::path& root : {CacheHome() / "thumbnails", CacheHome() / "inkbrite" / "thumbnails"}) {
+  for (const fs::path& root :
+       {CacheHome() / "thumbnails", CacheHome() / "inkbrite" / "thumbnails"}) {
     const fs::path relative = absolute.lexically_relative(root.lexically_normal());
     if (!relative.empty() && *relative.begin() != "..") return true;
   }

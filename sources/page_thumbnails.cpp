@@ -23,10 +23,11 @@ bool ReadCached(const std::filesystem::path& file, const ThumbnailSource& source
 
 void WriteCached(const std::filesystem::path& file, const ThumbnailSource& source,
                  const DibImage& thumbnail) {
-  const std::string png = EncodePngWithText(thumbnail, {{"Thumb::URI", source.uri},
-                                                        {"Thumb::MTime", std::to_string(source.mtime)},
-                                                        {"Thumb::Size", std::to_string(source.size)},
-                                                        {"Software", "Inkbrite"}});
+  const std::string png =
+      EncodePngWithText(thumbnail, {{"Thumb::URI", source.uri},
+                                    {"Thumb::MTime", std::to_string(source.mtime)},
+                                    {"Thumb::Size", std::to_string(source.size)},
+                                    {"Software", "Inkbrite"}});
   // A cache that cannot be written only costs the next run a remake.
   if (!png.empty()) WriteCacheFile(file, png);
 }

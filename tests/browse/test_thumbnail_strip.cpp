@@ -76,6 +76,14 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
   Frame()->OnCommand(kCmdFirstPage);
   EXPECT_EQ(Strip()->MarkedPosition(), 1);
   EXPECT_EQ(Strip()->List()->currentRow(), 0);
+  // Both pages of a spread are marked.
+  Frame()->OnCommand(kCmdTwoPages);
+  EXPECT_EQ(Strip()->MarkedCount(), 2);
+  EXPECT_TRUE(Strip()->List()->item(0)->isSelected());
+  EXPECT_TRUE(Strip()->List()->item(1)->isSelected());
+  Frame()->OnCommand(kCmdSinglePage);
+  EXPECT_EQ(Strip()->MarkedCount(), 1);
+  EXPECT_FALSE(Strip()->List()->item(1)->isSelected());
 
   // The display order changes, the strip follows: by name descending.
   Doc()->DirList().SetOrder(0, 1);
@@ -239,8 +247,9 @@ TEST_F(ThumbnailStripTest, RecentFilesListBooksAndPagesAndABookReopensWhereItWas
   ASSERT_NE(app->OpenDocumentFile(dir / "story.cbz"), nullptr);
   Frame()->OnCommand(kCmdNextPage);
   Frame()->OnCommand(kCmdCloseAll);
-  EXPECT_EQ(app->RecentFiles(), (QStringList{QString::fromStdString((dir / "story.cbz").string()),
-                                             QString::fromStdString((dir / "loose.bmp").string())}));
+  EXPECT_EQ(app->RecentFiles(),
+            (QStringList{QString::fromStdString((dir / "story.cbz").string()),
+                         QString::fromStdString((dir / "loose.bmp").string())}));
   EXPECT_TRUE(Frame()->RecentFileAction(0)->isVisible());
   EXPECT_TRUE(Frame()->RecentFileAction(0)->text().endsWith(QStringLiteral("story.cbz")));
   EXPECT_TRUE(Frame()->RecentFileAction(1)->text().endsWith(QStringLiteral("loose.bmp")));

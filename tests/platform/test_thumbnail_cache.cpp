@@ -47,8 +47,9 @@ TEST(Md5, KnownDigestsAcrossBlockEdges) {
   // 56 bytes: the length no longer fits the block, a second one follows.
   EXPECT_EQ(Md5Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "8215ef0796a20bcaaae116d3876c664a");
-  EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-            "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
   EXPECT_EQ(Md5Hex(std::string(1000000, 'a')), "7707d6ae4e027c70eea2a935c2296f21");
 }
 
@@ -129,8 +130,10 @@ TEST(ThumbnailCache, StaleWhenTheFileChangedSinceTheThumbnail) {
   EXPECT_EQ(now->size, 12u);
   const fs::path thumb = dir / "t.png";
   const std::string mtime = std::to_string(now->mtime);
-  test::WriteAll(thumb, PngWithText({{"Thumb::URI", now->uri}, {"Thumb::MTime", mtime},
-                                     {"Thumb::Size", "12"}, {"Software", "x"}}));
+  test::WriteAll(thumb, PngWithText({{"Thumb::URI", now->uri},
+                                     {"Thumb::MTime", mtime},
+                                     {"Thumb::Size", "12"},
+                                     {"Software", "x"}}));
   const auto fields = ReadPngTextFields(thumb);
   EXPECT_EQ(fields.at("Thumb::URI"), now->uri);
   EXPECT_EQ(fields.at("Software"), "x");
@@ -189,8 +192,7 @@ TEST(ThumbnailCache, CacheFilesAreWrittenWholeAndPrivately) {
   // A folder in the way of the file: false, and nothing left behind.
   fs::create_directories(dir / "cache/thumbnails/normal/busy.png/inside");
   EXPECT_FALSE(WriteCacheFile(dir / "cache/thumbnails/normal/busy.png", "x"));
-  EXPECT_EQ(test::Listing(target.parent_path()),
-            (std::vector<std::string>{"abc.png", "busy.png"}));
+  EXPECT_EQ(test::Listing(target.parent_path()), (std::vector<std::string>{"abc.png", "busy.png"}));
   // A file where a folder should be.
   test::WriteText(dir / "plain", "x");
   EXPECT_FALSE(WriteCacheFile(dir / "plain/sub/t.png", "x"));

@@ -122,8 +122,8 @@ TEST(ThumbnailImage, ReducedJpegDecodeMatchesTheFullDecodeShrunk) {
 TEST(ThumbnailImage, PngCarriesItsTextFieldsBeforeTheImageData) {
   test::TempDir dir;
   const DibImage image = test::MakePattern(30, 20);
-  const std::string png = EncodePngWithText(image, {{"Thumb::URI", "file:///a%20b.jpg"},
-                                                     {"Thumb::MTime", "1234"}});
+  const std::string png =
+      EncodePngWithText(image, {{"Thumb::URI", "file:///a%20b.jpg"}, {"Thumb::MTime", "1234"}});
   ASSERT_FALSE(png.empty());
   test::WriteAll(dir / "t.png", std::vector<uint8_t>(png.begin(), png.end()));
   const auto fields = ReadPngTextFields(dir / "t.png");
@@ -202,7 +202,8 @@ TEST_F(PageThumbnailTest, BookPagesGoToTheProgramsCacheKeyedByTheBooksTime) {
   std::vector<test::MadeEntry> entries;
   entries.emplace_back("ch1/01.jpg", jpeg(400, 600));
   entries.emplace_back("ch1/02.jpg", jpeg(600, 400));
-  entries.emplace_back("ch1/03.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0, 1, 2, 3, 4, 5, 6, 7});
+  entries.emplace_back("ch1/03.jpg",
+                       std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0, 1, 2, 3, 4, 5, 6, 7});
   const fs::path book = dir / "story.cbz";
   test::WriteArchive(book, test::MadeFormat::kZipDeflated, entries);
   SetModified(book, 1600000000);
