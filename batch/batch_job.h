@@ -139,6 +139,8 @@
 
 namespace inkbrite {
 
+class PageRowReader;
+class PageRowWriter;
 class SafeFileWriter;
 
 enum class MessageKind { kOk, kYesNo };
@@ -421,6 +423,11 @@ class CBatchJob : public CSrchDir {
   FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress);
   std::optional<FileOutcome> ConvertByRows(const std::filesystem::path& source,
                                            FileProgress& progress);
+  // Row by row (batch_rows.cpp): whether these settings let a page stream,
+  // and one page streamed from its reader to its writer.
+  enum class RowsEnd { kWritten, kUnreadable, kStopped, kNotWritten };
+  bool ConvertsByRows() const;
+  RowsEnd StreamRows(PageRowReader& reader, PageRowWriter& writer, FileProgress& progress);
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                             const std::filesystem::path& target, FileProgress& progress);
   FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
@@ -439,6 +446,8 @@ class CBatchJob : public CSrchDir {
   void GrowForBook(size_t pages, FileProgress& progress);
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
   void ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress);
+  std::optional<RowsEnd> ConvertBookPageByRows(BookRun& run, PageTask& task, FileProgress& progress,
+                                               std::vector<uint8_t>& bytes);
   void WriteReadySlots(BookRun& run);
   FileOutcome FinishBook(BookRun& run);
   void PrepareFolder(const std::filesystem::path& folder);

@@ -132,13 +132,15 @@ class TargetPermissions {
 
 }  // namespace
 
+bool CBatchJob::ConvertsByRows() const {
+  return m_settings->rowByRow && !m_settings->skipColour && !m_settings->reportFindings &&
+         EnhancesRowByRow(*m_params);
+}
+
 std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& source,
                                                                FileProgress& progress) {
   using Outcome = FileOutcome;
-  if (!m_settings->rowByRow || m_settings->skipColour || m_settings->reportFindings ||
-      !EnhancesRowByRow(*m_params)) {
-    return std::nullopt;
-  }
+  if (!ConvertsByRows()) return std::nullopt;
   const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
   std::error_code ec;
   if (!batch_detail::PathFits(target) || !fs::is_directory(target.parent_path(), ec) ||
@@ -161,8 +163,26 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
     return std::nullopt;
   }
 
-  // From here on the file is converted row by row. Units as the whole-page
-  // conversion counts them: the read, the pipeline's, reduction and save.
+  switch (StreamRows(*reader, *writer, progress)) {
+    case RowsEnd::kWritten: break;
+    case RowsEnd::kUnreadable: permissions.Restore(); return Outcome{Outcome::kReadFailed, source};
+    case RowsEnd::kStopped: permissions.Restore(); return Outcome{Outcome::kStopped, {}};
+    case RowsEnd::kNotWritten: return Outcome{Outcome::kWriteFailed, target};
+  }
+  MarkWritten(target);
+  return Outcome{Outcome::kConverted, target};
+}
+
+}  // namespace inkbrite
+
+namespace inkbrite {
+
+// The page's rows from the reader through the pipeline to the writer, with
+// the units, status lines and stop checks of the whole-page conversion.
+CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& writer,
+                                         FileProgress& progress) {
+  // Units as the whole-page conversion counts them: the read, the
+  // pipeline's, reduction and save.
   int units = 0;
   auto advance = [&](int count) {
     units += count;
@@ -171,13 +191,10 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
   advance(1);
   // The whole-page way checks after the read and after its source stage
   // (which does nothing here: every automatic step is off).
-  if (progress.Stop() || progress.Stop()) {
-    permissions.Restore();
-    return Outcome{Outcome::kStopped, {}};
-  }
+  if (progress.Stop() || progress.Stop()) return RowsEnd::kStopped;
   try {
-    RowStream stream(*reader, *writer, *m_params);
-    const int64_t height = reader->Height();
+    RowStream stream(reader, writer, *m_params);
+    const int64_t height = reader.Height();
     const int parts = std::max(1, CountStopChecks(*m_params));
     int part = 0;
     bool unreadable = false;
@@ -197,26 +214,20 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
     DibImage none;
     const int stopped = EnhanceImage(*m_params, none, hooks);
     if (unreadable || (stopped == 0 && (!stream.ReadUntil(height) || !stream.ReadWhole()))) {
-      permissions.Restore();
       progress.Advance(m_steps - units);
-      return Outcome{Outcome::kReadFailed, source};
+      return RowsEnd::kUnreadable;
     }
-    if (stopped != 0 || progress.Stop()) {
-      permissions.Restore();
-      return Outcome{Outcome::kStopped, {}};
-    }
+    if (stopped != 0 || progress.Stop()) return RowsEnd::kStopped;
     progress.Status(StatusLine::kOperation, kBatchReducing);
     advance(1);
     progress.Status(StatusLine::kOperation, kBatchSaving);
-    const bool saved = stream.Written() && writer->Commit();
+    const bool saved = stream.Written() && writer.Commit();
     advance(1);
-    if (!saved) return Outcome{Outcome::kWriteFailed, target};
+    return saved ? RowsEnd::kWritten : RowsEnd::kNotWritten;
   } catch (const std::exception&) {
     // No memory for the rows: this file fails, the run goes on.
-    return Outcome{Outcome::kWriteFailed, target};
+    return RowsEnd::kNotWritten;
   }
-  MarkWritten(target);
-  return Outcome{Outcome::kConverted, target};
 }
 
 }  // namespace inkbrite

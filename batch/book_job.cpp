@@ -22,6 +22,7 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/page_rows.h"
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/book_source.h"
@@ -226,7 +227,8 @@ struct CBatchJob::BookRun {
   std::deque<Slot> slots;  // from `first` on, not yet written
   size_t first = 0;
   size_t inFlight = 0;  // pages handed to the pool, not yet finished
-  std::vector<FileOutcome::Line> failures;
+  // What failed, with the entry's index: the record lists them in the book's order.
+  std::vector<std::pair<size_t, FileOutcome::Line>> failures;
   std::vector<std::pair<std::filesystem::path, std::string>> report;  // in the book's order
   bool writeFailed = false;
   size_t leftOut = 0;
@@ -238,6 +240,7 @@ struct CBatchJob::BookRun {
 // out: the slot's bytes (CBZ) or its file in the work folder.
 struct CBatchJob::PageTask {
   size_t slot = 0;
+  size_t entry = 0;  // in the archive's order
   size_t page = 0;
   std::string entryName;  // the page's own name
   std::string outName;    // the converted page's name
@@ -406,12 +409,13 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       }
       if (read != SourceError::kNone) {
         std::lock_guard lock(run.mutex);
-        run.failures.push_back({kBatchReadFailed, run.source, e.name});
+        run.failures.push_back({i, {kBatchReadFailed, run.source, e.name}});
         continue;
       }
       slot.ready = true;
     } else {
       PageTask task;
+      task.entry = i;
       task.page = be.pageIndex;
       task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : e.name;
       task.outName = WithExtension(task.entryName, extension);
@@ -420,7 +424,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       if (!names.insert(task.outName).second) {
         // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
         std::lock_guard lock(run.mutex);
-        run.failures.push_back({kBatchNameTaken, run.source, task.entryName});
+        run.failures.push_back({i, {kBatchNameTaken, run.source, task.entryName}});
         progress.Advance(m_steps);
         continue;
       }
@@ -428,7 +432,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
         progress.Status(StatusLine::kOperation, kBatchReading);
         if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
           std::lock_guard lock(run.mutex);
-          run.failures.push_back({kBatchReadFailed, run.source, task.entryName});
+          run.failures.push_back({i, {kBatchReadFailed, run.source, task.entryName}});
           progress.Advance(m_steps);
           continue;
         }
@@ -471,13 +475,23 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
       slot.failed = failed;
       slot.files = std::move(files);
       slot.report = std::move(report);
-      if (failed) run.failures.push_back({prefix, run.source, task.entryName});
+      if (failed) run.failures.push_back({task.entry, {prefix, run.source, task.entryName}});
       --run.inFlight;
     }
     run.changed.notify_one();
   };
   if (progress.Stop()) {
     finish(true, kBatchReadFailed);
+    return;
+  }
+  std::vector<uint8_t> streamed;
+  if (const std::optional<RowsEnd> end = ConvertBookPageByRows(run, task, progress, streamed)) {
+    std::vector<File> files;
+    if (*end == RowsEnd::kWritten && run.output == BookOutput::kCbz) {
+      files.push_back({task.outName, std::move(streamed)});
+    }
+    finish(*end != RowsEnd::kWritten,
+           *end == RowsEnd::kUnreadable ? kBatchReadFailed : kBatchWriteFailed, std::move(files));
     return;
   }
   DibImage image;
@@ -549,6 +563,40 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
 }
 
+// A page converted a band of rows at a time, as a loose page is when
+// nothing needs the whole page (batch_rows.cpp): decoded from its bytes in
+// memory and encoded into memory for a CBZ, or into its file in the work
+// folder (the CBZ's bytes in `bytes`). The bytes are those of the
+// whole-page way. None when the page does not stream (nothing done: the
+// caller converts it whole).
+std::optional<CBatchJob::RowsEnd> CBatchJob::ConvertBookPageByRows(BookRun& run, PageTask& task,
+                                                                   FileProgress& progress,
+                                                                   std::vector<uint8_t>& bytes) {
+  if (run.book->IsPdf() || !ConvertsByRows()) return std::nullopt;
+  std::unique_ptr<PageRowReader> reader =
+      OpenPageRowReaderMemory(task.bytes.data(), task.bytes.size(), task.entryName);
+  if (reader == nullptr) return std::nullopt;
+  const int mode = ResolveKeepAsIs(m_settings->colourMode, reader->GreySource());
+  if (IsReducedMode(mode)) return std::nullopt;
+  const bool cbz = run.output == BookOutput::kCbz;
+  const int colourMode = mode == kGreyComic ? 1 : 0;
+  std::unique_ptr<PageRowWriter> writer;
+  if (cbz) {
+    // About the page's own size: most conversions barely change it.
+    bytes.reserve(task.bytes.size() + task.bytes.size() / 4);
+    writer = OpenPageRowWriterMemory(bytes, fs::path(task.outName), reader->Width(),
+                                     reader->Height(), colourMode, m_settings->jpegQuality);
+  } else {
+    const fs::path page = run.work / task.outName;
+    std::error_code ec;
+    fs::create_directories(page.parent_path(), ec);
+    writer = OpenPageRowWriter(page, reader->Width(), reader->Height(), colourMode,
+                               m_settings->jpegQuality);
+  }
+  if (writer == nullptr) return std::nullopt;
+  return StreamRows(*reader, *writer, progress);
+}
+
 // Writes the slots from the first on while they are ready (a CBZ's entries
 // in the archive's order; a folder's entries are in place already, its
 // folders made here).
@@ -602,18 +650,20 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   if (!run.failures.empty()) {
     if (run.file) run.file->Discard();
     dropWork();
-    // Read failures first: the book's own, then what could not be written.
-    std::stable_sort(run.failures.begin(), run.failures.end(),
-                     [](const Outcome::Line& a, const Outcome::Line& b) {
-                       return (a.prefix == kBatchReadFailed) > (b.prefix == kBatchReadFailed);
-                     });
-    const bool readFailed = run.failures.front().prefix == kBatchReadFailed;
+    // Read failures first: the book's own, then what could not be written;
+    // each in the book's order (pages on workers finish in any order).
+    std::sort(run.failures.begin(), run.failures.end(), [](const auto& a, const auto& b) {
+      const bool aRead = a.second.prefix == kBatchReadFailed;
+      const bool bRead = b.second.prefix == kBatchReadFailed;
+      return aRead != bRead ? aRead : a.first < b.first;
+    });
+    const bool readFailed = run.failures.front().second.prefix == kBatchReadFailed;
     Outcome failed{readFailed ? Outcome::kReadFailed : Outcome::kWriteFailed,
                    readFailed ? run.source : run.target};
-    for (Outcome::Line& line : run.failures) {
+    for (auto& [entry, line] : run.failures) {
       if (line.prefix != kBatchReadFailed) line.path = run.target;
+      failed.lines.push_back(std::move(line));
     }
-    failed.lines = std::move(run.failures);
     return failed;
   }
   bool written = !run.writeFailed;

@@ -97,6 +97,9 @@ struct FileFormat {
   // null: the page is read or written whole.
   RowReaderOpener openRowReader = nullptr;
   RowWriterOpener openRowWriter = nullptr;
+  // The same over a file's bytes in memory (a book's pages).
+  RowBytesReaderOpener openRowReaderBytes = nullptr;
+  RowBytesWriterOpener openRowWriterBytes = nullptr;
   // Its pages are stored in a converted book (CBZ) as they are: a format
   // deflate cannot shrink (JPEG, PNG, JPEG 2000, ...).
   bool storedInBooks = false;

@@ -33,4 +33,34 @@ std::unique_ptr<PageRowWriter> OpenPageRowWriter(const std::filesystem::path& pa
   }
 }
 
+std::unique_ptr<PageRowReader> OpenPageRowReaderMemory(const uint8_t* data, size_t size,
+                                                       std::string_view nameHint) {
+  // The format LoadImageMemory would read the bytes with.
+  const FileFormat* format = FindFileFormat(DetectImageFormatInMemory(data, size, nameHint));
+  if (format == nullptr || format->readBytes == nullptr || format->openRowReaderBytes == nullptr ||
+      data == nullptr || size == 0) {
+    return nullptr;
+  }
+  try {
+    return format->openRowReaderBytes(data, size);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<PageRowWriter> OpenPageRowWriterMemory(std::vector<uint8_t>& out,
+                                                       const std::filesystem::path& name,
+                                                       int32_t width, int32_t height,
+                                                       int colourMode, int quality) {
+  const FileFormat* format = FindFileFormat(DetectImageFormat(name, false));
+  if (format == nullptr || format->write == nullptr || format->openRowWriterBytes == nullptr) {
+    return nullptr;
+  }
+  try {
+    return format->openRowWriterBytes(out, width, height, colourMode, quality);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
 }  // namespace inkbrite

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 namespace inkbrite {
 
@@ -56,6 +58,12 @@ using RowReaderOpener = std::unique_ptr<PageRowReader> (*)(const std::filesystem
 using RowWriterOpener = std::unique_ptr<PageRowWriter> (*)(const std::filesystem::path& path,
                                                            int32_t width, int32_t height,
                                                            int colourMode, int quality);
+// The same over bytes in memory: a reader of a file's bytes (which must
+// outlive it), a writer whose Commit puts the file's bytes in `out`.
+using RowBytesReaderOpener = std::unique_ptr<PageRowReader> (*)(const uint8_t* data, size_t size);
+using RowBytesWriterOpener = std::unique_ptr<PageRowWriter> (*)(std::vector<uint8_t>& out,
+                                                                int32_t width, int32_t height,
+                                                                int colourMode, int quality);
 
 // A row reader of the file, when LoadImageFile would read it with a format
 // that streams and its header reads; null otherwise (the caller reads the
@@ -68,5 +76,17 @@ std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& pa
 // grey (SaveImageFile's one grey rule); `quality` as SaveImageFile takes it.
 std::unique_ptr<PageRowWriter> OpenPageRowWriter(const std::filesystem::path& path, int32_t width,
                                                  int32_t height, int colourMode, int quality);
+
+// The same for a file's bytes in memory (a page of a book): a reader when
+// LoadImageMemory would read them (`nameHint` as it takes it) with a format
+// that streams; a writer whose Commit leaves in `out` the bytes
+// SaveImageFile would write to a file of that name (`out` is written as the
+// rows arrive, from the capacity the caller reserved; emptied on a failure).
+std::unique_ptr<PageRowReader> OpenPageRowReaderMemory(const uint8_t* data, size_t size,
+                                                       std::string_view nameHint);
+std::unique_ptr<PageRowWriter> OpenPageRowWriterMemory(std::vector<uint8_t>& out,
+                                                       const std::filesystem::path& name,
+                                                       int32_t width, int32_t height,
+                                                       int colourMode, int quality);
 
 }  // namespace inkbrite

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -401,6 +402,9 @@ bool ResetPeak() {
 }  // namespace
 
 PeakMemory::PeakMemory() {
+  // Memory freed before (kept by the allocator, which would hand it out
+  // again without the resident size growing) goes back to the system first.
+  malloc_trim(0);
   ResetPeak();
   m_baseline = StatusBytes("VmRSS");
 }

@@ -75,6 +75,11 @@ int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int 
 std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path);
 std::unique_ptr<PageRowWriter> OpenJpegRowWriter(const std::filesystem::path& path, int32_t width,
                                                  int32_t height, int colourMode, int quality);
+// The same over bytes in memory: the rows of ReadJpegMemory; the bytes
+// WriteJpegPage writes, put in `out` by Commit.
+std::unique_ptr<PageRowReader> OpenJpegRowReaderMemory(const uint8_t* data, size_t size);
+std::unique_ptr<PageRowWriter> OpenJpegRowWriterMemory(std::vector<uint8_t>& out, int32_t width,
+                                                       int32_t height, int colourMode, int quality);
 
 // Decodes a UFO file: its first ten bytes are replaced by the JFIF start
 // (FF D8 FF E0 00 10 "JFIF") and the rest is read as JPEG data. Files shorter

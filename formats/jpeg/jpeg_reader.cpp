@@ -253,7 +253,7 @@ bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
 // The same decoding a band of rows at a time.
 class JpegRowReader final : public PageRowReader {
  public:
-  explicit JpegRowReader(const std::filesystem::path& path) : m_input(path) {}
+  explicit JpegRowReader(std::unique_ptr<JpegInput> input) : m_input(std::move(input)) {}
   ~JpegRowReader() override { jpeg_destroy_decompress(&m_cinfo); }
   JpegRowReader(const JpegRowReader&) = delete;
   JpegRowReader& operator=(const JpegRowReader&) = delete;
@@ -261,14 +261,13 @@ class JpegRowReader final : public PageRowReader {
   // The header, up to the first row. False when the whole-page reader would
   // fail there already (or could not even start).
   bool Open() {
-    if (!m_input.IsOpen()) return false;
     m_progress.progress_monitor = LimitScans;
     m_cinfo.err = InitErrorManager(m_err);
     try {
       jpeg_create_decompress(&m_cinfo);
       m_cinfo.progress = &m_progress;
-      AttachSource(&m_cinfo, m_input);
-      if (!ReadHeader(m_cinfo, m_input.Size()) || !StartDecompress(m_cinfo)) return false;
+      AttachSource(&m_cinfo, *m_input);
+      if (!ReadHeader(m_cinfo, m_input->Size()) || !StartDecompress(m_cinfo)) return false;
       m_rows.emplace(m_cinfo);
     } catch (const std::exception&) {
       return false;
@@ -306,7 +305,7 @@ class JpegRowReader final : public PageRowReader {
   }
 
  private:
-  FileInput m_input;
+  std::unique_ptr<JpegInput> m_input;
   // Zeroed, so destroying it is safe even when creation itself failed.
   jpeg_decompress_struct m_cinfo{};
   jpeg_error_mgr m_err{};
@@ -375,7 +374,18 @@ int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySo
 }
 
 std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {
-  auto reader = std::make_unique<jpeg_detail::JpegRowReader>(path);
+  auto input = std::make_unique<jpeg_detail::FileInput>(path);
+  if (!input->IsOpen()) return nullptr;
+  auto reader = std::make_unique<jpeg_detail::JpegRowReader>(std::move(input));
+  if (!reader->Open()) return nullptr;
+  return reader;
+}
+
+std::unique_ptr<PageRowReader> OpenJpegRowReaderMemory(const uint8_t* data, size_t size) {
+  // What ReadJpegMemory refuses before it reads.
+  if (data == nullptr || size < 10) return nullptr;
+  auto reader = std::make_unique<jpeg_detail::JpegRowReader>(
+      std::make_unique<jpeg_detail::MemoryInput>(data, size));
   if (!reader->Open()) return nullptr;
   return reader;
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG encoding of a 24-bit image, colour or one-component grey: the whole
 // page, or a band of rows at a time, through the same encoder.
+#include <algorithm>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/colour.h"
@@ -13,16 +16,50 @@ namespace inkbrite {
 
 namespace {
 
-// One file being encoded. Library errors leave as CJPEGException; the owner
-// then calls Abandon.
+// The encoder's destination in memory: a vector that grows as the library
+// fills it (a failure to grow leaves through the library as bad_alloc),
+// starting from the capacity it has (a caller that knows about how large
+// the file becomes reserves that, and no copy is made).
+struct VectorDestination {
+  jpeg_destination_mgr pub{};
+  std::vector<uint8_t>* out = nullptr;
+
+  static VectorDestination& Of(j_compress_ptr cinfo) {
+    return *reinterpret_cast<VectorDestination*>(cinfo->dest);
+  }
+  static void Init(j_compress_ptr cinfo) {
+    VectorDestination& d = Of(cinfo);
+    d.out->resize(std::max(d.out->capacity(), size_t{1} << 16));
+    d.pub.next_output_byte = d.out->data();
+    d.pub.free_in_buffer = d.out->size();
+  }
+  static boolean Grow(j_compress_ptr cinfo) {
+    // Called with the whole buffer full.
+    VectorDestination& d = Of(cinfo);
+    const size_t used = d.out->size();
+    d.out->resize(used + used / 2);
+    d.pub.next_output_byte = d.out->data() + used;
+    d.pub.free_in_buffer = d.out->size() - used;
+    return TRUE;
+  }
+  static void Term(j_compress_ptr cinfo) {
+    VectorDestination& d = Of(cinfo);
+    d.out->resize(d.out->size() - d.pub.free_in_buffer);
+  }
+};
+static_assert(offsetof(VectorDestination, pub) == 0);
+
+// One file being encoded (or its bytes, into memory). Library errors leave as CJPEGException; the
+// owner then calls Abandon.
 class JpegEncoder {
  public:
-  explicit JpegEncoder(const std::filesystem::path& path) : m_writer(path) {}
+  explicit JpegEncoder(const std::filesystem::path& path) : m_writer(std::in_place, path) {}
+  explicit JpegEncoder(std::vector<uint8_t>& out) : m_out(&out) {}
   ~JpegEncoder() { jpeg_destroy_compress(&m_cinfo); }
   JpegEncoder(const JpegEncoder&) = delete;
   JpegEncoder& operator=(const JpegEncoder&) = delete;
 
-  bool OpenFile() { return m_writer.Open(); }
+  bool OpenFile() { return !m_writer || m_writer->Open(); }
 
   void Start(int32_t width, int32_t height, int quality, bool grey) {
     // A grey file is one component of the levels Greyscale gives, made a
@@ -31,7 +68,16 @@ class JpegEncoder {
     m_width = width;
     m_cinfo.err = jpeg_detail::InitErrorManager(m_err);
     jpeg_create_compress(&m_cinfo);
-    jpeg_stdio_dest(&m_cinfo, m_writer.Stream());
+    if (m_writer) {
+      jpeg_stdio_dest(&m_cinfo, m_writer->Stream());
+    } else {
+      m_out->clear();
+      m_memory.out = m_out;
+      m_memory.pub.init_destination = VectorDestination::Init;
+      m_memory.pub.empty_output_buffer = VectorDestination::Grow;
+      m_memory.pub.term_destination = VectorDestination::Term;
+      m_cinfo.dest = &m_memory.pub;
+    }
     m_cinfo.image_width = static_cast<JDIMENSION>(width);
     m_cinfo.image_height = static_cast<JDIMENSION>(height);
     // Colour rows go to the library as they are stored: blue-green-red.
@@ -64,17 +110,21 @@ class JpegEncoder {
 
   bool Finish() {
     jpeg_finish_compress(&m_cinfo);
-    return m_writer.Commit();
+    if (m_writer) return m_writer->Commit();
+    return true;
   }
 
   // After an error: the half-written file goes, any previous file stays.
   void Abandon() {
     jpeg_abort_compress(&m_cinfo);
-    m_writer.Discard();
+    if (m_writer) m_writer->Discard();
+    if (m_out != nullptr) m_out->clear();
   }
 
  private:
-  SafeFileWriter m_writer;
+  std::optional<SafeFileWriter> m_writer;  // none: into memory
+  std::vector<uint8_t>* m_out = nullptr;   // the bytes (complete once finished)
+  VectorDestination m_memory;
   // Zeroed, so destroying it is safe even when creation never happened.
   jpeg_compress_struct m_cinfo{};
   jpeg_error_mgr m_err{};
@@ -85,6 +135,7 @@ class JpegEncoder {
 class JpegRowWriter final : public PageRowWriter {
  public:
   explicit JpegRowWriter(const std::filesystem::path& path) : m_encoder(path) {}
+  explicit JpegRowWriter(std::vector<uint8_t>& out) : m_encoder(out) {}
   ~JpegRowWriter() override {
     if (!m_done) m_encoder.Abandon();
   }
@@ -163,6 +214,14 @@ int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int 
 std::unique_ptr<PageRowWriter> OpenJpegRowWriter(const std::filesystem::path& path, int32_t width,
                                                  int32_t height, int colourMode, int quality) {
   auto writer = std::make_unique<JpegRowWriter>(path);
+  if (!writer->Open(width, height, colourMode, quality)) return nullptr;
+  return writer;
+}
+
+std::unique_ptr<PageRowWriter> OpenJpegRowWriterMemory(std::vector<uint8_t>& out, int32_t width,
+                                                       int32_t height, int colourMode,
+                                                       int quality) {
+  auto writer = std::make_unique<JpegRowWriter>(out);
   if (!writer->Open(width, height, colourMode, quality)) return nullptr;
   return writer;
 }

@@ -13,6 +13,7 @@
 #include "core/enhance.h"
 #include "formats/image_file.h"
 #include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -181,6 +182,49 @@ TEST_F(BatchRowsTest, WritesWhatTheWholePageConversionWrites) {
   }
 }
 
+// A book's pages stream from their bytes in memory into the CBZ (or the
+// book's folder): the same books, folders and records as the whole-page
+// way, in every colour mode that streams, one job and three; a book with a
+// page that fails (cut, no picture, or only at its end) is not written.
+TEST_F(BatchRowsTest, BookPagesWriteWhatTheWholePageConversionWrites) {
+  WriteSources(dir / "pages", true, false);
+  const auto page = [this](const char* name) { return test::ReadAll(dir / "pages" / name); };
+  const std::string info = "<ComicInfo><Title>Rows</Title></ComicInfo>";
+  const std::vector<test::MadeEntry> good = {
+      {"ComicInfo.xml", {info.begin(), info.end()}},
+      {"01.jpg", page("colour.jpg")},
+      {"02.jpg", page("grey.jpg")},
+      {"ch/03.jpg", page("sub/one.jpg")},
+      {"ch/04.jpg", page("sub/deeper/wide.jpg")},
+      {"05.png", page("page.png")},
+  };
+  std::vector<test::MadeEntry> bad = good;
+  bad.push_back({"06.jpg", page("sub/cut.jpg")});
+  bad.push_back({"07.jpg", page("sub/failing.jpg")});
+  bad.push_back({"08.jpg", page("sub/deeper/text.jpg")});
+  fs::create_directories(dir / "src");
+  test::WriteArchive(dir / "src/good.cbz", test::MadeFormat::kZipDeflated, good);
+  test::WriteArchive(dir / "src/bad.cbz", test::MadeFormat::kZipStored, bad);
+  settings.patterns = "*.cbz";
+  params.SetValue(kSharpen, 2);
+  params.SetValue(kBlur, 1);
+  params.SetValue(kContrast, 120);
+  params.SetValue(kGamma, 90);
+  int run = 0;
+  for (BookOutput output : {BookOutput::kCbz, BookOutput::kFolder}) {
+    settings.books = output;
+    for (int mode : {kKeepAsIs, kGreyComic, kColourComic}) {
+      settings.colourMode = mode;
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " folder " << (run >= 3));
+      const std::string n = std::to_string(run++);
+      const Result whole = Run("whole" + n, false);
+      ASSERT_EQ(whole.success, 1) << whole.record;
+      ExpectSame(Run("rows" + n, true), whole, false);
+      ExpectSame(Run("jobs" + n, true, 3), whole, false);
+    }
+  }
+}
+
 // An automatic step needs the whole page (auto levels measures it, the fit
 // resamples it): with one on, the files are those of the whole-page way and
 // not those the tone alone would give.
@@ -255,10 +299,10 @@ TEST_F(BatchRowsTest, AWriteFailureFailsTheFileAsWhole) {
   EXPECT_NE(rows.record.find("文件读取失败："), std::string::npos) << rows.record;
 }
 
-// The point of it: a large page goes through with a few rows in memory. (The
-// encoder still holds the page's coefficients for its optimised Huffman
-// tables, about as large as the decoded page: the decoded page is what is
-// saved.)
+// The point of it: a large page goes through with a few rows in memory, also
+// a book's page. (The encoder still holds the page's coefficients for its
+// optimised Huffman tables, about as large as the decoded page: the decoded
+// page is what is saved.)
 TEST_F(BatchRowsTest, ThePageNeverWaitsWholeInMemory) {
   if (!test::PeakMemory::Available()) GTEST_SKIP() << "the peak memory cannot be reset here";
   WritePage(dir / "src/large.jpg", test::MakePattern(3000, 2000), 0);  // 18 MB decoded
@@ -280,6 +324,28 @@ TEST_F(BatchRowsTest, ThePageNeverWaitsWholeInMemory) {
   }
   EXPECT_EQ(test::ReadAll(dir / "rows/large.jpg"), test::ReadAll(dir / "whole/large.jpg"));
   EXPECT_GT(wholeGrowth - rowsGrowth, 15'000'000)
+      << "whole page " << wholeGrowth << " bytes, row by row " << rowsGrowth;
+
+  // The same page in a book streams from its bytes into the CBZ: the
+  // decoded page (18 MB) is never held; the page's file bytes and its
+  // converted bytes (3 MB each) are.
+  fs::remove(dir / "src/large.jpg");
+  test::WriteArchive(dir / "src/book.cbz", test::MadeFormat::kZipStored,
+                     {{"large.jpg", test::ReadAll(dir / "whole/large.jpg")}});
+  settings.patterns = "*.cbz";
+  {
+    test::PeakMemory peak;
+    Run("wholeBook", false);
+    wholeGrowth = peak.GrowthBytes();
+  }
+  {
+    test::PeakMemory peak;
+    Run("rowsBook", true);
+    rowsGrowth = peak.GrowthBytes();
+  }
+  ASSERT_TRUE(fs::exists(dir / "rowsBook/book.cbz"));
+  EXPECT_EQ(test::ReadAll(dir / "rowsBook/book.cbz"), test::ReadAll(dir / "wholeBook/book.cbz"));
+  EXPECT_GT(wholeGrowth - rowsGrowth, 5'000'000)
       << "whole page " << wholeGrowth << " bytes, row by row " << rowsGrowth;
 }
 

@@ -35,13 +35,19 @@ DibImage ReadByRows(PageRowReader& reader, int32_t band) {
 
 // What the streaming path makes of a file against what LoadImageFile makes
 // of it: the same page and grey-source flag, or a failure where it fails (a
-// file without a row reader is read whole, so it cannot differ).
-void ExpectRowsOfWholeReader(const fs::path& path, int32_t band) {
-  SCOPED_TRACE(path.string() + ", band " + std::to_string(band));
+// file without a row reader is read whole, so it cannot differ). The same for
+// the file's bytes in memory against LoadImageMemory.
+void ExpectRowsOfWholeReader(const fs::path& path, int32_t band, bool inMemory = false) {
+  SCOPED_TRACE(path.string() + ", band " + std::to_string(band) + (inMemory ? ", memory" : ""));
   DibImage whole;
   int grey = -1;
-  const int loaded = LoadImageFile(path, whole, &grey);
-  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(path);
+  const std::vector<uint8_t> bytes = inMemory ? test::ReadAll(path) : std::vector<uint8_t>{};
+  const std::string name = path.filename().string();
+  const int loaded = inMemory ? LoadImageMemory(bytes.data(), bytes.size(), name, whole, &grey)
+                              : LoadImageFile(path, whole, &grey);
+  std::unique_ptr<PageRowReader> reader =
+      inMemory ? OpenPageRowReaderMemory(bytes.data(), bytes.size(), name)
+               : OpenPageRowReader(path);
   if (reader == nullptr) return;
   const DibImage rows = ReadByRows(*reader, band);
   if (loaded == 0) {
@@ -61,6 +67,7 @@ TEST(PageRowReader, GivesTheRowsOfTheWholePageReaderForTheCorpus) {
     if (OpenPageRowReader(path) != nullptr) ++streamed;
     ExpectRowsOfWholeReader(path, 1);
     ExpectRowsOfWholeReader(path, 16);
+    ExpectRowsOfWholeReader(path, 16, true);
   }
   EXPECT_GT(streamed, 20) << "the corpus's JPEG files stream";
 }
@@ -77,6 +84,7 @@ TEST(PageRowReader, FailsWhereTheWholePageReaderFails) {
     const fs::path path = dir / ("cut" + std::to_string(cut) + ".jpg");
     test::WriteAll(path, std::vector<uint8_t>(file.begin(), file.begin() + cut));
     ExpectRowsOfWholeReader(path, 7);
+    ExpectRowsOfWholeReader(path, 7, true);
     ++cases;
   }
   for (size_t at = 2; at < file.size(); at += 1 + file.size() / 60) {
@@ -85,6 +93,7 @@ TEST(PageRowReader, FailsWhereTheWholePageReaderFails) {
     const fs::path path = dir / ("damaged" + std::to_string(at) + ".jpg");
     test::WriteAll(path, damaged);
     ExpectRowsOfWholeReader(path, 3);
+    ExpectRowsOfWholeReader(path, 3, true);
     ++cases;
   }
   EXPECT_GT(cases, 80);
@@ -92,11 +101,14 @@ TEST(PageRowReader, FailsWhereTheWholePageReaderFails) {
   EXPECT_EQ(OpenPageRowReader(dir.path()), nullptr);
 }
 
-// A page written by a row writer in bands of `band` rows.
+// A page written by a row writer in bands of `band` rows (into `memory`
+// when given, as a file of `path`'s name).
 bool WriteByRows(const fs::path& path, const DibImage& page, int colourMode, int quality,
-                 int32_t band) {
+                 int32_t band, std::vector<uint8_t>* memory = nullptr) {
   std::unique_ptr<PageRowWriter> writer =
-      OpenPageRowWriter(path, page.Width(), page.Height(), colourMode, quality);
+      memory != nullptr
+          ? OpenPageRowWriterMemory(*memory, path, page.Width(), page.Height(), colourMode, quality)
+          : OpenPageRowWriter(path, page.Width(), page.Height(), colourMode, quality);
   if (writer == nullptr) return false;
   for (int32_t y = 0; y < page.Height(); y += band) {
     const int32_t n = std::min(band, page.Height() - y);
@@ -112,8 +124,9 @@ bool WriteByRows(const fs::path& path, const DibImage& page, int colourMode, int
 
 TEST(PageRowWriter, WritesTheBytesOfSaveImageFile) {
   test::TempDir dir;
+  // The last one takes more than the memory writer's first 64 KiB.
   const DibImage pages[] = {test::MakeNoise(1, 1), test::MakeNoise(17, 9), test::MakeNoise(64, 48),
-                            test::MakePattern(203, 111)};
+                            test::MakePattern(203, 111), test::MakeNoise(300, 200)};
   for (const DibImage& page : pages) {
     for (int mode : {0, 1}) {
       for (int quality : {0, 30, 70, 100}) {
@@ -122,6 +135,9 @@ TEST(PageRowWriter, WritesTheBytesOfSaveImageFile) {
         ASSERT_EQ(SaveImageFile(dir / "whole.jpg", page, mode, quality), 1);
         ASSERT_TRUE(WriteByRows(dir / "rows.jpeg", page, mode, quality, 5));
         EXPECT_EQ(test::ReadAll(dir / "rows.jpeg"), test::ReadAll(dir / "whole.jpg"));
+        std::vector<uint8_t> memory(100, 0xEE);  // replaced, whatever it held
+        ASSERT_TRUE(WriteByRows("rows.jpg", page, mode, quality, 5, &memory));
+        EXPECT_EQ(memory, test::ReadAll(dir / "whole.jpg"));
       }
     }
   }
@@ -149,6 +165,17 @@ TEST(PageRowWriter, LeavesNothingUnlessEveryRowIsWrittenAndCommitted) {
     names.push_back(entry.path().filename());
   }
   EXPECT_EQ(names, std::vector<std::string>{"old.jpg"});
+  {
+    // In memory: nothing is left of a page given up half way.
+    std::vector<uint8_t> memory;
+    std::unique_ptr<PageRowWriter> writer = OpenPageRowWriterMemory(memory, "p.jpg", 40, 30, 0, 90);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_TRUE(writer->WriteRows(page.Row(0), 1, 1));
+    EXPECT_FALSE(writer->Commit());
+    writer.reset();
+    EXPECT_TRUE(memory.empty());
+    EXPECT_EQ(OpenPageRowWriterMemory(memory, "p.png", 40, 30, 0, 90), nullptr);
+  }
   // No folder to write in, and formats written whole.
   EXPECT_EQ(OpenPageRowWriter(dir / "no" / "page.jpg", 40, 30, 0, 90), nullptr);
   EXPECT_EQ(OpenPageRowWriter(dir / "page.png", 40, 30, 0, 90), nullptr);
