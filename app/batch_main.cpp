@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "batch/cli_host.h"
+#include "platform/messages.h"
 #include "platform/page_memory.h"
 
 #ifndef INKBRITE_VERSION
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;
   }
+  inkbrite::SetMessageLanguage(inkbrite::CliLanguage(options));
   inkbrite::TunePageMemory();
   inkbrite::InstallCliInterruptHandler();
   return inkbrite::RunCli(options, stdout, stderr);

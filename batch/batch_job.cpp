@@ -437,13 +437,14 @@ int CountExistingTargets(const BatchSettings& settings, const BatchSelection* se
 }
 
 std::string BatchSummaryText(int total, int converted) {
-  return std::to_string(total) + "个文件需要转换，\n" + std::to_string(converted) +
-         "个文件转换成功。";
+  return EngineTextArgs(INKBRITE_TEXT("batch", "%1个文件需要转换，\n%2个文件转换成功。"),
+                        {std::to_string(total), std::to_string(converted)});
 }
 
 std::string BatchReplaceQuestion(int existing) {
-  return "目标目录中已有" + std::to_string(existing) +
-         "个同名文件，它们将被转换后的文件所覆盖。要继续吗？";
+  return EngineTextArgs(
+      INKBRITE_TEXT("batch", "目标目录中已有%1个同名文件，它们将被转换后的文件所覆盖。要继续吗？"),
+      {std::to_string(existing)});
 }
 
 CBatchJob::CBatchJob() = default;
@@ -472,7 +473,7 @@ void CBatchJob::RecordLine(size_t index, std::string_view prefix, const fs::path
   // A line that cannot be written is lost; the run goes on.
   std::string line;
   if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
-  line += prefix;
+  line += EngineText(prefix);
   line += path.native();
   if (!target.empty()) {
     line += " → ";
@@ -544,7 +545,7 @@ void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
   for (const auto& [page, fields] : outcome.report) {
     std::string line;
     if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
-    line += kBatchFindings;
+    line += EngineText(kBatchFindings);
     line += page.native();
     line += '\t';
     line += fields;
@@ -604,21 +605,21 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
 bool CBatchJob::CheckSettings(const BatchSelection* selection) {
   m_source = SourceFolder(*m_settings, selection);
   if (m_source.empty()) {
-    m_host->ShowMessage(kBatchNoSourceMessage, MessageKind::kOk);
+    m_host->ShowMessage(EngineText(kBatchNoSourceMessage), MessageKind::kOk);
     return false;
   }
   m_target = m_settings->targetDir;
   if (m_target.empty()) {
-    m_host->ShowMessage(kBatchNoTargetMessage, MessageKind::kOk);
+    m_host->ShowMessage(EngineText(kBatchNoTargetMessage), MessageKind::kOk);
     return false;
   }
   if (!TakesReducedPages(m_settings->newExtension) && IsReducedMode(m_settings->colourMode)) {
-    m_host->ShowMessage(kBatchReducedNeedsPngMessage, MessageKind::kOk);
+    m_host->ShowMessage(EngineText(kBatchReducedNeedsPngMessage), MessageKind::kOk);
     return false;
   }
   if (IsSameBatchFolder(m_source, m_target)) {
     m_sameFolder = true;
-    return m_host->ShowMessage(kBatchSameFolderQuestion, MessageKind::kYesNo) ==
+    return m_host->ShowMessage(EngineText(kBatchSameFolderQuestion), MessageKind::kYesNo) ==
            MessageAnswer::kYes;
   }
   return true;
@@ -627,7 +628,7 @@ bool CBatchJob::CheckSettings(const BatchSelection* selection) {
 // The total: the picked files, or a count of the walk (stoppable). False,
 // after saying so unless the count was stopped, when there is nothing to do.
 bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excluded) {
-  m_host->SetStatus(StatusLine::kOperation, kBatchCounting);
+  m_host->SetStatus(StatusLine::kOperation, EngineText(kBatchCounting));
   bool countStopped = false;
   if (m_settings->shard.Given()) {
     // A part: the whole job is listed, and the part's files are the total.
@@ -650,7 +651,7 @@ bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excl
   }
   if (m_total > 0) return true;
   m_host->SetStatus(StatusLine::kOperation, "");
-  if (!countStopped) m_host->ShowMessage(kBatchNoFilesMessage, MessageKind::kOk);
+  if (!countStopped) m_host->ShowMessage(EngineText(kBatchNoFilesMessage), MessageKind::kOk);
   return false;
 }
 
@@ -748,12 +749,12 @@ void CBatchJob::Finish(const fs::path& recordPath) {
 
   std::string summary = BatchSummaryText(m_total, m_success);
   if (stopped) {
-    summary += kBatchStoppedSuffix;
+    summary += EngineText(kBatchStoppedSuffix);
     m_host->ShowMessage(summary, MessageKind::kOk);
   } else if (m_success == m_total) {
     m_host->ShowMessage(summary, MessageKind::kOk);
   } else {
-    summary += kBatchShowRecordQuestion;
+    summary += EngineText(kBatchShowRecordQuestion);
     if (m_host->ShowMessage(summary, MessageKind::kYesNo) == MessageAnswer::kYes) {
       m_host->OpenWithShell(recordPath);
     }
@@ -846,7 +847,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   if (progress.Stop()) return {Outcome::kStopped, {}};
   if (IsBatchBook(source)) return ConvertBook(source, progress);
   progress.Status(StatusLine::kCurrentFile, source.native());
-  progress.Status(StatusLine::kOperation, kBatchReading);
+  progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
   // Converted a band of rows at a time when nothing needs the whole page.
   if (std::optional<FileOutcome> outcome = ConvertByRows(source, progress)) return *outcome;
 
@@ -879,7 +880,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
       image.Clear();
       Outcome outcome{Outcome::kCopied, source};  // same folder: left untouched, as asked
       if (!m_sameFolder) {
-        progress.Status(StatusLine::kOperation, kBatchCopying);
+        progress.Status(StatusLine::kOperation, EngineText(kBatchCopying));
         fs::path copyTarget = target;
         copyTarget.replace_extension(source.extension());
         outcome = CopyColourFile(source, copyTarget);
@@ -960,13 +961,13 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
       return {Outcome::kStopped, {}};
     }
     bool saved = false;
-    progress.Status(StatusLine::kOperation, kBatchReducing);
+    progress.Status(StatusLine::kOperation, EngineText(kBatchReducing));
     // The viewer's Save writes a page through the same call.
     if (IsReducedMode(mode))
       saved = SavePageInColourMode(targets[i], *page[i], mode, false, 0) != 0;
     if (last) progress.Advance(1);
     if (!IsReducedMode(mode)) {
-      progress.Status(StatusLine::kOperation, kBatchSaving);
+      progress.Status(StatusLine::kOperation, EngineText(kBatchSaving));
       saved = SavePageInColourMode(targets[i], *page[i], mode, false, m_settings->jpegQuality) != 0;
     }
     if (last) progress.Advance(1);

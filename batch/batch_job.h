@@ -135,6 +135,7 @@
 #include "core/dib_image.h"
 #include "core/para_block.h"
 #include "formats/detect.h"
+#include "platform/messages.h"
 #include "sources/srch_dir.h"
 
 namespace inkbrite {
@@ -232,32 +233,39 @@ struct BatchWorkItem {
 inline constexpr int kMaxBatchJobs = 64;
 
 // Messages of the job, shown through BatchHost::ShowMessage.
-inline constexpr std::string_view kBatchNoSourceMessage = "请先选择存放源文件的目录。";
-inline constexpr std::string_view kBatchNoTargetMessage = "请先选择存放新文件的目录。";
+inline constexpr std::string_view kBatchNoSourceMessage =
+    INKBRITE_TEXT("batch", "请先选择存放源文件的目录。");
+inline constexpr std::string_view kBatchNoTargetMessage =
+    INKBRITE_TEXT("batch", "请先选择存放新文件的目录。");
 inline constexpr std::string_view kBatchReducedNeedsPngMessage =
-    "抱歉，减色后的图像只能保存为PNG格式，请重新选择。";
+    INKBRITE_TEXT("batch", "抱歉，减色后的图像只能保存为PNG格式，请重新选择。");
 inline constexpr std::string_view kBatchSameFolderQuestion =
-    "源目录与目标目录相同，源文件将被转换后的文件所覆盖。要继续吗？";
-inline constexpr std::string_view kBatchNoFilesMessage = "抱歉，在源目录下没有可供转换的文件。";
-inline constexpr std::string_view kBatchStoppedSuffix = "\n您选择了中途停止。";
-inline constexpr std::string_view kBatchShowRecordQuestion = "\n您想看结果记录吗？";
-inline constexpr std::string_view kBatchReadFailed = "文件读取失败：";
-inline constexpr std::string_view kBatchWriteFailed = "文件写入失败：";
-inline constexpr std::string_view kBatchNameTaken = "文件重名未转换：";
-inline constexpr std::string_view kBatchFindings = "自动处理：";
+    INKBRITE_TEXT("batch", "源目录与目标目录相同，源文件将被转换后的文件所覆盖。要继续吗？");
+inline constexpr std::string_view kBatchNoFilesMessage =
+    INKBRITE_TEXT("batch", "抱歉，在源目录下没有可供转换的文件。");
+inline constexpr std::string_view kBatchStoppedSuffix =
+    INKBRITE_TEXT("batch", "\n您选择了中途停止。");
+inline constexpr std::string_view kBatchShowRecordQuestion =
+    INKBRITE_TEXT("batch", "\n您想看结果记录吗？");
+inline constexpr std::string_view kBatchReadFailed = INKBRITE_TEXT("batch", "文件读取失败：");
+inline constexpr std::string_view kBatchWriteFailed = INKBRITE_TEXT("batch", "文件写入失败：");
+inline constexpr std::string_view kBatchNameTaken = INKBRITE_TEXT("batch", "文件重名未转换：");
+inline constexpr std::string_view kBatchFindings = INKBRITE_TEXT("batch", "自动处理：");
 
 // Books: a record line names the book and the page ("book.cbz: 012.jpg")
 // or the reason the book was refused (sources/source_texts.h); a book in
 // same-folder mode is only ever replaced by a book of its own kind.
-inline constexpr std::string_view kBatchBookKindKept = "原书不是ZIP格式，不会被替换";
-inline constexpr std::string_view kBatchBookLeftOut = "项已略去（链接或指向包外的文件名）";
+inline constexpr std::string_view kBatchBookKindKept =
+    INKBRITE_TEXT("batch", "原书不是ZIP格式，不会被替换");
+inline constexpr std::string_view kBatchBookLeftOut =
+    INKBRITE_TEXT("batch", "项已略去（链接或指向包外的文件名）");
 
 // Operation-line texts of the job (the pipeline adds its stage names).
-inline constexpr std::string_view kBatchCounting = "统计文件数";
-inline constexpr std::string_view kBatchReading = "读取";
-inline constexpr std::string_view kBatchCopying = "复制";
-inline constexpr std::string_view kBatchReducing = "减色";
-inline constexpr std::string_view kBatchSaving = "存盘";
+inline constexpr std::string_view kBatchCounting = INKBRITE_TEXT("batch", "统计文件数");
+inline constexpr std::string_view kBatchReading = INKBRITE_TEXT("batch", "读取");
+inline constexpr std::string_view kBatchCopying = INKBRITE_TEXT("batch", "复制");
+inline constexpr std::string_view kBatchReducing = INKBRITE_TEXT("batch", "减色");
+inline constexpr std::string_view kBatchSaving = INKBRITE_TEXT("batch", "存盘");
 
 // "%d个文件需要转换，\n%d个文件转换成功。"
 std::string BatchSummaryText(int total, int converted);

@@ -218,9 +218,9 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
       return RowsEnd::kUnreadable;
     }
     if (stopped != 0 || progress.Stop()) return RowsEnd::kStopped;
-    progress.Status(StatusLine::kOperation, kBatchReducing);
+    progress.Status(StatusLine::kOperation, EngineText(kBatchReducing));
     advance(1);
-    progress.Status(StatusLine::kOperation, kBatchSaving);
+    progress.Status(StatusLine::kOperation, EngineText(kBatchSaving));
     const bool saved = stream.Written() && writer.Commit();
     advance(1);
     return saved ? RowsEnd::kWritten : RowsEnd::kNotWritten;

@@ -45,20 +45,23 @@ bool ParseInt(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end;
 }
 
+// One line of text.
+void PrintText(std::FILE* f, std::string_view text) {
+  std::fprintf(f, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
 // The job's refusals that a run which only lists can tell before it starts;
 // false after printing the refusal.
 bool CheckBeforeListing(const CliOptions& options, std::FILE* err) {
   const BatchSettings& s = options.settings;
   if (IsReducedMode(s.colourMode) && !TakesReducedPages(s.newExtension)) {
-    std::fprintf(err, "%.*s\n", static_cast<int>(kBatchReducedNeedsPngMessage.size()),
-                 kBatchReducedNeedsPngMessage.data());
+    PrintText(err, EngineText(kBatchReducedNeedsPngMessage));
     return false;
   }
   const bool same = IsSameBatchFolder(s.sourceDir, s.targetDir);
   if (same && !options.overwriteSource) {
-    std::fprintf(err, "%.*s\n(refused: add --overwrite-source to overwrite the sources)\n",
-                 static_cast<int>(kBatchSameFolderQuestion.size()),
-                 kBatchSameFolderQuestion.data());
+    PrintText(err, EngineText(kBatchSameFolderQuestion));
+    PrintText(err, "(refused: add --overwrite-source to overwrite the sources)");
     return false;
   }
   return true;
@@ -76,8 +79,7 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
     sources.push_back(std::move(item.source));
   }
   if (wholeJob == 0) {
-    std::fprintf(err, "%.*s\n", static_cast<int>(kBatchNoFilesMessage.size()),
-                 kBatchNoFilesMessage.data());
+    PrintText(err, EngineText(kBatchNoFilesMessage));
     return kCliRefused;
   }
   // A second file for a target the run writes first is not converted.
@@ -205,6 +207,10 @@ std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, 
   const int left = job.Total() - job.SuccessCount() - job.FailedCount();
   if (stopped && left > 0) line += ", " + std::to_string(left) + " not converted (stopped)";
   return line;
+}
+
+MessageLanguage CliLanguage(const CliOptions& options, const EnvLookup& env) {
+  return options.language ? *options.language : LanguageFromEnvironment(env);
 }
 
 int DefaultCliJobs() {
@@ -357,6 +363,16 @@ bool SetRecordFormat(CliParse& p, std::string_view v, std::string& error) {
   return true;
 }
 
+bool SetLanguage(CliParse& p, std::string_view v, std::string& error) {
+  MessageLanguage language{};
+  if (!ParseMessageLanguage(v, language)) {
+    error = "--lang must be zh or en, not \"" + std::string(v) + "\"";
+    return false;
+  }
+  p.options.language = language;
+  return true;
+}
+
 // Every option, in the order --help lists them.
 const std::vector<CliOption>& CliOptionTable() {
   using P = CliParse;
@@ -477,6 +493,10 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.quiet = true;
          return true;
        }},
+      {"--lang", "LANG",
+       "language of the messages and of the record's lines:\nzh (Chinese) or en (English); "
+       "default: INKBRITE_LANG,\nelse the locale (zh* Chinese, any other English)",
+       SetLanguage},
       {"--target", "TARGET_DIR", "convert the FILEs named instead of a folder, into TARGET_DIR",
        [](P& p, V v, E&) {
          p.target = fs::path(v);
@@ -713,7 +733,7 @@ MessageAnswer CliHost::ShowMessage(std::string_view text, MessageKind kind) {
     std::fflush(f);
   };
   if (kind == MessageKind::kYesNo) {
-    if (text == kBatchSameFolderQuestion) {
+    if (text == EngineText(kBatchSameFolderQuestion)) {
       if (m_overwriteSource) return MessageAnswer::kYes;
       print(m_err, text);
       print(m_err, "(refused: add --overwrite-source to overwrite the sources)");
@@ -723,18 +743,19 @@ MessageAnswer CliHost::ShowMessage(std::string_view text, MessageKind kind) {
     // The summary of a run with failures: nobody can answer the question on
     // a terminal, so it is left off and the record's path printed instead.
     std::string_view summary = text;
-    if (summary.ends_with(kBatchShowRecordQuestion)) {
-      summary.remove_suffix(kBatchShowRecordQuestion.size());
+    if (summary.ends_with(EngineText(kBatchShowRecordQuestion))) {
+      summary.remove_suffix(EngineText(kBatchShowRecordQuestion).size());
     }
     print(m_out, summary);
     if (!m_recordPath.empty()) print(m_out, "record: " + m_recordPath.string());
     return MessageAnswer::kNo;
   }
-  if (text == kBatchNoSourceMessage || text == kBatchNoTargetMessage ||
-      text == kBatchReducedNeedsPngMessage || text == kBatchNoFilesMessage) {
+  if (text == EngineText(kBatchNoSourceMessage) || text == EngineText(kBatchNoTargetMessage) ||
+      text == EngineText(kBatchReducedNeedsPngMessage) ||
+      text == EngineText(kBatchNoFilesMessage)) {
     print(m_err, text);
     m_refused = true;
-  } else if (!m_quiet || text.ends_with(kBatchStoppedSuffix)) {
+  } else if (!m_quiet || text.ends_with(EngineText(kBatchStoppedSuffix))) {
     print(m_out, text);
   }
   return MessageAnswer::kOk;

@@ -25,6 +25,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 
 #include "batch/batch_job.h"
 #include "core/para_block.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -71,6 +73,7 @@ struct CliOptions {
   bool mergeRecords = false;        // --merge-records: the paths are records
   std::vector<std::filesystem::path> records;
   bool quiet = false;
+  std::optional<MessageLanguage> language;  // --lang
   bool help = false;
   bool version = false;
 };
@@ -90,6 +93,11 @@ bool CliValueInRange(int slot, int value);
 // the process's environment).
 bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options,
                      std::string& error, const EnvLookup& env = {});
+
+// The language of the run: --lang, else the environment's
+// (LanguageFromEnvironment: INKBRITE_LANG, then the locale). main() passes it
+// to SetMessageLanguage before it runs the job.
+MessageLanguage CliLanguage(const CliOptions& options, const EnvLookup& env = {});
 
 // The record's default path: Inkbrite_Rcd.txt (.jsonl for JSON lines) in the
 // data folder; a part's record is Inkbrite_Rcd.shard-K-of-N.txt, so parts

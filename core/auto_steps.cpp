@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 namespace inkbrite {
@@ -72,7 +73,7 @@ SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImag
   const AutoSteps steps = ReadAutoSteps(params);
   DibImage* pages[2] = {&page, &second};
   const auto say = [&](std::string_view text) {
-    if (status) status(text);
+    if (status) status(EngineText(text));
   };
   const auto stop = [&] { return abortCheck ? abortCheck() : 0; };
 
@@ -140,14 +141,20 @@ std::string DescribeFindings(const PageFindings& f) {
     if (!text.empty()) text += "  ";
     text += part;
   };
-  const std::string same = "不变";
-  if (f.deskewRan) add("纠斜 " + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same));
+  const std::string same(EngineText(INKBRITE_TEXT("core", "不变")));
+  const auto named = [](std::string_view name) { return std::string(EngineText(name)) + " "; };
+  if (f.deskewRan) {
+    add(named(kStageDeskew) + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same));
+  }
   if (f.splitRan) {
-    add("分页 " + (f.spread.split ? Printf("第%d列 %d/2", f.spread.column, f.part) : same));
+    add(named(kStageSplit) +
+        (f.spread.split ? EngineTextArgs(INKBRITE_TEXT("core", "第%1列 %2/2"),
+                                         {std::to_string(f.spread.column), std::to_string(f.part)})
+                        : same));
   }
   if (f.cropRan) {
     const DibRect& b = f.crop.box;
-    add("切边 " +
+    add(named(INKBRITE_TEXT("core", "切边")) +
         (f.crop.applied ? Printf("%d,%d-%d,%d", b.left, b.top, b.right, b.bottom) : same));
   }
   if (f.levelsRan) {
@@ -158,9 +165,12 @@ std::string DescribeFindings(const PageFindings& f) {
     } else if (l.applied) {
       levels = Printf("%d-%d/%d/%d", l.black, l.white[2], l.white[1], l.white[0]);  // red first
     }
-    add("色阶 " + levels);
+    add(named(INKBRITE_TEXT("core", "色阶")) + levels);
   }
-  if (f.fitRan) add(Printf("缩至 %d×%d", f.fitWidth, f.fitHeight));
+  if (f.fitRan) {
+    add(EngineTextArgs(INKBRITE_TEXT("core", "缩至 %1×%2"),
+                       {std::to_string(f.fitWidth), std::to_string(f.fitHeight)}));
+  }
   return text;
 }
 

@@ -34,6 +34,7 @@
 #include "core/margin_crop.h"
 #include "core/para_block.h"
 #include "core/spread_split.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -66,11 +67,11 @@ inline constexpr SlotRange kAutoSlotRanges[] = {
 const SlotRange* AutoSlotRange(int slot);
 
 // Stage names shown by the batch job.
-inline constexpr std::string_view kStageDeskew = "纠斜";
-inline constexpr std::string_view kStageSplit = "分页";
-inline constexpr std::string_view kStageAutoCrop = "自动切边";
-inline constexpr std::string_view kStageAutoLevels = "自动色阶";
-inline constexpr std::string_view kStageFit = "适应屏幕";
+inline constexpr std::string_view kStageDeskew = INKBRITE_TEXT("core", "纠斜");
+inline constexpr std::string_view kStageSplit = INKBRITE_TEXT("core", "分页");
+inline constexpr std::string_view kStageAutoCrop = INKBRITE_TEXT("core", "自动切边");
+inline constexpr std::string_view kStageAutoLevels = INKBRITE_TEXT("core", "自动色阶");
+inline constexpr std::string_view kStageFit = INKBRITE_TEXT("core", "适应屏幕");
 
 // The steps' settings as read from a block (each slot once, clamped).
 struct AutoSteps {

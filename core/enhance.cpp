@@ -77,7 +77,7 @@ class Run {
   explicit Run(const EnhanceHooks& hooks) : m_hooks(hooks) {}
   bool BatchMode() const { return static_cast<bool>(m_hooks.status); }
   void Status(std::string_view text) const {
-    if (m_hooks.status) m_hooks.status(text);
+    if (m_hooks.status) m_hooks.status(EngineText(text));
   }
   void Progress() const {
     if (m_hooks.progress) m_hooks.progress();

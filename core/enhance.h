@@ -9,6 +9,7 @@
 #include "core/dib_image.h"
 #include "core/para_block.h"
 #include "core/tone.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -61,16 +62,16 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
                  bool skipResize = false);
 
 // Stage names shown by the batch job, in pipeline order.
-inline constexpr std::string_view kStageEnlarge = "放大";
-inline constexpr std::string_view kStageCrop = "切边";
-inline constexpr std::string_view kStageSharpen = "锐化";
-inline constexpr std::string_view kStageCurve = "曲线调节";
-inline constexpr std::string_view kStageBrightness = "调节亮度";
-inline constexpr std::string_view kStageHighlight = "调节高亮度";
-inline constexpr std::string_view kStageContrast = "调节对比度";
-inline constexpr std::string_view kStageGamma = "Gamma校正";
-inline constexpr std::string_view kStageSoften = "柔化";
-inline constexpr std::string_view kStageReduce = "缩小";
+inline constexpr std::string_view kStageEnlarge = INKBRITE_TEXT("core", "放大");
+inline constexpr std::string_view kStageCrop = INKBRITE_TEXT("core", "切边");
+inline constexpr std::string_view kStageSharpen = INKBRITE_TEXT("core", "锐化");
+inline constexpr std::string_view kStageCurve = INKBRITE_TEXT("core", "曲线调节");
+inline constexpr std::string_view kStageBrightness = INKBRITE_TEXT("core", "调节亮度");
+inline constexpr std::string_view kStageHighlight = INKBRITE_TEXT("core", "调节高亮度");
+inline constexpr std::string_view kStageContrast = INKBRITE_TEXT("core", "调节对比度");
+inline constexpr std::string_view kStageGamma = INKBRITE_TEXT("core", "Gamma校正");
+inline constexpr std::string_view kStageSoften = INKBRITE_TEXT("core", "柔化");
+inline constexpr std::string_view kStageReduce = INKBRITE_TEXT("core", "缩小");
 
 // The five tone steps, in their order.
 inline constexpr std::string_view kToneStages[] = {kStageCurve, kStageBrightness, kStageHighlight,

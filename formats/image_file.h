@@ -17,6 +17,7 @@
 
 #include "core/dib_image.h"
 #include "formats/detect.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -44,7 +45,7 @@ enum class SaveError {
 
 // The caller's message for an unsupported extension.
 inline constexpr const char* kUnsupportedSaveExtensionMessage =
-    "抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。";
+    INKBRITE_TEXT("formats", "抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。");
 
 // Writes `image` with the writer of the format its name's extension gives
 // (no content probing; the format table's rows with a writer: JPEG with

@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake pkg-config
+  # the engine's message table (scripts/engine_messages.py)
+  python3
   # codecs (DejaVu: the fonts that metafile text is drawn with)
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev

@@ -1,28 +1,48 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/source_texts.h"
 
+#include "platform/messages.h"
+
 namespace inkbrite {
 
-std::string_view SourceErrorText(SourceError error, bool pdf) {
+namespace {
+
+std::string_view SourceErrorSource(SourceError error, bool pdf) {
   switch (error) {
     case SourceError::kNone: return "";
-    case SourceError::kOpenFailed: return "文件无法打开。";
-    case SourceError::kNotABook: return "无法识别的压缩包格式。";
-    case SourceError::kEncrypted: return pdf ? "加密的PDF文件无法读取。" : "加密的压缩包无法读取。";
+    case SourceError::kOpenFailed: return INKBRITE_TEXT("sources", "文件无法打开。");
+    case SourceError::kNotABook: return INKBRITE_TEXT("sources", "无法识别的压缩包格式。");
+    case SourceError::kEncrypted:
+      return pdf ? INKBRITE_TEXT("sources", "加密的PDF文件无法读取。")
+                 : INKBRITE_TEXT("sources", "加密的压缩包无法读取。");
     case SourceError::kDamaged:
-      return pdf ? "PDF文件已损坏，无法读取。" : "压缩包已损坏，无法读取。";
-    case SourceError::kNoPages: return pdf ? "PDF文件中没有页面。" : "压缩包中没有可显示的图像。";
-    case SourceError::kMultiVolume: return "分卷压缩包的一部分无法单独读取。";
+      return pdf ? INKBRITE_TEXT("sources", "PDF文件已损坏，无法读取。")
+                 : INKBRITE_TEXT("sources", "压缩包已损坏，无法读取。");
+    case SourceError::kNoPages:
+      return pdf ? INKBRITE_TEXT("sources", "PDF文件中没有页面。")
+                 : INKBRITE_TEXT("sources", "压缩包中没有可显示的图像。");
+    case SourceError::kMultiVolume:
+      return INKBRITE_TEXT("sources", "分卷压缩包的一部分无法单独读取。");
     case SourceError::kTooManyEntries:
-      return pdf ? "PDF文件的页数过多，无法读取。" : "压缩包中的文件过多，无法读取。";
+      return pdf ? INKBRITE_TEXT("sources", "PDF文件的页数过多，无法读取。")
+                 : INKBRITE_TEXT("sources", "压缩包中的文件过多，无法读取。");
     case SourceError::kTooLarge:
-      return pdf ? "PDF文件中的页面过大，无法读取。" : "压缩包中的文件过大，无法读取。";
+      return pdf ? INKBRITE_TEXT("sources", "PDF文件中的页面过大，无法读取。")
+                 : INKBRITE_TEXT("sources", "压缩包中的文件过大，无法读取。");
     case SourceError::kTimedOut:
-      return pdf ? "读取PDF文件超时，文件可能已损坏。" : "读取压缩包超时，文件可能已损坏。";
-    case SourceError::kPageUnreadable: return "文件读取失败。";
-    case SourceError::kUnsafeName: return "压缩包中的文件名指向包外，已拒绝。";
+      return pdf ? INKBRITE_TEXT("sources", "读取PDF文件超时，文件可能已损坏。")
+                 : INKBRITE_TEXT("sources", "读取压缩包超时，文件可能已损坏。");
+    case SourceError::kPageUnreadable: return INKBRITE_TEXT("sources", "文件读取失败。");
+    case SourceError::kUnsafeName:
+      return INKBRITE_TEXT("sources", "压缩包中的文件名指向包外，已拒绝。");
   }
-  return "文件读取失败。";
+  return INKBRITE_TEXT("sources", "文件读取失败。");
+}
+
+}  // namespace
+
+std::string_view SourceErrorText(SourceError error, bool pdf) {
+  return EngineText(SourceErrorSource(error, pdf));
 }
 
 std::string_view SourceErrorName(SourceError error) {

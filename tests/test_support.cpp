@@ -30,6 +30,14 @@ const bool kCodecHelperSet = [] {
   return true;
 }();
 
+// The suite expects the engine's Chinese texts: every inkbrite-batch a test
+// starts speaks Chinese whatever the machine's locale, unless its own command
+// line or environment names another language.
+const bool kLanguageSet = [] {
+  setenv("INKBRITE_LANG", "zh", 1);
+  return true;
+}();
+
 }  // namespace
 
 std::filesystem::path CorpusDir() {
