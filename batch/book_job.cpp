@@ -319,7 +319,7 @@ CBatchJob::FileOutcome CBatchJob::BookSameFolderCheck(const fs::path& source,
   const bool inPlace = IsSameFile(source, target);
   if (inPlace && container != kFormatZipBook) {
     Outcome kept{Outcome::kWriteFailed, target};
-    kept.lines.push_back({kBatchWriteFailed, source, std::string(kBatchBookKindKept)});
+    kept.lines.push_back({kBatchWriteFailed, source, std::string(EngineText(kBatchBookKindKept))});
     return kept;
   }
   std::error_code ec;
@@ -707,7 +707,7 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   converted.report = std::move(run.report);
   if (run.leftOut > 0) {
     converted.lines.push_back(
-        {"", run.source, std::to_string(run.leftOut) + std::string(kBatchBookLeftOut)});
+        {"", run.source, std::to_string(run.leftOut) + std::string(EngineText(kBatchBookLeftOut))});
   }
   return converted;
 }

@@ -81,6 +81,14 @@ Do you want to see the record?</translation>
         <source>存盘</source>
         <translation>Saving</translation>
     </message>
+    <message>
+        <source>原书不是ZIP格式，不会被替换</source>
+        <translation>the original book is not a ZIP file and is not replaced</translation>
+    </message>
+    <message>
+        <source>项已略去（链接或指向包外的文件名）</source>
+        <translation> entries left out (links, or names pointing outside the book)</translation>
+    </message>
 </context>
 <context>
     <name>core</name>
@@ -225,6 +233,18 @@ Do you want to see the record?</translation>
     <message>
         <source>压缩包中的文件名指向包外，已拒绝。</source>
         <translation>A file name in the archive points outside it; refused.</translation>
+    </message>
+    <message>
+        <source>PDF文件中的页面过大，无法读取。</source>
+        <translation>A page of the PDF file is too large to be read.</translation>
+    </message>
+    <message>
+        <source>PDF文件的页数过多，无法读取。</source>
+        <translation>The PDF file has too many pages to be read.</translation>
+    </message>
+    <message>
+        <source>读取PDF文件超时，文件可能已损坏。</source>
+        <translation>Reading the PDF file timed out; the file may be damaged.</translation>
     </message>
 </context>
 </TS>
