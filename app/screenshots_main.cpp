@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "batch/batch_job.h"
 #include "browse/about_dialog.h"
 #include "browse/auto_play_dialog.h"
 #include "browse/batch_dialog.h"
@@ -198,7 +199,8 @@ int main(int argc, char** argv) {
     dialog.show();
     ok = Save(&dialog, out, "08-batch-dialog.png") && ok;
     // The status lines and the progress bar as a run shows them.
-    dialog.findChild<QLabel*>(BatchControlName(kBatchIdOperation))->setText("读取");
+    dialog.findChild<QLabel*>(BatchControlName(kBatchIdOperation))
+        ->setText(EngineUiText(kBatchReading));
     if (!pages.empty()) {
       dialog.findChild<CPathDisplay*>(BatchControlName(kBatchIdCurrentFile))
           ->SetText(QString::fromStdString(pages.front().string()));

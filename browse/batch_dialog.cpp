@@ -754,8 +754,7 @@ void CBatchDlg::OnConvertPicked() {
     return;
   }
   if (m_target->Text().isEmpty()) {
-    ShowMessage(this, QString::fromUtf8(kBatchNoTargetMessage.data(),
-                                        static_cast<qsizetype>(kBatchNoTargetMessage.size())));
+    ShowMessage(this, EngineUiText(kBatchNoTargetMessage));
     return;
   }
   const QString start = m_source->Text().isEmpty() ? QStringLiteral("/") : m_source->Text();

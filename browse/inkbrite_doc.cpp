@@ -344,7 +344,7 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
       ShowMessage(m_messageParent, UiText(kReducedSaveMessage));
       return 0;
     case SaveResult::kUnsupportedExtension:
-      ShowMessage(m_messageParent, QString::fromUtf8(kUnsupportedSaveExtensionMessage));
+      ShowMessage(m_messageParent, EngineUiText(kUnsupportedSaveExtensionMessage));
       break;
     case SaveResult::kNoMemory: ShowMessage(m_messageParent, UiText(kOutOfMemoryMessage)); break;
     case SaveResult::kFailed: break;

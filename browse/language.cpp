@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <cstdlib>
 
+#include "platform/messages.h"
 #include "platform/program_paths.h"
 
 namespace inkbrite {
@@ -84,6 +85,9 @@ void CInterfaceLanguage::Remove() {
 bool CInterfaceLanguage::Apply(UiLanguage language) {
   Remove();
   g_current = language;
+  // The engine's texts (batch job, books, formats) in the same language.
+  SetMessageLanguage(language == UiLanguage::kEnglish ? MessageLanguage::kEnglish
+                                                      : MessageLanguage::kChinese);
   bool found = true;
   if (language == UiLanguage::kEnglish) {
     const std::filesystem::path qm = ShippedFilePath("translations/inkbrite_en.qm");

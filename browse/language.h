@@ -48,7 +48,8 @@ UiLanguage CurrentUiLanguage();
 // this object lives: the viewer's own English texts for English, Qt's own
 // Chinese texts (standard dialogs, message box buttons) for Chinese. The
 // engine's texts follow the same language. Load failures leave the source
-// texts (Chinese), never an error.
+// texts (Chinese), never an error. The engine's message catalogue
+// (platform/messages.h) is set to the same language.
 class CInterfaceLanguage {
  public:
   CInterfaceLanguage() = default;

@@ -6,7 +6,14 @@
 #include <QSettings>
 #include <utility>
 
+#include "platform/messages.h"
+
 namespace inkbrite {
+
+QString EngineUiText(std::string_view text) {
+  const std::string_view shown = EngineText(text);
+  return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 class QWidget;
 
@@ -18,6 +19,9 @@ namespace inkbrite {
 // QT_TRANSLATE_NOOP("Messages", ...) in the viewer's headers) in the
 // interface's language.
 inline QString UiText(const char* text) { return QCoreApplication::translate("Messages", text); }
+// A text of the engine's catalogue (platform/messages.h) in the language of
+// the run.
+QString EngineUiText(std::string_view text);
 
 // A modal message titled "Inkbrite". Tests replace the handler so that no
 // message blocks them; the default shows a QMessageBox. A question whose

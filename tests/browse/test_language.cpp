@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/batch_job.h"
 #include "browse/about_dialog.h"
 #include "browse/auto_play_dialog.h"
 #include "browse/batch_dialog.h"
@@ -28,6 +29,7 @@
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
 #include "browse/settings_dialog.h"
+#include "platform/messages.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {
@@ -146,6 +148,9 @@ TEST_F(StartLanguageTest, EnglishStartShowsEnglishMenusAndChineseStartChinese) {
   ASSERT_EQ(ChineseTexts({"&File", "文件(&F)", "中文"}), std::vector<std::string>{"文件(&F)"});
   Start("en");
   EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kEnglish);
+  // The engine's texts follow the interface.
+  EXPECT_EQ(CurrentMessageLanguage(), MessageLanguage::kEnglish);
+  EXPECT_NE(EngineUiText(kBatchNoTargetMessage), QString::fromUtf8(kBatchNoTargetMessage.data()));
   EXPECT_EQ(MenuTitles(), QStringList({"&File", "&View", "&Help"}));
   EXPECT_EQ(Frame()->Action(kCmdOpen)->text(), "&Open...\tCtrl+O");
   EXPECT_EQ(Frame()->Action(kCmdOpen)->toolTip(), "Open");
@@ -153,6 +158,8 @@ TEST_F(StartLanguageTest, EnglishStartShowsEnglishMenusAndChineseStartChinese) {
 
   Start("zh");
   EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+  EXPECT_EQ(CurrentMessageLanguage(), MessageLanguage::kChinese);
+  EXPECT_EQ(EngineUiText(kBatchNoTargetMessage), QString::fromUtf8(kBatchNoTargetMessage.data()));
   EXPECT_EQ(MenuTitles(), QStringList({"文件(&F)", "查看(&V)", "帮助(&H)"}));
   EXPECT_EQ(Frame()->Action(kCmdOpen)->text(), "打开(&O)...\tCtrl+O");
 }
