@@ -254,7 +254,7 @@ void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
 CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgress& progress) {
   using Outcome = FileOutcome;
   progress.Status(StatusLine::kCurrentFile, source.native());
-  progress.Status(StatusLine::kOperation, kBatchReading);
+  progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
   BookRun run;
   run.source = source;
   run.output = m_settings->books;
@@ -429,7 +429,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
         continue;
       }
       if (!book.IsPdf()) {
-        progress.Status(StatusLine::kOperation, kBatchReading);
+        progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
         if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
           std::lock_guard lock(run.mutex);
           run.failures.push_back({i, {kBatchReadFailed, run.source, task.entryName}});
