@@ -2,7 +2,9 @@
 #include "browse/inkbrite_doc.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <string_view>
 
@@ -14,6 +16,7 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "sources/book_source.h"
 
 namespace inkbrite {
@@ -33,9 +36,121 @@ class WaitCursor {
 
 QString Qs(const fs::path& p) { return QString::fromStdString(p.string()); }
 
+// 16 million pixels (4000 x 4000): below that a page decodes in well under
+// the time a reader notices.
+constexpr uint64_t kDefaultBackgroundLoadPixels = uint64_t{16} << 20;
+std::atomic<uint64_t> g_backgroundLoadPixels{kDefaultBackgroundLoadPixels};
+
+// The largest of 1/2, 1/4 and 1/8 at which the page still covers `box`
+// when fitted into it; 1 when even half the page would not.
+int PreviewDenominator(JpegSize page, QSize box) {
+  const double fit = std::min(static_cast<double>(box.width()) / page.width,
+                              static_cast<double>(box.height()) / page.height);
+  for (int denominator : {8, 4, 2}) {
+    if (1.0 / denominator >= fit) return denominator;
+  }
+  return 1;
+}
+
+DecodedPage DecodeFile(const fs::path& file) {
+  DecodedPage result;
+  try {
+    auto image = std::make_shared<DibImage>();
+    if (LoadImageFile(file, *image, &result.grey)) result.image = std::move(image);
+  } catch (const std::bad_alloc&) {
+    result.noMemory = true;
+  } catch (const std::exception&) {
+  }
+  if (!result.image) {
+    result.grey = 0;
+    result.error = SourceError::kPageUnreadable;
+  }
+  return result;
+}
+
 }  // namespace
 
-CInkbriteDoc::CInkbriteDoc(QWidget* messageParent) : m_messageParent(messageParent) {}
+CInkbriteDoc::CInkbriteDoc(QWidget* messageParent)
+    : m_messageParent(messageParent), m_loader([this] {
+        // On the loader thread: the page is taken on the user-interface thread.
+        QMetaObject::invokeMethod(
+            m_loadContext.get(), [this] { OnPageLoaded(); }, Qt::QueuedConnection);
+      }) {}
+
+void CInkbriteDoc::SetBackgroundLoadPixels(uint64_t pixels) {
+  g_backgroundLoadPixels = pixels == 0 ? kDefaultBackgroundLoadPixels : pixels;
+}
+
+uint64_t CInkbriteDoc::BackgroundLoadPixels() { return g_backgroundLoadPixels; }
+
+bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSource> source,
+                                    size_t index) {
+  // Two pages side by side are composed from both whole pages.
+  if (m_twoPages) return false;
+  JpegSize size;
+  if (!ReadJpegSize(file, size) ||
+      uint64_t{static_cast<uint32_t>(size.width)} * static_cast<uint32_t>(size.height) <
+          g_backgroundLoadPixels) {
+    return false;
+  }
+  // Large enough for the page fitted to the screen or to any of its windows.
+  QSize box(1, 1);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) box = screen->size();
+  for (const CInkbriteView* view : m_views) box = box.expandedTo(view->viewport()->size());
+  const int denominator = PreviewDenominator(size, box);
+  if (denominator == 1) return false;
+  auto preview = std::make_shared<DibImage>();
+  int grey = 0;
+  try {
+    if (!ReadJpegFileReduced(file, denominator, *preview, &grey, nullptr)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  DeleteContents();
+  m_page = std::move(preview);
+  m_greySource = grey;
+  CPageLoader::Decode decode;
+  if (source) {
+    decode = [source = std::move(source), index] { return DecodePage(*source, index); };
+  } else {
+    decode = [file] { return DecodeFile(file); };
+  }
+  m_loadTicket = m_loader.Start(std::move(decode));
+  return true;
+}
+
+void CInkbriteDoc::OnPageLoaded() {
+  if (m_loadTicket == 0) return;
+  if (std::optional<DecodedPage> page = m_loader.TakeReady(m_loadTicket)) {
+    ApplyLoaded(std::move(*page));
+  }
+}
+
+void CInkbriteDoc::FinishLoading() {
+  if (m_loadTicket == 0) return;
+  WaitCursor wait;
+  ApplyLoaded(m_loader.Wait(m_loadTicket));
+}
+
+void CInkbriteDoc::ApplyLoaded(DecodedPage page) {
+  m_loadTicket = 0;
+  if (!page.image) {
+    // The reduced picture was readable, the full page is not (or does not
+    // fit in memory): the window goes blank with the reason.
+    DeleteContents();
+    m_lastError = UiText(page.noMemory ? kOutOfMemoryMessage : kReadFailedMessage);
+    if (m_showReadError) ShowMessage(m_messageParent, m_lastError);
+    for (CInkbriteView* view : m_views) {
+      if (view->HasShownPage()) view->OnInitialUpdate();
+    }
+    return;
+  }
+  m_page = std::move(page.image);
+  m_greySource = page.grey;
+  for (CInkbriteView* view : m_views) {
+    if (view->HasShownPage()) view->OnFullPage();
+  }
+}
 
 CInkbriteDoc::~CInkbriteDoc() = default;
 
@@ -46,6 +161,8 @@ const DibImage& CInkbriteDoc::Page() const {
 }
 
 void CInkbriteDoc::DeleteContents() {
+  m_loader.Cancel();
+  m_loadTicket = 0;
   m_page.reset();
   m_shown.reset();
   m_partnerName.clear();
@@ -59,6 +176,10 @@ void CInkbriteDoc::TakePage(DecodedPage page) {
 
 int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
   if (IsBookFile(path)) return OpenBook(path);
+  if (OpenInBackground(path, nullptr, 0)) {
+    m_entry.clear();
+    return FinishOpening(true, QString(), path);
+  }
   int ok = 0;
   {
     WaitCursor wait;
@@ -273,6 +394,11 @@ int CInkbriteDoc::OpenPage(const ListedPage& page) {
   if (page.empty()) return 0;
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   if (!page.InBook() && (!source || source->IsBook())) return OnOpenDocument(page.file);
+  if (!page.InBook() && !m_prefetch.Holds(source, page.index) &&
+      OpenInBackground(page.file, source, page.index)) {
+    m_entry = page.entry;
+    return FinishOpening(true, QString(), page.file);
+  }
   DecodedPage decoded;
   {
     WaitCursor wait;
@@ -332,6 +458,8 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
   if (m_savingView == nullptr) return 1;
   CParaBlock params;
   params.Assign(m_savingView->WorkingSet());
+  // The full page, never the reduced picture that stands for it meanwhile.
+  FinishLoading();
   SaveResult result = SaveResult::kFailed;
   {
     WaitCursor wait;

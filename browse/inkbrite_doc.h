@@ -14,10 +14,19 @@
 // Save writes over the file the page was read from only after asking, unless
 // the user has turned the question off.
 //
-// Threads: user-interface thread only.
+// A big JPEG page (kBackgroundLoadPixels or more) opens at once with a
+// picture decoded at a reduced scale, large enough for the page fitted to
+// the screen; the full page is decoded on a thread of its own (CPageLoader)
+// and replaces it when ready, so keys and menus are answered meanwhile.
+// Turning the page abandons the load; Save waits for it, so what is written
+// never depends on it.
+//
+// Threads: user-interface thread only (the loader decodes on its own).
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +35,7 @@
 
 #include "browse/dir_manager.h"
 #include "browse/facing_pages.h"
+#include "browse/page_loader.h"
 #include "browse/page_prefetch.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
@@ -97,6 +107,15 @@ class CInkbriteDoc {
   // Asks the prefetch for the `count` pages after the current one in the
   // display order.
   void PrefetchNext(int count = 1);
+  // While a big page is being decoded in the background: a reduced picture
+  // of it stands for the page.
+  bool IsLoading() const { return m_loadTicket != 0; }
+  // Waits until the page being decoded in the background is in place.
+  void FinishLoading();
+  // The smallest page, in pixels, that opens in the background (tests and
+  // the benchmark change it; 0 restores the default).
+  static void SetBackgroundLoadPixels(uint64_t pixels);
+  static uint64_t BackgroundLoadPixels();
   // The picture shown: the decoded page, or in the two-page layout the page
   // and the page facing it side by side; empty (or null) when the file could
   // not be read.
@@ -159,6 +178,13 @@ class CInkbriteDoc {
   // Shows the page facing the cursor page beside it, when the layout has one.
   void ComposeSpread();
   int ShowCurrentAgain();
+  // Shows a reduced picture of a big JPEG page at once and starts decoding
+  // the full page (from `source` when given, else the file); false when the
+  // page is not one to open so (nothing then changed).
+  bool OpenInBackground(const std::filesystem::path& file, std::shared_ptr<PageSource> source,
+                        size_t index);
+  void OnPageLoaded();
+  void ApplyLoaded(DecodedPage page);
 
   QWidget* m_messageParent;
   // Shared with the views that show it, which never change it.
@@ -183,6 +209,12 @@ class CInkbriteDoc {
   std::shared_ptr<PageSource> m_shapesSource;
   std::vector<PageShape> m_shapes;
   std::vector<CInkbriteView*> m_views;
+  // The background load: the object its completion is posted to, the loader
+  // (after it, so that it is stopped first) and the ticket of the load under
+  // way (0: none).
+  std::unique_ptr<QObject> m_loadContext = std::make_unique<QObject>();
+  CPageLoader m_loader;
+  uint64_t m_loadTicket = 0;
 };
 
 }  // namespace inkbrite

@@ -100,6 +100,28 @@ void CInkbriteView::OnInitialUpdate() {
   }
 }
 
+void CInkbriteView::OnFullPage() {
+  if (!m_initialised || !m_doc) return;
+  m_worker.Stop();
+  m_source = m_doc->SharedPage();
+  if (!m_source) {
+    OnInitialUpdate();
+    return;
+  }
+  // The reduced picture stays on screen until the full page is rendered.
+  m_rebase = true;
+  StartWorker();
+  WakeWorker();
+}
+
+void CInkbriteView::WakeWorker() {
+  {
+    std::lock_guard lock(m_wakeMutex);
+    m_wake = true;
+  }
+  m_wakeSignal.notify_one();
+}
+
 void CInkbriteView::TakeParameters() {
   // Without per-window mode every window draws with the shared set. In
   // per-window mode the window keeps its own set from page to page (a new
@@ -110,6 +132,7 @@ void CInkbriteView::TakeParameters() {
 }
 
 bool CInkbriteView::ShowSource(bool fit) {
+  m_rebase = false;
   m_base.reset();
   m_fitted = fit;
   m_fitSize = viewport()->size();
@@ -257,14 +280,18 @@ int CInkbriteView::PrepareRoutine() {
   EnhanceHooks hooks;
   hooks.abortCheck = [this] { return m_worker.IsStopRequested() ? 1 : 0; };
   while (!m_worker.IsStopRequested()) {
+    bool woken = false;
     {
       std::unique_lock lock(m_wakeMutex);
-      m_wakeSignal.wait_for(lock, std::chrono::milliseconds(interval), [this] { return m_wake; });
+      woken = m_wakeSignal.wait_for(lock, std::chrono::milliseconds(interval),
+                                    [this] { return m_wake; });
       m_wake = false;
     }
     if (m_worker.IsStopRequested()) break;
-    if (m_rendered.Assign(m_working)) continue;  // nothing changed
+    // Nothing changed (a new full page is rendered all the same).
+    if (m_rendered.Assign(m_working) && !m_rebase) continue;
     ++m_renderStarts;
+    if (woken) ++m_rendersOnWake;
     const Rendering result = RenderOnce(hooks);
     if (result == Rendering::kStopped) break;
     // The repaint or the message is posted, never waited for, so a Stop
@@ -289,12 +316,12 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
   // finished one replaces it.
   // The automatic steps' slots changed: the base is made again from the
   // source (the user-interface thread leaves it alone while this runs).
-  for (size_t i = 0; i < m_baseAuto.size(); ++i) {
-    if (m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i]) {
-      if (!MakeBase(m_fitted, m_rendered)) return Rendering::kNoMemory;
-      break;
-    }
+  bool rebase = m_rebase;
+  m_rebase = false;
+  for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
+    rebase = m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i];
   }
+  if (rebase && !MakeBase(m_fitted, m_rendered)) return Rendering::kNoMemory;
   DibImage page;
   PageFindings findings;
   const Rendering result = Prepare(page, m_rendered, hooks, findings);
@@ -512,10 +539,12 @@ bool CInkbriteView::event(QEvent* event) {
     const auto* change = static_cast<ParamChangeEvent*>(event);
     if (PerWindowMode()) m_window.SetValue(change->Slot(), change->Value());
     m_working.SetValue(change->Slot(), change->Value());
+    WakeWorker();
     return true;
   }
   if (event->type() == ParamResetEvent::kType) {
     m_working.Assign(PerWindowMode() ? m_window : AppParams());
+    WakeWorker();
     return true;
   }
   return QAbstractScrollArea::event(event);

@@ -7,8 +7,9 @@
 //
 // Rendering: a page is enhanced on the user-interface thread when it is
 // opened, with the view's working parameter set. Afterwards a background
-// thread keeps the displayed page in step with that set: it polls every 100
-// to 200 ms, and when the set changed renders the unprocessed source page
+// thread keeps the displayed page in step with that set: each parameter
+// change wakes it (it also polls every 100 to 200 ms), and when the set
+// changed it renders the unprocessed source page
 // (fitted to the window when the window fits pages, as opening does) into an
 // image of its own, swaps it in under a lock and posts the repaint.
 // It never waits for the user-interface thread, so stopping it cannot
@@ -93,6 +94,10 @@ class CInkbriteView : public QAbstractScrollArea {
   // start the background thread.
   void OnInitialUpdate();
   bool HasShownPage() const { return m_initialised; }
+  // The document's page was replaced by the same page at its full size (a
+  // big page decoded in the background): the background thread renders it
+  // with the working set while the reduced picture stays on screen.
+  void OnFullPage();
 
   // Runs one of the view's commands (page, corner, fit, single key); false
   // for a command the view does not handle.
@@ -120,6 +125,9 @@ class CInkbriteView : public QAbstractScrollArea {
   int RenderStarts() const { return m_renderStarts.load(); }
   int RenderCount() const { return m_renderCount.load(); }
   int RenderFailures() const { return m_renderFailures.load(); }
+  // Background renderings begun at once on a parameter change (the change
+  // woke the thread) rather than at the end of a polling interval.
+  int RendersOnWake() const { return m_rendersOnWake.load(); }
   // Pages put on screen so far (each opening, fitting and rendering counts
   // one), and the number of the latest one painted: a change is on screen
   // once PaintedGeneration passes the DisplayGeneration taken before it.
@@ -193,6 +201,9 @@ class CInkbriteView : public QAbstractScrollArea {
   bool ShowSpreadPart(int part);
   void SetFindings(const PageFindings& findings);
   void StartWorker();
+  // Wakes the background thread, so a change is rendered without waiting
+  // for the end of its polling interval.
+  void WakeWorker();
   void TakeParameters();
   bool ShowSource(bool fit);
   void SetDisplayed(DibImage page);
@@ -250,6 +261,11 @@ class CInkbriteView : public QAbstractScrollArea {
   std::atomic<int> m_renderStarts{0};
   std::atomic<int> m_renderCount{0};
   std::atomic<int> m_renderFailures{0};
+  std::atomic<int> m_rendersOnWake{0};
+  // The source was replaced by the full page: the next rendering makes the
+  // base again even when the parameters did not change. Set while the
+  // worker is stopped, then the worker's.
+  bool m_rebase = false;
   bool m_showingMemoryMessage = false;
 
   bool m_initialised = false;

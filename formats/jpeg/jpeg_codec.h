@@ -45,6 +45,22 @@ class CJPEGException : public std::exception {
 // Decodes a JPEG file. 0 when the file cannot be opened or decoded.
 int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
+// A JPEG picture's size in pixels, as its header gives it.
+struct JpegSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Reads only the header of a JPEG file; false when it cannot be read.
+bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size);
+
+// Decodes a JPEG file at 1/`denominator` of its size (1, 2, 4 or 8; the
+// width and height rounded up), quickly and for showing only: the integer
+// transform and plain upsampling. `fullSize` gets the picture's own size.
+// 0 when the file cannot be opened or decoded, or for another denominator.
+int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
+                        int* greySource, JpegSize* fullSize);
+
 // Decodes JPEG data held in memory (for instance inside a TIFF file). The
 // caller keeps the buffer. 0 at once for a null buffer or one shorter than 10
 // bytes.

@@ -250,6 +250,33 @@ bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
   return true;
 }
 
+// The decoding at 1/denominator of the size (the library scales in its
+// inverse DCT); `full` gets the picture's own size.
+bool DecodeReduced(jpeg_decompress_struct& cinfo, uint64_t inputBytes, int denominator,
+                   DibImage& image, int* greySource, JpegSize& full) {
+  if (!ReadHeader(cinfo, inputBytes)) return false;
+  full = {static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height)};
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = static_cast<unsigned int>(denominator);
+  // The fast integer transform and plain upsampling: the picture is only
+  // shown until the full one replaces it.
+  cinfo.dct_method = JDCT_ISLOW;
+  cinfo.do_fancy_upsampling = FALSE;
+  if (cinfo.out_color_space == JCS_RGB) cinfo.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&cinfo);
+  if (!image.Create(static_cast<int32_t>(cinfo.output_width),
+                    static_cast<int32_t>(cinfo.output_height), 24)) {
+    return false;
+  }
+  RowDecoder rows(cinfo);
+  if (greySource != nullptr) *greySource = rows.Grey() ? 1 : 0;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    if (!rows.ReadRow(cinfo, image.Row(static_cast<int32_t>(cinfo.output_scanline)))) return false;
+  }
+  jpeg_finish_decompress(&cinfo);
+  return true;
+}
+
 // The same decoding a band of rows at a time.
 class JpegRowReader final : public PageRowReader {
  public:
@@ -371,6 +398,54 @@ int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySo
   jpeg_detail::FileInput input(path);
   if (!input.IsOpen()) return 0;
   return jpeg_detail::ReadJpegStream(input, image, greySource);
+}
+
+bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size) {
+  size = {};
+  jpeg_detail::FileInput input(path);
+  if (!input.IsOpen()) return false;
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_detail::InitErrorManager(err);
+  bool ok = false;
+  try {
+    jpeg_create_decompress(&cinfo);
+    jpeg_detail::AttachSource(&cinfo, input);
+    jpeg_read_header(&cinfo, TRUE);
+    size = {static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height)};
+    ok = size.width > 0 && size.height > 0;
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return ok;
+}
+
+int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
+                        int* greySource, JpegSize* fullSize) {
+  if (greySource != nullptr) *greySource = 0;
+  if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) return 0;
+  jpeg_detail::FileInput input(path);
+  if (!input.IsOpen()) return 0;
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr err{};
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = jpeg_detail::LimitScans;
+  cinfo.err = jpeg_detail::InitErrorManager(err);
+  JpegSize full;
+  bool ok = false;
+  try {
+    jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
+    jpeg_detail::AttachSource(&cinfo, input);
+    ok = jpeg_detail::DecodeReduced(cinfo, input.Size(), denominator, image, greySource, full);
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  if (!ok) image.Clear();
+  if (fullSize != nullptr) *fullSize = ok ? full : JpegSize{};
+  return ok ? 1 : 0;
 }
 
 std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {

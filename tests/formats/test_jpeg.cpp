@@ -116,6 +116,42 @@ TEST(JpegReader, RefusesWhatIsNotThere) {
   EXPECT_TRUE(image.IsEmpty());
 }
 
+// Reduced decoding: the size rounded up at each scale, the picture close to
+// the full one reduced, the header's size, and the refusals.
+TEST(JpegReader, DecodesAtAReducedScale) {
+  test::TempDir dir;
+  // Gentle slopes, so the reduced picture is close to the reduced page.
+  const DibImage page = test::MakeImage(203, 97, [](int32_t x, int32_t y) {
+    return test::Bgr{uint8_t(20 + x / 2), uint8_t(50 + y), uint8_t((x + y) / 3)};
+  });
+  ASSERT_EQ(WriteJpegFile(dir / "page.jpg", page, 95, 0), 1);
+  JpegSize size;
+  ASSERT_TRUE(ReadJpegSize(dir / "page.jpg", size));
+  EXPECT_EQ(size.width, 203);
+  EXPECT_EQ(size.height, 97);
+  for (const int denominator : {2, 4, 8}) {
+    DibImage reduced;
+    JpegSize full;
+    int grey = -1;
+    ASSERT_EQ(ReadJpegFileReduced(dir / "page.jpg", denominator, reduced, &grey, &full), 1);
+    EXPECT_EQ(reduced.Width(), (203 + denominator - 1) / denominator);
+    EXPECT_EQ(reduced.Height(), (97 + denominator - 1) / denominator);
+    EXPECT_EQ(full.width, 203);
+    EXPECT_EQ(full.height, 97);
+    EXPECT_EQ(grey, 0);
+    DibImage expected = page;
+    ASSERT_TRUE(expected.ResizeTo(reduced.Width(), reduced.Height()));
+    EXPECT_LE(LargestDifference(reduced, expected), 24) << denominator;
+  }
+  DibImage image;
+  EXPECT_EQ(ReadJpegFileReduced(dir / "page.jpg", 3, image, nullptr, nullptr), 0);
+  EXPECT_EQ(ReadJpegFileReduced("/nonexistent/page.jpg", 2, image, nullptr, nullptr), 0);
+  test::WriteAll(dir / "not.jpg", std::vector<uint8_t>(64, 7));
+  EXPECT_EQ(ReadJpegFileReduced(dir / "not.jpg", 2, image, nullptr, nullptr), 0);
+  EXPECT_FALSE(ReadJpegSize(dir / "not.jpg", size));
+  EXPECT_TRUE(image.IsEmpty());
+}
+
 TEST(JpegReader, TruncatedOrCorruptDataNeverCrashes) {
   INKBRITE_NEED_CORPUS();
   const std::vector<uint8_t> file =

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The viewer answering at once: a parameter change wakes the background
+// rendering, and a big JPEG page opens with a reduced picture while the full
+// page is decoded on a thread of its own, keys and Save working meanwhile.
+#include <QTest>
+#include <condition_variable>
+#include <mutex>
+
+#include "browse/page_loader.h"
+#include "core/enhance.h"
+#include "formats/jpeg/jpeg_codec.h"
+#include "tests/browse/browse_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using ui_test::Settle;
+using ui_test::WaitFor;
+using ui_test::WritePage;
+
+// Holds every background load before it decodes until Release. The state is
+// shared with the hook, which may still be returning on the loader thread.
+class LoadGate {
+ public:
+  LoadGate() : m_state(std::make_shared<State>()) {
+    CPageLoader::SetBeforeDecodeForTests([state = m_state] {
+      std::unique_lock lock(state->mutex);
+      ++state->held;
+      state->changed.notify_all();
+      state->changed.wait(lock, [&] { return state->open; });
+    });
+  }
+  ~LoadGate() {
+    Release();
+    CPageLoader::SetBeforeDecodeForTests({});
+  }
+  LoadGate(const LoadGate&) = delete;
+  LoadGate& operator=(const LoadGate&) = delete;
+  // Waits until a load is held (the loader thread is inside it).
+  bool WaitHeld() {
+    std::unique_lock lock(m_state->mutex);
+    return m_state->changed.wait_for(lock, std::chrono::seconds(30),
+                                     [&] { return m_state->held > 0; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m_state->mutex);
+      m_state->open = true;
+    }
+    m_state->changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int held = 0;
+    bool open = false;
+  };
+  std::shared_ptr<State> m_state;
+};
+
+class ViewerLoadTest : public ui_test::AppTest {
+ protected:
+  void TearDown() override {
+    CInkbriteDoc::SetBackgroundLoadPixels(0);
+    ui_test::AppTest::TearDown();
+  }
+  // A view of its own with a client area of exactly width x height.
+  struct LoneView {
+    explicit LoneView(int width, int height) : doc(nullptr), view(&doc) {
+      view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      view.resize(width, height);
+      view.show();
+    }
+    void Open(const fs::path& path) {
+      doc.DirList().SetCurrentFile(path);
+      ASSERT_EQ(doc.OnOpenDocument(path), 1);
+      view.OnInitialUpdate();
+    }
+    CInkbriteDoc doc;
+    CInkbriteView view;
+  };
+  std::string Shown() {
+    CInkbriteDoc* doc = Frame()->ActiveDocument();
+    return doc ? doc->PathName().filename().string() : std::string();
+  }
+};
+
+// Each change is rendered as soon as it arrives, not at the end of the
+// thread's polling interval; still exactly one rendering per change.
+TEST_F(ViewerLoadTest, ChangesWakeTheRenderingAtOnce) {
+  WritePage(dir / "a.bmp", 600, 800);
+  LoneView lone(400, 300);
+  lone.Open(dir / "a.bmp");
+  for (int i = 1; i <= 3; ++i) {
+    QApplication::postEvent(&lone.view, new ParamChangeEvent(kBrightness, 100 + 10 * i));
+    ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == i; }));
+    EXPECT_EQ(lone.view.RendersOnWake(), i);
+  }
+  QApplication::postEvent(&lone.view, new ParamResetEvent());
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == 4; }));
+  EXPECT_EQ(lone.view.RendersOnWake(), 4);
+  Settle(300);
+  EXPECT_EQ(lone.view.RenderStarts(), 4);
+}
+
+// A big JPEG shows a reduced picture at once; the full page replaces it in
+// the document, and the window ends with exactly what opening the full page
+// shows (fitted, then enhanced), the reduced picture leaving no trace.
+TEST_F(ViewerLoadTest, ABigPageShowsAReducedPictureFirstThenTheFullPage) {
+  WritePage(dir / "big.jpg", 2400, 3200);
+  DibImage full;
+  ASSERT_EQ(LoadImageFile(dir / "big.jpg", full, nullptr), 1);
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  AppParams().SetValue(kContrast, 130);
+  AppParams().SetValue(kSharpen, 3);
+  LoadGate gate;
+  LoneView lone(600, 400);
+  lone.view.OnCommand(kCmdFitWindow);
+  lone.Open(dir / "big.jpg");
+  ASSERT_TRUE(gate.WaitHeld());
+  EXPECT_TRUE(lone.doc.IsLoading());
+  // At 1/4 or 1/8 of the size, and still at least the page fitted.
+  EXPECT_LT(lone.doc.Page().Width(), 2400);
+  EXPECT_GE(lone.view.DisplayedSize().height(), 300);
+  EXPECT_LE(lone.view.DisplayedSize().height(), 400);
+  const int rendered = lone.view.RenderCount();
+  gate.Release();
+  ASSERT_TRUE(WaitFor([&] { return !lone.doc.IsLoading(); }, 30000));
+  EXPECT_TRUE(lone.doc.Page().PackedDib() == full.PackedDib());
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() > rendered; }, 30000));
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(300, 400));
+  DibImage expected = full;
+  ASSERT_TRUE(expected.ResizeTo(300, 400));
+  EnhanceImage(AppParams(), expected, {}, true);
+  EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == expected.PackedDib());
+
+  // At 100 %: the full page at its size.
+  lone.view.OnCommand(kCmdFitWindow);
+  DibImage whole = full;
+  EnhanceImage(AppParams(), whole);
+  EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == whole.PackedDib());
+}
+
+// Save while the full page is still being decoded writes the same bytes as
+// Save of the page opened whole.
+TEST_F(ViewerLoadTest, SavingWhileAPageLoadsWritesTheFullPage) {
+  WritePage(dir / "big.jpg", 2400, 3200);
+  AppParams().SetValue(kBrightness, 120);
+  AppParams().SetValue(kBlur, 1);
+  LoneView whole(600, 400);
+  whole.Open(dir / "big.jpg");
+  ASSERT_FALSE(whole.doc.IsLoading());
+  whole.doc.SetSavingView(&whole.view);
+  ASSERT_EQ(whole.doc.SaveAs(dir / "whole.jpg"), 1);
+
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  LoneView loading(600, 400);
+  loading.Open(dir / "big.jpg");
+  // The loaded page is taken on this thread: loading until events run.
+  ASSERT_TRUE(loading.doc.IsLoading());
+  loading.doc.SetSavingView(&loading.view);
+  ASSERT_EQ(loading.doc.SaveAs(dir / "loading.jpg"), 1);
+  EXPECT_FALSE(loading.doc.IsLoading());
+  EXPECT_EQ(ui_test::ReadText(dir / "loading.jpg"), ui_test::ReadText(dir / "whole.jpg"));
+  EXPECT_TRUE(messages.empty());
+}
+
+// The window answers keys while an 8000 x 12000 page is being decoded: the
+// next-page key turns the page, and the abandoned page never comes back.
+TEST_F(ViewerLoadTest, KeysAreAnsweredWhileABigPageLoads) {
+  {
+    DibImage big = test::MakeImage(8000, 12000, [](int32_t x, int32_t y) {
+      return test::Bgr{static_cast<uint8_t>(x / 40), static_cast<uint8_t>(y / 50), 128};
+    });
+    ASSERT_EQ(SaveImageFile(dir / "a-big.jpg", big, 0, 80), 1);
+  }
+  WritePage(dir / "b-small.jpg", 300, 400);
+  LoadGate gate;
+  Frame()->show();
+  QApplication::setActiveWindow(Frame());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
+  ASSERT_NE(app->OpenDocumentFile(dir / "a-big.jpg"), nullptr);
+  CInkbriteDoc* doc = Frame()->ActiveDocument();
+  ASSERT_TRUE(gate.WaitHeld());
+  ASSERT_TRUE(doc->IsLoading());
+  EXPECT_EQ(doc->Page().Width(), 1000);  // decoded at 1/8 for the screen
+  CInkbriteView* view = Frame()->ActiveView();
+  QTest::keyClick(view, Qt::Key_Period);  // the next page
+  EXPECT_EQ(Shown(), "b-small.jpg");
+  EXPECT_FALSE(doc->IsLoading());
+  gate.Release();
+  Settle(300);
+  EXPECT_EQ(Shown(), "b-small.jpg");
+  EXPECT_EQ(doc->Page().Width(), 300);
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace inkbrite
