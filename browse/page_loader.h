@@ -54,8 +54,8 @@ class CPageLoader {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   uint64_t m_lastTicket = 0;
-  uint64_t m_ticket = 0;         // the load wanted now (0: none)
-  Decode m_pending;              // its decoding, until the thread takes it
+  uint64_t m_ticket = 0;                // the load wanted now (0: none)
+  Decode m_pending;                     // its decoding, until the thread takes it
   std::optional<DecodedPage> m_result;  // its page, once decoded
   bool m_stop = false;
   std::thread m_thread;
