@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -99,24 +100,49 @@ bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSo
   for (const CInkbriteView* view : m_views) box = box.expandedTo(view->viewport()->size());
   const int denominator = PreviewDenominator(size, box);
   if (denominator == 1) return false;
-  auto preview = std::make_shared<DibImage>();
-  int grey = 0;
+  // A blank page of the reduced picture's size, shown until it is decoded.
+  auto blank = std::make_shared<DibImage>();
   try {
-    if (!ReadJpegFileReduced(file, denominator, *preview, &grey, nullptr)) return false;
+    if (!blank->Create((size.width + denominator - 1) / denominator,
+                       (size.height + denominator - 1) / denominator, 24)) {
+      return false;
+    }
+    for (int32_t y = 0; y < blank->Height(); ++y) {
+      std::memset(blank->Row(y), 0xFF, static_cast<size_t>(blank->Width()) * 3);
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
   DeleteContents();
-  m_page = std::move(preview);
-  m_greySource = grey;
-  CPageLoader::Decode decode;
-  if (source) {
-    decode = [source = std::move(source), index] { return DecodePage(*source, index); };
-  } else {
-    decode = [file] { return DecodeFile(file); };
-  }
-  m_loadTicket = m_loader.Start(std::move(decode));
+  m_page = std::move(blank);
+  m_loadFile = file;
+  m_loadSource = std::move(source);
+  m_loadIndex = index;
+  m_loadingReduced = true;
+  m_loadTicket = m_loader.Start([file, denominator] {
+    DecodedPage reduced;
+    try {
+      auto image = std::make_shared<DibImage>();
+      if (ReadJpegFileReduced(file, denominator, *image, &reduced.grey, nullptr)) {
+        reduced.image = std::move(image);
+      }
+    } catch (const std::bad_alloc&) {
+      reduced.noMemory = true;
+    }
+    return reduced;
+  });
   return true;
+}
+
+void CInkbriteDoc::StartFullLoad() {
+  CPageLoader::Decode decode;
+  if (m_loadSource) {
+    decode = [source = m_loadSource, index = m_loadIndex] { return DecodePage(*source, index); };
+  } else {
+    decode = [file = m_loadFile] { return DecodeFile(file); };
+  }
+  m_loadingReduced = false;
+  m_loadTicket = m_loader.Start(std::move(decode));
 }
 
 void CInkbriteDoc::OnPageLoaded() {
@@ -129,11 +155,25 @@ void CInkbriteDoc::OnPageLoaded() {
 void CInkbriteDoc::FinishLoading() {
   if (m_loadTicket == 0) return;
   WaitCursor wait;
-  ApplyLoaded(m_loader.Wait(m_loadTicket));
+  // The reduced picture, then the full page.
+  while (m_loadTicket != 0) ApplyLoaded(m_loader.Wait(m_loadTicket));
 }
 
 void CInkbriteDoc::ApplyLoaded(DecodedPage page) {
   m_loadTicket = 0;
+  const bool reduced = m_loadingReduced;
+  if (reduced && page.image) {
+    // The reduced picture in place of the blank page; the full page next.
+    m_page = std::move(page.image);
+    m_greySource = page.grey;
+    StartFullLoad();
+    for (CInkbriteView* view : m_views) {
+      if (view->HasShownPage()) view->OnFullPage();
+    }
+    return;
+  }
+  m_loadingReduced = false;
+  m_loadSource.reset();
   if (!page.image) {
     // The reduced picture was readable, the full page is not (or does not
     // fit in memory): the window goes blank with the reason.
@@ -147,6 +187,7 @@ void CInkbriteDoc::ApplyLoaded(DecodedPage page) {
   }
   m_page = std::move(page.image);
   m_greySource = page.grey;
+  m_fittedAhead.reset();
   for (CInkbriteView* view : m_views) {
     if (view->HasShownPage()) view->OnFullPage();
   }
@@ -163,6 +204,9 @@ const DibImage& CInkbriteDoc::Page() const {
 void CInkbriteDoc::DeleteContents() {
   m_loader.Cancel();
   m_loadTicket = 0;
+  m_loadingReduced = false;
+  m_loadSource.reset();
+  m_fittedAhead.reset();
   m_page.reset();
   m_shown.reset();
   m_partnerName.clear();
@@ -172,6 +216,17 @@ void CInkbriteDoc::DeleteContents() {
 void CInkbriteDoc::TakePage(DecodedPage page) {
   m_page = std::move(page.image);
   m_greySource = m_page ? page.grey : 0;
+  if (m_page) {
+    m_fittedAhead = std::move(page.fitted);
+    m_fittedBoxWidth = page.fitBoxWidth;
+    m_fittedBoxHeight = page.fitBoxHeight;
+  }
+}
+
+std::shared_ptr<const DibImage> CInkbriteDoc::FittedAhead(int32_t width, int32_t height) const {
+  // Of the page alone (a spread is composed afresh).
+  if (m_shown || !m_page || width != m_fittedBoxWidth || height != m_fittedBoxHeight) return {};
+  return m_fittedAhead;
 }
 
 int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
@@ -420,6 +475,15 @@ void CInkbriteDoc::PrefetchNext(int count) {
   // After the spread shown: the two pages of the next one.
   const int lastShown = m_twoPages ? std::max(current, m_facing.last() + 1) : current;
   if (m_twoPages) count = std::max(count, 2);
+  // Fitted ahead too, for the first window that fits pages.
+  QSize box;
+  for (const CInkbriteView* view : m_views) {
+    if (view->IsFitToWindow()) {
+      box = view->viewport()->size();
+      break;
+    }
+  }
+  m_prefetch.SetFitBox(box.width(), box.height());
   std::vector<size_t> pages;
   for (int i = 1; i <= count; ++i) {
     const ListedPage next = m_dirList.PageAt(lastShown + i);

@@ -14,10 +14,10 @@
 // Save writes over the file the page was read from only after asking, unless
 // the user has turned the question off.
 //
-// A big JPEG page (kBackgroundLoadPixels or more) opens at once with a
-// picture decoded at a reduced scale, large enough for the page fitted to
-// the screen; the full page is decoded on a thread of its own (CPageLoader)
-// and replaces it when ready, so keys and menus are answered meanwhile.
+// A big JPEG page (kBackgroundLoadPixels or more) opens at once as a blank
+// page of its shape; on a thread of its own (CPageLoader) a picture decoded
+// at a reduced scale, large enough for the page fitted to the screen,
+// replaces it, then the full page; keys and menus are answered meanwhile.
 // Turning the page abandons the load; Save waits for it, so what is written
 // never depends on it.
 //
@@ -110,6 +110,8 @@ class CInkbriteDoc {
   // While a big page is being decoded in the background: a reduced picture
   // of it stands for the page.
   bool IsLoading() const { return m_loadTicket != 0; }
+  // While the reduced picture is being decoded (a blank page stands for it).
+  bool IsLoadingReduced() const { return m_loadTicket != 0 && m_loadingReduced; }
   // Waits until the page being decoded in the background is in place.
   void FinishLoading();
   // The smallest page, in pixels, that opens in the background (tests and
@@ -121,6 +123,9 @@ class CInkbriteDoc {
   // not be read.
   const DibImage& Page() const;
   std::shared_ptr<const DibImage> SharedPage() const { return m_shown ? m_shown : m_page; }
+  // The page shown fitted into width x height, when it was fitted ahead
+  // with its decoding; null otherwise.
+  std::shared_ptr<const DibImage> FittedAhead(int32_t width, int32_t height) const;
 
   // Page commands: the list's moves, by spreads in the two-page layout (the
   // cursor stays on a spread's first page). `index` as CDirManager gives it;
@@ -185,6 +190,8 @@ class CInkbriteDoc {
                         size_t index);
   void OnPageLoaded();
   void ApplyLoaded(DecodedPage page);
+  // The full page's decoding, once the reduced picture is in place.
+  void StartFullLoad();
 
   QWidget* m_messageParent;
   // Shared with the views that show it, which never change it.
@@ -209,12 +216,22 @@ class CInkbriteDoc {
   std::shared_ptr<PageSource> m_shapesSource;
   std::vector<PageShape> m_shapes;
   std::vector<CInkbriteView*> m_views;
+  // The page fitted ahead (DecodedPage::fitted) and its box.
+  std::shared_ptr<const DibImage> m_fittedAhead;
+  int32_t m_fittedBoxWidth = 0;
+  int32_t m_fittedBoxHeight = 0;
   // The background load: the object its completion is posted to, the loader
   // (after it, so that it is stopped first) and the ticket of the load under
   // way (0: none).
   std::unique_ptr<QObject> m_loadContext = std::make_unique<QObject>();
   CPageLoader m_loader;
   uint64_t m_loadTicket = 0;
+  // What the load under way decodes: the reduced picture (a blank page of
+  // its size stands for it meanwhile), then the full page.
+  bool m_loadingReduced = false;
+  std::filesystem::path m_loadFile;
+  std::shared_ptr<PageSource> m_loadSource;
+  size_t m_loadIndex = 0;
 };
 
 }  // namespace inkbrite

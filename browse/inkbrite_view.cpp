@@ -109,6 +109,7 @@ void CInkbriteView::OnFullPage() {
     return;
   }
   // The reduced picture stays on screen until the full page is rendered.
+  m_fittedAhead.reset();
   m_rebase = true;
   StartWorker();
   WakeWorker();
@@ -136,6 +137,9 @@ bool CInkbriteView::ShowSource(bool fit) {
   m_base.reset();
   m_fitted = fit;
   m_fitSize = viewport()->size();
+  m_fittedAhead = fit && m_doc && m_source == m_doc->SharedPage()
+                      ? m_doc->FittedAhead(m_fitSize.width(), m_fitSize.height())
+                      : nullptr;
   if (fit) {
     SetDisplayed(DibImage());
     UpdateScrollSizes();  // no scroll bars: the client area at full size
@@ -182,6 +186,11 @@ bool CInkbriteView::MakeBase(bool fit, const CParaBlock& params) {
     }
     m_base = staged;
     if (!fit) return true;
+    // Fitted ahead from the same page by the same scaling.
+    if (staged == m_source && m_fittedAhead) {
+      m_base = m_fittedAhead;
+      return true;
+    }
     int32_t w = 0, h = 0;
     staged->FitSize(m_fitSize.width(), m_fitSize.height(), w, h);
     if (w <= 0 || h <= 0 || (w == staged->Width() && h == staged->Height())) return true;
@@ -293,6 +302,7 @@ int CInkbriteView::PrepareRoutine() {
     ++m_renderStarts;
     if (woken) ++m_rendersOnWake;
     const Rendering result = RenderOnce(hooks);
+    ++m_renderEnds;
     if (result == Rendering::kStopped) break;
     // The repaint or the message is posted, never waited for, so a Stop
     // from the user-interface thread cannot wait on this thread waiting on
@@ -316,8 +326,7 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
   // finished one replaces it.
   // The automatic steps' slots changed: the base is made again from the
   // source (the user-interface thread leaves it alone while this runs).
-  bool rebase = m_rebase;
-  m_rebase = false;
+  bool rebase = m_rebase.exchange(false);
   for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
     rebase = m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i];
   }

@@ -94,9 +94,10 @@ class CInkbriteView : public QAbstractScrollArea {
   // start the background thread.
   void OnInitialUpdate();
   bool HasShownPage() const { return m_initialised; }
-  // The document's page was replaced by the same page at its full size (a
-  // big page decoded in the background): the background thread renders it
-  // with the working set while the reduced picture stays on screen.
+  // The document's page was replaced by the same page decoded further (a
+  // big page loading in the background: the blank page by the reduced
+  // picture, that by the full page): the background thread renders it with
+  // the working set while the earlier one stays on screen.
   void OnFullPage();
 
   // Runs one of the view's commands (page, corner, fit, single key); false
@@ -128,6 +129,11 @@ class CInkbriteView : public QAbstractScrollArea {
   // Background renderings begun at once on a parameter change (the change
   // woke the thread) rather than at the end of a polling interval.
   int RendersOnWake() const { return m_rendersOnWake.load(); }
+  // A rendering is under way, or due for a page replaced by its fuller
+  // decoding (OnFullPage).
+  bool RenderPending() const {
+    return m_rebase.load() || m_renderStarts.load() != m_renderEnds.load();
+  }
   // Pages put on screen so far (each opening, fitting and rendering counts
   // one), and the number of the latest one painted: a change is on screen
   // once PaintedGeneration passes the DisplayGeneration taken before it.
@@ -243,6 +249,9 @@ class CInkbriteView : public QAbstractScrollArea {
   std::shared_ptr<const DibImage> m_base;
   bool m_fitted = false;
   QSize m_fitSize;  // the client size the base was fitted to
+  // The source fitted to m_fitSize ahead, by the document's read-ahead
+  // (null: none); likewise written only while the worker is stopped.
+  std::shared_ptr<const DibImage> m_fittedAhead;
   // What the automatic source steps found on the base, and the values of
   // their slots it was made with: a rendering whose values differ makes the
   // base again (on the preparation thread, which then owns it).
@@ -262,10 +271,11 @@ class CInkbriteView : public QAbstractScrollArea {
   std::atomic<int> m_renderCount{0};
   std::atomic<int> m_renderFailures{0};
   std::atomic<int> m_rendersOnWake{0};
+  std::atomic<int> m_renderEnds{0};  // renderings ended in any way
   // The source was replaced by the full page: the next rendering makes the
   // base again even when the parameters did not change. Set while the
   // worker is stopped, then the worker's.
-  bool m_rebase = false;
+  std::atomic<bool> m_rebase{false};
   bool m_showingMemoryMessage = false;
 
   bool m_initialised = false;

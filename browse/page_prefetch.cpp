@@ -23,6 +23,24 @@ DecodedPage DecodePage(PageSource& source, size_t index) {
   return result;
 }
 
+void FitAhead(DecodedPage& page, int32_t boxWidth, int32_t boxHeight) {
+  int32_t width = 0, height = 0;
+  page.image->FitSize(boxWidth, boxHeight, width, height);
+  if (width <= 0 || height <= 0 ||
+      (width == page.image->Width() && height == page.image->Height())) {
+    return;
+  }
+  try {
+    auto fitted = std::make_shared<DibImage>(*page.image);
+    if (!fitted->ResizeTo(width, height)) return;
+    page.fitted = std::move(fitted);
+    page.fitBoxWidth = boxWidth;
+    page.fitBoxHeight = boxHeight;
+  } catch (const std::bad_alloc&) {
+    // The window fits it when it shows it.
+  }
+}
+
 CPagePrefetch::CPagePrefetch() = default;
 
 CPagePrefetch::~CPagePrefetch() { Stop(); }
@@ -54,6 +72,12 @@ void CPagePrefetch::Want(std::shared_ptr<PageSource> source, size_t readAheadFro
     if (!m_thread.joinable()) m_thread = std::thread([this] { Run(); });
   }
   m_changed.notify_all();
+}
+
+void CPagePrefetch::SetFitBox(int32_t width, int32_t height) {
+  std::lock_guard lock(m_mutex);
+  m_fitWidth = std::max(0, width);
+  m_fitHeight = std::max(0, height);
 }
 
 void CPagePrefetch::Clear() {
@@ -131,6 +155,7 @@ void CPagePrefetch::Run() {
     if (!decode) continue;
     m_busy = true;
     m_busyIndex = next;
+    const int32_t boxWidth = m_fitWidth, boxHeight = m_fitHeight;
     lock.unlock();
     DecodedPage page = DecodePage(*source, next);
     if ((page.image &&
@@ -140,6 +165,7 @@ void CPagePrefetch::Run() {
       // it is opened.
       page = DecodedPage{};
     }
+    if (page.image && boxWidth > 0 && boxHeight > 0) FitAhead(page, boxWidth, boxHeight);
     lock.lock();
     m_busy = false;
     // Kept only while still wanted from the same source; a page too big to

@@ -38,6 +38,12 @@ struct DecodedPage {
   int grey = 0;
   SourceError error = SourceError::kNone;
   bool noMemory = false;  // the picture did not fit in memory
+  // The picture fitted into the box a window showed pages fitted in when it
+  // was decoded ahead (DibImage::FitSize, ResizeTo), so the window need not
+  // scale it again; null when there was no box or it needs no scaling.
+  std::shared_ptr<const DibImage> fitted;
+  int32_t fitBoxWidth = 0;
+  int32_t fitBoxHeight = 0;
 };
 
 class CPagePrefetch {
@@ -55,6 +61,9 @@ class CPagePrefetch {
   // Page `index` of `source`: from the pages decoded ahead (waiting while it
   // is being decoded), else decoded here and now.
   DecodedPage Take(const std::shared_ptr<PageSource>& source, size_t index);
+  // The box pages decoded from now on are also fitted into (a window that
+  // fits pages to itself); 0 x 0 for none.
+  void SetFitBox(int32_t width, int32_t height);
   // Forgets everything wanted and kept (the thread finishes the page it is
   // decoding).
   void Clear();
@@ -86,8 +95,14 @@ class CPagePrefetch {
   size_t m_busyIndex = 0;
   bool m_stop = false;
   int m_hits = 0;
+  int32_t m_fitWidth = 0;
+  int32_t m_fitHeight = 0;
   std::thread m_thread;
 };
+
+// Adds to a decoded page its copy fitted into boxWidth x boxHeight, when it
+// needs scaling and memory allows.
+void FitAhead(DecodedPage& page, int32_t boxWidth, int32_t boxHeight);
 
 // Decodes page `index` of `source` (no read-ahead).
 DecodedPage DecodePage(PageSource& source, size_t index);
