@@ -830,6 +830,8 @@ void CMainFrame::OpenListedPage(int position) {
   if (!page.empty()) doc->OpenPage(page);
   UpdatePageCounter();
   UpdateChecks();
+  // The keys go to the page again (arrows scroll it, Space reads on).
+  if (CInkbriteView* view = ActiveView()) view->setFocus();
 }
 
 void CMainFrame::ShowShortcutList() {

@@ -57,12 +57,15 @@ void SetThumbnailStripWanted(bool wanted) {
 struct CThumbnailStrip::Job {
   std::shared_ptr<PageSource> source;
   std::vector<size_t> order;
-  unsigned generation = 0;
   std::mutex mutex;
   std::vector<bool> taken;  // guarded by mutex
   size_t firstVisible = 0;  // guarded by mutex
   size_t lastVisible = 0;   // guarded by mutex
   bool stop = false;        // guarded by mutex
+  // Pictures made and not yet shown (a null picture: the page cannot be
+  // read), and whether the interface thread has been told.
+  std::vector<std::pair<int, QImage>> arrived;  // guarded by mutex
+  bool posted = false;                          // guarded by mutex
 
   // The next position to make: on screen, then after it, then before it.
   // False when every position is taken or the job is stopped.
@@ -171,7 +174,6 @@ void CThumbnailStrip::closeEvent(QCloseEvent* event) {
 
 void CThumbnailStrip::Rebuild(std::shared_ptr<PageSource> source, std::vector<size_t> order) {
   StopWorker();
-  ++m_generation;
   m_source = std::move(source);
   m_order = std::move(order);
   m_marked = 0;
@@ -197,7 +199,6 @@ void CThumbnailStrip::StartWorker() {
   auto job = std::make_shared<Job>();
   job->source = m_source;
   job->order = m_order;
-  job->generation = m_generation;
   job->taken.assign(m_order.size(), false);
   for (int i = 0; i < m_list->count(); ++i) {
     if (StateAt(i + 1) != ItemState::kWaiting) job->taken[static_cast<size_t>(i)] = true;
@@ -227,19 +228,29 @@ void CThumbnailStrip::WorkerLoop(std::shared_ptr<Job> job) {
     QImage picture =
         made ? DibRegionToImage(thumbnail, QRect(0, 0, thumbnail.Width(), thumbnail.Height()))
              : QImage();
-    const unsigned generation = job->generation;
-    const int shown = static_cast<int>(position) + 1;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, shown, picture = std::move(picture)] {
-          OnArrived(generation, shown, picture);
-        },
-        Qt::QueuedConnection);
+    bool post = false;
+    {
+      std::lock_guard lock(job->mutex);
+      job->arrived.emplace_back(static_cast<int>(position) + 1, std::move(picture));
+      post = !job->posted;
+      job->posted = true;
+    }
+    if (post) QMetaObject::invokeMethod(this, "OnArrivals", Qt::QueuedConnection);
   }
 }
 
-void CThumbnailStrip::OnArrived(unsigned generation, int position, const QImage& picture) {
-  if (generation != m_generation) return;  // a list since replaced
+void CThumbnailStrip::OnArrivals() {
+  if (!m_job) return;  // stopped since: what is left is made again
+  std::vector<std::pair<int, QImage>> arrived;
+  {
+    std::lock_guard lock(m_job->mutex);
+    arrived.swap(m_job->arrived);
+    m_job->posted = false;
+  }
+  for (const auto& [position, picture] : arrived) OnArrived(position, picture);
+}
+
+void CThumbnailStrip::OnArrived(int position, const QImage& picture) {
   QListWidgetItem* item = m_list->item(position - 1);
   if (!item || item->data(kStateRole).toInt() != static_cast<int>(ItemState::kWaiting)) return;
   const bool broken = picture.isNull();

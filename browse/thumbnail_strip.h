@@ -6,9 +6,10 @@
 //
 // The pictures come from two threads of the strip's own (sources/
 // page_thumbnails.h: the thumbnail cache, else made from the page), the
-// pages on screen first, then onward from there; each arrives on the
-// interface thread by a queued call. A page that cannot be read gets a
-// crossed placeholder.
+// pages on screen first, then onward from there; the pictures wait in the
+// strip's list under its mutex, and a queued call (carrying nothing) has the
+// interface thread show them. A page that cannot be read gets a crossed
+// placeholder.
 //
 // Threads: user-interface thread, plus the strip's threads, which read
 // pages through the page source (safe from any thread), share their list
@@ -73,13 +74,18 @@ class CThumbnailStrip : public QDockWidget {
   void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
+ private slots:
+  // Posted by the threads (with no data: the pictures wait in the job,
+  // under its mutex): shows the pictures that arrived.
+  void OnArrivals();
+
  private:
   struct Job;
   void Rebuild(std::shared_ptr<PageSource> source, std::vector<size_t> order);
   void StopWorker();
   void StartWorker();
   void WorkerLoop(std::shared_ptr<Job> job);
-  void OnArrived(unsigned generation, int position, const QImage& picture);
+  void OnArrived(int position, const QImage& picture);
   void UpdateVisibleRange();
   void Mark(int position, int count);
   void FollowDockArea(Qt::DockWidgetArea area);
@@ -90,7 +96,6 @@ class CThumbnailStrip : public QDockWidget {
   int m_marked = 0;
   int m_markedCount = 1;  // two for a spread
   int m_arrived = 0;
-  unsigned m_generation = 0;
 
   std::shared_ptr<Job> m_job;
   std::vector<std::thread> m_workers;

@@ -70,6 +70,7 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
 
   ClickThumbnail(4);
   EXPECT_EQ(Title(), "d.jpg");
+  EXPECT_EQ(Frame()->focusWidget(), Frame()->ActiveView());  // the keys go to the page
   EXPECT_EQ(Frame()->PageCounterText().toStdString(), "4/5");
   EXPECT_EQ(Strip()->MarkedPosition(), 4);
   // Paging moves the mark.
