@@ -260,15 +260,9 @@ std::vector<uint8_t> MakeDib(int32_t width, int32_t height, int32_t bits,
 }
 
 DibImage MakePattern(int32_t width, int32_t height) {
-  DibImage image;
-  if (!image.Create(width, height, 24)) throw std::runtime_error("Create failed");
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* p = image.Row(y);
-    for (int32_t x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) *p++ = static_cast<uint8_t>((x * 7 + y * 13 + c * 50) & 0xFF);
-    }
-  }
-  return image;
+  return MakeBytes(width, height, [](int32_t x, int32_t y, int c) {
+    return static_cast<uint8_t>((x * 7 + y * 13 + c * 50) & 0xFF);
+  });
 }
 
 Bgr PixelAt(const DibImage& image, int32_t x, int32_t y) {
@@ -293,23 +287,53 @@ std::vector<Bgr> Pixels(const DibImage& image) {
 
 DibImage MakeImage(int32_t width, int32_t height,
                    const std::function<Bgr(int32_t, int32_t)>& colour) {
+  return MakeBytes(width, height, [&colour, pixel = Bgr{}](int32_t x, int32_t y, int c) mutable {
+    if (c == 0) pixel = colour(x, y);
+    return c == 0 ? pixel.b : c == 1 ? pixel.g : pixel.r;
+  });
+}
+
+DibImage MakeFilled(int32_t width, int32_t height, Bgr colour) {
+  return MakeImage(width, height, [colour](int32_t, int32_t) { return colour; });
+}
+
+DibImage MakeBytes(int32_t width, int32_t height,
+                   const std::function<uint8_t(int32_t, int32_t, int)>& byte, uint8_t padding) {
   DibImage image;
   if (!image.Create(width, height, 24)) throw std::runtime_error("Create failed");
   for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) SetPixel(image, x, y, colour(x, y));
+    uint8_t* row = image.Row(y);
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) *row++ = byte(x, y, c);
+    }
+    std::fill(row, image.Row(y) + image.RowBytes(), padding);
+  }
+  return image;
+}
+
+DibImage MakeGreyPattern(int32_t width, int32_t height) {
+  DibImage image = MakePattern(width, height);
+  if (!image.Greyscale()) throw std::runtime_error("Greyscale failed");
+  return image;
+}
+
+CxImage MakeIndexed(int32_t width, int32_t height, int bits, int type,
+                    const std::vector<RgbQuad>& palette,
+                    const std::function<uint8_t(int32_t, int32_t)>& index) {
+  CxImage image;
+  if (!image.Create(width, height, bits, type)) throw std::runtime_error(image.LastError());
+  image.SetPalette(palette.data(), palette.size());
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) image.SetPixelIndex(x, y, index(x, y));
   }
   return image;
 }
 
 DibImage MakeNoise(int32_t width, int32_t height, uint32_t seed) {
-  DibImage image = MakePattern(width, height);
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t i = 0; i < width * 3; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      image.Row(y)[i] = static_cast<uint8_t>(seed >> 24);
-    }
-  }
-  return image;
+  return MakeBytes(width, height, [&seed](int32_t, int32_t, int) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(seed >> 24);
+  });
 }
 
 void PutLE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t> values) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/ximage.h"
 
 namespace inkbrite::test {
 
@@ -97,11 +98,33 @@ void SetPixel(DibImage& image, int32_t x, int32_t y, Bgr c);
 // Every pixel, row by row from the top.
 std::vector<Bgr> Pixels(const DibImage& image);
 
-// 24-bit image whose pixel (x, y) is colour(x, y).
+// The tests' page builders. Every one makes a 24-bit image, rows counted from
+// the top, and throws when it cannot be created.
+//
+// Pixel (x, y) is colour(x, y).
 DibImage MakeImage(int32_t width, int32_t height,
                    const std::function<Bgr(int32_t, int32_t)>& colour);
-// 24-bit image of pseudo-random bytes: noise that no encoder compresses.
+// Every pixel `colour`.
+DibImage MakeFilled(int32_t width, int32_t height, Bgr colour);
+// The byte of channel c (0 blue, 1 green, 2 red) of pixel (x, y) is
+// byte(x, y, c), asked row by row, then pixel by pixel, then channel by
+// channel; every padding byte at the end of a row is `padding`.
+DibImage MakeBytes(int32_t width, int32_t height,
+                   const std::function<uint8_t(int32_t, int32_t, int)>& byte, uint8_t padding = 0);
+// MakePattern's page as Greyscale greys it.
+DibImage MakeGreyPattern(int32_t width, int32_t height);
+// Pseudo-random bytes: noise that no encoder compresses.
 DibImage MakeNoise(int32_t width, int32_t height, uint32_t seed = 12345);
+// A palette container of `bits` per pixel (1, 4 or 8) and file type `type`
+// (kCxImage...) with `palette`, whose pixel (x, y) holds index(x, y) in the
+// container's own coordinates (y counted from the bottom row).
+CxImage MakeIndexed(int32_t width, int32_t height, int bits, int type,
+                    const std::vector<RgbQuad>& palette,
+                    const std::function<uint8_t(int32_t, int32_t)>& index);
+// The grey colour of level v (0 to 255) in every channel.
+constexpr Bgr Grey(int v) {
+  return Bgr{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v)};
+}
 
 // Appends each value as a little- or big-endian word of `bytes` bytes.
 void PutLE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t> values);

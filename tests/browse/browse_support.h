@@ -38,8 +38,8 @@ inline void Settle(int ms) {
 }
 
 inline void WritePage(const std::filesystem::path& path, int width, int height, bool grey = false) {
-  DibImage page = test::MakePattern(width, height);
-  if (grey) page.Greyscale();
+  const DibImage page =
+      grey ? test::MakeGreyPattern(width, height) : test::MakePattern(width, height);
   ASSERT_EQ(SaveImageFile(path, page, grey ? 1 : 0, 90), 1) << path;
 }
 

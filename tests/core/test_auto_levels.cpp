@@ -14,11 +14,7 @@ namespace inkbrite {
 namespace {
 
 using test::Bgr;
-
-Bgr Grey(int v) {
-  const auto b = static_cast<uint8_t>(v);
-  return {b, b, b};
-}
+using test::Grey;
 
 // A page whose darkest tenth is `black`, brightest half `white`, and the rest
 // a ramp strictly between them.

@@ -26,9 +26,8 @@ namespace inkbrite {
 namespace {
 
 using test::Bgr;
+using test::Grey;
 using test::PixelAt;
-
-Bgr Grey(int v) { return Bgr{uint8_t(v), uint8_t(v), uint8_t(v)}; }
 
 // Pixels, red, green, blue sums to an entry of their means.
 RgbQuad Mean(const uint64_t (&sum)[4]) {

@@ -50,7 +50,7 @@ TEST(Deskew, LeavesAlonePagesItWouldHarm) {
   } cases[] = {
       {"straight", straight},
       {"under the smallest angle", test::TurnedCopy(straight, 0.05, kPaper)},
-      {"blank", test::MakeImage(600, 840, [](int32_t, int32_t) { return kPaper; })},
+      {"blank", test::MakeFilled(600, 840, kPaper)},
       {"low contrast", test::MakeImage(600, 840,
                                        [](int32_t x, int32_t y) {
                                          const auto v =

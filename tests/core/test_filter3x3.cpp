@@ -70,10 +70,8 @@ DibImage RandomImage(int width, int height, std::mt19937& rng) {
 
 // A width x height image of grey `around` with the middle pixel grey `middle`.
 DibImage Spot(int width, int height, uint8_t around, uint8_t middle) {
-  DibImage image;
-  EXPECT_TRUE(image.Create(width, height, 24));
-  for (int y = 0; y < height; ++y) std::fill_n(image.Row(y), width * 3, around);
-  SetPixel(image, width / 2, height / 2, {middle, middle, middle});
+  DibImage image = test::MakeFilled(width, height, test::Grey(around));
+  SetPixel(image, width / 2, height / 2, test::Grey(middle));
   return image;
 }
 

@@ -71,7 +71,7 @@ TEST(MarginCrop, LeavesAlonePagesItWouldHarm) {
     const char* what;
     DibImage page;
   } cases[] = {
-      {"blank", test::MakeImage(300, 400, [](int32_t, int32_t) { return kPaper; })},
+      {"blank", test::MakeFilled(300, 400, kPaper)},
       {"content to every edge", test::ComicPage(300, 400, {0, 0, 300, 400}, rng, kPaper)},
       {"noise", test::MakeNoise(300, 400)},
       {"margins within the border", test::ComicPage(300, 400, {5, 6, 296, 394}, rng, kPaper)},
@@ -111,7 +111,7 @@ TEST(MarginCrop, FacingPagesShareOneBox) {
   ExpectBoxAround(fa, {10, 40, 380, 530}, 2);
 
   // A blank page follows its partner; pages of different sizes keep theirs.
-  const DibImage blank = test::MakeImage(400, 560, [](int32_t, int32_t) { return kPaper; });
+  const DibImage blank = test::MakeFilled(400, 560, kPaper);
   CropFound fc = FindMarginCrop(a, {.border = 0});
   CropFound fBlank = FindMarginCrop(blank, {.border = 0});
   ShareFacingCrop(fBlank, fc);

@@ -37,28 +37,12 @@ uint8_t Get(const DibImage& im, int x, int stored, int c) {
 // A w x h image whose byte (x, stored row, channel) is value(x, row, c).
 template <typename F>
 DibImage Build(int w, int h, F value) {
-  DibImage im;
-  EXPECT_TRUE(im.Create(w, h, 24));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      for (int c = 0; c < 3; ++c)
-        im.Bits()[static_cast<size_t>(y) * im.RowBytes() + x * 3 + c] =
-            static_cast<uint8_t>(value(x, y, c));
-  return im;
-}
-
-DibImage Uniform(int w, int h, int v) {
-  return Build(w, h, [v](int, int, int) { return v; });
-}
-
-DibImage Random(int w, int h, uint32_t seed) {
-  return Build(w, h, [&seed](int, int, int) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    return static_cast<int>(seed >> 24);
+  return test::MakeBytes(w, h, [&](int32_t x, int32_t y, int c) {
+    return static_cast<uint8_t>(value(x, h - 1 - y, c));
   });
 }
+
+DibImage Uniform(int w, int h, int v) { return test::MakeFilled(w, h, test::Grey(v)); }
 
 // "" when both packed DIBs (header and padding included) are equal, else
 // where they first differ.
@@ -251,7 +235,7 @@ TEST(Resample, MatchesReferences) {
   uint32_t seed = 12345;
   for (const auto& [f, W, H, w, h] : cases) {
     SCOPED_TRACE(testing::Message() << f << ": " << W << "x" << H << " -> " << w << "x" << h);
-    const DibImage src = Random(W, H, seed += 7919);
+    const DibImage src = test::MakeNoise(W, H, seed += 7919);
     const DibImage ref = f != 0           ? RefFixedPoint(src, w, h, f == 1)
                          : w == 2 * W     ? RefTwoPass(src, w, h)
                          : w < W || h < H ? RefAreaReduce(src, w, h)
@@ -263,7 +247,7 @@ TEST(Resample, MatchesReferences) {
 // Filter 0 doubling both sides, along rows and then columns: even pixels
 // copy, odd ones are rounded means of their neighbours, the last copies.
 TEST(Resample, FilterZeroDoublesByMeans) {
-  const DibImage src = Random(100, 80, 99);
+  const DibImage src = test::MakeNoise(100, 80, 99);
   const auto twice = [](int n, int length, const auto& at) -> int {
     if (n % 2 == 0 || n == length - 1) return at(n / 2);
     return (at(n / 2) + at(n / 2 + 1) + 1) / 2;
@@ -280,7 +264,7 @@ TEST(Resample, FilterZeroDoublesByMeans) {
 }
 
 TEST(Resample, FormsWithoutFilterReadTheApplicationBlock) {
-  const DibImage src = Random(21, 15, 5);
+  const DibImage src = test::MakeNoise(21, 15, 5);
   for (int filter : {1, 2, 0}) {  // ends on the default
     AppParams().SetValue(kResizeType, filter);
     DibImage a = src;
@@ -316,7 +300,7 @@ TEST(Resample, HandWorkedValues) {
 // Filter 0 growing one side and shrinking the other: the shrinking side is
 // reduced first, then the other enlarged; no row or column is left black.
 TEST(Resample, OneSideGrowingTheOtherShrinking) {
-  const DibImage src = Random(37, 5, 3);
+  const DibImage src = test::MakeNoise(37, 5, 3);
   DibImage byHand = src;
   ASSERT_TRUE(byHand.ResizeTo(30, 5, 0));
   ASSERT_TRUE(byHand.ResizeTo(30, 9, 0));
@@ -326,7 +310,7 @@ TEST(Resample, OneSideGrowingTheOtherShrinking) {
 }
 
 TEST(Resample, RefusalsLeaveTheImageAlone) {
-  const DibImage src = Random(11, 7, 77);
+  const DibImage src = test::MakeNoise(11, 7, 77);
   DibImage im = src;
   for (const auto& [w, h] : {std::pair{0, 7}, {11, 0}, {-3, 5}, {65536, 7}, {65535, 65535}})
     EXPECT_FALSE(im.ResizeTo(w, h, 0)) << w << "x" << h;  // the last is over 2 GiB
@@ -351,7 +335,7 @@ TEST(Resample, RefusalsLeaveTheImageAlone) {
 }
 
 TEST(ResampleCrop, KeepsTheInnerRectangle) {
-  const DibImage src = Random(100, 50, 4);
+  const DibImage src = test::MakeNoise(100, 50, 4);
   DibImage im = src;
   ASSERT_TRUE(im.Crop(10, 0, 0, 0));
   ASSERT_EQ(std::pair(im.Width(), im.Height()), std::pair(90, 50));

@@ -27,7 +27,7 @@ TEST(RotateImage, QuarterTurnMatchesRotate90AndCornersTakeTheFill) {
   ASSERT_TRUE(RotateImage(same, 0.0, {}));
   EXPECT_EQ(same.PackedDib(), square.PackedDib());
 
-  const DibImage dark = test::MakeImage(60, 40, [](int32_t, int32_t) { return Bgr{0, 0, 0}; });
+  const DibImage dark = test::MakeFilled(60, 40, Bgr{0, 0, 0});
   DibImage page = dark;
   ASSERT_TRUE(RotateImage(page, 10.0, {10, 20, 30}));
   EXPECT_EQ(test::PixelAt(page, 0, 0), (Bgr{10, 20, 30}));

@@ -48,36 +48,29 @@ int RefCurve(int i, int64_t y1, int64_t y2) {
   return static_cast<int>(std::min<int64_t>(halfUp / scale, 255));
 }
 
+// The padding byte of every image made here: the steps must leave it alone.
 constexpr uint8_t kPad = 0xA5;
-
-// A 24-bit image whose byte at (x, y, channel c) is fill(x, y, c); the row
-// padding is kPad.
-DibImage MakeImage(int width, int height, const std::function<uint8_t(int, int, int)>& fill) {
-  DibImage image;
-  EXPECT_TRUE(image.Create(width, height, 24));
-  for (int y = 0; y < height; ++y) {
-    uint8_t* row = image.Row(y);
-    for (int i = 0; i < image.RowBytes(); ++i) {
-      row[i] = i < width * 3 ? fill(i / 3, y, i % 3) : kPad;
-    }
-  }
-  return image;
-}
 
 // 5 pixels a row (one byte of padding): every byte value in every channel.
 DibImage AllValuesImage() {
-  return MakeImage(5, 52, [](int x, int y, int c) {
-    return static_cast<uint8_t>((y * 5 + x) * (c == 0 ? 1 : c == 1 ? 3 : 7) + c * 40);
-  });
+  return test::MakeBytes(
+      5, 52,
+      [](int x, int y, int c) {
+        return static_cast<uint8_t>((y * 5 + x) * (c == 0 ? 1 : c == 1 ? 3 : 7) + c * 40);
+      },
+      kPad);
 }
 
 DibImage NoiseImage(int width, int height) {
-  return MakeImage(width, height, [](int x, int y, int c) {
-    uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
-    h ^= h >> 13;
-    h *= 0x5bd1e995u;
-    return static_cast<uint8_t>(h ^ (h >> 15));
-  });
+  return test::MakeBytes(
+      width, height,
+      [](int x, int y, int c) {
+        uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        return static_cast<uint8_t>(h ^ (h >> 15));
+      },
+      kPad);
 }
 
 // Every pixel byte of `after` is map(byte of `before`); padding untouched.
@@ -179,8 +172,9 @@ TEST_P(ToneOperations, HandWorkedValues) {
   };
   for (const Case& c : cases) {
     const Op& op = c.op;
-    DibImage image = MakeImage(int(c.in.size() / 3), 1,
-                               [&](int x, int, int ch) { return c.in[size_t(x * 3 + ch)]; });
+    DibImage image = test::MakeBytes(
+        int(c.in.size() / 3), 1, [&](int x, int, int ch) { return c.in[size_t(x * 3 + ch)]; },
+        kPad);
     ASSERT_TRUE(Apply(image, op));
     EXPECT_EQ(std::vector<uint8_t>(image.Row(0), image.Row(0) + c.in.size()), c.out)
         << op.kind << " " << op.a << " " << op.b << " " << op.c << " " << op.d;
@@ -327,8 +321,8 @@ TEST_P(ToneOperations, OnePassMatchesTheFiveStepsOnRandomPages) {
     const int height = std::uniform_int_distribution<int>(1, 4)(rng);
     const int low = std::uniform_int_distribution<int>(0, 200)(rng);
     std::uniform_int_distribution<int> byte(low, 255);
-    const DibImage original =
-        MakeImage(width, height, [&](int, int, int) { return static_cast<uint8_t>(byte(rng)); });
+    const DibImage original = test::MakeBytes(
+        width, height, [&](int, int, int) { return static_cast<uint8_t>(byte(rng)); }, kPad);
     SCOPED_TRACE(testing::Message() << "round " << round << " settings " << Describe(s) << " "
                                     << width << " x " << height);
 

@@ -24,11 +24,7 @@ namespace fs = std::filesystem;
 using test::RecordingHost;
 
 DibImage ColourPage() { return test::MakePattern(8, 6); }
-DibImage GreyPage() {
-  DibImage page = test::MakePattern(8, 6);
-  page.Greyscale();
-  return page;
-}
+DibImage GreyPage() { return test::MakeGreyPattern(8, 6); }
 
 // Grey pages are written as grey files, so the reader reports them grey.
 void WritePage(const fs::path& path, const DibImage& page) {

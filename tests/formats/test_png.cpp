@@ -224,19 +224,13 @@ TEST(WritePngFile, FailuresGiveZeroAndKeepThePreviousFile) {
 
 // A 4-bit, 16-grey container of w x h whose pixel indices run 0 .. 9.
 CxImage TenGreys(int32_t width, int32_t height) {
-  CxImage image;
-  EXPECT_TRUE(image.Create(width, height, 4, kCxImagePng));
   std::vector<RgbQuad> greys(16);
   for (int i = 0; i < 16; ++i) {
     const auto v = static_cast<uint8_t>(i * 17);
     greys[i] = RgbQuad{v, v, v, 0};
   }
-  image.SetPalette(greys.data(), greys.size());
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x)
-      image.SetPixelIndex(x, y, static_cast<uint8_t>((x + y) % 10));
-  }
-  return image;
+  return test::MakeIndexed(width, height, 4, kCxImagePng, greys,
+                           [](int32_t x, int32_t y) { return static_cast<uint8_t>((x + y) % 10); });
 }
 
 std::vector<uint8_t> Encode(CxImage& image, const fs::path& path) {

@@ -388,8 +388,6 @@ TEST(EncodeTiff, DepthChoosesCompressionAndPhotometric) {
                        Case{8, true, COMPRESSION_JPEG, PHOTOMETRIC_MINISBLACK, false},
                        Case{8, false, COMPRESSION_LZW, PHOTOMETRIC_PALETTE, true}}) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.greyRamp ? " ramp" : " palette"));
-    CxImage image;
-    ASSERT_TRUE(image.Create(33, 17, c.bits, kCxImageTiff));
     const size_t entries = size_t{1} << c.bits;
     std::vector<RgbQuad> palette(entries);
     for (size_t i = 0; i < entries; ++i) {
@@ -398,10 +396,9 @@ TEST(EncodeTiff, DepthChoosesCompressionAndPhotometric) {
           c.greyRamp ? RgbQuad{v, v, v, 0} : RgbQuad{static_cast<uint8_t>(i * 7), v, 255, 0};
     }
     if (c.bits == 1) palette = {black, white};  // entry 0 darker: bits inverted
-    image.SetPalette(palette.data(), palette.size());
-    for (int y = 0; y < 17; ++y)
-      for (int x = 0; x < 33; ++x)
-        image.SetPixelIndex(x, y, static_cast<uint8_t>((x + 2 * y) % entries));
+    CxImage image = test::MakeIndexed(33, 17, c.bits, kCxImageTiff, palette, [&](int x, int y) {
+      return static_cast<uint8_t>((x + 2 * y) % entries);
+    });
     const fs::path path = dir / "page.tif";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
