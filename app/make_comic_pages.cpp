@@ -60,9 +60,13 @@ class Canvas {
     if (cover <= 0.0f || x < 0 || y < 0 || x >= Width() || y >= Height()) return;
     cover = std::min(cover, 1.0f);
     uint8_t* p = m_image.Row(y) + 3 * static_cast<size_t>(x);
-    p[0] = static_cast<uint8_t>(p[0] + (c.b - p[0]) * cover + 0.5f);
-    p[1] = static_cast<uint8_t>(p[1] + (c.g - p[1]) * cover + 0.5f);
-    p[2] = static_cast<uint8_t>(p[2] + (c.r - p[2]) * cover + 0.5f);
+    const auto mix = [cover](uint8_t below, float over) {
+      const auto from = static_cast<float>(below);
+      return static_cast<uint8_t>(std::lround(from + (over - from) * cover));
+    };
+    p[0] = mix(p[0], c.b);
+    p[1] = mix(p[1], c.g);
+    p[2] = mix(p[2], c.r);
   }
 
   // A round-capped segment of width w (its capsule).
@@ -98,7 +102,7 @@ class Canvas {
       const float t = static_cast<float>(i) / static_cast<float>(n), u = 1 - t;
       const float x = u * u * u * x0 + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
       const float y = u * u * u * y0 + 3 * u * u * t * y1 + 3 * u * t * t * y2 + t * t * t * y3;
-      const float k = taper ? 0.35f + 0.65f * std::sin(3.14159f * (t - 0.5f / n)) : 1.0f;
+      const float k = taper ? 0.35f + 0.65f * std::sin(3.14159f * (t - 0.5f / static_cast<float>(n))) : 1.0f;
       Segment(px, py, x, y, std::max(1.0f, w * k), c);
       px = x;
       py = y;
@@ -408,9 +412,10 @@ void FillPaper(DibImage& image, std::mt19937& rng, bool colourScan) {
     for (int x = 0; x < w; ++x) {
       const float fx = static_cast<float>(x) / static_cast<float>(w) - 0.5f;
       const float v = base + gx * fx + gy * fy - 10 * (fx * fx + fy * fy);
-      row[3 * x] = static_cast<uint8_t>(std::clamp(v + tintB, 0.0f, 255.0f));
-      row[3 * x + 1] = static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f));
-      row[3 * x + 2] = static_cast<uint8_t>(std::clamp(v + tintR, 0.0f, 255.0f));
+      uint8_t* pixel = row + 3 * static_cast<size_t>(x);
+      pixel[0] = static_cast<uint8_t>(std::clamp(v + tintB, 0.0f, 255.0f));
+      pixel[1] = static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f));
+      pixel[2] = static_cast<uint8_t>(std::clamp(v + tintR, 0.0f, 255.0f));
     }
   }
 }
@@ -441,7 +446,8 @@ void AddNoise(DibImage& image, uint32_t seed, bool colour) {
       for (int c = 0; c < 3; ++c) {
         const float extra =
             colour ? static_cast<float>(static_cast<int>(next() & 3) - 1) * 0.5f : 0.0f;
-        row[3 * x + c] = static_cast<uint8_t>(std::clamp(row[3 * x + c] + n + extra, 0.0f, 255.0f));
+        uint8_t& byte = row[3 * x + c];
+        byte = static_cast<uint8_t>(std::clamp(static_cast<float>(byte) + n + extra, 0.0f, 255.0f));
       }
     }
   }

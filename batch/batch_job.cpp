@@ -55,7 +55,9 @@ fs::path FreeName(const fs::path& wanted) {
   const std::string stem = wanted.stem().native();
   const std::string ext = wanted.extension().native();
   for (int n = 2; n < 10000; ++n) {
-    fs::path candidate = wanted.parent_path() / (stem + " (" + std::to_string(n) + ")" + ext);
+    std::string name = stem;
+    name.append(" (").append(std::to_string(n)).append(")").append(ext);
+    fs::path candidate = wanted.parent_path() / name;
     if (!fs::exists(candidate, ec) && !ec) return candidate;
   }
   return {};
@@ -377,7 +379,7 @@ fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
       std::any_of(relative.begin(), relative.end(), [](const fs::path& p) { return p == ".."; })) {
     return {};
   }
-  const fs::path written = targetDir / relative;
+  fs::path written = targetDir / relative;
   std::error_code ec;
   const std::optional<fs::file_time_type> writtenTime = WriteTime(written);
   const std::optional<fs::file_time_type> sourceTime = WriteTime(source);
@@ -682,7 +684,7 @@ fs::path CBatchJob::StartConversion() {
   m_progressDone = 0;
   m_host->SetProgressRange(m_progressUpper);
   SweepOnce(m_target);
-  const fs::path recordPath =
+  fs::path recordPath =
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
   m_fingerprint = BatchSettingsFingerprint(*m_settings, *m_params);
   // What earlier runs did, read before their temporary records are swept.

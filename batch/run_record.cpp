@@ -484,7 +484,8 @@ bool MergeRecords(const std::vector<fs::path>& records, std::string& merged,
         RecordEntry entry;
         std::string why;
         if (!ParseJsonRecordLine(line, entry, why)) {
-          error = where + ": " + why;
+          error = where;
+          error.append(": ").append(why);
           return false;
         }
         if (entry.index < 0) {

@@ -89,7 +89,7 @@ bool ProcessIsRunning(int64_t pid);
 
 // How long a temporary file of another machine must have been left alone
 // before IsStaleTempFile calls it stale.
-inline constexpr int64_t kForeignTempFileAgeSeconds = 24 * 60 * 60;
+inline constexpr int64_t kForeignTempFileAgeSeconds = int64_t{24} * 60 * 60;
 
 // True when `path` is a regular file (not a link) with one of our temporary
 // names whose writer is gone: of this machine (or of none) and its process
