@@ -125,22 +125,9 @@ void Settle(int ms) {
   while (timer.isActive()) QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // The reading places the screens leave go to a folder of their own.
-  const fs::path state = fs::temp_directory_path() / "inkbrite-screenshots-state";
-  setenv("XDG_STATE_HOME", state.c_str(), 1);
-  // So do the thumbnails.
-  const fs::path cache = fs::temp_directory_path() / "inkbrite-screenshots-cache";
-  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-  QApplication application(argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]\n");
-    return 2;
-  }
-  const QString out = QString::fromLocal8Bit(argv[1]);
-  QDir().mkpath(out);
+// The pages to show: those named on the command line, else the first two
+// sample pages.
+std::vector<fs::path> PagesToShow(int argc, char** argv) {
   std::vector<fs::path> pages;
   for (int i = 2; i < argc; ++i) pages.emplace_back(argv[i]);
   if (pages.empty()) {
@@ -152,18 +139,19 @@ int main(int argc, char** argv) {
     std::sort(samples.begin(), samples.end());
     for (size_t i = 0; i < samples.size() && i < 2; ++i) pages.push_back(samples[i]);
   }
+  return pages;
+}
 
-  CInkbriteApp app;
-  app.InitInstance(false);
-  CMainFrame* frame = app.MainFrame();
-  frame->resize(1280, 900);
-  frame->show();
-  Save(frame, out, "00-empty.png");
+// The main window empty, with the pages open, fitted and tiled, and its
+// display order dialog.
+bool ShootWindow(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+                 const std::vector<fs::path>& pages) {
+  bool ok = Save(frame, out, "00-empty.png");
   for (const fs::path& page : pages) {
     if (!app.OpenDocumentFile(page)) std::fprintf(stderr, "cannot open %s\n", page.c_str());
   }
   Settle(300);
-  bool ok = Save(frame, out, "01-page.png");
+  ok = Save(frame, out, "01-page.png") && ok;
   frame->OnCommand(kCmdFitWindow);
   Settle(300);
   ok = Save(frame, out, "02-fitted.png") && ok;
@@ -175,6 +163,12 @@ int main(int argc, char** argv) {
     dialog.show();
     ok = Save(&dialog, out, "04-display-order.png") && ok;
   }
+  return ok;
+}
+
+// The parameter bar on each of its pages, and the window showing it.
+bool ShootParameterBar(CMainFrame* frame, const QString& out) {
+  bool ok = true;
   // The parameter bar on each of its pages, picked on its tab strip.
   CParaBar* bar = frame->ParaBar();
   for (int page = 0; page < kParaBarPageCount; ++page) {
@@ -184,6 +178,13 @@ int main(int argc, char** argv) {
   }
   bar->Control<QTabBar>(kParaTabs)->setCurrentIndex(kPageBrightness);
   ok = SaveWithBar(frame, bar, out, "13-frame-with-parameter-bar.png") && ok;
+  return ok;
+}
+
+// The curve editor, the settings manager and the batch dialog.
+bool ShootEditingDialogs(CMainFrame* frame, const QString& out,
+                         const std::vector<fs::path>& pages) {
+  bool ok = true;
   {
     CCurveDialog dialog(AppParams(), {}, frame);
     dialog.show();
@@ -208,6 +209,13 @@ int main(int argc, char** argv) {
     dialog.findChild<QProgressBar*>(BatchControlName(kBatchIdProgress))->setValue(40);
     ok = Save(&dialog, out, "08-batch-dialog-status.png") && ok;
   }
+  return ok;
+}
+
+// The open dialog, the window tabs, the small dialogs, Save's question,
+// Save As and the File menu.
+bool ShootFileDialogs(CMainFrame* frame, const QString& out, const std::vector<fs::path>& pages) {
+  bool ok = true;
   {
     // As opened over a page: its folder, its name preset, the preview on.
     AppParams().SetValue(kShowPreview, 1);
@@ -254,6 +262,14 @@ int main(int argc, char** argv) {
       file->hide();
     }
   }
+  return ok;
+}
+
+// Two pages side by side in both directions, a book of the pages open at its
+// second page, and the open dialog's preview of it.
+bool ShootBook(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+               const std::vector<fs::path>& pages) {
+  bool ok = true;
   {
     // Two pages side by side, left to right and then right to left.
     frame->OnCommand(kCmdCloseAll);
@@ -295,6 +311,13 @@ int main(int argc, char** argv) {
     frame->OnCommand(kCmdCloseAll);
     fs::remove_all(folder, ec);
   }
+  return ok;
+}
+
+// The thumbnail strip beside a page, and the list of keys.
+bool ShootThumbnails(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+                     const std::vector<fs::path>& pages) {
+  bool ok = true;
   {
     // The thumbnail strip beside a page, and the list of keys.
     frame->OnCommand(kCmdCloseAll);
@@ -319,6 +342,38 @@ int main(int argc, char** argv) {
     }
     frame->OnCommand(kCmdCloseAll);
   }
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The reading places the screens leave go to a folder of their own.
+  const fs::path state = fs::temp_directory_path() / "inkbrite-screenshots-state";
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
+  // So do the thumbnails.
+  const fs::path cache = fs::temp_directory_path() / "inkbrite-screenshots-cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  QApplication application(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: inkbrite-screenshots OUTPUT_DIR [PAGE...]\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+  const std::vector<fs::path> pages = PagesToShow(argc, argv);
+
+  CInkbriteApp app;
+  app.InitInstance(false);
+  CMainFrame* frame = app.MainFrame();
+  frame->resize(1280, 900);
+  frame->show();
+  bool ok = ShootWindow(app, frame, out, pages);
+  ok = ShootParameterBar(frame, out) && ok;
+  ok = ShootEditingDialogs(frame, out, pages) && ok;
+  ok = ShootFileDialogs(frame, out, pages) && ok;
+  ok = ShootBook(app, frame, out, pages) && ok;
+  ok = ShootThumbnails(app, frame, out, pages) && ok;
   std::error_code ec;
   fs::remove_all(state, ec);
   fs::remove_all(cache, ec);
