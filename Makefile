@@ -14,7 +14,7 @@ SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
 .PHONY: all deps build run test test-no-corpus bench bench-peers bench-books fuzz asan tsan screenshots install \
-        package package-test cluster-test format format-check clean
+        package package-test cluster-test format format-check lint clean
 
 all: build
 
@@ -48,6 +48,12 @@ format:
 format-check:
 	@bash scripts/spdx.sh
 	@$(FORMAT_FILES) | xargs clang-format --dry-run --Werror
+
+# clang-tidy with .clang-tidy (functions of at most 80 lines, the bug and
+# performance checks) over the program's own sources, JOBS files at once, on
+# the built tree's compile database.
+lint: build
+	@bash scripts/lint.sh $(BUILD_DIR) $(JOBS)
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do \
