@@ -62,14 +62,13 @@ bool IsFileBitCount(int32_t bits) {
   }
 }
 
-bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
-  if (size < kFileHeaderSize + kCoreHeaderSize || d[0] != 'B' || d[1] != 'M') return false;
-  const uint32_t pixelOffset = ReadLE32(d + 10);
+// The info header's size, width, height, depth, compression and declared
+// colour count (set in clrUsed), within the size and pixel limits.
+bool ReadInfoHeader(const uint8_t* d, size_t size, BmpInfo& info, uint32_t& clrUsed) {
   const uint8_t* h = d + kFileHeaderSize;
   info.headerSize = ReadLE32(h);
   if (!IsKnownHeaderSize(info.headerSize) || size < kFileHeaderSize + info.headerSize) return false;
 
-  uint32_t clrUsed = 0;
   int64_t height = 0;
   if (info.headerSize == kCoreHeaderSize) {
     info.width = ReadLE16(h + 4);
@@ -94,38 +93,38 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
   // Pixel count and the file's size: an RLE file can claim a huge picture
   // in a few bytes (its deltas and end codes skip pixels), and the whole
   // picture would be allocated before that shows.
-  if (!DecodeWithinLimits(info.width, info.height, size)) return false;
+  return DecodeWithinLimits(info.width, info.height, size);
+}
 
+// The compressions read, each with the depths and row order it allows.
+bool IsReadCompression(const BmpInfo& info) {
   switch (info.compression) {
-    case kRgb: break;
-    case kRle8:
-      if (info.bitCount != 8 || info.topDown) return false;
-      break;
-    case kRle4:
-      if (info.bitCount != 4 || info.topDown) return false;
-      break;
-    case kBitFields:
-      if (info.bitCount != 16 && info.bitCount != 32) return false;
-      break;
+    case kRgb: return true;
+    case kRle8: return info.bitCount == 8 && !info.topDown;
+    case kRle4: return info.bitCount == 4 && !info.topDown;
+    case kBitFields: return info.bitCount == 16 || info.bitCount == 32;
     default: return false;  // embedded JPEG or PNG, alpha bit fields, OS/2 RLE24
   }
+}
 
-  info.tableStart = kFileHeaderSize + info.headerSize;
-  if (info.compression == kBitFields) {
-    // Masks inside a 52-byte or longer header, else right after the
-    // 40-byte header.
-    const uint8_t* m = h + 40;
-    if (info.headerSize < 52) {
-      if (size < info.tableStart + 12) return false;
-      m = d + info.tableStart;
-      info.tableStart += 12;
-    }
-    for (int i = 0; i < 3; ++i) {
-      info.masks[i] = ReadLE32(m + 4 * i);
-      if (info.masks[i] == 0) return false;
-    }
+// The bit-field masks (none zero): inside a 52-byte or longer header, else
+// right after the 40-byte header, moving the colour table's start past them.
+bool ReadMasks(const uint8_t* d, size_t size, BmpInfo& info) {
+  const uint8_t* m = d + kFileHeaderSize + 40;
+  if (info.headerSize < 52) {
+    if (size < info.tableStart + 12) return false;
+    m = d + info.tableStart;
+    info.tableStart += 12;
   }
+  for (int i = 0; i < 3; ++i) {
+    info.masks[i] = ReadLE32(m + 4 * i);
+    if (info.masks[i] == 0) return false;
+  }
+  return true;
+}
 
+// Where the rows start and how many colour table entries lie before them.
+bool PlaceTableAndRows(size_t size, uint32_t pixelOffset, uint32_t clrUsed, BmpInfo& info) {
   // Declared colour table. Up to 8 bits the pixels index it, so it must lie
   // inside the file; above that it is only a display hint, and a count with
   // no table behind it is ignored.
@@ -160,6 +159,16 @@ bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
   if (info.rowsStart < tableEnd) used = (info.rowsStart - info.tableStart) / info.entrySize;
   info.usedEntries = info.bitCount <= 8 ? static_cast<uint32_t>(std::min<uint64_t>(used, 256)) : 0;
   return true;
+}
+
+bool ParseBmpHeaders(const uint8_t* d, size_t size, BmpInfo& info) {
+  if (size < kFileHeaderSize + kCoreHeaderSize || d[0] != 'B' || d[1] != 'M') return false;
+  const uint32_t pixelOffset = ReadLE32(d + 10);
+  uint32_t clrUsed = 0;
+  if (!ReadInfoHeader(d, size, info, clrUsed) || !IsReadCompression(info)) return false;
+  info.tableStart = kFileHeaderSize + info.headerSize;
+  if (info.compression == kBitFields && !ReadMasks(d, size, info)) return false;
+  return PlaceTableAndRows(size, pixelOffset, clrUsed, info);
 }
 
 // Colour lookup for indexed pixels: entries beyond the file's table are black.

@@ -112,6 +112,66 @@ bool IsZipVolume(const ArchiveBytes& read, uint64_t size) {
   return false;
 }
 
+// What libarchive does not tell: whether the archive is one volume of
+// several, and what the RAR probe finds (RAR 5's encryption among it).
+// kNone when the archive can be listed.
+SourceError ProbeArchive(const fs::path& path, const uint8_t* memory, uint64_t size,
+                         RarProbe& rar) {
+  std::FILE* file = nullptr;
+  if (memory == nullptr && !path.empty()) {
+    file = OpenRegularFile(path);
+    if (file == nullptr) return SourceError::kOpenFailed;
+  }
+  const ArchiveBytes read = [memory, size, file](uint64_t offset, uint8_t* buffer,
+                                                 size_t length) -> size_t {
+    if (offset >= size) return 0;
+    length = static_cast<size_t>(std::min<uint64_t>(length, size - offset));
+    if (file == nullptr) {
+      std::memcpy(buffer, memory + offset, length);
+      return length;
+    }
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, length, file);
+  };
+  rar = ProbeRar(read, size);
+  const bool volume = rar.volume || IsZipVolume(read, size);
+  // The counts a 7z header announces, before the unpacker allocates for them.
+  const SourceError sevenZip = volume ? SourceError::kNone : CheckSevenZipHeaders(read, size);
+  if (file != nullptr) std::fclose(file);
+  if (volume) return SourceError::kMultiVolume;
+  if (sevenZip != SourceError::kNone) return sevenZip;
+  if (rar.headersEncrypted) return SourceError::kEncrypted;
+  return SourceError::kNone;
+}
+
+// The entry a header describes; `rar` names RAR 5's encrypted files.
+ArchiveEntry EntryFromHeader(archive_entry* e, const RarProbe& rar) {
+  ArchiveEntry entry;
+  const std::string stored = AsUtf8(archive_entry_pathname_utf8(e), archive_entry_pathname(e));
+  entry.name = CleanEntryName(stored);
+  entry.unsafe = IsUnsafeEntryName(entry.name);
+  const mode_t type = archive_entry_filetype(e);
+  if (archive_entry_hardlink(e) != nullptr) {
+    entry.type = EntryType::kOther;
+  } else if (type == AE_IFDIR) {
+    entry.type = EntryType::kFolder;
+  } else if (type == AE_IFLNK) {
+    entry.type = EntryType::kSymlink;
+    entry.linkTarget = AsUtf8(archive_entry_symlink_utf8(e), archive_entry_symlink(e));
+  } else if (type == AE_IFREG || type == 0) {
+    entry.type = EntryType::kFile;
+  } else {
+    entry.type = EntryType::kOther;
+  }
+  entry.sizeKnown = archive_entry_size_is_set(e) != 0 && archive_entry_size(e) >= 0;
+  entry.size = entry.sizeKnown ? static_cast<uint64_t>(archive_entry_size(e)) : 0;
+  entry.mtimeKnown = archive_entry_mtime_is_set(e) != 0;
+  entry.mtime = entry.mtimeKnown ? static_cast<int64_t>(archive_entry_mtime(e)) : 0;
+  entry.permissions = static_cast<uint32_t>(archive_entry_perm(e)) & 0777;
+  entry.encrypted = archive_entry_is_encrypted(e) != 0 || rar.encryptedFiles.count(stored) != 0;
+  return entry;
+}
+
 }  // namespace
 
 struct ArchiveReader::Handle {
@@ -186,31 +246,10 @@ SourceError ArchiveReader::List() {
   m_handle.reset();
   m_kind = kFormatUnknown;
 
-  // What libarchive does not tell: volumes, and RAR 5's encryption.
-  std::FILE* file = nullptr;
-  if (m_memory == nullptr && !m_path.empty()) {
-    file = OpenRegularFile(m_path);
-    if (file == nullptr) return SourceError::kOpenFailed;
+  if (const SourceError e = ProbeArchive(m_path, m_memory, m_size, m_rar);
+      e != SourceError::kNone) {
+    return e;
   }
-  const ArchiveBytes read = [this, file](uint64_t offset, uint8_t* buffer,
-                                         size_t length) -> size_t {
-    if (offset >= m_size) return 0;
-    length = static_cast<size_t>(std::min<uint64_t>(length, m_size - offset));
-    if (file == nullptr) {
-      std::memcpy(buffer, m_memory + offset, length);
-      return length;
-    }
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-    return std::fread(buffer, 1, length, file);
-  };
-  m_rar = ProbeRar(read, m_size);
-  const bool volume = m_rar.volume || IsZipVolume(read, m_size);
-  // The counts a 7z header announces, before the unpacker allocates for them.
-  const SourceError sevenZip = volume ? SourceError::kNone : CheckSevenZipHeaders(read, m_size);
-  if (file != nullptr) std::fclose(file);
-  if (volume) return SourceError::kMultiVolume;
-  if (sevenZip != SourceError::kNone) return sevenZip;
-  if (m_rar.headersEncrypted) return SourceError::kEncrypted;
 
   if (const SourceError e = Start(); e != SourceError::kNone) return e;
   const Clock::time_point deadline = Deadline();
@@ -234,30 +273,7 @@ SourceError ArchiveReader::List() {
       m_handle.reset();
       return SourceError::kTooManyEntries;
     }
-    ArchiveEntry entry;
-    const std::string stored = AsUtf8(archive_entry_pathname_utf8(e), archive_entry_pathname(e));
-    entry.name = CleanEntryName(stored);
-    entry.unsafe = IsUnsafeEntryName(entry.name);
-    const mode_t type = archive_entry_filetype(e);
-    if (archive_entry_hardlink(e) != nullptr) {
-      entry.type = EntryType::kOther;
-    } else if (type == AE_IFDIR) {
-      entry.type = EntryType::kFolder;
-    } else if (type == AE_IFLNK) {
-      entry.type = EntryType::kSymlink;
-      entry.linkTarget = AsUtf8(archive_entry_symlink_utf8(e), archive_entry_symlink(e));
-    } else if (type == AE_IFREG || type == 0) {
-      entry.type = EntryType::kFile;
-    } else {
-      entry.type = EntryType::kOther;
-    }
-    entry.sizeKnown = archive_entry_size_is_set(e) != 0 && archive_entry_size(e) >= 0;
-    entry.size = entry.sizeKnown ? static_cast<uint64_t>(archive_entry_size(e)) : 0;
-    entry.mtimeKnown = archive_entry_mtime_is_set(e) != 0;
-    entry.mtime = entry.mtimeKnown ? static_cast<int64_t>(archive_entry_mtime(e)) : 0;
-    entry.permissions = static_cast<uint32_t>(archive_entry_perm(e)) & 0777;
-    entry.encrypted = archive_entry_is_encrypted(e) != 0 || m_rar.encryptedFiles.count(stored) != 0;
-    entries.push_back(std::move(entry));
+    entries.push_back(EntryFromHeader(e, m_rar));
     if (m_kind == kFormatUnknown) m_kind = KindOfFormat(archive_format(m_handle->a));
   }
   if (m_kind == kFormatUnknown) m_kind = KindOfFormat(archive_format(m_handle->a));
