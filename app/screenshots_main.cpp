@@ -102,7 +102,8 @@ bool WriteTarBook(const fs::path& book, const std::vector<fs::path>& pages) {
     std::snprintf(header + 136, 12, "%011o", 1577836800);
     header[156] = '0';
     std::memcpy(header + 257, "ustar", 6);
-    std::memcpy(header + 263, "00", 2);
+    header[263] = '0';  // the version, two digits without a terminator
+    header[264] = '0';
     std::memset(header + 148, ' ', 8);
     unsigned sum = 0;
     for (char c : header) sum += static_cast<unsigned char>(c);
