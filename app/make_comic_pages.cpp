@@ -102,7 +102,8 @@ class Canvas {
       const float t = static_cast<float>(i) / static_cast<float>(n), u = 1 - t;
       const float x = u * u * u * x0 + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
       const float y = u * u * u * y0 + 3 * u * u * t * y1 + 3 * u * t * t * y2 + t * t * t * y3;
-      const float k = taper ? 0.35f + 0.65f * std::sin(3.14159f * (t - 0.5f / static_cast<float>(n))) : 1.0f;
+      const float k =
+          taper ? 0.35f + 0.65f * std::sin(3.14159f * (t - 0.5f / static_cast<float>(n))) : 1.0f;
       Segment(px, py, x, y, std::max(1.0f, w * k), c);
       px = x;
       py = y;
