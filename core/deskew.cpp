@@ -76,7 +76,7 @@ __attribute__((noinline)) int DarkThreshold(const DibImage& image) {
   const int32_t step = SampleStep(image.Height(), kHistogramRows);
   for (int32_t y = step / 2; y < image.Height(); y += step) {
     const uint8_t* p = image.Row(y);
-    for (int32_t x = 0; x < image.Width(); x += kStepX, p += 3 * kStepX) {
+    for (int32_t x = 0; x < image.Width(); x += kStepX, p += 3 * static_cast<size_t>(kStepX)) {
       ++h[static_cast<size_t>(Luma(p[0], p[1], p[2]))];
       ++n;
     }
@@ -115,7 +115,7 @@ __attribute__((noinline)) Grid BuildGrid(const DibImage& image, int threshold) {
   for (int32_t r = 0; r < g.rows; ++r) {
     const uint8_t* row = image.Row(std::min(h - 1, r * g.cellHeight + g.cellHeight / 2));
     for (int32_t c = 0; c + 1 < g.columns; ++c, ++cell) {
-      const uint8_t* start = row + 3 * c * g.cellWidth;
+      const uint8_t* start = row + 3 * static_cast<size_t>(c) * static_cast<size_t>(g.cellWidth);
       int dark = 0;
       for (const int32_t o : offsets) {
         const uint8_t* p = start + o;
@@ -125,7 +125,7 @@ __attribute__((noinline)) Grid BuildGrid(const DibImage& image, int threshold) {
     }
     int dark = 0;
     for (int32_t x = lastStart; x < w; x += kStepX) {
-      const uint8_t* p = row + 3 * x;
+      const uint8_t* p = row + 3 * static_cast<size_t>(x);
       dark += 29 * p[0] + 150 * p[1] + 77 * p[2] < limit ? 1 : 0;
     }
     *cell++ = static_cast<float>(dark);
@@ -165,7 +165,7 @@ class Profile {
   explicit Profile(const Grid& grid) : m_grid(grid) {
     const double reach = grid.pageWidth / 2.0 * std::tan(Radians(kMaxSkewDegrees + 1.0));
     m_pad = static_cast<int32_t>(reach / grid.cellHeight) + 3;
-    m_bins.resize(static_cast<size_t>(grid.stride + 2 * m_pad));
+    m_bins.resize(static_cast<size_t>(grid.stride) + 2 * static_cast<size_t>(m_pad));
   }
 
   double Score(double degrees) {

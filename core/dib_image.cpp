@@ -182,7 +182,7 @@ void IndexedRowTo24<8>(const uint8_t* src, uint8_t* dst, int32_t width,
 // brightest level is 248, not 255.
 void Rgb555RowTo24(const uint8_t* src, uint8_t* dst, int32_t width) {
   for (int32_t x = 0; x < width; ++x) {
-    const unsigned w = ReadLE16(src + 2 * x);
+    const unsigned w = ReadLE16(src + 2 * static_cast<size_t>(x));
     dst[0] = static_cast<uint8_t>((w & 0x1F) << 3);
     dst[1] = static_cast<uint8_t>(((w >> 5) & 0x1F) << 3);
     dst[2] = static_cast<uint8_t>(((w >> 10) & 0x1F) << 3);

@@ -491,7 +491,12 @@ TentTaps BuildTentTaps(int32_t S, int32_t D) {
   return taps;
 }
 
-uint8_t RoundTent(double sum) { return static_cast<uint8_t>(static_cast<int32_t>(sum + 0.5)); }
+// The sum is never negative: adding 0.5 and truncating rounds half up as
+// lround would, without a call per sample.
+uint8_t RoundTent(double sum) {
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings)
+  return static_cast<uint8_t>(static_cast<int32_t>(sum + 0.5));
+}
 
 uint8_t Half(uint8_t a, uint8_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
 

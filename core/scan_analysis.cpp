@@ -40,11 +40,11 @@ Bgr8 EstimatePaper(const DibImage& image) {
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* row = image.Row(y);
     if (y < band || y >= h - band) {  // top and bottom bands: the whole row
-      for (int32_t x = 0; x < w; x += stepX) take(row + 3 * x);
+      for (int32_t x = 0; x < w; x += stepX) take(row + 3 * static_cast<size_t>(x));
     } else if (y % stepY == 0) {  // left and right bands only
       for (int32_t x = 0; x < std::min(band, w); ++x) {
-        take(row + 3 * x);
-        take(row + 3 * (w - 1 - x));
+        take(row + 3 * static_cast<size_t>(x));
+        take(row + 3 * static_cast<size_t>(w - 1 - x));
       }
     }
   }

@@ -169,7 +169,7 @@ struct VectorLut {
 
 INKBRITE_VBMI inline VectorLut LoadLut(const uint8_t* lut) {
   VectorLut t;
-  for (int i = 0; i < 4; ++i) t.part[i] = _mm512_loadu_si512(lut + 64 * i);
+  for (size_t i = 0; i < 4; ++i) t.part[i] = _mm512_loadu_si512(lut + 64 * i);
   return t;
 }
 
