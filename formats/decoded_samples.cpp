@@ -62,9 +62,10 @@ bool PageFromSamples(const DecodedSamples& s, DibImage& page) {
         const uint32_t a = scale(SampleAt(in, i + n - 1, s.bytesPerSample));
         for (uint8_t& c : rgb) c = OverWhite(c, a);
       }
-      out[3 * x] = rgb[2];
-      out[3 * x + 1] = rgb[1];
-      out[3 * x + 2] = rgb[0];
+      uint8_t* pixel = out + 3 * static_cast<size_t>(x);
+      pixel[0] = rgb[2];
+      pixel[1] = rgb[1];
+      pixel[2] = rgb[0];
     }
   }
   return true;
@@ -75,7 +76,8 @@ bool PageIsNeutral(const DibImage& page, int slack) {
   for (int32_t y = 0; y < page.Height(); ++y) {
     const uint8_t* row = page.Row(y);
     for (int32_t x = 0; x < page.Width(); ++x) {
-      const int b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
+      const uint8_t* pixel = row + 3 * static_cast<size_t>(x);
+      const int b = pixel[0], g = pixel[1], r = pixel[2];
       if (std::max({b, g, r}) - std::min({b, g, r}) > slack) return false;
     }
   }
@@ -86,7 +88,9 @@ void GreyFromRed(DibImage& page) {
   if (!page.Is24Bit()) return;
   for (int32_t y = 0; y < page.Height(); ++y) {
     uint8_t* row = page.Row(y);
-    for (int32_t x = 0; x < page.Width(); ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2];
+    for (uint8_t* pixel = row; pixel < row + 3 * static_cast<size_t>(page.Width()); pixel += 3) {
+      pixel[0] = pixel[1] = pixel[2];
+    }
   }
 }
 

@@ -159,6 +159,9 @@ void PackRow(const uint8_t* indices, int32_t width, int32_t bpp, uint8_t* dst) {
 // indices, so that an entry beyond a full 2- or 16-entry table exists.
 bool Widen(CxImage& picture, const GifPalette& palette) {
   CxImage narrow = std::move(picture);
+  // Create starts a new picture in the moved-from container (it destroys
+  // what is left first); the settings carry over.
+  // NOLINTNEXTLINE(bugprone-use-after-move)
   if (!picture.Create(narrow.Width(), narrow.Height(), narrow.Bpp() == 1 ? 4 : 8, kCxImageGif)) {
     return false;
   }
@@ -225,6 +228,8 @@ bool DecodeImage(GifFileType* gif, const GifPalette& palette, CxImage& picture) 
 bool DrawOnCanvas(int32_t screenWidth, int32_t screenHeight, int32_t left, int32_t top,
                   CxImage& picture) {
   CxImage image = std::move(picture);
+  // As in Widen: Create starts a new picture in the moved-from container.
+  // NOLINTNEXTLINE(bugprone-use-after-move)
   if (!picture.Create(screenWidth, screenHeight, 24, kCxImageGif)) return false;
   for (int32_t y = 0; y < image.Height(); ++y) {
     const int32_t canvasY = screenHeight - 1 - (top + image.Height() - 1 - y);

@@ -216,7 +216,8 @@ class RowDecoder {
       // Spread the grey samples in place, from the right so none is
       // overwritten before it is read.
       for (JDIMENSION x = m_width; x-- > 0;) {
-        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+        uint8_t* pixel = row + 3 * static_cast<size_t>(x);
+        pixel[0] = pixel[1] = pixel[2] = row[x];
       }
     } else if (!m_direct) {
       ConvertRow(m_buffer.data(), row, m_width, m_components);

@@ -69,7 +69,8 @@ std::string FromCp1252(std::string_view bytes) {
 // iconv from `codePage`; a byte that starts no character of it becomes '?'.
 bool FromCodePage(std::string_view bytes, const char* codePage, std::string& out) {
   iconv_t cd = iconv_open("UTF-8", codePage);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  // iconv_open's failure is the handle (iconv_t)-1.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;  // NOLINT(performance-no-int-to-ptr)
   out.clear();
   char buffer[256];
   char* in = const_cast<char*>(bytes.data());
