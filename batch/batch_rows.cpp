@@ -25,9 +25,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "batch/batch_job.h"
@@ -104,6 +106,34 @@ int CountStopChecks(const CParaBlock& params) {
   DibImage none;
   EnhanceImage(params, none, hooks);
   return checks;
+}
+
+// How running the pipeline over the rows ended.
+enum class RowsRun { kDone, kUnreadable, kStopped };
+
+// Runs the pipeline's steps over the rows, the page never whole: `hooks`
+// show the stages and count the units, and each abort check first reads the
+// next part of the page through the stream, then asks `stop`.
+RowsRun RunOverRows(RowStream& stream, const CParaBlock& params, int64_t height, EnhanceHooks hooks,
+                    const std::function<bool()>& stop) {
+  const int parts = std::max(1, CountStopChecks(params));
+  int part = 0;
+  bool unreadable = false;
+  hooks.abortCheck = [&]() -> int {
+    part = std::min(part + 1, parts);
+    if (!stream.ReadUntil(height * part / parts)) {
+      unreadable = true;
+      return 1;
+    }
+    return stop() ? 1 : 0;
+  };
+  DibImage none;
+  const int stopped = EnhanceImage(params, none, hooks);
+  if (unreadable || (stopped == 0 && (!stream.ReadUntil(height) || !stream.ReadWhole()))) {
+    return RowsRun::kUnreadable;
+  }
+  if (stopped != 0 || stop()) return RowsRun::kStopped;
+  return RowsRun::kDone;
 }
 
 // An existing target is made writable for its owner, as the whole-page
@@ -194,30 +224,18 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
   if (progress.Stop() || progress.Stop()) return RowsEnd::kStopped;
   try {
     RowStream stream(reader, writer, *m_params);
-    const int64_t height = reader.Height();
-    const int parts = std::max(1, CountStopChecks(*m_params));
-    int part = 0;
-    bool unreadable = false;
     EnhanceHooks hooks;
     hooks.status = [&progress](std::string_view stage) {
       progress.Status(StatusLine::kOperation, stage);
     };
     hooks.progress = [&advance] { advance(1); };
-    hooks.abortCheck = [&]() -> int {
-      part = std::min(part + 1, parts);
-      if (!stream.ReadUntil(height * part / parts)) {
-        unreadable = true;
-        return 1;
-      }
-      return progress.Stop() ? 1 : 0;
-    };
-    DibImage none;
-    const int stopped = EnhanceImage(*m_params, none, hooks);
-    if (unreadable || (stopped == 0 && (!stream.ReadUntil(height) || !stream.ReadWhole()))) {
+    const RowsRun run = RunOverRows(stream, *m_params, reader.Height(), std::move(hooks),
+                                    [&progress] { return progress.Stop(); });
+    if (run == RowsRun::kUnreadable) {
       progress.Advance(m_steps - units);
       return RowsEnd::kUnreadable;
     }
-    if (stopped != 0 || progress.Stop()) return RowsEnd::kStopped;
+    if (run == RowsRun::kStopped) return RowsEnd::kStopped;
     progress.Status(StatusLine::kOperation, EngineText(kBatchReducing));
     advance(1);
     progress.Status(StatusLine::kOperation, EngineText(kBatchSaving));

@@ -80,6 +80,7 @@ bool RunChildProgram(const std::filesystem::path& program,
   std::vector<std::string> args{program.string()};
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;

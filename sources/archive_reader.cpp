@@ -151,17 +151,16 @@ ArchiveEntry EntryFromHeader(archive_entry* e, const RarProbe& rar) {
   entry.name = CleanEntryName(stored);
   entry.unsafe = IsUnsafeEntryName(entry.name);
   const mode_t type = archive_entry_filetype(e);
-  if (archive_entry_hardlink(e) != nullptr) {
-    entry.type = EntryType::kOther;
-  } else if (type == AE_IFDIR) {
-    entry.type = EntryType::kFolder;
-  } else if (type == AE_IFLNK) {
-    entry.type = EntryType::kSymlink;
-    entry.linkTarget = AsUtf8(archive_entry_symlink_utf8(e), archive_entry_symlink(e));
-  } else if (type == AE_IFREG || type == 0) {
-    entry.type = EntryType::kFile;
-  } else {
-    entry.type = EntryType::kOther;
+  entry.type = EntryType::kOther;  // hard links and special files
+  if (archive_entry_hardlink(e) == nullptr) {
+    if (type == AE_IFDIR) {
+      entry.type = EntryType::kFolder;
+    } else if (type == AE_IFLNK) {
+      entry.type = EntryType::kSymlink;
+      entry.linkTarget = AsUtf8(archive_entry_symlink_utf8(e), archive_entry_symlink(e));
+    } else if (type == AE_IFREG || type == 0) {
+      entry.type = EntryType::kFile;
+    }
   }
   entry.sizeKnown = archive_entry_size_is_set(e) != 0 && archive_entry_size(e) >= 0;
   entry.size = entry.sizeKnown ? static_cast<uint64_t>(archive_entry_size(e)) : 0;
