@@ -3,8 +3,9 @@
 
 #include <array>
 #include <cstring>
-#include <iterator>
 #include <new>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "core/filter3x3.h"
@@ -71,118 +72,152 @@ bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
   return true;
 }
 
-// The hooks of one run, with the empty ones doing nothing.
-class Run {
- public:
-  explicit Run(const EnhanceHooks& hooks) : m_hooks(hooks) {}
-  bool BatchMode() const { return static_cast<bool>(m_hooks.status); }
-  void Status(std::string_view text) const {
-    if (m_hooks.status) m_hooks.status(EngineText(text));
-  }
-  void Progress() const {
-    if (m_hooks.progress) m_hooks.progress();
-  }
-  int Abort() const { return m_hooks.abortCheck ? m_hooks.abortCheck() : 0; }
+// What the steps of one run share: the block, the page, the hooks, and the
+// slots a step read when deciding whether it runs (so it runs on what it
+// decided on).
+struct RunState {
+  const CParaBlock& params;
+  DibImage& image;
+  const EnhanceHooks& hooks;
+  bool skipResize;
+  int resize;  // read once, so that enlarging and reducing agree
+  int slots[4] = {};
+  // Read at auto levels, which joins the tone pass when no sharpening sits
+  // between.
+  int sharpen = 0;
+  std::array<uint8_t, 256> levelsTable{};
+  bool levelsInTone = false;
+  // The tone pass, made once auto levels has decided whether it joins; set
+  // `toned` when sharpening already ran it in the same walk.
+  std::optional<TonePass> tone{};
+  bool toned = false;
 
- private:
-  const EnhanceHooks& m_hooks;
+  bool BatchMode() const { return static_cast<bool>(hooks.status); }
+  const TonePass& Tone() {
+    if (!tone) {
+      tone.emplace(levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
+                                : TonePass(ReadToneSettings(params)));
+    }
+    return *tone;
+  }
 };
+
+// When a step advances the progress display or asks the abort check.
+enum class When { kAlways, kIfRun, kNever };
+
+// One step of the pipeline: its name, whether it runs (reading its slots),
+// what it does to the page, and when it counts progress and asks to abort.
+struct Step {
+  std::string_view name;
+  bool (*runs)(RunState&);
+  void (*apply)(RunState&);
+  When progress;
+  When abortCheck;
+};
+
+bool ReadsMargins(RunState& s) {
+  s.slots[0] = s.params.GetValue(kCroppingLeft);
+  s.slots[1] = s.params.GetValue(kCroppingTop);
+  s.slots[2] = s.params.GetValue(kCroppingRight);
+  s.slots[3] = s.params.GetValue(kCroppingBottom);
+  return s.slots[0] != 0 || s.slots[1] != 0 || s.slots[2] != 0 || s.slots[3] != 0;
+}
+
+// With no sharpening between, a table shared by the three channels joins the
+// tone pass (the same bytes, one pass over the page fewer).
+void RunAutoLevels(RunState& s) {
+  const LevelsFound found = FindAutoLevels(s.image, ReadAutoLevelsSettings(s.params));
+  s.levelsInTone = !(s.sharpen >= 1 && s.sharpen <= 9) && SharedLevelsTable(found, s.levelsTable);
+  if (!s.levelsInTone) ApplyLevels(s.image, found);
+  if (s.hooks.findings) {
+    s.hooks.findings->levelsRan = true;
+    s.hooks.findings->levels = found;
+  }
+}
+
+// In the batch, where a stopped page is dropped, the tone pass runs in the
+// same walk over the page (the same bytes; auto levels never joins the tone
+// pass when sharpening).
+void RunSharpen(RunState& s) {
+  if (s.sharpen < 1 || s.sharpen > 9) return;
+  const TonePass& tone = s.Tone();
+  s.toned = s.BatchMode() && !tone.IsIdentity() && SharpenAndTone(s.image, s.sharpen, tone);
+  if (!s.toned) s.image.Sharpen(s.sharpen);
+}
+
+bool Always(RunState&) { return true; }
+void Nothing(RunState&) {}
+
+// In pipeline order. Each step shows its name only when it runs. The five
+// tone steps are one pass over the page, which gives the bytes of the five
+// one after the other; it runs at the first of them, where their slots are
+// read together, and each still shows its name, counts its unit and is
+// followed by the abort check.
+constexpr Step kSteps[] = {
+    {kStageEnlarge, [](RunState& s) { return !s.skipResize && s.resize >= 100; },
+     [](RunState& s) { s.image.ResizePercent(s.resize); }, When::kIfRun, When::kAlways},
+    // Margins in pixels of the (enlarged) page.
+    {kStageCrop, ReadsMargins,
+     [](RunState& s) { s.image.Crop(s.slots[0], s.slots[1], s.slots[2], s.slots[3]); },
+     When::kAlways, When::kAlways},
+    // Off by default: on the cropped page, before sharpening and the tone
+    // steps stretch it further.
+    {kStageAutoLevels,
+     [](RunState& s) {
+       s.sharpen = s.params.GetValue(kSharpen);
+       return s.params.GetValue(kAutoLevels) != 0;
+     },
+     RunAutoLevels, When::kNever, When::kIfRun},
+    {kStageSharpen, [](RunState& s) { return s.sharpen != 0; }, RunSharpen, When::kAlways,
+     When::kAlways},
+    {kStageCurve, Always,
+     [](RunState& s) {
+       if (!s.toned) s.Tone().Apply(s.image);
+     },
+     When::kAlways, When::kAlways},
+    {kStageBrightness, Always, Nothing, When::kAlways, When::kAlways},
+    {kStageHighlight, Always, Nothing, When::kAlways, When::kAlways},
+    {kStageContrast, Always, Nothing, When::kAlways, When::kAlways},
+    {kStageGamma, Always, Nothing, When::kAlways, When::kAlways},
+    {kStageSoften,
+     [](RunState& s) {
+       s.slots[0] = s.params.GetValue(kBlur);
+       return s.slots[0] == 1 || s.slots[0] == 2;
+     },
+     [](RunState& s) { s.image.Soften(s.slots[0]); }, When::kAlways, When::kAlways},
+    // Last, so that every filter worked on the larger size.
+    {kStageReduce, [](RunState& s) { return !s.skipResize && s.resize < 100; },
+     [](RunState& s) { s.image.ResizePercent(s.resize); }, When::kIfRun, When::kNever},
+};
+
+bool Counts(When when, bool ran) { return when == When::kAlways || (when == When::kIfRun && ran); }
 
 }  // namespace
 
 int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks,
                  bool skipResize) {
-  const Run run(hooks);
+  // In batch mode (a status hook given) the batch job greys and reduces
+  // colours when it saves; the viewer does both here.
+  RunState state{params, image, hooks, skipResize, params.GetValue(kResize)};
 
-  // 1. Grey first in the viewer, so every later step sees the grey page.
-  if (!run.BatchMode() && IsGreyMode(params.GetValue(kGreyScale))) image.Greyscale();
+  // Grey first in the viewer, so every later step sees the grey page.
+  if (!state.BatchMode() && IsGreyMode(params.GetValue(kGreyScale))) image.Greyscale();
 
-  // 2. Enlarge.
-  const int resize = params.GetValue(kResize);
-  if (!skipResize && resize >= 100) {
-    run.Status(kStageEnlarge);
-    image.ResizePercent(resize);
-    run.Progress();
-  }
-  if (int stop = run.Abort()) return stop;
-
-  // 3. Crop: margins in pixels of the (enlarged) page.
-  const int left = params.GetValue(kCroppingLeft);
-  const int top = params.GetValue(kCroppingTop);
-  const int right = params.GetValue(kCroppingRight);
-  const int bottom = params.GetValue(kCroppingBottom);
-  if (left != 0 || top != 0 || right != 0 || bottom != 0) {
-    run.Status(kStageCrop);
-    image.Crop(left, top, right, bottom);
-  }
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  // Auto levels, off by default: on the cropped page, before sharpening
-  // and the tone steps stretch it further. With no sharpening between, a
-  // table shared by the three channels joins the tone pass (the same bytes,
-  // one pass over the page fewer).
-  const int sharpen = params.GetValue(kSharpen);
-  std::array<uint8_t, 256> levelsTable{};
-  bool levelsInTone = false;
-  if (params.GetValue(kAutoLevels) != 0) {
-    run.Status(kStageAutoLevels);
-    const LevelsFound found = FindAutoLevels(image, ReadAutoLevelsSettings(params));
-    levelsInTone = !(sharpen >= 1 && sharpen <= 9) && SharedLevelsTable(found, levelsTable);
-    if (!levelsInTone) ApplyLevels(image, found);
-    if (hooks.findings) {
-      hooks.findings->levelsRan = true;
-      hooks.findings->levels = found;
+  for (const Step& step : kSteps) {
+    const bool ran = step.runs(state);
+    if (ran) {
+      if (hooks.status) hooks.status(EngineText(step.name));
+      step.apply(state);
     }
-    if (int stop = run.Abort()) return stop;
-  }
-
-  // 4. Sharpen. In the batch, where a stopped page is dropped, the tone
-  // pass (steps 5 to 9) runs in the same walk over the page (the same
-  // bytes; auto levels never joins the tone pass when sharpening).
-  const TonePass tone = levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
-                                     : TonePass(ReadToneSettings(params));
-  bool toned = false;
-  if (sharpen != 0) {
-    run.Status(kStageSharpen);
-    if (sharpen >= 1 && sharpen <= 9) {
-      toned = run.BatchMode() && !tone.IsIdentity() && SharpenAndTone(image, sharpen, tone);
-      if (!toned) image.Sharpen(sharpen);
+    if (Counts(step.progress, ran) && hooks.progress) hooks.progress();
+    if (Counts(step.abortCheck, ran) && hooks.abortCheck) {
+      if (const int stop = hooks.abortCheck()) return stop;
     }
   }
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
 
-  // 5 to 9. Tone: the five steps as one pass over the page, which gives the
-  // bytes of the five one after the other. Each step still shows its name,
-  // counts its unit and is followed by the abort check; the pass runs at the
-  // first of them, where the five steps' slots are read together.
-  for (size_t step = 0; step < std::size(kToneStages); ++step) {
-    run.Status(kToneStages[step]);
-    if (step == 0 && !toned) tone.Apply(image);
-    run.Progress();
-    if (int stop = run.Abort()) return stop;
-  }
-
-  // 10. Soften.
-  const int blur = params.GetValue(kBlur);
-  if (blur == 1 || blur == 2) {
-    run.Status(kStageSoften);
-    image.Soften(blur);
-  }
-  run.Progress();
-  if (int stop = run.Abort()) return stop;
-
-  // 11. Reduce, last, so that every filter worked on the larger size.
-  if (!skipResize && resize < 100) {
-    run.Status(kStageReduce);
-    image.ResizePercent(resize);
-    run.Progress();
-  }
-
-  // 12. Colour reduction in the viewer; the batch job reduces when it saves.
+  // Colour reduction in the viewer, last.
   ColourReduction reduction{};
-  if (!run.BatchMode() && ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
+  if (!state.BatchMode() && ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
     image.ReduceColours(reduction.grey, reduction.bits, reduction.colours);
   }
   return 0;

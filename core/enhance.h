@@ -73,10 +73,6 @@ inline constexpr std::string_view kStageGamma = INKBRITE_TEXT("core", "Gamma校�
 inline constexpr std::string_view kStageSoften = INKBRITE_TEXT("core", "柔化");
 inline constexpr std::string_view kStageReduce = INKBRITE_TEXT("core", "缩小");
 
-// The five tone steps, in their order.
-inline constexpr std::string_view kToneStages[] = {kStageCurve, kStageBrightness, kStageHighlight,
-                                                   kStageContrast, kStageGamma};
-
 // The settings of the five tone steps in a block (slots 4, 13, 14, 15, 0, 2,
 // 12, 1, 3), for one TonePass.
 ToneSettings ReadToneSettings(const CParaBlock& params);
