@@ -8,10 +8,13 @@
 #
 # Environment:
 #   BOOKS_PAGES   pages of the book, 1700 x 2400 JPEG (default 100)
-#   BOOKS_REPS    repetitions; the order rotates, the best time counts (default 3)
+#   BOOKS_REPS    repetitions, side by side; the order rotates, the median counts (default 3)
 #   BOOKS_BIG_MB  size of the long book of the memory check (default 2048; 0 skips it)
 #   BOOKS_IM=0    leave out ImageMagick
-#   BOOKS_KEEP=1  keep the outputs in BUILD_DIR/bench-books-out/
+#   BOOKS_WORK    where the outputs and the long book go, in a new folder made
+#                 there and removed at the end (default ${TMPDIR:-/tmp}; never
+#                 the repository: the long book takes BOOKS_BIG_MB)
+#   BOOKS_KEEP=1  keep the outputs
 #
 # Speed: the W1 settings of run.sh (brightness 110, contrast 120, gamma 90,
 # JPEG quality 70) on the same pages as a folder into a folder and as a
@@ -35,7 +38,7 @@ PAGES="${BOOKS_PAGES:-100}"
 REPS="${BOOKS_REPS:-3}"
 BIG_MB="${BOOKS_BIG_MB:-2048}"
 CORPUS="$BUILD_DIR/bench-corpus/book${PAGES}"
-WORK="$BUILD_DIR/bench-books-out"
+WORK_ROOT="${BOOKS_WORK:-${TMPDIR:-/tmp}}"
 CORES="$(nproc)"
 BUDGET_MB=64
 
@@ -85,16 +88,16 @@ PAGE_MB=$(du -sm "$CORPUS/pages" | cut -f1)
 echo "book: $PAGES pages, ${PAGE_MB} MB of JPEG; $CORES cores"
 echo "load average now: $(cut -d' ' -f1-3 /proc/loadavg) (times are only as good as the machine is idle)"
 
-rm -rf "$WORK"
-mkdir -p "$WORK"
-cleanup() { if [ "${BOOKS_KEEP:-0}" != 1 ]; then rm -rf "$WORK"; fi; }
+WORK="$(mktemp -d "$WORK_ROOT/inkbrite-bench-books.XXXXXX")" || die "cannot make a folder in $WORK_ROOT"
+cleanup() { if [ "${BOOKS_KEEP:-0}" != 1 ]; then rm -rf "$WORK"; else echo "outputs kept in $WORK"; fi; }
 trap cleanup EXIT
 
 W1=(--set Brightness=110 --set Contrast=120 --set Gamma=90 --set JpegQuality=70 --set GreyScale=2)
 IM_OPS=(-level 7.604%,83.365%,1.1111111 -quality 70 -define jpeg:dct-method=float
         -define jpeg:optimize-coding=true)
 
-# One run: run_case CASE OUT; prints "seconds peak_kb".
+# One run: run_case CASE OUT; prints "seconds peak_kb cpu_seconds" (the
+# processor time of every process of the case, user and system).
 run_case() {
   local c=$1 out=$2 m=$WORK/mem t0 t1
   rm -rf "$out"; mkdir -p "$out"; : >"$m"
@@ -107,7 +110,7 @@ run_case() {
         folder*) src=$CORPUS/pages ;; book*) src=$CORPUS/book ;;
         twenty*) src=$CORPUS/twenty ;; big*) src=$WORK/big ;;
       esac
-      "$TIME" -f %M -o "$m" "$INK" --quiet --jobs "$jobs" --record "$WORK/record.txt" "${W1[@]}" \
+      "$TIME" -f '%M %U %S' -o "$m" "$INK" --quiet --jobs "$jobs" --record "$WORK/record.txt" "${W1[@]}" \
         "$src" "$out" >/dev/null || die "inkbrite-batch failed on $c (record: $WORK/record.txt)"
       ;;
     im1|imN)
@@ -115,46 +118,66 @@ run_case() {
       [ "$c" = im1 ] && lim=(env MAGICK_THREAD_LIMIT=1)
       local tmp=$out/.pages f
       mkdir -p "$tmp/in" "$tmp/out"
-      "$TIME" -a -f %M -o "$m" unzip -q "$CORPUS/book/book.cbz" -d "$tmp/in"
+      "$TIME" -a -f '%M %U %S' -o "$m" unzip -q "$CORPUS/book/book.cbz" -d "$tmp/in"
       for f in "$tmp"/in/*.jpg; do
-        "${lim[@]}" "$TIME" -a -f %M -o "$m" "$IM_CONVERT" "$f" "${IM_OPS[@]}" \
+        "${lim[@]}" "$TIME" -a -f '%M %U %S' -o "$m" "$IM_CONVERT" "$f" "${IM_OPS[@]}" \
           "$tmp/out/$(basename "$f")" || die "convert failed on $f"
       done
-      (cd "$tmp/out" && "$TIME" -a -f %M -o "$m" zip -q -0 -X "$out/book.cbz" -- *.jpg)
+      (cd "$tmp/out" && "$TIME" -a -f '%M %U %S' -o "$m" zip -q -0 -X "$out/book.cbz" -- *.jpg)
       rm -rf "$tmp"
       ;;
   esac
   t1=$(date +%s.%N)
-  local peak
-  peak=$(grep -E '^[0-9]+$' "$m" | sort -n | tail -1)
-  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }') ${peak:-0}"
+  local peak cpu
+  peak=$(grep -E '^[0-9]+ ' "$m" | cut -d' ' -f1 | sort -n | tail -1)
+  cpu=$(grep -E '^[0-9]+ ' "$m" | awk '{ s += $2 + $3 } END { printf "%.2f", s }')
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }') ${peak:-0} ${cpu:-0}"
 }
 
-declare -A BEST MED PEAK
+declare -A BEST MED PEAK CPU ROUND
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 best() { sort -g | head -1; }
 
 measure() {  # REPS CASE...
   local reps=$1; shift
-  local cases=("$@") n=$# r i c s k
-  declare -A times=()
+  local cases=("$@") n=$# r i c s k u
+  declare -A times=() cpus=()
   for ((r = 0; r < reps; ++r)); do
     for ((i = 0; i < n; ++i)); do
-      c=${cases[$(((i + r) % n))]}
-      read -r s k <<<"$(run_case "$c" "$WORK/$c")"
+      if [ "${PAIRED:-0}" = 1 ]; then
+        # Pairs side by side, each pair's order swapped every other round.
+        c=${cases[$((i ^ (r & 1)))]}
+      else
+        c=${cases[$(((i + r) % n))]}
+      fi
+      read -r s k u <<<"$(run_case "$c" "$WORK/$c")"
       times[$c]+="$s "
+      cpus[$c]+="$u "
+      ROUND[$c.$r]=$s
       [ "${PEAK[$c]:-0}" -ge "$k" ] || PEAK[$c]=$k
-      echo "  rep $((r + 1)) $c: ${s}s, peak ${k} KB"
+      echo "  rep $((r + 1)) $c: ${s}s (processor ${u}s), peak ${k} KB"
     done
   done
   for c in "${cases[@]}"; do
     BEST[$c]=$(echo "${times[$c]}" | tr ' ' '\n' | grep . | best)
     MED[$c]=$(echo "${times[$c]}" | tr ' ' '\n' | grep . | median)
+    CPU[$c]=$(echo "${cpus[$c]}" | tr ' ' '\n' | grep . | median)
   done
+  REPS_DONE=$reps
+}
+# The median over the rounds of A's time over B's in the same round (the
+# two ran side by side, so a load that changes between rounds cancels out).
+round_ratio() {
+  local r
+  for ((r = 0; r < REPS_DONE; ++r)); do
+    awk -v a="${ROUND[$1.$r]}" -v b="${ROUND[$2.$r]}" 'BEGIN { printf "%.4f\n", a / b }'
+  done | median
 }
 
-echo "== speed (W1), best of $REPS"
-measure "$REPS" folder1 book1 folderN bookN
+echo "== speed (W1), $REPS rounds side by side"
+PAIRED=1 measure "$REPS" folder1 book1 folderN bookN
+RATIO1=$(round_ratio book1 folder1)
+RATION=$(round_ratio bookN folderN)
 # The converted book holds the folder's pages, byte for byte.
 python3 - "$WORK/book1/book.cbz" "$WORK/folder1" <<'EOF' || die "the book's pages differ from the folder's"
 import os, sys, zipfile
@@ -197,12 +220,13 @@ label() {
 }
 echo
 echo "== Results ($PAGES pages of 1700 x 2400; peak memory of the process)"
-printf '%-34s %9s %9s %10s\n' case seconds median "peak MB"
+printf '%-34s %9s %9s %11s %10s\n' case best median "processor" "peak MB"
 for c in folder1 book1 folderN bookN im1 imN twenty1 twentyN big1 bigN; do
   [ -n "${BEST[$c]:-}" ] || continue
-  printf '%-34s %9.2f %9.2f %10.1f\n' "$(label "$c")" "${BEST[$c]}" "${MED[$c]}" \
-    "$(awk -v k="${PEAK[$c]}" 'BEGIN { print k / 1024 }')"
+  printf '%-34s %9.2f %9.2f %11.2f %10.1f\n' "$(label "$c")" "${BEST[$c]}" "${MED[$c]}" \
+    "${CPU[$c]}" "$(awk -v k="${PEAK[$c]}" 'BEGIN { print k / 1024 }')"
 done
+echo "(seconds: wall clock; processor: median user + system seconds)"
 
 misses=0
 verdict() {  # label, value, op, target
@@ -212,13 +236,19 @@ verdict() {  # label, value, op, target
   printf '  %-52s %9.2f  (target %s %s)  %s\n' "$1" "$2" "$3" "$4" "$ok"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+# Ratios of the medians (the best times' ratios beside them, for noise).
 echo
 echo "== Targets"
-verdict "CBZ / folder, --jobs 1 (x)" "$(ratio "${BEST[book1]}" "${BEST[folder1]}")" "<=" 1.1
-verdict "CBZ / folder, --jobs $CORES (x)" "$(ratio "${BEST[bookN]}" "${BEST[folderN]}")" "<=" 1.1
+verdict "CBZ / folder, --jobs 1 (x, median of rounds)" "$RATIO1" "<=" 1.1
+verdict "CBZ / folder, --jobs $CORES (x, median of rounds)" "$RATION" "<=" 1.1
+echo "  medians' ratio: --jobs 1 $(ratio "${MED[book1]}" "${MED[folder1]}")x, --jobs $CORES" \
+  "$(ratio "${MED[bookN]}" "${MED[folderN]}")x; best times' ratio: --jobs 1" \
+  "$(ratio "${BEST[book1]}" "${BEST[folder1]}")x, --jobs $CORES $(ratio "${BEST[bookN]}" "${BEST[folderN]}")x;" \
+  "processor time: --jobs 1 $(ratio "${CPU[book1]}" "${CPU[folder1]}")x, --jobs $CORES" \
+  "$(ratio "${CPU[bookN]}" "${CPU[folderN]}")x"
 if [ "$have_im" = 1 ]; then
-  verdict "ImageMagick 1 thread / CBZ --jobs 1 (x faster)" "$(ratio "${BEST[im1]}" "${BEST[book1]}")" ">=" 1
-  verdict "ImageMagick default / CBZ --jobs $CORES (x faster)" "$(ratio "${BEST[imN]}" "${BEST[bookN]}")" ">=" 1
+  verdict "ImageMagick 1 thread / CBZ --jobs 1 (x faster)" "$(ratio "${MED[im1]}" "${MED[book1]}")" ">=" 1
+  verdict "ImageMagick default / CBZ --jobs $CORES (x faster)" "$(ratio "${MED[imN]}" "${MED[bookN]}")" ">=" 1
 fi
 for j in 1 N; do
   mb() { awk -v k="${PEAK[$1]}" 'BEGIN { print k / 1024 }'; }
