@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -346,6 +347,76 @@ bool ShootThumbnails(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   return ok;
 }
 
+// A small page centred on grey, the 窗口 and 查看 menus, a page fitted and
+// turned, before and after side by side, and the histogram with the
+// clipping marks.
+bool ShootViewModes(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+                    const std::vector<fs::path>& pages) {
+  bool ok = true;
+  {
+    // A page smaller than the window, centred on grey, and the 窗口 menu
+    // naming the open windows.
+    const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots-views";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::path small = folder / "small.png";
+    QImage picture;
+    if (!pages.empty() && picture.load(QString::fromStdString(pages.front().string())) &&
+        picture.scaled(360, 500, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            .save(QString::fromStdString(small.string())) &&
+        app.OpenDocumentFile(pages.front()) && app.OpenDocumentFile(small)) {
+      const bool centred = CentreSmallPages();
+      if (!centred) frame->OnCommand(kCmdCentreSmallPages);
+      Settle(300);
+      ok = Save(frame, out, "21-small-page-centred.png") && ok;
+      if (!centred) frame->OnCommand(kCmdCentreSmallPages);
+      if (QMenu* windows = frame->WindowMenu()) {
+        windows->popup(frame->mapToGlobal(QPoint(0, 0)));
+        Settle(100);
+        ok = Save(windows, out, "22-window-menu.png") && ok;
+        windows->hide();
+      }
+      if (QMenu* view = frame->MenuBarMenus().value(1)) {
+        view->popup(frame->mapToGlobal(QPoint(0, 0)));
+        Settle(100);
+        ok = Save(view, out, "23-view-menu.png") && ok;
+        view->hide();
+      }
+      // The small page fitted to the window and turned a quarter clockwise.
+      frame->OnCommand(kCmdFitPage);
+      frame->OnCommand(kCmdTurnRight);
+      Settle(100);
+      ok = Save(frame, out, "24-fitted-and-turned.png") && ok;
+      // Before and after side by side on a page made darker and harder.
+      frame->OnCommand(kCmdCloseAll);
+      if (app.OpenDocumentFile(pages.front())) {
+        AppParams().SetValue(kBrightness, 70);
+        AppParams().SetValue(kContrast, 170);
+        AppParams().SetValue(kGamma, 140);
+        frame->OnCommand(kCmdSinglePage);
+        frame->OnCommand(kCmdFitPage);
+        frame->OnCommand(kCmdSplitView);
+        Settle(300);
+        ok = Save(frame, out, "27-split-before-after.png") && ok;
+        // The histogram beside the page, with the clipping marks on it.
+        frame->OnCommand(kCmdSplitView);
+        frame->OnCommand(kCmdHistogram);
+        frame->OnCommand(kCmdClipWarnings);
+        Settle(300);
+        frame->UpdateHistogram();
+        Settle(100);
+        ok = Save(frame, out, "28-histogram.png") && ok;
+        frame->OnCommand(kCmdClipWarnings);
+        frame->OnCommand(kCmdHistogram);
+        AppParams().ResetDefaults();
+      }
+    }
+    frame->OnCommand(kCmdCloseAll);
+    fs::remove_all(folder, ec);
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -375,6 +446,7 @@ int main(int argc, char** argv) {
   ok = ShootFileDialogs(frame, out, pages) && ok;
   ok = ShootBook(app, frame, out, pages) && ok;
   ok = ShootThumbnails(app, frame, out, pages) && ok;
+  ok = ShootViewModes(app, frame, out, pages) && ok;
   std::error_code ec;
   fs::remove_all(state, ec);
   fs::remove_all(cache, ec);

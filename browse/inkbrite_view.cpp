@@ -2,6 +2,7 @@
 #include "browse/inkbrite_view.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +28,8 @@ namespace {
 
 constexpr int kKeyScrollStep = 10;
 constexpr int kKeyScrollTickMs = 5;
+// How near the split view's divider (in screen pixels) the mouse takes it.
+constexpr int kDividerGrip = 6;
 
 // Corner-state bits of single-key browsing.
 constexpr int kCornerTaller = 1;
@@ -155,7 +158,7 @@ bool CInkbriteView::ShowSource(bool fit) {
   }
   m_part = std::max(0, m_baseFindings.part - 1);
   SetFindings(findings);
-  SetDisplayed(std::move(page));
+  SetDisplayed(std::move(page), held ? m_base : nullptr);
   UpdateScrollSizes();
   viewport()->update();
   if (!held) ShowOutOfMemory();
@@ -257,10 +260,19 @@ void CInkbriteView::AutoPlayTick() {
   }
 }
 
-void CInkbriteView::SetDisplayed(DibImage page) {
+void CInkbriteView::SetDisplayed(DibImage page, std::shared_ptr<const DibImage> original) {
+  // Counted before the lock, so a paint never waits for it.
+  PageHistogram histogram = ComputeHistogram(page);
   std::lock_guard lock(m_displayMutex);
+  m_histogram = histogram;
   m_displayed = std::move(page);
+  m_original = m_displayed.IsEmpty() ? nullptr : std::move(original);
   ++m_displayGeneration;
+}
+
+PageHistogram CInkbriteView::Histogram() const {
+  std::lock_guard lock(m_displayMutex);
+  return m_histogram;
 }
 
 uint64_t CInkbriteView::DisplayGeneration() const {
@@ -337,7 +349,7 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
   if (result != Rendering::kDone) return result;
   if (m_worker.IsStopRequested()) return Rendering::kStopped;
   SetFindings(findings);
-  SetDisplayed(std::move(page));
+  SetDisplayed(std::move(page), m_base);
   return Rendering::kDone;
 }
 
@@ -368,7 +380,7 @@ bool CInkbriteView::ShowSpreadPart(int part) {
 void CInkbriteView::OnRenderFailed() { ShowOutOfMemory(); }
 
 void CInkbriteView::UpdateScrollSizes() {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   const QSize client = viewport()->size();
   // Page step a tenth of the page, line step a tenth of that.
   horizontalScrollBar()->setRange(0, std::max(0, page.width() - client.width()));
@@ -389,25 +401,155 @@ void CInkbriteView::ScrollTo(QPoint position) {
 }
 
 bool CInkbriteView::PageFitsClient() const {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   return page.width() <= viewport()->width() && page.height() <= viewport()->height();
+}
+
+std::string CInkbriteView::PageKey() const {
+  if (!m_doc) return {};
+  return m_doc->PathName().string() + '\n' + m_doc->EntryName() + '\n' + std::to_string(m_part);
+}
+
+int CInkbriteView::QuarterTurns() const {
+  const auto it = m_turns.find(PageKey());
+  return it == m_turns.end() ? 0 : it->second;
+}
+
+double CInkbriteView::ScaleFor(QSize page) const {
+  const QSize turned = TurnedSize(page, QuarterTurns());
+  if (m_zoom.mode == ZoomMode::kOneToOne || m_zoom.mode == ZoomMode::kFactor) {
+    return ZoomScale(m_zoom, turned, viewport()->size());
+  }
+  // Fitted against the whole area less a scroll bar the fitted page itself
+  // needs, never against the viewport of the moment: a scroll bar that comes
+  // and goes must not change the scale that made it come.
+  QSize area = contentsRect().size();
+  const double scale = ZoomScale(m_zoom, turned, area);
+  const bool barsShown = verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff;
+  if (barsShown && m_zoom.mode == ZoomMode::kFitWidth && turned.height() * scale > area.height()) {
+    area.rwidth() -= verticalScrollBar()->sizeHint().width();
+  }
+  if (barsShown && m_zoom.mode == ZoomMode::kFitHeight && turned.width() * scale > area.width()) {
+    area.rheight() -= horizontalScrollBar()->sizeHint().height();
+  }
+  return ZoomScale(m_zoom, turned, area);
+}
+
+double CInkbriteView::ViewScale() const { return ScaleFor(DisplayedSize()); }
+
+QSize CInkbriteView::ShownPageSize() const {
+  const QSize page = DisplayedSize();
+  return ShownSize(page, QuarterTurns(), ScaleFor(page));
+}
+
+void CInkbriteView::SetZoom(ViewZoom zoom) {
+  // Fitting by Ctrl+- renders a reduced page; a zoom shows the full one.
+  if (m_fit) {
+    Fit(false);
+    m_fit = false;
+  }
+  // The point at the middle of the window stays there.
+  const QSize before = ShownPageSize();
+  const QPoint middle = ScrollPosition() + viewport()->rect().center();
+  m_zoom = zoom;
+  UpdateScrollSizes();
+  const QSize after = ShownPageSize();
+  if (!before.isEmpty()) {
+    const double rx = static_cast<double>(after.width()) / before.width();
+    const double ry = static_cast<double>(after.height()) / before.height();
+    ScrollTo(QPoint(static_cast<int>(middle.x() * rx), static_cast<int>(middle.y() * ry)) -
+             viewport()->rect().center());
+  }
+  viewport()->update();
+}
+
+void CInkbriteView::Turn(int quarterTurns) {
+  const std::string key = PageKey();
+  const int turns = (((m_turns[key] + quarterTurns) % 4) + 4) % 4;
+  if (turns == 0) {
+    m_turns.erase(key);
+  } else {
+    m_turns[key] = turns;
+  }
+  UpdateScrollSizes();
+  ScrollTo({0, 0});
+  viewport()->update();
 }
 
 // ---- painting ----
 
+QRect CInkbriteView::PageRectFor(QSize shown) const {
+  // Top left; centred when the user chose so (a page smaller than the
+  // window in either direction).
+  const QRect client = viewport()->rect();
+  const QPoint margin = CentreSmallPages()
+                            ? QPoint(std::max(0, (client.width() - shown.width()) / 2),
+                                     std::max(0, (client.height() - shown.height()) / 2))
+                            : QPoint();
+  return {margin - ScrollPosition(), shown};
+}
+
+QRect CInkbriteView::ShownPageRect() const { return PageRectFor(ShownPageSize()); }
+
+int CInkbriteView::DividerX() const {
+  if (!m_split) return -1;
+  const QRect page = ShownPageRect();
+  return page.left() + static_cast<int>(std::lround(m_splitAt * page.width()));
+}
+
 void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(viewport());
   const QRect client = viewport()->rect();
-  const QPoint scroll = ScrollPosition();
   std::lock_guard lock(m_displayMutex);
   m_paintedGeneration = m_displayGeneration;
-  const QRect page(-scroll, QSize(m_displayed.Width(), m_displayed.Height()));
-  // Black around the page.
+  const QSize rendered(m_displayed.Width(), m_displayed.Height());
+  const int turns = QuarterTurns();
+  const double scale = ScaleFor(rendered);
+  const QRect page = PageRectFor(ShownSize(rendered, turns, scale));
+  // Black around the page, or a neutral grey around a centred one.
   const QRegion outside = QRegion(client).subtracted(page);
-  for (const QRect& r : outside) painter.fillRect(r, Qt::black);
+  const QColor around = CentreSmallPages() ? QColor(128, 128, 128) : QColor(Qt::black);
+  for (const QRect& r : outside) painter.fillRect(r, around);
   if (m_displayed.IsEmpty()) return;
-  const QRect visible = client.translated(scroll);
-  PaintDib(painter, QPoint(0, 0), m_displayed, visible);
+  const QTransform toScreen =
+      PageToShown(rendered, turns, scale) * QTransform::fromTranslate(page.left(), page.top());
+  const QRect visible = client.intersected(page);
+  const DibImage* original = m_original.get();
+  const bool marks = ShowClipping();
+  if (!original || original->IsEmpty() || (!m_split && !ShowsOriginal())) {
+    PaintDibTransformed(painter, m_displayed, toScreen, visible, marks);
+    return;
+  }
+  // The original stretched over the enhanced page's place (the enhancement
+  // may have scaled it).
+  const QTransform originalToScreen =
+      QTransform::fromScale(static_cast<double>(rendered.width()) / original->Width(),
+                            static_cast<double>(rendered.height()) / original->Height()) *
+      toScreen;
+  if (!m_split) {
+    PaintDibTransformed(painter, *original, originalToScreen, visible);
+    return;
+  }
+  const int divider = page.left() + static_cast<int>(std::lround(m_splitAt * page.width()));
+  const QRect left = visible.intersected(
+      QRect(QPoint(page.left(), page.top()), QPoint(divider - 1, page.bottom())));
+  const QRect right = visible.intersected(QRect(QPoint(divider, page.top()), page.bottomRight()));
+  PaintDibTransformed(painter, *original, originalToScreen, left);
+  PaintDibTransformed(painter, m_displayed, toScreen, right, marks);
+  // The divider, and what each side shows at its top.
+  painter.fillRect(QRect(divider - 1, visible.top(), 3, visible.height()), QColor(255, 255, 255));
+  painter.fillRect(QRect(divider, visible.top(), 1, visible.height()), QColor(0, 0, 0));
+  const QFontMetrics metrics = painter.fontMetrics();
+  const auto label = [&](const QString& text, bool onLeft) {
+    const int width = metrics.horizontalAdvance(text) + 12;
+    const QRect box(onLeft ? divider - 6 - width : divider + 6, visible.top() + 6, width,
+                    metrics.height() + 6);
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, text);
+  };
+  label(tr("原图"), true);
+  label(tr("处理后"), false);
 }
 
 void CInkbriteView::scrollContentsBy(int /*dx*/, int /*dy*/) { viewport()->update(); }
@@ -434,6 +576,28 @@ bool CInkbriteView::OnCommand(int id) {
     case kCmdFitWindow:
       Fit(!m_fit);
       m_fit = !m_fit;
+      if (m_fit) {
+        m_zoom = ViewZoom();
+        UpdateScrollSizes();
+      }
+      return true;
+    case kCmdZoomIn:
+    case kCmdZoomOut:
+      SetZoom({ZoomMode::kFactor, NextZoomStep(ViewScale(), id == kCmdZoomIn)});
+      return true;
+    case kCmdActualSize: SetZoom({ZoomMode::kOneToOne}); return true;
+    case kCmdFitWidth: SetZoom({ZoomMode::kFitWidth}); return true;
+    case kCmdFitHeight: SetZoom({ZoomMode::kFitHeight}); return true;
+    case kCmdFitPage: SetZoom({ZoomMode::kFitPage}); return true;
+    case kCmdTurnRight: Turn(1); return true;
+    case kCmdTurnLeft: Turn(-1); return true;
+    case kCmdShowOriginal:
+      m_showOriginal = !m_showOriginal;
+      viewport()->update();
+      return true;
+    case kCmdSplitView:
+      m_split = !m_split;
+      viewport()->update();
       return true;
     case kCmdAutoPlay: ToggleAutoPlay(); return true;
     default: return false;
@@ -458,7 +622,7 @@ void CInkbriteView::TurnPage(int id) {
 }
 
 void CInkbriteView::JumpToCorner(int id) {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   const int cw = viewport()->width(), ch = viewport()->height();
   if (id == kCmdTopLeft) {
     ScrollTo({0, 0});
@@ -472,7 +636,7 @@ void CInkbriteView::JumpToCorner(int id) {
 }
 
 void CInkbriteView::ArmCornerState() {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   m_cornerState = 0;
   if (viewport()->height() < page.height()) m_cornerState |= kCornerTaller;
   if (viewport()->width() < page.width()) m_cornerState |= kCornerWider;
@@ -480,7 +644,7 @@ void CInkbriteView::ArmCornerState() {
 }
 
 void CInkbriteView::SingleKey() {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   // A window left blank by a page that could not be read goes on to the
   // next page, as auto-play does.
   if (page.isEmpty() && !m_doc) {
@@ -564,7 +728,7 @@ bool CInkbriteView::event(QEvent* event) {
 bool CInkbriteView::ScrollStep(int dx, int dy) {
   if (dx == 0 && dy == 0) return false;
   const QPoint from = ScrollPosition();
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   const int cw = viewport()->width(), ch = viewport()->height();
   int x = std::max(0, from.x() + dx);
   if (x + cw > page.width()) x = page.width() - cw;
@@ -575,6 +739,15 @@ bool CInkbriteView::ScrollStep(int dx, int dy) {
 }
 
 void CInkbriteView::keyPressEvent(QKeyEvent* event) {
+  // B held: the original page for as long as it is down.
+  if (event->key() == Qt::Key_B && event->modifiers() == Qt::NoModifier) {
+    if (!event->isAutoRepeat() && !m_holdOriginal) {
+      m_holdOriginal = true;
+      viewport()->update();
+    }
+    event->accept();
+    return;
+  }
   if (IsArrowKey(event->key())) {
     m_heldArrows.insert(event->key());
     if (!m_keyScrollTimer.isActive()) {
@@ -588,6 +761,12 @@ void CInkbriteView::keyPressEvent(QKeyEvent* event) {
 }
 
 void CInkbriteView::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_B && !event->isAutoRepeat()) {
+    m_holdOriginal = false;
+    viewport()->update();
+    event->accept();
+    return;
+  }
   if (IsArrowKey(event->key()) && !event->isAutoRepeat()) {
     m_heldArrows.erase(event->key());
     if (m_heldArrows.empty()) StopKeyScroll();
@@ -623,12 +802,19 @@ void CInkbriteView::focusOutEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusOutEvent(event);
   m_hasFocus = false;
   StopKeyScroll();
+  if (m_holdOriginal) {
+    m_holdOriginal = false;  // the release goes elsewhere
+    viewport()->update();
+  }
 }
 
 void CInkbriteView::UpdateCursor(QPoint point) {
-  const QSize page = DisplayedSize();
+  const QSize page = ShownPageSize();
   Qt::CursorShape shape = Qt::ArrowCursor;
-  if (!PageFitsClient()) {
+  const int divider = DividerX();
+  if (m_movingDivider || (divider >= 0 && std::abs(point.x() - divider) <= kDividerGrip)) {
+    shape = Qt::SplitHCursor;
+  } else if (!PageFitsClient()) {
     if (m_dragging) {
       shape = Qt::ClosedHandCursor;
     } else if (point.x() <= page.width() && point.y() <= page.height()) {
@@ -645,6 +831,12 @@ void CInkbriteView::mousePressEvent(QMouseEvent* event) {
         this, [this] { OnCommand(kCmdPreviousPage); }, Qt::QueuedConnection);
     return;
   }
+  const int divider = DividerX();
+  if (event->button() == Qt::LeftButton && divider >= 0 &&
+      std::abs(event->position().toPoint().x() - divider) <= kDividerGrip) {
+    m_movingDivider = true;
+    return;
+  }
   if (event->button() == Qt::LeftButton) {
     m_dragging = true;
     m_dragAnchor = event->position().toPoint();
@@ -656,6 +848,7 @@ void CInkbriteView::mousePressEvent(QMouseEvent* event) {
 void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     m_dragging = false;
+    m_movingDivider = false;
     UpdateCursor(event->position().toPoint());
   }
   QAbstractScrollArea::mouseReleaseEvent(event);
@@ -673,6 +866,14 @@ void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
 void CInkbriteView::mouseMoveEvent(QMouseEvent* event) {
   const QPoint point = event->position().toPoint();
   UpdateCursor(point);
+  if (m_movingDivider && (event->buttons() & Qt::LeftButton)) {
+    const QRect page = ShownPageRect();
+    if (page.width() > 0) {
+      m_splitAt = std::clamp(static_cast<double>(point.x() - page.left()) / page.width(), 0.0, 1.0);
+      viewport()->update();
+    }
+    return;
+  }
   if (m_dragging && (event->buttons() & Qt::LeftButton)) {
     ScrollStep(m_dragAnchor.x() - point.x(), m_dragAnchor.y() - point.y());
     m_dragAnchor = point;

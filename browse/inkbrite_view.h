@@ -40,15 +40,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 
+#include "browse/view_geometry.h"
 #include "browse/wheel_paging.h"
 #include "browse/worker_thread.h"
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/enhance.h"
+#include "core/page_histogram.h"
 #include "core/para_block.h"
 
 namespace inkbrite {
@@ -112,7 +116,32 @@ class CInkbriteView : public QAbstractScrollArea {
   // per-window mode the shared set takes this window's working set.
   void OnActivateView(bool active);
 
-  // The scroll position (the page pixel at the client's top-left corner).
+  // The view's zoom and turn, display only (Save writes the page as
+  // rendered, whatever the view shows). The zoom stays as pages turn; the
+  // turn is kept for each page while the window is open. Choosing a zoom
+  // ends fitting by Ctrl+-, which in turn sets the zoom back to one screen
+  // pixel per page pixel.
+  const ViewZoom& Zoom() const { return m_zoom; }
+  double ViewScale() const;
+  int QuarterTurns() const;
+  // The page as laid out on screen (turned and zoomed).
+  QSize ShownPageSize() const;
+
+  // Before and after: the original page (before the enhancement, at the
+  // size of the enhanced one) in place of the enhanced one, while B is held
+  // or while chosen; or both side by side, the original left of a divider
+  // the mouse moves (its place a share of the page's width, 0 to 1).
+  bool ShowsOriginal() const { return m_showOriginal || m_holdOriginal; }
+  bool IsSplit() const { return m_split; }
+  double SplitAt() const { return m_splitAt; }
+  // The histogram of the page on screen (counted as each rendering is put
+  // in place, on the thread that rendered it).
+  PageHistogram Histogram() const;
+  // The shown page's rectangle in the client area.
+  QRect ShownPageRect() const;
+
+  // The scroll position (the shown page's pixel at the client's top-left
+  // corner).
   QPoint ScrollPosition() const;
   void ScrollTo(QPoint position);
 
@@ -212,7 +241,9 @@ class CInkbriteView : public QAbstractScrollArea {
   void WakeWorker();
   void TakeParameters();
   bool ShowSource(bool fit);
-  void SetDisplayed(DibImage page);
+  // The page on screen, and the unenhanced page it was rendered from (what
+  // before/after and the split view show).
+  void SetDisplayed(DibImage page, std::shared_ptr<const DibImage> original = nullptr);
   void ShowOutOfMemory();
   void UpdateScrollSizes();
   void TurnPage(int id);
@@ -228,6 +259,15 @@ class CInkbriteView : public QAbstractScrollArea {
   void ToggleAutoPlay();
   void AutoPlayTick();
   bool PageFitsClient() const;
+  void SetZoom(ViewZoom zoom);
+  void Turn(int quarterTurns);
+  // The key of the page shown, for the turns kept per page.
+  std::string PageKey() const;
+  // The scale and shown size for a rendered page of `page` pixels.
+  double ScaleFor(QSize page) const;
+  QRect PageRectFor(QSize shown) const;
+  // The divider's x in the client area, or -1 without a split view.
+  int DividerX() const;
 
   CInkbriteDoc* m_doc;
   Worker m_worker{*this};
@@ -283,6 +323,16 @@ class CInkbriteView : public QAbstractScrollArea {
   bool m_fitBusy = false;
   int m_cornerState = 0;
   bool m_hasFocus = false;
+
+  ViewZoom m_zoom;
+  std::shared_ptr<const DibImage> m_original;  // guarded by m_displayMutex
+  PageHistogram m_histogram;                   // likewise
+  bool m_showOriginal = false;
+  bool m_holdOriginal = false;
+  bool m_split = false;
+  double m_splitAt = 0.5;
+  bool m_movingDivider = false;
+  std::map<std::string, int> m_turns;  // quarter turns by PageKey
 
   // Dragging.
   bool m_dragging = false;

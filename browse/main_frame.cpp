@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
@@ -24,6 +25,7 @@
 #include "browse/batch_dialog.h"
 #include "browse/child_frame.h"
 #include "browse/commands.h"
+#include "browse/histogram_dock.h"
 #include "browse/image_file_dialog.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
@@ -69,12 +71,14 @@ constexpr int kToolBarButtons[] = {kCmdOpen,
 
 // Commands that need a document window.
 constexpr int kDocumentCommands[] = {
-    kCmdClose,        kCmdSave,           kCmdSaveAs,       kCmdFirstPage,  kCmdLastPage,
-    kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,    kCmdBottomLeft,
-    kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,  kCmdNewWindow,
-    kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow, kCmdCloseAll,
-    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone, kCmdRightToLeft,
-    kCmdThumbnails};
+    kCmdClose,        kCmdSave,           kCmdSaveAs,       kCmdFirstPage,    kCmdLastPage,
+    kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,      kCmdBottomLeft,
+    kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,    kCmdNewWindow,
+    kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow,   kCmdCloseAll,
+    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone,   kCmdRightToLeft,
+    kCmdZoomIn,       kCmdZoomOut,        kCmdActualSize,   kCmdFitWidth,     kCmdFitHeight,
+    kCmdFitPage,      kCmdTurnRight,      kCmdTurnLeft,     kCmdShowOriginal, kCmdSplitView,
+    kCmdHistogram,    kCmdThumbnails};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
 // as file names are matched on Windows.
@@ -133,6 +137,14 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   };
   views.active = [this]() -> QObject* { return ActiveView(); };
   m_paraBar = new CParaBar(std::move(views), this);
+  // The histogram beside the workspace, shown as it was left.
+  m_histogramDock = new CHistogramDock(this);
+  addDockWidget(Qt::RightDockWidgetArea, m_histogramDock);
+  m_histogramDock->setVisible(QSettings().value(QStringLiteral("View/Histogram"), false).toBool());
+  connect(m_histogramDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+    if (shown) UpdateHistogram();
+    UpdateChecks();
+  });
   // However the bar is hidden (its command, Escape, its close button), the
   // menu item and the toolbar button follow.
   connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] { UpdateChecks(); });
@@ -144,6 +156,7 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   CreateLanguageMenu();
   CreateMenus();
   CreateThumbnailStrip();
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { UpdateWindowList(); });
   UpdateMenus();
 }
 
@@ -242,6 +255,17 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
   m_actions[kCmdFitWindow]->setChecked(view && view->IsFitToWindow());
   CInkbriteDoc* doc = ActiveDocument();
+  m_actions[kCmdCentreSmallPages]->setChecked(CentreSmallPages());
+  const ZoomMode zoom = view ? view->Zoom().mode : ZoomMode::kFactor;
+  m_actions[kCmdActualSize]->setChecked(view && !view->IsFitToWindow() &&
+                                        zoom == ZoomMode::kOneToOne);
+  m_actions[kCmdFitWidth]->setChecked(zoom == ZoomMode::kFitWidth);
+  m_actions[kCmdFitHeight]->setChecked(zoom == ZoomMode::kFitHeight);
+  m_actions[kCmdFitPage]->setChecked(zoom == ZoomMode::kFitPage);
+  m_actions[kCmdShowOriginal]->setChecked(view && view->ShowsOriginal());
+  m_actions[kCmdSplitView]->setChecked(view && view->IsSplit());
+  m_actions[kCmdHistogram]->setChecked(m_histogramDock && !m_histogramDock->isHidden());
+  m_actions[kCmdClipWarnings]->setChecked(ShowClipping());
   m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
   m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
   m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
@@ -339,6 +363,19 @@ void CMainFrame::CreateActions() {
   make(kCmdAutoPlaySettings);
   make(kCmdThumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)})->setCheckable(true);
   make(kCmdShortcutList, {QKeySequence(Qt::Key_F1)});
+  make(kCmdCentreSmallPages)->setCheckable(true);
+  make(kCmdZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Up), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  make(kCmdZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Down)});
+  make(kCmdActualSize, {QKeySequence(Qt::CTRL | Qt::Key_0)})->setCheckable(true);
+  make(kCmdFitWidth, {QKeySequence(Qt::CTRL | Qt::Key_7)})->setCheckable(true);
+  make(kCmdFitHeight, {QKeySequence(Qt::CTRL | Qt::Key_8)})->setCheckable(true);
+  make(kCmdFitPage, {QKeySequence(Qt::CTRL | Qt::Key_9)})->setCheckable(true);
+  make(kCmdTurnRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
+  make(kCmdTurnLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
+  make(kCmdShowOriginal, {QKeySequence(Qt::CTRL | Qt::Key_B)})->setCheckable(true);
+  make(kCmdSplitView, {QKeySequence(Qt::CTRL | Qt::Key_D)})->setCheckable(true);
+  make(kCmdHistogram, {QKeySequence(Qt::CTRL | Qt::Key_H)})->setCheckable(true);
+  make(kCmdClipWarnings, {QKeySequence(Qt::CTRL | Qt::Key_J)})->setCheckable(true);
   make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
   make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
   make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
@@ -419,12 +456,45 @@ void CMainFrame::CreateMenus() {
       CreateMenu(tr("文件(&F)"), {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite,
                                   0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(tr("查看(&V)"),
-                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, 0, kSubmenu, kCmdDisplayOrder, 0,
-                  kCmdFullScreen, kCmdFitWindow, kCmdThumbnails, 0, kCmdSinglePage, kCmdTwoPages,
-                  kCmdCoverAlone, kCmdRightToLeft, 0, kCmdAutoPlay, kCmdAutoPlaySettings},
+                 {kCmdToolbar,
+                  kCmdStatusBar,
+                  0,
+                  kCmdParaBar,
+                  0,
+                  kSubmenu,
+                  kCmdDisplayOrder,
+                  0,
+                  kCmdFullScreen,
+                  kCmdFitWindow,
+                  kCmdThumbnails,
+                  kCmdCentreSmallPages,
+                  0,
+                  kCmdZoomIn,
+                  kCmdZoomOut,
+                  kCmdActualSize,
+                  kCmdFitWidth,
+                  kCmdFitHeight,
+                  kCmdFitPage,
+                  0,
+                  kCmdTurnRight,
+                  kCmdTurnLeft,
+                  0,
+                  kCmdShowOriginal,
+                  kCmdSplitView,
+                  kCmdHistogram,
+                  kCmdClipWarnings,
+                  0,
+                  kCmdSinglePage,
+                  kCmdTwoPages,
+                  kCmdCoverAlone,
+                  kCmdRightToLeft,
+                  0,
+                  kCmdAutoPlay,
+                  kCmdAutoPlaySettings},
                  pages),
-      CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
-                                  kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
+      m_windowMenu =
+          CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
+                                      kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
       CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 }
@@ -452,6 +522,30 @@ void CMainFrame::OnLanguageChosen(const QString& code) {
   if (code == StoredLanguageChoice()) return;
   StoreLanguageChoice(code);
   ShowMessage(this, tr("新的界面语言将在下次启动 Inkbrite 时生效。"), QMessageBox::Ok);
+}
+
+void CMainFrame::UpdateWindowList() {
+  if (!m_windowMenu) return;
+  for (QAction* action : m_windowListActions) delete action;
+  m_windowListActions.clear();
+  const std::vector<CChildFrame*> children = Children();
+  if (children.empty()) return;
+  m_windowListActions.push_back(m_windowMenu->addSeparator());
+  CChildFrame* active = ActiveChild();
+  for (size_t i = 0; i < children.size(); ++i) {
+    CChildFrame* child = children[i];
+    QAction* action =
+        m_windowMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(child->TitleText()));
+    action->setCheckable(true);
+    action->setChecked(child == active);
+    action->setStatusTip(CommandPrompt(kCmdWindowList));
+    connect(action, &QAction::triggered, this, [this, child] {
+      // The window may have closed since the menu was made.
+      const std::vector<CChildFrame*> now = Children();
+      if (std::find(now.begin(), now.end(), child) != now.end()) ActivateChild(child);
+    });
+    m_windowListActions.push_back(action);
+  }
 }
 
 void CMainFrame::ShowMenuSet(bool documentMenus) {
@@ -616,6 +710,14 @@ void CMainFrame::UpdateFindingsPane() {
   CChildFrame* child = ActiveChild();
   const CInkbriteView* view = child ? child->View() : nullptr;
   m_findings->setText(view ? QString::fromStdString(view->FindingsText()) : QString());
+  UpdateHistogram();
+}
+
+void CMainFrame::UpdateHistogram() {
+  if (!m_histogramDock || m_histogramDock->isHidden()) return;
+  CChildFrame* child = ActiveChild();
+  const CInkbriteView* view = child ? child->View() : nullptr;
+  m_histogramDock->SetHistogram(view ? view->Histogram() : PageHistogram());
 }
 
 QString CMainFrame::FindingsPaneText() const { return m_findings->text(); }
@@ -708,6 +810,24 @@ bool CMainFrame::RunDocumentCommand(int id) {
       return true;
     case kCmdRefresh:
       if (doc) doc->OnRefresh();
+      return true;
+    case kCmdHistogram: {
+      const bool show = m_histogramDock->isHidden();
+      m_histogramDock->setVisible(show);
+      QSettings().setValue(QStringLiteral("View/Histogram"), show);
+      if (show) UpdateHistogram();
+      UpdateChecks();
+      return true;
+    }
+    case kCmdClipWarnings:
+      SetShowClipping(!ShowClipping());
+      for (CChildFrame* child : Children()) child->View()->viewport()->update();
+      UpdateChecks();
+      return true;
+    case kCmdCentreSmallPages:
+      SetCentreSmallPages(!CentreSmallPages());
+      for (CChildFrame* child : Children()) child->View()->viewport()->update();
+      UpdateChecks();
       return true;
     case kCmdSinglePage:
     case kCmdTwoPages:

@@ -36,6 +36,8 @@ class CInkbriteView;
 // The open dialog's filters (label shown, patterns).
 inline const char* const kOpenDialogTitle = QT_TRANSLATE_NOOP("Messages", "选择文件");
 
+class CHistogramDock;
+
 class CMainFrame : public QMainWindow {
   Q_OBJECT
 
@@ -62,6 +64,9 @@ class CMainFrame : public QMainWindow {
   // Shows what the automatic steps found on the active window's page.
   void UpdateFindingsPane();
   QString FindingsPaneText() const;
+  // The histogram dock (查看 > 直方图), following the active window's page.
+  CHistogramDock* HistogramDock() const { return m_histogramDock; }
+  void UpdateHistogram();
   QString PageCounterText() const { return m_counter->text(); }
 
   // The recent-file items of the File menus follow the application's list.
@@ -77,6 +82,10 @@ class CMainFrame : public QMainWindow {
   // system): a choice is kept in the settings and applies from the next
   // start, which a message says.
   QMenu* LanguageMenu() const { return m_languageMenu; }
+  // Lists the open windows at the end of the 窗口 menu, the active one
+  // checked; choosing one activates it.
+  void UpdateWindowList();
+  QMenu* WindowMenu() const { return m_windowMenu; }
 
   // The Caps Lock and Num Lock panes: "大写" and "数字" while the lock is
   // on, empty while it is off or where the platform cannot tell.
@@ -153,12 +162,16 @@ class CMainFrame : public QMainWindow {
   CWindowTabBar* m_tabBar = nullptr;
   QLabel* m_counter = nullptr;
   QLabel* m_findings = nullptr;  // what the automatic steps found
+  CHistogramDock* m_histogramDock = nullptr;
   QLabel* m_capsPane = nullptr;
   QLabel* m_numPane = nullptr;
   QTimer m_lockTimer;
   std::vector<QAction*> m_recentActions;
   QAction* m_noRecentFiles = nullptr;
   QMenu* m_languageMenu = nullptr;
+  // The 窗口 menu and its items naming the open windows (made when it opens).
+  QMenu* m_windowMenu = nullptr;
+  std::vector<QAction*> m_windowListActions;
   CChildFrame* m_lastActive = nullptr;
   // The title the frame shows; the workspace may not add to it.
   QString m_title;

@@ -77,6 +77,39 @@ void SetAskBeforeOverwritingSource(bool ask) {
   QSettings().setValue(QStringLiteral("Save/AskBeforeOverwritingSource"), ask);
 }
 
+namespace {
+// The setting, read once (it is asked at every paint).
+int g_centreSmallPages = -1;
+}  // namespace
+
+bool CentreSmallPages() {
+  if (g_centreSmallPages < 0) {
+    g_centreSmallPages = QSettings().value(QStringLiteral("View/CentreSmallPages"), false).toBool();
+  }
+  return g_centreSmallPages == 1;
+}
+
+void SetCentreSmallPages(bool on) {
+  g_centreSmallPages = on ? 1 : 0;
+  QSettings().setValue(QStringLiteral("View/CentreSmallPages"), on);
+}
+
+namespace {
+int g_showClipping = -1;  // read once, as the centring
+}  // namespace
+
+bool ShowClipping() {
+  if (g_showClipping < 0) {
+    g_showClipping = QSettings().value(QStringLiteral("View/ClippingWarnings"), false).toBool();
+  }
+  return g_showClipping == 1;
+}
+
+void SetShowClipping(bool on) {
+  g_showClipping = on ? 1 : 0;
+  QSettings().setValue(QStringLiteral("View/ClippingWarnings"), on);
+}
+
 bool PerWindowMode() { return g_perWindowMode; }
 void SetPerWindowMode(bool on) { g_perWindowMode = on; }
 

@@ -49,6 +49,16 @@ inline const char* const kDontAskAgainText = QT_TRANSLATE_NOOP("Messages", "ф╗ех
 bool AskBeforeOverwritingSource();
 void SetAskBeforeOverwritingSource(bool ask);
 
+// Whether a page smaller than its window is centred on a neutral grey
+// (kept in the settings; off: the page sits top left on black).
+bool CentreSmallPages();
+void SetCentreSmallPages(bool on);
+
+// Whether pages show the pixels clipped to black (blue stripes) and to
+// white (red stripes); kept in the settings, off by default.
+bool ShowClipping();
+void SetShowClipping(bool on);
+
 // The parameter bar's "these parameters apply to this window only" box.
 bool PerWindowMode();
 void SetPerWindowMode(bool on);

@@ -414,6 +414,140 @@ Thumbnails</translation>
         <translation>List every key of the window
 Keyboard shortcuts</translation>
     </message>
+    <message>
+        <source>小页面居中显示</source>
+        <translation>Centre Small Pages</translation>
+    </message>
+    <message>
+        <source>把小于窗口的页面居中显示在灰色背景上
+居中显示</source>
+        <translation>Centre pages smaller than the window on a grey background
+Centre small pages</translation>
+    </message>
+    <message>
+        <source>激活这个窗口</source>
+        <translation>Activate this window</translation>
+    </message>
+    <message>
+        <source>放大	Ctrl+Up</source>
+        <translation>Zoom In	Ctrl+Up</translation>
+    </message>
+    <message>
+        <source>放大显示，不改变保存的图像
+放大</source>
+        <translation>Show the page larger; what is saved stays the same
+Zoom in</translation>
+    </message>
+    <message>
+        <source>缩小	Ctrl+Down</source>
+        <translation>Zoom Out	Ctrl+Down</translation>
+    </message>
+    <message>
+        <source>缩小显示，不改变保存的图像
+缩小</source>
+        <translation>Show the page smaller; what is saved stays the same
+Zoom out</translation>
+    </message>
+    <message>
+        <source>实际大小 100%	Ctrl+0</source>
+        <translation>Actual Size 100%	Ctrl+0</translation>
+    </message>
+    <message>
+        <source>一个屏幕像素显示一个图像像素
+实际大小</source>
+        <translation>Show one page pixel on each screen pixel
+Actual size</translation>
+    </message>
+    <message>
+        <source>适合宽度	Ctrl+7</source>
+        <translation>Fit Width	Ctrl+7</translation>
+    </message>
+    <message>
+        <source>把页面缩放到窗口的宽度
+适合宽度</source>
+        <translation>Zoom the page to the width of the window
+Fit width</translation>
+    </message>
+    <message>
+        <source>适合高度	Ctrl+8</source>
+        <translation>Fit Height	Ctrl+8</translation>
+    </message>
+    <message>
+        <source>把页面缩放到窗口的高度
+适合高度</source>
+        <translation>Zoom the page to the height of the window
+Fit height</translation>
+    </message>
+    <message>
+        <source>适合页面	Ctrl+9</source>
+        <translation>Fit Page	Ctrl+9</translation>
+    </message>
+    <message>
+        <source>把整个页面缩放到窗口中
+适合页面</source>
+        <translation>Zoom the whole page into the window
+Fit page</translation>
+    </message>
+    <message>
+        <source>向右旋转 90°	Ctrl+R</source>
+        <translation>Rotate Right 90°	Ctrl+R</translation>
+    </message>
+    <message>
+        <source>把显示的页面顺时针旋转 90°，不改变保存的图像
+向右旋转</source>
+        <translation>Turn the page shown 90° clockwise; what is saved stays the same
+Rotate right</translation>
+    </message>
+    <message>
+        <source>向左旋转 90°	Ctrl+Shift+R</source>
+        <translation>Rotate Left 90°	Ctrl+Shift+R</translation>
+    </message>
+    <message>
+        <source>把显示的页面逆时针旋转 90°，不改变保存的图像
+向左旋转</source>
+        <translation>Turn the page shown 90° anticlockwise; what is saved stays the same
+Rotate left</translation>
+    </message>
+    <message>
+        <source>显示原图	Ctrl+B</source>
+        <translation>Show Original	Ctrl+B</translation>
+    </message>
+    <message>
+        <source>显示处理前的原图（按住 B 键时也显示）
+显示原图</source>
+        <translation>Show the page before the enhancement (also while B is held down)
+Show original</translation>
+    </message>
+    <message>
+        <source>左右对比原图	Ctrl+D</source>
+        <translation>Split Before/After	Ctrl+D</translation>
+    </message>
+    <message>
+        <source>左边显示原图，右边显示处理后的图像，拖动分界线比较
+左右对比</source>
+        <translation>The original on the left, the enhanced page on the right; drag the divider to compare
+Split before/after</translation>
+    </message>
+    <message>
+        <source>直方图	Ctrl+H</source>
+        <translation>Histogram	Ctrl+H</translation>
+    </message>
+    <message>
+        <source>显示当前页面的直方图和溢出到纯黑、纯白的像素比例
+直方图</source>
+        <translation>Show the histogram of the page and the share of pixels clipped to black and to white
+Histogram</translation>
+    </message>
+    <message>
+        <source>溢出警告	Ctrl+J</source>
+        <translation>Clipping Warnings	Ctrl+J</translation>
+    </message>
+    <message>
+        <source>用条纹标出溢出到纯黑（蓝色）和纯白（红色）的像素
+溢出警告</source>
+        <translation>Stripe the pixels clipped to black (blue) and to white (red)
+Clipping warnings</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -1242,6 +1376,32 @@ cannot be written.</translation>
     <message>
         <source>缩略图</source>
         <translation>Thumbnails</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CInkbriteView</name>
+    <message>
+        <source>原图</source>
+        <translation>Before</translation>
+    </message>
+    <message>
+        <source>处理后</source>
+        <translation>After</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CHistogramDock</name>
+    <message>
+        <source>直方图</source>
+        <translation>Histogram</translation>
+    </message>
+    <message>
+        <source>没有页面</source>
+        <translation>No page</translation>
+    </message>
+    <message>
+        <source>黑色溢出 %1%　白色溢出 %2%</source>
+        <translation>Clipped to black %1%   to white %2%</translation>
     </message>
 </context>
 </TS>

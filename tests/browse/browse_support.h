@@ -55,6 +55,8 @@ class AppTest : public ::testing::Test {
     CDirManager::SaveOrder(0, 0);
     AppParams().ResetDefaults();
     SetPerWindowMode(false);
+    SetCentreSmallPages(false);
+    SetShowClipping(false);
     SetMessageHandler([this](QWidget*, const QString& text, QMessageBox::StandardButtons) {
       messages.push_back(text.toStdString());
       return answer;
@@ -71,6 +73,8 @@ class AppTest : public ::testing::Test {
     AppParams().ResetDefaults();
     CDirManager::SaveOrder(0, 0);
     SetPerWindowMode(false);
+    SetCentreSmallPages(false);
+    SetShowClipping(false);
   }
   CMainFrame* Frame() { return app->MainFrame(); }
 

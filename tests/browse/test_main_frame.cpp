@@ -240,5 +240,61 @@ TEST_F(MainFrameTest, ParameterBarAppearsOnTheFramesFinalBottomEdge) {
   EXPECT_FALSE(item->isChecked());
 }
 
+// The 窗口 menu names the open windows, the active one checked; choosing one
+// activates it.
+TEST_F(MainFrameTest, WindowMenuListsTheOpenWindows) {
+  WritePage(dir / "a.bmp", 20, 10);
+  WritePage(dir / "b.bmp", 20, 10);
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  ASSERT_NE(app->OpenDocumentFile(dir / "b.bmp"), nullptr);
+  QMenu* menu = Frame()->WindowMenu();
+  ASSERT_NE(menu, nullptr);
+  const auto listed = [menu] {
+    std::vector<std::string> items;
+    for (QAction* action : menu->actions()) {
+      if (action->isCheckable()) {
+        items.push_back((action->isChecked() ? "* " : "") + action->text().toStdString());
+      }
+    }
+    return items;
+  };
+  emit menu->aboutToShow();
+  EXPECT_EQ(listed(), (std::vector<std::string>{"&1 a.bmp", "* &2 b.bmp"}));
+  for (QAction* action : menu->actions()) {
+    if (action->text() == QStringLiteral("&1 a.bmp")) action->trigger();
+  }
+  EXPECT_EQ(Shown(), "a.bmp");
+  Frame()->OnCommand(kCmdClose);
+  emit menu->aboutToShow();
+  EXPECT_EQ(listed(), std::vector<std::string>{"* &1 b.bmp"});
+}
+
+// A small page sits top left on black, or, when chosen, centred on grey.
+TEST_F(MainFrameTest, SmallPagesCanBeCentredOnGrey) {
+  WritePage(dir / "small.bmp", 20, 10);
+  ShowActive();
+  ASSERT_NE(app->OpenDocumentFile(dir / "small.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  Settle(50);
+  const QImage before = view->viewport()->grab().toImage();
+  const QSize client = view->viewport()->size();
+  ASSERT_GT(client.width(), 100);
+  ASSERT_GT(client.height(), 100);
+  EXPECT_EQ(before.pixelColor(client.width() - 5, client.height() - 5), QColor(Qt::black));
+  Frame()->OnCommand(kCmdCentreSmallPages);
+  EXPECT_TRUE(Frame()->Action(kCmdCentreSmallPages)->isChecked());
+  EXPECT_TRUE(QSettings().value(QStringLiteral("View/CentreSmallPages")).toBool());
+  Settle(50);
+  const QImage after = view->viewport()->grab().toImage();
+  const QPoint margin((client.width() - 20) / 2, (client.height() - 10) / 2);
+  EXPECT_EQ(after.pixelColor(2, 2), QColor(128, 128, 128));
+  EXPECT_EQ(after.pixelColor(client.width() - 5, client.height() - 5), QColor(128, 128, 128));
+  for (const QPoint p : {QPoint(0, 0), QPoint(19, 9), QPoint(7, 3)}) {
+    EXPECT_EQ(after.pixelColor(margin + p), before.pixelColor(p)) << p.x() << "," << p.y();
+  }
+  Frame()->OnCommand(kCmdCentreSmallPages);
+  EXPECT_FALSE(CentreSmallPages());
+}
+
 }  // namespace
 }  // namespace inkbrite
