@@ -453,6 +453,8 @@ class CBatchJob : public CSrchDir {
                                   const std::filesystem::path& target, ImageFormat container);
   void GrowForBook(size_t pages, FileProgress& progress);
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
+  bool ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names, FileProgress& progress,
+                    PageTask& task);
   void ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress);
   std::optional<RowsEnd> ConvertBookPageByRows(BookRun& run, PageTask& task, FileProgress& progress,
                                                std::vector<uint8_t>& bytes);

@@ -51,8 +51,8 @@ std::string RandomPart() {
 // finds it when the run is killed.
 fs::path MakeWorkFolder(const fs::path& final) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const fs::path work = final.parent_path() / TempFileName(final.filename().native(), getpid(),
-                                                             RandomPart(), ThisMachineTag());
+    fs::path work = final.parent_path() / TempFileName(final.filename().native(), getpid(),
+                                                       RandomPart(), ThisMachineTag());
     std::error_code ec;
     if (fs::create_directory(work, ec) && !ec) return work;
   }
@@ -234,6 +234,14 @@ struct CBatchJob::BookRun {
   size_t leftOut = 0;
 
   Slot& At(size_t index) { return slots[index - first]; }
+  size_t InFlight() {
+    std::lock_guard lock(mutex);
+    return inFlight;
+  }
+  bool TakeOtherEntry(size_t i, Slot& slot);
+  static bool TakeSavedPages(const FileOutcome& saved, const std::string& outName, bool cbz,
+                             std::vector<Slot::File>& files,
+                             std::vector<std::pair<std::string, std::string>>& report);
 };
 
 // The page's file bytes (archives) or number (PDF) in, the converted page
@@ -245,6 +253,8 @@ struct CBatchJob::PageTask {
   std::string entryName;  // the page's own name
   std::string outName;    // the converted page's name
   std::vector<uint8_t> bytes;
+
+  bool Load(BookSource& book, DibImage& image, int& grey) const;
 };
 
 void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
@@ -330,6 +340,69 @@ CBatchJob::FileOutcome CBatchJob::BookSameFolderCheck(const fs::path& source,
   return {Outcome::kConverted, target};
 }
 
+// An entry that is not a page: a folder, or a file copied as it is into
+// `slot`. False when it is left out (a link, a name outside the book,
+// litter, too large) or could not be read (recorded).
+bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot) {
+  const ArchiveEntry& e = book->Entries()[i].entry;
+  if (e.unsafe || e.type == EntryType::kSymlink || e.type == EntryType::kOther) {
+    ++leftOut;  // never written: a link, or a name outside the book
+    return false;
+  }
+  if (IsLitterEntryName(e.name)) return false;
+  slot.name = e.name;
+  if (e.type == EntryType::kFolder) {
+    slot.kind = Slot::kFolder;
+    slot.ready = true;
+    return true;
+  }
+  // Everything else that is not litter is copied as it is.
+  Slot::File copy{e.name, {}};
+  const SourceError read = book->ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
+  slot.files.push_back(std::move(copy));
+  if (read == SourceError::kTooLarge) {
+    ++leftOut;
+    return false;
+  }
+  if (read != SourceError::kNone) {
+    std::lock_guard lock(mutex);
+    failures.push_back({i, {kBatchReadFailed, source, e.name}});
+    return false;
+  }
+  slot.ready = true;
+  return true;
+}
+
+// The page task of entry `i`: its names and, from an archive, its bytes.
+// False when its converted name is taken by an earlier page or its bytes
+// cannot be read (recorded, its units counted).
+bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names,
+                             FileProgress& progress, PageTask& task) {
+  BookSource& book = *run.book;
+  const BookEntry& be = book.Entries()[i];
+  task.entry = i;
+  task.page = be.pageIndex;
+  task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : be.entry.name;
+  task.outName = WithExtension(task.entryName, m_settings->newExtension);
+  std::string_view failed;
+  if (!names.insert(task.outName).second) {
+    // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
+    failed = kBatchNameTaken;
+  } else if (!book.IsPdf()) {
+    progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
+    if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
+      failed = kBatchReadFailed;
+    }
+  }
+  if (failed.empty()) return true;
+  {
+    std::lock_guard lock(run.mutex);
+    run.failures.push_back({i, {failed, run.source, task.entryName}});
+  }
+  progress.Advance(m_steps);
+  return false;
+}
+
 // Reads the book's entries in the archive's order and hands its pages to
 // the workers, writing whatever is ready in order as it goes. False when
 // the run was stopped.
@@ -366,17 +439,12 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
     if (pool.Threaded() && !shared.stop.load() && progress.Stop()) shared.stop = true;
     WriteReadySlots(run);
   };
-  auto inFlight = [&run] {
-    std::lock_guard lock(run.mutex);
-    return run.inFlight;
-  };
   auto hand = [&](PageTask task) {
     pool.Submit([this, &run, &pageProgress, task = std::move(task)]() mutable {
       ConvertBookPage(run, task, pageProgress);
     });
   };
 
-  const std::string& extension = m_settings->newExtension;
   std::set<std::string> names;  // the converted book's names so far
   for (size_t i = 0; i < book.Entries().size(); ++i) {
     const BookEntry& be = book.Entries()[i];
@@ -387,57 +455,14 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
     }
     BookRun::Slot slot;
     slot.mtime = book.IsPdf() ? run.pdfTime : (e.mtimeKnown ? e.mtime : 0);
-    if (e.unsafe || e.type == EntryType::kSymlink || e.type == EntryType::kOther) {
-      ++run.leftOut;  // never written: a link, or a name outside the book
-      continue;
-    }
-    if (e.type == EntryType::kFolder) {
-      if (IsLitterEntryName(e.name)) continue;
-      slot.kind = BookRun::Slot::kFolder;
-      slot.name = e.name;
-      slot.ready = true;
-    } else if (!be.page) {
-      // Everything else that is not litter is copied as it is.
-      if (IsLitterEntryName(e.name)) continue;
-      slot.name = e.name;
-      BookRun::Slot::File copy{e.name, {}};
-      const SourceError read = book.ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
-      slot.files.push_back(std::move(copy));
-      if (read == SourceError::kTooLarge) {
-        ++run.leftOut;
-        continue;
-      }
-      if (read != SourceError::kNone) {
-        std::lock_guard lock(run.mutex);
-        run.failures.push_back({i, {kBatchReadFailed, run.source, e.name}});
-        continue;
-      }
-      slot.ready = true;
+    if (!be.page || e.unsafe || e.type != EntryType::kFile) {
+      if (!run.TakeOtherEntry(i, slot)) continue;
     } else {
       PageTask task;
-      task.entry = i;
-      task.page = be.pageIndex;
-      task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : e.name;
-      task.outName = WithExtension(task.entryName, extension);
+      if (!ReadBookPage(run, i, names, progress, task)) continue;
       slot.name = task.outName;
       slot.page = true;
-      if (!names.insert(task.outName).second) {
-        // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
-        std::lock_guard lock(run.mutex);
-        run.failures.push_back({i, {kBatchNameTaken, run.source, task.entryName}});
-        progress.Advance(m_steps);
-        continue;
-      }
-      if (!book.IsPdf()) {
-        progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
-        if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
-          std::lock_guard lock(run.mutex);
-          run.failures.push_back({i, {kBatchReadFailed, run.source, task.entryName}});
-          progress.Advance(m_steps);
-          continue;
-        }
-      }
-      while (inFlight() >= limit && !shared.stop.load()) keepUp(true);
+      while (run.InFlight() >= limit && !shared.stop.load()) keepUp(true);
       {
         std::lock_guard lock(run.mutex);
         task.slot = run.first + run.slots.size();
@@ -455,9 +480,46 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
     }
     keepUp(false);
   }
-  while (inFlight() > 0) keepUp(true);
+  while (run.InFlight() > 0) keepUp(true);
   keepUp(false);
   return !shared.stop.load() && !Stopped();
+}
+
+// Decodes a book's page: a PDF page rendered, an archive page from its
+// bytes. False when it cannot be read.
+bool CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey) const {
+  try {
+    return book.IsPdf() ? book.LoadPage(page, image, &grey) == SourceError::kNone
+                        : LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey) != 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// What saving a page wrote, under the page's name (or the names of the two
+// pages of a split spread): for a CBZ the files' bytes, read back and the
+// files removed, and the automatic steps' findings of each. False when
+// the save or a read back failed.
+bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::string& outName,
+                                        bool cbz, std::vector<Slot::File>& files,
+                                        std::vector<std::pair<std::string, std::string>>& report) {
+  auto nameOf = [&saved, &outName](size_t i) {
+    return saved.written.size() < 2
+               ? outName
+               : BatchPageTargetPath(fs::path(outName), static_cast<int>(i) + 1).string();
+  };
+  bool ok = saved.kind == FileOutcome::kConverted;
+  std::error_code ec;
+  for (size_t i = 0; cbz && i < saved.written.size(); ++i) {
+    Slot::File file{nameOf(i), {}};
+    ok = ReadFileBytes(saved.written[i], kMaxPageFileBytes * 4, file.bytes) && ok;
+    fs::remove(saved.written[i], ec);
+    files.push_back(std::move(file));
+  }
+  for (size_t i = 0; i < saved.report.size(); ++i) {
+    report.emplace_back(nameOf(i), saved.report[i].second);
+  }
+  return ok;
 }
 
 // One page on a worker (or on the run's thread with one job): decoded,
@@ -496,15 +558,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   }
   DibImage image;
   int grey = 0;
-  bool loaded = false;
-  try {
-    loaded = run.book->IsPdf() ? run.book->LoadPage(task.page, image, &grey) == SourceError::kNone
-                               : LoadImageMemory(task.bytes.data(), task.bytes.size(),
-                                                 task.entryName, image, &grey) != 0;
-  } catch (const std::exception&) {
-    loaded = false;
-  }
-  if (!loaded) {
+  if (!task.Load(*run.book, image, grey)) {
     progress.Advance(m_steps);
     finish(true, kBatchReadFailed);
     return;
@@ -541,25 +595,9 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
     saved = {Outcome::kWriteFailed, page};
   }
   image.Clear();
-  // The page's name, or the names of the two pages of a split spread.
-  auto nameOf = [&saved, &task](size_t i) {
-    return saved.written.size() < 2
-               ? task.outName
-               : BatchPageTargetPath(fs::path(task.outName), static_cast<int>(i) + 1).string();
-  };
   std::vector<File> files;
-  bool ok = saved.kind == Outcome::kConverted;
-  for (size_t i = 0; i < saved.written.size(); ++i) {
-    if (!cbz) continue;
-    File file{nameOf(i), {}};
-    ok = ReadFileBytes(saved.written[i], kMaxPageFileBytes * 4, file.bytes) && ok;
-    fs::remove(saved.written[i], ec);
-    files.push_back(std::move(file));
-  }
   std::vector<std::pair<std::string, std::string>> report;
-  for (size_t i = 0; i < saved.report.size(); ++i) {
-    report.emplace_back(nameOf(i), saved.report[i].second);
-  }
+  const bool ok = BookRun::TakeSavedPages(saved, task.outName, cbz, files, report);
   finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
 }
 

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -112,8 +113,8 @@ void CCurveCtrl::paintEvent(QPaintEvent*) {
     QPolygon curve(count);
     for (int i = 0; i < count; ++i) {
       const double t = static_cast<double>(i) / count;
-      const int x = static_cast<int>(DeCasteljau(left, m_p1.x(), m_p2.x(), right, t) + 0.5);
-      const int y = static_cast<int>(DeCasteljau(bottom, m_p1.y(), m_p2.y(), top, t) + 0.5);
+      const int x = static_cast<int>(std::lround(DeCasteljau(left, m_p1.x(), m_p2.x(), right, t)));
+      const int y = static_cast<int>(std::lround(DeCasteljau(bottom, m_p1.y(), m_p2.y(), top, t)));
       curve.setPoint(i, std::clamp(x, std::min(left, right), std::max(left, right)),
                      std::clamp(y, std::min(top, bottom), std::max(top, bottom)));
     }

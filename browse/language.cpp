@@ -48,7 +48,7 @@ UiLanguage ChooseLanguage(const QString& environment, const QString& stored,
 
 QString SystemLocaleName() {
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const QString value = Environment(name);
+    QString value = Environment(name);
     if (!value.isEmpty()) return value;
   }
   return {};

@@ -219,7 +219,7 @@ void CThumbnailStrip::StopWorker() {
   m_job.reset();
 }
 
-void CThumbnailStrip::WorkerLoop(std::shared_ptr<Job> job) {
+void CThumbnailStrip::WorkerLoop(const std::shared_ptr<Job>& job) {
   size_t position = 0;
   while (job->Next(position)) {
     DibImage thumbnail;

@@ -84,7 +84,7 @@ class CThumbnailStrip : public QDockWidget {
   void Rebuild(std::shared_ptr<PageSource> source, std::vector<size_t> order);
   void StopWorker();
   void StartWorker();
-  void WorkerLoop(std::shared_ptr<Job> job);
+  void WorkerLoop(const std::shared_ptr<Job>& job);
   void OnArrived(int position, const QImage& picture);
   void UpdateVisibleRange();
   void Mark(int position, int count);

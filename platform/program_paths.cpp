@@ -87,7 +87,7 @@ std::filesystem::path ShippedFilePath(std::string_view name,
                                       const std::filesystem::path& exeFolder) {
   if (exeFolder.empty() || name.empty()) return {};
   std::error_code ec;
-  const std::filesystem::path beside = exeFolder / name;
+  std::filesystem::path beside = exeFolder / name;
   if (std::filesystem::exists(beside, ec)) return beside;
   const std::filesystem::path installed = InstalledDataFolder(exeFolder);
   if (installed.empty()) return {};
@@ -102,7 +102,7 @@ std::filesystem::path ShippedFilePath(std::string_view name) {
 std::filesystem::path ProgramDataFolder(const std::filesystem::path& exeFolder) {
   if (std::filesystem::path forced = EnvPath("INKBRITE_DATA_DIR"); !forced.empty()) return forced;
   if (IsWritableFolder(exeFolder) && InstalledDataFolder(exeFolder).empty()) return exeFolder;
-  const std::filesystem::path user = UserDataFolder();
+  std::filesystem::path user = UserDataFolder();
   if (user.empty()) return exeFolder;
   std::error_code ec;
   std::filesystem::create_directories(user, ec);  // a failure shows when writing
