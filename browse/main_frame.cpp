@@ -402,8 +402,11 @@ void CMainFrame::CreateActions() {
   make(kCmdAbout);
   m_actions[kCmdToolbar]->setChecked(true);
   m_actions[kCmdStatusBar]->setChecked(true);
+  CreateRecentFileActions();
+}
 
-  // The recent files, and the disabled item standing for an empty list.
+// The recent files, and the disabled item standing for an empty list.
+void CMainFrame::CreateRecentFileActions() {
   for (int i = 0; i < kRecentFileCount; ++i) {
     auto* action = new QAction(this);
     action->setVisible(false);

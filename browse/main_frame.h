@@ -125,6 +125,7 @@ class CMainFrame : public QMainWindow {
 
  private:
   void CreateActions();
+  void CreateRecentFileActions();
   void CreateMenus();
   void CreateLanguageMenu();
   void OnLanguageChosen(const QString& code);

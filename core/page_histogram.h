@@ -24,8 +24,12 @@ struct PageHistogram {
   bool isGrey = true;   // every pixel counted had three equal channels
 
   bool Empty() const { return pixels == 0; }
-  double BlackShare() const { return pixels ? static_cast<double>(black) / pixels : 0.0; }
-  double WhiteShare() const { return pixels ? static_cast<double>(white) / pixels : 0.0; }
+  double BlackShare() const {
+    return pixels ? static_cast<double>(black) / static_cast<double>(pixels) : 0.0;
+  }
+  double WhiteShare() const {
+    return pixels ? static_cast<double>(white) / static_cast<double>(pixels) : 0.0;
+  }
 };
 
 // The default number of pixels above which a page is sampled.
