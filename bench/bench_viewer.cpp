@@ -140,6 +140,7 @@ std::vector<double> MeasureChange(CInkbriteApp& app, const fs::path& page, bool 
   CInkbriteView* view = Open(app, page);
   WaitLoaded(view->Document(), view);
   if (fit != view->IsFitToWindow()) view->OnCommand(kCmdFitWindow);
+  WaitUntil([view] { return !view->RenderPending(); });
   WaitPainted(view);
   std::vector<double> ms;
   for (int run = 0; run < runs; ++run) {

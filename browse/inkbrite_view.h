@@ -158,6 +158,9 @@ class CInkbriteView : public QAbstractScrollArea {
   // Background renderings begun at once on a parameter change (the change
   // woke the thread) rather than at the end of a polling interval.
   int RendersOnWake() const { return m_rendersOnWake.load(); }
+  // Pages shown roughly fitted first (a large page fitted on the spot),
+  // the exact fitting following from the background thread.
+  int RoughPictures() const { return m_roughPictures; }
   // A rendering is under way, or due for a page replaced by its fuller
   // decoding (OnFullPage).
   bool RenderPending() const {
@@ -226,8 +229,10 @@ class CInkbriteView : public QAbstractScrollArea {
   Rendering RenderOnce(const EnhanceHooks& hooks);
   // The base page: the source page after the automatic source steps of
   // `params` (page m_part of a split spread), or its copy fitted to the
-  // window; false when a copy does not fit in memory.
-  bool MakeBase(bool fit, const CParaBlock& params);
+  // window; false when a copy does not fit in memory. `rough`: a large page
+  // without source steps may be fitted by sampling (m_roughBase), to be
+  // fitted exactly by the background thread.
+  bool MakeBase(bool fit, const CParaBlock& params, bool rough = false);
   // A fresh copy of the base page enhanced with `params`; `findings` gets
   // what the automatic steps found.
   Rendering Prepare(DibImage& page, const CParaBlock& params, const EnhanceHooks& hooks,
@@ -292,6 +297,9 @@ class CInkbriteView : public QAbstractScrollArea {
   // The source fitted to m_fitSize ahead, by the document's read-ahead
   // (null: none); likewise written only while the worker is stopped.
   std::shared_ptr<const DibImage> m_fittedAhead;
+  // The base was sampled, not fitted exactly; written with m_base.
+  bool m_roughBase = false;
+  int m_roughPictures = 0;
   // What the automatic source steps found on the base, and the values of
   // their slots it was made with: a rendering whose values differ makes the
   // base again (on the preparation thread, which then owns it).

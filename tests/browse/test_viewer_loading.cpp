@@ -132,6 +132,29 @@ TEST_F(ViewerLoadTest, TheNextPageIsFittedAheadExactlyAsOnTheSpot) {
   EXPECT_EQ(lone.doc.FittedAhead(400, 400), nullptr);
 }
 
+// A large page fitted on the spot is shown sampled at once and then fitted
+// exactly from the background thread: the window ends with what fitting it
+// shows, and a parameter change meanwhile is not lost.
+TEST_F(ViewerLoadTest, ALargePageFittedOnTheSpotEndsExactlyFitted) {
+  WritePage(dir / "wide.bmp", 3600, 2400);
+  AppParams().SetValue(kGamma, 120);
+  LoneView lone(600, 400);
+  lone.Open(dir / "wide.bmp");
+  lone.view.OnCommand(kCmdFitWindow);
+  EXPECT_EQ(lone.view.RoughPictures(), 1);
+  EXPECT_EQ(lone.view.DisplayedSize(), QSize(600, 400));
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kBrightness, 90));
+  DibImage expected = lone.doc.Page();
+  ASSERT_TRUE(expected.ResizeTo(600, 400));
+  CParaBlock params;
+  params.Assign(AppParams());
+  params.SetValue(kBrightness, 90);
+  EnhanceImage(params, expected, {}, true);
+  EXPECT_TRUE(WaitFor([&] { return lone.view.DisplayedPage().PackedDib() == expected.PackedDib(); },
+                      30000));
+  EXPECT_EQ(lone.view.RoughPictures(), 1);
+}
+
 // A big JPEG shows a page of its shape at once, the reduced picture and then
 // the full page replacing it; the window ends with exactly what opening the
 // full page shows (fitted, then enhanced), the reduced picture leaving no
