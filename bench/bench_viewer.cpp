@@ -188,7 +188,7 @@ std::vector<double> MeasureNextPage(CInkbriteApp& app, const std::vector<fs::pat
     WaitUntil([&] { return view->PaintedGeneration() > painted && Painted(view); });
     ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
   }
-  if (twoPages) app.MainFrame()->OnCommand(kCmdTwoPages);
+  if (twoPages) app.MainFrame()->OnCommand(kCmdSinglePage);  // remembered for the folder
   view->OnCommand(kCmdFitWindow);
   CloseAll(app);
   return ms;
