@@ -37,9 +37,9 @@ constexpr int kCornerTaller = 1;
 constexpr int kCornerWider = 2;
 constexpr int kCornerBoth = 4;
 
-// A page this large (in pixels) fitted on the spot is first shown roughly
-// sampled, the exact fitting following from the background thread: fitting
-// two pages side by side of 1700 x 2400 takes tens of milliseconds.
+// Two pages side by side this large (in pixels) are first shown roughly
+// sampled when fitted, the exact fitting following from the background
+// thread: fitting two pages of 1700 x 2400 takes tens of milliseconds.
 constexpr uint64_t kRoughFitPixels = uint64_t{6} << 20;
 
 // `page` sampled into width x height, the nearest pixel for each.
@@ -178,7 +178,10 @@ bool CInkbriteView::ShowSource(bool fit) {
   }
   DibImage page;
   PageFindings findings;
-  const bool held = !m_source || (MakeBase(fit, m_working, true) &&
+  // Two pages side by side are composed afresh at each turn, never fitted
+  // ahead: they may be shown sampled first.
+  const bool spread = m_doc && m_doc->Shown().count == 2;
+  const bool held = !m_source || (MakeBase(fit, m_working, spread) &&
                                   Prepare(page, m_working, {}, findings) == Rendering::kDone);
   if (held && m_roughBase) {
     // The exact fitting follows at once from the background thread.

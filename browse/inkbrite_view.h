@@ -158,8 +158,8 @@ class CInkbriteView : public QAbstractScrollArea {
   // Background renderings begun at once on a parameter change (the change
   // woke the thread) rather than at the end of a polling interval.
   int RendersOnWake() const { return m_rendersOnWake.load(); }
-  // Pages shown roughly fitted first (a large page fitted on the spot),
-  // the exact fitting following from the background thread.
+  // Spreads shown roughly fitted first (two large pages side by side), the
+  // exact fitting following from the background thread.
   int RoughPictures() const { return m_roughPictures; }
   // A rendering is under way, or due for a page replaced by its fuller
   // decoding (OnFullPage).
@@ -229,9 +229,9 @@ class CInkbriteView : public QAbstractScrollArea {
   Rendering RenderOnce(const EnhanceHooks& hooks);
   // The base page: the source page after the automatic source steps of
   // `params` (page m_part of a split spread), or its copy fitted to the
-  // window; false when a copy does not fit in memory. `rough`: a large page
-  // without source steps may be fitted by sampling (m_roughBase), to be
-  // fitted exactly by the background thread.
+  // window; false when a copy does not fit in memory. `rough`: a large
+  // spread without source steps may be fitted by sampling (m_roughBase), to
+  // be fitted exactly by the background thread.
   bool MakeBase(bool fit, const CParaBlock& params, bool rough = false);
   // A fresh copy of the base page enhanced with `params`; `findings` gets
   // what the automatic steps found.

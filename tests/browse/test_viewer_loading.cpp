@@ -132,14 +132,17 @@ TEST_F(ViewerLoadTest, TheNextPageIsFittedAheadExactlyAsOnTheSpot) {
   EXPECT_EQ(lone.doc.FittedAhead(400, 400), nullptr);
 }
 
-// A large page fitted on the spot is shown sampled at once and then fitted
-// exactly from the background thread: the window ends with what fitting it
-// shows, and a parameter change meanwhile is not lost.
-TEST_F(ViewerLoadTest, ALargePageFittedOnTheSpotEndsExactlyFitted) {
-  WritePage(dir / "wide.bmp", 3600, 2400);
+// Two large pages side by side are shown sampled at once and then fitted
+// exactly from the background thread: the window ends with what fitting
+// them shows, and a parameter change meanwhile is not lost.
+TEST_F(ViewerLoadTest, ALargeSpreadFittedOnTheSpotEndsExactlyFitted) {
+  WritePage(dir / "a.bmp", 1800, 2400);
+  WritePage(dir / "b.bmp", 1800, 2400);
   AppParams().SetValue(kGamma, 120);
   LoneView lone(600, 400);
-  lone.Open(dir / "wide.bmp");
+  lone.Open(dir / "a.bmp");
+  lone.doc.SetTwoPages(true);
+  ASSERT_EQ(lone.doc.Page().Width(), 3600);
   lone.view.OnCommand(kCmdFitWindow);
   EXPECT_EQ(lone.view.RoughPictures(), 1);
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(600, 400));
