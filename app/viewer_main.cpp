@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer: start-up and the event loop; everything else is in browse/.
 // The files, books and folders named on the command line open in windows of
-// their own.
+// their own; with 只运行一个 Inkbrite chosen, in the viewer already running.
 //
 // `inkbrite --version` and `inkbrite --help` answer before Qt starts (no
 // display needed). With INKBRITE_QUIT_AFTER_START=1 in the environment the
@@ -24,6 +24,7 @@
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
+#include "browse/single_instance.h"
 #include "platform/page_memory.h"
 
 #ifndef INKBRITE_VERSION
@@ -66,6 +67,15 @@ int main(int argc, char** argv) {
   }
   inkbrite::TunePageMemory();
   QApplication application(argc, argv);
+  // One viewer at a time, when chosen: a viewer already running takes what
+  // the command line names, and this one ends. (Not for the start-up
+  // checks, which time or test this very process.)
+  inkbrite::CInkbriteApp::SetProgramNames();
+  if (inkbrite::SingleInstanceChosen() && !EnvironmentSays("INKBRITE_QUIT_AFTER_START") &&
+      !EnvironmentSays("INKBRITE_QUIT_AFTER_PAGE") &&
+      inkbrite::PassToRunningInstance(inkbrite::PathsFromArguments(QApplication::arguments()))) {
+    return 0;
+  }
   inkbrite::CInkbriteApp app;
   app.InitInstance();
   // What the command line names opens once the window is up; with nothing

@@ -18,6 +18,7 @@
 #include "browse/language.h"
 #include "browse/main_frame.h"
 #include "browse/reading_places.h"
+#include "browse/single_instance.h"
 #include "browse/ui_services.h"
 #include "core/resample.h"
 #include "core/tone.h"
@@ -51,9 +52,37 @@ CInkbriteApp::~CInkbriteApp() {
   g_app = nullptr;
 }
 
-void CInkbriteApp::InitInstance(bool show) {
+void CInkbriteApp::SetProgramNames() {
   QCoreApplication::setOrganizationName(QStringLiteral("Quillmark's Tools"));
   QCoreApplication::setApplicationName(QStringLiteral("Inkbrite"));
+}
+
+bool CInkbriteApp::SetSingleInstance(bool on) {
+  SetSingleInstanceChosen(on);
+  if (!on) {
+    m_instanceServer.reset();
+    return true;
+  }
+  if (!m_instanceServer) {
+    m_instanceServer =
+        std::make_unique<CInstanceServer>([this](const std::vector<fs::path>& paths) {
+          if (!m_mainFrame) return;
+          // What the later start named opens here, and this viewer comes forward.
+          if (m_mainFrame->isMinimized()) m_mainFrame->showNormal();
+          m_mainFrame->raise();
+          m_mainFrame->activateWindow();
+          if (!paths.empty()) OpenDocumentFiles(paths);
+        });
+  }
+  return m_instanceServer->Listen();
+}
+
+bool CInkbriteApp::IsSingleInstance() const {
+  return m_instanceServer && m_instanceServer->IsListening();
+}
+
+void CInkbriteApp::InitInstance(bool show) {
+  SetProgramNames();
   LoadRecentFiles();
   CDirManager::LoadOrder();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -69,6 +98,7 @@ void CInkbriteApp::InitInstance(bool show) {
         stderr);
   }
   m_mainFrame = std::make_unique<CMainFrame>();
+  if (SingleInstanceChosen()) SetSingleInstance(true);
   m_mainFrame->UpdateMenus();
   // No document at start-up, not even a file named on the command line.
   if (show) {

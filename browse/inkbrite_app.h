@@ -23,6 +23,7 @@ namespace inkbrite {
 class CInkbriteDoc;
 class CInkbriteView;
 class CMainFrame;
+class CInstanceServer;
 
 inline constexpr int kRecentFileCount = 4;
 
@@ -33,8 +34,16 @@ class CInkbriteApp {
   CInkbriteApp(const CInkbriteApp&) = delete;
   CInkbriteApp& operator=(const CInkbriteApp&) = delete;
 
+  // The organisation and program names the settings are kept under; set by
+  // InitInstance, and before it by a start-up that reads a setting first.
+  static void SetProgramNames();
   // Start-up. `show` false keeps the main window hidden (tests).
   void InitInstance(bool show = true);
+  // One viewer at a time (single_instance.h): listens for the paths a
+  // viewer started later hands over, or stops; the choice is kept. False
+  // when the socket cannot be had.
+  bool SetSingleInstance(bool on);
+  bool IsSingleInstance() const;
   // Writes the settings; closes every window.
   void ExitInstance();
 
@@ -82,6 +91,7 @@ class CInkbriteApp {
   void SetRecentFiles(QStringList files);
 
   std::unique_ptr<CMainFrame> m_mainFrame;
+  std::unique_ptr<CInstanceServer> m_instanceServer;
   std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
   QStringList m_recentFiles;
   QStringList m_storedRecentFiles;  // as the settings file holds them

@@ -266,6 +266,7 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdSplitView]->setChecked(view && view->IsSplit());
   m_actions[kCmdHistogram]->setChecked(m_histogramDock && !m_histogramDock->isHidden());
   m_actions[kCmdClipWarnings]->setChecked(ShowClipping());
+  m_actions[kCmdSingleInstance]->setChecked(TheApp() && TheApp()->IsSingleInstance());
   m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
   m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
   m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
@@ -328,19 +329,43 @@ CMainFrame::~CMainFrame() = default;
 
 // ---- actions, menus, toolbar, status bar ----
 
+QAction* CMainFrame::MakeAction(int id, std::initializer_list<QKeySequence> keys) {
+  auto* action = new QAction(CommandMenuText(id), this);
+  const QStringList prompt = CommandPrompt(id).split(QLatin1Char('\n'));
+  action->setStatusTip(prompt.value(0));
+  action->setToolTip(prompt.value(1, prompt.value(0)));
+  action->setIcon(CommandIcon(id));
+  action->setShortcuts(QList<QKeySequence>(keys));
+  action->setShortcutContext(Qt::WindowShortcut);
+  connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+  addAction(action);  // the keys work while the menu holding it is not shown
+  m_actions[id] = action;
+  return action;
+}
+
+void CMainFrame::CreateViewModeActions() {
+  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
+    return MakeAction(id, keys);
+  };
+  make(kCmdCentreSmallPages)->setCheckable(true);
+  make(kCmdZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Up), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  make(kCmdZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Down)});
+  make(kCmdActualSize, {QKeySequence(Qt::CTRL | Qt::Key_0)})->setCheckable(true);
+  make(kCmdFitWidth, {QKeySequence(Qt::CTRL | Qt::Key_7)})->setCheckable(true);
+  make(kCmdFitHeight, {QKeySequence(Qt::CTRL | Qt::Key_8)})->setCheckable(true);
+  make(kCmdFitPage, {QKeySequence(Qt::CTRL | Qt::Key_9)})->setCheckable(true);
+  make(kCmdTurnRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
+  make(kCmdTurnLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
+  make(kCmdShowOriginal, {QKeySequence(Qt::CTRL | Qt::Key_B)})->setCheckable(true);
+  make(kCmdSplitView, {QKeySequence(Qt::CTRL | Qt::Key_D)})->setCheckable(true);
+  make(kCmdHistogram, {QKeySequence(Qt::CTRL | Qt::Key_H)})->setCheckable(true);
+  make(kCmdClipWarnings, {QKeySequence(Qt::CTRL | Qt::Key_J)})->setCheckable(true);
+  make(kCmdSingleInstance)->setCheckable(true);
+}
+
 void CMainFrame::CreateActions() {
-  auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
-    auto* action = new QAction(CommandMenuText(id), this);
-    const QStringList prompt = CommandPrompt(id).split(QLatin1Char('\n'));
-    action->setStatusTip(prompt.value(0));
-    action->setToolTip(prompt.value(1, prompt.value(0)));
-    action->setIcon(CommandIcon(id));
-    action->setShortcuts(QList<QKeySequence>(keys));
-    action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-    addAction(action);  // the keys work while the menu holding it is not shown
-    m_actions[id] = action;
-    return action;
+  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
+    return MakeAction(id, keys);
   };
   // Keys carry no keypad modifier: shortcuts are matched without it on X11,
   // so the keypad's +, - and Enter are the same keys as the main ones.
@@ -363,19 +388,7 @@ void CMainFrame::CreateActions() {
   make(kCmdAutoPlaySettings);
   make(kCmdThumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)})->setCheckable(true);
   make(kCmdShortcutList, {QKeySequence(Qt::Key_F1)});
-  make(kCmdCentreSmallPages)->setCheckable(true);
-  make(kCmdZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Up), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-  make(kCmdZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Down)});
-  make(kCmdActualSize, {QKeySequence(Qt::CTRL | Qt::Key_0)})->setCheckable(true);
-  make(kCmdFitWidth, {QKeySequence(Qt::CTRL | Qt::Key_7)})->setCheckable(true);
-  make(kCmdFitHeight, {QKeySequence(Qt::CTRL | Qt::Key_8)})->setCheckable(true);
-  make(kCmdFitPage, {QKeySequence(Qt::CTRL | Qt::Key_9)})->setCheckable(true);
-  make(kCmdTurnRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
-  make(kCmdTurnLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
-  make(kCmdShowOriginal, {QKeySequence(Qt::CTRL | Qt::Key_B)})->setCheckable(true);
-  make(kCmdSplitView, {QKeySequence(Qt::CTRL | Qt::Key_D)})->setCheckable(true);
-  make(kCmdHistogram, {QKeySequence(Qt::CTRL | Qt::Key_H)})->setCheckable(true);
-  make(kCmdClipWarnings, {QKeySequence(Qt::CTRL | Qt::Key_J)})->setCheckable(true);
+  CreateViewModeActions();
   make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
   make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
   make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
@@ -495,9 +508,9 @@ void CMainFrame::CreateMenus() {
                   kCmdAutoPlay,
                   kCmdAutoPlaySettings},
                  pages),
-      m_windowMenu =
-          CreateMenu(tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal,
-                                      kCmdTileVertical, 0, kCmdNextWindow, 0, kCmdCloseAll}),
+      m_windowMenu = CreateMenu(
+          tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
+                           kCmdNextWindow, 0, kCmdCloseAll, 0, kCmdSingleInstance}),
       CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 }
@@ -822,6 +835,13 @@ bool CMainFrame::RunDocumentCommand(int id) {
       UpdateChecks();
       return true;
     }
+    case kCmdSingleInstance:
+      if (TheApp() && !TheApp()->SetSingleInstance(!TheApp()->IsSingleInstance())) {
+        ShowMessage(this, tr("无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。"),
+                    QMessageBox::Ok);
+      }
+      UpdateChecks();
+      return true;
     case kCmdClipWarnings:
       SetShowClipping(!ShowClipping());
       for (CChildFrame* child : Children()) child->View()->viewport()->update();

@@ -11,6 +11,7 @@
 // Threads: user-interface thread only.
 #pragma once
 
+#include <QKeySequence>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -126,6 +127,9 @@ class CMainFrame : public QMainWindow {
  private:
   void CreateActions();
   void CreateRecentFileActions();
+  // The zoom, turn, before/after, histogram and single-viewer commands.
+  void CreateViewModeActions();
+  QAction* MakeAction(int id, std::initializer_list<QKeySequence> keys = {});
   void CreateMenus();
   void CreateLanguageMenu();
   void OnLanguageChosen(const QString& code);

@@ -548,6 +548,16 @@ Histogram</translation>
         <translation>Stripe the pixels clipped to black (blue) and to white (red)
 Clipping warnings</translation>
     </message>
+    <message>
+        <source>只运行一个 Inkbrite</source>
+        <translation>Single Instance</translation>
+    </message>
+    <message>
+        <source>再次启动 Inkbrite 时，把要打开的文件交给已经运行的这一个
+只运行一个</source>
+        <translation>When Inkbrite is started again, what it opens goes to this one
+Single instance</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -1017,6 +1027,10 @@ is not valid. Please choose another.</translation>
     <message>
         <source>工具栏</source>
         <translation>Toolbar</translation>
+    </message>
+    <message>
+        <source>无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。</source>
+        <translation>The local connection could not be made; Single Instance is not in effect.</translation>
     </message>
 </context>
 <context>
