@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -73,10 +74,15 @@ DecodedPage DecodeFile(const fs::path& file) {
 
 CInkbriteDoc::CInkbriteDoc(QWidget* messageParent)
     : m_messageParent(messageParent), m_loader([this] {
-        // On the loader thread: the page is taken on the user-interface thread.
-        QMetaObject::invokeMethod(
-            m_loadContext.get(), [this] { OnPageLoaded(); }, Qt::QueuedConnection);
-      }) {}
+        // On the loader thread: the page is taken on the user-interface
+        // thread. (By name: the posted call then carries nothing made by
+        // this thread.)
+        QMetaObject::invokeMethod(m_loadTimer.get(), "start", Qt::QueuedConnection);
+      }) {
+  m_loadTimer->setSingleShot(true);
+  m_loadTimer->setInterval(0);
+  QObject::connect(m_loadTimer.get(), &QTimer::timeout, [this] { OnPageLoaded(); });
+}
 
 void CInkbriteDoc::SetBackgroundLoadPixels(uint64_t pixels) {
   g_backgroundLoadPixels = pixels == 0 ? kDefaultBackgroundLoadPixels : pixels;

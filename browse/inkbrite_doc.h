@@ -24,8 +24,8 @@
 // Threads: user-interface thread only (the loader decodes on its own).
 #pragma once
 
-#include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -220,10 +220,10 @@ class CInkbriteDoc {
   std::shared_ptr<const DibImage> m_fittedAhead;
   int32_t m_fittedBoxWidth = 0;
   int32_t m_fittedBoxHeight = 0;
-  // The background load: the object its completion is posted to, the loader
-  // (after it, so that it is stopped first) and the ticket of the load under
-  // way (0: none).
-  std::unique_ptr<QObject> m_loadContext = std::make_unique<QObject>();
+  // The background load: the timer its completion starts (on this thread),
+  // the loader (after it, so that it is stopped first) and the ticket of the
+  // load under way (0: none).
+  std::unique_ptr<QTimer> m_loadTimer = std::make_unique<QTimer>();
   CPageLoader m_loader;
   uint64_t m_loadTicket = 0;
   // What the load under way decodes: the reduced picture (a blank page of
