@@ -16,30 +16,6 @@ namespace inkbrite {
 
 namespace {
 
-class BytesInput final : public jpeg_detail::JpegInput {
- public:
-  BytesInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-  size_t Read(uint8_t* buffer, size_t size) override {
-    const size_t count = std::min(size, m_size - m_pos);
-    std::memcpy(buffer, m_data + m_pos, count);
-    m_pos += count;
-    return count;
-  }
-  uint64_t Size() const override { return m_size; }
-
- private:
-  const uint8_t* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
-};
-
-void LimitScans(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
-    throw CJPEGException(0, "Too many scans in the JPEG file");
-  }
-}
-
 // The decoding steps; library errors leave as CJPEGException.
 bool DecodeReduced(jpeg_decompress_struct& cinfo, uint64_t inputBytes, int32_t atLeast,
                    DibImage& image) {
@@ -112,11 +88,11 @@ void NoFlush(png_structp) {}
 
 bool ReadJpegReduced(const uint8_t* data, size_t size, int32_t atLeast, DibImage& image) {
   if (data == nullptr || size < 10) return false;
-  BytesInput input(data, size);
+  jpeg_detail::MemoryInput input(data, size);
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
   jpeg_progress_mgr progress{};
-  progress.progress_monitor = LimitScans;
+  progress.progress_monitor = jpeg_detail::LimitScans;
   cinfo.err = jpeg_detail::InitErrorManager(err);
   bool ok = false;
   try {

@@ -9,9 +9,11 @@
 // decompress object, which jpeg_destroy_* frees in whatever state it is).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -37,6 +39,30 @@ class JpegInput {
   // The size of the whole input in bytes, for the limits of core/limits.h.
   virtual uint64_t Size() const = 0;
 };
+
+// The decoder's input from a caller's buffer of `size` bytes.
+class MemoryInput final : public JpegInput {
+ public:
+  MemoryInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+  size_t Read(uint8_t* buffer, size_t size) override {
+    const size_t count = std::min(size, m_size - m_pos);
+    std::memcpy(buffer, m_data + m_pos, count);
+    m_pos += count;
+    return count;
+  }
+  uint64_t Size() const override { return m_size; }
+
+ private:
+  const uint8_t* m_data;
+  size_t m_size;
+  size_t m_pos = 0;
+};
+
+// The progress monitor that refuses a file of more than kMaxJpegScans scans
+// (a progressive file may repeat scans without end): set it as the
+// decompressor's progress_monitor.
+void LimitScans(j_common_ptr cinfo);
 
 // Sets `err` up as the library's standard error manager with two entries
 // replaced: error_exit throws CJPEGException with the message code and text,

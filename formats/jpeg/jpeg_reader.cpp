@@ -41,13 +41,6 @@ constexpr int32_t kTooManyScansCode = -1;
 // messages are never shown.
 void DropMessage(j_common_ptr) {}
 
-void LimitScans(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
-    throw CJPEGException(kTooManyScansCode, "Too many scans in the JPEG file");
-  }
-}
-
 struct SourceManager {
   jpeg_source_mgr pub;  // first, so the library's pointer is ours
   JpegInput* input;
@@ -115,24 +108,6 @@ class FileInput final : public JpegInput {
  private:
   std::FILE* m_file;
   uint64_t m_size = 0;
-};
-
-class MemoryInput final : public JpegInput {
- public:
-  MemoryInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-
-  size_t Read(uint8_t* buffer, size_t size) override {
-    const size_t count = std::min(size, m_size - m_pos);
-    std::memcpy(buffer, m_data + m_pos, count);
-    m_pos += count;
-    return count;
-  }
-  uint64_t Size() const override { return m_size; }
-
- private:
-  const uint8_t* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
 };
 
 // Blue-green-red pixels from a row of `components` samples per pixel that the
@@ -343,6 +318,13 @@ class JpegRowReader final : public PageRowReader {
 };
 
 }  // namespace
+
+void LimitScans(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
+    throw CJPEGException(kTooManyScansCode, "Too many scans in the JPEG file");
+  }
+}
 
 jpeg_error_mgr* InitErrorManager(jpeg_error_mgr& err) {
   jpeg_std_error(&err);
