@@ -2,11 +2,14 @@
 #include "browse/inkbrite_view.h"
 
 #include <QApplication>
+#include <QDrag>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
@@ -887,6 +890,7 @@ void CInkbriteView::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     m_dragging = true;
     m_dragAnchor = event->position().toPoint();
+    m_pressPoint = m_dragAnchor;
     UpdateCursor(m_dragAnchor);
   }
   QAbstractScrollArea::mousePressEvent(event);
@@ -922,9 +926,31 @@ void CInkbriteView::mouseMoveEvent(QMouseEvent* event) {
     return;
   }
   if (m_dragging && (event->buttons() & Qt::LeftButton)) {
+    if (DragPageOut(event)) return;
     ScrollStep(m_dragAnchor.x() - point.x(), m_dragAnchor.y() - point.y());
     m_dragAnchor = point;
   }
+}
+
+QMimeData* CInkbriteView::PageDragData() const {
+  if (!m_doc || m_doc->IsBook() || m_doc->PathName().empty()) return nullptr;
+  auto* page = new QMimeData;
+  page->setUrls({QUrl::fromLocalFile(QString::fromStdString(m_doc->PathName().string()))});
+  return page;
+}
+
+bool CInkbriteView::DragPageOut(QMouseEvent* event) {
+  const bool outward = PageFitsClient() || (event->modifiers() & Qt::ControlModifier);
+  const QPoint moved = event->position().toPoint() - m_pressPoint;
+  if (!outward || moved.manhattanLength() < QApplication::startDragDistance()) return false;
+  QMimeData* page = PageDragData();
+  if (page == nullptr) return false;
+  m_dragging = false;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(page);
+  drag->exec(Qt::CopyAction);
+  UpdateCursor(event->position().toPoint());
+  return true;
 }
 
 void CInkbriteView::wheelEvent(QWheelEvent* event) {

@@ -55,6 +55,8 @@
 #include "core/page_histogram.h"
 #include "core/para_block.h"
 
+class QMimeData;
+
 namespace inkbrite {
 
 class CInkbriteDoc;
@@ -93,6 +95,11 @@ class CInkbriteView : public QAbstractScrollArea {
   ~CInkbriteView() override;
 
   CInkbriteDoc* Document() const { return m_doc; }
+
+  // What dragging the page out of the window carries: the URL of the page's
+  // file. None (null) for a page inside a book, which has no file of its own,
+  // or with no page.
+  QMimeData* PageDragData() const;
 
   // Shows the document's page: fresh copy, fit, enhance, scroll to (0, 0),
   // start the background thread.
@@ -261,6 +268,10 @@ class CInkbriteView : public QAbstractScrollArea {
   void KeyScrollTick();
   void StopKeyScroll();
   void UpdateCursor(QPoint point);
+  // Starts dragging the page's file out of the window when a left drag has
+  // gone far enough: at once when the whole page is in view (nothing to
+  // pan), with Ctrl held otherwise. True when a drag ran.
+  bool DragPageOut(QMouseEvent* event);
   void ToggleAutoPlay();
   void AutoPlayTick();
   bool PageFitsClient() const;
@@ -345,6 +356,7 @@ class CInkbriteView : public QAbstractScrollArea {
   // Dragging.
   bool m_dragging = false;
   QPoint m_dragAnchor;
+  QPoint m_pressPoint;  // where the left button went down
 
   // Auto-play: the timer, its interval, and whether a page change stopped it
   // to start it again once the new page is shown.

@@ -1044,14 +1044,19 @@ std::vector<fs::path> DroppedPaths(const QMimeData* data) {
 }  // namespace
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
   if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
   if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
+  // A page dragged out of one of our own windows and let go over it again
+  // opens nothing.
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
   const std::vector<fs::path> paths = DroppedPaths(event->mimeData());
   if (paths.empty()) return;
   event->acceptProposedAction();

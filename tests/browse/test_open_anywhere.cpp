@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <memory>
 
 #include "browse/reading_places.h"
 #include "tests/browse/browse_support.h"
@@ -101,6 +102,25 @@ TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {
   ASSERT_TRUE(WaitFor([this] { return app->Documents().size() == 2; }));
   EXPECT_EQ(Shown(), (std::vector<std::string>{"single.bmp", "a.bmp"}));
   EXPECT_TRUE(messages.empty());
+}
+
+// Dragging the page out gives its file; a page inside a book has none of its
+// own and gives nothing.
+TEST_F(OpenAnywhereTest, APageDraggedOutCarriesItsFileAndABookPageNothing) {
+  WritePage(dir / "loose.bmp", 8, 8);
+  std::vector<test::MadeEntry> entries;
+  entries.emplace_back("01.bmp", test::ReadAll(dir / "loose.bmp"));
+  test::WriteArchive(dir / "book.cbz", test::MadeFormat::kZipStored, entries);
+
+  ASSERT_NE(app->OpenDocumentFile(dir / "loose.bmp"), nullptr);
+  std::unique_ptr<QMimeData> data(Frame()->ActiveView()->PageDragData());
+  ASSERT_NE(data, nullptr);
+  ASSERT_EQ(data->urls().size(), 1);
+  EXPECT_EQ(fs::path(data->urls().front().toLocalFile().toStdString()), dir / "loose.bmp");
+
+  Frame()->OnCommand(kCmdCloseAll);
+  ASSERT_NE(app->OpenDocumentFile(dir / "book.cbz"), nullptr);
+  EXPECT_EQ(std::unique_ptr<QMimeData>(Frame()->ActiveView()->PageDragData()), nullptr);
 }
 
 }  // namespace
