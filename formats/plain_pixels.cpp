@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/plain_pixels.h"
 
+#include <string>
+
 #include "core/colour.h"
 
 namespace inkbrite {
@@ -51,6 +53,30 @@ bool ContainerPixels(const CxImage& image, PlainPixels& out) {
     }
   }
   return true;
+}
+
+bool EncodeContainer(CxImage& image, std::FILE* file, std::string_view format,
+                     const ContainerEncoder& encode) {
+  try {
+    PlainPixels pixels;
+    if (!ContainerPixels(image, pixels)) {
+      image.SetLastError("Encode: " + std::string(format) + " needs a palette picture");
+      return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!encode(pixels, bytes)) {
+      image.SetLastError("Encode: " + std::string(format) + " encoder error");
+      return false;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+      image.SetLastError("Encode: cannot write the file");
+      return false;
+    }
+    return true;
+  } catch (...) {
+    image.SetLastError("Encode: out of memory");
+    return false;
+  }
 }
 
 }  // namespace inkbrite

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "core/dib_image.h"
@@ -28,5 +31,15 @@ bool PagePixels(const DibImage& page, bool grey, PlainPixels& out);
 // colour of its table is neutral, else red, green, blue. False for an empty
 // or 24-bit container.
 bool ContainerPixels(const CxImage& image, PlainPixels& out);
+
+// Encodes a palette container with `encode` (its pixels in, the file's bytes
+// out) and writes the bytes to `file`. Each failure is left as the
+// container's last error, named with `format` ("Encode: WebP needs a palette
+// picture", "Encode: WebP encoder error", "Encode: cannot write the file",
+// "Encode: out of memory").
+using ContainerEncoder =
+    std::function<bool(const PlainPixels& pixels, std::vector<uint8_t>& bytes)>;
+bool EncodeContainer(CxImage& image, std::FILE* file, std::string_view format,
+                     const ContainerEncoder& encode);
 
 }  // namespace inkbrite

@@ -119,26 +119,10 @@ int WriteJxlFile(const std::filesystem::path& path, const DibImage& image, int c
 }
 
 bool EncodeJxl(CxImage& image, std::FILE* file) {
-  try {
-    PlainPixels pixels;
-    if (!ContainerPixels(image, pixels)) {
-      image.SetLastError("Encode: JPEG XL needs a palette picture");
-      return false;
-    }
-    std::vector<uint8_t> bytes;
-    if (!Encode(pixels, -1, kJxlLosslessEffort, 1, bytes)) {
-      image.SetLastError("Encode: JPEG XL encoder error");
-      return false;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-      image.SetLastError("Encode: cannot write the file");
-      return false;
-    }
-    return true;
-  } catch (...) {
-    image.SetLastError("Encode: out of memory");
-    return false;
-  }
+  return EncodeContainer(image, file, "JPEG XL",
+                         [](const PlainPixels& pixels, std::vector<uint8_t>& bytes) {
+                           return Encode(pixels, -1, kJxlLosslessEffort, 1, bytes);
+                         });
 }
 
 }  // namespace inkbrite

@@ -105,32 +105,19 @@ int WriteWebpFile(const std::filesystem::path& path, const DibImage& image, int 
 }
 
 bool EncodeWebp(CxImage& image, std::FILE* file) {
-  try {
-    PlainPixels pixels;
-    if (!ContainerPixels(image, pixels)) {
-      image.SetLastError("Encode: WebP needs a palette picture");
-      return false;
-    }
-    WebPConfig config;
-    if (!WebPConfigInit(&config)) return false;
-    config.lossless = 1;
-    config.exact = 1;
-    config.method = kWebpLosslessMethod;
-    config.quality = kWebpLosslessEffort;
-    Encoding encoding;
-    if (!Encode(pixels, config, encoding)) {
-      image.SetLastError("Encode: WebP encoder error");
-      return false;
-    }
-    if (std::fwrite(encoding.output.mem, 1, encoding.output.size, file) != encoding.output.size) {
-      image.SetLastError("Encode: cannot write the file");
-      return false;
-    }
-    return true;
-  } catch (...) {
-    image.SetLastError("Encode: out of memory");
-    return false;
-  }
+  return EncodeContainer(
+      image, file, "WebP", [](const PlainPixels& pixels, std::vector<uint8_t>& bytes) {
+        WebPConfig config;
+        if (!WebPConfigInit(&config)) return false;
+        config.lossless = 1;
+        config.exact = 1;
+        config.method = kWebpLosslessMethod;
+        config.quality = kWebpLosslessEffort;
+        Encoding encoding;
+        if (!Encode(pixels, config, encoding)) return false;
+        bytes.assign(encoding.output.mem, encoding.output.mem + encoding.output.size);
+        return true;
+      });
 }
 
 }  // namespace inkbrite
