@@ -26,6 +26,13 @@ inline constexpr int kPageWidth = 1700;
 inline constexpr int kPageHeight = 2400;
 inline constexpr const char* kCopyName = "Copy";
 
+inline uint32_t NextNoise(uint32_t& state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
 // A page of deterministic noise (xorshift32), or, with `smooth`, of soft
 // gradients with ink-like strokes, closer to a scan (fewer distinct colours).
 inline DibImage MakePage(bool smooth) {
@@ -39,9 +46,7 @@ inline DibImage MakePage(bool smooth) {
     uint8_t* row = image.Row(y);
     for (int x = 0; x < image.Width(); ++x) {
       for (int c = 0; c < 3; ++c) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
+        NextNoise(state);
         if (!smooth) {
           row[3 * x + c] = static_cast<uint8_t>(state >> 24);
         } else {
@@ -58,13 +63,6 @@ inline DibImage MakePage(bool smooth) {
 inline const DibImage& NoisePage() {
   static const DibImage page = MakePage(false);
   return page;
-}
-
-inline uint32_t NextNoise(uint32_t& state) {
-  state ^= state << 13;
-  state ^= state >> 17;
-  state ^= state << 5;
-  return state;
 }
 
 // A deterministic scan-like page: paper with grain, ink strokes, colour
