@@ -4,6 +4,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -22,6 +23,28 @@ constexpr uint64_t kMaxWebpFileBytes = kMaxDibBytes;
 struct AnimDecoderDeleter {
   void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
 };
+
+// The bytes a still picture is made from: its VP8 or VP8L chunk and the ALPH
+// chunk before it, as their headers declare them (in a RIFF file, or a bare
+// chunk). Whatever else the file holds is never decoded, so the limit of
+// pixels per byte counts only these. The whole input when there is no such
+// chunk at the top (an animation, whose frames sit inside ANMF chunks, or a
+// bare bitstream).
+uint64_t CodedPictureBytes(const uint8_t* data, size_t size) {
+  uint64_t at = size >= 12 && std::memcmp(data, "RIFF", 4) == 0 ? 12 : 0;
+  uint64_t alpha = 0;
+  while (at + 8 <= size) {
+    const uint8_t* chunk = data + at;
+    const uint64_t bytes = uint64_t{chunk[4]} | uint64_t{chunk[5]} << 8 |
+                           uint64_t{chunk[6]} << 16 | uint64_t{chunk[7]} << 24;
+    if (std::memcmp(chunk, "ALPH", 4) == 0) alpha = bytes;
+    if (std::memcmp(chunk, "VP8 ", 4) == 0 || std::memcmp(chunk, "VP8L", 4) == 0) {
+      return std::min<uint64_t>(alpha + bytes, size);
+    }
+    at += 8 + bytes + (bytes & 1);
+  }
+  return size;
+}
 
 // The first frame of an animation, composed on the canvas.
 bool DecodeFirstFrame(const uint8_t* data, size_t size, DibImage& image) {
@@ -72,6 +95,10 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   const uint64_t pixels = static_cast<uint64_t>(features.width) * features.height;
   const uint64_t working = pixels * (features.has_animation ? 12 : 6);
   if (!DecodeWithinLimits(features.width, features.height, size, working)) return 0;
+  if (!features.has_animation &&
+      !DecodeWithinLimits(features.width, features.height, CodedPictureBytes(data, size))) {
+    return 0;
+  }
   // Lossless data may carry alpha values even when its header's hint says
   // it uses none (pixels beyond a palette are transparent black): such
   // pixels are composited like any others.

@@ -252,6 +252,22 @@ Bytes HugeWebp() {
   return b;
 }
 
+// A lossless WebP whose 8 bytes of coded data make a 7170 x 16353 picture
+// (every code of one symbol, so no pixel takes a bit), padded by an unknown
+// chunk of 8 KiB that nothing decodes: the file's size alone would let the
+// picture through.
+Bytes PaddedTinyLosslessWebp() {
+  Bytes b = {'R', 'I', 'F', 'F'};
+  PutLE(b, 4, {4 + 16 + 8 + 8192});
+  for (const char c : std::string("WEBPVP8L")) b.push_back(static_cast<uint8_t>(c));
+  PutLE(b, 4, {8});
+  for (const uint8_t c : {0x2f, 0x01, 0x1c, 0xf8, 0x0f, 0x88, 0x88, 0x08}) b.push_back(c);
+  for (const char c : std::string("JUNK")) b.push_back(static_cast<uint8_t>(c));
+  PutLE(b, 4, {8192});
+  b.resize(b.size() + 8192, 0);
+  return b;
+}
+
 // A real 16 x 16 AVIF (our encoder's) whose image size property claims
 // kHuge x kHuge: the container says one size, the AV1 data another.
 Bytes HugeAvif(Bytes& small) {
@@ -406,8 +422,11 @@ TEST(ReaderLimits, ModernFilesClaimingHugePicturesAreRefusedUpFront) {
     int (*read)(const uint8_t*, size_t, DibImage&, int*);
   };
   const Case cases[] = {
-      {"webp", HugeWebp(), DecodeWebpBytes}, {"avif", avif, DecodeAvifBytes},
-      {"jxl", jxl, DecodeJxlBytes},          {"avif apart", avif, DecodeAvifApart},
+      {"webp", HugeWebp(), DecodeWebpBytes},
+      {"webp, padded", PaddedTinyLosslessWebp(), DecodeWebpBytes},
+      {"avif", avif, DecodeAvifBytes},
+      {"jxl", jxl, DecodeJxlBytes},
+      {"avif apart", avif, DecodeAvifApart},
       {"jxl apart", jxl, DecodeJxlApart},
   };
   for (const Case& c : cases) {
