@@ -35,8 +35,8 @@ uint64_t CodedPictureBytes(const uint8_t* data, size_t size) {
   uint64_t alpha = 0;
   while (at + 8 <= size) {
     const uint8_t* chunk = data + at;
-    const uint64_t bytes = uint64_t{chunk[4]} | uint64_t{chunk[5]} << 8 |
-                           uint64_t{chunk[6]} << 16 | uint64_t{chunk[7]} << 24;
+    const uint64_t bytes = uint64_t{chunk[4]} | uint64_t{chunk[5]} << 8 | uint64_t{chunk[6]} << 16 |
+                           uint64_t{chunk[7]} << 24;
     if (std::memcmp(chunk, "ALPH", 4) == 0) alpha = bytes;
     if (std::memcmp(chunk, "VP8 ", 4) == 0 || std::memcmp(chunk, "VP8L", 4) == 0) {
       return std::min<uint64_t>(alpha + bytes, size);
