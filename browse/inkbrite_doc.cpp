@@ -16,9 +16,11 @@
 #include "browse/save_as_dialog.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
+#include "formats/detect.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
+#include "formats/picture_size.h"
 #include "sources/book_source.h"
 
 namespace inkbrite {
@@ -45,13 +47,33 @@ std::atomic<uint64_t> g_backgroundLoadPixels{kDefaultBackgroundLoadPixels};
 
 // The largest of 1/2, 1/4 and 1/8 at which the page still covers `box`
 // when fitted into it; 1 when even half the page would not.
-int PreviewDenominator(JpegSize page, QSize box) {
+int PreviewDenominator(PictureSize page, QSize box) {
   const double fit = std::min(static_cast<double>(box.width()) / page.width,
                               static_cast<double>(box.height()) / page.height);
   for (int denominator : {8, 4, 2}) {
     if (1.0 / denominator >= fit) return denominator;
   }
   return 1;
+}
+
+// A page's size from its file's header (a book page's bytes are read for
+// it); false when the header does not tell.
+bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureSize& size) {
+  if (source != nullptr && source->IsBook()) {
+    std::vector<uint8_t> bytes;
+    return source->ReadPage(index, bytes) == SourceError::kNone &&
+           ReadPictureSize(bytes.data(), bytes.size(), size);
+  }
+  if (ReadPictureFileSize(file, size)) return true;
+  // A JPEG frame header behind large metadata.
+  JpegSize jpeg;
+  if (DetectImageFormat(file, true) != kFormatJpeg || !ReadJpegSize(file, jpeg)) return false;
+  size = {jpeg.width, jpeg.height};
+  return true;
+}
+
+PageShape ShapeOfSize(PictureSize size) {
+  return size.width > size.height ? PageShape::kWide : PageShape::kUpright;
 }
 
 DecodedPage DecodeFile(const fs::path& file) {
@@ -90,27 +112,63 @@ void CInkbriteDoc::SetBackgroundLoadPixels(uint64_t pixels) {
 
 uint64_t CInkbriteDoc::BackgroundLoadPixels() { return g_backgroundLoadPixels; }
 
+bool CInkbriteDoc::PlanBackgroundLoad(const fs::path& file,
+                                      const std::shared_ptr<PageSource>& source, size_t index,
+                                      LoadPlan& plan) {
+  const uint64_t threshold = g_backgroundLoadPixels;
+  bool big = false;
+  if (!(source && m_prefetch.Holds(source, index)) &&
+      HeaderSize(file, source.get(), index, plan.size)) {
+    big = plan.size.Pixels() >= threshold;
+  }
+  // Two pages side by side: the facing page too, when either is big.
+  const int current = m_dirList.GetCurrentIndex();
+  if (m_twoPages && source && source == m_dirList.Source() && current > 0 &&
+      m_dirList.PageAt(current).index == index) {
+    if (plan.size.width > 0) NoteShape(index, ShapeOfSize(plan.size));
+    const Facing facing = FacingAt(ListedShapes(), m_coverAlone, current - 1);
+    if (facing.first == current - 1 && facing.count == 2) {
+      const ListedPage partner = m_dirList.PageAt(current + 1);
+      PictureSize size;
+      const bool known = !m_prefetch.Holds(source, partner.index) &&
+                         HeaderSize(partner.file, source.get(), partner.index, size);
+      if (known) NoteShape(partner.index, ShapeOfSize(size));
+      // A wide page stands alone.
+      if (!known || ShapeOfSize(size) != PageShape::kWide) {
+        big = big || (known && size.Pixels() >= threshold);
+        plan.withPartner = true;
+        plan.partnerIndex = partner.index;
+        plan.partnerName = partner.InBook() ? partner.entry : partner.file.filename().string();
+        plan.partnerSize = size;
+        plan.facing = facing;
+      }
+    }
+  }
+  plan.reducedJpeg = !m_twoPages && !(source && source->IsBook()) && plan.size.width > 0 &&
+                     DetectImageFormat(file, true) == kFormatJpeg;
+  return big;
+}
+
 bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSource> source,
                                     size_t index) {
-  // Two pages side by side are composed from both whole pages.
-  if (m_twoPages) return false;
-  JpegSize size;
-  if (!ReadJpegSize(file, size) ||
-      uint64_t{static_cast<uint32_t>(size.width)} * static_cast<uint32_t>(size.height) <
-          g_backgroundLoadPixels) {
-    return false;
+  LoadPlan plan;
+  if (!PlanBackgroundLoad(file, source, index, plan)) return false;
+  // The shape shown meanwhile: the page, beside the facing page.
+  PictureSize shape = plan.size.width > 0 ? plan.size : plan.partnerSize;
+  if (plan.withPartner) {
+    const PictureSize other = plan.partnerSize.width > 0 ? plan.partnerSize : shape;
+    shape = {shape.width + other.width, std::max(shape.height, other.height)};
   }
   // Large enough for the page fitted to the screen or to any of its windows.
   QSize box(1, 1);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) box = screen->size();
   for (const CInkbriteView* view : m_views) box = box.expandedTo(view->viewport()->size());
-  const int denominator = PreviewDenominator(size, box);
-  if (denominator == 1) return false;
-  // A blank page of the reduced picture's size, shown until it is decoded.
+  const int denominator = PreviewDenominator(shape, box);
+  // A blank page of the reduced size, shown until a picture replaces it.
   auto blank = std::make_shared<DibImage>();
   try {
-    if (!blank->Create((size.width + denominator - 1) / denominator,
-                       (size.height + denominator - 1) / denominator, 24)) {
+    if (!blank->Create((shape.width + denominator - 1) / denominator,
+                       (shape.height + denominator - 1) / denominator, 24)) {
       return false;
     }
     for (int32_t y = 0; y < blank->Height(); ++y) {
@@ -119,41 +177,72 @@ bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSo
   } catch (const std::bad_alloc&) {
     return false;
   }
+  // Pages decoded ahead are not decoded again.
+  DecodedPage here, partner;
+  if (source && m_prefetch.Holds(source, index)) here = m_prefetch.Take(source, index);
+  if (plan.withPartner && m_prefetch.Holds(source, plan.partnerIndex)) {
+    partner = m_prefetch.Take(source, plan.partnerIndex);
+  }
   DeleteContents();
   m_page = std::move(blank);
   m_loadFile = file;
   m_loadSource = std::move(source);
   m_loadIndex = index;
+  m_loadPlan = std::move(plan);
+  if (!m_loadPlan.reducedJpeg || denominator == 1) {
+    StartFullLoad(std::move(here), std::move(partner));
+    return true;
+  }
   m_loadingReduced = true;
   m_loadTicket = m_loader.Start([file, denominator] {
-    DecodedPage reduced;
+    LoadedPage reduced;
     try {
       auto image = std::make_shared<DibImage>();
-      if (ReadJpegFileReduced(file, denominator, *image, &reduced.grey, nullptr)) {
-        reduced.image = std::move(image);
+      if (ReadJpegFileReduced(file, denominator, *image, &reduced.page.grey, nullptr)) {
+        reduced.page.image = std::move(image);
       }
     } catch (const std::bad_alloc&) {
-      reduced.noMemory = true;
+      reduced.page.noMemory = true;
     }
     return reduced;
   });
   return true;
 }
 
-void CInkbriteDoc::StartFullLoad() {
-  CPageLoader::Decode decode;
-  if (m_loadSource) {
-    decode = [source = m_loadSource, index = m_loadIndex] { return DecodePage(*source, index); };
-  } else {
-    decode = [file = m_loadFile] { return DecodeFile(file); };
-  }
+void CInkbriteDoc::StartFullLoad(DecodedPage here, DecodedPage partner) {
   m_loadingReduced = false;
-  m_loadTicket = m_loader.Start(std::move(decode));
+  m_loadTicket = m_loader.Start(
+      [file = m_loadFile, source = m_loadSource, index = m_loadIndex,
+       withPartner = m_loadPlan.withPartner, partnerIndex = m_loadPlan.partnerIndex,
+       rightToLeft = m_rightToLeft, here = std::move(here), partner = std::move(partner)] {
+        LoadedPage loaded;
+        if (here.image) {
+          loaded.page = here;
+        } else {
+          loaded.page = source ? DecodePage(*source, index) : DecodeFile(file);
+        }
+        if (!withPartner || !loaded.page.image || !source) return loaded;
+        loaded.partner = partner.image ? partner : DecodePage(*source, partnerIndex);
+        // An unreadable page is shown alone when it is reached; a wide one
+        // stands alone.
+        if (!loaded.partner.image || ShapeOf(*loaded.partner.image) == PageShape::kWide) {
+          return loaded;
+        }
+        try {
+          auto both = std::make_shared<DibImage>();
+          if (ComposeFacing(*loaded.page.image, *loaded.partner.image, rightToLeft, *both)) {
+            loaded.spread = std::move(both);
+          }
+        } catch (const std::bad_alloc&) {
+          // The page alone.
+        }
+        return loaded;
+      });
 }
 
 void CInkbriteDoc::OnPageLoaded() {
   if (m_loadTicket == 0) return;
-  if (std::optional<DecodedPage> page = m_loader.TakeReady(m_loadTicket)) {
+  if (std::optional<LoadedPage> page = m_loader.TakeReady(m_loadTicket)) {
     ApplyLoaded(std::move(*page));
   }
 }
@@ -165,17 +254,15 @@ void CInkbriteDoc::FinishLoading() {
   while (m_loadTicket != 0) ApplyLoaded(m_loader.Wait(m_loadTicket));
 }
 
-void CInkbriteDoc::ApplyLoaded(DecodedPage page) {
+void CInkbriteDoc::ApplyLoaded(LoadedPage loaded) {
   m_loadTicket = 0;
-  const bool reduced = m_loadingReduced;
-  if (reduced && page.image) {
+  DecodedPage& page = loaded.page;
+  if (m_loadingReduced && page.image) {
     // The reduced picture in place of the blank page; the full page next.
     m_page = std::move(page.image);
     m_greySource = page.grey;
-    StartFullLoad();
-    for (CInkbriteView* view : m_views) {
-      if (view->HasShownPage()) view->OnFullPage();
-    }
+    StartFullLoad({}, {});
+    NotifyFullPage();
     return;
   }
   m_loadingReduced = false;
@@ -194,6 +281,32 @@ void CInkbriteDoc::ApplyLoaded(DecodedPage page) {
   m_page = std::move(page.image);
   m_greySource = page.grey;
   m_fittedAhead.reset();
+  if (m_twoPages) ShowLoadedSpread(loaded);
+  NotifyFullPage();
+}
+
+void CInkbriteDoc::ShowLoadedSpread(const LoadedPage& loaded) {
+  const std::string wasPartner = m_partnerName;
+  m_shown.reset();
+  m_partnerName.clear();
+  m_facing.count = 1;
+  if (m_loadPlan.withPartner) {
+    NoteShape(m_loadIndex, m_page.get());
+    NoteShape(m_loadPlan.partnerIndex, loaded.partner.image.get());
+  }
+  if (loaded.spread) {
+    m_shown = loaded.spread;
+    m_facing = m_loadPlan.facing;
+    m_partnerName = m_loadPlan.partnerName;
+  } else if (!m_loadPlan.withPartner) {
+    // Opened before its folder's layout was known.
+    ComposeSpread();
+  }
+  if (m_partnerName == wasPartner) return;
+  if (CInkbriteApp* app = TheApp()) app->OnDocumentPathChanged(this);
+}
+
+void CInkbriteDoc::NotifyFullPage() {
   for (CInkbriteView* view : m_views) {
     if (view->HasShownPage()) view->OnFullPage();
   }
@@ -332,13 +445,17 @@ std::vector<PageShape> CInkbriteDoc::ListedShapes() const {
 }
 
 void CInkbriteDoc::NoteShape(size_t sourceIndex, const DibImage* page) {
+  if (page) NoteShape(sourceIndex, ShapeOf(*page));
+}
+
+void CInkbriteDoc::NoteShape(size_t sourceIndex, PageShape shape) {
   const std::shared_ptr<PageSource> source = m_dirList.Source();
-  if (!source || !page) return;
+  if (!source) return;
   if (m_shapesSource != source) {
     m_shapesSource = source;
     m_shapes.assign(source->PageCount(), PageShape::kUnknown);
   }
-  if (sourceIndex < m_shapes.size()) m_shapes[sourceIndex] = ShapeOf(*page);
+  if (sourceIndex < m_shapes.size()) m_shapes[sourceIndex] = shape;
 }
 
 void CInkbriteDoc::ComposeSpread() {
@@ -348,6 +465,14 @@ void CInkbriteDoc::ComposeSpread() {
   m_facing = {current > 0 ? current - 1 : 0, 1};
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   if (!source || current == 0) return;
+  // The pages being decoded in the background are shown as planned.
+  if (m_loadTicket != 0) {
+    if (m_loadPlan.withPartner) {
+      m_facing = m_loadPlan.facing;
+      m_partnerName = m_loadPlan.partnerName;
+    }
+    return;
+  }
   // Only when the page shown is the one under the cursor.
   const ListedPage here = m_dirList.PageAt(current);
   if (here.InBook() ? here.entry != m_entry : here.file != m_path) return;
@@ -455,8 +580,7 @@ int CInkbriteDoc::OpenPage(const ListedPage& page) {
   if (page.empty()) return 0;
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   if (!page.InBook() && (!source || source->IsBook())) return OnOpenDocument(page.file);
-  if (!page.InBook() && !m_prefetch.Holds(source, page.index) &&
-      OpenInBackground(page.file, source, page.index)) {
+  if (OpenInBackground(page.file, source, page.index)) {
     m_entry = page.entry;
     return FinishOpening(true, QString(), page.file);
   }

@@ -14,12 +14,15 @@
 // Save writes over the file the page was read from only after asking, unless
 // the user has turned the question off.
 //
-// A big JPEG page (kBackgroundLoadPixels or more) opens at once as a blank
-// page of its shape; on a thread of its own (CPageLoader) a picture decoded
-// at a reduced scale, large enough for the page fitted to the screen,
-// replaces it, then the full page; keys and menus are answered meanwhile.
-// Turning the page abandons the load; Save waits for it, so what is written
-// never depends on it.
+// A big page (BackgroundLoadPixels() or more, of any format, a loose file or
+// a book's page; in the two-page layout either page) opens at once as a
+// blank page of its shape, read from the file's header; on a thread of its
+// own (CPageLoader) the full page is decoded (with the page facing it, the
+// two composed side by side) and replaces it, the window then fitting it.
+// A loose JPEG page shows a picture decoded at a reduced scale first, large
+// enough for the page fitted to the screen. Keys and menus are answered
+// meanwhile. Turning the page abandons the load; Save waits for it, so what
+// is written never depends on it.
 //
 // Threads: user-interface thread only (the loader decodes on its own).
 #pragma once
@@ -39,6 +42,7 @@
 #include "browse/page_prefetch.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
+#include "formats/picture_size.h"
 
 class QWidget;
 
@@ -180,18 +184,37 @@ class CInkbriteDoc {
   // The shapes of the listed pages in display order (unknown until decoded).
   std::vector<PageShape> ListedShapes() const;
   void NoteShape(size_t sourceIndex, const DibImage* page);
+  void NoteShape(size_t sourceIndex, PageShape shape);
   // Shows the page facing the cursor page beside it, when the layout has one.
   void ComposeSpread();
   int ShowCurrentAgain();
-  // Shows a reduced picture of a big JPEG page at once and starts decoding
-  // the full page (from `source` when given, else the file); false when the
-  // page is not one to open so (nothing then changed).
+  // What a background load decodes and how the pages are shown meanwhile.
+  struct LoadPlan {
+    PictureSize size;          // the page's, 0 x 0 when its header does not tell
+    bool reducedJpeg = false;  // a loose JPEG page: a reduced picture first
+    // The two-page layout: the page facing it, decoded with it.
+    bool withPartner = false;
+    size_t partnerIndex = 0;
+    std::string partnerName;
+    PictureSize partnerSize;
+    Facing facing;  // the list positions shown
+  };
+  // Whether the page (`source`'s page `index`, or the file when no source
+  // is given) is to open in the background, and how.
+  bool PlanBackgroundLoad(const std::filesystem::path& file,
+                          const std::shared_ptr<PageSource>& source, size_t index, LoadPlan& plan);
+  // Shows a blank page of a big page's shape at once and starts decoding it
+  // (from `source` when given, else the file); false when the page is not
+  // one to open so (nothing then changed).
   bool OpenInBackground(const std::filesystem::path& file, std::shared_ptr<PageSource> source,
                         size_t index);
   void OnPageLoaded();
-  void ApplyLoaded(DecodedPage page);
-  // The full page's decoding, once the reduced picture is in place.
-  void StartFullLoad();
+  void ApplyLoaded(LoadedPage loaded);
+  void ShowLoadedSpread(const LoadedPage& loaded);
+  void NotifyFullPage();
+  // The full page's decoding (with the facing page), after the reduced
+  // picture if any; pages already decoded are passed in.
+  void StartFullLoad(DecodedPage here, DecodedPage partner);
 
   QWidget* m_messageParent;
   // Shared with the views that show it, which never change it.
@@ -232,6 +255,7 @@ class CInkbriteDoc {
   std::filesystem::path m_loadFile;
   std::shared_ptr<PageSource> m_loadSource;
   size_t m_loadIndex = 0;
+  LoadPlan m_loadPlan;
 };
 
 }  // namespace inkbrite

@@ -61,16 +61,16 @@ void CPageLoader::Cancel() {
   m_result.reset();
 }
 
-std::optional<DecodedPage> CPageLoader::TakeReady(uint64_t ticket) {
+std::optional<LoadedPage> CPageLoader::TakeReady(uint64_t ticket) {
   std::lock_guard lock(m_mutex);
   if (ticket == 0 || ticket != m_ticket || !m_result) return std::nullopt;
-  std::optional<DecodedPage> page = std::move(m_result);
+  std::optional<LoadedPage> page = std::move(m_result);
   m_result.reset();
   m_ticket = 0;
   return page;
 }
 
-DecodedPage CPageLoader::Wait(uint64_t ticket) {
+LoadedPage CPageLoader::Wait(uint64_t ticket) {
   std::unique_lock lock(m_mutex);
   if (ticket == 0 || ticket != m_ticket) return {};
   if (m_pending) {
@@ -84,7 +84,7 @@ DecodedPage CPageLoader::Wait(uint64_t ticket) {
   }
   m_changed.wait(lock, [&] { return m_result.has_value() || m_ticket != ticket; });
   if (m_ticket != ticket) return {};
-  DecodedPage page = std::move(*m_result);
+  LoadedPage page = std::move(*m_result);
   m_result.reset();
   m_ticket = 0;
   return page;
@@ -100,7 +100,7 @@ void CPageLoader::Run() {
     const uint64_t ticket = m_ticket;
     lock.unlock();
     BeforeDecode();
-    DecodedPage page = decode();
+    LoadedPage page = decode();
     lock.lock();
     // A load abandoned meanwhile is dropped.
     if (m_ticket != ticket || m_stop) continue;

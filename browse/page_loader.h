@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,9 +25,17 @@
 
 namespace inkbrite {
 
+// What a load decodes: the page and, in the two-page layout, the page
+// facing it and both side by side.
+struct LoadedPage {
+  DecodedPage page;
+  DecodedPage partner;                     // no picture when none was wanted or readable
+  std::shared_ptr<const DibImage> spread;  // null: the page stands alone
+};
+
 class CPageLoader {
  public:
-  using Decode = std::function<DecodedPage()>;
+  using Decode = std::function<LoadedPage()>;
   using Notify = std::function<void()>;
 
   explicit CPageLoader(Notify notify);
@@ -39,9 +48,9 @@ class CPageLoader {
   // Abandons the current load, if any.
   void Cancel();
   // The page of `ticket` when it is ready, once.
-  std::optional<DecodedPage> TakeReady(uint64_t ticket);
+  std::optional<LoadedPage> TakeReady(uint64_t ticket);
   // The page of `ticket`, waiting for it (an abandoned ticket gives none).
-  DecodedPage Wait(uint64_t ticket);
+  LoadedPage Wait(uint64_t ticket);
 
   // Called on the loader thread before each decoding, for tests that need
   // a load to stay under way until they let it go; empty for none.
@@ -54,9 +63,9 @@ class CPageLoader {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   uint64_t m_lastTicket = 0;
-  uint64_t m_ticket = 0;                // the load wanted now (0: none)
-  Decode m_pending;                     // its decoding, until the thread takes it
-  std::optional<DecodedPage> m_result;  // its page, once decoded
+  uint64_t m_ticket = 0;               // the load wanted now (0: none)
+  Decode m_pending;                    // its decoding, until the thread takes it
+  std::optional<LoadedPage> m_result;  // its page, once decoded
   bool m_stop = false;
   std::thread m_thread;
 };

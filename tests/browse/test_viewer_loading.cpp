@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer answering at once: a parameter change wakes the background
-// rendering, and a big JPEG page opens with a reduced picture while the full
-// page is decoded on a thread of its own, keys and Save working meanwhile.
+// rendering, and a big page opens with a blank page of its shape (a big JPEG
+// with a reduced picture) while the full page is decoded on a thread of its
+// own, keys and Save working meanwhile: pages of every format, book pages and
+// two pages side by side.
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
+#include "browse/facing_pages.h"
 #include "browse/page_loader.h"
 #include "core/enhance.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
 
 namespace inkbrite {
 namespace {
@@ -59,6 +66,32 @@ class LoadGate {
     bool open = false;
   };
   std::shared_ptr<State> m_state;
+};
+
+// The longest time between two turns of the event loop from its making on.
+class LoopGaps {
+ public:
+  LoopGaps() {
+    m_clock.start();
+    m_timer.setInterval(2);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
+    m_timer.start();
+  }
+  qint64 Longest() {
+    Tick();
+    return m_longest;
+  }
+
+ private:
+  void Tick() {
+    const qint64 now = m_clock.elapsed();
+    m_longest = std::max(m_longest, now - m_last);
+    m_last = now;
+  }
+  QElapsedTimer m_clock;
+  QTimer m_timer;
+  qint64 m_last = 0;
+  qint64 m_longest = 0;
 };
 
 class ViewerLoadTest : public ui_test::AppTest {
@@ -247,6 +280,83 @@ TEST_F(ViewerLoadTest, KeysAreAnsweredWhileABigPageLoads) {
   Settle(300);
   EXPECT_EQ(Shown(), "b-small.jpg");
   EXPECT_EQ(doc->Page().Width(), 300);
+  EXPECT_TRUE(messages.empty());
+}
+
+// A big PNG page, loose and in a book, opens at the default size limit with
+// a blank page of its shape while the event loop goes on turning (its
+// longest pause well under the page's decoding time), and ends with exactly
+// the page the reader gives.
+TEST_F(ViewerLoadTest, BigPngPagesLooseAndInABookLoadWhileTheLoopTurns) {
+  WritePage(dir / "big.png", 4000, 6000);
+  test::WriteArchive(dir / "book.cbz", test::MadeFormat::kZipStored,
+                     {{"1.png", test::ReadAll(dir / "big.png")}});
+  DibImage direct;
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_EQ(LoadImageFile(dir / "big.png", direct, nullptr), 1);
+  const qint64 decodeMs = clock.elapsed();
+  int32_t fitWidth = 0, fitHeight = 0;
+  direct.FitSize(600, 400, fitWidth, fitHeight);
+  const QSize fitted(fitWidth, fitHeight);
+  for (const bool book : {false, true}) {
+    SCOPED_TRACE(book ? "book" : "loose");
+    LoneView lone(600, 400);
+    lone.view.OnCommand(kCmdFitWindow);
+    LoopGaps gaps;
+    if (book) {
+      ASSERT_EQ(lone.doc.OpenBook(dir / "book.cbz"), 1);
+      lone.view.OnInitialUpdate();
+    } else {
+      lone.Open(dir / "big.png");
+    }
+    ASSERT_TRUE(lone.doc.IsLoading());
+    // Two to three, at a reduced size.
+    EXPECT_LT(lone.doc.Page().Width(), 4000);
+    EXPECT_NEAR(lone.doc.Page().Width() * 3, lone.doc.Page().Height() * 2, 3);
+    ASSERT_TRUE(WaitFor([&] { return !lone.doc.IsLoading(); }, 60000));
+    EXPECT_TRUE(WaitFor([&] { return lone.view.DisplayedSize() == fitted; }, 30000));
+    const qint64 longest = gaps.Longest();
+    EXPECT_LT(longest, std::max<qint64>(decodeMs * 2 / 3, 1)) << "decoding took " << decodeMs;
+    EXPECT_TRUE(lone.doc.Page().PackedDib() == direct.PackedDib());
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+// In the two-page layout a big facing page is decoded with the page in the
+// background: both names and the spread's shape at once, keys answered,
+// then exactly the two pages side by side.
+TEST_F(ViewerLoadTest, TwoPagesWithABigFacingPageLoadInTheBackground) {
+  WritePage(dir / "a.png", 600, 900);
+  WritePage(dir / "b.tif", 2000, 3000);
+  DibImage a, b, both;
+  ASSERT_EQ(LoadImageFile(dir / "a.png", a, nullptr), 1);
+  ASSERT_EQ(LoadImageFile(dir / "b.tif", b, nullptr), 1);
+  ASSERT_TRUE(ComposeFacing(a, b, true, both));
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  LoneView lone(600, 400);
+  lone.Open(dir / "a.png");
+  ASSERT_FALSE(lone.doc.IsLoading());  // the page alone is small
+  {
+    LoadGate gate;
+    lone.doc.SetRightToLeft(true);
+    // The facing page not decoded ahead: its header tells it is big.
+    lone.doc.Prefetch().Clear();
+    lone.doc.SetTwoPages(true);
+    ASSERT_TRUE(gate.WaitHeld());
+    ASSERT_TRUE(lone.doc.IsLoading());
+    EXPECT_EQ(lone.doc.Shown().count, 2);
+    EXPECT_EQ(lone.doc.Title().toStdString(), "a.png, b.tif");
+    // The two pages side by side, 2600 x 3000 at a reduced size.
+    EXPECT_NEAR(static_cast<double>(lone.doc.Page().Width()) / lone.doc.Page().Height(),
+                2600.0 / 3000.0, 0.01);
+    // The next key has nowhere to go: it beeps, the load goes on.
+    lone.view.OnCommand(kCmdNextPage);
+    EXPECT_TRUE(lone.doc.IsLoading());
+  }
+  ASSERT_TRUE(WaitFor([&] { return !lone.doc.IsLoading(); }, 60000));
+  EXPECT_TRUE(lone.doc.Page().PackedDib() == both.PackedDib());
+  EXPECT_EQ(lone.doc.Title().toStdString(), "a.png, b.tif");
   EXPECT_TRUE(messages.empty());
 }
 
