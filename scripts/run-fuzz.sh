@@ -5,7 +5,8 @@
 #   bash scripts/run-fuzz.sh SECONDS [TARGET...]
 # SECONDS per target (default 60); all targets when none is named (the
 # targets are the format table's, listed by fuzz_make_seeds --list). FUZZ_JOBS=2
-# runs two targets at once. Builds in build-fuzz/, seeds each target from the
+# runs two targets at once; FUZZ_TIMEOUT (default 30) is the seconds one
+# input may take before it counts as a hang. Builds in build-fuzz/, seeds each target from the
 # shared corpus, from files our own writers make and from fuzz/regressions/,
 # keeps the growing corpus in build-fuzz/corpus/<target>/ and whatever is
 # found (crash-*, timeout-*, oom-*, leak-*) in build-fuzz/artifacts/<target>/.
@@ -18,6 +19,11 @@ SECONDS_PER_TARGET=${1:-60}
 shift || true
 TARGETS=("$@")
 JOBS=${FUZZ_JOBS:-1}
+# Seconds one input may take before it counts as a hang. Under the sanitizers
+# a legitimate large picture is slow: a 16 KB AVIF of 65364 x 640 pixels
+# (42 million, within every limit) takes 20-26 s to decode, 5 s in a release
+# build with the JPEG written.
+TIMEOUT=${FUZZ_TIMEOUT:-30}
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 CORPUS=${INKBRITE_CORPUS_DIR:-$ROOT/../shared/corpus}
 
@@ -81,7 +87,7 @@ fuzz_one() {
     now=$(date +%s)
     left=$((SECONDS_PER_TARGET - (now - start)))
     [ "$left" -gt 0 ] || break
-    INKBRITE_FUZZ_TARGET=$t "$BUILD/fuzz/fuzz_readers" -max_total_time="$left" -rss_limit_mb=2048 -timeout=10 \
+    INKBRITE_FUZZ_TARGET=$t "$BUILD/fuzz/fuzz_readers" -max_total_time="$left" -rss_limit_mb=2048 -timeout="$TIMEOUT" \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$SEEDS/$t" >>"$log" 2>&1 || true
   done
   local execs cov found
