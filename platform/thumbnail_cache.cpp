@@ -92,6 +92,11 @@ fs::path SharedThumbnailPath(std::string_view uri, ThumbnailSize size) {
   return CacheHome() / "thumbnails" / FolderName(size) / (Md5Hex(uri) + ".png");
 }
 
+fs::path FailedThumbnailPath(std::string_view uri) {
+  return CacheHome() / "thumbnails" / "fail" / ("inkbrite-" INKBRITE_VERSION) /
+         (Md5Hex(uri) + ".png");
+}
+
 std::string BookPageUri(const ThumbnailSource& book, std::string_view entry) {
   return book.uri + "#" + Escape(entry);
 }

@@ -15,6 +15,12 @@
 // /large, named by the MD5 of the book's URI, its modification time and the
 // entry's name, so a changed book never shows its old pages.
 //
+// A loose file that no reader can read gets a failure record instead, in
+// $XDG_CACHE_HOME/thumbnails/fail/inkbrite-<version> (named as its thumbnail
+// would be): a small PNG with Thumb::URI and Thumb::MTime, so that it is not
+// read again at every visit. A record whose MTime is not the file's is
+// stale: the file is read again.
+//
 // Files are written whole under a temporary name and renamed into place,
 // readable by the user alone (folders 0700, files 0600).
 //
@@ -59,6 +65,8 @@ std::optional<ThumbnailSource> DescribeFile(const std::filesystem::path& file);
 std::filesystem::path SharedThumbnailPath(std::string_view uri, ThumbnailSize size);
 std::filesystem::path BookPageThumbnailPath(const ThumbnailSource& book, std::string_view entry,
                                             ThumbnailSize size);
+// The failure record's file for a loose picture file no reader can read.
+std::filesystem::path FailedThumbnailPath(std::string_view uri);
 // The URI recorded in a book page's thumbnail: the book's URI, "#" and the
 // entry's name escaped as a path is.
 std::string BookPageUri(const ThumbnailSource& book, std::string_view entry);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/page_thumbnails.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
@@ -32,6 +33,18 @@ void WriteCached(const std::filesystem::path& file, const ThumbnailSource& sourc
   if (!png.empty()) WriteCacheFile(file, png);
 }
 
+// Records that no reader takes the file: a 1 x 1 picture with the file's
+// URI and time.
+void WriteFailed(const std::filesystem::path& file, const ThumbnailSource& source) {
+  DibImage dot;
+  if (!dot.Create(1, 1, 24)) return;
+  std::fill_n(dot.Row(0), 3, uint8_t{0xFF});
+  const std::string png = EncodePngWithText(dot, {{"Thumb::URI", source.uri},
+                                                  {"Thumb::MTime", std::to_string(source.mtime)},
+                                                  {"Software", "Inkbrite"}});
+  if (!png.empty()) WriteCacheFile(file, png);
+}
+
 }  // namespace
 
 ThumbnailOrigin PageThumbnail(PageSource& source, size_t index, ThumbnailSize size,
@@ -53,11 +66,23 @@ ThumbnailOrigin PageThumbnail(PageSource& source, size_t index, ThumbnailSize si
       if (record) cached = SharedThumbnailPath(record->uri, size);
     }
     if (record && ReadCached(cached, *record, thumbnail)) return ThumbnailOrigin::kCache;
+    // A loose file found unreadable before, unchanged since.
+    std::filesystem::path failed;
+    if (record && !source.IsBook()) {
+      failed = FailedThumbnailPath(record->uri);
+      if (IsThumbnailCurrent(failed, *record)) {
+        thumbnail.Clear();
+        return ThumbnailOrigin::kFailed;
+      }
+    }
 
     std::vector<uint8_t> bytes;
     bool made = false;
     if (source.ReadPage(index, bytes) == SourceError::kNone) {
       made = MakeThumbnail(bytes.data(), bytes.size(), entry.name, box, thumbnail);
+      // Read, but no reader takes it (a file that could not be read at all
+      // may be readable later without changing).
+      if (!made && !failed.empty()) WriteFailed(failed, *record);
     } else if (source.IsBook()) {
       // A page without file bytes of its own (a PDF page) is decoded whole.
       bytes = {};
@@ -70,6 +95,10 @@ ThumbnailOrigin PageThumbnail(PageSource& source, size_t index, ThumbnailSize si
       return ThumbnailOrigin::kFailed;
     }
     if (record) WriteCached(cached, *record, thumbnail);
+    if (!failed.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove(failed, ignored);  // a stale record
+    }
     return ThumbnailOrigin::kMade;
   } catch (const std::exception&) {  // no memory
     thumbnail.Clear();

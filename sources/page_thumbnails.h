@@ -2,7 +2,8 @@
 // The thumbnail of a page of a folder or a book, from the cache when the
 // cached one is current, else made from the page and kept in the cache
 // (platform/thumbnail_cache.h: the shared cache for a loose file, the
-// program's own for a book's page).
+// program's own for a book's page). A loose file whose bytes no reader takes
+// gets a failure record there and is not read again until it changes.
 //
 // Threads: any; a book's reads take the book's own lock.
 #pragma once

@@ -63,6 +63,8 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
   }
   // The broken page gets the crossed placeholder, not a message.
   EXPECT_EQ(Strip()->StateAt(5), CThumbnailStrip::ItemState::kBroken);
+  // and a failure record, so that it is not read again at the next visit.
+  EXPECT_TRUE(fs::exists(FailedThumbnailPath(FileUri(dir / "e.jpg"))));
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(Strip()->List()->item(0)->toolTip().toStdString(), "a.jpg");
   // The loose files' thumbnails are in the shared cache.

@@ -180,15 +180,42 @@ TEST_F(PageThumbnailTest, FolderPagesGoToTheSharedCacheAndAreMadeAgainWhenStale)
   EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, again), ThumbnailOrigin::kCache);
 }
 
-TEST_F(PageThumbnailTest, ABrokenPageGivesNoThumbnailAndNoCacheFile) {
-  test::WriteText(dir / "broken.jpg", std::string("\xFF\xD8\xFF\xE0 this is no JPEG data", 26));
+// A broken page gets no thumbnail but a failure record, and is not read
+// again while it stays as it is; once it changes it is read again, and the
+// stale record goes.
+TEST_F(PageThumbnailTest, ABrokenPageGetsAFailureRecordAndIsReadAgainOnlyOnceItChanges) {
+  const fs::path page = dir / "broken.jpg";
+  test::WriteText(page, std::string("\xFF\xD8\xFF\xE0 this is no JPEG data", 26));
+  SetModified(page, 1600000000);
   auto source = Open(dir.path());
+  const size_t index = IndexOf(*source, "broken.jpg");
   DibImage thumb;
-  EXPECT_EQ(PageThumbnail(*source, IndexOf(*source, "broken.jpg"), ThumbnailSize::kNormal, thumb),
-            ThumbnailOrigin::kFailed);
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kFailed);
   EXPECT_TRUE(thumb.IsEmpty());
   EXPECT_FALSE(fs::exists(cache.path() / "thumbnails" / "normal"));
   EXPECT_EQ(PageThumbnail(*source, 99, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kFailed);
+
+  const std::string uri = FileUri(page);
+  const fs::path failed = FailedThumbnailPath(uri);
+  EXPECT_EQ(failed.parent_path().parent_path(), cache.path() / "thumbnails" / "fail");
+  EXPECT_EQ(failed.parent_path().filename().string().rfind("inkbrite-", 0), 0u);
+  EXPECT_EQ(failed.filename(), SharedThumbnailPath(uri, ThumbnailSize::kNormal).filename());
+  auto fields = ReadPngTextFields(failed);
+  EXPECT_EQ(fields["Thumb::URI"], uri);
+  EXPECT_EQ(fields["Thumb::MTime"], "1600000000");
+  struct stat st {};
+  ASSERT_EQ(::stat(failed.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // Made readable behind the record's back (the same time): not read again.
+  ASSERT_EQ(SaveImageFile(page, Gradient(300, 400), 0, 90), 1);
+  SetModified(page, 1600000000);
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kFailed);
+  // Another time: the record is stale, the page is read and the record goes.
+  SetModified(page, 1700000000);
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kMade);
+  EXPECT_EQ(thumb.Height(), 128);
+  EXPECT_FALSE(fs::exists(failed));
 }
 
 TEST_F(PageThumbnailTest, BookPagesGoToTheProgramsCacheKeyedByTheBooksTime) {
