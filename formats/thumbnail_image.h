@@ -22,8 +22,9 @@ namespace inkbrite {
 
 // Decodes JPEG bytes at the smallest of the library's reduced scales (1/8,
 // 1/4, 1/2, or the whole picture) whose longer side still reaches `atLeast`
-// pixels. The same limits as the full reader hold; false (image cleared) on
-// any failure.
+// pixels, with the JPEG reader's reduced decoding (as ReadJpegFileReduced).
+// The same limits as the full reader hold; false (image cleared) on any
+// failure.
 bool ReadJpegReduced(const uint8_t* data, size_t size, int32_t atLeast, DibImage& image);
 
 // Shrinks a 24-bit picture to fit a `box` x `box` square, keeping its shape

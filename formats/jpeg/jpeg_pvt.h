@@ -14,11 +14,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "core/dib_image.h"
+#include "formats/jpeg/jpeg_codec.h"
 
 #ifndef JCS_EXTENSIONS
 #error "libjpeg-turbo is required: the codec reads and writes blue-green-red rows directly"
@@ -78,5 +80,14 @@ void AttachSource(j_decompress_ptr cinfo, JpegInput& input);
 
 // Decodes `input` into a 24-bit image; 1 or 0. Never throws.
 int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource);
+
+// Decodes `input` at 1/denominator of its size (the width and height
+// rounded up), quickly and for showing only: the integer transform and plain
+// upsampling. `choose` gives the denominator (1, 2, 4 or 8; anything else
+// refuses) from the picture's own size once the header is read;
+// *fullSize gets that size. The limits of the full decoding hold. 1 or 0
+// (the image cleared). Never throws.
+int ReadJpegStreamReduced(JpegInput& input, const std::function<int(JpegSize)>& choose,
+                          DibImage& image, int* greySource, JpegSize* fullSize);
 
 }  // namespace inkbrite::jpeg_detail

@@ -226,12 +226,16 @@ bool Decode(jpeg_decompress_struct& cinfo, uint64_t inputBytes, DibImage& image,
   return true;
 }
 
-// The decoding at 1/denominator of the size (the library scales in its
-// inverse DCT); `full` gets the picture's own size.
-bool DecodeReduced(jpeg_decompress_struct& cinfo, uint64_t inputBytes, int denominator,
-                   DibImage& image, int* greySource, JpegSize& full) {
+// The decoding at 1/denominator of the size, `choose` giving the
+// denominator from the picture's own size (the library scales in its
+// inverse DCT); `full` gets that size.
+bool DecodeReduced(jpeg_decompress_struct& cinfo, uint64_t inputBytes,
+                   const std::function<int(JpegSize)>& choose, DibImage& image, int* greySource,
+                   JpegSize& full) {
   if (!ReadHeader(cinfo, inputBytes)) return false;
   full = {static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height)};
+  const int denominator = choose(full);
+  if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) return false;
   cinfo.scale_num = 1;
   cinfo.scale_denom = static_cast<unsigned int>(denominator);
   // The fast integer transform and plain upsampling: the picture is only
@@ -353,8 +357,13 @@ void AttachSource(j_decompress_ptr cinfo, JpegInput& input) {
   src->startOfFile = true;
 }
 
-int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource) {
-  if (greySource != nullptr) *greySource = 0;
+namespace {
+
+// A decompressor reading `input`, with our error manager and scan limit,
+// handed to `steps` (which returns true on success); the image is cleared
+// on failure. 1 or 0; never throws.
+int RunDecoder(JpegInput& input, DibImage& image,
+               const std::function<bool(jpeg_decompress_struct&)>& steps) {
   // Zeroed, so destroying it is safe even when creation itself failed.
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
@@ -366,13 +375,33 @@ int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource) {
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
     AttachSource(&cinfo, input);
-    ok = Decode(cinfo, input.Size(), image, greySource);
+    ok = steps(cinfo);
   } catch (const std::exception&) {
     ok = false;  // CJPEGException, or no memory for the row buffer
   }
   jpeg_destroy_decompress(&cinfo);
   if (!ok) image.Clear();  // a half-decoded picture is of no use to anyone
   return ok ? 1 : 0;
+}
+
+}  // namespace
+
+int ReadJpegStream(JpegInput& input, DibImage& image, int* greySource) {
+  if (greySource != nullptr) *greySource = 0;
+  return RunDecoder(input, image, [&](jpeg_decompress_struct& cinfo) {
+    return Decode(cinfo, input.Size(), image, greySource);
+  });
+}
+
+int ReadJpegStreamReduced(JpegInput& input, const std::function<int(JpegSize)>& choose,
+                          DibImage& image, int* greySource, JpegSize* fullSize) {
+  if (greySource != nullptr) *greySource = 0;
+  JpegSize full;
+  const int ok = RunDecoder(input, image, [&](jpeg_decompress_struct& cinfo) {
+    return DecodeReduced(cinfo, input.Size(), choose, image, greySource, full);
+  });
+  if (fullSize != nullptr) *fullSize = ok ? full : JpegSize{};
+  return ok;
 }
 
 }  // namespace jpeg_detail
@@ -407,28 +436,12 @@ bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size) {
 int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
                         int* greySource, JpegSize* fullSize) {
   if (greySource != nullptr) *greySource = 0;
+  if (fullSize != nullptr) *fullSize = {};
   if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) return 0;
   jpeg_detail::FileInput input(path);
   if (!input.IsOpen()) return 0;
-  jpeg_decompress_struct cinfo{};
-  jpeg_error_mgr err{};
-  jpeg_progress_mgr progress{};
-  progress.progress_monitor = jpeg_detail::LimitScans;
-  cinfo.err = jpeg_detail::InitErrorManager(err);
-  JpegSize full;
-  bool ok = false;
-  try {
-    jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
-    jpeg_detail::AttachSource(&cinfo, input);
-    ok = jpeg_detail::DecodeReduced(cinfo, input.Size(), denominator, image, greySource, full);
-  } catch (const std::exception&) {
-    ok = false;
-  }
-  jpeg_destroy_decompress(&cinfo);
-  if (!ok) image.Clear();
-  if (fullSize != nullptr) *fullSize = ok ? full : JpegSize{};
-  return ok ? 1 : 0;
+  return jpeg_detail::ReadJpegStreamReduced(
+      input, [denominator](JpegSize) { return denominator; }, image, greySource, fullSize);
 }
 
 std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {
