@@ -14,8 +14,9 @@
 //   the same for an 8000 x 12000 PNG and for that JPEG as a CBZ's page;
 // - the memory the viewer holds with that page open (fitted), against its
 //   decoded size;
-// - a cold start: `inkbrite PAGE` run as a process until the page is
-//   painted (INKBRITE_QUIT_AFTER_PAGE).
+// - a cold start: `inkbrite PAGE` run as a process, from starting it until
+//   it reports the page painted (INKBRITE_QUIT_AFTER_PAGE), and until it
+//   has ended.
 // Every figure is the median over BENCH_ROUNDS rounds (default 3) of each
 // round's median.
 #include <QApplication>
@@ -265,8 +266,13 @@ BigPageFigures MeasureBigPage(CInkbriteApp& app, const fs::path& big, const fs::
   return figures;
 }
 
+struct ColdStart {
+  double painted = 0;  // from starting the process to its report of the page painted (0: none)
+  double ended = 0;    // to the end of the process
+};
+
 // `inkbrite PAGE` until the page is painted, the process included.
-double MeasureColdStart(const fs::path& program, const fs::path& page, const fs::path& config) {
+ColdStart MeasureColdStart(const fs::path& program, const fs::path& page, const fs::path& config) {
   QProcess process;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("INKBRITE_QUIT_AFTER_PAGE", "1");
@@ -274,15 +280,27 @@ double MeasureColdStart(const fs::path& program, const fs::path& page, const fs:
   env.insert("XDG_STATE_HOME", QString::fromStdString(config.string()));
   process.setProcessEnvironment(env);
   process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  ColdStart times;
   QElapsedTimer timer;
   timer.start();
   process.start(QString::fromStdString(program.string()),
                 {QStringLiteral("--"), QString::fromStdString(page.string())});
-  if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-    std::fprintf(stderr, "cannot time %s\n", program.c_str());
-    return 0;
+  // The report is read as soon as it is written.
+  QByteArray output;
+  while (times.painted == 0 && process.waitForReadyRead(30000)) {
+    output += process.readAll();
+    if (output.contains("painted\n")) {
+      times.painted = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    }
   }
-  return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  // (A build that does not report the page gives its end only.)
+  const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(30000);
+  if (!ended || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    std::fprintf(stderr, "cannot time %s\n", program.c_str());
+    return {};
+  }
+  times.ended = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  return times;
 }
 
 // BENCH_ONLY=change,next,big,cold limits the run to those groups.
@@ -402,9 +420,28 @@ int main(int argc, char** argv) {
 #endif
     }
     if (Runs("cold")) {
-      std::vector<double> cold;
-      for (int i = 0; i < 3; ++i) cold.push_back(MeasureColdStart(program, small, folder));
-      Record("cold start `inkbrite PAGE` to page painted", Percentile(cold, 50), 300);
+      // BENCH_COLD_BEFORE names another build of the viewer (an earlier
+      // one), timed in turn with this one for a comparison in one run.
+      const char* before = std::getenv("BENCH_COLD_BEFORE");
+      std::vector<double> painted, ended, beforePainted, beforeEnded;
+      for (int i = 0; i < 5; ++i) {
+        const ColdStart times = MeasureColdStart(program, small, folder);
+        painted.push_back(times.painted);
+        ended.push_back(times.ended);
+        if (before != nullptr && *before != '\0') {
+          const ColdStart earlier = MeasureColdStart(before, small, folder);
+          beforePainted.push_back(earlier.painted);
+          beforeEnded.push_back(earlier.ended);
+        }
+      }
+      Record("cold start `inkbrite PAGE` to page painted", Percentile(painted, 50), 300);
+      Record("cold start `inkbrite PAGE` to the process ended", Percentile(ended, 50));
+      if (!beforeEnded.empty()) {
+        if (Percentile(beforePainted, 0) > 0) {
+          Record("cold start of BENCH_COLD_BEFORE to page painted", Percentile(beforePainted, 50));
+        }
+        Record("cold start of BENCH_COLD_BEFORE to the process ended", Percentile(beforeEnded, 50));
+      }
     }
   }
   PrintSummary(rounds);

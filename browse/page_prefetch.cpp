@@ -5,7 +5,21 @@
 #include <new>
 #include <utility>
 
+#include "formats/picture_size.h"
+
 namespace inkbrite {
+
+namespace {
+
+// A folder page whose file's header gives more than `maxPixels`.
+bool TooBigToDecodeAhead(const PageSource& source, size_t index, uint64_t maxPixels) {
+  if (index >= source.PageCount()) return false;
+  const std::filesystem::path& file = source.Pages()[index].path;
+  PictureSize size;
+  return !file.empty() && ReadPictureFileSize(file, size) && size.Pixels() > maxPixels;
+}
+
+}  // namespace
 
 DecodedPage DecodePage(PageSource& source, size_t index) {
   DecodedPage result;
@@ -88,6 +102,16 @@ void CPagePrefetch::Clear() {
   m_readAheadDue = false;
 }
 
+int CPagePrefetch::Decodes() const {
+  std::lock_guard lock(m_mutex);
+  return m_decodes;
+}
+
+void CPagePrefetch::SetMaxPixels(uint64_t pixels) {
+  std::lock_guard lock(m_mutex);
+  m_maxPixels = pixels;
+}
+
 int CPagePrefetch::Hits() const {
   std::lock_guard lock(m_mutex);
   return m_hits;
@@ -156,10 +180,13 @@ void CPagePrefetch::Run() {
     m_busy = true;
     m_busyIndex = next;
     const int32_t boxWidth = m_fitWidth, boxHeight = m_fitHeight;
+    const uint64_t maxPixels = m_maxPixels;
     lock.unlock();
-    DecodedPage page = DecodePage(*source, next);
+    DecodedPage page;
+    const bool decoded = !TooBigToDecodeAhead(*source, next, maxPixels);
+    if (decoded) page = DecodePage(*source, next);
     if ((page.image &&
-         uint64_t(page.image->Width()) * uint64_t(page.image->Height()) > kMaxPrefetchPixels) ||
+         uint64_t(page.image->Width()) * uint64_t(page.image->Height()) > maxPixels) ||
         page.noMemory) {
       // Too big to hold a second one, or no room for it now: decoded when
       // it is opened.
@@ -167,6 +194,7 @@ void CPagePrefetch::Run() {
     }
     if (page.image && boxWidth > 0 && boxHeight > 0) FitAhead(page, boxWidth, boxHeight);
     lock.lock();
+    m_decodes += decoded ? 1 : 0;
     m_busy = false;
     // Kept only while still wanted from the same source; a page too big to
     // keep is kept without its picture, so it is not tried again.

@@ -9,7 +9,10 @@
 // ready, waits for it when it is being decoded right now, and otherwise
 // decodes it itself. Pages no longer wanted are dropped, so at most the
 // wanted pages are held; a page of more than kMaxPrefetchPixels is not
-// decoded ahead (its bytes are still read ahead in a book).
+// decoded ahead (its bytes are still read ahead in a book). A folder's page
+// is measured by its file's header first, so such a page is not even
+// decoded to be thrown away (which held a second big page in memory for a
+// while and kept the thread, and the viewer's exit, busy for half a second).
 //
 // Threads: Want, Take and Clear from the user-interface thread; the
 // decoding on the prefetch thread. The sources are shared, never changed.
@@ -73,6 +76,11 @@ class CPagePrefetch {
   int Hits() const;
   // Whether page `index` of `source` is decoded and kept, ready for Take.
   bool Holds(const std::shared_ptr<PageSource>& source, size_t index) const;
+  // Pages the thread decoded (kept or not), for tests.
+  int Decodes() const;
+  // The largest page (in pixels) decoded ahead: kMaxPrefetchPixels unless a
+  // test sets another.
+  void SetMaxPixels(uint64_t pixels);
   // Stops the thread (the destructor does it too).
   void Stop();
 
@@ -95,6 +103,8 @@ class CPagePrefetch {
   size_t m_busyIndex = 0;
   bool m_stop = false;
   int m_hits = 0;
+  int m_decodes = 0;
+  uint64_t m_maxPixels = kMaxPrefetchPixels;
   int32_t m_fitWidth = 0;
   int32_t m_fitHeight = 0;
   std::thread m_thread;

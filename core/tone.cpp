@@ -43,18 +43,19 @@ std::array<uint8_t, kToneTableSize> g_gammaTable;
 std::array<uint8_t, kToneTableSize> g_brightnessTable;
 std::array<uint8_t, kToneTableSize> g_contrastTable;
 std::once_flag g_toneTablesOnce;
+std::once_flag g_gammaTableOnce;
+
+// Entry (v, p) of the gamma table: 255 * (v / 255)^(p / 100), evaluated in
+// exactly this order so that every entry rounds the same on every build.
+uint8_t GammaEntry(int v, int p) {
+  const double e = p * 0.01;
+  const double value = std::pow(static_cast<double>(v), e) / (std::pow(255.0, e) * (1.0 / 255.0));
+  return static_cast<uint8_t>(std::min(255, static_cast<int>(std::trunc(value + 0.5))));
+}
 
 void FillGamma() {
   for (int v = 0; v < kToneLevels; ++v) {
-    for (int p = 0; p < kToneParamCount; ++p) {
-      const double e = p * 0.01;
-      // 255 * (v / 255)^e, evaluated in exactly this order so that every
-      // entry rounds the same on every build.
-      const double value =
-          std::pow(static_cast<double>(v), e) / (std::pow(255.0, e) * (1.0 / 255.0));
-      const int entry = std::min(255, static_cast<int>(std::trunc(value + 0.5)));
-      g_gammaTable[ToneIndex(v, p)] = static_cast<uint8_t>(entry);
-    }
+    for (int p = 0; p < kToneParamCount; ++p) g_gammaTable[ToneIndex(v, p)] = GammaEntry(v, p);
   }
 }
 
@@ -85,6 +86,14 @@ Lut Column(ToneTable table, int p) {
   for (int v = 0; v < kToneLevels; ++v) {
     lut[static_cast<size_t>(v)] = table[ToneIndex(v, p)];
   }
+  return lut;
+}
+
+// Column p of the gamma table, computed on its own: the whole table takes
+// 100,000 calls of pow, which a start-up should not wait for.
+Lut GammaColumn(int p) {
+  Lut lut;
+  for (int v = 0; v < kToneLevels; ++v) lut[static_cast<size_t>(v)] = GammaEntry(v, p);
   return lut;
 }
 
@@ -362,14 +371,13 @@ void MapBytes(DibImage& image, const Lut& lut) {
 
 void BuildToneTables() {
   std::call_once(g_toneTablesOnce, [] {
-    FillGamma();
     FillBrightness();
     FillContrast();
   });
 }
 
 ToneTable GammaTable() {
-  BuildToneTables();
+  std::call_once(g_gammaTableOnce, FillGamma);
   return ToneTable(g_gammaTable);
 }
 
@@ -457,7 +465,7 @@ TonePass::TonePass(const ToneSettings& s, const Lut& before) {
   // Contrast, then gamma.
   Lut after = identity;
   if (s.contrast != 100) after = Column(ContrastTable(), ClampToneParam(s.contrast));
-  if (s.gamma != 100) after = Compose(Column(GammaTable(), ClampToneParam(s.gamma)), after);
+  if (s.gamma != 100) after = Compose(GammaColumn(ClampToneParam(s.gamma)), after);
 
   m_plain = Compose(after, m_first);
   // A pixel is light when b + g + r > 3 * threshold (strictly). The sum lies

@@ -40,10 +40,12 @@ constexpr size_t ToneIndex(int v, int p) {
   return static_cast<size_t>(v) * kToneParamCount + static_cast<size_t>(p);
 }
 
-// Fills the three tables (gamma, then brightness, then contrast). Called at
-// start-up; safe to call again and from several threads: the tables are
-// built exactly once. Every tone operation and every accessor below calls it
-// first, so nothing ever reads an unbuilt table.
+// Fills the brightness and contrast tables. Called at start-up; safe to call
+// again and from several threads: the tables are built exactly once. Every
+// tone operation and every accessor below calls it first, so nothing ever
+// reads an unbuilt table. The gamma table (100,000 calls of pow) is filled
+// the first time GammaTable is asked for; a tone pass computes only the
+// column it uses, with the same expression, so both give the same bytes.
 void BuildToneTables();
 
 using ToneTable = std::span<const uint8_t, kToneTableSize>;

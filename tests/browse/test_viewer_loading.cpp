@@ -13,6 +13,7 @@
 
 #include "browse/facing_pages.h"
 #include "browse/page_loader.h"
+#include "browse/page_prefetch.h"
 #include "core/enhance.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "tests/browse/browse_support.h"
@@ -163,6 +164,31 @@ TEST_F(ViewerLoadTest, TheNextPageIsFittedAheadExactlyAsOnTheSpot) {
   EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == expected.PackedDib());
   // Another box: fitted on the spot.
   EXPECT_EQ(lone.doc.FittedAhead(400, 400), nullptr);
+}
+
+// A folder's page too big to keep ahead is measured by its header and
+// never decoded ahead; a smaller page after it is, and the big one still
+// opens (decoded when it is taken).
+TEST_F(ViewerLoadTest, PagesTooBigToKeepAreNotDecodedAhead) {
+  WritePage(dir / "1-big.jpg", 300, 200);
+  WritePage(dir / "2-big.bmp", 300, 200);
+  WritePage(dir / "3-small.jpg", 100, 100);
+  const std::shared_ptr<PageSource> source = OpenFolderSource(dir.path());
+  ASSERT_EQ(source->PageCount(), 3u);
+  const size_t bigJpeg = source->FindPage("1-big.jpg");
+  const size_t bigBmp = source->FindPage("2-big.bmp");
+  const size_t small = source->FindPage("3-small.jpg");
+  CPagePrefetch prefetch;
+  prefetch.SetMaxPixels(200 * 100);
+  prefetch.Want(source, bigJpeg, {bigJpeg, bigBmp, small});  // decoded in this order
+  ASSERT_TRUE(WaitFor([&] { return prefetch.Holds(source, small); }));
+  EXPECT_FALSE(prefetch.Holds(source, bigJpeg));
+  EXPECT_FALSE(prefetch.Holds(source, bigBmp));
+  EXPECT_EQ(prefetch.Decodes(), 1);  // the small page only
+  const DecodedPage big = prefetch.Take(source, bigJpeg);
+  ASSERT_NE(big.image, nullptr);
+  EXPECT_EQ(big.image->Width(), 300);
+  EXPECT_EQ(prefetch.Hits(), 0);
 }
 
 // Two large pages side by side are shown sampled at once and then fitted

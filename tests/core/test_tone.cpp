@@ -113,6 +113,17 @@ TEST(ToneTables, EveryEntryMatchesItsReference) {
   }
 }
 
+// The gamma step computes only the column it uses: every column gives the
+// bytes of the whole table.
+TEST(ToneTables, GammaStepsGiveTheTableColumns) {
+  const DibImage original = AllValuesImage();
+  for (int p = 0; p <= 200; ++p) {
+    DibImage image = original;
+    ASSERT_TRUE(image.Gamma(p));
+    ExpectMapped(original, image, [p](int v) { return GammaTable()[ToneIndex(v, p)]; });
+  }
+}
+
 TEST(ToneTables, CurveTableMatchesExactBezierSums) {
   const int controls[][2] = {{0, 0},     {85, 170},          {0, 255},          {255, 0},
                              {-39, 293}, {300, -300},        {128, 128},        {-1000, 1000},
