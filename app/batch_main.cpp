@@ -16,10 +16,12 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+  // The language first: the parser's errors and --help speak it too.
+  inkbrite::SetMessageLanguage(inkbrite::CliLanguage(args));
   inkbrite::CliOptions options;
   std::string error;
   if (!inkbrite::ParseCliOptions(args, options, error)) {
-    std::fprintf(stderr, "inkbrite-batch: %s\nTry 'inkbrite-batch --help'.\n", error.c_str());
+    std::fputs(inkbrite::CliRefusalText(error).c_str(), stderr);
     return inkbrite::kCliRefused;
   }
   if (options.help) {
@@ -30,7 +32,6 @@ int main(int argc, char** argv) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;
   }
-  inkbrite::SetMessageLanguage(inkbrite::CliLanguage(options));
   inkbrite::TunePageMemory();
   inkbrite::InstallCliInterruptHandler();
   return inkbrite::RunCli(options, stdout, stderr);

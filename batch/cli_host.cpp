@@ -30,6 +30,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Said after the same-folder question when --overwrite-source is missing.
+constexpr std::string_view kOverwriteSourceNote =
+    INKBRITE_TEXT("cli", "（已拒绝：如要覆盖源文件，请加上--overwrite-source）");
+
 // The first stop signal received; 0: none.
 volatile std::sig_atomic_t g_stopSignal = 0;
 
@@ -50,6 +54,11 @@ void PrintText(std::FILE* f, std::string_view text) {
   std::fprintf(f, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
+// "inkbrite-batch: " and the message.
+void PrintError(std::FILE* f, std::string_view text) {
+  std::fprintf(f, "inkbrite-batch: %.*s\n", static_cast<int>(text.size()), text.data());
+}
+
 // The job's refusals that a run which only lists can tell before it starts;
 // false after printing the refusal.
 bool CheckBeforeListing(const CliOptions& options, std::FILE* err) {
@@ -61,7 +70,7 @@ bool CheckBeforeListing(const CliOptions& options, std::FILE* err) {
   const bool same = IsSameBatchFolder(s.sourceDir, s.targetDir);
   if (same && !options.overwriteSource) {
     PrintText(err, EngineText(kBatchSameFolderQuestion));
-    PrintText(err, "(refused: add --overwrite-source to overwrite the sources)");
+    PrintText(err, EngineText(kOverwriteSourceNote));
     return false;
   }
   return true;
@@ -89,9 +98,16 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
     const fs::path key = target.lexically_normal();
     const bool clash = !targets.insert(key).second && key != source.lexically_normal();
     const bool book = IsBatchBook(source);
-    std::fprintf(out, "%s -> %s%s%s\n", source.c_str(), target.c_str(),
-                 book ? (s.books == BookOutput::kFolder ? "/ (book: its pages)" : " (book)") : "",
-                 clash ? " (not converted: an earlier file has this target)" : "");
+    const std::string_view bookNote = !book ? std::string_view()
+                                      : s.books == BookOutput::kFolder
+                                          ? EngineText(INKBRITE_TEXT("cli", "/（书：其各页）"))
+                                          : EngineText(INKBRITE_TEXT("cli", "（书）"));
+    const std::string_view clashNote =
+        clash ? EngineText(INKBRITE_TEXT("cli", "（不转换：前面的文件已有此目标）"))
+              : std::string_view();
+    std::fprintf(out, "%s -> %s%.*s%.*s\n", source.c_str(), target.c_str(),
+                 static_cast<int>(bookNote.size()), bookNote.data(),
+                 static_cast<int>(clashNote.size()), clashNote.data());
   }
   return kCliAllConverted;
 }
@@ -133,8 +149,8 @@ bool ReadListedFiles(CliOptions& options, std::FILE* err) {
   } else {
     std::vector<uint8_t> bytes;
     if (!ReadFileBytes(options.filesFrom, uint64_t{1} << 34, bytes)) {
-      std::fprintf(err, "inkbrite-batch: --files-from: cannot read %s\n",
-                   options.filesFrom.c_str());
+      PrintError(err, EngineTextArgs(INKBRITE_TEXT("cli", "--files-from：无法读取%1"),
+                                     {options.filesFrom.native()}));
       return false;
     }
     text.assign(bytes.begin(), bytes.end());
@@ -142,12 +158,12 @@ bool ReadListedFiles(CliOptions& options, std::FILE* err) {
   std::vector<fs::path> relative;
   std::string error;
   if (!ParseFileList(text, relative, error)) {
-    std::fprintf(err, "inkbrite-batch: --files-from %s: %s\n", options.filesFrom.c_str(),
-                 error.c_str());
+    PrintError(err, "--files-from " + options.filesFrom.string() + ": " + error);
     return false;
   }
   if (relative.empty()) {
-    std::fprintf(err, "inkbrite-batch: --files-from %s lists no file\n", options.filesFrom.c_str());
+    PrintError(err, EngineTextArgs(INKBRITE_TEXT("cli", "--files-from %1中没有列出文件"),
+                                   {options.filesFrom.native()}));
     return false;
   }
   options.pickedFiles = true;
@@ -160,14 +176,14 @@ int MergeRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   std::string merged, error;
   std::vector<int64_t> gaps;
   if (!MergeRecords(options.records, merged, gaps, error)) {
-    std::fprintf(err, "inkbrite-batch: --merge-records: %s\n", error.c_str());
+    PrintError(err, "--merge-records: " + error);
     return kCliRefused;
   }
   if (!gaps.empty()) {
-    std::fprintf(err,
-                 "inkbrite-batch: --merge-records: %zu walk indexes missing (first %lld): a part "
-                 "did not finish or was not given\n",
-                 gaps.size(), static_cast<long long>(gaps.front()));
+    PrintError(err, EngineTextArgs(INKBRITE_TEXT("cli",
+                                                 "--merge-records：缺少%1个遍历序号"
+                                                 "（第一个是%2）：有部分运行没有完成或没有给出"),
+                                   {std::to_string(gaps.size()), std::to_string(gaps.front())}));
   }
   const fs::path& to = options.settings.recordPath;
   if (to.empty()) {
@@ -177,7 +193,8 @@ int MergeRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
                : kCliRefused;
   }
   if (!WriteFileBytesSafely(to, merged.data(), merged.size())) {
-    std::fprintf(err, "inkbrite-batch: --merge-records: cannot write %s\n", to.c_str());
+    PrintError(err,
+               EngineTextArgs(INKBRITE_TEXT("cli", "--merge-records：无法写入%1"), {to.native()}));
     return kCliRefused;
   }
   return kCliAllConverted;
@@ -198,19 +215,45 @@ fs::path DefaultCliRecordPath(const BatchSettings& settings) {
 std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, bool stopped) {
   std::string line = "inkbrite-batch: ";
   if (settings.shard.Given()) {
-    line += "shard " + std::to_string(settings.shard.index) + "/" +
-            std::to_string(settings.shard.count) + ": ";
+    line += EngineTextArgs(
+        INKBRITE_TEXT("cli", "第%1/%2份："),
+        {std::to_string(settings.shard.index), std::to_string(settings.shard.count)});
   }
-  line += std::to_string(job.SuccessCount() - job.SkippedCount()) + " converted, " +
-          std::to_string(job.FailedCount()) + " failed, " + std::to_string(job.SkippedCount()) +
-          " skipped";
+  line += EngineTextArgs(INKBRITE_TEXT("cli", "%1个已转换，%2个失败，%3个跳过"),
+                         {std::to_string(job.SuccessCount() - job.SkippedCount()),
+                          std::to_string(job.FailedCount()), std::to_string(job.SkippedCount())});
   const int left = job.Total() - job.SuccessCount() - job.FailedCount();
-  if (stopped && left > 0) line += ", " + std::to_string(left) + " not converted (stopped)";
+  if (stopped && left > 0) {
+    line += EngineTextArgs(INKBRITE_TEXT("cli", "，%1个未转换（已停止）"), {std::to_string(left)});
+  }
   return line;
 }
 
 MessageLanguage CliLanguage(const CliOptions& options, const EnvLookup& env) {
   return options.language ? *options.language : LanguageFromEnvironment(env);
+}
+
+MessageLanguage CliLanguage(std::span<const std::string_view> args, const EnvLookup& env) {
+  std::optional<MessageLanguage> chosen;
+  for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    std::string_view value;
+    if (args[i] == "--lang" && i + 1 < args.size()) {
+      value = args[++i];
+    } else if (args[i].starts_with("--lang=")) {
+      value = args[i].substr(7);
+    } else {
+      continue;
+    }
+    MessageLanguage language{};
+    if (ParseMessageLanguage(value, language)) chosen = language;
+  }
+  return chosen ? *chosen : LanguageFromEnvironment(env);
+}
+
+std::string CliRefusalText(std::string_view error) {
+  return "inkbrite-batch: " + std::string(error) + "\n" +
+         std::string(EngineText(INKBRITE_TEXT("cli", "请用“inkbrite-batch --help”查看用法。"))) +
+         "\n";
 }
 
 int DefaultCliJobs() {
@@ -262,17 +305,20 @@ struct CliParse {
 };
 
 // One option: its name, the name of its value (empty: a flag), its help text
-// (lines separated by "\n") and what it does with its value.
+// (a marked text, lines separated by "\n", with %1.. for what `helpArgs`
+// gives when the help is shown, in the language of that moment) and what it
+// does with its value.
 struct CliOption {
   std::string_view name;
   std::string_view argument;
-  std::string help;
+  std::string_view help;
   bool (*apply)(CliParse& parse, std::string_view value, std::string& error);
+  std::vector<std::string> (*helpArgs)() = nullptr;
 };
 
 bool SetPatterns(CliParse& p, std::string_view v, std::string& error) {
   if (v.empty()) {
-    error = "--pattern needs at least one pattern";
+    error = EngineText(INKBRITE_TEXT("cli", "--pattern至少需要一个模式"));
     return false;
   }
   p.options.settings.patterns = std::string(v);
@@ -284,7 +330,8 @@ bool SetExtension(CliParse& p, std::string_view v, std::string& error) {
   // Any case, as on Windows; the name is written as typed (".JPG").
   for (const std::string& ext : SaveExtensions()) known = known || EqualsIgnoringAsciiCase(v, ext);
   if (!known) {
-    error = "--ext must be " + JoinedForText(SaveExtensions()) + ", not \"" + std::string(v) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--ext必须是%1，而不是“%2”"),
+                           {JoinedForText(SaveExtensions()), v});
     return false;
   }
   p.options.settings.newExtension = std::string(v);
@@ -303,19 +350,19 @@ bool AddLoad(CliParse& p, std::string_view v, std::string& /*error*/) {
 bool AddSet(CliParse& p, std::string_view v, std::string& error) {
   const size_t eq = v.find('=');
   if (eq == std::string_view::npos) {
-    error = "--set needs KEY=VALUE, not \"" + std::string(v) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--set需要KEY=VALUE，而不是“%1”"), {v});
     return false;
   }
   const std::string_view key = v.substr(0, eq);
   CliParamChange change;
   change.slot = NamedSettingSlot(key);
   if (change.slot < 0) {
-    error = "--set: unknown key \"" + std::string(key) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--set：未知的键“%1”"), {key});
     return false;
   }
   if (!ParseInt(v.substr(eq + 1), change.value) || !CliValueInRange(change.slot, change.value)) {
-    error = "--set: value of " + std::string(key) + " out of range: \"" +
-            std::string(v.substr(eq + 1)) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--set：%1的值超出范围：“%2”"),
+                           {key, v.substr(eq + 1)});
     return false;
   }
   p.options.changes.push_back(std::move(change));
@@ -330,7 +377,7 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
   } else if (v == "skip") {
     p.options.settings.books = BookOutput::kSkip;
   } else {
-    error = "--books must be cbz, folder or skip, not \"" + std::string(v) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--books必须是cbz、folder或skip，而不是“%1”"), {v});
     return false;
   }
   return true;
@@ -339,8 +386,8 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
 bool SetJobs(CliParse& p, std::string_view v, std::string& error) {
   int jobs = 0;
   if (!ParseInt(v, jobs) || jobs < 1 || jobs > kMaxBatchJobs) {
-    error =
-        "--jobs must be 1 to " + std::to_string(kMaxBatchJobs) + ", not \"" + std::string(v) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--jobs必须是1到%1，而不是“%2”"),
+                           {std::to_string(kMaxBatchJobs), v});
     return false;
   }
   p.options.settings.jobs = jobs;
@@ -357,7 +404,8 @@ bool SetRecordFormat(CliParse& p, std::string_view v, std::string& error) {
   } else if (v == "jsonl") {
     p.options.settings.recordFormat = RecordFormat::kJsonLines;
   } else {
-    error = "--record-format must be text or jsonl, not \"" + std::string(v) + "\"";
+    error =
+        EngineTextArgs(INKBRITE_TEXT("cli", "--record-format必须是text或jsonl，而不是“%1”"), {v});
     return false;
   }
   return true;
@@ -366,7 +414,7 @@ bool SetRecordFormat(CliParse& p, std::string_view v, std::string& error) {
 bool SetLanguage(CliParse& p, std::string_view v, std::string& error) {
   MessageLanguage language{};
   if (!ParseMessageLanguage(v, language)) {
-    error = "--lang must be zh or en, not \"" + std::string(v) + "\"";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--lang必须是zh或en，而不是“%1”"), {v});
     return false;
   }
   p.options.language = language;
@@ -380,136 +428,147 @@ const std::vector<CliOption>& CliOptionTable() {
   using V = std::string_view;
   using E = std::string;
   static const std::vector<CliOption> table = {
-      {"--pattern", "LIST",
-       "source patterns, ';'-separated\n(default: " + DefaultSourcePatterns() + ")", SetPatterns},
-      {"--ext", "EXT",
-       "output format: " + JoinedForText(SaveExtensions()) + " (default " +
-           SaveExtensions().front() + ")",
-       SetExtension},
-      {"--subdirs", "", "search subfolders too (default)",
+      {"--pattern", "LIST", INKBRITE_TEXT("cli", "源文件模式，以“;”分隔\n（默认：%1）"),
+       SetPatterns, [] { return std::vector<std::string>{DefaultSourcePatterns()}; }},
+      {"--ext", "EXT", INKBRITE_TEXT("cli", "输出格式：%1（默认%2）"), SetExtension,
+       [] {
+         return std::vector<std::string>{JoinedForText(SaveExtensions()), SaveExtensions().front()};
+       }},
+      {"--subdirs", "", INKBRITE_TEXT("cli", "也搜索子目录（默认）"),
        [](P& p, V, E&) {
          p.options.settings.includeSubdirs = true;
          return true;
        }},
-      {"--no-subdirs", "", "the source folder only",
+      {"--no-subdirs", "", INKBRITE_TEXT("cli", "只搜索源目录本身"),
        [](P& p, V, E&) {
          p.options.settings.includeSubdirs = false;
          return true;
        }},
       {"--load", "NAME",
-       "start from the named setting NAME (with no --ext, its\nformat too); the ready-made "
-       "eink-6-1072x1448,\neink-7-1264x1680 and tablet-10-1600x2560 are added\nto the "
-       "settings file when it lacks them",
+       INKBRITE_TEXT("cli",
+                     "从名为NAME的设置开始（未给--ext时也用它的\n格式）；设置文件中"
+                     "没有现成的eink-6-1072x1448、\neink-7-1264x1680和"
+                     "tablet-10-1600x2560时\n会加入它们"),
        AddLoad},
-      {"--settings", "FILE", "settings file for --load (default: Inkbrite.ini)",
+      {"--settings", "FILE", INKBRITE_TEXT("cli", "--load所用的设置文件（默认：Inkbrite.ini）"),
        [](P& p, V v, E&) {
          p.options.settingsFile = fs::path(v);
          return true;
        }},
       {"--set", "KEY=VALUE",
-       "one setting, e.g. Brightness=120 (repeatable;\n--load and --set apply in order, later "
-       "ones win)",
+       INKBRITE_TEXT("cli",
+                     "一项设置，例如Brightness=120（可重复；\n--load与--set按顺序生效，"
+                     "后面的为准）"),
        AddSet},
-      {"--skip-colour", "", "copy colour pages instead of converting them",
+      {"--skip-colour", "", INKBRITE_TEXT("cli", "彩色页面只复制，不转换"),
        [](P& p, V, E&) {
          p.options.settings.skipColour = true;
          return true;
        }},
-      {"--overwrite-source", "", "allow TARGET_DIR to be the source folder",
+      {"--overwrite-source", "", INKBRITE_TEXT("cli", "允许TARGET_DIR就是源目录"),
        [](P& p, V, E&) {
          p.options.overwriteSource = true;
          return true;
        }},
       {"--record", "FILE",
-       "the result record (default: Inkbrite_Rcd.txt; of a part:\n"
-       "Inkbrite_Rcd.shard-K-of-N.txt; .jsonl for JSON lines)",
+       INKBRITE_TEXT("cli",
+                     "结果记录（默认：Inkbrite_Rcd.txt；部分运行的：\n"
+                     "Inkbrite_Rcd.shard-K-of-N.txt；JSON行格式用.jsonl）"),
        [](P& p, V v, E&) {
          p.options.settings.recordPath = fs::path(v);
          return true;
        }},
       {"--record-format", "FMT",
-       "text (default: the failures) or jsonl (one JSON object\nper file: source, target, "
-       "result, reason, sizes, ms)",
+       INKBRITE_TEXT("cli",
+                     "text（默认：失败的文件）或jsonl（每个文件一个JSON\n"
+                     "对象：source、target、result、reason、大小、毫秒）"),
        SetRecordFormat},
       {"--report", "",
-       "also record what the automatic steps found on each\nwritten page (deskew, split, "
-       "crop, levels, fit)",
+       INKBRITE_TEXT("cli",
+                     "同时记录自动处理在每个写出的页面上的发现\n"
+                     "（纠斜、分页、裁边、色阶、适配）"),
        [](P& p, V, E&) {
          p.options.settings.reportFindings = true;
          return true;
        }},
       {"--books", "MODE",
-       "comic books (" + BookPatterns() +
-           ") among the sources:\n"
-           "cbz: each into a .cbz of its converted pages (default);\nfolder: into a folder named "
-           "after the book; skip: left out",
-       SetBooks},
+       INKBRITE_TEXT("cli",
+                     "源文件中的漫画书（%1）：\ncbz：每本转换为一个.cbz（默认）；\n"
+                     "folder：转换到以书名命名的目录；skip：略过"),
+       SetBooks, [] { return std::vector<std::string>{BookPatterns()}; }},
       {"--jobs", "N",
-       "files (and a book's pages) converted at once (default: the\nnumber of cores); the "
-       "written files are the same for every N",
+       INKBRITE_TEXT("cli",
+                     "同时转换的文件（及书页）数（默认：处理器\n核心数）；"
+                     "无论N为多少，写出的文件都相同"),
        SetJobs},
       {"--shard", "K/N",
-       "convert only part K of N (K from 0), chosen by a hash of\neach path; auto or auto/N: "
-       "the part from a Slurm job\narray or a Kubernetes Indexed Job",
+       INKBRITE_TEXT("cli",
+                     "只转换N份中的第K份（K从0起），按每个路径的\n散列值划分；"
+                     "auto或auto/N：份号取自Slurm作业\n数组或Kubernetes Indexed Job"),
        SetShard},
       {"--skip-existing", "",
-       "skip files that the earlier run into the same record\nconverted (their target newer "
-       "than the source);\nneeds --record-format jsonl",
+       INKBRITE_TEXT("cli",
+                     "跳过写入同一记录的上次运行已转换的文件\n"
+                     "（其目标文件比源文件新）；\n需要--record-format jsonl"),
        [](P& p, V, E&) {
          p.options.settings.skipExisting = true;
          return true;
        }},
       {"--files-from", "FILE",
-       "convert the files FILE lists ('-': standard input),\nrelative to SOURCE_DIR, one a "
-       "line or NUL-separated",
+       INKBRITE_TEXT("cli",
+                     "转换FILE中列出的文件（'-'：标准输入），\n相对于SOURCE_DIR，"
+                     "每行一个或以NUL分隔"),
        [](P& p, V v, E& e) {
          p.options.filesFrom = fs::path(v);
-         if (v.empty()) e = "--files-from needs a file";
+         if (v.empty()) e = EngineText(INKBRITE_TEXT("cli", "--files-from需要一个文件"));
          return e.empty();
        }},
-      {"--list", "", "print the work list (SOURCE<TAB>TARGET lines); convert\nnothing",
+      {"--list", "", INKBRITE_TEXT("cli", "列出工作清单（SOURCE<TAB>TARGET行），\n不转换"),
        [](P& p, V, E&) {
          p.options.list = CliList::kLines;
          return true;
        }},
-      {"--list0", "", "the same, each record ended by a NUL",
+      {"--list0", "", INKBRITE_TEXT("cli", "同上，每条以NUL结尾"),
        [](P& p, V, E&) {
          p.options.list = CliList::kNul;
          return true;
        }},
       {"--merge-records", "",
-       "merge the records named (of --shard runs) in walk order,\ninto --record FILE or "
-       "standard output",
+       INKBRITE_TEXT("cli",
+                     "按遍历顺序合并所列（--shard运行的）记录，\n"
+                     "写入--record FILE或标准输出"),
        [](P& p, V, E&) {
          p.options.mergeRecords = true;
          return true;
        }},
-      {"--dry-run", "", "list what would be read and written; write nothing",
+      {"--dry-run", "", INKBRITE_TEXT("cli", "列出将要读取和写入的文件，不写任何文件"),
        [](P& p, V, E&) {
          p.options.dryRun = true;
          return true;
        }},
-      {"--quiet", "", "no progress and no summary of a clean run",
+      {"--quiet", "", INKBRITE_TEXT("cli", "不显示进度，全部成功时也不显示总结"),
        [](P& p, V, E&) {
          p.options.quiet = true;
          return true;
        }},
       {"--lang", "LANG",
-       "language of the messages and of the record's lines:\nzh (Chinese) or en (English); "
-       "default: INKBRITE_LANG,\nelse the locale (zh* Chinese, any other English)",
+       INKBRITE_TEXT("cli",
+                     "消息和结果记录各行的语言：\nzh（中文）或en（英文）；"
+                     "默认：INKBRITE_LANG，\n否则按区域设置（zh*为中文，其他为英文）"),
        SetLanguage},
-      {"--target", "TARGET_DIR", "convert the FILEs named instead of a folder, into TARGET_DIR",
+      {"--target", "TARGET_DIR",
+       INKBRITE_TEXT("cli", "转换所列的FILE而不是一个目录，存入TARGET_DIR"),
        [](P& p, V v, E&) {
          p.target = fs::path(v);
          p.haveTarget = true;
          return true;
        }},
-      {"--help", "", "this text",
+      {"--help", "", INKBRITE_TEXT("cli", "显示本说明"),
        [](P& p, V, E&) {
          p.options.help = true;
          return true;
        }},
-      {"--version", "", "the program's version",
+      {"--version", "", INKBRITE_TEXT("cli", "显示程序的版本"),
        [](P& p, V, E&) {
          p.options.version = true;
          return true;
@@ -541,13 +600,13 @@ bool ParseOption(std::span<const std::string_view> args, size_t& i, CliParse& pa
   const std::string_view name = arg.substr(0, eq);
   const CliOption* option = FindOption(name);
   if (option == nullptr) {
-    error = "unknown option: " + std::string(name);
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "未知的选项：%1"), {name});
     return false;
   }
   std::string_view value;
   if (option->argument.empty()) {
     if (eq != std::string_view::npos) {
-      error = "option " + std::string(name) + " takes no value";
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "选项%1不带值"), {name});
       return false;
     }
   } else if (eq != std::string_view::npos) {
@@ -555,7 +614,7 @@ bool ParseOption(std::span<const std::string_view> args, size_t& i, CliParse& pa
   } else if (i + 1 < args.size()) {
     value = args[++i];
   } else {
-    error = "option " + std::string(name) + " needs a value";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "选项%1需要一个值"), {name});
     return false;
   }
   return option->apply(parse, value, error);
@@ -567,19 +626,20 @@ bool TakePaths(CliParse& parse, std::string& error) {
   CliOptions& options = parse.options;
   if (options.mergeRecords) {
     if (parse.paths.empty()) {
-      error = "--merge-records needs at least one RECORD";
+      error = EngineText(INKBRITE_TEXT("cli", "--merge-records至少需要一个RECORD"));
       return false;
     }
     for (std::string_view p : parse.paths) options.records.emplace_back(p);
     return true;
   }
   if (parse.haveTarget && !options.filesFrom.empty()) {
-    error = "--files-from lists files below SOURCE_DIR; it does not go with --target";
+    error = EngineText(
+        INKBRITE_TEXT("cli", "--files-from列出的是SOURCE_DIR下的文件，不能与--target同用"));
     return false;
   }
   if (parse.haveTarget) {
     if (parse.target.empty() || parse.paths.empty()) {
-      error = "--target needs a folder and at least one FILE";
+      error = EngineText(INKBRITE_TEXT("cli", "--target需要一个目录和至少一个FILE"));
       return false;
     }
     options.pickedFiles = true;
@@ -591,7 +651,8 @@ bool TakePaths(CliParse& parse, std::string& error) {
     return true;
   }
   if (parse.paths.size() != 2 || parse.paths[0].empty() || parse.paths[1].empty()) {
-    error = "expected SOURCE_DIR TARGET_DIR (or --target TARGET_DIR FILE...)";
+    error = EngineText(
+        INKBRITE_TEXT("cli", "需要SOURCE_DIR TARGET_DIR（或--target TARGET_DIR FILE...）"));
     return false;
   }
   options.settings.sourceDir = fs::path(parse.paths[0]);
@@ -604,9 +665,10 @@ bool TakePaths(CliParse& parse, std::string& error) {
 // Options that do not go together.
 bool CheckCombination(const CliOptions& options, std::string& error) {
   if (options.settings.skipExisting && options.settings.recordFormat != RecordFormat::kJsonLines) {
-    error = "--skip-existing needs --record-format jsonl (the record that says what was converted)";
+    error = EngineText(INKBRITE_TEXT(
+        "cli", "--skip-existing需要--record-format jsonl（能说明哪些文件已转换的记录）"));
   } else if (options.dryRun && options.list != CliList::kNone) {
-    error = "--dry-run and --list do not go together";
+    error = EngineText(INKBRITE_TEXT("cli", "--dry-run与--list不能同用"));
   }
   return error.empty();
 }
@@ -627,7 +689,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
     } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
       // Single-dash words ("-q") are refused, not taken as paths; "-" alone
       // is a path.
-      error = "unknown option: " + std::string(arg);
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "未知的选项：%1"), {arg});
       return false;
     } else {
       parse.paths.push_back(arg);
@@ -647,7 +709,8 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
       if (!loaded && !ini.empty()) AddDeviceSettings(ini);
       loaded = true;
       if (ini.empty() || !LoadNamedSetting(block, change.name, ini)) {
-        error = "no named setting \"" + change.name + "\" in " + ini.string();
+        error = EngineTextArgs(INKBRITE_TEXT("cli", "%2中没有名为“%1”的设置"),
+                               {change.name, ini.native()});
         return false;
       }
     } else {
@@ -667,8 +730,8 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
   for (int slot :
        {static_cast<int>(kGreyScale), static_cast<int>(kResize), static_cast<int>(kJpegQuality)}) {
     if (!CliValueInRange(slot, block.GetValue(slot))) {
-      error = "setting value out of range in slot " + std::to_string(slot) + ": " +
-              std::to_string(block.GetValue(slot));
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "设置值超出范围：第%1项为%2"),
+                             {std::to_string(slot), std::to_string(block.GetValue(slot))});
       return false;
     }
   }
@@ -678,30 +741,36 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
 std::string CliUsageText() {
   // Each option's name and value in a column of this width, its help after.
   constexpr size_t kColumn = 21;
-  std::string text =
-      "Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR\n"
-      "       inkbrite-batch [options] --target TARGET_DIR FILE...\n"
-      "       inkbrite-batch [--record FILE] --merge-records RECORD...\n"
-      "\n"
-      "Converts a folder of pages (or the picked files) into enhanced copies.\n"
-      "\n"
-      "Options:\n";
+  std::string text(
+      EngineText(INKBRITE_TEXT("cli",
+                               "用法：inkbrite-batch [选项] SOURCE_DIR TARGET_DIR\n"
+                               "      inkbrite-batch [选项] --target TARGET_DIR FILE...\n"
+                               "      inkbrite-batch [--record FILE] --merge-records "
+                               "RECORD...\n\n"
+                               "把一个目录中的页面（或选定的文件）转换为增强后的副本。\n"
+                               "\n"
+                               "选项：\n")));
   for (const CliOption& option : CliOptionTable()) {
     std::string head(option.name);
     if (!option.argument.empty()) head += " " + std::string(option.argument);
     head.resize(std::max(head.size() + 1, kColumn), ' ');
     text += "  " + head;
-    for (size_t start = 0, end = 0; start <= option.help.size(); start = end + 1) {
-      end = std::min(option.help.find('\n', start), option.help.size());
+    const std::vector<std::string> a =
+        option.helpArgs != nullptr ? option.helpArgs() : std::vector<std::string>();
+    auto arg = [&a](size_t i) {
+      return i < a.size() ? std::string_view(a[i]) : std::string_view();
+    };
+    const std::string help = EngineTextArgs(option.help, {arg(0), arg(1)});
+    for (size_t start = 0, end = 0; start <= help.size(); start = end + 1) {
+      end = std::min(help.find('\n', start), help.size());
       if (start > 0) text += std::string(2 + kColumn, ' ');
-      text += option.help.substr(start, end - start) + "\n";
+      text += help.substr(start, end - start) + "\n";
     }
   }
-  text +=
-      "\n"
-      "Exit status: 0 all converted, 1 some failed, 2 refused; stopped by a signal:\n"
-      "130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP). A part (--shard) exits\n"
-      "for its own files.\n";
+  text += EngineText(INKBRITE_TEXT("cli",
+                                   "\n退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行；"
+                                   "被信号停止时：\n130（Ctrl-C，SIGINT），143（SIGTERM），"
+                                   "129（SIGHUP）。部分运行（--shard）\n按它自己的文件退出。\n"));
   return text;
 }
 
@@ -737,7 +806,7 @@ MessageAnswer CliHost::ShowMessage(std::string_view text, MessageKind kind) {
     if (text == EngineText(kBatchSameFolderQuestion)) {
       if (m_overwriteSource) return MessageAnswer::kYes;
       print(m_err, text);
-      print(m_err, "(refused: add --overwrite-source to overwrite the sources)");
+      print(m_err, EngineText(kOverwriteSourceNote));
       m_refused = true;
       return MessageAnswer::kNo;
     }
@@ -748,7 +817,9 @@ MessageAnswer CliHost::ShowMessage(std::string_view text, MessageKind kind) {
       summary.remove_suffix(EngineText(kBatchShowRecordQuestion).size());
     }
     print(m_out, summary);
-    if (!m_recordPath.empty()) print(m_out, "record: " + m_recordPath.string());
+    if (!m_recordPath.empty()) {
+      print(m_out, EngineTextArgs(INKBRITE_TEXT("cli", "结果记录：%1"), {m_recordPath.native()}));
+    }
     return MessageAnswer::kNo;
   }
   if (text == EngineText(kBatchNoSourceMessage) || text == EngineText(kBatchNoTargetMessage) ||
@@ -768,7 +839,7 @@ void CliHost::SetStatus(StatusLine line, std::string_view text) {
   if (m_terminal) {
     DrawBar();
   } else {
-    std::fprintf(m_err, "file: %s\n", m_file.c_str());
+    PrintText(m_err, EngineTextArgs(INKBRITE_TEXT("cli", "文件：%1"), {m_file}));
   }
 }
 
@@ -825,7 +896,7 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   CParaBlock& block = AppParams();
   std::string error;
   if (!BuildParams(options, block, error)) {
-    std::fprintf(err, "inkbrite-batch: %s\n", error.c_str());
+    PrintError(err, error);
     return kCliRefused;
   }
   options.settings.params = &block;
@@ -837,9 +908,8 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   if (options.list != CliList::kNone) return ListRun(options, out, err);
   if (options.settings.skipExisting &&
       IsSameBatchFolder(options.settings.sourceDir, options.settings.targetDir)) {
-    std::fprintf(err,
-                 "inkbrite-batch: --skip-existing cannot resume a conversion into the source "
-                 "folder itself\n");
+    PrintError(err,
+               EngineText(INKBRITE_TEXT("cli", "--skip-existing不能接续以源目录本身为目标的转换")));
     return kCliRefused;
   }
 

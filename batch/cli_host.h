@@ -14,7 +14,7 @@
 // own files. After the job's summary a run prints one line for logs:
 // "inkbrite-batch: shard 2/4: 120 converted, 0 failed, 3 skipped" (without
 // "shard K/N: " when the run is the whole job; ", N not converted (stopped)"
-// added after a stop).
+// added after a stop), in the language of the run like every text it prints.
 // A stop, by any of the three and however often sent, ends the files in
 // progress cleanly (a file is finished or abandoned, never left
 // half-written), writes the record and prints the summary.
@@ -98,6 +98,14 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
 // (LanguageFromEnvironment: INKBRITE_LANG, then the locale). main() passes it
 // to SetMessageLanguage before it runs the job.
 MessageLanguage CliLanguage(const CliOptions& options, const EnvLookup& env = {});
+// The same from the arguments before they are parsed (the last valid --lang
+// before "--", else the environment's), so that the parser's own errors and
+// --help come in the language of the run too.
+MessageLanguage CliLanguage(std::span<const std::string_view> args, const EnvLookup& env = {});
+
+// What a refused command line prints on standard error: "inkbrite-batch: "
+// and `error`, then where to find the options.
+std::string CliRefusalText(std::string_view error);
 
 // The record's default path: Inkbrite_Rcd.txt (.jsonl for JSON lines) in the
 // data folder; a part's record is Inkbrite_Rcd.shard-K-of-N.txt, so parts

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -463,15 +464,16 @@ bool MergeRecords(const std::vector<fs::path>& records, std::string& merged,
     const std::string name = records[r].string();
     std::string text;
     if (!ReadWholeFile(records[r], text)) {
-      error = name + ": cannot be read";
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "%1：无法读取"), {name});
       return false;
     }
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) continue;  // a shard with nothing to record
     const int thisKind = text[first] == '{' ? 1 : 0;
     if (kind >= 0 && thisKind != kind) {
-      error = name + ": a " + (thisKind ? "JSON lines" : "text") + " record among " +
-              (kind ? "JSON lines" : "text") + " records";
+      error = EngineTextArgs(thisKind ? INKBRITE_TEXT("cli", "%1：JSON行格式的记录混在文本记录中")
+                                      : INKBRITE_TEXT("cli", "%1：文本记录混在JSON行格式的记录中"),
+                             {name});
       return false;
     }
     kind = thisKind;
@@ -489,7 +491,7 @@ bool MergeRecords(const std::vector<fs::path>& records, std::string& merged,
           return false;
         }
         if (entry.index < 0) {
-          error = where + ": no \"index\"";
+          error = EngineTextArgs(INKBRITE_TEXT("cli", "%1：没有“index”"), {where});
           return false;
         }
         lines.push_back({entry.index, r, std::string(line) + "\n"});
@@ -502,7 +504,8 @@ bool MergeRecords(const std::vector<fs::path>& records, std::string& merged,
       } else if (!lines.empty() && lines.back().record == r) {
         lines.back().text += std::string(line) + "\n";  // a name holding a newline
       } else {
-        error = where + ": no walk index (only the records of --shard runs can be merged)";
+        error = EngineTextArgs(
+            INKBRITE_TEXT("cli", "%1：没有遍历序号（只能合并--shard运行的记录）"), {where});
         return false;
       }
     }
@@ -513,9 +516,9 @@ bool MergeRecords(const std::vector<fs::path>& records, std::string& merged,
   gaps.clear();
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i > 0 && lines[i].index == lines[i - 1].index && lines[i].record != lines[i - 1].record) {
-      error = "walk index " + std::to_string(lines[i].index) + " is in " +
-              records[lines[i - 1].record].string() + " and in " +
-              records[lines[i].record].string() + ": the shards overlap";
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "遍历序号%1既在%2中，也在%3中：各部分重叠"),
+                             {std::to_string(lines[i].index), records[lines[i - 1].record].native(),
+                              records[lines[i].record].native()});
       return false;
     }
     if (kind == 1) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/messages.h"
+
 namespace inkbrite {
 
 namespace fs = std::filesystem;
@@ -21,7 +23,9 @@ bool ParseCount(std::string_view text, int64_t& value) {
 bool EnvNumber(const EnvLookup& env, const char* name, int64_t& value, std::string& error) {
   const char* text = env ? env(name) : nullptr;
   if (text == nullptr) return false;
-  if (!ParseCount(text, value)) error = std::string(name) + " is not a number: \"" + text + "\"";
+  if (!ParseCount(text, value)) {
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "%1不是数字：“%2”"), {name, text});
+  }
   return error.empty();
 }
 
@@ -34,18 +38,22 @@ bool FromScheduler(const EnvLookup& env, int explicitCount, ShardSpec& shard, st
     const bool haveCount = EnvNumber(env, "SLURM_ARRAY_TASK_COUNT", count, error);
     if (!error.empty()) return false;
     if (step <= 0 || id < min || (id - min) % step != 0) {
-      error = "--shard auto: SLURM_ARRAY_TASK_ID " + std::to_string(id) +
-              " is not in the array's range (min " + std::to_string(min) + ", step " +
-              std::to_string(step) + ")";
+      error =
+          EngineTextArgs(INKBRITE_TEXT("cli",
+                                       "--shard auto：SLURM_ARRAY_TASK_ID %1不在作业数组的范围内"
+                                       "（最小%2，步长%3）"),
+                         {std::to_string(id), std::to_string(min), std::to_string(step)});
       return false;
     }
     if (explicitCount > 0 && haveCount && count != explicitCount) {
-      error = "--shard auto/" + std::to_string(explicitCount) + ": the array has " +
-              std::to_string(count) + " tasks (SLURM_ARRAY_TASK_COUNT)";
+      error = EngineTextArgs(
+          INKBRITE_TEXT("cli", "--shard auto/%1：作业数组有%2个任务（SLURM_ARRAY_TASK_COUNT）"),
+          {std::to_string(explicitCount), std::to_string(count)});
       return false;
     }
     if (explicitCount == 0 && !haveCount) {
-      error = "--shard auto: SLURM_ARRAY_TASK_COUNT is not set; give the count: --shard auto/N";
+      error = EngineText(INKBRITE_TEXT(
+          "cli", "--shard auto：没有设置SLURM_ARRAY_TASK_COUNT；请给出份数：--shard auto/N"));
       return false;
     }
     id = (id - min) / step;
@@ -54,19 +62,21 @@ bool FromScheduler(const EnvLookup& env, int explicitCount, ShardSpec& shard, st
     return false;
   } else if (EnvNumber(env, "JOB_COMPLETION_INDEX", id, error)) {
     if (explicitCount == 0) {
-      error = "--shard auto: JOB_COMPLETION_INDEX gives no count; give it: --shard auto/N";
+      error = EngineText(INKBRITE_TEXT(
+          "cli", "--shard auto：JOB_COMPLETION_INDEX不含份数；请给出份数：--shard auto/N"));
       return false;
     }
     count = explicitCount;
   } else {
     if (error.empty()) {
-      error = "--shard auto: neither SLURM_ARRAY_TASK_ID nor JOB_COMPLETION_INDEX is set";
+      error = EngineText(INKBRITE_TEXT(
+          "cli", "--shard auto：SLURM_ARRAY_TASK_ID和JOB_COMPLETION_INDEX都没有设置"));
     }
     return false;
   }
   if (count < 1 || count > kMaxShards || id < 0 || id >= count) {
-    error = "--shard auto: task " + std::to_string(id) + " of " + std::to_string(count) +
-            " is not a part of the job";
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--shard auto：%2个任务中的第%1个不是作业的一部分"),
+                           {std::to_string(id), std::to_string(count)});
     return false;
   }
   shard.index = static_cast<int>(id);
@@ -84,15 +94,17 @@ bool ParseShard(std::string_view text, const EnvLookup& env, ShardSpec& shard, s
   int64_t count = 0;
   if (slash != std::string_view::npos &&
       (!ParseCount(text.substr(slash + 1), count) || count < 1 || count > kMaxShards)) {
-    error = "--shard needs K/N, auto or auto/N with 1 <= N <= " + std::to_string(kMaxShards) +
-            ", not \"" + std::string(text) + "\"";
+    error = EngineTextArgs(
+        INKBRITE_TEXT("cli", "--shard需要K/N、auto或auto/N，其中1 <= N <= %1，而不是“%2”"),
+        {std::to_string(kMaxShards), text});
     return false;
   }
   if (first == "auto") return FromScheduler(env, static_cast<int>(count), shard, error);
   int64_t index = 0;
   if (slash == std::string_view::npos || !ParseCount(first, index) || index < 0 || index >= count) {
-    error =
-        "--shard needs K/N with 0 <= K < N (or auto, auto/N), not \"" + std::string(text) + "\"";
+    error = EngineTextArgs(
+        INKBRITE_TEXT("cli", "--shard需要K/N，其中0 <= K < N（或auto、auto/N），而不是“%1”"),
+        {text});
     return false;
   }
   shard.index = static_cast<int>(index);
@@ -194,7 +206,7 @@ bool RecordPath(std::string_view record, std::string& path, std::string& error) 
         const std::string_view digits = record.substr(i, 3);
         if (digits.size() != 3 || digits[0] < '0' || digits[0] > '3' ||
             std::any_of(digits.begin(), digits.end(), [](char d) { return d < '0' || d > '7'; })) {
-          error = "unknown escape \"\\" + std::string(record.substr(i, 1)) + "\"";
+          error = EngineTextArgs(INKBRITE_TEXT("cli", "未知的转义“\\%1”"), {record.substr(i, 1)});
           return false;
         }
         path += static_cast<char>(((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) |
@@ -204,11 +216,11 @@ bool RecordPath(std::string_view record, std::string& path, std::string& error) 
     }
   }
   if (i >= record.size()) {
-    error = "no closing quote";
+    error = EngineText(INKBRITE_TEXT("cli", "缺少结尾的引号"));
     return false;
   }
   if (i + 1 < record.size() && record[i + 1] != '\t') {
-    error = "text after the closing quote";
+    error = EngineText(INKBRITE_TEXT("cli", "结尾的引号后还有文字"));
     return false;
   }
   return true;
@@ -230,15 +242,15 @@ bool ParseFileList(std::string_view text, std::vector<fs::path>& paths, std::str
     std::string path;
     std::string why;
     if (!RecordPath(record, path, why)) {
-      error = "record " + std::to_string(number) + ": " + why;
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "第%1条：%2"), {std::to_string(number), why});
       return false;
     }
     const fs::path relative(path);
     const bool leaves = std::any_of(relative.begin(), relative.end(),
                                     [](const fs::path& part) { return part == ".."; });
     if (path.empty() || relative.is_absolute() || leaves) {
-      error = "record " + std::to_string(number) + ": \"" + path +
-              "\" is not a path below the source folder";
+      error = EngineTextArgs(INKBRITE_TEXT("cli", "第%1条：“%2”不是源目录下的路径"),
+                             {std::to_string(number), path});
       return false;
     }
     paths.push_back(relative.lexically_normal());

@@ -11,6 +11,7 @@
 #include "formats/tiff/tiff_codec.h"
 #include "formats/webp/webp_codec.h"
 #include "platform/ascii_case.h"
+#include "platform/messages.h"
 
 namespace inkbrite {
 
@@ -419,7 +420,10 @@ const std::vector<FileFilter>& SaveFileFilters() {
 std::string JoinedForText(std::span<const std::string> extensions) {
   std::string text;
   for (size_t i = 0; i < extensions.size(); ++i) {
-    if (i > 0) text += i + 1 == extensions.size() ? " or " : ", ";
+    if (i > 0) {
+      text += i + 1 == extensions.size() ? EngineText(INKBRITE_TEXT("formats", "或"))
+                                         : EngineText(INKBRITE_TEXT("formats", "、"));
+    }
     text += extensions[i];
   }
   return text;

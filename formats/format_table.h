@@ -143,8 +143,8 @@ const std::vector<std::string>& SaveExtensions();
 // The Save As dialog: one entry per format with a writer, then
 // "All Files(*.*)".
 const std::vector<FileFilter>& SaveFileFilters();
-// The extensions of a list joined for a message: ".jpg, .bmp, .png, .tif or
-// .jp2".
+// The extensions of a list joined for a message, in the language of the
+// run: ".jpg、.bmp、.png或.jp2", ".jpg, .bmp, .png or .jp2".
 std::string JoinedForText(std::span<const std::string> extensions);
 
 // True when a page named `name` (by its extension alone) is written by a

@@ -91,6 +91,407 @@ Do you want to see the record?</translation>
     </message>
 </context>
 <context>
+    <name>cli</name>
+    <message>
+        <source>/（书：其各页）</source>
+        <translation>/ (book: its pages)</translation>
+    </message>
+    <message>
+        <source>（书）</source>
+        <translation> (book)</translation>
+    </message>
+    <message>
+        <source>（不转换：前面的文件已有此目标）</source>
+        <translation> (not converted: an earlier file has this target)</translation>
+    </message>
+    <message>
+        <source>--files-from：无法读取%1</source>
+        <translation>--files-from: cannot read %1</translation>
+    </message>
+    <message>
+        <source>--files-from %1中没有列出文件</source>
+        <translation>--files-from %1 lists no file</translation>
+    </message>
+    <message>
+        <source>--merge-records：缺少%1个遍历序号（第一个是%2）：有部分运行没有完成或没有给出</source>
+        <translation>--merge-records: %1 walk indexes missing (first %2): a part did not finish or was not given</translation>
+    </message>
+    <message>
+        <source>--merge-records：无法写入%1</source>
+        <translation>--merge-records: cannot write %1</translation>
+    </message>
+    <message>
+        <source>第%1/%2份：</source>
+        <translation>shard %1/%2: </translation>
+    </message>
+    <message>
+        <source>%1个已转换，%2个失败，%3个跳过</source>
+        <translation>%1 converted, %2 failed, %3 skipped</translation>
+    </message>
+    <message>
+        <source>，%1个未转换（已停止）</source>
+        <translation>, %1 not converted (stopped)</translation>
+    </message>
+    <message>
+        <source>请用“inkbrite-batch --help”查看用法。</source>
+        <translation>Try &apos;inkbrite-batch --help&apos;.</translation>
+    </message>
+    <message>
+        <source>--pattern至少需要一个模式</source>
+        <translation>--pattern needs at least one pattern</translation>
+    </message>
+    <message>
+        <source>--ext必须是%1，而不是“%2”</source>
+        <translation>--ext must be %1, not &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>（已拒绝：如要覆盖源文件，请加上--overwrite-source）</source>
+        <translation>(refused: add --overwrite-source to overwrite the sources)</translation>
+    </message>
+    <message>
+        <source>--set需要KEY=VALUE，而不是“%1”</source>
+        <translation>--set needs KEY=VALUE, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>--set：未知的键“%1”</source>
+        <translation>--set: unknown key &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>--set：%1的值超出范围：“%2”</source>
+        <translation>--set: value of %1 out of range: &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>--books必须是cbz、folder或skip，而不是“%1”</source>
+        <translation>--books must be cbz, folder or skip, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>--jobs必须是1到%1，而不是“%2”</source>
+        <translation>--jobs must be 1 to %1, not &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>--record-format必须是text或jsonl，而不是“%1”</source>
+        <translation>--record-format must be text or jsonl, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>--lang必须是zh或en，而不是“%1”</source>
+        <translation>--lang must be zh or en, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>源文件模式，以“;”分隔
+（默认：%1）</source>
+        <translation>source patterns, &apos;;&apos;-separated
+(default: %1)</translation>
+    </message>
+    <message>
+        <source>输出格式：%1（默认%2）</source>
+        <translation>output format: %1 (default %2)</translation>
+    </message>
+    <message>
+        <source>也搜索子目录（默认）</source>
+        <translation>search subfolders too (default)</translation>
+    </message>
+    <message>
+        <source>只搜索源目录本身</source>
+        <translation>the source folder only</translation>
+    </message>
+    <message>
+        <source>从名为NAME的设置开始（未给--ext时也用它的
+格式）；设置文件中没有现成的eink-6-1072x1448、
+eink-7-1264x1680和tablet-10-1600x2560时
+会加入它们</source>
+        <translation>start from the named setting NAME (with no --ext, its
+format too); the ready-made eink-6-1072x1448,
+eink-7-1264x1680 and tablet-10-1600x2560 are added
+to the settings file when it lacks them</translation>
+    </message>
+    <message>
+        <source>--load所用的设置文件（默认：Inkbrite.ini）</source>
+        <translation>settings file for --load (default: Inkbrite.ini)</translation>
+    </message>
+    <message>
+        <source>一项设置，例如Brightness=120（可重复；
+--load与--set按顺序生效，后面的为准）</source>
+        <translation>one setting, e.g. Brightness=120 (repeatable;
+--load and --set apply in order, later ones win)</translation>
+    </message>
+    <message>
+        <source>彩色页面只复制，不转换</source>
+        <translation>copy colour pages instead of converting them</translation>
+    </message>
+    <message>
+        <source>允许TARGET_DIR就是源目录</source>
+        <translation>allow TARGET_DIR to be the source folder</translation>
+    </message>
+    <message>
+        <source>结果记录（默认：Inkbrite_Rcd.txt；部分运行的：
+Inkbrite_Rcd.shard-K-of-N.txt；JSON行格式用.jsonl）</source>
+        <translation>the result record (default: Inkbrite_Rcd.txt; of a part:
+Inkbrite_Rcd.shard-K-of-N.txt; .jsonl for JSON lines)</translation>
+    </message>
+    <message>
+        <source>text（默认：失败的文件）或jsonl（每个文件一个JSON
+对象：source、target、result、reason、大小、毫秒）</source>
+        <translation>text (default: the failures) or jsonl (one JSON object
+per file: source, target, result, reason, sizes, ms)</translation>
+    </message>
+    <message>
+        <source>同时记录自动处理在每个写出的页面上的发现
+（纠斜、分页、裁边、色阶、适配）</source>
+        <translation>also record what the automatic steps found on each
+written page (deskew, split, crop, levels, fit)</translation>
+    </message>
+    <message>
+        <source>源文件中的漫画书（%1）：
+cbz：每本转换为一个.cbz（默认）；
+folder：转换到以书名命名的目录；skip：略过</source>
+        <translation>comic books (%1) among the sources:
+cbz: each into a .cbz of its converted pages (default);
+folder: into a folder named after the book; skip: left out</translation>
+    </message>
+    <message>
+        <source>同时转换的文件（及书页）数（默认：处理器
+核心数）；无论N为多少，写出的文件都相同</source>
+        <translation>files (and a book&apos;s pages) converted at once (default: the
+number of cores); the written files are the same for every N</translation>
+    </message>
+    <message>
+        <source>只转换N份中的第K份（K从0起），按每个路径的
+散列值划分；auto或auto/N：份号取自Slurm作业
+数组或Kubernetes Indexed Job</source>
+        <translation>convert only part K of N (K from 0), chosen by a hash of
+each path; auto or auto/N: the part from a Slurm job
+array or a Kubernetes Indexed Job</translation>
+    </message>
+    <message>
+        <source>跳过写入同一记录的上次运行已转换的文件
+（其目标文件比源文件新）；
+需要--record-format jsonl</source>
+        <translation>skip files that the earlier run into the same record
+converted (their target newer than the source);
+needs --record-format jsonl</translation>
+    </message>
+    <message>
+        <source>转换FILE中列出的文件（&apos;-&apos;：标准输入），
+相对于SOURCE_DIR，每行一个或以NUL分隔</source>
+        <translation>convert the files FILE lists (&apos;-&apos;: standard input),
+relative to SOURCE_DIR, one a line or NUL-separated</translation>
+    </message>
+    <message>
+        <source>--files-from需要一个文件</source>
+        <translation>--files-from needs a file</translation>
+    </message>
+    <message>
+        <source>列出工作清单（SOURCE&lt;TAB&gt;TARGET行），
+不转换</source>
+        <translation>print the work list (SOURCE&lt;TAB&gt;TARGET lines); convert
+nothing</translation>
+    </message>
+    <message>
+        <source>同上，每条以NUL结尾</source>
+        <translation>the same, each record ended by a NUL</translation>
+    </message>
+    <message>
+        <source>按遍历顺序合并所列（--shard运行的）记录，
+写入--record FILE或标准输出</source>
+        <translation>merge the records named (of --shard runs) in walk order,
+into --record FILE or standard output</translation>
+    </message>
+    <message>
+        <source>列出将要读取和写入的文件，不写任何文件</source>
+        <translation>list what would be read and written; write nothing</translation>
+    </message>
+    <message>
+        <source>不显示进度，全部成功时也不显示总结</source>
+        <translation>no progress and no summary of a clean run</translation>
+    </message>
+    <message>
+        <source>消息和结果记录各行的语言：
+zh（中文）或en（英文）；默认：INKBRITE_LANG，
+否则按区域设置（zh*为中文，其他为英文）</source>
+        <translation>language of the messages and of the record&apos;s lines:
+zh (Chinese) or en (English); default: INKBRITE_LANG,
+else the locale (zh* Chinese, any other English)</translation>
+    </message>
+    <message>
+        <source>转换所列的FILE而不是一个目录，存入TARGET_DIR</source>
+        <translation>convert the FILEs named instead of a folder, into TARGET_DIR</translation>
+    </message>
+    <message>
+        <source>显示本说明</source>
+        <translation>this text</translation>
+    </message>
+    <message>
+        <source>显示程序的版本</source>
+        <translation>the program&apos;s version</translation>
+    </message>
+    <message>
+        <source>未知的选项：%1</source>
+        <translation>unknown option: %1</translation>
+    </message>
+    <message>
+        <source>选项%1不带值</source>
+        <translation>option %1 takes no value</translation>
+    </message>
+    <message>
+        <source>选项%1需要一个值</source>
+        <translation>option %1 needs a value</translation>
+    </message>
+    <message>
+        <source>--merge-records至少需要一个RECORD</source>
+        <translation>--merge-records needs at least one RECORD</translation>
+    </message>
+    <message>
+        <source>--files-from列出的是SOURCE_DIR下的文件，不能与--target同用</source>
+        <translation>--files-from lists files below SOURCE_DIR; it does not go with --target</translation>
+    </message>
+    <message>
+        <source>--target需要一个目录和至少一个FILE</source>
+        <translation>--target needs a folder and at least one FILE</translation>
+    </message>
+    <message>
+        <source>需要SOURCE_DIR TARGET_DIR（或--target TARGET_DIR FILE...）</source>
+        <translation>expected SOURCE_DIR TARGET_DIR (or --target TARGET_DIR FILE...)</translation>
+    </message>
+    <message>
+        <source>--skip-existing需要--record-format jsonl（能说明哪些文件已转换的记录）</source>
+        <translation>--skip-existing needs --record-format jsonl (the record that says what was converted)</translation>
+    </message>
+    <message>
+        <source>--dry-run与--list不能同用</source>
+        <translation>--dry-run and --list do not go together</translation>
+    </message>
+    <message>
+        <source>%2中没有名为“%1”的设置</source>
+        <translation>no named setting &quot;%1&quot; in %2</translation>
+    </message>
+    <message>
+        <source>设置值超出范围：第%1项为%2</source>
+        <translation>setting value out of range in slot %1: %2</translation>
+    </message>
+    <message>
+        <source>用法：inkbrite-batch [选项] SOURCE_DIR TARGET_DIR
+      inkbrite-batch [选项] --target TARGET_DIR FILE...
+      inkbrite-batch [--record FILE] --merge-records RECORD...
+
+把一个目录中的页面（或选定的文件）转换为增强后的副本。
+
+选项：
+</source>
+        <translation>Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR
+       inkbrite-batch [options] --target TARGET_DIR FILE...
+       inkbrite-batch [--record FILE] --merge-records RECORD...
+
+Converts a folder of pages (or the picked files) into enhanced copies.
+
+Options:
+</translation>
+    </message>
+    <message>
+        <source>
+退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行；被信号停止时：
+130（Ctrl-C，SIGINT），143（SIGTERM），129（SIGHUP）。部分运行（--shard）
+按它自己的文件退出。
+</source>
+        <translation>
+Exit status: 0 all converted, 1 some failed, 2 refused; stopped by a signal:
+130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP). A part (--shard) exits
+for its own files.
+</translation>
+    </message>
+    <message>
+        <source>结果记录：%1</source>
+        <translation>record: %1</translation>
+    </message>
+    <message>
+        <source>文件：%1</source>
+        <translation>file: %1</translation>
+    </message>
+    <message>
+        <source>--skip-existing不能接续以源目录本身为目标的转换</source>
+        <translation>--skip-existing cannot resume a conversion into the source folder itself</translation>
+    </message>
+    <message>
+        <source>%1：无法读取</source>
+        <translation>%1: cannot be read</translation>
+    </message>
+    <message>
+        <source>%1：JSON行格式的记录混在文本记录中</source>
+        <translation>%1: a JSON lines record among text records</translation>
+    </message>
+    <message>
+        <source>%1：文本记录混在JSON行格式的记录中</source>
+        <translation>%1: a text record among JSON lines records</translation>
+    </message>
+    <message>
+        <source>%1：没有“index”</source>
+        <translation>%1: no &quot;index&quot;</translation>
+    </message>
+    <message>
+        <source>%1：没有遍历序号（只能合并--shard运行的记录）</source>
+        <translation>%1: no walk index (only the records of --shard runs can be merged)</translation>
+    </message>
+    <message>
+        <source>遍历序号%1既在%2中，也在%3中：各部分重叠</source>
+        <translation>walk index %1 is in %2 and in %3: the shards overlap</translation>
+    </message>
+    <message>
+        <source>--shard需要K/N，其中0 &lt;= K &lt; N（或auto、auto/N），而不是“%1”</source>
+        <translation>--shard needs K/N with 0 &lt;= K &lt; N (or auto, auto/N), not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>未知的转义“\%1”</source>
+        <translation>unknown escape &quot;\%1&quot;</translation>
+    </message>
+    <message>
+        <source>缺少结尾的引号</source>
+        <translation>no closing quote</translation>
+    </message>
+    <message>
+        <source>结尾的引号后还有文字</source>
+        <translation>text after the closing quote</translation>
+    </message>
+    <message>
+        <source>第%1条：%2</source>
+        <translation>record %1: %2</translation>
+    </message>
+    <message>
+        <source>第%1条：“%2”不是源目录下的路径</source>
+        <translation>record %1: &quot;%2&quot; is not a path below the source folder</translation>
+    </message>
+    <message>
+        <source>%1不是数字：“%2”</source>
+        <translation>%1 is not a number: &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>--shard auto：SLURM_ARRAY_TASK_ID %1不在作业数组的范围内（最小%2，步长%3）</source>
+        <translation>--shard auto: SLURM_ARRAY_TASK_ID %1 is not in the array&apos;s range (min %2, step %3)</translation>
+    </message>
+    <message>
+        <source>--shard auto/%1：作业数组有%2个任务（SLURM_ARRAY_TASK_COUNT）</source>
+        <translation>--shard auto/%1: the array has %2 tasks (SLURM_ARRAY_TASK_COUNT)</translation>
+    </message>
+    <message>
+        <source>--shard auto：没有设置SLURM_ARRAY_TASK_COUNT；请给出份数：--shard auto/N</source>
+        <translation>--shard auto: SLURM_ARRAY_TASK_COUNT is not set; give the count: --shard auto/N</translation>
+    </message>
+    <message>
+        <source>--shard auto：JOB_COMPLETION_INDEX不含份数；请给出份数：--shard auto/N</source>
+        <translation>--shard auto: JOB_COMPLETION_INDEX gives no count; give it: --shard auto/N</translation>
+    </message>
+    <message>
+        <source>--shard auto：SLURM_ARRAY_TASK_ID和JOB_COMPLETION_INDEX都没有设置</source>
+        <translation>--shard auto: neither SLURM_ARRAY_TASK_ID nor JOB_COMPLETION_INDEX is set</translation>
+    </message>
+    <message>
+        <source>--shard auto：%2个任务中的第%1个不是作业的一部分</source>
+        <translation>--shard auto: task %1 of %2 is not a part of the job</translation>
+    </message>
+    <message>
+        <source>--shard需要K/N、auto或auto/N，其中1 &lt;= N &lt;= %1，而不是“%2”</source>
+        <translation>--shard needs K/N, auto or auto/N with 1 &lt;= N &lt;= %1, not &quot;%2&quot;</translation>
+    </message>
+</context>
+<context>
     <name>core</name>
     <message>
         <source>不变</source>
@@ -171,6 +572,14 @@ Do you want to see the record?</translation>
 </context>
 <context>
     <name>formats</name>
+    <message>
+        <source>或</source>
+        <translation> or </translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
     <message>
         <source>抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。</source>
         <translation>Sorry, a saved file name must end in jpg, png, bmp or tif. Please correct it.</translation>

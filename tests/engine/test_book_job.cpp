@@ -452,7 +452,7 @@ TEST(BookCli, BooksOptionAndItsHelp) {
   ASSERT_TRUE(parse({"a", "b"}, plain, error)) << error;
   EXPECT_EQ(plain.settings.books, BookOutput::kCbz);
   EXPECT_FALSE(parse({"--books", "zip", "a", "b"}, bad, error));
-  EXPECT_EQ(error, "--books must be cbz, folder or skip, not \"zip\"");
+  EXPECT_EQ(error, "--books必须是cbz、folder或skip，而不是“zip”");
   EXPECT_NE(CliUsageText().find("--books MODE"), std::string::npos);
 }
 

@@ -194,7 +194,7 @@ TEST_F(CliRunTest, ConvertsFolderAndPickedFiles) {
   EXPECT_TRUE(fs::exists(dir / "dst/a.jpg"));
   EXPECT_TRUE(fs::exists(dir / "dst/b.jpg"));
   EXPECT_NE(Text(dir / "out.txt").find(BatchSummaryText(2, 2)), std::string::npos);
-  EXPECT_NE(Text(dir / "err.txt").find("file: "), std::string::npos);  // not a terminal
+  EXPECT_NE(Text(dir / "err.txt").find("文件："), std::string::npos);  // not a terminal
 
   ASSERT_EQ(Run("--quiet --ext .png --target " + Quoted("picked") + " " + Quoted("src/b.bmp")), 0);
   EXPECT_TRUE(fs::exists(dir / "picked/b.png"));
@@ -239,9 +239,8 @@ TEST_F(CliRunTest, UnreadablePageIsRecorded) {
 TEST_F(CliRunTest, TwoFilesForOneTargetAreNotAllConverted) {
   Page(dir / "src/a.png", 8, 6);
   EXPECT_EQ(Run("--dry-run " + Quoted("src") + " " + Quoted("dst")), 0);
-  EXPECT_NE(
-      Text(dir / "out.txt").find("a.png -> " + (dir / "dst/a.jpg").string() + " (not converted"),
-      std::string::npos)
+  EXPECT_NE(Text(dir / "out.txt").find("a.png -> " + (dir / "dst/a.jpg").string() + "（不转换"),
+            std::string::npos)
       << Text(dir / "out.txt");
   for (const char* jobs : {"1", "3"}) {
     EXPECT_EQ(Run(std::string("--jobs ") + jobs + " " + Quoted("src") + " " + Quoted("dst")), 1);
@@ -315,7 +314,7 @@ class RunningConverter {
     m_err = errPipe[0];
     std::string err;
     char buffer[256];
-    while (err.find("file: ") == std::string::npos) {
+    while (err.find("文件：") == std::string::npos) {
       const ssize_t got = read(m_err, buffer, sizeof buffer);
       if (got <= 0) break;
       err.append(buffer, static_cast<size_t>(got));

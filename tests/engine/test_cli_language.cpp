@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -40,8 +41,78 @@ TEST(CliLanguageTest, LangOptionBeforeEnvironment) {
   for (std::string_view bad : {"fr", "", "ZH"}) {
     args = {"--lang", bad, "i", "o"};
     EXPECT_FALSE(ParseCliOptions(args, options = {}, error)) << bad;
-    EXPECT_NE(error.find("--lang must be zh or en"), std::string::npos) << error;
+    EXPECT_NE(error.find("--lang必须是zh或en"), std::string::npos) << error;
   }
+}
+
+// Before parsing (so that the parser's own errors speak the language): the
+// last valid --lang before "--", else the environment.
+TEST(CliLanguageTest, LanguageOfTheArguments) {
+  const EnvLookup english = [](const char*) -> const char* { return "en_GB.UTF-8"; };
+  const EnvLookup chinese = [](const char*) -> const char* { return "zh_TW"; };
+  using Args = std::vector<std::string_view>;
+  EXPECT_EQ(CliLanguage(Args{"--jobs", "x", "--lang", "zh"}, english), MessageLanguage::kChinese);
+  EXPECT_EQ(CliLanguage(Args{"--lang=en", "i", "o"}, chinese), MessageLanguage::kEnglish);
+  EXPECT_EQ(CliLanguage(Args{"--lang", "en", "--lang=zh"}, english), MessageLanguage::kChinese);
+  EXPECT_EQ(CliLanguage(Args{"--lang", "xx"}, chinese), MessageLanguage::kChinese);
+  EXPECT_EQ(CliLanguage(Args{"--lang", "zh", "--lang", "xx"}, english), MessageLanguage::kChinese);
+  EXPECT_EQ(CliLanguage(Args{"--", "--lang", "zh"}, english), MessageLanguage::kEnglish);
+  EXPECT_EQ(CliLanguage(Args{"--lang"}, chinese), MessageLanguage::kChinese);
+  EXPECT_EQ(CliLanguage(Args{}, english), MessageLanguage::kEnglish);
+}
+
+// No Han character (their UTF-8 starts with 0xE3..0xE9) and no full-width
+// punctuation (0xEF): an English text that left nothing untranslated.
+bool HasChinese(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0xE3 && b <= 0xEF;
+  });
+}
+
+// The usage text and the parser's errors in both languages: English exactly
+// as the program has always written it, Chinese for every line.
+TEST(CliLanguageTest, UsageAndErrorsInBothLanguages) {
+  const std::string chinese = CliUsageText();
+  SetMessageLanguage(MessageLanguage::kEnglish);
+  const std::string english = CliUsageText();
+  CliOptions options;
+  std::string englishError;
+  std::vector<std::string_view> args = {"--jobs", "0", "i", "o"};
+  EXPECT_FALSE(ParseCliOptions(args, options, englishError));
+  const std::string englishRefusal = CliRefusalText(englishError);
+  SetMessageLanguage(MessageLanguage::kChinese);
+  std::string chineseError;
+  EXPECT_FALSE(ParseCliOptions(args, options = {}, chineseError));
+
+  EXPECT_TRUE(english.starts_with("Usage: inkbrite-batch [options] SOURCE_DIR TARGET_DIR\n"));
+  EXPECT_NE(english.find("\n  --lang LANG          language of the messages and of the record's "
+                         "lines:\n"),
+            std::string::npos)
+      << english;
+  EXPECT_NE(english.find("output format: .jpg, .bmp, .png, .tif, .jp2, .webp, .avif or .jxl "
+                         "(default .jpg)"),
+            std::string::npos);
+  EXPECT_FALSE(HasChinese(english)) << english;
+  EXPECT_TRUE(chinese.starts_with("用法：inkbrite-batch [选项] SOURCE_DIR TARGET_DIR\n"));
+  EXPECT_NE(chinese.find("输出格式：.jpg、.bmp、.png、.tif、.jp2、.webp、.avif或.jxl（默认.jpg）"),
+            std::string::npos);
+  // Every option in both, each line of its help in Chinese.
+  size_t lines = 0;
+  for (size_t start = 0, end = 0; start < chinese.size(); start = end + 1, ++lines) {
+    end = std::min(chinese.find('\n', start), chinese.size());
+    const std::string line = chinese.substr(start, end - start);
+    if (line.starts_with("  --")) {
+      const std::string name = line.substr(2, line.find(' ', 2) - 2);
+      EXPECT_NE(english.find("\n  " + name + " "), std::string::npos) << name;
+      EXPECT_TRUE(HasChinese(line)) << line;
+    }
+  }
+  EXPECT_EQ(lines, static_cast<size_t>(std::count(english.begin(), english.end(), '\n')));
+
+  EXPECT_EQ(englishRefusal, "inkbrite-batch: --jobs must be 1 to " + std::to_string(kMaxBatchJobs) +
+                                ", not \"0\"\nTry 'inkbrite-batch --help'.\n");
+  EXPECT_EQ(chineseError, "--jobs必须是1到" + std::to_string(kMaxBatchJobs) + "，而不是“0”");
 }
 
 #ifdef INKBRITE_BATCH_EXE
@@ -124,9 +195,9 @@ TEST_F(CliLanguageRunTest, ChineseRunKeepsTheSourceTexts) {
     EXPECT_EQ(record, "文件读取失败：" + Bad() + "\n") << env;
     EXPECT_EQ(Out(),
               "3个文件需要转换，\n2个文件转换成功。\n"
-              "record: " +
+              "结果记录：" +
                   (dir / "data/Inkbrite_Rcd.txt").string() +
-                  "\ninkbrite-batch: 2 converted, 1 failed, 0 skipped\n")
+                  "\ninkbrite-batch: 2个已转换，1个失败，0个跳过\n")
         << env;
   }
   fs::create_directories(dir / "empty");
@@ -167,11 +238,41 @@ TEST_F(CliLanguageRunTest, RecordsInBothLanguages) {
   }
 }
 
-TEST_F(CliLanguageRunTest, HelpNamesTheOption) {
+// --help and the command line's errors follow the language too, also when
+// --lang comes after the faulty option.
+TEST_F(CliLanguageRunTest, HelpAndErrorsInTheLanguageOfTheRun) {
   EXPECT_EQ(Run("", "--help"), 0);
-  EXPECT_NE(Out().find("--lang LANG"), std::string::npos);
+  EXPECT_TRUE(Out().starts_with("用法：inkbrite-batch")) << Out();
+  EXPECT_NE(Out().find("--lang LANG          消息和结果记录各行的语言"), std::string::npos);
+  const std::string chineseHelp = Out();
+  for (const std::string& env :
+       {std::string("INKBRITE_LANG=en"), std::string(kNoOverride) + " LANG=C.UTF-8"}) {
+    EXPECT_EQ(Run(env, "--help"), 0);
+    EXPECT_TRUE(Out().starts_with("Usage: inkbrite-batch [options]")) << env << Out();
+    EXPECT_FALSE(HasChinese(Out())) << env;
+  }
+  const std::string englishHelp = Out();
+  EXPECT_EQ(Run("", "--help --lang en"), 0);
+  EXPECT_EQ(Out(), englishHelp);
+  EXPECT_EQ(Run("INKBRITE_LANG=en", "--lang=zh --help"), 0);
+  EXPECT_EQ(Out(), chineseHelp);
+
   EXPECT_EQ(Run("", "--lang xx " + Q("src") + " " + Q("dst")), 2);
-  EXPECT_NE(Err().find("--lang must be zh or en, not \"xx\""), std::string::npos) << Err();
+  EXPECT_EQ(Err(),
+            "inkbrite-batch: --lang必须是zh或en，而不是“xx”\n"
+            "请用“inkbrite-batch --help”查看用法。\n");
+  EXPECT_EQ(Run("INKBRITE_LANG=en", "--lang xx " + Q("src") + " " + Q("dst")), 2);
+  EXPECT_EQ(Err(),
+            "inkbrite-batch: --lang must be zh or en, not \"xx\"\n"
+            "Try 'inkbrite-batch --help'.\n");
+  EXPECT_EQ(Run("", "--books zip --lang en " + Q("src") + " " + Q("dst")), 2);
+  EXPECT_EQ(Err(),
+            "inkbrite-batch: --books must be cbz, folder or skip, not \"zip\"\n"
+            "Try 'inkbrite-batch --help'.\n");
+  EXPECT_EQ(Run("INKBRITE_LANG=en", "--set Nothing=1 --lang zh " + Q("src") + " " + Q("dst")), 2);
+  EXPECT_EQ(Err(),
+            "inkbrite-batch: --set：未知的键“Nothing”\n"
+            "请用“inkbrite-batch --help”查看用法。\n");
   EXPECT_FALSE(fs::exists(dir / "dst"));
 }
 

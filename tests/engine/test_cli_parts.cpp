@@ -126,9 +126,9 @@ TEST_F(CliPartsTest, PartsReportForThemselves) {
     EXPECT_EQ(status, hasBad || hasClash ? 1 : 0) << Out();
     const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
     const size_t failed = (hasBad ? 1 : 0) + (hasClash ? 1 : 0);
-    EXPECT_NE(Out().find("inkbrite-batch: shard " + std::to_string(k) +
-                         "/2: " + std::to_string(lines - failed) + " converted, " +
-                         std::to_string(failed) + " failed, 0 skipped\n"),
+    EXPECT_NE(Out().find("inkbrite-batch: 第" + std::to_string(k) + "/2份：" +
+                         std::to_string(lines - failed) + "个已转换，" + std::to_string(failed) +
+                         "个失败，0个跳过\n"),
               std::string::npos)
         << Out();
     converted += static_cast<int>(lines - failed);
@@ -169,7 +169,7 @@ TEST_F(CliPartsTest, ListAndFilesFromRoundTrip) {
 
   test::WriteText(dir / "escape.txt", "../outside.bmp\n");
   EXPECT_EQ(Run("--files-from " + Q("escape.txt") + " " + Q("src") + " " + Q("y")), 2);
-  EXPECT_NE(test::ReadText(dir / "err.txt").find("not a path below"), std::string::npos);
+  EXPECT_NE(test::ReadText(dir / "err.txt").find("不是源目录下的路径"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "y"));
 }
 

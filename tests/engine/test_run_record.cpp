@@ -140,7 +140,7 @@ TEST_F(MergeTest, JsonLinesInWalkOrder) {
   EXPECT_EQ(gaps, (std::vector<int64_t>{1}));
 
   EXPECT_FALSE(Merge({a, Write("over.jsonl", Line(3, "p3", "converted"))}));
-  EXPECT_NE(error.find("overlap"), std::string::npos) << error;
+  EXPECT_NE(error.find("重叠"), std::string::npos) << error;
   EXPECT_FALSE(Merge({a, Write("bad.jsonl", "{\"index\":5,\n")}));
   EXPECT_NE(error.find("bad.jsonl:1"), std::string::npos) << error;
   EXPECT_FALSE(Merge({a, Write("noindex.jsonl", "{\"source\":\"x\"}\n")}));

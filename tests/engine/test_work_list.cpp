@@ -256,7 +256,7 @@ TEST(FileListTest, QuotedNamesRoundTrip) {
     read.clear();
     error.clear();
     EXPECT_FALSE(ParseFileList(bad, read, error)) << bad;
-    EXPECT_NE(error.find("record 1"), std::string::npos) << error;
+    EXPECT_NE(error.find("第1条"), std::string::npos) << error;
   }
 }
 

@@ -11,6 +11,7 @@
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "platform/ascii_case.h"
+#include "platform/messages.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -121,7 +122,10 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
           "*.cbz;*.zip;*.cbr;*.rar;*.cb7;*.7z;*.cbt;*.tar", "*.pdf", "*.webp", "*.avif", "*.jxl"}));
   EXPECT_EQ(SaveExtensions(), (std::vector<std::string>{".jpg", ".bmp", ".png", ".tif", ".jp2",
                                                         ".webp", ".avif", ".jxl"}));
+  EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg、.bmp、.png、.tif、.jp2、.webp、.avif或.jxl");
+  SetMessageLanguage(MessageLanguage::kEnglish);
   EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg, .bmp, .png, .tif, .jp2, .webp, .avif or .jxl");
+  SetMessageLanguage(MessageLanguage::kChinese);
   std::vector<std::string> save;
   for (const FileFilter& f : SaveFileFilters()) save.push_back(f.label + "|" + f.patterns);
   EXPECT_EQ(save, (std::vector<std::string>{
