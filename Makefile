@@ -97,10 +97,16 @@ tsan: deps
 	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ./tests/engine_tests --gtest_filter='*Worker*:BatchPartsTest.*'
 
 # Screenshots of the viewer (offscreen) to look at, in Chinese
-# (build/screenshots/*.png) and in English (build/screenshots/en/*.png).
+# (build/screenshots/*.png) and in English (build/screenshots/en/*.png), and
+# after a change of language in the running viewer: started in Chinese and
+# changed to English (switched-en/), and the other way (switched-zh/).
 screenshots: build
 	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=zh $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)
 	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=en $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)/en
+	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=zh INKBRITE_SCREENSHOTS_SWITCH=en \
+	  $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)/switched-en
+	@QT_QPA_PLATFORM=offscreen INKBRITE_LANG=en INKBRITE_SCREENSHOTS_SWITCH=zh \
+	  $(BUILD_DIR)/app/inkbrite-screenshots $(SHOTS_DIR)/switched-zh
 
 # The programs, help page, sample pages, icons, desktop entry, AppStream
 # metadata, manual pages and bash completion under PREFIX.

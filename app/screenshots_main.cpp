@@ -440,6 +440,12 @@ int main(int argc, char** argv) {
   CMainFrame* frame = app.MainFrame();
   frame->resize(1280, 900);
   frame->show();
+  // INKBRITE_SCREENSHOTS_SWITCH=en|zh: every screen after the running
+  // viewer changed to that language, as the Help menu's choice does.
+  if (const auto to = ParseLanguageCode(qEnvironmentVariable("INKBRITE_SCREENSHOTS_SWITCH"))) {
+    app.SetInterfaceLanguage(*to);
+    Settle(100);
+  }
   bool ok = ShootWindow(app, frame, out, pages);
   ok = ShootParameterBar(frame, out) && ok;
   ok = ShootEditingDialogs(frame, out, pages) && ok;

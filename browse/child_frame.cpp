@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/child_frame.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QMenu>
 #include <algorithm>
 
 #include "browse/about_dialog.h"
@@ -48,6 +50,21 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   }
   if (doc && doc->Views().empty() && TheApp()) TheApp()->CloseDocument(doc);
   if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->UpdateMenus();
+}
+
+void CChildFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange && systemMenu() != nullptr) {
+    // A window made now has the menu in the language of now; its items
+    // come in the same order.
+    const QMdiSubWindow fresh;
+    const QList<QAction*> items = systemMenu()->actions();
+    const QList<QAction*> texts =
+        fresh.systemMenu() != nullptr ? fresh.systemMenu()->actions() : QList<QAction*>();
+    for (qsizetype i = 0; i < std::min(items.size(), texts.size()); ++i) {
+      items[i]->setText(texts[i]->text());
+    }
+  }
+  QMdiSubWindow::changeEvent(event);
 }
 
 }  // namespace inkbrite

@@ -26,6 +26,9 @@ class CChildFrame : public QMdiSubWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // A new interface language: Qt's own window menu (restore, move, close
+  // ...) does not follow one by itself.
+  void changeEvent(QEvent* event) override;
 
  private:
   CInkbriteView* m_view;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/histogram_dock.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -77,6 +78,14 @@ CHistogramDock::CHistogramDock(QWidget* parent)
 void CHistogramDock::SetHistogram(const PageHistogram& histogram) {
   m_graph->SetHistogram(histogram);
   m_clipping->setText(ClippingText());
+}
+
+void CHistogramDock::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) {
+    setWindowTitle(tr("直方图"));
+    m_clipping->setText(ClippingText());
+  }
+  QDockWidget::changeEvent(event);
 }
 
 QString CHistogramDock::ClippingText() const {

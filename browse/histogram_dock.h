@@ -43,6 +43,10 @@ class CHistogramDock : public QDockWidget {
   // The line under the graph: the shares clipped to black and to white.
   QString ClippingText() const;
 
+ protected:
+  // A new interface language: the title and the line under the graph.
+  void changeEvent(QEvent* event) override;
+
  private:
   CHistogramGraph* m_graph;
   QLabel* m_clipping;

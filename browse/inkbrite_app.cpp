@@ -107,6 +107,13 @@ void CInkbriteApp::InitInstance(bool show) {
   }
 }
 
+bool CInkbriteApp::SetInterfaceLanguage(UiLanguage language) {
+  if (language == CurrentUiLanguage()) return true;
+  if (m_language.Apply(language)) return true;
+  m_language.Apply(UiLanguage::kChinese);  // all of it in one language
+  return false;
+}
+
 void CInkbriteApp::ExitInstance() {
   if (m_mainFrame) {
     for (CChildFrame* child : m_mainFrame->Children()) child->close();

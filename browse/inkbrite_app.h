@@ -44,6 +44,10 @@ class CInkbriteApp {
   // when the socket cannot be had.
   bool SetSingleInstance(bool on);
   bool IsSingleInstance() const;
+  // Sets the interface language (and the engine's) while the viewer runs:
+  // every window follows at once (QEvent::LanguageChange). False when the
+  // English translation is missing (the interface stays Chinese).
+  bool SetInterfaceLanguage(UiLanguage language);
   // Writes the settings; closes every window.
   void ExitInstance();
 

@@ -411,12 +411,12 @@ void CInkbriteView::OnPageRendered() {
 
 void CInkbriteView::SetFindings(const PageFindings& findings) {
   std::lock_guard lock(m_displayMutex);
-  m_findings = DescribeFindings(findings);
+  m_findings = findings;
 }
 
 std::string CInkbriteView::FindingsText() const {
   std::lock_guard lock(m_displayMutex);
-  return m_findings;
+  return DescribeFindings(m_findings);
 }
 
 bool CInkbriteView::ShowSpreadPart(int part) {

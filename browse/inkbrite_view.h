@@ -323,7 +323,7 @@ class CInkbriteView : public QAbstractScrollArea {
   std::atomic<int> m_parts{1};
   mutable std::mutex m_displayMutex;
   DibImage m_displayed;              // guarded by m_displayMutex
-  std::string m_findings;            // likewise
+  PageFindings m_findings;           // likewise; described when asked, in the language of then
   uint64_t m_displayGeneration = 0;  // likewise
   uint64_t m_paintedGeneration = 0;
   std::atomic<int> m_renderStarts{0};

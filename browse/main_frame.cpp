@@ -111,9 +111,17 @@ QString Filter(const char* label, const char* patterns) {
          QLatin1Char(')');
 }
 
+// A command's menu text, status bar prompt and tooltip.
+void SetCommandTexts(QAction* action, int id) {
+  action->setText(CommandMenuText(id));
+  const QStringList prompt = CommandPrompt(id).split(QLatin1Char('\n'));
+  action->setStatusTip(prompt.value(0));
+  action->setToolTip(prompt.value(1, prompt.value(0)));
+}
+
 }  // namespace
 
-CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
+CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)), m_language(CurrentUiLanguage()) {
   SetFrameTitle(QStringLiteral("Inkbrite"));
   m_mdi->setBackground(Qt::black);
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -125,6 +133,28 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   CreateActions();
   CreateToolBar();
   CreateStatusBar();
+  CreateParaBar();
+  // The histogram beside the workspace, shown as it was left.
+  m_histogramDock = new CHistogramDock(this);
+  addDockWidget(Qt::RightDockWidgetArea, m_histogramDock);
+  m_histogramDock->setVisible(QSettings().value(QStringLiteral("View/Histogram"), false).toBool());
+  connect(m_histogramDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+    if (shown) UpdateHistogram();
+    UpdateChecks();
+  });
+  m_paraBarTimer.setSingleShot(true);
+  m_paraBarTimer.setInterval(kFrameSettleMs);
+  connect(&m_paraBarTimer, &QTimer::timeout, this, [this] { ShowParaBarAtStart(); });
+  m_lockTimer.setInterval(kLockPollMs);
+  connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
+  CreateLanguageMenu();
+  CreateMenus();
+  CreateThumbnailStrip();
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { UpdateWindowList(); });
+  UpdateMenus();
+}
+
+void CMainFrame::CreateParaBar() {
   CParaBar::Views views;
   views.all = [] {
     std::vector<QObject*> all;
@@ -137,27 +167,50 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)) {
   };
   views.active = [this]() -> QObject* { return ActiveView(); };
   m_paraBar = new CParaBar(std::move(views), this);
-  // The histogram beside the workspace, shown as it was left.
-  m_histogramDock = new CHistogramDock(this);
-  addDockWidget(Qt::RightDockWidgetArea, m_histogramDock);
-  m_histogramDock->setVisible(QSettings().value(QStringLiteral("View/Histogram"), false).toBool());
-  connect(m_histogramDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
-    if (shown) UpdateHistogram();
-    UpdateChecks();
-  });
   // However the bar is hidden (its command, Escape, its close button), the
   // menu item and the toolbar button follow.
   connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] { UpdateChecks(); });
-  m_paraBarTimer.setSingleShot(true);
-  m_paraBarTimer.setInterval(kFrameSettleMs);
-  connect(&m_paraBarTimer, &QTimer::timeout, this, [this] { ShowParaBarAtStart(); });
-  m_lockTimer.setInterval(kLockPollMs);
-  connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
-  CreateLanguageMenu();
-  CreateMenus();
-  CreateThumbnailStrip();
-  connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { UpdateWindowList(); });
-  UpdateMenus();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) Retranslate();
+  QMainWindow::changeEvent(event);
+}
+
+void CMainFrame::Retranslate() {
+  // Installing and removing translators sends several changes for one.
+  if (m_language == CurrentUiLanguage()) return;
+  m_language = CurrentUiLanguage();
+  for (const auto& [id, action] : m_actions) SetCommandTexts(action, id);
+  for (QAction* recent : m_recentActions) recent->setStatusTip(CommandPrompt(kCmdRecentFile));
+  m_noRecentFiles->setText(CommandMenuText(kCmdRecentFile));
+  for (const auto& [menu, title] : m_menuTitles) menu->setTitle(tr(title));
+  m_followSystem->setText(tr("跟随系统"));
+  m_toolBar->setWindowTitle(tr("工具栏"));
+  SizeLockPanes();
+  UpdateLockPanes();
+  UpdateFindingsPane();  // the engine's words for what the steps found
+  RebuildParaBar();
+}
+
+void CMainFrame::RebuildParaBar() {
+  CParaBar* old = m_paraBar;
+  const bool shown = old->isVisible();
+  disconnect(old, nullptr, this, nullptr);
+  CreateParaBar();
+  m_paraBar->TakeStateFrom(*old);
+  // Where the old one stood, its bottom edge and centre kept.
+  const QSize before = old->size();
+  const QSize after = m_paraBar->size();
+  m_paraBar->move(old->pos() +
+                  QPoint((before.width() - after.width()) / 2, before.height() - after.height()));
+  old->hide();
+  old->deleteLater();
+  if (shown) {
+    m_paraBar->show();
+    m_paraBar->raise();
+  }
+  UpdateChecks();
 }
 
 bool CMainFrame::event(QEvent* event) {
@@ -330,10 +383,8 @@ CMainFrame::~CMainFrame() = default;
 // ---- actions, menus, toolbar, status bar ----
 
 QAction* CMainFrame::MakeAction(int id, std::initializer_list<QKeySequence> keys) {
-  auto* action = new QAction(CommandMenuText(id), this);
-  const QStringList prompt = CommandPrompt(id).split(QLatin1Char('\n'));
-  action->setStatusTip(prompt.value(0));
-  action->setToolTip(prompt.value(1, prompt.value(0)));
+  auto* action = new QAction(this);
+  SetCommandTexts(action, id);
   action->setIcon(CommandIcon(id));
   action->setShortcuts(QList<QKeySequence>(keys));
   action->setShortcutContext(Qt::WindowShortcut);
@@ -438,9 +489,9 @@ QAction* CMainFrame::Action(int id) const {
   return it == m_actions.end() ? nullptr : it->second;
 }
 
-QMenu* CMainFrame::CreateMenu(const QString& title, std::initializer_list<int> ids,
-                              QMenu* submenu) {
-  auto* menu = new QMenu(title, this);
+QMenu* CMainFrame::CreateMenu(const char* title, std::initializer_list<int> ids, QMenu* submenu) {
+  auto* menu = new QMenu(tr(title), this);
+  m_menuTitles.emplace_back(menu, title);
   for (int id : ids) {
     if (id == 0) {
       menu->addSeparator();
@@ -458,20 +509,21 @@ QMenu* CMainFrame::CreateMenu(const QString& title, std::initializer_list<int> i
 
 void CMainFrame::CreateMenus() {
   m_menuSets[0] = {
-      CreateMenu(tr("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
-      CreateMenu(tr("查看(&V)"),
+      CreateMenu(QT_TR_NOOP("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(QT_TR_NOOP("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen}),
-      CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+      CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 
   QMenu* pages =
-      CreateMenu(tr("页面浏览"),
+      CreateMenu(QT_TR_NOOP("页面浏览"),
                  {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
                   kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
   m_menuSets[1] = {
-      CreateMenu(tr("文件(&F)"), {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite,
-                                  0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
-      CreateMenu(tr("查看(&V)"),
+      CreateMenu(QT_TR_NOOP("文件(&F)"),
+                 {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite, 0, kCmdBatch,
+                  0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(QT_TR_NOOP("查看(&V)"),
                  {kCmdToolbar,
                   kCmdStatusBar,
                   0,
@@ -508,16 +560,18 @@ void CMainFrame::CreateMenus() {
                   kCmdAutoPlay,
                   kCmdAutoPlaySettings},
                  pages),
-      m_windowMenu = CreateMenu(
-          tr("窗口(&W)"), {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
-                           kCmdNextWindow, 0, kCmdCloseAll, 0, kCmdSingleInstance}),
-      CreateMenu(tr("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+      m_windowMenu =
+          CreateMenu(QT_TR_NOOP("窗口(&W)"),
+                     {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
+                      kCmdNextWindow, 0, kCmdCloseAll, 0, kCmdSingleInstance}),
+      CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 }
 
 void CMainFrame::CreateLanguageMenu() {
   // Each language under its own name; the stored choice is checked.
   m_languageMenu = new QMenu(tr("语言"), this);
+  m_menuTitles.emplace_back(m_languageMenu, QT_TR_NOOP("语言"));
   m_languageMenu->setObjectName(QStringLiteral("languageMenu"));
   auto* group = new QActionGroup(m_languageMenu);
   const QString stored = StoredLanguageChoice();
@@ -531,13 +585,23 @@ void CMainFrame::CreateLanguageMenu() {
     action->setData(code);
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, code = code] { OnLanguageChosen(code); });
+    m_followSystem = action;  // the last
   }
 }
 
 void CMainFrame::OnLanguageChosen(const QString& code) {
   if (code == StoredLanguageChoice()) return;
   StoreLanguageChoice(code);
-  ShowMessage(this, tr("新的界面语言将在下次启动 Inkbrite 时生效。"), QMessageBox::Ok);
+  // At once, in every window: the chosen language, or the one the system
+  // gives (INKBRITE_LANG, then the locale).
+  const std::optional<UiLanguage> chosen = ParseLanguageCode(code);
+  const UiLanguage language = chosen
+                                  ? *chosen
+                                  : ChooseLanguage(QString::fromLocal8Bit(qgetenv("INKBRITE_LANG")),
+                                                   QString(), SystemLocaleName());
+  if (TheApp() && !TheApp()->SetInterfaceLanguage(language)) {
+    ShowMessage(this, tr("找不到英文翻译，界面仍为中文。"), QMessageBox::Ok);
+  }
 }
 
 void CMainFrame::UpdateWindowList() {
@@ -619,18 +683,24 @@ void CMainFrame::CreateStatusBar() {
   m_counter->setMinimumWidth(
       m_counter->fontMetrics().horizontalAdvance(QStringLiteral("1024/1024")) + 8);
   bar->addPermanentWidget(m_counter);
-  // The lock panes keep the width of their texts while empty.
   for (QLabel** pane : {&m_capsPane, &m_numPane}) {
     *pane = new QLabel(bar);
     (*pane)->setAlignment(Qt::AlignCenter);
-    const QFontMetrics metrics = (*pane)->fontMetrics();
-    (*pane)->setMinimumWidth(
-        std::max(metrics.horizontalAdvance(tr("大写")), metrics.horizontalAdvance(tr("数字"))) + 8);
     bar->addPermanentWidget(*pane);
   }
+  SizeLockPanes();
   m_capsPane->setObjectName(QStringLiteral("capsLockPane"));
   m_numPane->setObjectName(QStringLiteral("numLockPane"));
   m_counter->clear();
+}
+
+// The lock panes keep the width of their texts while empty.
+void CMainFrame::SizeLockPanes() {
+  for (QLabel* pane : {m_capsPane, m_numPane}) {
+    const QFontMetrics metrics = pane->fontMetrics();
+    pane->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(tr("大写")), metrics.horizontalAdvance(tr("数字"))) + 8);
+  }
 }
 
 // ---- windows ----

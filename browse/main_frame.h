@@ -19,7 +19,10 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <utility>
 #include <vector>
+
+#include "browse/language.h"
 
 class QAction;
 class QMenu;
@@ -80,8 +83,8 @@ class CMainFrame : public QMainWindow {
   // The menus of the menu bar as shown now.
   QList<QMenu*> MenuBarMenus() const;
   // The Help menu's language submenu ("中文", "English", follow the
-  // system): a choice is kept in the settings and applies from the next
-  // start, which a message says.
+  // system): a choice is kept in the settings for the next start and
+  // applies at once to every window (Retranslate, on QEvent::LanguageChange).
   QMenu* LanguageMenu() const { return m_languageMenu; }
   // Lists the open windows at the end of the 窗口 menu, the active one
   // checked; choosing one activates it.
@@ -113,6 +116,7 @@ class CMainFrame : public QMainWindow {
 
  protected:
   bool event(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
@@ -133,7 +137,15 @@ class CMainFrame : public QMainWindow {
   void CreateMenus();
   void CreateLanguageMenu();
   void OnLanguageChosen(const QString& code);
-  QMenu* CreateMenu(const QString& title, std::initializer_list<int> ids, QMenu* submenu = nullptr);
+  // `title`: the source text (tr() gives the shown one, also after a change
+  // of language).
+  QMenu* CreateMenu(const char* title, std::initializer_list<int> ids, QMenu* submenu = nullptr);
+  // The texts of every part in the interface language of now; the parameter
+  // bar is made anew (its layout follows its texts).
+  void Retranslate();
+  void CreateParaBar();
+  void RebuildParaBar();
+  void SizeLockPanes();
   void ShowMenuSet(bool documentMenus);
   void CreateToolBar();
   void CreateStatusBar();
@@ -162,6 +174,8 @@ class CMainFrame : public QMainWindow {
   std::map<int, QAction*> m_actions;
   // The menus while no document window is open [0] and while any is [1].
   std::array<std::vector<QMenu*>, 2> m_menuSets;
+  std::vector<std::pair<QMenu*, const char*>> m_menuTitles;  // each menu's source title
+  UiLanguage m_language;                                     // the language of the texts shown
   int m_shownMenuSet = -1;
   QToolBar* m_toolBar = nullptr;
   CWindowTabBar* m_tabBar = nullptr;
@@ -174,6 +188,7 @@ class CMainFrame : public QMainWindow {
   std::vector<QAction*> m_recentActions;
   QAction* m_noRecentFiles = nullptr;
   QMenu* m_languageMenu = nullptr;
+  QAction* m_followSystem = nullptr;  // its third item
   // The 窗口 menu and its items naming the open windows (made when it opens).
   QMenu* m_windowMenu = nullptr;
   std::vector<QAction*> m_windowListActions;

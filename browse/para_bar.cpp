@@ -404,6 +404,12 @@ void CParaBar::hideEvent(QHideEvent* event) {
 
 void CParaBar::SelectPage(int page) { m_tabs->setCurrentIndex(page); }
 
+void CParaBar::TakeStateFrom(const CParaBar& other) {
+  m_snapshot.Assign(other.m_snapshot);
+  m_windowOnly->setChecked(other.m_windowOnly->isChecked());
+  SelectPage(other.m_current);
+}
+
 void CParaBar::ShowPage() {
   const int selected = m_tabs->currentIndex();
   if (selected != m_current) StorePage(m_current);

@@ -117,6 +117,10 @@ class CParaBar : public QDialog {
   void OnLoad();
   void OnSave();
 
+  // A bar made anew in another language takes over the old one's state:
+  // the snapshot "恢复" goes back to, the window-only choice, the page.
+  void TakeStateFrom(const CParaBar& other);
+
   int CurrentPage() const { return m_current; }
   void SelectPage(int page);
   QString CaptionText() const;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/thumbnail_strip.h"
 
+#include <QEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QScrollBar>
@@ -91,6 +92,11 @@ struct CThumbnailStrip::Job {
     return true;
   }
 };
+
+void CThumbnailStrip::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) setWindowTitle(tr("缩略图"));
+  QDockWidget::changeEvent(event);
+}
 
 CThumbnailStrip::CThumbnailStrip(QWidget* parent)
     : QDockWidget(tr("缩略图"), parent), m_list(new QListWidget(this)) {

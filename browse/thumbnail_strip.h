@@ -73,6 +73,8 @@ class CThumbnailStrip : public QDockWidget {
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // A new interface language: the title.
+  void changeEvent(QEvent* event) override;
 
  private slots:
   // Posted by the threads (with no data: the pictures wait in the job,

@@ -1021,8 +1021,8 @@ is not valid. Please choose another.</translation>
         <translation>Follow the system</translation>
     </message>
     <message>
-        <source>新的界面语言将在下次启动 Inkbrite 时生效。</source>
-        <translation>The new language takes effect the next time Inkbrite starts.</translation>
+        <source>找不到英文翻译，界面仍为中文。</source>
+        <translation>The English translation was not found; the interface stays in Chinese.</translation>
     </message>
     <message>
         <source>工具栏</source>

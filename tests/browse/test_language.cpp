@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,10 +26,12 @@
 #include "browse/auto_play_dialog.h"
 #include "browse/batch_dialog.h"
 #include "browse/curve_dialog.h"
+#include "browse/histogram_dock.h"
 #include "browse/language.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
 #include "browse/settings_dialog.h"
+#include "browse/thumbnail_strip.h"
 #include "platform/messages.h"
 #include "tests/browse/browse_support.h"
 
@@ -186,28 +189,74 @@ TEST_F(StartLanguageTest, EveryWindowIsInEnglish) {
   EXPECT_EQ(UiText(kReadFailedMessage), "The file could not be read.");
 }
 
-TEST_F(StartLanguageTest, LanguageMenuKeepsTheChoiceForTheNextStart) {
+// A choice in the language submenu applies at once to every part of the
+// open frame (menus, tips, status bar panes, docks, the parameter bar, the
+// engine's texts), both ways, and is kept for the next start.
+TEST_F(StartLanguageTest, LanguageMenuAppliesAtOnceAndForTheNextStart) {
   Start("zh");
+  ui_test::WritePage(dir / "a.bmp", 60, 40);
+  AppParams().SetValue(kDeskew, 1);
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return !Frame()->FindingsPaneText().isEmpty(); }));
+  Frame()->OnCommand(kCmdParaBar);
+  Frame()->ParaBar()->SelectPage(kPageAuto);
+  Frame()->ParaBar()->Control<QCheckBox>(kParaWindowOnly)->setChecked(true);
+  // In sorted order: the parameter bar made anew comes last among the
+  // frame's children.
+  const auto sorted = [](QStringList texts) {
+    texts.sort();
+    return texts;
+  };
+  const QStringList chinese = sorted(ShownTexts(Frame()));
+  const QString chineseFindings = Frame()->FindingsPaneText();
   QMenu* languages = Frame()->LanguageMenu();
   ASSERT_NE(languages, nullptr);
   // In the Help menu of both menu sets.
-  for (QMenu* help : {Frame()->MenuBarMenus().back()}) {
-    EXPECT_TRUE(help->actions().contains(languages->menuAction()));
-  }
+  EXPECT_TRUE(Frame()->MenuBarMenus().back()->actions().contains(languages->menuAction()));
   const QList<QAction*> items = languages->actions();
   ASSERT_EQ(items.size(), 3);
   EXPECT_EQ(items[0]->text(), "中文");
   EXPECT_EQ(items[1]->text(), "English");
   EXPECT_TRUE(items[2]->isChecked());  // nothing stored: the system's
+  const auto choose = [&](int item) {
+    languages->actions()[item]->trigger();
+    // The changes arrive as posted events; the old bar goes later.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
 
-  items[1]->trigger();
+  choose(1);
   EXPECT_EQ(QSettings().value(kLanguageKey).toString(), "en");
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], "新的界面语言将在下次启动 Inkbrite 时生效。");
-  // The interface stays as it is until the next start...
-  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kEnglish);
+  EXPECT_EQ(CurrentMessageLanguage(), MessageLanguage::kEnglish);
+  EXPECT_EQ(MenuTitles(), QStringList({"&File", "&View", "&Window", "&Help"}));
+  EXPECT_EQ(Frame()->Action(kCmdOpen)->toolTip(), "Open");
+  EXPECT_EQ(ChineseTexts(ShownTexts(Frame())), std::vector<std::string>{});
+  EXPECT_EQ(
+      ChineseTexts({Frame()->FindingsPaneText(), Frame()->HistogramDock()->windowTitle(),
+                    Frame()->ThumbnailStrip()->windowTitle(), Frame()->ParaBar()->windowTitle()}),
+      std::vector<std::string>{});
+  EXPECT_NE(Frame()->FindingsPaneText(), chineseFindings);
+  EXPECT_EQ(Frame()->findChildren<CParaBar*>().size(), 1);
+  // The bar made anew keeps what the old one showed.
+  EXPECT_TRUE(Frame()->ParaBar()->isVisible());
+  EXPECT_EQ(Frame()->ParaBar()->CurrentPage(), kPageAuto);
+  EXPECT_TRUE(Frame()->ParaBar()->Control<QCheckBox>(kParaWindowOnly)->isChecked());
+  EXPECT_TRUE(Frame()->Action(kCmdParaBar)->isChecked());
 
-  // ...which follows the stored choice when INKBRITE_LANG is not set.
+  // And back: every text as it was.
+  choose(0);
+  EXPECT_EQ(QSettings().value(kLanguageKey).toString(), "zh");
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+  EXPECT_EQ(CurrentMessageLanguage(), MessageLanguage::kChinese);
+  EXPECT_EQ(sorted(ShownTexts(Frame())), chinese);
+  EXPECT_EQ(Frame()->FindingsPaneText(), chineseFindings);
+  EXPECT_EQ(Frame()->Action(kCmdOpen)->text(), "打开(&O)...\tCtrl+O");
+  EXPECT_TRUE(messages.empty());
+
+  // The next start follows the stored choice when INKBRITE_LANG is not set.
+  choose(1);
   unsetenv("INKBRITE_LANG");
   app.reset();
   app = std::make_unique<CInkbriteApp>();
@@ -215,11 +264,15 @@ TEST_F(StartLanguageTest, LanguageMenuKeepsTheChoiceForTheNextStart) {
   EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kEnglish);
   EXPECT_TRUE(Frame()->LanguageMenu()->actions()[1]->isChecked());
   EXPECT_EQ(Frame()->MenuBarMenus().front()->title(), "&File");
-
-  // Following the system again removes the key.
-  Frame()->LanguageMenu()->actions()[2]->trigger();
+  // Following the system again removes the key, and INKBRITE_LANG, then
+  // the locale, decide at once.
+  setenv("INKBRITE_LANG", "zh", 1);
+  languages = Frame()->LanguageMenu();
+  choose(2);
   EXPECT_FALSE(QSettings().contains(kLanguageKey));
-  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
+  EXPECT_EQ(Frame()->MenuBarMenus().front()->title(), "文件(&F)");
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(StartLanguageTest, HelpPageFollowsTheLanguage) {
