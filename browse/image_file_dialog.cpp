@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/image_file_dialog.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileSystemModel>
@@ -123,10 +124,24 @@ CImageFileMultSel::CImageFileMultSel(QWidget* parent, const QString& title, cons
 
 CImageFileMultSel::~CImageFileMultSel() = default;
 
+void FitFileDialogPlaces(QFileDialog& dialog) {
+  auto* places = dialog.findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+  auto* splitter = dialog.findChild<QSplitter*>(QStringLiteral("splitter"));
+  if (!places || !splitter || splitter->count() < 2 || splitter->widget(0) != places) return;
+  constexpr int kMargin = 4;
+  const int wanted = places->sizeHintForColumn(0) + 2 * places->frameWidth() + kMargin;
+  QList<int> sizes = splitter->sizes();
+  if (sizes[0] >= wanted) return;
+  dialog.resize(dialog.width() + wanted - sizes[0], dialog.height());
+  sizes[0] = wanted;
+  splitter->setSizes(sizes);
+}
+
 void CImageFileMultSel::showEvent(QShowEvent* event) {
   QFileDialog::showEvent(event);
   if (m_widened) return;
   m_widened = true;
+  FitFileDialogPlaces(*this);
   // Room for the pane: the dialog grows by the pane's width and the list
   // keeps the width it had.
   auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter"));

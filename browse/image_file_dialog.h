@@ -51,6 +51,11 @@ class CPreviewPane : public QFrame {
 // Text of the preview box.
 inline const char* const kPreviewBoxText = QT_TRANSLATE_NOOP("Messages", "预览");
 
+// Widens the list of places on the left of a shown file dialog (and the
+// dialog with it) to its longest name: Qt gives it a fixed width, which cuts
+// "Computer" short in English.
+void FitFileDialogPlaces(QFileDialog& dialog);
+
 class CImageFileMultSel : public QFileDialog {
   Q_OBJECT
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 
+#include "browse/image_file_dialog.h"
 #include "formats/format_table.h"
 
 namespace inkbrite {
@@ -81,6 +82,11 @@ void CSaveAsDialog::accept() {
 void CSaveAsDialog::FollowFilter(const QString& filter) {
   const QString extension = FilterExtension(filter);
   setDefaultSuffix(extension.isEmpty() ? DefaultExtension() : extension);
+}
+
+void CSaveAsDialog::showEvent(QShowEvent* event) {
+  QFileDialog::showEvent(event);
+  FitFileDialogPlaces(*this);
 }
 
 }  // namespace inkbrite

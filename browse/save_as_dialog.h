@@ -33,6 +33,9 @@ class CSaveAsDialog : public QFileDialog {
  public slots:
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void FollowFilter(const QString& filter);
 };

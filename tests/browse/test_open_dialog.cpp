@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
@@ -13,6 +14,7 @@
 
 #include "browse/about_dialog.h"
 #include "browse/image_file_dialog.h"
+#include "browse/save_as_dialog.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 
@@ -113,6 +115,32 @@ TEST_F(OpenDialogTest, ShowsThePresetNameAndWholeColumnsBesideThePreview) {
   EXPECT_TRUE(dialog.PreviewPane()->isVisible());
   EXPECT_GE(dialog.PreviewPane()->width(), 200);
   dialog.reject();
+}
+
+// The places on the left of the open and save dialogs show their whole
+// names ("Computer" was cut short in English), however narrow Qt (or the
+// width it remembers) made them.
+TEST_F(OpenDialogTest, PlacesShowTheirWholeNames) {
+  CImageFileMultSel open(nullptr, "Open", Folder(), {"Supported Files (*.jpg)"}, {});
+  CSaveAsDialog save(nullptr, CSaveAsDialog::Filters(), "page");
+  for (QFileDialog* dialog : {static_cast<QFileDialog*>(&open), static_cast<QFileDialog*>(&save)}) {
+    dialog->show();
+    auto* places = dialog->findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+    auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter"));
+    ASSERT_TRUE(places && splitter);
+    ASSERT_GT(places->model()->rowCount(places->rootIndex()), 0);
+    EXPECT_GE(places->viewport()->width(), places->sizeHintForColumn(0));
+    QList<int> sizes = splitter->sizes();
+    sizes[0] = 30;
+    splitter->setSizes(sizes);
+    ASSERT_LT(places->viewport()->width(), places->sizeHintForColumn(0));
+    const int width = dialog->width();
+    FitFileDialogPlaces(*dialog);
+    EXPECT_GE(places->viewport()->width(), places->sizeHintForColumn(0))
+        << dialog->metaObject()->className();
+    EXPECT_GT(dialog->width(), width);  // the file list keeps its room
+    dialog->hide();
+  }
 }
 
 TEST_F(OpenDialogTest, PreviewFollowsTheBoxAndIsRemembered) {
