@@ -57,12 +57,18 @@ int PreviewDenominator(PictureSize page, QSize box) {
 }
 
 // A page's size from its file's header (a book page's bytes are read for
-// it); false when the header does not tell.
-bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureSize& size) {
+// it, and kept in *bytes when asked for); false when the header does not
+// tell.
+bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureSize& size,
+                std::shared_ptr<const std::vector<uint8_t>>* kept = nullptr) {
   if (source != nullptr && source->IsBook()) {
-    std::vector<uint8_t> bytes;
-    return source->ReadPage(index, bytes) == SourceError::kNone &&
-           ReadPictureSize(bytes.data(), bytes.size(), size);
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (source->ReadPage(index, *bytes) != SourceError::kNone ||
+        !ReadPictureSize(bytes->data(), bytes->size(), size)) {
+      return false;
+    }
+    if (kept != nullptr) *kept = std::move(bytes);
+    return true;
   }
   if (ReadPictureFileSize(file, size)) return true;
   // A JPEG frame header behind large metadata.
@@ -81,6 +87,25 @@ DecodedPage DecodeFile(const fs::path& file) {
   try {
     auto image = std::make_shared<DibImage>();
     if (LoadImageFile(file, *image, &result.grey)) result.image = std::move(image);
+  } catch (const std::bad_alloc&) {
+    result.noMemory = true;
+  } catch (const std::exception&) {
+  }
+  if (!result.image) {
+    result.grey = 0;
+    result.error = SourceError::kPageUnreadable;
+  }
+  return result;
+}
+
+// A book page from its bytes, as the book decodes it (PageSource::LoadPage).
+DecodedPage DecodeBytes(const std::vector<uint8_t>& bytes, const std::string& name) {
+  DecodedPage result;
+  try {
+    auto image = std::make_shared<DibImage>();
+    if (LoadImageMemory(bytes.data(), bytes.size(), name, *image, &result.grey)) {
+      result.image = std::move(image);
+    }
   } catch (const std::bad_alloc&) {
     result.noMemory = true;
   } catch (const std::exception&) {
@@ -118,7 +143,7 @@ bool CInkbriteDoc::PlanBackgroundLoad(const fs::path& file,
   const uint64_t threshold = g_backgroundLoadPixels;
   bool big = false;
   if (!(source && m_prefetch.Holds(source, index)) &&
-      HeaderSize(file, source.get(), index, plan.size)) {
+      HeaderSize(file, source.get(), index, plan.size, &plan.bytes)) {
     big = plan.size.Pixels() >= threshold;
   }
   // Two pages side by side: the facing page too, when either is big.
@@ -144,8 +169,15 @@ bool CInkbriteDoc::PlanBackgroundLoad(const fs::path& file,
       }
     }
   }
-  plan.reducedJpeg = !m_twoPages && !(source && source->IsBook()) && plan.size.width > 0 &&
-                     DetectImageFormat(file, true) == kFormatJpeg;
+  if (plan.bytes) {
+    plan.name = source->Pages()[index].name;
+    plan.reducedJpeg =
+        !m_twoPages &&
+        DetectImageFormatInMemory(plan.bytes->data(), plan.bytes->size(), plan.name) == kFormatJpeg;
+  } else {
+    plan.reducedJpeg =
+        !m_twoPages && plan.size.width > 0 && DetectImageFormat(file, true) == kFormatJpeg;
+  }
   return big;
 }
 
@@ -194,11 +226,13 @@ bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSo
     return true;
   }
   m_loadingReduced = true;
-  m_loadTicket = m_loader.Start([file, denominator] {
+  m_loadTicket = m_loader.Start([file, bytes = m_loadPlan.bytes, denominator] {
     LoadedPage reduced;
     try {
       auto image = std::make_shared<DibImage>();
-      if (ReadJpegFileReduced(file, denominator, *image, &reduced.page.grey, nullptr)) {
+      int* grey = &reduced.page.grey;
+      if (bytes ? ReadJpegMemoryReduced(bytes->data(), bytes->size(), denominator, *image, grey)
+                : ReadJpegFileReduced(file, denominator, *image, grey, nullptr)) {
         reduced.page.image = std::move(image);
       }
     } catch (const std::bad_alloc&) {
@@ -212,14 +246,18 @@ bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSo
 void CInkbriteDoc::StartFullLoad(DecodedPage here, DecodedPage partner) {
   m_loadingReduced = false;
   m_loadTicket = m_loader.Start(
-      [file = m_loadFile, source = m_loadSource, index = m_loadIndex,
-       withPartner = m_loadPlan.withPartner, partnerIndex = m_loadPlan.partnerIndex,
-       rightToLeft = m_rightToLeft, here = std::move(here), partner = std::move(partner)] {
+      [file = m_loadFile, source = m_loadSource, index = m_loadIndex, bytes = m_loadPlan.bytes,
+       name = m_loadPlan.name, withPartner = m_loadPlan.withPartner,
+       partnerIndex = m_loadPlan.partnerIndex, rightToLeft = m_rightToLeft, here = std::move(here),
+       partner = std::move(partner)] {
         LoadedPage loaded;
         if (here.image) {
           loaded.page = here;
         } else {
-          loaded.page = source ? DecodePage(*source, index) : DecodeFile(file);
+          // A book page's bytes read for its header are not read again.
+          loaded.page = bytes    ? DecodeBytes(*bytes, name)
+                        : source ? DecodePage(*source, index)
+                                 : DecodeFile(file);
         }
         if (!withPartner || !loaded.page.image || !source) return loaded;
         loaded.partner = partner.image ? partner : DecodePage(*source, partnerIndex);

@@ -19,8 +19,8 @@
 // blank page of its shape, read from the file's header; on a thread of its
 // own (CPageLoader) the full page is decoded (with the page facing it, the
 // two composed side by side) and replaces it, the window then fitting it.
-// A loose JPEG page shows a picture decoded at a reduced scale first, large
-// enough for the page fitted to the screen. Keys and menus are answered
+// A JPEG page shown alone shows a picture decoded at a reduced scale first,
+// large enough for the page fitted to the screen. Keys and menus are answered
 // meanwhile. Turning the page abandons the load; Save waits for it, so what
 // is written never depends on it.
 //
@@ -191,7 +191,10 @@ class CInkbriteDoc {
   // What a background load decodes and how the pages are shown meanwhile.
   struct LoadPlan {
     PictureSize size;          // the page's, 0 x 0 when its header does not tell
-    bool reducedJpeg = false;  // a loose JPEG page: a reduced picture first
+    bool reducedJpeg = false;  // a JPEG page alone: a reduced picture first
+    // A book page's bytes (read for its header) and name; null for a file.
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    std::string name;
     // The two-page layout: the page facing it, decoded with it.
     bool withPartner = false;
     size_t partnerIndex = 0;

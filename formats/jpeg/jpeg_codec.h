@@ -61,6 +61,11 @@ bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size);
 int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
                         int* greySource, JpegSize* fullSize);
 
+// The same for JPEG data held in memory (a book's page). The caller keeps
+// the buffer.
+int ReadJpegMemoryReduced(const uint8_t* data, size_t size, int denominator, DibImage& image,
+                          int* greySource);
+
 // Decodes JPEG data held in memory (for instance inside a TIFF file). The
 // caller keeps the buffer. 0 at once for a null buffer or one shorter than 10
 // bytes.

@@ -444,6 +444,16 @@ int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibI
       input, [denominator](JpegSize) { return denominator; }, image, greySource, fullSize);
 }
 
+int ReadJpegMemoryReduced(const uint8_t* data, size_t size, int denominator, DibImage& image,
+                          int* greySource) {
+  if (greySource != nullptr) *greySource = 0;
+  if (data == nullptr || size < 10) return 0;
+  if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) return 0;
+  jpeg_detail::MemoryInput input(data, size);
+  return jpeg_detail::ReadJpegStreamReduced(
+      input, [denominator](JpegSize) { return denominator; }, image, greySource, nullptr);
+}
+
 std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {
   auto input = std::make_unique<jpeg_detail::FileInput>(path);
   if (!input->IsOpen()) return nullptr;

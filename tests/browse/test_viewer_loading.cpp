@@ -349,6 +349,38 @@ TEST_F(ViewerLoadTest, BigPngPagesLooseAndInABookLoadWhileTheLoopTurns) {
   EXPECT_TRUE(messages.empty());
 }
 
+// A big JPEG page of a book shows a reduced picture first too, decoded from
+// the bytes read for its header, and ends with exactly the page itself.
+TEST_F(ViewerLoadTest, ABigJpegBookPageShowsAReducedPictureFirst) {
+  WritePage(dir / "big.jpg", 2400, 3200);
+  test::WriteArchive(dir / "book.cbz", test::MadeFormat::kZipDeflated,
+                     {{"1.jpg", test::ReadAll(dir / "big.jpg")}});
+  DibImage full;
+  ASSERT_EQ(LoadImageFile(dir / "big.jpg", full, nullptr), 1);
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  LoneView lone(600, 400);
+  lone.view.OnCommand(kCmdFitWindow);
+  bool sawReduced = false;
+  {
+    LoadGate gate;
+    ASSERT_EQ(lone.doc.OpenBook(dir / "book.cbz"), 1);
+    lone.view.OnInitialUpdate();
+    ASSERT_TRUE(gate.WaitHeld());
+    EXPECT_TRUE(lone.doc.IsLoadingReduced());
+    EXPECT_LT(lone.doc.Page().Width(), 2400);
+  }
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        sawReduced = sawReduced || (lone.doc.IsLoading() && !lone.doc.IsLoadingReduced() &&
+                                    lone.doc.Page().Width() < 2400);
+        return !lone.doc.IsLoading();
+      },
+      30000));
+  EXPECT_TRUE(sawReduced);
+  EXPECT_TRUE(lone.doc.Page().PackedDib() == full.PackedDib());
+  EXPECT_TRUE(messages.empty());
+}
+
 // In the two-page layout a big facing page is decoded with the page in the
 // background: both names and the spread's shape at once, keys answered,
 // then exactly the two pages side by side.

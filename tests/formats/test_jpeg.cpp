@@ -142,8 +142,14 @@ TEST(JpegReader, DecodesAtAReducedScale) {
     DibImage expected = page;
     ASSERT_TRUE(expected.ResizeTo(reduced.Width(), reduced.Height()));
     EXPECT_LE(LargestDifference(reduced, expected), 24) << denominator;
+    // The same bytes in memory (a book's page) decode the same.
+    const std::vector<uint8_t> bytes = test::ReadAll(dir / "page.jpg");
+    DibImage fromMemory;
+    ASSERT_EQ(ReadJpegMemoryReduced(bytes.data(), bytes.size(), denominator, fromMemory, &grey), 1);
+    EXPECT_TRUE(fromMemory.PackedDib() == reduced.PackedDib());
   }
   DibImage image;
+  EXPECT_EQ(ReadJpegMemoryReduced(nullptr, 0, 2, image, nullptr), 0);
   EXPECT_EQ(ReadJpegFileReduced(dir / "page.jpg", 3, image, nullptr, nullptr), 0);
   EXPECT_EQ(ReadJpegFileReduced("/nonexistent/page.jpg", 2, image, nullptr, nullptr), 0);
   test::WriteAll(dir / "not.jpg", std::vector<uint8_t>(64, 7));
