@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The manual page and the bash completion of inkbrite-batch name exactly the
+# The manual pages and the bash completion of inkbrite-batch name exactly the
 # options its --help names.
-#   check-cli-docs.sh INKBRITE_BATCH MANPAGE COMPLETION
+#   check-cli-docs.sh INKBRITE_BATCH MANPAGE COMPLETION [MANPAGE...]
 set -euo pipefail
 program=$1 manpage=$2 completion=$3
+shift 3
 
 options() { grep -oE -- '--[a-z][a-z-]*' | sort -u; }
 
@@ -24,4 +25,7 @@ compare() {
 [ -n "$from_help" ] || { echo "no options in $program --help" >&2; exit 1; }
 compare "$manpage" "$from_man"
 compare "$completion" "$from_completion"
+for other in "$@"; do
+  compare "$other" "$(sed 's/\\-/-/g' "$other" | options)"
+done
 exit $status

@@ -44,6 +44,7 @@ test -s "$usr/share/inkbrite/Inkbrite_en.htm"
 test -s "$usr/share/inkbrite/translations/inkbrite_en.qm"
 test -s "$usr/share/man/man1/inkbrite.1.gz"
 test -s "$usr/share/man/man1/inkbrite-batch.1.gz"
+test -s "$usr/share/man/zh_CN/man1/inkbrite-batch.1.gz"
 
 # The installed programs run with a home of their own.
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
