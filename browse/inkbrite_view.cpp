@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -44,6 +45,10 @@ constexpr int kCornerBoth = 4;
 // sampled when fitted, the exact fitting following from the background
 // thread: fitting two pages of 1700 x 2400 takes tens of milliseconds.
 constexpr uint64_t kRoughFitPixels = uint64_t{6} << 20;
+
+// The whole page after its part in view is rendered in bands of this many
+// rows, so a further change waits at most one band's time for its own part.
+constexpr int32_t kBandRows = 128;
 
 // `page` sampled into width x height, the nearest pixel for each.
 bool SampleInto(const DibImage& page, int32_t width, int32_t height, DibImage& out) {
@@ -350,9 +355,12 @@ int CInkbriteView::PrepareRoutine() {
   const int interval = 100 + static_cast<int>(int64_t{std::rand()} * 100 / RAND_MAX);
   EnhanceHooks hooks;
   hooks.abortCheck = [this] { return m_worker.IsStopRequested() ? 1 : 0; };
+  // A rendering given up for a later change goes straight on with that
+  // change, as the same rendering (still under way, counted once).
+  bool superseded = false;
   while (!m_worker.IsStopRequested()) {
     bool woken = false;
-    {
+    if (!superseded) {
       std::unique_lock lock(m_wakeMutex);
       woken = m_wakeSignal.wait_for(lock, std::chrono::milliseconds(interval),
                                     [this] { return m_wake; });
@@ -360,10 +368,14 @@ int CInkbriteView::PrepareRoutine() {
     }
     if (m_worker.IsStopRequested()) break;
     // Nothing changed (a new full page is rendered all the same).
-    if (m_rendered.Assign(m_working) && !m_rebase) continue;
-    ++m_renderStarts;
-    if (woken) ++m_rendersOnWake;
+    if (m_rendered.Assign(m_working) && !m_rebase && !superseded) continue;
+    if (!superseded) {
+      ++m_renderStarts;
+      if (woken) ++m_rendersOnWake;
+    }
     const Rendering result = RenderOnce(hooks);
+    superseded = result == Rendering::kSuperseded;
+    if (superseded) continue;
     ++m_renderEnds;
     if (result == Rendering::kStopped) break;
     // The repaint or the message is posted, never waited for, so a Stop
@@ -379,6 +391,7 @@ int CInkbriteView::PrepareRoutine() {
       QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
     }
   }
+  if (superseded) ++m_renderEnds;  // stopped before it went on
   return 0;
 }
 
@@ -393,14 +406,89 @@ CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
     rebase = m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i];
   }
   if (rebase && !MakeBase(m_fitted, m_rendered)) return Rendering::kNoMemory;
+  // The part in view first; then the whole page band by band, given up
+  // when the set changes again, as the next change shows its own part first.
   DibImage page;
   PageFindings findings;
-  const Rendering result = Prepare(page, m_rendered, hooks, findings);
+  Rendering result = Rendering::kNoMemory;
+  if (!rebase && RenderPartInView(hooks, page)) {
+    EnhanceHooks bandHooks;
+    bandHooks.abortCheck = [this] {
+      if (m_worker.IsStopRequested()) return 1;
+      return WorkingSetMoved() ? 2 : 0;
+    };
+    if (EnhanceInBands(m_rendered, *m_base, false, page, bandHooks, kBandRows)) {
+      findings = m_baseFindings;
+      result = Rendering::kDone;
+    } else if (m_worker.IsStopRequested()) {
+      return Rendering::kStopped;
+    } else if (WorkingSetMoved()) {
+      return Rendering::kSuperseded;
+    }
+  }
+  if (result != Rendering::kDone) {
+    page.Clear();
+    result = Prepare(page, m_rendered, hooks, findings);
+  }
   if (result != Rendering::kDone) return result;
   if (m_worker.IsStopRequested()) return Rendering::kStopped;
   SetFindings(findings);
   SetDisplayed(std::move(page), m_base);
   return Rendering::kDone;
+}
+
+bool CInkbriteView::RenderPartInView(const EnhanceHooks& hooks, DibImage& room) {
+  if (m_fitted || !m_base) return false;
+  QRect inView;
+  QSize shown;
+  {
+    std::lock_guard lock(m_displayMutex);
+    inView = m_partInView;
+    shown = QSize(m_displayed.Width(), m_displayed.Height());
+  }
+  // Only over the page on screen, of the size this rendering gives, and
+  // only when the part is at most half of it.
+  int32_t width = 0, height = 0;
+  if (shown.isEmpty() || !EnhancedPartSize(m_rendered, *m_base, false, width, height) ||
+      QSize(width, height) != shown) {
+    return false;
+  }
+  inView &= QRect(QPoint(0, 0), shown);
+  if (inView.isEmpty() ||
+      int64_t{inView.width()} * inView.height() * 2 > int64_t{shown.width()} * shown.height()) {
+    return false;
+  }
+  // Room for the whole page first: a page that cannot be held leaves the
+  // page on screen as it was, its part in view too.
+  try {
+    if (!room.Create(width, height, 24)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const DibRect rect{inView.left(), inView.top(), inView.right() + 1, inView.bottom() + 1};
+  DibImage part;
+  if (!EnhancePart(m_rendered, *m_base, rect, false, part, hooks)) return false;
+  if (m_worker.IsStopRequested()) return false;
+  {
+    // Only this thread replaces the page on screen while it runs.
+    std::lock_guard lock(m_displayMutex);
+    const auto bytes = static_cast<size_t>(part.Width()) * 3;
+    for (int32_t y = 0; y < part.Height(); ++y) {
+      std::memcpy(m_displayed.Row(rect.top + y) + static_cast<size_t>(rect.left) * 3, part.Row(y),
+                  bytes);
+    }
+    ++m_displayGeneration;
+  }
+  ++m_partPictures;
+  QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
+  return true;
+}
+
+bool CInkbriteView::WorkingSetMoved() const {
+  for (int slot = 0; slot < kParaSlotCount; ++slot) {
+    if (m_working.GetValue(slot) != m_rendered.GetValue(slot)) return true;
+  }
+  return false;
 }
 
 void CInkbriteView::OnPageRendered() {
@@ -564,6 +652,12 @@ void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   const QTransform toScreen =
       PageToShown(rendered, turns, scale) * QTransform::fromTranslate(page.left(), page.top());
   const QRect visible = client.intersected(page);
+  // What a change renders first (a pixel more around it for the smoothing).
+  bool invertible = false;
+  const QTransform toPage = toScreen.inverted(&invertible);
+  m_partInView = invertible && !visible.isEmpty()
+                     ? toPage.mapRect(QRectF(visible)).toAlignedRect().adjusted(-2, -2, 2, 2)
+                     : QRect();
   const DibImage* original = m_original.get();
   const bool marks = ShowClipping();
   if (!original || original->IsEmpty() || (!m_split && !ShowsOriginal())) {

@@ -12,6 +12,13 @@
 // changed it renders the unprocessed source page
 // (fitted to the window when the window fits pages, as opening does) into an
 // image of its own, swaps it in under a lock and posts the repaint.
+// A page at least twice the size of the part of it in view (at 100 % or any
+// zoom, not fitted) gets that part first: rendered alone (EnhancePart, the
+// same bytes as the whole page there) and written over the page on screen,
+// then the whole page replaces it; a further change meanwhile abandons the
+// whole page for its own part. A change that needs the whole page (a
+// resize, auto levels, a colour reduction, another crop, the automatic
+// source steps) renders the whole page at once.
 // It never waits for the user-interface thread, so stopping it cannot
 // deadlock, and a paint never reads a page being written.
 //
@@ -165,6 +172,8 @@ class CInkbriteView : public QAbstractScrollArea {
   // Background renderings begun at once on a parameter change (the change
   // woke the thread) rather than at the end of a polling interval.
   int RendersOnWake() const { return m_rendersOnWake.load(); }
+  // Parts in view shown ahead of their whole page.
+  int PartPictures() const { return m_partPictures.load(); }
   // Spreads shown roughly fitted first (two large pages side by side), the
   // exact fitting following from the background thread.
   int RoughPictures() const { return m_roughPictures; }
@@ -229,11 +238,18 @@ class CInkbriteView : public QAbstractScrollArea {
     CInkbriteView& m_view;
   };
 
-  // How one background rendering ended.
-  enum class Rendering { kDone, kStopped, kNoMemory };
+  // How one background rendering ended (kSuperseded: given up for a later
+  // change).
+  enum class Rendering { kDone, kStopped, kNoMemory, kSuperseded };
 
   int PrepareRoutine();
   Rendering RenderOnce(const EnhanceHooks& hooks);
+  // The part of the page in view rendered with m_rendered and written over
+  // the page on screen, after `room` is made of the whole page's size;
+  // false when there is none to render that way, or no room.
+  bool RenderPartInView(const EnhanceHooks& hooks, DibImage& room);
+  // The working set differs from the one being rendered.
+  bool WorkingSetMoved() const;
   // The base page: the source page after the automatic source steps of
   // `params` (page m_part of a split spread), or its copy fitted to the
   // window; false when a copy does not fit in memory. `rough`: a large
@@ -325,11 +341,15 @@ class CInkbriteView : public QAbstractScrollArea {
   DibImage m_displayed;              // guarded by m_displayMutex
   PageFindings m_findings;           // likewise; described when asked, in the language of then
   uint64_t m_displayGeneration = 0;  // likewise
+  // The displayed page's pixels in view at the last paint (with a margin
+  // for the smoothing of a zoom); likewise.
+  QRect m_partInView;
   uint64_t m_paintedGeneration = 0;
   std::atomic<int> m_renderStarts{0};
   std::atomic<int> m_renderCount{0};
   std::atomic<int> m_renderFailures{0};
   std::atomic<int> m_rendersOnWake{0};
+  std::atomic<int> m_partPictures{0};
   std::atomic<int> m_renderEnds{0};  // renderings ended in any way
   // The source was replaced by the full page: the next rendering makes the
   // base again even when the parameters did not change. Set while the

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/enhance.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -221,6 +222,138 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
     image.ReduceColours(reduction.grey, reduction.bits, reduction.colours);
   }
   return 0;
+}
+
+namespace {
+
+// The margins a crop takes off `page`, as DibImage::Crop applies them (all
+// zero when it leaves the page as it is).
+DibRect CropMargins(const CParaBlock& params, const DibImage& page) {
+  const int32_t left = params.GetValue(kCroppingLeft), top = params.GetValue(kCroppingTop);
+  const int32_t right = params.GetValue(kCroppingRight);
+  const int32_t bottom = params.GetValue(kCroppingBottom);
+  if (left < 0 || top < 0 || right < 0 || bottom < 0) return {};
+  if (int64_t{page.Width()} - left - right < 1 || int64_t{page.Height()} - top - bottom < 1) {
+    return {};
+  }
+  return {left, top, right, bottom};
+}
+
+}  // namespace
+
+bool EnhancedPartSize(const CParaBlock& params, const DibImage& page, bool skipResize,
+                      int32_t& width, int32_t& height) {
+  ColourReduction reduction{};
+  if (!page.Is24Bit() || (!skipResize && params.GetValue(kResize) != 100) ||
+      params.GetValue(kAutoLevels) != 0 ||
+      ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
+    return false;
+  }
+  const DibRect crop = CropMargins(params, page);
+  width = page.Width() - crop.left - crop.right;
+  height = page.Height() - crop.top - crop.bottom;
+  return true;
+}
+
+namespace {
+
+// The part `rect` of the enhanced page, written by `put(row, bytes)` for
+// each of its rows, top first; false as EnhancePart.
+template <typename Put>
+bool RenderPart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+                bool skipResize, const EnhanceHooks& hooks, Put put) {
+  int32_t width = 0, height = 0;
+  if (!EnhancedPartSize(params, page, skipResize, width, height)) return false;
+  if (rect.left < 0 || rect.top < 0 || rect.right > width || rect.bottom > height ||
+      rect.left >= rect.right || rect.top >= rect.bottom) {
+    return false;
+  }
+  // The part's source: the part moved by the crop, with the filters' margin,
+  // within the cropped page.
+  const DibRect crop = CropMargins(params, page);
+  const int sharpen = params.GetValue(kSharpen), blur = params.GetValue(kBlur);
+  const int32_t margin = (sharpen >= 1 && sharpen <= 9 ? 1 : 0) + (blur == 1 || blur == 2 ? 1 : 0);
+  const DibRect source{crop.left + std::max(0, rect.left - margin),
+                       crop.top + std::max(0, rect.top - margin),
+                       crop.left + std::min(width, rect.right + margin),
+                       crop.top + std::min(height, rect.bottom + margin)};
+  try {
+    DibImage piece;
+    if (!piece.Create(source.Width(), source.Height(), 24)) return false;
+    const auto bytes = static_cast<size_t>(source.Width()) * 3;
+    for (int32_t y = 0; y < source.Height(); ++y) {
+      std::memcpy(piece.Row(y), page.Row(source.top + y) + static_cast<size_t>(source.left) * 3,
+                  bytes);
+    }
+    // The same steps on the piece, the crop and the resize already done.
+    CParaBlock pieceParams;
+    pieceParams.Assign(params);
+    for (int slot : {kCroppingLeft, kCroppingTop, kCroppingRight, kCroppingBottom}) {
+      pieceParams.SetValue(slot, 0);
+    }
+    EnhanceHooks pieceHooks;
+    pieceHooks.abortCheck = hooks.abortCheck;
+    if (EnhanceImage(pieceParams, piece, pieceHooks, true) != 0) return false;
+    const int32_t dx = crop.left + rect.left - source.left, dy = crop.top + rect.top - source.top;
+    const auto partBytes = static_cast<size_t>(rect.Width()) * 3;
+    for (int32_t y = 0; y < rect.Height(); ++y) {
+      put(piece.Row(dy + y) + static_cast<size_t>(dx) * 3, partBytes);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+                 bool skipResize, DibImage& part, const EnhanceHooks& hooks) {
+  DibImage result;
+  try {
+    if (rect.Width() <= 0 || rect.Height() <= 0 ||
+        !result.Create(rect.Width(), rect.Height(), 24)) {
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  int32_t y = 0;
+  if (!RenderPart(params, page, rect, skipResize, hooks, [&](const uint8_t* row, size_t bytes) {
+        std::memcpy(result.Row(y++), row, bytes);
+      })) {
+    return false;
+  }
+  part = std::move(result);
+  return true;
+}
+
+bool EnhanceInBands(const CParaBlock& params, const DibImage& page, bool skipResize,
+                    DibImage& enhanced, const EnhanceHooks& hooks, int32_t bandRows) {
+  int32_t width = 0, height = 0;
+  if (bandRows < 1 || !EnhancedPartSize(params, page, skipResize, width, height)) return false;
+  DibImage result;
+  if (enhanced.Is24Bit() && enhanced.Width() == width && enhanced.Height() == height) {
+    result = std::move(enhanced);  // the caller made room for it
+  } else {
+    try {
+      if (!result.Create(width, height, 24)) return false;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  for (int32_t top = 0; top < height; top += bandRows) {
+    if (hooks.abortCheck && hooks.abortCheck() != 0) return false;
+    int32_t y = top;
+    const DibRect band{0, top, width, std::min(height, top + bandRows)};
+    if (!RenderPart(params, page, band, skipResize, hooks, [&](const uint8_t* row, size_t bytes) {
+          std::memcpy(result.Row(y++), row, bytes);
+        })) {
+      return false;
+    }
+  }
+  enhanced = std::move(result);
+  return true;
 }
 
 }  // namespace inkbrite

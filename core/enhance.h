@@ -2,6 +2,7 @@
 // The enhancement pipeline: one parameter block applied to one page.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -60,6 +61,35 @@ struct EnhanceHooks {
 // Returns the abort check's nonzero answer, or 0 after a complete run.
 int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks = {},
                  bool skipResize = false);
+
+// Rendering a part of the page: the part `rect` of the page EnhanceImage
+// (viewer mode, no hooks) makes of `page`, computed from that part of `page`
+// and the margin its 3 x 3 filters read (one pixel for sharpening, one for
+// softening): the same bytes, in a fraction of the time for a small part of
+// a large page. The crop moves the part across the page; the filters treat
+// the page's edges as they do on the whole page, since the part's source
+// reaches them wherever the part does.
+//
+// EnhancedPartSize gives the size of the whole enhanced page, or false when
+// a step needs the whole page: a resize (unless `skipResize`), auto levels,
+// or a colour reduction (its palette comes from every pixel).
+bool EnhancedPartSize(const CParaBlock& params, const DibImage& page, bool skipResize,
+                      int32_t& width, int32_t& height);
+// Enhances the part `rect` of the enhanced page into `part` (its size that
+// of `rect`). False, `part` untouched, when EnhancedPartSize is false, when
+// `rect` is empty or not inside the enhanced page, or when memory runs out;
+// the abort check of `hooks` (the only hook used) stops it with false too.
+bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+                 bool skipResize, DibImage& part, const EnhanceHooks& hooks = {});
+// The whole enhanced page made band by band (bands of `bandRows` rows, each
+// as EnhancePart makes it, so the same bytes as EnhanceImage), asking the
+// abort check of `hooks` before each band: a run that can be given up
+// within one band's time. An `enhanced` of the enhanced page's size is
+// written over (room made before), else a new image is made. False when
+// EnhancedPartSize is false, when stopped, or when memory runs out (then
+// `enhanced` is left empty, or untouched when it had another size).
+bool EnhanceInBands(const CParaBlock& params, const DibImage& page, bool skipResize,
+                    DibImage& enhanced, const EnhanceHooks& hooks, int32_t bandRows);
 
 // Stage names shown by the batch job, in pipeline order.
 inline constexpr std::string_view kStageEnlarge = INKBRITE_TEXT("core", "放大");

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include "browse/facing_pages.h"
@@ -416,6 +417,86 @@ TEST_F(ViewerLoadTest, TwoPagesWithABigFacingPageLoadInTheBackground) {
   EXPECT_TRUE(lone.doc.Page().PackedDib() == both.PackedDib());
   EXPECT_EQ(lone.doc.Title().toStdString(), "a.png, b.tif");
   EXPECT_TRUE(messages.empty());
+}
+
+// At 100 % on a page larger than the window, a change shows the part in
+// view first, with the bytes the whole page gets there (the crop moves it
+// across the page), the rest as it was; the whole page then replaces it.
+TEST_F(ViewerLoadTest, APageLargerThanTheWindowShowsThePartInViewFirst) {
+  WritePage(dir / "a.bmp", 1600, 2000);
+  AppParams().SetValue(kSharpen, 4);
+  AppParams().SetValue(kBlur, 1);
+  AppParams().SetValue(kCroppingLeft, 10);
+  AppParams().SetValue(kCroppingTop, 6);
+  LoneView lone(300, 200);
+  lone.Open(dir / "a.bmp");
+  lone.view.ScrollTo({700, 900});
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&lone.view));
+  lone.view.viewport()->repaint();  // the part in view is taken from the paint
+  const DibImage before = lone.view.DisplayedPage();
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kBrightness, 130));
+  ASSERT_TRUE(WaitFor([&] { return lone.view.PartPictures() == 1; }));
+  const DibImage first = lone.view.DisplayedPage();
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == 1; }));
+  const DibImage whole = lone.view.DisplayedPage();
+  DibImage expected;
+  ASSERT_EQ(LoadImageFile(dir / "a.bmp", expected, nullptr), 1);
+  EnhanceImage(lone.view.WorkingSet(), expected, {}, false);
+  ASSERT_TRUE(whole.PackedDib() == expected.PackedDib());
+  // The window's pixels (700, 900) to (999, 1099) were rendered first.
+  ASSERT_EQ(first.Width(), whole.Width());
+  for (int32_t y = 900; y < 1100; ++y) {
+    ASSERT_EQ(0, std::memcmp(first.Row(y) + 700 * 3, whole.Row(y) + 700 * 3, 300 * 3)) << y;
+  }
+  // Elsewhere the page as it was, unless the whole page was there already.
+  if (!(first.PackedDib() == whole.PackedDib())) {
+    EXPECT_EQ(0, std::memcmp(first.Row(0), before.Row(0), static_cast<size_t>(before.Width()) * 3));
+  }
+}
+
+// A change that needs the whole page renders it whole at once (a colour
+// reduction's palette, a new crop), as does a window that fits pages; a
+// part and its page end with the page of the last of quick changes.
+TEST_F(ViewerLoadTest, WholePageChangesAndFittedWindowsRenderNoPart) {
+  WritePage(dir / "a.bmp", 1600, 2000);
+  LoneView lone(300, 200);
+  lone.Open(dir / "a.bmp");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&lone.view));
+  lone.view.viewport()->repaint();
+  int renders = 0;
+  for (const auto& [slot, value] :
+       {std::pair{kCroppingRight, 30}, std::pair{kGreyScale, int{kGreys16}},
+        std::pair{kGreyScale, int{kColours256}}}) {
+    QApplication::postEvent(&lone.view, new ParamChangeEvent(slot, value));
+    ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == renders + 1; }));
+    ++renders;
+    lone.view.viewport()->repaint();
+  }
+  EXPECT_EQ(lone.view.PartPictures(), 0);
+  // Quick changes: the last one's whole page in the end.
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kGreyScale, kKeepAsIs));
+  for (int brightness : {105, 110, 115, 120}) {
+    QApplication::postEvent(&lone.view, new ParamChangeEvent(kBrightness, brightness));
+  }
+  ASSERT_TRUE(WaitFor([&] { return lone.view.WorkingSet().GetValue(kBrightness) == 120; }));
+  DibImage expected;
+  ASSERT_EQ(LoadImageFile(dir / "a.bmp", expected, nullptr), 1);
+  EnhanceImage(lone.view.WorkingSet(), expected, {}, false);
+  // (A loaded machine may finish one of the earlier sets whole first.)
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !lone.view.RenderPending() && lone.view.RenderCount() > renders &&
+               lone.view.DisplayedPage().PackedDib() == expected.PackedDib();
+      },
+      30000));
+  EXPECT_GE(lone.view.PartPictures(), 1);
+  // Fitted: the fitted page, small, is rendered whole.
+  const int parts = lone.view.PartPictures();
+  renders = lone.view.RenderCount();
+  lone.view.OnCommand(kCmdFitWindow);
+  QApplication::postEvent(&lone.view, new ParamChangeEvent(kContrast, 130));
+  ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == renders + 1; }));
+  EXPECT_EQ(lone.view.PartPictures(), parts);
 }
 
 }  // namespace

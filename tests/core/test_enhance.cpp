@@ -2,6 +2,7 @@
 // The enhancement pipeline: order of steps, modes, hooks.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -220,6 +221,121 @@ TEST(EnhanceImage, NothingLeftOfThePageCrashesNoStep) {
   DibImage empty;
   EXPECT_EQ(EnhanceImage(params, empty), 0);
   EXPECT_TRUE(empty.IsEmpty());
+}
+
+// A part of the page enhanced on its own is the same part of the whole
+// page enhanced, for every step that works pixel by pixel or 3 x 3, in any
+// place: corners, edges, single rows and columns, the whole page.
+TEST(EnhancePart, GivesTheBytesOfTheWholePageForEveryLocalStep) {
+  const DibImage page = test::MakeNoise(61, 47);
+  struct Setting {
+    const char* name;
+    std::vector<std::pair<int, int>> slots;
+    bool skipResize = false;
+  };
+  const std::vector<Setting> settings = {
+      {"defaults", {}},
+      {"tone",
+       {{kBrightness, 115},
+        {kContrast, 130},
+        {kGamma, 80},
+        {kHighlight, 140},
+        {kThreshold, 120},
+        {kCurveY1, 60},
+        {kCurveY2, 200}}},
+      {"grey comic", {{kGreyScale, kGreyComic}, {kContrast, 140}}},
+      {"colour comic", {{kGreyScale, kColourComic}, {kGamma, 120}}},
+      {"sharpen 3", {{kSharpen, 3}}},
+      {"sharpen 9 and tone", {{kSharpen, 9}, {kBrightness, 90}}},
+      {"soften normal", {{kBlur, 1}}},
+      {"sharpen 6 and soften strong", {{kSharpen, 6}, {kBlur, 2}, {kGreyScale, kGreyComic}}},
+      {"crop", {{kCroppingLeft, 5}, {kCroppingTop, 2}, {kCroppingRight, 7}, {kCroppingBottom, 1}}},
+      {"crop and both filters",
+       {{kCroppingLeft, 3}, {kCroppingBottom, 4}, {kSharpen, 5}, {kBlur, 1}, {kGamma, 70}}},
+      {"a crop larger than the page (none)", {{kCroppingLeft, 40}, {kCroppingRight, 40}}},
+      {"resize left to the caller", {{kResize, 150}, {kSharpen, 2}}, true},
+  };
+  for (const Setting& setting : settings) {
+    SCOPED_TRACE(setting.name);
+    CParaBlock params;
+    for (const auto& [slot, value] : setting.slots) params.SetValue(slot, value);
+    DibImage whole = page;
+    EnhanceImage(params, whole, {}, setting.skipResize);
+    int32_t width = 0, height = 0;
+    ASSERT_TRUE(EnhancedPartSize(params, page, setting.skipResize, width, height));
+    ASSERT_EQ(width, whole.Width());
+    ASSERT_EQ(height, whole.Height());
+    // The whole page band by band, in bands of any height.
+    for (int32_t rows : {1, 5, 16, 100}) {
+      DibImage bands;
+      ASSERT_TRUE(EnhanceInBands(params, page, setting.skipResize, bands, {}, rows));
+      ASSERT_TRUE(bands.PackedDib() == whole.PackedDib()) << rows << " rows a band";
+    }
+    const DibRect rects[] = {{0, 0, width, height},
+                             {0, 0, 1, 1},
+                             {width - 1, height - 1, width, height},
+                             {0, 5, width, 6},
+                             {7, 0, 8, height},
+                             {1, 1, width - 1, height - 1},
+                             {2, 3, 19, 17},
+                             {width - 12, 4, width, 30},
+                             {9, height - 2, 40, height}};
+    for (const DibRect& rect : rects) {
+      SCOPED_TRACE(testing::Message()
+                   << rect.left << "," << rect.top << " - " << rect.right << "," << rect.bottom);
+      DibImage part;
+      ASSERT_TRUE(EnhancePart(params, page, rect, setting.skipResize, part));
+      ASSERT_EQ(part.Width(), rect.Width());
+      ASSERT_EQ(part.Height(), rect.Height());
+      for (int32_t y = 0; y < rect.Height(); ++y) {
+        ASSERT_EQ(0, std::memcmp(part.Row(y), whole.Row(rect.top + y) + rect.left * 3,
+                                 static_cast<size_t>(rect.Width()) * 3))
+            << "row " << y;
+      }
+    }
+  }
+}
+
+// Steps that need the whole page are left to it: a resize, auto levels and
+// the colour reductions (their palette). A part outside the page, or an
+// empty one, is refused.
+TEST(EnhancePart, LeavesWholePageStepsAndBadPartsAlone) {
+  const DibImage page = test::MakeNoise(30, 20);
+  const DibRect inside{2, 2, 10, 10};
+  const std::pair<int, int> wholePageSteps[] = {{kResize, 150},           {kResize, 50},
+                                                {kAutoLevels, 1},         {kGreyScale, kColours256},
+                                                {kGreyScale, kGreys16},   {kGreyScale, kGreys4},
+                                                {kGreyScale, kBlackWhite}};
+  for (const auto& [slot, value] : wholePageSteps) {
+    CParaBlock params;
+    params.SetValue(slot, value);
+    int32_t width = 0, height = 0;
+    EXPECT_FALSE(EnhancedPartSize(params, page, false, width, height)) << slot << "=" << value;
+    DibImage part = test::MakeNoise(3, 3);
+    const DibImage before = part;
+    EXPECT_FALSE(EnhancePart(params, page, inside, false, part));
+    EXPECT_TRUE(part.PackedDib() == before.PackedDib());
+  }
+  // Stopped between bands: nothing made.
+  {
+    CParaBlock params;
+    int asked = 0;
+    EnhanceHooks hooks;
+    hooks.abortCheck = [&asked] { return ++asked >= 3 ? 1 : 0; };
+    DibImage enhanced;
+    EXPECT_FALSE(EnhanceInBands(params, page, false, enhanced, hooks, 4));
+    EXPECT_TRUE(enhanced.IsEmpty());
+    EXPECT_GE(asked, 3);
+  }
+  CParaBlock params;
+  params.SetValue(kCroppingRight, 4);  // a page of 26 x 20
+  DibImage part;
+  for (const DibRect& bad : {DibRect{0, 0, 27, 5}, DibRect{-1, 0, 5, 5}, DibRect{3, 3, 3, 9},
+                             DibRect{0, 15, 5, 21}, DibRect{5, 5, 4, 9}}) {
+    EXPECT_FALSE(EnhancePart(params, page, bad, false, part));
+  }
+  EXPECT_TRUE(part.IsEmpty());
+  EXPECT_TRUE(EnhancePart(params, page, DibRect{0, 0, 26, 20}, false, part));
 }
 
 }  // namespace
