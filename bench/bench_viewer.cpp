@@ -427,7 +427,7 @@ int main(int argc, char** argv) {
       Record("longest wait for a key while 8000x12000 PNG loads", png.longestStall, 50);
 #ifdef INKBRITE_BENCH_BOOKS
       const BigPageFigures cbz = MeasureBigPage(app, bigBook, afterBig);
-      Record("8000x12000 CBZ page opened to fitted page", cbz.firstPicture);
+      Record("8000x12000 CBZ page opened to first picture", cbz.firstPicture);
       Record("opening call, 8000x12000 CBZ page", cbz.openCall);
       Record("longest wait for a key while the CBZ page loads", cbz.longestStall, 50);
 #endif
