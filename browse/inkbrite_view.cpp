@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -458,16 +459,22 @@ bool CInkbriteView::RenderPartInView(const EnhanceHooks& hooks, DibImage& room) 
       int64_t{inView.width()} * inView.height() * 2 > int64_t{shown.width()} * shown.height()) {
     return false;
   }
-  // Room for the whole page first: a page that cannot be held leaves the
-  // page on screen as it was, its part in view too.
+  // Room for the whole page is asked for first (and held, untouched, while
+  // the part is rendered): a page that cannot be held leaves the page on
+  // screen as it was, its part in view too.
+  const auto roomBytes =
+      static_cast<size_t>(DibImage::RowBytesFor(width, 24)) * static_cast<size_t>(height);
+  std::unique_ptr<uint8_t[]> held(new (std::nothrow) uint8_t[roomBytes]);
+  if (!held) return false;
+  const DibRect rect{inView.left(), inView.top(), inView.right() + 1, inView.bottom() + 1};
+  DibImage part;
+  if (!EnhancePart(m_rendered, *m_base, rect, false, part, hooks)) return false;
+  held.reset();
   try {
     if (!room.Create(width, height, 24)) return false;
   } catch (const std::bad_alloc&) {
     return false;
   }
-  const DibRect rect{inView.left(), inView.top(), inView.right() + 1, inView.bottom() + 1};
-  DibImage part;
-  if (!EnhancePart(m_rendered, *m_base, rect, false, part, hooks)) return false;
   if (m_worker.IsStopRequested()) return false;
   {
     // Only this thread replaces the page on screen while it runs.
