@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "browse/exit_signals.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_view.h"
 #include "browse/main_frame.h"
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
   }
   inkbrite::CInkbriteApp app;
   app.InitInstance();
+  // Logging out ends the viewer as its Exit does: the settings are written.
+  inkbrite::InstallExitSignals();
   // What the command line names opens once the window is up; with nothing
   // named the viewer starts empty.
   const std::vector<std::filesystem::path> paths =

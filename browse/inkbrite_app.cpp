@@ -23,6 +23,7 @@
 #include "core/resample.h"
 #include "core/tone.h"
 #include "platform/program_paths.h"
+#include "sources/folder_books.h"
 
 namespace inkbrite {
 
@@ -45,7 +46,12 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 
 CInkbriteApp* TheApp() { return g_app; }
 
-CInkbriteApp::CInkbriteApp() { g_app = this; }
+CInkbriteApp::CInkbriteApp() {
+  g_app = this;
+  m_saveTimer.setSingleShot(true);
+  m_saveTimer.setInterval(1000);
+  QObject::connect(&m_saveTimer, &QTimer::timeout, [this] { SaveRecentFiles(); });
+}
 
 CInkbriteApp::~CInkbriteApp() {
   ExitInstance();
@@ -190,7 +196,12 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
       // A folder opens at the page left there, else at its first page.
       const fs::path page = FolderStartPage(path);
       if (!page.empty() && OpenDocumentFile(page, false, &reason)) continue;
-      if (page.empty()) reason = UiText(kEmptyFolderMessage);
+      // A folder of books and no loose page: its first book.
+      if (page.empty()) {
+        const std::vector<fs::path> books = BooksInFolder(path);
+        if (!books.empty() && OpenDocumentFile(books.front(), false, &reason)) continue;
+        if (books.empty()) reason = UiText(kEmptyFolderMessage);
+      }
     } else if (OpenDocumentFile(path, false, &reason)) {
       continue;
     }
@@ -273,6 +284,7 @@ void CInkbriteApp::SetRecentFiles(QStringList files) {
   if (files == m_recentFiles) return;
   m_recentFiles = std::move(files);
   if (m_mainFrame) m_mainFrame->UpdateRecentFileMenu();
+  m_saveTimer.start();
 }
 
 void CInkbriteApp::OnDocumentPathChanged(CInkbriteDoc* doc) {
@@ -295,6 +307,7 @@ void CInkbriteApp::LoadRecentFiles() {
 }
 
 void CInkbriteApp::SaveRecentFiles() {
+  m_saveTimer.stop();
   if (m_recentFiles == m_storedRecentFiles) return;
   m_storedRecentFiles = m_recentFiles;
   QSettings settings;

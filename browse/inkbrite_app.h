@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -62,9 +63,9 @@ class CInkbriteApp {
   // still there, else its first page in the display order; empty when the
   // folder holds no page.
   static std::filesystem::path FolderStartPage(const std::filesystem::path& folder);
-  // Opens each file, book or folder (at FolderStartPage) in its own window,
-  // in order; those that cannot be read are named together in one message
-  // afterwards. The command line and drops come here too.
+  // Opens each file, book or folder (at FolderStartPage; a folder of books
+  // and no loose page at its first book) in its own window, in order; those that cannot be read are
+  // named together in one message afterwards. The command line and drops come here too.
   void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);
   // Opens entry `index` of the recent-file list; an entry that no longer
   // opens leaves the list.
@@ -78,7 +79,8 @@ class CInkbriteApp {
   void CloseDocument(CInkbriteDoc* doc);
 
   // The recent-file list, most recent first (at most 4 entries). It is read
-  // at start-up and written at exit, and only when it changed.
+  // at start-up, and written (only when it changed) a second after a change
+  // and at exit, so a viewer that is killed loses at most the last second.
   const QStringList& RecentFiles() const { return m_recentFiles; }
   void AddToRecentFileList(const std::filesystem::path& path);
   void RemoveFromRecentFileList(const std::filesystem::path& path);
@@ -95,6 +97,7 @@ class CInkbriteApp {
   void SetRecentFiles(QStringList files);
 
   std::unique_ptr<CMainFrame> m_mainFrame;
+  QTimer m_saveTimer;  // writes the recent-file list soon after it changes
   std::unique_ptr<CInstanceServer> m_instanceServer;
   std::vector<std::unique_ptr<CInkbriteDoc>> m_documents;
   QStringList m_recentFiles;

@@ -22,6 +22,7 @@
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/picture_size.h"
 #include "sources/book_source.h"
+#include "sources/folder_books.h"
 
 namespace inkbrite {
 
@@ -409,6 +410,30 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
 }
 
 int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
+  std::shared_ptr<PageSource> book = OpenBookOrSay(path);
+  if (!book) return 0;
+  // Where the reader left the book, unless a page is asked for.
+  const std::string left = entry.empty() ? LoadReadingPlace(path).page : std::string();
+  m_dirList.SetBook(std::move(book), entry.empty() ? std::string_view(left) : entry);
+  LoadLayout();
+  return OpenPage(m_dirList.PageAt(m_dirList.GetCurrentIndex()));
+}
+
+int CInkbriteDoc::OpenBookAt(const fs::path& path, BookStart start) {
+  if (start == BookStart::kLeft) return OpenBook(path);
+  std::shared_ptr<PageSource> book = OpenBookOrSay(path);
+  if (!book) return 0;
+  m_dirList.SetBook(std::move(book), {});
+  LoadLayout();
+  if (start == BookStart::kLast && m_dirList.GetCount() > 0) {
+    const int last = m_dirList.GetCount();
+    m_dirList.MoveTo(m_twoPages ? FacingAt(ListedShapes(), m_coverAlone, last - 1).first + 1
+                                : last);
+  }
+  return OpenPage(m_dirList.PageAt(m_dirList.GetCurrentIndex()));
+}
+
+std::shared_ptr<PageSource> CInkbriteDoc::OpenBookOrSay(const fs::path& path) {
   SourceError error = SourceError::kNone;
   std::shared_ptr<PageSource> book;
   {
@@ -420,14 +445,32 @@ int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
     const std::string_view text = SourceErrorText(error, BookKindOf(path) == kFormatPdfBook);
     m_lastError = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     if (m_showReadError) ShowMessage(m_messageParent, m_lastError);
-    return 0;
+    return nullptr;
   }
   m_prefetch.Clear();
-  // Where the reader left the book, unless a page is asked for.
-  const std::string left = entry.empty() ? LoadReadingPlace(path).page : std::string();
-  m_dirList.SetBook(std::move(book), entry.empty() ? std::string_view(left) : entry);
-  LoadLayout();
-  return OpenPage(m_dirList.PageAt(m_dirList.GetCurrentIndex()));
+  return book;
+}
+
+Facing CInkbriteDoc::ShownSpread(const std::vector<PageShape>& shapes) const {
+  const int current = m_dirList.GetCurrentIndex();
+  return m_facing.first == current - 1 ? m_facing : FacingAt(shapes, m_coverAlone, current - 1);
+}
+
+bool CInkbriteDoc::AtBookEnd(Turn turn) const {
+  const int count = m_dirList.GetCount();
+  const int current = m_dirList.GetCurrentIndex();
+  if (!IsBook() || count == 0 || current == 0) return false;
+  const Facing shown = m_twoPages ? ShownSpread(ListedShapes()) : Facing{current - 1, 1};
+  if (turn == Turn::kNext) return shown.last() + 1 >= count;
+  if (turn == Turn::kPrevious) return shown.first <= 0;
+  return false;
+}
+
+bool CInkbriteDoc::OpenNeighbourBook(Turn turn) {
+  if (!IsBook() || (turn != Turn::kNext && turn != Turn::kPrevious)) return false;
+  const fs::path book = NeighbourBook(m_path, turn == Turn::kNext ? 1 : -1);
+  if (book.empty()) return false;
+  return OpenBookAt(book, turn == Turn::kNext ? BookStart::kFirst : BookStart::kLast) != 0;
 }
 
 ListedPage CInkbriteDoc::TurnPage(Turn turn, int& index) {
@@ -443,8 +486,7 @@ ListedPage CInkbriteDoc::TurnPage(Turn turn, int& index) {
   }
   const std::vector<PageShape> shapes = ListedShapes();
   // The spread shown; worked out again when the cursor moved otherwise.
-  const Facing shown =
-      m_facing.first == current - 1 ? m_facing : FacingAt(shapes, m_coverAlone, current - 1);
+  const Facing shown = ShownSpread(shapes);
   int target = 0;
   switch (turn) {
     case Turn::kNext:

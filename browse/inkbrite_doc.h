@@ -76,6 +76,11 @@ class CInkbriteDoc {
   // encrypted, damaged or empty book, ...) unless read errors are
   // suppressed, the document left as it was.
   int OpenBook(const std::filesystem::path& path, std::string_view entry = {});
+  // Where a book opens without a page named: where the reader left it, at
+  // its first page, or at its last page (in the two-page layout the last
+  // spread).
+  enum class BookStart { kLeft, kFirst, kLast };
+  int OpenBookAt(const std::filesystem::path& path, BookStart start);
   // Opens a page of the list (the page commands): 1 on success, 0 when it
   // cannot be read, as OnOpenDocument. Pages decoded ahead are taken from
   // the prefetch.
@@ -137,6 +142,15 @@ class CInkbriteDoc {
   // forward.
   enum class Turn { kNext, kPrevious, kFirst, kLast };
   ListedPage TurnPage(Turn turn, int& index);
+  // A book at its last page (or spread) for kNext, at its first for
+  // kPrevious: the page commands go on to the neighbouring book of its
+  // folder (sources/folder_books.h) instead of stopping there.
+  bool AtBookEnd(Turn turn) const;
+  // Opens the book after this one in its folder at its first page (kNext),
+  // or the one before at its last page (kPrevious): true when one opened.
+  // False, nothing changed, when there is none or it cannot be read (its
+  // reason shown unless read errors are suppressed).
+  bool OpenNeighbourBook(Turn turn);
 
   // The two-page layout (remembered per folder or book). Each change shows
   // the current page again.
@@ -172,6 +186,9 @@ class CInkbriteDoc {
   SaveResult WriteEnhancedPage(const std::filesystem::path& path, const CParaBlock& params,
                                int part);
   bool ConfirmOverwritingSource();
+  // The book opened, its prefetch cleared; null with the reason shown
+  // (unless read errors are suppressed) and the document as it was.
+  std::shared_ptr<PageSource> OpenBookOrSay(const std::filesystem::path& path);
   // The steps after a page was read (or was not): messages, the batch
   // dialog's folders, the path, the recent files, the views.
   int FinishOpening(bool ok, const QString& error, const std::filesystem::path& path);
@@ -188,6 +205,8 @@ class CInkbriteDoc {
   // Shows the page facing the cursor page beside it, when the layout has one.
   void ComposeSpread();
   int ShowCurrentAgain();
+  // The spread shown around the cursor in the two-page layout.
+  Facing ShownSpread(const std::vector<PageShape>& shapes) const;
   // What a background load decodes and how the pages are shown meanwhile.
   struct LoadPlan {
     PictureSize size;          // the page's, 0 x 0 when its header does not tell

@@ -767,9 +767,22 @@ void CInkbriteView::TurnPage(int id) {
                     : id == kCmdPreviousPage ? Turn::kPrevious
                     : id == kCmdFirstPage    ? Turn::kFirst
                                              : Turn::kLast;
-  const ListedPage page = m_doc->TurnPage(turn, index);
-  if (!page.empty()) m_doc->OpenPage(page);
+  if (!TurnToNeighbourBook(turn)) {
+    const ListedPage page = m_doc->TurnPage(turn, index);
+    if (!page.empty()) m_doc->OpenPage(page);
+  }
   m_nextPart = 0;
+}
+
+bool CInkbriteView::TurnToNeighbourBook(CInkbriteDoc::Turn turn) {
+  if (!m_doc->AtBookEnd(turn) || !m_doc->OpenNeighbourBook(turn)) return false;
+  const QString name = QString::fromStdString(m_doc->PathName().filename().string());
+  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) {
+    app->MainFrame()->ShowNote(turn == CInkbriteDoc::Turn::kNext
+                                   ? tr("本书已读完，转到下一本：%1").arg(name)
+                                   : tr("已到本书开头，转到上一本：%1").arg(name));
+  }
+  return true;
 }
 
 void CInkbriteView::JumpToCorner(int id) {
@@ -819,6 +832,10 @@ void CInkbriteView::SingleKey() {
   }
   if (!m_doc) return;
   if (ShowSpreadPart(m_part + 1)) {
+    ArmCornerState();
+    return;
+  }
+  if (TurnToNeighbourBook(CInkbriteDoc::Turn::kNext)) {
     ArmCornerState();
     return;
   }

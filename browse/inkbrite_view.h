@@ -53,6 +53,7 @@
 #include <set>
 #include <string>
 
+#include "browse/inkbrite_doc.h"
 #include "browse/view_geometry.h"
 #include "browse/wheel_paging.h"
 #include "browse/worker_thread.h"
@@ -275,6 +276,9 @@ class CInkbriteView : public QAbstractScrollArea {
   void ShowOutOfMemory();
   void UpdateScrollSizes();
   void TurnPage(int id);
+  // At a book's end, on to the neighbouring book of its folder, with a
+  // note in the status bar; false when the page turns within the book.
+  bool TurnToNeighbourBook(CInkbriteDoc::Turn turn);
   void JumpToCorner(int id);
   void SingleKey();
   void ArmCornerState();

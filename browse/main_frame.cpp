@@ -694,6 +694,10 @@ void CMainFrame::CreateStatusBar() {
   m_counter->clear();
 }
 
+void CMainFrame::ShowNote(const QString& text) { statusBar()->showMessage(text, 6000); }
+
+QString CMainFrame::NoteText() const { return statusBar()->currentMessage(); }
+
 // The lock panes keep the width of their texts while empty.
 void CMainFrame::SizeLockPanes() {
   for (QLabel* pane : {m_capsPane, m_numPane}) {

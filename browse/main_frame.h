@@ -68,6 +68,10 @@ class CMainFrame : public QMainWindow {
   // Shows what the automatic steps found on the active window's page.
   void UpdateFindingsPane();
   QString FindingsPaneText() const;
+  // A passing note over the status bar's left pane (a few seconds), and the
+  // note shown now (empty when none).
+  void ShowNote(const QString& text);
+  QString NoteText() const;
   // The histogram dock (查看 > 直方图), following the active window's page.
   CHistogramDock* HistogramDock() const { return m_histogramDock; }
   void UpdateHistogram();

@@ -1402,6 +1402,14 @@ cannot be written.</translation>
         <source>处理后</source>
         <translation>After</translation>
     </message>
+    <message>
+        <source>本书已读完，转到下一本：%1</source>
+        <translation>End of the book; on to the next one: %1</translation>
+    </message>
+    <message>
+        <source>已到本书开头，转到上一本：%1</source>
+        <translation>Start of the book; back to the previous one: %1</translation>
+    </message>
 </context>
 <context>
     <name>inkbrite::CHistogramDock</name>

@@ -9,6 +9,7 @@
 
 #include "browse/child_frame.h"
 #include "browse/save_as_dialog.h"
+#include "sources/folder_books.h"
 #include "sources/source_texts.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
@@ -94,6 +95,65 @@ TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTit
   app->OpenRecentFile(0);
   EXPECT_EQ(Frame()->Children().size(), 1u);
   EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewerBookTest, AFolderOfBooksOpensItsFirstBookAndPagesOnFromBookToBook) {
+  // Three books in natural order (Vol 2 before Vol 10), beside a picture
+  // misnamed as a book, a hidden book and a folder of pages: no loose page.
+  const fs::path shelf = dir / "series";
+  fs::create_directories(shelf / "extras");
+  ui_test::WritePage(shelf / "extras" / "a.bmp", 5, 5);
+  const auto book = [&](const std::string& name, MadeFormat format) {
+    const fs::path made = MakeBook(name, {"1.bmp", "2.bmp", "3.bmp"}, format);
+    fs::rename(made, shelf / name);
+  };
+  book("Vol 10.cbt", MadeFormat::kTar);
+  book("Vol 2.cb7", MadeFormat::kSevenZip);
+  book("Vol 1.cbz", MadeFormat::kZipDeflated);
+  book(".hidden.cbz", MadeFormat::kZipStored);
+  ui_test::WritePage(shelf / "cover.bmp", 5, 5);  // a picture, then named as a book
+  fs::rename(shelf / "cover.bmp", shelf / "cover.cbz");
+  const std::vector<std::string> expected{"Vol 1.cbz", "Vol 2.cb7", "Vol 10.cbt"};
+  std::vector<std::string> listed;
+  for (const fs::path& b : BooksInFolder(shelf)) listed.push_back(b.filename().string());
+  EXPECT_EQ(listed, expected);
+
+  app->OpenDocumentFiles({shelf});
+  ASSERT_NE(Doc(), nullptr) << (messages.empty() ? "" : messages.front());
+  EXPECT_EQ(Title(), "Vol 1.cbz — 1.bmp (1/3)");
+  // Back from the first page of the first book: nothing before it.
+  Frame()->OnCommand(kCmdPreviousPage);
+  EXPECT_EQ(beeps, 1);
+  Frame()->OnCommand(kCmdLastPage);
+  Frame()->OnCommand(kCmdNextPage);  // past the last page: the next book
+  EXPECT_EQ(Title(), "Vol 2.cb7 — 1.bmp (1/3)");
+  EXPECT_NE(Frame()->NoteText().indexOf(QStringLiteral("Vol 2.cb7")), -1);
+  Frame()->OnCommand(kCmdPreviousPage);  // before its first page: the previous book's last
+  EXPECT_EQ(Title(), "Vol 1.cbz — 3.bmp (3/3)");
+  // In the two-page layout a book's last spread goes on too, and back.
+  Frame()->OnCommand(kCmdTwoPages);
+  Frame()->OnCommand(kCmdLastPage);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(Title().substr(0, 9), "Vol 2.cb7");
+  Frame()->OnCommand(kCmdPreviousPage);
+  EXPECT_EQ(Title().substr(0, 9), "Vol 1.cbz");
+  Frame()->OnCommand(kCmdSinglePage);
+  // Single-key browsing goes on from book to book; the last book stops.
+  Doc()->OpenBookAt(shelf / "Vol 10.cbt", CInkbriteDoc::BookStart::kLast);
+  const int before = beeps;
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(beeps, before + 1);
+  EXPECT_EQ(Title(), "Vol 10.cbt — 3.bmp (3/3)");
+  Doc()->OpenBookAt(shelf / "Vol 2.cb7", CInkbriteDoc::BookStart::kLast);
+  Frame()->OnCommand(kCmdSingleKey);
+  EXPECT_EQ(Title(), "Vol 10.cbt — 1.bmp (1/3)");
+  EXPECT_EQ(Frame()->Children().size(), 1u);
+  EXPECT_TRUE(messages.empty());
+
+  // A folder with neither pages nor books still says so.
+  fs::create_directories(dir / "empty");
+  app->OpenDocumentFiles({dir / "empty"});
+  EXPECT_EQ(messages, std::vector<std::string>{UiText(kEmptyFolderMessage).toStdString()});
 }
 
 TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {
