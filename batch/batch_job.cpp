@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -192,11 +193,22 @@ std::vector<char> BooksAndTheirNeighbours(const std::vector<fs::path>& sources,
   return deferred;
 }
 
+// Adds a folder that could not be listed, once.
+void KeepUnreadable(std::vector<UnreadableFolder>* folders, const fs::path& folder,
+                    const std::error_code& error) {
+  if (folders == nullptr) return;
+  for (const UnreadableFolder& f : *folders) {
+    if (f.path == folder) return;
+  }
+  folders->push_back({folder, error});
+}
+
 // Lists the matching files in walk order; the stop check (if any) is asked
 // after each file.
 class FileLister : public CSrchDir {
  public:
-  FileLister(const BatchStopCheck& stop, bool skipBooks) : m_stop(stop), m_skipBooks(skipBooks) {}
+  FileLister(const BatchStopCheck& stop, bool skipBooks, std::vector<UnreadableFolder>* unreadable)
+      : m_stop(stop), m_skipBooks(skipBooks), m_unreadable(unreadable) {}
   std::vector<fs::path> files;
 
  protected:
@@ -204,24 +216,33 @@ class FileLister : public CSrchDir {
     if (!m_skipBooks || !IsBatchBook(fullPath)) files.push_back(fullPath);
     if (m_stop && m_stop()) RequestStop();
   }
+  void OnFolderUnreadable(const fs::path& folder, const std::error_code& error) override {
+    KeepUnreadable(m_unreadable, folder, error);
+  }
 
  private:
   const BatchStopCheck& m_stop;
   bool m_skipBooks;
+  std::vector<UnreadableFolder>* m_unreadable;
 };
 
 // Counts the matching files, without the books when they are skipped.
 class FileCounter : public CSrchDirCounter {
  public:
-  explicit FileCounter(bool skipBooks) : m_skipBooks(skipBooks) {}
+  FileCounter(bool skipBooks, std::vector<UnreadableFolder>* unreadable)
+      : m_skipBooks(skipBooks), m_unreadable(unreadable) {}
 
  protected:
   void OnFileFound(const fs::path& fullPath, const FindData& find) override {
     if (!m_skipBooks || !IsBatchBook(fullPath)) CSrchDirCounter::OnFileFound(fullPath, find);
   }
+  void OnFolderUnreadable(const fs::path& folder, const std::error_code& error) override {
+    KeepUnreadable(m_unreadable, folder, error);
+  }
 
  private:
   bool m_skipBooks;
+  std::vector<UnreadableFolder>* m_unreadable;
 };
 
 // The folder a run takes its files from.
@@ -274,7 +295,8 @@ bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
 }
 
 std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchSelection* selection,
-                                     const BatchStopCheck& stop) {
+                                     const BatchStopCheck& stop,
+                                     std::vector<UnreadableFolder>* unreadable) {
   const bool skipBooks = settings.books == BookOutput::kSkip;
   if (selection) {
     std::vector<fs::path> files;
@@ -286,7 +308,7 @@ std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchS
   const fs::path source = SourceFolder(settings, selection);
   if (source.empty()) return {};
   const bool same = IsSameBatchFolder(source, settings.targetDir);
-  FileLister lister(stop, skipBooks);
+  FileLister lister(stop, skipBooks, unreadable);
   lister.Init(settings.patterns, settings.includeSubdirs, same ? fs::path() : settings.targetDir);
   lister.Search(source);
   return std::move(lister.files);
@@ -331,9 +353,10 @@ std::vector<fs::path> ShardKeyPaths(const std::vector<fs::path>& files, const fs
 
 std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
                                          const BatchSelection* selection,
-                                         const BatchStopCheck& stop, size_t* wholeJob) {
+                                         const BatchStopCheck& stop, size_t* wholeJob,
+                                         std::vector<UnreadableFolder>* unreadable) {
   const fs::path source = SourceFolder(settings, selection);
-  const std::vector<fs::path> files = ListBatchFiles(settings, selection, stop);
+  const std::vector<fs::path> files = ListBatchFiles(settings, selection, stop, unreadable);
   if (wholeJob) *wholeJob = files.size();
   std::vector<BatchWorkItem> items;
   if (!settings.shard.Given()) {
@@ -388,6 +411,29 @@ fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
     return {};
   }
   return written;
+}
+
+std::vector<fs::path> DoneByNewerTarget(const fs::path& source, const fs::path& sourceDir,
+                                        const fs::path& targetDir, const BatchSettings& settings,
+                                        bool splitSpreads) {
+  const std::optional<fs::file_time_type> sourceTime = WriteTime(source);
+  if (!sourceTime) return {};
+  const bool book = IsBatchBook(source);
+  auto newer = [&sourceTime, book, &settings](const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    const bool kind = fs::is_regular_file(st) ||
+                      (book && settings.books == BookOutput::kFolder && fs::is_directory(st));
+    const std::optional<fs::file_time_type> time = WriteTime(path);
+    return kind && time && *time > *sourceTime;
+  };
+  const fs::path target = BatchOutputPath(source, sourceDir, targetDir, settings);
+  if (newer(target)) return {target};
+  if (!book && splitSpreads) {
+    const fs::path first = BatchPageTargetPath(target, 1), second = BatchPageTargetPath(target, 2);
+    if (newer(first) && newer(second)) return {first, second};
+  }
+  return {};
 }
 
 namespace {
@@ -482,9 +528,20 @@ void CBatchJob::RecordLine(size_t index, std::string_view prefix, const fs::path
     line += target.native();
   }
   line += '\n';
-  m_record->Write(line.data(), line.size());
-  // On disk at once: a killed run's temporary record tells what it did.
-  std::fflush(m_record->Stream());
+  WriteRecord(line);
+}
+
+// A record's line, on disk at once: a killed run's temporary record tells
+// what it did. The first failure is kept for the summary (the record is then
+// not committed: the earlier one stays whole).
+void CBatchJob::WriteRecord(const std::string& text) {
+  std::lock_guard lock(m_recordMutex);
+  if (!m_record) return;
+  errno = 0;
+  if ((!m_record->Write(text.data(), text.size()) || std::fflush(m_record->Stream()) != 0) &&
+      m_recordError.empty()) {
+    m_recordError = std::system_category().message(errno != 0 ? errno : EIO);
+  }
 }
 
 void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutcome& outcome) {
@@ -535,9 +592,7 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
     if (!entry.findings.empty()) entry.findings += '\n';
     entry.findings += belowTarget(page) + "\t" + fields;
   }
-  const std::string line = JsonRecordLine(entry);
-  m_record->Write(line.data(), line.size());
-  std::fflush(m_record->Stream());
+  WriteRecord(JsonRecordLine(entry));
 }
 
 // With --report, a text record's "自动处理：" lines for the pages a file wrote
@@ -552,9 +607,8 @@ void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
     line += '\t';
     line += fields;
     line += '\n';
-    m_record->Write(line.data(), line.size());
+    WriteRecord(line);
   }
-  std::fflush(m_record->Stream());
 }
 
 bool CBatchJob::WrittenByThisRun(const fs::path& path) {
@@ -589,7 +643,10 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_found = 0;
   m_skipped = 0;
   m_failed = 0;
+  m_leftOut = 0;
   m_work.reset();
+  m_wholeJob = 0;
+  m_unreadable.clear();
   m_skipExisting = false;
   m_earlier = EarlierRecords();
   m_fingerprint.clear();
@@ -597,6 +654,8 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_target.clear();
   m_sameFolder = false;
   m_record.reset();
+  m_recordPath.clear();
+  m_recordError.clear();
   m_written.clear();
   m_sweptFolders.clear();
 }
@@ -638,18 +697,22 @@ bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excl
     m_work = BatchWorkList(
         *m_settings, selection,
         [this, &countStopped] { return countStopped = countStopped || m_host->PumpAndCheckStop(); },
-        &wholeJob);
+        &wholeJob, &m_unreadable);
     if (countStopped) m_work.reset();
-    m_total = m_work ? static_cast<int>(m_work->size()) : 0;
-    if (m_work && wholeJob > 0) return true;
+    // The folders that could not be listed are the first part's to record.
+    if (m_settings->shard.index != 0) m_unreadable.clear();
+    m_wholeJob = wholeJob;
+    m_total = m_work ? static_cast<int>(m_work->size() + m_unreadable.size()) : 0;
+    if (m_work && (wholeJob > 0 || !m_unreadable.empty())) return true;
   } else if (selection) {
     m_total = static_cast<int>(ListBatchFiles(*m_settings, selection).size());
   } else {
-    FileCounter counter(m_settings->books == BookOutput::kSkip);
+    FileCounter counter(m_settings->books == BookOutput::kSkip, &m_unreadable);
     m_total =
         static_cast<int>(counter.Count(m_source, m_settings->patterns, m_settings->includeSubdirs,
                                        excluded, [this] { return m_host->PumpAndCheckStop(); }));
     countStopped = counter.Stopped();
+    if (!countStopped) m_total += static_cast<int>(m_unreadable.size());
   }
   if (m_total > 0) return true;
   m_host->SetStatus(StatusLine::kOperation, "");
@@ -688,14 +751,25 @@ fs::path CBatchJob::StartConversion() {
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
   m_fingerprint = BatchSettingsFingerprint(*m_settings, *m_params);
   // What earlier runs did, read before their temporary records are swept.
-  m_skipExisting = m_settings->skipExisting && !m_sameFolder && !recordPath.empty();
-  if (m_skipExisting) m_earlier.Read(recordPath);
+  // Without a JSON record a file is done when its target is newer than it.
+  const bool json = m_settings->recordFormat == RecordFormat::kJsonLines;
+  m_skipExisting = m_settings->skipExisting && !m_sameFolder && (!json || !recordPath.empty());
+  if (m_skipExisting && json) m_earlier.Read(recordPath);
   if (!recordPath.empty()) {
     RemoveStaleTemporaries(recordPath.parent_path().empty() ? fs::path(".")
                                                             : recordPath.parent_path());
     m_record = std::make_unique<SafeFileWriter>(recordPath);
-    if (!m_record->Open()) m_record.reset();
+    errno = 0;
+    if (!m_record->Open()) {
+      // The run goes on; the summary (and the converter's exit status) says
+      // that it has no record.
+      m_recordError = std::system_category().message(errno != 0 ? errno : EIO);
+      m_record.reset();
+    }
+  } else {
+    m_recordError = std::system_category().message(ENOENT);
   }
+  m_recordPath = recordPath;
   return recordPath;
 }
 
@@ -715,7 +789,7 @@ void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& ex
     }
   } else if (jobs > 1) {
     std::vector<BatchWorkItem> items;
-    for (fs::path& file : ListBatchFiles(*m_settings, selection)) {
+    for (fs::path& file : ListBatchFiles(*m_settings, selection, {}, &m_unreadable)) {
       items.push_back({items.size(), std::move(file)});
     }
     m_found = static_cast<int>(items.size());
@@ -727,6 +801,34 @@ void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& ex
     }
   } else {
     Search(m_source);
+  }
+  RecordUnreadableFolders();
+}
+
+void CBatchJob::OnFolderUnreadable(const fs::path& folder, const std::error_code& error) {
+  KeepUnreadable(&m_unreadable, folder, error);
+}
+
+// The folders below the source that could not be listed: each a failure of
+// the run, recorded after the files (in a part's record, indexed after the
+// whole job's files).
+void CBatchJob::RecordUnreadableFolders() {
+  size_t index = m_settings->shard.Given() ? m_wholeJob : static_cast<size_t>(m_found);
+  for (const UnreadableFolder& folder : m_unreadable) {
+    ++m_found;
+    ++m_failed;
+    const std::string why = folder.error.message();
+    RecordLine(index, kBatchFolderUnreadable, folder.path.native() + ": " + why);
+    if (m_record && m_settings->recordFormat == RecordFormat::kJsonLines) {
+      RecordEntry entry;
+      entry.index = static_cast<int64_t>(index);
+      entry.source = (BatchRelativePath(folder.path, m_source) / "").native();
+      entry.result = kResultReadFailed;
+      entry.reason = Reason(kBatchFolderUnreadable) + ": " + why;
+      entry.settings = m_fingerprint;
+      WriteRecord(JsonRecordLine(entry));
+    }
+    ++index;
   }
 }
 
@@ -745,11 +847,22 @@ void CBatchJob::Finish(const fs::path& recordPath) {
     m_total = m_found;
   }
   if (m_record) {
-    m_record->Commit();
+    errno = 0;
+    if (!m_record->Commit() && m_recordError.empty()) {
+      m_recordError = std::system_category().message(errno != 0 ? errno : EIO);
+    }
     m_record.reset();
   }
 
   std::string summary = BatchSummaryText(m_total, m_success);
+  if (!m_recordError.empty()) {
+    summary += EngineTextArgs(INKBRITE_TEXT("batch", "\n结果记录无法写入：%1（%2）"),
+                              {recordPath.native(), m_recordError});
+  }
+  if (m_leftOut > 0) {
+    summary += EngineTextArgs(INKBRITE_TEXT("batch", "\n书中有%1项已略去，见结果记录。"),
+                              {std::to_string(m_leftOut)});
+  }
   if (stopped) {
     summary += EngineText(kBatchStoppedSuffix);
     m_host->ShowMessage(summary, MessageKind::kOk);
@@ -780,8 +893,10 @@ void CBatchJob::ConvertFile(size_t index, const fs::path& source) {
   ApplyOutcome(index, source, ConvertMeasured(source, progress));
 }
 
-void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOutcome& outcome) {
+void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOutcome& outcome,
+                             bool jsonWritten) {
   RecordFindings(index, outcome);
+  m_leftOut += outcome.leftOut;
   // A book's own lines (a failed page each, the reason it was refused, or a
   // note on a book written) stand for the file's one line.
   const bool ownLines = !outcome.lines.empty();
@@ -806,7 +921,7 @@ void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOut
       break;
     case FileOutcome::kStopped: break;
   }
-  RecordJson(index, source, outcome);
+  if (!jsonWritten) RecordJson(index, source, outcome);
 }
 
 // One file with what the record tells about it: skipped when an earlier run
@@ -814,18 +929,29 @@ void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOut
 CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FileProgress& progress) {
   const auto start = std::chrono::steady_clock::now();
   FileOutcome outcome;
-  fs::path done;
+  std::vector<fs::path> done;
   if (m_skipExisting) {
     if (progress.Stop()) return {FileOutcome::kStopped, {}};
-    done = DoneByEarlierRun(m_earlier, source, m_source, m_target, m_fingerprint);
+    if (m_settings->recordFormat == RecordFormat::kJsonLines) {
+      fs::path earlier = DoneByEarlierRun(m_earlier, source, m_source, m_target, m_fingerprint);
+      if (!earlier.empty()) done.push_back(std::move(earlier));
+    } else {
+      done = DoneByNewerTarget(source, m_source, m_target, *m_settings,
+                               m_params->GetValue(kSplitSpreads) != 0);
+      // A target this run has written (or skipped) is another file's: this
+      // one meets the clash rule, as in one uninterrupted run.
+      if (!done.empty() && WrittenByThisRun(done.front()) && !IsSameFile(source, done.front())) {
+        done.clear();
+      }
+    }
   }
   if (!done.empty()) {
     // Written for this run: a later file with the same target is refused as
     // it would be in one uninterrupted run.
-    MarkWritten(done);
-    SweepOnce(done.parent_path());
+    for (const fs::path& file : done) MarkWritten(file);
+    SweepOnce(done.front().parent_path());
     progress.Advance(m_steps);
-    return {FileOutcome::kSkipped, done};
+    return {FileOutcome::kSkipped, done.front()};
   }
   outcome = ConvertOne(source, progress);
   if (outcome.kind == FileOutcome::kStopped) return outcome;
@@ -1073,6 +1199,10 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
         } catch (const std::exception&) {
           outcome = {FileOutcome::kWriteFailed, targets[i]};
         }
+        // Its JSON line on disk as soon as its output is in place, not
+        // once every earlier file is done: a killed run loses at most the
+        // files in flight (the line carries its walk index).
+        RecordJson(files[i].index, sources[i], outcome);
         outcomes[i] = std::move(outcome);
         shared.FileDone(i);
       }
@@ -1101,7 +1231,8 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
         outcomes[applied] = {FileOutcome::kWriteFailed, targets[applied]};
       }
     }
-    ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied]);
+    ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied],
+                 !deferred[applied]);
   }
 }
 
@@ -1136,7 +1267,7 @@ size_t CBatchJob::WatchWorkers(WorkerShared& shared, const std::vector<BatchWork
     started.clear();
     if (operationChanged) m_host->SetStatus(StatusLine::kOperation, operation);
     for (; applied < ready; ++applied) {
-      ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied]);
+      ApplyOutcome(files[applied].index, files[applied].source, outcomes[applied], true);
     }
     const int units = shared.units.load(std::memory_order_relaxed);
     if (units != reported) {

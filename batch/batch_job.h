@@ -70,8 +70,14 @@
 //   extension, every other entry (ComicInfo.xml, ...) copied unchanged, in
 //   the book's own entry order with the entries' times; pages in a format
 //   deflate cannot shrink (the format table's storedInBooks) are stored,
-//   the rest deflated; links, names outside the book and the file managers'
-//   litter (__MACOSX/, hidden files, Thumbs.db) are left out.
+//   the rest deflated; links, names outside the book, entries over the size
+//   limit, a second entry of one name and the file managers' litter
+//   (__MACOSX/, hidden files, Thumbs.db) are left out (all but the litter
+//   counted by reason in the record and LeftOutCount). A ComicInfo.xml is
+//   kept true to the pages written (ComicInfoForPages: its page count and
+//   page list); with spread splitting on, one that holds either is written
+//   last, once every page is known. Names that are not ASCII carry the zip's
+//   UTF-8 flag.
 // - kFolder: the same entries as files in a folder named after the book.
 // - kSkip: books are not listed, counted or converted.
 // The book is written into a temporary file or folder beside its target
@@ -211,8 +217,10 @@ struct BatchSettings {
   const std::set<std::filesystem::path>* ownFiles = nullptr;
   // Only this part of the job (none: all of it).
   ShardSpec shard;
-  // Skip files an earlier run into the same record converted (see above);
-  // off in same-folder mode.
+  // Skip files an earlier run converted (see above): with a JSON record,
+  // those it records as done with the same settings and whose target is
+  // newer than the source; with a text record, those whose target is newer
+  // than the source (DoneByNewerTarget). Off in same-folder mode.
   bool skipExisting = false;
   RecordFormat recordFormat = RecordFormat::kText;
   // Record, for every page written, what the automatic clean-up steps found
@@ -251,6 +259,10 @@ inline constexpr std::string_view kBatchReadFailed = INKBRITE_TEXT("batch", "文
 inline constexpr std::string_view kBatchWriteFailed = INKBRITE_TEXT("batch", "文件写入失败：");
 inline constexpr std::string_view kBatchNameTaken = INKBRITE_TEXT("batch", "文件重名未转换：");
 inline constexpr std::string_view kBatchFindings = INKBRITE_TEXT("batch", "自动处理：");
+// A folder below the source that could not be listed: its path, ": " and
+// the system's reason; it counts as one failed file of the run.
+inline constexpr std::string_view kBatchFolderUnreadable =
+    INKBRITE_TEXT("batch", "文件夹无法读取：");
 
 // Books: a record line names the book and the page ("book.cbz: 012.jpg")
 // or the reason the book was refused (sources/source_texts.h); a book in
@@ -259,6 +271,10 @@ inline constexpr std::string_view kBatchBookKindKept =
     INKBRITE_TEXT("batch", "原书不是ZIP格式，不会被替换");
 inline constexpr std::string_view kBatchBookLeftOut =
     INKBRITE_TEXT("batch", "项已略去（链接或指向包外的文件名）");
+inline constexpr std::string_view kBatchBookTooLarge =
+    INKBRITE_TEXT("batch", "项已略去（超过大小限制）");
+inline constexpr std::string_view kBatchBookNameTwice =
+    INKBRITE_TEXT("batch", "项已略去（与前面的项同名）");
 
 // Operation-line texts of the job (the pipeline adds its stage names).
 inline constexpr std::string_view kBatchCounting = INKBRITE_TEXT("batch", "统计文件数");
@@ -318,17 +334,18 @@ using BatchStopCheck = std::function<bool()>;
 // The files a run with these settings converts, in its order: the picked
 // files, or the matching files below the source folder with the target
 // folder left out (unless it is the source folder). A stop cuts the list
-// short.
-std::vector<std::filesystem::path> ListBatchFiles(const BatchSettings& settings,
-                                                  const BatchSelection* selection,
-                                                  const BatchStopCheck& stop = {});
+// short. `unreadable` (if given) gets the folders that could not be listed.
+std::vector<std::filesystem::path> ListBatchFiles(
+    const BatchSettings& settings, const BatchSelection* selection, const BatchStopCheck& stop = {},
+    std::vector<UnreadableFolder>* unreadable = nullptr);
 
 // The files of the run's part (settings.shard), in its order, each with its
 // index in the whole list; `wholeJob` (if given) gets the whole list's size.
 std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
                                          const BatchSelection* selection,
                                          const BatchStopCheck& stop = {},
-                                         size_t* wholeJob = nullptr);
+                                         size_t* wholeJob = nullptr,
+                                         std::vector<UnreadableFolder>* unreadable = nullptr);
 
 // A fingerprint of the settings that decide the written bytes: the block's
 // values, the extension, colour mode, resize, JPEG quality and skip-colour.
@@ -342,6 +359,16 @@ std::filesystem::path DoneByEarlierRun(const EarlierRecords& earlier,
                                        const std::filesystem::path& sourceDir,
                                        const std::filesystem::path& targetDir,
                                        const std::string& fingerprint);
+
+// With --skip-existing and no JSON record: the files written for `source`
+// when they exist and are newer than it (its target; with splitting on, the
+// two pages of a split spread; a book's .cbz, or its folder), else none.
+// Every output is written whole or not at all, so an existing one is whole.
+std::vector<std::filesystem::path> DoneByNewerTarget(const std::filesystem::path& source,
+                                                     const std::filesystem::path& sourceDir,
+                                                     const std::filesystem::path& targetDir,
+                                                     const BatchSettings& settings,
+                                                     bool splitSpreads);
 
 // Removes the temporary files of our writers in `folder` (not below it)
 // whose writer is gone (IsStaleTempFile: its process no longer runs here, or
@@ -371,6 +398,13 @@ class CBatchJob : public CSrchDir {
   int SuccessCount() const { return m_success; }  // converted, copied or skipped
   int SkippedCount() const { return m_skipped; }
   int FailedCount() const { return m_failed; }
+  // Entries of books left out of what was written (links, names outside the
+  // book, entries over the size limit, second entries of one name).
+  size_t LeftOutCount() const { return m_leftOut; }
+  // Why the record could not be written or completed (the system's words);
+  // empty when it was. A run without its record says so in its summary.
+  const std::string& RecordError() const { return m_recordError; }
+  const std::filesystem::path& RecordPath() const { return m_recordPath; }
   bool SameFolderMode() const { return m_sameFolder; }
   // Every file the last run wrote (converted pages and colour copies).
   const std::set<std::filesystem::path>& WrittenFiles() const { return m_written; }
@@ -378,6 +412,9 @@ class CBatchJob : public CSrchDir {
  protected:
   // Converts one file; the find record is not used.
   void OnFileFound(const std::filesystem::path& fullPath, const FindData& find) override;
+  // Keeps the folder for the record (RecordUnreadableFolders).
+  void OnFolderUnreadable(const std::filesystem::path& folder,
+                          const std::error_code& error) override;
 
  private:
   // How one file ended.
@@ -396,6 +433,7 @@ class CBatchJob : public CSrchDir {
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;
     uint64_t ms = 0;
+    size_t leftOut = 0;  // a book's entries left out (links, too large, named twice)
     // Per page written, with --report: its path and what the automatic steps found.
     std::vector<std::pair<std::filesystem::path, std::string>> report{};
     // A book's record lines instead of the one of `path`: each failed page
@@ -424,6 +462,7 @@ class CBatchJob : public CSrchDir {
   std::filesystem::path StartConversion();
   void ConvertFiles(const BatchSelection* selection, const std::filesystem::path& excluded);
   void Finish(const std::filesystem::path& recordPath);
+  void RecordUnreadableFolders();
 
   bool StopCheck();
   void ConvertFile(size_t index, const std::filesystem::path& source);
@@ -466,11 +505,13 @@ class CBatchJob : public CSrchDir {
   size_t WatchWorkers(WorkerShared& shared, const std::vector<BatchWorkItem>& files,
                       const std::vector<FileOutcome>& outcomes, size_t expected);
   void HostAdvance(int units);
-  void ApplyOutcome(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
+  void ApplyOutcome(size_t index, const std::filesystem::path& source, const FileOutcome& outcome,
+                    bool jsonWritten = false);
   void RecordLine(size_t index, std::string_view prefix, const std::filesystem::path& path,
                   const std::filesystem::path& target = {});
   void RecordJson(size_t index, const std::filesystem::path& source, const FileOutcome& outcome);
   void RecordFindings(size_t index, const FileOutcome& outcome);
+  void WriteRecord(const std::string& text);
 
   // Names written by this run and folders swept; workers share them
   // (m_namesMutex).
@@ -487,8 +528,11 @@ class CBatchJob : public CSrchDir {
   int m_found = 0;  // files handed to the conversion (see Finish)
   int m_skipped = 0;
   int m_failed = 0;
+  size_t m_leftOut = 0;
   // The part's files, listed while counting when the run is a part.
   std::optional<std::vector<BatchWorkItem>> m_work;
+  size_t m_wholeJob = 0;  // the whole job's files (a part's record indexes its folders after them)
+  std::vector<UnreadableFolder> m_unreadable;
   bool m_skipExisting = false;
   EarlierRecords m_earlier;
   std::string m_fingerprint;
@@ -497,6 +541,9 @@ class CBatchJob : public CSrchDir {
   int m_progressDone = 0;   // units advanced on the host
   bool m_sameFolder = false;
   std::unique_ptr<SafeFileWriter> m_record;
+  std::mutex m_recordMutex;  // m_record and m_recordError (workers write JSON lines)
+  std::filesystem::path m_recordPath;
+  std::string m_recordError;
   std::mutex m_namesMutex;
   std::set<std::filesystem::path> m_written;
   std::set<std::filesystem::path> m_sweptFolders;

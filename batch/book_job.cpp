@@ -23,9 +23,11 @@
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/page_rows.h"
+#include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/book_source.h"
+#include "sources/comic_info.h"
 #include "sources/natural_order.h"
 
 namespace inkbrite {
@@ -200,6 +202,7 @@ struct CBatchJob::BookRun {
     std::string name;  // in the CBZ or below the book's folder
     int64_t mtime = 0;
     bool page = false;  // a page (stored when its format deflates badly)
+    bool info = false;  // a ComicInfo.xml, kept true to the pages written
     // The files to write (a page may have become two: a split spread); a
     // converted page of a folder is in place already and has none.
     struct File {
@@ -231,14 +234,33 @@ struct CBatchJob::BookRun {
   std::vector<std::pair<size_t, FileOutcome::Line>> failures;
   std::vector<std::pair<std::filesystem::path, std::string>> report;  // in the book's order
   bool writeFailed = false;
-  size_t leftOut = 0;
+  // Entries left out: links and names outside the book, entries over the
+  // size limit, second entries of one name.
+  size_t leftOutUnsafe = 0;
+  size_t leftOutLarge = 0;
+  size_t leftOutTwice = 0;
+  // How many pages each page of the book became (2: a split spread), and
+  // the ComicInfo.xml entries held back until that is known (when spreads
+  // may be split: written last).
+  std::vector<uint8_t> pageOutputs;
+  bool holdInfo = false;
+  std::vector<Slot> heldInfo;
 
   Slot& At(size_t index) { return slots[index - first]; }
   size_t InFlight() {
     std::lock_guard lock(mutex);
     return inFlight;
   }
-  bool TakeOtherEntry(size_t i, Slot& slot);
+  bool TakeOtherEntry(size_t i, Slot& slot, std::set<std::string>& names);
+  void WriteSlotFiles(Slot& slot);
+  // Whether a split spread would change the ComicInfo.xml of `slot` (it
+  // holds a page count or a page list).
+  bool InfoFollowsPages(const Slot& slot) const {
+    const std::vector<uint8_t> split(pageOutputs.size(), 2);
+    return std::any_of(slot.files.begin(), slot.files.end(), [&split](const Slot::File& f) {
+      return ComicInfoForPages(f.bytes.data(), f.bytes.size(), split).has_value();
+    });
+  }
   static bool TakeSavedPages(const FileOutcome& saved, const std::string& outName, bool cbz,
                              std::vector<Slot::File>& files,
                              std::vector<std::pair<std::string, std::string>>& report);
@@ -253,6 +275,7 @@ struct CBatchJob::PageTask {
   std::string entryName;  // the page's own name
   std::string outName;    // the converted page's name
   std::vector<uint8_t> bytes;
+  uint8_t outputs = 1;  // the pages written (2: a split spread)
 
   bool Load(BookSource& book, DibImage& image, int& grey) const;
 };
@@ -303,6 +326,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       if (!run.file->Open() || !run.cbz->Open()) run.writeFailed = true;
     }
     run.pdfTime = run.book->IsPdf() ? FileTime(source) : 0;
+    run.pageOutputs.assign(run.book->PageCount(), 1);
+    run.holdInfo = m_params->GetValue(kSplitSpreads) != 0;
     const bool stopped = !run.writeFailed && !ConvertBookPages(run, progress);
     if (stopped) {
       if (run.file) run.file->Discard();
@@ -340,13 +365,21 @@ CBatchJob::FileOutcome CBatchJob::BookSameFolderCheck(const fs::path& source,
   return {Outcome::kConverted, target};
 }
 
+// Whether an entry's name is a ComicInfo.xml (in any folder, any case).
+bool IsComicInfoName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return EqualsIgnoringAsciiCase(slash == std::string::npos ? name : name.substr(slash + 1),
+                                 "ComicInfo.xml");
+}
+
 // An entry that is not a page: a folder, or a file copied as it is into
 // `slot`. False when it is left out (a link, a name outside the book,
-// litter, too large) or could not be read (recorded).
-bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot) {
+// litter, too large, a name written already) or could not be read
+// (recorded).
+bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot, std::set<std::string>& names) {
   const ArchiveEntry& e = book->Entries()[i].entry;
   if (e.unsafe || e.type == EntryType::kSymlink || e.type == EntryType::kOther) {
-    ++leftOut;  // never written: a link, or a name outside the book
+    ++leftOutUnsafe;  // never written: a link, or a name outside the book
     return false;
   }
   if (IsLitterEntryName(e.name)) return false;
@@ -354,14 +387,21 @@ bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot) {
   if (e.type == EntryType::kFolder) {
     slot.kind = Slot::kFolder;
     slot.ready = true;
-    return true;
+    // A folder named twice is made once.
+    return names.insert(e.name + (e.name.ends_with('/') ? "" : "/")).second;
+  }
+  // A second entry of a name is left out: the first one stands.
+  if (!names.insert(e.name).second) {
+    ++leftOutTwice;
+    return false;
   }
   // Everything else that is not litter is copied as it is.
   Slot::File copy{e.name, {}};
   const SourceError read = book->ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
   slot.files.push_back(std::move(copy));
+  slot.info = IsComicInfoName(e.name);
   if (read == SourceError::kTooLarge) {
-    ++leftOut;
+    ++leftOutLarge;
     return false;
   }
   if (read != SourceError::kNone) {
@@ -456,7 +496,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
     BookRun::Slot slot;
     slot.mtime = book.IsPdf() ? run.pdfTime : (e.mtimeKnown ? e.mtime : 0);
     if (!be.page || e.unsafe || e.type != EntryType::kFile) {
-      if (!run.TakeOtherEntry(i, slot)) continue;
+      if (!run.TakeOtherEntry(i, slot, names)) continue;
     } else {
       PageTask task;
       if (!ReadBookPage(run, i, names, progress, task)) continue;
@@ -473,7 +513,6 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       keepUp(false);
       continue;
     }
-    names.insert(slot.name);
     {
       std::lock_guard lock(run.mutex);
       run.slots.push_back(std::move(slot));
@@ -537,6 +576,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
       slot.failed = failed;
       slot.files = std::move(files);
       slot.report = std::move(report);
+      if (!failed && task.page < run.pageOutputs.size()) run.pageOutputs[task.page] = task.outputs;
       if (failed) run.failures.push_back({task.entry, {prefix, run.source, task.entryName}});
       --run.inFlight;
     }
@@ -598,6 +638,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   std::vector<File> files;
   std::vector<std::pair<std::string, std::string>> report;
   const bool ok = BookRun::TakeSavedPages(saved, task.outName, cbz, files, report);
+  task.outputs = static_cast<uint8_t>(std::clamp<size_t>(saved.written.size(), 1, 2));
   finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
 }
 
@@ -661,19 +702,35 @@ void CBatchJob::WriteReadySlots(BookRun& run) {
       }
       continue;
     }
-    for (const BookRun::Slot::File& file : slot.files) {
-      if (run.writeFailed) break;
-      if (run.output == BookOutput::kCbz) {
-        const bool store = slot.page && StoredInBook(fs::path(file.name).extension().native());
-        run.writeFailed =
-            !run.cbz->AddFile(file.name, file.bytes.data(), file.bytes.size(), slot.mtime, store);
-      } else {
-        // A copied entry (a converted page's file is in place already).
-        const fs::path path = run.work / file.name;
-        std::error_code ec;
-        fs::create_directories(path.parent_path(), ec);
-        run.writeFailed = !WriteFileBytesSafely(path, file.bytes.data(), file.bytes.size());
+    if (slot.info && run.holdInfo && run.InfoFollowsPages(slot)) {
+      run.heldInfo.push_back(std::move(slot));  // written when every page is known
+      continue;
+    }
+    run.WriteSlotFiles(slot);
+  }
+}
+
+// A slot's files into the CBZ, or (copied entries: a converted page's file
+// is in place already) into the book's folder. A ComicInfo.xml is told the
+// pages written.
+void CBatchJob::BookRun::WriteSlotFiles(Slot& slot) {
+  for (Slot::File& entry : slot.files) {
+    if (writeFailed) break;
+    if (slot.info) {
+      if (std::optional<std::string> info =
+              ComicInfoForPages(entry.bytes.data(), entry.bytes.size(), pageOutputs)) {
+        entry.bytes.assign(info->begin(), info->end());
       }
+    }
+    if (output == BookOutput::kCbz) {
+      const bool store = slot.page && StoredInBook(fs::path(entry.name).extension().native());
+      writeFailed =
+          !cbz->AddFile(entry.name, entry.bytes.data(), entry.bytes.size(), slot.mtime, store);
+    } else {
+      const fs::path path = work / entry.name;
+      std::error_code ec;
+      fs::create_directories(path.parent_path(), ec);
+      writeFailed = !WriteFileBytesSafely(path, entry.bytes.data(), entry.bytes.size());
     }
   }
 }
@@ -704,6 +761,7 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     }
     return failed;
   }
+  for (BookRun::Slot& held : run.heldInfo) run.WriteSlotFiles(held);
   bool written = !run.writeFailed;
   // A folder's files, relative: each is marked written, so a loose page
   // of the same name after the book is refused as a second source of it.
@@ -743,9 +801,15 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   Outcome converted{Outcome::kConverted, run.target};
   converted.bytesWritten = folderBytes;
   converted.report = std::move(run.report);
-  if (run.leftOut > 0) {
+  // What was left out, counted by its reason.
+  const std::pair<size_t, std::string_view> leftOut[] = {{run.leftOutUnsafe, kBatchBookLeftOut},
+                                                         {run.leftOutLarge, kBatchBookTooLarge},
+                                                         {run.leftOutTwice, kBatchBookNameTwice}};
+  for (const auto& [count, text] : leftOut) {
+    if (count == 0) continue;
+    converted.leftOut += count;
     converted.lines.push_back(
-        {"", run.source, std::to_string(run.leftOut) + std::string(EngineText(kBatchBookLeftOut))});
+        {"", run.source, std::to_string(count) + std::string(EngineText(text))});
   }
   return converted;
 }

@@ -33,7 +33,12 @@ CbzWriter::~CbzWriter() {
 bool CbzWriter::Open() {
   archive* a = archive_write_new();
   m_archive->a = a;
+  // Names are UTF-8: with the header charset named, every name that is not
+  // plain ASCII carries the zip's UTF-8 flag (general purpose bit 11), so
+  // other readers do not take it for their code page; ASCII names are
+  // written as before.
   if (a == nullptr || archive_write_set_format_zip(a) != ARCHIVE_OK ||
+      archive_write_set_format_option(a, "zip", "hdrcharset", "UTF-8") != ARCHIVE_OK ||
       archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK ||
       archive_write_open(a, m_archive->out, nullptr, WriteToFile, nullptr) != ARCHIVE_OK) {
     m_failed = true;

@@ -4,7 +4,8 @@
 // deflated, with the modification time given and nothing else that varies:
 // no access or change times, owner 0, fixed permissions. The same entries
 // always give the same bytes. ZIP64 records are written where sizes or
-// offsets need them.
+// offsets need them. Names are UTF-8; a name that is not plain ASCII sets
+// the entry's UTF-8 flag (general purpose bit 11).
 //
 // Threads: one writer, one thread.
 #pragma once

@@ -121,12 +121,16 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   if (options.pickedFiles) selection = {s.sourceDir, options.files};
   EarlierRecords earlier;
   const bool skipDone = s.skipExisting && !IsSameBatchFolder(s.sourceDir, s.targetDir);
-  if (skipDone) earlier.Read(s.recordPath);
+  const bool json = s.recordFormat == RecordFormat::kJsonLines;
+  if (skipDone && json) earlier.Read(s.recordPath);
+  const bool split = s.params->GetValue(kSplitSpreads) != 0;
   const std::string fingerprint = BatchSettingsFingerprint(s, *s.params);
   const char end = options.list == CliList::kNul ? '\0' : '\n';
   for (const BatchWorkItem& item : BatchWorkList(s, options.pickedFiles ? &selection : nullptr)) {
     if (skipDone &&
-        !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, fingerprint).empty()) {
+        (json ? !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, fingerprint)
+                     .empty()
+              : !DoneByNewerTarget(item.source, s.sourceDir, s.targetDir, s, split).empty())) {
       continue;
     }
     const fs::path target = BatchOutputPath(item.source, s.sourceDir, s.targetDir, s);
@@ -222,6 +226,16 @@ std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, 
   line += EngineTextArgs(INKBRITE_TEXT("cli", "%1个已转换，%2个失败，%3个跳过"),
                          {std::to_string(job.SuccessCount() - job.SkippedCount()),
                           std::to_string(job.FailedCount()), std::to_string(job.SkippedCount())});
+  if (job.LeftOutCount() > 0) {
+    line +=
+        EngineTextArgs(INKBRITE_TEXT("cli", "，%1项已略去"), {std::to_string(job.LeftOutCount())});
+  }
+  if (settings.skipExisting) {
+    line +=
+        EngineText(settings.recordFormat == RecordFormat::kJsonLines
+                       ? INKBRITE_TEXT("cli", "（跳过：记录中以相同设置转换、目标文件比源文件新）")
+                       : INKBRITE_TEXT("cli", "（跳过：目标文件比源文件新）"));
+  }
   const int left = job.Total() - job.SuccessCount() - job.FailedCount();
   if (stopped && left > 0) {
     line += EngineTextArgs(INKBRITE_TEXT("cli", "，%1个未转换（已停止）"), {std::to_string(left)});
@@ -508,8 +522,9 @@ const std::vector<CliOption>& CliOptionTable() {
        SetShard},
       {"--skip-existing", "",
        INKBRITE_TEXT("cli",
-                     "跳过写入同一记录的上次运行已转换的文件\n"
-                     "（其目标文件比源文件新）；\n需要--record-format jsonl"),
+                     "跳过已转换的文件：目标文件比源文件新；\n"
+                     "用--record-format jsonl时还要求同一记录中\n"
+                     "上次运行以相同设置转换了它"),
        [](P& p, V, E&) {
          p.options.settings.skipExisting = true;
          return true;
@@ -664,10 +679,7 @@ bool TakePaths(CliParse& parse, std::string& error) {
 
 // Options that do not go together.
 bool CheckCombination(const CliOptions& options, std::string& error) {
-  if (options.settings.skipExisting && options.settings.recordFormat != RecordFormat::kJsonLines) {
-    error = EngineText(INKBRITE_TEXT(
-        "cli", "--skip-existing需要--record-format jsonl（能说明哪些文件已转换的记录）"));
-  } else if (options.dryRun && options.list != CliList::kNone) {
+  if (options.dryRun && options.list != CliList::kNone) {
     error = EngineText(INKBRITE_TEXT("cli", "--dry-run与--list不能同用"));
   }
   return error.empty();
@@ -699,16 +711,47 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
   return TakePaths(parse, error) && CheckCombination(options, error);
 }
 
-bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error) {
+namespace {
+
+// A ready-made set of that name (any case), or none.
+const DeviceSetting* FindDeviceSetting(std::string_view name) {
+  for (const DeviceSetting& setting : kDeviceSettings) {
+    if (EqualsIgnoringAsciiCase(setting.name, name)) return &setting;
+  }
+  return nullptr;
+}
+
+// Loads `name` from the file, or, for a ready-made set the file could not
+// take, sets the keys a stored copy would hold.
+bool LoadOrDeviceSetting(CParaBlock& block, const std::string& name, const fs::path& ini) {
+  if (!ini.empty() && LoadNamedSetting(block, name, ini)) return true;
+  const DeviceSetting* device = FindDeviceSetting(name);
+  if (device == nullptr) return false;
+  CParaBlock ready;
+  ApplyDeviceSetting(*device, ready);
+  for (const NamedSettingKey& entry : kNamedSettingKeys) {
+    block.SetValue(entry.slot, ready.GetValue(entry.slot));
+  }
+  block.SetName(device->name);
+  return true;
+}
+
+}  // namespace
+
+bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std::string* note) {
   const fs::path ini =
       options.settingsFile.empty() ? ProgramFilePath(".ini") : options.settingsFile;
   bool loaded = false;
   for (const CliParamChange& change : options.changes) {
     if (change.load) {
       // First use of the settings file: the ready-made sets join it.
-      if (!loaded && !ini.empty()) AddDeviceSettings(ini);
+      if (!loaded && !ini.empty() && !AddDeviceSettings(ini) && note != nullptr) {
+        *note = EngineTextArgs(
+            INKBRITE_TEXT("cli", "现成的设置无法写入%1（无法读写，或文件将超过其上限）"),
+            {ini.native()});
+      }
       loaded = true;
-      if (ini.empty() || !LoadNamedSetting(block, change.name, ini)) {
+      if (!LoadOrDeviceSetting(block, change.name, ini)) {
         error = EngineTextArgs(INKBRITE_TEXT("cli", "%2中没有名为“%1”的设置"),
                                {change.name, ini.native()});
         return false;
@@ -767,10 +810,12 @@ std::string CliUsageText() {
       text += help.substr(start, end - start) + "\n";
     }
   }
-  text += EngineText(INKBRITE_TEXT("cli",
-                                   "\n退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行；"
-                                   "被信号停止时：\n130（Ctrl-C，SIGINT），143（SIGTERM），"
-                                   "129（SIGHUP）。部分运行（--shard）\n按它自己的文件退出。\n"));
+  text +=
+      EngineText(INKBRITE_TEXT("cli",
+                               "\n退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行，"
+                               "3 结果记录\n无法写入或完成；被信号停止时：130（Ctrl-C，SIGINT），"
+                               "\n143（SIGTERM），129（SIGHUP）。部分运行（--shard）"
+                               "按它自己的\n文件退出。\n"));
   return text;
 }
 
@@ -894,11 +939,12 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   // The application-wide block, not a local one: the resamplers read their
   // filter (ResizeType) from it, so a local block would lose --set ResizeType.
   CParaBlock& block = AppParams();
-  std::string error;
-  if (!BuildParams(options, block, error)) {
+  std::string error, note;
+  if (!BuildParams(options, block, error, &note)) {
     PrintError(err, error);
     return kCliRefused;
   }
+  if (!note.empty()) PrintError(err, note);
   options.settings.params = &block;
   if (!options.filesFrom.empty() && !ReadListedFiles(options, err)) return kCliRefused;
   if (options.settings.recordPath.empty()) {
@@ -930,8 +976,13 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "%s\n", CliSummaryLine(options.settings, job, CliInterrupted()).c_str());
     std::fflush(out);
   }
+  if (ran && !job.RecordError().empty()) {
+    PrintError(err, EngineTextArgs(INKBRITE_TEXT("cli", "结果记录无法写入：%1：%2"),
+                                   {job.RecordPath().native(), job.RecordError()}));
+  }
   if (CliInterrupted()) return CliStopExit();
   if (!ran) return kCliRefused;
+  if (!job.RecordError().empty()) return kCliRecordFailed;
   return job.SuccessCount() == job.Total() ? kCliAllConverted : kCliSomeFailed;
 }
 

@@ -9,7 +9,9 @@
 // Exit status (CliExit): 0 every file converted (or skipped as done), 1 some
 // failed (the record lists them), 2 refused (bad option, value outside its
 // range, unknown named setting, nothing to convert, or one of the job's own
-// refusals); stopped by a signal, 128 + its number: 130 Ctrl-C (SIGINT), 143
+// refusals), 3 the record could not be written or completed (said on
+// standard error with the system's reason, whatever the files did); stopped
+// by a signal, 128 + its number: 130 Ctrl-C (SIGINT), 143
 // SIGTERM, 129 SIGHUP. A run of a part (--shard) exits the same way for its
 // own files. After the job's summary a run prints one line for logs:
 // "inkbrite-batch: shard 2/4: 120 converted, 0 failed, 3 skipped" (without
@@ -41,7 +43,8 @@ enum CliExit : int {
   kCliAllConverted = 0,
   kCliSomeFailed = 1,
   kCliRefused = 2,
-  kCliStopped = 130,  // SIGINT; SIGTERM and SIGHUP give 143 and 129
+  kCliRecordFailed = 3,  // the run ran, but its record could not be written or completed
+  kCliStopped = 130,     // SIGINT; SIGTERM and SIGHUP give 143 and 129
 };
 
 // One change of the parameter block, applied in command-line order so that
@@ -117,8 +120,13 @@ std::string CliSummaryLine(const BatchSettings& settings, const CBatchJob& job, 
 
 // Applies the changes to `block` in order and copies the colour mode, resize
 // and JPEG quality into options.settings. False with `error` when a named
-// setting does not exist (the block is then partly changed).
-bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error);
+// setting does not exist (the block is then partly changed). The ready-made
+// sets join the settings file at the first --load (its folder made when
+// missing); when the file cannot take them (unwritable, or it would grow
+// past what it reads back) `note` says so and a ready-made set named by
+// --load is used as built in.
+bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error,
+                 std::string* note = nullptr);
 
 // The usage line and every option with its help text.
 std::string CliUsageText();

@@ -79,6 +79,9 @@ void ApplyDeviceSetting(const DeviceSetting& setting, CParaBlock& block) {
 bool AddDeviceSettings(const std::filesystem::path& iniPath) {
   IniFile ini(iniPath);
   if (!ini.Load()) return false;
+  // The data folder may not exist yet (a fresh INKBRITE_DATA_DIR).
+  std::error_code ec;
+  if (iniPath.has_parent_path()) std::filesystem::create_directories(iniPath.parent_path(), ec);
   bool added = false;
   for (const DeviceSetting& setting : kDeviceSettings) {
     if (ini.HasSection(setting.name)) continue;

@@ -375,8 +375,14 @@ const std::vector<FileFilter>& OpenFileFilters() {
 const std::string& DefaultSourcePatterns() {
   static const std::string patterns = [] {
     std::string list;
+    // Pictures by the batch dialog's chosen extensions, books by every
+    // extension they are known by (a .zip of pages is a book too).
     for (const FileFormat& f : kFileFormats) {
-      AddPatterns(list, f, [](NameUse use) { return use == kByNameInBatch; });
+      if (f.role == FormatRole::kBook) {
+        AddPatterns(list, f, Named);
+      } else {
+        AddPatterns(list, f, [](NameUse use) { return use == kByNameInBatch; });
+      }
     }
     return list;
   }();

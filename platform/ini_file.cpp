@@ -211,6 +211,9 @@ bool IniFile::Save() {
     out += line.text;
     out += "\r\n";
   }
+  // Never a file Load would refuse: the sets in it would be lost to every
+  // later run.
+  if (out.size() > kMaxFileBytes) return false;
   return WriteFileBytesSafely(m_path, out.data(), out.size());
 }
 

@@ -66,7 +66,8 @@ class IniFile {
   bool DeleteSection(std::string_view section);
 
   // Writes the file (CR LF lines) through SafeFileWriter. False when Load
-  // has not succeeded (so a file never read is never overwritten) or the
+  // has not succeeded (so a file never read is never overwritten), when the
+  // file would be larger than kMaxFileBytes (Load would refuse it) or the
   // write failed; the previous file is then unchanged.
   bool Save();
 

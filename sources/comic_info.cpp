@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "sources/book_limits.h"
 
@@ -121,6 +122,9 @@ class XmlScanner {
 
   std::string_view Name() const { return m_name; }
   std::string& Text() { return m_text; }
+  // Where the last tag began ('<') and where the scan stands (after it).
+  size_t TagStart() const { return m_tagStart; }
+  size_t At() const { return m_at; }
 
  private:
   bool StartsWith(std::string_view s) const { return m_doc.substr(m_at, s.size()) == s; }
@@ -136,6 +140,7 @@ class XmlScanner {
     const size_t end = FindTagEnd();
     if (end == std::string_view::npos) return Token::kError;
     std::string_view tag = m_doc.substr(m_at + 1, end - m_at - 1);
+    m_tagStart = m_at;
     m_at = end + 1;
     Token kind = Token::kOpen;
     if (!tag.empty() && tag.front() == '/') {
@@ -222,6 +227,7 @@ class XmlScanner {
 
   std::string_view m_doc;
   size_t m_at = 0;
+  size_t m_tagStart = 0;
   std::string_view m_name;
   std::string m_text;
 };
@@ -269,13 +275,9 @@ void Store(ComicInfo& info, std::string_view field, const std::string& raw) {
     info.rightToLeft = Trimmed(raw) == "YesAndRightToLeft";
 }
 
-}  // namespace
-
-bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info) {
-  info = ComicInfo{};
-  if (data == nullptr) return false;
-  size = std::min<size_t>(size, kMaxComicInfoBytes);
-  std::string converted;
+// The document as UTF-8 text: UTF-16 with its byte-order mark converted
+// (into `converted`), a UTF-8 byte-order mark passed over.
+std::string_view DocumentText(const uint8_t* data, size_t size, std::string& converted) {
   std::string_view doc(reinterpret_cast<const char*>(data), size);
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
     converted = FromUtf16(data + 2, size - 2, false);
@@ -286,6 +288,166 @@ bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info) {
   } else if (doc.starts_with("\xEF\xBB\xBF")) {
     doc.remove_prefix(3);
   }
+  return doc;
+}
+
+// One attribute of a tag's text ("<Page Image=\"3\" .../>"): where its
+// name starts and where its quoted value ends; none when absent.
+struct AttributeSpan {
+  size_t start = std::string_view::npos;
+  size_t end = 0;
+  std::string_view value;
+};
+
+AttributeSpan FindAttribute(std::string_view tag, std::string_view name) {
+  size_t i = 1;
+  while (i < tag.size() && IsNameChar(tag[i])) ++i;  // the element's name
+  while (i < tag.size()) {
+    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    const size_t start = i;
+    while (i < tag.size() && IsNameChar(tag[i])) ++i;
+    const std::string_view attribute = tag.substr(start, i - start);
+    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    if (attribute.empty() || i >= tag.size() || tag[i] != '=') return {};
+    ++i;
+    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) return {};
+    const size_t close = tag.find(tag[i], i + 1);
+    if (close == std::string_view::npos) return {};
+    if (attribute == name) return {start, close + 1, tag.substr(i + 1, close - i - 1)};
+    i = close + 1;
+  }
+  return {};
+}
+
+// The tag without the attribute `name` (and the blanks before it).
+std::string WithoutAttribute(std::string tag, std::string_view name) {
+  const AttributeSpan a = FindAttribute(tag, name);
+  if (a.start == std::string_view::npos) return tag;
+  size_t from = a.start;
+  while (from > 0 && IsSpace(tag[from - 1])) --from;
+  tag.erase(from, a.end - from);
+  return tag;
+}
+
+// The tag with the attribute `name` set to `value` (added when absent).
+std::string WithAttribute(std::string tag, std::string_view name, const std::string& value) {
+  const AttributeSpan a = FindAttribute(tag, name);
+  const std::string text = std::string(name) + "=\"" + value + "\"";
+  if (a.start != std::string_view::npos) return tag.replace(a.start, a.end - a.start, text);
+  size_t at = 1;
+  while (at < tag.size() && IsNameChar(tag[at])) ++at;
+  return tag.insert(at, " " + text);
+}
+
+// A <Page> element of the <Pages> list, rewritten for the pages its image
+// became: none (dropped), one (renumbered) or two (a split spread: two
+// single pages, the first keeping its type, without the source image's
+// size, dimensions and key). `gap` is the text before the element.
+std::string PagesFor(std::string_view element, std::string_view gap,
+                     std::span<const uint8_t> outputs, std::span<const size_t> firstOutput) {
+  const AttributeSpan image = FindAttribute(element, "Image");
+  size_t index = 0;
+  for (char c : image.value) {
+    if (c < '0' || c > '9' || index > outputs.size()) return std::string(element);
+    index = index * 10 + static_cast<size_t>(c - '0');
+  }
+  if (image.start == std::string_view::npos || image.value.empty() || index >= outputs.size()) {
+    return std::string(element);  // not one of the book's pages: kept as it is
+  }
+  std::string out;
+  std::string tag(element);
+  if (outputs[index] > 1) {
+    for (std::string_view stale : {"DoublePage", "ImageSize", "ImageWidth", "ImageHeight", "Key"}) {
+      tag = WithoutAttribute(tag, stale);
+    }
+  }
+  for (size_t k = 0; k < outputs[index]; ++k) {
+    std::string page = WithAttribute(tag, "Image", std::to_string(firstOutput[index] + k));
+    if (k > 0) page = WithoutAttribute(page, "Type");
+    if (k > 0) out.append(gap);
+    out += page;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
+                                             std::span<const uint8_t> outputs) {
+  if (data == nullptr || size > kMaxComicInfoBytes) return std::nullopt;
+  std::vector<size_t> firstOutput(outputs.size());
+  size_t total = 0;
+  bool renumbered = false;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    firstOutput[i] = total;
+    total += outputs[i];
+    renumbered = renumbered || outputs[i] != 1;
+  }
+  std::string converted;
+  const std::string_view doc = DocumentText(data, size, converted);
+  XmlScanner xml(doc);
+  using Token = XmlScanner::Token;
+  std::string out;
+  size_t copied = 0;  // what of `doc` is in `out`
+  int depth = 0;
+  bool inPages = false, changed = false;
+  size_t countStart = std::string_view::npos, pageStart = 0, gapStart = 0;
+  for (;;) {
+    xml.Text().clear();
+    const Token t = xml.Next();
+    if (t == Token::kEnd || t == Token::kError) break;
+    if (t == Token::kText) continue;
+    const std::string_view name = xml.Name();
+    if (depth == 0 && name != "ComicInfo") return std::nullopt;
+    if (depth == 1 && t == Token::kOpen && name == "PageCount") countStart = xml.At();
+    if (depth == 2 && t == Token::kClose && countStart != std::string_view::npos) {
+      const std::string now = std::to_string(total);
+      if (Trimmed(std::string(doc.substr(countStart, xml.TagStart() - countStart))) != now) {
+        out.append(doc.substr(copied, countStart - copied)).append(now);
+        copied = xml.TagStart();
+        changed = true;
+      }
+      countStart = std::string_view::npos;
+    }
+    if (depth == 1 && t == Token::kOpen && name == "Pages") {
+      inPages = true;
+      gapStart = xml.At();
+    }
+    if (depth == 2 && inPages && name == "Page" && t != Token::kClose) pageStart = xml.TagStart();
+    const bool pageEnds =
+        depth == (t == Token::kEmpty ? 2 : 3) && inPages && name == "Page" && t != Token::kOpen;
+    if (pageEnds && renumbered) {
+      const std::string_view gap = doc.substr(gapStart, pageStart - gapStart);
+      out.append(doc.substr(copied, pageStart - copied));
+      out += PagesFor(doc.substr(pageStart, xml.At() - pageStart), gap, outputs, firstOutput);
+      copied = xml.At();
+      changed = true;
+    }
+    if (pageEnds) gapStart = xml.At();
+    if (depth == 2 && t == Token::kClose && name == "Pages") inPages = false;
+    depth += t == Token::kOpen ? 1 : t == Token::kClose ? -1 : 0;
+    if (depth <= 0) break;
+  }
+  if (!changed) return std::nullopt;
+  out.append(doc.substr(copied));
+  if (!converted.empty() && out.starts_with("<?xml")) {
+    // Written as UTF-8 now: a declaration naming UTF-16 would be false.
+    const size_t end = out.find("?>");
+    const AttributeSpan encoding = FindAttribute(out.substr(0, end), "encoding");
+    if (end != std::string::npos && encoding.start != std::string_view::npos) {
+      out.replace(encoding.start, encoding.end - encoding.start, "encoding=\"UTF-8\"");
+    }
+  }
+  return out;
+}
+
+bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info) {
+  info = ComicInfo{};
+  if (data == nullptr) return false;
+  size = std::min<size_t>(size, kMaxComicInfoBytes);
+  std::string converted;
+  const std::string_view doc = DocumentText(data, size, converted);
 
   XmlScanner xml(doc);
   using Token = XmlScanner::Token;

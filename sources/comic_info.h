@@ -18,6 +18,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 namespace inkbrite {
@@ -37,5 +39,16 @@ struct ComicInfo {
 // Parses the bytes of a ComicInfo.xml entry. False (with `info` cleared)
 // when there is no ComicInfo root element.
 bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info);
+
+// A ComicInfo.xml carried into a converted book whose page i (in the book's
+// page order) became outputs[i] pages (0: left out, 2: a split spread):
+// <PageCount> holds the pages written and the <Page Image="i"> entries of
+// <Pages> are renumbered, left out or made two (a split spread's halves are
+// single pages without the source image's size, dimensions and key).
+// Everything else is kept byte for byte. None when nothing changes (or the
+// bytes are not a ComicInfo document): the entry is copied as it is. A
+// UTF-16 document comes back as UTF-8.
+std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
+                                             std::span<const uint8_t> outputs);
 
 }  // namespace inkbrite

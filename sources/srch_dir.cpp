@@ -125,13 +125,13 @@ struct CSrchDir::Entry {
 
 namespace {
 
-// One folder's entries in byte order of their names; empty when the folder
-// cannot be read. An error part-way keeps what was read so far.
+// One folder's entries in byte order of their names; empty, with `ec` set,
+// when the folder cannot be read. An error part-way keeps what was read so
+// far (and sets `ec`).
 template <typename Entry>
-std::vector<Entry> ReadFolder(const fs::path& dir) {
+std::vector<Entry> ReadFolder(const fs::path& dir, std::error_code& ec) {
   std::vector<Entry> entries;
-  std::error_code ec;
-  fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+  fs::directory_iterator it(dir, ec);
   const fs::directory_iterator end;
   while (!ec && it != end) {
     Entry e;
@@ -197,9 +197,12 @@ void CSrchDir::Search(const fs::path& directory) {
     if (IsExcluded(dir)) continue;
     std::error_code ec;
     fs::path id = fs::canonical(dir, ec);
+    // A folder gone since it was listed (or a missing start) is no fault.
+    if (ec && ec != std::errc::no_such_file_or_directory) OnFolderUnreadable(dir, ec);
     if (ec || !visited.insert(std::move(id)).second) continue;
 
-    const std::vector<Entry> entries = ReadFolder<Entry>(dir);
+    const std::vector<Entry> entries = ReadFolder<Entry>(dir, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) OnFolderUnreadable(dir, ec);
     WalkFiles(dir, entries);
     if (!m_includeSubdirs || m_stop) break;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
@@ -220,6 +223,8 @@ void CSrchDir::WalkFiles(const fs::path& dir, const std::vector<Entry>& entries)
 }
 
 void CSrchDir::OnFileFound(const fs::path&, const FindData&) {}
+
+void CSrchDir::OnFolderUnreadable(const fs::path&, const std::error_code&) {}
 
 // ---- CSrchDirCounter ----
 

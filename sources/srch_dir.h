@@ -31,8 +31,10 @@
 //   folders as it goes).
 // - Symbolic links to folders are followed, but every folder is walked at
 //   most once per Search (by canonical path), so link loops end.
-// - A folder that cannot be read (missing, no permission) is skipped
-//   silently; the walk reports no errors.
+// - A folder that cannot be read (no permission, a path too long for the
+//   system) is skipped and handed to the virtual OnFolderUnreadable with the
+//   system's error (a missing start folder, or one removed while the walk
+//   runs, is not); the base class passes it over.
 // - The stop flag is cleared only by Init. Once set (by a subclass, or by the
 //   owner through RequestStop), the walk ends at its next check: after each
 //   file, after each pattern and before each folder.
@@ -51,6 +53,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace inkbrite {
@@ -63,6 +66,12 @@ struct FindData {
   uint64_t creationTime = 0;
   uint64_t size = 0;
   std::filesystem::path name;  // the entry's own name, without its folder
+};
+
+// A folder a walk could not list, and why.
+struct UnreadableFolder {
+  std::filesystem::path path;
+  std::error_code error;
 };
 
 // One file of a folder listing.
@@ -101,6 +110,9 @@ class CSrchDir {
  protected:
   // Called once per matching file (and per matching pattern).
   virtual void OnFileFound(const std::filesystem::path& fullPath, const FindData& find);
+  // Called for a folder the walk could not list (or not list to its end).
+  virtual void OnFolderUnreadable(const std::filesystem::path& folder,
+                                  const std::error_code& error);
 
  private:
   struct Entry;

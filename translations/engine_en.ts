@@ -89,6 +89,30 @@ Do you want to see the record?</translation>
         <source>项已略去（链接或指向包外的文件名）</source>
         <translation> entries left out (links, or names pointing outside the book)</translation>
     </message>
+    <message>
+        <source>项已略去（超过大小限制）</source>
+        <translation> entries left out (over the size limit)</translation>
+    </message>
+    <message>
+        <source>项已略去（与前面的项同名）</source>
+        <translation> entries left out (a name an earlier entry has)</translation>
+    </message>
+    <message>
+        <source>
+书中有%1项已略去，见结果记录。</source>
+        <translation>
+%1 entries of books were left out; see the record.</translation>
+    </message>
+    <message>
+        <source>
+结果记录无法写入：%1（%2）</source>
+        <translation>
+The record cannot be written: %1 (%2).</translation>
+    </message>
+    <message>
+        <source>文件夹无法读取：</source>
+        <translation>Folder cannot be read: </translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -263,12 +287,13 @@ each path; auto or auto/N: the part from a Slurm job
 array or a Kubernetes Indexed Job</translation>
     </message>
     <message>
-        <source>跳过写入同一记录的上次运行已转换的文件
-（其目标文件比源文件新）；
-需要--record-format jsonl</source>
-        <translation>skip files that the earlier run into the same record
-converted (their target newer than the source);
-needs --record-format jsonl</translation>
+        <source>跳过已转换的文件：目标文件比源文件新；
+用--record-format jsonl时还要求同一记录中
+上次运行以相同设置转换了它</source>
+        <translation>skip files already converted: the target is newer
+than the source; with --record-format jsonl the earlier
+run into the same record must also have converted it
+with the same settings</translation>
     </message>
     <message>
         <source>转换FILE中列出的文件（&apos;-&apos;：标准输入），
@@ -353,10 +378,6 @@ else the locale (zh* Chinese, any other English)</translation>
         <translation>expected SOURCE_DIR TARGET_DIR (or --target TARGET_DIR FILE...)</translation>
     </message>
     <message>
-        <source>--skip-existing需要--record-format jsonl（能说明哪些文件已转换的记录）</source>
-        <translation>--skip-existing needs --record-format jsonl (the record that says what was converted)</translation>
-    </message>
-    <message>
         <source>--dry-run与--list不能同用</source>
         <translation>--dry-run and --list do not go together</translation>
     </message>
@@ -388,14 +409,15 @@ Options:
     </message>
     <message>
         <source>
-退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行；被信号停止时：
-130（Ctrl-C，SIGINT），143（SIGTERM），129（SIGHUP）。部分运行（--shard）
-按它自己的文件退出。
+退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行，3 结果记录
+无法写入或完成；被信号停止时：130（Ctrl-C，SIGINT），
+143（SIGTERM），129（SIGHUP）。部分运行（--shard）按它自己的
+文件退出。
 </source>
         <translation>
-Exit status: 0 all converted, 1 some failed, 2 refused; stopped by a signal:
-130 (Ctrl-C, SIGINT), 143 (SIGTERM), 129 (SIGHUP). A part (--shard) exits
-for its own files.
+Exit status: 0 all converted, 1 some failed, 2 refused, 3 the record could
+not be written or completed; stopped by a signal: 130 (Ctrl-C, SIGINT),
+143 (SIGTERM), 129 (SIGHUP). A part (--shard) exits for its own files.
 </translation>
     </message>
     <message>
@@ -489,6 +511,26 @@ for its own files.
     <message>
         <source>--shard需要K/N、auto或auto/N，其中1 &lt;= N &lt;= %1，而不是“%2”</source>
         <translation>--shard needs K/N, auto or auto/N with 1 &lt;= N &lt;= %1, not &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>，%1项已略去</source>
+        <translation>, %1 entries left out</translation>
+    </message>
+    <message>
+        <source>结果记录无法写入：%1：%2</source>
+        <translation>the record cannot be written: %1: %2</translation>
+    </message>
+    <message>
+        <source>（跳过：记录中以相同设置转换、目标文件比源文件新）</source>
+        <translation> (skipped: converted with the same settings by the record, target newer than source)</translation>
+    </message>
+    <message>
+        <source>（跳过：目标文件比源文件新）</source>
+        <translation> (skipped: target newer than source)</translation>
+    </message>
+    <message>
+        <source>现成的设置无法写入%1（无法读写，或文件将超过其上限）</source>
+        <translation>the ready-made settings cannot be added to %1 (it cannot be read or written, or it would grow past its limit)</translation>
     </message>
 </context>
 <context>

@@ -6,10 +6,14 @@
 // source changed or lost, nothing half-written, every failure recorded, and a
 // summary that counts exactly the pages written.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -20,6 +24,7 @@
 #include "batch/batch_job.h"
 #include "formats/image_file.h"
 #include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -318,6 +323,157 @@ TEST_P(BatchFaultTest, KeepsSourcesRecordAndCountsTrue) {
     fs::remove_all(run.root);
   }
   ADD_FAILURE() << "still stopped after 1000 checks";
+}
+
+// ---- the record and the folders, through the converter ----
+
+#ifdef INKBRITE_BATCH_EXE
+// Runs inkbrite-batch with `args` in `dir` without the power to pass over
+// permissions (as root: CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH are dropped
+// from the bounding set before exec); its exit status, with its standard
+// output and error in dir/out.txt and dir/err.txt.
+int RunBatch(const fs::path& dir, const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    if (freopen("out.txt", "w", stdout) == nullptr || freopen("err.txt", "w", stderr) == nullptr) {
+      _exit(126);
+    }
+    if (geteuid() == 0 && (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+                           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0)) {
+      _exit(125);
+    }
+    setenv("INKBRITE_LANG", "zh", 1);
+    setenv("INKBRITE_DATA_DIR", (dir / "data").c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(INKBRITE_BATCH_EXE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(INKBRITE_BATCH_EXE, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+class BatchRecordFaultTest : public ::testing::Test {
+ protected:
+  void Pages(const fs::path& folder, int n) {
+    fs::create_directories(folder);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(SaveImageFile(folder / ("p" + std::to_string(i) + ".bmp"), test::MakePattern(8, 8),
+                              0, 90),
+                1);
+    }
+  }
+  std::string Out() { return test::ReadText(dir / "out.txt"); }
+  std::string Err() { return test::ReadText(dir / "err.txt"); }
+  test::TempDir dir;
+};
+
+// A folder below the source that cannot be listed is a failure of the run:
+// recorded with the system's reason, counted, exit status 1; at any job
+// count and in the part that records it.
+TEST_F(BatchRecordFaultTest, AFolderThatCannotBeListedFailsTheRun) {
+  Pages(dir / "src", 2);
+  Pages(dir / "src/locked", 1);
+  Pages(dir / "src/open", 1);
+  fs::permissions(dir / "src/locked", fs::perms::none);
+  for (const std::string jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    fs::remove_all(dir / "dst");
+    EXPECT_EQ(RunBatch(dir.path(),
+                       {"--jobs", jobs, "--ext", ".bmp", "--record", "rec.txt", "src", "dst"}),
+              1)
+        << Err();
+    EXPECT_EQ(test::ReadText(dir / "rec.txt"), "文件夹无法读取：src/locked: Permission denied\n");
+    EXPECT_NE(Out().find("3个已转换，1个失败"), std::string::npos) << Out();
+    EXPECT_TRUE(fs::exists(dir / "dst/open/p0.bmp"));
+  }
+  EXPECT_EQ(RunBatch(dir.path(), {"--shard", "0/2", "--record-format", "jsonl", "--record",
+                                  "rec.jsonl", "src", "dst"}),
+            1);
+  EXPECT_NE(test::ReadText(dir / "rec.jsonl")
+                .find("\"source\":\"locked/\",\"target\":\"\","
+                      "\"result\":\"read-failed\""),
+            std::string::npos)
+      << test::ReadText(dir / "rec.jsonl");
+  fs::permissions(dir / "src/locked", fs::perms::owner_all);
+}
+
+// A record that cannot be written (its folder read-only) or completed (the
+// disk fills) is said on standard error with the system's reason, and the
+// exit status is 3; the files are converted all the same and an earlier
+// record stays whole.
+TEST_F(BatchRecordFaultTest, ARecordThatCannotBeWrittenIsSaid) {
+  Pages(dir / "src", 40);
+  fs::create_directories(dir / "rec");
+  TmpfsMount mount;
+  if (!mount.Mount(dir / "rec", "size=4k")) GTEST_SKIP() << "needs root and a tmpfs mount";
+  test::WriteText(dir / "rec/r.jsonl", "old\n");
+  const std::vector<std::string> args = {"--record-format", "jsonl", "--record",
+                                         "rec/r.jsonl",     "src",   "dst"};
+  EXPECT_EQ(RunBatch(dir.path(), args), 3) << Out();
+  EXPECT_NE(Err().find("结果记录无法写入：rec/r.jsonl：No space left on device"), std::string::npos)
+      << Err();
+  EXPECT_EQ(test::ReadText(dir / "rec/r.jsonl"), "old\n");
+  EXPECT_TRUE(fs::exists(dir / "dst/p39.jpg"));
+  ASSERT_TRUE(mount.RemountReadOnly());
+  for (const std::string jobs : {"1", "2"}) {
+    EXPECT_EQ(RunBatch(dir.path(), {"--jobs", jobs, "--record", "rec/r.txt", "src", "dst"}), 3);
+    EXPECT_NE(Err().find("结果记录无法写入：rec/r.txt：Read-only file system"), std::string::npos)
+        << Err();
+  }
+}
+#endif
+
+// With several jobs each file's JSON line reaches the disk when the file is
+// done, not once every earlier file is: here the book, walked first and
+// converted after the loose pages, finds their lines in the record being
+// written, so a run killed then would resume without redoing them.
+TEST(BatchRecordLines, ReachTheDiskAsFilesFinishAtAnyJobCount) {
+  test::TempDir dir;
+  fs::create_directories(dir / "src");
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_EQ(SaveImageFile(dir / "src" / ("p" + std::to_string(i) + ".bmp"),
+                            test::MakePattern(8, 8), 0, 90),
+              1);
+  }
+  ASSERT_TRUE(fs::copy_file(dir / "src/p0.bmp", dir / "src/page.bmp"));
+  test::WriteArchive(dir / "src/a.cbz", test::MadeFormat::kZipStored,
+                     {{"1.bmp", test::ReadAll(dir / "src/p0.bmp")}});
+  CParaBlock params;
+  BatchSettings settings;
+  settings.sourceDir = dir / "src";
+  settings.targetDir = dir / "dst";
+  settings.patterns = "*.cbz;*.bmp";
+  settings.newExtension = ".bmp";
+  settings.params = &params;
+  settings.recordFormat = RecordFormat::kJsonLines;
+  settings.recordPath = dir / "r.jsonl";
+  for (int jobs : {1, 2}) {
+    SCOPED_TRACE(jobs);
+    fs::remove_all(dir / "dst");
+    settings.jobs = jobs;
+    size_t linesAtBook = 0;
+    RecordingHost host;
+    host.hook = [&](RecordingHost&) {
+      std::error_code ec;
+      for (const auto& e : fs::directory_iterator(dir / "dst", ec)) {
+        if (!e.is_directory() || !e.path().native().ends_with(".inkbrite-tmp")) continue;
+        for (const auto& r : fs::directory_iterator(dir.path())) {
+          const std::string name = r.path().filename().native();
+          if (!name.starts_with(".r.jsonl.")) continue;
+          const std::string text = test::ReadText(r.path());
+          linesAtBook = std::max<size_t>(linesAtBook, std::count(text.begin(), text.end(), '\n'));
+        }
+      }
+    };
+    CBatchJob job;
+    job.Run(host, settings);
+    EXPECT_EQ(job.SuccessCount(), 14);
+    EXPECT_EQ(linesAtBook, jobs == 1 ? 0u : 13u);
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<Fault, bool, int>>& info) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/batch_job.h"
+#include "batch/cli_host.h"
 #include "batch/run_record.h"
 #include "formats/image_file.h"
 #include "platform/file_io.h"
@@ -382,6 +383,44 @@ TEST_F(BatchPartsTest, SkipExistingRedoesOnlyWhatChanged) {
   Run(dir / "rec.jsonl");
   Run(dir / "rec.jsonl");
   EXPECT_EQ(job.SkippedCount(), 0);
+}
+
+// Without a JSON record --skip-existing goes by the targets alone: a file
+// whose target exists and is newer than its source is skipped, whatever the
+// settings now; a newer source or a removed target is converted again, and
+// the pages of a split spread count as its target.
+TEST_F(BatchPartsTest, SkipExistingWithATextRecordGoesByTheTargets) {
+  MakeTree();
+  settings.recordFormat = RecordFormat::kText;
+  Run(dir / "rec.txt");
+  const int done = job.SuccessCount();
+  ASSERT_EQ(done, 30);
+  settings.skipExisting = true;
+  params.SetValue(kBrightness, 120);
+  Run(dir / "rec.txt");
+  EXPECT_EQ(job.SkippedCount(), done);
+  EXPECT_EQ(CliSummaryLine(settings, job, false),
+            "inkbrite-batch: 0个已转换，2个失败，30个跳过（跳过：目标文件比源文件新）");
+  fs::last_write_time(dir / "src/b.bmp",
+                      fs::last_write_time(dir / "dst/b.png") + std::chrono::seconds(2));
+  fs::remove(dir / "dst/sub/e.png");
+  Run(dir / "rec.txt");
+  EXPECT_EQ(job.SkippedCount(), done - 2);
+  EXPECT_TRUE(fs::exists(dir / "dst/sub/e.png"));
+  // A split spread's two pages stand for its target; one alone does not.
+  const fs::path source = dir / "src/i.bmp";
+  fs::remove(dir / "dst/i.png");
+  const auto later = fs::last_write_time(source) + std::chrono::seconds(2);
+  test::WriteText(dir / "dst/i_1.png", "1");
+  fs::last_write_time(dir / "dst/i_1.png", later);
+  EXPECT_TRUE(
+      DoneByNewerTarget(source, settings.sourceDir, settings.targetDir, settings, true).empty());
+  test::WriteText(dir / "dst/i_2.png", "2");
+  fs::last_write_time(dir / "dst/i_2.png", later);
+  EXPECT_EQ(DoneByNewerTarget(source, settings.sourceDir, settings.targetDir, settings, true),
+            (std::vector<fs::path>{dir / "dst/i_1.png", dir / "dst/i_2.png"}));
+  EXPECT_TRUE(
+      DoneByNewerTarget(source, settings.sourceDir, settings.targetDir, settings, false).empty());
 }
 
 // A run killed between writing a page and recording it: the next run finds

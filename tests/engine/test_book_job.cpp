@@ -164,6 +164,105 @@ TEST_F(BookJobTest, ASplitSpreadBecomesTwoEntriesInItsPlace) {
   }
 }
 
+// The ComicInfo.xml carried over says how many pages were written and
+// where they are: a split spread is two single pages in the <Pages> list,
+// the later ones renumbered (with splitting on it is written last, once
+// every page is known), in a CBZ and in a folder, at any job count.
+TEST_F(BookJobTest, ComicInfoStaysTrueWhenASpreadIsSplit) {
+  std::vector<MadeEntry> book = Book(3);
+  const std::string info =
+      "<?xml version=\"1.0\"?>\n<ComicInfo><Title>B</Title><PageCount>3</PageCount>\n"
+      "  <Pages>\n    <Page Image=\"0\" Type=\"FrontCover\"/>\n"
+      "    <Page Image=\"1\" Type=\"Story\" DoublePage=\"True\" ImageWidth=\"80\"/>\n"
+      "    <Page Image=\"2\" ImageSize=\"100\"/>\n  </Pages>\n</ComicInfo>";
+  book[0].data.assign(info.begin(), info.end());
+  book[2].data = JpegPage(2, 80);  // 002.jpg: a spread
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  const std::string expected =
+      "<?xml version=\"1.0\"?>\n<ComicInfo><Title>B</Title><PageCount>4</PageCount>\n"
+      "  <Pages>\n    <Page Image=\"0\" Type=\"FrontCover\"/>\n"
+      "    <Page Image=\"1\" Type=\"Story\"/>\n    <Page Image=\"2\"/>\n"
+      "    <Page Image=\"3\" ImageSize=\"100\"/>\n  </Pages>\n</ComicInfo>";
+  params.SetValue(kSplitSpreads, 1);
+  for (BookOutput output : {BookOutput::kCbz, BookOutput::kFolder}) {
+    for (int jobs : {1, 2}) {
+      SCOPED_TRACE(jobs);
+      fs::remove_all(dir / "tgt");
+      settings.books = output;
+      settings.jobs = jobs;
+      Run();
+      ASSERT_EQ(job.SuccessCount(), 1) << test::ReadText(settings.recordPath);
+      if (output == BookOutput::kFolder) {
+        EXPECT_EQ(test::ReadText(dir / "tgt/b/ComicInfo.xml"), expected);
+        continue;
+      }
+      const std::vector<MadeEntry> out = test::ReadArchive(dir / "tgt/b.cbz");
+      ASSERT_EQ(out.size(), 5u);
+      EXPECT_EQ(out[4].name, "ComicInfo.xml");
+      EXPECT_EQ(std::string(out[4].data.begin(), out[4].data.end()), expected);
+    }
+  }
+  // Without splitting a true ComicInfo.xml keeps its bytes and its place,
+  // and a false page count is made true.
+  params.SetValue(kSplitSpreads, 0);
+  settings.books = BookOutput::kCbz;
+  Run();
+  EXPECT_EQ(test::ReadArchive(dir / "tgt/b.cbz")[0].data, book[0].data);
+  const std::string wrong = "<ComicInfo><PageCount>9</PageCount></ComicInfo>";
+  book[0].data.assign(wrong.begin(), wrong.end());
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  Run();
+  const std::vector<uint8_t> now = test::ReadArchive(dir / "tgt/b.cbz")[0].data;
+  EXPECT_EQ(std::string(now.begin(), now.end()), "<ComicInfo><PageCount>3</PageCount></ComicInfo>");
+}
+
+// Entries left out of a book are counted by their reason, in the record
+// and in the summary; a second entry of a name is written once.
+TEST_F(BookJobTest, EntriesLeftOutAreCountedAndNamesWrittenOnce) {
+  std::vector<MadeEntry> book = Book(1);
+  book.push_back({"notes.txt", {'a'}});
+  book.push_back({"notes.txt", {'b'}});
+  book.push_back({"../up.txt", {'c'}});
+  MadeEntry link;
+  link.name = "link.txt";
+  link.kind = MadeEntry::kSymlink;
+  link.linkTarget = "/etc/passwd";
+  book.push_back(link);
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
+  Run();
+  ASSERT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(Entries(dir / "tgt/b.cbz"),
+            (std::vector<std::string>{"ComicInfo.xml", "001.png", "notes.txt"}));
+  EXPECT_EQ(test::ReadArchive(dir / "tgt/b.cbz")[2].data, std::vector<uint8_t>{'a'});
+  EXPECT_EQ(job.LeftOutCount(), 3u);
+  const std::string record = test::ReadText(settings.recordPath);
+  EXPECT_NE(record.find("2项已略去（链接或指向包外的文件名）"), std::string::npos) << record;
+  EXPECT_NE(record.find("1项已略去（与前面的项同名）"), std::string::npos) << record;
+  EXPECT_EQ(CliSummaryLine(settings, job, false),
+            "inkbrite-batch: 1个已转换，0个失败，0个跳过，3项已略去");
+  EXPECT_NE(host.messages.back().find("书中有3项已略去"), std::string::npos);
+}
+
+// Names that are not ASCII carry the zip's UTF-8 flag, so another zip
+// reader (Python's zipfile) reads them as written; ASCII names do not. (The
+// book is a .zip, which the default patterns take.)
+TEST_F(BookJobTest, AnotherZipReaderReadsNamesThatAreNotAscii) {
+  if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  test::WriteArchive(dir / "src/b.zip", MadeFormat::kZipDeflated,
+                     {{"第1話.jpg", JpegPage(1)}, {"メモ.txt", {'m'}}, {"p2.jpg", JpegPage(2)}});
+  Run();
+  ASSERT_EQ(job.SuccessCount(), 1);
+  test::WriteText(dir / "list.py",
+                  "import sys, zipfile\n"
+                  "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                  "    print(i.filename, (i.flag_bits >> 11) & 1)\n");
+  const std::string command = "/usr/bin/python3 '" + (dir / "list.py").string() + "' '" +
+                              (dir / "tgt/b.cbz").string() + "' >'" + (dir / "py.txt").string() +
+                              "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << test::ReadText(dir / "py.txt");
+  EXPECT_EQ(test::ReadText(dir / "py.txt"), "第1話.png 1\nメモ.txt 1\np2.png 0\n");
+}
+
 TEST_F(BookJobTest, ProgressCountsPages) {
   test::WriteArchive(dir / "src/a.cbz", MadeFormat::kZipStored, Book(10));
   test::WriteAll(dir / "src/loose.jpg", JpegPage(1));

@@ -7,7 +7,9 @@
 #include <optional>
 #include <utility>
 
+#include "batch/cli_host.h"
 #include "batch/named_settings.h"
+#include "platform/ini_file.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -207,6 +209,40 @@ TEST(NamedSettings, FailedWriteKeepsTheOldFile) {
     EXPECT_FALSE(SaveNamedSetting(block, "x", ro / "Inkbrite.ini"));
     EXPECT_EQ(ReadText(ro / "Inkbrite.ini"), old);
   }
+}
+
+// A settings file close to what it reads back never grows past it: adding
+// the ready-made sets is refused (said by --load), the user's own sets stay
+// readable, and --load of a ready-made set still gives it. A settings file
+// in a data folder that does not exist yet gets the folder and the sets.
+TEST(NamedSettings, TheFileNeverGrowsPastWhatItReadsBack) {
+  TempDir dir;
+  const auto ini = dir / "Inkbrite.ini";
+  std::string text = Section("mine", {150});
+  text += "; " + std::string(IniFile::kMaxFileBytes - text.size() - 600, 'x') + "\r\n";
+  WriteText(ini, text);
+  EXPECT_FALSE(AddDeviceSettings(ini));
+  EXPECT_EQ(ReadText(ini), text);
+  CParaBlock block;
+  ASSERT_TRUE(LoadNamedSetting(block, "mine", ini));
+  EXPECT_EQ(block.GetValue(kBrightness), 150);
+
+  for (const auto& file : {ini, dir / "missing/data/Inkbrite.ini"}) {
+    SCOPED_TRACE(file.native());
+    CliOptions options;
+    options.settingsFile = file;
+    options.changes.push_back({true, "eink-6-1072x1448", -1, 0});
+    CParaBlock loaded, expected;
+    ApplyDeviceSetting(kDeviceSettings[0], expected);
+    std::string error, note;
+    ASSERT_TRUE(BuildParams(options, loaded, error, &note)) << error;
+    EXPECT_EQ(note.empty(), file != ini) << note;
+    for (const NamedSettingKey& entry : kNamedSettingKeys) {
+      EXPECT_EQ(loaded.GetValue(entry.slot), expected.GetValue(entry.slot)) << entry.key;
+    }
+  }
+  EXPECT_TRUE(ListNamedSettings(dir / "missing/data/Inkbrite.ini").size() ==
+              kDeviceSettings.size());
 }
 
 // The table itself is checked by the layout above (every key once, in

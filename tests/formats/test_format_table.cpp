@@ -112,8 +112,8 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
   EXPECT_EQ(ReadablePatterns(), all);
   EXPECT_EQ(BookPatterns(), books);
   EXPECT_EQ(DefaultSourcePatterns(),
-            "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc;*.cbz;*.cbr;*.cb7;"
-            "*.cbt;*.pdf;*.webp;*.avif;*.jxl");
+            "*.jpg;*.jpeg;*.gif;*.ufo;*.bmp;*.png;*.tif;*.wmf;*.jp2;*.j2k;*.jpc;*.cbz;*.zip;*.cbr;"
+            "*.rar;*.cb7;*.7z;*.cbt;*.tar;*.pdf;*.webp;*.avif;*.jxl");
   EXPECT_EQ(
       SourcePatternLists(),
       (std::vector<std::string>{

@@ -2,7 +2,9 @@
 // ComicInfo.xml: the fields a book offers, and files the parser must survive.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "sources/comic_info.h"
 
@@ -73,6 +75,53 @@ TEST(ComicInfo, AnythingElseGivesNothingOrWhatWasReadBeforeTheDamage) {
   // An internal DTD subset (entity expansion) is not followed.
   EXPECT_FALSE(Parse("<!DOCTYPE x [<!ENTITY a \"aaaa\">]><ComicInfo><Title>&a;</Title></ComicInfo>")
                    .present);
+}
+
+// A ComicInfo.xml carried into a converted book: the page count and the
+// <Pages> list follow what each page became; what needs no change is left
+// to be copied as it is.
+TEST(ComicInfo, KeptTrueToThePagesWritten) {
+  struct Case {
+    std::string doc;
+    std::vector<uint8_t> outputs;
+    std::optional<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"<ComicInfo><Title>x</Title><PageCount>2</PageCount></ComicInfo>", {1, 1}, std::nullopt},
+      {"<Other><PageCount>1</PageCount></Other>", {1, 1}, std::nullopt},
+      // A page left out: the later ones move up.
+      {"<ComicInfo><PageCount> 3 </PageCount><Pages><Page Image=\"0\"/><Page Image=\"1\"/>"
+       "<Page Image=\"2\" Type=\"BackCover\"/></Pages></ComicInfo>",
+       {1, 0, 1},
+       "<ComicInfo><PageCount>2</PageCount><Pages><Page Image=\"0\"/>"
+       "<Page Image=\"1\" Type=\"BackCover\"/></Pages></ComicInfo>"},
+      // A split first page; an element with a body and single quotes; an
+      // image that is no page of the book is kept as it is.
+      {"<ComicInfo><Pages>\n<Page Image='0' Type='FrontCover' Key='k'></Page>\n"
+       "<Page Bookmark='b' Image='1'/>\n<Page Image='7'/></Pages></ComicInfo>",
+       {2, 1},
+       "<ComicInfo><Pages>\n<Page Image=\"0\" Type='FrontCover'></Page>\n"
+       "<Page Image=\"1\"></Page>\n<Page Bookmark='b' Image=\"2\"/>\n<Page Image='7'/>"
+       "</Pages></ComicInfo>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.doc);
+    const std::optional<std::string> got =
+        ComicInfoForPages(reinterpret_cast<const uint8_t*>(c.doc.data()), c.doc.size(), c.outputs);
+    EXPECT_EQ(got, c.expected);
+  }
+  // UTF-16 comes back as UTF-8, its declaration saying so.
+  const std::string doc =
+      "<?xml version=\"1.0\" encoding=\"utf-16\"?><ComicInfo><PageCount>1</PageCount></ComicInfo>";
+  std::vector<uint8_t> utf16 = {0xFF, 0xFE};
+  for (char c : doc) {
+    utf16.push_back(static_cast<uint8_t>(c));
+    utf16.push_back(0);
+  }
+  const std::vector<uint8_t> split = {2};
+  EXPECT_EQ(ComicInfoForPages(utf16.data(), utf16.size(), split),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ComicInfo><PageCount>2</PageCount>"
+            "</ComicInfo>");
 }
 
 }  // namespace
