@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/md5.h"
 
 namespace inkbrite {
@@ -109,10 +111,12 @@ fs::path BookPageThumbnailPath(const ThumbnailSource& book, std::string_view ent
 
 std::map<std::string, std::string> ReadPngTextFields(const fs::path& png) {
   std::map<std::string, std::string> fields;
-  std::ifstream in(png, std::ios::binary);
+  // A regular file only: a FIFO put in the cache must not block the reader.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenRegularFile(png), &std::fclose);
+  if (!in) return fields;
   static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   unsigned char head[8];
-  if (!in.read(reinterpret_cast<char*>(head), 8) || std::memcmp(head, kSignature, 8) != 0) {
+  if (std::fread(head, 1, 8, in.get()) != 8 || std::memcmp(head, kSignature, 8) != 0) {
     return fields;
   }
   // A thumbnail's fields are small; a chunk claiming more is damage.
@@ -120,18 +124,21 @@ std::map<std::string, std::string> ReadPngTextFields(const fs::path& png) {
   std::vector<char> data;
   for (;;) {
     unsigned char chunk[8];
-    if (!in.read(reinterpret_cast<char*>(chunk), 8)) break;
+    if (std::fread(chunk, 1, 8, in.get()) != 8) break;
     const uint32_t length = ReadBigEndian(chunk);
     const std::string_view type(reinterpret_cast<const char*>(chunk + 4), 4);
     if (type == "IEND" || length > 0x7FFFFFFFu) break;
     if (type != "tEXt") {
-      in.seekg(static_cast<std::streamoff>(length) + 4, std::ios::cur);  // data and CRC
-      if (!in) break;
+      // The data and its CRC.
+      if (std::fseek(in.get(), static_cast<long>(length) + 4, SEEK_CUR) != 0) break;
       continue;
     }
     if (length > kMaxTextChunk) break;
     data.resize(length);
-    if (!in.read(data.data(), length) || !in.seekg(4, std::ios::cur)) break;
+    if (std::fread(data.data(), 1, length, in.get()) != length ||
+        std::fseek(in.get(), 4, SEEK_CUR) != 0) {
+      break;
+    }
     const std::string_view text(data.data(), data.size());
     const size_t zero = text.find('\0');
     if (zero == std::string_view::npos || zero == 0) continue;

@@ -8,18 +8,37 @@
 #include <vector>
 
 #include "formats/image_file.h"
+#include "formats/picture_size.h"
 #include "formats/thumbnail_image.h"
+#include "platform/file_io.h"
 
 namespace inkbrite {
 
 namespace {
 
+// A cached file larger than this is no thumbnail of ours (a 256-pixel
+// PNG with its text fields takes well under 1 MiB).
+constexpr uint64_t kMaxCachedBytes = 4 << 20;
+
 // A cached thumbnail, read back; false when it is missing, stale or damaged.
+// One larger than the largest size we write is stale too, and is never
+// decoded: the cache is anyone's to write, and a small file may claim a huge
+// picture.
 bool ReadCached(const std::filesystem::path& file, const ThumbnailSource& source,
                 DibImage& thumbnail) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(file, kMaxCachedBytes, bytes)) return false;
+  PictureSize size;
+  const int32_t largest = ThumbnailPixels(ThumbnailSize::kLarge);
+  if (!ReadPictureSize(bytes.data(), bytes.size(), size) || size.width > largest ||
+      size.height > largest) {
+    return false;
+  }
   if (!IsThumbnailCurrent(file, source)) return false;
   int grey = 0;
-  return LoadImageFile(file, thumbnail, &grey) != 0 && thumbnail.Is24Bit();
+  return LoadImageMemory(bytes.data(), bytes.size(), file.filename().string(), thumbnail, &grey) !=
+             0 &&
+         thumbnail.Is24Bit();
 }
 
 void WriteCached(const std::filesystem::path& file, const ThumbnailSource& source,

@@ -180,6 +180,35 @@ TEST_F(PageThumbnailTest, FolderPagesGoToTheSharedCacheAndAreMadeAgainWhenStale)
   EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, again), ThumbnailOrigin::kCache);
 }
 
+// The cache is anyone's to write: a cached file with the right fields that
+// holds a picture larger than any thumbnail we write (a small file may claim
+// a huge one), or that is a FIFO, is stale and made again, never decoded
+// whole or waited on.
+TEST_F(PageThumbnailTest, ACachedFileBeyondTheThumbnailSizesIsMadeAgain) {
+  ASSERT_EQ(SaveImageFile(dir / "01.jpg", Gradient(300, 400), 0, 90), 1);
+  auto source = Open(dir.path());
+  const size_t index = IndexOf(*source, "01.jpg");
+  const std::optional<ThumbnailSource> record = DescribeFile(dir / "01.jpg");
+  ASSERT_TRUE(record);
+  const fs::path cached = SharedThumbnailPath(record->uri, ThumbnailSize::kNormal);
+  fs::create_directories(cached.parent_path());
+  const std::string big =
+      EncodePngWithText(test::MakePattern(1024, 300), {{"Thumb::URI", record->uri},
+                                                       {"Thumb::MTime", std::to_string(record->mtime)},
+                                                       {"Thumb::Size", std::to_string(record->size)}});
+  test::WriteAll(cached, std::vector<uint8_t>(big.begin(), big.end()));
+  DibImage thumb;
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kMade);
+  EXPECT_EQ(thumb.Height(), 128);
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kCache);
+
+  fs::remove(cached);
+  ASSERT_EQ(::mkfifo(cached.c_str(), 0600), 0);
+  EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kMade);
+  EXPECT_TRUE(fs::is_regular_file(cached));
+  EXPECT_EQ(thumb.Height(), 128);
+}
+
 // A broken page gets no thumbnail but a failure record, and is not read
 // again while it stays as it is; once it changes it is read again, and the
 // stale record goes.
