@@ -186,25 +186,38 @@ void CInkbriteApp::CloseDocument(CInkbriteDoc* doc) {
   if (m_mainFrame) m_mainFrame->UpdatePageCounter();
 }
 
+bool CInkbriteApp::OpenNamedPath(const fs::path& path, QString& reason) {
+  try {
+    std::error_code ec;
+    if (!fs::is_directory(path, ec)) return OpenDocumentFile(path, false, &reason) != nullptr;
+    // A folder opens at the page left there, else at its first page.
+    const fs::path page = FolderStartPage(path);
+    if (!page.empty() && OpenDocumentFile(page, false, &reason)) return true;
+    // A folder of books and no loose page: its first book.
+    if (page.empty()) {
+      const std::vector<fs::path> books = BooksInFolder(path);
+      if (!books.empty() && OpenDocumentFile(books.front(), false, &reason)) return true;
+      if (books.empty()) reason = UiText(kEmptyFolderMessage);
+    }
+  } catch (const std::bad_alloc&) {
+    reason = UiText(kOutOfMemoryMessage);
+  } catch (const std::system_error&) {
+    reason = UiText(kOutOfMemoryMessage);  // no thread to be had
+  }
+  return false;
+}
+
 void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
   QStringList failed;
   QStringList reasons;
+  size_t left = 0;
   for (const fs::path& path : paths) {
-    QString reason;
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-      // A folder opens at the page left there, else at its first page.
-      const fs::path page = FolderStartPage(path);
-      if (!page.empty() && OpenDocumentFile(page, false, &reason)) continue;
-      // A folder of books and no loose page: its first book.
-      if (page.empty()) {
-        const std::vector<fs::path> books = BooksInFolder(path);
-        if (!books.empty() && OpenDocumentFile(books.front(), false, &reason)) continue;
-        if (books.empty()) reason = UiText(kEmptyFolderMessage);
-      }
-    } else if (OpenDocumentFile(path, false, &reason)) {
+    if (m_mainFrame && m_mainFrame->Children().size() >= kMaxWindows) {
+      ++left;
       continue;
     }
+    QString reason;
+    if (OpenNamedPath(path, reason)) continue;
     if (reason.isEmpty()) reason = UiText(kReadFailedMessage);
     // A book refused for a reason of its own says why.
     const QString name = QString::fromStdString(path.filename().string());
@@ -212,6 +225,13 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
                    ? name
                    : QCoreApplication::translate("CInkbriteApp", "%1：%2").arg(name, reason));
     reasons << reason;
+  }
+  if (left > 0) {
+    ShowMessage(m_mainFrame.get(),
+                QCoreApplication::translate("CInkbriteApp",
+                                            "最多同时打开 %1 个窗口：另有 %2 个文件没有打开。")
+                    .arg(kMaxWindows)
+                    .arg(left));
   }
   if (failed.isEmpty()) return;
   // One file: its reason; several: which ones failed, and why.

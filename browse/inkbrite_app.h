@@ -66,7 +66,11 @@ class CInkbriteApp {
   // Opens each file, book or folder (at FolderStartPage; a folder of books
   // and no loose page at its first book) in its own window, in order; those that cannot be read are
   // named together in one message afterwards. The command line and drops come here too.
+  // At most kMaxWindows windows are open at once: what is named beyond them
+  // is not opened, and one message says how many were left (the pages of
+  // an open window's folder stay a page turn away).
   void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);
+  static constexpr size_t kMaxWindows = 16;
   // Opens entry `index` of the recent-file list; an entry that no longer
   // opens leaves the list.
   void OpenRecentFile(int index);
@@ -92,6 +96,8 @@ class CInkbriteApp {
   static std::filesystem::path SampleFolder();
 
  private:
+  // Opens one path named (a file, book or folder); false with the reason.
+  bool OpenNamedPath(const std::filesystem::path& path, QString& reason);
   void LoadRecentFiles();
   void SaveRecentFiles();
   void SetRecentFiles(QStringList files);

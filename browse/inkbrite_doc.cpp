@@ -60,16 +60,23 @@ int PreviewDenominator(PictureSize page, QSize box) {
 // A page's size from its file's header (a book page's bytes are read for
 // it, and kept in *bytes when asked for); false when the header does not
 // tell.
+// A book page too big to hold gives false here: the page is then decoded
+// the usual way, which reports it.
 bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureSize& size,
                 std::shared_ptr<const std::vector<uint8_t>>* kept = nullptr) {
   if (source != nullptr && source->IsBook()) {
-    auto bytes = std::make_shared<std::vector<uint8_t>>();
-    if (source->ReadPage(index, *bytes) != SourceError::kNone ||
-        !ReadPictureSize(bytes->data(), bytes->size(), size)) {
+    try {
+      auto bytes = std::make_shared<std::vector<uint8_t>>();
+      if (source->ReadPage(index, *bytes) != SourceError::kNone ||
+          !ReadPictureSize(bytes->data(), bytes->size(), size)) {
+        return false;
+      }
+      if (kept != nullptr) *kept = std::move(bytes);
+      return true;
+    } catch (const std::exception&) {
+      size = {};
       return false;
     }
-    if (kept != nullptr) *kept = std::move(bytes);
-    return true;
   }
   if (ReadPictureFileSize(file, size)) return true;
   // A JPEG frame header behind large metadata.

@@ -348,7 +348,12 @@ QSize CInkbriteView::DisplayedSize() const {
 
 void CInkbriteView::StartWorker() {
   m_worker.SetRoutine([this] { return PrepareRoutine(); });
-  m_worker.Start();
+  // No thread to be had (the system's limit reached): the page is shown as
+  // it is, unenhanced, with the reason.
+  if (!m_worker.Start()) {
+    ++m_renderFailures;
+    QMetaObject::invokeMethod(this, "OnRenderFailed", Qt::QueuedConnection);
+  }
 }
 
 int CInkbriteView::PrepareRoutine() {
@@ -374,7 +379,14 @@ int CInkbriteView::PrepareRoutine() {
       ++m_renderStarts;
       if (woken) ++m_rendersOnWake;
     }
-    const Rendering result = RenderOnce(hooks);
+    // No room for a copy the rendering needs, wherever it is asked for:
+    // this page fails with its message, and the thread goes on.
+    Rendering result = Rendering::kNoMemory;
+    try {
+      result = RenderOnce(hooks);
+    } catch (const std::bad_alloc&) {
+      result = Rendering::kNoMemory;
+    }
     superseded = result == Rendering::kSuperseded;
     if (superseded) continue;
     ++m_renderEnds;

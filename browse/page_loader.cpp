@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/page_loader.h"
 
+#include <new>
+#include <system_error>
 #include <utility>
 
 namespace inkbrite {
@@ -17,6 +19,27 @@ void BeforeDecode() {
     hook = g_beforeDecode;
   }
   if (hook) hook();
+}
+
+// A page that could not be decoded for want of memory (or of a thread).
+LoadedPage NoMemory() {
+  LoadedPage failed;
+  failed.page.error = SourceError::kPageUnreadable;
+  failed.page.noMemory = true;
+  return failed;
+}
+
+// Runs `decode`; an allocation that fails on the way fails this page only.
+LoadedPage DecodeGuarded(const CPageLoader::Decode& decode) {
+  try {
+    return decode();
+  } catch (const std::bad_alloc&) {
+    return NoMemory();
+  } catch (const std::exception&) {
+    LoadedPage failed;
+    failed.page.error = SourceError::kPageUnreadable;
+    return failed;
+  }
 }
 
 }  // namespace
@@ -41,6 +64,7 @@ CPageLoader::~CPageLoader() {
 
 uint64_t CPageLoader::Start(Decode decode) {
   uint64_t ticket = 0;
+  bool noThread = false;
   {
     std::lock_guard lock(m_mutex);
     ticket = ++m_lastTicket;
@@ -48,7 +72,21 @@ uint64_t CPageLoader::Start(Decode decode) {
     m_pending = std::move(decode);
     m_result.reset();
     // The thread is made with the first load and lives as long as the loader.
-    if (!m_thread.joinable()) m_thread = std::thread([this] { Run(); });
+    if (!m_thread.joinable()) {
+      try {
+        m_thread = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (the system's limit reached): this page
+        // fails with its reason, and the next load tries again.
+        m_pending = nullptr;
+        m_result = NoMemory();
+        noThread = true;
+      }
+    }
+  }
+  if (noThread) {
+    if (m_notify) m_notify();
+    return ticket;
   }
   m_changed.notify_all();
   return ticket;
@@ -80,7 +118,7 @@ LoadedPage CPageLoader::Wait(uint64_t ticket) {
     m_pending = nullptr;
     m_ticket = 0;
     lock.unlock();
-    return decode();
+    return DecodeGuarded(decode);
   }
   m_changed.wait(lock, [&] { return m_result.has_value() || m_ticket != ticket; });
   if (m_ticket != ticket) return {};
@@ -100,7 +138,7 @@ void CPageLoader::Run() {
     const uint64_t ticket = m_ticket;
     lock.unlock();
     BeforeDecode();
-    LoadedPage page = decode();
+    LoadedPage page = DecodeGuarded(decode);
     lock.lock();
     // A load abandoned meanwhile is dropped.
     if (m_ticket != ticket || m_stop) continue;

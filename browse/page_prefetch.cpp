@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include "formats/picture_size.h"
@@ -83,7 +84,17 @@ void CPagePrefetch::Want(std::shared_ptr<PageSource> source, size_t readAheadFro
     m_readAheadDue = m_source && m_source->IsBook();
     m_readAheadFrom = readAheadFrom;
     std::erase_if(m_kept, [this](const Kept& k) { return !IsWantedLocked(k.index); });
-    if (!m_thread.joinable()) m_thread = std::thread([this] { Run(); });
+    if (!m_thread.joinable()) {
+      try {
+        m_thread = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had: nothing is decoded ahead, and each page is
+        // decoded when it is opened (Take).
+        m_source.reset();
+        m_wanted.clear();
+        return;
+      }
+    }
   }
   m_changed.notify_all();
 }
@@ -172,7 +183,11 @@ void CPagePrefetch::Run() {
       m_readAheadDue = false;
       const size_t from = m_readAheadFrom;
       lock.unlock();
-      source->ReadAhead(from);
+      try {
+        source->ReadAhead(from);
+      } catch (const std::exception&) {
+        // No room to read ahead now: the pages are read when they are opened.
+      }
       lock.lock();
       continue;
     }
@@ -183,7 +198,12 @@ void CPagePrefetch::Run() {
     const uint64_t maxPixels = m_maxPixels;
     lock.unlock();
     DecodedPage page;
-    const bool decoded = !TooBigToDecodeAhead(*source, next, maxPixels);
+    bool decoded = false;
+    try {
+      decoded = !TooBigToDecodeAhead(*source, next, maxPixels);
+    } catch (const std::exception&) {
+      page.noMemory = true;
+    }
     if (decoded) page = DecodePage(*source, next);
     if ((page.image &&
          uint64_t(page.image->Width()) * uint64_t(page.image->Height()) > maxPixels) ||

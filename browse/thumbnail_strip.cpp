@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <algorithm>
+#include <system_error>
 
 #include "browse/dib_paint.h"
 #include "browse/inkbrite_doc.h"
@@ -212,7 +213,14 @@ void CThumbnailStrip::StartWorker() {
   m_job = job;
   UpdateVisibleRange();
   const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-  for (unsigned i = 0; i < threads; ++i) m_workers.emplace_back([this, job] { WorkerLoop(job); });
+  try {
+    for (unsigned i = 0; i < threads; ++i) {
+      m_workers.emplace_back([this, job] { WorkerLoop(job); });
+    }
+  } catch (const std::system_error&) {
+    // Fewer threads than wanted (none: the pictures wait for the strip to be
+    // shown again).
+  }
 }
 
 void CThumbnailStrip::StopWorker() {
@@ -228,12 +236,18 @@ void CThumbnailStrip::StopWorker() {
 void CThumbnailStrip::WorkerLoop(const std::shared_ptr<Job>& job) {
   size_t position = 0;
   while (job->Next(position)) {
-    DibImage thumbnail;
-    const bool made = PageThumbnail(*job->source, job->order[position], kSize, thumbnail) !=
-                      ThumbnailOrigin::kFailed;
-    QImage picture =
-        made ? DibRegionToImage(thumbnail, QRect(0, 0, thumbnail.Width(), thumbnail.Height()))
-             : QImage();
+    // A page without room for its thumbnail is shown as one that cannot be
+    // read; the strip goes on with the next.
+    QImage picture;
+    try {
+      DibImage thumbnail;
+      if (PageThumbnail(*job->source, job->order[position], kSize, thumbnail) !=
+          ThumbnailOrigin::kFailed) {
+        picture = DibRegionToImage(thumbnail, QRect(0, 0, thumbnail.Width(), thumbnail.Height()));
+      }
+    } catch (const std::exception&) {
+      picture = QImage();
+    }
     bool post = false;
     {
       std::lock_guard lock(job->mutex);

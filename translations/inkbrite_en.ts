@@ -13,6 +13,10 @@
         <source>%1：%2</source>
         <translation>%1: %2</translation>
     </message>
+    <message>
+        <source>最多同时打开 %1 个窗口：另有 %2 个文件没有打开。</source>
+        <translation>At most %1 windows are open at once: %2 more files were not opened.</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>

@@ -80,6 +80,28 @@ TEST_F(OpenAnywhereTest, FilesBooksAndFoldersOpenEachInAWindow) {
   EXPECT_TRUE(Frame()->Children().empty());
 }
 
+// Many files at once (a command line, a message from a later start) open
+// a bounded number of windows, one message telling how many were left; the
+// others of the folder are a page turn away in the first window.
+TEST_F(OpenAnywhereTest, ManyFilesOpenABoundedNumberOfWindows) {
+  std::vector<fs::path> paths;
+  for (int i = 0; i < 40; ++i) {
+    paths.push_back(dir / QStringLiteral("p%1.bmp").arg(i, 2, 10, QLatin1Char('0')).toStdString());
+    WritePage(paths.back(), 8, 8);
+  }
+  app->OpenDocumentFiles(paths);
+  EXPECT_EQ(Frame()->Children().size(), CInkbriteApp::kMaxWindows);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("24"), std::string::npos) << messages[0];
+  CInkbriteDoc* first = app->Documents().front().get();
+  EXPECT_EQ(first->DirList().GetCount(), 40);
+  // Full: a later list opens nothing more, and says so.
+  messages.clear();
+  app->OpenDocumentFiles({paths.back()});
+  EXPECT_EQ(Frame()->Children().size(), CInkbriteApp::kMaxWindows);
+  EXPECT_EQ(messages.size(), 1u);
+}
+
 TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {
   const fs::path folder = dir / "chapter";
   fs::create_directories(folder);

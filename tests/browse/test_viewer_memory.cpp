@@ -15,6 +15,7 @@
 #include <string>
 
 #include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define INKBRITE_SANITIZED 1
@@ -72,24 +73,28 @@ class ViewerMemoryTest : public ui_test::AppTest {
   }
 };
 
+// Runs the current test again in a fresh process and checks that it
+// passed there; false in that fresh process, where the test itself runs.
+bool RanInFreshProcess() {
+  if (std::getenv("INKBRITE_FRESH_PROCESS") != nullptr) return false;
+  QProcess child;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("INKBRITE_FRESH_PROCESS"), QStringLiteral("1"));
+  child.setProcessEnvironment(environment);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+  EXPECT_TRUE(child.waitForFinished(180000));
+  const QString output = QString::fromUtf8(child.readAll());
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
+  EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+  EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+  return true;
+}
+
 TEST_F(ViewerMemoryTest, APageThatCannotBeHeldIsReportedAndTheViewerGoesOn) {
-  if (std::getenv("INKBRITE_FRESH_PROCESS") == nullptr) {
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("INKBRITE_FRESH_PROCESS"), QStringLiteral("1"));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    child.start(
-        QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
-    ASSERT_TRUE(child.waitForFinished(180000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
-    return;
-  }
+  if (RanInFreshProcess()) return;
   // 38.4 MB a copy: above the largest block glibc keeps on its heap, so
   // every copy is mapped, and unmapped when freed.
   constexpr int kWidth = 4000, kHeight = 3200;
@@ -153,6 +158,41 @@ TEST_F(ViewerMemoryTest, APageThatCannotBeHeldIsReportedAndTheViewerGoesOn) {
   EXPECT_EQ(messages, (std::vector<std::string>{kOutOfMemoryMessage, "文件存盘失败。"}));
   EXPECT_FALSE(fs::exists(dir / "saved.png"));
   EXPECT_EQ(doc.SaveAs(dir / "saved.png"), 1);
+}
+
+// A book page too big to hold, turned to: its bytes cannot be read for its
+// header on the interface thread, nor decoded, nor read ahead on the
+// prefetch thread. The page says so, and the reader goes on.
+TEST_F(ViewerMemoryTest, ABookPageThatCannotBeHeldIsReportedAndTheReaderGoesOn) {
+  if (RanInFreshProcess()) return;
+  constexpr int kWidth = 4000, kHeight = 6400;
+  constexpr int64_t kPage = int64_t{kWidth} * kHeight * 3;
+  ui_test::WritePage(dir / "small.bmp", 60, 80);
+  ui_test::WritePage(dir / "big.bmp", kWidth, kHeight);
+  {
+    std::vector<test::MadeEntry> entries;
+    entries.emplace_back("01.bmp", test::ReadAll(dir / "small.bmp"));
+    entries.emplace_back("02.bmp", test::ReadAll(dir / "big.bmp"));
+    test::WriteArchive(dir / "big.cbz", test::MadeFormat::kZipStored, entries);
+  }
+  fs::remove(dir / "big.bmp");
+  CInkbriteDoc* doc = app->OpenDocumentFile(dir / "big.cbz");
+  ASSERT_NE(doc, nullptr);
+  // What was decoded ahead is let go, so the page is read when it is turned to.
+  ASSERT_TRUE(WaitFor([&] { return doc->Prefetch().Decodes() >= 1; }, 30000));
+  doc->Prefetch().Clear();
+  {
+    AddressSpaceLimit limit(kPage / 2);
+    ASSERT_TRUE(limit.IsSet());
+    Frame()->ActiveView()->OnCommand(kCmdNextPage);
+    ui_test::Settle(300);
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{kOutOfMemoryMessage});
+  EXPECT_EQ(doc->DirList().GetCurrentIndex(), 2);
+  messages.clear();
+  Frame()->ActiveView()->OnCommand(kCmdPreviousPage);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(doc->Page().Width(), 60);
 }
 
 }  // namespace

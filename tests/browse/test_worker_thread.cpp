@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CWorkerThread: a stop request reaches a waiting routine, and an exception
-// from the routine stays on its thread.
+// from the routine stays on its thread. The page loader's thread too: a
+// decoding that runs out of memory fails its page, never the program.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
 
+#include "browse/page_loader.h"
 #include "browse/worker_thread.h"
 
 namespace inkbrite {
@@ -59,6 +63,34 @@ TEST(WorkerThreadTest, StopWakesTheRoutineAndAnExceptionNeverLeavesTheThread) {
   ASSERT_TRUE(worker.Start());
   worker.Stop();
   EXPECT_FALSE(worker.RoutineFailed());
+}
+
+TEST(PageLoaderTest, ADecodingWithoutMemoryFailsItsPageAndTheLoaderGoesOn) {
+  std::atomic<int> notified{0};
+  CPageLoader loader([&] { ++notified; });
+  const auto take = [&](uint64_t ticket) {
+    for (int i = 0; i < 1000; ++i) {
+      if (std::optional<LoadedPage> page = loader.TakeReady(ticket)) return page;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::optional<LoadedPage>();
+  };
+  const uint64_t failing = loader.Start([]() -> LoadedPage { throw std::bad_alloc(); });
+  const std::optional<LoadedPage> failed = take(failing);
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_TRUE(failed->page.noMemory);
+  EXPECT_EQ(failed->page.image, nullptr);
+  EXPECT_EQ(notified.load(), 1);
+  // On the calling thread too (a load not begun yet).
+  EXPECT_TRUE(loader.Wait(loader.Start([]() -> LoadedPage { throw std::bad_alloc(); })).page.noMemory);
+  const uint64_t next = loader.Start([] {
+    LoadedPage page;
+    page.page.image = std::make_shared<DibImage>();
+    return page;
+  });
+  const std::optional<LoadedPage> good = take(next);
+  ASSERT_TRUE(good.has_value());
+  EXPECT_NE(good->page.image, nullptr);
 }
 
 }  // namespace
