@@ -19,6 +19,7 @@
 #include "browse/main_frame.h"
 #include "browse/reading_places.h"
 #include "browse/single_instance.h"
+#include "browse/state_files.h"
 #include "browse/ui_services.h"
 #include "core/resample.h"
 #include "core/tone.h"
@@ -61,6 +62,8 @@ CInkbriteApp::~CInkbriteApp() {
 void CInkbriteApp::SetProgramNames() {
   QCoreApplication::setOrganizationName(QStringLiteral("Quillmark's Tools"));
   QCoreApplication::setApplicationName(QStringLiteral("Inkbrite"));
+  // Before the settings are first read.
+  MakeStateFileSafe(SettingsFilePath().toStdString());
 }
 
 bool CInkbriteApp::SetSingleInstance(bool on) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "browse/state_files.h"
+
 namespace inkbrite {
 
 namespace fs = std::filesystem;
@@ -20,7 +22,10 @@ QSettings& Store() {
   const QString file = QString::fromStdString(ReadingPlacesFile().string());
   if (!settings || settings->fileName() != file) {
     if (settings) settings->sync();
-    settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    // A FIFO or device in its place is set aside before it is read; one
+    // that cannot be moved leaves the places in memory for this run.
+    const bool safe = MakeStateFileSafe(ReadingPlacesFile());
+    settings = std::make_unique<QSettings>(safe ? file : QString(), QSettings::IniFormat);
   }
   return *settings;
 }

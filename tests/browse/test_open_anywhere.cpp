@@ -2,12 +2,15 @@
 // Opening from outside the open dialog: the command line's files, books and
 // folders (a folder at the page left there, else at its first page), and
 // drops on the main window.
+#include <sys/stat.h>
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 #include <memory>
 
 #include "browse/reading_places.h"
+#include "browse/state_files.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
 
@@ -100,6 +103,51 @@ TEST_F(OpenAnywhereTest, ManyFilesOpenABoundedNumberOfWindows) {
   app->OpenDocumentFiles({paths.back()});
   EXPECT_EQ(Frame()->Children().size(), CInkbriteApp::kMaxWindows);
   EXPECT_EQ(messages.size(), 1u);
+}
+
+// A state file that is no regular file (a FIFO would block the viewer
+// before it paints) is set aside, kept, before it is read; the viewer
+// starts with its defaults.
+TEST_F(OpenAnywhereTest, AStateFileThatIsNoFileIsSetAsideUnread) {
+  QSettings().sync();
+  const fs::path settings = SettingsFilePath().toStdString();
+  ASSERT_EQ(QSettings().fileName(), SettingsFilePath());
+  const char* oldState = std::getenv("XDG_STATE_HOME");
+  const std::string keptState = oldState ? oldState : "";
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  const fs::path places = ReadingPlacesFile();
+  for (const fs::path& file : {settings, places}) {
+    fs::create_directories(file.parent_path());
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0) << file;
+  }
+  CInkbriteApp::SetProgramNames();
+  EXPECT_FALSE(QSettings().value(QStringLiteral("View/SingleInstance"), false).toBool());
+  SaveReadingPlace(dir.path(), ReadingPlace{"p1.bmp"});
+  EXPECT_EQ(LoadReadingPlace(dir.path()).page, "p1.bmp");
+  for (const fs::path& file : {settings, places}) {
+    int fifos = 0;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(file.filename().string() + ".set-aside-", 0) == 0 &&
+          entry.symlink_status().type() == fs::file_type::fifo) {
+        ++fifos;
+        fs::remove(entry.path());
+      }
+    }
+    EXPECT_EQ(fifos, 1) << file;
+    EXPECT_NE(fs::symlink_status(file).type(), fs::file_type::fifo);
+  }
+  // Within the size bound only.
+  test::WriteText(dir / "big.ini", std::string(100, 'x'));
+  EXPECT_TRUE(MakeStateFileSafe(dir / "big.ini", 100));
+  EXPECT_TRUE(MakeStateFileSafe(dir / "big.ini", 99));
+  EXPECT_FALSE(fs::exists(dir / "big.ini"));
+  if (oldState) {
+    setenv("XDG_STATE_HOME", keptState.c_str(), 1);
+  } else {
+    unsetenv("XDG_STATE_HOME");
+  }
 }
 
 TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {
