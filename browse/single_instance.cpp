@@ -71,8 +71,8 @@ QString InstanceSocketFolder() {
   }
   // Ours in the temporary folder: made private, or refused when another
   // user has taken the name first.
-  const std::string folder =
-      QFile::encodeName(QDir::tempPath()).toStdString() + "/inkbrite-" + std::to_string(::geteuid());
+  const std::string folder = QFile::encodeName(QDir::tempPath()).toStdString() + "/inkbrite-" +
+                             std::to_string(::geteuid());
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {

@@ -184,8 +184,8 @@ TEST_F(SingleInstanceTest, TheSocketLiesInAFolderOfTheUsersAlone) {
   EXPECT_EQ(fs::path(InstanceSocketName().toStdString()).parent_path(), run);
 
   const fs::path ours = temp / ("inkbrite-" + std::to_string(::geteuid()));
-  for (const std::optional<std::string>& unsafe : {std::optional<std::string>(std::nullopt),
-                                                   std::optional<std::string>("relative/run")}) {
+  for (const std::optional<std::string>& unsafe :
+       {std::optional<std::string>(std::nullopt), std::optional<std::string>("relative/run")}) {
     runtime.Set(unsafe);
     EXPECT_EQ(fs::path(InstanceSocketName().toStdString()).parent_path(), ours);
     EXPECT_EQ(ModeOf(ours) & 07777, 0700u);
@@ -261,8 +261,8 @@ TEST_F(SingleInstanceTest, PathsNeverGoToOrComeFromAnotherUser) {
   }
   int status = -1;
   bool ended = false;
-  ASSERT_TRUE(WaitFor([&] { return ended = ended || ::waitpid(child, &status, WNOHANG) == child; },
-                      10000));
+  ASSERT_TRUE(
+      WaitFor([&] { return ended = ended || ::waitpid(child, &status, WNOHANG) == child; }, 10000));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(received, 0);

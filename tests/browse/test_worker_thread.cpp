@@ -82,7 +82,8 @@ TEST(PageLoaderTest, ADecodingWithoutMemoryFailsItsPageAndTheLoaderGoesOn) {
   EXPECT_EQ(failed->page.image, nullptr);
   EXPECT_EQ(notified.load(), 1);
   // On the calling thread too (a load not begun yet).
-  EXPECT_TRUE(loader.Wait(loader.Start([]() -> LoadedPage { throw std::bad_alloc(); })).page.noMemory);
+  EXPECT_TRUE(
+      loader.Wait(loader.Start([]() -> LoadedPage { throw std::bad_alloc(); })).page.noMemory);
   const uint64_t next = loader.Start([] {
     LoadedPage page;
     page.page.image = std::make_shared<DibImage>();

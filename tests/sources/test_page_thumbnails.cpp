@@ -192,10 +192,10 @@ TEST_F(PageThumbnailTest, ACachedFileBeyondTheThumbnailSizesIsMadeAgain) {
   ASSERT_TRUE(record);
   const fs::path cached = SharedThumbnailPath(record->uri, ThumbnailSize::kNormal);
   fs::create_directories(cached.parent_path());
-  const std::string big =
-      EncodePngWithText(test::MakePattern(1024, 300), {{"Thumb::URI", record->uri},
-                                                       {"Thumb::MTime", std::to_string(record->mtime)},
-                                                       {"Thumb::Size", std::to_string(record->size)}});
+  const std::string big = EncodePngWithText(test::MakePattern(1024, 300),
+                                            {{"Thumb::URI", record->uri},
+                                             {"Thumb::MTime", std::to_string(record->mtime)},
+                                             {"Thumb::Size", std::to_string(record->size)}});
   test::WriteAll(cached, std::vector<uint8_t>(big.begin(), big.end()));
   DibImage thumb;
   EXPECT_EQ(PageThumbnail(*source, index, ThumbnailSize::kNormal, thumb), ThumbnailOrigin::kMade);
