@@ -374,10 +374,9 @@ std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
   return items;
 }
 
-std::string BatchSettingsFingerprint(const BatchSettings& settings, const CParaBlock& params) {
+std::string BatchSettingsFingerprint(const BatchSettings& settings, const EnhanceSettings& params) {
   std::string text;
-  for (int slot = 0; slot < kParaSlotCount; ++slot)
-    text += std::to_string(params.GetValue(slot)) + ",";
+  for (int slot = 0; slot < kParaSlotCount; ++slot) text += std::to_string(params[slot]) + ",";
   text += settings.newExtension + "," + std::to_string(settings.colourMode) + "," +
           std::to_string(settings.resizePercent) + "," + std::to_string(settings.jpegQuality) +
           "," + (settings.skipColour ? "1" : "0");
@@ -638,6 +637,8 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
   m_host = &host;
   m_settings = &settings;
   m_params = settings.params ? settings.params : &AppParams();
+  // One snapshot for the whole run: every file is made with one set.
+  m_enhance = EnhanceSettings(*m_params);
   m_success = 0;
   m_total = 0;
   m_found = 0;
@@ -749,7 +750,7 @@ fs::path CBatchJob::StartConversion() {
   SweepOnce(m_target);
   fs::path recordPath =
       m_settings->recordPath.empty() ? ProgramFilePath("_Rcd.txt") : m_settings->recordPath;
-  m_fingerprint = BatchSettingsFingerprint(*m_settings, *m_params);
+  m_fingerprint = BatchSettingsFingerprint(*m_settings, m_enhance);
   // What earlier runs did, read before their temporary records are swept.
   // Without a JSON record a file is done when its target is newer than it.
   const bool json = m_settings->recordFormat == RecordFormat::kJsonLines;
@@ -1057,7 +1058,7 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   DibImage second;
   PageFindings findings[2];
   const SourceStage stage =
-      PrepareSourcePages(*m_params, image, second, findings, hooks.status, hooks.abortCheck);
+      PrepareSourcePages(m_enhance, image, second, findings, hooks.status, hooks.abortCheck);
   if (stage.stopped != 0 || progress.Stop()) return {Outcome::kStopped, {}};
   const int pages = stage.pages;
   const fs::path targets[2] = {pages == 2 ? BatchPageTargetPath(target, 1) : target,
@@ -1085,7 +1086,7 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
     EnhanceHooks pageHooks = hooks;
     if (i > 0) pageHooks.progress = nullptr;  // the first page's units stand for both
     pageHooks.findings = &findings[i];
-    if (EnhanceImage(*m_params, *page[i], pageHooks) != 0 || progress.Stop()) {
+    if (EnhanceImage(m_enhance, *page[i], pageHooks) != 0 || progress.Stop()) {
       return {Outcome::kStopped, {}};
     }
     bool saved = false;
@@ -1162,7 +1163,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
   targets.reserve(files.size());
   std::vector<std::vector<fs::path>> names;
   names.reserve(files.size());
-  const bool split = m_params->GetValue(kSplitSpreads) != 0;
+  const bool split = m_enhance[kSplitSpreads] != 0;
   for (const BatchWorkItem& f : files) {
     sources.push_back(f.source);
     targets.push_back(BatchOutputPath(f.source, m_source, m_target, *m_settings));

@@ -349,7 +349,7 @@ std::vector<BatchWorkItem> BatchWorkList(const BatchSettings& settings,
 
 // A fingerprint of the settings that decide the written bytes: the block's
 // values, the extension, colour mode, resize, JPEG quality and skip-colour.
-std::string BatchSettingsFingerprint(const BatchSettings& settings, const CParaBlock& params);
+std::string BatchSettingsFingerprint(const BatchSettings& settings, const EnhanceSettings& params);
 
 // With --skip-existing: the file an earlier run wrote for `source` when the
 // earlier record says it converted (or copied) it with these settings, and
@@ -521,6 +521,7 @@ class CBatchJob : public CSrchDir {
   BatchHost* m_host = nullptr;
   const BatchSettings* m_settings = nullptr;
   const CParaBlock* m_params = nullptr;
+  EnhanceSettings m_enhance;  // *m_params as the run started
   std::filesystem::path m_source;
   std::filesystem::path m_target;
   int m_total = 0;

@@ -50,7 +50,7 @@ constexpr int32_t kBandRows = 16;
 // The page's rows from the reader, through the pipeline, to the writer.
 class RowStream {
  public:
-  RowStream(PageRowReader& reader, PageRowWriter& writer, const CParaBlock& params)
+  RowStream(PageRowReader& reader, PageRowWriter& writer, const EnhanceSettings& params)
       : m_reader(reader),
         m_writer(writer),
         m_rowBytes(static_cast<size_t>(reader.Width()) * 3),
@@ -95,7 +95,7 @@ class RowStream {
 };
 
 // The stop checks of EnhanceImage's batch-mode run with these parameters.
-int CountStopChecks(const CParaBlock& params) {
+int CountStopChecks(const EnhanceSettings& params) {
   int checks = 0;
   EnhanceHooks hooks;
   hooks.status = [](std::string_view) {};
@@ -114,8 +114,8 @@ enum class RowsRun { kDone, kUnreadable, kStopped };
 // Runs the pipeline's steps over the rows, the page never whole: `hooks`
 // show the stages and count the units, and each abort check first reads the
 // next part of the page through the stream, then asks `stop`.
-RowsRun RunOverRows(RowStream& stream, const CParaBlock& params, int64_t height, EnhanceHooks hooks,
-                    const std::function<bool()>& stop) {
+RowsRun RunOverRows(RowStream& stream, const EnhanceSettings& params, int64_t height,
+                    EnhanceHooks hooks, const std::function<bool()>& stop) {
   const int parts = std::max(1, CountStopChecks(params));
   int part = 0;
   bool unreadable = false;
@@ -164,7 +164,7 @@ class TargetPermissions {
 
 bool CBatchJob::ConvertsByRows() const {
   return m_settings->rowByRow && !m_settings->skipColour && !m_settings->reportFindings &&
-         EnhancesRowByRow(*m_params);
+         EnhancesRowByRow(m_enhance);
 }
 
 std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& source,
@@ -223,13 +223,13 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
   // (which does nothing here: every automatic step is off).
   if (progress.Stop() || progress.Stop()) return RowsEnd::kStopped;
   try {
-    RowStream stream(reader, writer, *m_params);
+    RowStream stream(reader, writer, m_enhance);
     EnhanceHooks hooks;
     hooks.status = [&progress](std::string_view stage) {
       progress.Status(StatusLine::kOperation, stage);
     };
     hooks.progress = [&advance] { advance(1); };
-    const RowsRun run = RunOverRows(stream, *m_params, reader.Height(), std::move(hooks),
+    const RowsRun run = RunOverRows(stream, m_enhance, reader.Height(), std::move(hooks),
                                     [&progress] { return progress.Stop(); });
     if (run == RowsRun::kUnreadable) {
       progress.Advance(m_steps - units);

@@ -276,35 +276,8 @@ int DefaultCliJobs() {
 }
 
 bool CliValueInRange(int slot, int value) {
-  auto within = [value](int lo, int hi) { return value >= lo && value <= hi; };
-  switch (slot) {
-    case kBrightness:
-    case kContrast:
-    case kGamma:
-    case kResize: return within(0, 200);
-    case kHighlight: return within(100, 200);
-    case kJpegQuality: return within(0, 100);
-    case kSharpen: return within(0, 9);
-    case kBlur:
-    case kResizeType: return within(0, 2);
-    case kGreyScale: return within(0, 7);
-    case kThreshold: return within(170, 255);
-    // Positions in the lists the format table gives.
-    case kSourceFiles: return within(0, static_cast<int>(SourcePatternLists().size()) - 1);
-    case kTargetFiles: return within(0, static_cast<int>(SaveExtensions().size()) - 1);
-    case kCroppingLeft:
-    case kCroppingTop:
-    case kCroppingRight:
-    case kCroppingBottom: return within(0, 500);
-    case kCurveX1:
-    case kCurveY1:
-    case kCurveX2:
-    case kCurveY2: return true;
-    default: {
-      const SlotRange* range = AutoSlotRange(slot);  // the automatic clean-up steps
-      return range != nullptr && within(range->min, range->max);
-    }
-  }
+  const SettingBounds bounds = BoundsOfSetting(slot);
+  return value >= bounds.min && value <= bounds.max;
 }
 
 namespace {
@@ -781,6 +754,31 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
   return true;
 }
 
+namespace {
+
+// The keys --set takes, one a line: key, range and unit, label.
+std::string SetKeysHelp() {
+  constexpr size_t kKeyColumn = 19, kRangeColumn = 14;
+  std::string text(EngineText(INKBRITE_TEXT("cli", "\n--set的键（KEY）：\n")));
+  for (const NamedSettingKey& entry : kNamedSettingKeys) {
+    const SettingBounds bounds = BoundsOfSetting(entry.slot);
+    const ParaSlotRow& row = *ParaSlotInfo(entry.slot);
+    std::string key(entry.key);
+    key.resize(std::max(key.size() + 1, kKeyColumn), ' ');
+    std::string range = bounds.min == kAnyValueMin && bounds.max == kAnyValueMax
+                            ? std::string("-")
+                            : std::to_string(bounds.min) + ".." + std::to_string(bounds.max);
+    if (!row.unit.empty()) range += " " + std::string(row.unit);
+    // The unit's own characters (° is two bytes) count as one column each.
+    const size_t shown = range.size() - (row.unit.find("°") != std::string_view::npos ? 1 : 0);
+    range += std::string(std::max(kRangeColumn, shown + 1) - shown, ' ');
+    text += "  " + key + range + std::string(EngineText(row.label)) + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string CliUsageText() {
   // Each option's name and value in a column of this width, its help after.
   constexpr size_t kColumn = 21;
@@ -810,6 +808,7 @@ std::string CliUsageText() {
       text += help.substr(start, end - start) + "\n";
     }
   }
+  text += SetKeysHelp();
   text +=
       EngineText(INKBRITE_TEXT("cli",
                                "\n退出状态：0 全部转换成功，1 有文件失败，2 拒绝运行，"
@@ -936,9 +935,7 @@ void CliHost::ClearBar() {
 
 int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   if (options.mergeRecords) return MergeRun(options, out, err);
-  // The application-wide block, not a local one: the resamplers read their
-  // filter (ResizeType) from it, so a local block would lose --set ResizeType.
-  CParaBlock& block = AppParams();
+  CParaBlock block;
   std::string error, note;
   if (!BuildParams(options, block, error, &note)) {
     PrintError(err, error);

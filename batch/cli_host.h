@@ -84,9 +84,8 @@ struct CliOptions {
 // --jobs when not given: the number of cores.
 int DefaultCliJobs();
 
-// The range a slot's value may take on the command line, as the parameter
-// table offers it. The curve points have none (the curve editor's presets go
-// beyond 0 to 255), so any integer passes for them.
+// The range a slot's value may take on the command line (BoundsOfSetting,
+// batch/named_settings.h).
 bool CliValueInRange(int slot, int value);
 
 // Parses the arguments after the program name. False with a one-line
@@ -176,9 +175,8 @@ class CliHost : public BatchHost {
   int m_drawnPercent = -1;
 };
 
-// Builds the application-wide block (AppParams(): the resamplers read their
-// filter from it) from the options, runs the job (or lists it with --dry-run) and returns
-// the exit status.
+// Builds a block from the options, runs the job with it (or lists it with
+// --dry-run) and returns the exit status.
 int RunCli(CliOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace inkbrite

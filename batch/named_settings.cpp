@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "batch/named_settings.h"
 
+#include "formats/format_table.h"
 #include "platform/ascii_case.h"
 #include "platform/ini_file.h"
 
@@ -16,6 +17,18 @@ std::string_view TrimName(std::string_view name) {
 }
 
 }  // namespace
+
+SettingBounds BoundsOfSetting(int slot) {
+  const ParaSlotRow* row = ParaSlotInfo(slot);
+  if (row == nullptr) return {1, 0};
+  switch (row->list) {
+    case SettingList::kSourcePatterns:
+      return {0, static_cast<int>(SourcePatternLists().size()) - 1};
+    case SettingList::kSaveExtensions: return {0, static_cast<int>(SaveExtensions().size()) - 1};
+    case SettingList::kNone: break;
+  }
+  return {row->min, row->max};
+}
 
 int NamedSettingSlot(std::string_view key) {
   for (const NamedSettingKey& entry : kNamedSettingKeys) {

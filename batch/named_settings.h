@@ -25,54 +25,35 @@ struct NamedSettingKey {
   int readDefault;       // the value read when the key is missing
 };
 
-// The keys in the order they are written into a new section: the 21 keys of
-// the original layout, then those of the automatic clean-up steps. The
-// defaults are those of reading only: GreyScale reads as 1 (black-and-white
-// comic) and CroppingBottom as 1, unlike the block's reset values; the
-// automatic steps read as off with their reset settings, so a file written
-// before they existed loads exactly as it did. A program that knows only
-// the first 21 keys reads a newer file's section all the same (it looks its
-// keys up by name and passes over the others). Slots 7, 11, 16 and 24
-// belong to no named setting.
-inline constexpr size_t kBaseNamedSettingKeys = 21;
-inline constexpr std::array<NamedSettingKey, 36> kNamedSettingKeys = {{
-    {"Brightness", kBrightness, 100},
-    {"Contrast", kContrast, 100},
-    {"Highlight", kHighlight, 100},
-    {"Threshold", kThreshold, 190},
-    {"Gamma", kGamma, 100},
-    {"Resize", kResize, 100},
-    {"JpegQuality", kJpegQuality, 70},
-    {"X1", kCurveX1, 0},
-    {"X2", kCurveX2, 0},
-    {"Y1", kCurveY1, 0},
-    {"Y2", kCurveY2, 0},
-    {"GreyScale", kGreyScale, 1},
-    {"Sharpen", kSharpen, 0},
-    {"Blur", kBlur, 0},
-    {"ResizeType", kResizeType, 0},
-    {"SourceFiles", kSourceFiles, 0},
-    {"TargetFiles", kTargetFiles, 0},
-    {"CroppingLeft", kCroppingLeft, 0},
-    {"CroppingRight", kCroppingRight, 0},
-    {"CroppingTop", kCroppingTop, 0},
-    {"CroppingBottom", kCroppingBottom, 1},
-    {"AutoLevels", kAutoLevels, 0},
-    {"AutoLevelsClip", kAutoLevelsClip, kParaDefaults[kAutoLevelsClip]},
-    {"AutoLevelsLimit", kAutoLevelsLimit, kParaDefaults[kAutoLevelsLimit]},
-    {"AutoLevelsNeutral", kAutoLevelsNeutral, 0},
-    {"AutoCrop", kAutoCrop, 0},
-    {"AutoCropBorder", kAutoCropBorder, kParaDefaults[kAutoCropBorder]},
-    {"AutoCropTolerance", kAutoCropTolerance, kParaDefaults[kAutoCropTolerance]},
-    {"AutoCropMinShare", kAutoCropMinShare, kParaDefaults[kAutoCropMinShare]},
-    {"AutoCropFacing", kAutoCropFacing, 0},
-    {"SplitSpreads", kSplitSpreads, 0},
-    {"SplitRightToLeft", kSplitRightToLeft, 0},
-    {"Deskew", kDeskew, 0},
-    {"DeskewRange", kDeskewRange, kParaDefaults[kDeskewRange]},
-    {"FitWidth", kFitWidth, 0},
-    {"FitHeight", kFitHeight, 0},
-}};
+// The keys in the order they are written into a new section, with the value
+// read for a missing key: the stored rows of core/para_slots.h, the 21 keys
+// of the original layout first. The read defaults differ from the reset
+// values for GreyScale (1, black-and-white comic) and CroppingBottom (1);
+// the automatic steps read as off with their reset settings, so a file
+// written before they existed loads exactly as it did. A program that knows
+// only the first 21 keys reads a newer file's section all the same (it
+// looks its keys up by name and passes over the others). Slots 7, 11, 16
+// and 24 belong to no named setting.
+inline constexpr size_t kBaseNamedSettingKeys = kBaseNamedSettingKeyCount;
+inline constexpr auto kNamedSettingKeys = [] {
+  std::array<NamedSettingKey, StoredSlotCount()> keys{};
+  size_t i = 0;
+  for (const ParaSlotRow& row : kParaSlots) {
+    if (!row.key.empty()) keys[i++] = {row.key, row.slot, row.readDefault};
+  }
+  return keys;
+}();
+
+// The range a slot's value may take, as the dialogs and --set offer it: its
+// row's in core/para_slots.h, a list's positions resolved against the
+// format table. Any integer for the curve points (the curve editor's
+// presets go beyond 0 to 255); an empty range (min > max) for an index
+// that is no slot.
+struct SettingBounds {
+  int min;
+  int max;
+};
+SettingBounds BoundsOfSetting(int slot);
 
 // The slot of a key of the table, the key's case ignored ("jpegquality" ->
 // kJpegQuality); -1 for any other text. For the command line's --set KEY=VALUE.

@@ -763,8 +763,10 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
 }
 
 CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
-                                                         const CParaBlock& params, int part) {
-  const int mode = params.GetValue(kGreyScale);
+                                                         const CParaBlock& block, int part) {
+  // One snapshot for the whole save; the resize with the application-wide filter.
+  const EnhanceSettings params(block, AppParams().GetValue(kResizeType));
+  const int mode = params[kGreyScale];
   // Refused before the page is enhanced for nothing.
   if (IsReducedMode(ResolveKeepAsIs(mode, m_greySource != 0)) && !TakesReducedPages(path)) {
     return SaveResult::kReducedFormat;
@@ -785,8 +787,7 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
     batchMode.status = [](std::string_view) {};
     EnhanceImage(params, page, batchMode);
     SaveError error = SaveError::kNone;
-    if (SavePageInColourMode(path, page, mode, m_greySource != 0, params.GetValue(kJpegQuality),
-                             &error)) {
+    if (SavePageInColourMode(path, page, mode, m_greySource != 0, params[kJpegQuality], &error)) {
       return SaveResult::kSaved;
     }
     switch (error) {

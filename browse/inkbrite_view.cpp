@@ -270,8 +270,10 @@ CInkbriteView::Rendering CInkbriteView::Prepare(DibImage& page, const CParaBlock
     findings = m_baseFindings;
     EnhanceHooks withFindings = hooks;
     withFindings.findings = &findings;
-    // A fitted page is not scaled again by the parameters.
-    if (EnhanceImage(params, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
+    // A fitted page is not scaled again by the parameters; a page that is
+    // resamples with the application-wide filter.
+    const EnhanceSettings settings(params, AppParams().GetValue(kResizeType));
+    if (EnhanceImage(settings, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
   } catch (const std::bad_alloc&) {
     return Rendering::kNoMemory;
   }

@@ -10,13 +10,13 @@ namespace inkbrite {
 
 namespace {
 
-int Read(const CParaBlock& params, int slot) {
-  const int value = params.GetValue(slot);
+int Read(const EnhanceSettings& params, int slot) {
+  const int value = params[slot];
   const SlotRange* range = AutoSlotRange(slot);
-  return range ? std::clamp(value, range->min, range->max) : value;
+  return range ? ClampToRow(*range, value) : value;
 }
 
-bool On(const CParaBlock& params, int slot) { return Read(params, slot) != 0; }
+bool On(const EnhanceSettings& params, int slot) { return Read(params, slot) != 0; }
 
 std::string Printf(const char* format, auto... values) {
   char text[96];
@@ -27,18 +27,16 @@ std::string Printf(const char* format, auto... values) {
 }  // namespace
 
 const SlotRange* AutoSlotRange(int slot) {
-  for (const SlotRange& range : kAutoSlotRanges) {
-    if (range.slot == slot) return &range;
-  }
-  return nullptr;
+  const ParaSlotRow* row = ParaSlotInfo(slot);
+  return row != nullptr && row->clamped ? row : nullptr;
 }
 
-AutoLevelsSettings ReadAutoLevelsSettings(const CParaBlock& params) {
+AutoLevelsSettings ReadAutoLevelsSettings(const EnhanceSettings& params) {
   return {Read(params, kAutoLevelsClip), Read(params, kAutoLevelsLimit),
           On(params, kAutoLevelsNeutral)};
 }
 
-AutoSteps ReadAutoSteps(const CParaBlock& params) {
+AutoSteps ReadAutoSteps(const EnhanceSettings& params) {
   AutoSteps steps;
   steps.deskew = On(params, kDeskew);
   steps.deskewSettings.maxTenths = Read(params, kDeskewRange);
@@ -52,11 +50,11 @@ AutoSteps ReadAutoSteps(const CParaBlock& params) {
   steps.levelsSettings = ReadAutoLevelsSettings(params);
   steps.fitWidth = Read(params, kFitWidth);
   steps.fitHeight = Read(params, kFitHeight);
-  steps.filter = params.GetValue(kResizeType);
+  steps.filter = params[kResizeType];
   return steps;
 }
 
-SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImage& second,
+SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status,
                                const std::function<int()>& abortCheck) {

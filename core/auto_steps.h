@@ -38,32 +38,11 @@
 
 namespace inkbrite {
 
-// The range of each slot of the automatic steps, as the parameter bar, the
-// batch dialog and --set offer them. Values from elsewhere (a hand-edited
+// The range of each slot of the automatic steps is its row's in
+// core/para_slots.h (the clamped rows): values from elsewhere (a hand-edited
 // settings file) are clamped into it when the steps read them.
-struct SlotRange {
-  int slot;
-  int min;
-  int max;
-};
-inline constexpr SlotRange kAutoSlotRanges[] = {
-    {kAutoLevels, 0, 1},
-    {kAutoLevelsClip, 0, 50},
-    {kAutoLevelsLimit, 0, 128},
-    {kAutoLevelsNeutral, 0, 1},
-    {kAutoCrop, 0, 1},
-    {kAutoCropBorder, 0, 200},
-    {kAutoCropTolerance, 8, 128},
-    {kAutoCropMinShare, 10, 100},
-    {kAutoCropFacing, 0, 1},
-    {kSplitSpreads, 0, 1},
-    {kSplitRightToLeft, 0, 1},
-    {kDeskew, 0, 1},
-    {kDeskewRange, 1, 50},
-    {kFitWidth, 0, 10000},
-    {kFitHeight, 0, 10000},
-};
-// The range of `slot` when it is one of the automatic steps' slots.
+using SlotRange = ParaSlotRow;
+// The row of `slot` when it is one of the automatic steps' slots.
 const SlotRange* AutoSlotRange(int slot);
 
 // Stage names shown by the batch job.
@@ -73,7 +52,8 @@ inline constexpr std::string_view kStageAutoCrop = INKBRITE_TEXT("core", "自动
 inline constexpr std::string_view kStageAutoLevels = INKBRITE_TEXT("core", "自动色阶");
 inline constexpr std::string_view kStageFit = INKBRITE_TEXT("core", "适应屏幕");
 
-// The steps' settings as read from a block (each slot once, clamped).
+// The steps' settings as read from a snapshot (clamped). The screen fit
+// resamples with the snapshot's own ResizeType slot.
 struct AutoSteps {
   bool deskew = false;
   DeskewSettings deskewSettings;
@@ -91,9 +71,9 @@ struct AutoSteps {
   bool Fit() const { return fitWidth > 0 && fitHeight > 0; }
   bool AnySourceStep() const { return deskew || split || crop || Fit(); }
 };
-AutoSteps ReadAutoSteps(const CParaBlock& params);
+AutoSteps ReadAutoSteps(const EnhanceSettings& params);
 // Only the settings of auto levels (for the pipeline's own step).
-AutoLevelsSettings ReadAutoLevelsSettings(const CParaBlock& params);
+AutoLevelsSettings ReadAutoLevelsSettings(const EnhanceSettings& params);
 
 // What the steps found on one page that the pipeline puts out.
 struct PageFindings {
@@ -125,7 +105,7 @@ struct SourceStage {
 // entry per page. The status hook receives each step's name before it runs;
 // the abort check is asked after each step that ran, and a nonzero answer
 // ends the stage at once. A page that is not 24 bits is left alone.
-SourceStage PrepareSourcePages(const CParaBlock& params, DibImage& page, DibImage& second,
+SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status = {},
                                const std::function<int()>& abortCheck = {});

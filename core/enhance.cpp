@@ -13,17 +13,17 @@
 
 namespace inkbrite {
 
-ToneSettings ReadToneSettings(const CParaBlock& params) {
+ToneSettings ReadToneSettings(const EnhanceSettings& params) {
   ToneSettings s;
-  s.curveX1 = params.GetValue(kCurveX1);
-  s.curveY1 = params.GetValue(kCurveY1);
-  s.curveX2 = params.GetValue(kCurveX2);
-  s.curveY2 = params.GetValue(kCurveY2);
-  s.brightness = params.GetValue(kBrightness);
-  s.highlightGain = params.GetValue(kHighlight);
-  s.highlightThreshold = params.GetValue(kThreshold);
-  s.contrast = params.GetValue(kContrast);
-  s.gamma = params.GetValue(kGamma);
+  s.curveX1 = params[kCurveX1];
+  s.curveY1 = params[kCurveY1];
+  s.curveX2 = params[kCurveX2];
+  s.curveY2 = params[kCurveY2];
+  s.brightness = params[kBrightness];
+  s.highlightGain = params[kHighlight];
+  s.highlightThreshold = params[kThreshold];
+  s.contrast = params[kContrast];
+  s.gamma = params[kGamma];
   return s;
 }
 
@@ -73,15 +73,14 @@ bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
   return true;
 }
 
-// What the steps of one run share: the block, the page, the hooks, and the
-// slots a step read when deciding whether it runs (so it runs on what it
-// decided on).
+// What the steps of one run share: the settings, the page, the hooks, and
+// the slots a step read when deciding whether it runs.
 struct RunState {
-  const CParaBlock& params;
+  const EnhanceSettings& params;
   DibImage& image;
   const EnhanceHooks& hooks;
   bool skipResize;
-  int resize;  // read once, so that enlarging and reducing agree
+  int resize;
   int slots[4] = {};
   // Read at auto levels, which joins the tone pass when no sharpening sits
   // between.
@@ -117,10 +116,10 @@ struct Step {
 };
 
 bool ReadsMargins(RunState& s) {
-  s.slots[0] = s.params.GetValue(kCroppingLeft);
-  s.slots[1] = s.params.GetValue(kCroppingTop);
-  s.slots[2] = s.params.GetValue(kCroppingRight);
-  s.slots[3] = s.params.GetValue(kCroppingBottom);
+  s.slots[0] = s.params[kCroppingLeft];
+  s.slots[1] = s.params[kCroppingTop];
+  s.slots[2] = s.params[kCroppingRight];
+  s.slots[3] = s.params[kCroppingBottom];
   return s.slots[0] != 0 || s.slots[1] != 0 || s.slots[2] != 0 || s.slots[3] != 0;
 }
 
@@ -156,7 +155,8 @@ void Nothing(RunState&) {}
 // followed by the abort check.
 constexpr Step kSteps[] = {
     {kStageEnlarge, [](RunState& s) { return !s.skipResize && s.resize >= 100; },
-     [](RunState& s) { s.image.ResizePercent(s.resize); }, When::kIfRun, When::kAlways},
+     [](RunState& s) { s.image.ResizePercent(s.resize, s.params.filter); }, When::kIfRun,
+     When::kAlways},
     // Margins in pixels of the (enlarged) page.
     {kStageCrop, ReadsMargins,
      [](RunState& s) { s.image.Crop(s.slots[0], s.slots[1], s.slots[2], s.slots[3]); },
@@ -165,8 +165,8 @@ constexpr Step kSteps[] = {
     // steps stretch it further.
     {kStageAutoLevels,
      [](RunState& s) {
-       s.sharpen = s.params.GetValue(kSharpen);
-       return s.params.GetValue(kAutoLevels) != 0;
+       s.sharpen = s.params[kSharpen];
+       return s.params[kAutoLevels] != 0;
      },
      RunAutoLevels, When::kNever, When::kIfRun},
     {kStageSharpen, [](RunState& s) { return s.sharpen != 0; }, RunSharpen, When::kAlways,
@@ -182,27 +182,28 @@ constexpr Step kSteps[] = {
     {kStageGamma, Always, Nothing, When::kAlways, When::kAlways},
     {kStageSoften,
      [](RunState& s) {
-       s.slots[0] = s.params.GetValue(kBlur);
+       s.slots[0] = s.params[kBlur];
        return s.slots[0] == 1 || s.slots[0] == 2;
      },
      [](RunState& s) { s.image.Soften(s.slots[0]); }, When::kAlways, When::kAlways},
     // Last, so that every filter worked on the larger size.
     {kStageReduce, [](RunState& s) { return !s.skipResize && s.resize < 100; },
-     [](RunState& s) { s.image.ResizePercent(s.resize); }, When::kIfRun, When::kNever},
+     [](RunState& s) { s.image.ResizePercent(s.resize, s.params.filter); }, When::kIfRun,
+     When::kNever},
 };
 
 bool Counts(When when, bool ran) { return when == When::kAlways || (when == When::kIfRun && ran); }
 
 }  // namespace
 
-int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks,
+int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHooks& hooks,
                  bool skipResize) {
   // In batch mode (a status hook given) the batch job greys and reduces
   // colours when it saves; the viewer does both here.
-  RunState state{params, image, hooks, skipResize, params.GetValue(kResize)};
+  RunState state{params, image, hooks, skipResize, params[kResize]};
 
   // Grey first in the viewer, so every later step sees the grey page.
-  if (!state.BatchMode() && IsGreyMode(params.GetValue(kGreyScale))) image.Greyscale();
+  if (!state.BatchMode() && IsGreyMode(params[kGreyScale])) image.Greyscale();
 
   for (const Step& step : kSteps) {
     const bool ran = step.runs(state);
@@ -218,7 +219,7 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
 
   // Colour reduction in the viewer, last.
   ColourReduction reduction{};
-  if (!state.BatchMode() && ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
+  if (!state.BatchMode() && ReductionForColourMode(params[kGreyScale], reduction)) {
     image.ReduceColours(reduction.grey, reduction.bits, reduction.colours);
   }
   return 0;
@@ -228,10 +229,10 @@ namespace {
 
 // The margins a crop takes off `page`, as DibImage::Crop applies them (all
 // zero when it leaves the page as it is).
-DibRect CropMargins(const CParaBlock& params, const DibImage& page) {
-  const int32_t left = params.GetValue(kCroppingLeft), top = params.GetValue(kCroppingTop);
-  const int32_t right = params.GetValue(kCroppingRight);
-  const int32_t bottom = params.GetValue(kCroppingBottom);
+DibRect CropMargins(const EnhanceSettings& params, const DibImage& page) {
+  const int32_t left = params[kCroppingLeft], top = params[kCroppingTop];
+  const int32_t right = params[kCroppingRight];
+  const int32_t bottom = params[kCroppingBottom];
   if (left < 0 || top < 0 || right < 0 || bottom < 0) return {};
   if (int64_t{page.Width()} - left - right < 1 || int64_t{page.Height()} - top - bottom < 1) {
     return {};
@@ -241,12 +242,11 @@ DibRect CropMargins(const CParaBlock& params, const DibImage& page) {
 
 }  // namespace
 
-bool EnhancedPartSize(const CParaBlock& params, const DibImage& page, bool skipResize,
+bool EnhancedPartSize(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                       int32_t& width, int32_t& height) {
   ColourReduction reduction{};
-  if (!page.Is24Bit() || (!skipResize && params.GetValue(kResize) != 100) ||
-      params.GetValue(kAutoLevels) != 0 ||
-      ReductionForColourMode(params.GetValue(kGreyScale), reduction)) {
+  if (!page.Is24Bit() || (!skipResize && params[kResize] != 100) || params[kAutoLevels] != 0 ||
+      ReductionForColourMode(params[kGreyScale], reduction)) {
     return false;
   }
   const DibRect crop = CropMargins(params, page);
@@ -260,7 +260,7 @@ namespace {
 // The part `rect` of the enhanced page, written by `put(row, bytes)` for
 // each of its rows, top first; false as EnhancePart.
 template <typename Put>
-bool RenderPart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+bool RenderPart(const EnhanceSettings& params, const DibImage& page, const DibRect& rect,
                 bool skipResize, const EnhanceHooks& hooks, Put put) {
   int32_t width = 0, height = 0;
   if (!EnhancedPartSize(params, page, skipResize, width, height)) return false;
@@ -271,7 +271,7 @@ bool RenderPart(const CParaBlock& params, const DibImage& page, const DibRect& r
   // The part's source: the part moved by the crop, with the filters' margin,
   // within the cropped page.
   const DibRect crop = CropMargins(params, page);
-  const int sharpen = params.GetValue(kSharpen), blur = params.GetValue(kBlur);
+  const int sharpen = params[kSharpen], blur = params[kBlur];
   const int32_t margin = (sharpen >= 1 && sharpen <= 9 ? 1 : 0) + (blur == 1 || blur == 2 ? 1 : 0);
   const DibRect source{crop.left + std::max(0, rect.left - margin),
                        crop.top + std::max(0, rect.top - margin),
@@ -286,10 +286,9 @@ bool RenderPart(const CParaBlock& params, const DibImage& page, const DibRect& r
                   bytes);
     }
     // The same steps on the piece, the crop and the resize already done.
-    CParaBlock pieceParams;
-    pieceParams.Assign(params);
+    EnhanceSettings pieceParams = params;
     for (int slot : {kCroppingLeft, kCroppingTop, kCroppingRight, kCroppingBottom}) {
-      pieceParams.SetValue(slot, 0);
+      pieceParams.Set(slot, 0);
     }
     EnhanceHooks pieceHooks;
     pieceHooks.abortCheck = hooks.abortCheck;
@@ -307,7 +306,7 @@ bool RenderPart(const CParaBlock& params, const DibImage& page, const DibRect& r
 
 }  // namespace
 
-bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+bool EnhancePart(const EnhanceSettings& params, const DibImage& page, const DibRect& rect,
                  bool skipResize, DibImage& part, const EnhanceHooks& hooks) {
   DibImage result;
   try {
@@ -328,7 +327,7 @@ bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& 
   return true;
 }
 
-bool EnhanceInBands(const CParaBlock& params, const DibImage& page, bool skipResize,
+bool EnhanceInBands(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                     DibImage& enhanced, const EnhanceHooks& hooks, int32_t bandRows) {
   int32_t width = 0, height = 0;
   if (bandRows < 1 || !EnhancedPartSize(params, page, skipResize, width, height)) return false;

@@ -52,14 +52,15 @@ struct EnhanceHooks {
 // already). Progress advances once for the resize step that applies and once
 // for each of steps 3 to 10, so 9 units a run, 8 with skipResize. The abort
 // check is asked after steps 2 to 10, and after auto levels when it runs
-// (it counts no progress). Each slot is read when its step comes, so a
-// change made during a run reaches the later steps; the five tone steps run
-// as one pass (TonePass) at step 5 and read their slots there. No step's
-// failure stops the run: an operation that cannot run leaves the page as it
-// was.
+// (it counts no progress). The run reads only `params`, one snapshot: given
+// a block, it takes the block's values once, so a change made during a run
+// waits for the next one and never paints a page made with two sets. The
+// resize steps resample with `params.filter`. The five tone steps run as one
+// pass (TonePass) at step 5. No step's failure stops the run: an operation
+// that cannot run leaves the page as it was.
 //
 // Returns the abort check's nonzero answer, or 0 after a complete run.
-int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& hooks = {},
+int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHooks& hooks = {},
                  bool skipResize = false);
 
 // Rendering a part of the page: the part `rect` of the page EnhanceImage
@@ -73,13 +74,13 @@ int EnhanceImage(const CParaBlock& params, DibImage& image, const EnhanceHooks& 
 // EnhancedPartSize gives the size of the whole enhanced page, or false when
 // a step needs the whole page: a resize (unless `skipResize`), auto levels,
 // or a colour reduction (its palette comes from every pixel).
-bool EnhancedPartSize(const CParaBlock& params, const DibImage& page, bool skipResize,
+bool EnhancedPartSize(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                       int32_t& width, int32_t& height);
 // Enhances the part `rect` of the enhanced page into `part` (its size that
 // of `rect`). False, `part` untouched, when EnhancedPartSize is false, when
 // `rect` is empty or not inside the enhanced page, or when memory runs out;
 // the abort check of `hooks` (the only hook used) stops it with false too.
-bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& rect,
+bool EnhancePart(const EnhanceSettings& params, const DibImage& page, const DibRect& rect,
                  bool skipResize, DibImage& part, const EnhanceHooks& hooks = {});
 // The whole enhanced page made band by band (bands of `bandRows` rows, each
 // as EnhancePart makes it, so the same bytes as EnhanceImage), asking the
@@ -88,7 +89,7 @@ bool EnhancePart(const CParaBlock& params, const DibImage& page, const DibRect& 
 // written over (room made before), else a new image is made. False when
 // EnhancedPartSize is false, when stopped, or when memory runs out (then
 // `enhanced` is left empty, or untouched when it had another size).
-bool EnhanceInBands(const CParaBlock& params, const DibImage& page, bool skipResize,
+bool EnhanceInBands(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                     DibImage& enhanced, const EnhanceHooks& hooks, int32_t bandRows);
 
 // Stage names shown by the batch job, in pipeline order.
@@ -103,9 +104,9 @@ inline constexpr std::string_view kStageGamma = INKBRITE_TEXT("core", "Gamma校�
 inline constexpr std::string_view kStageSoften = INKBRITE_TEXT("core", "柔化");
 inline constexpr std::string_view kStageReduce = INKBRITE_TEXT("core", "缩小");
 
-// The settings of the five tone steps in a block (slots 4, 13, 14, 15, 0, 2,
-// 12, 1, 3), for one TonePass.
-ToneSettings ReadToneSettings(const CParaBlock& params);
+// The settings of the five tone steps (slots 4, 13, 14, 15, 0, 2, 12, 1, 3),
+// for one TonePass.
+ToneSettings ReadToneSettings(const EnhanceSettings& params);
 
 // The (grey, bits, colours) reduction of colour modes 3 to 7; false for the
 // modes that keep full colour or grey (0, 1, 2) and for unknown modes.

@@ -11,11 +11,11 @@
 
 namespace inkbrite {
 
-bool EnhancesRowByRow(const CParaBlock& params) {
+bool EnhancesRowByRow(const EnhanceSettings& params) {
   const AutoSteps automatic = ReadAutoSteps(params);
-  return params.GetValue(kResize) == 100 && params.GetValue(kCroppingLeft) == 0 &&
-         params.GetValue(kCroppingTop) == 0 && params.GetValue(kCroppingRight) == 0 &&
-         params.GetValue(kCroppingBottom) == 0 && !automatic.AnySourceStep() && !automatic.levels;
+  return params[kResize] == 100 && params[kCroppingLeft] == 0 && params[kCroppingTop] == 0 &&
+         params[kCroppingRight] == 0 && params[kCroppingBottom] == 0 &&
+         !automatic.AnySourceStep() && !automatic.levels;
 }
 
 // One step of the pipeline: takes rows in order and passes its rows on to
@@ -120,18 +120,18 @@ class ToneStage final : public RowEnhancer::Stage {
 
 }  // namespace
 
-RowEnhancer::RowEnhancer(const CParaBlock& params, int32_t width, int32_t height, Emit emit)
+RowEnhancer::RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit)
     : m_emit(std::move(emit)) {
   // DibImage's filters leave a page narrower or lower than 3 pixels alone.
   const bool filters = width >= 3 && height >= 3;
   // The slot values EnhanceImage acts on (sharpen 1 to 9, soften 1 or 2)
   // are those for which there is a loop.
-  if (FilterRowLoop sharpen = SharpenRowLoop(params.GetValue(kSharpen)); filters && sharpen) {
+  if (FilterRowLoop sharpen = SharpenRowLoop(params[kSharpen]); filters && sharpen) {
     m_stages.push_back(std::make_unique<FilterStage>(sharpen, width));
   }
   auto tone = std::make_unique<ToneStage>(ReadToneSettings(params), width);
   if (tone->Changes()) m_stages.push_back(std::move(tone));
-  if (FilterRowLoop soften = SoftenRowLoop(params.GetValue(kBlur)); filters && soften) {
+  if (FilterRowLoop soften = SoftenRowLoop(params[kBlur]); filters && soften) {
     m_stages.push_back(std::make_unique<FilterStage>(soften, width));
   }
   for (size_t i = 0; i < m_stages.size(); ++i) {

@@ -28,7 +28,7 @@ namespace inkbrite {
 
 // True when EnhanceImage in batch mode (a status hook given, no skipResize)
 // can be applied to a page row by row with these parameters.
-bool EnhancesRowByRow(const CParaBlock& params);
+bool EnhancesRowByRow(const EnhanceSettings& params);
 
 class RowEnhancer {
  public:
@@ -36,8 +36,8 @@ class RowEnhancer {
   // valid during the call.
   using Emit = std::function<void(const uint8_t* row)>;
 
-  // Reads the parameters once, here, for a page of width x height pixels.
-  RowEnhancer(const CParaBlock& params, int32_t width, int32_t height, Emit emit);
+  // For a page of width x height pixels.
+  RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit);
   ~RowEnhancer();
   RowEnhancer(const RowEnhancer&) = delete;
   RowEnhancer& operator=(const RowEnhancer&) = delete;

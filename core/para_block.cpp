@@ -48,6 +48,11 @@ void CParaBlock::SetValue(int index, int value) {
   m_aValue[static_cast<size_t>(index)] = value;
 }
 
+std::array<int32_t, kParaSlotCount> CParaBlock::Values() const {
+  std::lock_guard lock(m_cs);
+  return m_aValue;
+}
+
 void CParaBlock::ResetDefaults() {
   std::lock_guard lock(m_cs);
   m_szName.clear();

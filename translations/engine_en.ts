@@ -532,6 +532,14 @@ not be written or completed; stopped by a signal: 130 (Ctrl-C, SIGINT),
         <source>现成的设置无法写入%1（无法读写，或文件将超过其上限）</source>
         <translation>the ready-made settings cannot be added to %1 (it cannot be read or written, or it would grow past its limit)</translation>
     </message>
+    <message>
+        <source>
+--set的键（KEY）：
+</source>
+        <translation>
+keys of --set (KEY):
+</translation>
+    </message>
 </context>
 <context>
     <name>core</name>
@@ -625,6 +633,169 @@ not be written or completed; stopped by a signal: 130 (Ctrl-C, SIGINT),
     <message>
         <source>抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。</source>
         <translation>Sorry, a saved file name must end in jpg, png, bmp or tif. Please correct it.</translation>
+    </message>
+</context>
+<context>
+    <name>settings</name>
+    <message>
+        <source>亮度</source>
+        <translation>Brightness</translation>
+    </message>
+    <message>
+        <source>对比度</source>
+        <translation>Contrast</translation>
+    </message>
+    <message>
+        <source>高亮度</source>
+        <translation>Highlight gain</translation>
+    </message>
+    <message>
+        <source>高亮度阈值</source>
+        <translation>Highlight threshold</translation>
+    </message>
+    <message>
+        <source>Gamma校正</source>
+        <translation>Gamma</translation>
+    </message>
+    <message>
+        <source>缩放</source>
+        <translation>Resize</translation>
+    </message>
+    <message>
+        <source>Jpg质量</source>
+        <translation>JPEG quality</translation>
+    </message>
+    <message>
+        <source>曲线第一点X</source>
+        <translation>Curve, first point X</translation>
+    </message>
+    <message>
+        <source>曲线第二点X</source>
+        <translation>Curve, second point X</translation>
+    </message>
+    <message>
+        <source>曲线第一点Y</source>
+        <translation>Curve, first point Y</translation>
+    </message>
+    <message>
+        <source>曲线第二点Y</source>
+        <translation>Curve, second point Y</translation>
+    </message>
+    <message>
+        <source>颜色模式</source>
+        <translation>Colour mode</translation>
+    </message>
+    <message>
+        <source>锐化</source>
+        <translation>Sharpen</translation>
+    </message>
+    <message>
+        <source>柔化</source>
+        <translation>Soften</translation>
+    </message>
+    <message>
+        <source>缩放方式</source>
+        <translation>Resampling filter</translation>
+    </message>
+    <message>
+        <source>源文件类型</source>
+        <translation>Source file types</translation>
+    </message>
+    <message>
+        <source>目标文件格式</source>
+        <translation>Target format</translation>
+    </message>
+    <message>
+        <source>左边切除</source>
+        <translation>Cut from the left</translation>
+    </message>
+    <message>
+        <source>右边切除</source>
+        <translation>Cut from the right</translation>
+    </message>
+    <message>
+        <source>上边切除</source>
+        <translation>Cut from the top</translation>
+    </message>
+    <message>
+        <source>下边切除</source>
+        <translation>Cut from the bottom</translation>
+    </message>
+    <message>
+        <source>自动色阶</source>
+        <translation>Auto levels</translation>
+    </message>
+    <message>
+        <source>色阶两端忽略</source>
+        <translation>Levels: share ignored at each end</translation>
+    </message>
+    <message>
+        <source>色阶最多移动</source>
+        <translation>Levels: most a point moves</translation>
+    </message>
+    <message>
+        <source>去除纸色</source>
+        <translation>Remove the paper's tint</translation>
+    </message>
+    <message>
+        <source>自动切边</source>
+        <translation>Auto crop</translation>
+    </message>
+    <message>
+        <source>切边留边</source>
+        <translation>Crop: paper kept</translation>
+    </message>
+    <message>
+        <source>切边容差</source>
+        <translation>Crop: ink tolerance</translation>
+    </message>
+    <message>
+        <source>切边最少保留</source>
+        <translation>Crop: least share kept</translation>
+    </message>
+    <message>
+        <source>对页同框</source>
+        <translation>Crop: facing pages share one box</translation>
+    </message>
+    <message>
+        <source>拆分跨页</source>
+        <translation>Split spreads</translation>
+    </message>
+    <message>
+        <source>从右到左</source>
+        <translation>Right page first</translation>
+    </message>
+    <message>
+        <source>纠斜</source>
+        <translation>Deskew</translation>
+    </message>
+    <message>
+        <source>纠斜范围</source>
+        <translation>Deskew: largest angle</translation>
+    </message>
+    <message>
+        <source>屏幕宽度</source>
+        <translation>Screen width</translation>
+    </message>
+    <message>
+        <source>屏幕高度</source>
+        <translation>Screen height</translation>
+    </message>
+    <message>
+        <source>备用</source>
+        <translation>Spare</translation>
+    </message>
+    <message>
+        <source>搜索子目录</source>
+        <translation>Search subfolders</translation>
+    </message>
+    <message>
+        <source>自动翻页间隔</source>
+        <translation>Auto-play interval</translation>
+    </message>
+    <message>
+        <source>打开文件时预览</source>
+        <translation>Preview in the open dialog</translation>
     </message>
 </context>
 <context>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/limits.h"
+#include "core/para_block.h"
 #include "formats/decode_guard.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/tiff/tiff_codec.h"
@@ -548,7 +549,8 @@ void CorrectPixelAspect(DibImage& image, double xResolution, double yResolution)
   if (newWidth < 10 || newHeight < 10 ||
       !ImageSizeWithinLimits(static_cast<int64_t>(newWidth), static_cast<int64_t>(newHeight)))
     return;
-  image.ResizeTo(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight));
+  image.ResizeTo(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight),
+                 AppParams().GetValue(kResizeType));
 }
 
 int DecodeTiffBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource) {

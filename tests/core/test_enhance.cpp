@@ -101,6 +101,51 @@ TEST(EnhanceImage, EnlargeComesBeforeCropAndReduceAfterIt) {
   }
 }
 
+// One run, one set of values: a block changed while a run is under way (as
+// the parameter bar changes the viewer's block) is read at the run's start
+// only, so the page is made with the set the run began with; and the resize
+// steps resample with the run's own filter, whatever the application-wide
+// block holds.
+TEST(EnhanceImage, ARunReadsItsSettingsOnceWithItsOwnFilter) {
+  struct Case {
+    const char* name;
+    int slot;  // changed when the first stage is named
+    int value;
+  };
+  const Case cases[] = {{"brightness", kBrightness, 40},
+                        {"sharpen", kSharpen, 0},
+                        {"soften", kBlur, 2},
+                        {"reduce", kResize, 60},
+                        {"filter", kResizeType, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CParaBlock params;
+    params.SetValue(kResize, 150);
+    params.SetValue(kResizeType, 1);  // bicubic; the application's block keeps bilinear
+    params.SetValue(kSharpen, 5);
+    params.SetValue(kBrightness, 130);
+    DibImage expected = ColourPage(30, 20);
+    DibImage page = expected;
+    ASSERT_TRUE(expected.ResizePercent(150, 1));
+    expected.Sharpen(5);
+    TonePass(ReadToneSettings(params)).Apply(expected);
+
+    EnhanceHooks hooks;
+    hooks.status = [&](std::string_view) { params.SetValue(c.slot, c.value); };
+    EXPECT_EQ(EnhanceImage(params, page, hooks), 0);
+    EXPECT_EQ(params.GetValue(c.slot), c.value);
+    EXPECT_EQ(page.PackedDib(), expected.PackedDib());
+  }
+  // A filter given with the snapshot wins over the block's.
+  CParaBlock params;
+  params.SetValue(kResize, 170);
+  DibImage page = ColourPage(21, 15);
+  DibImage expected = page;
+  ASSERT_TRUE(expected.ResizePercent(170, 2));
+  EnhanceImage(EnhanceSettings(params, 2), page);
+  EXPECT_EQ(page.PackedDib(), expected.PackedDib());
+}
+
 TEST(EnhanceImage, AbortAfterTheCropStopsBeforeSharpening) {
   CParaBlock params;
   params.SetValue(kCroppingTop, 3);
