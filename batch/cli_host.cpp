@@ -772,7 +772,7 @@ std::string SetKeysHelp() {
     // The unit's own characters (° is two bytes) count as one column each.
     const size_t shown = range.size() - (row.unit.find("°") != std::string_view::npos ? 1 : 0);
     range += std::string(std::max(kRangeColumn, shown + 1) - shown, ' ');
-    text += "  " + key + range + std::string(EngineText(row.label)) + "\n";
+    text.append("  ").append(key).append(range).append(EngineText(row.label)).append("\n");
   }
   return text;
 }
