@@ -663,8 +663,9 @@ void CInkbriteDoc::SetRightToLeft(bool on) {
   ShowCurrentAgain();
 }
 
-int CInkbriteDoc::OpenPage(const ListedPage& page) {
-  if (page.empty()) return 0;
+int CInkbriteDoc::OpenPage(const ListedPage& requested) {
+  if (requested.empty()) return 0;
+  const ListedPage page = SpreadStart(requested);
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   if (!page.InBook() && (!source || source->IsBook())) return OnOpenDocument(page.file);
   if (OpenInBackground(page.file, source, page.index)) {
@@ -683,6 +684,16 @@ int CInkbriteDoc::OpenPage(const ListedPage& page) {
   TakePage(std::move(decoded));
   m_entry = page.entry;
   return FinishOpening(ok, error, page.file);
+}
+
+ListedPage CInkbriteDoc::SpreadStart(const ListedPage& page) {
+  // In the two-page layout the second page of a pair is shown with its
+  // pair: the cursor goes to the pair's first page.
+  const int current = m_dirList.GetCurrentIndex();
+  if (!m_twoPages || current <= 1 || m_dirList.PageAt(current).index != page.index) return page;
+  const Facing facing = FacingAt(ListedShapes(), m_coverAlone, current - 1);
+  if (facing.first == current - 1) return page;
+  return m_dirList.MoveTo(facing.first + 1);
 }
 
 void CInkbriteDoc::PrefetchNext(int count) {

@@ -84,6 +84,8 @@ class CInkbriteDoc {
   // Opens a page of the list (the page commands): 1 on success, 0 when it
   // cannot be read, as OnOpenDocument. Pages decoded ahead are taken from
   // the prefetch.
+  // In the two-page layout a page that is the second of its pair opens its
+  // pair (the cursor moves to the pair's first page).
   int OpenPage(const ListedPage& page);
   // Writes the page, enhanced with the saving view's working set, to
   // `path`; 1 on success (and when no view is saving: nothing is written).
@@ -205,6 +207,9 @@ class CInkbriteDoc {
   // Shows the page facing the cursor page beside it, when the layout has one.
   void ComposeSpread();
   int ShowCurrentAgain();
+  // The page to open for `page` under the cursor: in the two-page layout
+  // the first page of its pair (the cursor moved there).
+  ListedPage SpreadStart(const ListedPage& page);
   // The spread shown around the cursor in the two-page layout.
   Facing ShownSpread(const std::vector<PageShape>& shapes) const;
   // What a background load decodes and how the pages are shown meanwhile.

@@ -156,6 +156,36 @@ TEST_F(TwoPageViewerTest, PagesThroughAFolderBySpreadsWithWidePagesAlone) {
   EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(TwoPageViewerTest, TheSecondPageOfAPairShowsThePairInEveryFitModeAndFromThumbnails) {
+  WriteFolder({10, 11, 12, 13, 14, 15});
+  ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
+  for (const int fit : {0, int{kCmdFitWindow}, int{kCmdFitPage}, int{kCmdFitWidth}, int{kCmdFitHeight}}) {
+    SCOPED_TRACE(fit);
+    if (fit != 0) Frame()->OnCommand(fit);
+    Frame()->OpenListedPage(4);
+    ASSERT_EQ(Counter(), "4/6");
+    // Switched on at page 4: pages 3 and 4 together at once, then 5-6.
+    Frame()->OnCommand(kCmdTwoPages);
+    EXPECT_EQ(Counter(), "3-4/6");
+    EXPECT_EQ(Title(), "p3.bmp, p4.bmp");
+    EXPECT_EQ(Width(), 25);
+    Frame()->OnCommand(kCmdNextPage);
+    EXPECT_EQ(Counter(), "5-6/6");
+    // A thumbnail of a pair's second page shows the pair.
+    Frame()->OpenListedPage(2);
+    EXPECT_EQ(Counter(), "1-2/6");
+    EXPECT_EQ(Width(), 21);
+    Frame()->OnCommand(kCmdSinglePage);
+    if (fit == kCmdFitWindow) Frame()->OnCommand(kCmdFitWindow);
+  }
+  // A place left on a pair's second page reopens at the pair.
+  Frame()->OnCommand(kCmdTwoPages);
+  Frame()->OnCommand(kCmdCloseAll);
+  ASSERT_NE(app->OpenDocumentFile(dir / "p4.bmp"), nullptr);
+  EXPECT_EQ(Counter(), "3-4/6");
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(TwoPageViewerTest, RightToLeftLaysThePairOutAndTurnsTheKeysAround) {
   // Each page one colour: page 1 red, page 2 blue, page 3 green.
   const test::Bgr colours[] = {{0, 0, 200}, {200, 0, 0}, {0, 200, 0}};
