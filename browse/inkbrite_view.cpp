@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -25,10 +26,13 @@
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/main_frame.h"
+#include "browse/reading_places.h"
 #include "browse/ui_services.h"
 #include "core/enhance.h"
 
 namespace inkbrite {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -121,6 +125,8 @@ void CInkbriteView::OnInitialUpdate() {
   }
 
   TakeParameters();
+  // A folder or book shown for the first time: its own zoom, or the last one chosen.
+  TakeRememberedZoom();
   m_source = m_doc ? m_doc->SharedPage() : nullptr;
   // Which page of a spread: the one asked for (-1: the last), else the first.
   m_part = m_nextPart;
@@ -548,6 +554,7 @@ void CInkbriteView::UpdateScrollSizes() {
   verticalScrollBar()->setPageStep(std::max(1, page.height() / 10));
   horizontalScrollBar()->setSingleStep(std::max(1, page.width() / 100));
   verticalScrollBar()->setSingleStep(std::max(1, page.height() / 100));
+  NoteZoom();
 }
 
 QPoint CInkbriteView::ScrollPosition() const {
@@ -620,6 +627,75 @@ void CInkbriteView::SetZoom(ViewZoom zoom) {
              viewport()->rect().center());
   }
   viewport()->update();
+  RememberZoom();
+}
+
+namespace {
+
+// The zooms as stored (places and settings): ZoomMode's values, and the
+// fitting of 自动缩小到窗口大小.
+constexpr int kStoredShrink = 5;
+constexpr const char* kZoomKey = "View/Zoom";
+constexpr const char* kZoomFactorKey = "View/ZoomFactor";
+
+}  // namespace
+
+fs::path CInkbriteView::ZoomPlace() const {
+  if (!m_doc || m_doc->PathName().empty()) return {};
+  return m_doc->IsBook() ? m_doc->PathName() : m_doc->PathName().parent_path();
+}
+
+void CInkbriteView::RememberZoom() {
+  ReadingPlace place;
+  place.zoom = m_fit ? kStoredShrink : static_cast<int>(m_zoom.mode);
+  place.zoomFactor = m_zoom.factor;
+  m_zoomFor = ZoomPlace();
+  SaveReadingZoom(m_zoomFor, place);
+  // The last choice is where new folders and books start.
+  QSettings settings;
+  settings.setValue(QLatin1String(kZoomKey), place.zoom);
+  settings.setValue(QLatin1String(kZoomFactorKey), place.zoomFactor);
+  NoteZoom();
+}
+
+void CInkbriteView::TakeRememberedZoom() {
+  const fs::path place = ZoomPlace();
+  if (place.empty() || place == m_zoomFor) return;
+  m_zoomFor = place;
+  const ReadingPlace stored = LoadReadingPlace(place);
+  int zoom = stored.zoom;
+  double factor = stored.zoomFactor;
+  if (zoom < 0) {
+    const QSettings settings;
+    zoom = settings.value(QLatin1String(kZoomKey), -1).toInt();
+    factor = settings.value(QLatin1String(kZoomFactorKey), 1.0).toDouble();
+  }
+  if (zoom < 0 || zoom > kStoredShrink) return;  // never chosen: as the window shows pages now
+  m_fit = zoom == kStoredShrink;
+  m_zoom = m_fit ? ViewZoom() : ViewZoom{static_cast<ZoomMode>(zoom), std::clamp(factor, 0.1, 8.0)};
+}
+
+QString CInkbriteView::ZoomText() const {
+  const QSize shown = ShownPageSize();
+  if (shown.isEmpty() || !m_source || m_source->IsEmpty()) return {};
+  // Screen pixels per pixel of the page as read.
+  const QSize turned = TurnedSize(QSize(m_source->Width(), m_source->Height()), QuarterTurns());
+  const double scale =
+      m_fit ? static_cast<double>(shown.width()) / std::max(1, turned.width()) : ViewScale();
+  const int percent = static_cast<int>(std::lround(scale * 100));
+  if (m_fit) return tr("缩小到窗口 %1%").arg(percent);
+  switch (m_zoom.mode) {
+    case ZoomMode::kOneToOne: return tr("实际大小 %1%").arg(percent);
+    case ZoomMode::kFactor: return tr("缩放 %1%").arg(percent);
+    case ZoomMode::kFitWidth: return tr("适合宽度 %1%").arg(percent);
+    case ZoomMode::kFitHeight: return tr("适合高度 %1%").arg(percent);
+    case ZoomMode::kFitPage: return tr("适合页面 %1%").arg(percent);
+  }
+  return {};
+}
+
+void CInkbriteView::NoteZoom() {
+  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateZoomPane();
 }
 
 void CInkbriteView::Turn(int quarterTurns) {
@@ -637,14 +713,17 @@ void CInkbriteView::Turn(int quarterTurns) {
 
 // ---- painting ----
 
+bool CInkbriteView::CentresPage() const {
+  return CentreSmallPages() || (!m_fit && m_zoom.mode != ZoomMode::kOneToOne);
+}
+
 QRect CInkbriteView::PageRectFor(QSize shown) const {
-  // Top left; centred when the user chose so (a page smaller than the
-  // window in either direction).
+  // Top left; centred (a page smaller than the window in either direction)
+  // when the user chose so, and in the zooms beside one to one.
   const QRect client = viewport()->rect();
-  const QPoint margin = CentreSmallPages()
-                            ? QPoint(std::max(0, (client.width() - shown.width()) / 2),
-                                     std::max(0, (client.height() - shown.height()) / 2))
-                            : QPoint();
+  const QPoint margin = CentresPage() ? QPoint(std::max(0, (client.width() - shown.width()) / 2),
+                                               std::max(0, (client.height() - shown.height()) / 2))
+                                      : QPoint();
   return {margin - ScrollPosition(), shown};
 }
 
@@ -741,10 +820,9 @@ bool CInkbriteView::OnCommand(int id) {
     case kCmdFitWindow:
       Fit(!m_fit);
       m_fit = !m_fit;
-      if (m_fit) {
-        m_zoom = ViewZoom();
-        UpdateScrollSizes();
-      }
+      if (m_fit) m_zoom = ViewZoom();
+      UpdateScrollSizes();
+      RememberZoom();
       return true;
     case kCmdZoomIn:
     case kCmdZoomOut:

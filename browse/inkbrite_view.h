@@ -47,6 +47,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -136,7 +137,16 @@ class CInkbriteView : public QAbstractScrollArea {
   // turn is kept for each page while the window is open. Choosing a zoom
   // ends fitting by Ctrl+-, which in turn sets the zoom back to one screen
   // pixel per page pixel.
+  //
+  // The zoom (fitting included) is remembered per folder or book
+  // (reading_places.h), and the last one chosen is where a folder or book
+  // seen for the first time starts. A zoom beside one to one and 自动缩小到
+  // 窗口大小 centres the page in the window; one to one and that fitting keep
+  // it at the top left unless small pages are centred.
   const ViewZoom& Zoom() const { return m_zoom; }
+  // The zoom for the status bar: "适合页面 42%" (screen pixels per pixel of
+  // the page as read); empty with no page.
+  QString ZoomText() const;
   double ViewScale() const;
   int QuarterTurns() const;
   // The page as laid out on screen (turned and zoomed).
@@ -296,6 +306,13 @@ class CInkbriteView : public QAbstractScrollArea {
   void AutoPlayTick();
   bool PageFitsClient() const;
   void SetZoom(ViewZoom zoom);
+  // The folder or book the zoom is remembered for.
+  std::filesystem::path ZoomPlace() const;
+  void RememberZoom();
+  // The zoom of a folder or book not shown before in this window.
+  void TakeRememberedZoom();
+  void NoteZoom();
+  bool CentresPage() const;
   void Turn(int quarterTurns);
   // The key of the page shown, for the turns kept per page.
   std::string PageKey() const;
@@ -368,6 +385,7 @@ class CInkbriteView : public QAbstractScrollArea {
   bool m_hasFocus = false;
 
   ViewZoom m_zoom;
+  std::filesystem::path m_zoomFor;             // the folder or book m_zoom was taken for
   std::shared_ptr<const DibImage> m_original;  // guarded by m_displayMutex
   PageHistogram m_histogram;                   // likewise
   bool m_showOriginal = false;

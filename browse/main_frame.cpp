@@ -190,6 +190,7 @@ void CMainFrame::Retranslate() {
   SizeLockPanes();
   UpdateLockPanes();
   UpdateFindingsPane();  // the engine's words for what the steps found
+  UpdateZoomPane();
   RebuildParaBar();
 }
 
@@ -677,6 +678,10 @@ void CMainFrame::CreateStatusBar() {
       if (child == owner) ActivateChild(child);
     }
   });
+  m_zoomPane = new QLabel(bar);
+  m_zoomPane->setObjectName(QStringLiteral("zoomPane"));
+  m_zoomPane->setAlignment(Qt::AlignCenter);
+  bar->addPermanentWidget(m_zoomPane);
   m_counter = new QLabel(bar);
   m_counter->setObjectName(QStringLiteral("pageCounter"));
   m_counter->setAlignment(Qt::AlignCenter);
@@ -697,6 +702,14 @@ void CMainFrame::CreateStatusBar() {
 void CMainFrame::ShowNote(const QString& text) { statusBar()->showMessage(text, 6000); }
 
 QString CMainFrame::NoteText() const { return statusBar()->currentMessage(); }
+
+void CMainFrame::UpdateZoomPane() {
+  if (!m_zoomPane) return;
+  const CInkbriteView* view = ActiveView();
+  m_zoomPane->setText(view ? view->ZoomText() : QString());
+}
+
+QString CMainFrame::ZoomPaneText() const { return m_zoomPane ? m_zoomPane->text() : QString(); }
 
 // The lock panes keep the width of their texts while empty.
 void CMainFrame::SizeLockPanes() {
@@ -814,6 +827,7 @@ QString CMainFrame::FindingsPaneText() const { return m_findings->text(); }
 
 void CMainFrame::UpdatePageCounter() {
   UpdateFindingsPane();
+  UpdateZoomPane();
   CInkbriteDoc* doc = ActiveDocument();
   if (m_thumbnails) m_thumbnails->ShowDocument(doc);
   if (!doc) {

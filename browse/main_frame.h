@@ -71,6 +71,9 @@ class CMainFrame : public QMainWindow {
   // A passing note over the status bar's left pane (a few seconds), and the
   // note shown now (empty when none).
   void ShowNote(const QString& text);
+  // The active window's zoom ("适合页面 42%"), in a pane of its own.
+  void UpdateZoomPane();
+  QString ZoomPaneText() const;
   QString NoteText() const;
   // The histogram dock (查看 > 直方图), following the active window's page.
   CHistogramDock* HistogramDock() const { return m_histogramDock; }
@@ -186,6 +189,7 @@ class CMainFrame : public QMainWindow {
   QLabel* m_counter = nullptr;
   QLabel* m_findings = nullptr;  // what the automatic steps found
   CHistogramDock* m_histogramDock = nullptr;
+  QLabel* m_zoomPane = nullptr;
   QLabel* m_capsPane = nullptr;
   QLabel* m_numPane = nullptr;
   QTimer m_lockTimer;

@@ -64,6 +64,8 @@ ReadingPlace LoadReadingPlace(const fs::path& folderOrBook) {
   place.twoPages = settings.value(QStringLiteral("twoPages"), false).toBool();
   place.coverAlone = settings.value(QStringLiteral("coverAlone"), false).toBool();
   place.rightToLeft = settings.value(QStringLiteral("rightToLeft"), false).toBool();
+  place.zoom = settings.value(QStringLiteral("zoom"), -1).toInt();
+  place.zoomFactor = settings.value(QStringLiteral("zoomFactor"), 1.0).toDouble();
   settings.endGroup();
   return place;
 }
@@ -79,6 +81,16 @@ void SaveReadingPlace(const fs::path& folderOrBook, const ReadingPlace& place) {
     settings.setValue(QStringLiteral("coverAlone"), place.coverAlone);
     settings.setValue(QStringLiteral("rightToLeft"), place.rightToLeft);
   }
+  settings.endGroup();
+}
+
+void SaveReadingZoom(const fs::path& folderOrBook, const ReadingPlace& place) {
+  if (folderOrBook.empty()) return;
+  QSettings& settings = Store();
+  settings.beginGroup(GroupOf(folderOrBook));
+  settings.setValue(QStringLiteral("path"), QString::fromStdString(folderOrBook.string()));
+  settings.setValue(QStringLiteral("zoom"), place.zoom);
+  settings.setValue(QStringLiteral("zoomFactor"), place.zoomFactor);
   settings.endGroup();
 }
 

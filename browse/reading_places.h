@@ -19,6 +19,10 @@ struct ReadingPlace {
   bool twoPages = false;
   bool coverAlone = false;
   bool rightToLeft = false;
+  // How the pages were last shown: ZoomCode's values, -1 when never chosen;
+  // the factor of a zoom by steps.
+  int zoom = -1;
+  double zoomFactor = 1.0;
 };
 
 // The place stored for a folder or book (absolute path); an empty place
@@ -26,6 +30,8 @@ struct ReadingPlace {
 ReadingPlace LoadReadingPlace(const std::filesystem::path& folderOrBook);
 // Stores the page last shown; the layout only when `place.layoutKnown`.
 void SaveReadingPlace(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
+// Stores only the zoom of `place` (zoom and zoomFactor) for a folder or book.
+void SaveReadingZoom(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
 // The file the places are kept in.
 std::filesystem::path ReadingPlacesFile();
 

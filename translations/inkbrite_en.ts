@@ -1407,6 +1407,30 @@ cannot be written.</translation>
         <translation>After</translation>
     </message>
     <message>
+        <source>缩小到窗口 %1%</source>
+        <translation>Shrink to window %1 %</translation>
+    </message>
+    <message>
+        <source>实际大小 %1%</source>
+        <translation>Actual size %1 %</translation>
+    </message>
+    <message>
+        <source>缩放 %1%</source>
+        <translation>Zoom %1 %</translation>
+    </message>
+    <message>
+        <source>适合宽度 %1%</source>
+        <translation>Fit width %1 %</translation>
+    </message>
+    <message>
+        <source>适合高度 %1%</source>
+        <translation>Fit height %1 %</translation>
+    </message>
+    <message>
+        <source>适合页面 %1%</source>
+        <translation>Fit page %1 %</translation>
+    </message>
+    <message>
         <source>本书已读完，转到下一本：%1</source>
         <translation>End of the book; on to the next one: %1</translation>
     </message>

@@ -159,7 +159,8 @@ TEST_F(TwoPageViewerTest, PagesThroughAFolderBySpreadsWithWidePagesAlone) {
 TEST_F(TwoPageViewerTest, TheSecondPageOfAPairShowsThePairInEveryFitModeAndFromThumbnails) {
   WriteFolder({10, 11, 12, 13, 14, 15});
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
-  for (const int fit : {0, int{kCmdFitWindow}, int{kCmdFitPage}, int{kCmdFitWidth}, int{kCmdFitHeight}}) {
+  for (const int fit :
+       {0, int{kCmdFitWindow}, int{kCmdFitPage}, int{kCmdFitWidth}, int{kCmdFitHeight}}) {
     SCOPED_TRACE(fit);
     if (fit != 0) Frame()->OnCommand(fit);
     Frame()->OpenListedPage(4);

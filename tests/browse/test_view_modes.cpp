@@ -89,15 +89,17 @@ TEST_F(ViewModesTest, ZoomCommandsChangeOnlyTheShownPage) {
   EXPECT_DOUBLE_EQ(view->ViewScale(), 2.0);
   EXPECT_EQ(view->ShownPageSize(), QSize(240, 160));
   EXPECT_FALSE(Frame()->Action(kCmdActualSize)->isChecked());
-  // Each page pixel covers two by two screen pixels.
+  // Each page pixel covers two by two screen pixels (the zoomed page
+  // centred in the window).
   const QImage shot = Grab(view);
+  const QPoint at = view->ShownPageRect().topLeft();
   for (const QPoint p : {QPoint(0, 0), QPoint(57, 33), QPoint(119, 79)}) {
     SCOPED_TRACE(p.x());
     const QColor want = Colour(test::PixelAt(rendered, p.x(), p.y()));
-    EXPECT_EQ(shot.pixelColor(2 * p.x(), 2 * p.y()), want);
-    EXPECT_EQ(shot.pixelColor(2 * p.x() + 1, 2 * p.y() + 1), want);
+    EXPECT_EQ(shot.pixelColor(at + 2 * p), want);
+    EXPECT_EQ(shot.pixelColor(at + 2 * p + QPoint(1, 1)), want);
   }
-  EXPECT_EQ(shot.pixelColor(241, 10), QColor(Qt::black));
+  EXPECT_EQ(shot.pixelColor(at + QPoint(241, 10)), QColor(Qt::black));
   EXPECT_TRUE(view->DisplayedPage().PackedDib() == rendered.PackedDib());
 
   // Fitted to the client area left beside the scroll bar the fitted page
@@ -130,6 +132,72 @@ TEST_F(ViewModesTest, ZoomCommandsChangeOnlyTheShownPage) {
 
 // The keys reach the zoom; the zoom stays as pages turn; Ctrl+- (fitting
 // by rendering a reduced page) and a zoom end one another.
+TEST_F(ViewModesTest, ZoomsBesideOneToOneCentreThePageAndTheStatusBarShowsTheZoom) {
+  WritePage(dir / "small.bmp", 200, 100);
+  CInkbriteView* view = Open(dir / "small.bmp");
+  ASSERT_NE(view, nullptr);
+  const struct {
+    int command;
+    bool centreSmallPages;
+    bool centred;
+    const char* pane;  // the zoom pane's text up to the percentage
+  } cases[] = {
+      {kCmdActualSize, false, false, "实际大小 "}, {kCmdFitWindow, false, false, "缩小到窗口 "},
+      {kCmdFitWindow, false, false, "实际大小 "},  {kCmdFitPage, false, true, "适合页面 "},
+      {kCmdFitWidth, false, true, "适合宽度 "},    {kCmdFitHeight, false, true, "适合高度 "},
+      {kCmdZoomOut, false, true, "缩放 "},         {kCmdActualSize, true, true, "实际大小 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pane);
+    SetCentreSmallPages(c.centreSmallPages);
+    Frame()->OnCommand(c.command);
+    Settle(20);
+    const QRect page = view->ShownPageRect();
+    const QRect client = view->viewport()->rect();
+    if (c.centred) {
+      EXPECT_LE(std::abs(page.center().x() - client.center().x()), 1) << page.x();
+      EXPECT_LE(std::abs(page.center().y() - client.center().y()), 1) << page.y();
+    } else {
+      EXPECT_EQ(page.topLeft(), QPoint(0, 0));
+    }
+    const QString percent = QString::number(std::lround(view->ShownPageSize().width() / 2.0));
+    EXPECT_EQ(Frame()->ZoomPaneText().toStdString(),
+              std::string(c.pane) + percent.toStdString() + "%");
+  }
+}
+
+TEST_F(ViewModesTest, TheZoomIsRememberedPerFolderAndBookAndTheLastChoiceStartsNewOnes) {
+  for (const char* folder : {"a", "b", "c"}) {
+    fs::create_directories(dir / folder);
+    WritePage(dir / folder / "p.bmp", 300, 200);
+  }
+  const auto reopen = [&](const char* folder) {
+    Frame()->OnCommand(kCmdCloseAll);
+    return Open(dir / folder / "p.bmp");
+  };
+  CInkbriteView* view = reopen("a");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->Zoom().mode, ZoomMode::kOneToOne);  // nothing chosen yet
+  Frame()->OnCommand(kCmdFitPage);
+  view = reopen("b");  // new: the last choice
+  EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
+  Frame()->OnCommand(kCmdZoomIn);
+  Frame()->OnCommand(kCmdZoomIn);
+  const double factor = view->Zoom().factor;
+  view = reopen("a");
+  EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
+  view = reopen("b");
+  EXPECT_EQ(view->Zoom().mode, ZoomMode::kFactor);
+  EXPECT_DOUBLE_EQ(view->Zoom().factor, factor);
+  Frame()->OnCommand(kCmdFitWindow);
+  view = reopen("c");
+  EXPECT_TRUE(view->IsFitToWindow());
+  view = reopen("a");
+  EXPECT_FALSE(view->IsFitToWindow());
+  EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
+  EXPECT_EQ(Frame()->ZoomPaneText().left(5).toStdString(), "适合页面 ");
+}
+
 TEST_F(ViewModesTest, ZoomKeysAndFittingByCtrlMinusExcludeEachOther) {
   WritePage(dir / "a.bmp", 2000, 1500);
   WritePage(dir / "b.bmp", 100, 60);
