@@ -870,9 +870,8 @@ bool CInkbriteView::TurnToNeighbourBook(CInkbriteDoc::Turn turn) {
   if (!m_doc->AtBookEnd(turn) || !m_doc->OpenNeighbourBook(turn)) return false;
   const QString name = QString::fromStdString(m_doc->PathName().filename().string());
   if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) {
-    app->MainFrame()->ShowNote(turn == CInkbriteDoc::Turn::kNext
-                                   ? tr("本书已读完，转到下一本：%1").arg(name)
-                                   : tr("已到本书开头，转到上一本：%1").arg(name));
+    app->MainFrame()->ShowNote(turn == CInkbriteDoc::Turn::kNext ? tr("下一本书：%1").arg(name)
+                                                                 : tr("上一本书：%1").arg(name));
   }
   return true;
 }

@@ -1431,12 +1431,12 @@ cannot be written.</translation>
         <translation>Fit page %1 %</translation>
     </message>
     <message>
-        <source>本书已读完，转到下一本：%1</source>
-        <translation>End of the book; on to the next one: %1</translation>
+        <source>下一本书：%1</source>
+        <translation>Next book: %1</translation>
     </message>
     <message>
-        <source>已到本书开头，转到上一本：%1</source>
-        <translation>Start of the book; back to the previous one: %1</translation>
+        <source>上一本书：%1</source>
+        <translation>Previous book: %1</translation>
     </message>
 </context>
 <context>
