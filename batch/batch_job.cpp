@@ -86,9 +86,27 @@ bool SameBytes(const fs::path& a, const fs::path& b) {
 
 // The failure words of a record line, without the colon.
 std::string Reason(std::string_view prefix) {
-  constexpr std::string_view kColon = "：";
-  if (prefix.ends_with(kColon)) prefix.remove_suffix(kColon.size());
+  for (std::string_view colon : {"：", ": "}) {
+    if (prefix.ends_with(colon)) prefix.remove_suffix(colon.size());
+  }
   return std::string(prefix);
+}
+
+// A name in a text record's line: a line break in it (a file or entry name
+// may hold one) is written as "\n" or "\r", so it cannot start a line.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // The modification time, or nothing.
@@ -521,10 +539,10 @@ void CBatchJob::RecordLine(size_t index, std::string_view prefix, const fs::path
   std::string line;
   if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
   line += EngineText(prefix);
-  line += path.native();
+  line += OneLine(path.native());
   if (!target.empty()) {
     line += " → ";
-    line += target.native();
+    line += OneLine(target.native());
   }
   line += '\n';
   WriteRecord(line);
@@ -563,21 +581,32 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
     case Outcome::kSkipped: entry.result = kResultSkipped; break;
     case Outcome::kReadFailed:
       entry.result = kResultReadFailed;
-      entry.reason = Reason(kBatchReadFailed);
+      entry.reason = Reason(EngineText(kBatchReadFailed));
+      entry.reasonCode = kReasonUnreadable;
       break;
     case Outcome::kWriteFailed:
       entry.result = kResultWriteFailed;
-      entry.reason = Reason(kBatchWriteFailed);
+      entry.reason = Reason(EngineText(kBatchWriteFailed));
+      entry.reasonCode = kReasonNotWritten;
       break;
     case Outcome::kNameTaken:
       entry.result = kResultNameTaken;
-      entry.reason = Reason(kBatchNameTaken);
+      entry.reason = Reason(EngineText(kBatchNameTaken));
+      entry.reasonCode = kReasonNameTaken;
+      break;
+    case Outcome::kOutOfMemory:
+      entry.result = kResultOutOfMemory;
+      entry.reason = Reason(EngineText(kBatchOutOfMemory));
+      entry.reasonCode = kReasonOutOfMemory;
       break;
     case Outcome::kStopped: return;
   }
+  if (!outcome.code.empty()) entry.reasonCode = outcome.code;
   if (!outcome.lines.empty()) {
     // A book: the first line's words, and every page (or reason) it names.
-    entry.reason = Reason(outcome.lines.front().prefix);
+    entry.reason = outcome.lines.front().prefix.empty()
+                       ? std::string()
+                       : Reason(EngineText(outcome.lines.front().prefix));
     for (size_t i = 0; i < outcome.lines.size(); ++i) {
       entry.reason += (i == 0 ? ": " : ", ") + outcome.lines[i].what;
     }
@@ -602,7 +631,7 @@ void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
     std::string line;
     if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
     line += EngineText(kBatchFindings);
-    line += page.native();
+    line += OneLine(page.native());
     line += '\t';
     line += fields;
     line += '\n';
@@ -825,7 +854,8 @@ void CBatchJob::RecordUnreadableFolders() {
       entry.index = static_cast<int64_t>(index);
       entry.source = (BatchRelativePath(folder.path, m_source) / "").native();
       entry.result = kResultReadFailed;
-      entry.reason = Reason(kBatchFolderUnreadable) + ": " + why;
+      entry.reason = Reason(EngineText(kBatchFolderUnreadable)) + ": " + why;
+      entry.reasonCode = kReasonFolderUnreadable;
       entry.settings = m_fingerprint;
       WriteRecord(JsonRecordLine(entry));
     }
@@ -920,6 +950,10 @@ void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOut
       ++m_failed;
       if (!ownLines) RecordLine(index, kBatchNameTaken, outcome.path, outcome.target);
       break;
+    case FileOutcome::kOutOfMemory:
+      ++m_failed;
+      if (!ownLines) RecordLine(index, kBatchOutOfMemory, source);
+      break;
     case FileOutcome::kStopped: break;
   }
   if (!jsonWritten) RecordJson(index, source, outcome);
@@ -986,6 +1020,9 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   int loaded = 0;
   try {
     loaded = LoadImageFile(source, image, &greySource);
+  } catch (const std::bad_alloc&) {
+    progress.Advance(m_steps);
+    return {Outcome::kOutOfMemory, source};
   } catch (const std::exception&) {
     loaded = 0;
   }
@@ -1018,6 +1055,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
       return outcome;
     }
     return WriteEnhanced(image, effectiveMode, source, target, progress);
+  } catch (const std::bad_alloc&) {
+    return {Outcome::kOutOfMemory, source};
   } catch (const std::exception&) {
     // A writer's library error (or lack of memory) fails this file only; the
     // written-through-a-temporary rule has left any previous file whole.
@@ -1141,8 +1180,7 @@ CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const f
 // Creates a folder the run writes into (a failure shows when the file is
 // written; in same-folder mode every folder exists already).
 void CBatchJob::PrepareFolder(const fs::path& folder) {
-  std::error_code ec;
-  if (!m_sameFolder) fs::create_directories(folder, ec);
+  if (!m_sameFolder) batch_detail::CreateFolders(folder);
   SweepOnce(folder);
 }
 

@@ -259,6 +259,8 @@ inline constexpr std::string_view kBatchReadFailed = INKBRITE_TEXT("batch", "文
 inline constexpr std::string_view kBatchWriteFailed = INKBRITE_TEXT("batch", "文件写入失败：");
 inline constexpr std::string_view kBatchNameTaken = INKBRITE_TEXT("batch", "文件重名未转换：");
 inline constexpr std::string_view kBatchFindings = INKBRITE_TEXT("batch", "自动处理：");
+inline constexpr std::string_view kBatchOutOfMemory =
+    INKBRITE_TEXT("batch", "内存不足，文件未转换：");
 // A folder below the source that could not be listed: its path, ": " and
 // the system's reason; it counts as one failed file of the run.
 inline constexpr std::string_view kBatchFolderUnreadable =
@@ -426,6 +428,7 @@ class CBatchJob : public CSrchDir {
       kReadFailed,
       kWriteFailed,
       kNameTaken,
+      kOutOfMemory,  // no memory for it: the file fails, the run goes on
       kStopped
     } kind = kStopped;
     std::filesystem::path path;      // the failed source or target; the file written
@@ -434,6 +437,7 @@ class CBatchJob : public CSrchDir {
     uint64_t bytesWritten = 0;
     uint64_t ms = 0;
     size_t leftOut = 0;  // a book's entries left out (links, too large, named twice)
+    std::string code{};  // the record's reason_code when not the kind's own
     // Per page written, with --report: its path and what the automatic steps found.
     std::vector<std::pair<std::filesystem::path, std::string>> report{};
     // A book's record lines instead of the one of `path`: each failed page

@@ -27,6 +27,22 @@ inline bool PathFits(const std::filesystem::path& p) {
   return p.native().size() < PATH_MAX && p.filename().native().size() <= NAME_MAX;
 }
 
+// Makes `folder` and every missing folder above it, one component at a
+// time, as deep as the system allows (std::filesystem::create_directories
+// gives up at a thousand missing levels). False when one cannot be made.
+inline bool CreateFolders(const std::filesystem::path& folder) {
+  std::filesystem::path at;
+  bool ok = true;
+  for (const std::filesystem::path& part : folder) {
+    at /= part;
+    std::error_code ec;
+    if (part == at.root_path() || part.empty()) continue;
+    if (std::filesystem::create_directory(at, ec) || !ec) continue;
+    ok = std::filesystem::is_directory(at, ec);
+  }
+  return ok;
+}
+
 // A path as the run's name sets hold it.
 inline std::filesystem::path NameKey(const std::filesystem::path& path) {
   return path.lexically_normal();

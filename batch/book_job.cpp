@@ -300,6 +300,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     refused.lines.push_back(
         {kBatchReadFailed, source,
          std::string(SourceErrorText(error, BookKindOf(source) == kFormatPdfBook))});
+    refused.code = "book-" + std::string(SourceErrorName(error));
+    std::replace(refused.code.begin(), refused.code.end(), ' ', '-');
     return refused;
   }
   GrowForBook(run.book->PageCount(), progress);
@@ -355,6 +357,7 @@ CBatchJob::FileOutcome CBatchJob::BookSameFolderCheck(const fs::path& source,
   if (inPlace && container != kFormatZipBook) {
     Outcome kept{Outcome::kWriteFailed, target};
     kept.lines.push_back({kBatchWriteFailed, source, std::string(EngineText(kBatchBookKindKept))});
+    kept.code = kReasonBookKindKept;
     return kept;
   }
   std::error_code ec;
@@ -759,6 +762,7 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
       if (line.prefix != kBatchReadFailed) line.path = run.target;
       failed.lines.push_back(std::move(line));
     }
+    failed.code = kReasonPagesFailed;
     return failed;
   }
   for (BookRun::Slot& held : run.heldInfo) run.WriteSlotFiles(held);

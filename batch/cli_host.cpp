@@ -93,6 +93,7 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   }
   // A second file for a target the run writes first is not converted.
   std::set<fs::path> targets;
+  const bool split = s.params != nullptr && s.params->GetValue(kSplitSpreads) != 0;
   for (const fs::path& source : sources) {
     const fs::path target = BatchOutputPath(source, s.sourceDir, s.targetDir, s);
     const fs::path key = target.lexically_normal();
@@ -105,8 +106,14 @@ int DryRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
     const std::string_view clashNote =
         clash ? EngineText(INKBRITE_TEXT("cli", "（不转换：前面的文件已有此目标）"))
               : std::string_view();
-    std::fprintf(out, "%s -> %s%.*s%.*s\n", source.c_str(), target.c_str(),
+    // Whether a page is a spread is known only once it is read: with
+    // splitting on, it may become name_1 and name_2 instead.
+    const std::string_view splitNote =
+        !book && split ? EngineText(INKBRITE_TEXT("cli", "（可能分成_1和_2两页）"))
+                       : std::string_view();
+    std::fprintf(out, "%s -> %s%.*s%.*s%.*s\n", source.c_str(), target.c_str(),
                  static_cast<int>(bookNote.size()), bookNote.data(),
+                 static_cast<int>(splitNote.size()), splitNote.data(),
                  static_cast<int>(clashNote.size()), clashNote.data());
   }
   return kCliAllConverted;
@@ -141,6 +148,18 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
     std::fwrite(record.data(), 1, record.size(), out);
   }
   return std::fflush(out) == 0 ? kCliAllConverted : kCliRefused;
+}
+
+// SOURCE_DIR is a folder that exists; else false after saying what it is.
+bool SourceFolderUsable(const fs::path& source, std::FILE* err) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(source, ec);
+  if (fs::is_directory(st)) return true;
+  PrintError(err,
+             fs::exists(st)
+                 ? EngineTextArgs(INKBRITE_TEXT("cli", "源目录不是目录：%1"), {source.native()})
+                 : EngineTextArgs(INKBRITE_TEXT("cli", "源目录不存在：%1"), {source.native()}));
+  return false;
 }
 
 // --files-from: the listed files below the source folder, as picked files.
@@ -347,7 +366,12 @@ bool AddSet(CliParse& p, std::string_view v, std::string& error) {
     error = EngineTextArgs(INKBRITE_TEXT("cli", "--set：未知的键“%1”"), {key});
     return false;
   }
-  if (!ParseInt(v.substr(eq + 1), change.value) || !CliValueInRange(change.slot, change.value)) {
+  if (!ParseInt(v.substr(eq + 1), change.value)) {
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "--set：%1的值不是整数：“%2”"),
+                           {key, v.substr(eq + 1)});
+    return false;
+  }
+  if (!CliValueInRange(change.slot, change.value)) {
     error = EngineTextArgs(INKBRITE_TEXT("cli", "--set：%1的值超出范围：“%2”"),
                            {key, v.substr(eq + 1)});
     return false;
@@ -946,6 +970,9 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   if (!options.filesFrom.empty() && !ReadListedFiles(options, err)) return kCliRefused;
   if (options.settings.recordPath.empty()) {
     options.settings.recordPath = DefaultCliRecordPath(options.settings);
+  }
+  if (!options.pickedFiles && !SourceFolderUsable(options.settings.sourceDir, err)) {
+    return kCliRefused;
   }
   if (options.dryRun) return DryRun(options, out, err);
   if (options.list != CliList::kNone) return ListRun(options, out, err);

@@ -141,13 +141,14 @@ class JsonReader {
     if (key == "bytes_read") return ReadCount(entry.bytesRead);
     if (key == "bytes_written") return ReadCount(entry.bytesWritten);
     if (key == "ms") return ReadCount(entry.ms);
-    std::string* text = key == "source"     ? &entry.source
-                        : key == "target"   ? &entry.target
-                        : key == "result"   ? &entry.result
-                        : key == "reason"   ? &entry.reason
-                        : key == "settings" ? &entry.settings
-                        : key == "findings" ? &entry.findings
-                                            : nullptr;
+    std::string* text = key == "source"        ? &entry.source
+                        : key == "target"      ? &entry.target
+                        : key == "result"      ? &entry.result
+                        : key == "reason"      ? &entry.reason
+                        : key == "reason_code" ? &entry.reasonCode
+                        : key == "settings"    ? &entry.settings
+                        : key == "findings"    ? &entry.findings
+                                               : nullptr;
     if (text != nullptr) {
       if (Peek() != '"') return Fail("\"" + key + "\" is not a string");
       return ReadString(*text);
@@ -387,6 +388,8 @@ std::string JsonRecordLine(const RecordEntry& e) {
   AppendJsonString(line, e.result);
   line += ",\"reason\":";
   AppendJsonString(line, e.reason);
+  line += ",\"reason_code\":";
+  AppendJsonString(line, e.reasonCode);
   line += ",\"bytes_read\":" + std::to_string(e.bytesRead) +
           ",\"bytes_written\":" + std::to_string(e.bytesWritten) +
           ",\"ms\":" + std::to_string(e.ms) + ",\"settings\":";

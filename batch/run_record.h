@@ -16,8 +16,10 @@
 // - result: "converted", "copied" (a colour page copied under
 //   --skip-colour; target names the copy), "skipped" (--skip-existing: done
 //   by an earlier run), "read-failed", "write-failed" or "name-taken" (a
-//   second source for a target this run wrote); reason: the text record's
-//   words for a failure, else empty;
+//   second source for a target this run wrote) or "out-of-memory"; reason:
+//   the text record's words for a failure, in the run's language, else
+//   empty; reason_code: the same as a fixed code, whatever the language
+//   (the kReason... codes below), else empty;
 // - bytes_read / bytes_written: the sizes of the source and of the file
 //   written; ms: wall-clock milliseconds spent on the file;
 // - settings: a fingerprint of everything that decides the written bytes
@@ -56,6 +58,7 @@ struct RecordEntry {
   std::string target;
   std::string result;
   std::string reason;
+  std::string reasonCode;
   uint64_t bytesRead = 0;
   uint64_t bytesWritten = 0;
   uint64_t ms = 0;
@@ -72,6 +75,18 @@ inline constexpr std::string_view kResultSkipped = "skipped";
 inline constexpr std::string_view kResultReadFailed = "read-failed";
 inline constexpr std::string_view kResultWriteFailed = "write-failed";
 inline constexpr std::string_view kResultNameTaken = "name-taken";
+inline constexpr std::string_view kResultOutOfMemory = "out-of-memory";
+
+// The reason codes of failures (reason_code). A book that cannot be read
+// gives "book-" and its reader's reason (sources/source_texts.h
+// SourceErrorName, blanks as '-': "book-encrypted", "book-too-large").
+inline constexpr std::string_view kReasonUnreadable = "unreadable";      // a file's bytes
+inline constexpr std::string_view kReasonNotWritten = "not-written";     // the target
+inline constexpr std::string_view kReasonNameTaken = "name-taken";       // a second source
+inline constexpr std::string_view kReasonOutOfMemory = "out-of-memory";  // no memory for it
+inline constexpr std::string_view kReasonFolderUnreadable = "folder-unreadable";
+inline constexpr std::string_view kReasonPagesFailed = "pages-failed";     // a book's pages
+inline constexpr std::string_view kReasonBookKindKept = "book-kind-kept";  // same folder, not a zip
 
 // Appends `bytes` as a JSON string (quotes included), escaped as above.
 void AppendJsonString(std::string& out, std::string_view bytes);

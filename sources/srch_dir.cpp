@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/srch_dir.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -185,9 +188,11 @@ bool CSrchDir::IsExcluded(const fs::path& dir) const {
 
 void CSrchDir::Search(const fs::path& directory) {
   if (directory.empty()) return;
-  // Canonical paths of the folders walked: a folder reached again through a
-  // symbolic link is not walked again, which also ends link loops.
-  std::set<fs::path> visited;
+  // The folders walked, by device and inode: a folder reached again through
+  // a symbolic link is not walked again, which also ends link loops. (One
+  // stat a folder: resolving each folder's whole path would cost the square
+  // of the depth.)
+  std::set<std::pair<dev_t, ino_t>> visited;
   // Depth first without recursion: subfolders are pushed in reverse order so
   // they come off the stack in name order.
   std::vector<fs::path> pending{directory};
@@ -196,10 +201,11 @@ void CSrchDir::Search(const fs::path& directory) {
     pending.pop_back();
     if (IsExcluded(dir)) continue;
     std::error_code ec;
-    fs::path id = fs::canonical(dir, ec);
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) ec.assign(errno, std::generic_category());
     // A folder gone since it was listed (or a missing start) is no fault.
     if (ec && ec != std::errc::no_such_file_or_directory) OnFolderUnreadable(dir, ec);
-    if (ec || !visited.insert(std::move(id)).second) continue;
+    if (ec || !visited.insert({st.st_dev, st.st_ino}).second) continue;
 
     const std::vector<Entry> entries = ReadFolder<Entry>(dir, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) OnFolderUnreadable(dir, ec);

@@ -30,7 +30,8 @@
 //   also be created while the walk runs (the batch job creates its target
 //   folders as it goes).
 // - Symbolic links to folders are followed, but every folder is walked at
-//   most once per Search (by canonical path), so link loops end.
+//   most once per Search (by device and inode, one stat a folder), so link
+//   loops end and a deep tree costs no more than its folders.
 // - A folder that cannot be read (no permission, a path too long for the
 //   system) is skipped and handed to the virtual OnFolderUnreadable with the
 //   system's error (a missing start folder, or one removed while the walk

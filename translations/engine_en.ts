@@ -113,6 +113,10 @@ The record cannot be written: %1 (%2).</translation>
         <source>文件夹无法读取：</source>
         <translation>Folder cannot be read: </translation>
     </message>
+    <message>
+        <source>内存不足，文件未转换：</source>
+        <translation>Out of memory, not converted: </translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -539,6 +543,22 @@ not be written or completed; stopped by a signal: 130 (Ctrl-C, SIGINT),
         <translation>
 keys of --set (KEY):
 </translation>
+    </message>
+    <message>
+        <source>--set：%1的值不是整数：“%2”</source>
+        <translation>--set: the value of %1 is not a whole number: "%2"</translation>
+    </message>
+    <message>
+        <source>（可能分成_1和_2两页）</source>
+        <translation> (may be split into _1 and _2)</translation>
+    </message>
+    <message>
+        <source>源目录不是目录：%1</source>
+        <translation>the source is not a folder: %1</translation>
+    </message>
+    <message>
+        <source>源目录不存在：%1</source>
+        <translation>the source folder does not exist: %1</translation>
     </message>
 </context>
 <context>

@@ -5,6 +5,7 @@
 // another folder and over the sources, is checked for the same promises: no
 // source changed or lost, nothing half-written, every failure recorded, and a
 // summary that counts exactly the pages written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/mount.h>
@@ -426,6 +427,55 @@ TEST_F(BatchRecordFaultTest, ARecordThatCannotBeWrittenIsSaid) {
   }
 }
 #endif
+
+// Folders as deep as the system lets a path reach are walked and written;
+// one beyond it (a path longer than PATH_MAX) is named in the record with
+// the system's reason, not passed over.
+TEST(BatchDeepPaths, WorkToTheSystemsLimitAndNameWhatLiesBeyond) {
+  test::TempDir dir;
+  const fs::path page = dir / "page.bmp";
+  ASSERT_EQ(SaveImageFile(page, test::MakePattern(8, 8), 0, 90), 1);
+  const std::vector<uint8_t> bytes = test::ReadAll(page);
+  // Made with *at() calls, a level at a time: a path that long cannot be
+  // named whole.
+  auto makeDeep = [&](const fs::path& top, int levels) {
+    fs::create_directories(top);
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+      mkdirat(fd, "d", 0755);
+      const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    const int file = openat(fd, "p.bmp", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+    close(fd);
+  };
+  makeDeep(dir / "src/a", 1200);  // about 2,400 bytes: below PATH_MAX
+  makeDeep(dir / "src/b", 2100);  // about 4,200 bytes: beyond it
+  CParaBlock params;
+  BatchSettings settings;
+  settings.sourceDir = dir / "src";
+  settings.targetDir = dir / "dst";
+  settings.patterns = "*.bmp";
+  settings.newExtension = ".bmp";
+  settings.params = &params;
+  settings.recordPath = dir / "r.txt";
+  RecordingHost host;
+  CBatchJob job;
+  job.Run(host, settings);
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(job.FailedCount(), 1);
+  std::string deep = (dir / "dst/a").string();
+  for (int i = 0; i < 1200; ++i) deep += "/d";
+  EXPECT_EQ(test::ReadAll(deep + "/p.bmp"), bytes);
+  const std::string record = test::ReadText(settings.recordPath);
+  EXPECT_TRUE(record.starts_with("文件夹无法读取：" + (dir / "src/b/d/d").string()));
+  EXPECT_TRUE(record.ends_with(": File name too long\n")) << record.substr(record.size() - 60);
+}
 
 // With several jobs each file's JSON line reaches the disk when the file is
 // done, not once every earlier file is: here the book, walked first and

@@ -385,6 +385,28 @@ TEST_F(BatchPartsTest, SkipExistingRedoesOnlyWhatChanged) {
   EXPECT_EQ(job.SkippedCount(), 0);
 }
 
+// The JSON record's reason_code is fixed whatever the language; its reason
+// is the text record's words in the run's language.
+TEST_F(BatchPartsTest, ReasonCodesAreTheSameInEveryLanguage) {
+  MakeTree();
+  std::map<std::string, std::pair<std::string, std::string>> seen[2];
+  for (int lang : {0, 1}) {
+    SetMessageLanguage(lang == 0 ? MessageLanguage::kChinese : MessageLanguage::kEnglish);
+    fs::remove_all(dir / "dst");
+    Run(dir / "rec.jsonl");
+    for (const RecordEntry& e : Entries(dir / "rec.jsonl")) {
+      seen[lang][e.source] = {e.reasonCode, e.reason};
+    }
+  }
+  SetMessageLanguage(MessageLanguage::kChinese);
+  EXPECT_EQ(seen[0]["bad.bmp"],
+            (std::pair<std::string, std::string>{"unreadable", "文件读取失败"}));
+  EXPECT_EQ(seen[1]["bad.bmp"], (std::pair<std::string, std::string>{"unreadable", "Read failed"}));
+  EXPECT_EQ(seen[0]["a.jpg"].first, "name-taken");
+  EXPECT_EQ(seen[1]["a.jpg"].first, "name-taken");
+  EXPECT_EQ(seen[0]["b.bmp"], (std::pair<std::string, std::string>{"", ""}));
+}
+
 // Without a JSON record --skip-existing goes by the targets alone: a file
 // whose target exists and is newer than its source is skipped, whatever the
 // settings now; a newer source or a removed target is converted again, and

@@ -241,6 +241,12 @@ TEST_F(BookJobTest, EntriesLeftOutAreCountedAndNamesWrittenOnce) {
   EXPECT_EQ(CliSummaryLine(settings, job, false),
             "inkbrite-batch: 1个已转换，0个失败，0个跳过，3项已略去");
   EXPECT_NE(host.messages.back().find("书中有3项已略去"), std::string::npos);
+  // A failed entry whose name holds a line break stays on its line.
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored,
+                     {{"ok.jpg", JpegPage(1)}, {"bad\nname.jpg", {'x'}}});
+  Run();
+  EXPECT_EQ(test::ReadText(settings.recordPath),
+            "文件读取失败：" + (dir / "src/b.cbz").string() + ": bad\\nname.jpg\n");
 }
 
 // Names that are not ASCII carry the zip's UTF-8 flag, so another zip

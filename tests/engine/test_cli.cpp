@@ -210,6 +210,16 @@ TEST_F(CliRunTest, RefusalsExitWithTwo) {
   EXPECT_EQ(Run("--ext .bmp " + Quoted("src") + " " + Quoted("src/.")), 2);
   EXPECT_EQ(test::ReadAll(dir / "src/a.bmp"), before);
   EXPECT_NE(Text(dir / "err.txt").find(kBatchSameFolderQuestion), std::string::npos);
+  // A source that does not exist, a value that is no number: each said so.
+  EXPECT_EQ(Run(Quoted("nowhere") + " " + Quoted("dst")), 2);
+  EXPECT_EQ(Text(dir / "err.txt"),
+            "inkbrite-batch: 源目录不存在：" + (dir / "nowhere").string() + "\n");
+  EXPECT_EQ(Run("--set Brightness=abc " + Quoted("src") + " " + Quoted("dst")), 2);
+  EXPECT_NE(Text(dir / "err.txt").find("--set：Brightness的值不是整数：“abc”"), std::string::npos);
+  // The dry run says a page may become two when spreads are split.
+  EXPECT_EQ(Run("--dry-run --set SplitSpreads=1 " + Quoted("src") + " " + Quoted("dst")), 0);
+  EXPECT_NE(Text(dir / "out.txt").find("a.jpg（可能分成_1和_2两页）\n"), std::string::npos)
+      << Text(dir / "out.txt");
   // Reduced colours into JPEG, and a folder with nothing to convert.
   EXPECT_EQ(Run("--set GreyScale=4 " + Quoted("src") + " " + Quoted("dst")), 2);
   fs::create_directories(dir / "empty");
