@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -21,6 +22,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
@@ -36,6 +38,7 @@
 #include "browse/param_lists.h"
 #include "browse/settings_dialog.h"
 #include "browse/ui_services.h"
+#include "core/enhance.h"
 #include "core/para_block.h"
 #include "formats/format_table.h"
 #include "platform/program_paths.h"
@@ -129,7 +132,8 @@ const QStringList& BatchNewExtensions() { return NewExtensionEntries(); }
 
 // ---- path display ----
 
-CPathDisplay::CPathDisplay(QWidget* parent) : QFrame(parent) {
+CPathDisplay::CPathDisplay(QWidget* parent, Qt::TextElideMode elide)
+    : QFrame(parent), m_elide(elide) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
@@ -141,7 +145,7 @@ void CPathDisplay::SetText(const QString& text) {
 }
 
 QString CPathDisplay::ShownText() const {
-  return fontMetrics().elidedText(m_text, Qt::ElideMiddle, contentsRect().width() - 4);
+  return fontMetrics().elidedText(m_text, m_elide, contentsRect().width() - 4);
 }
 
 QSize CPathDisplay::sizeHint() const {
@@ -197,13 +201,18 @@ void CBatchAnimation::ShowFrame(int frame) {
 // ---- folder chooser ----
 
 CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
-                               const QString& start)
-    : QDialog(parent), m_edit(new QLineEdit(this)), m_ok(new QPushButton(tr("确定"), this)) {
+                               const QString& start, bool mayBeNew)
+    : QDialog(parent),
+      m_edit(new QLineEdit(this)),
+      m_ok(new QPushButton(tr("确定"), this)),
+      m_mayBeNew(mayBeNew) {
   setWindowTitle(caption);
   auto* model = new QFileSystemModel(this);
   model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
   model->setRootPath(QStringLiteral("/"));
   auto* tree = new QTreeView(this);
+  m_model = model;
+  m_tree = tree;
   tree->setModel(model);
   for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
   tree->header()->hide();
@@ -220,6 +229,12 @@ CFolderChooser::CFolderChooser(QWidget* parent, const QString& caption, const QS
           });
 
   auto* buttons = new QHBoxLayout;
+  if (mayBeNew) {
+    m_newFolder = new QPushButton(tr("新建文件夹"), this);
+    m_newFolder->setAutoDefault(false);
+    connect(m_newFolder, &QPushButton::clicked, this, &CFolderChooser::MakeNewFolder);
+    buttons->addWidget(m_newFolder);
+  }
   buttons->addStretch();
   buttons->addWidget(m_ok);
   buttons->addWidget(cancel);
@@ -259,9 +274,51 @@ bool CFolderChooser::IsValidFolder(const QString& path) {
   return info.exists() && info.isDir();
 }
 
+bool CFolderChooser::IsPossibleFolder(const QString& path) {
+  if (path.isEmpty() || !QDir::isAbsolutePath(path)) return false;
+  // The nearest part of the path that exists must be a folder.
+  QString existing = QDir::cleanPath(path);
+  while (!QFileInfo::exists(existing)) {
+    const QString parent = QFileInfo(existing).path();
+    if (parent == existing) return false;
+    existing = parent;
+  }
+  return QFileInfo(existing).isDir();
+}
+
+void CFolderChooser::MakeNewFolder() {
+  // In the folder named in the line (or the nearest one of it that exists).
+  QString parent = QDir::cleanPath(m_edit->text());
+  while (!parent.isEmpty() && !QFileInfo(parent).isDir()) {
+    const QString up = QFileInfo(parent).path();
+    if (up == parent) break;
+    parent = up;
+  }
+  if (!QDir::isAbsolutePath(parent) || !QFileInfo(parent).isDir()) parent = QDir::homePath();
+  const QString base = tr("新建文件夹");
+  QString name = base;
+  for (int i = 2; QFileInfo::exists(QDir(parent).filePath(name)); ++i) {
+    name = QStringLiteral("%1 (%2)").arg(base).arg(i);
+  }
+  const QString made = QDir(parent).filePath(name);
+  if (!QDir().mkdir(made)) {
+    ShowMessage(this, UiText(kFolderNotMadeMessage).arg(made));
+    return;
+  }
+  m_edit->setText(made);
+  // Shown in the tree with its name ready to be typed over.
+  const QModelIndex index = m_model->index(made);
+  if (index.isValid()) {
+    m_model->setReadOnly(false);
+    m_tree->setCurrentIndex(index);
+    m_tree->scrollTo(index);
+    m_tree->edit(index);
+  }
+}
+
 void CFolderChooser::accept() {
   const QString typed = m_edit->text();
-  if (!IsValidFolder(typed)) {
+  if (!(m_mayBeNew ? IsPossibleFolder(typed) : IsValidFolder(typed))) {
     ShowMessage(this, UiText(kInvalidFolderMessage).arg(typed));
     m_edit->setFocus();
     m_edit->selectAll();
@@ -292,7 +349,7 @@ class CBatchDialogHost : public BatchHost {
   void SetStatus(StatusLine line, std::string_view text) override {
     const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     if (line == StatusLine::kOperation) {
-      m_dialog.m_operation->setText(shown);
+      m_dialog.m_operation->SetText(shown);
     } else {
       m_dialog.m_currentFile->SetText(shown);
     }
@@ -593,10 +650,18 @@ QVBoxLayout* CBatchDlg::BuildRunColumn() {
 
 // The operation line and the current file above the progress bar.
 QHBoxLayout* CBatchDlg::BuildStatusLines() {
-  m_operation = new QLabel(this);
+  // Wide enough for the names of the run's stages in the interface's
+  // language; anything longer is elided at its end.
+  m_operation = new CPathDisplay(this, Qt::ElideRight);
   m_operation->setObjectName(BatchControlName(kBatchIdOperation));
-  m_operation->setTextFormat(Qt::PlainText);
-  m_operation->setMinimumWidth(m_operation->fontMetrics().horizontalAdvance(tr("统计文件数")) + 8);
+  int widest = 0;
+  for (std::string_view stage : {kBatchCounting, kBatchReading, kBatchCopying, kBatchReducing,
+                                 kBatchSaving, kStageSharpen, kStageBrightness, kStageHighlight,
+                                 kStageContrast, kStageCurve, kStageGamma, kStageSoften}) {
+    widest = std::max(widest, m_operation->fontMetrics().horizontalAdvance(EngineUiText(stage)));
+  }
+  m_operation->setMinimumWidth(widest + 12);
+  m_operation->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   m_currentFile = new CPathDisplay(this);
   m_currentFile->setObjectName(BatchControlName(kBatchIdCurrentFile));
   m_progress = new QProgressBar(this);
@@ -712,7 +777,7 @@ void CBatchDlg::OnChooseFolder(bool target) {
   if (m_folderPicker) {
     chosen = m_folderPicker(start);
   } else {
-    CFolderChooser chooser(this, tr("打开目录"), tr("请选择希望打开的目录"), start);
+    CFolderChooser chooser(this, tr("打开目录"), tr("请选择希望打开的目录"), start, target);
     if (chooser.exec() == QDialog::Accepted) chosen = chooser.Folder();
   }
   if (!chosen.isEmpty()) field->SetText(chosen);
@@ -736,7 +801,34 @@ void CBatchDlg::OnViewFiles(bool target) {
   Open(first);
 }
 
-bool CBatchDlg::Open(const fs::path& path) { return m_open ? m_open(path) : OpenWithShell(path); }
+bool CBatchDlg::Open(const fs::path& path) {
+  if (m_open) return m_open(path);
+  // The desktop's opener, which reports a file nothing could show: then
+  // its path is shown, so the user can open it by hand.
+  const QString shown = FromPath(path);
+  const auto notShown = [dialog = QPointer<CBatchDlg>(this), shown] {
+    ShowMessage(dialog, UiText(kNotOpenedMessage).arg(shown), QMessageBox::Ok);
+  };
+  if (!OpenUrl(QUrl::fromLocalFile(shown), notShown)) {
+    notShown();
+    return false;
+  }
+  return true;
+}
+
+bool CBatchDlg::MakeTargetFolder() {
+  const QString target = m_target->Text();
+  if (target.isEmpty() || !QDir::isAbsolutePath(target) || QFileInfo(target).isDir()) return true;
+  std::error_code ec;
+  fs::create_directories(ToPath(target), ec);
+  if (ec || !QFileInfo(target).isDir()) {
+    ShowMessage(this, UiText(kFolderNotMadeMessage).arg(target));
+    return false;
+  }
+  // Said once: the next run finds it.
+  ShowMessage(this, UiText(kMakingTargetMessage).arg(target), QMessageBox::Ok);
+  return true;
+}
 
 // ---- runs ----
 
@@ -776,6 +868,8 @@ void CBatchDlg::OnConvertPicked() {
 
 void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   StoreControls();
+  // A target that does not exist yet is made now, once the user agrees.
+  if (!MakeTargetFolder()) return;
   BatchSettings settings;
   settings.sourceDir = ToPath(m_source->Text());
   settings.targetDir = ToPath(m_target->Text());
@@ -813,7 +907,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
     job.Run(host, settings, selection);
     m_written.insert(job.WrittenFiles().begin(), job.WrittenFiles().end());
   } catch (const std::exception& error) {
-    m_operation->clear();
+    m_operation->SetText(QString());
     m_currentFile->SetText(QString());
     m_progress->setValue(0);
     ShowMessage(this, QString::fromUtf8(error.what()));

@@ -47,6 +47,9 @@ class QSpinBox;
 class QTimer;
 class QVBoxLayout;
 
+class QTreeView;
+class QFileSystemModel;
+
 namespace inkbrite {
 
 struct BatchSelection;
@@ -125,6 +128,12 @@ inline const char* const kStopConversionText = QT_TRANSLATE_NOOP("Messages", "�
 inline const char* const kConvertAllText = QT_TRANSLATE_NOOP("Messages", "全部转换");
 inline const char* const kConvertPickedText = QT_TRANSLATE_NOOP("Messages", "选择转换");
 // "%1" stands for the refused path.
+inline const char* const kFolderNotMadeMessage =
+    QT_TRANSLATE_NOOP("Messages", "无法建立目录\n\n%1");
+inline const char* const kMakingTargetMessage =
+    QT_TRANSLATE_NOOP("Messages", "目标目录\n\n%1\n\n原先不存在，已经建立。");
+inline const char* const kNotOpenedMessage =
+    QT_TRANSLATE_NOOP("Messages", "抱歉，无法打开\n%1\n找不到可以显示它的程序。");
 inline const char* const kInvalidFolderMessage =
     QT_TRANSLATE_NOOP("Messages", "您所指定的目录\n\n%1\n\n无效。请重新指定。");
 
@@ -135,7 +144,8 @@ class CPathDisplay : public QFrame {
   Q_OBJECT
 
  public:
-  explicit CPathDisplay(QWidget* parent = nullptr);
+  // A path is elided in its middle; a status text at its end.
+  explicit CPathDisplay(QWidget* parent = nullptr, Qt::TextElideMode elide = Qt::ElideMiddle);
   void SetText(const QString& text);
   QString Text() const { return m_text; }
   // The text as painted at the current width.
@@ -148,6 +158,7 @@ class CPathDisplay : public QFrame {
 
  private:
   QString m_text;
+  Qt::TextElideMode m_elide;
 };
 
 // The dialog's animation: a short loop of frames drawn by the program (a
@@ -182,22 +193,35 @@ class CFolderChooser : public QDialog {
   Q_OBJECT
 
  public:
+  // With `mayBeNew` (a target) a folder that does not exist yet is taken
+  // too (it is made when the run starts), and 新建文件夹 makes one in the
+  // folder chosen.
   CFolderChooser(QWidget* parent, const QString& caption, const QString& prompt,
-                 const QString& start);
+                 const QString& start, bool mayBeNew = false);
   // The chosen folder after exec() == Accepted: normalised, without a
   // trailing "/" (except for the root itself).
   QString Folder() const { return m_folder; }
   QLineEdit* EditLine() const { return m_edit; }
   QPushButton* OkButton() const { return m_ok; }
+  QPushButton* NewFolderButton() const { return m_newFolder; }
 
   // An absolute path naming an existing folder.
   static bool IsValidFolder(const QString& path);
+  // An absolute path naming an existing folder, or one that could be made
+  // there: nothing on the way but folders.
+  static bool IsPossibleFolder(const QString& path);
 
   void accept() override;
 
  private:
+  void MakeNewFolder();
+
   QLineEdit* m_edit;
   QPushButton* m_ok;
+  QPushButton* m_newFolder = nullptr;
+  QTreeView* m_tree = nullptr;
+  QFileSystemModel* m_model = nullptr;
+  bool m_mayBeNew;
   QString m_folder;
 };
 
@@ -283,6 +307,9 @@ class CBatchDlg : public QDialog {
   void OnCurve();
   void OnHelp();
   bool Open(const std::filesystem::path& path);
+  // Makes the target folder when it does not exist yet, saying so; false
+  // (after saying why) when it cannot be made.
+  bool MakeTargetFolder();
 
   QGroupBox* m_options = nullptr;
   CPathDisplay* m_source = nullptr;
@@ -314,7 +341,7 @@ class CBatchDlg : public QDialog {
   QPushButton* m_convertAll = nullptr;
   QPushButton* m_convertPicked = nullptr;
   CBatchAnimation* m_animation = nullptr;
-  QLabel* m_operation = nullptr;
+  CPathDisplay* m_operation = nullptr;
   CPathDisplay* m_currentFile = nullptr;
   QProgressBar* m_progress = nullptr;
   // Everything a run disables (the buttons, lists, sliders, edits).

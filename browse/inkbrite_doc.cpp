@@ -721,10 +721,13 @@ void CInkbriteDoc::PrefetchNext(int count) {
 }
 
 int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& path) {
-  m_lastError = ok ? QString() : error;
-  if (!ok && m_showReadError) {
-    ShowMessage(m_messageParent, error);
-  } else {
+  // A book's page that cannot be read is named: "book.cbz：02.jpg".
+  m_lastError = ok ? QString()
+                : IsBook() && !m_entry.empty()
+                    ? QCoreApplication::translate("CInkbriteDoc", "%1：%2\n%3")
+                          .arg(Qs(path.filename()), QString::fromStdString(m_entry), error)
+                    : error;
+  if (ok) {
     // The batch dialog starts in this page's folder (a book's folder).
     BatchFolders& folders = RememberedBatchFolders();
     folders.source = path.parent_path().empty() ? fs::path("/") : path.parent_path();
@@ -743,6 +746,8 @@ int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& p
     if (view->HasShownPage()) view->OnInitialUpdate();
   }
   PrefetchNext();
+  // Once the title names the page; the next page command goes on past it.
+  if (!ok && m_showReadError) ShowMessage(m_messageParent, m_lastError);
   return ok ? 1 : 0;
 }
 
@@ -849,7 +854,9 @@ void CInkbriteDoc::OnFileSaveAs() {
   // A book's page is offered under its own name, beside the book.
   const QString name = IsBook() ? Qs(fs::path(m_entry).stem()) : Qs(m_path.stem());
   CSaveAsDialog dialog(m_messageParent, CSaveAsDialog::Filters(), name);
-  if (IsBook()) dialog.setDirectory(Qs(m_path.parent_path()));
+  // The page's own folder (a book's page: the book's folder), never the
+  // folder the dialog showed for another document.
+  dialog.setDirectory(Qs(m_path.parent_path()));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   SaveAs(dialog.selectedFiles().front().toStdString());
 }

@@ -11,6 +11,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -205,10 +208,16 @@ void CParaBar::BuildSliderPage() {
     m_value->setText(QString::number(value));
     if (!m_loading && IsSliderPage(m_current)) Announce(m_current, value);
   });
+  // The value field shows the position, and takes a typed value (Enter or
+  // leaving the field) and the arrow keys too: clamped to the slider's
+  // range, moved on the slider, announced as a drag is.
   m_value = new QLineEdit(m_page);
   m_value->setObjectName(ControlName(kParaValue));
-  m_value->setReadOnly(true);
   m_value->setAlignment(Qt::AlignRight);
+  m_value->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?\\d{0,4}")), m_value));
+  m_value->installEventFilter(this);
+  connect(m_value, &QLineEdit::editingFinished, this, [this] { TakeTypedValue(); });
   m_thresholdLabel = new QLabel(tr("高亮值:"), m_page);
   m_threshold = new QSpinBox(m_page);
   m_threshold->setObjectName(ControlName(kParaThreshold));
@@ -377,7 +386,44 @@ bool CParaBar::Holds(QObject* object) const {
   return false;
 }
 
+void CParaBar::KeepOnScreen(int bottom) {
+  if (!isVisible()) return;
+  // The bottom edge stays where it was (the bar grows upwards, away from
+  // the frame's bottom), and the whole bar within the screen's free area.
+  QRect frame = frameGeometry();
+  frame.moveBottom(bottom);
+  if (const QScreen* shown = screen()) {
+    const QRect room = shown->availableGeometry();
+    if (frame.bottom() > room.bottom()) frame.moveBottom(room.bottom());
+    if (frame.top() < room.top()) frame.moveTop(room.top());
+    if (frame.right() > room.right()) frame.moveRight(room.right());
+    if (frame.left() < room.left()) frame.moveLeft(room.left());
+  }
+  move(frame.topLeft());
+}
+
+void CParaBar::TakeTypedValue() {
+  bool number = false;
+  const int typed = m_value->text().trimmed().toInt(&number);
+  if (number) m_slider->setValue(std::clamp(typed, m_slider->minimum(), m_slider->maximum()));
+  // What it shows is the slider's position again (also after a clamp).
+  m_value->setText(QString::number(m_slider->value()));
+}
+
 bool CParaBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_value && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int step = key == Qt::Key_Up         ? 1
+                     : key == Qt::Key_Down     ? -1
+                     : key == Qt::Key_PageUp   ? m_slider->pageStep()
+                     : key == Qt::Key_PageDown ? -m_slider->pageStep()
+                                               : 0;
+    if (step != 0) {
+      TakeTypedValue();
+      m_slider->setValue(m_slider->value() + step);
+      return true;
+    }
+  }
   // A shortcut override accepted here makes the key a key press for the
   // control with the focus instead of one of the viewer's shortcuts.
   if (event->type() == QEvent::ShortcutOverride && Holds(watched)) {
@@ -459,9 +505,11 @@ void CParaBar::LayoutPage(int page) {
   // The page "自动" has four rows; the bar grows for it and shrinks back.
   const int height = page == kPageAuto ? kAutoPageHeight : kPageHeight;
   if (m_page->height() != height) {
+    const int bottom = frameGeometry().bottom();
     m_page->setFixedSize(m_pageWidth, height);
     layout()->activate();
     setFixedSize(sizeHint());
+    KeepOnScreen(bottom);
   }
   if (!slider) return;
 

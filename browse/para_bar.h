@@ -137,6 +137,11 @@ class CParaBar : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The value typed into the slider's value field, taken.
+  void TakeTypedValue();
+  // Moves the bar, grown or shrunk, so that its bottom edge stays at
+  // `bottom` and all of it on the screen's free area.
+  void KeepOnScreen(int bottom);
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSettings>
 
 #include "browse/image_file_dialog.h"
 #include "formats/format_table.h"
@@ -17,6 +18,14 @@ namespace {
 // The extension used when the chosen filter names none: JPEG's, without
 // its dot.
 QString DefaultExtension() { return QString::fromLatin1(PrimaryExtension(kFormatJpeg) + 1); }
+
+const QString kLastTypeKey = QStringLiteral("Save/LastType");
+
+// What is kept of a filter: its extension, "*" for one matching every file.
+QString FilterKey(const QString& filter) {
+  const QString extension = CSaveAsDialog::FilterExtension(filter);
+  return extension.isEmpty() ? QStringLiteral("*") : extension;
+}
 
 }  // namespace
 
@@ -30,6 +39,14 @@ CSaveAsDialog::CSaveAsDialog(QWidget* parent, const QStringList& filters, const 
   // A name typed without an extension takes the chosen type's.
   connect(this, &QFileDialog::filterSelected, this, &CSaveAsDialog::FollowFilter);
   if (!filters.isEmpty()) FollowFilter(filters.front());
+  // The type chosen last time.
+  const QString last = QSettings().value(kLastTypeKey).toString();
+  for (const QString& filter : filters) {
+    if (last.isEmpty() || FilterKey(filter) != last) continue;
+    selectNameFilter(filter);
+    FollowFilter(filter);
+    break;
+  }
   selectFile(name);
 }
 
@@ -76,6 +93,7 @@ void CSaveAsDialog::accept() {
       edit->setText(NameForFilter(full, filter));
     }
   }
+  QSettings().setValue(kLastTypeKey, FilterKey(selectedNameFilter()));
   QFileDialog::accept();
 }
 

@@ -5,7 +5,9 @@
 // choosing PNG writes p001.png. A name already ending in an extension the
 // writers take keeps it. Under "All Files" a name without an extension gets
 // ".jpg" and any other name is kept as typed. The dialog's question before
-// replacing an existing file is asked about the final name.
+// replacing an existing file is asked about the final name. The type chosen
+// when a save was accepted is kept in the settings and chosen again the next
+// time.
 #pragma once
 
 #include <QFileDialog>

@@ -19,6 +19,15 @@
     </message>
 </context>
 <context>
+    <name>CInkbriteDoc</name>
+    <message>
+        <source>%1：%2
+%3</source>
+        <translation>%1: %2
+%3</translation>
+    </message>
+</context>
+<context>
     <name>Commands</name>
     <message>
         <source>单页	Ctrl+1</source>
@@ -566,6 +575,36 @@ Single instance</translation>
 <context>
     <name>Messages</name>
     <message>
+        <source>无法建立目录
+
+%1</source>
+        <translation>The folder
+
+%1
+
+could not be made.</translation>
+    </message>
+    <message>
+        <source>目标目录
+
+%1
+
+原先不存在，已经建立。</source>
+        <translation>The target folder
+
+%1
+
+did not exist; it has been made.</translation>
+    </message>
+    <message>
+        <source>抱歉，无法打开
+%1
+找不到可以显示它的程序。</source>
+        <translation>Sorry, cannot open
+%1
+No program was found that can show it.</translation>
+    </message>
+    <message>
         <source>这个文件夹里没有可以打开的图像。</source>
         <translation>This folder holds no picture that can be opened.</translation>
     </message>
@@ -977,6 +1016,10 @@ is not valid. Please choose another.</translation>
 </context>
 <context>
     <name>inkbrite::CFolderChooser</name>
+    <message>
+        <source>新建文件夹</source>
+        <translation>New Folder</translation>
+    </message>
     <message>
         <source>确定</source>
         <translation>OK</translation>

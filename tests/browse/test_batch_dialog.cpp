@@ -11,8 +11,10 @@
 #include <fstream>
 
 #include "batch/batch_job.h"
+#include "browse/about_dialog.h"
 #include "browse/batch_dialog.h"
 #include "browse/curve_dialog.h"
+#include "browse/language.h"
 #include "browse/para_bar.h"
 #include "formats/image_file.h"
 #include "platform/program_paths.h"
@@ -122,6 +124,99 @@ TEST_F(BatchDialogTest, FolderChooserAcceptsOnlyAnExistingAbsoluteFolder) {
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(chooser.result(), QDialog::Accepted);
   EXPECT_EQ(chooser.Folder().toStdString(), source().string());
+}
+
+// A target that does not exist yet may be chosen (a source may not): it is
+// made when the run starts, once the user agrees; the chooser makes a new
+// folder where it stands.
+TEST_F(BatchDialogTest, ANewTargetIsMadeWhenTheRunStarts) {
+  const fs::path fresh = dir / "made" / "here";
+  const QString freshText = QString::fromStdString(fresh.string());
+  {
+    CFolderChooser chooser(nullptr, "", "", QString::fromStdString(dir.path().string()), true);
+    chooser.EditLine()->setText(freshText);
+    chooser.accept();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.Folder(), freshText);
+    EXPECT_FALSE(fs::exists(fresh));
+    chooser.EditLine()->setText(QString::fromStdString((source() / "page.png" / "x").string()));
+    WritePage(source() / "page.png", 8, 8);
+    chooser.setResult(QDialog::Rejected);
+    chooser.accept();
+    EXPECT_NE(chooser.result(), QDialog::Accepted);  // under a file
+    messages.clear();
+    chooser.EditLine()->setText(QString::fromStdString(dir.path().string()));
+    ASSERT_NE(chooser.NewFolderButton(), nullptr);
+    chooser.NewFolderButton()->click();
+    chooser.EditLine()->setText(QString::fromStdString(dir.path().string()));
+    chooser.NewFolderButton()->click();
+    EXPECT_TRUE(fs::is_directory(dir / "新建文件夹"));
+    EXPECT_EQ(chooser.EditLine()->text().toStdString(), (dir / "新建文件夹 (2)").string());
+    EXPECT_TRUE(messages.empty());
+    CFolderChooser sourceChooser(nullptr, "", "", QString());
+    EXPECT_EQ(sourceChooser.NewFolderButton(), nullptr);
+  }
+  fs::remove(source() / "page.png");
+  WritePage(source() / "a.png", 40, 30);
+  RememberedBatchFolders() = {source(), fresh};
+  CBatchDlg dialog;
+  messages.clear();
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_TRUE(fs::exists(fresh / "a.jpg"));
+  ASSERT_EQ(messages.size(), 2u);  // said once, then the summary
+  EXPECT_NE(messages[0].find(fresh.string()), std::string::npos) << messages[0];
+  messages.clear();
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_EQ(messages.size(), 1u);
+  // One that cannot be made (under a file) says so; nothing runs.
+  WritePage(dir / "file.png", 8, 8);
+  dialog.findChild<CPathDisplay*>(BatchControlName(kBatchIdTarget))
+      ->SetText(QString::fromStdString((dir / "file.png" / "x").string()));
+  messages.clear();
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("无法建立目录", 0), 0u) << messages[0];
+}
+
+// Answering Yes to seeing the record when nothing can show it says so and
+// names the record, so it can be opened by hand.
+TEST_F(BatchDialogTest, ARecordNothingCanShowIsNamed) {
+  WritePage(source() / "a.png", 40, 30);
+  std::ofstream(source() / "broken.jpg") << "not a picture";
+  RememberedBatchFolders() = {source(), target()};
+  const UrlOpener previous = SetUrlOpener([](const QUrl&, const std::function<void()>& failed) {
+    failed();
+    return true;
+  });
+  SetMessageHandler([&](QWidget*, const QString& text, QMessageBox::StandardButtons buttons) {
+    messages.push_back(text.toStdString());
+    return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+  CBatchDlg dialog;
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  const std::string record = ProgramFilePath("_Rcd.txt").string();
+  EXPECT_TRUE(ui_test::WaitFor([&] {
+    return !messages.empty() && messages.back().find(record) != std::string::npos;
+  })) << (messages.empty() ? std::string() : messages.back());
+  SetUrlOpener(previous);
+}
+
+// The stage shown beside the current file fits, in both languages; a text
+// longer than its room is elided at its end.
+TEST_F(BatchDialogTest, TheStageTextFitsOrIsElided) {
+  for (UiLanguage language : {UiLanguage::kEnglish, UiLanguage::kChinese}) {
+    CInterfaceLanguage switched;
+    ASSERT_TRUE(switched.Apply(language));
+    CBatchDlg dialog;
+    dialog.show();
+    auto* stage = Ctl<CPathDisplay>(dialog, kBatchIdOperation);
+    for (std::string_view text : {kBatchCounting, kBatchReducing, kBatchSaving}) {
+      stage->SetText(EngineUiText(text));
+      EXPECT_EQ(stage->ShownText(), EngineUiText(text)) << text;
+    }
+    stage->SetText(QString(200, QLatin1Char('x')));
+    EXPECT_TRUE(stage->ShownText().endsWith(QChar(0x2026))) << stage->ShownText().toStdString();
+  }
 }
 
 TEST_F(BatchDialogTest, ViewFileOpensTheFirstMatchOrExplains) {

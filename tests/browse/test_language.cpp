@@ -180,6 +180,7 @@ TEST_F(StartLanguageTest, EveryWindowIsInEnglish) {
   windows.push_back(std::make_unique<CSettingsDialog>(CSettingsDialog::Mode::kSave, block, ini));
   windows.push_back(std::make_unique<CSettingsDialog>(CSettingsDialog::Mode::kLoad, block, ini));
   windows.push_back(std::make_unique<CFolderChooser>(nullptr, "", "", ""));
+  windows.push_back(std::make_unique<CFolderChooser>(nullptr, "", "", "", true));
   for (const auto& window : windows) {
     EXPECT_EQ(ChineseTexts(ShownTexts(window.get())), std::vector<std::string>{})
         << window->metaObject()->className();

@@ -5,7 +5,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -239,6 +241,63 @@ TEST_F(ParaBarTest, KeysTypedIntoTheBarStayThere) {
 
   QTest::keyClick(colour, Qt::Key_P, Qt::ControlModifier);  // the bar's own command
   EXPECT_FALSE(Bar()->isVisible());
+}
+
+// The value beside the slider takes typing and the arrow keys, clamped to
+// the slider's range and announced as a drag is; it shows the position.
+TEST_F(ParaBarTest, TheValueFieldTakesTypedValuesAndArrowKeys) {
+  CInkbriteView* view = Open("p1.bmp");
+  Frame()->show();
+  ASSERT_TRUE(WaitFor([&] { return Bar()->isVisible(); }));
+  QApplication::setActiveWindow(Bar());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Bar()));
+  Bar()->SelectPage(kPageBrightness);
+  auto* value = Bar()->Control<QLineEdit>(kParaValue);
+  const struct {
+    const char* typed;
+    int key;
+    int expected;
+  } kCases[] = {{"60", Qt::Key_Return, 60},   {"", Qt::Key_Up, 61},  {"", Qt::Key_Down, 60},
+                {"999", Qt::Key_Return, 200}, {"", Qt::Key_Up, 200}, {"-5", Qt::Key_Return, 0},
+                {"", Qt::Key_PageUp, 5}};
+  for (const auto& c : kCases) {
+    value->setFocus();
+    if (*c.typed != 0) {
+      value->selectAll();
+      QTest::keyClicks(value, c.typed);
+    }
+    QTest::keyClick(value, static_cast<Qt::Key>(c.key));
+    EXPECT_EQ(Slider()->value(), c.expected) << c.typed << " " << c.key;
+    EXPECT_EQ(value->text().toStdString(), std::to_string(c.expected));
+    EXPECT_EQ(AppParams().GetValue(kBrightness), c.expected);
+  }
+  QApplication::processEvents();
+  EXPECT_EQ(log.changes[view].back(), std::make_pair(0, 5));
+  // The quality page's own range.
+  Bar()->SelectPage(kPageJpegQuality);
+  value->setFocus();
+  value->selectAll();
+  QTest::keyClicks(value, "150");
+  QTest::keyClick(value, Qt::Key_Return);
+  EXPECT_EQ(AppParams().GetValue(kJpegQuality), 100);
+}
+
+// A page that makes the bar taller keeps it on the screen's free area: it
+// grows upwards from where its bottom edge was.
+TEST_F(ParaBarTest, ATallerPageKeepsTheBarOnTheScreen) {
+  Frame()->show();
+  ASSERT_TRUE(WaitFor([&] { return Bar()->isVisible(); }));
+  const QRect room = Bar()->screen()->availableGeometry();
+  Bar()->SelectPage(kPageBrightness);
+  Bar()->move(room.left() + 10, room.bottom() - Bar()->frameGeometry().height() - 2);
+  ASSERT_TRUE(WaitFor([&] { return room.contains(Bar()->frameGeometry()); }));
+  const int bottom = Bar()->frameGeometry().bottom();
+  for (int page : {kPageAuto, kPageOther, kPageAuto}) {
+    Bar()->SelectPage(page);
+    EXPECT_TRUE(WaitFor([&] { return room.contains(Bar()->frameGeometry()); }))
+        << page << " " << Bar()->frameGeometry().bottom() << " " << room.bottom();
+    EXPECT_EQ(Bar()->frameGeometry().bottom(), bottom);
+  }
 }
 
 TEST_F(ParaBarTest, AutoPlayStopsAtTheLastFileWithTheMenuUnchecked) {

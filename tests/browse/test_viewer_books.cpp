@@ -233,8 +233,16 @@ TEST_F(ViewerBookTest, AnUnreadablePageSaysSoAndTheNextPageStillOpens) {
   entries.emplace_back("3.bmp", PageBytes(30, 8));
   test::WriteArchive(dir / "torn.cbz", MadeFormat::kZipStored, entries);
   ASSERT_NE(app->OpenDocumentFile(dir / "torn.cbz"), nullptr);
+  // The message names the page, and comes once the title shows it.
+  std::vector<std::string> titles;
+  SetMessageHandler([&](QWidget*, const QString& text, QMessageBox::StandardButtons) {
+    messages.push_back(text.toStdString());
+    titles.push_back(Frame()->ActiveChild()->windowTitle().toStdString());
+    return QMessageBox::Ok;
+  });
   Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。"});
+  EXPECT_EQ(messages, std::vector<std::string>{"torn.cbz：2.jpg\n文件读取失败。"});
+  EXPECT_EQ(titles, std::vector<std::string>{"torn.cbz — 2.jpg (2/3)"});
   EXPECT_EQ(Title(), "torn.cbz — 2.jpg (2/3)");
   Frame()->OnCommand(kCmdNextPage);
   EXPECT_EQ(Width(), 30);

@@ -15,6 +15,7 @@
 #include "core/enhance.h"
 #include "tests/browse/browse_support.h"
 #include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
 
 namespace inkbrite {
 namespace {
@@ -137,6 +138,53 @@ TEST_F(ViewerSaveTest, SaveAsNamesTheFileAfterTheChosenType) {
   ASSERT_TRUE(fs::exists(dir / "page.png"));
   EXPECT_EQ(DetectImageFormat(dir / "page.png", true), kFormatPng);
   EXPECT_FALSE(fs::exists(dir / "page.jpg.jpg"));
+  EXPECT_TRUE(messages.empty());
+}
+
+// Save As starts in the folder of the page shown (a book's page: the book's
+// folder), whatever another document's dialog showed, with the type chosen
+// last time.
+TEST_F(ViewerSaveTest, SaveAsStartsInThePagesFolderWithTheTypeChosenLast) {
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  fs::create_directories(dir / "c");
+  WritePage(dir / "a" / "one.jpg", 40, 30);
+  WritePage(dir / "b" / "two.jpg", 40, 30);
+  {
+    std::vector<test::MadeEntry> entries;
+    entries.emplace_back("01.jpg", test::ReadAll(dir / "a" / "one.jpg"));
+    test::WriteArchive(dir / "c" / "book.cbz", test::MadeFormat::kZipStored, entries);
+  }
+  const QString png = CSaveAsDialog::Filters()[2];
+  QString shownFolder, shownFilter;
+  bool save = true;
+  QTimer poll;
+  poll.callOnTimeout([&] {
+    auto* dialog = qobject_cast<CSaveAsDialog*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible()) return;
+    shownFolder = dialog->directory().absolutePath();
+    shownFilter = dialog->selectedNameFilter();
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!save || !edit) return dialog->reject();
+    dialog->selectNameFilter(png);
+    edit->setText(QStringLiteral("saved"));
+    dialog->accept();
+  });
+  poll.start(10);
+  const auto folderOf = [](const fs::path& path) { return QString::fromStdString(path.string()); };
+
+  ASSERT_NE(app->OpenDocumentFile(dir / "a" / "one.jpg"), nullptr);
+  Frame()->OnCommand(kCmdSaveAs);
+  EXPECT_EQ(shownFolder, folderOf(dir / "a"));
+  EXPECT_TRUE(fs::exists(dir / "a" / "saved.png"));
+  save = false;
+  for (const fs::path& next : {dir / "b" / "two.jpg", dir / "c" / "book.cbz"}) {
+    ASSERT_NE(app->OpenDocumentFile(next), nullptr);
+    shownFolder.clear();
+    Frame()->OnCommand(kCmdSaveAs);
+    EXPECT_EQ(shownFolder, folderOf(next.parent_path()));
+    EXPECT_EQ(CSaveAsDialog::FilterExtension(shownFilter), QStringLiteral("png"));
+  }
   EXPECT_TRUE(messages.empty());
 }
 
