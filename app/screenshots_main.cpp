@@ -202,8 +202,8 @@ bool ShootEditingDialogs(CMainFrame* frame, const QString& out,
     dialog.show();
     ok = Save(&dialog, out, "08-batch-dialog.png") && ok;
     // The status lines and the progress bar as a run shows them.
-    dialog.findChild<QLabel*>(BatchControlName(kBatchIdOperation))
-        ->setText(EngineUiText(kBatchReading));
+    dialog.findChild<CPathDisplay*>(BatchControlName(kBatchIdOperation))
+        ->SetText(EngineUiText(kBatchReducing));
     if (!pages.empty()) {
       dialog.findChild<CPathDisplay*>(BatchControlName(kBatchIdCurrentFile))
           ->SetText(QString::fromStdString(pages.front().string()));

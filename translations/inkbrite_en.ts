@@ -578,11 +578,9 @@ Single instance</translation>
         <source>无法建立目录
 
 %1</source>
-        <translation>The folder
+        <translation>Could not make the folder
 
-%1
-
-could not be made.</translation>
+%1</translation>
     </message>
     <message>
         <source>目标目录

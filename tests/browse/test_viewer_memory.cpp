@@ -187,7 +187,8 @@ TEST_F(ViewerMemoryTest, ABookPageThatCannotBeHeldIsReportedAndTheReaderGoesOn) 
     Frame()->ActiveView()->OnCommand(kCmdNextPage);
     ui_test::Settle(300);
   }
-  EXPECT_EQ(messages, std::vector<std::string>{kOutOfMemoryMessage});
+  EXPECT_EQ(messages,
+            std::vector<std::string>{std::string("big.cbz：02.bmp\n") + kOutOfMemoryMessage});
   EXPECT_EQ(doc->DirList().GetCurrentIndex(), 2);
   messages.clear();
   Frame()->ActiveView()->OnCommand(kCmdPreviousPage);
