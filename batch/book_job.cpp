@@ -130,6 +130,12 @@ bool MergeFolder(const fs::path& from, const fs::path& into) {
   return ok;
 }
 
+// A failed page's name in the record; a page over a limit says which.
+std::string FailedPageName(const std::string& name, SourceError why, bool pdf) {
+  if (why == SourceError::kPageUnreadable) return name;
+  return name + ": " + std::string(SourceErrorText(why, pdf));
+}
+
 }  // namespace
 
 // ---- the pages of one book on workers ----
@@ -277,7 +283,7 @@ struct CBatchJob::PageTask {
   std::vector<uint8_t> bytes;
   uint8_t outputs = 1;  // the pages written (2: a split spread)
 
-  bool Load(BookSource& book, DibImage& image, int& grey) const;
+  SourceError Load(BookSource& book, DibImage& image, int& grey) const;
 };
 
 void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
@@ -528,13 +534,17 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
 }
 
 // Decodes a book's page: a PDF page rendered, an archive page from its
-// bytes. False when it cannot be read.
-bool CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey) const {
+// bytes. Why it cannot be read, or kNone.
+SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey) const {
   try {
-    return book.IsPdf() ? book.LoadPage(page, image, &grey) == SourceError::kNone
-                        : LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey) != 0;
+    if (book.IsPdf()) return book.LoadPage(page, image, &grey);
+    return LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey) != 0
+               ? SourceError::kNone
+               : SourceError::kPageUnreadable;
+  } catch (const std::bad_alloc&) {
+    return SourceError::kOverMemory;
   } catch (const std::exception&) {
-    return false;
+    return SourceError::kPageUnreadable;
   }
 }
 
@@ -570,8 +580,10 @@ bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::str
 void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress) {
   using Outcome = FileOutcome;
   using File = BookRun::Slot::File;
-  auto finish = [&run, &task](bool failed, std::string_view prefix, std::vector<File> files = {},
-                              std::vector<std::pair<std::string, std::string>> report = {}) {
+  SourceError why = SourceError::kPageUnreadable;
+  auto finish = [&run, &task, &why](bool failed, std::string_view prefix,
+                                    std::vector<File> files = {},
+                                    std::vector<std::pair<std::string, std::string>> report = {}) {
     {
       std::lock_guard lock(run.mutex);
       BookRun::Slot& slot = run.At(task.slot);
@@ -580,7 +592,11 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
       slot.files = std::move(files);
       slot.report = std::move(report);
       if (!failed && task.page < run.pageOutputs.size()) run.pageOutputs[task.page] = task.outputs;
-      if (failed) run.failures.push_back({task.entry, {prefix, run.source, task.entryName}});
+      if (failed) {
+        run.failures.push_back(
+            {task.entry,
+             {prefix, run.source, FailedPageName(task.entryName, why, run.book->IsPdf())}});
+      }
       --run.inFlight;
     }
     run.changed.notify_one();
@@ -601,7 +617,8 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   }
   DibImage image;
   int grey = 0;
-  if (!task.Load(*run.book, image, grey)) {
+  if (const SourceError e = task.Load(*run.book, image, grey); e != SourceError::kNone) {
+    why = e;
     progress.Advance(m_steps);
     finish(true, kBatchReadFailed);
     return;

@@ -19,6 +19,7 @@
 #include "core/auto_steps.h"
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
+#include "platform/child_process.h"
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
@@ -39,6 +40,8 @@ volatile std::sig_atomic_t g_stopSignal = 0;
 
 extern "C" void OnStopSignal(int signal) {
   if (g_stopSignal == 0) g_stopSignal = signal;
+  // A helper drawing a page is ended at once, whatever it is doing.
+  StopChildPrograms();
 }
 
 bool ParseInt(std::string_view text, int& value) {

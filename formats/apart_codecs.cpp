@@ -24,11 +24,6 @@ namespace fs = std::filesystem;
 // The largest file read into memory: the bound of a picture's pixels.
 constexpr uint64_t kMaxApartFileBytes = kMaxDibBytes;
 
-bool IsExecutable(const fs::path& p) {
-  std::error_code ec;
-  return !p.empty() && fs::is_regular_file(p, ec);
-}
-
 bool Run(const char* operation, std::span<const uint8_t> input, uint64_t maxOutput,
          std::vector<uint8_t>& output) {
   const fs::path helper = CodecHelperPath();
@@ -101,16 +96,7 @@ bool IsAvifBrand(const uint8_t* brand) {
 }  // namespace
 
 fs::path CodecHelperPath() {
-  const char* fromEnvironment = std::getenv("INKBRITE_CODEC_HELPER");
-  if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
-  const fs::path exeFolder = ExecutableFolder();
-  if (exeFolder.empty()) return {};
-  for (const fs::path& candidate :
-       {exeFolder / apart::kHelperName,
-        (exeFolder / ".." / "libexec" / "inkbrite" / apart::kHelperName).lexically_normal()}) {
-    if (IsExecutable(candidate)) return candidate;
-  }
-  return {};
+  return HelperProgramPath(apart::kHelperName, "INKBRITE_CODEC_HELPER");
 }
 
 int DecodeAvifApart(const uint8_t* data, size_t size, DibImage& image, int* greySource) {

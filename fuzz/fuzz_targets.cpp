@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "sources/book_limits.h"
 #include "sources/book_source.h"
 #include "sources/comic_info.h"
+#include "sources/pdf_reader.h"
 
 namespace inkbrite::fuzz {
 namespace {
@@ -128,6 +130,32 @@ int FuzzBook(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// An answer of the PDF helper, as the reader takes it from its memory file:
+// whatever it holds, the page sizes kept are within the limits and a page
+// given is whole.
+int FuzzPdfAnswer(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  PdfAnswer answer;
+  answer.size = size - 1;
+  answer.read = [data, size](uint64_t offset, void* out, size_t length) {
+    if (offset > size - 1 || length > size - 1 - offset) return false;
+    std::memcpy(out, data + 1 + offset, length);
+    return true;
+  };
+  if (data[0] % 2 == 0) {
+    std::vector<PdfPageSize> pages;
+    const SourceError e = ReadPdfInfoAnswer(answer, pages);
+    if (e != SourceError::kNone && !pages.empty()) __builtin_trap();
+    for (const PdfPageSize& p : pages) {
+      if (!ImageSizeWithinLimits(p.width, p.height)) __builtin_trap();
+    }
+    return 0;
+  }
+  DibImage image;
+  int grey = 0;
+  return Check(ReadPdfPageAnswer(answer, image, &grey) == SourceError::kNone ? 1 : 0, image);
+}
+
 int FuzzComicInfo(const uint8_t* data, size_t size) {
   ComicInfo info;
   ParseComicInfo(data, size, info);
@@ -151,6 +179,7 @@ const std::vector<Target>& Targets() {
     }
     list.push_back({"comicinfo", nullptr, Feed::kComicInfo});
     list.push_back({"load", nullptr, Feed::kLoad});
+    list.push_back({"pdf-answer", nullptr, Feed::kPdfAnswer});
     return list;
   }();
   return targets;
@@ -169,6 +198,7 @@ int RunTarget(const Target& target, const uint8_t* data, size_t size) {
     case Feed::kBook: return FuzzBook(data, size);
     case Feed::kComicInfo: return FuzzComicInfo(data, size);
     case Feed::kLoad: return FuzzLoad(data, size);
+    case Feed::kPdfAnswer: return FuzzPdfAnswer(data, size);
   }
   return 0;
 }

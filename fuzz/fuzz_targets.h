@@ -26,6 +26,7 @@ enum class Feed {
   kBook,       // the book reader (a book row: zip, rar, 7z, tar, pdf)
   kComicInfo,  // the ComicInfo.xml parser
   kLoad,       // LoadImageFile, through a file
+  kPdfAnswer,  // the PDF reader's checks of its helper's answers
 };
 
 struct Target {
@@ -35,7 +36,7 @@ struct Target {
 };
 
 // Every target: the format table's fuzz targets in row order, then
-// "comicinfo" and "load".
+// "comicinfo", "load" and "pdf-answer".
 const std::vector<Target>& Targets();
 
 // The target of that name; null when there is none.

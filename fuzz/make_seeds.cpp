@@ -20,6 +20,7 @@
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
 #include "fuzz/fuzz_targets.h"
+#include "sources/pdf_protocol.h"
 
 namespace fs = std::filesystem;
 using inkbrite::DibImage;
@@ -70,6 +71,10 @@ void ListTargets() {
     std::printf("%s", t.name.c_str());
     if (t.feed == inkbrite::fuzz::Feed::kComicInfo) {
       std::printf(" .xml\n");
+      continue;
+    }
+    if (t.feed == inkbrite::fuzz::Feed::kPdfAnswer) {
+      std::printf(" .bin\n");
       continue;
     }
     for (const FileFormat& f : inkbrite::FileFormats()) {
@@ -150,6 +155,25 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < std::size(comicInfo); ++i) {
     std::ofstream(out / "comicinfo" / ("ComicInfo" + std::to_string(i) + ".xml")) << comicInfo[i];
     ++n;
+  }
+
+  // The PDF helper's answers: a listing of two pages, a page of 3 x 2.
+  {
+    inkbrite::pdf_helper::InfoHeader info;
+    info.pages = 2;
+    const inkbrite::pdf_helper::PageSize sizes[2] = {{595, 842}, {842, 595}};
+    std::ofstream listing(out / "pdf-answer" / "info.bin", std::ios::binary);
+    listing.put('\0');
+    listing.write(reinterpret_cast<const char*>(&info), sizeof info);
+    listing.write(reinterpret_cast<const char*>(sizes), sizeof sizes);
+    inkbrite::pdf_helper::PageHeader page;
+    page.width = 3;
+    page.height = 2;
+    std::ofstream picture(out / "pdf-answer" / "page.bin", std::ios::binary);
+    picture.put('\1');
+    picture.write(reinterpret_cast<const char*>(&page), sizeof page);
+    picture << std::string(3 * 3 * 2, '\x80');
+    n += 2;
   }
 
   // LoadImageFile gets a bit of everything.

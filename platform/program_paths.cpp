@@ -55,6 +55,19 @@ std::filesystem::path ExecutableFolder() {
 #endif
 }
 
+std::filesystem::path HelperProgramPath(std::string_view name, const char* envVar) {
+  const char* fromEnvironment = std::getenv(envVar);
+  if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+  const std::filesystem::path exeFolder = ExecutableFolder();
+  if (exeFolder.empty()) return {};
+  for (const std::filesystem::path& candidate :
+       {exeFolder / name, (exeFolder / ".." / "libexec" / "inkbrite" / name).lexically_normal()}) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
 std::filesystem::path UserDataFolder() {
 #ifdef _WIN32
   std::filesystem::path base = EnvPath("LOCALAPPDATA");

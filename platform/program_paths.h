@@ -35,6 +35,12 @@ inline constexpr std::string_view kProgramFileBase = "Inkbrite";
 // cannot be found.
 std::filesystem::path ExecutableFolder();
 
+// A helper program of ours: `envVar`'s value when it is set, else `name`
+// beside the running program (a build tree), else <prefix>/libexec/inkbrite
+// for a program installed as <prefix>/bin/<program>. Empty when none is
+// found.
+std::filesystem::path HelperProgramPath(std::string_view name, const char* envVar);
+
 // The per-user data folder ($XDG_DATA_HOME/Inkbrite or
 // ~/.local/share/Inkbrite), not created; empty when no home is known.
 std::filesystem::path UserDataFolder();

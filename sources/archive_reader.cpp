@@ -189,7 +189,18 @@ ArchiveReader::~ArchiveReader() {
   m_handle.reset();
 }
 
-Clock::time_point ArchiveReader::Deadline() const { return Clock::now() + m_passLimit; }
+// What is left of the pass's time budget, from now.
+Clock::time_point ArchiveReader::Deadline() const {
+  return Clock::now() + (m_passLimit - std::chrono::duration_cast<Clock::duration>(m_passSpent));
+}
+
+uint64_t ArchiveReader::PassByteLimit() const {
+  // Whatever the listing's check lets through (the declared bytes divided by
+  // the ratio at most the archive's size) fits.
+  const uint64_t ratio =
+      m_size >= kMaxBookBytes / kMaxBookRatio ? kMaxBookBytes : (m_size + 1) * kMaxBookRatio;
+  return std::min(kMaxBookBytes, std::max(kRatioCheckedFrom, ratio));
+}
 
 SourceError ArchiveReader::Open(const fs::path& path) {
   m_path = path;
@@ -211,6 +222,8 @@ SourceError ArchiveReader::OpenMemory(const uint8_t* data, size_t size) {
 // A fresh libarchive reader at the archive's start.
 SourceError ArchiveReader::Start() {
   ++m_starts;
+  m_passSpent = {};
+  m_passBytes = 0;
   m_handle = std::make_unique<Handle>();
   archive* a = archive_read_new();
   if (a == nullptr) return SourceError::kOpenFailed;
@@ -273,6 +286,10 @@ SourceError ArchiveReader::List() {
       return SourceError::kTooManyEntries;
     }
     entries.push_back(EntryFromHeader(e, m_rar));
+    if (const SourceError why = MeasureData(entries.back(), deadline); why != SourceError::kNone) {
+      m_handle.reset();
+      return why;
+    }
     if (m_kind == kFormatUnknown) m_kind = KindOfFormat(archive_format(m_handle->a));
   }
   if (m_kind == kFormatUnknown) m_kind = KindOfFormat(archive_format(m_handle->a));
@@ -354,10 +371,16 @@ SourceError ArchiveReader::ReadEntry(size_t index, uint64_t maxBytes, std::vecto
   if (entry.sizeKnown && entry.size > maxBytes) return SourceError::kTooLarge;
 
   Utf8Names names;
-  const Clock::time_point deadline = Deadline();
   if (!m_handle || m_handle->next > index) {
     if (const SourceError e = Reopen(); e != SourceError::kNone) return e;
   }
+  // The time spent here counts against the pass, however the call ends.
+  struct Spent {
+    Clock::duration& total;
+    Clock::time_point began = Clock::now();
+    ~Spent() { total += Clock::now() - began; }
+  } spent{m_passSpent};
+  const Clock::time_point deadline = Deadline();
   SourceError result = SkipTo(index, deadline, wanted, keep);
   if (result == SourceError::kNone) {
     archive_entry* e = nullptr;
@@ -405,6 +428,8 @@ SourceError ArchiveReader::ReadData(const ArchiveEntry& entry, uint64_t maxBytes
     // does not: the bytes are not the entry's.
     if (got < 0) return WhyDataFailed(entry);
     length += static_cast<uint64_t>(got);
+    m_passBytes += static_cast<uint64_t>(got);
+    if (m_passBytes > PassByteLimit()) return SourceError::kTooLarge;
     if (length > limit) {
       return entry.sizeKnown && entry.size <= maxBytes ? SourceError::kDamaged
                                                        : SourceError::kTooLarge;
@@ -412,6 +437,35 @@ SourceError ArchiveReader::ReadData(const ArchiveEntry& entry, uint64_t maxBytes
   }
   if (entry.sizeKnown && length != entry.size) return SourceError::kDamaged;
   bytes.resize(static_cast<size_t>(length));
+  return SourceError::kNone;
+}
+
+// An entry listed without a size (a zip entry whose sizes follow its data):
+// unpacked now, counted against the pass's budgets, and listed with the
+// size measured, so that the book's limits hold it as they hold a declared
+// size. Skipping it would unpack it just the same, inside libarchive and
+// uncounted.
+SourceError ArchiveReader::MeasureData(ArchiveEntry& entry, Clock::time_point deadline) {
+  if (entry.type != EntryType::kFile || entry.sizeKnown || entry.encrypted)
+    return SourceError::kNone;
+  std::vector<uint8_t> scratch(size_t{1} << 18);
+  uint64_t length = 0;
+  int retries = 0;
+  for (;;) {
+    if (Clock::now() > deadline) return SourceError::kTimedOut;
+    const la_ssize_t got = archive_read_data(m_handle->a, scratch.data(), scratch.size());
+    if (got == 0) break;
+    if (got == ARCHIVE_RETRY) {
+      if (++retries > kMaxArchiveRetries) return SourceError::kDamaged;
+      continue;
+    }
+    if (got < 0) return WhyDataFailed(entry);
+    length += static_cast<uint64_t>(got);
+    m_passBytes += static_cast<uint64_t>(got);
+    if (m_passBytes > PassByteLimit()) return SourceError::kTooLarge;
+  }
+  entry.sizeKnown = true;
+  entry.size = length;
   return SourceError::kNone;
 }
 

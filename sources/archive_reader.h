@@ -19,8 +19,16 @@
 // entries, an entry beyond the caller's size limit, or data that runs past
 // the entry's declared size (a declared size is never trusted: the buffer
 // grows as bytes arrive). libarchive 3.6.2 can repeat an error without end
-// on some damaged RAR 5 files; a pass that asks to retry too often or takes
-// longer than kMaxArchiveSeconds is given up as damaged or timed out.
+// on some damaged RAR 5 files; a pass that asks to retry too often is given
+// up as damaged. A pass over the archive (from a start to the next) has one
+// time budget, kMaxArchiveSeconds spent inside the reader whatever the
+// caller does between reads, and one byte budget, what the book's limits
+// let the whole archive unpack to (kMaxBookRatio times its size, at least
+// kRatioCheckedFrom, at most kMaxBookBytes); both count every byte unpacked
+// while it arrives, the entries passed over included. An entry that
+// declares no size (a zip entry streamed with its sizes after its data) is
+// unpacked once while the archive is listed, within that budget, and
+// listed with the size measured.
 //
 // Threads: one reader is used by one thread at a time (the book above it
 // holds a lock).
@@ -101,6 +109,9 @@ class ArchiveReader {
 
   // One pass's time limit (kMaxArchiveSeconds unless a test shortens it).
   void SetPassLimit(std::chrono::milliseconds limit) { m_passLimit = limit; }
+  // The bytes one pass may unpack (see above); fixed once the archive's size
+  // is known.
+  uint64_t PassByteLimit() const;
 
  private:
   struct Handle;
@@ -113,6 +124,7 @@ class ArchiveReader {
   bool IsListedEntry(archive_entry* e, size_t index) const;
   SourceError ReadData(const ArchiveEntry& entry, uint64_t maxBytes,
                        std::chrono::steady_clock::time_point deadline, std::vector<uint8_t>& bytes);
+  SourceError MeasureData(ArchiveEntry& entry, std::chrono::steady_clock::time_point deadline);
   SourceError WhyHeaderFailed() const;
   SourceError WhyDataFailed(const ArchiveEntry& entry) const;
   std::chrono::steady_clock::time_point Deadline() const;
@@ -126,6 +138,9 @@ class ArchiveReader {
   bool m_inOrderOnly = false;
   RarProbe m_rar;
   std::chrono::milliseconds m_passLimit;
+  // What the current pass has spent: time inside the reader, bytes unpacked.
+  std::chrono::steady_clock::duration m_passSpent{};
+  uint64_t m_passBytes = 0;
   size_t m_starts = 0;
 };
 

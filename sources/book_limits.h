@@ -21,15 +21,18 @@
 // - kMaxOtherEntryBytes, 64 MiB: a non-page entry (ComicInfo.xml, a text)
 //   read whole to be copied into a converted book; a larger one is left out.
 // - kMaxComicInfoBytes, 1 MiB: ComicInfo.xml files are a few KiB.
-// - kMaxBookBytes, 64 GiB: the declared bytes of all pages of a book.
+// - kMaxBookBytes, 64 GiB: the declared bytes of all entries of a book,
+//   pages or not (a PDF: its pages' pictures once drawn).
 // - kMaxBookRatio, 200: unpacked bytes per byte of the archive file, for an
-//   entry (or the pages together) above kRatioCheckedFrom. Pages are
+//   entry (or the entries together) above kRatioCheckedFrom; also the bytes
+//   one pass over the archive may unpack, counted as they arrive. Pages are
 //   compressed pictures that an archive barely shrinks; a blank uncompressed
 //   page deflates about 1000 to 1, but is far smaller than 32 MiB.
 // - kMaxArchiveRetries, 1,000 retries in one pass (an unpacker that asks to
-//   be called again without giving an entry) and kMaxArchiveSeconds, 120 s for one pass over an
-//   archive (listing it, or reading up to one entry from a fresh start):
-//   what stops an unpacker that repeats an error without end. Unpacking a
+//   be called again without giving an entry) and kMaxArchiveSeconds, 120 s
+//   spent inside the reader in one pass over an archive (listing it, or
+//   every read from one start to the next, the entries passed over
+//   included): what stops an unpacker that repeats an error without end. Unpacking a
 //   2 GB solid archive from its start takes about 20 s.
 // - kReadAheadBytes, 64 MiB, and kReadAheadPages, 8: what a book keeps of
 //   the pages after (and just before) the one read, so that paging through a

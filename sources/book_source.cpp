@@ -126,12 +126,18 @@ SourceError BookSource::CheckLimits() const {
   auto beyondRatio = [archiveBytes](uint64_t bytes) {
     return bytes >= kRatioCheckedFrom && bytes / kMaxBookRatio > archiveBytes;
   };
-  uint64_t total = 0;
   for (size_t entry : m_entryOfPage) {
-    const ArchiveEntry& e = m_entries[entry].entry;
-    if (e.encrypted) return SourceError::kEncrypted;
-    if (!e.sizeKnown) continue;
-    if (e.size > kMaxPageFileBytes || beyondRatio(e.size)) return SourceError::kTooLarge;
+    if (m_entries[entry].entry.encrypted) return SourceError::kEncrypted;
+  }
+  // Every file counts, page or not: an entry copied into the converted book
+  // as it is costs its unpacking just the same.
+  uint64_t total = 0;
+  for (const BookEntry& b : m_entries) {
+    const ArchiveEntry& e = b.entry;
+    if (e.type != EntryType::kFile || !e.sizeKnown) continue;
+    if ((b.page && e.size > kMaxPageFileBytes) || beyondRatio(e.size)) {
+      return SourceError::kTooLarge;
+    }
     total += e.size;
   }
   if (total > kMaxBookBytes || beyondRatio(total)) return SourceError::kTooLarge;

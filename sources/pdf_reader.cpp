@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/pdf_reader.h"
 
-#include <cairo.h>
-#include <poppler.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/limits.h"
+#include "platform/child_process.h"
 #include "platform/file_io.h"
+#include "platform/program_paths.h"
 #include "sources/book_limits.h"
+#include "sources/pdf_protocol.h"
 
 namespace inkbrite {
 
@@ -120,43 +124,9 @@ bool FileImagesWithinLimits(std::FILE* file, uint64_t size) {
   return true;
 }
 
-// A cairo ARGB32 or RGB24 surface as a 24-bit picture, over white where it
-// is not opaque; *grey is 1 when every pixel is neutral.
-bool SurfaceToImage(cairo_surface_t* surface, DibImage& image, int* grey) {
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return false;
-  cairo_surface_flush(surface);
-  const cairo_format_t format = cairo_image_surface_get_format(surface);
-  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return false;
-  const int w = cairo_image_surface_get_width(surface);
-  const int h = cairo_image_surface_get_height(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  if (data == nullptr || !ImageSizeWithinLimits(w, h) || !image.Create(w, h)) return false;
-  bool neutral = true;
-  const bool alpha = format == CAIRO_FORMAT_ARGB32;
-  for (int y = 0; y < h; ++y) {
-    const unsigned char* in = data + static_cast<size_t>(y) * static_cast<size_t>(stride);
-    uint8_t* out = image.Row(y);
-    for (int x = 0; x < w; ++x) {
-      uint32_t px;
-      std::memcpy(&px, in + 4 * x, 4);
-      // Premultiplied: over white adds what the alpha leaves uncovered.
-      const uint32_t uncovered = alpha ? 255 - (px >> 24) : 0;
-      const auto b = static_cast<uint8_t>(std::min<uint32_t>(255, (px & 0xFF) + uncovered));
-      const auto g = static_cast<uint8_t>(std::min<uint32_t>(255, ((px >> 8) & 0xFF) + uncovered));
-      const auto r = static_cast<uint8_t>(std::min<uint32_t>(255, ((px >> 16) & 0xFF) + uncovered));
-      out[3 * x] = b;
-      out[3 * x + 1] = g;
-      out[3 * x + 2] = r;
-      neutral = neutral && b == g && g == r;
-    }
-  }
-  if (grey != nullptr) *grey = neutral ? 1 : 0;
-  return true;
-}
+}  // namespace
 
-// The size a page of w x h points is rendered at.
-bool RenderSize(double w, double h, int& width, int& height, double& scale) {
+bool PdfRenderSize(double w, double h, int& width, int& height, double& scale) {
   if (!(w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h))) return false;
   scale = kPdfPageHeight / h;
   // Within cairo's sides and the picture limits, keeping the page's shape.
@@ -171,35 +141,64 @@ bool RenderSize(double w, double h, int& width, int& height, double& scale) {
   return ImageSizeWithinLimits(width, height);
 }
 
-// The one image of a page that covers it, or -1.
-int CoveringImage(PopplerPage* page, double w, double h) {
-  GList* mapping = poppler_page_get_image_mapping(page);
-  int id = -1;
-  if (mapping != nullptr && mapping->next == nullptr) {
-    const auto* m = static_cast<const PopplerImageMapping*>(mapping->data);
-    constexpr double kSlack = 2.0;  // points: poppler rounds the area
-    if (m->area.x1 <= kSlack && m->area.y1 <= kSlack && m->area.x2 >= w - kSlack &&
-        m->area.y2 >= h - kSlack) {
-      id = m->image_id;
-    }
+namespace {
+
+// A memory file for the helper's answer; -1 when none can be made.
+int AnswerFile() { return MemoryFileWith({}); }
+
+// Why a run of the helper gave no answer.
+SourceError WhyHelperFailed(const ChildOutcome& outcome) {
+  switch (outcome.end) {
+    case ChildEnd::kExited:
+      return outcome.code == pdf_helper::kExitOutOfMemory ? SourceError::kOverMemory
+                                                          : SourceError::kPageUnreadable;
+    case ChildEnd::kSignalled:
+      // Poppler's and GLib's allocators abort when memory runs out.
+      return outcome.code == SIGABRT ? SourceError::kOverMemory : SourceError::kPageUnreadable;
+    case ChildEnd::kOverCpu:
+    case ChildEnd::kOverTime: return SourceError::kTimedOut;
+    case ChildEnd::kStopped:
+    case ChildEnd::kNotStarted: return SourceError::kPageUnreadable;
   }
-  poppler_page_free_image_mapping(mapping);
-  if (id < 0) return -1;
-  // Text over the picture would be lost: such a page is rendered.
-  gchar* text = poppler_page_get_text(page);
-  const bool hasText = text != nullptr && text[0] != '\0';
-  g_free(text);
-  return hasText ? -1 : id;
+  return SourceError::kPageUnreadable;
 }
 
-// True when the picture has the page's proportions (within 2 %).
-bool SameShape(cairo_surface_t* surface, double w, double h) {
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return false;
-  const double iw = cairo_image_surface_get_width(surface);
-  const double ih = cairo_image_surface_get_height(surface);
-  if (!(iw > 0 && ih > 0 && w > 0 && h > 0)) return false;
-  return std::abs((iw / ih) / (w / h) - 1.0) <= 0.02;
+SourceError ErrorOfAnswer(uint32_t code) {
+  const SourceError error = static_cast<SourceError>(code);
+  return code <= static_cast<uint32_t>(SourceError::kOverMemory) && error != SourceError::kNone
+             ? error
+             : SourceError::kPageUnreadable;
 }
+
+// The bytes of an answer file from `offset` on.
+PdfAnswer FileAnswer(int fd) {
+  PdfAnswer answer;
+  struct stat st {};
+  answer.size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  answer.read = [fd](uint64_t offset, void* out, size_t size) {
+    auto* p = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = pread(fd, p + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  };
+  return answer;
+}
+
+// A file descriptor closed on every way out.
+struct OwnedFd {
+  int fd = -1;
+  explicit OwnedFd(int f) : fd(f) {}
+  ~OwnedFd() {
+    if (fd >= 0) close(fd);
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+};
 
 }  // namespace
 
@@ -209,12 +208,77 @@ bool PdfImagesWithinLimits(const uint8_t* data, size_t size) {
   return ImagesWithinLimits(text, 0, size);
 }
 
+SourceError ReadPdfInfoAnswer(const PdfAnswer& answer, std::vector<PdfPageSize>& pages) {
+  pages.clear();
+  pdf_helper::InfoHeader header;
+  if (answer.size < sizeof header || !answer.read(0, &header, sizeof header) ||
+      header.magic != pdf_helper::kInfoMagic) {
+    return SourceError::kDamaged;
+  }
+  if (header.error != 0) {
+    const SourceError error = ErrorOfAnswer(header.error);
+    return error == SourceError::kPageUnreadable ? SourceError::kDamaged : error;
+  }
+  if (header.pages == 0) return SourceError::kNoPages;
+  if (header.pages > kMaxBookEntries) return SourceError::kTooManyEntries;
+  if (answer.size != sizeof header + uint64_t{header.pages} * sizeof(pdf_helper::PageSize)) {
+    return SourceError::kDamaged;
+  }
+  std::vector<pdf_helper::PageSize> sizes(header.pages);
+  if (!answer.read(sizeof header, sizes.data(), sizes.size() * sizeof sizes[0])) {
+    return SourceError::kDamaged;
+  }
+  // What the pages will need once drawn: each within the picture limits,
+  // all of them within a book's bytes.
+  uint64_t total = 0;
+  for (const pdf_helper::PageSize& s : sizes) {
+    int width = 0, height = 0;
+    double scale = 1;
+    if (!PdfRenderSize(s.width, s.height, width, height, scale)) return SourceError::kTooLarge;
+    total += uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) * 3;
+    pages.push_back({width, height});
+  }
+  if (total > kMaxBookBytes) {
+    pages.clear();
+    return SourceError::kTooLarge;
+  }
+  return SourceError::kNone;
+}
+
+SourceError ReadPdfPageAnswer(const PdfAnswer& answer, DibImage& image, int* greySource) {
+  pdf_helper::PageHeader header;
+  if (answer.size < sizeof header || !answer.read(0, &header, sizeof header) ||
+      header.magic != pdf_helper::kPageMagic) {
+    return SourceError::kPageUnreadable;
+  }
+  if (header.error != 0) return ErrorOfAnswer(header.error);
+  if (!ImageSizeWithinLimits(header.width, header.height)) return SourceError::kPageUnreadable;
+  const size_t rowBytes = size_t{header.width} * 3;
+  if (answer.size != sizeof header + uint64_t{rowBytes} * header.height) {
+    return SourceError::kPageUnreadable;
+  }
+  if (!image.Create(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height), 24)) {
+    return SourceError::kOverMemory;
+  }
+  for (uint32_t y = 0; y < header.height; ++y) {
+    if (!answer.read(sizeof header + uint64_t{rowBytes} * y, image.Row(static_cast<int32_t>(y)),
+                     rowBytes)) {
+      image.Clear();
+      return SourceError::kPageUnreadable;
+    }
+  }
+  if (greySource != nullptr) *greySource = header.greySource != 0 ? 1 : 0;
+  return SourceError::kNone;
+}
+
+std::filesystem::path PdfHelperPath() {
+  return HelperProgramPath(pdf_helper::kHelperName, "INKBRITE_PDF_HELPER");
+}
+
 struct PdfReader::Document {
-  PopplerDocument* doc = nullptr;
-  GBytes* bytes = nullptr;
+  int fd = -1;  // the PDF file, handed to every run of the helper
   ~Document() {
-    if (doc != nullptr) g_object_unref(doc);
-    if (bytes != nullptr) g_bytes_unref(bytes);
+    if (fd >= 0) close(fd);
   }
 };
 
@@ -230,15 +294,10 @@ SourceError PdfReader::Open(const fs::path& path) {
   struct stat st = {};
   const bool sized = fstat(fileno(file), &st) == 0;
   const bool within = sized && FileImagesWithinLimits(file, static_cast<uint64_t>(st.st_size));
-  // Poppler takes the descriptor it is given (and closes it, also on
-  // failure).
-  const int fd = within ? dup(fileno(file)) : -1;
+  const int fd = within ? fcntl(fileno(file), F_DUPFD_CLOEXEC, 0) : -1;
   std::fclose(file);
   if (!sized || fd < 0) return sized && !within ? SourceError::kTooLarge : SourceError::kOpenFailed;
-  m_doc = std::make_unique<Document>();
-  GError* error = nullptr;
-  m_doc->doc = poppler_document_new_from_fd(fd, nullptr, &error);
-  return Finish(m_doc->doc, error);
+  return Start(fd);
 }
 
 SourceError PdfReader::OpenMemory(const uint8_t* data, size_t size) {
@@ -246,74 +305,62 @@ SourceError PdfReader::OpenMemory(const uint8_t* data, size_t size) {
   m_pages = 0;
   if (data == nullptr || size == 0) return SourceError::kDamaged;
   if (!PdfImagesWithinLimits(data, size)) return SourceError::kTooLarge;
-  m_doc = std::make_unique<Document>();
-  m_doc->bytes = g_bytes_new_static(data, size);
-  GError* error = nullptr;
-  m_doc->doc = poppler_document_new_from_bytes(m_doc->bytes, nullptr, &error);
-  return Finish(m_doc->doc, error);
+  const int fd = MemoryFileWith({data, size});
+  return fd < 0 ? SourceError::kOpenFailed : Start(fd);
 }
 
-SourceError PdfReader::Finish(void* document, void* gerror) {
-  auto* error = static_cast<GError*>(gerror);
-  if (document == nullptr) {
-    const bool encrypted = error != nullptr && error->domain == POPPLER_ERROR &&
-                           error->code == POPPLER_ERROR_ENCRYPTED;
-    g_clear_error(&error);
+void PdfReader::SetPageLimits(int cpuSeconds, std::chrono::milliseconds wallClock,
+                              uint64_t addressSpaceBytes) {
+  m_cpuSeconds = cpuSeconds;
+  m_wallClock = wallClock;
+  m_addressSpace = addressSpaceBytes;
+}
+
+SourceError PdfReader::Ask(const std::vector<std::string>& request, int answerFd) const {
+  const fs::path helper = PdfHelperPath();
+  if (helper.empty()) return SourceError::kPageUnreadable;
+  ChildRun run;
+  run.inputFd = m_doc->fd;
+  run.outputFd = answerFd;
+  run.cpuSeconds = m_cpuSeconds;
+  run.wallClock = m_wallClock;
+  run.addressSpaceBytes = m_addressSpace;
+  const ChildOutcome outcome = RunChild(helper, request, run);
+  if (outcome.end == ChildEnd::kExited && outcome.code == 0) return SourceError::kNone;
+  return WhyHelperFailed(outcome);
+}
+
+SourceError PdfReader::Start(int fd) {
+  m_doc = std::make_unique<Document>();
+  m_doc->fd = fd;
+  const OwnedFd answer(AnswerFile());
+  if (answer.fd < 0) return SourceError::kOpenFailed;
+  SourceError error = Ask({pdf_helper::kInfo}, answer.fd);
+  if (error == SourceError::kPageUnreadable) error = SourceError::kDamaged;
+  if (error == SourceError::kNone) error = ReadPdfInfoAnswer(FileAnswer(answer.fd), m_sizes);
+  if (error != SourceError::kNone) {
     m_doc.reset();
-    return encrypted ? SourceError::kEncrypted : SourceError::kDamaged;
+    m_sizes.clear();
+    return error;
   }
-  g_clear_error(&error);
-  const int pages = poppler_document_get_n_pages(m_doc->doc);
-  if (pages <= 0) return SourceError::kNoPages;
-  if (static_cast<size_t>(pages) > kMaxBookEntries) return SourceError::kTooManyEntries;
-  m_pages = static_cast<size_t>(pages);
+  m_pages = m_sizes.size();
   return SourceError::kNone;
 }
 
 SourceError PdfReader::LoadPage(size_t index, DibImage& image, int* greySource) {
   if (!m_doc || index >= m_pages) return SourceError::kPageUnreadable;
-  PopplerPage* page = poppler_document_get_page(m_doc->doc, static_cast<int>(index));
-  if (page == nullptr) return SourceError::kPageUnreadable;
-  double w = 0, h = 0;
-  poppler_page_get_size(page, &w, &h);
-  cairo_surface_t* surface = nullptr;
-  const int id = CoveringImage(page, w, h);
-  if (id >= 0) surface = poppler_page_get_image(page, id);
-  if (surface != nullptr && !SameShape(surface, w, h)) {
-    // Turned (the page's /Rotate) or stretched: the page shows something
-    // else than the picture as stored.
-    cairo_surface_destroy(surface);
-    surface = nullptr;
-  }
-  if (surface == nullptr) {
-    int width = 0, height = 0;
-    double scale = 1;
-    if (RenderSize(w, h, width, height, scale)) {
-      surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-      cairo_t* cr = cairo_create(surface);
-      cairo_set_source_rgb(cr, 1, 1, 1);
-      cairo_paint(cr);
-      cairo_scale(cr, scale, scale);
-      poppler_page_render(page, cr);
-      cairo_destroy(cr);
+  const OwnedFd answer(AnswerFile());
+  if (answer.fd < 0) return SourceError::kPageUnreadable;
+  SourceError error = Ask({pdf_helper::kRender, std::to_string(index)}, answer.fd);
+  if (error == SourceError::kNone) {
+    try {
+      error = ReadPdfPageAnswer(FileAnswer(answer.fd), image, greySource);
+    } catch (const std::bad_alloc&) {
+      error = SourceError::kOverMemory;
     }
   }
-  g_object_unref(page);
-  if (surface == nullptr) return SourceError::kPageUnreadable;
-  int grey = 0;
-  bool ok = false;
-  try {
-    ok = SurfaceToImage(surface, image, &grey);
-  } catch (...) {
-    ok = false;
-  }
-  cairo_surface_destroy(surface);
-  if (!ok) {
-    image.Clear();
-    return SourceError::kPageUnreadable;
-  }
-  if (greySource != nullptr) *greySource = grey;
-  return SourceError::kNone;
+  if (error != SourceError::kNone) image.Clear();
+  return error;
 }
 
 }  // namespace inkbrite

@@ -35,6 +35,7 @@ std::string_view SourceErrorSource(SourceError error, bool pdf) {
     case SourceError::kPageUnreadable: return INKBRITE_TEXT("sources", "文件读取失败。");
     case SourceError::kUnsafeName:
       return INKBRITE_TEXT("sources", "压缩包中的文件名指向包外，已拒绝。");
+    case SourceError::kOverMemory: return INKBRITE_TEXT("sources", "页面超出内存限制。");
   }
   return INKBRITE_TEXT("sources", "文件读取失败。");
 }
@@ -59,6 +60,7 @@ std::string_view SourceErrorName(SourceError error) {
     case SourceError::kTimedOut: return "timed out";
     case SourceError::kPageUnreadable: return "page unreadable";
     case SourceError::kUnsafeName: return "unsafe name";
+    case SourceError::kOverMemory: return "over the memory limit";
   }
   return "?";
 }

@@ -21,6 +21,7 @@ enum class SourceError {
   kTimedOut,        // a pass over the archive took longer than allowed
   kPageUnreadable,  // the page's bytes are not a picture we can decode
   kUnsafeName,      // an entry named outside the book ("../x", "/x") or a link
+  kOverMemory,      // a page that would pass the memory limit
 };
 
 // The message for the user, e.g. "加密的压缩包无法读取。". `pdf` words it for a

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -27,6 +28,7 @@ namespace {
 // lie beside it), unless the environment names another.
 const bool kCodecHelperSet = [] {
   setenv("INKBRITE_CODEC_HELPER", INKBRITE_BUILT_CODEC_HELPER, 0);
+  setenv("INKBRITE_PDF_HELPER", INKBRITE_BUILT_PDF_HELPER, 0);
   return true;
 }();
 
@@ -446,6 +448,25 @@ bool PeakMemory::Available() {
 }
 
 int64_t PeakMemory::GrowthBytes() const { return StatusBytes("VmHWM") - m_baseline; }
+
+std::string PdfOf(const std::vector<std::string>& objects) {
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

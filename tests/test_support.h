@@ -182,6 +182,9 @@ class PeakMemory {
 std::vector<std::string> Listing(const std::filesystem::path& dir);
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
+// A PDF of the given objects (object 1 the catalogue), with its cross
+// reference table.
+std::string PdfOf(const std::vector<std::string>& objects);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, std::string_view text);

@@ -888,5 +888,9 @@ keys of --set (KEY):
         <source>读取PDF文件超时，文件可能已损坏。</source>
         <translation>Reading the PDF file timed out; the file may be damaged.</translation>
     </message>
+    <message>
+        <source>页面超出内存限制。</source>
+        <translation>The page is over the memory limit.</translation>
+    </message>
 </context>
 </TS>

@@ -313,26 +313,7 @@ TEST_F(BookJobTest, RefusedBooksAreRecordedWithTheirReason) {
   EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
 }
 
-// A PDF of the given objects (object 1 the catalogue), with its cross
-// reference table.
-std::string PdfOf(const std::vector<std::string>& objects) {
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
-}
+using test::PdfOf;
 
 // A PDF refused is named as a PDF in the record, not as an archive: a page
 // whose one picture claims 100000 x 100000 pixels.

@@ -5,6 +5,7 @@
 #include <archive_entry.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -61,7 +62,12 @@ std::vector<uint8_t> MakeArchive(MadeFormat format, const std::vector<MadeEntry>
     } else {
       archive_entry_set_filetype(entry, AE_IFREG);
       archive_entry_set_perm(entry, 0644);
-      archive_entry_set_size(entry, static_cast<la_int64_t>(e.data.size()));
+      if (e.sparseSize > 0) {
+        archive_entry_set_size(entry, e.sparseSize);
+        archive_entry_sparse_add_entry(entry, 0, static_cast<la_int64_t>(e.data.size()));
+      } else if (!e.unsized) {
+        archive_entry_set_size(entry, static_cast<la_int64_t>(e.data.size()));
+      }
     }
     Check(archive_write_header(a, entry), a);
     if (e.kind == MadeEntry::kFile && !e.data.empty()) {
@@ -72,6 +78,16 @@ std::vector<uint8_t> MakeArchive(MadeFormat format, const std::vector<MadeEntry>
   Check(archive_write_close(a), a);
   archive_write_free(a);
   return out;
+}
+
+std::vector<uint8_t> MakeStreamedZip(std::vector<MadeEntry> entries) {
+  for (MadeEntry& e : entries) e.unsized = true;
+  std::vector<uint8_t> zip = MakeArchive(MadeFormat::kZipDeflated, entries);
+  static constexpr uint8_t kCentral[] = {'P', 'K', 1, 2};
+  const auto at = std::search(zip.begin(), zip.end(), std::begin(kCentral), std::end(kCentral));
+  // The directory's first signature stays: where a streaming reader stops.
+  zip.erase(std::min(at + 4, zip.end()), zip.end());
+  return zip;
 }
 
 void WriteArchive(const std::filesystem::path& path, MadeFormat format,

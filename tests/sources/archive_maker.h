@@ -21,6 +21,12 @@ struct MadeEntry {
   enum Kind { kFile, kFolder, kSymlink } kind = kFile;
   std::string linkTarget;
   int64_t mtime = 1577836800;  // 2020-01-01 00:00:00 UTC
+  // Written without a size before the data (zip: sizes in a descriptor
+  // after it).
+  bool unsized = false;
+  // Tar: a sparse file of `sparseSize` bytes whose only data is `data` at
+  // its start (0: not sparse).
+  int64_t sparseSize = 0;
 };
 
 enum class MadeFormat { kZipStored, kZipDeflated, kSevenZip, kTar };
@@ -39,6 +45,11 @@ std::vector<uint8_t> SevenZipAround(const std::vector<uint8_t>& header, bool lzm
                                     const std::vector<uint8_t>& prefix = {});
 // A number as 7z headers store it.
 std::vector<uint8_t> SevenZipNumber(uint64_t value);
+
+// A zip whose entries are all streamed (sizes after the data) and whose
+// central directory is cut off after its first signature: what a reader
+// sees of a zip written to a pipe and cut short, read only as a stream.
+std::vector<uint8_t> MakeStreamedZip(std::vector<MadeEntry> entries);
 
 // The entries of a zip or other archive, in its order, read back with
 // libarchive alone (name, bytes, modification time).

@@ -296,6 +296,53 @@ TEST(BookLimits, SevenZipHeadersThatAnnounceMillionsOfThingsAreRefusedBeforeUnpa
   }
 }
 
+// Bombs that a listing of the pages alone would let through: entries that
+// are not pages, entries that declare no size (read while they arrive),
+// sparse tar entries. Each is a few tens of KiB that unpack to 40 MiB or
+// more; the same shapes with honest sizes open.
+TEST(BookLimits, EveryEntryCountsAgainstTheBooksLimitsSizedOrNot) {
+  const std::vector<uint8_t> zeros(size_t{1} << 20, 0);
+  std::vector<MadeEntry> others = Pages({1});
+  for (int i = 0; i < 40; ++i) others.push_back({"data/" + std::to_string(i) + ".bin", zeros});
+  std::vector<MadeEntry> blankPage = Pages({1});
+  blankPage.push_back({"02.bmp", std::vector<uint8_t>(size_t{40} << 20, 0)});
+  std::vector<MadeEntry> sparse = Pages({1});
+  for (int i = 0; i < 3; ++i) {
+    MadeEntry e{"data/" + std::to_string(i) + ".bin", std::vector<uint8_t>(4096, 1)};
+    e.sparseSize = int64_t{64} << 20;
+    sparse.push_back(std::move(e));
+  }
+  std::vector<MadeEntry> fewOthers = Pages({1, 2});
+  fewOthers.push_back({"notes.txt", {'a', 'b'}});
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> archive;
+    SourceError expected;
+  };
+  const Case cases[] = {
+      {"40 MiB of other entries", test::MakeArchive(MadeFormat::kZipDeflated, others),
+       SourceError::kTooLarge},
+      {"a streamed 40 MiB page", test::MakeStreamedZip(blankPage), SourceError::kTooLarge},
+      {"sparse tar entries", test::MakeArchive(MadeFormat::kTar, sparse), SourceError::kTooLarge},
+      {"a streamed book", test::MakeStreamedZip(fewOthers), SourceError::kNone},
+      {"other entries within the limits", test::MakeArchive(MadeFormat::kZipDeflated, fewOthers),
+       SourceError::kNone},
+  };
+  for (const Case& c : cases) {
+    SourceError error = SourceError::kNone;
+    const auto book = BookSource::OpenMemory(c.archive.data(), c.archive.size(), error);
+    EXPECT_EQ(Name(error), Name(c.expected)) << c.what;
+    if (!book) continue;
+    ASSERT_EQ(book->PageCount(), 2u) << c.what;
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(Name(book->ReadPage(1, bytes)), Name(SourceError::kNone)) << c.what;
+    EXPECT_EQ(bytes, JpegPage(2)) << c.what;
+    const BookEntry& notes = book->Entries().back();
+    EXPECT_TRUE(notes.entry.sizeKnown) << c.what;
+    EXPECT_EQ(notes.entry.size, 2u) << c.what;
+  }
+}
+
 TEST(BookLimits, APassThatTakesTooLongIsGivenUp) {
   test::TempDir dir;
   test::WriteArchive(dir / "a.cbz", MadeFormat::kZipStored, Pages({1, 2, 3}));
