@@ -8,6 +8,7 @@
 
 #include "batch/cli_host.h"
 #include "platform/messages.h"
+#include "platform/out_of_memory.h"
 #include "platform/page_memory.h"
 
 #ifndef INKBRITE_VERSION
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   inkbrite::TunePageMemory();
+  inkbrite::InstallOutOfMemoryHandler();
   inkbrite::InstallCliInterruptHandler();
   return inkbrite::RunCli(options, stdout, stderr);
 }

@@ -28,6 +28,7 @@
 #include "formats/image_file.h"
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
+#include "platform/out_of_memory.h"
 #include "platform/program_paths.h"
 #include "sources/page_source.h"
 
@@ -988,7 +989,14 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
     progress.Advance(m_steps);
     return {FileOutcome::kSkipped, done.front()};
   }
-  outcome = ConvertOne(source, progress);
+  try {
+    outcome = ConvertOne(source, progress);
+  } catch (const std::bad_alloc&) {
+    // Out of memory where the file's own steps could not catch it (their
+    // clean-up itself ran out): the file fails, the run goes on.
+    outcome = {FileOutcome::kReadFailed, source};
+  }
+  RenewMemoryReserve();
   if (outcome.kind == FileOutcome::kStopped) return outcome;
   std::error_code ec;
   const uintmax_t read = fs::file_size(source, ec);

@@ -230,6 +230,9 @@ struct BatchSettings {
   // page (see ConvertByRows); the files written are the same either way.
   bool rowByRow = true;
   BookOutput books = BookOutput::kCbz;
+  // What a book's pages being converted may hold in memory together
+  // (kBookPagesMemoryBytes, sources/book_limits.h).
+  uint64_t bookPagesMemory = uint64_t{2} << 30;
 };
 
 // One file of a run: its place in the whole job's list and its path.

@@ -23,6 +23,7 @@
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/page_rows.h"
+#include "formats/picture_size.h"
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
@@ -130,6 +131,16 @@ bool MergeFolder(const fs::path& from, const fs::path& into) {
   return ok;
 }
 
+// What a book's page holds while it is converted: its file's bytes, its
+// picture and the pipeline's working copy of it (a picture size its header
+// does not tell counts as its bytes again).
+uint64_t PageMemoryCost(const std::vector<uint8_t>& bytes) {
+  PictureSize size;
+  const uint64_t picture =
+      ReadPictureSize(bytes.data(), bytes.size(), size) ? size.Pixels() * 3 : bytes.size();
+  return bytes.size() + 2 * picture;
+}
+
 // A failed page's name in the record; a page over a limit says which.
 std::string FailedPageName(const std::string& name, SourceError why, bool pdf) {
   if (why == SourceError::kPageUnreadable) return name;
@@ -235,7 +246,8 @@ struct CBatchJob::BookRun {
   std::condition_variable changed;
   std::deque<Slot> slots;  // from `first` on, not yet written
   size_t first = 0;
-  size_t inFlight = 0;  // pages handed to the pool, not yet finished
+  size_t inFlight = 0;          // pages handed to the pool, not yet finished
+  uint64_t memoryInFlight = 0;  // what they hold (PageMemoryCost)
   // What failed, with the entry's index: the record lists them in the book's order.
   std::vector<std::pair<size_t, FileOutcome::Line>> failures;
   std::vector<std::pair<std::filesystem::path, std::string>> report;  // in the book's order
@@ -256,6 +268,16 @@ struct CBatchJob::BookRun {
   size_t InFlight() {
     std::lock_guard lock(mutex);
     return inFlight;
+  }
+  // A page handed to the pool is done (under `mutex`).
+  void Finished(uint64_t memory) {
+    --inFlight;
+    memoryInFlight -= memory;
+  }
+  // Whether a page holding `memory` may start beside those in flight.
+  bool HasRoomFor(uint64_t memory, uint64_t budget) {
+    std::lock_guard lock(mutex);
+    return inFlight == 0 || memoryInFlight + memory <= budget;
   }
   bool TakeOtherEntry(size_t i, Slot& slot, std::set<std::string>& names);
   void WriteSlotFiles(Slot& slot);
@@ -281,9 +303,15 @@ struct CBatchJob::PageTask {
   std::string entryName;  // the page's own name
   std::string outName;    // the converted page's name
   std::vector<uint8_t> bytes;
-  uint8_t outputs = 1;  // the pages written (2: a split spread)
+  uint8_t outputs = 1;                             // the pages written (2: a split spread)
+  uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
+  SourceError why = SourceError::kPageUnreadable;  // why it could not be read
 
   SourceError Load(BookSource& book, DibImage& image, int& grey) const;
+  // Its name in the record, with the reason when it passed a limit.
+  std::string FailedName(const BookRun& run) const {
+    return FailedPageName(entryName, why, run.book->IsPdf());
+  }
 };
 
 void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
@@ -434,6 +462,7 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
   task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : be.entry.name;
   task.outName = WithExtension(task.entryName, m_settings->newExtension);
   std::string_view failed;
+  SourceError why = SourceError::kPageUnreadable;
   if (!names.insert(task.outName).second) {
     // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
     failed = kBatchNameTaken;
@@ -441,12 +470,17 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
     progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
     if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
       failed = kBatchReadFailed;
+    } else if (task.memory = PageMemoryCost(task.bytes);
+               task.memory > m_settings->bookPagesMemory) {
+      failed = kBatchReadFailed;
+      why = SourceError::kOverMemory;
+      task.bytes = {};
     }
   }
   if (failed.empty()) return true;
   {
     std::lock_guard lock(run.mutex);
-    run.failures.push_back({i, {failed, run.source, task.entryName}});
+    run.failures.push_back({i, {failed, run.source, FailedPageName(task.entryName, why, false)}});
   }
   progress.Advance(m_steps);
   return false;
@@ -511,12 +545,17 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       if (!ReadBookPage(run, i, names, progress, task)) continue;
       slot.name = task.outName;
       slot.page = true;
-      while (run.InFlight() >= limit && !shared.stop.load()) keepUp(true);
+      while (
+          (run.InFlight() >= limit || !run.HasRoomFor(task.memory, m_settings->bookPagesMemory)) &&
+          !shared.stop.load()) {
+        keepUp(true);
+      }
       {
         std::lock_guard lock(run.mutex);
         task.slot = run.first + run.slots.size();
         run.slots.push_back(std::move(slot));
         ++run.inFlight;
+        run.memoryInFlight += task.memory;
       }
       hand(std::move(task));
       keepUp(false);
@@ -580,10 +619,8 @@ bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::str
 void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress) {
   using Outcome = FileOutcome;
   using File = BookRun::Slot::File;
-  SourceError why = SourceError::kPageUnreadable;
-  auto finish = [&run, &task, &why](bool failed, std::string_view prefix,
-                                    std::vector<File> files = {},
-                                    std::vector<std::pair<std::string, std::string>> report = {}) {
+  auto finish = [&run, &task](bool failed, std::string_view prefix, std::vector<File> files = {},
+                              std::vector<std::pair<std::string, std::string>> report = {}) {
     {
       std::lock_guard lock(run.mutex);
       BookRun::Slot& slot = run.At(task.slot);
@@ -592,12 +629,8 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
       slot.files = std::move(files);
       slot.report = std::move(report);
       if (!failed && task.page < run.pageOutputs.size()) run.pageOutputs[task.page] = task.outputs;
-      if (failed) {
-        run.failures.push_back(
-            {task.entry,
-             {prefix, run.source, FailedPageName(task.entryName, why, run.book->IsPdf())}});
-      }
-      --run.inFlight;
+      if (failed) run.failures.push_back({task.entry, {prefix, run.source, task.FailedName(run)}});
+      run.Finished(task.memory);
     }
     run.changed.notify_one();
   };
@@ -618,7 +651,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   DibImage image;
   int grey = 0;
   if (const SourceError e = task.Load(*run.book, image, grey); e != SourceError::kNone) {
-    why = e;
+    task.why = e;
     progress.Advance(m_steps);
     finish(true, kBatchReadFailed);
     return;

@@ -37,6 +37,11 @@
 // - kReadAheadBytes, 64 MiB, and kReadAheadPages, 8: what a book keeps of
 //   the pages after (and just before) the one read, so that paging through a
 //   solid archive never unpacks it from the start again.
+// - kBookPagesMemoryBytes, 2 GiB: what the pages of a book being converted
+//   may hold in memory together (each page's file bytes, its picture and
+//   the pipeline's working copy of it): the largest loose page (768 MiB and
+//   its copy) fits; a book's page that alone needs more fails "over the
+//   memory limit", and pages wait for room rather than pass it together.
 // - kPdfPageHeight, 2400 pixels: a PDF page that is not one picture is
 //   rendered at this height (a typical comic page), within the picture
 //   limits.
@@ -61,5 +66,6 @@ inline constexpr int kMaxArchiveSeconds = 120;
 inline constexpr uint64_t kReadAheadBytes = uint64_t{64} << 20;
 inline constexpr size_t kReadAheadPages = 8;
 inline constexpr int kPdfPageHeight = 2400;
+inline constexpr uint64_t kBookPagesMemoryBytes = uint64_t{2} << 30;
 
 }  // namespace inkbrite

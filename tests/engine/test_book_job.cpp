@@ -317,6 +317,37 @@ using test::PdfOf;
 
 // A PDF refused is named as a PDF in the record, not as an archive: a page
 // whose one picture claims 100000 x 100000 pixels.
+// A book's pages are held within the job's memory: a page whose picture and
+// bytes would pass it fails with the reason, the others convert, and pages
+// that fit only one at a time wait for each other (two jobs).
+TEST_F(BookJobTest, APageThatWouldPassTheJobsMemoryFailsAndTheRestWaitForRoom) {
+  // A PNG header claiming 8192 x 8192 (192 MiB of picture) in 60 bytes.
+  std::vector<uint8_t> claim = {0x89, 'P', 'N',  'G', '\r', '\n', 0x1A, '\n', 0,    0,
+                                0,    13,  'I',  'H', 'D',  'R',  0,    0,    0x20, 0,
+                                0,    0,   0x20, 0,   8,    2,    0,    0,    0};
+  claim.resize(claim.size() + 4 + 24, 0);
+  std::vector<MadeEntry> book = Book(3);
+  book.push_back({"004.png", claim});
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipDeflated, book);
+  settings.bookPagesMemory = 64 << 20;
+  settings.jobs = 2;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 0);
+  EXPECT_NE(test::ReadText(settings.recordPath).find("004.png: 页面超出内存限制。"),
+            std::string::npos)
+      << test::ReadText(settings.recordPath);
+  EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{});
+
+  // Room for one small page at a time: all of them convert, in order.
+  book.pop_back();
+  test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipDeflated, book);
+  settings.bookPagesMemory = 8 * 1024;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(Entries(dir / "tgt/b.cbz"),
+            (std::vector<std::string>{"ComicInfo.xml", "001.png", "002.png", "003.png"}));
+}
+
 TEST_F(BookJobTest, ARefusedPdfIsCalledAPdf) {
   const std::string draw = "q 600 0 0 800 0 0 cm /Im0 Do Q";
   const std::string image(64, '\0');
