@@ -248,6 +248,7 @@ struct CBatchJob::BookRun {
   size_t first = 0;
   size_t inFlight = 0;          // pages handed to the pool, not yet finished
   uint64_t memoryInFlight = 0;  // what they hold (PageMemoryCost)
+  uint64_t memoryBudget = 0;    // what they may hold (BatchSettings::bookPagesMemory)
   // What failed, with the entry's index: the record lists them in the book's order.
   std::vector<std::pair<size_t, FileOutcome::Line>> failures;
   std::vector<std::pair<std::filesystem::path, std::string>> report;  // in the book's order
@@ -274,10 +275,11 @@ struct CBatchJob::BookRun {
     --inFlight;
     memoryInFlight -= memory;
   }
-  // Whether a page holding `memory` may start beside those in flight.
-  bool HasRoomFor(uint64_t memory, uint64_t budget) {
+  // Whether a page holding `memory` may start beside those in flight (at
+  // most `pages` of them).
+  bool HasRoomFor(uint64_t memory, size_t pages) {
     std::lock_guard lock(mutex);
-    return inFlight == 0 || memoryInFlight + memory <= budget;
+    return inFlight == 0 || (inFlight < pages && memoryInFlight + memory <= memoryBudget);
   }
   bool TakeOtherEntry(size_t i, Slot& slot, std::set<std::string>& names);
   void WriteSlotFiles(Slot& slot);
@@ -325,6 +327,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
   BookRun run;
   run.source = source;
   run.output = m_settings->books;
+  run.memoryBudget = m_settings->bookPagesMemory;
   run.target = BookTargetPath(source, m_source, m_target, run.output);
   SourceError error = SourceError::kNone;
   run.book = BookSource::Open(source, error);
@@ -545,11 +548,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       if (!ReadBookPage(run, i, names, progress, task)) continue;
       slot.name = task.outName;
       slot.page = true;
-      while (
-          (run.InFlight() >= limit || !run.HasRoomFor(task.memory, m_settings->bookPagesMemory)) &&
-          !shared.stop.load()) {
-        keepUp(true);
-      }
+      while (!shared.stop && !run.HasRoomFor(task.memory, limit)) keepUp(true);
       {
         std::lock_guard lock(run.mutex);
         task.slot = run.first + run.slots.size();
