@@ -38,6 +38,9 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -80,14 +83,32 @@ constexpr bool ImageSizeWithinLimits(int64_t width, int64_t height) {
 // worth counting) within kMaxDecoderBytes, and at most `maxPixelsPerByte`
 // pixels per byte of `inputBytes`, the file's (or its compressed data's)
 // size. True when decoding may go on.
+// Which limit refuses a picture, kNone when none does.
+constexpr ReadError ExceededLimit(int64_t width, int64_t height, uint64_t inputBytes,
+                                  uint64_t decoderBytes = 0,
+                                  uint64_t maxPixelsPerByte = kMaxPixelsPerInputByte) {
+  if (width <= 0 || height <= 0) return ReadError::kDamaged;
+  if (width > kMaxDibDimension || height > kMaxDibDimension) return ReadError::kOverSideLimit;
+  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  if (pixels > kMaxImagePixels) return ReadError::kOverPixelLimit;
+  if (!ImageSizeWithinLimits(width, height)) return ReadError::kOverByteLimit;
+  if (decoderBytes > kMaxDecoderBytes) return ReadError::kOverDecoderMemory;
+  // inputBytes * maxPixelsPerByte cannot overflow for any file we read
+  // (below 2^40 bytes) and the ratios used (below 2^20); divide instead.
+  if (pixels / maxPixelsPerByte > inputBytes) return ReadError::kOverPixelsPerByte;
+  return ReadError::kNone;
+}
+
+// The check itself; a refusal is noted as the reason of the read under way
+// (platform/read_status.h).
 constexpr bool DecodeWithinLimits(int64_t width, int64_t height, uint64_t inputBytes,
                                   uint64_t decoderBytes = 0,
                                   uint64_t maxPixelsPerByte = kMaxPixelsPerInputByte) {
-  if (!ImageSizeWithinLimits(width, height) || decoderBytes > kMaxDecoderBytes) return false;
-  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-  // inputBytes * maxPixelsPerByte cannot overflow for any file we read
-  // (below 2^40 bytes) and the ratios used (below 2^20); divide instead.
-  return pixels / maxPixelsPerByte <= inputBytes;
+  const ReadError exceeded =
+      ExceededLimit(width, height, inputBytes, decoderBytes, maxPixelsPerByte);
+  if (exceeded == ReadError::kNone) return true;
+  if (!std::is_constant_evaluated()) NoteReadFailure(exceeded);
+  return false;
 }
 
 }  // namespace inkbrite

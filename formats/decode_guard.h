@@ -11,19 +11,25 @@
 #include <cstdint>
 #include <filesystem>
 
+#include <new>
+
 #include "core/dib_image.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
-// Runs `decode` (returning 1 or 0); an exception counts as 0. On 0 the image
-// is cleared.
+// Runs `decode` (returning 1 or 0); an exception counts as 0 (noted as out
+// of memory for std::bad_alloc, as damage for any other). On 0 the image is
+// cleared.
 template <class Decode>
 int GuardedDecode(DibImage& image, Decode&& decode) noexcept {
   int result = 0;
   try {
     result = decode();
+  } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
   } catch (...) {
-    result = 0;
+    NoteReadFailure(ReadError::kDamaged);
   }
   if (result == 0) image.Clear();
   return result;

@@ -10,23 +10,47 @@
 
 namespace inkbrite {
 
-int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+namespace {
+
+// 0 with the reason of the failed read in *status (damage when nothing
+// more precise was noted).
+int Failed(const ReadNotes& notes, ReadStatus* status) {
+  if (status != nullptr) {
+    *status = notes.Status().Failed() ? notes.Status() : ReadStatus{ReadError::kDamaged, 0};
+  }
+  return 0;
+}
+
+}  // namespace
+
+int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource,
+                  ReadStatus* status) {
+  ReadNotes notes;
   const FileFormat* format = FindFileFormat(DetectImageFormat(path, true));
   // Unknown files are never read.
-  if (format == nullptr || format->read == nullptr) return 0;
+  if (format == nullptr || format->read == nullptr) {
+    notes.NoteIfNone(ReadError::kNotThisFormat);
+    return Failed(notes, status);
+  }
   int grey = 0;
-  if (format->read(path, image, &grey) == 0) return 0;
+  if (format->read(path, image, &grey) == 0) return Failed(notes, status);
   if (greySource != nullptr) *greySource = grey;
+  if (status != nullptr) *status = {};
   return 1;
 }
 
 int LoadImageMemory(const uint8_t* data, size_t size, std::string_view nameHint, DibImage& image,
-                    int* greySource) {
+                    int* greySource, ReadStatus* status) {
+  ReadNotes notes;
   const FileFormat* format = FindFileFormat(DetectImageFormatInMemory(data, size, nameHint));
-  if (format == nullptr || format->readBytes == nullptr || data == nullptr || size == 0) return 0;
+  if (format == nullptr || format->readBytes == nullptr || data == nullptr || size == 0) {
+    notes.NoteIfNone(ReadError::kNotThisFormat);
+    return Failed(notes, status);
+  }
   int grey = 0;
-  if (format->readBytes(data, size, image, &grey) == 0) return 0;
+  if (format->readBytes(data, size, image, &grey) == 0) return Failed(notes, status);
   if (greySource != nullptr) *greySource = grey;
+  if (status != nullptr) *status = {};
   return 1;
 }
 

@@ -18,21 +18,25 @@
 #include "core/dib_image.h"
 #include "formats/detect.h"
 #include "platform/messages.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
 // Reads any supported file with the reader of its row in the format table,
-// chosen by DetectImageFormat with content probing. 1 on success (the image replaced, *greySource
-// set), 0 on failure (the image may have been cleared).
-int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+// chosen by DetectImageFormat with content probing. 1 on success (the image
+// replaced, *greySource set), 0 on failure (the image may have been
+// cleared) with the reason in *status (platform/read_status.h): no reader
+// for it, damage, which limit, no memory, the system's error.
+int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource,
+                  ReadStatus* status = nullptr);
 
 // Reads a file held in memory (a page inside a book) with the memory reader
 // of its row, chosen by DetectImageFormatInMemory: the bytes' signature, else
 // the extension of `nameHint` (the entry's name). 1 on success (the image
 // replaced, *greySource set), 0 on failure (the image may have been cleared;
-// a book's row, or no row, is never read).
+// a book's row, or no row, is never read), the reason in *status.
 int LoadImageMemory(const uint8_t* data, size_t size, std::string_view nameHint, DibImage& image,
-                    int* greySource);
+                    int* greySource, ReadStatus* status = nullptr);
 
 // Why SaveImageFile failed, for the caller's message.
 enum class SaveError {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/file_io.h"
 
+#include "platform/read_status.h"
+
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -30,16 +32,24 @@ std::FILE* OpenRegularFile(const std::filesystem::path& path) {
   // Non-blocking, so that a FIFO is refused rather than waited on; a regular
   // file reads the same either way, but the flag is cleared all the same.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    NoteReadFailure(ReadError::kIoError, errno);
+    return nullptr;
+  }
   struct stat st {};
   const int flags = ::fcntl(fd, F_GETFL);
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
       ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // A folder, FIFO, socket or device is no file to read.
+    NoteReadFailure(ReadError::kIoError, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     ::close(fd);
     return nullptr;
   }
   std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
+  if (file == nullptr) {
+    NoteReadFailure(ReadError::kIoError, errno);
+    ::close(fd);
+  }
   return file;
 #endif
 }
@@ -51,13 +61,22 @@ bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes,
   std::vector<uint8_t> data;
   bool ok = std::fseek(file, 0, SEEK_END) == 0;
   const long end = ok ? std::ftell(file) : -1;
-  ok = end >= 0 && static_cast<uint64_t>(end) <= maxBytes && std::fseek(file, 0, SEEK_SET) == 0;
+  if (ok && end >= 0 && static_cast<uint64_t>(end) > maxBytes) {
+    NoteReadFailure(ReadError::kOverByteLimit);
+    ok = false;
+  }
+  ok = ok && end >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
   try {
     if (ok) data.resize(static_cast<size_t>(end));
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     ok = false;
   }
-  if (ok && end > 0) ok = std::fread(data.data(), 1, data.size(), file) == data.size();
+  if (ok && end > 0) {
+    ok = std::fread(data.data(), 1, data.size(), file) == data.size();
+    // Shorter than it was a moment ago: cut short while being read.
+    if (!ok) NoteReadFailure(std::ferror(file) ? ReadError::kIoError : ReadError::kDamaged, errno);
+  }
   std::fclose(file);
   if (!ok) return false;
   bytes = std::move(data);

@@ -656,6 +656,61 @@ keys of --set (KEY):
     </message>
 </context>
 <context>
+    <name>platform</name>
+    <message>
+        <source>不是能读取的图像格式</source>
+        <translation>not a picture format this program reads</translation>
+    </message>
+    <message>
+        <source>文件已损坏或不完整</source>
+        <translation>the file is damaged or incomplete</translation>
+    </message>
+    <message>
+        <source>图像的边长超过65535像素的上限</source>
+        <translation>a side of the picture is over the limit of 65535 pixels</translation>
+    </message>
+    <message>
+        <source>图像超过2^28像素的上限</source>
+        <translation>the picture is over the limit of 2^28 pixels</translation>
+    </message>
+    <message>
+        <source>超过2 GiB的上限</source>
+        <translation>over the limit of 2 GiB</translation>
+    </message>
+    <message>
+        <source>解码所需的内存超过上限</source>
+        <translation>decoding it needs more memory than the limit</translation>
+    </message>
+    <message>
+        <source>文件太小，容不下它声称的图像</source>
+        <translation>the file is too small to hold the picture it claims</translation>
+    </message>
+    <message>
+        <source>超过该格式自身的上限</source>
+        <translation>over a limit of the format's own</translation>
+    </message>
+    <message>
+        <source>读取时间超过上限</source>
+        <translation>reading it took longer than the limit</translation>
+    </message>
+    <message>
+        <source>超过内存用量的上限</source>
+        <translation>over the memory limit</translation>
+    </message>
+    <message>
+        <source>内存不足</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>系统错误：%1</source>
+        <translation>system error: %1</translation>
+    </message>
+    <message>
+        <source>不支持文件所用的功能</source>
+        <translation>the file uses a feature this program does not support</translation>
+    </message>
+</context>
+<context>
     <name>settings</name>
     <message>
         <source>亮度</source>

@@ -8,15 +8,26 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+
+#include "platform/read_status.h"
 
 namespace inkbrite::png_detail {
 
 // libpng errors unwind to the setjmp of RunGuarded; nothing is printed
 // (a desktop program has no console to read it, and the result says enough).
-[[noreturn]] inline void OnPngError(png_structp png, png_const_charp /*message*/) {
+// A side beyond png_set_user_limits is refused by libpng itself: a warning
+// with this message, then the error. Noted as the side limit it is.
+inline void NoteIfSideLimit(png_const_charp message) {
+  if (message != nullptr && std::strstr(message, "exceeds user limit") != nullptr) {
+    NoteReadFailure(ReadError::kOverSideLimit);
+  }
+}
+[[noreturn]] inline void OnPngError(png_structp png, png_const_charp message) {
+  NoteIfSideLimit(message);
   png_longjmp(png, 1);
 }
-inline void OnPngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+inline void OnPngWarning(png_structp /*png*/, png_const_charp message) { NoteIfSideLimit(message); }
 
 // Runs `body`, a lambda full of libpng calls, with libpng's error return
 // point set: true when it ran to its end, false when libpng raised an error.
