@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "batch/batch_job_pvt.h"
+#include "batch/book_writer.h"
 #include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "core/enhance.h"
@@ -294,7 +295,8 @@ fs::path BatchTargetPath(const fs::path& source, const fs::path& sourceDir,
 fs::path BookTargetPath(const fs::path& source, const fs::path& sourceDir,
                         const fs::path& targetDir, BookOutput output) {
   fs::path target = targetDir / BatchRelativePath(source, sourceDir);
-  target.replace_extension(output == BookOutput::kFolder ? "" : ".cbz");
+  target.replace_extension(BookIsOneFile(output) ? fs::path(BookKindRowOf(output).extension)
+                                                 : fs::path());
   return target;
 }
 
@@ -692,7 +694,8 @@ void CBatchJob::StartRun(BatchHost& host, const BatchSettings& settings) {
 }
 
 // The refusals that end a run before anything is counted: no source or
-// target folder, reduced colours into a format without a palette, and the
+// target folder, reduced colours into a format without a palette, e-book
+// pages in a format EPUB does not take, and the
 // same folder when the user does not want the sources overwritten.
 bool CBatchJob::CheckSettings(const BatchSelection* selection) {
   m_source = SourceFolder(*m_settings, selection);
@@ -707,6 +710,10 @@ bool CBatchJob::CheckSettings(const BatchSelection* selection) {
   }
   if (!TakesReducedPages(m_settings->newExtension) && IsReducedMode(m_settings->colourMode)) {
     m_host->ShowMessage(EngineText(kBatchReducedNeedsPngMessage), MessageKind::kOk);
+    return false;
+  }
+  if (!BookTakesPageExtension(m_settings->books, m_settings->newExtension)) {
+    m_host->ShowMessage(EngineText(kBatchBookPagesMessage), MessageKind::kOk);
     return false;
   }
   if (IsSameBatchFolder(m_source, m_target)) {

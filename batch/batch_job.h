@@ -79,6 +79,10 @@
 //   last, once every page is known. Names that are not ASCII carry the zip's
 //   UTF-8 flag.
 // - kFolder: the same entries as files in a folder named after the book.
+// - kEpub, kKepub, kPdf: the converted pages, in reading order, as an
+//   e-book or a PDF (book_writer.h) with the book's metadata; entries that
+//   are not pages are left out. An e-book's pages must be JPEG, PNG or GIF
+//   (a run with another new extension is refused before it starts).
 // - kSkip: books are not listed, counted or converted.
 // The book is written into a temporary file or folder beside its target
 // and moved into place only when every page converted; a book with a
@@ -188,6 +192,9 @@ enum class BookOutput : int {
   kCbz = 0,     // a .cbz of the converted pages at the book's mirrored path
   kFolder = 1,  // the converted pages in a folder named after the book
   kSkip = 2,    // books are left out of the run
+  kEpub = 3,    // an EPUB 3 of fixed layout (book_writer.h)
+  kKepub = 4,   // the same for Kobo's reader, named .kepub.epub
+  kPdf = 5,     // a PDF, a page per picture
 };
 
 // A run's settings, as the host's controls give them.
@@ -233,6 +240,13 @@ struct BatchSettings {
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).
   uint64_t bookPagesMemory = uint64_t{2} << 30;
+  // An e-book's or PDF's metadata where the run names it (empty: each
+  // book's own, book_meta.h), and how its pages are laid out.
+  std::string bookTitle;
+  std::string bookSeries;
+  std::string bookAuthor;
+  int bookPixelsPerInch = 300;
+  bool bookSpreads = false;
 };
 
 // One file of a run: its place in the whole job's list and its path.
@@ -252,6 +266,8 @@ inline constexpr std::string_view kBatchReducedNeedsPngMessage =
     INKBRITE_TEXT("batch", "抱歉，减色后的图像只能保存为PNG格式，请重新选择。");
 inline constexpr std::string_view kBatchSameFolderQuestion =
     INKBRITE_TEXT("batch", "源目录与目标目录相同，源文件将被转换后的文件所覆盖。要继续吗？");
+inline constexpr std::string_view kBatchBookPagesMessage =
+    INKBRITE_TEXT("batch", "抱歉，电子书的页面只能保存为JPEG、PNG或GIF格式，请重新选择。");
 inline constexpr std::string_view kBatchNoFilesMessage =
     INKBRITE_TEXT("batch", "抱歉，在源目录下没有可供转换的文件。");
 inline constexpr std::string_view kBatchStoppedSuffix =
@@ -311,9 +327,9 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
 // beside `target`.
 std::filesystem::path BatchPageTargetPath(const std::filesystem::path& target, int page);
 
-// Where a book is written: its relative path under `targetDir` with ".cbz"
-// in place of its extension, or without the extension (a folder named after
-// the book).
+// Where a book is written: its relative path under `targetDir` with the
+// kind's extension (".cbz", ".epub", ".kepub.epub", ".pdf") in place of its
+// own, or without the extension (a folder named after the book).
 std::filesystem::path BookTargetPath(const std::filesystem::path& source,
                                      const std::filesystem::path& sourceDir,
                                      const std::filesystem::path& targetDir, BookOutput output);

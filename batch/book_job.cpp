@@ -18,7 +18,7 @@
 
 #include "batch/batch_job.h"
 #include "batch/batch_job_pvt.h"
-#include "batch/cbz_writer.h"
+#include "batch/book_writer.h"
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -77,13 +77,6 @@ std::string PdfPageName(size_t page, size_t pages) {
   const size_t width = std::max<size_t>(3, std::to_string(pages).size());
   if (number.size() < width) number.insert(0, width - number.size(), '0');
   return number;
-}
-
-// Whether the pages of this extension are stored in the CBZ rather than
-// deflated: formats that deflate cannot shrink.
-bool StoredInBook(const std::string& extension) {
-  const FileFormat* f = FindFileFormat(DetectImageFormat(fs::path("p" + extension), false));
-  return f != nullptr && f->storedInBooks;
 }
 
 // The modification time of a file in seconds since 1970, or 0.
@@ -218,8 +211,9 @@ struct CBatchJob::BookRun {
     enum Kind { kFolder, kFile } kind = kFile;
     std::string name;  // in the CBZ or below the book's folder
     int64_t mtime = 0;
-    bool page = false;  // a page (stored when its format deflates badly)
-    bool info = false;  // a ComicInfo.xml, kept true to the pages written
+    bool page = false;     // a page (stored when its format deflates badly)
+    size_t pageIndex = 0;  // a page's place in the reading order
+    bool info = false;     // a ComicInfo.xml, kept true to the pages written
     // The files to write (a page may have become two: a split spread); a
     // converted page of a folder is in place already and has none.
     struct File {
@@ -234,13 +228,13 @@ struct CBatchJob::BookRun {
   };
 
   fs::path source;
-  fs::path target;  // the .cbz, or the book's folder
+  fs::path target;  // the book's file, or its folder
   BookOutput output = BookOutput::kCbz;
   std::unique_ptr<BookSource> book;
-  fs::path work;  // the temporary folder: the CBZ's page files, or the folder being filled
+  fs::path work;  // the temporary folder: the book's page files, or the folder being filled
   std::unique_ptr<SafeFileWriter> file;
-  std::unique_ptr<CbzWriter> cbz;
-  int64_t pdfTime = 0;  // a PDF's pages are dated as its file
+  std::unique_ptr<BookWriter> writer;  // a book that is one file
+  int64_t pdfTime = 0;                 // a PDF's pages are dated as its file
 
   std::mutex mutex;  // the slots, `failures` and `written` below, while pages run
   std::condition_variable changed;
@@ -359,10 +353,15 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       progress.Advance(units);
       return {Outcome::kWriteFailed, run.target};
     }
-    if (run.output == BookOutput::kCbz) {
+    if (BookIsOneFile(run.output)) {
+      const BookMetaOverrides overrides{m_settings->bookTitle, m_settings->bookSeries,
+                                        m_settings->bookAuthor};
+      BookMeta meta = MakeBookMeta(run.book->Info(), source.stem().string(), overrides);
+      meta.rightToLeft = meta.rightToLeft || m_params->GetValue(kSplitRightToLeft) != 0;
       run.file = std::make_unique<SafeFileWriter>(run.target);
-      run.cbz = std::make_unique<CbzWriter>(*run.file);
-      if (!run.file->Open() || !run.cbz->Open()) run.writeFailed = true;
+      run.writer = MakeBookWriter(run.output, *run.file, meta,
+                                  {m_settings->bookPixelsPerInch, m_settings->bookSpreads});
+      if (!run.file->Open() || !run.writer || !run.writer->Open()) run.writeFailed = true;
     }
     run.pdfTime = run.book->IsPdf() ? FileTime(source) : 0;
     run.pageOutputs.assign(run.book->PageCount(), 1);
@@ -548,6 +547,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       if (!ReadBookPage(run, i, names, progress, task)) continue;
       slot.name = task.outName;
       slot.page = true;
+      slot.pageIndex = be.pageIndex;
       while (!shared.stop && !run.HasRoomFor(task.memory, limit)) keepUp(true);
       {
         std::lock_guard lock(run.mutex);
@@ -640,7 +640,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   std::vector<uint8_t> streamed;
   if (const std::optional<RowsEnd> end = ConvertBookPageByRows(run, task, progress, streamed)) {
     std::vector<File> files;
-    if (*end == RowsEnd::kWritten && run.output == BookOutput::kCbz) {
+    if (*end == RowsEnd::kWritten && BookIsOneFile(run.output)) {
       files.push_back({task.outName, std::move(streamed)});
     }
     finish(*end != RowsEnd::kWritten,
@@ -656,7 +656,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
     return;
   }
   progress.Advance(1);
-  const bool cbz = run.output == BookOutput::kCbz;
+  const bool cbz = BookIsOneFile(run.output);
   if (m_settings->skipColour && !image.IsGrey() && !run.book->IsPdf()) {
     // A colour page is kept as it is, under its own name.
     progress.Advance(kUnitsAfterRead);
@@ -709,7 +709,7 @@ std::optional<CBatchJob::RowsEnd> CBatchJob::ConvertBookPageByRows(BookRun& run,
   if (reader == nullptr) return std::nullopt;
   const int mode = ResolveKeepAsIs(m_settings->colourMode, reader->GreySource());
   if (IsReducedMode(mode)) return std::nullopt;
-  const bool cbz = run.output == BookOutput::kCbz;
+  const bool cbz = BookIsOneFile(run.output);
   const int colourMode = mode == kGreyComic ? 1 : 0;
   std::unique_ptr<PageRowWriter> writer;
   if (cbz) {
@@ -747,8 +747,8 @@ void CBatchJob::WriteReadySlots(BookRun& run) {
     }
     if (slot.kind == BookRun::Slot::kFolder) {
       std::error_code ec;
-      if (run.output == BookOutput::kCbz) {
-        run.writeFailed = !run.cbz->AddFolder(slot.name, slot.mtime);
+      if (run.writer) {
+        run.writeFailed = !run.writer->AddOther(slot.name, nullptr, 0, slot.mtime);
       } else {
         fs::create_directories(run.work / slot.name, ec);
       }
@@ -762,22 +762,25 @@ void CBatchJob::WriteReadySlots(BookRun& run) {
   }
 }
 
-// A slot's files into the CBZ, or (copied entries: a converted page's file
-// is in place already) into the book's folder. A ComicInfo.xml is told the
-// pages written.
+// A slot's files into the book's file, or (copied entries: a converted
+// page's file is in place already) into the book's folder. A ComicInfo.xml
+// is told the pages written.
 void CBatchJob::BookRun::WriteSlotFiles(Slot& slot) {
-  for (Slot::File& entry : slot.files) {
-    if (writeFailed) break;
+  for (size_t i = 0; i < slot.files.size() && !writeFailed; ++i) {
+    Slot::File& entry = slot.files[i];
     if (slot.info) {
       if (std::optional<std::string> info =
               ComicInfoForPages(entry.bytes.data(), entry.bytes.size(), pageOutputs)) {
         entry.bytes.assign(info->begin(), info->end());
       }
     }
-    if (output == BookOutput::kCbz) {
-      const bool store = slot.page && StoredInBook(fs::path(entry.name).extension().native());
+    if (writer && slot.page) {
+      // A split spread's two pages keep their order within the page's place.
+      writeFailed = !writer->AddPage(entry.name, slot.pageIndex * 4 + i, entry.bytes.data(),
+                                     entry.bytes.size(), slot.mtime);
+    } else if (writer) {
       writeFailed =
-          !cbz->AddFile(entry.name, entry.bytes.data(), entry.bytes.size(), slot.mtime, store);
+          !writer->AddOther(entry.name, entry.bytes.data(), entry.bytes.size(), slot.mtime);
     } else {
       const fs::path path = work / entry.name;
       std::error_code ec;
@@ -820,7 +823,7 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   // of the same name after the book is refused as a second source of it.
   std::vector<fs::path> folderFiles;
   uintmax_t folderBytes = 0;
-  if (run.output != BookOutput::kCbz && written) {
+  if (!run.writer && written) {
     for (fs::recursive_directory_iterator it(run.work, ec), end; !ec && it != end;
          it.increment(ec)) {
       if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
@@ -830,8 +833,8 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     }
     ec.clear();
   }
-  if (run.output == BookOutput::kCbz) {
-    written = written && run.cbz->Close() && run.file->Commit();
+  if (run.writer) {
+    written = written && run.writer->Close() && run.file->Commit();
     if (!written) run.file->Discard();
     dropWork();
   } else if (written) {

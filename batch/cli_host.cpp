@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "batch/book_writer.h"
 #include "batch/named_settings.h"
 #include "batch/run_record.h"
 #include "batch/work_list.h"
@@ -68,6 +69,10 @@ bool CheckBeforeListing(const CliOptions& options, std::FILE* err) {
   const BatchSettings& s = options.settings;
   if (IsReducedMode(s.colourMode) && !TakesReducedPages(s.newExtension)) {
     PrintText(err, EngineText(kBatchReducedNeedsPngMessage));
+    return false;
+  }
+  if (!BookTakesPageExtension(s.books, s.newExtension)) {
+    PrintText(err, EngineText(kBatchBookPagesMessage));
     return false;
   }
   const bool same = IsSameBatchFolder(s.sourceDir, s.targetDir);
@@ -384,16 +389,13 @@ bool AddSet(CliParse& p, std::string_view v, std::string& error) {
 }
 
 bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
-  if (v == "cbz") {
-    p.options.settings.books = BookOutput::kCbz;
-  } else if (v == "folder") {
-    p.options.settings.books = BookOutput::kFolder;
-  } else if (v == "skip") {
-    p.options.settings.books = BookOutput::kSkip;
-  } else {
-    error = EngineTextArgs(INKBRITE_TEXT("cli", "--books必须是cbz、folder或skip，而不是“%1”"), {v});
+  const BookKindRow* row = FindBookKindRow(v);
+  if (row == nullptr) {
+    error = EngineTextArgs(
+        INKBRITE_TEXT("cli", "--books必须是epub、kepub、pdf、cbz、folder或skip，而不是“%1”"), {v});
     return false;
   }
+  p.options.settings.books = row->output;
   return true;
 }
 
@@ -508,8 +510,31 @@ const std::vector<CliOption>& CliOptionTable() {
       {"--books", "MODE",
        INKBRITE_TEXT("cli",
                      "源文件中的漫画书（%1）：\ncbz：每本转换为一个.cbz（默认）；\n"
+                     "epub：固定版式的EPUB 3；kepub：Kobo的.kepub.epub；\n"
+                     "pdf：每页一张图的PDF；\n"
                      "folder：转换到以书名命名的目录；skip：略过"),
        SetBooks, [] { return std::vector<std::string>{BookPatterns()}; }},
+      {"--title", "TEXT",
+       INKBRITE_TEXT("cli", "电子书和PDF的书名（默认：ComicInfo.xml的，\n否则为书的文件名）"),
+       [](P& p, V v, E&) {
+         p.options.settings.bookTitle = std::string(v);
+         return true;
+       }},
+      {"--series", "TEXT",
+       INKBRITE_TEXT("cli",
+                     "电子书和PDF的系列名（默认：ComicInfo.xml的，\n否则取自文件名，"
+                     "如“Series v03 c012”）"),
+       [](P& p, V v, E&) {
+         p.options.settings.bookSeries = std::string(v);
+         return true;
+       }},
+      {"--author", "TEXT",
+       INKBRITE_TEXT("cli",
+                     "电子书和PDF的作者（以逗号分隔多人；\n默认：ComicInfo.xml的作者和画师）"),
+       [](P& p, V v, E&) {
+         p.options.settings.bookAuthor = std::string(v);
+         return true;
+       }},
       {"--jobs", "N",
        INKBRITE_TEXT("cli",
                      "同时转换的文件（及书页）数（默认：处理器\n核心数）；"
@@ -895,7 +920,7 @@ MessageAnswer CliHost::ShowMessage(std::string_view text, MessageKind kind) {
   }
   if (text == EngineText(kBatchNoSourceMessage) || text == EngineText(kBatchNoTargetMessage) ||
       text == EngineText(kBatchReducedNeedsPngMessage) ||
-      text == EngineText(kBatchNoFilesMessage)) {
+      text == EngineText(kBatchBookPagesMessage) || text == EngineText(kBatchNoFilesMessage)) {
     print(m_err, text);
     m_refused = true;
   } else if (!m_quiet || text.ends_with(EngineText(kBatchStoppedSuffix))) {

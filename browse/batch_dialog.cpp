@@ -493,7 +493,10 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   m_extension = MakeList(box, BatchNewExtensions(), kBatchIdNewExtension);
   auto* view = AddButton(box, tr("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
   // In the order of BookOutput's numbers.
-  m_books = MakeList(box, {tr("每本转为一个CBZ文件"), tr("每本转为一个文件夹"), tr("跳过漫画书")},
+  m_books = MakeList(box,
+                     {tr("每本转为一个CBZ文件"), tr("每本转为一个文件夹"), tr("跳过漫画书"),
+                      tr("每本转为一个EPUB电子书"), tr("每本转为一个KEPUB电子书（Kobo）"),
+                      tr("每本转为一个PDF文件")},
                      kBatchIdBooks);
   m_controls.insert(m_controls.end(), {m_target, m_extension, m_books});
 

@@ -15,6 +15,8 @@ PACKAGES=(
   libwebp-dev libavif-dev libjxl-dev liblcms2-dev
   # books: comic archives and PDF files
   libarchive-dev liblzma-dev libpoppler-glib-dev
+  # e-books and PDF files written: XML and PDF libraries
+  libxml2-dev libqpdf-dev
   # user interface
   qt6-base-dev libx11-dev fonts-wqy-microhei fonts-dejavu-core fonts-dejavu-extra xvfb xauth xdg-utils
   qt6-translations-l10n
@@ -34,6 +36,12 @@ PACKAGES=(
 # build or test).
 if [ "${1:-}" = "--bench" ]; then
   PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools zip unzip)
+fi
+# The validators the e-book and PDF tests run (they skip without them):
+# epubcheck (with Java), qpdf, poppler's pdftoppm and pdfinfo, calibre's
+# ebook-meta.
+if [ "${1:-}" = "--check-tools" ]; then
+  PACKAGES=(epubcheck default-jre-headless qpdf poppler-utils calibre python3)
 fi
 # The single-node Slurm of `make cluster-test` (not needed to build or test).
 if [ "${1:-}" = "--cluster" ]; then

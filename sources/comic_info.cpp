@@ -269,6 +269,26 @@ void Store(ComicInfo& info, std::string_view field, const std::string& raw) {
     info.number = FieldText(raw);
   else if (field == "Writer")
     info.writer = FieldText(raw);
+  else if (field == "Volume")
+    info.volume = FieldText(raw);
+  else if (field == "Penciller")
+    info.penciller = FieldText(raw);
+  else if (field == "Inker")
+    info.inker = FieldText(raw);
+  else if (field == "Colorist")
+    info.colorist = FieldText(raw);
+  else if (field == "Letterer")
+    info.letterer = FieldText(raw);
+  else if (field == "CoverArtist")
+    info.coverArtist = FieldText(raw);
+  else if (field == "Publisher")
+    info.publisher = FieldText(raw);
+  else if (field == "Year")
+    info.year = FieldText(raw);
+  else if (field == "LanguageISO")
+    info.language = FieldText(raw);
+  else if (field == "Summary")
+    info.summary = FieldText(raw);
   else if (field == "PageCount")
     info.pageCount = PageCountOf(Trimmed(raw));
   else if (field == "Manga")

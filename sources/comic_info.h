@@ -5,7 +5,8 @@
 //     <Writer>..</Writer><PageCount>24</PageCount>
 //     <Manga>YesAndRightToLeft</Manga>...</ComicInfo>
 //
-// Only these fields are read, each from a child element of the root (nested
+// Only these fields (and Volume, the artists, Publisher, Year,
+// LanguageISO, Summary) are read, each from a child element of the root (nested
 // elements such as <Pages> are passed over). The parser is our own and
 // small: UTF-8 (a UTF-16 file with its byte-order mark is converted first),
 // the five named entities and numeric character references, CDATA,
@@ -31,7 +32,13 @@ struct ComicInfo {
   std::string title;
   std::string series;
   std::string number;
-  std::string writer;
+  std::string writer;  // as written: one name or several separated by commas
+  std::string volume;
+  std::string penciller, inker, colorist, letterer, coverArtist;
+  std::string publisher;
+  std::string year;
+  std::string language;  // <LanguageISO>
+  std::string summary;
   int pageCount = 0;         // 0 when absent or not a number
   bool rightToLeft = false;  // <Manga>YesAndRightToLeft</Manga>: read right to left
 };

@@ -22,6 +22,10 @@ files converted: %2.</translation>
         <translation>Please choose the folder for the new files first.</translation>
     </message>
     <message>
+        <source>抱歉，电子书的页面只能保存为JPEG、PNG或GIF格式，请重新选择。</source>
+        <translation>Sorry, the pages of an e-book can only be saved as JPEG, PNG or GIF. Please choose again.</translation>
+    </message>
+    <message>
         <source>抱歉，减色后的图像只能保存为PNG格式，请重新选择。</source>
         <translation>Sorry, colour-reduced images can only be saved as PNG. Please choose again.</translation>
     </message>
@@ -189,8 +193,26 @@ The record cannot be written: %1 (%2).</translation>
         <translation>--set: value of %1 out of range: &quot;%2&quot;</translation>
     </message>
     <message>
-        <source>--books必须是cbz、folder或skip，而不是“%1”</source>
-        <translation>--books must be cbz, folder or skip, not &quot;%1&quot;</translation>
+        <source>--books必须是epub、kepub、pdf、cbz、folder或skip，而不是“%1”</source>
+        <translation>--books must be epub, kepub, pdf, cbz, folder or skip, not &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>电子书和PDF的书名（默认：ComicInfo.xml的，
+否则为书的文件名）</source>
+        <translation>the title of e-books and PDF files (default: the
+ComicInfo.xml&apos;s, else the book&apos;s file name)</translation>
+    </message>
+    <message>
+        <source>电子书和PDF的系列名（默认：ComicInfo.xml的，
+否则取自文件名，如“Series v03 c012”）</source>
+        <translation>the series of e-books and PDF files (default: the
+ComicInfo.xml&apos;s, else from the file name, as in &quot;Series v03 c012&quot;)</translation>
+    </message>
+    <message>
+        <source>电子书和PDF的作者（以逗号分隔多人；
+默认：ComicInfo.xml的作者和画师）</source>
+        <translation>the authors of e-books and PDF files (several separated
+by commas; default: the ComicInfo.xml&apos;s writers and artists)</translation>
     </message>
     <message>
         <source>--jobs必须是1到%1，而不是“%2”</source>
@@ -271,9 +293,13 @@ written page (deskew, split, crop, levels, fit)</translation>
     <message>
         <source>源文件中的漫画书（%1）：
 cbz：每本转换为一个.cbz（默认）；
+epub：固定版式的EPUB 3；kepub：Kobo的.kepub.epub；
+pdf：每页一张图的PDF；
 folder：转换到以书名命名的目录；skip：略过</source>
         <translation>comic books (%1) among the sources:
 cbz: each into a .cbz of its converted pages (default);
+epub: a fixed-layout EPUB 3; kepub: Kobo&apos;s .kepub.epub;
+pdf: a PDF of a picture per page;
 folder: into a folder named after the book; skip: left out</translation>
     </message>
     <message>

@@ -837,6 +837,18 @@ is not valid. Please choose another.</translation>
         <translation>Skip comic books</translation>
     </message>
     <message>
+        <source>每本转为一个EPUB电子书</source>
+        <translation>Each into an EPUB e-book</translation>
+    </message>
+    <message>
+        <source>每本转为一个KEPUB电子书（Kobo）</source>
+        <translation>Each into a KEPUB e-book (Kobo)</translation>
+    </message>
+    <message>
+        <source>每本转为一个PDF文件</source>
+        <translation>Each into a PDF file</translation>
+    </message>
+    <message>
         <source>亮度:</source>
         <translation>Brightness:</translation>
     </message>

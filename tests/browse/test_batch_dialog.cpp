@@ -340,7 +340,7 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
     CBatchDlg dialog;
     auto* books = Ctl<QComboBox>(dialog, kBatchIdBooks);
     EXPECT_EQ(books->currentIndex(), static_cast<int>(BookOutput::kCbz));
-    EXPECT_EQ(books->count(), 3);
+    EXPECT_EQ(books->count(), 6);
     books->setCurrentIndex(static_cast<int>(BookOutput::kFolder));
     Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
     Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
@@ -358,6 +358,15 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
   EXPECT_FALSE(fs::exists(target() / "book"));
   EXPECT_EQ(messages.back(), "1个文件需要转换，\n1个文件转换成功。");
+  // An e-book or PDF kind writes the book as one file of its kind.
+  for (BookOutput kind : {BookOutput::kEpub, BookOutput::kKepub, BookOutput::kPdf}) {
+    books->setCurrentIndex(static_cast<int>(kind));
+    Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".jpg");
+    Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  }
+  EXPECT_EQ(test::Listing(target()),
+            (std::vector<std::string>{"book.epub", "book.kepub.epub", "book.pdf", "loose.jpg",
+                                      "loose.png"}));
 }
 
 // The target left at the folder being read, and a source folder with pages

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/batch_job.h"
+#include "batch/book_writer.h"
 #include "batch/cli_host.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -569,7 +570,18 @@ TEST(BookCli, BooksOptionAndItsHelp) {
   ASSERT_TRUE(parse({"a", "b"}, plain, error)) << error;
   EXPECT_EQ(plain.settings.books, BookOutput::kCbz);
   EXPECT_FALSE(parse({"--books", "zip", "a", "b"}, bad, error));
-  EXPECT_EQ(error, "--books必须是cbz、folder或skip，而不是“zip”");
+  EXPECT_EQ(error, "--books必须是epub、kepub、pdf、cbz、folder或skip，而不是“zip”");
+  for (const BookKindRow& row : BookKindRows()) {
+    CliOptions kind;
+    error.clear();
+    ASSERT_TRUE(parse({"--books", row.name, "a", "b"}, kind, error)) << row.name << error;
+    EXPECT_EQ(kind.settings.books, row.output);
+  }
+  CliOptions named;
+  error.clear();
+  ASSERT_TRUE(parse({"--title", "T", "--series=S", "--author", "A, B", "a", "b"}, named, error));
+  EXPECT_EQ(named.settings.bookTitle + named.settings.bookSeries + named.settings.bookAuthor,
+            "TSA, B");
   EXPECT_NE(CliUsageText().find("--books MODE"), std::string::npos);
 }
 

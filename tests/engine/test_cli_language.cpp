@@ -270,7 +270,7 @@ TEST_F(CliLanguageRunTest, HelpAndErrorsInTheLanguageOfTheRun) {
             "Try 'inkbrite-batch --help'.\n");
   EXPECT_EQ(Run("", "--books zip --lang en " + Q("src") + " " + Q("dst")), 2);
   EXPECT_EQ(Err(),
-            "inkbrite-batch: --books must be cbz, folder or skip, not \"zip\"\n"
+            "inkbrite-batch: --books must be epub, kepub, pdf, cbz, folder or skip, not \"zip\"\n"
             "Try 'inkbrite-batch --help'.\n");
   EXPECT_EQ(Run("INKBRITE_LANG=en", "--set Nothing=1 --lang zh " + Q("src") + " " + Q("dst")), 2);
   EXPECT_EQ(Err(),

@@ -26,6 +26,9 @@ TEST(ComicInfo, ReadsTheFieldsOfTheRootsChildren) {
       "  <Writer>A &#x4E2D;&#25991; Writer</Writer>\n"
       "  <PageCount>24</PageCount>\n"
       "  <Manga>YesAndRightToLeft</Manga>\n"
+      "  <Volume>2</Volume><Penciller>P</Penciller><Inker>I</Inker><Colorist>C</Colorist>\n"
+      "  <Letterer>L</Letterer><CoverArtist>A</CoverArtist><Publisher>Pub</Publisher>\n"
+      "  <Year>1999</Year><LanguageISO>ja</LanguageISO><Summary> Once. </Summary>\n"
       "  <Pages><Page Image=\"0\" Type=\"FrontCover\"><Title>not the title</Title></Page></Pages>\n"
       "</ComicInfo>");
   EXPECT_TRUE(info.present);
@@ -35,6 +38,9 @@ TEST(ComicInfo, ReadsTheFieldsOfTheRootsChildren) {
   EXPECT_EQ(info.writer, "A 中文 Writer");
   EXPECT_EQ(info.pageCount, 24);
   EXPECT_TRUE(info.rightToLeft);
+  EXPECT_EQ(info.volume + info.penciller + info.inker + info.colorist + info.letterer +
+                info.coverArtist + "|" + info.publisher + info.year + info.language + info.summary,
+            "2PICLA|Pub1999jaOnce.");
 }
 
 TEST(ComicInfo, CdataCommentsByteOrderMarksAndUtf16) {

@@ -1,0 +1,317 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// A PDF of the pages (book_writer.h), through qpdf: a page per picture, the
+// page the picture's size at the layout's density; a JPEG page is embedded
+// as it is (DCTDecode), any other page decoded and embedded losslessly
+// (8-bit grey or RGB samples, FlateDecode). The document information
+// dictionary and an XMP packet carry the metadata; a right-to-left book
+// asks viewers to lay it out so (/ViewerPreferences /Direction /R2L). The
+// file's identifier is derived from its content and its dates from the
+// pages' latest time, so the same pages always make the same file.
+//
+// The pages' streams are held in memory until the book is closed (what
+// qpdf writes from); a PDF page costs its encoded size.
+// qpdf 11: no PointerHolder in our code.
+#define POINTERHOLDER_TRANSITION 4
+#include <zlib.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "batch/book_writer.h"
+#include "batch/xml_out.h"
+#include "core/dib_image.h"
+#include "formats/image_file.h"
+#include "formats/picture_size.h"
+#include "platform/file_io.h"
+
+namespace inkbrite {
+
+namespace {
+
+// The colour components of a baseline or progressive JPEG (its frame
+// header's count); 0 when the bytes are no JPEG or the frame is not found.
+int JpegComponents(const uint8_t* data, size_t size) {
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+  size_t at = 2;
+  while (at + 4 <= size) {
+    if (data[at] != 0xFF) return 0;
+    const uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {
+      ++at;
+      continue;
+    }
+    const size_t length = (size_t{data[at + 2]} << 8) | data[at + 3];
+    const bool frame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) return at + 9 < size ? data[at + 9] : 0;
+    if (marker == 0xDA || length < 2) return 0;
+    at += 2 + length;
+  }
+  return 0;
+}
+
+// A picture's samples, top row first: grey (1 byte) or RGB (3 bytes).
+bool DecodedSamples(const uint8_t* data, size_t size, const std::string& name, std::string& out,
+                    int& width, int& height, bool& grey) {
+  DibImage image;
+  int greySource = 0;
+  if (LoadImageMemory(data, size, name, image, &greySource) == 0 || !image.ConvertTo24Bit()) {
+    return false;
+  }
+  width = image.Width();
+  height = image.Height();
+  grey = image.IsGrey();
+  const size_t channels = grey ? 1 : 3;
+  std::string samples(static_cast<size_t>(width) * static_cast<size_t>(height) * channels, '\0');
+  char* at = samples.data();
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* row = image.Row(y);
+    for (int32_t x = 0; x < width; ++x, row += 3) {
+      if (grey) {
+        *at++ = static_cast<char>(row[0]);
+      } else {
+        *at++ = static_cast<char>(row[2]);
+        *at++ = static_cast<char>(row[1]);
+        *at++ = static_cast<char>(row[0]);
+      }
+    }
+  }
+  image.Clear();
+  uLongf packed = compressBound(static_cast<uLong>(samples.size()));
+  out.resize(packed);
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &packed,
+                reinterpret_cast<const Bytef*>(samples.data()), static_cast<uLong>(samples.size()),
+                6) != Z_OK) {
+    return false;
+  }
+  out.resize(packed);
+  return true;
+}
+
+std::string PdfDate(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm = {};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "D:%Y%m%d%H%M%SZ", &tm);
+  return text;
+}
+
+std::string XmpDate(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm = {};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+std::string Points(int pixels, int ppi) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", pixels * 72.0 / ppi);
+  return text;
+}
+
+class PdfWriter final : public BookWriter {
+ public:
+  PdfWriter(SafeFileWriter& out, const BookMeta& meta, const BookLayout& layout)
+      : m_out(out), m_meta(meta), m_layout(layout) {}
+
+  bool Open() override;
+  bool AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
+               int64_t mtime) override;
+  bool AddOther(const std::string&, const uint8_t*, size_t, int64_t) override { return true; }
+  bool Close() override;
+
+ private:
+  struct Page {
+    uint64_t order = 0;
+    QPDFObjectHandle image;
+    int width = 0;
+    int height = 0;
+  };
+  std::string Xmp() const;
+  void AddMetadata();
+
+  SafeFileWriter& m_out;
+  BookMeta m_meta;
+  BookLayout m_layout;
+  QPDF m_pdf;
+  std::vector<Page> m_pages;
+  int64_t m_latest = 0;
+  bool m_failed = false;
+};
+
+bool PdfWriter::Open() {
+  try {
+    m_pdf.emptyPDF();
+    return true;
+  } catch (const std::exception&) {
+    m_failed = true;
+    return false;
+  }
+}
+
+bool PdfWriter::AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
+                        int64_t mtime) {
+  if (m_failed) return false;
+  try {
+    Page page;
+    page.order = order;
+    const int components = JpegComponents(data, size);
+    PictureSize picture;
+    std::string bytes;
+    bool grey = components == 1;
+    std::string filter = "/DCTDecode";
+    if ((components == 1 || components == 3) && ReadPictureSize(data, size, picture)) {
+      page.width = picture.width;
+      page.height = picture.height;
+      bytes.assign(reinterpret_cast<const char*>(data), size);
+    } else if (DecodedSamples(data, size, name, bytes, page.width, page.height, grey)) {
+      filter = "/FlateDecode";
+    } else {
+      m_failed = true;
+      return false;
+    }
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page.width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page.height));
+    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(grey ? "/DeviceGray" : "/DeviceRGB"));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    page.image = m_pdf.newStream();
+    page.image.replaceDict(dict);
+    page.image.replaceStreamData(bytes, QPDFObjectHandle::newName(filter),
+                                 QPDFObjectHandle::newNull());
+    m_latest = std::max(m_latest, mtime);
+    m_pages.push_back(std::move(page));
+    return true;
+  } catch (const std::exception&) {
+    m_failed = true;
+    return false;
+  }
+}
+
+std::string PdfWriter::Xmp() const {
+  XmlOut x;
+  x.Pi("xpacket", "begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"")
+      .Open("x:xmpmeta")
+      .Attr("xmlns:x", "adobe:ns:meta/")
+      .Open("rdf:RDF")
+      .Attr("xmlns:rdf", "http://www.w3.org/1999/02/22-rdf-syntax-ns#")
+      .Open("rdf:Description")
+      .Attr("rdf:about", "")
+      .Attr("xmlns:dc", "http://purl.org/dc/elements/1.1/")
+      .Attr("xmlns:xmp", "http://ns.adobe.com/xap/1.0/")
+      .Attr("xmlns:pdf", "http://ns.adobe.com/pdf/1.3/")
+      .Element("xmp:CreateDate", XmpDate(m_latest))
+      .Element("xmp:ModifyDate", XmpDate(m_latest))
+      .Element("xmp:CreatorTool", "Inkbrite")
+      .Element("pdf:Producer", "Inkbrite")
+      .Open("dc:title")
+      .Open("rdf:Alt")
+      .Open("rdf:li")
+      .Attr("xml:lang", "x-default")
+      .Text(m_meta.title)
+      .Close()
+      .Close()
+      .Close();
+  if (!m_meta.authors.empty()) {
+    x.Open("dc:creator").Open("rdf:Seq");
+    for (const std::string& author : m_meta.authors) x.Element("rdf:li", author);
+    x.Close().Close();
+  }
+  if (!m_meta.summary.empty()) {
+    x.Open("dc:description").Open("rdf:Alt").Open("rdf:li").Attr("xml:lang", "x-default");
+    x.Text(m_meta.summary).Close().Close().Close();
+  }
+  if (!m_meta.publisher.empty()) {
+    x.Open("dc:publisher").Open("rdf:Bag").Element("rdf:li", m_meta.publisher).Close().Close();
+  }
+  if (!m_meta.language.empty()) {
+    x.Open("dc:language").Open("rdf:Bag").Element("rdf:li", m_meta.language).Close().Close();
+  }
+  x.Close().Close().Close().Pi("xpacket", "end=\"w\"");
+  return x.Finish();
+}
+
+// The information dictionary, the XMP packet and the reading direction.
+void PdfWriter::AddMetadata() {
+  QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+  auto text = [&info](const char* key, const std::string& value) {
+    if (!value.empty()) info.replaceKey(key, QPDFObjectHandle::newUnicodeString(value));
+  };
+  std::string authors;
+  for (const std::string& a : m_meta.authors) authors += (authors.empty() ? "" : ", ") + a;
+  text("/Title", m_meta.title);
+  text("/Author", authors);
+  text("/Subject", m_meta.summary);
+  text("/Keywords", m_meta.series.empty() ? "" : m_meta.series + " " + SeriesPosition(m_meta));
+  text("/Creator", "Inkbrite");
+  text("/Producer", "Inkbrite");
+  info.replaceKey("/CreationDate", QPDFObjectHandle::newString(PdfDate(m_latest)));
+  info.replaceKey("/ModDate", QPDFObjectHandle::newString(PdfDate(m_latest)));
+  m_pdf.getTrailer().replaceKey("/Info", m_pdf.makeIndirectObject(info));
+  QPDFObjectHandle root = m_pdf.getRoot();
+  QPDFObjectHandle xmp = m_pdf.newStream(Xmp());
+  xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
+  xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
+  root.replaceKey("/Metadata", xmp);
+  if (!m_meta.language.empty()) {
+    root.replaceKey("/Lang", QPDFObjectHandle::newUnicodeString(m_meta.language));
+  }
+  if (m_meta.rightToLeft) {
+    QPDFObjectHandle prefs = QPDFObjectHandle::newDictionary();
+    prefs.replaceKey("/Direction", QPDFObjectHandle::newName("/R2L"));
+    root.replaceKey("/ViewerPreferences", prefs);
+  }
+}
+
+bool PdfWriter::Close() {
+  if (m_failed || m_pages.empty()) return false;
+  try {
+    std::sort(m_pages.begin(), m_pages.end(),
+              [](const Page& a, const Page& b) { return a.order < b.order; });
+    QPDFPageDocumentHelper pages(m_pdf);
+    const int ppi = std::clamp(m_layout.pixelsPerInch, 72, 1200);
+    for (const Page& p : m_pages) {
+      const std::string w = Points(p.width, ppi);
+      const std::string h = Points(p.height, ppi);
+      QPDFObjectHandle content = m_pdf.newStream("q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n");
+      QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+      xobjects.replaceKey("/Im0", p.image);
+      QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+      resources.replaceKey("/XObject", xobjects);
+      QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+      page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+      page.replaceKey("/MediaBox", QPDFObjectHandle::parse("[0 0 " + w + " " + h + "]"));
+      page.replaceKey("/Resources", resources);
+      page.replaceKey("/Contents", content);
+      pages.addPage(m_pdf.makeIndirectObject(page), false);
+    }
+    AddMetadata();
+    QPDFWriter writer(m_pdf);
+    writer.setOutputFile(m_out.Target().c_str(), m_out.Stream(), false);
+    writer.setDeterministicID(true);
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.write();
+    return std::ferror(m_out.Stream()) == 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<BookWriter> MakePdfWriter(SafeFileWriter& out, const BookMeta& meta,
+                                          const BookLayout& layout) {
+  return std::make_unique<PdfWriter>(out, meta, layout);
+}
+
+}  // namespace inkbrite

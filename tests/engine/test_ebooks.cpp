@@ -1,0 +1,313 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// E-books and PDF files written by the batch job: every kind through the
+// validator a reader's maker uses (epubcheck, qpdf, pdftoppm, Python's
+// zipfile, calibre's ebook-meta; a test skips when its tool is absent),
+// pages in reading order, the book's metadata, the same bytes with any
+// number of jobs, and nothing written when a page fails.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "batch/batch_job.h"
+#include "batch/book_meta.h"
+#include "batch/book_writer.h"
+#include "formats/format_table.h"
+#include "formats/image_file.h"
+#include "tests/engine/recording_host.h"
+#include "tests/sources/archive_maker.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MadeEntry;
+
+// Runs a shell command; its exit status, with what it printed in `out`.
+int Shell(const std::string& command, std::string& out) {
+  test::TempDir dir;
+  const int status = std::system((command + " >" + (dir / "out").string() + " 2>&1").c_str());
+  out = test::ReadText(dir / "out");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Have(const std::string& tool) {
+  std::string out;
+  return Shell("command -v " + tool, out) == 0;
+}
+
+const char* const kEpubcheckJar = "/usr/share/java/epubcheck.jar";
+
+// Pages whose pixels tell them apart; a spread 60 wide among them.
+std::vector<uint8_t> Page(int n, const char* extension, int width = 30) {
+  test::TempDir dir;
+  const DibImage page = test::MakeImage(width, 40, [n](int32_t x, int32_t y) {
+    return test::Bgr{static_cast<uint8_t>(n * 40), static_cast<uint8_t>(x * 6 + y),
+                     static_cast<uint8_t>(y * 5 + n)};
+  });
+  const fs::path file = dir / (std::string("p") + extension);
+  EXPECT_EQ(SaveImageFile(file, page, 0, 90), 1);
+  return test::ReadAll(file);
+}
+
+// Stored out of reading order (10 before 2), with a ComicInfo.xml.
+std::vector<MadeEntry> MangaBook() {
+  const std::string info =
+      "<ComicInfo><Title>Rose &amp; Crown</Title><Series>Moon Tales</Series>"
+      "<Number>12</Number><Volume>3</Volume><Writer>Ann Writer</Writer>"
+      "<Penciller>Bo Artist</Penciller><LanguageISO>ja</LanguageISO>"
+      "<Manga>YesAndRightToLeft</Manga></ComicInfo>";
+  return {{"p10.jpg", Page(3, ".jpg")},
+          {"ComicInfo.xml", {info.begin(), info.end()}},
+          {"p2.jpg", Page(2, ".jpg", 60)},
+          {"p1.jpg", Page(1, ".jpg")}};
+}
+
+class EbookTest : public ::testing::Test {
+ protected:
+  EbookTest() {
+    settings.sourceDir = dir / "src";
+    settings.targetDir = dir / "tgt";
+    settings.patterns = DefaultSourcePatterns();
+    settings.newExtension = ".png";
+    settings.colourMode = 0;
+    settings.params = &params;
+    settings.recordPath = dir / "rec.txt";
+    fs::create_directories(dir / "src");
+    test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, MangaBook());
+  }
+  fs::path Convert(BookOutput kind, int jobs = 1) {
+    settings.books = kind;
+    settings.jobs = jobs;
+    host = test::RecordingHost{};
+    job.Run(host, settings);
+    EXPECT_EQ(job.SuccessCount(), 1) << test::ReadText(settings.recordPath);
+    return dir / ("tgt/moon" + std::string(BookKindRowOf(kind).extension));
+  }
+  // The converted pages, in reading order, decoded.
+  std::vector<DibImage> Expected() {
+    std::vector<DibImage> pages;
+    for (const auto& [name, n, width] :
+         {std::tuple{"p1", 1, 30}, std::tuple{"p2", 2, 60}, std::tuple{"p10", 3, 30}}) {
+      const std::vector<uint8_t> bytes = Page(n, ".jpg", width);
+      DibImage page;
+      EXPECT_EQ(LoadImageMemory(bytes.data(), bytes.size(), "p.jpg", page, nullptr), 1) << name;
+      pages.push_back(std::move(page));
+    }
+    return pages;
+  }
+
+  test::TempDir dir;
+  CParaBlock params;
+  BatchSettings settings;
+  test::RecordingHost host;
+  CBatchJob job;
+};
+
+TEST_F(EbookTest, EpubAndKepubPassEpubcheckWithPagesInReadingOrderAndTheMetadata) {
+  for (BookOutput kind : {BookOutput::kEpub, BookOutput::kKepub}) {
+    SCOPED_TRACE(BookKindRowOf(kind).name);
+    const fs::path book = Convert(kind);
+    const std::vector<uint8_t> bytes = test::ReadAll(book);
+    // The mimetype first, stored, with no extra field: what readers test.
+    ASSERT_GT(bytes.size(), 58u);
+    EXPECT_EQ(std::string(bytes.begin() + 30, bytes.begin() + 58), "mimetypeapplication/epub+zip");
+    EXPECT_EQ(bytes[8] | bytes[9] << 8, 0);    // stored
+    EXPECT_EQ(bytes[28] | bytes[29] << 8, 0);  // no extra field
+    std::map<std::string, std::vector<uint8_t>> entries;
+    for (MadeEntry& e : test::ReadArchive(book)) entries[e.name] = std::move(e.data);
+    const std::vector<uint8_t>& opfBytes = entries["OEBPS/content.opf"];
+    const std::string opf(opfBytes.begin(), opfBytes.end());
+    // The pictures are the converted pages, by their place in the reading
+    // order, stored as they are.
+    const std::vector<DibImage> expected = Expected();
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const std::vector<uint8_t>& png =
+          entries["OEBPS/Images/i000" + std::to_string(i + 1) + ".png"];
+      DibImage page;
+      ASSERT_EQ(LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr), 1) << i;
+      EXPECT_EQ(test::Psnr(page, expected[i]), 1000.0) << i;
+    }
+    const size_t first = opf.find("idref=\"p0001\"");
+    EXPECT_LT(first, opf.find("idref=\"p0002\""));
+    EXPECT_LT(opf.find("idref=\"p0002\""), opf.find("idref=\"p0003\""));
+    for (const char* text :
+         {"<dc:title>Rose &amp; Crown</dc:title>", "<dc:creator id=\"creator2\">Bo Artist<",
+          "<dc:language>ja<", "page-progression-direction=\"rtl\"",
+          "property=\"belongs-to-collection\" id=\"series\">Moon Tales<",
+          "property=\"group-position\">3.12<", "name=\"calibre:series\" content=\"Moon Tales\"",
+          "pre-paginated", "properties=\"cover-image\""}) {
+      EXPECT_NE(opf.find(text), std::string::npos) << text;
+    }
+    const std::vector<uint8_t>& page2 = entries["OEBPS/Text/p0002.xhtml"];
+    EXPECT_NE(std::string(page2.begin(), page2.end()).find("content=\"width=60, height=40\""),
+              std::string::npos);
+    // Kobo pairs pages by their sides: the first page alone on the left of
+    // a right-to-left book.
+    EXPECT_EQ(opf.find("idref=\"p0001\" properties=\"page-spread-left\"") != std::string::npos,
+              kind == BookOutput::kKepub);
+    if (access(kEpubcheckJar, R_OK) != 0 || !Have("java")) continue;
+    std::string out;
+    EXPECT_EQ(Shell("java -jar " + std::string(kEpubcheckJar) + " '" + book.string() + "'", out), 0)
+        << out;
+    EXPECT_NE(out.find("No errors or warnings detected"), std::string::npos) << out;
+  }
+}
+
+TEST_F(EbookTest, CalibreReadsTitleAuthorAndSeriesBack) {
+  if (!Have("ebook-meta")) GTEST_SKIP() << "calibre's ebook-meta is not installed";
+  settings.bookAuthor = "Cy Override, Di Two";
+  std::string out;
+  ASSERT_EQ(Shell("ebook-meta '" + Convert(BookOutput::kEpub).string() + "'", out), 0) << out;
+  EXPECT_NE(out.find("Rose & Crown"), std::string::npos) << out;
+  EXPECT_NE(out.find("Cy Override"), std::string::npos) << out;
+  EXPECT_NE(out.find("Moon Tales #3.12"), std::string::npos) << out;
+}
+
+// pdftoppm's renderer smooths a picture drawn at its own size; at four
+// times the density it repeats each pixel, so every fourth one is the page.
+std::string CompareRendered(const fs::path& ppm, const DibImage& page) {
+  test::Ppm big, small;
+  if (!test::ReadPpm(ppm, big)) return "unreadable " + ppm.string();
+  small.width = big.width / 4;
+  small.height = big.height / 4;
+  for (int y = 0; y < small.height; ++y) {
+    for (int x = 0; x < small.width; ++x) {
+      const size_t at = (static_cast<size_t>(y * 4 + 1) * big.width + x * 4 + 1) * 3;
+      small.rgb.insert(small.rgb.end(), big.rgb.begin() + at, big.rgb.begin() + at + 3);
+    }
+  }
+  return test::CompareWithPpm(page, small, 0);
+}
+
+TEST_F(EbookTest, PdfPassesQpdfAndRendersBackToEveryPage) {
+  if (!Have("qpdf") || !Have("pdftoppm")) GTEST_SKIP() << "qpdf or pdftoppm is not installed";
+  settings.bookPixelsPerInch = 150;
+  for (const char* extension : {".png", ".jpg"}) {
+    SCOPED_TRACE(extension);
+    settings.newExtension = extension;
+    settings.jpegQuality = 85;
+    const fs::path pdf = Convert(BookOutput::kPdf);
+    std::string out;
+    EXPECT_EQ(Shell("qpdf --check '" + pdf.string() + "'", out), 0) << out;
+    EXPECT_NE(out.find("No syntax or stream encoding errors"), std::string::npos) << out;
+    ASSERT_EQ(Shell("pdftoppm -r 600 '" + pdf.string() + "' '" + (dir / "r").string() + "'", out),
+              0)
+        << out;
+    const std::vector<uint8_t> pdfBytes = test::ReadAll(pdf);
+    const std::string file(pdfBytes.begin(), pdfBytes.end());
+    EXPECT_NE(file.find("/Direction /R2L"), std::string::npos);
+    // A PNG page is the converted page exactly; a JPEG page is embedded as
+    // the conversion wrote it.
+    std::vector<DibImage> expected = Expected();
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const fs::path rendered = dir / ("r-" + std::to_string(i + 1) + ".ppm");
+      if (std::string(extension) == ".png") {
+        EXPECT_EQ(CompareRendered(rendered, expected[i]), "") << i;
+      } else {
+        test::Ppm ppm;
+        ASSERT_TRUE(test::ReadPpm(rendered, ppm));
+        EXPECT_EQ(ppm.width, expected[i].Width() * 4) << i;  // 4 x 150 = 600 per inch
+        EXPECT_EQ(ppm.height, expected[i].Height() * 4) << i;
+      }
+    }
+    EXPECT_EQ(Shell("pdfinfo '" + pdf.string() + "'", out), 0);
+    EXPECT_NE(out.find("Rose & Crown"), std::string::npos) << out;
+    EXPECT_NE(out.find("Ann Writer, Bo Artist"), std::string::npos) << out;
+  }
+}
+
+TEST_F(EbookTest, JpegPagesGoIntoThePdfAsTheyAre) {
+  settings.newExtension = ".jpg";
+  const fs::path pdf = Convert(BookOutput::kPdf);
+  const fs::path cbz = Convert(BookOutput::kCbz);
+  const std::vector<uint8_t> pdfBytes = test::ReadAll(pdf);
+  const std::string file(pdfBytes.begin(), pdfBytes.end());
+  for (const MadeEntry& e : test::ReadArchive(cbz)) {
+    if (e.name == "ComicInfo.xml") continue;
+    EXPECT_NE(file.find(std::string(e.data.begin(), e.data.end())), std::string::npos) << e.name;
+  }
+  EXPECT_NE(file.find("/DCTDecode"), std::string::npos);
+  if (!Have("python3")) return;
+  std::string out;
+  EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                  "sys.exit(z.testzip() is not None)\" '" +
+                      cbz.string() + "'",
+                  out),
+            0)
+      << out;
+}
+
+TEST_F(EbookTest, EveryJobCountWritesTheSameBytes) {
+  for (BookOutput kind : {BookOutput::kEpub, BookOutput::kPdf}) {
+    SCOPED_TRACE(BookKindRowOf(kind).name);
+    const std::vector<uint8_t> one = test::ReadAll(Convert(kind, 1));
+    fs::remove_all(dir / "tgt");
+    EXPECT_EQ(test::ReadAll(Convert(kind, 4)), one);
+  }
+}
+
+TEST_F(EbookTest, AFailedPageLeavesNoBookAndABadExtensionIsRefused) {
+  std::vector<MadeEntry> book = MangaBook();
+  book[2].data.resize(40);  // p2.jpg cut short
+  test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, book);
+  for (BookOutput kind : {BookOutput::kEpub, BookOutput::kKepub, BookOutput::kPdf}) {
+    settings.books = kind;
+    job.Run(host, settings);
+    EXPECT_EQ(job.FailedCount(), 1);
+    EXPECT_EQ(test::Listing(dir / "tgt"), std::vector<std::string>{});
+  }
+  settings.newExtension = ".tif";
+  settings.books = BookOutput::kEpub;
+  host = test::RecordingHost{};
+  job.Run(host, settings);
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_EQ(host.messages.front(), EngineText(kBatchBookPagesMessage));
+}
+
+TEST(BookMeta, NamesComicInfoAndOverrides) {
+  struct Case {
+    const char* stem;
+    const char* series;
+    const char* volume;
+    const char* number;
+  };
+  for (const Case& c :
+       {Case{"Moon Tales v03 c012", "Moon Tales", "3", "12"},
+        Case{"Moon Tales Vol. 2 Ch. 7.5", "Moon Tales", "2", "7.5"},
+        Case{"Moon_Tales_-_012", "Moon_Tales", "", "12"},
+        Case{"Moon Tales #4", "Moon Tales", "", "4"},
+        Case{"Moon Tales (v01)", "Moon Tales", "1", ""},
+        Case{"Vivid Colours", "Vivid Colours", "", ""}, Case{"2001", "2001", "", ""}}) {
+    BookMeta meta;
+    ParseBookName(c.stem, meta);
+    EXPECT_EQ(meta.series, c.series) << c.stem;
+    EXPECT_EQ(meta.volume, c.volume) << c.stem;
+    EXPECT_EQ(meta.number, c.number) << c.stem;
+  }
+  ComicInfo info;
+  info.series = "Real Series";
+  info.writer = "Ann, Bo";
+  info.penciller = "Bo";
+  info.language = "not a tag!";
+  BookMeta fromInfo = MakeBookMeta(info, "Name v02 c005", {});
+  EXPECT_EQ(fromInfo.title, "Name v02 c005");
+  EXPECT_EQ(fromInfo.series, "Real Series");
+  EXPECT_EQ(SeriesPosition(fromInfo), "2.5");
+  EXPECT_EQ(fromInfo.authors, (std::vector<std::string>{"Ann", "Bo"}));
+  EXPECT_EQ(fromInfo.language, "");
+  BookMeta over = MakeBookMeta(info, "Name", {"T\x01itle\xff", "S", "Cy"});
+  EXPECT_EQ(over.title, "Title\xEF\xBF\xBD");
+  EXPECT_EQ(over.series, "S");
+  EXPECT_EQ(over.authors, std::vector<std::string>{"Cy"});
+}
+
+}  // namespace
+}  // namespace inkbrite
