@@ -62,9 +62,10 @@ std::string Hex(uint64_t v, int digits) {
 // A page's id from its place in the reading order: "0012", "0012-2" for
 // the second page made of one.
 std::string PageId(uint64_t order) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04llu", static_cast<unsigned long long>(order / 4 + 1));
-  return text + (order % 4 == 0 ? std::string() : "-" + std::to_string(order % 4 + 1));
+  std::string id = std::to_string(order / 4 + 1);
+  if (id.size() < 4) id.insert(0, 4 - id.size(), '0');
+  if (order % 4 != 0) id += "-" + std::to_string(order % 4 + 1);
+  return id;
 }
 
 std::string ContainerXml() {

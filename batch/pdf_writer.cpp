@@ -9,20 +9,16 @@
 // pages' latest time, so the same pages always make the same file.
 //
 // The pages' streams are held in memory until the book is closed (what
-// qpdf writes from); a PDF page costs its encoded size.
-// qpdf 11: no PointerHolder in our code.
-#define POINTERHOLDER_TRANSITION 4
+// qpdf writes from, pdf_document.h); a PDF page costs its encoded size.
 #include <zlib.h>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
-#include <qpdf/QUtil.hh>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "batch/book_writer.h"
+#include "batch/pdf_document.h"
 #include "batch/xml_out.h"
 #include "core/dib_image.h"
 #include "formats/image_file.h"
@@ -111,91 +107,53 @@ std::string XmpDate(int64_t seconds) {
   return text;
 }
 
-std::string Points(int pixels, int ppi) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4f", pixels * 72.0 / ppi);
-  return text;
-}
+// A side in points at `ppi`, to 1/10000 of a point.
+double Points(int pixels, int ppi) { return std::round(pixels * 72.0 / ppi * 10000.0) / 10000.0; }
 
 class PdfWriter final : public BookWriter {
  public:
   PdfWriter(SafeFileWriter& out, const BookMeta& meta, const BookLayout& layout)
       : m_out(out), m_meta(meta), m_layout(layout) {}
 
-  bool Open() override;
+  bool Open() override { return true; }
   bool AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
                int64_t mtime) override;
   bool AddOther(const std::string&, const uint8_t*, size_t, int64_t) override { return true; }
   bool Close() override;
 
  private:
-  struct Page {
-    uint64_t order = 0;
-    QPDFObjectHandle image;
-    int width = 0;
-    int height = 0;
-  };
   std::string Xmp() const;
-  void AddMetadata();
 
   SafeFileWriter& m_out;
   BookMeta m_meta;
   BookLayout m_layout;
-  QPDF m_pdf;
-  std::vector<Page> m_pages;
+  std::vector<std::pair<uint64_t, PdfPicturePage>> m_pages;
   int64_t m_latest = 0;
   bool m_failed = false;
 };
 
-bool PdfWriter::Open() {
-  try {
-    m_pdf.emptyPDF();
-    return true;
-  } catch (const std::exception&) {
-    m_failed = true;
-    return false;
-  }
-}
-
 bool PdfWriter::AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
                         int64_t mtime) {
   if (m_failed) return false;
-  try {
-    Page page;
-    page.order = order;
-    const int components = JpegComponents(data, size);
-    PictureSize picture;
-    std::string bytes;
-    bool grey = components == 1;
-    std::string filter = "/DCTDecode";
-    if ((components == 1 || components == 3) && ReadPictureSize(data, size, picture)) {
-      page.width = picture.width;
-      page.height = picture.height;
-      bytes.assign(reinterpret_cast<const char*>(data), size);
-    } else if (DecodedSamples(data, size, name, bytes, page.width, page.height, grey)) {
-      filter = "/FlateDecode";
-    } else {
-      m_failed = true;
-      return false;
-    }
-    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page.width));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page.height));
-    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(grey ? "/DeviceGray" : "/DeviceRGB"));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    page.image = m_pdf.newStream();
-    page.image.replaceDict(dict);
-    page.image.replaceStreamData(bytes, QPDFObjectHandle::newName(filter),
-                                 QPDFObjectHandle::newNull());
-    m_latest = std::max(m_latest, mtime);
-    m_pages.push_back(std::move(page));
-    return true;
-  } catch (const std::exception&) {
+  PdfPicturePage page;
+  const int components = JpegComponents(data, size);
+  PictureSize picture;
+  if ((components == 1 || components == 3) && ReadPictureSize(data, size, picture)) {
+    page.width = picture.width;
+    page.height = picture.height;
+    page.grey = components == 1;
+    page.jpeg = true;
+    page.bytes.assign(reinterpret_cast<const char*>(data), size);
+  } else if (!DecodedSamples(data, size, name, page.bytes, page.width, page.height, page.grey)) {
     m_failed = true;
     return false;
   }
+  const int ppi = std::clamp(m_layout.pixelsPerInch, 72, 1200);
+  page.widthPoints = Points(page.width, ppi);
+  page.heightPoints = Points(page.height, ppi);
+  m_latest = std::max(m_latest, mtime);
+  m_pages.emplace_back(order, std::move(page));
+  return true;
 }
 
 std::string PdfWriter::Xmp() const {
@@ -241,70 +199,28 @@ std::string PdfWriter::Xmp() const {
   return x.Finish();
 }
 
-// The information dictionary, the XMP packet and the reading direction.
-void PdfWriter::AddMetadata() {
-  QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-  auto text = [&info](const char* key, const std::string& value) {
-    if (!value.empty()) info.replaceKey(key, QPDFObjectHandle::newUnicodeString(value));
-  };
-  std::string authors;
-  for (const std::string& a : m_meta.authors) authors += (authors.empty() ? "" : ", ") + a;
-  text("/Title", m_meta.title);
-  text("/Author", authors);
-  text("/Subject", m_meta.summary);
-  text("/Keywords", m_meta.series.empty() ? "" : m_meta.series + " " + SeriesPosition(m_meta));
-  text("/Creator", "Inkbrite");
-  text("/Producer", "Inkbrite");
-  info.replaceKey("/CreationDate", QPDFObjectHandle::newString(PdfDate(m_latest)));
-  info.replaceKey("/ModDate", QPDFObjectHandle::newString(PdfDate(m_latest)));
-  m_pdf.getTrailer().replaceKey("/Info", m_pdf.makeIndirectObject(info));
-  QPDFObjectHandle root = m_pdf.getRoot();
-  QPDFObjectHandle xmp = m_pdf.newStream(Xmp());
-  xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
-  xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
-  root.replaceKey("/Metadata", xmp);
-  if (!m_meta.language.empty()) {
-    root.replaceKey("/Lang", QPDFObjectHandle::newUnicodeString(m_meta.language));
-  }
-  if (m_meta.rightToLeft) {
-    QPDFObjectHandle prefs = QPDFObjectHandle::newDictionary();
-    prefs.replaceKey("/Direction", QPDFObjectHandle::newName("/R2L"));
-    root.replaceKey("/ViewerPreferences", prefs);
-  }
-}
-
 bool PdfWriter::Close() {
   if (m_failed || m_pages.empty()) return false;
-  try {
-    std::sort(m_pages.begin(), m_pages.end(),
-              [](const Page& a, const Page& b) { return a.order < b.order; });
-    QPDFPageDocumentHelper pages(m_pdf);
-    const int ppi = std::clamp(m_layout.pixelsPerInch, 72, 1200);
-    for (const Page& p : m_pages) {
-      const std::string w = Points(p.width, ppi);
-      const std::string h = Points(p.height, ppi);
-      QPDFObjectHandle content = m_pdf.newStream("q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n");
-      QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-      xobjects.replaceKey("/Im0", p.image);
-      QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-      resources.replaceKey("/XObject", xobjects);
-      QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-      page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-      page.replaceKey("/MediaBox", QPDFObjectHandle::parse("[0 0 " + w + " " + h + "]"));
-      page.replaceKey("/Resources", resources);
-      page.replaceKey("/Contents", content);
-      pages.addPage(m_pdf.makeIndirectObject(page), false);
-    }
-    AddMetadata();
-    QPDFWriter writer(m_pdf);
-    writer.setOutputFile(m_out.Target().c_str(), m_out.Stream(), false);
-    writer.setDeterministicID(true);
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.write();
-    return std::ferror(m_out.Stream()) == 0;
-  } catch (const std::exception&) {
-    return false;
+  std::sort(m_pages.begin(), m_pages.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<PdfPicturePage> pages;
+  pages.reserve(m_pages.size());
+  for (auto& [order, page] : m_pages) pages.push_back(std::move(page));
+  m_pages.clear();
+  PdfDocumentInfo info;
+  info.title = m_meta.title;
+  for (const std::string& a : m_meta.authors) {
+    if (!info.author.empty()) info.author += ", ";
+    info.author += a;
   }
+  info.subject = m_meta.summary;
+  if (!m_meta.series.empty()) info.keywords = m_meta.series + " " + SeriesPosition(m_meta);
+  info.language = m_meta.language;
+  info.date = PdfDate(m_latest);
+  info.xmp = Xmp();
+  info.rightToLeft = m_meta.rightToLeft;
+  return !info.xmp.empty() &&
+         WritePdfDocument(pages, info, m_out.Target().string(), m_out.Stream());
 }
 
 }  // namespace
