@@ -29,6 +29,10 @@ int main(int argc, char** argv) {
     std::fputs(inkbrite::CliUsageText().c_str(), stdout);
     return 0;
   }
+  if (options.listDevices) {
+    std::fputs(inkbrite::CliDeviceListText().c_str(), stdout);
+    return 0;
+  }
   if (options.version) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "batch/book_writer.h"
+#include "batch/devices.h"
 #include "batch/named_settings.h"
 #include "batch/run_record.h"
 #include "batch/work_list.h"
@@ -396,6 +397,19 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
     return false;
   }
   p.options.settings.books = row->output;
+  p.options.booksGiven = true;
+  return true;
+}
+
+bool AddDevice(CliParse& p, std::string_view v, std::string& error) {
+  if (FindDevice(v) == nullptr) {
+    error = EngineTextArgs(INKBRITE_TEXT("cli", "没有名为“%1”的设备（见--list-devices）"), {v});
+    return false;
+  }
+  CliParamChange change;
+  change.device = true;
+  change.name = std::string(v);
+  p.options.changes.push_back(std::move(change));
   return true;
 }
 
@@ -466,6 +480,16 @@ const std::vector<CliOption>& CliOptionTable() {
                      "没有现成的eink-6-1072x1448、\neink-7-1264x1680和"
                      "tablet-10-1600x2560时\n会加入它们"),
        AddLoad},
+      {"--device", "NAME",
+       INKBRITE_TEXT("cli",
+                     "按设备设置（见--list-devices）：适配屏幕的\n大小、灰度或彩色、"
+                     "书的种类（未给--books时）\n和PDF的分辨率；与--load、--set按顺序生效"),
+       AddDevice},
+      {"--list-devices", "", INKBRITE_TEXT("cli", "列出已知的设备及其屏幕和书的种类"),
+       [](P& p, V, E&) {
+         p.options.listDevices = true;
+         return true;
+       }},
       {"--settings", "FILE", INKBRITE_TEXT("cli", "--load所用的设置文件（默认：Inkbrite.ini）"),
        [](P& p, V v, E&) {
          p.options.settingsFile = fs::path(v);
@@ -732,7 +756,7 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
       parse.paths.push_back(arg);
     }
   }
-  if (options.help || options.version) return true;
+  if (options.help || options.version || options.listDevices) return true;
   return TakePaths(parse, error) && CheckCombination(options, error);
 }
 
@@ -781,6 +805,12 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
                                {change.name, ini.native()});
         return false;
       }
+    } else if (change.device) {
+      const DeviceRow* device = FindDevice(change.name);
+      if (device == nullptr) return false;  // refused by the parser
+      ApplyDevice(*device, block);
+      ApplyDeviceToRun(*device, options.booksGiven, options.settings);
+      loaded = true;
     } else {
       block.SetValue(change.slot, change.value);
     }
@@ -830,6 +860,21 @@ std::string SetKeysHelp() {
 }
 
 }  // namespace
+
+std::string CliDeviceListText() {
+  std::string text;
+  for (const DeviceRow& d : DeviceRows()) {
+    char line[256];
+    const char* colour = d.colour == DeviceRow::Colour::kGrey      ? "grey"
+                         : d.colour == DeviceRow::Colour::kKaleido ? "colour e-ink"
+                                                                   : "colour";
+    std::snprintf(line, sizeof line, "%-26s %4dx%-4d %5.2f\" %4d ppi  %-12s %-6s %s\n",
+                  d.name.c_str(), d.width, d.height, d.inches, d.ppi, colour,
+                  std::string(BookKindRowOf(d.kind).name).c_str(), d.label.c_str());
+    text += line;
+  }
+  return text;
+}
 
 std::string CliUsageText() {
   // Each option's name and value in a column of this width, its help after.

@@ -51,7 +51,8 @@ enum CliExit : int {
 // later options win: a named setting (--load) or one slot (--set).
 struct CliParamChange {
   bool load = false;
-  std::string name;  // --load
+  bool device = false;
+  std::string name;  // --load, --device
   int slot = -1;     // --set
   int value = 0;
 };
@@ -79,6 +80,8 @@ struct CliOptions {
   std::optional<MessageLanguage> language;  // --lang
   bool help = false;
   bool version = false;
+  bool listDevices = false;  // --list-devices
+  bool booksGiven = false;   // --books named a kind (a --device does not change it)
 };
 
 // --jobs when not given: the number of cores.
@@ -129,6 +132,9 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error,
 
 // The usage line and every option with its help text.
 std::string CliUsageText();
+// --list-devices: a line per device of the table (name, screen, density,
+// colour, book kind, label).
+std::string CliDeviceListText();
 
 // SIGINT, SIGTERM and SIGHUP set the flag PumpAndCheckStop answers.
 void InstallCliInterruptHandler();

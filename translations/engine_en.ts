@@ -197,6 +197,22 @@ The record cannot be written: %1 (%2).</translation>
         <translation>--books must be epub, kepub, pdf, cbz, folder or skip, not &quot;%1&quot;</translation>
     </message>
     <message>
+        <source>没有名为“%1”的设备（见--list-devices）</source>
+        <translation>no device named &quot;%1&quot; (see --list-devices)</translation>
+    </message>
+    <message>
+        <source>按设备设置（见--list-devices）：适配屏幕的
+大小、灰度或彩色、书的种类（未给--books时）
+和PDF的分辨率；与--load、--set按顺序生效</source>
+        <translation>a reading device&apos;s settings (see --list-devices): the
+fit to its screen, grey or colour, the book kind (unless
+--books is given) and the PDF&apos;s density; in order with --load, --set</translation>
+    </message>
+    <message>
+        <source>列出已知的设备及其屏幕和书的种类</source>
+        <translation>list the known devices, their screens and book kinds</translation>
+    </message>
+    <message>
         <source>电子书和PDF的书名（默认：ComicInfo.xml的，
 否则为书的文件名）</source>
         <translation>the title of e-books and PDF files (default: the
