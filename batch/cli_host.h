@@ -51,10 +51,10 @@ enum CliExit : int {
 // later options win: a named setting (--load) or one slot (--set).
 struct CliParamChange {
   bool load = false;
-  bool device = false;
   std::string name;  // --load, --device
   int slot = -1;     // --set
   int value = 0;
+  bool device = false;  // --device
 };
 
 // --list and --list0: print the work list instead of converting.
