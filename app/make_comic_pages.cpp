@@ -19,6 +19,8 @@
 //     --samples        small pages for the viewer: 1200x1700, quality 85,
 //                      no large pages (other options may follow and win)
 //     --prefix TEXT    file name prefix (default "page")
+//     --grey           every page black and white, stored as one-component
+//                      (grey) JPEG, as most manga and comic scans are
 //
 // Files are named PREFIX_NNN.jpg and PREFIX_large_NN.jpg.
 #include <algorithm>
@@ -476,7 +478,7 @@ bool ParseSize(std::string_view text, int& w, int& h) {
 int Usage() {
   std::fprintf(stderr,
                "usage: make_comic_pages [--pages N] [--large N] [--size WxH] [--quality Q]\n"
-               "                        [--samples] [--prefix TEXT] OUT_DIR\n");
+               "                        [--samples] [--prefix TEXT] [--grey] OUT_DIR\n");
   return 2;
 }
 
@@ -485,6 +487,7 @@ int Usage() {
 int main(int argc, char** argv) {
   int pages = 40, large = 4, width = 1700, height = 2400, quality = 90;
   std::string prefix = "page";
+  bool allGrey = false;
   std::filesystem::path out;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
@@ -501,6 +504,8 @@ int main(int argc, char** argv) {
       large = std::atoi(argv[++i]);
     } else if (a == "--quality" && hasValue) {
       quality = std::atoi(argv[++i]);
+    } else if (a == "--grey") {
+      allGrey = true;
     } else if (a == "--prefix" && hasValue) {
       prefix = argv[++i];
     } else if (a == "--size" && hasValue) {
@@ -523,8 +528,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < pages; ++i) {
     // Every eighth page in colour; of the black-and-white pages one in three
     // is stored with three components, the rest with one.
-    const bool colour = i % 8 == 5;
-    const bool oneComponent = !colour && i % 3 != 0;
+    const bool colour = !allGrey && i % 8 == 5;
+    const bool oneComponent = allGrey || (!colour && i % 3 != 0);
     if (!MakePage(out / name("_", i + 1), width, height, quality, 1000u + static_cast<uint32_t>(i),
                   colour, oneComponent)) {
       std::fprintf(stderr, "make_comic_pages: cannot write %s\n", name("_", i + 1).c_str());
@@ -532,7 +537,7 @@ int main(int argc, char** argv) {
     }
   }
   for (int i = 0; i < large; ++i) {
-    const bool colour = i == 1;
+    const bool colour = !allGrey && i == 1;
     if (!MakePage(out / name("_large_", i + 1), 4000, 6000, quality,
                   9000u + static_cast<uint32_t>(i), colour, !colour)) {
       std::fprintf(stderr, "make_comic_pages: cannot write %s\n", name("_large_", i + 1).c_str());

@@ -38,6 +38,7 @@ namespace inkbrite {
 namespace fs = std::filesystem;
 using batch_detail::IsSameFile;
 using batch_detail::kUnitsAfterRead;
+using batch_detail::LoadGreyPage;
 using batch_detail::NameKey;
 using batch_detail::PathFits;
 
@@ -1029,12 +1030,19 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   // Converted a band of rows at a time when nothing needs the whole page.
   if (std::optional<FileOutcome> outcome = ConvertByRows(source, progress)) return *outcome;
 
-  // A reader that throws (out of memory) fails the file alone.
+  // A reader that throws (out of memory) fails the file alone. A grey page
+  // written grey stays grey inside, one byte a pixel.
   DibImage image;
   int greySource = 0;
   int loaded = 0;
   try {
-    loaded = LoadImageFile(source, image, &greySource);
+    const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
+    if (LoadGreyPage(source, target, *m_settings, m_enhance, image)) {
+      greySource = 1;
+      loaded = 1;
+    } else {
+      loaded = LoadImageFile(source, image, &greySource);
+    }
   } catch (const std::bad_alloc&) {
     progress.Advance(m_steps);
     return {Outcome::kOutOfMemory, source};

@@ -236,6 +236,10 @@ struct BatchSettings {
   // Convert a page a band of rows at a time where no step needs the whole
   // page (see ConvertByRows); the files written are the same either way.
   bool rowByRow = true;
+  // Keep a grey page (a one-component file) grey inside, one byte a pixel,
+  // where it is written grey: the rows streamed and the whole page both;
+  // the files written are the same either way.
+  bool greyLevels = true;
   BookOutput books = BookOutput::kCbz;
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).

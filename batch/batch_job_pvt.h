@@ -55,6 +55,21 @@ inline bool IsSameFile(const std::filesystem::path& source, const std::filesyste
   return std::filesystem::equivalent(source, target, ec) && !ec;
 }
 
+// True when a grey page (a one-component file) to be written into `target`
+// may be read as a page of grey levels (DibImage::CreateGreyLevels): it is
+// written grey from them, and nothing before the save needs its 24-bit
+// pixels (every automatic step off).
+bool KeepsGreyPages(const std::filesystem::path& target, const BatchSettings& settings,
+                    const EnhanceSettings& params);
+// Reads a file (or a book page's bytes, `name` its entry's name) that is
+// grey as a page of grey levels, when KeepsGreyPages. False, `image`
+// untouched, otherwise: the page is read the usual way.
+bool LoadGreyPage(const std::filesystem::path& source, const std::filesystem::path& target,
+                  const BatchSettings& settings, const EnhanceSettings& params, DibImage& image);
+bool LoadGreyPageMemory(const std::vector<uint8_t>& bytes, std::string_view name,
+                        const std::filesystem::path& target, const BatchSettings& settings,
+                        const EnhanceSettings& params, DibImage& image);
+
 }  // namespace inkbrite::batch_detail
 
 namespace inkbrite {

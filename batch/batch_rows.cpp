@@ -34,6 +34,7 @@
 
 #include "batch/batch_job.h"
 #include "batch/batch_job_pvt.h"
+#include "core/auto_steps.h"
 #include "core/enhance.h"
 #include "core/enhance_rows.h"
 #include "formats/page_rows.h"
@@ -47,23 +48,30 @@ namespace {
 // Rows decoded at a time: a band of the JPEG decoder's largest unit.
 constexpr int32_t kBandRows = 16;
 
-// The page's rows from the reader, through the pipeline, to the writer.
+// The page's rows from the reader, through the pipeline, to the writer. A
+// grey page written grey goes as grey levels, one byte a pixel, from the
+// decoder to the encoder: the same bytes at a third of the work.
 class RowStream {
  public:
-  RowStream(PageRowReader& reader, PageRowWriter& writer, const EnhanceSettings& params)
+  RowStream(PageRowReader& reader, PageRowWriter& writer, const EnhanceSettings& params, bool grey)
       : m_reader(reader),
         m_writer(writer),
-        m_rowBytes(static_cast<size_t>(reader.Width()) * 3),
+        m_grey(grey && reader.ReadsGrey() && writer.TakesGreyRows()),
+        m_rowBytes(static_cast<size_t>(reader.Width()) * (m_grey ? 1 : 3)),
         m_band(m_rowBytes * kBandRows),
-        m_pipeline(params, reader.Width(), reader.Height(),
-                   [this](const uint8_t* row) { Write(row); }) {}
+        m_pipeline(
+            params, reader.Width(), reader.Height(), [this](const uint8_t* row) { Write(row); },
+            m_grey ? RowPixels::kGrey : RowPixels::kColour) {}
 
   // Decodes and converts the rows up to `rows` (not included). False on a
   // decoding error.
   bool ReadUntil(int64_t rows) {
     while (m_read < rows) {
       const auto count = static_cast<int32_t>(std::min<int64_t>(kBandRows, rows - m_read));
-      if (!m_reader.ReadRows(m_band.data(), m_rowBytes, count)) return false;
+      if (!(m_grey ? m_reader.ReadGreyRows(m_band.data(), m_rowBytes, count)
+                   : m_reader.ReadRows(m_band.data(), m_rowBytes, count))) {
+        return false;
+      }
       for (int32_t i = 0; i < count; ++i) m_pipeline.Push(m_band.data() + m_rowBytes * i);
       m_read += count;
     }
@@ -81,11 +89,15 @@ class RowStream {
 
  private:
   void Write(const uint8_t* row) {
-    if (m_writing && !m_writer.WriteRows(row, m_rowBytes, 1)) m_writing = false;
+    if (m_writing && !(m_grey ? m_writer.WriteGreyRows(row, m_rowBytes, 1)
+                              : m_writer.WriteRows(row, m_rowBytes, 1))) {
+      m_writing = false;
+    }
   }
 
   PageRowReader& m_reader;
   PageRowWriter& m_writer;
+  bool m_grey;
   size_t m_rowBytes;
   std::vector<uint8_t> m_band;
   RowEnhancer m_pipeline;
@@ -162,6 +174,29 @@ class TargetPermissions {
 
 }  // namespace
 
+bool batch_detail::KeepsGreyPages(const fs::path& target, const BatchSettings& settings,
+                                  const EnhanceSettings& params) {
+  const AutoSteps automatic = ReadAutoSteps(params);
+  return settings.greyLevels && !settings.reportFindings && !automatic.AnySourceStep() &&
+         !automatic.levels && SavesGreyLevels(target, ResolveKeepAsIs(settings.colourMode, true));
+}
+
+bool batch_detail::LoadGreyPage(const fs::path& source, const fs::path& target,
+                                const BatchSettings& settings, const EnhanceSettings& params,
+                                DibImage& image) {
+  if (!KeepsGreyPages(target, settings, params)) return false;
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(source);
+  return reader != nullptr && LoadGreyLevels(*reader, image);
+}
+
+bool batch_detail::LoadGreyPageMemory(const std::vector<uint8_t>& bytes, std::string_view name,
+                                      const fs::path& target, const BatchSettings& settings,
+                                      const EnhanceSettings& params, DibImage& image) {
+  if (!KeepsGreyPages(target, settings, params)) return false;
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReaderMemory(bytes.data(), bytes.size(), name);
+  return reader != nullptr && LoadGreyLevels(*reader, image);
+}
+
 bool CBatchJob::ConvertsByRows() const {
   return m_settings->rowByRow && !m_settings->skipColour && !m_settings->reportFindings &&
          EnhancesRowByRow(m_enhance);
@@ -223,7 +258,7 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
   // (which does nothing here: every automatic step is off).
   if (progress.Stop() || progress.Stop()) return RowsEnd::kStopped;
   try {
-    RowStream stream(reader, writer, m_enhance);
+    RowStream stream(reader, writer, m_enhance, m_settings->greyLevels);
     EnhanceHooks hooks;
     hooks.status = [&progress](std::string_view stage) {
       progress.Status(StatusLine::kOperation, stage);

@@ -303,7 +303,9 @@ struct CBatchJob::PageTask {
   uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
   SourceError why = SourceError::kPageUnreadable;  // why it could not be read
 
-  SourceError Load(BookSource& book, DibImage& image, int& grey) const;
+  // A grey page written grey (KeepsGreyPages) is read as grey levels.
+  SourceError Load(BookSource& book, DibImage& image, int& grey, const BatchSettings& settings,
+                   const EnhanceSettings& params) const;
   // Its name in the record, with the reason when it passed a limit.
   std::string FailedName(const BookRun& run) const {
     return FailedPageName(entryName, why, run.book->IsPdf());
@@ -573,9 +575,16 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
 
 // Decodes a book's page: a PDF page rendered, an archive page from its
 // bytes. Why it cannot be read, or kNone.
-SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey) const {
+SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey,
+                                      const BatchSettings& settings,
+                                      const EnhanceSettings& params) const {
   try {
     if (book.IsPdf()) return book.LoadPage(page, image, &grey);
+    if (batch_detail::LoadGreyPageMemory(bytes, entryName, fs::path("page" + settings.newExtension),
+                                         settings, params, image)) {
+      grey = 1;
+      return SourceError::kNone;
+    }
     return LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey) != 0
                ? SourceError::kNone
                : SourceError::kPageUnreadable;
@@ -649,7 +658,8 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   }
   DibImage image;
   int grey = 0;
-  if (const SourceError e = task.Load(*run.book, image, grey); e != SourceError::kNone) {
+  if (const SourceError e = task.Load(*run.book, image, grey, *m_settings, m_enhance);
+      e != SourceError::kNone) {
     task.why = e;
     progress.Advance(m_steps);
     finish(true, kBatchReadFailed);

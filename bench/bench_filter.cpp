@@ -6,8 +6,10 @@
 // Each iteration starts from the same page, restored outside the timed
 // region. The summary at the end gives each time as a multiple of the copy;
 // rows marked "avx2" and "portable" show the narrower row loops that other
-// processors run.
+// processors run. The "grey" rows filter a page of grey levels (a
+// one-component scan inside), measured against a copy of its bytes.
 
+#include <map>
 #include <string>
 
 #include "bench/bench_support.h"
@@ -32,16 +34,17 @@ const FilterCase kCases[] = {
     {"Soften(2)", [](DibImage& i) { return i.Soften(2); }},
 };
 
-void RunFilter(benchmark::State& state, const FilterCase& c, FilterLoops loops) {
+void RunFilter(benchmark::State& state, const FilterCase& c, FilterLoops loops, bool grey) {
   const FilterLoops previous = inkbrite::LimitFilterLoops(loops);
-  b::RunOnPage(state, b::NoisePage(), c.op);
+  b::RunOnPage(state, grey ? b::GreyNoisePage() : b::NoisePage(), c.op);
   inkbrite::LimitFilterLoops(previous);
 }
 
 // The copy, every filter with the fastest loops, then with each narrower
 // loop this processor also runs.
-void RegisterAll() {
+void RegisterAll(std::map<std::string, std::string>& yardsticks) {
   b::RegisterCopy();
+  b::RegisterGreyCopy();
   const struct {
     FilterLoops loops;
     const char* suffix;
@@ -52,9 +55,12 @@ void RegisterAll() {
   for (const auto& v : variants) {
     if (v.loops > fastest || (v.loops == fastest && *v.suffix != '\0')) continue;
     for (const FilterCase& c : kCases) {
-      const std::string name = std::string(c.name) + v.suffix;
-      const FilterLoops loops = v.loops;
-      b::Register(name, [c, loops](benchmark::State& s) { RunFilter(s, c, loops); });
+      for (const bool grey : {false, true}) {
+        const std::string name = std::string(c.name) + (grey ? " grey" : "") + v.suffix;
+        const FilterLoops loops = v.loops;
+        b::Register(name, [c, loops, grey](benchmark::State& s) { RunFilter(s, c, loops, grey); });
+        if (grey) yardsticks[name] = b::kGreyCopyName;
+      }
     }
   }
 }
@@ -62,7 +68,8 @@ void RegisterAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RegisterAll();
-  b::RatioReporter reporter(8.0);
+  std::map<std::string, std::string> yardsticks;
+  RegisterAll(yardsticks);
+  b::RatioReporter reporter(8.0, {}, yardsticks);
   return b::RunAll(argc, argv, reporter);
 }

@@ -10,8 +10,10 @@
 // single operations run on the noise page; the pass runs on the scan-like
 // page and, for information, on the noise page, where no run of paper or
 // ink lets the highlight test use one table for a group of pixels.
-// "portable" rows show the loops used on processors without the vector
-// instructions.
+// "avx2" and "portable" rows show the loops used on processors without
+// AVX-512 VBMI or without any vector instructions. The "grey" rows are the
+// pass over a page of grey levels (a one-component scan inside: one lookup
+// a pixel), measured against a copy of that page's bytes.
 #include <map>
 #include <string>
 
@@ -73,28 +75,44 @@ const PassCase kPassCases[] = {
     {"TonePass(all five) noise", AllFive, b::NoisePage, 4.0},
 };
 
+// The grey pass: one table, a pixel a byte.
+const PassCase kGreyCases[] = {
+    {"TonePass grey(all five)", AllFive, b::GreyNoisePage, 1.5},
+    {"TonePass grey(110,120,90)", W1Tone, b::GreyNoisePage, 1.5},
+};
+
 template <typename Fn>
-void WithKernels(benchmark::State& state, bool vector, Fn run) {
-  const bool previous = inkbrite::SetToneVectorKernels(vector);
+void WithKernels(benchmark::State& state, inkbrite::ToneLoops loops, Fn run) {
+  const inkbrite::ToneLoops previous = inkbrite::LimitToneLoops(loops);
   run(state);
-  inkbrite::SetToneVectorKernels(previous);
+  inkbrite::LimitToneLoops(previous);
 }
 
-void RegisterAll(bool vector, std::map<std::string, double>& targets) {
-  const std::string suffix = vector ? "" : " portable";
+void RegisterPass(const PassCase& c, inkbrite::ToneLoops loops, const std::string& suffix) {
+  b::Register(c.name + suffix, [c, loops](benchmark::State& s) {
+    WithKernels(s, loops, [&](benchmark::State& st) {
+      const inkbrite::TonePass pass(c.settings());
+      b::RunOnPage(st, c.page(), [&pass](DibImage& i) { return pass.Apply(i); });
+    });
+  });
+}
+
+void RegisterAll(inkbrite::ToneLoops loops, const std::string& suffix,
+                 std::map<std::string, double>& targets,
+                 std::map<std::string, std::string>& yardsticks) {
   for (const ToneCase& c : kToneCases) {
-    b::Register(c.name + suffix, [c, vector](benchmark::State& s) {
-      WithKernels(s, vector, [&](benchmark::State& st) { b::RunOnPage(st, b::NoisePage(), c.op); });
+    b::Register(c.name + suffix, [c, loops](benchmark::State& s) {
+      WithKernels(s, loops, [&](benchmark::State& st) { b::RunOnPage(st, b::NoisePage(), c.op); });
     });
   }
   for (const PassCase& c : kPassCases) {
-    b::Register(c.name + suffix, [c, vector](benchmark::State& s) {
-      WithKernels(s, vector, [&](benchmark::State& st) {
-        const inkbrite::TonePass pass(c.settings());
-        b::RunOnPage(st, c.page(), [&pass](DibImage& i) { return pass.Apply(i); });
-      });
-    });
-    if (vector) targets[c.name] = c.target;
+    RegisterPass(c, loops, suffix);
+    if (suffix.empty()) targets[c.name] = c.target;
+  }
+  for (const PassCase& c : kGreyCases) {
+    RegisterPass(c, loops, suffix);
+    yardsticks[c.name + suffix] = b::kGreyCopyName;
+    if (suffix.empty()) targets[c.name] = c.target;
   }
 }
 
@@ -103,9 +121,16 @@ void RegisterAll(bool vector, std::map<std::string, double>& targets) {
 int main(int argc, char** argv) {
   inkbrite::BuildToneTables();
   b::RegisterCopy();
+  b::RegisterGreyCopy();
   std::map<std::string, double> targets;
-  RegisterAll(true, targets);
-  if (inkbrite::ToneVectorKernelsAvailable()) RegisterAll(false, targets);
-  b::RatioReporter reporter(4.0, targets);
+  std::map<std::string, std::string> yardsticks;
+  using inkbrite::ToneLoops;
+  const ToneLoops fastest = inkbrite::FastestToneLoops();
+  RegisterAll(fastest, "", targets, yardsticks);
+  if (fastest > ToneLoops::kAvx2) RegisterAll(ToneLoops::kAvx2, " avx2", targets, yardsticks);
+  if (fastest > ToneLoops::kPortable) {
+    RegisterAll(ToneLoops::kPortable, " portable", targets, yardsticks);
+  }
+  b::RatioReporter reporter(4.0, targets, yardsticks);
   return b::RunAll(argc, argv, reporter);
 }

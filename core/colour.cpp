@@ -97,6 +97,7 @@ void GreyLevelsRow(const uint8_t* src, uint8_t* dst, int32_t width) {
 }
 
 bool DibImage::Greyscale() {
+  if (IsGreyLevels()) return true;  // grey already
   if (!Is24Bit()) return false;
   for (int32_t y = 0; y < m_nHeight; ++y) GreyscaleRow(Row(y), Row(y), m_nWidth);
   return true;
@@ -125,23 +126,57 @@ bool DibImage::ToContainer(bool grey, CxImage& container) const {
   return true;
 }
 
+namespace {
+
+// The quantiser's tree for the grey levels of stored rows: a grey page has
+// at most 256 colours, and their counts, with the order in which each first
+// appears, give the tree that adding every pixel would give.
+template <typename Levels>
+void AddGreyLevels(OctreeQuantiser& quantiser, int32_t width, int32_t height, Levels levelsOf) {
+  std::array<uint64_t, 256> count{};
+  std::array<uint8_t, 256> order{};
+  size_t seen = 0;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* levels = levelsOf(y);
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t v = levels[x];
+      if (count[v]++ == 0) order[seen++] = v;
+    }
+  }
+  for (size_t i = 0; i < seen; ++i) {
+    const uint8_t v = order[i];
+    quantiser.AddColour(v, v, v, count[v]);
+  }
+}
+
+}  // namespace
+
 bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, CxImage& out) {
   const Reduction* reduction = FindReduction(bits, colours);
-  if (reduction == nullptr || !image.Is24Bit()) return false;
+  const bool levels = image.IsGreyLevels();
+  if (reduction == nullptr || (!image.Is24Bit() && !levels)) return false;
 
   // The pixels go to the quantiser and to the palette mapping straight from
   // the page's rows, stored order (bottom row first, left to right), greyed
   // on the way when asked: the same pixels in the same order as a 24-bit
   // container copy of the page would give, without a second page in memory.
+  // A page of grey levels is its 24-bit page, greyed or not.
   const int32_t width = image.Width();
   const int32_t height = image.Height();
+  const bool widen = grey || levels;
   CxImage work;
   try {
-    std::vector<uint8_t> greyRow(grey ? static_cast<size_t>(width) * 3 : 0);
+    std::vector<uint8_t> greyRow(widen ? static_cast<size_t>(width) * 3 : 0);
     const CxImage::RowSource rows = [&](int32_t y) -> const uint8_t* {
       const uint8_t* src = image.Row(height - 1 - y);
-      if (!grey) return src;
-      GreyscaleRow(src, greyRow.data(), width);
+      if (!widen) return src;
+      if (levels) {
+        for (int32_t x = 0; x < width; ++x) {
+          std::memset(&greyRow[3 * static_cast<size_t>(x)], src[x], 3);
+        }
+      } else {
+        GreyscaleRow(src, greyRow.data(), width);
+      }
       return greyRow.data();
     };
     std::vector<RgbQuad> palette;
@@ -149,23 +184,15 @@ bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, 
       palette = {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}};
     } else {
       OctreeQuantiser quantiser(std::max(colours, 16), reduction->colourBits);
-      if (grey) {
-        // A grey page has at most 256 colours: their counts, and the order
-        // in which each first appears, give the quantiser its tree.
-        std::array<uint64_t, 256> count{};
-        std::array<uint8_t, 256> order{};
-        size_t seen = 0;
-        std::vector<uint8_t> levels(static_cast<size_t>(width));
-        for (int32_t y = 0; y < height; ++y) {
-          GreyLevelsRow(image.Row(height - 1 - y), levels.data(), width);
-          for (const uint8_t v : levels) {
-            if (count[v]++ == 0) order[seen++] = v;
-          }
-        }
-        for (size_t i = 0; i < seen; ++i) {
-          const uint8_t v = order[i];
-          quantiser.AddColour(v, v, v, count[v]);
-        }
+      if (grey && levels) {
+        AddGreyLevels(quantiser, width, height,
+                      [&](int32_t y) { return image.Row(height - 1 - y); });
+      } else if (grey) {
+        std::vector<uint8_t> row(static_cast<size_t>(width));
+        AddGreyLevels(quantiser, width, height, [&](int32_t y) {
+          GreyLevelsRow(image.Row(height - 1 - y), row.data(), width);
+          return row.data();
+        });
       } else {
         for (int32_t y = 0; y < height; ++y) quantiser.AddRow(rows(y), width);
       }

@@ -20,7 +20,8 @@ DibImage::DibImage(const DibImage& other)
       m_nRowBytes(other.m_nRowBytes),
       m_nBitCount(other.m_nBitCount),
       m_nBitsOffset(other.m_nBitsOffset),
-      m_bounds(other.m_bounds) {}
+      m_bounds(other.m_bounds),
+      m_greyLevels(other.m_greyLevels) {}
 
 DibImage& DibImage::operator=(const DibImage& other) {
   if (this != &other) {
@@ -38,7 +39,8 @@ DibImage::DibImage(DibImage&& other) noexcept
       m_nRowBytes(other.m_nRowBytes),
       m_nBitCount(other.m_nBitCount),
       m_nBitsOffset(other.m_nBitsOffset),
-      m_bounds(other.m_bounds) {
+      m_bounds(other.m_bounds),
+      m_greyLevels(other.m_greyLevels) {
   other.Clear();
 }
 
@@ -52,6 +54,7 @@ DibImage& DibImage::operator=(DibImage&& other) noexcept {
     m_nBitCount = other.m_nBitCount;
     m_nBitsOffset = other.m_nBitsOffset;
     m_bounds = other.m_bounds;
+    m_greyLevels = other.m_greyLevels;
     other.Clear();
   }
   return *this;
@@ -63,6 +66,7 @@ void DibImage::Clear() {
   m_nWidth = m_nHeight = m_nRowBytes = m_nBitCount = 0;
   m_nBitsOffset = 0;
   m_bounds = DibRect{};
+  m_greyLevels = false;
 }
 
 bool DibImage::CopyFrom(const DibImage& source) {
@@ -93,6 +97,30 @@ bool DibImage::Create(int32_t width, int32_t height, int32_t bitCount) {
   }
   WriteInfoHeader(block.data(), width, height, bitCount, 0, 0);
   return Attach(std::move(block));
+}
+
+bool DibImage::CreateGreyLevels(int32_t width, int32_t height) {
+  Clear();
+  if (width <= 0 || height <= 0 || width > kMaxDibDimension || height > kMaxDibDimension) {
+    return false;
+  }
+  constexpr uint32_t kEntries = 256;
+  const int64_t rowBytes = RowBytesFor(width, 8);
+  const uint64_t total = kInfoHeaderSize + kEntries * 4 +
+                         static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
+  if (total > kMaxDibBytes) return false;
+  std::vector<uint8_t> block;
+  try {
+    block.assign(static_cast<size_t>(total), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  WriteInfoHeader(block.data(), width, height, 8, kEntries, 0);
+  uint8_t* table = block.data() + kInfoHeaderSize;
+  for (uint32_t i = 0; i < kEntries; ++i) std::memset(table + 4 * i, static_cast<int>(i), 3);
+  if (!Attach(std::move(block))) return false;
+  m_greyLevels = true;
+  return true;
 }
 
 bool DibImage::Attach(std::vector<uint8_t> block) {
@@ -271,6 +299,7 @@ bool DibImage::MirrorHorizontal() {
 }
 
 bool DibImage::IsGrey() const {
+  if (IsGreyLevels()) return true;
   if (!Is24Bit()) return false;
   for (int32_t y = 0; y < m_nHeight; ++y) {
     const uint8_t* p = Row(y);

@@ -22,7 +22,10 @@
 //   it was (an operation that needs a second image and cannot allocate it
 //   changes nothing). Nothing here shows a message: callers decide.
 // - The enhancement operations (tone, colour, sharpen, resampling) accept only
-//   24 bits per pixel and return false for an empty image or any other depth.
+//   24 bits per pixel and return false for an empty image or any other depth;
+//   tone, sharpen, soften, resampling and cropping also take a page of grey
+//   levels (CreateGreyLevels, IsGreyLevels), giving for each level
+//   the byte they give each channel of the 24-bit page of equal channels.
 // - A DibImage has no lock: one thread uses it at a time.
 // - Width and height are at most kMaxDibDimension and the block at most
 //   kMaxDibBytes; larger pictures are refused.
@@ -84,6 +87,15 @@ class DibImage {
   // New zero-filled image with a 40-byte header. Only 24 bits per pixel are
   // made. Fails (image cleared) for a size of 0 or beyond the limits.
   bool Create(int32_t width, int32_t height, int32_t bitCount = 24);
+  // New zero-filled page of grey levels: 8 bits a pixel under a colour table
+  // of 256 entries, entry i grey (i, i, i). Converted to 24 bits (or
+  // widened row by row) it is the 24-bit page whose every pixel repeats its
+  // level three times. Fails as Create does.
+  bool CreateGreyLevels(int32_t width, int32_t height);
+  // True for a page made so, and for what the operations that take one make
+  // of it; an 8-bit picture attached from a block is never one, whatever its
+  // colour table.
+  bool IsGreyLevels() const { return m_greyLevels; }
 
   // Takes over a packed DIB block. The block must hold a 40-byte or 12-byte
   // header, an uncompressed bottom-up picture of 1, 2, 4, 8, 15, 16, 24 or 32
@@ -119,7 +131,8 @@ class DibImage {
   bool Rotate90(bool clockwise);
   // Reverses the pixel order of every row.
   bool MirrorHorizontal();
-  // True for a 24-bit image whose every pixel has blue = green = red.
+  // True for a 24-bit image whose every pixel has blue = green = red, and
+  // for a page of grey levels.
   bool IsGrey() const;
 
   // Tone adjustments (tone.cpp). Each maps every channel byte through a
@@ -131,7 +144,8 @@ class DibImage {
   bool Curve(int x1, int y1, int x2, int y2);
 
   // Colour modes (colour.cpp). Greyscale makes every pixel
-  // (54 blue + 183 green + 19 red) >> 8. ReduceColours reduces the picture to
+  // (54 blue + 183 green + 19 red) >> 8 (a page of grey levels is left as it
+  // is). ReduceColours reduces the picture to
   // `colours` entries of a `bits`-deep palette (grey first when `grey`) and
   // expands it back to 24 bits. ToContainer copies the picture into a 24-bit
   // codec container, or with `grey` into an 8-bit grey-ramp container of the
@@ -198,6 +212,7 @@ class DibImage {
   int32_t m_nBitCount = 0;
   size_t m_nBitsOffset = 0;
   DibRect m_bounds;
+  bool m_greyLevels = false;
 };
 
 }  // namespace inkbrite

@@ -47,11 +47,15 @@ namespace {
 // of Sharpen then TonePass::Apply; false, with the page untouched, for a
 // page the filter leaves alone (a side of 2 pixels or less) or no memory.
 bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
-  const FilterRowLoop loop = SharpenRowLoop(level);
+  const bool grey = image.IsGreyLevels();
+  const int channels = grey ? 1 : 3;
+  const FilterRowLoop loop = SharpenRowLoop(level, channels);
   const int32_t height = image.Height();
-  if (loop == nullptr || !image.Is24Bit() || image.Width() <= 2 || height <= 2) return false;
+  if (loop == nullptr || !(image.Is24Bit() || grey) || image.Width() <= 2 || height <= 2) {
+    return false;
+  }
   const auto pixels = static_cast<size_t>(image.Width());
-  const size_t count = pixels * 3;
+  const size_t count = pixels * static_cast<size_t>(channels);
   std::vector<uint8_t> above;
   std::vector<uint8_t> current;
   try {
@@ -60,16 +64,23 @@ bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  const auto toneRow = [&](uint8_t* row) {
+    if (grey) {
+      tone.MapGrey(row, pixels);
+    } else {
+      tone.MapPixels(row, pixels);
+    }
+  };
   std::memcpy(above.data(), image.Row(0), count);
-  tone.MapPixels(image.Row(0), pixels);
+  toneRow(image.Row(0));
   for (int32_t y = 1; y < height - 1; ++y) {
     uint8_t* row = image.Row(y);
     std::memcpy(current.data(), row, count);
     loop(above.data(), current.data(), image.Row(y + 1), row, count);
-    tone.MapPixels(row, pixels);
+    toneRow(row);
     above.swap(current);
   }
-  tone.MapPixels(image.Row(height - 1), pixels);
+  toneRow(image.Row(height - 1));
   return true;
 }
 
@@ -126,6 +137,9 @@ bool ReadsMargins(RunState& s) {
 // With no sharpening between, a table shared by the three channels joins the
 // tone pass (the same bytes, one pass over the page fewer).
 void RunAutoLevels(RunState& s) {
+  // The analysis reads blue-green-red pixels (no memory for them: the step
+  // cannot run).
+  if (s.image.IsGreyLevels() && !s.image.ConvertTo24Bit()) return;
   const LevelsFound found = FindAutoLevels(s.image, ReadAutoLevelsSettings(s.params));
   s.levelsInTone = !(s.sharpen >= 1 && s.sharpen <= 9) && SharedLevelsTable(found, s.levelsTable);
   if (!s.levelsInTone) ApplyLevels(s.image, found);
@@ -141,7 +155,8 @@ void RunAutoLevels(RunState& s) {
 void RunSharpen(RunState& s) {
   if (s.sharpen < 1 || s.sharpen > 9) return;
   const TonePass& tone = s.Tone();
-  s.toned = s.BatchMode() && !tone.IsIdentity() && SharpenAndTone(s.image, s.sharpen, tone);
+  const bool changes = s.image.IsGreyLevels() ? !tone.IsGreyIdentity() : !tone.IsIdentity();
+  s.toned = s.BatchMode() && changes && SharpenAndTone(s.image, s.sharpen, tone);
   if (!s.toned) s.image.Sharpen(s.sharpen);
 }
 
@@ -202,6 +217,8 @@ int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHo
   // colours when it saves; the viewer does both here.
   RunState state{params, image, hooks, skipResize, params[kResize]};
 
+  // The viewer's steps (greying, colour reduction) work on 24-bit pages.
+  if (!state.BatchMode() && image.IsGreyLevels()) image.ConvertTo24Bit();
   // Grey first in the viewer, so every later step sees the grey page.
   if (!state.BatchMode() && IsGreyMode(params[kGreyScale])) image.Greyscale();
 

@@ -29,7 +29,10 @@ struct EnhanceHooks {
   PageFindings* findings = nullptr;
 };
 
-// Applies `params` to the 24-bit `image` in place, in this order:
+// Applies `params` to the 24-bit `image` in place (or to a page of grey
+// levels, DibImage::IsGreyLevels, with the bytes each channel of its 24-bit
+// page would get; auto levels and the viewer's steps first widen it to 24
+// bits), in this order:
 //
 //    1  greyscale                (viewer mode, colour modes 1 and 4 to 7)
 //    2  enlarge       "放大"       Resize >= 100 (100 changes nothing)

@@ -54,9 +54,10 @@ namespace {
 // has arrived, computed from copies of the original rows y - 1 and y.
 class FilterStage final : public RowEnhancer::Stage {
  public:
-  FilterStage(FilterRowLoop loop, int32_t width)
+  FilterStage(FilterRowLoop loop, int32_t width, int channels)
       : m_loop(loop),
-        m_count(static_cast<size_t>(width) * 3),
+        m_pixel(static_cast<size_t>(channels)),
+        m_count(static_cast<size_t>(width) * m_pixel),
         m_above(m_count),
         m_row(m_count),
         m_out(m_count) {}
@@ -64,8 +65,8 @@ class FilterStage final : public RowEnhancer::Stage {
   void Push(uint8_t* row) override {
     if (m_rows >= 2) {
       // The row before this one, filtered; its first and last pixel kept.
-      std::memcpy(m_out.data(), m_row.data(), 3);
-      std::memcpy(m_out.data() + m_count - 3, m_row.data() + m_count - 3, 3);
+      std::memcpy(m_out.data(), m_row.data(), m_pixel);
+      std::memcpy(m_out.data() + m_count - m_pixel, m_row.data() + m_count - m_pixel, m_pixel);
       m_loop(m_above.data(), m_row.data(), row, m_out.data(), m_count);
       m_above.swap(m_row);
       std::memcpy(m_row.data(), row, m_count);
@@ -95,6 +96,7 @@ class FilterStage final : public RowEnhancer::Stage {
 
  private:
   FilterRowLoop m_loop;
+  size_t m_pixel;  // bytes a pixel
   size_t m_count;
   std::vector<uint8_t> m_above;  // original of the row before m_row
   std::vector<uint8_t> m_row;    // original of the row waiting for its row below
@@ -104,11 +106,15 @@ class FilterStage final : public RowEnhancer::Stage {
 
 class ToneStage final : public RowEnhancer::Stage {
  public:
-  ToneStage(const ToneSettings& settings, int32_t width)
-      : m_pass(settings), m_pixels(static_cast<size_t>(width)) {}
-  bool Changes() const { return !m_pass.IsIdentity(); }
+  ToneStage(const ToneSettings& settings, int32_t width, bool grey)
+      : m_pass(settings), m_pixels(static_cast<size_t>(width)), m_grey(grey) {}
+  bool Changes() const { return m_grey ? !m_pass.IsGreyIdentity() : !m_pass.IsIdentity(); }
   void Push(uint8_t* row) override {
-    m_pass.MapPixels(row, m_pixels);
+    if (m_grey) {
+      m_pass.MapGrey(row, m_pixels);
+    } else {
+      m_pass.MapPixels(row, m_pixels);
+    }
     Pass(row);
   }
   void Finish() override { PassFinish(); }
@@ -116,23 +122,26 @@ class ToneStage final : public RowEnhancer::Stage {
  private:
   TonePass m_pass;
   size_t m_pixels;
+  bool m_grey;
 };
 
 }  // namespace
 
-RowEnhancer::RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit)
+RowEnhancer::RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit,
+                         RowPixels pixels)
     : m_emit(std::move(emit)) {
+  const int channels = pixels == RowPixels::kGrey ? 1 : 3;
   // DibImage's filters leave a page narrower or lower than 3 pixels alone.
   const bool filters = width >= 3 && height >= 3;
   // The slot values EnhanceImage acts on (sharpen 1 to 9, soften 1 or 2)
   // are those for which there is a loop.
-  if (FilterRowLoop sharpen = SharpenRowLoop(params[kSharpen]); filters && sharpen) {
-    m_stages.push_back(std::make_unique<FilterStage>(sharpen, width));
+  if (FilterRowLoop sharpen = SharpenRowLoop(params[kSharpen], channels); filters && sharpen) {
+    m_stages.push_back(std::make_unique<FilterStage>(sharpen, width, channels));
   }
-  auto tone = std::make_unique<ToneStage>(ReadToneSettings(params), width);
+  auto tone = std::make_unique<ToneStage>(ReadToneSettings(params), width, channels == 1);
   if (tone->Changes()) m_stages.push_back(std::move(tone));
-  if (FilterRowLoop soften = SoftenRowLoop(params[kBlur]); filters && soften) {
-    m_stages.push_back(std::make_unique<FilterStage>(soften, width));
+  if (FilterRowLoop soften = SoftenRowLoop(params[kBlur], channels); filters && soften) {
+    m_stages.push_back(std::make_unique<FilterStage>(soften, width, channels));
   }
   for (size_t i = 0; i < m_stages.size(); ++i) {
     m_stages[i]->SetNext(i + 1 < m_stages.size() ? m_stages[i + 1].get() : nullptr, &m_emit);

@@ -15,6 +15,11 @@
 // for byte: each filter keeps the first and last row and column as they
 // were, as DibImage's filters do, and works on a page of at least 3 x 3
 // pixels only. Each filter that runs delays the rows by one.
+//
+// A grey page (every pixel's three bytes equal, as a one-component file
+// decodes) may go through as rows of grey levels, one byte a pixel: every
+// step keeps a pixel's bytes equal, so each level given back is the byte
+// the blue-green-red rows would hold, at a third of the work.
 #pragma once
 
 #include <cstdint>
@@ -30,21 +35,26 @@ namespace inkbrite {
 // can be applied to a page row by row with these parameters.
 bool EnhancesRowByRow(const EnhanceSettings& params);
 
+// The rows a RowEnhancer takes and gives: width * 3 bytes of blue-green-red,
+// or width grey levels.
+enum class RowPixels { kColour, kGrey };
+
 class RowEnhancer {
  public:
-  // Receives each finished row, top first: width * 3 bytes, blue-green-red,
-  // valid during the call.
+  // Receives each finished row, top first (as many bytes as the rows it
+  // takes), valid during the call.
   using Emit = std::function<void(const uint8_t* row)>;
 
   // For a page of width x height pixels.
-  RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit);
+  RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit,
+              RowPixels pixels = RowPixels::kColour);
   ~RowEnhancer();
   RowEnhancer(const RowEnhancer&) = delete;
   RowEnhancer& operator=(const RowEnhancer&) = delete;
 
-  // Takes the next source row, top first: width * 3 bytes, which may be
-  // changed (the caller does not need them afterwards). Gives back the rows
-  // it finishes.
+  // Takes the next source row, top first (width * 3 bytes, or width grey
+  // levels), which may be changed (the caller does not need them
+  // afterwards). Gives back the rows it finishes.
   void Push(uint8_t* row);
   // After the last source row: gives back the rows still held.
   void Finish();

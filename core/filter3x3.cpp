@@ -139,18 +139,20 @@ static_assert(AllChecked(), "a kernel breaks an assumption of the row loops");
 // ---------------------------------------------------------------------------
 // Row loops. `above` and `row` are copies of the original rows, `below` is
 // the original row below in the image, `out` is the image row; all four are
-// distinct. `count` is width * 3 >= 9; bytes 3 to count - 4 are written.
+// distinct. Pixels are kStep bytes (3 blue-green-red, 1 a grey level);
+// `count` is width * kStep >= 3 * kStep; bytes kStep to count - kStep - 1
+// are written.
 
 // Output byte i for the reduced kernel K.
-template <Kernel3x3 K>
+template <Kernel3x3 K, size_t kStep>
 [[gnu::always_inline]] inline uint8_t FilterByte(const uint8_t* __restrict above,
                                                  const uint8_t* __restrict row,
                                                  const uint8_t* __restrict below, size_t i) {
-  int s = K.edge * (above[i] + below[i] + row[i - 3] + row[i + 3]) + K.centre * row[i];
+  int s = K.edge * (above[i] + below[i] + row[i - kStep] + row[i + kStep]) + K.centre * row[i];
   if constexpr (K.corner == 1) {
-    s += above[i - 3] + above[i + 3] + below[i - 3] + below[i + 3];
+    s += above[i - kStep] + above[i + kStep] + below[i - kStep] + below[i + kStep];
   } else if constexpr (K.corner != 0) {
-    s += K.corner * (above[i - 3] + above[i + 3] + below[i - 3] + below[i + 3]);
+    s += K.corner * (above[i - kStep] + above[i + kStep] + below[i - kStep] + below[i + kStep]);
   }
   // Clamped in int, not int16: GCC vectorises this form far better.
   const uint32_t t = static_cast<uint32_t>(std::clamp(s, 0, 256 * K.divisor - 1));
@@ -165,33 +167,33 @@ template <Kernel3x3 K>
 // Whole blocks of kBlock bytes; the last block is moved back to end at the
 // last byte, overlapping its neighbour. Writing a byte twice is harmless: the
 // sources are never written. Rows shorter than a block go byte by byte.
-template <Kernel3x3 K, size_t kBlock>
+template <Kernel3x3 K, size_t kStep, size_t kBlock>
 [[gnu::always_inline]] inline void FilterRow(const uint8_t* __restrict above,
                                              const uint8_t* __restrict row,
                                              const uint8_t* __restrict below,
                                              uint8_t* __restrict out, size_t count) {
-  const size_t end = count - 3;
-  if (end - 3 < kBlock) {
-    for (size_t i = 3; i < end; ++i) out[i] = FilterByte<K>(above, row, below, i);
+  const size_t end = count - kStep;
+  if (end - kStep < kBlock) {
+    for (size_t i = kStep; i < end; ++i) out[i] = FilterByte<K, kStep>(above, row, below, i);
     return;
   }
   auto block = [&](size_t start) {
     for (size_t k = 0; k < kBlock; ++k) {
-      out[start + k] = FilterByte<K>(above, row, below, start + k);
+      out[start + k] = FilterByte<K, kStep>(above, row, below, start + k);
     }
   };
-  for (size_t i = 3; i + kBlock < end; i += kBlock) block(i);
+  for (size_t i = kStep; i + kBlock < end; i += kBlock) block(i);
   block(end - kBlock);
 }
 
 using RowLoop = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, size_t);
 
 // noinline keeps the __restrict promises visible to the vectoriser.
-template <Kernel3x3 K>
+template <Kernel3x3 K, size_t kStep>
 [[gnu::noinline]] void RowPortable(const uint8_t* __restrict above, const uint8_t* __restrict row,
                                    const uint8_t* __restrict below, uint8_t* __restrict out,
                                    size_t count) {
-  FilterRow<K, 32>(above, row, below, out, count);
+  FilterRow<K, kStep, 32>(above, row, below, out, count);
 }
 
 #ifdef INKBRITE_FILTER_VECTOR
@@ -201,19 +203,19 @@ template <Kernel3x3 K>
 #define INKBRITE_FILTER_AVX512 "avx512f,avx512bw,avx512vl,prefer-vector-width=512"
 #endif
 
-template <Kernel3x3 K>
+template <Kernel3x3 K, size_t kStep>
 [[gnu::noinline, gnu::target("avx2")]] void RowAvx2(const uint8_t* __restrict above,
                                                     const uint8_t* __restrict row,
                                                     const uint8_t* __restrict below,
                                                     uint8_t* __restrict out, size_t count) {
-  FilterRow<K, 32>(above, row, below, out, count);
+  FilterRow<K, kStep, 32>(above, row, below, out, count);
 }
 
-template <Kernel3x3 K>
+template <Kernel3x3 K, size_t kStep>
 [[gnu::noinline, gnu::target(INKBRITE_FILTER_AVX512)]] void RowAvx512(
     const uint8_t* __restrict above, const uint8_t* __restrict row, const uint8_t* __restrict below,
     uint8_t* __restrict out, size_t count) {
-  FilterRow<K, 64>(above, row, below, out, count);
+  FilterRow<K, kStep, 64>(above, row, below, out, count);
 }
 
 FilterLoops DetectLoops() {
@@ -228,28 +230,33 @@ FilterLoops DetectLoops() {
 FilterLoops DetectLoops() { return FilterLoops::kPortable; }
 #endif
 
-// The loops of one kernel, indexed by FilterLoops.
+// The loops of one kernel and pixel size, indexed by FilterLoops.
 using RowLoops = std::array<RowLoop, 3>;
 
-template <Kernel3x3 K>
+template <Kernel3x3 K, size_t kStep>
 constexpr RowLoops LoopsFor() {
   constexpr Kernel3x3 r = Reduced(K);
 #ifdef INKBRITE_FILTER_VECTOR
-  return {&RowPortable<r>, &RowAvx2<r>, &RowAvx512<r>};
+  return {&RowPortable<r, kStep>, &RowAvx2<r, kStep>, &RowAvx512<r, kStep>};
 #else
-  return {&RowPortable<r>, &RowPortable<r>, &RowPortable<r>};
+  return {&RowPortable<r, kStep>, &RowPortable<r, kStep>, &RowPortable<r, kStep>};
 #endif
 }
 
-template <const auto& kKernels, size_t... kIndex>
+template <const auto& kKernels, size_t kStep, size_t... kIndex>
 constexpr auto MakeLoopTable(std::index_sequence<kIndex...>) {
-  return std::array<RowLoops, sizeof...(kIndex)>{LoopsFor<kKernels[kIndex]>()...};
+  return std::array<RowLoops, sizeof...(kIndex)>{LoopsFor<kKernels[kIndex], kStep>()...};
 }
 
+// Blue-green-red rows, and rows of grey levels.
 constexpr auto kSharpenLoops =
-    MakeLoopTable<kSharpenKernels>(std::make_index_sequence<std::size(kSharpenKernels)>{});
+    MakeLoopTable<kSharpenKernels, 3>(std::make_index_sequence<std::size(kSharpenKernels)>{});
 constexpr auto kSoftenLoops =
-    MakeLoopTable<kSoftenKernels>(std::make_index_sequence<std::size(kSoftenKernels)>{});
+    MakeLoopTable<kSoftenKernels, 3>(std::make_index_sequence<std::size(kSoftenKernels)>{});
+constexpr auto kGreySharpenLoops =
+    MakeLoopTable<kSharpenKernels, 1>(std::make_index_sequence<std::size(kSharpenKernels)>{});
+constexpr auto kGreySoftenLoops =
+    MakeLoopTable<kSoftenKernels, 1>(std::make_index_sequence<std::size(kSoftenKernels)>{});
 
 std::atomic<FilterLoops> g_loopLimit{FilterLoops::kAvx512};
 
@@ -259,12 +266,14 @@ RowLoop Pick(const RowLoops& loops) {
   return loops[static_cast<size_t>(use)];
 }
 
-bool ApplyFilter(DibImage& image, const RowLoops& loops) {
-  if (!image.Is24Bit()) return false;
+// `loops` for 24-bit pages, `greyLoops` for pages of grey levels.
+bool ApplyFilter(DibImage& image, const RowLoops& loops, const RowLoops& greyLoops) {
+  const bool grey = image.IsGreyLevels();
+  if (!image.Is24Bit() && !grey) return false;
   const int32_t height = image.Height();
   if (image.Width() <= 2 || height <= 2) return true;
 
-  const size_t count = static_cast<size_t>(image.Width()) * 3;
+  const size_t count = static_cast<size_t>(image.Width()) * (grey ? 1 : 3);
   std::vector<uint8_t> above;
   std::vector<uint8_t> current;
   try {
@@ -274,7 +283,7 @@ bool ApplyFilter(DibImage& image, const RowLoops& loops) {
     return false;
   }
 
-  const RowLoop loop = Pick(loops);
+  const RowLoop loop = Pick(grey ? greyLoops : loops);
   std::memcpy(above.data(), image.Row(0), count);
   for (int32_t y = 1; y < height - 1; ++y) {
     uint8_t* row = image.Row(y);
@@ -294,24 +303,30 @@ FilterLoops FastestFilterLoops() {
 
 FilterLoops LimitFilterLoops(FilterLoops widest) { return g_loopLimit.exchange(widest); }
 
-FilterRowLoop SharpenRowLoop(int level) {
-  if (level < 1 || level > kMaxSharpenLevel) return nullptr;
-  return Pick(kSharpenLoops[static_cast<size_t>(level - 1)]);
+FilterRowLoop SharpenRowLoop(int level, int channels) {
+  if (level < 1 || level > kMaxSharpenLevel || (channels != 1 && channels != 3)) return nullptr;
+  const auto& loops = channels == 1 ? kGreySharpenLoops : kSharpenLoops;
+  return Pick(loops[static_cast<size_t>(level - 1)]);
 }
 
-FilterRowLoop SoftenRowLoop(int strength) {
-  if (strength < 1 || strength > kMaxSoftenStrength) return nullptr;
-  return Pick(kSoftenLoops[static_cast<size_t>(strength - 1)]);
+FilterRowLoop SoftenRowLoop(int strength, int channels) {
+  if (strength < 1 || strength > kMaxSoftenStrength || (channels != 1 && channels != 3)) {
+    return nullptr;
+  }
+  const auto& loops = channels == 1 ? kGreySoftenLoops : kSoftenLoops;
+  return Pick(loops[static_cast<size_t>(strength - 1)]);
 }
 
 bool DibImage::Sharpen(int level) {
   if (level < 1 || level > kMaxSharpenLevel) return false;
-  return ApplyFilter(*this, kSharpenLoops[static_cast<size_t>(level - 1)]);
+  const auto k = static_cast<size_t>(level - 1);
+  return ApplyFilter(*this, kSharpenLoops[k], kGreySharpenLoops[k]);
 }
 
 bool DibImage::Soften(int strength) {
   if (strength < 1 || strength > kMaxSoftenStrength) return false;
-  return ApplyFilter(*this, kSoftenLoops[static_cast<size_t>(strength - 1)]);
+  const auto k = static_cast<size_t>(strength - 1);
+  return ApplyFilter(*this, kSoftenLoops[k], kGreySoftenLoops[k]);
 }
 
 }  // namespace inkbrite

@@ -24,14 +24,17 @@ FilterLoops LimitFilterLoops(FilterLoops widest);
 
 // The row loop of Sharpen(level) or Soften(strength), for a caller that holds
 // the rows itself (the row-by-row pipeline, core/enhance_rows.h): writes
-// bytes 3 to count - 4 of `out` from the original rows above, row and below
-// (count = width * 3 >= 9; all four distinct; the first and last pixel of
-// `out` are the caller's, which DibImage's filters keep as they were). The
-// loop is chosen as the filters choose it. Null for a level or strength the
-// filters do nothing with.
+// bytes c to count - c - 1 of `out` from the original rows above, row and
+// below, for pixels of c = `channels` bytes: 3 (blue-green-red) or 1 (grey
+// levels, which give for each level what the 3-byte loop gives for a pixel
+// of three equal bytes). count = width * c >= 3 * c; all four rows
+// distinct; the first and last pixel of `out` are the caller's, which
+// DibImage's filters keep as they were. The loop is chosen as the filters
+// choose it. Null for a level or strength the filters do nothing with, or
+// another pixel size.
 using FilterRowLoop = void (*)(const uint8_t* above, const uint8_t* row, const uint8_t* below,
                                uint8_t* out, size_t count);
-FilterRowLoop SharpenRowLoop(int level);
-FilterRowLoop SoftenRowLoop(int strength);
+FilterRowLoop SharpenRowLoop(int level, int channels = 3);
+FilterRowLoop SoftenRowLoop(int strength, int channels = 3);
 
 }  // namespace inkbrite

@@ -19,8 +19,10 @@
 //
 // Sizes: a side must be 1 to 65535 pixels. A resize to a side of 0 or less,
 // or above 65535, returns false and changes nothing, as does a crop that
-// would leave nothing. All operations need a 24-bit image; any failure,
-// allocation included, leaves the image as it was.
+// would leave nothing. All operations need a 24-bit image or a page of grey
+// levels (every resampler is made for pixels of 3 bytes and of 1, the same
+// arithmetic on each byte); any failure, allocation included, leaves the
+// image as it was.
 
 #include "core/resample.h"
 
@@ -173,34 +175,36 @@ AreaAxis BuildAreaAxis(int32_t S, int32_t D) {
 // cell's sum is 2048 * 2048 * (the four pixels' sum) and its top byte is
 // that sum / 4, truncated. The same bytes as the general reducer, without
 // its weight tables and 32-bit line sums.
+template <size_t C>
 void HalveExactly(const Pixels& src, const Pixels& dst) {
-  const auto bytes = static_cast<size_t>(dst.width) * 3;
+  const auto bytes = static_cast<size_t>(dst.width) * C;
   for (int32_t r = 0; r < dst.height; ++r) {
     const uint8_t* a = src.Stored(2 * int64_t{r});
     const uint8_t* b = src.Stored(2 * int64_t{r} + 1);
     uint8_t* out = dst.Stored(r);
-    for (size_t k = 0; k < bytes; k += 3, a += 6, b += 6) {
-      for (size_t c = 0; c < 3; ++c) {
-        out[k + c] = static_cast<uint8_t>((unsigned{a[c]} + a[c + 3] + b[c] + b[c + 3]) >> 2);
+    for (size_t k = 0; k < bytes; k += C, a += 2 * C, b += 2 * C) {
+      for (size_t c = 0; c < C; ++c) {
+        out[k + c] = static_cast<uint8_t>((unsigned{a[c]} + a[c + C] + b[c] + b[c + C]) >> 2);
       }
     }
   }
 }
 
+template <size_t C>
 void AreaReduce(const Pixels& src, const Pixels& dst) {
   if (src.width == 2 * dst.width && src.height == 2 * dst.height) {
-    HalveExactly(src, dst);
+    HalveExactly<C>(src, dst);
     return;
   }
   const AreaAxis ax = BuildAreaAxis(src.width, dst.width);
   const AreaAxis ay = BuildAreaAxis(src.height, dst.height);
-  const size_t cells = (static_cast<size_t>(dst.width) + 1) * 3;  // + the cell after the last
-  const size_t outBytes = static_cast<size_t>(dst.width) * 3;
+  const size_t cells = (static_cast<size_t>(dst.width) + 1) * C;  // + the cell after the last
+  const size_t outBytes = static_cast<size_t>(dst.width) * C;
   std::vector<size_t> offset(static_cast<size_t>(src.width));
   std::vector<uint32_t> wx0(offset.size());
   std::vector<size_t> straddlers;  // pixels with a second weight to add
   for (size_t i = 0; i < offset.size(); ++i) {
-    offset[i] = static_cast<size_t>(ax.cell[i]) * 3;
+    offset[i] = static_cast<size_t>(ax.cell[i]) * C;
     wx0[i] = static_cast<uint32_t>(ax.w0[i]);
     if (ax.w1[i] != 0) straddlers.push_back(i);
   }
@@ -216,20 +220,16 @@ void AreaReduce(const Pixels& src, const Pixels& dst) {
     const uint8_t* row = src.Stored(r);
     uint32_t* acc = line.data();
     const uint8_t* p = row;
-    for (size_t i = 0; i < offset.size(); ++i, p += 3) {
+    for (size_t i = 0; i < offset.size(); ++i, p += C) {
       uint32_t* c = acc + offset[i];
       const uint32_t a = wx0[i];
-      c[0] += a * p[0];
-      c[1] += a * p[1];
-      c[2] += a * p[2];
+      for (size_t k = 0; k < C; ++k) c[k] += a * p[k];
     }
     for (const size_t i : straddlers) {
-      uint32_t* c = acc + offset[i] + 3;
+      uint32_t* c = acc + offset[i] + C;
       const uint32_t b = static_cast<uint32_t>(ax.w1[i]);
-      const uint8_t* q = row + i * 3;
-      c[0] += b * q[0];
-      c[1] += b * q[1];
-      c[2] += b * q[2];
+      const uint8_t* q = row + i * C;
+      for (size_t k = 0; k < C; ++k) c[k] += b * q[k];
     }
     const auto n = static_cast<size_t>(r);
     const auto wy0 = static_cast<uint32_t>(ay.w0[n]);
@@ -263,6 +263,7 @@ void AreaReduce(const Pixels& src, const Pixels& dst) {
 // per output row. A position that float drift carries past the last column
 // or row reads that last one.
 
+template <size_t C>
 void EnlargeBilinear(const Pixels& src, const Pixels& dst) {
   const float sx = static_cast<float>(src.width) / static_cast<float>(dst.width);
   const float sy = static_cast<float>(src.height) / static_cast<float>(dst.height);
@@ -275,13 +276,13 @@ void EnlargeBilinear(const Pixels& src, const Pixels& dst) {
   for (size_t j = 0; j < columns; ++j) {
     const auto t = static_cast<int32_t>(x);
     const int32_t a = std::min(t, src.width - 1);
-    colA[j] = static_cast<size_t>(a) * 3;
-    colB[j] = static_cast<size_t>(std::min(a + 1, src.width - 1)) * 3;
+    colA[j] = static_cast<size_t>(a) * C;
+    colB[j] = static_cast<size_t>(std::min(a + 1, src.width - 1)) * C;
     fx[j] = x - static_cast<float>(t);
     gx[j] = 1.0f - fx[j];
     x += sx;
   }
-  std::vector<float> blend(static_cast<size_t>(src.width) * 3);
+  std::vector<float> blend(static_cast<size_t>(src.width) * C);
   float y = 0.0f;
   for (int32_t i = 0; i < dst.height; ++i) {
     const auto t = static_cast<int32_t>(y);
@@ -295,14 +296,14 @@ void EnlargeBilinear(const Pixels& src, const Pixels& dst) {
       blend[k] = gy * static_cast<float>(rowU[k]) + fy * static_cast<float>(rowV[k]);
     }
     uint8_t* out = dst.Stored(i);
-    for (size_t j = 0; j < columns; ++j, out += 3) {
+    for (size_t j = 0; j < columns; ++j, out += C) {
       const float* pa = blend.data() + colA[j];
       const float* pb = blend.data() + colB[j];
       const float g = gx[j];
       const float f = fx[j];
-      out[0] = static_cast<uint8_t>(static_cast<int32_t>(g * pa[0] + f * pb[0]));
-      out[1] = static_cast<uint8_t>(static_cast<int32_t>(g * pa[1] + f * pb[1]));
-      out[2] = static_cast<uint8_t>(static_cast<int32_t>(g * pa[2] + f * pb[2]));
+      for (size_t c = 0; c < C; ++c) {
+        out[c] = static_cast<uint8_t>(static_cast<int32_t>(g * pa[c] + f * pb[c]));
+      }
     }
     y += sy;
   }
@@ -328,6 +329,7 @@ inline uint8_t CubicByte(int32_t sum) {
   return sum <= 0 ? 0 : sum >= 255 * 65536 ? 255 : static_cast<uint8_t>(sum >> 16);
 }
 
+template <size_t C>
 void ResampleBicubic(const Pixels& src, const Pixels& dst) {
   const KernelTable rowKernel = RowKernel();
   const KernelTable colKernel = ColKernel();
@@ -342,11 +344,11 @@ void ResampleBicubic(const Pixels& src, const Pixels& dst) {
     const auto f = static_cast<int>(X & 255);
     for (int l = 0; l < kKernelTaps; ++l) {
       const size_t t = j * kKernelTaps + static_cast<size_t>(l);
-      tapOffset[t] = static_cast<size_t>(std::min<int64_t>(m + l, src.width - 1)) * 3;
+      tapOffset[t] = static_cast<size_t>(std::min<int64_t>(m + l, src.width - 1)) * C;
       tapWeight[t] = colKernel[KernelIndex(l, f)];
     }
   }
-  std::vector<int32_t> blend(static_cast<size_t>(src.width) * 3);
+  std::vector<int32_t> blend(static_cast<size_t>(src.width) * C);
   for (int32_t i = 0; i < dst.height; ++i) {
     const int64_t Y = int64_t{i} * sy;
     const int64_t n = Y >> 8;
@@ -361,16 +363,16 @@ void ResampleBicubic(const Pixels& src, const Pixels& dst) {
       blend[c] = w[0] * r[0][c] + w[1] * r[1][c] + w[2] * r[2][c] + w[3] * r[3][c];
     }
     uint8_t* out = dst.Stored(i);
-    for (size_t j = 0; j < columns; ++j, out += 3) {
+    for (size_t j = 0; j < columns; ++j, out += C) {
       const size_t* o = tapOffset.data() + j * kKernelTaps;
       const int32_t* cw = tapWeight.data() + j * kKernelTaps;
       const int32_t* p0 = blend.data() + o[0];
       const int32_t* p1 = blend.data() + o[1];
       const int32_t* p2 = blend.data() + o[2];
       const int32_t* p3 = blend.data() + o[3];
-      out[0] = CubicByte(cw[0] * p0[0] + cw[1] * p1[0] + cw[2] * p2[0] + cw[3] * p3[0]);
-      out[1] = CubicByte(cw[0] * p0[1] + cw[1] * p1[1] + cw[2] * p2[1] + cw[3] * p3[1]);
-      out[2] = CubicByte(cw[0] * p0[2] + cw[1] * p1[2] + cw[2] * p2[2] + cw[3] * p3[2]);
+      for (size_t c = 0; c < C; ++c) {
+        out[c] = CubicByte(cw[0] * p0[c] + cw[1] * p1[c] + cw[2] * p2[c] + cw[3] * p3[c]);
+      }
     }
   }
 }
@@ -380,22 +382,21 @@ void ResampleBicubic(const Pixels& src, const Pixels& dst) {
 // min((i * sy) >> 8, height - 1), pixel j copies column
 // min((j * sx) >> 8, width - 1), with the bicubic resampler's steps.
 
+template <size_t C>
 void ResampleNearest(const Pixels& src, const Pixels& dst) {
   const int64_t sx = FixedStep(src.width, dst.width);
   const int64_t sy = FixedStep(src.height, dst.height);
   std::vector<size_t> column(static_cast<size_t>(dst.width));
   for (size_t j = 0; j < column.size(); ++j) {
     const int64_t m = (static_cast<int64_t>(j) * sx) >> 8;
-    column[j] = static_cast<size_t>(std::min<int64_t>(m, src.width - 1)) * 3;
+    column[j] = static_cast<size_t>(std::min<int64_t>(m, src.width - 1)) * C;
   }
   for (int32_t i = 0; i < dst.height; ++i) {
     const uint8_t* in = src.Stored(std::min<int64_t>((int64_t{i} * sy) >> 8, src.height - 1));
     uint8_t* out = dst.Stored(i);
-    for (size_t j = 0; j < column.size(); ++j, out += 3) {
+    for (size_t j = 0; j < column.size(); ++j, out += C) {
       const uint8_t* p = in + column[j];
-      out[0] = p[0];
-      out[1] = p[1];
-      out[2] = p[2];
+      for (size_t c = 0; c < C; ++c) out[c] = p[c];
     }
   }
 }
@@ -501,44 +502,36 @@ uint8_t RoundTent(double sum) {
 uint8_t Half(uint8_t a, uint8_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
 
 // One row through the horizontal taps.
+template <size_t C>
 void TentRow(const TentTaps& h, const uint8_t* in, uint8_t* out) {
-  for (size_t i = 0; i < h.first.size(); ++i, out += 3) {
-    const uint8_t* p = in + static_cast<size_t>(h.first[i]) * 3;
+  for (size_t i = 0; i < h.first.size(); ++i, out += C) {
+    const uint8_t* p = in + static_cast<size_t>(h.first[i]) * C;
     switch (h.kind[i]) {
       case TapKind::kCopy:
-        out[0] = p[0];
-        out[1] = p[1];
-        out[2] = p[2];
+        for (size_t c = 0; c < C; ++c) out[c] = p[c];
         break;
       case TapKind::kHalf:
-        out[0] = Half(p[0], p[3]);
-        out[1] = Half(p[1], p[4]);
-        out[2] = Half(p[2], p[5]);
+        for (size_t c = 0; c < C; ++c) out[c] = Half(p[c], p[c + C]);
         break;
       case TapKind::kGeneral: {
         const double* w = h.weight.data() + h.start[i];
-        double b = 0.0;
-        double g = 0.0;
-        double r = 0.0;
-        for (int32_t t = 0; t < h.count[i]; ++t, p += 3) {
-          b += w[t] * p[0];
-          g += w[t] * p[1];
-          r += w[t] * p[2];
+        double sum[C] = {};
+        for (int32_t t = 0; t < h.count[i]; ++t, p += C) {
+          for (size_t c = 0; c < C; ++c) sum[c] += w[t] * p[c];
         }
-        out[0] = RoundTent(b);
-        out[1] = RoundTent(g);
-        out[2] = RoundTent(r);
+        for (size_t c = 0; c < C; ++c) out[c] = RoundTent(sum[c]);
         break;
       }
     }
   }
 }
 
+template <size_t C>
 void ScaleTwoPass(const Pixels& src, const Pixels& dst) {
-  const auto rowBytes = static_cast<size_t>(dst.width) * 3;
+  const auto rowBytes = static_cast<size_t>(dst.width) * C;
   const TentTaps h = BuildTentTaps(src.width, dst.width);
   if (src.height == dst.height) {  // the vertical pass copies the rows
-    for (int32_t y = 0; y < dst.height; ++y) TentRow(h, src.FromTop(y), dst.FromTop(y));
+    for (int32_t y = 0; y < dst.height; ++y) TentRow<C>(h, src.FromTop(y), dst.FromTop(y));
     return;
   }
   const TentTaps v = BuildTentTaps(src.height, dst.height);
@@ -554,7 +547,7 @@ void ScaleTwoPass(const Pixels& src, const Pixels& dst) {
     const size_t slot = static_cast<size_t>(y) % depth;
     uint8_t* p = ring.data() + slot * rowBytes;
     if (held[slot] != y) {
-      TentRow(h, src.FromTop(y), p);
+      TentRow<C>(h, src.FromTop(y), p);
       held[slot] = y;
     }
     return p;
@@ -586,6 +579,28 @@ void ScaleTwoPass(const Pixels& src, const Pixels& dst) {
   }
 }
 
+// The resampler for pixels of C bytes.
+template <size_t C>
+void Resample(Resampler resampler, const Pixels& src, const Pixels& dst) {
+  switch (resampler) {
+    case Resampler::kTwoPass: ScaleTwoPass<C>(src, dst); break;
+    case Resampler::kAreaReduce: AreaReduce<C>(src, dst); break;
+    case Resampler::kBilinear: EnlargeBilinear<C>(src, dst); break;
+    case Resampler::kBicubic: ResampleBicubic<C>(src, dst); break;
+    case Resampler::kNearest: ResampleNearest<C>(src, dst); break;
+  }
+}
+
+// A page the operations below take: 24 bits, or grey levels.
+bool Resizable(const DibImage& image) { return image.Is24Bit() || image.IsGreyLevels(); }
+
+// A new zero-filled page of `image`'s kind.
+bool CreateLike(const DibImage& image, DibImage& result, int64_t width, int64_t height) {
+  const auto w = static_cast<int32_t>(width);
+  const auto h = static_cast<int32_t>(height);
+  return image.Is24Bit() ? result.Create(w, h, 24) : result.CreateGreyLevels(w, h);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -608,7 +623,7 @@ bool DibImage::ResizeTo(int32_t width, int32_t height) {
 }
 
 bool DibImage::ResizeTo(int32_t width, int32_t height, int filter) {
-  if (!Is24Bit()) return false;
+  if (!Resizable(*this)) return false;
   if (width == m_nWidth && height == m_nHeight) return true;
   if (width <= 0 || height <= 0 || width > kMaxResampleSide || height > kMaxResampleSide) {
     return false;
@@ -632,15 +647,14 @@ bool DibImage::ResizeTo(int32_t width, int32_t height, int filter) {
   }
   try {
     DibImage result;
-    if (!result.Create(width, height, 24)) return false;
+    if (!CreateLike(*this, result, width, height)) return false;
     const Pixels src = PixelsOf(*this);
     const Pixels dst = PixelsOf(result);
-    switch (Choose(filter, m_nWidth, m_nHeight, width, height)) {
-      case Resampler::kTwoPass: ScaleTwoPass(src, dst); break;
-      case Resampler::kAreaReduce: AreaReduce(src, dst); break;
-      case Resampler::kBilinear: EnlargeBilinear(src, dst); break;
-      case Resampler::kBicubic: ResampleBicubic(src, dst); break;
-      case Resampler::kNearest: ResampleNearest(src, dst); break;
+    const Resampler resampler = Choose(filter, m_nWidth, m_nHeight, width, height);
+    if (Is24Bit()) {
+      Resample<3>(resampler, src, dst);
+    } else {
+      Resample<1>(resampler, src, dst);
     }
     *this = std::move(result);
   } catch (const std::bad_alloc&) {
@@ -656,7 +670,7 @@ bool DibImage::ResizePercent(int percent) {
 // percent * side / 100 in 64 bits, truncated; a side outside 1 to 65535
 // fails in ResizeTo.
 bool DibImage::ResizePercent(int percent, int filter) {
-  if (!Is24Bit()) return false;
+  if (!Resizable(*this)) return false;
   if (percent == 100) return true;
   const int64_t width = int64_t{percent} * m_nWidth / 100;
   const int64_t height = int64_t{percent} * m_nHeight / 100;
@@ -667,18 +681,21 @@ bool DibImage::ResizePercent(int percent, int filter) {
 }
 
 bool DibImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  if (!Is24Bit()) return false;
+  if (!Resizable(*this)) return false;
   if (left == 0 && top == 0 && right == 0 && bottom == 0) return false;  // nothing to do
   if (left < 0 || top < 0 || right < 0 || bottom < 0) return false;
   const int64_t width = int64_t{m_nWidth} - left - right;
   const int64_t height = int64_t{m_nHeight} - top - bottom;
   if (width < 1 || height < 1) return false;
-  const auto bytes = static_cast<size_t>(width) * 3;
-  if (m_nBitsOffset < kInfoHeaderSize) {  // a short header: the rows could overtake each other
+  const size_t pixel = Is24Bit() ? 3 : 1;
+  const auto bytes = static_cast<size_t>(width) * pixel;
+  // A short header (the rows could overtake each other), or a colour table
+  // to keep in front of them.
+  if (m_nBitsOffset != kInfoHeaderSize) {
     DibImage result;
-    if (!result.Create(static_cast<int32_t>(width), static_cast<int32_t>(height), 24)) return false;
+    if (!CreateLike(*this, result, width, height)) return false;
     for (int32_t y = 0; y < result.Height(); ++y) {
-      std::memcpy(result.Row(y), Row(top + y) + static_cast<size_t>(left) * 3, bytes);
+      std::memcpy(result.Row(y), Row(top + y) + static_cast<size_t>(left) * pixel, bytes);
     }
     *this = std::move(result);
     return true;

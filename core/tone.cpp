@@ -98,12 +98,13 @@ Lut GammaColumn(int p) {
 }
 
 bool CanTone(const DibImage& image) { return image.Is24Bit() && image.Width() > 0; }
+bool CanToneGrey(const DibImage& image) { return image.IsGreyLevels() && image.Width() > 0; }
 
 // Calls run(bytes, count) for the pixel bytes of every row, leaving out the
 // padding. When the rows have no padding they form one run.
 template <typename Run>
 void ForEachRun(DibImage& image, Run run) {
-  size_t rowLength = static_cast<size_t>(image.Width()) * 3;
+  size_t rowLength = static_cast<size_t>(image.Width()) * (image.Is24Bit() ? 3 : 1);
   const size_t stride = static_cast<size_t>(image.RowBytes());
   size_t rows = static_cast<size_t>(image.Height());
   if (stride == rowLength) {
@@ -341,30 +342,94 @@ INKBRITE_VBMI void HighlightRunVector(uint8_t* bytes, size_t count, const PassTa
   }
 }
 
-bool HasVectorKernels() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vbmi");
-  return has;
+// ---------------------------------------------------------------------------
+// The byte lookup for x86-64 processors with AVX2 but without AVX-512 VBMI.
+// Its byte shuffle looks up 16 entries (the low four bits of each byte; a
+// byte with its top bit set gives 0), so the table goes in two halves of
+// eight blocks of 16 entries, each block stored XORed with the one before.
+// For the low seven bits i of a byte, in block j = i >> 4, the shuffles at
+// i - 16 k give block k's entry for k <= j and 0 (a negative index) for
+// k > j: their XOR is entry i of the half. The byte's top bit picks the half.
+
+#define INKBRITE_AVX2 __attribute__((target("avx2")))
+
+struct ShuffleLut {
+  __m256i block[2][8];  // [half][k]: entries 16 k to 16 k + 15, XOR the block before
+};
+
+INKBRITE_AVX2 ShuffleLut LoadShuffleLut(const uint8_t* lut) {
+  ShuffleLut t;
+  for (size_t half = 0; half < 2; ++half) {
+    for (size_t k = 0; k < 8; ++k) {
+      alignas(16) uint8_t entries[16];
+      for (size_t e = 0; e < 16; ++e) {
+        const size_t at = 128 * half + 16 * k + e;
+        entries[e] = k == 0 ? lut[at] : static_cast<uint8_t>(lut[at] ^ lut[at - 16]);
+      }
+      t.block[half][k] =
+          _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(entries)));
+    }
+  }
+  return t;
+}
+
+INKBRITE_AVX2 inline __m256i ShuffleLookup(const ShuffleLut& t, __m256i v) {
+  __m256i index = _mm256_and_si256(v, _mm256_set1_epi8(0x7F));
+  __m256i low = _mm256_shuffle_epi8(t.block[0][0], index);
+  __m256i high = _mm256_shuffle_epi8(t.block[1][0], index);
+  const __m256i sixteen = _mm256_set1_epi8(16);
+  for (size_t k = 1; k < 8; ++k) {
+    index = _mm256_sub_epi8(index, sixteen);
+    low = _mm256_xor_si256(low, _mm256_shuffle_epi8(t.block[0][k], index));
+    high = _mm256_xor_si256(high, _mm256_shuffle_epi8(t.block[1][k], index));
+  }
+  return _mm256_blendv_epi8(low, high, v);
+}
+
+INKBRITE_AVX2 void MapRunAvx2(uint8_t* bytes, size_t count, const uint8_t* lut) {
+  const ShuffleLut t = LoadShuffleLut(lut);
+  size_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    auto* at = reinterpret_cast<__m256i*>(bytes + i);
+    _mm256_storeu_si256(at, ShuffleLookup(t, _mm256_loadu_si256(at)));
+  }
+  if (i < count) MapRunPortable(bytes + i, count - i, lut);
+}
+
+ToneLoops DetectToneLoops() {
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vbmi")) {
+    return ToneLoops::kAvx512;
+  }
+  return __builtin_cpu_supports("avx2") ? ToneLoops::kAvx2 : ToneLoops::kPortable;
 }
 #else
-bool HasVectorKernels() { return false; }
+ToneLoops DetectToneLoops() { return ToneLoops::kPortable; }
 #endif
 
-std::atomic<bool> g_vectorAllowed{true};
+std::atomic<ToneLoops> g_toneLoopLimit{ToneLoops::kAvx512};
 
-[[maybe_unused]] bool UseVector() {
-  return g_vectorAllowed.load(std::memory_order_relaxed) && HasVectorKernels();
+ToneLoops ToneLoopsInUse() {
+  return std::min(FastestToneLoops(), g_toneLoopLimit.load(std::memory_order_relaxed));
+}
+
+[[maybe_unused]] bool UseVector() { return ToneLoopsInUse() == ToneLoops::kAvx512; }
+
+// bytes[i] = lut[bytes[i]] for i < count, with the widest loop in use.
+void MapRun(uint8_t* bytes, size_t count, const uint8_t* lut) {
+#ifdef INKBRITE_TONE_VECTOR
+  switch (ToneLoopsInUse()) {
+    case ToneLoops::kAvx512: MapRunVector(bytes, count, lut); return;
+    case ToneLoops::kAvx2: MapRunAvx2(bytes, count, lut); return;
+    case ToneLoops::kPortable: break;
+  }
+#endif
+  MapRunPortable(bytes, count, lut);
 }
 
 // Replaces every pixel byte b of the image by lut[b].
 void MapBytes(DibImage& image, const Lut& lut) {
-#ifdef INKBRITE_TONE_VECTOR
-  if (UseVector()) {
-    ForEachRun(image, [&](uint8_t* p, size_t n) { MapRunVector(p, n, lut.data()); });
-    return;
-  }
-#endif
-  ForEachRun(image, [&](uint8_t* p, size_t n) { MapRunPortable(p, n, lut.data()); });
+  ForEachRun(image, [&](uint8_t* p, size_t n) { MapRun(p, n, lut.data()); });
 }
 
 }  // namespace
@@ -397,9 +462,19 @@ bool MapPixelBytes(DibImage& image, const std::array<uint8_t, 256>& lut) {
   return true;
 }
 
-bool ToneVectorKernelsAvailable() { return HasVectorKernels(); }
+ToneLoops FastestToneLoops() {
+  static const ToneLoops fastest = DetectToneLoops();
+  return fastest;
+}
 
-bool SetToneVectorKernels(bool allowed) { return g_vectorAllowed.exchange(allowed); }
+ToneLoops LimitToneLoops(ToneLoops widest) { return g_toneLoopLimit.exchange(widest); }
+
+bool ToneVectorKernelsAvailable() { return FastestToneLoops() != ToneLoops::kPortable; }
+
+bool SetToneVectorKernels(bool allowed) {
+  return LimitToneLoops(allowed ? ToneLoops::kAvx512 : ToneLoops::kPortable) !=
+         ToneLoops::kPortable;
+}
 
 std::array<uint8_t, 256> BuildCurveTable(int y1, int y2) {
   std::array<uint8_t, 256> table;
@@ -483,19 +558,23 @@ TonePass::TonePass(const ToneSettings& s, const Lut& before) {
   m_firstIdentity = m_first == identity;
   m_plainIdentity = m_plain == identity;
   m_identity = !m_highlight && m_plainIdentity;
+  // A grey pixel is light when 3 first[v] exceeds the limit.
+  for (size_t v = 0; v < m_grey.size(); ++v) {
+    m_grey[v] = m_highlight && 3 * m_first[v] > m_limit ? m_light[v] : m_plain[v];
+  }
+  m_greyIdentity = m_grey == identity;
+}
+
+void TonePass::MapGrey(uint8_t* levels, size_t count) const {
+  if (m_greyIdentity || count == 0) return;
+  MapRun(levels, count, m_grey.data());
 }
 
 void TonePass::MapPixels(uint8_t* pixels, size_t count) const {
   if (m_identity || count == 0) return;
   const size_t bytes = count * 3;
   if (!m_highlight) {
-#ifdef INKBRITE_TONE_VECTOR
-    if (UseVector()) {
-      MapRunVector(pixels, bytes, m_plain.data());
-      return;
-    }
-#endif
-    MapRunPortable(pixels, bytes, m_plain.data());
+    MapRun(pixels, bytes, m_plain.data());
     return;
   }
   const PassTables tables{m_first.data(), m_plain.data(),  m_light.data(),
@@ -510,6 +589,10 @@ void TonePass::MapPixels(uint8_t* pixels, size_t count) const {
 }
 
 bool TonePass::Apply(DibImage& image) const {
+  if (CanToneGrey(image)) {
+    if (!m_greyIdentity) ForEachRun(image, [this](uint8_t* p, size_t n) { MapGrey(p, n); });
+    return true;
+  }
   if (!CanTone(image)) return false;
   // Rows hold whole pixels, so a run never splits one.
   if (!m_identity) ForEachRun(image, [this](uint8_t* p, size_t n) { MapPixels(p, n / 3); });
@@ -517,7 +600,7 @@ bool TonePass::Apply(DibImage& image) const {
 }
 
 bool DibImage::Brightness(int percent) {
-  if (!CanTone(*this)) return false;
+  if (!CanTone(*this) && !CanToneGrey(*this)) return false;
   if (percent == 100) return true;
   if (percent < 0) return false;
   ToneSettings s;

@@ -53,10 +53,17 @@ ToneTable GammaTable();
 ToneTable BrightnessTable();
 ToneTable ContrastTable();
 
-// The operations run vector loops when the processor has them (x86-64 with
-// AVX-512 VBMI, detected at run time) and portable loops otherwise; both give
-// the same bytes. SetToneVectorKernels(false) forces the portable loops, for
-// tests that compare the two; it returns the previous setting.
+// The operations run vector loops when the processor has them (x86-64,
+// detected at run time): AVX-512 VBMI for every loop, else AVX2 for the byte
+// lookups (a pass without the highlight, the grey pass), else portable
+// loops; all give the same bytes. LimitToneLoops caps the loops used (the
+// fastest available one below the cap is taken) and returns the previous
+// cap, process-wide, for tests and benchmarks that compare them;
+// SetToneVectorKernels(false) caps them at the portable loops, true lifts
+// the cap, and it returns whether vector loops were allowed.
+enum class ToneLoops { kPortable = 0, kAvx2 = 1, kAvx512 = 2 };
+ToneLoops FastestToneLoops();
+ToneLoops LimitToneLoops(ToneLoops widest);
 bool ToneVectorKernelsAvailable();
 bool SetToneVectorKernels(bool allowed);
 
@@ -124,19 +131,30 @@ class TonePass {
   // Maps `count` whole pixels (3 bytes each, blue-green-red) in place.
   void MapPixels(uint8_t* pixels, size_t count) const;
 
-  // The pass over every row of a 24-bit image (padding untouched); false,
-  // changing nothing, for an empty or non-24-bit image.
+  // The pass over grey levels, one byte a pixel: each level v becomes what
+  // MapPixels makes of the pixel (v, v, v), whose three bytes stay equal.
+  // For such a pixel the highlight test depends on v alone, so the whole
+  // pass is one table and costs one lookup a pixel.
+  bool IsGreyIdentity() const { return m_greyIdentity; }
+  void MapGrey(uint8_t* levels, size_t count) const;
+  const std::array<uint8_t, 256>& GreyTable() const { return m_grey; }
+
+  // The pass over every row of a 24-bit image or a page of grey levels
+  // (MapGrey; padding untouched); false, changing nothing, for an empty
+  // image or any other kind.
   bool Apply(DibImage& image) const;
 
  private:
   std::array<uint8_t, 256> m_first;  // curve then brightness
   std::array<uint8_t, 256> m_plain;  // the whole chain, pixel not light
   std::array<uint8_t, 256> m_light;  // the whole chain, light pixel
+  std::array<uint8_t, 256> m_grey;   // the whole pass for the pixel (v, v, v)
   int m_limit = 765;                 // a pixel is light when its sum exceeds this
   bool m_highlight = false;
   bool m_firstIdentity = true;
   bool m_plainIdentity = true;
   bool m_identity = true;
+  bool m_greyIdentity = true;
 };
 
 }  // namespace inkbrite

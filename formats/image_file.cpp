@@ -2,10 +2,12 @@
 #include "formats/image_file.h"
 
 #include <exception>
+#include <memory>
 
 #include "core/enhance.h"
 #include "core/para_block.h"
 #include "formats/format_table.h"
+#include "formats/page_rows.h"
 #include "formats/reduce_save.h"
 
 namespace inkbrite {
@@ -19,6 +21,34 @@ int Failed(const ReadNotes& notes, ReadStatus* status) {
     *status = notes.Status().Failed() ? notes.Status() : ReadStatus{ReadError::kDamaged, 0};
   }
   return 0;
+}
+
+// A page of grey levels saved grey by a writer that takes grey rows, from
+// its rows as they are: 1 written, 0 failed, -1 no such writer here (the
+// page is then widened for the format's writer).
+int WriteGreyLevels(const std::filesystem::path& path, const DibImage& page, int colourMode,
+                    int quality) {
+  if (colourMode != 1) return -1;
+  std::unique_ptr<PageRowWriter> writer =
+      OpenPageRowWriter(path, page.Width(), page.Height(), colourMode, quality);
+  if (writer == nullptr || !writer->TakesGreyRows()) return -1;
+  for (int32_t y = 0; y < page.Height(); ++y) {
+    if (!writer->WriteGreyRows(page.Row(y), static_cast<size_t>(page.RowBytes()), 1)) return 0;
+  }
+  return writer->Commit() ? 1 : 0;
+}
+
+// What the format's writer writes of the page: a page of grey levels as
+// its 24-bit page.
+int WritePage(const FileFormat& format, const std::filesystem::path& path, const DibImage& page,
+              int colourMode, int quality) {
+  if (!page.IsGreyLevels()) return format.write(path, page, colourMode, quality);
+  if (const int written = WriteGreyLevels(path, page, colourMode, quality); written >= 0) {
+    return written;
+  }
+  DibImage wide = page;
+  if (!wide.ConvertTo24Bit()) return 0;
+  return format.write(path, wide, colourMode, quality);
 }
 
 }  // namespace
@@ -69,7 +99,7 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
   // No error may leave this function: a caller inside an event loop would be
   // ended by it.
   try {
-    result = format->write(path, image, colourMode, quality);
+    result = WritePage(*format, path, image, colourMode, quality);
   } catch (const std::exception&) {
     result = 0;
   }

@@ -58,8 +58,11 @@ inline constexpr const char* kUnsupportedSaveExtensionMessage =
 // the page is written exactly as DibImage::Greyscale would grey it (a
 // one-component JPEG, a grey PNG, TIFF or JP2, a 24-bit BMP of grey pixels),
 // so a coloured page saved grey gives the same bytes as the greyed page
-// saved grey; `image` itself is never changed. 1 on success, 0 on failure
-// with the reason in *error.
+// saved grey; `image` itself is never changed. A page of grey levels
+// (DibImage::IsGreyLevels) is written as its 24-bit page: straight from its
+// rows where the format's row writer takes grey rows (JPEG, grey), else
+// through a 24-bit copy. 1 on success, 0 on failure with the reason in
+// *error.
 int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality, SaveError* error = nullptr);
 

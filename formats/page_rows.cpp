@@ -2,7 +2,10 @@
 #include "formats/page_rows.h"
 
 #include <exception>
+#include <new>
+#include <utility>
 
+#include "core/para_block.h"
 #include "formats/detect.h"
 #include "formats/format_table.h"
 
@@ -61,6 +64,31 @@ std::unique_ptr<PageRowWriter> OpenPageRowWriterMemory(std::vector<uint8_t>& out
   } catch (const std::exception&) {
     return nullptr;
   }
+}
+
+bool SavesGreyLevels(const std::filesystem::path& path, int colourMode) {
+  const FileFormat* format = FindFileFormat(DetectImageFormat(path, false));
+  if (format == nullptr || format->write == nullptr) return false;
+  if (colourMode == kGreyComic) return format->openRowWriter != nullptr;
+  return IsGreyMode(colourMode) && IsReducedMode(colourMode) && TakesReducedPages(path);
+}
+
+bool LoadGreyLevels(PageRowReader& reader, DibImage& page) {
+  if (!reader.ReadsGrey()) return false;
+  DibImage levels;
+  try {
+    if (!levels.CreateGreyLevels(reader.Width(), reader.Height())) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (int32_t y = 0; y < reader.Height(); ++y) {
+    if (!reader.ReadGreyRows(levels.Row(y), static_cast<size_t>(levels.RowBytes()), 1)) {
+      return false;
+    }
+  }
+  if (!reader.Finish()) return false;
+  page = std::move(levels);
+  return true;
 }
 
 }  // namespace inkbrite

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/dib_image.h"
+
 namespace inkbrite {
 
 class PageRowReader {
@@ -36,10 +38,21 @@ class PageRowReader {
   // whole-page reader fails on.
   virtual bool Finish() = 0;
 
+  // True when every pixel ReadRows gives has three equal bytes (a
+  // one-component file): the rows may then be read as grey levels instead,
+  // one byte a pixel, the byte ReadRows would give three times. A reader is
+  // read one way or the other from its first row to its last.
+  bool ReadsGrey() const { return m_readsGrey; }
+  virtual bool ReadGreyRows(uint8_t* rows, size_t stride, int32_t count) {
+    (void)rows, (void)stride, (void)count;
+    return false;
+  }
+
  protected:
   int32_t m_width = 0;
   int32_t m_height = 0;
   bool m_greySource = false;
+  bool m_readsGrey = false;
 };
 
 class PageRowWriter {
@@ -52,6 +65,16 @@ class PageRowWriter {
   virtual bool WriteRows(const uint8_t* rows, size_t stride, int32_t count) = 0;
   // After the last row: finishes the file and puts it in place.
   virtual bool Commit() = 0;
+
+  // True when the writer also takes rows of grey levels (Width() bytes
+  // each), as every writer opened for grey does: its grey rows write the
+  // bytes that WriteRows writes for pixels repeating each level three times.
+  // A writer is written one way or the other from its first row to its last.
+  virtual bool TakesGreyRows() const { return false; }
+  virtual bool WriteGreyRows(const uint8_t* rows, size_t stride, int32_t count) {
+    (void)rows, (void)stride, (void)count;
+    return false;
+  }
 };
 
 using RowReaderOpener = std::unique_ptr<PageRowReader> (*)(const std::filesystem::path& path);
@@ -88,5 +111,17 @@ std::unique_ptr<PageRowWriter> OpenPageRowWriterMemory(std::vector<uint8_t>& out
                                                        const std::filesystem::path& name,
                                                        int32_t width, int32_t height,
                                                        int colourMode, int quality);
+
+// The whole page of a file that reads as grey levels (ReadsGrey), as a page
+// of grey levels (DibImage::CreateGreyLevels): the 24-bit page LoadImageFile
+// gives, at a third of the memory. False,
+// `page` untouched, for any other file, and when the rows fail (the caller
+// reads the file the usual way and meets its failure there).
+bool LoadGreyLevels(PageRowReader& reader, DibImage& page);
+
+// True when SavePageInColourMode writes a page of grey levels to `path` in
+// `colourMode` (resolved) from its grey levels, without a 24-bit copy: grey
+// into a format whose row writer takes grey rows, or a grey reduction.
+bool SavesGreyLevels(const std::filesystem::path& path, int colourMode);
 
 }  // namespace inkbrite

@@ -6,13 +6,13 @@
 //
 // One file after another on one thread, with the settings of Inkbrite's own
 // JPEG codec (formats/jpeg/): decoding with the floating-point DCT into
-// 24-bit blue-green-red rows (a one-component file decoded grey and widened
-// to three bytes a pixel, as the reader does); encoding from those rows with
-// the floating-point DCT, optimised Huffman tables and the library's quality
-// scaling, one luminance component for a grey source (what the converter's
-// "keep as is" mode writes). Each output goes through SafeFileWriter, like
-// every file the converter writes, so the sync and rename are in the floor too.
-// No enhancement of any kind: this is what a converter cannot go below.
+// 24-bit blue-green-red rows, or a one-component file into its grey levels,
+// one byte a pixel (what the library gives; the converter keeps a grey page
+// so); encoding from those rows with the floating-point DCT, optimised
+// Huffman tables and the library's quality scaling, one luminance component
+// for a grey source (what the converter's "keep as is" mode writes). Each output goes through
+// SafeFileWriter, like every file the converter writes, so the sync and rename are in the floor
+// too. No enhancement of any kind: this is what a converter cannot go below.
 //
 // Each workload of the peer benchmark has its own floor, the codec work its
 // output cannot do without:
@@ -21,9 +21,10 @@
 //              (every second pixel of every second row: the reduction
 //              itself is the converter's work, not the codec's);
 //   --png4     decode the page, write it as a 4-bit palette PNG of 16 grey
-//              levels (level = green / 16, no greying or quantising: those
-//              are the converter's), with the PNG writer's settings (zlib's
-//              default level, no row filter for palette rows), named .png.
+//              levels (level = green / 16, or grey / 16: no greying or
+//              quantising, those are the converter's), with the PNG writer's
+//              settings (zlib's default level, no row filter for palette
+//              rows), named .png.
 //
 //   jpeg_floor --check [FILE...]
 // checks that the floor's decoder gives exactly the pixels of Inkbrite's
@@ -48,9 +49,10 @@
 namespace {
 
 struct Page {
-  std::vector<JSAMPLE> pixels;  // 3 bytes a pixel, top row first
+  std::vector<JSAMPLE> pixels;  // 3 bytes a pixel (1 when grey), top row first
   JDIMENSION width = 0, height = 0;
   bool grey = false;
+  size_t Components() const { return grey ? 1 : 3; }
 };
 
 bool Decode(const std::filesystem::path& path, Page& page) {
@@ -74,15 +76,11 @@ bool Decode(const std::filesystem::path& path, Page& page) {
     std::fclose(file);
     return false;
   }
-  const size_t stride = static_cast<size_t>(page.width) * 3;
+  const size_t stride = static_cast<size_t>(page.width) * page.Components();
   page.pixels.resize(stride * page.height);
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = page.pixels.data() + stride * cinfo.output_scanline;
     jpeg_read_scanlines(&cinfo, &row, 1);
-    if (page.grey) {
-      for (JDIMENSION x = page.width; x-- > 0;)
-        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
-    }
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
@@ -100,15 +98,14 @@ bool Encode(const std::filesystem::path& path, const Page& page, int quality) {
   jpeg_stdio_dest(&cinfo, writer.Stream());
   cinfo.image_width = page.width;
   cinfo.image_height = page.height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_EXT_BGR;
+  cinfo.input_components = static_cast<int>(page.Components());
+  cinfo.in_color_space = page.grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
   jpeg_set_defaults(&cinfo);
   cinfo.optimize_coding = TRUE;
   cinfo.dct_method = JDCT_FLOAT;
   jpeg_set_quality(&cinfo, quality, FALSE);
-  if (page.grey) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
   jpeg_start_compress(&cinfo, TRUE);
-  const size_t stride = static_cast<size_t>(page.width) * 3;
+  const size_t stride = static_cast<size_t>(page.width) * page.Components();
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(page.pixels.data() + stride * cinfo.next_scanline);
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -125,15 +122,14 @@ Page Half(const Page& page) {
   half.width = page.width / 2;
   half.height = page.height / 2;
   half.grey = page.grey;
-  const size_t stride = static_cast<size_t>(page.width) * 3;
-  half.pixels.resize(static_cast<size_t>(half.width) * 3 * half.height);
+  const size_t c = page.Components();
+  const size_t stride = static_cast<size_t>(page.width) * c;
+  half.pixels.resize(static_cast<size_t>(half.width) * c * half.height);
   JSAMPLE* out = half.pixels.data();
   for (JDIMENSION y = 0; y < half.height; ++y) {
     const JSAMPLE* row = page.pixels.data() + stride * (2 * y);
-    for (JDIMENSION x = 0; x < half.width; ++x, out += 3) {
-      out[0] = row[6 * x];
-      out[1] = row[6 * x + 1];
-      out[2] = row[6 * x + 2];
+    for (JDIMENSION x = 0; x < half.width; ++x, out += c) {
+      for (size_t k = 0; k < c; ++k) out[k] = row[2 * c * x + k];
     }
   }
   return half;
@@ -161,12 +157,14 @@ bool EncodePng4(const std::filesystem::path& path, const Page& page) {
   }
   png_set_PLTE(png, info, palette, 16);
   png_write_info(png, info);
-  const size_t stride = static_cast<size_t>(page.width) * 3;
+  const size_t c = page.Components();
+  const size_t green = page.grey ? 0 : 1;
+  const size_t stride = static_cast<size_t>(page.width) * c;
   for (JDIMENSION y = 0; y < page.height; ++y) {
     const JSAMPLE* row = page.pixels.data() + stride * y;
     for (JDIMENSION x = 0; x < page.width; x += 2) {
-      const int high = row[3 * x + 1] >> 4;
-      const int low = x + 1 < page.width ? row[3 * x + 4] >> 4 : 0;
+      const int high = row[c * x + green] >> 4;
+      const int low = x + 1 < page.width ? row[c * (x + 1) + green] >> 4 : 0;
       packed[x / 2] = static_cast<png_byte>(high << 4 | low);
     }
     png_write_row(png, packed.data());
@@ -216,7 +214,11 @@ int Check(std::vector<std::filesystem::path> files) {
     inkbrite::bench::FloorPixels floor;
     floor.width = static_cast<int>(page.width);
     floor.height = static_cast<int>(page.height);
-    floor.bytes = std::move(page.pixels);
+    if (page.grey) {  // the reader's 24-bit page repeats each level
+      for (const JSAMPLE level : page.pixels) floor.bytes.insert(floor.bytes.end(), 3, level);
+    } else {
+      floor.bytes = std::move(page.pixels);
+    }
     inkbrite::bench::RequireSamePixels(file.c_str(), ours, floor);
   }
   std::error_code ec;

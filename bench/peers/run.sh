@@ -13,6 +13,10 @@
 #   PEERS_REPS   rounds; the tool order rotates between them, the targets
 #                use the median, the best time is shown beside it (default 3)
 #   PEERS_BIG=1  a bigger run: 40 normal and 4 large pages
+#   PEERS_GREY=1 grey scans: every page one-component (grey) JPEG, as most
+#                manga and comic scans are (default 24 normal pages, no large
+#                one), with the grey targets against the floors
+#   PEERS_TOOLS  only these tools, e.g. "ink1 floor" (default: all found)
 # The default run takes about 15 minutes on 2 idle cores: ImageMagick and
 # GraphicsMagick need 30 to 60 s a workload for what inkbrite does in 5 s.
 #   PEERS_KEEP=1 keep the outputs in build/bench-peers-out/
@@ -75,7 +79,15 @@ if [ "${PEERS_BIG:-0}" = 1 ]; then
   PAGES=40
   LARGE=4
 fi
+GREY="${PEERS_GREY:-0}"
+GEN_ARGS=()
 CORPUS="$BUILD_DIR/bench-corpus/p${PAGES}_l${LARGE}"
+if [ "$GREY" = 1 ]; then
+  PAGES="${PEERS_PAGES:-24}"
+  LARGE="${PEERS_LARGE:-0}"
+  GEN_ARGS=(--grey)
+  CORPUS="$BUILD_DIR/bench-corpus/grey_p${PAGES}_l${LARGE}"
+fi
 WORK="$BUILD_DIR/bench-peers-out"
 
 die() { echo "bench-peers: $*" >&2; exit 1; }
@@ -106,7 +118,7 @@ CORES="$(nproc)"
 if [ ! -f "$CORPUS/.complete" ]; then
   echo "making the corpus: $PAGES pages of 1700 x 2400 and $LARGE of 4000 x 6000 in $CORPUS"
   rm -rf "$CORPUS"
-  "$GEN" --pages "$PAGES" --large "$LARGE" "$CORPUS" || die "corpus generation failed"
+  "$GEN" "${GEN_ARGS[@]}" --pages "$PAGES" --large "$LARGE" "$CORPUS" || die "corpus generation failed"
   touch "$CORPUS/.complete"
 fi
 mapfile -t FILES < <(cd "$CORPUS" && ls -- *.jpg)
@@ -232,6 +244,9 @@ TOOLS=(ink1 inkN floor)
 [ "$have_im" = 1 ] && TOOLS+=(im1 imN)
 [ "$have_gm" = 1 ] && TOOLS+=(gm1 gmN)
 [ "$have_vips" = 1 ] && TOOLS+=(vips1 vipsN)
+if [ -n "${PEERS_TOOLS:-}" ]; then
+  read -r -a TOOLS <<<"$PEERS_TOOLS"
+fi
 
 declare -A SECS MED CPU PEAK NOUT SIZES
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -308,6 +323,7 @@ echo
 # wall clock, what a user waits; the wall-clock ratios are printed too.
 echo "== Targets (medians of $REPS rounds)"
 declare -A FLOOR_TARGET=([W1]=1.05 [W2]=1.3 [W3]=1.5)
+[ "$GREY" = 1 ] && FLOOR_TARGET=([W1]=1.05 [W2]=1.25 [W3]=1.15)
 for w in W1 W2 W3; do
   verdict "$w inkbrite --jobs 1 / its floor, CPU (x)" \
     "$(ratio "${CPU[$w,ink1]}" "${CPU[$w,floor]}")" "<=" "${FLOOR_TARGET[$w]}"
@@ -366,6 +382,7 @@ for w in W1 W2 W3; do
 done
 # The converter's own result must not depend on the job count.
 for w in W1 W2 W3; do
+  [ -d "$WORK/$w/ink1" ] && [ -d "$WORK/$w/inkN" ] || continue
   if diff -rq "$WORK/$w/ink1" "$WORK/$w/inkN" >/dev/null; then
     echo "  $w inkbrite --jobs 1 and --jobs $CORES: identical files"
   else

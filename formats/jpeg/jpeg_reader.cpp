@@ -181,6 +181,13 @@ class RowDecoder {
   }
   bool Grey() const { return m_grey; }
 
+  // A grey picture's next row as its levels (width bytes). False when the
+  // library delivers no row.
+  bool ReadLevels(jpeg_decompress_struct& cinfo, uint8_t* row) {
+    JSAMPROW target = row;
+    return m_grey && jpeg_read_scanlines(&cinfo, &target, 1) == 1;
+  }
+
   // Decodes the next row into `row` (width * 3 bytes). False when the
   // library delivers no row.
   bool ReadRow(jpeg_decompress_struct& cinfo, uint8_t* row) {
@@ -282,23 +289,15 @@ class JpegRowReader final : public PageRowReader {
     m_width = static_cast<int32_t>(m_cinfo.output_width);
     m_height = static_cast<int32_t>(m_cinfo.output_height);
     m_greySource = m_rows->Grey();
+    m_readsGrey = m_rows->Grey();
     return true;
   }
 
   bool ReadRows(uint8_t* rows, size_t stride, int32_t count) override {
-    if (m_failed) return false;
-    try {
-      for (int32_t i = 0; i < count; ++i) {
-        if (m_cinfo.output_scanline >= m_cinfo.output_height ||
-            !m_rows->ReadRow(m_cinfo, rows + stride * static_cast<size_t>(i))) {
-          m_failed = true;
-        }
-        if (m_failed) return false;
-      }
-    } catch (const std::exception&) {
-      m_failed = true;  // CJPEGException, or no memory
-    }
-    return !m_failed;
+    return Read(rows, stride, count, false);
+  }
+  bool ReadGreyRows(uint8_t* rows, size_t stride, int32_t count) override {
+    return Read(rows, stride, count, true);
   }
 
   bool Finish() override {
@@ -317,6 +316,24 @@ class JpegRowReader final : public PageRowReader {
   jpeg_decompress_struct m_cinfo{};
   jpeg_error_mgr m_err{};
   jpeg_progress_mgr m_progress{};
+  // The next `count` rows, as blue-green-red rows or as grey levels.
+  bool Read(uint8_t* rows, size_t stride, int32_t count, bool levels) {
+    if (m_failed) return false;
+    try {
+      for (int32_t i = 0; i < count; ++i) {
+        uint8_t* row = rows + stride * static_cast<size_t>(i);
+        if (m_cinfo.output_scanline >= m_cinfo.output_height ||
+            !(levels ? m_rows->ReadLevels(m_cinfo, row) : m_rows->ReadRow(m_cinfo, row))) {
+          m_failed = true;
+        }
+        if (m_failed) return false;
+      }
+    } catch (const std::exception&) {
+      m_failed = true;  // CJPEGException, or no memory
+    }
+    return !m_failed;
+  }
+
   std::optional<RowDecoder> m_rows;
   bool m_failed = false;
 };

@@ -106,6 +106,14 @@ class JpegEncoder {
     jpeg_write_scanlines(&m_cinfo, &row, 1);
   }
 
+  // The next row of a grey file as its levels (width bytes).
+  void WriteLevels(const uint8_t* levels) {
+    // The library only reads the row.
+    JSAMPROW row = const_cast<JSAMPROW>(levels);
+    jpeg_write_scanlines(&m_cinfo, &row, 1);
+  }
+  bool Grey() const { return !m_greyRow.empty(); }
+
   bool AllRowsWritten() const { return m_cinfo.next_scanline >= m_cinfo.image_height; }
 
   bool Finish() {
@@ -151,6 +159,18 @@ class JpegRowWriter final : public PageRowWriter {
     return Guarded([&] {
       for (int32_t i = 0; i < count && !m_encoder.AllRowsWritten(); ++i) {
         m_encoder.WriteRow(rows + stride * static_cast<size_t>(i));
+      }
+    });
+  }
+
+  // A grey file's levels go to the library as they are: the levels of a
+  // pixel (v, v, v) are v.
+  bool TakesGreyRows() const override { return m_encoder.Grey(); }
+  bool WriteGreyRows(const uint8_t* rows, size_t stride, int32_t count) override {
+    if (!m_encoder.Grey()) return false;
+    return Guarded([&] {
+      for (int32_t i = 0; i < count && !m_encoder.AllRowsWritten(); ++i) {
+        m_encoder.WriteLevels(rows + stride * static_cast<size_t>(i));
       }
     });
   }

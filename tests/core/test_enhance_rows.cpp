@@ -16,6 +16,32 @@
 namespace inkbrite {
 namespace {
 
+// The grey levels of a grey page's rows through a RowEnhancer of grey rows,
+// widened back to blue-green-red.
+DibImage ByGreyRows(const CParaBlock& params, const DibImage& page) {
+  DibImage out;
+  EXPECT_TRUE(out.Create(page.Width(), page.Height(), 24));
+  const auto width = static_cast<size_t>(page.Width());
+  int32_t next = 0;
+  RowEnhancer rows(
+      params, page.Width(), page.Height(),
+      [&](const uint8_t* levels) {
+        ASSERT_LT(next, page.Height()) << "a row too many";
+        uint8_t* row = out.Row(next++);
+        for (size_t x = 0; x < width; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = levels[x];
+      },
+      RowPixels::kGrey);
+  std::vector<uint8_t> levels(width);
+  for (int32_t y = 0; y < page.Height(); ++y) {
+    for (size_t x = 0; x < width; ++x) levels[x] = page.Row(y)[3 * x];
+    rows.Push(levels.data());
+    std::memset(levels.data(), 0xEE, width);
+  }
+  rows.Finish();
+  EXPECT_EQ(next, page.Height());
+  return out;
+}
+
 // The page through a RowEnhancer, a row at a time from the top, from a copy
 // of each row (the enhancer may change what it is given).
 DibImage ByRows(const CParaBlock& params, const DibImage& page) {
@@ -91,6 +117,41 @@ TEST(RowEnhancer, GivesTheRowsOfTheWholePagePipeline) {
       ExpectSamePixels(ByRows(params, page), whole);
     }
     LimitFilterLoops(previous);
+  }
+}
+
+// A grey page's levels, one byte a pixel, give what its blue-green-red rows
+// give, for the same blocks, sizes and loops (the tone pass's vector and
+// portable loops too), on grey noise and on a page of every level.
+TEST(RowEnhancer, GreyRowsGiveTheBytesOfTheColourRows) {
+  std::mt19937 rng(11);
+  CParaBlock params;
+  for (const bool vector : {true, false}) {
+    const bool previousTone = SetToneVectorKernels(vector);
+    const FilterLoops previous =
+        LimitFilterLoops(vector ? FastestFilterLoops() : FilterLoops::kPortable);
+    for (int round = 0; round < 160; ++round) {
+      SetRandomBlock(rng, params);
+      const int32_t width =
+          round < 16 ? 1 + round % 4 : std::uniform_int_distribution<int>(1, 140)(rng);
+      const int32_t height =
+          round < 16 ? 1 + round / 4 : std::uniform_int_distribution<int>(1, 12)(rng);
+      DibImage page = test::MakeNoise(width, height, static_cast<uint32_t>(round));
+      page.Greyscale();
+      if (round % 5 == 0) {  // every level, dark to light
+        for (int32_t y = 0; y < height; ++y) {
+          for (int32_t x = 0; x < width; ++x) {
+            std::memset(page.Row(y) + 3 * x, (x * 7 + y * 131) % 256, 3);
+          }
+        }
+      }
+      SCOPED_TRACE(testing::Message()
+                   << "round " << round << ", " << width << " x " << height << ", sharpen "
+                   << params.GetValue(kSharpen) << ", soften " << params.GetValue(kBlur));
+      ExpectSamePixels(ByGreyRows(params, page), ByRows(params, page));
+    }
+    LimitFilterLoops(previous);
+    SetToneVectorKernels(previousTone);
   }
 }
 

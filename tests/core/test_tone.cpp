@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -358,6 +359,32 @@ TEST_P(ToneOperations, OnePassMatchesTheFiveStepsOnRandomPages) {
   }
 }
 
+// The pass over grey levels gives, for every level, what the pass gives the
+// pixel of three such bytes, and its identity is that of those 256 pixels.
+TEST_P(ToneOperations, GreyLevelsGiveTheBytesOfGreyPixels) {
+  std::mt19937 rng(20261209);
+  for (int round = 0; round < 600; ++round) {
+    const ToneSettings s = RandomSettings(rng);
+    const TonePass pass(s);
+    std::vector<uint8_t> pixels(256 * 3);
+    std::vector<uint8_t> levels(256);
+    for (size_t v = 0; v < 256; ++v) {
+      levels[v] = static_cast<uint8_t>(v);
+      std::memset(&pixels[3 * v], static_cast<int>(v), 3);
+    }
+    pass.MapPixels(pixels.data(), 256);
+    pass.MapGrey(levels.data(), 256);
+    bool same = true;
+    for (size_t v = 0; v < 256; ++v) {
+      ASSERT_EQ(pixels[3 * v], pixels[3 * v + 1]);
+      ASSERT_EQ(pixels[3 * v], pixels[3 * v + 2]);
+      ASSERT_EQ(levels[v], pixels[3 * v]) << "level " << v << " settings " << Describe(s);
+      same = same && levels[v] == v;
+    }
+    EXPECT_EQ(pass.IsGreyIdentity(), same) << Describe(s);
+  }
+}
+
 // A pass over pixels in pieces (the rows of a band, a part of a row) gives
 // what the pass over the whole page gives.
 TEST_P(ToneOperations, OnePassOverPiecesEqualsThePassOverThePage) {
@@ -428,6 +455,49 @@ TEST(ToneKernelsAgree, EveryOperationOnEveryRowLength) {
     }
   }
   SetToneVectorKernels(previous);
+}
+
+// Each byte lookup loop the processor has (AVX-512 VBMI, AVX2) gives the
+// portable loop's bytes for random tables, every byte value and every run
+// length around the vector widths, through MapPixelBytes, a pass and the
+// grey pass.
+TEST(ToneKernelsAgree, EveryLookupLoopOnEveryRunLength) {
+  std::mt19937 rng(32);
+  std::vector<uint8_t> bytes(700);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 151 + 7);
+  for (ToneLoops loops : {ToneLoops::kAvx512, ToneLoops::kAvx2}) {
+    if (FastestToneLoops() < loops) continue;
+    const ToneLoops previous = LimitToneLoops(loops);
+    for (int round = 0; round < 40; ++round) {
+      std::array<uint8_t, 256> lut;
+      for (uint8_t& e : lut) e = static_cast<uint8_t>(rng());
+      const ToneSettings s = RandomSettings(rng);
+      for (size_t length : {1, 15, 16, 31, 32, 33, 63, 64, 65, 96, 100, 128, 255, 256, 257, 700}) {
+        SCOPED_TRACE(testing::Message() << "loops " << static_cast<int>(loops) << " round " << round
+                                        << " length " << length);
+        std::vector<uint8_t> fast(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(length));
+        std::vector<uint8_t> plain = fast;
+        const TonePass pass(s);
+        pass.MapGrey(fast.data(), length);
+        LimitToneLoops(ToneLoops::kPortable);
+        pass.MapGrey(plain.data(), length);
+        LimitToneLoops(loops);
+        ASSERT_EQ(fast, plain) << Describe(s);
+        const int width = static_cast<int>(length);
+        const DibImage original = NoiseImage(width, 2);
+        DibImage a = original, b = original, c = original, d = original;
+        ASSERT_TRUE(MapPixelBytes(a, lut));
+        ASSERT_TRUE(pass.Apply(c));
+        LimitToneLoops(ToneLoops::kPortable);
+        ASSERT_TRUE(MapPixelBytes(b, lut));
+        ASSERT_TRUE(pass.Apply(d));
+        LimitToneLoops(loops);
+        ASSERT_EQ(a.PackedDib(), b.PackedDib());
+        ASSERT_EQ(c.PackedDib(), d.PackedDib()) << Describe(s);
+      }
+    }
+    LimitToneLoops(previous);
+  }
 }
 
 }  // namespace

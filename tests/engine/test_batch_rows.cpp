@@ -225,6 +225,57 @@ TEST_F(BatchRowsTest, BookPagesWriteWhatTheWholePageConversionWrites) {
   }
 }
 
+// A grey page written grey goes through as grey levels, one byte a pixel,
+// streamed or whole: the files and records of the 24-bit way, for the
+// grey and colour files (and the corpus's JPEG files) in every colour
+// mode, into JPEG and PNG, with the steps that work on the levels (the
+// reducers, crop, sharpen, tone, soften; every resampler is compared in the
+// core's tests) and with auto levels, which widens the page first.
+TEST_F(BatchRowsTest, GreyPagesKeptGreyWriteTheFilesOfTheColourWay) {
+  WriteSources(dir / "src", false, true);
+  DibImage greyNoise = test::MakeNoise(123, 77, 21);
+  greyNoise.Greyscale();
+  WritePage(dir / "src/grey_noise.jpg", greyNoise, 1);
+  struct Steps {
+    int resize, crop, sharpen, blur, highlight, contrast, gamma, autoLevels;
+  };
+  const Steps steps[] = {{100, 0, 3, 2, 150, 120, 90, 0},
+                         {50, 0, 3, 0, 100, 120, 90, 0},
+                         {37, 2, 9, 1, 100, 100, 100, 0},
+                         {100, 0, 0, 0, 100, 100, 100, 1}};
+  int run = 0;
+  for (const Steps& s : steps) {
+    params.SetValue(kResize, s.resize);
+    for (int slot : {kCroppingLeft, kCroppingTop, kCroppingBottom}) params.SetValue(slot, s.crop);
+    params.SetValue(kSharpen, s.sharpen);
+    params.SetValue(kBlur, s.blur);
+    params.SetValue(kHighlight, s.highlight);
+    params.SetValue(kContrast, s.contrast);
+    params.SetValue(kGamma, s.gamma);
+    params.SetValue(kAutoLevels, s.autoLevels);
+    const bool first = &s == steps;
+    for (int mode : {kKeepAsIs, kGreyComic, kColourComic, kGreys16, kGreys4, kBlackWhite}) {
+      if (!first && mode != kKeepAsIs && mode != kGreys16) continue;
+      const bool reduced = IsReducedMode(mode);
+      for (const char* extension : {".jpg", ".png"}) {
+        const std::string ext = extension;
+        if (reduced ? ext == ".jpg" : !first && ext != ".jpg") continue;
+        settings.colourMode = mode;
+        settings.newExtension = ext;
+        SCOPED_TRACE(testing::Message() << "resize " << s.resize << " sharpen " << s.sharpen
+                                        << " mode " << mode << " into " << ext);
+        const std::string n = std::to_string(run++);
+        settings.greyLevels = false;
+        const Result colour = Run("colour" + n, true);
+        ASSERT_GE(colour.success, 6);
+        settings.greyLevels = true;
+        ExpectSame(Run("grey" + n, true), colour);
+        if (first) ExpectSame(Run("grey" + n, true), colour);  // the folders there: rows streamed
+      }
+    }
+  }
+}
+
 // An automatic step needs the whole page (auto levels measures it, the fit
 // resamples it): with one on, the files are those of the whole-page way and
 // not those the tone alone would give.

@@ -17,17 +17,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The page a row reader gives, read in bands of `band` rows; empty when the
-// reader fails anywhere.
-DibImage ReadByRows(PageRowReader& reader, int32_t band) {
+// The page a row reader gives, read in bands of `band` rows (with `grey`
+// as grey levels, widened to three bytes a pixel); empty when the reader
+// fails anywhere.
+DibImage ReadByRows(PageRowReader& reader, int32_t band, bool grey = false) {
   DibImage page;
   if (!page.Create(reader.Width(), reader.Height(), 24)) return {};
-  const size_t count = static_cast<size_t>(reader.Width()) * 3;
+  const auto width = static_cast<size_t>(reader.Width());
+  const size_t count = width * (grey ? 1 : 3);
   std::vector<uint8_t> rows(count * static_cast<size_t>(band), 0xEE);
   for (int32_t y = 0; y < reader.Height(); y += band) {
     const int32_t n = std::min(band, reader.Height() - y);
-    if (!reader.ReadRows(rows.data(), count, n)) return {};
-    for (int32_t i = 0; i < n; ++i) std::memcpy(page.Row(y + i), rows.data() + count * i, count);
+    if (!(grey ? reader.ReadGreyRows(rows.data(), count, n)
+               : reader.ReadRows(rows.data(), count, n))) {
+      return {};
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      const uint8_t* from = rows.data() + count * static_cast<size_t>(i);
+      uint8_t* to = page.Row(y + i);
+      if (!grey) {
+        std::memcpy(to, from, count);
+        continue;
+      }
+      for (size_t x = 0; x < width; ++x) to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = from[x];
+    }
   }
   if (!reader.Finish()) return {};
   return page;
@@ -57,6 +70,15 @@ void ExpectRowsOfWholeReader(const fs::path& path, int32_t band, bool inMemory =
   ASSERT_FALSE(rows.IsEmpty()) << "the row reader failed where the whole-page reader reads";
   EXPECT_EQ(rows.PackedDib(), whole.PackedDib());
   EXPECT_EQ(reader->GreySource(), grey == 1);
+  // A one-component file (the JPEG rule for the flag) reads as grey levels
+  // too: the same pixels, one byte each.
+  EXPECT_EQ(reader->ReadsGrey(), grey == 1);
+  if (!reader->ReadsGrey()) return;
+  std::unique_ptr<PageRowReader> levels =
+      inMemory ? OpenPageRowReaderMemory(bytes.data(), bytes.size(), name)
+               : OpenPageRowReader(path);
+  ASSERT_NE(levels, nullptr);
+  EXPECT_EQ(ReadByRows(*levels, band, true).PackedDib(), whole.PackedDib());
 }
 
 TEST(PageRowReader, GivesTheRowsOfTheWholePageReaderForTheCorpus) {
@@ -103,21 +125,29 @@ TEST(PageRowReader, FailsWhereTheWholePageReaderFails) {
 
 // A page written by a row writer in bands of `band` rows (into `memory`
 // when given, as a file of `path`'s name).
+// With `grey`, the first byte of each pixel goes as its grey level.
 bool WriteByRows(const fs::path& path, const DibImage& page, int colourMode, int quality,
-                 int32_t band, std::vector<uint8_t>* memory = nullptr) {
+                 int32_t band, std::vector<uint8_t>* memory = nullptr, bool grey = false) {
   std::unique_ptr<PageRowWriter> writer =
       memory != nullptr
           ? OpenPageRowWriterMemory(*memory, path, page.Width(), page.Height(), colourMode, quality)
           : OpenPageRowWriter(path, page.Width(), page.Height(), colourMode, quality);
   if (writer == nullptr) return false;
+  EXPECT_EQ(writer->TakesGreyRows(), colourMode == 1) << "a writer opened for grey takes levels";
+  const size_t count = static_cast<size_t>(page.Width()) * (grey ? 1 : 3);
   for (int32_t y = 0; y < page.Height(); y += band) {
     const int32_t n = std::min(band, page.Height() - y);
     // Rows are stored bottom up: a band is copied top row first.
     std::vector<uint8_t> rows;
     for (int32_t i = 0; i < n; ++i) {
-      rows.insert(rows.end(), page.Row(y + i), page.Row(y + i) + page.Width() * 3);
+      const uint8_t* row = page.Row(y + i);
+      for (int32_t x = 0; grey && x < page.Width(); ++x) rows.push_back(row[3 * x]);
+      if (!grey) rows.insert(rows.end(), row, row + page.Width() * 3);
     }
-    if (!writer->WriteRows(rows.data(), static_cast<size_t>(page.Width()) * 3, n)) return false;
+    if (!(grey ? writer->WriteGreyRows(rows.data(), count, n)
+               : writer->WriteRows(rows.data(), count, n))) {
+      return false;
+    }
   }
   return writer->Commit();
 }
@@ -137,6 +167,15 @@ TEST(PageRowWriter, WritesTheBytesOfSaveImageFile) {
         EXPECT_EQ(test::ReadAll(dir / "rows.jpeg"), test::ReadAll(dir / "whole.jpg"));
         std::vector<uint8_t> memory(100, 0xEE);  // replaced, whatever it held
         ASSERT_TRUE(WriteByRows("rows.jpg", page, mode, quality, 5, &memory));
+        EXPECT_EQ(memory, test::ReadAll(dir / "whole.jpg"));
+        if (mode == 0) continue;
+        // A grey page's levels write the grey file of its pixels.
+        DibImage greyed = page;
+        ASSERT_TRUE(greyed.Greyscale());
+        ASSERT_EQ(SaveImageFile(dir / "whole.jpg", greyed, 1, quality), 1);
+        ASSERT_TRUE(WriteByRows(dir / "levels.jpg", greyed, mode, quality, 3, nullptr, true));
+        EXPECT_EQ(test::ReadAll(dir / "levels.jpg"), test::ReadAll(dir / "whole.jpg"));
+        ASSERT_TRUE(WriteByRows("levels.jpg", greyed, mode, quality, 4, &memory, true));
         EXPECT_EQ(memory, test::ReadAll(dir / "whole.jpg"));
       }
     }
