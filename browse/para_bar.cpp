@@ -133,7 +133,12 @@ CParaBar::CParaBar(Views views, QWidget* parent) : QDialog(parent), m_views(std:
   qApp->installEventFilter(this);
 }
 
-CParaBar::~CParaBar() = default;
+// The value field reports its last edit when the dialog's own destructor
+// takes the focus away from it: by then this bar is gone, so it is cut off
+// first.
+CParaBar::~CParaBar() {
+  if (m_value) m_value->disconnect(this);
+}
 
 // ---- controls ----
 

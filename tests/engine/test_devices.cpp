@@ -80,7 +80,8 @@ TEST(DeviceTable, EveryRowIsSoundAndTheCommonDevicesAreThere) {
 TEST(DeviceTable, DeviceSetsTheFitColourKindAndDensity) {
   test::TempDir dir;
   auto build = [&dir](std::vector<std::string_view> args, CliOptions& options, CParaBlock& block) {
-    args.insert(args.end(), {"--settings", (dir / "s.ini").c_str(), "a", "b"});
+    const std::string settings = (dir / "s.ini").string();
+    args.insert(args.end(), {"--settings", settings, "a", "b"});
     std::string error;
     ASSERT_TRUE(ParseCliOptions(args, options, error)) << error;
     ASSERT_TRUE(BuildParams(options, block, error)) << error;
