@@ -27,6 +27,8 @@
 
 namespace inkbrite {
 
+const char* const kProgramVersion = INKBRITE_VERSION;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -20,7 +20,7 @@
 
 namespace inkbrite {
 
-inline const char* const kProgramVersion = "2.39";
+extern const char* const kProgramVersion;  // the project's, from CMake
 inline const char* const kAuthorName = "Quillmark";
 inline const char* const kAuthorEmail = "inkbrite@quillmark.example.org";
 inline const char* const kHomepageUrl = "https://quillmark.example.org/inkbrite/";
