@@ -42,6 +42,10 @@ constexpr CommandText kCommandTexts[] = {
      QT_TRANSLATE_NOOP("Commands", "设置目录中文件的显示顺序\n文件显示顺序")},
     {kCmdFullScreen, QT_TRANSLATE_NOOP("Commands", "全屏浏览\tCtrl+F"),
      QT_TRANSLATE_NOOP("Commands", "全屏显示当前图像\n全屏浏览")},
+    {kCmdReaderFullScreen, QT_TRANSLATE_NOOP("Commands", "阅读全屏\tF11"),
+     QT_TRANSLATE_NOOP(
+         "Commands",
+         "只在黑色背景上显示页面，隐藏所有栏和静止的鼠标指针（Esc 或 F11 退出）\n阅读全屏")},
     {kCmdFitWindow, QT_TRANSLATE_NOOP("Commands", "自动缩小到窗口大小\tCtrl+-"),
      QT_TRANSLATE_NOOP("Commands", "把大于窗口的图像缩小到窗口大小\n缩小到窗口大小")},
     {kCmdAutoPlay, QT_TRANSLATE_NOOP("Commands", "自动播放\tCtrl+L"),

@@ -1115,9 +1115,11 @@ void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) {
+  // A double-click on the page goes into the reader's full screen and out.
+  CMainFrame* frame = TheApp() ? TheApp()->MainFrame() : nullptr;
+  if (event->button() == Qt::LeftButton && frame) {
     QMetaObject::invokeMethod(
-        this, [this] { OnCommand(kCmdNextPage); }, Qt::QueuedConnection);
+        frame, [frame] { frame->OnCommand(kCmdReaderFullScreen); }, Qt::QueuedConnection);
     return;
   }
   QAbstractScrollArea::mouseDoubleClickEvent(event);

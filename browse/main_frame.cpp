@@ -34,6 +34,7 @@
 #include "browse/language.h"
 #include "browse/order_dialog.h"
 #include "browse/para_bar.h"
+#include "browse/reader_full_screen.h"
 #include "browse/shortcut_list.h"
 #include "browse/thumbnail_strip.h"
 #include "browse/toolbar_icons.h"
@@ -134,6 +135,8 @@ CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)), m_language(CurrentUiLangua
   CreateToolBar();
   CreateStatusBar();
   CreateParaBar();
+  m_reader =
+      new CReaderFullScreen(this, m_mdi, [this] { return std::vector<QWidget*>{m_paraBar}; });
   // The histogram beside the workspace, shown as it was left.
   m_histogramDock = new CHistogramDock(this);
   addDockWidget(Qt::RightDockWidgetArea, m_histogramDock);
@@ -304,6 +307,7 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
   m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
   m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
+  m_actions[kCmdReaderFullScreen]->setChecked(IsReaderFullScreen());
   m_actions[kCmdThumbnails]->setChecked(ThumbnailStripWanted());
   CInkbriteView* view = ActiveView();
   m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
@@ -371,6 +375,21 @@ void CMainFrame::ToggleFullScreen() {
   UpdateChecks();
 }
 
+bool CMainFrame::IsReaderFullScreen() const { return m_reader && m_reader->IsOn(); }
+
+void CMainFrame::ToggleReaderFullScreen() {
+  if (m_reader->IsOn()) {
+    m_reader->Leave();
+    if (!m_fullScreen) ShowViewScrollBars(true);
+  } else {
+    if (m_fullScreen) ToggleFullScreen();  // one full screen at a time
+    ShowViewScrollBars(false);
+    m_reader->Enter();
+    if (CInkbriteView* view = ActiveView()) view->setFocus();
+  }
+  UpdateChecks();
+}
+
 void CMainFrame::ShowViewScrollBars(bool shown) {
   const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
   for (CChildFrame* child : Children()) {
@@ -435,6 +454,7 @@ void CMainFrame::CreateActions() {
   make(kCmdDisplayOrder);
   make(kCmdFullScreen, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_Escape)})
       ->setCheckable(true);
+  make(kCmdReaderFullScreen, {QKeySequence(Qt::Key_F11)})->setCheckable(true);
   make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
   make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
   make(kCmdAutoPlaySettings);
@@ -512,7 +532,8 @@ void CMainFrame::CreateMenus() {
   m_menuSets[0] = {
       CreateMenu(QT_TR_NOOP("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
       CreateMenu(QT_TR_NOOP("查看(&V)"),
-                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen}),
+                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen,
+                  kCmdReaderFullScreen}),
       CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 
@@ -534,6 +555,7 @@ void CMainFrame::CreateMenus() {
                   kCmdDisplayOrder,
                   0,
                   kCmdFullScreen,
+                  kCmdReaderFullScreen,
                   kCmdFitWindow,
                   kCmdThumbnails,
                   kCmdCentreSmallPages,
@@ -750,7 +772,8 @@ void CMainFrame::AddChild(CChildFrame* child) {
   CChildFrame* active = ActiveChild();
   const bool maximised = active == nullptr || active->isMaximized();
   m_mdi->addSubWindow(child);
-  if (m_fullScreen) {
+  m_reader->Adopt(child);
+  if (m_fullScreen || IsReaderFullScreen()) {
     child->View()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     child->View()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
@@ -860,7 +883,9 @@ void CMainFrame::UpdateMenus() {
   for (int id : kDocumentCommands) m_actions[id]->setEnabled(hasDocument);
   if (!hasDocument) m_lastActive = nullptr;
   ShowMenuSet(hasDocument);
-  if (m_thumbnails) m_thumbnails->setVisible(hasDocument && ThumbnailStripWanted());
+  if (m_thumbnails && !IsReaderFullScreen()) {
+    m_thumbnails->setVisible(hasDocument && ThumbnailStripWanted());
+  }
   UpdateRecentFileMenu();
   UpdateFrameTitle();
   UpdatePageCounter();
@@ -983,7 +1008,15 @@ bool CMainFrame::RunFrameCommand(int id) {
       ToggleParaBar();
       UpdateChecks();
       return true;
-    case kCmdFullScreen: ToggleFullScreen(); return true;
+    case kCmdFullScreen:
+      // Esc leaves the reader's full screen too.
+      if (IsReaderFullScreen()) {
+        ToggleReaderFullScreen();
+      } else {
+        ToggleFullScreen();
+      }
+      return true;
+    case kCmdReaderFullScreen: ToggleReaderFullScreen(); return true;
     case kCmdThumbnails: ShowThumbnailStrip(!ThumbnailStripWanted()); return true;
     default: return false;
   }

@@ -32,6 +32,7 @@ namespace inkbrite {
 
 class CChildFrame;
 class CParaBar;
+class CReaderFullScreen;
 class CThumbnailStrip;
 class CWindowTabBar;
 class CInkbriteDoc;
@@ -115,6 +116,9 @@ class CMainFrame : public QMainWindow {
   void OnChildTitleChanged(CChildFrame* child);
   void OnChildClosed(CChildFrame* child);
   bool IsFullScreen() const { return m_fullScreen; }
+  // The reader's full screen (F11): only the page on black.
+  bool IsReaderFullScreen() const;
+  const CReaderFullScreen* ReaderFullScreen() const { return m_reader; }
 
   // The open dialog's starting folder and preset name, as the rules give
   // them; the dialog itself is RunOpenDialog.
@@ -170,6 +174,7 @@ class CMainFrame : public QMainWindow {
   void ShowParaBarAtStart();
   void ToggleParaBar();
   void ToggleFullScreen();
+  void ToggleReaderFullScreen();
   void CreateThumbnailStrip();
   void ShowThumbnailStrip(bool shown);
   void ShowShortcutList();
@@ -217,6 +222,7 @@ class CMainFrame : public QMainWindow {
   bool m_statusBarWasVisible = true;
   bool m_childWasMaximised = false;
   QByteArray m_savedGeometry;
+  CReaderFullScreen* m_reader = nullptr;
 };
 
 }  // namespace inkbrite

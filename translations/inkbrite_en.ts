@@ -571,6 +571,16 @@ Clipping warnings</translation>
         <translation>When Inkbrite is started again, what it opens goes to this one
 Single instance</translation>
     </message>
+    <message>
+        <source>阅读全屏	F11</source>
+        <translation>Reader&apos;s Full Screen	F11</translation>
+    </message>
+    <message>
+        <source>只在黑色背景上显示页面，隐藏所有栏和静止的鼠标指针（Esc 或 F11 退出）
+阅读全屏</source>
+        <translation>Only the page on black, every bar and the still pointer hidden (Esc or F11 leaves)
+Reader&apos;s full screen</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>

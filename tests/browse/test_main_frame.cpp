@@ -2,15 +2,22 @@
 // The main window: its menus and recent files, its title, the status bar's
 // lock panes, the keys, opening several files and recent entries, full
 // screen, and where and when the parameter bar appears.
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTest>
+#include <QToolBar>
 
 #include "browse/child_frame.h"
+#include "browse/histogram_dock.h"
 #include "browse/image_file_dialog.h"
 #include "browse/para_bar.h"
+#include "browse/reader_full_screen.h"
+#include "browse/thumbnail_strip.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {
@@ -206,6 +213,71 @@ TEST_F(MainFrameTest, FullScreenHidesTheScrollBars) {
   Settle(20);
   EXPECT_TRUE(view->verticalScrollBar()->isVisible());
   EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+}
+
+// The reader's full screen (F11, a double-click on the page) shows only the
+// page: every bar and dock goes, the window loses its frame, the pointer
+// goes after a still moment and comes back when moved; the parameter bar
+// can be called up over it. Esc or F11 gives everything back as it was,
+// and a double-click comes in and goes out without turning the page.
+TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
+  WritePage(dir / "a.bmp", 3000, 4000);
+  WritePage(dir / "b.bmp", 30, 40);
+  ShowActive();
+  ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
+  Frame()->OnCommand(kCmdThumbnails);
+  if (!Frame()->ParaBar()->isVisible()) Frame()->OnCommand(kCmdParaBar);
+  CInkbriteView* view = Frame()->ActiveView();
+  CChildFrame* child = Frame()->ActiveChild();
+  Settle(20);
+  const std::vector<QWidget*> bars = {Frame()->menuBar(), Frame()->statusBar(),
+                                      static_cast<QWidget*>(Frame()->findChild<QToolBar*>()),
+                                      Frame()->ThumbnailStrip(), Frame()->ParaBar()};
+  for (QWidget* bar : bars) ASSERT_TRUE(bar->isVisible()) << bar->metaObject()->className();
+  ASSERT_FALSE(Frame()->HistogramDock()->isVisible());
+  const auto expectReading = [&](bool on) {
+    EXPECT_EQ(Frame()->IsReaderFullScreen(), on);
+    EXPECT_EQ(Frame()->isFullScreen(), on);
+    EXPECT_EQ(Frame()->Action(kCmdReaderFullScreen)->isChecked(), on);
+    for (QWidget* bar : bars) EXPECT_EQ(bar->isVisible(), !on) << bar->metaObject()->className();
+    EXPECT_FALSE(Frame()->HistogramDock()->isVisible());  // hidden before, hidden after
+    EXPECT_EQ(child->windowFlags().testFlag(Qt::FramelessWindowHint), on);
+    EXPECT_EQ(view->verticalScrollBar()->isVisible(), !on);
+  };
+
+  QTest::keyClick(view, Qt::Key_F11);
+  Settle(20);
+  expectReading(true);
+  EXPECT_TRUE(child->isMaximized());
+  // The pointer goes when still and comes back when moved.
+  const CReaderFullScreen* reader = Frame()->ReaderFullScreen();
+  ASSERT_TRUE(
+      WaitFor([&] { return reader->PointerHidden(); }, 3 * CReaderFullScreen::kPointerIdleMs));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BlankCursor);
+  QTest::mouseMove(view->viewport(), QPoint(40, 50));
+  QTest::mouseMove(view->viewport(), QPoint(60, 70));
+  EXPECT_FALSE(reader->PointerHidden());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  Frame()->OnCommand(kCmdParaBar);
+  EXPECT_TRUE(Frame()->ParaBar()->isVisible());
+  Frame()->OnCommand(kCmdParaBar);
+
+  QTest::keyClick(view, Qt::Key_Escape);
+  Settle(20);
+  expectReading(false);
+  EXPECT_FALSE(Frame()->IsFullScreen());  // the other full screen stays off
+
+  QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+  ASSERT_TRUE(WaitFor([&] { return Frame()->IsReaderFullScreen(); }));
+  Settle(20);
+  expectReading(true);
+  QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+  ASSERT_TRUE(WaitFor([&] { return !Frame()->IsReaderFullScreen(); }));
+  Settle(20);
+  expectReading(false);
+  EXPECT_EQ(Shown(), "a.bmp");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // A window manager gives the frame its final size only after it is shown:
