@@ -295,13 +295,48 @@ fs::path BatchTargetPath(const fs::path& source, const fs::path& sourceDir,
 
 fs::path BookTargetPath(const fs::path& source, const fs::path& sourceDir,
                         const fs::path& targetDir, BookOutput output) {
+  std::error_code ec;
+  if (fs::is_directory(source, ec)) {
+    // A folder book: the folder's name with the kind's extension added (a
+    // dot in it is kept); the source folder itself is named after itself.
+    fs::path relative = source.lexically_normal().lexically_relative(sourceDir.lexically_normal());
+    if (relative.empty() || relative == "." || *relative.begin() == "..") {
+      fs::path name = source.lexically_normal();
+      if (!name.has_filename()) name = name.parent_path();
+      relative = name.filename().empty() ? fs::path("book") : name.filename();
+    }
+    fs::path target = targetDir / relative;
+    if (BookIsOneFile(output)) target += std::string(BookKindRowOf(output).extension);
+    return target;
+  }
   fs::path target = targetDir / BatchRelativePath(source, sourceDir);
   target.replace_extension(BookIsOneFile(output) ? fs::path(BookKindRowOf(output).extension)
                                                  : fs::path());
   return target;
 }
 
-bool IsBatchBook(const fs::path& source) { return IsBookFile(source); }
+bool IsBatchBook(const fs::path& source) {
+  std::error_code ec;
+  return IsBookFile(source) || fs::is_directory(source, ec);
+}
+
+bool MakesFolderBooks(const BatchSettings& settings) {
+  return settings.folderBooks && BookIsOneFile(settings.books);
+}
+
+std::vector<std::string> FolderBookPages(const fs::path& folder, const BatchSettings& settings) {
+  const BatchStopCheck none;
+  FileLister lister(none, true, nullptr);
+  lister.Init(settings.patterns, false, {});
+  lister.Search(folder);
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  for (const fs::path& file : lister.files) {
+    std::string name = file.filename().string();
+    if (seen.insert(name).second) names.push_back(std::move(name));
+  }
+  return names;
+}
 
 fs::path BatchOutputPath(const fs::path& source, const fs::path& sourceDir,
                          const fs::path& targetDir, const BatchSettings& settings) {
@@ -316,24 +351,43 @@ bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
   return fs::equivalent(a, b, ec) && !ec;
 }
 
+namespace {
+
+// Each folder of pages once, where its first page was; books stay.
+std::vector<fs::path> FolderBooksOf(std::vector<fs::path> listed) {
+  std::vector<fs::path> files;
+  std::set<fs::path> folders;
+  for (fs::path& file : listed) {
+    if (IsBookFile(file)) {
+      files.push_back(std::move(file));
+    } else if (fs::path folder = file.parent_path(); folders.insert(folder).second) {
+      files.push_back(std::move(folder));
+    }
+  }
+  return files;
+}
+
+}  // namespace
+
 std::vector<fs::path> ListBatchFiles(const BatchSettings& settings, const BatchSelection* selection,
                                      const BatchStopCheck& stop,
                                      std::vector<UnreadableFolder>* unreadable) {
   const bool skipBooks = settings.books == BookOutput::kSkip;
+  std::vector<fs::path> files;
   if (selection) {
-    std::vector<fs::path> files;
     for (const fs::path& file : selection->files) {
       if (!skipBooks || !IsBatchBook(file)) files.push_back(file);
     }
-    return files;
+  } else {
+    const fs::path source = SourceFolder(settings, selection);
+    if (source.empty()) return {};
+    const bool same = IsSameBatchFolder(source, settings.targetDir);
+    FileLister lister(stop, skipBooks, unreadable);
+    lister.Init(settings.patterns, settings.includeSubdirs, same ? fs::path() : settings.targetDir);
+    lister.Search(source);
+    files = std::move(lister.files);
   }
-  const fs::path source = SourceFolder(settings, selection);
-  if (source.empty()) return {};
-  const bool same = IsSameBatchFolder(source, settings.targetDir);
-  FileLister lister(stop, skipBooks, unreadable);
-  lister.Init(settings.patterns, settings.includeSubdirs, same ? fs::path() : settings.targetDir);
-  lister.Search(source);
-  return std::move(lister.files);
+  return MakesFolderBooks(settings) ? FolderBooksOf(std::move(files)) : files;
 }
 
 namespace {
@@ -743,7 +797,7 @@ bool CBatchJob::CountFiles(const BatchSelection* selection, const fs::path& excl
     m_wholeJob = wholeJob;
     m_total = m_work ? static_cast<int>(m_work->size() + m_unreadable.size()) : 0;
     if (m_work && (wholeJob > 0 || !m_unreadable.empty())) return true;
-  } else if (selection) {
+  } else if (selection || MakesFolderBooks(*m_settings)) {
     m_total = static_cast<int>(ListBatchFiles(*m_settings, selection).size());
   } else {
     FileCounter counter(m_settings->books == BookOutput::kSkip, &m_unreadable);
@@ -833,7 +887,7 @@ void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& ex
     }
     m_found = static_cast<int>(items.size());
     ConvertWithWorkers(items, jobs);
-  } else if (selection) {
+  } else if (selection || MakesFolderBooks(*m_settings)) {
     for (const fs::path& file : ListBatchFiles(*m_settings, selection)) {
       if (Stopped()) break;
       OnFileFound(file, FindData{});

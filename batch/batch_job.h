@@ -140,6 +140,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/book_meta.h"
 #include "batch/run_record.h"
 #include "batch/work_list.h"
 #include "core/dib_image.h"
@@ -241,6 +242,11 @@ struct BatchSettings {
   // the files written are the same either way.
   bool greyLevels = true;
   BookOutput books = BookOutput::kCbz;
+  // Each folder that holds pages becomes one book named after it (its
+  // pages: the folder's own files that the patterns match, see
+  // FolderBookPages), when the books are written as files (cbz, epub,
+  // kepub, pdf); books among the sources stay books.
+  bool folderBooks = false;
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).
   uint64_t bookPagesMemory = uint64_t{2} << 30;
@@ -339,8 +345,18 @@ std::filesystem::path BookTargetPath(const std::filesystem::path& source,
                                      const std::filesystem::path& targetDir, BookOutput output);
 
 // True when the run converts `source` as a book: its content (or, failing
-// that, its name) is a book's (sources/page_source.h BookKindOf).
+// that, its name) is a book's (sources/page_source.h BookKindOf), or it is
+// a folder (listed by a run with folder books).
 bool IsBatchBook(const std::filesystem::path& source);
+
+// Whether the run makes a book of each folder of pages (settings.folderBooks
+// with a kind that is one file).
+bool MakesFolderBooks(const BatchSettings& settings);
+
+// The names of the pages of folder book `folder`: its own files (not below
+// it) that the run's patterns match and that are not books, each once.
+std::vector<std::string> FolderBookPages(const std::filesystem::path& folder,
+                                         const BatchSettings& settings);
 
 // Where the run writes `source`: a book's BookTargetPath (settings.books),
 // anything else's BatchTargetPath.
@@ -358,7 +374,8 @@ using BatchStopCheck = std::function<bool()>;
 
 // The files a run with these settings converts, in its order: the picked
 // files, or the matching files below the source folder with the target
-// folder left out (unless it is the source folder). A stop cuts the list
+// folder left out (unless it is the source folder). With folder books a
+// folder of pages stands in for its pages, at the place of the first. A stop cuts the list
 // short. `unreadable` (if given) gets the folders that could not be listed.
 std::vector<std::filesystem::path> ListBatchFiles(
     const BatchSettings& settings, const BatchSelection* selection, const BatchStopCheck& stop = {},
@@ -515,6 +532,7 @@ class CBatchJob : public CSrchDir {
   struct PageTask;
   class PagePool;
   FileOutcome ConvertBook(const std::filesystem::path& source, FileProgress& progress);
+  BookMeta MetaOfBook(BookRun& run, bool folder) const;
   FileOutcome BookSameFolderCheck(const std::filesystem::path& source,
                                   const std::filesystem::path& target, ImageFormat container);
   void GrowForBook(size_t pages, FileProgress& progress);

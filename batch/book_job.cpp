@@ -326,7 +326,10 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
   run.memoryBudget = m_settings->bookPagesMemory;
   run.target = BookTargetPath(source, m_source, m_target, run.output);
   SourceError error = SourceError::kNone;
-  run.book = BookSource::Open(source, error);
+  std::error_code dirError;
+  const bool folder = fs::is_directory(source, dirError);
+  run.book = folder ? BookSource::OpenFolder(source, FolderBookPages(source, *m_settings), error)
+                    : BookSource::Open(source, error);
   if (!run.book) {
     progress.Advance(m_steps);
     Outcome refused{Outcome::kReadFailed, source};
@@ -356,10 +359,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       return {Outcome::kWriteFailed, run.target};
     }
     if (BookIsOneFile(run.output)) {
-      const BookMetaOverrides overrides{m_settings->bookTitle, m_settings->bookSeries,
-                                        m_settings->bookAuthor};
-      BookMeta meta = MakeBookMeta(run.book->Info(), source.stem().string(), overrides);
-      meta.rightToLeft = meta.rightToLeft || m_params->GetValue(kSplitRightToLeft) != 0;
+      const BookMeta meta = MetaOfBook(run, folder);
       run.file = std::make_unique<SafeFileWriter>(run.target);
       run.writer = MakeBookWriter(run.output, *run.file, meta,
                                   {m_settings->bookPixelsPerInch, m_settings->bookSpreads});
@@ -382,6 +382,21 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     if (!run.work.empty()) fs::remove_all(run.work, ec);
     return {Outcome::kWriteFailed, run.target};
   }
+}
+
+// The book's metadata: its ComicInfo.xml, its name (a folder's whole, dots
+// and all), the run's overrides and reading direction.
+BookMeta CBatchJob::MetaOfBook(BookRun& run, bool folder) const {
+  const BookMetaOverrides overrides{m_settings->bookTitle, m_settings->bookSeries,
+                                    m_settings->bookAuthor};
+  std::string stem = run.source.stem().string();
+  if (folder) {
+    stem = run.target.filename().string();
+    stem.resize(stem.size() - BookKindRowOf(run.output).extension.size());
+  }
+  BookMeta meta = MakeBookMeta(run.book->Info(), stem, overrides);
+  meta.rightToLeft = meta.rightToLeft || m_params->GetValue(kSplitRightToLeft) != 0;
+  return meta;
 }
 
 // The same-folder rules of books: a book is replaced in place only by a

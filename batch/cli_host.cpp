@@ -538,6 +538,14 @@ const std::vector<CliOption>& CliOptionTable() {
                      "pdf：每页一张图的PDF；\n"
                      "folder：转换到以书名命名的目录；skip：略过"),
        SetBooks, [] { return std::vector<std::string>{BookPatterns()}; }},
+      {"--folder-books", "",
+       INKBRITE_TEXT("cli",
+                     "每个含有页面的目录转换为一本以它命名的书\n"
+                     "（--books为cbz、epub、kepub或pdf时）"),
+       [](P& p, V, E&) {
+         p.options.settings.folderBooks = true;
+         return true;
+       }},
       {"--title", "TEXT",
        INKBRITE_TEXT("cli", "电子书和PDF的书名（默认：ComicInfo.xml的，\n否则为书的文件名）"),
        [](P& p, V v, E&) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sources/book_source.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -8,6 +10,7 @@
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "platform/ascii_case.h"
+#include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/natural_order.h"
 #include "sources/pdf_reader.h"
@@ -62,6 +65,55 @@ std::unique_ptr<BookSource> BookSource::OpenMemory(const uint8_t* data, size_t s
   }
   if (error != SourceError::kNone) book.reset();
   return book;
+}
+
+std::unique_ptr<BookSource> BookSource::OpenFolder(const fs::path& folder,
+                                                   const std::vector<std::string>& names,
+                                                   SourceError& error) {
+  std::unique_ptr<BookSource> book(new BookSource(folder));
+  book->m_folder = true;
+  std::error_code ec;
+  auto entryOf = [&folder, &ec](const std::string& name) {
+    BookEntry b;
+    b.entry.name = name;
+    const fs::path path = folder / name;
+    const fs::file_status st = fs::status(path, ec);
+    b.entry.type = fs::is_regular_file(st) ? EntryType::kFile : EntryType::kOther;
+    const uintmax_t size = fs::file_size(path, ec);
+    b.entry.sizeKnown = !ec;
+    b.entry.size = ec ? 0 : size;
+    struct stat s = {};
+    b.entry.mtimeKnown = stat(path.c_str(), &s) == 0;
+    b.entry.mtime = b.entry.mtimeKnown ? static_cast<int64_t>(s.st_mtime) : 0;
+    return b;
+  };
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (EqualsIgnoringAsciiCase(name, "ComicInfo.xml")) {
+      book->m_entries.push_back(entryOf(name));
+      break;
+    }
+  }
+  for (const std::string& name : names) {
+    if (name.find('/') != std::string::npos || !IsPageEntryName(name)) continue;
+    BookEntry b = entryOf(name);
+    b.page = b.entry.type == EntryType::kFile;
+    book->m_entries.push_back(std::move(b));
+  }
+  error = fs::is_directory(folder, ec) ? book->TakeListing() : SourceError::kOpenFailed;
+  if (error != SourceError::kNone) book.reset();
+  return book;
+}
+
+SourceError BookSource::ReadFolderFile(size_t entry, uint64_t maxBytes,
+                                       std::vector<uint8_t>& bytes) const {
+  const ArchiveEntry& e = m_entries[entry].entry;
+  if (e.type != EntryType::kFile) return SourceError::kUnsafeName;
+  std::error_code ec;
+  const fs::path path = Path() / e.name;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (!ec && size > maxBytes) return SourceError::kTooLarge;
+  return ReadFileBytes(path, maxBytes, bytes) ? SourceError::kNone : SourceError::kPageUnreadable;
 }
 
 SourceError BookSource::OpenArchive(const uint8_t* data, size_t size) {
@@ -150,6 +202,18 @@ ComicInfo BookSource::Info() {
   std::lock_guard lock(m_mutex);
   if (m_info) return *m_info;
   m_info = ComicInfo{};
+  if (m_folder) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+      if (m_entries[i].page ||
+          ReadFolderFile(i, kMaxComicInfoBytes, bytes) != SourceError::kNone) {
+        continue;
+      }
+      ParseComicInfo(bytes.data(), bytes.size(), *m_info);
+      break;
+    }
+    return *m_info;
+  }
   if (!m_archive) return *m_info;
   // The one at the top of the book, else the first anywhere in it.
   size_t found = m_entries.size();
@@ -205,6 +269,9 @@ void BookSource::TrimKept() {
 
 SourceError BookSource::ReadPageLocked(size_t page, std::vector<uint8_t>& bytes) {
   bytes.clear();
+  if (page < m_pages.size() && m_folder) {
+    return ReadFolderFile(m_entryOfPage[page], kMaxPageFileBytes, bytes);
+  }
   if (page >= m_pages.size() || !m_archive) return SourceError::kPageUnreadable;
   if (auto it = m_kept.find(page); it != m_kept.end()) {
     bytes = it->second;
@@ -287,6 +354,7 @@ void BookSource::ReadAhead(size_t index) {
 SourceError BookSource::ReadEntry(size_t index, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
   std::lock_guard lock(m_mutex);
   bytes.clear();
+  if (m_folder && index < m_entries.size()) return ReadFolderFile(index, maxBytes, bytes);
   if (!m_archive || index >= m_entries.size()) return SourceError::kPageUnreadable;
   const ArchiveEntry& e = m_entries[index].entry;
   if (e.unsafe || e.type == EntryType::kSymlink || e.type == EntryType::kOther) {

@@ -62,9 +62,17 @@ class BookSource : public PageSource {
   static std::unique_ptr<BookSource> Open(const std::filesystem::path& path, SourceError& error);
   static std::unique_ptr<BookSource> OpenMemory(const uint8_t* data, size_t size,
                                                 SourceError& error);
+  // A folder of loose pages read as one book: the files `names` of
+  // `folder` (names without a folder; those that fail the page rule are
+  // left out) in natural order, and the folder's ComicInfo.xml, if any, as
+  // its one other entry. kNoPages when no page is left.
+  static std::unique_ptr<BookSource> OpenFolder(const std::filesystem::path& folder,
+                                                const std::vector<std::string>& names,
+                                                SourceError& error);
 
   // The container found by content: kFormatZipBook, kFormatRarBook,
-  // kFormat7zBook, kFormatTarBook or kFormatPdfBook.
+  // kFormat7zBook, kFormatTarBook or kFormatPdfBook (kFormatUnknown: a
+  // folder, OpenFolder).
   ImageFormat Container() const { return m_container; }
   bool IsPdf() const { return m_container == kFormatPdfBook; }
   // Entries can only be unpacked in order (solid RAR, 7z).
@@ -96,6 +104,7 @@ class BookSource : public PageSource {
   explicit BookSource(std::filesystem::path path);
   SourceError OpenArchive(const uint8_t* data, size_t size);
   SourceError OpenPdf(const uint8_t* data, size_t size);
+  SourceError ReadFolderFile(size_t entry, uint64_t maxBytes, std::vector<uint8_t>& bytes) const;
   SourceError TakeListing();
   SourceError CheckLimits() const;
   SourceError ReadPageLocked(size_t page, std::vector<uint8_t>& bytes);
@@ -107,6 +116,7 @@ class BookSource : public PageSource {
   ImageFormat m_container = kFormatUnknown;
   std::unique_ptr<ArchiveReader> m_archive;
   std::unique_ptr<PdfReader> m_pdf;
+  bool m_folder = false;  // OpenFolder: entries are the folder's files
   std::vector<BookEntry> m_entries;
   std::vector<size_t> m_entryOfPage;
   std::optional<ComicInfo> m_info;

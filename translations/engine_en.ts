@@ -213,6 +213,12 @@ fit to its screen, grey or colour, the book kind (unless
         <translation>list the known devices, their screens and book kinds</translation>
     </message>
     <message>
+        <source>每个含有页面的目录转换为一本以它命名的书
+（--books为cbz、epub、kepub或pdf时）</source>
+        <translation>each folder that holds pages becomes one book
+named after it (--books cbz, epub, kepub or pdf)</translation>
+    </message>
+    <message>
         <source>电子书和PDF的书名（默认：ComicInfo.xml的，
 否则为书的文件名）</source>
         <translation>the title of e-books and PDF files (default: the

@@ -272,6 +272,62 @@ TEST_F(EbookTest, AFailedPageLeavesNoBookAndABadExtensionIsRefused) {
   EXPECT_EQ(host.messages.front(), EngineText(kBatchBookPagesMessage));
 }
 
+// src/moon.cbz stays a book; the source folder's own page, a folder whose
+// name holds a dot (pages out of order, its ComicInfo.xml, a hidden file)
+// and a folder below it each become one book.
+TEST_F(EbookTest, EachFolderOfPagesBecomesOneBookNamedAfterIt) {
+  const fs::path moon = dir / "src/Moon v02.5";
+  fs::create_directories(moon / "extra");
+  const std::vector<MadeEntry> pages = MangaBook();
+  for (const MadeEntry& e : pages) test::WriteAll(moon / e.name, e.data);
+  test::WriteAll(moon / ".hidden.jpg", Page(9, ".jpg"));
+  test::WriteAll(moon / "extra/a.jpg", Page(4, ".jpg"));
+  test::WriteAll(dir / "src/top.jpg", Page(5, ".jpg"));
+  settings.folderBooks = true;
+  settings.books = BookOutput::kEpub;
+  job.Run(host, settings);
+  EXPECT_EQ(job.Total(), 4);
+  EXPECT_EQ(job.SuccessCount(), 4) << test::ReadText(settings.recordPath);
+  EXPECT_EQ(test::Listing(dir / "tgt"),
+            (std::vector<std::string>{"Moon v02.5", "Moon v02.5.epub", "moon.epub", "src.epub"}));
+  EXPECT_EQ(test::Listing(dir / "tgt/Moon v02.5"), std::vector<std::string>{"extra.epub"});
+  std::map<std::string, std::vector<uint8_t>> entries;
+  for (MadeEntry& e : test::ReadArchive(dir / "tgt/Moon v02.5.epub")) entries[e.name] = e.data;
+  const std::vector<DibImage> expected = Expected();
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::vector<uint8_t>& png = entries["OEBPS/Images/i000" + std::to_string(i + 1) + ".png"];
+    DibImage page;
+    ASSERT_EQ(LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr), 1) << i;
+    EXPECT_EQ(test::Psnr(page, expected[i]), 1000.0) << i;
+  }
+  EXPECT_EQ(entries.count("OEBPS/Images/i0004.png"), 0u);  // the hidden file is no page
+  const std::vector<uint8_t>& opf = entries["OEBPS/content.opf"];
+  EXPECT_NE(std::string(opf.begin(), opf.end()).find("<dc:title>Rose &amp; Crown<"),
+            std::string::npos);
+  const std::vector<MadeEntry> extra = test::ReadArchive(dir / "tgt/Moon v02.5/extra.epub");
+  for (const MadeEntry& e : extra) {
+    if (e.name == "OEBPS/content.opf") {
+      EXPECT_NE(std::string(e.data.begin(), e.data.end()).find("<dc:title>extra<"),
+                std::string::npos);
+    }
+  }
+  if (access(kEpubcheckJar, R_OK) == 0 && Have("java")) {
+    std::string out;
+    EXPECT_EQ(Shell("java -jar " + std::string(kEpubcheckJar) + " '" +
+                        (dir / "tgt/Moon v02.5.epub").string() + "'",
+                    out),
+              0)
+        << out;
+  }
+  // A book per folder is a kind that is one file: a folder kind keeps the
+  // pages loose.
+  fs::remove_all(dir / "tgt");
+  settings.books = BookOutput::kFolder;
+  job.Run(host, settings);
+  EXPECT_EQ(job.Total(), 7);  // the book, five pages, the hidden file
+  EXPECT_TRUE(fs::exists(dir / "tgt/Moon v02.5/p10.png"));
+}
+
 TEST(BookMeta, NamesComicInfoAndOverrides) {
   struct Case {
     const char* stem;
