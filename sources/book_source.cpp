@@ -205,8 +205,7 @@ ComicInfo BookSource::Info() {
   if (m_folder) {
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < m_entries.size(); ++i) {
-      if (m_entries[i].page ||
-          ReadFolderFile(i, kMaxComicInfoBytes, bytes) != SourceError::kNone) {
+      if (m_entries[i].page || ReadFolderFile(i, kMaxComicInfoBytes, bytes) != SourceError::kNone) {
         continue;
       }
       ParseComicInfo(bytes.data(), bytes.size(), *m_info);
