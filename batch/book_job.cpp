@@ -134,6 +134,17 @@ uint64_t PageMemoryCost(const std::vector<uint8_t>& bytes) {
   return bytes.size() + 2 * picture;
 }
 
+// What a PDF page of `pixels` holds while it is converted: the helper's
+// answer (its rows, in a memory file while it is read), the picture and the
+// pipeline's working copy.
+uint64_t DrawnPageMemoryCost(uint64_t pixels) { return 3 * pixels * 3; }
+
+// What a decoded page holds from now on: itself and the pipeline's copy.
+uint64_t PictureMemoryCost(const DibImage& image) {
+  return 2 * uint64_t{static_cast<uint32_t>(image.Width())} *
+         static_cast<uint32_t>(image.Height()) * 3;
+}
+
 // A failed page's name in the record; a page over a limit says which.
 std::string FailedPageName(const std::string& name, SourceError why, bool pdf) {
   if (why == SourceError::kPageUnreadable) return name;
@@ -268,6 +279,16 @@ struct CBatchJob::BookRun {
   void Finished(uint64_t memory) {
     --inFlight;
     memoryInFlight -= memory;
+  }
+  // A page in flight holds `memory` now (a PDF page drawn from a picture of
+  // its own resolution, larger than its listing said). False when that alone
+  // passes the budget.
+  bool Rehold(uint64_t& held, uint64_t memory) {
+    if (memory > memoryBudget) return false;
+    std::lock_guard lock(mutex);
+    memoryInFlight = memoryInFlight - held + memory;
+    held = memory;
+    return true;
   }
   // Whether a page holding `memory` may start beside those in flight (at
   // most `pages` of them).
@@ -485,7 +506,13 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
   if (!names.insert(task.outName).second) {
     // Two pages that become one name ("a.jpg" and "a.png" into ".jpg").
     failed = kBatchNameTaken;
-  } else if (!book.IsPdf()) {
+  } else if (book.IsPdf()) {
+    if (task.memory = DrawnPageMemoryCost(book.DrawnPixels(be.pageIndex));
+        task.memory > m_settings->bookPagesMemory) {
+      failed = kBatchReadFailed;
+      why = SourceError::kOverMemory;
+    }
+  } else {
     progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
     if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
       failed = kBatchReadFailed;
@@ -499,7 +526,8 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
   if (failed.empty()) return true;
   {
     std::lock_guard lock(run.mutex);
-    run.failures.push_back({i, {failed, run.source, FailedPageName(task.entryName, why, false)}});
+    run.failures.push_back(
+        {i, {failed, run.source, FailedPageName(task.entryName, why, book.IsPdf())}});
   }
   progress.Advance(m_steps);
   return false;
@@ -674,8 +702,10 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   DibImage image;
   int grey = 0;
   if (const SourceError e = task.Load(*run.book, image, grey, *m_settings, m_enhance);
-      e != SourceError::kNone) {
-    task.why = e;
+      e != SourceError::kNone ||
+      (run.book->IsPdf() && !run.Rehold(task.memory, PictureMemoryCost(image)))) {
+    task.why = e != SourceError::kNone ? e : SourceError::kOverMemory;
+    image.Clear();
     progress.Advance(m_steps);
     finish(true, kBatchReadFailed);
     return;

@@ -299,6 +299,12 @@ SourceError BookSource::ReadPage(size_t index, std::vector<uint8_t>& bytes) {
   return ReadPageLocked(index, bytes);
 }
 
+uint64_t BookSource::DrawnPixels(size_t page) const {
+  if (!m_pdf || page >= m_pdf->PageSizes().size()) return 0;
+  const PdfPageSize& size = m_pdf->PageSizes()[page];
+  return uint64_t{static_cast<uint32_t>(size.width)} * static_cast<uint32_t>(size.height);
+}
+
 SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource) {
   if (index >= m_pages.size()) return SourceError::kPageUnreadable;
   if (m_pdf) {

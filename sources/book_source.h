@@ -80,6 +80,9 @@ class BookSource : public PageSource {
   // Every entry in the archive's order; a PDF file's pages.
   const std::vector<BookEntry>& Entries() const { return m_entries; }
   size_t EntryOfPage(size_t page) const { return m_entryOfPage[page]; }
+  // A PDF's page `page` as the listing says it is drawn, in pixels; 0 for
+  // an archive's page (its size is in its file's header).
+  uint64_t DrawnPixels(size_t page) const;
 
   ComicInfo Info() override;
   SourceError ReadPage(size_t index, std::vector<uint8_t>& bytes) override;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <map>
@@ -347,6 +348,47 @@ TEST_F(BookJobTest, APageThatWouldPassTheJobsMemoryFailsAndTheRestWaitForRoom) {
   EXPECT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(Entries(dir / "tgt/b.cbz"),
             (std::vector<std::string>{"ComicInfo.xml", "001.png", "002.png", "003.png"}));
+}
+
+// A PDF's pages count too: a drawn page by its listed size before it is
+// drawn, a page that is one picture by that picture once it is read.
+TEST_F(BookJobTest, APdfPageThatWouldPassTheJobsMemoryFails) {
+  // Page 2 is one grey picture of 3000 x 4000 (2 x 36 MB held once read);
+  // page 1 is drawn 1800 x 2400 (3 x 13 MB held while it is drawn).
+  const std::string pixels(size_t{3000} * 4000, '\x80');
+  uLongf packedSize = compressBound(pixels.size());
+  std::string packed(packedSize, '\0');
+  compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+            reinterpret_cast<const Bytef*>(pixels.data()), pixels.size(), 9);
+  packed.resize(packedSize);
+  const std::string square = "0 0 1 rg 50 50 100 100 re f";
+  const std::string draw = "q 600 0 0 800 0 0 cm /Im0 Do Q";
+  test::WriteText(
+      dir / "src/b.pdf",
+      PdfOf(
+          {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
+           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R >>",
+           "<< /Length " + std::to_string(square.size()) + " >>\nstream\n" + square + "\nendstream",
+           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 6 0 R "
+           "/Resources << /XObject << /Im0 7 0 R >> >> >>",
+           "<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw + "\nendstream",
+           "<< /Type /XObject /Subtype /Image /Width 3000 /Height 4000 /ColorSpace "
+           "/DeviceGray /BitsPerComponent 8 /Filter /FlateDecode /Length " +
+               std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream"}));
+  const std::string line = "文件读取失败：" + (dir / "src/b.pdf").string() + ": ";
+  for (const auto& [budget, expected] :
+       {std::pair{uint64_t{64} << 20, line + "002: 页面超出内存限制。\n"},
+        std::pair{uint64_t{32} << 20,
+                  line + "001: 页面超出内存限制。\n" + line + "002: 页面超出内存限制。\n"}}) {
+    settings.bookPagesMemory = budget;
+    Run();
+    EXPECT_EQ(job.FailedCount(), 1) << budget;
+    EXPECT_EQ(test::ReadText(settings.recordPath), expected) << budget;
+  }
+  settings.bookPagesMemory = uint64_t{80} << 20;
+  Run();
+  EXPECT_EQ(job.SuccessCount(), 1);
+  EXPECT_EQ(Entries(dir / "tgt/b.cbz"), (std::vector<std::string>{"001.png", "002.png"}));
 }
 
 TEST_F(BookJobTest, ARefusedPdfIsCalledAPdf) {
