@@ -1166,6 +1166,7 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   using Outcome = FileOutcome;
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
+  hooks.mode = EnhanceMode::kBatch;
   hooks.progress = [&progress] { progress.Advance(1); };
   hooks.abortCheck = [&progress] { return progress.Stop() ? 1 : 0; };
   hooks.status = [&progress](std::string_view stage) {

@@ -110,7 +110,7 @@ class RowStream {
 int CountStopChecks(const EnhanceSettings& params) {
   int checks = 0;
   EnhanceHooks hooks;
-  hooks.status = [](std::string_view) {};
+  hooks.mode = EnhanceMode::kBatch;
   hooks.abortCheck = [&checks] {
     ++checks;
     return 0;
@@ -260,6 +260,7 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
   try {
     RowStream stream(reader, writer, m_enhance, m_settings->greyLevels);
     EnhanceHooks hooks;
+    hooks.mode = EnhanceMode::kBatch;
     hooks.status = [&progress](std::string_view stage) {
       progress.Status(StatusLine::kOperation, stage);
     };

@@ -132,7 +132,7 @@ bool ConvertFile(const CParaBlock& params, const fs::path& source, const fs::pat
   DibImage* pages[2] = {&image, &second};
   for (int i = 0; i < stage.pages; ++i) {
     inkbrite::EnhanceHooks hooks;
-    hooks.status = [](std::string_view) {};  // batch mode
+    hooks.mode = inkbrite::EnhanceMode::kBatch;
     hooks.findings = &findings[i];
     if (inkbrite::EnhanceImage(params, *pages[i], hooks) != 0) return false;
     fs::path out = target;

@@ -800,7 +800,7 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
       page = std::move(second);
     }
     EnhanceHooks batchMode;
-    batchMode.status = [](std::string_view) {};
+    batchMode.mode = EnhanceMode::kBatch;
     EnhanceImage(params, page, batchMode);
     SaveError error = SaveError::kNone;
     if (SavePageInColourMode(path, page, mode, m_greySource != 0, params[kJpegQuality], &error)) {

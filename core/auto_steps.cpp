@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/auto_steps.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <utility>
+
+#include "core/steps.h"
 
 namespace inkbrite {
 
@@ -63,73 +63,20 @@ SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, Di
   findings[1] = {};
   second.Clear();
   // Only the switches are read while every step is off.
-  if (!On(params, kDeskew) && !On(params, kSplitSpreads) && !On(params, kAutoCrop) &&
-      (!On(params, kFitWidth) || !On(params, kFitHeight))) {
-    return stage;
+  StepRun run{{params, EnhanceMode::kBatch, false}};
+  bool any = false;
+  for (const StepRow& row : PipelineSteps()) {
+    any = any || (row.stage == StepStage::kSource && row.runs(run.context));
   }
-  if (!page.Is24Bit()) return stage;
-  const AutoSteps steps = ReadAutoSteps(params);
-  DibImage* pages[2] = {&page, &second};
-  const auto say = [&](std::string_view text) {
-    if (status) status(EngineText(text));
-  };
-  const auto stop = [&] { return abortCheck ? abortCheck() : 0; };
-
-  if (steps.deskew) {
-    say(kStageDeskew);
-    findings[0].deskewRan = true;
-    findings[0].skew = Deskew(page, steps.deskewSettings);
-    if ((stage.stopped = stop()) != 0) return stage;
-  }
-
-  if (steps.split) {
-    say(kStageSplit);
-    findings[0].splitRan = true;
-    findings[0].spread = FindSpread(page);
-    DibImage first;
-    if (findings[0].spread.split &&
-        SplitSpread(page, findings[0].spread, steps.rightToLeft, first, second)) {
-      page = std::move(first);
-      stage.pages = 2;
-      findings[0].part = 1;
-      findings[1] = findings[0];
-      findings[1].part = 2;
-    } else {
-      findings[0].spread.split = false;  // not a spread, or no memory to split it
-    }
-    if ((stage.stopped = stop()) != 0) return stage;
-  }
-
-  if (steps.crop) {
-    say(kStageAutoCrop);
-    for (int i = 0; i < stage.pages; ++i) {
-      findings[i].cropRan = true;
-      findings[i].crop = FindMarginCrop(*pages[i], steps.cropSettings);
-    }
-    if (stage.pages == 2 && steps.facing) ShareFacingCrop(findings[0].crop, findings[1].crop);
-    for (int i = 0; i < stage.pages; ++i) {
-      if (findings[i].crop.applied && !ApplyMarginCrop(*pages[i], findings[i].crop)) {
-        findings[i].crop.applied = false;
-      }
-    }
-    if ((stage.stopped = stop()) != 0) return stage;
-  }
-
-  if (steps.Fit()) {
-    say(kStageFit);
-    for (int i = 0; i < stage.pages; ++i) {
-      DibImage& p = *pages[i];
-      int32_t w = 0;
-      int32_t h = 0;
-      p.FitSize(steps.fitWidth, steps.fitHeight, w, h);
-      if ((w != p.Width() || h != p.Height()) && p.ResizeTo(w, h, steps.filter)) {
-        findings[i].fitRan = true;
-        findings[i].fitWidth = w;
-        findings[i].fitHeight = h;
-      }
-    }
-    if ((stage.stopped = stop()) != 0) return stage;
-  }
+  if (!any || !page.Is24Bit()) return stage;
+  run.pages[0] = &page;
+  run.pages[1] = &second;
+  run.findings = findings;
+  EnhanceHooks hooks;
+  hooks.status = status;
+  hooks.abortCheck = abortCheck;
+  stage.stopped = RunSteps(StepStage::kSource, run, hooks);
+  stage.pages = run.pageCount;
   return stage;
 }
 

@@ -97,14 +97,15 @@ struct SourceStage {
   int stopped = 0;  // the abort check's nonzero answer, when it ended the stage
 };
 
-// The source stage: deskews `page`, splits it when it is a spread (then
-// `page` becomes the first page in reading order and `second` the second),
-// crops the margins of each page (with the facing option the two pages of
-// a split spread share one box), and reduces each page that is larger than
-// the screen size to fit it. What was found goes to `findings`, one
-// entry per page. The status hook receives each step's name before it runs;
-// the abort check is asked after each step that ran, and a nonzero answer
-// ends the stage at once. A page that is not 24 bits is left alone.
+// The source stage (the source rows of core/steps.cpp): deskews `page`,
+// splits it when it is a spread (then `page` becomes the first page in
+// reading order and `second` the second), crops the margins of each page
+// (with the facing option the two pages of a split spread share one box), and
+// reduces each page that is larger than the screen size to fit it. What was
+// found goes to `findings`, one entry per page. The status hook receives each
+// step's name before it runs; the abort check is asked after each step that
+// ran, and a nonzero answer ends the stage at once. A page that is not 24
+// bits is left alone.
 SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status = {},

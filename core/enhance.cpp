@@ -2,14 +2,9 @@
 #include "core/enhance.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <new>
-#include <optional>
-#include <string_view>
 #include <vector>
-
-#include "core/filter3x3.h"
 
 namespace inkbrite {
 
@@ -38,208 +33,12 @@ bool ReductionForColourMode(int mode, ColourReduction& reduction) {
   }
 }
 
-namespace {
-
-// Sharpen(level) and then the tone pass in one walk over the page: a row is
-// toned as soon as it is sharpened, while it is still in cache. No row's
-// sharpening reads a toned row: it reads copies of the original rows above
-// and at it, and the row below before that one's turn. The bytes are those
-// of Sharpen then TonePass::Apply; false, with the page untouched, for a
-// page the filter leaves alone (a side of 2 pixels or less) or no memory.
-bool SharpenAndTone(DibImage& image, int level, const TonePass& tone) {
-  const bool grey = image.IsGreyLevels();
-  const int channels = grey ? 1 : 3;
-  const FilterRowLoop loop = SharpenRowLoop(level, channels);
-  const int32_t height = image.Height();
-  if (loop == nullptr || !(image.Is24Bit() || grey) || image.Width() <= 2 || height <= 2) {
-    return false;
-  }
-  const auto pixels = static_cast<size_t>(image.Width());
-  const size_t count = pixels * static_cast<size_t>(channels);
-  std::vector<uint8_t> above;
-  std::vector<uint8_t> current;
-  try {
-    above.resize(count);
-    current.resize(count);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  const auto toneRow = [&](uint8_t* row) {
-    if (grey) {
-      tone.MapGrey(row, pixels);
-    } else {
-      tone.MapPixels(row, pixels);
-    }
-  };
-  std::memcpy(above.data(), image.Row(0), count);
-  toneRow(image.Row(0));
-  for (int32_t y = 1; y < height - 1; ++y) {
-    uint8_t* row = image.Row(y);
-    std::memcpy(current.data(), row, count);
-    loop(above.data(), current.data(), image.Row(y + 1), row, count);
-    toneRow(row);
-    above.swap(current);
-  }
-  toneRow(image.Row(height - 1));
-  return true;
-}
-
-// What the steps of one run share: the settings, the page, the hooks, and
-// the slots a step read when deciding whether it runs.
-struct RunState {
-  const EnhanceSettings& params;
-  DibImage& image;
-  const EnhanceHooks& hooks;
-  bool skipResize;
-  int resize;
-  int slots[4] = {};
-  // Read at auto levels, which joins the tone pass when no sharpening sits
-  // between.
-  int sharpen = 0;
-  std::array<uint8_t, 256> levelsTable{};
-  bool levelsInTone = false;
-  // The tone pass, made once auto levels has decided whether it joins; set
-  // `toned` when sharpening already ran it in the same walk.
-  std::optional<TonePass> tone{};
-  bool toned = false;
-
-  bool BatchMode() const { return static_cast<bool>(hooks.status); }
-  const TonePass& Tone() {
-    if (!tone) {
-      tone.emplace(levelsInTone ? TonePass(ReadToneSettings(params), levelsTable)
-                                : TonePass(ReadToneSettings(params)));
-    }
-    return *tone;
-  }
-};
-
-// When a step advances the progress display or asks the abort check.
-enum class When { kAlways, kIfRun, kNever };
-
-// One step of the pipeline: its name, whether it runs (reading its slots),
-// what it does to the page, and when it counts progress and asks to abort.
-struct Step {
-  std::string_view name;
-  bool (*runs)(RunState&);
-  void (*apply)(RunState&);
-  When progress;
-  When abortCheck;
-};
-
-bool ReadsMargins(RunState& s) {
-  s.slots[0] = s.params[kCroppingLeft];
-  s.slots[1] = s.params[kCroppingTop];
-  s.slots[2] = s.params[kCroppingRight];
-  s.slots[3] = s.params[kCroppingBottom];
-  return s.slots[0] != 0 || s.slots[1] != 0 || s.slots[2] != 0 || s.slots[3] != 0;
-}
-
-// With no sharpening between, a table shared by the three channels joins the
-// tone pass (the same bytes, one pass over the page fewer).
-void RunAutoLevels(RunState& s) {
-  // The analysis reads blue-green-red pixels (no memory for them: the step
-  // cannot run).
-  if (s.image.IsGreyLevels() && !s.image.ConvertTo24Bit()) return;
-  const LevelsFound found = FindAutoLevels(s.image, ReadAutoLevelsSettings(s.params));
-  s.levelsInTone = !(s.sharpen >= 1 && s.sharpen <= 9) && SharedLevelsTable(found, s.levelsTable);
-  if (!s.levelsInTone) ApplyLevels(s.image, found);
-  if (s.hooks.findings) {
-    s.hooks.findings->levelsRan = true;
-    s.hooks.findings->levels = found;
-  }
-}
-
-// In the batch, where a stopped page is dropped, the tone pass runs in the
-// same walk over the page (the same bytes; auto levels never joins the tone
-// pass when sharpening).
-void RunSharpen(RunState& s) {
-  if (s.sharpen < 1 || s.sharpen > 9) return;
-  const TonePass& tone = s.Tone();
-  const bool changes = s.image.IsGreyLevels() ? !tone.IsGreyIdentity() : !tone.IsIdentity();
-  s.toned = s.BatchMode() && changes && SharpenAndTone(s.image, s.sharpen, tone);
-  if (!s.toned) s.image.Sharpen(s.sharpen);
-}
-
-bool Always(RunState&) { return true; }
-void Nothing(RunState&) {}
-
-// In pipeline order. Each step shows its name only when it runs. The five
-// tone steps are one pass over the page, which gives the bytes of the five
-// one after the other; it runs at the first of them, where their slots are
-// read together, and each still shows its name, counts its unit and is
-// followed by the abort check.
-constexpr Step kSteps[] = {
-    {kStageEnlarge, [](RunState& s) { return !s.skipResize && s.resize >= 100; },
-     [](RunState& s) { s.image.ResizePercent(s.resize, s.params.filter); }, When::kIfRun,
-     When::kAlways},
-    // Margins in pixels of the (enlarged) page.
-    {kStageCrop, ReadsMargins,
-     [](RunState& s) { s.image.Crop(s.slots[0], s.slots[1], s.slots[2], s.slots[3]); },
-     When::kAlways, When::kAlways},
-    // Off by default: on the cropped page, before sharpening and the tone
-    // steps stretch it further.
-    {kStageAutoLevels,
-     [](RunState& s) {
-       s.sharpen = s.params[kSharpen];
-       return s.params[kAutoLevels] != 0;
-     },
-     RunAutoLevels, When::kNever, When::kIfRun},
-    {kStageSharpen, [](RunState& s) { return s.sharpen != 0; }, RunSharpen, When::kAlways,
-     When::kAlways},
-    {kStageCurve, Always,
-     [](RunState& s) {
-       if (!s.toned) s.Tone().Apply(s.image);
-     },
-     When::kAlways, When::kAlways},
-    {kStageBrightness, Always, Nothing, When::kAlways, When::kAlways},
-    {kStageHighlight, Always, Nothing, When::kAlways, When::kAlways},
-    {kStageContrast, Always, Nothing, When::kAlways, When::kAlways},
-    {kStageGamma, Always, Nothing, When::kAlways, When::kAlways},
-    {kStageSoften,
-     [](RunState& s) {
-       s.slots[0] = s.params[kBlur];
-       return s.slots[0] == 1 || s.slots[0] == 2;
-     },
-     [](RunState& s) { s.image.Soften(s.slots[0]); }, When::kAlways, When::kAlways},
-    // Last, so that every filter worked on the larger size.
-    {kStageReduce, [](RunState& s) { return !s.skipResize && s.resize < 100; },
-     [](RunState& s) { s.image.ResizePercent(s.resize, s.params.filter); }, When::kIfRun,
-     When::kNever},
-};
-
-bool Counts(When when, bool ran) { return when == When::kAlways || (when == When::kIfRun && ran); }
-
-}  // namespace
-
 int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHooks& hooks,
                  bool skipResize) {
-  // In batch mode (a status hook given) the batch job greys and reduces
-  // colours when it saves; the viewer does both here.
-  RunState state{params, image, hooks, skipResize, params[kResize]};
-
-  // The viewer's steps (greying, colour reduction) work on 24-bit pages.
-  if (!state.BatchMode() && image.IsGreyLevels()) image.ConvertTo24Bit();
-  // Grey first in the viewer, so every later step sees the grey page.
-  if (!state.BatchMode() && IsGreyMode(params[kGreyScale])) image.Greyscale();
-
-  for (const Step& step : kSteps) {
-    const bool ran = step.runs(state);
-    if (ran) {
-      if (hooks.status) hooks.status(EngineText(step.name));
-      step.apply(state);
-    }
-    if (Counts(step.progress, ran) && hooks.progress) hooks.progress();
-    if (Counts(step.abortCheck, ran) && hooks.abortCheck) {
-      if (const int stop = hooks.abortCheck()) return stop;
-    }
-  }
-
-  // Colour reduction in the viewer, last.
-  ColourReduction reduction{};
-  if (!state.BatchMode() && ReductionForColourMode(params[kGreyScale], reduction)) {
-    image.ReduceColours(reduction.grey, reduction.bits, reduction.colours);
-  }
-  return 0;
+  StepRun run{{params, hooks.mode, skipResize}};
+  run.pages[0] = &image;
+  run.findings = hooks.findings;
+  return RunSteps(StepStage::kPage, run, hooks);
 }
 
 namespace {
@@ -259,13 +58,20 @@ DibRect CropMargins(const EnhanceSettings& params, const DibImage& page) {
 
 }  // namespace
 
+int32_t EnhancedPartMargin(const EnhanceSettings& params) {
+  // The part is rendered in viewer mode, its resize already done.
+  const StepContext context{params, EnhanceMode::kViewer, true};
+  int32_t margin = 0;
+  for (const StepRow& row : PipelineSteps()) {
+    if (row.stage == StepStage::kPage && StepActs(row, context)) margin += StepRadius(row, params);
+  }
+  return margin;
+}
+
 bool EnhancedPartSize(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                       int32_t& width, int32_t& height) {
-  ColourReduction reduction{};
-  if (!page.Is24Bit() || (!skipResize && params[kResize] != 100) || params[kAutoLevels] != 0 ||
-      ReductionForColourMode(params[kGreyScale], reduction)) {
-    return false;
-  }
+  const StepContext context{params, EnhanceMode::kViewer, skipResize};
+  if (!page.Is24Bit() || !StepsNeedingWholePage(context, StepStage::kPage).empty()) return false;
   const DibRect crop = CropMargins(params, page);
   width = page.Width() - crop.left - crop.right;
   height = page.Height() - crop.top - crop.bottom;
@@ -288,8 +94,7 @@ bool RenderPart(const EnhanceSettings& params, const DibImage& page, const DibRe
   // The part's source: the part moved by the crop, with the filters' margin,
   // within the cropped page.
   const DibRect crop = CropMargins(params, page);
-  const int sharpen = params[kSharpen], blur = params[kBlur];
-  const int32_t margin = (sharpen >= 1 && sharpen <= 9 ? 1 : 0) + (blur == 1 || blur == 2 ? 1 : 0);
+  const int32_t margin = EnhancedPartMargin(params);
   const DibRect source{crop.left + std::max(0, rect.left - margin),
                        crop.top + std::max(0, rect.top - margin),
                        crop.left + std::min(width, rect.right + margin),

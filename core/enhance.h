@@ -9,30 +9,16 @@
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
+#include "core/steps.h"
 #include "core/tone.h"
 #include "platform/messages.h"
 
 namespace inkbrite {
 
-// Optional hooks of a run. All may be empty.
-struct EnhanceHooks {
-  // Advances a progress display by one unit.
-  std::function<void()> progress;
-  // Asked after most steps; a nonzero answer ends the run at once and is
-  // returned by EnhanceImage.
-  std::function<int()> abortCheck;
-  // Receives the name of each step before it runs. Giving it also switches
-  // the run into batch mode: no greyscale at the start and no colour
-  // reduction at the end (the batch job does both when it saves).
-  std::function<void(std::string_view)> status;
-  // Receives what auto levels found, when it runs.
-  PageFindings* findings = nullptr;
-};
-
 // Applies `params` to the 24-bit `image` in place (or to a page of grey
 // levels, DibImage::IsGreyLevels, with the bytes each channel of its 24-bit
 // page would get; auto levels and the viewer's steps first widen it to 24
-// bits), in this order:
+// bits), running the page stage's rows of core/steps.cpp in this order:
 //
 //    1  greyscale                (viewer mode, colour modes 1 and 4 to 7)
 //    2  enlarge       "放大"       Resize >= 100 (100 changes nothing)
@@ -55,7 +41,9 @@ struct EnhanceHooks {
 // already). Progress advances once for the resize step that applies and once
 // for each of steps 3 to 10, so 9 units a run, 8 with skipResize. The abort
 // check is asked after steps 2 to 10, and after auto levels when it runs
-// (it counts no progress). The run reads only `params`, one snapshot: given
+// (it counts no progress). `hooks.mode` says who runs it: the viewer's run
+// greys first and reduces colours last, the batch's leaves both to the
+// writer. The run reads only `params`, one snapshot: given
 // a block, it takes the block's values once, so a change made during a run
 // waits for the next one and never paints a page made with two sets. The
 // resize steps resample with `params.filter`. The five tone steps run as one
@@ -68,15 +56,17 @@ int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHo
 
 // Rendering a part of the page: the part `rect` of the page EnhanceImage
 // (viewer mode, no hooks) makes of `page`, computed from that part of `page`
-// and the margin its 3 x 3 filters read (one pixel for sharpening, one for
-// softening): the same bytes, in a fraction of the time for a small part of
-// a large page. The crop moves the part across the page; the filters treat
-// the page's edges as they do on the whole page, since the part's source
-// reaches them wherever the part does.
+// and the margin its steps read (EnhancedPartMargin): the same bytes, in a fraction of the time for
+// a small part of a large page. The crop moves the part across the page; the filters treat the
+// page's edges as they do on the whole page, since the part's source reaches them wherever the part
+// does.
 //
-// EnhancedPartSize gives the size of the whole enhanced page, or false when
-// a step needs the whole page: a resize (unless `skipResize`), auto levels,
-// or a colour reduction (its palette comes from every pixel).
+// EnhancedPartMargin is that margin: the sum of the radii of the steps that
+// act (one pixel for sharpening, one for softening). EnhancedPartSize gives
+// the size of the whole enhanced page, or false when a step that acts needs
+// the whole page (StepsNeedingWholePage): a resize (unless `skipResize`),
+// auto levels, or a colour reduction (its palette comes from every pixel).
+int32_t EnhancedPartMargin(const EnhanceSettings& params);
 bool EnhancedPartSize(const EnhanceSettings& params, const DibImage& page, bool skipResize,
                       int32_t& width, int32_t& height);
 // Enhances the part `rect` of the enhanced page into `part` (its size that

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "core/auto_steps.h"
 #include "core/enhance.h"
 #include "core/filter3x3.h"
 #include "core/tone.h"
@@ -12,47 +11,20 @@
 namespace inkbrite {
 
 bool EnhancesRowByRow(const EnhanceSettings& params) {
-  const AutoSteps automatic = ReadAutoSteps(params);
-  return params[kResize] == 100 && params[kCroppingLeft] == 0 && params[kCroppingTop] == 0 &&
-         params[kCroppingRight] == 0 && params[kCroppingBottom] == 0 &&
-         !automatic.AnySourceStep() && !automatic.levels;
-}
-
-// One step of the pipeline: takes rows in order and passes its rows on to
-// the next stage (or to the caller's Emit after the last).
-class RowEnhancer::Stage {
- public:
-  virtual ~Stage() = default;
-  virtual void Push(uint8_t* row) = 0;
-  virtual void Finish() = 0;
-  virtual int Delay() const { return 0; }
-  void SetNext(Stage* next, const Emit* emit) {
-    m_next = next;
-    m_emit = emit;
-  }
-
- protected:
-  void Pass(uint8_t* row) {
-    if (m_next != nullptr) {
-      m_next->Push(row);
-    } else {
-      (*m_emit)(row);
+  const StepContext context{params, EnhanceMode::kBatch, false};
+  for (const StepRow& row : PipelineSteps()) {
+    if (StepActs(row, context) && (row.stage == StepStage::kSource || row.rowKernel == nullptr)) {
+      return false;
     }
   }
-  void PassFinish() {
-    if (m_next != nullptr) m_next->Finish();
-  }
-
- private:
-  Stage* m_next = nullptr;
-  const Emit* m_emit = nullptr;
-};
+  return true;
+}
 
 namespace {
 
 // A 3 x 3 filter over the rows as they come: row y leaves when row y + 1
 // has arrived, computed from copies of the original rows y - 1 and y.
-class FilterStage final : public RowEnhancer::Stage {
+class FilterStage final : public RowStage {
  public:
   FilterStage(FilterRowLoop loop, int32_t width, int channels)
       : m_loop(loop),
@@ -104,7 +76,7 @@ class FilterStage final : public RowEnhancer::Stage {
   int64_t m_rows = 0;
 };
 
-class ToneStage final : public RowEnhancer::Stage {
+class ToneStage final : public RowStage {
  public:
   ToneStage(const ToneSettings& settings, int32_t width, bool grey)
       : m_pass(settings), m_pixels(static_cast<size_t>(width)), m_grey(grey) {}
@@ -127,21 +99,39 @@ class ToneStage final : public RowEnhancer::Stage {
 
 }  // namespace
 
+void SharpenRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages) {
+  // The slot values EnhanceImage acts on (sharpen 1 to 9) are those for
+  // which there is a loop.
+  const FilterRowLoop loop = SharpenRowLoop(params[kSharpen], shape.channels);
+  if (loop != nullptr && shape.width >= 3 && shape.height >= 3) {
+    stages.push_back(std::make_unique<FilterStage>(loop, shape.width, shape.channels));
+  }
+}
+
+void ToneRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages) {
+  auto tone =
+      std::make_unique<ToneStage>(ReadToneSettings(params), shape.width, shape.channels == 1);
+  if (tone->Changes()) stages.push_back(std::move(tone));
+}
+
+void SoftenRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages) {
+  const FilterRowLoop loop = SoftenRowLoop(params[kBlur], shape.channels);
+  if (loop != nullptr && shape.width >= 3 && shape.height >= 3) {
+    stages.push_back(std::make_unique<FilterStage>(loop, shape.width, shape.channels));
+  }
+}
+
+void NoRows(const EnhanceSettings&, const RowShape&, RowStages&) {}
+
 RowEnhancer::RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit,
                          RowPixels pixels)
     : m_emit(std::move(emit)) {
-  const int channels = pixels == RowPixels::kGrey ? 1 : 3;
-  // DibImage's filters leave a page narrower or lower than 3 pixels alone.
-  const bool filters = width >= 3 && height >= 3;
-  // The slot values EnhanceImage acts on (sharpen 1 to 9, soften 1 or 2)
-  // are those for which there is a loop.
-  if (FilterRowLoop sharpen = SharpenRowLoop(params[kSharpen], channels); filters && sharpen) {
-    m_stages.push_back(std::make_unique<FilterStage>(sharpen, width, channels));
-  }
-  auto tone = std::make_unique<ToneStage>(ReadToneSettings(params), width, channels == 1);
-  if (tone->Changes()) m_stages.push_back(std::move(tone));
-  if (FilterRowLoop soften = SoftenRowLoop(params[kBlur], channels); filters && soften) {
-    m_stages.push_back(std::make_unique<FilterStage>(soften, width, channels));
+  const RowShape shape{width, height, pixels == RowPixels::kGrey ? 1 : 3};
+  const StepContext context{params, EnhanceMode::kBatch, false};
+  for (const StepRow& row : PipelineSteps()) {
+    if (row.stage == StepStage::kPage && row.rowKernel != nullptr && StepActs(row, context)) {
+      row.rowKernel(params, shape, m_stages);
+    }
   }
   for (size_t i = 0; i < m_stages.size(); ++i) {
     m_stages[i]->SetNext(i + 1 < m_stages.size() ? m_stages[i + 1].get() : nullptr, &m_emit);

@@ -3,9 +3,10 @@
 // memory: the batch converter decodes a band of rows, passes each row through
 // a RowEnhancer and hands the rows it gives back to the encoder.
 //
-// A block can be applied this way when no step of EnhanceImage in batch mode
-// needs the whole page: no resize (slot 5 is 100), no crop margins, no
-// automatic step. The steps left work on a window of rows:
+// A block can be applied this way when every step that acts on the page in
+// batch mode has a row kernel (its row in core/steps.cpp says): no resize
+// (slot 5 is 100), no crop margins, no automatic step. The steps left work
+// on a window of rows:
 //
 //   source row y --> sharpen --------> tone -----> soften --------> row y
 //                    (rows y-1, y,     (TonePass,  (toned rows
@@ -28,12 +29,55 @@
 #include <vector>
 
 #include "core/para_block.h"
+#include "core/steps.h"
 
 namespace inkbrite {
 
-// True when EnhanceImage in batch mode (a status hook given, no skipResize)
-// can be applied to a page row by row with these parameters.
+// True when EnhanceImage in batch mode (no skipResize) can be applied to a
+// page row by row with these parameters: every step that acts has a row
+// kernel.
 bool EnhancesRowByRow(const EnhanceSettings& params);
+
+// One stage of a RowEnhancer, made by a step's row kernel: takes rows in
+// order and passes its rows on to the next stage (or to the caller's Emit
+// after the last).
+class RowStage {
+ public:
+  using Emit = std::function<void(const uint8_t* row)>;
+  virtual ~RowStage() = default;
+  virtual void Push(uint8_t* row) = 0;
+  virtual void Finish() = 0;
+  // Rows held back before the first leaves.
+  virtual int Delay() const { return 0; }
+  void SetNext(RowStage* next, const Emit* emit) {
+    m_next = next;
+    m_emit = emit;
+  }
+
+ protected:
+  void Pass(uint8_t* row) {
+    if (m_next != nullptr) {
+      m_next->Push(row);
+    } else {
+      (*m_emit)(row);
+    }
+  }
+  void PassFinish() {
+    if (m_next != nullptr) m_next->Finish();
+  }
+
+ private:
+  RowStage* m_next = nullptr;
+  const Emit* m_emit = nullptr;
+};
+
+// The row kernels of the steps (core/steps.cpp): the 3 x 3 filters (a
+// page narrower or lower than 3 pixels is left alone, as DibImage's filters
+// leave it), the tone pass, and the steps whose bytes another's stage makes.
+void SharpenRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages);
+void ToneRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages);
+void SoftenRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages);
+void NoRows(const EnhanceSettings& params, const RowShape& shape, RowStages& stages);
 
 // The rows a RowEnhancer takes and gives: width * 3 bytes of blue-green-red,
 // or width grey levels.
@@ -43,7 +87,7 @@ class RowEnhancer {
  public:
   // Receives each finished row, top first (as many bytes as the rows it
   // takes), valid during the call.
-  using Emit = std::function<void(const uint8_t* row)>;
+  using Emit = RowStage::Emit;
 
   // For a page of width x height pixels.
   RowEnhancer(const EnhanceSettings& params, int32_t width, int32_t height, Emit emit,
@@ -62,11 +106,9 @@ class RowEnhancer {
   // How many rows the filters hold back (0 to 2).
   int Delay() const;
 
-  class Stage;
-
  private:
   Emit m_emit;
-  std::vector<std::unique_ptr<Stage>> m_stages;  // the first stage first
+  RowStages m_stages;  // the first stage first
 };
 
 }  // namespace inkbrite

@@ -206,6 +206,7 @@ TEST(AutoSteps, AutoLevelsIsNamedInBatchModeAndCountsNoProgress) {
   std::vector<std::string> stages;
   int progress = 0;
   EnhanceHooks hooks;
+  hooks.mode = EnhanceMode::kBatch;
   hooks.status = [&](std::string_view s) { stages.emplace_back(s); };
   hooks.progress = [&] { ++progress; };
   EXPECT_EQ(EnhanceImage(params, page, hooks), 0);

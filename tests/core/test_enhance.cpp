@@ -37,7 +37,8 @@ struct Recorder {
   EnhanceHooks Hooks(bool batch) {
     EnhanceHooks hooks;
     hooks.progress = [this] { ++progress; };
-    if (batch) hooks.status = [this](std::string_view s) { stages.emplace_back(s); };
+    if (batch) hooks.mode = EnhanceMode::kBatch;
+    hooks.status = [this](std::string_view s) { stages.emplace_back(s); };
     return hooks;
   }
 };
@@ -131,6 +132,7 @@ TEST(EnhanceImage, ARunReadsItsSettingsOnceWithItsOwnFilter) {
     TonePass(ReadToneSettings(params)).Apply(expected);
 
     EnhanceHooks hooks;
+    hooks.mode = EnhanceMode::kBatch;
     hooks.status = [&](std::string_view) { params.SetValue(c.slot, c.value); };
     EXPECT_EQ(EnhanceImage(params, page, hooks), 0);
     EXPECT_EQ(params.GetValue(c.slot), c.value);

@@ -97,7 +97,7 @@ void SetRandomBlock(std::mt19937& rng, CParaBlock& params) {
 TEST(RowEnhancer, GivesTheRowsOfTheWholePagePipeline) {
   std::mt19937 rng(7);
   EnhanceHooks batch;
-  batch.status = [](std::string_view) {};
+  batch.mode = EnhanceMode::kBatch;
   CParaBlock params;
   for (FilterLoops loops : {FastestFilterLoops(), FilterLoops::kPortable}) {
     const FilterLoops previous = LimitFilterLoops(loops);

@@ -136,7 +136,7 @@ void SetRandomBlock(std::mt19937& rng, CParaBlock& params) {
 // the page first, and so does the viewer's run.
 void ExpectPipelineAsWide(const DibImage& wide, std::mt19937& rng, int rounds) {
   EnhanceHooks batch;
-  batch.status = [](std::string_view) {};
+  batch.mode = EnhanceMode::kBatch;
   CParaBlock params;
   for (int round = 0; round < rounds; ++round) {
     SetRandomBlock(rng, params);

@@ -263,7 +263,7 @@ TEST_F(BatchJobTest, KeepAsIsWritesWhatTheViewerSavesInEveryFormat) {
   ASSERT_EQ(greySource, 1);
   ASSERT_FALSE(page.IsGrey());
   EnhanceHooks batchMode;
-  batchMode.status = [](std::string_view) {};
+  batchMode.mode = EnhanceMode::kBatch;
   ASSERT_EQ(EnhanceImage(params, page, batchMode), 0);
   DibImage greyed = page;
   ASSERT_TRUE(greyed.Greyscale());
