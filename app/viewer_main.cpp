@@ -22,11 +22,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "browse/exit_signals.h"
 #include "browse/inkbrite_app.h"
-#include "browse/inkbrite_view.h"
-#include "browse/main_frame.h"
-#include "browse/single_instance.h"
+#include "browse/services/exit_signals.h"
+#include "browse/services/single_instance.h"
+#include "browse/widgets/inkbrite_view.h"
+#include "browse/widgets/main_frame.h"
 #include "platform/page_memory.h"
 
 #ifndef INKBRITE_VERSION

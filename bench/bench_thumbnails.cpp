@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "browse/commands.h"
 #include "browse/inkbrite_app.h"
-#include "browse/main_frame.h"
-#include "browse/thumbnail_strip.h"
+#include "browse/services/commands.h"
+#include "browse/widgets/main_frame.h"
+#include "browse/widgets/thumbnail_strip.h"
 #include "formats/image_file.h"
 
 namespace fs = std::filesystem;

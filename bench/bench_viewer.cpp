@@ -42,11 +42,11 @@
 #ifdef INKBRITE_BENCH_BOOKS
 #include "tests/sources/archive_maker.h"
 #endif
-#include "browse/commands.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
-#include "browse/inkbrite_view.h"
-#include "browse/main_frame.h"
+#include "browse/services/commands.h"
+#include "browse/widgets/inkbrite_view.h"
+#include "browse/widgets/main_frame.h"
 #include "formats/image_file.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 //
 // Start-up, in order: settings under "Quillmark's Tools"/"Inkbrite" with 4
 // recent files, the display order, the random seed, the tone and kernel
-// tables, the interface language (browse/language.h), the main window
+// tables, the interface language (browse/services/language.h), the main window
 // (maximised). No document is opened at start-up, not even one named on the
 // command line.
 //
@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "browse/language.h"
+#include "browse/services/language.h"
 
 namespace inkbrite {
 

@@ -10,11 +10,11 @@
 #include <new>
 #include <string_view>
 
+#include "browse/dialogs/save_as_dialog.h"
 #include "browse/inkbrite_app.h"
-#include "browse/inkbrite_view.h"
-#include "browse/reading_places.h"
-#include "browse/save_as_dialog.h"
-#include "browse/ui_services.h"
+#include "browse/reading/reading_places.h"
+#include "browse/services/ui_services.h"
+#include "browse/widgets/inkbrite_view.h"
 #include "core/enhance.h"
 #include "formats/detect.h"
 #include "formats/format_table.h"

@@ -36,10 +36,10 @@
 #include <string_view>
 #include <vector>
 
-#include "browse/dir_manager.h"
-#include "browse/facing_pages.h"
-#include "browse/page_loader.h"
-#include "browse/page_prefetch.h"
+#include "browse/reading/dir_manager.h"
+#include "browse/reading/facing_pages.h"
+#include "browse/reading/page_loader.h"
+#include "browse/reading/page_prefetch.h"
 #include "core/dib_image.h"
 #include "core/para_block.h"
 #include "formats/picture_size.h"

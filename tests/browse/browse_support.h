@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "browse/commands.h"
-#include "browse/dir_manager.h"
 #include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
-#include "browse/inkbrite_view.h"
-#include "browse/main_frame.h"
-#include "browse/ui_services.h"
+#include "browse/reading/dir_manager.h"
+#include "browse/services/commands.h"
+#include "browse/services/ui_services.h"
+#include "browse/widgets/inkbrite_view.h"
+#include "browse/widgets/main_frame.h"
 #include "formats/image_file.h"
 #include "tests/test_support.h"
 

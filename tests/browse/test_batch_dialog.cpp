@@ -11,11 +11,11 @@
 #include <fstream>
 
 #include "batch/batch_job.h"
-#include "browse/about_dialog.h"
-#include "browse/batch_dialog.h"
-#include "browse/curve_dialog.h"
-#include "browse/language.h"
-#include "browse/para_bar.h"
+#include "browse/dialogs/about_dialog.h"
+#include "browse/dialogs/batch_dialog.h"
+#include "browse/dialogs/curve_dialog.h"
+#include "browse/services/language.h"
+#include "browse/widgets/para_bar.h"
 #include "formats/image_file.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "browse/curve_dialog.h"
+#include "browse/dialogs/curve_dialog.h"
 
 namespace inkbrite {
 namespace {

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "browse/dir_manager.h"
-#include "browse/order_dialog.h"
+#include "browse/dialogs/order_dialog.h"
+#include "browse/reading/dir_manager.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {

@@ -5,8 +5,8 @@
 // layout and the page remembered per folder and book.
 #include <QTest>
 
-#include "browse/facing_pages.h"
-#include "browse/reading_places.h"
+#include "browse/reading/facing_pages.h"
+#include "browse/reading/reading_places.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
 

@@ -12,12 +12,12 @@
 #include <QTest>
 #include <QToolBar>
 
-#include "browse/child_frame.h"
-#include "browse/histogram_dock.h"
-#include "browse/image_file_dialog.h"
-#include "browse/para_bar.h"
-#include "browse/reader_full_screen.h"
-#include "browse/thumbnail_strip.h"
+#include "browse/dialogs/image_file_dialog.h"
+#include "browse/widgets/child_frame.h"
+#include "browse/widgets/histogram_dock.h"
+#include "browse/widgets/para_bar.h"
+#include "browse/widgets/reader_full_screen.h"
+#include "browse/widgets/thumbnail_strip.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {

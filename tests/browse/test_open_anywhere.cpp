@@ -9,8 +9,8 @@
 #include <QUrl>
 #include <memory>
 
-#include "browse/reading_places.h"
-#include "browse/state_files.h"
+#include "browse/reading/reading_places.h"
+#include "browse/services/state_files.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
 

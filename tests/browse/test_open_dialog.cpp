@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "browse/about_dialog.h"
-#include "browse/image_file_dialog.h"
-#include "browse/save_as_dialog.h"
+#include "browse/dialogs/about_dialog.h"
+#include "browse/dialogs/image_file_dialog.h"
+#include "browse/dialogs/save_as_dialog.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 

@@ -17,8 +17,8 @@
 #include <utility>
 
 #include "batch/named_settings.h"
-#include "browse/child_frame.h"
-#include "browse/para_bar.h"
+#include "browse/widgets/child_frame.h"
+#include "browse/widgets/para_bar.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "batch/named_settings.h"
-#include "browse/settings_dialog.h"
-#include "browse/ui_services.h"
+#include "browse/dialogs/settings_dialog.h"
+#include "browse/services/ui_services.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {

@@ -18,7 +18,7 @@
 #include <future>
 #include <optional>
 
-#include "browse/single_instance.h"
+#include "browse/services/single_instance.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {

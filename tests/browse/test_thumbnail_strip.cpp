@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include "browse/child_frame.h"
-#include "browse/shortcut_list.h"
-#include "browse/thumbnail_strip.h"
-#include "browse/wheel_paging.h"
+#include "browse/dialogs/shortcut_list.h"
+#include "browse/widgets/child_frame.h"
+#include "browse/widgets/thumbnail_strip.h"
+#include "browse/widgets/wheel_paging.h"
 #include "platform/thumbnail_cache.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"

@@ -3,8 +3,8 @@
 // kept as pages turn, and that none of it reaches what Save writes.
 #include <QTest>
 
-#include "browse/histogram_dock.h"
-#include "browse/view_geometry.h"
+#include "browse/reading/view_geometry.h"
+#include "browse/widgets/histogram_dock.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {

@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "browse/child_frame.h"
-#include "browse/save_as_dialog.h"
+#include "browse/dialogs/save_as_dialog.h"
+#include "browse/widgets/child_frame.h"
 #include "sources/folder_books.h"
 #include "sources/source_texts.h"
 #include "tests/browse/browse_support.h"

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "browse/exit_signals.h"
+#include "browse/services/exit_signals.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {

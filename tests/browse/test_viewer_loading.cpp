@@ -13,9 +13,9 @@
 #include <mutex>
 #include <optional>
 
-#include "browse/facing_pages.h"
-#include "browse/page_loader.h"
-#include "browse/page_prefetch.h"
+#include "browse/reading/facing_pages.h"
+#include "browse/reading/page_loader.h"
+#include "browse/reading/page_prefetch.h"
 #include "core/enhance.h"
 #include "formats/jpeg/jpeg_codec.h"
 #include "tests/browse/browse_support.h"

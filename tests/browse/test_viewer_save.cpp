@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include "batch/batch_job.h"
-#include "browse/para_bar.h"
-#include "browse/save_as_dialog.h"
+#include "browse/dialogs/save_as_dialog.h"
+#include "browse/widgets/para_bar.h"
 #include "core/enhance.h"
 #include "tests/browse/browse_support.h"
 #include "tests/engine/recording_host.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "browse/window_tab_bar.h"
+#include "browse/widgets/window_tab_bar.h"
 
 namespace inkbrite {
 namespace {

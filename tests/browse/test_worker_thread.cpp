@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "browse/page_loader.h"
-#include "browse/worker_thread.h"
+#include "browse/reading/page_loader.h"
+#include "browse/reading/worker_thread.h"
 
 namespace inkbrite {
 namespace {

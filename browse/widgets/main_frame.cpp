@@ -1,0 +1,1199 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "browse/widgets/main_frame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+#include <QWindow>
+#include <algorithm>
+
+#include "browse/dialogs/about_dialog.h"
+#include "browse/dialogs/auto_play_dialog.h"
+#include "browse/dialogs/batch_dialog.h"
+#include "browse/dialogs/image_file_dialog.h"
+#include "browse/dialogs/order_dialog.h"
+#include "browse/dialogs/shortcut_list.h"
+#include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/services/commands.h"
+#include "browse/services/key_locks.h"
+#include "browse/services/language.h"
+#include "browse/services/ui_services.h"
+#include "browse/widgets/child_frame.h"
+#include "browse/widgets/histogram_dock.h"
+#include "browse/widgets/inkbrite_view.h"
+#include "browse/widgets/para_bar.h"
+#include "browse/widgets/reader_full_screen.h"
+#include "browse/widgets/thumbnail_strip.h"
+#include "browse/widgets/toolbar_icons.h"
+#include "browse/widgets/window_tab_bar.h"
+#include "formats/format_table.h"
+
+namespace inkbrite {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The toolbar's buttons in order; 0 is a separator.
+constexpr int kToolBarButtons[] = {kCmdOpen,
+                                   kCmdSaveAs,
+                                   0,
+                                   kCmdBatch,
+                                   0,
+                                   kCmdFirstPage,
+                                   kCmdPreviousPage,
+                                   kCmdNextPage,
+                                   kCmdLastPage,
+                                   0,
+                                   kCmdFullScreen,
+                                   kCmdFitWindow,
+                                   kCmdAutoPlay,
+                                   0,
+                                   kCmdParaBar,
+                                   kCmdAutoPlaySettings,
+                                   kCmdDisplayOrder,
+                                   0,
+                                   kCmdAbout,
+                                   kCmdHelp};
+
+// Commands that need a document window.
+constexpr int kDocumentCommands[] = {
+    kCmdClose,        kCmdSave,           kCmdSaveAs,       kCmdFirstPage,    kCmdLastPage,
+    kCmdPreviousPage, kCmdNextPage,       kCmdRefresh,      kCmdTopLeft,      kCmdBottomLeft,
+    kCmdTopRight,     kCmdBottomRight,    kCmdSingleKey,    kCmdFitWindow,    kCmdNewWindow,
+    kCmdCascade,      kCmdTileHorizontal, kCmdTileVertical, kCmdNextWindow,   kCmdCloseAll,
+    kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone,   kCmdRightToLeft,
+    kCmdZoomIn,       kCmdZoomOut,        kCmdActualSize,   kCmdFitWidth,     kCmdFitHeight,
+    kCmdFitPage,      kCmdTurnRight,      kCmdTurnLeft,     kCmdShowOriginal, kCmdSplitView,
+    kCmdHistogram,    kCmdThumbnails};
+
+// A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
+// as file names are matched on Windows.
+QString AnyCase(const QString& pattern) {
+  QString out;
+  for (QChar c : pattern) {
+    if (c.isLetter()) {
+      out += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// In a menu's list of commands: the place of its submenu.
+constexpr int kSubmenu = -1;
+
+// How long the frame keeps its size and place before the parameter bar is
+// first shown over it, and how often the key-lock panes are read.
+constexpr int kFrameSettleMs = 150;
+constexpr int kLockPollMs = 250;
+
+QString Filter(const char* label, const char* patterns) {
+  QStringList list;
+  for (const QString& p : QString::fromLatin1(patterns).split(QLatin1Char(';'))) {
+    list << (p == QLatin1String("*.*") ? QStringLiteral("*") : AnyCase(p));
+  }
+  return QString::fromUtf8(label) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
+         QLatin1Char(')');
+}
+
+// A command's menu text, status bar prompt and tooltip.
+void SetCommandTexts(QAction* action, int id) {
+  action->setText(CommandMenuText(id));
+  const QStringList prompt = CommandPrompt(id).split(QLatin1Char('\n'));
+  action->setStatusTip(prompt.value(0));
+  action->setToolTip(prompt.value(1, prompt.value(0)));
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)), m_language(CurrentUiLanguage()) {
+  SetFrameTitle(QStringLiteral("Inkbrite"));
+  m_mdi->setBackground(Qt::black);
+  m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(m_mdi);
+  setAcceptDrops(true);
+  connect(m_mdi, &QMdiArea::subWindowActivated, this,
+          [this](QMdiSubWindow* w) { OnSubWindowActivated(w); });
+  CreateActions();
+  CreateToolBar();
+  CreateStatusBar();
+  CreateParaBar();
+  m_reader =
+      new CReaderFullScreen(this, m_mdi, [this] { return std::vector<QWidget*>{m_paraBar}; });
+  // The histogram beside the workspace, shown as it was left.
+  m_histogramDock = new CHistogramDock(this);
+  addDockWidget(Qt::RightDockWidgetArea, m_histogramDock);
+  m_histogramDock->setVisible(QSettings().value(QStringLiteral("View/Histogram"), false).toBool());
+  connect(m_histogramDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+    if (shown) UpdateHistogram();
+    UpdateChecks();
+  });
+  m_paraBarTimer.setSingleShot(true);
+  m_paraBarTimer.setInterval(kFrameSettleMs);
+  connect(&m_paraBarTimer, &QTimer::timeout, this, [this] { ShowParaBarAtStart(); });
+  m_lockTimer.setInterval(kLockPollMs);
+  connect(&m_lockTimer, &QTimer::timeout, this, [this] { UpdateLockPanes(); });
+  CreateLanguageMenu();
+  CreateMenus();
+  CreateThumbnailStrip();
+  connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { UpdateWindowList(); });
+  UpdateMenus();
+}
+
+void CMainFrame::CreateParaBar() {
+  CParaBar::Views views;
+  views.all = [] {
+    std::vector<QObject*> all;
+    if (TheApp()) {
+      for (const auto& doc : TheApp()->Documents()) {
+        for (CInkbriteView* view : doc->Views()) all.push_back(view);
+      }
+    }
+    return all;
+  };
+  views.active = [this]() -> QObject* { return ActiveView(); };
+  m_paraBar = new CParaBar(std::move(views), this);
+  // However the bar is hidden (its command, Escape, its close button), the
+  // menu item and the toolbar button follow.
+  connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] { UpdateChecks(); });
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) Retranslate();
+  QMainWindow::changeEvent(event);
+}
+
+void CMainFrame::Retranslate() {
+  // Installing and removing translators sends several changes for one.
+  if (m_language == CurrentUiLanguage()) return;
+  m_language = CurrentUiLanguage();
+  for (const auto& [id, action] : m_actions) SetCommandTexts(action, id);
+  for (QAction* recent : m_recentActions) recent->setStatusTip(CommandPrompt(kCmdRecentFile));
+  m_noRecentFiles->setText(CommandMenuText(kCmdRecentFile));
+  for (const auto& [menu, title] : m_menuTitles) menu->setTitle(tr(title));
+  m_followSystem->setText(tr("跟随系统"));
+  m_toolBar->setWindowTitle(tr("工具栏"));
+  SizeLockPanes();
+  UpdateLockPanes();
+  UpdateFindingsPane();  // the engine's words for what the steps found
+  UpdateZoomPane();
+  RebuildParaBar();
+}
+
+void CMainFrame::RebuildParaBar() {
+  CParaBar* old = m_paraBar;
+  const bool shown = old->isVisible();
+  disconnect(old, nullptr, this, nullptr);
+  CreateParaBar();
+  m_paraBar->TakeStateFrom(*old);
+  // Where the old one stood, its bottom edge and centre kept.
+  const QSize before = old->size();
+  const QSize after = m_paraBar->size();
+  m_paraBar->move(old->pos() +
+                  QPoint((before.width() - after.width()) / 2, before.height() - after.height()));
+  old->hide();
+  old->deleteLater();
+  if (shown) {
+    m_paraBar->show();
+    m_paraBar->raise();
+  }
+  UpdateChecks();
+}
+
+bool CMainFrame::event(QEvent* event) {
+  // The workspace appends " - [name]" to the frame's title while a document
+  // window is maximised; the frame's title already names the page.
+  if (event->type() == QEvent::WindowTitleChange && !m_fixingTitle && windowTitle() != m_title) {
+    m_fixingTitle = true;
+    setWindowTitle(m_title);
+    m_fixingTitle = false;
+  }
+  return QMainWindow::event(event);
+}
+
+void CMainFrame::SetFrameTitle(const QString& title) {
+  m_title = title;
+  setWindowTitle(title);
+}
+
+void CMainFrame::UpdateFrameTitle() {
+  CChildFrame* child = ActiveChild();
+  SetFrameTitle(child ? child->TitleText() + QStringLiteral(" - Inkbrite")
+                      : QStringLiteral("Inkbrite"));
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!m_paraBarPlaced) m_paraBarTimer.start();
+  UpdateLockPanes();
+  m_lockTimer.start();
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  m_lockTimer.stop();
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
+}
+
+void CMainFrame::ShowParaBarAtStart() {
+  if (m_paraBarPlaced || !isVisible()) return;
+  if (windowHandle() && !windowHandle()->isExposed()) {
+    m_paraBarTimer.start();
+    return;
+  }
+  m_paraBarPlaced = true;
+  PlaceParaBar();
+  m_paraBar->show();
+  m_paraBar->raise();
+  // Its window frame is known once it is shown: the bottom edge goes on the
+  // frame's again.
+  QTimer::singleShot(kFrameSettleMs, this, [this] {
+    if (m_paraBar->isVisible()) PlaceParaBar();
+  });
+}
+
+void CMainFrame::ToggleParaBar() {
+  m_paraBarTimer.stop();
+  if (m_paraBar->isVisible()) {
+    m_paraBar->hide();
+    return;
+  }
+  if (!m_paraBarPlaced) {
+    m_paraBarPlaced = true;
+    PlaceParaBar();
+  }
+  m_paraBar->show();
+  m_paraBar->raise();
+  m_paraBar->repaint();
+}
+
+void CMainFrame::PlaceParaBar() {
+  // Bottom edge on the bottom of the workspace, centred across it.
+  const QRect client = m_mdi->geometry();
+  const QRect frame = m_paraBar->frameGeometry();
+  const QPoint topLeft(client.left() + (client.width() - frame.width()) / 2,
+                       client.bottom() + 1 - frame.height());
+  m_paraBar->move(mapToGlobal(topLeft));
+}
+
+void CMainFrame::UpdateLockPanes() {
+  const std::optional<KeyLocks> locks = ReadKeyLocks();
+  m_capsPane->setText(locks && locks->caps ? tr("大写") : QString());
+  m_numPane->setText(locks && locks->num ? tr("数字") : QString());
+}
+
+void CMainFrame::UpdateChecks() {
+  m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
+  m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
+  m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
+  m_actions[kCmdReaderFullScreen]->setChecked(IsReaderFullScreen());
+  m_actions[kCmdThumbnails]->setChecked(ThumbnailStripWanted());
+  CInkbriteView* view = ActiveView();
+  m_actions[kCmdAutoPlay]->setChecked(view && view->IsAutoPlaying());
+  m_actions[kCmdFitWindow]->setChecked(view && view->IsFitToWindow());
+  CInkbriteDoc* doc = ActiveDocument();
+  m_actions[kCmdCentreSmallPages]->setChecked(CentreSmallPages());
+  const ZoomMode zoom = view ? view->Zoom().mode : ZoomMode::kFactor;
+  m_actions[kCmdActualSize]->setChecked(view && !view->IsFitToWindow() &&
+                                        zoom == ZoomMode::kOneToOne);
+  m_actions[kCmdFitWidth]->setChecked(zoom == ZoomMode::kFitWidth);
+  m_actions[kCmdFitHeight]->setChecked(zoom == ZoomMode::kFitHeight);
+  m_actions[kCmdFitPage]->setChecked(zoom == ZoomMode::kFitPage);
+  m_actions[kCmdShowOriginal]->setChecked(view && view->ShowsOriginal());
+  m_actions[kCmdSplitView]->setChecked(view && view->IsSplit());
+  m_actions[kCmdHistogram]->setChecked(m_histogramDock && !m_histogramDock->isHidden());
+  m_actions[kCmdClipWarnings]->setChecked(ShowClipping());
+  m_actions[kCmdSingleInstance]->setChecked(TheApp() && TheApp()->IsSingleInstance());
+  m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
+  m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
+  m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
+  m_actions[kCmdRightToLeft]->setChecked(doc && doc->RightToLeft());
+  // The keys follow the reading direction: right to left, "," (the key
+  // marked "<") turns to the next page, on the left, and "." back.
+  const bool rtl = doc && doc->RightToLeft();
+  m_actions[kCmdNextPage]->setShortcuts(
+      {QKeySequence(Qt::Key_Plus), QKeySequence(rtl ? Qt::Key_Comma : Qt::Key_Period),
+       QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  m_actions[kCmdPreviousPage]->setShortcuts(
+      {QKeySequence(rtl ? Qt::Key_Period : Qt::Key_Comma), QKeySequence(Qt::Key_Minus)});
+}
+
+void CMainFrame::ToggleFullScreen() {
+  setUpdatesEnabled(false);
+  CChildFrame* child = ActiveChild();
+  if (!m_fullScreen) {
+    m_wasMaximised = isMaximized();
+    m_savedGeometry = saveGeometry();
+    m_statusBarWasVisible = statusBar()->isVisible();
+    statusBar()->hide();
+    // Menu bar, toolbar and parameter bar stay; the views' scroll bars go.
+    showFullScreen();
+    if (child) {
+      m_childWasMaximised = child->isMaximized();
+      child->showMaximized();
+    }
+    m_fullScreen = true;
+    ShowViewScrollBars(false);
+  } else {
+    ShowViewScrollBars(true);
+    if (m_statusBarWasVisible) statusBar()->show();
+    showNormal();
+    restoreGeometry(m_savedGeometry);
+    if (m_wasMaximised) showMaximized();
+    if (child) {
+      if (m_childWasMaximised) {
+        child->showMaximized();
+      } else {
+        child->showNormal();
+      }
+    }
+    m_fullScreen = false;
+  }
+  setUpdatesEnabled(true);
+  m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
+  UpdateChecks();
+}
+
+bool CMainFrame::IsReaderFullScreen() const { return m_reader && m_reader->IsOn(); }
+
+void CMainFrame::ToggleReaderFullScreen() {
+  if (m_reader->IsOn()) {
+    m_reader->Leave();
+    if (!m_fullScreen) ShowViewScrollBars(true);
+  } else {
+    if (m_fullScreen) ToggleFullScreen();  // one full screen at a time
+    ShowViewScrollBars(false);
+    m_reader->Enter();
+    if (CInkbriteView* view = ActiveView()) view->setFocus();
+  }
+  UpdateChecks();
+}
+
+void CMainFrame::ShowViewScrollBars(bool shown) {
+  const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  for (CChildFrame* child : Children()) {
+    child->View()->setHorizontalScrollBarPolicy(policy);
+    child->View()->setVerticalScrollBarPolicy(policy);
+  }
+}
+
+CMainFrame::~CMainFrame() = default;
+
+// ---- actions, menus, toolbar, status bar ----
+
+QAction* CMainFrame::MakeAction(int id, std::initializer_list<QKeySequence> keys) {
+  auto* action = new QAction(this);
+  SetCommandTexts(action, id);
+  action->setIcon(CommandIcon(id));
+  action->setShortcuts(QList<QKeySequence>(keys));
+  action->setShortcutContext(Qt::WindowShortcut);
+  connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+  addAction(action);  // the keys work while the menu holding it is not shown
+  m_actions[id] = action;
+  return action;
+}
+
+void CMainFrame::CreateViewModeActions() {
+  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
+    return MakeAction(id, keys);
+  };
+  make(kCmdCentreSmallPages)->setCheckable(true);
+  make(kCmdZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Up), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  make(kCmdZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Down)});
+  make(kCmdActualSize, {QKeySequence(Qt::CTRL | Qt::Key_0)})->setCheckable(true);
+  make(kCmdFitWidth, {QKeySequence(Qt::CTRL | Qt::Key_7)})->setCheckable(true);
+  make(kCmdFitHeight, {QKeySequence(Qt::CTRL | Qt::Key_8)})->setCheckable(true);
+  make(kCmdFitPage, {QKeySequence(Qt::CTRL | Qt::Key_9)})->setCheckable(true);
+  make(kCmdTurnRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
+  make(kCmdTurnLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
+  make(kCmdShowOriginal, {QKeySequence(Qt::CTRL | Qt::Key_B)})->setCheckable(true);
+  make(kCmdSplitView, {QKeySequence(Qt::CTRL | Qt::Key_D)})->setCheckable(true);
+  make(kCmdHistogram, {QKeySequence(Qt::CTRL | Qt::Key_H)})->setCheckable(true);
+  make(kCmdClipWarnings, {QKeySequence(Qt::CTRL | Qt::Key_J)})->setCheckable(true);
+  make(kCmdSingleInstance)->setCheckable(true);
+}
+
+void CMainFrame::CreateActions() {
+  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
+    return MakeAction(id, keys);
+  };
+  // Keys carry no keypad modifier: shortcuts are matched without it on X11,
+  // so the keypad's +, - and Enter are the same keys as the main ones.
+  make(kCmdOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
+  make(kCmdClose);
+  make(kCmdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)});
+  make(kCmdSaveAs);
+  make(kCmdAskBeforeOverwrite)->setCheckable(true);
+  make(kCmdBatch);
+  make(kCmdExit);
+  make(kCmdToolbar)->setCheckable(true);
+  make(kCmdStatusBar)->setCheckable(true);
+  make(kCmdParaBar, {QKeySequence(Qt::CTRL | Qt::Key_A), QKeySequence(Qt::CTRL | Qt::Key_P)})
+      ->setCheckable(true);
+  make(kCmdDisplayOrder);
+  make(kCmdFullScreen, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_Escape)})
+      ->setCheckable(true);
+  make(kCmdReaderFullScreen, {QKeySequence(Qt::Key_F11)})->setCheckable(true);
+  make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
+  make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
+  make(kCmdAutoPlaySettings);
+  make(kCmdThumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)})->setCheckable(true);
+  make(kCmdShortcutList, {QKeySequence(Qt::Key_F1)});
+  CreateViewModeActions();
+  make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
+  make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
+  make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
+  make(kCmdRightToLeft, {QKeySequence(Qt::CTRL | Qt::Key_4)})->setCheckable(true);
+  make(kCmdFirstPage, {QKeySequence(Qt::CTRL | Qt::Key_Home)});
+  make(kCmdLastPage, {QKeySequence(Qt::CTRL | Qt::Key_End)});
+  // The characters + and . and Enter turn forward, , and - back.
+  make(kCmdNextPage, {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Period),
+                      QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  make(kCmdPreviousPage, {QKeySequence(Qt::Key_Comma), QKeySequence(Qt::Key_Minus)});
+  make(kCmdRefresh, {QKeySequence(Qt::Key_F5)});
+  make(kCmdTopLeft, {QKeySequence(Qt::Key_Home)});
+  make(kCmdBottomLeft, {QKeySequence(Qt::Key_End)});
+  make(kCmdTopRight, {QKeySequence(Qt::Key_PageUp)});
+  make(kCmdBottomRight, {QKeySequence(Qt::Key_PageDown)});
+  make(kCmdSingleKey, {QKeySequence(Qt::Key_Space)});
+  make(kCmdNewWindow);
+  make(kCmdCascade);
+  make(kCmdTileHorizontal);
+  make(kCmdTileVertical);
+  make(kCmdNextWindow, {QKeySequence(Qt::Key_Tab)});
+  make(kCmdCloseAll);
+  make(kCmdHelp);
+  make(kCmdAbout);
+  m_actions[kCmdToolbar]->setChecked(true);
+  m_actions[kCmdStatusBar]->setChecked(true);
+  CreateRecentFileActions();
+}
+
+// The recent files, and the disabled item standing for an empty list.
+void CMainFrame::CreateRecentFileActions() {
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    auto* action = new QAction(this);
+    action->setVisible(false);
+    action->setStatusTip(CommandPrompt(kCmdRecentFile));
+    connect(action, &QAction::triggered, this, [i] {
+      if (TheApp()) TheApp()->OpenRecentFile(i);
+    });
+    m_recentActions.push_back(action);
+  }
+  m_noRecentFiles = new QAction(CommandMenuText(kCmdRecentFile), this);
+  m_noRecentFiles->setEnabled(false);
+}
+
+QAction* CMainFrame::Action(int id) const {
+  const auto it = m_actions.find(id);
+  return it == m_actions.end() ? nullptr : it->second;
+}
+
+QMenu* CMainFrame::CreateMenu(const char* title, std::initializer_list<int> ids, QMenu* submenu) {
+  auto* menu = new QMenu(tr(title), this);
+  m_menuTitles.emplace_back(menu, title);
+  for (int id : ids) {
+    if (id == 0) {
+      menu->addSeparator();
+    } else if (id == kSubmenu) {
+      menu->addMenu(submenu);
+    } else if (id == kCmdRecentFile) {
+      menu->addAction(m_noRecentFiles);
+      for (QAction* recent : m_recentActions) menu->addAction(recent);
+    } else {
+      menu->addAction(m_actions.at(id));
+    }
+  }
+  return menu;
+}
+
+void CMainFrame::CreateMenus() {
+  m_menuSets[0] = {
+      CreateMenu(QT_TR_NOOP("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(QT_TR_NOOP("查看(&V)"),
+                 {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen,
+                  kCmdReaderFullScreen}),
+      CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+                 m_languageMenu)};
+
+  QMenu* pages =
+      CreateMenu(QT_TR_NOOP("页面浏览"),
+                 {kCmdFirstPage, kCmdLastPage, kCmdPreviousPage, kCmdNextPage, kCmdRefresh, 0,
+                  kCmdTopLeft, kCmdBottomLeft, kCmdTopRight, kCmdBottomRight, 0, kCmdSingleKey});
+  m_menuSets[1] = {
+      CreateMenu(QT_TR_NOOP("文件(&F)"),
+                 {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite, 0, kCmdBatch,
+                  0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(QT_TR_NOOP("查看(&V)"),
+                 {kCmdToolbar,
+                  kCmdStatusBar,
+                  0,
+                  kCmdParaBar,
+                  0,
+                  kSubmenu,
+                  kCmdDisplayOrder,
+                  0,
+                  kCmdFullScreen,
+                  kCmdReaderFullScreen,
+                  kCmdFitWindow,
+                  kCmdThumbnails,
+                  kCmdCentreSmallPages,
+                  0,
+                  kCmdZoomIn,
+                  kCmdZoomOut,
+                  kCmdActualSize,
+                  kCmdFitWidth,
+                  kCmdFitHeight,
+                  kCmdFitPage,
+                  0,
+                  kCmdTurnRight,
+                  kCmdTurnLeft,
+                  0,
+                  kCmdShowOriginal,
+                  kCmdSplitView,
+                  kCmdHistogram,
+                  kCmdClipWarnings,
+                  0,
+                  kCmdSinglePage,
+                  kCmdTwoPages,
+                  kCmdCoverAlone,
+                  kCmdRightToLeft,
+                  0,
+                  kCmdAutoPlay,
+                  kCmdAutoPlaySettings},
+                 pages),
+      m_windowMenu =
+          CreateMenu(QT_TR_NOOP("窗口(&W)"),
+                     {kCmdNewWindow, 0, kCmdCascade, kCmdTileHorizontal, kCmdTileVertical, 0,
+                      kCmdNextWindow, 0, kCmdCloseAll, 0, kCmdSingleInstance}),
+      CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
+                 m_languageMenu)};
+}
+
+void CMainFrame::CreateLanguageMenu() {
+  // Each language under its own name; the stored choice is checked.
+  m_languageMenu = new QMenu(tr("语言"), this);
+  m_menuTitles.emplace_back(m_languageMenu, QT_TR_NOOP("语言"));
+  m_languageMenu->setObjectName(QStringLiteral("languageMenu"));
+  auto* group = new QActionGroup(m_languageMenu);
+  const QString stored = StoredLanguageChoice();
+  const std::pair<QString, QString> choices[] = {{QStringLiteral("zh"), QStringLiteral("中文")},
+                                                 {QStringLiteral("en"), QStringLiteral("English")},
+                                                 {QString(), tr("跟随系统")}};
+  for (const auto& [code, text] : choices) {
+    QAction* action = m_languageMenu->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(code == stored);
+    action->setData(code);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, code = code] { OnLanguageChosen(code); });
+    m_followSystem = action;  // the last
+  }
+}
+
+void CMainFrame::OnLanguageChosen(const QString& code) {
+  if (code == StoredLanguageChoice()) return;
+  StoreLanguageChoice(code);
+  // At once, in every window: the chosen language, or the one the system
+  // gives (INKBRITE_LANG, then the locale).
+  const std::optional<UiLanguage> chosen = ParseLanguageCode(code);
+  const UiLanguage language = chosen
+                                  ? *chosen
+                                  : ChooseLanguage(QString::fromLocal8Bit(qgetenv("INKBRITE_LANG")),
+                                                   QString(), SystemLocaleName());
+  if (TheApp() && !TheApp()->SetInterfaceLanguage(language)) {
+    ShowMessage(this, tr("找不到英文翻译，界面仍为中文。"), QMessageBox::Ok);
+  }
+}
+
+void CMainFrame::UpdateWindowList() {
+  if (!m_windowMenu) return;
+  for (QAction* action : m_windowListActions) delete action;
+  m_windowListActions.clear();
+  const std::vector<CChildFrame*> children = Children();
+  if (children.empty()) return;
+  m_windowListActions.push_back(m_windowMenu->addSeparator());
+  CChildFrame* active = ActiveChild();
+  for (size_t i = 0; i < children.size(); ++i) {
+    CChildFrame* child = children[i];
+    QAction* action =
+        m_windowMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(child->TitleText()));
+    action->setCheckable(true);
+    action->setChecked(child == active);
+    action->setStatusTip(CommandPrompt(kCmdWindowList));
+    connect(action, &QAction::triggered, this, [this, child] {
+      // The window may have closed since the menu was made.
+      const std::vector<CChildFrame*> now = Children();
+      if (std::find(now.begin(), now.end(), child) != now.end()) ActivateChild(child);
+    });
+    m_windowListActions.push_back(action);
+  }
+}
+
+void CMainFrame::ShowMenuSet(bool documentMenus) {
+  const int set = documentMenus ? 1 : 0;
+  if (set == m_shownMenuSet) return;
+  m_shownMenuSet = set;
+  QMenuBar* bar = menuBar();
+  // The menus stay the frame's; only their places on the bar change.
+  for (QAction* action : bar->actions()) bar->removeAction(action);
+  for (QMenu* menu : m_menuSets[static_cast<size_t>(set)]) bar->addMenu(menu);
+}
+
+QList<QMenu*> CMainFrame::MenuBarMenus() const {
+  QList<QMenu*> menus;
+  for (QAction* action : menuBar()->actions()) {
+    if (action->menu()) menus << action->menu();
+  }
+  return menus;
+}
+
+void CMainFrame::CreateToolBar() {
+  m_toolBar = addToolBar(tr("工具栏"));
+  m_toolBar->setObjectName(QStringLiteral("toolbar128"));
+  m_toolBar->setIconSize(QSize(16, 16));
+  m_toolBar->setMovable(true);
+  for (int id : kToolBarButtons) {
+    if (id == 0) {
+      m_toolBar->addSeparator();
+    } else {
+      m_toolBar->addAction(m_actions.at(id));
+    }
+  }
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  // Left: what the automatic steps found on the active page (a menu's
+  // prompt covers it while shown).
+  m_findings = new QLabel(bar);
+  m_findings->setObjectName(QStringLiteral("findingsPane"));
+  bar->addWidget(m_findings, 1);
+  // The window tabs, one per document window; picking one activates it.
+  m_tabBar = new CWindowTabBar(0x400C, bar);
+  m_tabBar->setObjectName(QStringLiteral("ctl101"));
+  bar->addPermanentWidget(m_tabBar);
+  connect(m_tabBar, &CWindowTabBar::SelectionChanged, this, [this](int index) {
+    auto* owner = static_cast<CChildFrame*>(m_tabBar->TabOwner(index));
+    for (CChildFrame* child : Children()) {
+      if (child == owner) ActivateChild(child);
+    }
+  });
+  m_zoomPane = new QLabel(bar);
+  m_zoomPane->setObjectName(QStringLiteral("zoomPane"));
+  m_zoomPane->setAlignment(Qt::AlignCenter);
+  bar->addPermanentWidget(m_zoomPane);
+  m_counter = new QLabel(bar);
+  m_counter->setObjectName(QStringLiteral("pageCounter"));
+  m_counter->setAlignment(Qt::AlignCenter);
+  m_counter->setMinimumWidth(
+      m_counter->fontMetrics().horizontalAdvance(QStringLiteral("1024/1024")) + 8);
+  bar->addPermanentWidget(m_counter);
+  for (QLabel** pane : {&m_capsPane, &m_numPane}) {
+    *pane = new QLabel(bar);
+    (*pane)->setAlignment(Qt::AlignCenter);
+    bar->addPermanentWidget(*pane);
+  }
+  SizeLockPanes();
+  m_capsPane->setObjectName(QStringLiteral("capsLockPane"));
+  m_numPane->setObjectName(QStringLiteral("numLockPane"));
+  m_counter->clear();
+}
+
+void CMainFrame::ShowNote(const QString& text) { statusBar()->showMessage(text, 6000); }
+
+QString CMainFrame::NoteText() const { return statusBar()->currentMessage(); }
+
+void CMainFrame::UpdateZoomPane() {
+  if (!m_zoomPane) return;
+  const CInkbriteView* view = ActiveView();
+  m_zoomPane->setText(view ? view->ZoomText() : QString());
+}
+
+QString CMainFrame::ZoomPaneText() const { return m_zoomPane ? m_zoomPane->text() : QString(); }
+
+// The lock panes keep the width of their texts while empty.
+void CMainFrame::SizeLockPanes() {
+  for (QLabel* pane : {m_capsPane, m_numPane}) {
+    const QFontMetrics metrics = pane->fontMetrics();
+    pane->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(tr("大写")), metrics.horizontalAdvance(tr("数字"))) + 8);
+  }
+}
+
+// ---- windows ----
+
+std::vector<CChildFrame*> CMainFrame::Children() const {
+  std::vector<CChildFrame*> children;
+  for (QMdiSubWindow* w : m_mdi->subWindowList(QMdiArea::CreationOrder)) {
+    auto* child = qobject_cast<CChildFrame*>(w);
+    if (child && child->View()) children.push_back(child);
+  }
+  return children;
+}
+
+CChildFrame* CMainFrame::ActiveChild() const {
+  auto* child = qobject_cast<CChildFrame*>(m_mdi->activeSubWindow());
+  return child && child->View() ? child : nullptr;
+}
+
+CInkbriteView* CMainFrame::ActiveView() const {
+  CChildFrame* child = ActiveChild();
+  return child ? child->View() : nullptr;
+}
+
+CInkbriteDoc* CMainFrame::ActiveDocument() const {
+  CInkbriteView* view = ActiveView();
+  return view ? view->Document() : nullptr;
+}
+
+void CMainFrame::AddChild(CChildFrame* child) {
+  CChildFrame* active = ActiveChild();
+  const bool maximised = active == nullptr || active->isMaximized();
+  m_mdi->addSubWindow(child);
+  m_reader->Adopt(child);
+  if (m_fullScreen || IsReaderFullScreen()) {
+    child->View()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    child->View()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  if (m_tabBar->FindTab(child) < 0) {
+    m_tabBar->InsertTab(m_tabBar->GetTabCount(), child->TitleText(), child);
+  }
+  if (maximised) {
+    child->showMaximized();
+  } else {
+    child->show();
+  }
+  ActivateChild(child);
+  UpdateMenus();
+}
+
+void CMainFrame::ActivateChild(CChildFrame* child) {
+  m_mdi->setActiveSubWindow(child);
+  OnSubWindowActivated(child);
+}
+
+void CMainFrame::OnSubWindowActivated(QMdiSubWindow* window) {
+  auto* child = qobject_cast<CChildFrame*>(window);
+  if (child && !child->View()) child = nullptr;
+  if (child == m_lastActive) {
+    UpdatePageCounter();
+    return;
+  }
+  const auto children = Children();
+  if (m_lastActive && std::find(children.begin(), children.end(), m_lastActive) != children.end()) {
+    m_lastActive->View()->OnActivateView(false);
+  }
+  m_lastActive = child;
+  if (child) m_tabBar->SelectTab(m_tabBar->FindTab(child));
+  if (child) {
+    child->View()->OnActivateView(true);
+    // In per-window mode the bar shows the values of the window activated.
+    if (PerWindowMode()) m_paraBar->ShowPage();
+    child->View()->setFocus();
+  }
+  UpdateFrameTitle();
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::OnChildTitleChanged(CChildFrame* child) {
+  const int tab = m_tabBar->FindTab(child);
+  if (tab >= 0) m_tabBar->SetTabText(tab, child->TitleText());
+  if (CChildFrame* active = ActiveChild()) m_tabBar->SelectTab(m_tabBar->FindTab(active));
+  UpdatePageCounter();
+}
+
+void CMainFrame::OnChildClosed(CChildFrame* child) {
+  const int tab = m_tabBar->FindTab(child);
+  if (tab >= 0) m_tabBar->DeleteTab(tab);
+  if (m_lastActive == child) m_lastActive = nullptr;
+  if (m_tabBar->GetTabCount() == 0) m_counter->clear();
+}
+
+void CMainFrame::UpdateFindingsPane() {
+  CChildFrame* child = ActiveChild();
+  const CInkbriteView* view = child ? child->View() : nullptr;
+  m_findings->setText(view ? QString::fromStdString(view->FindingsText()) : QString());
+  UpdateHistogram();
+}
+
+void CMainFrame::UpdateHistogram() {
+  if (!m_histogramDock || m_histogramDock->isHidden()) return;
+  CChildFrame* child = ActiveChild();
+  const CInkbriteView* view = child ? child->View() : nullptr;
+  m_histogramDock->SetHistogram(view ? view->Histogram() : PageHistogram());
+}
+
+QString CMainFrame::FindingsPaneText() const { return m_findings->text(); }
+
+void CMainFrame::UpdatePageCounter() {
+  UpdateFindingsPane();
+  UpdateZoomPane();
+  CInkbriteDoc* doc = ActiveDocument();
+  if (m_thumbnails) m_thumbnails->ShowDocument(doc);
+  if (!doc) {
+    m_counter->clear();
+    return;
+  }
+  // Two pages shown: "12-13/180".
+  const Facing shown = doc->Shown();
+  const int current = doc->DirList().GetCurrentIndex();
+  const QString position = shown.count == 2 && current > 0
+                               ? QStringLiteral("%1-%2").arg(current).arg(current + 1)
+                               : QString::number(current);
+  m_counter->setText(QStringLiteral("%1/%2").arg(position).arg(doc->DirList().GetCount()));
+  UpdateFrameTitle();
+}
+
+void CMainFrame::UpdateRecentFileMenu() {
+  const QStringList files = TheApp() ? TheApp()->RecentFiles() : QStringList();
+  for (int i = 0; i < static_cast<int>(m_recentActions.size()); ++i) {
+    QAction* action = m_recentActions[static_cast<size_t>(i)];
+    action->setVisible(i < files.size());
+    action->setText(i < files.size() ? QStringLiteral("&%1 %2").arg(i + 1).arg(files[i])
+                                     : QString());
+  }
+  m_noRecentFiles->setVisible(files.isEmpty());
+}
+
+void CMainFrame::UpdateMenus() {
+  const bool hasDocument = !Children().empty();
+  for (int id : kDocumentCommands) m_actions[id]->setEnabled(hasDocument);
+  if (!hasDocument) m_lastActive = nullptr;
+  ShowMenuSet(hasDocument);
+  if (m_thumbnails && !IsReaderFullScreen()) {
+    m_thumbnails->setVisible(hasDocument && ThumbnailStripWanted());
+  }
+  UpdateRecentFileMenu();
+  UpdateFrameTitle();
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::TileWindows(bool sideBySide) {
+  const auto children = Children();
+  if (children.empty()) return;
+  const QRect area = m_mdi->viewport()->rect();
+  const int n = static_cast<int>(children.size());
+  for (int i = 0; i < n; ++i) {
+    children[i]->showNormal();
+    if (sideBySide) {
+      const int x0 = area.width() * i / n, x1 = area.width() * (i + 1) / n;
+      children[i]->setGeometry(x0, 0, x1 - x0, area.height());
+    } else {
+      const int y0 = area.height() * i / n, y1 = area.height() * (i + 1) / n;
+      children[i]->setGeometry(0, y0, area.width(), y1 - y0);
+    }
+  }
+}
+
+// ---- commands ----
+
+void CMainFrame::OnCommand(int id) {
+  if (RunDocumentCommand(id) || RunFrameCommand(id) || RunDialogCommand(id)) return;
+  CInkbriteView* view = ActiveView();
+  if (view && view->OnCommand(id)) {
+    UpdatePageCounter();
+    UpdateChecks();
+  }
+}
+
+bool CMainFrame::RunDocumentCommand(int id) {
+  CInkbriteView* view = ActiveView();
+  CInkbriteDoc* doc = ActiveDocument();
+  switch (id) {
+    case kCmdOpen: RunOpenDialog(); return true;
+    case kCmdExit: close(); return true;
+    case kCmdSave:
+      if (doc) doc->OnFileSave();
+      UpdateChecks();  // the question may have been turned off
+      return true;
+    case kCmdSaveAs:
+      if (doc) doc->OnFileSaveAs();
+      return true;
+    case kCmdAskBeforeOverwrite:
+      SetAskBeforeOverwritingSource(!AskBeforeOverwritingSource());
+      UpdateChecks();
+      return true;
+    case kCmdRefresh:
+      if (doc) doc->OnRefresh();
+      return true;
+    case kCmdHistogram: {
+      const bool show = m_histogramDock->isHidden();
+      m_histogramDock->setVisible(show);
+      QSettings().setValue(QStringLiteral("View/Histogram"), show);
+      if (show) UpdateHistogram();
+      UpdateChecks();
+      return true;
+    }
+    case kCmdSingleInstance:
+      if (TheApp() && !TheApp()->SetSingleInstance(!TheApp()->IsSingleInstance())) {
+        ShowMessage(this, tr("无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。"),
+                    QMessageBox::Ok);
+      }
+      UpdateChecks();
+      return true;
+    case kCmdClipWarnings:
+      SetShowClipping(!ShowClipping());
+      for (CChildFrame* child : Children()) child->View()->viewport()->update();
+      UpdateChecks();
+      return true;
+    case kCmdCentreSmallPages:
+      SetCentreSmallPages(!CentreSmallPages());
+      for (CChildFrame* child : Children()) child->View()->viewport()->update();
+      UpdateChecks();
+      return true;
+    case kCmdSinglePage:
+    case kCmdTwoPages:
+    case kCmdCoverAlone:
+    case kCmdRightToLeft:
+      if (doc) {
+        if (id == kCmdSinglePage || id == kCmdTwoPages) doc->SetTwoPages(id == kCmdTwoPages);
+        if (id == kCmdCoverAlone) doc->SetCoverAlone(!doc->CoverAlone());
+        if (id == kCmdRightToLeft) doc->SetRightToLeft(!doc->RightToLeft());
+      }
+      UpdatePageCounter();
+      UpdateChecks();
+      return true;
+    case kCmdClose:
+      if (CChildFrame* child = ActiveChild()) child->close();
+      return true;
+    case kCmdCloseAll:
+      for (CChildFrame* child : Children()) child->close();
+      return true;
+    case kCmdNewWindow:
+      if (view && TheApp()) TheApp()->NewWindow(view);
+      return true;
+    default: return false;
+  }
+}
+
+bool CMainFrame::RunFrameCommand(int id) {
+  switch (id) {
+    case kCmdNextWindow: m_mdi->activateNextSubWindow(); return true;
+    case kCmdCascade: m_mdi->cascadeSubWindows(); return true;
+    case kCmdTileHorizontal: TileWindows(false); return true;
+    case kCmdTileVertical: TileWindows(true); return true;
+    case kCmdToolbar:
+      m_toolBar->setVisible(!m_toolBar->isVisible());
+      m_actions[kCmdToolbar]->setChecked(m_toolBar->isVisible());
+      return true;
+    case kCmdStatusBar:
+      statusBar()->setVisible(!statusBar()->isVisible());
+      m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
+      return true;
+    case kCmdParaBar:
+      ToggleParaBar();
+      UpdateChecks();
+      return true;
+    case kCmdFullScreen:
+      // Esc leaves the reader's full screen too.
+      if (IsReaderFullScreen()) {
+        ToggleReaderFullScreen();
+      } else {
+        ToggleFullScreen();
+      }
+      return true;
+    case kCmdReaderFullScreen: ToggleReaderFullScreen(); return true;
+    case kCmdThumbnails: ShowThumbnailStrip(!ThumbnailStripWanted()); return true;
+    default: return false;
+  }
+}
+
+bool CMainFrame::RunDialogCommand(int id) {
+  switch (id) {
+    case kCmdBatch: RunBatchDialog(); return true;
+    case kCmdAbout: {
+      CAboutDialog dialog(this);
+      dialog.exec();
+      return true;
+    }
+    case kCmdHelp: ShowHelp(this); return true;
+    case kCmdShortcutList: ShowShortcutList(); return true;
+    case kCmdAutoPlaySettings: {
+      CAutoPlayDialog dialog(this);
+      dialog.exec();
+      return true;
+    }
+    case kCmdDisplayOrder: {
+      std::vector<CDirManager*> lists;
+      if (TheApp()) {
+        for (const auto& d : TheApp()->Documents()) lists.push_back(&d->DirList());
+      }
+      ApplyDisplayOrder(this, lists);
+      UpdatePageCounter();
+      return true;
+    }
+    default: return false;
+  }
+}
+
+void CMainFrame::RunBatchDialog() {
+  // "恢复" and the curve editor go through the bar, so the bar and the
+  // views follow at once; whatever else the dialog changed reaches them
+  // when it closes.
+  m_paraBar->TakeSnapshot();
+  CBatchDlg dialog(this);
+  dialog.SetRestoreHandler([this] { m_paraBar->OnRestore(); });
+  dialog.SetAnnouncer([this](int slot, int value) {
+    m_paraBar->Announce(slot, value);
+    m_paraBar->ShowPage();
+  });
+  dialog.exec();
+  m_paraBar->Refresh();
+}
+
+// ---- the thumbnail strip and the shortcut list ----
+
+void CMainFrame::CreateThumbnailStrip() {
+  m_thumbnails = new CThumbnailStrip(this);
+  addDockWidget(Qt::LeftDockWidgetArea, m_thumbnails);
+  m_thumbnails->hide();
+  connect(m_thumbnails, &CThumbnailStrip::PageChosen, this,
+          [this](int position) { OpenListedPage(position); });
+  // Closed by its own button: the choice follows.
+  connect(m_thumbnails, &CThumbnailStrip::Closed, this, [this] {
+    SetThumbnailStripWanted(false);
+    UpdateChecks();
+  });
+}
+
+void CMainFrame::ShowThumbnailStrip(bool shown) {
+  SetThumbnailStripWanted(shown);
+  m_thumbnails->setVisible(shown && !Children().empty());
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::OpenListedPage(int position) {
+  CInkbriteDoc* doc = ActiveDocument();
+  if (!doc) return;
+  const ListedPage page = doc->DirList().MoveTo(position);
+  if (!page.empty()) doc->OpenPage(page);
+  UpdatePageCounter();
+  UpdateChecks();
+  // The keys go to the page again (arrows scroll it, Space reads on).
+  if (CInkbriteView* view = ActiveView()) view->setFocus();
+}
+
+void CMainFrame::ShowShortcutList() {
+  std::vector<QAction*> actions;
+  for (const auto& [id, action] : m_actions) actions.push_back(action);
+  CShortcutListDialog dialog(actions, this);
+  dialog.exec();
+}
+
+// ---- the open dialog ----
+
+QStringList CMainFrame::OpenDialogFilters() {
+  QStringList filters;
+  for (const FileFilter& f : OpenFileFilters()) {
+    filters << Filter(f.label.c_str(), f.patterns.c_str());
+  }
+  return filters;
+}
+
+void CMainFrame::OpenDialogStart(QString& folder, QString& presetName) const {
+  presetName.clear();
+  if (CInkbriteDoc* doc = ActiveDocument()) {
+    folder = QString::fromStdString(doc->PathName().parent_path().string());
+    presetName = QString::fromStdString(doc->PathName().filename().string());
+    return;
+  }
+  const fs::path remembered = RememberedBatchFolders().source;
+  if (!remembered.empty()) {
+    folder = QString::fromStdString(remembered.string());
+  } else if (TheApp() && TheApp()->RecentFiles().isEmpty() &&
+             !CInkbriteApp::SampleFolder().empty()) {
+    // The very first run starts among the sample pages shipped with the
+    // program, so there is something to open.
+    folder = QString::fromStdString(CInkbriteApp::SampleFolder().string());
+  } else {
+    folder = QStringLiteral("/");
+  }
+}
+
+void CMainFrame::RunOpenDialog() {
+  QString folder, preset;
+  OpenDialogStart(folder, preset);
+  CImageFileMultSel dialog(this, UiText(kOpenDialogTitle), folder, OpenDialogFilters(), preset);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (TheApp()) TheApp()->OpenDocumentFiles(dialog.SelectedPaths());
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
+  // The window tabs take three fifths of the status bar.
+  m_tabBar->setFixedWidth(event->size().width() * 3 / 5);
+}
+
+namespace {
+
+// The local files of a drag; empty when it carries none.
+std::vector<fs::path> DroppedPaths(const QMimeData* data) {
+  std::vector<fs::path> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
+  }
+  return paths;
+}
+
+}  // namespace
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
+  if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  // A page dragged out of one of our own windows and let go over it again
+  // opens nothing.
+  if (qobject_cast<CInkbriteView*>(event->source()) != nullptr) return;
+  const std::vector<fs::path> paths = DroppedPaths(event->mimeData());
+  if (paths.empty()) return;
+  event->acceptProposedAction();
+  // Opened after the drop returns, so the source of the drag is not kept
+  // waiting by a message box.
+  QMetaObject::invokeMethod(
+      this,
+      [paths] {
+        if (TheApp()) TheApp()->OpenDocumentFiles(paths);
+      },
+      Qt::QueuedConnection);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  for (CChildFrame* child : Children()) child->close();
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace inkbrite

@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// CParaBar: the floating parameter bar. Ten pages of controls over the
+// program-wide parameter block (AppParams()); every change is written into
+// the block at once and announced to the views (ParamChangeEvent), or only
+// to the active view when "以上参数仅适用于当前窗口" is checked. "保存",
+// "调入" and "恢复" save, load and restore whole parameter sets.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "browse/services/ui_services.h"
+#include "core/para_block.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabBar;
+
+namespace inkbrite {
+
+// The pages of the bar, in tab order (pages 0 to 3, 5 and 6 show the slot of
+// the same number on the shared slider).
+enum ParaBarPage : int {
+  kPageBrightness = 0,
+  kPageContrast = 1,
+  kPageHighlight = 2,
+  kPageGamma = 3,
+  kPageCurve = 4,
+  kPageResize = 5,
+  kPageJpegQuality = 6,
+  kPageCrop = 7,
+  kPageOther = 8,
+  kPageAuto = 9,  // "自动": the automatic clean-up steps (a taller page)
+  kParaBarPageCount = 10
+};
+
+// The bar's controls by id; each control's object name is ControlName(id)
+// ("ctl1000" for the tab strip).
+enum ParaBarControl : int {
+  kParaTabs = 1000,
+  kParaSlider = 1001,  // the slider the six slider pages share
+  kParaValue = 1002,   // its value field
+  kParaThreshold = 1003,
+  kParaFilter = 1004,
+  kParaCurveX1 = 1005,
+  kParaCurveY1 = 1006,
+  kParaCurveX2 = 1007,
+  kParaCurveY2 = 1008,
+  kParaCurveButton = 1009,  // "设置"
+  kParaCropTop = 1010,
+  kParaCropBottom = 1011,
+  kParaCropLeft = 1012,
+  kParaCropRight = 1013,
+  kParaSharpen = 1014,
+  kParaSoften = 1015,
+  kParaColour = 1016,
+  kParaWindowOnly = 1017,  // "以上参数仅适用于当前窗口"
+  kParaSave = 1018,        // "保存"
+  kParaLoad = 1019,        // "调入"
+  kParaRestore = 1020,     // "恢复"
+  // The page "自动", one control per slot of the automatic steps.
+  kParaAutoLevels = 1021,
+  kParaAutoLevelsClip = 1022,
+  kParaAutoLevelsLimit = 1023,
+  kParaAutoLevelsNeutral = 1024,
+  kParaAutoCrop = 1025,
+  kParaAutoCropBorder = 1026,
+  kParaAutoCropTolerance = 1027,
+  kParaAutoCropMinShare = 1028,
+  kParaAutoCropFacing = 1029,
+  kParaSplitSpreads = 1030,
+  kParaSplitRightToLeft = 1031,
+  kParaDeskew = 1032,
+  kParaDeskewRange = 1033,
+  kParaFitWidth = 1034,
+  kParaFitHeight = 1035,
+};
+
+// Keys: while the keyboard focus is in the bar (or in a list it opened),
+// keys without Ctrl or Alt stay there, as in any dialog: Enter, Escape
+// (which hides the bar), Tab, Space, Home, End, the arrows and the
+// characters typed into a field never reach the viewer's shortcuts. Ctrl
+// combinations (Ctrl+P hides the bar) and the function keys still do.
+class CParaBar : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Where announcements go: every open view, and the active one (null when
+  // none).
+  struct Views {
+    std::function<std::vector<QObject*>()> all;
+    std::function<QObject*()> active;
+  };
+
+  CParaBar(Views views, QWidget* parent = nullptr);
+  ~CParaBar() override;
+
+  // Writes `value` into the program-wide block and posts it to the views.
+  void Announce(int slot, int value);
+  // Shows the selected page with its values from the program-wide block.
+  void ShowPage();
+  // After the batch dialog: reload, refresh the caption, and announce every
+  // slot that differs from the snapshot.
+  void TakeSnapshot();
+  void Refresh();
+  // "恢复", "调入", "保存".
+  void OnRestore();
+  void OnLoad();
+  void OnSave();
+
+  // A bar made anew in another language takes over the old one's state:
+  // the snapshot "恢复" goes back to, the window-only choice, the page.
+  void TakeStateFrom(const CParaBar& other);
+
+  int CurrentPage() const { return m_current; }
+  void SelectPage(int page);
+  QString CaptionText() const;
+
+  // A control by its id (ParaBarControl), null for an id the bar lacks.
+  template <class T>
+  T* Control(int id) const {
+    return findChild<T*>(ControlName(id));
+  }
+
+ signals:
+  // The bar was shown or hidden, however that happened.
+  void VisibilityChanged(bool visible);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // The value typed into the slider's value field, taken.
+  void TakeTypedValue();
+  // Moves the bar, grown or shrunk, so that its bottom edge stays at
+  // `bottom` and all of it on the screen's free area.
+  void KeepOnScreen(int bottom);
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildSliderPage();
+  void BuildCurvePage();
+  void BuildCropPage();
+  void BuildOtherPage();
+  void BuildAutoPage();
+  void EnableAutoSettings();
+  bool Holds(QObject* object) const;
+  void StorePage(int page);
+  void LoadPage(int page);
+  void LayoutPage(int page);
+  void UpdateCaption();
+  void AnnounceDifferences(const CParaBlock& before);
+  void OnWindowOnlyClicked();
+  void OnCurveButton();
+
+  Views m_views;
+  CParaBlock m_snapshot;
+  QTabBar* m_tabs = nullptr;
+  QWidget* m_page = nullptr;
+  int m_pageWidth = 0;  // the pages' width (BuildControls)
+  QSlider* m_slider = nullptr;
+  QLineEdit* m_value = nullptr;
+  QLabel* m_thresholdLabel = nullptr;
+  QSpinBox* m_threshold = nullptr;
+  QComboBox* m_filter = nullptr;
+  std::vector<QWidget*> m_curveWidgets;
+  QLineEdit* m_curveTexts[4] = {};
+  QPushButton* m_curveButton = nullptr;
+  std::vector<QWidget*> m_cropWidgets;
+  QSpinBox* m_crop[4] = {};  // top, bottom, left, right as shown
+  std::vector<QWidget*> m_otherWidgets;
+  QComboBox* m_sharpen = nullptr;
+  QComboBox* m_soften = nullptr;
+  QComboBox* m_colour = nullptr;
+  std::vector<QWidget*> m_autoWidgets;
+  std::vector<std::pair<int, QWidget*>> m_autoControls;  // slot, its check box or spin box
+  QCheckBox* m_windowOnly = nullptr;
+  int m_current = 0;
+  bool m_loading = false;  // controls are being set from the block
+};
+
+}  // namespace inkbrite
