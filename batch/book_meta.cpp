@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "batch/book_meta.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace inkbrite {
@@ -86,6 +87,15 @@ BookMeta MakeBookMeta(const ComicInfo& info, const std::string& stem,
   if (std::regex_match(info.language, kLanguage)) meta.language = info.language;
   meta.summary = info.summary;
   meta.rightToLeft = info.rightToLeft;
+  for (const auto& [page, title] : info.bookmarks) {
+    meta.chapters.emplace_back(static_cast<size_t>(page), XmlSafeText(title));
+  }
+  std::stable_sort(meta.chapters.begin(), meta.chapters.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  meta.chapters.erase(
+      std::unique(meta.chapters.begin(), meta.chapters.end(),
+                  [](const auto& a, const auto& b) { return a.first == b.first; }),
+      meta.chapters.end());
   if (!overrides.title.empty()) meta.title = overrides.title;
   if (!overrides.series.empty()) meta.series = overrides.series;
   if (!overrides.author.empty()) {

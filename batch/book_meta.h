@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sources/comic_info.h"
@@ -23,6 +24,9 @@ struct BookMeta {
   std::string language;  // a language tag ("en", "ja"); empty: unknown
   std::string summary;
   bool rightToLeft = false;
+  // ComicInfo's chapters: the source page (its index in the book's page
+  // order) each starts at, and its title; sorted by page, one a page.
+  std::vector<std::pair<size_t, std::string>> chapters;
 };
 
 // The run's own words for every book (empty: the book's).

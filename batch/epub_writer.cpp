@@ -80,6 +80,17 @@ std::string ContainerXml() {
   return x.Finish();
 }
 
+// A page of the book being written.
+struct EpubPage {
+  uint64_t order = 0;
+  std::string id;     // "0001": the XHTML page p…, the picture i…
+  std::string image;  // below OEBPS/
+  std::string media;
+  std::string folder;  // of the page in the book ("" at its top)
+  uint32_t crc = 0;
+  size_t size = 0;
+};
+
 class EpubWriter final : public BookWriter {
  public:
   EpubWriter(SafeFileWriter& out, const BookMeta& meta, const BookLayout& layout, bool kobo)
@@ -95,15 +106,7 @@ class EpubWriter final : public BookWriter {
   bool Close() override;
 
  private:
-  struct Page {
-    uint64_t order = 0;
-    std::string id;     // "0001": the XHTML page p…, the picture i…
-    std::string image;  // below OEBPS/
-    std::string media;
-    std::string folder;  // of the page in the book ("" at its top)
-    uint32_t crc = 0;
-    size_t size = 0;
-  };
+  using Page = EpubPage;
   std::string PageXhtml(const Page& page, const std::string& title, PictureSize size) const;
   std::string NavXhtml(const std::vector<Page>& pages) const;
   std::string PackageOpf(const std::vector<Page>& pages) const;
@@ -170,12 +173,29 @@ std::string EpubWriter::PageXhtml(const Page& page, const std::string& title,
   return x.Finish();
 }
 
-// A chapter for each folder of the book when its pages are in several,
-// else one every ten pages.
-std::string EpubWriter::NavXhtml(const std::vector<Page>& pages) const {
+// The table of contents: ComicInfo's chapters when it names any that fall
+// on the pages written (each at the first page made of its source page),
+// else a chapter for each folder of the book when its pages are in
+// several, else one every ten pages.
+std::vector<std::pair<size_t, std::string>> ChaptersOf(const std::vector<EpubPage>& pages,
+                                                       const BookMeta& meta) {
   std::vector<std::pair<size_t, std::string>> chapters;
+  size_t next = 0;  // the next of meta.chapters (sorted by page)
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const uint64_t source = pages[i].order / 4;
+    while (next < meta.chapters.size() && meta.chapters[next].first < source) ++next;
+    if (next < meta.chapters.size() && meta.chapters[next].first == source &&
+        (i == 0 || pages[i - 1].order / 4 != source)) {
+      chapters.emplace_back(i, meta.chapters[next].second);
+    }
+  }
+  if (!chapters.empty()) {
+    // The pages before the first chapter are reached from the start.
+    if (chapters.front().first != 0) chapters.insert(chapters.begin(), {0, meta.title});
+    return chapters;
+  }
   bool folders = false;
-  for (const Page& p : pages) folders = folders || p.folder != pages.front().folder;
+  for (const EpubPage& p : pages) folders = folders || p.folder != pages.front().folder;
   for (size_t i = 0; i < pages.size(); ++i) {
     if (folders && (i == 0 || pages[i].folder != pages[i - 1].folder)) {
       const std::string& f = pages[i].folder;
@@ -186,6 +206,11 @@ std::string EpubWriter::NavXhtml(const std::vector<Page>& pages) const {
       chapters.emplace_back(i, std::to_string(i + 1) + "\u2013" + std::to_string(last));
     }
   }
+  return chapters;
+}
+
+std::string EpubWriter::NavXhtml(const std::vector<Page>& pages) const {
+  const std::vector<std::pair<size_t, std::string>> chapters = ChaptersOf(pages, m_meta);
   XmlOut x;
   x.Doctype("html")
       .Open("html")

@@ -462,6 +462,27 @@ std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
   return out;
 }
 
+namespace {
+
+// A <Page> tag's bookmark: its Image index and its Bookmark text (the
+// entities decoded, made a field's text); none without either.
+void TakeBookmark(std::string_view tag, ComicInfo& info) {
+  const AttributeSpan image = FindAttribute(tag, "Image");
+  const AttributeSpan mark = FindAttribute(tag, "Bookmark");
+  if (image.start == std::string_view::npos || mark.start == std::string_view::npos ||
+      image.value.empty() || info.bookmarks.size() >= kMaxComicInfoBookmarks) {
+    return;
+  }
+  const int index = PageCountOf(std::string(image.value));
+  if (index == 0 && image.value != "0") return;
+  XmlScanner value(mark.value);
+  value.Next();
+  const std::string text = FieldText(value.Text());
+  if (!text.empty()) info.bookmarks.emplace_back(index, text);
+}
+
+}  // namespace
+
 bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info) {
   info = ComicInfo{};
   if (data == nullptr) return false;
@@ -502,6 +523,9 @@ bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info) {
         depth = 1;
       } else {
         fieldNested = true;
+        if (field == "Pages" && xml.Name() == "Page") {
+          TakeBookmark(doc.substr(xml.TagStart(), xml.At() - xml.TagStart()), info);
+        }
         if (t == Token::kOpen) depth = 3;
       }
     } else if (t == Token::kOpen) {

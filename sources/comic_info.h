@@ -6,8 +6,8 @@
 //     <Manga>YesAndRightToLeft</Manga>...</ComicInfo>
 //
 // Only these fields (and Volume, the artists, Publisher, Year,
-// LanguageISO, Summary) are read, each from a child element of the root (nested
-// elements such as <Pages> are passed over). The parser is our own and
+// LanguageISO, Summary) are read, each from a child element of the root, and
+// the bookmarks of <Pages> (other nested elements are passed over). The parser is our own and
 // small: UTF-8 (a UTF-16 file with its byte-order mark is converted first),
 // the five named entities and numeric character references, CDATA,
 // comments, processing instructions and a DOCTYPE without an internal
@@ -22,10 +22,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace inkbrite {
 
 inline constexpr size_t kMaxComicInfoText = 1024;
+inline constexpr size_t kMaxComicInfoBookmarks = 10000;
 
 struct ComicInfo {
   bool present = false;  // a ComicInfo root element was found
@@ -40,6 +43,10 @@ struct ComicInfo {
   std::string language;  // <LanguageISO>
   std::string summary;
   int pageCount = 0;         // 0 when absent or not a number
+  // The chapters <Pages> marks (<Page Image="12" Bookmark="Chapter 2"/>):
+  // the page's index in the book's page order and the bookmark's text, in
+  // document order, at most kMaxComicInfoBookmarks.
+  std::vector<std::pair<int, std::string>> bookmarks;
   bool rightToLeft = false;  // <Manga>YesAndRightToLeft</Manga>: read right to left
 };
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -326,6 +327,33 @@ TEST_F(EbookTest, EachFolderOfPagesBecomesOneBookNamedAfterIt) {
   job.Run(host, settings);
   EXPECT_EQ(job.Total(), 7);  // the book, five pages, the hidden file
   EXPECT_TRUE(fs::exists(dir / "tgt/Moon v02.5/p10.png"));
+}
+
+// ComicInfo's bookmarks make the table of contents, each at the first page
+// its source page became (p2 is a spread split in two); the pages before
+// the first are reached by the title.
+TEST_F(EbookTest, TheTableOfContentsTakesComicInfosChapters) {
+  std::vector<MadeEntry> book = MangaBook();
+  const std::string info =
+      "<ComicInfo><Title>Moon</Title><Pages><Page Image=\"1\" Bookmark=\"Two &amp; on\"/>"
+      "<Page Image=\"2\" Bookmark=\"Three\"/><Page Image=\"9\" Bookmark=\"gone\"/>"
+      "</Pages></ComicInfo>";
+  book[1].data.assign(info.begin(), info.end());
+  test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, book);
+  params.SetValue(kSplitSpreads, 1);
+  std::string nav;
+  for (MadeEntry& e : test::ReadArchive(Convert(BookOutput::kEpub))) {
+    // Without the indentation.
+    if (e.name == "OEBPS/nav.xhtml") {
+      nav = std::regex_replace(std::string(e.data.begin(), e.data.end()), std::regex("\n *"), "");
+    }
+  }
+  EXPECT_NE(nav.find("<li><a href=\"Text/p0001.xhtml\">Moon</a></li>"
+                     "<li><a href=\"Text/p0002.xhtml\">Two &amp; on</a></li>"
+                     "<li><a href=\"Text/p0003.xhtml\">Three</a></li></ol>"),
+            std::string::npos)
+      << nav;
+  EXPECT_EQ(nav.find("gone"), std::string::npos);
 }
 
 TEST(BookMeta, NamesComicInfoAndOverrides) {

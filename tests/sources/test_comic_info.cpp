@@ -43,6 +43,16 @@ TEST(ComicInfo, ReadsTheFieldsOfTheRootsChildren) {
             "2PICLA|Pub1999jaOnce.");
 }
 
+TEST(ComicInfo, BookmarksOfThePagesAreChapters) {
+  const ComicInfo info = Parse(
+      "<ComicInfo><Pages><Page Image=\"0\" Bookmark=\"One &amp; Only\"/>"
+      "<Page Image=\"1\"/><Page Bookmark=\"no image\"/><Page Image=\"x\" Bookmark=\"bad\"/>"
+      "<Page Image='12' Bookmark=' Twelve \xff'><Page Image=\"5\" Bookmark=\"nested\"/></Page>"
+      "<Page Image=\"3\" Bookmark=\"  \"/></Pages><Bookmark>not one</Bookmark></ComicInfo>");
+  EXPECT_EQ(info.bookmarks, (std::vector<std::pair<int, std::string>>{
+                                {0, "One & Only"}, {12, "Twelve \xEF\xBF\xBD"}}));
+}
+
 TEST(ComicInfo, CdataCommentsByteOrderMarksAndUtf16) {
   ComicInfo info = Parse(
       "\xEF\xBB\xBF<!DOCTYPE ComicInfo><!-- x --><ComicInfo><Title><![CDATA[a<b]]>c</Title>"
