@@ -92,10 +92,9 @@ BookMeta MakeBookMeta(const ComicInfo& info, const std::string& stem,
   }
   std::stable_sort(meta.chapters.begin(), meta.chapters.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  meta.chapters.erase(
-      std::unique(meta.chapters.begin(), meta.chapters.end(),
-                  [](const auto& a, const auto& b) { return a.first == b.first; }),
-      meta.chapters.end());
+  meta.chapters.erase(std::unique(meta.chapters.begin(), meta.chapters.end(),
+                                  [](const auto& a, const auto& b) { return a.first == b.first; }),
+                      meta.chapters.end());
   if (!overrides.title.empty()) meta.title = overrides.title;
   if (!overrides.series.empty()) meta.series = overrides.series;
   if (!overrides.author.empty()) {
