@@ -315,6 +315,10 @@ fs::path BookTargetPath(const fs::path& source, const fs::path& sourceDir,
   return target;
 }
 
+int SpreadPageFiles(const BatchSettings& settings) {
+  return settings.spreadPages == SpreadPages::kBoth ? 3 : 2;
+}
+
 bool IsBatchBook(const fs::path& source) {
   std::error_code ec;
   return IsBookFile(source) || fs::is_directory(source, ec);
@@ -505,8 +509,11 @@ std::vector<fs::path> DoneByNewerTarget(const fs::path& source, const fs::path& 
   const fs::path target = BatchOutputPath(source, sourceDir, targetDir, settings);
   if (newer(target)) return {target};
   if (!book && splitSpreads) {
-    const fs::path first = BatchPageTargetPath(target, 1), second = BatchPageTargetPath(target, 2);
-    if (newer(first) && newer(second)) return {first, second};
+    std::vector<fs::path> pages;
+    for (int page = 1; page <= SpreadPageFiles(settings); ++page) {
+      pages.push_back(BatchPageTargetPath(target, page));
+    }
+    if (std::all_of(pages.begin(), pages.end(), newer)) return pages;
   }
   return {};
 }
@@ -1172,27 +1179,25 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   hooks.status = [&progress](std::string_view stage) {
     progress.Status(StatusLine::kOperation, stage);
   };
-  DibImage second;
-  PageFindings findings[2];
-  const SourceStage stage =
-      PrepareSourcePages(m_enhance, image, second, findings, hooks.status, hooks.abortCheck);
-  if (stage.stopped != 0 || progress.Stop()) return {Outcome::kStopped, {}};
-  const int pages = stage.pages;
-  const fs::path targets[2] = {pages == 2 ? BatchPageTargetPath(target, 1) : target,
-                               BatchPageTargetPath(target, 2)};
+  DibImage more[2];
+  PageFindings findings[3];
+  const int pages = SourcePages(image, more, findings, hooks);
+  if (pages == 0 || progress.Stop()) return {Outcome::kStopped, {}};
+  const fs::path targets[3] = {pages > 1 ? BatchPageTargetPath(target, 1) : target,
+                               BatchPageTargetPath(target, 2), BatchPageTargetPath(target, 3)};
   for (int i = 0; i < pages; ++i) {
-    if (pages == 2 && !PathFits(targets[i])) {
+    if (pages > 1 && !PathFits(targets[i])) {
       progress.Advance(kUnitsAfterRead);
       return {Outcome::kWriteFailed, targets[i]};
     }
-    if (ownNames && pages == 2 && WrittenByThisRun(targets[i]) && !IsSameFile(source, targets[i])) {
+    if (ownNames && pages > 1 && WrittenByThisRun(targets[i]) && !IsSameFile(source, targets[i])) {
       progress.Advance(kUnitsAfterRead);
       return {Outcome::kNameTaken, source, targets[i]};
     }
   }
 
   Outcome outcome{Outcome::kConverted, targets[0]};
-  DibImage* page[2] = {&image, &second};
+  DibImage* page[3] = {&image, &more[0], &more[1]};
   for (int i = 0; i < pages; ++i) {
     const bool last = i + 1 == pages;
     // An existing read-only target is overwritten all the same.
@@ -1228,6 +1233,41 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
       outcome.report.emplace_back(targets[i], FindingsFields(findings[i]));
   }
   return outcome;
+}
+
+// The source stage of a page (core/auto_steps.h): the pages it becomes,
+// `image` the first and `more` the others, with what was found on each;
+// with BatchSettings::spreadPages a spread is turned, or turned and split
+// (see SpreadPages). `more` and `findings` hold two and three. 0 when
+// stopped.
+int CBatchJob::SourcePages(DibImage& image, DibImage* more, PageFindings* findings,
+                           const EnhanceHooks& hooks) const {
+  const SpreadPages mode = m_settings->spreadPages;
+  if (mode == SpreadPages::kSplit || m_enhance[kSplitSpreads] == 0 || !image.Is24Bit() ||
+      !FindSpread(image).split) {
+    const SourceStage stage =
+        PrepareSourcePages(m_enhance, image, more[0], findings, hooks.status, hooks.abortCheck);
+    return stage.stopped != 0 ? 0 : stage.pages;
+  }
+  int pages = 1;
+  if (mode == SpreadPages::kBoth) {
+    DibImage first = image;
+    const SourceStage split = PrepareSourcePages(m_enhance, first, more[1], findings + 1,
+                                                 hooks.status, hooks.abortCheck);
+    if (split.stopped != 0) return 0;
+    more[0] = std::move(first);
+    pages = 1 + split.pages;
+  }
+  // The page read first at the top: left to right the left page.
+  if (!image.Rotate90(m_enhance[kSplitRightToLeft] == 0)) return 0;
+  EnhanceSettings whole = m_enhance;
+  whole.Set(kSplitSpreads, 0);
+  DibImage none;
+  PageFindings turned[2];
+  const SourceStage stage =
+      PrepareSourcePages(whole, image, none, turned, hooks.status, hooks.abortCheck);
+  findings[0] = turned[0];
+  return stage.stopped != 0 ? 0 : pages;
 }
 
 CBatchJob::FileOutcome CBatchJob::CopyColourFile(const fs::path& source, const fs::path& wanted) {
@@ -1292,9 +1332,8 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
     if (deferred[i]) continue;
     loneIndex.push_back(i);
     names.push_back({sources[i], targets[i]});
-    if (split) {
-      names.back().push_back(BatchPageTargetPath(targets[i], 1));
-      names.back().push_back(BatchPageTargetPath(targets[i], 2));
+    for (int page = 1; split && page <= SpreadPageFiles(*m_settings); ++page) {
+      names.back().push_back(BatchPageTargetPath(targets[i], page));
     }
   }
   std::vector<std::vector<size_t>> chains = SplitIntoChains(names);

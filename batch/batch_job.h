@@ -109,7 +109,10 @@
 // The automatic steps (core/auto_steps.h) run after reading, before the
 // pipeline. A spread they split is written as two pages, "name_1.ext" and
 // "name_2.ext" (BatchPageTargetPath) in reading order; both count as one
-// converted file and take one file's units of progress. The clash rule
+// converted file and take one file's units of progress. With
+// BatchSettings::spreadPages a spread is instead turned (one page, under the
+// file's own name) or turned and split ("name_1.ext" the turned spread, then
+// "name_2.ext" and "name_3.ext" its pages). The clash rule
 // above holds for those names too, and with splitting on they join the
 // names a file touches when the files are shared out among workers.
 //
@@ -151,6 +154,8 @@
 
 namespace inkbrite {
 
+struct EnhanceHooks;
+struct PageFindings;
 class PageRowReader;
 class PageRowWriter;
 class SafeFileWriter;
@@ -197,6 +202,12 @@ enum class BookOutput : int {
   kKepub = 4,   // the same for Kobo's reader, named .kepub.epub
   kPdf = 5,     // a PDF, a page per picture
 };
+
+// What a spread becomes when the settings split spreads (kSplitSpreads): its
+// two pages in reading order; the whole spread turned a quarter to fill an
+// upright screen (left to right the left page, read first, at the top; right
+// to left the right page); or the turned spread followed by its two pages.
+enum class SpreadPages : int { kSplit = 0, kRotate = 1, kBoth = 2 };
 
 // A run's settings, as the host's controls give them.
 struct BatchSettings {
@@ -247,6 +258,7 @@ struct BatchSettings {
   // FolderBookPages), when the books are written as files (cbz, epub,
   // kepub, pdf); books among the sources stay books.
   bool folderBooks = false;
+  SpreadPages spreadPages = SpreadPages::kSplit;
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).
   uint64_t bookPagesMemory = uint64_t{2} << 30;
@@ -333,9 +345,11 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
                                       const std::filesystem::path& targetDir,
                                       std::string_view newExtension);
 
-// The target of page 1 or 2 of a split spread: "name_1.ext", "name_2.ext"
-// beside `target`.
+// The target of page 1, 2 (or 3) of a split spread: "name_1.ext",
+// "name_2.ext" beside `target`.
 std::filesystem::path BatchPageTargetPath(const std::filesystem::path& target, int page);
+// How many files a split spread may become: 2, or 3 when it is also turned.
+int SpreadPageFiles(const BatchSettings& settings);
 
 // Where a book is written: its relative path under `targetDir` with the
 // kind's extension (".cbz", ".epub", ".kepub.epub", ".pdf") in place of its
@@ -524,6 +538,8 @@ class CBatchJob : public CSrchDir {
   FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                            const std::filesystem::path& target, FileProgress& progress,
                            bool ownNames);
+  int SourcePages(DibImage& image, DibImage* more, PageFindings* findings,
+                  const EnhanceHooks& hooks) const;
   FileOutcome CopyColourFile(const std::filesystem::path& source,
                              const std::filesystem::path& target);
 

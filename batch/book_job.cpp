@@ -320,7 +320,7 @@ struct CBatchJob::PageTask {
   std::string entryName;  // the page's own name
   std::string outName;    // the converted page's name
   std::vector<uint8_t> bytes;
-  uint8_t outputs = 1;                             // the pages written (2: a split spread)
+  uint8_t outputs = 1;                             // the pages written (2, 3: a spread)
   uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
   SourceError why = SourceError::kPageUnreadable;  // why it could not be read
 
@@ -745,7 +745,7 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
   std::vector<File> files;
   std::vector<std::pair<std::string, std::string>> report;
   const bool ok = BookRun::TakeSavedPages(saved, task.outName, cbz, files, report);
-  task.outputs = static_cast<uint8_t>(std::clamp<size_t>(saved.written.size(), 1, 2));
+  task.outputs = static_cast<uint8_t>(std::clamp<size_t>(saved.written.size(), 1, 3));
   finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
 }
 

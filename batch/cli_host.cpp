@@ -401,6 +401,26 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
   return true;
 }
 
+bool SetSpreads(CliParse& p, std::string_view v, std::string& error) {
+  static constexpr std::pair<std::string_view, SpreadPages> kModes[] = {
+      {"split", SpreadPages::kSplit}, {"rotate", SpreadPages::kRotate}, {"both", SpreadPages::kBoth}};
+  for (const auto& [name, pages] : kModes) {
+    if (v == name) {
+      p.options.settings.spreadPages = pages;
+      p.options.splitSpreads = 1;
+      return true;
+    }
+  }
+  if (v == "keep") {
+    p.options.settings.spreadPages = SpreadPages::kSplit;
+    p.options.splitSpreads = 0;
+    return true;
+  }
+  error = EngineTextArgs(
+      INKBRITE_TEXT("cli", "--spreads必须是split、rotate、both或keep，而不是“%1”"), {v});
+  return false;
+}
+
 bool AddDevice(CliParse& p, std::string_view v, std::string& error) {
   if (FindDevice(v) == nullptr) {
     error = EngineTextArgs(INKBRITE_TEXT("cli", "没有名为“%1”的设备（见--list-devices）"), {v});
@@ -538,6 +558,12 @@ const std::vector<CliOption>& CliOptionTable() {
                      "pdf：每页一张图的PDF；\n"
                      "folder：转换到以书名命名的目录；skip：略过"),
        SetBooks, [] { return std::vector<std::string>{BookPatterns()}; }},
+      {"--spreads", "MODE",
+       INKBRITE_TEXT("cli",
+                     "跨页（宽于高的页面）：split拆成两页（按阅读\n顺序）；"
+                     "rotate转90度以占满竖屏；both先给\n转过的整页，再给拆开的两页；"
+                     "keep保持原样\n（默认：按设置的SplitSpreads）"),
+       SetSpreads},
       {"--folder-books", "",
        INKBRITE_TEXT("cli",
                      "每个含有页面的目录转换为一本以它命名的书\n"
@@ -823,6 +849,8 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
       block.SetValue(change.slot, change.value);
     }
   }
+  // --spreads wins over every setting, wherever it stands.
+  if (options.splitSpreads >= 0) block.SetValue(kSplitSpreads, options.splitSpreads);
   // A loaded setting brings its output format unless --ext named one.
   const int format = block.GetValue(kTargetFiles);
   if (loaded && !options.extensionGiven && format >= 0 &&

@@ -307,8 +307,11 @@ std::string EpubWriter::PackageOpf(const std::vector<Page>& pages) const {
   // read right to left); the first page takes slot 1, alone.
   int slot = 1;
   for (size_t i = 0; i < pages.size(); ++i) {
-    const bool pairStart =
-        i + 1 < pages.size() && pages[i].order % 4 == 0 && pages[i + 1].order == pages[i].order + 1;
+    // The last two pages made of one page are a split spread's (a turned
+    // spread before them stands alone).
+    auto source = [&pages](size_t k) { return pages[k].order / 4; };
+    const bool pairStart = i + 1 < pages.size() && source(i + 1) == source(i) &&
+                           (i + 2 >= pages.size() || source(i + 2) != source(i));
     if (pairStart && slot == 1 && i > 0) slot = 0;
     x.Open("itemref").Attr("idref", "p" + pages[i].id);
     if (sides) {

@@ -521,6 +521,48 @@ TEST_F(BatchJobTest, SpreadsAreWrittenAsTwoPagesInReadingOrderAndReported) {
   }
 }
 
+// A spread turned a quarter (the page read first at the top), or turned and
+// then split: the turned spread, then its pages in reading order.
+TEST_F(BatchJobTest, SpreadsTurnedOrTurnedAndSplit) {
+  WritePage(dir / "src/spread.png", Spread());
+  WritePage(dir / "src/single.png", test::MakePattern(6, 8));
+  params.SetValue(kSplitSpreads, 1);
+  const test::Bgr left{120, 20, 20}, right{20, 20, 120};
+  struct Case {
+    SpreadPages mode;
+    bool rightToLeft;
+    int jobs;
+    std::vector<std::string> files;
+    test::Bgr top;    // of the turned spread
+    test::Bgr first;  // the first page of the split, if any
+  };
+  const std::vector<std::string> turned{"single.png", "spread.png"};
+  const std::vector<std::string> both{"single.png", "spread_1.png", "spread_2.png", "spread_3.png"};
+  for (const Case& c : {Case{SpreadPages::kRotate, false, 1, turned, left, {}},
+                        Case{SpreadPages::kRotate, true, 1, turned, right, {}},
+                        Case{SpreadPages::kBoth, false, 4, both, left, left},
+                        Case{SpreadPages::kBoth, true, 1, both, right, right}}) {
+    SCOPED_TRACE(static_cast<int>(c.mode) * 10 + c.rightToLeft);
+    settings.spreadPages = c.mode;
+    settings.jobs = c.jobs;
+    params.SetValue(kSplitRightToLeft, c.rightToLeft ? 1 : 0);
+    fs::remove_all(dir / "tgt");
+    Run();
+    EXPECT_EQ(job.SuccessCount(), 2);
+    EXPECT_EQ(host.advanced, 2 * 12);
+    EXPECT_EQ(test::Listing(dir / "tgt"), c.files);
+    const DibImage whole = LoadPage(dir / "tgt" / c.files[1]);
+    EXPECT_EQ(whole.Width(), 120);
+    EXPECT_EQ(whole.Height(), 200);
+    EXPECT_EQ(test::PixelAt(whole, 60, 40), c.top);
+    if (c.mode == SpreadPages::kBoth) {
+      const DibImage first = LoadPage(dir / "tgt/spread_2.png");
+      EXPECT_EQ(first.Height(), 120);
+      EXPECT_EQ(test::PixelAt(first, 40, 60), c.first);
+    }
+  }
+}
+
 TEST_F(BatchJobTest, WorkersWriteWhatOneAtATimeWrites) {
   WriteTangledTree(dir / "src");
   params.SetValue(kSharpen, 2);
