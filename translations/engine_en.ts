@@ -213,6 +213,21 @@ fit to its screen, grey or colour, the book kind (unless
         <translation>list the known devices, their screens and book kinds</translation>
     </message>
     <message>
+        <source>跨页（宽于高的页面）：split拆成两页（按阅读
+顺序）；rotate转90度以占满竖屏；both先给
+转过的整页，再给拆开的两页；keep保持原样
+（默认：按设置的SplitSpreads）</source>
+        <translation>spreads (pages wider than tall): split into two
+pages (in reading order); rotate a quarter turn to
+fill an upright screen; both: the turned spread,
+then its two pages; keep as they are
+(default: as the SplitSpreads setting says)</translation>
+    </message>
+    <message>
+        <source>--spreads必须是split、rotate、both或keep，而不是“%1”</source>
+        <translation>--spreads must be split, rotate, both or keep, not &quot;%1&quot;</translation>
+    </message>
+    <message>
         <source>每个含有页面的目录转换为一本以它命名的书
 （--books为cbz、epub、kepub或pdf时）</source>
         <translation>each folder that holds pages becomes one book
