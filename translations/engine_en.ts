@@ -217,10 +217,9 @@ fit to its screen, grey or colour, the book kind (unless
 顺序）；rotate转90度以占满竖屏；both先给
 转过的整页，再给拆开的两页；keep保持原样
 （默认：按设置的SplitSpreads）</source>
-        <translation>spreads (pages wider than tall): split into two
-pages (in reading order); rotate a quarter turn to
-fill an upright screen; both: the turned spread,
-then its two pages; keep as they are
+        <translation>spreads (pages wider than tall): split: two pages
+in reading order; rotate: turned to fill an upright
+screen; both: turned, then its two pages; keep: whole
 (default: as the SplitSpreads setting says)</translation>
     </message>
     <message>
