@@ -1252,8 +1252,8 @@ int CBatchJob::SourcePages(DibImage& image, DibImage* more, PageFindings* findin
   int pages = 1;
   if (mode == SpreadPages::kBoth) {
     DibImage first = image;
-    const SourceStage split = PrepareSourcePages(m_enhance, first, more[1], findings + 1,
-                                                 hooks.status, hooks.abortCheck);
+    const SourceStage split =
+        PrepareSourcePages(m_enhance, first, more[1], findings + 1, hooks.status, hooks.abortCheck);
     if (split.stopped != 0) return 0;
     more[0] = std::move(first);
     pages = 1 + split.pages;

@@ -403,7 +403,9 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
 
 bool SetSpreads(CliParse& p, std::string_view v, std::string& error) {
   static constexpr std::pair<std::string_view, SpreadPages> kModes[] = {
-      {"split", SpreadPages::kSplit}, {"rotate", SpreadPages::kRotate}, {"both", SpreadPages::kBoth}};
+      {"split", SpreadPages::kSplit},
+      {"rotate", SpreadPages::kRotate},
+      {"both", SpreadPages::kBoth}};
   for (const auto& [name, pages] : kModes) {
     if (v == name) {
       p.options.settings.spreadPages = pages;
