@@ -152,6 +152,9 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
     }
   }
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
+  CInkbriteDoc* made = doc.get();
+  doc->SetHooks({[this](const fs::path& opened) { AddToRecentFileList(opened); },
+                 [this, made] { OnDocumentPathChanged(made); }});
   doc->SetShowReadError(reportReadError);
   if (!doc->OnOpenDocument(full)) {
     if (error) *error = doc->LastError();

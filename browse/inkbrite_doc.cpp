@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "browse/dialogs/save_as_dialog.h"
-#include "browse/inkbrite_app.h"
 #include "browse/reading/reading_places.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/inkbrite_view.h"
@@ -349,7 +348,7 @@ void CInkbriteDoc::ShowLoadedSpread(const LoadedPage& loaded) {
     ComposeSpread();
   }
   if (m_partnerName == wasPartner) return;
-  if (CInkbriteApp* app = TheApp()) app->OnDocumentPathChanged(this);
+  if (m_hooks.pathChanged) m_hooks.pathChanged();
 }
 
 void CInkbriteDoc::NotifyFullPage() {
@@ -738,10 +737,8 @@ int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& p
   m_path = path;
   ComposeSpread();
   if (ok) RememberPlace();
-  if (CInkbriteApp* app = TheApp()) {
-    app->AddToRecentFileList(path);
-    app->OnDocumentPathChanged(this);
-  }
+  if (m_hooks.opened) m_hooks.opened(path);
+  if (m_hooks.pathChanged) m_hooks.pathChanged();
   for (CInkbriteView* view : m_views) {
     if (view->HasShownPage()) view->OnInitialUpdate();
   }
@@ -874,7 +871,7 @@ void CInkbriteDoc::OnRefresh() {
   } else if (!m_path.empty()) {
     m_dirList.SetCurrentFile(m_path);
   }
-  if (CInkbriteApp* app = TheApp()) app->OnDocumentPathChanged(this);
+  if (m_hooks.pathChanged) m_hooks.pathChanged();
 }
 
 QString CInkbriteDoc::Title() const {

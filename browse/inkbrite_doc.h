@@ -31,9 +31,11 @@
 #include <QTimer>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "browse/reading/dir_manager.h"
@@ -174,6 +176,16 @@ class CInkbriteDoc {
   void SetShowReadError(bool show) { m_showReadError = show; }
   bool ShowsReadErrors() const { return m_showReadError; }
 
+  // What the document tells its owner (the application): a path opened
+  // (it joins the recent files, even when unreadable), and the path or
+  // the page shown changed (the windows' titles and the counter follow).
+  // Unset: nobody is told.
+  struct Hooks {
+    std::function<void(const std::filesystem::path&)> opened;
+    std::function<void()> pathChanged;
+  };
+  void SetHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+
   void AddView(CInkbriteView* view);
   void RemoveView(CInkbriteView* view);
   const std::vector<CInkbriteView*>& Views() const { return m_views; }
@@ -244,6 +256,7 @@ class CInkbriteDoc {
   void StartFullLoad(DecodedPage here, DecodedPage partner);
 
   QWidget* m_messageParent;
+  Hooks m_hooks;
   // Shared with the views that show it, which never change it.
   std::shared_ptr<const DibImage> m_page;
   CInkbriteView* m_savingView = nullptr;

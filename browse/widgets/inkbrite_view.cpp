@@ -13,21 +13,14 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <new>
-#include <vector>
 
-#include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/reading/reading_places.h"
 #include "browse/services/commands.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/dib_paint.h"
-#include "browse/widgets/main_frame.h"
 #include "core/enhance.h"
 
 namespace inkbrite {
@@ -46,51 +39,11 @@ constexpr int kCornerTaller = 1;
 constexpr int kCornerWider = 2;
 constexpr int kCornerBoth = 4;
 
-// Two pages side by side this large (in pixels) are first shown roughly
-// sampled when fitted, the exact fitting following from the background
-// thread: fitting two pages of 1700 x 2400 takes tens of milliseconds.
-constexpr uint64_t kRoughFitPixels = uint64_t{6} << 20;
-
-// The whole page after its part in view is rendered in bands of this many
-// rows, so a further change waits at most one band's time for its own part.
-constexpr int32_t kBandRows = 128;
-
-// `page` sampled into width x height, the nearest pixel for each.
-bool SampleInto(const DibImage& page, int32_t width, int32_t height, DibImage& out) {
-  if (!out.Create(width, height, 24)) return false;
-  std::vector<int32_t> columns(static_cast<size_t>(width));
-  for (int32_t x = 0; x < width; ++x) {
-    columns[static_cast<size_t>(x)] =
-        3 * static_cast<int32_t>((int64_t{2} * x + 1) * page.Width() / (int64_t{2} * width));
-  }
-  for (int32_t y = 0; y < height; ++y) {
-    const int32_t sy =
-        static_cast<int32_t>((int64_t{2} * y + 1) * page.Height() / (int64_t{2} * height));
-    const uint8_t* from = page.Row(sy);
-    uint8_t* to = out.Row(y);
-    for (int32_t x = 0; x < width; ++x, to += 3) {
-      const uint8_t* pixel = from + columns[static_cast<size_t>(x)];
-      to[0] = pixel[0];
-      to[1] = pixel[1];
-      to[2] = pixel[2];
-    }
-  }
-  return true;
-}
-
 bool IsArrowKey(int key) {
   return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
 }  // namespace
-
-void CInkbriteView::Worker::OnStopRequest() {
-  {
-    std::lock_guard lock(m_view.m_wakeMutex);
-    m_view.m_wake = true;
-  }
-  m_view.m_wakeSignal.notify_one();
-}
 
 CInkbriteView::CInkbriteView(CInkbriteDoc* doc, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(doc) {
@@ -102,20 +55,22 @@ CInkbriteView::CInkbriteView(CInkbriteDoc* doc, QWidget* parent)
   m_keyScrollTimer.setInterval(kKeyScrollTickMs);
   connect(&m_keyScrollTimer, &QTimer::timeout, this, [this] { KeyScrollTick(); });
   connect(&m_autoPlay, &QTimer::timeout, this, [this] { AutoPlayTick(); });
+  connect(&m_renderer, &PageRenderer::rendered, this, [this] { OnPageRendered(); });
+  connect(&m_renderer, &PageRenderer::renderFailed, this, [this] { ShowOutOfMemory(); });
   if (m_doc) m_doc->AddView(this);
 }
 
 CInkbriteView::~CInkbriteView() {
   m_autoPlay.stop();
   m_keyScrollTimer.stop();
-  m_worker.Stop();
+  m_renderer.Stop();
   if (m_doc) m_doc->RemoveView(this);
 }
 
 // ---- pages ----
 
 void CInkbriteView::OnInitialUpdate() {
-  m_worker.Stop();
+  m_renderer.Stop();
   m_initialised = true;
   StopKeyScroll();
   // A running auto-play restarts its interval once the new page is shown.
@@ -127,15 +82,13 @@ void CInkbriteView::OnInitialUpdate() {
   TakeParameters();
   // A folder or book shown for the first time: its own zoom, or the last one chosen.
   TakeRememberedZoom();
-  m_source = m_doc ? m_doc->SharedPage() : nullptr;
   // Which page of a spread: the one asked for (-1: the last), else the first.
-  m_part = m_nextPart;
+  const int part = m_nextPart;
   m_nextPart = 0;
-  ShowSource(m_fit);
+  ShowSource(m_fit, part);
   ScrollTo({0, 0});
-  if (m_source) {
+  if (m_renderer.Source()) {
     ArmCornerState();
-    StartWorker();
   } else {
     m_cornerState = 0;
   }
@@ -149,25 +102,19 @@ void CInkbriteView::OnInitialUpdate() {
 
 void CInkbriteView::OnFullPage() {
   if (!m_initialised || !m_doc) return;
-  m_worker.Stop();
-  m_source = m_doc->SharedPage();
-  if (!m_source) {
+  std::shared_ptr<const DibImage> page = m_doc->SharedPage();
+  if (!page) {
     OnInitialUpdate();
     return;
   }
   // The reduced picture stays on screen until the full page is rendered.
-  m_fittedAhead.reset();
-  m_rebase = true;
-  StartWorker();
-  WakeWorker();
+  m_renderer.ReplaceSource(std::move(page));
 }
 
-void CInkbriteView::WakeWorker() {
-  {
-    std::lock_guard lock(m_wakeMutex);
-    m_wake = true;
-  }
-  m_wakeSignal.notify_one();
+EnhanceSettings CInkbriteView::Snapshot() const {
+  // A fitted page is not scaled again by the parameters; a page that is
+  // resamples with the application-wide filter.
+  return {m_working, AppParams().GetValue(kResizeType)};
 }
 
 void CInkbriteView::TakeParameters() {
@@ -175,115 +122,23 @@ void CInkbriteView::TakeParameters() {
   // per-window mode the window keeps its own set from page to page (a new
   // window starts at the defaults).
   if (!PerWindowMode()) m_working.Assign(AppParams());
-  // The background thread has nothing to do until the set changes.
-  m_rendered.Assign(m_working);
 }
 
-bool CInkbriteView::ShowSource(bool fit) {
-  m_rebase = false;
-  m_base.reset();
-  m_fitted = fit;
-  m_fitSize = viewport()->size();
-  m_fittedAhead = fit && m_doc && m_source == m_doc->SharedPage()
-                      ? m_doc->FittedAhead(m_fitSize.width(), m_fitSize.height())
-                      : nullptr;
-  if (fit) {
-    SetDisplayed(DibImage());
-    UpdateScrollSizes();  // no scroll bars: the client area at full size
-  }
-  DibImage page;
-  PageFindings findings;
+bool CInkbriteView::ShowSource(bool fit, int part) {
+  PageRenderer::Layout layout;
+  layout.fit = fit;
+  layout.box = viewport()->size();
+  layout.part = part;
+  std::shared_ptr<const DibImage> page = m_doc ? m_doc->SharedPage() : nullptr;
+  if (fit && page) layout.ahead = m_doc->FittedAhead(layout.box.width(), layout.box.height());
   // Two pages side by side are composed afresh at each turn, never fitted
   // ahead: they may be shown sampled first.
-  const bool spread = m_doc && m_doc->Shown().count == 2;
-  const bool held = !m_source || (MakeBase(fit, m_working, spread) &&
-                                  Prepare(page, m_working, {}, findings) == Rendering::kDone);
-  if (held && m_roughBase) {
-    // The exact fitting follows at once from the background thread.
-    ++m_roughPictures;
-    m_rebase = true;
-    WakeWorker();
-  }
-  if (!held) {
-    page.Clear();
-    m_source.reset();
-    m_base.reset();
-  }
-  m_part = std::max(0, m_baseFindings.part - 1);
-  SetFindings(findings);
-  SetDisplayed(std::move(page), held ? m_base : nullptr);
+  layout.rough = m_doc && m_doc->Shown().count == 2;
+  const bool held = m_renderer.ShowPage(std::move(page), layout, Snapshot());
   UpdateScrollSizes();
   viewport()->update();
   if (!held) ShowOutOfMemory();
   return held;
-}
-
-bool CInkbriteView::MakeBase(bool fit, const CParaBlock& params, bool rough) {
-  m_base.reset();
-  m_roughBase = false;
-  m_baseFindings = {};
-  for (size_t i = 0; i < m_baseAuto.size(); ++i) {
-    m_baseAuto[i] = params.GetValue(kBaseSlotCount + static_cast<int>(i));
-  }
-  // A copy that cannot be made is a page that cannot be held.
-  try {
-    std::shared_ptr<const DibImage> staged = m_source;
-    if (ReadAutoSteps(params).AnySourceStep()) {
-      auto page = std::make_shared<DibImage>(*m_source);
-      DibImage second;
-      PageFindings found[2];
-      const int parts = PrepareSourcePages(params, *page, second, found).pages;
-      m_parts = parts;
-      const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
-      if (shown == 1) *page = std::move(second);
-      m_baseFindings = found[shown];
-      staged = std::move(page);
-    } else {
-      m_parts = 1;  // every step off: the source itself, shared
-    }
-    m_base = staged;
-    if (!fit) return true;
-    // Fitted ahead from the same page by the same scaling.
-    if (staged == m_source && m_fittedAhead) {
-      m_base = m_fittedAhead;
-      return true;
-    }
-    int32_t w = 0, h = 0;
-    staged->FitSize(m_fitSize.width(), m_fitSize.height(), w, h);
-    if (w <= 0 || h <= 0 || (w == staged->Width() && h == staged->Height())) return true;
-    if (rough && staged == m_source &&
-        uint64_t(staged->Width()) * uint64_t(staged->Height()) > kRoughFitPixels) {
-      auto sampled = std::make_shared<DibImage>();
-      if (!SampleInto(*staged, w, h, *sampled)) return false;
-      m_base = std::move(sampled);
-      m_roughBase = true;
-      return true;
-    }
-    auto fitted = std::make_shared<DibImage>(*staged);
-    if (!fitted->ResizeTo(w, h)) return false;
-    m_base = std::move(fitted);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
-CInkbriteView::Rendering CInkbriteView::Prepare(DibImage& page, const CParaBlock& params,
-                                                const EnhanceHooks& hooks,
-                                                PageFindings& findings) const {
-  try {
-    page = *m_base;
-    findings = m_baseFindings;
-    EnhanceHooks withFindings = hooks;
-    withFindings.findings = &findings;
-    // A fitted page is not scaled again by the parameters; a page that is
-    // resamples with the application-wide filter.
-    const EnhanceSettings settings(params, AppParams().GetValue(kResizeType));
-    if (EnhanceImage(settings, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
-  } catch (const std::bad_alloc&) {
-    return Rendering::kNoMemory;
-  }
-  return Rendering::kDone;
 }
 
 void CInkbriteView::ShowOutOfMemory() {
@@ -307,7 +162,7 @@ void CInkbriteView::ToggleAutoPlay() {
 
 void CInkbriteView::AutoPlayTick() {
   if (!m_doc) return;
-  if (ShowSpreadPart(m_part + 1)) return;
+  if (ShowSpreadPart(SpreadPart() + 1)) return;
   int index = 0;
   CDirManager& list = m_doc->DirList();
   const ListedPage page = m_doc->TurnPage(CInkbriteDoc::Turn::kNext, index);
@@ -316,233 +171,38 @@ void CInkbriteView::AutoPlayTick() {
     m_doc->SetShowReadError(false);
     m_doc->OpenPage(page);
     m_doc->SetShowReadError(true);
+    emit pageTurned();
   }
   if (index == list.GetCount()) {
     m_autoPlay.stop();
     m_autoPlayPaused = false;
-    if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateMenus();
+    emit commandsChanged();
   }
 }
 
-void CInkbriteView::SetDisplayed(DibImage page, std::shared_ptr<const DibImage> original) {
-  // Counted before the lock, so a paint never waits for it.
-  PageHistogram histogram = ComputeHistogram(page);
-  std::lock_guard lock(m_displayMutex);
-  m_histogram = histogram;
-  m_displayed = std::move(page);
-  m_original = m_displayed.IsEmpty() ? nullptr : std::move(original);
-  ++m_displayGeneration;
-}
+PageHistogram CInkbriteView::Histogram() const { return m_renderer.Histogram(); }
 
-PageHistogram CInkbriteView::Histogram() const {
-  std::lock_guard lock(m_displayMutex);
-  return m_histogram;
-}
+DibImage CInkbriteView::DisplayedPage() const { return m_renderer.Picture(); }
 
-uint64_t CInkbriteView::DisplayGeneration() const {
-  std::lock_guard lock(m_displayMutex);
-  return m_displayGeneration;
-}
-
-DibImage CInkbriteView::DisplayedPage() const {
-  std::lock_guard lock(m_displayMutex);
-  return m_displayed;
-}
-
-QSize CInkbriteView::DisplayedSize() const {
-  std::lock_guard lock(m_displayMutex);
-  return {m_displayed.Width(), m_displayed.Height()};
-}
-
-void CInkbriteView::StartWorker() {
-  m_worker.SetRoutine([this] { return PrepareRoutine(); });
-  // No thread to be had (the system's limit reached): the page is shown as
-  // it is, unenhanced, with the reason.
-  if (!m_worker.Start()) {
-    ++m_renderFailures;
-    QMetaObject::invokeMethod(this, "OnRenderFailed", Qt::QueuedConnection);
-  }
-}
-
-int CInkbriteView::PrepareRoutine() {
-  // A polling interval of 100 to 200 ms, fixed for the life of the thread.
-  const int interval = 100 + static_cast<int>(int64_t{std::rand()} * 100 / RAND_MAX);
-  EnhanceHooks hooks;
-  hooks.abortCheck = [this] { return m_worker.IsStopRequested() ? 1 : 0; };
-  // A rendering given up for a later change goes straight on with that
-  // change, as the same rendering (still under way, counted once).
-  bool superseded = false;
-  while (!m_worker.IsStopRequested()) {
-    bool woken = false;
-    if (!superseded) {
-      std::unique_lock lock(m_wakeMutex);
-      woken = m_wakeSignal.wait_for(lock, std::chrono::milliseconds(interval),
-                                    [this] { return m_wake; });
-      m_wake = false;
-    }
-    if (m_worker.IsStopRequested()) break;
-    // Nothing changed (a new full page is rendered all the same).
-    if (m_rendered.Assign(m_working) && !m_rebase && !superseded) continue;
-    if (!superseded) {
-      ++m_renderStarts;
-      if (woken) ++m_rendersOnWake;
-    }
-    // No room for a copy the rendering needs, wherever it is asked for:
-    // this page fails with its message, and the thread goes on.
-    Rendering result = Rendering::kNoMemory;
-    try {
-      result = RenderOnce(hooks);
-    } catch (const std::bad_alloc&) {
-      result = Rendering::kNoMemory;
-    }
-    superseded = result == Rendering::kSuperseded;
-    if (superseded) continue;
-    ++m_renderEnds;
-    if (result == Rendering::kStopped) break;
-    // The repaint or the message is posted, never waited for, so a Stop
-    // from the user-interface thread cannot wait on this thread waiting on
-    // it. (By name: the posted call then carries nothing made by this
-    // thread.) A rendering that found no memory is not tried again until the
-    // parameters change.
-    if (result == Rendering::kNoMemory) {
-      ++m_renderFailures;
-      QMetaObject::invokeMethod(this, "OnRenderFailed", Qt::QueuedConnection);
-    } else {
-      ++m_renderCount;
-      QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
-    }
-  }
-  if (superseded) ++m_renderEnds;  // stopped before it went on
-  return 0;
-}
-
-CInkbriteView::Rendering CInkbriteView::RenderOnce(const EnhanceHooks& hooks) {
-  // Rendered into an image of its own with the set just taken, fitted when
-  // the window fits pages; the page on screen stays whole until the
-  // finished one replaces it.
-  // The automatic steps' slots changed: the base is made again from the
-  // source (the user-interface thread leaves it alone while this runs).
-  bool rebase = m_rebase.exchange(false);
-  for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
-    rebase = m_rendered.GetValue(kBaseSlotCount + static_cast<int>(i)) != m_baseAuto[i];
-  }
-  if (rebase && !MakeBase(m_fitted, m_rendered)) return Rendering::kNoMemory;
-  // The part in view first; then the whole page band by band, given up
-  // when the set changes again, as the next change shows its own part first.
-  DibImage page;
-  PageFindings findings;
-  Rendering result = Rendering::kNoMemory;
-  if (!rebase && RenderPartInView(hooks, page)) {
-    EnhanceHooks bandHooks;
-    bandHooks.abortCheck = [this] {
-      if (m_worker.IsStopRequested()) return 1;
-      return WorkingSetMoved() ? 2 : 0;
-    };
-    if (EnhanceInBands(m_rendered, *m_base, false, page, bandHooks, kBandRows)) {
-      findings = m_baseFindings;
-      result = Rendering::kDone;
-    } else if (m_worker.IsStopRequested()) {
-      return Rendering::kStopped;
-    } else if (WorkingSetMoved()) {
-      return Rendering::kSuperseded;
-    }
-  }
-  if (result != Rendering::kDone) {
-    page.Clear();
-    result = Prepare(page, m_rendered, hooks, findings);
-  }
-  if (result != Rendering::kDone) return result;
-  if (m_worker.IsStopRequested()) return Rendering::kStopped;
-  SetFindings(findings);
-  SetDisplayed(std::move(page), m_base);
-  return Rendering::kDone;
-}
-
-bool CInkbriteView::RenderPartInView(const EnhanceHooks& hooks, DibImage& room) {
-  if (m_fitted || !m_base) return false;
-  QRect inView;
-  QSize shown;
-  {
-    std::lock_guard lock(m_displayMutex);
-    inView = m_partInView;
-    shown = QSize(m_displayed.Width(), m_displayed.Height());
-  }
-  // Only over the page on screen, of the size this rendering gives, and
-  // only when the part is at most half of it.
-  int32_t width = 0, height = 0;
-  if (shown.isEmpty() || !EnhancedPartSize(m_rendered, *m_base, false, width, height) ||
-      QSize(width, height) != shown) {
-    return false;
-  }
-  inView &= QRect(QPoint(0, 0), shown);
-  if (inView.isEmpty() ||
-      int64_t{inView.width()} * inView.height() * 2 > int64_t{shown.width()} * shown.height()) {
-    return false;
-  }
-  // Room for the whole page is asked for first (and held, untouched, while
-  // the part is rendered): a page that cannot be held leaves the page on
-  // screen as it was, its part in view too.
-  const auto roomBytes =
-      static_cast<size_t>(DibImage::RowBytesFor(width, 24)) * static_cast<size_t>(height);
-  std::unique_ptr<uint8_t[]> held(new (std::nothrow) uint8_t[roomBytes]);
-  if (!held) return false;
-  const DibRect rect{inView.left(), inView.top(), inView.right() + 1, inView.bottom() + 1};
-  DibImage part;
-  if (!EnhancePart(m_rendered, *m_base, rect, false, part, hooks)) return false;
-  held.reset();
-  try {
-    if (!room.Create(width, height, 24)) return false;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (m_worker.IsStopRequested()) return false;
-  {
-    // Only this thread replaces the page on screen while it runs.
-    std::lock_guard lock(m_displayMutex);
-    const auto bytes = static_cast<size_t>(part.Width()) * 3;
-    for (int32_t y = 0; y < part.Height(); ++y) {
-      std::memcpy(m_displayed.Row(rect.top + y) + static_cast<size_t>(rect.left) * 3, part.Row(y),
-                  bytes);
-    }
-    ++m_displayGeneration;
-  }
-  ++m_partPictures;
-  QMetaObject::invokeMethod(this, "OnPageRendered", Qt::QueuedConnection);
-  return true;
-}
-
-bool CInkbriteView::WorkingSetMoved() const {
-  for (int slot = 0; slot < kParaSlotCount; ++slot) {
-    if (m_working.GetValue(slot) != m_rendered.GetValue(slot)) return true;
-  }
-  return false;
-}
+QSize CInkbriteView::DisplayedSize() const { return m_renderer.PictureSize(); }
 
 void CInkbriteView::OnPageRendered() {
   UpdateScrollSizes();
   viewport()->update();
-  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateFindingsPane();
+  emit pictureChanged();
 }
 
-void CInkbriteView::SetFindings(const PageFindings& findings) {
-  std::lock_guard lock(m_displayMutex);
-  m_findings = findings;
-}
-
-std::string CInkbriteView::FindingsText() const {
-  std::lock_guard lock(m_displayMutex);
-  return DescribeFindings(m_findings);
-}
+std::string CInkbriteView::FindingsText() const { return DescribeFindings(m_renderer.Findings()); }
 
 bool CInkbriteView::ShowSpreadPart(int part) {
-  if (!m_source || part < 0 || part >= m_parts.load() || part == m_part) return false;
+  if (!m_renderer.Source() || part < 0 || part >= SpreadParts() || part == SpreadPart()) {
+    return false;
+  }
   m_nextPart = part;
   OnInitialUpdate();
-  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateFindingsPane();
+  emit pictureChanged();
   return true;
 }
-
-void CInkbriteView::OnRenderFailed() { ShowOutOfMemory(); }
 
 void CInkbriteView::UpdateScrollSizes() {
   const QSize page = ShownPageSize();
@@ -573,7 +233,8 @@ bool CInkbriteView::PageFitsClient() const {
 
 std::string CInkbriteView::PageKey() const {
   if (!m_doc) return {};
-  return m_doc->PathName().string() + '\n' + m_doc->EntryName() + '\n' + std::to_string(m_part);
+  return m_doc->PathName().string() + '\n' + m_doc->EntryName() + '\n' +
+         std::to_string(SpreadPart());
 }
 
 int CInkbriteView::QuarterTurns() const {
@@ -677,9 +338,10 @@ void CInkbriteView::TakeRememberedZoom() {
 
 QString CInkbriteView::ZoomText() const {
   const QSize shown = ShownPageSize();
-  if (shown.isEmpty() || !m_source || m_source->IsEmpty()) return {};
+  const std::shared_ptr<const DibImage>& source = m_renderer.Source();
+  if (shown.isEmpty() || !source || source->IsEmpty()) return {};
   // Screen pixels per pixel of the page as read.
-  const QSize turned = TurnedSize(QSize(m_source->Width(), m_source->Height()), QuarterTurns());
+  const QSize turned = TurnedSize(QSize(source->Width(), source->Height()), QuarterTurns());
   const double scale =
       m_fit ? static_cast<double>(shown.width()) / std::max(1, turned.width()) : ViewScale();
   const int percent = static_cast<int>(std::lround(scale * 100));
@@ -694,9 +356,7 @@ QString CInkbriteView::ZoomText() const {
   return {};
 }
 
-void CInkbriteView::NoteZoom() {
-  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) app->MainFrame()->UpdateZoomPane();
-}
+void CInkbriteView::NoteZoom() { emit zoomChanged(); }
 
 void CInkbriteView::Turn(int quarterTurns) {
   const std::string key = PageKey();
@@ -737,10 +397,17 @@ int CInkbriteView::DividerX() const {
 
 void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(viewport());
+  QRect partInView;
+  m_paintedGeneration = m_renderer.Read([&](const DibImage& shown, const DibImage* original) {
+    Paint(painter, shown, original, partInView);
+  });
+  m_renderer.SetPartInView(partInView);
+}
+
+void CInkbriteView::Paint(QPainter& painter, const DibImage& shown, const DibImage* original,
+                          QRect& partInView) {
   const QRect client = viewport()->rect();
-  std::lock_guard lock(m_displayMutex);
-  m_paintedGeneration = m_displayGeneration;
-  const QSize rendered(m_displayed.Width(), m_displayed.Height());
+  const QSize rendered(shown.Width(), shown.Height());
   const int turns = QuarterTurns();
   const double scale = ScaleFor(rendered);
   const QRect page = PageRectFor(ShownSize(rendered, turns, scale));
@@ -748,20 +415,19 @@ void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   const QRegion outside = QRegion(client).subtracted(page);
   const QColor around = CentreSmallPages() ? QColor(128, 128, 128) : QColor(Qt::black);
   for (const QRect& r : outside) painter.fillRect(r, around);
-  if (m_displayed.IsEmpty()) return;
+  if (shown.IsEmpty()) return;
   const QTransform toScreen =
       PageToShown(rendered, turns, scale) * QTransform::fromTranslate(page.left(), page.top());
   const QRect visible = client.intersected(page);
   // What a change renders first (a pixel more around it for the smoothing).
   bool invertible = false;
   const QTransform toPage = toScreen.inverted(&invertible);
-  m_partInView = invertible && !visible.isEmpty()
-                     ? toPage.mapRect(QRectF(visible)).toAlignedRect().adjusted(-2, -2, 2, 2)
-                     : QRect();
-  const DibImage* original = m_original.get();
+  if (invertible && !visible.isEmpty()) {
+    partInView = toPage.mapRect(QRectF(visible)).toAlignedRect().adjusted(-2, -2, 2, 2);
+  }
   const bool marks = ShowClipping();
   if (!original || original->IsEmpty() || (!m_split && !ShowsOriginal())) {
-    PaintDibTransformed(painter, m_displayed, toScreen, visible, marks);
+    PaintDibTransformed(painter, shown, toScreen, visible, marks);
     return;
   }
   // The original stretched over the enhanced page's place (the enhancement
@@ -779,7 +445,7 @@ void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
       QRect(QPoint(page.left(), page.top()), QPoint(divider - 1, page.bottom())));
   const QRect right = visible.intersected(QRect(QPoint(divider, page.top()), page.bottomRight()));
   PaintDibTransformed(painter, *original, originalToScreen, left);
-  PaintDibTransformed(painter, m_displayed, toScreen, right, marks);
+  PaintDibTransformed(painter, shown, toScreen, right, marks);
   // The divider, and what each side shows at its top.
   painter.fillRect(QRect(divider - 1, visible.top(), 3, visible.height()), QColor(255, 255, 255));
   painter.fillRect(QRect(divider, visible.top(), 1, visible.height()), QColor(0, 0, 0));
@@ -849,9 +515,14 @@ bool CInkbriteView::OnCommand(int id) {
 
 void CInkbriteView::TurnPage(int id) {
   if (!m_doc) return;
+  TurnPageWithin(id);
+  emit pageTurned();
+}
+
+void CInkbriteView::TurnPageWithin(int id) {
   // Within a split spread first.
-  if (id == kCmdNextPage && ShowSpreadPart(m_part + 1)) return;
-  if (id == kCmdPreviousPage && ShowSpreadPart(m_part - 1)) return;
+  if (id == kCmdNextPage && ShowSpreadPart(SpreadPart() + 1)) return;
+  if (id == kCmdPreviousPage && ShowSpreadPart(SpreadPart() - 1)) return;
   if (id == kCmdPreviousPage || id == kCmdLastPage) m_nextPart = -1;  // the spread's last page
   int index = 0;
   using Turn = CInkbriteDoc::Turn;
@@ -869,10 +540,8 @@ void CInkbriteView::TurnPage(int id) {
 bool CInkbriteView::TurnToNeighbourBook(CInkbriteDoc::Turn turn) {
   if (!m_doc->AtBookEnd(turn) || !m_doc->OpenNeighbourBook(turn)) return false;
   const QString name = QString::fromStdString(m_doc->PathName().filename().string());
-  if (CInkbriteApp* app = TheApp(); app && app->MainFrame()) {
-    app->MainFrame()->ShowNote(turn == CInkbriteDoc::Turn::kNext ? tr("下一本书：%1").arg(name)
-                                                                 : tr("上一本书：%1").arg(name));
-  }
+  emit noteShown(turn == CInkbriteDoc::Turn::kNext ? tr("下一本书：%1").arg(name)
+                                                   : tr("上一本书：%1").arg(name));
   return true;
 }
 
@@ -922,7 +591,7 @@ void CInkbriteView::SingleKey() {
     return;
   }
   if (!m_doc) return;
-  if (ShowSpreadPart(m_part + 1)) {
+  if (ShowSpreadPart(SpreadPart() + 1)) {
     ArmCornerState();
     return;
   }
@@ -938,6 +607,7 @@ void CInkbriteView::SingleKey() {
   m_doc->OpenPage(next);
   m_doc->SetShowReadError(true);
   ArmCornerState();
+  emit pageTurned();
 }
 
 void CInkbriteView::Fit(bool fit) {
@@ -946,11 +616,8 @@ void CInkbriteView::Fit(bool fit) {
   // The page is rebuilt here from the document's; the background thread
   // must not render it at the same time, so it is stopped and started again
   // as a page change does.
-  m_worker.Stop();
-  m_source = m_doc->SharedPage();
-  ShowSource(fit);
+  ShowSource(fit, SpreadPart());
   ScrollTo({0, 0});
-  if (m_source) StartWorker();
   m_fitBusy = false;
 }
 
@@ -971,12 +638,12 @@ bool CInkbriteView::event(QEvent* event) {
     const auto* change = static_cast<ParamChangeEvent*>(event);
     if (PerWindowMode()) m_window.SetValue(change->Slot(), change->Value());
     m_working.SetValue(change->Slot(), change->Value());
-    WakeWorker();
+    m_renderer.SetParameters(Snapshot());
     return true;
   }
   if (event->type() == ParamResetEvent::kType) {
     m_working.Assign(PerWindowMode() ? m_window : AppParams());
-    WakeWorker();
+    m_renderer.SetParameters(Snapshot());
     return true;
   }
   return QAbstractScrollArea::event(event);
@@ -1115,11 +782,10 @@ void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
-  // A double-click on the page goes into the reader's full screen and out.
-  CMainFrame* frame = TheApp() ? TheApp()->MainFrame() : nullptr;
-  if (event->button() == Qt::LeftButton && frame) {
-    QMetaObject::invokeMethod(
-        frame, [frame] { frame->OnCommand(kCmdReaderFullScreen); }, Qt::QueuedConnection);
+  // A double-click on the page goes into the reader's full screen and out
+  // (the frame's, connected queued).
+  if (event->button() == Qt::LeftButton) {
+    emit fullScreenRequested();
     return;
   }
   QAbstractScrollArea::mouseDoubleClickEvent(event);
@@ -1181,13 +847,8 @@ void CInkbriteView::wheelEvent(QWheelEvent* event) {
   }
   event->accept();
   const bool back = delta > 0;
-  // Through the main window, so the page counter and the strip follow.
-  CMainFrame* frame = TheApp() ? TheApp()->MainFrame() : nullptr;
-  if (frame && frame->ActiveView() == this) {
-    frame->OnCommand(back ? kCmdPreviousPage : kCmdNextPage);
-  } else {
-    OnCommand(back ? kCmdPreviousPage : kCmdNextPage);
-  }
+  // The page counter and the strip follow through pageTurned.
+  TurnPage(back ? kCmdPreviousPage : kCmdNextPage);
   // Going back, the previous page shows its bottom, where reading left it.
   if (back) {
     const QSize page = DisplayedSize();

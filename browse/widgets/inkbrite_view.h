@@ -5,22 +5,15 @@
 // dragging, arrow keys, corner jumps and Space (single-key browsing); can
 // fit each page to the window.
 //
-// Rendering: a page is enhanced on the user-interface thread when it is
-// opened, with the view's working parameter set. Afterwards a background
-// thread keeps the displayed page in step with that set: each parameter
-// change wakes it (it also polls every 100 to 200 ms), and when the set
-// changed it renders the unprocessed source page
-// (fitted to the window when the window fits pages, as opening does) into an
-// image of its own, swaps it in under a lock and posts the repaint.
-// A page at least twice the size of the part of it in view (at 100 % or any
-// zoom, not fitted) gets that part first: rendered alone (EnhancePart, the
-// same bytes as the whole page there) and written over the page on screen,
-// then the whole page replaces it; a further change meanwhile abandons the
-// whole page for its own part. A change that needs the whole page (a
-// resize, auto levels, a colour reduction, another crop, the automatic
-// source steps) renders the whole page at once.
-// It never waits for the user-interface thread, so stopping it cannot
-// deadlock, and a paint never reads a page being written.
+// Rendering is its PageRenderer's (browse/reading/page_renderer.h): the
+// view hands it the document's page, the layout (fitted to the client area
+// or not) and the working set's values at each change, tells it the part
+// in view at each paint, and paints the picture it says is rendered.
+//
+// What the user asked that others follow is said as signals, which the
+// main frame connects: pageTurned (the page counter, the strip),
+// zoomChanged, pictureChanged (the findings pane, the histogram),
+// noteShown (the status bar), commandsChanged (the menus' checks).
 //
 // Parameter sets: the working set is what the page is drawn with, and what
 // Save writes with. Without per-window mode it follows the shared set; in
@@ -35,36 +28,30 @@
 // Parameter events (posted by the parameter bar): ParamChangeEvent (1035,
 // slot and value) and ParamResetEvent (1036).
 //
-// Threads: everything but the preparation routine runs on the
-// user-interface thread.
+// Threads: user-interface thread only (the renderer has its own worker).
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QEvent>
 #include <QPoint>
 #include <QTimer>
-#include <array>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "browse/inkbrite_doc.h"
+#include "browse/reading/page_renderer.h"
 #include "browse/reading/view_geometry.h"
-#include "browse/reading/worker_thread.h"
 #include "browse/widgets/wheel_paging.h"
-#include "core/auto_steps.h"
 #include "core/dib_image.h"
-#include "core/enhance.h"
 #include "core/page_histogram.h"
 #include "core/para_block.h"
 
 class QMimeData;
+class QPainter;
 
 namespace inkbrite {
 
@@ -175,28 +162,19 @@ class CInkbriteView : public QAbstractScrollArea {
   DibImage DisplayedPage() const;
   QSize DisplayedSize() const;
   int CornerState() const { return m_cornerState; }
-  // Background renderings begun, finished, and given up for lack of memory
-  // since the view was made.
-  int RenderStarts() const { return m_renderStarts.load(); }
-  int RenderCount() const { return m_renderCount.load(); }
-  int RenderFailures() const { return m_renderFailures.load(); }
-  // Background renderings begun at once on a parameter change (the change
-  // woke the thread) rather than at the end of a polling interval.
-  int RendersOnWake() const { return m_rendersOnWake.load(); }
-  // Parts in view shown ahead of their whole page.
-  int PartPictures() const { return m_partPictures.load(); }
-  // Spreads shown roughly fitted first (two large pages side by side), the
-  // exact fitting following from the background thread.
-  int RoughPictures() const { return m_roughPictures; }
-  // A rendering is under way, or due for a page replaced by its fuller
-  // decoding (OnFullPage).
-  bool RenderPending() const {
-    return m_rebase.load() || m_renderStarts.load() != m_renderEnds.load();
-  }
+  // The renderer's counts (page_renderer.h) since the view was made.
+  const PageRenderer& Renderer() const { return m_renderer; }
+  int RenderStarts() const { return m_renderer.RenderStarts(); }
+  int RenderCount() const { return m_renderer.RenderCount(); }
+  int RenderFailures() const { return m_renderer.RenderFailures(); }
+  int RendersOnWake() const { return m_renderer.RendersOnWake(); }
+  int PartPictures() const { return m_renderer.PartPictures(); }
+  int RoughPictures() const { return m_renderer.RoughPictures(); }
+  bool RenderPending() const { return m_renderer.RenderPending(); }
   // Pages put on screen so far (each opening, fitting and rendering counts
   // one), and the number of the latest one painted: a change is on screen
   // once PaintedGeneration passes the DisplayGeneration taken before it.
-  uint64_t DisplayGeneration() const;
+  uint64_t DisplayGeneration() const { return m_renderer.Generation(); }
   uint64_t PaintedGeneration() const { return m_paintedGeneration; }
 
   const CParaBlock& WorkingSet() const { return m_working; }
@@ -210,8 +188,23 @@ class CInkbriteView : public QAbstractScrollArea {
   // the previous-page command back to the first, and paging back into a
   // spread starts at its second page.
   std::string FindingsText() const;
-  int SpreadPart() const { return m_part; }
-  int SpreadParts() const { return m_parts.load(); }
+  int SpreadPart() const { return m_renderer.Part(); }
+  int SpreadParts() const { return m_renderer.Parts(); }
+
+ signals:
+  // The page shown changed by a command of the view (a page command, the
+  // wheel, the mouse, single-key browsing, auto-play).
+  void pageTurned();
+  // The zoom, or the page's size on screen, changed.
+  void zoomChanged();
+  // A new picture is on screen (its findings and histogram with it).
+  void pictureChanged();
+  // A line for the status bar ("下一本书：...").
+  void noteShown(const QString& text);
+  // A command's state changed by itself (auto-play stopped at the end).
+  void commandsChanged();
+  // A double-click on the page: the reader's full screen, in or out.
+  void fullScreenRequested();
 
  protected:
   bool event(QEvent* event) override;
@@ -229,63 +222,25 @@ class CInkbriteView : public QAbstractScrollArea {
   // Scrolls, and at the page's end turns the page (browse/widgets/wheel_paging.h).
   void wheelEvent(QWheelEvent* event) override;
 
- private slots:
-  // Posted by the preparation thread when a rendering is in place, or when
-  // one was given up for lack of memory.
-  void OnPageRendered();
-  void OnRenderFailed();
-
  private:
-  // The worker whose stop request wakes the preparation routine.
-  class Worker : public CWorkerThread {
-   public:
-    explicit Worker(CInkbriteView& view) : m_view(view) {}
-    ~Worker() override { Stop(); }
-
-   protected:
-    void OnStopRequest() override;
-
-   private:
-    CInkbriteView& m_view;
-  };
-
-  // How one background rendering ended (kSuperseded: given up for a later
-  // change).
-  enum class Rendering { kDone, kStopped, kNoMemory, kSuperseded };
-
-  int PrepareRoutine();
-  Rendering RenderOnce(const EnhanceHooks& hooks);
-  // The part of the page in view rendered with m_rendered and written over
-  // the page on screen, after `room` is made of the whole page's size;
-  // false when there is none to render that way, or no room.
-  bool RenderPartInView(const EnhanceHooks& hooks, DibImage& room);
-  // The working set differs from the one being rendered.
-  bool WorkingSetMoved() const;
-  // The base page: the source page after the automatic source steps of
-  // `params` (page m_part of a split spread), or its copy fitted to the
-  // window; false when a copy does not fit in memory. `rough`: a large
-  // spread without source steps may be fitted by sampling (m_roughBase), to
-  // be fitted exactly by the background thread.
-  bool MakeBase(bool fit, const CParaBlock& params, bool rough = false);
-  // A fresh copy of the base page enhanced with `params`; `findings` gets
-  // what the automatic steps found.
-  Rendering Prepare(DibImage& page, const CParaBlock& params, const EnhanceHooks& hooks,
-                    PageFindings& findings) const;
+  void OnPageRendered();
+  // The working set's values as the renderer takes them (the resampling
+  // filter the application-wide one).
+  EnhanceSettings Snapshot() const;
+  // The renderer shows the document's page laid out for `fit`; `part`:
+  // the page of a split spread (-1: the last).
+  bool ShowSource(bool fit, int part);
   // Shows page `part` of the spread in place of the other (false: none).
   bool ShowSpreadPart(int part);
-  void SetFindings(const PageFindings& findings);
-  void StartWorker();
-  // Wakes the background thread, so a change is rendered without waiting
-  // for the end of its polling interval.
-  void WakeWorker();
   void TakeParameters();
-  bool ShowSource(bool fit);
-  // The page on screen, and the unenhanced page it was rendered from (what
-  // before/after and the split view show).
-  void SetDisplayed(DibImage page, std::shared_ptr<const DibImage> original = nullptr);
   void ShowOutOfMemory();
   void UpdateScrollSizes();
+  // A page command, then pageTurned.
   void TurnPage(int id);
+  void TurnPageWithin(int id);
+  // Paints the renderer's picture (under its lock); `partInView` gets the
+  // picture's pixels in view.
+  void Paint(QPainter& painter, const DibImage& shown, const DibImage* original, QRect& partInView);
   // At a book's end, on to the neighbouring book of its folder, with a
   // note in the status bar; false when the page turns within the book.
   bool TurnToNeighbourBook(CInkbriteDoc::Turn turn);
@@ -323,59 +278,11 @@ class CInkbriteView : public QAbstractScrollArea {
   int DividerX() const;
 
   CInkbriteDoc* m_doc;
-  Worker m_worker{*this};
-  // The wake event: auto-reset, signalled by the worker's stop request.
-  std::mutex m_wakeMutex;
-  std::condition_variable m_wakeSignal;
-  bool m_wake = false;
-
+  PageRenderer m_renderer;
   CParaBlock m_working;
-  CParaBlock m_rendered;
   CParaBlock m_window;
-  // The document's page, shared rather than copied; replaced only while the
-  // worker is stopped. Null when no page is shown.
-  std::shared_ptr<const DibImage> m_source;
-  // What the page on screen is rendered from: the source page, or its copy
-  // fitted to the window once (so a change never scales the full page
-  // again), and whether it is fitted; likewise written only while the
-  // worker is stopped.
-  std::shared_ptr<const DibImage> m_base;
-  bool m_fitted = false;
-  QSize m_fitSize;  // the client size the base was fitted to
-  // The source fitted to m_fitSize ahead, by the document's read-ahead
-  // (null: none); likewise written only while the worker is stopped.
-  std::shared_ptr<const DibImage> m_fittedAhead;
-  // The base was sampled, not fitted exactly; written with m_base.
-  bool m_roughBase = false;
-  int m_roughPictures = 0;
-  // What the automatic source steps found on the base, and the values of
-  // their slots it was made with: a rendering whose values differ makes the
-  // base again (on the preparation thread, which then owns it).
-  PageFindings m_baseFindings;
-  std::array<int, kParaSlotCount - kBaseSlotCount> m_baseAuto{};
-  // The page of a split spread shown, changed only while the worker is
-  // stopped, and the page OnInitialUpdate shows next (-1: the last).
-  int m_part = 0;
+  // The page of a spread OnInitialUpdate shows next (-1: the last).
   int m_nextPart = 0;
-  std::atomic<int> m_parts{1};
-  mutable std::mutex m_displayMutex;
-  DibImage m_displayed;              // guarded by m_displayMutex
-  PageFindings m_findings;           // likewise; described when asked, in the language of then
-  uint64_t m_displayGeneration = 0;  // likewise
-  // The displayed page's pixels in view at the last paint (with a margin
-  // for the smoothing of a zoom); likewise.
-  QRect m_partInView;
-  uint64_t m_paintedGeneration = 0;
-  std::atomic<int> m_renderStarts{0};
-  std::atomic<int> m_renderCount{0};
-  std::atomic<int> m_renderFailures{0};
-  std::atomic<int> m_rendersOnWake{0};
-  std::atomic<int> m_partPictures{0};
-  std::atomic<int> m_renderEnds{0};  // renderings ended in any way
-  // The source was replaced by the full page: the next rendering makes the
-  // base again even when the parameters did not change. Set while the
-  // worker is stopped, then the worker's.
-  std::atomic<bool> m_rebase{false};
   bool m_showingMemoryMessage = false;
 
   bool m_initialised = false;
@@ -385,9 +292,7 @@ class CInkbriteView : public QAbstractScrollArea {
   bool m_hasFocus = false;
 
   ViewZoom m_zoom;
-  std::filesystem::path m_zoomFor;             // the folder or book m_zoom was taken for
-  std::shared_ptr<const DibImage> m_original;  // guarded by m_displayMutex
-  PageHistogram m_histogram;                   // likewise
+  std::filesystem::path m_zoomFor;  // the folder or book m_zoom was taken for
   bool m_showOriginal = false;
   bool m_holdOriginal = false;
   bool m_split = false;
@@ -409,6 +314,7 @@ class CInkbriteView : public QAbstractScrollArea {
   // Arrow-key scrolling: 10 pixels a 5 ms tick while keys are held.
   QTimer m_keyScrollTimer;
   std::set<int> m_heldArrows;
+  uint64_t m_paintedGeneration = 0;
 };
 
 }  // namespace inkbrite

@@ -773,6 +773,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
   const bool maximised = active == nullptr || active->isMaximized();
   m_mdi->addSubWindow(child);
   m_reader->Adopt(child);
+  ConnectView(child->View());
   if (m_fullScreen || IsReaderFullScreen()) {
     child->View()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     child->View()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -787,6 +788,28 @@ void CMainFrame::AddChild(CChildFrame* child) {
   }
   ActivateChild(child);
   UpdateMenus();
+}
+
+void CMainFrame::ConnectView(CInkbriteView* view) {
+  // What the view says the user asked, followed here while it is active.
+  const auto whileActive = [this, view](void (CMainFrame::*follow)()) {
+    return [this, view, follow] {
+      if (ActiveView() == view) (this->*follow)();
+    };
+  };
+  connect(view, &CInkbriteView::pageTurned, this, whileActive(&CMainFrame::FollowPageTurn));
+  connect(view, &CInkbriteView::zoomChanged, this, whileActive(&CMainFrame::UpdateZoomPane));
+  connect(view, &CInkbriteView::pictureChanged, this, whileActive(&CMainFrame::UpdateFindingsPane));
+  connect(view, &CInkbriteView::commandsChanged, this, &CMainFrame::UpdateMenus);
+  connect(view, &CInkbriteView::noteShown, this, &CMainFrame::ShowNote);
+  connect(
+      view, &CInkbriteView::fullScreenRequested, this, [this] { OnCommand(kCmdReaderFullScreen); },
+      Qt::QueuedConnection);
+}
+
+void CMainFrame::FollowPageTurn() {
+  UpdatePageCounter();
+  UpdateChecks();
 }
 
 void CMainFrame::ActivateChild(CChildFrame* child) {

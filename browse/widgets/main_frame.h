@@ -180,6 +180,9 @@ class CMainFrame : public QMainWindow {
   void ShowShortcutList();
   void ShowViewScrollBars(bool shown);
   void UpdateChecks();
+  // The view's signals to the panes, the counter and the menus.
+  void ConnectView(CInkbriteView* view);
+  void FollowPageTurn();
   void UpdateLockPanes();
 
   QMdiArea* m_mdi;

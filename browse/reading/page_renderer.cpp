@@ -1,0 +1,416 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "browse/reading/page_renderer.h"
+
+#include <QMetaObject>
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace inkbrite {
+
+namespace {
+
+// Two pages side by side this large (in pixels) are first shown roughly
+// sampled when fitted, the exact fitting following from the worker: fitting
+// two pages of 1700 x 2400 takes tens of milliseconds.
+constexpr uint64_t kRoughFitPixels = uint64_t{6} << 20;
+
+// The whole page after its part in view is rendered in bands of this many
+// rows, so a further change waits at most one band's time for its own part.
+constexpr int32_t kBandRows = 128;
+
+// `page` sampled into width x height, the nearest pixel for each.
+bool SampleInto(const DibImage& page, int32_t width, int32_t height, DibImage& out) {
+  if (!out.Create(width, height, 24)) return false;
+  std::vector<int32_t> columns(static_cast<size_t>(width));
+  for (int32_t x = 0; x < width; ++x) {
+    columns[static_cast<size_t>(x)] =
+        3 * static_cast<int32_t>((int64_t{2} * x + 1) * page.Width() / (int64_t{2} * width));
+  }
+  for (int32_t y = 0; y < height; ++y) {
+    const int32_t sy =
+        static_cast<int32_t>((int64_t{2} * y + 1) * page.Height() / (int64_t{2} * height));
+    const uint8_t* from = page.Row(sy);
+    uint8_t* to = out.Row(y);
+    for (int32_t x = 0; x < width; ++x, to += 3) {
+      const uint8_t* pixel = from + columns[static_cast<size_t>(x)];
+      to[0] = pixel[0];
+      to[1] = pixel[1];
+      to[2] = pixel[2];
+    }
+  }
+  return true;
+}
+
+bool SameSettings(const EnhanceSettings& a, const EnhanceSettings& b) {
+  return a.values == b.values && a.filter == b.filter;
+}
+
+}  // namespace
+
+PageRenderer::PageRenderer(QObject* parent) : QObject(parent) {}
+
+PageRenderer::~PageRenderer() { m_worker.Stop(); }
+
+void PageRenderer::Stop() { m_worker.Stop(); }
+
+void PageRenderer::Wake() {
+  {
+    std::lock_guard lock(m_wakeMutex);
+    m_wake = true;
+  }
+  m_wakeSignal.notify_one();
+}
+
+void PageRenderer::SetParameters(const EnhanceSettings& params) {
+  {
+    std::lock_guard lock(m_paramsMutex);
+    m_wanted = params;
+  }
+  if (!m_worker.IsRunning()) return;  // no page: nothing to render
+  m_wakePending = true;
+  Wake();
+}
+
+void PageRenderer::SetPartInView(QRect part) {
+  std::lock_guard lock(m_pictureMutex);
+  m_partInView = part;
+}
+
+bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout& layout,
+                            const EnhanceSettings& params) {
+  m_worker.Stop();
+  {
+    std::lock_guard lock(m_paramsMutex);
+    m_wanted = params;
+  }
+  // The worker has nothing to do until the parameters change.
+  m_rendering = params;
+  m_wakePending = false;
+  m_rebase = false;
+  m_source = std::move(source);
+  m_base.reset();
+  m_fitted = layout.fit;
+  m_box = layout.box;
+  m_ahead = layout.fit ? layout.ahead : nullptr;
+  m_part = layout.part;
+  // Fitting starts from an empty picture, so nothing of the earlier size
+  // is laid out meanwhile.
+  if (layout.fit) SetPicture(DibImage(), nullptr, {});
+  DibImage page;
+  PageFindings findings;
+  const bool held = !m_source || (MakeBase(layout.fit, params, layout.rough) &&
+                                  Prepare(page, params, {}, findings) == Rendering::kDone);
+  if (held && m_roughBase) {
+    // The exact fitting follows at once from the worker.
+    ++m_roughPictures;
+    m_rebase = true;
+    Wake();
+  }
+  if (!held) {
+    page.Clear();
+    m_source.reset();
+    m_base.reset();
+  }
+  m_part = std::max(0, m_baseFindings.part - 1);
+  SetPicture(std::move(page), held ? m_base : nullptr, findings);
+  if (m_source) StartWorker();
+  return held;
+}
+
+void PageRenderer::ReplaceSource(std::shared_ptr<const DibImage> source) {
+  m_worker.Stop();
+  m_source = std::move(source);
+  m_ahead.reset();
+  m_rebase = true;
+  StartWorker();
+  Wake();
+}
+
+bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough) {
+  m_base.reset();
+  m_roughBase = false;
+  m_baseFindings = {};
+  for (size_t i = 0; i < m_baseAuto.size(); ++i) {
+    m_baseAuto[i] = params[kBaseSlotCount + static_cast<int>(i)];
+  }
+  // A copy that cannot be made is a page that cannot be held.
+  try {
+    std::shared_ptr<const DibImage> staged = m_source;
+    if (ReadAutoSteps(params).AnySourceStep()) {
+      auto page = std::make_shared<DibImage>(*m_source);
+      DibImage second;
+      PageFindings found[2];
+      const int parts = PrepareSourcePages(params, *page, second, found).pages;
+      m_parts = parts;
+      const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
+      if (shown == 1) *page = std::move(second);
+      m_baseFindings = found[shown];
+      staged = std::move(page);
+    } else {
+      m_parts = 1;  // every step off: the source itself, shared
+    }
+    m_base = staged;
+    if (!fit) return true;
+    // Fitted ahead from the same page by the same scaling.
+    if (staged == m_source && m_ahead) {
+      m_base = m_ahead;
+      return true;
+    }
+    int32_t w = 0, h = 0;
+    staged->FitSize(m_box.width(), m_box.height(), w, h);
+    if (w <= 0 || h <= 0 || (w == staged->Width() && h == staged->Height())) return true;
+    if (rough && staged == m_source &&
+        uint64_t(staged->Width()) * uint64_t(staged->Height()) > kRoughFitPixels) {
+      auto sampled = std::make_shared<DibImage>();
+      if (!SampleInto(*staged, w, h, *sampled)) return false;
+      m_base = std::move(sampled);
+      m_roughBase = true;
+      return true;
+    }
+    auto fitted = std::make_shared<DibImage>(*staged);
+    if (!fitted->ResizeTo(w, h)) return false;
+    m_base = std::move(fitted);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSettings& params,
+                                              const EnhanceHooks& hooks,
+                                              PageFindings& findings) const {
+  try {
+    page = *m_base;
+    findings = m_baseFindings;
+    EnhanceHooks withFindings = hooks;
+    withFindings.findings = &findings;
+    // A fitted page is not scaled again by the parameters.
+    if (EnhanceImage(params, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
+  } catch (const std::bad_alloc&) {
+    return Rendering::kNoMemory;
+  }
+  return Rendering::kDone;
+}
+
+void PageRenderer::SetPicture(DibImage page, std::shared_ptr<const DibImage> original,
+                              const PageFindings& findings) {
+  // Counted before the lock, so a reader never waits for it.
+  PageHistogram histogram = ComputeHistogram(page);
+  std::lock_guard lock(m_pictureMutex);
+  m_histogram = histogram;
+  m_picture = std::move(page);
+  m_original = m_picture.IsEmpty() ? nullptr : std::move(original);
+  m_findings = findings;
+  ++m_generation;
+}
+
+uint64_t PageRenderer::Read(
+    const std::function<void(const DibImage& page, const DibImage* original)>& paint) const {
+  std::lock_guard lock(m_pictureMutex);
+  paint(m_picture, m_original.get());
+  return m_generation;
+}
+
+DibImage PageRenderer::Picture() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_picture;
+}
+
+QSize PageRenderer::PictureSize() const {
+  std::lock_guard lock(m_pictureMutex);
+  return {m_picture.Width(), m_picture.Height()};
+}
+
+uint64_t PageRenderer::Generation() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_generation;
+}
+
+PageHistogram PageRenderer::Histogram() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_histogram;
+}
+
+PageFindings PageRenderer::Findings() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_findings;
+}
+
+void PageRenderer::Say(bool failed) {
+  // Posted, never waited for, so a Stop from the owning thread cannot wait
+  // on the worker waiting on it.
+  const quint64 generation = Generation();
+  QMetaObject::invokeMethod(
+      this,
+      [this, failed, generation] {
+        if (failed) {
+          emit renderFailed();
+        } else {
+          emit rendered(generation);
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void PageRenderer::StartWorker() {
+  m_worker.SetRoutine([this] { return Routine(); });
+  // No thread to be had (the system's limit reached): the page is shown as
+  // it is, unenhanced, with the reason.
+  if (!m_worker.Start()) {
+    ++m_renderFailures;
+    Say(true);
+  }
+}
+
+int PageRenderer::Routine() {
+  EnhanceHooks hooks;
+  hooks.abortCheck = [this] { return m_worker.IsStopRequested() ? 1 : 0; };
+  // A rendering given up for a later change goes straight on with that
+  // change, as the same rendering (still under way, counted once).
+  bool superseded = false;
+  while (!m_worker.IsStopRequested()) {
+    if (!superseded) {
+      std::unique_lock lock(m_wakeMutex);
+      m_wakeSignal.wait(lock, [this] { return m_wake; });
+      m_wake = false;
+    }
+    if (m_worker.IsStopRequested()) break;
+    bool same = false;
+    {
+      std::lock_guard lock(m_paramsMutex);
+      same = SameSettings(m_rendering, m_wanted);
+      m_rendering = m_wanted;
+      m_wakePending = false;
+    }
+    // Nothing changed (a new source is rendered all the same).
+    if (same && !m_rebase && !superseded) continue;
+    if (!superseded) {
+      ++m_renderStarts;
+      ++m_rendersOnWake;
+    }
+    // No room for a copy the rendering needs: this page fails with its
+    // message, and the thread goes on.
+    Rendering result = Rendering::kNoMemory;
+    try {
+      result = RenderOnce(hooks);
+    } catch (const std::bad_alloc&) {
+      result = Rendering::kNoMemory;
+    }
+    superseded = result == Rendering::kSuperseded;
+    if (superseded) continue;
+    ++m_renderEnds;
+    if (result == Rendering::kStopped) break;
+    // A rendering that found no memory is not tried again until the
+    // parameters change.
+    if (result == Rendering::kNoMemory) {
+      ++m_renderFailures;
+    } else {
+      ++m_renderCount;
+    }
+    Say(result == Rendering::kNoMemory);
+  }
+  if (superseded) ++m_renderEnds;  // stopped before it went on
+  return 0;
+}
+
+bool PageRenderer::ParametersMoved() const {
+  std::lock_guard lock(m_paramsMutex);
+  return !SameSettings(m_rendering, m_wanted);
+}
+
+PageRenderer::Rendering PageRenderer::RenderOnce(const EnhanceHooks& hooks) {
+  // Rendered into an image of its own, fitted when the layout fits; the
+  // picture stays whole until the finished one replaces it. The automatic
+  // steps' slots changed: the base is made again from the source.
+  bool rebase = m_rebase.exchange(false);
+  for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
+    rebase = m_rendering[kBaseSlotCount + static_cast<int>(i)] != m_baseAuto[i];
+  }
+  if (rebase && !MakeBase(m_fitted, m_rendering, false)) return Rendering::kNoMemory;
+  // The part in view first; then the whole page band by band, given up
+  // when the parameters change again, as the next change shows its own
+  // part first.
+  DibImage page;
+  PageFindings findings;
+  Rendering result = Rendering::kNoMemory;
+  if (!rebase && RenderPartInView(hooks, page)) {
+    EnhanceHooks bandHooks;
+    bandHooks.abortCheck = [this] {
+      if (m_worker.IsStopRequested()) return 1;
+      return ParametersMoved() ? 2 : 0;
+    };
+    if (EnhanceInBands(m_rendering, *m_base, false, page, bandHooks, kBandRows)) {
+      findings = m_baseFindings;
+      result = Rendering::kDone;
+    } else if (m_worker.IsStopRequested()) {
+      return Rendering::kStopped;
+    } else if (ParametersMoved()) {
+      return Rendering::kSuperseded;
+    }
+  }
+  if (result != Rendering::kDone) {
+    page.Clear();
+    result = Prepare(page, m_rendering, hooks, findings);
+  }
+  if (result != Rendering::kDone) return result;
+  if (m_worker.IsStopRequested()) return Rendering::kStopped;
+  SetPicture(std::move(page), m_base, findings);
+  return Rendering::kDone;
+}
+
+bool PageRenderer::RenderPartInView(const EnhanceHooks& hooks, DibImage& room) {
+  if (m_fitted || !m_base) return false;
+  QRect inView;
+  QSize shown;
+  {
+    std::lock_guard lock(m_pictureMutex);
+    inView = m_partInView;
+    shown = QSize(m_picture.Width(), m_picture.Height());
+  }
+  // Only over the picture, of the size this rendering gives, and only when
+  // the part is at most half of it.
+  int32_t width = 0, height = 0;
+  if (shown.isEmpty() || !EnhancedPartSize(m_rendering, *m_base, false, width, height) ||
+      QSize(width, height) != shown) {
+    return false;
+  }
+  inView &= QRect(QPoint(0, 0), shown);
+  if (inView.isEmpty() ||
+      int64_t{inView.width()} * inView.height() * 2 > int64_t{shown.width()} * shown.height()) {
+    return false;
+  }
+  // Room for the whole page is asked for first (and held, untouched, while
+  // the part is rendered): a page that cannot be held leaves the picture as
+  // it was, its part in view too.
+  const auto roomBytes =
+      static_cast<size_t>(DibImage::RowBytesFor(width, 24)) * static_cast<size_t>(height);
+  std::unique_ptr<uint8_t[]> held(new (std::nothrow) uint8_t[roomBytes]);
+  if (!held) return false;
+  const DibRect rect{inView.left(), inView.top(), inView.right() + 1, inView.bottom() + 1};
+  DibImage part;
+  if (!EnhancePart(m_rendering, *m_base, rect, false, part, hooks)) return false;
+  held.reset();
+  try {
+    if (!room.Create(width, height, 24)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (m_worker.IsStopRequested()) return false;
+  {
+    // Only this thread replaces the picture while it runs.
+    std::lock_guard lock(m_pictureMutex);
+    const auto bytes = static_cast<size_t>(part.Width()) * 3;
+    for (int32_t y = 0; y < part.Height(); ++y) {
+      std::memcpy(m_picture.Row(rect.top + y) + static_cast<size_t>(rect.left) * 3, part.Row(y),
+                  bytes);
+    }
+    ++m_generation;
+  }
+  ++m_partPictures;
+  Say(false);
+  return true;
+}
+
+}  // namespace inkbrite

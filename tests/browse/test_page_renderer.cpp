@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// PageRenderer driven alone, without a widget: the picture it shows is the
+// page enhanced with the parameters it was given last, laid out as asked,
+// after any sequence of changes, source replacements and page changes; each
+// change renders once, an unchanged set not at all.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "browse/reading/page_renderer.h"
+#include "core/enhance.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+EnhanceSettings With(const std::vector<std::pair<int, int>>& values) {
+  EnhanceSettings settings;
+  for (const auto& [slot, value] : values) settings.Set(slot, value);
+  return settings;
+}
+
+// What the renderer must show: `source` (fitted into `box` when asked, as
+// the renderer fits: the same resampling, then no resize by the steps)
+// enhanced with `params`.
+std::vector<uint8_t> Expected(const DibImage& source, const PageRenderer::Layout& layout,
+                              const EnhanceSettings& params) {
+  DibImage page = source;
+  if (layout.fit) {
+    int32_t w = 0, h = 0;
+    page.FitSize(layout.box.width(), layout.box.height(), w, h);
+    if (w != page.Width() || h != page.Height()) {
+      EXPECT_TRUE(page.ResizeTo(w, h));
+    }
+  }
+  EXPECT_EQ(EnhanceImage(params, page, {}, layout.fit), 0);
+  return page.PackedDib();
+}
+
+struct Step {
+  enum Kind { kParameters, kReplaceSource, kShowPage } kind;
+  EnhanceSettings params;  // kParameters, kShowPage
+  int renders;             // background renderings this step adds
+};
+
+struct Case {
+  const char* name;
+  int width, height;
+  bool fit;
+  QSize box;
+  QRect partInView;  // set before the steps (empty: none)
+  std::vector<Step> steps;
+};
+
+const EnhanceSettings kBright = With({{kBrightness, 140}});
+const EnhanceSettings kDark = With({{kBrightness, 60}, {kContrast, 130}});
+const EnhanceSettings kSharp = With({{kSharpen, 3}, {kGamma, 80}});
+const EnhanceSettings kScaled = With({{kResize, 150}});
+
+TEST(PageRendererTest, ShowsTheLastParametersAfterEverySequence) {
+  const std::vector<Case> cases = {
+      {"one change", 300, 200, false, {}, {}, {{Step::kParameters, kBright, 1}}},
+      {"unchanged set renders nothing",
+       300,
+       200,
+       false,
+       {},
+       {},
+       {{Step::kParameters, EnhanceSettings(), 0},
+        {Step::kParameters, kDark, 1},
+        {Step::kParameters, kDark, 0}}},
+      {"fitted, then a resize by the steps",
+       900,
+       1300,
+       true,
+       {400, 300},
+       {},
+       {{Step::kParameters, kSharp, 1}, {Step::kParameters, kScaled, 1}}},
+      {"part in view first, then the whole page",
+       1200,
+       1600,
+       false,
+       {},
+       {100, 100, 200, 150},
+       {{Step::kParameters, kBright, 1}, {Step::kParameters, kSharp, 1}}},
+      {"a fuller source renders with the set in force",
+       500,
+       400,
+       false,
+       {},
+       {},
+       {{Step::kParameters, kDark, 1}, {Step::kReplaceSource, {}, 1}}},
+      {"another page while rendering",
+       1500,
+       1500,
+       false,
+       {},
+       {},
+       {{Step::kParameters, kSharp, -1},
+        {Step::kShowPage, kBright, 0},
+        {Step::kParameters, kDark, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PageRenderer renderer;
+    std::vector<quint64> said;
+    QObject::connect(&renderer, &PageRenderer::rendered,
+                     [&](quint64 generation) { said.push_back(generation); });
+    auto source = std::make_shared<const DibImage>(test::MakePattern(c.width, c.height));
+    PageRenderer::Layout layout;
+    layout.fit = c.fit;
+    layout.box = c.box;
+    ASSERT_TRUE(renderer.ShowPage(source, layout, EnhanceSettings()));
+    // Opening renders on the calling thread: the picture is there at once.
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(*source, layout, EnhanceSettings()));
+    renderer.SetPartInView(c.partInView);
+    EnhanceSettings inForce;
+    int renders = 0;
+    for (const Step& step : c.steps) {
+      if (step.kind == Step::kParameters) {
+        inForce = step.params;
+        renderer.SetParameters(step.params);
+      } else if (step.kind == Step::kReplaceSource) {
+        source = std::make_shared<const DibImage>(test::MakePattern(c.width, c.height + 10));
+        renderer.ReplaceSource(source);
+      } else {
+        // A page change stops a rendering under way; the new page comes
+        // with its own set.
+        inForce = step.params;
+        source = std::make_shared<const DibImage>(test::MakePattern(c.width / 2, c.height / 3));
+        ASSERT_TRUE(renderer.ShowPage(source, layout, inForce));
+        renders = renderer.RenderCount();
+        continue;
+      }
+      if (step.renders < 0) continue;  // not waited for
+      renders += step.renders;
+      ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+      EXPECT_EQ(renderer.RenderCount(), renders);
+      EXPECT_EQ(renderer.Picture().PackedDib(), Expected(*source, layout, inForce));
+    }
+    EXPECT_EQ(renderer.RenderFailures(), 0);
+    // Only a page change may end a rendering unfinished.
+    const bool changedPage = c.steps.size() > 1 && c.steps[1].kind == Step::kShowPage;
+    if (!changedPage) {
+      EXPECT_EQ(renderer.RenderStarts(), renderer.RenderCount());
+    }
+    // Every rendering and part was said, with the generation it put in place.
+    QApplication::processEvents();
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.back(), renderer.Generation());
+    if (!c.partInView.isEmpty()) {
+      EXPECT_GE(renderer.PartPictures(), 1);
+    }
+  }
+}
+
+// Many changes in a row, faster than a rendering: the picture ends with the
+// last set, and fewer renderings than changes may run, never more.
+TEST(PageRendererTest, ChangesInARowEndWithTheLast) {
+  PageRenderer renderer;
+  const auto source = std::make_shared<const DibImage>(test::MakePattern(1400, 1000));
+  ASSERT_TRUE(renderer.ShowPage(source, {}, EnhanceSettings()));
+  renderer.SetPartInView({0, 0, 300, 200});
+  EnhanceSettings last;
+  for (int i = 1; i <= 12; ++i) {
+    last = With({{kBrightness, 100 + 5 * i}, {kSharpen, i % 3}});
+    renderer.SetParameters(last);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+  EXPECT_LE(renderer.RenderStarts(), 12);
+  EXPECT_EQ(renderer.Picture().PackedDib(), Expected(*source, {}, last));
+}
+
+// No page: nothing shown, nothing rendered, and a change does not start a
+// thread that would render nothing.
+TEST(PageRendererTest, NoPageShowsNothing) {
+  PageRenderer renderer;
+  EXPECT_TRUE(renderer.ShowPage(nullptr, {}, kBright));
+  renderer.SetParameters(kDark);
+  QApplication::processEvents();
+  EXPECT_TRUE(renderer.PictureSize().isEmpty());
+  EXPECT_EQ(renderer.RenderStarts(), 0);
+}
+
+}  // namespace
+}  // namespace inkbrite
