@@ -155,6 +155,13 @@ QString CWindowTabBar::TabText(int index) const {
   return index >= 0 && index < GetTabCount() ? m_tabs[index].text : QString();
 }
 
+QString CWindowTabBar::ShownText(int index) const {
+  if (index < 0 || index >= GetTabCount()) return {};
+  const QFontMetrics metrics(index == m_selected ? m_boldFont : m_normalFont);
+  return metrics.elidedText(m_tabs[index].text, Qt::ElideMiddle,
+                            m_tabs[index].width - 3 * m_barHeight / 2);
+}
+
 void* CWindowTabBar::TabOwner(int index) const {
   return index >= 0 && index < GetTabCount() ? m_tabs[index].owner : nullptr;
 }
@@ -341,7 +348,7 @@ void CWindowTabBar::paintEvent(QPaintEvent*) {
       p.setClipRect(textRect);
       p.setFont(selected ? m_boldFont : m_normalFont);
       p.setPen(selected ? windowText : buttonText);
-      p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_tabs[i].text);
+      p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText(i));
       p.restore();
     };
     for (int i = 0; i < GetTabCount(); ++i) {

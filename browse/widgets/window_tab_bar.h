@@ -11,7 +11,9 @@
 //                 wide and h high; the strip starts after them (x = 65 with
 //                 all four, 33 with two, 1 with none).
 // Tabs are trapezoids standing on the bottom edge (hanging from the top with
-// kUpsideDown), drawn left to right with the selected tab again on top.
+// kUpsideDown), drawn left to right with the selected tab again on top. A
+// text wider than its tab loses its middle to an ellipsis, so the start of a
+// book's or a folder's name and the page's end ("(2/9)") both show.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -51,6 +53,8 @@ class CWindowTabBar : public QWidget {
   bool DeleteTab(int index);
   bool SetTabText(int index, const QString& text);
   QString TabText(int index) const;
+  // The text as the tab shows it (elided in the middle to fit).
+  QString ShownText(int index) const;
   // Index of the tab whose owner is `owner`, -1 if none.
   int FindTab(const void* owner) const;
   void* TabOwner(int index) const;

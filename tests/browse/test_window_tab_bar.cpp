@@ -151,5 +151,27 @@ TEST(WindowTabBarTest, FindDeleteAndSelectKeepIndicesStraight) {
   EXPECT_EQ(bar.TotalWidth(), 2);
 }
 
+// A text wider than its tab loses its middle, so a book's name and the
+// page's number both show; a text that fits is shown whole.
+TEST(WindowTabBarTest, ATextWiderThanItsTabLosesItsMiddle) {
+  CWindowTabBar bar;
+  bar.resize(600, kHeight);
+  bar.show();
+  std::vector<int> owners(3);
+  const QString texts[] = {QStringLiteral("a.bmp"),
+                           QStringLiteral("chapters.cbz — Chapter 2/01.jpg (1/4)"), kLongTitle};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(bar.InsertTab(i, texts[i], &owners[i]), i);
+  bar.SelectTab(1);
+  EXPECT_EQ(bar.ShownText(0), texts[0]);
+  for (int i : {1, 2}) {
+    const QString shown = bar.ShownText(i);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(shown.left(4), texts[i].left(4)) << shown.toStdString();
+    EXPECT_EQ(shown.right(3), texts[i].right(3)) << shown.toStdString();
+    EXPECT_LT(shown.size(), texts[i].size());
+  }
+  EXPECT_EQ(bar.TabText(1), texts[1]);  // the tooltip still gives it whole
+}
+
 }  // namespace
 }  // namespace inkbrite
