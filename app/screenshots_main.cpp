@@ -173,7 +173,7 @@ bool ShootParameterBar(CMainFrame* frame, const QString& out) {
   bool ok = true;
   // The parameter bar on each of its pages, picked on its tab strip.
   CParaBar* bar = frame->ParaBar();
-  for (int page = 0; page < kParaBarPageCount; ++page) {
+  for (int page = 0; page < bar->PageCount(); ++page) {
     bar->Control<QTabBar>(kParaTabs)->setCurrentIndex(page);
     const std::string name = "05-parameter-bar-" + std::to_string(page) + ".png";
     ok = Save(bar, out, name.c_str()) && ok;

@@ -25,6 +25,7 @@
 #include "core/tone.h"
 #include "platform/program_paths.h"
 #include "sources/folder_books.h"
+#include "sources/page_source.h"
 
 namespace inkbrite {
 
@@ -41,6 +42,12 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   const bool same = fs::equivalent(a, b, ec);
   return !ec && same;
+}
+
+// What a recent entry stands for when one entry is kept per folder or book:
+// the book, or a loose page's folder.
+fs::path RecentGroupOf(const fs::path& entry) {
+  return IsBookFile(entry) ? entry : entry.parent_path();
 }
 
 }  // namespace
@@ -295,6 +302,11 @@ void CInkbriteApp::AddToRecentFileList(const fs::path& path) {
   const QString entry = QString::fromStdString(path.string());
   QStringList files = m_recentFiles;
   files.removeAll(entry);
+  if (RecentPerFolder()) {
+    // The entry of the same folder (a loose page) or book gives way.
+    const fs::path group = RecentGroupOf(path);
+    files.removeIf([&](const QString& file) { return RecentGroupOf(file.toStdString()) == group; });
+  }
   files.prepend(entry);
   while (files.size() > kRecentFileCount) files.removeLast();
   SetRecentFiles(std::move(files));

@@ -79,7 +79,10 @@ enum class SettingScope : uint8_t {
   kUnused,    // kept for the layout, read by nothing
 };
 
-// The parameter bar's page a setting is shown on.
+// The parameter bar's page a setting is shown on. The pages up to kOther are
+// those of the original layout, each with controls of its own; every later
+// group is a page made from its rows (a new group is a new page, named in
+// kSettingGroupLabels), shown in the batch dialog and the settings manager too.
 enum class SettingGroup : uint8_t {
   kBrightness,
   kContrast,
@@ -113,6 +116,10 @@ struct ParaSlotRow {
   std::string_view label;  // marked text, shown through EngineText
   SettingGroup group;
   SettingScope scope;
+  // The switch (a slot of the same group) this setting belongs to: its
+  // control stays beside the switch's and is enabled while it is on; -1:
+  // none (a switch, or a setting of its own).
+  int step = -1;
 };
 
 inline constexpr int32_t kAnyValueMin = std::numeric_limits<int32_t>::min();
@@ -178,29 +185,29 @@ inline constexpr ParaSlotRow kRows[] = {
     {kAutoLevels, "AutoLevels", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "自动色阶"), G::kAuto, S::kPage},
     {kAutoLevelsClip, "AutoLevelsClip", 5, 5, 0, 50, L::kNone, true, "0.1%",
-     INKBRITE_TEXT("settings", "色阶两端忽略"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "色阶两端忽略"), G::kAuto, S::kPage, kAutoLevels},
     {kAutoLevelsLimit, "AutoLevelsLimit", 64, 64, 0, 128, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "色阶最多移动"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "色阶最多移动"), G::kAuto, S::kPage, kAutoLevels},
     {kAutoLevelsNeutral, "AutoLevelsNeutral", 0, 0, 0, 1, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "去除纸色"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "去除纸色"), G::kAuto, S::kPage, kAutoLevels},
     {kAutoCrop, "AutoCrop", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "自动切边"), G::kAuto, S::kPage},
     {kAutoCropBorder, "AutoCropBorder", 8, 8, 0, 200, L::kNone, true, "px",
-     INKBRITE_TEXT("settings", "切边留边"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "切边留边"), G::kAuto, S::kPage, kAutoCrop},
     {kAutoCropTolerance, "AutoCropTolerance", 48, 48, 8, 128, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "切边容差"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "切边容差"), G::kAuto, S::kPage, kAutoCrop},
     {kAutoCropMinShare, "AutoCropMinShare", 60, 60, 10, 100, L::kNone, true, "%",
-     INKBRITE_TEXT("settings", "切边最少保留"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "切边最少保留"), G::kAuto, S::kPage, kAutoCrop},
     {kAutoCropFacing, "AutoCropFacing", 0, 0, 0, 1, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "对页同框"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "对页同框"), G::kAuto, S::kPage, kAutoCrop},
     {kSplitSpreads, "SplitSpreads", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "拆分跨页"), G::kAuto, S::kPage},
     {kSplitRightToLeft, "SplitRightToLeft", 0, 0, 0, 1, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "从右到左"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "从右到左"), G::kAuto, S::kPage, kSplitSpreads},
     {kDeskew, "Deskew", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "纠斜"), G::kAuto, S::kPage},
     {kDeskewRange, "DeskewRange", 50, 50, 1, 50, L::kNone, true, "0.1°",
-     INKBRITE_TEXT("settings", "纠斜范围"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "纠斜范围"), G::kAuto, S::kPage, kDeskew},
     {kFitWidth, "FitWidth", 0, 0, 0, 10000, L::kNone, true, "px",
      INKBRITE_TEXT("settings", "屏幕宽度"), G::kAuto, S::kPage},
     {kFitHeight, "FitHeight", 0, 0, 0, 10000, L::kNone, true, "px",
@@ -217,6 +224,16 @@ inline constexpr ParaSlotRow kRows[] = {
 };
 // clang-format on
 }  // namespace para_rows
+
+// The name of each group's page, in the order of SettingGroup.
+inline constexpr std::string_view kSettingGroupLabels[] = {
+    INKBRITE_TEXT("settings", "亮度"),     INKBRITE_TEXT("settings", "对比度"),
+    INKBRITE_TEXT("settings", "高亮度"),   INKBRITE_TEXT("settings", "Gamma校正"),
+    INKBRITE_TEXT("settings", "曲线调节"), INKBRITE_TEXT("settings", "缩放"),
+    INKBRITE_TEXT("settings", "Jpg质量"),  INKBRITE_TEXT("settings", "切边"),
+    INKBRITE_TEXT("settings", "其它"),     INKBRITE_TEXT("settings", "自动")};
+static_assert(std::size(kSettingGroupLabels) == static_cast<size_t>(SettingGroup::kNone),
+              "every page of the bar has a name");
 
 inline constexpr int kBaseNamedSettingKeyCount = 21;
 inline constexpr const auto& kParaSlots = para_rows::kRows;

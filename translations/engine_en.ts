@@ -934,6 +934,22 @@ keys of --set (KEY):
         <source>打开文件时预览</source>
         <translation>Preview in the open dialog</translation>
     </message>
+    <message>
+        <source>曲线调节</source>
+        <translation>Curve</translation>
+    </message>
+    <message>
+        <source>切边</source>
+        <translation>Crop</translation>
+    </message>
+    <message>
+        <source>其它</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Auto</translation>
+    </message>
 </context>
 <context>
     <name>sources</name>

@@ -581,6 +581,16 @@ Single instance</translation>
         <translation>Only the page on black, every bar and the still pointer hidden (Esc or F11 leaves)
 Reader&apos;s full screen</translation>
     </message>
+    <message>
+        <source>每个文件夹或书一项</source>
+        <translation>One Entry per Folder or Book</translation>
+    </message>
+    <message>
+        <source>最近文件列表中每个文件夹或书只占一项，翻页时替换这一项
+每个文件夹或书一项</source>
+        <translation>The recent files keep one entry per folder or book, which a page turn replaces
+One entry per folder or book</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -982,30 +992,6 @@ is not valid. Please choose another.</translation>
         <source>不处理彩色图像文件</source>
         <translation>Do not convert colour pictures</translation>
     </message>
-    <message>
-        <source>自动处理</source>
-        <translation>Automatic steps</translation>
-    </message>
-    <message>
-        <source>自动色阶</source>
-        <translation>Auto levels</translation>
-    </message>
-    <message>
-        <source>自动切边</source>
-        <translation>Auto crop</translation>
-    </message>
-    <message>
-        <source>拆分跨页</source>
-        <translation>Split spreads</translation>
-    </message>
-    <message>
-        <source>从右到左</source>
-        <translation>Right to left</translation>
-    </message>
-    <message>
-        <source>纠斜</source>
-        <translation>Deskew</translation>
-    </message>
 </context>
 <context>
     <name>inkbrite::CCurveDialog</name>
@@ -1240,70 +1226,6 @@ is not valid. Please choose another.</translation>
     <message>
         <source>参数：</source>
         <translation>Parameters: </translation>
-    </message>
-    <message>
-        <source>自动</source>
-        <translation>Auto</translation>
-    </message>
-    <message>
-        <source>自动色阶</source>
-        <translation>Auto levels</translation>
-    </message>
-    <message>
-        <source>两端忽略:</source>
-        <translation>Clip ends:</translation>
-    </message>
-    <message>
-        <source>最多移动:</source>
-        <translation>Move at most:</translation>
-    </message>
-    <message>
-        <source>去除纸色</source>
-        <translation>Remove paper tint</translation>
-    </message>
-    <message>
-        <source>自动切边</source>
-        <translation>Auto crop</translation>
-    </message>
-    <message>
-        <source>留边:</source>
-        <translation>Margin:</translation>
-    </message>
-    <message>
-        <source>容差:</source>
-        <translation>Tolerance:</translation>
-    </message>
-    <message>
-        <source>最少保留:</source>
-        <translation>Keep at least:</translation>
-    </message>
-    <message>
-        <source>对页同框</source>
-        <translation>Facing pages alike</translation>
-    </message>
-    <message>
-        <source>拆分跨页</source>
-        <translation>Split spreads</translation>
-    </message>
-    <message>
-        <source>从右到左</source>
-        <translation>Right to left</translation>
-    </message>
-    <message>
-        <source>纠斜</source>
-        <translation>Deskew</translation>
-    </message>
-    <message>
-        <source>范围:</source>
-        <translation>Range:</translation>
-    </message>
-    <message>
-        <source>缩小到屏幕 宽:</source>
-        <translation>Fit to screen W:</translation>
-    </message>
-    <message>
-        <source>高:</source>
-        <translation>H:</translation>
     </message>
 </context>
 <context>

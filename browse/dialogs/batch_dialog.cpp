@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "batch/batch_job.h"
+#include "batch/named_settings.h"
 #include "browse/dialogs/about_dialog.h"
 #include "browse/dialogs/curve_dialog.h"
 #include "browse/dialogs/image_file_dialog.h"
@@ -38,6 +40,7 @@
 #include "browse/dialogs/settings_dialog.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/main_frame.h"
+#include "browse/widgets/setting_panel.h"
 #include "core/enhance.h"
 #include "core/para_block.h"
 #include "formats/format_table.h"
@@ -421,7 +424,7 @@ void CBatchDlg::BuildControls() {
   left->addWidget(BuildSourceBox());
   left->addWidget(BuildTargetBox());
   left->addWidget(BuildOptionsBox());
-  left->addWidget(BuildAutoBox());
+  left->addWidget(BuildPanels());
   auto* top = new QHBoxLayout;
   top->addLayout(left, 1);
   top->addLayout(BuildRunColumn());
@@ -431,29 +434,22 @@ void CBatchDlg::BuildControls() {
   layout->addWidget(m_progress);
 }
 
-// "自动处理": the automatic clean-up steps' switches; their settings come from
-// the parameter bar's page "自动" or a named setting.
-QGroupBox* CBatchDlg::BuildAutoBox() {
-  auto* box = new QGroupBox(tr("自动处理"), this);
-  auto* row = new QHBoxLayout(box);
-  const struct {
-    int slot;
-    int id;
-    const char* text;
-  } switches[] = {{kAutoLevels, kBatchIdAutoLevels, QT_TR_NOOP("自动色阶")},
-                  {kAutoCrop, kBatchIdAutoCrop, QT_TR_NOOP("自动切边")},
-                  {kSplitSpreads, kBatchIdSplitSpreads, QT_TR_NOOP("拆分跨页")},
-                  {kSplitRightToLeft, kBatchIdSplitRightToLeft, QT_TR_NOOP("从右到左")},
-                  {kDeskew, kBatchIdDeskew, QT_TR_NOOP("纠斜")}};
-  for (const auto& s : switches) {
-    auto* check = new QCheckBox(tr(s.text), box);
-    check->setObjectName(BatchControlName(s.id));
-    row->addWidget(check);
-    m_autoSwitches.emplace_back(s.slot, check);
-    m_controls.push_back(check);
+// The steps' settings: a page for each group made from the settings table
+// (the automatic steps' "自动" and any later group), every setting of the
+// parameter bar's page of the same name, so all the job uses is here.
+QTabWidget* CBatchDlg::BuildPanels() {
+  auto* pages = new QTabWidget(this);
+  pages->setObjectName(BatchControlName(kBatchIdPanels));
+  constexpr int kLineWidth = 620;
+  for (const SettingGroup group : PanelGroups()) {
+    auto* panel = new CSettingPanel(
+        group, [](int slot) { return BatchControlName(BatchSettingId(slot)); }, kLineWidth, pages);
+    panel->setContentsMargins(6, 4, 6, 4);
+    pages->addTab(panel, GroupTitle(group));
+    m_panels.push_back(panel);
+    for (const auto& [slot, control] : panel->Controls()) m_controls.push_back(control);
   }
-  row->addStretch();
-  return box;
+  return pages;
 }
 
 // "需增强的漫画": the source folder, its patterns and the subfolder box.
@@ -526,12 +522,16 @@ QGroupBox* CBatchDlg::BuildOptionsBox() {
 // The six sliders with their value fields, and the resampling filter beside
 // the resize slider.
 QGridLayout* CBatchDlg::BuildSliders() {
-  m_brightness = AddSlider(kBatchIdBrightness, kBatchIdBrightnessValue, 0, 200, &m_values[0]);
-  m_contrast = AddSlider(kBatchIdContrast, kBatchIdContrastValue, 0, 200, &m_values[1]);
-  m_highlight = AddSlider(kBatchIdHighlight, kBatchIdHighlightValue, 100, 200, &m_values[2]);
-  m_gamma = AddSlider(kBatchIdGamma, kBatchIdGammaValue, 0, 200, &m_values[3]);
-  m_resize = AddSlider(kBatchIdResize, kBatchIdResizeValue, 0, 200, &m_values[4]);
-  m_quality = AddSlider(kBatchIdQuality, kBatchIdQualityValue, 0, 100, &m_values[5]);
+  // Each over its slot's range.
+  const auto slider = [this](int slot, int id, int valueId, QLineEdit** value) {
+    return AddSlider(id, valueId, BoundsOfSetting(slot).min, BoundsOfSetting(slot).max, value);
+  };
+  m_brightness = slider(kBrightness, kBatchIdBrightness, kBatchIdBrightnessValue, &m_values[0]);
+  m_contrast = slider(kContrast, kBatchIdContrast, kBatchIdContrastValue, &m_values[1]);
+  m_highlight = slider(kHighlight, kBatchIdHighlight, kBatchIdHighlightValue, &m_values[2]);
+  m_gamma = slider(kGamma, kBatchIdGamma, kBatchIdGammaValue, &m_values[3]);
+  m_resize = slider(kResize, kBatchIdResize, kBatchIdResizeValue, &m_values[4]);
+  m_quality = slider(kJpegQuality, kBatchIdQuality, kBatchIdQualityValue, &m_values[5]);
   m_filter = MakeList(m_options, FilterEntries(), kBatchIdFilter);
   m_controls.insert(m_controls.end(), std::begin(m_values), std::end(m_values));
   m_controls.push_back(m_filter);
@@ -555,11 +555,14 @@ QGridLayout* CBatchDlg::BuildSliders() {
 // its skip box, and the named-setting buttons.
 QGridLayout* CBatchDlg::BuildValues() {
   auto label = [this](const char* text) { return new QLabel(tr(text), m_options); };
-  m_threshold = MakeSpin(m_options, 170, 255, kBatchIdThreshold);
-  m_cropTop = MakeSpin(m_options, 0, 500, kBatchIdCropTop);
-  m_cropBottom = MakeSpin(m_options, 0, 500, kBatchIdCropBottom);
-  m_cropLeft = MakeSpin(m_options, 0, 500, kBatchIdCropLeft);
-  m_cropRight = MakeSpin(m_options, 0, 500, kBatchIdCropRight);
+  const auto spin = [this](int slot, int id) {
+    return MakeSpin(m_options, BoundsOfSetting(slot).min, BoundsOfSetting(slot).max, id);
+  };
+  m_threshold = spin(kThreshold, kBatchIdThreshold);
+  m_cropTop = spin(kCroppingTop, kBatchIdCropTop);
+  m_cropBottom = spin(kCroppingBottom, kBatchIdCropBottom);
+  m_cropLeft = spin(kCroppingLeft, kBatchIdCropLeft);
+  m_cropRight = spin(kCroppingRight, kBatchIdCropRight);
   m_sharpen = MakeList(m_options, SharpenEntries(), kBatchIdSharpen);
   m_soften = MakeList(m_options, SoftenEntries(), kBatchIdSoften);
   m_colour = MakeList(m_options, ColourEntries(), kBatchIdColour);
@@ -709,7 +712,7 @@ void CBatchDlg::LoadControls() {
   SelectIndex(m_soften, block.GetValue(kBlur));
   const int curveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
   for (int i = 0; i < 4; ++i) m_curve[i]->setText(QString::number(block.GetValue(curveSlots[i])));
-  for (const auto& [slot, check] : m_autoSwitches) check->setChecked(block.GetValue(slot) != 0);
+  for (CSettingPanel* panel : m_panels) panel->Load(block);
   const BatchFolders& folders = RememberedBatchFolders();
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
@@ -734,7 +737,7 @@ void CBatchDlg::StoreControls() {
   for (int i = 0; i < 4; ++i) block.SetValue(curveSlots[i], m_curve[i]->text().trimmed().toInt());
   block.SetValue(kSourceFiles, m_patterns->currentIndex());
   block.SetValue(kTargetFiles, m_extension->currentIndex());
-  for (const auto& [slot, check] : m_autoSwitches) block.SetValue(slot, check->isChecked() ? 1 : 0);
+  for (const CSettingPanel* panel : m_panels) panel->Store(block);
   BatchFolders& folders = RememberedBatchFolders();
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());

@@ -44,6 +44,7 @@ class QProgressBar;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QTabWidget;
 class QTimer;
 class QVBoxLayout;
 
@@ -54,6 +55,7 @@ namespace inkbrite {
 
 struct BatchSelection;
 class CBatchDialogHost;
+class CSettingPanel;
 
 // The dialog's control ids. (No fixed underlying type: Qt's lupdate loses
 // the namespace of every class after an "enum X : int" in this header, and
@@ -106,14 +108,11 @@ enum BatchControlId {
   kBatchIdCropRight = 1054,
   kBatchIdSkipColour = 1060,
   kBatchIdFilter = 1061,
-  kBatchIdBooks = 1062,  // what becomes of a comic book (BookOutput)
-  // "自动处理": the switches of the automatic clean-up steps.
-  kBatchIdAutoLevels = 1070,
-  kBatchIdAutoCrop = 1071,
-  kBatchIdSplitSpreads = 1072,
-  kBatchIdSplitRightToLeft = 1073,
-  kBatchIdDeskew = 1074,
+  kBatchIdBooks = 1062,     // what becomes of a comic book (BookOutput)
+  kBatchIdPanels = 1070,    // the steps' pages made from the settings table
+  kBatchIdSettings = 1100,  // + slot: a control of those pages
 };
+constexpr int BatchSettingId(int slot) { return kBatchIdSettings + slot; }
 
 // The object name of the control with this id: "ctl" + id.
 QString BatchControlName(int id);
@@ -277,7 +276,9 @@ class CBatchDlg : public QDialog {
   QGroupBox* BuildSourceBox();
   QGroupBox* BuildTargetBox();
   QGroupBox* BuildOptionsBox();
-  QGroupBox* BuildAutoBox();
+  // The pages of the steps' settings, one per group of PanelGroups(), made
+  // from the settings table.
+  QTabWidget* BuildPanels();
   QGridLayout* BuildSliders();
   QGridLayout* BuildValues();
   QHBoxLayout* BuildCurveRow();
@@ -318,7 +319,7 @@ class CBatchDlg : public QDialog {
   QComboBox* m_extension = nullptr;
   QComboBox* m_books = nullptr;
   QCheckBox* m_subdirs = nullptr;
-  std::vector<std::pair<int, QCheckBox*>> m_autoSwitches;  // slot, its box
+  std::vector<CSettingPanel*> m_panels;
   QSlider* m_brightness = nullptr;
   QSlider* m_contrast = nullptr;
   QSlider* m_highlight = nullptr;

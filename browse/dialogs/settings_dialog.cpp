@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include "batch/named_settings.h"
 #include "browse/dialogs/param_lists.h"
 #include "browse/services/ui_services.h"
+#include "browse/widgets/setting_panel.h"
 #include "platform/program_paths.h"
 
 namespace inkbrite {
@@ -60,6 +62,7 @@ CSettingsDialog::CSettingsDialog(Mode mode, CParaBlock& block, std::filesystem::
   left->addWidget(BuildNameField());
   left->addSpacing(6);
   left->addLayout(BuildValueGrid());
+  left->addWidget(BuildPanels());
   left->addStretch();
 
   auto* layout = new QHBoxLayout(this);
@@ -146,6 +149,23 @@ QGridLayout* CSettingsDialog::BuildValueGrid() {
   pair(6, 0, QT_TR_NOOP("新文件扩展名:"), ListField(kTargetFiles, NewExtensionEntries()));
   grid->setColumnStretch(8, 1);
   return grid;
+}
+
+QWidget* CSettingsDialog::BuildPanels() {
+  auto* boxes = new QWidget(this);
+  auto* column = new QVBoxLayout(boxes);
+  column->setContentsMargins(0, 0, 0, 0);
+  constexpr int kLineWidth = 600;  // about the grid's width
+  for (const SettingGroup group : PanelGroups()) {
+    auto* box = new QGroupBox(GroupTitle(group), boxes);
+    auto* inside = new QVBoxLayout(box);
+    auto* panel = new CSettingPanel(group, KeyName, kLineWidth, box);
+    panel->SetReadOnly(true);
+    inside->addWidget(panel);
+    column->addWidget(box);
+    m_panels.push_back(panel);
+  }
+  return boxes;
 }
 
 QVBoxLayout* CSettingsDialog::BuildButtons() {
@@ -237,6 +257,9 @@ void CSettingsDialog::ShowValues(const std::array<int, kParaSlotCount>& values) 
       box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
     }
   }
+  for (CSettingPanel* panel : m_panels) {
+    panel->Load([&values](int slot) { return values[static_cast<size_t>(slot)]; });
+  }
 }
 
 void CSettingsDialog::ClearValues(bool afterDelete) {
@@ -250,6 +273,7 @@ void CSettingsDialog::ClearValues(bool afterDelete) {
       m_lists[slot]->setCurrentIndex(afterDelete && entry.slot == kGreyScale ? 1 : -1);
     }
   }
+  for (CSettingPanel* panel : m_panels) panel->Clear();
 }
 
 void CSettingsDialog::accept() {

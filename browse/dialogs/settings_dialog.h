@@ -12,6 +12,7 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/para_block.h"
 
@@ -20,8 +21,11 @@ class QGridLayout;
 class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
+class QWidget;
 
 namespace inkbrite {
+
+class CSettingPanel;
 
 // The settings file of the program, ProgramFilePath(".ini"). The first call
 // in a run adds the ready-made settings for reading devices that the file
@@ -54,6 +58,8 @@ class CSettingsDialog : public QDialog {
  private:
   QComboBox* BuildNameField();
   QGridLayout* BuildValueGrid();
+  // Every other stored value: a read-only box per group of PanelGroups().
+  QWidget* BuildPanels();
   QVBoxLayout* BuildButtons();
   // A read-only field or a disabled list showing `slot`, named after its key
   // in the settings file.
@@ -87,6 +93,8 @@ class CSettingsDialog : public QDialog {
   // read-only field, list slots a disabled drop-down list.
   std::array<QLineEdit*, kParaSlotCount> m_numbers{};
   std::array<QComboBox*, kParaSlotCount> m_lists{};
+  // The steps' settings, a box per group made from the settings table.
+  std::vector<CSettingPanel*> m_panels;
 };
 
 }  // namespace inkbrite

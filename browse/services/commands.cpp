@@ -24,6 +24,9 @@ constexpr CommandText kCommandTexts[] = {
      QT_TRANSLATE_NOOP("Commands", "把处理后的图像存入原文件\n保存")},
     {kCmdSaveAs, QT_TRANSLATE_NOOP("Commands", "另存为(&A)..."),
      QT_TRANSLATE_NOOP("Commands", "把处理后的图像存为新文件\n另存为")},
+    {kCmdRecentPerFolder, QT_TRANSLATE_NOOP("Commands", "每个文件夹或书一项"),
+     QT_TRANSLATE_NOOP(
+         "Commands", "最近文件列表中每个文件夹或书只占一项，翻页时替换这一项\n每个文件夹或书一项")},
     {kCmdAskBeforeOverwrite, QT_TRANSLATE_NOOP("Commands", "保存前确认替换原文件"),
      QT_TRANSLATE_NOOP("Commands", "保存到原文件之前先询问\n保存前确认")},
     {kCmdBatch, QT_TRANSLATE_NOOP("Commands", "批量转换(&A)"),

@@ -49,6 +49,7 @@ enum CommandId : int {
   kCmdClipWarnings = 32911,
   kCmdSingleInstance = 32912,    // one viewer at a time (a program-wide choice)
   kCmdReaderFullScreen = 32913,  // only the page on black (F11, a double-click)
+  kCmdRecentPerFolder = 32920,   // one recent entry per folder or book (a program-wide choice)
   kCmdOpen = 57601,
   kCmdClose = 57602,
   kCmdSave = 57603,

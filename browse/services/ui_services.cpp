@@ -73,6 +73,14 @@ bool AskBeforeOverwritingSource() {
   return QSettings().value(QStringLiteral("Save/AskBeforeOverwritingSource"), true).toBool();
 }
 
+bool RecentPerFolder() {
+  return QSettings().value(QStringLiteral("File/RecentPerFolder"), false).toBool();
+}
+
+void SetRecentPerFolder(bool on) {
+  QSettings().setValue(QStringLiteral("File/RecentPerFolder"), on);
+}
+
 void SetAskBeforeOverwritingSource(bool ask) {
   QSettings().setValue(QStringLiteral("Save/AskBeforeOverwritingSource"), ask);
 }

@@ -48,6 +48,11 @@ inline const char* const kDontAskAgainText = QT_TRANSLATE_NOOP("Messages", "ф╗ех
 // (kept in the settings; on until the user turns it off).
 bool AskBeforeOverwritingSource();
 void SetAskBeforeOverwritingSource(bool ask);
+// The recent-file list keeps one entry per folder or book (a page turn
+// replaces the entry of its folder) rather than one per page shown; kept in
+// the settings, off by default.
+bool RecentPerFolder();
+void SetRecentPerFolder(bool on);
 
 // Whether a page smaller than its window is centred on a neutral grey
 // (kept in the settings; off: the page sits top left on black).

@@ -95,6 +95,20 @@ QString AnyCase(const QString& pattern) {
   return out;
 }
 
+// The workspace, with room kept free at its bottom for the parameter bar.
+class WorkspaceArea : public QMdiArea {
+ public:
+  using QMdiArea::QMdiArea;
+  void SetBottomRoom(int height) {
+    if (viewportMargins().bottom() != height) setViewportMargins(0, 0, 0, height);
+  }
+};
+
+// Where the user left the parameter bar (its frame's top left, global).
+const QString kParaBarPlaceKey = QStringLiteral("ParaBar/Position");
+// A bar let go this close to the workspace's bottom goes back to its place.
+constexpr int kParaBarSnap = 24;
+
 // In a menu's list of commands: the place of its submenu.
 constexpr int kSubmenu = -1;
 
@@ -122,9 +136,16 @@ void SetCommandTexts(QAction* action, int id) {
 
 }  // namespace
 
-CMainFrame::CMainFrame() : m_mdi(new QMdiArea(this)), m_language(CurrentUiLanguage()) {
+CMainFrame::CMainFrame() : m_mdi(new WorkspaceArea(this)), m_language(CurrentUiLanguage()) {
   SetFrameTitle(QStringLiteral("Inkbrite"));
   m_mdi->setBackground(Qt::black);
+  {
+    QPalette black = m_mdi->palette();  // the bar's room too
+    black.setColor(QPalette::Window, Qt::black);
+    m_mdi->setPalette(black);
+    m_mdi->setAutoFillBackground(true);
+  }
+  m_paraBarDocked = !QSettings().contains(kParaBarPlaceKey);
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(m_mdi);
@@ -172,7 +193,13 @@ void CMainFrame::CreateParaBar() {
   m_paraBar = new CParaBar(std::move(views), this);
   // However the bar is hidden (its command, Escape, its close button), the
   // menu item and the toolbar button follow.
-  connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] { UpdateChecks(); });
+  connect(m_paraBar, &CParaBar::VisibilityChanged, this, [this] {
+    UpdateParaBarRoom();
+    UpdateChecks();
+  });
+  connect(m_paraBar, &CParaBar::Resized, this, [this] { UpdateParaBarRoom(); });
+  connect(m_paraBar, &CParaBar::MovedByUser, this,
+          [this](QPoint topLeft) { OnParaBarMovedByUser(topLeft); });
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
@@ -206,8 +233,8 @@ void CMainFrame::RebuildParaBar() {
   // Where the old one stood, its bottom edge and centre kept.
   const QSize before = old->size();
   const QSize after = m_paraBar->size();
-  m_paraBar->move(old->pos() +
-                  QPoint((before.width() - after.width()) / 2, before.height() - after.height()));
+  m_paraBar->PlaceAt(old->frameGeometry().topLeft() + QPoint((before.width() - after.width()) / 2,
+                                                             before.height() - after.height()));
   old->hide();
   old->deleteLater();
   if (shown) {
@@ -254,6 +281,8 @@ void CMainFrame::hideEvent(QHideEvent* event) {
 void CMainFrame::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
+  // At its own place the bar goes with the frame.
+  if (m_paraBarPlaced && m_paraBarDocked && m_paraBar->isVisible()) PlaceParaBar();
 }
 
 void CMainFrame::ShowParaBarAtStart() {
@@ -289,12 +318,47 @@ void CMainFrame::ToggleParaBar() {
 }
 
 void CMainFrame::PlaceParaBar() {
-  // Bottom edge on the bottom of the workspace, centred across it.
-  const QRect client = m_mdi->geometry();
   const QRect frame = m_paraBar->frameGeometry();
+  // Where the user left it, while that lies on a screen.
+  if (!m_paraBarDocked) {
+    const QPoint left = QSettings().value(kParaBarPlaceKey).toPoint();
+    const QRect there(left, frame.size());
+    const QScreen* screen = QGuiApplication::screenAt(there.center());
+    if (screen && screen->availableGeometry().contains(there)) {
+      m_paraBar->PlaceAt(left);
+      UpdateParaBarRoom();
+      return;
+    }
+    m_paraBarDocked = true;
+  }
+  // Its own place: bottom edge on the bottom of the workspace, centred
+  // across it, over the room kept free for it.
+  const QRect client = m_mdi->geometry();
   const QPoint topLeft(client.left() + (client.width() - frame.width()) / 2,
                        client.bottom() + 1 - frame.height());
-  m_paraBar->move(mapToGlobal(topLeft));
+  m_paraBar->PlaceAt(mapToGlobal(topLeft));
+  UpdateParaBarRoom();
+}
+
+void CMainFrame::UpdateParaBarRoom() {
+  // Over the reader's full screen the bar floats over the page.
+  const bool room = m_paraBarDocked && m_paraBar->isVisible() && !IsReaderFullScreen();
+  static_cast<WorkspaceArea*>(m_mdi)->SetBottomRoom(room ? m_paraBar->frameGeometry().height() : 0);
+}
+
+void CMainFrame::OnParaBarMovedByUser(QPoint topLeft) {
+  const QRect client(mapToGlobal(m_mdi->geometry().topLeft()), m_mdi->size());
+  const QRect bar(topLeft, m_paraBar->frameGeometry().size());
+  if (std::abs(bar.bottom() - client.bottom()) <= kParaBarSnap && bar.intersects(client)) {
+    // Let go on the workspace's bottom: back to its own place.
+    m_paraBarDocked = true;
+    QSettings().remove(kParaBarPlaceKey);
+    PlaceParaBar();
+    return;
+  }
+  m_paraBarDocked = false;
+  QSettings().setValue(kParaBarPlaceKey, topLeft);
+  UpdateParaBarRoom();
 }
 
 void CMainFrame::UpdateLockPanes() {
@@ -306,6 +370,7 @@ void CMainFrame::UpdateLockPanes() {
 void CMainFrame::UpdateChecks() {
   m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
   m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
+  m_actions[kCmdRecentPerFolder]->setChecked(RecentPerFolder());
   m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
   m_actions[kCmdReaderFullScreen]->setChecked(IsReaderFullScreen());
   m_actions[kCmdThumbnails]->setChecked(ThumbnailStripWanted());
@@ -387,6 +452,7 @@ void CMainFrame::ToggleReaderFullScreen() {
     m_reader->Enter();
     if (CInkbriteView* view = ActiveView()) view->setFocus();
   }
+  UpdateParaBarRoom();
   UpdateChecks();
 }
 
@@ -445,6 +511,7 @@ void CMainFrame::CreateActions() {
   make(kCmdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)});
   make(kCmdSaveAs);
   make(kCmdAskBeforeOverwrite)->setCheckable(true);
+  make(kCmdRecentPerFolder)->setCheckable(true);
   make(kCmdBatch);
   make(kCmdExit);
   make(kCmdToolbar)->setCheckable(true);
@@ -530,7 +597,8 @@ QMenu* CMainFrame::CreateMenu(const char* title, std::initializer_list<int> ids,
 
 void CMainFrame::CreateMenus() {
   m_menuSets[0] = {
-      CreateMenu(QT_TR_NOOP("文件(&F)"), {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, 0, kCmdExit}),
+      CreateMenu(QT_TR_NOOP("文件(&F)"),
+                 {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, kCmdRecentPerFolder, 0, kCmdExit}),
       CreateMenu(QT_TR_NOOP("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen,
                   kCmdReaderFullScreen}),
@@ -544,7 +612,7 @@ void CMainFrame::CreateMenus() {
   m_menuSets[1] = {
       CreateMenu(QT_TR_NOOP("文件(&F)"),
                  {kCmdOpen, kCmdClose, kCmdSave, kCmdSaveAs, kCmdAskBeforeOverwrite, 0, kCmdBatch,
-                  0, kCmdRecentFile, 0, kCmdExit}),
+                  0, kCmdRecentFile, kCmdRecentPerFolder, 0, kCmdExit}),
       CreateMenu(QT_TR_NOOP("查看(&V)"),
                  {kCmdToolbar,
                   kCmdStatusBar,
@@ -956,6 +1024,10 @@ bool CMainFrame::RunDocumentCommand(int id) {
     case kCmdSaveAs:
       if (doc) doc->OnFileSaveAs();
       return true;
+    case kCmdRecentPerFolder:
+      SetRecentPerFolder(!RecentPerFolder());
+      UpdateChecks();
+      return true;
     case kCmdAskBeforeOverwrite:
       SetAskBeforeOverwritingSource(!AskBeforeOverwritingSource());
       UpdateChecks();
@@ -1169,6 +1241,7 @@ void CMainFrame::RunOpenDialog() {
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   if (m_paraBarTimer.isActive()) m_paraBarTimer.start();  // not settled yet
+  if (m_paraBarPlaced && m_paraBarDocked && m_paraBar->isVisible()) PlaceParaBar();
   // The window tabs take three fifths of the status bar.
   m_tabBar->setFixedWidth(event->size().width() * 3 / 5);
 }

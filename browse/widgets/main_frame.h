@@ -116,6 +116,8 @@ class CMainFrame : public QMainWindow {
   void OnChildTitleChanged(CChildFrame* child);
   void OnChildClosed(CChildFrame* child);
   bool IsFullScreen() const { return m_fullScreen; }
+  // The bar stands at its own place over room kept free for it.
+  bool IsParaBarDocked() const { return m_paraBarDocked; }
   // The reader's full screen (F11): only the page on black.
   bool IsReaderFullScreen() const;
   const CReaderFullScreen* ReaderFullScreen() const { return m_reader; }
@@ -171,6 +173,11 @@ class CMainFrame : public QMainWindow {
   void SetFrameTitle(const QString& title);
   void UpdateFrameTitle();
   void PlaceParaBar();
+  // The room kept free for the bar at the workspace's bottom while it stands
+  // at its own place there (the page and the window tabs then lie outside
+  // it); none while it stands where the user put it, or is hidden.
+  void UpdateParaBarRoom();
+  void OnParaBarMovedByUser(QPoint topLeft);
   void ShowParaBarAtStart();
   void ToggleParaBar();
   void ToggleFullScreen();
@@ -219,6 +226,9 @@ class CMainFrame : public QMainWindow {
   // it appears).
   QTimer m_paraBarTimer;
   bool m_paraBarPlaced = false;
+  // At its own place on the workspace's bottom (else where the user left
+  // it, kept in the settings).
+  bool m_paraBarDocked = true;
   // Full screen: the state to go back to.
   bool m_fullScreen = false;
   bool m_wasMaximised = false;

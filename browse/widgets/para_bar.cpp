@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -14,6 +13,7 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -21,29 +21,29 @@
 #include <algorithm>
 #include <cmath>
 
+#include "batch/named_settings.h"
 #include "browse/dialogs/curve_dialog.h"
 #include "browse/dialogs/param_lists.h"
 #include "browse/dialogs/settings_dialog.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/inkbrite_view.h"
-#include "core/auto_steps.h"
+#include "browse/widgets/setting_panel.h"
 #include "platform/program_paths.h"
 
 namespace inkbrite {
 
 namespace {
 
-constexpr const char* kTabTexts[kParaBarPageCount] = {
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "亮度"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "对比度"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "高亮度"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Gamma校正"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "曲线调节"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "缩放"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Jpg质量"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "切边"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "其它"),
-    QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动")};
+// The pages of the original layout; the pages made from the table follow.
+constexpr const char* kTabTexts[kPageAuto] = {QT_TRANSLATE_NOOP("inkbrite::CParaBar", "亮度"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "对比度"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "高亮度"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Gamma校正"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "曲线调节"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "缩放"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "Jpg质量"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "切边"),
+                                              QT_TRANSLATE_NOOP("inkbrite::CParaBar", "其它")};
 constexpr int kCurveSlots[4] = {kCurveX1, kCurveY1, kCurveX2, kCurveY2};
 // The crop spins as shown (上, 下, 左, 右) and their slots.
 constexpr int kCropSlots[4] = {kCroppingTop, kCroppingBottom, kCroppingLeft, kCroppingRight};
@@ -54,56 +54,9 @@ constexpr int kCropIds[4] = {kParaCropTop, kParaCropBottom, kParaCropLeft, kPara
 
 constexpr int kPageWidth = 560;
 constexpr int kPageHeight = 34;
-constexpr int kAutoPageHeight = 128;  // four rows
+// A page made from the table grows to this height, then scrolls.
+constexpr int kPanelPageMaxHeight = 190;
 
-// The page "自动": per row, its controls in order. A switch is a check box
-// (0 or 1); a setting is a label and a spin box over the slot's range, enabled
-// while its step's switch is on.
-struct AutoControl {
-  int slot;
-  int id;
-  const char* text;    // the check box's text, or the label before the spin box
-  const char* suffix;  // after the spin box's number
-  int step;            // the switch the setting belongs to; -1: none
-};
-constexpr AutoControl kAutoRows[4][5] = {
-    {{kAutoLevels, kParaAutoLevels, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动色阶"), "", -1},
-     {kAutoLevelsClip, kParaAutoLevelsClip, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "两端忽略:"),
-      " ‰", kAutoLevels},
-     {kAutoLevelsLimit, kParaAutoLevelsLimit, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "最多移动:"),
-      "", kAutoLevels},
-     {kAutoLevelsNeutral, kParaAutoLevelsNeutral,
-      QT_TRANSLATE_NOOP("inkbrite::CParaBar", "去除纸色"), "", kAutoLevels},
-     {}},
-    {{kAutoCrop, kParaAutoCrop, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "自动切边"), "", -1},
-     {kAutoCropBorder, kParaAutoCropBorder, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "留边:"), "",
-      kAutoCrop},
-     {kAutoCropTolerance, kParaAutoCropTolerance, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "容差:"),
-      "", kAutoCrop},
-     {kAutoCropMinShare, kParaAutoCropMinShare,
-      QT_TRANSLATE_NOOP("inkbrite::CParaBar", "最少保留:"), " %", kAutoCrop},
-     {kAutoCropFacing, kParaAutoCropFacing, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "对页同框"), "",
-      kAutoCrop}},
-    {{kSplitSpreads, kParaSplitSpreads, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "拆分跨页"), "",
-      -1},
-     {kSplitRightToLeft, kParaSplitRightToLeft, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "从右到左"),
-      "", kSplitSpreads},
-     {kDeskew, kParaDeskew, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "纠斜"), "", -1},
-     {kDeskewRange, kParaDeskewRange, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "范围:"), "°",
-      kDeskew},
-     {}},
-    {{kFitWidth, kParaFitWidth, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "缩小到屏幕 宽:"), "", -1},
-     {kFitHeight, kParaFitHeight, QT_TRANSLATE_NOOP("inkbrite::CParaBar", "高:"), "", -1},
-     {},
-     {},
-     {}},
-};
-
-// Switches and the facing and order options are check boxes.
-bool IsAutoCheck(int slot) {
-  const SlotRange* range = AutoSlotRange(slot);
-  return range != nullptr && range->min == 0 && range->max == 1;
-}
 constexpr int kValueWidth = 44;
 
 bool IsSliderPage(int page) {
@@ -154,6 +107,7 @@ void CParaBar::BuildControls() {
   m_tabs->setExpanding(false);
   m_tabs->setUsesScrollButtons(false);
   for (const char* text : kTabTexts) m_tabs->addTab(tr(text));
+  for (const SettingGroup group : PanelGroups()) m_tabs->addTab(GroupTitle(group));
   connect(m_tabs, &QTabBar::currentChanged, this, [this](int) { ShowPage(); });
   grid->addWidget(m_tabs, 0, 0);
 
@@ -190,13 +144,15 @@ void CParaBar::BuildControls() {
   BuildCurvePage();
   BuildCropPage();
   BuildOtherPage();
-  BuildAutoPage();
-  // The pages are as wide as the tabs above them and the page "自动" need
-  // (wider in English than in Chinese), and never narrower than kPageWidth.
-  m_pageWidth =
-      std::max({kPageWidth, m_tabs->sizeHint().width(), m_autoWidgets.front()->sizeHint().width()});
+  // The pages are as wide as the tabs above them and the widest line of a
+  // page made from the table (wider in English than in Chinese), and never
+  // narrower than kPageWidth.
+  m_pageWidth = std::max(kPageWidth, m_tabs->sizeHint().width());
+  BuildPanelPages(m_pageWidth - m_page->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+  for (const PanelPage& page : m_panels) {
+    m_pageWidth = std::max(m_pageWidth, page.panel->sizeHint().width());
+  }
   m_page->setFixedSize(m_pageWidth, kPageHeight);
-  m_autoWidgets.front()->setGeometry(0, 0, m_pageWidth, kAutoPageHeight);
   setFixedSize(sizeHint());
 }
 
@@ -226,7 +182,7 @@ void CParaBar::BuildSliderPage() {
   m_thresholdLabel = new QLabel(tr("高亮值:"), m_page);
   m_threshold = new QSpinBox(m_page);
   m_threshold->setObjectName(ControlName(kParaThreshold));
-  m_threshold->setRange(170, 255);
+  m_threshold->setRange(BoundsOfSetting(kThreshold).min, BoundsOfSetting(kThreshold).max);
   connect(m_threshold, &QSpinBox::valueChanged, this, [this](int value) {
     if (!m_loading) Announce(kThreshold, value);
   });
@@ -276,9 +232,9 @@ void CParaBar::BuildCropPage() {
     label->setGeometry(x, 6, labelWidth, 22);
     m_crop[i] = new QSpinBox(m_page);
     m_crop[i]->setObjectName(ControlName(kCropIds[i]));
-    m_crop[i]->setRange(0, 500);
-    m_crop[i]->setGeometry(x + labelWidth, 5, spinWidth, 24);
     const int slot = kCropSlots[i];
+    m_crop[i]->setRange(BoundsOfSetting(slot).min, BoundsOfSetting(slot).max);
+    m_crop[i]->setGeometry(x + labelWidth, 5, spinWidth, 24);
     connect(m_crop[i], &QSpinBox::valueChanged, this, [this, slot](int value) {
       if (!m_loading) Announce(slot, value);
     });
@@ -317,68 +273,32 @@ void CParaBar::BuildOtherPage() {
   m_colour = addList(2 * step, kParaColour, labels[2], ColourEntries(), kGreyScale);
 }
 
-void CParaBar::BuildAutoPage() {
-  auto* page = new QWidget(m_page);
-  page->setGeometry(0, 0, kPageWidth, kAutoPageHeight);
-  auto* rows = new QVBoxLayout(page);
-  rows->setContentsMargins(0, 2, 0, 2);
-  rows->setSpacing(4);
-  for (const auto& row : kAutoRows) {
-    auto* line = new QHBoxLayout;
-    line->setSpacing(6);
-    for (const AutoControl& c : row) {
-      if (c.text == nullptr) break;
-      QWidget* control = nullptr;
-      if (IsAutoCheck(c.slot)) {
-        auto* box = new QCheckBox(tr(c.text), page);
-        connect(box, &QCheckBox::toggled, this, [this, slot = c.slot](bool on) {
-          if (m_loading) return;
-          Announce(slot, on ? 1 : 0);
-          EnableAutoSettings();
-        });
-        control = box;
-      } else {
-        line->addWidget(new QLabel(tr(c.text), page));
-        const SlotRange* range = AutoSlotRange(c.slot);
-        if (c.slot == kDeskewRange) {  // tenths of a degree, shown in degrees
-          auto* spin = new QDoubleSpinBox(page);
-          spin->setDecimals(1);
-          spin->setSingleStep(0.1);
-          spin->setRange(range->min / 10.0, range->max / 10.0);
-          spin->setSuffix(QString::fromUtf8(c.suffix));
-          connect(spin, &QDoubleSpinBox::valueChanged, this, [this, slot = c.slot](double v) {
-            if (!m_loading) Announce(slot, static_cast<int>(std::lround(v * 10)));
-          });
-          control = spin;
-        } else {
-          auto* spin = new QSpinBox(page);
-          spin->setRange(range->min, range->max);
-          spin->setSuffix(QString::fromUtf8(c.suffix));
-          connect(spin, &QSpinBox::valueChanged, this, [this, slot = c.slot](int v) {
-            if (!m_loading) Announce(slot, v);
-          });
-          control = spin;
-        }
-      }
-      control->setObjectName(ControlName(c.id));
-      line->addWidget(control);
-      m_autoControls.emplace_back(c.slot, control);
-      line->addSpacing(8);
-    }
-    line->addStretch();
-    rows->addLayout(line);
+void CParaBar::BuildPanelPages(int width) {
+  for (const SettingGroup group : PanelGroups()) {
+    auto* area = new QScrollArea(m_page);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidgetResizable(true);
+    auto* panel = new CSettingPanel(
+        group, [](int slot) { return ControlName(SettingControlId(slot)); }, width, area);
+    area->setWidget(panel);
+    connect(panel, &CSettingPanel::Changed, this, [this](int slot, int value) {
+      if (!m_loading) Announce(slot, value);
+    });
+    m_panels.push_back({area, panel});
   }
-  m_autoWidgets.push_back(page);
 }
 
-void CParaBar::EnableAutoSettings() {
-  for (const auto& row : kAutoRows) {
-    for (const AutoControl& c : row) {
-      if (c.text == nullptr || c.step < 0) continue;
-      const bool on = AppParams().GetValue(c.step) != 0;
-      if (QWidget* control = Control<QWidget>(c.id)) control->setEnabled(on);
-    }
-  }
+CSettingPanel* CParaBar::PanelOf(int page) const {
+  const int index = page - kPageAuto;
+  return index >= 0 && index < static_cast<int>(m_panels.size())
+             ? m_panels[static_cast<size_t>(index)].panel
+             : nullptr;
+}
+
+int CParaBar::PageHeight(int page) const {
+  const CSettingPanel* panel = PanelOf(page);
+  return panel ? std::min(panel->sizeHint().height(), kPanelPageMaxHeight) : kPageHeight;
 }
 
 // ---- keys and visibility ----
@@ -404,7 +324,31 @@ void CParaBar::KeepOnScreen(int bottom) {
     if (frame.right() > room.right()) frame.moveRight(room.right());
     if (frame.left() < room.left()) frame.moveLeft(room.left());
   }
-  move(frame.topLeft());
+  PlaceAt(frame.topLeft());
+}
+
+void CParaBar::PlaceAt(QPoint topLeft) {
+  m_placedAt = topLeft;
+  move(topLeft);
+}
+
+void CParaBar::moveEvent(QMoveEvent* event) {
+  QDialog::moveEvent(event);
+  // A window manager may shift a window by its frame's width: a user's move
+  // goes further.
+  constexpr int kSlack = 8;
+  const QPoint at = frameGeometry().topLeft();
+  if (!isVisible() || m_placedAt == QPoint(-1, -1) ||
+      (at - m_placedAt).manhattanLength() <= kSlack) {
+    return;
+  }
+  m_placedAt = at;
+  emit MovedByUser(at);
+}
+
+void CParaBar::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  emit Resized();
 }
 
 void CParaBar::TakeTypedValue() {
@@ -479,16 +423,8 @@ void CParaBar::StorePage(int page) {
     block.SetValue(kSharpen, m_sharpen->currentIndex());
     block.SetValue(kBlur, m_soften->currentIndex());
     block.SetValue(kGreyScale, m_colour->currentIndex());
-  } else if (page == kPageAuto) {
-    for (const auto& [slot, control] : m_autoControls) {
-      if (auto* box = qobject_cast<QCheckBox*>(control)) {
-        block.SetValue(slot, box->isChecked() ? 1 : 0);
-      } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
-        block.SetValue(slot, spin->value());
-      } else if (auto* tenths = qobject_cast<QDoubleSpinBox*>(control)) {
-        block.SetValue(slot, static_cast<int>(std::lround(tenths->value() * 10)));
-      }
-    }
+  } else if (const CSettingPanel* panel = PanelOf(page)) {
+    panel->Store(block);
   } else if (IsSliderPage(page)) {
     block.SetValue(page, m_slider->value());
     if (page == kPageHighlight) block.SetValue(kThreshold, m_threshold->value());
@@ -506,9 +442,14 @@ void CParaBar::LayoutPage(int page) {
   for (QWidget* w : m_curveWidgets) w->setVisible(page == kPageCurve);
   for (QWidget* w : m_cropWidgets) w->setVisible(page == kPageCrop);
   for (QWidget* w : m_otherWidgets) w->setVisible(page == kPageOther);
-  for (QWidget* w : m_autoWidgets) w->setVisible(page == kPageAuto);
-  // The page "自动" has four rows; the bar grows for it and shrinks back.
-  const int height = page == kPageAuto ? kAutoPageHeight : kPageHeight;
+  // A page made from the table has several lines; the bar grows for it and
+  // shrinks back.
+  const int height = PageHeight(page);
+  for (const PanelPage& shown : m_panels) {
+    const bool on = shown.panel == PanelOf(page);
+    shown.area->setVisible(on);
+    if (on) shown.area->setGeometry(0, 0, m_pageWidth, height);
+  }
   if (m_page->height() != height) {
     const int bottom = frameGeometry().bottom();
     m_page->setFixedSize(m_pageWidth, height);
@@ -533,14 +474,9 @@ void CParaBar::LayoutPage(int page) {
     sliderRight = valueLeft - 112;
   }
   m_slider->setGeometry(0, 2, sliderRight, kPageHeight - 4);
+  // The slider page of a slot shows the slot's range.
   m_loading = true;
-  if (page == kPageHighlight) {
-    m_slider->setRange(100, 200);
-  } else if (page == kPageJpegQuality) {
-    m_slider->setRange(0, 100);
-  } else {
-    m_slider->setRange(0, 200);
-  }
+  m_slider->setRange(BoundsOfSetting(page).min, BoundsOfSetting(page).max);
   m_loading = false;
 }
 
@@ -565,18 +501,8 @@ void CParaBar::LoadPage(int page) {
     m_sharpen->setCurrentIndex(block.GetValue(kSharpen));
     m_soften->setCurrentIndex(block.GetValue(kBlur));
     m_colour->setCurrentIndex(block.GetValue(kGreyScale));
-  } else if (page == kPageAuto) {
-    for (const auto& [slot, control] : m_autoControls) {
-      const int value = block.GetValue(slot);
-      if (auto* box = qobject_cast<QCheckBox*>(control)) {
-        box->setChecked(value != 0);
-      } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
-        spin->setValue(value);  // clamped into the range the steps read
-      } else if (auto* tenths = qobject_cast<QDoubleSpinBox*>(control)) {
-        tenths->setValue(value / 10.0);
-      }
-    }
-    EnableAutoSettings();
+  } else if (CSettingPanel* panel = PanelOf(page)) {
+    panel->Load(block);  // clamped into the ranges the steps read
   }
   m_loading = false;
 }

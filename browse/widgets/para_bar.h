@@ -23,12 +23,17 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QScrollArea;
 class QTabBar;
 
 namespace inkbrite {
 
+class CSettingPanel;
+
 // The pages of the bar, in tab order (pages 0 to 3, 5 and 6 show the slot of
-// the same number on the shared slider).
+// the same number on the shared slider). After the pages of the original
+// layout comes a page made from the settings table for each group of
+// PanelGroups() (browse/widgets/setting_panel.h): "自动" first, then any later group.
 enum ParaBarPage : int {
   kPageBrightness = 0,
   kPageContrast = 1,
@@ -40,7 +45,6 @@ enum ParaBarPage : int {
   kPageCrop = 7,
   kPageOther = 8,
   kPageAuto = 9,  // "自动": the automatic clean-up steps (a taller page)
-  kParaBarPageCount = 10
 };
 
 // The bar's controls by id; each control's object name is ControlName(id)
@@ -67,7 +71,8 @@ enum ParaBarControl : int {
   kParaSave = 1018,        // "保存"
   kParaLoad = 1019,        // "调入"
   kParaRestore = 1020,     // "恢复"
-  // The page "自动", one control per slot of the automatic steps.
+  // The pages made from the table: one control per slot, its id
+  // SettingControlId(slot) (slots from kAutoLevels on).
   kParaAutoLevels = 1021,
   kParaAutoLevelsClip = 1022,
   kParaAutoLevelsLimit = 1023,
@@ -84,6 +89,9 @@ enum ParaBarControl : int {
   kParaFitWidth = 1034,
   kParaFitHeight = 1035,
 };
+constexpr int SettingControlId(int slot) {
+  return static_cast<int>(kParaAutoLevels) - static_cast<int>(kAutoLevels) + slot;
+}
 
 // Keys: while the keyboard focus is in the bar (or in a list it opened),
 // keys without Ctrl or Alt stay there, as in any dialog: Enter, Escape
@@ -104,6 +112,11 @@ class CParaBar : public QDialog {
   CParaBar(Views views, QWidget* parent = nullptr);
   ~CParaBar() override;
 
+  // Moves the bar's window frame to `topLeft` (global). A move that does
+  // not come from here or from the bar's own growing is the user's:
+  // MovedByUser tells it.
+  void PlaceAt(QPoint topLeft);
+
   // Writes `value` into the program-wide block and posts it to the views.
   void Announce(int slot, int value);
   // Shows the selected page with its values from the program-wide block.
@@ -122,6 +135,7 @@ class CParaBar : public QDialog {
   void TakeStateFrom(const CParaBar& other);
 
   int CurrentPage() const { return m_current; }
+  int PageCount() const { return kPageAuto + static_cast<int>(m_panels.size()); }
   void SelectPage(int page);
   QString CaptionText() const;
 
@@ -134,6 +148,10 @@ class CParaBar : public QDialog {
  signals:
   // The bar was shown or hidden, however that happened.
   void VisibilityChanged(bool visible);
+  // The user moved the bar (its window frame's top left now at `topLeft`).
+  void MovedByUser(QPoint topLeft);
+  // The bar grew or shrank (a taller page).
+  void Resized();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,6 +162,8 @@ class CParaBar : public QDialog {
   void KeepOnScreen(int bottom);
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildControls();
@@ -151,8 +171,11 @@ class CParaBar : public QDialog {
   void BuildCurvePage();
   void BuildCropPage();
   void BuildOtherPage();
-  void BuildAutoPage();
-  void EnableAutoSettings();
+  // The pages made from the table; their lines no wider than `width`.
+  void BuildPanelPages(int width);
+  // The panel of a page made from the table; null for the other pages.
+  CSettingPanel* PanelOf(int page) const;
+  int PageHeight(int page) const;
   bool Holds(QObject* object) const;
   void StorePage(int page);
   void LoadPage(int page);
@@ -181,11 +204,15 @@ class CParaBar : public QDialog {
   QComboBox* m_sharpen = nullptr;
   QComboBox* m_soften = nullptr;
   QComboBox* m_colour = nullptr;
-  std::vector<QWidget*> m_autoWidgets;
-  std::vector<std::pair<int, QWidget*>> m_autoControls;  // slot, its check box or spin box
+  struct PanelPage {
+    QScrollArea* area;
+    CSettingPanel* panel;
+  };
+  std::vector<PanelPage> m_panels;  // pages kPageAuto on
   QCheckBox* m_windowOnly = nullptr;
   int m_current = 0;
-  bool m_loading = false;  // controls are being set from the block
+  bool m_loading = false;     // controls are being set from the block
+  QPoint m_placedAt{-1, -1};  // where the bar put itself or was put last
 };
 
 }  // namespace inkbrite

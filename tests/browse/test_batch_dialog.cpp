@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <fstream>
 
@@ -301,8 +302,9 @@ TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
   EXPECT_TRUE(Ctl<CPathDisplay>(dialog, kBatchIdCurrentFile)->Text().isEmpty());
 }
 
-// The automatic steps' switches show the block's values and a run takes
-// them: a spread is written as its two pages.
+// The automatic steps' settings show the block's values and a run takes
+// them: a spread is written as its two pages, each fitted to the screen
+// size given.
 TEST_F(BatchDialogTest, AutomaticStepsAreShownAndTakenByARun) {
   const DibImage spread = test::MakeImage(200, 120, [](int32_t x, int32_t y) {
     const bool paper = x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110);
@@ -311,18 +313,26 @@ TEST_F(BatchDialogTest, AutomaticStepsAreShownAndTakenByARun) {
   ASSERT_EQ(SaveImageFile(source() / "spread.png", spread, 0, 90), 1);
   RememberedBatchFolders() = {source(), target()};
   AppParams().SetValue(kDeskew, 1);
+  AppParams().SetValue(kFitHeight, 1448);
   CBatchDlg dialog;
-  EXPECT_TRUE(Ctl<QCheckBox>(dialog, kBatchIdDeskew)->isChecked());
-  EXPECT_FALSE(Ctl<QCheckBox>(dialog, kBatchIdSplitSpreads)->isChecked());
-  Ctl<QCheckBox>(dialog, kBatchIdDeskew)->setChecked(false);
-  Ctl<QCheckBox>(dialog, kBatchIdSplitSpreads)->setChecked(true);
+  const auto control = [&dialog](int slot) {
+    return dialog.findChild<QWidget*>(BatchControlName(BatchSettingId(slot)));
+  };
+  EXPECT_TRUE(qobject_cast<QCheckBox*>(control(kDeskew))->isChecked());
+  EXPECT_FALSE(qobject_cast<QCheckBox*>(control(kSplitSpreads))->isChecked());
+  EXPECT_EQ(qobject_cast<QSpinBox*>(control(kFitHeight))->value(), 1448);
+  EXPECT_FALSE(control(kAutoCropBorder)->isEnabled());  // its step is off
+  qobject_cast<QCheckBox*>(control(kDeskew))->setChecked(false);
+  qobject_cast<QCheckBox*>(control(kSplitSpreads))->setChecked(true);
+  qobject_cast<QSpinBox*>(control(kFitWidth))->setValue(50);
   Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
   Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
   EXPECT_EQ(AppParams().GetValue(kSplitSpreads), 1);
   EXPECT_EQ(AppParams().GetValue(kDeskew), 0);
+  EXPECT_EQ(AppParams().GetValue(kFitWidth), 50);
   DibImage page;
   EXPECT_EQ(LoadImageFile(target() / "spread_1.png", page, nullptr), 1);
-  EXPECT_EQ(page.Width(), 100);
+  EXPECT_EQ(page.Width(), 50);
   EXPECT_EQ(LoadImageFile(target() / "spread_2.png", page, nullptr), 1);
   EXPECT_FALSE(fs::exists(target() / "spread.png"));
 }

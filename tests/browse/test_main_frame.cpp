@@ -18,6 +18,7 @@
 #include "browse/widgets/para_bar.h"
 #include "browse/widgets/reader_full_screen.h"
 #include "browse/widgets/thumbnail_strip.h"
+#include "browse/widgets/window_tab_bar.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {
@@ -66,9 +67,9 @@ class MainFrameTest : public ui_test::AppTest {
 // list changed.
 TEST_F(MainFrameTest, PageTurnsUpdateTheRecentItemsInPlaceAndWriteNothing) {
   EXPECT_EQ(MenuTitles(), (QStringList{"文件(&F)", "查看(&V)", "帮助(&H)"}));
-  EXPECT_EQ(
-      Items(Frame()->MenuBarMenus()[0]),
-      (QStringList{"打开(&O)...\tCtrl+O", "-", "批量转换(&A)", "-", "最近文件", "-", "退出(&X)"}));
+  EXPECT_EQ(Items(Frame()->MenuBarMenus()[0]),
+            (QStringList{"打开(&O)...\tCtrl+O", "-", "批量转换(&A)", "-", "最近文件",
+                         "每个文件夹或书一项", "-", "退出(&X)"}));
   for (int i = 1; i <= 9; ++i) WritePage(dir / ("p" + std::to_string(i) + ".bmp"), 20, 10);
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
   EXPECT_EQ(MenuTitles(), (QStringList{"文件(&F)", "查看(&V)", "窗口(&W)", "帮助(&H)"}));
@@ -312,6 +313,58 @@ TEST_F(MainFrameTest, ParameterBarAppearsOnTheFramesFinalBottomEdge) {
   EXPECT_FALSE(item->isChecked());
 }
 
+// At its own place the bar stands over room kept free for it: the page
+// ends above it and the window tabs lie below it. Hidden, or moved by the
+// user, it keeps no room; where the user left it is where it comes back at
+// the next start, and let go on the workspace's bottom it is at its own
+// place again.
+TEST_F(MainFrameTest, ParameterBarCoversNeitherPageNorTabs) {
+  WritePage(dir / "big.bmp", 3000, 4000);
+  ShowActive();
+  ASSERT_NE(app->OpenDocumentFile(dir / "big.bmp"), nullptr);
+  CParaBar* bar = Frame()->ParaBar();
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  Settle(300);
+  CInkbriteView* view = Frame()->ActiveView();
+  const auto pageBottom = [&] { return view->mapToGlobal(QPoint(0, view->height())).y(); };
+  const auto tabsTop = [&] { return Frame()->TabBar()->mapToGlobal(QPoint(0, 0)).y(); };
+  EXPECT_TRUE(Frame()->IsParaBarDocked());
+  EXPECT_LE(pageBottom(), bar->frameGeometry().top());
+  EXPECT_LT(bar->frameGeometry().bottom(), tabsTop());
+  Frame()->OnCommand(kCmdParaBar);
+  Settle(50);
+  const int whole = pageBottom();
+  EXPECT_GT(whole, bar->frameGeometry().top());
+  Frame()->OnCommand(kCmdParaBar);
+  Settle(50);
+  EXPECT_LE(pageBottom(), bar->frameGeometry().top());
+
+  bar->move(QPoint(40, 50));
+  Settle(50);
+  EXPECT_FALSE(Frame()->IsParaBarDocked());
+  EXPECT_EQ(pageBottom(), whole);
+  EXPECT_EQ(QSettings().value(QStringLiteral("ParaBar/Position")).toPoint(), QPoint(40, 50));
+
+  app.reset();
+  app = std::make_unique<CInkbriteApp>();
+  app->InitInstance(false);
+  Frame()->resize(1200, 900);
+  Frame()->show();
+  bar = Frame()->ParaBar();
+  ASSERT_TRUE(WaitFor([&] { return bar->isVisible(); }));
+  Settle(300);
+  EXPECT_EQ(bar->frameGeometry().topLeft(), QPoint(40, 50));
+  EXPECT_FALSE(Frame()->IsParaBarDocked());
+
+  const QWidget* workspace = Frame()->Workspace();
+  const int bottom = workspace->mapToGlobal(QPoint(0, workspace->height())).y();
+  bar->move(QPoint(60, bottom - bar->frameGeometry().height() - 10));
+  Settle(50);
+  EXPECT_TRUE(Frame()->IsParaBarDocked());
+  EXPECT_FALSE(QSettings().contains(QStringLiteral("ParaBar/Position")));
+  EXPECT_EQ(bar->frameGeometry().bottom(), bottom - 1);
+}
+
 // The 窗口 menu names the open windows (numbered), the active one checked; choosing one
 // activates it.
 TEST_F(MainFrameTest, WindowMenuListsTheOpenWindows) {
@@ -347,7 +400,8 @@ TEST_F(MainFrameTest, SmallPagesCanBeCentredOnGrey) {
   ShowActive();
   ASSERT_NE(app->OpenDocumentFile(dir / "small.bmp"), nullptr);
   CInkbriteView* view = Frame()->ActiveView();
-  Settle(50);
+  ASSERT_TRUE(WaitFor([&] { return Frame()->ParaBar()->isVisible(); }));  // and its room
+  Settle(300);
   const QImage before = view->viewport()->grab().toImage();
   const QSize client = view->viewport()->size();
   ASSERT_GT(client.width(), 100);

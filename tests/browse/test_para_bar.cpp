@@ -11,14 +11,18 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <map>
 #include <utility>
 
 #include "batch/named_settings.h"
+#include "browse/dialogs/batch_dialog.h"
 #include "browse/widgets/child_frame.h"
 #include "browse/widgets/para_bar.h"
+#include "browse/widgets/setting_panel.h"
 #include "platform/program_paths.h"
 #include "tests/browse/browse_support.h"
 
@@ -280,6 +284,73 @@ TEST_F(ParaBarTest, TheValueFieldTakesTypedValuesAndArrowKeys) {
   QTest::keyClicks(value, "150");
   QTest::keyClick(value, Qt::Key_Return);
   EXPECT_EQ(AppParams().GetValue(kJpegQuality), 100);
+}
+
+// Every setting of the table that a page or the job reads has a control over
+// its range in the parameter bar and in the batch dialog, the pages of the
+// original layout with their own controls and every later group on a page
+// made from its rows (one per group, named after it, in both).
+TEST_F(ParaBarTest, EverySettingHasAControlOverItsRangeInTheBarAndTheBatchDialog) {
+  const auto range = [](const QWidget* w) -> std::pair<int, int> {
+    if (const auto* slider = qobject_cast<const QSlider*>(w))
+      return {slider->minimum(), slider->maximum()};
+    if (const auto* spin = qobject_cast<const QSpinBox*>(w))
+      return {spin->minimum(), spin->maximum()};
+    if (const auto* tenths = qobject_cast<const QDoubleSpinBox*>(w)) {
+      return {static_cast<int>(std::lround(tenths->minimum() * 10)),
+              static_cast<int>(std::lround(tenths->maximum() * 10))};
+    }
+    if (qobject_cast<const QCheckBox*>(w)) return {0, 1};
+    return {-1, -1};
+  };
+  const std::vector<SettingGroup> groups = PanelGroups();
+  ASSERT_FALSE(groups.empty());
+  CBatchDlg dialog;
+  auto* tabs = Bar()->Control<QTabBar>(kParaTabs);
+  auto* dialogPages = dialog.findChild<QTabWidget*>(BatchControlName(kBatchIdPanels));
+  ASSERT_NE(dialogPages, nullptr);
+  ASSERT_EQ(Bar()->PageCount(), kPageAuto + static_cast<int>(groups.size()));
+  ASSERT_EQ(tabs->count(), Bar()->PageCount());
+  ASSERT_EQ(dialogPages->count(), static_cast<int>(groups.size()));
+  for (size_t i = 0; i < groups.size(); ++i) {
+    EXPECT_EQ(tabs->tabText(kPageAuto + static_cast<int>(i)), GroupTitle(groups[i]));
+    EXPECT_EQ(dialogPages->tabText(static_cast<int>(i)), GroupTitle(groups[i]));
+  }
+  // The original layout's controls: the bar's, the dialog's.
+  const std::map<int, std::pair<int, int>> original = {
+      {kBrightness, {kParaSlider, kBatchIdBrightness}},
+      {kContrast, {kParaSlider, kBatchIdContrast}},
+      {kHighlight, {kParaSlider, kBatchIdHighlight}},
+      {kGamma, {kParaSlider, kBatchIdGamma}},
+      {kResize, {kParaSlider, kBatchIdResize}},
+      {kJpegQuality, {kParaSlider, kBatchIdQuality}},
+      {kThreshold, {kParaThreshold, kBatchIdThreshold}},
+      {kCroppingTop, {kParaCropTop, kBatchIdCropTop}},
+      {kCroppingBottom, {kParaCropBottom, kBatchIdCropBottom}},
+      {kCroppingLeft, {kParaCropLeft, kBatchIdCropLeft}},
+      {kCroppingRight, {kParaCropRight, kBatchIdCropRight}}};
+  int checked = 0;
+  for (const ParaSlotRow& row : kParaSlots) {
+    SCOPED_TRACE(row.slot);
+    const QWidget* inBar = nullptr;
+    const QWidget* inDialog = nullptr;
+    if (std::find(groups.begin(), groups.end(), row.group) != groups.end()) {
+      inBar = Bar()->Control<QWidget>(SettingControlId(row.slot));
+      inDialog = dialog.findChild<QWidget*>(BatchControlName(BatchSettingId(row.slot)));
+    } else if (const auto it = original.find(row.slot); it != original.end()) {
+      if (it->second.first == kParaSlider) Bar()->SelectPage(row.slot);
+      inBar = Bar()->Control<QWidget>(it->second.first);
+      inDialog = dialog.findChild<QWidget*>(BatchControlName(it->second.second));
+    } else {
+      continue;  // the lists, the curve, and what is for no page
+    }
+    ASSERT_NE(inBar, nullptr);
+    ASSERT_NE(inDialog, nullptr);
+    EXPECT_EQ(range(inBar), std::make_pair(row.min, row.max));
+    EXPECT_EQ(range(inDialog), std::make_pair(row.min, row.max));
+    ++checked;
+  }
+  EXPECT_EQ(checked, static_cast<int>(original.size()) + 15);  // 15 of the automatic steps
 }
 
 // A page that makes the bar taller keeps it on the screen's free area: it

@@ -3,8 +3,10 @@
 // (empty, new, existing, unwritable), loading, and deleting.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QStringList>
 #include <deque>
 #include <string>
@@ -148,6 +150,32 @@ TEST_F(SettingsDialogTest, LoadSelectsTheBlocksNameAndAppliesDefaultsForMissingK
   EXPECT_EQ(block.GetValue(kGreyScale), 1);
   EXPECT_EQ(block.GetValue(kIncludeSubdirs), 0);
   EXPECT_TRUE(messages.empty());
+}
+
+// Every stored value of a set is shown with it, the automatic steps' and the
+// screen fit's too (as a ready-made device set holds them), read only.
+TEST_F(SettingsDialogTest, LoadShowsEveryStoredValueOfTheSet) {
+  WriteIni(
+      "[eink-6-1072x1448]\nResize=100\nGreyScale=5\nAutoLevels=1\nAutoCrop=1\n"
+      "AutoCropBorder=12\nDeskewRange=30\nFitWidth=1072\nFitHeight=1448\n");
+  CSettingsDialog dialog(Mode::kLoad, block, ini);
+  Names(dialog)->setCurrentIndex(0);
+  EXPECT_EQ(Number(dialog, "Resize"), "100");
+  const auto* fitWidth = dialog.findChild<QSpinBox*>("FitWidth");
+  ASSERT_NE(fitWidth, nullptr);
+  EXPECT_EQ(fitWidth->text(), "1072 px");
+  EXPECT_EQ(dialog.findChild<QSpinBox*>("FitHeight")->value(), 1448);
+  EXPECT_EQ(dialog.findChild<QSpinBox*>("AutoCropBorder")->value(), 12);
+  EXPECT_EQ(dialog.findChild<QAbstractSpinBox*>("DeskewRange")->text(), "3.0°");
+  EXPECT_TRUE(dialog.findChild<QCheckBox*>("AutoLevels")->isChecked());
+  EXPECT_FALSE(dialog.findChild<QCheckBox*>("Deskew")->isChecked());
+  EXPECT_FALSE(fitWidth->isEnabled());  // shown, not edited
+  // Every stored slot has a field of its name.
+  for (const NamedSettingKey& key : kNamedSettingKeys) {
+    EXPECT_NE(dialog.findChild<QWidget*>(QString::fromLatin1(key.key.data(), key.key.size())),
+              nullptr)
+        << key.key;
+  }
 }
 
 TEST_F(SettingsDialogTest, LoadAndDeleteNeedASelectionAndDeletingTheLastEmptiesTheFields) {

@@ -5,6 +5,7 @@
 
 #include "browse/reading/view_geometry.h"
 #include "browse/widgets/histogram_dock.h"
+#include "browse/widgets/para_bar.h"
 #include "tests/browse/browse_support.h"
 
 namespace inkbrite {
@@ -54,6 +55,9 @@ class ViewModesTest : public ui_test::AppTest {
     Frame()->show();
     QApplication::setActiveWindow(Frame());
     ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
+    // The view alone: the parameter bar goes, and the room it keeps.
+    ASSERT_TRUE(ui_test::WaitFor([this] { return Frame()->ParaBar()->isVisible(); }));
+    Frame()->OnCommand(kCmdParaBar);
   }
   CInkbriteView* Open(const fs::path& path) {
     if (!app->OpenDocumentFile(path)) return nullptr;

@@ -338,5 +338,46 @@ TEST_F(ViewerBookTest, EveryCorpusBookPagesAsListedAndTheOthersAreRefused) {
   EXPECT_GT(refused, 90);
 }
 
+// The recent files: by default every page shown joins the list; chosen in
+// the File menu (and kept), one entry per folder or book, which a page turn
+// replaces and which reopens a book at the page left there.
+TEST_F(ViewerBookTest, OneRecentEntryPerFolderOrBookWhenChosenEveryPageOtherwise) {
+  fs::create_directories(dir / "pages");
+  for (const char* name : {"p1.bmp", "p2.bmp", "p3.bmp"}) {
+    ui_test::WritePage(dir / "pages" / name, 8, 8);
+  }
+  const fs::path book = MakeBook("book.cbz", {"1.bmp", "2.bmp", "3.bmp"});
+  const auto recent = [&] {
+    std::vector<std::string> names;
+    for (const QString& file : app->RecentFiles()) {
+      const fs::path path = file.toStdString();
+      names.push_back(path.parent_path().filename().string() + "/" + path.filename().string());
+    }
+    return names;
+  };
+  const std::string folder = dir.path().filename().string();
+  // By default every page turn joins the list.
+  ASSERT_NE(app->OpenDocumentFile(dir / "pages" / "p1.bmp"), nullptr);
+  Frame()->OnCommand(kCmdNextPage);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(recent(), (std::vector<std::string>{"pages/p3.bmp", "pages/p2.bmp", "pages/p1.bmp"}));
+  // Chosen (and kept in the settings): a turn replaces its folder's entry.
+  EXPECT_FALSE(Frame()->Action(kCmdRecentPerFolder)->isChecked());
+  Frame()->OnCommand(kCmdRecentPerFolder);
+  EXPECT_TRUE(RecentPerFolder());
+  EXPECT_TRUE(Frame()->Action(kCmdRecentPerFolder)->isChecked());
+  Frame()->OnCommand(kCmdPreviousPage);
+  EXPECT_EQ(recent(), (std::vector<std::string>{"pages/p2.bmp"}));
+  ASSERT_NE(app->OpenDocumentFile(book), nullptr);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(recent(), (std::vector<std::string>{folder + "/book.cbz", "pages/p2.bmp"}));
+  // The book's entry reopens at the page left there.
+  Frame()->OnCommand(kCmdCloseAll);
+  app->OpenRecentFile(0);
+  EXPECT_EQ(Title(), "book.cbz — 2.bmp (2/3)");
+  EXPECT_TRUE(messages.empty());
+  SetRecentPerFolder(false);
+}
+
 }  // namespace
 }  // namespace inkbrite

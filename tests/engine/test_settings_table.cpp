@@ -25,6 +25,15 @@ TEST(SettingsTable, EveryRowIsConsistentWithWhatIsDerivedFromIt) {
     ASSERT_EQ(ParaSlotInfo(row.slot), &row);
     EXPECT_EQ(block.GetValue(row.slot), row.reset);
     EXPECT_FALSE(row.label.empty());
+    // A setting belongs to a switch of its own page, listed before it.
+    if (row.step >= 0) {
+      const ParaSlotRow* owner = ParaSlotInfo(row.step);
+      ASSERT_NE(owner, nullptr);
+      EXPECT_EQ(owner->group, row.group);
+      EXPECT_EQ(owner->min, 0);
+      EXPECT_EQ(owner->max, 1);
+      EXPECT_LT(owner - kParaSlots, &row - kParaSlots);
+    }
     const SettingBounds bounds = BoundsOfSetting(row.slot);
     ASSERT_LE(bounds.min, bounds.max);
     // The reset and read values are values the dialogs and --set accept.
