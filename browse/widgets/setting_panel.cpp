@@ -27,7 +27,7 @@ bool InTenths(const ParaSlotRow& row) { return row.unit.substr(0, 3) == "0.1"; }
 
 // The unit after the number: "5 px", "60 %", "5.0°".
 QString Suffix(const ParaSlotRow& row) {
-  const QString unit = Text(InTenths(row) ? row.unit.substr(3) : row.unit);
+  QString unit = Text(InTenths(row) ? row.unit.substr(3) : row.unit);
   if (unit.isEmpty() || unit == QStringLiteral("°")) return unit;
   return QLatin1Char(' ') + unit;
 }
