@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTabBar>
+#include <QTextDocumentFragment>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -274,6 +276,40 @@ TEST_F(StartLanguageTest, LanguageMenuAppliesAtOnceAndForTheNextStart) {
   EXPECT_EQ(CurrentUiLanguage(), UiLanguage::kChinese);
   EXPECT_EQ(Frame()->MenuBarMenus().front()->title(), "文件(&F)");
   EXPECT_TRUE(messages.empty());
+}
+
+// The help page names every command of the menus, in the language of the
+// interface.
+TEST_F(StartLanguageTest, TheHelpPageNamesEveryMenuCommand) {
+  ui_test::WritePage(dir / "a.bmp", 20, 10);
+  for (const char* code : {"zh", "en"}) {
+    SCOPED_TRACE(code);
+    Start(code);
+    QFile file(QStringLiteral(INKBRITE_HELP_DIR) +
+               (std::string(code) == "en" ? "/Inkbrite_en.htm" : "/Inkbrite.htm"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString page =
+        QTextDocumentFragment::fromHtml(QString::fromUtf8(file.readAll())).toPlainText();
+    ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);  // the menus of a window
+    int named = 0;
+    std::function<void(QMenu*)> check = [&](QMenu* menu) {
+      for (QAction* action : menu->actions()) {
+        if (action->menu() != nullptr) {
+          check(action->menu());
+          continue;
+        }
+        QString name = action->text().section(QLatin1Char('\t'), 0, 0);
+        name.remove(QRegularExpression(QStringLiteral("\\(&\\w\\)"))).remove(QLatin1Char('&'));
+        while (name.endsWith(QLatin1Char('.'))) name.chop(1);
+        // Separators, and the recent files and windows by number.
+        if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("^\\d+ ")))) continue;
+        EXPECT_TRUE(page.contains(name, Qt::CaseInsensitive)) << name.toStdString();
+        ++named;
+      }
+    };
+    for (QMenu* menu : Frame()->MenuBarMenus()) check(menu);
+    EXPECT_GT(named, 50);
+  }
 }
 
 TEST_F(StartLanguageTest, HelpPageFollowsTheLanguage) {
