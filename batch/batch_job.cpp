@@ -95,6 +95,13 @@ std::string Reason(std::string_view prefix) {
   return std::string(prefix);
 }
 
+// A failed source's path in its record line, and why its reader failed
+// when it said ("a.png: 文件已损坏或不完整").
+fs::path WithReadReason(const fs::path& path, const ReadStatus& status) {
+  if (!status.Failed()) return path;
+  return fs::path(path.native() + ": " + ReadStatusText(status));
+}
+
 // A name in a text record's line: a line break in it (a file or entry name
 // may hold one) is written as "\n" or "\r", so it cannot start a line.
 std::string OneLine(std::string_view text) {
@@ -647,6 +654,7 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
     case Outcome::kReadFailed:
       entry.result = kResultReadFailed;
       entry.reason = Reason(EngineText(kBatchReadFailed));
+      if (outcome.status.Failed()) entry.reason += ": " + ReadStatusText(outcome.status);
       entry.reasonCode = kReasonUnreadable;
       break;
     case Outcome::kWriteFailed:
@@ -676,7 +684,7 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
       entry.reason += (i == 0 ? ": " : ", ") + outcome.lines[i].what;
     }
   }
-  if (outcome.kind == Outcome::kReadFailed) {
+  if (outcome.kind == Outcome::kReadFailed || outcome.kind == Outcome::kOutOfMemory) {
     entry.target = belowTarget(BatchOutputPath(source, m_source, m_target, *m_settings));
   } else {
     entry.target = belowTarget(outcome.kind == Outcome::kNameTaken ? outcome.target : outcome.path);
@@ -1010,7 +1018,8 @@ void CBatchJob::ApplyOutcome(size_t index, const fs::path& source, const FileOut
     case FileOutcome::kCopied: ++m_success; break;
     case FileOutcome::kReadFailed:
       ++m_failed;
-      if (!ownLines) RecordLine(index, kBatchReadFailed, outcome.path);
+      if (!ownLines)
+        RecordLine(index, kBatchReadFailed, WithReadReason(outcome.path, outcome.status));
       break;
     case FileOutcome::kWriteFailed:
       ++m_failed;
@@ -1063,7 +1072,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   } catch (const std::bad_alloc&) {
     // Out of memory where the file's own steps could not catch it (their
     // clean-up itself ran out): the file fails, the run goes on.
-    outcome = {FileOutcome::kReadFailed, source};
+    outcome = {FileOutcome::kOutOfMemory, source};
   }
   RenewMemoryReserve();
   if (outcome.kind == FileOutcome::kStopped) return outcome;
@@ -1096,23 +1105,27 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   DibImage image;
   int greySource = 0;
   int loaded = 0;
+  ReadStatus status;
   try {
     const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
     if (LoadGreyPage(source, target, *m_settings, m_enhance, image)) {
       greySource = 1;
       loaded = 1;
     } else {
-      loaded = LoadImageFile(source, image, &greySource);
+      loaded = LoadImageFile(source, image, &greySource, &status);
     }
   } catch (const std::bad_alloc&) {
-    progress.Advance(m_steps);
-    return {Outcome::kOutOfMemory, source};
+    status = {ReadError::kOutOfMemory};
   } catch (const std::exception&) {
     loaded = 0;
   }
   if (!loaded) {
     progress.Advance(m_steps);
-    return {Outcome::kReadFailed, source};
+    Outcome failed{
+        status.error == ReadError::kOutOfMemory ? Outcome::kOutOfMemory : Outcome::kReadFailed,
+        source};
+    failed.status = status;
+    return failed;
   }
   // "Keep as is" is judged for each file.
   const int effectiveMode = ResolveKeepAsIs(m_settings->colourMode, greySource != 0);

@@ -150,6 +150,7 @@
 #include "core/para_block.h"
 #include "formats/detect.h"
 #include "platform/messages.h"
+#include "platform/read_status.h"
 #include "sources/srch_dir.h"
 
 namespace inkbrite {
@@ -490,8 +491,9 @@ class CBatchJob : public CSrchDir {
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;
     uint64_t ms = 0;
-    size_t leftOut = 0;  // a book's entries left out (links, too large, named twice)
-    std::string code{};  // the record's reason_code when not the kind's own
+    size_t leftOut = 0;   // a book's entries left out (links, too large, named twice)
+    std::string code{};   // the record's reason_code when not the kind's own
+    ReadStatus status{};  // kReadFailed, kOutOfMemory: why the reader failed, when it said
     // Per page written, with --report: its path and what the automatic steps found.
     std::vector<std::pair<std::filesystem::path, std::string>> report{};
     // A book's record lines instead of the one of `path`: each failed page
@@ -530,7 +532,7 @@ class CBatchJob : public CSrchDir {
                                            FileProgress& progress);
   // Row by row (batch_rows.cpp): whether these settings let a page stream,
   // and one page streamed from its reader to its writer.
-  enum class RowsEnd { kWritten, kUnreadable, kStopped, kNotWritten };
+  enum class RowsEnd { kWritten, kUnreadable, kOutOfMemory, kStopped, kNotWritten };
   bool ConvertsByRows() const;
   RowsEnd StreamRows(PageRowReader& reader, PageRowWriter& writer, FileProgress& progress);
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
@@ -552,10 +554,12 @@ class CBatchJob : public CSrchDir {
   FileOutcome BookSameFolderCheck(const std::filesystem::path& source,
                                   const std::filesystem::path& target, ImageFormat container);
   void GrowForBook(size_t pages, FileProgress& progress);
+  static void DropBookWork(BookRun& run);
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
   bool ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names, FileProgress& progress,
                     PageTask& task);
   void ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress);
+  void ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress& progress);
   std::optional<RowsEnd> ConvertBookPageByRows(BookRun& run, PageTask& task, FileProgress& progress,
                                                std::vector<uint8_t>& bytes);
   void WriteReadySlots(BookRun& run);

@@ -27,6 +27,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -212,6 +213,7 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
       (WrittenByThisRun(target) && !batch_detail::IsSameFile(source, target))) {
     return std::nullopt;
   }
+  ReadNotes notes;
   std::unique_ptr<PageRowReader> reader = OpenPageRowReader(source);
   if (reader == nullptr) return std::nullopt;
   // "Keep as is" is judged for each file.
@@ -230,7 +232,16 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
 
   switch (StreamRows(*reader, *writer, progress)) {
     case RowsEnd::kWritten: break;
-    case RowsEnd::kUnreadable: permissions.Restore(); return Outcome{Outcome::kReadFailed, source};
+    case RowsEnd::kUnreadable:
+    case RowsEnd::kOutOfMemory: {
+      permissions.Restore();
+      // Rows flowed: what stopped them is damage unless the decoder said.
+      notes.NoteIfNone(ReadError::kDamaged);
+      Outcome failed{Outcome::kReadFailed, source};
+      failed.status = notes.Status();
+      if (failed.status.error == ReadError::kOutOfMemory) failed.kind = Outcome::kOutOfMemory;
+      return failed;
+    }
     case RowsEnd::kStopped: permissions.Restore(); return Outcome{Outcome::kStopped, {}};
     case RowsEnd::kNotWritten: return Outcome{Outcome::kWriteFailed, target};
   }
@@ -278,8 +289,12 @@ CBatchJob::RowsEnd CBatchJob::StreamRows(PageRowReader& reader, PageRowWriter& w
     const bool saved = stream.Written() && writer.Commit();
     advance(1);
     return saved ? RowsEnd::kWritten : RowsEnd::kNotWritten;
-  } catch (const std::exception&) {
+  } catch (const std::bad_alloc&) {
     // No memory for the rows: this file fails, the run goes on.
+    NoteReadFailure(ReadError::kOutOfMemory);
+    progress.Advance(m_steps - units);
+    return RowsEnd::kOutOfMemory;
+  } catch (const std::exception&) {
     return RowsEnd::kNotWritten;
   }
 }

@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -145,10 +146,33 @@ uint64_t PictureMemoryCost(const DibImage& image) {
          static_cast<uint32_t>(image.Height()) * 3;
 }
 
-// A failed page's name in the record; a page over a limit says which.
-std::string FailedPageName(const std::string& name, SourceError why, bool pdf) {
-  if (why == SourceError::kPageUnreadable) return name;
-  return name + ": " + std::string(SourceErrorText(why, pdf));
+// A failed page's name in the record with why: a page over a limit says
+// which, a page its reader refused says the reader's reason when it gave one.
+std::string FailedPageName(const std::string& name, SourceError why, bool pdf,
+                           const ReadStatus& status = {}) {
+  if (why != SourceError::kPageUnreadable)
+    return name + ": " + std::string(SourceErrorText(why, pdf));
+  return status.Failed() ? name + ": " + ReadStatusText(status) : name;
+}
+
+// Why reading a page's bytes failed, as the book's pages say it: running
+// out of memory is the page's memory limit.
+SourceError PageErrorOf(const ReadStatus& status) {
+  return status.error == ReadError::kOutOfMemory ? SourceError::kOverMemory
+                                                 : SourceError::kPageUnreadable;
+}
+
+// Entry `i`'s bytes; a page whose bytes find no memory is over the memory
+// limit, any other failure leaves it unreadable.
+SourceError ReadPageEntry(BookSource& book, size_t i, std::vector<uint8_t>& bytes) {
+  try {
+    const SourceError e = book.ReadEntry(i, kMaxPageFileBytes, bytes);
+    if (e == SourceError::kNone || e == SourceError::kOverMemory) return e;
+    return SourceError::kPageUnreadable;
+  } catch (const std::bad_alloc&) {
+    bytes = {};
+    return SourceError::kOverMemory;
+  }
 }
 
 }  // namespace
@@ -297,6 +321,9 @@ struct CBatchJob::BookRun {
     return inFlight == 0 || (inFlight < pages && memoryInFlight + memory <= memoryBudget);
   }
   bool TakeOtherEntry(size_t i, Slot& slot, std::set<std::string>& names);
+  void FinishPage(PageTask& task, bool failed, std::string_view prefix,
+                  std::vector<Slot::File> files = {},
+                  std::vector<std::pair<std::string, std::string>> findings = {});
   void WriteSlotFiles(Slot& slot);
   // Whether a split spread would change the ComicInfo.xml of `slot` (it
   // holds a page count or a page list).
@@ -322,14 +349,16 @@ struct CBatchJob::PageTask {
   std::vector<uint8_t> bytes;
   uint8_t outputs = 1;                             // the pages written (2, 3: a spread)
   uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
+  bool finished = false;                           // handed back (BookRun::FinishPage)
   SourceError why = SourceError::kPageUnreadable;  // why it could not be read
+  ReadStatus status;                               // what its reader said, when it failed
 
   // A grey page written grey (KeepsGreyPages) is read as grey levels.
   SourceError Load(BookSource& book, DibImage& image, int& grey, const BatchSettings& settings,
-                   const EnhanceSettings& params) const;
+                   const EnhanceSettings& params);
   // Its name in the record, with the reason when it passed a limit.
   std::string FailedName(const BookRun& run) const {
-    return FailedPageName(entryName, why, run.book->IsPdf());
+    return FailedPageName(entryName, why, run.book->IsPdf(), status);
   }
 };
 
@@ -397,10 +426,13 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       return {Outcome::kStopped, {}};
     }
     return FinishBook(run);
+  } catch (const std::bad_alloc&) {
+    // No memory for the book's own work (an entry's bytes passed on the
+    // way, the book's file): the book fails, the run goes on.
+    DropBookWork(run);
+    return {Outcome::kOutOfMemory, source};
   } catch (const std::exception&) {
-    if (run.file) run.file->Discard();
-    std::error_code ec;
-    if (!run.work.empty()) fs::remove_all(run.work, ec);
+    DropBookWork(run);
     return {Outcome::kWriteFailed, run.target};
   }
 }
@@ -418,6 +450,13 @@ BookMeta CBatchJob::MetaOfBook(BookRun& run, bool folder) const {
   BookMeta meta = MakeBookMeta(run.book->Info(), stem, overrides);
   meta.rightToLeft = meta.rightToLeft || m_params->GetValue(kSplitRightToLeft) != 0;
   return meta;
+}
+
+// What a book that failed half-way has written goes.
+void CBatchJob::DropBookWork(BookRun& run) {
+  if (run.file) run.file->Discard();
+  std::error_code ec;
+  if (!run.work.empty()) fs::remove_all(run.work, ec);
 }
 
 // The same-folder rules of books: a book is replaced in place only by a
@@ -474,7 +513,12 @@ bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot, std::set<std::stri
   }
   // Everything else that is not litter is copied as it is.
   Slot::File copy{e.name, {}};
-  const SourceError read = book->ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
+  SourceError read = SourceError::kNone;
+  try {
+    read = book->ReadEntry(i, kMaxOtherEntryBytes, copy.bytes);
+  } catch (const std::bad_alloc&) {
+    read = SourceError::kOverMemory;
+  }
   slot.files.push_back(std::move(copy));
   slot.info = IsComicInfoName(e.name);
   if (read == SourceError::kTooLarge) {
@@ -483,7 +527,8 @@ bool CBatchJob::BookRun::TakeOtherEntry(size_t i, Slot& slot, std::set<std::stri
   }
   if (read != SourceError::kNone) {
     std::lock_guard lock(mutex);
-    failures.push_back({i, {kBatchReadFailed, source, e.name}});
+    failures.push_back(
+        {i, {kBatchReadFailed, source, FailedPageName(e.name, read, book->IsPdf())}});
     return false;
   }
   slot.ready = true;
@@ -514,8 +559,9 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
     }
   } else {
     progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
-    if (book.ReadEntry(i, kMaxPageFileBytes, task.bytes) != SourceError::kNone) {
+    if (const SourceError read = ReadPageEntry(book, i, task.bytes); read != SourceError::kNone) {
       failed = kBatchReadFailed;
+      why = read;
     } else if (task.memory = PageMemoryCost(task.bytes);
                task.memory > m_settings->bookPagesMemory) {
       failed = kBatchReadFailed;
@@ -620,7 +666,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
 // bytes. Why it cannot be read, or kNone.
 SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& grey,
                                       const BatchSettings& settings,
-                                      const EnhanceSettings& params) const {
+                                      const EnhanceSettings& params) {
   try {
     if (book.IsPdf()) return book.LoadPage(page, image, &grey);
     if (batch_detail::LoadGreyPageMemory(bytes, entryName, fs::path("page" + settings.newExtension),
@@ -628,9 +674,9 @@ SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& gr
       grey = 1;
       return SourceError::kNone;
     }
-    return LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey) != 0
+    return LoadImageMemory(bytes.data(), bytes.size(), entryName, image, &grey, &status) != 0
                ? SourceError::kNone
-               : SourceError::kPageUnreadable;
+               : PageErrorOf(status);
   } catch (const std::bad_alloc&) {
     return SourceError::kOverMemory;
   } catch (const std::exception&) {
@@ -667,36 +713,62 @@ bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::str
 // One page on a worker (or on the run's thread with one job): decoded,
 // enhanced and saved into the work folder; for a CBZ its bytes go to the
 // slot and the file is removed.
+// A page handed to the pool is done: its slot ready (or failed, recorded).
+void CBatchJob::BookRun::FinishPage(PageTask& task, bool failed, std::string_view prefix,
+                                    std::vector<Slot::File> files,
+                                    std::vector<std::pair<std::string, std::string>> findings) {
+  task.finished = true;
+  {
+    std::lock_guard lock(mutex);
+    Slot& slot = At(task.slot);
+    slot.ready = true;
+    slot.failed = failed;
+    slot.files = std::move(files);
+    slot.report = std::move(findings);
+    if (!failed && task.page < pageOutputs.size()) pageOutputs[task.page] = task.outputs;
+    if (failed) failures.push_back({task.entry, {prefix, source, task.FailedName(*this)}});
+    Finished(task.memory);
+  }
+  changed.notify_one();
+}
+
+// A page on a worker: whatever runs out of memory fails the page, never
+// leaves the thread.
 void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress) {
+  try {
+    ConvertBookPageSteps(run, task, progress);
+  } catch (const std::bad_alloc&) {
+    if (task.finished) return;
+    task.why = SourceError::kOverMemory;
+    run.FinishPage(task, true, kBatchReadFailed);
+  }
+}
+
+void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress& progress) {
   using Outcome = FileOutcome;
   using File = BookRun::Slot::File;
   auto finish = [&run, &task](bool failed, std::string_view prefix, std::vector<File> files = {},
                               std::vector<std::pair<std::string, std::string>> report = {}) {
-    {
-      std::lock_guard lock(run.mutex);
-      BookRun::Slot& slot = run.At(task.slot);
-      slot.ready = true;
-      slot.failed = failed;
-      slot.files = std::move(files);
-      slot.report = std::move(report);
-      if (!failed && task.page < run.pageOutputs.size()) run.pageOutputs[task.page] = task.outputs;
-      if (failed) run.failures.push_back({task.entry, {prefix, run.source, task.FailedName(run)}});
-      run.Finished(task.memory);
-    }
-    run.changed.notify_one();
+    run.FinishPage(task, failed, prefix, std::move(files), std::move(report));
   };
   if (progress.Stop()) {
     finish(true, kBatchReadFailed);
     return;
   }
   std::vector<uint8_t> streamed;
+  ReadNotes notes;
   if (const std::optional<RowsEnd> end = ConvertBookPageByRows(run, task, progress, streamed)) {
+    // Rows flowed: what stopped them is damage unless the decoder said.
+    notes.NoteIfNone(ReadError::kDamaged);
+    if (*end == RowsEnd::kUnreadable) task.status = notes.Status();
     std::vector<File> files;
     if (*end == RowsEnd::kWritten && BookIsOneFile(run.output)) {
       files.push_back({task.outName, std::move(streamed)});
     }
-    finish(*end != RowsEnd::kWritten,
-           *end == RowsEnd::kUnreadable ? kBatchReadFailed : kBatchWriteFailed, std::move(files));
+    const bool unreadable = *end == RowsEnd::kUnreadable || *end == RowsEnd::kOutOfMemory;
+    if (*end == RowsEnd::kOutOfMemory) task.why = SourceError::kOverMemory;
+    finish(*end != RowsEnd::kWritten, unreadable ? kBatchReadFailed : kBatchWriteFailed,
+           std::move(files));
     return;
   }
   DibImage image;

@@ -11,6 +11,7 @@
 #include "core/dib_image.h"
 #include "core/dib_layout.h"
 #include "core/limits.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 namespace {
@@ -186,6 +187,7 @@ bool AllocateDib(std::vector<uint8_t>& out, uint64_t bytes) {
   try {
     out.assign(static_cast<size_t>(bytes), 0);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return false;
   }
   return true;

@@ -9,6 +9,7 @@
 
 #include "core/byte_io.h"
 #include "core/dib_layout.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -74,6 +75,7 @@ bool DibImage::CopyFrom(const DibImage& source) {
   try {
     *this = source;
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return false;
   }
   return true;
@@ -93,6 +95,7 @@ bool DibImage::Create(int32_t width, int32_t height, int32_t bitCount) {
   try {
     block.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return false;
   }
   WriteInfoHeader(block.data(), width, height, bitCount, 0, 0);
@@ -113,6 +116,7 @@ bool DibImage::CreateGreyLevels(int32_t width, int32_t height) {
   try {
     block.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return false;
   }
   WriteInfoHeader(block.data(), width, height, 8, kEntries, 0);
@@ -160,6 +164,7 @@ bool DibImage::FromPackedDib(const uint8_t* data, size_t size) {
   try {
     block.assign(data, data + size);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     Create(1, 1, 24);
     return false;
   }

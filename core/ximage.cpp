@@ -11,6 +11,7 @@
 
 #include "core/byte_io.h"
 #include "core/dib_layout.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -156,6 +157,7 @@ bool CxImage::Create(int32_t width, int32_t height, int32_t depth, int type) {
   try {
     m_dib.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     SetLastError("CxImage::Create can't allocate memory");
     return false;
   }

@@ -8,6 +8,7 @@
 #include "core/para_block.h"
 #include "formats/detect.h"
 #include "formats/format_table.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -79,6 +80,7 @@ bool LoadGreyLevels(PageRowReader& reader, DibImage& page) {
   try {
     if (!levels.CreateGreyLevels(reader.Width(), reader.Height())) return false;
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return false;
   }
   for (int32_t y = 0; y < reader.Height(); ++y) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -156,12 +157,26 @@ int FuzzPdfAnswer(const uint8_t* data, size_t size) {
   return Check(ReadPdfPageAnswer(answer, image, &grey) == SourceError::kNone ? 1 : 0, image);
 }
 
+// A ComicInfo.xml parsed, and rewritten for the pages a conversion wrote
+// (left out, one page or two each, chosen by the first bytes).
 int FuzzComicInfo(const uint8_t* data, size_t size) {
   ComicInfo info;
   ParseComicInfo(data, size, info);
   // Whatever came in, every field is valid UTF-8 of bounded length.
   for (const std::string* field : {&info.title, &info.series, &info.number, &info.writer}) {
     if (field->size() > kMaxComicInfoText) __builtin_trap();
+  }
+  if (size == 0) return 0;
+  std::vector<uint8_t> outputs(static_cast<size_t>(data[0] % 16) + 1);
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    outputs[i] = static_cast<uint8_t>((data[i % size] + i) % 3);
+  }
+  const std::optional<std::string> rewritten = ComicInfoForPages(data, size, outputs);
+  // What it gives back is a ComicInfo document again.
+  ComicInfo again;
+  if (rewritten && !ParseComicInfo(reinterpret_cast<const uint8_t*>(rewritten->data()),
+                                   rewritten->size(), again)) {
+    __builtin_trap();
   }
   return 0;
 }

@@ -3,11 +3,14 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+
 #include <locale.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
@@ -313,6 +316,8 @@ SourceError ArchiveReader::WhyHeaderFailed() const {
 
 SourceError ArchiveReader::WhyDataFailed(const ArchiveEntry& entry) const {
   if (entry.encrypted) return SourceError::kEncrypted;
+  // The unpacker found no memory for its work.
+  if (m_handle && archive_errno(m_handle->a) == ENOMEM) return SourceError::kOverMemory;
   return SourceError::kDamaged;
 }
 
@@ -363,6 +368,18 @@ SourceError ArchiveReader::SkipTo(size_t index, Clock::time_point deadline,
 
 SourceError ArchiveReader::ReadEntry(size_t index, uint64_t maxBytes, std::vector<uint8_t>& bytes,
                                      const WantedEntry& wanted, const KeepEntry& keep) {
+  try {
+    return ReadListedEntry(index, maxBytes, bytes, wanted, keep);
+  } catch (const std::bad_alloc&) {
+    bytes = {};
+    m_handle.reset();  // left in the middle of an entry
+    return SourceError::kOverMemory;
+  }
+}
+
+SourceError ArchiveReader::ReadListedEntry(size_t index, uint64_t maxBytes,
+                                           std::vector<uint8_t>& bytes, const WantedEntry& wanted,
+                                           const KeepEntry& keep) {
   bytes.clear();
   if (index >= m_entries.size()) return SourceError::kDamaged;
   const ArchiveEntry& entry = m_entries[index];

@@ -91,7 +91,9 @@ class ArchiveReader {
   // bytes). kTooLarge when it declares more than `maxBytes`, or gives more
   // without declaring a size; kDamaged when it gives more or fewer bytes
   // than it declares, or the unpacker fails; kEncrypted, kMultiVolume,
-  // kTimedOut as their names say. On failure `bytes` is empty.
+  // kTimedOut as their names say; kOverMemory when no memory could be had
+  // for the bytes (here or inside the unpacker). On failure `bytes` is
+  // empty.
   //
   // Entries passed on the way (those between the reader's place and
   // `index`) are skipped, except those for which `wanted` gives a limit
@@ -121,6 +123,8 @@ class ArchiveReader {
   SourceError Reopen();
   SourceError SkipTo(size_t index, std::chrono::steady_clock::time_point deadline,
                      const WantedEntry& wanted, const KeepEntry& keep);
+  SourceError ReadListedEntry(size_t index, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                              const WantedEntry& wanted, const KeepEntry& keep);
   bool IsListedEntry(archive_entry* e, size_t index) const;
   SourceError ReadData(const ArchiveEntry& entry, uint64_t maxBytes,
                        std::chrono::steady_clock::time_point deadline, std::vector<uint8_t>& bytes);

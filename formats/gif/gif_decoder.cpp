@@ -17,6 +17,7 @@
 #include "core/limits.h"
 #include "formats/decode_guard.h"
 #include "formats/gif/gif_codec.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -304,6 +305,7 @@ bool DecodeGif(const uint8_t* data, size_t size, CxImage& out) {
   try {
     return DecodeFirstImage(data, size, out);
   } catch (...) {  // std::bad_alloc: the memory for the picture
+    NoteReadFailure(ReadError::kOutOfMemory);
     out.Destroy();
     out.SetLastError("GIF: out of memory");
     return false;

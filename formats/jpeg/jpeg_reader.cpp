@@ -11,6 +11,7 @@
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg/jpeg_pvt.h"
 #include "platform/file_io.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -32,6 +33,12 @@ namespace {
 constexpr int32_t kTooManyScansCode = -1;
 
 [[noreturn]] void ThrowLibraryError(j_common_ptr cinfo) {
+  // libjpeg's own allocations failed: no memory, not damage.
+  if (cinfo->err->msg_code == JERR_OUT_OF_MEMORY) NoteReadFailure(ReadError::kOutOfMemory);
+  // A coding process or feature this build of libjpeg does not decode.
+  if (cinfo->err->msg_code == JERR_SOF_UNSUPPORTED || cinfo->err->msg_code == JERR_NOT_COMPILED) {
+    NoteReadFailure(ReadError::kUnsupported);
+  }
   char text[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, text);
   throw CJPEGException(cinfo->err->msg_code, text);

@@ -7,6 +7,7 @@
 
 #include "formats/jpeg/jpeg_codec.h"
 #include "platform/file_io.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
 
@@ -31,6 +32,7 @@ int DecodeUfoBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
   try {
     bytes.assign(data, data + size);
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return 0;
   }
   std::copy(std::begin(kJfifStart), std::end(kJfifStart), bytes.begin());

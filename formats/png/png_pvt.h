@@ -25,6 +25,11 @@ inline void NoteIfSideLimit(png_const_charp message) {
 }
 [[noreturn]] inline void OnPngError(png_structp png, png_const_charp message) {
   NoteIfSideLimit(message);
+  // libpng's own allocations failed ("Out of memory", "Insufficient memory").
+  if (message != nullptr && (std::strstr(message, "ut of memory") != nullptr ||
+                             std::strstr(message, "nsufficient memory") != nullptr)) {
+    NoteReadFailure(ReadError::kOutOfMemory);
+  }
   png_longjmp(png, 1);
 }
 inline void OnPngWarning(png_structp /*png*/, png_const_charp message) { NoteIfSideLimit(message); }

@@ -470,6 +470,11 @@ int Decode(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   if (width == 0 || height == 0) return 0;
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+  // A compression this build of libtiff has no codec for.
+  if (TIFFIsCODECConfigured(compression) == 0) {
+    NoteReadFailure(ReadError::kUnsupported);
+    return 0;
+  }
   // The limits, with libtiff's 32-bit RGBA raster as the decoder's memory,
   // checked against the strip or tile data the file really holds: a file of
   // a few hundred bytes claiming a page of 16000 x 16000 would otherwise get

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "formats/tiff/tiff_pvt.h"
+#include "platform/read_status.h"
 
 namespace inkbrite::tiff {
 namespace {
@@ -41,6 +42,7 @@ tmsize_t StreamWrite(thandle_t handle, void* buffer, tmsize_t count) {
       s.storage.resize(end);
     }
   } catch (const std::bad_alloc&) {
+    NoteReadFailure(ReadError::kOutOfMemory);
     return 0;
   }
   s.data = s.storage.data();

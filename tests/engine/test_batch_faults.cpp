@@ -10,6 +10,7 @@
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,12 +19,14 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "batch/batch_job.h"
 #include "formats/image_file.h"
+#include "platform/child_process.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -240,7 +243,9 @@ class BatchFaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool, i
       fs::path named;
       bool known = false;
       for (const auto& [source, target] : targetOf) {
-        if (line == std::string(kBatchReadFailed) + source.native() ||
+        // A read failure says why after the source's name.
+        const std::string read = std::string(kBatchReadFailed) + source.native();
+        if (line == read || line.starts_with(read + ": ") ||
             line == std::string(kBatchWriteFailed) + target.native()) {
           named = source;
           known = !written.count(target);
@@ -333,10 +338,12 @@ TEST_P(BatchFaultTest, KeepsSourcesRecordAndCountsTrue) {
 // permissions (as root: CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH are dropped
 // from the bounding set before exec); its exit status, with its standard
 // output and error in dir/out.txt and dir/err.txt.
-int RunBatch(const fs::path& dir, const std::vector<std::string>& args) {
+int RunBatch(const fs::path& dir, const std::vector<std::string>& args, uint64_t addressSpace = 0) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
+    const rlimit limit{addressSpace, addressSpace};
+    if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(124);
     if (freopen("out.txt", "w", stdout) == nullptr || freopen("err.txt", "w", stderr) == nullptr) {
       _exit(126);
     }
@@ -400,6 +407,62 @@ TEST_F(BatchRecordFaultTest, AFolderThatCannotBeListedFailsTheRun) {
             std::string::npos)
       << test::ReadText(dir / "rec.jsonl");
   fs::permissions(dir / "src/locked", fs::perms::owner_all);
+}
+
+// An RLE8 BMP of 16384 x 16384 in 34 KB: 805 MB once decoded to 24 bits.
+std::vector<uint8_t> HugeRleBmp() {
+  std::vector<uint8_t> file;
+  const uint32_t rows = 16384, data = rows * 2 + 2, offset = 14 + 40 + 1024;
+  test::PutLE(file, 2, {0x4D42});
+  test::PutLE(file, 4, {offset + data, 0, offset, 40, rows, rows});
+  test::PutLE(file, 2, {1, 8});
+  test::PutLE(file, 4, {1, data, 2835, 2835, 256, 0});
+  for (uint32_t i = 0; i < 256; ++i) test::PutLE(file, 4, {i * 0x010101});
+  for (uint32_t y = 0; y < rows; ++y) test::PutLE(file, 2, {0});  // end of each row
+  test::PutLE(file, 2, {0x0100});                                 // end of the picture
+  return file;
+}
+
+// No memory for a file's reading (its picture, a page's picture, a page's
+// bytes unpacked from its book) fails that file with the reason and the run
+// goes on, at any job count: the process's address space is limited, so the
+// allocations fail for real.
+TEST_F(BatchRecordFaultTest, NoMemoryForAReadFailsTheFileWithTheReason) {
+  if (!AddressSpaceLimitsHold()) GTEST_SKIP() << "a sanitizer maps its own memory up front";
+  fs::create_directories(dir / "src");
+  test::WriteAll(dir / "src/big.bmp", HugeRleBmp());
+  ASSERT_EQ(SaveImageFile(dir / "src/ok.bmp", test::MakePattern(8, 8), 0, 90), 1);
+  const std::vector<uint8_t> small = test::ReadAll(dir / "src/ok.bmp");
+  test::WriteArchive(dir / "src/pages.cbz", test::MadeFormat::kZipDeflated,
+                     {{"001.bmp", small}, {"002.bmp", HugeRleBmp()}});
+  // A page of 300 MB of zeros, deflated; stored random bytes keep the book
+  // within its ratio of unpacked to packed bytes.
+  std::vector<uint8_t> page;
+  test::PutLE(page, 2, {0x4D42});
+  test::PutLE(page, 4, {300'000'054, 0, 54, 40, 10000, 10000});
+  test::PutLE(page, 2, {1, 24});
+  test::PutLE(page, 4, {0, 300'000'000, 2835, 2835, 0, 0});
+  page.resize(300'000'054, 0);
+  std::vector<uint8_t> pad(1'700'000);
+  std::mt19937 noise(7);
+  for (uint8_t& b : pad) b = static_cast<uint8_t>(noise());
+  test::WriteArchive(dir / "src/entry.cbz", test::MadeFormat::kZipDeflated,
+                     {{"001.bmp", std::move(page)}, {"pad.bin", std::move(pad)}});
+  for (const std::string jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    fs::remove_all(dir / "dst");
+    EXPECT_EQ(
+        RunBatch(dir.path(), {"--jobs", jobs, "--ext", ".bmp", "--record", "rec.txt", "src", "dst"},
+                 uint64_t{400} << 20),
+        1)
+        << Err();
+    EXPECT_EQ(test::ReadText(dir / "rec.txt"),
+              "内存不足，文件未转换：src/big.bmp\n"
+              "文件读取失败：src/entry.cbz: 001.bmp: 页面超出内存限制。\n"
+              "文件读取失败：src/pages.cbz: 002.bmp: 页面超出内存限制。\n");
+    EXPECT_NE(Out().find("1个已转换，3个失败"), std::string::npos) << Out();
+    EXPECT_TRUE(fs::exists(dir / "dst/ok.bmp"));
+  }
 }
 
 // A record that cannot be written (its folder read-only) or completed (the

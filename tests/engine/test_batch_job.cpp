@@ -296,8 +296,8 @@ TEST_F(BatchJobTest, RecordsReadAndWriteFailures) {
   EXPECT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(host.advanced, 4 * 12);
   EXPECT_EQ(ReadText(settings.recordPath),
-            "文件读取失败：" + (dir / "src/bad.jpg").string() + "\n" + "文件写入失败：" +
-                (dir / "tgt/sub/x.png").string() + "\n" + "文件写入失败：" +
+            "文件读取失败：" + (dir / "src/bad.jpg").string() + ": 文件已损坏或不完整\n" +
+                "文件写入失败：" + (dir / "tgt/sub/x.png").string() + "\n" + "文件写入失败：" +
                 (dir / "tgt/sub/y.png").string() + "\n");
   EXPECT_EQ(host.messages,
             std::vector<std::string>{"4个文件需要转换，\n1个文件转换成功。\n您想看结果记录吗？"});

@@ -247,7 +247,8 @@ TEST_F(BatchPartsTest, PartsWithBooksWriteWhatOneRunWrites) {
     const std::string& json = oneRecord[RecordFormat::kJsonLines];
     EXPECT_NE(json.find("\"source\":\"sub/broken.cbz\",\"target\":\"sub/broken" +
                         std::string(output == BookOutput::kCbz ? ".cbz" : "") +
-                        "\",\"result\":\"read-failed\",\"reason\":\"文件读取失败: 002.jpg\""),
+                        "\",\"result\":\"read-failed\",\"reason\":\"文件读取失败: 002.jpg: "
+                        "文件已损坏或不完整\""),
               std::string::npos)
         << json;
     EXPECT_EQ(json.find("\"source\":\"book/001.bmp\",\"target\":\"book/001.png\",\"result\":"
@@ -314,7 +315,7 @@ TEST_F(BatchPartsTest, RecordsSayWhatBecameOfEachFile) {
   Run(dir / "rec.txt");
   const std::string text = test::ReadText(dir / "rec.txt");
   EXPECT_EQ(text, std::to_string(bySource["bad.bmp"].index) + "\t文件读取失败：" +
-                      (dir / "src/bad.bmp").string() + "\n" +
+                      (dir / "src/bad.bmp").string() + ": 文件已损坏或不完整\n" +
                       std::to_string(bySource["a.jpg"].index) + "\t文件重名未转换：" +
                       (dir / "src/a.jpg").string() + " → " + (dir / "dst/a.png").string() + "\n");
 }
@@ -399,9 +400,11 @@ TEST_F(BatchPartsTest, ReasonCodesAreTheSameInEveryLanguage) {
     }
   }
   SetMessageLanguage(MessageLanguage::kChinese);
-  EXPECT_EQ(seen[0]["bad.bmp"],
-            (std::pair<std::string, std::string>{"unreadable", "文件读取失败"}));
-  EXPECT_EQ(seen[1]["bad.bmp"], (std::pair<std::string, std::string>{"unreadable", "Read failed"}));
+  EXPECT_EQ(seen[0]["bad.bmp"], (std::pair<std::string, std::string>{
+                                    "unreadable", "文件读取失败: 文件已损坏或不完整"}));
+  EXPECT_EQ(seen[1]["bad.bmp"],
+            (std::pair<std::string, std::string>{
+                "unreadable", "Read failed: the file is damaged or incomplete"}));
   EXPECT_EQ(seen[0]["a.jpg"].first, "name-taken");
   EXPECT_EQ(seen[1]["a.jpg"].first, "name-taken");
   EXPECT_EQ(seen[0]["b.bmp"], (std::pair<std::string, std::string>{"", ""}));

@@ -247,8 +247,8 @@ TEST_F(BookJobTest, EntriesLeftOutAreCountedAndNamesWrittenOnce) {
   test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored,
                      {{"ok.jpg", JpegPage(1)}, {"bad\nname.jpg", {'x'}}});
   Run();
-  EXPECT_EQ(test::ReadText(settings.recordPath),
-            "文件读取失败：" + (dir / "src/b.cbz").string() + ": bad\\nname.jpg\n");
+  EXPECT_EQ(test::ReadText(settings.recordPath), "文件读取失败：" + (dir / "src/b.cbz").string() +
+                                                     ": bad\\nname.jpg: 文件已损坏或不完整\n");
 }
 
 // Names that are not ASCII carry the zip's UTF-8 flag, so another zip
@@ -295,8 +295,9 @@ TEST_F(BookJobTest, ABookWithAFailedPageIsRecordedPageByPageAndNotWritten) {
     Run();
     EXPECT_EQ(job.SuccessCount(), 0);
     EXPECT_EQ(test::ReadText(settings.recordPath),
-              "文件读取失败：" + (dir / "src/b.cbz: 002.jpg").string() + "\n文件读取失败：" +
-                  (dir / "src/b.cbz: 004.jpg").string() + "\n");
+              "文件读取失败：" + (dir / "src/b.cbz: 002.jpg").string() +
+                  ": 文件已损坏或不完整\n文件读取失败：" + (dir / "src/b.cbz: 004.jpg").string() +
+                  ": 文件已损坏或不完整\n");
     EXPECT_EQ(Tree(dir / "tgt"), std::set<std::string>{}) << jobs;
   }
 }

@@ -237,7 +237,8 @@ TEST_F(CliRunTest, UnreadablePageIsRecorded) {
   EXPECT_NE(Text(dir / "out.txt").find(BatchSummaryText(3, 2)), std::string::npos);
   // The default record lives in the data folder.
   const std::string record = Text(dir / "data/Inkbrite_Rcd.txt");
-  EXPECT_EQ(record, std::string(kBatchReadFailed) + (dir / "src/bad.bmp").string() + "\n");
+  EXPECT_EQ(record, std::string(kBatchReadFailed) + (dir / "src/bad.bmp").string() +
+                        ": 文件已损坏或不完整\n");
 
   EXPECT_EQ(Run("--record " + Quoted("rec.txt") + " " + Quoted("src") + " " + Quoted("dst")), 1);
   EXPECT_NE(Text(dir / "rec.txt").find("bad.bmp"), std::string::npos);
@@ -367,8 +368,9 @@ TEST_F(CliRunTest, PickedFifoIsRefusedWithoutWaiting) {
           "timeout -s KILL 60 ");
   EXPECT_EQ(status, 1) << Text(dir / "err.txt");
   EXPECT_TRUE(fs::exists(dir / "dst/a.jpg"));
-  EXPECT_EQ(Text(dir / "data/Inkbrite_Rcd.txt"),
-            std::string(kBatchReadFailed) + (dir / "src/x.jpg").string() + "\n");
+  EXPECT_EQ(Text(dir / "data/Inkbrite_Rcd.txt"), std::string(kBatchReadFailed) +
+                                                     (dir / "src/x.jpg").string() +
+                                                     ": 系统错误：Invalid argument (errno 22)\n");
 }
 
 // Ctrl-C in the middle of a run: exit 130, the summary says so, and no page

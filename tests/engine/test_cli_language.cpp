@@ -167,7 +167,7 @@ TEST_F(CliLanguageRunTest, EnglishRun) {
                                  std::string(kNoOverride) + " LANG=C", std::string("--lang en")}) {
     const bool option = env == "--lang en";
     const std::string record = Convert(option ? "" : env, option ? env : "");
-    EXPECT_EQ(record, "Read failed: " + Bad() + "\n") << env;
+    EXPECT_EQ(record, "Read failed: " + Bad() + ": the file is damaged or incomplete\n") << env;
     EXPECT_EQ(Out(),
               "Files to convert: 3,\nfiles converted: 2.\n"
               "record: " +
@@ -192,7 +192,7 @@ TEST_F(CliLanguageRunTest, ChineseRunKeepsTheSourceTexts) {
     const std::string record = option == std::string::npos
                                    ? Convert(env)
                                    : Convert(env.substr(0, option), env.substr(option));
-    EXPECT_EQ(record, "文件读取失败：" + Bad() + "\n") << env;
+    EXPECT_EQ(record, "文件读取失败：" + Bad() + ": 文件已损坏或不完整\n") << env;
     EXPECT_EQ(Out(),
               "3个文件需要转换，\n2个文件转换成功。\n"
               "结果记录：" +
@@ -234,7 +234,8 @@ TEST_F(CliLanguageRunTest, RecordsInBothLanguages) {
     json[i] = Text(record);
     // The reason in the run's language, its code the same in both.
     EXPECT_NE(json[i].find(std::string("\"result\":\"read-failed\",\"reason\":\"") +
-                           (i == 0 ? "Read failed" : "文件读取失败") +
+                           (i == 0 ? "Read failed: the file is damaged or incomplete"
+                                   : "文件读取失败: 文件已损坏或不完整") +
                            "\",\"reason_code\":\"unreadable\""),
               std::string::npos)
         << json[i];

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +42,29 @@ Bytes ClaimingPng(uint32_t width, uint32_t height) {
   PngChunk(b, "IEND", {});
   return b;
 }
+
+// A TIFF of 4 x 4 grey pixels whose strip is in a compression (34712,
+// JPEG 2000) that libtiff has no codec for.
+Bytes TiffInUnknownCompression() {
+  Bytes b = {'I', 'I', 42, 0};
+  test::PutLE(b, 4, {8});
+  const uint16_t tags[][2] = {{256, 4}, {257, 4}, {258, 8}, {259, 34712}, {262, 1},
+                              {273, 0}, {277, 1}, {278, 4}, {279, 16}};
+  test::PutLE(b, 2, {static_cast<uint32_t>(std::size(tags))});
+  const uint32_t stripAt = 8 + 2 + 12 * static_cast<uint32_t>(std::size(tags)) + 4;
+  for (const auto& [tag, value] : tags) {
+    test::PutLE(b, 2, {tag, 3});
+    test::PutLE(b, 4, {1});
+    test::PutLE(b, 4, {tag == 273 ? stripAt : value});
+  }
+  test::PutLE(b, 4, {0});
+  b.resize(b.size() + 16, 0x55);
+  return b;
+}
+
+// A lossless JPEG (SOF3), a process the JPEG library does not decode.
+const Bytes kLosslessJpeg = {0xFF, 0xD8, 0xFF, 0xC3, 0x00, 0x0B, 0x08, 0x00, 0x01,
+                             0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
 
 TEST(ReadStatus, EachFailureSaysWhy) {
   test::TempDir dir;
@@ -99,6 +123,18 @@ TEST(ReadStatus, EachFailureSaysWhy) {
          return dir / "claim.png";
        },
        {ReadError::kOverPixelsPerByte, 0}},
+      {"compression without a codec",
+       [&] {
+         test::WriteAll(dir / "j2k.tif", TiffInUnknownCompression());
+         return dir / "j2k.tif";
+       },
+       {ReadError::kUnsupported, 0}},
+      {"lossless JPEG",
+       [&] {
+         test::WriteAll(dir / "lossless.jpg", kLosslessJpeg);
+         return dir / "lossless.jpg";
+       },
+       {ReadError::kUnsupported, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
