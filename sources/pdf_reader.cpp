@@ -136,6 +136,12 @@ bool PdfRenderSize(double w, double h, int& width, int& height, double& scale) {
   if (pixels > static_cast<double>(kMaxImagePixels)) {
     scale *= std::sqrt(static_cast<double>(kMaxImagePixels) / pixels);
   }
+  // A side so small or so large against the other that the scale is lost
+  // (infinite, zero or not a number) gives no size.
+  if (!(std::isfinite(scale) && scale > 0 && std::isfinite(w * scale) &&
+        std::isfinite(h * scale))) {
+    return false;
+  }
   width = std::max(1, static_cast<int>(std::floor(w * scale)));
   height = std::max(1, static_cast<int>(std::floor(h * scale)));
   return ImageSizeWithinLimits(width, height);
@@ -234,7 +240,10 @@ SourceError ReadPdfInfoAnswer(const PdfAnswer& answer, std::vector<PdfPageSize>&
   for (const pdf_helper::PageSize& s : sizes) {
     int width = 0, height = 0;
     double scale = 1;
-    if (!PdfRenderSize(s.width, s.height, width, height, scale)) return SourceError::kTooLarge;
+    if (!PdfRenderSize(s.width, s.height, width, height, scale)) {
+      pages.clear();
+      return SourceError::kTooLarge;
+    }
     total += uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) * 3;
     pages.push_back({width, height});
   }

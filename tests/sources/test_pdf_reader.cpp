@@ -143,6 +143,36 @@ TEST(PdfReader, PagesThatTogetherPassTheBooksBytesAreRefusedBeforeDrawing) {
   }
 }
 
+// A page's size in points becomes pixels within the limits; sizes whose
+// scale is lost (a side next to nothing beside a real one, or beyond any
+// size) give none instead of a number out of range.
+TEST(PdfReader, PageSizesBecomePixelsOrNone) {
+  struct Case {
+    double w, h;
+    bool sized;
+    int width, height;
+  };
+  const Case cases[] = {
+      {200, 300, true, kPdfPageHeight * 2 / 3, kPdfPageHeight},
+      {100000, 10, true, 32766, 3},
+      {1e-320, 300, true, 1, kPdfPageHeight},
+      {300, 1e-320, false, 0, 0},
+      {1e308, 1e-300, false, 0, 0},
+      {1e308, 1e308, false, 0, 0},
+      {0, 300, false, 0, 0},
+      {-5, 300, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << " x " << c.h);
+    int width = -1, height = -1;
+    double scale = 0;
+    EXPECT_EQ(PdfRenderSize(c.w, c.h, width, height, scale), c.sized);
+    if (!c.sized) continue;
+    EXPECT_EQ(width, c.width);
+    EXPECT_EQ(height, c.height);
+  }
+}
+
 // The answers of the helper are checked, never trusted.
 TEST(PdfReader, AnAnswerThatLiesAboutItsSizeIsRefused) {
   auto answerOf = [](const std::vector<uint8_t>& bytes) {
