@@ -161,7 +161,13 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
   CInkbriteDoc* made = doc.get();
   doc->SetHooks({[this](const fs::path& opened) { AddToRecentFileList(opened); },
-                 [this, made] { OnDocumentPathChanged(made); }});
+                 [this, made] { OnDocumentPathChanged(made); },
+                 [this](const QString& message) {
+                   if (m_mainFrame) {
+                     m_mainFrame->ShowNote(
+                         QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+                   }
+                 }});
   doc->SetShowReadError(reportReadError);
   if (!doc->OnOpenDocument(full)) {
     if (error) *error = doc->LastError();
@@ -220,6 +226,22 @@ bool CInkbriteApp::OpenNamedPath(const fs::path& path, QString& reason) {
   return false;
 }
 
+namespace {
+
+// A file's own reason in the message of its failure: a book's reason as it
+// is, the reader's after "文件读取失败。" without its label; empty when the
+// message says no more than that.
+QString OwnReason(const QString& message) {
+  const QString plain = UiText(kReadFailedMessage);
+  if (!message.startsWith(plain)) return message;
+  QString rest = message.mid(plain.size()).trimmed();
+  const QString label = QCoreApplication::translate("CInkbriteDoc", "原因：%1").arg(QString());
+  if (rest.startsWith(label)) rest.remove(0, label.size());
+  return rest;
+}
+
+}  // namespace
+
 void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
   QStringList failed;
   QStringList reasons;
@@ -232,11 +254,13 @@ void CInkbriteApp::OpenDocumentFiles(const std::vector<fs::path>& paths) {
     QString reason;
     if (OpenNamedPath(path, reason)) continue;
     if (reason.isEmpty()) reason = UiText(kReadFailedMessage);
-    // A book refused for a reason of its own says why.
+    // A book refused for a reason of its own, or a file its reader gave a
+    // reason for, says why.
     const QString name = QString::fromStdString(path.filename().string());
-    failed << (reason == UiText(kReadFailedMessage)
+    const QString own = OwnReason(reason);
+    failed << (own.isEmpty()
                    ? name
-                   : QCoreApplication::translate("CInkbriteApp", "%1：%2").arg(name, reason));
+                   : QCoreApplication::translate("CInkbriteApp", "%1：%2").arg(name, own));
     reasons << reason;
   }
   if (left > 0) {

@@ -29,6 +29,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Why a page could not be opened, for the user: the message, and after it
+// the reader's reason when it gave one.
+QString ReadFailureText(const DecodedPage& page) {
+  if (page.noMemory) return UiText(kOutOfMemoryMessage);
+  QString text = UiText(kReadFailedMessage);
+  if (page.status.Failed()) {
+    text += QLatin1Char('\n') + QCoreApplication::translate("CInkbriteDoc", "原因：%1")
+                                    .arg(QString::fromStdString(ReadStatusText(page.status)));
+  }
+  return text;
+}
+
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
  public:
@@ -93,7 +105,8 @@ DecodedPage DecodeFile(const fs::path& file) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    if (LoadImageFile(file, *image, &result.grey)) result.image = std::move(image);
+    if (LoadImageFile(file, *image, &result.grey, &result.status)) result.image = std::move(image);
+    result.noMemory = result.status.error == ReadError::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     result.noMemory = true;
   } catch (const std::exception&) {
@@ -110,9 +123,10 @@ DecodedPage DecodeBytes(const std::vector<uint8_t>& bytes, const std::string& na
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    if (LoadImageMemory(bytes.data(), bytes.size(), name, *image, &result.grey)) {
+    if (LoadImageMemory(bytes.data(), bytes.size(), name, *image, &result.grey, &result.status)) {
       result.image = std::move(image);
     }
+    result.noMemory = result.status.error == ReadError::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     result.noMemory = true;
   } catch (const std::exception&) {
@@ -316,7 +330,7 @@ void CInkbriteDoc::ApplyLoaded(LoadedPage loaded) {
     // The reduced picture was readable, the full page is not (or does not
     // fit in memory): the window goes blank with the reason.
     DeleteContents();
-    m_lastError = UiText(page.noMemory ? kOutOfMemoryMessage : kReadFailedMessage);
+    m_lastError = ReadFailureText(page);
     if (m_showReadError) ShowMessage(m_messageParent, m_lastError);
     for (CInkbriteView* view : m_views) {
       if (view->HasShownPage()) view->OnInitialUpdate();
@@ -400,19 +414,20 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
     return FinishOpening(true, QString(), path);
   }
   int ok = 0;
+  DecodedPage failed;
   {
     WaitCursor wait;
     DeleteContents();
     try {
       auto page = std::make_shared<DibImage>();
-      ok = LoadImageFile(path, *page, &m_greySource);
+      ok = LoadImageFile(path, *page, &m_greySource, &failed.status);
       if (ok) m_page = std::move(page);
     } catch (const std::exception&) {
       ok = 0;
     }
   }
   m_entry.clear();
-  return FinishOpening(ok != 0, UiText(kReadFailedMessage), path);
+  return FinishOpening(ok != 0, ReadFailureText(failed), path);
 }
 
 int CInkbriteDoc::OpenBook(const fs::path& path, std::string_view entry) {
@@ -677,8 +692,7 @@ int CInkbriteDoc::OpenPage(const ListedPage& requested) {
     DeleteContents();
     decoded = m_prefetch.Take(source, page.index);
   }
-  QString error = UiText(kReadFailedMessage);
-  if (decoded.noMemory) error = UiText(kOutOfMemoryMessage);
+  const QString error = ReadFailureText(decoded);
   const bool ok = decoded.image != nullptr;
   TakePage(std::move(decoded));
   m_entry = page.entry;
@@ -739,6 +753,8 @@ int CInkbriteDoc::FinishOpening(bool ok, const QString& error, const fs::path& p
   if (ok) RememberPlace();
   if (m_hooks.opened) m_hooks.opened(path);
   if (m_hooks.pathChanged) m_hooks.pathChanged();
+  // Said on the status bar too, also where no message is shown.
+  if (!ok && m_hooks.readFailed) m_hooks.readFailed(m_lastError);
   for (CInkbriteView* view : m_views) {
     if (view->HasShownPage()) view->OnInitialUpdate();
   }

@@ -177,12 +177,14 @@ class CInkbriteDoc {
   bool ShowsReadErrors() const { return m_showReadError; }
 
   // What the document tells its owner (the application): a path opened
-  // (it joins the recent files, even when unreadable), and the path or
-  // the page shown changed (the windows' titles and the counter follow).
-  // Unset: nobody is told.
+  // (it joins the recent files, even when unreadable), the path or the
+  // page shown changed (the windows' titles and the counter follow), and a
+  // page could not be read (its message, the reason included). Unset:
+  // nobody is told.
   struct Hooks {
     std::function<void(const std::filesystem::path&)> opened;
     std::function<void()> pathChanged;
+    std::function<void(const QString&)> readFailed;
   };
   void SetHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 

@@ -305,7 +305,8 @@ uint64_t BookSource::DrawnPixels(size_t page) const {
   return uint64_t{static_cast<uint32_t>(size.width)} * static_cast<uint32_t>(size.height);
 }
 
-SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource) {
+SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource,
+                                 ReadStatus* status) {
   if (index >= m_pages.size()) return SourceError::kPageUnreadable;
   if (m_pdf) {
     std::lock_guard lock(m_mutex);
@@ -316,7 +317,8 @@ SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource)
   if (e != SourceError::kNone) return e;
   int loaded = 0;
   try {
-    loaded = LoadImageMemory(bytes.data(), bytes.size(), m_pages[index].name, image, greySource);
+    loaded =
+        LoadImageMemory(bytes.data(), bytes.size(), m_pages[index].name, image, greySource, status);
   } catch (...) {
     loaded = 0;
   }

@@ -51,11 +51,13 @@ class FolderSource : public PageSource {
                                                                         : SourceError::kOpenFailed;
   }
 
-  SourceError LoadPage(size_t index, DibImage& image, int* greySource) override {
+  using PageSource::LoadPage;
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource,
+                       ReadStatus* status) override {
     if (index >= m_pages.size()) return SourceError::kPageUnreadable;
     int loaded = 0;
     try {
-      loaded = LoadImageFile(m_pages[index].path, image, greySource);
+      loaded = LoadImageFile(m_pages[index].path, image, greySource, status);
     } catch (...) {
       loaded = 0;
     }

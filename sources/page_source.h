@@ -39,6 +39,7 @@
 
 #include "core/dib_image.h"
 #include "formats/detect.h"
+#include "platform/read_status.h"
 #include "sources/comic_info.h"
 #include "sources/source_texts.h"
 
@@ -84,8 +85,12 @@ class PageSource {
   virtual SourceError ReadPage(size_t index, std::vector<uint8_t>& bytes) = 0;
   // Page `index` decoded: kNone with the picture and *greySource (1 for a
   // grey or bilevel source), or why not (kPageUnreadable for bytes no
-  // reader takes).
-  virtual SourceError LoadPage(size_t index, DibImage& image, int* greySource) = 0;
+  // reader takes, the reader's own reason in *status when asked for).
+  virtual SourceError LoadPage(size_t index, DibImage& image, int* greySource,
+                               ReadStatus* status) = 0;
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource) {
+    return LoadPage(index, image, greySource, nullptr);
+  }
   // Reads the pages after `index` (and keeps the one before) within the
   // read-ahead budget, so that the next page turns find their bytes in
   // memory. For a book; a folder does nothing.

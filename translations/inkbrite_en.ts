@@ -26,6 +26,10 @@
         <translation>%1: %2
 %3</translation>
     </message>
+    <message>
+        <source>原因：%1</source>
+        <translation>Reason: %1</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>

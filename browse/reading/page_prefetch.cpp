@@ -26,8 +26,10 @@ DecodedPage DecodePage(PageSource& source, size_t index) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    result.error = source.LoadPage(index, *image, &result.grey);
+    result.error = source.LoadPage(index, *image, &result.grey, &result.status);
     if (result.error == SourceError::kNone) result.image = std::move(image);
+    result.noMemory =
+        result.status.error == ReadError::kOutOfMemory || result.error == SourceError::kOverMemory;
   } catch (const std::bad_alloc&) {
     result.error = SourceError::kPageUnreadable;
     result.noMemory = true;

@@ -40,6 +40,7 @@ struct DecodedPage {
   std::shared_ptr<const DibImage> image;  // null when the page could not be read
   int grey = 0;
   SourceError error = SourceError::kNone;
+  ReadStatus status;      // the reader's reason when it failed
   bool noMemory = false;  // the picture did not fit in memory
   // The picture fitted into the box a window showed pages fitted in when it
   // was decoded ahead (DibImage::FitSize, ResizeTo), so the window need not

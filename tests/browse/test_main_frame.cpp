@@ -112,7 +112,9 @@ TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList) {
   fs::remove(dir / "b.bmp");
   ASSERT_EQ(app->RecentFiles().size(), 3);
   Frame()->RecentFileAction(1)->trigger();  // b.bmp
-  EXPECT_EQ(messages, std::vector<std::string>{kReadFailedMessage});
+  EXPECT_EQ(messages,
+            std::vector<std::string>{std::string(kReadFailedMessage) +
+                                     "\n原因：系统错误：No such file or directory (errno 2)"});
   EXPECT_EQ(app->RecentFiles(), (QStringList{QString::fromStdString((dir / "c.bmp").string()),
                                              QString::fromStdString((dir / "a.bmp").string())}));
   EXPECT_FALSE(Frame()->RecentFileAction(2)->isVisible());
@@ -139,7 +141,9 @@ TEST_F(MainFrameTest, UnreadableFilesChosenTogetherGiveOneMessage) {
     static_cast<QDialog*>(dialog)->accept();
   });
   Frame()->OnCommand(kCmdOpen);
-  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。\n\nbad1.jpg\nbad2.jpg\nbad3.jpg"});
+  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。\n\nbad1.jpg：文件已损坏或不完整\n"
+                                               "bad2.jpg：文件已损坏或不完整\n"
+                                               "bad3.jpg：文件已损坏或不完整"});
   EXPECT_EQ(Frame()->Children().size(), 1u);
   EXPECT_EQ(Shown(), "good.bmp");
 }

@@ -3,6 +3,7 @@
 // background rendering, opening and saving through the application object.
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStatusBar>
 
 #include "core/enhance.h"
 #include "tests/browse/browse_support.h"
@@ -332,7 +333,10 @@ TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
   WritePage(dir / "b.bmp", 20, 10);
   test::WriteAll(dir / "bad.jpg", {0xFF, 0xD8, 0xFF});
   EXPECT_EQ(app->OpenDocumentFile(dir / "bad.jpg"), nullptr);
-  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。"});
+  EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。\n原因：文件已损坏或不完整"});
+  // The status bar says it too, on one line.
+  EXPECT_EQ(Frame()->statusBar()->currentMessage().toStdString(),
+            "文件读取失败。 原因：文件已损坏或不完整");
   EXPECT_TRUE(Frame()->Children().empty());
 
   CInkbriteDoc* a = app->OpenDocumentFile(dir / "a.bmp");

@@ -241,7 +241,8 @@ TEST_F(ViewerBookTest, AnUnreadablePageSaysSoAndTheNextPageStillOpens) {
     return QMessageBox::Ok;
   });
   Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(messages, std::vector<std::string>{"torn.cbz：2.jpg\n文件读取失败。"});
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"torn.cbz：2.jpg\n文件读取失败。\n原因：文件已损坏或不完整"});
   EXPECT_EQ(titles, std::vector<std::string>{"torn.cbz — 2.jpg (2/3)"});
   EXPECT_EQ(Title(), "torn.cbz — 2.jpg (2/3)");
   Frame()->OnCommand(kCmdNextPage);
