@@ -779,10 +779,10 @@ int CInkbriteDoc::OnSaveDocument(const fs::path& path) {
   switch (result) {
     case SaveResult::kSaved: return 1;
     case SaveResult::kReducedFormat:
-      ShowMessage(m_messageParent, UiText(kReducedSaveMessage));
+      ShowMessage(m_messageParent, QString::fromStdString(ReducedPagesOnlyText()));
       return 0;
     case SaveResult::kUnsupportedExtension:
-      ShowMessage(m_messageParent, EngineUiText(kUnsupportedSaveExtensionMessage));
+      ShowMessage(m_messageParent, QString::fromStdString(UnsupportedSaveExtensionText()));
       break;
     case SaveResult::kNoMemory: ShowMessage(m_messageParent, UiText(kOutOfMemoryMessage)); break;
     case SaveResult::kFailed: break;

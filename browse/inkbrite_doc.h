@@ -55,8 +55,6 @@ class CInkbriteView;
 inline const char* const kSaveFailedMessage = QT_TRANSLATE_NOOP("Messages", "文件存盘失败。");
 inline const char* const kSaveAsJpegQuestion =
     QT_TRANSLATE_NOOP("Messages", "图像文件只能保存为Jpeg格式，要继续吗？");
-inline const char* const kReducedSaveMessage =
-    QT_TRANSLATE_NOOP("Messages", "抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。");
 // Asked before Save writes over the file the page was read from.
 inline const char* const kOverwriteSourceQuestion =
     QT_TRANSLATE_NOOP("Messages", "保存会用处理后的图像替换原文件，原图将无法恢复。要继续吗？");

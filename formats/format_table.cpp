@@ -7,6 +7,7 @@
 #include "formats/jpeg/jpeg_codec.h"
 #include "formats/jpeg2000/jp2_codec.h"
 #include "formats/metafile/metafile_codec.h"
+#include "formats/picture_size.h"
 #include "formats/png/png_codec.h"
 #include "formats/tiff/tiff_codec.h"
 #include "formats/webp/webp_codec.h"
@@ -50,7 +51,8 @@ constexpr FileFormat kFileFormats[] = {
      .openRowWriter = OpenJpegRowWriter,
      .openRowReaderBytes = OpenJpegRowReaderMemory,
      .openRowWriterBytes = OpenJpegRowWriterMemory,
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Jpeg},
     {.code = kFormatGif,
      .name = "GIF",
      .extensions = {{{".gif", kByNameInBatch}}},
@@ -63,7 +65,8 @@ constexpr FileFormat kFileFormats[] = {
      .reducedPages = kCxImageUnknown,
      .greySource = "a bilevel picture whose two colours are both neutral",
      .fuzzTargets = {"gif"},
-     .limits = "only the first picture is decoded; the canvas within the common limits"},
+     .limits = "only the first picture is decoded; the canvas within the common limits",
+     .readSize = picture_size::Gif},
     {.code = kFormatUfo,
      .name = "UFO",
      .extensions = {{{".ufo", kByNameInBatch}}},
@@ -89,7 +92,8 @@ constexpr FileFormat kFileFormats[] = {
      .reducedPages = kCxImageBmp,
      .greySource = "a 1-bit file",
      .fuzzTargets = {"bmp"},
-     .limits = "every size, offset and run checked against the file"},
+     .limits = "every size, offset and run checked against the file",
+     .readSize = picture_size::Bmp},
     {.code = kFormatPng,
      .name = "PNG",
      .extensions = {{{".png", kByNameInBatch}}},
@@ -103,7 +107,8 @@ constexpr FileFormat kFileFormats[] = {
      .greySource = "grey or grey-with-alpha, or a palette below 8 bits per pixel",
      .fuzzTargets = {"png"},
      .limits = "image data at most 1032 times its IDAT bytes",
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Png},
     {.code = kFormatTiff,
      .name = "TIFF",
      .extensions = {{{".tif", kByNameInBatch}, {".tiff", kByName}}},
@@ -116,7 +121,8 @@ constexpr FileFormat kFileFormats[] = {
      .reducedPages = kCxImageTiff,
      .greySource = "photometric 0 or 1, or a one-component JPEG strip",
      .fuzzTargets = {"tiff"},
-     .limits = "pixels per byte of strip data by compression (fax codes: rows only)"},
+     .limits = "pixels per byte of strip data by compression (fax codes: rows only)",
+     .readSize = picture_size::Tiff},
     {.code = kFormatMetafile,
      .name = "metafile",
      .extensions = {{{".wmf", kByNameInBatch}, {".emf", kByName}}},
@@ -144,7 +150,8 @@ constexpr FileFormat kFileFormats[] = {
      .greySource = "not exactly three components of equal sampling and precision",
      .fuzzTargets = {"jp2"},
      .limits = "a tile grid the file has room for, its records within 512 MiB",
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Jp2},
     {.code = kFormatJ2kStream,
      .name = "JPEG 2000 code stream",
      .extensions = {{{".j2k", kByNameInBatch}, {".jpc", kByNameInBatch}}},
@@ -157,7 +164,8 @@ constexpr FileFormat kFileFormats[] = {
      .reducedPages = kCxImageUnknown,
      .greySource = "as JP2",
      .fuzzTargets = {"j2k"},
-     .limits = "as JP2"},
+     .limits = "as JP2",
+     .readSize = picture_size::J2k},
     // Books: their pages are read by sources/ (archive_reader, pdf_reader);
     // no reader, writer or reduced pages of their own here. The fuzz
     // targets feed the book reader.
@@ -247,7 +255,8 @@ constexpr FileFormat kFileFormats[] = {
      .fuzzTargets = {"webp"},
      .limits = "the canvas from the header; the first frame of an animation only",
      .contentTest = IsWebpHead,
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Webp},
     {.code = kFormatAvif,
      .name = "AVIF",
      .extensions = {{{".avif", kByNameInBatch}}},
@@ -263,7 +272,8 @@ constexpr FileFormat kFileFormats[] = {
      .limits = "libavif's image size and dimension limits set to the common ones; "
                "the first frame of a sequence only",
      .contentTest = IsAvifHead,
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Avif},
     {.code = kFormatJxl,
      .name = "JPEG XL",
      .extensions = {{{".jxl", kByNameInBatch}}},
@@ -278,7 +288,8 @@ constexpr FileFormat kFileFormats[] = {
      .greySource = "one colour channel",
      .fuzzTargets = {"jxl"},
      .limits = "libjxl's allocations within the decoder memory limit; the first frame only",
-     .storedInBooks = true},
+     .storedInBooks = true,
+     .readSize = picture_size::Jxl},
 };
 // clang-format on
 
@@ -433,6 +444,23 @@ std::string JoinedForText(std::span<const std::string> extensions) {
     text += extensions[i];
   }
   return text;
+}
+
+std::string UnsupportedSaveExtensionText() {
+  std::vector<std::string> names;
+  for (const std::string& extension : SaveExtensions()) names.push_back(extension.substr(1));
+  return EngineTextArgs(INKBRITE_TEXT("formats", "抱歉，保存的文件名只能以%1为扩展名，请更正。"),
+                        {JoinedForText(names)});
+}
+
+std::string ReducedPagesOnlyText() {
+  std::vector<std::string> names;
+  for (const FileFormat& f : FileFormats()) {
+    if (f.write != nullptr && f.reducedPages != kCxImageUnknown) names.emplace_back(f.name);
+  }
+  return EngineTextArgs(
+      INKBRITE_TEXT("formats", "抱歉，减色后的图像只能保存为%1格式，请重新选择。"),
+      {JoinedForText(names)});
 }
 
 bool TakesReducedPages(const std::filesystem::path& name) {

@@ -63,6 +63,8 @@ struct FormatSignature {
   std::array<uint8_t, 12> bytes{};
 };
 
+struct PictureSize;
+
 struct FileFormat {
   ImageFormat code;  // the stored number (never renumbered)
   const char* name;  // "JPEG", for messages and tests
@@ -103,6 +105,10 @@ struct FileFormat {
   // Its pages are stored in a converted book (CBZ) as they are: a format
   // deflate cannot shrink (JPEG, PNG, JPEG 2000, ...).
   bool storedInBooks = false;
+  // The picture's size from the first bytes of a file (formats/picture_size.h:
+  // the viewer's page shapes, the book pages' memory); null when the header
+  // does not tell it.
+  bool (*readSize)(const uint8_t* head, size_t size, PictureSize& out) = nullptr;
 };
 
 // The most bytes detection reads for the content tests.
@@ -146,6 +152,15 @@ const std::vector<FileFilter>& SaveFileFilters();
 // The extensions of a list joined for a message, in the language of the
 // run: ".jpg、.bmp、.png或.jp2", ".jpg, .bmp, .png or .jp2".
 std::string JoinedForText(std::span<const std::string> extensions);
+
+// The messages that say what a page can be saved as, in the language of
+// the run, built from the rows: a name whose extension has no writer
+// ("抱歉，保存的文件名只能以jpg、bmp、png、tif、jp2、webp、avif或jxl为扩展名，
+// 请更正。", each writer's first extension), a colour-reduced page into a
+// format that holds none ("抱歉，减色后的图像只能保存为BMP、PNG、TIFF、WebP或
+// JPEG XL格式，请重新选择。").
+std::string UnsupportedSaveExtensionText();
+std::string ReducedPagesOnlyText();
 
 // True when a page named `name` (by its extension alone) is written by a
 // format that holds colour-reduced pages.

@@ -47,9 +47,8 @@ enum class SaveError {
   kNoReducedPages,        // a colour-reducing mode into a format without palette pages
 };
 
-// The caller's message for an unsupported extension.
-inline constexpr const char* kUnsupportedSaveExtensionMessage =
-    INKBRITE_TEXT("formats", "抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。");
+// The caller's message for an unsupported extension is
+// UnsupportedSaveExtensionText (formats/format_table.h).
 
 // Writes `image` with the writer of the format its name's extension gives
 // (no content probing; the format table's rows with a writer: JPEG with

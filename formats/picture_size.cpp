@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/picture_size.h"
 
+#include "formats/detect.h"
+#include "formats/format_table.h"
 #include "platform/file_io.h"
 
 #include <algorithm>
@@ -237,27 +239,48 @@ bool TiffSize(const uint8_t* data, size_t size, PictureSize& out) {
 
 }  // namespace
 
+namespace picture_size {
+
+bool Jpeg(const uint8_t* data, size_t size, PictureSize& out) {
+  return size >= 2 && data[0] == 0xFF && data[1] == 0xD8 && JpegSize(data, size, out);
+}
+bool Gif(const uint8_t* data, size_t size, PictureSize& out) {
+  return StartsWith(data, size, "GIF8") && size >= 10 && Set(Le16(data + 6), Le16(data + 8), out);
+}
+bool Bmp(const uint8_t* data, size_t size, PictureSize& out) {
+  return StartsWith(data, size, "BM") && BmpSize(data, size, out);
+}
+bool Png(const uint8_t* data, size_t size, PictureSize& out) {
+  return StartsWith(data, size, "\x89PNG\r\n\x1A\n") && size >= 24 &&
+         std::memcmp(data + 12, "IHDR", 4) == 0 && Set(Be32(data + 16), Be32(data + 20), out);
+}
+bool Tiff(const uint8_t* data, size_t size, PictureSize& out) { return TiffSize(data, size, out); }
+bool Jp2(const uint8_t* data, size_t size, PictureSize& out) {
+  return size >= 8 && std::memcmp(data + 4, "jP  ", 4) == 0 && Jp2Size(data, size, out);
+}
+bool J2k(const uint8_t* data, size_t size, PictureSize& out) {
+  return size >= 2 && data[0] == 0xFF && data[1] == 0x4F && J2kSize(data, size, out);
+}
+bool Webp(const uint8_t* data, size_t size, PictureSize& out) {
+  return StartsWith(data, size, "RIFF") && size >= 12 && std::memcmp(data + 8, "WEBP", 4) == 0 &&
+         WebpSize(data, size, out);
+}
+bool Avif(const uint8_t* data, size_t size, PictureSize& out) {
+  return size >= 8 && std::memcmp(data + 4, "ftyp", 4) == 0 && AvifSize(data, size, out);
+}
+bool Jxl(const uint8_t* data, size_t size, PictureSize& out) {
+  if (size >= 2 && data[0] == 0xFF && data[1] == 0x0A) return JxlCodestreamSize(data, size, out);
+  return size >= 12 && std::memcmp(data + 4, "JXL ", 4) == 0 && JxlContainerSize(data, size, out);
+}
+
+}  // namespace picture_size
+
 bool ReadPictureSize(const uint8_t* data, size_t size, PictureSize& out) {
   out = {};
   if (data == nullptr || size < 8) return false;
-  if (data[0] == 0xFF && data[1] == 0xD8) return JpegSize(data, size, out);
-  if (StartsWith(data, size, "\x89PNG\r\n\x1A\n")) {
-    return size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0 &&
-           Set(Be32(data + 16), Be32(data + 20), out);
-  }
-  if (StartsWith(data, size, "GIF8")) return size >= 10 && Set(Le16(data + 6), Le16(data + 8), out);
-  if (StartsWith(data, size, "BM")) return BmpSize(data, size, out);
-  bool big = false;
-  if (IsTiff(data, size, big)) return TiffSize(data, size, out);
-  if (StartsWith(data, size, "RIFF") && size >= 12 && std::memcmp(data + 8, "WEBP", 4) == 0) {
-    return WebpSize(data, size, out);
-  }
-  if (data[0] == 0xFF && data[1] == 0x4F) return J2kSize(data, size, out);
-  if (data[0] == 0xFF && data[1] == 0x0A) return JxlCodestreamSize(data, size, out);
-  if (size >= 12 && std::memcmp(data + 4, "JXL ", 4) == 0) return JxlContainerSize(data, size, out);
-  if (std::memcmp(data + 4, "jP  ", 4) == 0) return Jp2Size(data, size, out);
-  if (std::memcmp(data + 4, "ftyp", 4) == 0) return AvifSize(data, size, out);
-  return false;
+  // The format as detection knows it by content, and its row's reader.
+  const FileFormat* format = FindFileFormat(DetectImageFormatInMemory(data, size, {}));
+  return format != nullptr && format->readSize != nullptr && format->readSize(data, size, out);
 }
 
 bool ReadPictureFileSize(const std::filesystem::path& path, PictureSize& out) {

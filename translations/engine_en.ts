@@ -713,8 +713,12 @@ keys of --set (KEY):
         <translation>, </translation>
     </message>
     <message>
-        <source>抱歉，保存的文件名只能以jpg、png、bmp或tif为扩展名，请更正。</source>
-        <translation>Sorry, a saved file name must end in jpg, png, bmp or tif. Please correct it.</translation>
+        <source>抱歉，保存的文件名只能以%1为扩展名，请更正。</source>
+        <translation>Sorry, a saved file name must end in %1. Please correct it.</translation>
+    </message>
+    <message>
+        <source>抱歉，减色后的图像只能保存为%1格式，请重新选择。</source>
+        <translation>Sorry, a picture with reduced colours can only be saved as %1. Please choose again.</translation>
     </message>
 </context>
 <context>

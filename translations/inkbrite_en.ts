@@ -685,10 +685,6 @@ is not valid. Please choose another.</translation>
         <translation>The picture can only be saved as JPEG. Continue?</translation>
     </message>
     <message>
-        <source>抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。</source>
-        <translation>Sorry, a picture with reduced colours can only be saved as PNG, BMP or TIFF. Please choose again.</translation>
-    </message>
-    <message>
         <source>保存会用处理后的图像替换原文件，原图将无法恢复。要继续吗？</source>
         <translation>Saving replaces the original file with the enhanced picture; the original cannot be restored. Continue?</translation>
     </message>

@@ -403,8 +403,9 @@ TEST_F(ViewerTest, SavingFollowsTheFormatAndTheColourMode) {
   QApplication::postEvent(Frame()->ActiveView(), new ParamResetEvent);
   Settle(10);
   EXPECT_EQ(doc->SaveAs(dir / "reduced.jpg"), 0);
-  EXPECT_EQ(messages, std::vector<std::string>{
-                          "抱歉，减色后的图像只能保存为PNG、BMP或TIFF格式，请重新选择。"});
+  EXPECT_EQ(messages,
+            std::vector<std::string>{
+                "抱歉，减色后的图像只能保存为BMP、PNG、TIFF、WebP或JPEG XL格式，请重新选择。"});
   EXPECT_FALSE(fs::exists(dir / "reduced.jpg"));
 }
 

@@ -194,8 +194,11 @@ TEST_F(ViewerSaveTest, AnUnsupportedExtensionSaysWhichExtensionsWork) {
   CInkbriteDoc* doc = app->OpenDocumentFile(dir / "page.bmp");
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->SaveAs(dir / "page.xyz"), 0);
-  EXPECT_EQ(messages,
-            (std::vector<std::string>{kUnsupportedSaveExtensionMessage, "文件存盘失败。"}));
+  EXPECT_EQ(
+      messages,
+      (std::vector<std::string>{
+          "抱歉，保存的文件名只能以jpg、bmp、png、tif、jp2、webp、avif或jxl为扩展名，请更正。",
+          "文件存盘失败。"}));
   EXPECT_FALSE(fs::exists(dir / "page.xyz"));
 }
 

@@ -125,7 +125,29 @@ TEST(FormatTable, DialogAndCommandLineListsKeepTheirTexts) {
   EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg、.bmp、.png、.tif、.jp2、.webp、.avif或.jxl");
   SetMessageLanguage(MessageLanguage::kEnglish);
   EXPECT_EQ(JoinedForText(SaveExtensions()), ".jpg, .bmp, .png, .tif, .jp2, .webp, .avif or .jxl");
+  // The messages that say what can be saved name every writer and every
+  // format of reduced pages.
+  EXPECT_EQ(UnsupportedSaveExtensionText(),
+            "Sorry, a saved file name must end in jpg, bmp, png, tif, jp2, webp, avif or jxl. "
+            "Please correct it.");
+  EXPECT_EQ(ReducedPagesOnlyText(),
+            "Sorry, a picture with reduced colours can only be saved as BMP, PNG, TIFF, WebP or "
+            "JPEG XL. Please choose again.");
   SetMessageLanguage(MessageLanguage::kChinese);
+  EXPECT_EQ(UnsupportedSaveExtensionText(),
+            "抱歉，保存的文件名只能以jpg、bmp、png、tif、jp2、webp、avif或jxl为扩展名，请更正。");
+  EXPECT_EQ(ReducedPagesOnlyText(),
+            "抱歉，减色后的图像只能保存为BMP、PNG、TIFF、WebP或JPEG XL格式，请重新选择。");
+  for (const FileFormat& f : FileFormats()) {
+    if (f.reducedPages == kCxImageUnknown) continue;
+    EXPECT_TRUE(TakesReducedPages(std::string("page") + f.extensions[0].text)) << f.name;
+  }
+  // Every picture row whose header tells its size has its size reader.
+  std::vector<std::string> sizeless;
+  for (const FileFormat& f : FileFormats()) {
+    if (f.role == FormatRole::kImage && f.readSize == nullptr) sizeless.emplace_back(f.name);
+  }
+  EXPECT_EQ(sizeless, (std::vector<std::string>{"UFO", "metafile"}));
   std::vector<std::string> save;
   for (const FileFilter& f : SaveFileFilters()) save.push_back(f.label + "|" + f.patterns);
   EXPECT_EQ(save, (std::vector<std::string>{
