@@ -260,6 +260,10 @@ struct BatchSettings {
   // kepub, pdf); books among the sources stay books.
   bool folderBooks = false;
   SpreadPages spreadPages = SpreadPages::kSplit;
+  // A CBZ's (or a book's folder's) pages named by their place in the
+  // reading order, "0001.jpg" ... (at least four digits, no folders), since
+  // e-readers sort names as plain text; otherwise each keeps its name.
+  bool renumber = false;
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).
   uint64_t bookPagesMemory = uint64_t{2} << 30;

@@ -71,11 +71,12 @@ std::string WithExtension(const std::string& name, const std::string& extension)
   return (hasDot ? name.substr(0, dot) : name) + extension;
 }
 
-// A PDF page's entry: its number padded to the width of the page count
-// (at least three digits), so any reader's order is the book's.
-std::string PdfPageName(size_t page, size_t pages) {
+// A PDF page's entry (or, renumbered, any page's): its number padded to the
+// width of the page count (at least `least` digits), so any reader's order
+// is the book's.
+std::string PdfPageName(size_t page, size_t pages, size_t least = 3) {
   std::string number = std::to_string(page + 1);
-  const size_t width = std::max<size_t>(3, std::to_string(pages).size());
+  const size_t width = std::max<size_t>(least, std::to_string(pages).size());
   if (number.size() < width) number.insert(0, width - number.size(), '0');
   return number;
 }
@@ -545,7 +546,9 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
   task.entry = i;
   task.page = be.pageIndex;
   task.entryName = book.IsPdf() ? PdfPageName(be.pageIndex, book.PageCount()) : be.entry.name;
-  task.outName = WithExtension(task.entryName, m_settings->newExtension);
+  task.outName = WithExtension(
+      m_settings->renumber ? PdfPageName(be.pageIndex, book.PageCount(), 4) : task.entryName,
+      m_settings->newExtension);
   std::string_view failed;
   SourceError why = SourceError::kPageUnreadable;
   if (!names.insert(task.outName).second) {

@@ -566,6 +566,14 @@ const std::vector<CliOption>& CliOptionTable() {
                      "rotate转90度以占满竖屏；both先给\n转过的整页，再给拆开的两页；"
                      "keep保持原样\n（默认：按设置的SplitSpreads）"),
        SetSpreads},
+      {"--renumber", "",
+       INKBRITE_TEXT("cli",
+                     "CBZ（或书的目录）中的页面按阅读顺序改名为\n"
+                     "0001.jpg……（--device也会这样做）"),
+       [](P& p, V, E&) {
+         p.options.settings.renumber = true;
+         return true;
+       }},
       {"--folder-books", "",
        INKBRITE_TEXT("cli",
                      "每个含有页面的目录转换为一本以它命名的书\n"

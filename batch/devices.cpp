@@ -138,6 +138,7 @@ void ApplyDeviceToRun(const DeviceRow& device, bool keepKind, BatchSettings& set
   settings.bookPixelsPerInch =
       device.colour == DeviceRow::Colour::kKaleido ? device.colourPpi : device.ppi;
   settings.bookSpreads = device.pages == 2;
+  settings.renumber = true;
 }
 
 }  // namespace inkbrite

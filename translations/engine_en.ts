@@ -227,6 +227,12 @@ screen; both: turned, then its two pages; keep: whole
         <translation>--spreads must be split, rotate, both or keep, not &quot;%1&quot;</translation>
     </message>
     <message>
+        <source>CBZ（或书的目录）中的页面按阅读顺序改名为
+0001.jpg……（--device也会这样做）</source>
+        <translation>the pages of a CBZ (or a book&apos;s folder) renamed
+0001.jpg ... in reading order (--device does so too)</translation>
+    </message>
+    <message>
         <source>每个含有页面的目录转换为一本以它命名的书
 （--books为cbz、epub、kepub或pdf时）</source>
         <translation>each folder that holds pages becomes one book

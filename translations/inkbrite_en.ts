@@ -869,6 +869,14 @@ is not valid. Please choose another.</translation>
         <translation>Each into a PDF file</translation>
     </message>
     <message>
+        <source>每个目录转为一本书</source>
+        <translation>Each folder as one book</translation>
+    </message>
+    <message>
+        <source>含有页面的每个目录转换为一本以它命名的书（CBZ、EPUB、KEPUB或PDF）</source>
+        <translation>Each folder that holds pages becomes one book named after it (CBZ, EPUB, KEPUB or PDF)</translation>
+    </message>
+    <message>
         <source>亮度:</source>
         <translation>Brightness:</translation>
     </message>

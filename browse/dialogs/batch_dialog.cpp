@@ -494,7 +494,11 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
                       tr("每本转为一个EPUB电子书"), tr("每本转为一个KEPUB电子书（Kobo）"),
                       tr("每本转为一个PDF文件")},
                      kBatchIdBooks);
-  m_controls.insert(m_controls.end(), {m_target, m_extension, m_books});
+  m_folderBooks = new QCheckBox(tr("每个目录转为一本书"), box);
+  m_folderBooks->setObjectName(BatchControlName(kBatchIdFolderBooks));
+  m_folderBooks->setToolTip(
+      tr("含有页面的每个目录转换为一本以它命名的书（CBZ、EPUB、KEPUB或PDF）"));
+  m_controls.insert(m_controls.end(), {m_target, m_extension, m_books, m_folderBooks});
 
   auto* grid = new QGridLayout(box);
   grid->addWidget(new QLabel(tr("存放新文件的目录:"), box), 0, 0);
@@ -505,6 +509,7 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   grid->addWidget(view, 1, 3);
   grid->addWidget(new QLabel(tr("漫画书(CBZ、CBR、PDF等):"), box), 2, 0);
   grid->addWidget(m_books, 2, 1, 1, 2);
+  grid->addWidget(m_folderBooks, 2, 3);
   grid->setColumnStretch(2, 1);
   return box;
 }
@@ -717,6 +722,7 @@ void CBatchDlg::LoadControls() {
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
   SelectIndex(m_books, folders.books);
+  m_folderBooks->setChecked(folders.folderBooks);
 }
 
 void CBatchDlg::StoreControls() {
@@ -742,6 +748,7 @@ void CBatchDlg::StoreControls() {
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());
   folders.books = m_books->currentIndex();
+  folders.folderBooks = m_folderBooks->isChecked();
 }
 
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
@@ -888,6 +895,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.jpegQuality = m_quality->value();
   settings.params = &AppParams();
   settings.books = static_cast<BookOutput>(m_books->currentIndex());
+  settings.folderBooks = m_folderBooks->isChecked();
   settings.jobs = 1;
   settings.askBeforeReplacing = true;
   settings.ownFiles = &m_written;

@@ -108,9 +108,10 @@ enum BatchControlId {
   kBatchIdCropRight = 1054,
   kBatchIdSkipColour = 1060,
   kBatchIdFilter = 1061,
-  kBatchIdBooks = 1062,     // what becomes of a comic book (BookOutput)
-  kBatchIdPanels = 1070,    // the steps' pages made from the settings table
-  kBatchIdSettings = 1100,  // + slot: a control of those pages
+  kBatchIdBooks = 1062,        // what becomes of a comic book (BookOutput)
+  kBatchIdFolderBooks = 1063,  // each folder of pages becomes one book
+  kBatchIdPanels = 1070,       // the steps' pages made from the settings table
+  kBatchIdSettings = 1100,     // + slot: a control of those pages
 };
 constexpr int BatchSettingId(int slot) { return kBatchIdSettings + slot; }
 
@@ -318,6 +319,7 @@ class CBatchDlg : public QDialog {
   QComboBox* m_patterns = nullptr;
   QComboBox* m_extension = nullptr;
   QComboBox* m_books = nullptr;
+  QCheckBox* m_folderBooks = nullptr;
   QCheckBox* m_subdirs = nullptr;
   std::vector<CSettingPanel*> m_panels;
   QSlider* m_brightness = nullptr;

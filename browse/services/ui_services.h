@@ -74,6 +74,7 @@ struct BatchFolders {
   std::filesystem::path source;
   std::filesystem::path target;
   int books = 0;  // the dialog's book choice (a BookOutput)
+  bool folderBooks = false;  // each folder of pages becomes one book
 };
 BatchFolders& RememberedBatchFolders();
 

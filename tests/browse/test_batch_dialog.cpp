@@ -377,6 +377,14 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   EXPECT_EQ(test::Listing(target()),
             (std::vector<std::string>{"book.epub", "book.kepub.epub", "book.pdf", "loose.jpg",
                                       "loose.png"}));
+  // Each folder of pages as one book, the choice remembered.
+  fs::remove_all(target());
+  books->setCurrentIndex(static_cast<int>(BookOutput::kEpub));
+  Ctl<QCheckBox>(dialog, kBatchIdFolderBooks)->setChecked(true);
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_EQ(test::Listing(target()),
+            (std::vector<std::string>{"book.epub", source().filename().string() + ".epub"}));
+  EXPECT_TRUE(RememberedBatchFolders().folderBooks);
 }
 
 // The target left at the folder being read, and a source folder with pages

@@ -96,6 +96,7 @@ TEST(DeviceTable, DeviceSetsTheFitColourKindAndDensity) {
   EXPECT_EQ(koboBlock.GetValue(kFitHeight), 840);
   EXPECT_EQ(kobo.settings.colourMode, kKeepAsIs);
   EXPECT_EQ(kobo.settings.newExtension, ".jpg");
+  EXPECT_TRUE(kobo.settings.renumber);  // e-readers sort names as text
   // A grey Kindle Scribe: a PDF of 16 greys at the screen's size; --books
   // and a later --set win.
   CliOptions scribe;

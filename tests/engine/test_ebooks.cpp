@@ -356,6 +356,17 @@ TEST_F(EbookTest, TheTableOfContentsTakesComicInfosChapters) {
   EXPECT_EQ(nav.find("gone"), std::string::npos);
 }
 
+// Renumbered, a CBZ's pages are named by their place in the reading order
+// (the spread p2 split in two), in the book's own entry order.
+TEST_F(EbookTest, RenumberedPagesAreNamedInReadingOrder) {
+  params.SetValue(kSplitSpreads, 1);
+  settings.renumber = true;
+  std::vector<std::string> names;
+  for (const MadeEntry& e : test::ReadArchive(Convert(BookOutput::kCbz))) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"0003.png", "ComicInfo.xml", "0002_1.png",
+                                             "0002_2.png", "0001.png"}));
+}
+
 TEST(BookMeta, NamesComicInfoAndOverrides) {
   struct Case {
     const char* stem;
