@@ -73,7 +73,7 @@ void SetPerWindowMode(bool on);
 struct BatchFolders {
   std::filesystem::path source;
   std::filesystem::path target;
-  int books = 0;  // the dialog's book choice (a BookOutput)
+  int books = 0;             // the dialog's book choice (a BookOutput)
   bool folderBooks = false;  // each folder of pages becomes one book
 };
 BatchFolders& RememberedBatchFolders();
