@@ -586,6 +586,16 @@ Single instance</translation>
 Reader&apos;s full screen</translation>
     </message>
     <message>
+        <source>双击进入阅读全屏</source>
+        <translation>Double-Click for Reader&apos;s Full Screen</translation>
+    </message>
+    <message>
+        <source>双击页面进入或退出阅读全屏，不再翻到下一页
+双击进入阅读全屏</source>
+        <translation>A double click on the page goes into the reader&apos;s full screen and out, instead of turning to the next page
+Double-click for reader&apos;s full screen</translation>
+    </message>
+    <message>
         <source>每个文件夹或书一项</source>
         <translation>One Entry per Folder or Book</translation>
     </message>

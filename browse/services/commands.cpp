@@ -24,6 +24,8 @@ constexpr CommandText kCommandTexts[] = {
      QT_TRANSLATE_NOOP("Commands", "把处理后的图像存入原文件\n保存")},
     {kCmdSaveAs, QT_TRANSLATE_NOOP("Commands", "另存为(&A)..."),
      QT_TRANSLATE_NOOP("Commands", "把处理后的图像存为新文件\n另存为")},
+    {kCmdDoubleClickFullScreen, QT_TRANSLATE_NOOP("Commands", "双击进入阅读全屏"),
+     QT_TRANSLATE_NOOP("Commands", "双击页面进入或退出阅读全屏，不再翻到下一页\n双击进入阅读全屏")},
     {kCmdRecentPerFolder, QT_TRANSLATE_NOOP("Commands", "每个文件夹或书一项"),
      QT_TRANSLATE_NOOP(
          "Commands", "最近文件列表中每个文件夹或书只占一项，翻页时替换这一项\n每个文件夹或书一项")},

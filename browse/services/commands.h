@@ -47,9 +47,10 @@ enum CommandId : int {
   kCmdSplitView = 32909,
   kCmdHistogram = 32910,  // the histogram dock and the clipping marks
   kCmdClipWarnings = 32911,
-  kCmdSingleInstance = 32912,    // one viewer at a time (a program-wide choice)
-  kCmdReaderFullScreen = 32913,  // only the page on black (F11, a double-click)
-  kCmdRecentPerFolder = 32920,   // one recent entry per folder or book (a program-wide choice)
+  kCmdSingleInstance = 32912,         // one viewer at a time (a program-wide choice)
+  kCmdReaderFullScreen = 32913,       // only the page on black (F11)
+  kCmdRecentPerFolder = 32920,        // one recent entry per folder or book (a program-wide choice)
+  kCmdDoubleClickFullScreen = 32921,  // a double-click on the page: the reader's full screen
   kCmdOpen = 57601,
   kCmdClose = 57602,
   kCmdSave = 57603,

@@ -73,6 +73,14 @@ bool AskBeforeOverwritingSource() {
   return QSettings().value(QStringLiteral("Save/AskBeforeOverwritingSource"), true).toBool();
 }
 
+bool DoubleClickFullScreen() {
+  return QSettings().value(QStringLiteral("View/DoubleClickFullScreen"), false).toBool();
+}
+
+void SetDoubleClickFullScreen(bool on) {
+  QSettings().setValue(QStringLiteral("View/DoubleClickFullScreen"), on);
+}
+
 bool RecentPerFolder() {
   return QSettings().value(QStringLiteral("File/RecentPerFolder"), false).toBool();
 }

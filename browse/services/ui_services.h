@@ -51,6 +51,10 @@ void SetAskBeforeOverwritingSource(bool ask);
 // The recent-file list keeps one entry per folder or book (a page turn
 // replaces the entry of its folder) rather than one per page shown; kept in
 // the settings, off by default.
+// Whether a double-click on the page goes into the reader's full screen
+// and out, instead of turning to the next page (off by default).
+bool DoubleClickFullScreen();
+void SetDoubleClickFullScreen(bool on);
 bool RecentPerFolder();
 void SetRecentPerFolder(bool on);
 

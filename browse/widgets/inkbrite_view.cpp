@@ -782,10 +782,10 @@ void CInkbriteView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CInkbriteView::mouseDoubleClickEvent(QMouseEvent* event) {
-  // A double-click on the page goes into the reader's full screen and out
-  // (the frame's, connected queued).
+  // A double-click on the page: the frame turns to the next page or goes
+  // into the reader's full screen and out (connected queued).
   if (event->button() == Qt::LeftButton) {
-    emit fullScreenRequested();
+    emit pageDoubleClicked();
     return;
   }
   QAbstractScrollArea::mouseDoubleClickEvent(event);

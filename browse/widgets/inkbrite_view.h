@@ -203,8 +203,8 @@ class CInkbriteView : public QAbstractScrollArea {
   void noteShown(const QString& text);
   // A command's state changed by itself (auto-play stopped at the end).
   void commandsChanged();
-  // A double-click on the page: the reader's full screen, in or out.
-  void fullScreenRequested();
+  // A double-click on the page (the next page, or the reader's full screen).
+  void pageDoubleClicked();
 
  protected:
   bool event(QEvent* event) override;

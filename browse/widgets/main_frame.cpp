@@ -371,6 +371,7 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdParaBar]->setChecked(m_paraBar->isVisible());
   m_actions[kCmdAskBeforeOverwrite]->setChecked(AskBeforeOverwritingSource());
   m_actions[kCmdRecentPerFolder]->setChecked(RecentPerFolder());
+  m_actions[kCmdDoubleClickFullScreen]->setChecked(DoubleClickFullScreen());
   m_actions[kCmdFullScreen]->setChecked(m_fullScreen);
   m_actions[kCmdReaderFullScreen]->setChecked(IsReaderFullScreen());
   m_actions[kCmdThumbnails]->setChecked(ThumbnailStripWanted());
@@ -512,6 +513,7 @@ void CMainFrame::CreateActions() {
   make(kCmdSaveAs);
   make(kCmdAskBeforeOverwrite)->setCheckable(true);
   make(kCmdRecentPerFolder)->setCheckable(true);
+  make(kCmdDoubleClickFullScreen)->setCheckable(true);
   make(kCmdBatch);
   make(kCmdExit);
   make(kCmdToolbar)->setCheckable(true);
@@ -601,7 +603,7 @@ void CMainFrame::CreateMenus() {
                  {kCmdOpen, 0, kCmdBatch, 0, kCmdRecentFile, kCmdRecentPerFolder, 0, kCmdExit}),
       CreateMenu(QT_TR_NOOP("查看(&V)"),
                  {kCmdToolbar, kCmdStatusBar, 0, kCmdParaBar, kCmdDisplayOrder, 0, kCmdFullScreen,
-                  kCmdReaderFullScreen}),
+                  kCmdReaderFullScreen, kCmdDoubleClickFullScreen}),
       CreateMenu(QT_TR_NOOP("帮助(&H)"), {kCmdHelp, kCmdShortcutList, 0, kSubmenu, 0, kCmdAbout},
                  m_languageMenu)};
 
@@ -624,6 +626,7 @@ void CMainFrame::CreateMenus() {
                   0,
                   kCmdFullScreen,
                   kCmdReaderFullScreen,
+                  kCmdDoubleClickFullScreen,
                   kCmdFitWindow,
                   kCmdThumbnails,
                   kCmdCentreSmallPages,
@@ -870,8 +873,18 @@ void CMainFrame::ConnectView(CInkbriteView* view) {
   connect(view, &CInkbriteView::pictureChanged, this, whileActive(&CMainFrame::UpdateFindingsPane));
   connect(view, &CInkbriteView::commandsChanged, this, &CMainFrame::UpdateMenus);
   connect(view, &CInkbriteView::noteShown, this, &CMainFrame::ShowNote);
+  // A double-click turns to the next page, or (when chosen) goes into the
+  // reader's full screen and out.
   connect(
-      view, &CInkbriteView::fullScreenRequested, this, [this] { OnCommand(kCmdReaderFullScreen); },
+      view, &CInkbriteView::pageDoubleClicked, view,
+      [this, view] {
+        if (DoubleClickFullScreen()) {
+          OnCommand(kCmdReaderFullScreen);
+        } else if (view->OnCommand(kCmdNextPage)) {
+          UpdatePageCounter();
+          UpdateChecks();
+        }
+      },
       Qt::QueuedConnection);
 }
 
@@ -1026,6 +1039,10 @@ bool CMainFrame::RunDocumentCommand(int id) {
       return true;
     case kCmdRecentPerFolder:
       SetRecentPerFolder(!RecentPerFolder());
+      UpdateChecks();
+      return true;
+    case kCmdDoubleClickFullScreen:
+      SetDoubleClickFullScreen(!DoubleClickFullScreen());
       UpdateChecks();
       return true;
     case kCmdAskBeforeOverwrite:

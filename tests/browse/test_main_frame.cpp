@@ -223,8 +223,7 @@ TEST_F(MainFrameTest, FullScreenHidesTheScrollBars) {
 // The reader's full screen (F11, a double-click on the page) shows only the
 // page: every bar and dock goes, the window loses its frame, the pointer
 // goes after a still moment and comes back when moved; the parameter bar
-// can be called up over it. Esc or F11 gives everything back as it was,
-// and a double-click comes in and goes out without turning the page.
+// can be called up over it. Esc or F11 gives everything back as it was.
 TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   WritePage(dir / "a.bmp", 3000, 4000);
   WritePage(dir / "b.bmp", 30, 40);
@@ -273,6 +272,15 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   expectReading(false);
   EXPECT_FALSE(Frame()->IsFullScreen());  // the other full screen stays off
 
+  // By default a double-click turns to the next page; the choice makes it
+  // go into the reader's full screen and out instead.
+  QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+  ASSERT_TRUE(WaitFor([&] { return Shown() == "b.bmp"; }));
+  EXPECT_FALSE(Frame()->IsReaderFullScreen());
+  Frame()->OnCommand(kCmdPreviousPage);
+  ASSERT_TRUE(WaitFor([&] { return Shown() == "a.bmp"; }));
+  Frame()->OnCommand(kCmdDoubleClickFullScreen);
+  EXPECT_TRUE(Frame()->Action(kCmdDoubleClickFullScreen)->isChecked());
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
   ASSERT_TRUE(WaitFor([&] { return Frame()->IsReaderFullScreen(); }));
   Settle(20);
@@ -283,6 +291,8 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   expectReading(false);
   EXPECT_EQ(Shown(), "a.bmp");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  Frame()->OnCommand(kCmdDoubleClickFullScreen);
+  EXPECT_FALSE(Frame()->Action(kCmdDoubleClickFullScreen)->isChecked());
 }
 
 // A window manager gives the frame its final size only after it is shown:
