@@ -300,15 +300,16 @@ int PageRenderer::Routine() {
     }
     superseded = result == Rendering::kSuperseded;
     if (superseded) continue;
-    ++m_renderEnds;
-    if (result == Rendering::kStopped) break;
-    // A rendering that found no memory is not tried again until the
+    // Counted before it ends: whoever sees no rendering pending sees its
+    // count. A rendering that found no memory is not tried again until the
     // parameters change.
     if (result == Rendering::kNoMemory) {
       ++m_renderFailures;
-    } else {
+    } else if (result != Rendering::kStopped) {
       ++m_renderCount;
     }
+    ++m_renderEnds;
+    if (result == Rendering::kStopped) break;
     Say(result == Rendering::kNoMemory);
   }
   if (superseded) ++m_renderEnds;  // stopped before it went on

@@ -34,9 +34,10 @@ TEST(PageMemory, AFailedAllocationGivesTheReserveBackAndThrows) {
 // not from a mapping of its own that the kernel must zero for every page.
 TEST(PageMemory, TuningKeepsPageSizedBlocksOnTheHeap) {
 #if defined(__GLIBC__)
-  ASSERT_TRUE(TunePageMemory());
-  // Sanitizers bring their own allocator, which glibc's counts do not see.
+  // Sanitizers bring their own allocator, which takes no glibc tuning and
+  // whose blocks glibc's counts do not see.
   if (!AddressSpaceLimitsHold()) GTEST_SKIP() << "sanitizer build";
+  ASSERT_TRUE(TunePageMemory());
   const size_t mappedBefore = mallinfo2().hblkhd;
   void* block = std::malloc(size_t{24} << 20);
   ASSERT_NE(block, nullptr);
