@@ -279,17 +279,19 @@ int PageRenderer::Routine() {
     if (m_worker.IsStopRequested()) break;
     bool same = false;
     {
+      // A rendering is counted as begun before the change stops being due,
+      // so that it is pending all the while.
       std::lock_guard lock(m_paramsMutex);
       same = SameSettings(m_rendering, m_wanted);
       m_rendering = m_wanted;
+      if (!superseded && !(same && !m_rebase)) {
+        ++m_renderStarts;
+        ++m_rendersOnWake;
+      }
       m_wakePending = false;
     }
     // Nothing changed (a new source is rendered all the same).
     if (same && !m_rebase && !superseded) continue;
-    if (!superseded) {
-      ++m_renderStarts;
-      ++m_rendersOnWake;
-    }
     // No room for a copy the rendering needs: this page fails with its
     // message, and the thread goes on.
     Rendering result = Rendering::kNoMemory;

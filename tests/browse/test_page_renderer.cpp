@@ -147,7 +147,8 @@ TEST(PageRendererTest, ShowsTheLastParametersAfterEverySequence) {
       }
       if (step.renders < 0) continue;  // not waited for
       renders += step.renders;
-      ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+      ASSERT_TRUE(WaitFor(
+          [&] { return !renderer.RenderPending() && renderer.RenderCount() >= renders; }, 20000));
       EXPECT_EQ(renderer.RenderCount(), renders);
       EXPECT_EQ(renderer.Picture().PackedDib(), Expected(*source, layout, inForce));
     }
