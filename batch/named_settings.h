@@ -84,19 +84,23 @@ bool LoadNamedSetting(CParaBlock& block, std::string_view name,
 bool DeleteNamedSetting(std::string_view name, const std::filesystem::path& iniPath);
 
 // Ready-made settings for reading devices, shipped with the program: the
-// reset values with these slots changed. Each crops the margins, sets the
-// levels and splits spreads, and reduces the pages to the device's screen:
+// reset values with these slots changed. Each straightens a skewed scan,
+// crops the margins and the scanner's dark bands, sets the levels with the
+// paper whitened (its tint removed), splits spreads, and reduces the pages
+// to the device's screen:
 //   eink-6-1072x1448     6-inch e-ink reader, 300 ppi: 16 greys, PNG
 //   eink-7-1264x1680     7-inch e-ink reader, 300 ppi: 16 greys, PNG
 //   tablet-10-1600x2560  10-inch colour tablet: colour kept, JPEG quality 85
 struct DeviceSetting {
   std::string_view name;
-  std::array<std::pair<int, int>, 9> values;  // slot, value
+  std::array<std::pair<int, int>, 11> values;  // slot, value
 };
 inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
     {"eink-6-1072x1448",
      {{{kAutoCrop, 1},
        {kAutoLevels, 1},
+       {kAutoLevelsNeutral, 1},
+       {kDeskew, 1},
        {kSplitSpreads, 1},
        {kFitWidth, 1072},
        {kFitHeight, 1448},
@@ -107,6 +111,8 @@ inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
     {"eink-7-1264x1680",
      {{{kAutoCrop, 1},
        {kAutoLevels, 1},
+       {kAutoLevelsNeutral, 1},
+       {kDeskew, 1},
        {kSplitSpreads, 1},
        {kFitWidth, 1264},
        {kFitHeight, 1680},
@@ -117,6 +123,8 @@ inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
     {"tablet-10-1600x2560",
      {{{kAutoCrop, 1},
        {kAutoLevels, 1},
+       {kAutoLevelsNeutral, 1},
+       {kDeskew, 1},
        {kSplitSpreads, 1},
        {kFitWidth, 1600},
        {kFitHeight, 2560},

@@ -17,17 +17,20 @@ using Lut = std::array<uint8_t, 256>;
 // Rows looked at: enough for the percentiles of a page to be stable to a
 // level, few enough to cost a small part of one pass.
 constexpr int32_t kSampleRows = 300;
+constexpr uint64_t kPaperPeakPerMille = 50;
+constexpr int kPaperReach = 8;
 
 // Histograms of blue, green and red over every pixel of the sampled rows.
 // Two histograms per channel, for even and odd pixels, so that runs of one
 // colour (paper) do not wait on the same counter; added up at the end.
-std::array<Histogram, 3> SampleHistograms(const DibImage& image, uint64_t& samples) {
+std::array<Histogram, 3> SampleHistograms(const DibImage& image, const DibRect& area,
+                                          uint64_t& samples) {
   std::array<Histogram, 6> h{};
-  const int32_t w = image.Width();
-  const int32_t step = SampleStep(image.Height(), kSampleRows);
+  const int32_t w = area.Width();
+  const int32_t step = SampleStep(area.Height(), kSampleRows);
   samples = 0;
-  for (int32_t y = step / 2; y < image.Height(); y += step) {
-    const uint8_t* p = image.Row(y);
+  for (int32_t y = area.top + step / 2; y < area.bottom; y += step) {
+    const uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(area.left);
     int32_t x = 0;
     for (; x + 1 < w; x += 2, p += 6) {
       ++h[0][p[0]];
@@ -71,6 +74,39 @@ int HighPoint(const Histogram& h, uint64_t clip) {
   return 0;
 }
 
+// The paper's level: the highest peak of the histogram in the upper half of
+// [low, high], found on the histogram summed over five levels (so that the
+// spread JPEG and scanner noise give a peak does not split it), then the
+// median of the levels within kPaperReach of it. `high` when the peak's five
+// levels hold under kPaperPeakPerMille of the samples: no paper to speak
+// of (a photo, noise), so the brightest share serves as before.
+int PaperLevel(const Histogram& h, int low, int high, uint64_t samples) {
+  const int from = (low + high + 1) / 2;
+  uint64_t best = 0;
+  int peak = high;
+  for (int v = from; v <= high; ++v) {
+    uint64_t sum = 0;
+    for (int u = std::max(0, v - 2); u <= std::min(255, v + 2); ++u) sum += h[static_cast<size_t>(u)];
+    if (sum > best) {
+      best = sum;
+      peak = v;
+    }
+  }
+  if (best * 1000 < samples * kPaperPeakPerMille) return high;
+  // The median of the peak's neighbourhood: the middle of the paper's
+  // spread, however flat its top.
+  const int lo = std::max(from, peak - kPaperReach);
+  const int hi = std::min(255, peak + kPaperReach);
+  uint64_t total = 0;
+  for (int v = lo; v <= hi; ++v) total += h[static_cast<size_t>(v)];
+  uint64_t seen = 0;
+  for (int v = lo; v <= hi; ++v) {
+    seen += h[static_cast<size_t>(v)];
+    if (2 * seen >= total) return v;
+  }
+  return peak;
+}
+
 Lut LevelsLut(int black, int white) {
   Lut lut;
   const int range = white - black;  // > 0: white >= 255 - maxShift > black
@@ -86,8 +122,10 @@ Lut LevelsLut(int black, int white) {
 LevelsFound FindAutoLevels(const DibImage& image, const AutoLevelsSettings& settings) {
   LevelsFound found;
   if (!image.Is24Bit() || image.Width() < 1) return found;
+  const DibRect area = FindScanBands(image).Inside(image.Width(), image.Height());
+  if (area.Width() < 1 || area.Height() < 1) return found;
   uint64_t samples = 0;
-  const std::array<Histogram, 3> h = SampleHistograms(image, samples);
+  const std::array<Histogram, 3> h = SampleHistograms(image, area, samples);
   const uint64_t clip =
       samples * static_cast<uint64_t>(std::clamp(settings.clipTenths, 0, 50)) / 1000;
   std::array<int, 3> low{};
@@ -97,15 +135,17 @@ LevelsFound FindAutoLevels(const DibImage& image, const AutoLevelsSettings& sett
     high[c] = HighPoint(h[c], clip);
   }
   const int black = *std::min_element(low.begin(), low.end());
-  const int sharedWhite = *std::max_element(high.begin(), high.end());
   // Too uniform to tell ink from paper: leave alone.
-  if (sharedWhite - black < kMinLevelsRange) return found;
+  if (*std::max_element(high.begin(), high.end()) - black < kMinLevelsRange) return found;
+  std::array<int, 3> paper{};
+  for (size_t c = 0; c < 3; ++c) paper[c] = PaperLevel(h[c], low[c], high[c], samples);
+  const int sharedWhite = *std::max_element(paper.begin(), paper.end());
 
   const int maxShift = std::clamp(settings.maxShift, 0, 255);
   found.black = std::min(black, maxShift);
   bool wide = found.black <= kWideLevelsEnd;
   for (size_t c = 0; c < 3; ++c) {
-    const int white = settings.neutralise ? high[c] : sharedWhite;
+    const int white = settings.neutralise ? paper[c] : sharedWhite;
     // The limit keeps white above black too: a channel without paper (a
     // red cover's blue) is lifted no more than maxShift.
     found.white[c] = std::max({white, 255 - maxShift, found.black + 1});

@@ -6,10 +6,16 @@
 //   255 |               ________           point w come from the page's
 //       |              /                   histograms: b is the level below
 //       |            /                     which the darkest `clip` share of
-//       |          /                       the channel bytes lie, w the level
-//       |        /                         above which the brightest share
-//     0 |_______/                          lie. Levels from b to w are
-//       +--------b------w-------- in       spread over 0 to 255.
+//       |          /                       the channel bytes lie (the ink),
+//       |        /                         w the paper's: the highest peak in
+//     0 |_______/                          the upper half of the histogram.
+//       +--------b------w-------- in       Levels from b to w are spread
+//                                          over 0 to 255.
+//
+// The paper's peak, unlike a share of the brightest bytes, does not follow
+// the few bytes JPEG and scanner noise throw above the paper: the paper
+// itself comes out white. The histograms are taken inside the scanner's
+// bands (FindScanBands).
 //
 // One mapping serves all three channels, so the colours keep their balance
 // (a grey pixel stays grey). With `neutralise`, each channel gets its own
@@ -37,7 +43,7 @@ inline constexpr int kWideLevelsEnd = 10;
 
 struct AutoLevelsSettings {
   int clipTenths = 5;       // share of darkest and of brightest bytes ignored, in 0.1 %, 0 to 50
-  int maxShift = 64;        // most a point moves, in levels, 0 to 255
+  int maxShift = 128;       // most a point moves, in levels, 0 to 255
   bool neutralise = false;  // a white point per channel: removes a paper tint
 };
 

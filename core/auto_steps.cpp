@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/auto_steps.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -46,6 +47,7 @@ AutoSteps ReadAutoSteps(const EnhanceSettings& params) {
   steps.cropSettings = {Read(params, kAutoCropBorder), Read(params, kAutoCropTolerance),
                         Read(params, kAutoCropMinShare)};
   steps.facing = On(params, kAutoCropFacing);
+  steps.cropFill = On(params, kAutoCropFill);
   steps.levels = On(params, kAutoLevels);
   steps.levelsSettings = ReadAutoLevelsSettings(params);
   steps.fitWidth = Read(params, kFitWidth);
@@ -89,7 +91,9 @@ std::string DescribeFindings(const PageFindings& f) {
   const std::string same(EngineText(INKBRITE_TEXT("core", "不变")));
   const auto named = [](std::string_view name) { return std::string(EngineText(name)) + " "; };
   if (f.deskewRan) {
-    add(named(kStageDeskew) + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same));
+    add(named(kStageDeskew) + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same) + " " +
+        EngineTextArgs(INKBRITE_TEXT("core", "(把握 %1)"),
+                       {std::to_string(std::lround(100.0 * f.skew.sure)) + "%"}));
   }
   if (f.splitRan) {
     add(named(kStageSplit) +
@@ -121,7 +125,11 @@ std::string DescribeFindings(const PageFindings& f) {
 
 std::string FindingsFields(const PageFindings& f) {
   std::string skew;
-  if (f.deskewRan) skew = f.skew.applied ? Printf("%.2f", f.skew.angle) : "-";
+  std::string sure;
+  if (f.deskewRan) {
+    skew = f.skew.applied ? Printf("%.2f", f.skew.angle) : "-";
+    sure = std::to_string(std::lround(100.0 * f.skew.sure));
+  }
   std::string split;
   if (f.splitRan) split = f.spread.split ? Printf("%d/%d", f.spread.column, f.part) : "-";
   std::string crop;
@@ -136,7 +144,7 @@ std::string FindingsFields(const PageFindings& f) {
   }
   const std::string fit = f.fitRan ? Printf("%dx%d", f.fitWidth, f.fitHeight) : "";
   return "skew=" + skew + "\tsplit=" + split + "\tcrop=" + crop + "\tlevels=" + levels +
-         "\tfit=" + fit;
+         "\tfit=" + fit + "\tsure=" + sure;
 }
 
 }  // namespace inkbrite

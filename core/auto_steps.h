@@ -7,7 +7,8 @@
 //     |  source stage (PrepareSourcePages), before any resizing:
 //     |    deskew          "纠斜"      (kDeskew)
 //     |    spread split    "分页"      (kSplitSpreads): one page or two
-//     |    margin crop     "自动切边"  (kAutoCrop), each page
+//     |    margin crop     "自动切边"  (kAutoCrop), each page (with kAutoCropFill
+//     |                               the margins painted paper instead)
 //     |    screen fit      "适应屏幕"  (kFitWidth and kFitHeight both set): each
 //     |                               page reduced (never enlarged) to fit
 //     v
@@ -62,6 +63,7 @@ struct AutoSteps {
   bool crop = false;
   MarginCropSettings cropSettings;
   bool facing = false;
+  bool cropFill = false;  // margins painted paper, the page keeping its size
   bool levels = false;
   AutoLevelsSettings levelsSettings;
   int fitWidth = 0;  // both nonzero: reduce to fit
@@ -105,24 +107,28 @@ struct SourceStage {
 // found goes to `findings`, one entry per page. The status hook receives each
 // step's name before it runs; the abort check is asked after each step that
 // ran, and a nonzero answer ends the stage at once. A page that is not 24
-// bits is left alone.
+// bits is left alone. A spread is told from the shape of the screen the
+// pages are fitted to when there is one (see SinglePage), else by being
+// wider than tall.
 SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status = {},
                                const std::function<int()>& abortCheck = {});
 
 // One line of what the steps found, for a status bar or a record, e.g.
-//   纠斜 1.25°  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243  缩至 1072×1448
+//   纠斜 1.25° (把握 87%)  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243  缩至 1072×1448
 // Steps that did not run are left out; a step that ran and left the page
-// alone says so ("纠斜 不需要"). Empty when no step ran.
+// alone says so ("纠斜 不变"); deskew says how sure it was of the angle
+// (SkewFound::sure, in percent). Empty when no step ran.
 std::string DescribeFindings(const PageFindings& findings);
 
 // The same as fields for a machine, separated by tabs:
-//   skew=1.25  split=851/2  crop=91,91,1609,2363  levels=12,243,243,243  fit=1072x1448
+//   skew=1.25  split=851/2  crop=91,91,1609,2363  levels=12,243,243,243  fit=1072x1448  sure=87
 // (split: the column and which page; crop: left, top, right, bottom;
 // levels: black, then the white of red, green and blue), with "-" for a
 // step that ran and changed nothing and nothing after "=" for one that did
-// not run (fit: for a page that was not reduced).
+// not run (fit: for a page that was not reduced; sure: how sure deskew
+// was, in percent, also when it left the page alone).
 std::string FindingsFields(const PageFindings& findings);
 
 }  // namespace inkbrite

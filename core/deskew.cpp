@@ -9,6 +9,8 @@
 #include <numbers>
 #include <vector>
 
+#include "core/spread_split.h"
+
 namespace inkbrite {
 
 namespace {
@@ -69,14 +71,14 @@ struct Grid {
 };
 
 // The dark threshold: the middle of the 2nd and 98th lightness percentiles
-// of a few rows; -1 when they lie closer than kMinContrast.
-__attribute__((noinline)) int DarkThreshold(const DibImage& image) {
+// of a few rows of `area`; -1 when they lie closer than kMinContrast.
+__attribute__((noinline)) int DarkThreshold(const DibImage& image, const DibRect& area) {
   std::array<uint32_t, 256> h{};
   uint64_t n = 0;
-  const int32_t step = SampleStep(image.Height(), kHistogramRows);
-  for (int32_t y = step / 2; y < image.Height(); y += step) {
-    const uint8_t* p = image.Row(y);
-    for (int32_t x = 0; x < image.Width(); x += kStepX, p += 3 * static_cast<size_t>(kStepX)) {
+  const int32_t step = SampleStep(area.Height(), kHistogramRows);
+  for (int32_t y = area.top + step / 2; y < area.bottom; y += step) {
+    const uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(area.left);
+    for (int32_t x = 0; x < area.Width(); x += kStepX, p += 3 * static_cast<size_t>(kStepX)) {
       ++h[static_cast<size_t>(Luma(p[0], p[1], p[2]))];
       ++n;
     }
@@ -92,49 +94,62 @@ __attribute__((noinline)) int DarkThreshold(const DibImage& image) {
   return (low + high) / 2;
 }
 
+// Dark samples that are joined to an edge of the area along their row or
+// column (the dark corners a turned picture was filled with, the scanner's
+// background around a smaller page) are not ink on the paper: their
+// straight edges would pull the angle towards the picture's own.
+void DropEdgeRuns(std::vector<uint8_t>& dark, int32_t rows, int32_t samples) {
+  const auto at = [&](int32_t r, int32_t s) -> uint8_t& {
+    return dark[static_cast<size_t>(r) * static_cast<size_t>(samples) + static_cast<size_t>(s)];
+  };
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t s = 0; s < samples && at(r, s) != 0; ++s) at(r, s) = 2;
+    for (int32_t s = samples - 1; s >= 0 && at(r, s) != 0; --s) at(r, s) = 2;
+  }
+  for (int32_t s = 0; s < samples; ++s) {
+    for (int32_t r = 0; r < rows && at(r, s) != 0; ++r) at(r, s) = 2;
+    for (int32_t r = rows - 1; r >= 0 && at(r, s) != 0; --r) at(r, s) = 2;
+  }
+}
+
 // One row of each cell's rows and every third pixel are looked at: the
 // lines that matter (borders, lettering) are several pixels thick.
-__attribute__((noinline)) Grid BuildGrid(const DibImage& image, int threshold) {
+__attribute__((noinline)) Grid BuildGrid(const DibImage& image, const DibRect& area,
+                                         int threshold) {
   Grid g;
-  const int32_t w = image.Width();
-  const int32_t h = image.Height();
+  const int32_t w = area.Width();
+  const int32_t h = area.Height();
   g.pageWidth = w;
   g.cellWidth = std::max<int32_t>(2, (w + kGridColumns - 1) / kGridColumns);
   g.cellHeight = std::max<int32_t>(1, h / kGridRows);
   g.Shape((w + g.cellWidth - 1) / g.cellWidth, (h + g.cellHeight - 1) / g.cellHeight);
-  // Luma times 256 below threshold * 256: dark. Counted row by row, then
-  // turned into the grid's columns.
-  const int limit = threshold * 256;
-  std::vector<float> line(static_cast<size_t>(g.columns) * static_cast<size_t>(g.rows));
-  float* cell = line.data();
-  // Sample offsets (in bytes) within a cell, and the last cell's, which may
-  // be narrower.
-  std::vector<int32_t> offsets;
-  for (int32_t x = 0; x < g.cellWidth; x += kStepX) offsets.push_back(3 * x);
-  const int32_t lastStart = (g.columns - 1) * g.cellWidth;
-  for (int32_t r = 0; r < g.rows; ++r) {
-    const uint8_t* row = image.Row(std::min(h - 1, r * g.cellHeight + g.cellHeight / 2));
-    for (int32_t c = 0; c + 1 < g.columns; ++c, ++cell) {
-      const uint8_t* start = row + 3 * static_cast<size_t>(c) * static_cast<size_t>(g.cellWidth);
-      int dark = 0;
-      for (const int32_t o : offsets) {
-        const uint8_t* p = start + o;
-        dark += 29 * p[0] + 150 * p[1] + 77 * p[2] < limit ? 1 : 0;
-      }
-      *cell = static_cast<float>(dark);
-    }
-    int dark = 0;
-    for (int32_t x = lastStart; x < w; x += kStepX) {
-      const uint8_t* p = row + 3 * static_cast<size_t>(x);
-      dark += 29 * p[0] + 150 * p[1] + 77 * p[2] < limit ? 1 : 0;
-    }
-    *cell++ = static_cast<float>(dark);
-  }
+  // The samples of a row: every third pixel of each cell, from its start.
+  std::vector<int32_t> offsets;  // in bytes from the area's left
+  std::vector<int32_t> cellOf;
   for (int32_t c = 0; c < g.columns; ++c) {
-    float* column = g.Column(c) + kLead;
-    for (int32_t r = 0; r < g.rows; ++r) {
-      column[r] =
-          line[static_cast<size_t>(r) * static_cast<size_t>(g.columns) + static_cast<size_t>(c)];
+    for (int32_t x = c * g.cellWidth; x < std::min(w, (c + 1) * g.cellWidth); x += kStepX) {
+      offsets.push_back(3 * x);
+      cellOf.push_back(c);
+    }
+  }
+  const auto samples = static_cast<int32_t>(offsets.size());
+  // Luma times 256 below threshold * 256: dark.
+  const int limit = threshold * 256;
+  std::vector<uint8_t> dark(static_cast<size_t>(samples) * static_cast<size_t>(g.rows));
+  uint8_t* d = dark.data();
+  for (int32_t r = 0; r < g.rows; ++r) {
+    const uint8_t* row = image.Row(area.top + std::min(h - 1, r * g.cellHeight + g.cellHeight / 2)) +
+                         3 * static_cast<size_t>(area.left);
+    for (const int32_t o : offsets) {
+      const uint8_t* p = row + o;
+      *d++ = 29 * p[0] + 150 * p[1] + 77 * p[2] < limit ? 1 : 0;
+    }
+  }
+  DropEdgeRuns(dark, g.rows, samples);
+  d = dark.data();
+  for (int32_t r = 0; r < g.rows; ++r) {
+    for (int32_t s = 0; s < samples; ++s, ++d) {
+      if (*d == 1) g.Column(cellOf[static_cast<size_t>(s)])[kLead + r] += 1.0f;
     }
   }
   return g;
@@ -227,11 +242,13 @@ class Profile {
 SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings) {
   SkewFound found;
   if (!image.Is24Bit() || image.Width() < 8 || image.Height() < 8) return found;
-  const int threshold = DarkThreshold(image);
+  const DibRect area = FindScanBands(image).Inside(image.Width(), image.Height());
+  if (area.Width() < 8 || area.Height() < 8) return found;
+  const int threshold = DarkThreshold(image, area);
   if (threshold < 0) return found;
   const double range = std::clamp(settings.maxTenths, 1, 50) / 10.0;
 
-  const Grid grid = BuildGrid(image, threshold);
+  const Grid grid = BuildGrid(image, area, threshold);
   const Grid pairs = grid.Merged(2);
   const Grid fours = grid.Merged(4);
   double score = 0.0;
@@ -241,6 +258,9 @@ SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings) {
   double angle = coarse.Best(-range, range, 0.25, score);
   Profile middle(pairs);
   angle = middle.Best(std::max(-range, angle - 0.3), std::min(range, angle + 0.3), 0.05, score);
+  // How sure: how far the best stands above the angles a degree away.
+  const double near = std::max(middle.Score(angle - kSureDistance), middle.Score(angle + kSureDistance));
+  found.sure = score > 0.0 ? std::clamp(1.0 - near / score, 0.0, 1.0) : 0.0;
   Profile fine(grid);
   const double step = 0.01;
   angle = fine.Best(std::max(-range, angle - 0.05), std::min(range, angle + 0.05), step, score);
@@ -253,7 +273,7 @@ SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings) {
 
   const double straight = fine.Score(0.0);
   if (std::fabs(angle) < kMinSkewDegrees || straight <= 0.0 ||
-      score < straight * (1.0 + kMinSkewGain)) {
+      score < straight * (1.0 + kMinSkewGain) || found.sure < kMinSkewSure) {
     return found;
   }
   found.applied = true;
@@ -263,8 +283,25 @@ SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings) {
 
 SkewFound Deskew(DibImage& image, const DeskewSettings& settings) {
   SkewFound found = FindSkew(image, settings);
-  if (found.applied && !RotateImage(image, -found.angle, EstimatePaper(image)))
+  if (!found.applied) return found;
+  const ScanBands bands = FindScanBands(image);
+  if (!bands.Any()) {
+    if (!RotateImage(image, -found.angle, EstimatePaper(image))) found.applied = false;
+    return found;
+  }
+  // The page inside the scanner's bands is turned; the bands stay as they
+  // were, straight along the edges, for the margin crop to cut off.
+  const DibRect area = bands.Inside(image.Width(), image.Height());
+  DibImage inside;
+  if (!CopyRegion(image, area, inside) ||
+      !RotateImage(inside, -found.angle, EstimatePaper(image, area))) {
     found.applied = false;
+    return found;
+  }
+  const size_t bytes = static_cast<size_t>(area.Width()) * 3;
+  for (int32_t y = 0; y < area.Height(); ++y) {
+    std::memcpy(image.Row(area.top + y) + 3 * static_cast<size_t>(area.left), inside.Row(y), bytes);
+  }
   return found;
 }
 

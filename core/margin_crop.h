@@ -20,11 +20,17 @@
 // without content (blank) or whose content reaches every edge is left
 // alone.
 //
+// Dark scanner bands along the edges (see FindScanBands) are outside the
+// page: the paper and the content are looked for inside them, and the box
+// never reaches into them, so a page with a band is always cropped (a
+// blank page to the inside of its bands).
+//
 // Only the margins are read at full size: rows from the top and bottom
 // until content, then strips of columns from each side within those rows.
 #pragma once
 
 #include "core/dib_image.h"
+#include "core/scan_analysis.h"
 
 namespace inkbrite {
 
@@ -44,6 +50,8 @@ struct CropFound {
   DibRect box;           // the part kept (the whole page when not applied)
   int32_t pageWidth = 0;
   int32_t pageHeight = 0;
+  ScanBands bands;  // the scanner's bands found along the edges
+  Bgr8 paper;       // the paper colour inside them
   friend bool operator==(const CropFound&, const CropFound&) = default;
 };
 
@@ -52,6 +60,12 @@ CropFound FindMarginCrop(const DibImage& image, const MarginCropSettings& settin
 // Crops the image to `found.box`. Does nothing and returns false when
 // `found` is not applied or its box does not lie within the image.
 bool ApplyMarginCrop(DibImage& image, const CropFound& found);
+
+// Instead of cropping, fills everything outside `found.box` with the
+// paper colour, keeping the page's size (for layouts whose pages must all
+// be one size). False, and nothing done, where ApplyMarginCrop would not
+// crop.
+bool FillMargins(DibImage& image, const CropFound& found);
 
 // Both: finds, then applies what was found.
 CropFound MarginCrop(DibImage& image, const MarginCropSettings& settings);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBlock: the enhancement settings of Inkbrite.
 //
-// A block is 40 integer slots (25 of the original layout, then those of the
+// A block is 41 integer slots (25 of the original layout, then those of the
 // automatic clean-up steps; core/para_slots.h describes each) plus the name
 // of the named setting last loaded into it. There is one application-wide
 // block, and each view keeps blocks of its own for the page it shows. The

@@ -67,7 +67,8 @@ enum ParaSlot : int {
   kDeskewRange = 37,        // largest skew looked for, 0.1 degree
   kFitWidth = 38,           // pages reduced to fit a screen of this size, pixels;
   kFitHeight = 39,          //   0 (either): not reduced
-  kParaSlotCount = 40
+  kAutoCropFill = 40,       // 1: the margin crop paints the margins paper instead of cutting
+  kParaSlotCount = 41
 };
 
 // Whom a setting is for.
@@ -186,7 +187,7 @@ inline constexpr ParaSlotRow kRows[] = {
      INKBRITE_TEXT("settings", "自动色阶"), G::kAuto, S::kPage},
     {kAutoLevelsClip, "AutoLevelsClip", 5, 5, 0, 50, L::kNone, true, "0.1%",
      INKBRITE_TEXT("settings", "色阶两端忽略"), G::kAuto, S::kPage, kAutoLevels},
-    {kAutoLevelsLimit, "AutoLevelsLimit", 64, 64, 0, 128, L::kNone, true, "",
+    {kAutoLevelsLimit, "AutoLevelsLimit", 128, 128, 0, 128, L::kNone, true, "",
      INKBRITE_TEXT("settings", "色阶最多移动"), G::kAuto, S::kPage, kAutoLevels},
     {kAutoLevelsNeutral, "AutoLevelsNeutral", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "去除纸色"), G::kAuto, S::kPage, kAutoLevels},
@@ -212,6 +213,8 @@ inline constexpr ParaSlotRow kRows[] = {
      INKBRITE_TEXT("settings", "屏幕宽度"), G::kAuto, S::kPage},
     {kFitHeight, "FitHeight", 0, 0, 0, 10000, L::kNone, true, "px",
      INKBRITE_TEXT("settings", "屏幕高度"), G::kAuto, S::kPage},
+    {kAutoCropFill, "AutoCropFill", 0, 0, 0, 1, L::kNone, true, "",
+     INKBRITE_TEXT("settings", "填充纸色"), G::kAuto, S::kPage},
     // Never stored in a named setting.
     {kSpare, "", 100, 100, kAnyMin, kAnyMax, L::kNone, false, "",
      INKBRITE_TEXT("settings", "备用"), G::kNone, S::kUnused},

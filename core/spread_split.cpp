@@ -18,9 +18,22 @@ constexpr int32_t kGutterGap = 4;
 
 }  // namespace
 
-SpreadFound FindSpread(const DibImage& image) {
+bool SpreadShaped(int32_t width, int32_t height, const SinglePage& page) {
+  if (height < kMinSpreadHeight || width < 2) return false;
+  if (page.width <= 0 || page.height <= 0) return width > height;
+  // Ratios in tenths, in 64 bits: 10 w >= 16 pw, ...
+  const int64_t w = width;
+  const int64_t h = height;
+  const int64_t pw = page.width;
+  const int64_t ph = page.height;
+  if (page.sized) return 10 * w >= 16 * pw && 10 * w <= 25 * pw && 10 * h >= 8 * ph;
+  // w / h against pw / ph, multiplied out.
+  return 10 * w * ph >= 16 * pw * h && 10 * w * ph <= 25 * pw * h;
+}
+
+SpreadFound FindSpread(const DibImage& image, const SinglePage& page) {
   SpreadFound found;
-  if (!image.Is24Bit() || image.Width() <= image.Height() || image.Width() < 2) return found;
+  if (!image.Is24Bit() || !SpreadShaped(image.Width(), image.Height(), page)) return found;
   const int32_t w = image.Width();
   found.split = true;
   found.column = w / 2;

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Spread splitting: a double page scanned as one picture becomes two pages.
 //
-//   +-------------+--+-------------+   A page wider than tall is a spread.
-//   |             |  |             |   The split column is the middle of
-//   |    left     |gu|    right    |   the widest band of paper columns
+//   +-------------+--+-------------+   A page is a spread when it has the
+//   |             |  |             |   shape of two of the book's pages
+//   |    left     |gu|    right    |   side by side (see SinglePage). The
+//   |             |  |             |   split column is the middle of the
+//   |             |  |             |   widest band of paper columns
 //   |    page     |tt|    page     |   (the gutter) within the middle
 //   |             |er|             |   quarter of the width, the band
-//   |             |  |             |   nearest the middle among equals; a
-//   +-------------+--+-------------+   spread without one splits in the
-//              3/8  1/2  5/8           middle.
+//   +-------------+--+-------------+   nearest the middle among equals; a
+//              3/8  1/2  5/8           spread without one splits in the
+//                                      middle.
 //
 // A column is paper when at most kGutterInkPerMille of the sampled pixels
 // of it and its two neighbours on each side differ from the paper colour by
@@ -27,6 +29,24 @@ namespace inkbrite {
 inline constexpr int kGutterTolerance = 48;
 inline constexpr int kGutterInkPerMille = 5;
 
+// What a single page of the book looks like, to tell a spread from it.
+//   - A size (`sized`, the median of a book's pages): a spread is 1.6 to
+//     2.5 times as wide as the page and at least 80 % as tall.
+//   - Only a shape (the screen loose files are fitted to): a spread's
+//     width to height is 1.6 to 2.5 times the page's.
+//   - Nothing known (both 0): a spread is wider than tall.
+// Whatever is known, a picture under kMinSpreadHeight pixels tall (a
+// picture in a book, an icon) is never a spread.
+struct SinglePage {
+  int32_t width = 0;
+  int32_t height = 0;
+  bool sized = false;
+};
+inline constexpr int32_t kMinSpreadHeight = 300;
+
+// Whether a picture of `width` x `height` is a spread of pages like `page`.
+bool SpreadShaped(int32_t width, int32_t height, const SinglePage& page);
+
 // What spread splitting found on a page.
 struct SpreadFound {
   bool split = false;   // the page is a spread
@@ -35,7 +55,7 @@ struct SpreadFound {
   friend bool operator==(const SpreadFound&, const SpreadFound&) = default;
 };
 
-SpreadFound FindSpread(const DibImage& image);
+SpreadFound FindSpread(const DibImage& image, const SinglePage& page = {});
 
 // The two pages of a spread in reading order: left then right, or right
 // then left for right-to-left (manga) order. False, and both left empty,

@@ -45,7 +45,9 @@ void ApplySplit(StepRun& run) {
   const AutoSteps steps = ReadAutoSteps(run.Params());
   PageFindings* findings = run.findings;
   findings[0].splitRan = true;
-  findings[0].spread = FindSpread(run.Page());
+  const SinglePage single =
+      steps.Fit() ? SinglePage{steps.fitWidth, steps.fitHeight, false} : SinglePage{};
+  findings[0].spread = FindSpread(run.Page(), single);
   DibImage first;
   if (findings[0].spread.split &&
       SplitSpread(run.Page(), findings[0].spread, steps.rightToLeft, first, *run.pages[1])) {
@@ -59,7 +61,8 @@ void ApplySplit(StepRun& run) {
   }
 }
 
-// With the facing option the two pages of a split spread share one box.
+// With the facing option the two pages of a split spread share one box; with
+// the fill option the margins are painted paper instead of cut.
 void ApplyAutoCrop(StepRun& run) {
   const AutoSteps steps = ReadAutoSteps(run.Params());
   PageFindings* findings = run.findings;
@@ -69,7 +72,9 @@ void ApplyAutoCrop(StepRun& run) {
   }
   if (run.pageCount == 2 && steps.facing) ShareFacingCrop(findings[0].crop, findings[1].crop);
   for (int i = 0; i < run.pageCount; ++i) {
-    if (findings[i].crop.applied && !ApplyMarginCrop(*run.pages[i], findings[i].crop)) {
+    const CropFound& crop = findings[i].crop;
+    if (crop.applied && !(steps.cropFill ? FillMargins(*run.pages[i], crop)
+                                         : ApplyMarginCrop(*run.pages[i], crop))) {
       findings[i].crop.applied = false;
     }
   }
@@ -212,11 +217,13 @@ constexpr StepRow kStepRows[] = {
     {kStageDeskew, T::kSource, R::kPage, 0, kNoSlot, Slots({kDeskew, kDeskewRange}),
      [](const StepContext& c) { return On(c.params, kDeskew); }, nullptr, ApplyDeskew, nullptr,
      When::kNever, When::kIfRun},
-    {kStageSplit, T::kSource, R::kPage, 0, kNoSlot, Slots({kSplitSpreads, kSplitRightToLeft}),
+    {kStageSplit, T::kSource, R::kPage, 0, kNoSlot,
+     Slots({kSplitSpreads, kSplitRightToLeft, kFitWidth, kFitHeight}),
      [](const StepContext& c) { return On(c.params, kSplitSpreads); }, nullptr, ApplySplit,
      nullptr, When::kNever, When::kIfRun},
     {kStageAutoCrop, T::kSource, R::kPage, 0, kNoSlot,
-     Slots({kAutoCrop, kAutoCropBorder, kAutoCropTolerance, kAutoCropMinShare, kAutoCropFacing}),
+     Slots({kAutoCrop, kAutoCropBorder, kAutoCropTolerance, kAutoCropMinShare, kAutoCropFacing,
+            kAutoCropFill}),
      [](const StepContext& c) { return On(c.params, kAutoCrop); }, nullptr, ApplyAutoCrop,
      nullptr, When::kNever, When::kIfRun},
     {kStageFit, T::kSource, R::kPage, 0, kNoSlot, Slots({kFitWidth, kFitHeight, kResizeType}),

@@ -5,6 +5,7 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,7 @@
 
 #include "core/byte_io.h"
 #include "formats/detect.h"
+#include "formats/jpeg/jpeg_codec.h"
 
 namespace inkbrite::test {
 
@@ -486,6 +488,19 @@ std::string ReadText(const std::filesystem::path& path) {
 
 void WriteText(const std::filesystem::path& path, std::string_view text) {
   WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+DibImage JpegRoundTrip(const DibImage& image, int quality) {
+  static int serial = 0;
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("inkbrite-jpeg-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".jpg");
+  if (WriteJpegFile(path, image, quality, 0) != 1) throw std::runtime_error("WriteJpegFile failed");
+  DibImage back;
+  const int result = ReadJpegFile(path, back, nullptr);
+  std::filesystem::remove(path);
+  if (result == 0) throw std::runtime_error("ReadJpegFile failed");
+  return back;
 }
 
 }  // namespace inkbrite::test

@@ -113,6 +113,9 @@ DibImage MakeBytes(int32_t width, int32_t height,
                    const std::function<uint8_t(int32_t, int32_t, int)>& byte, uint8_t padding = 0);
 // MakePattern's page as Greyscale greys it.
 DibImage MakeGreyPattern(int32_t width, int32_t height);
+// The page as a JPEG file of `quality` (1 to 100) reads back: the blocks
+// and ringing of a scan saved as JPEG.
+DibImage JpegRoundTrip(const DibImage& image, int quality);
 // Pseudo-random bytes: noise that no encoder compresses.
 DibImage MakeNoise(int32_t width, int32_t height, uint32_t seed = 12345);
 // A palette container of `bits` per pixel (1, 4 or 8) and file type `type`

@@ -636,6 +636,10 @@ keys of --set (KEY):
         <translation>unchanged</translation>
     </message>
     <message>
+        <source>(把握 %1)</source>
+        <translation>(%1 sure)</translation>
+    </message>
+    <message>
         <source>第%1列 %2/2</source>
         <translation>column %1 %2/2</translation>
     </message>

@@ -164,4 +164,164 @@ double DifferingShare(const DibImage& a, const DibImage& b, const DibRect& area,
   return static_cast<double>(differing) / (static_cast<double>(area.Width()) * area.Height());
 }
 
+namespace {
+
+uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+// A white balloon with lines of lettering, somewhere inside `panel`.
+void Balloon(DibImage& image, const DibRect& panel, std::mt19937& rng, Bgr ink) {
+  const int32_t rw = panel.Width() / 5;
+  const int32_t rh = panel.Height() / 6;
+  if (rw < 20 || rh < 14) return;
+  const int32_t cx = Uniform(rng, panel.left + rw + 6, panel.right - rw - 6);
+  const int32_t cy = Uniform(rng, panel.top + rh + 6, panel.bottom - rh - 6);
+  for (int32_t y = cy - rh; y <= cy + rh; ++y) {
+    for (int32_t x = cx - rw; x <= cx + rw; ++x) {
+      const double e = std::pow((x - cx) / double(rw), 2) + std::pow((y - cy) / double(rh), 2);
+      if (e <= 1.0) SetPixel(image, x, y, e > 0.9 ? ink : Bgr{255, 255, 255});
+    }
+  }
+  for (int32_t y = cy - rh / 2; y + 3 < cy + rh / 2; y += 8) {
+    FillRect(image, {cx - rw / 2, y, cx + rw / 2, y + 3}, ink);
+  }
+}
+
+// Screentone: dots on a grid over the lower third of `panel`.
+void Screentone(DibImage& image, const DibRect& panel, Bgr ink) {
+  for (int32_t y = panel.bottom - panel.Height() / 3; y < panel.bottom - 6; y += 5) {
+    for (int32_t x = panel.left + 6 + (y / 5 % 2) * 2; x < panel.right - 6; x += 5) {
+      FillRect(image, {x, y, x + 2, y + 2}, ink);
+    }
+  }
+}
+
+void BoxBlur(DibImage& image, int radius) {
+  if (radius < 1) return;
+  const int32_t w = image.Width();
+  const int32_t h = image.Height();
+  std::vector<int> line;
+  for (int pass = 0; pass < 2; ++pass) {  // rows, then columns
+    const int32_t n = pass == 0 ? w : h;
+    const int32_t lines = pass == 0 ? h : w;
+    line.resize(static_cast<size_t>(n) * 3);
+    for (int32_t l = 0; l < lines; ++l) {
+      const auto at = [&](int32_t i) {
+        return pass == 0 ? image.Row(l) + 3 * static_cast<size_t>(i)
+                         : image.Row(i) + 3 * static_cast<size_t>(l);
+      };
+      for (int32_t i = 0; i < n; ++i) {
+        for (int c = 0; c < 3; ++c) line[3 * static_cast<size_t>(i) + c] = at(i)[c];
+      }
+      for (int32_t i = 0; i < n; ++i) {
+        int sum[3] = {0, 0, 0};
+        for (int32_t k = i - radius; k <= i + radius; ++k) {
+          const size_t j = 3 * static_cast<size_t>(std::clamp(k, 0, n - 1));
+          for (int c = 0; c < 3; ++c) sum[c] += line[j + c];
+        }
+        for (int c = 0; c < 3; ++c) at(i)[c] = static_cast<uint8_t>(sum[c] / (2 * radius + 1));
+      }
+    }
+  }
+}
+
+double Cubic(double t) {  // Catmull-Rom
+  t = std::fabs(t);
+  if (t < 1.0) return 1.5 * t * t * t - 2.5 * t * t + 1.0;
+  if (t < 2.0) return -0.5 * t * t * t + 2.5 * t * t - 4.0 * t + 2.0;
+  return 0.0;
+}
+
+}  // namespace
+
+DibImage Resampled(const DibImage& page, double degrees, Turn turn, Bgr fill) {
+  if (turn == Turn::kSupersampled) return TurnedCopy(page, degrees, fill);
+  const double a = degrees * std::numbers::pi / 180.0;
+  const double c = std::cos(a);
+  const double s = std::sin(a);
+  const int32_t w = page.Width();
+  const int32_t h = page.Height();
+  DibImage out;
+  if (!out.Create(w, h, 24)) throw std::runtime_error("Create failed");
+  const int reach = turn == Turn::kBicubic ? 2 : 1;
+  const uint8_t outside[3] = {fill.b, fill.g, fill.r};
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const double dx = x + 0.5 - w / 2.0;
+      const double dy = y + 0.5 - h / 2.0;
+      const double u = w / 2.0 + dx * c - dy * s - 0.5;
+      const double v = h / 2.0 + dx * s + dy * c - 0.5;
+      const auto iu = static_cast<int32_t>(std::floor(u));
+      const auto iv = static_cast<int32_t>(std::floor(v));
+      double sum[3] = {0, 0, 0};
+      for (int32_t j = iv - reach + 1; j <= iv + reach; ++j) {
+        for (int32_t i = iu - reach + 1; i <= iu + reach; ++i) {
+          const double weight = turn == Turn::kBicubic
+                                    ? Cubic(u - i) * Cubic(v - j)
+                                    : (1.0 - std::fabs(u - i)) * (1.0 - std::fabs(v - j));
+          const uint8_t* p = i >= 0 && i < w && j >= 0 && j < h
+                                 ? page.Row(j) + 3 * static_cast<size_t>(i)
+                                 : outside;
+          sum[0] += weight * p[0];
+          sum[1] += weight * p[1];
+          sum[2] += weight * p[2];
+        }
+      }
+      uint8_t* o = out.Row(y) + 3 * static_cast<size_t>(x);
+      for (int k = 0; k < 3; ++k) o[k] = Clamp8(sum[k]);
+    }
+  }
+  return out;
+}
+
+DibImage ScanLikePage(int32_t width, int32_t height, const DibRect& box, const ScanLook& look,
+                      std::mt19937& rng) {
+  DibImage page = ComicPage(width, height, box, rng, look.paper, look.ink);
+  if (look.extras) {
+    // Balloons in some tiers, screentone in others, inside the box.
+    const int32_t tiers = 3;
+    for (int32_t t = 0; t < tiers; ++t) {
+      const DibRect part{box.left + 8, box.top + t * box.Height() / tiers + 8, box.right - 8,
+                         box.top + (t + 1) * box.Height() / tiers - 8};
+      if (t % 2 == 0) Balloon(page, part, rng, look.ink);
+      if (t == 1) Screentone(page, {part.left, part.top, (part.left + part.right) / 2, part.bottom}, look.ink);
+    }
+  }
+  if (look.degrees != 0.0) page = Resampled(page, look.degrees, look.turn, look.corners);
+  const int* b = look.bands;
+  FillRect(page, {0, 0, b[0], height}, look.band);
+  FillRect(page, {0, 0, width, b[1]}, look.band);
+  FillRect(page, {width - b[2], 0, width, height}, look.band);
+  FillRect(page, {0, height - b[3], width, height}, look.band);
+  BoxBlur(page, look.blur);
+  if (look.noise > 0) {
+    std::uniform_int_distribution<int> move(-look.noise, look.noise);
+    for (int32_t y = 0; y < height; ++y) {
+      uint8_t* p = page.Row(y);
+      for (int32_t i = 0; i < width * 3; ++i) p[i] = Clamp8(p[i] + move(rng));
+    }
+  }
+  if (look.jpegQuality > 0) page = JpegRoundTrip(page, look.jpegQuality);
+  return page;
+}
+
+Bgr MedianColour(const DibImage& image, const DibRect& area) {
+  std::vector<uint8_t> channel[3];
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    for (int32_t x = area.left; x < area.right; ++x) {
+      const Bgr p = PixelAt(image, x, y);
+      channel[0].push_back(p.b);
+      channel[1].push_back(p.g);
+      channel[2].push_back(p.r);
+    }
+  }
+  uint8_t m[3] = {255, 255, 255};
+  for (int c = 0; c < 3; ++c) {
+    if (channel[c].empty()) continue;
+    auto middle = channel[c].begin() + static_cast<std::ptrdiff_t>(channel[c].size() / 2);
+    std::nth_element(channel[c].begin(), middle, channel[c].end());
+    m[c] = *middle;
+  }
+  return {m[0], m[1], m[2]};
+}
+
 }  // namespace inkbrite::test

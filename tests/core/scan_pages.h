@@ -35,6 +35,38 @@ DibImage TurnedCopy(const DibImage& page, double degrees, Bgr fill);
 // images (of one size) by more than `tolerance`.
 double DifferingShare(const DibImage& a, const DibImage& b, const DibRect& area, int tolerance);
 
+// How a page was scanned, for ScanLikePage: each part of a flatbed scan's
+// history, in the order it happens.
+enum class Turn { kSupersampled, kBilinear, kBicubic };
+struct ScanLook {
+  Bgr paper{245, 248, 250};      // the paper's colour (tinted, yellowed, dark, washed out)
+  Bgr ink{20, 20, 20};           // the ink's
+  bool extras = true;            // balloons with text and screentone in some panels
+  double degrees = 0.0;          // the page lay turned by this much on the glass
+  Turn turn = Turn::kBilinear;   // how the turn was resampled
+  Bgr corners{255, 255, 255};    // what the turn brings in at the corners
+  int blur = 0;                  // box blur radius of the optics, pixels
+  int noise = 0;                 // sensor noise: each byte moved by up to this much
+  int bands[4] = {0, 0, 0, 0};   // dark scanner bands: left, top, right, bottom widths
+  Bgr band{28, 26, 24};          // their colour
+  int jpegQuality = 0;           // saved as JPEG of this quality (0: not)
+};
+
+// A scan-like page of `width` x `height`: ComicPage's panels inside `box`
+// (with balloons and screentone when asked), then turned, given its bands
+// (straight: they belong to the scanner, not the page), blurred, noised and
+// saved as JPEG as `look` says.
+DibImage ScanLikePage(int32_t width, int32_t height, const DibRect& box, const ScanLook& look,
+                      std::mt19937& rng);
+
+// The page turned anticlockwise by `degrees` about its centre with
+// bilinear or bicubic (Catmull-Rom) weights in floating point, `fill`
+// outside the page.
+DibImage Resampled(const DibImage& page, double degrees, Turn turn, Bgr fill);
+
+// The median of each channel over `area`.
+Bgr MedianColour(const DibImage& image, const DibRect& area);
+
 // A uniform random integer in [lo, hi].
 inline int32_t Uniform(std::mt19937& rng, int32_t lo, int32_t hi) {
   return std::uniform_int_distribution<int32_t>(lo, hi)(rng);

@@ -55,7 +55,7 @@ TEST(AutoSteps, OffByDefaultTheyTouchNothing) {
   EXPECT_TRUE(stages.empty());
   EXPECT_EQ(findings[0].part, 0);
   EXPECT_EQ(DescribeFindings(findings[0]), "");
-  EXPECT_EQ(FindingsFields(findings[0]), "skew=\tsplit=\tcrop=\tlevels=\tfit=");
+  EXPECT_EQ(FindingsFields(findings[0]), "skew=\tsplit=\tcrop=\tlevels=\tfit=\tsure=");
 }
 
 TEST(AutoSteps, SourceStageDeskewsSplitsAndCropsInThatOrder) {

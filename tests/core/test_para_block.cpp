@@ -16,11 +16,11 @@ namespace {
 
 // The defaults by index, written out here rather than taken from the header:
 // the 25 slots of the original layout, then the automatic steps (all off,
-// their settings at 0.5 %, 64 levels, 8 pixels, 48 levels, 60 %, 5 degrees;
-// no screen to fit).
+// their settings at 0.5 %, 128 levels, 8 pixels, 48 levels, 60 %, 5 degrees;
+// no screen to fit; margins cut, not filled).
 constexpr int kExpectedDefaults[] = {100, 100, 100, 100, 0,  100, 70, 100, 0, 0,  2, 1, 190, 0,
-                                     0,   0,   1,   0,   0,  0,   0,  0,   0, 0,  0, 0, 5,   64,
-                                     0,   0,   8,   48,  60, 0,   0,  0,   0, 50, 0, 0};
+                                     0,   0,   1,   0,   0,  0,   0,  0,   0, 0,  0, 0, 5,   128,
+                                     0,   0,   8,   48,  60, 0,   0,  0,   0, 50, 0, 0, 0};
 static_assert(std::size(kExpectedDefaults) == kParaSlotCount);
 
 void ExpectDefaults(const CParaBlock& block) {
@@ -44,10 +44,10 @@ TEST(ParaBlock, SlotsHoldAnyIntegerAndIgnoreBadIndices) {
   block.SetValue(kShowPreview, INT32_MAX);  // the block itself checks no range
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
   block.SetValue(-1, 7);
-  block.SetValue(40, 7);
+  block.SetValue(kParaSlotCount, 7);
   block.SetValue(INT32_MAX, 7);
   EXPECT_EQ(block.GetValue(-1), 0);
-  EXPECT_EQ(block.GetValue(40), 0);
+  EXPECT_EQ(block.GetValue(kParaSlotCount), 0);
   EXPECT_EQ(block.GetValue(INT32_MIN), 0);
   EXPECT_EQ(block.GetValue(kBrightness), 100);
   EXPECT_EQ(block.GetValue(kShowPreview), INT32_MAX);
@@ -110,7 +110,7 @@ TEST(ParaBlock, AssignReportsWhetherAnythingDiffered) {
   EXPECT_TRUE(target.Assign(source));
 
   // Every slot is copied, not only the first that differs.
-  for (int i = 0; i < 40; ++i) source.SetValue(i, i * 11 - 50);
+  for (int i = 0; i < kParaSlotCount; ++i) source.SetValue(i, i * 11 - 50);
   EXPECT_FALSE(target.Assign(source));
   for (int i = 0; i < kParaSlotCount; ++i) EXPECT_EQ(target.GetValue(i), i * 11 - 50) << i;
   EXPECT_TRUE(target.Assign(source));

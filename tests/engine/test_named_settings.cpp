@@ -34,7 +34,8 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
       "TargetFiles", "CroppingLeft", "CroppingRight", "CroppingTop", "CroppingBottom",
       "AutoLevels", "AutoLevelsClip", "AutoLevelsLimit", "AutoLevelsNeutral", "AutoCrop",
       "AutoCropBorder", "AutoCropTolerance", "AutoCropMinShare", "AutoCropFacing",
-      "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange", "FitWidth", "FitHeight"};
+      "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange", "FitWidth", "FitHeight",
+      "AutoCropFill"};
   // clang-format on
   std::string text = "[" + name + "]\r\n";
   for (size_t i = 0; i < v.size(); ++i)
@@ -44,8 +45,8 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
 
 // The 21 keys of the original layout, then the automatic steps after them.
 const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0, 0, 0,  0, 2,
-                                           0,   0,   0,   0,   0,   0,   0,  0, 0, 0,  5, 64,
-                                           0,   0,   8,   48,  60,  0,   0,  0, 0, 50, 0, 0};
+                                           0,   0,   0,   0,   0,   0,   0,  0, 0, 0,  5, 128,
+                                           0,   0,   8,   48,  60,  0,   0,  0, 0, 50, 0, 0, 0};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;
