@@ -214,7 +214,7 @@ inline constexpr ParaSlotRow kRows[] = {
     {kFitHeight, "FitHeight", 0, 0, 0, 10000, L::kNone, true, "px",
      INKBRITE_TEXT("settings", "屏幕高度"), G::kAuto, S::kPage},
     {kAutoCropFill, "AutoCropFill", 0, 0, 0, 1, L::kNone, true, "",
-     INKBRITE_TEXT("settings", "填充纸色"), G::kAuto, S::kPage},
+     INKBRITE_TEXT("settings", "填充纸色"), G::kAuto, S::kPage, kAutoCrop},
     // Never stored in a named setting.
     {kSpare, "", 100, 100, kAnyMin, kAnyMax, L::kNone, false, "",
      INKBRITE_TEXT("settings", "备用"), G::kNone, S::kUnused},

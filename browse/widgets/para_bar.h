@@ -88,6 +88,7 @@ enum ParaBarControl : int {
   kParaDeskewRange = 1033,
   kParaFitWidth = 1034,
   kParaFitHeight = 1035,
+  kParaAutoCropFill = 1036,
 };
 constexpr int SettingControlId(int slot) {
   return static_cast<int>(kParaAutoLevels) - static_cast<int>(kAutoLevels) + slot;
