@@ -86,7 +86,8 @@ int PaperLevel(const Histogram& h, int low, int high, uint64_t samples) {
   int peak = high;
   for (int v = from; v <= high; ++v) {
     uint64_t sum = 0;
-    for (int u = std::max(0, v - 2); u <= std::min(255, v + 2); ++u) sum += h[static_cast<size_t>(u)];
+    for (int u = std::max(0, v - 2); u <= std::min(255, v + 2); ++u)
+      sum += h[static_cast<size_t>(u)];
     if (sum > best) {
       best = sum;
       peak = v;

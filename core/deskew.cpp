@@ -138,8 +138,9 @@ __attribute__((noinline)) Grid BuildGrid(const DibImage& image, const DibRect& a
   std::vector<uint8_t> dark(static_cast<size_t>(samples) * static_cast<size_t>(g.rows));
   uint8_t* d = dark.data();
   for (int32_t r = 0; r < g.rows; ++r) {
-    const uint8_t* row = image.Row(area.top + std::min(h - 1, r * g.cellHeight + g.cellHeight / 2)) +
-                         3 * static_cast<size_t>(area.left);
+    const uint8_t* row =
+        image.Row(area.top + std::min(h - 1, r * g.cellHeight + g.cellHeight / 2)) +
+        3 * static_cast<size_t>(area.left);
     for (const int32_t o : offsets) {
       const uint8_t* p = row + o;
       *d++ = 29 * p[0] + 150 * p[1] + 77 * p[2] < limit ? 1 : 0;
@@ -259,7 +260,8 @@ SkewFound FindSkew(const DibImage& image, const DeskewSettings& settings) {
   Profile middle(pairs);
   angle = middle.Best(std::max(-range, angle - 0.3), std::min(range, angle + 0.3), 0.05, score);
   // How sure: how far the best stands above the angles a degree away.
-  const double near = std::max(middle.Score(angle - kSureDistance), middle.Score(angle + kSureDistance));
+  const double near =
+      std::max(middle.Score(angle - kSureDistance), middle.Score(angle + kSureDistance));
   found.sure = score > 0.0 ? std::clamp(1.0 - near / score, 0.0, 1.0) : 0.0;
   Profile fine(grid);
   const double step = 0.01;

@@ -29,9 +29,9 @@
 // not pull the angle towards the picture's own.
 //
 // Pages left alone: under kMinSkewDegrees; too little contrast to tell ink
-// from paper; a peak that does not stand out (kMinSkewSure); and pages whose best angle lines up barely better than the
-// page as it is (variance gain under kMinSkewGain), which is what a photo
-// or noise gives.
+// from paper; a peak that does not stand out (kMinSkewSure); and pages whose best angle lines up
+// barely better than the page as it is (variance gain under kMinSkewGain), which is what a photo or
+// noise gives.
 //
 // Angles are in degrees, positive when the content is turned anticlockwise
 // as the page is seen.

@@ -24,8 +24,7 @@ int32_t NoiseLimit(int32_t length) {
 // count of ink among rows [top, bottom] reaches `need`, not passing `limit`;
 // -1 when none.
 int32_t FindContentColumn(const DibImage& image, const InkTest& ink, const DibRect& area,
-                          int32_t top, int32_t bottom, int32_t need, bool fromLeft,
-                          int32_t limit) {
+                          int32_t top, int32_t bottom, int32_t need, bool fromLeft, int32_t limit) {
   const int32_t w = area.Width();
   std::array<int32_t, kStrip> count{};
   for (int32_t done = 0; done < w; done += kStrip) {
@@ -130,8 +129,7 @@ bool FillMargins(DibImage& image, const CropFound& found) {
   const DibRect& b = found.box;
   const int32_t w = image.Width();
   const int32_t h = image.Height();
-  if (b.left < 0 || b.top < 0 || b.right > w || b.bottom > h || b.Width() < 1 ||
-      b.Height() < 1) {
+  if (b.left < 0 || b.top < 0 || b.right > w || b.bottom > h || b.Width() < 1 || b.Height() < 1) {
     return false;
   }
   const uint8_t colour[3] = {found.paper.blue, found.paper.green, found.paper.red};

@@ -65,9 +65,9 @@ constexpr int kBandSpread = 20;  // most standard deviation of a band's lightnes
 // One line of pixels parallel to an edge: `index` lines in from edge `edge`
 // (0 left, 1 top, 2 right, 3 bottom), sampled at kBandSamples points.
 struct BandLine {
-  int dark = 0;        // samples at most kBandDarkLuma
+  int dark = 0;  // samples at most kBandDarkLuma
   int samples = 0;
-  double mean = 0.0;   // lightness of all samples
+  double mean = 0.0;    // lightness of all samples
   double spread = 0.0;  // standard deviation of the dark samples
 };
 

@@ -283,7 +283,9 @@ DibImage ScanLikePage(int32_t width, int32_t height, const DibRect& box, const S
       const DibRect part{box.left + 8, box.top + t * box.Height() / tiers + 8, box.right - 8,
                          box.top + (t + 1) * box.Height() / tiers - 8};
       if (t % 2 == 0) Balloon(page, part, rng, look.ink);
-      if (t == 1) Screentone(page, {part.left, part.top, (part.left + part.right) / 2, part.bottom}, look.ink);
+      if (t == 1)
+        Screentone(page, {part.left, part.top, (part.left + part.right) / 2, part.bottom},
+                   look.ink);
     }
   }
   if (look.degrees != 0.0) page = Resampled(page, look.degrees, look.turn, look.corners);

@@ -39,17 +39,17 @@ double DifferingShare(const DibImage& a, const DibImage& b, const DibRect& area,
 // history, in the order it happens.
 enum class Turn { kSupersampled, kBilinear, kBicubic };
 struct ScanLook {
-  Bgr paper{245, 248, 250};      // the paper's colour (tinted, yellowed, dark, washed out)
-  Bgr ink{20, 20, 20};           // the ink's
-  bool extras = true;            // balloons with text and screentone in some panels
-  double degrees = 0.0;          // the page lay turned by this much on the glass
-  Turn turn = Turn::kBilinear;   // how the turn was resampled
-  Bgr corners{255, 255, 255};    // what the turn brings in at the corners
-  int blur = 0;                  // box blur radius of the optics, pixels
-  int noise = 0;                 // sensor noise: each byte moved by up to this much
-  int bands[4] = {0, 0, 0, 0};   // dark scanner bands: left, top, right, bottom widths
-  Bgr band{28, 26, 24};          // their colour
-  int jpegQuality = 0;           // saved as JPEG of this quality (0: not)
+  Bgr paper{245, 248, 250};     // the paper's colour (tinted, yellowed, dark, washed out)
+  Bgr ink{20, 20, 20};          // the ink's
+  bool extras = true;           // balloons with text and screentone in some panels
+  double degrees = 0.0;         // the page lay turned by this much on the glass
+  Turn turn = Turn::kBilinear;  // how the turn was resampled
+  Bgr corners{255, 255, 255};   // what the turn brings in at the corners
+  int blur = 0;                 // box blur radius of the optics, pixels
+  int noise = 0;                // sensor noise: each byte moved by up to this much
+  int bands[4] = {0, 0, 0, 0};  // dark scanner bands: left, top, right, bottom widths
+  Bgr band{28, 26, 24};         // their colour
+  int jpegQuality = 0;          // saved as JPEG of this quality (0: not)
 };
 
 // A scan-like page of `width` x `height`: ComicPage's panels inside `box`

@@ -30,10 +30,8 @@ struct PaperKind {
   Bgr ink;
 };
 constexpr PaperKind kKinds[] = {
-    {"clean", {246, 248, 250}, {20, 20, 20}},
-    {"tinted", {226, 238, 244}, {30, 32, 36}},
-    {"washed out", {205, 205, 205}, {95, 95, 95}},
-    {"yellowed", {196, 230, 242}, {40, 44, 50}},
+    {"clean", {246, 248, 250}, {20, 20, 20}},      {"tinted", {226, 238, 244}, {30, 32, 36}},
+    {"washed out", {205, 205, 205}, {95, 95, 95}}, {"yellowed", {196, 230, 242}, {40, 44, 50}},
     {"dark", {168, 176, 182}, {18, 20, 22}},
 };
 constexpr int kJpegQualities[] = {0, 95, 80, 60};
@@ -181,8 +179,8 @@ TEST(ScanSteps, PropertyAutoLevelsWhitensThePaper) {
     EXPECT_GE(std::min({paper.b, paper.g, paper.r}), 250);
     EXPECT_LE(std::max({paper.b, paper.g, paper.r}) - std::min({paper.b, paper.g, paper.r}), 3);
     if (look.blur == 0) {  // the panels' outer frame, three pixels of ink
-      const Bgr ink = test::MedianColour(page, {box.left + 20, box.top, box.right - 20,
-                                                box.top + 3});
+      const Bgr ink =
+          test::MedianColour(page, {box.left + 20, box.top, box.right - 20, box.top + 3});
       EXPECT_LE(std::max({ink.b, ink.g, ink.r}), 48);
     }
   }

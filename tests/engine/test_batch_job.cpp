@@ -478,12 +478,13 @@ TEST_F(BatchJobTest, SpreadsAreWrittenAsTwoPagesInReadingOrderAndReported) {
     EXPECT_EQ(LoadPage(settings.targetDir / "single.png").Width(), 6);  // not a spread
     const std::string record = ReadText(settings.recordPath);
     const std::string column = std::to_string(first.Width());
-    for (const std::string& line : {"自动处理：" + (settings.targetDir / "spread_1.png").string() +
-                                        "\tskew=\tsplit=" + column + "/1\tcrop=\tlevels=\tfit=\tsure=\n",
-                                    "自动处理：" + (settings.targetDir / "spread_2.png").string() +
-                                        "\tskew=\tsplit=" + column + "/2\tcrop=\tlevels=\tfit=\tsure=\n",
-                                    "自动处理：" + (settings.targetDir / "single.png").string() +
-                                        "\tskew=\tsplit=-\tcrop=\tlevels=\tfit=\tsure=\n"}) {
+    for (const std::string& line :
+         {"自动处理：" + (settings.targetDir / "spread_1.png").string() +
+              "\tskew=\tsplit=" + column + "/1\tcrop=\tlevels=\tfit=\tsure=\n",
+          "自动处理：" + (settings.targetDir / "spread_2.png").string() +
+              "\tskew=\tsplit=" + column + "/2\tcrop=\tlevels=\tfit=\tsure=\n",
+          "自动处理：" + (settings.targetDir / "single.png").string() +
+              "\tskew=\tsplit=-\tcrop=\tlevels=\tfit=\tsure=\n"}) {
       EXPECT_NE(record.find(line), std::string::npos) << record;
     }
     trees.push_back(TreeBytes(settings.targetDir));
