@@ -1180,9 +1180,11 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
 // targets are the run's names (a second page's name already written is a
 // clash, each page written is marked); a book's pages, saved into its
 // temporary folder, keep their own names. `written` lists the files saved.
+// The source stage reads `sourceParams` when given (a book's own reading
+// order), else the run's settings.
 CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const fs::path& source,
                                                const fs::path& target, FileProgress& progress,
-                                               bool ownNames) {
+                                               bool ownNames, const EnhanceSettings* sourceParams) {
   using Outcome = FileOutcome;
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
@@ -1194,7 +1196,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   };
   DibImage more[2];
   PageFindings findings[3];
-  const int pages = SourcePages(image, more, findings, hooks);
+  const int pages =
+      SourcePages(sourceParams ? *sourceParams : m_enhance, image, more, findings, hooks);
   if (pages == 0 || progress.Stop()) return {Outcome::kStopped, {}};
   const fs::path targets[3] = {pages > 1 ? BatchPageTargetPath(target, 1) : target,
                                BatchPageTargetPath(target, 2), BatchPageTargetPath(target, 3)};
@@ -1253,27 +1256,27 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
 // with BatchSettings::spreadPages a spread is turned, or turned and split
 // (see SpreadPages). `more` and `findings` hold two and three. 0 when
 // stopped.
-int CBatchJob::SourcePages(DibImage& image, DibImage* more, PageFindings* findings,
-                           const EnhanceHooks& hooks) const {
+int CBatchJob::SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
+                           PageFindings* findings, const EnhanceHooks& hooks) const {
   const SpreadPages mode = m_settings->spreadPages;
-  if (mode == SpreadPages::kSplit || m_enhance[kSplitSpreads] == 0 || !image.Is24Bit() ||
-      !FindSpread(image).split) {
+  if (mode == SpreadPages::kSplit || settings[kSplitSpreads] == 0 || !image.Is24Bit() ||
+      !FindSpread(image, SpreadReference(settings)).split) {
     const SourceStage stage =
-        PrepareSourcePages(m_enhance, image, more[0], findings, hooks.status, hooks.abortCheck);
+        PrepareSourcePages(settings, image, more[0], findings, hooks.status, hooks.abortCheck);
     return stage.stopped != 0 ? 0 : stage.pages;
   }
   int pages = 1;
   if (mode == SpreadPages::kBoth) {
     DibImage first = image;
     const SourceStage split =
-        PrepareSourcePages(m_enhance, first, more[1], findings + 1, hooks.status, hooks.abortCheck);
+        PrepareSourcePages(settings, first, more[1], findings + 1, hooks.status, hooks.abortCheck);
     if (split.stopped != 0) return 0;
     more[0] = std::move(first);
     pages = 1 + split.pages;
   }
   // The page read first at the top: left to right the left page.
-  if (!image.Rotate90(m_enhance[kSplitRightToLeft] == 0)) return 0;
-  EnhanceSettings whole = m_enhance;
+  if (!image.Rotate90(settings[kSplitRightToLeft] == 0)) return 0;
+  EnhanceSettings whole = settings;
   whole.Set(kSplitSpreads, 0);
   DibImage none;
   PageFindings turned[2];

@@ -246,6 +246,11 @@ struct BatchSettings {
   // Record, for every page written, what the automatic clean-up steps found
   // (see the header).
   bool reportFindings = false;
+  // The spreads' reading order (slot kSplitRightToLeft) was set for this
+  // run (--set): it then holds for books too. Otherwise a book whose
+  // ComicInfo says manga splits its spreads right page first, as the viewer
+  // reads it.
+  bool readingOrderChosen = false;
   // Convert a page a band of rows at a time where no step needs the whole
   // page (see ConvertByRows); the files written are the same either way.
   bool rowByRow = true;
@@ -543,9 +548,9 @@ class CBatchJob : public CSrchDir {
                             const std::filesystem::path& target, FileProgress& progress);
   FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                            const std::filesystem::path& target, FileProgress& progress,
-                           bool ownNames);
-  int SourcePages(DibImage& image, DibImage* more, PageFindings* findings,
-                  const EnhanceHooks& hooks) const;
+                           bool ownNames, const EnhanceSettings* sourceParams = nullptr);
+  int SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
+                  PageFindings* findings, const EnhanceHooks& hooks) const;
   FileOutcome CopyColourFile(const std::filesystem::path& source,
                              const std::filesystem::path& target);
 
@@ -559,6 +564,7 @@ class CBatchJob : public CSrchDir {
                                   const std::filesystem::path& target, ImageFormat container);
   void GrowForBook(size_t pages, FileProgress& progress);
   static void DropBookWork(BookRun& run);
+  void FollowBookReadingOrder(BookRun& run) const;
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
   bool ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names, FileProgress& progress,
                     PageTask& task);

@@ -10,8 +10,10 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -265,6 +267,9 @@ struct CBatchJob::BookRun {
 
   fs::path source;
   fs::path target;  // the book's file, or its folder
+  // The run's settings with the book's own reading order (a manga book's
+  // spreads right page first); empty: the run's settings as they are.
+  std::optional<EnhanceSettings> params;
   BookOutput output = BookOutput::kCbz;
   std::unique_ptr<BookSource> book;
   fs::path work;  // the temporary folder: the book's page files, or the folder being filled
@@ -367,6 +372,18 @@ void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
   if (pages > 1) progress.Grow(static_cast<int>(pages - 1) * m_steps);
 }
 
+// A manga book (its ComicInfo reads right to left) splits its spreads
+// right page first, as the viewer shows them, unless this run chose the
+// order. Its ComicInfo is read only when spreads are split.
+void CBatchJob::FollowBookReadingOrder(BookRun& run) const {
+  if (m_enhance[kSplitSpreads] == 0 || m_enhance[kSplitRightToLeft] != 0 ||
+      m_settings->readingOrderChosen || !run.book->Info().rightToLeft) {
+    return;
+  }
+  run.params = m_enhance;
+  run.params->Set(kSplitRightToLeft, 1);
+}
+
 CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgress& progress) {
   using Outcome = FileOutcome;
   progress.Status(StatusLine::kCurrentFile, source.native());
@@ -392,6 +409,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     return refused;
   }
   GrowForBook(run.book->PageCount(), progress);
+  FollowBookReadingOrder(run);
   const int units = static_cast<int>(run.book->PageCount()) * m_steps;
   if (!PathFits(run.target)) {
     progress.Advance(units);
@@ -812,7 +830,8 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   if (!cbz) fs::create_directories(page.parent_path(), ec);
   Outcome saved{Outcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(image, mode, run.source, page, progress, false);
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false,
+                         run.params ? &*run.params : nullptr);
   } catch (const std::exception&) {
     saved = {Outcome::kWriteFailed, page};
   }

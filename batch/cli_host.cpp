@@ -857,6 +857,7 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
       loaded = true;
     } else {
       block.SetValue(change.slot, change.value);
+      if (change.slot == kSplitRightToLeft) options.settings.readingOrderChosen = true;
     }
   }
   // --spreads wins over every setting, wherever it stands.

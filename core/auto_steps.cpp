@@ -56,6 +56,11 @@ AutoSteps ReadAutoSteps(const EnhanceSettings& params) {
   return steps;
 }
 
+SinglePage SpreadReference(const EnhanceSettings& params) {
+  const AutoSteps steps = ReadAutoSteps(params);
+  return steps.Fit() ? SinglePage{steps.fitWidth, steps.fitHeight, false} : SinglePage{};
+}
+
 SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status,

@@ -74,6 +74,10 @@ struct AutoSteps {
   bool AnySourceStep() const { return deskew || split || crop || Fit(); }
 };
 AutoSteps ReadAutoSteps(const EnhanceSettings& params);
+
+// What a single page looks like to the spread split: the screen the pages
+// are fitted to when there is one, else nothing known (see SinglePage).
+SinglePage SpreadReference(const EnhanceSettings& params);
 // Only the settings of auto levels (for the pipeline's own step).
 AutoLevelsSettings ReadAutoLevelsSettings(const EnhanceSettings& params);
 

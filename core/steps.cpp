@@ -45,9 +45,7 @@ void ApplySplit(StepRun& run) {
   const AutoSteps steps = ReadAutoSteps(run.Params());
   PageFindings* findings = run.findings;
   findings[0].splitRan = true;
-  const SinglePage single =
-      steps.Fit() ? SinglePage{steps.fitWidth, steps.fitHeight, false} : SinglePage{};
-  findings[0].spread = FindSpread(run.Page(), single);
+  findings[0].spread = FindSpread(run.Page(), SpreadReference(run.Params()));
   DibImage first;
   if (findings[0].spread.split &&
       SplitSpread(run.Page(), findings[0].spread, steps.rightToLeft, first, *run.pages[1])) {

@@ -79,11 +79,11 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
 // A two-page spread: left page dark blue, right page dark red, a white
 // gutter at 90 to 110.
 void WriteSpread(const fs::path& path) {
-  const DibImage spread = test::MakeImage(200, 120, [](int32_t x, int32_t y) {
-    if (x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110)) {
+  const DibImage spread = test::MakeImage(400, 320, [](int32_t x, int32_t y) {
+    if (x < 10 || x >= 390 || y < 10 || y >= 310 || (x >= 190 && x < 210)) {
       return test::Bgr{255, 255, 255};
     }
-    return x < 100 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
+    return x < 200 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
   });
   ASSERT_EQ(SaveImageFile(path, spread, 0, 90), 1);
 }
@@ -96,7 +96,7 @@ TEST_F(ViewerTest, PagesOfASplitSpreadShowOneAfterTheOtherWithWhatWasFound) {
   CInkbriteView* view = Frame()->ActiveView();
   EXPECT_EQ(view->FindingsText(), "");  // every step off: nothing to say
   Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(view->DisplayedSize(), QSize(200, 120));  // off, the spread shows whole
+  EXPECT_EQ(view->DisplayedSize(), QSize(400, 320));  // off, the spread shows whole
   EXPECT_EQ(Frame()->FindingsPaneText(), "");
 
   AppParams().SetValue(kSplitSpreads, 1);
@@ -115,17 +115,17 @@ TEST_F(ViewerTest, PagesOfASplitSpreadShowOneAfterTheOtherWithWhatWasFound) {
     EXPECT_EQ(page(), expected);
   }
   Frame()->OnCommand(kCmdNextPage);
-  EXPECT_EQ(view->DisplayedSize(), QSize(100, 120));
+  EXPECT_EQ(view->DisplayedSize(), QSize(200, 320));
   EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{120, 20, 20}));
-  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第100列 1/2"));
+  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第200列 1/2"));
   Frame()->OnCommand(kCmdNextPage);
   EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{20, 20, 120}));
-  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第100列 2/2"));
+  EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第200列 2/2"));
   // Save writes the page shown, as the batch job would write it.
   ASSERT_EQ(Frame()->ActiveDocument()->SaveAs(dir / "half.png"), 1);
   DibImage saved;
   ASSERT_EQ(LoadImageFile(dir / "half.png", saved, nullptr), 1);
-  EXPECT_EQ(saved.Width(), 100);
+  EXPECT_EQ(saved.Width(), 200);
   EXPECT_EQ(test::PixelAt(saved, 50, 60), (test::Bgr{20, 20, 120}));
 
   // Right to left, changed while the page shows: rendered again in the
@@ -135,7 +135,7 @@ TEST_F(ViewerTest, PagesOfASplitSpreadShowOneAfterTheOtherWithWhatWasFound) {
   ASSERT_TRUE(WaitFor([&] { return view->RenderCount() > before; }, 20000));
   EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{120, 20, 20}));
   EXPECT_TRUE(
-      WaitFor([&] { return Frame()->FindingsPaneText() == QStringLiteral("分页 第100列 2/2"); }));
+      WaitFor([&] { return Frame()->FindingsPaneText() == QStringLiteral("分页 第200列 2/2"); }));
 }
 
 TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/auto_levels.h"
+#include "core/auto_steps.h"
 #include "core/deskew.h"
 #include "core/margin_crop.h"
 #include "core/scan_analysis.h"
@@ -182,6 +183,51 @@ TEST(ScanSteps, PropertyAutoLevelsWhitensThePaper) {
       const Bgr ink =
           test::MedianColour(page, {box.left + 20, box.top, box.right - 20, box.top + 3});
       EXPECT_LE(std::max({ink.b, ink.g, ink.r}), 48);
+    }
+  }
+}
+
+// The steps together, as a device set runs them: a tinted, turned scan with
+// a band along its left and bottom edges comes out level, without the band
+// and with white paper.
+TEST(ScanSteps, ATurnedBandedTintedScanComesOutLevelCroppedAndWhite) {
+  for (const double degrees : {2.0, -3.0, 4.0, -1.5}) {
+    SCOPED_TRACE(degrees);
+    std::mt19937 rng(static_cast<uint32_t>(degrees * 10 + 50));
+    ScanLook look;
+    look.paper = {214, 232, 240};
+    look.ink = {36, 38, 44};
+    look.degrees = degrees;
+    look.corners = look.paper;
+    look.noise = 3;
+    look.jpegQuality = 85;
+    look.bands[0] = 45;
+    look.bands[3] = 30;
+    DibImage page = test::ScanLikePage(800, 1150, {110, 110, 690, 1040}, look, rng);
+    CParaBlock params;
+    params.SetValue(kDeskew, 1);
+    params.SetValue(kAutoCrop, 1);
+    params.SetValue(kAutoLevels, 1);
+    params.SetValue(kAutoLevelsNeutral, 1);
+    DibImage second;
+    PageFindings found[2];
+    ASSERT_EQ(PrepareSourcePages(params, page, second, found).pages, 1);
+    EXPECT_TRUE(found[0].skew.applied);
+    EXPECT_NEAR(found[0].skew.angle, degrees, 0.1);
+    ASSERT_TRUE(found[0].crop.applied);
+    // Deskew turned the page inside the bands, which stayed straight for the crop.
+    EXPECT_GE(found[0].crop.bands.left, 45);
+    EXPECT_GE(found[0].crop.bands.bottom, 30);
+    EXPECT_GE(found[0].crop.box.left, 45);
+    EXPECT_LE(found[0].crop.box.bottom, 1150 - 30);
+    const LevelsFound levels = AutoLevels(page, ReadAutoLevelsSettings(params));
+    ASSERT_TRUE(levels.applied);
+    const int32_t w = page.Width();
+    const int32_t h = page.Height();
+    for (const DibRect& edge : {DibRect{0, 0, 1, h}, DibRect{0, h - 1, w, h}}) {
+      const Bgr paper = test::MedianColour(page, edge);  // the band is gone, the paper white
+      EXPECT_GE(std::min({paper.b, paper.g, paper.r}), 250);
+      EXPECT_LE(std::max({paper.b, paper.g, paper.r}) - std::min({paper.b, paper.g, paper.r}), 3);
     }
   }
 }

@@ -138,5 +138,33 @@ TEST(SpreadSplit, PropertyOnGeneratedSpreads) {
   }
 }
 
+// A spread has the shape of two of the book's pages, and a small picture is
+// never one.
+TEST(SpreadSplit, ASpreadIsShapedLikeTwoPages) {
+  const SinglePage none;
+  const SinglePage book{1600, 2400, true};
+  const SinglePage screen{1072, 1448, false};
+  const struct {
+    int32_t w, h;
+    SinglePage page;
+    bool spread;
+  } cases[] = {
+      {1200, 800, none, true},    {800, 1200, none, false},    {227, 149, none, false},
+      {227, 149, book, false},    {3200, 2400, book, true},    {2600, 2400, book, true},
+      {2400, 2400, book, false},  {3200, 1800, book, false},   {4400, 2400, book, false},
+      {2000, 1400, screen, true}, {1400, 1400, screen, false}, {4000, 1000, screen, false},
+      {227, 149, screen, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SpreadShaped(c.w, c.h, c.page), c.spread)
+        << c.w << " x " << c.h << " against " << c.page.width << " x " << c.page.height;
+  }
+  std::mt19937 rng(8);
+  const DibImage small = Spread(227, 149, 105, 122, rng);
+  EXPECT_FALSE(FindSpread(small).split);
+  EXPECT_FALSE(FindSpread(Spread(1800, 1200, 880, 920, rng), book).split);  // half a book page
+  EXPECT_TRUE(FindSpread(Spread(3200, 2400, 1560, 1640, rng), book).split);
+}
+
 }  // namespace
 }  // namespace inkbrite

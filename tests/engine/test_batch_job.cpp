@@ -447,13 +447,13 @@ TEST_F(BatchJobTest, ASecondFileForOneTargetFailsInsteadOfReplacingTheFirst) {
 }
 
 // A two-page spread (left page dark blue, right page dark red, white
-// gutter at 90 to 110) and its pages as the split gives them.
+// gutter at 190 to 210) and its pages as the split gives them.
 DibImage Spread() {
-  return test::MakeImage(200, 120, [](int32_t x, int32_t y) {
-    if (x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110)) {
+  return test::MakeImage(400, 320, [](int32_t x, int32_t y) {
+    if (x < 10 || x >= 390 || y < 10 || y >= 310 || (x >= 190 && x < 210)) {
       return test::Bgr{255, 255, 255};
     }
-    return x < 100 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
+    return x < 200 ? test::Bgr{120, 20, 20} : test::Bgr{20, 20, 120};
   });
 }
 
@@ -471,7 +471,7 @@ TEST_F(BatchJobTest, SpreadsAreWrittenAsTwoPagesInReadingOrderAndReported) {
     EXPECT_EQ(host.advanced, 2 * 12);  // a split file takes one file's units
     const DibImage first = LoadPage(settings.targetDir / "spread_1.png");
     const DibImage second = LoadPage(settings.targetDir / "spread_2.png");
-    EXPECT_EQ(first.Width() + second.Width(), 200);
+    EXPECT_EQ(first.Width() + second.Width(), 400);
     EXPECT_EQ(test::PixelAt(first, 40, 60), (test::Bgr{120, 20, 20}));  // left page first
     EXPECT_EQ(test::PixelAt(second, 40, 60), (test::Bgr{20, 20, 120}));
     EXPECT_FALSE(fs::exists(settings.targetDir / "spread.png"));
@@ -517,7 +517,7 @@ TEST_F(BatchJobTest, SpreadsAreWrittenAsTwoPagesInReadingOrderAndReported) {
     settings.targetDir = dir / ("clash" + std::to_string(jobs));
     Run();
     EXPECT_EQ(job.SuccessCount(), 2) << jobs;
-    EXPECT_EQ(LoadPage(settings.targetDir / "spread_2.png").Width(), 100) << jobs;
+    EXPECT_EQ(LoadPage(settings.targetDir / "spread_2.png").Width(), 200) << jobs;
     EXPECT_NE(ReadText(settings.recordPath).find("文件重名未转换："), std::string::npos);
   }
 }

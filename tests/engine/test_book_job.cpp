@@ -34,9 +34,9 @@ using test::MadeFormat;
 using test::RecordingHost;
 
 // A JPEG page whose pixels tell `n` apart, `w` pixels wide and 30 tall.
-std::vector<uint8_t> JpegPage(int n, int w = 20) {
+std::vector<uint8_t> JpegPage(int n, int w = 20, int h = 30) {
   test::TempDir dir;
-  const DibImage page = test::MakeImage(w, 30, [n](int32_t x, int32_t y) {
+  const DibImage page = test::MakeImage(w, h, [n](int32_t x, int32_t y) {
     return test::Bgr{static_cast<uint8_t>(n * 17), static_cast<uint8_t>(x * 5 + y),
                      static_cast<uint8_t>(y * 7)};
   });
@@ -149,11 +149,50 @@ TEST_F(BookJobTest, PagesConvertedInParallelGiveTheSameBytes) {
   }
 }
 
+// A manga book (ComicInfo: right to left) splits its spreads right page
+// first, as the viewer reads it, unless the run chose the order itself.
+TEST_F(BookJobTest, AMangaBookSplitsItsSpreadsRightPageFirst) {
+  constexpr test::Bgr kLeft{120, 20, 20};
+  constexpr test::Bgr kRight{20, 20, 120};
+  const DibImage spread = test::MakeImage(800, 400, [&](int32_t x, int32_t) {
+    return x >= 390 && x < 410 ? test::Bgr{255, 255, 255} : x < 400 ? kLeft : kRight;
+  });
+  ASSERT_EQ(SaveImageFile(dir / "spread.png", spread, 0, 90), 1);
+  const struct {
+    const char* manga;  // the ComicInfo's Manga field
+    bool chosen;        // the run set the order itself (to left first)
+    test::Bgr first;
+  } cases[] = {
+      {"YesAndRightToLeft", false, kRight},
+      {"YesAndRightToLeft", true, kLeft},
+      {"No", false, kLeft},
+  };
+  params.SetValue(kSplitSpreads, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.manga << (c.chosen ? ", order chosen" : ""));
+    const std::string info = std::string("<ComicInfo><Manga>") + c.manga + "</Manga></ComicInfo>";
+    const std::vector<MadeEntry> book = {{"ComicInfo.xml", {info.begin(), info.end()}},
+                                         {"001.png", test::ReadAll(dir / "spread.png")}};
+    fs::remove_all(dir / "tgt");
+    test::WriteArchive(dir / "src/m.cbz", MadeFormat::kZipStored, book);
+    settings.readingOrderChosen = c.chosen;
+    Run();
+    ASSERT_EQ(job.SuccessCount(), 1);
+    const std::vector<MadeEntry> out = test::ReadArchive(dir / "tgt/m.cbz");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1].name, "001_1.png");
+    test::WriteAll(dir / "first.png", out[1].data);
+    DibImage first;
+    ASSERT_EQ(LoadImageFile(dir / "first.png", first, nullptr), 1);
+    EXPECT_EQ(test::PixelAt(first, 100, 200), c.first);
+  }
+}
+
 // A spread split in two by the automatic steps becomes two entries of the
 // book, side by side where the page was.
 TEST_F(BookJobTest, ASplitSpreadBecomesTwoEntriesInItsPlace) {
   std::vector<MadeEntry> book = Book(2);
-  book[2].data = JpegPage(2, 80);  // 002.jpg: 80 x 30, wider than tall
+  book[2].data = JpegPage(2, 800, 320);  // 002.jpg: wider than tall, tall enough to be a spread
   test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
   params.SetValue(kSplitSpreads, 1);
   for (int jobs : {1, 2}) {

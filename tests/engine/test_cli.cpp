@@ -136,7 +136,11 @@ TEST(CliOptionsTest, ReadyMadeDeviceSettingsJoinTheFileOnFirstLoad) {
       (std::vector<std::string>{"Tablet-10-1600x2560", "eink-6-1072x1448", "eink-7-1264x1680"}));
   EXPECT_EQ(block.GetValue(kFitWidth), 1072);
   EXPECT_EQ(block.GetValue(kFitHeight), 1448);
-  for (const int slot : {kAutoCrop, kAutoLevels, kSplitSpreads}) EXPECT_EQ(block.GetValue(slot), 1);
+  // Straightened, cropped, the paper whitened, spreads split.
+  for (const int slot : {kAutoCrop, kAutoLevels, kAutoLevelsNeutral, kDeskew, kSplitSpreads}) {
+    EXPECT_EQ(block.GetValue(slot), 1) << slot;
+  }
+  EXPECT_FALSE(o.settings.readingOrderChosen);  // a loaded set does not choose it for this run
   EXPECT_EQ(o.settings.colourMode, kGreys16);
   EXPECT_EQ(o.settings.newExtension, ".png");  // the setting's format
   EXPECT_TRUE(o.settings.reportFindings);
@@ -150,6 +154,8 @@ TEST(CliOptionsTest, ReadyMadeDeviceSettingsJoinTheFileOnFirstLoad) {
   fs::remove(ini);
   ASSERT_TRUE(build({"--set", "Deskew=1", "i", "o"}));
   EXPECT_FALSE(fs::exists(ini));
+  ASSERT_TRUE(build({"--set", "SplitRightToLeft=0", "i", "o"}));
+  EXPECT_TRUE(o.settings.readingOrderChosen);
 }
 
 #ifdef INKBRITE_BATCH_EXE
