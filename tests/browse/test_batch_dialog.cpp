@@ -306,33 +306,33 @@ TEST_F(BatchDialogTest, WholeFolderRunWritesPagesAndRecord) {
 // them: a spread is written as its two pages, each fitted to the screen
 // size given.
 TEST_F(BatchDialogTest, AutomaticStepsAreShownAndTakenByARun) {
-  const DibImage spread = test::MakeImage(200, 120, [](int32_t x, int32_t y) {
-    const bool paper = x < 10 || x >= 190 || y < 10 || y >= 110 || (x >= 90 && x < 110);
+  const DibImage spread = test::MakeImage(400, 320, [](int32_t x, int32_t y) {
+    const bool paper = x < 10 || x >= 390 || y < 10 || y >= 310 || (x >= 190 && x < 210);
     return paper ? test::Bgr{255, 255, 255} : test::Bgr{40, 40, 40};
   });
   ASSERT_EQ(SaveImageFile(source() / "spread.png", spread, 0, 90), 1);
   RememberedBatchFolders() = {source(), target()};
   AppParams().SetValue(kDeskew, 1);
-  AppParams().SetValue(kFitHeight, 1448);
+  AppParams().SetValue(kFitHeight, 160);
   CBatchDlg dialog;
   const auto control = [&dialog](int slot) {
     return dialog.findChild<QWidget*>(BatchControlName(BatchSettingId(slot)));
   };
   EXPECT_TRUE(qobject_cast<QCheckBox*>(control(kDeskew))->isChecked());
   EXPECT_FALSE(qobject_cast<QCheckBox*>(control(kSplitSpreads))->isChecked());
-  EXPECT_EQ(qobject_cast<QSpinBox*>(control(kFitHeight))->value(), 1448);
+  EXPECT_EQ(qobject_cast<QSpinBox*>(control(kFitHeight))->value(), 160);
   EXPECT_FALSE(control(kAutoCropBorder)->isEnabled());  // its step is off
   qobject_cast<QCheckBox*>(control(kDeskew))->setChecked(false);
   qobject_cast<QCheckBox*>(control(kSplitSpreads))->setChecked(true);
-  qobject_cast<QSpinBox*>(control(kFitWidth))->setValue(50);
+  qobject_cast<QSpinBox*>(control(kFitWidth))->setValue(100);  // a screen the pages' shape
   Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
   Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
   EXPECT_EQ(AppParams().GetValue(kSplitSpreads), 1);
   EXPECT_EQ(AppParams().GetValue(kDeskew), 0);
-  EXPECT_EQ(AppParams().GetValue(kFitWidth), 50);
+  EXPECT_EQ(AppParams().GetValue(kFitWidth), 100);
   DibImage page;
   EXPECT_EQ(LoadImageFile(target() / "spread_1.png", page, nullptr), 1);
-  EXPECT_EQ(page.Width(), 50);
+  EXPECT_EQ(page.Width(), 100);
   EXPECT_EQ(LoadImageFile(target() / "spread_2.png", page, nullptr), 1);
   EXPECT_FALSE(fs::exists(target() / "spread.png"));
 }
