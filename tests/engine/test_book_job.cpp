@@ -217,7 +217,7 @@ TEST_F(BookJobTest, ComicInfoStaysTrueWhenASpreadIsSplit) {
       "    <Page Image=\"1\" Type=\"Story\" DoublePage=\"True\" ImageWidth=\"80\"/>\n"
       "    <Page Image=\"2\" ImageSize=\"100\"/>\n  </Pages>\n</ComicInfo>";
   book[0].data.assign(info.begin(), info.end());
-  book[2].data = JpegPage(2, 80);  // 002.jpg: a spread
+  book[2].data = JpegPage(2, 800, 320);  // 002.jpg: a spread
   test::WriteArchive(dir / "src/b.cbz", MadeFormat::kZipStored, book);
   const std::string expected =
       "<?xml version=\"1.0\"?>\n<ComicInfo><Title>B</Title><PageCount>4</PageCount>\n"
