@@ -137,7 +137,7 @@ ScanBands FindScanBands(const DibImage& image) {
     const int32_t most = (edge % 2 == 0 ? w : h) / 4;
     int32_t extra = 0;
     while (extra < kBandFringe && k < most &&
-           ReadBandLine(image, edge, k).mean < paper - kBandContrast / 3) {
+           ReadBandLine(image, edge, k).mean < paper - kBandContrast / 3.0) {
       ++extra;
       ++k;
     }
