@@ -933,6 +933,10 @@ keys of --set (KEY):
         <translation>Screen height</translation>
     </message>
     <message>
+        <source>填充纸色</source>
+        <translation>Crop: fill the margins with paper</translation>
+    </message>
+    <message>
         <source>备用</source>
         <translation>Spare</translation>
     </message>
