@@ -270,6 +270,7 @@ struct CBatchJob::BookRun {
   // The run's settings with the book's own reading order (a manga book's
   // spreads right page first); empty: the run's settings as they are.
   std::optional<EnhanceSettings> params;
+  const EnhanceSettings* Settings() const { return params ? &*params : nullptr; }
   BookOutput output = BookOutput::kCbz;
   std::unique_ptr<BookSource> book;
   fs::path work;  // the temporary folder: the book's page files, or the folder being filled
@@ -830,8 +831,7 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   if (!cbz) fs::create_directories(page.parent_path(), ec);
   Outcome saved{Outcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(image, mode, run.source, page, progress, false,
-                         run.params ? &*run.params : nullptr);
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings());
   } catch (const std::exception&) {
     saved = {Outcome::kWriteFailed, page};
   }
