@@ -553,12 +553,12 @@ TEST_F(BatchJobTest, SpreadsTurnedOrTurnedAndSplit) {
     EXPECT_EQ(host.advanced, 2 * 12);
     EXPECT_EQ(test::Listing(dir / "tgt"), c.files);
     const DibImage whole = LoadPage(dir / "tgt" / c.files[1]);
-    EXPECT_EQ(whole.Width(), 120);
-    EXPECT_EQ(whole.Height(), 200);
+    EXPECT_EQ(whole.Width(), 320);
+    EXPECT_EQ(whole.Height(), 400);
     EXPECT_EQ(test::PixelAt(whole, 60, 40), c.top);
     if (c.mode == SpreadPages::kBoth) {
       const DibImage first = LoadPage(dir / "tgt/spread_2.png");
-      EXPECT_EQ(first.Height(), 120);
+      EXPECT_EQ(first.Height(), 320);
       EXPECT_EQ(test::PixelAt(first, 40, 60), c.first);
     }
   }
