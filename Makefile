@@ -13,7 +13,7 @@ TSAN_DIR  ?= build-tsan
 SHOTS_DIR ?= $(BUILD_DIR)/screenshots
 PREFIX    ?= /usr/local
 
-.PHONY: all deps build run test test-no-corpus bench bench-peers bench-books fuzz asan tsan screenshots install \
+.PHONY: all deps build run test test-no-corpus bench bench-peers bench-books bench-viewer-x11 fuzz asan tsan screenshots install \
         package package-test cluster-test format format-check lint clean
 
 all: build
@@ -72,6 +72,12 @@ bench-peers: build
 bench-books: build
 	@bash scripts/install-deps.sh --bench
 	@bash bench/peers/books.sh $(BUILD_DIR)
+
+# The viewer in a real window (Xvfb, openbox) beside qimgv and MComix
+# (bench/viewer_x11.sh).
+bench-viewer-x11: build
+	@bash scripts/install-deps.sh --bench
+	@bash bench/viewer_x11.sh $(BUILD_DIR)
 
 # Every reader under libFuzzer (clang, ASan, UBSan), FUZZ_SECONDS each.
 fuzz: deps

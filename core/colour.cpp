@@ -163,20 +163,14 @@ bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, 
   // A page of grey levels is its 24-bit page, greyed or not.
   const int32_t width = image.Width();
   const int32_t height = image.Height();
-  const bool widen = grey || levels;
   CxImage work;
   try {
-    std::vector<uint8_t> greyRow(widen ? static_cast<size_t>(width) * 3 : 0);
+    std::vector<uint8_t> greyRow(grey && !levels ? static_cast<size_t>(width) * 3 : 0);
+    // A page of grey levels hands the palette mapping its levels as they are.
     const CxImage::RowSource rows = [&](int32_t y) -> const uint8_t* {
       const uint8_t* src = image.Row(height - 1 - y);
-      if (!widen) return src;
-      if (levels) {
-        for (int32_t x = 0; x < width; ++x) {
-          std::memset(&greyRow[3 * static_cast<size_t>(x)], src[x], 3);
-        }
-      } else {
-        GreyscaleRow(src, greyRow.data(), width);
-      }
+      if (!grey || levels) return src;
+      GreyscaleRow(src, greyRow.data(), width);
       return greyRow.data();
     };
     std::vector<RgbQuad> palette;
@@ -193,6 +187,15 @@ bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, 
           GreyLevelsRow(image.Row(height - 1 - y), row.data(), width);
           return row.data();
         });
+      } else if (levels) {
+        std::vector<uint8_t> wide(static_cast<size_t>(width) * 3);
+        for (int32_t y = 0; y < height; ++y) {
+          const uint8_t* src = rows(y);
+          for (int32_t x = 0; x < width; ++x) {
+            std::memset(&wide[3 * static_cast<size_t>(x)], src[x], 3);
+          }
+          quantiser.AddRow(wide.data(), width);
+        }
       } else {
         for (int32_t y = 0; y < height; ++y) quantiser.AddRow(rows(y), width);
       }
@@ -200,7 +203,7 @@ bool ReduceToContainer(const DibImage& image, bool grey, int bits, int colours, 
       palette.resize(PaletteBufferEntries(bits));  // the zeroed buffer
     }
     if (!work.CreateReduced(width, height, rows, bits, palette.data(), palette.size(), colours,
-                            kCxImageUnknown)) {
+                            kCxImageUnknown, levels)) {
       return false;
     }
   } catch (const std::bad_alloc&) {

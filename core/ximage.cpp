@@ -338,7 +338,8 @@ bool CxImage::DecreaseBpp(int bits, const RgbQuad* palette, size_t paletteCount,
 }
 
 bool CxImage::CreateReduced(int32_t width, int32_t height, const RowSource& rowAt, int bits,
-                            const RgbQuad* palette, size_t paletteCount, int colours, int type) {
+                            const RgbQuad* palette, size_t paletteCount, int colours, int type,
+                            bool greyLevels) {
   const int32_t bpp = RoundDepth(bits);
   if (bpp > 8 || colours < 1 || static_cast<uint32_t>(colours) > DefaultColourEntries(bpp)) {
     SetLastError("CxImage::DecreaseBpp : wrong depth or number of colours");
@@ -358,12 +359,13 @@ bool CxImage::CreateReduced(int32_t width, int32_t height, const RowSource& rowA
     NearestEntrySearch nearest(candidates.data(), candidates.size());
     std::array<int16_t, 256> greyEntry;
     greyEntry.fill(-1);
+    const int32_t step = greyLevels ? 1 : 3;
     for (int32_t y = 0; y < height; ++y) {
       const uint8_t* src = rowAt(y);
       uint8_t* dst = reduced.StoredRow(y);
-      for (int32_t x = 0; x < width; ++x, src += 3) {
+      for (int32_t x = 0; x < width; ++x, src += step) {
         uint8_t index;
-        if (src[0] == src[1] && src[1] == src[2]) {  // a grey pixel: one entry per level
+        if (greyLevels || (src[0] == src[1] && src[1] == src[2])) {  // one entry per level
           int16_t& entry = greyEntry[src[0]];
           if (entry < 0) entry = nearest.Find(src[0], src[0], src[0]);
           index = static_cast<uint8_t>(entry);

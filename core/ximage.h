@@ -128,10 +128,13 @@ class CxImage {
   // What DecreaseBpp does, with the 24-bit rows taken from elsewhere:
   // rowAt(y) gives stored row y (y = 0 the bottom) as blue, green, red
   // bytes, and the result replaces this container's picture. Spares a
-  // 24-bit copy of a whole page when the rows are already in memory.
+  // 24-bit copy of a whole page when the rows are already in memory. With
+  // `greyLevels` the rows are grey levels, one byte a pixel, each the pixel
+  // of three such bytes.
   using RowSource = std::function<const uint8_t*(int32_t y)>;
   bool CreateReduced(int32_t width, int32_t height, const RowSource& rowAt, int bits,
-                     const RgbQuad* palette, size_t paletteCount, int colours, int type);
+                     const RgbQuad* palette, size_t paletteCount, int colours, int type,
+                     bool greyLevels = false);
 
   // The container BMP encoder: a 14-byte file header ("BM", file size = 14 +
   // DIB size, reserved 0, pixel offset = 14 + 40 + colour table bytes), then

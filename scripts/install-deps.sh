@@ -35,7 +35,8 @@ PACKAGES=(
 # The peer tools of `make bench-peers` and `make bench-books` (not needed to
 # build or test).
 if [ "${1:-}" = "--bench" ]; then
-  PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools zip unzip)
+  PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools zip unzip
+            qimgv mcomix libxtst-dev)
 fi
 # The validators the e-book and PDF tests run (they skip without them):
 # epubcheck (with Java), qpdf, poppler's pdftoppm and pdfinfo, calibre's

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/colour.h"
 #include "core/enhance.h"
 #include "core/filter3x3.h"
 #include "core/tone.h"
@@ -191,6 +192,28 @@ TEST(GreyLevels, ThePipelineGivesTheBytesOfTheWidePageForTheCorpus) {
     ++pages;
   }
   EXPECT_GT(pages, 20) << "the corpus's grey pictures";
+}
+
+// Every reduction (greyed or not) of a page of grey levels gives the palette
+// picture of its wide page.
+TEST(GreyLevels, ReductionsGiveThePalettePictureOfTheWidePage) {
+  for (const auto& [width, height] :
+       std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {7, 3}, {130, 41}}) {
+    const DibImage wide = GreyNoise(width, height, 77);
+    const DibImage levels = LevelsOf(wide);
+    for (const bool grey : {false, true}) {
+      for (const auto& [bits, colours] :
+           std::vector<std::pair<int, int>>{{8, 256}, {4, 16}, {4, 8}, {2, 4}, {1, 2}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height << " grey " << grey << " bits "
+                                        << bits << " colours " << colours);
+        CxImage a, b;
+        ASSERT_TRUE(ReduceToContainer(wide, grey, bits, colours, a));
+        ASSERT_TRUE(ReduceToContainer(levels, grey, bits, colours, b));
+        ASSERT_EQ(a.DibSize(), b.DibSize());
+        EXPECT_EQ(0, std::memcmp(a.Dib(), b.Dib(), a.DibSize()));
+      }
+    }
+  }
 }
 
 // Only a page made as grey levels is one: an 8-bit picture under the same
