@@ -33,6 +33,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -196,6 +197,14 @@ int StartProgram(ScreenArea& region, char** argv, double settle) {
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
+    // The program's output goes nowhere: a kept program must not hold the
+    // caller's pipe open (a shell's $(...) waits for every writer of it).
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      close(null);
+    }
     execvp(argv[0], argv);
     _exit(127);
   }
