@@ -47,9 +47,9 @@ bool Have(const std::string& tool) {
 const char* const kEpubcheckJar = "/usr/share/java/epubcheck.jar";
 
 // Pages whose pixels tell them apart; a spread 60 wide among them.
-std::vector<uint8_t> Page(int n, const char* extension, int width = 30) {
+std::vector<uint8_t> Page(int n, const char* extension, int width = 30, int height = 40) {
   test::TempDir dir;
-  const DibImage page = test::MakeImage(width, 40, [n](int32_t x, int32_t y) {
+  const DibImage page = test::MakeImage(width, height, [n](int32_t x, int32_t y) {
     return test::Bgr{static_cast<uint8_t>(n * 40), static_cast<uint8_t>(x * 6 + y),
                      static_cast<uint8_t>(y * 5 + n)};
   });
@@ -357,8 +357,12 @@ TEST_F(EbookTest, TheTableOfContentsTakesComicInfosChapters) {
 }
 
 // Renumbered, a CBZ's pages are named by their place in the reading order
-// (the spread p2 split in two), in the book's own entry order.
+// (the spread p2 split in two, tall enough to be one), in the book's own
+// entry order.
 TEST_F(EbookTest, RenumberedPagesAreNamedInReadingOrder) {
+  std::vector<MadeEntry> book = MangaBook();
+  book[2].data = Page(2, ".jpg", 400, 320);
+  test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, book);
   params.SetValue(kSplitSpreads, 1);
   settings.renumber = true;
   std::vector<std::string> names;
