@@ -2,6 +2,7 @@
 #include "browse/inkbrite_doc.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
@@ -639,6 +640,10 @@ void CInkbriteDoc::RememberPlace() {
   if (here.empty() || (here.InBook() ? here.entry != m_entry : here.file != m_path)) return;
   ReadingPlace place;
   place.page = here.InBook() ? here.entry : here.file.filename().string();
+  // How far in: the spread's last page counts as seen.
+  place.number = m_twoPages ? ShownSpread(ListedShapes()).last() + 1 : m_dirList.GetCurrentIndex();
+  place.count = m_dirList.GetCount();
+  place.lastRead = QDateTime::currentSecsSinceEpoch();
   SaveReadingPlace(m_dirList.Directory(), place);
 }
 

@@ -40,6 +40,21 @@ QString GroupOf(const fs::path& path) {
           .toHex());
 }
 
+ReadingPlace PlaceInGroup(QSettings& settings) {
+  ReadingPlace place;
+  place.page = settings.value(QStringLiteral("page")).toString().toStdString();
+  place.number = settings.value(QStringLiteral("number"), 0).toInt();
+  place.count = settings.value(QStringLiteral("count"), 0).toInt();
+  place.lastRead = settings.value(QStringLiteral("lastRead"), 0).toLongLong();
+  place.layoutKnown = settings.contains(QStringLiteral("twoPages"));
+  place.twoPages = settings.value(QStringLiteral("twoPages"), false).toBool();
+  place.coverAlone = settings.value(QStringLiteral("coverAlone"), false).toBool();
+  place.rightToLeft = settings.value(QStringLiteral("rightToLeft"), false).toBool();
+  place.zoom = settings.value(QStringLiteral("zoom"), -1).toInt();
+  place.zoomFactor = settings.value(QStringLiteral("zoomFactor"), 1.0).toDouble();
+  return place;
+}
+
 }  // namespace
 
 fs::path ReadingPlacesFile() {
@@ -59,13 +74,7 @@ ReadingPlace LoadReadingPlace(const fs::path& folderOrBook) {
   if (folderOrBook.empty()) return place;
   QSettings& settings = Store();
   settings.beginGroup(GroupOf(folderOrBook));
-  place.page = settings.value(QStringLiteral("page")).toString().toStdString();
-  place.layoutKnown = settings.contains(QStringLiteral("twoPages"));
-  place.twoPages = settings.value(QStringLiteral("twoPages"), false).toBool();
-  place.coverAlone = settings.value(QStringLiteral("coverAlone"), false).toBool();
-  place.rightToLeft = settings.value(QStringLiteral("rightToLeft"), false).toBool();
-  place.zoom = settings.value(QStringLiteral("zoom"), -1).toInt();
-  place.zoomFactor = settings.value(QStringLiteral("zoomFactor"), 1.0).toDouble();
+  place = PlaceInGroup(settings);
   settings.endGroup();
   return place;
 }
@@ -76,6 +85,11 @@ void SaveReadingPlace(const fs::path& folderOrBook, const ReadingPlace& place) {
   settings.beginGroup(GroupOf(folderOrBook));
   settings.setValue(QStringLiteral("path"), QString::fromStdString(folderOrBook.string()));
   settings.setValue(QStringLiteral("page"), QString::fromStdString(place.page));
+  if (place.number > 0) {
+    settings.setValue(QStringLiteral("number"), place.number);
+    settings.setValue(QStringLiteral("count"), place.count);
+    settings.setValue(QStringLiteral("lastRead"), static_cast<qlonglong>(place.lastRead));
+  }
   if (place.layoutKnown) {
     settings.setValue(QStringLiteral("twoPages"), place.twoPages);
     settings.setValue(QStringLiteral("coverAlone"), place.coverAlone);
@@ -92,6 +106,23 @@ void SaveReadingZoom(const fs::path& folderOrBook, const ReadingPlace& place) {
   settings.setValue(QStringLiteral("zoom"), place.zoom);
   settings.setValue(QStringLiteral("zoomFactor"), place.zoomFactor);
   settings.endGroup();
+}
+
+ShelfProgress ReadingProgress(const fs::path& folderOrBook) {
+  const ReadingPlace place = LoadReadingPlace(folderOrBook);
+  return {place.number, place.count, place.lastRead};
+}
+
+std::vector<std::pair<fs::path, ReadingPlace>> AllReadingPlaces() {
+  std::vector<std::pair<fs::path, ReadingPlace>> places;
+  QSettings& settings = Store();
+  for (const QString& group : settings.childGroups()) {
+    settings.beginGroup(group);
+    const QString path = settings.value(QStringLiteral("path")).toString();
+    if (!path.isEmpty()) places.emplace_back(path.toStdString(), PlaceInGroup(settings));
+    settings.endGroup();
+  }
+  return places;
 }
 
 }  // namespace inkbrite

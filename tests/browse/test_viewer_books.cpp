@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "browse/dialogs/save_as_dialog.h"
+#include "browse/reading/reading_places.h"
 #include "browse/widgets/child_frame.h"
 #include "sources/folder_books.h"
 #include "sources/source_texts.h"
@@ -67,11 +68,18 @@ TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTit
   EXPECT_EQ(Title(), "book.cbz — 1.bmp (1/3)");
   EXPECT_EQ(Counter(), "1/3");
   EXPECT_EQ(Width(), 10);
+  EXPECT_EQ(ReadingProgress(dir / "book.cbz").page, 1);
   Frame()->OnCommand(kCmdNextPage);
   EXPECT_EQ(Title(), "book.cbz — 2.bmp (2/3)");
   EXPECT_EQ(Width(), 20);
+  // How far in, for the shelf: page 2 of 3, just now.
+  const ShelfProgress progress = ReadingProgress(dir / "book.cbz");
+  EXPECT_EQ(progress.page, 2);
+  EXPECT_EQ(progress.count, 3);
+  EXPECT_GT(progress.lastRead, 1700000000);
   Frame()->OnCommand(kCmdLastPage);
   EXPECT_EQ(Title(), "book.cbz — 10.bmp (3/3)");
+  EXPECT_EQ(ReadingProgress(dir / "book.cbz").page, 3);
   EXPECT_EQ(Counter(), "3/3");
   EXPECT_EQ(beeps, 0);
   Frame()->OnCommand(kCmdNextPage);  // past the end: the beep, the same page
