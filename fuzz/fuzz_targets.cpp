@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "formats/avif/avif_codec.h"
 #include "formats/image_file.h"
 #include "formats/jxl/jxl_codec.h"
+#include "learned/net_file.h"
 #include "sources/book_limits.h"
 #include "sources/book_source.h"
 #include "sources/comic_info.h"
@@ -181,6 +183,29 @@ int FuzzComicInfo(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// A network file: whatever it holds, a network read is whole (every tensor
+// within the weights, every blob made before it is read) and its sizes can
+// be asked for any input.
+int FuzzNetFile(const uint8_t* data, size_t size) {
+  learned::Net net;
+  if (!learned::ReadNetFile({data, size}, net)) {
+    if (!net.layers.empty() || !net.floats.empty()) __builtin_trap();
+    return 0;
+  }
+  for (const learned::NetLayer& l : net.layers) {
+    const size_t count = static_cast<size_t>(l.in) * static_cast<size_t>(std::max(l.out, 1)) *
+                         static_cast<size_t>(l.kernel * l.kernel);
+    if (l.weights != learned::kNoTensor && l.weights + count > net.floats.size() &&
+        l.kind != learned::LayerKind::kPrelu) {
+      __builtin_trap();
+    }
+    if (l.input >= l.output || l.input2 >= l.output) __builtin_trap();
+  }
+  int w = 0, h = 0;
+  for (const int side : {1, 37, 4096}) learned::NetOutputSize(net, side, side, w, h);
+  return 0;
+}
+
 }  // namespace
 
 const std::vector<Target>& Targets() {
@@ -195,6 +220,7 @@ const std::vector<Target>& Targets() {
     list.push_back({"comicinfo", nullptr, Feed::kComicInfo});
     list.push_back({"load", nullptr, Feed::kLoad});
     list.push_back({"pdf-answer", nullptr, Feed::kPdfAnswer});
+    list.push_back({"net-file", nullptr, Feed::kNetFile});
     return list;
   }();
   return targets;
@@ -214,6 +240,7 @@ int RunTarget(const Target& target, const uint8_t* data, size_t size) {
     case Feed::kComicInfo: return FuzzComicInfo(data, size);
     case Feed::kLoad: return FuzzLoad(data, size);
     case Feed::kPdfAnswer: return FuzzPdfAnswer(data, size);
+    case Feed::kNetFile: return FuzzNetFile(data, size);
   }
   return 0;
 }

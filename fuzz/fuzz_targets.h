@@ -4,7 +4,8 @@
 // its format's memory reader (a book row's to the book reader, which lists
 // the book, reads its entries and decodes its pages), "comicinfo", which
 // feeds them to the ComicInfo.xml parser, and "load", which feeds them to
-// LoadImageFile through a file. Shared by the libFuzzer program (fuzz_main.cpp), the
+// LoadImageFile through a file, and "net-file", which feeds them to the
+// network file reader of the learned steps. Shared by the libFuzzer program (fuzz_main.cpp), the
 // regression runner that CI builds with the ordinary compiler
 // (regression_main.cpp) and the seed maker (make_seeds.cpp).
 #pragma once
@@ -27,6 +28,7 @@ enum class Feed {
   kComicInfo,  // the ComicInfo.xml parser
   kLoad,       // LoadImageFile, through a file
   kPdfAnswer,  // the PDF reader's checks of its helper's answers
+  kNetFile,    // the learned steps' network file reader
 };
 
 struct Target {
@@ -36,7 +38,7 @@ struct Target {
 };
 
 // Every target: the format table's fuzz targets in row order, then
-// "comicinfo", "load" and "pdf-answer".
+// "comicinfo", "load", "pdf-answer" and "net-file".
 const std::vector<Target>& Targets();
 
 // The target of that name; null when there is none.

@@ -73,7 +73,7 @@ void ListTargets() {
       std::printf(" .xml\n");
       continue;
     }
-    if (t.feed == inkbrite::fuzz::Feed::kPdfAnswer) {
+    if (t.feed == inkbrite::fuzz::Feed::kPdfAnswer || t.feed == inkbrite::fuzz::Feed::kNetFile) {
       std::printf(" .bin\n");
       continue;
     }
@@ -174,6 +174,27 @@ int main(int argc, char** argv) {
     picture.write(reinterpret_cast<const char*>(&page), sizeof page);
     picture << std::string(3 * 3 * 2, '\x80');
     n += 2;
+  }
+
+  // A network file: one 1 x 1 convolution, then a deconvolution doubling it.
+  {
+    const std::string header =
+        "{\"name\":\"seed\",\"scale\":2,\"noise\":-1,\"margin\":0,\"input\":\"in\","
+        "\"output\":\"out\",\"floats\":51,\"layers\":[{\"type\":\"conv\",\"inputs\":[\"in\"],"
+        "\"output\":\"a\",\"in\":3,\"out\":3,\"kernel\":1,\"stride\":1,\"pad\":0,"
+        "\"weights\":0,\"bias\":9,\"act\":\"leaky\",\"slope\":0.1},{\"type\":\"deconv\","
+        "\"inputs\":[\"a\"],\"output\":\"out\",\"in\":3,\"out\":3,\"kernel\":2,\"stride\":2,"
+        "\"pad\":0,\"weights\":12,\"bias\":-1,\"act\":\"none\"}]}";
+    std::ofstream net(out / "net-file" / "upscale.bin", std::ios::binary);
+    const uint32_t length = static_cast<uint32_t>(header.size());
+    net << "IBNET001";
+    net.write(reinterpret_cast<const char*>(&length), sizeof length);
+    net << header << std::string((4 - header.size() % 4) % 4, '\0');
+    for (int i = 0; i < 51; ++i) {
+      const float v = 0.05f * static_cast<float>(i % 7);
+      net.write(reinterpret_cast<const char*>(&v), sizeof v);
+    }
+    ++n;
   }
 
   // LoadImageFile gets a bit of everything.

