@@ -243,6 +243,7 @@ bool CInkbriteDoc::OpenInBackground(const fs::path& file, std::shared_ptr<PageSo
   m_loadSource = std::move(source);
   m_loadIndex = index;
   m_loadPlan = std::move(plan);
+  m_loadShape = QSize(shape.width, shape.height);
   if (!m_loadPlan.reducedJpeg || denominator == 1) {
     StartFullLoad(std::move(here), std::move(partner));
     return true;

@@ -27,6 +27,7 @@
 // Threads: user-interface thread only (the loader decodes on its own).
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
@@ -123,6 +124,10 @@ class CInkbriteDoc {
   bool IsLoading() const { return m_loadTicket != 0; }
   // While the reduced picture is being decoded (a blank page stands for it).
   bool IsLoadingReduced() const { return m_loadTicket != 0 && m_loadingReduced; }
+  // While a stand-in (the blank page, then the reduced picture) is shown for
+  // a big page being decoded: the size of the page it stands for (both
+  // pages side by side in the two-page layout); empty otherwise.
+  QSize FullPageSize() const { return IsLoading() ? m_loadShape : QSize(); }
   // Waits until the page being decoded in the background is in place.
   void FinishLoading();
   // The smallest page, in pixels, that opens in the background (tests and
@@ -296,6 +301,7 @@ class CInkbriteDoc {
   std::shared_ptr<PageSource> m_loadSource;
   size_t m_loadIndex = 0;
   LoadPlan m_loadPlan;
+  QSize m_loadShape;  // the full page's size while it loads
 };
 
 }  // namespace inkbrite

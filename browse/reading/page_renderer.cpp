@@ -95,6 +95,7 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
   m_box = layout.box;
   m_ahead = layout.fit ? layout.ahead : nullptr;
   m_part = layout.part;
+  m_baseSource = QSize();
   // Fitting starts from an empty picture, so nothing of the earlier size
   // is laid out meanwhile.
   if (layout.fit) SetPicture(DibImage(), nullptr, {});
@@ -132,6 +133,7 @@ bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough)
   m_base.reset();
   m_roughBase = false;
   m_baseFindings = {};
+  m_baseSource = QSize(m_source->Width(), m_source->Height());
   for (size_t i = 0; i < m_baseAuto.size(); ++i) {
     m_baseAuto[i] = params[kBaseSlotCount + static_cast<int>(i)];
   }
@@ -203,13 +205,14 @@ void PageRenderer::SetPicture(DibImage page, std::shared_ptr<const DibImage> ori
   m_picture = std::move(page);
   m_original = m_picture.IsEmpty() ? nullptr : std::move(original);
   m_findings = findings;
+  m_pictureSource = m_picture.IsEmpty() ? QSize() : m_baseSource;
   ++m_generation;
 }
 
-uint64_t PageRenderer::Read(
-    const std::function<void(const DibImage& page, const DibImage* original)>& paint) const {
+uint64_t PageRenderer::Read(const std::function<void(const DibImage& page, const DibImage* original,
+                                                     QSize source)>& paint) const {
   std::lock_guard lock(m_pictureMutex);
-  paint(m_picture, m_original.get());
+  paint(m_picture, m_original.get(), m_pictureSource);
   return m_generation;
 }
 
@@ -221,6 +224,11 @@ DibImage PageRenderer::Picture() const {
 QSize PageRenderer::PictureSize() const {
   std::lock_guard lock(m_pictureMutex);
   return {m_picture.Width(), m_picture.Height()};
+}
+
+QSize PageRenderer::PictureSourceSize() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_pictureSource;
 }
 
 uint64_t PageRenderer::Generation() const {

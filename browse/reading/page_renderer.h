@@ -96,13 +96,17 @@ class PageRenderer : public QObject {
   const std::shared_ptr<const DibImage>& Source() const { return m_source; }
   bool IsFitted() const { return m_fitted; }
 
-  // The picture, read under its lock: `paint` gets the rendered page and
-  // the unenhanced page it was made from (null when none) and the
-  // generation returned; nothing of it may be kept past the call.
-  uint64_t Read(
-      const std::function<void(const DibImage& page, const DibImage* original)>& paint) const;
+  // The picture, read under its lock: `paint` gets the rendered page, the
+  // unenhanced page it was made from (null when none) and the size of the
+  // source page it was made from; the generation is returned. Nothing of
+  // it may be kept past the call, and `paint` must not call back.
+  uint64_t Read(const std::function<void(const DibImage& page, const DibImage* original,
+                                         QSize source)>& paint) const;
   DibImage Picture() const;
   QSize PictureSize() const;
+  // The size of the source page the picture was made from (a stand-in for
+  // a page still being decoded is smaller than the page that replaces it).
+  QSize PictureSourceSize() const;
   // Pictures put in place so far (each ShowPage, part and rendering counts
   // one).
   uint64_t Generation() const;
@@ -187,6 +191,7 @@ class PageRenderer : public QObject {
   bool m_roughBase = false;
   int m_roughPictures = 0;
   PageFindings m_baseFindings;
+  QSize m_baseSource;  // the source's size when the base was made
   std::array<int, kParaSlotCount - kBaseSlotCount> m_baseAuto{};
   int m_part = 0;
   std::atomic<int> m_parts{1};
@@ -197,6 +202,7 @@ class PageRenderer : public QObject {
   PageFindings m_findings;                     // likewise
   PageHistogram m_histogram;                   // likewise
   uint64_t m_generation = 0;                   // likewise
+  QSize m_pictureSource;                       // likewise
   QRect m_partInView;                          // likewise
 
   std::atomic<int> m_renderStarts{0};

@@ -262,10 +262,32 @@ double CInkbriteView::ScaleFor(QSize page) const {
   return ZoomScale(m_zoom, turned, area);
 }
 
-double CInkbriteView::ViewScale() const { return ScaleFor(DisplayedSize()); }
+QSize CInkbriteView::LaidOutSize(QSize picture) const {
+  return LaidOutSize(picture, m_renderer.PictureSourceSize());
+}
+
+QSize CInkbriteView::LaidOutSize(QSize picture, QSize made) const {
+  // A stand-in for a big page being decoded (until the full page is
+  // rendered) is laid out at the size the full page will have, so the
+  // window keeps its scale, place and scroll bars when it is replaced. A
+  // fitted picture is shown as it is.
+  QSize full = m_doc ? m_doc->FullPageSize() : QSize();
+  const std::shared_ptr<const DibImage>& source = m_renderer.Source();
+  if (full.isEmpty() && source) full = QSize(source->Width(), source->Height());
+  if (m_renderer.IsFitted() || made.isEmpty() || full.isEmpty() || made == full ||
+      made.width() > full.width()) {
+    return picture;
+  }
+  return {static_cast<int>(
+              std::lround(static_cast<double>(picture.width()) * full.width() / made.width())),
+          static_cast<int>(
+              std::lround(static_cast<double>(picture.height()) * full.height() / made.height()))};
+}
+
+double CInkbriteView::ViewScale() const { return ScaleFor(LaidOutSize(DisplayedSize())); }
 
 QSize CInkbriteView::ShownPageSize() const {
-  const QSize page = DisplayedSize();
+  const QSize page = LaidOutSize(DisplayedSize());
   return ShownSize(page, QuarterTurns(), ScaleFor(page));
 }
 
@@ -398,26 +420,30 @@ int CInkbriteView::DividerX() const {
 void CInkbriteView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(viewport());
   QRect partInView;
-  m_paintedGeneration = m_renderer.Read([&](const DibImage& shown, const DibImage* original) {
-    Paint(painter, shown, original, partInView);
-  });
+  m_paintedGeneration =
+      m_renderer.Read([&](const DibImage& shown, const DibImage* original, QSize source) {
+        Paint(painter, shown, original, source, partInView);
+      });
   m_renderer.SetPartInView(partInView);
 }
 
 void CInkbriteView::Paint(QPainter& painter, const DibImage& shown, const DibImage* original,
-                          QRect& partInView) {
+                          QSize source, QRect& partInView) {
   const QRect client = viewport()->rect();
   const QSize rendered(shown.Width(), shown.Height());
+  const QSize laidOut = LaidOutSize(rendered, source);
   const int turns = QuarterTurns();
-  const double scale = ScaleFor(rendered);
-  const QRect page = PageRectFor(ShownSize(rendered, turns, scale));
+  const double scale = ScaleFor(laidOut);
+  const QRect page = PageRectFor(ShownSize(laidOut, turns, scale));
   // Black around the page, or a neutral grey around a centred one.
   const QRegion outside = QRegion(client).subtracted(page);
   const QColor around = CentreSmallPages() ? QColor(128, 128, 128) : QColor(Qt::black);
   for (const QRect& r : outside) painter.fillRect(r, around);
   if (shown.IsEmpty()) return;
   const QTransform toScreen =
-      PageToShown(rendered, turns, scale) * QTransform::fromTranslate(page.left(), page.top());
+      QTransform::fromScale(static_cast<double>(laidOut.width()) / rendered.width(),
+                            static_cast<double>(laidOut.height()) / rendered.height()) *
+      PageToShown(laidOut, turns, scale) * QTransform::fromTranslate(page.left(), page.top());
   const QRect visible = client.intersected(page);
   // What a change renders first (a pixel more around it for the smoothing).
   bool invertible = false;

@@ -240,7 +240,8 @@ class CInkbriteView : public QAbstractScrollArea {
   void TurnPageWithin(int id);
   // Paints the renderer's picture (under its lock); `partInView` gets the
   // picture's pixels in view.
-  void Paint(QPainter& painter, const DibImage& shown, const DibImage* original, QRect& partInView);
+  void Paint(QPainter& painter, const DibImage& shown, const DibImage* original, QSize source,
+             QRect& partInView);
   // At a book's end, on to the neighbouring book of its folder, with a
   // note in the status bar; false when the page turns within the book.
   bool TurnToNeighbourBook(CInkbriteDoc::Turn turn);
@@ -271,6 +272,10 @@ class CInkbriteView : public QAbstractScrollArea {
   void Turn(int quarterTurns);
   // The key of the page shown, for the turns kept per page.
   std::string PageKey() const;
+  // The size a picture of `picture` pixels is laid out at: the full page's
+  // for a stand-in of a page being decoded, else its own.
+  QSize LaidOutSize(QSize picture) const;
+  QSize LaidOutSize(QSize picture, QSize made) const;
   // The scale and shown size for a rendered page of `page` pixels.
   double ScaleFor(QSize page) const;
   QRect PageRectFor(QSize shown) const;

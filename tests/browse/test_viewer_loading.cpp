@@ -257,6 +257,33 @@ TEST_F(ViewerLoadTest, ABigPageShowsAReducedPictureFirstThenTheFullPage) {
   EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == whole.PackedDib());
 }
 
+// A big page at 100 %, small pages centred: the stand-in (the blank page,
+// then the reduced picture) is laid out at the full page's size and place,
+// so nothing moves when the full page replaces it.
+TEST_F(ViewerLoadTest, TheReducedPictureIsLaidOutAsTheFullPage) {
+  WritePage(dir / "big.jpg", 2400, 3200);
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  SetCentreSmallPages(true);
+  LoadGate gate;
+  LoneView lone(600, 400);
+  lone.Open(dir / "big.jpg");
+  ASSERT_TRUE(gate.WaitHeld());
+  ASSERT_LT(lone.view.DisplayedSize().width(), 2400);  // a stand-in on screen
+  EXPECT_EQ(lone.view.ShownPageRect(), QRect(0, 0, 2400, 3200));
+  EXPECT_DOUBLE_EQ(lone.view.ViewScale(), 1.0);
+  lone.view.ScrollTo({100, 700});
+  EXPECT_EQ(lone.view.ScrollPosition(), QPoint(100, 700));
+  gate.Release();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return !lone.doc.IsLoading() && !lone.view.RenderPending() &&
+               lone.view.DisplayedSize() == QSize(2400, 3200);
+      },
+      30000));
+  EXPECT_EQ(lone.view.ScrollPosition(), QPoint(100, 700));
+  EXPECT_EQ(lone.view.ShownPageRect(), QRect(-100, -700, 2400, 3200));
+}
+
 // Save while the full page is still being decoded writes the same bytes as
 // Save of the page opened whole.
 TEST_F(ViewerLoadTest, SavingWhileAPageLoadsWritesTheFullPage) {
