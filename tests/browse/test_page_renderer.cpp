@@ -158,10 +158,11 @@ TEST(PageRendererTest, ShowsTheLastParametersAfterEverySequence) {
     if (!changedPage) {
       EXPECT_EQ(renderer.RenderStarts(), renderer.RenderCount());
     }
-    // Every rendering and part was said, with the generation it put in place.
-    QApplication::processEvents();
-    ASSERT_FALSE(said.empty());
-    EXPECT_EQ(said.back(), renderer.Generation());
+    // Every rendering and part is said, with the generation it put in place
+    // (the news is posted after the count, so it may come a little later).
+    EXPECT_TRUE(
+        WaitFor([&] { return !said.empty() && said.back() == renderer.Generation(); }, 20000))
+        << (said.empty() ? 0 : said.back()) << " said, " << renderer.Generation() << " in place";
     if (!c.partInView.isEmpty()) {
       EXPECT_GE(renderer.PartPictures(), 1);
     }
