@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "browse/reading/reading_places.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QEvent>
 #include <QSettings>
 #include <QString>
+#include <QTimer>
 #include <cstdlib>
 #include <memory>
 
@@ -15,19 +18,64 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One settings object per file, kept so that page turns write to memory and
-// the file is written when Qt syncs it (at idle and at exit).
-QSettings& Store() {
-  static std::unique_ptr<QSettings> settings;
+// One settings object per file, kept so that page turns write to memory.
+// The file is written a while after the last change, when the reader rests
+// on a page, and at exit: not at the next idle moment, which came before
+// the turned page was painted and made every page turn wait for two disk
+// syncs (30 to 50 ms on a busy disk).
+class PlacesStore : public QObject {
+ public:
+  explicit PlacesStore(const QString& file) : m_settings(file, QSettings::IniFormat) {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kReadingPlacesWriteDelayMs);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_settings, [this] { m_settings.sync(); });
+    m_settings.installEventFilter(this);
+  }
+  QSettings& Settings() { return m_settings; }
+  // A change: the file is written kReadingPlacesWriteDelayMs after the last
+  // one (a timer needs the application's event loop; without one the file
+  // is written when the store goes).
+  void Changed() {
+    if (QCoreApplication::instance() != nullptr) m_timer.start();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // Qt's own sync at the next idle moment, replaced by the timer.
+    if (watched == &m_settings && event->type() == QEvent::UpdateRequest) {
+      Changed();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QSettings m_settings;  // written when it goes, too
+  QTimer m_timer;
+};
+
+std::unique_ptr<PlacesStore>& StoreHolder() {
+  static std::unique_ptr<PlacesStore> store;
+  return store;
+}
+
+PlacesStore& Store() {
+  std::unique_ptr<PlacesStore>& store = StoreHolder();
   const QString file = QString::fromStdString(ReadingPlacesFile().string());
-  if (!settings || settings->fileName() != file) {
-    if (settings) settings->sync();
+  if (!store || store->Settings().fileName() != file) {
+    if (store) store->Settings().sync();
     // A FIFO or device in its place is set aside before it is read; one
     // that cannot be moved leaves the places in memory for this run.
     const bool safe = MakeStateFileSafe(ReadingPlacesFile());
-    settings = std::make_unique<QSettings>(safe ? file : QString(), QSettings::IniFormat);
+    store = std::make_unique<PlacesStore>(safe ? file : QString());
+    // Written, and its timer gone, while the application still exists.
+    static bool routineAdded = false;
+    if (!routineAdded && QCoreApplication::instance() != nullptr) {
+      qAddPostRoutine([] { StoreHolder().reset(); });
+      routineAdded = true;
+    }
   }
-  return *settings;
+  return *store;
 }
 
 // The group of a folder or book: a hash of its path (paths may hold any
@@ -72,7 +120,7 @@ fs::path ReadingPlacesFile() {
 ReadingPlace LoadReadingPlace(const fs::path& folderOrBook) {
   ReadingPlace place;
   if (folderOrBook.empty()) return place;
-  QSettings& settings = Store();
+  QSettings& settings = Store().Settings();
   settings.beginGroup(GroupOf(folderOrBook));
   place = PlaceInGroup(settings);
   settings.endGroup();
@@ -81,7 +129,8 @@ ReadingPlace LoadReadingPlace(const fs::path& folderOrBook) {
 
 void SaveReadingPlace(const fs::path& folderOrBook, const ReadingPlace& place) {
   if (folderOrBook.empty()) return;
-  QSettings& settings = Store();
+  PlacesStore& store = Store();
+  QSettings& settings = store.Settings();
   settings.beginGroup(GroupOf(folderOrBook));
   settings.setValue(QStringLiteral("path"), QString::fromStdString(folderOrBook.string()));
   settings.setValue(QStringLiteral("page"), QString::fromStdString(place.page));
@@ -96,16 +145,23 @@ void SaveReadingPlace(const fs::path& folderOrBook, const ReadingPlace& place) {
     settings.setValue(QStringLiteral("rightToLeft"), place.rightToLeft);
   }
   settings.endGroup();
+  store.Changed();
 }
 
 void SaveReadingZoom(const fs::path& folderOrBook, const ReadingPlace& place) {
   if (folderOrBook.empty()) return;
-  QSettings& settings = Store();
+  PlacesStore& store = Store();
+  QSettings& settings = store.Settings();
   settings.beginGroup(GroupOf(folderOrBook));
   settings.setValue(QStringLiteral("path"), QString::fromStdString(folderOrBook.string()));
   settings.setValue(QStringLiteral("zoom"), place.zoom);
   settings.setValue(QStringLiteral("zoomFactor"), place.zoomFactor);
   settings.endGroup();
+  store.Changed();
+}
+
+void WriteReadingPlaces() {
+  if (StoreHolder()) StoreHolder()->Settings().sync();
 }
 
 ShelfProgress ReadingProgress(const fs::path& folderOrBook) {
@@ -115,7 +171,7 @@ ShelfProgress ReadingProgress(const fs::path& folderOrBook) {
 
 std::vector<std::pair<fs::path, ReadingPlace>> AllReadingPlaces() {
   std::vector<std::pair<fs::path, ReadingPlace>> places;
-  QSettings& settings = Store();
+  QSettings& settings = Store().Settings();
   for (const QString& group : settings.childGroups()) {
     settings.beginGroup(group);
     const QString path = settings.value(QStringLiteral("path")).toString();

@@ -3,7 +3,9 @@
 // page last shown, how far in (page N of M, and when), and the two-page
 // layout (two pages, cover alone, right to left). Kept in the state folder:
 // $XDG_STATE_HOME/inkbrite/places.ini (~/.local/state/inkbrite/places.ini
-// when the variable is unset), one group per folder or book.
+// when the variable is unset), one group per folder or book. A change is
+// written to the file a few seconds after the last one (when the reader
+// rests on a page) and at exit.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -47,6 +49,11 @@ void SaveReadingZoom(const std::filesystem::path& folderOrBook, const ReadingPla
 ShelfProgress ReadingProgress(const std::filesystem::path& folderOrBook);
 // Every folder and book with a place, and its place.
 std::vector<std::pair<std::filesystem::path, ReadingPlace>> AllReadingPlaces();
+// The stored places are written to their file this long after the last
+// change (and at exit): a page turn changes memory only.
+inline constexpr int kReadingPlacesWriteDelayMs = 3000;
+// Writes the places changed so far to the file now.
+void WriteReadingPlaces();
 // The file the places are kept in.
 std::filesystem::path ReadingPlacesFile();
 

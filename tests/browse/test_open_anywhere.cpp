@@ -4,6 +4,7 @@
 // drops on the main window.
 #include <sys/stat.h>
 
+#include <QCryptographicHash>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -148,6 +149,45 @@ TEST_F(OpenAnywhereTest, AStateFileThatIsNoFileIsSetAsideUnread) {
   } else {
     unsetenv("XDG_STATE_HOME");
   }
+}
+
+// A page turn stores its place in memory: the file is written when the
+// reader rests on a page (or at exit), not at the next idle moment, which
+// came before the turned page was painted (two disk syncs a turn).
+TEST_F(OpenAnywhereTest, APageTurnWritesItsPlaceWhenTheReaderRests) {
+  for (const char* name : {"p1.bmp", "p2.bmp", "p3.bmp"}) WritePage(dir / name, 10, 16);
+  // The file as written (another QSettings in this process would share the
+  // changes not yet written): the page line of this folder's group.
+  const std::string group = "[" +
+                            QCryptographicHash::hash(QByteArray::fromStdString(dir.path().native()),
+                                                     QCryptographicHash::Sha1)
+                                .toHex()
+                                .toStdString() +
+                            "]";
+  const auto stored = [&] {
+    std::error_code error;
+    if (!fs::exists(ReadingPlacesFile(), error)) return std::string();
+    const std::string text = test::ReadText(ReadingPlacesFile());
+    const size_t at = text.find(group);
+    if (at == std::string::npos) return std::string();
+    const size_t page = text.find("\npage=", at);
+    if (page == std::string::npos || page > text.find("\n[", at)) return std::string();
+    return text.substr(page + 6, text.find('\n', page + 1) - page - 6);
+  };
+  WriteReadingPlaces();
+  const std::string before = stored();
+  ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
+  for (const char* page : {"p2.bmp", "p3.bmp"}) {
+    Frame()->OnCommand(kCmdNextPage);
+    QApplication::processEvents();
+    EXPECT_EQ(LoadReadingPlace(dir.path()).page, page);
+    EXPECT_EQ(stored(), before) << page;
+  }
+  // The last place reaches the file when the reader stops turning.
+  EXPECT_TRUE(WaitFor([&] { return stored() == "p3.bmp"; }, kReadingPlacesWriteDelayMs + 10000));
+  Frame()->OnCommand(kCmdPreviousPage);
+  WriteReadingPlaces();
+  EXPECT_EQ(stored(), "p2.bmp");
 }
 
 TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {
