@@ -27,6 +27,7 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "platform/out_of_memory.h"
@@ -1151,7 +1152,10 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
       progress.Advance(kUnitsAfterRead);
       return outcome;
     }
-    return WriteEnhanced(image, effectiveMode, source, target, progress);
+    // The JPEG clean-up follows the source file's own table.
+    JpegQuantisers tables;
+    const bool known = m_enhance[kJpegCleanup] != 0 && ReadJpegQuantisers(source, tables);
+    return WriteEnhanced(image, effectiveMode, source, target, progress, known ? &tables : nullptr);
   } catch (const std::bad_alloc&) {
     return {Outcome::kOutOfMemory, source};
   } catch (const std::exception&) {
@@ -1166,13 +1170,14 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
 // (all off by default): a spread they split is written as two pages,
 // name_1 and name_2 in reading order, from one file's units of progress.
 CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const fs::path& source,
-                                                const fs::path& target, FileProgress& progress) {
+                                                const fs::path& target, FileProgress& progress,
+                                                const JpegQuantisers* quantisers) {
   using Outcome = FileOutcome;
   if (WrittenByThisRun(target) && !IsSameFile(source, target)) {
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kNameTaken, source, target};
   }
-  return SaveEnhanced(image, mode, source, target, progress, true);
+  return SaveEnhanced(image, mode, source, target, progress, true, quantisers);
 }
 
 // The source stage (which may split a spread into two pages), the pipeline,
@@ -1184,7 +1189,8 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
 // order), else the run's settings.
 CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const fs::path& source,
                                                const fs::path& target, FileProgress& progress,
-                                               bool ownNames, const EnhanceSettings* sourceParams) {
+                                               bool ownNames, const EnhanceSettings* sourceParams,
+                                               const JpegQuantisers* quantisers) {
   using Outcome = FileOutcome;
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
@@ -1196,8 +1202,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   };
   DibImage more[2];
   PageFindings findings[3];
-  const int pages =
-      SourcePages(sourceParams ? *sourceParams : m_enhance, image, more, findings, hooks);
+  const int pages = SourcePages(sourceParams ? *sourceParams : m_enhance, image, more, findings,
+                                hooks, quantisers);
   if (pages == 0 || progress.Stop()) return {Outcome::kStopped, {}};
   const fs::path targets[3] = {pages > 1 ? BatchPageTargetPath(target, 1) : target,
                                BatchPageTargetPath(target, 2), BatchPageTargetPath(target, 3)};
@@ -1257,19 +1263,22 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
 // (see SpreadPages). `more` and `findings` hold two and three. 0 when
 // stopped.
 int CBatchJob::SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
-                           PageFindings* findings, const EnhanceHooks& hooks) const {
+                           PageFindings* findings, const EnhanceHooks& hooks,
+                           const JpegQuantisers* quantisers) const {
   const SpreadPages mode = m_settings->spreadPages;
   if (mode == SpreadPages::kSplit || settings[kSplitSpreads] == 0 || !image.Is24Bit() ||
       !FindSpread(image, SpreadReference(settings)).split) {
     const SourceStage stage =
-        PrepareSourcePages(settings, image, more[0], findings, hooks.status, hooks.abortCheck);
+        PrepareSourcePages(settings, image, more[0], findings, hooks.status, hooks.abortCheck,
+                           quantisers);
     return stage.stopped != 0 ? 0 : stage.pages;
   }
   int pages = 1;
   if (mode == SpreadPages::kBoth) {
     DibImage first = image;
     const SourceStage split =
-        PrepareSourcePages(settings, first, more[1], findings + 1, hooks.status, hooks.abortCheck);
+        PrepareSourcePages(settings, first, more[1], findings + 1, hooks.status, hooks.abortCheck,
+                           quantisers);
     if (split.stopped != 0) return 0;
     more[0] = std::move(first);
     pages = 1 + split.pages;
@@ -1281,7 +1290,7 @@ int CBatchJob::SourcePages(const EnhanceSettings& settings, DibImage& image, Dib
   DibImage none;
   PageFindings turned[2];
   const SourceStage stage =
-      PrepareSourcePages(whole, image, none, turned, hooks.status, hooks.abortCheck);
+      PrepareSourcePages(whole, image, none, turned, hooks.status, hooks.abortCheck, quantisers);
   findings[0] = turned[0];
   return stage.stopped != 0 ? 0 : pages;
 }

@@ -147,6 +147,7 @@
 #include "batch/run_record.h"
 #include "batch/work_list.h"
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "core/para_block.h"
 #include "formats/detect.h"
 #include "platform/messages.h"
@@ -544,13 +545,18 @@ class CBatchJob : public CSrchDir {
   enum class RowsEnd { kWritten, kUnreadable, kOutOfMemory, kStopped, kNotWritten };
   bool ConvertsByRows() const;
   RowsEnd StreamRows(PageRowReader& reader, PageRowWriter& writer, FileProgress& progress);
+  // `quantisers`: the JPEG source's luminance table, for the JPEG clean-up
+  // step (null: not known).
   FileOutcome WriteEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
-                            const std::filesystem::path& target, FileProgress& progress);
+                            const std::filesystem::path& target, FileProgress& progress,
+                            const JpegQuantisers* quantisers = nullptr);
   FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                            const std::filesystem::path& target, FileProgress& progress,
-                           bool ownNames, const EnhanceSettings* sourceParams = nullptr);
+                           bool ownNames, const EnhanceSettings* sourceParams = nullptr,
+                           const JpegQuantisers* quantisers = nullptr);
   int SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
-                  PageFindings* findings, const EnhanceHooks& hooks) const;
+                  PageFindings* findings, const EnhanceHooks& hooks,
+                  const JpegQuantisers* quantisers) const;
   FileOutcome CopyColourFile(const std::filesystem::path& source,
                              const std::filesystem::path& target);
 

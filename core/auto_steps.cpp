@@ -53,6 +53,10 @@ AutoSteps ReadAutoSteps(const EnhanceSettings& params) {
   steps.fitWidth = Read(params, kFitWidth);
   steps.fitHeight = Read(params, kFitHeight);
   steps.filter = params[kResizeType];
+  const StepContext context{params, EnhanceMode::kBatch, false};
+  for (const StepRow& row : PipelineSteps()) {
+    steps.sourceStage = steps.sourceStage || (row.stage == StepStage::kSource && row.runs(context));
+  }
   return steps;
 }
 
@@ -64,21 +68,19 @@ SinglePage SpreadReference(const EnhanceSettings& params) {
 SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status,
-                               const std::function<int()>& abortCheck) {
+                               const std::function<int()>& abortCheck,
+                               const JpegQuantisers* quantisers) {
   SourceStage stage;
   findings[0] = {};
   findings[1] = {};
   second.Clear();
   // Only the switches are read while every step is off.
   StepRun run{{params, EnhanceMode::kBatch, false}};
-  bool any = false;
-  for (const StepRow& row : PipelineSteps()) {
-    any = any || (row.stage == StepStage::kSource && row.runs(run.context));
-  }
-  if (!any || !page.Is24Bit()) return stage;
+  if (!ReadAutoSteps(params).AnySourceStep() || !page.Is24Bit()) return stage;
   run.pages[0] = &page;
   run.pages[1] = &second;
   run.findings = findings;
+  run.quantisers = quantisers;
   EnhanceHooks hooks;
   hooks.status = status;
   hooks.abortCheck = abortCheck;
@@ -95,6 +97,15 @@ std::string DescribeFindings(const PageFindings& f) {
   };
   const std::string same(EngineText(INKBRITE_TEXT("core", "不变")));
   const auto named = [](std::string_view name) { return std::string(EngineText(name)) + " "; };
+  if (f.despeckleRan) {
+    add(named(kStageDespeckle) + std::to_string(f.specks.dark + f.specks.light));
+  }
+  if (f.descreenRan) {
+    add(named(kStageDescreen) + (f.screen.found && !f.screen.kept
+                                     ? Printf("%.1fpx %.0f°", f.screen.period, f.screen.angle)
+                                     : same));
+  }
+  if (f.jpegCleanupRan) add(std::string(EngineText(kStageJpegCleanup)));
   if (f.deskewRan) {
     add(named(kStageDeskew) + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same) + " " +
         EngineTextArgs(INKBRITE_TEXT("core", "(把握 %1)"),

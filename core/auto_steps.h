@@ -5,6 +5,9 @@
 //
 //   decoded page
 //     |  source stage (PrepareSourcePages), before any resizing:
+//     |    despeckle       "去污点"    (kDespeckle: the largest speck)
+//     |    descreen        "去网纹"    (kDescreen: strength)
+//     |    JPEG clean-up   "JPEG去块"  (kJpegCleanup), on the file's block grid
 //     |    deskew          "纠斜"      (kDeskew)
 //     |    spread split    "分页"      (kSplitSpreads): one page or two
 //     |    margin crop     "自动切边"  (kAutoCrop), each page (with kAutoCropFill
@@ -30,8 +33,11 @@
 #include <string_view>
 
 #include "core/auto_levels.h"
+#include "core/descreen.h"
 #include "core/deskew.h"
+#include "core/despeckle.h"
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "core/margin_crop.h"
 #include "core/para_block.h"
 #include "core/spread_split.h"
@@ -47,6 +53,9 @@ using SlotRange = ParaSlotRow;
 const SlotRange* AutoSlotRange(int slot);
 
 // Stage names shown by the batch job.
+inline constexpr std::string_view kStageDespeckle = INKBRITE_TEXT("core", "去污点");
+inline constexpr std::string_view kStageDescreen = INKBRITE_TEXT("core", "去网纹");
+inline constexpr std::string_view kStageJpegCleanup = INKBRITE_TEXT("core", "JPEG去块");
 inline constexpr std::string_view kStageDeskew = INKBRITE_TEXT("core", "纠斜");
 inline constexpr std::string_view kStageSplit = INKBRITE_TEXT("core", "分页");
 inline constexpr std::string_view kStageAutoCrop = INKBRITE_TEXT("core", "自动切边");
@@ -70,8 +79,12 @@ struct AutoSteps {
   int fitHeight = 0;
   int filter = 0;  // resampling filter of the fit (kResizeType)
 
+  // Some step of the source stage runs (its row in core/steps.cpp says so;
+  // the restoration steps too).
+  bool sourceStage = false;
+
   bool Fit() const { return fitWidth > 0 && fitHeight > 0; }
-  bool AnySourceStep() const { return deskew || split || crop || Fit(); }
+  bool AnySourceStep() const { return sourceStage; }
 };
 AutoSteps ReadAutoSteps(const EnhanceSettings& params);
 
@@ -83,6 +96,12 @@ AutoLevelsSettings ReadAutoLevelsSettings(const EnhanceSettings& params);
 
 // What the steps found on one page that the pipeline puts out.
 struct PageFindings {
+  bool despeckleRan = false;
+  SpecksFound specks;  // of the decoded page
+  bool descreenRan = false;
+  ScreenFound screen;
+  bool jpegCleanupRan = false;
+  JpegCleanupFound jpegCleanup;
   bool deskewRan = false;
   SkewFound skew;  // of the scanned page
   bool splitRan = false;
@@ -113,17 +132,21 @@ struct SourceStage {
 // ran, and a nonzero answer ends the stage at once. A page that is not 24
 // bits is left alone. A spread is told from the shape of the screen the
 // pages are fitted to when there is one (see SinglePage), else by being
-// wider than tall.
+// wider than tall. `quantisers`: the luminance table of the JPEG file the
+// page was decoded from, when the reader passed it (JPEG clean-up).
 SourceStage PrepareSourcePages(const EnhanceSettings& params, DibImage& page, DibImage& second,
                                PageFindings findings[2],
                                const std::function<void(std::string_view)>& status = {},
-                               const std::function<int()>& abortCheck = {});
+                               const std::function<int()>& abortCheck = {},
+                               const JpegQuantisers* quantisers = nullptr);
 
 // One line of what the steps found, for a status bar or a record, e.g.
 //   纠斜 1.25° (把握 87%)  分页 第851列 1/2  切边 91,91-1609,2363  色阶 12-243  缩至 1072×1448
-// Steps that did not run are left out; a step that ran and left the page
-// alone says so ("纠斜 不变"); deskew says how sure it was of the angle
-// (SkewFound::sure, in percent). Empty when no step ran.
+// (the restoration steps first: "去污点 12" specks removed, "去网纹 6.0px 45°"
+// the screen's period and angle, "JPEG去块"). Steps that did not run are left
+// out; a step that ran and left the page alone says so ("纠斜 不变"); deskew
+// says how sure it was of the angle (SkewFound::sure, in percent). Empty when
+// no step ran.
 std::string DescribeFindings(const PageFindings& findings);
 
 // The same as fields for a machine, separated by tabs:

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CParaBlock: the enhancement settings of Inkbrite.
 //
-// A block is 41 integer slots (25 of the original layout, then those of the
-// automatic clean-up steps; core/para_slots.h describes each) plus the name
-// of the named setting last loaded into it. There is one application-wide
-// block, and each view keeps blocks of its own for the page it shows. The
-// enhancement pipeline never reads a block: it reads an EnhanceSettings, the
-// block's values taken at one moment under its lock, so one run is made
-// with one set of values however the block changes meanwhile.
+// A block is 45 integer slots (25 of the original layout, then those of the
+// automatic clean-up and the restoration steps; core/para_slots.h describes
+// each) plus the name of the named setting last loaded into it. There is one
+// application-wide block, and each view keeps blocks of its own for the page
+// it shows. The enhancement pipeline never reads a block: it reads an
+// EnhanceSettings, the block's values taken at one moment under its lock, so
+// one run is made with one set of values however the block changes meanwhile.
 //
 // Threads: every member takes the block's own mutex, so the user-interface
 // thread may change a slot while a rendering or batch thread reads the block.

@@ -68,7 +68,13 @@ enum ParaSlot : int {
   kFitWidth = 38,           // pages reduced to fit a screen of this size, pixels;
   kFitHeight = 39,          //   0 (either): not reduced
   kAutoCropFill = 40,       // 1: the margin crop paints the margins paper instead of cutting
-  kParaSlotCount = 41
+  // The restoration steps (core/despeckle.h, core/descreen.h,
+  // core/jpeg_cleanup.h), each off (0) by default.
+  kDespeckle = 41,         // largest speck removed, pixels
+  kDescreen = 42,          // strength of the screen's removal, percent
+  kDescreenKeepDots = 43,  // screens coarser than this many pixels are kept; 0: none
+  kJpegCleanup = 44,       // 0 off, 1 deblocking and deringing
+  kParaSlotCount = 45
 };
 
 // Whom a setting is for.
@@ -95,6 +101,7 @@ enum class SettingGroup : uint8_t {
   kCrop,
   kOther,
   kAuto,
+  kRestore,
   kNone,  // not on the bar
 };
 
@@ -134,7 +141,8 @@ constexpr int32_t kAnyMin = kAnyValueMin;
 constexpr int32_t kAnyMax = kAnyValueMax;
 
 // The stored slots in the order their keys are written into a new section
-// (the 21 keys of the original layout, then those of the automatic steps),
+// (the 21 keys of the original layout, then those of the automatic steps and
+// of the restoration steps),
 // then the slots that are never stored. GreyScale reads as 1 and
 // CroppingBottom as 1 when their keys are missing, unlike their reset values.
 // clang-format off
@@ -215,6 +223,14 @@ inline constexpr ParaSlotRow kRows[] = {
      INKBRITE_TEXT("settings", "屏幕高度"), G::kAuto, S::kPage},
     {kAutoCropFill, "AutoCropFill", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "填充纸色"), G::kAuto, S::kPage, kAutoCrop},
+    {kDespeckle, "Despeckle", 0, 0, 0, 20, L::kNone, true, "px",
+     INKBRITE_TEXT("settings", "最大污点"), G::kRestore, S::kPage},
+    {kDescreen, "Descreen", 0, 0, 0, 100, L::kNone, true, "%",
+     INKBRITE_TEXT("settings", "去网纹强度"), G::kRestore, S::kPage},
+    {kDescreenKeepDots, "DescreenKeepDots", 0, 0, 0, 32, L::kNone, true, "px",
+     INKBRITE_TEXT("settings", "保留大网点"), G::kRestore, S::kPage},
+    {kJpegCleanup, "JpegCleanup", 0, 0, 0, 1, L::kNone, true, "",
+     INKBRITE_TEXT("settings", "JPEG去块"), G::kRestore, S::kPage},
     // Never stored in a named setting.
     {kSpare, "", 100, 100, kAnyMin, kAnyMax, L::kNone, false, "",
      INKBRITE_TEXT("settings", "备用"), G::kNone, S::kUnused},

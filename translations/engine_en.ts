@@ -676,6 +676,18 @@ keys of --set (KEY):
         <translation>Fit screen</translation>
     </message>
     <message>
+        <source>去污点</source>
+        <translation>Despeckle</translation>
+    </message>
+    <message>
+        <source>去网纹</source>
+        <translation>Descreen</translation>
+    </message>
+    <message>
+        <source>JPEG去块</source>
+        <translation>JPEG clean-up</translation>
+    </message>
+    <message>
         <source>放大</source>
         <translation>Enlarge</translation>
     </message>
@@ -935,6 +947,22 @@ keys of --set (KEY):
     <message>
         <source>填充纸色</source>
         <translation>Crop: fill the margins with paper</translation>
+    </message>
+    <message>
+        <source>最大污点</source>
+        <translation>Largest speck</translation>
+    </message>
+    <message>
+        <source>去网纹强度</source>
+        <translation>Descreen strength</translation>
+    </message>
+    <message>
+        <source>保留大网点</source>
+        <translation>Keep big dots</translation>
+    </message>
+    <message>
+        <source>JPEG去块</source>
+        <translation>JPEG clean-up</translation>
     </message>
     <message>
         <source>备用</source>

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "formats/page_rows.h"
 
 namespace inkbrite {
@@ -109,5 +110,12 @@ int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySou
 
 // ReadUfoFile on bytes already in memory (copied: the caller's are kept).
 int DecodeUfoBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);
+
+// The luminance quantisation table (table 0) of a JPEG file, read from
+// the segments before its first scan, for the JPEG clean-up step. False
+// when the data is not a JPEG file, a segment is damaged or there is no
+// table 0. The file form reads the file's first 64 KiB only.
+bool ReadJpegQuantisers(const uint8_t* data, size_t size, JpegQuantisers& out);
+bool ReadJpegQuantisers(const std::filesystem::path& path, JpegQuantisers& out);
 
 }  // namespace inkbrite

@@ -66,6 +66,9 @@ TEST(StepTable, DerivesTheMarginTheWholePageStepsAndTheRowStreaming) {
       {kAutoLevels, 1, 0, {"自动色阶"}, false},
       {kGreyScale, 3, 0, {"(unnamed)"}, true},  // the viewer's palette; the batch leaves it
       {kDeskew, 1, 0, {}, false},               // the source stage's
+      {kDespeckle, 3, 0, {}, false},
+      {kDescreen, 60, 0, {}, false},
+      {kJpegCleanup, 1, 0, {}, false},
   };
   for (const Case& c : cases) {
     CParaBlock params;
@@ -84,8 +87,16 @@ TEST(StepTable, DerivesTheMarginTheWholePageStepsAndTheRowStreaming) {
   EXPECT_EQ(EnhancedPartMargin(both), 2);
   CParaBlock source;
   source.SetValue(kSplitSpreads, 1);
+  source.SetValue(kDespeckle, 5);
+  source.SetValue(kDescreen, 80);
   EXPECT_EQ(WholePageNames(source, EnhanceMode::kBatch, false, StepStage::kSource),
-            std::vector<std::string>{"分页"});
+            (std::vector<std::string>{"去网纹", "分页"}));
+  // Despeckle reads as far as its largest speck.
+  for (const StepRow& row : PipelineSteps()) {
+    if (row.name == kStageDespeckle) {
+      EXPECT_GE(StepRadius(row, EnhanceSettings(source)), 5);
+    }
+  }
 }
 
 // The mode is said, not implied by a hook: a viewer's run that shows its

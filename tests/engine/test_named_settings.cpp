@@ -35,7 +35,7 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
       "AutoLevels", "AutoLevelsClip", "AutoLevelsLimit", "AutoLevelsNeutral", "AutoCrop",
       "AutoCropBorder", "AutoCropTolerance", "AutoCropMinShare", "AutoCropFacing",
       "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange", "FitWidth", "FitHeight",
-      "AutoCropFill"};
+      "AutoCropFill", "Despeckle", "Descreen", "DescreenKeepDots", "JpegCleanup"};
   // clang-format on
   std::string text = "[" + name + "]\r\n";
   for (size_t i = 0; i < v.size(); ++i)
@@ -43,10 +43,12 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
   return text;
 }
 
-// The 21 keys of the original layout, then the automatic steps after them.
+// The 21 keys of the original layout, then the automatic steps after them,
+// then the restoration steps.
 const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0,  0, 0, 0,   2, 0,
                                            0,   0,   0,   0,   0,   0,   0,  0,  0, 5, 128, 0, 0,
-                                           8,   48,  60,  0,   0,   0,   0,  50, 0, 0, 0};
+                                           8,   48,  60,  0,   0,   0,   0,  50, 0, 0, 0, 0,   0,
+                                           0,   0};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;

@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The restoration steps on generated pages whose answer is known: specks
+// drawn on line art, a dot screen laid over it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "core/auto_steps.h"
+#include "core/descreen.h"
+#include "core/despeckle.h"
+#include "core/enhance.h"
+#include "tests/core/scan_pages.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+using test::Bgr;
+
+constexpr Bgr kPaper{250, 250, 250};
+constexpr Bgr kInk{15, 15, 15};
+
+bool Dark(const DibImage& page, int32_t x, int32_t y) { return test::PixelAt(page, x, y).b < 128; }
+
+// Line art: frames, crossing strokes, rings with small counters (a letter's
+// hole that must stay) and a black fill.
+DibImage LineArt(int32_t w, int32_t h) {
+  DibImage page = test::MakeFilled(w, h, kPaper);
+  for (int32_t i = 0; i < 3; ++i) {
+    test::FillRect(page, {20 + i * 150, 20, 23 + i * 150, h - 20}, kInk);
+    test::FillRect(page, {20, 40 + i * 170, w - 20, 42 + i * 170}, kInk);
+  }
+  for (int32_t k = 0; k < 6; ++k) {  // rings, 2 pixels of ink around a 4 x 4 hole
+    const int32_t x = 60 + 40 * k, y = 120;
+    test::FillRect(page, {x, y, x + 8, y + 8}, kInk);
+    test::FillRect(page, {x + 2, y + 2, x + 6, y + 6}, kPaper);
+  }
+  test::FillRect(page, {330, 250, 460, 380}, kInk);  // a black fill
+  return page;
+}
+
+// Whether the box around (x, y) of `size` (and `gap` beyond) is all of one
+// side on `page`.
+bool AllOf(const DibImage& page, int32_t x, int32_t y, int32_t size, int32_t gap, bool dark) {
+  for (int32_t v = y - gap; v < y + size + gap; ++v) {
+    for (int32_t u = x - gap; u < x + size + gap; ++u) {
+      if (u < 0 || v < 0 || u >= page.Width() || v >= page.Height() || Dark(page, u, v) != dark) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+struct Speck {
+  int32_t x, y, size;
+  bool dark;
+};
+
+// Specks of 1 to `largest` pixels (squares with a corner cut above 2) where
+// the art is of the other side, never closer than 3 pixels to anything.
+std::vector<Speck> AddSpecks(DibImage& page, int count, bool dark, int largest, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const DibImage art = page;
+  std::vector<Speck> specks;
+  DibImage taken = test::MakeFilled(page.Width(), page.Height(), kPaper);
+  for (int tries = 0; static_cast<int>(specks.size()) < count && tries < 100000; ++tries) {
+    const Speck s{test::Uniform(rng, 3, page.Width() - 10),
+                  test::Uniform(rng, 3, page.Height() - 10), test::Uniform(rng, 1, largest), dark};
+    if (!AllOf(art, s.x, s.y, s.size, 3 + (dark ? 0 : 6), !dark) ||
+        !AllOf(taken, s.x, s.y, s.size, 3, false)) {
+      continue;
+    }
+    test::FillRect(taken, {s.x, s.y, s.x + s.size, s.y + s.size}, kInk);
+    test::FillRect(page, {s.x, s.y, s.x + s.size, s.y + s.size}, dark ? Bgr{40, 45, 50} : kPaper);
+    if (s.size > 2) test::SetPixel(page, s.x, s.y, dark ? kPaper : kInk);
+    specks.push_back(s);
+  }
+  return specks;
+}
+
+// A speck is gone when its box is all of the ground's side again.
+double RemovedShare(const DibImage& page, const std::vector<Speck>& specks) {
+  int removed = 0;
+  for (const Speck& s : specks) removed += AllOf(page, s.x, s.y, s.size, 0, !s.dark) ? 1 : 0;
+  return specks.empty() ? 1 : static_cast<double>(removed) / specks.size();
+}
+
+// Share of the art's dark pixels no longer dark, and of its light ones now dark.
+double LostShare(const DibImage& art, const DibImage& page, bool dark) {
+  int64_t of = 0, lost = 0;
+  for (int32_t y = 0; y < art.Height(); ++y) {
+    for (int32_t x = 0; x < art.Width(); ++x) {
+      if (Dark(art, x, y) != dark) continue;
+      ++of;
+      lost += Dark(page, x, y) != dark ? 1 : 0;
+    }
+  }
+  return static_cast<double>(lost) / static_cast<double>(of);
+}
+
+TEST(Despeckle, RemovesSpecksOnLightAndDarkGroundAndKeepsTheArt) {
+  const DibImage art = LineArt(900, 800);
+  struct Case {
+    int count;
+    bool dark;
+    int largest;  // of the specks drawn and of the setting
+  };
+  for (const Case c : {Case{500, true, 6}, Case{40, false, 4}, Case{300, true, 2}}) {
+    SCOPED_TRACE(testing::Message() << c.count << (c.dark ? " dark" : " light") << " specks");
+    DibImage page = art;
+    const std::vector<Speck> specks = AddSpecks(page, c.count, c.dark, c.largest, 7);
+    ASSERT_GE(static_cast<int>(specks.size()), c.count * 9 / 10);
+    const SpecksFound found = Despeckle(page, c.largest);
+    EXPECT_GE(RemovedShare(page, specks), 0.95);
+    EXPECT_LT(LostShare(art, page, true), 0.005);   // line pixels kept
+    EXPECT_LT(LostShare(art, page, false), 0.005);  // and the counters of the rings
+    EXPECT_GE(c.dark ? found.dark : found.light, static_cast<int32_t>(specks.size()) * 95 / 100);
+  }
+}
+
+TEST(Despeckle, LeavesScreensAndLargerDotsAndDoesNothingAtZero) {
+  DibImage page = LineArt(300, 200);
+  // A light tone of 2 x 2 dots 5 pixels apart, and a lone 5 x 5 blot.
+  for (int32_t y = 60; y < 110; y += 5) {
+    for (int32_t x = 200; x < 280; x += 5) test::FillRect(page, {x, y, x + 2, y + 2}, kInk);
+  }
+  test::FillRect(page, {100, 160, 105, 165}, kInk);
+  const DibImage before = page;
+  Despeckle(page, 0);
+  EXPECT_EQ(page.PackedDib(), before.PackedDib());
+  Despeckle(page, 4);
+  EXPECT_EQ(page.PackedDib(), before.PackedDib());
+
+  // Through the pipeline: the slot at 0 reads no pixel, at 4 it runs.
+  CParaBlock params;
+  DibImage second;
+  PageFindings findings[2];
+  PrepareSourcePages(params, page, second, findings);
+  EXPECT_FALSE(findings[0].despeckleRan);
+  params.SetValue(kDespeckle, 4);
+  test::SetPixel(page, 140, 150, kInk);
+  PrepareSourcePages(params, page, second, findings);
+  EXPECT_TRUE(findings[0].despeckleRan);
+  EXPECT_EQ(findings[0].specks.dark, 1);
+  EXPECT_EQ(page.PackedDib(), before.PackedDib());
+}
+
+// ---- descreen ----
+
+constexpr double kScreenPeriod = 6;
+
+// Line art over a 45 degree dot screen of grey `tone` (0: white, 1: black)
+// inside `area`, each pixel the share of its 4 x 4 sample points inked (as
+// a scanner's sensor averages); with a `flat` level from 0 to 255 the area
+// is that flat grey instead.
+DibImage ScreenedArt(int32_t w, int32_t h, const DibRect& area, double tone, int flat = -1) {
+  const double k = 2 * 3.14159265358979 / (kScreenPeriod * std::sqrt(2.0));
+  DibImage page = test::MakeImage(w, h, [&](int32_t x, int32_t y) {
+    if (x < area.left || x >= area.right || y < area.top || y >= area.bottom) return kPaper;
+    if (flat >= 0) return Bgr{uint8_t(flat), uint8_t(flat), uint8_t(flat)};
+    int inked = 0;
+    for (int j = 0; j < 4; ++j) {
+      for (int i = 0; i < 4; ++i) {
+        const double u = x + (i + 0.5) / 4, v = y + (j + 0.5) / 4;
+        inked += 0.5 + 0.25 * (std::cos(k * (u + v)) + std::cos(k * (u - v))) > 1 - tone ? 1 : 0;
+      }
+    }
+    const auto level =
+        static_cast<uint8_t>(std::lround(kPaper.g - inked * (kPaper.g - kInk.g) / 16.0));
+    return Bgr{level, level, level};
+  });
+  for (int32_t x = 40; x < w - 40; x += 90) test::FillRect(page, {x, 10, x + 3, h - 10}, kInk);
+  test::FillRect(page, {10, h / 2, w - 10, h / 2 + 3}, kInk);
+  return page;
+}
+
+double MeanLevel(const DibImage& page, const DibRect& area) {
+  double sum = 0;
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    for (int32_t x = area.left; x < area.right; ++x) sum += test::PixelAt(page, x, y).g;
+  }
+  return sum / (static_cast<double>(area.Width()) * area.Height());
+}
+
+// The energy of the page's lightness inside `area` at the frequency
+// (fx, fy), cycles a pixel, by a direct sum (not the step's transform).
+double EnergyAt(const DibImage& page, const DibRect& area, double fx, double fy) {
+  std::complex<double> sum = 0;
+  double mean = 0;
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    for (int32_t x = area.left; x < area.right; ++x) mean += test::PixelAt(page, x, y).g;
+  }
+  mean /= static_cast<double>(area.Width()) * area.Height();
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    for (int32_t x = area.left; x < area.right; ++x) {
+      const double phase = -2 * 3.14159265358979 * (fx * x + fy * y);
+      sum += (test::PixelAt(page, x, y).g - mean) * std::polar(1.0, phase);
+    }
+  }
+  return std::norm(sum);
+}
+
+// The 10 % to 90 % width of the edge from the ground at (x0, y) to the line
+// at (x1, y), pixels: the crossings nearest the line, walking back from it.
+double EdgeWidth(const DibImage& page, int32_t y, int32_t x0, int32_t x1) {
+  const double a = test::PixelAt(page, x0, y).g, b = test::PixelAt(page, x1, y).g;
+  const auto crossing = [&](double share, int32_t from) {
+    const double level = a + share * (b - a);
+    for (int32_t x = from; x > x0; --x) {
+      const double p = test::PixelAt(page, x - 1, y).g, q = test::PixelAt(page, x, y).g;
+      if ((p - level) * (q - level) <= 0 && p != q) return x - 1 + (level - p) / (q - p);
+    }
+    return static_cast<double>(x0);
+  };
+  const double inner = crossing(0.9, x1);
+  return inner - crossing(0.1, static_cast<int32_t>(std::ceil(inner)));
+}
+
+TEST(Descreen, FindsTheScreenAndRemovesItKeepingTheEdges) {
+  const DibRect area{20, 20, 380, 280};
+  DibImage page = ScreenedArt(400, 300, area, 0.4);
+  const DibRect clear{140, 60, 210, 140};  // between the lines
+  const int tone = static_cast<int>(std::lround(MeanLevel(page, clear)));
+  const DibImage flat = ScreenedArt(400, 300, area, 0.4, tone);
+  const ScreenFound seen = FindScreen(page, 0);
+  ASSERT_TRUE(seen.found);
+  EXPECT_NEAR(seen.period, kScreenPeriod, 0.3);
+  EXPECT_NEAR(seen.angle, 45, 3);
+
+  DibImage descreened = page;
+  const ScreenFound removed = Descreen(descreened, 100, 0);
+  EXPECT_TRUE(removed.found);
+  EXPECT_GT(removed.harmonics, 4);
+  // Shrunk to half, as a screen shows it: the screen's frequency there is
+  // twice as many cycles a pixel.
+  DibImage halfScreened = page, halfDescreened = descreened, halfFlat = flat;
+  for (DibImage* p : {&halfScreened, &halfDescreened, &halfFlat})
+    ASSERT_TRUE(p->ResizePercent(50, 0));
+  const DibRect half{15, 15, 185, 70};  // inside the screen, clear of the lines
+  const double f = 2 / (kScreenPeriod * std::sqrt(2.0));
+  const double drop =
+      10 * std::log10(EnergyAt(halfScreened, half, f, f) / EnergyAt(halfDescreened, half, f, f));
+  EXPECT_GE(drop, 20) << "dB";
+  // The lines' edges, on the screen and on the paper, as sharp as on the
+  // page without the screen.
+  for (const auto& [y, x0, x1] : {std::tuple{50, 102, 110}, std::tuple{143, 102, 110}}) {
+    EXPECT_NEAR(EdgeWidth(halfDescreened, y, x0, x1), EdgeWidth(halfFlat, y, x0, x1), 1.0)
+        << "row " << y;
+  }
+  // The lines keep their own pixels, on the screen too.
+  for (int32_t y = 30; y < 270; y += 7) {
+    for (int32_t x = 220; x < 223; ++x) EXPECT_LE(test::PixelAt(descreened, x, y).g, kInk.g + 10);
+  }
+  // The tone stays the tone the screen printed, now nearly flat.
+  EXPECT_NEAR(MeanLevel(descreened, clear), tone, 2);
+  double spread = 0;
+  for (int32_t y = clear.top; y < clear.bottom; ++y) {
+    for (int32_t x = clear.left; x < clear.right; ++x) {
+      spread = std::max(spread, std::abs(test::PixelAt(descreened, x, y).g - tone + 0.0));
+    }
+  }
+  EXPECT_LT(spread, 40);
+}
+
+TEST(Descreen, LeavesPagesWithoutAScreenOrWithACoarseOne) {
+  DibImage art = LineArt(320, 240);
+  const DibImage before = art;
+  EXPECT_FALSE(Descreen(art, 100, 0).found);
+  EXPECT_EQ(art.PackedDib(), before.PackedDib());
+  DibImage page = ScreenedArt(256, 256, {0, 0, 256, 256}, 0.3);
+  const DibImage screened = page;
+  EXPECT_FALSE(Descreen(page, 0, 0).found);
+  const ScreenFound kept = Descreen(page, 100, 4);  // dots 6 pixels apart are art here
+  EXPECT_TRUE(kept.found && kept.kept);
+  EXPECT_EQ(page.PackedDib(), screened.PackedDib());
+}
+
+}  // namespace
+}  // namespace inkbrite
