@@ -1268,17 +1268,15 @@ int CBatchJob::SourcePages(const EnhanceSettings& settings, DibImage& image, Dib
   const SpreadPages mode = m_settings->spreadPages;
   if (mode == SpreadPages::kSplit || settings[kSplitSpreads] == 0 || !image.Is24Bit() ||
       !FindSpread(image, SpreadReference(settings)).split) {
-    const SourceStage stage =
-        PrepareSourcePages(settings, image, more[0], findings, hooks.status, hooks.abortCheck,
-                           quantisers);
+    const SourceStage stage = PrepareSourcePages(settings, image, more[0], findings, hooks.status,
+                                                 hooks.abortCheck, quantisers);
     return stage.stopped != 0 ? 0 : stage.pages;
   }
   int pages = 1;
   if (mode == SpreadPages::kBoth) {
     DibImage first = image;
-    const SourceStage split =
-        PrepareSourcePages(settings, first, more[1], findings + 1, hooks.status, hooks.abortCheck,
-                           quantisers);
+    const SourceStage split = PrepareSourcePages(settings, first, more[1], findings + 1,
+                                                 hooks.status, hooks.abortCheck, quantisers);
     if (split.stopped != 0) return 0;
     more[0] = std::move(first);
     pages = 1 + split.pages;
