@@ -25,7 +25,6 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
-#include "formats/jpeg/jpeg_codec.h"
 #include "formats/page_rows.h"
 #include "formats/picture_size.h"
 #include "platform/ascii_case.h"
@@ -823,10 +822,6 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
     finish(!ok, kBatchWriteFailed, std::move(files));
     return;
   }
-  // The JPEG clean-up follows the page file's own table.
-  JpegQuantisers tables;
-  const bool known = m_enhance[kJpegCleanup] != 0 &&
-                     ReadJpegQuantisers(task.bytes.data(), task.bytes.size(), tables);
   task.bytes.clear();
   task.bytes.shrink_to_fit();
   const int mode = ResolveKeepAsIs(m_settings->colourMode, grey != 0);
@@ -836,8 +831,7 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   if (!cbz) fs::create_directories(page.parent_path(), ec);
   Outcome saved{Outcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings(),
-                         known ? &tables : nullptr);
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings());
   } catch (const std::exception&) {
     saved = {Outcome::kWriteFailed, page};
   }

@@ -24,7 +24,6 @@ constexpr int kHighestOrder = 10;  // harmonics m u + n v with |m|, |n| up to th
 constexpr float kPeakOverGround = 20;
 // Bins each side of the axes where the straight lines across and down a
 // page (panel borders) keep their spectrum.
-constexpr int32_t kAxis = 1;  // a screen's peak over the spectrum around it
 
 // FFTW's planner is not thread-safe (executing a plan is).
 std::mutex& PlannerMutex() {

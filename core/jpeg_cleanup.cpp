@@ -154,7 +154,8 @@ double JpegBlocking(const DibImage& image) {
       }
     }
   }
-  const double pairs = static_cast<double>(image.Height()) * 3 * ((image.Width() - 5) / 8);
+  const double pairs =
+      static_cast<double>(image.Height()) * 3 * static_cast<double>((image.Width() - 5) / 8);
   return pairs == 0 ? 0 : (across - middle) / pairs;
 }
 
