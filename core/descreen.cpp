@@ -22,8 +22,6 @@ constexpr double kFinestPeriod = 2.5;
 constexpr double kCoarsestPeriod = 32;
 constexpr int kHighestOrder = 10;  // harmonics m u + n v with |m|, |n| up to this
 constexpr float kPeakOverGround = 20;
-// Bins each side of the axes where the straight lines across and down a
-// page (panel borders) keep their spectrum.
 
 // FFTW's planner is not thread-safe (executing a plan is).
 std::mutex& PlannerMutex() {

@@ -250,7 +250,8 @@ inline constexpr std::string_view kSettingGroupLabels[] = {
     INKBRITE_TEXT("settings", "高亮度"),   INKBRITE_TEXT("settings", "Gamma校正"),
     INKBRITE_TEXT("settings", "曲线调节"), INKBRITE_TEXT("settings", "缩放"),
     INKBRITE_TEXT("settings", "Jpg质量"),  INKBRITE_TEXT("settings", "切边"),
-    INKBRITE_TEXT("settings", "其它"),     INKBRITE_TEXT("settings", "自动")};
+    INKBRITE_TEXT("settings", "其它"),     INKBRITE_TEXT("settings", "自动"),
+    INKBRITE_TEXT("settings", "修复")};
 static_assert(std::size(kSettingGroupLabels) == static_cast<size_t>(SettingGroup::kNone),
               "every page of the bar has a name");
 

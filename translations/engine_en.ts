@@ -965,6 +965,10 @@ keys of --set (KEY):
         <translation>JPEG clean-up</translation>
     </message>
     <message>
+        <source>修复</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
         <source>备用</source>
         <translation>Spare</translation>
     </message>
