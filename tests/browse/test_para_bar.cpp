@@ -353,7 +353,7 @@ TEST_F(ParaBarTest, EverySettingHasAControlOverItsRangeInTheBarAndTheBatchDialog
   const auto fromTable = std::count_if(std::begin(kParaSlots), std::end(kParaSlots), [&](auto& r) {
     return std::find(groups.begin(), groups.end(), r.group) != groups.end();
   });
-  EXPECT_GE(fromTable, 15);  // the automatic steps' settings at least
+  EXPECT_GE(fromTable, 15 + 4);  // the automatic and the restoration steps' at least
   EXPECT_EQ(checked, static_cast<int>(original.size() + fromTable));
 }
 
