@@ -1177,7 +1177,7 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kNameTaken, source, target};
   }
-  return SaveEnhanced(image, mode, source, target, progress, true, quantisers);
+  return SaveEnhanced(image, mode, source, target, progress, true, nullptr, quantisers);
 }
 
 // The source stage (which may split a spread into two pages), the pipeline,
