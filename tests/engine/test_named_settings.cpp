@@ -45,10 +45,9 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
 
 // The 21 keys of the original layout, then the automatic steps after them,
 // then the restoration steps.
-const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0,  0, 0, 0,   2, 0,
-                                           0,   0,   0,   0,   0,   0,   0,  0,  0, 5, 128, 0, 0,
-                                           8,   48,  60,  0,   0,   0,   0,  50, 0, 0, 0, 0,   0,
-                                           0,   0};
+const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0, 0, 0,   0, 2, 0, 0,
+                                           0,   0,   0,   0,   0,   0,   0,  0, 5, 128, 0, 0, 8, 48,
+                                           60,  0,   0,   0,   0,   50,  0,  0, 0, 0,   0, 0, 0};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;
