@@ -154,8 +154,8 @@ double JpegBlocking(const DibImage& image) {
       }
     }
   }
-  const double pairs =
-      static_cast<double>(image.Height()) * 3 * static_cast<double>((image.Width() - 5) / 8);
+  const int64_t edges = (image.Width() - 5) / 8;  // block edges with a middle beside them
+  const double pairs = static_cast<double>(image.Height()) * 3 * static_cast<double>(edges);
   return pairs == 0 ? 0 : (across - middle) / pairs;
 }
 
