@@ -67,11 +67,14 @@
 // file, told by its content) is converted as one file of the run:
 // - kCbz: into a .cbz at its mirrored path (BookTargetPath) holding every
 //   page converted with the settings under its own name with the new
-//   extension, every other entry (ComicInfo.xml, ...) copied unchanged, in
-//   the book's own entry order with the entries' times; pages in a format
-//   deflate cannot shrink (the format table's storedInBooks) are stored,
-//   the rest deflated; links, names outside the book, entries over the size
-//   limit, a second entry of one name and the file managers' litter
+//   extension, every other entry (ComicInfo.xml, ...) copied unchanged, with
+//   the entries' times: first the other entries in the book's own entry
+//   order, then the pages in reading order (from an archive that unpacks
+//   only in order, converted in its order and held back until their turn,
+//   beyond an eighth of bookPagesMemory in files of the work folder);
+//   pages in a format deflate cannot shrink (the format table's
+//   storedInBooks) are stored, the rest deflated; links, names outside the book, entries over the
+//   size limit, a second entry of one name and the file managers' litter
 //   (__MACOSX/, hidden files, Thumbs.db) are left out (all but the litter
 //   counted by reason in the record and LeftOutCount). A ComicInfo.xml is
 //   kept true to the pages written (ComicInfoForPages: its page count and

@@ -10,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -178,6 +179,26 @@ SourceError ReadPageEntry(BookSource& book, size_t i, std::vector<uint8_t>& byte
   }
 }
 
+// The order a book's entries are taken in: what is not a page first, in
+// the archive's order, then the pages in reading order; from an archive
+// that unpacks only in order, the pages in its order (the writing puts
+// them in reading order, WriteReadySlots).
+std::vector<size_t> BookEntryOrder(const BookSource& book) {
+  const std::vector<BookEntry>& entries = book.Entries();
+  std::vector<size_t> order;
+  order.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].page) order.push_back(i);
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].page && book.InOrderOnly()) order.push_back(i);
+  }
+  for (size_t page = 0; page < book.PageCount() && !book.InOrderOnly(); ++page) {
+    order.push_back(book.EntryOfPage(page));
+  }
+  return order;
+}
+
 }  // namespace
 
 // ---- the pages of one book on workers ----
@@ -259,6 +280,9 @@ struct CBatchJob::BookRun {
       std::vector<uint8_t> bytes;
     };
     std::vector<File> files;
+    // Where the files' bytes wait for their turn (WritePageInTurn; empty:
+    // in memory).
+    std::vector<fs::path> waitingFiles;
     // What the automatic steps found on each page written (--report).
     std::vector<std::pair<std::string, std::string>> report;
     bool ready = false;
@@ -300,6 +324,14 @@ struct CBatchJob::BookRun {
   std::vector<uint8_t> pageOutputs;
   bool holdInfo = false;
   std::vector<Slot> heldInfo;
+  // Pages converted before their turn in the reading order (an archive that
+  // unpacks only in order), by their place; beyond `waitingBudget` bytes
+  // their files wait in the work folder.
+  std::map<size_t, Slot> waiting;
+  size_t nextPage = 0;
+  uint64_t waitingBytes = 0;
+  uint64_t waitingBudget = 0;
+  bool pageFailed = false;  // a page failed: the book is not written
 
   Slot& At(size_t index) { return slots[index - first]; }
   size_t InFlight() {
@@ -332,6 +364,8 @@ struct CBatchJob::BookRun {
                   std::vector<Slot::File> files = {},
                   std::vector<std::pair<std::string, std::string>> findings = {});
   void WriteSlotFiles(Slot& slot);
+  void WritePageInTurn(Slot slot);
+  void HoldBack(Slot& slot);
   // Whether a split spread would change the ComicInfo.xml of `slot` (it
   // holds a page count or a page list).
   bool InfoFollowsPages(const Slot& slot) const {
@@ -393,6 +427,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
   run.source = source;
   run.output = m_settings->books;
   run.memoryBudget = m_settings->bookPagesMemory;
+  run.waitingBudget = m_settings->bookPagesMemory / 8;
   run.target = BookTargetPath(source, m_source, m_target, run.output);
   SourceError error = SourceError::kNone;
   std::error_code dirError;
@@ -644,7 +679,7 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
   };
 
   std::set<std::string> names;  // the converted book's names so far
-  for (size_t i = 0; i < book.Entries().size(); ++i) {
+  for (const size_t i : BookEntryOrder(book)) {
     const BookEntry& be = book.Entries()[i];
     const ArchiveEntry& e = be.entry;
     if (progress.Stop() || shared.stop.load()) {
@@ -890,6 +925,10 @@ void CBatchJob::WriteReadySlots(BookRun& run) {
       run.slots.pop_front();
       ++run.first;
     }
+    if (slot.failed && slot.page) {
+      run.pageFailed = true;  // the book fails: what waits is dropped
+      run.waiting.clear();
+    }
     if (slot.failed || run.writeFailed) continue;
     for (auto& [name, fields] : slot.report) {
       run.report.emplace_back(fs::path(run.target.native() + ": " + name), std::move(fields));
@@ -907,7 +946,58 @@ void CBatchJob::WriteReadySlots(BookRun& run) {
       run.heldInfo.push_back(std::move(slot));  // written when every page is known
       continue;
     }
+    if (slot.page && run.writer) {
+      run.WritePageInTurn(std::move(slot));
+      continue;
+    }
     run.WriteSlotFiles(slot);
+  }
+}
+
+// A page into the book's file in its turn in the reading order: written
+// now with the pages after it that wait, or kept until its turn.
+void CBatchJob::BookRun::WritePageInTurn(Slot slot) {
+  if (pageFailed) return;
+  if (slot.pageIndex != nextPage) {
+    HoldBack(slot);
+    waiting.emplace(slot.pageIndex, std::move(slot));
+    return;
+  }
+  WriteSlotFiles(slot);
+  ++nextPage;
+  for (auto it = waiting.begin(); it != waiting.end() && it->first == nextPage;
+       it = waiting.erase(it), ++nextPage) {
+    Slot& held = it->second;
+    for (size_t i = 0; i < held.files.size(); ++i) {
+      if (held.waitingFiles[i].empty()) {
+        waitingBytes -= held.files[i].bytes.size();
+        continue;
+      }
+      std::error_code ec;
+      writeFailed =
+          !ReadFileBytes(held.waitingFiles[i], kMaxPageFileBytes * 4, held.files[i].bytes) ||
+          writeFailed;
+      fs::remove(held.waitingFiles[i], ec);
+    }
+    WriteSlotFiles(held);
+  }
+}
+
+// A page that waits for its turn keeps its bytes in memory while they fit
+// the budget, else in files of the work folder.
+void CBatchJob::BookRun::HoldBack(Slot& slot) {
+  slot.waitingFiles.assign(slot.files.size(), {});
+  for (size_t i = 0; i < slot.files.size(); ++i) {
+    std::vector<uint8_t>& bytes = slot.files[i].bytes;
+    if (waitingBytes + bytes.size() <= waitingBudget) {
+      waitingBytes += bytes.size();
+      continue;
+    }
+    slot.waitingFiles[i] =
+        work / (".waiting-" + std::to_string(slot.pageIndex) + "-" + std::to_string(i));
+    writeFailed =
+        !WriteFileBytesSafely(slot.waitingFiles[i], bytes.data(), bytes.size()) || writeFailed;
+    bytes = {};
   }
 }
 
@@ -966,6 +1056,8 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     failed.code = kReasonPagesFailed;
     return failed;
   }
+  // Every page came in its turn (none waits).
+  if (!run.waiting.empty()) run.writeFailed = true;
   for (BookRun::Slot& held : run.heldInfo) run.WriteSlotFiles(held);
   bool written = !run.writeFailed;
   // A folder's files, relative: each is marked written, so a loose page

@@ -10,9 +10,9 @@
 //   folder  (a folder)    the converted entries as files
 //   skip                  books are left out
 //
-// A writer is handed the converted pages as they are ready, in the book's
-// entry order, each with its place in the reading order; an e-book or PDF
-// puts them in that order whatever order they came in. Entries that are
+// A writer is handed the entries that are not pages first, then the
+// converted pages in reading order, each with its place in it; an e-book
+// or PDF puts them in that order whatever order they came in. Entries that are
 // not pages are copied into a CBZ and left out of the others. The book's
 // metadata (book_meta.h) goes into the e-book and the PDF. Every writer
 // writes into a SafeFileWriter: the caller commits it only when Close

@@ -95,7 +95,7 @@ class BookJobTest : public ::testing::Test {
   CBatchJob job;
 };
 
-TEST_F(BookJobTest, ABookBecomesACbzOfItsConvertedPagesInItsOwnOrder) {
+TEST_F(BookJobTest, ABookBecomesACbzOfItsConvertedPagesInReadingOrder) {
   std::vector<MadeEntry> book = Book(3);
   std::swap(book[1], book[3]);  // stored 003, 002, 001
   book.push_back({"__MACOSX/._001.jpg", {'x'}});
@@ -104,21 +104,21 @@ TEST_F(BookJobTest, ABookBecomesACbzOfItsConvertedPagesInItsOwnOrder) {
   EXPECT_EQ(job.Total(), 1);
   EXPECT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(test::ReadText(settings.recordPath), "");
-  // Names and order kept, the extension changed, litter left out, the
-  // ComicInfo.xml copied unchanged, the entries' times kept.
+  // Names kept, the pages in reading order, the extension changed, litter
+  // left out, the ComicInfo.xml copied unchanged, the entries' times kept.
   const std::vector<MadeEntry> out = test::ReadArchive(dir / "tgt/b.cbz");
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0].name, "ComicInfo.xml");
   EXPECT_EQ(out[0].data, book[0].data);
-  EXPECT_EQ(out[1].name, "003.png");
+  EXPECT_EQ(out[1].name, "001.png");
   EXPECT_EQ(out[2].name, "002.png");
-  EXPECT_EQ(out[3].name, "001.png");
+  EXPECT_EQ(out[3].name, "003.png");
   for (const MadeEntry& e : out) EXPECT_EQ(e.mtime, book[0].mtime) << e.name;
   // Each page is the page converted: here, with neutral settings, the
   // decoded JPEG itself.
   for (int i = 1; i <= 3; ++i) {
     DibImage page, converted;
-    const std::vector<uint8_t>& source = book[static_cast<size_t>(i)].data;
+    const std::vector<uint8_t>& source = book[static_cast<size_t>(4 - i)].data;
     ASSERT_EQ(LoadImageMemory(source.data(), source.size(), "p.jpg", page, nullptr), 1);
     ASSERT_EQ(LoadImageMemory(out[static_cast<size_t>(i)].data.data(),
                               out[static_cast<size_t>(i)].data.size(), "p.png", converted, nullptr),
@@ -273,8 +273,8 @@ TEST_F(BookJobTest, EntriesLeftOutAreCountedAndNamesWrittenOnce) {
   Run();
   ASSERT_EQ(job.SuccessCount(), 1);
   EXPECT_EQ(Entries(dir / "tgt/b.cbz"),
-            (std::vector<std::string>{"ComicInfo.xml", "001.png", "notes.txt"}));
-  EXPECT_EQ(test::ReadArchive(dir / "tgt/b.cbz")[2].data, std::vector<uint8_t>{'a'});
+            (std::vector<std::string>{"ComicInfo.xml", "notes.txt", "001.png"}));
+  EXPECT_EQ(test::ReadArchive(dir / "tgt/b.cbz")[1].data, std::vector<uint8_t>{'a'});
   EXPECT_EQ(job.LeftOutCount(), 3u);
   const std::string record = test::ReadText(settings.recordPath);
   EXPECT_NE(record.find("2项已略去（链接或指向包外的文件名）"), std::string::npos) << record;
@@ -307,7 +307,7 @@ TEST_F(BookJobTest, AnotherZipReaderReadsNamesThatAreNotAscii) {
                               (dir / "tgt/b.cbz").string() + "' >'" + (dir / "py.txt").string() +
                               "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << test::ReadText(dir / "py.txt");
-  EXPECT_EQ(test::ReadText(dir / "py.txt"), "第1話.png 1\nメモ.txt 1\np2.png 0\n");
+  EXPECT_EQ(test::ReadText(dir / "py.txt"), "メモ.txt 1\np2.png 0\n第1話.png 1\n");
 }
 
 TEST_F(BookJobTest, ProgressCountsPages) {

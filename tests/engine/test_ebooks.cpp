@@ -356,19 +356,51 @@ TEST_F(EbookTest, TheTableOfContentsTakesComicInfosChapters) {
   EXPECT_EQ(nav.find("gone"), std::string::npos);
 }
 
-// Renumbered, a CBZ's pages are named by their place in the reading order
-// (the spread p2 split in two, tall enough to be one), in the book's own
-// entry order.
-TEST_F(EbookTest, RenumberedPagesAreNamedInReadingOrder) {
-  std::vector<MadeEntry> book = MangaBook();
-  book[2].data = Page(2, ".jpg", 400, 320);
-  test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, book);
+// A CBZ holds its other entries first, then its pages in reading order
+// (the spread p2 split in two, tall enough to be one), whatever order the archive stores them in:
+// from a zip read in that order, from a 7z (unpacked only in its own order)
+// held back until their turn, in memory or, beyond the budget, in files.
+// Renumbered, the pages are named by their place.
+TEST_F(EbookTest, CbzPagesAreWrittenInReadingOrder) {
   params.SetValue(kSplitSpreads, 1);
-  settings.renumber = true;
-  std::vector<std::string> names;
-  for (const MadeEntry& e : test::ReadArchive(Convert(BookOutput::kCbz))) names.push_back(e.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"0003.png", "ComicInfo.xml", "0002_1.png",
-                                             "0002_2.png", "0001.png"}));
+  struct Case {
+    test::MadeFormat format;
+    uint64_t memory;
+    bool renumber;
+    std::vector<std::string> names;
+  };
+  const std::vector<std::string> kept = {"ComicInfo.xml", "p1.png", "p2_1.png", "p2_2.png",
+                                         "p10.png"};
+  const std::vector<std::string> renumbered = {"ComicInfo.xml", "0001.png", "0002_1.png",
+                                               "0002_2.png", "0003.png"};
+  std::vector<std::vector<uint8_t>> firstPages;
+  // 900000: a page fits; of the pages that wait, p10 and the first half of
+  // p2 in memory, the second half in a file.
+  for (const Case& c : {Case{test::MadeFormat::kZipDeflated, uint64_t{2} << 30, false, kept},
+                        Case{test::MadeFormat::kSevenZip, uint64_t{2} << 30, false, kept},
+                        Case{test::MadeFormat::kSevenZip, 900000, false, kept},
+                        Case{test::MadeFormat::kTar, uint64_t{2} << 30, true, renumbered},
+                        Case{test::MadeFormat::kSevenZip, 900000, true, renumbered}}) {
+    SCOPED_TRACE(static_cast<int>(c.format) * 10 + c.renumber);
+    fs::remove_all(dir / "tgt");
+    fs::remove(dir / "src/moon.cbz");
+    std::vector<MadeEntry> book = MangaBook();
+    book[2].data = Page(2, ".jpg", 400, 320);
+    test::WriteArchive(dir / "src/moon.cbz", c.format, book);
+    settings.renumber = c.renumber;
+    settings.bookPagesMemory = c.memory;
+    std::vector<std::string> names;
+    std::vector<std::vector<uint8_t>> pages;
+    for (MadeEntry& e : test::ReadArchive(Convert(BookOutput::kCbz))) {
+      names.push_back(e.name);
+      if (e.name != "ComicInfo.xml") pages.push_back(std::move(e.data));
+    }
+    EXPECT_EQ(names, c.names);
+    if (firstPages.empty()) firstPages = pages;
+    EXPECT_EQ(pages, firstPages);
+    // Nothing is left of the pages that waited.
+    EXPECT_EQ(test::Listing(dir / "tgt"), std::vector<std::string>{"moon.cbz"});
+  }
 }
 
 TEST(BookMeta, NamesComicInfoAndOverrides) {
