@@ -421,6 +421,28 @@ SourceError ArchiveReader::ReadListedEntry(size_t index, uint64_t maxBytes,
   return result;
 }
 
+SourceError ArchiveReader::PumpData(const ArchiveEntry& entry, Clock::time_point deadline,
+                                    const std::function<std::pair<uint8_t*, size_t>()>& room,
+                                    const std::function<SourceError(size_t)>& took) {
+  int retries = 0;
+  for (;;) {
+    if (Clock::now() > deadline) return SourceError::kTimedOut;
+    const auto [to, want] = room();
+    const la_ssize_t got = archive_read_data(m_handle->a, to, want);
+    if (got == 0) return SourceError::kNone;
+    if (got == ARCHIVE_RETRY) {
+      if (++retries > kMaxArchiveRetries) return SourceError::kDamaged;
+      continue;
+    }
+    // A warning here is a checksum that does not match, or a size that
+    // does not: the bytes are not the entry's.
+    if (got < 0) return WhyDataFailed(entry);
+    m_passBytes += static_cast<uint64_t>(got);
+    if (m_passBytes > PassByteLimit()) return SourceError::kTooLarge;
+    if (const SourceError e = took(static_cast<size_t>(got)); e != SourceError::kNone) return e;
+  }
+}
+
 SourceError ArchiveReader::ReadData(const ArchiveEntry& entry, uint64_t maxBytes,
                                     Clock::time_point deadline, std::vector<uint8_t>& bytes) {
   // At most the declared size (when there is one) and the caller's limit;
@@ -429,29 +451,20 @@ SourceError ArchiveReader::ReadData(const ArchiveEntry& entry, uint64_t maxBytes
   constexpr size_t kChunk = size_t{1} << 18;
   bytes.reserve(static_cast<size_t>(std::min<uint64_t>(limit, uint64_t{16} << 20)));
   uint64_t length = 0;
-  int retries = 0;
-  for (;;) {
-    if (Clock::now() > deadline) return SourceError::kTimedOut;
-    const uint64_t want = std::min<uint64_t>(kChunk, limit + 1 - length);
-    if (bytes.size() < length + want) bytes.resize(static_cast<size_t>(length + want));
-    const la_ssize_t got =
-        archive_read_data(m_handle->a, bytes.data() + length, static_cast<size_t>(want));
-    if (got == 0) break;
-    if (got == ARCHIVE_RETRY) {
-      if (++retries > kMaxArchiveRetries) return SourceError::kDamaged;
-      continue;
-    }
-    // A warning here is a checksum that does not match, or a size that
-    // does not: the bytes are not the entry's.
-    if (got < 0) return WhyDataFailed(entry);
-    length += static_cast<uint64_t>(got);
-    m_passBytes += static_cast<uint64_t>(got);
-    if (m_passBytes > PassByteLimit()) return SourceError::kTooLarge;
-    if (length > limit) {
-      return entry.sizeKnown && entry.size <= maxBytes ? SourceError::kDamaged
-                                                       : SourceError::kTooLarge;
-    }
-  }
+  const SourceError read = PumpData(
+      entry, deadline,
+      [&] {
+        const uint64_t want = std::min<uint64_t>(kChunk, limit + 1 - length);
+        if (bytes.size() < length + want) bytes.resize(static_cast<size_t>(length + want));
+        return std::pair{bytes.data() + length, static_cast<size_t>(want)};
+      },
+      [&](size_t got) {
+        length += got;
+        if (length <= limit) return SourceError::kNone;
+        return entry.sizeKnown && entry.size <= maxBytes ? SourceError::kDamaged
+                                                         : SourceError::kTooLarge;
+      });
+  if (read != SourceError::kNone) return read;
   if (entry.sizeKnown && length != entry.size) return SourceError::kDamaged;
   bytes.resize(static_cast<size_t>(length));
   return SourceError::kNone;
@@ -467,20 +480,16 @@ SourceError ArchiveReader::MeasureData(ArchiveEntry& entry, Clock::time_point de
     return SourceError::kNone;
   std::vector<uint8_t> scratch(size_t{1} << 18);
   uint64_t length = 0;
-  int retries = 0;
-  for (;;) {
-    if (Clock::now() > deadline) return SourceError::kTimedOut;
-    const la_ssize_t got = archive_read_data(m_handle->a, scratch.data(), scratch.size());
-    if (got == 0) break;
-    if (got == ARCHIVE_RETRY) {
-      if (++retries > kMaxArchiveRetries) return SourceError::kDamaged;
-      continue;
-    }
-    if (got < 0) return WhyDataFailed(entry);
-    length += static_cast<uint64_t>(got);
-    m_passBytes += static_cast<uint64_t>(got);
-    if (m_passBytes > PassByteLimit()) return SourceError::kTooLarge;
-  }
+  const SourceError read = PumpData(
+      entry, deadline,
+      [&] {
+        return std::pair{scratch.data(), scratch.size()};
+      },
+      [&](size_t got) {
+        length += got;
+        return SourceError::kNone;
+      });
+  if (read != SourceError::kNone) return read;
   entry.sizeKnown = true;
   entry.size = length;
   return SourceError::kNone;

@@ -41,6 +41,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/detect.h"
@@ -129,6 +130,13 @@ class ArchiveReader {
   SourceError ReadData(const ArchiveEntry& entry, uint64_t maxBytes,
                        std::chrono::steady_clock::time_point deadline, std::vector<uint8_t>& bytes);
   SourceError MeasureData(ArchiveEntry& entry, std::chrono::steady_clock::time_point deadline);
+  // The entry's data, chunk by chunk: `room` says where the next chunk may
+  // go and how long it may be, `took` is told how much came (and may end
+  // the read with its error); retries, the deadline and the pass's budget
+  // are kept here.
+  SourceError PumpData(const ArchiveEntry& entry, std::chrono::steady_clock::time_point deadline,
+                       const std::function<std::pair<uint8_t*, size_t>()>& room,
+                       const std::function<SourceError(size_t)>& took);
   SourceError WhyHeaderFailed() const;
   SourceError WhyDataFailed(const ArchiveEntry& entry) const;
   std::chrono::steady_clock::time_point Deadline() const;
