@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string_view>
 
@@ -102,11 +103,13 @@ PageShape ShapeOfSize(PictureSize size) {
   return size.width > size.height ? PageShape::kWide : PageShape::kUpright;
 }
 
-DecodedPage DecodeFile(const fs::path& file) {
+// A page decoded by `load` (given the picture, its grey flag and status),
+// with a failure or no memory said in the result.
+DecodedPage Decode(const std::function<bool(DibImage&, int*, ReadStatus*)>& load) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    if (LoadImageFile(file, *image, &result.grey, &result.status)) result.image = std::move(image);
+    if (load(*image, &result.grey, &result.status)) result.image = std::move(image);
     result.noMemory = result.status.error == ReadError::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     result.noMemory = true;
@@ -119,24 +122,17 @@ DecodedPage DecodeFile(const fs::path& file) {
   return result;
 }
 
+DecodedPage DecodeFile(const fs::path& file) {
+  return Decode([&](DibImage& image, int* grey, ReadStatus* status) {
+    return LoadImageFile(file, image, grey, status);
+  });
+}
+
 // A book page from its bytes, as the book decodes it (PageSource::LoadPage).
 DecodedPage DecodeBytes(const std::vector<uint8_t>& bytes, const std::string& name) {
-  DecodedPage result;
-  try {
-    auto image = std::make_shared<DibImage>();
-    if (LoadImageMemory(bytes.data(), bytes.size(), name, *image, &result.grey, &result.status)) {
-      result.image = std::move(image);
-    }
-    result.noMemory = result.status.error == ReadError::kOutOfMemory;
-  } catch (const std::bad_alloc&) {
-    result.noMemory = true;
-  } catch (const std::exception&) {
-  }
-  if (!result.image) {
-    result.grey = 0;
-    result.error = SourceError::kPageUnreadable;
-  }
-  return result;
+  return Decode([&](DibImage& image, int* grey, ReadStatus* status) {
+    return LoadImageMemory(bytes.data(), bytes.size(), name, image, grey, status);
+  });
 }
 
 }  // namespace
