@@ -25,6 +25,7 @@
 #include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "core/enhance.h"
+#include "core/learned.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
@@ -886,6 +887,9 @@ fs::path CBatchJob::StartConversion() {
 void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& excluded) {
   Init(m_settings->patterns, m_settings->includeSubdirs, excluded);
   const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
+  // The learned networks spread a page over the cores the workers leave.
+  SetLearnedThreadsPerPage(
+      std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / jobs));
   if (m_work) {
     m_found = static_cast<int>(m_work->size());
     if (jobs > 1) {

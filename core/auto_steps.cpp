@@ -106,6 +106,10 @@ std::string DescribeFindings(const PageFindings& f) {
                                      : same));
   }
   if (f.jpegCleanupRan) add(std::string(EngineText(kStageJpegCleanup)));
+  if (f.learnedRan) {
+    add(named(kStageLearned) +
+        (f.learnedDone ? std::string(EngineText(INKBRITE_TEXT("core", "完成"))) : same));
+  }
   if (f.deskewRan) {
     add(named(kStageDeskew) + (f.skew.applied ? Printf("%.2f°", f.skew.angle) : same) + " " +
         EngineTextArgs(INKBRITE_TEXT("core", "(把握 %1)"),

@@ -56,6 +56,7 @@ const SlotRange* AutoSlotRange(int slot);
 inline constexpr std::string_view kStageDespeckle = INKBRITE_TEXT("core", "去污点");
 inline constexpr std::string_view kStageDescreen = INKBRITE_TEXT("core", "去网纹");
 inline constexpr std::string_view kStageJpegCleanup = INKBRITE_TEXT("core", "JPEG去块");
+inline constexpr std::string_view kStageLearned = INKBRITE_TEXT("core", "智能放大");
 inline constexpr std::string_view kStageDeskew = INKBRITE_TEXT("core", "纠斜");
 inline constexpr std::string_view kStageSplit = INKBRITE_TEXT("core", "分页");
 inline constexpr std::string_view kStageAutoCrop = INKBRITE_TEXT("core", "自动切边");
@@ -102,6 +103,8 @@ struct PageFindings {
   ScreenFound screen;
   bool jpegCleanupRan = false;
   JpegCleanupFound jpegCleanup;
+  bool learnedRan = false;
+  bool learnedDone = false;  // false: the helper or its weights were missing, the page kept
   bool deskewRan = false;
   SkewFound skew;  // of the scanned page
   bool splitRan = false;

@@ -74,7 +74,12 @@ enum ParaSlot : int {
   kDescreen = 42,          // strength of the screen's removal, percent
   kDescreenKeepDots = 43,  // screens coarser than this many pixels are kept; 0: none
   kJpegCleanup = 44,       // 0 off, 1 deblocking and deringing
-  kParaSlotCount = 45
+  // The learned upscaling and denoising (core/learned.h), off by default.
+  kLearned = 45,       // 0 off, 1 on
+  kLearnedScale = 46,  // 2: twice the size, 1: the size kept (denoising only)
+  kLearnedModel = 47,  // 0 upconv_7 (fast), 1 cunet (better, slower)
+  kLearnedNoise = 48,  // -1 none, 0 to 3
+  kParaSlotCount = 49
 };
 
 // Whom a setting is for.
@@ -231,6 +236,14 @@ inline constexpr ParaSlotRow kRows[] = {
      INKBRITE_TEXT("settings", "保留大网点"), G::kRestore, S::kPage},
     {kJpegCleanup, "JpegCleanup", 0, 0, 0, 1, L::kNone, true, "",
      INKBRITE_TEXT("settings", "JPEG去块"), G::kRestore, S::kPage},
+    {kLearned, "Learned", 0, 0, 0, 1, L::kNone, true, "",
+     INKBRITE_TEXT("settings", "智能放大降噪"), G::kRestore, S::kPage},
+    {kLearnedScale, "LearnedScale", 2, 2, 1, 2, L::kNone, true, "x",
+     INKBRITE_TEXT("settings", "放大倍数"), G::kRestore, S::kPage, kLearned},
+    {kLearnedModel, "LearnedModel", 0, 0, 0, 1, L::kNone, true, "",
+     INKBRITE_TEXT("settings", "精细模型（较慢）"), G::kRestore, S::kPage, kLearned},
+    {kLearnedNoise, "LearnedNoise", 1, 1, -1, 3, L::kNone, true, "",
+     INKBRITE_TEXT("settings", "降噪等级"), G::kRestore, S::kPage, kLearned},
     // Never stored in a named setting.
     {kSpare, "", 100, 100, kAnyMin, kAnyMax, L::kNone, false, "",
      INKBRITE_TEXT("settings", "备用"), G::kNone, S::kUnused},

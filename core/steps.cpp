@@ -10,6 +10,7 @@
 #include "core/enhance.h"
 #include "core/enhance_rows.h"
 #include "core/filter3x3.h"
+#include "core/learned.h"
 
 namespace inkbrite {
 
@@ -55,6 +56,16 @@ void ApplyDescreen(StepRun& run) {
 void ApplyJpegCleanup(StepRun& run) {
   run.findings[0].jpegCleanupRan = true;
   run.findings[0].jpegCleanup = CleanJpegArtefacts(run.Page(), run.quantisers);
+}
+
+// The learned networks, after the classical clean-up and before any step
+// that measures the page: the page is then twice its size.
+void ApplyLearnedStep(StepRun& run) {
+  const EnhanceSettings& p = run.Params();
+  const LearnedChoice choice{Clamped(p, kLearnedModel), Clamped(p, kLearnedNoise),
+                             Clamped(p, kLearnedScale)};
+  run.findings[0].learnedRan = true;
+  run.findings[0].learnedDone = ApplyLearned(run.Page(), choice);
 }
 
 void ApplyDeskew(StepRun& run) {
@@ -245,6 +256,10 @@ constexpr StepRow kStepRows[] = {
     {kStageJpegCleanup, T::kSource, R::kNeighbourhood, 8, kNoSlot, Slots({kJpegCleanup}),
      [](const StepContext& c) { return On(c.params, kJpegCleanup); }, nullptr, ApplyJpegCleanup,
      nullptr, When::kNever, When::kIfRun},
+    {kStageLearned, T::kSource, R::kPage, 0, kNoSlot,
+     Slots({kLearned, kLearnedScale, kLearnedModel, kLearnedNoise}),
+     [](const StepContext& c) { return On(c.params, kLearned); }, nullptr, ApplyLearnedStep, nullptr,
+     When::kNever, When::kIfRun},
     // Then the automatic clean-up steps: deskew and
     // spread detection look at the page as scanned, margin crop at each page
     // of it, so its box is in pixels of the scan.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/learned.h"
 #include "core/limits.h"
 #include "formats/apart_protocol.h"
 #include "formats/decode_guard.h"
@@ -88,6 +89,68 @@ int WritePage(const char* operation, const fs::path& path, const DibImage& image
     return 0;
   }
 }
+
+// A learned request: the page's rows (grey levels widened), the answer's
+// rows into `out` (grey levels again for a grey page: the mean of the
+// three channels).
+bool LearnedApart(const DibImage& page, const LearnedChoice& choice, int threads, DibImage& out) {
+  const fs::path helper = CodecHelperPath();
+  if (helper.empty() || (!page.Is24Bit() && !page.IsGreyLevels())) return false;
+  apart::LearnedHeader header;
+  header.width = static_cast<uint32_t>(page.Width());
+  header.height = static_cast<uint32_t>(page.Height());
+  header.model = choice.model == 1 ? 1 : 0;
+  header.noise = choice.noise;
+  header.scale = static_cast<uint32_t>(choice.scale);
+  header.threads = static_cast<uint32_t>(std::max(threads, 1));
+  const size_t rowBytes = size_t{header.width} * 3;
+  std::vector<uint8_t> request(sizeof header + rowBytes * header.height);
+  std::memcpy(request.data(), &header, sizeof header);
+  const bool grey = page.IsGreyLevels();
+  for (int32_t y = 0; y < page.Height(); ++y) {
+    uint8_t* to = request.data() + sizeof header + rowBytes * static_cast<size_t>(y);
+    const uint8_t* from = page.Row(y);
+    if (!grey) {
+      std::memcpy(to, from, rowBytes);
+      continue;
+    }
+    for (uint32_t x = 0; x < header.width; ++x) to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = from[x];
+  }
+  const uint32_t w = header.width * header.scale, h = header.height * header.scale;
+  const uint64_t megapixels = (uint64_t{w} * h + 999999) / 1000000;
+  const ChildLimits limits{sizeof(apart::DecodedHeader) + uint64_t{w} * 3 * h,
+                           static_cast<int>(std::max<uint64_t>(
+                               apart::kHelperCpuSeconds,
+                               megapixels * apart::kLearnedCpuSecondsPerMegapixel))};
+  std::vector<uint8_t> answer;
+  if (!RunChildProgram(helper, {apart::kLearned}, request, limits, answer) ||
+      answer.size() != sizeof(apart::DecodedHeader) + uint64_t{w} * 3 * h) {
+    return false;
+  }
+  apart::DecodedHeader got;
+  std::memcpy(&got, answer.data(), sizeof got);
+  if (got.magic != apart::kDecodedMagic || got.width != w || got.height != h) return false;
+  DibImage result;
+  const int32_t ow = static_cast<int32_t>(w), oh = static_cast<int32_t>(h);
+  if (!(grey ? result.CreateGreyLevels(ow, oh) : result.Create(ow, oh, 24))) return false;
+  for (int32_t y = 0; y < oh; ++y) {
+    const uint8_t* from = answer.data() + sizeof got + size_t{w} * 3 * static_cast<size_t>(y);
+    uint8_t* to = result.Row(y);
+    if (!grey) {
+      std::memcpy(to, from, size_t{w} * 3);
+      continue;
+    }
+    for (uint32_t x = 0; x < w; ++x) {
+      to[x] = static_cast<uint8_t>((from[3 * x] + from[3 * x + 1] + from[3 * x + 2] + 1) / 3);
+    }
+  }
+  out = std::move(result);
+  return true;
+}
+
+// Installed when this file is linked, that is in every program that reads
+// or writes files through the format table.
+[[maybe_unused]] const bool kLearnedRunnerInstalled = (SetLearnedRunner(LearnedApart), true);
 
 bool IsAvifBrand(const uint8_t* brand) {
   return std::memcmp(brand, "avif", 4) == 0 || std::memcmp(brand, "avis", 4) == 0;

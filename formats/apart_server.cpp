@@ -9,6 +9,8 @@
 #include "formats/avif/avif_codec.h"
 #include "formats/jxl/jxl_codec.h"
 #include "formats/plain_pixels.h"
+#include "learned/waifu2x.h"
+#include "platform/program_paths.h"
 
 namespace inkbrite {
 
@@ -47,6 +49,35 @@ bool ReadEncodeRequest(std::span<const uint8_t> input, apart::EncodeHeader& head
   return true;
 }
 
+// A learned request: the page through the chosen waifu2x network.
+bool ServeLearned(std::span<const uint8_t> input, std::vector<uint8_t>& output) {
+  apart::LearnedHeader h;
+  if (input.size() < sizeof h) return false;
+  std::memcpy(&h, input.data(), sizeof h);
+  if (h.magic != apart::kLearnedMagic || h.model > 1 || h.noise < -1 || h.noise > 3 ||
+      (h.scale != 1 && h.scale != 2) || h.threads < 1 || h.threads > 1024 ||
+      !ImageSizeWithinLimits(h.width, h.height) ||
+      !ImageSizeWithinLimits(int64_t{h.width} * h.scale, int64_t{h.height} * h.scale)) {
+    return false;
+  }
+  const size_t rowBytes = size_t{h.width} * 3;
+  if (input.size() - sizeof h != rowBytes * h.height) return false;
+  apart::DecodedHeader answer;
+  answer.width = h.width * h.scale;
+  answer.height = h.height * h.scale;
+  output.resize(sizeof answer + size_t{answer.width} * 3 * answer.height);
+  std::memcpy(output.data(), &answer, sizeof answer);
+  const learned::PixelRows in{const_cast<uint8_t*>(input.data() + sizeof h),
+                              static_cast<int>(h.width), static_cast<int>(h.height), rowBytes,
+                              true};
+  const learned::PixelRows out{output.data() + sizeof answer, static_cast<int>(answer.width),
+                               static_cast<int>(answer.height), size_t{answer.width} * 3, true};
+  return learned::RunWaifu2x(learned::ModelsFolder(ExecutableFolder()),
+                             static_cast<learned::Waifu2xModel>(h.model), h.noise,
+                             static_cast<int>(h.scale), static_cast<int>(h.threads), in, out,
+                             nullptr);
+}
+
 }  // namespace
 
 bool ServeCodecRequest(std::string_view operation, std::span<const uint8_t> input,
@@ -60,6 +91,7 @@ bool ServeCodecRequest(std::string_view operation, std::span<const uint8_t> inpu
                        : DecodeJxlBytes(input.data(), input.size(), image, &grey);
     return ok != 0 && AnswerDecoded(image, grey, output);
   }
+  if (operation == apart::kLearned) return ServeLearned(input, output);
   apart::EncodeHeader header;
   PlainPixels pixels;
   if (!ReadEncodeRequest(input, header, pixels)) return false;

@@ -632,6 +632,14 @@ keys of --set (KEY):
 <context>
     <name>core</name>
     <message>
+        <source>智能放大</source>
+        <translation>Learned upscaling</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>done</translation>
+    </message>
+    <message>
         <source>不变</source>
         <translation>unchanged</translation>
     </message>
@@ -800,6 +808,22 @@ keys of --set (KEY):
 </context>
 <context>
     <name>settings</name>
+    <message>
+        <source>智能放大降噪</source>
+        <translation>Learned upscale and denoise</translation>
+    </message>
+    <message>
+        <source>放大倍数</source>
+        <translation>Scale</translation>
+    </message>
+    <message>
+        <source>精细模型（较慢）</source>
+        <translation>Quality model (slower)</translation>
+    </message>
+    <message>
+        <source>降噪等级</source>
+        <translation>Noise reduction level</translation>
+    </message>
     <message>
         <source>亮度</source>
         <translation>Brightness</translation>

@@ -69,6 +69,7 @@ TEST(StepTable, DerivesTheMarginTheWholePageStepsAndTheRowStreaming) {
       {kDespeckle, 3, 0, {}, false},
       {kDescreen, 60, 0, {}, false},
       {kJpegCleanup, 1, 0, {}, false},
+      {kLearned, 1, 0, {}, false},
   };
   for (const Case& c : cases) {
     CParaBlock params;
@@ -89,8 +90,9 @@ TEST(StepTable, DerivesTheMarginTheWholePageStepsAndTheRowStreaming) {
   source.SetValue(kSplitSpreads, 1);
   source.SetValue(kDespeckle, 5);
   source.SetValue(kDescreen, 80);
+  source.SetValue(kLearned, 1);
   EXPECT_EQ(WholePageNames(source, EnhanceMode::kBatch, false, StepStage::kSource),
-            (std::vector<std::string>{"去网纹", "分页"}));
+            (std::vector<std::string>{"去网纹", "智能放大", "分页"}));
   // Despeckle reads as far as its largest speck.
   for (const StepRow& row : PipelineSteps()) {
     if (row.name == kStageDespeckle) {

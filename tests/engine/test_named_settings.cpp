@@ -35,7 +35,8 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
       "AutoLevels", "AutoLevelsClip", "AutoLevelsLimit", "AutoLevelsNeutral", "AutoCrop",
       "AutoCropBorder", "AutoCropTolerance", "AutoCropMinShare", "AutoCropFacing",
       "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange", "FitWidth", "FitHeight",
-      "AutoCropFill", "Despeckle", "Descreen", "DescreenKeepDots", "JpegCleanup"};
+      "AutoCropFill", "Despeckle", "Descreen", "DescreenKeepDots", "JpegCleanup",
+      "Learned", "LearnedScale", "LearnedModel", "LearnedNoise"};
   // clang-format on
   std::string text = "[" + name + "]\r\n";
   for (size_t i = 0; i < v.size(); ++i)
@@ -44,10 +45,11 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
 }
 
 // The 21 keys of the original layout, then the automatic steps after them,
-// then the restoration steps.
-const std::vector<int> kDefaultsWritten = {100, 100, 100, 190, 100, 100, 70, 0, 0, 0,   0, 2, 0, 0,
-                                           0,   0,   0,   0,   0,   0,   0,  0, 5, 128, 0, 0, 8, 48,
-                                           60,  0,   0,   0,   0,   50,  0,  0, 0, 0,   0, 0, 0};
+// then the restoration steps (the learned one's scale 2 and noise level 1
+// wait for its switch).
+const std::vector<int> kDefaultsWritten = {
+    100, 100, 100, 190, 100, 100, 70, 0, 0, 0, 0,  2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5,
+    128, 0,   0,   8,   48,  60,  0,  0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;
