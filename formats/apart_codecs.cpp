@@ -118,10 +118,10 @@ bool LearnedApart(const DibImage& page, const LearnedChoice& choice, int threads
   }
   const uint32_t w = header.width * header.scale, h = header.height * header.scale;
   const uint64_t megapixels = (uint64_t{w} * h + 999999) / 1000000;
-  const ChildLimits limits{sizeof(apart::DecodedHeader) + uint64_t{w} * 3 * h,
-                           static_cast<int>(std::max<uint64_t>(
-                               apart::kHelperCpuSeconds,
-                               megapixels * apart::kLearnedCpuSecondsPerMegapixel))};
+  const ChildLimits limits{
+      sizeof(apart::DecodedHeader) + uint64_t{w} * 3 * h,
+      static_cast<int>(std::max<uint64_t>(apart::kHelperCpuSeconds,
+                                          megapixels * apart::kLearnedCpuSecondsPerMegapixel))};
   std::vector<uint8_t> answer;
   if (!RunChildProgram(helper, {apart::kLearned}, request, limits, answer) ||
       answer.size() != sizeof(apart::DecodedHeader) + uint64_t{w} * 3 * h) {

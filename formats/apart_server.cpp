@@ -72,10 +72,9 @@ bool ServeLearned(std::span<const uint8_t> input, std::vector<uint8_t>& output) 
                               true};
   const learned::PixelRows out{output.data() + sizeof answer, static_cast<int>(answer.width),
                                static_cast<int>(answer.height), size_t{answer.width} * 3, true};
-  return learned::RunWaifu2x(learned::ModelsFolder(ExecutableFolder()),
-                             static_cast<learned::Waifu2xModel>(h.model), h.noise,
-                             static_cast<int>(h.scale), static_cast<int>(h.threads), in, out,
-                             nullptr);
+  return learned::RunWaifu2x(
+      learned::ModelsFolder(ExecutableFolder()), static_cast<learned::Waifu2xModel>(h.model),
+      h.noise, static_cast<int>(h.scale), static_cast<int>(h.threads), in, out, nullptr);
 }
 
 }  // namespace
