@@ -99,7 +99,7 @@ tsan: deps
 	  -DINKBRITE_BUILD_BENCH=OFF >/dev/null
 	@$(CMAKE) --build $(TSAN_DIR) -j$(JOBS) --target browse_tests engine_tests
 	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
-	  QT_QPA_PLATFORM=offscreen QT_NO_GLIB=1 ./tests/browse_tests --gtest_filter='ViewerTest.*Render*:ViewerTest.*Turn*:ViewerTest.*Space*:ViewerTest.*Fit*:WorkerThread*:ViewerBookTest.*:ThumbnailStripTest.*:ViewerLoadTest.*:PageLoaderTest.*:PageRendererTest.*'
+	  QT_QPA_PLATFORM=offscreen QT_NO_GLIB=1 ./tests/browse_tests --gtest_filter='ViewerTest.*Render*:ViewerTest.*Turn*:ViewerTest.*Space*:ViewerTest.*Fit*:WorkerThread*:ViewerBookTest.*:ShelfViewTest.*:ThumbnailStripTest.*:ViewerLoadTest.*:PageLoaderTest.*:PageRendererTest.*'
 	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ./tests/engine_tests --gtest_filter='*Worker*:BatchPartsTest.*'
 
 # Screenshots of the viewer (offscreen) to look at, in Chinese

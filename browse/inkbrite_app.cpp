@@ -21,11 +21,13 @@
 #include "browse/widgets/child_frame.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "browse/widgets/main_frame.h"
+#include "browse/widgets/shelf_view.h"
 #include "core/resample.h"
 #include "core/tone.h"
 #include "platform/program_paths.h"
 #include "sources/folder_books.h"
 #include "sources/page_source.h"
+#include "sources/shelf.h"
 
 namespace inkbrite {
 
@@ -132,7 +134,7 @@ bool CInkbriteApp::SetInterfaceLanguage(UiLanguage language) {
 
 void CInkbriteApp::ExitInstance() {
   if (m_mainFrame) {
-    for (CChildFrame* child : m_mainFrame->Children()) child->close();
+    for (CChildFrame* child : m_mainFrame->AllWindows()) child->CloseWindow();
     SaveRecentFiles();
     m_mainFrame.reset();
   }
@@ -140,7 +142,7 @@ void CInkbriteApp::ExitInstance() {
 }
 
 CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportReadError,
-                                             QString* error) {
+                                             QString* error, CChildFrame* shelf) {
   if (path.empty() || !m_mainFrame) return nullptr;
   std::error_code ec;
   const fs::path full = fs::absolute(path, ec).lexically_normal();
@@ -177,8 +179,12 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   CInkbriteDoc* result = doc.get();
   m_documents.push_back(std::move(doc));
   auto* view = new CInkbriteView(result);
-  auto* child = new CChildFrame(view);
-  m_mainFrame->AddChild(child);
+  if (shelf) {
+    shelf->ShowBook(view);
+    m_mainFrame->OnShelfBookShown(shelf);
+  } else {
+    m_mainFrame->AddChild(new CChildFrame(view));
+  }
   view->OnInitialUpdate();
   if (!result->IsBook()) {
     result->DirList().SetCurrentFile(full);
@@ -212,17 +218,48 @@ bool CInkbriteApp::OpenNamedPath(const fs::path& path, QString& reason) {
     // A folder opens at the page left there, else at its first page.
     const fs::path page = FolderStartPage(path);
     if (!page.empty() && OpenDocumentFile(page, false, &reason)) return true;
-    // A folder of books and no loose page: its first book.
+    // A folder of books or folders and no loose page: its shelf.
     if (page.empty()) {
-      const std::vector<fs::path> books = BooksInFolder(path);
-      if (!books.empty() && OpenDocumentFile(books.front(), false, &reason)) return true;
-      if (books.empty()) reason = UiText(kEmptyFolderMessage);
+      if (Shelf::List(path).size() > 0 && OpenShelf(path)) return true;
+      reason = UiText(kEmptyFolderMessage);
     }
   } catch (const std::bad_alloc&) {
     reason = UiText(kOutOfMemoryMessage);
   } catch (const std::system_error&) {
     reason = UiText(kOutOfMemoryMessage);  // no thread to be had
   }
+  return false;
+}
+
+CChildFrame* CInkbriteApp::OpenShelf(const fs::path& folder) {
+  if (!m_mainFrame) return nullptr;
+  std::error_code ec;
+  const fs::path full = fs::absolute(folder, ec).lexically_normal();
+  for (CChildFrame* window : m_mainFrame->AllWindows()) {
+    if (window->Shelf() && window->Shelf()->Root() == full) {
+      window->ReturnToShelf();
+      m_mainFrame->Workspace()->setActiveSubWindow(window);
+      return window;
+    }
+  }
+  auto* shelf = new CShelfView(full);
+  auto* window = new CChildFrame(shelf);
+  QObject::connect(shelf, &CShelfView::bookChosen, window,
+                   [this, window](const fs::path& path) { OpenFromShelf(window, path); });
+  m_mainFrame->AddShelf(window);
+  shelf->setFocus();
+  AddToRecentFileList(full);
+  return window;
+}
+
+bool CInkbriteApp::OpenFromShelf(CChildFrame* window, const fs::path& path) {
+  if (!window || window->View()) return false;
+  std::error_code ec;
+  // A folder of pages opens at the page left there.
+  const fs::path file = fs::is_directory(path, ec) ? FolderStartPage(path) : path;
+  QString reason;
+  if (!file.empty() && OpenDocumentFile(file, false, &reason, window)) return true;
+  ShowMessage(m_mainFrame.get(), reason.isEmpty() ? UiText(kReadFailedMessage) : reason);
   return false;
 }
 

@@ -21,6 +21,7 @@
 
 namespace inkbrite {
 
+class CChildFrame;
 class CInkbriteDoc;
 class CInkbriteView;
 class CMainFrame;
@@ -57,18 +58,25 @@ class CInkbriteApp {
   // rebuilt. Null when the file cannot be read (no window is left;
   // "文件读取失败。", or a book's reason, unless `reportReadError` is false;
   // the text goes to `error` when given).
+  // With `shelf` (a shelf's window) the window is that one, over its shelf.
   CInkbriteDoc* OpenDocumentFile(const std::filesystem::path& path, bool reportReadError = true,
-                                 QString* error = nullptr);
+                                 QString* error = nullptr, CChildFrame* shelf = nullptr);
+  // Shows the shelf of `folder` (browse/widgets/shelf_view.h) in a window
+  // of its own, or activates the window already showing it.
+  CChildFrame* OpenShelf(const std::filesystem::path& folder);
+  // Opens the book or folder of pages `path` chosen on the shelf of
+  // `window`, at the page left there, in that window; false (the shelf
+  // stays, the reason said) when it cannot be read.
+  bool OpenFromShelf(CChildFrame* window, const std::filesystem::path& path);
   // The page a folder opens at: the page the reader left there when it is
   // still there, else its first page in the display order; empty when the
   // folder holds no page.
   static std::filesystem::path FolderStartPage(const std::filesystem::path& folder);
   // Opens each file, book or folder (at FolderStartPage; a folder of books
-  // and no loose page at its first book) in its own window, in order; those that cannot be read are
-  // named together in one message afterwards. The command line and drops come here too.
-  // At most kMaxWindows windows are open at once: what is named beyond them
-  // is not opened, and one message says how many were left (the pages of
-  // an open window's folder stay a page turn away).
+  // or folders and no loose page as a shelf) in its own window, in order; those that cannot be read
+  // are named together in one message afterwards. The command line and drops come here too. At most
+  // kMaxWindows windows are open at once: what is named beyond them is not opened, and one message
+  // says how many were left (the pages of an open window's folder stay a page turn away).
   void OpenDocumentFiles(const std::vector<std::filesystem::path>& paths);
   static constexpr size_t kMaxWindows = 16;
   // Opens entry `index` of the recent-file list; an entry that no longer

@@ -10,6 +10,7 @@
 #include "sources/comic_info.h"
 #include "sources/natural_order.h"
 #include "sources/page_source.h"
+#include "sources/page_thumbnails.h"
 
 namespace inkbrite {
 
@@ -122,6 +123,12 @@ Shelf Shelf::List(const fs::path& folder) {
   return shelf;
 }
 
+Shelf Shelf::Of(std::vector<ShelfItem> items) {
+  Shelf shelf;
+  shelf.m_items = std::move(items);
+  return shelf;
+}
+
 size_t Shelf::Find(const fs::path& path) const {
   for (size_t i = 0; i < m_items.size(); ++i) {
     if (m_items[i].path == path) return i;
@@ -174,7 +181,7 @@ fs::path Shelf::NeighbourBook(const fs::path& path, int step) const {
   return {};
 }
 
-ShelfDetails ReadShelfDetails(const ShelfItem& item) {
+ShelfDetails ReadShelfDetails(const ShelfItem& item, DibImage* cover, ThumbnailSize size) {
   ShelfDetails details;
   details.known = true;
   if (!item.IsBook()) return details;
@@ -198,6 +205,10 @@ ShelfDetails ReadShelfDetails(const ShelfItem& item) {
   details.series = info.series;
   details.number = info.number;
   details.writer = info.writer;
+  if (cover && book->PageCount() > 0 &&
+      PageThumbnail(*book, 0, size, *cover) == ThumbnailOrigin::kFailed) {
+    cover->Clear();
+  }
   return details;
 }
 

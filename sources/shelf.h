@@ -29,6 +29,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/dib_image.h"
+#include "platform/thumbnail_cache.h"
+
 namespace inkbrite {
 
 enum class ShelfKind {
@@ -81,6 +84,9 @@ class Shelf {
  public:
   // Lists `folder` in natural order; an empty shelf when it cannot be read.
   static Shelf List(const std::filesystem::path& folder);
+  // A shelf of the given items in their order (books gathered from several
+  // folders, e.g. those begun).
+  static Shelf Of(std::vector<ShelfItem> items);
 
   const std::filesystem::path& Folder() const { return m_folder; }
   const std::vector<ShelfItem>& Items() const { return m_items; }
@@ -111,9 +117,12 @@ class Shelf {
   ShelfOrder m_order = ShelfOrder::kNatural;
 };
 
-// Opens the book of `item` and reads its details; `known` stays true and
-// `readable` false when it cannot be opened.
-ShelfDetails ReadShelfDetails(const ShelfItem& item);
+// Opens the book of `item` and reads its details, and with `cover` the
+// thumbnail of its first page (sources/page_thumbnails.h: from the cache
+// when it is current; `cover` left empty when the page cannot be read);
+// `known` stays true and `readable` false when the book cannot be opened.
+ShelfDetails ReadShelfDetails(const ShelfItem& item, DibImage* cover = nullptr,
+                              ThumbnailSize size = ThumbnailSize::kLarge);
 
 // The books begun and not finished among `items`, last read first.
 std::vector<ShelfItem> BooksBegun(std::vector<ShelfItem> items);

@@ -1378,6 +1378,57 @@ cannot be written.</translation>
     </message>
 </context>
 <context>
+    <name>inkbrite::CShelfView</name>
+    <message>
+        <source>新</source>
+        <translation>New</translation>
+    </message>
+    <message>
+        <source>已读</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>文件夹</source>
+        <translation>Folder</translation>
+    </message>
+    <message>
+        <source>第 %1 卷</source>
+        <translation>No. %1</translation>
+    </message>
+    <message>
+        <source>%1/%2 页</source>
+        <translation>page %1/%2</translation>
+    </message>
+    <message>
+        <source>继续阅读</source>
+        <translation>Continue Reading</translation>
+    </message>
+    <message>
+        <source>已开始但未读完的书，最近读的在前</source>
+        <translation>Books begun and not finished, the last read first</translation>
+    </message>
+    <message>
+        <source>自然顺序</source>
+        <translation>Natural order</translation>
+    </message>
+    <message>
+        <source>按标题</source>
+        <translation>By title</translation>
+    </message>
+    <message>
+        <source>按添加日期</source>
+        <translation>By date added</translation>
+    </message>
+    <message>
+        <source>按上次阅读</source>
+        <translation>By last read</translation>
+    </message>
+    <message>
+        <source>搜索名称、系列、作者（/）</source>
+        <translation>Search name, series, writer (/)</translation>
+    </message>
+</context>
+<context>
     <name>inkbrite::CShortcutListDialog</name>
     <message>
         <source>快捷键列表</source>

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QStackedWidget>
 #include <algorithm>
 
 #include "browse/dialogs/about_dialog.h"
@@ -11,6 +12,7 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "browse/widgets/main_frame.h"
+#include "browse/widgets/shelf_view.h"
 
 namespace inkbrite {
 
@@ -22,11 +24,54 @@ CChildFrame::CChildFrame(CInkbriteView* view, QWidget* parent)
   OnUpdateFrameTitle();
 }
 
+CChildFrame::CChildFrame(CShelfView* shelf, QWidget* parent)
+    : QMdiSubWindow(parent), m_view(nullptr), m_shelf(shelf), m_stack(new QStackedWidget(this)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  m_stack->addWidget(shelf);
+  setWidget(m_stack);
+  setWindowIcon(InkbriteIcon());
+  connect(shelf, &CShelfView::folderChanged, this, [this] { OnUpdateFrameTitle(); });
+  OnUpdateFrameTitle();
+}
+
 CChildFrame::~CChildFrame() = default;
+
+void CChildFrame::ShowBook(CInkbriteView* view) {
+  if (!m_shelf || m_view) return;
+  m_view = view;
+  m_stack->addWidget(view);
+  m_stack->setCurrentWidget(view);
+  OnUpdateFrameTitle();
+}
+
+bool CChildFrame::ReturnToShelf() {
+  if (!m_shelf || !m_view) return false;
+  CInkbriteView* view = m_view;
+  CInkbriteDoc* doc = view->Document();
+  std::filesystem::path book;
+  if (doc) book = doc->IsBook() ? doc->PathName() : doc->DirList().Directory();
+  m_view = nullptr;
+  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildBookClosed(this);
+  m_stack->setCurrentWidget(m_shelf);
+  m_stack->removeWidget(view);
+  delete view;  // stops its background thread, leaves the document
+  if (doc && doc->Views().empty() && TheApp()) TheApp()->CloseDocument(doc);
+  m_shelf->RefreshProgress(book);
+  m_shelf->setFocus();
+  OnUpdateFrameTitle();
+  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->UpdateMenus();
+  return true;
+}
+
+void CChildFrame::CloseWindow() {
+  m_closingWindow = true;
+  close();
+}
 
 void CChildFrame::OnUpdateFrameTitle() {
   CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
   QString title = doc ? doc->Title() : QString();
+  if (!m_view && m_shelf) title = m_shelf->Title();
   if (doc && doc->Views().size() > 1) {
     const auto& views = doc->Views();
     const auto at = std::find(views.begin(), views.end(), m_view);
@@ -38,6 +83,11 @@ void CChildFrame::OnUpdateFrameTitle() {
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event) {
+  // A book opened on a shelf closes back to the shelf.
+  if (!m_closingWindow && ReturnToShelf()) {
+    event->ignore();
+    return;
+  }
   // Nothing is ever modified: the window closes without a question.
   CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
   CInkbriteView* view = m_view;

@@ -2,23 +2,42 @@
 // CChildFrame: the frame of one document window inside the main window's
 // workspace. Holds the view, keeps the window title in step with the
 // document's file, and tells the main frame when it comes and goes.
+//
+// A shelf's window holds the shelf (browse/widgets/shelf_view.h) and, while
+// a book chosen there is open, that book's view in its place: View() is
+// then the book's, and null while the shelf shows. Closing the book shows
+// the shelf again as it was left; closing the shelf closes the window.
 #pragma once
 
 #include <QMdiSubWindow>
 #include <QString>
 
+class QStackedWidget;
+
 namespace inkbrite {
 
 class CInkbriteView;
+class CShelfView;
 
 class CChildFrame : public QMdiSubWindow {
   Q_OBJECT
 
  public:
   explicit CChildFrame(CInkbriteView* view, QWidget* parent = nullptr);
+  // A shelf's window (showing the shelf).
+  explicit CChildFrame(CShelfView* shelf, QWidget* parent = nullptr);
   ~CChildFrame() override;
 
   CInkbriteView* View() const { return m_view; }
+  CShelfView* Shelf() const { return m_shelf; }
+  // A shelf's window: shows `view` (a book chosen on the shelf) in place of
+  // the shelf.
+  void ShowBook(CInkbriteView* view);
+  // Closes the book shown over the shelf and shows the shelf; false when
+  // none is shown.
+  bool ReturnToShelf();
+  // Closes the window, a shelf with the book shown over it too.
+  void CloseWindow();
   // Re-reads the title from the document (file name; ":n" when the
   // document has several windows).
   void OnUpdateFrameTitle();
@@ -32,6 +51,9 @@ class CChildFrame : public QMdiSubWindow {
 
  private:
   CInkbriteView* m_view;
+  CShelfView* m_shelf = nullptr;
+  QStackedWidget* m_stack = nullptr;
+  bool m_closingWindow = false;
   QString m_title;
 };
 

@@ -767,7 +767,7 @@ void CMainFrame::CreateStatusBar() {
   bar->addPermanentWidget(m_tabBar);
   connect(m_tabBar, &CWindowTabBar::SelectionChanged, this, [this](int index) {
     auto* owner = static_cast<CChildFrame*>(m_tabBar->TabOwner(index));
-    for (CChildFrame* child : Children()) {
+    for (CChildFrame* child : AllWindows()) {
       if (child == owner) ActivateChild(child);
     }
   });
@@ -859,6 +859,46 @@ void CMainFrame::AddChild(CChildFrame* child) {
   }
   ActivateChild(child);
   UpdateMenus();
+}
+
+void CMainFrame::AddShelf(CChildFrame* child) {
+  CChildFrame* active = ActiveChild();
+  const bool maximised = active == nullptr || active->isMaximized();
+  m_mdi->addSubWindow(child);
+  m_reader->Adopt(child);
+  if (m_tabBar->FindTab(child) < 0) {
+    m_tabBar->InsertTab(m_tabBar->GetTabCount(), child->TitleText(), child);
+  }
+  if (maximised) {
+    child->showMaximized();
+  } else {
+    child->show();
+  }
+  m_mdi->setActiveSubWindow(child);
+  m_tabBar->SelectTab(m_tabBar->FindTab(child));
+  UpdateMenus();
+}
+
+void CMainFrame::OnShelfBookShown(CChildFrame* child) {
+  ConnectView(child->View());
+  if (m_fullScreen || IsReaderFullScreen()) {
+    child->View()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    child->View()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  ActivateChild(child);
+  UpdateMenus();
+}
+
+void CMainFrame::OnChildBookClosed(CChildFrame* child) {
+  if (m_lastActive == child) m_lastActive = nullptr;
+}
+
+std::vector<CChildFrame*> CMainFrame::AllWindows() const {
+  std::vector<CChildFrame*> windows;
+  for (QMdiSubWindow* w : m_mdi->subWindowList(QMdiArea::CreationOrder)) {
+    if (auto* child = qobject_cast<CChildFrame*>(w)) windows.push_back(child);
+  }
+  return windows;
 }
 
 void CMainFrame::ConnectView(CInkbriteView* view) {
@@ -1093,7 +1133,7 @@ bool CMainFrame::RunDocumentCommand(int id) {
       if (CChildFrame* child = ActiveChild()) child->close();
       return true;
     case kCmdCloseAll:
-      for (CChildFrame* child : Children()) child->close();
+      for (CChildFrame* child : AllWindows()) child->CloseWindow();
       return true;
     case kCmdNewWindow:
       if (view && TheApp()) TheApp()->NewWindow(view);
@@ -1305,7 +1345,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  for (CChildFrame* child : Children()) child->close();
+  for (CChildFrame* child : AllWindows()) child->CloseWindow();
   QMainWindow::closeEvent(event);
 }
 

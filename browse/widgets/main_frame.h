@@ -57,6 +57,13 @@ class CMainFrame : public QMainWindow {
   std::vector<CChildFrame*> Children() const;
 
   void AddChild(CChildFrame* child);
+  // A shelf's window (no document while the shelf shows); a book opened in
+  // it (its view now the window's), and closed again.
+  void AddShelf(CChildFrame* child);
+  void OnShelfBookShown(CChildFrame* child);
+  void OnChildBookClosed(CChildFrame* child);
+  // Every window, shelves showing no book among them.
+  std::vector<CChildFrame*> AllWindows() const;
   void ActivateChild(CChildFrame* child);
 
   // Runs a command by id, as a menu item, a toolbar button or a key would.

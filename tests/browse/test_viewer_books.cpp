@@ -10,6 +10,7 @@
 #include "browse/dialogs/save_as_dialog.h"
 #include "browse/reading/reading_places.h"
 #include "browse/widgets/child_frame.h"
+#include "browse/widgets/shelf_view.h"
 #include "sources/folder_books.h"
 #include "sources/source_texts.h"
 #include "tests/browse/browse_support.h"
@@ -126,8 +127,21 @@ TEST_F(ViewerBookTest, AFolderOfBooksOpensItsFirstBookAndPagesOnFromBookToBook) 
   for (const fs::path& b : BooksInFolder(shelf)) listed.push_back(b.filename().string());
   EXPECT_EQ(listed, expected);
 
+  // It opens as a shelf (the folder of pages among its books); its first
+  // book opens in the shelf's window.
   app->OpenDocumentFiles({shelf});
-  ASSERT_NE(Doc(), nullptr) << (messages.empty() ? "" : messages.front());
+  ASSERT_EQ(Frame()->AllWindows().size(), 1u) << (messages.empty() ? "" : messages.front());
+  CChildFrame* window = Frame()->AllWindows().front();
+  ASSERT_NE(window->Shelf(), nullptr);
+  EXPECT_EQ(Doc(), nullptr);
+  std::vector<std::string> shown;
+  for (int row = 0; row < window->Shelf()->Count(); ++row) {
+    shown.push_back(window->Shelf()->ItemAt(row).name);
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"extras", "Vol 1.cbz", "Vol 2.cb7", "Vol 10.cbt"}));
+  ASSERT_TRUE(app->OpenFromShelf(window, shelf / "Vol 1.cbz"));
+  ASSERT_NE(Doc(), nullptr);
+  EXPECT_EQ(Frame()->ActiveChild(), window);
   EXPECT_EQ(Title(), "Vol 1.cbz — 1.bmp (1/3)");
   // Back from the first page of the first book: nothing before it.
   Frame()->OnCommand(kCmdPreviousPage);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/image_file.h"
 #include "sources/shelf.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -26,10 +27,23 @@ std::string ComicInfoXml(const std::string& title, const std::string& series,
          "</Series><Number>" + number + "</Number><Writer>" + writer + "</Writer></ComicInfo>";
 }
 
-// A zip book of `pages` pages, with a ComicInfo.xml when `info` is given.
-void MakeBook(const fs::path& path, int pages, const std::string& info = {}) {
+// A real 200 x 400 page as BMP bytes.
+std::vector<uint8_t> PageBytes() {
+  test::TempDir dir;
+  const DibImage page = test::MakeImage(200, 400, [](int32_t x, int32_t y) {
+    return test::Bgr{static_cast<uint8_t>(x), static_cast<uint8_t>(y / 2), 90};
+  });
+  EXPECT_EQ(SaveImageFile(dir / "p.bmp", page, 0, 90), 1);
+  return test::ReadAll(dir / "p.bmp");
+}
+
+// A zip book of `pages` pages (the first a real picture when `real`), with
+// a ComicInfo.xml when `info` is given.
+void MakeBook(const fs::path& path, int pages, const std::string& info = {}, bool real = false) {
   std::vector<MadeEntry> entries;
-  for (int i = 1; i <= pages; ++i) entries.push_back({std::to_string(i) + ".jpg", Bytes("jpeg")});
+  for (int i = 1; i <= pages; ++i) {
+    entries.push_back({std::to_string(i) + ".bmp", real && i == 1 ? PageBytes() : Bytes("bmp")});
+  }
   if (!info.empty()) entries.push_back({"ComicInfo.xml", Bytes(info)});
   test::WriteArchive(path, MadeFormat::kZipStored, entries);
 }
@@ -56,8 +70,10 @@ std::vector<std::string> Names(const Shelf& shelf) {
 class ShelfTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (const char* old = std::getenv("XDG_CACHE_HOME")) m_oldCache = old;
+    setenv("XDG_CACHE_HOME", m_cache.path().c_str(), 1);
     const fs::path& d = m_dir.path();
-    MakeBook(d / "Vol 10.cbz", 3, ComicInfoXml("The End", "Saga", "10", "Ann Lee"));
+    MakeBook(d / "Vol 10.cbz", 3, ComicInfoXml("The End", "Saga", "10", "Ann Lee"), true);
     MakeBook(d / "Vol 2.cbz", 4, ComicInfoXml("Beginnings", "Saga", "2", "Bo Chen, Ann Lee"));
     MakeBook(d / "vol 3.cbr", 5);  // a zip named .cbr: the content decides
     fs::create_directory(d / "Extras");
@@ -86,7 +102,17 @@ class ShelfTest : public ::testing::Test {
     return shelf;
   }
 
+  void TearDown() override {
+    if (m_oldCache.empty()) {
+      unsetenv("XDG_CACHE_HOME");
+    } else {
+      setenv("XDG_CACHE_HOME", m_oldCache.c_str(), 1);
+    }
+  }
+
   test::TempDir m_dir;
+  test::TempDir m_cache;
+  std::string m_oldCache;
 };
 
 TEST_F(ShelfTest, ListsBooksAndFoldersInNaturalOrderFoldersFirst) {
@@ -129,6 +155,22 @@ TEST_F(ShelfTest, DetailsComeFromTheBooks) {
     EXPECT_EQ(item.details.number, c.number) << c.name;
     EXPECT_EQ(item.Pages(), c.pages) << c.name;
   }
+  // The cover: the first page's thumbnail, made, then from the cache; none
+  // for a first page no reader takes.
+  for (int pass = 0; pass < 2; ++pass) {
+    DibImage cover;
+    ReadShelfDetails(shelf[shelf.Find(m_dir.path() / "Vol 10.cbz")], &cover);
+    EXPECT_EQ(cover.Height(), 256) << pass;
+    EXPECT_EQ(cover.Width(), 128) << pass;
+  }
+  size_t cached = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(m_cache.path())) {
+    cached += entry.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(cached, 1u);
+  DibImage none = test::MakeImage(2, 2, [](int32_t, int32_t) { return test::Bgr{}; });
+  ReadShelfDetails(shelf[shelf.Find(m_dir.path() / "Vol 2.cbz")], &none);
+  EXPECT_TRUE(none.IsEmpty());
   // A book that stops being readable keeps its place and name.
   test::WriteAll(m_dir.path() / "Vol 2.cbz", Bytes("PK\3\4 cut short"));
   const ShelfDetails cut = ReadShelfDetails(shelf[shelf.Find(m_dir.path() / "Vol 2.cbz")]);
