@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the restoration steps on the standard 1700 x 2400 scan, each as a
 // multiple of decoding that page from a JPEG file (quality 90): despeckle
-// on the scan with dust, descreen on it with a dot screen over its middle,
+// on the scan with dust on its paper, descreen on it with a dot screen over its middle,
 // JPEG clean-up on it read back from quality 40; PASS or MISS against the
 // targets (despeckle and descreen 1.5x the decode, clean-up 0.5x).
 #include <unistd.h>
@@ -31,22 +31,44 @@ fs::path WorkDir() {
   return dir;
 }
 
-// The scan with 2000 dark specks of 1 to 3 pixels.
-DibImage DustyPage() {
-  DibImage page = b::ScanPage();
-  uint32_t state = 99;
-  for (int i = 0; i < 2000; ++i) {
-    const auto x = static_cast<int32_t>(b::NextNoise(state) % (page.Width() - 4));
-    const auto y = static_cast<int32_t>(b::NextNoise(state) % (page.Height() - 4));
-    const int size = 1 + static_cast<int>(b::NextNoise(state) % 3);
-    for (int v = 0; v < size; ++v) {
-      for (int u = 0; u < size; ++u) {
-        uint8_t* p = page.Row(y + v) + 3 * (x + u);
-        p[0] = p[1] = p[2] = 20;
-      }
+// The scan with dark specks of 1 to 3 pixels, each on plain paper (nothing
+// darker than the paper within 4 pixels), and how many.
+struct Dust {
+  DibImage page;
+  int specks = 0;
+};
+
+bool PlainPaper(const DibImage& page, int32_t x, int32_t y, int size) {
+  for (int32_t v = y - 4; v < y + size + 4; ++v) {
+    const uint8_t* row = page.Row(v);
+    for (int32_t u = x - 4; u < x + size + 4; ++u) {
+      if (row[3 * u + 1] < 200) return false;
     }
   }
-  return page;
+  return true;
+}
+
+const Dust& DustyPage() {
+  static const Dust dust = [] {
+    Dust d{b::ScanPage(), 0};
+    DibImage& page = d.page;
+    uint32_t state = 99;
+    for (int i = 0; i < 20000 && d.specks < 2000; ++i) {
+      const auto x = static_cast<int32_t>(8 + b::NextNoise(state) % (page.Width() - 16));
+      const auto y = static_cast<int32_t>(8 + b::NextNoise(state) % (page.Height() - 16));
+      const int size = 1 + static_cast<int>(b::NextNoise(state) % 3);
+      if (!PlainPaper(page, x, y, size)) continue;
+      for (int v = 0; v < size; ++v) {
+        for (int u = 0; u < size; ++u) {
+          uint8_t* p = page.Row(y + v) + 3 * (x + u);
+          p[0] = p[1] = p[2] = 20;
+        }
+      }
+      ++d.specks;
+    }
+    return d;
+  }();
+  return dust;
 }
 
 // The scan with a 45 degree screen of 6-pixel period over its middle third,
@@ -101,8 +123,11 @@ int main(int argc, char** argv) {
     }
   });
   b::Register("despeckle 6 px", [](benchmark::State& s) {
-    static const DibImage page = DustyPage();
-    b::RunOnPage(s, page, [](DibImage& p) { return inkbrite::Despeckle(p, 6).dark > 1000; });
+    // Most of the specks go (a few land near another and stay).
+    const Dust& dust = DustyPage();
+    b::RunOnPage(s, dust.page, [&dust](DibImage& p) {
+      return inkbrite::Despeckle(p, 6).dark >= dust.specks * 9 / 10;
+    });
   });
   b::Register("descreen 100 %", [](benchmark::State& s) {
     static const DibImage page = ScreenedPage();

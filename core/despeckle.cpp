@@ -113,6 +113,22 @@ void Flood(Labels& l, uint32_t seed, int largest, std::vector<uint32_t>& stack) 
   }
 }
 
+// A run of one side across a row longer than `largest` belongs to a big
+// group: its pixels are marked so, and no flood walks them.
+void MarkLongRuns(Labels& l, int largest) {
+  for (int32_t y = 0; y < l.height; ++y) {
+    const size_t row = static_cast<size_t>(y) * static_cast<size_t>(l.width);
+    const uint8_t* side = l.dark.data() + row;
+    uint8_t* state = l.state.data() + row;
+    int32_t start = 0;
+    for (int32_t x = 1; x <= l.width; ++x) {
+      if (x < l.width && side[x] == side[start]) continue;
+      if (x - start > largest) std::fill(state + start, state + x, kBig);
+      start = x;
+    }
+  }
+}
+
 // Whether the speck stands apart: no pixel of its own side that belongs to
 // a large group within reach (for a dark speck two pixels of its box: no
 // line touches it; for a light one `largest`: it lies inside a fill), no
@@ -176,19 +192,23 @@ SpecksFound Despeckle(DibImage& image, int largest) {
   const size_t count = static_cast<size_t>(l.width) * static_cast<size_t>(l.height);
   if (count >= (size_t{1} << 32)) return found;
   try {
-    std::vector<uint8_t> luma(count);
+    // The lightness first, then in its place the side of each pixel.
+    l.dark.resize(count);
     std::array<uint32_t, 256> histogram{};
     for (int32_t y = 0; y < l.height; ++y) {
       const uint8_t* p = image.Row(y);
-      uint8_t* out = luma.data() + static_cast<size_t>(y) * static_cast<size_t>(l.width);
-      for (int32_t x = 0; x < l.width; ++x, p += 3)
-        ++histogram[out[x] = static_cast<uint8_t>(Luma(p[0], p[1], p[2]))];
+      uint8_t* out = l.dark.data() + static_cast<size_t>(y) * static_cast<size_t>(l.width);
+      for (int32_t x = 0; x < l.width; ++x) {
+        out[x] = static_cast<uint8_t>(Luma(p[3 * x], p[3 * x + 1], p[3 * x + 2]));
+      }
+      for (int32_t x = 0; x < l.width; ++x) ++histogram[out[x]];
     }
     found.threshold = OtsuThreshold(histogram);
     if (found.threshold == 0) return found;
-    l.dark.resize(count);
-    for (size_t i = 0; i < count; ++i) l.dark[i] = luma[i] < found.threshold ? 1 : 0;
+    const auto threshold = static_cast<uint8_t>(found.threshold);
+    for (uint8_t& v : l.dark) v = v < threshold ? 1 : 0;
     l.state.assign(count, kUnseen);
+    MarkLongRuns(l, largest);
     std::vector<uint32_t> stack;
     for (size_t i = 0; i < count; ++i) {
       if (l.state[i] == kUnseen) Flood(l, static_cast<uint32_t>(i), largest, stack);
