@@ -13,9 +13,11 @@
 //     sides that are each flat (their neighbours within `flat`) is spread
 //     over the six pixels around it; a larger step is an edge of the
 //     drawing and stays;
-//   - deringing, twice: each pixel becomes the mean of the pixels around it
-//     (3 x 3) that differ from it by at most `ring`, so the noise beside an
-//     edge is smoothed and the edge, far more than `ring` high, is not.
+//   - deringing, twice, in the blocks that hold an edge (their levels span
+//     more than three times `ring`): each pixel becomes the mean of the
+//     pixels around it (3 x 3), a neighbour more than `ring` from it counted
+//     as the pixel itself, so the noise beside an edge is smoothed and the
+//     edge, far more than `ring` high, is not.
 //
 // `edge`, `flat` and `ring` follow the table's first steps (the mean level
 // of a block and its lowest frequencies). Without the file's table the
