@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "core/descreen.h"
 #include "core/despeckle.h"
 #include "core/enhance.h"
+#include "core/jpeg_cleanup.h"
+#include "core/para_slots.h"
 #include "tests/core/scan_pages.h"
 #include "tests/test_support.h"
 
@@ -277,6 +280,98 @@ TEST(Descreen, LeavesPagesWithoutAScreenOrWithACoarseOne) {
   const ScreenFound kept = Descreen(page, 100, 4);  // dots 6 pixels apart are art here
   EXPECT_TRUE(kept.found && kept.kept);
   EXPECT_EQ(page.PackedDib(), screened.PackedDib());
+}
+
+// ---- all three ----
+
+// A page each step has work on: a dot screen over its left half, specks on
+// its paper, small steps between flat blocks at its right.
+DibImage WorkForEveryStep() {
+  DibImage page = ScreenedArt(512, 256, {0, 0, 256, 256}, 0.4);
+  for (int32_t x = 300; x < 500; x += 16)
+    test::FillRect(page, {x, 30, x + 8, 62}, Bgr{244, 244, 244});
+  for (int32_t x = 300; x < 500; x += 23) test::SetPixel(page, x, 200, kInk);
+  return page;
+}
+
+// Through the pipeline: each step off (its slot 0, the default) reads no
+// pixel and leaves the page byte for byte; the descreen's limit alone turns
+// nothing on; each step on runs and changes the page.
+TEST(RestoreSteps, EachOffLeavesThePageAndOnChangesIt) {
+  struct Case {
+    int slot, on;
+    bool PageFindings::*ran;
+  };
+  const DibImage page = WorkForEveryStep();
+  for (const Case c : {Case{kDespeckle, 4, &PageFindings::despeckleRan},
+                       Case{kDescreen, 100, &PageFindings::descreenRan},
+                       Case{kJpegCleanup, 1, &PageFindings::jpegCleanupRan}}) {
+    SCOPED_TRACE(kParaSlots[c.slot].key);
+    CParaBlock params;
+    params.SetValue(kDescreenKeepDots, 8);
+    DibImage off = page, second;
+    PageFindings findings[2];
+    PrepareSourcePages(params, off, second, findings);
+    EXPECT_FALSE(findings[0].*c.ran);
+    EXPECT_EQ(off.PackedDib(), page.PackedDib());
+    params.SetValue(kDescreenKeepDots, 0);
+    params.SetValue(c.slot, c.on);
+    DibImage on = page;
+    PrepareSourcePages(params, on, second, findings);
+    EXPECT_TRUE(findings[0].*c.ran);
+    EXPECT_NE(on.PackedDib(), page.PackedDib());
+  }
+}
+
+// The widest page there is: each step works at its far right end too (no
+// index wraps, nothing refused for its size).
+TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
+  constexpr int32_t kWidest = 65535;
+  const auto changedIn = [](const DibImage& before, const DibImage& after, int32_t x0, int32_t x1) {
+    int changed = 0;
+    for (int32_t y = 0; y < before.Height(); ++y) {
+      for (int32_t x = x0; x < x1; ++x) {
+        changed += test::PixelAt(before, x, y).g != test::PixelAt(after, x, y).g ? 1 : 0;
+      }
+    }
+    return changed;
+  };
+  struct Case {
+    const char* step;
+    int32_t height;
+    std::function<void(DibImage&)> draw;
+    std::function<bool(DibImage&)> run;
+  };
+  const Case cases[] = {
+      {"despeckle", 24,
+       [](DibImage& p) {
+         test::FillRect(p, {kWidest - 6, 10, kWidest - 4, 12}, kInk);
+       },
+       [](DibImage& p) { return Despeckle(p, 4).dark == 1; }},
+      {"descreen", 64,
+       [](DibImage& p) {
+         const DibImage screen = ScreenedArt(400, 64, {0, 0, 400, 64}, 0.4);
+         for (int32_t y = 0; y < 64; ++y) {
+           for (int32_t x = 0; x < 400; ++x)
+             test::SetPixel(p, kWidest - 400 + x, y, test::PixelAt(screen, x, y));
+         }
+       },
+       [](DibImage& p) { return Descreen(p, 100, 0).found; }},
+      {"JPEG clean-up", 24,
+       [](DibImage& p) {
+         test::FillRect(p, {kWidest - 7, 0, kWidest, 24}, Bgr{247, 247, 247});
+       },
+       [](DibImage& p) { return CleanJpegArtefacts(p, nullptr).smoothed > 0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    DibImage page = test::MakeFilled(kWidest, c.height, kPaper);
+    c.draw(page);
+    const DibImage before = page;
+    ASSERT_TRUE(c.run(page));
+    EXPECT_GT(changedIn(before, page, kWidest - 400, kWidest), 0);
+    EXPECT_EQ(changedIn(before, page, 1000, kWidest - 1000), 0);  // far from the work
+  }
 }
 
 }  // namespace
