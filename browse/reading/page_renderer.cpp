@@ -90,6 +90,7 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
   m_wakePending = false;
   m_rebase = false;
   m_source = std::move(source);
+  m_jpeg = layout.jpeg;
   m_base.reset();
   m_fitted = layout.fit;
   m_box = layout.box;
@@ -144,7 +145,9 @@ bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough)
       auto page = std::make_shared<DibImage>(*m_source);
       DibImage second;
       PageFindings found[2];
-      const int parts = PrepareSourcePages(params, *page, second, found).pages;
+      const int parts =
+          PrepareSourcePages(params, *page, second, found, {}, {}, m_jpeg ? &*m_jpeg : nullptr)
+              .pages;
       m_parts = parts;
       const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
       if (shown == 1) *page = std::move(second);

@@ -42,12 +42,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "browse/reading/worker_thread.h"
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
 #include "core/enhance.h"
+#include "core/jpeg_cleanup.h"
 #include "core/page_histogram.h"
 #include "core/para_block.h"
 
@@ -69,6 +71,9 @@ class PageRenderer : public QObject {
     std::shared_ptr<const DibImage> ahead;
     bool rough = false;
     int part = 0;
+    // The luminance table of the JPEG file the page was decoded from, for
+    // the JPEG clean-up (none: the usual quality-50 table is assumed).
+    std::optional<JpegQuantisers> jpeg;
   };
 
   explicit PageRenderer(QObject* parent = nullptr);
@@ -184,6 +189,7 @@ class PageRenderer : public QObject {
   // layout; written by the owning thread only while the worker is stopped,
   // the base then by the worker when the source steps' slots change.
   std::shared_ptr<const DibImage> m_source;
+  std::optional<JpegQuantisers> m_jpeg;  // the source file's, set with it
   std::shared_ptr<const DibImage> m_base;
   bool m_fitted = false;
   QSize m_box;

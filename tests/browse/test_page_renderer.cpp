@@ -15,6 +15,7 @@
 
 #include "browse/reading/page_renderer.h"
 #include "core/enhance.h"
+#include "core/jpeg_cleanup.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -195,6 +196,27 @@ TEST(PageRendererTest, NoPageShowsNothing) {
   QApplication::processEvents();
   EXPECT_TRUE(renderer.PictureSize().isEmpty());
   EXPECT_EQ(renderer.RenderStarts(), 0);
+}
+
+// A restoration step turned on while the page is shown renders it again
+// from its source, the JPEG clean-up by the table the page came with (not
+// the usual one assumed without it).
+TEST(PageRendererTest, ASourceStepTurnedOnFollowsThePagesJpegTable) {
+  const DibImage source = test::MakeNoise(96, 64, 5);
+  PageRenderer::Layout layout;
+  layout.jpeg = StandardJpegQuantisers(15);
+  const EnhanceSettings on = With({{kJpegCleanup, 1}});
+  DibImage expected = source, assumed = source;
+  CleanJpegArtefacts(expected, &*layout.jpeg);
+  CleanJpegArtefacts(assumed, nullptr);
+  ASSERT_NE(expected.PackedDib(), assumed.PackedDib());
+  PageRenderer renderer;
+  ASSERT_TRUE(renderer.ShowPage(std::make_shared<const DibImage>(source), layout, {}));
+  EXPECT_EQ(renderer.Picture().PackedDib(), source.PackedDib());
+  renderer.SetParameters(on);
+  ASSERT_TRUE(WaitFor([&] { return renderer.RenderCount() == 1 && !renderer.RenderPending(); }));
+  EXPECT_EQ(renderer.Picture().PackedDib(), Expected(expected, layout, on));
+  EXPECT_TRUE(renderer.Findings().jpegCleanupRan);
 }
 
 }  // namespace
