@@ -87,6 +87,10 @@
 //   are not pages are left out. An e-book's pages must be JPEG, PNG or GIF
 //   (a run with another new extension is refused before it starts).
 // - kSkip: books are not listed, counted or converted.
+// With BatchSettings::bookMaxBytes a book that is one file and would pass
+// it is written as volumes under it ("book Vol. 2.cbz", book_writer.h
+// BookVolumes), each a whole book with its own metadata; a volume still
+// over it fails the book (kBatchVolumeOverLimit) and writes none.
 // The book is written into a temporary file or folder beside its target
 // and moved into place only when every page converted; a book with a
 // failed page is not written, and the record has a line for each failed
@@ -283,6 +287,9 @@ struct BatchSettings {
   std::string bookAuthor;
   int bookPixelsPerInch = 300;
   bool bookSpreads = false;
+  // A book that is one file and would pass this many bytes is written as
+  // volumes under it (book_writer.h BookVolumes); 0: no limit.
+  uint64_t bookMaxBytes = 0;
 };
 
 // One file of a run: its place in the whole job's list and its path.
@@ -332,6 +339,10 @@ inline constexpr std::string_view kBatchBookTooLarge =
     INKBRITE_TEXT("batch", "项已略去（超过大小限制）");
 inline constexpr std::string_view kBatchBookNameTwice =
     INKBRITE_TEXT("batch", "项已略去（与前面的项同名）");
+// A book split into volumes whose volume still passed the size limit (a
+// page alone larger than it).
+inline constexpr std::string_view kBatchVolumeOverLimit =
+    INKBRITE_TEXT("batch", "分卷后仍超过大小限制（单页过大）");
 
 // Operation-line texts of the job (the pipeline adds its stage names).
 inline constexpr std::string_view kBatchCounting = INKBRITE_TEXT("batch", "统计文件数");
@@ -583,6 +594,7 @@ class CBatchJob : public CSrchDir {
                                                std::vector<uint8_t>& bytes);
   void WriteReadySlots(BookRun& run);
   FileOutcome FinishBook(BookRun& run);
+  static FileOutcome BookNotWritten(const BookRun& run);
   void PrepareFolder(const std::filesystem::path& folder);
   void SweepOnce(const std::filesystem::path& folder);
   void ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int jobs);

@@ -298,9 +298,8 @@ struct CBatchJob::BookRun {
   BookOutput output = BookOutput::kCbz;
   std::unique_ptr<BookSource> book;
   fs::path work;  // the temporary folder: the book's page files, or the folder being filled
-  std::unique_ptr<SafeFileWriter> file;
-  std::unique_ptr<BookWriter> writer;  // a book that is one file
-  int64_t pdfTime = 0;                 // a PDF's pages are dated as its file
+  std::unique_ptr<BookVolumes> writer;  // a book that is one file (or its volumes)
+  int64_t pdfTime = 0;                  // a PDF's pages are dated as its file
 
   std::mutex mutex;  // the slots, `failures` and `written` below, while pages run
   std::condition_variable changed;
@@ -464,18 +463,19 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       return {Outcome::kWriteFailed, run.target};
     }
     if (BookIsOneFile(run.output)) {
-      const BookMeta meta = MetaOfBook(run, folder);
-      run.file = std::make_unique<SafeFileWriter>(run.target);
-      run.writer = MakeBookWriter(run.output, *run.file, meta,
-                                  {m_settings->bookPixelsPerInch, m_settings->bookSpreads});
-      if (!run.file->Open() || !run.writer || !run.writer->Open()) run.writeFailed = true;
+      run.writer = std::make_unique<BookVolumes>(
+          run.output, run.target, MetaOfBook(run, folder),
+          BookLayout{m_settings->bookPixelsPerInch, m_settings->bookSpreads},
+          m_settings->bookMaxBytes, run.book->PageCount());
+      if (!run.writer->Open()) run.writeFailed = true;
     }
     run.pdfTime = run.book->IsPdf() ? FileTime(source) : 0;
     run.pageOutputs.assign(run.book->PageCount(), 1);
-    run.holdInfo = m_params->GetValue(kSplitSpreads) != 0;
+    // Volumes tell their ComicInfo.xml their own pages when they close.
+    run.holdInfo = m_params->GetValue(kSplitSpreads) != 0 && m_settings->bookMaxBytes == 0;
     const bool stopped = !run.writeFailed && !ConvertBookPages(run, progress);
     if (stopped) {
-      if (run.file) run.file->Discard();
+      if (run.writer) run.writer->Discard();
       std::error_code ec;
       fs::remove_all(run.work, ec);
       return {Outcome::kStopped, {}};
@@ -509,7 +509,7 @@ BookMeta CBatchJob::MetaOfBook(BookRun& run, bool folder) const {
 
 // What a book that failed half-way has written goes.
 void CBatchJob::DropBookWork(BookRun& run) {
-  if (run.file) run.file->Discard();
+  if (run.writer) run.writer->Discard();
   std::error_code ec;
   if (!run.work.empty()) fs::remove_all(run.work, ec);
 }
@@ -1007,7 +1007,7 @@ void CBatchJob::BookRun::HoldBack(Slot& slot) {
 void CBatchJob::BookRun::WriteSlotFiles(Slot& slot) {
   for (size_t i = 0; i < slot.files.size() && !writeFailed; ++i) {
     Slot::File& entry = slot.files[i];
-    if (slot.info) {
+    if (slot.info && !(writer && writer->TellsInfoItsPages())) {
       if (std::optional<std::string> info =
               ComicInfoForPages(entry.bytes.data(), entry.bytes.size(), pageOutputs)) {
         entry.bytes.assign(info->begin(), info->end());
@@ -1029,6 +1029,17 @@ void CBatchJob::BookRun::WriteSlotFiles(Slot& slot) {
   }
 }
 
+// A book that could not be written: a volume over the size limit says so.
+CBatchJob::FileOutcome CBatchJob::BookNotWritten(const BookRun& run) {
+  FileOutcome failed{FileOutcome::kWriteFailed, run.target};
+  if (run.writer && run.writer->OverLimit()) {
+    failed.lines.push_back(
+        {kBatchWriteFailed, run.target, std::string(EngineText(kBatchVolumeOverLimit))});
+    failed.code = kReasonVolumeOverLimit;
+  }
+  return failed;
+}
+
 // Every page converted: the CBZ committed, or the folder moved into place;
 // otherwise nothing of the book appears, and the record names each failed
 // page.
@@ -1037,7 +1048,7 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   std::error_code ec;
   auto dropWork = [&run, &ec] { fs::remove_all(run.work, ec); };
   if (!run.failures.empty()) {
-    if (run.file) run.file->Discard();
+    if (run.writer) run.writer->Discard();
     dropWork();
     // Read failures first: the book's own, then what could not be written;
     // each in the book's order (pages on workers finish in any order).
@@ -1075,8 +1086,8 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     ec.clear();
   }
   if (run.writer) {
-    written = written && run.writer->Close() && run.file->Commit();
-    if (!written) run.file->Discard();
+    written = written && run.writer->Close() && run.writer->Commit();
+    if (!written) run.writer->Discard();
     dropWork();
   } else if (written) {
     const fs::file_status st = fs::symlink_status(run.target, ec);
@@ -1092,8 +1103,11 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
   } else {
     dropWork();
   }
-  if (!written) return {Outcome::kWriteFailed, run.target};
+  if (!written) return BookNotWritten(run);
   MarkWritten(run.target);
+  if (run.writer) {
+    for (const fs::path& volume : run.writer->Written()) MarkWritten(volume);
+  }
   for (const fs::path& file : folderFiles) MarkWritten(run.target / file);
   Outcome converted{Outcome::kConverted, run.target};
   converted.bytesWritten = folderBytes;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -74,11 +75,86 @@ class BookWriter {
                         int64_t mtime) = 0;
   // Finishes the book. False on any error so far.
   virtual bool Close() = 0;
+  // The title the book is closed with, instead of its metadata's.
+  virtual void SetTitle(const std::string& /*title*/) {}
 };
 
 // The writer of a kind that is one file, writing into `out` (open).
 std::unique_ptr<BookWriter> MakeBookWriter(BookOutput output, SafeFileWriter& out,
                                            const BookMeta& meta, const BookLayout& layout);
+
+// The book's file, or with a size limit its volumes: a book whose file
+// would pass `maxBytes` (0: no limit) is written as volumes "NAME Vol. 1.ext",
+// "NAME Vol. 2.ext", ..., each a whole book of the kind under the limit:
+// the pages in reading order, each volume as many as fit (at least one),
+// every entry that is not a page in each, a ComicInfo.xml told its
+// volume's pages and title (written last in each volume), the metadata's
+// title "TITLE Vol. N". A book that fits stays one file under its own
+// name. Each volume is written into a temporary file; Commit renames them
+// all into place once every one is whole, and a volume over the limit (a
+// page alone larger than it) fails the book (OverLimit).
+class BookVolumes final : public BookWriter {
+ public:
+  BookVolumes(BookOutput output, std::filesystem::path target, BookMeta meta, BookLayout layout,
+              uint64_t maxBytes, size_t bookPages);
+  ~BookVolumes() override;
+  BookVolumes(const BookVolumes&) = delete;
+  BookVolumes& operator=(const BookVolumes&) = delete;
+
+  bool Open() override;
+  bool AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
+               int64_t mtime) override;
+  bool AddOther(const std::string& name, const uint8_t* data, size_t size, int64_t mtime) override;
+  bool Close() override;
+  // Every volume into place (after Close); false, with none in place, on
+  // any error.
+  bool Commit();
+  // Every temporary file goes.
+  void Discard();
+  // Whether a ComicInfo.xml given to AddOther is told its pages here (with
+  // a limit), not by the caller.
+  bool TellsInfoItsPages() const { return m_maxBytes != 0; }
+  bool OverLimit() const { return m_overLimit; }
+  // The files Commit put in place.
+  const std::vector<std::filesystem::path>& Written() const { return m_written; }
+
+ private:
+  struct Volume {
+    std::unique_ptr<SafeFileWriter> file;
+    std::unique_ptr<BookWriter> writer;
+    std::vector<uint64_t> pages;  // their places in the reading order
+    uint64_t estimate = 0;        // what the file holds at most, closed now
+    bool last = false;
+    bool closed = false;
+    bool committed = false;
+  };
+  struct Other {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    int64_t mtime = 0;
+    bool folder = false;
+  };
+  std::filesystem::path VolumePath(size_t number) const;
+  std::string VolumeTitle(size_t number) const;
+  bool StartVolume();
+  bool CloseVolume(Volume& v);
+  bool AddOtherToVolume(const Other& other);
+  uint64_t InfoBytes() const;
+  bool Fail();
+
+  BookOutput m_output;
+  std::filesystem::path m_target;
+  BookMeta m_meta;
+  BookLayout m_layout;
+  uint64_t m_maxBytes;
+  size_t m_bookPages;
+  std::vector<Volume> m_volumes;
+  std::vector<Other> m_others;  // in every volume
+  std::vector<Other> m_infos;   // the ComicInfo.xml entries, told their volume's pages
+  std::vector<std::filesystem::path> m_written;
+  bool m_failed = false;
+  bool m_overLimit = false;
+};
 
 // The e-book and PDF writers (epub_writer.cpp, pdf_writer.cpp).
 std::unique_ptr<BookWriter> MakeEpubWriter(SafeFileWriter& out, const BookMeta& meta,

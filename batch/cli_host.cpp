@@ -446,6 +446,18 @@ bool SetJobs(CliParse& p, std::string_view v, std::string& error) {
   return true;
 }
 
+// Megabytes of 10^6 bytes, 1 to a million.
+bool SetMaxSize(CliParse& p, std::string_view v, std::string& error) {
+  int megabytes = 0;
+  if (!ParseInt(v, megabytes) || megabytes < 1 || megabytes > 1000000) {
+    error =
+        EngineTextArgs(INKBRITE_TEXT("cli", "--max-size必须是1到1000000（MB），而不是“%1”"), {v});
+    return false;
+  }
+  p.options.settings.bookMaxBytes = uint64_t{static_cast<unsigned>(megabytes)} * 1000000;
+  return true;
+}
+
 bool SetShard(CliParse& p, std::string_view v, std::string& error) {
   return ParseShard(v, p.env, p.options.settings.shard, error);
 }
@@ -582,6 +594,11 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.settings.folderBooks = true;
          return true;
        }},
+      {"--max-size", "MB",
+       INKBRITE_TEXT("cli",
+                     "一本书（cbz、epub、kepub、pdf）超过MB兆字节\n（10^6字节）时"
+                     "分为几卷，每卷都是完整的书\n（“书名 Vol. 2”）"),
+       SetMaxSize},
       {"--title", "TEXT",
        INKBRITE_TEXT("cli", "电子书和PDF的书名（默认：ComicInfo.xml的，\n否则为书的文件名）"),
        [](P& p, V v, E&) {

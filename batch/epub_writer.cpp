@@ -104,6 +104,7 @@ class EpubWriter final : public BookWriter {
                int64_t mtime) override;
   bool AddOther(const std::string&, const uint8_t*, size_t, int64_t) override { return true; }
   bool Close() override;
+  void SetTitle(const std::string& title) override { m_meta.title = title; }
 
  private:
   using Page = EpubPage;

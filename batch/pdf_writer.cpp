@@ -120,6 +120,7 @@ class PdfWriter final : public BookWriter {
                int64_t mtime) override;
   bool AddOther(const std::string&, const uint8_t*, size_t, int64_t) override { return true; }
   bool Close() override;
+  void SetTitle(const std::string& title) override { m_meta.title = title; }
 
  private:
   std::string Xmp() const;

@@ -87,6 +87,7 @@ inline constexpr std::string_view kReasonOutOfMemory = "out-of-memory";  // no m
 inline constexpr std::string_view kReasonFolderUnreadable = "folder-unreadable";
 inline constexpr std::string_view kReasonPagesFailed = "pages-failed";     // a book's pages
 inline constexpr std::string_view kReasonBookKindKept = "book-kind-kept";  // same folder, not a zip
+inline constexpr std::string_view kReasonVolumeOverLimit = "volume-over-limit";  // --max-size
 
 // Appends `bytes` as a JSON string (quotes included), escaped as above.
 void AppendJsonString(std::string& out, std::string_view bytes);

@@ -330,6 +330,14 @@ void SafeFileWriter::Discard() {
   }
 }
 
+bool SafeFileWriter::Retarget(std::filesystem::path target) {
+  const std::optional<std::filesystem::path> real = ResolveLinks(target);
+  if (!real || !real->has_filename() || real->parent_path() != m_real.parent_path()) return false;
+  m_target = std::move(target);
+  m_real = *real;
+  return true;
+}
+
 bool WriteFileBytesSafely(const std::filesystem::path& target, const void* data, size_t size) {
   SafeFileWriter writer(target);
   return writer.Open() && writer.Write(data, size) && writer.Commit();

@@ -123,6 +123,9 @@ class SafeFileWriter {
   bool Commit();
   // Closes and removes the temporary file; the target is unchanged.
   void Discard();
+  // Names another target before Commit, one in the folder of the
+  // temporary file (through its links). False, the target kept, otherwise.
+  bool Retarget(std::filesystem::path target);
 
   const std::filesystem::path& Target() const { return m_target; }
   const std::filesystem::path& TempPath() const { return m_temp; }

@@ -391,10 +391,57 @@ std::string PagesFor(std::string_view element, std::string_view gap,
   return out;
 }
 
+// `text` as XML character data.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The document with the root's <Title> holding `title`, added as the
+// root's first child when it has none.
+std::string WithTitle(const std::string& doc, std::string_view title) {
+  using Token = XmlScanner::Token;
+  const std::string element = "<Title>" + Escaped(title) + "</Title>";
+  XmlScanner xml(doc);
+  int depth = 0;
+  size_t rootEnd = std::string::npos, start = std::string::npos;
+  for (;;) {
+    xml.Text().clear();
+    const Token t = xml.Next();
+    if (t == Token::kEnd || t == Token::kError) break;
+    if (t == Token::kText) continue;
+    const bool isTitle = xml.Name() == "Title";
+    if (depth == 0 && t == Token::kOpen) rootEnd = xml.At();
+    if (depth == 1 && isTitle && t == Token::kEmpty) {
+      return doc.substr(0, xml.TagStart()) + element + doc.substr(xml.At());
+    }
+    if (depth == 1 && isTitle && t == Token::kOpen) start = xml.TagStart();
+    if (depth == 2 && isTitle && t == Token::kClose && start != std::string::npos) {
+      return doc.substr(0, start) + element + doc.substr(xml.At());
+    }
+    depth += t == Token::kOpen ? 1 : t == Token::kClose ? -1 : 0;
+    if (depth <= 0) break;
+  }
+  if (rootEnd == std::string::npos) return doc;
+  return doc.substr(0, rootEnd) + element + doc.substr(rootEnd);
+}
+
 }  // namespace
 
 std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
-                                             std::span<const uint8_t> outputs) {
+                                             std::span<const uint8_t> outputs,
+                                             std::string_view title) {
   if (data == nullptr || size > kMaxComicInfoBytes) return std::nullopt;
   std::vector<size_t> firstOutput(outputs.size());
   size_t total = 0;
@@ -449,8 +496,9 @@ std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
     depth += t == Token::kOpen ? 1 : t == Token::kClose ? -1 : 0;
     if (depth <= 0) break;
   }
-  if (!changed) return std::nullopt;
+  if (!changed && title.empty()) return std::nullopt;
   out.append(doc.substr(copied));
+  if (!title.empty()) out = WithTitle(out, title);
   if (!converted.empty() && out.starts_with("<?xml")) {
     // Written as UTF-8 now: a declaration naming UTF-16 would be false.
     const size_t end = out.find("?>");

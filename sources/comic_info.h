@@ -22,6 +22,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -59,10 +60,12 @@ bool ParseComicInfo(const uint8_t* data, size_t size, ComicInfo& info);
 // <PageCount> holds the pages written and the <Page Image="i"> entries of
 // <Pages> are renumbered, left out or made two (a split spread's halves are
 // single pages without the source image's size, dimensions and key).
-// Everything else is kept byte for byte. None when nothing changes (or the
-// bytes are not a ComicInfo document): the entry is copied as it is. A
-// UTF-16 document comes back as UTF-8.
+// With a `title`, <Title> holds it (added as the root's first child when
+// absent). Everything else is kept byte for byte. None when nothing
+// changes (or the bytes are not a ComicInfo document): the entry is copied
+// as it is. A UTF-16 document comes back as UTF-8.
 std::optional<std::string> ComicInfoForPages(const uint8_t* data, size_t size,
-                                             std::span<const uint8_t> outputs);
+                                             std::span<const uint8_t> outputs,
+                                             std::string_view title = {});
 
 }  // namespace inkbrite

@@ -102,6 +102,10 @@ Do you want to see the record?</translation>
         <translation> entries left out (a name an earlier entry has)</translation>
     </message>
     <message>
+        <source>分卷后仍超过大小限制（单页过大）</source>
+        <translation>a volume is still over the size limit (a page alone is larger)</translation>
+    </message>
+    <message>
         <source>
 书中有%1项已略去，见结果记录。</source>
         <translation>
@@ -237,6 +241,18 @@ screen; both: turned, then its two pages; keep: whole
 （--books为cbz、epub、kepub或pdf时）</source>
         <translation>each folder that holds pages becomes one book
 named after it (--books cbz, epub, kepub or pdf)</translation>
+    </message>
+    <message>
+        <source>一本书（cbz、epub、kepub、pdf）超过MB兆字节
+（10^6字节）时分为几卷，每卷都是完整的书
+（“书名 Vol. 2”）</source>
+        <translation>a book (cbz, epub, kepub, pdf) larger than MB
+megabytes (10^6 bytes) is split into volumes,
+each a whole book (&quot;Title Vol. 2&quot;)</translation>
+    </message>
+    <message>
+        <source>--max-size必须是1到1000000（MB），而不是“%1”</source>
+        <translation>--max-size must be 1 to 1000000 (MB), not &quot;%1&quot;</translation>
     </message>
     <message>
         <source>电子书和PDF的书名（默认：ComicInfo.xml的，

@@ -403,6 +403,119 @@ TEST_F(EbookTest, CbzPagesAreWrittenInReadingOrder) {
   }
 }
 
+// The pages of a book written as a CBZ, an e-book's pictures or a PDF's
+// page count: what a volume holds.
+std::vector<std::vector<uint8_t>> PagesOf(const fs::path& book, BookOutput kind) {
+  std::vector<std::vector<uint8_t>> pages;
+  if (kind == BookOutput::kPdf) {
+    const std::vector<uint8_t> bytes = test::ReadAll(book);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::regex page("/Type */Page[^s]");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), page);
+         it != std::sregex_iterator(); ++it) {
+      pages.emplace_back();
+    }
+    return pages;
+  }
+  for (MadeEntry& e : test::ReadArchive(book)) {
+    const bool page =
+        kind == BookOutput::kCbz ? e.name != "ComicInfo.xml" : e.name.starts_with("OEBPS/Images/");
+    if (page) pages.push_back(std::move(e.data));
+  }
+  return pages;
+}
+
+// The metadata text of a volume: its ComicInfo.xml, its package or its
+// PDF file.
+std::string MetaTextOf(const fs::path& book, BookOutput kind) {
+  if (kind == BookOutput::kPdf) return test::ReadText(book);
+  for (const MadeEntry& e : test::ReadArchive(book)) {
+    if (e.name == "ComicInfo.xml" || e.name == "OEBPS/content.opf") {
+      return std::string(e.data.begin(), e.data.end());
+    }
+  }
+  return {};
+}
+
+// With a size limit a long book becomes volumes under it, each a whole
+// book of its kind holding the next pages in reading order, its title
+// numbered (a CBZ's ComicInfo.xml told its own pages); a book within the
+// limit keeps its name and its bytes; a page alone over the limit fails
+// the book and leaves nothing.
+TEST_F(EbookTest, ALongBookIsSplitIntoVolumesUnderTheLimit) {
+  std::vector<MadeEntry> book = MangaBook();
+  for (int n = 11; n <= 16; ++n) {
+    book.push_back({"p" + std::to_string(n) + ".jpg", Page(n, ".jpg")});
+  }
+  const std::string info =
+      "<ComicInfo><Title>Rose &amp; Crown</Title><PageCount>9</PageCount></ComicInfo>";
+  book[1].data.assign(info.begin(), info.end());
+  test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, book);
+  constexpr uint64_t kLimit = 45000;
+  for (BookOutput kind :
+       {BookOutput::kCbz, BookOutput::kEpub, BookOutput::kKepub, BookOutput::kPdf}) {
+    const std::string ext(BookKindRowOf(kind).extension);
+    SCOPED_TRACE(ext);
+    fs::remove_all(dir / "tgt");
+    settings.bookMaxBytes = 0;
+    const std::vector<uint8_t> whole = test::ReadAll(Convert(kind));
+    const std::vector<std::vector<uint8_t>> wholePages = PagesOf(dir / ("tgt/moon" + ext), kind);
+    ASSERT_EQ(wholePages.size(), 9u);
+    // Within the limit: one book as before (a CBZ's ComicInfo.xml last).
+    fs::remove_all(dir / "tgt");
+    settings.bookMaxBytes = whole.size() + 64 * 1024;
+    const fs::path one = Convert(kind);
+    EXPECT_EQ(test::Listing(dir / "tgt"), std::vector<std::string>{"moon" + ext});
+    if (kind != BookOutput::kCbz) {
+      EXPECT_EQ(test::ReadAll(one), whole);
+    }
+    fs::remove_all(dir / "tgt");
+    settings.bookMaxBytes = kLimit;
+    job.Run(host, settings);
+    EXPECT_EQ(job.SuccessCount(), 1) << test::ReadText(settings.recordPath);
+    const std::vector<std::string> volumes = test::Listing(dir / "tgt");
+    ASSERT_GE(volumes.size(), 2u);
+    std::vector<std::vector<uint8_t>> pages;
+    for (size_t v = 0; v < volumes.size(); ++v) {
+      const std::string number = std::to_string(v + 1);
+      const fs::path volume = dir / "tgt" / ("moon Vol. " + number + ext);
+      ASSERT_TRUE(fs::exists(volume)) << volumes[v];
+      EXPECT_LE(fs::file_size(volume), kLimit);
+      std::vector<std::vector<uint8_t>> held = PagesOf(volume, kind);
+      EXPECT_FALSE(held.empty());
+      const std::string meta = MetaTextOf(volume, kind);
+      if (kind == BookOutput::kCbz) {
+        EXPECT_NE(meta.find("<Title>Rose &amp; Crown Vol. " + number + "</Title><PageCount>" +
+                            std::to_string(held.size()) + "<"),
+                  std::string::npos)
+            << meta;
+      } else if (kind != BookOutput::kPdf) {
+        EXPECT_NE(meta.find("<dc:title>Rose &amp; Crown Vol. " + number + "<"), std::string::npos);
+      }
+      pages.insert(pages.end(), held.begin(), held.end());
+    }
+    if (kind == BookOutput::kPdf) {
+      EXPECT_EQ(pages.size(), wholePages.size());
+    } else {
+      EXPECT_EQ(pages, wholePages);
+    }
+  }
+  std::string out;
+  if (Have("pdfinfo")) {
+    EXPECT_EQ(Shell("pdfinfo '" + (dir / "tgt/moon Vol. 2.pdf").string() + "'", out), 0);
+    EXPECT_NE(out.find("Rose & Crown Vol. 2"), std::string::npos) << out;
+  }
+  // A limit no page fits under.
+  fs::remove_all(dir / "tgt");
+  settings.bookMaxBytes = 1000;
+  settings.books = BookOutput::kEpub;
+  job.Run(host, settings);
+  EXPECT_EQ(job.FailedCount(), 1);
+  EXPECT_NE(test::ReadText(settings.recordPath).find(EngineText(kBatchVolumeOverLimit)),
+            std::string::npos);
+  EXPECT_EQ(test::Listing(dir / "tgt"), std::vector<std::string>{});
+}
+
 TEST(BookMeta, NamesComicInfoAndOverrides) {
   struct Case {
     const char* stem;

@@ -223,5 +223,32 @@ TEST(SafeFileWriter, WritesThroughSymbolicLinks) {
   EXPECT_EQ(test::Listing(dir / "links").size(), 6u);
 }
 
+// Another target in the temporary file's folder is taken before the commit
+// (the first target untouched); one elsewhere is refused, the first kept.
+TEST(SafeFileWriter, TakesAnotherTargetBesideItsTemporaryFile) {
+  TempDir dir;
+  fs::create_directories(dir / "other");
+  test::WriteAll(dir / "a.cbz", kOld);
+  struct Case {
+    fs::path target;
+    bool taken;
+  };
+  for (const Case& c :
+       {Case{dir / "b.cbz", true}, Case{dir / "other" / "b.cbz", false}, Case{dir / "", false}}) {
+    SCOPED_TRACE(c.target.string());
+    SafeFileWriter writer(dir / "a.cbz");
+    ASSERT_TRUE(writer.Open());
+    ASSERT_TRUE(writer.Write(kNew.data(), kNew.size()));
+    EXPECT_EQ(writer.Retarget(c.target), c.taken);
+    ASSERT_TRUE(writer.Commit());
+    EXPECT_EQ(ReadAll(dir / "a.cbz"), c.taken ? kOld : kNew);
+    if (c.taken) {
+      EXPECT_EQ(ReadAll(c.target), kNew);
+    }
+    test::WriteAll(dir / "a.cbz", kOld);
+  }
+  EXPECT_EQ(test::Listing(dir / "other"), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace inkbrite

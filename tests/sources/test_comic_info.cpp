@@ -101,6 +101,7 @@ TEST(ComicInfo, KeptTrueToThePagesWritten) {
     std::string doc;
     std::vector<uint8_t> outputs;
     std::optional<std::string> expected;
+    std::string title = {};
   };
   const std::vector<Case> cases = {
       {"<ComicInfo><Title>x</Title><PageCount>2</PageCount></ComicInfo>", {1, 1}, std::nullopt},
@@ -119,11 +120,26 @@ TEST(ComicInfo, KeptTrueToThePagesWritten) {
        "<ComicInfo><Pages>\n<Page Image=\"0\" Type='FrontCover'></Page>\n"
        "<Page Image=\"1\"></Page>\n<Page Bookmark='b' Image=\"2\"/>\n<Page Image='7'/>"
        "</Pages></ComicInfo>"},
+      // A volume's ComicInfo: its title set (added first when absent, an
+      // empty one filled), the other pages left out.
+      {"<ComicInfo><Title>x</Title><PageCount>2</PageCount></ComicInfo>",
+       {0, 1},
+       "<ComicInfo><Title>A &amp; &lt;B&gt; Vol. 2</Title><PageCount>1</PageCount></ComicInfo>",
+       "A & <B> Vol. 2"},
+      {"<ComicInfo>\n<Series>s</Series></ComicInfo>",
+       {1},
+       "<ComicInfo><Title>T</Title>\n<Series>s</Series></ComicInfo>",
+       "T"},
+      {"<ComicInfo><Title/><Pages><Page Image=\"0\"/><Page Image=\"1\"/></Pages></ComicInfo>",
+       {0, 1},
+       "<ComicInfo><Title>V</Title><Pages><Page Image=\"0\"/></Pages></ComicInfo>",
+       "V"},
+      {"<Other><Title>x</Title></Other>", {1}, std::nullopt, "T"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.doc);
-    const std::optional<std::string> got =
-        ComicInfoForPages(reinterpret_cast<const uint8_t*>(c.doc.data()), c.doc.size(), c.outputs);
+    const std::optional<std::string> got = ComicInfoForPages(
+        reinterpret_cast<const uint8_t*>(c.doc.data()), c.doc.size(), c.outputs, c.title);
     EXPECT_EQ(got, c.expected);
   }
   // UTF-16 comes back as UTF-8, its declaration saying so.
