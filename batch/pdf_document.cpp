@@ -25,8 +25,16 @@ Object PictureObject(QPDF& pdf, PdfPicturePage& page) {
   dict.replaceKey("/BitsPerComponent", Object::newInteger(8));
   Object image = pdf.newStream();
   image.replaceDict(dict);
+  Object parameters = Object::newNull();
+  if (page.pngRows) {
+    parameters = Object::newDictionary();
+    parameters.replaceKey("/Predictor", Object::newInteger(15));
+    parameters.replaceKey("/Colors", Object::newInteger(page.grey ? 1 : 3));
+    parameters.replaceKey("/BitsPerComponent", Object::newInteger(8));
+    parameters.replaceKey("/Columns", Object::newInteger(page.width));
+  }
   image.replaceStreamData(page.bytes, Object::newName(page.jpeg ? "/DCTDecode" : "/FlateDecode"),
-                          Object::newNull());
+                          parameters);
   page.bytes.clear();
   page.bytes.shrink_to_fit();
   return image;

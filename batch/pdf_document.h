@@ -17,6 +17,9 @@ struct PdfPicturePage {
   int height = 0;
   bool grey = false;  // DeviceGray, else DeviceRGB; 8 bits a sample
   bool jpeg = false;  // `bytes` a JPEG file (DCTDecode), else zlib samples (FlateDecode)
+  // `bytes` a PNG's zlib stream, each row after its filter byte (FlateDecode
+  // with the PNG predictors).
+  bool pngRows = false;
   std::string bytes;
   double widthPoints = 0;
   double heightPoints = 0;

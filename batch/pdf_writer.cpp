@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A PDF of the pages (book_writer.h), through qpdf: a page per picture, the
 // page the picture's size at the layout's density; a JPEG page is embedded
-// as it is (DCTDecode), any other page decoded and embedded losslessly
-// (8-bit grey or RGB samples, FlateDecode). The document information
+// as it is (DCTDecode), a PNG page of 8-bit grey or RGB samples (not
+// interlaced, nothing transparent, no colour profile or gamma to apply)
+// by its compressed rows as they are (FlateDecode with PNG's predictors),
+// any other page decoded and embedded losslessly (8-bit grey or RGB
+// samples, FlateDecode). The document information
 // dictionary and an XMP packet carry the metadata; a right-to-left book
 // asks viewers to lay it out so (/ViewerPreferences /Direction /R2L). The
 // file's identifier is derived from its content and its dates from the
@@ -15,7 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "batch/book_writer.h"
 #include "batch/pdf_document.h"
@@ -49,6 +54,55 @@ int JpegComponents(const uint8_t* data, size_t size) {
     at += 2 + length;
   }
   return 0;
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// A PNG whose compressed rows a PDF takes as they are: 8-bit grey or RGB,
+// not interlaced, nothing transparent, no palette (a gamma or colour
+// profile is passed over, as reading the picture does). Its IDAT chunks' bytes
+// joined (one zlib stream whose rows start with PNG's filter bytes: PDF's
+// FlateDecode with the PNG predictors), its size and its colour. False for
+// any other file, or a chunk that does not fit the file.
+bool PngRowsAsTheyAre(const uint8_t* data, size_t size, PdfPicturePage& page) {
+  static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return false;
+  size_t at = 8;
+  std::string rows;
+  bool header = false, ended = false;
+  while (at + 12 <= size && !ended) {
+    const uint32_t length = BigEndian32(data + at);
+    const std::string_view type(reinterpret_cast<const char*>(data + at + 4), 4);
+    if (length > size - at - 12) return false;
+    const uint8_t* body = data + at + 8;
+    if (!header) {
+      // IHDR: width, height, depth 8, colour 0 (grey) or 2 (RGB), the
+      // standard compression and filters, no interlace.
+      if (type != "IHDR" || length != 13 || body[8] != 8 || (body[9] != 0 && body[9] != 2) ||
+          body[10] != 0 || body[11] != 0 || body[12] != 0) {
+        return false;
+      }
+      const uint32_t width = BigEndian32(body), height = BigEndian32(body + 4);
+      if (width == 0 || height == 0 || width > 65535 || height > 65535) return false;
+      page.width = static_cast<int>(width);
+      page.height = static_cast<int>(height);
+      page.grey = body[9] == 0;
+      header = true;
+    } else if (type == "IDAT") {
+      rows.append(reinterpret_cast<const char*>(body), length);
+    } else if (type == "tRNS") {
+      return false;  // a transparent colour
+    } else if (type == "IEND") {
+      ended = true;
+    }
+    at += 12 + size_t{length};
+  }
+  if (!ended || rows.empty()) return false;
+  page.bytes = std::move(rows);
+  page.pngRows = true;
+  return true;
 }
 
 // A picture's samples, top row first: grey (1 byte) or RGB (3 bytes).
@@ -145,7 +199,8 @@ bool PdfWriter::AddPage(const std::string& name, uint64_t order, const uint8_t* 
     page.grey = components == 1;
     page.jpeg = true;
     page.bytes.assign(reinterpret_cast<const char*>(data), size);
-  } else if (!DecodedSamples(data, size, name, page.bytes, page.width, page.height, page.grey)) {
+  } else if (!PngRowsAsTheyAre(data, size, page) &&
+             !DecodedSamples(data, size, name, page.bytes, page.width, page.height, page.grey)) {
     m_failed = true;
     return false;
   }

@@ -11,6 +11,8 @@
 # Environment:
 #   EBOOKS_PAGES  pages of the book (default 100)
 #   EBOOKS_REPS   rounds; the order rotates, the median counts (default 3)
+#   EBOOKS_PEERS  0: leave the other converter out (default 1)
+#   EBOOKS_EXT    the pages' format (default: the device's, PNG)
 #
 # Targets: EPUB and PDF at most 1.05x the CBZ of the same device; against
 # the other converter at least 3x faster, and every EPUB passes epubcheck.
@@ -34,6 +36,9 @@ die() { echo "bench-ebooks: $*" >&2; exit 1; }
 command -v python3 >/dev/null || die "python3 is missing"
 have_calibre=1
 command -v ebook-convert >/dev/null || { have_calibre=0; echo "calibre's ebook-convert missing: skipped"; }
+[ "${EBOOKS_PEERS:-1}" = 0 ] && have_calibre=0
+ext_option=()
+[ -n "${EBOOKS_EXT:-}" ] && ext_option=(--ext "$EBOOKS_EXT")
 
 if [ ! -f "$CORPUS/.complete" ]; then
   echo "making $PAGES pages of 1700 x 2400 and their book in $CORPUS"
@@ -64,7 +69,8 @@ run_case() {
     ebook-convert "$CORPUS/book/book.cbz" "$out/book.epub" --output-profile "$profile" \
       >"$out/log" 2>&1 || die "ebook-convert failed (log $out/log)"
   else
-    "$INK" --quiet --jobs 1 --device "$device" --books "$kind" --record "$WORK/record.txt" \
+    "$INK" --quiet --jobs 1 --device "$device" "${ext_option[@]}" --books "$kind" \
+      --record "$WORK/record.txt" \
       "$CORPUS/book" "$out" >/dev/null || die "inkbrite-batch failed on $device $kind"
   fi
   t1=$(date +%s.%N)

@@ -21,6 +21,7 @@
 #include "batch/book_writer.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -222,6 +223,48 @@ TEST_F(EbookTest, PdfPassesQpdfAndRendersBackToEveryPage) {
     EXPECT_EQ(Shell("pdfinfo '" + pdf.string() + "'", out), 0);
     EXPECT_NE(out.find("Rose & Crown"), std::string::npos) << out;
     EXPECT_NE(out.find("Ann Writer, Bo Artist"), std::string::npos) << out;
+  }
+}
+
+// A PNG page of 8-bit grey or RGB goes into the PDF by its compressed rows
+// as they are (PNG's predictors, every filter type and compression level
+// of the suite; a gamma passed over as reading does); any other PNG is
+// decoded and stored again. Either way the
+// PDF's page is the picture.
+TEST_F(EbookTest, PngPagesGoIntoThePdfByTheirRowsWherePdfTakesThem) {
+  INKBRITE_NEED_CORPUS();
+  const bool render = Have("pdftoppm");
+  struct Case {
+    const char* file;
+    bool asTheyAre;
+  };
+  for (const Case& c : {Case{"basn0g08", true}, Case{"basn2c08", true}, Case{"f00n2c08", true},
+                        Case{"f01n2c08", true}, Case{"f02n2c08", true}, Case{"f03n2c08", true},
+                        Case{"f04n2c08", true}, Case{"f04n0g08", true}, Case{"z09n2c08", true},
+                        Case{"basi0g08", false}, Case{"basn3p08", false}, Case{"basn6a08", false},
+                        Case{"basn0g16", false}, Case{"g03n2c08", true}, Case{"tbrn2c08", false}}) {
+    SCOPED_TRACE(c.file);
+    const std::vector<uint8_t> png =
+        test::ReadAll(test::CorpusDir() / "png/pngsuite" / (std::string(c.file) + ".png"));
+    const fs::path pdf = dir / (std::string(c.file) + ".pdf");
+    SafeFileWriter out(pdf);
+    ASSERT_TRUE(out.Open());
+    std::unique_ptr<BookWriter> writer = MakePdfWriter(out, BookMeta{}, BookLayout{150, false});
+    ASSERT_TRUE(writer->Open());
+    ASSERT_TRUE(writer->AddPage("p.png", 0, png.data(), png.size(), 0));
+    ASSERT_TRUE(writer->Close());
+    ASSERT_TRUE(out.Commit());
+    const std::string text = test::ReadText(pdf);
+    EXPECT_EQ(text.find("/Predictor 15") != std::string::npos, c.asTheyAre);
+    if (!render) continue;
+    DibImage page;
+    ASSERT_EQ(LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr), 1);
+    ASSERT_TRUE(page.ConvertTo24Bit());
+    std::string said;
+    const fs::path rendered = dir / c.file;
+    ASSERT_EQ(Shell("pdftoppm -r 600 '" + pdf.string() + "' '" + rendered.string() + "'", said), 0)
+        << said;
+    EXPECT_EQ(CompareRendered(fs::path(rendered.string() + "-1.ppm"), page), "");
   }
 }
 
