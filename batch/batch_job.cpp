@@ -22,10 +22,12 @@
 
 #include "batch/batch_job_pvt.h"
 #include "batch/book_writer.h"
+#include "batch/strip_pages.h"
 #include "batch/work_list.h"
 #include "core/auto_steps.h"
 #include "core/enhance.h"
 #include "core/learned.h"
+#include "core/strip_cut.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
@@ -197,6 +199,30 @@ std::vector<std::vector<size_t>> SplitIntoChains(const std::vector<std::vector<f
   return chains;
 }
 
+// With strips cut, a file's pages are "name_001" ...: a file whose name is
+// such a page's of another file's target ("a_002.jpg" beside "a.jpg") also
+// touches that target's name, so the two share a chain.
+void AddStripPageNames(std::vector<std::vector<fs::path>>& names) {
+  std::set<std::string> keys;
+  for (const std::vector<fs::path>& file : names) {
+    for (const fs::path& name : file) keys.insert(ChainKey(name));
+  }
+  for (std::vector<fs::path>& file : names) {
+    const size_t count = file.size();
+    for (size_t n = 0; n < count; ++n) {
+      const std::string stem = file[n].stem().string();
+      const size_t bar = stem.rfind('_');
+      if (bar == std::string::npos || stem.size() - bar < 4 ||
+          !std::all_of(stem.begin() + static_cast<ptrdiff_t>(bar) + 1, stem.end(),
+                       [](char c) { return c >= '0' && c <= '9'; })) {
+        continue;
+      }
+      const fs::path owner = file[n].parent_path() / (stem.substr(0, bar) + ".x");
+      if (keys.contains(ChainKey(owner))) file.push_back(owner);
+    }
+  }
+}
+
 // The files a run with workers leaves to its own thread: the books, and the
 // files whose source or target lies in the folder a book is unpacked into
 // (--books folder), which must meet the book's pages in walk order.
@@ -289,6 +315,12 @@ fs::path BatchPageTargetPath(const fs::path& target, int page) {
   return target.parent_path() / name;
 }
 
+fs::path StripPageTargetPath(const fs::path& target, size_t n) {
+  fs::path name = StripPageStem(target.stem().string(), n);
+  name += target.extension();
+  return target.parent_path() / name;
+}
+
 fs::path BatchRelativePath(const fs::path& source, const fs::path& sourceDir) {
   fs::path relative = source.lexically_relative(sourceDir);
   if (relative.empty() || *relative.begin() == "..") relative = source.filename();
@@ -334,6 +366,9 @@ bool IsBatchBook(const fs::path& source) {
 }
 
 bool MakesFolderBooks(const BatchSettings& settings) {
+  // Joined strips: a folder of slices is one strip, its pages written as a
+  // book of its kind or (--books folder) into a folder named after it.
+  if (settings.stripJoin && settings.stripCut > 0) return settings.books != BookOutput::kSkip;
   return settings.folderBooks && BookIsOneFile(settings.books);
 }
 
@@ -1196,6 +1231,10 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
                                                bool ownNames, const EnhanceSettings* sourceParams,
                                                const JpegQuantisers* quantisers) {
   using Outcome = FileOutcome;
+  if (m_settings->stripCut > 0 && !m_settings->stripJoin && image.Height() > StripRowsOf(image)) {
+    return SaveStripPages(image, mode, source, target, progress, ownNames, sourceParams,
+                          quantisers);
+  }
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
   hooks.mode = EnhanceMode::kBatch;
@@ -1259,6 +1298,62 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
       outcome.report.emplace_back(targets[i], FindingsFields(findings[i]));
   }
   return outcome;
+}
+
+// A page taller than the run's strip limit: cut into pages (strip_pages.h),
+// "name_001" ... in reading order, each saved as a page of its own; the
+// file's progress grows by the pages after the first. With --report each
+// page's line says which rows of the strip it holds and, where its lower
+// edge had to cut through the art, at which row.
+CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, const fs::path& source,
+                                                 const fs::path& target, FileProgress& progress,
+                                                 bool ownNames, const EnhanceSettings* sourceParams,
+                                                 const JpegQuantisers* quantisers) {
+  using Outcome = FileOutcome;
+  std::vector<StripPiece> pieces;
+  StripCutter cutter(StripLimitOf(m_settings->stripCut, m_enhance));
+  const bool cut = cutter.Add(std::move(image), pieces) && cutter.Finish(pieces);
+  image.Clear();
+  if (!cut) {
+    progress.Advance(kUnitsAfterRead);
+    return {Outcome::kOutOfMemory, source};
+  }
+  std::vector<fs::path> targets;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    targets.push_back(StripPageTargetPath(target, i + 1));
+    if (!PathFits(targets.back())) {
+      progress.Advance(kUnitsAfterRead);
+      return {Outcome::kWriteFailed, targets.back()};
+    }
+    if (ownNames && WrittenByThisRun(targets.back()) && !IsSameFile(source, targets.back())) {
+      progress.Advance(kUnitsAfterRead);
+      return {Outcome::kNameTaken, source, targets.back()};
+    }
+  }
+  progress.Grow(static_cast<int>(pieces.size() - 1) * kUnitsAfterRead);
+  Outcome outcome{Outcome::kConverted, targets[0]};
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const std::string cuts = pieces[i].Fields();
+    // A page that does not begin on the source's 8-row JPEG blocks is not
+    // told the source's table.
+    Outcome page = SaveEnhanced(pieces[i].image, mode, source, targets[i], progress, ownNames,
+                                sourceParams, pieces[i].top % 8 == 0 ? quantisers : nullptr);
+    pieces[i].image.Clear();
+    if (page.kind == Outcome::kStopped) return page;
+    if (page.kind != Outcome::kConverted && outcome.kind == Outcome::kConverted) outcome = page;
+    outcome.written.insert(outcome.written.end(), page.written.begin(), page.written.end());
+    for (auto& [path, fields] : page.report) {
+      outcome.report.emplace_back(path, fields + "\t" + cuts);
+    }
+  }
+  return outcome;
+}
+
+// The rows a page of this width may take under the run's strip limit.
+int32_t CBatchJob::StripRowsOf(const DibImage& image) const {
+  const StripLimit limit = StripLimitOf(m_settings->stripCut, m_enhance);
+  return StripSourceLimit(image.Width(), limit.targetHeight, limit.fitWidth, limit.fitHeight,
+                          limit.percent);
 }
 
 // The source stage of a page (core/auto_steps.h): the pages it becomes,
@@ -1363,6 +1458,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
       names.back().push_back(BatchPageTargetPath(targets[i], page));
     }
   }
+  if (m_settings->stripCut > 0) AddStripPageNames(names);
   std::vector<std::vector<size_t>> chains = SplitIntoChains(names);
   for (std::vector<size_t>& chain : chains) {
     for (size_t& i : chain) i = loneIndex[i];

@@ -277,6 +277,15 @@ struct BatchSettings {
   // reading order, "0001.jpg" ... (at least four digits, no folders), since
   // e-readers sort names as plain text; otherwise each keeps its name.
   bool renumber = false;
+  // Long strips (strip_pages.h): a page that would be taller than this many
+  // pixels once fitted and resized is cut into pages at most this tall,
+  // "name_001.ext", "name_002.ext" ... in reading order, each cut in a
+  // gutter where one lies within reach; 0: pages are not cut.
+  int stripCut = 0;
+  // With stripCut, the pages of each folder or book are joined into one
+  // strip before it is cut (a folder of pages becomes a book, as with
+  // folderBooks), so that a panel broken across two slices comes out whole.
+  bool stripJoin = false;
   // What a book's pages being converted may hold in memory together
   // (kBookPagesMemoryBytes, sources/book_limits.h).
   uint64_t bookPagesMemory = uint64_t{2} << 30;
@@ -373,6 +382,9 @@ std::filesystem::path BatchTargetPath(const std::filesystem::path& source,
 // The target of page 1, 2 (or 3) of a split spread: "name_1.ext",
 // "name_2.ext" beside `target`.
 std::filesystem::path BatchPageTargetPath(const std::filesystem::path& target, int page);
+// The target of page `n` (from 1) of the strip cut from what would be
+// written to `target`: "name_001.ext" beside it.
+std::filesystem::path StripPageTargetPath(const std::filesystem::path& target, size_t n);
 // How many files a split spread may become: 2, or 3 when it is also turned.
 int SpreadPageFiles(const BatchSettings& settings);
 
@@ -389,7 +401,7 @@ std::filesystem::path BookTargetPath(const std::filesystem::path& source,
 bool IsBatchBook(const std::filesystem::path& source);
 
 // Whether the run makes a book of each folder of pages (settings.folderBooks
-// with a kind that is one file).
+// with a kind that is one file; joined strips with any kind but skip).
 bool MakesFolderBooks(const BatchSettings& settings);
 
 // The names of the pages of folder book `folder`: its own files (not below
@@ -568,6 +580,11 @@ class CBatchJob : public CSrchDir {
                            const std::filesystem::path& target, FileProgress& progress,
                            bool ownNames, const EnhanceSettings* sourceParams = nullptr,
                            const JpegQuantisers* quantisers = nullptr);
+  FileOutcome SaveStripPages(DibImage& image, int mode, const std::filesystem::path& source,
+                             const std::filesystem::path& target, FileProgress& progress,
+                             bool ownNames, const EnhanceSettings* sourceParams,
+                             const JpegQuantisers* quantisers);
+  int32_t StripRowsOf(const DibImage& image) const;
   int SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
                   PageFindings* findings, const EnhanceHooks& hooks,
                   const JpegQuantisers* quantisers) const;
@@ -578,6 +595,8 @@ class CBatchJob : public CSrchDir {
   struct BookRun;
   struct PageTask;
   class PagePool;
+  struct StripJoin;
+  struct SubmitPage;
   FileOutcome ConvertBook(const std::filesystem::path& source, FileProgress& progress);
   BookMeta MetaOfBook(BookRun& run, bool folder) const;
   FileOutcome BookSameFolderCheck(const std::filesystem::path& source,
@@ -590,6 +609,11 @@ class CBatchJob : public CSrchDir {
                     PageTask& task);
   void ConvertBookPage(BookRun& run, PageTask& task, FileProgress& progress);
   void ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress& progress);
+  void JoinBookPage(BookRun& run, PageTask& task, int64_t mtime, StripJoin& join,
+                    FileProgress& progress, SubmitPage& submit);
+  void FlushStrip(BookRun& run, StripJoin& join, bool end, FileProgress& progress,
+                  SubmitPage& submit);
+  void ConvertStripPiece(BookRun& run, PageTask& task, FileProgress& progress);
   std::optional<RowsEnd> ConvertBookPageByRows(BookRun& run, PageTask& task, FileProgress& progress,
                                                std::vector<uint8_t>& bytes);
   void WriteReadySlots(BookRun& run);

@@ -178,8 +178,9 @@ class TargetPermissions {
 bool batch_detail::KeepsGreyPages(const fs::path& target, const BatchSettings& settings,
                                   const EnhanceSettings& params) {
   const AutoSteps automatic = ReadAutoSteps(params);
-  return settings.greyLevels && !settings.reportFindings && !automatic.AnySourceStep() &&
-         !automatic.levels && SavesGreyLevels(target, ResolveKeepAsIs(settings.colourMode, true));
+  return settings.greyLevels && !settings.reportFindings && settings.stripCut == 0 &&
+         !automatic.AnySourceStep() && !automatic.levels &&
+         SavesGreyLevels(target, ResolveKeepAsIs(settings.colourMode, true));
 }
 
 bool batch_detail::LoadGreyPage(const fs::path& source, const fs::path& target,
@@ -200,7 +201,7 @@ bool batch_detail::LoadGreyPageMemory(const std::vector<uint8_t>& bytes, std::st
 
 bool CBatchJob::ConvertsByRows() const {
   return m_settings->rowByRow && !m_settings->skipColour && !m_settings->reportFindings &&
-         EnhancesRowByRow(m_enhance);
+         m_settings->stripCut == 0 && EnhancesRowByRow(m_enhance);
 }
 
 std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& source,

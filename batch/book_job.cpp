@@ -23,6 +23,7 @@
 #include "batch/batch_job.h"
 #include "batch/batch_job_pvt.h"
 #include "batch/book_writer.h"
+#include "batch/strip_pages.h"
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
@@ -373,8 +374,8 @@ struct CBatchJob::BookRun {
       return ComicInfoForPages(f.bytes.data(), f.bytes.size(), split).has_value();
     });
   }
-  static bool TakeSavedPages(const FileOutcome& saved, const std::string& outName, bool cbz,
-                             std::vector<Slot::File>& files,
+  static bool TakeSavedPages(const FileOutcome& saved, const fs::path& page,
+                             const std::string& outName, bool cbz, std::vector<Slot::File>& files,
                              std::vector<std::pair<std::string, std::string>>& report);
 };
 
@@ -388,6 +389,9 @@ struct CBatchJob::PageTask {
   std::string outName;    // the converted page's name
   std::vector<uint8_t> bytes;
   uint8_t outputs = 1;                             // the pages written (2, 3: a spread)
+  DibImage piece;                                  // a page cut from a joined strip
+  bool pieceGrey = false;                          // every slice of its strip grey
+  std::string cuts;                                // its rows in the strip (--report)
   uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
   bool finished = false;                           // handed back (BookRun::FinishPage)
   SourceError why = SourceError::kPageUnreadable;  // why it could not be read
@@ -400,6 +404,20 @@ struct CBatchJob::PageTask {
   std::string FailedName(const BookRun& run) const {
     return FailedPageName(entryName, why, run.book->IsPdf(), status);
   }
+};
+
+// A book whose pages are joined into one strip and cut again.
+struct CBatchJob::StripJoin {
+  explicit StripJoin(const StripLimit& limit) : cutter(limit) {}
+  StripCutter cutter;
+  std::vector<StripPiece> ready;                   // cut, not yet handed on
+  std::vector<std::pair<int64_t, size_t>> slices;  // each page's first row and its place
+  size_t slice = 0;                                // where the last piece began
+  int64_t rows = 0;
+  size_t slicesRead = 0;
+  size_t pieces = 0;
+  bool grey = true;
+  int64_t mtime = 0;  // the latest of the pages'
 };
 
 void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
@@ -472,7 +490,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     run.pdfTime = run.book->IsPdf() ? FileTime(source) : 0;
     run.pageOutputs.assign(run.book->PageCount(), 1);
     // Volumes tell their ComicInfo.xml their own pages when they close.
-    run.holdInfo = m_params->GetValue(kSplitSpreads) != 0 && m_settings->bookMaxBytes == 0;
+    run.holdInfo = (m_params->GetValue(kSplitSpreads) != 0 || m_settings->stripCut > 0) &&
+                   m_settings->bookMaxBytes == 0;
     const bool stopped = !run.writeFailed && !ConvertBookPages(run, progress);
     if (stopped) {
       if (run.writer) run.writer->Discard();
@@ -636,24 +655,20 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
   return false;
 }
 
-// Reads the book's entries in the archive's order and hands its pages to
-// the workers, writing whatever is ready in order as it goes. False when
-// the run was stopped.
-bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
-  BookSource& book = *run.book;
-  const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
-  WorkerShared shared;
-  WorkerProgress workerProgress(shared);
-  PagePool pool(jobs);
-  FileProgress& pageProgress =
-      pool.Threaded() ? static_cast<FileProgress&>(workerProgress) : progress;
-  // At most this many pages' bytes in flight: the workers' and as many
-  // waiting (what a job holds besides the read-ahead of the book).
-  const size_t limit = static_cast<size_t>(pool.Threaded() ? 2 * jobs : 1);
+// On the run's thread while a book's pages are converted: hands a page's
+// task to the pool once there is room for it, passes the workers' progress
+// on, reads the stop request and writes the slots that are ready, in order.
+struct CBatchJob::SubmitPage {
+  CBatchJob& job;
+  BookRun& run;
+  WorkerShared& shared;
+  PagePool& pool;
+  FileProgress& progress;
+  FileProgress& pageProgress;
+  size_t limit;  // pages in flight at most
   int reported = 0;
-  // On this thread: passes the workers' progress on, reads the stop request
-  // and writes the slots that are ready, in order.
-  auto keepUp = [&](bool wait) {
+
+  void KeepUp(bool wait) {
     std::unique_lock lock(run.mutex);
     if (wait) run.changed.wait_for(lock, std::chrono::milliseconds(50));
     lock.unlock();
@@ -670,14 +685,48 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
       reported = units;
     }
     if (pool.Threaded() && !shared.stop.load() && progress.Stop()) shared.stop = true;
-    WriteReadySlots(run);
-  };
-  auto hand = [&](PageTask task) {
-    pool.Submit([this, &run, &pageProgress, task = std::move(task)]() mutable {
-      ConvertBookPage(run, task, pageProgress);
-    });
-  };
+    job.WriteReadySlots(run);
+  }
+  void operator()(PageTask task, BookRun::Slot slot) {
+    while (!shared.stop && !run.HasRoomFor(task.memory, limit)) KeepUp(true);
+    {
+      std::lock_guard lock(run.mutex);
+      task.slot = run.first + run.slots.size();
+      run.slots.push_back(std::move(slot));
+      ++run.inFlight;
+      run.memoryInFlight += task.memory;
+    }
+    pool.Submit(
+        [this, task = std::move(task)]() mutable { job.ConvertBookPage(run, task, pageProgress); });
+    KeepUp(false);
+  }
+};
 
+// Reads the book's entries (what is not a page first, then the pages in
+// reading order) and hands its pages to the workers, writing whatever is
+// ready in order as it goes. False when the run was stopped.
+bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
+  BookSource& book = *run.book;
+  const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
+  WorkerShared shared;
+  WorkerProgress workerProgress(shared);
+  PagePool pool(jobs);
+  FileProgress& pageProgress =
+      pool.Threaded() ? static_cast<FileProgress&>(workerProgress) : progress;
+  // At most this many pages' bytes in flight: the workers' and as many
+  // waiting (what a job holds besides the read-ahead of the book).
+  SubmitPage submit{*this,
+                    run,
+                    shared,
+                    pool,
+                    progress,
+                    pageProgress,
+                    static_cast<size_t>(pool.Threaded() ? 2 * jobs : 1)};
+  std::optional<StripJoin> join;
+  if (m_settings->stripCut > 0 && m_settings->stripJoin) {
+    join.emplace(StripLimitOf(m_settings->stripCut, m_enhance));
+    std::fill(run.pageOutputs.begin(), run.pageOutputs.end(), 0);
+  }
   std::set<std::string> names;  // the converted book's names so far
   for (const size_t i : BookEntryOrder(book)) {
     const BookEntry& be = book.Entries()[i];
@@ -693,30 +742,105 @@ bool CBatchJob::ConvertBookPages(BookRun& run, FileProgress& progress) {
     } else {
       PageTask task;
       if (!ReadBookPage(run, i, names, progress, task)) continue;
+      if (join) {
+        JoinBookPage(run, task, slot.mtime, *join, progress, submit);
+        continue;
+      }
       slot.name = task.outName;
       slot.page = true;
       slot.pageIndex = be.pageIndex;
-      while (!shared.stop && !run.HasRoomFor(task.memory, limit)) keepUp(true);
-      {
-        std::lock_guard lock(run.mutex);
-        task.slot = run.first + run.slots.size();
-        run.slots.push_back(std::move(slot));
-        ++run.inFlight;
-        run.memoryInFlight += task.memory;
-      }
-      hand(std::move(task));
-      keepUp(false);
+      submit(std::move(task), std::move(slot));
       continue;
     }
     {
       std::lock_guard lock(run.mutex);
       run.slots.push_back(std::move(slot));
     }
-    keepUp(false);
+    submit.KeepUp(false);
   }
-  while (run.InFlight() > 0) keepUp(true);
-  keepUp(false);
+  if (join && !shared.stop.load()) FlushStrip(run, *join, true, progress, submit);
+  while (run.InFlight() > 0) submit.KeepUp(true);
+  submit.KeepUp(false);
   return !shared.stop.load() && !Stopped();
+}
+
+// A page of a book whose pages are joined into a strip: decoded here, in
+// the book's order, and added to the strip; each page the strip's cuts now
+// give is handed on as a task of its own ("book_001", or renumbered
+// "0001"), in order. The page's own units stand for its read; each page
+// cut takes a page's units.
+void CBatchJob::JoinBookPage(BookRun& run, PageTask& task, int64_t mtime, StripJoin& join,
+                             FileProgress& progress, SubmitPage& submit) {
+  DibImage image;
+  int grey = 0;
+  const SourceError e = task.Load(*run.book, image, grey, *m_settings, m_enhance);
+  task.bytes = {};
+  if (e != SourceError::kNone) {
+    progress.Advance(m_steps);
+    task.why = e;
+    std::lock_guard lock(run.mutex);
+    run.failures.push_back({task.entry, {kBatchReadFailed, run.source, task.FailedName(run)}});
+    return;
+  }
+  ++join.slicesRead;
+  join.grey = join.grey && grey != 0;
+  join.mtime = std::max(join.mtime, mtime);
+  join.slices.push_back({join.rows, task.page});
+  join.rows += image.Height();
+  if (!join.cutter.Add(std::move(image), join.ready)) {
+    task.why = SourceError::kOverMemory;
+    std::lock_guard lock(run.mutex);
+    run.failures.push_back({task.entry, {kBatchReadFailed, run.source, task.FailedName(run)}});
+    return;
+  }
+  FlushStrip(run, join, false, progress, submit);
+}
+
+// Hands on the strip's pages whose cuts are placed (all of them, at the
+// book's end).
+void CBatchJob::FlushStrip(BookRun& run, StripJoin& join, bool end, FileProgress& progress,
+                           SubmitPage& submit) {
+  if (end && !join.cutter.Finish(join.ready)) {
+    std::lock_guard lock(run.mutex);
+    run.failures.push_back({run.book->Entries().size(),
+                            {kBatchReadFailed, run.source,
+                             std::string(SourceErrorText(SourceError::kOverMemory, false))}});
+  }
+  std::string stem = run.target.filename().string();
+  if (BookIsOneFile(run.output))
+    stem.resize(stem.size() - BookKindRowOf(run.output).extension.size());
+  for (StripPiece& piece : join.ready) {
+    const size_t n = join.pieces++;
+    // Which page of the book the piece begins in (for its ComicInfo.xml).
+    while (join.slice + 1 < join.slices.size() && join.slices[join.slice + 1].first <= piece.top) {
+      ++join.slice;
+    }
+    const size_t page = join.slices.empty() ? 0 : join.slices[join.slice].second;
+    PageTask task;
+    task.entry = run.book->Entries().size() + n;
+    task.page = SIZE_MAX;  // its outputs are counted here
+    task.outName = (m_settings->renumber ? PdfPageName(n, n + 1, 4) : StripPageStem(stem, n + 1)) +
+                   m_settings->newExtension;
+    task.entryName = task.outName;
+    task.cuts = piece.Fields();
+    task.piece = std::move(piece.image);
+    task.pieceGrey = join.grey;
+    task.memory = PictureMemoryCost(task.piece);
+    if (page < run.pageOutputs.size() && run.pageOutputs[page] < 255) ++run.pageOutputs[page];
+    BookRun::Slot slot;
+    slot.name = task.outName;
+    slot.page = true;
+    slot.pageIndex = n;
+    slot.mtime = join.mtime;
+    // Each page cut takes a page's units: the book's range grows when
+    // there are more of them than pages read.
+    if (join.pieces > join.slicesRead) progress.Grow(m_steps);
+    submit(std::move(task), std::move(slot));
+  }
+  join.ready.clear();
+  if (end && join.pieces < join.slicesRead) {
+    progress.Advance(static_cast<int>(join.slicesRead - join.pieces) * m_steps);
+  }
 }
 
 // Decodes a book's page: a PDF page rendered, an archive page from its
@@ -745,13 +869,17 @@ SourceError CBatchJob::PageTask::Load(BookSource& book, DibImage& image, int& gr
 // pages of a split spread): for a CBZ the files' bytes, read back and the
 // files removed, and the automatic steps' findings of each. False when
 // the save or a read back failed.
-bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::string& outName,
-                                        bool cbz, std::vector<Slot::File>& files,
+bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const fs::path& page,
+                                        const std::string& outName, bool cbz,
+                                        std::vector<Slot::File>& files,
                                         std::vector<std::pair<std::string, std::string>>& report) {
-  auto nameOf = [&saved, &outName](size_t i) {
-    return saved.written.size() < 2
-               ? outName
-               : BatchPageTargetPath(fs::path(outName), static_cast<int>(i) + 1).string();
+  // A page saved as several ("_1", "_2" of a spread, "_001" ... of a
+  // strip) keeps the suffixes its files were given.
+  auto nameOf = [&saved, &page, &outName](size_t i) {
+    const std::string stem = saved.written[i].stem().string();
+    const std::string suffix = stem.substr(std::min(stem.size(), page.stem().string().size()));
+    const fs::path out(outName);
+    return ((out.parent_path() / out.stem()).string() + suffix) + out.extension().string();
   };
   bool ok = saved.kind == FileOutcome::kConverted;
   std::error_code ec;
@@ -761,7 +889,7 @@ bool CBatchJob::BookRun::TakeSavedPages(const FileOutcome& saved, const std::str
     fs::remove(saved.written[i], ec);
     files.push_back(std::move(file));
   }
-  for (size_t i = 0; i < saved.report.size(); ++i) {
+  for (size_t i = 0; i < saved.report.size() && i < saved.written.size(); ++i) {
     report.emplace_back(nameOf(i), saved.report[i].second);
   }
   return ok;
@@ -810,6 +938,10 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   };
   if (progress.Stop()) {
     finish(true, kBatchReadFailed);
+    return;
+  }
+  if (!task.piece.IsEmpty()) {
+    ConvertStripPiece(run, task, progress);
     return;
   }
   std::vector<uint8_t> streamed;
@@ -873,9 +1005,31 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   image.Clear();
   std::vector<File> files;
   std::vector<std::pair<std::string, std::string>> report;
-  const bool ok = BookRun::TakeSavedPages(saved, task.outName, cbz, files, report);
-  task.outputs = static_cast<uint8_t>(std::clamp<size_t>(saved.written.size(), 1, 3));
+  const bool ok = BookRun::TakeSavedPages(saved, page, task.outName, cbz, files, report);
+  task.outputs = static_cast<uint8_t>(std::clamp<size_t>(saved.written.size(), 1, 255));
   finish(!ok, kBatchWriteFailed, std::move(files), std::move(report));
+}
+
+// A page cut from a joined strip on a worker: enhanced and saved as a
+// page read from the book is.
+void CBatchJob::ConvertStripPiece(BookRun& run, PageTask& task, FileProgress& progress) {
+  progress.Advance(1);
+  const bool cbz = BookIsOneFile(run.output);
+  const int mode = ResolveKeepAsIs(m_settings->colourMode, task.pieceGrey);
+  const fs::path page = cbz ? run.work / (std::to_string(task.slot) + m_settings->newExtension)
+                            : run.work / task.outName;
+  FileOutcome saved{FileOutcome::kWriteFailed, page};
+  try {
+    saved = SaveEnhanced(task.piece, mode, run.source, page, progress, false, run.Settings());
+  } catch (const std::exception&) {
+    saved = {FileOutcome::kWriteFailed, page};
+  }
+  task.piece.Clear();
+  std::vector<BookRun::Slot::File> files;
+  std::vector<std::pair<std::string, std::string>> report;
+  const bool ok = BookRun::TakeSavedPages(saved, page, task.outName, cbz, files, report);
+  for (auto& [name, fields] : report) fields += "\t" + task.cuts;
+  run.FinishPage(task, !ok, kBatchWriteFailed, std::move(files), std::move(report));
 }
 
 // A page converted a band of rows at a time, as a loose page is when
@@ -1014,9 +1168,9 @@ void CBatchJob::BookRun::WriteSlotFiles(Slot& slot) {
       }
     }
     if (writer && slot.page) {
-      // A split spread's two pages keep their order within the page's place.
-      writeFailed = !writer->AddPage(entry.name, slot.pageIndex * 4 + i, entry.bytes.data(),
-                                     entry.bytes.size(), slot.mtime);
+      // A split spread's pages (a strip's) keep their order within the page's place.
+      writeFailed = !writer->AddPage(entry.name, slot.pageIndex * kPageOrderStep + i,
+                                     entry.bytes.data(), entry.bytes.size(), slot.mtime);
     } else if (writer) {
       writeFailed =
           !writer->AddOther(entry.name, entry.bytes.data(), entry.bytes.size(), slot.mtime);

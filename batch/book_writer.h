@@ -43,6 +43,9 @@ struct BookKindRow {
   bool pagesAsTheyAre;
 };
 
+// The reading-order places a source page has room for (see AddPage).
+inline constexpr uint64_t kPageOrderStep = uint64_t{1} << 16;
+
 // Every kind, in the order of BookOutput's numbers.
 const std::vector<BookKindRow>& BookKindRows();
 // The row of `output` (every BookOutput has one).
@@ -67,7 +70,9 @@ class BookWriter {
   // False when the book cannot be started.
   virtual bool Open() = 0;
   // A converted page, `name` its name in the converted book (folders kept),
-  // `order` its place in the reading order (unique, any order).
+  // `order` its place in the reading order (unique, any order): the
+  // source page's place times kPageOrderStep, plus which of the pages it
+  // became (a split spread's, a strip's).
   virtual bool AddPage(const std::string& name, uint64_t order, const uint8_t* data, size_t size,
                        int64_t mtime) = 0;
   // An entry that is not a page: a file, or a folder when `data` is null.

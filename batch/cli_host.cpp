@@ -401,6 +401,24 @@ bool SetBooks(CliParse& p, std::string_view v, std::string& error) {
   return true;
 }
 
+// --strip-cut HEIGHT | screen.
+bool SetStripCut(CliParse& p, std::string_view v, std::string& error) {
+  if (v == "screen") {
+    p.options.stripCutScreen = true;
+    return true;
+  }
+  int height = 0;
+  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), height);
+  if (ec != std::errc() || end != v.data() + v.size() || height < 16 || height > 65535) {
+    error = EngineTextArgs(
+        INKBRITE_TEXT("cli", "--strip-cut必须是16到65535的高度或screen，而不是“%1”"), {v});
+    return false;
+  }
+  p.options.stripCutScreen = false;
+  p.options.settings.stripCut = height;
+  return true;
+}
+
 bool SetSpreads(CliParse& p, std::string_view v, std::string& error) {
   static constexpr std::pair<std::string_view, SpreadPages> kModes[] = {
       {"split", SpreadPages::kSplit},
@@ -584,6 +602,20 @@ const std::vector<CliOption>& CliOptionTable() {
                      "0001.jpg……（--device也会这样做）"),
        [](P& p, V, E&) {
          p.options.settings.renumber = true;
+         return true;
+       }},
+      {"--strip-cut", "HEIGHT",
+       INKBRITE_TEXT("cli",
+                     "长条漫画：比HEIGHT（适配和缩放后的像素，\n"
+                     "screen：设备屏幕的高度）高的页面切成多页，\n"
+                     "name_001……，尽量切在画格间的空白处"),
+       SetStripCut},
+      {"--strip-join", "",
+       INKBRITE_TEXT("cli",
+                     "与--strip-cut一起：每个目录或书的页面先接成\n"
+                     "一长条再切开，跨两张图的画格保持完整"),
+       [](P& p, V, E&) {
+         p.options.settings.stripJoin = true;
          return true;
        }},
       {"--folder-books", "",
@@ -879,6 +911,18 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
   }
   // --spreads wins over every setting, wherever it stands.
   if (options.splitSpreads >= 0) block.SetValue(kSplitSpreads, options.splitSpreads);
+  if (options.settings.stripJoin && options.settings.stripCut <= 0 && !options.stripCutScreen) {
+    error = std::string(EngineText(INKBRITE_TEXT("cli", "--strip-join需要--strip-cut")));
+    return false;
+  }
+  if (options.stripCutScreen) {
+    options.settings.stripCut = block.GetValue(kFitHeight);
+    if (options.settings.stripCut <= 0) {
+      error = std::string(EngineText(
+          INKBRITE_TEXT("cli", "--strip-cut screen需要屏幕的高度（--device或FitHeight设置）")));
+      return false;
+    }
+  }
   // A loaded setting brings its output format unless --ext named one.
   const int format = block.GetValue(kTargetFiles);
   if (loaded && !options.extensionGiven && format >= 0 &&

@@ -80,9 +80,10 @@ struct CliOptions {
   std::optional<MessageLanguage> language;  // --lang
   bool help = false;
   bool version = false;
-  bool listDevices = false;  // --list-devices
-  bool booksGiven = false;   // --books named a kind (a --device does not change it)
-  int splitSpreads = -1;     // --spreads: 1 split (turned or not), 0 keep; -1 as the settings say
+  bool listDevices = false;     // --list-devices
+  bool booksGiven = false;      // --books named a kind (a --device does not change it)
+  bool stripCutScreen = false;  // --strip-cut screen: the fit screen's height
+  int splitSpreads = -1;  // --spreads: 1 split (turned or not), 0 keep; -1 as the settings say
 };
 
 // --jobs when not given: the number of cores.

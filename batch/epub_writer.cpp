@@ -62,9 +62,9 @@ std::string Hex(uint64_t v, int digits) {
 // A page's id from its place in the reading order: "0012", "0012-2" for
 // the second page made of one.
 std::string PageId(uint64_t order) {
-  std::string id = std::to_string(order / 4 + 1);
+  std::string id = std::to_string(order / kPageOrderStep + 1);
   if (id.size() < 4) id.insert(0, 4 - id.size(), '0');
-  if (order % 4 != 0) id += "-" + std::to_string(order % 4 + 1);
+  if (order % kPageOrderStep != 0) id += "-" + std::to_string(order % kPageOrderStep + 1);
   return id;
 }
 
@@ -183,10 +183,10 @@ std::vector<std::pair<size_t, std::string>> ChaptersOf(const std::vector<EpubPag
   std::vector<std::pair<size_t, std::string>> chapters;
   size_t next = 0;  // the next of meta.chapters (sorted by page)
   for (size_t i = 0; i < pages.size(); ++i) {
-    const uint64_t source = pages[i].order / 4;
+    const uint64_t source = pages[i].order / kPageOrderStep;
     while (next < meta.chapters.size() && meta.chapters[next].first < source) ++next;
     if (next < meta.chapters.size() && meta.chapters[next].first == source &&
-        (i == 0 || pages[i - 1].order / 4 != source)) {
+        (i == 0 || pages[i - 1].order / kPageOrderStep != source)) {
       chapters.emplace_back(i, meta.chapters[next].second);
     }
   }
@@ -310,7 +310,7 @@ std::string EpubWriter::PackageOpf(const std::vector<Page>& pages) const {
   for (size_t i = 0; i < pages.size(); ++i) {
     // The last two pages made of one page are a split spread's (a turned
     // spread before them stands alone).
-    auto source = [&pages](size_t k) { return pages[k].order / 4; };
+    auto source = [&pages](size_t k) { return pages[k].order / kPageOrderStep; };
     const bool pairStart = i + 1 < pages.size() && source(i + 1) == source(i) &&
                            (i + 2 >= pages.size() || source(i + 2) != source(i));
     if (pairStart && slot == 1 && i > 0) slot = 0;

@@ -169,7 +169,12 @@ class DibImage {
   bool Crop(int32_t left, int32_t top, int32_t right, int32_t bottom);
   // The size at which the picture fits a rectangle (never enlarged, no side
   // below 1).
-  void FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width, int32_t& height) const;
+  void FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width, int32_t& height) const {
+    FitSizeOf(m_nWidth, m_nHeight, rectWidth, rectHeight, width, height);
+  }
+  // The same for a page of pageWidth x pageHeight.
+  static void FitSizeOf(int32_t pageWidth, int32_t pageHeight, int32_t rectWidth,
+                        int32_t rectHeight, int32_t& width, int32_t& height);
 
   // Accessors.
   bool IsEmpty() const { return m_dib.empty(); }

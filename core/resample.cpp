@@ -725,14 +725,15 @@ bool DibImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom) {
 
 // The limiting side is found from integer percentages; the other side is
 // rounded to the nearest pixel by the "* 10 ... + 5) / 10" step.
-void DibImage::FitSize(int32_t rectWidth, int32_t rectHeight, int32_t& width,
-                       int32_t& height) const {
-  width = m_nWidth;
-  height = m_nHeight;
+void DibImage::FitSizeOf(int32_t pageWidth, int32_t pageHeight, int32_t rectWidth,
+                         int32_t rectHeight, int32_t& width, int32_t& height) {
+  width = pageWidth;
+  height = pageHeight;
   if (rectWidth <= 0 || rectHeight <= 0) return;  // no rectangle to fit: keep the size
-  if (m_nWidth <= rectWidth && m_nHeight <= rectHeight) return;  // never enlarged
-  const int64_t w = m_nWidth;
-  const int64_t h = m_nHeight;
+  if (pageWidth <= rectWidth && pageHeight <= rectHeight) return;  // never enlarged
+  if (pageWidth <= 0 || pageHeight <= 0) return;
+  const int64_t w = pageWidth;
+  const int64_t h = pageHeight;
   const int64_t rw = rectWidth;
   const int64_t rh = rectHeight;
   // A very thin page keeps at least one pixel across, so it can be resized.

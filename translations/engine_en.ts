@@ -125,6 +125,10 @@ The record cannot be written: %1 (%2).</translation>
         <source>内存不足，文件未转换：</source>
         <translation>Out of memory, not converted: </translation>
     </message>
+    <message>
+        <source>在第%1行穿过画面切开</source>
+        <translation>cut through art at row %1</translation>
+    </message>
 </context>
 <context>
     <name>cli</name>
@@ -643,6 +647,32 @@ keys of --set (KEY):
     <message>
         <source>源目录不存在：%1</source>
         <translation>the source folder does not exist: %1</translation>
+    </message>
+    <message>
+        <source>--strip-cut screen需要屏幕的高度（--device或FitHeight设置）</source>
+        <translation>--strip-cut screen needs a screen height (--device or the FitHeight setting)</translation>
+    </message>
+    <message>
+        <source>--strip-cut必须是16到65535的高度或screen，而不是“%1”</source>
+        <translation>--strip-cut must be a height of 16 to 65535 or screen, not "%1"</translation>
+    </message>
+    <message>
+        <source>--strip-join需要--strip-cut</source>
+        <translation>--strip-join needs --strip-cut</translation>
+    </message>
+    <message>
+        <source>长条漫画：比HEIGHT（适配和缩放后的像素，
+screen：设备屏幕的高度）高的页面切成多页，
+name_001……，尽量切在画格间的空白处</source>
+        <translation>long strips: a page taller than HEIGHT (pixels after
+fitting and resizing; screen: the device's screen
+height) is cut into pages name_001 ..., in gutters</translation>
+    </message>
+    <message>
+        <source>与--strip-cut一起：每个目录或书的页面先接成
+一长条再切开，跨两张图的画格保持完整</source>
+        <translation>with --strip-cut: each folder's or book's pages are
+joined into one strip first, so panels stay whole</translation>
     </message>
 </context>
 <context>

@@ -1010,6 +1010,30 @@ is not valid. Please choose another.</translation>
         <source>不处理彩色图像文件</source>
         <translation>Do not convert colour pictures</translation>
     </message>
+    <message>
+        <source>不切</source>
+        <translation>Not cut</translation>
+    </message>
+    <message>
+        <source> 像素</source>
+        <translation> px</translation>
+    </message>
+    <message>
+        <source>比这更高（适配和缩放后）的页面切成多页，尽量切在画格间的空白处</source>
+        <translation>A page taller than this (after fitting and resizing) is cut into pages, in the gutters between panels where it can</translation>
+    </message>
+    <message>
+        <source>先接成一长条</source>
+        <translation>Join into one strip first</translation>
+    </message>
+    <message>
+        <source>每个目录或书的页面先接成一长条再切开，跨两张图的画格保持完整</source>
+        <translation>Each folder's or book's pages are joined into one strip before it is cut, so a panel across two pictures stays whole</translation>
+    </message>
+    <message>
+        <source>长条漫画切成页面:</source>
+        <translation>Cut long strips into pages:</translation>
+    </message>
 </context>
 <context>
     <name>inkbrite::CCurveDialog</name>

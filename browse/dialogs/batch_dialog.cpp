@@ -498,7 +498,16 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   m_folderBooks->setObjectName(BatchControlName(kBatchIdFolderBooks));
   m_folderBooks->setToolTip(
       tr("含有页面的每个目录转换为一本以它命名的书（CBZ、EPUB、KEPUB或PDF）"));
-  m_controls.insert(m_controls.end(), {m_target, m_extension, m_books, m_folderBooks});
+  m_stripCut = MakeSpin(box, 0, 65535, kBatchIdStripCut);
+  m_stripCut->setSpecialValueText(tr("不切"));
+  m_stripCut->setSuffix(tr(" 像素"));
+  m_stripCut->setSingleStep(100);
+  m_stripCut->setToolTip(tr("比这更高（适配和缩放后）的页面切成多页，尽量切在画格间的空白处"));
+  m_stripJoin = new QCheckBox(tr("先接成一长条"), box);
+  m_stripJoin->setObjectName(BatchControlName(kBatchIdStripJoin));
+  m_stripJoin->setToolTip(tr("每个目录或书的页面先接成一长条再切开，跨两张图的画格保持完整"));
+  m_controls.insert(m_controls.end(),
+                    {m_target, m_extension, m_books, m_folderBooks, m_stripCut, m_stripJoin});
 
   auto* grid = new QGridLayout(box);
   grid->addWidget(new QLabel(tr("存放新文件的目录:"), box), 0, 0);
@@ -510,6 +519,9 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   grid->addWidget(new QLabel(tr("漫画书(CBZ、CBR、PDF等):"), box), 2, 0);
   grid->addWidget(m_books, 2, 1, 1, 2);
   grid->addWidget(m_folderBooks, 2, 3);
+  grid->addWidget(new QLabel(tr("长条漫画切成页面:"), box), 3, 0);
+  grid->addWidget(m_stripCut, 3, 1);
+  grid->addWidget(m_stripJoin, 3, 2);
   grid->setColumnStretch(2, 1);
   return box;
 }
@@ -723,6 +735,8 @@ void CBatchDlg::LoadControls() {
   m_target->SetText(FromPath(folders.target));
   SelectIndex(m_books, folders.books);
   m_folderBooks->setChecked(folders.folderBooks);
+  m_stripCut->setValue(folders.stripCut);
+  m_stripJoin->setChecked(folders.stripJoin);
 }
 
 void CBatchDlg::StoreControls() {
@@ -749,6 +763,8 @@ void CBatchDlg::StoreControls() {
   folders.target = ToPath(m_target->Text());
   folders.books = m_books->currentIndex();
   folders.folderBooks = m_folderBooks->isChecked();
+  folders.stripCut = m_stripCut->value();
+  folders.stripJoin = m_stripJoin->isChecked();
 }
 
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
@@ -896,6 +912,8 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.params = &AppParams();
   settings.books = static_cast<BookOutput>(m_books->currentIndex());
   settings.folderBooks = m_folderBooks->isChecked();
+  settings.stripCut = m_stripCut->value();
+  settings.stripJoin = m_stripJoin->isChecked() && settings.stripCut > 0;
   settings.jobs = 1;
   settings.askBeforeReplacing = true;
   settings.ownFiles = &m_written;

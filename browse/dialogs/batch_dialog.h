@@ -110,6 +110,8 @@ enum BatchControlId {
   kBatchIdFilter = 1061,
   kBatchIdBooks = 1062,        // what becomes of a comic book (BookOutput)
   kBatchIdFolderBooks = 1063,  // each folder of pages becomes one book
+  kBatchIdStripCut = 1064,     // long strips cut into pages this tall
+  kBatchIdStripJoin = 1065,    // a folder's or book's pages joined into one strip first
   kBatchIdPanels = 1070,       // the steps' pages made from the settings table
   kBatchIdSettings = 1100,     // + slot: a control of those pages
 };
@@ -320,6 +322,8 @@ class CBatchDlg : public QDialog {
   QComboBox* m_extension = nullptr;
   QComboBox* m_books = nullptr;
   QCheckBox* m_folderBooks = nullptr;
+  QSpinBox* m_stripCut = nullptr;
+  QCheckBox* m_stripJoin = nullptr;
   QCheckBox* m_subdirs = nullptr;
   std::vector<CSettingPanel*> m_panels;
   QSlider* m_brightness = nullptr;
