@@ -1313,7 +1313,6 @@ CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, cons
   std::vector<StripPiece> pieces;
   StripCutter cutter(StripLimitOf(m_settings->stripCut, m_enhance));
   const bool cut = cutter.Add(std::move(image), pieces) && cutter.Finish(pieces);
-  image.Clear();
   if (!cut) {
     progress.Advance(kUnitsAfterRead);
     return {Outcome::kOutOfMemory, source};
@@ -1343,7 +1342,9 @@ CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, cons
     if (page.kind != Outcome::kConverted && outcome.kind == Outcome::kConverted) outcome = page;
     outcome.written.insert(outcome.written.end(), page.written.begin(), page.written.end());
     for (auto& [path, fields] : page.report) {
-      outcome.report.emplace_back(path, fields + "\t" + cuts);
+      fields += '\t';
+      fields += cuts;
+      outcome.report.emplace_back(path, std::move(fields));
     }
   }
   return outcome;
