@@ -132,7 +132,8 @@ bool BookVolumes::CloseVolume(Volume& v) {
   }
   std::vector<uint8_t> outputs(m_bookPages, 0);
   for (const uint64_t order : v.pages) {
-    if (order / 4 < outputs.size()) ++outputs[order / 4];
+    const uint64_t page = order / kPageOrderStep;
+    if (page < outputs.size() && outputs[page] < 255) ++outputs[page];
   }
   for (const Other& info : m_infos) {
     const std::optional<std::string> told =
