@@ -611,10 +611,9 @@ bool KeyOfTheShelf(const QKeyEvent& key) {
 }  // namespace
 
 bool CShelfView::eventFilter(QObject* watched, QEvent* event) {
-  const auto* key = static_cast<QKeyEvent*>(event);
-  const bool plain =
-      (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
-      KeyOfTheShelf(*key);
+  // Only key events are looked at as keys.
+  const bool isKey = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  const bool plain = isKey && KeyOfTheShelf(*static_cast<const QKeyEvent*>(event));
   if (watched == m_grid && plain) {
     // The grid's keys are the grid's, not the main window's shortcuts.
     if (event->type() == QEvent::ShortcutOverride) {
@@ -624,7 +623,7 @@ bool CShelfView::eventFilter(QObject* watched, QEvent* event) {
     if (HandleKey(static_cast<QKeyEvent*>(event))) return true;
   }
   if (watched == m_search && event->type() == QEvent::KeyPress) {
-    const int k = key->key();
+    const int k = static_cast<const QKeyEvent*>(event)->key();
     if (k == Qt::Key_Escape) m_search->clear();
     if (k == Qt::Key_Escape || k == Qt::Key_Down || k == Qt::Key_Return || k == Qt::Key_Enter) {
       m_grid->setFocus(Qt::OtherFocusReason);
