@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
 #include <unordered_map>
 
 #include "browse/reading/reading_places.h"
@@ -103,12 +102,9 @@ struct CShelfView::Arrival {
 
 // The items to read, which are taken, those on screen (taken first), and
 // what arrived and is not yet shown.
-struct CShelfView::Job {
+struct CShelfView::Job : TeamJob {
   std::vector<ShelfItem> items;
-  std::mutex mutex;
-  std::vector<bool> taken;       // guarded by mutex
   std::vector<size_t> wanted;    // guarded by mutex: positions on screen
-  bool stop = false;             // guarded by mutex
   std::vector<Arrival> arrived;  // guarded by mutex
   bool posted = false;           // guarded by mutex
 
@@ -122,11 +118,6 @@ struct CShelfView::Job {
       if (!taken[i]) return Take(i, position);
     }
     return false;
-  }
-  bool Take(size_t i, size_t& position) {
-    taken[i] = true;
-    position = i;
-    return true;
   }
 };
 
@@ -649,23 +640,12 @@ void CShelfView::StartWorker() {
   job->taken.assign(job->items.size(), false);
   m_job = job;
   UpdateVisibleRange();
-  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-  try {
-    for (unsigned i = 0; i < threads; ++i) {
-      m_workers.emplace_back([this, job] { WorkerLoop(job); });
-    }
-  } catch (const std::system_error&) {
-    // Fewer threads than wanted (none: the books show their names only).
-  }
+  // Without a thread the books show their names only.
+  m_workers.Start(job, kMaxThreads, [this, job] { WorkerLoop(job); });
 }
 
 void CShelfView::StopWorker() {
-  if (m_job) {
-    std::lock_guard lock(m_job->mutex);
-    m_job->stop = true;
-  }
-  for (std::thread& worker : m_workers) worker.join();
-  m_workers.clear();
+  m_workers.Stop();
   m_job.reset();
 }
 

@@ -33,9 +33,9 @@
 #include <QWidget>
 #include <filesystem>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "browse/reading/work_team.h"
 #include "sources/shelf.h"
 
 class QComboBox;
@@ -147,7 +147,7 @@ class CShelfView : public QWidget {
   QElapsedTimer m_sinceOpen;  // since the last item opened
 
   std::shared_ptr<Job> m_job;
-  std::vector<std::thread> m_workers;
+  WorkTeam m_workers;
 
   friend class CShelfModel;
   friend class CShelfDelegate;

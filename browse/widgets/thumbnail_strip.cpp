@@ -7,7 +7,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <algorithm>
-#include <system_error>
 
 #include "browse/inkbrite_doc.h"
 #include "browse/widgets/dib_paint.h"
@@ -56,14 +55,11 @@ void SetThumbnailStripWanted(bool wanted) {
 
 // What the strip's thread works through: the listed pages, which of them
 // are taken, and the positions on screen, taken first.
-struct CThumbnailStrip::Job {
+struct CThumbnailStrip::Job : TeamJob {
   std::shared_ptr<PageSource> source;
   std::vector<size_t> order;
-  std::mutex mutex;
-  std::vector<bool> taken;  // guarded by mutex
   size_t firstVisible = 0;  // guarded by mutex
   size_t lastVisible = 0;   // guarded by mutex
-  bool stop = false;        // guarded by mutex
   // Pictures made and not yet shown (a null picture: the page cannot be
   // read), and whether the interface thread has been told.
   std::vector<std::pair<int, QImage>> arrived;  // guarded by mutex
@@ -86,11 +82,6 @@ struct CThumbnailStrip::Job {
       if (!taken[i]) return Take(i, position);
     }
     return false;
-  }
-  bool Take(size_t i, size_t& position) {
-    taken[i] = true;
-    position = i;
-    return true;
   }
 };
 
@@ -212,24 +203,12 @@ void CThumbnailStrip::StartWorker() {
   }
   m_job = job;
   UpdateVisibleRange();
-  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-  try {
-    for (unsigned i = 0; i < threads; ++i) {
-      m_workers.emplace_back([this, job] { WorkerLoop(job); });
-    }
-  } catch (const std::system_error&) {
-    // Fewer threads than wanted (none: the pictures wait for the strip to be
-    // shown again).
-  }
+  // Without a thread the pictures wait for the strip to be shown again.
+  m_workers.Start(job, kMaxThreads, [this, job] { WorkerLoop(job); });
 }
 
 void CThumbnailStrip::StopWorker() {
-  if (m_job) {
-    std::lock_guard lock(m_job->mutex);
-    m_job->stop = true;
-  }
-  for (std::thread& worker : m_workers) worker.join();
-  m_workers.clear();
+  m_workers.Stop();
   m_job.reset();
 }
 

@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "browse/reading/work_team.h"
 #include "sources/page_source.h"
 
 class QListWidget;
@@ -100,7 +100,7 @@ class CThumbnailStrip : public QDockWidget {
   int m_arrived = 0;
 
   std::shared_ptr<Job> m_job;
-  std::vector<std::thread> m_workers;
+  WorkTeam m_workers;
 };
 
 }  // namespace inkbrite

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CWorkerThread: a stop request reaches a waiting routine, and an exception
-// from the routine stays on its thread. The page loader's thread too: a
-// decoding that runs out of memory fails its page, never the program.
+// from the routine stays on its thread. A work team shares a job's items. The page loader's thread
+// too: a decoding that runs out of memory fails its page, never the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "browse/reading/page_loader.h"
+#include "browse/reading/work_team.h"
 #include "browse/reading/worker_thread.h"
 
 namespace inkbrite {
@@ -63,6 +66,53 @@ TEST(WorkerThreadTest, StopWakesTheRoutineAndAnExceptionNeverLeavesTheThread) {
   ASSERT_TRUE(worker.Start());
   worker.Stop();
   EXPECT_FALSE(worker.RoutineFailed());
+}
+
+// The items of a job in order, each counted by the thread that took it;
+// with `endless` an item is always there, until the job is stopped.
+struct CountingJob : TeamJob {
+  std::vector<int> made;  // guarded by mutex
+  bool endless = false;
+  bool Next(size_t& position) {
+    std::lock_guard lock(mutex);
+    if (stop) return false;
+    for (size_t i = 0; i < taken.size(); ++i) {
+      if (!taken[i]) return Take(i, position);
+    }
+    position = 0;
+    return endless;
+  }
+};
+
+TEST(WorkerThreadTest, ATeamTakesEveryItemOnceAndStopsWhenTold) {
+  for (const bool endless : {false, true}) {
+    SCOPED_TRACE(endless);
+    auto job = std::make_shared<CountingJob>();
+    job->taken.assign(2000, false);
+    job->made.assign(2000, 0);
+    job->endless = endless;
+    WorkTeam team;
+    team.Start(job, 4, [job] {
+      size_t position = 0;
+      while (job->Next(position)) {
+        std::lock_guard lock(job->mutex);
+        if (!job->endless) ++job->made[position];
+      }
+    });
+    // Every item taken (the endless job then goes on until it is stopped).
+    for (int wait = 0; wait < 2000; ++wait) {
+      {
+        std::lock_guard lock(job->mutex);
+        if (std::find(job->taken.begin(), job->taken.end(), false) == job->taken.end()) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    team.Stop();
+    std::lock_guard lock(job->mutex);
+    EXPECT_TRUE(job->stop);
+    EXPECT_EQ(std::count(job->taken.begin(), job->taken.end(), true), 2000);
+    if (!endless) EXPECT_EQ(std::count(job->made.begin(), job->made.end(), 1), 2000);
+  }
 }
 
 TEST(PageLoaderTest, ADecodingWithoutMemoryFailsItsPageAndTheLoaderGoesOn) {
