@@ -365,6 +365,19 @@ bool IsBatchBook(const fs::path& source) {
   return IsBookFile(source) || fs::is_directory(source, ec);
 }
 
+void TakeBookSettings(const CParaBlock& block, BatchSettings& settings) {
+  // A value beyond the row's range (a hand-edited file) is not taken either.
+  const auto chosen = [&block](int slot, int& value) {
+    value = block.GetValue(slot);
+    return value >= 0 && value <= ParaSlotInfo(slot)->max;
+  };
+  int value = 0;
+  if (chosen(kBookKind, value)) settings.books = static_cast<BookOutput>(value);
+  if (chosen(kFolderBooks, value)) settings.folderBooks = value != 0;
+  if (chosen(kSpreadPages, value)) settings.spreadPages = static_cast<SpreadPages>(value);
+  if (chosen(kRenumber, value)) settings.renumber = value != 0;
+}
+
 bool MakesFolderBooks(const BatchSettings& settings) {
   // Joined strips: a folder of slices is one strip, its pages written as a
   // book of its kind or (--books folder) into a folder named after it.
@@ -552,6 +565,18 @@ std::vector<fs::path> DoneByNewerTarget(const fs::path& source, const fs::path& 
   };
   const fs::path target = BatchOutputPath(source, sourceDir, targetDir, settings);
   if (newer(target)) return {target};
+  if (book && settings.bookMaxBytes != 0 && BookIsOneFile(settings.books)) {
+    // Written as volumes: "NAME Vol. 1.ext" and those after it, each newer.
+    std::vector<fs::path> volumes;
+    for (size_t n = 1;; ++n) {
+      fs::path volume = BookVolumePath(target, settings.books, n);
+      std::error_code ec;
+      if (!fs::exists(fs::symlink_status(volume, ec))) break;
+      if (!newer(volume)) return {};
+      volumes.push_back(std::move(volume));
+    }
+    if (!volumes.empty()) return volumes;
+  }
   if (!book && splitSpreads) {
     std::vector<fs::path> pages;
     for (int page = 1; page <= SpreadPageFiles(settings); ++page) {
