@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSettings>
@@ -24,6 +25,7 @@
 
 #include "browse/reading/reading_places.h"
 #include "browse/widgets/dib_paint.h"
+#include "browse/widgets/series_settings.h"
 
 namespace inkbrite {
 
@@ -343,6 +345,13 @@ CShelfView::CShelfView(const fs::path& folder, QWidget* parent)
     }
     Open(i.row());
   });
+  // "用于此系列" / "用于此书": the settings of the moment attached to a
+  // cover's folder (the shelf's folder for a book) or to the book.
+  m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_grid, &QListView::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = m_grid->indexAt(at);
+    if (index.isValid()) ShowAttachMenu(index.row(), m_grid->viewport()->mapToGlobal(at));
+  });
   connect(m_search, &QLineEdit::textChanged, this,
           [this](const QString& text) { SetSearch(text); });
   connect(m_begunButton, &QToolButton::toggled, this, [this](bool on) { ShowBegun(on); });
@@ -557,6 +566,27 @@ bool CShelfView::AllArrived() const {
 int CShelfView::CurrentRow() const {
   const QModelIndex current = m_grid->currentIndex();
   return current.isValid() ? current.row() : -1;
+}
+
+void CShelfView::ShowAttachMenu(int row, const QPoint& globalAt) {
+  const ShelfItem& item = ItemAt(row);
+  const fs::path series = item.IsBook() ? item.path.parent_path() : item.path;
+  QMenu menu(this);
+  auto add = [&](const QString& text, const fs::path& target, AttachScope scope, bool attach) {
+    connect(menu.addAction(text), &QAction::triggered, this, [this, target, scope, attach] {
+      if (attach) {
+        AttachShownSettings(this, AppParams(), target, scope);
+      } else {
+        DetachSettings(this, target);
+      }
+    });
+  };
+  add(tr("用于此系列"), series, AttachScope::kSeries, true);
+  if (item.IsBook()) add(tr("用于此书"), item.path, AttachScope::kBook, true);
+  menu.addSeparator();
+  add(tr("不再用于此系列"), series, AttachScope::kSeries, false);
+  if (item.IsBook()) add(tr("不再用于此书"), item.path, AttachScope::kBook, false);
+  menu.exec(globalAt);
 }
 
 void CShelfView::Open(int row) {
