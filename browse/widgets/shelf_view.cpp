@@ -205,12 +205,14 @@ void CShelfDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
 }
 
 void CShelfDelegate::PaintCover(QPainter& painter, const QRect& box, const ShelfItem& item) const {
-  if (!item.IsBook()) {
-    const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  // A folder shows its first book's cover with the folder's sign over it,
+  // or the sign alone.
+  const QPixmap cover = m_shelf->m_covers.value(PathText(item.path));
+  const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  if (cover.isNull() && !item.IsBook()) {
     folder.paint(&painter, box.adjusted(20, 40, -20, -40));
     return;
   }
-  const QPixmap cover = m_shelf->m_covers.value(PathText(item.path));
   if (cover.isNull()) {
     // A page-shaped card while the cover is coming, or for a book without one.
     painter.fillRect(box, QColor(0xd8, 0xd8, 0xd8));
@@ -223,6 +225,7 @@ void CShelfDelegate::PaintCover(QPainter& painter, const QRect& box, const Shelf
                  size.width(), size.height());
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawPixmap(at, cover);
+  if (!item.IsBook()) folder.paint(&painter, QRect(at.left() + 4, at.bottom() - 35, 32, 32));
 }
 
 void CShelfDelegate::PaintMark(QPainter& painter, const QRect& box, const ShelfItem& item) const {
@@ -553,7 +556,7 @@ const ShelfItem& CShelfView::ItemAt(int row) const {
 
 bool CShelfView::CoverArrived(int row) const {
   const ShelfItem& item = ItemAt(row);
-  return !item.IsBook() || m_arrived.value(PathText(item.path), false);
+  return m_arrived.value(PathText(item.path), false);
 }
 
 bool CShelfView::AllArrived() const {
@@ -673,7 +676,7 @@ void CShelfView::StartWorker() {
   StopWorker();
   auto job = std::make_shared<Job>();
   for (const ShelfItem& item : m_shelf.Items()) {
-    if (item.IsBook() && !m_arrived.contains(PathText(item.path))) job->items.push_back(item);
+    if (!m_arrived.contains(PathText(item.path))) job->items.push_back(item);
   }
   if (job->items.empty()) return;
   job->taken.assign(job->items.size(), false);
