@@ -103,9 +103,8 @@ bool Busy(int code) {
 // new name, or empty when it could not be moved.
 fs::path SetAside(const fs::path& file) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const fs::path aside =
-      file.string() + ".damaged-" +
-      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+  fs::path aside = file.string() + ".damaged-" +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
   std::error_code ec;
   fs::rename(file, aside, ec);
   if (ec) return {};
@@ -163,7 +162,8 @@ fs::path LibraryStateFile() {
   return folder / "inkbrite" / "library.db";
 }
 
-LibraryState::LibraryState(fs::path file) : m_file(file.empty() ? LibraryStateFile() : file) {
+LibraryState::LibraryState(const fs::path& file)
+    : m_file(file.empty() ? LibraryStateFile() : file) {
   if (OpenFile()) return;
   // A file that is not a database, or a damaged one, is kept under another
   // name and the state begins afresh; anything else leaves it unavailable.

@@ -70,7 +70,7 @@ struct Attachment {
 class LibraryState {
  public:
   // Opens (or begins) the database in `file`; empty: LibraryStateFile().
-  explicit LibraryState(std::filesystem::path file = {});
+  explicit LibraryState(const std::filesystem::path& file = {});
   ~LibraryState();
   LibraryState(const LibraryState&) = delete;
   LibraryState& operator=(const LibraryState&) = delete;
