@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     std::fputs(inkbrite::CliDeviceListText().c_str(), stdout);
     return 0;
   }
+  if (options.listAttached) return inkbrite::ListAttachedRun(options, stdout, stderr);
   if (options.version) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;

@@ -181,6 +181,11 @@ bool ShootParameterBar(CMainFrame* frame, const QString& out) {
     ok = Save(bar, out, name.c_str()) && ok;
   }
   bar->Control<QTabBar>(kParaTabs)->setCurrentIndex(kPageBrightness);
+  // The Save button's menu: the settings attached to the book or its series.
+  if (auto* menu = bar->findChild<QMenu*>(ControlName(kParaAttach))) {
+    menu->adjustSize();
+    ok = Save(menu, out, "05-parameter-bar-save-menu.png") && ok;
+  }
   ok = SaveWithBar(frame, bar, out, "13-frame-with-parameter-bar.png") && ok;
   return ok;
 }

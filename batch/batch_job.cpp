@@ -755,6 +755,7 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
     if (!entry.findings.empty()) entry.findings += '\n';
     entry.findings += belowTarget(page) + "\t" + fields;
   }
+  entry.attached = outcome.attached;
   WriteRecord(JsonRecordLine(entry));
 }
 
@@ -762,6 +763,14 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
 // (a JSON record carries them in its "findings" member).
 void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
   if (!m_record || m_settings->recordFormat != RecordFormat::kText) return;
+  if (!outcome.attached.empty()) {
+    // "附加设置：vol1.cbz	manga（此系列）": the set the book's pages took.
+    std::string line;
+    if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
+    line += EngineText(kBatchAttachedSetting);
+    line += OneLine(outcome.path.native()) + "\t" + outcome.attached + "\n";
+    WriteRecord(line);
+  }
   for (const auto& [page, fields] : outcome.report) {
     std::string line;
     if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
@@ -1249,8 +1258,8 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
 // targets are the run's names (a second page's name already written is a
 // clash, each page written is marked); a book's pages, saved into its
 // temporary folder, keep their own names. `written` lists the files saved.
-// The source stage reads `sourceParams` when given (a book's own reading
-// order), else the run's settings.
+// Both stages read `sourceParams` when given (a book's own settings: its
+// reading order, its attached set), else the run's settings.
 CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const fs::path& source,
                                                const fs::path& target, FileProgress& progress,
                                                bool ownNames, const EnhanceSettings* sourceParams,
@@ -1298,7 +1307,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
     EnhanceHooks pageHooks = hooks;
     if (i > 0) pageHooks.progress = nullptr;  // the first page's units stand for both
     pageHooks.findings = &findings[i];
-    if (EnhanceImage(m_enhance, *page[i], pageHooks) != 0 || progress.Stop()) {
+    if (EnhanceImage(sourceParams ? *sourceParams : m_enhance, *page[i], pageHooks) != 0 ||
+        progress.Stop()) {
       return {Outcome::kStopped, {}};
     }
     bool saved = false;

@@ -163,6 +163,8 @@
 
 namespace inkbrite {
 
+class LibraryState;
+
 struct EnhanceHooks;
 struct PageFindings;
 class PageRowReader;
@@ -299,6 +301,14 @@ struct BatchSettings {
   // A book that is one file and would pass this many bytes is written as
   // volumes under it (book_writer.h BookVolumes); 0: no limit.
   uint64_t bookMaxBytes = 0;
+  // Each book is converted with the named set attached to it or to its
+  // series (batch/attached_settings.h) over the run's parameters, read from
+  // `attachedSettingsFile` (the named-settings file); a book with nothing
+  // attached takes the run's parameters. The record names each book's set.
+  // A book whose set is no longer in the file fails with its reason.
+  bool useAttached = false;
+  std::filesystem::path attachedSettingsFile;
+  std::filesystem::path libraryStateFile;  // empty: LibraryStateFile()
 };
 
 // Takes into `settings` what `block` chooses for books (slots kBookKind,
@@ -335,6 +345,7 @@ inline constexpr std::string_view kBatchReadFailed = INKBRITE_TEXT("batch", "文
 inline constexpr std::string_view kBatchWriteFailed = INKBRITE_TEXT("batch", "文件写入失败：");
 inline constexpr std::string_view kBatchNameTaken = INKBRITE_TEXT("batch", "文件重名未转换：");
 inline constexpr std::string_view kBatchFindings = INKBRITE_TEXT("batch", "自动处理：");
+inline constexpr std::string_view kBatchAttachedSetting = INKBRITE_TEXT("batch", "附加设置：");
 inline constexpr std::string_view kBatchOutOfMemory =
     INKBRITE_TEXT("batch", "内存不足，文件未转换：");
 // A folder below the source that could not be listed: its path, ": " and
@@ -548,6 +559,9 @@ class CBatchJob : public CSrchDir {
     std::vector<Line> lines{};
     // The files saved (SaveEnhanced: one page, or the two of a split spread).
     std::vector<std::filesystem::path> written{};
+    // With BatchSettings::useAttached, the set a book's pages were
+    // converted with (AttachedSettingText); empty: the run's.
+    std::string attached{};
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
@@ -610,6 +624,10 @@ class CBatchJob : public CSrchDir {
   void GrowForBook(size_t pages, FileProgress& progress);
   static void DropBookWork(BookRun& run);
   void FollowBookReadingOrder(BookRun& run) const;
+  // With BatchSettings::useAttached, gives the book's pages the set in
+  // force for it; a refusal (its set missing) when that cannot be done,
+  // else kConverted.
+  FileOutcome TakeAttachedSetting(BookRun& run);
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
   bool ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names, FileProgress& progress,
                     PageTask& task);
@@ -648,7 +666,8 @@ class CBatchJob : public CSrchDir {
   BatchHost* m_host = nullptr;
   const BatchSettings* m_settings = nullptr;
   const CParaBlock* m_params = nullptr;
-  EnhanceSettings m_enhance;  // *m_params as the run started
+  EnhanceSettings m_enhance;                // *m_params as the run started
+  std::shared_ptr<LibraryState> m_library;  // with useAttached, opened at the first book
   std::filesystem::path m_source;
   std::filesystem::path m_target;
   int m_total = 0;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/attached_settings.h"
 #include "batch/batch_job.h"
 #include "batch/batch_job_pvt.h"
 #include "batch/book_writer.h"
@@ -291,7 +292,8 @@ struct CBatchJob::BookRun {
   };
 
   fs::path source;
-  fs::path target;  // the book's file, or its folder
+  fs::path target;       // the book's file, or its folder
+  std::string attached;  // the set attached to it or its series (AttachedSettingText)
   // The run's settings with the book's own reading order (a manga book's
   // spreads right page first); empty: the run's settings as they are.
   std::optional<EnhanceSettings> params;
@@ -428,12 +430,35 @@ void CBatchJob::GrowForBook(size_t pages, FileProgress& progress) {
 // right page first, as the viewer shows them, unless this run chose the
 // order. Its ComicInfo is read only when spreads are split.
 void CBatchJob::FollowBookReadingOrder(BookRun& run) const {
-  if (m_enhance[kSplitSpreads] == 0 || m_enhance[kSplitRightToLeft] != 0 ||
+  const EnhanceSettings& params = run.params ? *run.params : m_enhance;
+  if (params[kSplitSpreads] == 0 || params[kSplitRightToLeft] != 0 ||
       m_settings->readingOrderChosen || !run.book->Info().rightToLeft) {
     return;
   }
-  run.params = m_enhance;
+  run.params = params;
   run.params->Set(kSplitRightToLeft, 1);
+}
+
+CBatchJob::FileOutcome CBatchJob::TakeAttachedSetting(BookRun& run) {
+  if (!m_settings->useAttached) return {FileOutcome::kConverted, run.source};
+  if (!m_library) m_library = std::make_shared<LibraryState>(m_settings->libraryStateFile);
+  // The run's block with the book's set over it; the unstored slots stay
+  // the run's.
+  CParaBlock block;
+  block.Assign(*m_params);
+  const AttachedSetting found =
+      LoadAttachedSetting(*m_library, run.source, m_settings->attachedSettingsFile, block);
+  if (!found.attachment) return {FileOutcome::kConverted, run.source};
+  if (found.missing) {
+    FileOutcome refused{FileOutcome::kReadFailed, run.source};
+    refused.lines.push_back(
+        {kBatchReadFailed, run.source, MissingAttachedSettingText(*found.attachment)});
+    refused.code = kReasonAttachedSetMissing;
+    return refused;
+  }
+  run.params = EnhanceSettings(block);
+  run.attached = AttachedSettingText(*found.attachment);
+  return {FileOutcome::kConverted, run.source};
 }
 
 CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgress& progress) {
@@ -462,8 +487,12 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     return refused;
   }
   GrowForBook(run.book->PageCount(), progress);
-  FollowBookReadingOrder(run);
   const int units = static_cast<int>(run.book->PageCount()) * m_steps;
+  if (Outcome refused = TakeAttachedSetting(run); refused.kind != Outcome::kConverted) {
+    progress.Advance(units);
+    return refused;
+  }
+  FollowBookReadingOrder(run);
   if (!PathFits(run.target)) {
     progress.Advance(units);
     return {Outcome::kWriteFailed, run.target};
@@ -499,7 +528,9 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
       fs::remove_all(run.work, ec);
       return {Outcome::kStopped, {}};
     }
-    return FinishBook(run);
+    Outcome finished = FinishBook(run);
+    finished.attached = run.attached;
+    return finished;
   } catch (const std::bad_alloc&) {
     // No memory for the book's own work (an entry's bytes passed on the
     // way, the book's file): the book fails, the run goes on.
@@ -773,7 +804,8 @@ void CBatchJob::JoinBookPage(BookRun& run, PageTask& task, int64_t mtime, StripJ
                              FileProgress& progress, SubmitPage& submit) {
   DibImage image;
   int grey = 0;
-  const SourceError e = task.Load(*run.book, image, grey, *m_settings, m_enhance);
+  const SourceError e =
+      task.Load(*run.book, image, grey, *m_settings, run.Settings() ? *run.Settings() : m_enhance);
   task.bytes = {};
   if (e != SourceError::kNone) {
     progress.Advance(m_steps);
@@ -962,7 +994,8 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   }
   DibImage image;
   int grey = 0;
-  if (const SourceError e = task.Load(*run.book, image, grey, *m_settings, m_enhance);
+  if (const SourceError e = task.Load(*run.book, image, grey, *m_settings,
+                                      run.Settings() ? *run.Settings() : m_enhance);
       e != SourceError::kNone ||
       (run.book->IsPdf() && !run.Rehold(task.memory, PictureMemoryCost(image)))) {
     task.why = e != SourceError::kNone ? e : SourceError::kOverMemory;
@@ -1041,7 +1074,9 @@ void CBatchJob::ConvertStripPiece(BookRun& run, PageTask& task, FileProgress& pr
 std::optional<CBatchJob::RowsEnd> CBatchJob::ConvertBookPageByRows(BookRun& run, PageTask& task,
                                                                    FileProgress& progress,
                                                                    std::vector<uint8_t>& bytes) {
-  if (run.book->IsPdf() || !ConvertsByRows()) return std::nullopt;
+  // A book's own settings (its reading order, its attached set) take the
+  // whole-page way.
+  if (run.book->IsPdf() || run.params || !ConvertsByRows()) return std::nullopt;
   std::unique_ptr<PageRowReader> reader =
       OpenPageRowReaderMemory(task.bytes.data(), task.bytes.size(), task.entryName);
   if (reader == nullptr) return std::nullopt;

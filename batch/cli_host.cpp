@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "batch/attached_settings.h"
 #include "batch/book_writer.h"
 #include "batch/devices.h"
 #include "batch/named_settings.h"
@@ -25,6 +26,7 @@
 #include "platform/file_io.h"
 #include "platform/program_paths.h"
 #include "platform/shell_open.h"
+#include "sources/library_state.h"
 #include "sources/srch_dir.h"
 
 namespace inkbrite {
@@ -542,6 +544,22 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.listDevices = true;
          return true;
        }},
+      {"--use-attached", "",
+       INKBRITE_TEXT("cli",
+                     "每本书用附加在它或它的系列（所在目录）上的\n命名设置转换"
+                     "（书的优先），没有附加的书\n用本次的设置；记录写明每本书所用的设置"),
+       [](P& p, V, E&) {
+         p.options.settings.useAttached = true;
+         return true;
+       }},
+      {"--list-attached", "",
+       INKBRITE_TEXT("cli",
+                     "列出附加在系列和书上的设置（给出FOLDER时\n只列它之下的）："
+                     "series或book、设置名、路径"),
+       [](P& p, V, E&) {
+         p.options.listAttached = true;
+         return true;
+       }},
       {"--settings", "FILE", INKBRITE_TEXT("cli", "--load所用的设置文件（默认：Inkbrite.ini）"),
        [](P& p, V v, E&) {
          p.options.settingsFile = fs::path(v);
@@ -850,6 +868,15 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
     }
   }
   if (options.help || options.version || options.listDevices) return true;
+  if (options.listAttached) {
+    // --list-attached [FOLDER].
+    if (parse.paths.size() > 1) {
+      error = EngineText(INKBRITE_TEXT("cli", "--list-attached最多只需要一个目录"));
+      return false;
+    }
+    if (!parse.paths.empty()) options.attachedFolder = fs::path(parse.paths.front());
+    return true;
+  }
   return TakePaths(parse, error) && CheckCombination(options, error);
 }
 
@@ -1151,6 +1178,32 @@ void CliHost::ClearBar() {
   m_barShown = false;
 }
 
+namespace {
+
+fs::path CliSettingsFile(const CliOptions& options) {
+  return options.settingsFile.empty() ? ProgramFilePath(".ini") : options.settingsFile;
+}
+
+// --use-attached: the settings file the sets come from, and the library's
+// state, which must open (a damaged one set aside is said, and the run goes on).
+bool CheckLibraryState(CliOptions& options, std::FILE* err) {
+  options.settings.attachedSettingsFile = CliSettingsFile(options);
+  const LibraryState state(options.settings.libraryStateFile);
+  if (!state.Error().empty()) PrintError(err, state.Error());
+  return state.Ok();
+}
+
+}  // namespace
+
+int ListAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const LibraryState state(options.settings.libraryStateFile);
+  if (!state.Error().empty()) PrintError(err, state.Error());
+  if (!state.Ok()) return kCliRefused;
+  std::fputs(AttachedListText(state, options.attachedFolder, CliSettingsFile(options)).c_str(),
+             out);
+  return 0;
+}
+
 int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   if (options.mergeRecords) return MergeRun(options, out, err);
   CParaBlock block;
@@ -1161,6 +1214,7 @@ int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {
   }
   if (!note.empty()) PrintError(err, note);
   options.settings.params = &block;
+  if (options.settings.useAttached && !CheckLibraryState(options, err)) return kCliRefused;
   if (!options.filesFrom.empty() && !ReadListedFiles(options, err)) return kCliRefused;
   if (options.settings.recordPath.empty()) {
     options.settings.recordPath = DefaultCliRecordPath(options.settings);

@@ -80,9 +80,11 @@ struct CliOptions {
   std::optional<MessageLanguage> language;  // --lang
   bool help = false;
   bool version = false;
-  bool listDevices = false;     // --list-devices
-  bool booksGiven = false;      // --books named a kind (no setting or --device changes it)
-  bool stripCutScreen = false;  // --strip-cut screen: the fit screen's height
+  bool listDevices = false;              // --list-devices
+  bool listAttached = false;             // --list-attached [FOLDER]
+  std::filesystem::path attachedFolder;  // its FOLDER; empty: every attachment
+  bool booksGiven = false;               // --books named a kind (no setting or --device changes it)
+  bool stripCutScreen = false;           // --strip-cut screen: the fit screen's height
   int splitSpreads = -1;  // --spreads: 1 split (turned or not), 0 keep; -1 as the settings say
 };
 
@@ -137,6 +139,10 @@ std::string CliUsageText();
 // --list-devices: a line per device of the table (name, screen, density,
 // colour, book kind, label).
 std::string CliDeviceListText();
+// --list-attached [FOLDER]: AttachedListText (batch/attached_settings.h)
+// on standard output; kCliRefused, with the reason on standard error, when
+// the library's state cannot be opened.
+int ListAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err);
 
 // SIGINT, SIGTERM and SIGHUP set the flag PumpAndCheckStop answers.
 void InstallCliInterruptHandler();

@@ -148,6 +148,7 @@ class JsonReader {
                         : key == "reason_code" ? &entry.reasonCode
                         : key == "settings"    ? &entry.settings
                         : key == "findings"    ? &entry.findings
+                        : key == "attached"    ? &entry.attached
                                                : nullptr;
     if (text != nullptr) {
       if (Peek() != '"') return Fail("\"" + key + "\" is not a string");
@@ -397,6 +398,10 @@ std::string JsonRecordLine(const RecordEntry& e) {
   if (!e.findings.empty()) {
     line += ",\"findings\":";
     AppendJsonString(line, e.findings);
+  }
+  if (!e.attached.empty()) {
+    line += ",\"attached\":";
+    AppendJsonString(line, e.attached);
   }
   line += "}\n";
   return line;

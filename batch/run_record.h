@@ -24,7 +24,10 @@
 //   written; ms: wall-clock milliseconds spent on the file;
 // - settings: a fingerprint of everything that decides the written bytes
 //   (the parameter block, the extension, colour mode, resize, quality, skip
-//   colour), so a resumed run with other settings redoes the file.
+//   colour), so a resumed run with other settings redoes the file;
+// - attached (only with --use-attached, for a book converted with a set
+//   attached to it or its series): that set's name and what it is attached
+//   to, "manga（此系列）".
 //
 // Strings are UTF-8. Names are bytes on Linux: a byte that does not belong
 // to well-formed UTF-8 is written as the escape \udcXX (XX its value), as
@@ -67,6 +70,9 @@ struct RecordEntry {
   // TAB and what the automatic steps found (FindingsFields), pages joined by
   // a line feed; written only when not empty.
   std::string findings;
+  // With --use-attached, the named set a book's pages were converted with
+  // and what it is attached to ("NAME（此系列）"); written only when not empty.
+  std::string attached;
 };
 
 inline constexpr std::string_view kResultConverted = "converted";
@@ -88,6 +94,9 @@ inline constexpr std::string_view kReasonFolderUnreadable = "folder-unreadable";
 inline constexpr std::string_view kReasonPagesFailed = "pages-failed";     // a book's pages
 inline constexpr std::string_view kReasonBookKindKept = "book-kind-kept";  // same folder, not a zip
 inline constexpr std::string_view kReasonVolumeOverLimit = "volume-over-limit";  // --max-size
+// --use-attached: the set attached to the book or its series is not in the
+// settings file.
+inline constexpr std::string_view kReasonAttachedSetMissing = "attached-set-missing";
 
 // Appends `bytes` as a JSON string (quotes included), escaped as above.
 void AppendJsonString(std::string& out, std::string_view bytes);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <system_error>
 
 #include "browse/dialogs/about_dialog.h"
@@ -21,6 +22,7 @@
 #include "browse/widgets/child_frame.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "browse/widgets/main_frame.h"
+#include "browse/widgets/para_bar.h"
 #include "browse/widgets/shelf_view.h"
 #include "core/resample.h"
 #include "core/tone.h"
@@ -141,6 +143,16 @@ void CInkbriteApp::ExitInstance() {
   m_documents.clear();
 }
 
+// Once a run: why the reading places are not in the library's database
+// (kept in the places file instead), or what was done to open it.
+void CInkbriteApp::TellReadingPlacesProblem() {
+  if (m_placesProblemTold || !m_mainFrame) return;
+  const std::string problem = ReadingPlacesProblem();
+  if (problem.empty()) return;
+  m_placesProblemTold = true;
+  ShowMessage(m_mainFrame.get(), QString::fromStdString(problem));
+}
+
 CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportReadError,
                                              QString* error, CChildFrame* shelf) {
   if (path.empty() || !m_mainFrame) return nullptr;
@@ -162,7 +174,20 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   }
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
   CInkbriteDoc* made = doc.get();
-  doc->SetHooks({[this](const fs::path& opened) { AddToRecentFileList(opened); },
+  // A book newly shown in the document takes the settings attached to it or
+  // to its series (its page turns do not).
+  auto followed = std::make_shared<fs::path>();
+  doc->SetHooks({[this, made, followed](const fs::path& opened) {
+                   AddToRecentFileList(opened);
+                   TellReadingPlacesProblem();
+                   if (!made->IsBook() || opened == *followed || !m_mainFrame ||
+                       m_mainFrame->ParaBar() == nullptr) {
+                     return;
+                   }
+                   *followed = opened;
+                   const QString note = m_mainFrame->ParaBar()->FollowBook(opened);
+                   if (!note.isEmpty()) m_mainFrame->ShowNote(note);
+                 },
                  [this, made] { OnDocumentPathChanged(made); },
                  [this](const QString& message) {
                    if (m_mainFrame) {

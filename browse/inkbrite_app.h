@@ -109,6 +109,7 @@ class CInkbriteApp {
   void LoadRecentFiles();
   void SaveRecentFiles();
   void SetRecentFiles(QStringList files);
+  void TellReadingPlacesProblem();
 
   std::unique_ptr<CMainFrame> m_mainFrame;
   QTimer m_saveTimer;  // writes the recent-file list soon after it changes
@@ -117,6 +118,7 @@ class CInkbriteApp {
   QStringList m_recentFiles;
   QStringList m_storedRecentFiles;  // as the settings file holds them
   CInterfaceLanguage m_language;    // the translators of the chosen language
+  bool m_placesProblemTold = false;
 };
 
 // The one application object (null before it is made and after it goes).

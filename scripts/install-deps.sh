@@ -20,6 +20,8 @@ PACKAGES=(
   libdnnl-dev nodejs
   # books: comic archives and PDF files
   libarchive-dev liblzma-dev libpoppler-glib-dev
+  # the library's state: settings attached to series and books, reading places
+  libsqlite3-dev
   # e-books and PDF files written: XML and PDF libraries
   libxml2-dev libqpdf-dev
   # user interface

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <system_error>
 
 #include "formats/format_table.h"
@@ -181,10 +182,40 @@ fs::path Shelf::NeighbourBook(const fs::path& path, int step) const {
   return {};
 }
 
+namespace {
+
+// How far down a folder's cover is looked for.
+constexpr int kCoverDepth = 4;
+
+// The first book of `folder` in natural order, else the first book of its
+// first folder that has one, `depth` folders down at most.
+std::optional<ShelfItem> FirstBookIn(const fs::path& folder, int depth) {
+  const Shelf shelf = Shelf::List(folder);
+  for (const ShelfItem& item : shelf.Items()) {
+    if (item.IsBook()) return item;
+  }
+  for (const ShelfItem& item : shelf.Items()) {
+    if (depth <= 0) break;
+    if (std::optional<ShelfItem> book = FirstBookIn(item.path, depth - 1)) return book;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 ShelfDetails ReadShelfDetails(const ShelfItem& item, DibImage* cover, ThumbnailSize size) {
   ShelfDetails details;
   details.known = true;
-  if (!item.IsBook()) return details;
+  if (!item.IsBook()) {
+    // A folder's cover is its first book's.
+    if (cover != nullptr) {
+      cover->Clear();
+      if (const std::optional<ShelfItem> first = FirstBookIn(item.path, kCoverDepth)) {
+        ReadShelfDetails(*first, cover, size);
+      }
+    }
+    return details;
+  }
   SourceError error = SourceError::kNone;
   std::unique_ptr<BookSource> book;
   if (item.kind == ShelfKind::kBook) {

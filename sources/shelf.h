@@ -121,6 +121,9 @@ class Shelf {
 // thumbnail of its first page (sources/page_thumbnails.h: from the cache
 // when it is current; `cover` left empty when the page cannot be read);
 // `known` stays true and `readable` false when the book cannot be opened.
+// A folder to go into has no details; its cover is that of its first book
+// in natural order, else of the first book of its first folder that holds
+// one (four folders down at most).
 ShelfDetails ReadShelfDetails(const ShelfItem& item, DibImage* cover = nullptr,
                               ThumbnailSize size = ThumbnailSize::kLarge);
 

@@ -4,6 +4,18 @@
 <context>
     <name>batch</name>
     <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>附加的设置“%1”已不在设置文件中</source>
+        <translation>the attached setting &quot;%1&quot; is no longer in the settings file</translation>
+    </message>
+    <message>
+        <source>附加设置：</source>
+        <translation>Attached setting: </translation>
+    </message>
+    <message>
         <source>%1个文件需要转换，
 %2个文件转换成功。</source>
         <translation>Files to convert: %1,
@@ -132,6 +144,24 @@ The record cannot be written: %1 (%2).</translation>
 </context>
 <context>
     <name>cli</name>
+    <message>
+        <source>每本书用附加在它或它的系列（所在目录）上的
+命名设置转换（书的优先），没有附加的书
+用本次的设置；记录写明每本书所用的设置</source>
+        <translation>convert each book with the named setting attached to it or
+to its series (its folder; the book&apos;s first); a book with
+none takes this run&apos;s settings; the record names each one</translation>
+    </message>
+    <message>
+        <source>列出附加在系列和书上的设置（给出FOLDER时
+只列它之下的）：series或book、设置名、路径</source>
+        <translation>list the settings attached to series and books (with
+FOLDER, those below it): series or book, name, path</translation>
+    </message>
+    <message>
+        <source>--list-attached最多只需要一个目录</source>
+        <translation>--list-attached takes at most one folder</translation>
+    </message>
     <message>
         <source>/（书：其各页）</source>
         <translation>/ (book: its pages)</translation>
@@ -1089,6 +1119,34 @@ joined into one strip first, so panels stay whole</translation>
 </context>
 <context>
     <name>sources</name>
+    <message>
+        <source>书库数据库已损坏，且无法改名：%1</source>
+        <translation>The library database is damaged and cannot be renamed: %1</translation>
+    </message>
+    <message>
+        <source>书库数据库已损坏，已改名为%1，重新开始。</source>
+        <translation>The library database was damaged; it was renamed to %1 and begun afresh.</translation>
+    </message>
+    <message>
+        <source>书库数据库正被另一个程序占用：%1</source>
+        <translation>The library database is held by another program: %1</translation>
+    </message>
+    <message>
+        <source>书库数据库无法打开：%1（%2）</source>
+        <translation>The library database cannot be opened: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>书库数据库无法写入：%1（%2）</source>
+        <translation>The library database cannot be written: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>此系列</source>
+        <translation>this series</translation>
+    </message>
+    <message>
+        <source>此书</source>
+        <translation>this book</translation>
+    </message>
     <message>
         <source>文件无法打开。</source>
         <translation>The file cannot be opened.</translation>

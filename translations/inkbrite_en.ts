@@ -1238,6 +1238,30 @@ is not valid. Please choose another.</translation>
 <context>
     <name>inkbrite::CParaBar</name>
     <message>
+        <source>本书设置</source>
+        <translation>Book&apos;s setting</translation>
+    </message>
+    <message>
+        <source>用于此系列</source>
+        <translation>Use for this series</translation>
+    </message>
+    <message>
+        <source>用于此书</source>
+        <translation>Use for this book</translation>
+    </message>
+    <message>
+        <source>不再用于此系列</source>
+        <translation>No longer for this series</translation>
+    </message>
+    <message>
+        <source>不再用于此书</source>
+        <translation>No longer for this book</translation>
+    </message>
+    <message>
+        <source>此书和它的系列没有附加的设置</source>
+        <translation>Nothing is attached to this book or its series</translation>
+    </message>
+    <message>
         <source>亮度</source>
         <translation>Brightness</translation>
     </message>
@@ -1606,6 +1630,13 @@ cannot be written.</translation>
     <message>
         <source>黑色溢出 %1%　白色溢出 %2%</source>
         <translation>Clipped to black %1%   to white %2%</translation>
+    </message>
+</context>
+<context>
+    <name>SeriesSettings</name>
+    <message>
+        <source>设置：%1</source>
+        <translation>Setting: %1</translation>
     </message>
 </context>
 </TS>

@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Where the reader was in each folder and book, and how it was shown: the
 // page last shown, how far in (page N of M, and when), and the two-page
-// layout (two pages, cover alone, right to left). Kept in the state folder:
-// $XDG_STATE_HOME/inkbrite/places.ini (~/.local/state/inkbrite/places.ini
-// when the variable is unset), one group per folder or book. A change is
-// written to the file a few seconds after the last one (when the reader
-// rests on a page) and at exit.
+// layout (two pages, cover alone, right to left). Kept in the library's
+// database in the state folder (sources/library_state.h), where a book
+// renamed or moved keeps its place. A change is written a few seconds
+// after the last one (when the reader rests on a page) and at exit, all
+// changes at once in one transaction.
+//
+// The places file of earlier versions ($XDG_STATE_HOME/inkbrite/places.ini)
+// is read into the database once (again only when it changes) and kept.
+// When the database cannot be used (held by another program, a folder
+// that cannot be written), the places are kept in that file instead, as
+// before, and ReadingPlacesProblem() says why; a write to the database that
+// fails goes to that file too, so no place is lost.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -16,26 +23,12 @@
 #include <utility>
 #include <vector>
 
+#include "sources/library_state.h"
 #include "sources/shelf.h"
 
 namespace inkbrite {
 
-struct ReadingPlace {
-  std::string page;  // the page's file name in a folder, its entry in a book
-  // How far in: the last page shown (1-based; the second of a spread) of
-  // `count`, at `lastRead` (seconds since the epoch); 0 when not known.
-  int number = 0;
-  int count = 0;
-  int64_t lastRead = 0;
-  bool layoutKnown = false;  // the layout below was chosen by the user
-  bool twoPages = false;
-  bool coverAlone = false;
-  bool rightToLeft = false;
-  // How the pages were last shown: ZoomCode's values, -1 when never chosen;
-  // the factor of a zoom by steps.
-  int zoom = -1;
-  double zoomFactor = 1.0;
-};
+using ReadingPlace = StoredPlace;
 
 // The place stored for a folder or book (absolute path); an empty place
 // when none is.
@@ -54,7 +47,11 @@ std::vector<std::pair<std::filesystem::path, ReadingPlace>> AllReadingPlaces();
 inline constexpr int kReadingPlacesWriteDelayMs = 3000;
 // Writes the places changed so far to the file now.
 void WriteReadingPlaces();
-// The file the places are kept in.
+// The places file of earlier versions, and the one used when the database
+// cannot be.
 std::filesystem::path ReadingPlacesFile();
+// Why the places are not kept in the database, or what was done to open it
+// (a damaged database set aside); empty when all is well.
+std::string ReadingPlacesProblem();
 
 }  // namespace inkbrite

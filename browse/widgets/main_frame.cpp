@@ -191,6 +191,7 @@ void CMainFrame::CreateParaBar() {
     return all;
   };
   views.active = [this]() -> QObject* { return ActiveView(); };
+  views.note = [this](const QString& text) { ShowNote(text); };
   m_paraBar = new CParaBar(std::move(views), this);
   // However the bar is hidden (its command, Escape, its close button), the
   // menu item and the toolbar button follow.

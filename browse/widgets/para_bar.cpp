@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -17,6 +18,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -27,10 +29,13 @@
 #include "browse/dialogs/settings_dialog.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/inkbrite_view.h"
+#include "browse/widgets/series_settings.h"
 #include "browse/widgets/setting_panel.h"
 #include "platform/program_paths.h"
 
 namespace inkbrite {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -127,14 +132,28 @@ void CParaBar::BuildControls() {
     const char* text;
     void (CParaBar::*handler)();
   };
+  // "保存" and "恢复" keep their one click; their arrows open what belongs
+  // with them: attaching the settings to the book or its series, and going
+  // back to the set in force for the book.
   constexpr Command kCommands[] = {{kParaSave, QT_TR_NOOP("保存"), &CParaBar::OnSave},
                                    {kParaLoad, QT_TR_NOOP("调入"), &CParaBar::OnLoad},
                                    {kParaRestore, QT_TR_NOOP("恢复"), &CParaBar::OnRestore}};
   for (const Command& command : kCommands) {
-    auto* button = new QPushButton(tr(command.text), this);
+    auto* button = new QToolButton(this);
+    button->setText(tr(command.text));
     button->setObjectName(ControlName(command.id));
-    button->setAutoDefault(false);
-    connect(button, &QPushButton::clicked, this, command.handler);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(button, &QToolButton::clicked, this, command.handler);
+    if (command.id == kParaSave) BuildAttachMenu(button);
+    if (command.id == kParaRestore) {
+      auto* menu = new QMenu(button);
+      QAction* inForce = menu->addAction(tr("本书设置"));
+      inForce->setObjectName(ControlName(kParaInForce));
+      connect(inForce, &QAction::triggered, this, [this] { OnSettingInForce(); });
+      button->setMenu(menu);
+      button->setPopupMode(QToolButton::MenuButtonPopup);
+    }
     buttons->addWidget(button);
   }
   buttons->addStretch();
@@ -576,6 +595,78 @@ void CParaBar::OnSave() {
   CSettingsDialog dialog(CSettingsDialog::Mode::kSave, AppParams(), NamedSettingsFile(), this);
   dialog.exec();
   UpdateCaption();
+}
+
+// "用于此系列" / "用于此书": the settings shown saved under a name and
+// attached to the active view's book or its folder; "不再用于…" removes it.
+void CParaBar::BuildAttachMenu(QToolButton* button) {
+  auto* menu = new QMenu(button);
+  menu->setObjectName(ControlName(kParaAttach));
+  struct Item {
+    const char* text;
+    AttachScope scope;
+    bool attach;
+  };
+  constexpr Item kItems[] = {{QT_TR_NOOP("用于此系列"), AttachScope::kSeries, true},
+                             {QT_TR_NOOP("用于此书"), AttachScope::kBook, true},
+                             {QT_TR_NOOP("不再用于此系列"), AttachScope::kSeries, false},
+                             {QT_TR_NOOP("不再用于此书"), AttachScope::kBook, false}};
+  std::vector<QAction*> actions;
+  for (const Item& item : kItems) {
+    if (!item.attach && item.scope == AttachScope::kSeries) menu->addSeparator();
+    QAction* action = menu->addAction(tr(item.text));
+    actions.push_back(action);
+    connect(action, &QAction::triggered, this, [this, item] {
+      const fs::path book = BookShownIn(m_views.active ? m_views.active() : nullptr);
+      const fs::path target = item.scope == AttachScope::kSeries ? book.parent_path() : book;
+      if (book.empty()) return;
+      StorePage(m_current);
+      if (item.attach ? AttachShownSettings(this, AppParams(), target, item.scope)
+                      : DetachSettings(this, target)) {
+        UpdateCaption();
+        CParaBlock scratch;
+        QString note;
+        LoadSettingInForce(book, scratch, note);
+        if (m_views.note) m_views.note(note.isEmpty() ? tr("此书和它的系列没有附加的设置") : note);
+      }
+    });
+  }
+  // Only for a book shown.
+  connect(menu, &QMenu::aboutToShow, this, [this, actions] {
+    const bool book = !BookShownIn(m_views.active ? m_views.active() : nullptr).empty();
+    for (QAction* action : actions) action->setEnabled(book);
+  });
+  button->setMenu(menu);
+  button->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+void CParaBar::TakeSet(const CParaBlock& set) {
+  CParaBlock before;
+  before.Assign(AppParams());
+  AppParams().Assign(set);
+  LayoutPage(m_current);
+  LoadPage(m_current);
+  UpdateCaption();
+  AnnounceDifferences(before);
+}
+
+QString CParaBar::FollowBook(const fs::path& book) {
+  CParaBlock set;
+  set.Assign(AppParams());
+  QString note;
+  if (LoadSettingInForce(book, set, note)) TakeSet(set);
+  return note;
+}
+
+void CParaBar::OnSettingInForce() {
+  StorePage(m_current);
+  const fs::path book = BookShownIn(m_views.active ? m_views.active() : nullptr);
+  CParaBlock set;
+  set.Assign(AppParams());
+  QString note;
+  if (LoadSettingInForce(book, set, note)) TakeSet(set);
+  if (note.isEmpty()) note = tr("此书和它的系列没有附加的设置");
+  if (m_views.note) m_views.note(note);
 }
 
 void CParaBar::OnCurveButton() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QDialog>
+#include <filesystem>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -25,6 +26,7 @@ class QSlider;
 class QSpinBox;
 class QScrollArea;
 class QTabBar;
+class QToolButton;
 
 namespace inkbrite {
 
@@ -89,6 +91,9 @@ enum ParaBarControl : int {
   kParaFitWidth = 1034,
   kParaFitHeight = 1035,
   kParaAutoCropFill = 1036,
+  // After the ids the table's later slots take.
+  kParaAttach = 1100,   // "保存"'s menu: attaching the settings to the book or its series
+  kParaInForce = 1101,  // "恢复"'s menu: "本书设置", back to the set in force for the book
 };
 constexpr int SettingControlId(int slot) {
   return static_cast<int>(kParaAutoLevels) - static_cast<int>(kAutoLevels) + slot;
@@ -104,10 +109,11 @@ class CParaBar : public QDialog {
 
  public:
   // Where announcements go: every open view, and the active one (null when
-  // none).
+  // none). `note` shows a text on the status bar (may be unset).
   struct Views {
     std::function<std::vector<QObject*>()> all;
     std::function<QObject*()> active;
+    std::function<void(const QString&)> note;
   };
 
   CParaBar(Views views, QWidget* parent = nullptr);
@@ -130,6 +136,14 @@ class CParaBar : public QDialog {
   void OnRestore();
   void OnLoad();
   void OnSave();
+  // "本书设置": back to the set in force for the book of the active view
+  // (browse/widgets/series_settings.h); the status bar names it, or says
+  // that nothing is attached (and nothing changes).
+  void OnSettingInForce();
+  // A book opened: its set in force (when one is attached) becomes the
+  // program-wide block and is announced. What the status bar says, empty
+  // when nothing is attached.
+  QString FollowBook(const std::filesystem::path& book);
 
   // A bar made anew in another language takes over the old one's state:
   // the snapshot "恢复" goes back to, the window-only choice, the page.
@@ -185,6 +199,9 @@ class CParaBar : public QDialog {
   void AnnounceDifferences(const CParaBlock& before);
   void OnWindowOnlyClicked();
   void OnCurveButton();
+  void BuildAttachMenu(QToolButton* button);
+  // Makes `set` the program-wide block, the page shown and the views following.
+  void TakeSet(const CParaBlock& set);
 
   Views m_views;
   CParaBlock m_snapshot;

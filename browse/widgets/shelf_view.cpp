@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSettings>
@@ -23,6 +24,7 @@
 
 #include "browse/reading/reading_places.h"
 #include "browse/widgets/dib_paint.h"
+#include "browse/widgets/series_settings.h"
 
 namespace inkbrite {
 
@@ -194,12 +196,14 @@ void CShelfDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
 }
 
 void CShelfDelegate::PaintCover(QPainter& painter, const QRect& box, const ShelfItem& item) const {
-  if (!item.IsBook()) {
-    const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  // A folder shows its first book's cover with the folder's sign over it,
+  // or the sign alone.
+  const QPixmap cover = m_shelf->m_covers.value(PathText(item.path));
+  const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  if (cover.isNull() && !item.IsBook()) {
     folder.paint(&painter, box.adjusted(20, 40, -20, -40));
     return;
   }
-  const QPixmap cover = m_shelf->m_covers.value(PathText(item.path));
   if (cover.isNull()) {
     // A page-shaped card while the cover is coming, or for a book without one.
     painter.fillRect(box, QColor(0xd8, 0xd8, 0xd8));
@@ -212,6 +216,7 @@ void CShelfDelegate::PaintCover(QPainter& painter, const QRect& box, const Shelf
                  size.width(), size.height());
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawPixmap(at, cover);
+  if (!item.IsBook()) folder.paint(&painter, QRect(at.left() + 4, at.bottom() - 35, 32, 32));
 }
 
 void CShelfDelegate::PaintMark(QPainter& painter, const QRect& box, const ShelfItem& item) const {
@@ -333,6 +338,13 @@ CShelfView::CShelfView(const fs::path& folder, QWidget* parent)
       return;
     }
     Open(i.row());
+  });
+  // "用于此系列" / "用于此书": the settings of the moment attached to a
+  // cover's folder (the shelf's folder for a book) or to the book.
+  m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_grid, &QListView::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = m_grid->indexAt(at);
+    if (index.isValid()) ShowAttachMenu(index.row(), m_grid->viewport()->mapToGlobal(at));
   });
   connect(m_search, &QLineEdit::textChanged, this,
           [this](const QString& text) { SetSearch(text); });
@@ -535,7 +547,7 @@ const ShelfItem& CShelfView::ItemAt(int row) const {
 
 bool CShelfView::CoverArrived(int row) const {
   const ShelfItem& item = ItemAt(row);
-  return !item.IsBook() || m_arrived.value(PathText(item.path), false);
+  return m_arrived.value(PathText(item.path), false);
 }
 
 bool CShelfView::AllArrived() const {
@@ -548,6 +560,27 @@ bool CShelfView::AllArrived() const {
 int CShelfView::CurrentRow() const {
   const QModelIndex current = m_grid->currentIndex();
   return current.isValid() ? current.row() : -1;
+}
+
+void CShelfView::ShowAttachMenu(int row, const QPoint& globalAt) {
+  const ShelfItem& item = ItemAt(row);
+  const fs::path series = item.IsBook() ? item.path.parent_path() : item.path;
+  QMenu menu(this);
+  auto add = [&](const QString& text, const fs::path& target, AttachScope scope, bool attach) {
+    connect(menu.addAction(text), &QAction::triggered, this, [this, target, scope, attach] {
+      if (attach) {
+        AttachShownSettings(this, AppParams(), target, scope);
+      } else {
+        DetachSettings(this, target);
+      }
+    });
+  };
+  add(tr("用于此系列"), series, AttachScope::kSeries, true);
+  if (item.IsBook()) add(tr("用于此书"), item.path, AttachScope::kBook, true);
+  menu.addSeparator();
+  add(tr("不再用于此系列"), series, AttachScope::kSeries, false);
+  if (item.IsBook()) add(tr("不再用于此书"), item.path, AttachScope::kBook, false);
+  menu.exec(globalAt);
 }
 
 void CShelfView::Open(int row) {
@@ -634,7 +667,7 @@ void CShelfView::StartWorker() {
   StopWorker();
   auto job = std::make_shared<Job>();
   for (const ShelfItem& item : m_shelf.Items()) {
-    if (item.IsBook() && !m_arrived.contains(PathText(item.path))) job->items.push_back(item);
+    if (!m_arrived.contains(PathText(item.path))) job->items.push_back(item);
   }
   if (job->items.empty()) return;
   job->taken.assign(job->items.size(), false);

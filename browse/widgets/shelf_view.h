@@ -121,6 +121,8 @@ class CShelfView : public QWidget {
   void UpdateRows(const std::filesystem::path& keep);
   void UpdatePath();
   void Open(int row);
+  // The cover's menu: the settings attached to its series or book.
+  void ShowAttachMenu(int row, const QPoint& globalAt);
   bool HandleKey(QKeyEvent* key);
   void StartWorker();
   void StopWorker();

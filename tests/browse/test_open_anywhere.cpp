@@ -2,13 +2,16 @@
 // Opening from outside the open dialog: the command line's files, books and
 // folders (a folder at the page left there, else at its first page), and
 // drops on the main window.
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSettings>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
 #include "browse/reading/reading_places.h"
 #include "browse/services/state_files.h"
@@ -156,23 +159,10 @@ TEST_F(OpenAnywhereTest, AStateFileThatIsNoFileIsSetAsideUnread) {
 // came before the turned page was painted (two disk syncs a turn).
 TEST_F(OpenAnywhereTest, APageTurnWritesItsPlaceWhenTheReaderRests) {
   for (const char* name : {"p1.bmp", "p2.bmp", "p3.bmp"}) WritePage(dir / name, 10, 16);
-  // The file as written (another QSettings in this process would share the
-  // changes not yet written): the page line of this folder's group.
-  const std::string group = "[" +
-                            QCryptographicHash::hash(QByteArray::fromStdString(dir.path().native()),
-                                                     QCryptographicHash::Sha1)
-                                .toHex()
-                                .toStdString() +
-                            "]";
+  // The place as written: what another connection to the database reads.
   const auto stored = [&] {
-    std::error_code error;
-    if (!fs::exists(ReadingPlacesFile(), error)) return std::string();
-    const std::string text = test::ReadText(ReadingPlacesFile());
-    const size_t at = text.find(group);
-    if (at == std::string::npos) return std::string();
-    const size_t page = text.find("\npage=", at);
-    if (page == std::string::npos || page > text.find("\n[", at)) return std::string();
-    return text.substr(page + 6, text.find('\n', page + 1) - page - 6);
+    const std::optional<StoredPlace> place = LibraryState(LibraryStateFile()).PlaceOf(dir.path());
+    return place ? place->page : std::string();
   };
   WriteReadingPlaces();
   const std::string before = stored();
@@ -188,6 +178,64 @@ TEST_F(OpenAnywhereTest, APageTurnWritesItsPlaceWhenTheReaderRests) {
   Frame()->Action(kCmdPreviousPage)->trigger();
   WriteReadingPlaces();
   EXPECT_EQ(stored(), "p2.bmp");
+}
+
+// The places file of before is read into the database once and kept; where
+// the database cannot be used the places stay in that file, and are read
+// into the database when it can be again.
+TEST_F(OpenAnywhereTest, ThePlacesFileMovesIntoTheDatabaseOrStaysTheStore) {
+  const char* oldState = std::getenv("XDG_STATE_HOME");
+  const std::string keptState = oldState ? oldState : "";
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  const fs::path book = dir / "a.cbz";
+  {
+    fs::create_directories(ReadingPlacesFile().parent_path());
+    QSettings old(QString::fromStdString(ReadingPlacesFile().string()), QSettings::IniFormat);
+    // As the viewer wrote it: a group named by the SHA-1 of the path.
+    old.beginGroup(QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromStdString(book.native()), QCryptographicHash::Sha1)
+            .toHex()));
+    old.setValue(QStringLiteral("path"), QString::fromStdString(book.string()));
+    old.setValue(QStringLiteral("page"), QStringLiteral("07.jpg"));
+    old.setValue(QStringLiteral("number"), 7);
+    old.setValue(QStringLiteral("count"), 9);
+    old.setValue(QStringLiteral("twoPages"), true);
+    old.endGroup();
+  }
+  const std::string oldText = test::ReadText(ReadingPlacesFile());
+  // The database held by another program: the file stays the store.
+  ASSERT_TRUE(LibraryState(LibraryStateFile()).Ok());
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(LibraryStateFile().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+  ReadingPlace place = LoadReadingPlace(book);
+  EXPECT_EQ(place.page, "07.jpg");
+  EXPECT_FALSE(ReadingPlacesProblem().empty());
+  SaveReadingPlace(dir.path(), ReadingPlace{"p9.bmp", 9, 10});
+  WriteReadingPlaces();
+  EXPECT_NE(test::ReadText(ReadingPlacesFile()).find("p9.bmp"), std::string::npos);
+  sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // The database usable again (the next start: the store of another state
+  // folder): both places read into it, the file kept as it was written.
+  fs::rename(dir / "state", dir / "state2");
+  setenv("XDG_STATE_HOME", (dir / "state2").c_str(), 1);
+  place = LoadReadingPlace(book);
+  EXPECT_EQ(place.page, "07.jpg");
+  EXPECT_EQ(place.number, 7);
+  EXPECT_EQ(place.count, 9);
+  EXPECT_TRUE(place.layoutKnown && place.twoPages);
+  EXPECT_EQ(LoadReadingPlace(dir.path()).page, "p9.bmp");
+  EXPECT_TRUE(ReadingPlacesProblem().empty()) << ReadingPlacesProblem();
+  const std::optional<StoredPlace> stored = LibraryState(LibraryStateFile()).PlaceOf(book);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->page, "07.jpg");
+  EXPECT_NE(test::ReadText(ReadingPlacesFile()).find(oldText.substr(0, 20)), std::string::npos);
+  if (oldState) {
+    setenv("XDG_STATE_HOME", keptState.c_str(), 1);
+  } else {
+    unsetenv("XDG_STATE_HOME");
+  }
 }
 
 TEST_F(OpenAnywhereTest, DroppedFilesFoldersAndBooksOpen) {

@@ -7,13 +7,21 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include "batch/batch_job.h"
+#include "batch/named_settings.h"
 #include "browse/dialogs/save_as_dialog.h"
+#include "browse/dialogs/settings_dialog.h"
 #include "browse/reading/reading_places.h"
 #include "browse/widgets/child_frame.h"
+#include "browse/widgets/main_frame.h"
+#include "browse/widgets/para_bar.h"
 #include "browse/widgets/shelf_view.h"
+#include "formats/format_table.h"
 #include "sources/folder_books.h"
+#include "sources/library_state.h"
 #include "sources/source_texts.h"
 #include "tests/browse/browse_support.h"
+#include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/sources/book_corpus.h"
 
@@ -176,6 +184,52 @@ TEST_F(ViewerBookTest, AFolderOfBooksOpensItsFirstBookAndPagesOnFromBookToBook) 
   fs::create_directories(dir / "empty");
   app->OpenDocumentFiles({dir / "empty"});
   EXPECT_EQ(messages, std::vector<std::string>{UiText(kEmptyFolderMessage).toStdString()});
+}
+
+// A book opens with the set attached to its series (the status bar names
+// it), "本书设置" goes back to it after a change, and the viewer saves the
+// page with the bytes the batch converts it to with --use-attached.
+TEST_F(ViewerBookTest, ABookTakesTheSetOfItsSeriesAsTheBatchDoes) {
+  fs::create_directories(dir / "series");
+  fs::rename(MakeBook("v1.cbz", {"001.bmp", "002.bmp"}), dir / "series/v1.cbz");
+  CParaBlock set;
+  set.SetValue(kBrightness, 150);
+  set.SetValue(kContrast, 130);
+  ASSERT_TRUE(SaveNamedSetting(set, "series-bright", NamedSettingsFile()));
+  ASSERT_TRUE(LibraryState().Attach(dir / "series", AttachScope::kSeries, "series-bright"));
+  AppParams().ResetDefaults();
+  ASSERT_NE(app->OpenDocumentFile(dir / "series/v1.cbz"), nullptr);
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 150);
+  EXPECT_EQ(Frame()->NoteText().toStdString(), "设置：series-bright（此系列）");
+  // A page turn keeps a change; "本书设置" goes back to the set.
+  AppParams().SetValue(kBrightness, 90);
+  Frame()->OnCommand(kCmdNextPage);
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 90);
+  Frame()->ParaBar()->OnSettingInForce();
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 150);
+  Frame()->OnCommand(kCmdPreviousPage);
+  ASSERT_EQ(Doc()->SaveAs(dir / "viewer.png"), 1);
+
+  BatchSettings settings;
+  settings.sourceDir = dir / "series";
+  settings.targetDir = dir / "out";
+  settings.patterns = DefaultSourcePatterns();
+  settings.newExtension = ".png";
+  CParaBlock plain;
+  settings.params = &plain;
+  settings.recordPath = dir / "rec.txt";
+  settings.useAttached = true;
+  settings.attachedSettingsFile = NamedSettingsFile();
+  test::RecordingHost host;
+  CBatchJob job;
+  job.Run(host, settings);
+  const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/v1.cbz");
+  ASSERT_EQ(converted.size(), 2u);
+  EXPECT_EQ(converted[0].data, test::ReadAll(dir / "viewer.png"));
+  EXPECT_NE(converted[0].data, converted[1].data);
+  EXPECT_TRUE(LibraryState().Detach(dir / "series"));
+  EXPECT_TRUE(DeleteNamedSetting("series-bright", NamedSettingsFile()));
+  AppParams().ResetDefaults();
 }
 
 TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {

@@ -178,6 +178,36 @@ TEST_F(ShelfTest, DetailsComeFromTheBooks) {
   EXPECT_FALSE(cut.readable);
 }
 
+// A folder's cover is its first book's: a book beside folders first, else
+// the first folder's, however deep (within four folders).
+TEST_F(ShelfTest, AFoldersCoverIsItsFirstBooks) {
+  const fs::path& d = m_dir.path();
+  auto book = [](const fs::path& path, int width) {
+    test::TempDir pages;
+    const DibImage page = test::MakeImage(width, 400, [](int32_t, int32_t) { return test::Bgr{}; });
+    EXPECT_EQ(SaveImageFile(pages / "p.bmp", page, 0, 90), 1);
+    fs::create_directories(path.parent_path());
+    test::WriteArchive(path, MadeFormat::kZipStored, {{"1.bmp", test::ReadAll(pages / "p.bmp")}});
+  };
+  book(d / "Series/Arc 1/x.cbz", 100);
+  book(d / "Series/Vol 2.cbz", 300);
+  book(d / "Series/Vol 10.cbz", 200);
+  book(d / "Deep/a/b/c/y.cbz", 250);
+  book(d / "Too deep/a/b/c/d/e/z.cbz", 250);
+  const struct {
+    const char* folder;
+    int width;  // of the cover, 256 tall; 0: none
+  } cases[] = {{"Series", 192}, {"Deep", 160}, {"Too deep", 0}, {"Side Story", 0}};
+  const Shelf shelf = Shelf::List(d);
+  for (const auto& c : cases) {
+    DibImage cover = test::MakeImage(2, 2, [](int32_t, int32_t) { return test::Bgr{}; });
+    const ShelfDetails details = ReadShelfDetails(shelf[shelf.Find(d / c.folder)], &cover);
+    EXPECT_TRUE(details.known) << c.folder;
+    EXPECT_EQ(cover.Width(), c.width) << c.folder;
+    EXPECT_EQ(cover.Height(), c.width > 0 ? 256 : 0) << c.folder;
+  }
+}
+
 TEST_F(ShelfTest, Orders) {
   Shelf shelf = Listed();
   shelf.SetProgress(shelf.Find(m_dir.path() / "Vol 10.cbz"), {1, 3, 500});

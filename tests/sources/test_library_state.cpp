@@ -1,0 +1,258 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The library's state: which set is in force where, places that follow a
+// moved book, and a database that is damaged, held by another program or
+// whose writer is killed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sources/library_state.h"
+#include "tests/test_support.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LibraryStateTest, TheBooksSetOverItsSeriesOverNothing) {
+  test::TempDir dir;
+  LibraryState state(dir / "library.db");
+  ASSERT_TRUE(state.Ok()) << state.Error();
+  const fs::path lib = dir / "lib";
+  ASSERT_TRUE(state.Attach(lib / "manga", AttachScope::kSeries, "grey"));
+  ASSERT_TRUE(state.Attach(lib / "manga/v2.cbz", AttachScope::kBook, "colour"));
+  ASSERT_TRUE(state.Attach(lib / "manga/extra", AttachScope::kSeries, "dark"));
+  // A book's own attachment on a folder's path is no series.
+  ASSERT_TRUE(state.Attach(lib / "odd", AttachScope::kBook, "never"));
+  ASSERT_TRUE(state.Attach(lib / "gone.cbz", AttachScope::kBook, "x"));
+  ASSERT_TRUE(state.Detach(lib / "gone.cbz"));
+  struct Case {
+    fs::path book;
+    std::optional<std::string> set;
+    AttachScope scope;
+  };
+  const std::vector<Case> cases = {
+      {lib / "manga/v1.cbz", "grey", AttachScope::kSeries},
+      {lib / "manga/v2.cbz", "colour", AttachScope::kBook},
+      {lib / "manga/./v2.cbz", "colour", AttachScope::kBook},        // the path made normal
+      {lib / "manga/deep/er/v9.cbz", "grey", AttachScope::kSeries},  // a folder further down
+      {lib / "manga/extra/x.cbz", "dark", AttachScope::kSeries},     // the nearest folder wins
+      {lib / "mangaka/v1.cbz", std::nullopt, AttachScope::kBook},    // a name that only begins so
+      {lib / "odd/v1.cbz", std::nullopt, AttachScope::kBook},
+      {lib / "gone.cbz", std::nullopt, AttachScope::kBook},
+  };
+  for (const Case& c : cases) {
+    const std::optional<Attachment> found = AttachmentInForce(state, c.book);
+    ASSERT_EQ(found.has_value(), c.set.has_value()) << c.book;
+    if (!found) continue;
+    EXPECT_EQ(found->setName, *c.set) << c.book;
+    EXPECT_EQ(found->scope, c.scope) << c.book;
+  }
+  // Listing below a folder, in path order; another state on the same file
+  // sees the same.
+  std::vector<std::string> below;
+  for (const Attachment& a : LibraryState(dir / "library.db").Attachments(lib / "manga")) {
+    below.push_back(a.path.lexically_relative(lib).string() + "=" + a.setName);
+  }
+  EXPECT_EQ(below,
+            (std::vector<std::string>{"manga=grey", "manga/extra=dark", "manga/v2.cbz=colour"}));
+  EXPECT_EQ(state.Attachments().size(), 4u);
+}
+
+TEST(LibraryStateTest, ADamagedDatabaseIsSetAsideAndBegunAfresh) {
+  test::TempDir dir;
+  const fs::path file = dir / "library.db";
+  const std::vector<std::string> damage = {
+      "not a database at all, just text that is long enough to be a header.....",
+      std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
+  };
+  for (const std::string& bytes : damage) {
+    test::WriteAll(file, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    {
+      LibraryState state(file);
+      ASSERT_TRUE(state.Ok()) << state.Error();
+      EXPECT_NE(state.Error().find("已损坏"), std::string::npos) << state.Error();
+      EXPECT_TRUE(state.Attach(dir / "a.cbz", AttachScope::kBook, "s"));
+    }
+    // The damaged bytes are kept beside it.
+    int kept = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path().filename().string().find("library.db.damaged-") == 0 &&
+          entry.path().string().find("-wal") == std::string::npos &&
+          entry.path().string().find("-shm") == std::string::npos &&
+          test::ReadAll(entry.path()) == std::vector<uint8_t>(bytes.begin(), bytes.end())) {
+        ++kept;
+        fs::remove(entry.path());
+      }
+    }
+    EXPECT_EQ(kept, 1);
+    EXPECT_EQ(LibraryState(file).AttachmentOf(dir / "a.cbz")->setName, "s");
+    fs::remove(file);
+  }
+}
+
+TEST(LibraryStateTest, HeldByAnotherWriterItStillReadsAndAWriteFailsClearly) {
+  test::TempDir dir;
+  const fs::path file = dir / "library.db";
+  ASSERT_TRUE(LibraryState(file).Attach(dir / "s", AttachScope::kSeries, "grey"));
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM attachment;", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  {
+    LibraryState state(file);
+    ASSERT_TRUE(state.Ok()) << state.Error();
+    // What was committed is read; the other's change is not seen.
+    ASSERT_TRUE(AttachmentInForce(state, dir / "s/v1.cbz").has_value());
+    EXPECT_FALSE(state.Attach(dir / "b.cbz", AttachScope::kBook, "colour"));
+    EXPECT_NE(state.Error().find("无法写入"), std::string::npos) << state.Error();
+  }
+  sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_TRUE(LibraryState(file).Attach(dir / "b.cbz", AttachScope::kBook, "colour"));
+}
+
+TEST(LibraryStateTest, NoFileWhereTheDatabaseShouldBe) {
+  test::TempDir dir;
+  // A folder in its place is set aside, kept.
+  fs::create_directories(dir / "library.db/inside");
+  {
+    LibraryState state(dir / "library.db");
+    EXPECT_TRUE(state.Ok()) << state.Error();
+    EXPECT_TRUE(state.Attach(dir / "a.cbz", AttachScope::kBook, "s"));
+  }
+  int kept = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    kept += fs::exists(entry.path() / "inside") ? 1 : 0;
+  }
+  EXPECT_EQ(kept, 1);
+  // A state folder that cannot be made: unavailable, said, nothing found.
+  test::WriteAll(dir / "file", {'x'});
+  LibraryState state(dir / "file/library.db");
+  EXPECT_FALSE(state.Ok());
+  EXPECT_NE(state.Error().find("file/library.db"), std::string::npos) << state.Error();
+  EXPECT_FALSE(state.Attach(dir / "a.cbz", AttachScope::kBook, "s"));
+  EXPECT_FALSE(AttachmentInForce(state, dir / "a.cbz").has_value());
+  EXPECT_FALSE(state.PlaceOf(dir / "a.cbz").has_value());
+  EXPECT_FALSE(state.StorePlaces({{dir / "a.cbz", StoredPlace{"p"}}}));
+}
+
+std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& b : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(seed >> 16);
+  }
+  return bytes;
+}
+
+// A book renamed or moved finds its place by its content; a copy left in
+// place, a book of another content (the same size, or a change in its
+// middle outside the hashed ends is the same book) do not.
+TEST(LibraryStateTest, AMovedBookKeepsItsPlace) {
+  test::TempDir dir;
+  LibraryState state(dir / "library.db");
+  fs::create_directories(dir / "shelf/moved");
+  struct Case {
+    const char* name;
+    size_t size;
+    bool move;     // the old file goes
+    int changeAt;  // a byte changed there in the new file (-1: none)
+    bool found;
+  };
+  const std::vector<Case> cases = {
+      {"small.cbz", 1000, true, -1, true},        {"big.cbz", 300000, true, -1, true},
+      {"middle.cbz", 300000, true, 150000, true},  // outside both ends
+      {"head.cbz", 300000, true, 10, false},      {"tail.cbz", 300000, true, 299990, false},
+      {"copied.cbz", 5000, false, -1, false},  // the old one is still there
+  };
+  std::vector<std::pair<fs::path, StoredPlace>> places;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    test::WriteAll(dir / "shelf" / cases[i].name, Bytes(cases[i].size, static_cast<uint32_t>(i)));
+    places.push_back({dir / "shelf" / cases[i].name, StoredPlace{"p.jpg", int(i) + 2, 40}});
+  }
+  ASSERT_TRUE(state.StorePlaces(places));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const fs::path from = dir / "shelf" / c.name;
+    const fs::path to = dir / "shelf/moved" / (std::string("new-") + c.name);
+    std::vector<uint8_t> bytes = test::ReadAll(from);
+    if (c.changeAt >= 0) bytes[static_cast<size_t>(c.changeAt)] ^= 1;
+    test::WriteAll(to, bytes);
+    if (c.move) fs::remove(from);
+    const std::optional<StoredPlace> place = state.PlaceOf(to);
+    ASSERT_EQ(place.has_value(), c.found) << c.name;
+    if (!place) continue;
+    EXPECT_EQ(place->number, int(i) + 2) << c.name;
+    // The place moved: under the new path for another connection too.
+    bool underNewPath = false;
+    for (const auto& stored : LibraryState(dir / "library.db").AllPlaces()) {
+      underNewPath = underNewPath || stored.first == to;
+    }
+    EXPECT_TRUE(underNewPath) << c.name;
+  }
+  EXPECT_EQ(LibraryState(dir / "library.db").AllPlaces().size(), cases.size());
+}
+
+// A writer killed in the middle of its transactions leaves a database that
+// opens, holds every place committed before, and no half of one.
+TEST(LibraryStateTest, AKillDuringWritesLosesNoOtherPlace) {
+  test::TempDir dir;
+  const fs::path file = dir / "library.db";
+  {
+    LibraryState state(file);
+    ASSERT_TRUE(state.StorePlaces({{"/lib/kept.cbz", StoredPlace{"05.jpg", 5, 50, 1234}}}));
+  }
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    LibraryState state(file);
+    for (int round = 0;; ++round) {
+      std::vector<std::pair<fs::path, StoredPlace>> batch;
+      for (int b = 0; b < 50; ++b) {
+        // Each book's number and count agree within a transaction.
+        batch.push_back(
+            {"/lib/b" + std::to_string(b) + ".cbz", StoredPlace{"x.jpg", round, round + 1000}});
+      }
+      if (!state.StorePlaces(batch)) ::_exit(3);
+      if (round == 5 && ::write(ready[1], "r", 1) != 1) ::_exit(4);
+    }
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::usleep(20000);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  LibraryState state(file);
+  ASSERT_TRUE(state.Ok()) << state.Error();
+  EXPECT_TRUE(state.Error().empty()) << state.Error();
+  const std::optional<StoredPlace> kept = state.PlaceOf("/lib/kept.cbz");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->number, 5);
+  EXPECT_EQ(kept->lastRead, 1234);
+  int round = -1;
+  for (const auto& [path, place] : state.AllPlaces()) {
+    if (path == "/lib/kept.cbz") continue;
+    EXPECT_EQ(place.count, place.number + 1000) << path;
+    if (round < 0) round = place.number;
+    EXPECT_EQ(place.number, round) << path;  // one whole transaction, never half of the next
+  }
+  EXPECT_GE(round, 5);
+  EXPECT_EQ(state.AllPlaces().size(), 51u);
+}
+
+}  // namespace
+}  // namespace inkbrite
