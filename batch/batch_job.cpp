@@ -1467,8 +1467,7 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
   std::vector<std::vector<fs::path>> names;
   names.reserve(files.size());
   const bool split = m_enhance[kSplitSpreads] != 0;
-  std::vector<char> books;
-  books.reserve(files.size());
+  std::vector<char> books;  // IsBatchBook of each, tested once
   for (const BatchWorkItem& f : files) {
     sources.push_back(f.source);
     books.push_back(IsBatchBook(f.source) ? 1 : 0);
