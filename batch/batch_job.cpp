@@ -28,6 +28,7 @@
 #include "core/enhance.h"
 #include "core/learned.h"
 #include "core/strip_cut.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
@@ -227,11 +228,12 @@ void AddStripPageNames(std::vector<std::vector<fs::path>>& names) {
 // files whose source or target lies in the folder a book is unpacked into
 // (--books folder), which must meet the book's pages in walk order.
 std::vector<char> BooksAndTheirNeighbours(const std::vector<fs::path>& sources,
-                                          const std::vector<fs::path>& targets) {
+                                          const std::vector<fs::path>& targets,
+                                          const std::vector<char>& books) {
   std::vector<char> deferred(sources.size(), 0);
   std::set<fs::path> bookFolders;
   for (size_t i = 0; i < sources.size(); ++i) {
-    if (!IsBatchBook(sources[i])) continue;
+    if (!books[i]) continue;
     deferred[i] = 1;
     bookFolders.insert(targets[i].lexically_normal());
   }
@@ -361,8 +363,14 @@ int SpreadPageFiles(const BatchSettings& settings) {
 }
 
 bool IsBatchBook(const fs::path& source) {
+  FileProbe file(source);
+  return IsBatchBook(file);
+}
+
+bool IsBatchBook(FileProbe& source) {
   std::error_code ec;
-  return IsBookFile(source) || fs::is_directory(source, ec);
+  return BookKindOf(source) != kFormatUnknown ||
+         (!source.IsOpen() && fs::is_directory(source.Path(), ec));
 }
 
 void TakeBookSettings(const CParaBlock& block, BatchSettings& settings) {
@@ -401,8 +409,13 @@ std::vector<std::string> FolderBookPages(const fs::path& folder, const BatchSett
 
 fs::path BatchOutputPath(const fs::path& source, const fs::path& sourceDir,
                          const fs::path& targetDir, const BatchSettings& settings) {
-  return IsBatchBook(source) ? BookTargetPath(source, sourceDir, targetDir, settings.books)
-                             : BatchTargetPath(source, sourceDir, targetDir, settings.newExtension);
+  return BatchOutputPath(source, sourceDir, targetDir, settings, IsBatchBook(source));
+}
+
+fs::path BatchOutputPath(const fs::path& source, const fs::path& sourceDir,
+                         const fs::path& targetDir, const BatchSettings& settings, bool book) {
+  return book ? BookTargetPath(source, sourceDir, targetDir, settings.books)
+              : BatchTargetPath(source, sourceDir, targetDir, settings.newExtension);
 }
 
 bool IsSameBatchFolder(const fs::path& a, const fs::path& b) {
@@ -1166,13 +1179,24 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
 }
 
 CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgress& progress) {
+  if (progress.Stop()) return {FileOutcome::kStopped, {}};
+  // One open for the book test and the whole reading of a loose file; a
+  // book opens its own reader.
+  auto file = std::make_unique<FileProbe>(source);
+  if (IsBatchBook(*file)) {
+    file.reset();
+    return ConvertBook(source, progress);
+  }
+  return ConvertLoose(*file, progress);
+}
+
+CBatchJob::FileOutcome CBatchJob::ConvertLoose(FileProbe& file, FileProgress& progress) {
   using Outcome = FileOutcome;
-  if (progress.Stop()) return {Outcome::kStopped, {}};
-  if (IsBatchBook(source)) return ConvertBook(source, progress);
+  const fs::path& source = file.Path();
   progress.Status(StatusLine::kCurrentFile, source.native());
   progress.Status(StatusLine::kOperation, EngineText(kBatchReading));
   // Converted a band of rows at a time when nothing needs the whole page.
-  if (std::optional<FileOutcome> outcome = ConvertByRows(source, progress)) return *outcome;
+  if (std::optional<FileOutcome> outcome = ConvertByRows(file, progress)) return *outcome;
 
   // A reader that throws (out of memory) fails the file alone. A grey page
   // written grey stays grey inside, one byte a pixel.
@@ -1182,11 +1206,11 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
   ReadStatus status;
   try {
     const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
-    if (LoadGreyPage(source, target, *m_settings, m_enhance, image)) {
+    if (LoadGreyPage(file, target, *m_settings, m_enhance, image)) {
       greySource = 1;
       loaded = 1;
     } else {
-      loaded = LoadImageFile(source, image, &greySource, &status);
+      loaded = LoadImageFile(file, image, &greySource, &status);
     }
   } catch (const std::bad_alloc&) {
     status = {ReadError::kOutOfMemory};
@@ -1227,7 +1251,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertOne(const fs::path& source, FileProgres
     }
     // The JPEG clean-up follows the source file's own table.
     JpegQuantisers tables;
-    const bool known = m_enhance[kJpegCleanup] != 0 && ReadJpegQuantisers(source, tables);
+    const bool known = m_enhance[kJpegCleanup] != 0 && ReadJpegQuantisers(file, tables);
     return WriteEnhanced(image, effectiveMode, source, target, progress, known ? &tables : nullptr);
   } catch (const std::bad_alloc&) {
     return {Outcome::kOutOfMemory, source};
@@ -1478,13 +1502,15 @@ void CBatchJob::ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int 
   std::vector<std::vector<fs::path>> names;
   names.reserve(files.size());
   const bool split = m_enhance[kSplitSpreads] != 0;
+  std::vector<char> books;  // IsBatchBook of each, tested once
   for (const BatchWorkItem& f : files) {
     sources.push_back(f.source);
-    targets.push_back(BatchOutputPath(f.source, m_source, m_target, *m_settings));
+    books.push_back(IsBatchBook(f.source) ? 1 : 0);
+    targets.push_back(BatchOutputPath(f.source, m_source, m_target, *m_settings, books.back()));
   }
   // Books are converted on this thread afterwards, one at a time with their
   // pages on the workers, in walk order among the files they may touch.
-  const std::vector<char> deferred = BooksAndTheirNeighbours(sources, targets);
+  const std::vector<char> deferred = BooksAndTheirNeighbours(sources, targets, books);
   std::vector<size_t> loneIndex;
   for (size_t i = 0; i < files.size(); ++i) {
     if (deferred[i]) continue;

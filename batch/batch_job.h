@@ -163,6 +163,7 @@
 
 namespace inkbrite {
 
+class FileProbe;
 class LibraryState;
 
 struct EnhanceHooks;
@@ -415,6 +416,8 @@ std::filesystem::path BookTargetPath(const std::filesystem::path& source,
 // that, its name) is a book's (sources/page_source.h BookKindOf), or it is
 // a folder (listed by a run with folder books).
 bool IsBatchBook(const std::filesystem::path& source);
+// The same on a file probed already (formats/file_probe.h).
+bool IsBatchBook(FileProbe& source);
 
 // Whether the run makes a book of each folder of pages (settings.folderBooks
 // with a kind that is one file; joined strips with any kind but skip).
@@ -431,6 +434,11 @@ std::filesystem::path BatchOutputPath(const std::filesystem::path& source,
                                       const std::filesystem::path& sourceDir,
                                       const std::filesystem::path& targetDir,
                                       const BatchSettings& settings);
+// The same when IsBatchBook(source) is known already (`book`).
+std::filesystem::path BatchOutputPath(const std::filesystem::path& source,
+                                      const std::filesystem::path& sourceDir,
+                                      const std::filesystem::path& targetDir,
+                                      const BatchSettings& settings, bool book);
 
 // Same folder on disk: equal texts, or the same device and inode, so "dir",
 // "dir/" and a link to it are one folder.
@@ -584,8 +592,9 @@ class CBatchJob : public CSrchDir {
   void ConvertFile(size_t index, const std::filesystem::path& source);
   FileOutcome ConvertMeasured(const std::filesystem::path& source, FileProgress& progress);
   FileOutcome ConvertOne(const std::filesystem::path& source, FileProgress& progress);
-  std::optional<FileOutcome> ConvertByRows(const std::filesystem::path& source,
-                                           FileProgress& progress);
+  // A loose file, probed once for its reading (formats/file_probe.h).
+  FileOutcome ConvertLoose(FileProbe& source, FileProgress& progress);
+  std::optional<FileOutcome> ConvertByRows(FileProbe& source, FileProgress& progress);
   // Row by row (batch_rows.cpp): whether these settings let a page stream,
   // and one page streamed from its reader to its writer.
   enum class RowsEnd { kWritten, kUnreadable, kOutOfMemory, kStopped, kNotWritten };

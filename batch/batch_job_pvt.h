@@ -64,7 +64,7 @@ bool KeepsGreyPages(const std::filesystem::path& target, const BatchSettings& se
 // Reads a file (or a book page's bytes, `name` its entry's name) that is
 // grey as a page of grey levels, when KeepsGreyPages. False, `image`
 // untouched, otherwise: the page is read the usual way.
-bool LoadGreyPage(const std::filesystem::path& source, const std::filesystem::path& target,
+bool LoadGreyPage(FileProbe& source, const std::filesystem::path& target,
                   const BatchSettings& settings, const EnhanceSettings& params, DibImage& image);
 bool LoadGreyPageMemory(const std::vector<uint8_t>& bytes, std::string_view name,
                         const std::filesystem::path& target, const BatchSettings& settings,

@@ -38,6 +38,7 @@
 #include "core/auto_steps.h"
 #include "core/enhance.h"
 #include "core/enhance_rows.h"
+#include "formats/file_probe.h"
 #include "formats/page_rows.h"
 
 namespace inkbrite {
@@ -183,7 +184,7 @@ bool batch_detail::KeepsGreyPages(const fs::path& target, const BatchSettings& s
          SavesGreyLevels(target, ResolveKeepAsIs(settings.colourMode, true));
 }
 
-bool batch_detail::LoadGreyPage(const fs::path& source, const fs::path& target,
+bool batch_detail::LoadGreyPage(FileProbe& source, const fs::path& target,
                                 const BatchSettings& settings, const EnhanceSettings& params,
                                 DibImage& image) {
   if (!KeepsGreyPages(target, settings, params)) return false;
@@ -204,10 +205,11 @@ bool CBatchJob::ConvertsByRows() const {
          m_settings->stripCut == 0 && EnhancesRowByRow(m_enhance);
 }
 
-std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& source,
+std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(FileProbe& file,
                                                                FileProgress& progress) {
   using Outcome = FileOutcome;
   if (!ConvertsByRows()) return std::nullopt;
+  const fs::path& source = file.Path();
   const fs::path target = BatchTargetPath(source, m_source, m_target, m_settings->newExtension);
   std::error_code ec;
   if (!batch_detail::PathFits(target) || !fs::is_directory(target.parent_path(), ec) ||
@@ -215,7 +217,7 @@ std::optional<CBatchJob::FileOutcome> CBatchJob::ConvertByRows(const fs::path& s
     return std::nullopt;
   }
   ReadNotes notes;
-  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(source);
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(file);
   if (reader == nullptr) return std::nullopt;
   // "Keep as is" is judged for each file.
   const int mode = ResolveKeepAsIs(m_settings->colourMode, reader->GreySource());

@@ -18,6 +18,7 @@
 #include "browse/widgets/inkbrite_view.h"
 #include "core/enhance.h"
 #include "formats/detect.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "formats/jpeg/jpeg_codec.h"
@@ -72,11 +73,13 @@ int PreviewDenominator(PictureSize page, QSize box) {
 
 // A page's size from its file's header (a book page's bytes are read for
 // it, and kept in *bytes when asked for); false when the header does not
-// tell.
+// tell. A file is opened once for its size and, in *format when asked for,
+// its format.
 // A book page too big to hold gives false here: the page is then decoded
 // the usual way, which reports it.
 bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureSize& size,
-                std::shared_ptr<const std::vector<uint8_t>>* kept = nullptr) {
+                std::shared_ptr<const std::vector<uint8_t>>* kept = nullptr,
+                ImageFormat* format = nullptr) {
   if (source != nullptr && source->IsBook()) {
     try {
       auto bytes = std::make_shared<std::vector<uint8_t>>();
@@ -91,10 +94,13 @@ bool HeaderSize(const fs::path& file, PageSource* source, size_t index, PictureS
       return false;
     }
   }
-  if (ReadPictureFileSize(file, size)) return true;
+  FileProbe probe(file);
+  const ImageFormat detected = DetectImageFormat(probe);
+  if (format != nullptr) *format = detected;
+  if (ReadPictureFileSize(probe, size)) return true;
   // A JPEG frame header behind large metadata.
   JpegSize jpeg;
-  if (DetectImageFormat(file, true) != kFormatJpeg || !ReadJpegSize(file, jpeg)) return false;
+  if (detected != kFormatJpeg || !ReadJpegSize(probe, jpeg)) return false;
   size = {jpeg.width, jpeg.height};
   return true;
 }
@@ -160,8 +166,9 @@ bool CInkbriteDoc::PlanBackgroundLoad(const fs::path& file,
                                       LoadPlan& plan) {
   const uint64_t threshold = g_backgroundLoadPixels;
   bool big = false;
+  ImageFormat format = kFormatUnknown;
   if (!(source && m_prefetch.Holds(source, index)) &&
-      HeaderSize(file, source.get(), index, plan.size, &plan.bytes)) {
+      HeaderSize(file, source.get(), index, plan.size, &plan.bytes, &format)) {
     big = plan.size.Pixels() >= threshold;
   }
   // Two pages side by side: the facing page too, when either is big.
@@ -193,8 +200,7 @@ bool CInkbriteDoc::PlanBackgroundLoad(const fs::path& file,
         !m_twoPages &&
         DetectImageFormatInMemory(plan.bytes->data(), plan.bytes->size(), plan.name) == kFormatJpeg;
   } else {
-    plan.reducedJpeg =
-        !m_twoPages && plan.size.width > 0 && DetectImageFormat(file, true) == kFormatJpeg;
+    plan.reducedJpeg = !m_twoPages && plan.size.width > 0 && format == kFormatJpeg;
   }
   return big;
 }

@@ -9,6 +9,19 @@
 
 namespace inkbrite {
 
+class DibImage;
+
+// The largest BMP file read: no sound BMP is larger than its largest
+// picture plus headers and a full colour table; a bigger file is refused
+// without being read.
+inline constexpr uint64_t kMaxBmpFileBytes = (uint64_t{1} << 31) + (uint64_t{1} << 20);
+
+// DibImage::LoadBmp on the bytes of a whole file, taken over (most files
+// become the picture's block without a second copy): `image` replaced by
+// the 24-bit picture, *fileBitCount (when given) the file's bit count. False,
+// `image` untouched, for anything but a sound BMP.
+bool LoadBmpFileBytes(std::vector<uint8_t> fileBytes, DibImage& image, int* fileBitCount);
+
 // Turns the bytes of a whole BMP file into a packed DIB that DibImage::Attach
 // accepts:
 // - uncompressed files keep their depth and colour table; a 12-byte core

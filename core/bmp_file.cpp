@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // BMP files: DibImage::LoadBmp and DibImage::SaveBmp.
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/bmp_decode.h"
@@ -13,22 +14,24 @@
 namespace inkbrite {
 
 namespace {
-// No sound BMP is larger than its largest picture plus headers and a full
-// colour table; a bigger file is refused without being read.
-constexpr uint64_t kMaxBmpFileBytes = kMaxDibBytes + (uint64_t{1} << 20);
 constexpr size_t kBmpFileHeaderSize = 14;
+static_assert(kMaxBmpFileBytes == kMaxDibBytes + (uint64_t{1} << 20));
 }  // namespace
 
 bool DibImage::LoadBmp(const std::filesystem::path& path, int* fileBitCount) {
-  // The file's bytes become the block: most files are a packed bitmap behind
-  // a 14-byte file header, and are taken over without a second copy.
   std::vector<uint8_t> block;
-  if (!ReadFileBytes(path, kMaxBmpFileBytes, block)) return false;
+  return ReadFileBytes(path, kMaxBmpFileBytes, block) &&
+         LoadBmpFileBytes(std::move(block), *this, fileBitCount);
+}
+
+bool LoadBmpFileBytes(std::vector<uint8_t> block, DibImage& image, int* fileBitCount) {
+  // The file's bytes become the block: most files are a packed bitmap behind
+  // a 14-byte file header.
   int bits = 0;
   if (!DecodeBmpInPlace(block, &bits)) return false;
   DibImage loaded;
   if (!loaded.Attach(std::move(block)) || !loaded.ConvertTo24Bit()) return false;
-  *this = std::move(loaded);
+  image = std::move(loaded);
   if (fileBitCount != nullptr) *fileBitCount = bits;
   return true;
 }

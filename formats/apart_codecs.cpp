@@ -167,8 +167,8 @@ int DecodeAvifApart(const uint8_t* data, size_t size, DibImage& image, int* grey
                        [&] { return Decode(apart::kDecodeAvif, data, size, image, greySource); });
 }
 
-int ReadAvifApart(const fs::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxApartFileBytes, DecodeAvifApart, image, greySource);
+int ReadAvifApart(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxApartFileBytes, DecodeAvifApart, image, greySource);
 }
 
 int WriteAvifApart(const fs::path& path, const DibImage& image, int colourMode, int quality) {
@@ -180,8 +180,8 @@ int DecodeJxlApart(const uint8_t* data, size_t size, DibImage& image, int* greyS
                        [&] { return Decode(apart::kDecodeJxl, data, size, image, greySource); });
 }
 
-int ReadJxlApart(const fs::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxApartFileBytes, DecodeJxlApart, image, greySource);
+int ReadJxlApart(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxApartFileBytes, DecodeJxlApart, image, greySource);
 }
 
 int WriteJxlApart(const fs::path& path, const DibImage& image, int colourMode, int quality) {

@@ -17,18 +17,19 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
 // The helper program; empty when it cannot be found.
 std::filesystem::path CodecHelperPath();
 
-int ReadAvifApart(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadAvifApart(FileProbe& file, DibImage& image, int* greySource);
 int DecodeAvifApart(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 int WriteAvifApart(const std::filesystem::path& path, const DibImage& image, int colourMode,
                    int quality);
 
-int ReadJxlApart(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadJxlApart(FileProbe& file, DibImage& image, int* greySource);
 int DecodeJxlApart(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 int WriteJxlApart(const std::filesystem::path& path, const DibImage& image, int colourMode,
                   int quality);

@@ -35,10 +35,12 @@ int GuardedDecode(DibImage& image, Decode&& decode) noexcept {
   return result;
 }
 
-// Reads the whole file, if it holds at most `maxBytes`, and decodes it with
-// `decode`. 0 with the image cleared when the file cannot be read, is empty
-// or too large, or does not decode.
-int ReadFileAndDecode(const std::filesystem::path& path, uint64_t maxBytes,
+class FileProbe;
+
+// Reads the whole probed file, if it holds at most `maxBytes`, and decodes
+// it with `decode`. 0 with the image cleared when the file cannot be read,
+// is empty or too large, or does not decode.
+int ReadFileAndDecode(FileProbe& file, uint64_t maxBytes,
                       int (*decode)(const uint8_t*, size_t, DibImage&, int*), DibImage& image,
                       int* greySource);
 

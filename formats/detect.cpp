@@ -3,13 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "platform/ascii_case.h"
-#include "platform/file_io.h"
 
 namespace inkbrite {
 namespace {
@@ -36,19 +35,6 @@ ImageFormat FromHead(const uint8_t* head, size_t size) {
   return kFormatUnknown;
 }
 
-// The signatures and content tests against the first bytes of a file (a
-// file shorter than 16 bytes is judged by its name). Only a regular file is
-// probed: opening a FIFO could wait forever.
-ImageFormat FromSignature(const std::filesystem::path& path) {
-  std::FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return kFormatUnknown;
-  uint8_t head[kContentTestBytes];
-  const size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
-  if (got < kHeadBytes) return kFormatUnknown;
-  return FromHead(head, got);
-}
-
 // The text from the last "." to its end, against the extensions the table
 // knows by name, row by row.
 ImageFormat FromName(std::string_view text) {
@@ -68,11 +54,21 @@ ImageFormat FromName(std::string_view text) {
 
 ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent) {
   if (probeContent) {
-    const ImageFormat f = FromSignature(path);
-    if (f != kFormatUnknown) return f;
+    FileProbe file(path);
+    return DetectImageFormat(file);
   }
   // The whole path's text: a dot in a folder name counts as in the name.
   return FromName(path.native());
+}
+
+ImageFormat DetectImageFormat(FileProbe& file) {
+  // A file shorter than the signatures' bytes is judged by its name.
+  const std::span<const uint8_t> head = file.Head(kContentTestBytes);
+  if (head.size() >= kHeadBytes) {
+    const ImageFormat f = FromHead(head.data(), head.size());
+    if (f != kFormatUnknown) return f;
+  }
+  return FromName(file.Path().native());
 }
 
 ImageFormat DetectImageFormatInMemory(const uint8_t* data, size_t size, std::string_view nameHint) {

@@ -41,6 +41,9 @@ enum ImageFormat : int {
 // "." of the path decides, compared without regard to case with the
 // extensions the table knows by name, in its order; anything else gives 0.
 ImageFormat DetectImageFormat(const std::filesystem::path& path, bool probeContent);
+// The same with content probing, on a file probed already.
+class FileProbe;
+ImageFormat DetectImageFormat(FileProbe& file);
 
 // The same for bytes held in memory (a page inside a book): the signatures
 // against the first bytes (those that fit), then the extension of

@@ -27,9 +27,12 @@
 
 namespace inkbrite {
 
-// A reader of a file: 1 with the image replaced by a 24-bit picture and
-// *greySource (when given) set, 0 on any failure. Never throws.
-using FileReader = int (*)(const std::filesystem::path& path, DibImage& image, int* greySource);
+class FileProbe;
+
+// A reader of a file, opened and probed already (formats/file_probe.h): 1
+// with the image replaced by a 24-bit picture and *greySource (when given)
+// set, 0 on any failure. Never throws.
+using FileReader = int (*)(FileProbe& file, DibImage& image, int* greySource);
 // The same reader on the bytes of a whole file held in memory.
 using BytesReader = int (*)(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 // A writer of a 24-bit page: `colourMode` 0 (colour) or 1 (grey), `quality`

@@ -6,6 +6,7 @@
 
 #include "core/enhance.h"
 #include "core/para_block.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/page_rows.h"
 #include "formats/reduce_save.h"
@@ -55,15 +56,22 @@ int WritePage(const FileFormat& format, const std::filesystem::path& path, const
 
 int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource,
                   ReadStatus* status) {
+  FileProbe file(path);
+  return LoadImageFile(file, image, greySource, status);
+}
+
+int LoadImageFile(FileProbe& file, DibImage& image, int* greySource, ReadStatus* status) {
   ReadNotes notes;
-  const FileFormat* format = FindFileFormat(DetectImageFormat(path, true));
+  // A file that did not open fails for that, whatever its name says.
+  file.NoteIfClosed();
+  const FileFormat* format = FindFileFormat(DetectImageFormat(file));
   // Unknown files are never read.
   if (format == nullptr || format->read == nullptr) {
     notes.NoteIfNone(ReadError::kNotThisFormat);
     return Failed(notes, status);
   }
   int grey = 0;
-  if (format->read(path, image, &grey) == 0) return Failed(notes, status);
+  if (format->read(file, image, &grey) == 0) return Failed(notes, status);
   if (greySource != nullptr) *greySource = grey;
   if (status != nullptr) *status = {};
   return 1;

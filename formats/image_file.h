@@ -29,6 +29,9 @@ namespace inkbrite {
 // for it, damage, which limit, no memory, the system's error.
 int LoadImageFile(const std::filesystem::path& path, DibImage& image, int* greySource,
                   ReadStatus* status = nullptr);
+// The same on a file probed already (formats/file_probe.h): no second open.
+class FileProbe;
+int LoadImageFile(FileProbe& file, DibImage& image, int* greySource, ReadStatus* status = nullptr);
 
 // Reads a file held in memory (a page inside a book) with the memory reader
 // of its row, chosen by DetectImageFormatInMemory: the bytes' signature, else

@@ -7,20 +7,28 @@
 
 #include "core/para_block.h"
 #include "formats/detect.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "platform/read_status.h"
 
 namespace inkbrite {
 
-std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& path) {
+std::unique_ptr<PageRowReader> OpenPageRowReader(FileProbe& file) {
   // The format LoadImageFile would read the file with.
-  const FileFormat* format = FindFileFormat(DetectImageFormat(path, true));
+  const FileFormat* format = FindFileFormat(DetectImageFormat(file));
   if (format == nullptr || format->openRowReader == nullptr) return nullptr;
   try {
-    return format->openRowReader(path);
+    return format->openRowReader(file);
   } catch (const std::exception&) {
     return nullptr;
   }
+}
+
+std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& path) {
+  auto file = std::make_shared<FileProbe>(path);
+  std::unique_ptr<PageRowReader> reader = OpenPageRowReader(*file);
+  if (reader != nullptr) reader->KeepAlive(std::move(file));
+  return reader;
 }
 
 std::unique_ptr<PageRowWriter> OpenPageRowWriter(const std::filesystem::path& path, int32_t width,

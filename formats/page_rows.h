@@ -16,11 +16,14 @@
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/dib_image.h"
 
 namespace inkbrite {
+
+class FileProbe;
 
 class PageRowReader {
  public:
@@ -48,11 +51,17 @@ class PageRowReader {
     return false;
   }
 
+  // Keeps `owner` (the probe of the file read) until the reader is gone.
+  void KeepAlive(std::shared_ptr<void> owner) { m_owner = std::move(owner); }
+
  protected:
   int32_t m_width = 0;
   int32_t m_height = 0;
   bool m_greySource = false;
   bool m_readsGrey = false;
+
+ private:
+  std::shared_ptr<void> m_owner;
 };
 
 class PageRowWriter {
@@ -77,7 +86,8 @@ class PageRowWriter {
   }
 };
 
-using RowReaderOpener = std::unique_ptr<PageRowReader> (*)(const std::filesystem::path& path);
+// A reader of a probed file, which outlives it.
+using RowReaderOpener = std::unique_ptr<PageRowReader> (*)(FileProbe& file);
 using RowWriterOpener = std::unique_ptr<PageRowWriter> (*)(const std::filesystem::path& path,
                                                            int32_t width, int32_t height,
                                                            int colourMode, int quality);
@@ -90,7 +100,9 @@ using RowBytesWriterOpener = std::unique_ptr<PageRowWriter> (*)(std::vector<uint
 
 // A row reader of the file, when LoadImageFile would read it with a format
 // that streams and its header reads; null otherwise (the caller reads the
-// page whole, and meets any failure there).
+// page whole, and meets any failure there). The probe outlives the reader;
+// the path form probes the file for the reader alone.
+std::unique_ptr<PageRowReader> OpenPageRowReader(FileProbe& file);
 std::unique_ptr<PageRowReader> OpenPageRowReader(const std::filesystem::path& path);
 
 // A row writer of `path` for a width x height page, when SaveImageFile

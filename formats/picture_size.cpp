@@ -2,8 +2,8 @@
 #include "formats/picture_size.h"
 
 #include "formats/detect.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
-#include "platform/file_io.h"
 
 #include <algorithm>
 #include <array>
@@ -284,23 +284,25 @@ bool ReadPictureSize(const uint8_t* data, size_t size, PictureSize& out) {
 }
 
 bool ReadPictureFileSize(const std::filesystem::path& path, PictureSize& out) {
+  FileProbe file(path);
+  return ReadPictureFileSize(file, out);
+}
+
+bool ReadPictureFileSize(FileProbe& file, PictureSize& out) {
   out = {};
-  std::FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return false;
-  std::vector<uint8_t> head(kHeadBytes);
-  head.resize(std::fread(head.data(), 1, head.size(), file));
+  if (!file.IsOpen()) return false;
+  const std::span<const uint8_t> head = file.Head(kHeadBytes);
   bool found = ReadPictureSize(head.data(), head.size(), out);
   // A TIFF directory written after the pixels.
   bool big = false;
   if (!found && head.size() >= 8 && IsTiff(head.data(), head.size(), big)) {
     const uint32_t ifd = big ? Be32(head.data() + 4) : Le32(head.data() + 4);
-    if (ifd >= head.size() && std::fseek(file, static_cast<long>(ifd), SEEK_SET) == 0) {
+    if (ifd >= head.size()) {
       std::vector<uint8_t> directory(kDirectoryBytes);
-      directory.resize(std::fread(directory.data(), 1, directory.size(), file));
+      directory.resize(file.ReadAt(ifd, directory.data(), directory.size()));
       found = TiffDirectorySize(directory.data(), directory.data() + directory.size(), big, out);
     }
   }
-  std::fclose(file);
   return found;
 }
 

@@ -35,6 +35,9 @@ bool ReadPictureSize(const uint8_t* data, size_t size, PictureSize& out);
 // From a file: its first bytes and, for a TIFF file, its first directory
 // wherever it lies.
 bool ReadPictureFileSize(const std::filesystem::path& path, PictureSize& out);
+// The same on a file probed already (formats/file_probe.h).
+class FileProbe;
+bool ReadPictureFileSize(FileProbe& file, PictureSize& out);
 
 // The rows' size readers: each takes the first bytes of a file of its
 // format and checks the header it reads.

@@ -3,6 +3,7 @@
 
 #include "platform/read_status.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -23,7 +24,14 @@
 
 namespace inkbrite {
 
+namespace {
+std::atomic<uint64_t> g_regularFileOpens{0};
+}  // namespace
+
+uint64_t RegularFileOpens() { return g_regularFileOpens.load(std::memory_order_relaxed); }
+
 std::FILE* OpenRegularFile(const std::filesystem::path& path) {
+  g_regularFileOpens.fetch_add(1, std::memory_order_relaxed);
 #ifdef _WIN32
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return nullptr;

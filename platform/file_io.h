@@ -50,6 +50,9 @@ namespace inkbrite {
 // no process writes to would otherwise wait forever. Every reader opens its
 // file through this.
 std::FILE* OpenRegularFile(const std::filesystem::path& path);
+// How many times OpenRegularFile was called in this process, from any
+// thread: what a reading costs in opens (a loose file is opened once a use).
+uint64_t RegularFileOpens();
 
 // Reads a whole regular file. False when it cannot be opened or read, is not
 // a regular file, or is larger than maxBytes (nothing is read then).

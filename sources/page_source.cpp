@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
 #include "platform/file_io.h"
@@ -65,16 +66,6 @@ class FolderSource : public PageSource {
   }
 };
 
-// The first bytes of a regular file: enough for the signatures and a tar
-// file's "ustar" mark at byte 257 (POSIX and GNU tar).
-size_t ReadHead(const fs::path& path, uint8_t (&head)[262]) {
-  std::FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return 0;
-  const size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
-  return got;
-}
-
 }  // namespace
 
 size_t PageSource::FindPage(std::string_view name) const {
@@ -102,17 +93,27 @@ std::unique_ptr<PageSource> OpenPageSource(const fs::path& path, SourceError& er
 }
 
 ImageFormat BookKindOf(const fs::path& path) {
-  uint8_t head[262];
-  const size_t got = ReadHead(path, head);
-  if (got == 0) return kFormatUnknown;
+  FileProbe file(path);
+  return BookKindOf(file);
+}
+
+ImageFormat BookKindOf(FileProbe& file) {
+  // Enough for the signatures and a tar file's "ustar" mark at byte 257
+  // (POSIX and GNU tar).
+  constexpr size_t kTarMarkEnd = 262;
+  const std::span<const uint8_t> head = file.Head(kTarMarkEnd);
+  if (head.empty()) return kFormatUnknown;
   // The signatures alone (no name given).
-  const FileFormat* byContent = FindFileFormat(DetectImageFormatInMemory(head, got, ""));
+  const FileFormat* byContent =
+      FindFileFormat(DetectImageFormatInMemory(head.data(), head.size(), ""));
   if (byContent != nullptr && byContent->role == FormatRole::kBook) return byContent->code;
-  if (got == sizeof head && std::memcmp(head + 257, "ustar", 5) == 0) return kFormatTarBook;
+  if (head.size() == kTarMarkEnd && std::memcmp(head.data() + 257, "ustar", 5) == 0) {
+    return kFormatTarBook;
+  }
   // A picture's content wins over a book's name, as it wins over another
   // picture's name.
   if (byContent != nullptr) return kFormatUnknown;
-  const FileFormat* named = BookRowOfName(path.filename().native());
+  const FileFormat* named = BookRowOfName(file.Path().filename().native());
   return named != nullptr ? named->code : kFormatUnknown;
 }
 

@@ -122,6 +122,8 @@ std::unique_ptr<PageSource> OpenPageSource(const std::filesystem::path& path, So
 // format's; kFormatUnknown for anything else. A CBR that is really a zip is
 // kFormatZipBook.
 ImageFormat BookKindOf(const std::filesystem::path& path);
+// The same on a file probed already (formats/file_probe.h).
+ImageFormat BookKindOf(FileProbe& file);
 inline bool IsBookFile(const std::filesystem::path& path) {
   return BookKindOf(path) != kFormatUnknown;
 }

@@ -2,10 +2,13 @@
 #include "browse/reading/page_prefetch.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <system_error>
 #include <utility>
 
+#include "formats/file_probe.h"
+#include "formats/image_file.h"
 #include "formats/picture_size.h"
 
 namespace inkbrite {
@@ -20,13 +23,12 @@ bool TooBigToDecodeAhead(const PageSource& source, size_t index, uint64_t maxPix
   return !file.empty() && ReadPictureFileSize(file, size) && size.Pixels() > maxPixels;
 }
 
-}  // namespace
-
-DecodedPage DecodePage(PageSource& source, size_t index) {
+// A page decoded by `load` (given the picture, its grey flag and status).
+DecodedPage DecodeWith(const std::function<SourceError(DibImage&, int*, ReadStatus*)>& load) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    result.error = source.LoadPage(index, *image, &result.grey, &result.status);
+    result.error = load(*image, &result.grey, &result.status);
     if (result.error == SourceError::kNone) result.image = std::move(image);
     result.noMemory =
         result.status.error == ReadError::kOutOfMemory || result.error == SourceError::kOverMemory;
@@ -38,6 +40,40 @@ DecodedPage DecodePage(PageSource& source, size_t index) {
   }
   if (!result.image) result.grey = 0;
   return result;
+}
+
+// The page to decode ahead; *decoded false, nothing decoded, for a page
+// whose file's header gives more than `maxPixels`. A folder's page file is
+// opened once for its header and its decoding.
+DecodedPage DecodeAhead(PageSource& source, size_t index, uint64_t maxPixels, bool& decoded) {
+  decoded = false;
+  DecodedPage page;
+  try {
+    if (source.Kind() != SourceKind::kFolder || index >= source.PageCount() ||
+        source.Pages()[index].path.empty()) {
+      decoded = !TooBigToDecodeAhead(source, index, maxPixels);
+      return decoded ? DecodePage(source, index) : page;
+    }
+    FileProbe file(source.Pages()[index].path);
+    PictureSize size;
+    if (ReadPictureFileSize(file, size) && size.Pixels() > maxPixels) return page;
+    decoded = true;
+    return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status) {
+      return LoadImageFile(file, image, grey, status) ? SourceError::kNone
+                                                      : SourceError::kPageUnreadable;
+    });
+  } catch (const std::exception&) {
+    page.noMemory = true;
+  }
+  return page;
+}
+
+}  // namespace
+
+DecodedPage DecodePage(PageSource& source, size_t index) {
+  return DecodeWith([&source, index](DibImage& image, int* grey, ReadStatus* status) {
+    return source.LoadPage(index, image, grey, status);
+  });
 }
 
 void FitAhead(DecodedPage& page, int32_t boxWidth, int32_t boxHeight) {
@@ -199,14 +235,8 @@ void CPagePrefetch::Run() {
     const int32_t boxWidth = m_fitWidth, boxHeight = m_fitHeight;
     const uint64_t maxPixels = m_maxPixels;
     lock.unlock();
-    DecodedPage page;
     bool decoded = false;
-    try {
-      decoded = !TooBigToDecodeAhead(*source, next, maxPixels);
-    } catch (const std::exception&) {
-      page.noMemory = true;
-    }
-    if (decoded) page = DecodePage(*source, next);
+    DecodedPage page = DecodeAhead(*source, next, maxPixels, decoded);
     if ((page.image &&
          uint64_t(page.image->Width()) * uint64_t(page.image->Height()) > maxPixels) ||
         page.noMemory) {

@@ -26,13 +26,14 @@
 #include <vector>
 
 #include "core/dib_image.h"
+#include "formats/file_probe.h"
 #include "formats/plain_pixels.h"
 
 namespace inkbrite {
 
 // Reads an AVIF file into a 24-bit picture. 1 on success with *greySource
 // (when given) set; 0 for anything else, the image cleared.
-int ReadAvifFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadAvifFile(FileProbe& file, DibImage& image, int* greySource);
 
 // ReadAvifFile on the bytes of a whole file.
 int DecodeAvifBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);

@@ -120,8 +120,8 @@ int DecodeAvifBytes(const uint8_t* data, size_t size, DibImage& image, int* grey
   return GuardedDecode(image, [&] { return Decode(data, size, image, greySource); });
 }
 
-int ReadAvifFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxAvifFileBytes, DecodeAvifBytes, image, greySource);
+int ReadAvifFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxAvifFileBytes, DecodeAvifBytes, image, greySource);
 }
 
 }  // namespace inkbrite

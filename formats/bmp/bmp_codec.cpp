@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/bmp/bmp_codec.h"
 
+#include <utility>
 #include <vector>
 
 #include "core/bmp_decode.h"
@@ -14,9 +15,12 @@ int GreyFromBits(int bits) { return bits < 2 ? 1 : 0; }
 
 }  // namespace
 
-int ReadBmpFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+int ReadBmpFile(FileProbe& file, DibImage& image, int* greySource) {
   int bits = 0;
-  if (!image.LoadBmp(path, &bits)) return 0;
+  std::vector<uint8_t> bytes;
+  if (!file.ReadAll(kMaxBmpFileBytes, bytes) || !LoadBmpFileBytes(std::move(bytes), image, &bits)) {
+    return 0;
+  }
   if (greySource != nullptr) *greySource = GreyFromBits(bits);
   return 1;
 }

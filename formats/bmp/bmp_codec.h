@@ -12,12 +12,13 @@
 #include <filesystem>
 
 #include "core/dib_image.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
 // Reads a BMP file into a 24-bit picture. 1 on success; 0 on failure, with
 // the image left as it was and *greySource untouched.
-int ReadBmpFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadBmpFile(FileProbe& file, DibImage& image, int* greySource);
 
 // ReadBmpFile on the bytes of a whole file held in memory; on failure the
 // image is cleared.

@@ -13,6 +13,7 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
@@ -52,6 +53,7 @@ bool DecodeGif(const uint8_t* data, size_t size, CxImage& out);
 // (red = green = blue: a black-and-white scan), else 0; a two-colour picture
 // in real colours reports 0 so that "keep as is" keeps its colours. Returns
 // 1 on success, 0 on any failure (the image cleared); never throws.
+int ReadGifFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadGifFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // ReadGifFile on the bytes of a whole file held in memory.

@@ -327,8 +327,13 @@ int DecodeGifBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
   });
 }
 
+int ReadGifFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxGifFileBytes, DecodeGifBytes, image, greySource);
+}
+
 int ReadGifFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxGifFileBytes, DecodeGifBytes, image, greySource);
+  FileProbe file(path);
+  return ReadGifFile(file, image, greySource);
 }
 
 }  // namespace inkbrite

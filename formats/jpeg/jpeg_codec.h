@@ -20,6 +20,7 @@
 
 #include "core/dib_image.h"
 #include "core/jpeg_cleanup.h"
+#include "formats/file_probe.h"
 #include "formats/page_rows.h"
 
 namespace inkbrite {
@@ -44,6 +45,7 @@ class CJPEGException : public std::exception {
 };
 
 // Decodes a JPEG file. 0 when the file cannot be opened or decoded.
+int ReadJpegFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // A JPEG picture's size in pixels, as its header gives it.
@@ -53,12 +55,15 @@ struct JpegSize {
 };
 
 // Reads only the header of a JPEG file; false when it cannot be read.
+bool ReadJpegSize(FileProbe& file, JpegSize& size);
 bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size);
 
 // Decodes a JPEG file at 1/`denominator` of its size (1, 2, 4 or 8; the
 // width and height rounded up), quickly and for showing only: the integer
 // transform and plain upsampling. `fullSize` gets the picture's own size.
 // 0 when the file cannot be opened or decoded, or for another denominator.
+int ReadJpegFileReduced(FileProbe& file, int denominator, DibImage& image, int* greySource,
+                        JpegSize* fullSize);
 int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
                         int* greySource, JpegSize* fullSize);
 
@@ -93,8 +98,8 @@ int WriteJpegPage(const std::filesystem::path& path, const DibImage& image, int 
 // Row by row (formats/page_rows.h): the rows of ReadJpegFile, and the bytes
 // of WriteJpegPage. Null where those would fail at the start (a header that
 // does not read or claims too large a picture; a file that cannot be
-// created).
-std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path);
+// created). The probe outlives the reader.
+std::unique_ptr<PageRowReader> OpenJpegRowReader(FileProbe& file);
 std::unique_ptr<PageRowWriter> OpenJpegRowWriter(const std::filesystem::path& path, int32_t width,
                                                  int32_t height, int colourMode, int quality);
 // The same over bytes in memory: the rows of ReadJpegMemory; the bytes
@@ -106,6 +111,7 @@ std::unique_ptr<PageRowWriter> OpenJpegRowWriterMemory(std::vector<uint8_t>& out
 // Decodes a UFO file: its first ten bytes are replaced by the JFIF start
 // (FF D8 FF E0 00 10 "JFIF") and the rest is read as JPEG data. Files shorter
 // than 11 bytes give 0.
+int ReadUfoFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // ReadUfoFile on bytes already in memory (copied: the caller's are kept).
@@ -114,8 +120,9 @@ int DecodeUfoBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
 // The luminance quantisation table (table 0) of a JPEG file, read from
 // the segments before its first scan, for the JPEG clean-up step. False
 // when the data is not a JPEG file, a segment is damaged or there is no
-// table 0. The file form reads the file's first 64 KiB only.
+// table 0. The file forms read the file's first 64 KiB only.
 bool ReadJpegQuantisers(const uint8_t* data, size_t size, JpegQuantisers& out);
+bool ReadJpegQuantisers(FileProbe& file, JpegQuantisers& out);
 bool ReadJpegQuantisers(const std::filesystem::path& path, JpegQuantisers& out);
 
 }  // namespace inkbrite

@@ -91,21 +91,13 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-// A regular file read through stdio (OpenRegularFile refuses a FIFO or a
-// device, which could block forever).
+// A probed file read through stdio from its start (the probe opened it
+// with OpenRegularFile, which refuses a FIFO or a device).
 class FileInput final : public JpegInput {
  public:
-  explicit FileInput(const std::filesystem::path& path) : m_file(OpenRegularFile(path)) {
-    if (m_file == nullptr) return;
-    std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
-    m_size = ec ? 0 : static_cast<uint64_t>(size);
+  explicit FileInput(FileProbe& file) : m_file(file.Rewound()), m_size(file.Size()) {
+    file.NoteIfClosed();
   }
-  ~FileInput() override {
-    if (m_file != nullptr) std::fclose(m_file);
-  }
-  FileInput(const FileInput&) = delete;
-  FileInput& operator=(const FileInput&) = delete;
   bool IsOpen() const { return m_file != nullptr; }
   uint64_t Size() const override { return m_size; }
 
@@ -430,15 +422,25 @@ int ReadJpegStreamReduced(JpegInput& input, const std::function<int(JpegSize)>& 
 
 }  // namespace jpeg_detail
 
-int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  jpeg_detail::FileInput input(path);
+int ReadJpegFile(FileProbe& file, DibImage& image, int* greySource) {
+  jpeg_detail::FileInput input(file);
   if (!input.IsOpen()) return 0;
   return jpeg_detail::ReadJpegStream(input, image, greySource);
 }
 
+int ReadJpegFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  FileProbe file(path);
+  return ReadJpegFile(file, image, greySource);
+}
+
 bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size) {
+  FileProbe file(path);
+  return ReadJpegSize(file, size);
+}
+
+bool ReadJpegSize(FileProbe& file, JpegSize& size) {
   size = {};
-  jpeg_detail::FileInput input(path);
+  jpeg_detail::FileInput input(file);
   if (!input.IsOpen()) return false;
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
@@ -459,10 +461,16 @@ bool ReadJpegSize(const std::filesystem::path& path, JpegSize& size) {
 
 int ReadJpegFileReduced(const std::filesystem::path& path, int denominator, DibImage& image,
                         int* greySource, JpegSize* fullSize) {
+  FileProbe file(path);
+  return ReadJpegFileReduced(file, denominator, image, greySource, fullSize);
+}
+
+int ReadJpegFileReduced(FileProbe& file, int denominator, DibImage& image, int* greySource,
+                        JpegSize* fullSize) {
   if (greySource != nullptr) *greySource = 0;
   if (fullSize != nullptr) *fullSize = {};
   if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) return 0;
-  jpeg_detail::FileInput input(path);
+  jpeg_detail::FileInput input(file);
   if (!input.IsOpen()) return 0;
   return jpeg_detail::ReadJpegStreamReduced(
       input, [denominator](JpegSize) { return denominator; }, image, greySource, fullSize);
@@ -478,8 +486,8 @@ int ReadJpegMemoryReduced(const uint8_t* data, size_t size, int denominator, Dib
       input, [denominator](JpegSize) { return denominator; }, image, greySource, nullptr);
 }
 
-std::unique_ptr<PageRowReader> OpenJpegRowReader(const std::filesystem::path& path) {
-  auto input = std::make_unique<jpeg_detail::FileInput>(path);
+std::unique_ptr<PageRowReader> OpenJpegRowReader(FileProbe& file) {
+  auto input = std::make_unique<jpeg_detail::FileInput>(file);
   if (!input->IsOpen()) return nullptr;
   auto reader = std::make_unique<jpeg_detail::JpegRowReader>(std::move(input));
   if (!reader->Open()) return nullptr;

@@ -2,7 +2,7 @@
 // The luminance quantisation table of a JPEG file, from its DQT segments
 // (the markers before the first scan), for the JPEG clean-up step.
 #include <array>
-#include <fstream>
+#include <span>
 #include <vector>
 
 #include "formats/jpeg/jpeg_codec.h"
@@ -68,13 +68,15 @@ bool ReadJpegQuantisers(const uint8_t* data, size_t size, JpegQuantisers& out) {
   return true;
 }
 
-bool ReadJpegQuantisers(const std::filesystem::path& path, JpegQuantisers& out) {
+bool ReadJpegQuantisers(FileProbe& file, JpegQuantisers& out) {
   // The tables come before the first scan, in the file's first kilobytes.
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> head(64 * 1024);
-  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<size_t>(in.gcount()));
+  const std::span<const uint8_t> head = file.Head(size_t{64} << 10);
   return ReadJpegQuantisers(head.data(), head.size(), out);
+}
+
+bool ReadJpegQuantisers(const std::filesystem::path& path, JpegQuantisers& out) {
+  FileProbe file(path);
+  return ReadJpegQuantisers(file, out);
 }
 
 }  // namespace inkbrite

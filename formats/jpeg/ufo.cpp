@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "formats/jpeg/jpeg_codec.h"
-#include "platform/file_io.h"
 #include "platform/read_status.h"
 
 namespace inkbrite {
@@ -19,9 +18,14 @@ constexpr uint8_t kJfifStart[10] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'
 }  // namespace
 
 int ReadUfoFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  FileProbe file(path);
+  return ReadUfoFile(file, image, greySource);
+}
+
+int ReadUfoFile(FileProbe& file, DibImage& image, int* greySource) {
   std::vector<uint8_t> bytes;
   // Compressed data larger than the largest picture accepted is not read.
-  if (!ReadFileBytes(path, kMaxDibBytes, bytes) || bytes.size() < 11) return 0;
+  if (!file.ReadAll(kMaxDibBytes, bytes) || bytes.size() < 11) return 0;
   std::copy(std::begin(kJfifStart), std::end(kJfifStart), bytes.begin());
   return ReadJpegMemory(bytes.data(), bytes.size(), image, greySource);
 }

@@ -33,6 +33,7 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
@@ -41,6 +42,7 @@ namespace inkbrite {
 // picture of component 0's size. On success *greySource (when given) is 0 for
 // the colour layout and 1 for grey. 0 for any other content or on failure,
 // the image cleared and *greySource untouched.
+int ReadJpeg2000File(FileProbe& file, DibImage& image, int* greySource);
 int ReadJpeg2000File(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // ReadJpeg2000File on bytes already in memory.

@@ -295,8 +295,13 @@ int DecodeJpeg2000Bytes(const uint8_t* data, size_t size, DibImage& image, int* 
   });
 }
 
+int ReadJpeg2000File(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxFileBytes, DecodeJpeg2000Bytes, image, greySource);
+}
+
 int ReadJpeg2000File(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxFileBytes, DecodeJpeg2000Bytes, image, greySource);
+  FileProbe file(path);
+  return ReadJpeg2000File(file, image, greySource);
 }
 
 }  // namespace inkbrite

@@ -27,13 +27,14 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 #include "formats/plain_pixels.h"
 
 namespace inkbrite {
 
 // Reads a JPEG XL file into a 24-bit picture. 1 on success with
 // *greySource (when given) set; 0 for anything else, the image cleared.
-int ReadJxlFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadJxlFile(FileProbe& file, DibImage& image, int* greySource);
 
 // ReadJxlFile on the bytes of a whole file.
 int DecodeJxlBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);

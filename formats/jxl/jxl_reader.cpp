@@ -187,8 +187,8 @@ int DecodeJxlBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
   return GuardedDecode(image, [&] { return Decode(data, size, image, greySource); });
 }
 
-int ReadJxlFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxJxlFileBytes, DecodeJxlBytes, image, greySource);
+int ReadJxlFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxJxlFileBytes, DecodeJxlBytes, image, greySource);
 }
 
 }  // namespace inkbrite

@@ -26,10 +26,12 @@
 #include <filesystem>
 
 #include "core/dib_image.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
 // Reads a WMF, placeable WMF or EMF file. 1 on success, else 0.
+int ReadPictureFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // The same for a metafile held in memory.

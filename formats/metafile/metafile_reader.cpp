@@ -173,9 +173,14 @@ int metafile::ReadPictureWithin(const uint8_t* data, size_t size, DibImage& imag
 }
 
 int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
+  FileProbe file(path);
+  return ReadPictureFile(file, image, greySource);
+}
+
+int ReadPictureFile(FileProbe& file, DibImage& image, int* greySource) {
   try {
     std::vector<uint8_t> bytes;
-    if (!ReadFileBytes(path, metafile::kMaxMetafileBytes, bytes) || bytes.empty()) return 0;
+    if (!file.ReadAll(metafile::kMaxMetafileBytes, bytes) || bytes.empty()) return 0;
     return ReadPictureMemory(bytes.data(), bytes.size(), image, greySource);
   } catch (const std::exception&) {
     return 0;

@@ -25,6 +25,7 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
@@ -32,6 +33,7 @@ namespace inkbrite {
 // *greySource (when given) is 1 for a grey or grey-with-alpha file and for a
 // palette file below 8 bits per pixel, else 0. 0 on failure, the image
 // cleared and *greySource untouched.
+int ReadPngFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadPngFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // ReadPngFile on bytes already in memory.

@@ -196,8 +196,13 @@ int DecodePngBytes(const uint8_t* data, size_t size, DibImage& image, int* greyS
   });
 }
 
+int ReadPngFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxPngFileBytes, DecodePngBytes, image, greySource);
+}
+
 int ReadPngFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxPngFileBytes, DecodePngBytes, image, greySource);
+  FileProbe file(path);
+  return ReadPngFile(file, image, greySource);
 }
 
 }  // namespace inkbrite

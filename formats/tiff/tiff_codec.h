@@ -26,6 +26,7 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
@@ -33,6 +34,7 @@ namespace inkbrite {
 // picture). *greySource (when given) is set to 1 when the picture comes from
 // grey samples (photometric 0 or 1, or a one-component JPEG), else 0.
 // 0 on any failure.
+int ReadTiffFile(FileProbe& file, DibImage& image, int* greySource);
 int ReadTiffFile(const std::filesystem::path& path, DibImage& image, int* greySource);
 
 // ReadTiffFile on bytes already in memory (the caller keeps them). On failure

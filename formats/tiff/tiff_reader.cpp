@@ -562,8 +562,13 @@ int DecodeTiffBytes(const uint8_t* data, size_t size, DibImage& image, int* grey
   return GuardedDecode(image, [&] { return tiff::Decode(data, size, image, greySource); });
 }
 
+int ReadTiffFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, tiff::kMaxStreamBytes, DecodeTiffBytes, image, greySource);
+}
+
 int ReadTiffFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, tiff::kMaxStreamBytes, DecodeTiffBytes, image, greySource);
+  FileProbe file(path);
+  return ReadTiffFile(file, image, greySource);
 }
 
 }  // namespace inkbrite

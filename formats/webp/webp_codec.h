@@ -22,13 +22,14 @@
 
 #include "core/dib_image.h"
 #include "core/ximage.h"
+#include "formats/file_probe.h"
 
 namespace inkbrite {
 
 // Reads a WebP file into a 24-bit picture. 1 on success with *greySource
 // (when given) set; 0 for any file that is not a whole WebP picture within
 // the limits, the image cleared.
-int ReadWebpFile(const std::filesystem::path& path, DibImage& image, int* greySource);
+int ReadWebpFile(FileProbe& file, DibImage& image, int* greySource);
 
 // ReadWebpFile on the bytes of a whole file.
 int DecodeWebpBytes(const uint8_t* data, size_t size, DibImage& image, int* greySource);

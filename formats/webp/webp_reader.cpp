@@ -124,8 +124,8 @@ int DecodeWebpBytes(const uint8_t* data, size_t size, DibImage& image, int* grey
   return GuardedDecode(image, [&] { return Decode(data, size, image, greySource); });
 }
 
-int ReadWebpFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
-  return ReadFileAndDecode(path, kMaxWebpFileBytes, DecodeWebpBytes, image, greySource);
+int ReadWebpFile(FileProbe& file, DibImage& image, int* greySource) {
+  return ReadFileAndDecode(file, kMaxWebpFileBytes, DecodeWebpBytes, image, greySource);
 }
 
 }  // namespace inkbrite

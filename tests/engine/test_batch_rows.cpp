@@ -12,6 +12,7 @@
 #include "batch/batch_job.h"
 #include "core/enhance.h"
 #include "formats/image_file.h"
+#include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -186,6 +187,29 @@ TEST_F(BatchRowsTest, WritesWhatTheWholePageConversionWrites) {
 // book's folder): the same books, folders and records as the whole-page
 // way, in every colour mode that streams, one job and three; a book with a
 // page that fails (cut, no picture, or only at its end) is not written.
+// A loose file is opened once by a run, for its book test, detection and
+// reading together, whichever way it is converted (a damaged file and one
+// that is no picture included); a run with workers tests the books before
+// it hands the files out, one more open each.
+TEST_F(BatchRowsTest, ALooseFileIsOpenedOnceByTheConversion) {
+  WriteSources(dir / "src", false, false);
+  const uint64_t files = 9;
+  struct Case {
+    const char* name;
+    bool rowByRow;
+    int jobs;
+    uint64_t opensPerFile;
+  };
+  for (const Case c :
+       {Case{"rows", true, 1, 1}, Case{"whole", false, 1, 1}, Case{"workers", true, 2, 2}}) {
+    SCOPED_TRACE(c.name);
+    const uint64_t before = RegularFileOpens();
+    const Result result = Run(c.name, c.rowByRow, c.jobs);
+    EXPECT_EQ(RegularFileOpens() - before, files * c.opensPerFile);
+    EXPECT_EQ(result.success, 8);  // the cut file still decodes
+  }
+}
+
 TEST_F(BatchRowsTest, BookPagesWriteWhatTheWholePageConversionWrites) {
   WriteSources(dir / "pages", true, false);
   const auto page = [this](const char* name) { return test::ReadAll(dir / "pages" / name); };

@@ -13,9 +13,13 @@
 
 #include "core/enhance.h"
 #include "core/para_block.h"
+#include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
+#include "formats/picture_size.h"
 #include "formats/reduce_save.h"
+#include "platform/file_io.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -126,6 +130,59 @@ TEST(LoadImageFile, AFifoIsRefusedWithoutWaiting) {
     }
     EXPECT_EQ(load.get(), 0) << name;
   }
+}
+
+// A file of every format with a writer is opened once for detection, its
+// size, its JPEG table and its decoding together, and reads what a reading
+// of its own path reads; a file that does not open keeps its reason for
+// every reader given its probe.
+TEST(FileProbe, OneOpenServesDetectionSizeAndDecoding) {
+  test::TempDir dir;
+  const DibImage page = test::MakeNoise(45, 31);
+  for (const std::string& ext : SaveExtensions()) {
+    SCOPED_TRACE(ext);
+    const fs::path path = dir / ("page" + ext);
+    ASSERT_EQ(SaveImageFile(path, page, 0, 90), 1);
+    DibImage alone;
+    int aloneGrey = -1;
+    ASSERT_EQ(LoadImageFile(path, alone, &aloneGrey), 1);
+
+    const uint64_t before = RegularFileOpens();
+    FileProbe file(path);
+    const ImageFormat format = DetectImageFormat(file);
+    PictureSize size;
+    const bool sized = ReadPictureFileSize(file, size);
+    JpegQuantisers tables;
+    const bool jpeg = ReadJpegQuantisers(file, tables);
+    DibImage image;
+    int grey = -1;
+    EXPECT_EQ(LoadImageFile(file, image, &grey), 1);
+    EXPECT_EQ(RegularFileOpens() - before, 1u);
+
+    EXPECT_EQ(format, DetectImageFormat(path, true));
+    EXPECT_EQ(file.Size(), fs::file_size(path));
+    EXPECT_EQ(jpeg, format == kFormatJpeg);
+    EXPECT_TRUE(sized);
+    EXPECT_EQ(size.width, 45);
+    EXPECT_EQ(size.height, 31);
+    EXPECT_EQ(grey, aloneGrey);
+    EXPECT_EQ(image.PackedDib(), alone.PackedDib());
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(file.ReadAll(UINT64_MAX, bytes));
+    EXPECT_EQ(bytes, test::ReadAll(path));
+  }
+  FileProbe missing(dir / "missing.png");
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_TRUE(missing.Head().empty());
+  DibImage image;
+  ReadStatus status;
+  EXPECT_EQ(LoadImageFile(missing, image, nullptr, &status), 0);
+  EXPECT_EQ(status, (ReadStatus{ReadError::kIoError, ENOENT}));
+  std::vector<uint8_t> bytes{1};
+  ReadNotes notes;
+  EXPECT_FALSE(missing.ReadAll(UINT64_MAX, bytes));
+  EXPECT_EQ(notes.Status(), (ReadStatus{ReadError::kIoError, ENOENT}));
+  EXPECT_EQ(bytes, std::vector<uint8_t>{1});
 }
 
 TEST(SaveImageFile, LosslessFormatsRoundTripAndGreyJpegReadsBackGrey) {
