@@ -203,11 +203,11 @@ TEST_F(ViewerBookTest, ABookTakesTheSetOfItsSeriesAsTheBatchDoes) {
   EXPECT_EQ(Frame()->NoteText().toStdString(), "设置：series-bright（此系列）");
   // A page turn keeps a change; "本书设置" goes back to the set.
   AppParams().SetValue(kBrightness, 90);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(AppParams().GetValue(kBrightness), 90);
   Frame()->ParaBar()->OnSettingInForce();
   EXPECT_EQ(AppParams().GetValue(kBrightness), 150);
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_EQ(Doc()->SaveAs(dir / "viewer.png"), 1);
 
   BatchSettings settings;
