@@ -154,10 +154,10 @@ bool ShootWindow(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   }
   Settle(300);
   ok = Save(frame, out, "01-page.png") && ok;
-  frame->OnCommand(kCmdFitWindow);
+  frame->Action(kCmdFitWindow)->trigger();
   Settle(300);
   ok = Save(frame, out, "02-fitted.png") && ok;
-  frame->OnCommand(kCmdTileVertical);
+  frame->Action(kCmdTileVertical)->trigger();
   Settle(300);
   ok = Save(frame, out, "03-tiled.png") && ok;
   {
@@ -274,27 +274,27 @@ bool ShootBook(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   bool ok = true;
   {
     // Two pages side by side, left to right and then right to left.
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
     if (!pages.empty() && app.OpenDocumentFile(pages.front())) {
-      frame->OnCommand(kCmdTwoPages);
-      frame->OnCommand(kCmdFitWindow);
+      frame->Action(kCmdTwoPages)->trigger();
+      frame->Action(kCmdFitWindow)->trigger();
       Settle(300);
       ok = Save(frame, out, "19-two-pages.png") && ok;
-      frame->OnCommand(kCmdRightToLeft);
+      frame->Action(kCmdRightToLeft)->trigger();
       Settle(300);
       ok = Save(frame, out, "20-two-pages-right-to-left.png") && ok;
     }
   }
   {
     // A book open at its second page: the title names the book and the page.
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
     const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots";
     std::error_code ec;
     fs::create_directories(folder, ec);
     const fs::path book = folder / "sample.cbt";
     if (WriteTarBook(book, pages) && app.OpenDocumentFile(book)) {
-      frame->OnCommand(kCmdNextPage);
-      frame->OnCommand(kCmdFitWindow);
+      frame->Action(kCmdNextPage)->trigger();
+      frame->Action(kCmdFitWindow)->trigger();
       Settle(300);
       ok = Save(frame, out, "17-book.png") && ok;
       // The open dialog's preview of a book: its first page.
@@ -310,7 +310,7 @@ bool ShootBook(CInkbriteApp& app, CMainFrame* frame, const QString& out,
       std::fprintf(stderr, "cannot open the book %s\n", book.c_str());
       ok = false;
     }
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
     fs::remove_all(folder, ec);
   }
   return ok;
@@ -322,19 +322,19 @@ bool ShootThumbnails(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   bool ok = true;
   {
     // The thumbnail strip beside a page, and the list of keys.
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
     if (!pages.empty() && app.OpenDocumentFile(pages.front())) {
-      frame->OnCommand(kCmdSinglePage);
-      if (frame->ActiveDocument()->RightToLeft()) frame->OnCommand(kCmdRightToLeft);
-      frame->OnCommand(kCmdThumbnails);
-      frame->OnCommand(kCmdNextPage);
+      frame->Action(kCmdSinglePage)->trigger();
+      if (frame->ActiveDocument()->RightToLeft()) frame->Action(kCmdRightToLeft)->trigger();
+      frame->Action(kCmdThumbnails)->trigger();
+      frame->Action(kCmdNextPage)->trigger();
       CThumbnailStrip* strip = frame->ThumbnailStrip();
       QElapsedTimer waited;
       waited.start();
       while (!strip->AllArrived() && waited.elapsed() < 20000) Settle(50);
       Settle(300);
       ok = Save(frame, out, "25-thumbnails.png") && ok;
-      frame->OnCommand(kCmdThumbnails);
+      frame->Action(kCmdThumbnails)->trigger();
       std::vector<QAction*> actions;
       for (QAction* action : frame->actions()) actions.push_back(action);
       CShortcutListDialog list(actions, frame);
@@ -342,7 +342,7 @@ bool ShootThumbnails(CInkbriteApp& app, CMainFrame* frame, const QString& out,
       Settle(200);
       ok = Save(&list, out, "26-shortcut-list.png") && ok;
     }
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
   }
   return ok;
 }
@@ -366,10 +366,10 @@ bool ShootViewModes(CInkbriteApp& app, CMainFrame* frame, const QString& out,
             .save(QString::fromStdString(small.string())) &&
         app.OpenDocumentFile(pages.front()) && app.OpenDocumentFile(small)) {
       const bool centred = CentreSmallPages();
-      if (!centred) frame->OnCommand(kCmdCentreSmallPages);
+      if (!centred) frame->Action(kCmdCentreSmallPages)->trigger();
       Settle(300);
       ok = Save(frame, out, "21-small-page-centred.png") && ok;
-      if (!centred) frame->OnCommand(kCmdCentreSmallPages);
+      if (!centred) frame->Action(kCmdCentreSmallPages)->trigger();
       if (QMenu* windows = frame->WindowMenu()) {
         windows->popup(frame->mapToGlobal(QPoint(0, 0)));
         Settle(100);
@@ -383,35 +383,35 @@ bool ShootViewModes(CInkbriteApp& app, CMainFrame* frame, const QString& out,
         view->hide();
       }
       // The small page fitted to the window and turned a quarter clockwise.
-      frame->OnCommand(kCmdFitPage);
-      frame->OnCommand(kCmdTurnRight);
+      frame->Action(kCmdFitPage)->trigger();
+      frame->Action(kCmdTurnRight)->trigger();
       Settle(100);
       ok = Save(frame, out, "24-fitted-and-turned.png") && ok;
       // Before and after side by side on a page made darker and harder.
-      frame->OnCommand(kCmdCloseAll);
+      frame->Action(kCmdCloseAll)->trigger();
       if (app.OpenDocumentFile(pages.front())) {
         AppParams().SetValue(kBrightness, 70);
         AppParams().SetValue(kContrast, 170);
         AppParams().SetValue(kGamma, 140);
-        frame->OnCommand(kCmdSinglePage);
-        frame->OnCommand(kCmdFitPage);
-        frame->OnCommand(kCmdSplitView);
+        frame->Action(kCmdSinglePage)->trigger();
+        frame->Action(kCmdFitPage)->trigger();
+        frame->Action(kCmdSplitView)->trigger();
         Settle(300);
         ok = Save(frame, out, "27-split-before-after.png") && ok;
         // The histogram beside the page, with the clipping marks on it.
-        frame->OnCommand(kCmdSplitView);
-        frame->OnCommand(kCmdHistogram);
-        frame->OnCommand(kCmdClipWarnings);
+        frame->Action(kCmdSplitView)->trigger();
+        frame->Action(kCmdHistogram)->trigger();
+        frame->Action(kCmdClipWarnings)->trigger();
         Settle(300);
         frame->UpdateHistogram();
         Settle(100);
         ok = Save(frame, out, "28-histogram.png") && ok;
-        frame->OnCommand(kCmdClipWarnings);
-        frame->OnCommand(kCmdHistogram);
+        frame->Action(kCmdClipWarnings)->trigger();
+        frame->Action(kCmdHistogram)->trigger();
         AppParams().ResetDefaults();
       }
     }
-    frame->OnCommand(kCmdCloseAll);
+    frame->Action(kCmdCloseAll)->trigger();
     fs::remove_all(folder, ec);
   }
   return ok;

@@ -66,7 +66,7 @@ Round Measure(CInkbriteApp& app, const fs::path& first) {
   CThumbnailStrip* strip = frame->ThumbnailStrip();
   QElapsedTimer timer;
   timer.start();
-  frame->OnCommand(kCmdThumbnails);  // on
+  frame->Action(kCmdThumbnails)->trigger();  // on
   Round round;
   WaitUntil([strip] { return ScreenfulShown(strip); });
   round.screenful = static_cast<double>(timer.nsecsElapsed()) / 1e6;
@@ -76,8 +76,8 @@ Round Measure(CInkbriteApp& app, const fs::path& first) {
   for (int i = 0; i < strip->Count(); ++i) {
     if (strip->List()->visualItemRect(strip->List()->item(i)).intersects(area)) ++round.onScreen;
   }
-  frame->OnCommand(kCmdThumbnails);  // off
-  frame->OnCommand(kCmdCloseAll);
+  frame->Action(kCmdThumbnails)->trigger();  // off
+  frame->Action(kCmdCloseAll)->trigger();
   QApplication::processEvents();
   return round;
 }

@@ -138,7 +138,7 @@ CInkbriteView* Open(CInkbriteApp& app, const fs::path& page) {
 }
 
 void CloseAll(CInkbriteApp& app) {
-  app.MainFrame()->OnCommand(kCmdCloseAll);
+  app.MainFrame()->Action(kCmdCloseAll)->trigger();
   QApplication::processEvents();
 }
 
@@ -150,7 +150,7 @@ std::vector<double> MeasureChange(CInkbriteApp& app, const fs::path& page, bool 
                                   std::vector<double>* whole = nullptr) {
   CInkbriteView* view = Open(app, page);
   WaitLoaded(view->Document(), view);
-  if (fit != view->IsFitToWindow()) view->OnCommand(kCmdFitWindow);
+  if (fit != view->IsFitToWindow()) view->ToggleFitToWindow();
   WaitUntil([view] { return !view->RenderPending(); });
   WaitPainted(view);
   std::vector<double> ms;
@@ -172,7 +172,7 @@ std::vector<double> MeasureChange(CInkbriteApp& app, const fs::path& page, bool 
       whole->push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
   }
-  if (view->IsFitToWindow()) view->OnCommand(kCmdFitWindow);  // the next window starts unfitted
+  if (view->IsFitToWindow()) view->ToggleFitToWindow();  // the next window starts unfitted
   CloseAll(app);
   return ms;
 }
@@ -185,9 +185,9 @@ std::vector<double> MeasureNextPage(CInkbriteApp& app, const fs::path& first, si
   CInkbriteDoc* doc = view->Document();
   // A folder or book reopens at the page and in the layout the last round
   // left it in.
-  app.MainFrame()->OnCommand(twoPages ? kCmdTwoPages : kCmdSinglePage);
-  app.MainFrame()->OnCommand(kCmdFirstPage);
-  view->OnCommand(kCmdFitWindow);
+  app.MainFrame()->Action(twoPages ? kCmdTwoPages : kCmdSinglePage)->trigger();
+  app.MainFrame()->Action(kCmdFirstPage)->trigger();
+  view->ToggleFitToWindow();
   WaitPainted(view);
   std::vector<double> ms;
   const int turns = static_cast<int>(count) / (twoPages ? 2 : 1) - 1;
@@ -204,12 +204,12 @@ std::vector<double> MeasureNextPage(CInkbriteApp& app, const fs::path& first, si
     const uint64_t painted = view->PaintedGeneration();
     QElapsedTimer timer;
     timer.start();
-    app.MainFrame()->OnCommand(kCmdNextPage);
+    app.MainFrame()->Action(kCmdNextPage)->trigger();
     WaitUntil([&] { return view->PaintedGeneration() > painted && Painted(view); });
     ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
   }
-  if (twoPages) app.MainFrame()->OnCommand(kCmdSinglePage);  // remembered for the folder
-  view->OnCommand(kCmdFitWindow);
+  if (twoPages) app.MainFrame()->Action(kCmdSinglePage)->trigger();  // remembered for the folder
+  view->ToggleFitToWindow();
   CloseAll(app);
   return ms;
 }
@@ -240,7 +240,7 @@ BigPageFigures MeasureBigPage(CInkbriteApp& app, const fs::path& big, const fs::
   BigPageFigures figures;
   CInkbriteView* view = Open(app, before);
   CInkbriteDoc* doc = view->Document();
-  view->OnCommand(kCmdFitWindow);
+  view->ToggleFitToWindow();
   WaitPainted(view);
   const double resident = ResidentBytes();
   const int rendered = view->RenderCount();
@@ -271,7 +271,7 @@ BigPageFigures MeasureBigPage(CInkbriteApp& app, const fs::path& big, const fs::
     figures.firstPicture = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   const double decoded = 3.0 * doc->Page().Width() * doc->Page().Height();
   figures.memoryRatio = (ResidentBytes() - resident) / decoded;
-  view->OnCommand(kCmdFitWindow);
+  view->ToggleFitToWindow();
   CloseAll(app);
   return figures;
 }

@@ -18,7 +18,6 @@
 
 #include "browse/inkbrite_doc.h"
 #include "browse/reading/reading_places.h"
-#include "browse/services/commands.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/dib_paint.h"
 #include "core/enhance.h"
@@ -506,64 +505,41 @@ void CInkbriteView::resizeEvent(QResizeEvent* event) {
 
 // ---- commands ----
 
-bool CInkbriteView::OnCommand(int id) {
-  switch (id) {
-    case kCmdNextPage:
-    case kCmdPreviousPage:
-    case kCmdFirstPage:
-    case kCmdLastPage: TurnPage(id); return true;
-    case kCmdTopLeft:
-    case kCmdBottomLeft:
-    case kCmdTopRight:
-    case kCmdBottomRight: JumpToCorner(id); return true;
-    case kCmdSingleKey: SingleKey(); return true;
-    case kCmdFitWindow:
-      Fit(!m_fit);
-      m_fit = !m_fit;
-      if (m_fit) m_zoom = ViewZoom();
-      UpdateScrollSizes();
-      RememberZoom();
-      return true;
-    case kCmdZoomIn:
-    case kCmdZoomOut:
-      SetZoom({ZoomMode::kFactor, NextZoomStep(ViewScale(), id == kCmdZoomIn)});
-      return true;
-    case kCmdActualSize: SetZoom({ZoomMode::kOneToOne}); return true;
-    case kCmdFitWidth: SetZoom({ZoomMode::kFitWidth}); return true;
-    case kCmdFitHeight: SetZoom({ZoomMode::kFitHeight}); return true;
-    case kCmdFitPage: SetZoom({ZoomMode::kFitPage}); return true;
-    case kCmdTurnRight: Turn(1); return true;
-    case kCmdTurnLeft: Turn(-1); return true;
-    case kCmdShowOriginal:
-      m_showOriginal = !m_showOriginal;
-      viewport()->update();
-      return true;
-    case kCmdSplitView:
-      m_split = !m_split;
-      viewport()->update();
-      return true;
-    case kCmdAutoPlay: ToggleAutoPlay(); return true;
-    default: return false;
-  }
+void CInkbriteView::ToggleFitToWindow() {
+  Fit(!m_fit);
+  m_fit = !m_fit;
+  if (m_fit) m_zoom = ViewZoom();
+  UpdateScrollSizes();
+  RememberZoom();
 }
 
-void CInkbriteView::TurnPage(int id) {
+void CInkbriteView::ZoomIn() { SetZoom({ZoomMode::kFactor, NextZoomStep(ViewScale(), true)}); }
+
+void CInkbriteView::ZoomOut() { SetZoom({ZoomMode::kFactor, NextZoomStep(ViewScale(), false)}); }
+
+void CInkbriteView::ToggleShowOriginal() {
+  m_showOriginal = !m_showOriginal;
+  viewport()->update();
+}
+
+void CInkbriteView::ToggleSplitView() {
+  m_split = !m_split;
+  viewport()->update();
+}
+
+void CInkbriteView::TurnPage(CInkbriteDoc::Turn turn) {
   if (!m_doc) return;
-  TurnPageWithin(id);
+  TurnPageWithin(turn);
   emit pageTurned();
 }
 
-void CInkbriteView::TurnPageWithin(int id) {
-  // Within a split spread first.
-  if (id == kCmdNextPage && ShowSpreadPart(SpreadPart() + 1)) return;
-  if (id == kCmdPreviousPage && ShowSpreadPart(SpreadPart() - 1)) return;
-  if (id == kCmdPreviousPage || id == kCmdLastPage) m_nextPart = -1;  // the spread's last page
-  int index = 0;
+void CInkbriteView::TurnPageWithin(CInkbriteDoc::Turn turn) {
   using Turn = CInkbriteDoc::Turn;
-  const Turn turn = id == kCmdNextPage       ? Turn::kNext
-                    : id == kCmdPreviousPage ? Turn::kPrevious
-                    : id == kCmdFirstPage    ? Turn::kFirst
-                                             : Turn::kLast;
+  // Within a split spread first.
+  if (turn == Turn::kNext && ShowSpreadPart(SpreadPart() + 1)) return;
+  if (turn == Turn::kPrevious && ShowSpreadPart(SpreadPart() - 1)) return;
+  if (turn == Turn::kPrevious || turn == Turn::kLast) m_nextPart = -1;  // the spread's last page
+  int index = 0;
   if (!TurnToNeighbourBook(turn)) {
     const ListedPage page = m_doc->TurnPage(turn, index);
     if (!page.empty()) m_doc->OpenPage(page);
@@ -579,18 +555,18 @@ bool CInkbriteView::TurnToNeighbourBook(CInkbriteDoc::Turn turn) {
   return true;
 }
 
-void CInkbriteView::JumpToCorner(int id) {
+void CInkbriteView::JumpToCorner(Corner corner) {
   const QSize page = ShownPageSize();
   const int cw = viewport()->width(), ch = viewport()->height();
-  if (id == kCmdTopLeft) {
+  if (corner == Corner::kTopLeft) {
     ScrollTo({0, 0});
     return;
   }
   if (!(cw < page.width() || ch < page.height())) return;
   const int right = std::max(0, page.width() - cw), bottom = std::max(0, page.height() - ch);
-  if (id == kCmdBottomLeft) ScrollTo({0, bottom});
-  if (id == kCmdTopRight) ScrollTo({right, 0});
-  if (id == kCmdBottomRight) ScrollTo({right, bottom});
+  if (corner == Corner::kBottomLeft) ScrollTo({0, bottom});
+  if (corner == Corner::kTopRight) ScrollTo({right, 0});
+  if (corner == Corner::kBottomRight) ScrollTo({right, bottom});
 }
 
 void CInkbriteView::ArmCornerState() {
@@ -786,9 +762,11 @@ void CInkbriteView::UpdateCursor(QPoint point) {
 
 void CInkbriteView::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && (event->buttons() & Qt::LeftButton)) {
-    // Right button while the left is held: previous page, posted.
+    // Right button while the left is held: previous page, asked for once
+    // the mouse event is done.
     QMetaObject::invokeMethod(
-        this, [this] { OnCommand(kCmdPreviousPage); }, Qt::QueuedConnection);
+        this, [this] { emit pageTurnRequested(CInkbriteDoc::Turn::kPrevious); },
+        Qt::QueuedConnection);
     return;
   }
   const int divider = DividerX();
@@ -881,8 +859,7 @@ void CInkbriteView::wheelEvent(QWheelEvent* event) {
   }
   event->accept();
   const bool back = delta > 0;
-  // The page counter and the strip follow through pageTurned.
-  TurnPage(back ? kCmdPreviousPage : kCmdNextPage);
+  emit pageTurnRequested(back ? CInkbriteDoc::Turn::kPrevious : CInkbriteDoc::Turn::kNext);
   // Going back, the previous page shows its bottom, where reading left it.
   if (back) {
     const QSize page = DisplayedSize();

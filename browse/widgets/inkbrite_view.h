@@ -107,9 +107,6 @@ class CInkbriteView : public QAbstractScrollArea {
   // the working set while the earlier one stays on screen.
   void OnFullPage();
 
-  // Runs one of the view's commands (page, corner, fit, single key); false
-  // for a command the view does not handle.
-  bool OnCommand(int id);
   bool IsFitToWindow() const { return m_fit; }
   // Auto-play: pages turn by themselves every AutoPlaySeconds of the shared
   // set, stopping at the last file of the folder.
@@ -191,10 +188,48 @@ class CInkbriteView : public QAbstractScrollArea {
   int SpreadPart() const { return m_renderer.Part(); }
   int SpreadParts() const { return m_renderer.Parts(); }
 
+ public slots:
+  // The view's commands, one slot each (the main frame's actions call them
+  // on the active view).
+  // The page commands: within a split spread first, at a book's end on to
+  // the neighbouring book; then pageTurned.
+  void TurnPage(CInkbriteDoc::Turn turn);
+  void NextPage() { TurnPage(CInkbriteDoc::Turn::kNext); }
+  void PreviousPage() { TurnPage(CInkbriteDoc::Turn::kPrevious); }
+  void FirstPage() { TurnPage(CInkbriteDoc::Turn::kFirst); }
+  void LastPage() { TurnPage(CInkbriteDoc::Turn::kLast); }
+  // The corners of the page shown (the top left always; the others while
+  // the page is larger than the window).
+  void ShowTopLeft() { JumpToCorner(Corner::kTopLeft); }
+  void ShowBottomLeft() { JumpToCorner(Corner::kBottomLeft); }
+  void ShowTopRight() { JumpToCorner(Corner::kTopRight); }
+  void ShowBottomRight() { JumpToCorner(Corner::kBottomRight); }
+  // Single-key browsing: the page's corners in turn, then the next page.
+  void SingleKey();
+  // 自动缩小到窗口大小: fits the page to the window, or shows it unfitted.
+  void ToggleFitToWindow();
+  void ZoomIn();
+  void ZoomOut();
+  void ShowActualSize() { SetZoom({ZoomMode::kOneToOne}); }
+  void FitWidth() { SetZoom({ZoomMode::kFitWidth}); }
+  void FitHeight() { SetZoom({ZoomMode::kFitHeight}); }
+  void FitPage() { SetZoom({ZoomMode::kFitPage}); }
+  void TurnRight() { Turn(1); }
+  void TurnLeft() { Turn(-1); }
+  void ToggleShowOriginal();
+  void ToggleSplitView();
+  void ToggleAutoPlay();
+
  signals:
-  // The page shown changed by a command of the view (a page command, the
-  // wheel, the mouse, single-key browsing, auto-play).
+  // The page shown changed by a command of the view (a page command,
+  // single-key browsing, auto-play).
   void pageTurned();
+  // The user asked for another page by the mouse (the wheel at the page's
+  // end; the right button while the left is held): whoever owns the
+  // reading turns it (the main frame, through TurnPage). The wheel's turn
+  // back is answered at once: the page it brings is then shown at its
+  // bottom.
+  void pageTurnRequested(CInkbriteDoc::Turn turn);
   // The zoom, or the page's size on screen, changed.
   void zoomChanged();
   // A new picture is on screen (its findings and histogram with it).
@@ -235,9 +270,7 @@ class CInkbriteView : public QAbstractScrollArea {
   void TakeParameters();
   void ShowOutOfMemory();
   void UpdateScrollSizes();
-  // A page command, then pageTurned.
-  void TurnPage(int id);
-  void TurnPageWithin(int id);
+  void TurnPageWithin(CInkbriteDoc::Turn turn);
   // Paints the renderer's picture (under its lock); `partInView` gets the
   // picture's pixels in view.
   void Paint(QPainter& painter, const DibImage& shown, const DibImage* original, QSize source,
@@ -245,8 +278,8 @@ class CInkbriteView : public QAbstractScrollArea {
   // At a book's end, on to the neighbouring book of its folder, with a
   // note in the status bar; false when the page turns within the book.
   bool TurnToNeighbourBook(CInkbriteDoc::Turn turn);
-  void JumpToCorner(int id);
-  void SingleKey();
+  enum class Corner { kTopLeft, kBottomLeft, kTopRight, kBottomRight };
+  void JumpToCorner(Corner corner);
   void ArmCornerState();
   void Fit(bool fit);
   bool ScrollStep(int dx, int dy);
@@ -258,7 +291,6 @@ class CInkbriteView : public QAbstractScrollArea {
   // gone far enough: at once when the whole page is in view (nothing to
   // pan), with Ctrl held otherwise. True when a drag ran.
   bool DragPageOut(QMouseEvent* event);
-  void ToggleAutoPlay();
   void AutoPlayTick();
   bool PageFitsClient() const;
   void SetZoom(ViewZoom zoom);

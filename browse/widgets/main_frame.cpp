@@ -19,6 +19,8 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <array>
+#include <span>
 
 #include "browse/dialogs/about_dialog.h"
 #include "browse/dialogs/auto_play_dialog.h"
@@ -306,6 +308,7 @@ void CMainFrame::ToggleParaBar() {
   m_paraBarTimer.stop();
   if (m_paraBar->isVisible()) {
     m_paraBar->hide();
+    UpdateChecks();
     return;
   }
   if (!m_paraBarPlaced) {
@@ -315,6 +318,7 @@ void CMainFrame::ToggleParaBar() {
   m_paraBar->show();
   m_paraBar->raise();
   m_paraBar->repaint();
+  UpdateChecks();
 }
 
 void CMainFrame::PlaceParaBar() {
@@ -469,91 +473,107 @@ CMainFrame::~CMainFrame() = default;
 
 // ---- actions, menus, toolbar, status bar ----
 
-QAction* CMainFrame::MakeAction(int id, std::initializer_list<QKeySequence> keys) {
-  auto* action = new QAction(this);
-  SetCommandTexts(action, id);
-  action->setIcon(CommandIcon(id));
-  action->setShortcuts(QList<QKeySequence>(keys));
-  action->setShortcutContext(Qt::WindowShortcut);
-  connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-  addAction(action);  // the keys work while the menu holding it is not shown
-  m_actions[id] = action;
-  return action;
-}
+// Every command: its id, its slot (the frame's, or the active view's),
+// whether it is checked, and its keys. Keys carry no keypad modifier:
+// shortcuts are matched without it on X11, so the keypad's +, - and Enter
+// are the same keys as the main ones.
+struct CMainFrame::CommandRow {
+  int id;
+  void (CMainFrame::*frame)();
+  void (CInkbriteView::*view)();
+  bool checkable;
+  std::array<QKeyCombination, 4> keys;  // Qt::Key_unknown: none
+};
 
-void CMainFrame::CreateViewModeActions() {
-  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
-    return MakeAction(id, keys);
+std::span<const CMainFrame::CommandRow> CMainFrame::CommandRows() {
+  using F = CMainFrame;
+  using V = CInkbriteView;
+  constexpr auto kCtrl = Qt::CTRL;
+  // clang-format off
+  static const CommandRow kRows[] = {
+      {kCmdOpen,                  &F::RunOpenDialog,               nullptr, false, {kCtrl | Qt::Key_O}},
+      {kCmdClose,                 &F::CloseActiveWindow,           nullptr, false, {}},
+      {kCmdSave,                  &F::SaveActivePage,              nullptr, false, {kCtrl | Qt::Key_S}},
+      {kCmdSaveAs,                &F::SaveActivePageAs,            nullptr, false, {}},
+      {kCmdAskBeforeOverwrite,    &F::ToggleAskBeforeOverwrite,    nullptr, true,  {}},
+      {kCmdRecentPerFolder,       &F::ToggleRecentPerFolder,       nullptr, true,  {}},
+      {kCmdDoubleClickFullScreen, &F::ToggleDoubleClickFullScreen, nullptr, true,  {}},
+      {kCmdBatch,                 &F::RunBatchDialog,              nullptr, false, {}},
+      {kCmdExit,                  &F::ExitProgram,                 nullptr, false, {}},
+      {kCmdToolbar,               &F::ToggleToolBar,               nullptr, true,  {}},
+      {kCmdStatusBar,             &F::ToggleStatusBar,             nullptr, true,  {}},
+      {kCmdParaBar,               &F::ToggleParaBar,               nullptr, true,  {kCtrl | Qt::Key_A, kCtrl | Qt::Key_P}},
+      {kCmdDisplayOrder,          &F::RunDisplayOrderDialog,       nullptr, false, {}},
+      {kCmdFullScreen,            &F::OnFullScreenKey,             nullptr, true,  {kCtrl | Qt::Key_F, Qt::Key_Escape}},
+      {kCmdReaderFullScreen,      &F::ToggleReaderFullScreen,      nullptr, true,  {Qt::Key_F11}},
+      {kCmdFitWindow,             nullptr, &V::ToggleFitToWindow,           true,  {kCtrl | Qt::Key_Minus}},
+      {kCmdAutoPlay,              nullptr, &V::ToggleAutoPlay,              true,  {kCtrl | Qt::Key_L}},
+      {kCmdAutoPlaySettings,      &F::RunAutoPlaySettings,         nullptr, false, {}},
+      {kCmdThumbnails,            &F::ToggleThumbnails,            nullptr, true,  {kCtrl | Qt::Key_T}},
+      {kCmdShortcutList,          &F::ShowShortcutList,            nullptr, false, {Qt::Key_F1}},
+      {kCmdCentreSmallPages,      &F::ToggleCentreSmallPages,      nullptr, true,  {}},
+      {kCmdZoomIn,                nullptr, &V::ZoomIn,                      false, {kCtrl | Qt::Key_Up, kCtrl | Qt::Key_Equal}},
+      {kCmdZoomOut,               nullptr, &V::ZoomOut,                     false, {kCtrl | Qt::Key_Down}},
+      {kCmdActualSize,            nullptr, &V::ShowActualSize,              true,  {kCtrl | Qt::Key_0}},
+      {kCmdFitWidth,              nullptr, &V::FitWidth,                    true,  {kCtrl | Qt::Key_7}},
+      {kCmdFitHeight,             nullptr, &V::FitHeight,                   true,  {kCtrl | Qt::Key_8}},
+      {kCmdFitPage,               nullptr, &V::FitPage,                     true,  {kCtrl | Qt::Key_9}},
+      {kCmdTurnRight,             nullptr, &V::TurnRight,                   false, {kCtrl | Qt::Key_R}},
+      {kCmdTurnLeft,              nullptr, &V::TurnLeft,                    false, {kCtrl | Qt::SHIFT | Qt::Key_R}},
+      {kCmdShowOriginal,          nullptr, &V::ToggleShowOriginal,          true,  {kCtrl | Qt::Key_B}},
+      {kCmdSplitView,             nullptr, &V::ToggleSplitView,             true,  {kCtrl | Qt::Key_D}},
+      {kCmdHistogram,             &F::ToggleHistogram,             nullptr, true,  {kCtrl | Qt::Key_H}},
+      {kCmdClipWarnings,          &F::ToggleClipWarnings,          nullptr, true,  {kCtrl | Qt::Key_J}},
+      {kCmdSingleInstance,        &F::ToggleSingleInstance,        nullptr, true,  {}},
+      {kCmdSinglePage,            &F::ShowSinglePage,              nullptr, true,  {kCtrl | Qt::Key_1}},
+      {kCmdTwoPages,              &F::ShowTwoPages,                nullptr, true,  {kCtrl | Qt::Key_2}},
+      {kCmdCoverAlone,            &F::ToggleCoverAlone,            nullptr, true,  {kCtrl | Qt::Key_3}},
+      {kCmdRightToLeft,           &F::ToggleRightToLeft,           nullptr, true,  {kCtrl | Qt::Key_4}},
+      {kCmdFirstPage,             nullptr, &V::FirstPage,                   false, {kCtrl | Qt::Key_Home}},
+      {kCmdLastPage,              nullptr, &V::LastPage,                    false, {kCtrl | Qt::Key_End}},
+      // The characters + and . and Enter turn forward, , and - back
+      // (UpdateChecks swaps , and . for right to left).
+      {kCmdNextPage,              nullptr, &V::NextPage,                    false, {Qt::Key_Plus, Qt::Key_Period, Qt::Key_Return, Qt::Key_Enter}},
+      {kCmdPreviousPage,          nullptr, &V::PreviousPage,                false, {Qt::Key_Comma, Qt::Key_Minus}},
+      {kCmdRefresh,               &F::RefreshFolder,               nullptr, false, {Qt::Key_F5}},
+      {kCmdTopLeft,               nullptr, &V::ShowTopLeft,                 false, {Qt::Key_Home}},
+      {kCmdBottomLeft,            nullptr, &V::ShowBottomLeft,              false, {Qt::Key_End}},
+      {kCmdTopRight,              nullptr, &V::ShowTopRight,                false, {Qt::Key_PageUp}},
+      {kCmdBottomRight,           nullptr, &V::ShowBottomRight,             false, {Qt::Key_PageDown}},
+      {kCmdSingleKey,             nullptr, &V::SingleKey,                   false, {Qt::Key_Space}},
+      {kCmdNewWindow,             &F::OpenNewWindow,               nullptr, false, {}},
+      {kCmdCascade,               &F::CascadeWindows,              nullptr, false, {}},
+      {kCmdTileHorizontal,        &F::TileWindowsAbove,            nullptr, false, {}},
+      {kCmdTileVertical,          &F::TileWindowsSideBySide,       nullptr, false, {}},
+      {kCmdNextWindow,            &F::ActivateNextWindow,          nullptr, false, {Qt::Key_Tab}},
+      {kCmdCloseAll,              &F::CloseAllWindows,             nullptr, false, {}},
+      {kCmdHelp,                  &F::ShowHelpPage,                nullptr, false, {}},
+      {kCmdAbout,                 &F::ShowAboutBox,                nullptr, false, {}},
   };
-  make(kCmdCentreSmallPages)->setCheckable(true);
-  make(kCmdZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Up), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-  make(kCmdZoomOut, {QKeySequence(Qt::CTRL | Qt::Key_Down)});
-  make(kCmdActualSize, {QKeySequence(Qt::CTRL | Qt::Key_0)})->setCheckable(true);
-  make(kCmdFitWidth, {QKeySequence(Qt::CTRL | Qt::Key_7)})->setCheckable(true);
-  make(kCmdFitHeight, {QKeySequence(Qt::CTRL | Qt::Key_8)})->setCheckable(true);
-  make(kCmdFitPage, {QKeySequence(Qt::CTRL | Qt::Key_9)})->setCheckable(true);
-  make(kCmdTurnRight, {QKeySequence(Qt::CTRL | Qt::Key_R)});
-  make(kCmdTurnLeft, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
-  make(kCmdShowOriginal, {QKeySequence(Qt::CTRL | Qt::Key_B)})->setCheckable(true);
-  make(kCmdSplitView, {QKeySequence(Qt::CTRL | Qt::Key_D)})->setCheckable(true);
-  make(kCmdHistogram, {QKeySequence(Qt::CTRL | Qt::Key_H)})->setCheckable(true);
-  make(kCmdClipWarnings, {QKeySequence(Qt::CTRL | Qt::Key_J)})->setCheckable(true);
-  make(kCmdSingleInstance)->setCheckable(true);
+  // clang-format on
+  return kRows;
 }
 
 void CMainFrame::CreateActions() {
-  const auto make = [this](int id, std::initializer_list<QKeySequence> keys = {}) {
-    return MakeAction(id, keys);
-  };
-  // Keys carry no keypad modifier: shortcuts are matched without it on X11,
-  // so the keypad's +, - and Enter are the same keys as the main ones.
-  make(kCmdOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
-  make(kCmdClose);
-  make(kCmdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)});
-  make(kCmdSaveAs);
-  make(kCmdAskBeforeOverwrite)->setCheckable(true);
-  make(kCmdRecentPerFolder)->setCheckable(true);
-  make(kCmdDoubleClickFullScreen)->setCheckable(true);
-  make(kCmdBatch);
-  make(kCmdExit);
-  make(kCmdToolbar)->setCheckable(true);
-  make(kCmdStatusBar)->setCheckable(true);
-  make(kCmdParaBar, {QKeySequence(Qt::CTRL | Qt::Key_A), QKeySequence(Qt::CTRL | Qt::Key_P)})
-      ->setCheckable(true);
-  make(kCmdDisplayOrder);
-  make(kCmdFullScreen, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_Escape)})
-      ->setCheckable(true);
-  make(kCmdReaderFullScreen, {QKeySequence(Qt::Key_F11)})->setCheckable(true);
-  make(kCmdFitWindow, {QKeySequence(Qt::CTRL | Qt::Key_Minus)})->setCheckable(true);
-  make(kCmdAutoPlay, {QKeySequence(Qt::CTRL | Qt::Key_L)})->setCheckable(true);
-  make(kCmdAutoPlaySettings);
-  make(kCmdThumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)})->setCheckable(true);
-  make(kCmdShortcutList, {QKeySequence(Qt::Key_F1)});
-  CreateViewModeActions();
-  make(kCmdSinglePage, {QKeySequence(Qt::CTRL | Qt::Key_1)})->setCheckable(true);
-  make(kCmdTwoPages, {QKeySequence(Qt::CTRL | Qt::Key_2)})->setCheckable(true);
-  make(kCmdCoverAlone, {QKeySequence(Qt::CTRL | Qt::Key_3)})->setCheckable(true);
-  make(kCmdRightToLeft, {QKeySequence(Qt::CTRL | Qt::Key_4)})->setCheckable(true);
-  make(kCmdFirstPage, {QKeySequence(Qt::CTRL | Qt::Key_Home)});
-  make(kCmdLastPage, {QKeySequence(Qt::CTRL | Qt::Key_End)});
-  // The characters + and . and Enter turn forward, , and - back.
-  make(kCmdNextPage, {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Period),
-                      QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-  make(kCmdPreviousPage, {QKeySequence(Qt::Key_Comma), QKeySequence(Qt::Key_Minus)});
-  make(kCmdRefresh, {QKeySequence(Qt::Key_F5)});
-  make(kCmdTopLeft, {QKeySequence(Qt::Key_Home)});
-  make(kCmdBottomLeft, {QKeySequence(Qt::Key_End)});
-  make(kCmdTopRight, {QKeySequence(Qt::Key_PageUp)});
-  make(kCmdBottomRight, {QKeySequence(Qt::Key_PageDown)});
-  make(kCmdSingleKey, {QKeySequence(Qt::Key_Space)});
-  make(kCmdNewWindow);
-  make(kCmdCascade);
-  make(kCmdTileHorizontal);
-  make(kCmdTileVertical);
-  make(kCmdNextWindow, {QKeySequence(Qt::Key_Tab)});
-  make(kCmdCloseAll);
-  make(kCmdHelp);
-  make(kCmdAbout);
+  for (const CommandRow& row : CommandRows()) {
+    auto* action = new QAction(this);
+    SetCommandTexts(action, row.id);
+    action->setIcon(CommandIcon(row.id));
+    QList<QKeySequence> keys;
+    for (const QKeyCombination key : row.keys) {
+      if (key.key() != Qt::Key_unknown) keys << QKeySequence(key);
+    }
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setCheckable(row.checkable);
+    if (row.frame) {
+      connect(action, &QAction::triggered, this, row.frame);
+    } else {
+      connect(action, &QAction::triggered, this, [this, slot = row.view] { RunViewCommand(slot); });
+    }
+    addAction(action);  // the keys work while the menu holding it is not shown
+    m_actions[row.id] = action;
+  }
   m_actions[kCmdToolbar]->setChecked(true);
   m_actions[kCmdStatusBar]->setChecked(true);
   CreateRecentFileActions();
@@ -919,13 +939,15 @@ void CMainFrame::ConnectView(CInkbriteView* view) {
       view, &CInkbriteView::pageDoubleClicked, view,
       [this, view] {
         if (DoubleClickFullScreen()) {
-          OnCommand(kCmdReaderFullScreen);
-        } else if (view->OnCommand(kCmdNextPage)) {
-          UpdatePageCounter();
-          UpdateChecks();
+          ToggleReaderFullScreen();
+        } else {
+          view->NextPage();
         }
       },
       Qt::QueuedConnection);
+  // The wheel and the mouse ask for another page: turned as the page keys
+  // turn it (the counter follows through pageTurned).
+  connect(view, &CInkbriteView::pageTurnRequested, view, &CInkbriteView::TurnPage);
 }
 
 void CMainFrame::FollowPageTurn() {
@@ -1055,151 +1077,152 @@ void CMainFrame::TileWindows(bool sideBySide) {
 
 // ---- commands ----
 
-void CMainFrame::OnCommand(int id) {
-  if (RunDocumentCommand(id) || RunFrameCommand(id) || RunDialogCommand(id)) return;
+void CMainFrame::RunViewCommand(void (CInkbriteView::*command)()) {
   CInkbriteView* view = ActiveView();
-  if (view && view->OnCommand(id)) {
-    UpdatePageCounter();
-    UpdateChecks();
-  }
+  if (!view) return;
+  (view->*command)();
+  UpdatePageCounter();
+  UpdateChecks();
 }
 
-bool CMainFrame::RunDocumentCommand(int id) {
+void CMainFrame::ExitProgram() { close(); }
+
+void CMainFrame::CloseActiveWindow() {
+  if (CChildFrame* child = ActiveChild()) child->close();
+}
+
+void CMainFrame::SaveActivePage() {
+  if (CInkbriteDoc* doc = ActiveDocument()) doc->OnFileSave();
+  UpdateChecks();  // the question may have been turned off
+}
+
+void CMainFrame::SaveActivePageAs() {
+  if (CInkbriteDoc* doc = ActiveDocument()) doc->OnFileSaveAs();
+}
+
+void CMainFrame::ToggleChoice(bool (*get)(), void (*set)(bool on), bool repaint) {
+  set(!get());
+  if (repaint) {
+    for (CChildFrame* child : Children()) child->View()->viewport()->update();
+  }
+  UpdateChecks();
+}
+
+void CMainFrame::ToggleRecentPerFolder() { ToggleChoice(RecentPerFolder, SetRecentPerFolder); }
+
+void CMainFrame::ToggleDoubleClickFullScreen() {
+  ToggleChoice(DoubleClickFullScreen, SetDoubleClickFullScreen);
+}
+
+void CMainFrame::ToggleAskBeforeOverwrite() {
+  ToggleChoice(AskBeforeOverwritingSource, SetAskBeforeOverwritingSource);
+}
+
+void CMainFrame::RefreshFolder() {
+  if (CInkbriteDoc* doc = ActiveDocument()) doc->OnRefresh();
+}
+
+void CMainFrame::ToggleHistogram() {
+  const bool show = m_histogramDock->isHidden();
+  m_histogramDock->setVisible(show);
+  QSettings().setValue(QStringLiteral("View/Histogram"), show);
+  if (show) UpdateHistogram();
+  UpdateChecks();
+}
+
+void CMainFrame::ToggleSingleInstance() {
+  if (TheApp() && !TheApp()->SetSingleInstance(!TheApp()->IsSingleInstance())) {
+    ShowMessage(this, tr("无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。"),
+                QMessageBox::Ok);
+  }
+  UpdateChecks();
+}
+
+void CMainFrame::ToggleClipWarnings() { ToggleChoice(ShowClipping, SetShowClipping, true); }
+
+void CMainFrame::ToggleCentreSmallPages() {
+  ToggleChoice(CentreSmallPages, SetCentreSmallPages, true);
+}
+
+void CMainFrame::ChangeLayout(void (*change)(CInkbriteDoc& doc)) {
+  if (CInkbriteDoc* doc = ActiveDocument()) change(*doc);
+  UpdatePageCounter();
+  UpdateChecks();
+}
+
+void CMainFrame::ShowSinglePage() {
+  ChangeLayout([](CInkbriteDoc& doc) { doc.SetTwoPages(false); });
+}
+
+void CMainFrame::ShowTwoPages() {
+  ChangeLayout([](CInkbriteDoc& doc) { doc.SetTwoPages(true); });
+}
+
+void CMainFrame::ToggleCoverAlone() {
+  ChangeLayout([](CInkbriteDoc& doc) { doc.SetCoverAlone(!doc.CoverAlone()); });
+}
+
+void CMainFrame::ToggleRightToLeft() {
+  ChangeLayout([](CInkbriteDoc& doc) { doc.SetRightToLeft(!doc.RightToLeft()); });
+}
+
+void CMainFrame::CloseAllWindows() {
+  for (CChildFrame* child : AllWindows()) child->CloseWindow();
+}
+
+void CMainFrame::OpenNewWindow() {
   CInkbriteView* view = ActiveView();
-  CInkbriteDoc* doc = ActiveDocument();
-  switch (id) {
-    case kCmdOpen: RunOpenDialog(); return true;
-    case kCmdExit: close(); return true;
-    case kCmdSave:
-      if (doc) doc->OnFileSave();
-      UpdateChecks();  // the question may have been turned off
-      return true;
-    case kCmdSaveAs:
-      if (doc) doc->OnFileSaveAs();
-      return true;
-    case kCmdRecentPerFolder:
-      SetRecentPerFolder(!RecentPerFolder());
-      UpdateChecks();
-      return true;
-    case kCmdDoubleClickFullScreen:
-      SetDoubleClickFullScreen(!DoubleClickFullScreen());
-      UpdateChecks();
-      return true;
-    case kCmdAskBeforeOverwrite:
-      SetAskBeforeOverwritingSource(!AskBeforeOverwritingSource());
-      UpdateChecks();
-      return true;
-    case kCmdRefresh:
-      if (doc) doc->OnRefresh();
-      return true;
-    case kCmdHistogram: {
-      const bool show = m_histogramDock->isHidden();
-      m_histogramDock->setVisible(show);
-      QSettings().setValue(QStringLiteral("View/Histogram"), show);
-      if (show) UpdateHistogram();
-      UpdateChecks();
-      return true;
-    }
-    case kCmdSingleInstance:
-      if (TheApp() && !TheApp()->SetSingleInstance(!TheApp()->IsSingleInstance())) {
-        ShowMessage(this, tr("无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。"),
-                    QMessageBox::Ok);
-      }
-      UpdateChecks();
-      return true;
-    case kCmdClipWarnings:
-      SetShowClipping(!ShowClipping());
-      for (CChildFrame* child : Children()) child->View()->viewport()->update();
-      UpdateChecks();
-      return true;
-    case kCmdCentreSmallPages:
-      SetCentreSmallPages(!CentreSmallPages());
-      for (CChildFrame* child : Children()) child->View()->viewport()->update();
-      UpdateChecks();
-      return true;
-    case kCmdSinglePage:
-    case kCmdTwoPages:
-    case kCmdCoverAlone:
-    case kCmdRightToLeft:
-      if (doc) {
-        if (id == kCmdSinglePage || id == kCmdTwoPages) doc->SetTwoPages(id == kCmdTwoPages);
-        if (id == kCmdCoverAlone) doc->SetCoverAlone(!doc->CoverAlone());
-        if (id == kCmdRightToLeft) doc->SetRightToLeft(!doc->RightToLeft());
-      }
-      UpdatePageCounter();
-      UpdateChecks();
-      return true;
-    case kCmdClose:
-      if (CChildFrame* child = ActiveChild()) child->close();
-      return true;
-    case kCmdCloseAll:
-      for (CChildFrame* child : AllWindows()) child->CloseWindow();
-      return true;
-    case kCmdNewWindow:
-      if (view && TheApp()) TheApp()->NewWindow(view);
-      return true;
-    default: return false;
+  if (view && TheApp()) TheApp()->NewWindow(view);
+}
+
+void CMainFrame::ActivateNextWindow() { m_mdi->activateNextSubWindow(); }
+
+void CMainFrame::CascadeWindows() { m_mdi->cascadeSubWindows(); }
+
+void CMainFrame::TileWindowsAbove() { TileWindows(false); }
+
+void CMainFrame::TileWindowsSideBySide() { TileWindows(true); }
+
+void CMainFrame::ToggleToolBar() {
+  m_toolBar->setVisible(!m_toolBar->isVisible());
+  m_actions[kCmdToolbar]->setChecked(m_toolBar->isVisible());
+}
+
+void CMainFrame::ToggleStatusBar() {
+  statusBar()->setVisible(!statusBar()->isVisible());
+  m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
+}
+
+void CMainFrame::OnFullScreenKey() {
+  // Esc leaves the reader's full screen too.
+  if (IsReaderFullScreen()) {
+    ToggleReaderFullScreen();
+  } else {
+    ToggleFullScreen();
   }
 }
 
-bool CMainFrame::RunFrameCommand(int id) {
-  switch (id) {
-    case kCmdNextWindow: m_mdi->activateNextSubWindow(); return true;
-    case kCmdCascade: m_mdi->cascadeSubWindows(); return true;
-    case kCmdTileHorizontal: TileWindows(false); return true;
-    case kCmdTileVertical: TileWindows(true); return true;
-    case kCmdToolbar:
-      m_toolBar->setVisible(!m_toolBar->isVisible());
-      m_actions[kCmdToolbar]->setChecked(m_toolBar->isVisible());
-      return true;
-    case kCmdStatusBar:
-      statusBar()->setVisible(!statusBar()->isVisible());
-      m_actions[kCmdStatusBar]->setChecked(statusBar()->isVisible());
-      return true;
-    case kCmdParaBar:
-      ToggleParaBar();
-      UpdateChecks();
-      return true;
-    case kCmdFullScreen:
-      // Esc leaves the reader's full screen too.
-      if (IsReaderFullScreen()) {
-        ToggleReaderFullScreen();
-      } else {
-        ToggleFullScreen();
-      }
-      return true;
-    case kCmdReaderFullScreen: ToggleReaderFullScreen(); return true;
-    case kCmdThumbnails: ShowThumbnailStrip(!ThumbnailStripWanted()); return true;
-    default: return false;
-  }
+void CMainFrame::ToggleThumbnails() { ShowThumbnailStrip(!ThumbnailStripWanted()); }
+
+void CMainFrame::ShowAboutBox() {
+  CAboutDialog dialog(this);
+  dialog.exec();
 }
 
-bool CMainFrame::RunDialogCommand(int id) {
-  switch (id) {
-    case kCmdBatch: RunBatchDialog(); return true;
-    case kCmdAbout: {
-      CAboutDialog dialog(this);
-      dialog.exec();
-      return true;
-    }
-    case kCmdHelp: ShowHelp(this); return true;
-    case kCmdShortcutList: ShowShortcutList(); return true;
-    case kCmdAutoPlaySettings: {
-      CAutoPlayDialog dialog(this);
-      dialog.exec();
-      return true;
-    }
-    case kCmdDisplayOrder: {
-      std::vector<CDirManager*> lists;
-      if (TheApp()) {
-        for (const auto& d : TheApp()->Documents()) lists.push_back(&d->DirList());
-      }
-      ApplyDisplayOrder(this, lists);
-      UpdatePageCounter();
-      return true;
-    }
-    default: return false;
+void CMainFrame::ShowHelpPage() { ShowHelp(this); }
+
+void CMainFrame::RunAutoPlaySettings() {
+  CAutoPlayDialog dialog(this);
+  dialog.exec();
+}
+
+void CMainFrame::RunDisplayOrderDialog() {
+  std::vector<CDirManager*> lists;
+  if (TheApp()) {
+    for (const auto& d : TheApp()->Documents()) lists.push_back(&d->DirList());
   }
+  ApplyDisplayOrder(this, lists);
+  UpdatePageCounter();
 }
 
 void CMainFrame::RunBatchDialog() {

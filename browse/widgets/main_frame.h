@@ -4,9 +4,12 @@
 // while any is), the toolbar, and the status bar with its message pane, the
 // pane for the window tabs, the page counter "%d/%d" and the key-lock panes.
 //
-// Commands come from menus, toolbar and keys as QActions keyed by command id;
-// the main frame runs its own and hands page and view commands to the active
-// view, document commands to the active document.
+// Every command is one QAction (Action(id), the id naming its texts, icon
+// and place in the menus and the toolbar) whose triggered signal is
+// connected to its own slot: the frame's, or the active view's (page,
+// corner, zoom, turn, before/after, auto-play), followed by the page
+// counter and the checks. The view's own requests (pageTurnRequested,
+// pageDoubleClicked ...) are connected in ConnectView.
 //
 // Threads: user-interface thread only.
 #pragma once
@@ -19,6 +22,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -66,8 +70,8 @@ class CMainFrame : public QMainWindow {
   std::vector<CChildFrame*> AllWindows() const;
   void ActivateChild(CChildFrame* child);
 
-  // Runs a command by id, as a menu item, a toolbar button or a key would.
-  void OnCommand(int id);
+  // The action of command `id` (menu item, toolbar button and keys; trigger()
+  // runs the command), null for an id without one.
   QAction* Action(int id) const;
 
   // The page counter pane: "%d/%d" of the active document's list, empty
@@ -148,12 +152,51 @@ class CMainFrame : public QMainWindow {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
+ private slots:
+  // The commands, one slot each, in the order of the menus.
+  void RunOpenDialog();
+  void CloseActiveWindow();
+  void SaveActivePage();
+  void SaveActivePageAs();
+  void ToggleAskBeforeOverwrite();
+  void RunBatchDialog();
+  void ToggleRecentPerFolder();
+  void ExitProgram();
+  void ToggleToolBar();
+  void ToggleStatusBar();
+  void ToggleParaBar();
+  void RefreshFolder();
+  void RunDisplayOrderDialog();
+  // Ctrl+F and Esc: the full screen, or out of the reader's.
+  void OnFullScreenKey();
+  void ToggleReaderFullScreen();
+  void ToggleDoubleClickFullScreen();
+  void ToggleThumbnails();
+  void ToggleCentreSmallPages();
+  void ToggleHistogram();
+  void ToggleClipWarnings();
+  void ShowSinglePage();
+  void ShowTwoPages();
+  void ToggleCoverAlone();
+  void ToggleRightToLeft();
+  void RunAutoPlaySettings();
+  void OpenNewWindow();
+  void CascadeWindows();
+  void TileWindowsAbove();
+  void TileWindowsSideBySide();
+  void ActivateNextWindow();
+  void CloseAllWindows();
+  void ToggleSingleInstance();
+  void ShowHelpPage();
+  void ShowShortcutList();
+  void ShowAboutBox();
+
  private:
+  // The command table (main_frame.cpp) and the actions made from it.
+  struct CommandRow;
+  static std::span<const CommandRow> CommandRows();
   void CreateActions();
   void CreateRecentFileActions();
-  // The zoom, turn, before/after, histogram and single-viewer commands.
-  void CreateViewModeActions();
-  QAction* MakeAction(int id, std::initializer_list<QKeySequence> keys = {});
   void CreateMenus();
   void CreateLanguageMenu();
   void OnLanguageChosen(const QString& code);
@@ -169,12 +212,13 @@ class CMainFrame : public QMainWindow {
   void ShowMenuSet(bool documentMenus);
   void CreateToolBar();
   void CreateStatusBar();
-  // The commands of OnCommand by kind; false for an id of another kind.
-  bool RunDocumentCommand(int id);
-  bool RunFrameCommand(int id);
-  bool RunDialogCommand(int id);
-  void RunBatchDialog();
-  void RunOpenDialog();
+  // A view command on the active view, then the counter and the checks.
+  void RunViewCommand(void (CInkbriteView::*command)());
+  // A change of the active document's layout, then the counter and checks.
+  void ChangeLayout(void (*change)(CInkbriteDoc& doc));
+  // A program-wide choice turned over, the views repainted when it shows
+  // in them, then the checks.
+  void ToggleChoice(bool (*get)(), void (*set)(bool on), bool repaint = false);
   void OnSubWindowActivated(QMdiSubWindow* window);
   void TileWindows(bool sideBySide);
   void SetFrameTitle(const QString& title);
@@ -186,12 +230,9 @@ class CMainFrame : public QMainWindow {
   void UpdateParaBarRoom();
   void OnParaBarMovedByUser(QPoint topLeft);
   void ShowParaBarAtStart();
-  void ToggleParaBar();
   void ToggleFullScreen();
-  void ToggleReaderFullScreen();
   void CreateThumbnailStrip();
   void ShowThumbnailStrip(bool shown);
-  void ShowShortcutList();
   void ShowViewScrollBars(bool shown);
   void UpdateChecks();
   // The view's signals to the panes, the counter and the menus.

@@ -560,7 +560,7 @@ TEST_F(BatchFromFrameTest, RestoreAndCurveReachTheBarAndTheViewsAtOnce) {
     ran = true;
     dialog->reject();
   });
-  Frame()->OnCommand(kCmdBatch);
+  Frame()->Action(kCmdBatch)->trigger();
   EXPECT_TRUE(ran);
 }
 

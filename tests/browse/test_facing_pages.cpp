@@ -107,42 +107,42 @@ TEST_F(TwoPageViewerTest, PagesThroughAFolderBySpreadsWithWidePagesAlone) {
   WriteFolder({10, 11, 40, 13, 14});
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
   EXPECT_EQ(Width(), 10);
-  Frame()->OnCommand(kCmdTwoPages);
+  Frame()->Action(kCmdTwoPages)->trigger();
   EXPECT_TRUE(Doc()->TwoPages());
   EXPECT_TRUE(Frame()->Action(kCmdTwoPages)->isChecked());
   EXPECT_FALSE(Frame()->Action(kCmdSinglePage)->isChecked());
   EXPECT_EQ(Width(), 21);
   EXPECT_EQ(Counter(), "1-2/5");
   EXPECT_EQ(Title(), "p1.bmp, p2.bmp");
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Width(), 40);  // the double page alone
   EXPECT_EQ(Counter(), "3/5");
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Width(), 27);
   EXPECT_EQ(Counter(), "4-5/5");
   EXPECT_EQ(beeps, 0);
-  Frame()->OnCommand(kCmdNextPage);  // past the end
+  Frame()->Action(kCmdNextPage)->trigger();  // past the end
   EXPECT_EQ(beeps, 1);
   EXPECT_EQ(Counter(), "4-5/5");
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(Counter(), "3/5");
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(Counter(), "1-2/5");
-  Frame()->OnCommand(kCmdLastPage);
+  Frame()->Action(kCmdLastPage)->trigger();
   EXPECT_EQ(Counter(), "4-5/5");
 
   // The cover alone: 1, 2-3 would take the double page, so 2 stands alone.
-  Frame()->OnCommand(kCmdCoverAlone);
-  Frame()->OnCommand(kCmdFirstPage);
+  Frame()->Action(kCmdCoverAlone)->trigger();
+  Frame()->Action(kCmdFirstPage)->trigger();
   EXPECT_EQ(Counter(), "1/5");
   EXPECT_EQ(Width(), 10);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Counter(), "2/5");
   EXPECT_EQ(Width(), 11);
 
   // Save writes the page under the cursor, never the two side by side.
-  Frame()->OnCommand(kCmdCoverAlone);
-  Frame()->OnCommand(kCmdFirstPage);
+  Frame()->Action(kCmdCoverAlone)->trigger();
+  Frame()->Action(kCmdFirstPage)->trigger();
   ASSERT_EQ(Width(), 21);
   ASSERT_EQ(Doc()->SaveAs(dir / "saved.bmp"), 1);
   DibImage saved;
@@ -150,7 +150,7 @@ TEST_F(TwoPageViewerTest, PagesThroughAFolderBySpreadsWithWidePagesAlone) {
   ASSERT_EQ(LoadImageFile(dir / "saved.bmp", saved, &grey), 1);
   EXPECT_EQ(saved.Width(), 10);
 
-  Frame()->OnCommand(kCmdSinglePage);
+  Frame()->Action(kCmdSinglePage)->trigger();
   EXPECT_EQ(Width(), 10);
   EXPECT_EQ(Counter().substr(0, 2), "1/");
   EXPECT_TRUE(messages.empty());
@@ -162,26 +162,26 @@ TEST_F(TwoPageViewerTest, TheSecondPageOfAPairShowsThePairInEveryFitModeAndFromT
   for (const int fit :
        {0, int{kCmdFitWindow}, int{kCmdFitPage}, int{kCmdFitWidth}, int{kCmdFitHeight}}) {
     SCOPED_TRACE(fit);
-    if (fit != 0) Frame()->OnCommand(fit);
+    if (fit != 0) Frame()->Action(fit)->trigger();
     Frame()->OpenListedPage(4);
     ASSERT_EQ(Counter(), "4/6");
     // Switched on at page 4: pages 3 and 4 together at once, then 5-6.
-    Frame()->OnCommand(kCmdTwoPages);
+    Frame()->Action(kCmdTwoPages)->trigger();
     EXPECT_EQ(Counter(), "3-4/6");
     EXPECT_EQ(Title(), "p3.bmp, p4.bmp");
     EXPECT_EQ(Width(), 25);
-    Frame()->OnCommand(kCmdNextPage);
+    Frame()->Action(kCmdNextPage)->trigger();
     EXPECT_EQ(Counter(), "5-6/6");
     // A thumbnail of a pair's second page shows the pair.
     Frame()->OpenListedPage(2);
     EXPECT_EQ(Counter(), "1-2/6");
     EXPECT_EQ(Width(), 21);
-    Frame()->OnCommand(kCmdSinglePage);
-    if (fit == kCmdFitWindow) Frame()->OnCommand(kCmdFitWindow);
+    Frame()->Action(kCmdSinglePage)->trigger();
+    if (fit == kCmdFitWindow) Frame()->Action(kCmdFitWindow)->trigger();
   }
   // A place left on a pair's second page reopens at the pair.
-  Frame()->OnCommand(kCmdTwoPages);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdTwoPages)->trigger();
+  Frame()->Action(kCmdCloseAll)->trigger();
   ASSERT_NE(app->OpenDocumentFile(dir / "p4.bmp"), nullptr);
   EXPECT_EQ(Counter(), "3-4/6");
   EXPECT_TRUE(messages.empty());
@@ -197,9 +197,9 @@ TEST_F(TwoPageViewerTest, RightToLeftLaysThePairOutAndTurnsTheKeysAround) {
   }
   ShowActive();
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
-  Frame()->OnCommand(kCmdTwoPages);
+  Frame()->Action(kCmdTwoPages)->trigger();
   EXPECT_EQ(test::PixelAt(Doc()->Page(), 0, 0), colours[0]);  // left to right
-  Frame()->OnCommand(kCmdRightToLeft);
+  Frame()->Action(kCmdRightToLeft)->trigger();
   EXPECT_TRUE(Frame()->Action(kCmdRightToLeft)->isChecked());
   ASSERT_EQ(Width(), 20);
   EXPECT_EQ(test::PixelAt(Doc()->Page(), 0, 0), colours[1]);   // page 2 on the left
@@ -213,7 +213,7 @@ TEST_F(TwoPageViewerTest, RightToLeftLaysThePairOutAndTurnsTheKeysAround) {
   QTest::keyClick(view, Qt::Key_Period);
   EXPECT_EQ(Counter(), "1-2/3");
   // Left to right again: "." goes forward.
-  Frame()->OnCommand(kCmdRightToLeft);
+  Frame()->Action(kCmdRightToLeft)->trigger();
   QTest::keyClick(view, Qt::Key_Period);
   EXPECT_EQ(Counter(), "3/3");
   QTest::keyClick(view, Qt::Key_Comma);
@@ -228,13 +228,13 @@ TEST_F(TwoPageViewerTest, TheLayoutAndThePageAreRememberedPerFolderAndBook) {
   WritePage(other / "q2.bmp", 10, 16);
 
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
-  Frame()->OnCommand(kCmdTwoPages);
-  Frame()->OnCommand(kCmdCoverAlone);
+  Frame()->Action(kCmdTwoPages)->trigger();
+  Frame()->Action(kCmdCoverAlone)->trigger();
   // Another folder starts with one page at a time.
   ASSERT_NE(app->OpenDocumentFile(other / "q1.bmp"), nullptr);
   EXPECT_FALSE(Doc()->TwoPages());
   EXPECT_EQ(Width(), 10);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   // The first folder again: its layout comes back.
   ASSERT_NE(app->OpenDocumentFile(dir / "p2.bmp"), nullptr);
   EXPECT_TRUE(Doc()->TwoPages());
@@ -245,7 +245,7 @@ TEST_F(TwoPageViewerTest, TheLayoutAndThePageAreRememberedPerFolderAndBook) {
   EXPECT_TRUE(LoadReadingPlace(dir.path()).twoPages);
   EXPECT_FALSE(LoadReadingPlace(other).layoutKnown);
   EXPECT_EQ(LoadReadingPlace(other).page, "q1.bmp");
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
 
   // A book reopens where it was left; one saying it is manga reads right to
   // left until the reader says otherwise.
@@ -260,10 +260,10 @@ TEST_F(TwoPageViewerTest, TheLayoutAndThePageAreRememberedPerFolderAndBook) {
   ASSERT_NE(app->OpenDocumentFile(dir / "manga.cbz"), nullptr);
   EXPECT_TRUE(Doc()->RightToLeft());
   EXPECT_FALSE(Doc()->TwoPages());
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdRightToLeft);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdRightToLeft)->trigger();
+  Frame()->Action(kCmdCloseAll)->trigger();
   ASSERT_NE(app->OpenDocumentFile(dir / "manga.cbz"), nullptr);
   EXPECT_EQ(Title(), "manga.cbz — 3.bmp (3/4)");
   EXPECT_FALSE(Doc()->RightToLeft());

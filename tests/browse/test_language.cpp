@@ -201,7 +201,7 @@ TEST_F(StartLanguageTest, LanguageMenuAppliesAtOnceAndForTheNextStart) {
   AppParams().SetValue(kDeskew, 1);
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
   ASSERT_TRUE(ui_test::WaitFor([&] { return !Frame()->FindingsPaneText().isEmpty(); }));
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
   Frame()->ParaBar()->SelectPage(kPageAuto);
   Frame()->ParaBar()->Control<QCheckBox>(kParaWindowOnly)->setChecked(true);
   // In sorted order: the parameter bar made anew comes last among the

@@ -78,7 +78,7 @@ TEST_F(MainFrameTest, PageTurnsUpdateTheRecentItemsInPlaceAndWriteNothing) {
   fs::remove(settingsFile.toStdString());
   const auto menus = Frame()->findChildren<QMenu*>().size();
   const auto actions = Frame()->findChildren<QAction*>().size();
-  for (int i = 0; i < 8; ++i) Frame()->OnCommand(kCmdNextPage);
+  for (int i = 0; i < 8; ++i) Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Shown(), "p9.bmp");
   EXPECT_EQ(Frame()->findChildren<QMenu*>().size(), menus);
   EXPECT_EQ(Frame()->findChildren<QAction*>().size(), actions);
@@ -107,7 +107,7 @@ TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList) {
   WritePage(dir / "b.bmp", 20, 10);
   WritePage(dir / "c.bmp", 20, 10);
   for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) app->OpenDocumentFile(dir / name);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   Settle(20);
   fs::remove(dir / "b.bmp");
   ASSERT_EQ(app->RecentFiles().size(), 3);
@@ -140,7 +140,7 @@ TEST_F(MainFrameTest, UnreadableFilesChosenTogetherGiveOneMessage) {
         ->setText(QStringLiteral("\"bad1.jpg\" \"good.bmp\" \"bad2.jpg\" \"bad3.jpg\""));
     static_cast<QDialog*>(dialog)->accept();
   });
-  Frame()->OnCommand(kCmdOpen);
+  Frame()->Action(kCmdOpen)->trigger();
   EXPECT_EQ(messages, std::vector<std::string>{"文件读取失败。\n\nbad1.jpg：文件已损坏或不完整\n"
                                                "bad2.jpg：文件已损坏或不完整\n"
                                                "bad3.jpg：文件已损坏或不完整"});
@@ -158,14 +158,14 @@ TEST_F(MainFrameTest, TitleNamesThePageOnce) {
   ASSERT_TRUE(Frame()->ActiveChild()->isMaximized());
   Settle(20);
   EXPECT_EQ(Frame()->windowTitle().toStdString(), "a.bmp - Inkbrite");
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   Settle(20);
   EXPECT_EQ(Frame()->windowTitle().toStdString(), "b.bmp - Inkbrite");
   Frame()->ActiveChild()->showNormal();
   Frame()->ActiveChild()->showMaximized();
   Settle(20);
   EXPECT_EQ(Frame()->windowTitle().toStdString(), "b.bmp - Inkbrite");
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   Settle(20);
   EXPECT_EQ(Frame()->windowTitle().toStdString(), "Inkbrite");
 }
@@ -210,11 +210,11 @@ TEST_F(MainFrameTest, FullScreenHidesTheScrollBars) {
   CInkbriteView* view = Frame()->ActiveView();
   Settle(20);
   ASSERT_TRUE(view->verticalScrollBar()->isVisible());
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   Settle(20);
   EXPECT_FALSE(view->verticalScrollBar()->isVisible());
   EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   Settle(20);
   EXPECT_TRUE(view->verticalScrollBar()->isVisible());
   EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
@@ -229,8 +229,8 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   WritePage(dir / "b.bmp", 30, 40);
   ShowActive();
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
-  Frame()->OnCommand(kCmdThumbnails);
-  if (!Frame()->ParaBar()->isVisible()) Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdThumbnails)->trigger();
+  if (!Frame()->ParaBar()->isVisible()) Frame()->Action(kCmdParaBar)->trigger();
   CInkbriteView* view = Frame()->ActiveView();
   CChildFrame* child = Frame()->ActiveChild();
   Settle(20);
@@ -263,9 +263,9 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   QTest::mouseMove(view->viewport(), QPoint(60, 70));
   EXPECT_FALSE(reader->PointerHidden());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
   EXPECT_TRUE(Frame()->ParaBar()->isVisible());
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
 
   QTest::keyClick(view, Qt::Key_Escape);
   Settle(20);
@@ -277,9 +277,9 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
   ASSERT_TRUE(WaitFor([&] { return Shown() == "b.bmp"; }));
   EXPECT_FALSE(Frame()->IsReaderFullScreen());
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return Shown() == "a.bmp"; }));
-  Frame()->OnCommand(kCmdDoubleClickFullScreen);
+  Frame()->Action(kCmdDoubleClickFullScreen)->trigger();
   EXPECT_TRUE(Frame()->Action(kCmdDoubleClickFullScreen)->isChecked());
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
   ASSERT_TRUE(WaitFor([&] { return Frame()->IsReaderFullScreen(); }));
@@ -291,7 +291,7 @@ TEST_F(MainFrameTest, ReadersFullScreenShowsOnlyThePage) {
   expectReading(false);
   EXPECT_EQ(Shown(), "a.bmp");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  Frame()->OnCommand(kCmdDoubleClickFullScreen);
+  Frame()->Action(kCmdDoubleClickFullScreen)->trigger();
   EXPECT_FALSE(Frame()->Action(kCmdDoubleClickFullScreen)->isChecked());
 }
 
@@ -320,7 +320,7 @@ TEST_F(MainFrameTest, ParameterBarAppearsOnTheFramesFinalBottomEdge) {
   EXPECT_FALSE(bar->isVisible());
   EXPECT_FALSE(item->isChecked());
   EXPECT_FALSE(Frame()->IsFullScreen());
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
   EXPECT_TRUE(bar->isVisible());
   EXPECT_TRUE(item->isChecked());
   bar->close();  // its close button
@@ -345,11 +345,11 @@ TEST_F(MainFrameTest, ParameterBarCoversNeitherPageNorTabs) {
   EXPECT_TRUE(Frame()->IsParaBarDocked());
   EXPECT_LE(pageBottom(), bar->frameGeometry().top());
   EXPECT_LT(bar->frameGeometry().bottom(), tabsTop());
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
   Settle(50);
   const int whole = pageBottom();
   EXPECT_GT(whole, bar->frameGeometry().top());
-  Frame()->OnCommand(kCmdParaBar);
+  Frame()->Action(kCmdParaBar)->trigger();
   Settle(50);
   EXPECT_LE(pageBottom(), bar->frameGeometry().top());
 
@@ -403,7 +403,7 @@ TEST_F(MainFrameTest, WindowMenuListsTheOpenWindows) {
     if (action->text() == QStringLiteral("&1 a.bmp")) action->trigger();
   }
   EXPECT_EQ(Shown(), "a.bmp");
-  Frame()->OnCommand(kCmdClose);
+  Frame()->Action(kCmdClose)->trigger();
   emit menu->aboutToShow();
   EXPECT_EQ(listed(), std::vector<std::string>{"* &1 b.bmp"});
 }
@@ -421,7 +421,7 @@ TEST_F(MainFrameTest, SmallPagesCanBeCentredOnGrey) {
   ASSERT_GT(client.width(), 100);
   ASSERT_GT(client.height(), 100);
   EXPECT_EQ(before.pixelColor(client.width() - 5, client.height() - 5), QColor(Qt::black));
-  Frame()->OnCommand(kCmdCentreSmallPages);
+  Frame()->Action(kCmdCentreSmallPages)->trigger();
   EXPECT_TRUE(Frame()->Action(kCmdCentreSmallPages)->isChecked());
   EXPECT_TRUE(QSettings().value(QStringLiteral("View/CentreSmallPages")).toBool());
   Settle(50);
@@ -432,7 +432,7 @@ TEST_F(MainFrameTest, SmallPagesCanBeCentredOnGrey) {
   for (const QPoint p : {QPoint(0, 0), QPoint(19, 9), QPoint(7, 3)}) {
     EXPECT_EQ(after.pixelColor(margin + p), before.pixelColor(p)) << p.x() << "," << p.y();
   }
-  Frame()->OnCommand(kCmdCentreSmallPages);
+  Frame()->Action(kCmdCentreSmallPages)->trigger();
   EXPECT_FALSE(CentreSmallPages());
 }
 

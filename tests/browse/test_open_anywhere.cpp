@@ -58,20 +58,20 @@ TEST_F(OpenAnywhereTest, FilesBooksAndFoldersOpenEachInAWindow) {
   EXPECT_TRUE(messages.empty());
 
   // Where the reader left it when it opens again.
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   ASSERT_NE(app->OpenDocumentFile(folder / "p2.bmp"), nullptr);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   EXPECT_EQ(LoadReadingPlace(folder).page, "p2.bmp");
   app->OpenDocumentFiles({folder});
   EXPECT_EQ(Shown(), std::vector<std::string>{"p2.bmp"});
   // A page left there that is gone: the first page.
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   fs::remove(folder / "p2.bmp");
   app->OpenDocumentFiles({folder});
   EXPECT_EQ(Shown(), std::vector<std::string>{"p1.bmp"});
 
   // Nothing to open: one message with the reason of each.
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   fs::create_directories(dir / "empty");
   app->OpenDocumentFiles({dir / "empty"});
   EXPECT_EQ(messages, std::vector<std::string>{kEmptyFolderMessage});
@@ -178,14 +178,14 @@ TEST_F(OpenAnywhereTest, APageTurnWritesItsPlaceWhenTheReaderRests) {
   const std::string before = stored();
   ASSERT_NE(app->OpenDocumentFile(dir / "p1.bmp"), nullptr);
   for (const char* page : {"p2.bmp", "p3.bmp"}) {
-    Frame()->OnCommand(kCmdNextPage);
+    Frame()->Action(kCmdNextPage)->trigger();
     QApplication::processEvents();
     EXPECT_EQ(LoadReadingPlace(dir.path()).page, page);
     EXPECT_EQ(stored(), before) << page;
   }
   // The last place reaches the file when the reader stops turning.
   EXPECT_TRUE(WaitFor([&] { return stored() == "p3.bmp"; }, kReadingPlacesWriteDelayMs + 10000));
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   WriteReadingPlaces();
   EXPECT_EQ(stored(), "p2.bmp");
 }
@@ -228,7 +228,7 @@ TEST_F(OpenAnywhereTest, APageDraggedOutCarriesItsFileAndABookPageNothing) {
   ASSERT_EQ(data->urls().size(), 1);
   EXPECT_EQ(fs::path(data->urls().front().toLocalFile().toStdString()), dir / "loose.bmp");
 
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   ASSERT_NE(app->OpenDocumentFile(dir / "book.cbz"), nullptr);
   EXPECT_EQ(std::unique_ptr<QMimeData>(Frame()->ActiveView()->PageDragData()), nullptr);
 }

@@ -379,7 +379,7 @@ TEST_F(ParaBarTest, AutoPlayStopsAtTheLastFileWithTheMenuUnchecked) {
   AppParams().SetValue(kAutoPlaySeconds, 1);
   CInkbriteView* view = Open("p3.bmp");
   QAction* item = Frame()->Action(kCmdAutoPlay);
-  Frame()->OnCommand(kCmdAutoPlay);
+  Frame()->Action(kCmdAutoPlay)->trigger();
   EXPECT_TRUE(view->IsAutoPlaying());
   EXPECT_TRUE(item->isChecked());
   ASSERT_TRUE(WaitFor([&] { return !view->IsAutoPlaying(); }, 6000));
@@ -393,11 +393,11 @@ TEST_F(ParaBarTest, FullScreenGivesBackTheWindowState) {
   Frame()->showMaximized();
   ASSERT_TRUE(WaitFor([&] { return Frame()->isMaximized(); }));
   Frame()->statusBar()->hide();
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   EXPECT_TRUE(Frame()->IsFullScreen());
   EXPECT_TRUE(Frame()->isFullScreen());
   EXPECT_TRUE(Frame()->Action(kCmdFullScreen)->isChecked());
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   EXPECT_TRUE(WaitFor([&] { return Frame()->isMaximized(); }));
   EXPECT_FALSE(Frame()->statusBar()->isVisible());  // hidden before: stays hidden
 
@@ -406,9 +406,9 @@ TEST_F(ParaBarTest, FullScreenGivesBackTheWindowState) {
   Frame()->setGeometry(50, 60, 700, 500);
   QApplication::processEvents();
   const QRect normal = Frame()->geometry();
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   EXPECT_FALSE(Frame()->statusBar()->isVisible());
-  Frame()->OnCommand(kCmdFullScreen);
+  Frame()->Action(kCmdFullScreen)->trigger();
   QApplication::processEvents();
   EXPECT_FALSE(Frame()->isMaximized() || Frame()->isFullScreen());
   EXPECT_EQ(Frame()->geometry(), normal);

@@ -110,8 +110,8 @@ TEST_F(ShelfViewTest, ABookOpensAtItsPlaceInTheShelfsWindowAndClosesBackToTheShe
   Key(shelf, Qt::Key_Return);
   EXPECT_EQ(Frame()->ActiveChild(), window);
   EXPECT_EQ(Title(), "Vol 3.cbz — 1.bmp (1/3)");
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdClose);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdClose)->trigger();
   EXPECT_EQ(window->View(), nullptr);
   ASSERT_EQ(Frame()->AllWindows().size(), 1u);
   EXPECT_TRUE(app->Documents().empty());

@@ -53,7 +53,7 @@ TEST_F(SingleInstanceTest, ALaterStartOpensItsPathsInTheRunningViewer) {
   EXPECT_FALSE(PassToRunningInstance({dir / "a.bmp"}, InstanceSocketName(), 300));
 
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
-  Frame()->OnCommand(kCmdSingleInstance);
+  Frame()->Action(kCmdSingleInstance)->trigger();
   EXPECT_TRUE(app->IsSingleInstance());
   EXPECT_TRUE(SingleInstanceChosen());
   EXPECT_TRUE(Frame()->Action(kCmdSingleInstance)->isChecked());
@@ -69,7 +69,7 @@ TEST_F(SingleInstanceTest, ALaterStartOpensItsPathsInTheRunningViewer) {
   EXPECT_EQ(Frame()->Children().size(), 2u);
   EXPECT_TRUE(messages.empty());
 
-  Frame()->OnCommand(kCmdSingleInstance);
+  Frame()->Action(kCmdSingleInstance)->trigger();
   EXPECT_FALSE(app->IsSingleInstance());
   EXPECT_FALSE(SingleInstanceChosen());
   EXPECT_FALSE(PassToRunningInstance({dir / "a.bmp"}, InstanceSocketName(), 300));

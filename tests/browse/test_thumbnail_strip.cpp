@@ -52,7 +52,7 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
   ShowFrame();
   ASSERT_NE(app->OpenDocumentFile(dir / "b.png"), nullptr);
   EXPECT_FALSE(Strip()->isVisible());  // off until the reader turns it on
-  Frame()->OnCommand(kCmdThumbnails);
+  Frame()->Action(kCmdThumbnails)->trigger();
   EXPECT_TRUE(Frame()->Action(kCmdThumbnails)->isChecked());
   ASSERT_TRUE(Strip()->isVisible());
   ASSERT_EQ(Strip()->Count(), 5);
@@ -76,15 +76,15 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
   EXPECT_EQ(Frame()->PageCounterText().toStdString(), "4/5");
   EXPECT_EQ(Strip()->MarkedPosition(), 4);
   // Paging moves the mark.
-  Frame()->OnCommand(kCmdFirstPage);
+  Frame()->Action(kCmdFirstPage)->trigger();
   EXPECT_EQ(Strip()->MarkedPosition(), 1);
   EXPECT_EQ(Strip()->List()->currentRow(), 0);
   // Both pages of a spread are marked.
-  Frame()->OnCommand(kCmdTwoPages);
+  Frame()->Action(kCmdTwoPages)->trigger();
   EXPECT_EQ(Strip()->MarkedCount(), 2);
   EXPECT_TRUE(Strip()->List()->item(0)->isSelected());
   EXPECT_TRUE(Strip()->List()->item(1)->isSelected());
-  Frame()->OnCommand(kCmdSinglePage);
+  Frame()->Action(kCmdSinglePage)->trigger();
   EXPECT_EQ(Strip()->MarkedCount(), 1);
   EXPECT_FALSE(Strip()->List()->item(1)->isSelected());
 
@@ -98,12 +98,12 @@ TEST_F(ThumbnailStripTest, ShowsTheFoldersPagesInDisplayOrderAndClickingOpensOne
   EXPECT_EQ(Strip()->StateAt(2), CThumbnailStrip::ItemState::kShown);
 
   // Kept for the next start; hidden with the last window, back with a new one.
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   EXPECT_FALSE(Strip()->isVisible());
   EXPECT_TRUE(ThumbnailStripWanted());
   ASSERT_NE(app->OpenDocumentFile(dir / "a.jpg"), nullptr);
   EXPECT_TRUE(Strip()->isVisible());
-  Frame()->OnCommand(kCmdThumbnails);
+  Frame()->Action(kCmdThumbnails)->trigger();
   EXPECT_FALSE(Strip()->isVisible());
   EXPECT_FALSE(ThumbnailStripWanted());
 }
@@ -165,7 +165,8 @@ TEST_F(ThumbnailStripTest, TheWheelTurnsThePageOnceItIsScrolledToItsEnd) {
   ShowFrame();
   ASSERT_NE(app->OpenDocumentFile(dir / "2.bmp"), nullptr);
   CInkbriteView* view = Frame()->ActiveView();
-  if (view->IsFitToWindow()) Frame()->OnCommand(kCmdFitWindow);  // a page taller than the window
+  if (view->IsFitToWindow())
+    Frame()->Action(kCmdFitWindow)->trigger();  // a page taller than the window
   QScrollBar* bar = view->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   // Up at the top: the previous page, shown at its bottom.
@@ -193,6 +194,34 @@ TEST_F(ThumbnailStripTest, TheWheelTurnsThePageOnceItIsScrolledToItsEnd) {
   EXPECT_EQ(Title(), "3.bmp");
 }
 
+// The view only asks for another page by the mouse; the frame has it
+// turned as the page keys turn it, counter and all.
+TEST_F(ThumbnailStripTest, TheMouseAsksForAnotherPageAndTheFrameTurnsIt) {
+  for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) ui_test::WritePage(dir / name, 30, 30);
+  ShowFrame();
+  ASSERT_NE(app->OpenDocumentFile(dir / "2.bmp"), nullptr);
+  CInkbriteView* view = Frame()->ActiveView();
+  std::vector<CInkbriteDoc::Turn> asked;
+  QObject::connect(view, &CInkbriteView::pageTurnRequested, view,
+                   [&asked](CInkbriteDoc::Turn turn) { asked.push_back(turn); });
+  // The right button while the left is held: the previous page, once the
+  // press is over.
+  const QPointF at(10, 10);
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at.toPoint());
+  QMouseEvent right(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at),
+                    Qt::RightButton, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(view->viewport(), &right);
+  EXPECT_EQ(Title(), "2.bmp");
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at.toPoint());
+  ASSERT_TRUE(ui_test::WaitFor([this] { return Title() == "1.bmp"; }));
+  EXPECT_EQ(Frame()->PageCounterText().toStdString(), "1/3");
+  // A page that fits the window: one notch down is at its end.
+  Wheel(view, -120);
+  EXPECT_EQ(Title(), "2.bmp");
+  EXPECT_EQ(Frame()->PageCounterText().toStdString(), "2/3");
+  EXPECT_EQ(asked, (std::vector{CInkbriteDoc::Turn::kPrevious, CInkbriteDoc::Turn::kNext}));
+}
+
 TEST_F(ThumbnailStripTest, TheShortcutListNamesEveryKeyOfTheWindow) {
   ui_test::WritePage(dir / "a.bmp", 20, 20);
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
@@ -218,7 +247,7 @@ TEST_F(ThumbnailStripTest, TheShortcutListNamesEveryKeyOfTheWindow) {
   EXPECT_TRUE(next->keys.contains(QStringLiteral("+")));
   EXPECT_TRUE(next->keys.contains(QStringLiteral(".")));
   // Right to left swaps the page keys; the list says so at once.
-  Frame()->OnCommand(kCmdRightToLeft);
+  Frame()->Action(kCmdRightToLeft)->trigger();
   const ShortcutRow* swapped = find(QStringLiteral("下一页"));
   ASSERT_NE(swapped, nullptr);
   EXPECT_FALSE(ShortcutRows({Frame()->Action(kCmdNextPage)})[0].keys.contains(QStringLiteral(".")));
@@ -248,8 +277,8 @@ TEST_F(ThumbnailStripTest, RecentFilesListBooksAndPagesAndABookReopensWhereItWas
   test::WriteArchive(dir / "story.cbz", MadeFormat::kZipStored, entries);
   ASSERT_NE(app->OpenDocumentFile(dir / "loose.bmp"), nullptr);
   ASSERT_NE(app->OpenDocumentFile(dir / "story.cbz"), nullptr);
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdCloseAll)->trigger();
   EXPECT_EQ(app->RecentFiles(),
             (QStringList{QString::fromStdString((dir / "story.cbz").string()),
                          QString::fromStdString((dir / "loose.bmp").string())}));

@@ -57,7 +57,7 @@ class ViewModesTest : public ui_test::AppTest {
     ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
     // The view alone: the parameter bar goes, and the room it keeps.
     ASSERT_TRUE(ui_test::WaitFor([this] { return Frame()->ParaBar()->isVisible(); }));
-    Frame()->OnCommand(kCmdParaBar);
+    Frame()->Action(kCmdParaBar)->trigger();
   }
   CInkbriteView* Open(const fs::path& path) {
     if (!app->OpenDocumentFile(path)) return nullptr;
@@ -86,10 +86,10 @@ TEST_F(ViewModesTest, ZoomCommandsChangeOnlyTheShownPage) {
   EXPECT_EQ(view->ShownPageSize(), QSize(120, 80));
   EXPECT_TRUE(Frame()->Action(kCmdActualSize)->isChecked());
 
-  Frame()->OnCommand(kCmdZoomIn);
+  Frame()->Action(kCmdZoomIn)->trigger();
   EXPECT_DOUBLE_EQ(view->ViewScale(), 1.25);
-  Frame()->OnCommand(kCmdZoomIn);
-  Frame()->OnCommand(kCmdZoomIn);
+  Frame()->Action(kCmdZoomIn)->trigger();
+  Frame()->Action(kCmdZoomIn)->trigger();
   EXPECT_DOUBLE_EQ(view->ViewScale(), 2.0);
   EXPECT_EQ(view->ShownPageSize(), QSize(240, 160));
   EXPECT_FALSE(Frame()->Action(kCmdActualSize)->isChecked());
@@ -108,15 +108,15 @@ TEST_F(ViewModesTest, ZoomCommandsChangeOnlyTheShownPage) {
 
   // Fitted to the client area left beside the scroll bar the fitted page
   // needs.
-  Frame()->OnCommand(kCmdFitWidth);
+  Frame()->Action(kCmdFitWidth)->trigger();
   Settle(20);
   EXPECT_TRUE(Frame()->Action(kCmdFitWidth)->isChecked());
   EXPECT_EQ(view->ShownPageSize().width(), view->viewport()->width());
-  Frame()->OnCommand(kCmdFitHeight);
+  Frame()->Action(kCmdFitHeight)->trigger();
   Settle(20);
   EXPECT_EQ(view->ShownPageSize().height(), view->viewport()->height());
   EXPECT_GT(view->ShownPageSize().width(), view->viewport()->width());
-  Frame()->OnCommand(kCmdFitPage);
+  Frame()->Action(kCmdFitPage)->trigger();
   Settle(20);
   const QSize fitted = view->ShownPageSize();
   EXPECT_TRUE(fitted.width() == view->viewport()->width() ||
@@ -126,10 +126,10 @@ TEST_F(ViewModesTest, ZoomCommandsChangeOnlyTheShownPage) {
   EXPECT_GT(view->ViewScale(), 1.0);
   // Zooming out goes from the fitted scale to the next smaller step.
   const double fittedScale = view->ViewScale();
-  Frame()->OnCommand(kCmdZoomOut);
+  Frame()->Action(kCmdZoomOut)->trigger();
   EXPECT_LT(view->ViewScale(), fittedScale);
   EXPECT_DOUBLE_EQ(view->ViewScale(), NextZoomStep(fittedScale, false));
-  Frame()->OnCommand(kCmdActualSize);
+  Frame()->Action(kCmdActualSize)->trigger();
   EXPECT_EQ(view->ShownPageSize(), QSize(120, 80));
   EXPECT_TRUE(view->DisplayedPage().PackedDib() == rendered.PackedDib());
 }
@@ -154,7 +154,7 @@ TEST_F(ViewModesTest, ZoomsBesideOneToOneCentreThePageAndTheStatusBarShowsTheZoo
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pane);
     SetCentreSmallPages(c.centreSmallPages);
-    Frame()->OnCommand(c.command);
+    Frame()->Action(c.command)->trigger();
     Settle(20);
     const QRect page = view->ShownPageRect();
     const QRect client = view->viewport()->rect();
@@ -176,24 +176,24 @@ TEST_F(ViewModesTest, TheZoomIsRememberedPerFolderAndBookAndTheLastChoiceStartsN
     WritePage(dir / folder / "p.bmp", 300, 200);
   }
   const auto reopen = [&](const char* folder) {
-    Frame()->OnCommand(kCmdCloseAll);
+    Frame()->Action(kCmdCloseAll)->trigger();
     return Open(dir / folder / "p.bmp");
   };
   CInkbriteView* view = reopen("a");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kOneToOne);  // nothing chosen yet
-  Frame()->OnCommand(kCmdFitPage);
+  Frame()->Action(kCmdFitPage)->trigger();
   view = reopen("b");  // new: the last choice
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
-  Frame()->OnCommand(kCmdZoomIn);
-  Frame()->OnCommand(kCmdZoomIn);
+  Frame()->Action(kCmdZoomIn)->trigger();
+  Frame()->Action(kCmdZoomIn)->trigger();
   const double factor = view->Zoom().factor;
   view = reopen("a");
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
   view = reopen("b");
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kFactor);
   EXPECT_DOUBLE_EQ(view->Zoom().factor, factor);
-  Frame()->OnCommand(kCmdFitWindow);
+  Frame()->Action(kCmdFitWindow)->trigger();
   view = reopen("c");
   EXPECT_TRUE(view->IsFitToWindow());
   view = reopen("a");
@@ -210,11 +210,11 @@ TEST_F(ViewModesTest, ZoomKeysAndFittingByCtrlMinusExcludeEachOther) {
   QTest::keyClick(view, Qt::Key_9, Qt::ControlModifier);
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
   EXPECT_LT(view->ViewScale(), 0.5);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return view->DisplayedSize() == QSize(100, 60); }));
   EXPECT_EQ(view->Zoom().mode, ZoomMode::kFitPage);
   EXPECT_GT(view->ViewScale(), 1.0);
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return view->DisplayedSize() == QSize(2000, 1500); }));
 
   QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier);
@@ -249,16 +249,16 @@ TEST_F(ViewModesTest, TurnsAreShownAndKeptPerPage) {
   EXPECT_EQ(shot.pixelColor(0, 119), Colour(test::PixelAt(rendered, 119, 79)));
   EXPECT_EQ(shot.pixelColor(81, 10), QColor(Qt::black));
 
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return view->DisplayedSize() == QSize(90, 50); }));
   EXPECT_EQ(view->QuarterTurns(), 0);
   EXPECT_EQ(view->ShownPageSize(), QSize(90, 50));
   QTest::keyClick(view, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(view->QuarterTurns(), 3);
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return view->DisplayedSize() == QSize(120, 80); }));
   EXPECT_EQ(view->QuarterTurns(), 1);
-  for (int i = 0; i < 3; ++i) Frame()->OnCommand(kCmdTurnRight);
+  for (int i = 0; i < 3; ++i) Frame()->Action(kCmdTurnRight)->trigger();
   EXPECT_EQ(view->QuarterTurns(), 0);
   EXPECT_EQ(view->ShownPageSize(), QSize(120, 80));
 }
@@ -271,11 +271,11 @@ TEST_F(ViewModesTest, ZoomAndTurnNeverReachWhatSaveWrites) {
   ASSERT_NE(view, nullptr);
   CInkbriteDoc* doc = Frame()->ActiveDocument();
   ASSERT_EQ(doc->SaveAs(dir / "plain.bmp"), 1);
-  Frame()->OnCommand(kCmdZoomIn);
-  Frame()->OnCommand(kCmdTurnRight);
+  Frame()->Action(kCmdZoomIn)->trigger();
+  Frame()->Action(kCmdTurnRight)->trigger();
   ASSERT_EQ(doc->SaveAs(dir / "zoomed.bmp"), 1);
-  Frame()->OnCommand(kCmdFitPage);
-  Frame()->OnCommand(kCmdTurnRight);
+  Frame()->Action(kCmdFitPage)->trigger();
+  Frame()->Action(kCmdTurnRight)->trigger();
   ASSERT_EQ(doc->SaveAs(dir / "fitted.bmp"), 1);
   const std::vector<uint8_t> plain = test::ReadAll(dir / "plain.bmp");
   EXPECT_EQ(test::ReadAll(dir / "zoomed.bmp"), plain);
@@ -319,7 +319,7 @@ TEST_F(ViewModesTest, BeforeAndAfterShowTheOriginalInThePagesPlace) {
   QTest::keyClick(view, Qt::Key_B, Qt::ControlModifier);
   EXPECT_TRUE(Frame()->Action(kCmdShowOriginal)->isChecked());
   EXPECT_EQ(shownAt(2 * at.x(), 2 * at.y()), before);
-  Frame()->OnCommand(kCmdShowOriginal);
+  Frame()->Action(kCmdShowOriginal)->trigger();
   EXPECT_EQ(shownAt(2 * at.x(), 2 * at.y()), after);
 
   // Split at the middle: x 60 (of 240) is left of the divider, x 180 right.
@@ -377,13 +377,16 @@ TEST_F(ViewModesTest, TheHistogramFollowsThePageOnScreen) {
   EXPECT_EQ(dock->Histogram().black, 2000u);
   EXPECT_EQ(dock->Histogram().grey, ComputeHistogram(view->DisplayedPage()).grey);
 
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   ASSERT_TRUE(WaitFor([&] { return dock->Histogram().pixels == 64u * 48u; }));
   EXPECT_FALSE(dock->Histogram().isGrey);
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   EXPECT_TRUE(dock->Histogram().Empty());
   EXPECT_EQ(dock->ClippingText(), QStringLiteral("没有页面"));
-  Frame()->OnCommand(kCmdHistogram);
+  // The command needs a window; with one, it hides the dock again.
+  EXPECT_FALSE(Frame()->Action(kCmdHistogram)->isEnabled());
+  ASSERT_NE(Open(dir / "b.bmp"), nullptr);
+  Frame()->Action(kCmdHistogram)->trigger();
   EXPECT_TRUE(dock->isHidden());
   EXPECT_FALSE(QSettings().value(QStringLiteral("View/Histogram")).toBool());
   AppParams().ResetDefaults();
@@ -409,7 +412,7 @@ TEST_F(ViewModesTest, ClippingWarningsStripeClippedPixels) {
   EXPECT_EQ(shot.pixelColor(8, 2), QColor(0, 80, 255));  // diagonal
   // Marks are painted, never rendered.
   EXPECT_EQ(ComputeHistogram(view->DisplayedPage()).black, 2000u);
-  Frame()->OnCommand(kCmdClipWarnings);
+  Frame()->Action(kCmdClipWarnings)->trigger();
   EXPECT_EQ(Grab(view).pixelColor(0, 0), QColor(Qt::black));
 }
 

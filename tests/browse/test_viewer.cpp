@@ -50,13 +50,13 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
   EXPECT_EQ(Counter(), "1/3");
   // A page added to the folder appears at the next page command.
   WritePage(dir / "a2.bmp", 8, 8);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Shown(), "a2.bmp");
   EXPECT_EQ(Counter(), "2/4");
-  Frame()->OnCommand(kCmdLastPage);
+  Frame()->Action(kCmdLastPage)->trigger();
   EXPECT_EQ(Shown(), "c.bmp");
   EXPECT_EQ(beeps, 0);
-  Frame()->OnCommand(kCmdNextPage);  // past the end: the last page again
+  Frame()->Action(kCmdNextPage)->trigger();  // past the end: the last page again
   EXPECT_EQ(Shown(), "c.bmp");
   EXPECT_EQ(beeps, 1);
   EXPECT_EQ(Counter(), "4/4");
@@ -66,12 +66,12 @@ TEST_F(ViewerTest, PagesThroughTheFolderInEachOrderAndBeepsAtTheEnds) {
   Frame()->UpdatePageCounter();
   EXPECT_EQ(Counter(), "2/4");
   EXPECT_EQ(CDirManager::SortType(), 2);  // for the next list too
-  Frame()->OnCommand(kCmdFirstPage);
+  Frame()->Action(kCmdFirstPage)->trigger();
   EXPECT_EQ(Shown(), "a.bmp");
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(beeps, 2);
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Shown(), "B.bmp");
   EXPECT_TRUE(messages.empty());
 }
@@ -95,30 +95,30 @@ TEST_F(ViewerTest, PagesOfASplitSpreadShowOneAfterTheOtherWithWhatWasFound) {
   ASSERT_NE(app->OpenDocumentFile(dir / "a.bmp"), nullptr);
   CInkbriteView* view = Frame()->ActiveView();
   EXPECT_EQ(view->FindingsText(), "");  // every step off: nothing to say
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(view->DisplayedSize(), QSize(400, 320));  // off, the spread shows whole
   EXPECT_EQ(Frame()->FindingsPaneText(), "");
 
   AppParams().SetValue(kSplitSpreads, 1);
-  Frame()->OnCommand(kCmdFirstPage);
+  Frame()->Action(kCmdFirstPage)->trigger();
   const auto page = [&] {
     return Shown() + " " + std::to_string(view->SpreadPart() + 1) + "/" +
            std::to_string(view->SpreadParts());
   };
   const std::vector<std::string> forward = {"b.bmp 1/2", "b.bmp 2/2", "c.bmp 1/1"};
   for (const std::string& expected : forward) {
-    Frame()->OnCommand(kCmdNextPage);
+    Frame()->Action(kCmdNextPage)->trigger();
     EXPECT_EQ(page(), expected);
   }
   for (const char* expected : {"b.bmp 2/2", "b.bmp 1/2", "a.bmp 1/1"}) {
-    Frame()->OnCommand(kCmdPreviousPage);
+    Frame()->Action(kCmdPreviousPage)->trigger();
     EXPECT_EQ(page(), expected);
   }
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(view->DisplayedSize(), QSize(200, 320));
   EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{120, 20, 20}));
   EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第200列 1/2"));
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(test::PixelAt(view->DisplayedPage(), 50, 60), (test::Bgr{20, 20, 120}));
   EXPECT_EQ(Frame()->FindingsPaneText(), QStringLiteral("分页 第200列 2/2"));
   // Save writes the page shown, as the batch job would write it.
@@ -148,21 +148,21 @@ TEST_F(ViewerTest, SpaceVisitsTheCornersOfALargePageThenTurns) {
   EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
   std::vector<QPoint> visited;
   for (int i = 0; i < 3; ++i) {
-    view.OnCommand(kCmdSingleKey);
+    view.SingleKey();
     visited.push_back(view.ScrollPosition());
   }
   EXPECT_EQ(visited, (std::vector<QPoint>{{0, 2300}, {1000, 0}, {1000, 2300}}));
-  view.OnCommand(kCmdSingleKey);
+  view.SingleKey();
   EXPECT_EQ(lone.doc.PathName().filename(), "2.bmp");
   EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
 
   // Taller only: bottom-left, then the next page; the corner jumps that
   // need a larger page do nothing on a small one.
-  view.OnCommand(kCmdSingleKey);
+  view.SingleKey();
   EXPECT_EQ(view.ScrollPosition(), QPoint(0, 2300));
-  view.OnCommand(kCmdSingleKey);
+  view.SingleKey();
   EXPECT_EQ(lone.doc.PathName().filename(), "3.bmp");
-  view.OnCommand(kCmdBottomRight);
+  view.ShowBottomRight();
   EXPECT_EQ(view.ScrollPosition(), QPoint(0, 0));
   EXPECT_EQ(view.CornerState(), 0);
 }
@@ -175,10 +175,10 @@ TEST_F(ViewerTest, SpaceGoesOnPastAnUnreadablePage) {
   WritePage(dir / "c.bmp", 30, 20);
   LoneView lone(400, 300);
   lone.Open(dir / "a.bmp");
-  lone.view.OnCommand(kCmdSingleKey);
+  lone.view.SingleKey();
   EXPECT_EQ(lone.doc.PathName().filename(), "b.jpg");
   EXPECT_TRUE(lone.view.DisplayedSize().isEmpty());
-  lone.view.OnCommand(kCmdSingleKey);
+  lone.view.SingleKey();
   EXPECT_EQ(lone.doc.PathName().filename(), "c.bmp");
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(30, 20));
   EXPECT_EQ(beeps, 0);
@@ -228,7 +228,7 @@ TEST_F(ViewerTest, FitToWindowShrinksButNeverEnlarges) {
   WritePage(dir / "small.bmp", 400, 300);
   LoneView lone(1000, 700);
   lone.Open(dir / "tall.bmp");
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   EXPECT_TRUE(lone.view.IsFitToWindow());
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(350, 700));
   lone.view.resize(1000, 350);  // resizing fits again
@@ -244,7 +244,7 @@ TEST_F(ViewerTest, FitToWindowShrinksButNeverEnlarges) {
   EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == expected.PackedDib());
   lone.Open(dir / "small.bmp");
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(400, 300));
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   lone.Open(dir / "tall.bmp");
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(1500, 3000));
 }
@@ -293,7 +293,7 @@ TEST_F(ViewerTest, TurningThePageDuringARenderingShowsTheNewPageProcessed) {
   AppParams().SetValue(kGamma, 150);
   QApplication::postEvent(&lone.view, new ParamChangeEvent(kSharpen, 9));
   ASSERT_TRUE(WaitFor([&] { return lone.view.RenderStarts() == 1; }));
-  lone.view.OnCommand(kCmdNextPage);  // stops the rendering first
+  lone.view.NextPage();  // stops the rendering first
   EXPECT_EQ(lone.doc.PathName().filename(), "b.bmp");
   Settle(300);
   DibImage expected = lone.doc.Page();
@@ -312,8 +312,8 @@ TEST_F(ViewerTest, ParametersMoveWhilePagesTurn) {
     QApplication::postEvent(&view, new ParamChangeEvent(kBrightness, 80 + i));
     if (i % 3 == 0) QApplication::postEvent(&view, new ParamChangeEvent(kSharpen, i % 10));
     Settle(i % 4 == 0 ? 30 : 5);
-    if (i % 7 == 0) view.OnCommand(i % 14 ? kCmdNextPage : kCmdFirstPage);
-    if (i % 11 == 0) view.OnCommand(kCmdFitWindow);
+    if (i % 7 == 0) view.TurnPage(i % 14 ? CInkbriteDoc::Turn::kNext : CInkbriteDoc::Turn::kFirst);
+    if (i % 11 == 0) view.ToggleFitToWindow();
     (void)view.DisplayedPage();
   }
   // The last change is rendered from the unprocessed page.
@@ -347,7 +347,7 @@ TEST_F(ViewerTest, OpeningActivatesOpenFilesAndRefusesUnreadableOnes) {
   EXPECT_EQ(app->RecentFiles().front().toStdString(), (dir / "b.bmp").string());
   EXPECT_EQ(app->RecentFiles().size(), 3);  // the unreadable file too
 
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   Settle(50);
   EXPECT_TRUE(Frame()->Children().empty());
   EXPECT_EQ(Counter(), "");
@@ -373,7 +373,7 @@ TEST_F(ViewerTest, SavingAGifPageAsksAndWritesAJpegBesideIt) {
   // keeps its path.
   CInkbriteDoc* gif = app->OpenDocumentFile(dir / "anim.gif");
   ASSERT_NE(gif, nullptr);
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages, std::vector<std::string>{"图像文件只能保存为Jpeg格式，要继续吗？"});
   EXPECT_TRUE(fs::exists(dir / "anim.gif.jpg"));
   EXPECT_EQ(gif->PathName().filename(), "anim.gif");

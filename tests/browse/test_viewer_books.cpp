@@ -70,7 +70,7 @@ TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTit
   EXPECT_EQ(Counter(), "1/3");
   EXPECT_EQ(Width(), 10);
   EXPECT_EQ(ReadingProgress(dir / "book.cbz").page, 1);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Title(), "book.cbz — 2.bmp (2/3)");
   EXPECT_EQ(Width(), 20);
   // How far in, for the shelf: page 2 of 3, just now.
@@ -78,12 +78,12 @@ TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTit
   EXPECT_EQ(progress.page, 2);
   EXPECT_EQ(progress.count, 3);
   EXPECT_GT(progress.lastRead, 1700000000);
-  Frame()->OnCommand(kCmdLastPage);
+  Frame()->Action(kCmdLastPage)->trigger();
   EXPECT_EQ(Title(), "book.cbz — 10.bmp (3/3)");
   EXPECT_EQ(ReadingProgress(dir / "book.cbz").page, 3);
   EXPECT_EQ(Counter(), "3/3");
   EXPECT_EQ(beeps, 0);
-  Frame()->OnCommand(kCmdNextPage);  // past the end: the beep, the same page
+  Frame()->Action(kCmdNextPage)->trigger();  // past the end: the beep, the same page
   EXPECT_EQ(beeps, 1);
   EXPECT_EQ(Width(), 30);
   // The window is named after the book and the page; the frame too.
@@ -94,7 +94,7 @@ TEST_F(ViewerBookTest, PagesThroughABookInReadingOrderWithTheBookAndPageInTheTit
   Doc()->DirList().SetOrder(2, 1);
   Frame()->UpdatePageCounter();
   EXPECT_EQ(Counter(), "1/3");
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Width(), 20);
 
   // The book (not a page) is the recent file, and reopening it from there
@@ -144,30 +144,30 @@ TEST_F(ViewerBookTest, AFolderOfBooksOpensItsFirstBookAndPagesOnFromBookToBook) 
   EXPECT_EQ(Frame()->ActiveChild(), window);
   EXPECT_EQ(Title(), "Vol 1.cbz — 1.bmp (1/3)");
   // Back from the first page of the first book: nothing before it.
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(beeps, 1);
-  Frame()->OnCommand(kCmdLastPage);
-  Frame()->OnCommand(kCmdNextPage);  // past the last page: the next book
+  Frame()->Action(kCmdLastPage)->trigger();
+  Frame()->Action(kCmdNextPage)->trigger();  // past the last page: the next book
   EXPECT_EQ(Title(), "Vol 2.cb7 — 1.bmp (1/3)");
   EXPECT_NE(Frame()->NoteText().indexOf(QStringLiteral("Vol 2.cb7")), -1);
-  Frame()->OnCommand(kCmdPreviousPage);  // before its first page: the previous book's last
+  Frame()->Action(kCmdPreviousPage)->trigger();  // before its first page: the previous book's last
   EXPECT_EQ(Title(), "Vol 1.cbz — 3.bmp (3/3)");
   // In the two-page layout a book's last spread goes on too, and back.
-  Frame()->OnCommand(kCmdTwoPages);
-  Frame()->OnCommand(kCmdLastPage);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdTwoPages)->trigger();
+  Frame()->Action(kCmdLastPage)->trigger();
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Title().substr(0, 9), "Vol 2.cb7");
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(Title().substr(0, 9), "Vol 1.cbz");
-  Frame()->OnCommand(kCmdSinglePage);
+  Frame()->Action(kCmdSinglePage)->trigger();
   // Single-key browsing goes on from book to book; the last book stops.
   Doc()->OpenBookAt(shelf / "Vol 10.cbt", CInkbriteDoc::BookStart::kLast);
   const int before = beeps;
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(beeps, before + 1);
   EXPECT_EQ(Title(), "Vol 10.cbt — 3.bmp (3/3)");
   Doc()->OpenBookAt(shelf / "Vol 2.cb7", CInkbriteDoc::BookStart::kLast);
-  Frame()->OnCommand(kCmdSingleKey);
+  Frame()->Action(kCmdSingleKey)->trigger();
   EXPECT_EQ(Title(), "Vol 10.cbt — 1.bmp (1/3)");
   EXPECT_EQ(Frame()->Children().size(), 1u);
   EXPECT_TRUE(messages.empty());
@@ -182,7 +182,7 @@ TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {
   const fs::path book = MakeBook("story.cbz", {"001.bmp", "002.bmp"});
   const std::vector<uint8_t> before = test::ReadAll(book);
   ASSERT_NE(app->OpenDocumentFile(book), nullptr);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
 
   // Save asks for a name as Save As does, offering the page's own name
   // beside the book; cancelled, nothing is written.
@@ -195,7 +195,7 @@ TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {
     folder = dialog->directory().absolutePath();
     dialog->reject();
   });
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(offered.toStdString(), "002");
   EXPECT_EQ(fs::path(folder.toStdString()), fs::path(dir.path()));
   EXPECT_EQ(test::ReadAll(book), before);
@@ -262,12 +262,12 @@ TEST_F(ViewerBookTest, AnUnreadablePageSaysSoAndTheNextPageStillOpens) {
     titles.push_back(Frame()->ActiveChild()->windowTitle().toStdString());
     return QMessageBox::Ok;
   });
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(messages,
             std::vector<std::string>{"torn.cbz：2.jpg\n文件读取失败。\n原因：文件已损坏或不完整"});
   EXPECT_EQ(titles, std::vector<std::string>{"torn.cbz — 2.jpg (2/3)"});
   EXPECT_EQ(Title(), "torn.cbz — 2.jpg (2/3)");
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(Width(), 30);
   EXPECT_EQ(Title(), "torn.cbz — 3.bmp (3/3)");
 }
@@ -283,7 +283,7 @@ TEST_F(ViewerBookTest, TheNextPageIsDecodedAheadInABookAndInAFolder) {
     const std::shared_ptr<PageSource> source = doc->DirList().Source();
     ASSERT_TRUE(WaitFor([&] { return doc->Prefetch().Holds(source, 1); }));
     const int hits = doc->Prefetch().Hits();
-    Frame()->OnCommand(kCmdNextPage);
+    Frame()->Action(kCmdNextPage)->trigger();
     EXPECT_EQ(doc->Prefetch().Hits(), hits + 1);
     EXPECT_EQ(Width(), 11);
     DibImage direct;
@@ -293,7 +293,7 @@ TEST_F(ViewerBookTest, TheNextPageIsDecodedAheadInABookAndInAFolder) {
     // Only the pages ahead are held: the one shown is let go.
     ASSERT_TRUE(WaitFor([&] { return doc->Prefetch().Holds(source, 2); }));
     EXPECT_FALSE(doc->Prefetch().Holds(source, 1));
-    Frame()->OnCommand(kCmdClose);
+    Frame()->Action(kCmdClose)->trigger();
   }
 
   ui_test::WritePage(dir / "p1.bmp", 12, 8);
@@ -305,7 +305,7 @@ TEST_F(ViewerBookTest, TheNextPageIsDecodedAheadInABookAndInAFolder) {
     const ListedPage next = doc->DirList().PageAt(2);
     return doc->Prefetch().Holds(folder, next.index);
   }));
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(doc->Prefetch().Hits(), 1);
   EXPECT_EQ(Width(), 14);
   EXPECT_EQ(doc->PathName().filename(), "p2.bmp");
@@ -325,7 +325,7 @@ TEST_F(ViewerBookTest, EveryCorpusBookPagesAsListedAndTheOthersAreRefused) {
     if (row.expect != "book") {
       if (row.expect == "unsafe") {
         // Unsafe entries are refused one by one; a book of other pages opens.
-        if (doc) Frame()->OnCommand(kCmdClose);
+        if (doc) Frame()->Action(kCmdClose)->trigger();
         continue;
       }
       EXPECT_EQ(doc, nullptr);
@@ -339,7 +339,7 @@ TEST_F(ViewerBookTest, EveryCorpusBookPagesAsListedAndTheOthersAreRefused) {
     ASSERT_EQ(doc->DirList().GetCount(), static_cast<int>(row.pages.size()));
     for (size_t i = 0; i < row.pages.size(); ++i) {
       SCOPED_TRACE(row.pages[i]);
-      if (i > 0) Frame()->OnCommand(kCmdNextPage);
+      if (i > 0) Frame()->Action(kCmdNextPage)->trigger();
       EXPECT_EQ(doc->EntryName(), row.pages[i]);
       EXPECT_EQ(doc->Title().toStdString(), path.filename().string() + " — " + row.pages[i] + " (" +
                                                 std::to_string(i + 1) + "/" +
@@ -355,7 +355,7 @@ TEST_F(ViewerBookTest, EveryCorpusBookPagesAsListedAndTheOthersAreRefused) {
       ASSERT_TRUE(doc->SharedPage());
       EXPECT_EQ(test::CompareWithExpected(doc->Page(), row.sources[i]), "") << row.sources[i];
     }
-    Frame()->OnCommand(kCmdClose);
+    Frame()->Action(kCmdClose)->trigger();
   }
   EXPECT_GE(books, 16);
   EXPECT_GT(refused, 90);
@@ -381,21 +381,21 @@ TEST_F(ViewerBookTest, OneRecentEntryPerFolderOrBookWhenChosenEveryPageOtherwise
   const std::string folder = dir.path().filename().string();
   // By default every page turn joins the list.
   ASSERT_NE(app->OpenDocumentFile(dir / "pages" / "p1.bmp"), nullptr);
-  Frame()->OnCommand(kCmdNextPage);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(recent(), (std::vector<std::string>{"pages/p3.bmp", "pages/p2.bmp", "pages/p1.bmp"}));
   // Chosen (and kept in the settings): a turn replaces its folder's entry.
   EXPECT_FALSE(Frame()->Action(kCmdRecentPerFolder)->isChecked());
-  Frame()->OnCommand(kCmdRecentPerFolder);
+  Frame()->Action(kCmdRecentPerFolder)->trigger();
   EXPECT_TRUE(RecentPerFolder());
   EXPECT_TRUE(Frame()->Action(kCmdRecentPerFolder)->isChecked());
-  Frame()->OnCommand(kCmdPreviousPage);
+  Frame()->Action(kCmdPreviousPage)->trigger();
   EXPECT_EQ(recent(), (std::vector<std::string>{"pages/p2.bmp"}));
   ASSERT_NE(app->OpenDocumentFile(book), nullptr);
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   EXPECT_EQ(recent(), (std::vector<std::string>{folder + "/book.cbz", "pages/p2.bmp"}));
   // The book's entry reopens at the page left there.
-  Frame()->OnCommand(kCmdCloseAll);
+  Frame()->Action(kCmdCloseAll)->trigger();
   app->OpenRecentFile(0);
   EXPECT_EQ(Title(), "book.cbz — 2.bmp (2/3)");
   EXPECT_TRUE(messages.empty());

@@ -150,12 +150,12 @@ TEST_F(ViewerLoadTest, TheNextPageIsFittedAheadExactlyAsOnTheSpot) {
   AppParams().SetValue(kSharpen, 4);
   LoneView lone(500, 400);
   lone.Open(dir / "1.jpg");
-  lone.view.OnCommand(kCmdFitWindow);
-  lone.view.OnCommand(kCmdNextPage);  // the read-ahead now knows the box
+  lone.view.ToggleFitToWindow();
+  lone.view.NextPage();  // the read-ahead now knows the box
   const std::shared_ptr<PageSource> source = lone.doc.DirList().Source();
   const size_t third = lone.doc.DirList().PageAt(3).index;
   ASSERT_TRUE(WaitFor([&] { return lone.doc.Prefetch().Holds(source, third); }, 30000));
-  lone.view.OnCommand(kCmdNextPage);
+  lone.view.NextPage();
   EXPECT_EQ(lone.doc.PathName().filename(), "3.jpg");
   ASSERT_NE(lone.doc.FittedAhead(500, 400), nullptr);
   DibImage expected;
@@ -204,7 +204,7 @@ TEST_F(ViewerLoadTest, ALargeSpreadFittedOnTheSpotEndsExactlyFitted) {
   lone.Open(dir / "a.bmp");
   lone.doc.SetTwoPages(true);
   ASSERT_EQ(lone.doc.Page().Width(), 3600);
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   EXPECT_EQ(lone.view.RoughPictures(), 1);
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(600, 400));
   QApplication::postEvent(&lone.view, new ParamChangeEvent(kBrightness, 90));
@@ -232,7 +232,7 @@ TEST_F(ViewerLoadTest, ABigPageShowsAReducedPictureFirstThenTheFullPage) {
   AppParams().SetValue(kSharpen, 3);
   LoadGate gate;
   LoneView lone(600, 400);
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   lone.Open(dir / "big.jpg");
   ASSERT_TRUE(gate.WaitHeld());
   EXPECT_TRUE(lone.doc.IsLoading());
@@ -251,7 +251,7 @@ TEST_F(ViewerLoadTest, ABigPageShowsAReducedPictureFirstThenTheFullPage) {
   EXPECT_EQ(lone.view.DisplayedSize(), QSize(300, 400));
 
   // At 100 %: the full page at its size.
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   DibImage whole = full;
   EnhanceImage(AppParams(), whole);
   EXPECT_TRUE(lone.view.DisplayedPage().PackedDib() == whole.PackedDib());
@@ -356,7 +356,7 @@ TEST_F(ViewerLoadTest, BigPngPagesLooseAndInABookLoadWhileTheLoopTurns) {
   for (const bool book : {false, true}) {
     SCOPED_TRACE(book ? "book" : "loose");
     LoneView lone(600, 400);
-    lone.view.OnCommand(kCmdFitWindow);
+    lone.view.ToggleFitToWindow();
     std::optional<LoopGaps> gaps;
     {
       LoadGate gate;
@@ -393,7 +393,7 @@ TEST_F(ViewerLoadTest, ABigJpegBookPageShowsAReducedPictureFirst) {
   ASSERT_EQ(LoadImageFile(dir / "big.jpg", full, nullptr), 1);
   CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
   LoneView lone(600, 400);
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   bool sawReduced = false;
   {
     LoadGate gate;
@@ -443,7 +443,7 @@ TEST_F(ViewerLoadTest, TwoPagesWithABigFacingPageLoadInTheBackground) {
     EXPECT_NEAR(static_cast<double>(lone.doc.Page().Width()) / lone.doc.Page().Height(),
                 2600.0 / 3000.0, 0.01);
     // The next key has nowhere to go: it beeps, the load goes on.
-    lone.view.OnCommand(kCmdNextPage);
+    lone.view.NextPage();
     EXPECT_TRUE(lone.doc.IsLoading());
   }
   ASSERT_TRUE(WaitFor([&] { return !lone.doc.IsLoading(); }, 60000));
@@ -526,7 +526,7 @@ TEST_F(ViewerLoadTest, WholePageChangesAndFittedWindowsRenderNoPart) {
   // Fitted: the fitted page, small, is rendered whole.
   const int parts = lone.view.PartPictures();
   renders = lone.view.RenderCount();
-  lone.view.OnCommand(kCmdFitWindow);
+  lone.view.ToggleFitToWindow();
   QApplication::postEvent(&lone.view, new ParamChangeEvent(kContrast, 130));
   ASSERT_TRUE(WaitFor([&] { return lone.view.RenderCount() == renders + 1; }));
   EXPECT_EQ(lone.view.PartPictures(), parts);

@@ -125,11 +125,11 @@ TEST_F(ViewerMemoryTest, APageThatCannotBeHeldIsReportedAndTheViewerGoesOn) {
   messages.clear();
   {
     AddressSpaceLimit limit(-kPage / 2);
-    view.OnCommand(kCmdFitWindow);
+    view.ToggleFitToWindow();
   }
   EXPECT_EQ(messages, noMemory);
   EXPECT_TRUE(view.DisplayedSize().isEmpty());
-  view.OnCommand(kCmdFitWindow);
+  view.ToggleFitToWindow();
   EXPECT_EQ(view.DisplayedSize(), QSize(kWidth, kHeight));
 
   // A rendering in the background: the page on screen stays as it was, its
@@ -184,14 +184,14 @@ TEST_F(ViewerMemoryTest, ABookPageThatCannotBeHeldIsReportedAndTheReaderGoesOn) 
   {
     AddressSpaceLimit limit(kPage / 2);
     ASSERT_TRUE(limit.IsSet());
-    Frame()->ActiveView()->OnCommand(kCmdNextPage);
+    Frame()->ActiveView()->NextPage();
     ui_test::Settle(300);
   }
   EXPECT_EQ(messages,
             std::vector<std::string>{std::string("big.cbz：02.bmp\n") + kOutOfMemoryMessage});
   EXPECT_EQ(doc->DirList().GetCurrentIndex(), 2);
   messages.clear();
-  Frame()->ActiveView()->OnCommand(kCmdPreviousPage);
+  Frame()->ActiveView()->PreviousPage();
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(doc->Page().Width(), 60);
 }

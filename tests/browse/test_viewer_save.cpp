@@ -63,7 +63,7 @@ TEST_F(ViewerSaveTest, AWindowKeepsItsOwnParametersAcrossPageTurns) {
   MoveSlider(kPageJpegQuality, 95);
   ASSERT_TRUE(WaitFor([&] { return view->RenderCount() >= 1; }));
 
-  Frame()->OnCommand(kCmdNextPage);
+  Frame()->Action(kCmdNextPage)->trigger();
   ASSERT_EQ(Frame()->ActiveDocument()->PathName().filename(), "b.bmp");
   CParaBlock own;
   own.SetValue(kGamma, 150);
@@ -132,7 +132,7 @@ TEST_F(ViewerSaveTest, SaveAsNamesTheFileAfterTheChosenType) {
   });
   boxes.start(10);
 
-  Frame()->OnCommand(kCmdSaveAs);
+  Frame()->Action(kCmdSaveAs)->trigger();
   EXPECT_TRUE(questions.empty());
   EXPECT_TRUE(seen);
   ASSERT_TRUE(fs::exists(dir / "page.png"));
@@ -174,14 +174,14 @@ TEST_F(ViewerSaveTest, SaveAsStartsInThePagesFolderWithTheTypeChosenLast) {
   const auto folderOf = [](const fs::path& path) { return QString::fromStdString(path.string()); };
 
   ASSERT_NE(app->OpenDocumentFile(dir / "a" / "one.jpg"), nullptr);
-  Frame()->OnCommand(kCmdSaveAs);
+  Frame()->Action(kCmdSaveAs)->trigger();
   EXPECT_EQ(shownFolder, folderOf(dir / "a"));
   EXPECT_TRUE(fs::exists(dir / "a" / "saved.png"));
   save = false;
   for (const fs::path& next : {dir / "b" / "two.jpg", dir / "c" / "book.cbz"}) {
     ASSERT_NE(app->OpenDocumentFile(next), nullptr);
     shownFolder.clear();
-    Frame()->OnCommand(kCmdSaveAs);
+    Frame()->Action(kCmdSaveAs)->trigger();
     EXPECT_EQ(shownFolder, folderOf(next.parent_path()));
     EXPECT_EQ(CSaveAsDialog::FilterExtension(shownFilter), QStringLiteral("png"));
   }
@@ -213,7 +213,7 @@ TEST_F(ViewerSaveTest, SaveKeepsTheFullSizeAndAsksBeforeReplacingTheSource) {
   const DibImage expected = Enhanced(dir / "scan.png", params);
   CInkbriteDoc* doc = app->OpenDocumentFile(dir / "scan.png");
   ASSERT_NE(doc, nullptr);
-  Frame()->OnCommand(kCmdFitWindow);
+  Frame()->Action(kCmdFitWindow)->trigger();
   CInkbriteView* view = Frame()->ActiveView();
   ASSERT_TRUE(view->IsFitToWindow());
   ASSERT_LT(view->DisplayedSize().height(), 1700);
@@ -222,28 +222,28 @@ TEST_F(ViewerSaveTest, SaveKeepsTheFullSizeAndAsksBeforeReplacingTheSource) {
   QApplication::processEvents();
 
   answer = QMessageBox::No;
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages, std::vector<std::string>{kOverwriteSourceQuestion});
   EXPECT_EQ(test::ReadAll(dir / "scan.png"), original);
 
   answer = QMessageBox::Yes;
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages.size(), 2u);
   EXPECT_TRUE(Loaded(dir / "scan.png").PackedDib() == expected.PackedDib());
 
   // "Yes, and do not ask again": written, and not asked the next time.
   answer = QMessageBox::YesToAll;
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages.size(), 3u);
   EXPECT_FALSE(AskBeforeOverwritingSource());
   EXPECT_FALSE(Frame()->Action(kCmdAskBeforeOverwrite)->isChecked());
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages.size(), 3u);
   // The File menu turns it on again.
-  Frame()->OnCommand(kCmdAskBeforeOverwrite);
+  Frame()->Action(kCmdAskBeforeOverwrite)->trigger();
   EXPECT_TRUE(Frame()->Action(kCmdAskBeforeOverwrite)->isChecked());
   answer = QMessageBox::No;
-  Frame()->OnCommand(kCmdSave);
+  Frame()->Action(kCmdSave)->trigger();
   EXPECT_EQ(messages.size(), 4u);
 }
 
