@@ -115,7 +115,7 @@ void CInkbriteApp::InitInstance(bool show) {
         "the interface stays in Chinese\n",
         stderr);
   }
-  m_mainFrame = std::make_unique<CMainFrame>();
+  m_mainFrame = std::make_unique<CMainFrame>(*this);
   if (SingleInstanceChosen()) SetSingleInstance(true);
   m_mainFrame->UpdateMenus();
   // No document at start-up, not even a file named on the command line.

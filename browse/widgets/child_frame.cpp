@@ -8,10 +8,8 @@
 #include <algorithm>
 
 #include "browse/dialogs/about_dialog.h"
-#include "browse/inkbrite_app.h"
 #include "browse/inkbrite_doc.h"
 #include "browse/widgets/inkbrite_view.h"
-#include "browse/widgets/main_frame.h"
 #include "browse/widgets/shelf_view.h"
 
 namespace inkbrite {
@@ -51,15 +49,15 @@ bool CChildFrame::ReturnToShelf() {
   std::filesystem::path book;
   if (doc) book = doc->IsBook() ? doc->PathName() : doc->DirList().Directory();
   m_view = nullptr;
-  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildBookClosed(this);
+  emit bookClosing();
   m_stack->setCurrentWidget(m_shelf);
   m_stack->removeWidget(view);
   delete view;  // stops its background thread, leaves the document
-  if (doc && doc->Views().empty() && TheApp()) TheApp()->CloseDocument(doc);
+  if (doc && doc->Views().empty()) emit documentUnused(doc);
   m_shelf->RefreshProgress(book);
   m_shelf->setFocus();
   OnUpdateFrameTitle();
-  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->UpdateMenus();
+  emit contentChanged();
   return true;
 }
 
@@ -79,7 +77,7 @@ void CChildFrame::OnUpdateFrameTitle() {
   }
   m_title = title;
   setWindowTitle(title);
-  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildTitleChanged(this);
+  emit titleChanged();
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event) {
@@ -92,14 +90,14 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   CInkbriteDoc* doc = m_view ? m_view->Document() : nullptr;
   CInkbriteView* view = m_view;
   m_view = nullptr;
-  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->OnChildClosed(this);
+  emit closing();
   QMdiSubWindow::closeEvent(event);
   if (view) {
     setWidget(nullptr);
     delete view;  // stops its background thread, leaves the document
   }
-  if (doc && doc->Views().empty() && TheApp()) TheApp()->CloseDocument(doc);
-  if (TheApp() && TheApp()->MainFrame()) TheApp()->MainFrame()->UpdateMenus();
+  if (doc && doc->Views().empty()) emit documentUnused(doc);
+  emit contentChanged();
 }
 
 void CChildFrame::changeEvent(QEvent* event) {

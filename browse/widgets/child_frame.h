@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CChildFrame: the frame of one document window inside the main window's
 // workspace. Holds the view, keeps the window title in step with the
-// document's file, and tells the main frame when it comes and goes.
+// document's file, and says when it changes and goes (signals the main
+// frame connects when it takes the window).
 //
 // A shelf's window holds the shelf (browse/widgets/shelf_view.h) and, while
 // a book chosen there is open, that book's view in its place: View() is
@@ -16,6 +17,7 @@ class QStackedWidget;
 
 namespace inkbrite {
 
+class CInkbriteDoc;
 class CInkbriteView;
 class CShelfView;
 
@@ -42,6 +44,19 @@ class CChildFrame : public QMdiSubWindow {
   // document has several windows).
   void OnUpdateFrameTitle();
   const QString& TitleText() const { return m_title; }
+
+ signals:
+  // The title changed (OnUpdateFrameTitle).
+  void titleChanged();
+  // The book shown over the shelf goes (before its view is deleted).
+  void bookClosing();
+  // The window goes (before its view is deleted).
+  void closing();
+  // The window's last view of `doc` was deleted: no window shows it now.
+  void documentUnused(CInkbriteDoc* doc);
+  // A view went (the book over the shelf, or the window's): the menus
+  // follow.
+  void contentChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -138,7 +138,8 @@ void SetCommandTexts(QAction* action, int id) {
 
 }  // namespace
 
-CMainFrame::CMainFrame() : m_mdi(new WorkspaceArea(this)), m_language(CurrentUiLanguage()) {
+CMainFrame::CMainFrame(CInkbriteApp& app)
+    : m_app(app), m_mdi(new WorkspaceArea(this)), m_language(CurrentUiLanguage()) {
   SetFrameTitle(QStringLiteral("Inkbrite"));
   m_mdi->setBackground(Qt::black);
   {
@@ -182,12 +183,10 @@ CMainFrame::CMainFrame() : m_mdi(new WorkspaceArea(this)), m_language(CurrentUiL
 
 void CMainFrame::CreateParaBar() {
   CParaBar::Views views;
-  views.all = [] {
+  views.all = [this] {
     std::vector<QObject*> all;
-    if (TheApp()) {
-      for (const auto& doc : TheApp()->Documents()) {
-        for (CInkbriteView* view : doc->Views()) all.push_back(view);
-      }
+    for (const auto& doc : m_app.Documents()) {
+      for (CInkbriteView* view : doc->Views()) all.push_back(view);
     }
     return all;
   };
@@ -394,7 +393,7 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdSplitView]->setChecked(view && view->IsSplit());
   m_actions[kCmdHistogram]->setChecked(m_histogramDock && !m_histogramDock->isHidden());
   m_actions[kCmdClipWarnings]->setChecked(ShowClipping());
-  m_actions[kCmdSingleInstance]->setChecked(TheApp() && TheApp()->IsSingleInstance());
+  m_actions[kCmdSingleInstance]->setChecked(m_app.IsSingleInstance());
   m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
   m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
   m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
@@ -585,9 +584,7 @@ void CMainFrame::CreateRecentFileActions() {
     auto* action = new QAction(this);
     action->setVisible(false);
     action->setStatusTip(CommandPrompt(kCmdRecentFile));
-    connect(action, &QAction::triggered, this, [i] {
-      if (TheApp()) TheApp()->OpenRecentFile(i);
-    });
+    connect(action, &QAction::triggered, this, [this, i] { m_app.OpenRecentFile(i); });
     m_recentActions.push_back(action);
   }
   m_noRecentFiles = new QAction(CommandMenuText(kCmdRecentFile), this);
@@ -713,7 +710,7 @@ void CMainFrame::OnLanguageChosen(const QString& code) {
                                   ? *chosen
                                   : ChooseLanguage(QString::fromLocal8Bit(qgetenv("INKBRITE_LANG")),
                                                    QString(), SystemLocaleName());
-  if (TheApp() && !TheApp()->SetInterfaceLanguage(language)) {
+  if (!m_app.SetInterfaceLanguage(language)) {
     ShowMessage(this, tr("找不到英文翻译，界面仍为中文。"), QMessageBox::Ok);
   }
 }
@@ -859,9 +856,19 @@ CInkbriteDoc* CMainFrame::ActiveDocument() const {
   return view ? view->Document() : nullptr;
 }
 
+void CMainFrame::ConnectChild(CChildFrame* child) {
+  connect(child, &CChildFrame::titleChanged, this, [this, child] { OnChildTitleChanged(child); });
+  connect(child, &CChildFrame::bookClosing, this, [this, child] { OnChildBookClosed(child); });
+  connect(child, &CChildFrame::closing, this, [this, child] { OnChildClosed(child); });
+  connect(child, &CChildFrame::documentUnused, this,
+          [this](CInkbriteDoc* doc) { m_app.CloseDocument(doc); });
+  connect(child, &CChildFrame::contentChanged, this, &CMainFrame::UpdateMenus);
+}
+
 void CMainFrame::AddChild(CChildFrame* child) {
   CChildFrame* active = ActiveChild();
   const bool maximised = active == nullptr || active->isMaximized();
+  ConnectChild(child);
   m_mdi->addSubWindow(child);
   m_reader->Adopt(child);
   ConnectView(child->View());
@@ -884,6 +891,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
 void CMainFrame::AddShelf(CChildFrame* child) {
   CChildFrame* active = ActiveChild();
   const bool maximised = active == nullptr || active->isMaximized();
+  ConnectChild(child);
   m_mdi->addSubWindow(child);
   m_reader->Adopt(child);
   if (m_tabBar->FindTab(child) < 0) {
@@ -1034,7 +1042,7 @@ void CMainFrame::UpdatePageCounter() {
 }
 
 void CMainFrame::UpdateRecentFileMenu() {
-  const QStringList files = TheApp() ? TheApp()->RecentFiles() : QStringList();
+  const QStringList& files = m_app.RecentFiles();
   for (int i = 0; i < static_cast<int>(m_recentActions.size()); ++i) {
     QAction* action = m_recentActions[static_cast<size_t>(i)];
     action->setVisible(i < files.size());
@@ -1131,7 +1139,7 @@ void CMainFrame::ToggleHistogram() {
 }
 
 void CMainFrame::ToggleSingleInstance() {
-  if (TheApp() && !TheApp()->SetSingleInstance(!TheApp()->IsSingleInstance())) {
+  if (!m_app.SetSingleInstance(!m_app.IsSingleInstance())) {
     ShowMessage(this, tr("无法建立本机连接，只运行一个 Inkbrite 的设置没有生效。"),
                 QMessageBox::Ok);
   }
@@ -1172,7 +1180,7 @@ void CMainFrame::CloseAllWindows() {
 
 void CMainFrame::OpenNewWindow() {
   CInkbriteView* view = ActiveView();
-  if (view && TheApp()) TheApp()->NewWindow(view);
+  if (view) m_app.NewWindow(view);
 }
 
 void CMainFrame::ActivateNextWindow() { m_mdi->activateNextSubWindow(); }
@@ -1218,9 +1226,7 @@ void CMainFrame::RunAutoPlaySettings() {
 
 void CMainFrame::RunDisplayOrderDialog() {
   std::vector<CDirManager*> lists;
-  if (TheApp()) {
-    for (const auto& d : TheApp()->Documents()) lists.push_back(&d->DirList());
-  }
+  for (const auto& d : m_app.Documents()) lists.push_back(&d->DirList());
   ApplyDisplayOrder(this, lists);
   UpdatePageCounter();
 }
@@ -1300,8 +1306,7 @@ void CMainFrame::OpenDialogStart(QString& folder, QString& presetName) const {
   const fs::path remembered = RememberedBatchFolders().source;
   if (!remembered.empty()) {
     folder = QString::fromStdString(remembered.string());
-  } else if (TheApp() && TheApp()->RecentFiles().isEmpty() &&
-             !CInkbriteApp::SampleFolder().empty()) {
+  } else if (m_app.RecentFiles().isEmpty() && !CInkbriteApp::SampleFolder().empty()) {
     // The very first run starts among the sample pages shipped with the
     // program, so there is something to open.
     folder = QString::fromStdString(CInkbriteApp::SampleFolder().string());
@@ -1315,7 +1320,7 @@ void CMainFrame::RunOpenDialog() {
   OpenDialogStart(folder, preset);
   CImageFileMultSel dialog(this, UiText(kOpenDialogTitle), folder, OpenDialogFilters(), preset);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (TheApp()) TheApp()->OpenDocumentFiles(dialog.SelectedPaths());
+  m_app.OpenDocumentFiles(dialog.SelectedPaths());
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
@@ -1360,11 +1365,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
   // Opened after the drop returns, so the source of the drag is not kept
   // waiting by a message box.
   QMetaObject::invokeMethod(
-      this,
-      [paths] {
-        if (TheApp()) TheApp()->OpenDocumentFiles(paths);
-      },
-      Qt::QueuedConnection);
+      this, [this, paths] { m_app.OpenDocumentFiles(paths); }, Qt::QueuedConnection);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -35,6 +35,7 @@ class QToolBar;
 namespace inkbrite {
 
 class CChildFrame;
+class CInkbriteApp;
 class CParaBar;
 class CReaderFullScreen;
 class CThumbnailStrip;
@@ -51,7 +52,9 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  CMainFrame();
+  // `app`: the application the frame serves (its documents, recent files,
+  // language and single-viewer choice); it outlives the frame.
+  explicit CMainFrame(CInkbriteApp& app);
   ~CMainFrame() override;
 
   QMdiArea* Workspace() const { return m_mdi; }
@@ -60,12 +63,12 @@ class CMainFrame : public QMainWindow {
   CInkbriteDoc* ActiveDocument() const;
   std::vector<CChildFrame*> Children() const;
 
+  // Takes a document window into the workspace (and follows its signals).
   void AddChild(CChildFrame* child);
   // A shelf's window (no document while the shelf shows); a book opened in
   // it (its view now the window's), and closed again.
   void AddShelf(CChildFrame* child);
   void OnShelfBookShown(CChildFrame* child);
-  void OnChildBookClosed(CChildFrame* child);
   // Every window, shelves showing no book among them.
   std::vector<CChildFrame*> AllWindows() const;
   void ActivateChild(CChildFrame* child);
@@ -123,9 +126,6 @@ class CMainFrame : public QMainWindow {
   // active window's list, as a click on its thumbnail does.
   void OpenListedPage(int position);
   CWindowTabBar* TabBar() const { return m_tabBar; }
-  // A window's title changed, or the window goes: its tab follows.
-  void OnChildTitleChanged(CChildFrame* child);
-  void OnChildClosed(CChildFrame* child);
   bool IsFullScreen() const { return m_fullScreen; }
   // The bar stands at its own place over room kept free for it.
   bool IsParaBarDocked() const { return m_paraBarDocked; }
@@ -235,11 +235,18 @@ class CMainFrame : public QMainWindow {
   void ShowThumbnailStrip(bool shown);
   void ShowViewScrollBars(bool shown);
   void UpdateChecks();
+  // A window's signals: its title and its going (its tab follows), its
+  // book over a shelf going, its document left without a view.
+  void ConnectChild(CChildFrame* child);
+  void OnChildTitleChanged(CChildFrame* child);
+  void OnChildBookClosed(CChildFrame* child);
+  void OnChildClosed(CChildFrame* child);
   // The view's signals to the panes, the counter and the menus.
   void ConnectView(CInkbriteView* view);
   void FollowPageTurn();
   void UpdateLockPanes();
 
+  CInkbriteApp& m_app;
   QMdiArea* m_mdi;
   std::map<int, QAction*> m_actions;
   // The menus while no document window is open [0] and while any is [1].
