@@ -111,7 +111,9 @@ TEST(WorkerThreadTest, ATeamTakesEveryItemOnceAndStopsWhenTold) {
     std::lock_guard lock(job->mutex);
     EXPECT_TRUE(job->stop);
     EXPECT_EQ(std::count(job->taken.begin(), job->taken.end(), true), 2000);
-    if (!endless) EXPECT_EQ(std::count(job->made.begin(), job->made.end(), 1), 2000);
+    if (!endless) {
+      EXPECT_EQ(std::count(job->made.begin(), job->made.end(), 1), 2000);
+    }
   }
 }
 
