@@ -719,7 +719,7 @@ is not valid. Please choose another.</translation>
     <name>ParamLists</name>
     <message>
         <source>目录中的页面逐个转换</source>
-        <translation>A folder's pages one by one</translation>
+        <translation>A folder&apos;s pages one by one</translation>
     </message>
     <message>
         <source>每个目录转为一本书</source>
@@ -936,7 +936,7 @@ is not valid. Please choose another.</translation>
     </message>
     <message>
         <source>书中的页面改名为0001.jpg……，因为阅读器按文字排序文件名</source>
-        <translation>A book's pages are renamed 0001.jpg …, since readers sort names as text</translation>
+        <translation>A book&apos;s pages are renamed 0001.jpg …, since readers sort names as text</translation>
     </message>
     <message>
         <source>阅读设备:</source>
@@ -1031,10 +1031,6 @@ is not valid. Please choose another.</translation>
         <translation>Help</translation>
     </message>
     <message>
-        <source>统计文件数</source>
-        <translation>Counting files</translation>
-    </message>
-    <message>
         <source>选项：</source>
         <translation>Options: </translation>
     </message>
@@ -1088,7 +1084,7 @@ is not valid. Please choose another.</translation>
     </message>
     <message>
         <source>每个目录或书的页面先接成一长条再切开，跨两张图的画格保持完整</source>
-        <translation>Each folder's or book's pages are joined into one strip before it is cut, so a panel across two pictures stays whole</translation>
+        <translation>Each folder&apos;s or book&apos;s pages are joined into one strip before it is cut, so a panel across two pictures stays whole</translation>
     </message>
     <message>
         <source>长条漫画切成页面:</source>
@@ -1135,6 +1131,64 @@ is not valid. Please choose another.</translation>
     <message>
         <source>取消</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CHistogramDock</name>
+    <message>
+        <source>直方图</source>
+        <translation>Histogram</translation>
+    </message>
+    <message>
+        <source>没有页面</source>
+        <translation>No page</translation>
+    </message>
+    <message>
+        <source>黑色溢出 %1%&#x3000;白色溢出 %2%</source>
+        <translation>Clipped to black %1%   to white %2%</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CInkbriteView</name>
+    <message>
+        <source>原图</source>
+        <translation>Before</translation>
+    </message>
+    <message>
+        <source>处理后</source>
+        <translation>After</translation>
+    </message>
+    <message>
+        <source>缩小到窗口 %1%</source>
+        <translation>Shrink to window %1 %</translation>
+    </message>
+    <message>
+        <source>实际大小 %1%</source>
+        <translation>Actual size %1 %</translation>
+    </message>
+    <message>
+        <source>缩放 %1%</source>
+        <translation>Zoom %1 %</translation>
+    </message>
+    <message>
+        <source>适合宽度 %1%</source>
+        <translation>Fit width %1 %</translation>
+    </message>
+    <message>
+        <source>适合高度 %1%</source>
+        <translation>Fit height %1 %</translation>
+    </message>
+    <message>
+        <source>适合页面 %1%</source>
+        <translation>Fit page %1 %</translation>
+    </message>
+    <message>
+        <source>下一本书：%1</source>
+        <translation>Next book: %1</translation>
+    </message>
+    <message>
+        <source>上一本书：%1</source>
+        <translation>Previous book: %1</translation>
     </message>
 </context>
 <context>
@@ -1551,6 +1605,22 @@ cannot be written.</translation>
         <source>搜索名称、系列、作者（/）</source>
         <translation>Search name, series, writer (/)</translation>
     </message>
+    <message>
+        <source>用于此系列</source>
+        <translation>Use for this series</translation>
+    </message>
+    <message>
+        <source>用于此书</source>
+        <translation>Use for this book</translation>
+    </message>
+    <message>
+        <source>不再用于此系列</source>
+        <translation>No longer for this series</translation>
+    </message>
+    <message>
+        <source>不再用于此书</source>
+        <translation>No longer for this book</translation>
+    </message>
 </context>
 <context>
     <name>inkbrite::CShortcutListDialog</name>
@@ -1572,71 +1642,6 @@ cannot be written.</translation>
     <message>
         <source>缩略图</source>
         <translation>Thumbnails</translation>
-    </message>
-</context>
-<context>
-    <name>inkbrite::CInkbriteView</name>
-    <message>
-        <source>原图</source>
-        <translation>Before</translation>
-    </message>
-    <message>
-        <source>处理后</source>
-        <translation>After</translation>
-    </message>
-    <message>
-        <source>缩小到窗口 %1%</source>
-        <translation>Shrink to window %1 %</translation>
-    </message>
-    <message>
-        <source>实际大小 %1%</source>
-        <translation>Actual size %1 %</translation>
-    </message>
-    <message>
-        <source>缩放 %1%</source>
-        <translation>Zoom %1 %</translation>
-    </message>
-    <message>
-        <source>适合宽度 %1%</source>
-        <translation>Fit width %1 %</translation>
-    </message>
-    <message>
-        <source>适合高度 %1%</source>
-        <translation>Fit height %1 %</translation>
-    </message>
-    <message>
-        <source>适合页面 %1%</source>
-        <translation>Fit page %1 %</translation>
-    </message>
-    <message>
-        <source>下一本书：%1</source>
-        <translation>Next book: %1</translation>
-    </message>
-    <message>
-        <source>上一本书：%1</source>
-        <translation>Previous book: %1</translation>
-    </message>
-</context>
-<context>
-    <name>inkbrite::CHistogramDock</name>
-    <message>
-        <source>直方图</source>
-        <translation>Histogram</translation>
-    </message>
-    <message>
-        <source>没有页面</source>
-        <translation>No page</translation>
-    </message>
-    <message>
-        <source>黑色溢出 %1%　白色溢出 %2%</source>
-        <translation>Clipped to black %1%   to white %2%</translation>
-    </message>
-</context>
-<context>
-    <name>SeriesSettings</name>
-    <message>
-        <source>设置：%1</source>
-        <translation>Setting: %1</translation>
     </message>
 </context>
 </TS>
