@@ -301,6 +301,11 @@ struct BatchSettings {
   uint64_t bookMaxBytes = 0;
 };
 
+// Takes into `settings` what `block` chooses for books (slots kBookKind,
+// kFolderBooks, kSpreadPages and kRenumber, core/para_slots.h); a slot at
+// -1 leaves the run's value as it is.
+void TakeBookSettings(const CParaBlock& block, BatchSettings& settings);
+
 // One file of a run: its place in the whole job's list and its path.
 struct BatchWorkItem {
   size_t index = 0;

@@ -884,6 +884,8 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
   const fs::path ini =
       options.settingsFile.empty() ? ProgramFilePath(".ini") : options.settingsFile;
   bool loaded = false;
+  // What the options themselves chose for books wins over every setting.
+  const BatchSettings given = options.settings;
   for (const CliParamChange& change : options.changes) {
     if (change.load) {
       // First use of the settings file: the ready-made sets join it.
@@ -902,15 +904,24 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
       const DeviceRow* device = FindDevice(change.name);
       if (device == nullptr) return false;  // refused by the parser
       ApplyDevice(*device, block);
-      ApplyDeviceToRun(*device, options.booksGiven, options.settings);
+      ApplyDeviceToRun(*device, options.settings);
       loaded = true;
     } else {
       block.SetValue(change.slot, change.value);
       if (change.slot == kSplitRightToLeft) options.settings.readingOrderChosen = true;
     }
+    // Each in turn: a setting that leaves the books to the run (stored
+    // before it could say) keeps what an earlier one chose.
+    TakeBookSettings(block, options.settings);
   }
+  if (options.booksGiven) options.settings.books = given.books;
+  options.settings.folderBooks = options.settings.folderBooks || given.folderBooks;
+  options.settings.renumber = options.settings.renumber || given.renumber;
   // --spreads wins over every setting, wherever it stands.
-  if (options.splitSpreads >= 0) block.SetValue(kSplitSpreads, options.splitSpreads);
+  if (options.splitSpreads >= 0) {
+    block.SetValue(kSplitSpreads, options.splitSpreads);
+    options.settings.spreadPages = given.spreadPages;
+  }
   if (options.settings.stripJoin && options.settings.stripCut <= 0 && !options.stripCutScreen) {
     error = std::string(EngineText(INKBRITE_TEXT("cli", "--strip-join需要--strip-cut")));
     return false;
@@ -934,7 +945,9 @@ bool BuildParams(CliOptions& options, CParaBlock& block, std::string& error, std
   options.settings.jpegQuality = block.GetValue(kJpegQuality);
   // A stored setting may hold values the command line would refuse.
   for (int slot :
-       {static_cast<int>(kGreyScale), static_cast<int>(kResize), static_cast<int>(kJpegQuality)}) {
+       {static_cast<int>(kGreyScale), static_cast<int>(kResize), static_cast<int>(kJpegQuality),
+        static_cast<int>(kBookKind), static_cast<int>(kFolderBooks), static_cast<int>(kSpreadPages),
+        static_cast<int>(kRenumber)}) {
     if (!CliValueInRange(slot, block.GetValue(slot))) {
       error = EngineTextArgs(INKBRITE_TEXT("cli", "设置值超出范围：第%1项为%2"),
                              {std::to_string(slot), std::to_string(block.GetValue(slot))});

@@ -81,7 +81,7 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool listDevices = false;     // --list-devices
-  bool booksGiven = false;      // --books named a kind (a --device does not change it)
+  bool booksGiven = false;      // --books named a kind (no setting or --device changes it)
   bool stripCutScreen = false;  // --strip-cut screen: the fit screen's height
   int splitSpreads = -1;  // --spreads: 1 split (turned or not), 0 keep; -1 as the settings say
 };

@@ -130,15 +130,14 @@ void ApplyDevice(const DeviceRow& device, CParaBlock& block) {
   }
   block.SetValue(kFitWidth, width);
   block.SetValue(kFitHeight, height);
+  block.SetValue(kBookKind, static_cast<int>(device.kind));
   block.SetName(device.name);
 }
 
-void ApplyDeviceToRun(const DeviceRow& device, bool keepKind, BatchSettings& settings) {
-  if (!keepKind) settings.books = device.kind;
+void ApplyDeviceToRun(const DeviceRow& device, BatchSettings& settings) {
   settings.bookPixelsPerInch =
       device.colour == DeviceRow::Colour::kKaleido ? device.colourPpi : device.ppi;
   settings.bookSpreads = device.pages == 2;
-  settings.renumber = true;
 }
 
 }  // namespace inkbrite

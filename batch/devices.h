@@ -40,11 +40,12 @@ const std::vector<DeviceRow>& DeviceRows();
 // The row named `name` (ASCII case ignored); null when none is.
 const DeviceRow* FindDevice(std::string_view name);
 
-// Fills `block` with the device's settings (see above); a colour e-ink
-// screen keeps colour and is fitted at its colour layer's density.
+// Fills `block` with the device's settings (see above), its book kind
+// among them; a colour e-ink screen keeps colour and is fitted at its colour
+// layer's density.
 void ApplyDevice(const DeviceRow& device, CParaBlock& block);
-// The run's book settings for the device: its kind (unless `keepKind`),
-// the PDF's density and whether an e-book shows two pages.
-void ApplyDeviceToRun(const DeviceRow& device, bool keepKind, BatchSettings& settings);
+// The run's book layout for the device: the PDF's density and whether an
+// e-book shows two pages.
+void ApplyDeviceToRun(const DeviceRow& device, BatchSettings& settings);
 
 }  // namespace inkbrite

@@ -86,14 +86,15 @@ bool DeleteNamedSetting(std::string_view name, const std::filesystem::path& iniP
 // Ready-made settings for reading devices, shipped with the program: the
 // reset values with these slots changed. Each straightens a skewed scan,
 // crops the margins and the scanner's dark bands, sets the levels with the
-// paper whitened (its tint removed), splits spreads, and reduces the pages
-// to the device's screen:
-//   eink-6-1072x1448     6-inch e-ink reader, 300 ppi: 16 greys, PNG
-//   eink-7-1264x1680     7-inch e-ink reader, 300 ppi: 16 greys, PNG
-//   tablet-10-1600x2560  10-inch colour tablet: colour kept, JPEG quality 85
+// paper whitened (its tint removed), splits spreads, reduces the pages to
+// the device's screen, and writes each book as the kind the device reads
+// best (devices.tsv), its pages renumbered in reading order:
+//   eink-6-1072x1448     6-inch e-ink reader, 300 ppi: 16 greys, PNG, EPUB
+//   eink-7-1264x1680     7-inch e-ink reader, 300 ppi: 16 greys, PNG, EPUB
+//   tablet-10-1600x2560  10-inch colour tablet: colour kept, JPEG quality 85, CBZ
 struct DeviceSetting {
   std::string_view name;
-  std::array<std::pair<int, int>, 11> values;  // slot, value
+  std::array<std::pair<int, int>, 14> values;  // slot, value
 };
 inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
     {"eink-6-1072x1448",
@@ -107,7 +108,10 @@ inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
        {kGreyScale, kGreys16},
        {kTargetFiles, 2},  // .png: 16 greys need a palette format
        {kJpegQuality, 70},
-       {kResizeType, 0}}}},
+       {kResizeType, 0},
+       {kBookKind, 3},  // EPUB (BookOutput, batch_job.h)
+       {kSpreadPages, 0},
+       {kRenumber, 1}}}},
     {"eink-7-1264x1680",
      {{{kAutoCrop, 1},
        {kAutoLevels, 1},
@@ -119,7 +123,10 @@ inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
        {kGreyScale, kGreys16},
        {kTargetFiles, 2},
        {kJpegQuality, 70},
-       {kResizeType, 0}}}},
+       {kResizeType, 0},
+       {kBookKind, 3},  // EPUB (BookOutput, batch_job.h)
+       {kSpreadPages, 0},
+       {kRenumber, 1}}}},
     {"tablet-10-1600x2560",
      {{{kAutoCrop, 1},
        {kAutoLevels, 1},
@@ -131,7 +138,10 @@ inline constexpr std::array<DeviceSetting, 3> kDeviceSettings = {{
        {kGreyScale, kKeepAsIs},
        {kTargetFiles, 0},  // .jpg
        {kJpegQuality, 85},
-       {kResizeType, 0}}}},
+       {kResizeType, 0},
+       {kBookKind, 0},  // CBZ
+       {kSpreadPages, 0},
+       {kRenumber, 1}}}},
 }};
 
 // Fills `block` with a ready-made setting (reset values, then its slots)

@@ -79,7 +79,14 @@ enum ParaSlot : int {
   kLearnedScale = 46,  // 2: twice the size, 1: the size kept (denoising only)
   kLearnedModel = 47,  // 0 upconv_7 (fast), 1 cunet (better, slower)
   kLearnedNoise = 48,  // -1 none, 0 to 3
-  kParaSlotCount = 49
+  // What the batch makes of a book (batch/batch_job.h); -1 in each: the
+  // setting leaves it to the run (the dialog's choice, the command line's or
+  // the default), as every setting stored before these slots does.
+  kBookKind = 49,     // BookOutput: 0 cbz, 1 folder, 2 skip, 3 epub, 4 kepub, 5 pdf
+  kFolderBooks = 50,  // 1: each folder of pages becomes one book
+  kSpreadPages = 51,  // SpreadPages: 0 split, 1 turned, 2 turned then split
+  kRenumber = 52,     // 1: a book's pages named by their place in the reading order
+  kParaSlotCount = 53
 };
 
 // Whom a setting is for.
@@ -146,8 +153,8 @@ constexpr int32_t kAnyMin = kAnyValueMin;
 constexpr int32_t kAnyMax = kAnyValueMax;
 
 // The stored slots in the order their keys are written into a new section
-// (the 21 keys of the original layout, then those of the automatic steps and
-// of the restoration steps),
+// (the 21 keys of the original layout, then those of the automatic steps, of
+// the restoration steps and of the books),
 // then the slots that are never stored. GreyScale reads as 1 and
 // CroppingBottom as 1 when their keys are missing, unlike their reset values.
 // clang-format off
@@ -244,6 +251,14 @@ inline constexpr ParaSlotRow kRows[] = {
      INKBRITE_TEXT("settings", "精细模型（较慢）"), G::kRestore, S::kPage, kLearned},
     {kLearnedNoise, "LearnedNoise", 1, 1, -1, 3, L::kNone, true, "",
      INKBRITE_TEXT("settings", "降噪等级"), G::kRestore, S::kPage, kLearned},
+    {kBookKind, "Books", -1, -1, -1, 5, L::kNone, false, "",
+     INKBRITE_TEXT("settings", "漫画书转为"), G::kNone, S::kJob},
+    {kFolderBooks, "FolderBooks", -1, -1, -1, 1, L::kNone, false, "",
+     INKBRITE_TEXT("settings", "每个目录转为一本书"), G::kNone, S::kJob},
+    {kSpreadPages, "SpreadPages", -1, -1, -1, 2, L::kNone, false, "",
+     INKBRITE_TEXT("settings", "跨页拆分方式"), G::kNone, S::kJob},
+    {kRenumber, "Renumber", -1, -1, -1, 1, L::kNone, false, "",
+     INKBRITE_TEXT("settings", "页面按阅读顺序编号"), G::kNone, S::kJob},
     // Never stored in a named setting.
     {kSpare, "", 100, 100, kAnyMin, kAnyMax, L::kNone, false, "",
      INKBRITE_TEXT("settings", "备用"), G::kNone, S::kUnused},

@@ -871,6 +871,22 @@ joined into one strip first, so panels stay whole</translation>
         <translation>Noise reduction level</translation>
     </message>
     <message>
+        <source>漫画书转为</source>
+        <translation>Books become</translation>
+    </message>
+    <message>
+        <source>每个目录转为一本书</source>
+        <translation>Each folder becomes one book</translation>
+    </message>
+    <message>
+        <source>跨页拆分方式</source>
+        <translation>How spreads are split</translation>
+    </message>
+    <message>
+        <source>页面按阅读顺序编号</source>
+        <translation>Pages numbered in reading order</translation>
+    </message>
+    <message>
         <source>亮度</source>
         <translation>Brightness</translation>
     </message>

@@ -733,8 +733,10 @@ void CBatchDlg::LoadControls() {
   const BatchFolders& folders = RememberedBatchFolders();
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
-  SelectIndex(m_books, folders.books);
-  m_folderBooks->setChecked(folders.folderBooks);
+  // A setting that leaves the books to the run keeps the dialog's choice.
+  if (block.GetValue(kBookKind) >= 0) SelectIndex(m_books, block.GetValue(kBookKind));
+  if (block.GetValue(kFolderBooks) >= 0)
+    m_folderBooks->setChecked(block.GetValue(kFolderBooks) != 0);
   m_stripCut->setValue(folders.stripCut);
   m_stripJoin->setChecked(folders.stripJoin);
 }
@@ -758,11 +760,11 @@ void CBatchDlg::StoreControls() {
   block.SetValue(kSourceFiles, m_patterns->currentIndex());
   block.SetValue(kTargetFiles, m_extension->currentIndex());
   for (const CSettingPanel* panel : m_panels) panel->Store(block);
+  block.SetValue(kBookKind, m_books->currentIndex());
+  block.SetValue(kFolderBooks, m_folderBooks->isChecked() ? 1 : 0);
   BatchFolders& folders = RememberedBatchFolders();
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());
-  folders.books = m_books->currentIndex();
-  folders.folderBooks = m_folderBooks->isChecked();
   folders.stripCut = m_stripCut->value();
   folders.stripJoin = m_stripJoin->isChecked();
 }
@@ -910,8 +912,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.resizePercent = m_resize->value();
   settings.jpegQuality = m_quality->value();
   settings.params = &AppParams();
-  settings.books = static_cast<BookOutput>(m_books->currentIndex());
-  settings.folderBooks = m_folderBooks->isChecked();
+  TakeBookSettings(AppParams(), settings);
   settings.stripCut = m_stripCut->value();
   settings.stripJoin = m_stripJoin->isChecked() && settings.stripCut > 0;
   settings.jobs = 1;

@@ -77,10 +77,8 @@ void SetPerWindowMode(bool on);
 struct BatchFolders {
   std::filesystem::path source;
   std::filesystem::path target;
-  int books = 0;             // the dialog's book choice (a BookOutput)
-  bool folderBooks = false;  // each folder of pages becomes one book
-  int stripCut = 0;          // long strips cut into pages this tall (0: not cut)
-  bool stripJoin = false;    // a folder's or book's pages joined first
+  int stripCut = 0;        // long strips cut into pages this tall (0: not cut)
+  bool stripJoin = false;  // a folder's or book's pages joined first
 };
 BatchFolders& RememberedBatchFolders();
 

@@ -358,7 +358,7 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   EXPECT_TRUE(fs::is_regular_file(target() / "book/01.png"));
   EXPECT_TRUE(fs::is_regular_file(target() / "book/02.png"));
   EXPECT_FALSE(fs::exists(target() / "book.cbz"));
-  EXPECT_EQ(RememberedBatchFolders().books, static_cast<int>(BookOutput::kFolder));
+  EXPECT_EQ(AppParams().GetValue(kBookKind), static_cast<int>(BookOutput::kFolder));
 
   fs::remove_all(target());
   CBatchDlg dialog;
@@ -384,7 +384,7 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
   EXPECT_EQ(test::Listing(target()),
             (std::vector<std::string>{"book.epub", source().filename().string() + ".epub"}));
-  EXPECT_TRUE(RememberedBatchFolders().folderBooks);
+  EXPECT_EQ(AppParams().GetValue(kFolderBooks), 1);
 }
 
 // The target left at the folder being read, and a source folder with pages

@@ -18,10 +18,12 @@ namespace {
 // the 25 slots of the original layout, then the automatic steps (all off,
 // their settings at 0.5 %, 128 levels, 8 pixels, 48 levels, 60 %, 5 degrees;
 // no screen to fit; margins cut, not filled), then the restoration steps (all
-// off; the learned one, when on, doubles with upconv_7 at noise level 1).
-constexpr int kExpectedDefaults[] = {
-    100, 100, 100, 100, 0, 100, 70, 100, 0, 0, 2, 1, 190, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0,
-    0,   5,   128, 0,   0, 8,   48, 60,  0, 0, 0, 0, 50,  0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1};
+// off; the learned one, when on, doubles with upconv_7 at noise level 1),
+// then the books' four, left to the run.
+constexpr int kExpectedDefaults[] = {100, 100, 100, 100, 0,  100, 70, 100, 0,  0,  2, 1, 190, 0,
+                                     0,   0,   1,   0,   0,  0,   0,  0,   0,  0,  0, 0, 5,   128,
+                                     0,   0,   8,   48,  60, 0,   0,  0,   0,  50, 0, 0, 0,   0,
+                                     0,   0,   0,   0,   2,  0,   1,  -1,  -1, -1, -1};
 static_assert(std::size(kExpectedDefaults) == kParaSlotCount);
 
 void ExpectDefaults(const CParaBlock& block) {

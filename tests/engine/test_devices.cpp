@@ -118,6 +118,14 @@ TEST(DeviceTable, DeviceSetsTheFitColourKindAndDensity) {
     EXPECT_EQ(tabletBlock.GetValue(slot), readyMade.GetValue(slot)) << slot;
   }
   EXPECT_TRUE(tablet.settings.bookSpreads);
+  EXPECT_EQ(tablet.settings.books, BookOutput::kCbz);
+  // Each ready-made set writes the kind its row of the table names.
+  for (const DeviceSetting& set : kDeviceSettings) {
+    CParaBlock ready;
+    ApplyDeviceSetting(set, ready);
+    ASSERT_NE(FindDevice(set.name), nullptr) << set.name;
+    EXPECT_EQ(ready.GetValue(kBookKind), static_cast<int>(FindDevice(set.name)->kind)) << set.name;
+  }
   CliOptions unknown;
   std::string error;
   const std::vector<std::string_view> args = {"--device", "kindle-99", "a", "b"};

@@ -36,7 +36,8 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
       "AutoCropBorder", "AutoCropTolerance", "AutoCropMinShare", "AutoCropFacing",
       "SplitSpreads", "SplitRightToLeft", "Deskew", "DeskewRange", "FitWidth", "FitHeight",
       "AutoCropFill", "Despeckle", "Descreen", "DescreenKeepDots", "JpegCleanup",
-      "Learned", "LearnedScale", "LearnedModel", "LearnedNoise"};
+      "Learned", "LearnedScale", "LearnedModel", "LearnedNoise", "Books", "FolderBooks",
+      "SpreadPages", "Renumber"};
   // clang-format on
   std::string text = "[" + name + "]\r\n";
   for (size_t i = 0; i < v.size(); ++i)
@@ -46,10 +47,10 @@ std::string Section(const std::string& name, const std::vector<int>& v) {
 
 // The 21 keys of the original layout, then the automatic steps after them,
 // then the restoration steps (the learned one's scale 2 and noise level 1
-// wait for its switch).
+// wait for its switch), then the books' four, left to the run.
 const std::vector<int> kDefaultsWritten = {
-    100, 100, 100, 190, 100, 100, 70, 0, 0, 0, 0,  2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5,
-    128, 0,   0,   8,   48,  60,  0,  0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1};
+    100, 100, 100, 190, 100, 100, 70, 0, 0,  0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0,  5,  128, 0,
+    0,   8,   48,  60,  0,   0,   0,  0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, -1, -1, -1, -1};
 
 TEST(NamedSettings, LayoutAfterSavingTwoAndResavingTheFirst) {
   TempDir dir;
@@ -247,6 +248,67 @@ TEST(NamedSettings, TheFileNeverGrowsPastWhatItReadsBack) {
   }
   EXPECT_TRUE(ListNamedSettings(dir / "missing/data/Inkbrite.ini").size() ==
               kDeviceSettings.size());
+}
+
+// A setting carries what becomes of books: the kind, folder books, the
+// spreads' pages and renumbering. One stored before it could say (no such
+// keys) leaves them as the run had them, after a --device too; the options
+// themselves win over every setting; a hand-edited value out of range is
+// refused.
+TEST(NamedSettings, ASettingCarriesTheBooksAndAnOldOneLeavesThemToTheRun) {
+  TempDir dir;
+  const auto ini = dir / "Inkbrite.ini";
+  WriteText(ini,
+            "[books]\r\nBooks=5\r\nFolderBooks=1\r\nSpreadPages=1\r\nRenumber=1\r\n"
+            "[old]\r\nBrightness=120\r\n[names]\r\nBooks=0\r\nRenumber=0\r\n"
+            "[bad]\r\nBooks=9\r\n");
+  struct Case {
+    std::vector<std::string_view> args;
+    BookOutput books;
+    bool folderBooks;
+    SpreadPages spreads;
+    bool renumber;
+  };
+  using B = BookOutput;
+  using S = SpreadPages;
+  const Case cases[] = {
+      {{"--load", "books"}, B::kPdf, true, S::kRotate, true},
+      {{"--load", "old"}, B::kCbz, false, S::kSplit, false},
+      {{"--device", "kobo-libra-2", "--load", "old"}, B::kKepub, false, S::kSplit, true},
+      {{"--device", "kindle-scribe", "--load", "names"}, B::kCbz, false, S::kSplit, false},
+      {{"--books", "epub", "--spreads", "both", "--load", "names", "--renumber"},
+       B::kEpub,
+       false,
+       S::kBoth,
+       true},
+      {{"--load", "books", "--set", "Books=4", "--set", "FolderBooks=0"},
+       B::kKepub,
+       false,
+       S::kRotate,
+       true},
+      {{"--load", "eink-6-1072x1448"}, B::kEpub, false, S::kSplit, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string_view> args = c.args;
+    args.insert(args.end(), {"--settings", ini.native(), "a", "b"});
+    SCOPED_TRACE(::testing::PrintToString(args));
+    CliOptions options;
+    CParaBlock block;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(args, options, error)) << error;
+    ASSERT_TRUE(BuildParams(options, block, error)) << error;
+    EXPECT_EQ(options.settings.books, c.books);
+    EXPECT_EQ(options.settings.folderBooks, c.folderBooks);
+    EXPECT_EQ(options.settings.spreadPages, c.spreads);
+    EXPECT_EQ(options.settings.renumber, c.renumber);
+  }
+  const std::vector<std::string_view> bad = {"--settings", ini.native(), "--load", "bad", "a", "b"};
+  CliOptions options;
+  CParaBlock block;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions(bad, options, error)) << error;
+  EXPECT_FALSE(BuildParams(options, block, error));
+  EXPECT_EQ(error, "设置值超出范围：第49项为9");
 }
 
 // The table itself is checked by the layout above (every key once, in
