@@ -565,6 +565,18 @@ std::vector<fs::path> DoneByNewerTarget(const fs::path& source, const fs::path& 
   };
   const fs::path target = BatchOutputPath(source, sourceDir, targetDir, settings);
   if (newer(target)) return {target};
+  if (book && settings.bookMaxBytes != 0 && BookIsOneFile(settings.books)) {
+    // Written as volumes: "NAME Vol. 1.ext" and those after it, each newer.
+    std::vector<fs::path> volumes;
+    for (size_t n = 1;; ++n) {
+      fs::path volume = BookVolumePath(target, settings.books, n);
+      std::error_code ec;
+      if (!fs::exists(fs::symlink_status(volume, ec))) break;
+      if (!newer(volume)) return {};
+      volumes.push_back(std::move(volume));
+    }
+    if (!volumes.empty()) return volumes;
+  }
   if (!book && splitSpreads) {
     std::vector<fs::path> pages;
     for (int page = 1; page <= SpreadPageFiles(settings); ++page) {

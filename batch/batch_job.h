@@ -460,7 +460,8 @@ std::filesystem::path DoneByEarlierRun(const EarlierRecords& earlier,
 
 // With --skip-existing and no JSON record: the files written for `source`
 // when they exist and are newer than it (its target; with splitting on, the
-// two pages of a split spread; a book's .cbz, or its folder), else none.
+// two pages of a split spread; a book's .cbz, or its folder; with a size
+// limit, the book's volumes), else none.
 // Every output is written whole or not at all, so an existing one is whole.
 std::vector<std::filesystem::path> DoneByNewerTarget(const std::filesystem::path& source,
                                                      const std::filesystem::path& sourceDir,
@@ -624,6 +625,7 @@ class CBatchJob : public CSrchDir {
   void WriteReadySlots(BookRun& run);
   FileOutcome FinishBook(BookRun& run);
   static FileOutcome BookNotWritten(const BookRun& run);
+  static FileOutcome BookConverted(BookRun& run, uintmax_t folderBytes);
   void PrepareFolder(const std::filesystem::path& folder);
   void SweepOnce(const std::filesystem::path& folder);
   void ConvertWithWorkers(const std::vector<BatchWorkItem>& files, int jobs);

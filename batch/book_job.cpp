@@ -1263,8 +1263,24 @@ CBatchJob::FileOutcome CBatchJob::FinishBook(BookRun& run) {
     for (const fs::path& volume : run.writer->Written()) MarkWritten(volume);
   }
   for (const fs::path& file : folderFiles) MarkWritten(run.target / file);
-  Outcome converted{Outcome::kConverted, run.target};
+  return BookConverted(run, folderBytes);
+}
+
+// A book in place: recorded by its file (a book split into volumes by its
+// first, a file that is there, so an earlier run's record finds it with
+// --skip-existing), with its bytes and what was left out.
+CBatchJob::FileOutcome CBatchJob::BookConverted(BookRun& run, uintmax_t folderBytes) {
+  using Outcome = FileOutcome;
+  std::error_code ec;
+  const bool volumes = run.writer && !run.writer->Written().empty();
+  Outcome converted{Outcome::kConverted, volumes ? run.writer->Written().front() : run.target};
   converted.bytesWritten = folderBytes;
+  if (volumes) {
+    for (const fs::path& volume : run.writer->Written()) {
+      const uintmax_t size = fs::file_size(volume, ec);
+      converted.bytesWritten += ec ? 0 : size;
+    }
+  }
   converted.report = std::move(run.report);
   // What was left out, counted by its reason.
   const std::pair<size_t, std::string_view> leftOut[] = {{run.leftOutUnsafe, kBatchBookLeftOut},

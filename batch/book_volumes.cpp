@@ -42,11 +42,12 @@ BookVolumes::BookVolumes(BookOutput output, std::filesystem::path target, BookMe
 
 BookVolumes::~BookVolumes() { Discard(); }
 
-std::filesystem::path BookVolumes::VolumePath(size_t number) const {
-  const std::string extension(BookKindRowOf(m_output).extension);
-  std::string name = m_target.filename().string();
+std::filesystem::path BookVolumePath(const std::filesystem::path& target, BookOutput output,
+                                     size_t number) {
+  const std::string extension(BookKindRowOf(output).extension);
+  std::string name = target.filename().string();
   name.resize(name.size() - std::min(name.size(), extension.size()));
-  return m_target.parent_path() / (name + " Vol. " + std::to_string(number) + extension);
+  return target.parent_path() / (name + " Vol. " + std::to_string(number) + extension);
 }
 
 // A volume's title: the book's and its number, once there is more than one.
@@ -128,7 +129,7 @@ bool BookVolumes::CloseVolume(Volume& v) {
   const std::string title = several ? VolumeTitle(number) : std::string();
   if (several) {
     v.writer->SetTitle(title);
-    if (!v.file->Retarget(VolumePath(number))) return Fail();
+    if (!v.file->Retarget(BookVolumePath(m_target, m_output, number))) return Fail();
   }
   std::vector<uint8_t> outputs(m_bookPages, 0);
   for (const uint64_t order : v.pages) {

@@ -88,6 +88,11 @@ class BookWriter {
 std::unique_ptr<BookWriter> MakeBookWriter(BookOutput output, SafeFileWriter& out,
                                            const BookMeta& meta, const BookLayout& layout);
 
+// Volume `number` (from 1) of the book written as `output` to `target`:
+// "NAME Vol. N.ext" beside it.
+std::filesystem::path BookVolumePath(const std::filesystem::path& target, BookOutput output,
+                                     size_t number);
+
 // The book's file, or with a size limit its volumes: a book whose file
 // would pass `maxBytes` (0: no limit) is written as volumes "NAME Vol. 1.ext",
 // "NAME Vol. 2.ext", ..., each a whole book of the kind under the limit:
@@ -139,7 +144,6 @@ class BookVolumes final : public BookWriter {
     int64_t mtime = 0;
     bool folder = false;
   };
-  std::filesystem::path VolumePath(size_t number) const;
   std::string VolumeTitle(size_t number) const;
   bool StartVolume();
   bool CloseVolume(Volume& v);

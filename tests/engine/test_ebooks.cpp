@@ -543,6 +543,32 @@ TEST_F(EbookTest, ALongBookIsSplitIntoVolumesUnderTheLimit) {
       EXPECT_EQ(pages, wholePages);
     }
   }
+  // Run again with --skip-existing: the volumes are found, by the newer
+  // target (a text record) and by a JSON record's entry, and not rewritten.
+  const std::vector<std::string> volumes = test::Listing(dir / "tgt");
+  const auto times = [&] {
+    std::vector<fs::file_time_type> t;
+    for (const std::string& v : volumes) t.push_back(fs::last_write_time(dir / "tgt" / v));
+    return t;
+  };
+  const std::vector<fs::file_time_type> written = times();
+  settings.skipExisting = true;
+  job.Run(host, settings);
+  EXPECT_EQ(job.SkippedCount(), 1) << test::ReadText(settings.recordPath);
+  EXPECT_EQ(times(), written);
+  settings.recordFormat = RecordFormat::kJsonLines;
+  settings.recordPath = dir / "rec.jsonl";
+  job.Run(host, settings);  // no entry yet: converted, its first volume recorded
+  EXPECT_EQ(job.SkippedCount(), 0);
+  EXPECT_NE(test::ReadText(settings.recordPath).find("moon Vol. 1.pdf"), std::string::npos);
+  const std::vector<fs::file_time_type> rewritten = times();
+  job.Run(host, settings);
+  EXPECT_EQ(job.SkippedCount(), 1) << test::ReadText(settings.recordPath);
+  EXPECT_EQ(times(), rewritten);
+  EXPECT_EQ(test::Listing(dir / "tgt"), volumes);
+  settings.skipExisting = false;
+  settings.recordFormat = RecordFormat::kText;
+  settings.recordPath = dir / "rec.txt";
   std::string out;
   if (Have("pdfinfo")) {
     EXPECT_EQ(Shell("pdfinfo '" + (dir / "tgt/moon Vol. 2.pdf").string() + "'", out), 0);
