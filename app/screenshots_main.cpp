@@ -6,10 +6,12 @@
 // two sample pages).
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -210,6 +212,21 @@ bool ShootEditingDialogs(CMainFrame* frame, const QString& out,
     }
     dialog.findChild<QProgressBar*>(BatchControlName(kBatchIdProgress))->setValue(40);
     ok = Save(&dialog, out, "08-batch-dialog-status.png") && ok;
+  }
+  {
+    // A device found by the search and chosen: its kind, colour and screen.
+    CParaBlock before;
+    before.Assign(AppParams());
+    CBatchDlg dialog(frame);
+    dialog.show();
+    dialog.findChild<QLineEdit*>(BatchControlName(kBatchIdDeviceSearch))
+        ->setText(QStringLiteral("kobo colour"));
+    auto* devices = dialog.findChild<QComboBox*>(BatchControlName(kBatchIdDevice));
+    const int device = devices->findData(QStringLiteral("kobo-libra-colour"));
+    devices->setCurrentIndex(device);
+    emit devices->activated(device);
+    ok = Save(&dialog, out, "08-batch-dialog-device.png") && ok;
+    AppParams().Assign(before);
   }
   return ok;
 }

@@ -718,6 +718,58 @@ is not valid. Please choose another.</translation>
 <context>
     <name>ParamLists</name>
     <message>
+        <source>目录中的页面逐个转换</source>
+        <translation>A folder's pages one by one</translation>
+    </message>
+    <message>
+        <source>每个目录转为一本书</source>
+        <translation>Each folder as one book</translation>
+    </message>
+    <message>
+        <source>每本转为一个CBZ文件</source>
+        <translation>Each into a CBZ file</translation>
+    </message>
+    <message>
+        <source>每本转为一个文件夹</source>
+        <translation>Each into a folder</translation>
+    </message>
+    <message>
+        <source>跳过漫画书</source>
+        <translation>Skip comic books</translation>
+    </message>
+    <message>
+        <source>每本转为一个EPUB电子书</source>
+        <translation>Each into an EPUB e-book</translation>
+    </message>
+    <message>
+        <source>每本转为一个KEPUB电子书（Kobo）</source>
+        <translation>Each into a KEPUB e-book (Kobo)</translation>
+    </message>
+    <message>
+        <source>每本转为一个PDF文件</source>
+        <translation>Each into a PDF file</translation>
+    </message>
+    <message>
+        <source>跨页拆成两页</source>
+        <translation>Spreads split into two pages</translation>
+    </message>
+    <message>
+        <source>跨页转90度</source>
+        <translation>Spreads turned 90°</translation>
+    </message>
+    <message>
+        <source>跨页转90度后再拆成两页</source>
+        <translation>Spreads turned 90°, then split</translation>
+    </message>
+    <message>
+        <source>页面保留原名</source>
+        <translation>Page names kept</translation>
+    </message>
+    <message>
+        <source>页面按阅读顺序编号</source>
+        <translation>Pages numbered in reading order</translation>
+    </message>
+    <message>
         <source>无</source>
         <translation>None</translation>
     </message>
@@ -855,36 +907,44 @@ is not valid. Please choose another.</translation>
         <translation>Comic books (CBZ, CBR, PDF...):</translation>
     </message>
     <message>
-        <source>每本转为一个CBZ文件</source>
-        <translation>Each into a CBZ file</translation>
-    </message>
-    <message>
-        <source>每本转为一个文件夹</source>
-        <translation>Each into a folder</translation>
-    </message>
-    <message>
-        <source>跳过漫画书</source>
-        <translation>Skip comic books</translation>
-    </message>
-    <message>
-        <source>每本转为一个EPUB电子书</source>
-        <translation>Each into an EPUB e-book</translation>
-    </message>
-    <message>
-        <source>每本转为一个KEPUB电子书（Kobo）</source>
-        <translation>Each into a KEPUB e-book (Kobo)</translation>
-    </message>
-    <message>
-        <source>每本转为一个PDF文件</source>
-        <translation>Each into a PDF file</translation>
-    </message>
-    <message>
         <source>每个目录转为一本书</source>
         <translation>Each folder as one book</translation>
     </message>
     <message>
         <source>含有页面的每个目录转换为一本以它命名的书（CBZ、EPUB、KEPUB或PDF）</source>
         <translation>Each folder that holds pages becomes one book named after it (CBZ, EPUB, KEPUB or PDF)</translation>
+    </message>
+    <message>
+        <source>搜索设备</source>
+        <translation>Search devices</translation>
+    </message>
+    <message>
+        <source>选择设备即调入它的设置：屏幕大小、灰度或彩色、书的种类和跨页的处理</source>
+        <translation>Choosing a device loads its settings: screen size, grey or colour, book kind and spread handling</translation>
+    </message>
+    <message>
+        <source>（不按设备）</source>
+        <translation>(no device)</translation>
+    </message>
+    <message>
+        <source>“拆分跨页”打开时，宽于高的页面变成什么（按阅读顺序）</source>
+        <translation>What a page wider than tall becomes when “Split spreads” is on (in reading order)</translation>
+    </message>
+    <message>
+        <source>页面按阅读顺序编号</source>
+        <translation>Number pages in reading order</translation>
+    </message>
+    <message>
+        <source>书中的页面改名为0001.jpg……，因为阅读器按文字排序文件名</source>
+        <translation>A book's pages are renamed 0001.jpg …, since readers sort names as text</translation>
+    </message>
+    <message>
+        <source>阅读设备:</source>
+        <translation>Reading device:</translation>
+    </message>
+    <message>
+        <source>跨页:</source>
+        <translation>Spreads:</translation>
     </message>
     <message>
         <source>亮度:</source>
@@ -1272,6 +1332,22 @@ is not valid. Please choose another.</translation>
 </context>
 <context>
     <name>inkbrite::CSettingsDialog</name>
+    <message>
+        <source>目录:</source>
+        <translation>Folders:</translation>
+    </message>
+    <message>
+        <source>漫画书:</source>
+        <translation>Books:</translation>
+    </message>
+    <message>
+        <source>跨页:</source>
+        <translation>Spreads:</translation>
+    </message>
+    <message>
+        <source>页面:</source>
+        <translation>Pages:</translation>
+    </message>
     <message>
         <source>请输入新设置的名称：</source>
         <translation>Name of the new setting:</translation>

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "batch/batch_job.h"
+#include "batch/devices.h"
 #include "batch/named_settings.h"
 #include "browse/dialogs/about_dialog.h"
 #include "browse/dialogs/curve_dialog.h"
@@ -488,12 +490,7 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   auto* choose = AddButton(box, tr("选择"), kBatchIdChooseTarget, &CBatchDlg::OnChooseTarget);
   m_extension = MakeList(box, BatchNewExtensions(), kBatchIdNewExtension);
   auto* view = AddButton(box, tr("查看文件"), kBatchIdViewTarget, &CBatchDlg::OnViewTarget);
-  // In the order of BookOutput's numbers.
-  m_books = MakeList(box,
-                     {tr("每本转为一个CBZ文件"), tr("每本转为一个文件夹"), tr("跳过漫画书"),
-                      tr("每本转为一个EPUB电子书"), tr("每本转为一个KEPUB电子书（Kobo）"),
-                      tr("每本转为一个PDF文件")},
-                     kBatchIdBooks);
+  m_books = MakeList(box, BookKindEntries(), kBatchIdBooks);
   m_folderBooks = new QCheckBox(tr("每个目录转为一本书"), box);
   m_folderBooks->setObjectName(BatchControlName(kBatchIdFolderBooks));
   m_folderBooks->setToolTip(
@@ -516,14 +513,87 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   grid->addWidget(new QLabel(tr("新文件扩展名:"), box), 1, 0);
   grid->addWidget(m_extension, 1, 1);
   grid->addWidget(view, 1, 3);
-  grid->addWidget(new QLabel(tr("漫画书(CBZ、CBR、PDF等):"), box), 2, 0);
-  grid->addWidget(m_books, 2, 1, 1, 2);
-  grid->addWidget(m_folderBooks, 2, 3);
-  grid->addWidget(new QLabel(tr("长条漫画切成页面:"), box), 3, 0);
-  grid->addWidget(m_stripCut, 3, 1);
-  grid->addWidget(m_stripJoin, 3, 2);
+  grid->addWidget(new QLabel(tr("漫画书(CBZ、CBR、PDF等):"), box), 3, 0);
+  grid->addWidget(m_books, 3, 1, 1, 2);
+  grid->addWidget(m_folderBooks, 3, 3);
+  AddDeviceRows(box, grid, 2, 4);
+  grid->addWidget(new QLabel(tr("长条漫画切成页面:"), box), 5, 0);
+  grid->addWidget(m_stripCut, 5, 1);
+  grid->addWidget(m_stripJoin, 5, 2);
   grid->setColumnStretch(2, 1);
   return box;
+}
+
+namespace {
+// The device list's entries: the name (Qt::UserRole) and the label.
+constexpr int kLabelRole = Qt::UserRole + 1;
+}  // namespace
+
+void CBatchDlg::AddDeviceRows(QWidget* box, QGridLayout* grid, int deviceRow, int spreadsRow) {
+  m_deviceSearch = new QLineEdit(box);
+  m_deviceSearch->setObjectName(BatchControlName(kBatchIdDeviceSearch));
+  m_deviceSearch->setPlaceholderText(tr("搜索设备"));
+  m_deviceSearch->setClearButtonEnabled(true);
+  m_device = new QComboBox(box);
+  m_device->setObjectName(BatchControlName(kBatchIdDevice));
+  m_device->setToolTip(tr("选择设备即调入它的设置：屏幕大小、灰度或彩色、书的种类和跨页的处理"));
+  m_device->addItem(tr("（不按设备）"));
+  for (const DeviceRow& row : DeviceRows()) {
+    // A ready-made set is known by its name, a device by its maker's.
+    const bool readyMade =
+        std::any_of(kDeviceSettings.begin(), kDeviceSettings.end(),
+                    [&row](const DeviceSetting& s) { return s.name == row.name; });
+    const QString shown = QString::fromStdString(readyMade ? row.name : row.label);
+    m_device->addItem(shown + QStringLiteral("  %1×%2").arg(row.width).arg(row.height),
+                      QString::fromStdString(row.name));
+    m_device->setItemData(m_device->count() - 1, QString::fromStdString(row.label), kLabelRole);
+  }
+  connect(m_deviceSearch, &QLineEdit::textChanged, this, &CBatchDlg::FilterDevices);
+  connect(m_device, &QComboBox::activated, this, &CBatchDlg::OnDeviceChosen);
+  m_spreads = MakeList(box, SpreadPageEntries(), kBatchIdSpreadPages);
+  m_spreads->setToolTip(tr("“拆分跨页”打开时，宽于高的页面变成什么（按阅读顺序）"));
+  m_renumber = new QCheckBox(tr("页面按阅读顺序编号"), box);
+  m_renumber->setObjectName(BatchControlName(kBatchIdRenumber));
+  m_renumber->setToolTip(tr("书中的页面改名为0001.jpg……，因为阅读器按文字排序文件名"));
+  m_controls.insert(m_controls.end(), {m_deviceSearch, m_device, m_spreads, m_renumber});
+  grid->addWidget(new QLabel(tr("阅读设备:"), box), deviceRow, 0);
+  grid->addWidget(m_deviceSearch, deviceRow, 1);
+  grid->addWidget(m_device, deviceRow, 2, 1, 2);
+  grid->addWidget(new QLabel(tr("跨页:"), box), spreadsRow, 0);
+  grid->addWidget(m_spreads, spreadsRow, 1);
+  grid->addWidget(m_renumber, spreadsRow, 2, 1, 2);
+}
+
+void CBatchDlg::FilterDevices(const QString& text) {
+  const auto plain = [](const QString& s) {
+    return s.toCaseFolded().replace(QLatin1Char('-'), ' ');
+  };
+  const QStringList words = plain(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  auto* list = qobject_cast<QListView*>(m_device->view());
+  for (int i = 1; i < m_device->count(); ++i) {
+    // The name and the label, not the size shown beside them.
+    const QString known = plain(m_device->itemData(i).toString() + ' ' +
+                                m_device->itemData(i, kLabelRole).toString());
+    const bool shown = std::all_of(words.begin(), words.end(),
+                                   [&known](const QString& w) { return known.contains(w); });
+    list->setRowHidden(i, !shown);
+  }
+}
+
+void CBatchDlg::ForgetDevice() {
+  m_deviceRow = nullptr;
+  m_device->setCurrentIndex(0);
+}
+
+void CBatchDlg::OnDeviceChosen(int index) {
+  m_deviceRow =
+      index > 0 ? FindDevice(m_device->itemData(index).toString().toStdString()) : nullptr;
+  if (m_deviceRow == nullptr) return;
+  // The folders and the strip height are not the device's to change.
+  StoreControls();
+  ApplyDevice(*m_deviceRow, AppParams());
+  LoadControls();
+  ApplyColourRule(true);
 }
 
 // The options: the sliders on the left, the other values on the right.
@@ -734,9 +804,11 @@ void CBatchDlg::LoadControls() {
   m_source->SetText(FromPath(folders.source));
   m_target->SetText(FromPath(folders.target));
   // A setting that leaves the books to the run keeps the dialog's choice.
-  if (block.GetValue(kBookKind) >= 0) SelectIndex(m_books, block.GetValue(kBookKind));
-  if (block.GetValue(kFolderBooks) >= 0)
-    m_folderBooks->setChecked(block.GetValue(kFolderBooks) != 0);
+  const auto chosen = [&block](int slot) { return block.GetValue(slot) >= 0; };
+  if (chosen(kBookKind)) SelectIndex(m_books, block.GetValue(kBookKind));
+  if (chosen(kFolderBooks)) m_folderBooks->setChecked(block.GetValue(kFolderBooks) != 0);
+  if (chosen(kSpreadPages)) SelectIndex(m_spreads, block.GetValue(kSpreadPages));
+  if (chosen(kRenumber)) m_renumber->setChecked(block.GetValue(kRenumber) != 0);
   m_stripCut->setValue(folders.stripCut);
   m_stripJoin->setChecked(folders.stripJoin);
 }
@@ -762,6 +834,8 @@ void CBatchDlg::StoreControls() {
   for (const CSettingPanel* panel : m_panels) panel->Store(block);
   block.SetValue(kBookKind, m_books->currentIndex());
   block.SetValue(kFolderBooks, m_folderBooks->isChecked() ? 1 : 0);
+  block.SetValue(kSpreadPages, m_spreads->currentIndex());
+  block.SetValue(kRenumber, m_renumber->isChecked() ? 1 : 0);
   BatchFolders& folders = RememberedBatchFolders();
   folders.source = ToPath(m_source->Text());
   folders.target = ToPath(m_target->Text());
@@ -913,6 +987,7 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   settings.jpegQuality = m_quality->value();
   settings.params = &AppParams();
   TakeBookSettings(AppParams(), settings);
+  if (m_deviceRow != nullptr) ApplyDeviceToRun(*m_deviceRow, settings);
   settings.stripCut = m_stripCut->value();
   settings.stripJoin = m_stripJoin->isChecked() && settings.stripCut > 0;
   settings.jobs = 1;
@@ -976,6 +1051,7 @@ void CBatchDlg::OnSaveSetting() {
 void CBatchDlg::OnLoadSetting() {
   CSettingsDialog dialog(CSettingsDialog::Mode::kLoad, AppParams(), NamedSettingsFile(), this);
   if (dialog.exec() == QDialog::Accepted) {
+    ForgetDevice();
     LoadControls();
     ApplyColourRule(true);
   }
@@ -987,6 +1063,7 @@ void CBatchDlg::OnRestore() {
   } else {
     AppParams().ResetDefaults();
   }
+  ForgetDevice();
   LoadControls();
   ApplyColourRule(true);
 }

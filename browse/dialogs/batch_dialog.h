@@ -54,6 +54,7 @@ class QFileSystemModel;
 namespace inkbrite {
 
 struct BatchSelection;
+struct DeviceRow;
 class CBatchDialogHost;
 class CSettingPanel;
 
@@ -108,12 +109,16 @@ enum BatchControlId {
   kBatchIdCropRight = 1054,
   kBatchIdSkipColour = 1060,
   kBatchIdFilter = 1061,
-  kBatchIdBooks = 1062,        // what becomes of a comic book (BookOutput)
-  kBatchIdFolderBooks = 1063,  // each folder of pages becomes one book
-  kBatchIdStripCut = 1064,     // long strips cut into pages this tall
-  kBatchIdStripJoin = 1065,    // a folder's or book's pages joined into one strip first
-  kBatchIdPanels = 1070,       // the steps' pages made from the settings table
-  kBatchIdSettings = 1100,     // + slot: a control of those pages
+  kBatchIdBooks = 1062,         // what becomes of a comic book (BookOutput)
+  kBatchIdFolderBooks = 1063,   // each folder of pages becomes one book
+  kBatchIdStripCut = 1064,      // long strips cut into pages this tall
+  kBatchIdStripJoin = 1065,     // a folder's or book's pages joined into one strip first
+  kBatchIdDeviceSearch = 1066,  // narrows the device list to the devices it names
+  kBatchIdDevice = 1067,        // the reading device whose settings the run takes
+  kBatchIdSpreadPages = 1068,   // what a split spread becomes (SpreadPages)
+  kBatchIdRenumber = 1069,      // a book's pages named by their place in the reading order
+  kBatchIdPanels = 1070,        // the steps' pages made from the settings table
+  kBatchIdSettings = 1100,      // + slot: a control of those pages
 };
 constexpr int BatchSettingId(int slot) { return kBatchIdSettings + slot; }
 
@@ -278,6 +283,17 @@ class CBatchDlg : public QDialog {
   void BuildControls();
   QGroupBox* BuildSourceBox();
   QGroupBox* BuildTargetBox();
+  // The device row (a search field and the device list) and the spreads
+  // row (what a split spread becomes, renumbering) of the target box.
+  void AddDeviceRows(QWidget* box, QGridLayout* grid, int deviceRow, int spreadsRow);
+  // Narrows the device list to the devices whose name or label holds every
+  // word of `text` (case ignored); the device chosen stays chosen.
+  void FilterDevices(const QString& text);
+  // A device chosen from the list: its settings (as --device gives them)
+  // into the program-wide block and the controls.
+  void OnDeviceChosen(int index);
+  // The list back at no device (a setting loaded or restored).
+  void ForgetDevice();
   QGroupBox* BuildOptionsBox();
   // The pages of the steps' settings, one per group of PanelGroups(), made
   // from the settings table.
@@ -324,6 +340,14 @@ class CBatchDlg : public QDialog {
   QCheckBox* m_folderBooks = nullptr;
   QSpinBox* m_stripCut = nullptr;
   QCheckBox* m_stripJoin = nullptr;
+  QLineEdit* m_deviceSearch = nullptr;
+  QComboBox* m_device = nullptr;
+  QComboBox* m_spreads = nullptr;
+  QCheckBox* m_renumber = nullptr;
+  // The device whose settings the controls hold (the PDF's density and the
+  // e-book's two-page view follow it); none once a setting is loaded or
+  // restored.
+  const DeviceRow* m_deviceRow = nullptr;
   QCheckBox* m_subdirs = nullptr;
   std::vector<CSettingPanel*> m_panels;
   QSlider* m_brightness = nullptr;

@@ -36,6 +36,35 @@ QStringList ColourEntries() {
   return list;
 }
 
+QStringList BookKindEntries() {
+  static const char* const kTexts[] = {
+      QT_TRANSLATE_NOOP("ParamLists", "每本转为一个CBZ文件"),
+      QT_TRANSLATE_NOOP("ParamLists", "每本转为一个文件夹"),
+      QT_TRANSLATE_NOOP("ParamLists", "跳过漫画书"),
+      QT_TRANSLATE_NOOP("ParamLists", "每本转为一个EPUB电子书"),
+      QT_TRANSLATE_NOOP("ParamLists", "每本转为一个KEPUB电子书（Kobo）"),
+      QT_TRANSLATE_NOOP("ParamLists", "每本转为一个PDF文件")};
+  QStringList list;
+  for (const char* text : kTexts) list << ListText(text);
+  return list;
+}
+
+QStringList SpreadPageEntries() {
+  return {ListText(QT_TRANSLATE_NOOP("ParamLists", "跨页拆成两页")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "跨页转90度")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "跨页转90度后再拆成两页"))};
+}
+
+QStringList RenumberEntries() {
+  return {ListText(QT_TRANSLATE_NOOP("ParamLists", "页面保留原名")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "页面按阅读顺序编号"))};
+}
+
+QStringList FolderBookEntries() {
+  return {ListText(QT_TRANSLATE_NOOP("ParamLists", "目录中的页面逐个转换")),
+          ListText(QT_TRANSLATE_NOOP("ParamLists", "每个目录转为一本书"))};
+}
+
 const QStringList& FilterEntries() {
   static const QStringList entries = {QStringLiteral("bilinear"), QStringLiteral("bicubic"),
                                       QStringLiteral("nearest")};

@@ -14,6 +14,14 @@ QStringList SharpenEntries();
 QStringList SoftenEntries();
 // Colour mode (slot GreyScale): "彩色漫画" ... "单色".
 QStringList ColourEntries();
+// What becomes of a book (slot Books, in BookOutput's order): "每本转为一个CBZ文件" ...
+QStringList BookKindEntries();
+// What a split spread becomes (slot SpreadPages, in SpreadPages' order).
+QStringList SpreadPageEntries();
+// A book's page names (slot Renumber): kept, or numbered in reading order.
+QStringList RenumberEntries();
+// A folder of pages (slot FolderBooks): its pages one by one, or one book.
+QStringList FolderBookEntries();
 // Resampling filter (slot ResizeType): "bilinear", "bicubic", "nearest".
 const QStringList& FilterEntries();
 // The batch job's source patterns (slot SourceFiles); the first is the

@@ -147,6 +147,12 @@ QGridLayout* CSettingsDialog::BuildValueGrid() {
   pair(4, 2, QT_TR_NOOP("色彩:"), ListField(kGreyScale, ColourEntries()), 3);
   pair(5, 0, QT_TR_NOOP("源文件:"), ListField(kSourceFiles, SourcePatternEntries()), 7);
   pair(6, 0, QT_TR_NOOP("新文件扩展名:"), ListField(kTargetFiles, NewExtensionEntries()));
+  // A book's kind, spreads and page names: no entry when the setting leaves
+  // them to the run.
+  pair(6, 1, QT_TR_NOOP("漫画书:"), ListField(kBookKind, BookKindEntries()), 5);
+  pair(7, 0, QT_TR_NOOP("跨页:"), ListField(kSpreadPages, SpreadPageEntries()), 3);
+  pair(7, 2, QT_TR_NOOP("页面:"), ListField(kRenumber, RenumberEntries()), 3);
+  pair(8, 0, QT_TR_NOOP("目录:"), ListField(kFolderBooks, FolderBookEntries()), 3);
   grid->setColumnStretch(8, 1);
   return grid;
 }

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -12,6 +13,7 @@
 #include <fstream>
 
 #include "batch/batch_job.h"
+#include "batch/devices.h"
 #include "browse/dialogs/about_dialog.h"
 #include "browse/dialogs/batch_dialog.h"
 #include "browse/dialogs/curve_dialog.h"
@@ -385,6 +387,62 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   EXPECT_EQ(test::Listing(target()),
             (std::vector<std::string>{"book.epub", source().filename().string() + ".epub"}));
   EXPECT_EQ(AppParams().GetValue(kFolderBooks), 1);
+}
+
+// The device list: the search narrows it to the devices its words name; a
+// device chosen sets the kind, the colour, the screen and renumbering, and
+// reaches the run; loading or restoring a setting forgets it.
+TEST_F(BatchDialogTest, ADeviceFoundBySearchSetsTheBookAndTheScreen) {
+  ASSERT_EQ(SaveImageFile(dir / "p.jpg", test::MakePattern(20, 10), 0, 90), 1);
+  const std::vector<uint8_t> page = test::ReadAll(dir / "p.jpg");
+  test::WriteArchive(source() / "book.cbz", test::MadeFormat::kZipStored,
+                     {{"01.jpg", page}, {"02.jpg", page}});
+  RememberedBatchFolders() = {source(), target()};
+  CBatchDlg dialog;
+  auto* search = Ctl<QLineEdit>(dialog, kBatchIdDeviceSearch);
+  auto* devices = Ctl<QComboBox>(dialog, kBatchIdDevice);
+  auto* books = Ctl<QComboBox>(dialog, kBatchIdBooks);
+  ASSERT_EQ(devices->count(), static_cast<int>(DeviceRows().size()) + 1);
+  const auto shown = [devices] {
+    std::vector<std::string> names;
+    auto* view = qobject_cast<QListView*>(devices->view());
+    for (int i = 1; i < devices->count(); ++i) {
+      if (!view->isRowHidden(i)) names.push_back(devices->itemData(i).toString().toStdString());
+    }
+    return names;
+  };
+  const std::pair<const char*, std::vector<std::string>> searches[] = {
+      {"Libra 2", {"kobo-libra-2"}},
+      {"  scribe  colorsoft", {"kindle-scribe-colorsoft"}},
+      {"paper-pro move", {"remarkable-paper-pro-move"}},
+      {"nothing like it", {}}};
+  for (const auto& [text, expected] : searches) {
+    search->setText(QString::fromUtf8(text));
+    EXPECT_EQ(shown(), expected) << text;
+  }
+  search->clear();
+  EXPECT_EQ(shown().size(), DeviceRows().size());
+
+  const int libra = devices->findData(QStringLiteral("kobo-libra-2"));
+  devices->setCurrentIndex(libra);
+  emit devices->activated(libra);
+  EXPECT_EQ(books->currentIndex(), static_cast<int>(BookOutput::kKepub));
+  EXPECT_EQ(Ctl<QComboBox>(dialog, kBatchIdColour)->currentIndex(), kGreys16);
+  EXPECT_EQ(Ctl<QComboBox>(dialog, kBatchIdNewExtension)->currentText(), ".png");
+  EXPECT_EQ(Ctl<QSpinBox>(dialog, BatchSettingId(kFitWidth))->value(), 1264);
+  EXPECT_TRUE(Ctl<QCheckBox>(dialog, kBatchIdRenumber)->isChecked());
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  EXPECT_TRUE(fs::is_regular_file(target() / "book.kepub.epub"));
+  // The kind changed by hand, the device's renumbering stays.
+  books->setCurrentIndex(static_cast<int>(BookOutput::kCbz));
+  Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+  const std::vector<uint8_t> cbz = test::ReadAll(target() / "book.cbz");
+  const std::string_view bytes(reinterpret_cast<const char*>(cbz.data()), cbz.size());
+  EXPECT_NE(bytes.find("0002.png"), std::string_view::npos);
+
+  Ctl<QPushButton>(dialog, kBatchIdRestore)->click();
+  EXPECT_EQ(devices->currentIndex(), 0);
+  EXPECT_EQ(books->currentIndex(), static_cast<int>(BookOutput::kCbz));
 }
 
 // The target left at the folder being read, and a source folder with pages

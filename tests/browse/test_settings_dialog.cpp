@@ -157,7 +157,7 @@ TEST_F(SettingsDialogTest, LoadSelectsTheBlocksNameAndAppliesDefaultsForMissingK
 TEST_F(SettingsDialogTest, LoadShowsEveryStoredValueOfTheSet) {
   WriteIni(
       "[eink-6-1072x1448]\nResize=100\nGreyScale=5\nAutoLevels=1\nAutoCrop=1\n"
-      "AutoCropBorder=12\nDeskewRange=30\nFitWidth=1072\nFitHeight=1448\n");
+      "AutoCropBorder=12\nDeskewRange=30\nFitWidth=1072\nFitHeight=1448\nBooks=5\n");
   CSettingsDialog dialog(Mode::kLoad, block, ini);
   Names(dialog)->setCurrentIndex(0);
   EXPECT_EQ(Number(dialog, "Resize"), "100");
@@ -170,6 +170,9 @@ TEST_F(SettingsDialogTest, LoadShowsEveryStoredValueOfTheSet) {
   EXPECT_TRUE(dialog.findChild<QCheckBox*>("AutoLevels")->isChecked());
   EXPECT_FALSE(dialog.findChild<QCheckBox*>("Deskew")->isChecked());
   EXPECT_FALSE(fitWidth->isEnabled());  // shown, not edited
+  // The book's kind the set chooses; none where it leaves it to the run.
+  EXPECT_EQ(dialog.findChild<QComboBox*>("Books")->currentIndex(), 5);
+  EXPECT_EQ(dialog.findChild<QComboBox*>("Renumber")->currentIndex(), -1);
   // Every stored slot has a field of its name.
   for (const NamedSettingKey& key : kNamedSettingKeys) {
     EXPECT_NE(dialog.findChild<QWidget*>(QString::fromLatin1(key.key.data(), key.key.size())),
