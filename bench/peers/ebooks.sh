@@ -12,7 +12,9 @@
 #   EBOOKS_PAGES  pages of the book (default 100)
 #   EBOOKS_REPS   rounds; the order rotates, the median counts (default 3)
 #   EBOOKS_PEERS  0: leave the other converter out (default 1)
-#   EBOOKS_EXT    the pages' format (default: the device's, PNG)
+#   EBOOKS_EXT    the pages' format (default: the device's, PNG); a format
+#                 that holds no palette (.jpg) writes 256 greys (GreyScale=1)
+#                 in place of the device's 16
 #
 # Targets: EPUB and PDF at most 1.05x the CBZ of the same device; against
 # the other converter at least 3x faster, and every EPUB passes epubcheck.
@@ -38,7 +40,10 @@ have_calibre=1
 command -v ebook-convert >/dev/null || { have_calibre=0; echo "calibre's ebook-convert missing: skipped"; }
 [ "${EBOOKS_PEERS:-1}" = 0 ] && have_calibre=0
 ext_option=()
-[ -n "${EBOOKS_EXT:-}" ] && ext_option=(--ext "$EBOOKS_EXT")
+if [ -n "${EBOOKS_EXT:-}" ]; then
+  ext_option=(--ext "$EBOOKS_EXT")
+  case "$EBOOKS_EXT" in .png | .gif | .bmp | .tif) ;; *) ext_option+=(--set GreyScale=1) ;; esac
+fi
 
 if [ ! -f "$CORPUS/.complete" ]; then
   echo "making $PAGES pages of 1700 x 2400 and their book in $CORPUS"
