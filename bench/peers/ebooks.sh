@@ -112,6 +112,7 @@ for device in kindle-paperwhite-5 kobo-libra-2; do
   fi
   if [ -r "$EPUBCHECK" ] && command -v java >/dev/null; then
     for k in "$ebook" calibre; do
+      [ -d "$WORK/$device-$k" ] || continue  # calibre left out (EBOOKS_PEERS=0)
       f=$(find "$WORK/$device-$k" -name '*.epub' | head -1)
       [ -n "$f" ] || continue
       if out=$(java -jar "$EPUBCHECK" "$f" 2>&1); then
