@@ -386,19 +386,6 @@ void TakeBookSettings(const CParaBlock& block, BatchSettings& settings) {
   if (chosen(kRenumber, value)) settings.renumber = value != 0;
 }
 
-void TakeBookSettings(const CParaBlock& block, BatchSettings& settings) {
-  // A value beyond the row's range (a hand-edited file) is not taken either.
-  const auto chosen = [&block](int slot, int& value) {
-    value = block.GetValue(slot);
-    return value >= 0 && value <= ParaSlotInfo(slot)->max;
-  };
-  int value = 0;
-  if (chosen(kBookKind, value)) settings.books = static_cast<BookOutput>(value);
-  if (chosen(kFolderBooks, value)) settings.folderBooks = value != 0;
-  if (chosen(kSpreadPages, value)) settings.spreadPages = static_cast<SpreadPages>(value);
-  if (chosen(kRenumber, value)) settings.renumber = value != 0;
-}
-
 bool MakesFolderBooks(const BatchSettings& settings) {
   // Joined strips: a folder of slices is one strip, its pages written as a
   // book of its kind or (--books folder) into a folder named after it.
