@@ -819,6 +819,13 @@ is not valid. Please choose another.</translation>
     </message>
 </context>
 <context>
+    <name>SeriesSettings</name>
+    <message>
+        <source>设置：%1</source>
+        <translation>Setting: %1</translation>
+    </message>
+</context>
+<context>
     <name>inkbrite::CAboutDialog</name>
     <message>
         <source>关于 Inkbrite</source>

@@ -20,8 +20,6 @@ QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString Tr(const char* text) { return QCoreApplication::translate("SeriesSettings", text); }
-
 }  // namespace
 
 fs::path BookShownIn(QObject* view) {
@@ -47,7 +45,8 @@ bool LoadSettingInForce(const fs::path& book, CParaBlock& block, QString& note) 
     return false;
   }
   block.Assign(loaded);
-  note = Tr("设置：%1").arg(FromUtf8(AttachedSettingText(*found.attachment)));
+  note = QCoreApplication::translate("SeriesSettings", "设置：%1")
+             .arg(FromUtf8(AttachedSettingText(*found.attachment)));
   return true;
 }
 
