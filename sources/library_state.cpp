@@ -150,7 +150,7 @@ Attachment AttachmentAt(const Statement& row) {
 
 }  // namespace
 
-fs::path LibraryStateFile() {
+fs::path InkbriteStateFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   fs::path folder;
   if (state && *state == '/') {
@@ -159,8 +159,10 @@ fs::path LibraryStateFile() {
     const char* home = std::getenv("HOME");
     folder = fs::path(home && *home ? home : "/tmp") / ".local" / "state";
   }
-  return folder / "inkbrite" / "library.db";
+  return folder / "inkbrite";
 }
+
+fs::path LibraryStateFile() { return InkbriteStateFolder() / "library.db"; }
 
 LibraryState::LibraryState(const fs::path& file)
     : m_file(file.empty() ? LibraryStateFile() : file) {

@@ -121,7 +121,10 @@ class LibraryState {
 // be read.
 std::string BookContentKey(const std::filesystem::path& file);
 
-// The database's file in the per-user state folder.
+// The per-user state folder: $XDG_STATE_HOME/inkbrite, else
+// ~/.local/state/inkbrite.
+std::filesystem::path InkbriteStateFolder();
+// The database's file in it.
 std::filesystem::path LibraryStateFile();
 
 // The settings in force for a book: its own attachment, else that of the

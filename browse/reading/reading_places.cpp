@@ -218,17 +218,7 @@ PlacesStore& Store() {
 
 }  // namespace
 
-fs::path ReadingPlacesFile() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  fs::path folder;
-  if (state && *state == '/') {
-    folder = state;
-  } else {
-    const char* home = std::getenv("HOME");
-    folder = fs::path(home && *home ? home : "/tmp") / ".local" / "state";
-  }
-  return folder / "inkbrite" / "places.ini";
-}
+fs::path ReadingPlacesFile() { return InkbriteStateFolder() / "places.ini"; }
 
 ReadingPlace LoadReadingPlace(const fs::path& folderOrBook) {
   if (folderOrBook.empty()) return {};
