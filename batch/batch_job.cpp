@@ -537,9 +537,22 @@ std::string BatchSettingsFingerprint(const BatchSettings& settings, const Enhanc
   return hex;
 }
 
+namespace {
+
+// The ending that tells a written book's kind: ".kepub.epub", else its
+// extension.
+std::string BookKindEnding(const fs::path& file) {
+  static constexpr std::string_view kKepub = ".kepub.epub";
+  const std::string name = file.filename().string();
+  if (name.size() > kKepub.size() && name.ends_with(kKepub)) return std::string(kKepub);
+  return file.extension().string();
+}
+
+}  // namespace
+
 fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
                           const fs::path& sourceDir, const fs::path& targetDir,
-                          const std::string& fingerprint) {
+                          const BatchSettings& settings, const std::string& fingerprint) {
   const RecordEntry* entry = earlier.Find(BatchRelativePath(source, sourceDir).native());
   if (entry == nullptr || entry->settings != fingerprint || entry->target.empty() ||
       (entry->result != kResultConverted && entry->result != kResultCopied &&
@@ -557,6 +570,12 @@ fs::path DoneByEarlierRun(const EarlierRecords& earlier, const fs::path& source,
   const std::optional<fs::file_time_type> sourceTime = WriteTime(source);
   if (!fs::is_regular_file(written, ec) || !writtenTime || !sourceTime ||
       *writtenTime <= *sourceTime) {
+    return {};
+  }
+  // A book written as another kind (an earlier run's --books) is made again.
+  if (IsBatchBook(source) &&
+      BookKindEnding(written) !=
+          BookKindEnding(BatchOutputPath(source, sourceDir, targetDir, settings, true))) {
     return {};
   }
   return written;
@@ -1134,7 +1153,8 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   if (m_skipExisting) {
     if (progress.Stop()) return {FileOutcome::kStopped, {}};
     if (m_settings->recordFormat == RecordFormat::kJsonLines) {
-      fs::path earlier = DoneByEarlierRun(m_earlier, source, m_source, m_target, m_fingerprint);
+      fs::path earlier =
+          DoneByEarlierRun(m_earlier, source, m_source, m_target, *m_settings, m_fingerprint);
       if (!earlier.empty()) done.push_back(std::move(earlier));
     } else {
       done = DoneByNewerTarget(source, m_source, m_target, *m_settings,

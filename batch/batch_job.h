@@ -470,11 +470,14 @@ std::string BatchSettingsFingerprint(const BatchSettings& settings, const Enhanc
 
 // With --skip-existing: the file an earlier run wrote for `source` when the
 // earlier record says it converted (or copied) it with these settings, and
-// that file exists and is newer than the source; else an empty path.
+// that file exists and is newer than the source; for a book, also of the
+// kind `settings` make (the kind is not in the fingerprint); else an empty
+// path.
 std::filesystem::path DoneByEarlierRun(const EarlierRecords& earlier,
                                        const std::filesystem::path& source,
                                        const std::filesystem::path& sourceDir,
                                        const std::filesystem::path& targetDir,
+                                       const BatchSettings& settings,
                                        const std::string& fingerprint);
 
 // With --skip-existing and no JSON record: the files written for `source`

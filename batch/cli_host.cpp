@@ -146,7 +146,7 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const char end = options.list == CliList::kNul ? '\0' : '\n';
   for (const BatchWorkItem& item : BatchWorkList(s, options.pickedFiles ? &selection : nullptr)) {
     if (skipDone &&
-        (json ? !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, fingerprint)
+        (json ? !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, s, fingerprint)
                      .empty()
               : !DoneByNewerTarget(item.source, s.sourceDir, s.targetDir, s, split).empty())) {
       continue;

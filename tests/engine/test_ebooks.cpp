@@ -566,6 +566,13 @@ TEST_F(EbookTest, ALongBookIsSplitIntoVolumesUnderTheLimit) {
   EXPECT_EQ(job.SkippedCount(), 1) << test::ReadText(settings.recordPath);
   EXPECT_EQ(times(), rewritten);
   EXPECT_EQ(test::Listing(dir / "tgt"), volumes);
+  // Asked for another kind of book, the record's PDF is not it: made again.
+  settings.books = BookOutput::kCbz;
+  job.Run(host, settings);
+  EXPECT_EQ(job.SkippedCount(), 0) << test::ReadText(settings.recordPath);
+  EXPECT_TRUE(fs::exists(dir / "tgt/moon Vol. 1.cbz"))
+      << ::testing::PrintToString(test::Listing(dir / "tgt"));
+  settings.books = BookOutput::kPdf;
   settings.skipExisting = false;
   settings.recordFormat = RecordFormat::kText;
   settings.recordPath = dir / "rec.txt";
