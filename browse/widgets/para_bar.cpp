@@ -652,7 +652,7 @@ void CParaBar::TakeSet(const CParaBlock& set) {
 
 QString CParaBar::FollowBook(const fs::path& book) {
   CParaBlock set;
-  set.Assign(AppParams());
+  CopyBlockValues(AppParams(), set);
   QString note;
   if (LoadSettingInForce(book, set, note)) TakeSet(set);
   return note;
@@ -662,7 +662,7 @@ void CParaBar::OnSettingInForce() {
   StorePage(m_current);
   const fs::path book = BookShownIn(m_views.active ? m_views.active() : nullptr);
   CParaBlock set;
-  set.Assign(AppParams());
+  CopyBlockValues(AppParams(), set);
   QString note;
   if (LoadSettingInForce(book, set, note)) TakeSet(set);
   if (note.isEmpty()) note = tr("此书和它的系列没有附加的设置");

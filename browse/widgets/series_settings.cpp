@@ -28,6 +28,12 @@ fs::path BookShownIn(QObject* view) {
   return shown->Document()->PathName();
 }
 
+void CopyBlockValues(const CParaBlock& from, CParaBlock& to) {
+  const auto values = from.Values();
+  for (int slot = 0; slot < kParaSlotCount; ++slot) to.SetValue(slot, values[slot]);
+  to.SetName(from.GetName());
+}
+
 bool LoadSettingInForce(const fs::path& book, CParaBlock& block, QString& note) {
   note.clear();
   if (book.empty()) return false;
@@ -37,7 +43,7 @@ bool LoadSettingInForce(const fs::path& book, CParaBlock& block, QString& note) 
     return false;
   }
   CParaBlock loaded;
-  loaded.Assign(block);
+  CopyBlockValues(block, loaded);
   const AttachedSetting found = LoadAttachedSetting(state, book, NamedSettingsFile(), loaded);
   if (!found.attachment) return false;
   if (found.missing) {

@@ -28,6 +28,11 @@ std::filesystem::path BookShownIn(QObject* view);
 // attached. True when `block` took a set.
 bool LoadSettingInForce(const std::filesystem::path& book, CParaBlock& block, QString& note);
 
+// Copies `from`'s name and values into `to` taking one block's lock at a
+// time, for a copy that is later assigned back: Assign both ways would take
+// the two locks in both orders.
+void CopyBlockValues(const CParaBlock& from, CParaBlock& to);
+
 // Saves `block` under a name asked for with the settings dialog, then
 // attaches that name to `target` (a book, or a series folder). False when
 // the user cancelled or the state could not be written (said in a message).
