@@ -92,15 +92,16 @@ asan: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-# ThreadSanitizer build of the threaded parts: the viewer's background
-# rendering and the batch job's workers.
+# ThreadSanitizer build of the threaded parts, running the tests labelled
+# `threaded` (tests/CMakeLists.txt: the viewer's renderer, loaders, prefetch
+# and covers, the batch job's workers, the book's read-ahead, the parameter
+# block's lock).
 tsan: deps
 	@$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DINKBRITE_TSAN=ON \
 	  -DINKBRITE_BUILD_BENCH=OFF >/dev/null
-	@$(CMAKE) --build $(TSAN_DIR) -j$(JOBS) --target browse_tests engine_tests
+	@$(CMAKE) --build $(TSAN_DIR) -j$(JOBS) --target core_tests sources_tests engine_tests browse_tests
 	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
-	  QT_QPA_PLATFORM=offscreen QT_NO_GLIB=1 ./tests/browse_tests --gtest_filter='ViewerTest.*Render*:ViewerTest.*Turn*:ViewerTest.*Space*:ViewerTest.*Fit*:WorkerThread*:ViewerBookTest.*:ShelfViewTest.*:ThumbnailStripTest.*:ViewerLoadTest.*:PageLoaderTest.*:PageRendererTest.*'
-	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ./tests/engine_tests --gtest_filter='*Worker*:BatchPartsTest.*'
+	  QT_QPA_PLATFORM=offscreen QT_NO_GLIB=1 ctest -L threaded -j$(JOBS) --output-on-failure
 
 # Screenshots of the viewer (offscreen) to look at, in Chinese
 # (build/screenshots/*.png) and in English (build/screenshots/en/*.png), and
