@@ -28,6 +28,7 @@
 #include "core/enhance.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "formats/page_rows.h"
 #include "formats/picture_size.h"
 #include "platform/ascii_case.h"
@@ -1022,6 +1023,10 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
     finish(!ok, kBatchWriteFailed, std::move(files));
     return;
   }
+  // The JPEG clean-up follows the page's own table, as for a loose file
+  // (the book's own settings may turn it on: read whatever the job's say).
+  JpegQuantisers tables;
+  const bool known = ReadJpegQuantisers(task.bytes.data(), task.bytes.size(), tables);
   task.bytes.clear();
   task.bytes.shrink_to_fit();
   const int mode = ResolveKeepAsIs(m_settings->colourMode, grey != 0);
@@ -1031,7 +1036,8 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   if (!cbz) fs::create_directories(page.parent_path(), ec);
   Outcome saved{Outcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings());
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings(),
+                         known ? &tables : nullptr);
   } catch (const std::exception&) {
     saved = {Outcome::kWriteFailed, page};
   }

@@ -111,11 +111,12 @@ PageShape ShapeOfSize(PictureSize size) {
 
 // A page decoded by `load` (given the picture, its grey flag and status),
 // with a failure or no memory said in the result.
-DecodedPage Decode(const std::function<bool(DibImage&, int*, ReadStatus*)>& load) {
+DecodedPage Decode(
+    const std::function<bool(DibImage&, int*, ReadStatus*, std::optional<JpegQuantisers>*)>& load) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    if (load(*image, &result.grey, &result.status)) result.image = std::move(image);
+    if (load(*image, &result.grey, &result.status, &result.jpeg)) result.image = std::move(image);
     result.noMemory = result.status.error == ReadError::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     result.noMemory = true;
@@ -129,15 +130,26 @@ DecodedPage Decode(const std::function<bool(DibImage&, int*, ReadStatus*)>& load
 }
 
 DecodedPage DecodeFile(const fs::path& file) {
-  return Decode([&](DibImage& image, int* grey, ReadStatus* status) {
-    return LoadImageFile(file, image, grey, status);
+  return Decode([&](DibImage& image, int* grey, ReadStatus* status,
+                    std::optional<JpegQuantisers>* jpeg) {
+    FileProbe probe(file);
+    if (!LoadImageFile(probe, image, grey, status)) return false;
+    JpegQuantisers tables;
+    if (DetectImageFormat(probe) == kFormatJpeg && ReadJpegQuantisers(probe, tables)) {
+      *jpeg = tables;
+    }
+    return true;
   });
 }
 
 // A book page from its bytes, as the book decodes it (PageSource::LoadPage).
 DecodedPage DecodeBytes(const std::vector<uint8_t>& bytes, const std::string& name) {
-  return Decode([&](DibImage& image, int* grey, ReadStatus* status) {
-    return LoadImageMemory(bytes.data(), bytes.size(), name, image, grey, status);
+  return Decode([&](DibImage& image, int* grey, ReadStatus* status,
+                    std::optional<JpegQuantisers>* jpeg) {
+    if (!LoadImageMemory(bytes.data(), bytes.size(), name, image, grey, status)) return false;
+    JpegQuantisers tables;
+    if (ReadJpegQuantisers(bytes.data(), bytes.size(), tables)) *jpeg = tables;
+    return true;
   });
 }
 
@@ -324,6 +336,7 @@ void CInkbriteDoc::ApplyLoaded(LoadedPage loaded) {
     // The reduced picture in place of the blank page; the full page next.
     m_page = std::move(page.image);
     m_greySource = page.grey;
+    m_pageJpeg = page.jpeg;
     StartFullLoad({}, {});
     NotifyFullPage();
     return;
@@ -343,6 +356,7 @@ void CInkbriteDoc::ApplyLoaded(LoadedPage loaded) {
   }
   m_page = std::move(page.image);
   m_greySource = page.grey;
+  m_pageJpeg = page.jpeg;
   m_fittedAhead.reset();
   if (m_twoPages) ShowLoadedSpread(loaded);
   NotifyFullPage();
@@ -393,11 +407,13 @@ void CInkbriteDoc::DeleteContents() {
   m_shown.reset();
   m_partnerName.clear();
   m_greySource = 0;
+  m_pageJpeg.reset();
 }
 
 void CInkbriteDoc::TakePage(DecodedPage page) {
   m_page = std::move(page.image);
   m_greySource = m_page ? page.grey : 0;
+  m_pageJpeg = m_page ? page.jpeg : std::nullopt;
   if (m_page) {
     m_fittedAhead = std::move(page.fitted);
     m_fittedBoxWidth = page.fitBoxWidth;
@@ -424,7 +440,12 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
     DeleteContents();
     try {
       auto page = std::make_shared<DibImage>();
-      ok = LoadImageFile(path, *page, &m_greySource, &failed.status);
+      FileProbe probe(path);
+      ok = LoadImageFile(probe, *page, &m_greySource, &failed.status);
+      JpegQuantisers tables;
+      if (ok && DetectImageFormat(probe) == kFormatJpeg && ReadJpegQuantisers(probe, tables)) {
+        m_pageJpeg = tables;
+      }
       if (ok) m_page = std::move(page);
     } catch (const std::exception&) {
       ok = 0;
@@ -817,7 +838,10 @@ CInkbriteDoc::SaveResult CInkbriteDoc::WriteEnhancedPage(const fs::path& path,
     // split spread, the page the window shows.
     DibImage second;
     PageFindings findings[2];
-    if (PrepareSourcePages(params, page, second, findings).pages == 2 && part == 1) {
+    // The JPEG clean-up with the page's own table, as the batch reads it.
+    const JpegQuantisers* tables = m_pageJpeg ? &*m_pageJpeg : nullptr;
+    if (PrepareSourcePages(params, page, second, findings, {}, {}, tables).pages == 2 &&
+        part == 1) {
       page = std::move(second);
     }
     EnhanceHooks batchMode;

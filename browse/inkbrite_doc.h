@@ -34,6 +34,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,7 @@
 #include "browse/reading/page_loader.h"
 #include "browse/reading/page_prefetch.h"
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "core/para_block.h"
 #include "formats/picture_size.h"
 
@@ -175,6 +177,9 @@ class CInkbriteDoc {
   // calls it once a loose file's folder is listed.
   void OnListed();
   bool SourceIsGrey() const { return m_greySource != 0; }
+  // The page's own JPEG luminance table, read with it (a loose file's or a
+  // book page's); none for another format or a page not yet read.
+  const std::optional<JpegQuantisers>& PageJpegTables() const { return m_pageJpeg; }
   CDirManager& DirList() { return m_dirList; }
   void SetShowReadError(bool show) { m_showReadError = show; }
   bool ShowsReadErrors() const { return m_showReadError; }
@@ -266,6 +271,7 @@ class CInkbriteDoc {
   std::shared_ptr<const DibImage> m_page;
   CInkbriteView* m_savingView = nullptr;
   int m_greySource = 0;
+  std::optional<JpegQuantisers> m_pageJpeg;  // the page's own JPEG table
   CDirManager m_dirList;
   CPagePrefetch m_prefetch;
   bool m_showReadError = true;

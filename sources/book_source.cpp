@@ -9,6 +9,7 @@
 
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
@@ -306,7 +307,7 @@ uint64_t BookSource::DrawnPixels(size_t page) const {
 }
 
 SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource,
-                                 ReadStatus* status) {
+                                 ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
   if (index >= m_pages.size()) return SourceError::kPageUnreadable;
   if (m_pdf) {
     std::lock_guard lock(m_mutex);
@@ -319,6 +320,10 @@ SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource,
   try {
     loaded =
         LoadImageMemory(bytes.data(), bytes.size(), m_pages[index].name, image, greySource, status);
+    JpegQuantisers tables;
+    if (jpeg != nullptr && loaded && ReadJpegQuantisers(bytes.data(), bytes.size(), tables)) {
+      *jpeg = tables;
+    }
   } catch (...) {
     loaded = 0;
   }

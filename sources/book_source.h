@@ -87,7 +87,8 @@ class BookSource : public PageSource {
   ComicInfo Info() override;
   SourceError ReadPage(size_t index, std::vector<uint8_t>& bytes) override;
   using PageSource::LoadPage;
-  SourceError LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status) override;
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status,
+                       std::optional<JpegQuantisers>* jpeg) override;
   void ReadAhead(size_t index) override;
 
   // Entry `index`'s bytes (a file, at most `maxBytes`; unsafe names and

@@ -7,6 +7,7 @@
 #include "formats/file_probe.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "platform/file_io.h"
 #include "sources/book_limits.h"
 #include "sources/book_source.h"
@@ -53,12 +54,18 @@ class FolderSource : public PageSource {
   }
 
   using PageSource::LoadPage;
-  SourceError LoadPage(size_t index, DibImage& image, int* greySource,
-                       ReadStatus* status) override {
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status,
+                       std::optional<JpegQuantisers>* jpeg) override {
     if (index >= m_pages.size()) return SourceError::kPageUnreadable;
     int loaded = 0;
     try {
-      loaded = LoadImageFile(m_pages[index].path, image, greySource, status);
+      FileProbe file(m_pages[index].path);
+      loaded = LoadImageFile(file, image, greySource, status);
+      JpegQuantisers tables;
+      if (jpeg != nullptr && loaded && DetectImageFormat(file) == kFormatJpeg &&
+          ReadJpegQuantisers(file, tables)) {
+        *jpeg = tables;
+      }
     } catch (...) {
       loaded = 0;
     }

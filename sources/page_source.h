@@ -33,11 +33,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "formats/detect.h"
 #include "platform/read_status.h"
 #include "sources/comic_info.h"
@@ -86,10 +88,15 @@ class PageSource {
   // Page `index` decoded: kNone with the picture and *greySource (1 for a
   // grey or bilevel source), or why not (kPageUnreadable for bytes no
   // reader takes, the reader's own reason in *status when asked for).
-  virtual SourceError LoadPage(size_t index, DibImage& image, int* greySource,
-                               ReadStatus* status) = 0;
+  // With `jpeg`, a JPEG page's own luminance table, read from the bytes
+  // decoded (nothing for another format or a PDF page).
+  virtual SourceError LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status,
+                               std::optional<JpegQuantisers>* jpeg) = 0;
+  SourceError LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status) {
+    return LoadPage(index, image, greySource, status, nullptr);
+  }
   SourceError LoadPage(size_t index, DibImage& image, int* greySource) {
-    return LoadPage(index, image, greySource, nullptr);
+    return LoadPage(index, image, greySource, nullptr, nullptr);
   }
   // Reads the pages after `index` (and keeps the one before) within the
   // read-ahead budget, so that the next page turns find their bytes in

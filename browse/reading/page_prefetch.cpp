@@ -7,8 +7,10 @@
 #include <system_error>
 #include <utility>
 
+#include "formats/detect.h"
 #include "formats/file_probe.h"
 #include "formats/image_file.h"
+#include "formats/jpeg/jpeg_codec.h"
 #include "formats/picture_size.h"
 
 namespace inkbrite {
@@ -24,11 +26,13 @@ bool TooBigToDecodeAhead(const PageSource& source, size_t index, uint64_t maxPix
 }
 
 // A page decoded by `load` (given the picture, its grey flag and status).
-DecodedPage DecodeWith(const std::function<SourceError(DibImage&, int*, ReadStatus*)>& load) {
+DecodedPage DecodeWith(
+    const std::function<SourceError(DibImage&, int*, ReadStatus*, std::optional<JpegQuantisers>*)>&
+        load) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
-    result.error = load(*image, &result.grey, &result.status);
+    result.error = load(*image, &result.grey, &result.status, &result.jpeg);
     if (result.error == SourceError::kNone) result.image = std::move(image);
     result.noMemory =
         result.status.error == ReadError::kOutOfMemory || result.error == SourceError::kOverMemory;
@@ -58,9 +62,14 @@ DecodedPage DecodeAhead(PageSource& source, size_t index, uint64_t maxPixels, bo
     PictureSize size;
     if (ReadPictureFileSize(file, size) && size.Pixels() > maxPixels) return page;
     decoded = true;
-    return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status) {
-      return LoadImageFile(file, image, grey, status) ? SourceError::kNone
-                                                      : SourceError::kPageUnreadable;
+    return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status,
+                              std::optional<JpegQuantisers>* jpeg) {
+      if (!LoadImageFile(file, image, grey, status)) return SourceError::kPageUnreadable;
+      JpegQuantisers tables;
+      if (DetectImageFormat(file) == kFormatJpeg && ReadJpegQuantisers(file, tables)) {
+        *jpeg = tables;
+      }
+      return SourceError::kNone;
     });
   } catch (const std::exception&) {
     page.noMemory = true;
@@ -71,8 +80,9 @@ DecodedPage DecodeAhead(PageSource& source, size_t index, uint64_t maxPixels, bo
 }  // namespace
 
 DecodedPage DecodePage(PageSource& source, size_t index) {
-  return DecodeWith([&source, index](DibImage& image, int* grey, ReadStatus* status) {
-    return source.LoadPage(index, image, grey, status);
+  return DecodeWith([&source, index](DibImage& image, int* grey, ReadStatus* status,
+                                     std::optional<JpegQuantisers>* jpeg) {
+    return source.LoadPage(index, image, grey, status, jpeg);
   });
 }
 

@@ -23,10 +23,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "core/dib_image.h"
+#include "core/jpeg_cleanup.h"
 #include "sources/page_source.h"
 
 namespace inkbrite {
@@ -42,6 +44,9 @@ struct DecodedPage {
   SourceError error = SourceError::kNone;
   ReadStatus status;      // the reader's reason when it failed
   bool noMemory = false;  // the picture did not fit in memory
+  // A JPEG page's own luminance table, read with the page, for the JPEG
+  // clean-up (none for another format: the clean-up assumes the usual one).
+  std::optional<JpegQuantisers> jpeg;
   // The picture fitted into the box a window showed pages fitted in when it
   // was decoded ahead (DibImage::FitSize, ResizeTo), so the window need not
   // scale it again; null when there was no box or it needs no scaling.

@@ -21,7 +21,6 @@
 #include "browse/services/ui_services.h"
 #include "browse/widgets/dib_paint.h"
 #include "core/enhance.h"
-#include "formats/jpeg/jpeg_codec.h"
 
 namespace inkbrite {
 
@@ -134,13 +133,9 @@ bool CInkbriteView::ShowSource(bool fit, int part) {
   // Two pages side by side are composed afresh at each turn, never fitted
   // ahead: they may be shown sampled first.
   layout.rough = m_doc && m_doc->Shown().count == 2;
-  // The JPEG clean-up follows a picture file's own table (a book's page,
-  // or two pages side by side, assume the usual one).
-  JpegQuantisers tables;
-  if (page && m_doc && !m_doc->IsBook() && m_doc->Shown().count == 1 &&
-      ReadJpegQuantisers(m_doc->PathName(), tables)) {
-    layout.jpeg = tables;
-  }
+  // The JPEG clean-up follows the page's own table, read with the page
+  // (two pages side by side assume the usual one).
+  if (page && m_doc && m_doc->Shown().count == 1) layout.jpeg = m_doc->PageJpegTables();
   const bool held = m_renderer.ShowPage(std::move(page), layout, Snapshot());
   UpdateScrollSizes();
   viewport()->update();

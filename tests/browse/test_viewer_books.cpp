@@ -232,6 +232,47 @@ TEST_F(ViewerBookTest, ABookTakesTheSetOfItsSeriesAsTheBatchDoes) {
   AppParams().ResetDefaults();
 }
 
+// The JPEG clean-up follows each page's own table: a coarse page of a book
+// saved from the viewer, the same page converted in the book and as a loose
+// file give the same bytes (a book page once assumed the usual table).
+TEST_F(ViewerBookTest, JpegCleanUpReadsABookPagesOwnTableAsTheBatchDoes) {
+  // Soft shading, where blocks show at a low quality.
+  const DibImage shading = test::MakeImage(96, 96, [](int32_t x, int32_t y) {
+    const auto v = static_cast<uint8_t>(60 + (x * x + 2 * y * y) / 120);
+    return test::Bgr{v, static_cast<uint8_t>(v / 2 + 60), static_cast<uint8_t>(255 - v)};
+  });
+  fs::create_directories(dir / "src");
+  ASSERT_EQ(SaveImageFile(dir / "src/loose.jpg", shading, 0, 15), 1);
+  test::WriteArchive(dir / "src/book.cbz", MadeFormat::kZipStored,
+                     {{"001.jpg", test::ReadAll(dir / "src/loose.jpg")}});
+  AppParams().ResetDefaults();
+  AppParams().SetValue(kJpegCleanup, 1);
+  ASSERT_NE(app->OpenDocumentFile(dir / "src/book.cbz"), nullptr);
+  ASSERT_EQ(Doc()->SaveAs(dir / "viewer.png"), 1);
+
+  BatchSettings settings;
+  settings.sourceDir = dir / "src";
+  settings.targetDir = dir / "out";
+  settings.patterns = DefaultSourcePatterns();
+  settings.newExtension = ".png";
+  settings.params = &AppParams();
+  settings.recordPath = dir / "rec.txt";
+  test::RecordingHost host;
+  CBatchJob job;
+  job.Run(host, settings);
+  const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/book.cbz");
+  ASSERT_EQ(converted.size(), 1u);
+  const std::vector<uint8_t> viewer = test::ReadAll(dir / "viewer.png");
+  EXPECT_EQ(converted[0].data, viewer);
+  EXPECT_EQ(test::ReadAll(dir / "out/loose.png"), viewer);
+  // And the clean-up did change the page.
+  DibImage plain;
+  ASSERT_EQ(LoadImageFile(dir / "src/loose.jpg", plain, nullptr), 1);
+  ASSERT_EQ(SaveImageFile(dir / "plain.png", plain, 0, 90), 1);
+  EXPECT_NE(test::ReadAll(dir / "plain.png"), viewer);
+  AppParams().ResetDefaults();
+}
+
 TEST_F(ViewerBookTest, SavingAPageWritesAnOrdinaryFileAndNeverTheBook) {
   const fs::path book = MakeBook("story.cbz", {"001.bmp", "002.bmp"});
   const std::vector<uint8_t> before = test::ReadAll(book);
