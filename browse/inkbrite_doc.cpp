@@ -130,27 +130,27 @@ DecodedPage Decode(
 }
 
 DecodedPage DecodeFile(const fs::path& file) {
-  return Decode([&](DibImage& image, int* grey, ReadStatus* status,
-                    std::optional<JpegQuantisers>* jpeg) {
-    FileProbe probe(file);
-    if (!LoadImageFile(probe, image, grey, status)) return false;
-    JpegQuantisers tables;
-    if (DetectImageFormat(probe) == kFormatJpeg && ReadJpegQuantisers(probe, tables)) {
-      *jpeg = tables;
-    }
-    return true;
-  });
+  return Decode(
+      [&](DibImage& image, int* grey, ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
+        FileProbe probe(file);
+        if (!LoadImageFile(probe, image, grey, status)) return false;
+        JpegQuantisers tables;
+        if (DetectImageFormat(probe) == kFormatJpeg && ReadJpegQuantisers(probe, tables)) {
+          *jpeg = tables;
+        }
+        return true;
+      });
 }
 
 // A book page from its bytes, as the book decodes it (PageSource::LoadPage).
 DecodedPage DecodeBytes(const std::vector<uint8_t>& bytes, const std::string& name) {
-  return Decode([&](DibImage& image, int* grey, ReadStatus* status,
-                    std::optional<JpegQuantisers>* jpeg) {
-    if (!LoadImageMemory(bytes.data(), bytes.size(), name, image, grey, status)) return false;
-    JpegQuantisers tables;
-    if (ReadJpegQuantisers(bytes.data(), bytes.size(), tables)) *jpeg = tables;
-    return true;
-  });
+  return Decode(
+      [&](DibImage& image, int* grey, ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
+        if (!LoadImageMemory(bytes.data(), bytes.size(), name, image, grey, status)) return false;
+        JpegQuantisers tables;
+        if (ReadJpegQuantisers(bytes.data(), bytes.size(), tables)) *jpeg = tables;
+        return true;
+      });
 }
 
 }  // namespace

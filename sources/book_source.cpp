@@ -306,8 +306,8 @@ uint64_t BookSource::DrawnPixels(size_t page) const {
   return uint64_t{static_cast<uint32_t>(size.width)} * static_cast<uint32_t>(size.height);
 }
 
-SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource,
-                                 ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
+SourceError BookSource::LoadPage(size_t index, DibImage& image, int* greySource, ReadStatus* status,
+                                 std::optional<JpegQuantisers>* jpeg) {
   if (index >= m_pages.size()) return SourceError::kPageUnreadable;
   if (m_pdf) {
     std::lock_guard lock(m_mutex);

@@ -26,9 +26,8 @@ bool TooBigToDecodeAhead(const PageSource& source, size_t index, uint64_t maxPix
 }
 
 // A page decoded by `load` (given the picture, its grey flag and status).
-DecodedPage DecodeWith(
-    const std::function<SourceError(DibImage&, int*, ReadStatus*, std::optional<JpegQuantisers>*)>&
-        load) {
+DecodedPage DecodeWith(const std::function<SourceError(DibImage&, int*, ReadStatus*,
+                                                       std::optional<JpegQuantisers>*)>& load) {
   DecodedPage result;
   try {
     auto image = std::make_shared<DibImage>();
