@@ -21,16 +21,27 @@ Object PictureObject(QPDF& pdf, PdfPicturePage& page) {
   dict.replaceKey("/Subtype", Object::newName("/Image"));
   dict.replaceKey("/Width", Object::newInteger(page.width));
   dict.replaceKey("/Height", Object::newInteger(page.height));
-  dict.replaceKey("/ColorSpace", Object::newName(page.grey ? "/DeviceGray" : "/DeviceRGB"));
-  dict.replaceKey("/BitsPerComponent", Object::newInteger(8));
+  const Object base = Object::newName(page.grey ? "/DeviceGray" : "/DeviceRGB");
+  const size_t entryBytes = page.grey ? 1 : 3;
+  if (page.palette.empty()) {
+    dict.replaceKey("/ColorSpace", base);
+  } else {
+    const int highest = static_cast<int>(page.palette.size() / entryBytes) - 1;
+    dict.replaceKey("/ColorSpace",
+                    Object::newArray({Object::newName("/Indexed"), base,
+                                      Object::newInteger(highest),
+                                      Object::newString(page.palette)}));
+  }
+  dict.replaceKey("/BitsPerComponent", Object::newInteger(page.bits));
   Object image = pdf.newStream();
   image.replaceDict(dict);
   Object parameters = Object::newNull();
   if (page.pngRows) {
     parameters = Object::newDictionary();
     parameters.replaceKey("/Predictor", Object::newInteger(15));
-    parameters.replaceKey("/Colors", Object::newInteger(page.grey ? 1 : 3));
-    parameters.replaceKey("/BitsPerComponent", Object::newInteger(8));
+    const bool oneSample = page.grey || !page.palette.empty();
+    parameters.replaceKey("/Colors", Object::newInteger(oneSample ? 1 : 3));
+    parameters.replaceKey("/BitsPerComponent", Object::newInteger(page.bits));
     parameters.replaceKey("/Columns", Object::newInteger(page.width));
   }
   image.replaceStreamData(page.bytes, Object::newName(page.jpeg ? "/DCTDecode" : "/FlateDecode"),

@@ -15,11 +15,17 @@ namespace inkbrite {
 struct PdfPicturePage {
   int width = 0;  // pixels
   int height = 0;
-  bool grey = false;  // DeviceGray, else DeviceRGB; 8 bits a sample
+  // DeviceGray, else DeviceRGB: the samples' colours, or with a palette
+  // the palette's.
+  bool grey = false;
+  int bits = 8;       // a sample's bits: 8, or 1, 2 or 4 (grey or palette)
   bool jpeg = false;  // `bytes` a JPEG file (DCTDecode), else zlib samples (FlateDecode)
   // `bytes` a PNG's zlib stream, each row after its filter byte (FlateDecode
   // with the PNG predictors).
   bool pngRows = false;
+  // The palette (an Indexed colour space): 2^bits entries of 1 (grey) or
+  // 3 (RGB) bytes each, the samples its indices; empty: none.
+  std::string palette;
   std::string bytes;
   double widthPoints = 0;
   double heightPoints = 0;

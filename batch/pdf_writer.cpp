@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A PDF of the pages (book_writer.h), through qpdf: a page per picture, the
 // page the picture's size at the layout's density; a JPEG page is embedded
-// as it is (DCTDecode), a PNG page of 8-bit grey or RGB samples (not
-// interlaced, nothing transparent, no colour profile or gamma to apply)
-// by its compressed rows as they are (FlateDecode with PNG's predictors),
-// any other page decoded and embedded losslessly (8-bit grey or RGB
-// samples, FlateDecode). The document information
+// as it is (DCTDecode), a PNG page of grey, RGB or palette samples (not
+// interlaced, nothing transparent, 8 bits a sample or, grey or palette,
+// fewer) by its compressed rows as they are (FlateDecode with PNG's
+// predictors, a palette as an Indexed colour space), any other page
+// decoded and embedded losslessly (8-bit grey or RGB samples,
+// FlateDecode). The document information
 // dictionary and an XMP packet carry the metadata; a right-to-left book
 // asks viewers to lay it out so (/ViewerPreferences /Direction /R2L). The
 // file's identifier is derived from its content and its dates from the
@@ -60,37 +61,52 @@ uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-// A PNG whose compressed rows a PDF takes as they are: 8-bit grey or RGB,
-// not interlaced, nothing transparent, no palette (a gamma or colour
-// profile is passed over, as reading the picture does). Its IDAT chunks' bytes
-// joined (one zlib stream whose rows start with PNG's filter bytes: PDF's
-// FlateDecode with the PNG predictors), its size and its colour. False for
-// any other file, or a chunk that does not fit the file.
-bool PngRowsAsTheyAre(const uint8_t* data, size_t size, PdfPicturePage& page) {
+// A PNG whose compressed rows a PDF takes as they are: not interlaced,
+// nothing transparent, of 8-bit RGB, 1-, 2-, 4- or 8-bit grey, or 1-, 2-,
+// 4- or 8-bit palette samples (a gamma or colour profile is passed over,
+// as reading the picture does). Its IDAT chunks' bytes joined (one zlib
+// stream whose rows start with PNG's filter bytes: PDF's FlateDecode with
+// the PNG predictors), its size, its colour and its palette: every index
+// the samples can hold has an entry, those past the PLTE's black, as
+// reading gives them. False for any other file, or a chunk that does not
+// fit the file, `out` then unchanged.
+bool PngRowsAsTheyAre(const uint8_t* data, size_t size, PdfPicturePage& out) {
   static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return false;
+  PdfPicturePage page;
   size_t at = 8;
-  std::string rows;
-  bool header = false, ended = false;
+  std::string rows, palette;
+  bool header = false, ended = false, indexed = false;
   while (at + 12 <= size && !ended) {
     const uint32_t length = BigEndian32(data + at);
     const std::string_view type(reinterpret_cast<const char*>(data + at + 4), 4);
     if (length > size - at - 12) return false;
     const uint8_t* body = data + at + 8;
     if (!header) {
-      // IHDR: width, height, depth 8, colour 0 (grey) or 2 (RGB), the
-      // standard compression and filters, no interlace.
-      if (type != "IHDR" || length != 13 || body[8] != 8 || (body[9] != 0 && body[9] != 2) ||
-          body[10] != 0 || body[11] != 0 || body[12] != 0) {
-        return false;
-      }
+      // IHDR: width, height, depth and colour (0 grey, 2 RGB, 3 palette),
+      // the standard compression and filters, no interlace.
+      if (type != "IHDR" || length != 13) return false;
+      const int depth = body[8], colour = body[9];
+      const bool lowDepth = depth == 1 || depth == 2 || depth == 4;
+      const bool taken = (colour == 0 && (lowDepth || depth == 8)) ||
+                         (colour == 2 && depth == 8) || (colour == 3 && (lowDepth || depth == 8));
+      if (!taken || body[10] != 0 || body[11] != 0 || body[12] != 0) return false;
       const uint32_t width = BigEndian32(body), height = BigEndian32(body + 4);
       if (width == 0 || height == 0 || width > 65535 || height > 65535) return false;
       page.width = static_cast<int>(width);
       page.height = static_cast<int>(height);
-      page.grey = body[9] == 0;
+      page.bits = depth;
+      page.grey = colour == 0;
+      indexed = colour == 3;
       header = true;
+    } else if (type == "PLTE") {
+      if (!indexed || !rows.empty() || !palette.empty() || length == 0 || length % 3 != 0 ||
+          length > 3 * 256) {
+        return false;
+      }
+      palette.assign(reinterpret_cast<const char*>(body), length);
     } else if (type == "IDAT") {
+      if (indexed && palette.empty()) return false;
       rows.append(reinterpret_cast<const char*>(body), length);
     } else if (type == "tRNS") {
       return false;  // a transparent colour
@@ -100,8 +116,24 @@ bool PngRowsAsTheyAre(const uint8_t* data, size_t size, PdfPicturePage& page) {
     at += 12 + size_t{length};
   }
   if (!ended || rows.empty()) return false;
+  if (indexed) {
+    // As many entries as the samples can index, past the PLTE's black;
+    // grey entries (all of them) as one byte each.
+    palette.resize(size_t{3} << page.bits, '\0');
+    bool grey = true;
+    for (size_t i = 0; i < palette.size() && grey; i += 3) {
+      grey = palette[i] == palette[i + 1] && palette[i] == palette[i + 2];
+    }
+    if (grey) {
+      for (size_t i = 0; i < palette.size() / 3; ++i) palette[i] = palette[i * 3];
+      palette.resize(palette.size() / 3);
+    }
+    page.grey = grey;
+    page.palette = std::move(palette);
+  }
   page.bytes = std::move(rows);
   page.pngRows = true;
+  out = std::move(page);
   return true;
 }
 

@@ -21,6 +21,7 @@
 #include "batch/book_writer.h"
 #include "formats/format_table.h"
 #include "formats/image_file.h"
+#include "formats/reduce_save.h"
 #include "platform/file_io.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
@@ -226,42 +227,95 @@ TEST_F(EbookTest, PdfPassesQpdfAndRendersBackToEveryPage) {
   }
 }
 
-// A PNG page of 8-bit grey or RGB goes into the PDF by its compressed rows
-// as they are (PNG's predictors, every filter type and compression level
-// of the suite; a gamma passed over as reading does); any other PNG is
-// decoded and stored again. Either way the
-// PDF's page is the picture.
+// A PNG page of grey, RGB or palette samples goes into the PDF by its
+// compressed rows as they are (PNG's predictors, every filter type and
+// compression level of the suite, 1-, 2- and 4-bit rows of odd widths, a
+// palette as an Indexed colour space, grey when its entries are, indices
+// past a short palette black as reading gives them, a gamma or a
+// histogram passed over as reading does); an interlaced, transparent or
+// 16-bit PNG is decoded and stored again. Either way the PDF's page is
+// the picture.
 TEST_F(EbookTest, PngPagesGoIntoThePdfByTheirRowsWherePdfTakesThem) {
   INKBRITE_NEED_CORPUS();
   const bool render = Have("pdftoppm");
+  // A device set's page: 16 greys, a 4-bit palette of greys.
+  const fs::path greys = dir / "greys16";
+  ASSERT_TRUE(SaveReducedPage(test::MakeImage(37, 23,
+                                              [](int32_t x, int32_t y) {
+                                                const auto v = static_cast<uint8_t>(x * 7 + y);
+                                                return test::Bgr{v, v, v};
+                                              }),
+                              true, 4, 16, greys.string() + ".png"));
   struct Case {
-    const char* file;
+    std::string file;  // below the corpus's png/
     bool asTheyAre;
+    const char* colours;  // the colour space written, when it is Indexed
   };
-  for (const Case& c : {Case{"basn0g08", true}, Case{"basn2c08", true}, Case{"f00n2c08", true},
-                        Case{"f01n2c08", true}, Case{"f02n2c08", true}, Case{"f03n2c08", true},
-                        Case{"f04n2c08", true}, Case{"f04n0g08", true}, Case{"z09n2c08", true},
-                        Case{"basi0g08", false}, Case{"basn3p08", false}, Case{"basn6a08", false},
-                        Case{"basn0g16", false}, Case{"g03n2c08", true}, Case{"tbrn2c08", false}}) {
+  for (const Case& c : {
+           Case{greys.string(), true, "/Indexed /DeviceGray 15 "},
+           Case{"pngsuite/basn0g08", true, nullptr},
+           Case{"pngsuite/basn2c08", true, nullptr},
+           Case{"pngsuite/f00n2c08", true, nullptr},
+           Case{"pngsuite/f01n2c08", true, nullptr},
+           Case{"pngsuite/f02n2c08", true, nullptr},
+           Case{"pngsuite/f03n2c08", true, nullptr},
+           Case{"pngsuite/f04n2c08", true, nullptr},
+           Case{"pngsuite/f04n0g08", true, nullptr},
+           Case{"pngsuite/z09n2c08", true, nullptr},
+           Case{"pngsuite/g03n2c08", true, nullptr},
+           Case{"pngsuite/basn0g01", true, nullptr},
+           Case{"pngsuite/basn0g02", true, nullptr},
+           Case{"pngsuite/basn0g04", true, nullptr},
+           Case{"pngsuite/xs1n0g01", false, nullptr},  // no image (a bad signature)
+           Case{"pngsuite/basn3p01", true, "/Indexed /DeviceRGB 1 "},
+           Case{"pngsuite/basn3p02", true, "/Indexed /DeviceRGB 3 "},
+           Case{"pngsuite/basn3p04", true, "/Indexed /DeviceRGB 15 "},
+           Case{"pngsuite/basn3p08", true, "/Indexed /DeviceRGB 255 "},
+           Case{"pngsuite/s01n3p01", true, "/Indexed /DeviceRGB 1 "},
+           Case{"pngsuite/s03n3p01", true, "/Indexed /DeviceRGB 1 "},
+           Case{"pngsuite/s06n3p02", true, "/Indexed /DeviceRGB 3 "},
+           Case{"pngsuite/s09n3p02", true, "/Indexed /DeviceRGB 3 "},
+           Case{"pngsuite/g04n3p04", true, "/Indexed /DeviceRGB 15 "},
+           Case{"pngsuite/ch1n3p04", true, "/Indexed /DeviceRGB 15 "},
+           Case{"pngsuite/cs3n3p08", true, "/Indexed /DeviceRGB 255 "},
+           Case{"libpng/palette-1", true, "/Indexed /DeviceRGB 1 "},
+           Case{"libpng/test-palette-4", true, "/Indexed /DeviceRGB 15 "},
+           Case{"libpng/small-palette-2", true, "/Indexed /DeviceRGB 3 "},
+           Case{"libpng/regression-palette-8", true, "/Indexed /DeviceRGB 255 "},
+           Case{"pngsuite/basi0g08", false, nullptr},
+           Case{"pngsuite/basi3p04", false, nullptr},
+           Case{"pngsuite/basn6a08", false, nullptr},
+           Case{"pngsuite/basn0g16", false, nullptr},
+           Case{"pngsuite/tbrn2c08", false, nullptr},
+           Case{"pngsuite/tm3n3p02", false, nullptr},
+           Case{"libpng/palette-8-tRNS", false, nullptr},
+           Case{"libpng/gray-4-tRNS", false, nullptr},
+       }) {
     SCOPED_TRACE(c.file);
     const std::vector<uint8_t> png =
-        test::ReadAll(test::CorpusDir() / "png/pngsuite" / (std::string(c.file) + ".png"));
-    const fs::path pdf = dir / (std::string(c.file) + ".pdf");
+        test::ReadAll(test::CorpusDir() / "png" / (c.file + ".png"));
+    DibImage page;
+    const bool readable = LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr) == 1;
+    const fs::path pdf = dir / "page.pdf";
     SafeFileWriter out(pdf);
     ASSERT_TRUE(out.Open());
     std::unique_ptr<BookWriter> writer = MakePdfWriter(out, BookMeta{}, BookLayout{150, false});
     ASSERT_TRUE(writer->Open());
-    ASSERT_TRUE(writer->AddPage("p.png", 0, png.data(), png.size(), 0));
+    // What the program cannot read fails the page and writes nothing.
+    ASSERT_EQ(writer->AddPage("p.png", 0, png.data(), png.size(), 0), readable);
+    if (!readable) continue;
     ASSERT_TRUE(writer->Close());
     ASSERT_TRUE(out.Commit());
     const std::string text = test::ReadText(pdf);
     EXPECT_EQ(text.find("/Predictor 15") != std::string::npos, c.asTheyAre);
+    EXPECT_EQ(text.find("/Indexed") != std::string::npos, c.colours != nullptr);
+    if (c.colours != nullptr) {
+      EXPECT_NE(text.find(c.colours), std::string::npos);
+    }
     if (!render) continue;
-    DibImage page;
-    ASSERT_EQ(LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr), 1);
     ASSERT_TRUE(page.ConvertTo24Bit());
     std::string said;
-    const fs::path rendered = dir / c.file;
+    const fs::path rendered = dir / "page";
     ASSERT_EQ(Shell("pdftoppm -r 600 '" + pdf.string() + "' '" + rendered.string() + "'", said), 0)
         << said;
     EXPECT_EQ(CompareRendered(fs::path(rendered.string() + "-1.ppm"), page), "");
