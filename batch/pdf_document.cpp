@@ -27,10 +27,9 @@ Object PictureObject(QPDF& pdf, PdfPicturePage& page) {
     dict.replaceKey("/ColorSpace", base);
   } else {
     const int highest = static_cast<int>(page.palette.size() / entryBytes) - 1;
-    dict.replaceKey("/ColorSpace",
-                    Object::newArray({Object::newName("/Indexed"), base,
-                                      Object::newInteger(highest),
-                                      Object::newString(page.palette)}));
+    dict.replaceKey("/ColorSpace", Object::newArray({Object::newName("/Indexed"), base,
+                                                     Object::newInteger(highest),
+                                                     Object::newString(page.palette)}));
   }
   dict.replaceKey("/BitsPerComponent", Object::newInteger(page.bits));
   Object image = pdf.newStream();

@@ -88,8 +88,8 @@ bool PngRowsAsTheyAre(const uint8_t* data, size_t size, PdfPicturePage& out) {
       if (type != "IHDR" || length != 13) return false;
       const int depth = body[8], colour = body[9];
       const bool lowDepth = depth == 1 || depth == 2 || depth == 4;
-      const bool taken = (colour == 0 && (lowDepth || depth == 8)) ||
-                         (colour == 2 && depth == 8) || (colour == 3 && (lowDepth || depth == 8));
+      const bool taken = (colour == 0 && (lowDepth || depth == 8)) || (colour == 2 && depth == 8) ||
+                         (colour == 3 && (lowDepth || depth == 8));
       if (!taken || body[10] != 0 || body[11] != 0 || body[12] != 0) return false;
       const uint32_t width = BigEndian32(body), height = BigEndian32(body + 4);
       if (width == 0 || height == 0 || width > 65535 || height > 65535) return false;

@@ -292,8 +292,7 @@ TEST_F(EbookTest, PngPagesGoIntoThePdfByTheirRowsWherePdfTakesThem) {
            Case{"libpng/gray-4-tRNS", false, nullptr},
        }) {
     SCOPED_TRACE(c.file);
-    const std::vector<uint8_t> png =
-        test::ReadAll(test::CorpusDir() / "png" / (c.file + ".png"));
+    const std::vector<uint8_t> png = test::ReadAll(test::CorpusDir() / "png" / (c.file + ".png"));
     DibImage page;
     const bool readable = LoadImageMemory(png.data(), png.size(), "p.png", page, nullptr) == 1;
     const fs::path pdf = dir / "page.pdf";
