@@ -49,6 +49,7 @@ die() { echo "bench-ebooks: $*" >&2; exit 1; }
 [ -x "$GEN" ] || cmake --build "$BUILD_DIR" -j2 --target make_comic_pages >/dev/null ||
   die "cannot build make_comic_pages"
 command -v python3 >/dev/null || die "python3 is missing"
+[ -x /usr/bin/time ] || die "GNU time is missing: apt install time"
 CPU="${EBOOKS_CPU:-0}"
 PIN=(taskset -c "$CPU")
 "${PIN[@]}" true 2>/dev/null || die "cannot run on processor $CPU (taskset, util-linux)"
@@ -113,16 +114,16 @@ if [ "$peer" = kcc ]; then
   echo "other converter: KCC $kcc_version ($(git -C "$KCC_DIR" log -1 --format=%h 2>/dev/null || echo ?)), $KCC_PYTHON"
 fi
 
-# run_case DEVICE KIND: seconds of one conversion into $WORK/DEVICE-KIND.
+# run_case DEVICE KIND: "WALL CPU", the seconds of one conversion into
+# $WORK/DEVICE-KIND and the processor seconds it (and every process it
+# waited for) spent, which a loaded machine disturbs far less.
 run_case() {
-  local device=$1 kind=$2 out=$WORK/$1-$2 t0 t1
+  local device=$1 kind=$2 out=$WORK/$1-$2 t0 t1 cmd
   rm -rf "$out"; mkdir -p "$out"
-  t0=$(date +%s.%N)
   if [ "$kind" = calibre ]; then
     local profile=kindle_pw3
     [ "$device" = kobo-libra-2 ] && profile=kobo
-    "${PIN[@]}" ebook-convert "$CORPUS/book/book.cbz" "$out/book.epub" --output-profile "$profile" \
-      >"$out/log" 2>&1 || die "ebook-convert failed (log $out/log)"
+    cmd=(ebook-convert "$CORPUS/book/book.cbz" "$out/book.epub" --output-profile "$profile")
   elif [ "$kind" = kcc ]; then
     # Its Kindle and Kobo profiles, EPUB (a .kepub.epub for the Kobo); the
     # device's 16 greys as PNG (GIF for a Kindle, as KCC writes them) unless
@@ -130,20 +131,22 @@ run_case() {
     local profile=KPW5 png=(--forcepng)
     [ "$device" = kobo-libra-2 ] && profile=KoL
     case "${EBOOKS_EXT:-.png}" in .png | .gif) ;; *) png=() ;; esac
-    TMPDIR="$WORK/kcc-tmp" PYTHONPATH="$WORK/kcc-path" "${PIN[@]}" "$KCC_PYTHON" \
-      "$KCC_DIR/kcc-c2e.py" -p "$profile" -f EPUB "${png[@]}" -o "$out" "$CORPUS/book/book.cbz" \
-      >"$out/log" 2>&1 || die "kcc-c2e failed (log $out/log)"
+    cmd=(env TMPDIR="$WORK/kcc-tmp" PYTHONPATH="$WORK/kcc-path" "$KCC_PYTHON"
+      "$KCC_DIR/kcc-c2e.py" -p "$profile" -f EPUB "${png[@]}" -o "$out" "$CORPUS/book/book.cbz")
   else
-    "${PIN[@]}" "$INK" --quiet --jobs 1 --device "$device" "${ext_option[@]}" --books "$kind" \
-      --record "$WORK/record.txt" \
-      "$CORPUS/book" "$out" >/dev/null || die "inkbrite-batch failed on $device $kind"
+    cmd=("$INK" --quiet --jobs 1 --device "$device" "${ext_option[@]}" --books "$kind"
+      --record "$WORK/record.txt" "$CORPUS/book" "$out")
   fi
+  t0=$(date +%s.%N)
+  /usr/bin/time -f '%U %S' -o "$WORK/cpu" "${PIN[@]}" "${cmd[@]}" >"$out/log" 2>&1 ||
+    die "$kind failed on $device (log $out/log)"
   t1=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
+  awk -v a="$t0" -v b="$t1" '{ printf "%.3f %.3f", b - a, $1 + $2 }' "$WORK/cpu"
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
-declare -A TIMES
+declare -A TIMES CPUS
 for device in kindle-paperwhite-5 kobo-libra-2; do
   kinds=(cbz epub pdf)
   [ "$device" = kobo-libra-2 ] && kinds=(cbz kepub pdf)
@@ -153,22 +156,28 @@ for device in kindle-paperwhite-5 kobo-libra-2; do
   for ((r = 0; r < REPS; ++r)); do
     for ((i = 0; i < n; ++i)); do
       k=${kinds[$(((i + r) % n))]}
-      s=$(run_case "$device" "$k")
-      TIMES[$device.$k]+="$s "
-      echo "  round $((r + 1)) $k: ${s}s"
+      times=$(run_case "$device" "$k")
+      read -r wall cpu <<<"$times"
+      TIMES[$device.$k]+="$wall "
+      CPUS[$device.$k]+="$cpu "
+      echo "  round $((r + 1)) $k: ${wall}s, ${cpu}s of processor"
     done
   done
   cbz=$(echo "${TIMES[$device.cbz]}" | tr ' ' '\n' | grep . | median)
-  printf '  %-8s %8s %8s\n' kind median "x cbz"
+  cbzCpu=$(echo "${CPUS[$device.cbz]}" | tr ' ' '\n' | grep . | median)
+  printf '  %-8s %8s %8s %10s %8s\n' kind median "x cbz" processor "x cbz"
   for k in "${kinds[@]}"; do
     m=$(echo "${TIMES[$device.$k]}" | tr ' ' '\n' | grep . | median)
-    printf '  %-8s %7.2fs %8.3f\n' "$k" "$m" "$(awk -v a="$m" -v b="$cbz" 'BEGIN { print a / b }')"
+    c=$(echo "${CPUS[$device.$k]}" | tr ' ' '\n' | grep . | median)
+    printf '  %-8s %7.2fs %8s %9.2fs %8s\n' "$k" "$m" "$(ratio "$m" "$cbz")" "$c" "$(ratio "$c" "$cbzCpu")"
     TIMES[$device.$k.median]=$m
+    CPUS[$device.$k.median]=$c
   done
   ebook=epub; [ "$device" = kobo-libra-2 ] && ebook=kepub
   if [ -n "$peer" ]; then
-    echo "  $peer / inkbrite $ebook: $(awk -v a="${TIMES[$device.$peer.median]}" \
-      -v b="${TIMES[$device.$ebook.median]}" 'BEGIN { printf "%.2f", a / b }')x"
+    echo "  $peer / inkbrite $ebook: $(ratio "${TIMES[$device.$peer.median]}" \
+      "${TIMES[$device.$ebook.median]}")x, processor $(ratio "${CPUS[$device.$peer.median]}" \
+      "${CPUS[$device.$ebook.median]}")x"
   fi
   if [ -r "$EPUBCHECK" ] && command -v java >/dev/null; then
     for k in "$ebook" $peer; do
