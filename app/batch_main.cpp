@@ -34,6 +34,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.listAttached) return inkbrite::ListAttachedRun(options, stdout, stderr);
+  if (!options.exportAttached.empty() || !options.importAttached.empty()) {
+    return inkbrite::TransferAttachedRun(options, stdout, stderr);
+  }
   if (options.version) {
     std::printf("inkbrite-batch %s\n", INKBRITE_VERSION);
     return 0;

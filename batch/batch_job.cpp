@@ -20,6 +20,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "batch/attached_settings.h"
 #include "batch/batch_job_pvt.h"
 #include "batch/book_writer.h"
 #include "batch/strip_pages.h"
@@ -788,6 +789,11 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
     entry.findings += belowTarget(page) + "\t" + fields;
   }
   entry.attached = outcome.attached;
+  for (const auto& [page, set] : outcome.pageSettings) {
+    if (!entry.pageSettings.empty()) entry.pageSettings += '\n';
+    entry.pageSettings += page + "\t" + set;
+  }
+  if (!outcome.fingerprint.empty()) entry.settings = outcome.fingerprint;
   WriteRecord(JsonRecordLine(entry));
 }
 
@@ -801,6 +807,14 @@ void CBatchJob::RecordFindings(size_t index, const FileOutcome& outcome) {
     if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
     line += EngineText(kBatchAttachedSetting);
     line += OneLine(outcome.path.native()) + "\t" + outcome.attached + "\n";
+    WriteRecord(line);
+  }
+  for (const auto& [page, set] : outcome.pageSettings) {
+    // "附加设置：vol1.cbz	002.jpg	manga（此系列）＋此页：GreyScale=0".
+    std::string line;
+    if (m_settings->shard.Given()) line = std::to_string(index) + "\t";
+    line += EngineText(kBatchAttachedSetting);
+    line += OneLine(outcome.path.native()) + "\t" + OneLine(page) + "\t" + set + "\n";
     WriteRecord(line);
   }
   for (const auto& [page, fields] : outcome.report) {
@@ -1150,11 +1164,21 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   const auto start = std::chrono::steady_clock::now();
   FileOutcome outcome;
   std::vector<fs::path> done;
+  // With attached settings and a JSON record a book's own fingerprint: a
+  // set changed since the record makes the book again. (Books are converted
+  // on the run's thread, the one the library's state is used on.)
+  std::string bookFingerprint;
+  if (m_settings->useAttached && m_settings->recordFormat == RecordFormat::kJsonLines &&
+      IsBatchBook(source)) {
+    if (!m_library) m_library = std::make_shared<LibraryState>(m_settings->libraryStateFile);
+    bookFingerprint = AttachedBookFingerprint(*m_library, *m_settings, *m_params, source);
+    if (bookFingerprint == m_fingerprint) bookFingerprint.clear();
+  }
   if (m_skipExisting) {
     if (progress.Stop()) return {FileOutcome::kStopped, {}};
     if (m_settings->recordFormat == RecordFormat::kJsonLines) {
-      fs::path earlier =
-          DoneByEarlierRun(m_earlier, source, m_source, m_target, *m_settings, m_fingerprint);
+      fs::path earlier = DoneByEarlierRun(m_earlier, source, m_source, m_target, *m_settings,
+                                          bookFingerprint.empty() ? m_fingerprint : bookFingerprint);
       if (!earlier.empty()) done.push_back(std::move(earlier));
     } else {
       done = DoneByNewerTarget(source, m_source, m_target, *m_settings,
@@ -1172,7 +1196,9 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
     for (const fs::path& file : done) MarkWritten(file);
     SweepOnce(done.front().parent_path());
     progress.Advance(m_steps);
-    return {FileOutcome::kSkipped, done.front()};
+    FileOutcome skipped{FileOutcome::kSkipped, done.front()};
+    skipped.fingerprint = bookFingerprint;
+    return skipped;
   }
   try {
     outcome = ConvertOne(source, progress);
@@ -1183,6 +1209,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   }
   RenewMemoryReserve();
   if (outcome.kind == FileOutcome::kStopped) return outcome;
+  if (outcome.fingerprint.empty()) outcome.fingerprint = bookFingerprint;
   std::error_code ec;
   const uintmax_t read = fs::file_size(source, ec);
   outcome.bytesRead = ec ? 0 : read;
@@ -1307,11 +1334,12 @@ CBatchJob::FileOutcome CBatchJob::WriteEnhanced(DibImage& image, int mode, const
 CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const fs::path& source,
                                                const fs::path& target, FileProgress& progress,
                                                bool ownNames, const EnhanceSettings* sourceParams,
-                                               const JpegQuantisers* quantisers) {
+                                               const JpegQuantisers* quantisers, int jpegQuality) {
+  if (jpegQuality < 0) jpegQuality = m_settings->jpegQuality;
   using Outcome = FileOutcome;
   if (m_settings->stripCut > 0 && !m_settings->stripJoin && image.Height() > StripRowsOf(image)) {
     return SaveStripPages(image, mode, source, target, progress, ownNames, sourceParams,
-                          quantisers);
+                          quantisers, jpegQuality);
   }
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
@@ -1363,7 +1391,7 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
     if (last) progress.Advance(1);
     if (!IsReducedMode(mode)) {
       progress.Status(StatusLine::kOperation, EngineText(kBatchSaving));
-      saved = SavePageInColourMode(targets[i], *page[i], mode, false, m_settings->jpegQuality) != 0;
+      saved = SavePageInColourMode(targets[i], *page[i], mode, false, jpegQuality) != 0;
     }
     if (last) progress.Advance(1);
     page[i]->Clear();
@@ -1387,7 +1415,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
 CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, const fs::path& source,
                                                  const fs::path& target, FileProgress& progress,
                                                  bool ownNames, const EnhanceSettings* sourceParams,
-                                                 const JpegQuantisers* quantisers) {
+                                                 const JpegQuantisers* quantisers,
+                                                 int jpegQuality) {
   using Outcome = FileOutcome;
   std::vector<StripPiece> pieces;
   StripCutter cutter(StripLimitOf(m_settings->stripCut, m_enhance));
@@ -1415,7 +1444,8 @@ CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, cons
     // A page that does not begin on the source's 8-row JPEG blocks is not
     // told the source's table.
     Outcome page = SaveEnhanced(pieces[i].image, mode, source, targets[i], progress, ownNames,
-                                sourceParams, pieces[i].top % 8 == 0 ? quantisers : nullptr);
+                                sourceParams, pieces[i].top % 8 == 0 ? quantisers : nullptr,
+                                jpegQuality);
     pieces[i].image.Clear();
     if (page.kind == Outcome::kStopped) return page;
     if (page.kind != Outcome::kConverted && outcome.kind == Outcome::kConverted) outcome = page;

@@ -306,7 +306,11 @@ struct BatchSettings {
   // series (batch/attached_settings.h) over the run's parameters, read from
   // `attachedSettingsFile` (the named-settings file); a book with nothing
   // attached takes the run's parameters. The record names each book's set.
-  // A book whose set is no longer in the file fails with its reason.
+  // A book whose set is no longer in the file fails with its reason. A
+  // page of a book with its own settings ("只用于此页", kept in the library)
+  // takes them over the book's set; the record names those pages. A book's
+  // set and its pages' settings choose their colour mode and JPEG quality
+  // too. Joined strips (stripJoin) take the book's set alone.
   bool useAttached = false;
   std::filesystem::path attachedSettingsFile;
   std::filesystem::path libraryStateFile;  // empty: LibraryStateFile()
@@ -571,8 +575,13 @@ class CBatchJob : public CSrchDir {
     // The files saved (SaveEnhanced: one page, or the two of a split spread).
     std::vector<std::filesystem::path> written{};
     // With BatchSettings::useAttached, the set a book's pages were
-    // converted with (AttachedSettingText); empty: the run's.
+    // converted with (AttachedSettingText); empty: the run's. The pages
+    // converted with their own settings: each page's name and the set it
+    // took (PageSettingText). The book's settings fingerprint, when not
+    // the run's (AttachedBookFingerprint).
     std::string attached{};
+    std::vector<std::pair<std::string, std::string>> pageSettings{};
+    std::string fingerprint{};
   };
   // What converting one file reports as it goes: the host itself in a
   // one-at-a-time run, shared counters in a run with workers.
@@ -611,11 +620,11 @@ class CBatchJob : public CSrchDir {
   FileOutcome SaveEnhanced(DibImage& image, int mode, const std::filesystem::path& source,
                            const std::filesystem::path& target, FileProgress& progress,
                            bool ownNames, const EnhanceSettings* sourceParams = nullptr,
-                           const JpegQuantisers* quantisers = nullptr);
+                           const JpegQuantisers* quantisers = nullptr, int jpegQuality = -1);
   FileOutcome SaveStripPages(DibImage& image, int mode, const std::filesystem::path& source,
                              const std::filesystem::path& target, FileProgress& progress,
                              bool ownNames, const EnhanceSettings* sourceParams,
-                             const JpegQuantisers* quantisers);
+                             const JpegQuantisers* quantisers, int jpegQuality);
   int32_t StripRowsOf(const DibImage& image) const;
   int SourcePages(const EnhanceSettings& settings, DibImage& image, DibImage* more,
                   PageFindings* findings, const EnhanceHooks& hooks,
@@ -640,6 +649,11 @@ class CBatchJob : public CSrchDir {
   // force for it; a refusal (its set missing) when that cannot be done,
   // else kConverted.
   FileOutcome TakeAttachedSetting(BookRun& run);
+  // The settings, colour mode and JPEG quality a book's page is converted
+  // with: its own, else its book's set, else the run's.
+  const EnhanceSettings& PageParams(const BookRun& run, const PageTask& task) const;
+  int PageColourMode(const BookRun& run, const PageTask& task) const;
+  int PageJpegQuality(const BookRun& run, const PageTask& task) const;
   bool ConvertBookPages(BookRun& run, FileProgress& progress);
   bool ReadBookPage(BookRun& run, size_t i, std::set<std::string>& names, FileProgress& progress,
                     PageTask& task);

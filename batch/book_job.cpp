@@ -295,6 +295,10 @@ struct CBatchJob::BookRun {
   fs::path source;
   fs::path target;       // the book's file, or its folder
   std::string attached;  // the set attached to it or its series (AttachedSettingText)
+  bool ownSet = false;   // `params` hold an attached set (its colour mode and quality too)
+  BookSettingsInForce inForce;  // with useAttached: the set and the pages' own settings
+  // The pages converted with their own settings, by name, and the set each took.
+  std::vector<std::pair<std::string, std::string>> pageSettings;
   // The run's settings with the book's own reading order (a manga book's
   // spreads right page first); empty: the run's settings as they are.
   std::optional<EnhanceSettings> params;
@@ -395,6 +399,7 @@ struct CBatchJob::PageTask {
   DibImage piece;                                  // a page cut from a joined strip
   bool pieceGrey = false;                          // every slice of its strip grey
   std::string cuts;                                // its rows in the strip (--report)
+  std::optional<EnhanceSettings> own;              // its own settings over its book's
   uint64_t memory = 0;                             // what converting it holds (PageMemoryCost)
   bool finished = false;                           // handed back (BookRun::FinishPage)
   SourceError why = SourceError::kPageUnreadable;  // why it could not be read
@@ -447,9 +452,8 @@ CBatchJob::FileOutcome CBatchJob::TakeAttachedSetting(BookRun& run) {
   // the run's.
   CParaBlock block;
   block.Assign(*m_params);
-  const AttachedSetting found =
-      LoadAttachedSetting(*m_library, run.source, m_settings->attachedSettingsFile, block);
-  if (!found.attachment) return {FileOutcome::kConverted, run.source};
+  run.inForce = LoadBookSettings(*m_library, run.source, m_settings->attachedSettingsFile, block);
+  const AttachedSetting& found = run.inForce.set;
   if (found.missing) {
     FileOutcome refused{FileOutcome::kReadFailed, run.source};
     refused.lines.push_back(
@@ -457,9 +461,41 @@ CBatchJob::FileOutcome CBatchJob::TakeAttachedSetting(BookRun& run) {
     refused.code = kReasonAttachedSetMissing;
     return refused;
   }
+  // A colour reduction the pages' extension cannot hold refuses the book,
+  // as it refuses a run.
+  std::vector<int> modes;
+  if (found.attachment) modes.push_back(block.GetValue(kGreyScale));
+  for (const auto& [page, slots] : run.inForce.pages) {
+    for (const auto& [slot, value] : slots) {
+      if (slot == kGreyScale) modes.push_back(value);
+    }
+  }
+  for (const int mode : modes) {
+    if (IsReducedMode(mode) && !TakesReducedPages(m_settings->newExtension)) {
+      FileOutcome refused{FileOutcome::kReadFailed, run.source};
+      refused.lines.push_back(
+          {kBatchReadFailed, run.source, std::string(EngineText(kBatchReducedNeedsPngMessage))});
+      refused.code = kReasonAttachedSetUnusable;
+      return refused;
+    }
+  }
+  if (!found.attachment) return {FileOutcome::kConverted, run.source};
   run.params = EnhanceSettings(block);
+  run.ownSet = true;
   run.attached = AttachedSettingText(*found.attachment);
   return {FileOutcome::kConverted, run.source};
+}
+
+const EnhanceSettings& CBatchJob::PageParams(const BookRun& run, const PageTask& task) const {
+  return task.own ? *task.own : run.params ? *run.params : m_enhance;
+}
+
+int CBatchJob::PageColourMode(const BookRun& run, const PageTask& task) const {
+  return task.own || run.ownSet ? PageParams(run, task)[kGreyScale] : m_settings->colourMode;
+}
+
+int CBatchJob::PageJpegQuality(const BookRun& run, const PageTask& task) const {
+  return task.own || run.ownSet ? PageParams(run, task)[kJpegQuality] : m_settings->jpegQuality;
 }
 
 CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgress& progress) {
@@ -531,6 +567,7 @@ CBatchJob::FileOutcome CBatchJob::ConvertBook(const fs::path& source, FileProgre
     }
     Outcome finished = FinishBook(run);
     finished.attached = run.attached;
+    finished.pageSettings = std::move(run.pageSettings);
     return finished;
   } catch (const std::bad_alloc&) {
     // No memory for the book's own work (an entry's bytes passed on the
@@ -677,7 +714,18 @@ bool CBatchJob::ReadBookPage(BookRun& run, size_t i, std::set<std::string>& name
       task.bytes = {};
     }
   }
-  if (failed.empty()) return true;
+  if (failed.empty()) {
+    // A page with its own settings: its name in the library is its entry's,
+    // a PDF page's its number.
+    const std::string name = book.IsPdf() ? std::to_string(be.pageIndex + 1) : be.entry.name;
+    const bool joined = m_settings->stripCut > 0 && m_settings->stripJoin;
+    if (const PageSlots* own = joined ? nullptr : run.inForce.PageOwn(name)) {
+      task.own = run.params ? *run.params : m_enhance;
+      for (const auto& [slot, value] : *own) task.own->Set(slot, value);
+      run.pageSettings.emplace_back(name, PageSettingText(run.inForce.set, *own));
+    }
+    return true;
+  }
   {
     std::lock_guard lock(run.mutex);
     run.failures.push_back(
@@ -995,8 +1043,7 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   }
   DibImage image;
   int grey = 0;
-  if (const SourceError e = task.Load(*run.book, image, grey, *m_settings,
-                                      run.Settings() ? *run.Settings() : m_enhance);
+  if (const SourceError e = task.Load(*run.book, image, grey, *m_settings, PageParams(run, task));
       e != SourceError::kNone ||
       (run.book->IsPdf() && !run.Rehold(task.memory, PictureMemoryCost(image)))) {
     task.why = e != SourceError::kNone ? e : SourceError::kOverMemory;
@@ -1029,15 +1076,15 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
   const bool known = ReadJpegQuantisers(task.bytes.data(), task.bytes.size(), tables);
   task.bytes.clear();
   task.bytes.shrink_to_fit();
-  const int mode = ResolveKeepAsIs(m_settings->colourMode, grey != 0);
+  const int mode = ResolveKeepAsIs(PageColourMode(run, task), grey != 0);
   const fs::path page = cbz ? run.work / (std::to_string(task.slot) + m_settings->newExtension)
                             : run.work / task.outName;
   std::error_code ec;
   if (!cbz) fs::create_directories(page.parent_path(), ec);
   Outcome saved{Outcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(image, mode, run.source, page, progress, false, run.Settings(),
-                         known ? &tables : nullptr);
+    saved = SaveEnhanced(image, mode, run.source, page, progress, false, &PageParams(run, task),
+                         known ? &tables : nullptr, PageJpegQuality(run, task));
   } catch (const std::exception&) {
     saved = {Outcome::kWriteFailed, page};
   }
@@ -1054,12 +1101,13 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
 void CBatchJob::ConvertStripPiece(BookRun& run, PageTask& task, FileProgress& progress) {
   progress.Advance(1);
   const bool cbz = BookIsOneFile(run.output);
-  const int mode = ResolveKeepAsIs(m_settings->colourMode, task.pieceGrey);
+  const int mode = ResolveKeepAsIs(PageColourMode(run, task), task.pieceGrey);
   const fs::path page = cbz ? run.work / (std::to_string(task.slot) + m_settings->newExtension)
                             : run.work / task.outName;
   FileOutcome saved{FileOutcome::kWriteFailed, page};
   try {
-    saved = SaveEnhanced(task.piece, mode, run.source, page, progress, false, run.Settings());
+    saved = SaveEnhanced(task.piece, mode, run.source, page, progress, false, run.Settings(),
+                         nullptr, PageJpegQuality(run, task));
   } catch (const std::exception&) {
     saved = {FileOutcome::kWriteFailed, page};
   }
@@ -1080,9 +1128,9 @@ void CBatchJob::ConvertStripPiece(BookRun& run, PageTask& task, FileProgress& pr
 std::optional<CBatchJob::RowsEnd> CBatchJob::ConvertBookPageByRows(BookRun& run, PageTask& task,
                                                                    FileProgress& progress,
                                                                    std::vector<uint8_t>& bytes) {
-  // A book's own settings (its reading order, its attached set) take the
-  // whole-page way.
-  if (run.book->IsPdf() || run.params || !ConvertsByRows()) return std::nullopt;
+  // A book's own settings (its reading order, its attached set) and a
+  // page's take the whole-page way.
+  if (run.book->IsPdf() || run.params || task.own || !ConvertsByRows()) return std::nullopt;
   std::unique_ptr<PageRowReader> reader =
       OpenPageRowReaderMemory(task.bytes.data(), task.bytes.size(), task.entryName);
   if (reader == nullptr) return std::nullopt;

@@ -143,10 +143,19 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   if (skipDone && json) earlier.Read(s.recordPath);
   const bool split = s.params->GetValue(kSplitSpreads) != 0;
   const std::string fingerprint = BatchSettingsFingerprint(s, *s.params);
+  // With attached settings a book has its own fingerprint, as in the run.
+  std::optional<LibraryState> library;
+  if (skipDone && json && s.useAttached) library.emplace(s.libraryStateFile);
+  auto fingerprintOf = [&](const fs::path& source) {
+    return library && IsBatchBook(source)
+               ? AttachedBookFingerprint(*library, s, *s.params, source)
+               : fingerprint;
+  };
   const char end = options.list == CliList::kNul ? '\0' : '\n';
   for (const BatchWorkItem& item : BatchWorkList(s, options.pickedFiles ? &selection : nullptr)) {
     if (skipDone &&
-        (json ? !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, s, fingerprint)
+        (json ? !DoneByEarlierRun(earlier, item.source, s.sourceDir, s.targetDir, s,
+                                  fingerprintOf(item.source))
                      .empty()
               : !DoneByNewerTarget(item.source, s.sourceDir, s.targetDir, s, split).empty())) {
       continue;
@@ -560,6 +569,22 @@ const std::vector<CliOption>& CliOptionTable() {
          p.options.listAttached = true;
          return true;
        }},
+      {"--export-attached", "FILE",
+       INKBRITE_TEXT("cli",
+                     "把附加的设置（给出FOLDER时只导出它之下的）\n以命名设置文件的格式"
+                     "写入FILE：每个设置\n一节，附加写作AttachedTo1=…等键"),
+       [](P& p, V v, E&) {
+         p.options.exportAttached = fs::path(v);
+         return true;
+       }},
+      {"--import-attached", "FILE",
+       INKBRITE_TEXT("cli",
+                     "从FILE读入设置和它们的附加（--export-attached\n写的文件）；"
+                     "已有的同名而值不同的设置\n保持不变，不导入"),
+       [](P& p, V v, E&) {
+         p.options.importAttached = fs::path(v);
+         return true;
+       }},
       {"--settings", "FILE", INKBRITE_TEXT("cli", "--load所用的设置文件（默认：Inkbrite.ini）"),
        [](P& p, V v, E&) {
          p.options.settingsFile = fs::path(v);
@@ -868,13 +893,30 @@ bool ParseCliOptions(std::span<const std::string_view> args, CliOptions& options
     }
   }
   if (options.help || options.version || options.listDevices) return true;
-  if (options.listAttached) {
-    // --list-attached [FOLDER].
+  const int attachedCommands = (options.listAttached ? 1 : 0) +
+                               (options.exportAttached.empty() ? 0 : 1) +
+                               (options.importAttached.empty() ? 0 : 1);
+  if (attachedCommands > 1) {
+    error = EngineText(
+        INKBRITE_TEXT("cli", "--list-attached、--export-attached和--import-attached只能选一个"));
+    return false;
+  }
+  if (options.listAttached || !options.exportAttached.empty()) {
+    // --list-attached [FOLDER], --export-attached FILE [FOLDER].
     if (parse.paths.size() > 1) {
-      error = EngineText(INKBRITE_TEXT("cli", "--list-attached最多只需要一个目录"));
+      error = EngineText(options.listAttached
+                             ? INKBRITE_TEXT("cli", "--list-attached最多只需要一个目录")
+                             : INKBRITE_TEXT("cli", "--export-attached最多只需要一个目录"));
       return false;
     }
     if (!parse.paths.empty()) options.attachedFolder = fs::path(parse.paths.front());
+    return true;
+  }
+  if (!options.importAttached.empty()) {
+    if (!parse.paths.empty()) {
+      error = EngineText(INKBRITE_TEXT("cli", "--import-attached不需要目录"));
+      return false;
+    }
     return true;
   }
   return TakePaths(parse, error) && CheckCombination(options, error);
@@ -1202,6 +1244,27 @@ int ListAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   std::fputs(AttachedListText(state, options.attachedFolder, CliSettingsFile(options)).c_str(),
              out);
   return 0;
+}
+
+int TransferAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  LibraryState state(options.settings.libraryStateFile);
+  if (!state.Error().empty()) PrintError(err, state.Error());
+  if (!state.Ok()) return kCliRefused;
+  const bool exporting = !options.exportAttached.empty();
+  const AttachedTransfer done =
+      exporting ? ExportAttachedSettings(state, options.attachedFolder, CliSettingsFile(options),
+                                         options.exportAttached)
+                : ImportAttachedSettings(state, options.importAttached, CliSettingsFile(options));
+  if (done.failed) {
+    PrintError(err, done.error);
+    return kCliRefused;
+  }
+  for (const std::string& line : done.leftOut) PrintError(err, line);
+  const std::string summary = EngineTextArgs(
+      exporting ? INKBRITE_TEXT("cli", "已导出%1个设置、%2个附加") : INKBRITE_TEXT("cli", "已导入%1个设置、%2个附加"),
+      {std::to_string(done.sets), std::to_string(done.attachments)});
+  if (!options.quiet || !done.leftOut.empty()) std::fprintf(out, "%s\n", summary.c_str());
+  return done.leftOut.empty() ? kCliAllConverted : kCliSomeFailed;
 }
 
 int RunCli(CliOptions& options, std::FILE* out, std::FILE* err) {

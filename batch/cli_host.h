@@ -83,6 +83,8 @@ struct CliOptions {
   bool listDevices = false;              // --list-devices
   bool listAttached = false;             // --list-attached [FOLDER]
   std::filesystem::path attachedFolder;  // its FOLDER; empty: every attachment
+  std::filesystem::path exportAttached;  // --export-attached FILE [FOLDER]
+  std::filesystem::path importAttached;  // --import-attached FILE
   bool booksGiven = false;               // --books named a kind (no setting or --device changes it)
   bool stripCutScreen = false;           // --strip-cut screen: the fit screen's height
   int splitSpreads = -1;  // --spreads: 1 split (turned or not), 0 keep; -1 as the settings say
@@ -143,6 +145,11 @@ std::string CliDeviceListText();
 // on standard output; kCliRefused, with the reason on standard error, when
 // the library's state cannot be opened.
 int ListAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err);
+// --export-attached FILE [FOLDER], --import-attached FILE
+// (batch/attached_settings.h): the counts on standard output, each set or
+// attachment left out on standard error; kCliSomeFailed when any was,
+// kCliRefused when the file or the library's state cannot be used.
+int TransferAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* err);
 
 // SIGINT, SIGTERM and SIGHUP set the flag PumpAndCheckStop answers.
 void InstallCliInterruptHandler();

@@ -149,7 +149,8 @@ class JsonReader {
                         : key == "settings"    ? &entry.settings
                         : key == "findings"    ? &entry.findings
                         : key == "attached"    ? &entry.attached
-                                               : nullptr;
+                        : key == "page_settings" ? &entry.pageSettings
+                                                 : nullptr;
     if (text != nullptr) {
       if (Peek() != '"') return Fail("\"" + key + "\" is not a string");
       return ReadString(*text);
@@ -402,6 +403,10 @@ std::string JsonRecordLine(const RecordEntry& e) {
   if (!e.attached.empty()) {
     line += ",\"attached\":";
     AppendJsonString(line, e.attached);
+  }
+  if (!e.pageSettings.empty()) {
+    line += ",\"page_settings\":";
+    AppendJsonString(line, e.pageSettings);
   }
   line += "}\n";
   return line;

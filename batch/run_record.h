@@ -27,7 +27,11 @@
 //   colour), so a resumed run with other settings redoes the file;
 // - attached (only with --use-attached, for a book converted with a set
 //   attached to it or its series): that set's name and what it is attached
-//   to, "manga（此系列）".
+//   to, "manga（此系列）";
+// - page_settings (only with --use-attached, for a book with pages that have
+//   their own settings, "只用于此页"): per such page its name in the book, a
+//   TAB and the settings it took, "manga（此系列）＋此页：GreyScale=0", pages
+//   joined by a line feed.
 //
 // Strings are UTF-8. Names are bytes on Linux: a byte that does not belong
 // to well-formed UTF-8 is written as the escape \udcXX (XX its value), as
@@ -73,6 +77,9 @@ struct RecordEntry {
   // With --use-attached, the named set a book's pages were converted with
   // and what it is attached to ("NAME（此系列）"); written only when not empty.
   std::string attached;
+  // With --use-attached, the pages converted with their own settings (see
+  // page_settings above); written only when not empty.
+  std::string pageSettings;
 };
 
 inline constexpr std::string_view kResultConverted = "converted";
@@ -97,6 +104,9 @@ inline constexpr std::string_view kReasonVolumeOverLimit = "volume-over-limit"; 
 // --use-attached: the set attached to the book or its series is not in the
 // settings file.
 inline constexpr std::string_view kReasonAttachedSetMissing = "attached-set-missing";
+// --use-attached: the book's set (or a page's own settings) reduces colours
+// and the run's pages are of a format that cannot hold reduced pages.
+inline constexpr std::string_view kReasonAttachedSetUnusable = "attached-set-unusable";
 
 // Appends `bytes` as a JSON string (quotes included), escaped as above.
 void AppendJsonString(std::string& out, std::string_view bytes);

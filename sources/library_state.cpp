@@ -35,6 +35,20 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS note(name TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;"
     "PRAGMA user_version = 1;";
 
+// Tables added after the first version, each a step of its own that makes
+// the table when the database lacks it (so the steps of user_version and
+// these never depend on each other's order).
+struct TableStep {
+  const char* name;
+  const char* sql;
+};
+constexpr TableStep kTableSteps[] = {
+    {"page_setting",
+     "CREATE TABLE IF NOT EXISTS page_setting("
+     " book_key TEXT NOT NULL, page BLOB NOT NULL, slots TEXT NOT NULL,"
+     " PRIMARY KEY(book_key, page)) WITHOUT ROWID;"},
+};
+
 // A place's columns after its path and key, in StoredPlace's order.
 #define INKBRITE_PLACE_COLUMNS                                                            \
   "page, number, count, last_read, layout_known, two_pages, cover_alone, right_to_left, " \
@@ -223,6 +237,14 @@ bool LibraryState::OpenFile() {
              ? rc
              : sqlite3_errcode(db);
   }
+  // A later table that cannot be made (a database that may only be read)
+  // leaves what it holds unavailable, never the rest.
+  for (const TableStep& step : kTableSteps) {
+    if (rc != SQLITE_OK) break;
+    Statement has(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    has.Bind(1, std::string_view(step.name));
+    if (has.Step() != SQLITE_ROW) sqlite3_exec(db, step.sql, nullptr, nullptr, nullptr);
+  }
   if (rc == SQLITE_OK) {
     m_db = db;
     return true;
@@ -360,6 +382,43 @@ std::vector<std::pair<fs::path, StoredPlace>> LibraryState::AllPlaces() const {
   Statement all(m_db, "SELECT path, " INKBRITE_PLACE_COLUMNS " FROM place ORDER BY path");
   while (all.Ok() && all.Step() == SQLITE_ROW) places.emplace_back(all.Path(0), PlaceAt(all, 1));
   return places;
+}
+
+bool LibraryState::WriteFailed() {
+  m_error = EngineTextArgs(INKBRITE_TEXT("sources", "书库数据库无法写入：%1（%2）"),
+                           {m_file.string(), sqlite3_errmsg(m_db)});
+  return false;
+}
+
+bool LibraryState::SetPageSetting(std::string_view bookKey, std::string_view page,
+                                  std::string_view text) {
+  if (m_db == nullptr || bookKey.empty()) return false;
+  Statement put(m_db, text.empty()
+                          ? "DELETE FROM page_setting WHERE book_key = ? AND page = ?"
+                          : "INSERT OR REPLACE INTO page_setting(book_key, page, slots) "
+                            "VALUES(?, ?, ?)");
+  put.Bind(1, bookKey);
+  put.Bind(2, fs::path(std::string(page)));
+  if (!text.empty()) put.Bind(3, text);
+  return put.Step() == SQLITE_DONE || WriteFailed();
+}
+
+std::string LibraryState::PageSetting(std::string_view bookKey, std::string_view page) const {
+  Statement get(m_db, "SELECT slots FROM page_setting WHERE book_key = ? AND page = ?");
+  if (!get.Ok() || bookKey.empty()) return {};
+  get.Bind(1, bookKey);
+  get.Bind(2, fs::path(std::string(page)));
+  return get.Step() == SQLITE_ROW ? get.Text(0) : std::string();
+}
+
+std::vector<std::pair<std::string, std::string>> LibraryState::PageSettings(
+    std::string_view bookKey) const {
+  std::vector<std::pair<std::string, std::string>> pages;
+  Statement all(m_db, "SELECT page, slots FROM page_setting WHERE book_key = ? ORDER BY page");
+  if (!all.Ok() || bookKey.empty()) return pages;
+  all.Bind(1, bookKey);
+  while (all.Step() == SQLITE_ROW) pages.emplace_back(all.Path(0).native(), all.Text(1));
+  return pages;
 }
 
 std::string LibraryState::Note(std::string_view name) const {

@@ -102,6 +102,17 @@ class LibraryState {
   // Every place, in path order.
   std::vector<std::pair<std::filesystem::path, StoredPlace>> AllPlaces() const;
 
+  // A page's own settings (the parameter bar's "只用于此页"): a text kept
+  // for the page `page` (its entry in the book, a PDF page's number) of the
+  // book whose content key is `bookKey` (BookContentKey), so the book keeps
+  // them when moved. Setting an empty text removes them. The text is the
+  // caller's (batch/attached_settings.h: "Key=value" lines).
+  bool SetPageSetting(std::string_view bookKey, std::string_view page, std::string_view text);
+  // The text kept for that page; empty when none.
+  std::string PageSetting(std::string_view bookKey, std::string_view page) const;
+  // Every page of the book with a text, in page-name order.
+  std::vector<std::pair<std::string, std::string>> PageSettings(std::string_view bookKey) const;
+
   // A value kept under `name` (the state's own notes); empty when none.
   std::string Note(std::string_view name) const;
   bool SetNote(std::string_view name, std::string_view value);
@@ -110,6 +121,7 @@ class LibraryState {
 
  private:
   bool OpenFile();
+  bool WriteFailed();
 
   std::filesystem::path m_file;
   sqlite3* m_db = nullptr;

@@ -65,6 +65,34 @@ TEST(LibraryStateTest, TheBooksSetOverItsSeriesOverNothing) {
   EXPECT_EQ(state.Attachments().size(), 4u);
 }
 
+// A page's own settings live under its book's content key and its name; a
+// database made before their table gets it when opened, and keeps the rest.
+TEST(LibraryStateTest, PagesKeepTheirOwnSettingsAlsoInAnOlderDatabase) {
+  test::TempDir dir;
+  const fs::path file = dir / "library.db";
+  {
+    LibraryState state(file);
+    ASSERT_TRUE(state.Attach(dir / "manga", AttachScope::kSeries, "grey"));
+    ASSERT_EQ(sqlite3_exec(state.Handle(), "DROP TABLE page_setting", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  LibraryState state(file);
+  ASSERT_TRUE(state.Ok()) << state.Error();
+  EXPECT_TRUE(state.AttachmentOf(dir / "manga").has_value());
+  EXPECT_TRUE(state.SetPageSetting("10-ab", "b/02.jpg", "GreyScale=0\n"));
+  EXPECT_TRUE(state.SetPageSetting("10-ab", "01.jpg", "Brightness=150\n"));
+  EXPECT_TRUE(state.SetPageSetting("10-ab", "01.jpg", "Brightness=120\n"));  // replaced
+  EXPECT_TRUE(state.SetPageSetting("99-cd", "01.jpg", "Contrast=99\n"));
+  EXPECT_FALSE(state.SetPageSetting("", "01.jpg", "Contrast=99\n"));  // no key: a folder
+  EXPECT_EQ(LibraryState(file).PageSetting("10-ab", "01.jpg"), "Brightness=120\n");
+  using Pages = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(state.PageSettings("10-ab"),
+            (Pages{{"01.jpg", "Brightness=120\n"}, {"b/02.jpg", "GreyScale=0\n"}}));
+  EXPECT_TRUE(state.SetPageSetting("10-ab", "01.jpg", ""));  // removed
+  EXPECT_EQ(state.PageSettings("10-ab"), (Pages{{"b/02.jpg", "GreyScale=0\n"}}));
+  EXPECT_EQ(state.PageSetting("99-cd", "02.jpg"), "");
+}
+
 TEST(LibraryStateTest, ADamagedDatabaseIsSetAsideAndBegunAfresh) {
   test::TempDir dir;
   const fs::path file = dir / "library.db";
