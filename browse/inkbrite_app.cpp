@@ -175,17 +175,24 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   auto doc = std::make_unique<CInkbriteDoc>(m_mainFrame.get());
   CInkbriteDoc* made = doc.get();
   // A book newly shown in the document takes the settings attached to it or
-  // to its series (its page turns do not).
+  // to its series (its page turns do not), and each page its own settings
+  // ("只用于此页") over them.
   auto followed = std::make_shared<fs::path>();
   doc->SetHooks({[this, made, followed](const fs::path& opened) {
                    AddToRecentFileList(opened);
                    TellReadingPlacesProblem();
-                   if (!made->IsBook() || opened == *followed || !m_mainFrame ||
-                       m_mainFrame->ParaBar() == nullptr) {
+                   if (!made->IsBook() || !m_mainFrame || m_mainFrame->ParaBar() == nullptr) {
                      return;
                    }
-                   *followed = opened;
-                   const QString note = m_mainFrame->ParaBar()->FollowBook(opened);
+                   QString note;
+                   if (opened != *followed) {
+                     *followed = opened;
+                     note = m_mainFrame->ParaBar()->FollowBook(opened);
+                   }
+                   // A page with settings of its own ("只用于此页") takes them.
+                   const QString page =
+                       m_mainFrame->ParaBar()->FollowPage(opened, made->EntryName());
+                   if (!page.isEmpty()) note = note.isEmpty() ? page : note + "  " + page;
                    if (!note.isEmpty()) m_mainFrame->ShowNote(note);
                  },
                  [this, made] { OnDocumentPathChanged(made); },

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "batch/attached_settings.h"
 #include "batch/named_settings.h"
 #include "browse/dialogs/curve_dialog.h"
 #include "browse/dialogs/param_lists.h"
@@ -612,6 +613,16 @@ void CParaBar::BuildAttachMenu(QToolButton* button) {
                              {QT_TR_NOOP("不再用于此系列"), AttachScope::kSeries, false},
                              {QT_TR_NOOP("不再用于此书"), AttachScope::kBook, false}};
   std::vector<QAction*> actions;
+  menu->addSeparator();
+  QAction* pageOnly = menu->addAction(tr("只用于此页"));
+  pageOnly->setObjectName(ControlName(kParaPageOnly));
+  connect(pageOnly, &QAction::triggered, this, [this] { OnPageOnly(); });
+  QAction* pageNoMore = menu->addAction(tr("不再只用于此页"));
+  pageNoMore->setObjectName(ControlName(kParaPageNoMore));
+  connect(pageNoMore, &QAction::triggered, this, [this] { OnPageNoMore(); });
+  actions.push_back(pageOnly);
+  actions.push_back(pageNoMore);
+  menu->addSeparator();
   for (const Item& item : kItems) {
     if (!item.attach && item.scope == AttachScope::kSeries) menu->addSeparator();
     QAction* action = menu->addAction(tr(item.text));
@@ -651,11 +662,93 @@ void CParaBar::TakeSet(const CParaBlock& set) {
 }
 
 QString CParaBar::FollowBook(const fs::path& book) {
+  // A page of another book with its own settings takes nothing with it.
+  if (m_pageOwn && book != m_book) {
+    TakeSet(m_bookBase);
+    m_pageOwn = false;
+  }
   CParaBlock set;
   CopyBlockValues(AppParams(), set);
   QString note;
   if (LoadSettingInForce(book, set, note)) TakeSet(set);
   return note;
+}
+
+namespace {
+
+QString PageOwnNote(const PageSlots& own) {
+  const std::string text = PageSlotsShortText(own);
+  return QCoreApplication::translate("CParaBar", "此页另有设置：%1")
+      .arg(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+}  // namespace
+
+QString CParaBar::FollowPage(const fs::path& book, const std::string& page) {
+  if (book != m_book) {
+    m_pageOwn = false;  // FollowBook left the page of the other book
+    m_book = book;
+    m_bookKey = PageSettingsKey(book);
+    m_pageSettings.clear();
+    const LibraryState state;
+    if (state.Ok()) m_pageSettings = state.PageSettings(m_bookKey);
+  }
+  // A page without settings of its own shows the book's: a change made on
+  // it stays for the pages after it.
+  if (!m_pageOwn) CopyBlockValues(AppParams(), m_bookBase);
+  m_bookPage = page;
+  PageSlots own;
+  for (const auto& [name, text] : m_pageSettings) {
+    if (name == page) own = PageSlotsOf(text);
+  }
+  if (!own.empty()) {
+    CParaBlock set;
+    CopyBlockValues(m_bookBase, set);
+    for (const auto& [slot, value] : own) set.SetValue(slot, value);
+    TakeSet(set);
+    m_pageOwn = true;
+    return PageOwnNote(own);
+  }
+  if (!m_pageOwn) return {};
+  TakeSet(m_bookBase);
+  m_pageOwn = false;
+  return tr("此页用本书的设置");
+}
+
+bool CParaBar::OnPageOnly() {
+  StorePage(m_current);
+  const fs::path book = BookShownIn(m_views.active ? m_views.active() : nullptr);
+  if (book.empty() || book != m_book || m_bookKey.empty()) {
+    if (m_views.note) m_views.note(tr("只有书中的页才能有自己的设置"));
+    return false;
+  }
+  const PageSlots changed = ChangedSlots(m_bookBase.Values(), AppParams().Values());
+  LibraryState state;
+  if (!state.SetPageSetting(m_bookKey, m_bookPage, PageSlotsText(changed))) {
+    ShowMessage(this, QString::fromStdString(state.Error()));
+    return false;
+  }
+  m_pageSettings = state.PageSettings(m_bookKey);
+  m_pageOwn = !changed.empty();
+  if (m_views.note) {
+    m_views.note(changed.empty() ? tr("此页的设置与本书的相同，不另存") : PageOwnNote(changed));
+  }
+  return true;
+}
+
+bool CParaBar::OnPageNoMore() {
+  const fs::path book = BookShownIn(m_views.active ? m_views.active() : nullptr);
+  if (book.empty() || book != m_book || m_bookKey.empty()) return false;
+  LibraryState state;
+  if (!state.SetPageSetting(m_bookKey, m_bookPage, {})) {
+    ShowMessage(this, QString::fromStdString(state.Error()));
+    return false;
+  }
+  m_pageSettings = state.PageSettings(m_bookKey);
+  if (m_pageOwn) TakeSet(m_bookBase);
+  m_pageOwn = false;
+  if (m_views.note) m_views.note(tr("此页用本书的设置"));
+  return true;
 }
 
 void CParaBar::OnSettingInForce() {
@@ -665,6 +758,11 @@ void CParaBar::OnSettingInForce() {
   CopyBlockValues(AppParams(), set);
   QString note;
   if (LoadSettingInForce(book, set, note)) TakeSet(set);
+  // The page shown then has the book's settings (its own stay stored).
+  if (book == m_book && m_pageOwn) {
+    CopyBlockValues(AppParams(), m_bookBase);
+    m_pageOwn = false;
+  }
   if (note.isEmpty()) note = tr("此书和它的系列没有附加的设置");
   if (m_views.note) m_views.note(note);
 }

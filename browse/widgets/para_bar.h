@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,8 @@ enum ParaBarControl : int {
   // After the ids the table's later slots take.
   kParaAttach = 1100,   // "保存"'s menu: attaching the settings to the book or its series
   kParaInForce = 1101,  // "恢复"'s menu: "本书设置", back to the set in force for the book
+  kParaPageOnly = 1102,    // "保存"'s menu: "只用于此页", the change kept for the page shown
+  kParaPageNoMore = 1103,  // "保存"'s menu: "不再只用于此页"
 };
 constexpr int SettingControlId(int slot) {
   return static_cast<int>(kParaAutoLevels) - static_cast<int>(kAutoLevels) + slot;
@@ -144,6 +147,18 @@ class CParaBar : public QDialog {
   // program-wide block and is announced. What the status bar says, empty
   // when nothing is attached.
   QString FollowBook(const std::filesystem::path& book);
+  // A page of a book shown (`page` its name in the book): a page with its
+  // own settings ("只用于此页") takes them over the book's; leaving it goes
+  // back to the book's. What the status bar says, empty when the page has
+  // none and none was left.
+  QString FollowPage(const std::filesystem::path& book, const std::string& page);
+  // "只用于此页": the settings shown that differ from the book's kept for
+  // the page shown (stored in the library, batch/attached_settings.h);
+  // none differing removes what the page had. "不再只用于此页": removes
+  // them and goes back to the book's. False (said in a message or on the
+  // status bar) when no book page is shown or the state cannot be written.
+  bool OnPageOnly();
+  bool OnPageNoMore();
 
   // A bar made anew in another language takes over the old one's state:
   // the snapshot "恢复" goes back to, the window-only choice, the page.
@@ -231,6 +246,15 @@ class CParaBar : public QDialog {
   int m_current = 0;
   bool m_loading = false;     // controls are being set from the block
   QPoint m_placedAt{-1, -1};  // where the bar put itself or was put last
+  // The book whose pages FollowPage follows: its key in the library, its
+  // pages' own settings, the page shown and whether it shows its own
+  // settings, and the book's settings (those of its pages without).
+  std::filesystem::path m_book;
+  std::string m_bookKey;
+  std::vector<std::pair<std::string, std::string>> m_pageSettings;
+  std::string m_bookPage;
+  bool m_pageOwn = false;
+  CParaBlock m_bookBase;
 };
 
 }  // namespace inkbrite

@@ -270,6 +270,72 @@ TEST_F(ViewerBookTest, JpegCleanUpReadsABookPagesOwnTableAsTheBatchDoes) {
   ASSERT_EQ(LoadImageFile(dir / "src/loose.jpg", plain, nullptr), 1);
   ASSERT_EQ(SaveImageFile(dir / "plain.png", plain, 0, 90), 1);
   EXPECT_NE(test::ReadAll(dir / "plain.png"), viewer);
+}
+
+// "只用于此页" keeps a change for the page shown: the page takes it each
+// time it is shown, the other pages keep the book's set, the viewer saves
+// the page with the bytes the batch converts it to, and "不再只用于此页"
+// gives the page back to the book's set.
+TEST_F(ViewerBookTest, APageKeepsItsOwnSettingsAndTheBatchAgrees) {
+  fs::create_directories(dir / "series");
+  fs::rename(MakeBook("v1.cbz", {"001.bmp", "002.bmp", "003.bmp"}), dir / "series/v1.cbz");
+  CParaBlock set;
+  set.SetValue(kBrightness, 140);
+  ASSERT_TRUE(SaveNamedSetting(set, "series-light", NamedSettingsFile()));
+  ASSERT_TRUE(LibraryState().Attach(dir / "series", AttachScope::kSeries, "series-light"));
+  AppParams().ResetDefaults();
+  ASSERT_NE(app->OpenDocumentFile(dir / "series/v1.cbz"), nullptr);
+  auto trigger = [this](int id) {
+    QAction* action = Frame()->ParaBar()->findChild<QAction*>(ControlName(id));
+    ASSERT_NE(action, nullptr);
+    action->trigger();
+  };
+  Frame()->Action(kCmdNextPage)->trigger();
+  AppParams().SetValue(kContrast, 150);
+  AppParams().SetValue(kGreyScale, kGreyComic);
+  trigger(kParaPageOnly);
+  EXPECT_EQ(Frame()->NoteText().toStdString(), "此页另有设置：Contrast=150 GreyScale=1");
+  Frame()->Action(kCmdNextPage)->trigger();
+  EXPECT_EQ(AppParams().GetValue(kContrast), set.GetValue(kContrast));
+  EXPECT_EQ(AppParams().GetValue(kGreyScale), set.GetValue(kGreyScale));
+  EXPECT_EQ(AppParams().GetValue(kBrightness), 140);
+  EXPECT_EQ(Frame()->NoteText().toStdString(), "此页用本书的设置");
+  Frame()->Action(kCmdPreviousPage)->trigger();
+  EXPECT_EQ(AppParams().GetValue(kContrast), 150);
+  EXPECT_EQ(AppParams().GetValue(kGreyScale), kGreyComic);
+  ASSERT_EQ(Doc()->SaveAs(dir / "viewer2.png"), 1);
+  Frame()->Action(kCmdPreviousPage)->trigger();
+  ASSERT_EQ(Doc()->SaveAs(dir / "viewer1.png"), 1);
+
+  BatchSettings settings;
+  settings.sourceDir = dir / "series";
+  settings.targetDir = dir / "out";
+  settings.patterns = DefaultSourcePatterns();
+  settings.newExtension = ".png";
+  CParaBlock plain;
+  settings.params = &plain;
+  settings.recordPath = dir / "rec.txt";
+  settings.useAttached = true;
+  settings.attachedSettingsFile = NamedSettingsFile();
+  test::RecordingHost host;
+  CBatchJob job;
+  job.Run(host, settings);
+  const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/v1.cbz");
+  ASSERT_EQ(converted.size(), 3u);
+  EXPECT_EQ(converted[0].data, test::ReadAll(dir / "viewer1.png"));
+  EXPECT_EQ(converted[1].data, test::ReadAll(dir / "viewer2.png"));
+  EXPECT_NE(test::ReadText(dir / "rec.txt").find("002.bmp\tseries-light（此系列）＋此页："),
+            std::string::npos)
+      << test::ReadText(dir / "rec.txt");
+
+  // Given back to the book's set.
+  Frame()->Action(kCmdNextPage)->trigger();
+  EXPECT_EQ(AppParams().GetValue(kContrast), 150);
+  trigger(kParaPageNoMore);
+  EXPECT_EQ(AppParams().GetValue(kContrast), set.GetValue(kContrast));
+  EXPECT_TRUE(LibraryState().PageSettings(BookContentKey(dir / "series/v1.cbz")).empty());
+  EXPECT_TRUE(LibraryState().Detach(dir / "series"));
+  EXPECT_TRUE(DeleteNamedSetting("series-light", NamedSettingsFile()));
   AppParams().ResetDefaults();
 }
 
