@@ -503,8 +503,13 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   m_stripJoin = new QCheckBox(tr("先接成一长条"), box);
   m_stripJoin->setObjectName(BatchControlName(kBatchIdStripJoin));
   m_stripJoin->setToolTip(tr("每个目录或书的页面先接成一长条再切开，跨两张图的画格保持完整"));
-  m_controls.insert(m_controls.end(),
-                    {m_target, m_extension, m_books, m_folderBooks, m_stripCut, m_stripJoin});
+  m_useAttached = new QCheckBox(tr("每本书用附加在它或它的系列上的设置"), box);
+  m_useAttached->setObjectName(BatchControlName(kBatchIdUseAttached));
+  m_useAttached->setToolTip(
+      tr("书和它的系列（所在目录）附加了设置时用那个设置转换，页面另有的设置（只用于此页）"
+         "也用上；没有附加的书用这里的设置"));
+  m_controls.insert(m_controls.end(), {m_target, m_extension, m_books, m_folderBooks, m_stripCut,
+                                       m_stripJoin, m_useAttached});
 
   auto* grid = new QGridLayout(box);
   grid->addWidget(new QLabel(tr("存放新文件的目录:"), box), 0, 0);
@@ -520,6 +525,7 @@ QGroupBox* CBatchDlg::BuildTargetBox() {
   grid->addWidget(new QLabel(tr("长条漫画切成页面:"), box), 5, 0);
   grid->addWidget(m_stripCut, 5, 1);
   grid->addWidget(m_stripJoin, 5, 2);
+  grid->addWidget(m_useAttached, 6, 1, 1, 3);
   grid->setColumnStretch(2, 1);
   return box;
 }
@@ -811,6 +817,7 @@ void CBatchDlg::LoadControls() {
   if (chosen(kRenumber)) m_renumber->setChecked(block.GetValue(kRenumber) != 0);
   m_stripCut->setValue(folders.stripCut);
   m_stripJoin->setChecked(folders.stripJoin);
+  m_useAttached->setChecked(folders.useAttached);
 }
 
 void CBatchDlg::StoreControls() {
@@ -841,6 +848,7 @@ void CBatchDlg::StoreControls() {
   folders.target = ToPath(m_target->Text());
   folders.stripCut = m_stripCut->value();
   folders.stripJoin = m_stripJoin->isChecked();
+  folders.useAttached = m_useAttached->isChecked();
 }
 
 int CBatchDlg::ExtensionForColourMode(int mode, int current) {
@@ -990,6 +998,8 @@ void CBatchDlg::RunJob(QPushButton* button, const BatchSelection* selection) {
   if (m_deviceRow != nullptr) ApplyDeviceToRun(*m_deviceRow, settings);
   settings.stripCut = m_stripCut->value();
   settings.stripJoin = m_stripJoin->isChecked() && settings.stripCut > 0;
+  settings.useAttached = m_useAttached->isChecked();
+  settings.attachedSettingsFile = NamedSettingsFile();
   settings.jobs = 1;
   settings.askBeforeReplacing = true;
   settings.ownFiles = &m_written;

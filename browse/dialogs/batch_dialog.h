@@ -118,6 +118,7 @@ enum BatchControlId {
   kBatchIdSpreadPages = 1068,   // what a split spread becomes (SpreadPages)
   kBatchIdRenumber = 1069,      // a book's pages named by their place in the reading order
   kBatchIdPanels = 1070,        // the steps' pages made from the settings table
+  kBatchIdUseAttached = 1071,   // each book with the settings attached to it or its series
   kBatchIdSettings = 1100,      // + slot: a control of those pages
 };
 constexpr int BatchSettingId(int slot) { return kBatchIdSettings + slot; }
@@ -340,6 +341,7 @@ class CBatchDlg : public QDialog {
   QCheckBox* m_folderBooks = nullptr;
   QSpinBox* m_stripCut = nullptr;
   QCheckBox* m_stripJoin = nullptr;
+  QCheckBox* m_useAttached = nullptr;
   QLineEdit* m_deviceSearch = nullptr;
   QComboBox* m_device = nullptr;
   QComboBox* m_spreads = nullptr;

@@ -79,6 +79,7 @@ struct BatchFolders {
   std::filesystem::path target;
   int stripCut = 0;        // long strips cut into pages this tall (0: not cut)
   bool stripJoin = false;  // a folder's or book's pages joined first
+  bool useAttached = true;  // each book with the settings attached to it or its series
 };
 BatchFolders& RememberedBatchFolders();
 

@@ -14,13 +14,16 @@
 
 #include "batch/batch_job.h"
 #include "batch/devices.h"
+#include "batch/named_settings.h"
 #include "browse/dialogs/about_dialog.h"
 #include "browse/dialogs/batch_dialog.h"
 #include "browse/dialogs/curve_dialog.h"
+#include "browse/dialogs/settings_dialog.h"
 #include "browse/services/language.h"
 #include "browse/widgets/para_bar.h"
 #include "formats/image_file.h"
 #include "platform/program_paths.h"
+#include "sources/library_state.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
 
@@ -387,6 +390,49 @@ TEST_F(BatchDialogTest, TheBookChoiceDecidesWhatBecomesOfABook) {
   EXPECT_EQ(test::Listing(target()),
             (std::vector<std::string>{"book.epub", source().filename().string() + ".epub"}));
   EXPECT_EQ(AppParams().GetValue(kFolderBooks), 1);
+}
+
+// "每本书用附加在它或它的系列上的设置", on at first: a book of a series with a
+// set attached is converted with it; cleared (and remembered so), with the
+// dialog's settings.
+TEST_F(BatchDialogTest, BooksTakeTheirAttachedSetUnlessTheBoxIsCleared) {
+  ASSERT_EQ(SaveImageFile(dir / "p.png", test::MakePattern(20, 10), 0, 90), 1);
+  fs::create_directories(source() / "series");
+  test::WriteArchive(source() / "series/v1.cbz", test::MadeFormat::kZipStored,
+                     {{"01.png", test::ReadAll(dir / "p.png")}});
+  CParaBlock bright;
+  bright.SetValue(kBrightness, 160);
+  ASSERT_TRUE(SaveNamedSetting(bright, "dialog-bright", NamedSettingsFile()));
+  ASSERT_TRUE(LibraryState().Attach(source() / "series", AttachScope::kSeries, "dialog-bright"));
+  RememberedBatchFolders() = {source(), target()};
+  auto convert = [&](CBatchDlg& dialog) {
+    fs::remove_all(target());
+    fs::create_directories(target());
+    Ctl<QComboBox>(dialog, kBatchIdNewExtension)->setCurrentText(".png");
+    Ctl<QPushButton>(dialog, kBatchIdConvertAll)->click();
+    const std::vector<test::MadeEntry> pages = test::ReadArchive(target() / "series/v1.cbz");
+    return pages.empty() ? std::vector<uint8_t>() : pages.front().data;
+  };
+  std::vector<uint8_t> attached, plain;
+  {
+    CBatchDlg dialog;
+    EXPECT_TRUE(Ctl<QCheckBox>(dialog, kBatchIdUseAttached)->isChecked());
+    attached = convert(dialog);
+    Ctl<QCheckBox>(dialog, kBatchIdUseAttached)->setChecked(false);
+    plain = convert(dialog);
+  }
+  EXPECT_FALSE(RememberedBatchFolders().useAttached);
+  // The dialog's own settings made the set's: the same page.
+  AppParams().SetValue(kBrightness, 160);
+  {
+    CBatchDlg dialog;
+    EXPECT_FALSE(Ctl<QCheckBox>(dialog, kBatchIdUseAttached)->isChecked());
+    EXPECT_EQ(convert(dialog), attached);
+  }
+  EXPECT_FALSE(attached.empty());
+  EXPECT_NE(attached, plain);
+  EXPECT_TRUE(LibraryState().Detach(source() / "series"));
+  EXPECT_TRUE(DeleteNamedSetting("dialog-bright", NamedSettingsFile()));
 }
 
 // The device list: the search narrows it to the devices its words name; a
