@@ -556,7 +556,8 @@ const std::vector<CliOption>& CliOptionTable() {
       {"--use-attached", "",
        INKBRITE_TEXT("cli",
                      "每本书用附加在它或它的系列（所在目录）上的\n命名设置转换"
-                     "（书的优先），没有附加的书\n用本次的设置；记录写明每本书所用的设置"),
+                     "（书的优先），页面另有的设置\n（只用于此页）加在上面；没有附加的书用本次的\n"
+                     "设置；记录写明每本书和这些页面所用的设置"),
        [](P& p, V, E&) {
          p.options.settings.useAttached = true;
          return true;

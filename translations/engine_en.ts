@@ -4,6 +4,42 @@
 <context>
     <name>batch</name>
     <message>
+        <source>%1＋此页：%2</source>
+        <translation>%1 + this page: %2</translation>
+    </message>
+    <message>
+        <source>“%1”的%2不是附加：%3</source>
+        <translation>%2 of “%1” is no attachment: %3</translation>
+    </message>
+    <message>
+        <source>已有另一个名为“%1”的设置，未导入它和它的附加</source>
+        <translation>A different setting named “%1” exists already: it and its attachments were not imported</translation>
+    </message>
+    <message>
+        <source>无法写入%1</source>
+        <translation>Cannot write %1</translation>
+    </message>
+    <message>
+        <source>无法读取%1</source>
+        <translation>Cannot read %1</translation>
+    </message>
+    <message>
+        <source>本次设置</source>
+        <translation>this run's settings</translation>
+    </message>
+    <message>
+        <source>设置“%1”未能存入%2</source>
+        <translation>The setting “%1” could not be stored in %2</translation>
+    </message>
+    <message>
+        <source>设置“%1”未能导出</source>
+        <translation>The setting “%1” could not be exported</translation>
+    </message>
+    <message>
+        <source>路径含有换行，未导出：%1</source>
+        <translation>The path holds a line break and was not exported: %1</translation>
+    </message>
+    <message>
         <source>%1（%2）</source>
         <translation>%1 (%2)</translation>
     </message>
@@ -145,12 +181,50 @@ The record cannot be written: %1 (%2).</translation>
 <context>
     <name>cli</name>
     <message>
+        <source>--export-attached最多只需要一个目录</source>
+        <translation>--export-attached takes at most one folder</translation>
+    </message>
+    <message>
+        <source>--import-attached不需要目录</source>
+        <translation>--import-attached takes no folder</translation>
+    </message>
+    <message>
+        <source>--list-attached、--export-attached和--import-attached只能选一个</source>
+        <translation>Only one of --list-attached, --export-attached and --import-attached</translation>
+    </message>
+    <message>
+        <source>从FILE读入设置和它们的附加（--export-attached
+写的文件）；已有的同名而值不同的设置
+保持不变，不导入</source>
+        <translation>read settings and their attachments from FILE (as
+--export-attached writes it); an existing setting of
+the same name with other values is kept, not imported</translation>
+    </message>
+    <message>
+        <source>已导入%1个设置、%2个附加</source>
+        <translation>%1 settings and %2 attachments imported</translation>
+    </message>
+    <message>
+        <source>已导出%1个设置、%2个附加</source>
+        <translation>%1 settings and %2 attachments exported</translation>
+    </message>
+    <message>
+        <source>把附加的设置（给出FOLDER时只导出它之下的）
+以命名设置文件的格式写入FILE：每个设置
+一节，附加写作AttachedTo1=…等键</source>
+        <translation>write the attached settings (below FOLDER only when
+given) to FILE in the named-settings file's format: a
+section per setting, attachments as AttachedTo1=... keys</translation>
+    </message>
+    <message>
         <source>每本书用附加在它或它的系列（所在目录）上的
-命名设置转换（书的优先），没有附加的书
-用本次的设置；记录写明每本书所用的设置</source>
+命名设置转换（书的优先），页面另有的设置
+（只用于此页）加在上面；没有附加的书用本次的
+设置；记录写明每本书和这些页面所用的设置</source>
         <translation>convert each book with the named setting attached to it or
-to its series (its folder; the book&apos;s first); a book with
-none takes this run&apos;s settings; the record names each one</translation>
+to its series (its folder; the book&apos;s first), a page&apos;s own
+settings (this page only) over it; a book with none takes
+this run&apos;s settings; the record names each book&apos;s and page&apos;s</translation>
     </message>
     <message>
         <source>列出附加在系列和书上的设置（给出FOLDER时

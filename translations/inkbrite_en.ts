@@ -32,6 +32,13 @@
     </message>
 </context>
 <context>
+    <name>CParaBar</name>
+    <message>
+        <source>此页另有设置：%1</source>
+        <translation>This page has its own settings: %1</translation>
+    </message>
+</context>
+<context>
     <name>Commands</name>
     <message>
         <source>单页	Ctrl+1</source>
@@ -1097,6 +1104,14 @@ is not valid. Please choose another.</translation>
         <source>长条漫画切成页面:</source>
         <translation>Cut long strips into pages:</translation>
     </message>
+    <message>
+        <source>每本书用附加在它或它的系列上的设置</source>
+        <translation>Each book with the settings attached to it or its series</translation>
+    </message>
+    <message>
+        <source>书和它的系列（所在目录）附加了设置时用那个设置转换，页面另有的设置（只用于此页）也用上；没有附加的书用这里的设置</source>
+        <translation>A book whose series (its folder) or itself has settings attached is converted with them, and pages with their own settings (this page only) with theirs; other books take the settings here</translation>
+    </message>
 </context>
 <context>
     <name>inkbrite::CCurveDialog</name>
@@ -1413,6 +1428,26 @@ is not valid. Please choose another.</translation>
     <message>
         <source>参数：</source>
         <translation>Parameters: </translation>
+    </message>
+    <message>
+        <source>只用于此页</source>
+        <translation>This page only</translation>
+    </message>
+    <message>
+        <source>不再只用于此页</source>
+        <translation>No longer for this page only</translation>
+    </message>
+    <message>
+        <source>此页用本书的设置</source>
+        <translation>This page has the book&apos;s settings</translation>
+    </message>
+    <message>
+        <source>只有书中的页才能有自己的设置</source>
+        <translation>Only a page of a book can have settings of its own</translation>
+    </message>
+    <message>
+        <source>此页的设置与本书的相同，不另存</source>
+        <translation>This page&apos;s settings are the book&apos;s: nothing kept for it</translation>
     </message>
 </context>
 <context>
