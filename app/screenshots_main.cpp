@@ -38,9 +38,11 @@
 #include "browse/inkbrite_doc.h"
 #include "browse/services/commands.h"
 #include "browse/services/ui_services.h"
+#include "browse/widgets/child_frame.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "browse/widgets/main_frame.h"
 #include "browse/widgets/para_bar.h"
+#include "browse/widgets/shelf_view.h"
 #include "browse/widgets/thumbnail_strip.h"
 #include "browse/widgets/window_tab_bar.h"
 #include "core/para_block.h"
@@ -439,6 +441,43 @@ bool ShootViewModes(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   return ok;
 }
 
+// A folder of books as a shelf of covers, and a cover's menu: the settings
+// attached to its series or book.
+bool ShootShelf(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+                const std::vector<fs::path>& pages) {
+  bool ok = true;
+  frame->Action(kCmdCloseAll)->trigger();
+  const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots-shelf";
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder / "Series B", ec);
+  for (const char* name : {"Series A v01.cbt", "Series A v02.cbt", "Series B/v01.cbt"}) {
+    ok = WriteTarBook(folder / name, pages) && ok;
+  }
+  if (CChildFrame* window = app.OpenShelf(folder)) {
+    window->showMaximized();
+    auto* shelf = window->findChild<CShelfView*>();
+    if (shelf != nullptr) {
+      // Until the covers are in.
+      QElapsedTimer waited;
+      waited.start();
+      while (!shelf->AllArrived() && waited.elapsed() < 5000) Settle(50);
+      Settle(200);
+      ok = Save(frame, out, "29-shelf.png") && ok;
+      QMenu* menu = shelf->MakeAttachMenu(1, frame);
+      menu->adjustSize();
+      ok = Save(menu, out, "29-shelf-attach-menu.png") && ok;
+      delete menu;
+    } else {
+      std::fprintf(stderr, "no shelf for %s\n", folder.c_str());
+      ok = false;
+    }
+  }
+  frame->Action(kCmdCloseAll)->trigger();
+  fs::remove_all(folder, ec);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -475,6 +514,7 @@ int main(int argc, char** argv) {
   ok = ShootBook(app, frame, out, pages) && ok;
   ok = ShootThumbnails(app, frame, out, pages) && ok;
   ok = ShootViewModes(app, frame, out, pages) && ok;
+  ok = ShootShelf(app, frame, out, pages) && ok;
   std::error_code ec;
   fs::remove_all(state, ec);
   fs::remove_all(cache, ec);

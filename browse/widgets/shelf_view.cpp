@@ -563,11 +563,17 @@ int CShelfView::CurrentRow() const {
 }
 
 void CShelfView::ShowAttachMenu(int row, const QPoint& globalAt) {
+  QMenu* menu = MakeAttachMenu(row, this);
+  menu->exec(globalAt);
+  delete menu;
+}
+
+QMenu* CShelfView::MakeAttachMenu(int row, QWidget* parent) {
   const ShelfItem& item = ItemAt(row);
   const fs::path series = item.IsBook() ? item.path.parent_path() : item.path;
-  QMenu menu(this);
+  auto* menu = new QMenu(parent);
   auto add = [&](const QString& text, const fs::path& target, AttachScope scope, bool attach) {
-    connect(menu.addAction(text), &QAction::triggered, this, [this, target, scope, attach] {
+    connect(menu->addAction(text), &QAction::triggered, this, [this, target, scope, attach] {
       if (attach) {
         AttachShownSettings(this, AppParams(), target, scope);
       } else {
@@ -577,10 +583,10 @@ void CShelfView::ShowAttachMenu(int row, const QPoint& globalAt) {
   };
   add(tr("用于此系列"), series, AttachScope::kSeries, true);
   if (item.IsBook()) add(tr("用于此书"), item.path, AttachScope::kBook, true);
-  menu.addSeparator();
+  menu->addSeparator();
   add(tr("不再用于此系列"), series, AttachScope::kSeries, false);
   if (item.IsBook()) add(tr("不再用于此书"), item.path, AttachScope::kBook, false);
-  menu.exec(globalAt);
+  return menu;
 }
 
 void CShelfView::Open(int row) {

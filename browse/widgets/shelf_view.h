@@ -42,6 +42,7 @@ class QComboBox;
 class QHBoxLayout;
 class QLineEdit;
 class QListView;
+class QMenu;
 class QToolButton;
 
 namespace inkbrite {
@@ -59,6 +60,10 @@ class CShelfView : public QWidget {
   Q_OBJECT
 
  public:
+  // The menu of the cover in row `row`: the settings attached to its
+  // series or book ("用于此系列", "用于此书" and their removal), made as
+  // a child of `parent` (the screenshots show it without running it).
+  QMenu* MakeAttachMenu(int row, QWidget* parent);
   // Shows the shelf of `folder`.
   explicit CShelfView(const std::filesystem::path& folder, QWidget* parent = nullptr);
   ~CShelfView() override;
@@ -121,7 +126,7 @@ class CShelfView : public QWidget {
   void UpdateRows(const std::filesystem::path& keep);
   void UpdatePath();
   void Open(int row);
-  // The cover's menu: the settings attached to its series or book.
+  // The cover's menu, run at `globalAt`.
   void ShowAttachMenu(int row, const QPoint& globalAt);
   bool HandleKey(QKeyEvent* key);
   void StartWorker();
