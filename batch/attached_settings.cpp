@@ -294,8 +294,9 @@ AttachedTransfer ImportAttachedSettings(LibraryState& state, const fs::path& fil
       if (!value) break;
       const std::optional<Attachment> attachment = AttachmentOfValue(*value);
       if (!attachment) {
-        done.leftOut.push_back(EngineTextArgs(INKBRITE_TEXT("batch", "“%1”的%2不是附加：%3"),
-                                              {name, std::string(kAttachedToKey) + std::to_string(n), *value}));
+        done.leftOut.push_back(
+            EngineTextArgs(INKBRITE_TEXT("batch", "“%1”的%2不是附加：%3"),
+                           {name, std::string(kAttachedToKey) + std::to_string(n), *value}));
         continue;
       }
       if (!state.Attach(attachment->path, attachment->scope, name)) {

@@ -114,7 +114,8 @@ struct AttachedTransfer {
 // when empty), the values from the settings file `iniPath`; a section of
 // the same name already in `file` is replaced, the rest of it kept. A set
 // missing from the settings file is left out.
-AttachedTransfer ExportAttachedSettings(const LibraryState& state, const std::filesystem::path& folder,
+AttachedTransfer ExportAttachedSettings(const LibraryState& state,
+                                        const std::filesystem::path& folder,
                                         const std::filesystem::path& iniPath,
                                         const std::filesystem::path& file);
 

@@ -1177,8 +1177,9 @@ CBatchJob::FileOutcome CBatchJob::ConvertMeasured(const fs::path& source, FilePr
   if (m_skipExisting) {
     if (progress.Stop()) return {FileOutcome::kStopped, {}};
     if (m_settings->recordFormat == RecordFormat::kJsonLines) {
-      fs::path earlier = DoneByEarlierRun(m_earlier, source, m_source, m_target, *m_settings,
-                                          bookFingerprint.empty() ? m_fingerprint : bookFingerprint);
+      fs::path earlier =
+          DoneByEarlierRun(m_earlier, source, m_source, m_target, *m_settings,
+                           bookFingerprint.empty() ? m_fingerprint : bookFingerprint);
       if (!earlier.empty()) done.push_back(std::move(earlier));
     } else {
       done = DoneByNewerTarget(source, m_source, m_target, *m_settings,
@@ -1338,8 +1339,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
   if (jpegQuality < 0) jpegQuality = m_settings->jpegQuality;
   using Outcome = FileOutcome;
   if (m_settings->stripCut > 0 && !m_settings->stripJoin && image.Height() > StripRowsOf(image)) {
-    return SaveStripPages(image, mode, source, target, progress, ownNames, sourceParams,
-                          quantisers, jpegQuality);
+    return SaveStripPages(image, mode, source, target, progress, ownNames, sourceParams, quantisers,
+                          jpegQuality);
   }
   // The pipeline in batch mode: one unit and one stop check a stage.
   EnhanceHooks hooks;
@@ -1443,9 +1444,9 @@ CBatchJob::FileOutcome CBatchJob::SaveStripPages(DibImage& image, int mode, cons
     const std::string cuts = pieces[i].Fields();
     // A page that does not begin on the source's 8-row JPEG blocks is not
     // told the source's table.
-    Outcome page = SaveEnhanced(pieces[i].image, mode, source, targets[i], progress, ownNames,
-                                sourceParams, pieces[i].top % 8 == 0 ? quantisers : nullptr,
-                                jpegQuality);
+    Outcome page =
+        SaveEnhanced(pieces[i].image, mode, source, targets[i], progress, ownNames, sourceParams,
+                     pieces[i].top % 8 == 0 ? quantisers : nullptr, jpegQuality);
     pieces[i].image.Clear();
     if (page.kind == Outcome::kStopped) return page;
     if (page.kind != Outcome::kConverted && outcome.kind == Outcome::kConverted) outcome = page;

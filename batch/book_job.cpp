@@ -293,9 +293,9 @@ struct CBatchJob::BookRun {
   };
 
   fs::path source;
-  fs::path target;       // the book's file, or its folder
-  std::string attached;  // the set attached to it or its series (AttachedSettingText)
-  bool ownSet = false;   // `params` hold an attached set (its colour mode and quality too)
+  fs::path target;              // the book's file, or its folder
+  std::string attached;         // the set attached to it or its series (AttachedSettingText)
+  bool ownSet = false;          // `params` hold an attached set (its colour mode and quality too)
   BookSettingsInForce inForce;  // with useAttached: the set and the pages' own settings
   // The pages converted with their own settings, by name, and the set each took.
   std::vector<std::pair<std::string, std::string>> pageSettings;

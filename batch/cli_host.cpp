@@ -147,9 +147,8 @@ int ListRun(const CliOptions& options, std::FILE* out, std::FILE* err) {
   std::optional<LibraryState> library;
   if (skipDone && json && s.useAttached) library.emplace(s.libraryStateFile);
   auto fingerprintOf = [&](const fs::path& source) {
-    return library && IsBatchBook(source)
-               ? AttachedBookFingerprint(*library, s, *s.params, source)
-               : fingerprint;
+    return library && IsBatchBook(source) ? AttachedBookFingerprint(*library, s, *s.params, source)
+                                          : fingerprint;
   };
   const char end = options.list == CliList::kNul ? '\0' : '\n';
   for (const BatchWorkItem& item : BatchWorkList(s, options.pickedFiles ? &selection : nullptr)) {
@@ -1261,9 +1260,10 @@ int TransferAttachedRun(const CliOptions& options, std::FILE* out, std::FILE* er
     return kCliRefused;
   }
   for (const std::string& line : done.leftOut) PrintError(err, line);
-  const std::string summary = EngineTextArgs(
-      exporting ? INKBRITE_TEXT("cli", "已导出%1个设置、%2个附加") : INKBRITE_TEXT("cli", "已导入%1个设置、%2个附加"),
-      {std::to_string(done.sets), std::to_string(done.attachments)});
+  const std::string summary =
+      EngineTextArgs(exporting ? INKBRITE_TEXT("cli", "已导出%1个设置、%2个附加")
+                               : INKBRITE_TEXT("cli", "已导入%1个设置、%2个附加"),
+                     {std::to_string(done.sets), std::to_string(done.attachments)});
   if (!options.quiet || !done.leftOut.empty()) std::fprintf(out, "%s\n", summary.c_str());
   return done.leftOut.empty() ? kCliAllConverted : kCliSomeFailed;
 }

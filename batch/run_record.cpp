@@ -141,14 +141,14 @@ class JsonReader {
     if (key == "bytes_read") return ReadCount(entry.bytesRead);
     if (key == "bytes_written") return ReadCount(entry.bytesWritten);
     if (key == "ms") return ReadCount(entry.ms);
-    std::string* text = key == "source"        ? &entry.source
-                        : key == "target"      ? &entry.target
-                        : key == "result"      ? &entry.result
-                        : key == "reason"      ? &entry.reason
-                        : key == "reason_code" ? &entry.reasonCode
-                        : key == "settings"    ? &entry.settings
-                        : key == "findings"    ? &entry.findings
-                        : key == "attached"    ? &entry.attached
+    std::string* text = key == "source"          ? &entry.source
+                        : key == "target"        ? &entry.target
+                        : key == "result"        ? &entry.result
+                        : key == "reason"        ? &entry.reason
+                        : key == "reason_code"   ? &entry.reasonCode
+                        : key == "settings"      ? &entry.settings
+                        : key == "findings"      ? &entry.findings
+                        : key == "attached"      ? &entry.attached
                         : key == "page_settings" ? &entry.pageSettings
                                                  : nullptr;
     if (text != nullptr) {

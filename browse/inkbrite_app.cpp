@@ -178,30 +178,29 @@ CInkbriteDoc* CInkbriteApp::OpenDocumentFile(const fs::path& path, bool reportRe
   // to its series (its page turns do not), and each page its own settings
   // ("只用于此页") over them.
   auto followed = std::make_shared<fs::path>();
-  doc->SetHooks({[this, made, followed](const fs::path& opened) {
-                   AddToRecentFileList(opened);
-                   TellReadingPlacesProblem();
-                   if (!made->IsBook() || !m_mainFrame || m_mainFrame->ParaBar() == nullptr) {
-                     return;
-                   }
-                   QString note;
-                   if (opened != *followed) {
-                     *followed = opened;
-                     note = m_mainFrame->ParaBar()->FollowBook(opened);
-                   }
-                   // A page with settings of its own ("只用于此页") takes them.
-                   const QString page =
-                       m_mainFrame->ParaBar()->FollowPage(opened, made->EntryName());
-                   if (!page.isEmpty()) note = note.isEmpty() ? page : note + "  " + page;
-                   if (!note.isEmpty()) m_mainFrame->ShowNote(note);
-                 },
-                 [this, made] { OnDocumentPathChanged(made); },
-                 [this](const QString& message) {
-                   if (m_mainFrame) {
-                     m_mainFrame->ShowNote(
-                         QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-                   }
-                 }});
+  doc->SetHooks(
+      {[this, made, followed](const fs::path& opened) {
+         AddToRecentFileList(opened);
+         TellReadingPlacesProblem();
+         if (!made->IsBook() || !m_mainFrame || m_mainFrame->ParaBar() == nullptr) {
+           return;
+         }
+         QString note;
+         if (opened != *followed) {
+           *followed = opened;
+           note = m_mainFrame->ParaBar()->FollowBook(opened);
+         }
+         // A page with settings of its own ("只用于此页") takes them.
+         const QString page = m_mainFrame->ParaBar()->FollowPage(opened, made->EntryName());
+         if (!page.isEmpty()) note = note.isEmpty() ? page : note + "  " + page;
+         if (!note.isEmpty()) m_mainFrame->ShowNote(note);
+       },
+       [this, made] { OnDocumentPathChanged(made); },
+       [this](const QString& message) {
+         if (m_mainFrame) {
+           m_mainFrame->ShowNote(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+         }
+       }});
   doc->SetShowReadError(reportReadError);
   if (!doc->OnOpenDocument(full)) {
     if (error) *error = doc->LastError();

@@ -393,10 +393,9 @@ bool LibraryState::WriteFailed() {
 bool LibraryState::SetPageSetting(std::string_view bookKey, std::string_view page,
                                   std::string_view text) {
   if (m_db == nullptr || bookKey.empty()) return false;
-  Statement put(m_db, text.empty()
-                          ? "DELETE FROM page_setting WHERE book_key = ? AND page = ?"
-                          : "INSERT OR REPLACE INTO page_setting(book_key, page, slots) "
-                            "VALUES(?, ?, ?)");
+  Statement put(m_db, text.empty() ? "DELETE FROM page_setting WHERE book_key = ? AND page = ?"
+                                   : "INSERT OR REPLACE INTO page_setting(book_key, page, slots) "
+                                     "VALUES(?, ?, ?)");
   put.Bind(1, bookKey);
   put.Bind(2, fs::path(std::string(page)));
   if (!text.empty()) put.Bind(3, text);

@@ -77,8 +77,8 @@ void SetPerWindowMode(bool on);
 struct BatchFolders {
   std::filesystem::path source;
   std::filesystem::path target;
-  int stripCut = 0;        // long strips cut into pages this tall (0: not cut)
-  bool stripJoin = false;  // a folder's or book's pages joined first
+  int stripCut = 0;         // long strips cut into pages this tall (0: not cut)
+  bool stripJoin = false;   // a folder's or book's pages joined first
   bool useAttached = true;  // each book with the settings attached to it or its series
 };
 BatchFolders& RememberedBatchFolders();

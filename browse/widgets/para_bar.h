@@ -93,8 +93,8 @@ enum ParaBarControl : int {
   kParaFitHeight = 1035,
   kParaAutoCropFill = 1036,
   // After the ids the table's later slots take.
-  kParaAttach = 1100,   // "保存"'s menu: attaching the settings to the book or its series
-  kParaInForce = 1101,  // "恢复"'s menu: "本书设置", back to the set in force for the book
+  kParaAttach = 1100,      // "保存"'s menu: attaching the settings to the book or its series
+  kParaInForce = 1101,     // "恢复"'s menu: "本书设置", back to the set in force for the book
   kParaPageOnly = 1102,    // "保存"'s menu: "只用于此页", the change kept for the page shown
   kParaPageNoMore = 1103,  // "保存"'s menu: "不再只用于此页"
 };

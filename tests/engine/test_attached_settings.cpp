@@ -181,8 +181,7 @@ TEST_F(AttachedSettingsTest, APageWithItsOwnSettingsTakesThemOverItsBooksSet) {
   dark.SetValue(kBrightness, 60);
   Run(dir / "plain", plain, false);
   Run(dir / "bright", bright, false);
-  Run(dir / "brightGrey", brightGrey, false,
-      [](BatchSettings& s) { s.colourMode = kGreyComic; });
+  Run(dir / "brightGrey", brightGrey, false, [](BatchSettings& s) { s.colourMode = kGreyComic; });
   Run(dir / "dark", dark, false);
   struct Case {
     const char* book;
@@ -211,9 +210,9 @@ TEST_F(AttachedSettingsTest, APageWithItsOwnSettingsTakesThemOverItsBooksSet) {
 
   // What the library keeps is read back leniently: unknown keys, values
   // that are no number or out of range are passed over, the last line wins.
-  const PageSlots read =
-      PageSlotsOf("Brightness=150\nNoSuchKey=1\nContrast=abc\nGreyScale=99\nSharpen=2\n"
-                  "junk\nBrightness=160");
+  const PageSlots read = PageSlotsOf(
+      "Brightness=150\nNoSuchKey=1\nContrast=abc\nGreyScale=99\nSharpen=2\n"
+      "junk\nBrightness=160");
   EXPECT_EQ(read, (PageSlots{{kBrightness, 160}, {kSharpen, 2}}));
   EXPECT_EQ(PageSlotsOf(PageSlotsText(read)), read);
 }
@@ -238,13 +237,14 @@ TEST_F(AttachedSettingsTest, SkipExistingMakesABookAgainWhenItsSetChanged) {
   brighter.SetValue(kBrightness, 170);
   ASSERT_TRUE(SaveNamedSetting(brighter, "bright", ini));
   EXPECT_EQ(results(run()), (Results{"converted", "converted", "skipped"}));
-  ASSERT_TRUE(LibraryState(db).SetPageSetting(PageSettingsKey(dir / "src/other/v3.cbz"),
-                                              "002.png", "Contrast=120\n"));
+  ASSERT_TRUE(LibraryState(db).SetPageSetting(PageSettingsKey(dir / "src/other/v3.cbz"), "002.png",
+                                              "Contrast=120\n"));
   EXPECT_EQ(results(run()), (Results{"skipped", "skipped", "converted"}));
   EXPECT_EQ(results(run()), (Results{"skipped", "skipped", "skipped"}));
   // The book the set changed for holds the new set's pages.
   Run(dir / "brighter", brighter, false);
-  EXPECT_EQ(Pages(dir / "out/series/v1.cbz")[0].data, Pages(dir / "brighter/series/v1.cbz")[0].data);
+  EXPECT_EQ(Pages(dir / "out/series/v1.cbz")[0].data,
+            Pages(dir / "brighter/series/v1.cbz")[0].data);
 }
 
 TEST_F(AttachedSettingsTest, AttachmentsTravelInAFileThatReadsAsNamedSettings) {
@@ -290,9 +290,10 @@ TEST_F(AttachedSettingsTest, AttachmentsTravelInAFileThatReadsAsNamedSettings) {
     return lines;
   };
   EXPECT_EQ(listed(other), listed(LibraryState(db)));
-  EXPECT_EQ(AttachedListText(other, {}, ini2).find(MissingAttachedSettingText(
-                {dir / "src/series", AttachScope::kSeries, "bright"})),
-            std::string::npos);
+  EXPECT_EQ(
+      AttachedListText(other, {}, ini2)
+          .find(MissingAttachedSettingText({dir / "src/series", AttachScope::kSeries, "bright"})),
+      std::string::npos);
 
   // A set of that name with other values is kept, and its section left out
   // with its attachments; a value that is no attachment is said.
