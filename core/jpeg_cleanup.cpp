@@ -3,8 +3,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace inkbrite {
 
@@ -72,21 +77,142 @@ inline int SmoothRowByte(uint8_t* __restrict a, uint8_t* __restrict b, uint8_t* 
   return on;
 }
 
+#if defined(__SSE2__)
+// |a - b| of unsigned bytes.
+inline __m128i AbsDiff(__m128i a, __m128i b) {
+  return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+
+// All ones where a <= b (unsigned bytes).
+inline __m128i AtMost(__m128i a, __m128i b) { return _mm_cmpeq_epi8(_mm_min_epu8(a, b), a); }
+
+// (k |d| + 4) / 8 of bytes `ad` at most 47, for k 1 to 3.
+inline __m128i Eighths(__m128i kad) {
+  return _mm_and_si128(_mm_srli_epi16(_mm_add_epi8(kad, _mm_set1_epi8(4)), 3), _mm_set1_epi8(31));
+}
+
+// SmoothRowByte on 16 bytes at once: a, b, c above the block edge, d, e,
+// f below; the mask of those smoothed.
+inline __m128i SmoothEdge16(__m128i& a, __m128i& b, __m128i& c, __m128i& d, __m128i& e,
+                            __m128i& f, __m128i edge, __m128i flat) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i ad = AbsDiff(d, c);
+  // 0 < |d| < edge, both sides flat.
+  __m128i on = _mm_andnot_si128(_mm_cmpeq_epi8(ad, zero), AtMost(ad, edge));
+  on = _mm_and_si128(on, _mm_and_si128(AtMost(AbsDiff(b, c), flat), AtMost(AbsDiff(e, d), flat)));
+  const __m128i up = _mm_cmpeq_epi8(_mm_subs_epu8(c, d), zero);  // q0 >= p0
+  const __m128i m = _mm_and_si128(ad, on);
+  const __m128i m2 = _mm_add_epi8(m, m);
+  const __m128i s1 = Eighths(m), s2 = Eighths(m2), s3 = Eighths(_mm_add_epi8(m2, m));
+  // Towards each other: the lower side rises, the higher falls.
+  const auto toward = [up](__m128i& v, __m128i s, bool before) {
+    const __m128i rise = before ? _mm_and_si128(up, s) : _mm_andnot_si128(up, s);
+    const __m128i fall = before ? _mm_andnot_si128(up, s) : _mm_and_si128(up, s);
+    v = _mm_subs_epu8(_mm_adds_epu8(v, rise), fall);
+  };
+  toward(a, s1, true);
+  toward(b, s2, true);
+  toward(c, s3, true);
+  toward(d, s3, false);
+  toward(e, s2, false);
+  toward(f, s1, false);
+  return on;
+}
+
+inline int Count(__m128i mask) {
+  return __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(mask)));
+}
+
+// SmoothRowByte on the 16 bytes from `i`; how many were smoothed.
+inline int SmoothRowBytes16(uint8_t* const r[6], size_t i, __m128i edge, __m128i flat) {
+  const auto load = [i](const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+  };
+  __m128i v[6];
+  for (int k = 0; k < 6; ++k) v[k] = load(r[k]);
+  const int smoothed = Count(SmoothEdge16(v[0], v[1], v[2], v[3], v[4], v[5], edge, flat));
+  for (int k = 0; k < 6; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(r[k] + i), v[k]);
+  return smoothed;
+}
+
+// Turns 16 rows of 16 bytes into 16 columns (its own inverse).
+inline void Transpose16(__m128i m[16]) {
+  for (int stage = 0; stage < 4; ++stage) {
+    __m128i t[16];
+    for (int i = 0; i < 8; ++i) {
+      t[2 * i] = _mm_unpacklo_epi8(m[i], m[i + 8]);
+      t[2 * i + 1] = _mm_unpackhi_epi8(m[i], m[i + 8]);
+    }
+    std::copy_n(t, 16, m);
+  }
+}
+
+// The vertical block edge left of pixel `x` in the 16 rows `rows`: the
+// 18 bytes of the three pixels each side of each row turned into columns,
+// a column a byte position, so that each channel is smoothed as a row edge
+// is; how many were smoothed.
+int SmoothColumnEdge16(uint8_t* const rows[16], int32_t x, __m128i edge, __m128i flat) {
+  const size_t at = 3 * static_cast<size_t>(x) - 9;  // the first of the 18
+  __m128i m[16];
+  for (int r = 0; r < 16; ++r) m[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + at));
+  // Bytes 16 and 17 (the third pixel after the edge, its last two channels).
+  alignas(16) uint16_t pairs[16];
+  for (int r = 0; r < 16; ++r) std::memcpy(&pairs[r], rows[r] + at + 16, 2);
+  __m128i tail[2] = {_mm_load_si128(reinterpret_cast<const __m128i*>(pairs)),
+                     _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + 8))};
+  const __m128i low = _mm_set1_epi16(0xFF);
+  __m128i f1 = _mm_packus_epi16(_mm_and_si128(tail[0], low), _mm_and_si128(tail[1], low));
+  __m128i f2 = _mm_packus_epi16(_mm_srli_epi16(tail[0], 8), _mm_srli_epi16(tail[1], 8));
+  Transpose16(m);
+  int smoothed = Count(SmoothEdge16(m[0], m[3], m[6], m[9], m[12], m[15], edge, flat));
+  smoothed += Count(SmoothEdge16(m[1], m[4], m[7], m[10], m[13], f1, edge, flat));
+  smoothed += Count(SmoothEdge16(m[2], m[5], m[8], m[11], m[14], f2, edge, flat));
+  Transpose16(m);
+  for (int r = 0; r < 16; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + at), m[r]);
+  tail[0] = _mm_unpacklo_epi8(f1, f2);
+  tail[1] = _mm_unpackhi_epi8(f1, f2);
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs), tail[0]);
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs + 8), tail[1]);
+  for (int r = 0; r < 16; ++r) std::memcpy(rows[r] + at + 16, &pairs[r], 2);
+  return smoothed;
+}
+#endif
+
 // The horizontal block edge above row `r[3]` over `n` bytes of rows r[0] to
 // r[5].
-int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t) {
+int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, bool vectors) {
   int64_t smoothed = 0;
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (vectors) {
+    const __m128i edge = _mm_set1_epi8(static_cast<char>(t.edge - 1));  // |d| < edge
+    const __m128i flat = _mm_set1_epi8(static_cast<char>(t.flat));
+    for (; i + 16 <= n; i += 16) smoothed += SmoothRowBytes16(r, i, edge, flat);
+  }
+#endif
+  for (; i < n; ++i) {
     smoothed += SmoothRowByte(r[0], r[1], r[2], r[3], r[4], r[5], i, t.edge, t.flat);
   }
   return smoothed;
 }
 
-int64_t Deblock(DibImage& image, const Thresholds& t) {
+int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
   const int32_t w = image.Width(), h = image.Height();
   int64_t smoothed = 0;
   // Vertical edges: columns 8, 16, ... (three pixels each side needed).
-  for (int32_t y = 0; y < h; ++y) {
+  int32_t y = 0;
+#if defined(__SSE2__)
+  if (vectors) {
+    const __m128i edge = _mm_set1_epi8(static_cast<char>(t.edge - 1));
+    const __m128i flat = _mm_set1_epi8(static_cast<char>(t.flat));
+    for (; y + 16 <= h; y += 16) {
+      uint8_t* rows[16];
+      for (int r = 0; r < 16; ++r) rows[r] = image.Row(y + r);
+      for (int32_t x = 8; x + 3 <= w; x += 8) smoothed += SmoothColumnEdge16(rows, x, edge, flat);
+    }
+  }
+#endif
+  for (; y < h; ++y) {
     uint8_t* row = image.Row(y);
     for (int32_t x = 8; x + 3 <= w; x += 8) {
       for (int c = 0; c < 3; ++c) smoothed += SmoothEdge(row + 3 * x + c, 3, t) ? 1 : 0;
@@ -94,10 +220,10 @@ int64_t Deblock(DibImage& image, const Thresholds& t) {
   }
   // Horizontal edges: rows 8, 16, ... from the top.
   const auto bytes = static_cast<size_t>(w) * 3;
-  for (int32_t y = 8; y + 3 <= h; y += 8) {
+  for (y = 8; y + 3 <= h; y += 8) {
     uint8_t* const rows[6] = {image.Row(y - 3), image.Row(y - 2), image.Row(y - 1),
                               image.Row(y),     image.Row(y + 1), image.Row(y + 2)};
-    smoothed += SmoothRowEdge(rows, bytes, t);
+    smoothed += SmoothRowEdge(rows, bytes, t, vectors);
   }
   return smoothed;
 }
@@ -109,10 +235,49 @@ int64_t Deblock(DibImage& image, const Thresholds& t) {
 constexpr int kEdgeBlockSpan = 3;
 
 // One flag a block of 8 x 8 pixels, rows of blocks from the top.
-std::vector<uint8_t> EdgeBlocks(const DibImage& image, int ring, int32_t across, int32_t down) {
+std::vector<uint8_t> EdgeBlocks(const DibImage& image, int ring, int32_t across, int32_t down,
+                                bool vectors) {
   const int32_t w = image.Width(), h = image.Height();
   std::vector<uint8_t> lo(static_cast<size_t>(across)), hi(static_cast<size_t>(across));
   std::vector<uint8_t> flags(static_cast<size_t>(across) * static_cast<size_t>(down));
+#if defined(__SSE2__)
+  if (vectors) {
+    // The lowest and highest byte of each column of the row of blocks, then
+    // of each block's green bytes in them.
+    const size_t bytes = static_cast<size_t>(w) * 3;
+    std::vector<uint8_t> low(bytes), high(bytes);
+    for (int32_t by = 0; by < down; ++by) {
+      const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
+      std::copy_n(image.Row(y0), bytes, low.data());
+      std::copy_n(image.Row(y0), bytes, high.data());
+      for (int32_t y = y0 + 1; y < y1; ++y) {
+        const uint8_t* row = image.Row(y);
+        size_t i = 0;
+        for (; i + 16 <= bytes; i += 16) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+          auto* l = reinterpret_cast<__m128i*>(low.data() + i);
+          auto* u = reinterpret_cast<__m128i*>(high.data() + i);
+          _mm_storeu_si128(l, _mm_min_epu8(_mm_loadu_si128(l), v));
+          _mm_storeu_si128(u, _mm_max_epu8(_mm_loadu_si128(u), v));
+        }
+        for (; i < bytes; ++i) {
+          low[i] = std::min(low[i], row[i]);
+          high[i] = std::max(high[i], row[i]);
+        }
+      }
+      for (int32_t bx = 0; bx < across; ++bx) {
+        uint8_t l = 255, u = 0;
+        for (int32_t x = 8 * bx; x < std::min(w, 8 * bx + 8); ++x) {
+          l = std::min(l, low[3 * static_cast<size_t>(x) + 1]);
+          u = std::max(u, high[3 * static_cast<size_t>(x) + 1]);
+        }
+        flags[static_cast<size_t>(by) * static_cast<size_t>(across) + static_cast<size_t>(bx)] =
+            u - l > kEdgeBlockSpan * ring ? 1 : 0;
+      }
+    }
+    return flags;
+  }
+#endif
   for (int32_t by = 0; by < down; ++by) {
     std::fill(lo.begin(), lo.end(), 255);
     std::fill(hi.begin(), hi.end(), 0);
@@ -154,9 +319,48 @@ inline void DeringByte(const uint8_t* __restrict up, const uint8_t* __restrict m
   out[i] = static_cast<uint8_t>((sum + 4) / 9);
 }
 
+#if defined(__SSE2__)
+// DeringByte on the 16 bytes from `i`.
+inline void DeringBytes16(const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint8_t* out,
+                          size_t i, __m128i ring) {
+  const auto at = [](const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const __m128i c = at(mid + i), zero = _mm_setzero_si128();
+  // A neighbour more than `ring` away counts as the centre.
+  const auto take = [c, ring](__m128i v) {
+    const __m128i near = AtMost(AbsDiff(v, c), ring);
+    return _mm_or_si128(_mm_and_si128(near, v), _mm_andnot_si128(near, c));
+  };
+  __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_set1_epi16(4));
+  __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_set1_epi16(4));
+  const auto add = [&lo, &hi, zero](__m128i v) {
+    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+  };
+  for (const uint8_t* r : {up + i, down + i}) {
+    for (const ptrdiff_t dx : {-3, 0, 3}) add(take(at(r + dx)));
+  }
+  add(take(at(mid + i - 3)));
+  add(take(at(mid + i + 3)));
+  // (sum + 4) / 9 for sums up to 2299: the high half of the product with
+  // 7282 (65536 / 9 rounded up) is exact there.
+  const __m128i ninth = _mm_set1_epi16(7282);
+  const __m128i mean = _mm_packus_epi16(_mm_mulhi_epu16(lo, ninth), _mm_mulhi_epu16(hi, ninth));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), mean);
+}
+#endif
+
 void DeringBytes(const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint8_t* out,
-                 size_t from, size_t to, int ring) {
-  for (size_t i = from; i < to; ++i) DeringByte(up, mid, down, out, i, ring);
+                 size_t from, size_t to, int ring, bool vectors) {
+  size_t i = from;
+#if defined(__SSE2__)
+  if (vectors) {
+    const __m128i r = _mm_set1_epi8(static_cast<char>(ring));
+    for (; i + 16 <= to; i += 16) DeringBytes16(up, mid, down, out, i, r);
+  }
+#endif
+  for (; i < to; ++i) DeringByte(up, mid, down, out, i, ring);
 }
 
 // The same for a pixel at the page's left or right edge, its missing
@@ -182,7 +386,7 @@ void DeringEdgePixel(const uint8_t* up, const uint8_t* mid, const uint8_t* down,
 // is filtered into `out` from the page as it was and then written back; the
 // last row of the row of blocks above is kept as it was in `above`.
 void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& flags, int32_t across,
-            int32_t down) {
+            int32_t down, bool vectors) {
   const int32_t w = image.Width(), h = image.Height();
   const size_t bytes = static_cast<size_t>(w) * 3;
   std::vector<uint8_t> above(bytes), out(bytes * 8);
@@ -201,7 +405,7 @@ void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& fl
         while (bx + 1 < across && flag[bx + 1] != 0) ++bx;  // a run of them at once
         const int32_t x0 = 8 * first, x1 = std::min(w, 8 * bx + 8);
         const int32_t inner0 = std::max(1, x0), inner1 = std::min(w - 1, x1);
-        if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring);
+        if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, vectors);
         if (x0 == 0) DeringEdgePixel(up, mid, below, o, 0, w, t.ring);
         if (x1 == w && w > 1) DeringEdgePixel(up, mid, below, o, w - 1, w, t.ring);
       }
@@ -233,7 +437,9 @@ JpegQuantisers StandardJpegQuantisers(int quality) {
   return q;
 }
 
-JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables) {
+JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables,
+                                    JpegCleanupPath path) {
+  const bool vectors = path == JpegCleanupPath::kFastest;
   JpegCleanupFound found;
   if (!image.Is24Bit() || image.Width() < 3 || image.Height() < 3) return found;
   const Thresholds t = ThresholdsOf(tables != nullptr ? *tables : StandardJpegQuantisers(50));
@@ -242,14 +448,14 @@ JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* table
   found.ring = t.ring;
   try {
     const int32_t across = (image.Width() + 7) / 8, down = (image.Height() + 7) / 8;
-    const std::vector<uint8_t> flags = EdgeBlocks(image, t.ring, across, down);
+    const std::vector<uint8_t> flags = EdgeBlocks(image, t.ring, across, down, vectors);
     // Twice: the halo of an edge reaches a few pixels into its block.
-    Dering(image, t, flags, across, down);
-    Dering(image, t, flags, across, down);
+    Dering(image, t, flags, across, down, vectors);
+    Dering(image, t, flags, across, down, vectors);
   } catch (const std::bad_alloc&) {
     return found;
   }
-  found.smoothed = Deblock(image, t);
+  found.smoothed = Deblock(image, t, vectors);
   return found;
 }
 

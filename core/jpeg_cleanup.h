@@ -50,8 +50,14 @@ struct JpegCleanupFound {
   int64_t smoothed = 0;  // block-edge positions smoothed
 };
 
+// The code that runs: the machine's vector instructions (SSE2), or plain
+// loops over single bytes, which give the same bytes (kept for machines
+// without them and to check the vector code against).
+enum class JpegCleanupPath { kFastest, kPlain };
+
 // `tables` null: the quality-50 table is assumed.
-JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables);
+JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables,
+                                    JpegCleanupPath path = JpegCleanupPath::kFastest);
 
 // The blocking of a page: the mean step across the block edges between
 // columns less the mean step across the middle of the blocks, levels (for
