@@ -2,11 +2,13 @@
 #include "core/descreen.h"
 
 #include <fftw3.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -22,85 +24,44 @@ constexpr double kFinestPeriod = 2.5;
 constexpr double kCoarsestPeriod = 32;
 constexpr int kHighestOrder = 10;  // harmonics m u + n v with |m|, |n| up to this
 constexpr float kPeakOverGround = 20;
-
-// FFTW's planner is not thread-safe (executing a plan is).
-std::mutex& PlannerMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-// The smallest size from `n` up whose factors are 2, 3, 5 and 7.
-int32_t NiceSize(int32_t n) {
-  for (int32_t m = n;; ++m) {
-    int32_t k = m;
-    for (int32_t p : {2, 3, 5, 7}) {
-      while (k % p == 0) k /= p;
-    }
-    if (k == 1) return m;
-  }
-}
+constexpr int32_t kLookTile = 128;   // the squares the screen is looked for in
+constexpr int32_t kMostLooks = 128;  // at most this many of them a page
+constexpr int32_t kCell = 64;        // the squares where the screen is told apart
+constexpr int32_t kBandRows = 128;   // filtered this many rows
+constexpr int32_t kBandColumns = 256;  // by at most this many at a time
+// A cell holds the screen when this share of its tone's variance or more
+// lies at the lattice's two base frequencies (noise: 1 / its pixels).
+constexpr double kScreenShare = 0.02;
 
 template <typename T>
 struct FftwFree {
   void operator()(T* p) const { fftwf_free(p); }
 };
+template <typename T>
+using FftwBuffer = std::unique_ptr<T, FftwFree<T>>;
 
-// One padded plane, its half spectrum and the two plans between them.
-class Spectrum {
- public:
-  Spectrum(int32_t width, int32_t height) : w(NiceSize(width)), h(NiceSize(height)), cw(w / 2 + 1) {
-    const size_t reals = static_cast<size_t>(w) * static_cast<size_t>(h);
-    const size_t bins = static_cast<size_t>(cw) * static_cast<size_t>(h);
-    m_real.reset(static_cast<float*>(fftwf_malloc(sizeof(float) * reals)));
-    m_freq.reset(static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * bins)));
-    if (!m_real || !m_freq) throw std::bad_alloc();
-    const std::lock_guard<std::mutex> lock(PlannerMutex());
-    m_forward = fftwf_plan_dft_r2c_2d(h, w, m_real.get(), m_freq.get(), FFTW_ESTIMATE);
-    m_inverse = fftwf_plan_dft_c2r_2d(h, w, m_freq.get(), m_real.get(), FFTW_ESTIMATE);
-    if (m_forward == nullptr || m_inverse == nullptr) {
-      Destroy();
-      throw std::bad_alloc();
-    }
+// FFTW's planner is not thread-safe (executing a plan on other arrays is):
+// one plan a tile size, made once for the process under a lock.
+fftwf_plan PlanFor(int32_t w, int32_t h) {
+  static std::mutex mutex;
+  struct Plan {
+    int32_t w, h;
+    fftwf_plan plan;
+  };
+  static std::vector<Plan> plans;
+  const std::lock_guard<std::mutex> lock(mutex);
+  for (const Plan& p : plans) {
+    if (p.w == w && p.h == h) return p.plan;
   }
-  ~Spectrum() {
-    const std::lock_guard<std::mutex> lock(PlannerMutex());
-    Destroy();
-  }
-  Spectrum(const Spectrum&) = delete;
-  Spectrum& operator=(const Spectrum&) = delete;
-
-  float* Real() { return m_real.get(); }
-  fftwf_complex* Freq() { return m_freq.get(); }
-  void Forward() { fftwf_execute(m_forward); }
-  void Inverse() { fftwf_execute(m_inverse); }
-
-  const int32_t w, h, cw;
-
- private:
-  void Destroy() {
-    if (m_forward != nullptr) fftwf_destroy_plan(m_forward);
-    if (m_inverse != nullptr) fftwf_destroy_plan(m_inverse);
-    m_forward = m_inverse = nullptr;
-  }
-  std::unique_ptr<float, FftwFree<float>> m_real;
-  std::unique_ptr<fftwf_complex, FftwFree<fftwf_complex>> m_freq;
-  fftwf_plan m_forward = nullptr;
-  fftwf_plan m_inverse = nullptr;
-};
-
-// Channel `channel` of the page (blue, green, red; -1: lightness) into the
-// padded plane, its edge pixels repeated into the padding.
-void Load(const DibImage& image, int channel, Spectrum& s) {
-  const int32_t width = image.Width(), height = image.Height();
-  for (int32_t y = 0; y < s.h; ++y) {
-    const uint8_t* row = image.Row(std::min(y, height - 1));
-    float* out = s.Real() + static_cast<size_t>(y) * static_cast<size_t>(s.w);
-    for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* p = row + 3 * static_cast<size_t>(x);
-      out[x] = static_cast<float>(channel < 0 ? Luma(p[0], p[1], p[2]) : p[channel]);
-    }
-    std::fill(out + width, out + s.w, out[width - 1]);
-  }
+  const size_t reals = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const FftwBuffer<float> in(static_cast<float*>(fftwf_malloc(sizeof(float) * reals)));
+  const FftwBuffer<fftwf_complex> out(static_cast<fftwf_complex*>(
+      fftwf_malloc(sizeof(fftwf_complex) * static_cast<size_t>(w / 2 + 1) * h)));
+  if (!in || !out) throw std::bad_alloc();
+  const fftwf_plan plan = fftwf_plan_dft_r2c_2d(h, w, in.get(), out.get(), FFTW_MEASURE);
+  if (plan == nullptr) throw std::bad_alloc();
+  plans.push_back({w, h, plan});
+  return plan;
 }
 
 // A bin of the half spectrum: kx from 0 to cw - 1, ky signed.
@@ -108,27 +69,61 @@ struct Bin {
   int32_t kx, ky;
 };
 
+// The power spectrum of one tile of the page's lightness, mean taken off and
+// under a Hann window (so that a peak between bins leaks no further than
+// its two neighbours).
 class PowerMap {
  public:
-  PowerMap(Spectrum& s, std::vector<float>& power) : m_s(s), m_power(power) {
-    const size_t bins = static_cast<size_t>(s.cw) * static_cast<size_t>(s.h);
-    power.resize(bins);
-    const fftwf_complex* f = s.Freq();
-    for (size_t i = 0; i < bins; ++i) power[i] = f[i][0] * f[i][0] + f[i][1] * f[i][1];
+  PowerMap(int32_t w, int32_t h) : m_w(w), m_h(h), m_cw(w / 2 + 1) {
+    m_real.reset(static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<size_t>(w) * h)));
+    m_freq.reset(static_cast<fftwf_complex*>(
+        fftwf_malloc(sizeof(fftwf_complex) * static_cast<size_t>(m_cw) * h)));
+    if (!m_real || !m_freq) throw std::bad_alloc();
+    m_power.resize(static_cast<size_t>(m_cw) * static_cast<size_t>(h));
+    m_wx.resize(static_cast<size_t>(w));
+    m_wy.resize(static_cast<size_t>(h));
+    for (int32_t x = 0; x < w; ++x) m_wx[x] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (x + 0.5) / w));
+    for (int32_t y = 0; y < h; ++y) m_wy[y] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / h));
+    m_plan = PlanFor(w, h);
   }
+
+  // The tile from (x0, y0); its lightness levels are counted in `levels`.
+  void Load(const DibImage& image, int32_t x0, int32_t y0, std::array<uint64_t, 256>& levels) {
+    float* out = m_real.get();
+    double sum = 0;
+    for (int32_t y = 0; y < m_h; ++y) {
+      const uint8_t* p = image.Row(y0 + y) + 3 * static_cast<size_t>(x0);
+      float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
+      for (int32_t x = 0; x < m_w; ++x, p += 3) {
+        const int v = Luma(p[0], p[1], p[2]);
+        ++levels[v];
+        o[x] = static_cast<float>(v);
+        sum += v;
+      }
+    }
+    const auto mean = static_cast<float>(sum / (static_cast<double>(m_w) * m_h));
+    for (int32_t y = 0; y < m_h; ++y) {
+      float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
+      for (int32_t x = 0; x < m_w; ++x) o[x] = (o[x] - mean) * m_wx[x] * m_wy[y];
+    }
+    fftwf_execute_dft_r2c(m_plan, m_real.get(), m_freq.get());
+    const fftwf_complex* f = m_freq.get();
+    for (size_t i = 0; i < m_power.size(); ++i) m_power[i] = f[i][0] * f[i][0] + f[i][1] * f[i][1];
+  }
+
   // The power at a bin anywhere in the plane (the other half by symmetry).
   float At(int32_t kx, int32_t ky) const {
     if (kx < 0) {
       kx = -kx;
       ky = -ky;
     }
-    if (kx >= m_s.cw) return 0;
-    ky = ((ky % m_s.h) + m_s.h) % m_s.h;
-    return m_power[static_cast<size_t>(ky) * static_cast<size_t>(m_s.cw) + static_cast<size_t>(kx)];
+    if (kx >= m_cw) return 0;
+    ky = ((ky % m_h) + m_h) % m_h;
+    return m_power[static_cast<size_t>(ky) * static_cast<size_t>(m_cw) + static_cast<size_t>(kx)];
   }
   // Cycles a pixel of a bin, across and down.
-  double Fx(double kx) const { return kx / m_s.w; }
-  double Fy(double ky) const { return ky / m_s.h; }
+  double Fx(double kx) const { return kx / m_w; }
+  double Fy(double ky) const { return ky / m_h; }
   // Whether `b` stands above the spectrum `d` bins away in eight directions.
   bool Isolated(Bin b, int32_t d, float over = kPeakOverGround) const {
     const float peak = At(b.kx, b.ky);
@@ -151,13 +146,29 @@ class PowerMap {
     }
     return best;
   }
-  int32_t Width() const { return m_s.w; }
-  int32_t Height() const { return m_s.h; }
-  int32_t HalfWidth() const { return m_s.cw; }
+  // The frequency of the peak at `b` between the bins: a parabola through
+  // the logarithms of its power and its neighbours' each way.
+  void Refine(Bin b, double& fx, double& fy) const {
+    const auto offset = [](float before, float at, float after) {
+      if (before <= 0 || at <= 0 || after <= 0) return 0.0;
+      const double l = std::log(before), c = std::log(at), r = std::log(after);
+      const double d = l - 2 * c + r;
+      return d < 0 ? std::clamp(0.5 * (l - r) / d, -0.5, 0.5) : 0.0;
+    };
+    const float at = At(b.kx, b.ky);
+    fx = Fx(b.kx + offset(At(b.kx - 1, b.ky), at, At(b.kx + 1, b.ky)));
+    fy = Fy(b.ky + offset(At(b.kx, b.ky - 1), at, At(b.kx, b.ky + 1)));
+  }
+  int32_t Width() const { return m_w; }
+  int32_t Height() const { return m_h; }
+  int32_t HalfWidth() const { return m_cw; }
 
  private:
-  Spectrum& m_s;
-  const std::vector<float>& m_power;
+  int32_t m_w, m_h, m_cw;
+  FftwBuffer<float> m_real;
+  FftwBuffer<fftwf_complex> m_freq;
+  std::vector<float> m_power, m_wx, m_wy;
+  fftwf_plan m_plan = nullptr;
 };
 
 // Bins from a frequency (cycles a pixel) and back.
@@ -173,6 +184,7 @@ int32_t BinsFor(const PowerMap& m, double f) {
 struct Lattice {
   bool found = false;
   double ux = 0, uy = 0, vx = 0, vy = 0;
+  float power = 0;  // of the peak at u
 };
 
 // The strongest isolated local peak between the finest and coarsest period,
@@ -188,9 +200,10 @@ Lattice FindLattice(const PowerMap& m) {
       const double f = std::hypot(m.Fx(kx), m.Fy(ky));
       if (f < lo || f > hi) continue;
       const Bin b{kx, ky};
+      // Isolated first: most bins fail it at their first neighbour.
+      if (!m.Isolated(b, BinsFor(m, 0.2 * f))) continue;
       const Bin top = m.Strongest(b, 1);
       if (top.kx != kx || top.ky != ky) continue;
-      if (!m.Isolated(b, BinsFor(m, 0.2 * f))) continue;
       // A harmonic of a coarser pattern (a row of panels, say) has its
       // fundamental at half the frequency.
       const Bin sub = m.Strongest(ToBin(m, m.Fx(kx) / 2, m.Fy(ky) / 2), BinsFor(m, 0.05 * f));
@@ -206,12 +219,11 @@ Lattice FindLattice(const PowerMap& m) {
   Lattice lattice;
   if (bestPower <= 0) return lattice;
   lattice.found = true;
-  lattice.ux = m.Fx(best.kx);
-  lattice.uy = m.Fy(best.ky);
+  lattice.power = bestPower;
+  m.Refine(best, lattice.ux, lattice.uy);
   const double f = std::hypot(lattice.ux, lattice.uy);
   const Bin v = m.Strongest(ToBin(m, -lattice.uy, lattice.ux), BinsFor(m, 0.05 * f));
-  lattice.vx = m.Fx(v.kx);
-  lattice.vy = m.Fy(v.ky);
+  m.Refine(v, lattice.vx, lattice.vy);
   return lattice;
 }
 
@@ -229,224 +241,509 @@ ScreenFound Describe(const Lattice& lattice, int keepPeriod) {
   return found;
 }
 
-// Multiplies the gains within the notch around frequency (fx, fy).
-void Notch(const PowerMap& m, std::vector<float>& gain, double fx, double fy, double r0,
-           double sigma, double strength) {
-  for (const double sign : {1.0, -1.0}) {
-    const double cx = sign * fx * m.Width(), cy = sign * fy * m.Height();
-    const double reach = r0 + 3 * sigma;
-    const auto x0 = std::max<int32_t>(0, static_cast<int32_t>(std::floor(cx - reach * m.Width())));
-    const auto x1 = std::min<int32_t>(m.HalfWidth() - 1,
-                                      static_cast<int32_t>(std::ceil(cx + reach * m.Width())));
-    const auto y0 = static_cast<int32_t>(std::floor(cy - reach * m.Height()));
-    const auto y1 = static_cast<int32_t>(std::ceil(cy + reach * m.Height()));
-    for (int32_t ky = y0; ky <= y1; ++ky) {
-      const int32_t row = ((ky % m.Height()) + m.Height()) % m.Height();
-      float* g = gain.data() + static_cast<size_t>(row) * static_cast<size_t>(m.HalfWidth());
-      for (int32_t kx = x0; kx <= x1; ++kx) {
-        const double d = std::hypot((kx - cx) / m.Width(), (ky - cy) / m.Height());
-        if (d > reach) continue;
-        const double edge = d <= r0 ? 1 : std::exp(-(d - r0) * (d - r0) / (2 * sigma * sigma));
-        g[kx] *= static_cast<float>(1 - strength * edge);
-      }
-    }
-  }
+// Whether two lattices are one screen: periods within 6 %, angles (folded
+// into 0 to 90 degrees) within 4.
+bool SameScreen(const ScreenFound& a, const ScreenFound& b) {
+  const double turn = std::abs(std::remainder(a.angle - b.angle, 90.0));
+  return std::abs(a.period - b.period) <= 0.06 * a.period && turn <= 4;
 }
 
-// The gains of every harmonic of the lattice that stands out, folded into
-// the band the pixels hold (a screen's harmonics above the Nyquist frequency
-// alias back onto the lattice's points there); returns how many were
-// notched.
-int BuildGains(const PowerMap& m, const Lattice& l, double strength, std::vector<float>& gain) {
-  std::fill(gain.begin(), gain.end(), 1.0F);
-  const double f = std::hypot(l.ux, l.uy);
-  const double r0 = 0.08 * f, sigma = 0.05 * f;
-  int notched = 0;
-  for (int a = 0; a <= kHighestOrder; ++a) {
-    for (int b = -kHighestOrder; b <= kHighestOrder; ++b) {
-      if (a == 0 && b <= 0) continue;  // each pair m, -m once
-      double fx = a * l.ux + b * l.vx, fy = a * l.uy + b * l.vy;
-      fx -= std::nearbyint(fx);
-      fy -= std::nearbyint(fy);
-      const double hf = std::hypot(fx, fy);
-      if (hf < 0.3 * f) continue;  // the page's own tones live there
-      // Follow the peak where the screen drifts from the exact lattice.
-      const Bin top =
-          m.Strongest(ToBin(m, fx, fy), BinsFor(m, 0.01 * (std::abs(a) + std::abs(b)) * f) / 2 + 1);
-      if (!m.Isolated(top, BinsFor(m, 0.2 * f), 4)) continue;
-      Notch(m, gain, m.Fx(top.kx), m.Fy(top.ky), r0, sigma, strength);
-      ++notched;
-    }
-  }
-  return notched;
+// The lattice of a screen `period` pixels from dot to dot at `angle`.
+Lattice LatticeOf(double period, double angle) {
+  const double t = angle * kPi / 180;
+  Lattice l;
+  l.found = true;
+  l.ux = std::cos(t) / period;
+  l.uy = -std::sin(t) / period;
+  l.vx = -l.uy;
+  l.vy = l.ux;
+  return l;
 }
 
-// The pixels of the page's lines: dark pixels (below the level halfway
-// between the page's darkest and lightest few per cent) in a run of at
-// least `length` dark pixels across, down or along a diagonal, which the
-// dots of a screen are not.
-std::vector<uint8_t> LinePixels(const DibImage& image, int32_t length) {
+// The first pixel of each tile of `tile` along `size`: every `step`-th tile,
+// and the last (against the far edge) always.
+std::vector<int32_t> Starts(int32_t size, int32_t tile, int32_t step) {
+  const int32_t n = (size + tile - 1) / tile;
+  std::vector<int32_t> starts;
+  for (int32_t i = 0; i < n; i += step) starts.push_back(std::min(i * tile, size - tile));
+  if ((n - 1) % step != 0) starts.push_back(size - tile);
+  return starts;
+}
+
+// What the search over the page's tiles found.
+struct Search {
+  Lattice lattice;
+  ScreenFound screen;
+  int threshold = 128;  // lightness below it is dark (for finding the lines)
+};
+
+// Looks for the screen in tiles of the page spread over it (at most
+// kMostLooks of them): the lattice most tiles show, its period and angle
+// the mean of theirs.
+Search SearchPage(const DibImage& image) {
   const int32_t w = image.Width(), h = image.Height();
-  std::vector<uint8_t> dark(static_cast<size_t>(w) * static_cast<size_t>(h));
-  std::array<uint32_t, 256> histogram{};
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* p = image.Row(y);
-    for (int32_t x = 0; x < w; ++x, p += 3) {
-      const auto v = static_cast<uint8_t>(Luma(p[0], p[1], p[2]));
-      dark[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = v;
-      ++histogram[v];
+  const int32_t tw = std::min(kLookTile, w), th = std::min(kLookTile, h);
+  const int32_t nx = (w + tw - 1) / tw, ny = (h + th - 1) / th;
+  int32_t step = 1;
+  while (static_cast<int64_t>((nx + step - 1) / step) * ((ny + step - 1) / step) > kMostLooks) {
+    ++step;
+  }
+  PowerMap map(tw, th);
+  std::array<uint64_t, 256> levels{};
+  std::vector<Lattice> lattices;
+  std::vector<ScreenFound> screens;
+  for (const int32_t y0 : Starts(h, th, step)) {
+    for (const int32_t x0 : Starts(w, tw, step)) {
+      map.Load(image, x0, y0, levels);
+      const Lattice l = FindLattice(map);
+      if (!l.found) continue;
+      lattices.push_back(l);
+      screens.push_back(Describe(l, 0));
     }
   }
-  const uint64_t total = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
-  uint64_t seen = 0;
+  Search search;
+  // The lines' threshold: halfway between the darkest and lightest few per
+  // cent of the tiles' levels.
+  uint64_t total = 0, seen = 0;
+  for (const uint64_t n : levels) total += n;
   int lo = -1, hi = 255;
   for (int v = 0; v < 256; ++v) {
-    seen += histogram[v];
+    seen += levels[v];
     if (lo < 0 && seen * 50 >= total) lo = v;
     if (seen * 50 >= total * 49) {
       hi = v;
       break;
     }
   }
-  const int threshold = (lo + hi) / 2;
-  for (uint8_t& v : dark) v = v < threshold ? 1 : 0;
-  std::vector<uint8_t> line(dark.size());
-  const auto at = [&](int32_t x, int32_t y) {
-    return static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-  };
-  // Each direction's runs, walked from every pixel where one may start.
-  for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}, {1, 1}, {1, -1}}) {
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        const int32_t px = x - dx, py = y - dy;
-        if (!dark[at(x, y)] || (px >= 0 && py >= 0 && py < h && dark[at(px, py)])) continue;
-        int32_t n = 0;
-        for (int32_t u = x, v = y; u < w && v >= 0 && v < h && dark[at(u, v)]; u += dx, v += dy)
-          ++n;
-        if (n < length) continue;
-        for (int32_t k = 0, u = x, v = y; k < n; ++k, u += dx, v += dy) line[at(u, v)] = 1;
+  search.threshold = (lo + hi) / 2;
+  if (lattices.empty()) return search;
+  size_t best = 0;
+  int bestVotes = 0;
+  double bestPower = 0;
+  for (size_t i = 0; i < screens.size(); ++i) {
+    int votes = 0;
+    double power = 0;
+    for (size_t j = 0; j < screens.size(); ++j) {
+      if (SameScreen(screens[i], screens[j])) {
+        ++votes;
+        power += lattices[j].power;
       }
     }
+    if (votes > bestVotes || (votes == bestVotes && power > bestPower)) {
+      best = i;
+      bestVotes = votes;
+      bestPower = power;
+    }
   }
-  return line;
+  double period = 0, turn = 0;
+  for (const ScreenFound& s : screens) {
+    if (!SameScreen(screens[best], s)) continue;
+    period += s.period;
+    turn += std::remainder(s.angle - screens[best].angle, 90.0);
+  }
+  period /= bestVotes;
+  const double angle = std::fmod(screens[best].angle + turn / bestVotes + 90, 90);
+  search.lattice = LatticeOf(period, angle);
+  search.screen = Describe(search.lattice, 0);
+  return search;
 }
 
-// The mean of a box of (2 r + 1)^2 pixels around each pixel of `plane`
-// (w x h, rows `stride` apart), counting only pixels where `mask` is 0.
-void FillFromAround(float* plane, size_t stride, int32_t w, int32_t h,
-                    const std::vector<uint8_t>& mask, int32_t r) {
-  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
-  std::vector<float> sum(count), weight(count);
-  // Across: running sums of each row.
-  for (int32_t y = 0; y < h; ++y) {
-    const float* in = plane + static_cast<size_t>(y) * stride;
-    const uint8_t* m = mask.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-    float* s = sum.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-    float* n = weight.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-    float rs = 0, rn = 0;
-    for (int32_t x = -r; x < w; ++x) {
-      if (x + r < w && m[x + r] == 0) {
-        rs += in[x + r];
-        rn += 1;
-      }
-      if (x - r - 1 >= 0 && m[x - r - 1] == 0) {
-        rs -= in[x - r - 1];
-        rn -= 1;
-      }
-      if (x >= 0) {
-        s[x] = rs;
-        n[x] = rn;
-      }
-    }
-  }
-  // Down: running sums of each column, filling the masked pixels.
-  std::vector<float> cs(static_cast<size_t>(w)), cn(static_cast<size_t>(w));
-  const auto at = [w](int32_t x, int32_t y) {
-    return static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-  };
-  for (int32_t y = -r; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      if (y + r < h) {
-        cs[x] += sum[at(x, y + r)];
-        cn[x] += weight[at(x, y + r)];
-      }
-      if (y - r - 1 >= 0) {
-        cs[x] -= sum[at(x, y - r - 1)];
-        cn[x] -= weight[at(x, y - r - 1)];
-      }
-      if (y >= 0 && mask[at(x, y)] != 0 && cn[x] > 0.5F) {
-        plane[static_cast<size_t>(y) * stride + static_cast<size_t>(x)] = cs[x] / cn[x];
-      }
-    }
-  }
+// The low-pass filter that takes the screen: three passes of a box of
+// 2 r + 1 pixels across and three down (close to a Gaussian of 0.42
+// periods, which leaves 3 % of the base frequency's amplitude).
+int32_t BoxRadius(double period) {
+  const double sigma = 0.42 * period;
+  return std::max<int32_t>(
+      1, static_cast<int32_t>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
 }
 
-// The lines and the pixel around each, which the filtering does not see.
-std::vector<uint8_t> Widened(const std::vector<uint8_t>& line, int32_t w, int32_t h) {
-  std::vector<uint8_t> wide(line.size());
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      if (line[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] == 0) {
-        continue;
+// The filter's gain at a frequency (cycles a pixel) along one way.
+double BoxGain(double f, int32_t r) {
+  const double n = 2 * r + 1;
+  const double s = std::sin(kPi * f);
+  const double g = std::abs(s) < 1e-9 ? 1 : std::sin(kPi * f * n) / (n * s);
+  return std::abs(g * g * g);
+}
+
+// The harmonics m u + n v of the lattice, folded into the band the pixels
+// hold, that the filter takes down by 20 dB or more (those folded next to
+// the page's own tones are not counted).
+int Harmonics(const Lattice& l, int32_t r) {
+  const double f = std::hypot(l.ux, l.uy);
+  int count = 0;
+  for (int a = 0; a <= kHighestOrder; ++a) {
+    for (int b = -kHighestOrder; b <= kHighestOrder; ++b) {
+      if (a == 0 && b <= 0) continue;  // each pair m, -m once
+      double fx = a * l.ux + b * l.vx, fy = a * l.uy + b * l.vy;
+      fx -= std::nearbyint(fx);
+      fy -= std::nearbyint(fy);
+      if (std::hypot(fx, fy) < 0.3 * f) continue;
+      count += BoxGain(fx, r) * BoxGain(fy, r) <= 0.1 ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+// Where the screen is: cells of about kCell pixels (the last of each row
+// and column takes the rest), each holding it when a share of its tone's
+// variance of kScreenShare or more lies at the lattice's base frequencies
+// u and v (summed directly, the cell's mean taken off).
+class ScreenCells {
+ public:
+  ScreenCells(const DibImage& image, const Lattice& l)
+      : m_w(image.Width()), m_h(image.Height()), m_nx(std::max(1, m_w / kCell)),
+        m_ny(std::max(1, m_h / kCell)) {
+    const size_t cells = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
+    std::vector<Sums> sums(cells);
+    // cos and sin of 2 pi (u x) and (v x) across, and their running sums.
+    const size_t w = static_cast<size_t>(m_w);
+    std::vector<float> table(4 * w);
+    std::vector<double> running(4 * (w + 1));
+    for (size_t x = 0; x < w; ++x) {
+      const double pu = 2 * kPi * (l.ux * static_cast<double>(x) - std::floor(l.ux * static_cast<double>(x)));
+      const double pv = 2 * kPi * (l.vx * static_cast<double>(x) - std::floor(l.vx * static_cast<double>(x)));
+      const double t[4] = {std::cos(pu), std::sin(pu), std::cos(pv), std::sin(pv)};
+      for (int k = 0; k < 4; ++k) {
+        table[k * w + x] = static_cast<float>(t[k]);
+        running[k * (w + 1) + x + 1] = running[k * (w + 1) + x] + t[k];
       }
-      for (int32_t v = std::max(0, y - 1); v <= std::min(h - 1, y + 1); ++v) {
-        for (int32_t u = std::max(0, x - 1); u <= std::min(w - 1, x + 1); ++u) {
-          wide[static_cast<size_t>(v) * static_cast<size_t>(w) + static_cast<size_t>(u)] = 1;
+    }
+    std::vector<float> luma(w);
+    for (int32_t y = 0; y < m_h; ++y) {
+      const uint8_t* p = image.Row(y);
+      for (size_t x = 0; x < w; ++x, p += 3) luma[x] = static_cast<float>(Luma(p[0], p[1], p[2]));
+      const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
+      const double bv = 2 * kPi * (l.vy * y - std::floor(l.vy * y));
+      const double cu = std::cos(bu), su = std::sin(bu), cv = std::cos(bv), sv = std::sin(bv);
+      Sums* row = sums.data() + static_cast<size_t>(CellRow(y)) * static_cast<size_t>(m_nx);
+      for (int32_t i = 0; i < m_nx; ++i) {
+        const size_t x0 = static_cast<size_t>(i) * kCell;
+        const size_t x1 = i + 1 == m_nx ? w : x0 + kCell;
+        __m128 vs = _mm_setzero_ps(), vq = vs, vc1 = vs, vs1 = vs, vc2 = vs, vs2 = vs;
+        size_t x = x0;
+        for (; x + 4 <= x1; x += 4) {
+          const __m128 v = _mm_loadu_ps(luma.data() + x);
+          vs = _mm_add_ps(vs, v);
+          vq = _mm_add_ps(vq, _mm_mul_ps(v, v));
+          vc1 = _mm_add_ps(vc1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + x)));
+          vs1 = _mm_add_ps(vs1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + w + x)));
+          vc2 = _mm_add_ps(vc2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 2 * w + x)));
+          vs2 = _mm_add_ps(vs2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 3 * w + x)));
+        }
+        const auto total = [](__m128 v) {
+          alignas(16) float f[4];
+          _mm_store_ps(f, v);
+          return (f[0] + f[1]) + (f[2] + f[3]);
+        };
+        float s = total(vs), q = total(vq), c1 = total(vc1), s1 = total(vs1), c2 = total(vc2),
+              s2 = total(vs2);
+        for (; x < x1; ++x) {
+          const float v = luma[x];
+          s += v;
+          q += v * v;
+          c1 += v * table[x];
+          s1 += v * table[w + x];
+          c2 += v * table[2 * w + x];
+          s2 += v * table[3 * w + x];
+        }
+        const auto window = [&](int k) {
+          return running[k * (w + 1) + x1] - running[k * (w + 1) + x0];
+        };
+        Sums& cell = row[i];
+        cell.n += static_cast<double>(x1 - x0);
+        cell.s += s;
+        cell.q += q;
+        // sum v e^-i(a + b) = (C - i S)(cos b - i sin b), and the same of 1.
+        cell.u.Add(c1, s1, cu, su);
+        cell.v.Add(c2, s2, cv, sv);
+        cell.u1.Add(window(0), window(1), cu, su);
+        cell.v1.Add(window(2), window(3), cv, sv);
+      }
+    }
+    std::vector<uint8_t> screen(cells);
+    for (size_t i = 0; i < cells; ++i) {
+      const Sums& c = sums[i];
+      const double mean = c.s / c.n, variance = c.q - c.s * mean;
+      if (variance < c.n) continue;  // flat
+      const double eu = c.u.Less(c.u1, mean), ev = c.v.Less(c.v1, mean);
+      const double share = 2 * (eu + ev) / (c.n * variance);
+      screen[i] = share >= std::max(kScreenShare, 8 / c.n) ? 1 : 0;
+    }
+    // Each cell of the screen and the cells around it.
+    m_weight.assign(cells, 0);
+    for (int32_t j = 0; j < m_ny; ++j) {
+      for (int32_t i = 0; i < m_nx; ++i) {
+        if (screen[Index(i, j)] == 0) continue;
+        m_any = true;
+        for (int32_t b = std::max(0, j - 1); b <= std::min(m_ny - 1, j + 1); ++b) {
+          for (int32_t a = std::max(0, i - 1); a <= std::min(m_nx - 1, i + 1); ++a) {
+            m_weight[Index(a, b)] = 1;
+          }
         }
       }
     }
   }
-  return wide;
-}
 
-// The page's lines, and the same widened by a pixel.
-struct Lines {
-  bool any = false;
-  std::vector<uint8_t> core, wide;
-  int32_t radius = 0;  // of the box whose tone fills them
-};
-
-bool IsGreyPage(const DibImage& image) {
-  for (int32_t y = 0; y < image.Height(); ++y) {
-    const uint8_t* p = image.Row(y);
-    for (int32_t x = 0; x < image.Width(); ++x, p += 3) {
-      if (p[0] != p[1] || p[1] != p[2]) return false;
+  bool Any() const { return m_any; }
+  // Whether any cell meeting the pixels [x0, x1) x [y0, y1) is filtered.
+  bool AnyIn(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const {
+    for (int32_t j = CellRow(y0); j <= CellRow(y1 - 1); ++j) {
+      for (int32_t i = CellColumn(x0); i <= CellColumn(x1 - 1); ++i) {
+        if (m_weight[Index(i, j)] != 0) return true;
+      }
+    }
+    return false;
+  }
+  // How much of the filtered page pixels of row y get, from x0 to x1: the
+  // cells' weights (1 on and around the screen) between their centres.
+  void RowWeights(int32_t y, int32_t x0, int32_t x1, std::vector<float>& out) const {
+    out.resize(static_cast<size_t>(x1 - x0));
+    double ty = 0;
+    const int32_t j = Between(y, m_ny, ty), j1 = std::min(m_ny - 1, j + 1);
+    for (int32_t x = x0; x < x1;) {
+      // Along one cell's span from its centre to the next the weight is a line.
+      double tx = 0;
+      const int32_t i = Between(x, m_nx, tx), i1 = std::min(m_nx - 1, i + 1);
+      const auto at = [&](int32_t a, int32_t b) { return static_cast<double>(m_weight[Index(a, b)]); };
+      const double left = at(i, j) * (1 - ty) + at(i, j1) * ty;
+      const double right = at(i1, j) * (1 - ty) + at(i1, j1) * ty;
+      const int32_t end = i == m_nx - 1 ? x1 : std::min(x1, (i + 1) * kCell + kCell / 2);
+      if (left == right) {
+        std::fill(out.begin() + (x - x0), out.begin() + (end - x0), static_cast<float>(left));
+        x = end;
+        continue;
+      }
+      for (; x < end; ++x) {
+        Between(x, m_nx, tx);
+        out[static_cast<size_t>(x - x0)] = static_cast<float>(left + (right - left) * tx);
+      }
     }
   }
-  return true;
+
+ private:
+  struct Phasor {
+    double re = 0, im = 0;
+    void Add(double c, double s, double cb, double sb) {
+      re += c * cb - s * sb;
+      im -= s * cb + c * sb;
+    }
+    // |this - mean one|^2.
+    double Less(const Phasor& one, double mean) const {
+      const double r = re - mean * one.re, i = im - mean * one.im;
+      return r * r + i * i;
+    }
+  };
+  struct Sums {
+    double n = 0, s = 0, q = 0;
+    Phasor u, v, u1, v1;
+  };
+  // The cell whose centre is at or before `at` (its centre at 32 + 64 i),
+  // and how far `at` is on to the next one's; 0 past the last.
+  static int32_t Between(int32_t at, int32_t count, double& t) {
+    const double c = (at + 0.5) / kCell - 0.5;
+    const int32_t first = std::clamp(static_cast<int32_t>(std::floor(c)), 0, count - 1);
+    t = first == count - 1 ? 0 : std::clamp(c - first, 0.0, 1.0);
+    return first;
+  }
+  int32_t CellColumn(int32_t x) const { return std::min(m_nx - 1, x / kCell); }
+  int32_t CellRow(int32_t y) const { return std::min(m_ny - 1, y / kCell); }
+  size_t Index(int32_t i, int32_t j) const {
+    return static_cast<size_t>(j) * static_cast<size_t>(m_nx) + static_cast<size_t>(i);
+  }
+
+  int32_t m_w, m_h, m_nx, m_ny;
+  bool m_any = false;
+  std::vector<uint8_t> m_weight;
+};
+
+// Marks in `line` (w x h) the dark pixels in a run of at least `length`
+// dark pixels across, down or along a diagonal, which the dots of a screen
+// are not: counted forwards and backwards along each way, capped at
+// `length`.
+void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t length,
+               std::vector<uint8_t>& line) {
+  const auto cap = static_cast<uint8_t>(std::min(length, 255));
+  const size_t sw = static_cast<size_t>(w);
+  line.assign(dark.size(), 0);
+  // Across.
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
+    uint8_t* o = line.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < w;) {
+      if (d[x] == 0) {
+        ++x;
+        continue;
+      }
+      int32_t end = x;
+      while (end < w && d[end] != 0) ++end;
+      if (end - x >= length) std::fill(o + x, o + end, uint8_t{1});
+      x = end;
+    }
+  }
+  // Down and along both diagonals: the run so far from above, then from
+  // below.
+  // Rows of `ahead` have a pixel more each side, always 0.
+  const size_t pw = sw + 2;
+  std::vector<uint8_t> ahead(pw * static_cast<size_t>(h)), below(pw), next(pw);
+  const std::vector<uint8_t> none(pw);
+  for (const int32_t dx : {0, 1, -1}) {
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
+      uint8_t* a = ahead.data() + static_cast<size_t>(y) * pw + 1;
+      const uint8_t* p = (y == 0 ? none.data() + 1 : a - pw) - dx;
+      for (int32_t x = 0; x < w; ++x) {
+        const auto run = static_cast<uint8_t>(std::min<int>(p[x] + 1, cap));
+        a[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
+      }
+    }
+    std::fill(below.begin(), below.end(), 0);
+    for (int32_t y = h - 1; y >= 0; --y) {
+      const uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
+      const uint8_t* a = ahead.data() + static_cast<size_t>(y) * pw + 1;
+      uint8_t* o = line.data() + static_cast<size_t>(y) * sw;
+      const uint8_t* after = below.data() + 1 + dx;
+      uint8_t* b = next.data() + 1;
+      for (int32_t x = 0; x < w; ++x) {
+        const auto run = static_cast<uint8_t>(std::min<int>(after[x] + 1, cap));
+        b[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
+        o[x] = static_cast<uint8_t>(o[x] | (a[x] + b[x] > cap ? 1 : 0));
+      }
+      std::swap(below, next);
+    }
+  }
 }
 
-// Filters one channel (or, on a grey page, all three at once) by the gains.
-void FilterChannel(DibImage& image, int channel, bool grey, Spectrum& s,
-                   const std::vector<float>& gain, const Lines& lines) {
-  Load(image, channel, s);
-  // The lines (and the pixel around each) are filled with the tone around
-  // them before the transform, so that no notch takes a part of their
-  // spectrum and rings beside them; they get their own pixels back after.
-  if (lines.any)
-    FillFromAround(s.Real(), static_cast<size_t>(s.w), image.Width(), image.Height(), lines.wide,
-                   lines.radius);
-  s.Forward();
-  fftwf_complex* f = s.Freq();
-  for (size_t i = 0; i < gain.size(); ++i) {
-    f[i][0] *= gain[i];
-    f[i][1] *= gain[i];
+// The lines and the pixel around each.
+void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<uint8_t>& wide) {
+  const size_t sw = static_cast<size_t>(w);
+  std::vector<uint8_t> across(line.size());
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* l = line.data() + static_cast<size_t>(y) * sw;
+    uint8_t* o = across.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < w; ++x) {
+      o[x] = static_cast<uint8_t>(l[x] | (x > 0 ? l[x - 1] : 0) | (x + 1 < w ? l[x + 1] : 0));
+    }
   }
-  s.Inverse();
-  const float scale = 1.0F / (static_cast<float>(s.w) * static_cast<float>(s.h));
-  for (int32_t y = 0; y < image.Height(); ++y) {
-    uint8_t* row = image.Row(y);
-    const float* in = s.Real() + static_cast<size_t>(y) * static_cast<size_t>(s.w);
-    for (int32_t x = 0; x < image.Width(); ++x) {
-      if (lines.any && lines.core[static_cast<size_t>(y) * static_cast<size_t>(image.Width()) +
-                                  static_cast<size_t>(x)] != 0)
-        continue;
-      const float v = std::clamp(std::nearbyint(in[x] * scale), 0.0F, 255.0F);
-      const auto byte = static_cast<uint8_t>(v);
-      if (grey) {
-        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = byte;
-      } else {
-        row[3 * x + channel] = byte;
+  wide.resize(line.size());
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* up = across.data() + static_cast<size_t>(std::max(0, y - 1)) * sw;
+    const uint8_t* mid = across.data() + static_cast<size_t>(y) * sw;
+    const uint8_t* down = across.data() + static_cast<size_t>(std::min(h - 1, y + 1)) * sw;
+    uint8_t* o = wide.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < w; ++x) o[x] = static_cast<uint8_t>(up[x] | mid[x] | down[x]);
+  }
+}
+
+// Sums of boxes of 2 r + 1 pixels along rows of `n` pixels of four floats
+// (rows `pitch` floats apart), zero beyond the ends; `in` and `out` differ.
+void BoxAcross(const float* in, float* out, int32_t n, int32_t rows, size_t pitch, int32_t r) {
+  const auto at = [](const float* p, int32_t x) { return _mm_loadu_ps(p + 4 * static_cast<size_t>(x)); };
+  for (int32_t y = 0; y < rows; ++y) {
+    const float* i = in + static_cast<size_t>(y) * pitch;
+    float* o = out + static_cast<size_t>(y) * pitch;
+    __m128 acc = _mm_setzero_ps();
+    for (int32_t x = 0; x < std::min(r, n); ++x) acc = _mm_add_ps(acc, at(i, x));
+    int32_t x = 0;
+    // The box's left end off the row, then both ends on it, then its right end off.
+    for (; x < n && x - r - 1 < 0; ++x) {
+      if (x + r < n) acc = _mm_add_ps(acc, at(i, x + r));
+      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
+    }
+    for (; x + r < n; ++x) {
+      acc = _mm_add_ps(acc, _mm_sub_ps(at(i, x + r), at(i, x - r - 1)));
+      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
+    }
+    for (; x < n; ++x) {
+      acc = _mm_sub_ps(acc, at(i, x - r - 1));
+      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
+    }
+  }
+}
+
+// The same down the columns: `floats` (a multiple of 4) a row.
+void BoxDown(const float* in, float* out, size_t floats, int32_t rows, size_t pitch, int32_t r,
+             std::vector<float>& acc) {
+  acc.assign(floats, 0);
+  float* a = acc.data();
+  const auto add = [a, floats](const float* p) {
+    for (size_t k = 0; k < floats; k += 4) {
+      _mm_storeu_ps(a + k, _mm_add_ps(_mm_loadu_ps(a + k), _mm_loadu_ps(p + k)));
+    }
+  };
+  for (int32_t y = 0; y < std::min(r, rows); ++y) add(in + static_cast<size_t>(y) * pitch);
+  for (int32_t y = 0; y < rows; ++y) {
+    const float* plus = y + r < rows ? in + static_cast<size_t>(y + r) * pitch : nullptr;
+    const float* minus = y - r - 1 >= 0 ? in + static_cast<size_t>(y - r - 1) * pitch : nullptr;
+    float* o = out + static_cast<size_t>(y) * pitch;
+    for (size_t k = 0; k < floats; k += 4) {
+      __m128 v = _mm_loadu_ps(a + k);
+      if (plus != nullptr) v = _mm_add_ps(v, _mm_loadu_ps(plus + k));
+      if (minus != nullptr) v = _mm_sub_ps(v, _mm_loadu_ps(minus + k));
+      _mm_storeu_ps(a + k, v);
+      _mm_storeu_ps(o + k, v);
+    }
+  }
+}
+
+// Filters the pixels [x0, x1) x [y0, y1) of the page, reading `margin`
+// pixels around them: the lines found there are taken out of the filtering
+// (their pixels and the one around each weigh nothing, so that no line
+// spreads into the tone beside it) and keep their own pixels.
+struct Filter {
+  double strength;
+  int32_t radius, length, threshold, margin;
+};
+
+void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0,
+                int32_t y0, int32_t x1, int32_t y1) {
+  const int32_t rx0 = std::max(0, x0 - f.margin), rx1 = std::min(image.Width(), x1 + f.margin);
+  const int32_t ry0 = std::max(0, y0 - f.margin), ry1 = std::min(image.Height(), y1 + f.margin);
+  const int32_t rw = rx1 - rx0, rh = ry1 - ry0;
+  const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
+  std::vector<uint8_t> dark(count), line, wide;
+  for (int32_t y = 0; y < rh; ++y) {
+    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
+    uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < rw; ++x, p += 3) d[x] = Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0;
+  }
+  MarkLines(dark, rw, rh, f.length, line);
+  Widen(line, rw, rh, wide);
+  // Blue, green, red and the weight (0 on and beside the lines), each
+  // colour times its weight; the box sums of both give the weighted mean.
+  const size_t pitch = 4 * sw;
+  std::vector<float> a(4 * count), b(4 * count), acc;
+  for (int32_t y = 0; y < rh; ++y) {
+    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
+    const uint8_t* m = wide.data() + static_cast<size_t>(y) * sw;
+    float* o = a.data() + static_cast<size_t>(y) * pitch;
+    for (int32_t x = 0; x < rw; ++x, p += 3, o += 4) {
+      const float keep = m[x] != 0 ? 0.0F : 1.0F;
+      o[0] = p[0] * keep;
+      o[1] = p[1] * keep;
+      o[2] = p[2] * keep;
+      o[3] = keep;
+    }
+  }
+  for (int pass = 0; pass < 3; ++pass) {
+    BoxAcross(a.data(), b.data(), rw, rh, pitch, f.radius);
+    BoxDown(b.data(), a.data(), pitch, rh, pitch, f.radius, acc);
+  }
+  std::vector<float> weights;
+  const auto s = static_cast<float>(f.strength);
+  for (int32_t y = y0; y < y1; ++y) {
+    cells.RowWeights(y, x0, x1, weights);
+    uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0);
+    const size_t at = static_cast<size_t>(y - ry0) * sw + static_cast<size_t>(x0 - rx0);
+    const uint8_t* l = line.data() + at;
+    const float* o = a.data() + 4 * at;
+    for (int32_t x = 0; x < x1 - x0; ++x, p += 3, o += 4) {
+      const float k = s * weights[static_cast<size_t>(x)];
+      if (k <= 0 || l[x] != 0 || o[3] < 0.5F) continue;
+      const float inverse = 1 / o[3];
+      for (int c = 0; c < 3; ++c) {
+        // The mean is within 0 to 255, so is v.
+        const float v = p[c] + k * (o[c] * inverse - p[c]);
+        p[c] = static_cast<uint8_t>(std::min(255, static_cast<int>(v + 0.5F)));
       }
     }
   }
@@ -461,12 +758,7 @@ bool Usable(const DibImage& image) {
 ScreenFound FindScreen(const DibImage& image, int keepPeriod) {
   if (!Usable(image)) return {};
   try {
-    Spectrum s(image.Width(), image.Height());
-    Load(image, -1, s);
-    s.Forward();
-    std::vector<float> power;
-    const PowerMap map(s, power);
-    return Describe(FindLattice(map), keepPeriod);
+    return Describe(SearchPage(image).lattice, keepPeriod);
   } catch (const std::bad_alloc&) {
     return {};
   }
@@ -476,28 +768,29 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
   strength = std::clamp(strength, 0, 100);
   if (strength == 0 || !Usable(image)) return {};
   try {
-    Spectrum s(image.Width(), image.Height());
-    const bool grey = IsGreyPage(image);
-    Load(image, grey ? 0 : -1, s);
-    s.Forward();
-    std::vector<float> power;
-    const PowerMap map(s, power);
-    const Lattice lattice = FindLattice(map);
-    ScreenFound found = Describe(lattice, keepPeriod);
+    const Search search = SearchPage(image);
+    ScreenFound found = Describe(search.lattice, keepPeriod);
     if (!found.found || found.kept) return found;
-    std::vector<float> gain(power.size());
-    found.harmonics = BuildGains(map, lattice, strength / 100.0, gain);
-    Lines lines;
-    lines.core = LinePixels(image, static_cast<int32_t>(std::ceil(2 * found.period)));
-    lines.any = std::find(lines.core.begin(), lines.core.end(), 1) != lines.core.end();
-    if (lines.any) lines.wide = Widened(lines.core, image.Width(), image.Height());
-    lines.radius = static_cast<int32_t>(std::ceil(found.period));
-    for (int channel = 0; channel < (grey ? 1 : 3); ++channel) {
-      FilterChannel(image, channel, grey, s, gain, lines);
+    const ScreenCells cells(image, search.lattice);
+    if (!cells.Any()) return {};  // in no part of the page
+    Filter f{};
+    f.strength = strength / 100.0;
+    f.radius = BoxRadius(found.period);
+    f.length = static_cast<int32_t>(std::ceil(2 * found.period));
+    f.threshold = search.threshold;
+    f.margin = 3 * f.radius + f.length + 2;
+    found.harmonics = Harmonics(search.lattice, f.radius);
+    const int32_t w = image.Width(), h = image.Height();
+    for (int32_t y = 0; y < h; y += kBandRows) {
+      const int32_t y1 = std::min(h, y + kBandRows);
+      for (int32_t x = 0; x < w; x += kBandColumns) {
+        const int32_t x1 = std::min(w, x + kBandColumns);
+        if (cells.AnyIn(x, y, x1, y1)) FilterPart(image, cells, f, x, y, x1, y1);
+      }
     }
     return found;
   } catch (const std::bad_alloc&) {
-    return {};  // no memory: the page as it was (or with its first channels done)
+    return {};  // no memory: the page as it was (or with its first parts done)
   }
 }
 

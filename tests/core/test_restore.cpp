@@ -163,21 +163,25 @@ constexpr double kScreenPeriod = 6;
 // inside `area`, each pixel the share of its 4 x 4 sample points inked (as
 // a scanner's sensor averages); with a `flat` level from 0 to 255 the area
 // is that flat grey instead.
-DibImage ScreenedArt(int32_t w, int32_t h, const DibRect& area, double tone, int flat = -1) {
+Bgr ScreenPixel(int32_t x, int32_t y, double tone) {
   const double k = 2 * 3.14159265358979 / (kScreenPeriod * std::sqrt(2.0));
+  int inked = 0;
+  for (int j = 0; j < 4; ++j) {
+    for (int i = 0; i < 4; ++i) {
+      const double u = x + (i + 0.5) / 4, v = y + (j + 0.5) / 4;
+      inked += 0.5 + 0.25 * (std::cos(k * (u + v)) + std::cos(k * (u - v))) > 1 - tone ? 1 : 0;
+    }
+  }
+  const auto level =
+      static_cast<uint8_t>(std::lround(kPaper.g - inked * (kPaper.g - kInk.g) / 16.0));
+  return Bgr{level, level, level};
+}
+
+DibImage ScreenedArt(int32_t w, int32_t h, const DibRect& area, double tone, int flat = -1) {
   DibImage page = test::MakeImage(w, h, [&](int32_t x, int32_t y) {
     if (x < area.left || x >= area.right || y < area.top || y >= area.bottom) return kPaper;
     if (flat >= 0) return Bgr{uint8_t(flat), uint8_t(flat), uint8_t(flat)};
-    int inked = 0;
-    for (int j = 0; j < 4; ++j) {
-      for (int i = 0; i < 4; ++i) {
-        const double u = x + (i + 0.5) / 4, v = y + (j + 0.5) / 4;
-        inked += 0.5 + 0.25 * (std::cos(k * (u + v)) + std::cos(k * (u - v))) > 1 - tone ? 1 : 0;
-      }
-    }
-    const auto level =
-        static_cast<uint8_t>(std::lround(kPaper.g - inked * (kPaper.g - kInk.g) / 16.0));
-    return Bgr{level, level, level};
+    return ScreenPixel(x, y, tone);
   });
   for (int32_t x = 40; x < w - 40; x += 90) test::FillRect(page, {x, 10, x + 3, h - 10}, kInk);
   test::FillRect(page, {10, h / 2, w - 10, h / 2 + 3}, kInk);
@@ -385,8 +389,9 @@ TEST(RestoreSteps, EachOffLeavesThePageAndOnChangesIt) {
   }
 }
 
-// The widest page there is: despeckle and the JPEG clean-up work at its far
-// right end too (no index wraps, nothing refused for its size).
+// The widest page there is: each step works at its far right end too (no
+// index wraps, nothing refused for its size; the descreen finds a screen
+// that covers only the last 400 columns and filters only there).
 TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
   constexpr int32_t kWidest = 65535;
   const auto changedIn = [](const DibImage& before, const DibImage& after, int32_t x0, int32_t x1) {
@@ -415,6 +420,16 @@ TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
          test::FillRect(p, {kWidest - 7, 0, kWidest, 24}, Bgr{247, 247, 247});
        },
        [](DibImage& p) { return CleanJpegArtefacts(p, nullptr).smoothed > 0; }},
+      {"descreen", 64,
+       [](DibImage& p) {
+         for (int32_t y = 0; y < p.Height(); ++y) {
+           for (int32_t x = kWidest - 400; x < kWidest; ++x) test::SetPixel(p, x, y, ScreenPixel(x, y, 0.4));
+         }
+       },
+       [](DibImage& p) {
+         const ScreenFound found = Descreen(p, 100, 0);
+         return found.found && std::abs(found.period - kScreenPeriod) < 0.3;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
