@@ -2,7 +2,7 @@
 #include "core/descreen.h"
 
 #include <fftw3.h>
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -27,11 +27,10 @@ constexpr float kPeakOverGround = 20;
 constexpr int32_t kLookTile = 128;   // the squares the screen is looked for in
 constexpr int32_t kMostLooks = 128;  // at most this many of them a page
 constexpr int32_t kCell = 64;        // the squares where the screen is told apart
-constexpr int32_t kBandRows = 128;   // filtered this many rows
-constexpr int32_t kBandColumns = 256;  // by at most this many at a time
+constexpr int32_t kPartCells = 4;  // filtered at most this many rows of cells by twice as many
 // A cell holds the screen when this share of its tone's variance or more
 // lies at the lattice's two base frequencies (noise: 1 / its pixels).
-constexpr double kScreenShare = 0.02;
+constexpr double kScreenShare = 0.05;
 
 template <typename T>
 struct FftwFree {
@@ -197,8 +196,9 @@ Lattice FindLattice(const PowerMap& m) {
     for (int32_t kx = 0; kx < m.HalfWidth(); ++kx) {
       const float p = m.At(kx, ky);
       if (p <= bestPower) continue;
-      const double f = std::hypot(m.Fx(kx), m.Fy(ky));
-      if (f < lo || f > hi) continue;
+      const double f2 = m.Fx(kx) * m.Fx(kx) + m.Fy(ky) * m.Fy(ky);
+      if (f2 < lo * lo || f2 > hi * hi) continue;
+      const double f = std::sqrt(f2);
       const Bin b{kx, ky};
       // Isolated first: most bins fail it at their first neighbour.
       if (!m.Isolated(b, BinsFor(m, 0.2 * f))) continue;
@@ -348,27 +348,33 @@ Search SearchPage(const DibImage& image) {
   return search;
 }
 
-// The low-pass filter that takes the screen: three passes of a box of
-// 2 r + 1 pixels across and three down (close to a Gaussian of 0.42
-// periods, which leaves 3 % of the base frequency's amplitude).
-int32_t BoxRadius(double period) {
-  const double sigma = 0.42 * period;
+// The low-pass filter that takes the screen: the page's pixels averaged in
+// squares of `step` (a third of the period, 1 to 8 pixels), then three
+// passes of a box of 2 r + 1 of those across and three down (close to a
+// Gaussian of 0.42 periods, which leaves 3 % of the base frequency's
+// amplitude), read back between the squares' centres.
+int32_t StepFor(double period) { return std::clamp(static_cast<int32_t>(period / 3), 1, 8); }
+int32_t BoxRadius(double period, int32_t step) {
+  const double sigma = 0.42 * period / step;
   return std::max<int32_t>(
       1, static_cast<int32_t>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
 }
 
-// The filter's gain at a frequency (cycles a pixel) along one way.
-double BoxGain(double f, int32_t r) {
-  const double n = 2 * r + 1;
+// |sin(pi f n) / (n sin(pi f))|: the gain of a mean of n pixels.
+double MeanGain(double f, double n) {
   const double s = std::sin(kPi * f);
-  const double g = std::abs(s) < 1e-9 ? 1 : std::sin(kPi * f * n) / (n * s);
-  return std::abs(g * g * g);
+  return std::abs(s) < 1e-9 ? 1 : std::abs(std::sin(kPi * f * n) / (n * s));
+}
+
+// The filter's gain at a frequency (cycles a pixel) along one way.
+double FilterGain(double f, int32_t step, int32_t r) {
+  return MeanGain(f, step) * std::pow(MeanGain(f * step, 2 * r + 1), 3);
 }
 
 // The harmonics m u + n v of the lattice, folded into the band the pixels
 // hold, that the filter takes down by 20 dB or more (those folded next to
 // the page's own tones are not counted).
-int Harmonics(const Lattice& l, int32_t r) {
+int Harmonics(const Lattice& l, int32_t step, int32_t r) {
   const double f = std::hypot(l.ux, l.uy);
   int count = 0;
   for (int a = 0; a <= kHighestOrder; ++a) {
@@ -378,7 +384,7 @@ int Harmonics(const Lattice& l, int32_t r) {
       fx -= std::nearbyint(fx);
       fy -= std::nearbyint(fy);
       if (std::hypot(fx, fy) < 0.3 * f) continue;
-      count += BoxGain(fx, r) * BoxGain(fy, r) <= 0.1 ? 1 : 0;
+      count += FilterGain(fx, step, r) * FilterGain(fy, step, r) <= 0.1 ? 1 : 0;
     }
   }
   return count;
@@ -387,7 +393,8 @@ int Harmonics(const Lattice& l, int32_t r) {
 // Where the screen is: cells of about kCell pixels (the last of each row
 // and column takes the rest), each holding it when a share of its tone's
 // variance of kScreenShare or more lies at the lattice's base frequencies
-// u and v (summed directly, the cell's mean taken off).
+// u and v (summed directly over every other row, the cell's mean taken
+// off).
 class ScreenCells {
  public:
   ScreenCells(const DibImage& image, const Lattice& l)
@@ -409,7 +416,8 @@ class ScreenCells {
       }
     }
     std::vector<float> luma(w);
-    for (int32_t y = 0; y < m_h; ++y) {
+    // Every other row is enough to tell the screen's cells.
+    for (int32_t y = 0; y < m_h; y += 2) {
       const uint8_t* p = image.Row(y);
       for (size_t x = 0; x < w; ++x, p += 3) luma[x] = static_cast<float>(Luma(p[0], p[1], p[2]));
       const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
@@ -485,6 +493,12 @@ class ScreenCells {
   }
 
   bool Any() const { return m_any; }
+  int32_t Across() const { return m_nx; }
+  int32_t Down() const { return m_ny; }
+  // The pixels cell column i (row j) starts at; i = Across(): the width.
+  int32_t Left(int32_t i) const { return i >= m_nx ? m_w : i * kCell; }
+  int32_t Top(int32_t j) const { return j >= m_ny ? m_h : j * kCell; }
+  bool Filtered(int32_t i, int32_t j) const { return m_weight[Index(i, j)] != 0; }
   // Whether any cell meeting the pixels [x0, x1) x [y0, y1) is filtered.
   bool AnyIn(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const {
     for (int32_t j = CellRow(y0); j <= CellRow(y1 - 1); ++j) {
@@ -561,7 +575,7 @@ class ScreenCells {
 // are not: counted forwards and backwards along each way, capped at
 // `length`.
 void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t length,
-               std::vector<uint8_t>& line) {
+               std::vector<uint8_t>& line, std::vector<uint8_t>& ahead) {
   const auto cap = static_cast<uint8_t>(std::min(length, 255));
   const size_t sw = static_cast<size_t>(w);
   line.assign(dark.size(), 0);
@@ -584,7 +598,8 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
   // below.
   // Rows of `ahead` have a pixel more each side, always 0.
   const size_t pw = sw + 2;
-  std::vector<uint8_t> ahead(pw * static_cast<size_t>(h)), below(pw), next(pw);
+  ahead.resize(pw * static_cast<size_t>(h));
+  std::vector<uint8_t> below(pw), next(pw);
   const std::vector<uint8_t> none(pw);
   for (const int32_t dx : {0, 1, -1}) {
     for (int32_t y = 0; y < h; ++y) {
@@ -614,9 +629,10 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
 }
 
 // The lines and the pixel around each.
-void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<uint8_t>& wide) {
+void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<uint8_t>& wide,
+           std::vector<uint8_t>& across) {
   const size_t sw = static_cast<size_t>(w);
-  std::vector<uint8_t> across(line.size());
+  across.resize(line.size());
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* l = line.data() + static_cast<size_t>(y) * sw;
     uint8_t* o = across.data() + static_cast<size_t>(y) * sw;
@@ -691,60 +707,113 @@ void BoxDown(const float* in, float* out, size_t floats, int32_t rows, size_t pi
 // spreads into the tone beside it) and keep their own pixels.
 struct Filter {
   double strength;
-  int32_t radius, length, threshold, margin;
+  int32_t step, radius, length, threshold, margin;
+};
+
+// Blue, green and red of the pixel at `p` and 0.
+inline __m128 PixelOf(const uint8_t* p) {
+  int32_t bytes = 0;
+  std::memcpy(&bytes, p, 3);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
+  return _mm_cvtepi32_ps(v);
+}
+const __m128 kWeightOne = _mm_set_ps(1.0F, 0, 0, 0);
+
+// What FilterPart works in, kept from one part to the next.
+struct Workspace {
+  std::vector<uint8_t> dark, line, wide, ahead, across;
+  std::vector<float> a, b, acc, tx, weights;
+  std::vector<int32_t> left, right;
 };
 
 void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0,
-                int32_t y0, int32_t x1, int32_t y1) {
-  const int32_t rx0 = std::max(0, x0 - f.margin), rx1 = std::min(image.Width(), x1 + f.margin);
-  const int32_t ry0 = std::max(0, y0 - f.margin), ry1 = std::min(image.Height(), y1 + f.margin);
+                int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
+  const int32_t d = f.step;
+  // The part read starts on the page's grid of squares.
+  const int32_t rx0 = std::max(0, x0 - f.margin) / d * d;
+  const int32_t ry0 = std::max(0, y0 - f.margin) / d * d;
+  const int32_t rx1 = std::min(image.Width(), x1 + f.margin);
+  const int32_t ry1 = std::min(image.Height(), y1 + f.margin);
   const int32_t rw = rx1 - rx0, rh = ry1 - ry0;
   const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
-  std::vector<uint8_t> dark(count), line, wide;
+  std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
+  dark.resize(count);
   for (int32_t y = 0; y < rh; ++y) {
     const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
-    uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < rw; ++x, p += 3) d[x] = Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0;
+    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < rw; ++x, p += 3) {
+      o[x] = static_cast<uint8_t>(Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0);
+    }
   }
-  MarkLines(dark, rw, rh, f.length, line);
-  Widen(line, rw, rh, wide);
+  MarkLines(dark, rw, rh, f.length, line, work.ahead);
+  Widen(line, rw, rh, wide, work.across);
   // Blue, green, red and the weight (0 on and beside the lines), each
-  // colour times its weight; the box sums of both give the weighted mean.
-  const size_t pitch = 4 * sw;
-  std::vector<float> a(4 * count), b(4 * count), acc;
+  // colour times its weight, summed over the squares; the filter's sums of
+  // both give the weighted mean.
+  const int32_t lw = (rw + d - 1) / d, lh = (rh + d - 1) / d;
+  const size_t pitch = 4 * static_cast<size_t>(lw);
+  std::vector<float>&a = work.a, &b = work.b, &acc = work.acc;
+  a.assign(pitch * static_cast<size_t>(lh), 0.0F);
+  b.resize(a.size());
   for (int32_t y = 0; y < rh; ++y) {
     const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
     const uint8_t* m = wide.data() + static_cast<size_t>(y) * sw;
-    float* o = a.data() + static_cast<size_t>(y) * pitch;
-    for (int32_t x = 0; x < rw; ++x, p += 3, o += 4) {
-      const float keep = m[x] != 0 ? 0.0F : 1.0F;
-      o[0] = p[0] * keep;
-      o[1] = p[1] * keep;
-      o[2] = p[2] * keep;
-      o[3] = keep;
+    float* o = a.data() + static_cast<size_t>(y / d) * pitch;
+    for (int32_t x = 0; x < rw; ++x, p += 3) {
+      if (m[x] != 0) continue;
+      float* c = o + 4 * static_cast<size_t>(x / d);
+      const __m128 v = _mm_set_ps(1.0F, p[2], p[1], p[0]);
+      _mm_storeu_ps(c, _mm_add_ps(_mm_loadu_ps(c), v));
     }
   }
   for (int pass = 0; pass < 3; ++pass) {
-    BoxAcross(a.data(), b.data(), rw, rh, pitch, f.radius);
-    BoxDown(b.data(), a.data(), pitch, rh, pitch, f.radius, acc);
+    BoxAcross(a.data(), b.data(), lw, lh, pitch, f.radius);
+    BoxDown(b.data(), a.data(), pitch, lh, pitch, f.radius, acc);
   }
-  std::vector<float> weights;
-  const auto s = static_cast<float>(f.strength);
+  // Read back: each pixel between the four squares' centres around it.
+  const auto between = [d](int32_t at, int32_t n, int32_t& i0, int32_t& i1, float& t) {
+    const float c = (static_cast<float>(at) + 0.5F) / static_cast<float>(d) - 0.5F;
+    i0 = std::clamp(static_cast<int32_t>(std::floor(c)), 0, n - 1);
+    i1 = std::min(n - 1, i0 + 1);
+    t = std::clamp(c - static_cast<float>(i0), 0.0F, 1.0F);
+  };
+  const auto across = static_cast<size_t>(x1 - x0);
+  std::vector<int32_t>&left = work.left, &right = work.right;
+  std::vector<float>&tx = work.tx, &weights = work.weights;
+  left.resize(across);
+  right.resize(across);
+  tx.resize(across);
+  for (size_t i = 0; i < across; ++i) {
+    between(x0 + static_cast<int32_t>(i) - rx0, lw, left[i], right[i], tx[i]);
+  }
+  const __m128 s = _mm_set1_ps(static_cast<float>(f.strength));
   for (int32_t y = y0; y < y1; ++y) {
     cells.RowWeights(y, x0, x1, weights);
+    int32_t j0 = 0, j1 = 0;
+    float ty = 0;
+    between(y - ry0, lh, j0, j1, ty);
+    const float* top = a.data() + static_cast<size_t>(j0) * pitch;
+    const float* bottom = a.data() + static_cast<size_t>(j1) * pitch;
+    const __m128 vy = _mm_set1_ps(ty);
     uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0);
-    const size_t at = static_cast<size_t>(y - ry0) * sw + static_cast<size_t>(x0 - rx0);
-    const uint8_t* l = line.data() + at;
-    const float* o = a.data() + 4 * at;
-    for (int32_t x = 0; x < x1 - x0; ++x, p += 3, o += 4) {
-      const float k = s * weights[static_cast<size_t>(x)];
-      if (k <= 0 || l[x] != 0 || o[3] < 0.5F) continue;
-      const float inverse = 1 / o[3];
-      for (int c = 0; c < 3; ++c) {
-        // The mean is within 0 to 255, so is v.
-        const float v = p[c] + k * (o[c] * inverse - p[c]);
-        p[c] = static_cast<uint8_t>(std::min(255, static_cast<int>(v + 0.5F)));
-      }
+    const uint8_t* l = line.data() + static_cast<size_t>(y - ry0) * sw + (x0 - rx0);
+    for (size_t x = 0; x < across; ++x, p += 3) {
+      if (weights[x] <= 0 || l[x] != 0) continue;
+      const auto at = [](const float* row, int32_t i) { return _mm_loadu_ps(row + 4 * static_cast<size_t>(i)); };
+      const __m128 vx = _mm_set1_ps(tx[x]);
+      const __m128 t0 = at(top, left[x]), b0 = at(bottom, left[x]);
+      const __m128 upper = _mm_add_ps(t0, _mm_mul_ps(vx, _mm_sub_ps(at(top, right[x]), t0)));
+      const __m128 lower = _mm_add_ps(b0, _mm_mul_ps(vx, _mm_sub_ps(at(bottom, right[x]), b0)));
+      const __m128 sum = _mm_add_ps(upper, _mm_mul_ps(vy, _mm_sub_ps(lower, upper)));
+      const __m128 weight = _mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 3, 3, 3));
+      if (_mm_cvtss_f32(weight) < 0.5F) continue;  // nothing but lines around
+      const __m128 mean = _mm_div_ps(sum, weight);
+      const __m128 was = PixelOf(p);
+      const __m128 k = _mm_mul_ps(s, _mm_set1_ps(weights[x]));
+      const __m128i v = _mm_cvtps_epi32(_mm_add_ps(was, _mm_mul_ps(k, _mm_sub_ps(mean, was))));
+      const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v));
+      std::memcpy(p, &bytes, 3);
     }
   }
 }
@@ -775,18 +844,48 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
     if (!cells.Any()) return {};  // in no part of the page
     Filter f{};
     f.strength = strength / 100.0;
-    f.radius = BoxRadius(found.period);
+    f.step = StepFor(found.period);
+    f.radius = BoxRadius(found.period, f.step);
     f.length = static_cast<int32_t>(std::ceil(2 * found.period));
     f.threshold = search.threshold;
-    f.margin = 3 * f.radius + f.length + 2;
-    found.harmonics = Harmonics(search.lattice, f.radius);
-    const int32_t w = image.Width(), h = image.Height();
-    for (int32_t y = 0; y < h; y += kBandRows) {
-      const int32_t y1 = std::min(h, y + kBandRows);
-      for (int32_t x = 0; x < w; x += kBandColumns) {
-        const int32_t x1 = std::min(w, x + kBandColumns);
-        if (cells.AnyIn(x, y, x1, y1)) FilterPart(image, cells, f, x, y, x1, y1);
+    f.margin = (3 * f.radius + 2) * f.step + f.length + 2;
+    found.harmonics = Harmonics(search.lattice, f.step, f.radius);
+    Workspace work;
+    // Runs of up to four rows of cells with some filtered, and in them runs
+    // of up to eight columns.
+    const auto columnFiltered = [&cells](int32_t i, int32_t j0, int32_t j1) {
+      for (int32_t j = j0; j < j1; ++j) {
+        if (cells.Filtered(i, j)) return true;
       }
+      return false;
+    };
+    for (int32_t j = 0; j < cells.Down();) {
+      bool any = false;
+      for (int32_t i = 0; i < cells.Across() && !any; ++i) any = cells.Filtered(i, j);
+      if (!any) {
+        ++j;
+        continue;
+      }
+      int32_t j1 = j + 1;
+      const auto rowFiltered = [&cells](int32_t row) {
+        for (int32_t i = 0; i < cells.Across(); ++i) {
+          if (cells.Filtered(i, row)) return true;
+        }
+        return false;
+      };
+      while (j1 < cells.Down() && j1 - j < kPartCells && rowFiltered(j1)) ++j1;
+      for (int32_t i = 0; i < cells.Across();) {
+        if (!columnFiltered(i, j, j1)) {
+          ++i;
+          continue;
+        }
+        int32_t i1 = i + 1;
+        while (i1 < cells.Across() && i1 - i < 2 * kPartCells && columnFiltered(i1, j, j1)) ++i1;
+        FilterPart(image, cells, f, cells.Left(i), cells.Top(j), cells.Left(i1), cells.Top(j1),
+                   work);
+        i = i1;
+      }
+      j = j1;
     }
     return found;
   } catch (const std::bad_alloc&) {

@@ -1,29 +1,36 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Descreen: removes the halftone screen of a printed page.
 //
-// A screen is a lattice of dots: in the page's spectrum (the lightness's
-// Fourier transform, FFTW) it is a few sharp peaks, the lattice's two base
-// frequencies u and v (v = u turned a quarter) and their harmonics
-// m u + n v, standing far above their surroundings, while line art spreads
-// its energy over every frequency. Descreen finds the strongest such peak
-// with a period between 2.5 pixels and 32 (a finer pattern is noise, a
-// coarser one drawing) that has its partner a quarter turn away (parallel
-// lines, hatching, have none and are left) and no peak at half its
-// frequency (then it is a harmonic of a coarser pattern), and then
-// attenuates a small disc around every harmonic
-// up to the Nyquist frequency in each channel: the screened areas become
-// the flat tone they print, the lines keep their edges (the broad spectrum
-// of an edge loses only the discs).
+// A screen is a lattice of dots: in the spectrum of a tile of the page's
+// lightness (FFTW, under a Hann window) it is a few sharp peaks, the
+// lattice's two base frequencies u and v (v = u turned a quarter) and their
+// harmonics m u + n v, standing far above their surroundings, while line
+// art spreads its energy over every frequency. Descreen looks in up to 128
+// tiles of 128 pixels spread over the page (every tile of a small page) for
+// the strongest such peak with a period between 2.5 pixels and 32 (a finer
+// pattern is noise, a coarser one drawing) that has its partner a quarter
+// turn away (parallel lines, hatching, have none and are left) and no peak
+// at half its frequency (then it is a harmonic of a coarser pattern); the
+// screen is the lattice most tiles show, its period and angle their mean.
 //
-//   gain  1 ─────┐         ┌───── 1        strength 100: 0 at the peak
-//                 ╲       ╱                strength  50: 0.5
-//     1 - s        ╲_____╱
-//                  |<R0>|   R0 = a fifth of |u|, then a Gaussian edge
+// Where it lies is told in cells of 64 pixels: a cell holds it when 5 % or
+// more of its tone's variance lies at u and v (summed directly). On those
+// cells and the cells around them (their weight falling to 0 across the
+// outer ones) the page is filtered by a low-pass that leaves 3 % of the
+// base frequency and less of every harmonic: the pixels averaged in
+// squares of a third of the period, three passes of a box across and three
+// down (close to a Gaussian of 0.42 periods), read back between the
+// squares. The page's lines (runs of dark pixels longer than two periods
+// across, down or along a diagonal, which screen dots are not) and the
+// pixel around them weigh nothing in it, so no line spreads into the tone
+// beside it, and the lines keep their own pixels: the screened areas become
+// the flat tone they print, the lines keep their edges. The page is filtered
+// in parts of at most 256 x 512 pixels (and a margin), never whole.
 //
-// The page is padded (its edge pixels repeated) to sizes FFTW factors
-// well. Strength 0 changes nothing; screens coarser than `keepPeriod`
-// pixels (0: none kept) are art, not print, and are left. The page must be
-// 24 bits (others are left alone). A grey page is transformed once.
+// Strength s from 0 to 100 mixes the filtered tone in (s / 100); 0 changes
+// nothing. Screens coarser than `keepPeriod` pixels (0: none kept) are art,
+// not print, and are left. The page must be 24 bits and at least 16 x 16
+// (others are left alone).
 #pragma once
 
 #include "core/dib_image.h"
@@ -35,7 +42,7 @@ struct ScreenFound {
   bool kept = false;   // coarser than the limit: left as art
   double period = 0;   // pixels from dot to dot along u
   double angle = 0;    // of u, degrees, 0 to 90
-  int harmonics = 0;   // peaks attenuated
+  int harmonics = 0;   // harmonics the filter takes down by 20 dB or more
   friend bool operator==(const ScreenFound&, const ScreenFound&) = default;
 };
 
