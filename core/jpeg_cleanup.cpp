@@ -196,35 +196,43 @@ int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, bool v
   return smoothed;
 }
 
-int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
-  const int32_t w = image.Width(), h = image.Height();
+// The vertical block edges (columns 8, 16, ..., three pixels each side
+// needed) of rows [y0, y1): 16 rows at a time, then one by one.
+int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds& t,
+                       bool vectors) {
+  const int32_t w = image.Width();
   int64_t smoothed = 0;
-  // Vertical edges: columns 8, 16, ... (three pixels each side needed).
-  int32_t y = 0;
+  int32_t y = y0;
 #if defined(__SSE2__)
   if (vectors) {
     const __m128i edge = _mm_set1_epi8(static_cast<char>(t.edge - 1));
     const __m128i flat = _mm_set1_epi8(static_cast<char>(t.flat));
-    for (; y + 16 <= h; y += 16) {
+    for (; y + 16 <= y1; y += 16) {
       uint8_t* rows[16];
       for (int r = 0; r < 16; ++r) rows[r] = image.Row(y + r);
       for (int32_t x = 8; x + 3 <= w; x += 8) smoothed += SmoothColumnEdge16(rows, x, edge, flat);
     }
   }
 #endif
-  for (; y < h; ++y) {
+  for (; y < y1; ++y) {
     uint8_t* row = image.Row(y);
     for (int32_t x = 8; x + 3 <= w; x += 8) {
       for (int c = 0; c < 3; ++c) smoothed += SmoothEdge(row + 3 * x + c, 3, t) ? 1 : 0;
     }
   }
-  // Horizontal edges: rows 8, 16, ... from the top.
-  const auto bytes = static_cast<size_t>(w) * 3;
-  for (y = 8; y + 3 <= h; y += 8) {
-    uint8_t* const rows[6] = {image.Row(y - 3), image.Row(y - 2), image.Row(y - 1),
-                              image.Row(y),     image.Row(y + 1), image.Row(y + 2)};
-    smoothed += SmoothRowEdge(rows, bytes, t, vectors);
-  }
+  return smoothed;
+}
+
+// The horizontal block edge above row y (a multiple of 8, y + 3 <= height).
+int64_t DeblockRows(DibImage& image, int32_t y, const Thresholds& t, bool vectors) {
+  uint8_t* const rows[6] = {image.Row(y - 3), image.Row(y - 2), image.Row(y - 1),
+                            image.Row(y),     image.Row(y + 1), image.Row(y + 2)};
+  return SmoothRowEdge(rows, static_cast<size_t>(image.Width()) * 3, t, vectors);
+}
+
+int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
+  int64_t smoothed = DeblockColumns(image, 0, image.Height(), t, vectors);
+  for (int32_t y = 8; y + 3 <= image.Height(); y += 8) smoothed += DeblockRows(image, y, t, vectors);
   return smoothed;
 }
 
@@ -234,6 +242,43 @@ int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
 // on a block's border rings in neither block.)
 constexpr int kEdgeBlockSpan = 3;
 
+#if defined(__SSE2__)
+// The flags of the row of blocks `by`: the lowest and highest byte of each
+// column of its rows (16 at a time), then of each block's green bytes in
+// them.
+void EdgeBlockRow(const DibImage& image, int ring, int32_t by, int32_t across,
+                  std::vector<uint8_t>& low, std::vector<uint8_t>& high, uint8_t* flags) {
+  const int32_t w = image.Width(), h = image.Height();
+  const size_t bytes = static_cast<size_t>(w) * 3;
+  const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
+  low.assign(image.Row(y0), image.Row(y0) + bytes);
+  high.assign(image.Row(y0), image.Row(y0) + bytes);
+  for (int32_t y = y0 + 1; y < y1; ++y) {
+    const uint8_t* row = image.Row(y);
+    size_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+      auto* l = reinterpret_cast<__m128i*>(low.data() + i);
+      auto* u = reinterpret_cast<__m128i*>(high.data() + i);
+      _mm_storeu_si128(l, _mm_min_epu8(_mm_loadu_si128(l), v));
+      _mm_storeu_si128(u, _mm_max_epu8(_mm_loadu_si128(u), v));
+    }
+    for (; i < bytes; ++i) {
+      low[i] = std::min(low[i], row[i]);
+      high[i] = std::max(high[i], row[i]);
+    }
+  }
+  for (int32_t bx = 0; bx < across; ++bx) {
+    uint8_t l = 255, u = 0;
+    for (int32_t x = 8 * bx; x < std::min(w, 8 * bx + 8); ++x) {
+      l = std::min(l, low[3 * static_cast<size_t>(x) + 1]);
+      u = std::max(u, high[3 * static_cast<size_t>(x) + 1]);
+    }
+    flags[bx] = u - l > kEdgeBlockSpan * ring ? 1 : 0;
+  }
+}
+#endif
+
 // One flag a block of 8 x 8 pixels, rows of blocks from the top.
 std::vector<uint8_t> EdgeBlocks(const DibImage& image, int ring, int32_t across, int32_t down,
                                 bool vectors) {
@@ -242,38 +287,10 @@ std::vector<uint8_t> EdgeBlocks(const DibImage& image, int ring, int32_t across,
   std::vector<uint8_t> flags(static_cast<size_t>(across) * static_cast<size_t>(down));
 #if defined(__SSE2__)
   if (vectors) {
-    // The lowest and highest byte of each column of the row of blocks, then
-    // of each block's green bytes in them.
-    const size_t bytes = static_cast<size_t>(w) * 3;
-    std::vector<uint8_t> low(bytes), high(bytes);
+    std::vector<uint8_t> low, high;
     for (int32_t by = 0; by < down; ++by) {
-      const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
-      std::copy_n(image.Row(y0), bytes, low.data());
-      std::copy_n(image.Row(y0), bytes, high.data());
-      for (int32_t y = y0 + 1; y < y1; ++y) {
-        const uint8_t* row = image.Row(y);
-        size_t i = 0;
-        for (; i + 16 <= bytes; i += 16) {
-          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-          auto* l = reinterpret_cast<__m128i*>(low.data() + i);
-          auto* u = reinterpret_cast<__m128i*>(high.data() + i);
-          _mm_storeu_si128(l, _mm_min_epu8(_mm_loadu_si128(l), v));
-          _mm_storeu_si128(u, _mm_max_epu8(_mm_loadu_si128(u), v));
-        }
-        for (; i < bytes; ++i) {
-          low[i] = std::min(low[i], row[i]);
-          high[i] = std::max(high[i], row[i]);
-        }
-      }
-      for (int32_t bx = 0; bx < across; ++bx) {
-        uint8_t l = 255, u = 0;
-        for (int32_t x = 8 * bx; x < std::min(w, 8 * bx + 8); ++x) {
-          l = std::min(l, low[3 * static_cast<size_t>(x) + 1]);
-          u = std::max(u, high[3 * static_cast<size_t>(x) + 1]);
-        }
-        flags[static_cast<size_t>(by) * static_cast<size_t>(across) + static_cast<size_t>(bx)] =
-            u - l > kEdgeBlockSpan * ring ? 1 : 0;
-      }
+      EdgeBlockRow(image, ring, by, across, low, high,
+                   flags.data() + static_cast<size_t>(by) * static_cast<size_t>(across));
     }
     return flags;
   }
@@ -385,44 +402,99 @@ void DeringEdgePixel(const uint8_t* up, const uint8_t* mid, const uint8_t* down,
 // One pass of the filter over the blocks that hold an edge. A row of blocks
 // is filtered into `out` from the page as it was and then written back; the
 // last row of the row of blocks above is kept as it was in `above`.
-void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& flags, int32_t across,
-            int32_t down, bool vectors) {
+// The filter over the row of blocks `by` (its flags `flag`), into `out`
+// from the page as it is, `above` the row above as it was before the row of
+// blocks above was filtered; then `above` takes this one's last row and the
+// filtered bytes go back.
+void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, int32_t across,
+                    int32_t by, std::vector<uint8_t>& above, std::vector<uint8_t>& out,
+                    bool vectors) {
   const int32_t w = image.Width(), h = image.Height();
   const size_t bytes = static_cast<size_t>(w) * 3;
-  std::vector<uint8_t> above(bytes), out(bytes * 8);
-  std::copy_n(image.Row(0), bytes, above.data());
-  for (int32_t by = 0; by < down; ++by) {
-    const uint8_t* flag = flags.data() + static_cast<size_t>(by) * across;
-    const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
-    for (int32_t y = y0; y < y1; ++y) {
-      const uint8_t* up = y == y0 ? above.data() : image.Row(y - 1);
-      const uint8_t* mid = image.Row(y);
-      const uint8_t* below = image.Row(std::min(h - 1, y + 1));
-      uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
-      for (int32_t bx = 0; bx < across; ++bx) {
-        if (flag[bx] == 0) continue;
-        const int32_t first = bx;
-        while (bx + 1 < across && flag[bx + 1] != 0) ++bx;  // a run of them at once
-        const int32_t x0 = 8 * first, x1 = std::min(w, 8 * bx + 8);
-        const int32_t inner0 = std::max(1, x0), inner1 = std::min(w - 1, x1);
-        if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, vectors);
-        if (x0 == 0) DeringEdgePixel(up, mid, below, o, 0, w, t.ring);
-        if (x1 == w && w > 1) DeringEdgePixel(up, mid, below, o, w - 1, w, t.ring);
-      }
+  const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
+  for (int32_t y = y0; y < y1; ++y) {
+    const uint8_t* up = y == y0 ? above.data() : image.Row(y - 1);
+    const uint8_t* mid = image.Row(y);
+    const uint8_t* below = image.Row(std::min(h - 1, y + 1));
+    uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
+    for (int32_t bx = 0; bx < across; ++bx) {
+      if (flag[bx] == 0) continue;
+      const int32_t first = bx;
+      while (bx + 1 < across && flag[bx + 1] != 0) ++bx;  // a run of them at once
+      const int32_t x0 = 8 * first, x1 = std::min(w, 8 * bx + 8);
+      const int32_t inner0 = std::max(1, x0), inner1 = std::min(w - 1, x1);
+      if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, vectors);
+      if (x0 == 0) DeringEdgePixel(up, mid, below, o, 0, w, t.ring);
+      if (x1 == w && w > 1) DeringEdgePixel(up, mid, below, o, w - 1, w, t.ring);
     }
-    std::copy_n(image.Row(y1 - 1), bytes, above.data());
-    for (int32_t y = y0; y < y1; ++y) {
-      const uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
-      uint8_t* row = image.Row(y);
-      for (int32_t bx = 0; bx < across; ++bx) {
-        if (flag[bx] == 0) continue;
-        const size_t from = 24 * static_cast<size_t>(bx);
-        while (bx + 1 < across && flag[bx + 1] != 0) ++bx;
-        std::copy(o + from, o + std::min(bytes, 24 * static_cast<size_t>(bx) + 24), row + from);
-      }
+  }
+  std::copy_n(image.Row(y1 - 1), bytes, above.data());
+  for (int32_t y = y0; y < y1; ++y) {
+    const uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
+    uint8_t* row = image.Row(y);
+    for (int32_t bx = 0; bx < across; ++bx) {
+      if (flag[bx] == 0) continue;
+      const size_t from = 24 * static_cast<size_t>(bx);
+      while (bx + 1 < across && flag[bx + 1] != 0) ++bx;
+      std::copy(o + from, o + std::min(bytes, 24 * static_cast<size_t>(bx) + 24), row + from);
     }
   }
 }
+
+// One pass of the filter over the blocks that hold an edge, row of blocks
+// by row of blocks from the top.
+void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& flags, int32_t across,
+            int32_t down, bool vectors) {
+  const size_t bytes = static_cast<size_t>(image.Width()) * 3;
+  std::vector<uint8_t> above(image.Row(0), image.Row(0) + bytes), out(bytes * 8);
+  for (int32_t by = 0; by < down; ++by) {
+    DeringBlockRow(image, t, flags.data() + static_cast<size_t>(by) * across, across, by, above, out,
+                   vectors);
+  }
+}
+
+#if defined(__SSE2__)
+// The whole clean-up in one walk down the page, each row of blocks while
+// it is in the cache: at row of blocks k its flags and the first ringing
+// pass, the second pass on row k - 1 (whose rows below now have had the
+// first), the vertical block edges of the 16 rows above that, and the
+// horizontal block edges whose six rows are done. Gives the bytes of the
+// steps one after the other over the whole page.
+int64_t CleanInOneWalk(DibImage& image, const Thresholds& t) {
+  const int32_t h = image.Height();
+  const int32_t across = (image.Width() + 7) / 8, down = (h + 7) / 8;
+  const size_t bytes = static_cast<size_t>(image.Width()) * 3;
+  std::vector<uint8_t> flags(static_cast<size_t>(across) * static_cast<size_t>(down));
+  std::vector<uint8_t> low, high, out(bytes * 8);
+  std::vector<uint8_t> above1(image.Row(0), image.Row(0) + bytes), above2;
+  int64_t smoothed = 0;
+  int32_t columnsDone = 0, rowEdge = 8;  // rows with their vertical edges done; next row edge
+  const auto flagsOf = [&](int32_t by) { return flags.data() + static_cast<size_t>(by) * across; };
+  const auto edgesUpTo = [&](int32_t final) {  // rows [0, final) have had both passes
+    const int32_t to = final == h ? h : final / 16 * 16;
+    if (to > columnsDone) {
+      smoothed += DeblockColumns(image, columnsDone, to, t, true);
+      columnsDone = to;
+    }
+    for (; rowEdge + 3 <= h && rowEdge + 3 <= columnsDone; rowEdge += 8) {
+      smoothed += DeblockRows(image, rowEdge, t, true);
+    }
+  };
+  for (int32_t k = 0; k <= down; ++k) {
+    if (k < down) {
+      EdgeBlockRow(image, t.ring, k, across, low, high, flagsOf(k));
+      DeringBlockRow(image, t, flagsOf(k), across, k, above1, out, true);
+    }
+    if (k >= 1) {
+      if (k == 1) above2.assign(image.Row(0), image.Row(0) + bytes);
+      DeringBlockRow(image, t, flagsOf(k - 1), across, k - 1, above2, out, true);
+      edgesUpTo(std::min(h, 8 * k));
+    }
+  }
+  edgesUpTo(h);
+  return smoothed;
+}
+#endif
 
 }  // namespace
 
@@ -447,6 +519,12 @@ JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* table
   found.flat = t.flat;
   found.ring = t.ring;
   try {
+#if defined(__SSE2__)
+    if (vectors) {
+      found.smoothed = CleanInOneWalk(image, t);
+      return found;
+    }
+#endif
     const int32_t across = (image.Width() + 7) / 8, down = (image.Height() + 7) / 8;
     const std::vector<uint8_t> flags = EdgeBlocks(image, t.ring, across, down, vectors);
     // Twice: the halo of an edge reaches a few pixels into its block.
