@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -406,22 +407,33 @@ void DeringEdgePixel(const uint8_t* up, const uint8_t* mid, const uint8_t* down,
 // from the page as it is, `above` the row above as it was before the row of
 // blocks above was filtered; then `above` takes this one's last row and the
 // filtered bytes go back.
+// Kept from one row of blocks to the next: the filtered rows, the runs.
+struct DeringWork {
+  std::vector<uint8_t> out;
+  std::vector<std::pair<int32_t, int32_t>> runs;
+};
+
 void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, int32_t across,
-                    int32_t by, std::vector<uint8_t>& above, std::vector<uint8_t>& out,
-                    bool vectors) {
+                    int32_t by, std::vector<uint8_t>& above, DeringWork& work, bool vectors) {
   const int32_t w = image.Width(), h = image.Height();
   const size_t bytes = static_cast<size_t>(w) * 3;
   const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
+  // The runs of blocks that hold an edge, filtered at once: first and last.
+  std::vector<std::pair<int32_t, int32_t>>& runs = work.runs;
+  runs.clear();
+  for (int32_t bx = 0; bx < across; ++bx) {
+    if (flag[bx] == 0) continue;
+    const int32_t first = bx;
+    while (bx + 1 < across && flag[bx + 1] != 0) ++bx;
+    runs.emplace_back(first, bx);
+  }
   for (int32_t y = y0; y < y1; ++y) {
     const uint8_t* up = y == y0 ? above.data() : image.Row(y - 1);
     const uint8_t* mid = image.Row(y);
     const uint8_t* below = image.Row(std::min(h - 1, y + 1));
-    uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
-    for (int32_t bx = 0; bx < across; ++bx) {
-      if (flag[bx] == 0) continue;
-      const int32_t first = bx;
-      while (bx + 1 < across && flag[bx + 1] != 0) ++bx;  // a run of them at once
-      const int32_t x0 = 8 * first, x1 = std::min(w, 8 * bx + 8);
+    uint8_t* o = work.out.data() + static_cast<size_t>(y - y0) * bytes;
+    for (const auto& [first, last] : runs) {
+      const int32_t x0 = 8 * first, x1 = std::min(w, 8 * last + 8);
       const int32_t inner0 = std::max(1, x0), inner1 = std::min(w - 1, x1);
       if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, vectors);
       if (x0 == 0) DeringEdgePixel(up, mid, below, o, 0, w, t.ring);
@@ -430,13 +442,11 @@ void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, i
   }
   std::copy_n(image.Row(y1 - 1), bytes, above.data());
   for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t* o = out.data() + static_cast<size_t>(y - y0) * bytes;
+    const uint8_t* o = work.out.data() + static_cast<size_t>(y - y0) * bytes;
     uint8_t* row = image.Row(y);
-    for (int32_t bx = 0; bx < across; ++bx) {
-      if (flag[bx] == 0) continue;
-      const size_t from = 24 * static_cast<size_t>(bx);
-      while (bx + 1 < across && flag[bx + 1] != 0) ++bx;
-      std::copy(o + from, o + std::min(bytes, 24 * static_cast<size_t>(bx) + 24), row + from);
+    for (const auto& [first, last] : runs) {
+      const size_t from = 24 * static_cast<size_t>(first);
+      std::copy(o + from, o + std::min(bytes, 24 * static_cast<size_t>(last) + 24), row + from);
     }
   }
 }
@@ -446,10 +456,12 @@ void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, i
 void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& flags, int32_t across,
             int32_t down, bool vectors) {
   const size_t bytes = static_cast<size_t>(image.Width()) * 3;
-  std::vector<uint8_t> above(image.Row(0), image.Row(0) + bytes), out(bytes * 8);
+  std::vector<uint8_t> above(image.Row(0), image.Row(0) + bytes);
+  DeringWork work;
+  work.out.resize(bytes * 8);
   for (int32_t by = 0; by < down; ++by) {
-    DeringBlockRow(image, t, flags.data() + static_cast<size_t>(by) * across, across, by, above, out,
-                   vectors);
+    DeringBlockRow(image, t, flags.data() + static_cast<size_t>(by) * across, across, by, above,
+                   work, vectors);
   }
 }
 
@@ -465,7 +477,9 @@ int64_t CleanInOneWalk(DibImage& image, const Thresholds& t) {
   const int32_t across = (image.Width() + 7) / 8, down = (h + 7) / 8;
   const size_t bytes = static_cast<size_t>(image.Width()) * 3;
   std::vector<uint8_t> flags(static_cast<size_t>(across) * static_cast<size_t>(down));
-  std::vector<uint8_t> low, high, out(bytes * 8);
+  std::vector<uint8_t> low, high;
+  DeringWork work;
+  work.out.resize(bytes * 8);
   std::vector<uint8_t> above1(image.Row(0), image.Row(0) + bytes), above2;
   int64_t smoothed = 0;
   int32_t columnsDone = 0, rowEdge = 8;  // rows with their vertical edges done; next row edge
@@ -483,11 +497,11 @@ int64_t CleanInOneWalk(DibImage& image, const Thresholds& t) {
   for (int32_t k = 0; k <= down; ++k) {
     if (k < down) {
       EdgeBlockRow(image, t.ring, k, across, low, high, flagsOf(k));
-      DeringBlockRow(image, t, flagsOf(k), across, k, above1, out, true);
+      DeringBlockRow(image, t, flagsOf(k), across, k, above1, work, true);
     }
     if (k >= 1) {
       if (k == 1) above2.assign(image.Row(0), image.Row(0) + bytes);
-      DeringBlockRow(image, t, flagsOf(k - 1), across, k - 1, above2, out, true);
+      DeringBlockRow(image, t, flagsOf(k - 1), across, k - 1, above2, work, true);
       edgesUpTo(std::min(h, 8 * k));
     }
   }
