@@ -42,12 +42,21 @@ using FftwBuffer = std::unique_ptr<T, FftwFree<T>>;
 // FFTW's planner is not thread-safe (executing a plan on other arrays is):
 // one plan a tile size, made once for the process under a lock.
 fftwf_plan PlanFor(int32_t w, int32_t h) {
-  static std::mutex mutex;
   struct Plan {
     int32_t w, h;
     fftwf_plan plan;
   };
-  static std::vector<Plan> plans;
+  // Destroyed when the program ends.
+  struct Plans : std::vector<Plan> {
+    Plans() = default;
+    Plans(const Plans&) = delete;
+    Plans& operator=(const Plans&) = delete;
+    ~Plans() {
+      for (const Plan& p : *this) fftwf_destroy_plan(p.plan);
+    }
+  };
+  static std::mutex mutex;
+  static Plans plans;
   const std::lock_guard<std::mutex> lock(mutex);
   for (const Plan& p : plans) {
     if (p.w == w && p.h == h) return p.plan;
