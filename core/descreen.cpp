@@ -410,73 +410,7 @@ class ScreenCells {
       : m_w(image.Width()), m_h(image.Height()), m_nx(std::max(1, m_w / kCell)),
         m_ny(std::max(1, m_h / kCell)) {
     const size_t cells = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
-    std::vector<Sums> sums(cells);
-    // cos and sin of 2 pi (u x) and (v x) across, and their running sums.
-    const size_t w = static_cast<size_t>(m_w);
-    std::vector<float> table(4 * w);
-    std::vector<double> running(4 * (w + 1));
-    for (size_t x = 0; x < w; ++x) {
-      const double pu = 2 * kPi * (l.ux * static_cast<double>(x) - std::floor(l.ux * static_cast<double>(x)));
-      const double pv = 2 * kPi * (l.vx * static_cast<double>(x) - std::floor(l.vx * static_cast<double>(x)));
-      const double t[4] = {std::cos(pu), std::sin(pu), std::cos(pv), std::sin(pv)};
-      for (int k = 0; k < 4; ++k) {
-        table[k * w + x] = static_cast<float>(t[k]);
-        running[k * (w + 1) + x + 1] = running[k * (w + 1) + x] + t[k];
-      }
-    }
-    std::vector<float> luma(w);
-    // Every other row is enough to tell the screen's cells.
-    for (int32_t y = 0; y < m_h; y += 2) {
-      const uint8_t* p = image.Row(y);
-      for (size_t x = 0; x < w; ++x, p += 3) luma[x] = static_cast<float>(Luma(p[0], p[1], p[2]));
-      const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
-      const double bv = 2 * kPi * (l.vy * y - std::floor(l.vy * y));
-      const double cu = std::cos(bu), su = std::sin(bu), cv = std::cos(bv), sv = std::sin(bv);
-      Sums* row = sums.data() + static_cast<size_t>(CellRow(y)) * static_cast<size_t>(m_nx);
-      for (int32_t i = 0; i < m_nx; ++i) {
-        const size_t x0 = static_cast<size_t>(i) * kCell;
-        const size_t x1 = i + 1 == m_nx ? w : x0 + kCell;
-        __m128 vs = _mm_setzero_ps(), vq = vs, vc1 = vs, vs1 = vs, vc2 = vs, vs2 = vs;
-        size_t x = x0;
-        for (; x + 4 <= x1; x += 4) {
-          const __m128 v = _mm_loadu_ps(luma.data() + x);
-          vs = _mm_add_ps(vs, v);
-          vq = _mm_add_ps(vq, _mm_mul_ps(v, v));
-          vc1 = _mm_add_ps(vc1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + x)));
-          vs1 = _mm_add_ps(vs1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + w + x)));
-          vc2 = _mm_add_ps(vc2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 2 * w + x)));
-          vs2 = _mm_add_ps(vs2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 3 * w + x)));
-        }
-        const auto total = [](__m128 v) {
-          alignas(16) float f[4];
-          _mm_store_ps(f, v);
-          return (f[0] + f[1]) + (f[2] + f[3]);
-        };
-        float s = total(vs), q = total(vq), c1 = total(vc1), s1 = total(vs1), c2 = total(vc2),
-              s2 = total(vs2);
-        for (; x < x1; ++x) {
-          const float v = luma[x];
-          s += v;
-          q += v * v;
-          c1 += v * table[x];
-          s1 += v * table[w + x];
-          c2 += v * table[2 * w + x];
-          s2 += v * table[3 * w + x];
-        }
-        const auto window = [&](int k) {
-          return running[k * (w + 1) + x1] - running[k * (w + 1) + x0];
-        };
-        Sums& cell = row[i];
-        cell.n += static_cast<double>(x1 - x0);
-        cell.s += s;
-        cell.q += q;
-        // sum v e^-i(a + b) = (C - i S)(cos b - i sin b), and the same of 1.
-        cell.u.Add(c1, s1, cu, su);
-        cell.v.Add(c2, s2, cv, sv);
-        cell.u1.Add(window(0), window(1), cu, su);
-        cell.v1.Add(window(2), window(3), cv, sv);
-      }
-    }
+    const std::vector<Sums> sums = Sum(image, l);
     std::vector<uint8_t> screen(cells);
     for (size_t i = 0; i < cells; ++i) {
       const Sums& c = sums[i];
@@ -560,6 +494,78 @@ class ScreenCells {
     double n = 0, s = 0, q = 0;
     Phasor u, v, u1, v1;
   };
+  // The sums of each cell over every other row.
+  std::vector<Sums> Sum(const DibImage& image, const Lattice& l) const {
+    std::vector<Sums> sums(static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny));
+    // cos and sin of 2 pi (u x) and (v x) across, and their running sums.
+    const size_t w = static_cast<size_t>(m_w);
+    std::vector<float> table(4 * w);
+    std::vector<double> running(4 * (w + 1));
+    for (size_t x = 0; x < w; ++x) {
+      const double pu = 2 * kPi * (l.ux * static_cast<double>(x) - std::floor(l.ux * static_cast<double>(x)));
+      const double pv = 2 * kPi * (l.vx * static_cast<double>(x) - std::floor(l.vx * static_cast<double>(x)));
+      const double t[4] = {std::cos(pu), std::sin(pu), std::cos(pv), std::sin(pv)};
+      for (int k = 0; k < 4; ++k) {
+        table[k * w + x] = static_cast<float>(t[k]);
+        running[k * (w + 1) + x + 1] = running[k * (w + 1) + x] + t[k];
+      }
+    }
+    std::vector<float> luma(w);
+    // Every other row is enough to tell the screen's cells.
+    for (int32_t y = 0; y < m_h; y += 2) {
+      const uint8_t* p = image.Row(y);
+      for (size_t x = 0; x < w; ++x, p += 3) luma[x] = static_cast<float>(Luma(p[0], p[1], p[2]));
+      const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
+      const double bv = 2 * kPi * (l.vy * y - std::floor(l.vy * y));
+      const double cu = std::cos(bu), su = std::sin(bu), cv = std::cos(bv), sv = std::sin(bv);
+      Sums* row = sums.data() + static_cast<size_t>(CellRow(y)) * static_cast<size_t>(m_nx);
+      for (int32_t i = 0; i < m_nx; ++i) {
+        const size_t x0 = static_cast<size_t>(i) * kCell;
+        const size_t x1 = i + 1 == m_nx ? w : x0 + kCell;
+        __m128 vs = _mm_setzero_ps(), vq = vs, vc1 = vs, vs1 = vs, vc2 = vs, vs2 = vs;
+        size_t x = x0;
+        for (; x + 4 <= x1; x += 4) {
+          const __m128 v = _mm_loadu_ps(luma.data() + x);
+          vs = _mm_add_ps(vs, v);
+          vq = _mm_add_ps(vq, _mm_mul_ps(v, v));
+          vc1 = _mm_add_ps(vc1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + x)));
+          vs1 = _mm_add_ps(vs1, _mm_mul_ps(v, _mm_loadu_ps(table.data() + w + x)));
+          vc2 = _mm_add_ps(vc2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 2 * w + x)));
+          vs2 = _mm_add_ps(vs2, _mm_mul_ps(v, _mm_loadu_ps(table.data() + 3 * w + x)));
+        }
+        const auto total = [](__m128 v) {
+          alignas(16) float f[4];
+          _mm_store_ps(f, v);
+          return (f[0] + f[1]) + (f[2] + f[3]);
+        };
+        float s = total(vs), q = total(vq), c1 = total(vc1), s1 = total(vs1), c2 = total(vc2),
+              s2 = total(vs2);
+        for (; x < x1; ++x) {
+          const float v = luma[x];
+          s += v;
+          q += v * v;
+          c1 += v * table[x];
+          s1 += v * table[w + x];
+          c2 += v * table[2 * w + x];
+          s2 += v * table[3 * w + x];
+        }
+        const auto window = [&](int k) {
+          return running[k * (w + 1) + x1] - running[k * (w + 1) + x0];
+        };
+        Sums& cell = row[i];
+        cell.n += static_cast<double>(x1 - x0);
+        cell.s += s;
+        cell.q += q;
+        // sum v e^-i(a + b) = (C - i S)(cos b - i sin b), and the same of 1.
+        cell.u.Add(c1, s1, cu, su);
+        cell.v.Add(c2, s2, cv, sv);
+        cell.u1.Add(window(0), window(1), cu, su);
+        cell.v1.Add(window(2), window(3), cv, sv);
+      }
+    }
+    return sums;
+  }
+
   // The cell whose centre is at or before `at` (its centre at 32 + 64 i),
   // and how far `at` is on to the next one's; 0 past the last.
   static int32_t Between(int32_t at, int32_t count, double& t) {
@@ -736,51 +742,21 @@ struct Workspace {
   std::vector<int32_t> left, right;
 };
 
-void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0,
-                int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
+// Where FilterPart works: the pixels filtered, the first pixel it reads and
+// how many it reads across, the squares' plane.
+struct Part {
+  int32_t x0, y0, x1, y1, rx0, ry0, rw, lw, lh;
+};
+
+// Writes the filter's result back: each pixel between the four squares'
+// centres around it, mixed in by the strength and the cells' weight.
+void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const Part& part,
+              Workspace& work) {
+  const auto [x0, y0, x1, y1, rx0, ry0, rw, lw, lh] = part;
   const int32_t d = f.step;
-  // The part read starts on the page's grid of squares.
-  const int32_t rx0 = std::max(0, x0 - f.margin) / d * d;
-  const int32_t ry0 = std::max(0, y0 - f.margin) / d * d;
-  const int32_t rx1 = std::min(image.Width(), x1 + f.margin);
-  const int32_t ry1 = std::min(image.Height(), y1 + f.margin);
-  const int32_t rw = rx1 - rx0, rh = ry1 - ry0;
-  const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
-  std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
-  dark.resize(count);
-  for (int32_t y = 0; y < rh; ++y) {
-    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
-    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < rw; ++x, p += 3) {
-      o[x] = static_cast<uint8_t>(Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0);
-    }
-  }
-  MarkLines(dark, rw, rh, f.length, line, work.ahead);
-  Widen(line, rw, rh, wide, work.across);
-  // Blue, green, red and the weight (0 on and beside the lines), each
-  // colour times its weight, summed over the squares; the filter's sums of
-  // both give the weighted mean.
-  const int32_t lw = (rw + d - 1) / d, lh = (rh + d - 1) / d;
-  const size_t pitch = 4 * static_cast<size_t>(lw);
-  std::vector<float>&a = work.a, &b = work.b, &acc = work.acc;
-  a.assign(pitch * static_cast<size_t>(lh), 0.0F);
-  b.resize(a.size());
-  for (int32_t y = 0; y < rh; ++y) {
-    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
-    const uint8_t* m = wide.data() + static_cast<size_t>(y) * sw;
-    float* o = a.data() + static_cast<size_t>(y / d) * pitch;
-    for (int32_t x = 0; x < rw; ++x, p += 3) {
-      if (m[x] != 0) continue;
-      float* c = o + 4 * static_cast<size_t>(x / d);
-      const __m128 v = _mm_set_ps(1.0F, p[2], p[1], p[0]);
-      _mm_storeu_ps(c, _mm_add_ps(_mm_loadu_ps(c), v));
-    }
-  }
-  for (int pass = 0; pass < 3; ++pass) {
-    BoxAcross(a.data(), b.data(), lw, lh, pitch, f.radius);
-    BoxDown(b.data(), a.data(), pitch, lh, pitch, f.radius, acc);
-  }
-  // Read back: each pixel between the four squares' centres around it.
+  const size_t sw = static_cast<size_t>(rw), pitch = 4 * static_cast<size_t>(lw);
+  const std::vector<float>& a = work.a;
+  const std::vector<uint8_t>& line = work.line;
   const auto between = [d](int32_t at, int32_t n, int32_t& i0, int32_t& i1, float& t) {
     const float c = (static_cast<float>(at) + 0.5F) / static_cast<float>(d) - 0.5F;
     i0 = std::clamp(static_cast<int32_t>(std::floor(c)), 0, n - 1);
@@ -825,6 +801,53 @@ void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int3
       std::memcpy(p, &bytes, 3);
     }
   }
+}
+
+void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0,
+                int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
+  const int32_t d = f.step;
+  // The part read starts on the page's grid of squares.
+  const int32_t rx0 = std::max(0, x0 - f.margin) / d * d;
+  const int32_t ry0 = std::max(0, y0 - f.margin) / d * d;
+  const int32_t rx1 = std::min(image.Width(), x1 + f.margin);
+  const int32_t ry1 = std::min(image.Height(), y1 + f.margin);
+  const int32_t rw = rx1 - rx0, rh = ry1 - ry0;
+  const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
+  std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
+  dark.resize(count);
+  for (int32_t y = 0; y < rh; ++y) {
+    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
+    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < rw; ++x, p += 3) {
+      o[x] = static_cast<uint8_t>(Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0);
+    }
+  }
+  MarkLines(dark, rw, rh, f.length, line, work.ahead);
+  Widen(line, rw, rh, wide, work.across);
+  // Blue, green, red and the weight (0 on and beside the lines), each
+  // colour times its weight, summed over the squares; the filter's sums of
+  // both give the weighted mean.
+  const int32_t lw = (rw + d - 1) / d, lh = (rh + d - 1) / d;
+  const size_t pitch = 4 * static_cast<size_t>(lw);
+  std::vector<float>&a = work.a, &b = work.b, &acc = work.acc;
+  a.assign(pitch * static_cast<size_t>(lh), 0.0F);
+  b.resize(a.size());
+  for (int32_t y = 0; y < rh; ++y) {
+    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
+    const uint8_t* m = wide.data() + static_cast<size_t>(y) * sw;
+    float* o = a.data() + static_cast<size_t>(y / d) * pitch;
+    for (int32_t x = 0; x < rw; ++x, p += 3) {
+      if (m[x] != 0) continue;
+      float* c = o + 4 * static_cast<size_t>(x / d);
+      const __m128 v = _mm_set_ps(1.0F, p[2], p[1], p[0]);
+      _mm_storeu_ps(c, _mm_add_ps(_mm_loadu_ps(c), v));
+    }
+  }
+  for (int pass = 0; pass < 3; ++pass) {
+    BoxAcross(a.data(), b.data(), lw, lh, pitch, f.radius);
+    BoxDown(b.data(), a.data(), pitch, lh, pitch, f.radius, acc);
+  }
+  ReadBack(image, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
 }
 
 bool Usable(const DibImage& image) {
