@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/descreen.h"
 
-#include <fftw3.h>
 #include <emmintrin.h>
+#include <fftw3.h>
 
 #include <algorithm>
 #include <array>
@@ -27,7 +27,7 @@ constexpr float kPeakOverGround = 20;
 constexpr int32_t kLookTile = 128;   // the squares the screen is looked for in
 constexpr int32_t kMostLooks = 128;  // at most this many of them a page
 constexpr int32_t kCell = 64;        // the squares where the screen is told apart
-constexpr int32_t kPartCells = 4;  // filtered at most this many rows of cells by twice as many
+constexpr int32_t kPartCells = 4;    // filtered at most this many rows of cells by twice as many
 // A cell holds the screen when this share of its tone's variance or more
 // lies at the lattice's two base frequencies (noise: 1 / its pixels).
 constexpr double kScreenShare = 0.05;
@@ -90,8 +90,10 @@ class PowerMap {
     m_power.resize(static_cast<size_t>(m_cw) * static_cast<size_t>(h));
     m_wx.resize(static_cast<size_t>(w));
     m_wy.resize(static_cast<size_t>(h));
-    for (int32_t x = 0; x < w; ++x) m_wx[x] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (x + 0.5) / w));
-    for (int32_t y = 0; y < h; ++y) m_wy[y] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / h));
+    for (int32_t x = 0; x < w; ++x)
+      m_wx[x] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (x + 0.5) / w));
+    for (int32_t y = 0; y < h; ++y)
+      m_wy[y] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / h));
     m_plan = PlanFor(w, h);
   }
 
@@ -407,7 +409,9 @@ int Harmonics(const Lattice& l, int32_t step, int32_t r) {
 class ScreenCells {
  public:
   ScreenCells(const DibImage& image, const Lattice& l)
-      : m_w(image.Width()), m_h(image.Height()), m_nx(std::max(1, m_w / kCell)),
+      : m_w(image.Width()),
+        m_h(image.Height()),
+        m_nx(std::max(1, m_w / kCell)),
         m_ny(std::max(1, m_h / kCell)) {
     const size_t cells = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
     const std::vector<Sums> sums = Sum(image, l);
@@ -461,7 +465,9 @@ class ScreenCells {
       // Along one cell's span from its centre to the next the weight is a line.
       double tx = 0;
       const int32_t i = Between(x, m_nx, tx), i1 = std::min(m_nx - 1, i + 1);
-      const auto at = [&](int32_t a, int32_t b) { return static_cast<double>(m_weight[Index(a, b)]); };
+      const auto at = [&](int32_t a, int32_t b) {
+        return static_cast<double>(m_weight[Index(a, b)]);
+      };
       const double left = at(i, j) * (1 - ty) + at(i, j1) * ty;
       const double right = at(i1, j) * (1 - ty) + at(i1, j1) * ty;
       const int32_t end = i == m_nx - 1 ? x1 : std::min(x1, (i + 1) * kCell + kCell / 2);
@@ -502,8 +508,10 @@ class ScreenCells {
     std::vector<float> table(4 * w);
     std::vector<double> running(4 * (w + 1));
     for (size_t x = 0; x < w; ++x) {
-      const double pu = 2 * kPi * (l.ux * static_cast<double>(x) - std::floor(l.ux * static_cast<double>(x)));
-      const double pv = 2 * kPi * (l.vx * static_cast<double>(x) - std::floor(l.vx * static_cast<double>(x)));
+      const double pu =
+          2 * kPi * (l.ux * static_cast<double>(x) - std::floor(l.ux * static_cast<double>(x)));
+      const double pv =
+          2 * kPi * (l.vx * static_cast<double>(x) - std::floor(l.vx * static_cast<double>(x)));
       const double t[4] = {std::cos(pu), std::sin(pu), std::cos(pv), std::sin(pv)};
       for (int k = 0; k < 4; ++k) {
         table[k * w + x] = static_cast<float>(t[k]);
@@ -668,7 +676,9 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
 // Sums of boxes of 2 r + 1 pixels along rows of `n` pixels of four floats
 // (rows `pitch` floats apart), zero beyond the ends; `in` and `out` differ.
 void BoxAcross(const float* in, float* out, int32_t n, int32_t rows, size_t pitch, int32_t r) {
-  const auto at = [](const float* p, int32_t x) { return _mm_loadu_ps(p + 4 * static_cast<size_t>(x)); };
+  const auto at = [](const float* p, int32_t x) {
+    return _mm_loadu_ps(p + 4 * static_cast<size_t>(x));
+  };
   for (int32_t y = 0; y < rows; ++y) {
     const float* i = in + static_cast<size_t>(y) * pitch;
     float* o = out + static_cast<size_t>(y) * pitch;
@@ -785,7 +795,9 @@ void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const 
     const uint8_t* l = line.data() + static_cast<size_t>(y - ry0) * sw + (x0 - rx0);
     for (size_t x = 0; x < across; ++x, p += 3) {
       if (weights[x] <= 0 || l[x] != 0) continue;
-      const auto at = [](const float* row, int32_t i) { return _mm_loadu_ps(row + 4 * static_cast<size_t>(i)); };
+      const auto at = [](const float* row, int32_t i) {
+        return _mm_loadu_ps(row + 4 * static_cast<size_t>(i));
+      };
       const __m128 vx = _mm_set1_ps(tx[x]);
       const __m128 t0 = at(top, left[x]), b0 = at(bottom, left[x]);
       const __m128 upper = _mm_add_ps(t0, _mm_mul_ps(vx, _mm_sub_ps(at(top, right[x]), t0)));
@@ -803,8 +815,8 @@ void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const 
   }
 }
 
-void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0,
-                int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
+void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0, int32_t y0,
+                int32_t x1, int32_t y1, Workspace& work) {
   const int32_t d = f.step;
   // The part read starts on the page's grid of squares.
   const int32_t rx0 = std::max(0, x0 - f.margin) / d * d;

@@ -94,8 +94,8 @@ inline __m128i Eighths(__m128i kad) {
 
 // SmoothRowByte on 16 bytes at once: a, b, c above the block edge, d, e,
 // f below; the mask of those smoothed.
-inline __m128i SmoothEdge16(__m128i& a, __m128i& b, __m128i& c, __m128i& d, __m128i& e,
-                            __m128i& f, __m128i edge, __m128i flat) {
+inline __m128i SmoothEdge16(__m128i& a, __m128i& b, __m128i& c, __m128i& d, __m128i& e, __m128i& f,
+                            __m128i edge, __m128i flat) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i ad = AbsDiff(d, c);
   // 0 < |d| < edge, both sides flat.
@@ -155,7 +155,8 @@ inline void Transpose16(__m128i m[16]) {
 int SmoothColumnEdge16(uint8_t* const rows[16], int32_t x, __m128i edge, __m128i flat) {
   const size_t at = 3 * static_cast<size_t>(x) - 9;  // the first of the 18
   __m128i m[16];
-  for (int r = 0; r < 16; ++r) m[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + at));
+  for (int r = 0; r < 16; ++r)
+    m[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + at));
   // Bytes 16 and 17 (the third pixel after the edge, its last two channels).
   alignas(16) uint16_t pairs[16];
   for (int r = 0; r < 16; ++r) std::memcpy(&pairs[r], rows[r] + at + 16, 2);
@@ -199,8 +200,7 @@ int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, bool v
 
 // The vertical block edges (columns 8, 16, ..., three pixels each side
 // needed) of rows [y0, y1): 16 rows at a time, then one by one.
-int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds& t,
-                       bool vectors) {
+int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds& t, bool vectors) {
   const int32_t w = image.Width();
   int64_t smoothed = 0;
   int32_t y = y0;
@@ -233,7 +233,8 @@ int64_t DeblockRows(DibImage& image, int32_t y, const Thresholds& t, bool vector
 
 int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
   int64_t smoothed = DeblockColumns(image, 0, image.Height(), t, vectors);
-  for (int32_t y = 8; y + 3 <= image.Height(); y += 8) smoothed += DeblockRows(image, y, t, vectors);
+  for (int32_t y = 8; y + 3 <= image.Height(); y += 8)
+    smoothed += DeblockRows(image, y, t, vectors);
   return smoothed;
 }
 

@@ -423,7 +423,8 @@ TEST(RestoreSteps, EachWorksAtTheFarEndOfTheWidestPage) {
       {"descreen", 64,
        [](DibImage& p) {
          for (int32_t y = 0; y < p.Height(); ++y) {
-           for (int32_t x = kWidest - 400; x < kWidest; ++x) test::SetPixel(p, x, y, ScreenPixel(x, y, 0.4));
+           for (int32_t x = kWidest - 400; x < kWidest; ++x)
+             test::SetPixel(p, x, y, ScreenPixel(x, y, 0.4));
          }
        },
        [](DibImage& p) {
