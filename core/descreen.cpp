@@ -733,6 +733,7 @@ void BoxDown(const float* in, float* out, size_t floats, int32_t rows, size_t pi
 struct Filter {
   double strength;
   int32_t step, radius, length, threshold, margin;
+  int32_t width, height;  // of the page
 };
 
 // Blue, green and red of the pixel at `p` and 0.
@@ -743,7 +744,47 @@ inline __m128 PixelOf(const uint8_t* p) {
   const __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
   return _mm_cvtepi32_ps(v);
 }
-const __m128 kWeightOne = _mm_set_ps(1.0F, 0, 0, 0);
+
+// The page as it was before any part of it was filtered: the rows of the
+// band of parts being filtered and those below it are still the page's,
+// the rows above it (written already) come from a copy of them kept before
+// they were.
+class Source {
+ public:
+  Source(const DibImage& image, int32_t margin)
+      : m_image(image), m_bytes(3 * static_cast<size_t>(image.Width())), m_margin(margin) {}
+  const uint8_t* Row(int32_t y) const {
+    if (y >= m_top && y < m_bottom) return m_kept.data() + static_cast<size_t>(y - m_top) * m_bytes;
+    return m_image.Row(y);
+  }
+  // Keeps the `margin` rows above `bottom` as they are now, before the band
+  // that ends there is written.
+  void KeepAbove(int32_t bottom) {
+    const int32_t top = std::max(0, bottom - m_margin);
+    std::vector<uint8_t> kept(static_cast<size_t>(bottom - top) * m_bytes);
+    for (int32_t y = top; y < bottom; ++y) {
+      std::memcpy(kept.data() + static_cast<size_t>(y - top) * m_bytes, Row(y), m_bytes);
+    }
+    m_kept = std::move(kept);
+    m_top = top;
+    m_bottom = bottom;
+  }
+
+ private:
+  const DibImage& m_image;
+  size_t m_bytes;
+  int32_t m_margin, m_top = 0, m_bottom = 0;
+  std::vector<uint8_t> m_kept;
+};
+
+// The filtered rows of a band of parts, written to the page when the whole
+// band is done: rows [top, top + rows) of `bytes` bytes.
+struct Band {
+  int32_t top = 0;
+  size_t bytes = 0;
+  std::vector<uint8_t> rows;
+  uint8_t* Row(int32_t y) { return rows.data() + static_cast<size_t>(y - top) * bytes; }
+};
 
 // What FilterPart works in, kept from one part to the next.
 struct Workspace {
@@ -760,7 +801,7 @@ struct Part {
 
 // Writes the filter's result back: each pixel between the four squares'
 // centres around it, mixed in by the strength and the cells' weight.
-void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const Part& part,
+void ReadBack(Band& band, const ScreenCells& cells, const Filter& f, const Part& part,
               Workspace& work) {
   const auto [x0, y0, x1, y1, rx0, ry0, rw, lw, lh] = part;
   const int32_t d = f.step;
@@ -791,7 +832,7 @@ void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const 
     const float* top = a.data() + static_cast<size_t>(j0) * pitch;
     const float* bottom = a.data() + static_cast<size_t>(j1) * pitch;
     const __m128 vy = _mm_set1_ps(ty);
-    uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0);
+    uint8_t* p = band.Row(y) + 3 * static_cast<size_t>(x0);
     const uint8_t* l = line.data() + static_cast<size_t>(y - ry0) * sw + (x0 - rx0);
     for (size_t x = 0; x < across; ++x, p += 3) {
       if (weights[x] <= 0 || l[x] != 0) continue;
@@ -815,14 +856,14 @@ void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const 
   }
 }
 
-void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int32_t x0, int32_t y0,
-                int32_t x1, int32_t y1, Workspace& work) {
+void FilterPart(const Source& image, Band& band, const ScreenCells& cells, const Filter& f,
+                int32_t x0, int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
   const int32_t d = f.step;
   // The part read starts on the page's grid of squares.
   const int32_t rx0 = std::max(0, x0 - f.margin) / d * d;
   const int32_t ry0 = std::max(0, y0 - f.margin) / d * d;
-  const int32_t rx1 = std::min(image.Width(), x1 + f.margin);
-  const int32_t ry1 = std::min(image.Height(), y1 + f.margin);
+  const int32_t rx1 = std::min(f.width, x1 + f.margin);
+  const int32_t ry1 = std::min(f.height, y1 + f.margin);
   const int32_t rw = rx1 - rx0, rh = ry1 - ry0;
   const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
   std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
@@ -859,7 +900,7 @@ void FilterPart(DibImage& image, const ScreenCells& cells, const Filter& f, int3
     BoxAcross(a.data(), b.data(), lw, lh, pitch, f.radius);
     BoxDown(b.data(), a.data(), pitch, lh, pitch, f.radius, acc);
   }
-  ReadBack(image, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
+  ReadBack(band, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
 }
 
 bool Usable(const DibImage& image) {
@@ -894,9 +935,15 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
     f.threshold = search.threshold;
     f.margin = (3 * f.radius + 2) * f.step + f.length + 2;
     found.harmonics = Harmonics(search.lattice, f.step, f.radius);
+    f.width = image.Width();
+    f.height = image.Height();
     Workspace work;
+    Source source(image, f.margin);
+    Band band;
+    band.bytes = 3 * static_cast<size_t>(image.Width());
     // Runs of up to four rows of cells with some filtered, and in them runs
-    // of up to eight columns.
+    // of up to eight columns; each band of them filtered from the page as it
+    // was and written when done.
     const auto columnFiltered = [&cells](int32_t i, int32_t j0, int32_t j1) {
       for (int32_t j = j0; j < j1; ++j) {
         if (cells.Filtered(i, j)) return true;
@@ -918,6 +965,10 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
         return false;
       };
       while (j1 < cells.Down() && j1 - j < kPartCells && rowFiltered(j1)) ++j1;
+      const int32_t top = cells.Top(j), bottom = cells.Top(j1);
+      band.top = top;
+      band.rows.resize(static_cast<size_t>(bottom - top) * band.bytes);
+      for (int32_t y = top; y < bottom; ++y) std::memcpy(band.Row(y), image.Row(y), band.bytes);
       for (int32_t i = 0; i < cells.Across();) {
         if (!columnFiltered(i, j, j1)) {
           ++i;
@@ -925,15 +976,16 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
         }
         int32_t i1 = i + 1;
         while (i1 < cells.Across() && i1 - i < 2 * kPartCells && columnFiltered(i1, j, j1)) ++i1;
-        FilterPart(image, cells, f, cells.Left(i), cells.Top(j), cells.Left(i1), cells.Top(j1),
-                   work);
+        FilterPart(source, band, cells, f, cells.Left(i), top, cells.Left(i1), bottom, work);
         i = i1;
       }
+      source.KeepAbove(bottom);
+      for (int32_t y = top; y < bottom; ++y) std::memcpy(image.Row(y), band.Row(y), band.bytes);
       j = j1;
     }
     return found;
   } catch (const std::bad_alloc&) {
-    return {};  // no memory: the page as it was (or with its first parts done)
+    return {};  // no memory: the page as it was (or with its first bands done)
   }
 }
 

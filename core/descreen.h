@@ -25,7 +25,9 @@
 // pixel around them weigh nothing in it, so no line spreads into the tone
 // beside it, and the lines keep their own pixels: the screened areas become
 // the flat tone they print, the lines keep their edges. The page is filtered
-// in parts of at most 256 x 512 pixels (and a margin), never whole.
+// in parts of at most 256 x 512 pixels (and a margin), never whole, each
+// from the page as it was (a band of parts is written when it is done), so
+// no part shows where it meets the next.
 //
 // Strength s from 0 to 100 mixes the filtered tone in (s / 100); 0 changes
 // nothing. Screens coarser than `keepPeriod` pixels (0: none kept) are art,

@@ -276,6 +276,27 @@ TEST(Descreen, FindsTheScreenAndRemovesItKeepingTheEdges) {
   EXPECT_LT(spread, 40);
 }
 
+// A coarse screen over a tone that darkens across a page larger than the
+// parts it is filtered in: no step where one part meets the next (each
+// reads the page as it was, not its neighbour's result), across or down.
+TEST(Descreen, ShowsNoSeamsBetweenTheParts) {
+  constexpr int32_t kW = 1100, kH = 600;
+  DibImage page = test::MakeImage(
+      kW, kH, [](int32_t x, int32_t y) { return ScreenPixel(x, y, 0.2 + 0.5 * x / kW); });
+  ASSERT_TRUE(Descreen(page, 100, 0).found);
+  const auto step = [&page](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    return std::abs(test::PixelAt(page, x1, y1).g - test::PixelAt(page, x0, y0).g);
+  };
+  int across = 0, down = 0, tone = 0;
+  for (int32_t k = 60; k < kH - 60; k += 5) {
+    across = std::max(across, step(511, k, 512, k));
+    down = std::max(down, step(k - 40, 255, k - 40, 256));
+    tone = std::max(tone, step(400, k, 401, k));  // the tone's own step
+  }
+  EXPECT_LE(across, tone + 1);
+  EXPECT_LE(down, tone + 1);
+}
+
 TEST(Descreen, LeavesPagesWithoutAScreenOrWithACoarseOne) {
   DibImage art = LineArt(320, 240);
   const DibImage before = art;
