@@ -289,6 +289,8 @@ void Store(ComicInfo& info, std::string_view field, const std::string& raw) {
     info.language = FieldText(raw);
   else if (field == "Summary")
     info.summary = FieldText(raw);
+  else if (field == "Format")
+    info.format = FieldText(raw);
   else if (field == "PageCount")
     info.pageCount = PageCountOf(Trimmed(raw));
   else if (field == "Manga")

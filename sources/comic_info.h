@@ -43,7 +43,8 @@ struct ComicInfo {
   std::string year;
   std::string language;  // <LanguageISO>
   std::string summary;
-  int pageCount = 0;  // 0 when absent or not a number
+  std::string format;  // <Format>: "Webtoon" reads as one continuous strip
+  int pageCount = 0;   // 0 when absent or not a number
   // The chapters <Pages> marks (<Page Image="12" Bookmark="Chapter 2"/>):
   // the page's index in the book's page order and the bookmark's text, in
   // document order, at most kMaxComicInfoBookmarks.

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +23,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The tables of this version (PRAGMA user_version). A path is its bytes.
-constexpr int kSchemaVersion = 1;
-constexpr const char* kSchema =
+// The tables of this version (PRAGMA user_version), made by the steps
+// below from the version a database has: kSchemaSteps[v] takes version v
+// to v + 1. A path is its bytes.
+constexpr int kSchemaVersion = 2;
+constexpr const char* kSchemaSteps[kSchemaVersion] = {
+    // 1: attachments, places, notes.
     "CREATE TABLE IF NOT EXISTS attachment("
     " path BLOB PRIMARY KEY, scope INTEGER NOT NULL, set_name TEXT NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS place("
@@ -32,8 +36,13 @@ constexpr const char* kSchema =
     " last_read INTEGER, layout_known INTEGER, two_pages INTEGER, cover_alone INTEGER,"
     " right_to_left INTEGER, zoom INTEGER, zoom_factor REAL) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS place_by_key ON place(content_key);"
-    "CREATE TABLE IF NOT EXISTS note(name TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;"
-    "PRAGMA user_version = 1;";
+    "CREATE TABLE IF NOT EXISTS note(name TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;",
+    // 2: the continuous layout's choice and the place within a strip; the
+    // places stored before read as never chosen, at the page's top (and so
+    // do those a program of version 1 writes later).
+    "ALTER TABLE place ADD COLUMN continuous INTEGER NOT NULL DEFAULT -1;"
+    "ALTER TABLE place ADD COLUMN strip_within REAL NOT NULL DEFAULT 0;",
+};
 
 // Tables added after the first version, each a step of its own that makes
 // the table when the database lacks it (so the steps of user_version and
@@ -52,7 +61,7 @@ constexpr TableStep kTableSteps[] = {
 // A place's columns after its path and key, in StoredPlace's order.
 #define INKBRITE_PLACE_COLUMNS                                                            \
   "page, number, count, last_read, layout_known, two_pages, cover_alone, right_to_left, " \
-  "zoom, zoom_factor"
+  "zoom, zoom_factor, continuous, strip_within"
 constexpr size_t kHashedBytes = 64 * 1024;  // at each end of a book, for its content key
 
 // One prepared statement, finalised when it goes.
@@ -142,6 +151,8 @@ StoredPlace PlaceAt(const Statement& row, int first) {
   place.rightToLeft = row.Int(first + 7) != 0;
   place.zoom = static_cast<int>(row.Int(first + 8));
   place.zoomFactor = row.Double(first + 9);
+  place.continuous = std::clamp(static_cast<int>(row.Int(first + 10)), -1, 1);
+  place.stripWithin = StripShare(row.Double(first + 11));
   return place;
 }
 
@@ -156,6 +167,8 @@ void BindPlace(Statement& put, int first, const StoredPlace& place) {
   put.Bind(first + 7, int64_t{place.rightToLeft});
   put.Bind(first + 8, int64_t{place.zoom});
   put.Bind(first + 9, place.zoomFactor);
+  put.Bind(first + 10, int64_t{std::clamp(place.continuous, -1, 1)});
+  put.Bind(first + 11, StripShare(place.stripWithin));
 }
 
 Attachment AttachmentAt(const Statement& row) {
@@ -163,6 +176,8 @@ Attachment AttachmentAt(const Statement& row) {
 }
 
 }  // namespace
+
+double StripShare(double share) { return std::isfinite(share) ? std::clamp(share, 0.0, 1.0) : 0.0; }
 
 fs::path InkbriteStateFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
@@ -231,7 +246,20 @@ bool LibraryState::OpenFile() {
   // another program writes it.
   if (rc == SQLITE_OK && version < kSchemaVersion) {
     rc = sqlite3_exec(db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    // Read again inside the transaction: another program may have taken
+    // the database up meanwhile.
+    if (rc == SQLITE_OK) {
+      Statement get(db, "PRAGMA user_version");
+      rc = get.Step() == SQLITE_ROW ? SQLITE_OK : sqlite3_errcode(db);
+      if (rc == SQLITE_OK) version = std::max(0, static_cast<int>(get.Int(0)));
+    }
+    for (int step = version; rc == SQLITE_OK && step < kSchemaVersion; ++step) {
+      rc = sqlite3_exec(db, kSchemaSteps[step], nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK && version < kSchemaVersion) {
+      const std::string mark = "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+      rc = sqlite3_exec(db, mark.c_str(), nullptr, nullptr, nullptr);
+    }
     rc = sqlite3_exec(db, rc == SQLITE_OK ? "COMMIT;" : "ROLLBACK;", nullptr, nullptr, nullptr) ==
                  SQLITE_OK
              ? rc
@@ -354,7 +382,7 @@ bool LibraryState::StorePlaces(const std::vector<std::pair<fs::path, StoredPlace
   bool ok = sqlite3_exec(m_db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) == SQLITE_OK;
   {
     Statement put(m_db, "INSERT OR REPLACE INTO place(path, content_key, " INKBRITE_PLACE_COLUMNS
-                        ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                        ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (size_t i = 0; ok && i < places.size(); ++i) {
       const fs::path normal = Normal(places[i].first);
       put.Reset();

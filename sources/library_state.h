@@ -59,7 +59,15 @@ struct StoredPlace {
   bool rightToLeft = false;
   int zoom = -1;  // ZoomCode's values, -1 when never chosen
   double zoomFactor = 1.0;
+  // The continuous layout: 1 on, 0 off (as the reader chose), -1 never
+  // chosen; and how far down `page` the view's middle line was (0 to 1).
+  int continuous = -1;
+  double stripWithin = 0;
 };
+
+// A stored share of a page (stripWithin) as used: within 0 to 1, 0 for
+// what is not a number.
+double StripShare(double share);
 
 struct Attachment {
   std::filesystem::path path;

@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QString>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -41,6 +42,8 @@ ReadingPlace PlaceInGroup(QSettings& settings) {
   place.rightToLeft = settings.value(QStringLiteral("rightToLeft"), false).toBool();
   place.zoom = settings.value(QStringLiteral("zoom"), -1).toInt();
   place.zoomFactor = settings.value(QStringLiteral("zoomFactor"), 1.0).toDouble();
+  place.continuous = std::clamp(settings.value(QStringLiteral("continuous"), -1).toInt(), -1, 1);
+  place.stripWithin = StripShare(settings.value(QStringLiteral("stripWithin"), 0.0).toDouble());
   return place;
 }
 
@@ -58,6 +61,8 @@ void PutPlaceInGroup(QSettings& settings, const fs::path& path, const ReadingPla
   }
   settings.setValue(QStringLiteral("zoom"), place.zoom);
   settings.setValue(QStringLiteral("zoomFactor"), place.zoomFactor);
+  settings.setValue(QStringLiteral("continuous"), place.continuous);
+  settings.setValue(QStringLiteral("stripWithin"), place.stripWithin);
   settings.endGroup();
 }
 
@@ -250,6 +255,16 @@ void SaveReadingZoom(const fs::path& folderOrBook, const ReadingPlace& place) {
   ReadingPlace stored = store.Load(folderOrBook);
   stored.zoom = place.zoom;
   stored.zoomFactor = place.zoomFactor;
+  store.Save(folderOrBook, stored);
+}
+
+void SaveStripPlace(const fs::path& folderOrBook, const ReadingPlace& place) {
+  if (folderOrBook.empty()) return;
+  PlacesStore& store = Store();
+  ReadingPlace stored = store.Load(folderOrBook);
+  stored.page = place.page;
+  stored.continuous = std::clamp(place.continuous, -1, 1);
+  stored.stripWithin = StripShare(place.stripWithin);
   store.Save(folderOrBook, stored);
 }
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Where the reader was in each folder and book, and how it was shown: the
 // page last shown, how far in (page N of M, and when), and the two-page
-// layout (two pages, cover alone, right to left). Kept in the library's
-// database in the state folder (sources/library_state.h), where a book
-// renamed or moved keeps its place. A change is written a few seconds
+// layout (two pages, cover alone, right to left), the continuous layout's
+// choice and the place within a strip. Kept in the library's database in
+// the state folder (sources/library_state.h), where a book renamed or moved
+// keeps its place. A change is written a few seconds
 // after the last one (when the reader rests on a page) and at exit, all
 // changes at once in one transaction.
 //
@@ -38,6 +39,9 @@ ReadingPlace LoadReadingPlace(const std::filesystem::path& folderOrBook);
 void SaveReadingPlace(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
 // Stores only the zoom of `place` (zoom and zoomFactor) for a folder or book.
 void SaveReadingZoom(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
+// Stores the continuous layout's choice and the share of `place.page`
+// above the view's middle line (continuous, stripWithin).
+void SaveStripPlace(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
 // The progress a shelf shows for a folder or book.
 ShelfProgress ReadingProgress(const std::filesystem::path& folderOrBook);
 // Every folder and book with a place, and its place.

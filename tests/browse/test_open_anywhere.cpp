@@ -212,8 +212,13 @@ TEST_F(OpenAnywhereTest, ThePlacesFileMovesIntoTheDatabaseOrStaysTheStore) {
   EXPECT_EQ(place.page, "07.jpg");
   EXPECT_FALSE(ReadingPlacesProblem().empty());
   SaveReadingPlace(dir.path(), ReadingPlace{"p9.bmp", 9, 10});
+  ReadingPlace strip{"p9.bmp"};
+  strip.continuous = 1;
+  strip.stripWithin = 0.25;
+  SaveStripPlace(dir.path(), strip);
   WriteReadingPlaces();
   EXPECT_NE(test::ReadText(ReadingPlacesFile()).find("p9.bmp"), std::string::npos);
+  EXPECT_NE(test::ReadText(ReadingPlacesFile()).find("stripWithin=0.25"), std::string::npos);
   sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   // The database usable again (the next start: the store of another state
@@ -225,7 +230,12 @@ TEST_F(OpenAnywhereTest, ThePlacesFileMovesIntoTheDatabaseOrStaysTheStore) {
   EXPECT_EQ(place.number, 7);
   EXPECT_EQ(place.count, 9);
   EXPECT_TRUE(place.layoutKnown && place.twoPages);
-  EXPECT_EQ(LoadReadingPlace(dir.path()).page, "p9.bmp");
+  EXPECT_EQ(place.continuous, -1);  // a file of before: never chosen
+  const ReadingPlace folder = LoadReadingPlace(dir.path());
+  EXPECT_EQ(folder.page, "p9.bmp");
+  EXPECT_EQ(folder.number, 9);
+  EXPECT_EQ(folder.continuous, 1);  // the strip's place went through the file too
+  EXPECT_DOUBLE_EQ(folder.stripWithin, 0.25);
   EXPECT_TRUE(ReadingPlacesProblem().empty()) << ReadingPlacesProblem();
   const std::optional<StoredPlace> stored = LibraryState(LibraryStateFile()).PlaceOf(book);
   ASSERT_TRUE(stored.has_value());

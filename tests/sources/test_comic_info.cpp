@@ -29,6 +29,7 @@ TEST(ComicInfo, ReadsTheFieldsOfTheRootsChildren) {
       "  <Volume>2</Volume><Penciller>P</Penciller><Inker>I</Inker><Colorist>C</Colorist>\n"
       "  <Letterer>L</Letterer><CoverArtist>A</CoverArtist><Publisher>Pub</Publisher>\n"
       "  <Year>1999</Year><LanguageISO>ja</LanguageISO><Summary> Once. </Summary>\n"
+      "  <Format> Webtoon </Format>\n"
       "  <Pages><Page Image=\"0\" Type=\"FrontCover\"><Title>not the title</Title></Page></Pages>\n"
       "</ComicInfo>");
   EXPECT_TRUE(info.present);
@@ -39,8 +40,9 @@ TEST(ComicInfo, ReadsTheFieldsOfTheRootsChildren) {
   EXPECT_EQ(info.pageCount, 24);
   EXPECT_TRUE(info.rightToLeft);
   EXPECT_EQ(info.volume + info.penciller + info.inker + info.colorist + info.letterer +
-                info.coverArtist + "|" + info.publisher + info.year + info.language + info.summary,
-            "2PICLA|Pub1999jaOnce.");
+                info.coverArtist + "|" + info.publisher + info.year + info.language + info.summary +
+                info.format,
+            "2PICLA|Pub1999jaOnce.Webtoon");
 }
 
 TEST(ComicInfo, BookmarksOfThePagesAreChapters) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -280,6 +281,80 @@ TEST(LibraryStateTest, AKillDuringWritesLosesNoOtherPlace) {
   }
   EXPECT_GE(round, 5);
   EXPECT_EQ(state.AllPlaces().size(), 51u);
+}
+
+// A database of the first version (no strip columns) gains them when it is
+// opened: its places read as never chosen, at the page's top; a program of
+// that version writing later leaves the same. What is stored is kept
+// within its range.
+TEST(LibraryStateTest, AnEarlierDatabaseGainsTheStripColumns) {
+  test::TempDir dir;
+  const fs::path file = dir / "library.db";
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &old), SQLITE_OK);
+  const char* firstVersion =
+      "CREATE TABLE attachment(path BLOB PRIMARY KEY, scope INTEGER NOT NULL,"
+      " set_name TEXT NOT NULL) WITHOUT ROWID;"
+      "CREATE TABLE place(path BLOB PRIMARY KEY, content_key TEXT, page BLOB, number INTEGER,"
+      " count INTEGER, last_read INTEGER, layout_known INTEGER, two_pages INTEGER,"
+      " cover_alone INTEGER, right_to_left INTEGER, zoom INTEGER, zoom_factor REAL)"
+      " WITHOUT ROWID;"
+      "CREATE INDEX place_by_key ON place(content_key);"
+      "CREATE TABLE note(name TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;"
+      "INSERT INTO place VALUES(CAST('/lib/old.cbz' AS BLOB), NULL, CAST('04.jpg' AS BLOB),"
+      " 4, 20, 99, 1, 1, 0, 0, 2, 1.5);"
+      "PRAGMA user_version = 1;";
+  ASSERT_EQ(sqlite3_exec(old, firstVersion, nullptr, nullptr, nullptr), SQLITE_OK);
+  {
+    LibraryState state(file);
+    ASSERT_TRUE(state.Ok()) << state.Error();
+    const std::optional<StoredPlace> place = state.PlaceOf("/lib/old.cbz");
+    ASSERT_TRUE(place.has_value());
+    EXPECT_EQ(place->page, "04.jpg");
+    EXPECT_EQ(place->number, 4);
+    EXPECT_TRUE(place->twoPages);
+    EXPECT_EQ(place->zoom, 2);
+    EXPECT_EQ(place->continuous, -1);
+    EXPECT_EQ(place->stripWithin, 0.0);
+    struct Case {
+      int continuous;
+      double within;
+      int readContinuous;
+      double readWithin;
+    };
+    const Case cases[] = {{1, 0.625, 1, 0.625}, {0, 0.0, 0, 0.0},          {-1, 1.0, -1, 1.0},
+                          {7, 3.0, 1, 1.0},     {-5, -0.5, -1, 0.0},       {1, std::nan(""), 1, 0.0}};
+    for (const Case& c : cases) {
+      StoredPlace stored{"s.jpg", 3, 30};
+      stored.continuous = c.continuous;
+      stored.stripWithin = c.within;
+      ASSERT_TRUE(state.StorePlaces({{"/lib/strip.cbz", stored}})) << state.Error();
+      const std::optional<StoredPlace> read = LibraryState(file).PlaceOf("/lib/strip.cbz");
+      ASSERT_TRUE(read.has_value());
+      EXPECT_EQ(read->continuous, c.readContinuous) << c.continuous;
+      EXPECT_DOUBLE_EQ(read->stripWithin, c.readWithin) << c.within;
+    }
+  }
+  // Taken up once: the version is the new one, and the old program's write
+  // (its own columns only) reads with the defaults.
+  sqlite3_stmt* version = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(old, "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(version, 0), 2);
+  sqlite3_finalize(version);
+  ASSERT_EQ(sqlite3_exec(old,
+                         "INSERT OR REPLACE INTO place(path, content_key, page, number, count,"
+                         " last_read, layout_known, two_pages, cover_alone, right_to_left, zoom,"
+                         " zoom_factor) VALUES(CAST('/lib/strip.cbz' AS BLOB), NULL,"
+                         " CAST('t.jpg' AS BLOB), 1, 2, 3, 0, 0, 0, 0, -1, 1.0);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(old);
+  const std::optional<StoredPlace> read = LibraryState(file).PlaceOf("/lib/strip.cbz");
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->page, "t.jpg");
+  EXPECT_EQ(read->continuous, -1);
+  EXPECT_EQ(read->stripWithin, 0.0);
 }
 
 }  // namespace
