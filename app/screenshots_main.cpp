@@ -43,6 +43,7 @@
 #include "browse/widgets/main_frame.h"
 #include "browse/widgets/para_bar.h"
 #include "browse/widgets/shelf_view.h"
+#include "browse/widgets/strip_view.h"
 #include "browse/widgets/thumbnail_strip.h"
 #include "browse/widgets/window_tab_bar.h"
 #include "core/para_block.h"
@@ -478,6 +479,36 @@ bool ShootShelf(CInkbriteApp& app, CMainFrame* frame, const QString& out,
   return ok;
 }
 
+// The continuous layout: the sample pages one under another in a column of
+// 60 % of the window, scrolled across the boundary of the first two.
+bool ShootStrip(CInkbriteApp& app, CMainFrame* frame, const QString& out,
+                const std::vector<fs::path>& pages) {
+  frame->Action(kCmdCloseAll)->trigger();
+  const fs::path folder = fs::temp_directory_path() / "inkbrite-screenshots-strip";
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder, ec);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    fs::copy_file(pages[i], folder / pages[i].filename(), ec);
+  }
+  if (pages.size() < 2 || !app.OpenDocumentFile(folder / pages.front().filename())) return true;
+  CStripView::SetColumnPercent(60);
+  frame->Action(kCmdContinuous)->trigger();
+  bool ok = true;
+  if (CStripView* strip = frame->ActiveView() ? frame->ActiveView()->Strip() : nullptr) {
+    strip->Relayout();
+    const int view = strip->viewport()->height();
+    strip->ScrollTo(strip->Layout().Top(1) - view / 2);
+    Settle(800);
+    ok = Save(frame, out, "30-continuous.png");
+  }
+  frame->Action(kCmdSinglePage)->trigger();
+  CStripView::SetColumnPercent(100);
+  frame->Action(kCmdCloseAll)->trigger();
+  fs::remove_all(folder, ec);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -515,6 +546,7 @@ int main(int argc, char** argv) {
   ok = ShootThumbnails(app, frame, out, pages) && ok;
   ok = ShootViewModes(app, frame, out, pages) && ok;
   ok = ShootShelf(app, frame, out, pages) && ok;
+  ok = ShootStrip(app, frame, out, pages) && ok;
   std::error_code ec;
   fs::remove_all(state, ec);
   fs::remove_all(cache, ec);

@@ -19,6 +19,13 @@
 // - a cold start: `inkbrite PAGE` run as a process, from starting it until
 //   it reports the page painted (INKBRITE_QUIT_AFTER_PAGE), and until it
 //   has ended.
+// - a strip of 300 slices (800 x 1280 JPEG) in the continuous layout,
+//   scrolled at 60 steps a second from end to end: the interface thread's
+//   work per step (taking decoded pages, scrolling, painting), median and
+//   95th percentile against a frame (16 ms); the steps that showed a page
+//   not decoded yet; the pixels of the pages held, and the resident memory
+//   added, as screens of the column; opening the strip again at its
+//   remembered place until every page in view is painted;
 // Every figure is the median over BENCH_ROUNDS rounds (default 3) of each
 // round's median.
 #include <QApplication>
@@ -47,6 +54,7 @@
 #include "browse/services/commands.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "browse/widgets/main_frame.h"
+#include "browse/widgets/strip_view.h"
 #include "formats/image_file.h"
 
 namespace fs = std::filesystem;
@@ -314,6 +322,78 @@ ColdStart MeasureColdStart(const fs::path& program, const fs::path& page, const 
 }
 
 // BENCH_ONLY=change,next,big,cold limits the run to those groups.
+struct StripFigures {
+  std::vector<double> steps;   // ms of the interface thread's work per step
+  double blankShare = 0;       // share of steps that painted a page not decoded yet
+  double heldScreens = 0;      // the pages held at most, in screens of the column
+  double residentScreens = 0;  // resident memory added at most, in screens (24-bit)
+  double reopen = 0;           // ms from opening at the remembered place to painted
+};
+
+bool StripPainted(CStripView* strip) {
+  const int view = strip->viewport()->height();
+  for (int page : strip->Layout().PagesInView(strip->Scroll(), view)) {
+    if (!strip->HasPicture(page)) return false;
+  }
+  return !strip->RenderPendingInView();
+}
+
+// The strip opened at its first slice, in the continuous layout, scrolled
+// at 60 steps a second of 40 rows each to its end; then opened again at
+// the slice it rested on.
+StripFigures MeasureStrip(CInkbriteApp& app, const std::vector<fs::path>& slices) {
+  StripFigures figures;
+  CInkbriteView* view = Open(app, slices.front());
+  if (!view->IsContinuous()) app.MainFrame()->Action(kCmdContinuous)->trigger();
+  CStripView* strip = view->Strip();
+  strip->ScrollTo(0);
+  WaitUntil([&] { return StripPainted(strip); });
+  const int height = strip->viewport()->height();
+  const double screenPixels = double(strip->Layout().Column()) * height;
+  const double residentBefore = ResidentBytes();
+  const int blankBefore = strip->BlankPaints();
+  int64_t mostHeld = 0;
+  double mostResident = 0;
+  constexpr double kStepMs = 1000.0 / 60;
+  QElapsedTimer clock;
+  clock.start();
+  int step = 0;
+  while (strip->Scroll() < strip->Layout().MaxScroll(height)) {
+    ++step;
+    // Idle until the step's moment, then the step's work: the events due
+    // (decoded pages taken, renderings posted), the scroll and the paint.
+    while (static_cast<double>(clock.nsecsElapsed()) / 1e6 < step * kStepMs) {
+      QApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+    }
+    QElapsedTimer work;
+    work.start();
+    QApplication::processEvents();
+    strip->ScrollTo(strip->Scroll() + 40);
+    strip->viewport()->repaint();
+    figures.steps.push_back(static_cast<double>(work.nsecsElapsed()) / 1e6);
+    mostHeld = std::max(mostHeld, strip->HeldPixels());
+    if (step % 30 == 0) mostResident = std::max(mostResident, ResidentBytes() - residentBefore);
+  }
+  figures.blankShare = double(strip->BlankPaints() - blankBefore) / std::max(step, 1);
+  figures.heldScreens = double(mostHeld) / screenPixels;
+  figures.residentScreens = mostResident / (screenPixels * 3);
+  // Back a little, resting there: the place is kept.
+  strip->ScrollTo(strip->Layout().ScrollFor({150, 0.5}, height));
+  QElapsedTimer rest;
+  rest.start();
+  WaitUntil([&] { return rest.elapsed() > 600; });
+  const fs::path restedOn = slices[static_cast<size_t>(strip->Place().page)];
+  CloseAll(app);
+  QElapsedTimer reopen;
+  reopen.start();
+  CInkbriteView* again = Open(app, restedOn);
+  WaitUntil([&] { return again->Strip() != nullptr && StripPainted(again->Strip()); });
+  again->Strip()->viewport()->repaint();
+  figures.reopen = static_cast<double>(reopen.nsecsElapsed()) / 1e6;
+  CloseAll(app);
+  return figures;
+}
+
 bool Runs(const char* group) {
   const char* only = std::getenv("BENCH_ONLY");
   return only == nullptr || *only == '\0' || std::strstr(only, group) != nullptr;
@@ -358,6 +438,19 @@ int main(int argc, char** argv) {
     char name[32];
     std::snprintf(name, sizeof name, "%03d.jpg", i + 1);
     book.push_back(WritePage(folder / "book" / name, bench::kPageWidth, bench::kPageHeight));
+  }
+  std::vector<fs::path> slices;
+  if (Runs("strip")) {
+    fs::create_directories(folder / "strip");
+    // One slice written, the others copies of it: what is measured is the
+    // decoding and drawing, whatever the slices show.
+    const fs::path first = WritePage(folder / "strip" / "s001.jpg", 800, 1280);
+    for (int i = 0; i < 300; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "s%03d.jpg", i + 1);
+      if (i > 0) fs::copy_file(first, folder / "strip" / name);
+      slices.push_back(folder / "strip" / name);
+    }
   }
 #ifdef INKBRITE_BENCH_BOOKS
   // The same pages as books: a stored zip, and a 7z, which libarchive writes
@@ -431,6 +524,15 @@ int main(int argc, char** argv) {
       Record("opening call, 8000x12000 CBZ page", cbz.openCall);
       Record("longest wait for a key while the CBZ page loads", cbz.longestStall, 50);
 #endif
+    }
+    if (Runs("strip")) {
+      const StripFigures strip = MeasureStrip(app, slices);
+      Record("strip of 300 slices, work per step at 60/s, median", Percentile(strip.steps, 50), 16);
+      Record("strip of 300 slices, work per step at 60/s, p95", Percentile(strip.steps, 95), 16);
+      Record("strip steps painting a page not decoded yet", 100 * strip.blankShare, 0, "%");
+      Record("strip pages held at most / one screen", strip.heldScreens, 0, "x");
+      Record("strip resident memory added / one screen", strip.residentScreens, 0, "x");
+      Record("strip opened at its place to painted", strip.reopen, 150);
     }
     if (Runs("cold")) {
       // BENCH_COLD_BEFORE names another build of the viewer (an earlier

@@ -656,6 +656,8 @@ void CInkbriteDoc::OnListed() {
   } else if (m_page) {
     RememberPlace();
   }
+  // The views choose their layout for the folder now listed.
+  for (CInkbriteView* view : std::vector<CInkbriteView*>(m_views)) view->OnListed();
 }
 
 void CInkbriteDoc::RememberPlace() {

@@ -61,6 +61,16 @@ Single page</translation>
 Two pages</translation>
     </message>
     <message>
+        <source>连续滚动	Ctrl+5</source>
+        <translation>Continuous	Ctrl+5</translation>
+    </message>
+    <message>
+        <source>各页上下相接，按窗口宽度连续滚动阅读（条漫）
+连续滚动</source>
+        <translation>Show the pages one under another at the window&apos;s width and scroll through them as one strip (webtoons)
+Continuous</translation>
+    </message>
+    <message>
         <source>封面单独显示	Ctrl+3</source>
         <translation>Cover Alone	Ctrl+3</translation>
     </message>
@@ -1662,6 +1672,13 @@ cannot be written.</translation>
     <message>
         <source>不再用于此书</source>
         <translation>No longer for this book</translation>
+    </message>
+</context>
+<context>
+    <name>inkbrite::CStripView</name>
+    <message>
+        <source>第 %1/%2 页 · %3%</source>
+        <translation>Page %1/%2 · %3%</translation>
     </message>
 </context>
 <context>

@@ -152,6 +152,17 @@ void CPagePrefetch::SetFitBox(int32_t width, int32_t height) {
   m_fitHeight = std::max(0, height);
 }
 
+void CPagePrefetch::SetReady(std::function<void()> ready) {
+  std::lock_guard lock(m_mutex);
+  m_ready = std::move(ready);
+}
+
+bool CPagePrefetch::Tried(const std::shared_ptr<PageSource>& source, size_t index) const {
+  std::lock_guard lock(m_mutex);
+  return source == m_source && std::any_of(m_kept.begin(), m_kept.end(),
+                                           [index](const Kept& k) { return k.index == index; });
+}
+
 void CPagePrefetch::Clear() {
   std::lock_guard lock(m_mutex);
   m_source.reset();
@@ -259,8 +270,16 @@ void CPagePrefetch::Run() {
     m_busy = false;
     // Kept only while still wanted from the same source; a page too big to
     // keep is kept without its picture, so it is not tried again.
-    if (source == m_source && IsWantedLocked(next)) m_kept.push_back({next, std::move(page)});
+    const bool kept = source == m_source && IsWantedLocked(next);
+    if (kept) m_kept.push_back({next, std::move(page)});
     m_changed.notify_all();
+    if (kept && m_ready) {
+      // Told outside the lock, so the one told may call in at once.
+      const std::function<void()> ready = m_ready;
+      lock.unlock();
+      ready();
+      lock.lock();
+    }
   }
 }
 

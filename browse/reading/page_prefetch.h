@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,10 @@ class CPagePrefetch {
   // The box pages decoded from now on are also fitted into (a window that
   // fits pages to itself); 0 x 0 for none.
   void SetFitBox(int32_t width, int32_t height);
+  // Called on the prefetch thread each time a wanted page is kept (a
+  // window that shows several pages posts itself a call from there); set
+  // before the first Want. Empty for none.
+  void SetReady(std::function<void()> ready);
   // Forgets everything wanted and kept (the thread finishes the page it is
   // decoding).
   void Clear();
@@ -82,6 +87,9 @@ class CPagePrefetch {
   int Hits() const;
   // Whether page `index` of `source` is decoded and kept, ready for Take.
   bool Holds(const std::shared_ptr<PageSource>& source, size_t index) const;
+  // Whether page `index` of `source` was tried and kept: decoded, or found
+  // unreadable, or too big to decode ahead (Take then decodes it).
+  bool Tried(const std::shared_ptr<PageSource>& source, size_t index) const;
   // Pages the thread decoded (kept or not), for tests.
   int Decodes() const;
   // The largest page (in pixels) decoded ahead: kMaxPrefetchPixels unless a
@@ -113,6 +121,7 @@ class CPagePrefetch {
   uint64_t m_maxPixels = kMaxPrefetchPixels;
   int32_t m_fitWidth = 0;
   int32_t m_fitHeight = 0;
+  std::function<void()> m_ready;  // set before the thread starts
   std::thread m_thread;
 };
 

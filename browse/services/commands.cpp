@@ -89,6 +89,8 @@ constexpr CommandText kCommandTexts[] = {
      QT_TRANSLATE_NOOP("Commands", "一次显示一页\n单页")},
     {kCmdTwoPages, QT_TRANSLATE_NOOP("Commands", "双页\tCtrl+2"),
      QT_TRANSLATE_NOOP("Commands", "像翻开的书一样并排显示两页\n双页")},
+    {kCmdContinuous, QT_TRANSLATE_NOOP("Commands", "连续滚动\tCtrl+5"),
+     QT_TRANSLATE_NOOP("Commands", "各页上下相接，按窗口宽度连续滚动阅读（条漫）\n连续滚动")},
     {kCmdCoverAlone, QT_TRANSLATE_NOOP("Commands", "封面单独显示\tCtrl+3"),
      QT_TRANSLATE_NOOP("Commands", "双页时第一页单独显示\n封面单独显示")},
     {kCmdRightToLeft, QT_TRANSLATE_NOOP("Commands", "从右到左（漫画）\tCtrl+4"),

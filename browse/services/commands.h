@@ -31,6 +31,7 @@ enum CommandId : int {
   kCmdTwoPages = 32841,
   kCmdCoverAlone = 32842,
   kCmdRightToLeft = 32843,
+  kCmdContinuous = 32845,  // the pages one under another, scrolled as one strip
   kCmdThumbnails = 32870,  // the thumbnail strip (shown or hidden, remembered)
   kCmdShortcutList = 32871,
   kCmdCentreSmallPages = 32844,  // small pages centred on grey (a program-wide setting)

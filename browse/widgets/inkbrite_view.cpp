@@ -20,7 +20,9 @@
 #include "browse/reading/reading_places.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/dib_paint.h"
+#include "browse/widgets/strip_view.h"
 #include "core/enhance.h"
+#include "formats/picture_size.h"
 
 namespace inkbrite {
 
@@ -91,6 +93,8 @@ void CInkbriteView::OnInitialUpdate() {
   } else {
     m_cornerState = 0;
   }
+  // The continuous layout follows the page the document opened.
+  if (!ChooseLayout() && m_strip) m_strip->FollowDocument();
   // An unreadable page leaves the window blank for one interval; playing
   // goes on.
   if (m_autoPlayPaused) {
@@ -114,6 +118,15 @@ EnhanceSettings CInkbriteView::Snapshot() const {
   // A fitted page is not scaled again by the parameters; a page that is
   // resamples with the application-wide filter.
   return {m_working, AppParams().GetValue(kResizeType)};
+}
+
+void CInkbriteView::PassParameters() {
+  // The page under the strip is rendered once the strip goes.
+  if (m_strip) {
+    m_strip->SetParameters(Snapshot());
+  } else {
+    m_renderer.SetParameters(Snapshot());
+  }
 }
 
 void CInkbriteView::TakeParameters() {
@@ -494,8 +507,107 @@ void CInkbriteView::scrollContentsBy(int /*dx*/, int /*dy*/) { viewport()->updat
 
 void CInkbriteView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  if (m_strip) m_strip->setGeometry(rect());
   UpdateScrollSizes();
   if (m_fit && m_initialised && viewport()->width() > 0 && viewport()->height() > 0) Fit(true);
+}
+
+// ---- the continuous layout ----
+
+void CInkbriteView::SetContinuous(bool on) {
+  if (!m_doc || on == (m_strip != nullptr)) return;
+  if (on) {
+    ShowStrip(-1, 0.0);
+  } else {
+    DropStrip(true);
+  }
+  // The reader's choice, kept for this folder or book.
+  const ListedPage here = m_doc->DirList().PageAt(m_doc->DirList().GetCurrentIndex());
+  ReadingPlace place;
+  place.page = here.InBook() ? here.entry : here.file.filename().string();
+  place.continuous = on ? 1 : 0;
+  place.stripWithin = m_strip ? m_strip->Place().within : 0.0;
+  SaveStripPlace(m_doc->DirList().Directory(), place);
+}
+
+void CInkbriteView::DropStrip(bool showMiddle) {
+  if (!m_strip) return;
+  const int middle = m_strip->Place().page;
+  const bool focused = m_strip->hasFocus();
+  setFocusProxy(nullptr);
+  // Its pages and threads go now, the widget once the event under way is
+  // done (it may be the one asking).
+  m_strip->Retire();
+  m_strip->deleteLater();
+  m_strip = nullptr;
+  // The page under the middle line, shown alone.
+  if (showMiddle && m_doc->DirList().GetCurrentIndex() != middle + 1) {
+    const ListedPage listed = m_doc->DirList().MoveTo(middle + 1);
+    if (!listed.empty()) m_doc->OpenPage(listed);
+  }
+  m_renderer.SetParameters(Snapshot());
+  if (focused) setFocus();
+  emit pageTurned();
+  emit commandsChanged();
+}
+
+void CInkbriteView::ShowStrip(int page, double within) {
+  if (!m_strip) {
+    m_strip = new CStripView(m_doc, this);
+    connect(m_strip, &CStripView::placeChanged, this,
+            [this] { emit noteShown(m_strip->PlaceText()); });
+    connect(m_strip, &CStripView::rested, this, [this] { emit pageTurned(); });
+  }
+  m_strip->setGeometry(rect());
+  m_strip->show();
+  m_strip->raise();
+  setFocusProxy(m_strip);
+  m_strip->SetParameters(Snapshot());
+  if (page < 0) page = std::max(m_doc->DirList().GetCurrentIndex() - 1, 0);
+  m_strip->ShowList({page, within});
+  if (hasFocus() || m_hasFocus) m_strip->setFocus();
+  emit commandsChanged();
+}
+
+void CInkbriteView::OnListed() {
+  if (m_initialised && !ChooseLayout() && m_strip) m_strip->FollowDocument();
+}
+
+bool CInkbriteView::ChooseLayout() {
+  if (!m_doc) return false;
+  const fs::path& listed = m_doc->DirList().Directory();
+  if (listed.empty() || listed == m_layoutFor) return false;
+  m_layoutFor = listed;
+  const ReadingPlace place = LoadReadingPlace(listed);
+  bool on = place.continuous == 1;
+  if (place.continuous < 0) {
+    // Never chosen: a webtoon, or pages mostly tall (the page shown and a
+    // few more of a folder, measured by their headers).
+    std::vector<StripPageSize> sizes;
+    if (const std::shared_ptr<const DibImage> page = m_doc->SharedPage()) {
+      sizes.push_back({page->Width(), page->Height()});
+    }
+    const int count = std::min(m_doc->DirList().GetCount(), 8);
+    for (int position = 1; position <= count; ++position) {
+      const ListedPage listedPage = m_doc->DirList().PageAt(position);
+      PictureSize size;
+      if (!listedPage.InBook() && ReadPictureFileSize(listedPage.file, size)) {
+        sizes.push_back({static_cast<int>(size.width), static_cast<int>(size.height)});
+      }
+    }
+    const std::shared_ptr<PageSource> source = m_doc->DirList().Source();
+    on = LooksLikeStrip(source && source->IsBook() ? source->Info().format : std::string(), sizes);
+  }
+  if (!on) {
+    DropStrip(false);
+    return false;
+  }
+  // Where the reader left it: the share of the page under the middle line.
+  const int current = std::max(m_doc->DirList().GetCurrentIndex() - 1, 0);
+  const ListedPage here = m_doc->DirList().PageAt(current + 1);
+  const std::string name = here.InBook() ? here.entry : here.file.filename().string();
+  ShowStrip(current, name == place.page ? place.stripWithin : 0.0);
+  return true;
 }
 
 // ---- commands ----
@@ -522,8 +634,18 @@ void CInkbriteView::ToggleSplitView() {
   viewport()->update();
 }
 
+void CInkbriteView::ToggleContinuous() { SetContinuous(!m_strip); }
+
 void CInkbriteView::TurnPage(CInkbriteDoc::Turn turn) {
   if (!m_doc) return;
+  if (m_strip) {
+    using Turn = CInkbriteDoc::Turn;
+    m_strip->Move(turn == Turn::kNext       ? StripMove::kNextPage
+                  : turn == Turn::kPrevious ? StripMove::kPreviousPage
+                  : turn == Turn::kFirst    ? StripMove::kStart
+                                            : StripMove::kEnd);
+    return;
+  }
   TurnPageWithin(turn);
   emit pageTurned();
 }
@@ -551,6 +673,14 @@ bool CInkbriteView::TurnToNeighbourBook(CInkbriteDoc::Turn turn) {
 }
 
 void CInkbriteView::JumpToCorner(Corner corner) {
+  // In the strip: Home and End its ends, Page Up and Down a screen.
+  if (m_strip) {
+    m_strip->Move(corner == Corner::kTopLeft      ? StripMove::kStart
+                  : corner == Corner::kBottomLeft ? StripMove::kEnd
+                  : corner == Corner::kTopRight   ? StripMove::kScreenUp
+                                                  : StripMove::kScreenDown);
+    return;
+  }
   const QSize page = ShownPageSize();
   const int cw = viewport()->width(), ch = viewport()->height();
   if (corner == Corner::kTopLeft) {
@@ -573,6 +703,10 @@ void CInkbriteView::ArmCornerState() {
 }
 
 void CInkbriteView::SingleKey() {
+  if (m_strip) {
+    m_strip->Move(StripMove::kScreenDown);
+    return;
+  }
   const QSize page = ShownPageSize();
   // A window left blank by a page that could not be read goes on to the
   // next page, as auto-play does.
@@ -643,12 +777,12 @@ bool CInkbriteView::event(QEvent* event) {
     const auto* change = static_cast<ParamChangeEvent*>(event);
     if (PerWindowMode()) m_window.SetValue(change->Slot(), change->Value());
     m_working.SetValue(change->Slot(), change->Value());
-    m_renderer.SetParameters(Snapshot());
+    PassParameters();
     return true;
   }
   if (event->type() == ParamResetEvent::kType) {
     m_working.Assign(PerWindowMode() ? m_window : AppParams());
-    m_renderer.SetParameters(Snapshot());
+    PassParameters();
     return true;
   }
   return QAbstractScrollArea::event(event);

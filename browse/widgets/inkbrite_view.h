@@ -56,6 +56,7 @@ class QPainter;
 namespace inkbrite {
 
 class CInkbriteDoc;
+class CStripView;
 
 // Shown when a page, or a copy of it that showing or saving needs, does not
 // fit in memory.
@@ -107,6 +108,16 @@ class CInkbriteView : public QAbstractScrollArea {
   // the working set while the earlier one stays on screen.
   void OnFullPage();
 
+  // The continuous layout (browse/widgets/strip_view.h) over the view, at
+  // the page shown; turned off, the page under its middle line is shown.
+  // The reader's choice is kept per folder or book; one never chosen is
+  // read continuously when it looks like a strip (LooksLikeStrip).
+  void SetContinuous(bool on);
+  bool IsContinuous() const { return m_strip != nullptr; }
+  // The document listed the folder of its page: the layout remembered for
+  // it, or chosen by its pages.
+  void OnListed();
+  CStripView* Strip() const { return m_strip; }
   bool IsFitToWindow() const { return m_fit; }
   // Auto-play: pages turn by themselves every AutoPlaySeconds of the shared
   // set, stopping at the last file of the folder.
@@ -192,7 +203,9 @@ class CInkbriteView : public QAbstractScrollArea {
   // The view's commands, one slot each (the main frame's actions call them
   // on the active view).
   // The page commands: within a split spread first, at a book's end on to
-  // the neighbouring book; then pageTurned.
+  // the neighbouring book; then pageTurned. In the continuous layout the
+  // page commands, the corners and single-key browsing scroll the strip
+  // (CStripView::Move).
   void TurnPage(CInkbriteDoc::Turn turn);
   void NextPage() { TurnPage(CInkbriteDoc::Turn::kNext); }
   void PreviousPage() { TurnPage(CInkbriteDoc::Turn::kPrevious); }
@@ -219,6 +232,8 @@ class CInkbriteView : public QAbstractScrollArea {
   void ToggleShowOriginal();
   void ToggleSplitView();
   void ToggleAutoPlay();
+  // 连续滚动: the continuous layout on or off (SetContinuous).
+  void ToggleContinuous();
 
  signals:
   // The page shown changed by a command of the view (a page command,
@@ -259,6 +274,13 @@ class CInkbriteView : public QAbstractScrollArea {
 
  private:
   void OnPageRendered();
+  // Shows the continuous layout at `page` (-1: the page shown) and
+  // `within` it; takes it away, the page under its middle line then shown
+  // alone when `showMiddle`; and the layout chosen for a folder or book
+  // seen for the first time (true when it showed the strip).
+  void ShowStrip(int page, double within);
+  void DropStrip(bool showMiddle);
+  bool ChooseLayout();
   // The working set's values as the renderer takes them (the resampling
   // filter the application-wide one).
   EnhanceSettings Snapshot() const;
@@ -268,6 +290,8 @@ class CInkbriteView : public QAbstractScrollArea {
   // Shows page `part` of the spread in place of the other (false: none).
   bool ShowSpreadPart(int part);
   void TakeParameters();
+  // The working set to the strip while it shows, else to the renderer.
+  void PassParameters();
   void ShowOutOfMemory();
   void UpdateScrollSizes();
   void TurnPageWithin(CInkbriteDoc::Turn turn);
@@ -352,6 +376,11 @@ class CInkbriteView : public QAbstractScrollArea {
   QTimer m_keyScrollTimer;
   std::set<int> m_heldArrows;
   uint64_t m_paintedGeneration = 0;
+
+  // The continuous layout while it is shown, and the folder or book its
+  // choice was read for.
+  CStripView* m_strip = nullptr;
+  std::filesystem::path m_layoutFor;
 };
 
 }  // namespace inkbrite

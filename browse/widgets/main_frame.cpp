@@ -81,7 +81,7 @@ constexpr int kDocumentCommands[] = {
     kCmdAutoPlay,     kCmdSinglePage,     kCmdTwoPages,     kCmdCoverAlone,   kCmdRightToLeft,
     kCmdZoomIn,       kCmdZoomOut,        kCmdActualSize,   kCmdFitWidth,     kCmdFitHeight,
     kCmdFitPage,      kCmdTurnRight,      kCmdTurnLeft,     kCmdShowOriginal, kCmdSplitView,
-    kCmdHistogram,    kCmdThumbnails};
+    kCmdHistogram,    kCmdThumbnails,     kCmdContinuous};
 
 // A pattern that matches an extension in any case ("*.jpg" -> "*.[jJ][pP][gG]"),
 // as file names are matched on Windows.
@@ -395,8 +395,10 @@ void CMainFrame::UpdateChecks() {
   m_actions[kCmdHistogram]->setChecked(m_histogramDock && !m_histogramDock->isHidden());
   m_actions[kCmdClipWarnings]->setChecked(ShowClipping());
   m_actions[kCmdSingleInstance]->setChecked(m_app.IsSingleInstance());
-  m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages());
-  m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages());
+  const bool continuous = view && view->IsContinuous();
+  m_actions[kCmdSinglePage]->setChecked(doc && !doc->TwoPages() && !continuous);
+  m_actions[kCmdTwoPages]->setChecked(doc && doc->TwoPages() && !continuous);
+  m_actions[kCmdContinuous]->setChecked(continuous);
   m_actions[kCmdCoverAlone]->setChecked(doc && doc->CoverAlone());
   m_actions[kCmdRightToLeft]->setChecked(doc && doc->RightToLeft());
   // The keys follow the reading direction: right to left, "," (the key
@@ -527,6 +529,7 @@ std::span<const CMainFrame::CommandRow> CMainFrame::CommandRows() {
       {kCmdSingleInstance,        &F::ToggleSingleInstance,        nullptr, true,  {}},
       {kCmdSinglePage,            &F::ShowSinglePage,              nullptr, true,  {kCtrl | Qt::Key_1}},
       {kCmdTwoPages,              &F::ShowTwoPages,                nullptr, true,  {kCtrl | Qt::Key_2}},
+      {kCmdContinuous,            nullptr, &V::ToggleContinuous,            true,  {kCtrl | Qt::Key_5}},
       {kCmdCoverAlone,            &F::ToggleCoverAlone,            nullptr, true,  {kCtrl | Qt::Key_3}},
       {kCmdRightToLeft,           &F::ToggleRightToLeft,           nullptr, true,  {kCtrl | Qt::Key_4}},
       {kCmdFirstPage,             nullptr, &V::FirstPage,                   false, {kCtrl | Qt::Key_Home}},
@@ -666,6 +669,7 @@ void CMainFrame::CreateMenus() {
                   0,
                   kCmdSinglePage,
                   kCmdTwoPages,
+                  kCmdContinuous,
                   kCmdCoverAlone,
                   kCmdRightToLeft,
                   0,
@@ -1160,10 +1164,12 @@ void CMainFrame::ChangeLayout(void (*change)(CInkbriteDoc& doc)) {
 }
 
 void CMainFrame::ShowSinglePage() {
+  if (CInkbriteView* view = ActiveView()) view->SetContinuous(false);
   ChangeLayout([](CInkbriteDoc& doc) { doc.SetTwoPages(false); });
 }
 
 void CMainFrame::ShowTwoPages() {
+  if (CInkbriteView* view = ActiveView()) view->SetContinuous(false);
   ChangeLayout([](CInkbriteDoc& doc) { doc.SetTwoPages(true); });
 }
 

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// CStripView: the continuous layout of a document window. The pages of the
+// document's folder or book stand one under another in a column as wide as
+// the window (or a share of it, 40 to 100 %, kept in the settings), with a
+// gap under each (kept too; Ctrl and Shift with the wheel), and scroll as one: the wheel, the arrow
+// keys (held: on and on), Page Up/Down and Space (a screen less a tenth), Home and End, the next
+// and previous page (to a page's top), dragging.
+//
+// The geometry is a StripLayout (browse/reading/strip_layout.h). Only the
+// pages in view and about a screen either way are held: decoded by a
+// CPagePrefetch of the view's own (fitted to the column on its thread),
+// each then shown by a PageRenderer of its own with the window's
+// parameters, which renders a change on its worker. A change goes to the
+// pages in view first and to the others once those are rendered. Pages
+// leaving the held range are dropped with their renderers, so a strip of
+// hundreds of slices holds a few screens of pages.
+//
+// The reader's place (the page under the middle line and how far down it)
+// is kept per folder or book (reading_places.h) when the reader rests, and
+// the document then opens that page, so the title, the counter, the
+// thumbnails and Save follow it.
+//
+// Threads: user-interface thread (the prefetch and the renderers have
+// their own).
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QTimer>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "browse/reading/page_prefetch.h"
+#include "browse/reading/page_renderer.h"
+#include "browse/reading/strip_layout.h"
+#include "core/enhance.h"
+
+namespace inkbrite {
+
+class CInkbriteDoc;
+
+enum class StripMove { kStart, kEnd, kScreenUp, kScreenDown, kNextPage, kPreviousPage };
+
+class CStripView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit CStripView(CInkbriteDoc* doc, QWidget* parent = nullptr);
+  ~CStripView() override;
+  CStripView(const CStripView&) = delete;
+  CStripView& operator=(const CStripView&) = delete;
+
+  // Lays out the document's list afresh and shows `place`.
+  void ShowList(StripPlace place);
+  // The document opened a page itself (a thumbnail, the page list, another
+  // book): its top comes into view, unless it is the page under the middle
+  // line already; another folder or book is laid out afresh.
+  void FollowDocument();
+  // The parameters every page is drawn with.
+  void SetParameters(const EnhanceSettings& params);
+  // Hidden, its pages, threads and timers stopped, telling nothing more:
+  // about to go.
+  void Retire();
+  // The view's page and scroll commands in the strip: its top and end
+  // (Home, End, the first and last page), a screen less a tenth up or down
+  // (Page Up, Page Down, Space), the next page's top, the top of the page
+  // in view or, at it, of the one before.
+  void Move(StripMove move);
+
+  // The column's share of the window (40 to 100 %) and the gap under each
+  // page in pixels (0 to 200), both kept in the settings.
+  static int ColumnPercent();
+  static int PageGap();
+  static void SetColumnPercent(int percent);
+  static void SetPageGap(int gap);
+  // The settings changed: the column is laid out again at the same place.
+  void Relayout();
+
+  const StripLayout& Layout() const { return m_layout; }
+  int64_t Scroll() const;
+  void ScrollTo(int64_t scroll);
+  StripPlace Place() const;
+  // List positions (0-based) of the pages held, and of those with a picture.
+  std::vector<int> HeldPages() const;
+  bool HasPicture(int position) const;
+  // Pictures put in place by the renderers of the pages in view since they
+  // were made, and whether a rendering is due for any of them.
+  uint64_t GenerationInView() const;
+  bool RenderPendingInView() const;
+  // Pixels of the pictures and the pages they are made from held now.
+  int64_t HeldPixels() const;
+  // Paints that showed a page in view not decoded yet (its numbered place).
+  int BlankPaints() const { return m_blankPaints; }
+  // The status line: "第 12/300 页 · 37%".
+  QString PlaceText() const;
+
+ signals:
+  // The page under the middle line changed (the title and counter follow
+  // once the reader rests), or the reader rests on a new place.
+  void placeChanged();
+  void rested();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  // The wheel scrolls; with Ctrl it widens or narrows the column, with
+  // Shift the gap (5 % or 4 pixels a notch).
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  struct Held {
+    std::unique_ptr<PageRenderer> renderer;  // null until the page is decoded
+    bool failed = false;
+  };
+  void BuildList();
+  int ColumnFor(int windowWidth) const;
+  void UpdateScrollRange();
+  // Drops the pages out of reach, asks the prefetch for the missing ones.
+  void UpdateHeld();
+  void WantMissing();
+  // Takes the pages the prefetch has ready.
+  void TakeDecoded();
+  void ShowDecoded(int position, DecodedPage page);
+  void OnRendered();
+  void PassParametersOn();
+  void Rest();
+  void KeyScrollTick();
+  QRect PageRect(int position) const;
+
+  CInkbriteDoc* m_doc;
+  StripLayout m_layout;
+  std::shared_ptr<PageSource> m_source;
+  std::vector<size_t> m_indexes;  // source page of each list position
+  std::map<int, Held> m_held;
+  std::vector<int> m_wanted;    // list positions to hold, nearest first
+  std::vector<size_t> m_asked;  // the source pages the prefetch was asked for last
+  EnhanceSettings m_params;
+  bool m_neighboursDue = false;  // a change still to pass to the pages out of view
+  CPagePrefetch m_prefetch;
+  int m_middle = -1;  // the page under the middle line when last told
+  QTimer m_restTimer;
+  QTimer m_keyScrollTimer;
+  std::set<int> m_heldArrows;
+  bool m_dragging = false;
+  int m_dragY = 0;
+  bool m_opening = false;  // the document opens the page under the middle line
+  int m_blankPaints = 0;
+  bool m_taking = false;  // TakeDecoded is under way
+};
+
+}  // namespace inkbrite

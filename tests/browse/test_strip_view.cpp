@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The continuous layout in a window: the pages painted at a scroll position
+// are the right ones, a parameter change repaints every page in view, only
+// the pages near the view are held however long the strip, and the place
+// survives switching the layout off and on, closing and opening the book,
+// and a tall folder read continuously by itself until the reader says not.
+#include <QScrollBar>
+#include <QTest>
+
+#include "browse/reading/reading_places.h"
+#include "browse/widgets/strip_view.h"
+#include "tests/browse/browse_support.h"
+#include "tests/sources/archive_maker.h"
+
+namespace inkbrite {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bgr;
+using test::MadeEntry;
+using test::MadeFormat;
+
+// Page i's colour: every page another.
+Bgr ColourOf(int page) {
+  return {static_cast<uint8_t>(40 + page * 9), static_cast<uint8_t>(200 - page * 7), 90};
+}
+
+class StripViewTest : public ui_test::AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    Frame()->show();  // the windows at their size
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+  }
+  CInkbriteView* View() { return Frame()->ActiveView(); }
+  CStripView* Strip() { return View() ? View()->Strip() : nullptr; }
+  int ViewHeight() { return Strip()->viewport()->height(); }
+  // Pages p01 ... of `count` slices, each `width` x `height` in its colour.
+  std::vector<fs::path> WriteSlices(int count, int width, int height, const char* ext = "bmp") {
+    std::vector<fs::path> files;
+    for (int i = 0; i < count; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "p%02d.%s", i + 1, ext);
+      files.push_back(dir / name);
+      const Bgr colour = ColourOf(i);
+      const DibImage page = test::MakeImage(width, height, [&](int, int) { return colour; });
+      EXPECT_EQ(SaveImageFile(files.back(), page, 0, 90), 1);
+    }
+    return files;
+  }
+  // Every page in view has its picture, and none is being rendered.
+  bool InViewShown() {
+    const StripLayout& layout = Strip()->Layout();
+    for (int page : layout.PagesInView(Strip()->Scroll(), ViewHeight())) {
+      if (!Strip()->HasPicture(page)) return false;
+    }
+    return !Strip()->RenderPendingInView();
+  }
+  Bgr PaintedAt(int x, int y) {
+    const QImage shot = Strip()->viewport()->grab().toImage();
+    const QColor c = shot.pixelColor(x, y);
+    return {static_cast<uint8_t>(c.blue()), static_cast<uint8_t>(c.green()),
+            static_cast<uint8_t>(c.red())};
+  }
+};
+
+TEST_F(StripViewTest, PaintsThePagesAtAScrollPositionAndRepaintsThemOnAChange) {
+  const std::vector<fs::path> files = WriteSlices(12, 60, 90);
+  ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
+  EXPECT_FALSE(View()->IsContinuous());  // upright pages: one at a time
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  EXPECT_TRUE(Frame()->Action(kCmdContinuous)->isChecked());
+  EXPECT_FALSE(Frame()->Action(kCmdSinglePage)->isChecked());
+  const StripLayout& layout = Strip()->Layout();
+  ASSERT_EQ(layout.Count(), 12);
+  EXPECT_EQ(layout.Column(), Strip()->viewport()->width());
+  // Page 5's last 10 rows over page 6's first ones.
+  Strip()->ScrollTo(layout.Top(5) + layout.PageHeight(5) - 10);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  const std::vector<int> inView = layout.PagesInView(Strip()->Scroll(), ViewHeight());
+  ASSERT_GE(inView.size(), 2U);
+  EXPECT_EQ(inView[0], 5);
+  const int x = Strip()->viewport()->width() / 2;
+  EXPECT_EQ(PaintedAt(x, 4), ColourOf(5));
+  EXPECT_EQ(PaintedAt(x, 16), ColourOf(6));
+  // Held: the pages in view and their neighbours, nothing far off.
+  const std::vector<int> held = Strip()->HeldPages();
+  EXPECT_EQ(std::count(held.begin(), held.end(), 0), 0);
+  for (int page : inView) EXPECT_EQ(std::count(held.begin(), held.end(), page), 1) << page;
+
+  // A brighter page from the bar: both pages in view are painted lighter.
+  const uint64_t before = Strip()->GenerationInView();
+  ParamChangeEvent change(kBrightness, 150);
+  QApplication::sendEvent(View(), &change);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return Strip()->GenerationInView() > before + 1; }));
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  for (const auto& [y, page] : {std::pair{4, 5}, std::pair{16, 6}}) {
+    const Bgr was = ColourOf(page), now = PaintedAt(x, y);
+    EXPECT_GT(now.b, was.b) << page;
+    EXPECT_GT(now.g, was.g) << page;
+    EXPECT_GT(now.r, was.r) << page;
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StripViewTest, HoldsOnlyThePagesNearTheViewThroughALongStrip) {
+  // Wider than the column: each is held fitted to it.
+  const std::vector<fs::path> files = WriteSlices(30, 1200, 600, "jpg");
+  ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  const StripLayout& layout = Strip()->Layout();
+  const int64_t screen = int64_t{layout.Column()} * ViewHeight();
+  int64_t most = 0;
+  int steps = 0;
+  while (Strip()->Scroll() < layout.MaxScroll(ViewHeight())) {
+    Frame()->Action(kCmdSingleKey)->trigger();  // a screen on
+    ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); })) << Strip()->Scroll();
+    most = std::max(most, Strip()->HeldPixels());
+    ++steps;
+  }
+  EXPECT_GT(steps, 10);
+  EXPECT_EQ(layout.PageAt(Strip()->Scroll() + ViewHeight() - 1), 29);
+  // Each held page is its picture and the page it is made from: the pages
+  // in view (at most a screen and two pages) and five screens more, twice.
+  const int64_t page = int64_t{layout.Column()} * layout.PageHeight(0);
+  EXPECT_LE(most, 2 * (6 * screen + 2 * page));
+  EXPECT_LE(Strip()->HeldPages().size(), 14U);
+  Frame()->Action(kCmdTopLeft)->trigger();
+  EXPECT_EQ(Strip()->Scroll(), 0);
+  Frame()->Action(kCmdNextPage)->trigger();
+  EXPECT_EQ(Strip()->Scroll(), layout.Top(1));
+}
+
+TEST_F(StripViewTest, KeepsThePlaceAcrossSwitchesAndReopeningTheBook) {
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 10; ++i) {
+    const Bgr colour = ColourOf(i);
+    const DibImage page = test::MakeImage(50, 80, [&](int, int) { return colour; });
+    ASSERT_EQ(SaveImageFile(dir / "page.bmp", page, 0, 90), 1);
+    entries.emplace_back(std::to_string(i + 10) + ".bmp", test::ReadAll(dir / "page.bmp"));
+  }
+  test::WriteArchive(dir / "strip.cbz", MadeFormat::kZipStored, entries);
+  ASSERT_NE(app->OpenDocumentFile(dir / "strip.cbz"), nullptr);
+  Frame()->Action(kCmdNextPage)->trigger();
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  EXPECT_EQ(Strip()->Place().page, 1);  // at the page shown
+  // A quarter down the eighth page; once the reader rests the document
+  // shows it (title, counter).
+  Strip()->ScrollTo(Strip()->Layout().ScrollFor({7, 0.25}, ViewHeight()));
+  ASSERT_TRUE(ui_test::WaitFor([&] { return Frame()->ActiveDocument()->EntryName() == "17.bmp"; }));
+  EXPECT_EQ(Frame()->PageCounterText().toStdString(), "8/10");
+  Frame()->Action(kCmdSinglePage)->trigger();  // off: the eighth page alone
+  EXPECT_FALSE(View()->IsContinuous());
+  EXPECT_EQ(Frame()->ActiveDocument()->EntryName(), "17.bmp");
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  EXPECT_EQ(Strip()->Place().page, 7);
+  Strip()->ScrollTo(Strip()->Layout().ScrollFor({7, 0.25}, ViewHeight()));
+  ASSERT_TRUE(ui_test::WaitFor(
+      [&] { return std::abs(LoadReadingPlace(dir / "strip.cbz").stripWithin - 0.25) < 0.01; }));
+  Frame()->Action(kCmdCloseAll)->trigger();
+
+  // Opened again: continuous, at the same share of the same page.
+  ASSERT_NE(app->OpenDocumentFile(dir / "strip.cbz"), nullptr);
+  ASSERT_NE(Strip(), nullptr);
+  EXPECT_EQ(Strip()->Place().page, 7);
+  EXPECT_NEAR(Strip()->Place().within, 0.25, 0.01);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StripViewTest, ATallFolderReadsContinuouslyUntilTheReaderSaysNot) {
+  const std::vector<fs::path> files = WriteSlices(4, 40, 120);  // 3 times as tall as wide
+  ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
+  ASSERT_NE(Strip(), nullptr);
+  Frame()->Action(kCmdContinuous)->trigger();
+  EXPECT_EQ(Strip(), nullptr);
+  EXPECT_EQ(LoadReadingPlace(Frame()->ActiveDocument()->DirList().Directory()).continuous, 0);
+  Frame()->Action(kCmdCloseAll)->trigger();
+  ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
+  EXPECT_EQ(Strip(), nullptr);
+}
+
+}  // namespace
+}  // namespace inkbrite
