@@ -165,6 +165,12 @@ TEST_F(ThumbnailStripTest, TheWheelTurnsThePageOnceItIsScrolledToItsEnd) {
   ShowFrame();
   ASSERT_NE(app->OpenDocumentFile(dir / "2.bmp"), nullptr);
   CInkbriteView* view = Frame()->ActiveView();
+  // Pages this tall read as one strip by themselves; this is the wheel of
+  // the page shown alone.
+  ASSERT_TRUE(view->IsContinuous());
+  Frame()->Action(kCmdSinglePage)->trigger();
+  ASSERT_FALSE(view->IsContinuous());
+  ASSERT_EQ(Title(), "2.bmp");
   if (view->IsFitToWindow())
     Frame()->Action(kCmdFitWindow)->trigger();  // a page taller than the window
   QScrollBar* bar = view->verticalScrollBar();
