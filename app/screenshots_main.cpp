@@ -499,7 +499,15 @@ bool ShootStrip(CInkbriteApp& app, CMainFrame* frame, const QString& out,
     strip->Relayout();
     const int view = strip->viewport()->height();
     strip->ScrollTo(strip->Layout().Top(1) - view / 2);
-    Settle(800);
+    // Until the pages in view are decoded and rendered (10 s at most).
+    const auto painted = [strip, view] {
+      for (int page : strip->Layout().PagesInView(strip->Scroll(), view)) {
+        if (!strip->HasPicture(page)) return false;
+      }
+      return !strip->RenderPendingInView();
+    };
+    for (int waited = 0; waited < 10000 && !painted(); waited += 50) Settle(50);
+    Settle(200);
     ok = Save(frame, out, "30-continuous.png");
   }
   frame->Action(kCmdSinglePage)->trigger();
