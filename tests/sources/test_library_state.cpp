@@ -322,8 +322,8 @@ TEST(LibraryStateTest, AnEarlierDatabaseGainsTheStripColumns) {
       int readContinuous;
       double readWithin;
     };
-    const Case cases[] = {{1, 0.625, 1, 0.625}, {0, 0.0, 0, 0.0},          {-1, 1.0, -1, 1.0},
-                          {7, 3.0, 1, 1.0},     {-5, -0.5, -1, 0.0},       {1, std::nan(""), 1, 0.0}};
+    const Case cases[] = {{1, 0.625, 1, 0.625}, {0, 0.0, 0, 0.0},    {-1, 1.0, -1, 1.0},
+                          {7, 3.0, 1, 1.0},     {-5, -0.5, -1, 0.0}, {1, std::nan(""), 1, 0.0}};
     for (const Case& c : cases) {
       StoredPlace stored{"s.jpg", 3, 30};
       stored.continuous = c.continuous;
