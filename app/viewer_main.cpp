@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "browse/inkbrite_app.h"
+#include "browse/inkbrite_doc.h"
+#include "browse/reading/early_page.h"
 #include "browse/services/exit_signals.h"
 #include "browse/services/single_instance.h"
 #include "browse/widgets/inkbrite_view.h"
@@ -78,14 +80,17 @@ int main(int argc, char** argv) {
       inkbrite::PassToRunningInstance(inkbrite::PathsFromArguments(QApplication::arguments()))) {
     return 0;
   }
+  // What the command line names opens once the window is up (its first
+  // page decoded meanwhile); with nothing named the viewer starts empty.
+  const std::vector<std::filesystem::path> paths =
+      inkbrite::PathsFromArguments(QApplication::arguments());
+  if (!paths.empty()) {
+    inkbrite::EarlyPage::Start(paths.front(), inkbrite::CInkbriteDoc::BackgroundLoadPixels());
+  }
   inkbrite::CInkbriteApp app;
   app.InitInstance();
   // Logging out ends the viewer as its Exit does: the settings are written.
   inkbrite::InstallExitSignals();
-  // What the command line names opens once the window is up; with nothing
-  // named the viewer starts empty.
-  const std::vector<std::filesystem::path> paths =
-      inkbrite::PathsFromArguments(QApplication::arguments());
   if (!paths.empty()) {
     QTimer::singleShot(0, &application, [&app, paths] { app.OpenDocumentFiles(paths); });
   }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "browse/dialogs/save_as_dialog.h"
+#include "browse/reading/early_page.h"
 #include "browse/reading/reading_places.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/inkbrite_view.h"
@@ -127,19 +128,6 @@ DecodedPage Decode(
     result.error = SourceError::kPageUnreadable;
   }
   return result;
-}
-
-DecodedPage DecodeFile(const fs::path& file) {
-  return Decode(
-      [&](DibImage& image, int* grey, ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
-        FileProbe probe(file);
-        if (!LoadImageFile(probe, image, grey, status)) return false;
-        JpegQuantisers tables;
-        if (DetectImageFormat(probe) == kFormatJpeg && ReadJpegQuantisers(probe, tables)) {
-          *jpeg = tables;
-        }
-        return true;
-      });
 }
 
 // A book page from its bytes, as the book decodes it (PageSource::LoadPage).
@@ -294,7 +282,7 @@ void CInkbriteDoc::StartFullLoad(DecodedPage here, DecodedPage partner) {
           // A book page's bytes read for its header are not read again.
           loaded.page = bytes    ? DecodeBytes(*bytes, name)
                         : source ? DecodePage(*source, index)
-                                 : DecodeFile(file);
+                                 : DecodePageFile(file);
         }
         if (!withPartner || !loaded.page.image || !source) return loaded;
         loaded.partner = partner.image ? partner : DecodePage(*source, partnerIndex);
@@ -438,6 +426,14 @@ int CInkbriteDoc::OnOpenDocument(const fs::path& path) {
   {
     WaitCursor wait;
     DeleteContents();
+    // The page the viewer's start named, decoded while the window was built.
+    if (std::optional<DecodedPage> early = EarlyPage::Take(path)) {
+      m_page = std::move(early->image);
+      m_greySource = early->grey;
+      m_pageJpeg = early->jpeg;
+      m_entry.clear();
+      return FinishOpening(true, QString(), path);
+    }
     try {
       auto page = std::make_shared<DibImage>();
       FileProbe probe(path);

@@ -45,6 +45,19 @@ DecodedPage DecodeWith(const std::function<SourceError(DibImage&, int*, ReadStat
   return result;
 }
 
+// A picture file's page from its probe, with its JPEG table.
+DecodedPage DecodeProbed(FileProbe& file) {
+  return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status,
+                            std::optional<JpegQuantisers>* jpeg) {
+    if (!LoadImageFile(file, image, grey, status)) return SourceError::kPageUnreadable;
+    JpegQuantisers tables;
+    if (DetectImageFormat(file) == kFormatJpeg && ReadJpegQuantisers(file, tables)) {
+      *jpeg = tables;
+    }
+    return SourceError::kNone;
+  });
+}
+
 // The page to decode ahead; *decoded false, nothing decoded, for a page
 // whose file's header gives more than `maxPixels`. A folder's page file is
 // opened once for its header and its decoding.
@@ -61,15 +74,7 @@ DecodedPage DecodeAhead(PageSource& source, size_t index, uint64_t maxPixels, bo
     PictureSize size;
     if (ReadPictureFileSize(file, size) && size.Pixels() > maxPixels) return page;
     decoded = true;
-    return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status,
-                              std::optional<JpegQuantisers>* jpeg) {
-      if (!LoadImageFile(file, image, grey, status)) return SourceError::kPageUnreadable;
-      JpegQuantisers tables;
-      if (DetectImageFormat(file) == kFormatJpeg && ReadJpegQuantisers(file, tables)) {
-        *jpeg = tables;
-      }
-      return SourceError::kNone;
-    });
+    return DecodeProbed(file);
   } catch (const std::exception&) {
     page.noMemory = true;
   }
@@ -83,6 +88,11 @@ DecodedPage DecodePage(PageSource& source, size_t index) {
                                      std::optional<JpegQuantisers>* jpeg) {
     return source.LoadPage(index, image, grey, status, jpeg);
   });
+}
+
+DecodedPage DecodePageFile(const std::filesystem::path& file) {
+  FileProbe probe(file);
+  return DecodeProbed(probe);
 }
 
 void FitAhead(DecodedPage& page, int32_t boxWidth, int32_t boxHeight) {

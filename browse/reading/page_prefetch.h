@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -131,5 +132,7 @@ void FitAhead(DecodedPage& page, int32_t boxWidth, int32_t boxHeight);
 
 // Decodes page `index` of `source` (no read-ahead).
 DecodedPage DecodePage(PageSource& source, size_t index);
+// Decodes a loose picture file, with its JPEG table, from one open.
+DecodedPage DecodePageFile(const std::filesystem::path& file);
 
 }  // namespace inkbrite

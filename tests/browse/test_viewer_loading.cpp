@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "browse/reading/early_page.h"
 #include "browse/reading/facing_pages.h"
 #include "browse/reading/page_loader.h"
 #include "browse/reading/page_prefetch.h"
@@ -141,6 +142,29 @@ TEST_F(ViewerLoadTest, ChangesWakeTheRenderingAtOnce) {
   EXPECT_EQ(lone.view.RendersOnWake(), 4);
   Settle(300);
   EXPECT_EQ(lone.view.RenderStarts(), 4);
+}
+
+// The page a start names, decoded while the window is built, is shown as
+// decoding it then shows it (grey flag and JPEG table with it), once; a
+// file opened instead is its own page.
+TEST_F(ViewerLoadTest, ThePageAStartNamesIsDecodedEarlyAsOnTheSpot) {
+  WritePage(dir / "a.jpg", 300, 200, true);
+  WritePage(dir / "b.jpg", 200, 300);
+  EarlyPage::Start(dir / "a.jpg", CInkbriteDoc::BackgroundLoadPixels());
+  LoneView other(400, 300);
+  other.Open(dir / "b.jpg");
+  EXPECT_EQ(other.doc.Page().Width(), 200);
+  EarlyPage::Start(dir / "." / "a.jpg", CInkbriteDoc::BackgroundLoadPixels());
+  LoneView early(400, 300);
+  early.Open(dir / "a.jpg");
+  EXPECT_FALSE(EarlyPage::Take(dir / "a.jpg").has_value());
+  LoneView late(400, 300);
+  late.Open(dir / "a.jpg");
+  EXPECT_EQ(early.doc.Page().PackedDib(), late.doc.Page().PackedDib());
+  EXPECT_TRUE(early.doc.SourceIsGrey());
+  ASSERT_TRUE(early.doc.PageJpegTables().has_value());
+  ASSERT_TRUE(late.doc.PageJpegTables().has_value());
+  EXPECT_EQ(early.doc.PageJpegTables()->steps, late.doc.PageJpegTables()->steps);
 }
 
 // A window that fits pages gets the next page fitted ahead with its
