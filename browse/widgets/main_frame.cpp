@@ -14,6 +14,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
@@ -108,6 +109,8 @@ class WorkspaceArea : public QMdiArea {
 
 // Where the user left the parameter bar (its frame's top left, global).
 const QString kParaBarPlaceKey = QStringLiteral("ParaBar/Position");
+// What the window manager's frame adds to the bar's height, as last seen.
+const QString kParaBarFrameKey = QStringLiteral("ParaBar/FrameExtra");
 // A bar let go this close to the workspace's bottom goes back to its place.
 constexpr int kParaBarSnap = 24;
 
@@ -179,6 +182,7 @@ CMainFrame::CMainFrame(CInkbriteApp& app)
   CreateThumbnailStrip();
   connect(m_windowMenu, &QMenu::aboutToShow, this, [this] { UpdateWindowList(); });
   UpdateMenus();
+  UpdateParaBarRoom();  // the bar shows once the frame settles
 }
 
 void CMainFrame::CreateParaBar() {
@@ -297,6 +301,7 @@ void CMainFrame::ShowParaBarAtStart() {
   PlaceParaBar();
   m_paraBar->show();
   m_paraBar->raise();
+  m_paraBarDue = false;
   // Its window frame is known once it is shown: the bottom edge goes on the
   // frame's again.
   QTimer::singleShot(kFrameSettleMs, this, [this] {
@@ -306,6 +311,7 @@ void CMainFrame::ShowParaBarAtStart() {
 
 void CMainFrame::ToggleParaBar() {
   m_paraBarTimer.stop();
+  m_paraBarDue = false;
   if (m_paraBar->isVisible()) {
     m_paraBar->hide();
     UpdateChecks();
@@ -345,9 +351,23 @@ void CMainFrame::PlaceParaBar() {
 }
 
 void CMainFrame::UpdateParaBarRoom() {
-  // Over the reader's full screen the bar floats over the page.
-  const bool room = m_paraBarDocked && m_paraBar->isVisible() && !IsReaderFullScreen();
-  static_cast<WorkspaceArea*>(m_mdi)->SetBottomRoom(room ? m_paraBar->frameGeometry().height() : 0);
+  // Over the reader's full screen the bar floats over the page. Before it
+  // first shows, the height it will take: its own and, as last seen, its
+  // window frame's.
+  const bool shown = m_paraBar->isVisible();
+  const bool room = m_paraBarDocked && (shown || m_paraBarDue) && !IsReaderFullScreen();
+  int height = 0;
+  if (shown) {
+    height = m_paraBar->frameGeometry().height();
+    const int extra = height - m_paraBar->height();
+    if (m_paraBarPlaced && extra != QSettings().value(kParaBarFrameKey, -1).toInt()) {
+      QSettings().setValue(kParaBarFrameKey, extra);
+    }
+  } else if (room) {
+    const int guess = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    height = m_paraBar->sizeHint().height() + QSettings().value(kParaBarFrameKey, guess).toInt();
+  }
+  static_cast<WorkspaceArea*>(m_mdi)->SetBottomRoom(room ? height : 0);
 }
 
 void CMainFrame::OnParaBarMovedByUser(QPoint topLeft) {

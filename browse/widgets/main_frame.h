@@ -281,6 +281,9 @@ class CMainFrame : public QMainWindow {
   // it appears).
   QTimer m_paraBarTimer;
   bool m_paraBarPlaced = false;
+  // The bar is to be shown once the frame settles: its room is kept already,
+  // so that a page opened meanwhile is laid out once, not again under it.
+  bool m_paraBarDue = true;
   // At its own place on the workspace's bottom (else where the user left
   // it, kept in the settings).
   bool m_paraBarDocked = true;

@@ -5,6 +5,7 @@
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMdiArea>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QSettings>
@@ -325,6 +326,28 @@ TEST_F(MainFrameTest, ParameterBarAppearsOnTheFramesFinalBottomEdge) {
   EXPECT_TRUE(item->isChecked());
   bar->close();  // its close button
   EXPECT_FALSE(item->isChecked());
+}
+
+// The bar's room is kept before the bar first shows, of the height its
+// window frame had at the last start, so that a page opened at start is
+// laid out once and not again under the bar.
+TEST_F(MainFrameTest, TheBarsRoomIsKeptBeforeItFirstShows) {
+  int before = 0, after = 0;
+  for (int start = 0; start < 2; ++start) {
+    app.reset();
+    app = std::make_unique<CInkbriteApp>();
+    app->InitInstance(false);
+    Frame()->resize(1200, 900);
+    Frame()->show();
+    QApplication::processEvents();
+    const QMdiArea* workspace = Frame()->Workspace();
+    before = workspace->viewport()->height();
+    ASSERT_TRUE(WaitFor([&] { return Frame()->ParaBar()->isVisible(); }));
+    Settle(300);
+    after = workspace->viewport()->height();
+  }
+  EXPECT_EQ(before, after);
+  EXPECT_LT(after, Frame()->Workspace()->height() - Frame()->ParaBar()->height() / 2);
 }
 
 // At its own place the bar stands over room kept free for it: the page
