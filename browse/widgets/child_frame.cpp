@@ -93,7 +93,10 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   emit closing();
   QMdiSubWindow::closeEvent(event);
   if (view) {
-    setWidget(nullptr);
+    // A shelf's window keeps its stack, deleted with it: taken out, the stack
+    // and the shelf in it would be left alive, the shelf's cover threads
+    // never joined.
+    if (!m_shelf) setWidget(nullptr);
     delete view;  // stops its background thread, leaves the document
   }
   if (doc && doc->Views().empty()) emit documentUnused(doc);
