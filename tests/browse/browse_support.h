@@ -26,15 +26,27 @@
 
 namespace inkbrite::ui_test {
 
-// Processes events until `done` or `ms` pass; returns done().
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+// The sanitizers' builds run the renderer many times slower: what a test
+// waits for is given longer there (a wait ends as soon as it is met).
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+inline constexpr int kWaitScale = 6;
+#else
+inline constexpr int kWaitScale = 1;
+#endif
+
+// Processes events for `ms`, or until `done`.
+inline void ProcessEventsFor(int ms, const std::function<bool()>& done) {
   QElapsedTimer timer;
   timer.start();
   while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+// Processes events until `done` or `ms` pass; returns done().
+inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  ProcessEventsFor(ms * kWaitScale, done);
   return done();
 }
 inline void Settle(int ms) {
-  WaitFor([] { return false; }, ms);
+  ProcessEventsFor(ms, [] { return false; });
 }
 
 inline void WritePage(const std::filesystem::path& path, int width, int height, bool grey = false) {
