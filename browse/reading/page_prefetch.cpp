@@ -47,15 +47,15 @@ DecodedPage DecodeWith(const std::function<SourceError(DibImage&, int*, ReadStat
 
 // A picture file's page from its probe, with its JPEG table.
 DecodedPage DecodeProbed(FileProbe& file) {
-  return DecodeWith([&file](DibImage& image, int* grey, ReadStatus* status,
-                            std::optional<JpegQuantisers>* jpeg) {
-    if (!LoadImageFile(file, image, grey, status)) return SourceError::kPageUnreadable;
-    JpegQuantisers tables;
-    if (DetectImageFormat(file) == kFormatJpeg && ReadJpegQuantisers(file, tables)) {
-      *jpeg = tables;
-    }
-    return SourceError::kNone;
-  });
+  return DecodeWith(
+      [&file](DibImage& image, int* grey, ReadStatus* status, std::optional<JpegQuantisers>* jpeg) {
+        if (!LoadImageFile(file, image, grey, status)) return SourceError::kPageUnreadable;
+        JpegQuantisers tables;
+        if (DetectImageFormat(file) == kFormatJpeg && ReadJpegQuantisers(file, tables)) {
+          *jpeg = tables;
+        }
+        return SourceError::kNone;
+      });
 }
 
 // The page to decode ahead; *decoded false, nothing decoded, for a page

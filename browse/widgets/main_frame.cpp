@@ -14,8 +14,8 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QUrl>
 #include <QWindow>

@@ -4,8 +4,8 @@
 // screen, and where and when the parameter bar appears.
 #include <QDockWidget>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMdiArea>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QSettings>
