@@ -55,6 +55,23 @@ class ViewerBookTest : public ui_test::AppTest {
     test::WriteArchive(path, format, entries);
     return path;
   }
+  // The batch's conversion of `source` into dir/out as PNG pages, with
+  // `params`, or with each book's attached set (over the defaults).
+  void ConvertWithBatch(const fs::path& source, const CParaBlock* params) {
+    BatchSettings settings;
+    settings.sourceDir = source;
+    settings.targetDir = dir / "out";
+    settings.patterns = DefaultSourcePatterns();
+    settings.newExtension = ".png";
+    const CParaBlock plain;
+    settings.params = params != nullptr ? params : &plain;
+    settings.recordPath = dir / "rec.txt";
+    settings.useAttached = params == nullptr;
+    settings.attachedSettingsFile = NamedSettingsFile();
+    test::RecordingHost host;
+    CBatchJob job;
+    job.Run(host, settings);
+  }
   CInkbriteDoc* Doc() { return Frame()->ActiveDocument(); }
   std::string Title() { return Doc() ? Doc()->Title().toStdString() : std::string(); }
   std::string Counter() { return Frame()->PageCounterText().toStdString(); }
@@ -210,19 +227,7 @@ TEST_F(ViewerBookTest, ABookTakesTheSetOfItsSeriesAsTheBatchDoes) {
   Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_EQ(Doc()->SaveAs(dir / "viewer.png"), 1);
 
-  BatchSettings settings;
-  settings.sourceDir = dir / "series";
-  settings.targetDir = dir / "out";
-  settings.patterns = DefaultSourcePatterns();
-  settings.newExtension = ".png";
-  CParaBlock plain;
-  settings.params = &plain;
-  settings.recordPath = dir / "rec.txt";
-  settings.useAttached = true;
-  settings.attachedSettingsFile = NamedSettingsFile();
-  test::RecordingHost host;
-  CBatchJob job;
-  job.Run(host, settings);
+  ConvertWithBatch(dir / "series", nullptr);
   const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/v1.cbz");
   ASSERT_EQ(converted.size(), 2u);
   EXPECT_EQ(converted[0].data, test::ReadAll(dir / "viewer.png"));
@@ -250,16 +255,7 @@ TEST_F(ViewerBookTest, JpegCleanUpReadsABookPagesOwnTableAsTheBatchDoes) {
   ASSERT_NE(app->OpenDocumentFile(dir / "src/book.cbz"), nullptr);
   ASSERT_EQ(Doc()->SaveAs(dir / "viewer.png"), 1);
 
-  BatchSettings settings;
-  settings.sourceDir = dir / "src";
-  settings.targetDir = dir / "out";
-  settings.patterns = DefaultSourcePatterns();
-  settings.newExtension = ".png";
-  settings.params = &AppParams();
-  settings.recordPath = dir / "rec.txt";
-  test::RecordingHost host;
-  CBatchJob job;
-  job.Run(host, settings);
+  ConvertWithBatch(dir / "src", &AppParams());
   const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/book.cbz");
   ASSERT_EQ(converted.size(), 1u);
   const std::vector<uint8_t> viewer = test::ReadAll(dir / "viewer.png");
@@ -307,19 +303,7 @@ TEST_F(ViewerBookTest, APageKeepsItsOwnSettingsAndTheBatchAgrees) {
   Frame()->Action(kCmdPreviousPage)->trigger();
   ASSERT_EQ(Doc()->SaveAs(dir / "viewer1.png"), 1);
 
-  BatchSettings settings;
-  settings.sourceDir = dir / "series";
-  settings.targetDir = dir / "out";
-  settings.patterns = DefaultSourcePatterns();
-  settings.newExtension = ".png";
-  CParaBlock plain;
-  settings.params = &plain;
-  settings.recordPath = dir / "rec.txt";
-  settings.useAttached = true;
-  settings.attachedSettingsFile = NamedSettingsFile();
-  test::RecordingHost host;
-  CBatchJob job;
-  job.Run(host, settings);
+  ConvertWithBatch(dir / "series", nullptr);
   const std::vector<MadeEntry> converted = test::ReadArchive(dir / "out/v1.cbz");
   ASSERT_EQ(converted.size(), 3u);
   EXPECT_EQ(converted[0].data, test::ReadAll(dir / "viewer1.png"));
