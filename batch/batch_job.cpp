@@ -791,7 +791,7 @@ void CBatchJob::RecordJson(size_t index, const fs::path& source, const FileOutco
   entry.attached = outcome.attached;
   for (const auto& [page, set] : outcome.pageSettings) {
     if (!entry.pageSettings.empty()) entry.pageSettings += '\n';
-    entry.pageSettings += page + "\t" + set;
+    entry.pageSettings.append(page).append("\t").append(set);
   }
   if (!outcome.fingerprint.empty()) entry.settings = outcome.fingerprint;
   WriteRecord(JsonRecordLine(entry));

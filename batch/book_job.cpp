@@ -202,6 +202,14 @@ std::vector<size_t> BookEntryOrder(const BookSource& book) {
   return order;
 }
 
+// A JPEG page's own luminance table, for the JPEG clean-up (read whatever
+// the job's settings say: a book's own set may turn the step on).
+std::optional<JpegQuantisers> JpegTablesOf(const std::vector<uint8_t>& bytes) {
+  JpegQuantisers tables;
+  if (!ReadJpegQuantisers(bytes.data(), bytes.size(), tables)) return std::nullopt;
+  return tables;
+}
+
 }  // namespace
 
 // ---- the pages of one book on workers ----
@@ -1011,7 +1019,6 @@ void CBatchJob::ConvertBookPage(BookRun& run, PageTask& task, FileProgress& prog
 }
 
 void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress& progress) {
-  using Outcome = FileOutcome;
   using File = BookRun::Slot::File;
   auto finish = [&run, &task](bool failed, std::string_view prefix, std::vector<File> files = {},
                               std::vector<std::pair<std::string, std::string>> report = {}) {
@@ -1070,23 +1077,20 @@ void CBatchJob::ConvertBookPageSteps(BookRun& run, PageTask& task, FileProgress&
     finish(!ok, kBatchWriteFailed, std::move(files));
     return;
   }
-  // The JPEG clean-up follows the page's own table, as for a loose file
-  // (the book's own settings may turn it on: read whatever the job's say).
-  JpegQuantisers tables;
-  const bool known = ReadJpegQuantisers(task.bytes.data(), task.bytes.size(), tables);
+  // The JPEG clean-up follows the page's own table, as for a loose file.
+  const std::optional<JpegQuantisers> tables = JpegTablesOf(task.bytes);
   task.bytes.clear();
   task.bytes.shrink_to_fit();
   const int mode = ResolveKeepAsIs(PageColourMode(run, task), grey != 0);
   const fs::path page = cbz ? run.work / (std::to_string(task.slot) + m_settings->newExtension)
                             : run.work / task.outName;
-  std::error_code ec;
-  if (!cbz) fs::create_directories(page.parent_path(), ec);
-  Outcome saved{Outcome::kWriteFailed, page};
+  if (std::error_code ec; !cbz) fs::create_directories(page.parent_path(), ec);
+  FileOutcome saved{FileOutcome::kWriteFailed, page};
   try {
     saved = SaveEnhanced(image, mode, run.source, page, progress, false, &PageParams(run, task),
-                         known ? &tables : nullptr, PageJpegQuality(run, task));
+                         tables ? &*tables : nullptr, PageJpegQuality(run, task));
   } catch (const std::exception&) {
-    saved = {Outcome::kWriteFailed, page};
+    saved = {FileOutcome::kWriteFailed, page};
   }
   image.Clear();
   std::vector<File> files;
