@@ -1388,7 +1388,8 @@ CBatchJob::FileOutcome CBatchJob::SaveEnhanced(DibImage& image, int mode, const 
     progress.Status(StatusLine::kOperation, EngineText(kBatchReducing));
     // The viewer's Save writes a page through the same call.
     if (IsReducedMode(mode))
-      saved = SavePageInColourMode(targets[i], *page[i], mode, false, 0) != 0;
+      saved = SavePageInColourMode(targets[i], *page[i], mode, false, 0, nullptr,
+                                   m_settings->pageDeflateLevel) != 0;
     if (last) progress.Advance(1);
     if (!IsReducedMode(mode)) {
       progress.Status(StatusLine::kOperation, EngineText(kBatchSaving));

@@ -299,6 +299,10 @@ struct BatchSettings {
   std::string bookAuthor;
   int bookPixelsPerInch = 300;
   bool bookSpreads = false;
+  // The zlib level of palette PNG pages (the colour-reducing modes); -1:
+  // zlib's default. A device's run (devices.h ApplyDeviceToRun) writes them
+  // at kDevicePageDeflateLevel: the same pixels, much sooner.
+  int pageDeflateLevel = -1;
   // A book that is one file and would pass this many bytes is written as
   // volumes under it (book_writer.h BookVolumes); 0: no limit.
   uint64_t bookMaxBytes = 0;

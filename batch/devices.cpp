@@ -138,6 +138,7 @@ void ApplyDeviceToRun(const DeviceRow& device, BatchSettings& settings) {
   settings.bookPixelsPerInch =
       device.colour == DeviceRow::Colour::kKaleido ? device.colourPpi : device.ppi;
   settings.bookSpreads = device.pages == 2;
+  settings.pageDeflateLevel = kDevicePageDeflateLevel;
 }
 
 }  // namespace inkbrite

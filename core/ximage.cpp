@@ -180,6 +180,7 @@ CxImage CxImage::SettingsOnly() const {
   c.m_transparentIndex = m_transparentIndex;
   c.m_frame = m_frame;
   c.m_codecOptions = m_codecOptions;
+  c.m_deflateLevel = m_deflateLevel;
   return c;
 }
 

@@ -158,6 +158,12 @@ class CxImage {
   // One option per container type (0 for an unknown type).
   uint32_t CodecOption(int type) const;
   void SetCodecOption(int type, uint32_t option);
+  // The zlib level of the PNG encoder, -1 (zlib's default, 6) to 9; other
+  // values are ignored. The pixels written are the same at every level.
+  int DeflateLevel() const { return m_deflateLevel; }
+  void SetDeflateLevel(int level) {
+    if (level >= -1 && level <= 9) m_deflateLevel = level;
+  }
 
   const std::string& LastError() const { return m_lastError; }
   // Keeps at most 255 characters.
@@ -186,6 +192,7 @@ class CxImage {
   int m_transparentIndex = -1;
   int m_frame = 0;
   std::array<uint32_t, kCxImageTypeCount> m_codecOptions{};
+  int m_deflateLevel = -1;
   std::string m_lastError;
 };
 

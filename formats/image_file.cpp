@@ -117,7 +117,7 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
 }
 
 int SavePageInColourMode(const std::filesystem::path& path, const DibImage& page, int colourMode,
-                         bool greySource, int quality, SaveError* error) {
+                         bool greySource, int quality, SaveError* error, int deflateLevel) {
   const int mode = ResolveKeepAsIs(colourMode, greySource);
   if (!IsReducedMode(mode)) {
     return SaveImageFile(path, page, mode == kGreyComic ? 1 : 0, quality, error);
@@ -133,7 +133,8 @@ int SavePageInColourMode(const std::filesystem::path& path, const DibImage& page
   bool saved = false;
   try {
     saved = ReductionForColourMode(mode, reduction) &&
-            SaveReducedPage(page, reduction.grey, reduction.bits, reduction.colours, path);
+            SaveReducedPage(page, reduction.grey, reduction.bits, reduction.colours, path,
+                            deflateLevel);
   } catch (const std::exception&) {
     saved = false;
   }

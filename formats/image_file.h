@@ -69,12 +69,16 @@ int SaveImageFile(const std::filesystem::path& path, const DibImage& image, int 
                   int quality, SaveError* error = nullptr);
 
 // Saves an enhanced page in a colour mode of the parameter block, as the
-// viewer's Save and the batch job both do, so the two write the same bytes:
+// viewer's Save and the batch job both do, so the two write the same bytes
+// (at the same `deflateLevel`; the same pixels at any):
 // "keep as is" follows `greySource`; the colour-reducing modes write the
 // palette picture (ReduceColoursAndSave's rules) in a format that holds one
 // (kNoReducedPages otherwise); grey and colour go to SaveImageFile.
-// `page` is never changed. 1 on success, 0 with the reason in *error.
+// A palette PNG is compressed at zlib level `deflateLevel` (-1: zlib's
+// default). `page` is never changed. 1 on success, 0 with the reason in
+// *error.
 int SavePageInColourMode(const std::filesystem::path& path, const DibImage& page, int colourMode,
-                         bool greySource, int quality, SaveError* error = nullptr);
+                         bool greySource, int quality, SaveError* error = nullptr,
+                         int deflateLevel = -1);
 
 }  // namespace inkbrite

@@ -19,12 +19,13 @@ int ReducedSaveType(const std::filesystem::path& path) {
 }  // namespace
 
 bool SaveReducedPage(const DibImage& image, bool grey, int bits, int colours,
-                     const std::filesystem::path& path) {
+                     const std::filesystem::path& path, int deflateLevel) {
   const int type = ReducedSaveType(path);
   if (type == kCxImageUnknown) return false;
   CxImage reduced;
-  return ReduceToContainer(image, grey, bits, colours, reduced) &&
-         SaveContainer(reduced, path, type);
+  if (!ReduceToContainer(image, grey, bits, colours, reduced)) return false;
+  reduced.SetDeflateLevel(deflateLevel);
+  return SaveContainer(reduced, path, type);
 }
 
 bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,

@@ -22,8 +22,9 @@ namespace inkbrite {
 bool ReduceColoursAndSave(DibImage& image, bool grey, int bits, int colours,
                           const std::filesystem::path& path);
 
-// The same file, with the page never changed.
+// The same file, with the page never changed. A PNG is compressed at zlib
+// level `deflateLevel` (-1: zlib's default; CxImage::SetDeflateLevel).
 bool SaveReducedPage(const DibImage& image, bool grey, int bits, int colours,
-                     const std::filesystem::path& path);
+                     const std::filesystem::path& path, int deflateLevel = -1);
 
 }  // namespace inkbrite

@@ -138,7 +138,7 @@ bool EncodePng(CxImage& image, std::FILE* file) {
     png_structp png = handle.png;
     png_infop info = handle.info;
     png_set_write_fn(png, file, png_detail::WriteToFile, png_detail::FlushFile);
-    png_set_compression_level(png, -1);  // zlib's default
+    png_set_compression_level(png, image.DeflateLevel());  // -1: zlib's default
     if (!RunGuarded(png, [&] { EncodeContainer(png, info, plan, image); })) {
       image.SetLastError("Error saving PNG file");
       return false;

@@ -231,6 +231,11 @@ TEST(Resample, MatchesReferences) {
       {0, 66, 47, 33, 23},
       {0, 66, 46, 33, 22},
       {0, 66, 46, 34, 23},
+      // An e-reader's fit (1700 -> 1167 across), a one-pixel-wide source and
+      // a cell closed exactly by the row's last pixel.
+      {0, 1700, 7, 1167, 5},
+      {0, 1, 40, 1, 17},
+      {0, 12, 9, 4, 3},
   };
   uint32_t seed = 12345;
   for (const auto& [f, W, H, w, h] : cases) {

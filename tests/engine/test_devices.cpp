@@ -109,6 +109,13 @@ TEST(DeviceTable, DeviceSetsTheFitColourKindAndDensity) {
   EXPECT_EQ(scribeBlock.GetValue(kFitHeight), 2480);
   EXPECT_EQ(scribe.settings.colourMode, kGreys16);
   EXPECT_EQ(scribe.settings.newExtension, ".png");
+  // A device's palette pages are compressed fast; a run without one keeps
+  // zlib's default.
+  EXPECT_EQ(scribe.settings.pageDeflateLevel, kDevicePageDeflateLevel);
+  CliOptions plain;
+  CParaBlock plainBlock;
+  build({"--set", "GreyScale=4"}, plain, plainBlock);
+  EXPECT_EQ(plain.settings.pageDeflateLevel, -1);
   // A ready-made set's device is that set; a tablet shows two pages.
   CliOptions tablet;
   CParaBlock tabletBlock, readyMade;

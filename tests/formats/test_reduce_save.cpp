@@ -144,5 +144,49 @@ TEST(ReduceColoursAndSave, OtherFormatsAndFailuresWriteNothingAndKeepThePage) {
   EXPECT_TRUE(fs::is_empty(dir / "taken.png"));
 }
 
+// The zlib level changes how a 16-grey PNG page is compressed, never what
+// it holds: every level decodes to the default's pixels and palette; the
+// default's own level (6) and levels out of range give its very bytes;
+// level 0 stores the rows as they are, the fastest level writes fewer.
+TEST(ReduceColoursAndSave, DeflateLevelChangesOnlyTheCompression) {
+  constexpr int W = 320, H = 240;  // flat paper with a noisy panel, as a scan
+  const DibImage noise = test::MakeNoise(W, H, 77);
+  const DibImage source = test::MakeImage(W, H, [&](int x, int y) {
+    if (x < 40 || y < 30 || x > 280) return test::Bgr{250, 250, 250};
+    const uint8_t* p = noise.Row(y) + 3 * x;
+    return test::Bgr{p[0], uint8_t(p[0] / 2 + x % 64), uint8_t(y)};
+  });
+  test::TempDir dir;
+  ASSERT_TRUE(SaveReducedPage(source, true, 4, 16, dir / "default.png"));
+  const std::vector<uint8_t> reference = test::ReadAll(dir / "default.png");
+  DibImage expected;
+  ASSERT_EQ(LoadImageFile(dir / "default.png", expected, nullptr), 1);
+  const size_t rowsBytes = size_t{W / 2 + 1} * H;  // 4-bit rows and their filter bytes
+  enum class Bytes { kDefault, kOther, kStored };
+  const struct {
+    int level;
+    Bytes bytes;
+  } cases[] = {{-1, Bytes::kDefault}, {6, Bytes::kDefault}, {10, Bytes::kDefault},
+               {-2, Bytes::kDefault}, {0, Bytes::kStored},  {1, Bytes::kOther},
+               {9, Bytes::kOther}};
+  for (const auto& [level, bytes] : cases) {
+    SCOPED_TRACE(level);
+    const fs::path path = dir / ("level" + std::to_string(level) + ".png");
+    ASSERT_EQ(SavePageInColourMode(path, source, 4, false, 0, nullptr, level), 1);
+    const std::vector<uint8_t> written = test::ReadAll(path);
+    DibImage loaded;
+    ASSERT_EQ(LoadImageFile(path, loaded, nullptr), 1);
+    EXPECT_EQ(loaded.PackedDib(), expected.PackedDib());
+    switch (bytes) {
+      case Bytes::kDefault: EXPECT_EQ(written, reference); break;
+      case Bytes::kOther: EXPECT_NE(written, reference); break;
+      case Bytes::kStored: EXPECT_GT(written.size(), rowsBytes); break;
+    }
+    if (level == 1) {
+      EXPECT_LT(written.size(), rowsBytes);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace inkbrite
