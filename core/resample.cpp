@@ -233,9 +233,9 @@ void ReduceRowX(const uint8_t* __restrict p, uint32_t* __restrict line, size_t w
   }
 }
 
-// Four 32-bit lanes (every x86-64 and ARM64 processor has them): the compiler's vector type, so the row loops below
-// are vector code whatever the optimiser decides (plain loops at -O2 stay
-// scalar). Unsigned lanes wrap modulo 2^32 as the scalar sums do.
+// Four 32-bit lanes (every x86-64 and ARM64 processor has them): the compiler's vector type, so the
+// row loops below are vector code whatever the optimiser decides (plain loops at -O2 stay scalar).
+// Unsigned lanes wrap modulo 2^32 as the scalar sums do.
 using U32x4 = uint32_t __attribute__((vector_size(16)));
 constexpr size_t kLanes = 4;
 
@@ -249,7 +249,8 @@ void StoreLanes(uint32_t* p, U32x4 v) { std::memcpy(p, &v, sizeof v); }
 // sum[k] += w * line[k]
 void AddScaled(uint32_t* __restrict sum, const uint32_t* __restrict line, uint32_t w, size_t n) {
   size_t k = 0;
-  for (; k + kLanes <= n; k += kLanes) StoreLanes(sum + k, LoadLanes(sum + k) + LoadLanes(line + k) * w);
+  for (; k + kLanes <= n; k += kLanes)
+    StoreLanes(sum + k, LoadLanes(sum + k) + LoadLanes(line + k) * w);
   for (; k < n; ++k) sum[k] += w * line[k];
 }
 
