@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "core/box_sums.h"
 #include "core/scan_analysis.h"
 
 namespace inkbrite {
@@ -128,7 +129,9 @@ class PowerMap {
       ky = -ky;
     }
     if (kx >= m_cw) return 0;
-    ky = ((ky % m_h) + m_h) % m_h;
+    // Bins asked for lie within a few turns of the plane: no division.
+    while (ky < 0) ky += m_h;
+    while (ky >= m_h) ky -= m_h;
     return m_power[static_cast<size_t>(ky) * static_cast<size_t>(m_cw) + static_cast<size_t>(kx)];
   }
   // Cycles a pixel of a bin, across and down.
@@ -673,59 +676,6 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
   }
 }
 
-// Sums of boxes of 2 r + 1 pixels along rows of `n` pixels of four floats
-// (rows `pitch` floats apart), zero beyond the ends; `in` and `out` differ.
-void BoxAcross(const float* in, float* out, int32_t n, int32_t rows, size_t pitch, int32_t r) {
-  const auto at = [](const float* p, int32_t x) {
-    return _mm_loadu_ps(p + 4 * static_cast<size_t>(x));
-  };
-  for (int32_t y = 0; y < rows; ++y) {
-    const float* i = in + static_cast<size_t>(y) * pitch;
-    float* o = out + static_cast<size_t>(y) * pitch;
-    __m128 acc = _mm_setzero_ps();
-    for (int32_t x = 0; x < std::min(r, n); ++x) acc = _mm_add_ps(acc, at(i, x));
-    int32_t x = 0;
-    // The box's left end off the row, then both ends on it, then its right end off.
-    for (; x < n && x - r - 1 < 0; ++x) {
-      if (x + r < n) acc = _mm_add_ps(acc, at(i, x + r));
-      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
-    }
-    for (; x + r < n; ++x) {
-      acc = _mm_add_ps(acc, _mm_sub_ps(at(i, x + r), at(i, x - r - 1)));
-      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
-    }
-    for (; x < n; ++x) {
-      acc = _mm_sub_ps(acc, at(i, x - r - 1));
-      _mm_storeu_ps(o + 4 * static_cast<size_t>(x), acc);
-    }
-  }
-}
-
-// The same down the columns: `floats` (a multiple of 4) a row.
-void BoxDown(const float* in, float* out, size_t floats, int32_t rows, size_t pitch, int32_t r,
-             std::vector<float>& acc) {
-  acc.assign(floats, 0);
-  float* a = acc.data();
-  const auto add = [a, floats](const float* p) {
-    for (size_t k = 0; k < floats; k += 4) {
-      _mm_storeu_ps(a + k, _mm_add_ps(_mm_loadu_ps(a + k), _mm_loadu_ps(p + k)));
-    }
-  };
-  for (int32_t y = 0; y < std::min(r, rows); ++y) add(in + static_cast<size_t>(y) * pitch);
-  for (int32_t y = 0; y < rows; ++y) {
-    const float* plus = y + r < rows ? in + static_cast<size_t>(y + r) * pitch : nullptr;
-    const float* minus = y - r - 1 >= 0 ? in + static_cast<size_t>(y - r - 1) * pitch : nullptr;
-    float* o = out + static_cast<size_t>(y) * pitch;
-    for (size_t k = 0; k < floats; k += 4) {
-      __m128 v = _mm_loadu_ps(a + k);
-      if (plus != nullptr) v = _mm_add_ps(v, _mm_loadu_ps(plus + k));
-      if (minus != nullptr) v = _mm_sub_ps(v, _mm_loadu_ps(minus + k));
-      _mm_storeu_ps(a + k, v);
-      _mm_storeu_ps(o + k, v);
-    }
-  }
-}
-
 // Filters the pixels [x0, x1) x [y0, y1) of the page, reading `margin`
 // pixels around them: the lines found there are taken out of the filtering
 // (their pixels and the one around each weigh nothing, so that no line
@@ -738,17 +688,18 @@ struct Filter {
 
 // Blue, green and red of the pixel at `p` and 0.
 inline __m128 PixelOf(const uint8_t* p) {
-  int32_t bytes = 0;
-  std::memcpy(&bytes, p, 3);
+  // Put together in a register (a copy through memory would stall on the
+  // narrower stores it reads back).
+  const int32_t bytes = p[0] | (p[1] << 8) | (p[2] << 16);
   const __m128i zero = _mm_setzero_si128();
   const __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
   return _mm_cvtepi32_ps(v);
 }
 
-// The page as it was before any part of it was filtered: the rows of the
-// band of parts being filtered and those below it are still the page's,
-// the rows above it (written already) come from a copy of them kept before
-// they were.
+// The page as it was before any part of it was filtered: each band of
+// parts is written straight to the page, so its rows and the `margin` rows
+// above it (which the band before may have written) are kept as they were
+// before it is; the rows below it are still the page's.
 class Source {
  public:
   Source(const DibImage& image, int32_t margin)
@@ -757,16 +708,16 @@ class Source {
     if (y >= m_top && y < m_bottom) return m_kept.data() + static_cast<size_t>(y - m_top) * m_bytes;
     return m_image.Row(y);
   }
-  // Keeps the `margin` rows above `bottom` as they are now, before the band
-  // that ends there is written.
-  void KeepAbove(int32_t bottom) {
-    const int32_t top = std::max(0, bottom - m_margin);
-    std::vector<uint8_t> kept(static_cast<size_t>(bottom - top) * m_bytes);
-    for (int32_t y = top; y < bottom; ++y) {
-      std::memcpy(kept.data() + static_cast<size_t>(y - top) * m_bytes, Row(y), m_bytes);
+  // Keeps rows [top - margin, bottom) as they are now, before the band
+  // [top, bottom) is written; `spare` takes the rows kept before.
+  void Keep(int32_t top, int32_t bottom) {
+    const int32_t from = std::max(0, top - m_margin);
+    m_spare.resize(static_cast<size_t>(bottom - from) * m_bytes);
+    for (int32_t y = from; y < bottom; ++y) {
+      std::memcpy(m_spare.data() + static_cast<size_t>(y - from) * m_bytes, Row(y), m_bytes);
     }
-    m_kept = std::move(kept);
-    m_top = top;
+    std::swap(m_kept, m_spare);
+    m_top = from;
     m_bottom = bottom;
   }
 
@@ -774,23 +725,17 @@ class Source {
   const DibImage& m_image;
   size_t m_bytes;
   int32_t m_margin, m_top = 0, m_bottom = 0;
-  std::vector<uint8_t> m_kept;
-};
-
-// The filtered rows of a band of parts, written to the page when the whole
-// band is done: rows [top, top + rows) of `bytes` bytes.
-struct Band {
-  int32_t top = 0;
-  size_t bytes = 0;
-  std::vector<uint8_t> rows;
-  uint8_t* Row(int32_t y) { return rows.data() + static_cast<size_t>(y - top) * bytes; }
+  std::vector<uint8_t> m_kept, m_spare;
 };
 
 // What FilterPart works in, kept from one part to the next.
 struct Workspace {
   std::vector<uint8_t> dark, line, wide, ahead, across;
-  std::vector<float> a, b, acc, tx, weights;
+  std::vector<int32_t> sums;  // the squares' sums, then boxed across
+  std::vector<float> a;       // boxed both ways
+  std::vector<float> tx, weights, upper, lower;
   std::vector<int32_t> left, right;
+  BoxSumRings rings;
 };
 
 // Where FilterPart works: the pixels filtered, the first pixel it reads and
@@ -800,8 +745,10 @@ struct Part {
 };
 
 // Writes the filter's result back: each pixel between the four squares'
-// centres around it, mixed in by the strength and the cells' weight.
-void ReadBack(Band& band, const ScreenCells& cells, const Filter& f, const Part& part,
+// centres around it, mixed in by the strength and the cells' weight. A row
+// of squares is taken across to the pixels once (`Across`) and serves every
+// row of pixels between its centre and the next ones'.
+void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const Part& part,
               Workspace& work) {
   const auto [x0, y0, x1, y1, rx0, ry0, rw, lw, lh] = part;
   const int32_t d = f.step;
@@ -823,26 +770,40 @@ void ReadBack(Band& band, const ScreenCells& cells, const Filter& f, const Part&
   for (size_t i = 0; i < across; ++i) {
     between(x0 + static_cast<int32_t>(i) - rx0, lw, left[i], right[i], tx[i]);
   }
+  // Rows of squares taken across, the two last asked for.
+  work.upper.resize(4 * across);
+  work.lower.resize(4 * across);
+  std::array<float*, 2> held{work.upper.data(), work.lower.data()};
+  std::array<int32_t, 2> heldRow{-1, -1};
+  const auto takenAcross = [&](int32_t j, int32_t keep) -> const float* {
+    for (int k = 0; k < 2; ++k) {
+      if (heldRow[k] == j) return held[k];
+    }
+    const int k = heldRow[0] == keep ? 1 : 0;
+    heldRow[k] = j;
+    const float* row = a.data() + static_cast<size_t>(j) * pitch;
+    float* o = held[k];
+    for (size_t x = 0; x < across; ++x) {
+      const __m128 t0 = _mm_loadu_ps(row + 4 * static_cast<size_t>(left[x]));
+      const __m128 t1 = _mm_loadu_ps(row + 4 * static_cast<size_t>(right[x]));
+      _mm_storeu_ps(o + 4 * x, _mm_add_ps(t0, _mm_mul_ps(_mm_set1_ps(tx[x]), _mm_sub_ps(t1, t0))));
+    }
+    return o;
+  };
   const __m128 s = _mm_set1_ps(static_cast<float>(f.strength));
   for (int32_t y = y0; y < y1; ++y) {
     cells.RowWeights(y, x0, x1, weights);
     int32_t j0 = 0, j1 = 0;
     float ty = 0;
     between(y - ry0, lh, j0, j1, ty);
-    const float* top = a.data() + static_cast<size_t>(j0) * pitch;
-    const float* bottom = a.data() + static_cast<size_t>(j1) * pitch;
+    const float* top = takenAcross(j0, j1);
+    const float* bottom = takenAcross(j1, j0);
     const __m128 vy = _mm_set1_ps(ty);
-    uint8_t* p = band.Row(y) + 3 * static_cast<size_t>(x0);
+    uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0);
     const uint8_t* l = line.data() + static_cast<size_t>(y - ry0) * sw + (x0 - rx0);
     for (size_t x = 0; x < across; ++x, p += 3) {
       if (weights[x] <= 0 || l[x] != 0) continue;
-      const auto at = [](const float* row, int32_t i) {
-        return _mm_loadu_ps(row + 4 * static_cast<size_t>(i));
-      };
-      const __m128 vx = _mm_set1_ps(tx[x]);
-      const __m128 t0 = at(top, left[x]), b0 = at(bottom, left[x]);
-      const __m128 upper = _mm_add_ps(t0, _mm_mul_ps(vx, _mm_sub_ps(at(top, right[x]), t0)));
-      const __m128 lower = _mm_add_ps(b0, _mm_mul_ps(vx, _mm_sub_ps(at(bottom, right[x]), b0)));
+      const __m128 upper = _mm_loadu_ps(top + 4 * x), lower = _mm_loadu_ps(bottom + 4 * x);
       const __m128 sum = _mm_add_ps(upper, _mm_mul_ps(vy, _mm_sub_ps(lower, upper)));
       const __m128 weight = _mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 3, 3, 3));
       if (_mm_cvtss_f32(weight) < 0.5F) continue;  // nothing but lines around
@@ -850,13 +811,37 @@ void ReadBack(Band& band, const ScreenCells& cells, const Filter& f, const Part&
       const __m128 was = PixelOf(p);
       const __m128 k = _mm_mul_ps(s, _mm_set1_ps(weights[x]));
       const __m128i v = _mm_cvtps_epi32(_mm_add_ps(was, _mm_mul_ps(k, _mm_sub_ps(mean, was))));
-      const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v));
-      std::memcpy(p, &bytes, 3);
+      const auto bytes =
+          static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+      p[0] = static_cast<uint8_t>(bytes);
+      p[1] = static_cast<uint8_t>(bytes >> 8);
+      p[2] = static_cast<uint8_t>(bytes >> 16);
     }
   }
 }
 
-void FilterPart(const Source& image, Band& band, const ScreenCells& cells, const Filter& f,
+// Adds row `p` of `rw` pixels, but those `masked`, into the row of squares
+// of `d` pixels at `o`: blue, green, red and how many, four int32 a square.
+void AddToSquares(const uint8_t* p, const uint8_t* masked, int32_t rw, int32_t d, int32_t* o) {
+  for (int32_t x0 = 0; x0 < rw; x0 += d, o += 4) {
+    const int32_t end = std::min(rw, x0 + d);
+    int32_t blue = 0, green = 0, red = 0, n = 0;
+    for (int32_t x = x0; x < end; ++x) {
+      const int32_t keep = masked[x] == 0 ? 1 : 0;
+      const uint8_t* q = p + 3 * static_cast<size_t>(x);
+      blue += q[0] * keep;
+      green += q[1] * keep;
+      red += q[2] * keep;
+      n += keep;
+    }
+    o[0] += blue;
+    o[1] += green;
+    o[2] += red;
+    o[3] += n;
+  }
+}
+
+void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, const Filter& f,
                 int32_t x0, int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
   const int32_t d = f.step;
   // The part read starts on the page's grid of squares.
@@ -878,29 +863,25 @@ void FilterPart(const Source& image, Band& band, const ScreenCells& cells, const
   MarkLines(dark, rw, rh, f.length, line, work.ahead);
   Widen(line, rw, rh, wide, work.across);
   // Blue, green, red and the weight (0 on and beside the lines), each
-  // colour times its weight, summed over the squares; the filter's sums of
-  // both give the weighted mean.
+  // colour times its weight, summed over the squares (in integers, exact);
+  // the filter's sums of both give the weighted mean.
   const int32_t lw = (rw + d - 1) / d, lh = (rh + d - 1) / d;
   const size_t pitch = 4 * static_cast<size_t>(lw);
-  std::vector<float>&a = work.a, &b = work.b, &acc = work.acc;
-  a.assign(pitch * static_cast<size_t>(lh), 0.0F);
-  b.resize(a.size());
+  std::vector<int32_t>& sums = work.sums;
+  sums.assign(pitch * static_cast<size_t>(lh), 0);
   for (int32_t y = 0; y < rh; ++y) {
-    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
-    const uint8_t* m = wide.data() + static_cast<size_t>(y) * sw;
-    float* o = a.data() + static_cast<size_t>(y / d) * pitch;
-    for (int32_t x = 0; x < rw; ++x, p += 3) {
-      if (m[x] != 0) continue;
-      float* c = o + 4 * static_cast<size_t>(x / d);
-      const __m128 v = _mm_set_ps(1.0F, p[2], p[1], p[0]);
-      _mm_storeu_ps(c, _mm_add_ps(_mm_loadu_ps(c), v));
-    }
+    AddToSquares(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
+                 wide.data() + static_cast<size_t>(y) * sw, rw, d,
+                 sums.data() + static_cast<size_t>(y / d) * pitch);
   }
-  for (int pass = 0; pass < 3; ++pass) {
-    BoxAcross(a.data(), b.data(), lw, lh, pitch, f.radius);
-    BoxDown(b.data(), a.data(), pitch, lh, pitch, f.radius, acc);
+  // The three boxes across, row by row in place, then the three down.
+  for (int32_t j = 0; j < lh; ++j) {
+    int32_t* row = sums.data() + static_cast<size_t>(j) * pitch;
+    TripleBoxSums(row, row, lw, 4, 4, f.radius, work.rings);
   }
-  ReadBack(band, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
+  work.a.resize(sums.size());
+  TripleBoxSums(sums.data(), work.a.data(), lh, pitch, pitch, f.radius, work.rings);
+  ReadBack(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
 }
 
 bool Usable(const DibImage& image) {
@@ -939,8 +920,6 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
     f.height = image.Height();
     Workspace work;
     Source source(image, f.margin);
-    Band band;
-    band.bytes = 3 * static_cast<size_t>(image.Width());
     // Runs of up to four rows of cells with some filtered, and in them runs
     // of up to eight columns; each band of them filtered from the page as it
     // was and written when done.
@@ -966,9 +945,7 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
       };
       while (j1 < cells.Down() && j1 - j < kPartCells && rowFiltered(j1)) ++j1;
       const int32_t top = cells.Top(j), bottom = cells.Top(j1);
-      band.top = top;
-      band.rows.resize(static_cast<size_t>(bottom - top) * band.bytes);
-      for (int32_t y = top; y < bottom; ++y) std::memcpy(band.Row(y), image.Row(y), band.bytes);
+      source.Keep(top, bottom);
       for (int32_t i = 0; i < cells.Across();) {
         if (!columnFiltered(i, j, j1)) {
           ++i;
@@ -976,11 +953,9 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
         }
         int32_t i1 = i + 1;
         while (i1 < cells.Across() && i1 - i < 2 * kPartCells && columnFiltered(i1, j, j1)) ++i1;
-        FilterPart(source, band, cells, f, cells.Left(i), top, cells.Left(i1), bottom, work);
+        FilterPart(source, image, cells, f, cells.Left(i), top, cells.Left(i1), bottom, work);
         i = i1;
       }
-      source.KeepAbove(bottom);
-      for (int32_t y = top; y < bottom; ++y) std::memcpy(image.Row(y), band.Row(y), band.bytes);
       j = j1;
     }
     return found;

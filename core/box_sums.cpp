@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "core/box_sums.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+
+namespace inkbrite {
+
+namespace {
+
+inline __m128i Load(const int32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(int32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline void Store(float* p, __m128i v) { _mm_storeu_ps(p, _mm_cvtepi32_ps(v)); }
+
+// sum += plus (unless null) - minus (unless null), then `to` = sum.
+template <typename Out>
+inline __attribute__((always_inline)) void Step(int32_t* sum, const int32_t* plus,
+                                                const int32_t* minus, Out* to, size_t width) {
+  for (size_t k = 0; k < width; k += 4) {
+    __m128i v = Load(sum + k);
+    if (plus != nullptr) v = _mm_add_epi32(v, Load(plus + k));
+    if (minus != nullptr) v = _mm_sub_epi32(v, Load(minus + k));
+    Store(sum + k, v);
+    if (to != nullptr) Store(to + k, v);
+  }
+}
+
+// One element of four values a step (along a row): the element copied
+// between zeros, each pass a running sum in registers from one buffer to
+// the next (all small enough to stay in the first-level cache).
+template <typename Out>
+void SweepFours(const int32_t* in, Out* out, int32_t count, size_t stride, int32_t r,
+                BoxSumRings& work) {
+  const auto lead = static_cast<size_t>(r) + 1, cells = static_cast<size_t>(count);
+  const size_t padded = 4 * (lead + cells + static_cast<size_t>(r));
+  work.rings.assign(2 * padded, 0);
+  int32_t* a = work.rings.data();
+  int32_t* b = a + padded;
+  for (size_t x = 0; x < cells; ++x) Store(a + 4 * (lead + x), Load(in + x * stride));
+  const auto pass = [&](const int32_t* from, auto* to, size_t toStride, size_t toLead) {
+    __m128i sum = _mm_setzero_si128();
+    for (int32_t i = 0; i < r; ++i) sum = _mm_add_epi32(sum, Load(from + 4 * (lead + i)));
+    const int32_t* plus = from + 4 * (lead + static_cast<size_t>(r));
+    const int32_t* minus = from;
+    for (size_t x = 0; x < cells; ++x) {
+      sum = _mm_add_epi32(sum, _mm_sub_epi32(Load(plus + 4 * x), Load(minus + 4 * x)));
+      Store(to + (toLead + x) * toStride, sum);
+    }
+  };
+  pass(a, b, 4, lead);
+  pass(b, a, 4, lead);
+  pass(a, out, stride, 0);
+}
+
+template <typename Out>
+void Sweep(const int32_t* in, Out* out, int32_t count, size_t width, size_t stride, int32_t r,
+           BoxSumRings& work) {
+  if (count <= 0 || width == 0) return;
+  if (r <= 0) {  // a box of one element: the input
+    for (int32_t y = 0; y < count; ++y) {
+      const int32_t* from = in + static_cast<size_t>(y) * stride;
+      Out* to = out + static_cast<size_t>(y) * stride;
+      for (size_t k = 0; k < width; k += 4) Store(to + k, Load(from + k));
+    }
+    return;
+  }
+  if (width == 4) {
+    SweepFours(in, out, count, stride, r, work);
+    return;
+  }
+  const int32_t span = 2 * r + 1, ring = span + 1;
+  work.sums.assign(3 * width, 0);
+  work.rings.resize(2 * static_cast<size_t>(ring) * width);
+  int32_t* sum1 = work.sums.data();
+  int32_t* sum2 = sum1 + width;
+  int32_t* sum3 = sum2 + width;
+  int32_t* ring1 = work.rings.data();
+  int32_t* ring2 = ring1 + static_cast<size_t>(ring) * width;
+  const auto valid = [count](int32_t y) { return y >= 0 && y < count; };
+  const auto element = [stride](const int32_t* base, int32_t y) {
+    return base + static_cast<size_t>(y) * stride;
+  };
+  const auto slot = [ring, width](int32_t* base, int32_t y) {
+    return base + static_cast<size_t>(y % ring) * width;
+  };
+  for (int32_t t = 0; t < count + 3 * r; ++t) {
+    // The first pass's sum reaches element t, the second's t - r, the
+    // third's t - 2 r: each gives the element r behind what it has read.
+    const int32_t y1 = t - r, y2 = y1 - r, y3 = y2 - r;
+    Step<int32_t>(sum1, valid(t) ? element(in, t) : nullptr,
+                  valid(t - span) ? element(in, t - span) : nullptr,
+                  valid(y1) ? slot(ring1, y1) : nullptr, width);
+    Step<int32_t>(sum2, valid(y1) ? slot(ring1, y1) : nullptr,
+                  valid(y1 - span) ? slot(ring1, y1 - span) : nullptr,
+                  valid(y2) ? slot(ring2, y2) : nullptr, width);
+    Step<Out>(sum3, valid(y2) ? slot(ring2, y2) : nullptr,
+              valid(y2 - span) ? slot(ring2, y2 - span) : nullptr,
+              valid(y3) ? out + static_cast<size_t>(y3) * stride : nullptr, width);
+  }
+}
+
+}  // namespace
+
+void TripleBoxSums(const int32_t* in, int32_t* out, int32_t count, size_t width, size_t stride,
+                   int32_t r, BoxSumRings& rings) {
+  Sweep(in, out, count, width, stride, r, rings);
+}
+
+void TripleBoxSums(const int32_t* in, float* out, int32_t count, size_t width, size_t stride,
+                   int32_t r, BoxSumRings& rings) {
+  Sweep(in, out, count, width, stride, r, rings);
+}
+
+}  // namespace inkbrite
