@@ -1226,6 +1226,10 @@ is not valid. Please choose another.</translation>
 <context>
     <name>inkbrite::CMainFrame</name>
     <message>
+        <source>智能放大中…</source>
+        <translation>Upscaling…</translation>
+    </message>
+    <message>
         <source>大写</source>
         <translation>CAP</translation>
     </message>

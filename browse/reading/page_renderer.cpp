@@ -49,9 +49,15 @@ bool SameSettings(const EnhanceSettings& a, const EnhanceSettings& b) {
 
 }  // namespace
 
-PageRenderer::PageRenderer(QObject* parent) : QObject(parent) {}
+PageRenderer::PageRenderer(QObject* parent) : QObject(parent) { m_answers->renderer = this; }
 
-PageRenderer::~PageRenderer() { m_worker.Stop(); }
+PageRenderer::~PageRenderer() {
+  {
+    std::lock_guard lock(m_answers->mutex);
+    m_answers->renderer = nullptr;
+  }
+  m_worker.Stop();
+}
 
 void PageRenderer::Stop() { m_worker.Stop(); }
 
@@ -89,6 +95,10 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
   m_rendering = params;
   m_wakePending = false;
   m_rebase = false;
+  {
+    std::lock_guard lock(m_learnedMutex);
+    m_learnedAsked.reset();
+  }
   m_source = std::move(source);
   m_jpeg = layout.jpeg;
   m_base.reset();
@@ -141,18 +151,45 @@ bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough)
   // A copy that cannot be made is a page that cannot be held.
   try {
     std::shared_ptr<const DibImage> staged = m_source;
+    m_learnedWaiting = false;
     if (ReadAutoSteps(params).AnySourceStep()) {
-      auto page = std::make_shared<DibImage>(*m_source);
-      DibImage second;
-      PageFindings found[2];
-      const int parts =
-          PrepareSourcePages(params, *page, second, found, {}, {}, m_jpeg ? &*m_jpeg : nullptr)
-              .pages;
-      m_parts = parts;
-      const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
-      if (shown == 1) *page = std::move(second);
-      m_baseFindings = found[shown];
-      staged = std::move(page);
+      // The learned step takes seconds: its page is made apart and kept;
+      // until it is, the page is shown without the step (at the size the
+      // step gives, when not fitted).
+      EnhanceSettings stage = params;
+      std::shared_ptr<const SourcePages> kept;
+      if (LearnedStepActs(params)) {
+        const LearnedPages::Key key =
+            LearnedPages::KeyOf(*m_source, params, m_jpeg ? &*m_jpeg : nullptr);
+        kept = LearnedPages::Shared().Find(key);
+        if (!kept) {
+          AskLearned(key, params);
+          stage = WithoutLearnedStep(params);
+          m_learnedWaiting = true;
+        }
+      }
+      if (kept) {
+        m_parts = kept->parts;
+        const int shown = std::clamp(m_part < 0 ? kept->parts - 1 : m_part, 0, kept->parts - 1);
+        m_baseFindings = kept->found[shown];
+        staged = kept->page[shown];
+      } else {
+        auto page = std::make_shared<DibImage>(*m_source);
+        DibImage second;
+        PageFindings found[2];
+        const int parts =
+            PrepareSourcePages(stage, *page, second, found, {}, {}, m_jpeg ? &*m_jpeg : nullptr)
+                .pages;
+        m_parts = parts;
+        const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
+        if (shown == 1) *page = std::move(second);
+        m_baseFindings = found[shown];
+        if (m_learnedWaiting && !fit && params[kLearnedScale] == 2 &&
+            !page->ResizeTo(page->Width() * 2, page->Height() * 2)) {
+          return false;
+        }
+        staged = std::move(page);
+      }
     } else {
       m_parts = 1;  // every step off: the source itself, shared
     }
@@ -425,6 +462,46 @@ bool PageRenderer::RenderPartInView(const EnhanceHooks& hooks, DibImage& room) {
   ++m_partPictures;
   Say(false);
   return true;
+}
+
+void PageRenderer::AskLearned(const LearnedPages::Key& key, const EnhanceSettings& params) {
+  {
+    std::lock_guard lock(m_learnedMutex);
+    if (m_learnedAsked == key) return;
+    m_learnedAsked = key;
+  }
+  // Answered on the maker's thread; delivered on this renderer's, if it is
+  // still there (a renderer that goes first removes its posted calls).
+  std::weak_ptr<Answers> answers = m_answers;
+  LearnedPages::Shared().Ask(key, m_source, params, m_jpeg, [answers, key](LearnedPages::Answer made) {
+    const std::shared_ptr<Answers> to = answers.lock();
+    if (!to) return;
+    std::lock_guard lock(to->mutex);
+    if (to->renderer == nullptr) return;
+    PageRenderer* renderer = to->renderer;
+    QMetaObject::invokeMethod(
+        renderer, [renderer, key, made] { renderer->LearnedMade(key, made); },
+        Qt::QueuedConnection);
+  });
+}
+
+void PageRenderer::LearnedMade(const LearnedPages::Key& key, LearnedPages::Answer made) {
+  {
+    std::lock_guard lock(m_learnedMutex);
+    if (m_learnedAsked != key) return;  // asked for a page no longer shown
+    m_learnedAsked.reset();
+  }
+  if (made == LearnedPages::Answer::kDropped) return;  // asked again by the next rendering
+  if (made == LearnedPages::Answer::kNoMemory) {
+    // No room for it: the page stays without the step.
+    m_learnedWaiting = false;
+    ++m_renderFailures;
+    emit renderFailed();
+    return;
+  }
+  // The base is made again, and finds the page kept.
+  m_rebase = true;
+  if (m_worker.IsRunning()) Wake();
 }
 
 }  // namespace inkbrite

@@ -45,6 +45,7 @@
 #include <optional>
 #include <string>
 
+#include "browse/reading/learned_pages.h"
 #include "browse/reading/worker_thread.h"
 #include "core/auto_steps.h"
 #include "core/dib_image.h"
@@ -112,6 +113,9 @@ class PageRenderer : public QObject {
   // The size of the source page the picture was made from (a stand-in for
   // a page still being decoded is smaller than the page that replaces it).
   QSize PictureSourceSize() const;
+  // The picture lacks the learned step its settings ask for: the page with
+  // it is being made (LearnedPages) and replaces this one when done.
+  bool LearnedWaiting() const { return m_learnedWaiting; }
   // Pictures put in place so far (each ShowPage, part and rendering counts
   // one).
   uint64_t Generation() const;
@@ -220,6 +224,20 @@ class PageRenderer : public QObject {
   // The source was replaced (or the base sampled): the next rendering makes
   // the base again even when the parameters did not change.
   std::atomic<bool> m_rebase{false};
+
+  // The learned step's page asked for (m_learnedMutex), and whether the
+  // picture waits for it. The maker's answer reaches this renderer through
+  // m_answers, cut when the renderer goes.
+  void AskLearned(const LearnedPages::Key& key, const EnhanceSettings& params);
+  void LearnedMade(const LearnedPages::Key& key, LearnedPages::Answer made);
+  struct Answers {
+    std::mutex mutex;
+    PageRenderer* renderer = nullptr;
+  };
+  std::shared_ptr<Answers> m_answers = std::make_shared<Answers>();
+  std::mutex m_learnedMutex;
+  std::optional<LearnedPages::Key> m_learnedAsked;  // guarded by m_learnedMutex
+  std::atomic<bool> m_learnedWaiting{false};
 };
 
 }  // namespace inkbrite

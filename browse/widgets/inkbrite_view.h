@@ -196,6 +196,8 @@ class CInkbriteView : public QAbstractScrollArea {
   // the previous-page command back to the first, and paging back into a
   // spread starts at its second page.
   std::string FindingsText() const;
+  // The page shown waits for its learned step (made apart; it fills in).
+  bool LearnedWaiting() const { return m_renderer.LearnedWaiting(); }
   int SpreadPart() const { return m_renderer.Part(); }
   int SpreadParts() const { return m_renderer.Parts(); }
 

@@ -802,6 +802,10 @@ void CMainFrame::CreateStatusBar() {
   // prompt covers it while shown).
   m_findings = new QLabel(bar);
   m_findings->setObjectName(QStringLiteral("findingsPane"));
+  connect(&m_learnedSpin, &QTimer::timeout, this, [this] {
+    ++m_learnedTurn;
+    UpdateFindingsPane();
+  });
   bar->addWidget(m_findings, 1);
   // The window tabs, one per document window; picking one activates it.
   m_tabBar = new CWindowTabBar(0x400C, bar);
@@ -1034,7 +1038,17 @@ void CMainFrame::OnChildClosed(CChildFrame* child) {
 void CMainFrame::UpdateFindingsPane() {
   CChildFrame* child = ActiveChild();
   const CInkbriteView* view = child ? child->View() : nullptr;
-  m_findings->setText(view ? QString::fromStdString(view->FindingsText()) : QString());
+  QString text = view ? QString::fromStdString(view->FindingsText()) : QString();
+  if (view != nullptr && view->LearnedWaiting()) {
+    // A spinner while the learned step's page is made; it fills in.
+    static const QChar kTurns[] = {QChar(0x25D0), QChar(0x25D3), QChar(0x25D1), QChar(0x25D2)};
+    text = QString(kTurns[m_learnedTurn % 4]) + QLatin1Char(' ') + tr("智能放大中…") +
+           (text.isEmpty() ? QString() : QStringLiteral("  ") + text);
+    if (!m_learnedSpin.isActive()) m_learnedSpin.start(150);
+  } else {
+    m_learnedSpin.stop();
+  }
+  m_findings->setText(text);
   UpdateHistogram();
 }
 

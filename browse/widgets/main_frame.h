@@ -258,6 +258,8 @@ class CMainFrame : public QMainWindow {
   CWindowTabBar* m_tabBar = nullptr;
   QLabel* m_counter = nullptr;
   QLabel* m_findings = nullptr;  // what the automatic steps found
+  QTimer m_learnedSpin;          // turns the pane's wheel while a learned step runs
+  int m_learnedTurn = 0;
   CHistogramDock* m_histogramDock = nullptr;
   QLabel* m_zoomPane = nullptr;
   QLabel* m_capsPane = nullptr;

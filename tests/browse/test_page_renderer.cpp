@@ -16,6 +16,7 @@
 #include "browse/reading/page_renderer.h"
 #include "core/enhance.h"
 #include "core/jpeg_cleanup.h"
+#include "core/learned.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -217,6 +218,47 @@ TEST(PageRendererTest, ASourceStepTurnedOnFollowsThePagesJpegTable) {
   ASSERT_TRUE(WaitFor([&] { return renderer.RenderCount() == 1 && !renderer.RenderPending(); }));
   EXPECT_EQ(renderer.Picture().PackedDib(), Expected(expected, layout, on));
   EXPECT_TRUE(renderer.Findings().jpegCleanupRan);
+}
+
+// The learned step takes seconds: the page is shown at once without it (at
+// the size it gives), fills in with the step's page, the same bytes as the
+// steps run in a row, and a page shown again (read again: another copy of
+// the same pixels) is shown with it at once, not made again.
+TEST(PageRendererTest, TheLearnedStepFillsInAndIsKeptForThePageShownAgain) {
+  DibImage probe = test::MakeNoise(8, 8, 1);
+  if (!ApplyLearned(probe, {0, -1, 2})) GTEST_SKIP() << "no codec helper or waifu2x weights";
+  const DibImage source = test::MakeNoise(60, 44, 9);
+  const EnhanceSettings params =
+      With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, -1}, {kLearnedScale, 2},
+            {kBrightness, 120}});
+  DibImage staged = source, second;
+  PageFindings found[2];
+  ASSERT_EQ(PrepareSourcePages(params, staged, second, found).pages, 1);
+  ASSERT_EQ(staged.Width(), 120);
+  const std::vector<uint8_t> want = Expected(staged, {}, params);
+
+  PageRenderer renderer;
+  ASSERT_TRUE(renderer.ShowPage(std::make_shared<const DibImage>(source), {}, params));
+  EXPECT_TRUE(renderer.LearnedWaiting());
+  EXPECT_EQ(renderer.PictureSize(), QSize(120, 88));
+  EXPECT_NE(renderer.Picture().PackedDib(), want);
+  ASSERT_TRUE(WaitFor([&] { return !renderer.LearnedWaiting() && !renderer.RenderPending(); }));
+  EXPECT_EQ(renderer.Picture().PackedDib(), want);
+  EXPECT_TRUE(renderer.Findings().learnedDone);
+
+  const int made = LearnedPages::Shared().Made();
+  PageRenderer again;
+  ASSERT_TRUE(again.ShowPage(std::make_shared<const DibImage>(DibImage(source)), {}, params));
+  EXPECT_FALSE(again.LearnedWaiting());
+  EXPECT_EQ(again.Picture().PackedDib(), want);
+  // Another setting of the step is another page.
+  ASSERT_TRUE(again.ShowPage(std::make_shared<const DibImage>(source), {},
+                             With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, 1},
+                                   {kLearnedScale, 2}})));
+  EXPECT_TRUE(again.LearnedWaiting());
+  EXPECT_EQ(LearnedPages::Shared().Made(), made);
+  ASSERT_TRUE(WaitFor([&] { return !again.LearnedWaiting() && !again.RenderPending(); }));
+  EXPECT_EQ(LearnedPages::Shared().Made(), made + 1);
 }
 
 }  // namespace
