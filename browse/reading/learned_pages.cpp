@@ -46,8 +46,7 @@ LearnedPages& LearnedPages::Shared() {
 }
 
 LearnedPages::LearnedPages(size_t budgetBytes)
-    : m_budget(budgetBytes),
-      m_thread([this](const std::stop_token& stop) { Routine(stop); }) {}
+    : m_budget(budgetBytes), m_thread([this](const std::stop_token& stop) { Routine(stop); }) {}
 
 LearnedPages::~LearnedPages() {
   m_thread.request_stop();
@@ -117,7 +116,7 @@ void LearnedPages::Ask(const Key& key, std::shared_ptr<const DibImage> source,
       again.done.push_back(std::move(done));
       m_waiting.push_back(std::move(again));
     } else {
-      Request request{key, std::move(source), params, std::move(jpeg), {}};
+      Request request{key, std::move(source), params, jpeg, {}};
       request.done.push_back(std::move(done));
       m_waiting.push_back(std::move(request));
     }

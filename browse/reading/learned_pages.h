@@ -47,7 +47,7 @@ struct SourcePages {
 class LearnedPages {
  public:
   struct Key {
-    uint64_t pixels = 0;  // hash of the source's size, format and rows
+    uint64_t pixels = 0;          // hash of the source's size, format and rows
     std::vector<int32_t> values;  // the slots the source stage reads
     bool operator==(const Key&) const = default;
   };
@@ -92,8 +92,8 @@ class LearnedPages {
   const size_t m_budget;
   mutable std::mutex m_mutex;
   std::condition_variable_any m_wake;
-  std::deque<Request> m_waiting;           // newest last
-  std::optional<Key> m_making;             // under way
+  std::deque<Request> m_waiting;  // newest last
+  std::optional<Key> m_making;    // under way
   std::vector<std::function<void(Answer)>> m_makingDone;
   std::deque<std::pair<Key, std::shared_ptr<const SourcePages>>> m_kept;  // most recent first
   int m_made = 0;

@@ -473,16 +473,17 @@ void PageRenderer::AskLearned(const LearnedPages::Key& key, const EnhanceSetting
   // Answered on the maker's thread; delivered on this renderer's, if it is
   // still there (a renderer that goes first removes its posted calls).
   std::weak_ptr<Answers> answers = m_answers;
-  LearnedPages::Shared().Ask(key, m_source, params, m_jpeg, [answers, key](LearnedPages::Answer made) {
-    const std::shared_ptr<Answers> to = answers.lock();
-    if (!to) return;
-    std::lock_guard lock(to->mutex);
-    if (to->renderer == nullptr) return;
-    PageRenderer* renderer = to->renderer;
-    QMetaObject::invokeMethod(
-        renderer, [renderer, key, made] { renderer->LearnedMade(key, made); },
-        Qt::QueuedConnection);
-  });
+  LearnedPages::Shared().Ask(
+      key, m_source, params, m_jpeg, [answers, key](LearnedPages::Answer made) {
+        const std::shared_ptr<Answers> to = answers.lock();
+        if (!to) return;
+        std::lock_guard lock(to->mutex);
+        if (to->renderer == nullptr) return;
+        PageRenderer* renderer = to->renderer;
+        QMetaObject::invokeMethod(
+            renderer, [renderer, key, made] { renderer->LearnedMade(key, made); },
+            Qt::QueuedConnection);
+      });
 }
 
 void PageRenderer::LearnedMade(const LearnedPages::Key& key, LearnedPages::Answer made) {

@@ -228,9 +228,11 @@ TEST(PageRendererTest, TheLearnedStepFillsInAndIsKeptForThePageShownAgain) {
   DibImage probe = test::MakeNoise(8, 8, 1);
   if (!ApplyLearned(probe, {0, -1, 2})) GTEST_SKIP() << "no codec helper or waifu2x weights";
   const DibImage source = test::MakeNoise(60, 44, 9);
-  const EnhanceSettings params =
-      With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, -1}, {kLearnedScale, 2},
-            {kBrightness, 120}});
+  const EnhanceSettings params = With({{kLearned, 1},
+                                       {kLearnedModel, 0},
+                                       {kLearnedNoise, -1},
+                                       {kLearnedScale, 2},
+                                       {kBrightness, 120}});
   DibImage staged = source, second;
   PageFindings found[2];
   ASSERT_EQ(PrepareSourcePages(params, staged, second, found).pages, 1);
@@ -252,9 +254,9 @@ TEST(PageRendererTest, TheLearnedStepFillsInAndIsKeptForThePageShownAgain) {
   EXPECT_FALSE(again.LearnedWaiting());
   EXPECT_EQ(again.Picture().PackedDib(), want);
   // Another setting of the step is another page.
-  ASSERT_TRUE(again.ShowPage(std::make_shared<const DibImage>(source), {},
-                             With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, 1},
-                                   {kLearnedScale, 2}})));
+  ASSERT_TRUE(again.ShowPage(
+      std::make_shared<const DibImage>(source), {},
+      With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, 1}, {kLearnedScale, 2}})));
   EXPECT_TRUE(again.LearnedWaiting());
   EXPECT_EQ(LearnedPages::Shared().Made(), made);
   ASSERT_TRUE(WaitFor([&] { return !again.LearnedWaiting() && !again.RenderPending(); }));
