@@ -59,50 +59,81 @@ template <typename Out>
 void Sweep(const int32_t* in, Out* out, int32_t count, size_t width, size_t stride, int32_t r,
            BoxSumRings& work) {
   if (count <= 0 || width == 0) return;
-  if (r <= 0) {  // a box of one element: the input
-    for (int32_t y = 0; y < count; ++y) {
-      const int32_t* from = in + static_cast<size_t>(y) * stride;
-      Out* to = out + static_cast<size_t>(y) * stride;
-      for (size_t k = 0; k < width; k += 4) Store(to + k, Load(from + k));
-    }
-    return;
-  }
-  if (width == 4) {
+  if (width == 4 && r > 0) {
     SweepFours(in, out, count, stride, r, work);
     return;
   }
-  const int32_t span = 2 * r + 1, ring = span + 1;
-  work.sums.assign(3 * width, 0);
-  work.rings.resize(2 * static_cast<size_t>(ring) * width);
-  int32_t* sum1 = work.sums.data();
-  int32_t* sum2 = sum1 + width;
-  int32_t* sum3 = sum2 + width;
-  int32_t* ring1 = work.rings.data();
-  int32_t* ring2 = ring1 + static_cast<size_t>(ring) * width;
-  const auto valid = [count](int32_t y) { return y >= 0 && y < count; };
-  const auto element = [stride](const int32_t* base, int32_t y) {
-    return base + static_cast<size_t>(y) * stride;
-  };
-  const auto slot = [ring, width](int32_t* base, int32_t y) {
-    return base + static_cast<size_t>(y % ring) * width;
-  };
-  for (int32_t t = 0; t < count + 3 * r; ++t) {
-    // The first pass's sum reaches element t, the second's t - r, the
-    // third's t - 2 r: each gives the element r behind what it has read.
-    const int32_t y1 = t - r, y2 = y1 - r, y3 = y2 - r;
-    Step<int32_t>(sum1, valid(t) ? element(in, t) : nullptr,
-                  valid(t - span) ? element(in, t - span) : nullptr,
-                  valid(y1) ? slot(ring1, y1) : nullptr, width);
-    Step<int32_t>(sum2, valid(y1) ? slot(ring1, y1) : nullptr,
-                  valid(y1 - span) ? slot(ring1, y1 - span) : nullptr,
-                  valid(y2) ? slot(ring2, y2) : nullptr, width);
-    Step<Out>(sum3, valid(y2) ? slot(ring2, y2) : nullptr,
-              valid(y2 - span) ? slot(ring2, y2 - span) : nullptr,
-              valid(y3) ? out + static_cast<size_t>(y3) * stride : nullptr, width);
+  BoxSumStream stream;
+  stream.Start(count, width, std::max(r, 0), out, stride);
+  for (int32_t y = 0; y < count; ++y) {
+    std::copy_n(in + static_cast<size_t>(y) * stride, width, stream.Next());
+    stream.Advance();
   }
+  stream.Finish();
 }
 
 }  // namespace
+
+void BoxSumStream::Begin(int32_t count, size_t width, int32_t r, size_t stride) {
+  m_count = count;
+  m_r = std::max(r, 0);
+  m_ring = 2 * m_r + 2;
+  m_t = 0;
+  m_width = width;
+  m_stride = stride;
+  m_sums.assign(3 * width, 0);
+  m_rings.resize(3 * static_cast<size_t>(m_ring) * width);
+  m_ring0 = m_rings.data();
+  m_ring1 = m_ring0 + static_cast<size_t>(m_ring) * width;
+  m_ring2 = m_ring1 + static_cast<size_t>(m_ring) * width;
+}
+
+void BoxSumStream::Start(int32_t count, size_t width, int32_t r, float* out, size_t stride) {
+  Begin(count, width, r, stride);
+  m_outFloat = out;
+  m_outInt = nullptr;
+}
+
+void BoxSumStream::Start(int32_t count, size_t width, int32_t r, int32_t* out, size_t stride) {
+  Begin(count, width, r, stride);
+  m_outFloat = nullptr;
+  m_outInt = out;
+}
+
+// Step t of the sweep: the first pass's sum reaches element t, the
+// second's t - r, the third's t - 2 r: each gives the element r behind what
+// it has read.
+void BoxSumStream::StepAt(int32_t t) {
+  const int32_t r = m_r, span = 2 * r + 1;
+  const int32_t y1 = t - r, y2 = y1 - r, y3 = y2 - r;
+  const auto valid = [this](int32_t y) { return y >= 0 && y < m_count; };
+  int32_t* sum1 = m_sums.data();
+  int32_t* sum2 = sum1 + m_width;
+  int32_t* sum3 = sum2 + m_width;
+  Step<int32_t>(sum1, valid(t) ? Slot(m_ring0, t) : nullptr,
+                valid(t - span) ? Slot(m_ring0, t - span) : nullptr,
+                valid(y1) ? Slot(m_ring1, y1) : nullptr, m_width);
+  Step<int32_t>(sum2, valid(y1) ? Slot(m_ring1, y1) : nullptr,
+                valid(y1 - span) ? Slot(m_ring1, y1 - span) : nullptr,
+                valid(y2) ? Slot(m_ring2, y2) : nullptr, m_width);
+  const int32_t* plus = valid(y2) ? Slot(m_ring2, y2) : nullptr;
+  const int32_t* minus = valid(y2 - span) ? Slot(m_ring2, y2 - span) : nullptr;
+  const size_t at = static_cast<size_t>(valid(y3) ? y3 : 0) * m_stride;
+  if (m_outFloat != nullptr) {
+    Step<float>(sum3, plus, minus, valid(y3) ? m_outFloat + at : nullptr, m_width);
+  } else {
+    Step<int32_t>(sum3, plus, minus, valid(y3) ? m_outInt + at : nullptr, m_width);
+  }
+}
+
+void BoxSumStream::Advance() {
+  StepAt(m_t);
+  ++m_t;
+}
+
+void BoxSumStream::Finish() {
+  for (; m_t < m_count + 3 * m_r; ++m_t) StepAt(m_t);
+}
 
 void TripleBoxSums(const int32_t* in, int32_t* out, int32_t count, size_t width, size_t stride,
                    int32_t r, BoxSumRings& rings) {

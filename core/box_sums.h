@@ -24,6 +24,33 @@ struct BoxSumRings {
   std::vector<int32_t> sums, rings;
 };
 
+// The same sweep fed one element at a time, so that the input need never be
+// whole: the caller makes element t in Next(), then calls Advance(); element
+// y of the result is written to `out` + y `stride` (as floats, exact below
+// 2^24) once element y + 3 r is in, the last ones by Finish().
+class BoxSumStream {
+ public:
+  void Start(int32_t count, size_t width, int32_t r, float* out, size_t stride);
+  void Start(int32_t count, size_t width, int32_t r, int32_t* out, size_t stride);
+  int32_t* Next() { return Slot(m_ring0, m_t); }
+  void Advance();
+  void Finish();
+
+ private:
+  void Begin(int32_t count, size_t width, int32_t r, size_t stride);
+  void StepAt(int32_t t);
+  int32_t* Slot(int32_t* base, int32_t y) const {
+    return base + static_cast<size_t>(y % m_ring) * m_width;
+  }
+
+  int32_t m_count = 0, m_r = 0, m_ring = 1, m_t = 0;
+  size_t m_width = 0, m_stride = 0;
+  float* m_outFloat = nullptr;
+  int32_t* m_outInt = nullptr;
+  int32_t *m_ring0 = nullptr, *m_ring1 = nullptr, *m_ring2 = nullptr;
+  std::vector<int32_t> m_sums, m_rings;
+};
+
 // `out` of int32_t: the sums; of float: the sums as floats (exact below
 // 2^24).
 void TripleBoxSums(const int32_t* in, int32_t* out, int32_t count, size_t width, size_t stride,

@@ -731,11 +731,11 @@ class Source {
 // What FilterPart works in, kept from one part to the next.
 struct Workspace {
   std::vector<uint8_t> dark, line, wide, ahead, across;
-  std::vector<int32_t> sums;  // the squares' sums, then boxed across
-  std::vector<float> a;       // boxed both ways
+  std::vector<float> a;  // the squares' sums boxed both ways
   std::vector<float> tx, weights, upper, lower;
   std::vector<int32_t> left, right;
   BoxSumRings rings;
+  BoxSumStream down;
 };
 
 // Where FilterPart works: the pixels filtered, the first pixel it reads and
@@ -841,6 +841,32 @@ void AddToSquares(const uint8_t* p, const uint8_t* masked, int32_t rw, int32_t d
   }
 }
 
+// Row j of the squares of `d` pixels of the part from (rx0, ry0), `rw` x
+// `rh` pixels, into `o` (4 lw int32): each square's blue, green, red and
+// how many pixels, but those `masked`. Squares of one pixel are the pixels.
+void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t rx0, int32_t ry0,
+               int32_t rw, int32_t rh, int32_t d, int32_t j, int32_t* o) {
+  const size_t sw = static_cast<size_t>(rw);
+  if (d == 1) {
+    const uint8_t* p = image.Row(ry0 + j) + 3 * static_cast<size_t>(rx0);
+    const uint8_t* m = masked.data() + static_cast<size_t>(j) * sw;
+    for (size_t x = 0; x < sw; ++x, p += 3, o += 4) {
+      const int32_t keep = m[x] == 0 ? 1 : 0;
+      o[0] = p[0] * keep;
+      o[1] = p[1] * keep;
+      o[2] = p[2] * keep;
+      o[3] = keep;
+    }
+    return;
+  }
+  const int32_t lw = (rw + d - 1) / d;
+  std::fill(o, o + 4 * static_cast<size_t>(lw), 0);
+  for (int32_t y = j * d; y < std::min(rh, j * d + d); ++y) {
+    AddToSquares(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
+                 masked.data() + static_cast<size_t>(y) * sw, rw, d, o);
+  }
+}
+
 void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, const Filter& f,
                 int32_t x0, int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
   const int32_t d = f.step;
@@ -865,22 +891,19 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   // Blue, green, red and the weight (0 on and beside the lines), each
   // colour times its weight, summed over the squares (in integers, exact);
   // the filter's sums of both give the weighted mean.
+  // A row of squares at a time: summed, its three boxes across in place,
+  // then into the three down.
   const int32_t lw = (rw + d - 1) / d, lh = (rh + d - 1) / d;
   const size_t pitch = 4 * static_cast<size_t>(lw);
-  std::vector<int32_t>& sums = work.sums;
-  sums.assign(pitch * static_cast<size_t>(lh), 0);
-  for (int32_t y = 0; y < rh; ++y) {
-    AddToSquares(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
-                 wide.data() + static_cast<size_t>(y) * sw, rw, d,
-                 sums.data() + static_cast<size_t>(y / d) * pitch);
-  }
-  // The three boxes across, row by row in place, then the three down.
+  work.a.resize(pitch * static_cast<size_t>(lh));
+  work.down.Start(lh, pitch, f.radius, work.a.data(), pitch);
   for (int32_t j = 0; j < lh; ++j) {
-    int32_t* row = sums.data() + static_cast<size_t>(j) * pitch;
+    int32_t* row = work.down.Next();
+    SquareRow(image, wide, rx0, ry0, rw, rh, d, j, row);
     TripleBoxSums(row, row, lw, 4, 4, f.radius, work.rings);
+    work.down.Advance();
   }
-  work.a.resize(sums.size());
-  TripleBoxSums(sums.data(), work.a.data(), lh, pitch, pitch, f.radius, work.rings);
+  work.down.Finish();
   ReadBack(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
 }
 
