@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/messages.h"
 
@@ -375,6 +376,38 @@ std::optional<StoredPlace> LibraryState::PlaceOf(const fs::path& path) {
     if (get.Step() == SQLITE_ROW) return PlaceAt(get, 0);
   }
   return std::nullopt;
+}
+
+std::vector<std::optional<StoredPlace>> LibraryState::PlacesOf(
+    const std::vector<fs::path>& paths) {
+  std::vector<std::optional<StoredPlace>> found(paths.size());
+  if (m_db == nullptr || paths.empty()) return found;
+  std::vector<size_t> missing;
+  std::unordered_set<std::string> sizes;  // "SIZE-" of every content key stored
+  const bool read = sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
+  {
+    Statement get(m_db, "SELECT " INKBRITE_PLACE_COLUMNS " FROM place WHERE path = ?");
+    for (size_t i = 0; get.Ok() && i < paths.size(); ++i) {
+      get.Reset();
+      get.Bind(1, Normal(paths[i]));
+      if (get.Step() == SQLITE_ROW) {
+        found[i] = PlaceAt(get, 0);
+      } else {
+        missing.push_back(i);
+      }
+    }
+    Statement keys(m_db,
+                   "SELECT DISTINCT substr(content_key, 1, instr(content_key, '-')) FROM place"
+                   " WHERE content_key IS NOT NULL");
+    while (!missing.empty() && keys.Ok() && keys.Step() == SQLITE_ROW) sizes.insert(keys.Text(0));
+  }
+  if (read) sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr);
+  for (const size_t i : missing) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(paths[i], ec);
+    if (!ec && sizes.count(std::to_string(size) + "-") != 0) found[i] = PlaceOf(paths[i]);
+  }
+  return found;
 }
 
 bool LibraryState::StorePlaces(const std::vector<std::pair<fs::path, StoredPlace>>& places) {

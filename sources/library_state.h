@@ -104,6 +104,11 @@ class LibraryState {
   // for a book file, the place of a book with its content key whose file is
   // gone (moved or renamed), which then moves to `path`. None when neither.
   std::optional<StoredPlace> PlaceOf(const std::filesystem::path& path);
+  // PlaceOf for many paths at once (a shelf's books), in one read: the
+  // places stored under the paths, and a moved book's only where a gone
+  // book of the same size is stored.
+  std::vector<std::optional<StoredPlace>> PlacesOf(
+      const std::vector<std::filesystem::path>& paths);
   // Stores the places (each replacing what its path had) in one
   // transaction: all or, on failure (Error()), none.
   bool StorePlaces(const std::vector<std::pair<std::filesystem::path, StoredPlace>>& places);

@@ -110,6 +110,24 @@ class PlacesStore {
     m_ini->endGroup();
     return place;
   }
+  std::vector<ReadingPlace> LoadMany(const std::vector<fs::path>& paths) {
+    if (!m_db) {
+      std::vector<ReadingPlace> places;
+      places.reserve(paths.size());
+      for (const fs::path& path : paths) places.push_back(Load(path));
+      return places;
+    }
+    std::vector<std::optional<StoredPlace>> stored = m_db->PlacesOf(paths);
+    std::vector<ReadingPlace> places(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (auto pending = m_pending.find(paths[i]); pending != m_pending.end()) {
+        places[i] = pending->second;
+      } else if (stored[i]) {
+        places[i] = *stored[i];
+      }
+    }
+    return places;
+  }
   void Save(const fs::path& path, const ReadingPlace& place) {
     m_pending[path] = place;
     // A timer needs the application's event loop; without one the places
@@ -275,6 +293,15 @@ void WriteReadingPlaces() {
 ShelfProgress ReadingProgress(const fs::path& folderOrBook) {
   const ReadingPlace place = LoadReadingPlace(folderOrBook);
   return {place.number, place.count, place.lastRead};
+}
+
+std::vector<ShelfProgress> ReadingProgresses(const std::vector<fs::path>& paths) {
+  std::vector<ShelfProgress> progress;
+  progress.reserve(paths.size());
+  for (const ReadingPlace& place : Store().LoadMany(paths)) {
+    progress.push_back({place.number, place.count, place.lastRead});
+  }
+  return progress;
 }
 
 std::vector<std::pair<fs::path, ReadingPlace>> AllReadingPlaces() { return Store().All(); }

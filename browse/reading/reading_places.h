@@ -44,6 +44,8 @@ void SaveReadingZoom(const std::filesystem::path& folderOrBook, const ReadingPla
 void SaveStripPlace(const std::filesystem::path& folderOrBook, const ReadingPlace& place);
 // The progress a shelf shows for a folder or book.
 ShelfProgress ReadingProgress(const std::filesystem::path& folderOrBook);
+// ReadingProgress of many folders and books, read at once.
+std::vector<ShelfProgress> ReadingProgresses(const std::vector<std::filesystem::path>& paths);
 // Every folder and book with a place, and its place.
 std::vector<std::pair<std::filesystem::path, ReadingPlace>> AllReadingPlaces();
 // The stored places are written to their file this long after the last

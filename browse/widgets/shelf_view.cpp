@@ -422,9 +422,15 @@ void CShelfView::ListShown(const Shelf& shelf) {
 }
 
 void CShelfView::ReadProgress() {
+  std::vector<size_t> books;
+  std::vector<fs::path> paths;
   for (size_t i = 0; i < m_shelf.size(); ++i) {
-    if (m_shelf[i].IsBook()) m_shelf.SetProgress(i, ReadingProgress(m_shelf[i].path));
+    if (!m_shelf[i].IsBook()) continue;
+    books.push_back(i);
+    paths.push_back(m_shelf[i].path);
   }
+  const std::vector<ShelfProgress> progress = ReadingProgresses(paths);
+  for (size_t k = 0; k < books.size(); ++k) m_shelf.SetProgress(books[k], progress[k]);
 }
 
 bool CShelfView::GoUp() {

@@ -20,6 +20,7 @@
 #include "formats/image_file.h"
 #include "platform/file_io.h"
 #include "sources/book_source.h"
+#include "tests/engine/job_fixture.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/sources/book_corpus.h"
@@ -66,33 +67,13 @@ std::set<std::string> Tree(const fs::path& dir) {
   return files;
 }
 
-class BookJobTest : public ::testing::Test {
+class BookJobTest : public test::JobTest {
  protected:
-  BookJobTest() {
-    settings.sourceDir = dir / "src";
-    settings.targetDir = dir / "tgt";
-    settings.patterns = DefaultSourcePatterns();
-    settings.newExtension = ".png";
-    settings.colourMode = 0;
-    settings.params = &params;
-    settings.recordPath = dir / "rec.txt";
-    fs::create_directories(dir / "src");
-  }
-  void Run() {
-    host = RecordingHost{};
-    job.Run(host, settings);
-  }
   std::vector<std::string> Entries(const fs::path& cbz) {
     std::vector<std::string> names;
     for (const MadeEntry& e : test::ReadArchive(cbz)) names.push_back(e.name);
     return names;
   }
-
-  test::TempDir dir;
-  CParaBlock params;
-  BatchSettings settings;
-  RecordingHost host;
-  CBatchJob job;
 };
 
 TEST_F(BookJobTest, ABookBecomesACbzOfItsConvertedPagesInReadingOrder) {

@@ -23,6 +23,7 @@
 #include "formats/image_file.h"
 #include "formats/reduce_save.h"
 #include "platform/file_io.h"
+#include "tests/engine/job_fixture.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -73,24 +74,15 @@ std::vector<MadeEntry> MangaBook() {
           {"p1.jpg", Page(1, ".jpg")}};
 }
 
-class EbookTest : public ::testing::Test {
+class EbookTest : public test::JobTest {
  protected:
   EbookTest() {
-    settings.sourceDir = dir / "src";
-    settings.targetDir = dir / "tgt";
-    settings.patterns = DefaultSourcePatterns();
-    settings.newExtension = ".png";
-    settings.colourMode = 0;
-    settings.params = &params;
-    settings.recordPath = dir / "rec.txt";
-    fs::create_directories(dir / "src");
     test::WriteArchive(dir / "src/moon.cbz", test::MadeFormat::kZipDeflated, MangaBook());
   }
   fs::path Convert(BookOutput kind, int jobs = 1) {
     settings.books = kind;
     settings.jobs = jobs;
-    host = test::RecordingHost{};
-    job.Run(host, settings);
+    Run();
     EXPECT_EQ(job.SuccessCount(), 1) << test::ReadText(settings.recordPath);
     return dir / ("tgt/moon" + std::string(BookKindRowOf(kind).extension));
   }
@@ -106,12 +98,6 @@ class EbookTest : public ::testing::Test {
     }
     return pages;
   }
-
-  test::TempDir dir;
-  CParaBlock params;
-  BatchSettings settings;
-  test::RecordingHost host;
-  CBatchJob job;
 };
 
 TEST_F(EbookTest, EpubAndKepubPassEpubcheckWithPagesInReadingOrderAndTheMetadata) {

@@ -17,6 +17,7 @@
 #include "formats/image_file.h"
 #include "sources/book_source.h"
 #include "sources/page_source.h"
+#include "tests/engine/job_fixture.h"
 #include "tests/engine/recording_host.h"
 #include "tests/sources/archive_maker.h"
 #include "tests/test_support.h"
@@ -117,22 +118,10 @@ std::vector<DibImage> PagesOf(const fs::path& output) {
   return pages;
 }
 
-class StripTest : public ::testing::Test {
+class StripTest : public test::JobTest {
  protected:
   StripTest() {
-    settings.sourceDir = dir / "src";
-    settings.targetDir = dir / "tgt";
-    settings.patterns = DefaultSourcePatterns();
-    settings.newExtension = ".png";
-    settings.colourMode = 0;
-    settings.params = &params;
-    settings.recordPath = dir / "rec.txt";
     settings.stripCut = 300;
-    fs::create_directories(dir / "src");
-  }
-  void Run() {
-    host = test::RecordingHost{};
-    job.Run(host, settings);
   }
   // The strip's slices as a CBZ.
   void WriteSlices(const fs::path& path, const DibImage& strip) {
@@ -161,11 +150,6 @@ class StripTest : public ::testing::Test {
     EXPECT_EQ(top, strip.Height());
   }
 
-  test::TempDir dir;
-  CParaBlock params;
-  BatchSettings settings;
-  test::RecordingHost host;
-  CBatchJob job;
   const std::vector<Span> layout{std::begin(kPanels), std::end(kPanels)};
   // The lowest gutter cut within 300 rows of each page's top: the second
   // balloon pushes its cut below it, the third keeps it off its rows.

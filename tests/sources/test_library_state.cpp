@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -185,10 +186,8 @@ std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
 // A book renamed or moved finds its place by its content; a copy left in
 // place, a book of another content (the same size, or a change in its
 // middle outside the hashed ends is the same book) do not.
+// Asked one at a time (a book opened) and all at once (a shelf shown).
 TEST(LibraryStateTest, AMovedBookKeepsItsPlace) {
-  test::TempDir dir;
-  LibraryState state(dir / "library.db");
-  fs::create_directories(dir / "shelf/moved");
   struct Case {
     const char* name;
     size_t size;
@@ -201,33 +200,56 @@ TEST(LibraryStateTest, AMovedBookKeepsItsPlace) {
       {"middle.cbz", 300000, true, 150000, true},  // outside both ends
       {"head.cbz", 300000, true, 10, false},      {"tail.cbz", 300000, true, 299990, false},
       {"copied.cbz", 5000, false, -1, false},  // the old one is still there
+      {"other-size.cbz", 7000, true, -1, true},
   };
-  std::vector<std::pair<fs::path, StoredPlace>> places;
-  for (size_t i = 0; i < cases.size(); ++i) {
-    test::WriteAll(dir / "shelf" / cases[i].name, Bytes(cases[i].size, static_cast<uint32_t>(i)));
-    places.push_back({dir / "shelf" / cases[i].name, StoredPlace{"p.jpg", int(i) + 2, 40}});
-  }
-  ASSERT_TRUE(state.StorePlaces(places));
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const Case& c = cases[i];
-    const fs::path from = dir / "shelf" / c.name;
-    const fs::path to = dir / "shelf/moved" / (std::string("new-") + c.name);
-    std::vector<uint8_t> bytes = test::ReadAll(from);
-    if (c.changeAt >= 0) bytes[static_cast<size_t>(c.changeAt)] ^= 1;
-    test::WriteAll(to, bytes);
-    if (c.move) fs::remove(from);
-    const std::optional<StoredPlace> place = state.PlaceOf(to);
-    ASSERT_EQ(place.has_value(), c.found) << c.name;
-    if (!place) continue;
-    EXPECT_EQ(place->number, int(i) + 2) << c.name;
-    // The place moved: under the new path for another connection too.
-    bool underNewPath = false;
-    for (const auto& stored : LibraryState(dir / "library.db").AllPlaces()) {
-      underNewPath = underNewPath || stored.first == to;
+  for (const bool atOnce : {false, true}) {
+    test::TempDir dir;
+    LibraryState state(dir / "library.db");
+    fs::create_directories(dir / "shelf/moved");
+    std::vector<std::pair<fs::path, StoredPlace>> places;
+    for (size_t i = 0; i < cases.size(); ++i) {
+      test::WriteAll(dir / "shelf" / cases[i].name, Bytes(cases[i].size, static_cast<uint32_t>(i)));
+      places.push_back({dir / "shelf" / cases[i].name, StoredPlace{"p.jpg", int(i) + 2, 40}});
     }
-    EXPECT_TRUE(underNewPath) << c.name;
+    ASSERT_TRUE(state.StorePlaces(places));
+    std::vector<fs::path> moved;
+    for (const Case& c : cases) {
+      const fs::path from = dir / "shelf" / c.name;
+      moved.push_back(dir / "shelf/moved" / (std::string("new-") + c.name));
+      std::vector<uint8_t> bytes = test::ReadAll(from);
+      if (c.changeAt >= 0) bytes[static_cast<size_t>(c.changeAt)] ^= 1;
+      test::WriteAll(moved.back(), bytes);
+      if (c.move) fs::remove(from);
+    }
+    // Beside them: a book never seen, and one still where it was stored.
+    test::WriteAll(dir / "shelf/unseen.cbz", Bytes(1000, 99));
+    std::vector<fs::path> asked = moved;
+    asked.push_back(dir / "shelf/unseen.cbz");
+    asked.push_back(dir / "shelf/copied.cbz");
+    std::vector<std::optional<StoredPlace>> got;
+    if (atOnce) {
+      got = state.PlacesOf(asked);
+    } else {
+      for (const fs::path& path : asked) got.push_back(state.PlaceOf(path));
+    }
+    ASSERT_EQ(got.size(), asked.size());
+    EXPECT_FALSE(got[cases.size()].has_value()) << "unseen, at once " << atOnce;
+    ASSERT_TRUE(got[cases.size() + 1].has_value()) << "unmoved, at once " << atOnce;
+    EXPECT_EQ(got[cases.size() + 1]->number, 5 + 2);  // copied.cbz's
+    std::vector<std::pair<fs::path, StoredPlace>> stored =
+        LibraryState(dir / "library.db").AllPlaces();
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const std::string what = std::string(cases[i].name) + (atOnce ? ", at once" : "");
+      ASSERT_EQ(got[i].has_value(), cases[i].found) << what;
+      if (!got[i]) continue;
+      EXPECT_EQ(got[i]->number, int(i) + 2) << what;
+      // The place moved: under the new path for another connection too.
+      const bool underNewPath = std::any_of(stored.begin(), stored.end(),
+                                            [&](const auto& p) { return p.first == moved[i]; });
+      EXPECT_TRUE(underNewPath) << what;
+    }
+    EXPECT_EQ(stored.size(), cases.size()) << atOnce;
   }
-  EXPECT_EQ(LibraryState(dir / "library.db").AllPlaces().size(), cases.size());
 }
 
 // A writer killed in the middle of its transactions leaves a database that
