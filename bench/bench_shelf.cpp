@@ -166,8 +166,8 @@ int main(int argc, char** argv) {
     SaveReadingPlace(work / "gone" / ("Old " + std::to_string(n) + ".cbz"), place);
   }
   WriteReadingPlaces();
-  std::printf("%d books of 2 pages (%d x %d JPEG, %zu bytes), %d begun\n", books, page.Width(), page.Height(),
-              jpeg.size(), (books + 1) / 2);
+  std::printf("%d books of 2 pages (%d x %d JPEG, %zu bytes), %d begun\n", books, page.Width(),
+              page.Height(), jpeg.size(), (books + 1) / 2);
 
   std::vector<double> list, shown, screenful, warmShown, warmScreenful, search, memory;
   for (int round = 0; round < kRounds; ++round) {

@@ -378,8 +378,7 @@ std::optional<StoredPlace> LibraryState::PlaceOf(const fs::path& path) {
   return std::nullopt;
 }
 
-std::vector<std::optional<StoredPlace>> LibraryState::PlacesOf(
-    const std::vector<fs::path>& paths) {
+std::vector<std::optional<StoredPlace>> LibraryState::PlacesOf(const std::vector<fs::path>& paths) {
   std::vector<std::optional<StoredPlace>> found(paths.size());
   if (m_db == nullptr || paths.empty()) return found;
   std::vector<size_t> missing;

@@ -107,8 +107,7 @@ class LibraryState {
   // PlaceOf for many paths at once (a shelf's books), in one read: the
   // places stored under the paths, and a moved book's only where a gone
   // book of the same size is stored.
-  std::vector<std::optional<StoredPlace>> PlacesOf(
-      const std::vector<std::filesystem::path>& paths);
+  std::vector<std::optional<StoredPlace>> PlacesOf(const std::vector<std::filesystem::path>& paths);
   // Stores the places (each replacing what its path had) in one
   // transaction: all or, on failure (Error()), none.
   bool StorePlaces(const std::vector<std::pair<std::filesystem::path, StoredPlace>>& places);

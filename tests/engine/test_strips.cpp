@@ -120,9 +120,7 @@ std::vector<DibImage> PagesOf(const fs::path& output) {
 
 class StripTest : public test::JobTest {
  protected:
-  StripTest() {
-    settings.stripCut = 300;
-  }
+  StripTest() { settings.stripCut = 300; }
   // The strip's slices as a CBZ.
   void WriteSlices(const fs::path& path, const DibImage& strip) {
     std::vector<MadeEntry> entries;
