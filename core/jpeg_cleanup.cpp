@@ -12,6 +12,15 @@
 #include <emmintrin.h>
 #endif
 
+// The AVX2 loops need GCC or Clang on x86-64 and are chosen at run time;
+// INKBRITE_NO_VECTOR_LOOPS leaves them out.
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__) && \
+    !defined(INKBRITE_NO_VECTOR_LOOPS)
+#define INKBRITE_JPEG_AVX2 1
+#include <immintrin.h>
+#define INKBRITE_AVX2 __attribute__((target("avx2")))
+#endif
+
 namespace inkbrite {
 
 namespace {
@@ -25,6 +34,11 @@ constexpr std::array<uint16_t, 64> kStandardLuminance = {
 
 struct Thresholds {
   int edge, flat, ring;
+};
+
+// The loops that run: the vectors (SSE2), and of them the AVX2 ones.
+struct Loops {
+  bool vectors, avx2;
 };
 
 // The DC step spreads a block's mean by up to step / 16 (the transform's
@@ -180,13 +194,155 @@ int SmoothColumnEdge16(uint8_t* const rows[16], int32_t x, __m128i edge, __m128i
 }
 #endif
 
+#if defined(INKBRITE_JPEG_AVX2)
+// The same on 32 bytes at once (two vertical block edges at once), on
+// processors with AVX2.
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+INKBRITE_AVX2 inline __m256i AbsDiff32(__m256i a, __m256i b) {
+  return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+
+INKBRITE_AVX2 inline __m256i AtMost32(__m256i a, __m256i b) {
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a);
+}
+
+INKBRITE_AVX2 inline __m256i Eighths32(__m256i kad) {
+  return _mm256_and_si256(_mm256_srli_epi16(_mm256_add_epi8(kad, _mm256_set1_epi8(4)), 3),
+                          _mm256_set1_epi8(31));
+}
+
+// `v` raised by `rise` and lowered by `fall`, each held within the bytes.
+INKBRITE_AVX2 inline __m256i Toward32(__m256i v, __m256i rise, __m256i fall) {
+  return _mm256_subs_epu8(_mm256_adds_epu8(v, rise), fall);
+}
+
+// SmoothEdge16 on 32 bytes.
+INKBRITE_AVX2 inline __m256i SmoothEdge32(__m256i& a, __m256i& b, __m256i& c, __m256i& d,
+                                          __m256i& e, __m256i& f, __m256i edge, __m256i flat) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ad = AbsDiff32(d, c);
+  __m256i on = _mm256_andnot_si256(_mm256_cmpeq_epi8(ad, zero), AtMost32(ad, edge));
+  on = _mm256_and_si256(
+      on, _mm256_and_si256(AtMost32(AbsDiff32(b, c), flat), AtMost32(AbsDiff32(e, d), flat)));
+  const __m256i up = _mm256_cmpeq_epi8(_mm256_subs_epu8(c, d), zero);  // q0 >= p0
+  const __m256i m = _mm256_and_si256(ad, on);
+  const __m256i m2 = _mm256_add_epi8(m, m);
+  const __m256i s1 = Eighths32(m), s2 = Eighths32(m2), s3 = Eighths32(_mm256_add_epi8(m2, m));
+  // Towards each other: the lower side rises, the higher falls.
+  a = Toward32(a, _mm256_and_si256(up, s1), _mm256_andnot_si256(up, s1));
+  b = Toward32(b, _mm256_and_si256(up, s2), _mm256_andnot_si256(up, s2));
+  c = Toward32(c, _mm256_and_si256(up, s3), _mm256_andnot_si256(up, s3));
+  d = Toward32(d, _mm256_andnot_si256(up, s3), _mm256_and_si256(up, s3));
+  e = Toward32(e, _mm256_andnot_si256(up, s2), _mm256_and_si256(up, s2));
+  f = Toward32(f, _mm256_andnot_si256(up, s1), _mm256_and_si256(up, s1));
+  return on;
+}
+
+INKBRITE_AVX2 inline int Count32(__m256i mask) {
+  return __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(mask)));
+}
+
+// SmoothRowByte on the bytes [0, n) of the rows, 32 at a time as far as
+// they go; adds how many were smoothed to `smoothed`; the first byte not done.
+INKBRITE_AVX2 size_t SmoothRowBytesAvx2(uint8_t* const r[6], size_t n, const Thresholds& t,
+                                        int64_t& smoothed) {
+  const __m256i edge = _mm256_set1_epi8(static_cast<char>(t.edge - 1));  // |d| < edge
+  const __m256i flat = _mm256_set1_epi8(static_cast<char>(t.flat));
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    __m256i v[6];
+    for (int k = 0; k < 6; ++k) v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r[k] + i));
+    smoothed += Count32(SmoothEdge32(v[0], v[1], v[2], v[3], v[4], v[5], edge, flat));
+    for (int k = 0; k < 6; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(r[k] + i), v[k]);
+  }
+  return i;
+}
+
+// Transpose16 in each half.
+INKBRITE_AVX2 inline void Transpose16x2(__m256i m[16]) {
+  for (int stage = 0; stage < 4; ++stage) {
+    __m256i t[16];
+    for (int i = 0; i < 8; ++i) {
+      t[2 * i] = _mm256_unpacklo_epi8(m[i], m[i + 8]);
+      t[2 * i + 1] = _mm256_unpackhi_epi8(m[i], m[i + 8]);
+    }
+    std::copy_n(t, 16, m);
+  }
+}
+
+// The 16 bytes at `a` in the low half, those at `b` in the high.
+INKBRITE_AVX2 inline __m256i Halves(const uint16_t* a, const uint16_t* b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// SmoothColumnEdge16 on the block edges left of pixels `x` and `x` + 8 at
+// once, one in each half of the registers (their bytes are apart).
+INKBRITE_AVX2 int SmoothColumnEdges32(uint8_t* const rows[16], int32_t x, __m256i edge,
+                                      __m256i flat) {
+  const size_t at = 3 * static_cast<size_t>(x) - 9;  // the first of the 18 of the first edge
+  __m256i m[16];
+  alignas(32) uint16_t pairs[2][16];
+  for (int r = 0; r < 16; ++r) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + at));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + at + 24));
+    m[r] = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
+    std::memcpy(&pairs[0][r], rows[r] + at + 16, 2);
+    std::memcpy(&pairs[1][r], rows[r] + at + 40, 2);
+  }
+  const __m256i tail0 = Halves(pairs[0], pairs[1]), tail1 = Halves(pairs[0] + 8, pairs[1] + 8);
+  const __m256i low = _mm256_set1_epi16(0xFF);
+  __m256i f1 = _mm256_packus_epi16(_mm256_and_si256(tail0, low), _mm256_and_si256(tail1, low));
+  __m256i f2 = _mm256_packus_epi16(_mm256_srli_epi16(tail0, 8), _mm256_srli_epi16(tail1, 8));
+  Transpose16x2(m);
+  int smoothed = Count32(SmoothEdge32(m[0], m[3], m[6], m[9], m[12], m[15], edge, flat));
+  smoothed += Count32(SmoothEdge32(m[1], m[4], m[7], m[10], m[13], f1, edge, flat));
+  smoothed += Count32(SmoothEdge32(m[2], m[5], m[8], m[11], m[14], f2, edge, flat));
+  Transpose16x2(m);
+  for (int r = 0; r < 16; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + at), _mm256_castsi256_si128(m[r]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + at + 24),
+                     _mm256_extracti128_si256(m[r], 1));
+  }
+  const __m256i t0 = _mm256_unpacklo_epi8(f1, f2), t1 = _mm256_unpackhi_epi8(f1, f2);
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs[0]), _mm256_castsi256_si128(t0));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs[0] + 8), _mm256_castsi256_si128(t1));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs[1]), _mm256_extracti128_si256(t0, 1));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pairs[1] + 8), _mm256_extracti128_si256(t1, 1));
+  for (int r = 0; r < 16; ++r) {
+    std::memcpy(rows[r] + at + 16, &pairs[0][r], 2);
+    std::memcpy(rows[r] + at + 40, &pairs[1][r], 2);
+  }
+  return smoothed;
+}
+
+// The vertical block edges of the 16 rows, two at a time as far as they go;
+// the first edge's pixel not done.
+INKBRITE_AVX2 int32_t SmoothColumnEdgesAvx2(uint8_t* const rows[16], int32_t w,
+                                            const Thresholds& t, int64_t& smoothed) {
+  const __m256i edge = _mm256_set1_epi8(static_cast<char>(t.edge - 1));
+  const __m256i flat = _mm256_set1_epi8(static_cast<char>(t.flat));
+  int32_t x = 8;
+  for (; x + 11 <= w; x += 16) smoothed += SmoothColumnEdges32(rows, x, edge, flat);
+  return x;
+}
+#endif
+
 // The horizontal block edge above row `r[3]` over `n` bytes of rows r[0] to
 // r[5].
-int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, bool vectors) {
+int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, Loops loops) {
   int64_t smoothed = 0;
   size_t i = 0;
 #if defined(__SSE2__)
-  if (vectors) {
+  if (loops.vectors) {
+#if defined(INKBRITE_JPEG_AVX2)
+    if (loops.avx2) i = SmoothRowBytesAvx2(r, n, t, smoothed);
+#endif
     const __m128i edge = _mm_set1_epi8(static_cast<char>(t.edge - 1));  // |d| < edge
     const __m128i flat = _mm_set1_epi8(static_cast<char>(t.flat));
     for (; i + 16 <= n; i += 16) smoothed += SmoothRowBytes16(r, i, edge, flat);
@@ -200,18 +356,22 @@ int64_t SmoothRowEdge(uint8_t* const r[6], size_t n, const Thresholds& t, bool v
 
 // The vertical block edges (columns 8, 16, ..., three pixels each side
 // needed) of rows [y0, y1): 16 rows at a time, then one by one.
-int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds& t, bool vectors) {
+int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds& t, Loops loops) {
   const int32_t w = image.Width();
   int64_t smoothed = 0;
   int32_t y = y0;
 #if defined(__SSE2__)
-  if (vectors) {
+  if (loops.vectors) {
     const __m128i edge = _mm_set1_epi8(static_cast<char>(t.edge - 1));
     const __m128i flat = _mm_set1_epi8(static_cast<char>(t.flat));
     for (; y + 16 <= y1; y += 16) {
       uint8_t* rows[16];
       for (int r = 0; r < 16; ++r) rows[r] = image.Row(y + r);
-      for (int32_t x = 8; x + 3 <= w; x += 8) smoothed += SmoothColumnEdge16(rows, x, edge, flat);
+      int32_t x = 8;
+#if defined(INKBRITE_JPEG_AVX2)
+      if (loops.avx2) x = SmoothColumnEdgesAvx2(rows, w, t, smoothed);
+#endif
+      for (; x + 3 <= w; x += 8) smoothed += SmoothColumnEdge16(rows, x, edge, flat);
     }
   }
 #endif
@@ -225,16 +385,16 @@ int64_t DeblockColumns(DibImage& image, int32_t y0, int32_t y1, const Thresholds
 }
 
 // The horizontal block edge above row y (a multiple of 8, y + 3 <= height).
-int64_t DeblockRows(DibImage& image, int32_t y, const Thresholds& t, bool vectors) {
+int64_t DeblockRows(DibImage& image, int32_t y, const Thresholds& t, Loops loops) {
   uint8_t* const rows[6] = {image.Row(y - 3), image.Row(y - 2), image.Row(y - 1),
                             image.Row(y),     image.Row(y + 1), image.Row(y + 2)};
-  return SmoothRowEdge(rows, static_cast<size_t>(image.Width()) * 3, t, vectors);
+  return SmoothRowEdge(rows, static_cast<size_t>(image.Width()) * 3, t, loops);
 }
 
-int64_t Deblock(DibImage& image, const Thresholds& t, bool vectors) {
-  int64_t smoothed = DeblockColumns(image, 0, image.Height(), t, vectors);
+int64_t Deblock(DibImage& image, const Thresholds& t, Loops loops) {
+  int64_t smoothed = DeblockColumns(image, 0, image.Height(), t, loops);
   for (int32_t y = 8; y + 3 <= image.Height(); y += 8)
-    smoothed += DeblockRows(image, y, t, vectors);
+    smoothed += DeblockRows(image, y, t, loops);
   return smoothed;
 }
 
@@ -253,24 +413,57 @@ void EdgeBlockRow(const DibImage& image, int ring, int32_t by, int32_t across,
   const int32_t w = image.Width(), h = image.Height();
   const size_t bytes = static_cast<size_t>(w) * 3;
   const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
-  low.assign(image.Row(y0), image.Row(y0) + bytes);
-  high.assign(image.Row(y0), image.Row(y0) + bytes);
-  for (int32_t y = y0 + 1; y < y1; ++y) {
-    const uint8_t* row = image.Row(y);
-    size_t i = 0;
-    for (; i + 16 <= bytes; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-      auto* l = reinterpret_cast<__m128i*>(low.data() + i);
-      auto* u = reinterpret_cast<__m128i*>(high.data() + i);
-      _mm_storeu_si128(l, _mm_min_epu8(_mm_loadu_si128(l), v));
-      _mm_storeu_si128(u, _mm_max_epu8(_mm_loadu_si128(u), v));
+  low.resize(bytes);
+  high.resize(bytes);
+  const uint8_t* rows[8];
+  const int n = y1 - y0;
+  for (int k = 0; k < n; ++k) rows[k] = image.Row(y0 + k);
+  size_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + i)), u = l;
+    for (int k = 1; k < n; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+      l = _mm_min_epu8(l, v);
+      u = _mm_max_epu8(u, v);
     }
-    for (; i < bytes; ++i) {
-      low[i] = std::min(low[i], row[i]);
-      high[i] = std::max(high[i], row[i]);
-    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(low.data() + i), l);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(high.data() + i), u);
   }
-  for (int32_t bx = 0; bx < across; ++bx) {
+  for (; i < bytes; ++i) {
+    uint8_t l = rows[0][i], u = l;
+    for (int k = 1; k < n; ++k) {
+      l = std::min(l, rows[k][i]);
+      u = std::max(u, rows[k][i]);
+    }
+    low[i] = l;
+    high[i] = u;
+  }
+  // The whole blocks' 24 bytes in a register and a half, their green bytes
+  // picked out (the lowest turned highest, so that both are a greatest).
+  const __m128i green = _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0);
+  const __m128i green2 = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const auto greatest = [](__m128i v) {
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
+    return _mm_cvtsi128_si32(v) & 0xFF;
+  };
+  int32_t bx = 0;
+  for (; bx < across && 24 * static_cast<size_t>(bx) + 24 <= bytes; ++bx) {
+    const size_t at = 24 * static_cast<size_t>(bx);
+    const auto load = [at](const std::vector<uint8_t>& v, __m128i& a, __m128i& b) {
+      a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.data() + at));
+      b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v.data() + at + 16));
+    };
+    __m128i l0, l1, u0, u1;
+    load(low, l0, l1);
+    load(high, u0, u1);
+    const __m128i u = _mm_max_epu8(_mm_and_si128(u0, green), _mm_and_si128(u1, green2));
+    const __m128i l = _mm_max_epu8(_mm_andnot_si128(l0, green), _mm_andnot_si128(l1, green2));
+    flags[bx] = greatest(u) - (255 - greatest(l)) > kEdgeBlockSpan * ring ? 1 : 0;
+  }
+  for (; bx < across; ++bx) {
     uint8_t l = 255, u = 0;
     for (int32_t x = 8 * bx; x < std::min(w, 8 * bx + 8); ++x) {
       l = std::min(l, low[3 * static_cast<size_t>(x) + 1]);
@@ -283,12 +476,12 @@ void EdgeBlockRow(const DibImage& image, int ring, int32_t by, int32_t across,
 
 // One flag a block of 8 x 8 pixels, rows of blocks from the top.
 std::vector<uint8_t> EdgeBlocks(const DibImage& image, int ring, int32_t across, int32_t down,
-                                bool vectors) {
+                                Loops loops) {
   const int32_t w = image.Width(), h = image.Height();
   std::vector<uint8_t> lo(static_cast<size_t>(across)), hi(static_cast<size_t>(across));
   std::vector<uint8_t> flags(static_cast<size_t>(across) * static_cast<size_t>(down));
 #if defined(__SSE2__)
-  if (vectors) {
+  if (loops.vectors) {
     std::vector<uint8_t> low, high;
     for (int32_t by = 0; by < down; ++by) {
       EdgeBlockRow(image, ring, by, across, low, high,
@@ -370,13 +563,60 @@ inline void DeringBytes16(const uint8_t* up, const uint8_t* mid, const uint8_t* 
 }
 #endif
 
+#if defined(INKBRITE_JPEG_AVX2)
+// A neighbour more than `ring` away counts as the centre.
+INKBRITE_AVX2 inline __m256i Take32(__m256i v, __m256i c, __m256i ring) {
+  return _mm256_blendv_epi8(c, v, AtMost32(AbsDiff32(v, c), ring));
+}
+
+// DeringBytes16 on the 32 bytes from `i`.
+INKBRITE_AVX2 inline void DeringBytes32(const uint8_t* up, const uint8_t* mid, const uint8_t* down,
+                                        uint8_t* out, size_t i, __m256i ring) {
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mid + i));
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(c, zero), _mm256_set1_epi16(4));
+  __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(c, zero), _mm256_set1_epi16(4));
+  const uint8_t* const around[8] = {up + i - 3,  up + i,       up + i + 3,   mid + i - 3,
+                                    mid + i + 3, down + i - 3, down + i,     down + i + 3};
+  for (const uint8_t* p : around) {
+    const __m256i v = Take32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), c, ring);
+    lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(v, zero));
+    hi = _mm256_add_epi16(hi, _mm256_unpackhi_epi8(v, zero));
+  }
+  const __m256i ninth = _mm256_set1_epi16(7282);  // as in DeringBytes16
+  const __m256i mean =
+      _mm256_packus_epi16(_mm256_mulhi_epu16(lo, ninth), _mm256_mulhi_epu16(hi, ninth));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), mean);
+}
+
+// The bytes [from, to), at least 32, the last 32 taken again from the end.
+INKBRITE_AVX2 void DeringBytesAvx2(const uint8_t* up, const uint8_t* mid, const uint8_t* down,
+                                   uint8_t* out, size_t from, size_t to, int ring) {
+  const __m256i r = _mm256_set1_epi8(static_cast<char>(ring));
+  size_t i = from;
+  for (; i + 32 <= to; i += 32) DeringBytes32(up, mid, down, out, i, r);
+  if (i < to) DeringBytes32(up, mid, down, out, to - 32, r);
+}
+#endif
+
+// The filter of the bytes [from, to) into `out`. The vectors take the
+// last bytes again from the end: the input stays as it is, so the bytes
+// done twice come out the same.
 void DeringBytes(const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint8_t* out,
-                 size_t from, size_t to, int ring, bool vectors) {
+                 size_t from, size_t to, int ring, Loops loops) {
   size_t i = from;
 #if defined(__SSE2__)
-  if (vectors) {
+  if (loops.vectors && to - from >= 16) {
+#if defined(INKBRITE_JPEG_AVX2)
+    if (to - from >= 32 && loops.avx2) {
+      DeringBytesAvx2(up, mid, down, out, from, to, ring);
+      return;
+    }
+#endif
     const __m128i r = _mm_set1_epi8(static_cast<char>(ring));
     for (; i + 16 <= to; i += 16) DeringBytes16(up, mid, down, out, i, r);
+    if (i < to) DeringBytes16(up, mid, down, out, to - 16, r);
+    return;
   }
 #endif
   for (; i < to; ++i) DeringByte(up, mid, down, out, i, ring);
@@ -415,7 +655,7 @@ struct DeringWork {
 };
 
 void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, int32_t across,
-                    int32_t by, std::vector<uint8_t>& above, DeringWork& work, bool vectors) {
+                    int32_t by, std::vector<uint8_t>& above, DeringWork& work, Loops loops) {
   const int32_t w = image.Width(), h = image.Height();
   const size_t bytes = static_cast<size_t>(w) * 3;
   const int32_t y0 = 8 * by, y1 = std::min(h, y0 + 8);
@@ -436,7 +676,7 @@ void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, i
     for (const auto& [first, last] : runs) {
       const int32_t x0 = 8 * first, x1 = std::min(w, 8 * last + 8);
       const int32_t inner0 = std::max(1, x0), inner1 = std::min(w - 1, x1);
-      if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, vectors);
+      if (inner0 < inner1) DeringBytes(up, mid, below, o, 3 * inner0, 3 * inner1, t.ring, loops);
       if (x0 == 0) DeringEdgePixel(up, mid, below, o, 0, w, t.ring);
       if (x1 == w && w > 1) DeringEdgePixel(up, mid, below, o, w - 1, w, t.ring);
     }
@@ -455,14 +695,14 @@ void DeringBlockRow(DibImage& image, const Thresholds& t, const uint8_t* flag, i
 // One pass of the filter over the blocks that hold an edge, row of blocks
 // by row of blocks from the top.
 void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& flags, int32_t across,
-            int32_t down, bool vectors) {
+            int32_t down, Loops loops) {
   const size_t bytes = static_cast<size_t>(image.Width()) * 3;
   std::vector<uint8_t> above(image.Row(0), image.Row(0) + bytes);
   DeringWork work;
   work.out.resize(bytes * 8);
   for (int32_t by = 0; by < down; ++by) {
     DeringBlockRow(image, t, flags.data() + static_cast<size_t>(by) * across, across, by, above,
-                   work, vectors);
+                   work, loops);
   }
 }
 
@@ -473,7 +713,7 @@ void Dering(DibImage& image, const Thresholds& t, const std::vector<uint8_t>& fl
 // first), the vertical block edges of the 16 rows above that, and the
 // horizontal block edges whose six rows are done. Gives the bytes of the
 // steps one after the other over the whole page.
-int64_t CleanInOneWalk(DibImage& image, const Thresholds& t) {
+int64_t CleanInOneWalk(DibImage& image, const Thresholds& t, Loops loops) {
   const int32_t h = image.Height();
   const int32_t across = (image.Width() + 7) / 8, down = (h + 7) / 8;
   const size_t bytes = static_cast<size_t>(image.Width()) * 3;
@@ -488,21 +728,21 @@ int64_t CleanInOneWalk(DibImage& image, const Thresholds& t) {
   const auto edgesUpTo = [&](int32_t final) {  // rows [0, final) have had both passes
     const int32_t to = final == h ? h : final / 16 * 16;
     if (to > columnsDone) {
-      smoothed += DeblockColumns(image, columnsDone, to, t, true);
+      smoothed += DeblockColumns(image, columnsDone, to, t, loops);
       columnsDone = to;
     }
     for (; rowEdge + 3 <= h && rowEdge + 3 <= columnsDone; rowEdge += 8) {
-      smoothed += DeblockRows(image, rowEdge, t, true);
+      smoothed += DeblockRows(image, rowEdge, t, loops);
     }
   };
   for (int32_t k = 0; k <= down; ++k) {
     if (k < down) {
       EdgeBlockRow(image, t.ring, k, across, low, high, flagsOf(k));
-      DeringBlockRow(image, t, flagsOf(k), across, k, above1, work, true);
+      DeringBlockRow(image, t, flagsOf(k), across, k, above1, work, loops);
     }
     if (k >= 1) {
       if (k == 1) above2.assign(image.Row(0), image.Row(0) + bytes);
-      DeringBlockRow(image, t, flagsOf(k - 1), across, k - 1, above2, work, true);
+      DeringBlockRow(image, t, flagsOf(k - 1), across, k - 1, above2, work, loops);
       edgesUpTo(std::min(h, 8 * k));
     }
   }
@@ -526,7 +766,10 @@ JpegQuantisers StandardJpegQuantisers(int quality) {
 
 JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables,
                                     JpegCleanupPath path) {
-  const bool vectors = path == JpegCleanupPath::kFastest;
+  Loops loops{path != JpegCleanupPath::kPlain, false};
+#if defined(INKBRITE_JPEG_AVX2)
+  loops.avx2 = path == JpegCleanupPath::kFastest && HasAvx2();
+#endif
   JpegCleanupFound found;
   if (!image.Is24Bit() || image.Width() < 3 || image.Height() < 3) return found;
   const Thresholds t = ThresholdsOf(tables != nullptr ? *tables : StandardJpegQuantisers(50));
@@ -535,20 +778,20 @@ JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* table
   found.ring = t.ring;
   try {
 #if defined(__SSE2__)
-    if (vectors) {
-      found.smoothed = CleanInOneWalk(image, t);
+    if (loops.vectors) {
+      found.smoothed = CleanInOneWalk(image, t, loops);
       return found;
     }
 #endif
     const int32_t across = (image.Width() + 7) / 8, down = (image.Height() + 7) / 8;
-    const std::vector<uint8_t> flags = EdgeBlocks(image, t.ring, across, down, vectors);
+    const std::vector<uint8_t> flags = EdgeBlocks(image, t.ring, across, down, loops);
     // Twice: the halo of an edge reaches a few pixels into its block.
-    Dering(image, t, flags, across, down, vectors);
-    Dering(image, t, flags, across, down, vectors);
+    Dering(image, t, flags, across, down, loops);
+    Dering(image, t, flags, across, down, loops);
   } catch (const std::bad_alloc&) {
     return found;
   }
-  found.smoothed = Deblock(image, t, vectors);
+  found.smoothed = Deblock(image, t, loops);
   return found;
 }
 

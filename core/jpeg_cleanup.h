@@ -50,10 +50,11 @@ struct JpegCleanupFound {
   int64_t smoothed = 0;  // block-edge positions smoothed
 };
 
-// The code that runs: the machine's vector instructions (SSE2), or plain
-// loops over single bytes, which give the same bytes (kept for machines
-// without them and to check the vector code against).
-enum class JpegCleanupPath { kFastest, kPlain };
+// The code that runs: the machine's widest vector instructions (AVX2 where
+// the processor has them, else SSE2), the SSE2 ones alone, or plain loops
+// over single bytes; all give the same bytes (the narrower kept for
+// machines without the wider and to check them against).
+enum class JpegCleanupPath { kFastest, kSse2, kPlain };
 
 // `tables` null: the quality-50 table is assumed.
 JpegCleanupFound CleanJpegArtefacts(DibImage& image, const JpegQuantisers* tables,
