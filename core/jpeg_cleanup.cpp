@@ -255,7 +255,8 @@ INKBRITE_AVX2 size_t SmoothRowBytesAvx2(uint8_t* const r[6], size_t n, const Thr
   size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     __m256i v[6];
-    for (int k = 0; k < 6; ++k) v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r[k] + i));
+    for (int k = 0; k < 6; ++k)
+      v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r[k] + i));
     smoothed += Count32(SmoothEdge32(v[0], v[1], v[2], v[3], v[4], v[5], edge, flat));
     for (int k = 0; k < 6; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(r[k] + i), v[k]);
   }
@@ -323,8 +324,8 @@ INKBRITE_AVX2 int SmoothColumnEdges32(uint8_t* const rows[16], int32_t x, __m256
 
 // The vertical block edges of the 16 rows, two at a time as far as they go;
 // the first edge's pixel not done.
-INKBRITE_AVX2 int32_t SmoothColumnEdgesAvx2(uint8_t* const rows[16], int32_t w,
-                                            const Thresholds& t, int64_t& smoothed) {
+INKBRITE_AVX2 int32_t SmoothColumnEdgesAvx2(uint8_t* const rows[16], int32_t w, const Thresholds& t,
+                                            int64_t& smoothed) {
   const __m256i edge = _mm256_set1_epi8(static_cast<char>(t.edge - 1));
   const __m256i flat = _mm256_set1_epi8(static_cast<char>(t.flat));
   int32_t x = 8;
@@ -393,8 +394,7 @@ int64_t DeblockRows(DibImage& image, int32_t y, const Thresholds& t, Loops loops
 
 int64_t Deblock(DibImage& image, const Thresholds& t, Loops loops) {
   int64_t smoothed = DeblockColumns(image, 0, image.Height(), t, loops);
-  for (int32_t y = 8; y + 3 <= image.Height(); y += 8)
-    smoothed += DeblockRows(image, y, t, loops);
+  for (int32_t y = 8; y + 3 <= image.Height(); y += 8) smoothed += DeblockRows(image, y, t, loops);
   return smoothed;
 }
 
@@ -576,8 +576,8 @@ INKBRITE_AVX2 inline void DeringBytes32(const uint8_t* up, const uint8_t* mid, c
   const __m256i zero = _mm256_setzero_si256();
   __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(c, zero), _mm256_set1_epi16(4));
   __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(c, zero), _mm256_set1_epi16(4));
-  const uint8_t* const around[8] = {up + i - 3,  up + i,       up + i + 3,   mid + i - 3,
-                                    mid + i + 3, down + i - 3, down + i,     down + i + 3};
+  const uint8_t* const around[8] = {up + i - 3,  up + i,       up + i + 3, mid + i - 3,
+                                    mid + i + 3, down + i - 3, down + i,   down + i + 3};
   for (const uint8_t* p : around) {
     const __m256i v = Take32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), c, ring);
     lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(v, zero));

@@ -354,8 +354,8 @@ TEST(JpegCleanup, VectorCodeGivesThePlainLoopsBytes) {
   for (const JpegCleanupPath path : {JpegCleanupPath::kFastest, JpegCleanupPath::kSse2}) {
     for (const int32_t w : {3, 5, 16, 17, 37, 64, 91, 203, 1000}) {
       for (const int quality : {0, 10, 30, 50, 90}) {
-        SCOPED_TRACE(testing::Message() << w << " wide, quality " << quality << ", path "
-                                        << static_cast<int>(path));
+        SCOPED_TRACE(testing::Message()
+                     << w << " wide, quality " << quality << ", path " << static_cast<int>(path));
         const JpegQuantisers q = StandardJpegQuantisers(quality);
         const JpegQuantisers* tables = quality == 0 ? nullptr : &q;
         DibImage fast =
