@@ -8,6 +8,10 @@
 #
 #   cluster-test.sh BUILD_DIR [parallel|slurm|all]
 #
+# The job sharpens, greys and restores (despeckle, descreen, JPEG clean-up);
+# with CLUSTER_LEARNED=1 it also takes the learned 2x upscaling (the weights
+# must be in BUILD_DIR/models), on smaller pages so the runs stay short.
+#
 # parallel: docs/cluster/parallel-hosts.sh with GNU parallel, 4 parts at once
 #           on this machine, then over two "hosts" reached through a stand-in
 #           for ssh (it runs the command here; no ssh server is used); the
@@ -58,17 +62,24 @@ mkdir -p "$INKBRITE_DATA_DIR"
 # The tree: comic pages in folders (one with a space, one not ASCII), a
 # colour page every eighth (copied, not converted, with --skip-colour), two
 # sources of one target, an unreadable page.
-step "a tree of pages"
+size=500x700
+steps="--set Despeckle=2 --set Descreen=60 --set JpegCleanup=1"
+if [ "${CLUSTER_LEARNED:-0}" = 1 ]; then
+  [ -d "$build/models/waifu2x" ] || fail "CLUSTER_LEARNED=1: no weights in $build/models"
+  steps="$steps --set Learned=1"
+  size=240x340
+fi
+step "a tree of pages ($size; $steps)"
 src="$work/src tree"
-"$build/app/make_comic_pages" --pages 36 --large 0 --size 500x700 --quality 85 \
+"$build/app/make_comic_pages" --pages 36 --large 0 --size $size --quality 85 \
   --prefix page "$src/vol 1" >/dev/null
-"$build/app/make_comic_pages" --pages 20 --large 0 --size 500x700 --quality 85 \
+"$build/app/make_comic_pages" --pages 20 --large 0 --size $size --quality 85 \
   --prefix 页 "$src/第2卷" >/dev/null
 mkdir -p "$src/vol 1/extra"
 mv "$src/vol 1"/page_03[0-6].jpg "$src/vol 1/extra/"
 cp "$src/vol 1/page_003.jpg" "$src/vol 1/page_003.png"  # a second source of page_003.jpg
 printf 'BM not a page' >"$src/vol 1/broken.bmp"
-export INKBRITE_OPTIONS="--skip-colour --set Sharpen=2 --set GreyScale=2 --ext .jpg"
+export INKBRITE_OPTIONS="--skip-colour --set Sharpen=2 --set GreyScale=2 $steps --ext .jpg"
 # shellcheck disable=SC2086
 inkbrite-batch --list0 $INKBRITE_OPTIONS "$src" "$work/out" >"$work/whole.list0"
 files=$(tr -cd '\0' <"$work/whole.list0" | wc -c)

@@ -3,7 +3,7 @@
 // the window is being built, for the document that then opens it: the
 // decode no longer waits for the window, nor the window for the decode.
 //
-//   main:      EarlyPage::Start(path);          before the application is made
+//   main:      EarlyPage::Start(path);          before the window is built
 //   document:  if (auto page = EarlyPage::Take(path)) ...   the decoded page
 //
 // Only a loose picture file small enough to be decoded in the foreground

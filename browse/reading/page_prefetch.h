@@ -11,8 +11,8 @@
 // wanted pages are held; a page of more than kMaxPrefetchPixels is not
 // decoded ahead (its bytes are still read ahead in a book). A folder's page
 // is measured by its file's header first, so such a page is not even
-// decoded to be thrown away (which held a second big page in memory for a
-// while and kept the thread, and the viewer's exit, busy for half a second).
+// decoded to be thrown away (a second big page in memory for a while, and
+// the thread, and the viewer's exit, kept busy for half a second).
 //
 // Threads: Want, Take and Clear from the user-interface thread; the
 // decoding on the prefetch thread. The sources are shared, never changed.
