@@ -84,17 +84,22 @@ void CInkbriteView::OnInitialUpdate() {
   // A folder or book shown for the first time: its own zoom, or the last one chosen.
   TakeRememberedZoom();
   // Which page of a spread: the one asked for (-1: the last), else the first.
-  const int part = m_nextPart;
+  m_singlePart = m_nextPart;
   m_nextPart = 0;
-  ShowSource(m_fit, part);
-  ScrollTo({0, 0});
-  if (m_renderer.Source()) {
-    ArmCornerState();
-  } else {
+  m_singleDue = true;
+  // The layout first: under the continuous layout the page alone is
+  // rendered only once the strip goes (DropStrip), so opening a strip
+  // costs no rendering of a page nobody sees.
+  const bool chose = ChooseLayout();
+  if (m_strip || StripExpected()) {
+    // No picture of an earlier page left behind the strip.
+    m_renderer.ShowPage(nullptr, {}, Snapshot());
     m_cornerState = 0;
+    // The continuous layout follows the page the document opened.
+    if (!chose && m_strip) m_strip->FollowDocument();
+  } else {
+    ShowPageAlone();
   }
-  // The continuous layout follows the page the document opened.
-  if (!ChooseLayout() && m_strip) m_strip->FollowDocument();
   // An unreadable page leaves the window blank for one interval; playing
   // goes on.
   if (m_autoPlayPaused) {
@@ -104,7 +109,8 @@ void CInkbriteView::OnInitialUpdate() {
 }
 
 void CInkbriteView::OnFullPage() {
-  if (!m_initialised || !m_doc) return;
+  // A page not shown yet (under the strip) takes the full page when shown.
+  if (!m_initialised || !m_doc || m_singleDue) return;
   std::shared_ptr<const DibImage> page = m_doc->SharedPage();
   if (!page) {
     OnInitialUpdate();
@@ -134,6 +140,18 @@ void CInkbriteView::TakeParameters() {
   // per-window mode the window keeps its own set from page to page (a new
   // window starts at the defaults).
   if (!PerWindowMode()) m_working.Assign(AppParams());
+}
+
+void CInkbriteView::ShowPageAlone() {
+  if (!m_singleDue) return;
+  m_singleDue = false;
+  ShowSource(m_fit, m_singlePart);
+  ScrollTo({0, 0});
+  if (m_renderer.Source()) {
+    ArmCornerState();
+  } else {
+    m_cornerState = 0;
+  }
 }
 
 bool CInkbriteView::ShowSource(bool fit, int part) {
@@ -545,6 +563,8 @@ void CInkbriteView::DropStrip(bool showMiddle) {
     const ListedPage listed = m_doc->DirList().MoveTo(middle + 1);
     if (!listed.empty()) m_doc->OpenPage(listed);
   }
+  // The page the document shows, not rendered while the strip was over it.
+  ShowPageAlone();
   m_renderer.SetParameters(Snapshot());
   if (focused) setFocus();
   emit pageTurned();
@@ -569,8 +589,16 @@ void CInkbriteView::ShowStrip(int page, double within) {
   emit commandsChanged();
 }
 
+bool CInkbriteView::StripExpected() const {
+  if (!m_doc || m_doc->IsBook() || !m_doc->DirList().Directory().empty()) return false;
+  return LoadReadingPlace(m_doc->PathName().parent_path()).continuous == 1;
+}
+
 void CInkbriteView::OnListed() {
-  if (m_initialised && !ChooseLayout() && m_strip) m_strip->FollowDocument();
+  if (!m_initialised) return;
+  if (!ChooseLayout() && m_strip) m_strip->FollowDocument();
+  // A folder expected in the strip that does not show it after all.
+  if (!m_strip) ShowPageAlone();
 }
 
 bool CInkbriteView::ChooseLayout() {
@@ -750,7 +778,8 @@ void CInkbriteView::SingleKey() {
 }
 
 void CInkbriteView::Fit(bool fit) {
-  if (m_fitBusy || !m_doc) return;
+  // A page not shown yet (under the strip) is fitted when it is shown.
+  if (m_fitBusy || !m_doc || m_singleDue) return;
   m_fitBusy = true;
   // The page is rebuilt here from the document's; the background thread
   // must not render it at the same time, so it is stopped and started again

@@ -289,6 +289,12 @@ class CInkbriteView : public QAbstractScrollArea {
   // The renderer shows the document's page laid out for `fit`; `part`:
   // the page of a split spread (-1: the last).
   bool ShowSource(bool fit, int part);
+  // The document's page alone, when it is due (opened under the strip and
+  // not rendered yet), at the top.
+  void ShowPageAlone();
+  // A loose page opened before its folder is listed, the folder kept in
+  // the continuous layout: the strip follows once the list is there.
+  bool StripExpected() const;
   // Shows page `part` of the spread in place of the other (false: none).
   bool ShowSpreadPart(int part);
   void TakeParameters();
@@ -346,6 +352,10 @@ class CInkbriteView : public QAbstractScrollArea {
   CParaBlock m_window;
   // The page of a spread OnInitialUpdate shows next (-1: the last).
   int m_nextPart = 0;
+  // The document's page is still to be rendered alone (it opened under the
+  // strip), as page `m_singlePart` of a spread.
+  bool m_singleDue = false;
+  int m_singlePart = 0;
   bool m_showingMemoryMessage = false;
 
   bool m_initialised = false;

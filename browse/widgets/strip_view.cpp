@@ -37,6 +37,10 @@ constexpr int kRestMs = 400;
 // Pages are decoded ahead to at most this height in the column (the
 // prefetch's box is as wide as the column and this tall).
 constexpr int kFitBoxHeight = 65535;
+// Loose pages' headers read when the list is laid out (those around the
+// place), and then at each idle tick.
+constexpr int kSizesAtOnce = 4;
+constexpr int kSizesPerTick = 8;
 
 // The steps that work on one page's shape and make no sense in a strip:
 // the fixed crop, the margin crop and the spread split.
@@ -63,6 +67,8 @@ CStripView::CStripView(CInkbriteDoc* doc, QWidget* parent)
   m_keyScrollTimer.setTimerType(Qt::PreciseTimer);
   m_keyScrollTimer.setInterval(kKeyScrollTickMs);
   connect(&m_keyScrollTimer, &QTimer::timeout, this, [this] { KeyScrollTick(); });
+  m_sizeTimer.setInterval(0);  // whenever the events are done
+  connect(&m_sizeTimer, &QTimer::timeout, this, [this] { ReadSizesWhenIdle(); });
   // A page decoded on the prefetch's thread: taken here.
   m_prefetch.SetReady([this] {
     QMetaObject::invokeMethod(
@@ -80,6 +86,7 @@ void CStripView::Retire() {
   blockSignals(true);
   m_restTimer.stop();
   m_keyScrollTimer.stop();
+  m_sizeTimer.stop();
   m_prefetch.Stop();
   m_held.clear();
   m_wanted.clear();
@@ -105,35 +112,68 @@ int CStripView::ColumnFor(int windowWidth) const {
 
 // ---- the list ----
 
-void CStripView::BuildList() {
+void CStripView::BuildList(int around) {
   m_prefetch.Clear();
   m_asked.clear();
   m_held.clear();
   m_wanted.clear();
   m_indexes.clear();
+  m_files.clear();
+  m_sizesDue.clear();
+  m_sizeTimer.stop();
   m_source = m_doc ? m_doc->DirList().Source() : nullptr;
-  std::vector<StripPageSize> sizes;
   const int count = m_doc ? m_doc->DirList().GetCount() : 0;
   for (int position = 1; position <= count; ++position) {
     const ListedPage page = m_doc->DirList().PageAt(position);
     m_indexes.push_back(page.index);
-    // A loose file's header gives its size at once; a book's page is
-    // measured as it is decoded.
-    PictureSize size;
-    if (!page.InBook() && ReadPictureFileSize(page.file, size)) {
-      sizes.push_back({static_cast<int>(size.width), static_cast<int>(size.height)});
-    } else {
-      sizes.emplace_back();
-    }
+    // A loose file's header gives its size; a book's page is measured as
+    // it is decoded.
+    m_files.push_back(page.InBook() ? std::filesystem::path() : page.file);
+    if (!page.InBook()) m_sizesDue.push_back(position - 1);
   }
-  m_layout.SetPages(std::move(sizes));
+  // The headers read last the farthest from the place: the list is taken
+  // from its end.
+  const auto farther = [around](int a, int b) { return std::abs(a - around) > std::abs(b - around); };
+  std::stable_sort(m_sizesDue.begin(), m_sizesDue.end(), farther);
+  m_layout.SetPages(std::vector<StripPageSize>(static_cast<size_t>(count)));
   m_layout.SetColumn(ColumnFor(viewport()->width()), PageGap());
   m_prefetch.SetFitBox(m_layout.Column(), kFitBoxHeight);
+  // The pages around the place now, the others a few at a time when idle.
+  ReadSizes(kSizesAtOnce);
+  if (!m_sizesDue.empty()) m_sizeTimer.start();
   UpdateScrollRange();
 }
 
+bool CStripView::ReadSizes(int most) {
+  bool moved = false;
+  for (int read = 0; read < most && !m_sizesDue.empty(); ++read) {
+    const int position = m_sizesDue.back();
+    m_sizesDue.pop_back();
+    PictureSize size;
+    if (m_layout.Known(position) || !ReadPictureFileSize(m_files[position], size)) continue;
+    moved = m_layout.SetPageSize(position, {static_cast<int>(size.width),
+                                            static_cast<int>(size.height)}) ||
+            moved;
+  }
+  return moved;
+}
+
+void CStripView::ReadSizesWhenIdle() {
+  // The sizes corrected around the place: the page under the middle line
+  // stays where it is on screen.
+  const StripPlace place = Place();
+  if (ReadSizes(kSizesPerTick)) KeepPlace(place);
+  if (m_sizesDue.empty()) m_sizeTimer.stop();
+}
+
+void CStripView::KeepPlace(StripPlace place) {
+  UpdateScrollRange();
+  ScrollTo(m_layout.ScrollFor(place, viewport()->height()));
+  viewport()->update();
+}
+
 void CStripView::ShowList(StripPlace place) {
-  BuildList();
+  BuildList(place.page);
   m_middle = -1;
   ScrollTo(m_layout.ScrollFor(place, viewport()->height()));
   UpdateHeld();
@@ -353,9 +393,7 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
     // Its size, now known, may move the pages after it: the place stays.
     const StripPlace place = Place();
     if (m_layout.SetPageSize(position, {page.image->Width(), page.image->Height()})) {
-      UpdateScrollRange();
-      ScrollTo(m_layout.ScrollFor(place, viewport()->height()));
-      viewport()->update();
+      KeepPlace(place);
     }
     // No longer wanted once the strip moved.
     if (std::find(m_wanted.begin(), m_wanted.end(), position) == m_wanted.end()) return;

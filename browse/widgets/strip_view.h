@@ -6,7 +6,11 @@
 // keys (held: on and on), Page Up/Down and Space (a screen less a tenth), Home and End, the next
 // and previous page (to a page's top), dragging.
 //
-// The geometry is a StripLayout (browse/reading/strip_layout.h). Only the
+// The geometry is a StripLayout (browse/reading/strip_layout.h): the
+// sizes of the loose pages around the place are read from their headers
+// when the list is laid out, the others estimated and read a few at a time
+// when the events are done, the page under the middle line staying put on
+// screen as each is corrected. Only the
 // pages in view and about a screen either way are held: decoded by a
 // CPagePrefetch of the view's own (fitted to the column on its thread),
 // each then shown by a PageRenderer of its own with the window's
@@ -27,6 +31,7 @@
 #include <QAbstractScrollArea>
 #include <QTimer>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -91,6 +96,9 @@ class CStripView : public QAbstractScrollArea {
   bool RenderPendingInView() const;
   // Pixels of the pictures and the pages they are made from held now.
   int64_t HeldPixels() const;
+  // Loose pages whose size is still estimated (their headers are read a
+  // few at a time when the events are done).
+  int SizesDue() const { return static_cast<int>(m_sizesDue.size()); }
   // Paints that showed a page in view not decoded yet (its numbered place).
   int BlankPaints() const { return m_blankPaints; }
   // The status line: "第 12/300 页 · 37%".
@@ -121,7 +129,16 @@ class CStripView : public QAbstractScrollArea {
     std::unique_ptr<PageRenderer> renderer;  // null until the page is decoded
     bool failed = false;
   };
-  void BuildList();
+  // The list laid out with the sizes of the pages around position
+  // `around` read; the other loose pages' sizes estimated until read.
+  void BuildList(int around);
+  // Reads up to `most` of the headers still due, nearest the place first:
+  // true when a page's height changed.
+  bool ReadSizes(int most);
+  void ReadSizesWhenIdle();
+  // The layout changed: the scroll range follows and `place` stays on
+  // screen where it was.
+  void KeepPlace(StripPlace place);
   int ColumnFor(int windowWidth) const;
   void UpdateScrollRange();
   // Drops the pages out of reach, asks the prefetch for the missing ones.
@@ -140,6 +157,9 @@ class CStripView : public QAbstractScrollArea {
   StripLayout m_layout;
   std::shared_ptr<PageSource> m_source;
   std::vector<size_t> m_indexes;  // source page of each list position
+  std::vector<std::filesystem::path> m_files;  // a loose page's file (empty in a book)
+  std::vector<int> m_sizesDue;  // loose pages whose header is still to read, the next last
+  QTimer m_sizeTimer;
   std::map<int, Held> m_held;
   std::vector<int> m_wanted;    // list positions to hold, nearest first
   std::vector<size_t> m_asked;  // the source pages the prefetch was asked for last
