@@ -133,7 +133,9 @@ void CStripView::BuildList(int around) {
   }
   // The headers read last the farthest from the place: the list is taken
   // from its end.
-  const auto farther = [around](int a, int b) { return std::abs(a - around) > std::abs(b - around); };
+  const auto farther = [around](int a, int b) {
+    return std::abs(a - around) > std::abs(b - around);
+  };
   std::stable_sort(m_sizesDue.begin(), m_sizesDue.end(), farther);
   m_layout.SetPages(std::vector<StripPageSize>(static_cast<size_t>(count)));
   m_layout.SetColumn(ColumnFor(viewport()->width()), PageGap());
@@ -151,8 +153,8 @@ bool CStripView::ReadSizes(int most) {
     m_sizesDue.pop_back();
     PictureSize size;
     if (m_layout.Known(position) || !ReadPictureFileSize(m_files[position], size)) continue;
-    moved = m_layout.SetPageSize(position, {static_cast<int>(size.width),
-                                            static_cast<int>(size.height)}) ||
+    moved = m_layout.SetPageSize(position,
+                                 {static_cast<int>(size.width), static_cast<int>(size.height)}) ||
             moved;
   }
   return moved;

@@ -156,7 +156,7 @@ class CStripView : public QAbstractScrollArea {
   CInkbriteDoc* m_doc;
   StripLayout m_layout;
   std::shared_ptr<PageSource> m_source;
-  std::vector<size_t> m_indexes;  // source page of each list position
+  std::vector<size_t> m_indexes;               // source page of each list position
   std::vector<std::filesystem::path> m_files;  // a loose page's file (empty in a book)
   std::vector<int> m_sizesDue;  // loose pages whose header is still to read, the next last
   QTimer m_sizeTimer;
