@@ -12,6 +12,7 @@
 // 4, stride 4); down a plane, a whole row.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -35,6 +36,8 @@ class BoxSumStream {
   int32_t* Next() { return Slot(m_ring0, m_t); }
   void Advance();
   void Finish();
+  // How many elements of the result are written.
+  int32_t Done() const { return std::clamp(m_t - 3 * m_r, 0, m_count); }
 
  private:
   void Begin(int32_t count, size_t width, int32_t r, size_t stride);

@@ -20,6 +20,68 @@ namespace inkbrite {
 
 namespace {
 
+// The byte loops over pixels, written plain, are built twice: for any
+// x86-64 and, chosen at run time, for processors with AVX2 (the compiler
+// vectorises them only there: their pixels are three bytes).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(INKBRITE_NO_VECTOR_LOOPS)
+#define INKBRITE_DESCREEN_AVX2 1
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#define INKBRITE_TWICE(name, params, args)                                    \
+  void name##Plain params { name##Loop args; }                                \
+  __attribute__((target("avx2"))) void name##Avx2 params { name##Loop args; } \
+  void name params {                                                          \
+    if (HasAvx2()) {                                                          \
+      name##Avx2 args;                                                        \
+    } else {                                                                  \
+      name##Plain args;                                                       \
+    }                                                                         \
+  }
+#else
+#define INKBRITE_TWICE(name, params, args) \
+  void name params { name##Loop args; }
+#endif
+
+// The lightness of `n` pixels.
+[[gnu::always_inline]] inline void LumaRowLoop(const uint8_t* __restrict p, uint8_t* __restrict o,
+                                               int32_t n) {
+  for (int32_t x = 0; x < n; ++x) {
+    o[x] = static_cast<uint8_t>(Luma(p[3 * x], p[3 * x + 1], p[3 * x + 2]));
+  }
+}
+INKBRITE_TWICE(LumaRow, (const uint8_t* __restrict p, uint8_t* __restrict o, int32_t n), (p, o, n))
+
+// 1 where a pixel's lightness is below `threshold`, else 0.
+[[gnu::always_inline]] inline void DarkRowLoop(const uint8_t* __restrict p, uint8_t* __restrict o,
+                                               int32_t n, int threshold) {
+  for (int32_t x = 0; x < n; ++x) {
+    o[x] = static_cast<uint8_t>(Luma(p[3 * x], p[3 * x + 1], p[3 * x + 2]) < threshold ? 1 : 0);
+  }
+}
+INKBRITE_TWICE(DarkRow,
+               (const uint8_t* __restrict p, uint8_t* __restrict o, int32_t n, int threshold),
+               (p, o, n, threshold))
+
+// Squares of one pixel: each pixel's blue, green, red and 1, or 0 where
+// `masked`.
+[[gnu::always_inline]] inline void PixelSquaresLoop(const uint8_t* __restrict p,
+                                                    const uint8_t* __restrict masked, int32_t n,
+                                                    int32_t* __restrict o) {
+  for (int32_t x = 0; x < n; ++x) {
+    const int32_t keep = masked[x] == 0 ? 1 : 0;
+    o[4 * x] = p[3 * x] * keep;
+    o[4 * x + 1] = p[3 * x + 1] * keep;
+    o[4 * x + 2] = p[3 * x + 2] * keep;
+    o[4 * x + 3] = keep;
+  }
+}
+INKBRITE_TWICE(PixelSquares,
+               (const uint8_t* __restrict p, const uint8_t* __restrict masked, int32_t n,
+                int32_t* __restrict o),
+               (p, masked, n, o))
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFinestPeriod = 2.5;
 constexpr double kCoarsestPeriod = 32;
@@ -73,6 +135,11 @@ fftwf_plan PlanFor(int32_t w, int32_t h) {
   return plan;
 }
 
+// Bins of a tile of w x h for a frequency (cycles a pixel), at least 2.
+int32_t BinsForSize(int32_t w, int32_t h, double f) {
+  return std::max<int32_t>(2, static_cast<int32_t>(f * std::min(w, h)));
+}
+
 // A bin of the half spectrum: kx from 0 to cw - 1, ky signed.
 struct Bin {
   int32_t kx, ky;
@@ -96,23 +163,38 @@ class PowerMap {
     for (int32_t y = 0; y < h; ++y)
       m_wy[y] = static_cast<float>(0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / h));
     m_plan = PlanFor(w, h);
+    // Which bins lie between the finest and coarsest period, and how far
+    // from each its surroundings are looked at (the same for every tile).
+    const double lo = 1 / kCoarsestPeriod, hi = 1 / kFinestPeriod;
+    m_reach.resize(m_power.size());
+    for (int32_t ky = -h / 2; ky < (h + 1) / 2; ++ky) {
+      for (int32_t kx = 0; kx < m_cw; ++kx) {
+        const double f2 = Fx(kx) * Fx(kx) + Fy(ky) * Fy(ky);
+        const bool inBand = f2 >= lo * lo && f2 <= hi * hi;
+        m_reach[Index(kx, ky)] = inBand ? BinsForSize(w, h, 0.2 * std::sqrt(f2)) : 0;
+      }
+    }
   }
 
   // The tile from (x0, y0); its lightness levels are counted in `levels`.
   void Load(const DibImage& image, int32_t x0, int32_t y0, std::array<uint64_t, 256>& levels) {
     float* out = m_real.get();
-    double sum = 0;
+    int64_t sum = 0;  // exact
+    m_luma.resize(static_cast<size_t>(m_w));
     for (int32_t y = 0; y < m_h; ++y) {
-      const uint8_t* p = image.Row(y0 + y) + 3 * static_cast<size_t>(x0);
+      LumaRow(image.Row(y0 + y) + 3 * static_cast<size_t>(x0), m_luma.data(), m_w);
       float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
-      for (int32_t x = 0; x < m_w; ++x, p += 3) {
-        const int v = Luma(p[0], p[1], p[2]);
+      int32_t rowSum = 0;
+      for (int32_t x = 0; x < m_w; ++x) {
+        const uint8_t v = m_luma[static_cast<size_t>(x)];
         ++levels[v];
         o[x] = static_cast<float>(v);
-        sum += v;
+        rowSum += v;
       }
+      sum += rowSum;
     }
-    const auto mean = static_cast<float>(sum / (static_cast<double>(m_w) * m_h));
+    const auto mean =
+        static_cast<float>(static_cast<double>(sum) / (static_cast<double>(m_w) * m_h));
     for (int32_t y = 0; y < m_h; ++y) {
       float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
       for (int32_t x = 0; x < m_w; ++x) o[x] = (o[x] - mean) * m_wx[x] * m_wy[y];
@@ -133,6 +215,15 @@ class PowerMap {
     while (ky < 0) ky += m_h;
     while (ky >= m_h) ky -= m_h;
     return m_power[static_cast<size_t>(ky) * static_cast<size_t>(m_cw) + static_cast<size_t>(kx)];
+  }
+  // For a bin between the finest and coarsest period, how far from it
+  // Isolated looks; 0 for the others (`ky` from -Height() / 2 to
+  // (Height() + 1) / 2 - 1).
+  int32_t Reach(int32_t kx, int32_t ky) const { return m_reach[Index(kx, ky)]; }
+  // The powers at kx = 0 to HalfWidth() - 1 for a `ky` from -Height() to
+  // Height() - 1.
+  const float* PowerRow(int32_t ky) const {
+    return m_power.data() + static_cast<size_t>(ky < 0 ? ky + m_h : ky) * static_cast<size_t>(m_cw);
   }
   // Cycles a pixel of a bin, across and down.
   double Fx(double kx) const { return kx / m_w; }
@@ -172,6 +263,10 @@ class PowerMap {
     fx = Fx(b.kx + offset(At(b.kx - 1, b.ky), at, At(b.kx + 1, b.ky)));
     fy = Fy(b.ky + offset(At(b.kx, b.ky - 1), at, At(b.kx, b.ky + 1)));
   }
+  size_t Index(int32_t kx, int32_t ky) const {
+    return static_cast<size_t>(ky < 0 ? ky + m_h : ky) * static_cast<size_t>(m_cw) +
+           static_cast<size_t>(kx);
+  }
   int32_t Width() const { return m_w; }
   int32_t Height() const { return m_h; }
   int32_t HalfWidth() const { return m_cw; }
@@ -181,6 +276,8 @@ class PowerMap {
   FftwBuffer<float> m_real;
   FftwBuffer<fftwf_complex> m_freq;
   std::vector<float> m_power, m_wx, m_wy;
+  std::vector<uint8_t> m_luma;
+  std::vector<int32_t> m_reach;
   fftwf_plan m_plan = nullptr;
 };
 
@@ -189,9 +286,7 @@ Bin ToBin(const PowerMap& m, double fx, double fy) {
   return {static_cast<int32_t>(std::lround(fx * m.Width())),
           static_cast<int32_t>(std::lround(fy * m.Height()))};
 }
-int32_t BinsFor(const PowerMap& m, double f) {
-  return std::max<int32_t>(2, static_cast<int32_t>(f * std::min(m.Width(), m.Height())));
-}
+int32_t BinsFor(const PowerMap& m, double f) { return BinsForSize(m.Width(), m.Height(), f); }
 
 // The lattice of a screen: its base frequencies (v zero for a line screen).
 struct Lattice {
@@ -203,19 +298,18 @@ struct Lattice {
 // The strongest isolated local peak between the finest and coarsest period,
 // then its partner a quarter turn away.
 Lattice FindLattice(const PowerMap& m) {
-  const double lo = 1 / kCoarsestPeriod, hi = 1 / kFinestPeriod;
   Bin best{0, 0};
   float bestPower = 0;
   for (int32_t ky = -m.Height() / 2; ky < (m.Height() + 1) / 2; ++ky) {
+    const float* row = m.PowerRow(ky);
     for (int32_t kx = 0; kx < m.HalfWidth(); ++kx) {
-      const float p = m.At(kx, ky);
+      const float p = row[kx];
       if (p <= bestPower) continue;
-      const double f2 = m.Fx(kx) * m.Fx(kx) + m.Fy(ky) * m.Fy(ky);
-      if (f2 < lo * lo || f2 > hi * hi) continue;
-      const double f = std::sqrt(f2);
-      const Bin b{kx, ky};
       // Isolated first: most bins fail it at their first neighbour.
-      if (!m.Isolated(b, BinsFor(m, 0.2 * f))) continue;
+      const int32_t reach = m.Reach(kx, ky);
+      const Bin b{kx, ky};
+      if (reach == 0 || !m.Isolated(b, reach)) continue;
+      const double f = std::sqrt(m.Fx(kx) * m.Fx(kx) + m.Fy(ky) * m.Fy(ky));
       const Bin top = m.Strongest(b, 1);
       if (top.kx != kx || top.ky != ky) continue;
       // A harmonic of a coarser pattern (a row of panels, say) has its
@@ -522,10 +616,11 @@ class ScreenCells {
       }
     }
     std::vector<float> luma(w);
+    std::vector<uint8_t> lumaBytes(w);
     // Every other row is enough to tell the screen's cells.
     for (int32_t y = 0; y < m_h; y += 2) {
-      const uint8_t* p = image.Row(y);
-      for (size_t x = 0; x < w; ++x, p += 3) luma[x] = static_cast<float>(Luma(p[0], p[1], p[2]));
+      LumaRow(image.Row(y), lumaBytes.data(), m_w);
+      for (size_t x = 0; x < w; ++x) luma[x] = static_cast<float>(lumaBytes[x]);
       const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
       const double bv = 2 * kPi * (l.vy * y - std::floor(l.vy * y));
       const double cu = std::cos(bu), su = std::sin(bu), cv = std::cos(bv), sv = std::sin(bv);
@@ -596,6 +691,89 @@ class ScreenCells {
   std::vector<uint8_t> m_weight;
 };
 
+// `o` = `a` AND (or OR) `a` `k` bytes on, over `n` bytes.
+[[gnu::always_inline]] inline void PairsLoop(const uint8_t* __restrict a, size_t k, size_t n,
+                                             bool any, uint8_t* __restrict o) {
+  if (any) {
+    for (size_t i = 0; i < n; ++i) o[i] = static_cast<uint8_t>(a[i] | a[i + k]);
+  } else {
+    for (size_t i = 0; i < n; ++i) o[i] = static_cast<uint8_t>(a[i] & a[i + k]);
+  }
+}
+INKBRITE_TWICE(Pairs,
+               (const uint8_t* __restrict a, size_t k, size_t n, bool any, uint8_t* __restrict o),
+               (a, k, n, any, o))
+
+// For each x of [0, n): whether all (or any) of a[x] to a[x + length - 1]
+// are 1, into `o`; `a` holds n + length - 1 bytes and is overwritten,
+// `spare` as many. Taken in windows of 1, 2, 4, ... bytes, then of the
+// widest two that cover the length.
+void Windows(uint8_t* a, size_t n, size_t length, bool any, uint8_t* o, uint8_t* spare) {
+  size_t k = 1;
+  uint8_t* from = a;  // windows of k, from each of n + length - k bytes
+  uint8_t* to = spare;
+  for (; 2 * k <= length; k *= 2) {
+    Pairs(from, k, n + length - 2 * k, any, to);
+    std::swap(from, to);
+  }
+  Pairs(from, length - k, n, any, o);
+}
+
+// Marks in `o` the pixels of row `d` (w bytes of 0 and 1) in a run of at
+// least `length` 1s: those in a window of `length` all 1s.
+void MarkRunsAcross(const uint8_t* d, int32_t w, int32_t length, uint8_t* o,
+                    std::vector<uint8_t> (&work)[3]) {
+  const auto n = static_cast<size_t>(w), l = static_cast<size_t>(std::max(length, 1));
+  if (l > n) {
+    std::fill(o, o + n, uint8_t{0});
+    return;
+  }
+  for (std::vector<uint8_t>& v : work) v.resize(n + l);
+  // starts[l - 1 + s]: whether the window from s is all 1s (s from 0 to
+  // n - l), 0 each side; then any of starts[x] to starts[x + l - 1]:
+  // whether a window of all 1s starts in [x - l + 1, x].
+  uint8_t* starts = work[0].data();
+  std::fill(starts, starts + l - 1, uint8_t{0});
+  std::fill(starts + n, starts + n + l, uint8_t{0});
+  std::copy_n(d, n, work[1].data());
+  Windows(work[1].data(), n - l + 1, l, false, starts + l - 1, work[2].data());
+  Windows(starts, n, l, true, o, work[1].data());
+}
+
+// The dark runs so far from one side: each dark pixel's run one more than
+// that of the pixel before it, `before` (at most `cap`), 0 where not dark.
+[[gnu::always_inline]] inline void RunsAheadLoop(const uint8_t* __restrict d,
+                                                 const uint8_t* __restrict before, int32_t n,
+                                                 uint8_t cap, uint8_t* __restrict a) {
+  for (int32_t x = 0; x < n; ++x) {
+    const auto run = static_cast<uint8_t>(std::min<int>(before[x] + 1, cap));
+    a[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
+  }
+}
+INKBRITE_TWICE(RunsAhead,
+               (const uint8_t* __restrict d, const uint8_t* __restrict before, int32_t n,
+                uint8_t cap, uint8_t* __restrict a),
+               (d, before, n, cap, a))
+
+// The same from the other side into `b`, and in `o` the pixels whose runs
+// both ways (`a` and `b`, each counting the pixel) make more than `cap`.
+[[gnu::always_inline]] inline void RunsBehindLoop(const uint8_t* __restrict d,
+                                                  const uint8_t* __restrict after,
+                                                  const uint8_t* __restrict a, int32_t n,
+                                                  uint8_t cap, uint8_t* __restrict b,
+                                                  uint8_t* __restrict o) {
+  for (int32_t x = 0; x < n; ++x) {
+    const auto run = static_cast<uint8_t>(std::min<int>(after[x] + 1, cap));
+    b[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
+    o[x] = static_cast<uint8_t>(o[x] | (a[x] + b[x] > cap ? 1 : 0));
+  }
+}
+INKBRITE_TWICE(RunsBehind,
+               (const uint8_t* __restrict d, const uint8_t* __restrict after,
+                const uint8_t* __restrict a, int32_t n, uint8_t cap, uint8_t* __restrict b,
+                uint8_t* __restrict o),
+               (d, after, a, n, cap, b, o))
+
 // Marks in `line` (w x h) the dark pixels in a run of at least `length`
 // dark pixels across, down or along a diagonal, which the dots of a screen
 // are not: counted forwards and backwards along each way, capped at
@@ -604,21 +782,12 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
                std::vector<uint8_t>& line, std::vector<uint8_t>& ahead) {
   const auto cap = static_cast<uint8_t>(std::min(length, 255));
   const size_t sw = static_cast<size_t>(w);
-  line.assign(dark.size(), 0);
+  line.resize(dark.size());
   // Across.
+  std::vector<uint8_t> work[3];
   for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
-    uint8_t* o = line.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < w;) {
-      if (d[x] == 0) {
-        ++x;
-        continue;
-      }
-      int32_t end = x;
-      while (end < w && d[end] != 0) ++end;
-      if (end - x >= length) std::fill(o + x, o + end, uint8_t{1});
-      x = end;
-    }
+    MarkRunsAcross(dark.data() + static_cast<size_t>(y) * sw, w, length,
+                   line.data() + static_cast<size_t>(y) * sw, work);
   }
   // Down and along both diagonals: the run so far from above, then from
   // below.
@@ -632,10 +801,7 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
       const uint8_t* d = dark.data() + static_cast<size_t>(y) * sw;
       uint8_t* a = ahead.data() + static_cast<size_t>(y) * pw + 1;
       const uint8_t* p = (y == 0 ? none.data() + 1 : a - pw) - dx;
-      for (int32_t x = 0; x < w; ++x) {
-        const auto run = static_cast<uint8_t>(std::min<int>(p[x] + 1, cap));
-        a[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
-      }
+      RunsAhead(d, p, w, cap, a);
     }
     std::fill(below.begin(), below.end(), 0);
     for (int32_t y = h - 1; y >= 0; --y) {
@@ -644,11 +810,7 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
       uint8_t* o = line.data() + static_cast<size_t>(y) * sw;
       const uint8_t* after = below.data() + 1 + dx;
       uint8_t* b = next.data() + 1;
-      for (int32_t x = 0; x < w; ++x) {
-        const auto run = static_cast<uint8_t>(std::min<int>(after[x] + 1, cap));
-        b[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
-        o[x] = static_cast<uint8_t>(o[x] | (a[x] + b[x] > cap ? 1 : 0));
-      }
+      RunsBehind(d, after, a, w, cap, b, o);
       std::swap(below, next);
     }
   }
@@ -744,81 +906,126 @@ struct Part {
   int32_t x0, y0, x1, y1, rx0, ry0, rw, lw, lh;
 };
 
+// A row of pixels to write back: the rows of squares taken across above
+// and below it, the cells' weights, the lines, how many, how far down from
+// the upper row to the lower, the strength.
+struct BackRow {
+  const float *top, *bottom, *weights;
+  const uint8_t* line;
+  size_t n;
+  float ty;
+  double strength;
+};
+
+// Pixel x of the row at `p`: the weighted mean of its surroundings, mixed in.
+inline void BackPixel(const BackRow& r, size_t x, uint8_t* p) {
+  if (r.weights[x] <= 0 || r.line[x] != 0) return;
+  const __m128 upper = _mm_loadu_ps(r.top + 4 * x), lower = _mm_loadu_ps(r.bottom + 4 * x);
+  const __m128 sum = _mm_add_ps(upper, _mm_mul_ps(_mm_set1_ps(r.ty), _mm_sub_ps(lower, upper)));
+  const __m128 weight = _mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 3, 3, 3));
+  if (_mm_cvtss_f32(weight) < 0.5F) return;  // nothing but lines around
+  const __m128 mean = _mm_div_ps(sum, weight);
+  const __m128 was = PixelOf(p);
+  const __m128 k =
+      _mm_mul_ps(_mm_set1_ps(static_cast<float>(r.strength)), _mm_set1_ps(r.weights[x]));
+  const __m128i v = _mm_cvtps_epi32(_mm_add_ps(was, _mm_mul_ps(k, _mm_sub_ps(mean, was))));
+  const auto bytes =
+      static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+  p[0] = static_cast<uint8_t>(bytes);
+  p[1] = static_cast<uint8_t>(bytes >> 8);
+  p[2] = static_cast<uint8_t>(bytes >> 16);
+}
+
 // Writes the filter's result back: each pixel between the four squares'
 // centres around it, mixed in by the strength and the cells' weight. A row
-// of squares is taken across to the pixels once (`Across`) and serves every
-// row of pixels between its centre and the next ones'.
-void ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const Part& part,
-              Workspace& work) {
-  const auto [x0, y0, x1, y1, rx0, ry0, rw, lw, lh] = part;
-  const int32_t d = f.step;
-  const size_t sw = static_cast<size_t>(rw), pitch = 4 * static_cast<size_t>(lw);
-  const std::vector<float>& a = work.a;
-  const std::vector<uint8_t>& line = work.line;
-  const auto between = [d](int32_t at, int32_t n, int32_t& i0, int32_t& i1, float& t) {
+// of squares is taken across to the pixels once (`TakenAcross`) and serves
+// every row of pixels between its centre and the next ones'. The rows of
+// pixels are written as soon as their squares are done, while those are
+// still in the cache.
+class ReadBack {
+ public:
+  ReadBack(DibImage& image, const ScreenCells& cells, const Filter& f, const Part& part,
+           Workspace& work)
+      : m_image(image), m_cells(cells), m_f(f), m_part(part), m_work(work), m_y(part.y0) {
+    const auto across = static_cast<size_t>(part.x1 - part.x0);
+    work.left.resize(across);
+    work.right.resize(across);
+    work.tx.resize(across);
+    for (size_t i = 0; i < across; ++i) {
+      Between(part.x0 + static_cast<int32_t>(i) - part.rx0, part.lw, work.left[i], work.right[i],
+              work.tx[i]);
+    }
+    work.upper.resize(4 * across);
+    work.lower.resize(4 * across);
+    m_held = {work.upper.data(), work.lower.data()};
+  }
+
+  // Writes the rows of pixels whose squares lie in rows [0, ready).
+  void UpTo(int32_t ready) {
+    for (; m_y < m_part.y1; ++m_y) {
+      int32_t j0 = 0, j1 = 0;
+      float ty = 0;
+      Between(m_y - m_part.ry0, m_part.lh, j0, j1, ty);
+      if (j1 >= ready) return;
+      Row(m_y, j0, j1, ty);
+    }
+  }
+
+ private:
+  // The squares whose centres are at or before pixel `at` and after it, and
+  // how far it is from the first to the second.
+  void Between(int32_t at, int32_t n, int32_t& i0, int32_t& i1, float& t) const {
+    const int32_t d = m_f.step;
     const float c = (static_cast<float>(at) + 0.5F) / static_cast<float>(d) - 0.5F;
     i0 = std::clamp(static_cast<int32_t>(std::floor(c)), 0, n - 1);
     i1 = std::min(n - 1, i0 + 1);
     t = std::clamp(c - static_cast<float>(i0), 0.0F, 1.0F);
-  };
-  const auto across = static_cast<size_t>(x1 - x0);
-  std::vector<int32_t>&left = work.left, &right = work.right;
-  std::vector<float>&tx = work.tx, &weights = work.weights;
-  left.resize(across);
-  right.resize(across);
-  tx.resize(across);
-  for (size_t i = 0; i < across; ++i) {
-    between(x0 + static_cast<int32_t>(i) - rx0, lw, left[i], right[i], tx[i]);
   }
-  // Rows of squares taken across, the two last asked for.
-  work.upper.resize(4 * across);
-  work.lower.resize(4 * across);
-  std::array<float*, 2> held{work.upper.data(), work.lower.data()};
-  std::array<int32_t, 2> heldRow{-1, -1};
-  const auto takenAcross = [&](int32_t j, int32_t keep) -> const float* {
+
+  // Row j of squares taken across to the pixels; of the two rows held, the
+  // one not `keep` gives way.
+  const float* TakenAcross(int32_t j, int32_t keep) {
     for (int k = 0; k < 2; ++k) {
-      if (heldRow[k] == j) return held[k];
+      if (m_heldRow[k] == j) return m_held[k];
     }
-    const int k = heldRow[0] == keep ? 1 : 0;
-    heldRow[k] = j;
-    const float* row = a.data() + static_cast<size_t>(j) * pitch;
-    float* o = held[k];
-    for (size_t x = 0; x < across; ++x) {
+    const int k = m_heldRow[0] == keep ? 1 : 0;
+    m_heldRow[k] = j;
+    const float* row =
+        m_work.a.data() + static_cast<size_t>(j) * 4 * static_cast<size_t>(m_part.lw);
+    float* o = m_held[k];
+    const std::vector<int32_t>&left = m_work.left, &right = m_work.right;
+    const std::vector<float>& tx = m_work.tx;
+    for (size_t x = 0; x < left.size(); ++x) {
       const __m128 t0 = _mm_loadu_ps(row + 4 * static_cast<size_t>(left[x]));
       const __m128 t1 = _mm_loadu_ps(row + 4 * static_cast<size_t>(right[x]));
       _mm_storeu_ps(o + 4 * x, _mm_add_ps(t0, _mm_mul_ps(_mm_set1_ps(tx[x]), _mm_sub_ps(t1, t0))));
     }
     return o;
-  };
-  const __m128 s = _mm_set1_ps(static_cast<float>(f.strength));
-  for (int32_t y = y0; y < y1; ++y) {
-    cells.RowWeights(y, x0, x1, weights);
-    int32_t j0 = 0, j1 = 0;
-    float ty = 0;
-    between(y - ry0, lh, j0, j1, ty);
-    const float* top = takenAcross(j0, j1);
-    const float* bottom = takenAcross(j1, j0);
-    const __m128 vy = _mm_set1_ps(ty);
-    uint8_t* p = image.Row(y) + 3 * static_cast<size_t>(x0);
-    const uint8_t* l = line.data() + static_cast<size_t>(y - ry0) * sw + (x0 - rx0);
-    for (size_t x = 0; x < across; ++x, p += 3) {
-      if (weights[x] <= 0 || l[x] != 0) continue;
-      const __m128 upper = _mm_loadu_ps(top + 4 * x), lower = _mm_loadu_ps(bottom + 4 * x);
-      const __m128 sum = _mm_add_ps(upper, _mm_mul_ps(vy, _mm_sub_ps(lower, upper)));
-      const __m128 weight = _mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 3, 3, 3));
-      if (_mm_cvtss_f32(weight) < 0.5F) continue;  // nothing but lines around
-      const __m128 mean = _mm_div_ps(sum, weight);
-      const __m128 was = PixelOf(p);
-      const __m128 k = _mm_mul_ps(s, _mm_set1_ps(weights[x]));
-      const __m128i v = _mm_cvtps_epi32(_mm_add_ps(was, _mm_mul_ps(k, _mm_sub_ps(mean, was))));
-      const auto bytes =
-          static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
-      p[0] = static_cast<uint8_t>(bytes);
-      p[1] = static_cast<uint8_t>(bytes >> 8);
-      p[2] = static_cast<uint8_t>(bytes >> 16);
-    }
   }
-}
+
+  void Row(int32_t y, int32_t j0, int32_t j1, float ty) {
+    const Part& part = m_part;
+    std::vector<float>& weights = m_work.weights;
+    m_cells.RowWeights(y, part.x0, part.x1, weights);
+    const float* top = TakenAcross(j0, j1);
+    const float* bottom = TakenAcross(j1, j0);
+    uint8_t* p = m_image.Row(y) + 3 * static_cast<size_t>(part.x0);
+    const uint8_t* l = m_work.line.data() +
+                       static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
+                       (part.x0 - part.rx0);
+    const BackRow row{top, bottom, weights.data(), l, weights.size(), ty, m_f.strength};
+    for (size_t x = 0; x < row.n; ++x) BackPixel(row, x, p + 3 * x);
+  }
+
+  DibImage& m_image;
+  const ScreenCells& m_cells;
+  const Filter& m_f;
+  Part m_part;
+  Workspace& m_work;
+  int32_t m_y;
+  std::array<float*, 2> m_held{};
+  std::array<int32_t, 2> m_heldRow{-1, -1};
+};
 
 // Adds row `p` of `rw` pixels, but those `masked`, into the row of squares
 // of `d` pixels at `o`: blue, green, red and how many, four int32 a square.
@@ -848,15 +1055,8 @@ void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t 
                int32_t rw, int32_t rh, int32_t d, int32_t j, int32_t* o) {
   const size_t sw = static_cast<size_t>(rw);
   if (d == 1) {
-    const uint8_t* p = image.Row(ry0 + j) + 3 * static_cast<size_t>(rx0);
-    const uint8_t* m = masked.data() + static_cast<size_t>(j) * sw;
-    for (size_t x = 0; x < sw; ++x, p += 3, o += 4) {
-      const int32_t keep = m[x] == 0 ? 1 : 0;
-      o[0] = p[0] * keep;
-      o[1] = p[1] * keep;
-      o[2] = p[2] * keep;
-      o[3] = keep;
-    }
+    PixelSquares(image.Row(ry0 + j) + 3 * static_cast<size_t>(rx0),
+                 masked.data() + static_cast<size_t>(j) * sw, rw, o);
     return;
   }
   const int32_t lw = (rw + d - 1) / d;
@@ -880,11 +1080,8 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
   dark.resize(count);
   for (int32_t y = 0; y < rh; ++y) {
-    const uint8_t* p = image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0);
-    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < rw; ++x, p += 3) {
-      o[x] = static_cast<uint8_t>(Luma(p[0], p[1], p[2]) < f.threshold ? 1 : 0);
-    }
+    DarkRow(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
+            dark.data() + static_cast<size_t>(y) * sw, rw, f.threshold);
   }
   MarkLines(dark, rw, rh, f.length, line, work.ahead);
   Widen(line, rw, rh, wide, work.across);
@@ -897,14 +1094,16 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   const size_t pitch = 4 * static_cast<size_t>(lw);
   work.a.resize(pitch * static_cast<size_t>(lh));
   work.down.Start(lh, pitch, f.radius, work.a.data(), pitch);
+  ReadBack back(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
   for (int32_t j = 0; j < lh; ++j) {
     int32_t* row = work.down.Next();
     SquareRow(image, wide, rx0, ry0, rw, rh, d, j, row);
     TripleBoxSums(row, row, lw, 4, 4, f.radius, work.rings);
     work.down.Advance();
+    back.UpTo(work.down.Done());
   }
   work.down.Finish();
-  ReadBack(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
+  back.UpTo(lh);
 }
 
 bool Usable(const DibImage& image) {
