@@ -94,6 +94,9 @@ constexpr int32_t kPartCells = 4;    // filtered at most this many rows of cells
 // A cell holds the screen when this share of its tone's variance or more
 // lies at the lattice's two base frequencies (noise: 1 / its pixels).
 constexpr double kScreenShare = 0.05;
+// A cell beside the screen holds some of it when its share is this part of
+// that or more.
+constexpr double kEdgeShare = 0.25;
 
 template <typename T>
 struct FftwFree {
@@ -512,6 +515,8 @@ class ScreenCells {
         m_ny(std::max(1, m_h / kCell)) {
     const size_t cells = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
     const std::vector<Sums> sums = Sum(image, l);
+    // 2: the cell holds the screen; 1: some of it (a cell at the screen's
+    // edge), filtered when beside one that holds it.
     std::vector<uint8_t> screen(cells);
     for (size_t i = 0; i < cells; ++i) {
       const Sums& c = sums[i];
@@ -519,17 +524,20 @@ class ScreenCells {
       if (variance < c.n) continue;  // flat
       const double eu = c.u.Less(c.u1, mean), ev = c.v.Less(c.v1, mean);
       const double share = 2 * (eu + ev) / (c.n * variance);
-      screen[i] = share >= std::max(kScreenShare, 8 / c.n) ? 1 : 0;
+      const double least = std::max(kScreenShare, 8 / c.n);
+      screen[i] = share >= least ? 2 : share >= least * kEdgeShare ? 1 : 0;
     }
-    // Each cell of the screen and the cells around it.
+    // Each cell of the screen, and those beside it with some of it; not
+    // those beside it without (paper, a balloon's lettering), whose lines
+    // the filter would soften.
     m_weight.assign(cells, 0);
     for (int32_t j = 0; j < m_ny; ++j) {
       for (int32_t i = 0; i < m_nx; ++i) {
-        if (screen[Index(i, j)] == 0) continue;
+        if (screen[Index(i, j)] != 2) continue;
         m_any = true;
         for (int32_t b = std::max(0, j - 1); b <= std::min(m_ny - 1, j + 1); ++b) {
           for (int32_t a = std::max(0, i - 1); a <= std::min(m_nx - 1, i + 1); ++a) {
-            m_weight[Index(a, b)] = 1;
+            if (screen[Index(a, b)] != 0) m_weight[Index(a, b)] = 1;
           }
         }
       }

@@ -297,6 +297,33 @@ TEST(Descreen, ShowsNoSeamsBetweenTheParts) {
   EXPECT_LE(down, tone + 1);
 }
 
+// A balloon on a screened page: its lettering (strokes too short to be
+// lines) is not the screen and keeps its pixels where no cell of it holds
+// any of the screen; the screen around it goes.
+TEST(Descreen, LeavesTheLetteringOfABalloonAsItIs) {
+  DibImage page = test::MakeImage(512, 384, [](int32_t x, int32_t y) { return ScreenPixel(x, y, 0.4); });
+  const DibRect balloon{160, 100, 384, 292};
+  test::FillRect(page, balloon, kPaper);
+  for (int32_t y = balloon.top + 12; y < balloon.bottom - 16; y += 14) {
+    for (int32_t x = balloon.left + 12; x < balloon.right - 12; x += 9) {
+      test::FillRect(page, {x, y, x + 2, y + 7}, kInk);          // a stem
+      if ((x + y) % 3 == 0) test::FillRect(page, {x, y + 3, x + 5, y + 5}, kInk);  // a bar
+    }
+  }
+  const DibImage before = page;
+  ASSERT_TRUE(Descreen(page, 100, 0).found);
+  // Well inside the balloon, every pixel as it was.
+  for (int32_t y = 160; y < 224; ++y) {
+    for (int32_t x = 224; x < 288; ++x) {
+      ASSERT_EQ(test::PixelAt(page, x, y).g, test::PixelAt(before, x, y).g) << x << "," << y;
+    }
+  }
+  // The screen beside it is gone.
+  const double f = 1 / (kScreenPeriod * std::sqrt(2.0));
+  const DibRect beside{16, 120, 140, 260};
+  EXPECT_GE(10 * std::log10(EnergyAt(before, beside, f, f) / EnergyAt(page, beside, f, f)), 20);
+}
+
 TEST(Descreen, LeavesPagesWithoutAScreenOrWithACoarseOne) {
   DibImage art = LineArt(320, 240);
   const DibImage before = art;
