@@ -301,12 +301,13 @@ TEST(Descreen, ShowsNoSeamsBetweenTheParts) {
 // lines) is not the screen and keeps its pixels where no cell of it holds
 // any of the screen; the screen around it goes.
 TEST(Descreen, LeavesTheLetteringOfABalloonAsItIs) {
-  DibImage page = test::MakeImage(512, 384, [](int32_t x, int32_t y) { return ScreenPixel(x, y, 0.4); });
+  DibImage page =
+      test::MakeImage(512, 384, [](int32_t x, int32_t y) { return ScreenPixel(x, y, 0.4); });
   const DibRect balloon{160, 100, 384, 292};
   test::FillRect(page, balloon, kPaper);
   for (int32_t y = balloon.top + 12; y < balloon.bottom - 16; y += 14) {
     for (int32_t x = balloon.left + 12; x < balloon.right - 12; x += 9) {
-      test::FillRect(page, {x, y, x + 2, y + 7}, kInk);          // a stem
+      test::FillRect(page, {x, y, x + 2, y + 7}, kInk);                            // a stem
       if ((x + y) % 3 == 0) test::FillRect(page, {x, y + 3, x + 5, y + 5}, kInk);  // a bar
     }
   }
