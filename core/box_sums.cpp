@@ -86,36 +86,42 @@ void WideStep(int32_t* sum, const int32_t* plus, const int32_t* minus, Out* to, 
   Step<Out>(sum, plus, minus, to, width);
 }
 
-// One element of four values a step (along a row): the element copied
-// between zeros, each pass a running sum in registers from one buffer to
-// the next (all small enough to stay in the first-level cache).
+// Along a row (elements of four values): the input between zeros, the
+// first two passes' sums held in two more buffers with zeros each side. One
+// walk makes the three passes, each r elements behind the one before, so
+// that their running sums go on side by side.
+struct RowLayout {
+  size_t lead, padded;  // elements before element 0; elements a buffer
+};
+
+RowLayout LayoutOf(int32_t count, int32_t r) {
+  const auto rr = static_cast<size_t>(r);
+  return {4 * rr + 1, 4 * rr + 1 + static_cast<size_t>(count) + 3 * rr};
+}
+
 template <typename Out>
-void SweepFours(const int32_t* in, Out* out, int32_t count, size_t stride, int32_t r,
-                BoxSumRings& work) {
-  const auto lead = static_cast<size_t>(r) + 1, cells = static_cast<size_t>(count);
-  const size_t padded = 4 * (lead + cells + static_cast<size_t>(r));
-  work.rings.resize(2 * padded);
-  int32_t* a = work.rings.data();
-  int32_t* b = a + padded;
-  // Only the zeros each side: the passes write every element between.
-  for (int32_t* buffer : {a, b}) {
-    std::fill(buffer, buffer + 4 * lead, 0);
-    std::fill(buffer + 4 * (lead + cells), buffer + padded, 0);
+void RowSums(Out* out, size_t stride, int32_t count, int32_t r, BoxSumRings& work) {
+  const RowLayout l = LayoutOf(count, r);
+  const int32_t* a = work.rings.data() + 4 * l.lead;  // element 0 of each buffer
+  int32_t* b1 = work.rings.data() + 4 * (l.padded + l.lead);
+  int32_t* b2 = b1 + 4 * l.padded;
+  const auto at = [](auto* base, int32_t i) { return base + 4 * static_cast<ptrdiff_t>(i); };
+  const int32_t span = 2 * r + 1;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i s1 = zero, s2 = zero, s3 = zero;
+  for (int32_t t = -r; t < count + 2 * r; ++t) {
+    // Each pass's sums are 0 beyond the ends.
+    s1 = _mm_add_epi32(s1, _mm_sub_epi32(Load(at(a, t + r)), Load(at(a, t - r - 1))));
+    const __m128i v1 = t >= 0 && t < count ? s1 : zero;
+    Store(at(b1, t), v1);
+    s2 = _mm_add_epi32(s2, _mm_sub_epi32(v1, Load(at(b1, t - span))));
+    const int32_t y2 = t - r;
+    const __m128i v2 = y2 >= 0 && y2 < count ? s2 : zero;
+    Store(at(b2, y2), v2);
+    s3 = _mm_add_epi32(s3, _mm_sub_epi32(v2, Load(at(b2, y2 - span))));
+    const int32_t y3 = y2 - r;
+    if (y3 >= 0) Store(out + static_cast<size_t>(y3) * stride, s3);
   }
-  for (size_t x = 0; x < cells; ++x) Store(a + 4 * (lead + x), Load(in + x * stride));
-  const auto pass = [&](const int32_t* from, auto* to, size_t toStride, size_t toLead) {
-    __m128i sum = _mm_setzero_si128();
-    for (int32_t i = 0; i < r; ++i) sum = _mm_add_epi32(sum, Load(from + 4 * (lead + i)));
-    const int32_t* plus = from + 4 * (lead + static_cast<size_t>(r));
-    const int32_t* minus = from;
-    for (size_t x = 0; x < cells; ++x) {
-      sum = _mm_add_epi32(sum, _mm_sub_epi32(Load(plus + 4 * x), Load(minus + 4 * x)));
-      Store(to + (toLead + x) * toStride, sum);
-    }
-  };
-  pass(a, b, 4, lead);
-  pass(b, a, 4, lead);
-  pass(a, out, stride, 0);
 }
 
 template <typename Out>
@@ -123,7 +129,11 @@ void Sweep(const int32_t* in, Out* out, int32_t count, size_t width, size_t stri
            BoxSumRings& work) {
   if (count <= 0 || width == 0) return;
   if (width == 4 && r > 0) {
-    SweepFours(in, out, count, stride, r, work);
+    int32_t* row = TripleBoxRowInput(count, r, work);
+    for (int32_t x = 0; x < count; ++x) {
+      Store(row + 4 * static_cast<size_t>(x), Load(in + static_cast<size_t>(x) * stride));
+    }
+    RowSums(out, stride, count, r, work);
     return;
   }
   BoxSumStream stream;
@@ -196,6 +206,24 @@ void BoxSumStream::Advance() {
 
 void BoxSumStream::Finish() {
   for (; m_t < m_count + 3 * m_r; ++m_t) StepAt(m_t);
+}
+
+int32_t* TripleBoxRowInput(int32_t count, int32_t r, BoxSumRings& rings) {
+  const RowLayout l = LayoutOf(count, r);
+  rings.rings.resize(3 * 4 * l.padded);
+  int32_t* a = rings.rings.data();
+  // Only the zeros: the caller writes the input between, the sweep each
+  // sum it reads before it reads it.
+  for (int k = 0; k < 3; ++k) {
+    int32_t* buffer = a + static_cast<size_t>(k) * 4 * l.padded;
+    std::fill(buffer, buffer + 4 * l.lead, 0);
+    std::fill(buffer + 4 * (l.lead + static_cast<size_t>(count)), buffer + 4 * l.padded, 0);
+  }
+  return a + 4 * l.lead;
+}
+
+void TripleBoxRowSums(int32_t* out, size_t stride, int32_t count, int32_t r, BoxSumRings& rings) {
+  RowSums(out, stride, count, r, rings);
 }
 
 void TripleBoxSums(const int32_t* in, int32_t* out, int32_t count, size_t width, size_t stride,

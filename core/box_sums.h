@@ -54,6 +54,13 @@ class BoxSumStream {
   std::vector<int32_t> m_sums, m_rings;
 };
 
+// Along a row of `count` elements of four values (r at least 1), in two
+// calls so that the caller makes the elements where the sweep reads them:
+// TripleBoxRowInput gives the room for them, TripleBoxRowSums writes their
+// sums to `out`, element x at `out` + x `stride`.
+int32_t* TripleBoxRowInput(int32_t count, int32_t r, BoxSumRings& rings);
+void TripleBoxRowSums(int32_t* out, size_t stride, int32_t count, int32_t r, BoxSumRings& rings);
+
 // `out` of int32_t: the sums; of float: the sums as floats (exact below
 // 2^24).
 void TripleBoxSums(const int32_t* in, int32_t* out, int32_t count, size_t width, size_t stride,

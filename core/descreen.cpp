@@ -1104,9 +1104,8 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   work.down.Start(lh, pitch, f.radius, work.a.data(), pitch);
   ReadBack back(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
   for (int32_t j = 0; j < lh; ++j) {
-    int32_t* row = work.down.Next();
-    SquareRow(image, wide, rx0, ry0, rw, rh, d, j, row);
-    TripleBoxSums(row, row, lw, 4, 4, f.radius, work.rings);
+    SquareRow(image, wide, rx0, ry0, rw, rh, d, j, TripleBoxRowInput(lw, f.radius, work.rings));
+    TripleBoxRowSums(work.down.Next(), 4, lw, f.radius, work.rings);
     work.down.Advance();
     back.UpTo(work.down.Done());
   }
