@@ -53,17 +53,6 @@ bool HasAvx2() {
 }
 INKBRITE_TWICE(LumaRow, (const uint8_t* __restrict p, uint8_t* __restrict o, int32_t n), (p, o, n))
 
-// 1 where a pixel's lightness is below `threshold`, else 0.
-[[gnu::always_inline]] inline void DarkRowLoop(const uint8_t* __restrict p, uint8_t* __restrict o,
-                                               int32_t n, int threshold) {
-  for (int32_t x = 0; x < n; ++x) {
-    o[x] = static_cast<uint8_t>(Luma(p[3 * x], p[3 * x + 1], p[3 * x + 2]) < threshold ? 1 : 0);
-  }
-}
-INKBRITE_TWICE(DarkRow,
-               (const uint8_t* __restrict p, uint8_t* __restrict o, int32_t n, int threshold),
-               (p, o, n, threshold))
-
 // Squares of one pixel: each pixel's blue, green, red and 1, or 0 where
 // `masked`.
 [[gnu::always_inline]] inline void PixelSquaresLoop(const uint8_t* __restrict p,
@@ -846,6 +835,107 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
   }
 }
 
+// How far pixel x of row `l` is from the screen: the least difference
+// from its copies one period away along the lattice, each read between
+// four pixels (`r0` and `r1`, the rows above and below the copy, from its
+// left pixel) with weights in 256ths; into `dev`, if less.
+[[gnu::always_inline]] inline void MatchRowLoop(const uint8_t* __restrict l,
+                                                const uint8_t* __restrict r0,
+                                                const uint8_t* __restrict r1, int32_t n,
+                                                const uint16_t (&w)[4], uint8_t* __restrict dev) {
+  for (int32_t x = 0; x < n; ++x) {
+    const auto copy = static_cast<uint16_t>(
+        (w[0] * r0[x] + w[1] * r0[x + 1] + w[2] * r1[x] + w[3] * r1[x + 1] + 128) >> 8);
+    const int d = l[x] > copy ? l[x] - copy : copy - l[x];
+    dev[x] = static_cast<uint8_t>(std::min<int>(dev[x], d));
+  }
+}
+INKBRITE_TWICE(MatchRow,
+               (const uint8_t* __restrict l, const uint8_t* __restrict r0,
+                const uint8_t* __restrict r1, int32_t n, const uint16_t (&w)[4],
+                uint8_t* __restrict dev),
+               (l, r0, r1, n, w, dev))
+
+// The least of each five bytes around x, across a row (`a` from x - 2 to
+// n + 1) and down five rows.
+[[gnu::always_inline]] inline void LeastAcrossLoop(const uint8_t* __restrict a, int32_t n,
+                                                   uint8_t* __restrict o) {
+  for (int32_t x = 0; x < n; ++x) {
+    o[x] = std::min(std::min(std::min(a[x - 2], a[x - 1]), std::min(a[x], a[x + 1])), a[x + 2]);
+  }
+}
+INKBRITE_TWICE(LeastAcross, (const uint8_t* __restrict a, int32_t n, uint8_t* __restrict o),
+               (a, n, o))
+[[gnu::always_inline]] inline void LeastDownLoop(const uint8_t* const (&r)[5], int32_t n,
+                                                 uint8_t* __restrict o) {
+  const uint8_t* __restrict r0 = r[0], * __restrict r1 = r[1], * __restrict r2 = r[2], * __restrict r3 = r[3], * __restrict r4 = r[4];
+  for (int32_t x = 0; x < n; ++x) {
+    o[x] = std::min(std::min(std::min(r0[x], r1[x]), std::min(r2[x], r3[x])), r4[x]);
+  }
+}
+INKBRITE_TWICE(LeastDown, (const uint8_t* const (&r)[5], int32_t n, uint8_t* __restrict o),
+               (r, n, o))
+
+// A pixel of the screen differs little from the pixels one period away
+// along the lattice, both ways along u and v; an ink stroke or dot among the
+// dots, a letter at a balloon's edge, differs from them all. How much each
+// pixel of the part (w x h lightness `luma`) is the screen, into `screen`:
+// 255 where one of its copies is within kLikeScreen levels of it, 0 from
+// kUnlikeScreen, and the least of that over the pixels within 2 each way,
+// so that a stroke keeps also its pixels that fall on a dot.
+constexpr int kLikeScreen = 64;
+constexpr int kUnlikeScreen = 112;
+
+void MarkScreen(const std::vector<uint8_t>& luma, int32_t w, int32_t h, const Lattice& l,
+                std::vector<uint8_t>& screen, std::vector<uint8_t>& spare) {
+  const size_t sw = static_cast<size_t>(w), count = sw * static_cast<size_t>(h);
+  spare.assign(count, 255);  // the least difference
+  const double f2 = l.ux * l.ux + l.uy * l.uy;
+  const double copies[4][2] = {{l.ux / f2, l.uy / f2},
+                               {-l.ux / f2, -l.uy / f2},
+                               {l.vx / f2, l.vy / f2},
+                               {-l.vx / f2, -l.vy / f2}};
+  for (const auto& c : copies) {
+    const auto ox = static_cast<int32_t>(std::floor(c[0]));
+    const auto oy = static_cast<int32_t>(std::floor(c[1]));
+    const auto fx = static_cast<int>(std::lround((c[0] - ox) * 16));
+    const auto fy = static_cast<int>(std::lround((c[1] - oy) * 16));
+    const uint16_t weights[4] = {
+        static_cast<uint16_t>((16 - fx) * (16 - fy)), static_cast<uint16_t>(fx * (16 - fy)),
+        static_cast<uint16_t>((16 - fx) * fy), static_cast<uint16_t>(fx * fy)};
+    const int32_t xa = std::max(0, -ox), xb = std::min(w, w - ox - 1);
+    const int32_t ya = std::max(0, -oy), yb = std::min(h, h - oy - 1);
+    for (int32_t y = ya; y < yb && xa < xb; ++y) {
+      const uint8_t* r0 = luma.data() + static_cast<size_t>(y + oy) * sw + (xa + ox);
+      MatchRow(luma.data() + static_cast<size_t>(y) * sw + xa, r0, r0 + sw, xb - xa, weights,
+               spare.data() + static_cast<size_t>(y) * sw + xa);
+    }
+  }
+  // Into how much of the screen each is, then the least of that over the
+  // five pixels around across (the row between 255s) and down.
+  std::array<uint8_t, 256> ramp{};
+  for (int d = 0; d < 256; ++d) {
+    ramp[d] = static_cast<uint8_t>(d <= kLikeScreen ? 255
+                                   : d >= kUnlikeScreen
+                                       ? 0
+                                       : (kUnlikeScreen - d) * 255 / (kUnlikeScreen - kLikeScreen));
+  }
+  std::vector<uint8_t> row(sw + 4, 255);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = spare.data() + static_cast<size_t>(y) * sw;
+    for (size_t x = 0; x < sw; ++x) row[x + 2] = ramp[d[x]];
+    LeastAcross(row.data() + 2, w, d);
+  }
+  screen.resize(count);
+  for (int32_t y = 0; y < h; ++y) {
+    const auto at = [&](int32_t k) {
+      return spare.data() + static_cast<size_t>(std::clamp(y + k, 0, h - 1)) * sw;
+    };
+    const uint8_t* const rows[5] = {at(-2), at(-1), at(0), at(1), at(2)};
+    LeastDown(rows, w, screen.data() + static_cast<size_t>(y) * sw);
+  }
+}
+
 // Filters the pixels [x0, x1) x [y0, y1) of the page, reading `margin`
 // pixels around them: the lines found there are taken out of the filtering
 // (their pixels and the one around each weigh nothing, so that no line
@@ -854,6 +944,7 @@ struct Filter {
   double strength;
   int32_t step, radius, length, threshold, margin;
   int32_t width, height;  // of the page
+  Lattice lattice;
 };
 
 // Blue, green and red of the pixel at `p` and 0.
@@ -900,8 +991,9 @@ class Source {
 
 // What FilterPart works in, kept from one part to the next.
 struct Workspace {
-  std::vector<uint8_t> dark, line, wide, ahead, across;
-  std::vector<float> a;  // the squares' sums boxed both ways
+  std::vector<uint8_t> luma, dark, line, wide, ahead, across;
+  std::vector<uint8_t> screen;  // how much each pixel is the screen, 0 to 255
+  std::vector<float> a;         // the squares' sums boxed both ways
   std::vector<float> tx, weights, upper, lower;
   std::vector<int32_t> left, right;
   BoxSumRings rings;
@@ -1015,6 +1107,12 @@ class ReadBack {
     const Part& part = m_part;
     std::vector<float>& weights = m_work.weights;
     m_cells.RowWeights(y, part.x0, part.x1, weights);
+    // Times how much the pixel is the screen.
+    const uint8_t* s = m_work.screen.data() +
+                       static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
+                       (part.x0 - part.rx0);
+    for (size_t x = 0; x < weights.size(); ++x)
+      weights[x] *= static_cast<float>(s[x]) * (1.0F / 255);
     const float* top = TakenAcross(j0, j1);
     const float* bottom = TakenAcross(j1, j0);
     uint8_t* p = m_image.Row(y) + 3 * static_cast<size_t>(part.x0);
@@ -1087,12 +1185,16 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   const size_t sw = static_cast<size_t>(rw), count = sw * static_cast<size_t>(rh);
   std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
   dark.resize(count);
+  work.luma.resize(count);
   for (int32_t y = 0; y < rh; ++y) {
-    DarkRow(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
-            dark.data() + static_cast<size_t>(y) * sw, rw, f.threshold);
+    uint8_t* l = work.luma.data() + static_cast<size_t>(y) * sw;
+    LumaRow(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0), l, rw);
+    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
+    for (int32_t x = 0; x < rw; ++x) o[x] = static_cast<uint8_t>(l[x] < f.threshold ? 1 : 0);
   }
   MarkLines(dark, rw, rh, f.length, line, work.ahead);
   Widen(line, rw, rh, wide, work.across);
+  MarkScreen(work.luma, rw, rh, f.lattice, work.screen, work.across);
   // Blue, green, red and the weight (0 on and beside the lines), each
   // colour times its weight, summed over the squares (in integers, exact);
   // the filter's sums of both give the weighted mean.
@@ -1147,6 +1249,7 @@ ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
     found.harmonics = Harmonics(search.lattice, f.step, f.radius);
     f.width = image.Width();
     f.height = image.Height();
+    f.lattice = search.lattice;
     Workspace work;
     Source source(image, f.margin);
     // Runs of up to four rows of cells with some filtered, and in them runs

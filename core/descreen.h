@@ -24,7 +24,12 @@
 // across, down or along a diagonal, which screen dots are not) and the
 // pixel around them weigh nothing in it, so no line spreads into the tone
 // beside it, and the lines keep their own pixels: the screened areas become
-// the flat tone they print, the lines keep their edges. The page is filtered
+// the flat tone they print, the lines keep their edges. Nor are marks too
+// short to be lines filtered (a character's eyes, short hatching, lettering
+// at a balloon's edge): a pixel of the screen is within 64 levels of one of
+// its copies a period away along the lattice (read between pixels), a mark
+// among the dots differs from them all; such pixels, and those within 2
+// pixels of them, weigh less in the mix, none from 112 levels. The page is filtered
 // in parts of at most 256 x 512 pixels (and a margin), never whole, each
 // from the page as it was (a band of parts is written when it is done), so
 // no part shows where it meets the next.

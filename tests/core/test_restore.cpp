@@ -338,6 +338,44 @@ TEST(Descreen, LeavesPagesWithoutAScreenOrWithACoarseOne) {
   EXPECT_EQ(page.PackedDib(), screened.PackedDib());
 }
 
+// Short strokes and dots of ink inside the screen (eyes, hatching, the
+// lettering at a balloon's edge: too short to be lines) keep their ink and
+// their length; the screen around them still goes.
+TEST(Descreen, KeepsShortStrokesAndDotsInsideTheScreen) {
+  struct Mark {
+    int32_t x, y, w, h;  // across and down, pixels
+  };
+  const Mark marks[] = {{30, 30, 1, 4},  {70, 30, 1, 8},  {110, 30, 2, 12}, {150, 30, 3, 6},
+                        {190, 30, 4, 1}, {230, 30, 8, 2}, {270, 30, 12, 3}, {30, 80, 6, 1},
+                        {70, 80, 10, 2}, {110, 80, 2, 2}, {150, 80, 3, 3},  {190, 80, 2, 5},
+                        {230, 80, 1, 1}, {270, 80, 5, 3}, {30, 120, 12, 1}, {70, 120, 3, 12}};
+  DibImage page =
+      test::MakeImage(320, 320, [](int32_t x, int32_t y) { return ScreenPixel(x, y, 0.4); });
+  for (const Mark& m : marks) test::FillRect(page, {m.x, m.y, m.x + m.w, m.y + m.h}, kInk);
+  const DibImage before = page;
+  ASSERT_TRUE(Descreen(page, 100, 0).found);
+  const double tone = MeanLevel(page, {40, 200, 280, 300});
+  for (const Mark& m : marks) {
+    // The darkest pixel of the mark, and the pixels along its middle still
+    // closer to the ink than to the tone.
+    int darkest = 255, inked = 0;
+    const bool across = m.w >= m.h;
+    for (int32_t y = m.y; y < m.y + m.h; ++y) {
+      for (int32_t x = m.x; x < m.x + m.w; ++x) {
+        const int v = test::PixelAt(page, x, y).g;
+        darkest = std::min(darkest, v);
+        const bool middle = across ? y == m.y + m.h / 2 : x == m.x + m.w / 2;
+        inked += middle && v < (kInk.g + tone) / 2 ? 1 : 0;
+      }
+    }
+    EXPECT_LE(darkest, kInk.g + 12) << m.w << " x " << m.h << " at " << m.x << "," << m.y;
+    EXPECT_GE(inked, std::max(m.w, m.h) - 1) << m.w << " x " << m.h << " at " << m.x << "," << m.y;
+  }
+  const double f = 1 / (kScreenPeriod * std::sqrt(2.0));
+  const DibRect clear{40, 170, 280, 300};
+  EXPECT_GE(10 * std::log10(EnergyAt(before, clear, f, f) / EnergyAt(page, clear, f, f)), 20);
+}
+
 // ---- JPEG clean-up ----
 
 // Flat 8 x 8 blocks a few levels apart (blocking), strokes across them
