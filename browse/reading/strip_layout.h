@@ -62,6 +62,8 @@ class StripLayout {
   int Column() const { return m_column; }
   int Gap() const { return m_gap; }
   bool Known(int page) const { return m_sizes.at(page).Known(); }
+  // Page `page`'s own size as known (unknown: 0 x 0).
+  StripPageSize Size(int page) const { return m_sizes.at(page); }
   // The strip's whole height.
   int64_t Height() const;
   // Page `page`'s top row and its height in the column.

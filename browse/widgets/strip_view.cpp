@@ -120,6 +120,7 @@ void CStripView::BuildList(int around) {
   m_indexes.clear();
   m_files.clear();
   m_sizesDue.clear();
+  m_wholeTall.clear();
   m_sizeTimer.stop();
   m_source = m_doc ? m_doc->DirList().Source() : nullptr;
   const int count = m_doc ? m_doc->DirList().GetCount() : 0;
@@ -353,10 +354,115 @@ void CStripView::UpdateHeld() {
   const int view = viewport()->height();
   m_wanted = m_layout.PagesToHold(Scroll(), view, kHeldScreens,
                                   int64_t{kBudgetScreens} * m_layout.Column() * std::max(view, 1));
+  // A tall page within a screen of the view is held (in pieces), whatever
+  // its size.
+  for (int position : m_layout.PagesInView(std::max<int64_t>(Scroll() - view, 0), 3 * view)) {
+    if (IsPieced(position) && std::find(m_wanted.begin(), m_wanted.end(), position) == m_wanted.end()) {
+      m_wanted.push_back(position);
+    }
+  }
   const std::set<int> wanted(m_wanted.begin(), m_wanted.end());
   std::erase_if(m_held, [&](const auto& held) { return !wanted.count(held.first); });
+  UpdatePieces();
   WantMissing();
   TakeDecoded();
+}
+
+bool CStripView::IsPieced(int position) const {
+  const StripPageSize size = m_layout.Size(position);
+  return size.Known() && IsTallPage(size.width, size.height) && !m_wholeTall.count(position);
+}
+
+std::pair<int, int> CStripView::PiecesIn(int position, const TallGeometry& geometry, int64_t from,
+                                         int64_t to) const {
+  const int64_t top = m_layout.Top(position);
+  if (to <= top || from >= top + m_layout.PageHeight(position)) return {0, -1};
+  return {geometry.PieceAt(std::max<int64_t>(from - top, 0)), geometry.PieceAt(to - 1 - top)};
+}
+
+void CStripView::UpdatePieces() {
+  const int view = viewport()->height();
+  const int64_t from = Scroll() - view, to = Scroll() + 2 * int64_t{view};
+  for (int position : m_wanted) {
+    if (!IsPieced(position)) continue;
+    Held& held = m_held[position];
+    if (held.bands && held.bands->Geometry().column != m_layout.Column()) {
+      held.pieces.clear();
+      held.bands.reset();
+    }
+    if (!held.bands) {
+      const StripPageSize size = m_layout.Size(position);
+      held.bands = std::make_unique<TallPageBands>(
+          m_source, m_indexes[position],
+          TallGeometry::For(size.width, size.height, m_layout.Column()));
+      held.bands->SetReady([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { TakePieces(); }, Qt::QueuedConnection);
+      });
+    }
+    const auto [first, last] = PiecesIn(position, held.bands->Geometry(), from, to);
+    std::erase_if(held.pieces,
+                  [&](const auto& piece) { return piece.first < first || piece.first > last; });
+    std::vector<int> missing;
+    for (int piece = first; piece <= last; ++piece) {
+      if (!held.pieces.count(piece)) missing.push_back(piece);
+    }
+    held.bands->Want(std::move(missing));
+  }
+}
+
+void CStripView::TakePieces() {
+  bool whole = false;
+  for (auto& [position, held] : m_held) {
+    if (!held.bands) continue;
+    if (held.bands->Unstreamable()) {
+      // Decoded whole by the prefetch instead.
+      m_wholeTall.insert(position);
+      whole = true;
+      continue;
+    }
+    for (int piece = 0; piece < held.bands->Geometry().Pieces(); ++piece) {
+      if (std::unique_ptr<TallPiece> made = held.bands->Take(piece)) {
+        ShowPiece(held, piece, std::move(made));
+        viewport()->update(PageRect(position));
+      }
+    }
+  }
+  if (whole) {
+    std::erase_if(m_held, [&](const auto& held) { return m_wholeTall.count(held.first) != 0; });
+    UpdateHeld();
+  }
+}
+
+void CStripView::ShowPiece(Held& held, int piece, std::unique_ptr<TallPiece> made) {
+  Piece& shown = held.pieces[piece];
+  shown.above = made->above;
+  shown.rows = made->rows;
+  if (made->failed) return;
+  shown.renderer = std::make_unique<PageRenderer>();
+  connect(shown.renderer.get(), &PageRenderer::rendered, this, [this] { OnRendered(); });
+  EnhanceSettings plain;
+  plain.filter = m_params.filter;
+  auto image = std::make_shared<const DibImage>(std::move(made->image));
+  if (!shown.renderer->ShowPage(std::move(image), {}, plain)) {
+    shown.renderer.reset();
+  } else {
+    shown.renderer->SetParameters(m_params);
+  }
+}
+
+void CStripView::ForRenderersInView(int position,
+                                    const std::function<void(PageRenderer&)>& each) const {
+  auto it = m_held.find(position);
+  if (it == m_held.end()) return;
+  const Held& held = it->second;
+  if (held.renderer) each(*held.renderer);
+  if (!held.bands) return;
+  const auto [first, last] = PiecesIn(position, held.bands->Geometry(), Scroll(),
+                                      Scroll() + viewport()->height());
+  for (const auto& [piece, shown] : held.pieces) {
+    if (piece >= first && piece <= last && shown.renderer) each(*shown.renderer);
+  }
 }
 
 void CStripView::WantMissing() {
@@ -399,6 +505,12 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
     }
     // No longer wanted once the strip moved.
     if (std::find(m_wanted.begin(), m_wanted.end(), position) == m_wanted.end()) return;
+    // A tall page (a book's, whose size only its decoding told) is held in
+    // pieces from now on.
+    if (IsPieced(position)) {
+      UpdateHeld();
+      return;
+    }
   }
   Held& held = m_held[position];
   if (!page.image) {
@@ -429,8 +541,7 @@ void CStripView::SetParameters(const EnhanceSettings& params) {
   // The pages in view first; the others once those are rendered.
   const std::vector<int> inView = m_layout.PagesInView(Scroll(), viewport()->height());
   for (int position : inView) {
-    auto it = m_held.find(position);
-    if (it != m_held.end() && it->second.renderer) it->second.renderer->SetParameters(m_params);
+    ForRenderersInView(position, [&](PageRenderer& renderer) { renderer.SetParameters(m_params); });
   }
   m_neighboursDue = true;
   PassParametersOn();
@@ -441,6 +552,9 @@ void CStripView::PassParametersOn() {
   m_neighboursDue = false;
   for (auto& [position, held] : m_held) {
     if (held.renderer) held.renderer->SetParameters(m_params);
+    for (auto& [piece, shown] : held.pieces) {
+      if (shown.renderer) shown.renderer->SetParameters(m_params);
+    }
   }
 }
 
@@ -457,36 +571,49 @@ std::vector<int> CStripView::HeldPages() const {
 
 bool CStripView::HasPicture(int position) const {
   auto it = m_held.find(position);
-  return it != m_held.end() && it->second.renderer && it->second.renderer->Source();
+  if (it == m_held.end()) return false;
+  const Held& held = it->second;
+  if (!held.bands) return held.renderer && held.renderer->Source();
+  // A tall page: every piece in view shown.
+  const auto [first, last] = PiecesIn(position, held.bands->Geometry(), Scroll(),
+                                      Scroll() + viewport()->height());
+  for (int piece = first; piece <= last; ++piece) {
+    auto shown = held.pieces.find(piece);
+    if (shown == held.pieces.end()) return false;
+  }
+  return true;
 }
 
 uint64_t CStripView::GenerationInView() const {
   uint64_t sum = 0;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
-    auto it = m_held.find(position);
-    if (it != m_held.end() && it->second.renderer) sum += it->second.renderer->Generation();
+    ForRenderersInView(position, [&](PageRenderer& renderer) { sum += renderer.Generation(); });
   }
   return sum;
 }
 
 bool CStripView::RenderPendingInView() const {
+  bool pending = false;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
-    auto it = m_held.find(position);
-    if (it != m_held.end() && it->second.renderer && it->second.renderer->RenderPending()) {
-      return true;
-    }
+    ForRenderersInView(position,
+                       [&](PageRenderer& renderer) { pending = pending || renderer.RenderPending(); });
   }
-  return false;
+  return pending;
 }
 
 int64_t CStripView::HeldPixels() const {
   int64_t pixels = 0;
-  for (const auto& [position, held] : m_held) {
-    if (!held.renderer) continue;
-    const QSize picture = held.renderer->PictureSize();
-    const std::shared_ptr<const DibImage>& source = held.renderer->Source();
+  const auto add = [&](const PageRenderer& renderer) {
+    const QSize picture = renderer.PictureSize();
+    const std::shared_ptr<const DibImage>& source = renderer.Source();
     pixels += int64_t{picture.width()} * picture.height();
     if (source) pixels += int64_t{source->Width()} * source->Height();
+  };
+  for (const auto& [position, held] : m_held) {
+    if (held.renderer) add(*held.renderer);
+    for (const auto& [piece, shown] : held.pieces) {
+      if (shown.renderer) add(*shown.renderer);
+    }
   }
   return pixels;
 }
@@ -539,6 +666,10 @@ void CStripView::paintEvent(QPaintEvent* /*event*/) {
     const QRect target = PageRect(position);
     const QRect visible = client.intersected(target);
     auto it = m_held.find(position);
+    if (it != m_held.end() && it->second.bands) {
+      blank = !PaintPieces(painter, position, it->second, client, marks) || blank;
+      continue;
+    }
     if (it == m_held.end() || !it->second.renderer) {
       // Not decoded yet (or unreadable): its place, numbered.
       painter.fillRect(visible, QColor(48, 48, 48));
@@ -558,6 +689,39 @@ void CStripView::paintEvent(QPaintEvent* /*event*/) {
     });
   }
   m_blankPaints += blank ? 1 : 0;
+}
+
+bool CStripView::PaintPieces(QPainter& painter, int position, const Held& held,
+                             const QRect& client, bool marks) const {
+  const TallGeometry& geometry = held.bands->Geometry();
+  const QRect target = PageRect(position);
+  const auto [first, last] = PiecesIn(position, geometry, Scroll(), Scroll() + client.height());
+  bool whole = true;
+  for (int piece = first; piece <= last; ++piece) {
+    const int64_t top = int64_t{target.top()} + geometry.Top(piece);
+    const QRect rows(target.left(), static_cast<int>(std::clamp<int64_t>(top, -(1 << 30), 1 << 30)),
+                     target.width(), geometry.Rows(piece));
+    const QRect visible = client.intersected(rows).intersected(target);
+    if (visible.isEmpty()) continue;
+    auto shown = held.pieces.find(piece);
+    if (shown == held.pieces.end() || !shown->second.renderer) {
+      const bool failed = shown != held.pieces.end();
+      painter.fillRect(visible, QColor(48, 48, 48));
+      painter.setPen(failed ? QColor(200, 80, 80) : QColor(160, 160, 160));
+      painter.drawText(visible, Qt::AlignCenter, QString::number(position + 1));
+      whole = whole && failed;
+      continue;
+    }
+    const int above = shown->second.above;
+    shown->second.renderer->Read([&](const DibImage& picture, const DibImage*, QSize) {
+      if (picture.IsEmpty()) return;
+      const QTransform toScreen =
+          QTransform::fromScale(static_cast<double>(target.width()) / picture.Width(), 1.0) *
+          QTransform::fromTranslate(target.left(), rows.top() - above);
+      PaintDibTransformed(painter, picture, toScreen, visible, marks);
+    });
+  }
+  return whole;
 }
 
 }  // namespace inkbrite

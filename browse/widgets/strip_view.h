@@ -29,17 +29,21 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QPainter>
 #include <QTimer>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "browse/reading/page_prefetch.h"
 #include "browse/reading/page_renderer.h"
 #include "browse/reading/strip_layout.h"
+#include "browse/reading/tall_page.h"
 #include "core/enhance.h"
 
 namespace inkbrite {
@@ -125,9 +129,18 @@ class CStripView : public QAbstractScrollArea {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
+  // A piece of a tall page (tall_page.h), drawn without its context rows.
+  struct Piece {
+    std::unique_ptr<PageRenderer> renderer;  // null for a piece that failed
+    int32_t above = 0;
+    int32_t rows = 0;
+  };
   struct Held {
     std::unique_ptr<PageRenderer> renderer;  // null until the page is decoded
     bool failed = false;
+    // A tall page is held in pieces, those near the view, instead.
+    std::unique_ptr<TallPageBands> bands;
+    std::map<int, Piece> pieces;
   };
   // The list laid out with the sizes of the pages around position
   // `around` read; the other loose pages' sizes estimated until read.
@@ -147,6 +160,22 @@ class CStripView : public QAbstractScrollArea {
   // Takes the pages the prefetch has ready.
   void TakeDecoded();
   void ShowDecoded(int position, DecodedPage page);
+  // A tall page whose file reads in bands is held in pieces (not yet found
+  // not to stream).
+  bool IsPieced(int position) const;
+  // The pieces of the tall pages held that reach within a screen of the
+  // view: asked for, those farther dropped; and those made taken.
+  void UpdatePieces();
+  void TakePieces();
+  void ShowPiece(Held& held, int piece, std::unique_ptr<TallPiece> made);
+  // The pieces of page `position` (pieced) in rows [from, to) of the strip.
+  std::pair<int, int> PiecesIn(int position, const TallGeometry& geometry, int64_t from,
+                               int64_t to) const;
+  // Calls `each` with every renderer of page `position` that shows rows of
+  // the view (a page's own, or its pieces in view).
+  void ForRenderersInView(int position, const std::function<void(PageRenderer&)>& each) const;
+  bool PaintPieces(QPainter& painter, int position, const Held& held, const QRect& client,
+                   bool marks) const;
   void OnRendered();
   void PassParametersOn();
   void Rest();
@@ -161,6 +190,7 @@ class CStripView : public QAbstractScrollArea {
   std::vector<int> m_sizesDue;  // loose pages whose header is still to read, the next last
   QTimer m_sizeTimer;
   std::map<int, Held> m_held;
+  std::set<int> m_wholeTall;  // tall pages whose files do not read in bands
   std::vector<int> m_wanted;    // list positions to hold, nearest first
   std::vector<size_t> m_asked;  // the source pages the prefetch was asked for last
   EnhanceSettings m_params;

@@ -3,11 +3,18 @@
 // are the right ones, a parameter change repaints every page in view, only
 // the pages near the view are held however long the strip, and the place
 // survives switching the layout off and on, closing and opening the book,
-// and a tall folder read continuously by itself until the reader says not.
+// and a tall folder read continuously by itself until the reader says not;
+// a page far taller than wide is read and held in pieces near the view,
+// each row at its place.
 #include <QScrollBar>
 #include <QTest>
+#include <cmath>
+#include <cstring>
+#include <numeric>
 
 #include "browse/reading/reading_places.h"
+#include "browse/reading/tall_page.h"
+#include "sources/page_source.h"
 #include "browse/widgets/strip_view.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
@@ -240,6 +247,118 @@ TEST_F(StripViewTest, ATallFolderReadsContinuouslyUntilTheReaderSaysNot) {
   Frame()->Action(kCmdCloseAll)->trigger();
   ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
   EXPECT_EQ(Strip(), nullptr);
+}
+
+
+// A tall page's rows: bands of 37 rows, each of its own colour.
+Bgr TallColour(int row) {
+  const int band = row / 37;
+  return {static_cast<uint8_t>(band * 53 % 256), static_cast<uint8_t>(255 - band * 29 % 256),
+          static_cast<uint8_t>(band % 2 ? 220 : 30)};
+}
+
+TEST_F(StripViewTest, ATallPageReadInPiecesShowsEveryRowAtItsPlace) {
+  struct Case {
+    int width, height, column;
+  };
+  for (const Case c : {Case{120, 5000, 317}, Case{900, 7000, 400}, Case{300, 4800, 300}}) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " in " << c.column);
+    const fs::path file = dir / "tall.jpg";
+    ASSERT_EQ(SaveImageFile(file, test::MakeImage(c.width, c.height,
+                                                  [](int, int y) { return TallColour(y); }),
+                            0, 95),
+              1);
+    std::shared_ptr<PageSource> source = OpenFolderSource(dir.path());
+    ASSERT_EQ(source->PageCount(), 1U);
+    TallPageBands bands(source, 0, TallGeometry::For(c.width, c.height, c.column));
+    const TallGeometry& g = bands.Geometry();
+    ASSERT_GE(g.Pieces(), 3);
+    EXPECT_NEAR(double(g.FittedHeight()), double(c.height) * c.column / c.width, 1.0);
+    std::vector<int> all(static_cast<size_t>(g.Pieces()));
+    std::iota(all.begin(), all.end(), 0);
+    bands.Want(all);
+    std::vector<std::unique_ptr<TallPiece>> pieces(all.size());
+    ASSERT_TRUE(ui_test::WaitFor([&] {
+      for (int k : all) {
+        if (!pieces[k]) pieces[k] = bands.Take(k);
+      }
+      return std::all_of(pieces.begin(), pieces.end(), [](const auto& p) { return p != nullptr; });
+    }));
+    EXPECT_EQ(bands.Opens(), 1);  // read top to bottom once
+    // Every row of every piece shows the page's row at its place (within a
+    // row of the page), across the pieces' seams; the context rows too.
+    const double scale = double(c.column) / c.width;
+    for (int k = 0; k < g.Pieces(); ++k) {
+      const TallPiece& piece = *pieces[k];
+      ASSERT_FALSE(piece.failed);
+      ASSERT_EQ(piece.rows, g.Rows(k));
+      ASSERT_EQ(piece.above, k == 0 ? 0 : kPieceContext);
+      ASSERT_EQ(piece.image.Height(), piece.above + piece.rows + (k + 1 < g.Pieces() ? kPieceContext : 0));
+      ASSERT_EQ(piece.image.Width(), g.column);
+      for (int32_t y = 0; y < piece.image.Height(); ++y) {
+        const double row = (g.Top(k) - piece.above + y + 0.5) / scale;
+        if (std::fmod(row, 37) < 2.5 || std::fmod(row, 37) > 34.5 || row > c.height - 3) continue;
+        const Bgr want = TallColour(static_cast<int>(row));
+        const uint8_t* got = piece.image.Row(y) + size_t(g.column / 2) * 3;
+        ASSERT_NEAR(got[0], want.b, 8) << "piece " << k << " row " << y;
+        ASSERT_NEAR(got[1], want.g, 8) << "piece " << k << " row " << y;
+        ASSERT_NEAR(got[2], want.r, 8) << "piece " << k << " row " << y;
+      }
+    }
+  }
+  // A file that does not read in bands is said to be so (and is decoded
+  // whole by the view).
+  fs::remove(dir / "tall.jpg");
+  ASSERT_EQ(SaveImageFile(dir / "tall.png",
+                          test::MakeImage(100, 4500, [](int, int y) { return TallColour(y); }), 0,
+                          90),
+            1);
+  TallPageBands png(OpenFolderSource(dir.path()), 0, TallGeometry::For(100, 4500, 200));
+  png.Want({0});
+  EXPECT_TRUE(ui_test::WaitFor([&] { return png.Unstreamable(); }));
+}
+
+TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
+  // Bands of colour 600 rows tall down a page 50 times as tall as wide.
+  const fs::path file = dir / "chapter.jpg";
+  const auto bandColour = [](int band) { return ColourOf(band % 12); };
+  ASSERT_EQ(SaveImageFile(file, test::MakeImage(200, 10000, [&](int, int y) {
+                            return bandColour(y / 600);
+                          }), 0, 95), 1);
+  ASSERT_NE(app->OpenDocumentFile(file), nullptr);
+  if (Strip() == nullptr) Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  const StripLayout& layout = Strip()->Layout();
+  const int column = layout.Column();
+  const double scale = double(column) / 200;
+  ASSERT_EQ(layout.PageHeight(0), static_cast<int>(std::lround(10000 * scale)));
+  const int64_t screen = int64_t{column} * ViewHeight();
+  for (const double at : {0.5, 0.93, 0.2}) {
+    Strip()->ScrollTo(static_cast<int64_t>(at * layout.PageHeight(0)));
+    ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); })) << at;
+    // The middle of each band painted in its colour (within the JPEG's
+    // error), wherever a piece begins.
+    for (int y = 8; y < ViewHeight(); y += 97) {
+      const double row = (Strip()->Scroll() + y) / scale;
+      if (std::fmod(row, 600) < 20 || std::fmod(row, 600) > 580) continue;
+      const Bgr want = bandColour(static_cast<int>(row) / 600), got = PaintedAt(column / 2, y);
+      EXPECT_NEAR(got.b, want.b, 6) << at << " " << y;
+      EXPECT_NEAR(got.g, want.g, 6) << at << " " << y;
+      EXPECT_NEAR(got.r, want.r, 6) << at << " " << y;
+    }
+    // Pieces within a screen of the view, each with its picture: a few
+    // screens, never the page (some 50 screens fitted).
+    EXPECT_LE(Strip()->HeldPixels(), 10 * screen) << at;
+  }
+  const uint64_t before = Strip()->GenerationInView();
+  const Bgr was = PaintedAt(column / 2, ViewHeight() / 2);
+  ParamChangeEvent change(kBrightness, 150);
+  QApplication::sendEvent(View(), &change);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return Strip()->GenerationInView() > before; }));
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  const Bgr now = PaintedAt(column / 2, ViewHeight() / 2);
+  EXPECT_GT(int{now.g} + now.b + now.r, int{was.g} + was.b + was.r);
+  EXPECT_TRUE(messages.empty());
 }
 
 }  // namespace
