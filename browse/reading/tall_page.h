@@ -53,8 +53,8 @@ inline constexpr int32_t kPieceContext = 2;
 // How a page of width x height is cut into pieces for a column.
 struct TallGeometry {
   int32_t width = 0, height = 0, column = 0;
-  int32_t step = 0;    // page rows per piece
-  int32_t margin = 0;  // page rows read beyond each side of a piece
+  int32_t step = 0;          // page rows per piece
+  int32_t margin = 0;        // page rows read beyond each side of a piece
   int32_t up = 1, down = 1;  // the scale column / width, reduced
 
   static TallGeometry For(int32_t width, int32_t height, int32_t column);

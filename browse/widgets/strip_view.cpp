@@ -357,7 +357,8 @@ void CStripView::UpdateHeld() {
   // A tall page within a screen of the view is held (in pieces), whatever
   // its size.
   for (int position : m_layout.PagesInView(std::max<int64_t>(Scroll() - view, 0), 3 * view)) {
-    if (IsPieced(position) && std::find(m_wanted.begin(), m_wanted.end(), position) == m_wanted.end()) {
+    if (IsPieced(position) &&
+        std::find(m_wanted.begin(), m_wanted.end(), position) == m_wanted.end()) {
       m_wanted.push_back(position);
     }
   }
@@ -458,8 +459,8 @@ void CStripView::ForRenderersInView(int position,
   const Held& held = it->second;
   if (held.renderer) each(*held.renderer);
   if (!held.bands) return;
-  const auto [first, last] = PiecesIn(position, held.bands->Geometry(), Scroll(),
-                                      Scroll() + viewport()->height());
+  const auto [first, last] =
+      PiecesIn(position, held.bands->Geometry(), Scroll(), Scroll() + viewport()->height());
   for (const auto& [piece, shown] : held.pieces) {
     if (piece >= first && piece <= last && shown.renderer) each(*shown.renderer);
   }
@@ -575,8 +576,8 @@ bool CStripView::HasPicture(int position) const {
   const Held& held = it->second;
   if (!held.bands) return held.renderer && held.renderer->Source();
   // A tall page: every piece in view shown.
-  const auto [first, last] = PiecesIn(position, held.bands->Geometry(), Scroll(),
-                                      Scroll() + viewport()->height());
+  const auto [first, last] =
+      PiecesIn(position, held.bands->Geometry(), Scroll(), Scroll() + viewport()->height());
   for (int piece = first; piece <= last; ++piece) {
     auto shown = held.pieces.find(piece);
     if (shown == held.pieces.end()) return false;
@@ -595,8 +596,8 @@ uint64_t CStripView::GenerationInView() const {
 bool CStripView::RenderPendingInView() const {
   bool pending = false;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
-    ForRenderersInView(position,
-                       [&](PageRenderer& renderer) { pending = pending || renderer.RenderPending(); });
+    ForRenderersInView(
+        position, [&](PageRenderer& renderer) { pending = pending || renderer.RenderPending(); });
   }
   return pending;
 }
@@ -691,8 +692,8 @@ void CStripView::paintEvent(QPaintEvent* /*event*/) {
   m_blankPaints += blank ? 1 : 0;
 }
 
-bool CStripView::PaintPieces(QPainter& painter, int position, const Held& held,
-                             const QRect& client, bool marks) const {
+bool CStripView::PaintPieces(QPainter& painter, int position, const Held& held, const QRect& client,
+                             bool marks) const {
   const TallGeometry& geometry = held.bands->Geometry();
   const QRect target = PageRect(position);
   const auto [first, last] = PiecesIn(position, geometry, Scroll(), Scroll() + client.height());

@@ -190,7 +190,7 @@ class CStripView : public QAbstractScrollArea {
   std::vector<int> m_sizesDue;  // loose pages whose header is still to read, the next last
   QTimer m_sizeTimer;
   std::map<int, Held> m_held;
-  std::set<int> m_wholeTall;  // tall pages whose files do not read in bands
+  std::set<int> m_wholeTall;    // tall pages whose files do not read in bands
   std::vector<int> m_wanted;    // list positions to hold, nearest first
   std::vector<size_t> m_asked;  // the source pages the prefetch was asked for last
   EnhanceSettings m_params;

@@ -14,8 +14,8 @@
 
 #include "browse/reading/reading_places.h"
 #include "browse/reading/tall_page.h"
-#include "sources/page_source.h"
 #include "browse/widgets/strip_view.h"
+#include "sources/page_source.h"
 #include "tests/browse/browse_support.h"
 #include "tests/sources/archive_maker.h"
 
@@ -249,7 +249,6 @@ TEST_F(StripViewTest, ATallFolderReadsContinuouslyUntilTheReaderSaysNot) {
   EXPECT_EQ(Strip(), nullptr);
 }
 
-
 // A tall page's rows: bands of 37 rows, each of its own colour.
 Bgr TallColour(int row) {
   const int band = row / 37;
@@ -264,10 +263,11 @@ TEST_F(StripViewTest, ATallPageReadInPiecesShowsEveryRowAtItsPlace) {
   for (const Case c : {Case{120, 5000, 317}, Case{900, 7000, 400}, Case{300, 4800, 300}}) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " in " << c.column);
     const fs::path file = dir / "tall.jpg";
-    ASSERT_EQ(SaveImageFile(file, test::MakeImage(c.width, c.height,
-                                                  [](int, int y) { return TallColour(y); }),
-                            0, 95),
-              1);
+    ASSERT_EQ(
+        SaveImageFile(file,
+                      test::MakeImage(c.width, c.height, [](int, int y) { return TallColour(y); }),
+                      0, 95),
+        1);
     std::shared_ptr<PageSource> source = OpenFolderSource(dir.path());
     ASSERT_EQ(source->PageCount(), 1U);
     TallPageBands bands(source, 0, TallGeometry::For(c.width, c.height, c.column));
@@ -293,7 +293,8 @@ TEST_F(StripViewTest, ATallPageReadInPiecesShowsEveryRowAtItsPlace) {
       ASSERT_FALSE(piece.failed);
       ASSERT_EQ(piece.rows, g.Rows(k));
       ASSERT_EQ(piece.above, k == 0 ? 0 : kPieceContext);
-      ASSERT_EQ(piece.image.Height(), piece.above + piece.rows + (k + 1 < g.Pieces() ? kPieceContext : 0));
+      ASSERT_EQ(piece.image.Height(),
+                piece.above + piece.rows + (k + 1 < g.Pieces() ? kPieceContext : 0));
       ASSERT_EQ(piece.image.Width(), g.column);
       for (int32_t y = 0; y < piece.image.Height(); ++y) {
         const double row = (g.Top(k) - piece.above + y + 0.5) / scale;
@@ -309,10 +310,10 @@ TEST_F(StripViewTest, ATallPageReadInPiecesShowsEveryRowAtItsPlace) {
   // A file that does not read in bands is said to be so (and is decoded
   // whole by the view).
   fs::remove(dir / "tall.jpg");
-  ASSERT_EQ(SaveImageFile(dir / "tall.png",
-                          test::MakeImage(100, 4500, [](int, int y) { return TallColour(y); }), 0,
-                          90),
-            1);
+  ASSERT_EQ(
+      SaveImageFile(dir / "tall.png",
+                    test::MakeImage(100, 4500, [](int, int y) { return TallColour(y); }), 0, 90),
+      1);
   TallPageBands png(OpenFolderSource(dir.path()), 0, TallGeometry::For(100, 4500, 200));
   png.Want({0});
   EXPECT_TRUE(ui_test::WaitFor([&] { return png.Unstreamable(); }));
@@ -322,9 +323,10 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
   // Bands of colour 600 rows tall down a page 50 times as tall as wide.
   const fs::path file = dir / "chapter.jpg";
   const auto bandColour = [](int band) { return ColourOf(band % 12); };
-  ASSERT_EQ(SaveImageFile(file, test::MakeImage(200, 10000, [&](int, int y) {
-                            return bandColour(y / 600);
-                          }), 0, 95), 1);
+  ASSERT_EQ(SaveImageFile(
+                file, test::MakeImage(200, 10000, [&](int, int y) { return bandColour(y / 600); }),
+                0, 95),
+            1);
   ASSERT_NE(app->OpenDocumentFile(file), nullptr);
   if (Strip() == nullptr) Frame()->Action(kCmdContinuous)->trigger();
   ASSERT_NE(Strip(), nullptr);
