@@ -26,6 +26,8 @@
 //   not decoded yet; the pixels of the pages held, and the resident memory
 //   added, as screens of the column; opening the strip again at its
 //   remembered place until every page in view is painted;
+// - one page of 800 x 60,000 JPEG (a chapter in one image) in the same
+//   layout, scrolled the same way for 600 steps: the same figures.
 // Every figure is the median over BENCH_ROUNDS rounds (default 3) of each
 // round's median.
 #include <QApplication>
@@ -340,8 +342,9 @@ bool StripPainted(CStripView* strip) {
 
 // The strip opened at its first slice, in the continuous layout, scrolled
 // at 60 steps a second of 40 rows each to its end; then opened again at
-// the slice it rested on.
-StripFigures MeasureStrip(CInkbriteApp& app, const std::vector<fs::path>& slices) {
+// the slice it rested on (at most `most` steps).
+StripFigures MeasureStrip(CInkbriteApp& app, const std::vector<fs::path>& slices,
+                          int most = 1 << 30) {
   StripFigures figures;
   CInkbriteView* view = Open(app, slices.front());
   if (!view->IsContinuous()) app.MainFrame()->Action(kCmdContinuous)->trigger();
@@ -358,7 +361,7 @@ StripFigures MeasureStrip(CInkbriteApp& app, const std::vector<fs::path>& slices
   QElapsedTimer clock;
   clock.start();
   int step = 0;
-  while (strip->Scroll() < strip->Layout().MaxScroll(height)) {
+  while (strip->Scroll() < strip->Layout().MaxScroll(height) && step < most) {
     ++step;
     // Idle until the step's moment, then the step's work: the events due
     // (decoded pages taken, renderings posted), the scroll and the paint.
@@ -378,7 +381,8 @@ StripFigures MeasureStrip(CInkbriteApp& app, const std::vector<fs::path>& slices
   figures.heldScreens = double(mostHeld) / screenPixels;
   figures.residentScreens = mostResident / (screenPixels * 3);
   // Back a little, resting there: the place is kept.
-  strip->ScrollTo(strip->Layout().ScrollFor({150, 0.5}, height));
+  const int restOn = std::min(150, strip->Layout().Count() - 1);
+  strip->ScrollTo(strip->Layout().ScrollFor({restOn, restOn > 0 ? 0.5 : 0.3}, height));
   QElapsedTimer rest;
   rest.start();
   WaitUntil([&] { return rest.elapsed() > 600; });
@@ -440,6 +444,19 @@ int main(int argc, char** argv) {
     book.push_back(WritePage(folder / "book" / name, bench::kPageWidth, bench::kPageHeight));
   }
   std::vector<fs::path> slices;
+  fs::path chapter;
+  if (Runs("tall")) {
+    fs::create_directories(folder / "tall");
+    // The scan-like page at 800 wide, over and over down the image.
+    DibImage page = bench::MakePage(true), tall;
+    page.ResizeTo(800, 800 * page.Height() / page.Width());
+    if (!tall.Create(800, 60000, 24)) return 1;
+    for (int32_t y = 0; y < tall.Height(); ++y) {
+      std::memcpy(tall.Row(y), page.Row(y % page.Height()), size_t{800} * 3);
+    }
+    chapter = folder / "tall" / "chapter.jpg";
+    if (!SaveImageFile(chapter, tall, 0, 90)) return 1;
+  }
   if (Runs("strip")) {
     fs::create_directories(folder / "strip");
     // One slice written, the others copies of it: what is measured is the
@@ -533,6 +550,16 @@ int main(int argc, char** argv) {
       Record("strip pages held at most / one screen", strip.heldScreens, 0, "x");
       Record("strip resident memory added / one screen", strip.residentScreens, 0, "x");
       Record("strip opened at its place to painted", strip.reopen, 150);
+    }
+    if (Runs("tall")) {
+      const StripFigures tall = MeasureStrip(app, {chapter}, 600);
+      Record("800x60000 page, work per step at 60/s, median", Percentile(tall.steps, 50), 16);
+      Record("800x60000 page, work per step at 60/s, p95", Percentile(tall.steps, 95), 16);
+      Record("800x60000 page, steps painting a piece not decoded yet", 100 * tall.blankShare, 0,
+             "%");
+      Record("800x60000 page, pieces held at most / one screen", tall.heldScreens, 0, "x");
+      Record("800x60000 page, resident memory added / one screen", tall.residentScreens, 0, "x");
+      Record("800x60000 page opened at its place to painted", tall.reopen, 150);
     }
     if (Runs("cold")) {
       // BENCH_COLD_BEFORE names another build of the viewer (an earlier

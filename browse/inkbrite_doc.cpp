@@ -15,6 +15,7 @@
 #include "browse/dialogs/save_as_dialog.h"
 #include "browse/reading/early_page.h"
 #include "browse/reading/reading_places.h"
+#include "browse/reading/tall_page.h"
 #include "browse/services/ui_services.h"
 #include "browse/widgets/inkbrite_view.h"
 #include "core/enhance.h"
@@ -310,7 +311,30 @@ void CInkbriteDoc::OnPageLoaded() {
   }
 }
 
+bool CInkbriteDoc::TallPageInStrips() const {
+  return !m_views.empty() && !m_loadPlan.withPartner &&
+         IsTallPage(m_loadShape.width(), m_loadShape.height()) &&
+         std::all_of(m_views.begin(), m_views.end(),
+                     [](const CInkbriteView* view) { return view->IsContinuous(); });
+}
+
+void CInkbriteDoc::KeepTallPageReduced() {
+  // The full decoding under way is given up (what it holds goes when it
+  // ends).
+  if (m_loadTicket == 0 || m_loadingReduced || !m_page || !TallPageInStrips()) return;
+  m_loader.Cancel();
+  m_loadTicket = 0;
+  m_fullLoadDeferred = true;
+}
+
+void CInkbriteDoc::LoadFullPage() {
+  if (!m_fullLoadDeferred) return;
+  m_fullLoadDeferred = false;
+  StartFullLoad({}, {});
+}
+
 void CInkbriteDoc::FinishLoading() {
+  LoadFullPage();
   if (m_loadTicket == 0) return;
   WaitCursor wait;
   // The reduced picture, then the full page.
@@ -325,7 +349,13 @@ void CInkbriteDoc::ApplyLoaded(LoadedPage loaded) {
     m_page = std::move(page.image);
     m_greySource = page.grey;
     m_pageJpeg = page.jpeg;
-    StartFullLoad({}, {});
+    // A tall page every window shows in the continuous layout is read
+    // there in bands: not whole here until a window or Save asks for it.
+    if (TallPageInStrips()) {
+      m_fullLoadDeferred = true;
+    } else {
+      StartFullLoad({}, {});
+    }
     NotifyFullPage();
     return;
   }
@@ -389,6 +419,7 @@ void CInkbriteDoc::DeleteContents() {
   m_loader.Cancel();
   m_loadTicket = 0;
   m_loadingReduced = false;
+  m_fullLoadDeferred = false;
   m_loadSource.reset();
   m_fittedAhead.reset();
   m_page.reset();
@@ -588,7 +619,7 @@ void CInkbriteDoc::ComposeSpread() {
   const std::shared_ptr<PageSource> source = m_dirList.Source();
   if (!source || current == 0) return;
   // The pages being decoded in the background are shown as planned.
-  if (m_loadTicket != 0) {
+  if (IsLoading()) {
     if (m_loadPlan.withPartner) {
       m_facing = m_loadPlan.facing;
       m_partnerName = m_loadPlan.partnerName;

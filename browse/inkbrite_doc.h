@@ -123,7 +123,11 @@ class CInkbriteDoc {
   void PrefetchNext(int count = 1);
   // While a big page is being decoded in the background: a reduced picture
   // of it stands for the page.
-  bool IsLoading() const { return m_loadTicket != 0; }
+  // A page far taller than wide (reading/tall_page.h) that every window
+  // shows in the continuous layout, which reads it in bands, keeps its
+  // reduced picture and is decoded whole only when asked for (LoadFullPage,
+  // FinishLoading): loading still.
+  bool IsLoading() const { return m_loadTicket != 0 || m_fullLoadDeferred; }
   // While the reduced picture is being decoded (a blank page stands for it).
   bool IsLoadingReduced() const { return m_loadTicket != 0 && m_loadingReduced; }
   // While a stand-in (the blank page, then the reduced picture) is shown for
@@ -132,6 +136,13 @@ class CInkbriteDoc {
   QSize FullPageSize() const { return IsLoading() ? m_loadShape : QSize(); }
   // Waits until the page being decoded in the background is in place.
   void FinishLoading();
+  // A page kept reduced for the continuous layout is decoded whole now (in
+  // the background): a window shows it alone.
+  void LoadFullPage();
+  // A window turned to the continuous layout: a tall page being decoded
+  // whole behind its reduced picture is left reduced, when every window
+  // shows the strip.
+  void KeepTallPageReduced();
   // The smallest page, in pixels, that opens in the background (tests and
   // the benchmark change it; 0 restores the default).
   static void SetBackgroundLoadPixels(uint64_t pixels);
@@ -263,6 +274,8 @@ class CInkbriteDoc {
   void NotifyFullPage();
   // The full page's decoding (with the facing page), after the reduced
   // picture if any; pages already decoded are passed in.
+  // The page loading is tall and every window shows it in the strip.
+  bool TallPageInStrips() const;
   void StartFullLoad(DecodedPage here, DecodedPage partner);
 
   QWidget* m_messageParent;
@@ -303,6 +316,7 @@ class CInkbriteDoc {
   // What the load under way decodes: the reduced picture (a blank page of
   // its size stands for it meanwhile), then the full page.
   bool m_loadingReduced = false;
+  bool m_fullLoadDeferred = false;
   std::filesystem::path m_loadFile;
   std::shared_ptr<PageSource> m_loadSource;
   size_t m_loadIndex = 0;

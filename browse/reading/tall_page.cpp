@@ -204,7 +204,8 @@ std::unique_ptr<TallPiece> TallPageBands::Make(int piece) {
   auto made = std::make_unique<TallPiece>();
   const int32_t own = piece * g.step;
   const int32_t top = std::max(own - g.margin, 0);
-  const int32_t bottom = std::min(int64_t{own} + g.step + g.margin, int64_t{g.height});
+  const auto bottom =
+      static_cast<int32_t>(std::min(int64_t{own} + g.step + g.margin, int64_t{g.height}));
   try {
     DibImage band;
     if (!ReadBand(top, bottom, band)) {

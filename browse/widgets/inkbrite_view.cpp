@@ -563,7 +563,9 @@ void CInkbriteView::DropStrip(bool showMiddle) {
     const ListedPage listed = m_doc->DirList().MoveTo(middle + 1);
     if (!listed.empty()) m_doc->OpenPage(listed);
   }
-  // The page the document shows, not rendered while the strip was over it.
+  // The page the document shows, not rendered while the strip was over it
+  // (a tall page kept reduced for the strip decoded whole now).
+  m_doc->LoadFullPage();
   ShowPageAlone();
   m_renderer.SetParameters(Snapshot());
   if (focused) setFocus();
@@ -585,6 +587,7 @@ void CInkbriteView::ShowStrip(int page, double within) {
   m_strip->SetParameters(Snapshot());
   if (page < 0) page = std::max(m_doc->DirList().GetCurrentIndex() - 1, 0);
   m_strip->ShowList({page, within});
+  m_doc->KeepTallPageReduced();
   if (hasFocus() || m_hasFocus) m_strip->setFocus();
   emit commandsChanged();
 }

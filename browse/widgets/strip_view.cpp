@@ -401,7 +401,8 @@ void CStripView::UpdatePieces() {
             this, [this] { TakePieces(); }, Qt::QueuedConnection);
       });
     }
-    const auto [first, last] = PiecesIn(position, held.bands->Geometry(), from, to);
+    const std::pair<int, int> near = PiecesIn(position, held.bands->Geometry(), from, to);
+    const int first = near.first, last = near.second;
     std::erase_if(held.pieces,
                   [&](const auto& piece) { return piece.first < first || piece.first > last; });
     std::vector<int> missing;

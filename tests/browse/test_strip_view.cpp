@@ -327,6 +327,8 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
                 file, test::MakeImage(200, 10000, [&](int, int y) { return bandColour(y / 600); }),
                 0, 95),
             1);
+  // Loaded in the background behind a reduced picture, as a big page is.
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
   ASSERT_NE(app->OpenDocumentFile(file), nullptr);
   if (Strip() == nullptr) Frame()->Action(kCmdContinuous)->trigger();
   ASSERT_NE(Strip(), nullptr);
@@ -360,6 +362,17 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
   ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
   const Bgr now = PaintedAt(column / 2, ViewHeight() / 2);
   EXPECT_GT(int{now.g} + now.b + now.r, int{was.g} + was.b + was.r);
+  // Nor is the page whole in the document (its reduced picture stands for
+  // it) until it is shown alone.
+  CInkbriteDoc* doc = Frame()->ActiveDocument();
+  QTest::qWait(300);
+  EXPECT_TRUE(doc->IsLoading());
+  EXPECT_LT(doc->Page().Height(), 10000);
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_EQ(Strip(), nullptr);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return !doc->IsLoading(); }));
+  EXPECT_EQ(doc->Page().Height(), 10000);
+  CInkbriteDoc::SetBackgroundLoadPixels(0);
   EXPECT_TRUE(messages.empty());
 }
 
