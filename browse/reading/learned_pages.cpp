@@ -2,6 +2,7 @@
 #include "browse/reading/learned_pages.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -16,8 +17,19 @@ constexpr size_t kSharedBudget = size_t{256} << 20;
 // Requests waiting behind the one under way (older ones are dropped: the
 // reader has paged on).
 constexpr size_t kMostWaiting = 2;
+// How long the maker waits for the part in view, and the source pixels
+// around it the networks see (more than any network's reach).
+constexpr auto kPartWait = std::chrono::milliseconds(80);
+constexpr int32_t kPartMargin = 32;
 
 uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * 0x100000001b3ULL; }
+
+// `page` cut to `rect` (within it).
+bool CutTo(DibImage& page, const DibRect& rect) {
+  const int32_t right = page.Width() - rect.right, bottom = page.Height() - rect.bottom;
+  if (rect.left == 0 && rect.top == 0 && right == 0 && bottom == 0) return true;
+  return page.Crop(rect.left, rect.top, right, bottom);
+}
 
 }  // namespace
 
@@ -99,7 +111,7 @@ std::shared_ptr<const SourcePages> LearnedPages::Find(const Key& key) {
 
 void LearnedPages::Ask(const Key& key, std::shared_ptr<const DibImage> source,
                        const EnhanceSettings& params, std::optional<JpegQuantisers> jpeg,
-                       std::function<void(Answer)> done) {
+                       std::function<void(Answer)> done, PartDone partDone) {
   std::vector<std::function<void(Answer)>> dropped;
   {
     std::lock_guard lock(m_mutex);
@@ -116,7 +128,7 @@ void LearnedPages::Ask(const Key& key, std::shared_ptr<const DibImage> source,
       again.done.push_back(std::move(done));
       m_waiting.push_back(std::move(again));
     } else {
-      Request request{key, std::move(source), params, jpeg, {}};
+      Request request{key, std::move(source), params, jpeg, {}, std::move(partDone), {}};
       request.done.push_back(std::move(done));
       m_waiting.push_back(std::move(request));
     }
@@ -132,6 +144,66 @@ void LearnedPages::Ask(const Key& key, std::shared_ptr<const DibImage> source,
 int LearnedPages::Made() const {
   std::lock_guard lock(m_mutex);
   return m_made;
+}
+
+int LearnedPages::PartsMade() const {
+  std::lock_guard lock(m_mutex);
+  return m_partsMade;
+}
+
+void LearnedPages::SetPart(const Key& key, DibRect part) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_making && *m_making == key) {
+      m_makingPart = part;
+    } else {
+      for (Request& r : m_waiting) {
+        if (r.key == key) r.part = part;
+      }
+    }
+  }
+  m_wake.notify_all();
+}
+
+void LearnedPages::MakePart(std::unique_lock<std::mutex>& lock, const std::stop_token& stop,
+                            const Request& request) {
+  m_makingPart = request.part;
+  // Only the learned step runs in the stage: its part alone is the page's
+  // there.
+  const EnhanceSettings& p = request.params;
+  if (!request.partDone || ReadAutoSteps(WithoutLearnedStep(p)).AnySourceStep()) return;
+  m_wake.wait_for(lock, stop, kPartWait, [this] { return m_makingPart.has_value(); });
+  if (!m_makingPart || stop.stop_requested()) return;
+  const DibImage& source = *request.source;
+  DibRect part = *m_makingPart;
+  part.left = std::clamp(part.left, 0, source.Width());
+  part.right = std::clamp(part.right, part.left, source.Width());
+  part.top = std::clamp(part.top, 0, source.Height());
+  part.bottom = std::clamp(part.bottom, part.top, source.Height());
+  // A part of most of the page is no quicker than the page.
+  const int64_t area = int64_t{part.right - part.left} * (part.bottom - part.top);
+  if (area == 0 || area * 2 > int64_t{source.Width()} * source.Height()) return;
+  lock.unlock();
+  const DibRect around{std::max(part.left - kPartMargin, 0), std::max(part.top - kPartMargin, 0),
+                       std::min(part.right + kPartMargin, source.Width()),
+                       std::min(part.bottom + kPartMargin, source.Height())};
+  const LearnedChoice choice{p[kLearnedModel], p[kLearnedNoise], p[kLearnedScale]};
+  const int scale = choice.scale == 2 ? 2 : 1;
+  std::shared_ptr<DibImage> made;
+  try {
+    DibImage piece = source;
+    if (CutTo(piece, around) && ApplyLearned(piece, choice)) {
+      const DibRect inner{(part.left - around.left) * scale, (part.top - around.top) * scale,
+                          (part.right - around.left) * scale, (part.bottom - around.top) * scale};
+      if (CutTo(piece, inner)) made = std::make_shared<DibImage>(std::move(piece));
+    }
+  } catch (const std::bad_alloc&) {
+    made.reset();
+  }
+  const bool handed = made != nullptr;
+  if (handed) request.partDone(std::move(made), part);
+  lock.lock();
+  if (handed) ++m_partsMade;
 }
 
 void LearnedPages::Keep(const Key& key, std::shared_ptr<const SourcePages> pages) {
@@ -160,6 +232,8 @@ void LearnedPages::Routine(const std::stop_token& stop) {
       m_waiting.pop_back();
       m_making = request.key;
       m_makingDone = std::move(request.done);
+      MakePart(lock, stop, request);
+      m_makingPart.reset();
     }
     Answer made = Answer::kNoMemory;
     try {

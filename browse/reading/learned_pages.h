@@ -9,6 +9,12 @@
 //              if (auto kept = pages.Find(key)) ... use kept->page[shown]
 //              else pages.Ask(key, source, params, jpeg, done)   done: off the UI thread
 //
+// A view that shows part of the page (not fitted) may have that part made
+// first: asked with `partDone`, the maker waits a moment for the part
+// (SetPart, once the stand-in is painted) and, when the learned step is the
+// only step of the stage, runs it on that part and its surroundings alone,
+// handing over the part at the step's scale; the whole page follows.
+//
 // A page is known by its pixels (a hash of its rows, so the same page read
 // again is the same page) and by the slots the source stage reads.
 #pragma once
@@ -73,10 +79,18 @@ class LearnedPages {
   // request already waiting or under way for the same key gets `done` too.
   // Requests waiting beyond the newest few are dropped (told so, on the
   // asking thread).
+  // The part made first: the learned step's output over `part` of the
+  // source (its size the part's times the scale).
+  using PartDone = std::function<void(std::shared_ptr<const DibImage> page, DibRect part)>;
   void Ask(const Key& key, std::shared_ptr<const DibImage> source, const EnhanceSettings& params,
-           std::optional<JpegQuantisers> jpeg, std::function<void(Answer)> done);
+           std::optional<JpegQuantisers> jpeg, std::function<void(Answer)> done,
+           PartDone partDone = {});
+  // The part of the source in view, for the request `key` that asked for a
+  // part and has not begun it.
+  void SetPart(const Key& key, DibRect part);
 
-  int Made() const;  // pages made so far
+  int Made() const;       // pages made so far
+  int PartsMade() const;  // parts made first
 
  private:
   struct Request {
@@ -85,7 +99,12 @@ class LearnedPages {
     EnhanceSettings params;
     std::optional<JpegQuantisers> jpeg;
     std::vector<std::function<void(Answer)>> done;
+    PartDone partDone;
+    std::optional<DibRect> part;
   };
+  // Makes the part of a request first, when one is set within a moment.
+  void MakePart(std::unique_lock<std::mutex>& lock, const std::stop_token& stop,
+                const Request& request);
   void Routine(const std::stop_token& stop);
   void Keep(const Key& key, std::shared_ptr<const SourcePages> pages);
 
@@ -95,8 +114,10 @@ class LearnedPages {
   std::deque<Request> m_waiting;  // newest last
   std::optional<Key> m_making;    // under way
   std::vector<std::function<void(Answer)>> m_makingDone;
+  std::optional<DibRect> m_makingPart;  // the part set for the request under way
   std::deque<std::pair<Key, std::shared_ptr<const SourcePages>>> m_kept;  // most recent first
   int m_made = 0;
+  int m_partsMade = 0;
   std::jthread m_thread;  // last: started once the rest is made
 };
 

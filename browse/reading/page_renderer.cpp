@@ -80,8 +80,31 @@ void PageRenderer::SetParameters(const EnhanceSettings& params) {
 }
 
 void PageRenderer::SetPartInView(QRect part) {
-  std::lock_guard lock(m_pictureMutex);
-  m_partInView = part;
+  QSize shown;
+  {
+    std::lock_guard lock(m_pictureMutex);
+    m_partInView = part;
+    shown = QSize(m_picture.Width(), m_picture.Height());
+  }
+  // The learned page being made may begin with this part: of the source,
+  // when the picture is the source at the step's scale.
+  if (!m_learnedWaiting || m_fitted || !m_source || part.isEmpty()) return;
+  int scale = 1;
+  {
+    std::lock_guard lock(m_paramsMutex);
+    scale = m_wanted[kLearnedScale] == 2 ? 2 : 1;
+  }
+  if (shown != QSize(m_source->Width() * scale, m_source->Height() * scale)) return;
+  std::optional<LearnedPages::Key> asked;
+  {
+    std::lock_guard lock(m_learnedMutex);
+    asked = m_learnedAsked;
+  }
+  if (!asked) return;
+  const QRect inPicture = part & QRect(QPoint(0, 0), shown);
+  LearnedPages::Shared().SetPart(
+      *asked, {inPicture.left() / scale, inPicture.top() / scale,
+               (inPicture.right() + scale) / scale, (inPicture.bottom() + scale) / scale});
 }
 
 bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout& layout,
@@ -98,6 +121,7 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
   {
     std::lock_guard lock(m_learnedMutex);
     m_learnedAsked.reset();
+    m_learnedPart.reset();
   }
   m_source = std::move(source);
   m_jpeg = layout.jpeg;
@@ -153,43 +177,8 @@ bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough)
     std::shared_ptr<const DibImage> staged = m_source;
     m_learnedWaiting = false;
     if (ReadAutoSteps(params).AnySourceStep()) {
-      // The learned step takes seconds: its page is made apart and kept;
-      // until it is, the page is shown without the step (at the size the
-      // step gives, when not fitted).
-      EnhanceSettings stage = params;
-      std::shared_ptr<const SourcePages> kept;
-      if (LearnedStepActs(params)) {
-        const LearnedPages::Key key =
-            LearnedPages::KeyOf(*m_source, params, m_jpeg ? &*m_jpeg : nullptr);
-        kept = LearnedPages::Shared().Find(key);
-        if (!kept) {
-          AskLearned(key, params);
-          stage = WithoutLearnedStep(params);
-          m_learnedWaiting = true;
-        }
-      }
-      if (kept) {
-        m_parts = kept->parts;
-        const int shown = std::clamp(m_part < 0 ? kept->parts - 1 : m_part, 0, kept->parts - 1);
-        m_baseFindings = kept->found[shown];
-        staged = kept->page[shown];
-      } else {
-        auto page = std::make_shared<DibImage>(*m_source);
-        DibImage second;
-        PageFindings found[2];
-        const int parts =
-            PrepareSourcePages(stage, *page, second, found, {}, {}, m_jpeg ? &*m_jpeg : nullptr)
-                .pages;
-        m_parts = parts;
-        const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
-        if (shown == 1) *page = std::move(second);
-        m_baseFindings = found[shown];
-        if (m_learnedWaiting && !fit && params[kLearnedScale] == 2 &&
-            !page->ResizeTo(page->Width() * 2, page->Height() * 2)) {
-          return false;
-        }
-        staged = std::move(page);
-      }
+      staged = StageSource(fit, params);
+      if (!staged) return false;
     } else {
       m_parts = 1;  // every step off: the source itself, shared
     }
@@ -218,6 +207,50 @@ bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough)
     return false;
   }
   return true;
+}
+
+std::shared_ptr<const DibImage> PageRenderer::StageSource(bool fit, const EnhanceSettings& params) {
+  // The learned step takes seconds: its page is made apart and kept; until
+  // it is, the page is shown without the step (at the size the step gives,
+  // when not fitted, with the part in view made first when there is one).
+  EnhanceSettings stage = params;
+  std::shared_ptr<const SourcePages> kept;
+  std::optional<LearnedPages::Key> learnedKey;
+  if (LearnedStepActs(params)) {
+    const LearnedPages::Key& key =
+        learnedKey.emplace(LearnedPages::KeyOf(*m_source, params, m_jpeg ? &*m_jpeg : nullptr));
+    kept = LearnedPages::Shared().Find(key);
+    if (!kept) {
+      AskLearned(key, params);
+      stage = WithoutLearnedStep(params);
+      m_learnedWaiting = true;
+    }
+  }
+  if (kept) {
+    {
+      std::lock_guard lock(m_learnedMutex);
+      m_learnedPart.reset();
+    }
+    m_parts = kept->parts;
+    const int shown = std::clamp(m_part < 0 ? kept->parts - 1 : m_part, 0, kept->parts - 1);
+    m_baseFindings = kept->found[shown];
+    return kept->page[shown];
+  }
+  auto page = std::make_shared<DibImage>(*m_source);
+  DibImage second;
+  PageFindings found[2];
+  const int parts =
+      PrepareSourcePages(stage, *page, second, found, {}, {}, m_jpeg ? &*m_jpeg : nullptr).pages;
+  m_parts = parts;
+  const int shown = std::clamp(m_part < 0 ? parts - 1 : m_part, 0, parts - 1);
+  if (shown == 1) *page = std::move(second);
+  m_baseFindings = found[shown];
+  if (m_learnedWaiting && !fit) {
+    const int scale = params[kLearnedScale] == 2 ? 2 : 1;
+    if (scale == 2 && !page->ResizeTo(page->Width() * 2, page->Height() * 2)) return nullptr;
+    PutLearnedPart(*learnedKey, *page, scale);
+  }
+  return page;
 }
 
 PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSettings& params,
@@ -473,8 +506,26 @@ void PageRenderer::AskLearned(const LearnedPages::Key& key, const EnhanceSetting
   // Answered on the maker's thread; delivered on this renderer's, if it is
   // still there (a renderer that goes first removes its posted calls).
   std::weak_ptr<Answers> answers = m_answers;
+  // A page not fitted may show its part in view first.
+  LearnedPages::PartDone partDone;
+  if (!m_fitted) {
+    partDone = [answers, key](std::shared_ptr<const DibImage> part, DibRect rect) {
+      const std::shared_ptr<Answers> to = answers.lock();
+      if (!to) return;
+      std::lock_guard lock(to->mutex);
+      if (to->renderer == nullptr) return;
+      PageRenderer* renderer = to->renderer;
+      QMetaObject::invokeMethod(
+          renderer,
+          [renderer, key, part = std::move(part), rect] {
+            renderer->LearnedPartMade(key, part, rect);
+          },
+          Qt::QueuedConnection);
+    };
+  }
   LearnedPages::Shared().Ask(
-      key, m_source, params, m_jpeg, [answers, key](LearnedPages::Answer made) {
+      key, m_source, params, m_jpeg,
+      [answers, key](LearnedPages::Answer made) {
         const std::shared_ptr<Answers> to = answers.lock();
         if (!to) return;
         std::lock_guard lock(to->mutex);
@@ -483,7 +534,38 @@ void PageRenderer::AskLearned(const LearnedPages::Key& key, const EnhanceSetting
         QMetaObject::invokeMethod(
             renderer, [renderer, key, made] { renderer->LearnedMade(key, made); },
             Qt::QueuedConnection);
-      });
+      },
+      std::move(partDone));
+}
+
+void PageRenderer::LearnedPartMade(const LearnedPages::Key& key,
+                                   std::shared_ptr<const DibImage> part, DibRect rect) {
+  {
+    std::lock_guard lock(m_learnedMutex);
+    if (m_learnedAsked != key) return;  // another page is shown now
+    m_learnedPart = LearnedPart{key, rect, std::move(part)};
+  }
+  // The stand-in is made again, with the part in it.
+  m_rebase = true;
+  if (m_worker.IsRunning()) Wake();
+}
+
+void PageRenderer::PutLearnedPart(const LearnedPages::Key& key, DibImage& page, int scale) {
+  std::lock_guard lock(m_learnedMutex);
+  if (!m_learnedPart || m_learnedPart->key != key) return;
+  const DibImage& part = *m_learnedPart->page;
+  const DibRect& rect = m_learnedPart->rect;
+  const int32_t left = rect.left * scale, top = rect.top * scale;
+  if (part.BitCount() != page.BitCount() || (page.BitCount() != 24 && page.BitCount() != 8) ||
+      left + part.Width() > page.Width() || top + part.Height() > page.Height()) {
+    return;
+  }
+  const size_t pixel = page.BitCount() / 8;
+  for (int32_t y = 0; y < part.Height(); ++y) {
+    std::memcpy(page.Row(top + y) + static_cast<size_t>(left) * pixel, part.Row(y),
+                static_cast<size_t>(part.Width()) * pixel);
+  }
+  ++m_learnedParts;
 }
 
 void PageRenderer::LearnedMade(const LearnedPages::Key& key, LearnedPages::Answer made) {

@@ -116,6 +116,9 @@ class PageRenderer : public QObject {
   // The picture lacks the learned step its settings ask for: the page with
   // it is being made (LearnedPages) and replaces this one when done.
   bool LearnedWaiting() const { return m_learnedWaiting; }
+  // Stand-ins made with the learned step's part in view in them (a page not
+  // fitted shows that part first, LearnedPages).
+  int LearnedParts() const { return m_learnedParts.load(); }
   // Pictures put in place so far (each ShowPage, part and rendering counts
   // one).
   uint64_t Generation() const;
@@ -171,6 +174,8 @@ class PageRenderer : public QObject {
   // The parameters asked for differ from the ones being rendered.
   bool ParametersMoved() const;
   bool MakeBase(bool fit, const EnhanceSettings& params, bool rough);
+  // The source stage's page (null: no room for it).
+  std::shared_ptr<const DibImage> StageSource(bool fit, const EnhanceSettings& params);
   Rendering Prepare(DibImage& page, const EnhanceSettings& params, const EnhanceHooks& hooks,
                     PageFindings& findings) const;
   void SetPicture(DibImage page, std::shared_ptr<const DibImage> original,
@@ -230,6 +235,11 @@ class PageRenderer : public QObject {
   // m_answers, cut when the renderer goes.
   void AskLearned(const LearnedPages::Key& key, const EnhanceSettings& params);
   void LearnedMade(const LearnedPages::Key& key, LearnedPages::Answer made);
+  void LearnedPartMade(const LearnedPages::Key& key, std::shared_ptr<const DibImage> part,
+                       DibRect rect);
+  // The learned part made first, put into the stand-in `page` (the source
+  // at the step's scale) when it belongs to it.
+  void PutLearnedPart(const LearnedPages::Key& key, DibImage& page, int scale);
   struct Answers {
     std::mutex mutex;
     PageRenderer* renderer = nullptr;
@@ -238,6 +248,13 @@ class PageRenderer : public QObject {
   std::mutex m_learnedMutex;
   std::optional<LearnedPages::Key> m_learnedAsked;  // guarded by m_learnedMutex
   std::atomic<bool> m_learnedWaiting{false};
+  struct LearnedPart {
+    LearnedPages::Key key;
+    DibRect rect;  // of the source
+    std::shared_ptr<const DibImage> page;
+  };
+  std::optional<LearnedPart> m_learnedPart;  // guarded by m_learnedMutex
+  std::atomic<int> m_learnedParts{0};
 };
 
 }  // namespace inkbrite

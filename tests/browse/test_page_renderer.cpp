@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -261,6 +262,43 @@ TEST(PageRendererTest, TheLearnedStepFillsInAndIsKeptForThePageShownAgain) {
   EXPECT_EQ(LearnedPages::Shared().Made(), made);
   ASSERT_TRUE(WaitFor([&] { return !again.LearnedWaiting() && !again.RenderPending(); }));
   EXPECT_EQ(LearnedPages::Shared().Made(), made + 1);
+}
+
+TEST(PageRendererTest, APageNotFittedShowsTheLearnedPartInViewFirst) {
+  DibImage probe = test::MakeNoise(8, 8, 1);
+  if (!ApplyLearned(probe, {0, -1, 2})) GTEST_SKIP() << "no codec helper or waifu2x weights";
+  const DibImage source = test::MakeNoise(360, 280, 5);
+  const EnhanceSettings params =
+      With({{kLearned, 1}, {kLearnedModel, 0}, {kLearnedNoise, 0}, {kLearnedScale, 2}});
+  PageRenderer renderer;
+  // Each picture while the learned page is made, kept with its stand-ins.
+  std::vector<std::pair<int, DibImage>> seen;
+  QObject::connect(&renderer, &PageRenderer::rendered, [&] {
+    if (renderer.LearnedWaiting()) seen.emplace_back(renderer.LearnedParts(), renderer.Picture());
+  });
+  ASSERT_TRUE(renderer.ShowPage(std::make_shared<const DibImage>(source), {}, params));
+  ASSERT_TRUE(renderer.LearnedWaiting());
+  // The window shows a part of the doubled page, as a paint tells.
+  const QRect inView(300, 210, 240, 160);
+  renderer.SetPartInView(inView);
+  ASSERT_TRUE(WaitFor([&] { return !renderer.LearnedWaiting() && !renderer.RenderPending(); }));
+  const DibImage whole = renderer.Picture();
+  ASSERT_EQ(whole.Width(), 720);
+  // A stand-in showed the part in view as the learned page has it, the
+  // rest of the page without the step.
+  const auto it = std::find_if(seen.begin(), seen.end(), [](const auto& s) { return s.first > 0; });
+  ASSERT_NE(it, seen.end());
+  const DibImage& first = it->second;
+  ASSERT_EQ(first.Width(), whole.Width());
+  const auto rowPart = [&](const DibImage& page, int y, int left, int width) {
+    return std::vector<uint8_t>(page.Row(y) + size_t(left) * 3, page.Row(y) + size_t(left + width) * 3);
+  };
+  for (int y = inView.top(); y <= inView.bottom(); ++y) {
+    ASSERT_EQ(rowPart(first, y, inView.left(), inView.width()),
+              rowPart(whole, y, inView.left(), inView.width()))
+        << "row " << y;
+  }
+  EXPECT_NE(rowPart(first, 20, 0, 720), rowPart(whole, 20, 0, 720));
 }
 
 }  // namespace
