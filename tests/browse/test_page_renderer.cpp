@@ -291,7 +291,8 @@ TEST(PageRendererTest, APageNotFittedShowsTheLearnedPartInViewFirst) {
   const DibImage& first = it->second;
   ASSERT_EQ(first.Width(), whole.Width());
   const auto rowPart = [&](const DibImage& page, int y, int left, int width) {
-    return std::vector<uint8_t>(page.Row(y) + size_t(left) * 3, page.Row(y) + size_t(left + width) * 3);
+    return std::vector<uint8_t>(page.Row(y) + size_t(left) * 3,
+                                page.Row(y) + size_t(left + width) * 3);
   };
   for (int y = inView.top(); y <= inView.bottom(); ++y) {
     ASSERT_EQ(rowPart(first, y, inView.left(), inView.width()),
