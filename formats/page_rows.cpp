@@ -13,6 +13,14 @@
 
 namespace inkbrite {
 
+bool PageRowReader::SkipRows(int32_t count) {
+  std::vector<uint8_t> row(static_cast<size_t>(m_width) * 3);
+  for (int32_t i = 0; i < count; ++i) {
+    if (!ReadRows(row.data(), row.size(), 1)) return false;
+  }
+  return true;
+}
+
 std::unique_ptr<PageRowReader> OpenPageRowReader(FileProbe& file) {
   // The format LoadImageFile would read the file with.
   const FileFormat* format = FindFileFormat(DetectImageFormat(file));

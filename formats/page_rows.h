@@ -37,6 +37,10 @@ class PageRowReader {
   // of Width() * 3 bytes, `stride` bytes apart. False when the data cannot
   // be decoded: the file is unreadable (its whole-page reader fails too).
   virtual bool ReadRows(uint8_t* rows, size_t stride, int32_t count) = 0;
+  // Passes over the next `count` rows (at most those left): the rows read
+  // after are those ReadRows would give after reading these. A format may
+  // skip them faster than it decodes them. False as ReadRows.
+  virtual bool SkipRows(int32_t count);
   // After the last row: false when the end of the file holds an error the
   // whole-page reader fails on.
   virtual bool Finish() = 0;

@@ -186,10 +186,9 @@ bool TallPageBands::ReadBand(int32_t top, int32_t bottom, DibImage& band) {
   for (; y < bottom && y < m_nextRow && !m_lastBand.IsEmpty(); ++y) {
     std::memcpy(band.Row(y - top), m_lastBand.Row(y - m_lastTop), rowBytes);
   }
-  std::vector<uint8_t> skipped;
-  if (m_nextRow < top) skipped.resize(rowBytes);
-  for (; m_nextRow < top; ++m_nextRow) {
-    if (!m_reader->ReadRows(skipped.data(), rowBytes, 1)) return false;
+  if (m_nextRow < top) {
+    if (!m_reader->SkipRows(top - m_nextRow)) return false;
+    m_nextRow = top;
   }
   for (; y < bottom; ++y, ++m_nextRow) {
     if (!m_reader->ReadRows(band.Row(y - top), rowBytes, 1)) return false;

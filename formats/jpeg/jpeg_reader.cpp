@@ -298,6 +298,19 @@ class JpegRowReader final : public PageRowReader {
   bool ReadGreyRows(uint8_t* rows, size_t stride, int32_t count) override {
     return Read(rows, stride, count, true);
   }
+  // The library passes over whole rows of blocks without their inverse
+  // transforms.
+  bool SkipRows(int32_t count) override {
+    if (m_failed || count < 0) return false;
+    try {
+      const auto left = static_cast<int32_t>(m_cinfo.output_height - m_cinfo.output_scanline);
+      const auto wanted = static_cast<JDIMENSION>(std::min(count, left));
+      if (jpeg_skip_scanlines(&m_cinfo, wanted) != wanted) m_failed = true;
+    } catch (const std::exception&) {
+      m_failed = true;
+    }
+    return !m_failed;
+  }
 
   bool Finish() override {
     if (m_failed || m_cinfo.output_scanline != m_cinfo.output_height) return false;

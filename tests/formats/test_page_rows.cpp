@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,45 @@ TEST(PageRowReader, GivesTheRowsOfTheWholePageReaderForTheCorpus) {
     ExpectRowsOfWholeReader(path, 16, true);
   }
   EXPECT_GT(streamed, 20) << "the corpus's JPEG files stream";
+}
+
+// Rows passed over and then read are the whole page's rows there, from the
+// top and after some rows read, whatever the format does to skip them.
+void ExpectSkipsToTheWholePagesRows(const fs::path& path) {
+  DibImage whole;
+  if (LoadImageFile(path, whole, nullptr) != 1 || OpenPageRowReader(path) == nullptr) return;
+  const int32_t h = whole.Height();
+  for (const int32_t before : {0, 5}) {
+    for (const int32_t skip : {1, 7, 8, 17, h / 2, h - before - 1}) {
+      if (before + skip >= h || skip < 0) continue;
+      SCOPED_TRACE(path.filename().string() + " after " + std::to_string(before) + " skip " +
+                   std::to_string(skip));
+      std::unique_ptr<PageRowReader> reader = OpenPageRowReader(path);
+      const size_t bytes = static_cast<size_t>(whole.Width()) * 3;
+      std::vector<uint8_t> row(bytes);
+      for (int32_t y = 0; y < before; ++y) ASSERT_TRUE(reader->ReadRows(row.data(), bytes, 1));
+      ASSERT_TRUE(reader->SkipRows(skip));
+      for (int32_t y = before + skip; y < std::min(h, before + skip + 20); ++y) {
+        ASSERT_TRUE(reader->ReadRows(row.data(), bytes, 1));
+        ASSERT_EQ(std::memcmp(row.data(), whole.Row(y), bytes), 0) << "row " << y;
+      }
+    }
+  }
+}
+
+TEST(PageRowReader, SkipsToTheRowsOfTheWholePageReader) {
+  test::TempDir dir;
+  const DibImage noise = test::MakeNoise(83, 301, 7);
+  ASSERT_EQ(SaveImageFile(dir / "colour.jpg", noise, 0, 85), 1);
+  ASSERT_EQ(SaveImageFile(dir / "grey.jpg", noise, 1, 85), 1);
+  ExpectSkipsToTheWholePagesRows(dir / "colour.jpg");
+  ExpectSkipsToTheWholePagesRows(dir / "grey.jpg");
+  // The corpus's JPEG files: progressive, CMYK, odd samplings, restarts.
+  if (test::HaveCorpus()) {
+    for (const test::ManifestRow& row : test::ReadManifest("")) {
+      ExpectSkipsToTheWholePagesRows(test::CorpusDir() / row.path);
+    }
+  }
 }
 
 // Cut and damaged files: the row reader fails exactly where the whole-page
