@@ -35,6 +35,7 @@ enum class ReadError : uint8_t {
   kOutOfMemory,        // an allocation failed
   kIoError,            // the system refused to open or read the file (errno)
   kUnsupported,        // a feature of the format this program does not read
+  kNoReaderModule,     // the module that reads the format is missing or cannot be loaded
 };
 
 struct ReadStatus {
@@ -73,6 +74,8 @@ inline constexpr ReadErrorRow kReadErrors[] = {
     {ReadError::kOutOfMemory, "out_of_memory", INKBRITE_TEXT("platform", "内存不足")},
     {ReadError::kIoError, "io_error", INKBRITE_TEXT("platform", "系统错误：%1")},
     {ReadError::kUnsupported, "unsupported", INKBRITE_TEXT("platform", "不支持文件所用的功能")},
+    {ReadError::kNoReaderModule, "no_reader_module",
+     INKBRITE_TEXT("platform", "读取该格式的模块缺失或无法加载")},
 };
 
 // The row of `error`.

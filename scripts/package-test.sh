@@ -5,6 +5,7 @@
 #   lintian (errors and warnings fail), appstreamcli validate,
 #   desktop-file-validate, the dependencies installable (apt-get --simulate),
 #   inkbrite-batch --version and a real conversion from the installed files,
+#   a metafile converted through the installed metafile module,
 #   the installed viewer started offscreen until its window shows, the bash
 #   completion, and nothing written beside the installed programs.
 #   package-test.sh [BUILD_DIR]
@@ -50,7 +51,7 @@ test -s "$usr/share/man/zh_CN/man1/inkbrite-batch.1.gz"
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-unset INKBRITE_DATA_DIR
+unset INKBRITE_DATA_DIR INKBRITE_METAFILE_MODULE
 
 step "inkbrite-batch --version"
 out=$("$usr/bin/inkbrite-batch" --version)
@@ -64,6 +65,17 @@ samples=("$usr"/share/inkbrite/samples/*.jpg)
 converted=$work/out/$(basename "${samples[0]}" .jpg).png
 [ "$(head -c 8 "$converted" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
   { echo "no PNG file written: $converted" >&2; exit 1; }
+
+step "a metafile converted through the installed metafile module"
+modules=("$usr"/lib/inkbrite/libinkbrite-metafile.so "$usr"/lib/*/inkbrite/libinkbrite-metafile.so)
+[ ${#modules[@]} -eq 1 ] || { echo "metafile module: ${modules[*]}" >&2; exit 1; }
+# A placeable WMF of one inch at 96 dots per inch: a rectangle.
+printf '\xd7\xcd\xc6\x9a\0\0\0\0\0\0\xe8\x03\xe8\x03\xe8\x03\0\0\0\0\xf9\x54%b%b%b' \
+  '\x01\0\x09\0\0\x03\x13\0\0\0\0\0\x07\0\0\0\0\0' \
+  '\x07\0\0\0\x1b\x04\x20\x03\x20\x03\xc8\0\xc8\0' '\x03\0\0\0\0\0' >"$work/drawing.wmf"
+"$usr/bin/inkbrite-batch" --quiet --ext .png --target "$work/out" "$work/drawing.wmf"
+[ "$(head -c 8 "$work/out/drawing.png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
+  { echo "the metafile was not converted" >&2; exit 1; }
 
 step "the installed viewer, offscreen, until its window shows"
 out=$("$usr/bin/inkbrite" --version)

@@ -33,11 +33,14 @@ export CC CXX
 export INKBRITE_CODEC_HELPER=$BUILD/app/inkbrite-codec
 # The "pdf" target draws its pages in the PDF helper.
 export INKBRITE_PDF_HELPER=$BUILD/app/inkbrite-pdf
+# The metafile module, loaded by the WMF and EMF targets.
+export INKBRITE_METAFILE_MODULE=$BUILD/app/libinkbrite-metafile.so
 SAN="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DINKBRITE_FUZZ=ON \
   -DINKBRITE_BUILD_TESTS=OFF -DINKBRITE_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="$SAN" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$BUILD" -j2 --target fuzz_make_seeds fuzz_readers inkbrite-codec inkbrite-pdf >"$BUILD/build.log" 2>&1 ||
+  -DCMAKE_CXX_FLAGS="$SAN" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+  -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$BUILD" -j2 --target fuzz_make_seeds fuzz_readers inkbrite-codec inkbrite-pdf inkbrite-metafile >"$BUILD/build.log" 2>&1 ||
   { tail -40 "$BUILD/build.log"; exit 1; }
 
 # The targets and the extensions of their files, from the format table.

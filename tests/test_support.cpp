@@ -26,11 +26,13 @@ namespace inkbrite::test {
 
 namespace {
 
-// The test programs run the codec helper of this build tree (they do not
-// lie beside it), unless the environment names another.
+// The test programs run the codec helper and load the metafile module of
+// this build tree (they do not lie beside them), unless the environment
+// names others.
 const bool kCodecHelperSet = [] {
   setenv("INKBRITE_CODEC_HELPER", INKBRITE_BUILT_CODEC_HELPER, 0);
   setenv("INKBRITE_PDF_HELPER", INKBRITE_BUILT_PDF_HELPER, 0);
+  setenv("INKBRITE_METAFILE_MODULE", INKBRITE_BUILT_METAFILE_MODULE, 0);
   return true;
 }();
 

@@ -955,6 +955,10 @@ joined into one strip first, so panels stay whole</translation>
         <source>不支持文件所用的功能</source>
         <translation>the file uses a feature this program does not support</translation>
     </message>
+    <message>
+        <source>读取该格式的模块缺失或无法加载</source>
+        <translation>the module that reads this format is missing or cannot be loaded</translation>
+    </message>
 </context>
 <context>
     <name>settings</name>

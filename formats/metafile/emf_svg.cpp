@@ -29,11 +29,24 @@ uint32_t U32(const uint8_t* p) {
 // end of the file, or any record whose counts reach beyond it, is read out
 // of bounds. libUEMF, which it is built on, exports the check for each
 // record type (U_emf_record_safe, declared in its uemf_safe.h, which Debian
-// does not ship); it is looked up in the already loaded library.
+// does not ship); it is looked up in the already loaded library. The
+// module that holds this code is loaded with RTLD_LOCAL, so libemf2svg and
+// libUEMF are not in the program's global scope: the check is looked up
+// from libemf2svg's own handle, which searches its dependencies.
 using RecordCheck = int (*)(const char* record);
+RecordCheck LookUpRecordCheck() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&emf2svg), &info) == 0 || info.dli_fname == nullptr) {
+    return nullptr;
+  }
+  // Already loaded: this takes a reference to it and loads nothing.
+  void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<RecordCheck>(dlsym(library, "U_emf_record_safe"));
+}
+
 RecordCheck FindRecordCheck() {
-  static const RecordCheck check =
-      reinterpret_cast<RecordCheck>(dlsym(RTLD_DEFAULT, "U_emf_record_safe"));
+  static const RecordCheck check = LookUpRecordCheck();
   return check;
 }
 

@@ -19,14 +19,27 @@
 //
 // Nothing is printed; any failure gives 0 and leaves the image unchanged. The
 // grey-source flag is always 0 (a drawing has no grey source).
+//
+// The drawing is done by the metafile module, libinkbrite-metafile.so
+// (metafile_module.h), which holds libwmf, libemf2svg, librsvg and cairo and
+// is loaded at the first metafile read, not when the program starts. It is
+// looked for in $INKBRITE_METAFILE_MODULE when set (that file only), else
+// beside the running program (a build tree), else in
+// <prefix>/lib/inkbrite (the installation's library folder) for a program in
+// <prefix>/bin or <prefix>/libexec/inkbrite. Without a usable module every
+// metafile read fails with ReadError::kNoReaderModule; everything else reads
+// as before.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "core/dib_image.h"
 #include "formats/file_probe.h"
+#include "formats/metafile/metafile_module.h"
 
 namespace inkbrite {
 
@@ -37,8 +50,26 @@ int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* gre
 // The same for a metafile held in memory.
 int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource);
 
-// Pixel size of a metafile as the reader draws it, read from its header
-// (placeable WMF or EMF only; false for any other data or an empty box).
-bool MetafileHeaderSize(const uint8_t* data, size_t size, int32_t& width, int32_t& height);
+// The module's file as it is looked for (above); empty when none is found.
+std::filesystem::path MetafileModulePath();
+// True once the module is loaded (after the first metafile read, when it
+// could be loaded).
+bool MetafileModuleLoaded();
+// Why the module could not be loaded, for a person; empty when it was, or
+// no metafile was read yet.
+std::string MetafileModuleError();
+
+// A canvas (metafile_module.h) that makes its picture in `picture`.
+InkbriteMetafileCanvas CanvasFor(DibImage& picture);
+
+namespace metafile {
+
+// ReadPictureMemory with the reading given up `budget` after it starts
+// (once no other metafile is being converted) instead of
+// kMaxMetafilePlaySeconds.
+int ReadPictureWithin(const uint8_t* data, size_t size, DibImage& image, int* greySource,
+                      std::chrono::milliseconds budget);
+
+}  // namespace metafile
 
 }  // namespace inkbrite

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Shared by the metafile reader's parts: each converter turns a metafile into
-// an SVG document of a given pixel size, and one rasteriser draws that.
+// Shared by the parts of the metafile module (metafile_module.h): each
+// converter turns a metafile into an SVG document of a given pixel size, and
+// one rasteriser draws that. Nothing here is in the programs themselves,
+// which reach the module through its entry table alone.
 #pragma once
 
 #include <algorithm>
@@ -11,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/dib_image.h"
 #include "core/limits.h"
+#include "formats/metafile/metafile_module.h"
 
 namespace inkbrite::metafile {
 
@@ -34,6 +36,16 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c);
 // True when a 24-bit picture of this size stays within the readers' limits
 // (ImageSizeWithinLimits of core/limits.h).
 bool SizeFits(int64_t width, int64_t height);
+
+// DecodeWithinLimits of core/limits.h inside the module: a refusal is noted
+// with NoteFailure.
+bool WithinLimits(int64_t width, int64_t height, uint64_t inputBytes, uint64_t maxPixelsPerByte);
+
+// Notes why the drawing under way on this thread fails (the first note of a
+// drawing counts); DrawMetafile gives it as its reason. The programs'
+// ReadNotes (platform/read_status.h) are not the module's: it reports its
+// reasons through its entry table.
+void NoteFailure(ReadError error);
 
 // WMF (placeable or not) to SVG with libwmf. `pictureSize` holds the size
 // computed from a placeable header, or 0 x 0 for a plain WMF, in which case
@@ -68,16 +80,20 @@ inline size_t LayerBytesFor(size_t svgBytes) {
   return std::max<size_t>(size_t{16} << 10, svgBytes / 64);
 }
 
-// Draws the SVG over white into a new 24-bit image of `pictureSize`, one
-// layer (CutIntoLayers, `layerBytes`) at a time. False when the drawing
-// runs past `deadline`, which is checked between the layers.
-bool RasteriseSvg(const std::string& svg, PictureSize pictureSize, DibImage& image,
-                  Deadline deadline, size_t layerBytes);
+// Draws the SVG over white into a picture of `pictureSize` made on the
+// canvas, one layer (CutIntoLayers, `layerBytes`) at a time. False when the
+// drawing runs past `deadline`, which is checked between the layers, or the
+// picture cannot be made.
+bool RasteriseSvg(const std::string& svg, PictureSize pictureSize,
+                  const InkbriteMetafileCanvas& canvas, Deadline deadline, size_t layerBytes);
 
-// ReadPictureMemory with the reading given up `budget` after it starts
-// (once no other metafile is being converted) instead of
-// kMaxMetafilePlaySeconds.
-int ReadPictureWithin(const uint8_t* data, size_t size, DibImage& image, int* greySource,
-                      std::chrono::milliseconds budget);
+// Pixel size of a metafile as it is drawn, read from its header (placeable
+// WMF or EMF only; false for any other data or an empty box).
+bool HeaderPictureSize(const uint8_t* data, size_t size, int32_t& width, int32_t& height);
+
+// The module's drawing of a metafile (InkbriteMetafileModule::draw): 1, or
+// 0 with the reason in `error`.
+int DrawMetafile(const uint8_t* data, size_t size, std::chrono::milliseconds budget,
+                 const InkbriteMetafileCanvas& canvas, ReadError& error);
 
 }  // namespace inkbrite::metafile

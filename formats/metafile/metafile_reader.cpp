@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The metafile reader: header checks, picture size, and the choice of
-// converter. See metafile_codec.h for the size rules.
+// The metafile reader of the programs: the file's bytes handed to the
+// metafile module (metafile_module.h), loaded at the first metafile read.
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -10,11 +10,12 @@
 
 #include "core/limits.h"
 #include "formats/metafile/metafile_codec.h"
-#include "formats/metafile/metafile_pvt.h"
-#include "platform/file_io.h"
+#include "formats/metafile/metafile_module.h"
+#include "platform/loaded_module.h"
+#include "platform/program_paths.h"
+#include "platform/read_status.h"
 
 namespace inkbrite {
-namespace metafile {
 
 namespace {
 
@@ -22,154 +23,130 @@ namespace {
 // not one we can draw in reasonable time.
 constexpr uint64_t kMaxMetafileBytes = uint64_t{256} << 20;
 
-// Placeable WMF header: key, handle, bounding box (four signed 16-bit
-// values), units per inch, reserved, checksum; the WMF header follows.
-constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
-constexpr size_t kPlaceableHeaderBytes = 22;
-constexpr size_t kWmfHeaderBytes = 18;
+constexpr const char kModuleFile[] = "libinkbrite-metafile.so";
 
-// EMF header: record type 1, record size, bounds (device pixels), frame
-// (0.01 mm), then the signature " EMF" at byte 40.
-constexpr uint32_t kEmfSignature = 0x464D4520u;
-constexpr size_t kEmfMinHeaderBytes = 88;
+// The module's table once loaded and found sound; null when it cannot be
+// (the reason in `error`). Loaded once per run, at the first call.
+struct ModuleState {
+  const InkbriteMetafileModule* table = nullptr;
+  std::filesystem::path path;
+  std::string error;
+};
 
-// libwmf and libemf2svg make no promise about threads: one conversion at a
-// time (the batch job reads files on several threads).
-std::mutex g_converterMutex;
-
-constexpr int64_t kHimetricPerInch = 2540;
-constexpr int64_t kScreenDpi = 96;
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-int32_t S32(const uint8_t* p) { return static_cast<int32_t>(U32(p)); }
-
-bool IsPlaceableWmf(const uint8_t* data, size_t size) {
-  return size >= kPlaceableHeaderBytes + kWmfHeaderBytes && U32(data) == kPlaceableKey;
-}
-
-// A plain WMF starts with its file type (1 memory, 2 disk) and a header size
-// of 9 words.
-bool IsPlainWmf(const uint8_t* data, size_t size) {
-  return size >= kWmfHeaderBytes && (U16(data) == 1 || U16(data) == 2) && U16(data + 2) == 9;
-}
-
-bool IsEmf(const uint8_t* data, size_t size) {
-  return size >= kEmfMinHeaderBytes && U32(data) == 1 && U32(data + 40) == kEmfSignature;
-}
-
-// HIMETRIC extent to pixels at the screen's 96 dots per inch.
-bool HimetricToPixels(int64_t himetricWidth, int64_t himetricHeight, PictureSize& size) {
-  const int64_t w = MulDiv(himetricWidth, kScreenDpi, kHimetricPerInch);
-  const int64_t h = MulDiv(himetricHeight, kScreenDpi, kHimetricPerInch);
-  if (w <= 0 || h <= 0 || !SizeFits(w, h)) return false;
-  size.width = static_cast<int32_t>(w);
-  size.height = static_cast<int32_t>(h);
-  return true;
-}
-
-bool HeaderSize(const uint8_t* data, size_t size, PictureSize& pictureSize) {
-  if (IsPlaceableWmf(data, size)) {
-    const int64_t left = static_cast<int16_t>(U16(data + 6));
-    const int64_t top = static_cast<int16_t>(U16(data + 8));
-    const int64_t right = static_cast<int16_t>(U16(data + 10));
-    const int64_t bottom = static_cast<int16_t>(U16(data + 12));
-    const int64_t inch = U16(data + 14);
-    if (inch == 0) return false;
-    // The box may be given right to left or bottom to top.
-    const int64_t himetricWidth = MulDiv(std::llabs(right - left), kHimetricPerInch, inch);
-    const int64_t himetricHeight = MulDiv(std::llabs(bottom - top), kHimetricPerInch, inch);
-    return HimetricToPixels(himetricWidth, himetricHeight, pictureSize);
+ModuleState LoadMetafileModule() {
+  ModuleState state;
+  state.path = MetafileModulePath();
+  if (state.path.empty()) {
+    state.error = std::string(kModuleFile) + " not found";
+    return state;
   }
-  if (IsEmf(data, size)) {
-    const int64_t left = S32(data + 24);
-    const int64_t top = S32(data + 28);
-    const int64_t right = S32(data + 32);
-    const int64_t bottom = S32(data + 36);
-    return HimetricToPixels(right - left, bottom - top, pictureSize);
+  void* module = LoadModule(state.path, state.error);
+  if (module == nullptr) return state;
+  const auto entry =
+      reinterpret_cast<InkbriteMetafileModuleEntry>(ModuleSymbol(module, kMetafileModuleEntry));
+  const InkbriteMetafileModule* table = entry != nullptr ? entry() : nullptr;
+  if (table == nullptr || table->version != kMetafileModuleVersion ||
+      table->size < sizeof(InkbriteMetafileModule) || table->draw == nullptr) {
+    state.error = "not a metafile module of this version";
+    return state;
   }
-  return false;
+  state.table = table;
+  return state;
+}
+
+std::mutex g_moduleMutex;
+bool g_moduleTried = false;
+ModuleState g_module;
+
+const InkbriteMetafileModule* MetafileModule() {
+  const std::lock_guard lock(g_moduleMutex);
+  if (!g_moduleTried) {
+    g_module = LoadMetafileModule();
+    g_moduleTried = true;
+  }
+  return g_module.table;
+}
+
+uint8_t* MakeDibPicture(void* owner, int32_t width, int32_t height, ptrdiff_t* rowStep) {
+  auto* picture = static_cast<DibImage*>(owner);
+  try {
+    if (picture == nullptr || rowStep == nullptr || !picture->Create(width, height, 24)) {
+      return nullptr;
+    }
+  } catch (const std::exception&) {
+    // Nothing may leave this function: the module's frames are below it.
+    return nullptr;
+  }
+  // Rows are stored bottom up.
+  *rowStep = -static_cast<ptrdiff_t>(picture->RowBytes());
+  return picture->Row(0);
+}
+
+// The module's reason as a ReadError; an unknown number is damage.
+ReadError ModuleReason(int error) {
+  for (const ReadErrorRow& row : kReadErrors) {
+    if (static_cast<int>(row.error) == error && row.error != ReadError::kNone) return row.error;
+  }
+  return ReadError::kDamaged;
 }
 
 }  // namespace
 
-int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
-  // Operands up to 2^31 in magnitude keep the product within 63 bits.
-  constexpr int64_t kMaxOperand = int64_t{1} << 31;
-  if (c == 0 || a > kMaxOperand || a < -kMaxOperand || b > kMaxOperand || b < -kMaxOperand ||
-      c > kMaxOperand || c < -kMaxOperand)
-    return -1;
-  const bool negative = ((a < 0) != (b < 0)) != (c < 0);
-  const int64_t num = (a < 0 ? -a : a) * (b < 0 ? -b : b);
-  const int64_t den = c < 0 ? -c : c;
-  const int64_t q = (num + den / 2) / den;
-  if (q > INT32_MAX) return -1;
-  return negative ? -q : q;
+std::filesystem::path MetafileModulePath() {
+  if (const char* fromEnvironment = std::getenv("INKBRITE_METAFILE_MODULE");
+      fromEnvironment != nullptr && *fromEnvironment != '\0') {
+    return fromEnvironment;
+  }
+  const std::filesystem::path exeFolder = ExecutableFolder();
+  if (exeFolder.empty()) return {};
+  // Beside the program (a build tree), else where an installation keeps it:
+  // <prefix>/<libdir>/inkbrite, for a program in <prefix>/bin or in
+  // <prefix>/libexec/inkbrite.
+  const std::filesystem::path installed = std::filesystem::path(INKBRITE_MODULE_DIR) / kModuleFile;
+  for (const std::filesystem::path& candidate :
+       {exeFolder / kModuleFile, (exeFolder / ".." / installed).lexically_normal(),
+        (exeFolder / ".." / ".." / installed).lexically_normal()}) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
+  }
+  return {};
 }
 
-bool SizeFits(int64_t width, int64_t height) { return ImageSizeWithinLimits(width, height); }
+bool MetafileModuleLoaded() {
+  const std::lock_guard lock(g_moduleMutex);
+  return g_module.table != nullptr;
+}
 
-}  // namespace metafile
+std::string MetafileModuleError() {
+  const std::lock_guard lock(g_moduleMutex);
+  return g_module.error;
+}
 
-bool MetafileHeaderSize(const uint8_t* data, size_t size, int32_t& width, int32_t& height) {
-  metafile::PictureSize pictureSize;
-  if (data == nullptr || !metafile::HeaderSize(data, size, pictureSize)) return false;
-  width = pictureSize.width;
-  height = pictureSize.height;
-  return true;
+InkbriteMetafileCanvas CanvasFor(DibImage& picture) { return {&picture, MakeDibPicture}; }
+
+int metafile::ReadPictureWithin(const uint8_t* data, size_t size, DibImage& image, int* greySource,
+                                std::chrono::milliseconds budget) {
+  const InkbriteMetafileModule* module = MetafileModule();
+  if (module == nullptr) {
+    NoteReadFailure(ReadError::kNoReaderModule);
+    return 0;
+  }
+  if (data == nullptr) return 0;
+  DibImage picture;
+  const InkbriteMetafileCanvas canvas = CanvasFor(picture);
+  int error = 0;
+  if (module->draw(data, size, budget.count(), &canvas, &error) == 0) {
+    NoteReadFailure(ModuleReason(error));
+    return 0;
+  }
+  image = std::move(picture);
+  if (greySource != nullptr) *greySource = 0;
+  return 1;
 }
 
 int ReadPictureMemory(const uint8_t* data, size_t size, DibImage& image, int* greySource) {
   return metafile::ReadPictureWithin(data, size, image, greySource,
                                      std::chrono::seconds(kMaxMetafilePlaySeconds));
-}
-
-int metafile::ReadPictureWithin(const uint8_t* data, size_t size, DibImage& image, int* greySource,
-                                std::chrono::milliseconds budget) {
-  try {
-    if (data == nullptr) return 0;
-    PictureSize pictureSize;
-    std::string svg;
-    std::unique_lock converterLock(g_converterMutex);
-    // One budget for the whole reading, the drawing of the picture included.
-    const Deadline deadline = std::chrono::steady_clock::now() + budget;
-    if (IsPlaceableWmf(data, size)) {
-      if (!HeaderSize(data, size, pictureSize) ||
-          !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
-                              kMaxMetafilePixelsPerByte) ||
-          !WmfToSvg(data, size, pictureSize, svg, deadline))
-        return 0;
-    } else if (IsPlainWmf(data, size)) {
-      if (!WmfToSvg(data, size, pictureSize, svg, deadline)) return 0;
-    } else if (IsEmf(data, size)) {
-      if (!HeaderSize(data, size, pictureSize) ||
-          !DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
-                              kMaxMetafilePixelsPerByte) ||
-          !EmfToSvg(data, size, pictureSize, svg))
-        return 0;
-    } else {
-      return 0;
-    }
-    converterLock.unlock();
-    // A drawing's size is whatever its header says: a file of a few hundred
-    // bytes claiming a picture of tens of millions of pixels only costs time
-    // to draw (every tile draws the whole document), and is refused by the
-    // metafiles' pixels-per-byte bound.
-    if (!DecodeWithinLimits(pictureSize.width, pictureSize.height, size, 0,
-                            kMaxMetafilePixelsPerByte)) {
-      return 0;
-    }
-    DibImage picture;
-    if (!RasteriseSvg(svg, pictureSize, picture, deadline, LayerBytesFor(svg.size()))) return 0;
-    image = std::move(picture);
-    if (greySource != nullptr) *greySource = 0;
-    return 1;
-  } catch (const std::exception&) {
-    return 0;
-  }
 }
 
 int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* greySource) {
@@ -180,7 +157,7 @@ int ReadPictureFile(const std::filesystem::path& path, DibImage& image, int* gre
 int ReadPictureFile(FileProbe& file, DibImage& image, int* greySource) {
   try {
     std::vector<uint8_t> bytes;
-    if (!file.ReadAll(metafile::kMaxMetafileBytes, bytes) || bytes.empty()) return 0;
+    if (!file.ReadAll(kMaxMetafileBytes, bytes) || bytes.empty()) return 0;
     return ReadPictureMemory(bytes.data(), bytes.size(), image, greySource);
   } catch (const std::exception&) {
     return 0;

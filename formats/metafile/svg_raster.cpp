@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,9 +43,16 @@ struct RsvgResources {
   }
 };
 
-// Copies the tile's pixels into the image at (x0, y0).
+// The picture made on the canvas: its top row and the step to the next.
+struct Picture {
+  uint8_t* top = nullptr;
+  ptrdiff_t rowStep = 0;
+  uint8_t* Row(int32_t y) const { return top + static_cast<ptrdiff_t>(y) * rowStep; }
+};
+
+// Copies the tile's pixels into the picture at (x0, y0).
 bool CopyTile(cairo_surface_t* surface, int32_t x0, int32_t y0, int32_t width, int32_t height,
-              DibImage& image) {
+              const Picture& image) {
   cairo_surface_flush(surface);
   const uint8_t* pixels = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
@@ -68,7 +76,7 @@ bool CopyTile(cairo_surface_t* surface, int32_t x0, int32_t y0, int32_t width, i
 // the picture, and copies its pixels into the image.
 bool DrawTile(const RsvgResources& rsvg, const std::vector<std::string>& layers,
               PictureSize pictureSize, int32_t x0, int32_t y0, int32_t width, int32_t height,
-              Deadline deadline, DibImage& image) {
+              Deadline deadline, const Picture& image) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
@@ -97,14 +105,15 @@ bool DrawTile(const RsvgResources& rsvg, const std::vector<std::string>& layers,
 
 }  // namespace
 
-bool RasteriseSvg(const std::string& svg, PictureSize pictureSize, DibImage& image,
-                  Deadline deadline, size_t layerBytes) {
+bool RasteriseSvg(const std::string& svg, PictureSize pictureSize,
+                  const InkbriteMetafileCanvas& canvas, Deadline deadline, size_t layerBytes) {
   if (svg.empty() || !SizeFits(pictureSize.width, pictureSize.height)) return false;
   std::string layered = svg;
   std::vector<std::string> layers;
   if (!CutIntoLayers(layered, layerBytes, layers)) return false;
-  DibImage picture;
-  if (!picture.Create(pictureSize.width, pictureSize.height, 24)) return false;
+  Picture picture;
+  picture.top = canvas.make(canvas.owner, pictureSize.width, pictureSize.height, &picture.rowStep);
+  if (picture.top == nullptr) return false;
 
   RsvgResources rsvg;
   rsvg.handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(layered.data()),
@@ -119,7 +128,6 @@ bool RasteriseSvg(const std::string& svg, PictureSize pictureSize, DibImage& ima
         return false;
     }
   }
-  image = std::move(picture);
   return true;
 }
 

@@ -263,8 +263,8 @@ bool PrepareForLibwmf(std::vector<uint8_t>& wmf) {
       }
       // Uncompressed rows must all be in the record: at least one bit per
       // pixel.
-      if (!DecodeWithinLimits(width, height < 0 ? -height : height, bytes, 0,
-                              compressed ? kMaxPixelsPerInputByte : 8)) {
+      if (!WithinLimits(width, height < 0 ? -height : height, bytes,
+                        compressed ? kMaxPixelsPerInputByte : 8)) {
         return false;
       }
     }
@@ -312,7 +312,7 @@ bool FitPicture(wmfAPI* API, size_t fileSize, PictureSize& pictureSize, wmfD_Rec
     unsigned int height = 0;
     if (wmf_display_size(API, &width, &height, kScreenDpi, kScreenDpi) != wmf_E_None) return false;
     if (!SizeFits(width, height) ||
-        !DecodeWithinLimits(width, height, fileSize, 0, kMaxMetafilePixelsPerByte)) {
+        !WithinLimits(width, height, fileSize, kMaxMetafilePixelsPerByte)) {
       return false;
     }
     pictureSize.width = static_cast<int32_t>(width);

@@ -3,15 +3,23 @@
 // corpus files and damaged data.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "formats/detect.h"
+#include "formats/image_file.h"
 #include "formats/metafile/metafile_codec.h"
 #include "formats/metafile/metafile_pvt.h"
+#include "platform/read_status.h"
 #include "tests/test_support.h"
 
 namespace inkbrite {
@@ -51,6 +59,15 @@ std::vector<uint8_t> PlaceableWmf(int left, int top, int right, int bottom, int 
   return out;
 }
 
+// RasteriseSvg into a new picture, given to `image` only when drawn.
+bool Rasterise(const std::string& svg, metafile::PictureSize size, DibImage& image,
+               metafile::Deadline deadline, size_t layerBytes) {
+  DibImage picture;
+  if (!metafile::RasteriseSvg(svg, size, CanvasFor(picture), deadline, layerBytes)) return false;
+  image = std::move(picture);
+  return true;
+}
+
 // An EMF header record only, with the given frame in 0.01 mm.
 std::vector<uint8_t> EmfHeader(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   std::vector<uint8_t> out;
@@ -68,14 +85,14 @@ TEST(Metafile, SizeFromHeadersAtScreenResolution) {
   for (const auto& a4 :
        {PlaceableWmf(10866, 9154, 19134, 20847, 1000, {}),
         PlaceableWmf(19134, 20847, 10866, 9154, 1000, {}), EmfHeader(0, 0, 21000, 29700)}) {
-    ASSERT_TRUE(MetafileHeaderSize(a4.data(), a4.size(), w, h));
+    ASSERT_TRUE(metafile::HeaderPictureSize(a4.data(), a4.size(), w, h));
     EXPECT_EQ(std::pair(w, h), std::pair(794, 1123));
   }
   auto noInch = PlaceableWmf(0, 0, 100, 100, 0, {});
   auto emptyBox = PlaceableWmf(5, 5, 5, 100, 1000, {});
   auto badFrame = EmfHeader(100, 0, 0, 100);
   for (const auto* bytes : {&noInch, &emptyBox, &badFrame})
-    EXPECT_FALSE(MetafileHeaderSize(bytes->data(), bytes->size(), w, h));
+    EXPECT_FALSE(metafile::HeaderPictureSize(bytes->data(), bytes->size(), w, h));
 
   EXPECT_EQ(794, metafile::MulDiv(21001, 96, 2540));
   EXPECT_EQ(-3, metafile::MulDiv(-5, 1, 2));  // halves away from zero
@@ -280,7 +297,7 @@ TEST(SvgLayers, DrawingInLayersGivesTheSamePicture) {
     metafile::PictureSize size{0, 0};
     int32_t w = 0;
     int32_t h = 0;
-    if (MetafileHeaderSize(bytes.data(), bytes.size(), w, h)) size = {w, h};
+    if (metafile::HeaderPictureSize(bytes.data(), bytes.size(), w, h)) size = {w, h};
     std::string svg;
     const bool emf = row.path.ends_with(".emf");
     ASSERT_TRUE(emf ? metafile::EmfToSvg(bytes.data(), bytes.size(), size, svg)
@@ -288,8 +305,8 @@ TEST(SvgLayers, DrawingInLayersGivesTheSamePicture) {
         << row.path;
     DibImage whole;
     DibImage layered;
-    ASSERT_TRUE(metafile::RasteriseSvg(svg, size, whole, far, size_t{1} << 40)) << row.path;
-    ASSERT_TRUE(metafile::RasteriseSvg(svg, size, layered, far, 1)) << row.path;
+    ASSERT_TRUE(Rasterise(svg, size, whole, far, size_t{1} << 40)) << row.path;
+    ASSERT_TRUE(Rasterise(svg, size, layered, far, 1)) << row.path;
     EXPECT_EQ(whole.PackedDib(), layered.PackedDib()) << row.path;
     ++compared;
   }
@@ -326,7 +343,7 @@ TEST(Metafile, DrawingStopsWhenTheBudgetIsSpent) {
   ASSERT_TRUE(metafile::WmfToSvg(heavy.data(), heavy.size(), size, svg, far));
   DibImage image = test::MakePattern(3, 2);
   const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-  EXPECT_FALSE(metafile::RasteriseSvg(svg, size, image, soon, metafile::LayerBytesFor(svg.size())));
+  EXPECT_FALSE(Rasterise(svg, size, image, soon, metafile::LayerBytesFor(svg.size())));
   EXPECT_EQ(image.Width(), 3);
 
   EXPECT_EQ(0, metafile::ReadPictureWithin(heavy.data(), heavy.size(), image, nullptr,
@@ -337,6 +354,102 @@ TEST(Metafile, DrawingStopsWhenTheBudgetIsSpent) {
   EXPECT_EQ(1, metafile::ReadPictureWithin(light.data(), light.size(), image, nullptr,
                                            std::chrono::seconds(60)));
   EXPECT_EQ(image.Width(), 256);
+}
+
+// The metafile module is loaded at the first metafile page, not before
+// (other pages and detection leave it alone), and a module that is missing
+// or is no module fails the metafile pages with its own reason while every
+// other page still reads. Each run is a process of its own, since a module
+// is loaded once per process.
+struct ModuleStep {
+  const char* file;
+  bool detectOnly;   // the format detected, nothing read
+  ReadError error;   // kNone: the page reads
+  bool loadedAfter;  // MetafileModuleLoaded() after the step
+};
+
+struct ModuleRun {
+  const char* name;
+  const char* module;  // the module named by the environment; null: the built one
+  std::vector<ModuleStep> steps;
+};
+
+// The run's failures, one a line; empty when every step gave what it must.
+std::string RunModuleSteps(const std::filesystem::path& dir, const ModuleRun& run) {
+  std::string failures;
+  for (const ModuleStep& step : run.steps) {
+    const std::string where = std::string(run.name) + ", " + step.file + ": ";
+    if (step.detectOnly) {
+      if (DetectImageFormat(dir / step.file, true) != kFormatMetafile)
+        failures += where + "not detected\n";
+    } else {
+      DibImage image = test::MakePattern(3, 2);
+      ReadStatus status;
+      const int read = LoadImageFile(dir / step.file, image, nullptr, &status);
+      if ((read == 1) != (step.error == ReadError::kNone) || status.error != step.error) {
+        failures += where + "gave " + std::string(ReadErrorInfo(status.error).code) + "\n";
+      }
+      if (read == 0 && image.Width() != 3) failures += where + "failed read changed the image\n";
+      if (read == 0 && ReadStatusText(status).empty()) failures += where + "no reason text\n";
+    }
+    if (MetafileModuleLoaded() != step.loadedAfter) {
+      failures += where + (step.loadedAfter ? "module not loaded\n" : "module loaded\n");
+    }
+  }
+  if (run.module != nullptr && MetafileModuleError().empty()) failures += "no loading error told\n";
+  return failures;
+}
+
+TEST(MetafileModule, LoadedAtTheFirstMetafilePageAndMissedWithAReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr ReadError kReads = ReadError::kNone;
+  constexpr ReadError kNoModule = ReadError::kNoReaderModule;
+  const std::vector<ModuleRun> runs = {
+      {"built module",
+       nullptr,
+       {{"page.wmf", true, kReads, false},
+        {"page.png", false, kReads, false},
+        {"page.jpg", false, kReads, false},
+        {"page.wmf", false, kReads, true},
+        {"header.emf", false, ReadError::kDamaged, true},
+        {"page.png", false, kReads, true}}},
+      {"no module",
+       "/nonexistent/libinkbrite-metafile.so",
+       {{"page.png", false, kReads, false},
+        {"page.wmf", false, kNoModule, false},
+        {"header.emf", false, kNoModule, false},
+        {"page.jpg", false, kReads, false}}},
+      {"not a module", "page.wmf", {{"page.wmf", false, kNoModule, false}}},
+  };
+  const char* built = std::getenv("INKBRITE_METAFILE_MODULE");
+  ASSERT_NE(built, nullptr);
+  const std::string builtModule = built;
+  for (const ModuleRun& run : runs) {
+    SCOPED_TRACE(run.name);
+    // The child process makes the pages itself: it runs this test again up
+    // to its own run.
+    EXPECT_EXIT(
+        {
+          const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                            ("inkbrite-module-" + std::to_string(getpid()));
+          std::filesystem::create_directories(dir);
+          const DibImage page = test::MakePattern(40, 30);
+          bool made = SaveImageFile(dir / "page.png", page, 0, 90) == 1 &&
+                      SaveImageFile(dir / "page.jpg", page, 0, 90) == 1;
+          test::WriteAll(dir / "page.wmf",
+                         PlaceableWmf(0, 0, 96, 96, 96, {{0x041B, 80, 80, 10, 10}}));
+          test::WriteAll(dir / "header.emf", EmfHeader(0, 0, 2540, 2540));
+          const std::string module = run.module == nullptr  ? builtModule
+                                     : run.module[0] == '/' ? std::string(run.module)
+                                                            : (dir / run.module).string();
+          setenv("INKBRITE_METAFILE_MODULE", module.c_str(), 1);
+          const std::string failures = made ? RunModuleSteps(dir, run) : "pages not made\n";
+          std::filesystem::remove_all(dir);
+          std::fputs(failures.c_str(), stderr);
+          std::exit(failures.empty() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+  }
 }
 
 }  // namespace
