@@ -67,7 +67,7 @@ converted=$work/out/$(basename "${samples[0]}" .jpg).png
   { echo "no PNG file written: $converted" >&2; exit 1; }
 
 step "a metafile converted through the installed metafile module"
-modules=("$usr"/lib/inkbrite/libinkbrite-metafile.so "$usr"/lib/*/inkbrite/libinkbrite-metafile.so)
+modules=("$usr"/lib/*/inkbrite/libinkbrite-metafile.so)
 [ ${#modules[@]} -eq 1 ] || { echo "metafile module: ${modules[*]}" >&2; exit 1; }
 # A placeable WMF of one inch at 96 dots per inch: a rectangle.
 printf '\xd7\xcd\xc6\x9a\0\0\0\0\0\0\xe8\x03\xe8\x03\xe8\x03\0\0\0\0\xf9\x54%b%b%b' \

@@ -25,7 +25,7 @@
 // is loaded at the first metafile read, not when the program starts. It is
 // looked for in $INKBRITE_METAFILE_MODULE when set (that file only), else
 // beside the running program (a build tree), else in
-// <prefix>/lib/inkbrite (the installation's library folder) for a program in
+// <prefix>/lib/<multiarch>/inkbrite (INKBRITE_MODULE_DIR) for a program in
 // <prefix>/bin or <prefix>/libexec/inkbrite. Without a usable module every
 // metafile read fails with ReadError::kNoReaderModule; everything else reads
 // as before.

@@ -100,7 +100,7 @@ std::filesystem::path MetafileModulePath() {
   const std::filesystem::path exeFolder = ExecutableFolder();
   if (exeFolder.empty()) return {};
   // Beside the program (a build tree), else where an installation keeps it:
-  // <prefix>/<libdir>/inkbrite, for a program in <prefix>/bin or in
+  // <prefix>/lib/<multiarch>/inkbrite, for a program in <prefix>/bin or in
   // <prefix>/libexec/inkbrite.
   const std::filesystem::path installed = std::filesystem::path(INKBRITE_MODULE_DIR) / kModuleFile;
   for (const std::filesystem::path& candidate :
