@@ -1113,8 +1113,14 @@ class ReadBack {
                        (part.x0 - part.rx0);
     for (size_t x = 0; x < weights.size(); ++x)
       weights[x] *= static_cast<float>(s[x]) * (1.0F / 255);
-    const float* top = TakenAcross(j0, j1);
-    const float* bottom = TakenAcross(j1, j0);
+    // Squares of one pixel are the pixels: their rows need no taking
+    // across, and a pixel lies on its own row (ty 0, so the rows below
+    // count for nothing: the same sums).
+    const float* top =
+        m_f.step == 1
+            ? m_work.a.data() + 4 * (static_cast<size_t>(j0) * part.lw + (part.x0 - part.rx0))
+            : TakenAcross(j0, j1);
+    const float* bottom = m_f.step == 1 ? top : TakenAcross(j1, j0);
     uint8_t* p = m_image.Row(y) + 3 * static_cast<size_t>(part.x0);
     const uint8_t* l = m_work.line.data() +
                        static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
