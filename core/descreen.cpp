@@ -790,7 +790,7 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
   // below.
   // Rows of `ahead` have a pixel more each side, always 0.
   const size_t pw = sw + 2;
-  ahead.resize(pw * static_cast<size_t>(h));
+  ahead.assign(pw * static_cast<size_t>(h), 0);  // not what the part before left there
   std::vector<uint8_t> below(pw), next(pw);
   const std::vector<uint8_t> none(pw);
   for (const int32_t dx : {0, 1, -1}) {
