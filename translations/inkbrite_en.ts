@@ -1199,6 +1199,10 @@ is not valid. Please choose another.</translation>
         <translation>Actual size %1 %</translation>
     </message>
     <message>
+        <source>连续滚动 %1%</source>
+        <translation>Continuous %1 %</translation>
+    </message>
+    <message>
         <source>缩放 %1%</source>
         <translation>Zoom %1 %</translation>
     </message>

@@ -392,6 +392,10 @@ void CInkbriteView::TakeRememberedZoom() {
 }
 
 QString CInkbriteView::ZoomText() const {
+  if (m_strip) {
+    const int percent = m_strip->ZoomPercent();
+    return percent > 0 ? tr("连续滚动 %1%").arg(percent) : QString();
+  }
   const QSize shown = ShownPageSize();
   const std::shared_ptr<const DibImage>& source = m_renderer.Source();
   if (shown.isEmpty() || !source || source->IsEmpty()) return {};

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "browse/inkbrite_doc.h"
@@ -226,9 +227,13 @@ StripPlace CStripView::Place() const { return m_layout.PlaceAt(Scroll(), viewpor
 void CStripView::scrollContentsBy(int /*dx*/, int /*dy*/) {
   viewport()->update();
   UpdateHeld();
+  // A new page under the middle line, or a new share of the strip (one tall
+  // page read down): the status line follows.
   const int middle = Place().page;
-  if (middle != m_middle) {
+  const int percent = Percent();
+  if (middle != m_middle || percent != m_percent) {
     m_middle = middle;
+    m_percent = percent;
     emit placeChanged();
   }
   m_restTimer.start();
@@ -622,11 +627,20 @@ int64_t CStripView::HeldPixels() const {
 
 // ---- the place ----
 
+int CStripView::Percent() const {
+  const int64_t range = m_layout.MaxScroll(viewport()->height());
+  return range > 0 ? static_cast<int>(Scroll() * 100 / range) : 100;
+}
+
 QString CStripView::PlaceText() const {
   if (m_layout.Count() == 0) return {};
-  const int64_t range = m_layout.MaxScroll(viewport()->height());
-  const int percent = range > 0 ? static_cast<int>(Scroll() * 100 / range) : 100;
-  return tr("第 %1/%2 页 · %3%").arg(Place().page + 1).arg(m_layout.Count()).arg(percent);
+  return tr("第 %1/%2 页 · %3%").arg(Place().page + 1).arg(m_layout.Count()).arg(Percent());
+}
+
+int CStripView::ZoomPercent() const {
+  if (m_layout.Count() == 0) return 0;
+  const StripPageSize size = m_layout.Size(std::clamp(Place().page, 0, m_layout.Count() - 1));
+  return size.Known() ? static_cast<int>(std::lround(m_layout.Column() * 100.0 / size.width)) : 0;
 }
 
 void CStripView::Rest() {

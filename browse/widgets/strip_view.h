@@ -105,8 +105,11 @@ class CStripView : public QAbstractScrollArea {
   int SizesDue() const { return static_cast<int>(m_sizesDue.size()); }
   // Paints that showed a page in view not decoded yet (its numbered place).
   int BlankPaints() const { return m_blankPaints; }
-  // The status line: "第 12/300 页 · 37%".
+  // The status line: "第 12/300 页 · 37%" (how far down the strip).
   QString PlaceText() const;
+  // The page under the middle line's scale in the column, in percent (0
+  // while its size is unknown).
+  int ZoomPercent() const;
 
  signals:
   // The page under the middle line changed (the title and counter follow
@@ -181,6 +184,8 @@ class CStripView : public QAbstractScrollArea {
   void Rest();
   void KeyScrollTick();
   QRect PageRect(int position) const;
+  // How far down the strip the view is, in percent.
+  int Percent() const;
 
   CInkbriteDoc* m_doc;
   StripLayout m_layout;
@@ -197,6 +202,7 @@ class CStripView : public QAbstractScrollArea {
   bool m_neighboursDue = false;  // a change still to pass to the pages out of view
   CPagePrefetch m_prefetch;
   int m_middle = -1;  // the page under the middle line when last told
+  int m_percent = -1;  // and how far down the strip
   QTimer m_restTimer;
   QTimer m_keyScrollTimer;
   std::set<int> m_heldArrows;

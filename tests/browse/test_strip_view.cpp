@@ -353,7 +353,15 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
     // Pieces within a screen of the view, each with its picture: a few
     // screens, never the page (some 50 screens fitted).
     EXPECT_LE(Strip()->HeldPixels(), 10 * screen) << at;
+    // The status line follows how far down the one page the view is.
+    EXPECT_EQ(Frame()->NoteText(), Strip()->PlaceText()) << at;
   }
+  // Once the reader rests the zoom pane says the layout and the page's scale.
+  const auto zoom = [&] {
+    return QStringLiteral("连续滚动 %1%").arg(std::lround(layout.Column() * 100.0 / 200));
+  };
+  EXPECT_TRUE(ui_test::WaitFor([&] { return Frame()->ZoomPaneText() == zoom(); }))
+      << Frame()->ZoomPaneText().toStdString();
   const uint64_t before = Strip()->GenerationInView();
   const Bgr was = PaintedAt(column / 2, ViewHeight() / 2);
   ParamChangeEvent change(kBrightness, 150);
