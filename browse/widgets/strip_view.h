@@ -201,7 +201,7 @@ class CStripView : public QAbstractScrollArea {
   EnhanceSettings m_params;
   bool m_neighboursDue = false;  // a change still to pass to the pages out of view
   CPagePrefetch m_prefetch;
-  int m_middle = -1;  // the page under the middle line when last told
+  int m_middle = -1;   // the page under the middle line when last told
   int m_percent = -1;  // and how far down the strip
   QTimer m_restTimer;
   QTimer m_keyScrollTimer;
