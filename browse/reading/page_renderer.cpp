@@ -11,6 +11,20 @@ namespace inkbrite {
 
 namespace {
 
+// Two pages of the same pixels (and layout of them).
+bool SamePixels(const DibImage& a, const DibImage& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.BitCount() != b.BitCount() ||
+      a.IsGreyLevels() != b.IsGreyLevels() || a.Palette() != b.Palette() || a.IsEmpty()) {
+    return false;
+  }
+  const auto bytes = static_cast<size_t>(a.Width()) * static_cast<size_t>(a.BitCount()) / 8;
+  for (int32_t y = 0; y < a.Height(); ++y) {
+    if (std::memcmp(a.Row(y), b.Row(y), bytes) != 0) return false;
+  }
+  return true;
+}
+
+
 // Two pages side by side this large (in pixels) are first shown roughly
 // sampled when fitted, the exact fitting following from the worker: fitting
 // two pages of 1700 x 2400 takes tens of milliseconds.
@@ -84,7 +98,7 @@ void PageRenderer::SetPartInView(QRect part) {
   {
     std::lock_guard lock(m_pictureMutex);
     m_partInView = part;
-    shown = QSize(m_picture.Width(), m_picture.Height());
+    shown = QSize(ShownLocked().Width(), ShownLocked().Height());
   }
   // The learned page being made may begin with this part: of the source,
   // when the picture is the source at the step's scale.
@@ -271,32 +285,45 @@ PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSetti
 
 void PageRenderer::SetPicture(DibImage page, std::shared_ptr<const DibImage> original,
                               const PageFindings& findings) {
+  // A page the parameters left as it was is shown itself, its copy let go.
+  std::shared_ptr<const DibImage> shared;
+  if (original && SamePixels(page, *original)) {
+    shared = original;
+    page.Clear();
+  }
   // Counted before the lock, so a reader never waits for it.
-  PageHistogram histogram = ComputeHistogram(page);
+  PageHistogram histogram = ComputeHistogram(shared ? *shared : page);
   std::lock_guard lock(m_pictureMutex);
   m_histogram = histogram;
   m_picture = std::move(page);
-  m_original = m_picture.IsEmpty() ? nullptr : std::move(original);
+  m_pictureShared = std::move(shared);
+  const bool empty = ShownLocked().IsEmpty();
+  m_original = empty ? nullptr : std::move(original);
   m_findings = findings;
-  m_pictureSource = m_picture.IsEmpty() ? QSize() : m_baseSource;
+  m_pictureSource = empty ? QSize() : m_baseSource;
   ++m_generation;
 }
 
 uint64_t PageRenderer::Read(const std::function<void(const DibImage& page, const DibImage* original,
                                                      QSize source)>& paint) const {
   std::lock_guard lock(m_pictureMutex);
-  paint(m_picture, m_original.get(), m_pictureSource);
+  paint(ShownLocked(), m_original.get(), m_pictureSource);
   return m_generation;
 }
 
 DibImage PageRenderer::Picture() const {
   std::lock_guard lock(m_pictureMutex);
-  return m_picture;
+  return ShownLocked();
 }
 
 QSize PageRenderer::PictureSize() const {
   std::lock_guard lock(m_pictureMutex);
-  return {m_picture.Width(), m_picture.Height()};
+  return {ShownLocked().Width(), ShownLocked().Height()};
+}
+
+bool PageRenderer::PictureIsBase() const {
+  std::lock_guard lock(m_pictureMutex);
+  return m_pictureShared != nullptr;
 }
 
 QSize PageRenderer::PictureSourceSize() const {

@@ -110,6 +110,9 @@ class PageRenderer : public QObject {
                                          QSize source)>& paint) const;
   DibImage Picture() const;
   QSize PictureSize() const;
+  // The picture is the base page itself, no copy of it: the parameters
+  // leave it as it is.
+  bool PictureIsBase() const;
   // The size of the source page the picture was made from (a stand-in for
   // a page still being decoded is smaller than the page that replaces it).
   QSize PictureSourceSize() const;
@@ -178,8 +181,12 @@ class PageRenderer : public QObject {
   std::shared_ptr<const DibImage> StageSource(bool fit, const EnhanceSettings& params);
   Rendering Prepare(DibImage& page, const EnhanceSettings& params, const EnhanceHooks& hooks,
                     PageFindings& findings) const;
+  // The picture put in place; one with the pixels of `original` is
+  // `original` itself (its copy let go).
   void SetPicture(DibImage page, std::shared_ptr<const DibImage> original,
                   const PageFindings& findings);
+  // The picture (under m_pictureMutex): its own, or the base shown itself.
+  const DibImage& ShownLocked() const { return m_pictureShared ? *m_pictureShared : m_picture; }
   void Say(bool failed);
 
   Worker m_worker{*this};
@@ -213,6 +220,7 @@ class PageRenderer : public QObject {
 
   mutable std::mutex m_pictureMutex;
   DibImage m_picture;                          // guarded by m_pictureMutex
+  std::shared_ptr<const DibImage> m_pictureShared;  // likewise: the base, when it is the picture
   std::shared_ptr<const DibImage> m_original;  // likewise
   PageFindings m_findings;                     // likewise
   PageHistogram m_histogram;                   // likewise

@@ -613,7 +613,8 @@ int64_t CStripView::HeldPixels() const {
   const auto add = [&](const PageRenderer& renderer) {
     const QSize picture = renderer.PictureSize();
     const std::shared_ptr<const DibImage>& source = renderer.Source();
-    pixels += int64_t{picture.width()} * picture.height();
+    // (A picture the parameters left as it was is the page itself.)
+    if (!renderer.PictureIsBase()) pixels += int64_t{picture.width()} * picture.height();
     if (source) pixels += int64_t{source->Width()} * source->Height();
   };
   for (const auto& [position, held] : m_held) {

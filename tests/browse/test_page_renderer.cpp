@@ -302,5 +302,44 @@ TEST(PageRendererTest, APageNotFittedShowsTheLearnedPartInViewFirst) {
   EXPECT_NE(rowPart(first, 20, 0, 720), rowPart(whole, 20, 0, 720));
 }
 
+TEST(PageRendererTest, APictureTheParametersLeaveAsItWasIsThePageItself) {
+  // A grey page (three equal bytes a pixel), which the default colour mode
+  // leaves as it is.
+  const DibImage noise = test::MakeNoise(90, 70, 3);
+  const DibImage source = test::MakeImage(90, 70, [&](int x, int y) {
+    const uint8_t v = noise.Row(y)[x * 3];
+    return test::Bgr{v, v, v};
+  });
+  const auto page = std::make_shared<const DibImage>(source);
+  PageRenderer::Layout fitted;
+  fitted.fit = true;
+  fitted.box = QSize(45, 35);
+  struct Shown {
+    const char* name;
+    PageRenderer::Layout layout;
+    EnhanceSettings params;
+    bool itself;
+  };
+  for (const Shown& c : {Shown{"the defaults", {}, With({}), true},
+                        Shown{"fitted, the defaults", fitted, With({}), true},
+                        Shown{"brighter", {}, With({{kBrightness, 120}}), false},
+                        Shown{"sharpened, fitted", fitted, With({{kSharpen, 3}}), false}}) {
+    SCOPED_TRACE(c.name);
+    PageRenderer renderer;
+    ASSERT_TRUE(renderer.ShowPage(page, c.layout, c.params));
+    EXPECT_EQ(renderer.PictureIsBase(), c.itself);
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, c.layout, c.params));
+    // A change that does something, then back: the page itself again.
+    renderer.SetParameters(With({{kContrast, 130}}));
+    ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+    EXPECT_FALSE(renderer.PictureIsBase());
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, c.layout, With({{kContrast, 130}})));
+    renderer.SetParameters(c.params);
+    ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+    EXPECT_EQ(renderer.PictureIsBase(), c.itself);
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, c.layout, c.params));
+  }
+}
+
 }  // namespace
 }  // namespace inkbrite
