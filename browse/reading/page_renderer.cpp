@@ -24,7 +24,6 @@ bool SamePixels(const DibImage& a, const DibImage& b) {
   return true;
 }
 
-
 // Two pages side by side this large (in pixels) are first shown roughly
 // sampled when fitted, the exact fitting following from the worker: fitting
 // two pages of 1700 x 2400 takes tens of milliseconds.

@@ -219,14 +219,14 @@ class PageRenderer : public QObject {
   std::atomic<int> m_parts{1};
 
   mutable std::mutex m_pictureMutex;
-  DibImage m_picture;                          // guarded by m_pictureMutex
+  DibImage m_picture;                               // guarded by m_pictureMutex
   std::shared_ptr<const DibImage> m_pictureShared;  // likewise: the base, when it is the picture
-  std::shared_ptr<const DibImage> m_original;  // likewise
-  PageFindings m_findings;                     // likewise
-  PageHistogram m_histogram;                   // likewise
-  uint64_t m_generation = 0;                   // likewise
-  QSize m_pictureSource;                       // likewise
-  QRect m_partInView;                          // likewise
+  std::shared_ptr<const DibImage> m_original;       // likewise
+  PageFindings m_findings;                          // likewise
+  PageHistogram m_histogram;                        // likewise
+  uint64_t m_generation = 0;                        // likewise
+  QSize m_pictureSource;                            // likewise
+  QRect m_partInView;                               // likewise
 
   std::atomic<int> m_renderStarts{0};
   std::atomic<int> m_renderCount{0};

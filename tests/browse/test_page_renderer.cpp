@@ -321,9 +321,9 @@ TEST(PageRendererTest, APictureTheParametersLeaveAsItWasIsThePageItself) {
     bool itself;
   };
   for (const Shown& c : {Shown{"the defaults", {}, With({}), true},
-                        Shown{"fitted, the defaults", fitted, With({}), true},
-                        Shown{"brighter", {}, With({{kBrightness, 120}}), false},
-                        Shown{"sharpened, fitted", fitted, With({{kSharpen, 3}}), false}}) {
+                         Shown{"fitted, the defaults", fitted, With({}), true},
+                         Shown{"brighter", {}, With({{kBrightness, 120}}), false},
+                         Shown{"sharpened, fitted", fitted, With({{kSharpen, 3}}), false}}) {
     SCOPED_TRACE(c.name);
     PageRenderer renderer;
     ASSERT_TRUE(renderer.ShowPage(page, c.layout, c.params));
