@@ -16,7 +16,8 @@ for program in "$1" "$2" "$4"; do
     status=1
   fi
 done
-if ! ldd "$4" | grep -q 'libemf2svg'; then
+# (ldd's whole output first: grep -q leaving early would fail the pipe.)
+if ! grep -q 'libemf2svg' <<<"$(ldd "$4")"; then
   echo "$4 does not link libemf2svg: not the metafile module?"
   status=1
 fi
