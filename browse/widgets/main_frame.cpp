@@ -118,8 +118,11 @@ constexpr int kParaBarSnap = 24;
 constexpr int kSubmenu = -1;
 
 // How long the frame keeps its size and place before the parameter bar is
-// first shown over it, and how often the key-lock panes are read.
-constexpr int kFrameSettleMs = 150;
+// first shown over it (each move or resize of the frame meanwhile starts
+// the wait again, and the bar is placed once more as long after it shows),
+// and how often the key-lock panes are read. A longer wait kept the page
+// area changing for a third of a second after the page was painted.
+constexpr int kFrameSettleMs = 30;
 constexpr int kLockPollMs = 250;
 
 QString Filter(const char* label, const char* patterns) {
