@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -338,9 +339,31 @@ class RunningConverter {
     }
   }
   pid_t Pid() const { return m_pid; }
+  // Until the process has no signal pending (its status's ShdPnd), at most
+  // ten seconds.
+  void WaitUntilTaken() const {
+    const std::string status = "/proc/" + std::to_string(m_pid) + "/status";
+    for (int i = 0; i < 10000; ++i) {
+      std::ifstream in(status);
+      std::string line;
+      bool pending = false;
+      while (std::getline(in, line)) {
+        if (line.starts_with("ShdPnd:") || line.starts_with("SigPnd:")) {
+          pending = pending || line.find_first_not_of("0\t ", 7) != std::string::npos;
+        }
+      }
+      if (!pending) return;
+      usleep(1000);
+    }
+  }
   // Sends the signals one after another, then waits for the end.
+  // Each signal is taken before the next is sent: two pending at once are
+  // delivered lowest number first, whatever order they were sent in.
   int StopWith(std::vector<int> signals) {
-    for (int signal : signals) kill(m_pid, signal);
+    for (size_t i = 0; i < signals.size(); ++i) {
+      kill(m_pid, signals[i]);
+      if (i + 1 < signals.size()) WaitUntilTaken();
+    }
     char buffer[256];
     while (read(m_err, buffer, sizeof buffer) > 0) {
     }
