@@ -17,9 +17,11 @@ constexpr size_t kSharedBudget = size_t{256} << 20;
 // Requests waiting behind the one under way (older ones are dropped: the
 // reader has paged on).
 constexpr size_t kMostWaiting = 2;
-// How long the maker waits for the part in view, and the source pixels
-// around it the networks see (more than any network's reach).
-constexpr auto kPartWait = std::chrono::milliseconds(80);
+// How long the maker waits for the part in view (the stand-in is rendered
+// and painted first, which takes a large page a few hundred milliseconds),
+// and the source pixels around it the networks see (more than any
+// network's reach).
+constexpr auto kPartWait = std::chrono::milliseconds(600);
 constexpr int32_t kPartMargin = 32;
 
 uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * 0x100000001b3ULL; }
