@@ -536,32 +536,29 @@ void PageRenderer::AskLearned(const LearnedPages::Key& key, const EnhanceSetting
   LearnedPages::PartDone partDone;
   if (!m_fitted) {
     partDone = [answers, key](std::shared_ptr<const DibImage> part, DibRect rect) {
-      const std::shared_ptr<Answers> to = answers.lock();
-      if (!to) return;
-      std::lock_guard lock(to->mutex);
-      if (to->renderer == nullptr) return;
-      PageRenderer* renderer = to->renderer;
-      QMetaObject::invokeMethod(
-          renderer,
-          [renderer, key, part = std::move(part), rect] {
-            renderer->LearnedPartMade(key, part, rect);
-          },
-          Qt::QueuedConnection);
+      PostAnswer(answers, [key, part = std::move(part), rect](PageRenderer& renderer) {
+        renderer.LearnedPartMade(key, part, rect);
+      });
     };
   }
   LearnedPages::Shared().Ask(
       key, m_source, params, m_jpeg,
       [answers, key](LearnedPages::Answer made) {
-        const std::shared_ptr<Answers> to = answers.lock();
-        if (!to) return;
-        std::lock_guard lock(to->mutex);
-        if (to->renderer == nullptr) return;
-        PageRenderer* renderer = to->renderer;
-        QMetaObject::invokeMethod(
-            renderer, [renderer, key, made] { renderer->LearnedMade(key, made); },
-            Qt::QueuedConnection);
+        PostAnswer(answers,
+                   [key, made](PageRenderer& renderer) { renderer.LearnedMade(key, made); });
       },
       std::move(partDone));
+}
+
+void PageRenderer::PostAnswer(const std::weak_ptr<Answers>& answers,
+                              std::function<void(PageRenderer&)> call) {
+  const std::shared_ptr<Answers> to = answers.lock();
+  if (!to) return;
+  std::lock_guard lock(to->mutex);
+  if (to->renderer == nullptr) return;
+  PageRenderer* renderer = to->renderer;
+  QMetaObject::invokeMethod(
+      renderer, [renderer, call = std::move(call)] { call(*renderer); }, Qt::QueuedConnection);
 }
 
 void PageRenderer::LearnedPartMade(const LearnedPages::Key& key,

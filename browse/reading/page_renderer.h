@@ -253,6 +253,9 @@ class PageRenderer : public QObject {
     PageRenderer* renderer = nullptr;
   };
   std::shared_ptr<Answers> m_answers = std::make_shared<Answers>();
+  // `call` run on the renderer's thread, if the renderer is still there.
+  static void PostAnswer(const std::weak_ptr<Answers>& answers,
+                         std::function<void(PageRenderer&)> call);
   std::mutex m_learnedMutex;
   std::optional<LearnedPages::Key> m_learnedAsked;  // guarded by m_learnedMutex
   std::atomic<bool> m_learnedWaiting{false};
