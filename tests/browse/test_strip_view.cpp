@@ -339,6 +339,9 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
   const int64_t screen = int64_t{column} * ViewHeight();
   for (const double at : {0.5, 0.93, 0.2}) {
     Strip()->ScrollTo(static_cast<int64_t>(at * layout.PageHeight(0)));
+    // The status line follows how far down the one page the view is (read
+    // at once: the note fades after a few seconds).
+    EXPECT_EQ(Frame()->NoteText(), Strip()->PlaceText()) << at;
     ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); })) << at;
     // The middle of each band painted in its colour (within the JPEG's
     // error), wherever a piece begins.
@@ -353,8 +356,6 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
     // Pieces within a screen of the view, each with its picture: a few
     // screens, never the page (some 50 screens fitted).
     EXPECT_LE(Strip()->HeldPixels(), 10 * screen) << at;
-    // The status line follows how far down the one page the view is.
-    EXPECT_EQ(Frame()->NoteText(), Strip()->PlaceText()) << at;
   }
   // Once the reader rests the zoom pane says the layout and the page's scale.
   const auto zoom = [&] {
