@@ -38,6 +38,7 @@ int EnhanceImage(const EnhanceSettings& params, DibImage& image, const EnhanceHo
   StepRun run{{params, hooks.mode, skipResize}};
   run.pages[0] = &image;
   run.findings = hooks.findings;
+  run.levelsFrom = hooks.levelsFrom;
   return RunSteps(StepStage::kPage, run, hooks);
 }
 

@@ -191,7 +191,8 @@ void ApplyAutoLevels(StepRun& run) {
   // The analysis reads blue-green-red pixels (no memory for them: the step
   // cannot run).
   if (image.IsGreyLevels() && !image.ConvertTo24Bit()) return;
-  const LevelsFound found = FindAutoLevels(image, ReadAutoLevelsSettings(run.Params()));
+  const LevelsFound found = FindAutoLevels(run.levelsFrom != nullptr ? *run.levelsFrom : image,
+                                           ReadAutoLevelsSettings(run.Params()));
   run.levelsInTone =
       !SharpenOn(run.Params()[kSharpen]) && SharedLevelsTable(found, run.levelsTable);
   if (!run.levelsInTone) ApplyLevels(image, found);

@@ -84,6 +84,10 @@ struct EnhanceHooks {
   std::function<void(std::string_view)> status;
   // Receives what the page stage's automatic step found, when it runs.
   PageFindings* findings = nullptr;
+  // The page auto levels measures instead of the one enhanced, when that is
+  // a piece of a larger page (a band of a page too tall to hold whole):
+  // every piece then maps its tones alike. Null: the page enhanced.
+  const DibImage* levelsFrom = nullptr;
 };
 
 // One run of a stage over its pages: what the steps share.
@@ -96,6 +100,8 @@ struct StepRun {
   // The source stage's: the luminance table of the JPEG file the page was
   // decoded from, when known.
   const JpegQuantisers* quantisers = nullptr;
+  // The page stage's: EnhanceHooks::levelsFrom.
+  const DibImage* levelsFrom = nullptr;
 
   // The page stage's own: auto levels joins the tone pass when no
   // sharpening sits between; `toned` when sharpening already ran the pass

@@ -92,6 +92,18 @@ void PageRenderer::SetParameters(const EnhanceSettings& params) {
   Wake();
 }
 
+void PageRenderer::SetLevelsFrom(std::shared_ptr<const DibImage> page) {
+  {
+    std::lock_guard lock(m_paramsMutex);
+    if (m_levelsFrom == page) return;
+    m_levelsFrom = std::move(page);
+  }
+  if (!m_worker.IsRunning()) return;
+  m_rebase = true;
+  m_wakePending = true;
+  Wake();
+}
+
 void PageRenderer::SetPartInView(QRect part) {
   QSize shown;
   {
@@ -274,6 +286,12 @@ PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSetti
     findings = m_baseFindings;
     EnhanceHooks withFindings = hooks;
     withFindings.findings = &findings;
+    std::shared_ptr<const DibImage> levelsFrom;
+    {
+      std::lock_guard lock(m_paramsMutex);
+      levelsFrom = m_levelsFrom;
+    }
+    withFindings.levelsFrom = levelsFrom.get();
     // A fitted page is not scaled again by the parameters.
     if (EnhanceImage(params, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
   } catch (const std::bad_alloc&) {

@@ -94,6 +94,9 @@ class PageRenderer : public QObject {
   // The parameters to render with; the worker starts at once when they
   // differ from the picture's.
   void SetParameters(const EnhanceSettings& params);
+  // The page auto levels measures, when the page shown is a piece of it
+  // (EnhanceHooks::levelsFrom; null: the page shown): a new one renders again.
+  void SetLevelsFrom(std::shared_ptr<const DibImage> page);
   // The picture's pixels in view (what a change renders first).
   void SetPartInView(QRect part);
   // Stops the worker (a rendering under way is given up).
@@ -200,6 +203,7 @@ class PageRenderer : public QObject {
   mutable std::mutex m_paramsMutex;
   EnhanceSettings m_wanted;
   EnhanceSettings m_rendering;
+  std::shared_ptr<const DibImage> m_levelsFrom;  // likewise guarded
 
   // The source page and the base page the picture is made from, with their
   // layout; written by the owning thread only while the worker is stopped,

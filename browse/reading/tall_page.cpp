@@ -102,6 +102,21 @@ std::unique_ptr<TallPiece> TallPageBands::Take(int piece) {
   return taken;
 }
 
+void TallPageBands::WantSample() {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_sampleWanted) return;
+    m_sampleWanted = true;
+  }
+  if (!m_thread.joinable()) m_thread = std::thread([this] { Run(); });
+  m_wake.notify_all();
+}
+
+std::shared_ptr<const DibImage> TallPageBands::Sample() const {
+  std::lock_guard lock(m_mutex);
+  return m_sample;
+}
+
 bool TallPageBands::Unstreamable() const {
   std::lock_guard lock(m_mutex);
   return m_unstreamable;
@@ -127,6 +142,7 @@ void TallPageBands::Run() {
       const auto due = [&] {
         if (m_stop || m_unstreamable) return true;
         next = -1;
+        if (m_sampleWanted && !m_sampleTried) return true;
         for (int piece : m_wanted) {
           if (m_pieces.count(piece)) continue;
           const bool ahead = piece * int64_t{m_geometry.step} >= m_lastTop;
@@ -142,6 +158,16 @@ void TallPageBands::Run() {
         if (m_ready) m_ready();
         return;
       }
+    }
+    if (next < 0) {
+      std::shared_ptr<const DibImage> sample = MakeSample();
+      {
+        std::lock_guard lock(m_mutex);
+        m_sampleTried = true;
+        m_sample = std::move(sample);
+      }
+      if (m_ready) m_ready();
+      continue;
     }
     std::unique_ptr<TallPiece> made = Make(next);
     {
@@ -196,6 +222,31 @@ bool TallPageBands::ReadBand(int32_t top, int32_t bottom, DibImage& band) {
   m_lastBand = band;
   m_lastTop = top;
   return true;
+}
+
+std::shared_ptr<const DibImage> TallPageBands::MakeSample() {
+  const TallGeometry& g = m_geometry;
+  const int32_t rows = std::min(g.height, kSampleRows);
+  std::shared_ptr<DibImage> sample;
+  try {
+    sample = std::make_shared<DibImage>();
+    const size_t rowBytes = static_cast<size_t>(g.width) * 3;
+    bool read = Open() && sample->Create(g.width, rows, 24);
+    // Row k from the middle of the k-th of `rows` equal bands, top first.
+    for (int32_t k = 0; read && k < rows; ++k) {
+      const auto y = static_cast<int32_t>((int64_t{2} * k + 1) * g.height / (int64_t{2} * rows));
+      read = (y == m_nextRow || m_reader->SkipRows(y - m_nextRow)) &&
+             m_reader->ReadRows(sample->Row(k), rowBytes, 1);
+      m_nextRow = y + 1;
+    }
+    if (!read) sample.reset();
+  } catch (const std::bad_alloc&) {
+    sample.reset();
+  }
+  // The pieces read from the top again (a file that does not stream is
+  // found so by the first of them).
+  m_reader.reset();
+  return sample;
 }
 
 std::unique_ptr<TallPiece> TallPageBands::Make(int piece) {

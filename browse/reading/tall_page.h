@@ -49,6 +49,7 @@ inline constexpr int32_t kTallPageRows = 4096;
 bool IsTallPage(int32_t width, int32_t height);
 
 inline constexpr int32_t kPieceContext = 2;
+inline constexpr int32_t kSampleRows = 384;
 
 // How a page of width x height is cut into pieces for a column.
 struct TallGeometry {
@@ -92,6 +93,12 @@ class TallPageBands {
   void Want(std::vector<int> pieces);
   // A piece made, handed over (and forgotten here); null when not ready.
   std::unique_ptr<TallPiece> Take(int piece);
+  // Rows spread evenly down the whole page (kSampleRows of them, at the
+  // page's width), for what is measured on the page rather than on a piece
+  // (auto levels): read before any piece once asked for. Null until then,
+  // and when the file fails there.
+  void WantSample();
+  std::shared_ptr<const DibImage> Sample() const;
   // The file does not read in bands (not a format that streams) or its
   // header failed: the page is to be decoded whole.
   bool Unstreamable() const;
@@ -102,6 +109,7 @@ class TallPageBands {
  private:
   void Run();
   std::unique_ptr<TallPiece> Make(int piece);
+  std::shared_ptr<const DibImage> MakeSample();
   bool Open();
   // Reads page rows [top, bottom) into `band` (24-bit), reusing the band
   // read before where it overlaps.
@@ -118,6 +126,8 @@ class TallPageBands {
   std::map<int, std::unique_ptr<TallPiece>> m_pieces;  // likewise
   bool m_stop = false;                                 // likewise
   bool m_unstreamable = false;                         // likewise
+  bool m_sampleWanted = false, m_sampleTried = false;  // likewise
+  std::shared_ptr<const DibImage> m_sample;            // likewise
   int m_made = 0, m_opens = 0;                         // likewise
 
   // The object's thread's own.

@@ -53,6 +53,17 @@ EnhanceSettings ForStrip(EnhanceSettings params) {
   return params;
 }
 
+// A piece of a tall page is enhanced as a part of the page: the steps that
+// need the page as the file holds it (its JPEG blocks, its slant as a whole,
+// the learned networks' page at its own size) are off, and auto levels
+// measures rows from the whole page (TallPageBands::Sample).
+EnhanceSettings ForPieces(EnhanceSettings params) {
+  for (int slot : {kDeskew, kJpegCleanup, kLearned}) params.Set(slot, kParaDefaults[slot]);
+  return params;
+}
+
+bool MeasuresWholePage(const EnhanceSettings& params) { return params[kAutoLevels] != 0; }
+
 }  // namespace
 
 CStripView::CStripView(CInkbriteDoc* doc, QWidget* parent)
@@ -405,6 +416,7 @@ void CStripView::UpdatePieces() {
         QMetaObject::invokeMethod(
             this, [this] { TakePieces(); }, Qt::QueuedConnection);
       });
+      if (MeasuresWholePage(m_params)) held.bands->WantSample();
     }
     const std::pair<int, int> near = PiecesIn(position, held.bands->Geometry(), from, to);
     const int first = near.first, last = near.second;
@@ -427,6 +439,12 @@ void CStripView::TakePieces() {
       m_wholeTall.insert(position);
       whole = true;
       continue;
+    }
+    // Rows of the whole page, once read, for every piece's auto levels.
+    if (std::shared_ptr<const DibImage> sample = held.bands->Sample()) {
+      for (auto& [piece, shown] : held.pieces) {
+        if (shown.renderer) shown.renderer->SetLevelsFrom(sample);
+      }
     }
     for (int piece = 0; piece < held.bands->Geometry().Pieces(); ++piece) {
       if (std::unique_ptr<TallPiece> made = held.bands->Take(piece)) {
@@ -454,21 +472,22 @@ void CStripView::ShowPiece(Held& held, int piece, std::unique_ptr<TallPiece> mad
   if (!shown.renderer->ShowPage(std::move(image), {}, plain)) {
     shown.renderer.reset();
   } else {
-    shown.renderer->SetParameters(m_params);
+    shown.renderer->SetLevelsFrom(held.bands->Sample());
+    shown.renderer->SetParameters(ForPieces(m_params));
   }
 }
 
-void CStripView::ForRenderersInView(int position,
-                                    const std::function<void(PageRenderer&)>& each) const {
+void CStripView::ForRenderersInView(
+    int position, const std::function<void(PageRenderer&, bool piece)>& each) const {
   auto it = m_held.find(position);
   if (it == m_held.end()) return;
   const Held& held = it->second;
-  if (held.renderer) each(*held.renderer);
+  if (held.renderer) each(*held.renderer, false);
   if (!held.bands) return;
   const auto [first, last] =
       PiecesIn(position, held.bands->Geometry(), Scroll(), Scroll() + viewport()->height());
   for (const auto& [piece, shown] : held.pieces) {
-    if (piece >= first && piece <= last && shown.renderer) each(*shown.renderer);
+    if (piece >= first && piece <= last && shown.renderer) each(*shown.renderer, true);
   }
 }
 
@@ -545,10 +564,19 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
 
 void CStripView::SetParameters(const EnhanceSettings& params) {
   m_params = ForStrip(params);
+  const EnhanceSettings pieces = ForPieces(m_params);
   // The pages in view first; the others once those are rendered.
   const std::vector<int> inView = m_layout.PagesInView(Scroll(), viewport()->height());
   for (int position : inView) {
-    ForRenderersInView(position, [&](PageRenderer& renderer) { renderer.SetParameters(m_params); });
+    ForRenderersInView(position, [&](PageRenderer& renderer, bool piece) {
+      renderer.SetParameters(piece ? pieces : m_params);
+    });
+  }
+  // Auto levels turned on: the tall pages' rows read for it.
+  if (MeasuresWholePage(m_params)) {
+    for (auto& [position, held] : m_held) {
+      if (held.bands) held.bands->WantSample();
+    }
   }
   m_neighboursDue = true;
   PassParametersOn();
@@ -560,7 +588,7 @@ void CStripView::PassParametersOn() {
   for (auto& [position, held] : m_held) {
     if (held.renderer) held.renderer->SetParameters(m_params);
     for (auto& [piece, shown] : held.pieces) {
-      if (shown.renderer) shown.renderer->SetParameters(m_params);
+      if (shown.renderer) shown.renderer->SetParameters(ForPieces(m_params));
     }
   }
 }
@@ -594,7 +622,8 @@ bool CStripView::HasPicture(int position) const {
 uint64_t CStripView::GenerationInView() const {
   uint64_t sum = 0;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
-    ForRenderersInView(position, [&](PageRenderer& renderer) { sum += renderer.Generation(); });
+    ForRenderersInView(position,
+                       [&](PageRenderer& renderer, bool) { sum += renderer.Generation(); });
   }
   return sum;
 }
@@ -603,7 +632,8 @@ bool CStripView::RenderPendingInView() const {
   bool pending = false;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
     ForRenderersInView(
-        position, [&](PageRenderer& renderer) { pending = pending || renderer.RenderPending(); });
+        position,
+        [&](PageRenderer& renderer, bool) { pending = pending || renderer.RenderPending(); });
   }
   return pending;
 }

@@ -176,7 +176,9 @@ class CStripView : public QAbstractScrollArea {
                                int64_t to) const;
   // Calls `each` with every renderer of page `position` that shows rows of
   // the view (a page's own, or its pieces in view).
-  void ForRenderersInView(int position, const std::function<void(PageRenderer&)>& each) const;
+  // (`piece`: a piece's, rendered with the pieces' parameters.)
+  void ForRenderersInView(int position,
+                          const std::function<void(PageRenderer&, bool piece)>& each) const;
   bool PaintPieces(QPainter& painter, int position, const Held& held, const QRect& client,
                    bool marks) const;
   void OnRendered();

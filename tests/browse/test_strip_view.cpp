@@ -306,6 +306,28 @@ TEST_F(StripViewTest, ATallPageReadInPiecesShowsEveryRowAtItsPlace) {
         ASSERT_NEAR(got[2], want.r, 8) << "piece " << k << " row " << y;
       }
     }
+    // Rows spread down the whole page, read once the pieces are; a piece
+    // asked for after them is read from the top again.
+    bands.WantSample();
+    ASSERT_TRUE(ui_test::WaitFor([&] { return bands.Sample() != nullptr; }));
+    const DibImage& sample = *bands.Sample();
+    ASSERT_EQ(sample.Height(), kSampleRows);
+    for (int32_t k = 0; k < sample.Height(); ++k) {
+      const int row = (2 * k + 1) * c.height / (2 * kSampleRows);
+      if (row % 37 < 2 || row % 37 > 34) continue;
+      EXPECT_NEAR(sample.Row(k)[c.width / 2 * 3 + 1], TallColour(row).g, 8) << k;
+    }
+    bands.Want({1});
+    std::unique_ptr<TallPiece> again;
+    ASSERT_TRUE(ui_test::WaitFor([&] {
+      if (!again) again = bands.Take(1);
+      return again != nullptr;
+    }));
+    const DibImage& before = pieces[1]->image;
+    ASSERT_EQ(again->image.Height(), before.Height());
+    for (int32_t y = 0; y < before.Height(); ++y) {
+      ASSERT_EQ(std::memcmp(again->image.Row(y), before.Row(y), size_t(g.column) * 3), 0) << y;
+    }
   }
   // A file that does not read in bands is said to be so (and is decoded
   // whole by the view).
@@ -381,6 +403,50 @@ TEST_F(StripViewTest, ATallPageIsShownAndHeldInPiecesNearTheView) {
   ASSERT_EQ(Strip(), nullptr);
   ASSERT_TRUE(ui_test::WaitFor([&] { return !doc->IsLoading(); }));
   EXPECT_EQ(doc->Page().Height(), 10000);
+  CInkbriteDoc::SetBackgroundLoadPixels(0);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StripViewTest, ATallPageInPiecesIsEnhancedAsOnePage) {
+  // A column of grey 100 down the page's left; beside it pale paper with a
+  // band of light ink at the right in the top half, white paper with dark
+  // ink in the bottom half. Auto levels measured on each piece would map
+  // the grey and the inks as each half alone says.
+  const fs::path file = dir / "chapter.jpg";
+  const auto colour = [](int x, int y) -> Bgr {
+    const bool top = y < 3000;
+    const uint8_t v = x < 40 ? 100 : x >= 180 ? (top ? 90 : 30) : (top ? 180 : 240);
+    return {v, v, v};
+  };
+  ASSERT_EQ(SaveImageFile(file, test::MakeImage(200, 6000, colour), 0, 95), 1);
+  CInkbriteDoc::SetBackgroundLoadPixels(1 << 20);
+  ASSERT_NE(app->OpenDocumentFile(file), nullptr);
+  if (Strip() == nullptr) Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  ParamChangeEvent levels(kAutoLevels, 1);
+  QApplication::sendEvent(View(), &levels);
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  const int column = Strip()->Layout().Column(), middle = ViewHeight() / 2;
+  const int64_t boundary = std::lround(3000.0 * column / 200);
+  const auto paintedAround = [&](int64_t row, int dy, int x) {
+    Strip()->ScrollTo(row - middle);
+    EXPECT_TRUE(ui_test::WaitFor([&] { return InViewShown(); })) << row;
+    return PaintedAt(x, middle + dy);
+  };
+  const int grey = column * 20 / 200, ink = column * 190 / 200;
+  const Bgr greyTop = paintedAround(boundary / 2, 0, grey);
+  const Bgr inkTop = PaintedAt(ink, middle);
+  const Bgr greyBottom = paintedAround(boundary * 3 / 2, 0, grey);
+  const Bgr inkBottom = PaintedAt(ink, middle);
+  // One mapping for the whole page, and one that moved the grey.
+  EXPECT_NEAR(greyTop.g, greyBottom.g, 4);
+  EXPECT_GT(std::abs(int{greyTop.g} - 100), 10);
+  EXPECT_GT(std::abs(int{inkTop.g} - inkBottom.g), 30);
+  // So too the pieces where the halves meet.
+  for (const int dy : {-12, 12}) {
+    const Bgr got = paintedAround(boundary, dy, ink), want = dy < 0 ? inkTop : inkBottom;
+    EXPECT_NEAR(got.g, want.g, 4) << dy;
+  }
   CInkbriteDoc::SetBackgroundLoadPixels(0);
   EXPECT_TRUE(messages.empty());
 }
