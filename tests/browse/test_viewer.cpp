@@ -317,9 +317,13 @@ TEST_F(ViewerTest, ParametersMoveWhilePagesTurn) {
     (void)view.DisplayedPage();
   }
   // The last change is rendered from the unprocessed page.
+  // (Waited for until nothing is loading or rendering: a rendering that
+  // ends first may be one of an earlier change.)
   const int rendered = view.RenderCount();
   QApplication::postEvent(&view, new ParamChangeEvent(kContrast, 150));
-  ASSERT_TRUE(WaitFor([&] { return view.RenderCount() > rendered; }));
+  ASSERT_TRUE(WaitFor([&] {
+    return view.RenderCount() > rendered && !view.RenderPending() && !lone.doc.IsLoading();
+  }));
   Settle(300);
   DibImage expected = lone.doc.Page();
   CParaBlock params;
