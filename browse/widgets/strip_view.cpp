@@ -631,9 +631,9 @@ uint64_t CStripView::GenerationInView() const {
 bool CStripView::RenderPendingInView() const {
   bool pending = false;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
-    ForRenderersInView(
-        position,
-        [&](PageRenderer& renderer, bool) { pending = pending || renderer.RenderPending(); });
+    ForRenderersInView(position, [&](PageRenderer& renderer, bool) {
+      pending = pending || renderer.RenderPending();
+    });
   }
   return pending;
 }
