@@ -295,6 +295,7 @@ TEST_F(ViewerTest, TurningThePageDuringARenderingShowsTheNewPageProcessed) {
   ASSERT_TRUE(WaitFor([&] { return lone.view.RenderStarts() == 1; }));
   lone.view.NextPage();  // stops the rendering first
   EXPECT_EQ(lone.doc.PathName().filename(), "b.bmp");
+  ASSERT_TRUE(WaitFor([&] { return !lone.view.RenderPending() && !lone.doc.IsLoading(); }));
   Settle(300);
   DibImage expected = lone.doc.Page();
   EnhanceImage(AppParams(), expected);
