@@ -473,7 +473,7 @@ void CStripView::ShowPiece(Held& held, int piece, std::unique_ptr<TallPiece> mad
     shown.renderer.reset();
   } else {
     shown.renderer->SetLevelsFrom(held.bands->Sample());
-    shown.renderer->SetParameters(ForPieces(m_params));
+    shown.renderer->SetParameters(m_pieceParams);
   }
 }
 
@@ -564,12 +564,12 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
 
 void CStripView::SetParameters(const EnhanceSettings& params) {
   m_params = ForStrip(params);
-  const EnhanceSettings pieces = ForPieces(m_params);
+  m_pieceParams = ForPieces(m_params);
   // The pages in view first; the others once those are rendered.
   const std::vector<int> inView = m_layout.PagesInView(Scroll(), viewport()->height());
   for (int position : inView) {
     ForRenderersInView(position, [&](PageRenderer& renderer, bool piece) {
-      renderer.SetParameters(piece ? pieces : m_params);
+      renderer.SetParameters(piece ? m_pieceParams : m_params);
     });
   }
   // Auto levels turned on: the tall pages' rows read for it.
@@ -588,7 +588,7 @@ void CStripView::PassParametersOn() {
   for (auto& [position, held] : m_held) {
     if (held.renderer) held.renderer->SetParameters(m_params);
     for (auto& [piece, shown] : held.pieces) {
-      if (shown.renderer) shown.renderer->SetParameters(ForPieces(m_params));
+      if (shown.renderer) shown.renderer->SetParameters(m_pieceParams);
     }
   }
 }

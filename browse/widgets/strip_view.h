@@ -201,7 +201,8 @@ class CStripView : public QAbstractScrollArea {
   std::vector<int> m_wanted;    // list positions to hold, nearest first
   std::vector<size_t> m_asked;  // the source pages the prefetch was asked for last
   EnhanceSettings m_params;
-  bool m_neighboursDue = false;  // a change still to pass to the pages out of view
+  EnhanceSettings m_pieceParams;  // m_params as the pieces of tall pages take them
+  bool m_neighboursDue = false;   // a change still to pass to the pages out of view
   CPagePrefetch m_prefetch;
   int m_middle = -1;   // the page under the middle line when last told
   int m_percent = -1;  // and how far down the strip
