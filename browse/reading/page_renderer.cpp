@@ -149,6 +149,7 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
     m_learnedPart.reset();
   }
   m_source = std::move(source);
+  m_inPlace.reset();
   m_jpeg = layout.jpeg;
   m_base.reset();
   m_fitted = layout.fit;
@@ -182,11 +183,56 @@ bool PageRenderer::ShowPage(std::shared_ptr<const DibImage> source, const Layout
 
 void PageRenderer::ReplaceSource(std::shared_ptr<const DibImage> source) {
   m_worker.Stop();
+  m_inPlace.reset();
   m_source = std::move(source);
   m_ahead.reset();
   m_rebase = true;
   StartWorker();
   Wake();
+}
+
+bool PageRenderer::LetSourceGo() {
+  if (!m_source || m_fitted || m_learnedWaiting || RenderPending() || PictureIsBase()) return false;
+  m_worker.Stop();
+  m_source.reset();
+  m_base.reset();
+  m_ahead.reset();
+  std::lock_guard lock(m_pictureMutex);
+  m_original.reset();
+  return true;
+}
+
+bool PageRenderer::RenderInPlace(std::shared_ptr<DibImage> page, const EnhanceSettings& params) {
+  if (!page || ReadAutoSteps(params).AnySourceStep() || LearnedStepActs(params)) return false;
+  m_worker.Stop();
+  {
+    std::lock_guard lock(m_paramsMutex);
+    m_wanted = params;
+  }
+  {
+    std::lock_guard lock(m_learnedMutex);
+    m_learnedAsked.reset();
+    m_learnedPart.reset();
+  }
+  m_rendering = params;
+  m_rebase = false;
+  m_learnedWaiting = false;
+  m_source.reset();
+  m_base.reset();
+  m_ahead.reset();
+  m_jpeg.reset();
+  m_fitted = false;
+  m_box = QSize();
+  m_part = 0;
+  m_parts = 1;
+  m_baseFindings = {};
+  m_baseSource = QSize(page->Width(), page->Height());
+  SetPicture(DibImage(), nullptr, {});
+  m_inPlace = std::move(page);
+  m_wakePending = true;  // due until the worker takes it
+  StartWorker();
+  Wake();
+  return true;
 }
 
 bool PageRenderer::MakeBase(bool fit, const EnhanceSettings& params, bool rough) {
@@ -407,7 +453,7 @@ int PageRenderer::Routine() {
       // A rendering is counted as begun before the change stops being due,
       // so that it is pending all the while.
       std::lock_guard lock(m_paramsMutex);
-      same = SameSettings(m_rendering, m_wanted);
+      same = SameSettings(m_rendering, m_wanted) && !m_inPlace;
       m_rendering = m_wanted;
       if (!superseded && !(same && !m_rebase)) {
         ++m_renderStarts;
@@ -452,6 +498,7 @@ PageRenderer::Rendering PageRenderer::RenderOnce(const EnhanceHooks& hooks) {
   // Rendered into an image of its own, fitted when the layout fits; the
   // picture stays whole until the finished one replaces it. The automatic
   // steps' slots changed: the base is made again from the source.
+  if (m_inPlace) return RenderPageInPlace(hooks);
   bool rebase = m_rebase.exchange(false);
   for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
     rebase = m_rendering[kBaseSlotCount + static_cast<int>(i)] != m_baseAuto[i];
@@ -485,6 +532,25 @@ PageRenderer::Rendering PageRenderer::RenderOnce(const EnhanceHooks& hooks) {
   if (result != Rendering::kDone) return result;
   if (m_worker.IsStopRequested()) return Rendering::kStopped;
   SetPicture(std::move(page), m_base, findings);
+  return Rendering::kDone;
+}
+
+PageRenderer::Rendering PageRenderer::RenderPageInPlace(const EnhanceHooks& hooks) {
+  const std::shared_ptr<DibImage> page = std::move(m_inPlace);
+  m_inPlace.reset();
+  PageFindings findings;
+  EnhanceHooks withFindings = hooks;
+  withFindings.findings = &findings;
+  std::shared_ptr<const DibImage> levelsFrom;
+  {
+    std::lock_guard lock(m_paramsMutex);
+    levelsFrom = m_levelsFrom;
+  }
+  withFindings.levelsFrom = levelsFrom.get();
+  if (EnhanceImage(m_rendering, *page, withFindings, false) != 0 || m_worker.IsStopRequested()) {
+    return Rendering::kStopped;
+  }
+  SetPicture(std::move(*page), nullptr, findings);
   return Rendering::kDone;
 }
 

@@ -90,7 +90,19 @@ class PageRenderer : public QObject {
                 const EnhanceSettings& params);
   // The source replaced by the same page decoded further: rendered by the
   // worker with the parameters in force, the picture staying meanwhile.
+  // After LetSourceGo it gives the page back the same way.
   void ReplaceSource(std::shared_ptr<const DibImage> source);
+  // The picture kept alone, the source and base page it was made from let
+  // go (the worker stopped): true when they went. Not while a rendering is
+  // due, the learned step's page awaited, the layout fitted, or the picture
+  // is the base page itself. A change of parameters meanwhile is taken and
+  // rendered once ReplaceSource gives the page back.
+  bool LetSourceGo();
+  // `page` rendered with `params` by the worker in its own pixels, no copy
+  // made, and then the picture; meanwhile there is none. No source is kept,
+  // as after LetSourceGo. Not for parameters with source steps or the
+  // learned step (false: nothing done).
+  bool RenderInPlace(std::shared_ptr<DibImage> page, const EnhanceSettings& params);
   // The parameters to render with; the worker starts at once when they
   // differ from the picture's.
   void SetParameters(const EnhanceSettings& params);
@@ -176,6 +188,7 @@ class PageRenderer : public QObject {
   void StartWorker();
   int Routine();
   Rendering RenderOnce(const EnhanceHooks& hooks);
+  Rendering RenderPageInPlace(const EnhanceHooks& hooks);
   bool RenderPartInView(const EnhanceHooks& hooks, DibImage& room);
   // The parameters asked for differ from the ones being rendered.
   bool ParametersMoved() const;
@@ -214,6 +227,7 @@ class PageRenderer : public QObject {
   bool m_fitted = false;
   QSize m_box;
   std::shared_ptr<const DibImage> m_ahead;
+  std::shared_ptr<DibImage> m_inPlace;  // RenderInPlace's page, taken by the worker
   bool m_roughBase = false;
   int m_roughPictures = 0;
   PageFindings m_baseFindings;

@@ -35,6 +35,9 @@ constexpr int kKeyScrollStep = 10;
 constexpr int kKeyScrollTickMs = 5;
 // The reader rests this long after the last move before the place is kept.
 constexpr int kRestMs = 400;
+// The parameters rest this long after their last change before the pages
+// rendered let their sources go (a slider dragged renders from them).
+constexpr int kParamsRestMs = 1500;
 // Pages are decoded ahead to at most this height in the column (the
 // prefetch's box is as wide as the column and this tall).
 constexpr int kFitBoxHeight = 65535;
@@ -76,6 +79,9 @@ CStripView::CStripView(CInkbriteDoc* doc, QWidget* parent)
   m_restTimer.setSingleShot(true);
   m_restTimer.setInterval(kRestMs);
   connect(&m_restTimer, &QTimer::timeout, this, [this] { Rest(); });
+  m_paramsRestTimer.setSingleShot(true);
+  m_paramsRestTimer.setInterval(kParamsRestMs);
+  connect(&m_paramsRestTimer, &QTimer::timeout, this, [this] { LetSourcesGo(); });
   m_keyScrollTimer.setTimerType(Qt::PreciseTimer);
   m_keyScrollTimer.setInterval(kKeyScrollTickMs);
   connect(&m_keyScrollTimer, &QTimer::timeout, this, [this] { KeyScrollTick(); });
@@ -97,6 +103,7 @@ void CStripView::Retire() {
   hide();
   blockSignals(true);
   m_restTimer.stop();
+  m_paramsRestTimer.stop();
   m_keyScrollTimer.stop();
   m_sizeTimer.stop();
   m_prefetch.Stop();
@@ -496,7 +503,8 @@ void CStripView::WantMissing() {
   // a page taken from it is asked no more.
   std::vector<size_t> missing;
   for (int position : m_wanted) {
-    if (!m_held.count(position)) missing.push_back(m_indexes[position]);
+    auto held = m_held.find(position);
+    if (held == m_held.end() || held->second.sourceDue) missing.push_back(m_indexes[position]);
   }
   if (missing == m_asked) return;  // a book would read ahead again
   m_asked = missing;
@@ -512,7 +520,11 @@ void CStripView::TakeDecoded() {
   for (bool took = true; took;) {
     took = false;
     for (int position : std::vector<int>(m_wanted)) {
-      if (m_held.count(position) || !m_prefetch.Tried(m_source, m_indexes[position])) continue;
+      auto held = m_held.find(position);
+      if ((held != m_held.end() && !held->second.sourceDue) ||
+          !m_prefetch.Tried(m_source, m_indexes[position])) {
+        continue;
+      }
       ShowDecoded(position, m_prefetch.Take(m_source, m_indexes[position]));
       took = true;
       break;  // the pages wanted may have changed
@@ -523,6 +535,15 @@ void CStripView::TakeDecoded() {
 }
 
 void CStripView::ShowDecoded(int position, DecodedPage page) {
+  // A page decoded again for a change: its renderer renders it, the picture
+  // shown meanwhile (one that fails keeps the picture it has).
+  if (auto again = m_held.find(position); again != m_held.end() && again->second.sourceDue) {
+    again->second.sourceDue = false;
+    if (page.image && again->second.renderer) {
+      again->second.renderer->ReplaceSource(page.fitted ? page.fitted : std::move(page.image));
+    }
+    return;
+  }
   if (page.image) {
     // Its size, now known, may move the pages after it: the place stays.
     const StripPlace place = Place();
@@ -549,8 +570,15 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
   held.renderer = std::make_unique<PageRenderer>();
   PageRenderer* renderer = held.renderer.get();
   connect(renderer, &PageRenderer::rendered, this, [this] { OnRendered(); });
-  // Shown unenhanced at once, then rendered with the parameters on the
-  // renderer's worker, so a page coming into reach costs this thread a copy.
+  // A page out of view while the parameters rest is rendered in its own
+  // pixels by the renderer's worker (its picture alone held from then on);
+  // else it is shown unenhanced at once, then rendered with the parameters
+  // on the worker, so a page coming into reach costs this thread a copy.
+  if (!m_paramsRestTimer.isActive() && shown.use_count() == 1 &&
+      !PageRect(position).intersects(viewport()->rect()) &&
+      renderer->RenderInPlace(std::const_pointer_cast<DibImage>(shown), m_params)) {
+    return;
+  }
   EnhanceSettings plain;
   plain.filter = m_params.filter;
   if (!renderer->ShowPage(std::move(shown), {}, plain)) {
@@ -563,8 +591,20 @@ void CStripView::ShowDecoded(int position, DecodedPage page) {
 }
 
 void CStripView::SetParameters(const EnhanceSettings& params) {
+  const EnhanceSettings before = m_params;
   m_params = ForStrip(params);
   m_pieceParams = ForPieces(m_params);
+  // A change to the pages held (the same parameters again change nothing):
+  // those that let their sources go are decoded again, nearest first, and
+  // the others keep theirs until the parameters rest.
+  if (!m_held.empty() && (m_params.values != before.values || m_params.filter != before.filter)) {
+    m_paramsRestTimer.start();
+    bool due = false;
+    for (auto& [position, held] : m_held) {
+      if (held.renderer && !held.renderer->Source()) held.sourceDue = due = true;
+    }
+    if (due) WantMissing();
+  }
   // The pages in view first; the others once those are rendered.
   const std::vector<int> inView = m_layout.PagesInView(Scroll(), viewport()->height());
   for (int position : inView) {
@@ -596,6 +636,13 @@ void CStripView::PassParametersOn() {
 void CStripView::OnRendered() {
   viewport()->update();
   PassParametersOn();
+  if (!m_paramsRestTimer.isActive()) LetSourcesGo();
+}
+
+void CStripView::LetSourcesGo() {
+  for (auto& [position, held] : m_held) {
+    if (held.renderer && !held.sourceDue) held.renderer->LetSourceGo();
+  }
 }
 
 std::vector<int> CStripView::HeldPages() const {
@@ -608,7 +655,7 @@ bool CStripView::HasPicture(int position) const {
   auto it = m_held.find(position);
   if (it == m_held.end()) return false;
   const Held& held = it->second;
-  if (!held.bands) return held.renderer && held.renderer->Source();
+  if (!held.bands) return held.renderer && !held.renderer->PictureSize().isEmpty();
   // A tall page: every piece in view shown.
   const auto [first, last] =
       PiecesIn(position, held.bands->Geometry(), Scroll(), Scroll() + viewport()->height());
@@ -631,6 +678,8 @@ uint64_t CStripView::GenerationInView() const {
 bool CStripView::RenderPendingInView() const {
   bool pending = false;
   for (int position : m_layout.PagesInView(Scroll(), viewport()->height())) {
+    auto held = m_held.find(position);
+    pending = pending || (held != m_held.end() && held->second.sourceDue);
     ForRenderersInView(position, [&](PageRenderer& renderer, bool) {
       pending = pending || renderer.RenderPending();
     });
@@ -717,8 +766,9 @@ void CStripView::paintEvent(QPaintEvent* /*event*/) {
       blank = !PaintPieces(painter, position, it->second, client, marks) || blank;
       continue;
     }
-    if (it == m_held.end() || !it->second.renderer) {
-      // Not decoded yet (or unreadable): its place, numbered.
+    if (it == m_held.end() || !it->second.renderer ||
+        it->second.renderer->PictureSize().isEmpty()) {
+      // Not decoded or rendered yet (or unreadable): its place, numbered.
       painter.fillRect(visible, QColor(48, 48, 48));
       painter.setPen(it != m_held.end() && it->second.failed ? QColor(200, 80, 80)
                                                              : QColor(160, 160, 160));

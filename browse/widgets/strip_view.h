@@ -15,7 +15,10 @@
 // CPagePrefetch of the view's own (fitted to the column on its thread),
 // each then shown by a PageRenderer of its own with the window's
 // parameters, which renders a change on its worker. A change goes to the
-// pages in view first and to the others once those are rendered. Pages
+// pages in view first and to the others once those are rendered. Once the
+// parameters rest (1.5 s after the last change), a page rendered with them
+// keeps its picture alone, its decoded page let go; the next change decodes
+// those pages again, nearest first, their pictures shown meanwhile. Pages
 // leaving the held range are dropped with their renderers, so a strip of
 // hundreds of slices holds a few screens of pages.
 //
@@ -141,6 +144,9 @@ class CStripView : public QAbstractScrollArea {
   struct Held {
     std::unique_ptr<PageRenderer> renderer;  // null until the page is decoded
     bool failed = false;
+    // The renderer let its source go at rest and a change needs it: the
+    // page is decoded again (its picture shown meanwhile).
+    bool sourceDue = false;
     // A tall page is held in pieces, those near the view, instead.
     std::unique_ptr<TallPageBands> bands;
     std::map<int, Piece> pieces;
@@ -183,6 +189,8 @@ class CStripView : public QAbstractScrollArea {
                    bool marks) const;
   void OnRendered();
   void PassParametersOn();
+  // The parameters at rest: the pages rendered keep their pictures alone.
+  void LetSourcesGo();
   void Rest();
   void KeyScrollTick();
   QRect PageRect(int position) const;
@@ -207,6 +215,7 @@ class CStripView : public QAbstractScrollArea {
   int m_middle = -1;   // the page under the middle line when last told
   int m_percent = -1;  // and how far down the strip
   QTimer m_restTimer;
+  QTimer m_paramsRestTimer;  // runs from each change of parameters until they rest
   QTimer m_keyScrollTimer;
   std::set<int> m_heldArrows;
   bool m_dragging = false;

@@ -111,6 +111,58 @@ TEST_F(StripViewTest, PaintsThePagesAtAScrollPositionAndRepaintsThemOnAChange) {
   EXPECT_TRUE(messages.empty());
 }
 
+// Once the parameters rest, a page rendered with them holds its picture
+// alone; the next change decodes the pages again, those in view and those
+// held beyond it, and paints them as a fresh rendering would.
+TEST_F(StripViewTest, PagesAtRestHoldTheirPicturesAloneAndAChangeDecodesThemAgain) {
+  const std::vector<fs::path> files = WriteSlices(16, 60, 20, "png");
+  ASSERT_NE(app->OpenDocumentFile(files[0]), nullptr);
+  Frame()->Action(kCmdContinuous)->trigger();
+  ASSERT_NE(Strip(), nullptr);
+  const StripLayout& layout = Strip()->Layout();
+  Strip()->ScrollTo(layout.Top(4));
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  const int x = Strip()->viewport()->width() / 2;
+  // (Slices narrower than the column are held at their size.)
+  const auto pictures = [&] {
+    const std::vector<int> held = Strip()->HeldPages();
+    return 60 * 20 * std::count_if(held.begin(), held.end(), [&](int page) {
+             return Strip()->HasPicture(page);
+           });
+  };
+  for (const int brightness : {150, 70}) {
+    ParamChangeEvent change(kBrightness, brightness);
+    QApplication::sendEvent(View(), &change);
+    ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+    // Rendered: the pages in view hold the pages they were made from too,
+    // until the parameters rest.
+    EXPECT_GT(Strip()->HeldPixels(), pictures()) << brightness;
+    ASSERT_TRUE(ui_test::WaitFor([&] { return Strip()->HeldPixels() == pictures(); }))
+        << brightness;
+    EnhanceSettings params;
+    params.Set(kBrightness, brightness);
+    for (const int page : {4, 5}) {
+      DibImage expected = test::MakeFilled(4, 4, ColourOf(page));
+      ASSERT_EQ(EnhanceImage(params, expected), 0);
+      const int y = static_cast<int>(layout.Top(page) - Strip()->Scroll()) + 2;
+      EXPECT_EQ(PaintedAt(x, y), test::PixelAt(expected, 0, 0)) << brightness << " " << page;
+    }
+  }
+  // A page held beyond the view took the change too.
+  const std::vector<int> held = Strip()->HeldPages();
+  const int below = *std::max_element(held.begin(), held.end());
+  ASSERT_GT(below, layout.PageAt(Strip()->Scroll() + ViewHeight() - 1));
+  Strip()->ScrollTo(layout.Top(below));
+  ASSERT_TRUE(ui_test::WaitFor([&] { return InViewShown(); }));
+  EnhanceSettings params;
+  params.Set(kBrightness, 70);
+  DibImage expected = test::MakeFilled(4, 4, ColourOf(below));
+  ASSERT_EQ(EnhanceImage(params, expected), 0);
+  EXPECT_EQ(PaintedAt(x, static_cast<int>(layout.Top(below) - Strip()->Scroll()) + 2),
+            test::PixelAt(expected, 0, 0));
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(StripViewTest, HoldsOnlyThePagesNearTheViewThroughALongStrip) {
   // Short slices, so that many stand in and near the view.
   const std::vector<fs::path> files = WriteSlices(40, 700, 140, "jpg");
