@@ -43,7 +43,7 @@ PACKAGES=(
 # build or test).
 if [ "${1:-}" = "--bench" ]; then
   PACKAGES=(imagemagick graphicsmagick libvips-tools time webp libavif-bin libjxl-tools zip unzip
-            qimgv mcomix libxtst-dev)
+            qimgv mcomix libxtst-dev openbox)
 fi
 # The validators the e-book and PDF tests run (they skip without them):
 # epubcheck (with Java), qpdf, poppler's pdftoppm and pdfinfo, calibre's

@@ -478,11 +478,12 @@ int PageRenderer::Routine() {
     // parameters change.
     if (result == Rendering::kNoMemory) {
       ++m_renderFailures;
-    } else if (result != Rendering::kStopped) {
+    } else if (result != Rendering::kStopped && result != Rendering::kNothing) {
       ++m_renderCount;
     }
     ++m_renderEnds;
     if (result == Rendering::kStopped) break;
+    if (result == Rendering::kNothing) continue;
     Say(result == Rendering::kNoMemory);
   }
   if (superseded) ++m_renderEnds;  // stopped before it went on
@@ -499,6 +500,10 @@ PageRenderer::Rendering PageRenderer::RenderOnce(const EnhanceHooks& hooks) {
   // picture stays whole until the finished one replaces it. The automatic
   // steps' slots changed: the base is made again from the source.
   if (m_inPlace) return RenderPageInPlace(hooks);
+  if (!m_source) {
+    m_rebase = false;
+    return Rendering::kNothing;
+  }
   bool rebase = m_rebase.exchange(false);
   for (size_t i = 0; i < m_baseAuto.size() && !rebase; ++i) {
     rebase = m_rendering[kBaseSlotCount + static_cast<int>(i)] != m_baseAuto[i];

@@ -182,7 +182,9 @@ class PageRenderer : public QObject {
    private:
     PageRenderer& m_renderer;
   };
-  enum class Rendering { kDone, kStopped, kNoMemory, kSuperseded };
+  // kNothing: no page to render from (rendered in place, its source let
+  // go): a change waits for ReplaceSource.
+  enum class Rendering { kDone, kStopped, kNoMemory, kSuperseded, kNothing };
 
   void Wake();
   void StartWorker();

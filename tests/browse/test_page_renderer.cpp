@@ -302,6 +302,40 @@ TEST(PageRendererTest, APageNotFittedShowsTheLearnedPartInViewFirst) {
   EXPECT_NE(rowPart(first, 20, 0, 720), rowPart(whole, 20, 0, 720));
 }
 
+// A picture held alone, its source let go after a rendering or the page
+// rendered in its own pixels: a change meanwhile is taken without a page
+// to render from, and rendered once the source is given back.
+TEST(PageRendererTest, APictureHeldAloneTakesAChangeOnceItsSourceIsBack) {
+  const DibImage source = test::MakeNoise(80, 60, 5);
+  for (const bool inPlace : {false, true}) {
+    SCOPED_TRACE(inPlace ? "rendered in place" : "source let go");
+    PageRenderer renderer;
+    if (inPlace) {
+      ASSERT_TRUE(renderer.RenderInPlace(std::make_shared<DibImage>(source), kBright));
+      EXPECT_TRUE(renderer.PictureSize().isEmpty());
+    } else {
+      ASSERT_TRUE(renderer.ShowPage(std::make_shared<const DibImage>(source), {}, kBright));
+    }
+    ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+    if (!inPlace) {
+      EXPECT_TRUE(renderer.LetSourceGo());
+    }
+    EXPECT_EQ(renderer.Source(), nullptr);
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, {}, kBright));
+    renderer.SetParameters(kDark);
+    ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, {}, kBright));
+    renderer.ReplaceSource(std::make_shared<const DibImage>(source));
+    ASSERT_TRUE(WaitFor([&] { return !renderer.RenderPending(); }));
+    EXPECT_EQ(renderer.Picture().PackedDib(), Expected(source, {}, kDark));
+    EXPECT_EQ(renderer.RenderFailures(), 0);
+  }
+  // Not with a source step: the renderer keeps nothing of the page.
+  PageRenderer renderer;
+  EXPECT_FALSE(renderer.RenderInPlace(std::make_shared<DibImage>(source), With({{kAutoCrop, 1}})));
+  EXPECT_TRUE(renderer.PictureSize().isEmpty());
+}
+
 TEST(PageRendererTest, APictureTheParametersLeaveAsItWasIsThePageItself) {
   // A grey page (three equal bytes a pixel), which the default colour mode
   // leaves as it is.
