@@ -330,6 +330,17 @@ PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSetti
   try {
     page = *m_base;
     findings = m_baseFindings;
+  } catch (const std::bad_alloc&) {
+    return Rendering::kNoMemory;
+  }
+  // A fitted page is not scaled again by the parameters.
+  return Enhance(page, params, hooks, findings, m_fitted);
+}
+
+PageRenderer::Rendering PageRenderer::Enhance(DibImage& page, const EnhanceSettings& params,
+                                              const EnhanceHooks& hooks, PageFindings& findings,
+                                              bool fitted) const {
+  try {
     EnhanceHooks withFindings = hooks;
     withFindings.findings = &findings;
     std::shared_ptr<const DibImage> levelsFrom;
@@ -338,8 +349,7 @@ PageRenderer::Rendering PageRenderer::Prepare(DibImage& page, const EnhanceSetti
       levelsFrom = m_levelsFrom;
     }
     withFindings.levelsFrom = levelsFrom.get();
-    // A fitted page is not scaled again by the parameters.
-    if (EnhanceImage(params, page, withFindings, m_fitted) != 0) return Rendering::kStopped;
+    if (EnhanceImage(params, page, withFindings, fitted) != 0) return Rendering::kStopped;
   } catch (const std::bad_alloc&) {
     return Rendering::kNoMemory;
   }
@@ -541,20 +551,11 @@ PageRenderer::Rendering PageRenderer::RenderOnce(const EnhanceHooks& hooks) {
 }
 
 PageRenderer::Rendering PageRenderer::RenderPageInPlace(const EnhanceHooks& hooks) {
-  const std::shared_ptr<DibImage> page = std::move(m_inPlace);
-  m_inPlace.reset();
+  const std::shared_ptr<DibImage> page = std::move(m_inPlace);  // m_inPlace null now
   PageFindings findings;
-  EnhanceHooks withFindings = hooks;
-  withFindings.findings = &findings;
-  std::shared_ptr<const DibImage> levelsFrom;
-  {
-    std::lock_guard lock(m_paramsMutex);
-    levelsFrom = m_levelsFrom;
-  }
-  withFindings.levelsFrom = levelsFrom.get();
-  if (EnhanceImage(m_rendering, *page, withFindings, false) != 0 || m_worker.IsStopRequested()) {
-    return Rendering::kStopped;
-  }
+  const Rendering result = Enhance(*page, m_rendering, hooks, findings, false);
+  if (result != Rendering::kDone) return result;
+  if (m_worker.IsStopRequested()) return Rendering::kStopped;
   SetPicture(std::move(*page), nullptr, findings);
   return Rendering::kDone;
 }

@@ -199,6 +199,10 @@ class PageRenderer : public QObject {
   std::shared_ptr<const DibImage> StageSource(bool fit, const EnhanceSettings& params);
   Rendering Prepare(DibImage& page, const EnhanceSettings& params, const EnhanceHooks& hooks,
                     PageFindings& findings) const;
+  // `page` enhanced with `params`, the findings and the page auto levels
+  // measures in its hooks.
+  Rendering Enhance(DibImage& page, const EnhanceSettings& params, const EnhanceHooks& hooks,
+                    PageFindings& findings, bool fitted) const;
   // The picture put in place; one with the pixels of `original` is
   // `original` itself (its copy let go).
   void SetPicture(DibImage page, std::shared_ptr<const DibImage> original,
