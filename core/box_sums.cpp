@@ -72,6 +72,14 @@ bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
+
+template <typename Out>
+[[gnu::always_inline]] inline void BoxOfThreeLoop(const int32_t* __restrict in, Out* __restrict out,
+                                                  size_t values);
+template <typename Out>
+__attribute__((target("avx2"))) void BoxOfThreeAvx2(const int32_t* in, Out* out, size_t values) {
+  BoxOfThreeLoop(in, out, values);
+}
 #endif
 
 // Step down a plane.
@@ -99,9 +107,43 @@ RowLayout LayoutOf(int32_t count, int32_t r) {
   return {4 * rr + 1, 4 * rr + 1 + static_cast<size_t>(count) + 3 * rr};
 }
 
+// The boxes of three (r = 1), the widths every filter of a screen's period
+// takes: each pass in one loop over the values, three a value, in place of
+// the running sums (whose chain of additions holds the sweep back).
+template <typename Out>
+[[gnu::always_inline]] inline void BoxOfThreeLoop(const int32_t* __restrict in, Out* __restrict out,
+                                                  size_t values) {
+  for (size_t i = 0; i < values; ++i) out[i] = static_cast<Out>(in[i - 4] + in[i] + in[i + 4]);
+}
+template <typename Out>
+void BoxOfThree(const int32_t* in, Out* out, size_t values) {
+#if defined(INKBRITE_BOX_AVX2)
+  if (HasAvx2()) {
+    BoxOfThreeAvx2(in, out, values);
+    return;
+  }
+#endif
+  BoxOfThreeLoop(in, out, values);
+}
+
 template <typename Out>
 void RowSums(Out* out, size_t stride, int32_t count, int32_t r, BoxSumRings& work) {
   const RowLayout l = LayoutOf(count, r);
+  if (r == 1) {
+    // Each pass's input is 0 beyond the ends: the buffers' margins.
+    const int32_t* a = work.rings.data() + 4 * l.lead;
+    int32_t* b1 = work.rings.data() + 4 * (l.padded + l.lead);
+    int32_t* b2 = b1 + 4 * l.padded;
+    const size_t values = 4 * static_cast<size_t>(count);
+    BoxOfThree(a, b1, values);
+    BoxOfThree(b1, b2, values);
+    if (stride == 4) {
+      BoxOfThree(b2, out, values);
+    } else {
+      for (int32_t x = 0; x < count; ++x) BoxOfThree(b2 + 4 * x, out + x * stride, 4);
+    }
+    return;
+  }
   const int32_t* a = work.rings.data() + 4 * l.lead;  // element 0 of each buffer
   int32_t* b1 = work.rings.data() + 4 * (l.padded + l.lead);
   int32_t* b2 = b1 + 4 * l.padded;

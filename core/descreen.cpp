@@ -3,6 +3,7 @@
 
 #include <emmintrin.h>
 #include <fftw3.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include <algorithm>
@@ -26,9 +27,11 @@ namespace {
 // vectorises them only there: their pixels are three bytes).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(INKBRITE_NO_VECTOR_LOOPS)
 #define INKBRITE_DESCREEN_AVX2 1
+// Plain loops alone while the thread descreens a page so asked.
+thread_local bool tPlainLoops = false;
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  return has && !tPlainLoops;
 }
 #define INKBRITE_TWICE(name, params, args)                                    \
   void name##Plain params { name##Loop args; }                                \
@@ -276,24 +279,34 @@ class PowerMap {
   void Load(const DibImage& image, int32_t x0, int32_t y0, std::array<uint64_t, 256>& levels) {
     float* out = m_real.get();
     int64_t sum = 0;  // exact
-    m_luma.resize(static_cast<size_t>(m_w));
+    const size_t w = static_cast<size_t>(m_w);
+    m_luma.resize(w * static_cast<size_t>(m_h));
+    // Counted in four tallies taken in turn: a run of one level (paper)
+    // would otherwise wait on each count before the next.
+    std::array<std::array<uint32_t, 256>, 4> tallies{};
     for (int32_t y = 0; y < m_h; ++y) {
-      LumaRow(image.Row(y0 + y) + 3 * static_cast<size_t>(x0), m_luma.data(), m_w);
-      float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
+      uint8_t* l = m_luma.data() + static_cast<size_t>(y) * w;
+      LumaRow(image.Row(y0 + y) + 3 * static_cast<size_t>(x0), l, m_w);
       int32_t rowSum = 0;
-      for (int32_t x = 0; x < m_w; ++x) {
-        const uint8_t v = m_luma[static_cast<size_t>(x)];
-        ++levels[v];
-        o[x] = static_cast<float>(v);
-        rowSum += v;
+      for (int32_t x = 0; x < m_w; ++x) rowSum += l[x];
+      int32_t x = 0;
+      for (; x + 4 <= m_w; x += 4) {
+        for (size_t k = 0; k < 4; ++k) ++tallies[k][l[x + static_cast<int32_t>(k)]];
       }
+      for (; x < m_w; ++x) ++tallies[0][l[x]];
       sum += rowSum;
+    }
+    for (size_t v = 0; v < 256; ++v) {
+      levels[v] +=
+          static_cast<uint64_t>(tallies[0][v]) + tallies[1][v] + tallies[2][v] + tallies[3][v];
     }
     const auto mean =
         static_cast<float>(static_cast<double>(sum) / (static_cast<double>(m_w) * m_h));
     for (int32_t y = 0; y < m_h; ++y) {
-      float* o = out + static_cast<size_t>(y) * static_cast<size_t>(m_w);
-      for (int32_t x = 0; x < m_w; ++x) o[x] = (o[x] - mean) * m_wx[x] * m_wy[y];
+      const uint8_t* l = m_luma.data() + static_cast<size_t>(y) * w;
+      float* o = out + static_cast<size_t>(y) * w;
+      for (int32_t x = 0; x < m_w; ++x)
+        o[x] = (static_cast<float>(l[x]) - mean) * m_wx[x] * m_wy[y];
     }
     fftwf_execute_dft_r2c(m_plan, m_real.get(), m_freq.get());
     const fftwf_complex* f = m_freq.get();
@@ -557,7 +570,10 @@ Search SearchPage(const DibImage& image) {
 // passes of a box of 2 r + 1 of those across and three down (close to a
 // Gaussian of 0.42 periods, which leaves 3 % of the base frequency's
 // amplitude), read back between the squares' centres.
-int32_t StepFor(double period) { return std::clamp(static_cast<int32_t>(period / 3), 1, 8); }
+// A period measured a hair under a multiple of three (5.997 for a screen
+// of 6 pixels) takes that multiple's step, as the screen does: not the
+// finer step and four times the squares.
+int32_t StepFor(double period) { return std::clamp(static_cast<int32_t>(period * 1.01 / 3), 1, 8); }
 int32_t BoxRadius(double period, int32_t step) {
   const double sigma = 0.42 * period / step;
   return std::max<int32_t>(
@@ -846,8 +862,10 @@ void MarkRunsAcross(const uint8_t* d, int32_t w, int32_t length, uint8_t* o,
 [[gnu::always_inline]] inline void RunsAheadLoop(const uint8_t* __restrict d,
                                                  const uint8_t* __restrict before, int32_t n,
                                                  uint8_t cap, uint8_t* __restrict a) {
+  // In bytes throughout (runs are at most `cap`), so that the loop keeps
+  // 32 pixels to a register.
   for (int32_t x = 0; x < n; ++x) {
-    const auto run = static_cast<uint8_t>(std::min<int>(before[x] + 1, cap));
+    const auto run = static_cast<uint8_t>(before[x] + (before[x] < cap ? 1 : 0));
     a[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
   }
 }
@@ -864,9 +882,11 @@ INKBRITE_TWICE(RunsAhead,
                                                   uint8_t cap, uint8_t* __restrict b,
                                                   uint8_t* __restrict o) {
   for (int32_t x = 0; x < n; ++x) {
-    const auto run = static_cast<uint8_t>(std::min<int>(after[x] + 1, cap));
-    b[x] = static_cast<uint8_t>(d[x] != 0 ? run : 0);
-    o[x] = static_cast<uint8_t>(o[x] | (a[x] + b[x] > cap ? 1 : 0));
+    const auto run = static_cast<uint8_t>(after[x] + (after[x] < cap ? 1 : 0));
+    const auto bx = static_cast<uint8_t>(d[x] != 0 ? run : 0);
+    b[x] = bx;
+    // a + b > cap, neither above it.
+    o[x] = static_cast<uint8_t>(o[x] | (a[x] > static_cast<uint8_t>(cap - bx) ? 1 : 0));
   }
 }
 INKBRITE_TWICE(RunsBehind,
@@ -917,6 +937,24 @@ void MarkLines(const std::vector<uint8_t>& dark, int32_t w, int32_t h, int32_t l
   }
 }
 
+// Each byte OR those beside it (`l` from x - 1 to n), and OR those of three
+// rows.
+[[gnu::always_inline]] inline void WidenAcrossLoop(const uint8_t* __restrict l, int32_t n,
+                                                   uint8_t* __restrict o) {
+  for (int32_t x = 0; x < n; ++x) o[x] = static_cast<uint8_t>(l[x - 1] | l[x] | l[x + 1]);
+}
+INKBRITE_TWICE(WidenAcross, (const uint8_t* __restrict l, int32_t n, uint8_t* __restrict o),
+               (l, n, o))
+[[gnu::always_inline]] inline void WidenDownLoop(const uint8_t* const (&r)[3], int32_t n,
+                                                 uint8_t* __restrict o) {
+  const uint8_t* __restrict r0 = r[0];
+  const uint8_t* __restrict r1 = r[1];
+  const uint8_t* __restrict r2 = r[2];
+  for (int32_t x = 0; x < n; ++x) o[x] = static_cast<uint8_t>(r0[x] | r1[x] | r2[x]);
+}
+INKBRITE_TWICE(WidenDown, (const uint8_t* const (&r)[3], int32_t n, uint8_t* __restrict o),
+               (r, n, o))
+
 // The lines and the pixel around each.
 void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<uint8_t>& wide,
            std::vector<uint8_t>& across) {
@@ -925,17 +963,21 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* l = line.data() + static_cast<size_t>(y) * sw;
     uint8_t* o = across.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < w; ++x) {
-      o[x] = static_cast<uint8_t>(l[x] | (x > 0 ? l[x - 1] : 0) | (x + 1 < w ? l[x + 1] : 0));
+    if (w == 1) {
+      o[0] = l[0];
+      continue;
     }
+    o[0] = static_cast<uint8_t>(l[0] | l[1]);
+    WidenAcross(l + 1, w - 2, o + 1);
+    o[w - 1] = static_cast<uint8_t>(l[w - 2] | l[w - 1]);
   }
   wide.resize(line.size());
   for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* up = across.data() + static_cast<size_t>(std::max(0, y - 1)) * sw;
-    const uint8_t* mid = across.data() + static_cast<size_t>(y) * sw;
-    const uint8_t* down = across.data() + static_cast<size_t>(std::min(h - 1, y + 1)) * sw;
-    uint8_t* o = wide.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < w; ++x) o[x] = static_cast<uint8_t>(up[x] | mid[x] | down[x]);
+    const uint8_t* const rows[3] = {
+        across.data() + static_cast<size_t>(std::max(0, y - 1)) * sw,
+        across.data() + static_cast<size_t>(y) * sw,
+        across.data() + static_cast<size_t>(std::min(h - 1, y + 1)) * sw};
+    WidenDown(rows, w, wide.data() + static_cast<size_t>(y) * sw);
   }
 }
 
@@ -953,9 +995,10 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
     const auto top = static_cast<uint16_t>(r0[x] * gx + r0[x + 1] * fx);
     const auto bottom = static_cast<uint16_t>(r1[x] * gx + r1[x + 1] * fx);
     const auto copy =
-        static_cast<uint16_t>(static_cast<uint16_t>(top * gy + bottom * fy + 128) >> 8);
+        static_cast<uint8_t>(static_cast<uint16_t>(top * gy + bottom * fy + 128) >> 8);
+    // The difference in bytes (the copy is at most 255).
     const uint8_t v = l[x];
-    const auto d = static_cast<uint8_t>(v > copy ? v - copy : copy - v);
+    const auto d = static_cast<uint8_t>(std::max(v, copy) - std::min(v, copy));
     dev[x] = std::min(dev[x], d);
   }
 }
@@ -965,25 +1008,16 @@ INKBRITE_TWICE(MatchRow,
                 uint8_t* __restrict dev),
                (l, r0, r1, n, fx, fy, dev))
 
-// The least of each five bytes around x, across a row (`a` from x - 2 to
+// The most of each five bytes around x, across a row (`a` from x - 2 to
 // n + 1) and down five rows.
-[[gnu::always_inline]] inline void LeastAcrossLoop(const uint8_t* __restrict a, int32_t n,
-                                                   uint8_t* __restrict o) {
+[[gnu::always_inline]] inline void MostAcrossLoop(const uint8_t* __restrict a, int32_t n,
+                                                  uint8_t* __restrict o) {
   for (int32_t x = 0; x < n; ++x) {
-    o[x] = std::min(std::min(std::min(a[x - 2], a[x - 1]), std::min(a[x], a[x + 1])), a[x + 2]);
+    o[x] = std::max(std::max(std::max(a[x - 2], a[x - 1]), std::max(a[x], a[x + 1])), a[x + 2]);
   }
 }
-INKBRITE_TWICE(LeastAcross, (const uint8_t* __restrict a, int32_t n, uint8_t* __restrict o),
+INKBRITE_TWICE(MostAcross, (const uint8_t* __restrict a, int32_t n, uint8_t* __restrict o),
                (a, n, o))
-[[gnu::always_inline]] inline void LeastDownLoop(const uint8_t* const (&r)[5], int32_t n,
-                                                 uint8_t* __restrict o) {
-  const uint8_t* __restrict r0 = r[0], * __restrict r1 = r[1], * __restrict r2 = r[2], * __restrict r3 = r[3], * __restrict r4 = r[4];
-  for (int32_t x = 0; x < n; ++x) {
-    o[x] = std::min(std::min(std::min(r0[x], r1[x]), std::min(r2[x], r3[x])), r4[x]);
-  }
-}
-INKBRITE_TWICE(LeastDown, (const uint8_t* const (&r)[5], int32_t n, uint8_t* __restrict o),
-               (r, n, o))
 
 // A pixel of the screen differs little from the pixels one period away
 // along the lattice, both ways along u and v; an ink stroke or dot among the
@@ -994,6 +1028,26 @@ INKBRITE_TWICE(LeastDown, (const uint8_t* const (&r)[5], int32_t n, uint8_t* __r
 // so that a stroke keeps also its pixels that fall on a dot.
 constexpr int kLikeScreen = 64;
 constexpr int kUnlikeScreen = 112;
+
+// The most of five rows' bytes, into how much of the screen: 255 up to
+// kLikeScreen, 0 from kUnlikeScreen, a line between.
+[[gnu::always_inline]] inline void MostDownLikeScreenLoop(const uint8_t* const (&r)[5], int32_t n,
+                                                          uint8_t* __restrict o) {
+  const uint8_t* __restrict r0 = r[0];
+  const uint8_t* __restrict r1 = r[1];
+  const uint8_t* __restrict r2 = r[2];
+  const uint8_t* __restrict r3 = r[3];
+  const uint8_t* __restrict r4 = r[4];
+  constexpr int kRange = kUnlikeScreen - kLikeScreen;
+  for (int32_t x = 0; x < n; ++x) {
+    const uint8_t d = std::max(std::max(std::max(r0[x], r1[x]), std::max(r2[x], r3[x])), r4[x]);
+    const auto t =
+        static_cast<uint16_t>(d >= kUnlikeScreen ? 0 : std::min(kUnlikeScreen - d, kRange));
+    o[x] = static_cast<uint8_t>(t * 255 / kRange);
+  }
+}
+INKBRITE_TWICE(MostDownLikeScreen, (const uint8_t* const (&r)[5], int32_t n, uint8_t* __restrict o),
+               (r, n, o))
 
 void MarkScreen(const std::vector<uint8_t>& luma, int32_t w, int32_t h, const Lattice& l,
                 std::vector<uint8_t>& screen, std::vector<uint8_t>& spare) {
@@ -1017,20 +1071,15 @@ void MarkScreen(const std::vector<uint8_t>& luma, int32_t w, int32_t h, const La
                spare.data() + static_cast<size_t>(y) * sw + xa);
     }
   }
-  // Into how much of the screen each is, then the least of that over the
-  // five pixels around across (the row between 255s) and down.
-  std::array<uint8_t, 256> ramp{};
-  for (int d = 0; d < 256; ++d) {
-    ramp[d] = static_cast<uint8_t>(d <= kLikeScreen ? 255
-                                   : d >= kUnlikeScreen
-                                       ? 0
-                                       : (kUnlikeScreen - d) * 255 / (kUnlikeScreen - kLikeScreen));
-  }
-  std::vector<uint8_t> row(sw + 4, 255);
+  // Into how much of the screen each is, the least of that over the five
+  // pixels around across (the row between 255s) and down: the same as the
+  // most difference around, into how much of the screen (which falls as
+  // the difference grows).
+  std::vector<uint8_t> row(sw + 4, 0);
   for (int32_t y = 0; y < h; ++y) {
     uint8_t* d = spare.data() + static_cast<size_t>(y) * sw;
-    for (size_t x = 0; x < sw; ++x) row[x + 2] = ramp[d[x]];
-    LeastAcross(row.data() + 2, w, d);
+    std::copy_n(d, sw, row.data() + 2);
+    MostAcross(row.data() + 2, w, d);
   }
   screen.resize(count);
   for (int32_t y = 0; y < h; ++y) {
@@ -1038,7 +1087,7 @@ void MarkScreen(const std::vector<uint8_t>& luma, int32_t w, int32_t h, const La
       return spare.data() + static_cast<size_t>(std::clamp(y + k, 0, h - 1)) * sw;
     };
     const uint8_t* const rows[5] = {at(-2), at(-1), at(0), at(1), at(2)};
-    LeastDown(rows, w, screen.data() + static_cast<size_t>(y) * sw);
+    MostDownLikeScreen(rows, w, screen.data() + static_cast<size_t>(y) * sw);
   }
 }
 
@@ -1102,6 +1151,7 @@ struct Workspace {
   std::vector<float> a;         // the squares' sums boxed both ways
   std::vector<float> tx, weights, upper, lower;
   std::vector<int32_t> left, right;
+  std::vector<int32_t> pixels;  // a row's pixels' values, four each
   BoxSumRings rings;
   BoxSumStream down;
 };
@@ -1116,24 +1166,25 @@ struct Part {
 // and below it, the cells' weights, the lines, how many, how far down from
 // the upper row to the lower, the strength.
 struct BackRow {
-  const float *top, *bottom, *weights;
-  const uint8_t* line;
+  const float *top, *bottom, *weights;  // the cells' weights, times how much
+  const uint8_t *screen, *line;         // the pixel is the screen (0 to 255)
   size_t n;
   float ty;
   double strength;
 };
 
 // Pixel x of the row at `p`: the weighted mean of its surroundings, mixed in.
+inline float ScreenShare(uint8_t screen) { return static_cast<float>(screen) * (1.0F / 255); }
 inline void BackPixel(const BackRow& r, size_t x, uint8_t* p) {
-  if (r.weights[x] <= 0 || r.line[x] != 0) return;
+  const float mix = r.weights[x] * ScreenShare(r.screen[x]);
+  if (mix <= 0 || r.line[x] != 0) return;
   const __m128 upper = _mm_loadu_ps(r.top + 4 * x), lower = _mm_loadu_ps(r.bottom + 4 * x);
   const __m128 sum = _mm_add_ps(upper, _mm_mul_ps(_mm_set1_ps(r.ty), _mm_sub_ps(lower, upper)));
   const __m128 weight = _mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 3, 3, 3));
   if (_mm_cvtss_f32(weight) < 0.5F) return;  // nothing but lines around
-  const __m128 mean = _mm_div_ps(sum, weight);
+  const __m128 mean = _mm_mul_ps(sum, _mm_div_ps(_mm_set1_ps(1), weight));
   const __m128 was = PixelOf(p);
-  const __m128 k =
-      _mm_mul_ps(_mm_set1_ps(static_cast<float>(r.strength)), _mm_set1_ps(r.weights[x]));
+  const __m128 k = _mm_mul_ps(_mm_set1_ps(static_cast<float>(r.strength)), _mm_set1_ps(mix));
   const __m128i v = _mm_cvtps_epi32(_mm_add_ps(was, _mm_mul_ps(k, _mm_sub_ps(mean, was))));
   const auto bytes =
       static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
@@ -1141,6 +1192,122 @@ inline void BackPixel(const BackRow& r, size_t x, uint8_t* p) {
   p[1] = static_cast<uint8_t>(bytes >> 8);
   p[2] = static_cast<uint8_t>(bytes >> 16);
 }
+
+// The pixels of the row at `p`, as BackPixel.
+void BackPixels(const BackRow& r, uint8_t* p);
+#if defined(INKBRITE_DESCREEN_AVX2)
+// Eight pixels' values (`out`, two pixels a register) as bytes into the
+// 24 at `q`, those whose bit is set in `bits`; `bytes` holds the 24 (and
+// 8 after) as they were.
+__attribute__((target("avx2"))) inline void WriteEight(const __m256i (&out)[4], int bits,
+                                                       __m128i (&bytes)[2], uint8_t* q) {
+  // Which bytes of a group of four pixels are the pixels of bits 0 to 15.
+  static const std::array<std::array<uint8_t, 16>, 16> kKeep = [] {
+    std::array<std::array<uint8_t, 16>, 16> m{};
+    for (size_t b = 0; b < 16; ++b) {
+      for (size_t i = 0; i < 12; ++i) m[b][i] = (b >> (i / 3) & 1) != 0 ? 0xFF : 0;
+    }
+    return m;
+  }();
+  const __m128i gather =
+      _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  for (size_t h = 0; h < 2; ++h) {
+    const __m256i a = out[2 * h], b = out[2 * h + 1];
+    const __m128i words0 =
+        _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    const __m128i words1 =
+        _mm_packs_epi32(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
+    const __m128i made = _mm_shuffle_epi8(_mm_packus_epi16(words0, words1), gather);
+    const __m128i keep = _mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(kKeep[static_cast<size_t>(bits >> (4 * h) & 15)].data()));
+    bytes[h] = _mm_blendv_epi8(bytes[h], made, keep);
+  }
+  // The second group's twelve bytes as eight and four: a store past them
+  // would meet the next eight pixels' load, which then waits for it.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(q), bytes[0]);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(q + 12), bytes[1]);
+  const auto last = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bytes[1], 8)));
+  std::memcpy(q + 20, &last, 4);
+}
+
+// The same eight pixels at a time, the same operations on each's four
+// values, two pixels to a register. Reads the bytes of the two pixels after
+// the eight.
+__attribute__((target("avx2"))) void BackPixelsWide(const BackRow& r, uint8_t* p) {
+  // A group of four pixels' bytes spread to four bytes each (0 after them).
+  const __m128i spread =
+      _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+  const __m256 ty = _mm256_set1_ps(r.ty), strength = _mm256_set1_ps(static_cast<float>(r.strength));
+  const __m256 zero = _mm256_setzero_ps(), half = _mm256_set1_ps(0.5F), one = _mm256_set1_ps(1);
+  const __m256i pairs[4] = {
+      _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1), _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3),
+      _mm256_setr_epi32(4, 4, 4, 4, 5, 5, 5, 5), _mm256_setr_epi32(6, 6, 6, 6, 7, 7, 7, 7)};
+  size_t x = 0;
+  for (; x + 10 <= r.n; x += 8) {
+    int64_t screen = 0;
+    std::memcpy(&screen, r.screen + x, 8);
+    const __m256 weights = _mm256_mul_ps(
+        _mm256_loadu_ps(r.weights + x),
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(screen))),
+                      _mm256_set1_ps(1.0F / 255)));
+    int64_t lines = 0;
+    std::memcpy(&lines, r.line + x, 8);
+    const __m256i noLine =
+        _mm256_cvtepi8_epi32(_mm_cmpeq_epi8(_mm_cvtsi64_si128(lines), _mm_setzero_si128()));
+    const __m256 use =
+        _mm256_and_ps(_mm256_cmp_ps(weights, zero, _CMP_GT_OQ), _mm256_castsi256_ps(noLine));
+    if (_mm256_movemask_ps(use) == 0) continue;
+    uint8_t* q = p + 3 * x;
+    __m128i bytes[2] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 12))};
+    __m256 sums[4];
+    for (size_t g = 0; g < 4; ++g) {
+      const size_t at = x + 2 * g;
+      const __m256 upper = _mm256_loadu_ps(r.top + 4 * at);
+      const __m256 lower = _mm256_loadu_ps(r.bottom + 4 * at);
+      sums[g] = _mm256_add_ps(upper, _mm256_mul_ps(ty, _mm256_sub_ps(lower, upper)));
+    }
+    // The eight weights in one register (pixels 0, 2, 4, 6, then 1, 3, 5,
+    // 7), divided into 1 at once.
+    const __m256 weight = _mm256_shuffle_ps(
+        _mm256_shuffle_ps(sums[0], sums[1], _MM_SHUFFLE(3, 3, 3, 3)),
+        _mm256_shuffle_ps(sums[2], sums[3], _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 inverse = _mm256_div_ps(one, weight);
+    const __m256 inverses[4] = {_mm256_permute_ps(inverse, 0x00), _mm256_permute_ps(inverse, 0x55),
+                                _mm256_permute_ps(inverse, 0xAA), _mm256_permute_ps(inverse, 0xFF)};
+    __m256i out[4];
+    for (size_t g = 0; g < 4; ++g) {
+      const __m256 mean = _mm256_mul_ps(sums[g], inverses[g]);
+      const __m128i four = _mm_shuffle_epi8(bytes[g / 2], spread);
+      const __m256 was =
+          _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(g % 2 == 0 ? four : _mm_srli_si128(four, 8)));
+      const __m256 k = _mm256_mul_ps(strength, _mm256_permutevar8x32_ps(weights, pairs[g]));
+      out[g] = _mm256_cvtps_epi32(_mm256_add_ps(was, _mm256_mul_ps(k, _mm256_sub_ps(mean, was))));
+    }
+    // Whether each pixel has more than lines around, back in the pixels'
+    // order.
+    const auto e =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(weight, half, _CMP_GE_OQ)));
+    int enoughBits = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+      enoughBits |= static_cast<int>((e >> i & 1) << (2 * i) | (e >> (4 + i) & 1) << (2 * i + 1));
+    }
+    WriteEight(out, _mm256_movemask_ps(use) & enoughBits, bytes, q);
+  }
+  for (; x < r.n; ++x) BackPixel(r, x, p + 3 * x);
+}
+void BackPixels(const BackRow& r, uint8_t* p) {
+  if (HasAvx2()) {
+    BackPixelsWide(r, p);
+    return;
+  }
+  for (size_t x = 0; x < r.n; ++x) BackPixel(r, x, p + 3 * x);
+}
+#else
+void BackPixels(const BackRow& r, uint8_t* p) {
+  for (size_t x = 0; x < r.n; ++x) BackPixel(r, x, p + 3 * x);
+}
+#endif
 
 // Writes the filter's result back: each pixel between the four squares'
 // centres around it, mixed in by the strength and the cells' weight. A row
@@ -1213,12 +1380,8 @@ class ReadBack {
     const Part& part = m_part;
     std::vector<float>& weights = m_work.weights;
     m_cells.RowWeights(y, part.x0, part.x1, weights);
-    // Times how much the pixel is the screen.
-    const uint8_t* s = m_work.screen.data() +
-                       static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
-                       (part.x0 - part.rx0);
-    for (size_t x = 0; x < weights.size(); ++x)
-      weights[x] *= static_cast<float>(s[x]) * (1.0F / 255);
+    const size_t at = static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
+                      static_cast<size_t>(part.x0 - part.rx0);
     // Squares of one pixel are the pixels: their rows need no taking
     // across, and a pixel lies on its own row (ty 0, so the rows below
     // count for nothing: the same sums).
@@ -1228,11 +1391,15 @@ class ReadBack {
             : TakenAcross(j0, j1);
     const float* bottom = m_f.step == 1 ? top : TakenAcross(j1, j0);
     uint8_t* p = m_image.Row(y) + 3 * static_cast<size_t>(part.x0);
-    const uint8_t* l = m_work.line.data() +
-                       static_cast<size_t>(y - part.ry0) * static_cast<size_t>(part.rw) +
-                       (part.x0 - part.rx0);
-    const BackRow row{top, bottom, weights.data(), l, weights.size(), ty, m_f.strength};
-    for (size_t x = 0; x < row.n; ++x) BackPixel(row, x, p + 3 * x);
+    const BackRow row{top,
+                      bottom,
+                      weights.data(),
+                      m_work.screen.data() + at,
+                      m_work.line.data() + at,
+                      weights.size(),
+                      ty,
+                      m_f.strength};
+    BackPixels(row, p);
   }
 
   DibImage& m_image;
@@ -1245,32 +1412,73 @@ class ReadBack {
   std::array<int32_t, 2> m_heldRow{-1, -1};
 };
 
-// Adds row `p` of `rw` pixels, but those `masked`, into the row of squares
-// of `d` pixels at `o`: blue, green, red and how many, four int32 a square.
-void AddToSquares(const uint8_t* p, const uint8_t* masked, int32_t rw, int32_t d, int32_t* o) {
-  for (int32_t x0 = 0; x0 < rw; x0 += d, o += 4) {
-    const int32_t end = std::min(rw, x0 + d);
-    int32_t blue = 0, green = 0, red = 0, n = 0;
-    for (int32_t x = x0; x < end; ++x) {
-      const int32_t keep = masked[x] == 0 ? 1 : 0;
-      const uint8_t* q = p + 3 * static_cast<size_t>(x);
-      blue += q[0] * keep;
-      green += q[1] * keep;
-      red += q[2] * keep;
-      n += keep;
-    }
-    o[0] += blue;
-    o[1] += green;
-    o[2] += red;
-    o[3] += n;
+// Adds the values of `n` pixels of one (`v`, four int32 each) into the
+// squares of `d` of them at `o`.
+void AddToSquares(const int32_t* v, int32_t n, int32_t d, int32_t* o) {
+  const auto load = [](const int32_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  for (int32_t x0 = 0; x0 < n; x0 += d, o += 4) {
+    const int32_t end = std::min(n, x0 + d);
+    __m128i sum = load(o);
+    for (int32_t x = x0; x < end; ++x)
+      sum = _mm_add_epi32(sum, load(v + 4 * static_cast<size_t>(x)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), sum);
   }
 }
+
+// Squares of two pixels across and two rows down, from the start of rows
+// `p` and `q` (with their masks), two squares at a time, into `o`: how many
+// pixels were taken (a multiple of four; 0 without AVX2). Each pixel's
+// bytes and a 1, or 0s where masked, next to its neighbour's, summed in
+// pairs as words; the two rows' words added and widened.
+int32_t PairSquares(const uint8_t* p, const uint8_t* pm, const uint8_t* q, const uint8_t* qm,
+                    int32_t n, int32_t* o);
+#if defined(INKBRITE_DESCREEN_AVX2)
+// One row's four pixels from x, as two squares' words.
+__attribute__((target("avx2"))) inline __m128i PairWords(const uint8_t* r, const uint8_t* m,
+                                                         int32_t x) {
+  const __m128i pairs = _mm_setr_epi8(0, 3, 1, 4, 2, 5, -128, -128, 6, 9, 7, 10, 8, 11, -128, -128);
+  const __m128i counts = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 1, 1);
+  const __m128i keeps = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3);
+  const __m128i pixels =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 3 * static_cast<size_t>(x)));
+  const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(pixels, pairs), counts);
+  int32_t four = 0;
+  std::memcpy(&four, m + x, 4);
+  const __m128i keep =
+      _mm_shuffle_epi8(_mm_cmpeq_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128()), keeps);
+  return _mm_maddubs_epi16(_mm_and_si128(bytes, keep), _mm_set1_epi8(1));
+}
+__attribute__((target("avx2"))) int32_t PairSquaresWide(const uint8_t* p, const uint8_t* pm,
+                                                        const uint8_t* q, const uint8_t* qm,
+                                                        int32_t n, int32_t* o) {
+  int32_t x = 0;
+  // The 16 bytes read from pixel x stay inside the row.
+  for (; x + 6 <= n; x += 4) {
+    const __m128i words = _mm_add_epi16(PairWords(p, pm, x), PairWords(q, qm, x));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 2 * static_cast<size_t>(x)),
+                        _mm256_cvtepu16_epi32(words));
+  }
+  return x;
+}
+int32_t PairSquares(const uint8_t* p, const uint8_t* pm, const uint8_t* q, const uint8_t* qm,
+                    int32_t n, int32_t* o) {
+  return HasAvx2() ? PairSquaresWide(p, pm, q, qm, n, o) : 0;
+}
+#else
+int32_t PairSquares(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int32_t,
+                    int32_t*) {
+  return 0;
+}
+#endif
 
 // Row j of the squares of `d` pixels of the part from (rx0, ry0), `rw` x
 // `rh` pixels, into `o` (4 lw int32): each square's blue, green, red and
 // how many pixels, but those `masked`. Squares of one pixel are the pixels.
 void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t rx0, int32_t ry0,
-               int32_t rw, int32_t rh, int32_t d, int32_t j, int32_t* o) {
+               int32_t rw, int32_t rh, int32_t d, int32_t j, int32_t* o,
+               std::vector<int32_t>& pixels) {
   const size_t sw = static_cast<size_t>(rw);
   if (d == 1) {
     PixelSquares(image.Row(ry0 + j) + 3 * static_cast<size_t>(rx0),
@@ -1279,9 +1487,18 @@ void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t 
   }
   const int32_t lw = (rw + d - 1) / d;
   std::fill(o, o + 4 * static_cast<size_t>(lw), 0);
-  for (int32_t y = j * d; y < std::min(rh, j * d + d); ++y) {
-    AddToSquares(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0),
-                 masked.data() + static_cast<size_t>(y) * sw, rw, d, o);
+  const auto rowAt = [&](int32_t y) { return image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0); };
+  const auto maskAt = [&](int32_t y) { return masked.data() + static_cast<size_t>(y) * sw; };
+  const int32_t y0 = j * d, y1 = std::min(rh, y0 + d);
+  // The squares of two from two rows mostly at once, the rest pixel by pixel.
+  const int32_t done = d == 2 && y1 == y0 + 2 ? PairSquares(rowAt(y0), maskAt(y0), rowAt(y0 + 1),
+                                                            maskAt(y0 + 1), rw, o)
+                                              : 0;
+  pixels.resize(4 * sw);
+  for (int32_t y = y0; y < y1; ++y) {
+    PixelSquares(rowAt(y) + 3 * static_cast<size_t>(done), maskAt(y) + done, rw - done,
+                 pixels.data());
+    AddToSquares(pixels.data(), rw - done, d, o + 4 * static_cast<size_t>(done / d));
   }
 }
 
@@ -1318,7 +1535,8 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   work.down.Start(lh, pitch, f.radius, work.a.data(), pitch);
   ReadBack back(page, cells, f, {x0, y0, x1, y1, rx0, ry0, rw, lw, lh}, work);
   for (int32_t j = 0; j < lh; ++j) {
-    SquareRow(image, wide, rx0, ry0, rw, rh, d, j, TripleBoxRowInput(lw, f.radius, work.rings));
+    SquareRow(image, wide, rx0, ry0, rw, rh, d, j, TripleBoxRowInput(lw, f.radius, work.rings),
+              work.pixels);
     TripleBoxRowSums(work.down.Next(), 4, lw, f.radius, work.rings);
     work.down.Advance();
     back.UpTo(work.down.Done());
@@ -1342,7 +1560,18 @@ ScreenFound FindScreen(const DibImage& image, int keepPeriod) {
   }
 }
 
-ScreenFound Descreen(DibImage& image, int strength, int keepPeriod) {
+ScreenFound Descreen(DibImage& image, int strength, int keepPeriod, DescreenPath path) {
+#if defined(INKBRITE_DESCREEN_AVX2)
+  struct Loops {
+    bool was = tPlainLoops;
+    explicit Loops(bool plain) { tPlainLoops = plain; }
+    Loops(const Loops&) = delete;
+    Loops& operator=(const Loops&) = delete;
+    ~Loops() { tPlainLoops = was; }
+  } loops(path == DescreenPath::kPlain);
+#else
+  (void)path;
+#endif
   strength = std::clamp(strength, 0, 100);
   if (strength == 0 || !Usable(image)) return {};
   try {

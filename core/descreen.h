@@ -53,8 +53,14 @@ struct ScreenFound {
   friend bool operator==(const ScreenFound&, const ScreenFound&) = default;
 };
 
+// The loops over pixels in AVX2 where the processor has it (else plain
+// loops), or plain loops alone; both give the same bytes (the plain ones
+// kept for machines without AVX2 and to check the others against).
+enum class DescreenPath { kFastest, kPlain };
+
 // Finds the screen without changing the page.
 ScreenFound FindScreen(const DibImage& image, int keepPeriod);
-ScreenFound Descreen(DibImage& image, int strength, int keepPeriod);
+ScreenFound Descreen(DibImage& image, int strength, int keepPeriod,
+                     DescreenPath path = DescreenPath::kFastest);
 
 }  // namespace inkbrite

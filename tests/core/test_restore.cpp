@@ -440,6 +440,42 @@ TEST(JpegCleanup, VectorCodeGivesThePlainLoopsBytes) {
   EXPECT_GT(smoothed, 2000);  // the pages gave the smoothing work
 }
 
+// A colour page: a 45 degree dot screen of `period` over all but its top
+// rows (each channel its own depth), ink lines across it, noise.
+DibImage ColourScreen(int32_t w, int32_t h, double period) {
+  std::mt19937 noise(static_cast<uint32_t>(w * 31 + h));
+  const double k = 2 * 3.14159265358979 / (period * std::sqrt(2.0));
+  return test::MakeImage(w, h, [&](int32_t x, int32_t y) {
+    const bool line = x % 97 < 3 || (y + x / 3) % 89 < 2;
+    double inked = 0;
+    if (y >= 12) inked = 0.5 + 0.25 * (std::cos(k * (x + y)) + std::cos(k * (x - y))) > 0.6 ? 1 : 0;
+    const auto channel = [&](double paper, double depth) {
+      const double v = line ? 30 : paper - inked * depth + static_cast<double>(noise() % 9) - 4;
+      return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+    };
+    return Bgr{channel(215, 120), channel(232, 170), channel(240, 60)};
+  });
+}
+
+// Screens filtered in squares of one, two and three pixels, on pages whose
+// sizes leave the vector loops tails to do.
+TEST(Descreen, VectorLoopsGiveThePlainLoopsBytes) {
+  for (const double period : {4.0, 6.0, 9.5}) {
+    for (const auto& [w, h] : {std::pair{203, 131}, std::pair{517, 300}}) {
+      SCOPED_TRACE(testing::Message() << "period " << period << ", " << w << " x " << h);
+      const DibImage page = ColourScreen(w, h, period);
+      DibImage fast = page, plain = page;
+      const ScreenFound a = Descreen(fast, 80, 0);
+      const ScreenFound b = Descreen(plain, 80, 0, DescreenPath::kPlain);
+      ASSERT_TRUE(a.found);
+      EXPECT_NEAR(a.period, period, 0.3);
+      EXPECT_EQ(a, b);
+      EXPECT_NE(FirstDifference(fast, page), "");
+      ASSERT_EQ(FirstDifference(fast, plain), "");
+    }
+  }
+}
+
 // ---- all three ----
 
 // A page each step has work on: a dot screen over its left half, specks on
