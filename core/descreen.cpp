@@ -185,6 +185,7 @@ constexpr int kHighestOrder = 10;  // harmonics m u + n v with |m|, |n| up to th
 constexpr float kPeakOverGround = 20;
 constexpr int32_t kLookTile = 128;   // the squares the screen is looked for in
 constexpr int32_t kMostLooks = 128;  // at most this many of them a page
+constexpr int32_t kFetchAhead = 4;   // rows of a tile asked for before they are read
 constexpr int32_t kCell = 64;        // the squares where the screen is told apart
 constexpr int32_t kPartCells = 4;    // filtered at most this many rows of cells by twice as many
 // A cell holds the screen when this share of its tone's variance or more
@@ -286,6 +287,12 @@ class PowerMap {
     std::array<std::array<uint32_t, 256>, 4> tallies{};
     for (int32_t y = 0; y < m_h; ++y) {
       uint8_t* l = m_luma.data() + static_cast<size_t>(y) * w;
+      // A tile's rows are short runs far apart, which the processor does
+      // not fetch ahead by itself.
+      if (y + kFetchAhead < m_h) {
+        const uint8_t* next = image.Row(y0 + y + kFetchAhead) + 3 * static_cast<size_t>(x0);
+        for (size_t b = 0; b < 3 * w; b += 64) __builtin_prefetch(next + b);
+      }
       LumaRow(image.Row(y0 + y) + 3 * static_cast<size_t>(x0), l, m_w);
       int32_t rowSum = 0;
       for (int32_t x = 0; x < m_w; ++x) rowSum += l[x];
@@ -736,6 +743,10 @@ class ScreenCells {
     std::vector<uint8_t> lumaBytes(w);
     // Every other row is enough to tell the screen's cells.
     for (int32_t y = 0; y < m_h; y += 2) {
+      if (y + 2 * kFetchAhead < m_h) {
+        const uint8_t* next = image.Row(y + 2 * kFetchAhead);
+        for (size_t b = 0; b < 3 * w; b += 64) __builtin_prefetch(next + b);
+      }
       LumaRow(image.Row(y), lumaBytes.data(), m_w);
       for (size_t x = 0; x < w; ++x) luma[x] = static_cast<float>(lumaBytes[x]);
       const double bu = 2 * kPi * (l.uy * y - std::floor(l.uy * y));
@@ -1002,11 +1013,57 @@ void Widen(const std::vector<uint8_t>& line, int32_t w, int32_t h, std::vector<u
     dev[x] = std::min(dev[x], d);
   }
 }
-INKBRITE_TWICE(MatchRow,
-               (const uint8_t* __restrict l, const uint8_t* __restrict r0,
-                const uint8_t* __restrict r1, int32_t n, uint16_t fx, uint16_t fy,
-                uint8_t* __restrict dev),
-               (l, r0, r1, n, fx, fy, dev))
+#if defined(INKBRITE_DESCREEN_AVX2)
+__attribute__((target("avx2"))) inline __m256i Load32(const uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+// The same 32 pixels at a time: each pixel and the one on its right as a
+// pair of bytes, times the weights' pair in one step.
+__attribute__((target("avx2"))) void MatchRowWide(const uint8_t* l, const uint8_t* r0,
+                                                  const uint8_t* r1, int32_t n, uint16_t fx,
+                                                  uint16_t fy, uint8_t* dev) {
+  const __m256i across = _mm256_set1_epi16(static_cast<int16_t>((16 - fx) | fx << 8));
+  const __m256i above = _mm256_set1_epi16(static_cast<int16_t>(16 - fy));
+  const __m256i below = _mm256_set1_epi16(static_cast<int16_t>(fy));
+  const __m256i half = _mm256_set1_epi16(128);
+  int32_t x = 0;
+  for (; x + 32 <= n; x += 32) {
+    const __m256i t0 = Load32(r0 + x), t1 = Load32(r0 + x + 1);
+    const __m256i b0 = Load32(r1 + x), b1 = Load32(r1 + x + 1);
+    // Words of pixels 0 to 7 and 16 to 23, then 8 to 15 and 24 to 31.
+    __m256i copies[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m256i top = _mm256_maddubs_epi16(
+          h == 0 ? _mm256_unpacklo_epi8(t0, t1) : _mm256_unpackhi_epi8(t0, t1), across);
+      const __m256i bottom = _mm256_maddubs_epi16(
+          h == 0 ? _mm256_unpacklo_epi8(b0, b1) : _mm256_unpackhi_epi8(b0, b1), across);
+      copies[h] = _mm256_srli_epi16(
+          _mm256_add_epi16(
+              _mm256_add_epi16(_mm256_mullo_epi16(top, above), _mm256_mullo_epi16(bottom, below)),
+              half),
+          8);
+    }
+    const __m256i copy = _mm256_packus_epi16(copies[0], copies[1]);
+    const __m256i v = Load32(l + x);
+    const __m256i d = _mm256_or_si256(_mm256_subs_epu8(v, copy), _mm256_subs_epu8(copy, v));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dev + x), _mm256_min_epu8(Load32(dev + x), d));
+  }
+  MatchRowLoop(l + x, r0 + x, r1 + x, n - x, fx, fy, dev + x);
+}
+void MatchRow(const uint8_t* l, const uint8_t* r0, const uint8_t* r1, int32_t n, uint16_t fx,
+              uint16_t fy, uint8_t* dev) {
+  if (HasAvx2()) {
+    MatchRowWide(l, r0, r1, n, fx, fy, dev);
+  } else {
+    MatchRowLoop(l, r0, r1, n, fx, fy, dev);
+  }
+}
+#else
+void MatchRow(const uint8_t* l, const uint8_t* r0, const uint8_t* r1, int32_t n, uint16_t fx,
+              uint16_t fy, uint8_t* dev) {
+  MatchRowLoop(l, r0, r1, n, fx, fy, dev);
+}
+#endif
 
 // The most of each five bytes around x, across a row (`a` from x - 2 to
 // n + 1) and down five rows.
@@ -1309,6 +1366,42 @@ void BackPixels(const BackRow& r, uint8_t* p) {
 }
 #endif
 
+// A row of squares (four values each) taken across to `n` pixels, each
+// between the squares `left` and `right` of it, `tx` of the way to the
+// second, into `o`.
+inline void AcrossPixel(const float* row, const int32_t* left, const int32_t* right,
+                        const float* tx, size_t x, float* o) {
+  const __m128 t0 = _mm_loadu_ps(row + 4 * static_cast<size_t>(left[x]));
+  const __m128 t1 = _mm_loadu_ps(row + 4 * static_cast<size_t>(right[x]));
+  _mm_storeu_ps(o + 4 * x, _mm_add_ps(t0, _mm_mul_ps(_mm_set1_ps(tx[x]), _mm_sub_ps(t1, t0))));
+}
+#if defined(INKBRITE_DESCREEN_AVX2)
+// The same two pixels to a register.
+__attribute__((target("avx2"))) void AcrossWide(const float* row, const int32_t* left,
+                                                const int32_t* right, const float* tx, size_t n,
+                                                float* o) {
+  const auto square = [row](int32_t i) { return row + 4 * static_cast<size_t>(i); };
+  size_t x = 0;
+  for (; x + 2 <= n; x += 2) {
+    const __m256 t0 = _mm256_loadu2_m128(square(left[x + 1]), square(left[x]));
+    const __m256 t1 = _mm256_loadu2_m128(square(right[x + 1]), square(right[x]));
+    const __m256 t = _mm256_set_m128(_mm_set1_ps(tx[x + 1]), _mm_set1_ps(tx[x]));
+    _mm256_storeu_ps(o + 4 * x, _mm256_add_ps(t0, _mm256_mul_ps(t, _mm256_sub_ps(t1, t0))));
+  }
+  for (; x < n; ++x) AcrossPixel(row, left, right, tx, x, o);
+}
+#endif
+void Across(const float* row, const int32_t* left, const int32_t* right, const float* tx, size_t n,
+            float* o) {
+#if defined(INKBRITE_DESCREEN_AVX2)
+  if (HasAvx2()) {
+    AcrossWide(row, left, right, tx, n, o);
+    return;
+  }
+#endif
+  for (size_t x = 0; x < n; ++x) AcrossPixel(row, left, right, tx, x, o);
+}
+
 // Writes the filter's result back: each pixel between the four squares'
 // centres around it, mixed in by the strength and the cells' weight. A row
 // of squares is taken across to the pixels once (`TakenAcross`) and serves
@@ -1365,15 +1458,9 @@ class ReadBack {
     m_heldRow[k] = j;
     const float* row =
         m_work.a.data() + static_cast<size_t>(j) * 4 * static_cast<size_t>(m_part.lw);
-    float* o = m_held[k];
-    const std::vector<int32_t>&left = m_work.left, &right = m_work.right;
-    const std::vector<float>& tx = m_work.tx;
-    for (size_t x = 0; x < left.size(); ++x) {
-      const __m128 t0 = _mm_loadu_ps(row + 4 * static_cast<size_t>(left[x]));
-      const __m128 t1 = _mm_loadu_ps(row + 4 * static_cast<size_t>(right[x]));
-      _mm_storeu_ps(o + 4 * x, _mm_add_ps(t0, _mm_mul_ps(_mm_set1_ps(tx[x]), _mm_sub_ps(t1, t0))));
-    }
-    return o;
+    Across(row, m_work.left.data(), m_work.right.data(), m_work.tx.data(), m_work.left.size(),
+           m_held[k]);
+    return m_held[k];
   }
 
   void Row(int32_t y, int32_t j0, int32_t j1, float ty) {
@@ -1502,6 +1589,15 @@ void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t 
   }
 }
 
+// 1 where a byte is below `threshold`, else 0.
+[[gnu::always_inline]] inline void DarkerLoop(const uint8_t* __restrict l, int32_t n,
+                                              uint8_t threshold, uint8_t* __restrict o) {
+  for (int32_t x = 0; x < n; ++x) o[x] = static_cast<uint8_t>(l[x] < threshold ? 1 : 0);
+}
+INKBRITE_TWICE(Darker,
+               (const uint8_t* __restrict l, int32_t n, uint8_t threshold, uint8_t* __restrict o),
+               (l, n, threshold, o))
+
 void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, const Filter& f,
                 int32_t x0, int32_t y0, int32_t x1, int32_t y1, Workspace& work) {
   const int32_t d = f.step;
@@ -1515,11 +1611,15 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   std::vector<uint8_t>&dark = work.dark, &line = work.line, &wide = work.wide;
   dark.resize(count);
   work.luma.resize(count);
+  const auto threshold = static_cast<uint8_t>(std::clamp(f.threshold, 0, 255));
   for (int32_t y = 0; y < rh; ++y) {
+    if (y + kFetchAhead < rh) {
+      const uint8_t* next = image.Row(ry0 + y + kFetchAhead) + 3 * static_cast<size_t>(rx0);
+      for (size_t b = 0; b < 3 * sw; b += 64) __builtin_prefetch(next + b);
+    }
     uint8_t* l = work.luma.data() + static_cast<size_t>(y) * sw;
     LumaRow(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0), l, rw);
-    uint8_t* o = dark.data() + static_cast<size_t>(y) * sw;
-    for (int32_t x = 0; x < rw; ++x) o[x] = static_cast<uint8_t>(l[x] < f.threshold ? 1 : 0);
+    Darker(l, rw, threshold, dark.data() + static_cast<size_t>(y) * sw);
   }
   MarkLines(dark, rw, rh, f.length, line, work.ahead);
   Widen(line, rw, rh, wide, work.across);
