@@ -1002,9 +1002,17 @@ fs::path CBatchJob::StartConversion() {
 void CBatchJob::ConvertFiles(const BatchSelection* selection, const fs::path& excluded) {
   Init(m_settings->patterns, m_settings->includeSubdirs, excluded);
   const int jobs = std::clamp(m_settings->jobs, 1, kMaxBatchJobs);
-  // The learned networks spread a page over the cores the workers leave.
-  SetLearnedThreadsPerPage(
-      std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / jobs));
+  // The learned networks run each page on one thread while the run lasts,
+  // so that its threads are its jobs: `--jobs 1` keeps to one core, more
+  // jobs spread the pages over the cores (the viewer's pages have every
+  // core again after it).
+  struct OneThreadAPage {
+    int before = SetLearnedThreadsPerPage(1);
+    OneThreadAPage() = default;
+    OneThreadAPage(const OneThreadAPage&) = delete;
+    OneThreadAPage& operator=(const OneThreadAPage&) = delete;
+    ~OneThreadAPage() { SetLearnedThreadsPerPage(before); }
+  } oneThreadAPage;
   if (m_work) {
     m_found = static_cast<int>(m_work->size());
     if (jobs > 1) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the restoration steps on the standard 1700 x 2400 scan, each as a
 // multiple of decoding that page from a JPEG file (quality 90): despeckle
-// on the scan with dust on its paper, descreen on it with a dot screen over its middle,
+// on the scan with dust on its paper, descreen on it with a dot screen over its middle
+// (6 pixels from dot to dot; 4 and 12 beside it, finer and coarser screens),
 // JPEG clean-up on it read back from quality 40; PASS or MISS against the
 // targets (despeckle and descreen 1.5x the decode, clean-up 0.5x).
 #include <unistd.h>
@@ -71,11 +72,11 @@ const Dust& DustyPage() {
   return dust;
 }
 
-// The scan with a 45 degree screen of 6-pixel period over its middle third,
+// The scan with a 45 degree screen of `period` pixels over its middle third,
 // as print scanned: each pixel the share of its 4 x 4 samples inked.
-DibImage ScreenedPage() {
+DibImage ScreenedPage(double period) {
   DibImage page = b::ScanPage();
-  const double k = 2 * 3.14159265358979 / (6 * std::sqrt(2.0));
+  const double k = 2 * 3.14159265358979 / (period * std::sqrt(2.0));
   for (int32_t y = page.Height() / 3; y < 2 * page.Height() / 3; ++y) {
     uint8_t* p = page.Row(y);
     for (int32_t x = 0; x < page.Width(); ++x, p += 3) {
@@ -129,10 +130,14 @@ int main(int argc, char** argv) {
       return inkbrite::Despeckle(p, 6).dark >= dust.specks * 9 / 10;
     });
   });
-  b::Register("descreen 100 %", [](benchmark::State& s) {
-    static const DibImage page = ScreenedPage();
-    b::RunOnPage(s, page, [](DibImage& p) { return inkbrite::Descreen(p, 100, 0).found; });
-  });
+  for (const auto& [name, period] :
+       {std::pair{"descreen 100 %", 6.0}, std::pair{"descreen, 4 px screen", 4.0},
+        std::pair{"descreen, 12 px screen", 12.0}}) {
+    b::Register(name, [period = period](benchmark::State& s) {
+      const DibImage page = ScreenedPage(period);
+      b::RunOnPage(s, page, [](DibImage& p) { return inkbrite::Descreen(p, 100, 0).found; });
+    });
+  }
   b::Register("JPEG clean-up (q40)", [](benchmark::State& s) {
     const inkbrite::JpegQuantisers q = inkbrite::StandardJpegQuantisers(40);
     b::RunOnPage(s, Decoded(40),
@@ -141,9 +146,14 @@ int main(int argc, char** argv) {
   const std::map<std::string, double> limits = {{kDecode, 1000.0},
                                                 {"despeckle 6 px", 1.5},
                                                 {"descreen 100 %", 1.5},
+                                                {"descreen, 4 px screen", 1.5},
+                                                {"descreen, 12 px screen", 1.5},
                                                 {"JPEG clean-up (q40)", 0.5}};
-  const std::map<std::string, std::string> yardsticks = {
-      {"despeckle 6 px", kDecode}, {"descreen 100 %", kDecode}, {"JPEG clean-up (q40)", kDecode}};
+  const std::map<std::string, std::string> yardsticks = {{"despeckle 6 px", kDecode},
+                                                         {"descreen 100 %", kDecode},
+                                                         {"descreen, 4 px screen", kDecode},
+                                                         {"descreen, 12 px screen", kDecode},
+                                                         {"JPEG clean-up (q40)", kDecode}};
   b::RatioReporter reporter(1000.0, limits, yardsticks);
   const int status = b::RunAll(argc, argv, reporter);
   fs::remove_all(WorkDir(), ec);

@@ -73,12 +73,12 @@ bool HasAvx2() {
   return has;
 }
 
-template <typename Out>
-[[gnu::always_inline]] inline void BoxOfThreeLoop(const int32_t* __restrict in, Out* __restrict out,
-                                                  size_t values);
-template <typename Out>
-__attribute__((target("avx2"))) void BoxOfThreeAvx2(const int32_t* in, Out* out, size_t values) {
-  BoxOfThreeLoop(in, out, values);
+template <int kR, typename Out>
+[[gnu::always_inline]] inline void SmallBoxLoop(const int32_t* __restrict in, Out* __restrict out,
+                                                size_t values);
+template <int kR, typename Out>
+__attribute__((target("avx2"))) void SmallBoxAvx2(const int32_t* in, Out* out, size_t values) {
+  SmallBoxLoop<kR>(in, out, values);
 }
 #endif
 
@@ -107,46 +107,58 @@ RowLayout LayoutOf(int32_t count, int32_t r) {
   return {4 * rr + 1, 4 * rr + 1 + static_cast<size_t>(count) + 3 * rr};
 }
 
-// The boxes of three (r = 1), the widths every filter of a screen's period
-// takes: each pass in one loop over the values, three a value, in place of
-// the running sums (whose chain of additions holds the sweep back).
-template <typename Out>
-[[gnu::always_inline]] inline void BoxOfThreeLoop(const int32_t* __restrict in, Out* __restrict out,
-                                                  size_t values) {
-  for (size_t i = 0; i < values; ++i) out[i] = static_cast<Out>(in[i - 4] + in[i] + in[i + 4]);
+// The boxes of three and five (r = 1 and 2), the widths the filters of a
+// screen's period take: each pass in one loop over the values, 2 r + 1 a
+// value, in place of the running sums (whose chain of additions holds the
+// sweep back).
+template <int kR, typename Out>
+[[gnu::always_inline]] inline void SmallBoxLoop(const int32_t* __restrict in, Out* __restrict out,
+                                                size_t values) {
+  for (size_t i = 0; i < values; ++i) {
+    int32_t sum = in[i];
+    for (int k = 1; k <= kR; ++k) sum += in[i - 4 * k] + in[i + 4 * k];
+    out[i] = static_cast<Out>(sum);
+  }
 }
-template <typename Out>
-void BoxOfThree(const int32_t* in, Out* out, size_t values) {
+template <int kR, typename Out>
+void SmallBox(const int32_t* in, Out* out, size_t values) {
 #if defined(INKBRITE_BOX_AVX2)
   if (HasAvx2()) {
-    BoxOfThreeAvx2(in, out, values);
+    SmallBoxAvx2<kR>(in, out, values);
     return;
   }
 #endif
-  BoxOfThreeLoop(in, out, values);
+  SmallBoxLoop<kR>(in, out, values);
+}
+// The three passes of a small box along a row.
+template <int kR, typename Out>
+void SmallBoxRow(const int32_t* a, int32_t* b1, int32_t* b2, Out* out, size_t stride,
+                 int32_t count) {
+  const size_t values = 4 * static_cast<size_t>(count);
+  SmallBox<kR>(a, b1, values);
+  SmallBox<kR>(b1, b2, values);
+  if (stride == 4) {
+    SmallBox<kR>(b2, out, values);
+  } else {
+    for (int32_t x = 0; x < count; ++x) SmallBox<kR>(b2 + 4 * x, out + x * stride, 4);
+  }
 }
 
 template <typename Out>
 void RowSums(Out* out, size_t stride, int32_t count, int32_t r, BoxSumRings& work) {
   const RowLayout l = LayoutOf(count, r);
-  if (r == 1) {
-    // Each pass's input is 0 beyond the ends: the buffers' margins.
-    const int32_t* a = work.rings.data() + 4 * l.lead;
-    int32_t* b1 = work.rings.data() + 4 * (l.padded + l.lead);
-    int32_t* b2 = b1 + 4 * l.padded;
-    const size_t values = 4 * static_cast<size_t>(count);
-    BoxOfThree(a, b1, values);
-    BoxOfThree(b1, b2, values);
-    if (stride == 4) {
-      BoxOfThree(b2, out, values);
-    } else {
-      for (int32_t x = 0; x < count; ++x) BoxOfThree(b2 + 4 * x, out + x * stride, 4);
-    }
-    return;
-  }
   const int32_t* a = work.rings.data() + 4 * l.lead;  // element 0 of each buffer
   int32_t* b1 = work.rings.data() + 4 * (l.padded + l.lead);
   int32_t* b2 = b1 + 4 * l.padded;
+  // Each pass's input is 0 beyond the ends: the buffers' margins.
+  if (r == 1) {
+    SmallBoxRow<1>(a, b1, b2, out, stride, count);
+    return;
+  }
+  if (r == 2) {
+    SmallBoxRow<2>(a, b1, b2, out, stride, count);
+    return;
+  }
   const auto at = [](auto* base, int32_t i) { return base + 4 * static_cast<ptrdiff_t>(i); };
   const int32_t span = 2 * r + 1;
   const __m128i zero = _mm_setzero_si128();

@@ -697,9 +697,12 @@ class ScreenCells {
         x = end;
         continue;
       }
+      // Between's `t` for cell i, which every pixel of the span is after
+      // (and not the last cell's).
       for (; x < end; ++x) {
-        Between(x, m_nx, tx);
-        out[static_cast<size_t>(x - x0)] = static_cast<float>(left + (right - left) * tx);
+        const double c = (x + 0.5) / kCell - 0.5;
+        const double t = std::clamp(c - i, 0.0, 1.0);
+        out[static_cast<size_t>(x - x0)] = static_cast<float>(left + (right - left) * t);
       }
     }
   }
@@ -1514,15 +1517,17 @@ void AddToSquares(const int32_t* v, int32_t n, int32_t d, int32_t* o) {
   }
 }
 
-// Squares of two pixels across and two rows down, from the start of rows
-// `p` and `q` (with their masks), two squares at a time, into `o`: how many
-// pixels were taken (a multiple of four; 0 without AVX2). Each pixel's
-// bytes and a 1, or 0s where masked, next to its neighbour's, summed in
-// pairs as words; the two rows' words added and widened.
-int32_t PairSquares(const uint8_t* p, const uint8_t* pm, const uint8_t* q, const uint8_t* qm,
-                    int32_t n, int32_t* o);
+// Squares of two or four pixels across and as many rows down, from the
+// start of rows `rows` (with their masks `masks`), into `o`: how many
+// pixels were taken (a multiple of four; 0 for other squares or without
+// AVX2). Each pixel's bytes and a 1, or 0s where masked, next to its
+// neighbour's, summed in pairs as words (at most 16 pixels' bytes: no word
+// overflows); the rows' words added, the pairs of a square of four too, and
+// widened.
+int32_t PairSquares(const uint8_t* const* rows, const uint8_t* const* masks, int32_t d, int32_t n,
+                    int32_t* o);
 #if defined(INKBRITE_DESCREEN_AVX2)
-// One row's four pixels from x, as two squares' words.
+// One row's four pixels from x, as two pairs' words.
 __attribute__((target("avx2"))) inline __m128i PairWords(const uint8_t* r, const uint8_t* m,
                                                          int32_t x) {
   const __m128i pairs = _mm_setr_epi8(0, 3, 1, 4, 2, 5, -128, -128, 6, 9, 7, 10, 8, 11, -128, -128);
@@ -1537,25 +1542,30 @@ __attribute__((target("avx2"))) inline __m128i PairWords(const uint8_t* r, const
       _mm_shuffle_epi8(_mm_cmpeq_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128()), keeps);
   return _mm_maddubs_epi16(_mm_and_si128(bytes, keep), _mm_set1_epi8(1));
 }
-__attribute__((target("avx2"))) int32_t PairSquaresWide(const uint8_t* p, const uint8_t* pm,
-                                                        const uint8_t* q, const uint8_t* qm,
+__attribute__((target("avx2"))) int32_t PairSquaresWide(const uint8_t* const* rows,
+                                                        const uint8_t* const* masks, int32_t d,
                                                         int32_t n, int32_t* o) {
   int32_t x = 0;
   // The 16 bytes read from pixel x stay inside the row.
   for (; x + 6 <= n; x += 4) {
-    const __m128i words = _mm_add_epi16(PairWords(p, pm, x), PairWords(q, qm, x));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 2 * static_cast<size_t>(x)),
-                        _mm256_cvtepu16_epi32(words));
+    __m128i words = PairWords(rows[0], masks[0], x);
+    for (int32_t r = 1; r < d; ++r) words = _mm_add_epi16(words, PairWords(rows[r], masks[r], x));
+    if (d == 2) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 2 * static_cast<size_t>(x)),
+                          _mm256_cvtepu16_epi32(words));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + x),
+                       _mm_cvtepu16_epi32(_mm_add_epi16(words, _mm_srli_si128(words, 8))));
+    }
   }
   return x;
 }
-int32_t PairSquares(const uint8_t* p, const uint8_t* pm, const uint8_t* q, const uint8_t* qm,
-                    int32_t n, int32_t* o) {
-  return HasAvx2() ? PairSquaresWide(p, pm, q, qm, n, o) : 0;
+int32_t PairSquares(const uint8_t* const* rows, const uint8_t* const* masks, int32_t d, int32_t n,
+                    int32_t* o) {
+  return (d == 2 || d == 4) && HasAvx2() ? PairSquaresWide(rows, masks, d, n, o) : 0;
 }
 #else
-int32_t PairSquares(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int32_t,
-                    int32_t*) {
+int32_t PairSquares(const uint8_t* const*, const uint8_t* const*, int32_t, int32_t, int32_t*) {
   return 0;
 }
 #endif
@@ -1577,10 +1587,16 @@ void SquareRow(const Source& image, const std::vector<uint8_t>& masked, int32_t 
   const auto rowAt = [&](int32_t y) { return image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0); };
   const auto maskAt = [&](int32_t y) { return masked.data() + static_cast<size_t>(y) * sw; };
   const int32_t y0 = j * d, y1 = std::min(rh, y0 + d);
-  // The squares of two from two rows mostly at once, the rest pixel by pixel.
-  const int32_t done = d == 2 && y1 == y0 + 2 ? PairSquares(rowAt(y0), maskAt(y0), rowAt(y0 + 1),
-                                                            maskAt(y0 + 1), rw, o)
-                                              : 0;
+  // Whole squares of two or four mostly at once, the rest pixel by pixel.
+  int32_t done = 0;
+  if (y1 - y0 == d && d <= 4) {
+    std::array<const uint8_t*, 4> rows{}, masks{};
+    for (int32_t y = y0; y < y1; ++y) {
+      rows[static_cast<size_t>(y - y0)] = rowAt(y);
+      masks[static_cast<size_t>(y - y0)] = maskAt(y);
+    }
+    done = PairSquares(rows.data(), masks.data(), d, rw, o);
+  }
   pixels.resize(4 * sw);
   for (int32_t y = y0; y < y1; ++y) {
     PixelSquares(rowAt(y) + 3 * static_cast<size_t>(done), maskAt(y) + done, rw - done,

@@ -18,7 +18,7 @@ std::atomic<int> gThreads{0};
 
 void SetLearnedRunner(LearnedRunner runner) { gRunner.store(runner); }
 
-void SetLearnedThreadsPerPage(int threads) { gThreads.store(std::max(threads, 0)); }
+int SetLearnedThreadsPerPage(int threads) { return gThreads.exchange(std::max(threads, 0)); }
 
 int LearnedThreadsPerPage() {
   const int set = gThreads.load();

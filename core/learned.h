@@ -23,9 +23,9 @@ using LearnedRunner = bool (*)(const DibImage& page, const LearnedChoice& choice
 
 void SetLearnedRunner(LearnedRunner runner);
 
-// The threads one page's networks run on: by default every core; the batch
-// job sets the cores over its workers.
-void SetLearnedThreadsPerPage(int threads);
+// The threads one page's networks run on: by default (0) every core; the
+// batch job sets one while it runs. Gives the setting before.
+int SetLearnedThreadsPerPage(int threads);
 int LearnedThreadsPerPage();
 
 // True when the choice does anything (a scale of 2, or noise at 1x).

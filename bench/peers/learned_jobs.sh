@@ -6,9 +6,9 @@
 # --jobs 1 and --jobs LJ_JOBS (default 2), LJ_REPS times side by side
 # (default 3, the order alternating), medians of the wall clock and of the
 # processor time (user + system). Both runs' books must hold the same bytes
-# page for page. A job spreads a page over the cores the other jobs leave,
-# so --jobs 1 already uses every core; the figure says what running pages
-# side by side adds on top.
+# page for page. In a batch run a page's networks run on one thread, so
+# --jobs 1 keeps to one core and the figure says how the run scales with
+# its jobs.
 #
 #   bash bench/peers/learned_jobs.sh [BUILD_DIR]
 set -euo pipefail

@@ -457,10 +457,10 @@ DibImage ColourScreen(int32_t w, int32_t h, double period) {
   });
 }
 
-// Screens filtered in squares of one, two and three pixels, on pages whose
+// Screens filtered in squares of one, two, three and four pixels, on pages whose
 // sizes leave the vector loops tails to do.
 TEST(Descreen, VectorLoopsGiveThePlainLoopsBytes) {
-  for (const double period : {4.0, 6.0, 9.5}) {
+  for (const double period : {4.0, 6.0, 9.5, 13.0}) {
     for (const auto& [w, h] : {std::pair{203, 131}, std::pair{517, 300}}) {
       SCOPED_TRACE(testing::Message() << "period " << period << ", " << w << " x " << h);
       const DibImage page = ColourScreen(w, h, period);
