@@ -195,6 +195,12 @@ constexpr double kScreenShare = 0.05;
 // that or more.
 constexpr double kEdgeShare = 0.25;
 
+// Asks memory for the `n` bytes from `p`, a cache line at a time, before
+// they are read.
+inline void FetchAhead(const uint8_t* p, size_t n) {
+  for (size_t b = 0; b < n; b += 64) __builtin_prefetch(p + b);
+}
+
 template <typename T>
 struct FftwFree {
   void operator()(T* p) const { fftwf_free(p); }
@@ -290,8 +296,7 @@ class PowerMap {
       // A tile's rows are short runs far apart, which the processor does
       // not fetch ahead by itself.
       if (y + kFetchAhead < m_h) {
-        const uint8_t* next = image.Row(y0 + y + kFetchAhead) + 3 * static_cast<size_t>(x0);
-        for (size_t b = 0; b < 3 * w; b += 64) __builtin_prefetch(next + b);
+        FetchAhead(image.Row(y0 + y + kFetchAhead) + 3 * static_cast<size_t>(x0), 3 * w);
       }
       LumaRow(image.Row(y0 + y) + 3 * static_cast<size_t>(x0), l, m_w);
       int32_t rowSum = 0;
@@ -747,8 +752,7 @@ class ScreenCells {
     // Every other row is enough to tell the screen's cells.
     for (int32_t y = 0; y < m_h; y += 2) {
       if (y + 2 * kFetchAhead < m_h) {
-        const uint8_t* next = image.Row(y + 2 * kFetchAhead);
-        for (size_t b = 0; b < 3 * w; b += 64) __builtin_prefetch(next + b);
+        FetchAhead(image.Row(y + 2 * kFetchAhead), 3 * w);
       }
       LumaRow(image.Row(y), lumaBytes.data(), m_w);
       for (size_t x = 0; x < w; ++x) luma[x] = static_cast<float>(lumaBytes[x]);
@@ -1630,8 +1634,7 @@ void FilterPart(const Source& image, DibImage& page, const ScreenCells& cells, c
   const auto threshold = static_cast<uint8_t>(std::clamp(f.threshold, 0, 255));
   for (int32_t y = 0; y < rh; ++y) {
     if (y + kFetchAhead < rh) {
-      const uint8_t* next = image.Row(ry0 + y + kFetchAhead) + 3 * static_cast<size_t>(rx0);
-      for (size_t b = 0; b < 3 * sw; b += 64) __builtin_prefetch(next + b);
+      FetchAhead(image.Row(ry0 + y + kFetchAhead) + 3 * static_cast<size_t>(rx0), 3 * sw);
     }
     uint8_t* l = work.luma.data() + static_cast<size_t>(y) * sw;
     LumaRow(image.Row(ry0 + y) + 3 * static_cast<size_t>(rx0), l, rw);
